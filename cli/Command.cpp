@@ -1,0 +1,108 @@
+#include "cli/Command.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+namespace pallix::cli {
+
+CommandRegistry& CommandRegistry::instance() {
+  static CommandRegistry registry;
+  return registry;
+}
+
+bool Args::flag(const std::string& name) {
+  bool found = false;
+  for (auto it = args_.begin(); it != args_.end();) {
+    if (*it == name) {
+      found = true;
+      it = args_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return found;
+}
+
+std::optional<std::string> Args::option(const std::string& name) {
+  for (auto it = args_.begin(); it != args_.end(); ++it) {
+    if (*it == "--") break;
+    if (*it == name) {
+      if (it + 1 == args_.end()) {
+        failed_ = true;
+        failure_ = name + " needs a value";
+        args_.erase(it);
+        return std::nullopt;
+      }
+      std::string value = *(it + 1);
+      args_.erase(it, it + 2);
+      return value;
+    }
+    if (it->rfind(name + "=", 0) == 0) {
+      std::string value = it->substr(name.size() + 1);
+      args_.erase(it);
+      return value;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<long long> Args::intOption(const std::string& name) {
+  auto text = option(name);
+  if (!text) return std::nullopt;
+  try {
+    size_t used = 0;
+    long long v = std::stoll(*text, &used);
+    if (used == text->size()) return v;
+  } catch (...) {
+  }
+  failed_ = true;
+  failure_ = name + " expects a whole number, got '" + *text + "'";
+  return std::nullopt;
+}
+
+std::vector<std::string> Args::positionals() {
+  std::vector<std::string> out;
+  bool literal = false;
+  for (const auto& a : args_) {
+    if (!literal && a == "--") {
+      literal = true;
+      continue;
+    }
+    if (!literal && a.size() > 1 && a[0] == '-' && a[1] == '-' && !failed_) {
+      failed_ = true;
+      failure_ = "unknown option " + a;
+      continue;
+    }
+    out.push_back(a);
+  }
+  return out;
+}
+
+void printError(const std::string& message, const std::string& hint) {
+  std::cerr << "pallix: " << message << "\n";
+  if (!hint.empty()) std::cerr << "  " << hint << "\n";
+}
+
+int usageError(const std::string& command, const std::string& message) {
+  printError(command + ": " + message, "Run 'pallix " + command + " --help' for usage.");
+  return kExitUsage;
+}
+
+void printJson(const nlohmann::json& value) {
+  std::cout << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+void printProgress(const std::string& line) {
+  if (::isatty(STDERR_FILENO) != 1) return;
+  std::cerr << "\r\033[K" << line << std::flush;
+}
+
+void clearProgress() {
+  if (::isatty(STDERR_FILENO) != 1) return;
+  std::cerr << "\r\033[K" << std::flush;
+}
+
+}  // namespace pallix::cli

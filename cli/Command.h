@@ -1,0 +1,90 @@
+// The pallix command-line front end: subcommands register themselves here.
+//
+// Each subcommand lives in its own file and registers with
+// PALLIX_COMMAND(name, summary, usage, function). Exit codes mean the same
+// everywhere: 0 success, 1 the operation failed or found nothing, 2 the
+// command line was wrong, 3 something the command needs is missing (a model,
+// a store), 130 interrupted.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace pallix::cli {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitUnavailable = 3;
+constexpr int kExitInterrupted = 130;
+
+// The arguments after the subcommand name. Options are consumed as they are
+// read; whatever is left must be positional.
+class Args {
+ public:
+  explicit Args(std::vector<std::string> args) : args_(std::move(args)) {}
+
+  // Consumes a boolean flag such as "--json".
+  bool flag(const std::string& name);
+  // Consumes "--name VALUE" or "--name=VALUE".
+  std::optional<std::string> option(const std::string& name);
+  // Consumes an integer option; prints a usage error and sets failed() when malformed.
+  std::optional<long long> intOption(const std::string& name);
+  // The arguments not consumed as options. Reports the first leftover "--x" as unknown.
+  std::vector<std::string> positionals();
+  bool failed() const { return failed_; }
+  const std::string& failure() const { return failure_; }
+
+ private:
+  std::vector<std::string> args_;
+  bool failed_ = false;
+  std::string failure_;
+};
+
+struct CommandInfo {
+  std::string name;
+  std::string summary;
+  std::string usage;  // Full help text shown by `pallix NAME --help`.
+  std::function<int(Args&)> run;
+};
+
+class CommandRegistry {
+ public:
+  static CommandRegistry& instance();
+  void add(CommandInfo info) { commands_[info.name] = std::move(info); }
+  const std::map<std::string, CommandInfo>& commands() const { return commands_; }
+
+ private:
+  std::map<std::string, CommandInfo> commands_;
+};
+
+struct CommandRegistrar {
+  CommandRegistrar(const char* name, const char* summary, const char* usage, std::function<int(Args&)> run) {
+    CommandRegistry::instance().add(CommandInfo{name, summary, usage, std::move(run)});
+  }
+};
+
+#define PALLIX_COMMAND_CONCAT2(a, b) a##b
+#define PALLIX_COMMAND_CONCAT(a, b) PALLIX_COMMAND_CONCAT2(a, b)
+#define PALLIX_COMMAND(name, summary, usage, fn) \
+  static ::pallix::cli::CommandRegistrar PALLIX_COMMAND_CONCAT(pallix_command_, __LINE__)(name, summary, usage, fn)
+
+// Prints "pallix: MESSAGE" to stderr, and a hint line when given.
+void printError(const std::string& message, const std::string& hint = "");
+// Prints a usage error for `command` and returns kExitUsage.
+int usageError(const std::string& command, const std::string& message);
+// Writes `value` as pretty JSON with a newline to stdout.
+void printJson(const nlohmann::json& value);
+// True when stdout is a terminal (progress lines are drawn only then).
+bool stdoutIsTerminal();
+// Draws a one-line progress message on stderr when it is a terminal.
+void printProgress(const std::string& line);
+void clearProgress();
+
+}  // namespace pallix::cli

@@ -1,0 +1,45 @@
+// pallix: the command-line front end.
+#include <cstring>
+#include <iostream>
+
+#include "cli/Command.h"
+
+namespace {
+
+void printUsage() {
+  std::cout << "pallix: local search and launch\n\n"
+               "Usage: pallix COMMAND [ARGS...]\n\nCommands:\n";
+  for (const auto& [name, info] : pallix::cli::CommandRegistry::instance().commands()) {
+    std::cout << "  " << name;
+    for (size_t i = name.size(); i < 12; ++i) std::cout << ' ';
+    std::cout << info.summary << "\n";
+  }
+  std::cout << "\nRun 'pallix COMMAND --help' for a command's options.\n"
+               "Environment: PALLIX_HOME points Pallix at another home folder; PALLIX_LOG=debug|info|error|off.\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace pallix::cli;
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+    printUsage();
+    return argc < 2 ? kExitUsage : kExitOk;
+  }
+  const auto& commands = CommandRegistry::instance().commands();
+  auto it = commands.find(argv[1]);
+  if (it == commands.end()) {
+    printError(std::string("unknown command '") + argv[1] + "'", "Run 'pallix --help' to list the commands.");
+    return kExitUsage;
+  }
+  std::vector<std::string> rest(argv + 2, argv + argc);
+  for (const auto& a : rest) {
+    if (a == "--help" || a == "-h") {
+      std::cout << it->second.usage;
+      if (!it->second.usage.empty() && it->second.usage.back() != '\n') std::cout << "\n";
+      return kExitOk;
+    }
+  }
+  Args args(std::move(rest));
+  return it->second.run(args);
+}

@@ -1,0 +1,39 @@
+# Warnings are errors for every target of the project (not for third-party code).
+add_library(pallix_options INTERFACE)
+target_compile_options(pallix_options INTERFACE
+  -Wall -Wextra -Wpedantic -Werror
+  -Wno-missing-field-initializers)
+target_include_directories(pallix_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(PALLIX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# pallix_add_test(NAME name SOURCES ... DEPS ...): one GoogleTest executable registered with CTest.
+function(pallix_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;DEPS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_DEPS} pallix_options GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "PALLIX_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data;PALLIX_RESOURCES=${PROJECT_SOURCE_DIR}/resources")
+endfunction()
+
+# pallix_glob_library(NAME name [SUBDIR dir] DEPS ...): a subsystem library
+# made of every .cpp file in its folder (or SUBDIR). While the folder has no
+# sources yet it is an interface library with the same dependencies.
+function(pallix_glob_library)
+  cmake_parse_arguments(L "" "NAME;SUBDIR" "DEPS" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  if(L_SUBDIR)
+    set(dir ${dir}/${L_SUBDIR})
+  endif()
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(sources)
+    add_library(${L_NAME} ${sources})
+    target_link_libraries(${L_NAME} PUBLIC pallix_options ${L_DEPS})
+  else()
+    add_library(${L_NAME} INTERFACE)
+    target_link_libraries(${L_NAME} INTERFACE pallix_options ${L_DEPS})
+  endif()
+endfunction()

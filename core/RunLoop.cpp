@@ -1,0 +1,96 @@
+#include "core/RunLoop.h"
+
+#include <pthread.h>
+
+namespace pallix {
+
+std::shared_ptr<RunLoop> RunLoop::create(const Clock& clock) {
+  return std::shared_ptr<RunLoop>(new RunLoop(clock));
+}
+
+TaskHandle RunLoop::postDelayed(Duration delay, Task task) {
+  TaskHandle handle = TaskHandle::make();
+  postDelayedWithHandle(delay, handle, std::move(task));
+  return handle;
+}
+
+void RunLoop::postDelayedWithHandle(Duration delay, TaskHandle handle, Task task) {
+  if (delay < Duration::zero()) delay = Duration::zero();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push(internal::PendingTask{clock_.now() + delay, nextSequence_++, std::move(handle), std::move(task)});
+  }
+  wake_.notify_one();
+}
+
+bool RunLoop::isCurrent() const { return runningThread_.load() == std::this_thread::get_id(); }
+
+bool RunLoop::runOneDueTask(std::unique_lock<std::mutex>& lock) {
+  if (queue_.empty() || queue_.top().due > clock_.now()) return false;
+  internal::PendingTask task = queue_.top();
+  queue_.pop();
+  lock.unlock();
+  if (!task.handle.isCancelled()) task.task();
+  task = {};  // Destroy captured state outside the lock.
+  lock.lock();
+  return true;
+}
+
+void RunLoop::run() {
+  runningThread_.store(std::this_thread::get_id());
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!quit_) {
+    if (runOneDueTask(lock)) continue;
+    if (queue_.empty()) {
+      wake_.wait(lock, [&] { return quit_ || !queue_.empty(); });
+    } else {
+      // Wall-clock independent wait until the earliest due task.
+      auto wait = queue_.top().due - clock_.now();
+      wake_.wait_for(lock, wait);
+    }
+  }
+  quit_ = false;
+  runningThread_.store(std::thread::id());
+}
+
+void RunLoop::runUntilIdle() {
+  auto previous = runningThread_.exchange(std::this_thread::get_id());
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (runOneDueTask(lock)) {
+  }
+  runningThread_.store(previous);
+}
+
+void RunLoop::quit() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_all();
+}
+
+size_t RunLoop::pendingTaskCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.size();
+}
+
+std::shared_ptr<SerialExecutor> SerialExecutor::create(const std::string& name, const Clock& clock) {
+  return std::shared_ptr<SerialExecutor>(new SerialExecutor(name, clock));
+}
+
+SerialExecutor::SerialExecutor(const std::string& name, const Clock& clock) : loop_(RunLoop::create(clock)) {
+  thread_ = std::thread([loop = loop_, name] {
+    pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+    loop->run();
+  });
+}
+
+SerialExecutor::~SerialExecutor() { shutdown(); }
+
+void SerialExecutor::shutdown() {
+  if (!thread_.joinable()) return;
+  loop_->quit();
+  thread_.join();
+}
+
+}  // namespace pallix

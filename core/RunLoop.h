@@ -1,0 +1,93 @@
+// RunLoop and SerialExecutor: the real-time task runners.
+//
+// RunLoop runs its tasks on whichever thread calls run(); a process's main
+// thread runs one RunLoop as its main-thread scheduler. SerialExecutor owns a
+// thread running a RunLoop: an actor-like executor for one service. Both use
+// the system clock unless given another.
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/TaskRunner.h"
+
+namespace pallix {
+
+namespace internal {
+// A due-time ordered queue of tasks with FIFO order for equal due times.
+struct PendingTask {
+  MonoTime due;
+  uint64_t sequence = 0;
+  TaskHandle handle;
+  TaskRunner::Task task;
+  const void* owner = nullptr;
+};
+struct PendingTaskLater {
+  bool operator()(const PendingTask& a, const PendingTask& b) const {
+    if (a.due != b.due) return a.due > b.due;
+    return a.sequence > b.sequence;
+  }
+};
+using PendingTaskQueue = std::priority_queue<PendingTask, std::vector<PendingTask>, PendingTaskLater>;
+}  // namespace internal
+
+class RunLoop final : public TaskRunner, public std::enable_shared_from_this<RunLoop> {
+ public:
+  static std::shared_ptr<RunLoop> create(const Clock& clock = SystemClock::instance());
+
+  TaskHandle postDelayed(Duration delay, Task task) override;
+  void postDelayedWithHandle(Duration delay, TaskHandle handle, Task task) override;
+  bool isCurrent() const override;
+  const Clock& clock() const override { return clock_; }
+
+  // Runs tasks until quit() is called. Tasks still pending afterwards stay queued.
+  void run();
+  // Runs every task that is due now, including ones they post for now, then returns.
+  void runUntilIdle();
+  // Makes run() return after the current task. Thread-safe.
+  void quit();
+  size_t pendingTaskCount() const;
+
+ private:
+  explicit RunLoop(const Clock& clock) : clock_(clock) {}
+  bool runOneDueTask(std::unique_lock<std::mutex>& lock);
+
+  const Clock& clock_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  internal::PendingTaskQueue queue_;
+  uint64_t nextSequence_ = 0;
+  bool quit_ = false;
+  std::atomic<std::thread::id> runningThread_{};
+};
+
+class SerialExecutor final : public TaskRunner {
+ public:
+  // Starts the executor's thread. `name` shows in debuggers (at most 15 bytes are used).
+  static std::shared_ptr<SerialExecutor> create(const std::string& name,
+                                                const Clock& clock = SystemClock::instance());
+  ~SerialExecutor() override;
+
+  TaskHandle postDelayed(Duration delay, Task task) override { return loop_->postDelayed(delay, std::move(task)); }
+  void postDelayedWithHandle(Duration delay, TaskHandle handle, Task task) override {
+    loop_->postDelayedWithHandle(delay, std::move(handle), std::move(task));
+  }
+  bool isCurrent() const override { return loop_->isCurrent(); }
+  const Clock& clock() const override { return loop_->clock(); }
+
+  // Stops the thread after the running task; pending tasks are dropped. Must
+  // not be called from the executor's own thread.
+  void shutdown();
+
+ private:
+  SerialExecutor(const std::string& name, const Clock& clock);
+  std::shared_ptr<RunLoop> loop_;
+  std::thread thread_;
+};
+
+}  // namespace pallix

@@ -1,0 +1,73 @@
+#include "core/Strings.h"
+
+#include <cstdio>
+
+namespace pallix {
+
+std::string stringPrintfV(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  char buffer[512];
+  int n = std::vsnprintf(buffer, sizeof(buffer), format, copy);
+  va_end(copy);
+  if (n < 0) return std::string();
+  if (static_cast<size_t>(n) < sizeof(buffer)) return std::string(buffer, static_cast<size_t>(n));
+  std::string out(static_cast<size_t>(n) + 1, '\0');
+  std::vsnprintf(out.data(), out.size(), format, args);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+std::string stringPrintf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string out = stringPrintfV(format, args);
+  va_end(args);
+  return out;
+}
+
+std::string asciiLowercase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string_view trimWhitespace(std::string_view s) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+bool endsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+std::vector<std::string> splitString(std::string_view s, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    size_t end = s.find(separator, start);
+    if (end == std::string_view::npos) {
+      parts.emplace_back(s.substr(start));
+      return parts;
+    }
+    parts.emplace_back(s.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+std::string joinStrings(const std::vector<std::string>& parts, std::string_view separator) {
+  std::string out;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i) out += separator;
+    out += parts[i];
+  }
+  return out;
+}
+
+}  // namespace pallix

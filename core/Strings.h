@@ -1,0 +1,22 @@
+// Small string helpers shared by every subsystem.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pallix {
+
+// printf into a std::string.
+std::string stringPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string stringPrintfV(const char* format, va_list args);
+
+std::string asciiLowercase(std::string_view s);
+std::string_view trimWhitespace(std::string_view s);
+bool startsWith(std::string_view s, std::string_view prefix);
+bool endsWith(std::string_view s, std::string_view suffix);
+std::vector<std::string> splitString(std::string_view s, char separator);
+std::string joinStrings(const std::vector<std::string>& parts, std::string_view separator);
+
+}  // namespace pallix

@@ -1,0 +1,115 @@
+#include "core/Telemetry.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace pallix {
+namespace {
+
+std::mutex g_mutex;
+std::shared_ptr<TelemetrySink>& sinkSlot() {
+  static std::shared_ptr<TelemetrySink> sink;
+  return sink;
+}
+
+void dispatch(TelemetryEvent event) {
+  std::shared_ptr<TelemetrySink> sink;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    sink = sinkSlot();
+  }
+  if (!sink) return;
+  event.time = SystemClock::instance().wallNow();
+  sink->record(event);
+}
+
+}  // namespace
+
+void TelemetryService::signal(const std::string& name) { signal(name, {}); }
+
+void TelemetryService::signal(const std::string& name, const TelemetryParameters& parameters) {
+  TelemetryEvent event;
+  event.name = name;
+  event.parameters = parameters;
+  dispatch(std::move(event));
+}
+
+void TelemetryService::errorOccurred(const std::string& id, const std::string& category, const std::string& message,
+                                     const TelemetryParameters& parameters) {
+  TelemetryEvent event;
+  event.name = "errorOccurred";
+  event.parameters = parameters;
+  event.isError = true;
+  event.errorId = id;
+  event.category = category;
+  event.message = message;
+  dispatch(std::move(event));
+}
+
+std::shared_ptr<TelemetrySink> TelemetryService::install(std::shared_ptr<TelemetrySink> sink) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto previous = sinkSlot();
+  sinkSlot() = std::move(sink);
+  return previous;
+}
+
+bool TelemetryService::isEnabled() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return sinkSlot() != nullptr;
+}
+
+void JsonLinesTelemetrySink::record(const TelemetryEvent& event) {
+  nlohmann::json line;
+  line["time"] = secondsSince1970(event.time);
+  line["signal"] = event.name;
+  line["parameters"] = event.parameters;
+  if (event.isError) {
+    line["errorId"] = event.errorId;
+    line["category"] = event.category;
+    line["message"] = event.message;
+  }
+  std::string text = line.dump() + "\n";
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (FILE* f = std::fopen(path_.c_str(), "a")) {
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+}
+
+void RecordingTelemetrySink::record(const TelemetryEvent& event) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  events_.push_back(event);
+}
+
+std::vector<TelemetryEvent> RecordingTelemetrySink::events() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return events_;
+}
+
+std::vector<std::string> RecordingTelemetrySink::names() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> out;
+  for (const auto& e : events_) out.push_back(e.name);
+  return out;
+}
+
+std::vector<TelemetryEvent> RecordingTelemetrySink::named(const std::string& name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<TelemetryEvent> out;
+  for (const auto& e : events_) {
+    if (e.name == name) out.push_back(e);
+  }
+  return out;
+}
+
+void RecordingTelemetrySink::clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  events_.clear();
+}
+
+ScopedTelemetryRecorder::ScopedTelemetryRecorder()
+    : sink_(std::make_shared<RecordingTelemetrySink>()), previous_(TelemetryService::install(sink_)) {}
+
+ScopedTelemetryRecorder::~ScopedTelemetryRecorder() { TelemetryService::install(previous_); }
+
+}  // namespace pallix

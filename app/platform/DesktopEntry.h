@@ -1,0 +1,54 @@
+// XDG desktop entries: the Linux form of installed applications.
+//
+// Applications are the "Type=Application" entries found in the "applications"
+// folder of each XDG data directory, plus flatpak and snap exports. The
+// desktop-file ID ("org.gnome.Calculator.desktop" for
+// applications/org.gnome.Calculator.desktop; subfolders joined with "-") is
+// the application's bundle identifier. When several directories hold the same
+// ID, the one with the highest priority wins, following the XDG precedence.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/platform/DataDirectories.h"
+#include "core/Error.h"
+
+namespace pallix {
+
+struct DesktopEntry {
+  std::string id;    // desktop-file ID, e.g. "org.gnome.Calculator.desktop"
+  std::string path;  // absolute path of the .desktop file
+  std::string name;  // Name (unlocalised)
+  std::optional<std::string> genericName;
+  std::optional<std::string> comment;
+  std::optional<std::string> icon;  // Icon: a theme icon name or an absolute path
+  std::optional<std::string> exec;  // Exec, unexpanded
+  std::optional<std::string> tryExec;
+  std::optional<std::string> path_;  // Path (working directory)
+  std::optional<std::string> version;  // X-AppVersion-style keys when present
+  std::vector<std::string> categories;
+  std::vector<std::string> keywords;
+  bool noDisplay = false;
+  bool hidden = false;
+  bool terminal = false;
+  std::string type = "Application";
+};
+
+// Parses one .desktop file ([Desktop Entry] group only). `id` is its desktop-file ID.
+Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::string& id);
+
+struct ApplicationDirectory {
+  std::string path;  // an "applications" folder
+  int priority = 1;  // $XDG_DATA_HOME 5, /usr/local/share 4, /usr/share 3, flatpak/snap exports 2, else 1
+};
+
+// Every applications folder to scan, highest precedence first (may include
+// folders that do not exist).
+std::vector<ApplicationDirectory> desktopApplicationDirectories(const DataDirectories& dirs);
+
+// The priority of a .desktop file path under the rule above.
+int desktopEntryDomainPriority(const std::string& path, const DataDirectories& dirs);
+
+}  // namespace pallix

@@ -26,7 +26,7 @@ struct DesktopEntry {
   std::optional<std::string> icon;  // Icon: a theme icon name or an absolute path
   std::optional<std::string> exec;  // Exec, unexpanded
   std::optional<std::string> tryExec;
-  std::optional<std::string> path_;  // Path (working directory)
+  std::optional<std::string> workingDirectory;  // Path key
   std::optional<std::string> version;  // X-AppVersion-style keys when present
   std::vector<std::string> categories;
   std::vector<std::string> keywords;

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/RunLoop.h"
+#include "core/VirtualTime.h"
+
+namespace pallix {
+namespace {
+
+TEST(VirtualTimeTest, DelayedTasksRunAtTheirDueTimeInOrder) {
+  VirtualTimeEnvironment env;
+  std::vector<std::string> log;
+  auto start = env.clock().now();
+  auto stamp = [&](const char* name) {
+    log.push_back(std::string(name) + "@" + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                               env.clock().now() - start)
+                                                               .count()));
+  };
+  env.mainRunner()->postDelayed(seconds(120), [&] { stamp("deep"); });
+  env.mainRunner()->postDelayed(seconds(30), [&] { stamp("idle"); });
+  env.mainRunner()->postDelayed(seconds(5), [&] { stamp("unload"); });
+  env.mainRunner()->post([&] { stamp("now"); });
+
+  env.advanceBy(seconds(29));
+  EXPECT_EQ(log, (std::vector<std::string>{"now@0", "unload@5000"}));
+  env.advanceBy(seconds(91));
+  EXPECT_EQ(log, (std::vector<std::string>{"now@0", "unload@5000", "idle@30000", "deep@120000"}));
+  EXPECT_EQ(env.clock().now() - start, seconds(120));
+}
+
+TEST(VirtualTimeTest, SameDueTimeRunsInPostingOrderAcrossRunners) {
+  VirtualTimeEnvironment env;
+  auto other = env.makeRunner("other");
+  std::vector<int> order;
+  for (int i = 0; i < 10; ++i) {
+    (i % 2 ? other : env.mainRunner())->postDelayed(seconds(1), [&order, i] { order.push_back(i); });
+  }
+  env.advanceBy(seconds(1));
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+}
+
+TEST(VirtualTimeTest, CancelledTasksNeverRunAndDebounceKeepsTheLast) {
+  VirtualTimeEnvironment env;
+  int runs = 0;
+  TaskHandle pending;
+  // A 1.5 s debounce: each event cancels the pending run and schedules a new one.
+  for (int i = 0; i < 5; ++i) {
+    pending.cancel();
+    pending = env.mainRunner()->postDelayed(milliseconds(1500), [&] { ++runs; });
+    env.advanceBy(milliseconds(1000));
+  }
+  EXPECT_EQ(runs, 0);
+  env.advanceBy(milliseconds(499));
+  EXPECT_EQ(runs, 0);
+  env.advanceBy(milliseconds(1));
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(env.pendingTaskCount(), 0u);
+}
+
+TEST(VirtualTimeTest, TasksPostedByTasksForNowRunInTheSameRunUntilIdle) {
+  VirtualTimeEnvironment env;
+  auto worker = env.makeRunner("worker");
+  std::vector<std::string> log;
+  postTaskAndReply<int>(
+      worker,
+      [&] {
+        log.push_back(worker->isCurrent() ? "work on worker" : "work elsewhere");
+        return 42;
+      },
+      env.mainRunner(), [&](int v) { log.push_back(env.mainRunner()->isCurrent() ? "reply " + std::to_string(v) : "bad"); });
+  env.runUntilIdle();
+  EXPECT_EQ(log, (std::vector<std::string>{"work on worker", "reply 42"}));
+}
+
+TEST(VirtualTimeTest, NextTaskDelayIgnoresCancelledTasks) {
+  VirtualTimeEnvironment env;
+  EXPECT_EQ(env.nextTaskDelay(), Duration::max());
+  auto a = env.mainRunner()->postDelayed(seconds(1), [] {});
+  env.mainRunner()->postDelayed(seconds(3), [] {});
+  a.cancel();
+  EXPECT_EQ(env.nextTaskDelay(), seconds(3));
+  env.fastForwardUntilNoTasksRemain();
+  EXPECT_EQ(env.pendingTaskCount(), 0u);
+}
+
+TEST(WeakGuardTest, CallbacksBecomeNoOpsAfterTheOwnerIsGone) {
+  int calls = 0;
+  std::function<void(int)> callback;
+  {
+    WeakGuard guard;
+    callback = guard.wrap([&calls](int n) { calls += n; });
+    callback(2);
+  }
+  callback(5);
+  EXPECT_EQ(calls, 2);
+}
+
+// The real-time runners: no timing assertions, only ordering and completion.
+TEST(SerialExecutorTest, RunsTasksSeriallyInFifoOrderOffTheCallingThread) {
+  auto executor = SerialExecutor::create("test");
+  std::mutex mutex;
+  std::condition_variable done;
+  std::vector<int> order;
+  std::atomic<int> concurrent{0};
+  bool overlap = false;
+  for (int i = 0; i < 100; ++i) {
+    executor->post([&, i] {
+      if (concurrent.fetch_add(1) != 0) overlap = true;
+      std::lock_guard<std::mutex> lock(mutex);
+      order.push_back(i);
+      concurrent.fetch_sub(1);
+      if (order.size() == 100) done.notify_one();
+    });
+  }
+  std::unique_lock<std::mutex> lock(mutex);
+  ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(30), [&] { return order.size() == 100; }));
+  EXPECT_FALSE(overlap);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+}
+
+TEST(RunLoopTest, QuitFromATaskEndsRunAndPendingTasksStayQueued) {
+  auto loop = RunLoop::create();
+  std::vector<int> ran;
+  loop->post([&] { ran.push_back(1); });
+  loop->post([&] {
+    ran.push_back(2);
+    loop->quit();
+  });
+  loop->postDelayed(std::chrono::hours(1), [&] { ran.push_back(3); });
+  loop->run();
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+  EXPECT_EQ(loop->pendingTaskCount(), 1u);
+}
+
+TEST(RunLoopTest, PostFromAnotherThreadWakesRun) {
+  auto loop = RunLoop::create();
+  auto executor = SerialExecutor::create("poster");
+  bool ranOnLoop = false;
+  executor->post([&] { loop->post([&] {
+                       ranOnLoop = loop->isCurrent();
+                       loop->quit();
+                     }); });
+  loop->run();
+  EXPECT_TRUE(ranOnLoop);
+}
+
+}  // namespace
+}  // namespace pallix

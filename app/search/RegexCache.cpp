@@ -1,0 +1,83 @@
+#include "app/search/RegexCache.h"
+
+#include <unicode/regex.h>
+#include <unicode/unistr.h>
+
+namespace pallix {
+
+CompiledRegex::CompiledRegex(std::string pattern, std::unique_ptr<icu::RegexPattern> compiled)
+    : pattern_(std::move(pattern)), compiled_(std::move(compiled)) {}
+
+CompiledRegex::~CompiledRegex() = default;
+
+std::shared_ptr<const CompiledRegex> CompiledRegex::compile(const std::string& pattern) {
+  UErrorCode status = U_ZERO_ERROR;
+  UParseError parseError;
+  icu::UnicodeString source = icu::UnicodeString::fromUTF8(pattern);
+  std::unique_ptr<icu::RegexPattern> compiled(
+      icu::RegexPattern::compile(source, UREGEX_CASE_INSENSITIVE, parseError, status));
+  if (U_FAILURE(status) || !compiled) return nullptr;
+  return std::shared_ptr<const CompiledRegex>(new CompiledRegex(pattern, std::move(compiled)));
+}
+
+bool CompiledRegex::findIn(std::string_view text) const {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::UnicodeString input =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(input, status));
+  if (U_FAILURE(status) || !matcher) return false;
+  bool found = matcher->find(status);
+  return U_SUCCESS(status) && found;
+}
+
+RegexCache::RegexCache(size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
+
+RegexCache& RegexCache::shared() {
+  static RegexCache* cache = new RegexCache();
+  return *cache;
+}
+
+std::shared_ptr<const CompiledRegex> RegexCache::regex(const std::string& pattern) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.find(pattern);
+    if (it != entries_.end()) {
+      recency_.splice(recency_.begin(), recency_, it->second.recency);
+      return it->second.regex;
+    }
+  }
+  // Compile outside the lock: a slow pattern must not block other lookups.
+  std::shared_ptr<const CompiledRegex> compiled = CompiledRegex::compile(pattern);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++compileCount_;
+  auto it = entries_.find(pattern);
+  if (it != entries_.end()) {
+    recency_.splice(recency_.begin(), recency_, it->second.recency);
+    return it->second.regex;
+  }
+  recency_.push_front(pattern);
+  entries_.emplace(pattern, Entry{compiled, recency_.begin()});
+  while (entries_.size() > capacity_) {
+    entries_.erase(recency_.back());
+    recency_.pop_back();
+  }
+  return compiled;
+}
+
+size_t RegexCache::size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_.size();
+}
+
+size_t RegexCache::compileCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return compileCount_;
+}
+
+void RegexCache::clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.clear();
+  recency_.clear();
+}
+
+}  // namespace pallix

@@ -1,0 +1,306 @@
+// QueryParser: golden table of queries, tokenizer rules, sizes, categories,
+// dates against fixed calendars, the regex cache, and randomized input.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "app/search/QueryParser.h"
+#include "app/search/RegexCache.h"
+#include "tests/query/QueryTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using testing::describe;
+using testing::readGoldenRows;
+
+// 2024-03-10 15:30:00 UTC: the day US daylight saving time starts.
+const Date kDstDay = dateFromSecondsSince1970(1710084600);
+
+DateContext context(Date now, const std::string& zone) {
+  DateContext c;
+  c.now = now;
+  c.timeZoneId = zone;
+  return c;
+}
+
+Date utc(int year, int month, int day, int hour = 0, int minute = 0) {
+  using namespace std::chrono;
+  const sys_days days = sys_days(std::chrono::year(year) / month / day);
+  return Date(duration_cast<Date::duration>(days.time_since_epoch() + hours(hour) + minutes(minute)));
+}
+
+TEST(QueryParserGoldenTest, EveryRowParsesToItsExpectedQuery) {
+  const auto rows = readGoldenRows("parser_golden.tsv");
+  ASSERT_GT(rows.size(), 50u);
+  for (const auto& row : rows) {
+    ASSERT_EQ(row.columns.size(), 2u) << "line " << row.line;
+    EXPECT_EQ(describe(QueryParser::parse(row.columns[0])), row.columns[1])
+        << "line " << row.line << ": query '" << row.columns[0] << "'";
+  }
+}
+
+TEST(QueryParserTest, EmptyTextIsTheEmptyQuery) {
+  EXPECT_TRUE(QueryParser::parse("").isEmpty());
+  EXPECT_EQ(QueryParser::parse(""), ParsedQuery::empty());
+}
+
+TEST(QueryParserTest, NonSizeFiltersKeepTheValueVerbatimWithoutComparison) {
+  const ParsedQuery q = QueryParser::parse("in:My/Docs type:IMAGE before:>2024");
+  ASSERT_EQ(q.filters.size(), 3u);
+  EXPECT_EQ(q.filters[0], (Filter{FilterKey::inFolder, "My/Docs", std::nullopt}));
+  EXPECT_EQ(q.filters[1], (Filter{FilterKey::type, "IMAGE", std::nullopt}));
+  EXPECT_EQ(q.filters[2], (Filter{FilterKey::before, ">2024", std::nullopt}));
+}
+
+TEST(QueryParserTest, SizeFiltersAlwaysCarryAComparison) {
+  const ParsedQuery q = QueryParser::parse("size:12");
+  ASSERT_EQ(q.filters.size(), 1u);
+  EXPECT_EQ(q.filters[0].comparison, Comparison::equal);
+  EXPECT_EQ(q.filters[0].value, "12");
+}
+
+TEST(QueryParserTest, RegexesAreCompiledCaseInsensitively) {
+  const ParsedQuery q = QueryParser::parse("/^inv.*pdf$/");
+  ASSERT_EQ(q.regexes.size(), 1u);
+  EXPECT_TRUE(q.regexes[0]->findIn("INVOICE-2024.PDF"));
+  EXPECT_FALSE(q.regexes[0]->findIn("my invoice.pdf"));
+}
+
+TEST(QueryParserTest, TokenizerKeepsQuotedAndRegexRunsWhole) {
+  EXPECT_EQ(QueryParser::tokenize("a \"b c\" /d e/ f"), (std::vector<std::string>{"a", "\"b c\"", "/d e/", "f"}));
+  EXPECT_EQ(QueryParser::tokenize("x\"y"), (std::vector<std::string>{"x", "\"y"}));
+  EXPECT_EQ(QueryParser::tokenize("a/ b"), (std::vector<std::string>{"a/", "b"}));
+  EXPECT_EQ(QueryParser::tokenize("/\"a b\"/"), (std::vector<std::string>{"/\"a b\"/"}));
+}
+
+TEST(FilterKeyTest, AcceptsEveryKeyWordInAnyCase) {
+  const std::vector<std::pair<std::string, FilterKey>> words = {
+      {"extension", FilterKey::ext}, {"EXT", FilterKey::ext},         {"type", FilterKey::type},
+      {"Before", FilterKey::before}, {"after", FilterKey::after},     {"modified", FilterKey::modified},
+      {"mod", FilterKey::modified},  {"created", FilterKey::created}, {"size", FilterKey::size},
+      {"in", FilterKey::inFolder},   {"folder", FilterKey::inFolder}, {"PATH", FilterKey::inFolder},
+      {"app", FilterKey::app},       {"bundle", FilterKey::app}};
+  for (const auto& [word, key] : words) EXPECT_EQ(filterKeyFrom(word), key) << word;
+  EXPECT_EQ(filterKeyFrom("inFolder"), std::nullopt);
+  EXPECT_EQ(filterKeyFrom("kind"), std::nullopt);
+  EXPECT_STREQ(filterKeyRawValue(FilterKey::inFolder), "inFolder");
+}
+
+TEST(ComparisonTest, LongestOperatorWins) {
+  EXPECT_EQ(comparisonFrom(">=5"), (ComparisonPrefix{Comparison::greaterOrEqual, 2}));
+  EXPECT_EQ(comparisonFrom("<=5"), (ComparisonPrefix{Comparison::lessOrEqual, 2}));
+  EXPECT_EQ(comparisonFrom(">5"), (ComparisonPrefix{Comparison::greaterThan, 1}));
+  EXPECT_EQ(comparisonFrom("<"), (ComparisonPrefix{Comparison::lessThan, 1}));
+  EXPECT_EQ(comparisonFrom("=5"), std::nullopt);
+  EXPECT_EQ(comparisonFrom(""), std::nullopt);
+}
+
+TEST(SizeValueTest, UnitsAndFractions) {
+  EXPECT_EQ(SizeValue::parse("1.5mb"), (SizeValue{1572864, Comparison::equal}));
+  EXPECT_EQ(SizeValue::parse("<0.5k"), (SizeValue{512, Comparison::lessThan}));
+  EXPECT_EQ(SizeValue::parse("1.9b"), (SizeValue{1, Comparison::equal}));
+  EXPECT_EQ(SizeValue::parse("3 MegaBytes"), (SizeValue{3145728, Comparison::equal}));
+  EXPECT_EQ(SizeValue::parse(">=1G"), (SizeValue{1073741824, Comparison::greaterOrEqual}));
+  EXPECT_EQ(SizeValue::parse("0"), (SizeValue{0, Comparison::equal}));
+  EXPECT_EQ(SizeValue::parse("1gigabyte"), std::nullopt);
+  EXPECT_EQ(SizeValue::parse(".5mb"), std::nullopt);
+  EXPECT_EQ(SizeValue::parse("-1"), std::nullopt);
+  EXPECT_EQ(SizeValue::parse(">"), std::nullopt);
+  EXPECT_EQ(SizeValue::parse("99999999999999999999"), std::nullopt);
+  EXPECT_EQ(SizeValue::parse("8589934592g"), std::nullopt);
+}
+
+TEST(FileCategoryTest, EveryWordAndNothingElse) {
+  const std::vector<std::pair<std::string, FileCategory>> words = {
+      {"code", FileCategory::code},          {"source", FileCategory::code},     {"programming", FileCategory::code},
+      {"document", FileCategory::document},  {"doc", FileCategory::document},    {"Text", FileCategory::document},
+      {"image", FileCategory::image},        {"img", FileCategory::image},       {"picture", FileCategory::image},
+      {"photo", FileCategory::image},        {"audio", FileCategory::audio},     {"sound", FileCategory::audio},
+      {"music", FileCategory::audio},        {"video", FileCategory::video},     {"movie", FileCategory::video},
+      {"film", FileCategory::video},         {"archive", FileCategory::archive}, {"zip", FileCategory::archive},
+      {"compressed", FileCategory::archive}, {"app", FileCategory::app},         {"application", FileCategory::app},
+      {"bundle", FileCategory::app}};
+  for (const auto& [word, category] : words) EXPECT_EQ(fileCategoryFrom(word), category) << word;
+  EXPECT_EQ(fileCategoryFrom("other"), std::nullopt);
+  EXPECT_EQ(fileCategoryFrom("images"), std::nullopt);
+}
+
+TEST(RelativeDateTest, Words) {
+  EXPECT_EQ(relativeDateFrom("Today"), RelativeDate::today);
+  EXPECT_EQ(relativeDateFrom("yesterday"), RelativeDate::yesterday);
+  for (const char* w : {"week", "thisweek", "this-week"}) EXPECT_EQ(relativeDateFrom(w), RelativeDate::week);
+  for (const char* w : {"month", "thismonth", "this-month"}) EXPECT_EQ(relativeDateFrom(w), RelativeDate::month);
+  for (const char* w : {"year", "thisyear", "THIS-YEAR"}) EXPECT_EQ(relativeDateFrom(w), RelativeDate::year);
+  EXPECT_EQ(relativeDateFrom("this week"), std::nullopt);
+  EXPECT_EQ(relativeDateFrom("tomorrow"), std::nullopt);
+}
+
+TEST(RelativeDateTest, RangesUseCalendarDaysInTheGivenZone) {
+  // 10:30 in New York on the day clocks spring forward: the day has 23 hours.
+  const DateContext ny = context(kDstDay, "America/New_York");
+  const Date midnight = utc(2024, 3, 10, 5);  // 00:00 EST
+  EXPECT_EQ(relativeDateRange(RelativeDate::today, ny), (DateRange{midnight, utc(2024, 3, 11, 4)}));
+  EXPECT_EQ(relativeDateRange(RelativeDate::yesterday, ny), (DateRange{utc(2024, 3, 9, 5), midnight}));
+  EXPECT_EQ(relativeDateRange(RelativeDate::week, ny), (DateRange{utc(2024, 3, 3, 5), kDstDay}));
+  EXPECT_EQ(relativeDateRange(RelativeDate::month, ny), (DateRange{utc(2024, 2, 10, 5), kDstDay}));
+  EXPECT_EQ(relativeDateRange(RelativeDate::year, ny), (DateRange{utc(2023, 3, 10, 5), kDstDay}));
+}
+
+TEST(RelativeDateTest, StartOfTodayDependsOnTheZone) {
+  // 01:00 UTC on March 1st is still February 29th in Los Angeles.
+  const Date now = utc(2024, 3, 1, 1);
+  EXPECT_EQ(relativeDateRange(RelativeDate::today, context(now, "UTC")).start, utc(2024, 3, 1));
+  EXPECT_EQ(relativeDateRange(RelativeDate::today, context(now, "America/Los_Angeles")).start, utc(2024, 2, 29, 8));
+}
+
+TEST(RelativeDateTest, MonthBeforeMarch31stClampsToFebruary) {
+  const DateContext c = context(utc(2023, 3, 31, 12), "UTC");
+  EXPECT_EQ(relativeDateRange(RelativeDate::month, c).start, utc(2023, 2, 28));
+  EXPECT_EQ(relativeDateRange(RelativeDate::year, context(utc(2024, 2, 29, 12), "UTC")).start, utc(2023, 2, 28));
+}
+
+TEST(ParseDateTest, PatternsInOrder) {
+  const DateContext c = context(kDstDay, "UTC");
+  EXPECT_EQ(QueryParser::parseDate("2024-02-29", c), utc(2024, 2, 29));
+  EXPECT_EQ(QueryParser::parseDate("2023-11", c), utc(2023, 11, 1));
+  EXPECT_EQ(QueryParser::parseDate("2001", c), utc(2001, 1, 1));
+  EXPECT_EQ(QueryParser::parseDate("12/25/2022", c), utc(2022, 12, 25));
+  // Not a valid month first, so day first.
+  EXPECT_EQ(QueryParser::parseDate("25/12/2022", c), utc(2022, 12, 25));
+  // Both readings are valid: month first wins.
+  EXPECT_EQ(QueryParser::parseDate("03/04/2022", c), utc(2022, 3, 4));
+  EXPECT_EQ(QueryParser::parseDate("1970", c), utc(1970, 1, 1));
+  EXPECT_EQ(QueryParser::parseDate("2100-12-31", c), utc(2100, 12, 31));
+}
+
+TEST(ParseDateTest, AbsoluteDatesAreMidnightInTheContextZone) {
+  EXPECT_EQ(QueryParser::parseDate("2024-07-04", context(kDstDay, "Europe/Paris")), utc(2024, 7, 3, 22));
+}
+
+TEST(ParseDateTest, RelativeWordsGiveTheirRangeStart) {
+  const DateContext c = context(kDstDay, "UTC");
+  EXPECT_EQ(QueryParser::parseDate("today", c), utc(2024, 3, 10));
+  EXPECT_EQ(QueryParser::parseDate("Yesterday", c), utc(2024, 3, 9));
+  EXPECT_EQ(QueryParser::parseDate("week", c), utc(2024, 3, 3));
+}
+
+TEST(ParseDateTest, RejectsMalformedAndOutOfRangeDates) {
+  const DateContext c = context(kDstDay, "UTC");
+  for (const char* bad : {"2024-13-01", "1969", "2101", "2024-02-30", "13/13/2024", "2024-01-01x", "", "soon",
+                          "20240101", "2024/01/01", "12/25/1969", "-2024", "0000"}) {
+    EXPECT_EQ(QueryParser::parseDate(bad, c), std::nullopt) << bad;
+  }
+}
+
+TEST(RegexCacheTest, ReusesCompiledPatternsAndRemembersFailures) {
+  RegexCache cache(4);
+  auto first = cache.regex("a+b");
+  auto second = cache.regex("a+b");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first.get(), second.get());
+  EXPECT_EQ(cache.regex("(unclosed"), nullptr);
+  EXPECT_EQ(cache.regex("(unclosed"), nullptr);
+  EXPECT_EQ(cache.compileCount(), 2u);
+}
+
+TEST(RegexCacheTest, EvictsLeastRecentlyUsedBeyondCapacity) {
+  RegexCache cache(2);
+  auto a = cache.regex("a");
+  cache.regex("b");
+  cache.regex("a");  // a is now the most recent
+  cache.regex("c");  // evicts b
+  EXPECT_EQ(cache.size(), 2u);
+  const size_t compiles = cache.compileCount();
+  cache.regex("a");
+  EXPECT_EQ(cache.compileCount(), compiles);
+  cache.regex("b");
+  EXPECT_EQ(cache.compileCount(), compiles + 1);
+  // An evicted expression stays usable by whoever holds it.
+  cache.clear();
+  EXPECT_TRUE(a->findIn("A"));
+}
+
+TEST(RegexCacheTest, ConcurrentLookupsAndMatches) {
+  RegexCache cache(8);
+  std::atomic<int> matches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 300; ++i) {
+        auto regex = cache.regex("^item" + std::to_string((i + t) % 12) + "$");
+        if (regex && regex->findIn("ITEM" + std::to_string((i + t) % 12))) ++matches;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(matches.load(), 1200);
+  EXPECT_LE(cache.size(), 8u);
+}
+
+// Random strings over the characters the tokenizer and filters care about.
+std::string randomQuery(std::mt19937& rng) {
+  static const std::vector<std::string> pieces = {
+      " ",       " ",    "\"",   "/",  ":",   ">",    "<",    "=",     ".",         "a",     "b",
+      "x",       "1",    "9",    "0",  "NOT", "not",  "is:",  "ext:",  "size:",     "type:", "in:",
+      "before:", "mod:", "app:", "mb", "gb",  "k",    "dir",  "image", "2024-01-0", "\\",    "(",
+      "[",       "*",    "+",    "?",  "é",   "日本", "\xff", "\xc3",  ",",         "-",     "today"};
+  std::uniform_int_distribution<size_t> length(0, 24);
+  std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1);
+  std::string out;
+  for (size_t i = length(rng); i > 0; --i) out += pieces[pick(rng)];
+  return out;
+}
+
+std::string withoutSpaces(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c != ' ') out += c;
+  }
+  return out;
+}
+
+TEST(QueryParserFuzzTest, RandomInputKeepsTheParsedQueryWellFormed) {
+  std::mt19937 rng(20240310);
+  const DateContext c = context(kDstDay, "UTC");
+  for (int iteration = 0; iteration < 20000; ++iteration) {
+    const std::string text = randomQuery(rng);
+    SCOPED_TRACE("query: '" + text + "'");
+    const std::vector<std::string> tokens = QueryParser::tokenize(text);
+    std::string joined;
+    for (const auto& token : tokens) {
+      ASSERT_FALSE(token.empty());
+      joined += token;
+    }
+    // Tokenizing only removes separating spaces; it never loses characters.
+    ASSERT_EQ(withoutSpaces(joined), withoutSpaces(text));
+
+    const ParsedQuery q = QueryParser::parse(text);
+    ASSERT_EQ(q, QueryParser::parse(text));
+    for (const auto& term : q.textTerms) {
+      ASSERT_FALSE(term.empty());
+      ASSERT_NE(term.front(), ' ');
+      ASSERT_NE(term.back(), ' ');
+    }
+    for (const auto& phrase : q.exactPhrases) ASSERT_FALSE(phrase.empty());
+    for (const auto& regex : q.regexes) ASSERT_NE(regex, nullptr);
+    for (const auto* list : {&q.filters, &q.excludedFilters}) {
+      for (const Filter& f : *list) {
+        ASSERT_FALSE(f.value.empty());
+        if (f.key == FilterKey::size) {
+          ASSERT_TRUE(f.comparison.has_value());
+          ASSERT_EQ(std::to_string(std::stoll(f.value)), f.value);
+        } else {
+          ASSERT_FALSE(f.comparison.has_value());
+          (void)QueryParser::parseDate(f.value, c);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,102 @@
+#include "tests/query/QueryTestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "core/Strings.h"
+
+namespace pallix::testing {
+
+namespace {
+
+std::string describeFilter(const Filter& filter) {
+  if (filter.key != FilterKey::size) return std::string(filterKeyRawValue(filter.key)) + "=" + filter.value;
+  const char* op = "==";
+  switch (filter.comparison.value_or(Comparison::equal)) {
+    case Comparison::equal:
+      op = "==";
+      break;
+    case Comparison::greaterThan:
+      op = ">";
+      break;
+    case Comparison::lessThan:
+      op = "<";
+      break;
+    case Comparison::greaterOrEqual:
+      op = ">=";
+      break;
+    case Comparison::lessOrEqual:
+      op = "<=";
+      break;
+  }
+  return std::string("size") + op + filter.value;
+}
+
+void appendList(std::string& out, char tag, const std::vector<std::string>& items) {
+  if (items.empty()) return;
+  if (!out.empty()) out += ' ';
+  out += tag;
+  out += '[' + joinStrings(items, "|") + ']';
+}
+
+std::string unescapeTabs(const std::string& cell) {
+  std::string out;
+  for (size_t i = 0; i < cell.size(); ++i) {
+    if (cell[i] == '\\' && i + 1 < cell.size() && cell[i + 1] == 't') {
+      out += '\t';
+      ++i;
+    } else {
+      out += cell[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string queryTestDataPath(const std::string& name) {
+  const char* root = std::getenv("PALLIX_TEST_DATA");
+  return std::string(root ? root : "tests/data") + "/query/" + name;
+}
+
+std::vector<GoldenRow> readGoldenRows(const std::string& name) {
+  std::ifstream in(queryTestDataPath(name));
+  if (!in) throw std::runtime_error("cannot open golden file " + queryTestDataPath(name));
+  std::vector<GoldenRow> rows;
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    GoldenRow row;
+    row.line = number;
+    for (const std::string& cell : splitString(line, '\t')) row.columns.push_back(unescapeTabs(cell));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string describe(const ParsedQuery& query) {
+  std::string out;
+  appendList(out, 'T', query.textTerms);
+  appendList(out, 'P', query.exactPhrases);
+  std::vector<std::string> filters;
+  for (const Filter& f : query.filters) filters.push_back(describeFilter(f));
+  appendList(out, 'F', filters);
+  std::vector<std::string> excluded;
+  for (const Filter& f : query.excludedFilters) excluded.push_back(describeFilter(f));
+  appendList(out, 'X', excluded);
+  std::vector<std::string> regexes;
+  for (const auto& r : query.regexes) regexes.push_back(r ? r->pattern() : "<null>");
+  appendList(out, 'R', regexes);
+  if (query.itemType)
+    appendList(out, 'I',
+               {*query.itemType == IndexedItem::ItemType::app    ? "app"
+                : *query.itemType == IndexedItem::ItemType::file ? "file"
+                                                                 : "folder"});
+  return out.empty() ? "EMPTY" : out;
+}
+
+}  // namespace pallix::testing

@@ -27,7 +27,7 @@ struct DesktopEntry {
   std::optional<std::string> exec;  // Exec, unexpanded
   std::optional<std::string> tryExec;
   std::optional<std::string> workingDirectory;  // Path key
-  std::optional<std::string> version;  // X-AppVersion-style keys when present
+  std::optional<std::string> version;           // X-AppVersion-style keys when present
   std::vector<std::string> categories;
   std::vector<std::string> keywords;
   bool noDisplay = false;
@@ -38,6 +38,8 @@ struct DesktopEntry {
 
 // Parses one .desktop file ([Desktop Entry] group only). `id` is its desktop-file ID.
 Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::string& id);
+// Parses desktop-entry text already read from `path` (named in errors).
+Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::string& path, const std::string& id);
 
 struct ApplicationDirectory {
   std::string path;  // an "applications" folder
@@ -50,5 +52,10 @@ std::vector<ApplicationDirectory> desktopApplicationDirectories(const DataDirect
 
 // The priority of a .desktop file path under the rule above.
 int desktopEntryDomainPriority(const std::string& path, const DataDirectories& dirs);
+
+// The desktop-file ID of `path` found under `applicationsDirectory`
+// ("kde/okular.desktop" below it gives "kde-okular.desktop"). A path outside
+// the directory gives its file name.
+std::string desktopFileIdForPath(const std::string& applicationsDirectory, const std::string& path);
 
 }  // namespace pallix

@@ -1,0 +1,316 @@
+#include "app/platform/DesktopEntry.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "core/FileUtil.h"
+#include "core/Strings.h"
+
+namespace pallix {
+namespace {
+
+constexpr const char* kDomain = "DesktopEntryError";
+enum DesktopEntryErrorCode {
+  kUnreadable = 1,
+  kNotUtf8 = 2,
+  kMalformedLine = 3,
+  kMissingGroup = 4,
+  kMissingName = 5,
+  kBadBoolean = 6
+};
+
+bool isValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    size_t extra;
+    uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= s.size()) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      auto cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+bool isKeyChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// A key is [A-Za-z0-9-]+ optionally followed by a locale in brackets.
+bool isValidKey(std::string_view key, bool* localized) {
+  size_t i = 0;
+  while (i < key.size() && isKeyChar(key[i])) ++i;
+  if (i == 0) return false;
+  *localized = false;
+  if (i == key.size()) return true;
+  if (key[i] != '[' || key.back() != ']' || key.size() - i < 3) return false;
+  for (size_t k = i + 1; k + 1 < key.size(); ++k) {
+    char c = key[k];
+    if (c == '[' || c == ']' || c == '=' || c == ' ') return false;
+  }
+  *localized = true;
+  return true;
+}
+
+// Decodes \s \n \t \r \\ (and, in lists, \; which stays a literal semicolon).
+// Other escapes are kept as written.
+std::string unescapeValue(std::string_view raw, bool list) {
+  std::string out;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    char c = raw[i];
+    if (c != '\\' || i + 1 == raw.size()) {
+      out += c;
+      continue;
+    }
+    char next = raw[++i];
+    switch (next) {
+      case 's':
+        out += ' ';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      case ';':
+        if (list) {
+          out += ';';
+        } else {
+          out += "\\;";
+        }
+        break;
+      default:
+        out += '\\';
+        out += next;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> splitList(std::string_view raw) {
+  std::vector<std::string> items;
+  std::string current;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\\' && i + 1 < raw.size()) {
+      current += raw[i];
+      current += raw[++i];
+      continue;
+    }
+    if (raw[i] == ';') {
+      if (!current.empty()) items.push_back(unescapeValue(current, true));
+      current.clear();
+      continue;
+    }
+    current += raw[i];
+  }
+  if (!current.empty()) items.push_back(unescapeValue(current, true));
+  return items;
+}
+
+std::string normalizeDirectory(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::string& id) {
+  auto contents = readFileToString(path);
+  if (!contents.ok())
+    return Error(kDomain, kUnreadable, "Cannot read desktop entry: " + contents.error().description());
+  return parseDesktopEntryText(contents.value(), path, id);
+}
+
+Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::string& path, const std::string& id) {
+  if (!isValidUtf8(text)) return Error(kDomain, kNotUtf8, "Desktop entry " + path + " is not valid UTF-8");
+
+  auto fail = [&](int code, size_t lineNumber, const std::string& what) {
+    return Error(kDomain, code,
+                 stringPrintf("Invalid desktop entry %s, line %zu: %s", path.c_str(), lineNumber, what.c_str()));
+  };
+
+  std::map<std::string, std::string> values;  // [Desktop Entry] keys, raw (escaped) values
+  bool sawMainGroup = false;
+  bool inMainGroup = false;
+  bool anyGroup = false;
+  size_t lineNumber = 0;
+  for (const std::string& rawLine : splitString(text, '\n')) {
+    ++lineNumber;
+    std::string_view line = rawLine;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string_view trimmed = trimWhitespace(line);
+    if (trimmed.empty() || trimmed.front() == '#') continue;
+    if (trimmed.front() == '[') {
+      if (trimmed.back() != ']' || trimmed.size() < 3)
+        return fail(kMalformedLine, lineNumber, "unterminated group header");
+      std::string_view group = trimmed.substr(1, trimmed.size() - 2);
+      if (group.find_first_of("[]") != std::string_view::npos) {
+        return fail(kMalformedLine, lineNumber, "invalid group name \"" + std::string(group) + "\"");
+      }
+      anyGroup = true;
+      inMainGroup = group == "Desktop Entry";
+      if (inMainGroup && sawMainGroup) return fail(kMalformedLine, lineNumber, "duplicate [Desktop Entry] group");
+      sawMainGroup = sawMainGroup || inMainGroup;
+      continue;
+    }
+    size_t equals = trimmed.find('=');
+    if (!anyGroup) return fail(kMissingGroup, lineNumber, "entry before the first group header");
+    if (!inMainGroup) continue;  // other groups (actions) are not read
+    if (equals == std::string_view::npos) {
+      return fail(kMalformedLine, lineNumber, "expected key=value, got \"" + std::string(trimmed.substr(0, 60)) + "\"");
+    }
+    std::string_view key = trimWhitespace(trimmed.substr(0, equals));
+    std::string_view value = trimWhitespace(trimmed.substr(equals + 1));
+    bool localized = false;
+    if (!isValidKey(key, &localized))
+      return fail(kMalformedLine, lineNumber, "invalid key \"" + std::string(key) + "\"");
+    if (localized) continue;
+    values.emplace(std::string(key), std::string(value));  // the first of duplicated keys wins
+  }
+  if (!sawMainGroup) return Error(kDomain, kMissingGroup, "Desktop entry " + path + " has no [Desktop Entry] group");
+
+  auto string = [&](const char* key) -> std::optional<std::string> {
+    auto it = values.find(key);
+    if (it == values.end()) return std::nullopt;
+    return unescapeValue(it->second, false);
+  };
+  auto list = [&](const char* key) {
+    auto it = values.find(key);
+    return it == values.end() ? std::vector<std::string>{} : splitList(it->second);
+  };
+  auto boolean = [&](const char* key, bool* out) -> Status {
+    auto it = values.find(key);
+    if (it == values.end()) return okStatus();
+    if (it->second == "true" || it->second == "1") {
+      *out = true;
+    } else if (it->second == "false" || it->second == "0") {
+      *out = false;
+    } else {
+      return Error(kDomain, kBadBoolean,
+                   "Invalid desktop entry " + path + ": " + key + " must be true or false, not \"" + it->second + "\"");
+    }
+    return okStatus();
+  };
+
+  DesktopEntry entry;
+  entry.id = id;
+  entry.path = path;
+  auto name = string("Name");
+  if (!name || name->empty()) return Error(kDomain, kMissingName, "Desktop entry " + path + " has no Name");
+  entry.name = *name;
+  if (auto type = string("Type")) entry.type = *type;
+  entry.genericName = string("GenericName");
+  entry.comment = string("Comment");
+  entry.icon = string("Icon");
+  entry.exec = string("Exec");
+  entry.tryExec = string("TryExec");
+  entry.workingDirectory = string("Path");
+  for (const char* key : {"X-AppVersion", "X-AppImage-Version", "X-Flatpak-Version", "X-GNOME-Bugzilla-Version"}) {
+    if ((entry.version = string(key))) break;
+  }
+  entry.categories = list("Categories");
+  entry.keywords = list("Keywords");
+  PALLIX_RETURN_IF_ERROR(boolean("NoDisplay", &entry.noDisplay));
+  PALLIX_RETURN_IF_ERROR(boolean("Hidden", &entry.hidden));
+  PALLIX_RETURN_IF_ERROR(boolean("Terminal", &entry.terminal));
+  return entry;
+}
+
+namespace {
+
+int priorityForDataDirectory(const std::string& dataDir, const DataDirectories& dirs) {
+  std::string d = normalizeDirectory(dataDir);
+  if (d == normalizeDirectory(dirs.userDataHome)) return 5;
+  if (d == "/usr/local/share") return 4;
+  if (d == "/usr/share") return 3;
+  if (d == "/var/lib/flatpak/exports/share" ||
+      d == normalizeDirectory(dirs.home) + "/.local/share/flatpak/exports/share" || d == "/var/lib/snapd/desktop") {
+    return 2;
+  }
+  return 1;
+}
+
+}  // namespace
+
+std::vector<ApplicationDirectory> desktopApplicationDirectories(const DataDirectories& dirs) {
+  std::vector<std::string> dataDirs;
+  dataDirs.push_back(dirs.userDataHome);
+  for (const auto& d : dirs.systemDataDirs) dataDirs.push_back(d);
+  dataDirs.push_back("/var/lib/flatpak/exports/share");
+  dataDirs.push_back(dirs.home + "/.local/share/flatpak/exports/share");
+  dataDirs.push_back("/var/lib/snapd/desktop");
+
+  std::vector<ApplicationDirectory> out;
+  std::set<std::string> seen;
+  for (const auto& d : dataDirs) {
+    std::string dataDir = normalizeDirectory(d);
+    if (dataDir.empty()) continue;
+    std::string apps = normalizeDirectory(dataDir + "/applications");
+    if (!seen.insert(apps).second) continue;
+    out.push_back({apps, priorityForDataDirectory(dataDir, dirs)});
+  }
+  std::stable_sort(out.begin(), out.end(), [](const ApplicationDirectory& a, const ApplicationDirectory& b) {
+    return a.priority > b.priority;
+  });
+  return out;
+}
+
+int desktopEntryDomainPriority(const std::string& path, const DataDirectories& dirs) {
+  size_t bestLength = 0;
+  int best = 1;
+  for (const auto& dir : desktopApplicationDirectories(dirs)) {
+    if (path.size() > dir.path.size() + 1 && startsWith(path, dir.path) && path[dir.path.size()] == '/' &&
+        dir.path.size() > bestLength) {
+      bestLength = dir.path.size();
+      best = dir.priority;
+    }
+  }
+  return best;
+}
+
+std::string desktopFileIdForPath(const std::string& applicationsDirectory, const std::string& path) {
+  std::string base = normalizeDirectory(applicationsDirectory);
+  std::string relative = path;
+  if (path.size() > base.size() + 1 && startsWith(path, base) && path[base.size()] == '/') {
+    relative = path.substr(base.size() + 1);
+  } else {
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos) relative = path.substr(slash + 1);
+  }
+  for (char& c : relative) {
+    if (c == '/') c = '-';
+  }
+  return relative;
+}
+
+}  // namespace pallix

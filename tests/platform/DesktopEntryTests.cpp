@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "app/platform/DesktopEntry.h"
+#include "tests/platform/TempDir.h"
+
+namespace pallix {
+namespace {
+
+using testing::TempDir;
+
+std::string dataPath(const std::string& relative) {
+  const char* root = std::getenv("PALLIX_TEST_DATA");
+  return std::string(root ? root : "tests/data") + "/platform/" + relative;
+}
+
+Result<DesktopEntry> parseText(const TempDir& tmp, const std::string& text) {
+  return parseDesktopEntry(tmp.write("entry.desktop", text), "entry.desktop");
+}
+
+Result<DesktopEntry> parseInMemory(const std::string& text) {
+  return parseDesktopEntryText(text, "/mem/entry.desktop", "entry.desktop");
+}
+
+// --- Hand-checked files -------------------------------------------------------
+
+TEST(DesktopEntryParsing, ReadsATypicalApplicationEntry) {
+  auto entry =
+      parseDesktopEntry(dataPath("applications/org.example.Calculator.desktop"), "org.example.Calculator.desktop");
+  ASSERT_TRUE(entry.ok()) << entry.error().description();
+  EXPECT_EQ(entry->id, "org.example.Calculator.desktop");
+  EXPECT_EQ(entry->name, "Calculator");
+  EXPECT_EQ(entry->genericName, "Scientific Calculator");
+  EXPECT_EQ(entry->comment, "Perform arithmetic, scientific or financial calculations");
+  EXPECT_EQ(entry->exec, "example-calculator --new-window %U");
+  EXPECT_EQ(entry->tryExec, "example-calculator");
+  EXPECT_EQ(entry->icon, "org.example.Calculator");
+  EXPECT_EQ(entry->version, "46.1");
+  EXPECT_EQ(entry->categories, (std::vector<std::string>{"GNOME", "GTK", "Utility", "Calculator"}));
+  EXPECT_EQ(entry->keywords, (std::vector<std::string>{"calculation", "arithmetic", "scientific", "financial"}));
+  EXPECT_EQ(entry->type, "Application");
+  EXPECT_FALSE(entry->terminal);
+  EXPECT_FALSE(entry->workingDirectory.has_value());
+  // NoDisplay=true belongs to the action group, not to the application.
+  EXPECT_FALSE(entry->noDisplay);
+}
+
+TEST(DesktopEntryParsing, AcceptsSpacesAroundEqualsAndReadsPath) {
+  auto entry = parseDesktopEntry(dataPath("applications/kde/okular.desktop"), "kde-okular.desktop");
+  ASSERT_TRUE(entry.ok()) << entry.error().description();
+  EXPECT_EQ(entry->name, "Okular");
+  EXPECT_EQ(entry->workingDirectory, "/home/user/Documents");
+  EXPECT_FALSE(entry->version.has_value());
+  EXPECT_FALSE(entry->comment.has_value());
+}
+
+TEST(DesktopEntryParsing, AcceptsWindowsLineEndings) {
+  auto entry = parseDesktopEntry(dataPath("applications/crlf.desktop"), "crlf.desktop");
+  ASSERT_TRUE(entry.ok()) << entry.error().description();
+  EXPECT_EQ(entry->name, "Windows Line Endings");
+  EXPECT_EQ(entry->exec, "wle");
+}
+
+TEST(DesktopEntryParsing, DecodesEscapesInStringsAndLists) {
+  TempDir tmp;
+  auto entry = parseText(tmp,
+                         "[Desktop Entry]\n"
+                         "Name=Tab\\there\n"
+                         "Comment=a\\sb\\nc\\rd\\\\e\\qf\\\n"
+                         "Keywords=one\\;two;three\\sfour;;\n"
+                         "Categories=;;\n");
+  ASSERT_TRUE(entry.ok()) << entry.error().description();
+  EXPECT_EQ(entry->name, "Tab\there");
+  // Unknown escapes and a trailing backslash are kept as written.
+  EXPECT_EQ(entry->comment, "a b\nc\rd\\e\\qf\\");
+  EXPECT_EQ(entry->keywords, (std::vector<std::string>{"one;two", "three four"}));
+  EXPECT_TRUE(entry->categories.empty());
+}
+
+TEST(DesktopEntryParsing, IgnoresLocalisedKeysCommentsAndOtherGroups) {
+  TempDir tmp;
+  auto entry = parseText(tmp,
+                         "# leading comment\n\n"
+                         "[Desktop Entry]\n"
+                         "Name[fr]=Fichiers\n"
+                         "Name[sr@latin]=Datoteke\n"
+                         "  # indented comment\n"
+                         "Name=Files\n"
+                         "Name=Second Name Is Ignored\n"
+                         "Type=Link\n"
+                         "[Desktop Action x]\n"
+                         "Name=Action\n"
+                         "junk line in another group\n");
+  ASSERT_TRUE(entry.ok()) << entry.error().description();
+  EXPECT_EQ(entry->name, "Files");
+  EXPECT_EQ(entry->type, "Link");
+}
+
+TEST(DesktopEntryParsing, ReadsBooleans) {
+  TempDir tmp;
+  auto entry = parseText(tmp, "[Desktop Entry]\nName=A\nNoDisplay=true\nHidden=1\nTerminal=true\n");
+  ASSERT_TRUE(entry.ok());
+  EXPECT_TRUE(entry->noDisplay);
+  EXPECT_TRUE(entry->hidden);
+  EXPECT_TRUE(entry->terminal);
+  auto off = parseText(tmp, "[Desktop Entry]\nName=A\nNoDisplay=false\nHidden=0\n");
+  ASSERT_TRUE(off.ok());
+  EXPECT_FALSE(off->noDisplay);
+  EXPECT_FALSE(off->hidden);
+}
+
+// --- Corrupt files ----------------------------------------------------------------
+
+void expectError(const Result<DesktopEntry>& result, const std::string& fragment) {
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().domain(), "DesktopEntryError");
+  EXPECT_NE(result.error().description().find(fragment), std::string::npos) << result.error().description();
+}
+
+TEST(DesktopEntryCorruption, ReportsEachKindOfDamageClearly) {
+  TempDir tmp;
+  expectError(parseDesktopEntry(tmp / "absent.desktop", "absent.desktop"), "absent.desktop");
+  expectError(parseDesktopEntry(dataPath("applications/broken-missing-name.desktop"), "x"), "has no Name");
+  expectError(parseDesktopEntry(dataPath("applications/broken-garbage.desktop"), "x"), "line 4");
+  expectError(parseText(tmp, ""), "no [Desktop Entry] group");
+  expectError(parseText(tmp, "[Other]\nName=A\n"), "no [Desktop Entry] group");
+  expectError(parseText(tmp, "Name=A\n[Desktop Entry]\nName=A\n"), "before the first group");
+  expectError(parseText(tmp, "[Desktop Entry\nName=A\n"), "unterminated group header");
+  expectError(parseText(tmp, "[Desktop Entry]\nName=A\n[Desktop Entry]\nName=B\n"), "duplicate");
+  expectError(parseText(tmp, "[Desktop Entry]\nName=A\nBad Key=1\n"), "invalid key");
+  expectError(parseText(tmp, "[Desktop Entry]\nName=A\n=value\n"), "invalid key");
+  expectError(parseText(tmp, "[Desktop Entry]\nName=\n"), "has no Name");
+  expectError(parseText(tmp, "[Desktop Entry]\nName=A\nTerminal=yes\n"), "Terminal must be true or false");
+  expectError(parseText(tmp, "[Desktop Entry]\nName=\xC3\x28\n"), "not valid UTF-8");
+  expectError(parseText(tmp, "[Desktop Entry]\nName=\xED\xA0\x80\n"), "not valid UTF-8");  // surrogate
+  expectError(parseText(tmp, "[Desktop Entry]\nName=\xC0\xAF\n"), "not valid UTF-8");      // overlong
+  expectError(parseText(tmp, std::string("\x7f"
+                                         "ELF\x02\x01\x01\0\0\0",
+                                         10)),
+              "line 1");
+}
+
+// --- Randomized round trips and mutations -----------------------------------------
+
+// Escapes a value the way a desktop-file writer would.
+std::string escapeValue(const std::string& value, bool list) {
+  std::string out;
+  for (char c : value) {
+    switch (c) {
+      case ' ':
+        out += (out.empty() ? "\\s" : " ");
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case ';':
+        out += list ? "\\;" : ";";
+        break;
+      default:
+        out += c;
+    }
+  }
+  if (!out.empty() && out.back() == ' ') out.replace(out.size() - 1, 1, "\\s");
+  return out;
+}
+
+std::string randomText(std::mt19937& rng, bool nonEmpty) {
+  static const std::vector<std::string> pieces = {
+      "a",  "Z", "9", " ", "\t", "\n", "\\", ";", "=", "[", "]", "#", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+      "%U", "-"};
+  std::uniform_int_distribution<size_t> length(nonEmpty ? 1 : 0, 12);
+  std::uniform_int_distribution<size_t> pick(0, pieces.size() - 1);
+  std::string out;
+  size_t n = length(rng);
+  for (size_t i = 0; i < n; ++i) out += pieces[pick(rng)];
+  return out;
+}
+
+TEST(DesktopEntryFuzz, RandomEntriesRoundTripThroughEscaping) {
+  std::mt19937 rng(20261205);
+  for (int round = 0; round < 300; ++round) {
+    std::string name = randomText(rng, true);
+    std::string comment = randomText(rng, false);
+    std::vector<std::string> keywords;
+    std::uniform_int_distribution<int> count(0, 4);
+    for (int i = count(rng); i > 0; --i) {
+      std::string k = randomText(rng, true);
+      keywords.push_back(k);
+    }
+    bool terminal = rng() % 2;
+    std::string text = "[Desktop Entry]\nName=" + escapeValue(name, false) + "\n";
+    text += "Name[xx]=" + escapeValue(randomText(rng, true), false) + "\n";
+    text += "Comment=" + escapeValue(comment, false) + "\n";
+    text += "Keywords=";
+    for (const auto& k : keywords) text += escapeValue(k, true) + ";";
+    text += "\nTerminal=" + std::string(terminal ? "true" : "false") + "\n";
+
+    auto entry = parseInMemory(text);
+    ASSERT_TRUE(entry.ok()) << entry.error().description() << "\n" << text;
+    EXPECT_EQ(entry->name, name) << text;
+    EXPECT_EQ(entry->comment.value_or("<none>"), comment) << text;
+    EXPECT_EQ(entry->keywords, keywords) << text;
+    EXPECT_EQ(entry->terminal, terminal);
+  }
+}
+
+TEST(DesktopEntryFuzz, MutatedFilesNeverCrashAndExplainFailures) {
+  std::string original =
+      "[Desktop Entry]\nType=Application\nName=Mutant\nExec=mutant %F\nKeywords=a;b\\;c;\n"
+      "Categories=X;Y;\nTerminal=false\n[Desktop Action z]\nName=Z\n";
+  std::mt19937 rng(7);
+  int failures = 0;
+  for (int round = 0; round < 2000; ++round) {
+    std::string text = original;
+    std::uniform_int_distribution<int> edits(1, 6);
+    for (int e = edits(rng); e > 0; --e) {
+      size_t at = rng() % (text.size() + 1);
+      switch (rng() % 3) {
+        case 0:
+          text.insert(at, 1, static_cast<char>(rng() % 256));
+          break;
+        case 1:
+          if (at < text.size()) text.erase(at, 1 + rng() % 8);
+          break;
+        default:
+          if (at < text.size()) text[at] = "[]=\\;\n#\x80 "[rng() % 10];
+      }
+    }
+    auto entry = parseInMemory(text);
+    if (!entry.ok()) {
+      ++failures;
+      EXPECT_NE(entry.error().description().find("entry.desktop"), std::string::npos) << entry.error().description();
+    } else {
+      EXPECT_FALSE(entry->name.empty());
+    }
+  }
+  EXPECT_GT(failures, 0);
+}
+
+// --- Application directories --------------------------------------------------------
+
+TEST(DesktopApplicationDirectories, OrdersByPrecedenceAndRedirectsTheUserPart) {
+  DataDirectories dirs = DataDirectories::forHome("/tmp/fakehome");
+  dirs.systemDataDirs = {"/opt/custom/share", "/usr/share/", "/var/lib/flatpak/exports/share", "/usr/local/share"};
+  auto list = desktopApplicationDirectories(dirs);
+  std::vector<std::pair<std::string, int>> got;
+  for (const auto& d : list) got.emplace_back(d.path, d.priority);
+  std::vector<std::pair<std::string, int>> expected = {
+      {"/tmp/fakehome/.local/share/applications", 5},
+      {"/usr/local/share/applications", 4},
+      {"/usr/share/applications", 3},
+      {"/var/lib/flatpak/exports/share/applications", 2},
+      {"/tmp/fakehome/.local/share/flatpak/exports/share/applications", 2},
+      {"/var/lib/snapd/desktop/applications", 2},
+      {"/opt/custom/share/applications", 1},
+  };
+  EXPECT_EQ(got, expected);
+}
+
+TEST(DesktopApplicationDirectories, PriorityOfAPathFollowsItsDirectory) {
+  DataDirectories dirs = DataDirectories::forHome("/tmp/fakehome");
+  dirs.systemDataDirs = {"/usr/local/share", "/usr/share", "/opt/custom/share"};
+  EXPECT_EQ(desktopEntryDomainPriority("/tmp/fakehome/.local/share/applications/a.desktop", dirs), 5);
+  EXPECT_EQ(desktopEntryDomainPriority("/usr/local/share/applications/a.desktop", dirs), 4);
+  EXPECT_EQ(desktopEntryDomainPriority("/usr/share/applications/kde/a.desktop", dirs), 3);
+  EXPECT_EQ(desktopEntryDomainPriority("/var/lib/snapd/desktop/applications/a.desktop", dirs), 2);
+  EXPECT_EQ(desktopEntryDomainPriority("/tmp/fakehome/.local/share/flatpak/exports/share/applications/a.desktop", dirs),
+            2);
+  EXPECT_EQ(desktopEntryDomainPriority("/opt/custom/share/applications/a.desktop", dirs), 1);
+  EXPECT_EQ(desktopEntryDomainPriority("/usr/share/applicationsX/a.desktop", dirs), 1);
+  EXPECT_EQ(desktopEntryDomainPriority("/elsewhere/a.desktop", dirs), 1);
+}
+
+TEST(DesktopFileId, JoinsSubfoldersWithDashes) {
+  EXPECT_EQ(desktopFileIdForPath("/usr/share/applications", "/usr/share/applications/kde/okular.desktop"),
+            "kde-okular.desktop");
+  EXPECT_EQ(desktopFileIdForPath("/usr/share/applications/", "/usr/share/applications/org.a.B.desktop"),
+            "org.a.B.desktop");
+  EXPECT_EQ(desktopFileIdForPath("/usr/share/applications", "/other/x.desktop"), "x.desktop");
+}
+
+}  // namespace
+}  // namespace pallix

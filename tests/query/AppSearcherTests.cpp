@@ -1,0 +1,204 @@
+// AppSearcher: golden ranking table, match tiers, tie-breaks, the prepared-list
+// cache and its invalidation by snapshotVersion.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/search/AppSearcher.h"
+#include "core/Strings.h"
+#include "tests/query/QueryTestSupport.h"
+
+namespace pallix {
+namespace {
+
+IndexedItem app(const std::string& name, std::optional<std::string> bundle = std::nullopt, bool pinned = false,
+                std::optional<double> lastUsed = std::nullopt) {
+  IndexedItem item;
+  item.itemTypeRaw = "app";
+  item.name = name;
+  item.searchName = name;
+  item.path = "/usr/share/applications/" + name + ".desktop";
+  item.bundleIdentifier = std::move(bundle);
+  item.isPinned = pinned;
+  if (lastUsed) item.lastUsed = dateFromSecondsSince1970(*lastUsed);
+  return item;
+}
+
+// A catalog whose app list and version the test controls; counts fetches.
+class FakeAppCatalog : public AppCatalogSource {
+ public:
+  std::optional<UUID> snapshotVersion() const override { return version; }
+  Result<std::vector<IndexedItem>> apps() const override {
+    ++fetchCount;
+    if (failure) return *failure;
+    return items;
+  }
+
+  std::vector<IndexedItem> items;
+  std::optional<UUID> version = UUID::random();
+  std::optional<Error> failure;
+  mutable int fetchCount = 0;
+};
+
+std::string names(const std::vector<IndexedItem>& items) {
+  std::vector<std::string> out;
+  for (const auto& item : items) out.push_back(item.name);
+  return joinStrings(out, "|");
+}
+
+std::vector<IndexedItem> loadGoldenCatalog() {
+  std::vector<IndexedItem> items;
+  for (const auto& row : testing::readGoldenRows("app_catalog.tsv")) {
+    EXPECT_EQ(row.columns.size(), 4u) << "line " << row.line;
+    if (row.columns.size() != 4) continue;
+    const auto& c = row.columns;
+    items.push_back(app(c[0], c[1] == "-" ? std::nullopt : std::optional<std::string>(c[1]), c[2] == "1",
+                        c[3] == "-" ? std::nullopt : std::optional<double>(std::stod(c[3]))));
+  }
+  return items;
+}
+
+class AppSearcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override { AppSearcher::resetCache(); }
+  void TearDown() override { AppSearcher::resetCache(); }
+
+  std::string search(const std::string& text) {
+    auto result = AppSearcher::fetchApps(catalog, text, catalog.version);
+    EXPECT_TRUE(result.ok());
+    return result.ok() ? names(result.value()) : "<error>";
+  }
+
+  FakeAppCatalog catalog;
+};
+
+TEST_F(AppSearcherTest, GoldenRankingTable) {
+  catalog.items = loadGoldenCatalog();
+  ASSERT_EQ(catalog.items.size(), 18u);
+  const auto rows = testing::readGoldenRows("app_ranking_golden.tsv");
+  ASSERT_GT(rows.size(), 20u);
+  for (const auto& row : rows) {
+    ASSERT_EQ(row.columns.size(), 2u) << "line " << row.line;
+    EXPECT_EQ(search(row.columns[0]), row.columns[1]) << "line " << row.line << ": query '" << row.columns[0] << "'";
+  }
+  // The whole table ran against one prepared list.
+  EXPECT_EQ(catalog.fetchCount, 1);
+}
+
+TEST_F(AppSearcherTest, PrefixBeatsMoreRecentContainment) {
+  catalog.items = {app("Kalsafe", "a", false, 9e9), app("Safari", "b", false, 1)};
+  EXPECT_EQ(search("saf"), "Safari|Kalsafe");
+}
+
+TEST_F(AppSearcherTest, PinningOrdersTheGridButNotSearchResults) {
+  catalog.items = {app("Beta", "x.beta", true), app("Alpha", "x.alpha"), app("Betamax", "x.max")};
+  EXPECT_EQ(search(""), "Beta|Alpha|Betamax");
+  catalog.items = {app("Xbeta", "x.1", true), app("Betamax", "x.2")};
+  catalog.version = UUID::random();
+  EXPECT_EQ(search("beta"), "Betamax|Xbeta");
+}
+
+TEST_F(AppSearcherTest, EqualTierAndLastUseFallBackToLowercasedName) {
+  catalog.items = {app("beta", "b", false, 5), app("Alpha", "a", false, 5), app("ALPHA2", "c", false, 5)};
+  EXPECT_EQ(search("a"), "Alpha|ALPHA2|beta");
+}
+
+TEST_F(AppSearcherTest, TiersFollowTheTable) {
+  const IndexedApp safari = AppSearcher::prepare(app("Safari", "com.apple.Safari"));
+  EXPECT_EQ(AppSearcher::matchTier(safari, "safari"), 0);
+  EXPECT_EQ(AppSearcher::matchTier(safari, "saf"), 1);
+  EXPECT_EQ(AppSearcher::matchTier(safari, "far"), 2);
+  EXPECT_EQ(AppSearcher::matchTier(safari, "com.apple"), 3);
+  EXPECT_EQ(AppSearcher::matchTier(safari, "chrome"), AppSearcher::kNoMatch);
+  const IndexedApp noBundle = AppSearcher::prepare(app("Tool"));
+  EXPECT_EQ(noBundle.normalizedBundleIdentifier, "");
+  EXPECT_EQ(AppSearcher::matchTier(noBundle, "x"), AppSearcher::kNoMatch);
+}
+
+TEST_F(AppSearcherTest, QueryNormalisationTrimsUnicodeWhitespaceAndLowercases) {
+  EXPECT_EQ(AppSearcher::normalizeQuery("  SaF\n"), "saf");
+  EXPECT_EQ(AppSearcher::normalizeQuery("\u00a0ÉCOLE\u2003"), "école");
+  EXPECT_EQ(AppSearcher::normalizeQuery(" \t\n"), "");
+}
+
+TEST_F(AppSearcherTest, SameVersionReusesThePreparedList) {
+  catalog.items = {app("Safari", "s")};
+  search("s");
+  catalog.items.push_back(app("Slack", "k"));
+  EXPECT_EQ(search("s"), "Safari");
+  EXPECT_EQ(catalog.fetchCount, 1);
+  EXPECT_EQ(AppSearcher::cachedSnapshotVersion(), catalog.version);
+}
+
+TEST_F(AppSearcherTest, NewVersionSeesAddedAndRemovedApps) {
+  catalog.items = {app("Safari", "s"), app("Sketch", "k")};
+  EXPECT_EQ(search("s"), "Safari|Sketch");
+  catalog.items = {app("Slack", "k"), app("Sketch", "k")};
+  catalog.version = UUID::random();
+  EXPECT_EQ(search("s"), "Sketch|Slack");
+  EXPECT_EQ(catalog.fetchCount, 2);
+}
+
+TEST_F(AppSearcherTest, AbsentVersionNeverReusesTheCache) {
+  catalog.items = {app("Safari", "s")};
+  catalog.version = std::nullopt;
+  search("s");
+  search("s");
+  EXPECT_EQ(catalog.fetchCount, 2);
+  EXPECT_EQ(AppSearcher::cachedSnapshotVersion(), std::nullopt);
+}
+
+TEST_F(AppSearcherTest, EmptyCatalogIsFetchedAgainEvenWithTheSameVersion) {
+  search("a");
+  catalog.items = {app("Atom", "a")};
+  EXPECT_EQ(search("a"), "Atom");
+  EXPECT_EQ(catalog.fetchCount, 2);
+}
+
+TEST_F(AppSearcherTest, FetchErrorPropagatesAndKeepsTheOldCache) {
+  catalog.items = {app("Safari", "s")};
+  search("s");
+  catalog.version = UUID::random();
+  catalog.failure = Error("CatalogStoreError", 2, "fetch failed: disk I/O error");
+  auto result = AppSearcher::fetchApps(catalog, "s", catalog.version);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().description(), "fetch failed: disk I/O error");
+}
+
+TEST_F(AppSearcherTest, NonAppRecordsAreIgnored) {
+  IndexedItem file = app("Safari notes");
+  file.itemTypeRaw = "file";
+  catalog.items = {app("Safari", "s"), file};
+  EXPECT_EQ(search("safari"), "Safari");
+}
+
+TEST_F(AppSearcherTest, SortReranksAfterALaunch) {
+  std::vector<IndexedItem> apps = {app("Safari", "s", false, 10), app("Sampler", "p", false, 20)};
+  EXPECT_EQ(names(AppSearcher::sort(apps, "sa")), "Sampler|Safari");
+  apps[0].lastUsed = dateFromSecondsSince1970(30);
+  EXPECT_EQ(names(AppSearcher::sort(apps, "sa")), "Safari|Sampler");
+  // Unmatched apps are ranked last, not dropped.
+  apps.push_back(app("Zoom", "z", false, 99));
+  EXPECT_EQ(names(AppSearcher::sort(apps, "sa")), "Safari|Sampler|Zoom");
+}
+
+TEST(AppRankingTest, OrderRules) {
+  AppRanking a, b;
+  a.isPinned = true;
+  a.priority = 2;
+  b.priority = 1;
+  EXPECT_TRUE(AppRanking::before(a, b));  // not searching: pinned first
+  a.isSearching = b.isSearching = true;
+  EXPECT_TRUE(AppRanking::before(b, a));  // searching: tier first
+  a.priority = 1;
+  a.lastUsed = dateFromSecondsSince1970(5);
+  EXPECT_TRUE(AppRanking::before(a, b));
+  b.lastUsed = a.lastUsed;
+  a.normalizedName = "b";
+  b.normalizedName = "a";
+  EXPECT_TRUE(AppRanking::before(b, a));
+  EXPECT_FALSE(AppRanking::before(a, a));
+}
+
+}  // namespace
+}  // namespace pallix

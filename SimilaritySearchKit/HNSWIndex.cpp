@@ -1,0 +1,559 @@
+#include "SimilaritySearchKit/HNSWIndex.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+#include "SimilaritySearchKit/VectorMath.h"
+
+namespace pallix {
+namespace {
+
+constexpr uint8_t kLive = 1;
+constexpr uint8_t kOddLength = 2;
+constexpr int kMaxLevel = 254;  // a record stores level + 1 lists in one byte
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+constexpr std::size_t kHeaderSize = 20;
+
+uint32_t readU32(const unsigned char* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+uint16_t readU16(const unsigned char* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
+
+void appendU32(std::string& out, uint32_t v) {
+  char b[4] = {char(v & 0xff), char((v >> 8) & 0xff), char((v >> 16) & 0xff), char((v >> 24) & 0xff)};
+  out.append(b, 4);
+}
+void appendU16(std::string& out, uint16_t v) {
+  char b[2] = {char(v & 0xff), char((v >> 8) & 0xff)};
+  out.append(b, 2);
+}
+
+// Walks a serialized image, validating it record by record. `onNode(i, L)`
+// sees each record's list count, `onList(i, layer, entries, c)` each list
+// (entries point at c little-endian 4-byte indices). Returns the offset after
+// the last record.
+template <typename OnNode, typename OnList>
+Result<std::size_t> walkImage(std::string_view data, uint32_t count, OnNode onNode, OnList onList) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  const std::size_t size = data.size();
+  std::size_t pos = kHeaderSize;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (pos >= size) return HNSWError::makeInvalidData("Unexpected end of data at node " + std::to_string(i));
+    const uint8_t lists = bytes[pos++];
+    onNode(i, lists);
+    for (int layer = 0; layer < lists; ++layer) {
+      if (size - pos < 2) return HNSWError::makeInvalidData("Unexpected end of data reading connections");
+      const uint16_t c = readU16(bytes + pos);
+      pos += 2;
+      if (size - pos < std::size_t(c) * 4) {
+        return HNSWError::makeInvalidData("Unexpected end of data reading connection index");
+      }
+      onList(i, layer, bytes + pos, c);
+      pos += std::size_t(c) * 4;
+    }
+  }
+  return pos;
+}
+
+}  // namespace
+
+Error HNSWError::makeInvalidData(const std::string& message) {
+  return Error(kDomain, invalidData, "Invalid HNSW data: " + message);
+}
+
+HNSWIndex::HNSWIndex(int64_t M, int64_t efConstruction, int64_t efSearch)
+    : M_(M),
+      M0_(2 * M),
+      efConstruction_(efConstruction),
+      efSearch_(efSearch),
+      levelMultiplier_(1.0 / std::log(double(M))),
+      stride0_(uint32_t(std::max<int64_t>(M0_, 1))),
+      strideUpper_(uint32_t(std::max<int64_t>(M_, 1))),
+      rng_(std::random_device{}()) {}
+
+int64_t HNSWIndex::efSearch() const {
+  std::lock_guard guard(lock_);
+  return efSearch_;
+}
+
+void HNSWIndex::setEfSearch(int64_t ef) {
+  std::lock_guard guard(lock_);
+  efSearch_ = ef;
+}
+
+void HNSWIndex::setRandomSeed(uint64_t seed) {
+  std::lock_guard guard(lock_);
+  rng_.seed(seed);
+}
+
+int HNSWIndex::randomLevel() {
+  // u is drawn from (0, 1]: 1 - [0, 1) never yields 0, whose logarithm is infinite.
+  const double u = 1.0 - std::uniform_real_distribution<double>(0.0, 1.0)(rng_);
+  const double level = std::floor(-std::log(u) * levelMultiplier_);
+  if (!(level >= 0)) return 0;
+  return level > kMaxLevel ? kMaxLevel : int(level);
+}
+
+void HNSWIndex::reserve(std::size_t n) {
+  std::lock_guard guard(lock_);
+  ids_.reserve(n);
+  levels_.reserve(n);
+  numLists_.reserve(n);
+  flags_.reserve(n);
+  if (hasDim_) vectors_.reserve(n * dim_);
+  links0_.reserve(n * (1 + std::size_t(stride0_)));
+  upper_.reserve(n);
+  visitedTag_.reserve(n);
+  idToIndex_.reserve(n);
+}
+
+void HNSWIndex::appendNode(const std::string& id, const std::vector<float>& embedding, int level, int numLists) {
+  const uint32_t n = uint32_t(ids_.size());
+  if (!hasDim_) {
+    hasDim_ = true;
+    dim_ = embedding.size();
+  }
+  ids_.push_back(id);
+  levels_.push_back(uint8_t(level));
+  numLists_.push_back(uint8_t(numLists));
+  uint8_t flags = kLive;
+  if (embedding.size() == dim_) {
+    vectors_.insert(vectors_.end(), embedding.begin(), embedding.end());
+  } else {
+    flags |= kOddLength;
+    vectors_.resize(vectors_.size() + dim_, 0.0f);
+    oddVectors_[n] = embedding;
+  }
+  flags_.push_back(flags);
+  links0_.resize(links0_.size() + 1 + stride0_, 0);
+  upper_.emplace_back(std::size_t(level) * (1 + strideUpper_), 0);
+  visitedTag_.push_back(0);
+  count_.store(int64_t(ids_.size()), std::memory_order_release);
+}
+
+const float* HNSWIndex::vectorOf(uint32_t node, std::size_t* len) const {
+  if (flags_[node] & kOddLength) {
+    const auto& v = oddVectors_.at(node);
+    *len = v.size();
+    return v.data();
+  }
+  *len = dim_;
+  return vectors_.data() + std::size_t(node) * dim_;
+}
+
+inline float HNSWIndex::distanceToQuery(uint32_t node, const float* q, std::size_t qlen) const {
+  if (!(flags_[node] & kOddLength)) {
+    return qlen == dim_ ? simkit::l2Squared(q, vectors_.data() + std::size_t(node) * dim_, dim_) : kInfinity;
+  }
+  const auto& v = oddVectors_.at(node);
+  return v.size() == qlen ? simkit::l2Squared(q, v.data(), qlen) : kInfinity;
+}
+
+float HNSWIndex::distanceBetween(uint32_t a, uint32_t b) const {
+  std::size_t len = 0;
+  const float* va = vectorOf(a, &len);
+  return distanceToQuery(b, va, len);
+}
+
+uint32_t* HNSWIndex::listOf(uint32_t node, int layer) {
+  if (layer >= numLists_[node]) return nullptr;
+  if (layer == 0) return links0_.data() + std::size_t(node) * (1 + stride0_);
+  return upper_[node].data() + std::size_t(layer - 1) * (1 + strideUpper_);
+}
+
+const uint32_t* HNSWIndex::listOf(uint32_t node, int layer) const {
+  return const_cast<HNSWIndex*>(this)->listOf(node, layer);
+}
+
+uint32_t HNSWIndex::greedyClosest(const float* q, std::size_t qlen, uint32_t start, int layer) const {
+  const uint32_t count = uint32_t(ids_.size());
+  if (start >= count) return start;
+  uint32_t current = start;
+  float best = distanceToQuery(current, q, qlen);
+  while (true) {
+    const uint32_t* list = listOf(current, layer);
+    if (list == nullptr || list[0] == 0) return current;
+    uint32_t next = current;
+    for (uint32_t j = 0; j < list[0]; ++j) {
+      const uint32_t e = list[1 + j];
+      if (e >= count) continue;
+      const float d = distanceToQuery(e, q, qlen);
+      if (d < best) {
+        best = d;
+        next = e;
+      }
+    }
+    if (next == current) return current;
+    current = next;
+  }
+}
+
+void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, std::size_t ef, int layer,
+                            std::vector<DistIndex>& out) {
+  const uint32_t count = uint32_t(ids_.size());
+  out.clear();
+  candidates_.clear();
+  results_.clear();
+  if (++visitEpoch_ == 0) {
+    std::fill(visitedTag_.begin(), visitedTag_.end(), 0);
+    visitEpoch_ = 1;
+  }
+  const uint32_t epoch = visitEpoch_;
+  const std::greater<DistIndex> minFirst;
+  if (entry < count) {
+    visitedTag_[entry] = epoch;
+    const float d = distanceToQuery(entry, q, qlen);
+    candidates_.emplace_back(d, entry);
+    results_.emplace_back(d, entry);
+  }
+  const bool plain = qlen == dim_;
+  const float* base = vectors_.data();
+  while (!candidates_.empty()) {
+    std::pop_heap(candidates_.begin(), candidates_.end(), minFirst);
+    const DistIndex c = candidates_.back();
+    candidates_.pop_back();
+    if (!results_.empty() && results_.front().first < c.first) break;
+    const uint32_t* list = listOf(c.second, layer);
+    if (list == nullptr) continue;
+    const uint32_t n = list[0];
+    for (uint32_t j = 0; j < n; ++j) {
+      if (j + 1 < n && list[2 + j] < count) __builtin_prefetch(base + std::size_t(list[2 + j]) * dim_);
+      const uint32_t e = list[1 + j];
+      if (e >= count || visitedTag_[e] == epoch) continue;
+      visitedTag_[e] = epoch;
+      const float d = (plain && !(flags_[e] & kOddLength)) ? simkit::l2Squared(q, base + std::size_t(e) * dim_, dim_)
+                                                           : distanceToQuery(e, q, qlen);
+      if (results_.size() < ef || d < results_.front().first) {
+        candidates_.emplace_back(d, e);
+        std::push_heap(candidates_.begin(), candidates_.end(), minFirst);
+        results_.emplace_back(d, e);
+        std::push_heap(results_.begin(), results_.end());
+        if (results_.size() > ef) {
+          std::pop_heap(results_.begin(), results_.end());
+          results_.pop_back();
+        }
+      }
+    }
+  }
+  std::sort_heap(results_.begin(), results_.end());
+  out.assign(results_.begin(), results_.end());
+}
+
+void HNSWIndex::shrinkList(uint32_t node, int layer, std::size_t maxConn) {
+  // Keeps the maxConn in-range entries closest to `node` (stable on ties).
+  uint32_t* list = listOf(node, layer);
+  const uint32_t count = uint32_t(ids_.size());
+  pruneScratch_.clear();
+  for (uint32_t j = 0; j < list[0]; ++j) {
+    const uint32_t e = list[1 + j];
+    if (e < count) pruneScratch_.emplace_back(distanceBetween(node, e), e);
+  }
+  for (uint32_t e : neighborScratch_) pruneScratch_.emplace_back(distanceBetween(node, e), e);
+  std::stable_sort(pruneScratch_.begin(), pruneScratch_.end(),
+                   [](const DistIndex& a, const DistIndex& b) { return a.first < b.first; });
+  const std::size_t keep = std::min(pruneScratch_.size(), maxConn);
+  for (std::size_t j = 0; j < keep; ++j) list[1 + j] = pruneScratch_[j].second;
+  list[0] = uint32_t(keep);
+}
+
+void HNSWIndex::insert(const std::string& id, const std::vector<float>& embedding) {
+  std::lock_guard guard(lock_);
+  if (idToIndex_.count(id) != 0) return;
+  const int level = randomLevel();
+  const uint32_t n = uint32_t(ids_.size());
+  if (!entryPoint_) {
+    appendNode(id, embedding, level, level + 1);
+    idToIndex_.emplace(id, n);
+    entryPoint_ = n;
+    maxLevel_ = level;
+    return;
+  }
+  const float* q = embedding.data();
+  const std::size_t qlen = embedding.size();
+  uint32_t ep = *entryPoint_;
+  if (ep < n) {
+    for (int64_t lc = std::min<int64_t>(maxLevel_, int64_t(numLists_[ep]) - 1); lc > level; --lc) {
+      ep = greedyClosest(q, qlen, ep, int(lc));
+    }
+  }
+  appendNode(id, embedding, level, level + 1);
+  idToIndex_.emplace(id, n);
+
+  for (int64_t lc = std::min<int64_t>(level, maxLevel_); lc >= 0; --lc) {
+    const int layer = int(lc);
+    searchLayer(q, qlen, ep, std::size_t(std::max<int64_t>(efConstruction_, 1)), layer, layerResult_);
+    const std::size_t maxConn = std::size_t(layer == 0 ? M0_ : M_);
+    // layerResult_ is sorted by distance and in range: the closest maxConn are the selection.
+    const std::size_t keep = std::min(layerResult_.size(), maxConn);
+    uint32_t* own = listOf(n, layer);
+    for (std::size_t j = 0; j < keep; ++j) own[1 + j] = layerResult_[j].second;
+    own[0] = uint32_t(keep);
+    for (std::size_t j = 0; j < keep; ++j) {
+      const uint32_t m = layerResult_[j].second;
+      uint32_t* list = listOf(m, layer);
+      if (list == nullptr) continue;
+      if (list[0] < maxConn && list[0] < capacityFor(layer)) {
+        list[1 + list[0]] = n;
+        ++list[0];
+      } else {
+        neighborScratch_.assign(1, n);
+        shrinkList(m, layer, maxConn);
+        neighborScratch_.clear();
+      }
+    }
+    if (keep > 0) ep = layerResult_[0].second;
+  }
+  if (level > maxLevel_) {
+    entryPoint_ = n;
+    maxLevel_ = level;
+  }
+}
+
+std::vector<HNSWIndex::Neighbor> HNSWIndex::search(const std::vector<float>& query, int64_t k) {
+  std::lock_guard guard(lock_);
+  return searchLocked(query, k);
+}
+
+std::vector<HNSWIndex::Neighbor> HNSWIndex::searchLocked(const std::vector<float>& query, int64_t k) {
+  std::vector<Neighbor> out;
+  if (!entryPoint_ || k <= 0) return out;
+  const uint32_t count = uint32_t(ids_.size());
+  const float* q = query.data();
+  const std::size_t qlen = query.size();
+  uint32_t ep = *entryPoint_;
+  if (ep < count) {
+    for (int64_t lc = std::min<int64_t>(maxLevel_, int64_t(numLists_[ep]) - 1); lc >= 1; --lc) {
+      ep = greedyClosest(q, qlen, ep, int(lc));
+    }
+  }
+  const std::size_t ef = std::size_t(std::max(efSearch_, k));
+  searchLayer(q, qlen, ep, ef, 0, layerResult_);
+  out.reserve(std::min<std::size_t>(std::size_t(k), layerResult_.size()));
+  for (const auto& [d, node] : layerResult_) {
+    if (out.size() >= std::size_t(k)) break;
+    // Tombstones and shadowed duplicates may still be linked; they are traversed but never returned.
+    if (!(flags_[node] & kLive)) continue;
+    out.push_back({ids_[node], d == kInfinity ? kInfinity : std::sqrt(d)});
+  }
+  return out;
+}
+
+bool HNSWIndex::remove(const std::string& id) {
+  std::lock_guard guard(lock_);
+  auto it = idToIndex_.find(id);
+  if (it == idToIndex_.end()) return false;
+  const uint32_t r = it->second;
+  idToIndex_.erase(it);
+  const uint32_t count = uint32_t(ids_.size());
+  for (int layer = 0; layer < numLists_[r]; ++layer) {
+    const uint32_t* own = listOf(r, layer);
+    for (uint32_t j = 0; j < own[0]; ++j) {
+      const uint32_t nb = own[1 + j];
+      if (nb >= count || nb == r) continue;
+      uint32_t* list = listOf(nb, layer);
+      if (list == nullptr) continue;
+      uint32_t w = 0;
+      for (uint32_t x = 0; x < list[0]; ++x) {
+        if (list[1 + x] != r) list[1 + w++] = list[1 + x];
+      }
+      list[0] = w;
+    }
+  }
+  // The tombstone keeps level + 1 empty lists.
+  numLists_[r] = uint8_t(levels_[r] + 1);
+  for (int layer = 0; layer <= levels_[r]; ++layer) listOf(r, layer)[0] = 0;
+  flags_[r] &= uint8_t(~kLive);
+  if (entryPoint_ && *entryPoint_ == r) repairEntryPoint(r);
+  return true;
+}
+
+void HNSWIndex::repairEntryPoint(uint32_t removed) {
+  // The highest-level live node, earliest on a tie. Tombstones are not
+  // candidates: they have no links, so a search starting there finds nothing.
+  std::optional<uint32_t> best;
+  for (uint32_t i = 0; i < ids_.size(); ++i) {
+    if (i == removed || !(flags_[i] & kLive) || numLists_[i] == 0) continue;
+    if (!best || levels_[i] > levels_[*best]) best = i;
+  }
+  entryPoint_ = best;
+  maxLevel_ = best ? levels_[*best] : 0;
+}
+
+std::string HNSWIndex::serialize() {
+  std::lock_guard guard(lock_);
+  std::size_t size = kHeaderSize;
+  for (uint32_t i = 0; i < ids_.size(); ++i) {
+    size += 1;
+    for (int layer = 0; layer < numLists_[i]; ++layer) size += 2 + std::size_t(listOf(i, layer)[0]) * 4;
+  }
+  std::string out;
+  out.reserve(size);
+  appendU32(out, uint32_t(ids_.size()));
+  appendU32(out, uint32_t(maxLevel_));
+  appendU32(out, entryPoint_ ? *entryPoint_ : 0);
+  appendU32(out, uint32_t(M_));
+  appendU32(out, uint32_t(efSearch_));
+  for (uint32_t i = 0; i < ids_.size(); ++i) {
+    out.push_back(char(numLists_[i]));
+    for (int layer = 0; layer < numLists_[i]; ++layer) {
+      const uint32_t* list = listOf(i, layer);
+      appendU16(out, uint16_t(list[0]));
+      for (uint32_t j = 0; j < list[0]; ++j) appendU32(out, list[1 + j]);
+    }
+  }
+  return out;
+}
+
+Result<HNSWImageInfo> HNSWIndex::inspectImage(std::string_view data) {
+  if (data.size() < kHeaderSize) return HNSWError::makeInvalidData("Data too small for header");
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  HNSWImageInfo info;
+  info.nodeCount = readU32(bytes);
+  info.maxLevel = readU32(bytes + 4);
+  info.entryPoint = readU32(bytes + 8);
+  info.M = readU32(bytes + 12);
+  info.efSearch = readU32(bytes + 16);
+  auto end = walkImage(
+      data, info.nodeCount,
+      [&](uint32_t, uint8_t lists) {
+        if (lists == 0) ++info.nodesWithoutLists;
+        if (info.nodesPerLayer.size() < lists) {
+          info.nodesPerLayer.resize(lists, 0);
+          info.linksPerLayer.resize(lists, 0);
+        }
+        for (int l = 0; l < lists; ++l) ++info.nodesPerLayer[l];
+      },
+      [&](uint32_t, int layer, const unsigned char* entries, uint16_t c) {
+        info.linksPerLayer[layer] += c;
+        for (uint16_t j = 0; j < c; ++j) {
+          if (readU32(entries + 4 * j) >= info.nodeCount) ++info.outOfRangeLinks;
+        }
+      });
+  if (!end.ok()) return end.error();
+  info.trailingBytes = data.size() - end.value();
+  return info;
+}
+
+Status HNSWIndex::deserialize(std::string_view data, const std::vector<IndexItem>& items) {
+  std::lock_guard guard(lock_);
+  if (data.size() < kHeaderSize) return HNSWError::makeInvalidData("Data too small for header");
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  const uint32_t count = readU32(bytes);
+  if (count != items.size()) {
+    return HNSWError::makeInvalidData("Node count mismatch: " + std::to_string(count) + " vs " +
+                                      std::to_string(items.size()));
+  }
+  const uint32_t maxLevel = readU32(bytes + 4);
+  const uint32_t entry = readU32(bytes + 8);
+
+  // First pass: validate the records and size the link strides so that
+  // oversized lists from another writer still fit.
+  std::size_t longest0 = 0, longestUpper = 0;
+  auto valid = walkImage(
+      data, count, [](uint32_t, uint8_t) {},
+      [&](uint32_t, int layer, const unsigned char*, uint16_t c) {
+        (layer == 0 ? longest0 : longestUpper) = std::max<std::size_t>(layer == 0 ? longest0 : longestUpper, c);
+      });
+  if (!valid.ok()) return valid.error();
+
+  clearLocked();
+  stride0_ = uint32_t(std::max<int64_t>({M0_, int64_t(longest0), 1}));
+  strideUpper_ = uint32_t(std::max<int64_t>({M_, int64_t(longestUpper), 1}));
+  ids_.reserve(count);
+  links0_.reserve(std::size_t(count) * (1 + stride0_));
+  if (count > 0) vectors_.reserve(std::size_t(count) * items[0].embedding.size());
+  auto filled = walkImage(
+      data, count,
+      [&](uint32_t i, uint8_t lists) {
+        const int level = std::max<int>(lists, 1) - 1;
+        appendNode(items[i].id, items[i].embedding, level, lists);
+        auto [it, inserted] = idToIndex_.try_emplace(items[i].id, i);
+        if (!inserted) {
+          flags_[it->second] &= uint8_t(~kLive);  // a repeated identifier maps to the later node
+          it->second = i;
+        }
+      },
+      [&](uint32_t i, int layer, const unsigned char* entries, uint16_t c) {
+        uint32_t* list = listOf(i, layer);
+        list[0] = c;
+        for (uint16_t j = 0; j < c; ++j) list[1 + j] = readU32(entries + 4 * j);
+      });
+  (void)filled;
+  if (count > 0) {
+    entryPoint_ = entry;
+    maxLevel_ = maxLevel;
+  }
+  return okStatus();
+}
+
+void HNSWIndex::clearLocked() {
+  ids_.clear();
+  levels_.clear();
+  numLists_.clear();
+  flags_.clear();
+  vectors_.clear();
+  oddVectors_.clear();
+  links0_.clear();
+  upper_.clear();
+  visitedTag_.clear();
+  idToIndex_.clear();
+  dim_ = 0;
+  hasDim_ = false;
+  entryPoint_.reset();
+  maxLevel_ = 0;
+  count_.store(0, std::memory_order_release);
+}
+
+std::optional<int64_t> HNSWIndex::entryPointIndex() const {
+  std::lock_guard guard(lock_);
+  if (!entryPoint_) return std::nullopt;
+  return int64_t(*entryPoint_);
+}
+
+int64_t HNSWIndex::maxLevel() const {
+  std::lock_guard guard(lock_);
+  return maxLevel_;
+}
+
+int64_t HNSWIndex::liveCount() const {
+  std::lock_guard guard(lock_);
+  return int64_t(idToIndex_.size());
+}
+
+bool HNSWIndex::contains(const std::string& id) const {
+  std::lock_guard guard(lock_);
+  return idToIndex_.count(id) != 0;
+}
+
+int HNSWIndex::nodeLevel(int64_t node) const {
+  std::lock_guard guard(lock_);
+  if (node < 0 || node >= int64_t(ids_.size())) return -1;
+  return levels_[std::size_t(node)];
+}
+
+std::vector<uint32_t> HNSWIndex::connections(int64_t node, int layer) const {
+  std::lock_guard guard(lock_);
+  if (node < 0 || node >= int64_t(ids_.size()) || layer < 0) return {};
+  const uint32_t* list = listOf(uint32_t(node), layer);
+  if (list == nullptr) return {};
+  return std::vector<uint32_t>(list + 1, list + 1 + list[0]);
+}
+
+std::size_t HNSWIndex::memoryBytes() const {
+  std::lock_guard guard(lock_);
+  std::size_t bytes = vectors_.size() * sizeof(float) + links0_.size() * sizeof(uint32_t);
+  for (const auto& u : upper_) bytes += sizeof(u) + u.size() * sizeof(uint32_t);
+  for (const auto& [node, v] : oddVectors_) bytes += v.size() * sizeof(float) + 48;
+  for (const auto& id : ids_) bytes += sizeof(std::string) + (id.size() > 15 ? id.capacity() + 1 : 0);
+  bytes += ids_.size() * (3 * sizeof(uint8_t) + sizeof(uint32_t));  // levels, lists, flags, visited tag
+  // Hash map node: next pointer, cached hash, key, value; plus one bucket pointer.
+  bytes += idToIndex_.size() * (2 * sizeof(void*) + sizeof(std::string) + sizeof(uint32_t) + sizeof(void*));
+  return bytes;
+}
+
+}  // namespace pallix

@@ -1,0 +1,25 @@
+#include "app/shell/AppDisplayPreferences.h"
+
+#include <string>
+
+namespace pallix {
+
+AppDisplayPreferences::AppDisplayPreferences(UserDefaults& defaults, NotificationCenter& center)
+    : storage_(defaults, center, /*notificationName=*/""),
+      appNameDisplayMode_(
+          storage_.loadEnum(kAppNameDisplayModeKey, kAppNameDisplayModeRawValues, kDefaultAppNameDisplayMode)),
+      panelPosition_(storage_.loadEnum(kPanelPositionKey, kPanelPositionRawValues, kDefaultPanelPosition)) {}
+
+Status AppDisplayPreferences::setAppNameDisplayMode(AppNameDisplayMode mode) {
+  return storage_.update(
+      appNameDisplayMode_, mode,
+      [&] { return storage_.defaults().set(kAppNameDisplayModeKey, std::string(rawValue(mode))); }, this);
+}
+
+Status AppDisplayPreferences::setPanelPosition(PanelPosition position) {
+  return storage_.update(
+      panelPosition_, position,
+      [&] { return storage_.defaults().set(kPanelPositionKey, std::string(pallix::rawValue(position))); }, this);
+}
+
+}  // namespace pallix

@@ -1,0 +1,55 @@
+#include "app/shell/ClipboardPreferences.h"
+
+#include <algorithm>
+#include <string>
+
+#include "core/Logger.h"
+
+namespace pallix {
+namespace {
+
+const Logger& logger() {
+  static const Logger log("ClipboardPreferences");
+  return log;
+}
+
+}  // namespace
+
+bool ClipboardPreferences::isRetentionOption(int64_t days) {
+  return std::find(retentionOptions.begin(), retentionOptions.end(), days) != retentionOptions.end();
+}
+
+UserDefaults& ClipboardPreferences::migrate(UserDefaults& defaults) {
+  if (defaults.contains(kObsoleteMaxItemCountKey)) {
+    Status removed = defaults.remove(kObsoleteMaxItemCountKey);
+    if (!removed.ok()) {
+      logger().error("Cannot remove %s: %s", kObsoleteMaxItemCountKey, removed.error().description().c_str());
+    }
+  }
+  return defaults;
+}
+
+ClipboardPreferences::ClipboardPreferences(UserDefaults& defaults, NotificationCenter& center)
+    : storage_(migrate(defaults), center, kDidChangeNotification),
+      historyEnabled_(storage_.loadBool(kHistoryEnabledKey, kDefaultHistoryEnabled)),
+      retentionDays_(defaultRetentionDays) {
+  if (auto stored = defaults.integerValue(kRetentionDaysKey); stored && isRetentionOption(*stored)) {
+    retentionDays_ = *stored;
+  }
+}
+
+Status ClipboardPreferences::setHistoryEnabled(bool enabled) {
+  return storage_.update(
+      historyEnabled_, enabled, [&] { return storage_.defaults().set(kHistoryEnabledKey, enabled); }, this);
+}
+
+Status ClipboardPreferences::setRetentionDays(int64_t days) {
+  if (!isRetentionOption(days)) {
+    return Error("ClipboardPreferencesError", 1,
+                 "Retention of " + std::to_string(days) + " days is not one of 1, 7, 30 or 0 (keep everything)");
+  }
+  return storage_.update(
+      retentionDays_, days, [&] { return storage_.defaults().set(kRetentionDaysKey, days); }, this);
+}
+
+}  // namespace pallix

@@ -1,0 +1,48 @@
+// ClipboardPreferences: the clipboard history switch and how many days of
+// history are kept. Posts "ClipboardPreferencesDidChange" on every change.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "app/shell/StoredPreferences.h"
+
+namespace pallix {
+
+class ClipboardPreferences {
+ public:
+  static constexpr const char* kDidChangeNotification = "ClipboardPreferencesDidChange";
+  static constexpr const char* kHistoryEnabledKey = "ClipboardPreferences.historyEnabled";
+  static constexpr const char* kRetentionDaysKey = "ClipboardPreferences.retentionDays";
+  // Obsolete; removed from the store at construction.
+  static constexpr const char* kObsoleteMaxItemCountKey = "ClipboardPreferences.maxItemCount";
+
+  // Days of history kept; 0 keeps everything.
+  static constexpr std::array<int64_t, 4> retentionOptions = {1, 7, 30, 0};
+  static constexpr int64_t defaultRetentionDays = 7;
+  static constexpr bool kDefaultHistoryEnabled = false;
+
+  static bool isRetentionOption(int64_t days);
+
+  // Runs the "maxItemCount" migration, then loads the stored values.
+  explicit ClipboardPreferences(UserDefaults& defaults,
+                                NotificationCenter& center = NotificationCenter::defaultCenter());
+
+  const UUID& version() const { return storage_.version(); }
+
+  bool historyEnabled() const { return historyEnabled_; }
+  int64_t retentionDays() const { return retentionDays_; }
+
+  Status setHistoryEnabled(bool enabled);
+  // Fails, changing nothing, for a value that is not one of retentionOptions.
+  Status setRetentionDays(int64_t days);
+
+ private:
+  static UserDefaults& migrate(UserDefaults& defaults);
+
+  PreferenceStorage storage_;
+  bool historyEnabled_;
+  int64_t retentionDays_;
+};
+
+}  // namespace pallix

@@ -1,0 +1,20 @@
+#include "app/shell/DataSourcePreferences.h"
+
+namespace pallix {
+
+DataSourcePreferences::DataSourcePreferences(UserDefaults& defaults, NotificationCenter& center)
+    : storage_(defaults, center, /*notificationName=*/""),
+      calculatorEnabled_(storage_.loadBool(kCalculatorEnabledKey, kDefaultEnabled)),
+      contactsEnabled_(storage_.loadBool(kContactsEnabledKey, kDefaultEnabled)),
+      calendarEnabled_(storage_.loadBool(kCalendarEnabledKey, kDefaultEnabled)),
+      mapsEnabled_(storage_.loadBool(kMapsEnabledKey, kDefaultEnabled)),
+      weatherEnabled_(storage_.loadBool(kWeatherEnabledKey, kDefaultEnabled)),
+      dictionaryEnabled_(storage_.loadBool(kDictionaryEnabledKey, kDefaultEnabled)),
+      wikipediaEnabled_(storage_.loadBool(kWikipediaEnabledKey, kDefaultEnabled)) {}
+
+Status DataSourcePreferences::set(bool& field, const char* key, bool enabled) {
+  return storage_.update(
+      field, enabled, [&] { return storage_.defaults().set(key, enabled); }, this);
+}
+
+}  // namespace pallix

@@ -1,0 +1,241 @@
+#include "app/shell/KnownPreferences.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+#include "app/shell/AppDisplayPreferences.h"
+#include "app/shell/ClipboardPreferences.h"
+#include "app/shell/DataSourcePreferences.h"
+#include "app/shell/FilesPreferences.h"
+#include "app/shell/IntelligencePreferences.h"
+#include "app/shell/MessagesPreferences.h"
+#include "app/shell/TelemetryPreferences.h"
+#include "core/Strings.h"
+
+namespace pallix {
+namespace {
+
+template <size_t N>
+std::vector<nlohmann::json> rawList(const std::array<std::string_view, N>& raws) {
+  std::vector<nlohmann::json> out;
+  for (auto raw : raws) out.emplace_back(std::string(raw));
+  return out;
+}
+
+PreferenceDescriptor boolean(const char* object, const char* key, bool value) {
+  return {object, key, PreferenceValueType::boolean, value, {}};
+}
+
+template <size_t N>
+PreferenceDescriptor enumeration(const char* object, const char* key, const std::array<std::string_view, N>& raws,
+                                 std::string_view value) {
+  return {object, key, PreferenceValueType::string, std::string(value), rawList(raws)};
+}
+
+std::vector<PreferenceDescriptor> buildCatalogue() {
+  using F = FilesPreferences;
+  using M = MessagesPreferences;
+  using I = IntelligencePreferences;
+  using C = ClipboardPreferences;
+  using D = DataSourcePreferences;
+  using A = AppDisplayPreferences;
+  using T = TelemetryPreferences;
+  const auto& units = prefs::kEmbeddingComputeUnitsRawValues;
+  std::vector<PreferenceDescriptor> out = {
+      boolean("FilesPreferences", F::kSearchEnabledKey, F::kDefaultSearchEnabled),
+      boolean("FilesPreferences", F::kSemanticSearchEnabledKey, F::kDefaultSemanticSearchEnabled),
+      enumeration("FilesPreferences", F::kSearchScopeKey, F::kSearchScopeRawValues,
+                  F::rawValue(F::kDefaultSearchScope)),
+      {"FilesPreferences", F::kIndexedFoldersKey, PreferenceValueType::stringArray, nlohmann::json::array(), {}},
+      enumeration("FilesPreferences", F::kComputeUnitsKey, units, prefs::rawValue(F::kDefaultComputeUnits)),
+      enumeration("FilesPreferences", F::kIndexingIntensityKey, kIndexingIntensityRawValues,
+                  rawValue(F::kDefaultIndexingIntensity)),
+      boolean("MessagesPreferences", M::kSearchEnabledKey, M::kDefaultSearchEnabled),
+      boolean("MessagesPreferences", M::kSemanticSearchEnabledKey, M::kDefaultSemanticSearchEnabled),
+      enumeration("MessagesPreferences", M::kComputeUnitsKey, units, prefs::rawValue(M::kDefaultComputeUnits)),
+      enumeration("MessagesPreferences", M::kIndexingIntensityKey, kIndexingIntensityRawValues,
+                  rawValue(M::kDefaultIndexingIntensity)),
+      enumeration("IntelligencePreferences", I::kSelectedModelKey, prefs::kEmbeddingModelRawValues,
+                  prefs::rawValue(I::kDefaultSelectedModel)),
+      enumeration("IntelligencePreferences", I::kComputeUnitsKey, units, prefs::rawValue(I::kDefaultComputeUnits)),
+      enumeration("IntelligencePreferences", I::kIndexingIntensityKey, kIndexingIntensityRawValues,
+                  rawValue(I::kDefaultIndexingIntensity)),
+      boolean("ClipboardPreferences", C::kHistoryEnabledKey, C::kDefaultHistoryEnabled),
+      {"ClipboardPreferences", C::kRetentionDaysKey, PreferenceValueType::integer, C::defaultRetentionDays,
+       std::vector<nlohmann::json>(C::retentionOptions.begin(), C::retentionOptions.end())},
+      boolean("DataSourcePreferences", D::kCalculatorEnabledKey, D::kDefaultEnabled),
+      boolean("DataSourcePreferences", D::kContactsEnabledKey, D::kDefaultEnabled),
+      boolean("DataSourcePreferences", D::kCalendarEnabledKey, D::kDefaultEnabled),
+      boolean("DataSourcePreferences", D::kMapsEnabledKey, D::kDefaultEnabled),
+      boolean("DataSourcePreferences", D::kWeatherEnabledKey, D::kDefaultEnabled),
+      boolean("DataSourcePreferences", D::kDictionaryEnabledKey, D::kDefaultEnabled),
+      boolean("DataSourcePreferences", D::kWikipediaEnabledKey, D::kDefaultEnabled),
+      enumeration("AppDisplayPreferences", A::kAppNameDisplayModeKey, A::kAppNameDisplayModeRawValues,
+                  A::rawValue(A::kDefaultAppNameDisplayMode)),
+      enumeration("AppDisplayPreferences", A::kPanelPositionKey, kPanelPositionRawValues,
+                  rawValue(A::kDefaultPanelPosition)),
+      boolean("TelemetryPreferences", T::kTelemetryEnabledKey, T::kDefaultTelemetryEnabled),
+  };
+  return out;
+}
+
+bool hasType(const nlohmann::json& value, PreferenceValueType type) {
+  switch (type) {
+    case PreferenceValueType::boolean:
+      return value.is_boolean();
+    case PreferenceValueType::integer:
+      return value.is_number_integer();
+    case PreferenceValueType::real:
+      return value.is_number();
+    case PreferenceValueType::string:
+      return value.is_string();
+    case PreferenceValueType::stringArray:
+      return value.is_array() && std::all_of(value.begin(), value.end(), [](const auto& e) { return e.is_string(); });
+    case PreferenceValueType::date:
+      return value.is_object() && value.size() == 1 && value.contains("$date") && value["$date"].is_number();
+  }
+  return false;
+}
+
+std::string describeAllowed(const std::vector<nlohmann::json>& allowed) {
+  std::vector<std::string> parts;
+  for (const auto& v : allowed) parts.push_back(v.is_string() ? v.get<std::string>() : v.dump());
+  return joinStrings(parts, ", ");
+}
+
+Result<int64_t> parseInteger(std::string_view text) {
+  std::string s(trimWhitespace(text));
+  if (s.empty()) return Error::make("expected an integer, got an empty value");
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(s.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE) return Error::make("\"" + s + "\" is not an integer");
+  return static_cast<int64_t>(v);
+}
+
+}  // namespace
+
+const char* preferenceValueTypeName(PreferenceValueType type) {
+  switch (type) {
+    case PreferenceValueType::boolean:
+      return "bool";
+    case PreferenceValueType::integer:
+      return "int";
+    case PreferenceValueType::real:
+      return "double";
+    case PreferenceValueType::string:
+      return "string";
+    case PreferenceValueType::stringArray:
+      return "array";
+    case PreferenceValueType::date:
+      return "date";
+  }
+  return "string";
+}
+
+Result<PreferenceValueType> preferenceValueTypeFromName(std::string_view name) {
+  for (auto type : {PreferenceValueType::boolean, PreferenceValueType::integer, PreferenceValueType::real,
+                    PreferenceValueType::string, PreferenceValueType::stringArray, PreferenceValueType::date}) {
+    if (name == preferenceValueTypeName(type)) return type;
+  }
+  return Error::make("unknown type \"" + std::string(name) + "\"; use bool, int, double, string, array or date");
+}
+
+const std::vector<PreferenceDescriptor>& knownPreferences() {
+  static const std::vector<PreferenceDescriptor> catalogue = buildCatalogue();
+  return catalogue;
+}
+
+const PreferenceDescriptor* findKnownPreference(std::string_view key) {
+  for (const auto& d : knownPreferences()) {
+    if (d.key == key) return &d;
+  }
+  return nullptr;
+}
+
+nlohmann::json effectivePreferenceValue(const PreferenceDescriptor& descriptor, const UserDefaults& defaults) {
+  auto stored = defaults.rawValue(descriptor.key);
+  if (!stored || !hasType(*stored, descriptor.type)) return descriptor.defaultValue;
+  if (!descriptor.allowedValues.empty() && std::find(descriptor.allowedValues.begin(), descriptor.allowedValues.end(),
+                                                     *stored) == descriptor.allowedValues.end()) {
+    return descriptor.defaultValue;
+  }
+  return *stored;
+}
+
+Result<nlohmann::json> parseTypedValue(std::string_view text, PreferenceValueType type) {
+  std::string s(text);
+  switch (type) {
+    case PreferenceValueType::boolean: {
+      std::string lower = asciiLowercase(trimWhitespace(text));
+      if (lower == "true" || lower == "yes" || lower == "1") return nlohmann::json(true);
+      if (lower == "false" || lower == "no" || lower == "0") return nlohmann::json(false);
+      return Error::make("\"" + s + "\" is not a boolean; use true or false");
+    }
+    case PreferenceValueType::integer: {
+      PALLIX_ASSIGN_OR_RETURN(int64_t v, parseInteger(text));
+      return nlohmann::json(v);
+    }
+    case PreferenceValueType::real: {
+      std::string t(trimWhitespace(text));
+      errno = 0;
+      char* end = nullptr;
+      double v = t.empty() ? 0 : std::strtod(t.c_str(), &end);
+      if (t.empty() || *end != '\0' || errno == ERANGE || v != v) {
+        return Error::make("\"" + s + "\" is not a number");
+      }
+      return nlohmann::json(v);
+    }
+    case PreferenceValueType::string:
+      return nlohmann::json(s);
+    case PreferenceValueType::stringArray: {
+      std::string_view trimmed = trimWhitespace(text);
+      if (startsWith(trimmed, "[")) {
+        nlohmann::json parsed = nlohmann::json::parse(trimmed, nullptr, /*allow_exceptions=*/false);
+        if (parsed.is_discarded() || !hasType(parsed, PreferenceValueType::stringArray)) {
+          return Error::make("\"" + s + "\" is not a JSON array of strings");
+        }
+        return parsed;
+      }
+      nlohmann::json out = nlohmann::json::array();
+      if (trimmed.empty()) return out;
+      for (const auto& part : splitString(trimmed, ',')) out.push_back(part);
+      return out;
+    }
+    case PreferenceValueType::date: {
+      std::string t(trimWhitespace(text));
+      char* end = nullptr;
+      errno = 0;
+      double secs = t.empty() ? 0 : std::strtod(t.c_str(), &end);
+      if (!t.empty() && *end == '\0' && errno == 0 && secs == secs) return nlohmann::json{{"$date", secs}};
+      std::tm tm{};
+      const char* rest = strptime(t.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
+      if (rest == nullptr || *rest != '\0') {
+        return Error::make("\"" + s + "\" is not a date; use seconds since 1970 or YYYY-MM-DDTHH:MM:SSZ");
+      }
+      return nlohmann::json{{"$date", static_cast<double>(timegm(&tm))}};
+    }
+  }
+  return Error::make("unsupported type");
+}
+
+Result<nlohmann::json> parsePreferenceValue(const PreferenceDescriptor& descriptor, std::string_view text) {
+  auto parsed = parseTypedValue(text, descriptor.type);
+  if (!parsed.ok()) {
+    std::string message =
+        descriptor.key + " takes a " + preferenceValueTypeName(descriptor.type) + ": " + parsed.error().description();
+    if (!descriptor.allowedValues.empty()) message += " (allowed: " + describeAllowed(descriptor.allowedValues) + ")";
+    return Error("PreferenceValueError", 1, message);
+  }
+  if (!descriptor.allowedValues.empty() && std::find(descriptor.allowedValues.begin(), descriptor.allowedValues.end(),
+                                                     parsed.value()) == descriptor.allowedValues.end()) {
+    return Error("PreferenceValueError", 2,
+                 "\"" + std::string(text) + "\" is not allowed for " + descriptor.key +
+                     "; allowed values: " + describeAllowed(descriptor.allowedValues));
+  }
+  return parsed;
+}
+
+}  // namespace pallix

@@ -1,0 +1,48 @@
+// MessagesPreferences: message search and semantic conversation search
+// switches, with the compute units and indexing intensity of the message
+// chunk indexer. Posts "MessagesPreferencesDidChange" on every change.
+#pragma once
+
+#include "app/shell/IndexingIntensity.h"
+#include "app/shell/IntelligencePreferences.h"
+#include "app/shell/StoredPreferences.h"
+
+namespace pallix {
+
+class MessagesPreferences {
+ public:
+  static constexpr const char* kDidChangeNotification = "MessagesPreferencesDidChange";
+  static constexpr const char* kSearchEnabledKey = "MessagesPreferences.searchEnabled";
+  static constexpr const char* kSemanticSearchEnabledKey = "MessagesPreferences.semanticSearchEnabled";
+  static constexpr const char* kComputeUnitsKey = "MessagesPreferences.computeUnits";
+  static constexpr const char* kIndexingIntensityKey = "MessagesPreferences.indexingIntensity";
+
+  static constexpr bool kDefaultSearchEnabled = true;
+  static constexpr bool kDefaultSemanticSearchEnabled = false;
+  static constexpr prefs::EmbeddingComputeUnits kDefaultComputeUnits = prefs::EmbeddingComputeUnits::cpuNe;
+  static constexpr IndexingIntensity kDefaultIndexingIntensity = IndexingIntensity::low;
+
+  explicit MessagesPreferences(UserDefaults& defaults,
+                               NotificationCenter& center = NotificationCenter::defaultCenter());
+
+  const UUID& version() const { return storage_.version(); }
+
+  bool searchEnabled() const { return searchEnabled_; }
+  bool semanticSearchEnabled() const { return semanticSearchEnabled_; }
+  prefs::EmbeddingComputeUnits computeUnits() const { return computeUnits_; }
+  IndexingIntensity indexingIntensity() const { return indexingIntensity_; }
+
+  Status setSearchEnabled(bool enabled);
+  Status setSemanticSearchEnabled(bool enabled);
+  Status setComputeUnits(prefs::EmbeddingComputeUnits units);
+  Status setIndexingIntensity(IndexingIntensity intensity);
+
+ private:
+  PreferenceStorage storage_;
+  bool searchEnabled_;
+  bool semanticSearchEnabled_;
+  prefs::EmbeddingComputeUnits computeUnits_;
+  IndexingIntensity indexingIntensity_;
+};
+
+}  // namespace pallix

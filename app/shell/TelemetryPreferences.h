@@ -1,0 +1,32 @@
+// TelemetryPreferences: whether anonymised usage signals are recorded. Read
+// once at start-up; a change takes effect at the next launch. Posts no
+// notification.
+#pragma once
+
+#include "app/shell/StoredPreferences.h"
+
+namespace pallix {
+
+class TelemetryPreferences {
+ public:
+  static constexpr const char* kTelemetryEnabledKey = "TelemetryPreferences.telemetryEnabled";
+  static constexpr bool kDefaultTelemetryEnabled = true;
+
+  explicit TelemetryPreferences(UserDefaults& defaults,
+                                NotificationCenter& center = NotificationCenter::defaultCenter())
+      : storage_(defaults, center, /*notificationName=*/""),
+        telemetryEnabled_(storage_.loadBool(kTelemetryEnabledKey, kDefaultTelemetryEnabled)) {}
+
+  const UUID& version() const { return storage_.version(); }
+  bool telemetryEnabled() const { return telemetryEnabled_; }
+  Status setTelemetryEnabled(bool enabled) {
+    return storage_.update(
+        telemetryEnabled_, enabled, [&] { return storage_.defaults().set(kTelemetryEnabledKey, enabled); }, this);
+  }
+
+ private:
+  PreferenceStorage storage_;
+  bool telemetryEnabled_;
+};
+
+}  // namespace pallix

@@ -1,0 +1,445 @@
+// Panel lifecycle and work modes, driven in virtual time.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/shell/PanelLifecycleCoordinator.h"
+#include "core/Telemetry.h"
+#include "core/VirtualTime.h"
+
+namespace pallix {
+namespace {
+
+using std::chrono::seconds;
+
+class PanelLifecycleTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<PanelLifecycleCoordinator> make() {
+    auto c = std::make_unique<PanelLifecycleCoordinator>(env_.mainRunner(), conditions_);
+    env_.runUntilIdle();
+    return c;
+  }
+  // Registers a work-mode handler that records every mode it receives.
+  void recordModes(PanelLifecycleCoordinator& c) {
+    c.registerWorkModeHandler([this](WorkMode m) { modes_.push_back(m); });
+  }
+  // Registers a visibility handler that appends its events to `events_`.
+  UUID recordVisibility(PanelLifecycleCoordinator& c, const std::string& tag = "") {
+    return c.registerVisibilityHandler(
+        [this, tag] { events_.push_back(tag + "show"); }, [this, tag] { events_.push_back(tag + "hide"); },
+        [this, tag] { events_.push_back(tag + "delayedHide"); }, [this, tag] { events_.push_back(tag + "memory"); });
+  }
+  std::vector<std::string> reasons() const {
+    std::vector<std::string> out;
+    for (const auto& e : telemetry_.sink().named("PanelLifecycle.workModeChanged")) {
+      out.push_back(e.parameters.at("from") + ">" + e.parameters.at("to") + ":" + e.parameters.at("reason"));
+    }
+    return out;
+  }
+  size_t count(const std::string& event) const { return std::count(events_.begin(), events_.end(), event); }
+
+  mutable ScopedTelemetryRecorder telemetry_;
+  VirtualTimeEnvironment env_;
+  FakeSystemConditions conditions_;
+  std::vector<WorkMode> modes_;
+  std::vector<std::string> events_;
+};
+
+// --- Construction and resolution ---------------------------------------------
+
+TEST_F(PanelLifecycleTest, StartsIdleAndHiddenWithoutSignallingAChange) {
+  auto c = make();
+  EXPECT_FALSE(c->isPanelVisible());
+  EXPECT_EQ(c->workMode(), WorkMode::idle);
+  EXPECT_FALSE(c->lastHiddenDate().has_value());
+  EXPECT_TRUE(reasons().empty());
+}
+
+TEST_F(PanelLifecycleTest, LowPowerAtConstructionGivesDeepIdleWithReasonInit) {
+  conditions_.setLowPowerMode(true);
+  auto c = make();
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
+  EXPECT_EQ(reasons(), std::vector<std::string>{"idle>deepIdle:init"});
+}
+
+TEST_F(PanelLifecycleTest, ThermalSeriousOrCriticalForceDeepIdleButFairDoesNot) {
+  for (auto state : {ThermalState::nominal, ThermalState::fair, ThermalState::serious, ThermalState::critical}) {
+    FakeSystemConditions conditions;
+    conditions.setThermalState(state);
+    PanelLifecycleCoordinator c(env_.mainRunner(), conditions);
+    bool hot = state == ThermalState::serious || state == ThermalState::critical;
+    EXPECT_EQ(c.workMode(), hot ? WorkMode::deepIdle : WorkMode::idle) << static_cast<int>(state);
+    c.panelWillShow();
+    EXPECT_EQ(c.workMode(), WorkMode::active);
+  }
+  env_.runUntilIdle();
+}
+
+// --- Show and hide -----------------------------------------------------------
+
+TEST_F(PanelLifecycleTest, ShowAndHideDispatchHandlersAndSignalReasons) {
+  auto c = make();
+  recordModes(*c);
+  recordVisibility(*c);
+  c->panelWillShow();
+  EXPECT_EQ(c->workMode(), WorkMode::active);
+  EXPECT_TRUE(modes_.empty()) << "handlers run in a posted task";
+  env_.runUntilIdle();
+  EXPECT_EQ(modes_, std::vector<WorkMode>{WorkMode::active});
+  EXPECT_EQ(events_, std::vector<std::string>{"show"});
+
+  env_.clock().advance(seconds(3));
+  Date hiddenAt = env_.clock().wallNow();
+  c->panelDidHide();
+  EXPECT_EQ(c->lastHiddenDate(), hiddenAt);
+  env_.runUntilIdle();
+  EXPECT_EQ(modes_, (std::vector<WorkMode>{WorkMode::active, WorkMode::idle}));
+  EXPECT_EQ(events_, (std::vector<std::string>{"show", "hide"}));
+  EXPECT_EQ(reasons(), (std::vector<std::string>{"idle>active:panelWillShow", "active>idle:panelDidHide"}));
+}
+
+TEST_F(PanelLifecycleTest, RepeatedShowOrHideChangesNothing) {
+  auto c = make();
+  recordVisibility(*c);
+  recordModes(*c);
+  c->panelDidHide();  // hidden already
+  env_.advanceBy(seconds(200));
+  EXPECT_TRUE(events_.empty());
+  EXPECT_FALSE(c->lastHiddenDate().has_value());
+  c->panelWillShow();
+  c->panelWillShow();
+  env_.runUntilIdle();
+  EXPECT_EQ(count("show"), 1u);
+  c->panelDidHide();
+  c->panelDidHide();
+  env_.advanceBy(seconds(10));
+  EXPECT_EQ(count("hide"), 1u);
+  EXPECT_EQ(count("delayedHide"), 1u);
+  EXPECT_EQ(modes_, (std::vector<WorkMode>{WorkMode::active, WorkMode::idle}));
+}
+
+// --- Timers ------------------------------------------------------------------
+
+TEST_F(PanelLifecycleTest, DelayedHideRunsExactlyFiveSecondsAfterHide) {
+  auto c = make();
+  recordVisibility(*c);
+  c->panelWillShow();
+  c->panelDidHide();
+  env_.advanceBy(seconds(5) - std::chrono::milliseconds(1));
+  EXPECT_EQ(count("delayedHide"), 0u);
+  EXPECT_TRUE(c->hasPendingDelayedHide());
+  env_.advanceBy(std::chrono::milliseconds(1));
+  EXPECT_EQ(count("delayedHide"), 1u);
+  EXPECT_FALSE(c->hasPendingDelayedHide());
+}
+
+TEST_F(PanelLifecycleTest, HiddenPanelReachesDeepIdleAtOneHundredTwentySeconds) {
+  auto c = make();
+  recordModes(*c);
+  c->panelWillShow();
+  c->panelDidHide();
+  env_.advanceBy(seconds(119));
+  EXPECT_EQ(c->workMode(), WorkMode::idle);
+  env_.advanceBy(seconds(1));
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
+  EXPECT_EQ(modes_, (std::vector<WorkMode>{WorkMode::active, WorkMode::idle, WorkMode::deepIdle}));
+  EXPECT_EQ(reasons().back(), "idle>deepIdle:deepIdleDelay");
+  // The 30 s re-evaluation changed nothing and so sent nothing.
+  EXPECT_EQ(reasons().size(), 3u);
+  EXPECT_EQ(env_.pendingTaskCount(), 0u);
+}
+
+TEST_F(PanelLifecycleTest, IdleDelayReevaluationPicksUpAModeTheHiddenTimeNowGives) {
+  // Wall time jumps forward by 200 s between hide and the 30 s timer (e.g. the
+  // machine slept): the 30 s re-evaluation already yields deepIdle.
+  auto c = make();
+  c->panelWillShow();
+  c->panelDidHide();
+  env_.advanceBy(seconds(10));
+  env_.clock().setWallNow(env_.clock().wallNow() + seconds(200));
+  env_.advanceBy(seconds(20));
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
+  EXPECT_EQ(reasons().back(), "idle>deepIdle:idleDelay");
+}
+
+TEST_F(PanelLifecycleTest, ShowWithinThirtySecondsCancelsBothIdleTimersAndTheDelayedHide) {
+  auto c = make();
+  recordVisibility(*c);
+  c->panelWillShow();
+  c->panelDidHide();
+  env_.advanceBy(seconds(3));
+  c->panelWillShow();
+  env_.runUntilIdle();
+  // Only the delayed-hide task is left; it is not cancelled by a show.
+  EXPECT_EQ(env_.pendingTaskCount(), 1u);
+  EXPECT_EQ(env_.nextTaskDelay(), seconds(2));
+  env_.advanceBy(seconds(600));
+  EXPECT_EQ(c->workMode(), WorkMode::active);
+  EXPECT_EQ(count("delayedHide"), 0u);
+  for (const auto& r : reasons()) {
+    EXPECT_EQ(r.find("idleDelay"), std::string::npos) << r;
+    EXPECT_EQ(r.find("deepIdleDelay"), std::string::npos) << r;
+  }
+  EXPECT_EQ(env_.pendingTaskCount(), 0u);
+}
+
+TEST_F(PanelLifecycleTest, ShowBetweenFiveAndThirtySecondsStillCancelsIdleTimers) {
+  auto c = make();
+  recordVisibility(*c);
+  c->panelWillShow();
+  c->panelDidHide();
+  env_.advanceBy(seconds(10));
+  EXPECT_EQ(count("delayedHide"), 1u);
+  c->panelWillShow();
+  env_.advanceBy(seconds(300));
+  EXPECT_EQ(c->workMode(), WorkMode::active);
+  EXPECT_EQ(reasons().size(), 3u);  // show, hide, show
+}
+
+TEST_F(PanelLifecycleTest, HideShowHideWithinFiveSecondsRunsDelayedHideOnceAfterTheSecondHide) {
+  auto c = make();
+  recordVisibility(*c);
+  c->panelWillShow();
+  c->panelDidHide();
+  env_.advanceBy(seconds(2));
+  c->panelWillShow();
+  env_.advanceBy(seconds(1));
+  c->panelDidHide();           // at t = 3 s
+  env_.advanceBy(seconds(2));  // t = 5 s: the first task's time has passed
+  EXPECT_EQ(count("delayedHide"), 0u);
+  env_.advanceBy(seconds(3) - std::chrono::milliseconds(1));
+  EXPECT_EQ(count("delayedHide"), 0u);
+  env_.advanceBy(std::chrono::milliseconds(1));  // t = 8 s: 5 s after the second hide
+  EXPECT_EQ(count("delayedHide"), 1u);
+  env_.advanceBy(seconds(300));
+  EXPECT_EQ(count("delayedHide"), 1u);
+  // The deep-idle timer counts from the second hide.
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
+}
+
+TEST_F(PanelLifecycleTest, DeepIdleTimerCountsFromTheLastHide) {
+  auto c = make();
+  c->panelWillShow();
+  c->panelDidHide();
+  env_.advanceBy(seconds(100));
+  c->panelWillShow();
+  env_.advanceBy(seconds(5));
+  c->panelDidHide();  // t = 105 s
+  env_.advanceBy(seconds(119));
+  EXPECT_EQ(c->workMode(), WorkMode::idle);
+  env_.advanceBy(seconds(1));
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
+}
+
+TEST_F(PanelLifecycleTest, InitialHiddenStateReachesDeepIdleAfterTwoMinutesAndRunsDelayedHide) {
+  auto c = make();
+  recordVisibility(*c);
+  recordModes(*c);
+  c->enterInitialHiddenState();
+  ASSERT_TRUE(c->lastHiddenDate().has_value());
+  EXPECT_FALSE(c->isPanelVisible());
+  env_.advanceBy(seconds(5));
+  EXPECT_EQ(events_, std::vector<std::string>{"delayedHide"});  // no onHide: nothing was hidden
+  env_.advanceBy(seconds(115));
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
+  EXPECT_EQ(modes_, std::vector<WorkMode>{WorkMode::deepIdle});
+  EXPECT_EQ(reasons(), std::vector<std::string>{"idle>deepIdle:deepIdleDelay"});
+}
+
+TEST_F(PanelLifecycleTest, InitialHiddenStateIsIgnoredWhileThePanelIsVisible) {
+  auto c = make();
+  recordVisibility(*c);
+  c->panelWillShow();
+  c->enterInitialHiddenState();
+  env_.advanceBy(seconds(300));
+  EXPECT_EQ(c->workMode(), WorkMode::active);
+  EXPECT_FALSE(c->lastHiddenDate().has_value());
+  EXPECT_EQ(count("delayedHide"), 0u);
+}
+
+// --- System conditions -------------------------------------------------------
+
+TEST_F(PanelLifecycleTest, LowPowerHidesStraightToDeepIdleAndShowStillGivesActive) {
+  auto c = make();
+  recordModes(*c);
+  c->panelWillShow();
+  conditions_.setLowPowerMode(true);
+  EXPECT_EQ(c->workMode(), WorkMode::active);
+  c->panelDidHide();
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
+  c->panelWillShow();
+  EXPECT_EQ(c->workMode(), WorkMode::active);
+  env_.runUntilIdle();
+  EXPECT_EQ(modes_, (std::vector<WorkMode>{WorkMode::active, WorkMode::deepIdle, WorkMode::active}));
+  EXPECT_EQ(reasons()[1], "active>deepIdle:panelDidHide");
+}
+
+TEST_F(PanelLifecycleTest, LeavingLowPowerReturnsToIdleOnlyWhenHiddenLessThanDeepIdleDelay) {
+  auto c = make();
+  c->panelWillShow();
+  c->panelDidHide();
+  conditions_.setLowPowerMode(true);
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
+  env_.advanceBy(seconds(60));
+  conditions_.setLowPowerMode(false);
+  EXPECT_EQ(c->workMode(), WorkMode::idle);
+  env_.runUntilIdle();
+  EXPECT_EQ(reasons().back(), "deepIdle>idle:lowPowerMode");
+
+  conditions_.setThermalState(ThermalState::serious);
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
+  env_.advanceBy(seconds(90));  // 150 s hidden
+  conditions_.setThermalState(ThermalState::fair);
+  EXPECT_EQ(c->workMode(), WorkMode::deepIdle) << "hidden 120 s or more stays deepIdle";
+  EXPECT_EQ(c->thermalState(), ThermalState::fair);
+}
+
+TEST_F(PanelLifecycleTest, UnchangedSystemReadingsAreIgnored) {
+  auto c = make();
+  recordModes(*c);
+  conditions_.setLowPowerMode(false);
+  conditions_.setThermalState(ThermalState::nominal);
+  conditions_.setThermalState(ThermalState::fair);  // changes the field, not the mode
+  env_.runUntilIdle();
+  EXPECT_TRUE(modes_.empty());
+  EXPECT_TRUE(reasons().empty());
+}
+
+TEST_F(PanelLifecycleTest, WorkModeHandlerNeverSeesTheCurrentMode) {
+  auto c = make();
+  WorkMode last = c->workMode();
+  int calls = 0;
+  c->registerWorkModeHandler([&](WorkMode m) {
+    EXPECT_NE(m, last);
+    last = m;
+    ++calls;
+  });
+  // A sequence of inputs, several of which leave the mode unchanged.
+  c->panelWillShow();
+  conditions_.setLowPowerMode(true);
+  env_.runUntilIdle();
+  c->panelDidHide();
+  env_.runUntilIdle();
+  conditions_.setThermalState(ThermalState::critical);
+  conditions_.setLowPowerMode(false);
+  env_.runUntilIdle();
+  conditions_.setThermalState(ThermalState::nominal);
+  env_.runUntilIdle();
+  env_.advanceBy(seconds(200));
+  c->updateWorkMode("idleDelay");
+  env_.runUntilIdle();
+  EXPECT_EQ(calls, 4);  // active, deepIdle, idle, deepIdle
+  EXPECT_EQ(last, WorkMode::deepIdle);
+}
+
+TEST_F(PanelLifecycleTest, MemoryPressureRunsPressureHandlersThenVisibilityHandlers) {
+  auto c = make();
+  std::vector<std::string> order;
+  c->registerVisibilityHandler([] {}, [] {}, {}, [&] { order.push_back("visibility"); });
+  c->registerVisibilityHandler([] {}, [] {});  // no memory-pressure action
+  c->registerMemoryPressureHandler([&](uint32_t e) { order.push_back("pressure" + std::to_string(e)); });
+  conditions_.signalMemoryPressure(kMemoryPressureCritical);
+  EXPECT_TRUE(order.empty());
+  env_.runUntilIdle();
+  EXPECT_EQ(order, (std::vector<std::string>{"pressure2", "visibility"}));
+}
+
+// --- Registration ------------------------------------------------------------
+
+TEST_F(PanelLifecycleTest, ObserverCountSignalFollowsEveryRegistrationAndUnregister) {
+  auto c = make();
+  UUID v = recordVisibility(*c);
+  UUID w = c->registerWorkModeHandler([](WorkMode) {});
+  UUID m = c->registerMemoryPressureHandler([](uint32_t) {});
+  EXPECT_NE(v, w);
+  EXPECT_NE(w, m);
+  c->unregister(w);
+  c->unregister(UUID::random());  // unknown: still signalled, counts unchanged
+  env_.runUntilIdle();
+  auto events = telemetry_.sink().named("PanelLifecycle.observerCountChanged");
+  ASSERT_EQ(events.size(), 5u);
+  auto counts = [&](size_t i) {
+    return events[i].parameters.at("visibility") + events[i].parameters.at("workMode") +
+           events[i].parameters.at("memoryPressure");
+  };
+  EXPECT_EQ(counts(0), "100");
+  EXPECT_EQ(counts(1), "110");
+  EXPECT_EQ(counts(2), "111");
+  EXPECT_EQ(counts(3), "101");
+  EXPECT_EQ(counts(4), "101");
+  EXPECT_EQ(c->visibilityHandlerCount(), 1u);
+  EXPECT_EQ(c->workModeHandlerCount(), 0u);
+  EXPECT_EQ(c->memoryPressureHandlerCount(), 1u);
+}
+
+TEST_F(PanelLifecycleTest, UnregisteredHandlersAreNoLongerCalled) {
+  auto c = make();
+  UUID a = recordVisibility(*c, "a:");
+  recordVisibility(*c, "b:");
+  c->unregister(a);
+  c->panelWillShow();
+  env_.runUntilIdle();
+  EXPECT_EQ(events_, std::vector<std::string>{"b:show"});
+}
+
+TEST_F(PanelLifecycleTest, ADispatchWorksOnTheTableAsItWasWhenItStarted) {
+  auto c = make();
+  UUID second;
+  bool addedCalled = false;
+  int secondCalls = 0;
+  // Whichever handler runs first unregisters the other and registers a new
+  // one; the dispatch still calls the other and not the new one.
+  UUID first = c->registerVisibilityHandler(
+      [&] {
+        if (secondCalls == 0) {
+          c->unregister(second);
+          c->registerVisibilityHandler([&] { addedCalled = true; }, [] {});
+        }
+      },
+      [] {});
+  second = c->registerVisibilityHandler(
+      [&] {
+        ++secondCalls;
+        c->unregister(first);
+        c->registerVisibilityHandler([&] { addedCalled = true; }, [] {});
+      },
+      [] {});
+  c->panelWillShow();
+  env_.runUntilIdle();
+  EXPECT_EQ(secondCalls, 1);
+  EXPECT_FALSE(addedCalled);
+  // The next dispatch sees the changed table.
+  c->panelDidHide();
+  c->panelWillShow();
+  env_.runUntilIdle();
+  EXPECT_TRUE(addedCalled);
+}
+
+TEST_F(PanelLifecycleTest, DestroyingTheCoordinatorCancelsItsTimersAndObservers) {
+  auto c = make();
+  recordVisibility(*c);
+  c->panelWillShow();
+  c->panelDidHide();
+  c.reset();
+  conditions_.setLowPowerMode(true);
+  conditions_.signalMemoryPressure(kMemoryPressureWarning);
+  env_.advanceBy(seconds(300));
+  EXPECT_EQ(count("delayedHide"), 0u);
+  EXPECT_EQ(count("memory"), 0u);
+}
+
+TEST(PanelLifecycleSharedTest, ConfiguredOnceAndThenShared) {
+  VirtualTimeEnvironment env;
+  static FakeSystemConditions conditions;  // outlives the never-destroyed shared instance
+  ASSERT_TRUE(PanelLifecycleCoordinator::configureShared(env.mainRunner(), conditions).ok());
+  EXPECT_TRUE(PanelLifecycleCoordinator::isSharedConfigured());
+  PanelLifecycleCoordinator& a = PanelLifecycleCoordinator::shared();
+  EXPECT_EQ(&a, &PanelLifecycleCoordinator::shared());
+  Status again = PanelLifecycleCoordinator::configureShared(env.mainRunner(), conditions);
+  ASSERT_FALSE(again.ok());
+  EXPECT_NE(again.error().description().find("already"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,85 @@
+// Workspace: launching applications and handing files and URLs to the
+// desktop (the Linux counterpart of the platform workspace).
+//
+// LinuxWorkspace (linux/) runs desktop entries and xdg-open through a
+// CommandRunner; RecordingWorkspace records requests for tests of the code
+// that activates results. Calls may block briefly (a D-Bus round trip when
+// revealing); callers that mind run them off the main thread.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/Error.h"
+
+namespace pallix {
+
+// What activation knows about an application: its catalog path (a .desktop
+// file, an executable, or a bundle folder) and bundle identifier (the
+// desktop-file ID on Linux), either of which may be empty.
+struct ApplicationReference {
+  std::string path;
+  std::string bundleIdentifier;
+};
+
+class Workspace {
+ public:
+  virtual ~Workspace() = default;
+  virtual Status launchApplication(const ApplicationReference& app) = 0;
+  // Opens `path` with its default application.
+  virtual Status openFile(const std::string& path) = 0;
+  // Shows `path` selected in the file manager (or at least its folder).
+  virtual Status revealInFileManager(const std::string& path) = 0;
+  virtual Status openURL(const std::string& url) = 0;
+};
+
+class RecordingWorkspace final : public Workspace {
+ public:
+  enum class Action { launchApplication, openFile, revealInFileManager, openURL };
+  struct Request {
+    Action action;
+    std::string target;  // path or URL
+    std::string bundleIdentifier;
+    friend bool operator==(const Request&, const Request&) = default;
+  };
+
+  Status launchApplication(const ApplicationReference& app) override {
+    return record({Action::launchApplication, app.path, app.bundleIdentifier});
+  }
+  Status openFile(const std::string& path) override { return record({Action::openFile, path, {}}); }
+  Status revealInFileManager(const std::string& path) override {
+    return record({Action::revealInFileManager, path, {}});
+  }
+  Status openURL(const std::string& url) override { return record({Action::openURL, url, {}}); }
+
+  // Every request from now on fails with `error` (until clearFailure()).
+  void failWith(Error error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failure_ = std::move(error);
+    failing_ = true;
+  }
+  void clearFailure() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failing_ = false;
+  }
+  std::vector<Request> requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  Status record(Request request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(std::move(request));
+    if (failing_) return failure_;
+    return okStatus();
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<Request> requests_;
+  Error failure_;
+  bool failing_ = false;
+};
+
+}  // namespace pallix

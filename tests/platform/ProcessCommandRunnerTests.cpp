@@ -1,0 +1,154 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+
+#include "app/platform/linux/ProcessCommandRunner.h"
+#include "tests/platform/TempDir.h"
+
+namespace pallix {
+namespace {
+
+using testing::TempDir;
+
+// Reads everything written to the FIFO at `path` until the writer closes it,
+// waiting at most 10 s for the detached program.
+std::string readFifo(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "<open failed>";
+  std::string out;
+  bool sawData = false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    int left = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+    if (::poll(&p, 1, left < 1 ? 1 : left) <= 0) continue;
+    char buffer[512];
+    ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n > 0) {
+      out.append(buffer, static_cast<size_t>(n));
+      sawData = true;
+    } else if (n == 0 && sawData) {
+      break;  // the writer closed the FIFO
+    }
+  }
+  ::close(fd);
+  return out;
+}
+
+TEST(ProcessCommandRunner, FindsExecutablesInPathOrByAbsolutePath) {
+  ProcessCommandRunner runner;
+  auto sh = runner.findExecutable("sh");
+  ASSERT_TRUE(sh.has_value());
+  EXPECT_EQ(sh->front(), '/');
+  EXPECT_EQ(runner.findExecutable("/bin/sh"), "/bin/sh");
+  EXPECT_EQ(runner.findExecutable("pallix-no-such-program"), std::nullopt);
+  TempDir tmp;
+  std::string plain = tmp.write("plain.txt", "");
+  EXPECT_EQ(runner.findExecutable(plain), std::nullopt);
+  EXPECT_EQ(runner.findExecutable(tmp.path()), std::nullopt);
+  EXPECT_EQ(runner.findExecutable(""), std::nullopt);
+}
+
+TEST(ProcessCommandRunner, RunCapturesOutputAndExitStatus) {
+  ProcessCommandRunner runner;
+  auto result = runner.run({"/bin/sh", "-c", "printf 'out put'; printf err >&2; exit 3"}, seconds(30));
+  ASSERT_TRUE(result.ok()) << result.error().description();
+  EXPECT_EQ(result->exitStatus, 3);
+  EXPECT_EQ(result->standardOutput, "out put");
+  EXPECT_EQ(result->standardError, "err");
+
+  // Arguments reach the program untouched by any shell.
+  auto echoed = runner.run({"printf", "%s|", "a b", "$HOME", "*", "'q'"}, seconds(30));
+  ASSERT_TRUE(echoed.ok());
+  EXPECT_EQ(echoed->standardOutput, "a b|$HOME|*|'q'|");
+
+  auto killed = runner.run({"/bin/sh", "-c", "kill -TERM $$"}, seconds(30));
+  ASSERT_TRUE(killed.ok());
+  EXPECT_EQ(killed->exitStatus, 128 + SIGTERM);
+}
+
+TEST(ProcessCommandRunner, RunHandlesLargeOutputOnBothStreams) {
+  ProcessCommandRunner runner;
+  auto result = runner.run({"/bin/sh", "-c", "head -c 300000 /dev/zero; head -c 200000 /dev/zero >&2"}, seconds(30));
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result->standardOutput.size(), 300000u);
+  EXPECT_EQ(result->standardError.size(), 200000u);
+}
+
+TEST(ProcessCommandRunner, RunStopsAProgramThatOutlivesItsTimeout) {
+  ProcessCommandRunner runner;
+  auto start = std::chrono::steady_clock::now();
+  auto result = runner.run({"tail", "-f", "/dev/null"}, milliseconds(100));
+  ASSERT_FALSE(result.ok());
+  EXPECT_NE(result.error().description().find("did not finish"), std::string::npos);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(ProcessCommandRunner, RunAndLaunchReportMissingPrograms) {
+  ProcessCommandRunner runner;
+  auto ran = runner.run({"pallix-no-such-program"}, seconds(1));
+  ASSERT_FALSE(ran.ok());
+  EXPECT_NE(ran.error().description().find("pallix-no-such-program"), std::string::npos);
+  EXPECT_FALSE(runner.run({}, seconds(1)).ok());
+  Status launched = runner.launchDetached({"pallix-no-such-program", "x"});
+  ASSERT_FALSE(launched.ok());
+  EXPECT_NE(launched.error().description().find("pallix-no-such-program"), std::string::npos);
+  EXPECT_FALSE(runner.launchDetached({}).ok());
+}
+
+TEST(ProcessCommandRunner, LaunchReportsAMissingWorkingDirectory) {
+  ProcessCommandRunner runner;
+  TempDir tmp;
+  LaunchOptions options;
+  options.workingDirectory = tmp / "absent";
+  Status status = runner.launchDetached({"/bin/true"}, options);
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.error().description().find("absent"), std::string::npos);
+}
+
+TEST(ProcessCommandRunner, LaunchedProgramIsDetachedWithQuietStreams) {
+  TempDir tmp;
+  std::string fifo = tmp / "report";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // A descriptor without close-on-exec must not leak into the program.
+  int opened = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(opened, 0);
+  const int leaky = 57;
+  ASSERT_EQ(::dup2(opened, leaky), leaky);
+  ::close(opened);
+
+  std::string script =
+      "i=$(readlink /proc/$$/fd/0); o=$(readlink /proc/$$/fd/1); e=$(readlink /proc/$$/fd/2); "
+      "n=$(test -e /proc/$$/fd/57 && echo leaked || echo closed); s=$(cut -d' ' -f6 /proc/$$/stat); "
+      "echo \"$i $o $e $n $PPID $s $(pwd) $1\" > \"$2\"";
+  ProcessCommandRunner runner;
+  LaunchOptions options;
+  options.workingDirectory = tmp.path();
+  ASSERT_TRUE(runner.launchDetached({"/bin/sh", "-c", script, "sh", "arg with spaces", fifo}, options).ok());
+  std::string report = readFifo(fifo);
+  ::close(leaky);
+
+  std::istringstream in(report);
+  std::string stdinPath, stdoutPath, stderrPath, cwd, arg1, arg2, arg3;
+  std::string leakedDescriptor;
+  pid_t parent = 0, session = 0;
+  in >> stdinPath >> stdoutPath >> stderrPath >> leakedDescriptor >> parent >> session >> cwd >> arg1 >> arg2 >> arg3;
+  ASSERT_FALSE(report.empty());
+  EXPECT_EQ(stdinPath, "/dev/null") << report;
+  EXPECT_EQ(stdoutPath, "/dev/null") << report;
+  EXPECT_EQ(stderrPath, "/dev/null") << report;
+  EXPECT_EQ(leakedDescriptor, "closed") << report;
+  EXPECT_NE(parent, ::getpid()) << report;
+  EXPECT_NE(session, ::getsid(0)) << report;
+  EXPECT_EQ(cwd, tmp.path()) << report;
+  EXPECT_EQ(arg1 + " " + arg2 + " " + arg3, "arg with spaces");
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "app/platform/CommandRunner.h"
+#include "app/platform/linux/LinuxWorkspace.h"
+#include "tests/platform/TempDir.h"
+
+namespace pallix {
+namespace {
+
+using testing::TempDir;
+using Argv = std::vector<std::string>;
+
+class LinuxWorkspaceTest : public ::testing::Test {
+ protected:
+  LinuxWorkspaceTest() {
+    dirs_ = DataDirectories::forHome(tmp_.path());
+    dirs_.systemDataDirs = {tmp_ / "system"};
+    runner_.addExecutable("xdg-open");
+  }
+
+  LinuxWorkspace workspace(bool busReachable = true) {
+    LinuxWorkspace::Options options;
+    options.sessionBusReachable = [busReachable] { return busReachable; };
+    return LinuxWorkspace(runner_, dirs_, options);
+  }
+
+  std::string userApp(const std::string& relative, const std::string& body) {
+    return tmp_.write(".local/share/applications/" + relative, "[Desktop Entry]\nType=Application\n" + body);
+  }
+
+  TempDir tmp_;
+  DataDirectories dirs_;
+  RecordingCommandRunner runner_;
+};
+
+// --- Launching applications -------------------------------------------------------
+
+TEST_F(LinuxWorkspaceTest, LaunchesADesktopEntryWithExpandedArgvInItsFolder) {
+  std::string path = userApp("org.example.Viewer.desktop",
+                             "Name=Viewer\nIcon=viewer-icon\nPath=/srv/work\n"
+                             "Exec=\"/opt/My Viewer/viewer\" --class=%c %i %U --k=%k\n");
+  auto ws = workspace();
+  ASSERT_TRUE(ws.launchApplication({path, "org.example.Viewer.desktop"}).ok());
+  auto calls = runner_.calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].kind, RecordingCommandRunner::Kind::launch);
+  EXPECT_EQ(calls[0].argv, (Argv{"/opt/My Viewer/viewer", "--class=Viewer", "--icon", "viewer-icon", "--k=" + path}));
+  EXPECT_EQ(calls[0].options.workingDirectory, "/srv/work");
+}
+
+TEST_F(LinuxWorkspaceTest, TerminalApplicationsRunInsideATerminal) {
+  std::string path = userApp("top.desktop", "Name=Top\nExec=htop --tree\nTerminal=true\n");
+  auto ws = workspace();
+  Status missing = ws.launchApplication({path, ""});
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().description().find("x-terminal-emulator"), std::string::npos);
+  EXPECT_TRUE(runner_.calls().empty());
+
+  runner_.addExecutable("x-terminal-emulator");
+  ASSERT_TRUE(ws.launchApplication({path, ""}).ok());
+  EXPECT_EQ(runner_.argvs(), (std::vector<Argv>{{"x-terminal-emulator", "-e", "htop", "--tree"}}));
+}
+
+TEST_F(LinuxWorkspaceTest, FindsTheEntryForABundleIdentifierByPrecedence) {
+  tmp_.write("system/applications/kde/okular.desktop", "[Desktop Entry]\nName=Okular\nExec=system-okular\n");
+  auto ws = workspace();
+  ASSERT_TRUE(ws.launchApplication({"", "kde-okular.desktop"}).ok());
+  userApp("kde-okular.desktop", "Name=Okular\nExec=user-okular %f\n");
+  ASSERT_TRUE(ws.launchApplication({"", "kde-okular.desktop"}).ok());
+  EXPECT_EQ(runner_.argvs(), (std::vector<Argv>{{"system-okular"}, {"user-okular"}}));
+
+  Status unknown = ws.launchApplication({"", "org.absent.App.desktop"});
+  ASSERT_FALSE(unknown.ok());
+  EXPECT_NE(unknown.error().description().find("org.absent.App.desktop"), std::string::npos);
+  EXPECT_EQ(ws.findDesktopFile("../escape.desktop"), std::nullopt);
+}
+
+TEST_F(LinuxWorkspaceTest, ReportsEntriesThatCannotRun) {
+  auto ws = workspace();
+  Status noExec = ws.launchApplication({userApp("a.desktop", "Name=Alpha\n"), ""});
+  ASSERT_FALSE(noExec.ok());
+  EXPECT_NE(noExec.error().description().find("Alpha"), std::string::npos);
+  EXPECT_NE(noExec.error().description().find("no Exec"), std::string::npos);
+
+  Status corrupt = ws.launchApplication({tmp_.write("b.desktop", "\x01\x02 garbage"), ""});
+  ASSERT_FALSE(corrupt.ok());
+  EXPECT_EQ(corrupt.error().domain(), "DesktopEntryError");
+
+  Status badQuote = ws.launchApplication({userApp("c.desktop", "Name=Gamma\nExec=gamma \"open\n"), ""});
+  ASSERT_FALSE(badQuote.ok());
+  EXPECT_NE(badQuote.error().description().find("Cannot launch Gamma"), std::string::npos);
+
+  runner_.setLaunchFailure("delta", Error::fromErrno("Cannot launch /usr/bin/delta", ENOENT));
+  Status failed = ws.launchApplication({userApp("d.desktop", "Name=Delta\nExec=delta\n"), ""});
+  ASSERT_FALSE(failed.ok());
+  EXPECT_NE(failed.error().description().find("Cannot launch Delta"), std::string::npos);
+  EXPECT_TRUE(runner_.calls().size() == 1u);
+}
+
+TEST_F(LinuxWorkspaceTest, OtherApplicationPathsRunDirectlyOrThroughXdgOpen) {
+  auto ws = workspace();
+  std::string bundle = tmp_.mkdir("Apps/Legacy.app");
+  std::string tool = tmp_.write("bin/tool.AppImage", "#!/bin/sh\n");
+  ::chmod(tool.c_str(), 0755);
+  runner_.addExecutable(tool);
+  ASSERT_TRUE(ws.launchApplication({bundle, "com.example.legacy"}).ok());
+  ASSERT_TRUE(ws.launchApplication({tool, ""}).ok());
+  auto calls = runner_.calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].argv, (Argv{"xdg-open", bundle}));
+  EXPECT_EQ(calls[1].argv, (Argv{tool}));
+  EXPECT_EQ(calls[1].options.workingDirectory, tmp_ / "bin");
+  EXPECT_FALSE(ws.launchApplication({tmp_ / "gone.app", ""}).ok());
+}
+
+// --- Files and URLs ----------------------------------------------------------------
+
+TEST_F(LinuxWorkspaceTest, OpensFilesAndUrlsWithXdgOpen) {
+  auto ws = workspace();
+  std::string file = tmp_.write("docs/Report 2024.pdf", "%PDF");
+  ASSERT_TRUE(ws.openFile(file).ok());
+  ASSERT_TRUE(ws.openURL("https://example.com/a?b=c").ok());
+  ASSERT_TRUE(ws.openURL("sms://open?message-guid=ABC").ok());
+  EXPECT_EQ(runner_.argvs(), (std::vector<Argv>{{"xdg-open", file},
+                                                {"xdg-open", "https://example.com/a?b=c"},
+                                                {"xdg-open", "sms://open?message-guid=ABC"}}));
+  EXPECT_FALSE(ws.openFile(tmp_ / "missing.txt").ok());
+  EXPECT_FALSE(ws.openURL("not a url").ok());
+  EXPECT_FALSE(ws.openURL(":nothing").ok());
+  EXPECT_FALSE(ws.openURL("1http://x").ok());
+  EXPECT_EQ(runner_.calls().size(), 3u);
+}
+
+TEST_F(LinuxWorkspaceTest, ExplainsAMissingXdgOpen) {
+  RecordingCommandRunner bare;
+  LinuxWorkspace ws(bare, dirs_);
+  Status status = ws.openFile(tmp_.write("x.txt", ""));
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.error().description().find("xdg-utils"), std::string::npos);
+  EXPECT_TRUE(bare.calls().empty());
+}
+
+// --- Revealing ------------------------------------------------------------------------
+
+TEST_F(LinuxWorkspaceTest, RevealsThroughTheFileManagerService) {
+  runner_.addExecutable("gdbus");
+  auto ws = workspace(true);
+  std::string file = tmp_.write("It's here/a b.txt", "");
+  ASSERT_TRUE(ws.revealInFileManager(file).ok());
+  auto calls = runner_.calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].kind, RecordingCommandRunner::Kind::run);
+  std::string uri = "file://" + tmp_.path() + "/It%27s%20here/a%20b.txt";
+  EXPECT_EQ(calls[0].argv, (Argv{"gdbus", "call", "--session", "--dest", "org.freedesktop.FileManager1",
+                                 "--object-path", "/org/freedesktop/FileManager1", "--method",
+                                 "org.freedesktop.FileManager1.ShowItems", "['" + uri + "']", ""}));
+}
+
+TEST_F(LinuxWorkspaceTest, RevealFallsBackToOpeningTheFolder) {
+  std::string file = tmp_.write("folder/item.txt", "");
+  runner_.addExecutable("gdbus");
+  runner_.setRunResult("gdbus", CommandOutput{1, "", "Error: GDBus.Error:org.freedesktop.DBus.Error.ServiceUnknown"});
+  auto ws = workspace(true);
+  ASSERT_TRUE(ws.revealInFileManager(file).ok());
+  EXPECT_EQ(runner_.argvs().back(), (Argv{"xdg-open", tmp_ / "folder"}));
+
+  // No session bus: no D-Bus attempt at all.
+  RecordingCommandRunner noBusRunner;
+  noBusRunner.addExecutable("gdbus");
+  noBusRunner.addExecutable("xdg-open");
+  LinuxWorkspace::Options options;
+  options.sessionBusReachable = [] { return false; };
+  LinuxWorkspace noBus(noBusRunner, dirs_, options);
+  ASSERT_TRUE(noBus.revealInFileManager(file).ok());
+  EXPECT_EQ(noBusRunner.argvs(), (std::vector<Argv>{{"xdg-open", tmp_ / "folder"}}));
+  EXPECT_FALSE(noBus.revealInFileManager(tmp_ / "vanished").ok());
+}
+
+// --- The recording fake itself, as other tests rely on it -------------------------------
+
+TEST(RecordingWorkspace, RecordsRequestsAndInjectsFailures) {
+  RecordingWorkspace ws;
+  ASSERT_TRUE(ws.launchApplication({"/a.desktop", "a.desktop"}).ok());
+  ws.failWith(Error("WorkspaceError", 9, "denied"));
+  EXPECT_FALSE(ws.openFile("/f").ok());
+  ws.clearFailure();
+  EXPECT_TRUE(ws.revealInFileManager("/r").ok());
+  using A = RecordingWorkspace::Action;
+  EXPECT_EQ(ws.requests(), (std::vector<RecordingWorkspace::Request>{{A::launchApplication, "/a.desktop", "a.desktop"},
+                                                                     {A::openFile, "/f", ""},
+                                                                     {A::revealInFileManager, "/r", ""}}));
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "app/platform/linux/ThemeIconResolver.h"
+#include "tests/platform/TempDir.h"
+
+namespace pallix {
+namespace {
+
+using testing::TempDir;
+
+// A small theme tree:
+//   user/Mine     (inherits Parent)  16x16/apps fixed, 48x48/apps threshold 48
+//   system/Mine   (the same theme's second base folder) scalable/apps 8..512
+//   system/Parent                    32x32/apps fixed
+//   system/hicolor                   48x48/apps fixed
+//   pixmaps/
+class ThemeIconResolverTest : public ::testing::Test {
+ protected:
+  ThemeIconResolverTest() {
+    tmp_.write("user/Mine/index.theme",
+               "[Icon Theme]\nName=Mine\nInherits=Parent\n"
+               "Directories=16x16/apps,48x48/apps,scalable/apps,broken\n\n"
+               "[16x16/apps]\nSize=16\nType=Fixed\n\n"
+               "[48x48/apps]\nSize=48\nType=Threshold\nThreshold=4\n\n"
+               "[scalable/apps]\nSize=64\nType=Scalable\nMinSize=8\nMaxSize=512\n\n"
+               "[broken]\nSize=big\n");
+    tmp_.mkdir("system/Mine/scalable/apps");
+    tmp_.write("system/Parent/index.theme",
+               "[Icon Theme]\nName=Parent\nDirectories=32x32/apps\n[32x32/apps]\nSize=32\nType=Fixed\n");
+    tmp_.write("system/hicolor/index.theme",
+               "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,256x256/apps\n"
+               "[48x48/apps]\nSize=48\nType=Fixed\n[256x256/apps]\nSize=256\nType=Fixed\n");
+    tmp_.mkdir("pixmaps");
+  }
+
+  ThemeIconResolver resolver(const std::string& theme = "Mine") {
+    ThemeIconResolver::Options options;
+    options.themeName = theme;
+    options.baseDirectories = {tmp_ / "user", tmp_ / "system"};
+    options.pixmapDirectories = {tmp_ / "pixmaps"};
+    return ThemeIconResolver(options);
+  }
+
+  std::string icon(const std::string& relative) { return tmp_.write(relative, "icon"); }
+
+  TempDir tmp_;
+};
+
+TEST_F(ThemeIconResolverTest, PrefersAMatchingDirectoryInTheThemesOrder) {
+  std::string small = icon("user/Mine/16x16/apps/viewer.png");
+  std::string medium = icon("user/Mine/48x48/apps/viewer.png");
+  std::string scalable = icon("system/Mine/scalable/apps/viewer.svg");
+  auto r = resolver();
+  EXPECT_EQ(r.resolve("viewer", 16), small);
+  EXPECT_EQ(r.resolve("viewer", 48), medium);
+  EXPECT_EQ(r.resolve("viewer", 44), medium);  // within the threshold
+  EXPECT_EQ(r.resolve("viewer", 52), medium);
+  EXPECT_EQ(r.resolve("viewer", 53), scalable);  // only the scalable folder matches
+  EXPECT_EQ(r.resolve("viewer", 256), scalable);
+}
+
+TEST_F(ThemeIconResolverTest, FallsBackToTheClosestSize) {
+  std::string small = icon("user/Mine/16x16/apps/editor.png");
+  std::string medium = icon("user/Mine/48x48/apps/editor.png");
+  auto r = resolver();
+  EXPECT_EQ(r.resolve("editor", 24), small);   // distance 8 vs 20
+  EXPECT_EQ(r.resolve("editor", 34), medium);  // distance 18 vs 10 (threshold range 44..52)
+  EXPECT_EQ(r.resolve("editor", 1024), medium);
+}
+
+TEST_F(ThemeIconResolverTest, PrefersPngThenSvgThenXpm) {
+  icon("user/Mine/16x16/apps/multi.xpm");
+  std::string svg = icon("user/Mine/16x16/apps/multi.svg");
+  std::string png = icon("user/Mine/16x16/apps/other.png");
+  icon("user/Mine/16x16/apps/other.svg");
+  auto r = resolver();
+  EXPECT_EQ(r.resolve("multi", 16), svg);
+  EXPECT_EQ(r.resolve("other", 16), png);
+}
+
+TEST_F(ThemeIconResolverTest, SearchesInheritedThemesThenHicolorThenPixmaps) {
+  // The theme's own icon of the wrong size beats a parent's exact size.
+  std::string own = icon("user/Mine/16x16/apps/shared.png");
+  icon("system/Parent/32x32/apps/shared.png");
+  std::string parentOnly = icon("system/Parent/32x32/apps/inherited.png");
+  std::string hicolor = icon("system/hicolor/256x256/apps/fallback.png");
+  std::string pixmap = icon("pixmaps/legacy.xpm");
+  auto r = resolver();
+  EXPECT_EQ(r.resolve("shared", 32), own);
+  EXPECT_EQ(r.resolve("inherited", 64), parentOnly);
+  EXPECT_EQ(r.resolve("fallback", 64), hicolor);
+  EXPECT_EQ(r.resolve("legacy", 64), pixmap);
+  EXPECT_EQ(r.resolve("nowhere", 64), std::nullopt);
+}
+
+TEST_F(ThemeIconResolverTest, AcceptsAbsolutePathsAndNamesWithExtensions) {
+  std::string absolute = tmp_.write("elsewhere/app.png", "x");
+  std::string themed = icon("user/Mine/16x16/apps/named.png");
+  auto r = resolver();
+  EXPECT_EQ(r.resolve(absolute, 64), absolute);
+  EXPECT_EQ(r.resolve(tmp_ / "elsewhere/missing.png", 64), std::nullopt);
+  EXPECT_EQ(r.resolve(tmp_ / "elsewhere", 64), std::nullopt);
+  EXPECT_EQ(r.resolve("named.png", 16), themed);
+  EXPECT_EQ(r.resolve("../user/Mine/16x16/apps/named", 16), std::nullopt);
+  EXPECT_EQ(r.resolve("", 16), std::nullopt);
+}
+
+TEST_F(ThemeIconResolverTest, UnknownThemesAndInheritanceCyclesAreHarmless) {
+  std::string hicolor = icon("system/hicolor/48x48/apps/common.png");
+  EXPECT_EQ(resolver("NoSuchTheme").resolve("common", 48), hicolor);
+  tmp_.write("system/LoopA/index.theme", "[Icon Theme]\nInherits=LoopB\nDirectories=\n");
+  tmp_.write("system/LoopB/index.theme", "[Icon Theme]\nInherits=LoopA,hicolor\nDirectories=\n");
+  EXPECT_EQ(resolver("LoopA").resolve("common", 48), hicolor);
+  EXPECT_EQ(resolver("LoopA").resolve("absent", 48), std::nullopt);
+}
+
+TEST_F(ThemeIconResolverTest, CorruptIndexFilesDoNotBreakLookups) {
+  tmp_.write("system/Garbage/index.theme",
+             std::string("\0\xff[[[\n=\n[Icon Theme\nDirectories=,,x\n[x]\nSize=-3\n", 42));
+  std::string hicolor = icon("system/hicolor/48x48/apps/common.png");
+  EXPECT_EQ(resolver("Garbage").resolve("common", 48), hicolor);
+}
+
+TEST_F(ThemeIconResolverTest, CachesAnswersPerNameAndSize) {
+  std::string path = icon("user/Mine/16x16/apps/cached.png");
+  auto r = resolver();
+  EXPECT_EQ(r.resolve("cached", 16), path);
+  std::filesystem::remove(path);
+  EXPECT_EQ(r.resolve("cached", 16), path);  // cached
+  EXPECT_EQ(resolver().resolve("cached", 16), std::nullopt);
+}
+
+// Oracle: a theme of fixed-size directories in random order, with the icon in a
+// random subset; the answer must be the first exact match, else the first of
+// the closest sizes.
+TEST(ThemeIconResolverOracle, RandomFixedThemesMatchABruteForceModel) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 20; ++round) {
+    TempDir tmp;
+    std::vector<int> sizes = {8, 16, 22, 24, 32, 48, 64, 96, 128, 256};
+    std::shuffle(sizes.begin(), sizes.end(), rng);
+    sizes.resize(2 + rng() % 6);
+    std::string index = "[Icon Theme]\nDirectories=";
+    for (size_t i = 0; i < sizes.size(); ++i) index += (i ? "," : "") + std::to_string(sizes[i]) + "/apps";
+    index += "\n";
+    std::vector<bool> present(sizes.size());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      index += "[" + std::to_string(sizes[i]) + "/apps]\nSize=" + std::to_string(sizes[i]) + "\nType=Fixed\n";
+      present[i] = rng() % 2;
+      if (present[i]) tmp.write("base/T/" + std::to_string(sizes[i]) + "/apps/x.png", "");
+    }
+    tmp.write("base/T/index.theme", index);
+    ThemeIconResolver::Options options;
+    options.themeName = "T";
+    options.baseDirectories = {tmp / "base"};
+    ThemeIconResolver r(options);
+    for (int query : {1, 8, 20, 23, 40, 64, 100, 200, 300}) {
+      std::optional<std::string> expected;
+      int best = INT_MAX;
+      for (size_t i = 0; i < sizes.size(); ++i) {
+        if (!present[i]) continue;
+        int distance = std::abs(sizes[i] - query);
+        if (distance < best) {
+          best = distance;
+          expected = tmp / ("base/T/" + std::to_string(sizes[i]) + "/apps/x.png");
+        }
+      }
+      EXPECT_EQ(r.resolve("x", query), expected) << "query " << query << " round " << round;
+    }
+  }
+}
+
+// --- Theme selection ------------------------------------------------------------------
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    if (old) old_ = old;
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(ThemeIconResolverEnvironment, PicksTheThemeFromEnvironmentThenGtkSettings) {
+  TempDir home;
+  ScopedEnv pallixHome("PALLIX_HOME", home.path().c_str());
+  DataDirectories dirs = DataDirectories::forHome(home.path());
+  {
+    ScopedEnv theme("PALLIX_ICON_THEME", nullptr);
+    EXPECT_EQ(ThemeIconResolver::themeNameFromEnvironment(dirs), "hicolor");
+    home.write(".config/gtk-3.0/settings.ini", "[Settings]\ngtk-theme-name=Adwaita\ngtk-icon-theme-name = Papirus\n");
+    EXPECT_EQ(ThemeIconResolver::themeNameFromEnvironment(dirs), "Papirus");
+    home.write(".config/gtk-4.0/settings.ini", "[Settings]\ngtk-icon-theme-name=\"Breeze\"\n");
+    EXPECT_EQ(ThemeIconResolver::themeNameFromEnvironment(dirs), "Breeze");
+  }
+  ScopedEnv theme("PALLIX_ICON_THEME", "Yaru");
+  auto options = ThemeIconResolver::optionsFromEnvironment(dirs);
+  EXPECT_EQ(options.themeName, "Yaru");
+  ASSERT_GE(options.baseDirectories.size(), 2u);
+  EXPECT_EQ(options.baseDirectories[0], home / ".local/share/icons");
+  EXPECT_EQ(options.baseDirectories[1], home / ".icons");
+  EXPECT_EQ(options.pixmapDirectories, (std::vector<std::string>{"/usr/share/pixmaps"}));
+}
+
+// --- Generic file icons ------------------------------------------------------------------
+
+TEST(ThemeIconResolverFileIcons, MapsExtensionsToGenericNames) {
+  ThemeIconResolver r(ThemeIconResolver::Options{});
+  EXPECT_EQ(r.iconNameForFile("/home/u/Projects", true), "folder");
+  EXPECT_EQ(r.iconNameForFile("/home/u/Projects.d", true), "folder");
+  EXPECT_EQ(r.iconNameForFile("/a/notes.TXT", false), "text-x-generic");
+  EXPECT_EQ(r.iconNameForFile("/a/main.cpp", false), "text-x-generic");
+  EXPECT_EQ(r.iconNameForFile("/a/run.sh", false), "text-x-script");
+  EXPECT_EQ(r.iconNameForFile("/a/photo.JPEG", false), "image-x-generic");
+  EXPECT_EQ(r.iconNameForFile("/a/song.flac", false), "audio-x-generic");
+  EXPECT_EQ(r.iconNameForFile("/a/clip.mkv", false), "video-x-generic");
+  EXPECT_EQ(r.iconNameForFile("/a/backup.tar.gz", false), "package-x-generic");
+  EXPECT_EQ(r.iconNameForFile("/a/paper.pdf", false), "application-pdf");
+  EXPECT_EQ(r.iconNameForFile("/a/letter.docx", false), "x-office-document");
+  EXPECT_EQ(r.iconNameForFile("/a/budget.ods", false), "x-office-spreadsheet");
+  EXPECT_EQ(r.iconNameForFile("/a/talk.pptx", false), "x-office-presentation");
+  EXPECT_EQ(r.iconNameForFile("/a/index.html", false), "text-html");
+  EXPECT_EQ(r.iconNameForFile("/a/blob.xyz123", false), "application-x-generic");
+  EXPECT_EQ(r.iconNameForFile("/a/.bashrc", false), "text-x-generic");
+  EXPECT_EQ(r.iconNameForFile("/a/README", false), "text-x-generic");
+  EXPECT_EQ(r.iconNameForFile("/a.dir/Makefile", false), "text-x-generic");
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,351 @@
+// The item file: exact bytes against a hand-written fixture, round trips,
+// every error message, a truncation at every offset against a layout oracle,
+// and a seeded random-corruption loop.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "SimilaritySearchKit/MMapStore.h"
+#include "core/FileUtil.h"
+#include "tests/similarity/TestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+std::string testData(const std::string& name) {
+  const char* root = std::getenv("PALLIX_TEST_DATA");
+  return std::string(root ? root : "tests/data") + "/similarity/" + name;
+}
+
+std::vector<IndexItem> fixtureItems() {
+  return {{"doc-1", "h\xc3\xa9llo w\xc3\xb6rld", {1.0f, -2.5f, 0.125f}, {{"path", "/a"}, {"lang", "fr"}}},
+          {"caf\xc3\xa9-\xe2\x98\x95", "", {3, 4, 5}, {}}};
+}
+
+std::string encodeOrDie(const std::vector<IndexItem>& items) {
+  auto image = MMapStore::encode(items);
+  EXPECT_TRUE(image.ok());
+  return image.ok() ? image.value() : std::string();
+}
+
+std::string decodeError(std::string_view data) {
+  auto r = MMapStore::decode(data);
+  return r.ok() ? "" : r.error().description();
+}
+
+TEST(MMapStoreTest, EmptyListIsTheHeaderAlone) {
+  std::string image = encodeOrDie({});
+  ASSERT_EQ(image.size(), 48u);
+  EXPECT_EQ(image.substr(0, 4), "SKST");
+  EXPECT_EQ(getU32(image, 4), 1u);
+  EXPECT_EQ(getU64(image, 8), 0u);
+  EXPECT_EQ(getU32(image, 16), 0u);
+  EXPECT_EQ(getU64(image, 20), 48u);
+  EXPECT_EQ(getU64(image, 28), 48u);
+  EXPECT_EQ(getU64(image, 36), 48u);
+  EXPECT_EQ(getU32(image, 44), 0u);
+  auto items = MMapStore::decode(image);
+  ASSERT_TRUE(items.ok());
+  EXPECT_TRUE(items->empty());
+}
+
+TEST(MMapStoreTest, EncodesTheHandWrittenFixtureByteForByte) {
+  auto fixture = readFileToString(testData("two_items.mmap"));
+  ASSERT_TRUE(fixture.ok()) << fixture.error().description();
+  EXPECT_EQ(encodeOrDie(fixtureItems()), fixture.value());
+  auto items = MMapStore::decode(fixture.value());
+  ASSERT_TRUE(items.ok()) << items.error().description();
+  EXPECT_EQ(items.value(), fixtureItems());
+}
+
+TEST(MMapStoreTest, HeaderOffsetsDescribeTheSections) {
+  auto items = fixtureItems();
+  std::string image = encodeOrDie(items);
+  const uint64_t ids = getU64(image, 20), meta = getU64(image, 28), text = getU64(image, 36);
+  EXPECT_EQ(ids, 48u + 2 * 3 * 4);
+  EXPECT_EQ(meta, ids + 4 + 5 + 4 + items[1].id.size());
+  const uint32_t jsonLength = getU32(image, meta);
+  EXPECT_EQ(text, meta + 4 + jsonLength);
+  auto json = nlohmann::json::parse(image.substr(meta + 4, jsonLength));
+  EXPECT_EQ(json, nlohmann::json::parse(R"([{"path":"/a","lang":"fr"},{}])"));
+  EXPECT_EQ(image.size(), text + 4 + items[0].text.size() + 4);
+  float first;
+  std::memcpy(&first, image.data() + 48 + 4, 4);
+  EXPECT_EQ(first, -2.5f);
+}
+
+TEST(MMapStoreTest, MetadataInAnyValidJsonLayoutIsAccepted) {
+  auto items = fixtureItems();
+  std::string image = encodeOrDie(items);
+  const uint64_t meta = getU64(image, 28);
+  const uint32_t oldLength = getU32(image, meta);
+  const std::string spaced = "[ {\n \"lang\" : \"fr\", \"path\" : \"\\/a\" } ,\t{ } ]";
+  std::string rebuilt = image.substr(0, meta);
+  putU32(rebuilt, uint32_t(spaced.size()));
+  rebuilt += spaced;
+  rebuilt += image.substr(meta + 4 + oldLength);
+  const uint64_t newText = meta + 4 + spaced.size();
+  for (int i = 0; i < 8; ++i) rebuilt[36 + i] = char((newText >> (8 * i)) & 0xff);
+  auto decoded = MMapStore::decode(rebuilt);
+  ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+  EXPECT_EQ(decoded.value(), items);
+}
+
+TEST(MMapStoreTest, RandomItemsRoundTrip) {
+  std::mt19937_64 rng(8);
+  const std::vector<std::string> pieces = {"a", "Z",  "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80",
+                                           " ", "\"", "\\",       "\n",           ""};
+  auto randomString = [&] {
+    std::string s;
+    for (int n = int(rng() % 12); n > 0; --n) s += pieces[rng() % pieces.size()];
+    return s;
+  };
+  for (int round = 0; round < 40; ++round) {
+    const std::size_t dim = rng() % 9;
+    std::vector<IndexItem> items(rng() % 20);
+    for (auto& item : items) {
+      item.id = randomString();
+      item.text = randomString();
+      item.embedding = randomVector(rng, dim);
+      for (int m = int(rng() % 4); m > 0; --m) item.metadata[randomString()] = randomString();
+    }
+    auto decoded = MMapStore::decode(encodeOrDie(items));
+    ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+    EXPECT_EQ(decoded.value(), items);
+  }
+}
+
+TEST(MMapStoreTest, DimensionMismatchIsRefusedBeforeWriting) {
+  TempDir dir;
+  MMapStore store;
+  ASSERT_TRUE(store.saveIndex(fixtureItems(), dir.path(), "idx").ok());
+  const auto before = readFileToString(dir.file("idx.mmap")).value();
+  auto items = fixtureItems();
+  items[1].embedding = {1, 2};
+  auto saved = store.saveIndex(items, dir.path(), "idx");
+  ASSERT_FALSE(saved.ok());
+  EXPECT_EQ(saved.error().description(), "Embedding dimension mismatch: expected 3, got 2");
+  EXPECT_EQ(saved.error().code(), MMapStoreError::dimensionMismatch);
+  EXPECT_EQ(readFileToString(dir.file("idx.mmap")).value(), before);
+  EXPECT_FALSE(store.saveIndex(items, dir.path(), "other").ok());
+  EXPECT_FALSE(fileExists(dir.file("other.mmap")));
+}
+
+TEST(MMapStoreTest, SaveWritesNameDotMmapAtomicallyAndLoads) {
+  TempDir dir;
+  MMapStore store;
+  auto path = store.saveIndex(fixtureItems(), dir.path(), "Chunks");
+  ASSERT_TRUE(path.ok());
+  EXPECT_EQ(path.value(), dir.file("Chunks.mmap"));
+  std::size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) entries += bool(e.path().filename() != "");
+  EXPECT_EQ(entries, 1u);  // no temporary left behind
+  auto loaded = store.loadIndex(path.value());
+  ASSERT_TRUE(loaded.ok());
+  EXPECT_EQ(loaded.value(), fixtureItems());
+}
+
+TEST(MMapStoreTest, WriteFailureIsAWriteError) {
+  MMapStore store;
+  auto saved = store.saveIndex(fixtureItems(), "/nonexistent-dir-for-pallix-tests/sub", "x");
+  ASSERT_FALSE(saved.ok());
+  EXPECT_EQ(saved.error().code(), MMapStoreError::writeError);
+  EXPECT_EQ(saved.error().description().rfind("Write error: ", 0), 0u);
+}
+
+TEST(MMapStoreTest, ListIndexesFindsMmapFilesOnly) {
+  TempDir dir;
+  MMapStore store;
+  ASSERT_TRUE(store.saveIndex({}, dir.path(), "one").ok());
+  ASSERT_TRUE(store.saveIndex({}, dir.path(), "two").ok());
+  ASSERT_TRUE(writeFileAtomically(dir.file("one.hnsw"), "x").ok());
+  EXPECT_EQ(store.listIndexes(dir.path()), (std::vector<std::string>{dir.file("one.mmap"), dir.file("two.mmap")}));
+  PrintedLines printed;
+  EXPECT_TRUE(store.listIndexes(dir.file("missing")).empty());
+  ASSERT_EQ(printed.lines().size(), 1u);
+  EXPECT_EQ(printed.lines()[0].rfind("Error listing indexes: ", 0), 0u);
+}
+
+TEST(MMapStoreTest, HeaderErrorsHaveExactDescriptions) {
+  std::string image = encodeOrDie(fixtureItems());
+  EXPECT_EQ(decodeError(image.substr(0, 47)), "File is too small to contain valid data");
+  EXPECT_EQ(decodeError(""), "File is too small to contain valid data");
+  std::string magic = image;
+  magic[3] = 'X';
+  EXPECT_EQ(decodeError(magic), "Invalid file format: not a valid MMapStore file");
+  std::string version = image;
+  version[4] = 2;
+  EXPECT_EQ(decodeError(version), "Unsupported file version: 2");
+  auto r = MMapStore::decode(version);
+  EXPECT_EQ(r.error().domain(), "MMapStoreError");
+  EXPECT_EQ(r.error().code(), MMapStoreError::unsupportedVersion);
+  EXPECT_EQ(decodeError(image.substr(0, 50)), "Corrupted data: File too small for embeddings");
+}
+
+TEST(MMapStoreTest, SectionErrorsHaveExactDescriptions) {
+  auto items = fixtureItems();
+  const std::string image = encodeOrDie(items);
+  const uint64_t ids = getU64(image, 20), meta = getU64(image, 28), text = getU64(image, 36);
+  auto patched = [&](uint64_t at, const std::string& bytes) {
+    std::string s = image;
+    s.replace(at, bytes.size(), bytes);
+    return s;
+  };
+  std::string bad;
+  putU32(bad, 0xFFFFFF);
+  EXPECT_EQ(decodeError(patched(ids, bad)), "Corrupted data: ID string extends beyond file");
+  EXPECT_EQ(decodeError(patched(ids + 4, "\xff")), "Corrupted data: Invalid UTF-8 in ID");
+  EXPECT_EQ(decodeError(patched(ids + 4, "\xc0")), "Corrupted data: Invalid UTF-8 in ID");  // overlong lead byte
+  EXPECT_EQ(decodeError(patched(meta, bad)), "Corrupted data: Metadata extends beyond file");
+  EXPECT_EQ(decodeError(patched(text + 4, "\xed\xa0")), "Corrupted data: Invalid UTF-8 in text");  // surrogate
+  EXPECT_EQ(decodeError(patched(text, bad)), "Corrupted data: Text string extends beyond file");
+
+  std::string farOffset;
+  putU64(farOffset, image.size() - 2);
+  EXPECT_EQ(decodeError(patched(28, farOffset)), "Corrupted data: Metadata section too small");
+  EXPECT_EQ(decodeError(patched(20, farOffset)), "Corrupted data: Unexpected end of IDs section");
+  EXPECT_EQ(decodeError(patched(36, farOffset)), "Corrupted data: Unexpected end of text section");
+  std::string huge;
+  putU64(huge, ~0ull);
+  EXPECT_EQ(decodeError(patched(28, huge)), "Corrupted data: Metadata section too small");
+}
+
+TEST(MMapStoreTest, MetadataThatIsNotAnArrayOfStringMapsIsRejected) {
+  auto withMetadata = [](const std::string& json) {
+    std::string s = encodeOrDie({{"a", "t", {1}, {}}});
+    const uint64_t meta = getU64(s, 28);
+    std::string out = s.substr(0, meta);
+    putU32(out, uint32_t(json.size()));
+    out += json;
+    const uint64_t text = out.size();
+    putU32(out, 1);
+    out += "t";
+    for (int i = 0; i < 8; ++i) out[36 + i] = char((text >> (8 * i)) & 0xff);
+    return decodeError(out);
+  };
+  EXPECT_EQ(withMetadata("[{}]"), "");
+  EXPECT_EQ(withMetadata("[{},{}]"), "Corrupted data: Metadata count mismatch: expected 1, got 2");
+  EXPECT_EQ(withMetadata("[]"), "Corrupted data: Metadata count mismatch: expected 1, got 0");
+  for (const char* bad : {"{}", "[1]", "[{\"k\":1}]", "[{\"k\":null}]", "[{\"k\":[\"v\"]}]", "[{", "", "[\"\xff\"]"}) {
+    EXPECT_EQ(withMetadata(bad).rfind("Corrupted data: Failed to decode metadata: ", 0), 0u) << bad;
+  }
+}
+
+TEST(MMapStoreTest, LyingCountsFailWithoutHugeAllocations) {
+  for (uint32_t dim : {0u, 1u, 384u}) {
+    std::string s = "SKST";
+    putU32(s, 1);
+    putU64(s, ~0ull >> 1);
+    putU32(s, dim);
+    for (int i = 0; i < 3; ++i) putU64(s, 48);
+    putU32(s, 0);
+    s += std::string(64, '\0');
+    const std::string error = decodeError(s);
+    EXPECT_EQ(error.rfind("Corrupted data: ", 0), 0u) << error;
+  }
+}
+
+TEST(MMapStoreTest, ForeignFilesAreRejected) {
+  EXPECT_EQ(decodeError(std::string("\x89PNG\r\n\x1a\n", 8) + std::string(100, '\0')),
+            "Invalid file format: not a valid MMapStore file");
+  std::string graph;
+  for (uint32_t v : {0u, 0u, 0u, 16u, 50u}) putU32(graph, v);
+  EXPECT_EQ(decodeError(graph), "File is too small to contain valid data");
+  EXPECT_EQ(decodeError(graph + std::string(40, '\0')), "Invalid file format: not a valid MMapStore file");
+  MMapStore store;
+  auto missing = store.loadIndex("/nonexistent/file.mmap");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().description().find("/nonexistent/file.mmap"), std::string::npos);
+}
+
+// Expected failure of `image` (a valid file of `items`) cut to `size` bytes.
+std::string expectedTruncation(const std::string& image, const std::vector<IndexItem>& items, std::size_t size) {
+  if (size < 48) return "File is too small to contain valid data";
+  const std::size_t dim = items[0].embedding.size();
+  if (size < 48 + items.size() * dim * 4) return "Corrupted data: File too small for embeddings";
+  std::size_t pos = getU64(image, 20);
+  for (const auto& item : items) {
+    if (size < pos + 4) return "Corrupted data: Unexpected end of IDs section";
+    if (size < pos + 4 + item.id.size()) return "Corrupted data: ID string extends beyond file";
+    pos += 4 + item.id.size();
+  }
+  const std::size_t meta = getU64(image, 28);
+  if (size < meta + 4) return "Corrupted data: Metadata section too small";
+  if (size < meta + 4 + getU32(image, meta)) return "Corrupted data: Metadata extends beyond file";
+  pos = getU64(image, 36);
+  for (const auto& item : items) {
+    if (size < pos + 4) return "Corrupted data: Unexpected end of text section";
+    if (size < pos + 4 + item.text.size()) return "Corrupted data: Text string extends beyond file";
+    pos += 4 + item.text.size();
+  }
+  return "";
+}
+
+TEST(MMapStoreTest, TruncationAtEveryOffsetNamesTheSection) {
+  std::vector<IndexItem> items = fixtureItems();
+  items.push_back({"third", "last text", {7, 8, 9}, {{"k", "v"}}});
+  const std::string image = encodeOrDie(items);
+  for (std::size_t size = 0; size < image.size(); ++size) {
+    const std::string got = decodeError(std::string_view(image).substr(0, size));
+    const std::string expected = expectedTruncation(image, items, size);
+    if (expected.empty()) ADD_FAILURE() << "oracle found no error at " << size;
+    EXPECT_EQ(got, expected) << "cut at " << size;
+  }
+}
+
+TEST(MMapStoreTest, RandomCorruptionNeverCrashesAndDecodedFilesReencodeStably) {
+  std::mt19937_64 rng(99);
+  std::vector<IndexItem> items;
+  for (int i = 0; i < 12; ++i) {
+    items.push_back({"id-" + std::to_string(i),
+                     "text \xc3\xa9 " + std::to_string(i),
+                     randomVector(rng, 4),
+                     {{"i", std::to_string(i)}}});
+  }
+  const std::string image = encodeOrDie(items);
+  int decoded = 0;
+  for (int iteration = 0; iteration < 3000; ++iteration) {
+    std::string mutated = image;
+    for (int e = 1 + int(rng() % 5); e > 0; --e) {
+      const std::size_t at = rng() % mutated.size();
+      switch (rng() % 4) {
+        case 0:
+          mutated[at] = char(rng());
+          break;
+        case 1:
+          mutated[at] ^= char(1 << (rng() % 8));
+          break;
+        case 2:
+          mutated.resize(at);
+          break;
+        default:
+          mutated.insert(at, 1 + rng() % 6, char(rng()));
+          break;
+      }
+      if (mutated.empty()) mutated = "S";
+    }
+    auto result = MMapStore::decode(mutated);
+    if (!result.ok()) {
+      EXPECT_EQ(result.error().domain(), "MMapStoreError");
+      continue;
+    }
+    ++decoded;
+    // Whatever decodes must survive an encode/decode cycle unchanged.
+    auto again = MMapStore::encode(result.value());
+    if (!again.ok()) {
+      EXPECT_EQ(again.error().code(), MMapStoreError::dimensionMismatch);
+      continue;
+    }
+    auto twice = MMapStore::decode(again.value());
+    ASSERT_TRUE(twice.ok()) << twice.error().description();
+    EXPECT_EQ(twice.value(), result.value());
+  }
+  EXPECT_GT(decoded, 0);
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,116 @@
+// Helpers shared by the similarity engine tests: seeded vectors, a brute-force
+// oracle, little-endian byte builders and a printed-line recorder.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "SimilaritySearchKit/Console.h"
+#include "SimilaritySearchKit/IndexItem.h"
+
+namespace pallix::testing_support {
+
+inline std::vector<float> randomVector(std::mt19937_64& rng, std::size_t dim) {
+  std::normal_distribution<float> normal(0.0f, 1.0f);
+  std::vector<float> v(dim);
+  for (float& x : v) x = normal(rng);
+  return v;
+}
+
+inline double euclidean(const std::vector<float>& a, const std::vector<float>& b) {
+  double s = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) s += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+  return std::sqrt(s);
+}
+
+// Indices of the k items closest to q, closest first (ties by index).
+inline std::vector<std::size_t> bruteForce(const std::vector<std::vector<float>>& data, const std::vector<float>& q,
+                                           std::size_t k) {
+  std::vector<std::pair<double, std::size_t>> all;
+  for (std::size_t i = 0; i < data.size(); ++i) all.emplace_back(euclidean(data[i], q), i);
+  std::sort(all.begin(), all.end());
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; i < std::min(k, all.size()); ++i) out.push_back(all[i].second);
+  return out;
+}
+
+inline std::vector<IndexItem> itemsFor(const std::vector<std::vector<float>>& data) {
+  std::vector<IndexItem> items;
+  for (std::size_t i = 0; i < data.size(); ++i) items.push_back({"item-" + std::to_string(i), "", data[i], {}});
+  return items;
+}
+
+inline void putU16(std::string& s, uint16_t v) {
+  s.push_back(char(v & 0xff));
+  s.push_back(char(v >> 8));
+}
+inline void putU32(std::string& s, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s.push_back(char((v >> (8 * i)) & 0xff));
+}
+inline void putU64(std::string& s, uint64_t v) {
+  for (int i = 0; i < 8; ++i) s.push_back(char((v >> (8 * i)) & 0xff));
+}
+inline uint32_t getU32(const std::string& s, std::size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | uint8_t(s[at + i]);
+  return v;
+}
+inline uint64_t getU64(const std::string& s, std::size_t at) {
+  return uint64_t(getU32(s, at)) | (uint64_t(getU32(s, at + 4)) << 32);
+}
+
+// Collects simkit::printLine output while alive.
+class PrintedLines {
+ public:
+  PrintedLines() {
+    previous_ = simkit::setLineHandler([this](const std::string& line) {
+      std::lock_guard guard(mutex_);
+      lines_.push_back(line);
+    });
+  }
+  ~PrintedLines() { simkit::setLineHandler(previous_); }
+  std::vector<std::string> lines() const {
+    std::lock_guard guard(mutex_);
+    return lines_;
+  }
+  bool contains(const std::string& needle) const {
+    for (const auto& l : lines())
+      if (l.find(needle) != std::string::npos) return true;
+    return false;
+  }
+
+ private:
+  simkit::LineHandler previous_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// A fresh empty directory under the system temp folder, removed at scope exit.
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device rd;
+    path_ = (std::filesystem::temp_directory_path() / ("pallix-simkit-" + std::to_string(rd()) + std::to_string(rd())))
+                .string();
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace pallix::testing_support

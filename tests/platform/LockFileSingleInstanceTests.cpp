@@ -1,0 +1,243 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+
+#include "app/platform/linux/LockFileSingleInstance.h"
+#include "core/FileUtil.h"
+#include "tests/platform/TempDir.h"
+
+namespace pallix {
+namespace {
+
+using testing::TempDir;
+
+LockFileSingleInstance::Options optionsIn(const TempDir& tmp, Duration grace = seconds(10)) {
+  LockFileSingleInstance::Options options;
+  options.lockPath = tmp / "run/pallix.lock";
+  options.socketPath = tmp / "run/pallix.socket";
+  options.gracePeriod = grace;
+  return options;
+}
+
+std::string lockContents(const TempDir& tmp) {
+  return readFileToString(tmp / "run/pallix.lock").valueOr("<none>");
+}
+
+TEST(LockFileSingleInstance, FirstInstanceTakesTheLockAndRecordsItsPid) {
+  TempDir tmp;
+  LockFileSingleInstance first(optionsIn(tmp));
+  auto count = first.acquire([] {});
+  ASSERT_TRUE(count.ok()) << count.error().description();
+  EXPECT_EQ(count.value(), 0);
+  EXPECT_TRUE(first.isHolder());
+  EXPECT_EQ(lockContents(tmp), std::to_string(::getpid()) + "\n");
+  EXPECT_EQ(first.acquire([] {}).value(), 0);  // acquiring again is harmless
+}
+
+TEST(LockFileSingleInstance, SecondInstanceAsksTheFirstToEndAndTakesOver) {
+  TempDir tmp;
+  LockFileSingleInstance first(optionsIn(tmp));
+  std::atomic<int> requests{0};
+  ASSERT_TRUE(first
+                  .acquire([&] {
+                    ++requests;
+                    first.release();  // what quitting does
+                  })
+                  .ok());
+  LockFileSingleInstance second(optionsIn(tmp));
+  auto count = second.acquire([] {});
+  ASSERT_TRUE(count.ok()) << count.error().description();
+  EXPECT_EQ(count.value(), 1);
+  EXPECT_EQ(requests.load(), 1);
+  EXPECT_FALSE(first.isHolder());
+  EXPECT_TRUE(second.isHolder());
+
+  // The handover repeats: the first instance can come back and end the second.
+  std::atomic<int> secondRequests{0};
+  second.release();
+  ASSERT_EQ(second.acquire([&] { ++secondRequests, second.release(); }).value(), 0);
+  ASSERT_EQ(first.acquire([] {}).value(), 1);
+  EXPECT_EQ(secondRequests.load(), 1);
+}
+
+TEST(LockFileSingleInstance, StaleLockAndSocketFilesDoNotBlockANewInstance) {
+  TempDir tmp;
+  tmp.write("run/pallix.lock", "999999\n");
+  int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string socketPath = tmp / "run/pallix.socket";
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ::close(stale);  // the path stays behind, as after a crash
+
+  LockFileSingleInstance instance(optionsIn(tmp));
+  auto count = instance.acquire([] {});
+  ASSERT_TRUE(count.ok()) << count.error().description();
+  EXPECT_EQ(count.value(), 0);
+
+  // The fresh socket answers.
+  std::atomic<bool> asked{false};
+  instance.release();
+  ASSERT_TRUE(instance.acquire([&] { asked = true, instance.release(); }).ok());
+  LockFileSingleInstance next(optionsIn(tmp));
+  EXPECT_EQ(next.acquire([] {}).value(), 1);
+  EXPECT_TRUE(asked.load());
+}
+
+TEST(LockFileSingleInstance, NeverSignalsItsOwnProcessWhenTheHolderRefuses) {
+  TempDir tmp;
+  LockFileSingleInstance stubborn(optionsIn(tmp));
+  std::atomic<int> requests{0};
+  ASSERT_TRUE(stubborn.acquire([&] { ++requests; }).ok());
+  LockFileSingleInstance newcomer(optionsIn(tmp, milliseconds(50)));
+  auto result = newcomer.acquire([] {});
+  ASSERT_FALSE(result.ok());
+  EXPECT_NE(result.error().description().find("pid " + std::to_string(::getpid())), std::string::npos)
+      << result.error().description();
+  EXPECT_EQ(requests.load(), 1);
+  EXPECT_TRUE(stubborn.isHolder());
+  EXPECT_FALSE(newcomer.isHolder());
+}
+
+TEST(LockFileSingleInstance, IgnoresUnknownMessages) {
+  TempDir tmp;
+  LockFileSingleInstance holder(optionsIn(tmp));
+  std::mutex mutex;
+  std::condition_variable cv;
+  int requests = 0;
+  ASSERT_TRUE(holder
+                  .acquire([&] {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ++requests;
+                    cv.notify_all();
+                  })
+                  .ok());
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string socketPath = tmp / "run/pallix.socket";
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  const char* messages = "hello\nterminat\nTERMINATE\n terminate \n";
+  ASSERT_GT(::send(fd, messages, std::strlen(messages), MSG_NOSIGNAL), 0);
+  // The reply to the one valid line proves the others were read and ignored.
+  pollfd p{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 10000), 1);
+  char reply[8] = {};
+  EXPECT_EQ(::read(fd, reply, sizeof(reply) - 1), 3);
+  EXPECT_STREQ(reply, "ok\n");
+  std::unique_lock<std::mutex> lock(mutex);
+  ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return requests == 1; }));
+  ::close(fd);
+}
+
+// A separate process that holds the lock without listening, like a hung
+// instance. It reports readiness over a pipe.
+pid_t startHungHolder(const std::string& lockPath, bool ignoreTerm) {
+  int ready[2];
+  if (::pipe(ready) != 0) return -1;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(ready[0]);
+    if (ignoreTerm) ::signal(SIGTERM, SIG_IGN);
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(2);
+    char digits[16];
+    int n = 0;
+    for (pid_t v = ::getpid(); v > 0; v /= 10) digits[n++] = static_cast<char>('0' + v % 10);
+    char text[17];
+    for (int i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
+    text[n] = '\n';
+    if (::ftruncate(fd, 0) != 0 || ::write(fd, text, static_cast<size_t>(n + 1)) != n + 1) ::_exit(3);
+    char ok = 'y';
+    if (::write(ready[1], &ok, 1) != 1) ::_exit(4);
+    while (true) ::pause();
+  }
+  ::close(ready[1]);
+  char ok = 0;
+  pollfd p{ready[0], POLLIN, 0};
+  bool started = ::poll(&p, 1, 10000) == 1 && ::read(ready[0], &ok, 1) == 1 && ok == 'y';
+  ::close(ready[0]);
+  return started ? pid : -1;
+}
+
+int terminationSignal(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFSIGNALED(status)) return 0;
+  return WTERMSIG(status);
+}
+
+TEST(LockFileSingleInstance, FallsBackToSigtermForAHolderThatDoesNotListen) {
+  TempDir tmp;
+  tmp.mkdir("run");
+  pid_t hung = startHungHolder(tmp / "run/pallix.lock", false);
+  ASSERT_GT(hung, 0);
+  LockFileSingleInstance newcomer(optionsIn(tmp, seconds(10)));
+  auto count = newcomer.acquire([] {});
+  ASSERT_TRUE(count.ok()) << count.error().description();
+  EXPECT_EQ(count.value(), 1);
+  EXPECT_EQ(terminationSignal(hung), SIGTERM);
+  EXPECT_EQ(lockContents(tmp), std::to_string(::getpid()) + "\n");
+}
+
+TEST(LockFileSingleInstance, KillsAHolderThatIgnoresSigterm) {
+  TempDir tmp;
+  tmp.mkdir("run");
+  pid_t hung = startHungHolder(tmp / "run/pallix.lock", true);
+  ASSERT_GT(hung, 0);
+  LockFileSingleInstance newcomer(optionsIn(tmp, milliseconds(100)));
+  auto count = newcomer.acquire([] {});
+  ASSERT_TRUE(count.ok()) << count.error().description();
+  EXPECT_EQ(count.value(), 1);
+  EXPECT_EQ(terminationSignal(hung), SIGKILL);
+}
+
+TEST(LockFileSingleInstance, ExplainsAnUnusableLockOrSocketPath) {
+  TempDir tmp;
+  LockFileSingleInstance::Options options = optionsIn(tmp);
+  options.socketPath = tmp.path() + "/" + std::string(120, 's');
+  auto tooLong = LockFileSingleInstance(options).acquire([] {});
+  ASSERT_FALSE(tooLong.ok());
+  EXPECT_NE(tooLong.error().description().find("too long"), std::string::npos);
+
+  tmp.write("file", "");
+  options = optionsIn(tmp);
+  options.lockPath = tmp / "file/pallix.lock";  // parent is a file
+  EXPECT_FALSE(LockFileSingleInstance(options).acquire([] {}).ok());
+
+  // A held lock with garbage instead of a pid.
+  options = optionsIn(tmp, milliseconds(20));
+  LockFileSingleInstance holder(options);
+  ASSERT_TRUE(holder.acquire([] {}).ok());
+  ASSERT_TRUE(writeFileAtomically(tmp / "run/other.lock", "not a pid").ok());
+  int fd = ::open((tmp / "run/other.lock").c_str(), O_RDWR);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  options.lockPath = tmp / "run/other.lock";
+  options.socketPath = tmp / "run/nobody.socket";
+  auto garbage = LockFileSingleInstance(options).acquire([] {});
+  ASSERT_FALSE(garbage.ok());
+  EXPECT_NE(garbage.error().description().find("no valid pid"), std::string::npos) << garbage.error().description();
+  ::close(fd);
+}
+
+TEST(LockFileSingleInstance, OptionsLiveInTheRuntimeDirectory) {
+  DataDirectories dirs = DataDirectories::forHome("/tmp/h");
+  dirs.runtime = "/run/user/1000";
+  auto options = LockFileSingleInstance::optionsFor(dirs);
+  EXPECT_EQ(options.lockPath, "/run/user/1000/pallix.lock");
+  EXPECT_EQ(options.socketPath, "/run/user/1000/pallix.socket");
+}
+
+}  // namespace
+}  // namespace pallix

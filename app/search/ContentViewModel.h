@@ -1,0 +1,274 @@
+// ContentViewModel: the search session behind the panel.
+//
+// It receives every edit of the search text, the panel's show and hide, and
+// mode switches; decides which searches run and when (app search at once,
+// the settled search after a 100 ms debounce, file search after 300 ms); drops
+// late answers by comparing per-kind session identifiers; keeps the result
+// lists and selections the views observe; and performs activation.
+//
+// Threading: every public operation and every state change happens on the
+// main runner. File searches run on the search runner and hop back to the
+// main runner before touching state. Collaborators are attached after
+// construction; until a provider is attached its mode yields no results.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/platform/Pasteboard.h"
+#include "app/platform/Workspace.h"
+#include "app/search/FileSearchResult.h"
+#include "app/search/IndexedItem.h"
+#include "core/Error.h"
+#include "core/TaskRunner.h"
+#include "core/UUID.h"
+
+namespace pallix {
+
+enum class SearchMode : uint8_t { standard = 0, clipboard = 1, emoji = 2, messages = 3, files = 4 };
+const char* searchModeName(SearchMode mode);
+std::optional<SearchMode> searchModeFromName(std::string_view name);
+
+// What the standard-mode text asks for: keywords such as "files" or
+// "messages" force a preview and are removed from the effective query.
+struct StandardQueryIntent {
+  std::string rawQuery;
+  std::string trimmedQuery;
+  std::string effectiveQuery;
+  bool forceMessagesPreview = false;
+  bool forceFilesPreview = false;
+
+  static StandardQueryIntent resolve(std::string_view raw);
+  friend bool operator==(const StandardQueryIntent&, const StandardQueryIntent&) = default;
+};
+
+struct FileSearchSessionState {
+  enum class Phase { idle, lexicalDebouncing, lexicalSearching, semanticSearching, completed };
+  UUID sessionID;
+  Phase phase = Phase::idle;
+  bool hasResults = false;
+
+  static FileSearchSessionState idle() { return FileSearchSessionState(); }
+  bool isRunning() const {
+    return phase == Phase::lexicalDebouncing || phase == Phase::lexicalSearching || phase == Phase::semanticSearching;
+  }
+};
+
+// The app search over the catalog. Runs on the main runner; must be fast.
+class AppSearchProvider {
+ public:
+  virtual ~AppSearchProvider() = default;
+  // Ranked apps for `query` (all apps in launcher order when empty).
+  virtual Result<std::vector<IndexedItem>> fetchApps(const std::string& query) = 0;
+  // Re-ranks an already fetched list (after a launch changed lastUsed).
+  virtual std::vector<IndexedItem> sortApps(std::vector<IndexedItem> apps, const std::string& normalizedQuery) = 0;
+  // Persists a changed record (lastUsed after a launch).
+  virtual Status saveApp(const IndexedItem& app) = 0;
+};
+
+// The lexical file search. Called on the search runner, off the main thread.
+class FileSearchProvider {
+ public:
+  virtual ~FileSearchProvider() = default;
+  virtual Result<std::vector<FileSearchResult>> search(const std::string& text, int limit) = 0;
+};
+
+// The intelligence side of the panel (the panel intelligence store). All calls
+// happen on the main runner.
+class SessionIntelligence {
+ public:
+  virtual ~SessionIntelligence() = default;
+  virtual void setLatestTrimmedQuery(const std::string& query) = 0;
+  virtual void setHasActiveQuery(bool active) = 0;
+  virtual bool hasActiveQuery() const = 0;
+  virtual void prepareForPendingQuery(const std::string& query, const std::set<std::string>& preserving) = 0;
+  virtual void runSettledSearch(const std::string& query) = 0;
+  virtual void handleClearedQueryState() = 0;
+  virtual void refreshCalculatorResult(const std::string& query) = 0;
+  virtual void cancelQueries(bool resetResults) = 0;
+  virtual void resetIntelligenceState() = 0;
+  virtual void refreshPendingPermissions() = 0;
+  // Cancels the preview task and takes a new preview session identifier, so
+  // a preview answer still in flight is dropped.
+  virtual void cancelPreviewAndRenewSession() = 0;
+  // True when the store holds a loaded calculator answer that the calculator
+  // still handles for `effectiveQuery` (the answer is kept while typing).
+  virtual bool shouldPreserveCalculator(const std::string& effectiveQuery) const = 0;
+  // The data sources currently selected for the query ("files", "messages", ...).
+  virtual std::set<std::string> selectedSourceIdentifiers() const = 0;
+  // The current calculator answer's text, if any.
+  virtual std::optional<std::string> calculatorResultText() const = 0;
+};
+
+// A result of the clipboard, emoji or messages modes, as providers of those
+// modes deliver them.
+struct ModeResult {
+  std::string identifier;
+  std::string title;
+  std::string detail;
+};
+
+// The search of one of the clipboard, emoji and messages modes. search() may
+// complete on any runner; the session applies answers on the main runner only
+// while the query is still current.
+class ModeSearchProvider {
+ public:
+  virtual ~ModeSearchProvider() = default;
+  virtual void search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) = 0;
+  // Activates a result (paste, copy, open). Returns whether it succeeded.
+  virtual bool activate(const ModeResult& result) = 0;
+};
+
+// The panel window.
+class PanelWindow {
+ public:
+  virtual ~PanelWindow() = default;
+  virtual void hideWindow(bool immediate, bool deactivateApp) = 0;
+};
+
+class ContentViewModel {
+ public:
+  static constexpr size_t kMaxSearchResults = 4;
+  static constexpr size_t kClipboardDisplayLimit = 25;
+  static constexpr Duration kSearchDebounceInterval = std::chrono::milliseconds(100);
+  static constexpr Duration kFileSearchDebounceInterval = std::chrono::milliseconds(300);
+  static constexpr Duration kModeSearchDebounceInterval = std::chrono::milliseconds(300);
+  static constexpr int kFileSearchLimit = 50;
+
+  ContentViewModel(TaskRunnerPtr mainRunner, TaskRunnerPtr searchRunner);
+  ~ContentViewModel();
+  ContentViewModel(const ContentViewModel&) = delete;
+  ContentViewModel& operator=(const ContentViewModel&) = delete;
+
+  // Collaborators, each optional until attached.
+  void setAppSearch(std::shared_ptr<AppSearchProvider> provider) { appSearch_ = std::move(provider); }
+  void setFileSearch(std::shared_ptr<FileSearchProvider> provider) { fileSearch_ = std::move(provider); }
+  void setIntelligence(std::shared_ptr<SessionIntelligence> intelligence) { intelligence_ = std::move(intelligence); }
+  void setModeSearch(SearchMode mode, std::shared_ptr<ModeSearchProvider> provider);
+  void setWindow(std::shared_ptr<PanelWindow> window) { window_ = std::move(window); }
+  void setWorkspace(std::shared_ptr<Workspace> workspace) { workspace_ = std::move(workspace); }
+  void setPasteboard(std::shared_ptr<Pasteboard> pasteboard) { pasteboard_ = std::move(pasteboard); }
+  // Called after every change of the observable state (views redraw).
+  void setChangeHandler(std::function<void()> handler) { changeHandler_ = std::move(handler); }
+
+  // Inputs from the panel.
+  void handleSearchTextChange(const std::string& text);
+  void setSearchMode(SearchMode mode);
+  void handlePresentationChange(bool isPresented);
+  void handleDisappear();
+
+  // Navigation and activation.
+  void advanceSelection(int by);
+  void advanceFileSelection(int by);
+  void advanceModeSelection(int by);
+  bool activateSelectedApp(bool useFileManager = false);
+  bool activateSelectedFile(bool revealInFileManager = false);
+  bool activateSelectedModeResult();
+  bool activate(const IndexedItem& app, bool useFileManager);
+  bool activate(const FileSearchResult& result, bool revealInFileManager, bool allowStandardMode);
+  bool copyCalculatorResultToPasteboard();
+
+  // Observable state.
+  const std::string& searchText() const { return searchText_; }
+  SearchMode searchMode() const { return searchMode_; }
+  bool isSearchSettled() const { return isSearchSettled_; }
+  bool isSearchFieldFocused() const { return isSearchFieldFocused_; }
+  const UUID& scrollResetTrigger() const { return scrollResetTrigger_; }
+  const std::vector<IndexedItem>& displayedApps() const { return displayedApps_; }
+  bool isAppListEmpty() const { return displayedApps_.empty(); }
+  // The apps that can be selected: all for an empty query, else the first 4.
+  std::vector<IndexedItem> selectionCandidates() const;
+  const std::optional<std::string>& selectedAppID() const { return selectedAppID_; }
+  const std::vector<FileSearchResult>& fileResults() const { return fileResults_; }
+  const std::optional<std::string>& selectedFileID() const { return selectedFileID_; }
+  bool isSearchingFiles() const { return isSearchingFiles_; }
+  const FileSearchSessionState& fileSearchSessionState() const { return fileSearchSessionState_; }
+  const std::vector<ModeResult>& modeResults() const { return modeResults_; }
+  const std::optional<std::string>& selectedModeResultID() const { return selectedModeResultID_; }
+  bool hasActiveQuery() const;
+  // Standard-mode previews: files and messages, run when the words force
+  // them ("budget files") or the router selected those sources.
+  const std::vector<FileSearchResult>& filePreviewResults() const { return filePreviewResults_; }
+  const std::vector<ModeResult>& messagePreviewResults() const { return messagePreviewResults_; }
+  // Which searches have run, for tests and diagnostics.
+  uint64_t settledSearchCount() const { return settledSearchCount_; }
+
+ private:
+  void handleStandardTextChange(const std::string& text);
+  void startDebounce(const StandardQueryIntent& intent);
+  void runDebouncedSearch(const StandardQueryIntent& intent);
+  void runSearchServices(const std::string& text, bool includeAppSearch);
+  void updateStandardPreviewSearches(const StandardQueryIntent& intent,
+                                     const std::optional<std::set<std::string>>& selected);
+  void clearStandardPreviews();
+  void resetSearchTasks(bool cancelIntelligence);
+  void performAppSearch(const std::string& query);
+  void updateSelectionAfterResults(const std::string& trimmedQuery);
+  void updateFileResults(const std::string& text);
+  void updateFilePreview(const std::string& text);
+  void updateMessagePreview(const std::string& text);
+  void completeFileSearchSession(const UUID& sessionID, bool hasResults);
+  void applyFileSelection();
+  void updateModeResults(const std::string& text);
+  void clearResultsOfOtherModes(SearchMode keep);
+  void handleLocalAppMutation();
+  void notifyChanged();
+
+  TaskRunnerPtr main_;
+  TaskRunnerPtr search_;
+  std::shared_ptr<AppSearchProvider> appSearch_;
+  std::shared_ptr<FileSearchProvider> fileSearch_;
+  std::shared_ptr<SessionIntelligence> intelligence_;
+  std::shared_ptr<ModeSearchProvider> modeSearch_[5];
+  std::shared_ptr<PanelWindow> window_;
+  std::shared_ptr<Workspace> workspace_;
+  std::shared_ptr<Pasteboard> pasteboard_;
+  std::function<void()> changeHandler_;
+
+  std::string searchText_;
+  SearchMode searchMode_ = SearchMode::standard;
+  bool isSearchSettled_ = true;
+  bool isSearchFieldFocused_ = false;
+  UUID scrollResetTrigger_ = UUID::random();
+
+  std::vector<IndexedItem> displayedApps_;
+  std::optional<std::string> selectedAppID_;
+  bool shouldResetSelection_ = false;
+
+  std::vector<FileSearchResult> fileResults_;
+  std::optional<std::string> selectedFileID_;
+  bool shouldResetFileSelection_ = false;
+  bool isSearchingFiles_ = false;
+  std::string lastFileSearchQuery_;
+  std::optional<UUID> pendingFileSearchReuseSessionID_;
+  FileSearchSessionState fileSearchSessionState_;
+
+  std::vector<FileSearchResult> filePreviewResults_;
+  std::vector<ModeResult> messagePreviewResults_;
+  std::vector<ModeResult> modeResults_;
+  std::optional<std::string> selectedModeResultID_;
+  bool shouldResetModeSelection_ = false;
+
+  TaskHandle searchDebounceTask_;
+  TaskHandle fileSearchTask_;
+  TaskHandle modeSearchTask_;
+  TaskHandle filePreviewTask_;
+  TaskHandle messagePreviewTask_;
+  UUID appsSearchSessionID_ = UUID::random();
+  UUID fileSearchSessionID_ = UUID::random();
+  UUID modeSearchSessionID_ = UUID::random();
+  UUID filePreviewSessionID_ = UUID::random();
+  UUID messagePreviewSessionID_ = UUID::random();
+  uint64_t settledSearchCount_ = 0;
+
+  // Last member: callbacks posted to the runners die with the session.
+  WeakGuard weak_;
+};
+
+}  // namespace pallix

@@ -1,0 +1,407 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+#include "app/search/ContentViewModel.h"
+#include "core/Telemetry.h"
+#include "core/VirtualTime.h"
+
+namespace pallix {
+namespace {
+
+IndexedItem app(const std::string& name, const std::string& path) {
+  IndexedItem item;
+  item.itemTypeRaw = "app";
+  item.name = name;
+  item.searchName = name;
+  for (char& c : item.searchName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  item.path = path;
+  return item;
+}
+
+FileSearchResult fileResult(const std::string& path) {
+  FileSearchResult r;
+  r.item.path = path;
+  r.item.name = path.substr(path.rfind('/') + 1);
+  r.item.fileExtension = "pdf";
+  r.relevanceScore = 0.9f;
+  r.matchType = FileMatchType::prefix;
+  return r;
+}
+
+// Apps whose lowercased name contains the query, in catalog order.
+class FakeAppSearch : public AppSearchProvider {
+ public:
+  std::vector<IndexedItem> apps;
+  std::vector<std::string> queries;
+  std::vector<IndexedItem> saved;
+
+  Result<std::vector<IndexedItem>> fetchApps(const std::string& query) override {
+    queries.push_back(query);
+    std::string q = query;
+    for (char& c : q) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::vector<IndexedItem> out;
+    for (const auto& a : apps) {
+      if (a.searchName.find(q) != std::string::npos) out.push_back(a);
+    }
+    return out;
+  }
+  std::vector<IndexedItem> sortApps(std::vector<IndexedItem> list, const std::string&) override { return list; }
+  Status saveApp(const IndexedItem& item) override {
+    saved.push_back(item);
+    return okStatus();
+  }
+};
+
+class FakeFileSearch : public FileSearchProvider {
+ public:
+  Result<std::vector<FileSearchResult>> search(const std::string& text, int limit) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    queries.push_back(text);
+    EXPECT_EQ(limit, 50);
+    if (fail) return Error::make("store is gone");
+    return std::vector<FileSearchResult>{fileResult("/home/u/" + text + ".pdf"),
+                                         fileResult("/home/u/" + text + "-2.pdf")};
+  }
+  std::mutex mutex;
+  std::vector<std::string> queries;
+  bool fail = false;
+};
+
+class FakeIntelligence : public SessionIntelligence {
+ public:
+  std::vector<std::string> calls;
+  std::set<std::string> selected;
+  std::optional<std::string> calculator;
+  bool active = false;
+
+  void setLatestTrimmedQuery(const std::string& q) override { latest = q; }
+  void setHasActiveQuery(bool a) override { active = a; }
+  bool hasActiveQuery() const override { return active; }
+  void prepareForPendingQuery(const std::string& q, const std::set<std::string>& keep) override {
+    calls.push_back("prepare:" + q + (keep.count("calculator") ? "+calc" : ""));
+  }
+  void runSettledSearch(const std::string& q) override { calls.push_back("settled:" + q); }
+  void handleClearedQueryState() override { calls.push_back("cleared"); }
+  void refreshCalculatorResult(const std::string& q) override { calls.push_back("calc:" + q); }
+  void cancelQueries(bool) override { calls.push_back("cancel"); }
+  void resetIntelligenceState() override { calls.push_back("reset"); }
+  void refreshPendingPermissions() override {}
+  void cancelPreviewAndRenewSession() override {}
+  bool shouldPreserveCalculator(const std::string&) const override { return calculator.has_value(); }
+  std::set<std::string> selectedSourceIdentifiers() const override { return selected; }
+  std::optional<std::string> calculatorResultText() const override { return calculator; }
+
+  std::vector<std::string> settled() const {
+    std::vector<std::string> out;
+    for (const auto& c : calls) {
+      if (c.rfind("settled:", 0) == 0) out.push_back(c.substr(8));
+    }
+    return out;
+  }
+  std::string latest;
+};
+
+class FakeWindow : public PanelWindow {
+ public:
+  int hides = 0;
+  void hideWindow(bool immediate, bool deactivate) override {
+    EXPECT_FALSE(immediate);
+    EXPECT_TRUE(deactivate);
+    ++hides;
+  }
+};
+
+class ContentViewModelTest : public ::testing::Test {
+ protected:
+  ContentViewModelTest() : model(env.mainRunner(), env.makeRunner("search")) {
+    apps->apps = {app("Calculator", "/usr/share/applications/calc.desktop"),
+                  app("Calendar", "/a/calendar.desktop"),
+                  app("Camera", "/a/camera.desktop"),
+                  app("Cal Tool", "/a/caltool.desktop"),
+                  app("Calibre", "/a/calibre.desktop"),
+                  app("Terminal", "/a/terminal.desktop")};
+    model.setAppSearch(apps);
+    model.setFileSearch(files);
+    model.setIntelligence(intelligence);
+    model.setWindow(window);
+    model.setWorkspace(workspace);
+    model.setPasteboard(pasteboard);
+  }
+
+  void type(const std::string& text) { model.handleSearchTextChange(text); }
+
+  VirtualTimeEnvironment env;
+  std::shared_ptr<FakeAppSearch> apps = std::make_shared<FakeAppSearch>();
+  std::shared_ptr<FakeFileSearch> files = std::make_shared<FakeFileSearch>();
+  std::shared_ptr<FakeIntelligence> intelligence = std::make_shared<FakeIntelligence>();
+  std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
+  std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
+  std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
+  ContentViewModel model;
+};
+
+TEST(StandardQueryIntentTest, KeywordsForcePreviewsAndLeaveTheEffectiveQuery) {
+  struct Case {
+    const char* raw;
+    const char* effective;
+    bool messages;
+    bool files;
+  } cases[] = {
+      {"budget files", "budget", false, true},
+      {"  Files!  budget ", "budget", false, true},
+      {"text mom", "mom", true, false},
+      {"messages", "", true, false},
+      {"(file) report  2024", "report 2024", false, true},
+      {"profile", "profile", false, false},
+      {"   ", "", false, false},
+  };
+  for (const auto& c : cases) {
+    auto intent = StandardQueryIntent::resolve(c.raw);
+    EXPECT_EQ(intent.effectiveQuery, c.effective) << c.raw;
+    EXPECT_EQ(intent.forceMessagesPreview, c.messages) << c.raw;
+    EXPECT_EQ(intent.forceFilesPreview, c.files) << c.raw;
+  }
+}
+
+TEST_F(ContentViewModelTest, TypingWithinTheDebounceYieldsOneSettledSearchForTheLastText) {
+  type("ab");
+  env.advanceBy(std::chrono::milliseconds(60));
+  type("abc");
+  EXPECT_FALSE(model.isSearchSettled());
+  env.advanceBy(std::chrono::milliseconds(99));
+  EXPECT_TRUE(intelligence->settled().empty());
+  env.advanceBy(std::chrono::milliseconds(1));
+  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"abc"});
+  EXPECT_EQ(model.settledSearchCount(), 1u);
+  EXPECT_TRUE(model.isSearchSettled());
+  // The app search ran on every keystroke.
+  EXPECT_EQ(apps->queries, (std::vector<std::string>{"ab", "abc"}));
+}
+
+TEST_F(ContentViewModelTest, AppSelectionResetsOnNewTextAndOnlyTheFirstFourAreSelectable) {
+  type("ca");
+  ASSERT_EQ(model.displayedApps().size(), 5u);
+  EXPECT_EQ(model.selectionCandidates().size(), 4u);
+  EXPECT_EQ(model.selectedAppID(), "/usr/share/applications/calc.desktop");
+  model.advanceSelection(10);
+  EXPECT_EQ(model.selectedAppID(), "/a/caltool.desktop");  // Clamped to the 4th.
+  type("cal");
+  EXPECT_EQ(model.selectedAppID(), "/usr/share/applications/calc.desktop");
+  type("");
+  EXPECT_EQ(model.displayedApps().size(), 6u);  // The launcher grid.
+  EXPECT_EQ(model.selectionCandidates().size(), 6u);
+  EXPECT_TRUE(model.isSearchSettled());
+  EXPECT_EQ(intelligence->calls.back(), "cleared");
+}
+
+TEST_F(ContentViewModelTest, KeywordOnlyQueryClearsIntelligenceButForcesThePreview) {
+  type("files");
+  env.advanceBy(std::chrono::milliseconds(100));
+  EXPECT_FALSE(intelligence->active);
+  EXPECT_TRUE(intelligence->settled().empty());
+  EXPECT_EQ(intelligence->calls.back(), "cleared");
+  type("budget files");
+  env.advanceBy(std::chrono::milliseconds(100));
+  env.runUntilIdle();
+  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"budget"});
+  ASSERT_EQ(model.filePreviewResults().size(), 2u);
+  EXPECT_EQ(model.filePreviewResults()[0].item.path, "/home/u/budget.pdf");
+}
+
+TEST_F(ContentViewModelTest, RouterSelectedFilesSourceRunsThePreview) {
+  intelligence->selected = {"files"};
+  type("taxes");
+  env.advanceBy(std::chrono::milliseconds(100));
+  env.runUntilIdle();
+  EXPECT_EQ(files->queries, std::vector<std::string>{"taxes"});
+  intelligence->selected.clear();
+  type("taxes 2");
+  env.advanceBy(std::chrono::milliseconds(100));
+  env.runUntilIdle();
+  EXPECT_TRUE(model.filePreviewResults().empty());
+}
+
+TEST_F(ContentViewModelTest, CalculatorAnswerIsKeptWhileTyping) {
+  intelligence->calculator = "14";
+  type("2+3*4");
+  env.advanceBy(std::chrono::milliseconds(100));
+  EXPECT_NE(std::find(intelligence->calls.begin(), intelligence->calls.end(), "prepare:2+3*4+calc"),
+            intelligence->calls.end());
+  EXPECT_NE(std::find(intelligence->calls.begin(), intelligence->calls.end(), "calc:2+3*4"), intelligence->calls.end());
+  ScopedTelemetryRecorder recorder;
+  EXPECT_TRUE(model.copyCalculatorResultToPasteboard());
+  EXPECT_EQ(pasteboard->readString().value(), "14");
+  EXPECT_EQ(recorder.sink().named("ContentViewModel.copyCalculatorResult")[0].parameters.at("characterCount"), "2");
+}
+
+// A search runner that runs its tasks only when the test says so, so that an
+// answer can be held in flight while the user keeps typing.
+class HeldRunner : public TaskRunner {
+ public:
+  explicit HeldRunner(const Clock& clock) : clock_(clock) {}
+  TaskHandle postDelayed(Duration delay, Task task) override {
+    TaskHandle handle = TaskHandle::make();
+    postDelayedWithHandle(delay, handle, std::move(task));
+    return handle;
+  }
+  void postDelayedWithHandle(Duration, TaskHandle handle, Task task) override {
+    tasks_.emplace_back(std::move(handle), std::move(task));
+  }
+  bool isCurrent() const override { return false; }
+  const Clock& clock() const override { return clock_; }
+  void runAll() {
+    auto tasks = std::move(tasks_);
+    tasks_.clear();
+    for (auto& [handle, task] : tasks) {
+      if (!handle.isCancelled()) task();
+    }
+  }
+  size_t size() const { return tasks_.size(); }
+
+ private:
+  const Clock& clock_;
+  std::vector<std::pair<TaskHandle, Task>> tasks_;
+};
+
+TEST_F(ContentViewModelTest, FilesModeWaitsThreeHundredMillisecondsAndDropsStaleAnswers) {
+  auto held = std::make_shared<HeldRunner>(env.clock());
+  ContentViewModel session(env.mainRunner(), held);
+  session.setFileSearch(files);
+  session.setSearchMode(SearchMode::files);
+  session.handleSearchTextChange("rep");
+  env.advanceBy(std::chrono::milliseconds(299));
+  EXPECT_EQ(held->size(), 0u);
+  EXPECT_TRUE(session.isSearchingFiles());
+  EXPECT_EQ(session.fileSearchSessionState().phase, FileSearchSessionState::Phase::lexicalDebouncing);
+  env.advanceBy(std::chrono::milliseconds(1));
+  ASSERT_EQ(held->size(), 1u);
+  EXPECT_EQ(session.fileSearchSessionState().phase, FileSearchSessionState::Phase::lexicalSearching);
+  // The search for "rep" completes, but its answer is still on its way to
+  // the main runner when the user types on.
+  held->runAll();
+  session.handleSearchTextChange("report");
+  env.runUntilIdle();
+  EXPECT_TRUE(session.fileResults().empty());
+  env.advanceBy(std::chrono::milliseconds(300));
+  held->runAll();
+  env.runUntilIdle();
+  EXPECT_EQ(files->queries, (std::vector<std::string>{"rep", "report"}));
+  ASSERT_EQ(session.fileResults().size(), 2u);
+  EXPECT_EQ(session.fileResults()[0].item.path, "/home/u/report.pdf");
+  EXPECT_EQ(session.selectedFileID(), "/home/u/report.pdf");
+  EXPECT_EQ(session.fileSearchSessionState().phase, FileSearchSessionState::Phase::completed);
+  EXPECT_TRUE(session.fileSearchSessionState().hasResults);
+  EXPECT_FALSE(session.isSearchingFiles());
+}
+
+TEST_F(ContentViewModelTest, FileSearchFailurePublishesNothingAndCompletesTheSession) {
+  files->fail = true;
+  model.setSearchMode(SearchMode::files);
+  type("x");
+  env.advanceBy(std::chrono::milliseconds(300));
+  env.runUntilIdle();
+  EXPECT_TRUE(model.fileResults().empty());
+  EXPECT_EQ(model.fileSearchSessionState().phase, FileSearchSessionState::Phase::completed);
+  EXPECT_FALSE(model.fileSearchSessionState().hasResults);
+}
+
+TEST_F(ContentViewModelTest, ReturningToFilesModeWithTheSameTextReusesTheSession) {
+  model.setSearchMode(SearchMode::files);
+  type("notes");
+  env.advanceBy(std::chrono::milliseconds(300));
+  env.runUntilIdle();
+  ASSERT_EQ(files->queries.size(), 1u);
+  model.setSearchMode(SearchMode::standard);
+  env.advanceBy(std::chrono::milliseconds(100));
+  model.setSearchMode(SearchMode::files);
+  env.advanceBy(std::chrono::seconds(1));
+  EXPECT_EQ(files->queries.size(), 1u);
+  EXPECT_EQ(model.fileResults().size(), 2u);
+  EXPECT_EQ(model.selectedFileID(), "/home/u/notes.pdf");
+  // Different text searches again.
+  type("notes 2");
+  env.advanceBy(std::chrono::milliseconds(300));
+  env.runUntilIdle();
+  EXPECT_EQ(files->queries.size(), 2u);
+}
+
+TEST_F(ContentViewModelTest, HidingEmptiesTheFieldAndShowingStartsSettledAndEmpty) {
+  type("calc");
+  model.handlePresentationChange(false);
+  EXPECT_EQ(model.searchText(), "");
+  EXPECT_FALSE(model.selectedAppID().has_value());
+  env.advanceBy(std::chrono::seconds(1));
+  EXPECT_TRUE(intelligence->settled().empty());  // The pending debounce died with the hide.
+  UUID before = model.scrollResetTrigger();
+  model.handlePresentationChange(true);
+  EXPECT_TRUE(model.isSearchSettled());
+  EXPECT_TRUE(model.isSearchFieldFocused());
+  EXPECT_NE(model.scrollResetTrigger(), before);
+  EXPECT_EQ(model.displayedApps().size(), 6u);
+}
+
+TEST_F(ContentViewModelTest, LaunchingAnAppRecordsUseReportsAndHidesThePanel) {
+  ScopedTelemetryRecorder recorder;
+  type("calc");
+  ASSERT_TRUE(model.activateSelectedApp());
+  ASSERT_EQ(workspace->requests().size(), 1u);
+  EXPECT_EQ(workspace->requests()[0].action, RecordingWorkspace::Action::launchApplication);
+  EXPECT_EQ(workspace->requests()[0].target, "/usr/share/applications/calc.desktop");
+  ASSERT_EQ(apps->saved.size(), 1u);
+  EXPECT_EQ(apps->saved[0].lastUsed, env.clock().wallNow());
+  EXPECT_EQ(window->hides, 1);
+  auto signal = recorder.sink().named("ContentViewModel.activateApp");
+  ASSERT_EQ(signal.size(), 1u);
+  EXPECT_EQ(signal[0].parameters.at("domain"), "shared");
+  EXPECT_EQ(signal[0].parameters.at("action"), "launch");
+  EXPECT_EQ(signal[0].parameters.at("result"), "success");
+
+  workspace->failWith(Error("Workspace", 2, "no such program"));
+  type("term");
+  EXPECT_FALSE(model.activateSelectedApp());
+  EXPECT_EQ(window->hides, 1);  // Nothing opened: the panel stays.
+  EXPECT_EQ(recorder.sink().count("ContentViewModel.activateApp.launchFailed"), 1u);
+  EXPECT_EQ(recorder.sink().named("ContentViewModel.activateApp")[1].parameters.at("result"), "failure");
+}
+
+TEST_F(ContentViewModelTest, FileActivationOnlyInItsModeAndReportsTheMatchType) {
+  ScopedTelemetryRecorder recorder;
+  FileSearchResult result = fileResult("/home/u/a.pdf");
+  EXPECT_FALSE(model.activate(result, false, /*allowStandardMode=*/false));
+  EXPECT_TRUE(model.activate(result, true, /*allowStandardMode=*/true));
+  EXPECT_EQ(workspace->requests().back().action, RecordingWorkspace::Action::revealInFileManager);
+  EXPECT_EQ(workspace->requests().back().target, "/home/u/a.pdf");
+  auto signal = recorder.sink().named("FileSearch.fileRevealed");
+  ASSERT_EQ(signal.size(), 1u);
+  EXPECT_EQ(signal[0].parameters.at("extension"), "pdf");
+  EXPECT_EQ(signal[0].parameters.at("matchType"), fileMatchTypeRawValue(FileMatchType::prefix));
+}
+
+TEST_F(ContentViewModelTest, ModesWithoutAProviderYieldNothing) {
+  model.setSearchMode(SearchMode::emoji);
+  type("smile");
+  env.advanceBy(std::chrono::seconds(1));
+  EXPECT_TRUE(model.modeResults().empty());
+  EXPECT_TRUE(model.isSearchSettled());
+  EXPECT_FALSE(model.activateSelectedModeResult());
+}
+
+TEST_F(ContentViewModelTest, LateAnswersDieWithTheSession) {
+  model.setSearchMode(SearchMode::files);
+  type("late");
+  env.advanceBy(std::chrono::milliseconds(300));
+  // The model must not be touched by the answers still queued.
+  auto other = std::make_unique<ContentViewModel>(env.mainRunner(), env.makeRunner("s"));
+  other->setFileSearch(files);
+  other->setSearchMode(SearchMode::files);
+  other->handleSearchTextChange("gone");
+  env.advanceBy(std::chrono::milliseconds(300));
+  other.reset();
+  env.runUntilIdle();
+  EXPECT_EQ(model.fileResults().size(), 2u);
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,358 @@
+// Golden tables for the date detector and the weather, temporal and calendar
+// analyzers. "Now" is fixed: Wednesday 2026-03-11 10:00 UTC.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "app/intelligence/CalendarQueryAnalyzer.h"
+#include "app/intelligence/DateDetector.h"
+#include "app/intelligence/IntelligenceText.h"
+#include "app/intelligence/TemporalQueryAnalyzer.h"
+#include "app/intelligence/WeatherQueryAnalyzer.h"
+#include "tests/intelligence/IntelligenceTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using testing_support::utc;
+using Focus = WeatherForecastFocus;
+using Kind = RelativeTimeReference::Kind;
+
+const Date kNow = utc(2026, 3, 11, 10, 0);
+
+// ---------------------------------------------------------------- DateDetector
+
+struct DetectorCase {
+  const char* text;
+  std::optional<Date> start;
+  double duration;
+  const char* matched;
+};
+
+TEST(DateDetectorTest, GoldenTable) {
+  DateDetector detector(kNow, "UTC");
+  const DetectorCase cases[] = {
+      {"weather today", utc(2026, 3, 11), 86400, "today"},
+      {"tonight", utc(2026, 3, 11, 20), 4 * 3600, "tonight"},
+      {"lunch tomorrow", utc(2026, 3, 12), 86400, "tomorrow"},
+      {"tomorrow at 9am", utc(2026, 3, 12, 9), 0, "tomorrow at 9am"},
+      {"5pm tomorrow", utc(2026, 3, 12, 17), 0, "5pm tomorrow"},
+      {"meet at 5:30 pm", utc(2026, 3, 11, 17, 30), 0, "at 5:30 pm"},
+      {"standup 17:30", utc(2026, 3, 11, 17, 30), 0, "17:30"},
+      {"lunch at noon", utc(2026, 3, 11, 12), 0, "at noon"},
+      {"midnight", utc(2026, 3, 11, 0), 0, "midnight"},
+      {"12am", utc(2026, 3, 11, 0), 0, "12am"},
+      {"12pm", utc(2026, 3, 11, 12), 0, "12pm"},
+      {"this morning", utc(2026, 3, 11, 8), 4 * 3600, "this morning"},
+      {"this afternoon", utc(2026, 3, 11, 13), 5 * 3600, "this afternoon"},
+      {"this evening", utc(2026, 3, 11, 18), 6 * 3600, "this evening"},
+      {"on monday", utc(2026, 3, 16), 86400, "on monday"},
+      {"wednesday", utc(2026, 3, 11), 86400, "wednesday"},
+      {"next wednesday", utc(2026, 3, 18), 86400, "next wednesday"},
+      {"this weekend", utc(2026, 3, 14), 2 * 86400, "this weekend"},
+      {"next week", utc(2026, 3, 15), 7 * 86400, "next week"},
+      {"Friday at 8PM", utc(2026, 3, 13, 20), 0, "friday at 8pm"},
+      {"13pm", std::nullopt, 0, ""},
+      {"25:00", std::nullopt, 0, ""},
+      {"todays", std::nullopt, 0, ""},
+      {"5pmx", std::nullopt, 0, ""},
+      {"version 2.5", std::nullopt, 0, ""},
+      {"", std::nullopt, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto found = detector.firstMatch(c.text);
+    ASSERT_EQ(found.has_value(), c.start.has_value());
+    if (!found) continue;
+    EXPECT_EQ(found->start, *c.start);
+    EXPECT_DOUBLE_EQ(found->durationSeconds, c.duration);
+    std::string lowered = intelligence::lowercasePosix(c.text);
+    EXPECT_EQ(lowered.substr(found->begin, found->end - found->begin), c.matched);
+  }
+}
+
+TEST(DateDetectorTest, UsesItsTimeZone) {
+  // 10:00 UTC is 11:00 in Paris (CET); "at 5pm" is 17:00 Paris = 16:00 UTC.
+  DateDetector paris(kNow, "Europe/Paris");
+  auto found = paris.firstMatch("at 5pm");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->start, utc(2026, 3, 11, 16));
+  // Just before midnight UTC it is already tomorrow in Tokyo.
+  DateDetector tokyo(utc(2026, 3, 11, 23, 30), "Asia/Tokyo");
+  auto today = tokyo.firstMatch("today");
+  ASSERT_TRUE(today);
+  EXPECT_EQ(today->start, utc(2026, 3, 11, 15));  // 2026-03-12 00:00 JST
+}
+
+TEST(DateDetectorTest, DaylightSavingDayHasItsRealLength) {
+  // US clocks spring forward on 2026-03-08: that day has 23 hours.
+  DateDetector ny(utc(2026, 3, 7, 17), "America/New_York");
+  auto tomorrow = ny.firstMatch("tomorrow at 9am");
+  ASSERT_TRUE(tomorrow);
+  EXPECT_EQ(tomorrow->start, utc(2026, 3, 8, 13));  // 09:00 EDT
+  EXPECT_EQ(ny.startOfDay(utc(2026, 3, 7, 17), 2) - ny.startOfDay(utc(2026, 3, 7, 17), 1), std::chrono::hours(23));
+}
+
+// ---------------------------------------------------------------- Weather
+
+struct WeatherCase {
+  const char* query;
+  bool hasIntent;
+  const char* location;
+  Focus focus;
+  bool useCurrent;
+  bool keyword;
+};
+
+TEST(WeatherQueryAnalyzerTest, GoldenTable) {
+  WeatherQueryAnalyzer analyzer(DateDetector(kNow, "UTC"));
+  const char* here = WeatherQueryIntent::kCurrentLocation;
+  const WeatherCase cases[] = {
+      {"weather tomorrow", true, here, Focus::tomorrow, true, true},
+      {"what's the weather in paris tonight", true, "paris", Focus::tonight, false, true},
+      {"rain near me", true, here, Focus::current, true, true},
+      {"paris", false, "", Focus::current, false, false},
+      {"weather", true, here, Focus::current, true, true},
+      {"weather in new york", true, "new york", Focus::current, false, true},
+      {"WEATHER IN PARIS", true, "paris", Focus::current, false, true},
+      {"weather in paris?", true, "paris", Focus::current, false, true},
+      {"london forecast", true, "london", Focus::current, false, true},
+      {"weather paris", true, "paris", Focus::current, false, true},
+      {"forecast for berlin tomorrow", true, "berlin", Focus::tomorrow, false, true},
+      {"what's the weather like in rome", true, "rome", Focus::current, false, true},
+      {"how is the weather in san francisco today", true, "san francisco", Focus::today, false, true},
+      {"temperature in tokyo this evening", true, "tokyo", Focus::tonight, false, true},
+      {"snow in zürich", true, "zurich", Focus::current, false, true},
+      {"weather next hour", true, here, Focus::nextHour, true, true},
+      {"weather next hr", true, here, Focus::nextHour, true, true},
+      {"hourly forecast", true, here, Focus::nextHour, true, true},
+      {"weather tmrw", true, here, Focus::tomorrow, true, true},
+      {"weather tommorow", true, here, Focus::tomorrow, true, true},
+      {"is it going to rain at 11am", true, here, Focus::nextHour, true, true},
+      {"weather at 5pm", true, here, Focus::today, true, true},
+      {"weather at 7pm", true, here, Focus::tonight, true, true},
+      {"weather 5pm tomorrow", true, here, Focus::tomorrow, true, true},
+      {"weather on saturday", true, here, Focus::current, true, true},
+      {"weather in my location", true, here, Focus::current, true, true},
+      {"weather here", true, here, Focus::current, true, true},
+      {"dew point", true, here, Focus::current, true, true},
+      {"is it cold tomorrow", true, here, Focus::tomorrow, true, false},
+      {"tomorrow", true, here, Focus::tomorrow, true, false},
+      {"cold", false, "", Focus::current, false, false},
+      {"dinner tomorrow", false, "", Focus::current, false, false},
+      {"rainbow six", false, "", Focus::current, false, false},
+      {"uv index in sydney", true, "sydney", Focus::current, false, true},
+      {"   ", false, "", Focus::current, false, false},
+      {"", false, "", Focus::current, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    auto intent = analyzer.intent(c.query);
+    ASSERT_EQ(intent.has_value(), c.hasIntent);
+    if (!intent) continue;
+    EXPECT_EQ(intent->location, c.location);
+    EXPECT_EQ(intent->focus, c.focus);
+    EXPECT_EQ(intent->useCurrentLocation, c.useCurrent);
+    EXPECT_EQ(intent->containsWeatherKeyword, c.keyword);
+    // The coordinator relies on this equivalence.
+    EXPECT_EQ(intent->useCurrentLocation, intent->location == here);
+  }
+}
+
+TEST(WeatherQueryAnalyzerTest, OriginalQueryIsTrimmedInput) {
+  WeatherQueryAnalyzer analyzer(DateDetector(kNow, "UTC"));
+  auto intent = analyzer.intent("  Weather in Paris \n");
+  ASSERT_TRUE(intent);
+  EXPECT_EQ(intent->originalQuery, "Weather in Paris");
+}
+
+TEST(WeatherQueryAnalyzerTest, LocationPreferenceAdjustsTheChoice) {
+  WeatherQueryAnalyzer analyzer(DateDetector(kNow, "UTC"));
+  auto preferHere = analyzer.intent("weather in paris", WeatherLocationPreference::preferCurrentLocation);
+  ASSERT_TRUE(preferHere);
+  EXPECT_TRUE(preferHere->useCurrentLocation);
+  EXPECT_EQ(preferHere->location, WeatherQueryIntent::kCurrentLocation);
+  auto preferMap = analyzer.intent("weather in paris", WeatherLocationPreference::preferMapItem);
+  ASSERT_TRUE(preferMap);
+  EXPECT_EQ(preferMap->location, "paris");
+  EXPECT_FALSE(preferMap->useCurrentLocation);
+  // A preference never creates an intent out of nothing.
+  EXPECT_FALSE(analyzer.intent("paris", WeatherLocationPreference::preferCurrentLocation));
+}
+
+TEST(WeatherQueryAnalyzerTest, FocusFromDetectedDates) {
+  WeatherQueryAnalyzer analyzer(DateDetector(kNow, "UTC"));
+  auto focusAt = [&](Date start, double duration = 0) {
+    return analyzer.focusForDetectedDate(DetectedDate{start, duration, 0, 0});
+  };
+  EXPECT_EQ(focusAt(kNow), Focus::nextHour);
+  EXPECT_EQ(focusAt(kNow + std::chrono::seconds(5400)), Focus::nextHour);
+  EXPECT_EQ(focusAt(kNow + std::chrono::seconds(5401)), Focus::today);
+  EXPECT_EQ(focusAt(utc(2026, 3, 11, 17, 59)), Focus::today);
+  EXPECT_EQ(focusAt(utc(2026, 3, 11, 18, 0)), Focus::tonight);
+  EXPECT_EQ(focusAt(utc(2026, 3, 11, 8, 0)), Focus::today);  // earlier today
+  EXPECT_EQ(focusAt(utc(2026, 3, 12, 23, 59)), Focus::tomorrow);
+  EXPECT_EQ(focusAt(utc(2026, 3, 13, 0, 0)), Focus::current);
+  // Ranges: judged by their end.
+  EXPECT_EQ(focusAt(utc(2026, 3, 10, 12), 86400), Focus::today);
+  EXPECT_EQ(focusAt(utc(2026, 3, 10, 12), 2 * 86400), Focus::tomorrow);
+  EXPECT_EQ(focusAt(utc(2026, 3, 9), 86400), Focus::current);
+}
+
+TEST(WeatherQueryAnalyzerTest, RawValuesRoundTrip) {
+  for (auto focus : {Focus::current, Focus::nextHour, Focus::today, Focus::tonight, Focus::tomorrow}) {
+    EXPECT_EQ(weatherForecastFocusFromRawValue(weatherForecastFocusRawValue(focus)), focus);
+  }
+  EXPECT_STREQ(weatherForecastFocusRawValue(Focus::nextHour), "next_hour");
+  EXPECT_FALSE(weatherForecastFocusFromRawValue("nextHour"));
+}
+
+TEST(WeatherQueryAnalyzerTest, TimeTokens) {
+  for (const char* t : {"5pm", "5:30", "17:30", "11am", "oclock", "o'clock", "9"}) {
+    EXPECT_TRUE(WeatherQueryAnalyzer::isTimeToken(t)) << t;
+  }
+  for (const char* t : {"paris", "pm5", "123", "am"}) EXPECT_FALSE(WeatherQueryAnalyzer::isTimeToken(t)) << t;
+}
+
+// ---------------------------------------------------------------- Temporal
+
+struct TemporalCase {
+  const char* text;
+  const char* semantic;
+  std::optional<int> year;
+  std::optional<RelativeTimeReference> relative;
+  std::optional<DateRange> range;
+  bool future;
+};
+
+TEST(TemporalQueryAnalyzerTest, GoldenTable) {
+  TemporalQueryAnalyzer analyzer(kNow, "UTC", "en_US");
+  auto rel = [](Kind k) { return std::optional<RelativeTimeReference>(RelativeTimeReference::of(k)); };
+  auto days = [](int n) { return std::optional<RelativeTimeReference>(RelativeTimeReference::lastNDays(n)); };
+  auto range = [](Date a, Date b) { return std::optional<DateRange>(DateRange{a, b}); };
+  const TemporalCase cases[] = {
+      {"what did sam say about the lease in 2023", "did sam say the lease", 2023, std::nullopt,
+       range(utc(2023, 1, 1), utc(2024, 1, 1)), false},
+      {"dinner plans last week", "dinner plans", std::nullopt, rel(Kind::lastWeek),
+       range(utc(2026, 3, 1), utc(2026, 3, 8)), false},
+      {"trip in 2099", "trip", std::nullopt, std::nullopt, std::nullopt, true},
+      {"photos from today in 2024", "photos", 2024, rel(Kind::today), range(utc(2024, 1, 1), utc(2025, 1, 1)), false},
+      {"yesterday", "yesterday", std::nullopt, rel(Kind::yesterday), range(utc(2026, 3, 10), utc(2026, 3, 11)), false},
+      {"notes today", "notes", std::nullopt, rel(Kind::today), range(utc(2026, 3, 11), utc(2026, 3, 12)), false},
+      {"this week standup", "standup", std::nullopt, rel(Kind::thisWeek), range(utc(2026, 3, 8), utc(2026, 3, 15)),
+       false},
+      {"budget this month", "budget", std::nullopt, rel(Kind::thisMonth), range(utc(2026, 3, 1), utc(2026, 4, 1)),
+       false},
+      {"budget last month", "budget", std::nullopt, rel(Kind::lastMonth), range(utc(2026, 2, 1), utc(2026, 3, 1)),
+       false},
+      {"goals this year", "goals", std::nullopt, rel(Kind::thisYear), range(utc(2026, 1, 1), utc(2027, 1, 1)), false},
+      {"recently shared links", "shared links", std::nullopt, rel(Kind::recently), range(utc(2026, 2, 9, 10), kNow),
+       false},
+      {"notes from past week", "notes past week", std::nullopt, rel(Kind::lastWeek),
+       range(utc(2026, 3, 1), utc(2026, 3, 8)), false},
+      {"pics last few days", "pics last few days", std::nullopt, days(7), range(utc(2026, 3, 4, 10), kNow), false},
+      {"pics last couple days", "pics", std::nullopt, days(3), range(utc(2026, 3, 8, 10), kNow), false},
+      {"pics last 90 days", "pics", std::nullopt, days(90), range(utc(2025, 12, 11, 10), kNow), false},
+      {"LAST WEEK Dinner", "dinner", std::nullopt, rel(Kind::lastWeek), range(utc(2026, 3, 1), utc(2026, 3, 8)), false},
+      {"taxes 2026", "taxes", 2026, std::nullopt, range(utc(2026, 1, 1), utc(2027, 1, 1)), false},
+      {"taxes 2019", "taxes 2019", std::nullopt, std::nullopt, std::nullopt, false},
+      {"order 12023", "order 12023", std::nullopt, std::nullopt, std::nullopt, false},
+      {"2023", "2023", 2023, std::nullopt, range(utc(2023, 1, 1), utc(2024, 1, 1)), false},
+      {"what was it", "it", std::nullopt, std::nullopt, std::nullopt, false},
+      {"what is a", "what is a", std::nullopt, std::nullopt, std::nullopt, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto intent = analyzer.analyze(c.text);
+    EXPECT_EQ(intent.semanticQuery, c.semantic);
+    EXPECT_EQ(intent.explicitYear, c.year);
+    EXPECT_EQ(intent.relativeTime, c.relative);
+    EXPECT_EQ(intent.dateRangeFilter, c.range);
+    EXPECT_EQ(intent.mentionsFutureYear, c.future);
+    EXPECT_EQ(intent.hasTemporalReference, c.year.has_value() || c.relative.has_value());
+  }
+}
+
+TEST(TemporalQueryAnalyzerTest, FirstWeekdayComesFromTheLocale) {
+  TemporalQueryAnalyzer uk(kNow, "UTC", "en_GB");
+  auto intent = uk.analyze("this week");
+  ASSERT_TRUE(intent.dateRangeFilter);
+  EXPECT_EQ(intent.dateRangeFilter->start, utc(2026, 3, 9));  // Monday
+  EXPECT_EQ(intent.dateRangeFilter->end, utc(2026, 3, 16));
+}
+
+TEST(TemporalQueryAnalyzerTest, WeekRangesAcrossTheYearBoundary) {
+  // Friday 2027-01-01: the en_US week started on Sunday 2026-12-27.
+  TemporalQueryAnalyzer analyzer(utc(2027, 1, 1, 12), "UTC", "en_US");
+  auto thisWeek = analyzer.rangeFor(RelativeTimeReference::of(Kind::thisWeek));
+  ASSERT_TRUE(thisWeek);
+  EXPECT_EQ(thisWeek->start, utc(2026, 12, 27));
+  EXPECT_EQ(thisWeek->end, utc(2027, 1, 3));
+  auto lastMonth = analyzer.rangeFor(RelativeTimeReference::of(Kind::lastMonth));
+  ASSERT_TRUE(lastMonth);
+  EXPECT_EQ(lastMonth->start, utc(2026, 12, 1));
+  EXPECT_EQ(lastMonth->end, utc(2027, 1, 1));
+}
+
+TEST(TemporalQueryAnalyzerTest, CanonicalPhrases) {
+  EXPECT_EQ(RelativeTimeReference::lastNDays(3).canonicalPhrase(), "last couple days");
+  EXPECT_EQ(RelativeTimeReference::lastNDays(7).canonicalPhrase(), "last 7 days");
+  EXPECT_EQ(RelativeTimeReference::lastNDays(30).canonicalPhrase(), "last 30 days");
+  EXPECT_EQ(RelativeTimeReference::lastNDays(90).canonicalPhrase(), "last 90 days");
+  EXPECT_EQ(RelativeTimeReference::lastNDays(14).canonicalPhrase(), "last few days");
+  EXPECT_EQ(RelativeTimeReference::of(Kind::lastWeek).canonicalPhrase(), "last week");
+}
+
+// ---------------------------------------------------------------- Calendar
+
+struct CalendarCase {
+  const char* query;
+  std::optional<std::string> text;
+  std::optional<DateRange> interval;
+  bool calendarKeyword;
+};
+
+TEST(CalendarQueryAnalyzerTest, GoldenTable) {
+  CalendarQueryAnalyzer analyzer(kNow, "UTC");
+  auto range = [](Date a, Date b) { return std::optional<DateRange>(DateRange{a, b}); };
+  const CalendarCase cases[] = {
+      {"events tomorrow with sam", "with sam", range(utc(2026, 3, 12), utc(2026, 3, 13)), true},
+      {"show me my calendar for today", std::nullopt, range(utc(2026, 3, 11), utc(2026, 3, 12)), true},
+      {"dentist next hour", "dentist", range(kNow, kNow + std::chrono::hours(1)), false},
+      {"dentist next  hr", "dentist", range(kNow, kNow + std::chrono::hours(1)), false},
+      {"standup yesterday", "standup", range(utc(2026, 3, 10), utc(2026, 3, 11)), false},
+      {"yesterday's events", std::nullopt, range(utc(2026, 3, 10), utc(2026, 3, 11)), true},
+      {"Lunch on Friday", "lunch friday", std::nullopt, false},
+      {"cal", std::nullopt, std::nullopt, true},
+      {"calendars", std::nullopt, std::nullopt, true},
+      {"eventually", "eventually", std::nullopt, false},
+      {"today tomorrow", "tomorrow", range(utc(2026, 3, 11), utc(2026, 3, 12)), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    auto intent = analyzer.analyze(c.query);
+    EXPECT_EQ(intent.originalQuery, c.query);
+    EXPECT_EQ(intent.textQuery, c.text);
+    EXPECT_EQ(intent.searchInterval, c.interval);
+    EXPECT_EQ(intent.matchedTemporalKeyword, c.interval.has_value());
+    EXPECT_EQ(intent.hasCalendarKeyword, c.calendarKeyword);
+  }
+}
+
+// ---------------------------------------------------------------- Text helpers
+
+TEST(IntelligenceTextTest, FoldingSplittingAndPhrases) {
+  using namespace intelligence;
+  EXPECT_EQ(foldAndLowercase("Zürich CAFÉ"), "zurich cafe");
+  EXPECT_EQ(splitNonAlphanumeric("what's-the  weather?"), (std::vector<std::string>{"what", "s", "the", "weather"}));
+  EXPECT_TRUE(containsPhrase("rain near me", "near me"));
+  EXPECT_FALSE(containsPhrase("rainbow", "rain"));
+  EXPECT_EQ(collapseWhitespace("a  \n b"), "a b");
+  EXPECT_EQ(trimmed("\n\t x y \u00a0"), "x y");
+  EXPECT_FALSE(regexContains("(unclosed", "(unclosed"));
+  EXPECT_EQ(regexReplaceAll("\\d+", "a1b22", "#"), "a#b#");
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,67 @@
+#!/bin/sh
+# End-to-end check of `pallix prefs` and `pallix defaults` against a temporary
+# PALLIX_HOME: exit codes, type inference and validation, corrupt settings.
+# Usage: prefs_cli_test.sh PATH_TO_PALLIX
+set -u
+PALLIX="$1"
+PALLIX_HOME=$(mktemp -d)
+export PALLIX_HOME
+export PALLIX_LOG=off
+trap 'rm -rf "$PALLIX_HOME"' EXIT
+failures=0
+
+expect() {  # expect CODE DESCRIPTION COMMAND...
+  want=$1; what=$2; shift 2
+  "$@" >"$PALLIX_HOME/out" 2>"$PALLIX_HOME/err"
+  got=$?
+  if [ "$got" != "$want" ]; then
+    echo "FAIL: $what: exit $got, expected $want"; cat "$PALLIX_HOME/err"; failures=$((failures + 1))
+  fi
+}
+contains() {  # contains FILE TEXT DESCRIPTION
+  if ! grep -qF -- "$2" "$PALLIX_HOME/$1"; then
+    echo "FAIL: $3: '$2' not in $1:"; cat "$PALLIX_HOME/$1"; failures=$((failures + 1))
+  fi
+}
+
+expect 0 "prefs on an empty home" "$PALLIX" prefs
+contains out "  computeUnits" "defaults are unmarked"
+expect 2 "defaults without an action" "$PALLIX" defaults
+expect 2 "unknown action" "$PALLIX" defaults frobnicate
+expect 1 "read of a missing key" "$PALLIX" defaults read FilesPreferences.searchEnabled
+contains err "default true" "hint names the default"
+expect 2 "unknown enumeration value" "$PALLIX" defaults write FilesPreferences.computeUnits gpu
+contains err "cpu, cpuGpu, cpuNe, all" "message names the allowed values"
+expect 2 "retention outside the options" "$PALLIX" defaults write ClipboardPreferences.retentionDays 14
+expect 2 "conflicting --type" "$PALLIX" defaults write TelemetryPreferences.telemetryEnabled 0 --type int
+expect 2 "unknown --type" "$PALLIX" defaults write Some.key 1 --type float
+expect 0 "valid enumeration" "$PALLIX" defaults write FilesPreferences.computeUnits cpu
+expect 0 "retention zero" "$PALLIX" defaults write ClipboardPreferences.retentionDays 0
+expect 0 "boolean word" "$PALLIX" defaults write TelemetryPreferences.telemetryEnabled no
+expect 0 "array of folders" "$PALLIX" defaults write FilesPreferences.indexedFolders /a /b
+expect 0 "inferred integer" "$PALLIX" defaults write Other.count 12
+expect 0 "explicit date" "$PALLIX" defaults write Other.when 2024-12-05T12:00:00Z --type date
+expect 0 "read one key as JSON" "$PALLIX" defaults read Other.count --json
+contains out "12" "integer stored as integer"
+expect 0 "read all" "$PALLIX" defaults read --json
+contains out '"ClipboardPreferences.retentionDays": 0' "retention written as integer"
+contains out '"TelemetryPreferences.telemetryEnabled": false' "boolean written as boolean"
+contains out '1733400000' "date stored as seconds"
+expect 0 "prefs marks changed values" "$PALLIX" prefs
+contains out "* computeUnits" "changed value is marked"
+contains out "(default: cpuNe)" "default shown beside a changed value"
+expect 0 "prefs as JSON" "$PALLIX" prefs --json
+contains out '"isDefault": false' "JSON marks changed values"
+expect 0 "delete" "$PALLIX" defaults delete Other.count
+expect 1 "delete again" "$PALLIX" defaults delete Other.count
+expect 1 "read deleted" "$PALLIX" defaults read Other.count
+
+# A corrupt settings file: clear message, fresh start, file set aside.
+printf '{"FilesPreferences.searchEnabled": fal' > "$PALLIX_HOME/.local/share/Pallix/UserDefaults.json"
+expect 0 "prefs over a corrupt file" "$PALLIX" prefs
+contains err "start fresh" "corruption is explained"
+contains out "  searchEnabled" "values are back to their defaults"
+[ -f "$PALLIX_HOME/.local/share/Pallix/UserDefaults.json.corrupt" ] || { echo "FAIL: corrupt file not kept"; failures=$((failures + 1)); }
+
+[ "$failures" = 0 ] && echo "all prefs CLI checks passed"
+exit "$failures"

@@ -1,0 +1,94 @@
+#include "app/sources/CalculatorFormatting.h"
+
+#include <unicode/measunit.h>
+#include <unicode/numberformatter.h>
+#include <unicode/unistr.h>
+
+#include <charconv>
+#include <map>
+
+namespace pallix::calculator {
+namespace {
+
+namespace number = icu::number;
+
+std::optional<std::string> formatWith(const number::LocalizedNumberFormatter& formatter, double value) {
+  UErrorCode status = U_ZERO_ERROR;
+  number::FormattedNumber formatted = formatter.formatDouble(value, status);
+  if (U_FAILURE(status)) return std::nullopt;
+  icu::UnicodeString text = formatted.toString(status);
+  if (U_FAILURE(status) || text.isEmpty()) return std::nullopt;
+  std::string out;
+  text.toUTF8String(out);
+  return out;
+}
+
+}  // namespace
+
+struct CalculatorFormatters::Impl {
+  icu::Locale locale;
+  std::string localeName;
+  number::LocalizedNumberFormatter numberFormatter;
+  number::LocalizedNumberFormatter currencyBase;
+  // ICU identifier → measurement formatter, one per unit of the unit table.
+  std::map<std::string_view, number::LocalizedNumberFormatter> measurementFormatters;
+};
+
+CalculatorFormatters::CalculatorFormatters(std::string_view localeName) : impl_(std::make_unique<Impl>()) {
+  impl_->locale = localeName.empty() ? icu::Locale::getDefault() : icu::Locale(std::string(localeName).c_str());
+  impl_->localeName = impl_->locale.getName();
+
+  impl_->numberFormatter = number::NumberFormatter::withLocale(impl_->locale)
+                               .precision(number::Precision::minMaxFraction(0, 9))
+                               .grouping(UNUM_GROUPING_AUTO);
+  impl_->currencyBase = number::NumberFormatter::withLocale(impl_->locale)
+                            .precision(number::Precision::minMaxFraction(0, 4))
+                            .grouping(UNUM_GROUPING_AUTO);
+  const number::LocalizedNumberFormatter measurementBase = number::NumberFormatter::withLocale(impl_->locale)
+                                                               .unitWidth(UNUM_UNIT_WIDTH_FULL_NAME)
+                                                               .precision(number::Precision::minMaxFraction(0, 6))
+                                                               .grouping(UNUM_GROUPING_AUTO);
+  for (const auto& [key, unit] : measurementUnits()) {
+    if (impl_->measurementFormatters.count(unit->icuIdentifier)) continue;
+    UErrorCode status = U_ZERO_ERROR;
+    icu::MeasureUnit measureUnit = icu::MeasureUnit::forIdentifier(
+        icu::StringPiece(unit->icuIdentifier.data(), static_cast<int32_t>(unit->icuIdentifier.size())), status);
+    if (U_FAILURE(status)) continue;  // formatMeasurement then reports a failure for this unit.
+    impl_->measurementFormatters.emplace(unit->icuIdentifier, measurementBase.unit(measureUnit));
+  }
+}
+
+CalculatorFormatters::~CalculatorFormatters() = default;
+
+const std::string& CalculatorFormatters::localeName() const {
+  return impl_->localeName;
+}
+
+std::optional<std::string> CalculatorFormatters::formatNumber(double value) const {
+  return formatWith(impl_->numberFormatter, value);
+}
+
+std::optional<std::string> CalculatorFormatters::formatMeasurement(double value, const MeasurementUnit& unit) const {
+  auto it = impl_->measurementFormatters.find(unit.icuIdentifier);
+  if (it == impl_->measurementFormatters.end()) return std::nullopt;
+  return formatWith(it->second, value);
+}
+
+std::optional<std::string> CalculatorFormatters::formatCurrency(double value, std::string_view code) const {
+  if (code.size() != 3) return std::nullopt;
+  icu::UnicodeString isoCode = icu::UnicodeString::fromUTF8(icu::StringPiece(code.data(), 3));
+  if (isoCode.length() != 3) return std::nullopt;
+  UErrorCode status = U_ZERO_ERROR;
+  icu::CurrencyUnit currency(isoCode.getTerminatedBuffer(), status);
+  if (U_FAILURE(status)) return std::nullopt;
+  return formatWith(impl_->currencyBase.unit(currency), value);
+}
+
+std::string plainDecimal(double value) {
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof(buffer), value);
+  if (ec != std::errc()) return std::string();
+  return std::string(buffer, end);
+}
+
+}  // namespace pallix::calculator

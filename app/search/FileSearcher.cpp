@@ -26,12 +26,28 @@ constexpr const char* kColumns =
     "i.modifiedDate, i.lastIndexed, i.bundleIdentifier, i.version, i.build, i.isPinned, i.lastUsed, "
     "i.domainPriority, i.fileCategoryRaw, i.parentBundleIdentifier";
 
-// The indexed text of a row: its folded name, and ".extension" when it has one.
+// The indexed text of a row: its folded name, ".extension" when it has one,
+// and two U+0001 sentinels so that every character of the name starts a
+// trigram (which lets one- and two-character queries use the index).
+std::string indexedTextExpression(const char* row) {
+  const std::string r(row);
+  return r + ".searchName || CASE WHEN " + r + ".fileExtension IS NULL OR " + r +
+         ".fileExtension = '' THEN '' ELSE '.' || " + r + ".fileExtension END || char(1, 1)";
+}
+
+// The folded "name.extension" of a row, as the scan path compares it.
 std::string searchTextExpression(const char* row) {
   const std::string r(row);
   return r + ".searchName || CASE WHEN " + r + ".fileExtension IS NULL OR " + r +
          ".fileExtension = '' THEN '' ELSE '.' || " + r + ".fileExtension END";
 }
+
+// A rare one- or two-character query becomes an OR of the indexed trigrams
+// that start with it when there are at most this many; beyond that it is
+// answered by a scan.
+constexpr int kMaxShortQueryTrigrams = 1024;
+// One- and two-character queries first scan this many rows.
+constexpr int64_t kShortQueryScanRows = 20000;
 
 bool isAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -208,9 +224,10 @@ int registerLowercaseFunction(sqlite3* db) {
 std::optional<StoreCondition> storeCondition(const Filter& filter, const DateContext& context) {
   switch (filter.key) {
     case FilterKey::ext: {
+      // The catalog stores extensions lowercased.
       const std::vector<std::string> entries = extensionList(filter.value);
       if (entries.empty()) return StoreCondition{"0", {}};
-      StoreCondition condition{"pallix_lowercase(i.fileExtension) IN (", {}};
+      StoreCondition condition{"i.fileExtension IN (", {}};
       for (size_t k = 0; k < entries.size(); ++k) {
         condition.sql += k == 0 ? "?" : ", ?";
         condition.bindings.emplace_back(entries[k]);
@@ -300,71 +317,36 @@ std::string ftsPhrase(std::string_view text) {
   return phrase + "\"";
 }
 
-}  // namespace
-
-Status FileSearcher::installNameIndex(sqlite3* db) {
-  Statement exists;
-  PALLIX_RETURN_IF_ERROR(
-      exists.prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'IndexedItemNameIndex'"));
-  if (sqlite3_step(exists.get()) == SQLITE_ROW) return okStatus();
-  const std::string newText = searchTextExpression("new");
-  const std::string oldRow = "DELETE FROM IndexedItemNameIndex WHERE rowid = old.id;";
-  return execute(db,
-                 "CREATE VIRTUAL TABLE IndexedItemNameIndex USING fts5(searchText, tokenize = 'trigram');"
-                 "CREATE TRIGGER IndexedItemNameIndex_insert AFTER INSERT ON IndexedItem BEGIN "
-                 " INSERT INTO IndexedItemNameIndex (rowid, searchText) VALUES (new.id, " +
-                     newText +
-                     "); END;"
-                     "CREATE TRIGGER IndexedItemNameIndex_delete AFTER DELETE ON IndexedItem BEGIN " +
-                     oldRow +
-                     " END;"
-                     "CREATE TRIGGER IndexedItemNameIndex_update AFTER UPDATE OF id, searchName, fileExtension "
-                     "ON IndexedItem BEGIN " +
-                     oldRow + " INSERT INTO IndexedItemNameIndex (rowid, searchText) VALUES (new.id, " + newText +
-                     "); END;"
-                     "INSERT INTO IndexedItemNameIndex (rowid, searchText) SELECT i.id, " +
-                     searchTextExpression("i") + " FROM IndexedItem i;");
+// The indexed trigrams that start with `prefix` (one or two characters), at
+// most kMaxShortQueryTrigrams + 1 of them.
+Result<std::vector<std::string>> trigramsStartingWith(sqlite3* db, const std::string& prefix) {
+  Statement statement;
+  PALLIX_RETURN_IF_ERROR(statement.prepare(
+      db, "SELECT term FROM IndexedItemNameIndexTerms WHERE term >= ?1 AND term < ?1 || char(1114111) LIMIT ?2"));
+  statement.bind(1, Binding(prefix));
+  statement.bind(2, Binding(int64_t{kMaxShortQueryTrigrams + 1}));
+  std::vector<std::string> trigrams;
+  while (true) {
+    const int rc = sqlite3_step(statement.get());
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) return storeError(db, "Failed to read the file name index", rc);
+    trigrams.push_back(columnText(statement.get(), 0));
+  }
+  return trigrams;
 }
 
-Result<std::vector<FileSearcher::SearchResult>> FileSearcher::search(sqlite3* db, const ParsedQuery& query, int limit,
-                                                                     const DateContext& context) {
-  const std::string searchText = joinStrings(query.textTerms, " ");
-  const std::string foldedText = foldForSearch(searchText);
-  int effectiveLimit = std::max(limit, 0);
-  if (query.textTerms.empty() && query.exactPhrases.empty())
-    effectiveLimit = std::min(effectiveLimit, kFilterOnlyLimit);
-  const bool hasPostFetchConstraints =
-      !query.excludedFilters.empty() || !query.regexes.empty() || !query.exactPhrases.empty();
-  const int64_t fetchLimit = static_cast<int64_t>(effectiveLimit) * (hasPostFetchConstraints ? 3 : 2);
-  if (effectiveLimit == 0) return std::vector<SearchResult>();
+// The id of the row at `offset` in id order; none when there are fewer rows.
+Result<std::optional<int64_t>> rowIdAtOffset(sqlite3* db, int64_t offset) {
+  Statement statement;
+  PALLIX_RETURN_IF_ERROR(statement.prepare(db, "SELECT id FROM IndexedItem ORDER BY id LIMIT 1 OFFSET ?"));
+  statement.bind(1, Binding(offset));
+  const int rc = sqlite3_step(statement.get());
+  if (rc == SQLITE_DONE) return std::optional<int64_t>();
+  if (rc != SQLITE_ROW) return storeError(db, "Failed to read the catalog", rc);
+  return std::optional<int64_t>(sqlite3_column_int64(statement.get(), 0));
+}
 
-  std::string sql = std::string("SELECT ") + kColumns;
-  std::vector<Binding> bindings;
-  const bool useNameIndex = codePointCount(foldedText) >= 3;
-  if (useNameIndex) {
-    sql += " FROM IndexedItemNameIndex f JOIN IndexedItem i ON i.id = f.rowid WHERE IndexedItemNameIndex MATCH ?";
-    bindings.emplace_back(ftsPhrase(foldedText));
-  } else {
-    sql += " FROM IndexedItem i WHERE 1";
-    if (!foldedText.empty()) {
-      sql += " AND instr(" + searchTextExpression("i") + ", ?) > 0";
-      bindings.emplace_back(foldedText);
-    }
-  }
-  sql += " AND i.itemTypeRaw = ?";
-  bindings.emplace_back(std::string(itemTypeRaw(query.itemType)));
-  auto addCondition = [&](const Filter& filter, bool negated) {
-    std::optional<StoreCondition> condition = storeCondition(filter, context);
-    if (!condition) return;
-    sql += negated ? " AND NOT coalesce((" : " AND coalesce((";
-    sql += condition->sql + "), 0)";
-    for (Binding& b : condition->bindings) bindings.push_back(std::move(b));
-  };
-  for (const Filter& filter : query.filters) addCondition(filter, false);
-  for (const Filter& filter : query.excludedFilters) addCondition(filter, true);
-  sql += useNameIndex ? " ORDER BY f.rowid LIMIT ?" : " ORDER BY i.id LIMIT ?";
-  bindings.emplace_back(fetchLimit);
-
+Result<std::vector<IndexedItem>> fetchItems(sqlite3* db, const std::string& sql, const std::vector<Binding>& bindings) {
   Statement statement;
   Status prepared = statement.prepare(db, sql);
   if (!prepared.ok() && contains(prepared.error().description(), kLowercaseFunction)) {
@@ -381,6 +363,115 @@ Result<std::vector<FileSearcher::SearchResult>> FileSearcher::search(sqlite3* db
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) return storeError(db, "Failed to fetch files", rc);
     fetched.push_back(readItem(statement.get()));
+  }
+  return fetched;
+}
+
+}  // namespace
+
+Status FileSearcher::installNameIndex(sqlite3* db) {
+  Statement exists;
+  PALLIX_RETURN_IF_ERROR(
+      exists.prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'IndexedItemNameIndex'"));
+  if (sqlite3_step(exists.get()) == SQLITE_ROW) return okStatus();
+  const std::string newText = indexedTextExpression("new");
+  const std::string oldRow = "DELETE FROM IndexedItemNameIndex WHERE rowid = old.id;";
+  return execute(db,
+                 "CREATE VIRTUAL TABLE IndexedItemNameIndex USING fts5(searchText, tokenize = 'trigram');"
+                 "CREATE VIRTUAL TABLE IndexedItemNameIndexTerms USING fts5vocab(IndexedItemNameIndex, 'row');"
+                 "CREATE TRIGGER IndexedItemNameIndex_insert AFTER INSERT ON IndexedItem BEGIN "
+                 " INSERT INTO IndexedItemNameIndex (rowid, searchText) VALUES (new.id, " +
+                     newText +
+                     "); END;"
+                     "CREATE TRIGGER IndexedItemNameIndex_delete AFTER DELETE ON IndexedItem BEGIN " +
+                     oldRow +
+                     " END;"
+                     "CREATE TRIGGER IndexedItemNameIndex_update AFTER UPDATE OF id, searchName, fileExtension "
+                     "ON IndexedItem BEGIN " +
+                     oldRow + " INSERT INTO IndexedItemNameIndex (rowid, searchText) VALUES (new.id, " + newText +
+                     "); END;"
+                     "INSERT INTO IndexedItemNameIndex (rowid, searchText) SELECT i.id, " +
+                     indexedTextExpression("i") + " FROM IndexedItem i;");
+}
+
+Result<std::vector<FileSearcher::SearchResult>> FileSearcher::search(sqlite3* db, const ParsedQuery& query, int limit,
+                                                                     const DateContext& context) {
+  const std::string searchText = joinStrings(query.textTerms, " ");
+  const std::string foldedText = foldForSearch(searchText);
+  int effectiveLimit = std::max(limit, 0);
+  if (query.textTerms.empty() && query.exactPhrases.empty())
+    effectiveLimit = std::min(effectiveLimit, kFilterOnlyLimit);
+  const bool hasPostFetchConstraints =
+      !query.excludedFilters.empty() || !query.regexes.empty() || !query.exactPhrases.empty();
+  const int64_t fetchLimit = static_cast<int64_t>(effectiveLimit) * (hasPostFetchConstraints ? 3 : 2);
+  if (effectiveLimit == 0) return std::vector<SearchResult>();
+
+  // The item type and filter conditions shared by every fetch plan. For files
+  // (nearly every row) a scan in row order beats the item type index.
+  std::string conditions = query.itemType && *query.itemType != IndexedItem::ItemType::file ? " AND i.itemTypeRaw = ?"
+                                                                                            : " AND +i.itemTypeRaw = ?";
+  std::vector<Binding> conditionBindings{std::string(itemTypeRaw(query.itemType))};
+  auto addCondition = [&](const Filter& filter, bool negated) {
+    std::optional<StoreCondition> condition = storeCondition(filter, context);
+    if (!condition) return;
+    conditions += negated ? " AND NOT coalesce((" : " AND coalesce((";
+    conditions += condition->sql + "), 0)";
+    for (Binding& b : condition->bindings) conditionBindings.push_back(std::move(b));
+  };
+  for (const Filter& filter : query.filters) addCondition(filter, false);
+  for (const Filter& filter : query.excludedFilters) addCondition(filter, true);
+
+  // Fetches in row order, through the name index for an FTS `match`, else by
+  // a scan (containing the text when non-empty, below `idBound` when given).
+  auto fetch = [&](const std::optional<std::string>& match,
+                   std::optional<int64_t> idBound) -> Result<std::vector<IndexedItem>> {
+    std::string sql = std::string("SELECT ") + kColumns;
+    std::vector<Binding> bindings;
+    if (match) {
+      sql += " FROM IndexedItemNameIndex f JOIN IndexedItem i ON i.id = f.rowid WHERE IndexedItemNameIndex MATCH ?";
+      bindings.emplace_back(*match);
+    } else {
+      sql += " FROM IndexedItem i WHERE 1";
+      if (!foldedText.empty()) {
+        sql += " AND instr(" + searchTextExpression("i") + ", ?) > 0";
+        bindings.emplace_back(foldedText);
+      }
+      if (idBound) {
+        sql += " AND i.id < ?";
+        bindings.emplace_back(*idBound);
+      }
+    }
+    sql += conditions;
+    bindings.insert(bindings.end(), conditionBindings.begin(), conditionBindings.end());
+    sql += match ? " ORDER BY f.rowid LIMIT ?" : " ORDER BY i.id LIMIT ?";
+    bindings.emplace_back(fetchLimit);
+    return fetchItems(db, sql, bindings);
+  };
+
+  std::vector<IndexedItem> fetched;
+  const size_t length = codePointCount(foldedText);
+  if (length >= 3) {
+    PALLIX_ASSIGN_OR_RETURN(fetched, fetch(ftsPhrase(foldedText), std::nullopt));
+  } else if (length == 0) {
+    PALLIX_ASSIGN_OR_RETURN(fetched, fetch(std::nullopt, std::nullopt));
+  } else {
+    // One or two characters: common text fills the fetch limit within the
+    // first rows; rare text is found through the trigrams that start with it
+    // (few, with short posting lists). Both give the same rows as a full scan.
+    PALLIX_ASSIGN_OR_RETURN(std::optional<int64_t> bound, rowIdAtOffset(db, kShortQueryScanRows));
+    PALLIX_ASSIGN_OR_RETURN(fetched, fetch(std::nullopt, bound));
+    if (bound && static_cast<int64_t>(fetched.size()) < fetchLimit) {
+      PALLIX_ASSIGN_OR_RETURN(std::vector<std::string> trigrams, trigramsStartingWith(db, foldedText));
+      if (trigrams.empty()) {
+        fetched.clear();
+      } else if (trigrams.size() <= static_cast<size_t>(kMaxShortQueryTrigrams)) {
+        std::string match;
+        for (const std::string& trigram : trigrams) match += (match.empty() ? "" : " OR ") + ftsPhrase(trigram);
+        PALLIX_ASSIGN_OR_RETURN(fetched, fetch(match, std::nullopt));
+      } else {
+        PALLIX_ASSIGN_OR_RETURN(fetched, fetch(std::nullopt, std::nullopt));
+      }
+    }
   }
   logger().debug("FileSearcher: fetched %ld items from database (searchQuery: %s)", static_cast<long>(fetched.size()),
                  searchText.c_str());

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "app/platform/linux/LinuxSystemConditions.h"
+#include "app/shell/PanelLifecycleCoordinator.h"
 #include "core/FileUtil.h"
+#include "core/Telemetry.h"
 #include "core/VirtualTime.h"
 
 namespace pallix {
@@ -207,6 +209,59 @@ TEST_F(LinuxSystemConditionsTest, PollingThreadStartsAndStopsCleanly) {
   env_.runUntilIdle();
   EXPECT_TRUE(calls_.empty()) << "calls posted before stopObserving are dropped";
   EXPECT_FALSE(c.usingPsiTriggers());
+}
+
+TEST_F(LinuxSystemConditionsTest, ThisMachineCanBeObservedAndReleased) {
+  // Whatever this machine offers (PSI triggers, thermal zones, a power
+  // profile), starting and stopping the real observer must be clean and the
+  // readings must be in range.
+  LinuxSystemConditions::Options o;
+  o.usePowerProfilesCtl = false;
+  LinuxSystemConditions c(env_.mainRunner(), o);
+  observe(c);
+  int thermal = static_cast<int>(c.thermalState());
+  EXPECT_GE(thermal, 0);
+  EXPECT_LE(thermal, 3);
+  c.stopObserving();
+  observe(c);  // can start again
+  c.stopObserving();
+  env_.runUntilIdle();
+}
+
+TEST_F(LinuxSystemConditionsTest, CoordinatorFollowsThePowerProfileAndHeatOfTheFakeMachine) {
+  ScopedTelemetryRecorder telemetry;
+  write("sys/firmware/acpi/platform_profile", "balanced");
+  zone(0, 40000, {{"hot", 90000}});
+  psi(0, 0);
+  LinuxSystemConditions conditions(env_.mainRunner(), options());
+  PanelLifecycleCoordinator coordinator(env_.mainRunner(), conditions);
+  int pressure = 0;
+  coordinator.registerMemoryPressureHandler([&](uint32_t e) { pressure += static_cast<int>(e); });
+  EXPECT_EQ(coordinator.workMode(), WorkMode::idle);
+
+  write("sys/firmware/acpi/platform_profile", "low-power");
+  conditions.pollOnce();
+  env_.runUntilIdle();
+  EXPECT_EQ(coordinator.workMode(), WorkMode::deepIdle);
+  write("sys/firmware/acpi/platform_profile", "balanced");
+  zone(0, 91000, {{"hot", 90000}});
+  conditions.pollOnce();
+  env_.runUntilIdle();
+  EXPECT_EQ(coordinator.workMode(), WorkMode::deepIdle) << "heat keeps it deep idle";
+  EXPECT_EQ(coordinator.thermalState(), ThermalState::serious);
+  zone(0, 50000, {{"hot", 90000}});
+  psi(40, 20);
+  conditions.pollOnce();
+  env_.runUntilIdle();
+  EXPECT_EQ(coordinator.workMode(), WorkMode::idle);
+  EXPECT_EQ(pressure, static_cast<int>(kMemoryPressureCritical));
+  std::vector<std::string> reasons;
+  for (const auto& e : telemetry.sink().named("PanelLifecycle.workModeChanged")) {
+    reasons.push_back(e.parameters.at("reason"));
+  }
+  // Each notification is handled on its own: leaving low power while the heat
+  // arrives in the same round passes through idle for one evaluation.
+  EXPECT_EQ(reasons, (std::vector<std::string>{"lowPowerMode", "lowPowerMode", "thermalState", "thermalState"}));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/platform/DesktopEntry.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -17,8 +19,11 @@ enum DesktopEntryErrorCode {
   kMalformedLine = 3,
   kMissingGroup = 4,
   kMissingName = 5,
-  kBadBoolean = 6
+  kBadBoolean = 6,
+  kTooLarge = 7,
 };
+// Real desktop files are a few kilobytes; anything far larger is not one.
+constexpr off_t kMaximumFileSize = 1 << 20;
 
 bool isValidUtf8(std::string_view s) {
   size_t i = 0;
@@ -145,6 +150,12 @@ std::string normalizeDirectory(std::string path) {
 }  // namespace
 
 Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::string& id) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kMaximumFileSize) {
+    return Error(
+        kDomain, kTooLarge,
+        stringPrintf("Desktop entry %s is too large (%lld bytes)", path.c_str(), static_cast<long long>(st.st_size)));
+  }
   auto contents = readFileToString(path);
   if (!contents.ok())
     return Error(kDomain, kUnreadable, "Cannot read desktop entry: " + contents.error().description());

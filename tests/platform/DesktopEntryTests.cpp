@@ -136,6 +136,7 @@ TEST(DesktopEntryCorruption, ReportsEachKindOfDamageClearly) {
   expectError(parseText(tmp, "[Desktop Entry]\nName=\xC3\x28\n"), "not valid UTF-8");
   expectError(parseText(tmp, "[Desktop Entry]\nName=\xED\xA0\x80\n"), "not valid UTF-8");  // surrogate
   expectError(parseText(tmp, "[Desktop Entry]\nName=\xC0\xAF\n"), "not valid UTF-8");      // overlong
+  expectError(parseText(tmp, "[Desktop Entry]\nName=Big\nComment=" + std::string(2 << 20, 'x') + "\n"), "too large");
   expectError(parseText(tmp, std::string("\x7f"
                                          "ELF\x02\x01\x01\0\0\0",
                                          10)),

@@ -304,11 +304,5 @@ TEST(InotifyDirectoryWatcher, StopEndsDeliveryAndCanBeCalledFromTheHandler) {
   EXPECT_EQ(calls, 1);
 }
 
-TEST(LinuxDirectoryWatcherFactory, MakesInotifyWatchers) {
-  LinuxDirectoryWatcherFactory factory;
-  auto watcher = factory.makeWatcher();
-  ASSERT_NE(dynamic_cast<InotifyDirectoryWatcher*>(watcher.get()), nullptr);
-}
-
 }  // namespace
 }  // namespace pallix

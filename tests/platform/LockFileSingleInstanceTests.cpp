@@ -231,13 +231,5 @@ TEST(LockFileSingleInstance, ExplainsAnUnusableLockOrSocketPath) {
   ::close(fd);
 }
 
-TEST(LockFileSingleInstance, OptionsLiveInTheRuntimeDirectory) {
-  DataDirectories dirs = DataDirectories::forHome("/tmp/h");
-  dirs.runtime = "/run/user/1000";
-  auto options = LockFileSingleInstance::optionsFor(dirs);
-  EXPECT_EQ(options.lockPath, "/run/user/1000/pallix.lock");
-  EXPECT_EQ(options.socketPath, "/run/user/1000/pallix.socket");
-}
-
 }  // namespace
 }  // namespace pallix

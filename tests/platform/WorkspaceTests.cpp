@@ -177,20 +177,5 @@ TEST_F(LinuxWorkspaceTest, RevealFallsBackToOpeningTheFolder) {
   EXPECT_FALSE(noBus.revealInFileManager(tmp_ / "vanished").ok());
 }
 
-// --- The recording fake itself, as other tests rely on it -------------------------------
-
-TEST(RecordingWorkspace, RecordsRequestsAndInjectsFailures) {
-  RecordingWorkspace ws;
-  ASSERT_TRUE(ws.launchApplication({"/a.desktop", "a.desktop"}).ok());
-  ws.failWith(Error("WorkspaceError", 9, "denied"));
-  EXPECT_FALSE(ws.openFile("/f").ok());
-  ws.clearFailure();
-  EXPECT_TRUE(ws.revealInFileManager("/r").ok());
-  using A = RecordingWorkspace::Action;
-  EXPECT_EQ(ws.requests(), (std::vector<RecordingWorkspace::Request>{{A::launchApplication, "/a.desktop", "a.desktop"},
-                                                                     {A::openFile, "/f", ""},
-                                                                     {A::revealInFileManager, "/r", ""}}));
-}
-
 }  // namespace
 }  // namespace pallix

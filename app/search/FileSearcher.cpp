@@ -42,13 +42,6 @@ std::string searchTextExpression(const char* row) {
          ".fileExtension = '' THEN '' ELSE '.' || " + r + ".fileExtension END";
 }
 
-// A rare one- or two-character query becomes an OR of the indexed trigrams
-// that start with it when there are at most this many; beyond that it is
-// answered by a scan.
-constexpr int kMaxShortQueryTrigrams = 1024;
-// One- and two-character queries first scan this many rows.
-constexpr int64_t kShortQueryScanRows = 20000;
-
 bool isAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
@@ -318,13 +311,13 @@ std::string ftsPhrase(std::string_view text) {
 }
 
 // The indexed trigrams that start with `prefix` (one or two characters), at
-// most kMaxShortQueryTrigrams + 1 of them.
-Result<std::vector<std::string>> trigramsStartingWith(sqlite3* db, const std::string& prefix) {
+// most `maxTrigrams` + 1 of them.
+Result<std::vector<std::string>> trigramsStartingWith(sqlite3* db, const std::string& prefix, int maxTrigrams) {
   Statement statement;
   PALLIX_RETURN_IF_ERROR(statement.prepare(
       db, "SELECT term FROM IndexedItemNameIndexTerms WHERE term >= ?1 AND term < ?1 || char(1114111) LIMIT ?2"));
   statement.bind(1, Binding(prefix));
-  statement.bind(2, Binding(int64_t{kMaxShortQueryTrigrams + 1}));
+  statement.bind(2, Binding(int64_t{maxTrigrams} + 1));
   std::vector<std::string> trigrams;
   while (true) {
     const int rc = sqlite3_step(statement.get());
@@ -395,7 +388,8 @@ Status FileSearcher::installNameIndex(sqlite3* db) {
 }
 
 Result<std::vector<FileSearcher::SearchResult>> FileSearcher::search(sqlite3* db, const ParsedQuery& query, int limit,
-                                                                     const DateContext& context) {
+                                                                     const DateContext& context,
+                                                                     const FileSearchTuning& tuning) {
   const std::string searchText = joinStrings(query.textTerms, " ");
   const std::string foldedText = foldForSearch(searchText);
   int effectiveLimit = std::max(limit, 0);
@@ -458,13 +452,14 @@ Result<std::vector<FileSearcher::SearchResult>> FileSearcher::search(sqlite3* db
     // One or two characters: common text fills the fetch limit within the
     // first rows; rare text is found through the trigrams that start with it
     // (few, with short posting lists). Both give the same rows as a full scan.
-    PALLIX_ASSIGN_OR_RETURN(std::optional<int64_t> bound, rowIdAtOffset(db, kShortQueryScanRows));
+    PALLIX_ASSIGN_OR_RETURN(std::optional<int64_t> bound, rowIdAtOffset(db, tuning.shortQueryScanRows));
     PALLIX_ASSIGN_OR_RETURN(fetched, fetch(std::nullopt, bound));
     if (bound && static_cast<int64_t>(fetched.size()) < fetchLimit) {
-      PALLIX_ASSIGN_OR_RETURN(std::vector<std::string> trigrams, trigramsStartingWith(db, foldedText));
+      PALLIX_ASSIGN_OR_RETURN(std::vector<std::string> trigrams,
+                              trigramsStartingWith(db, foldedText, tuning.maxShortQueryTrigrams));
       if (trigrams.empty()) {
         fetched.clear();
-      } else if (trigrams.size() <= static_cast<size_t>(kMaxShortQueryTrigrams)) {
+      } else if (trigrams.size() <= static_cast<size_t>(tuning.maxShortQueryTrigrams)) {
         std::string match;
         for (const std::string& trigram : trigrams) match += (match.empty() ? "" : " OR ") + ftsPhrase(trigram);
         PALLIX_ASSIGN_OR_RETURN(fetched, fetch(match, std::nullopt));

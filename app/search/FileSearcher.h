@@ -9,8 +9,9 @@
 // extension ("report.pdf") matches too. It is answered by "IndexedItemNameIndex",
 // an FTS5 trigram index over the folded "name.extension" that triggers keep
 // in step with the IndexedItem table, so a query costs index lookups rather
-// than a scan; queries of one or two characters scan in row order until the
-// fetch limit is reached.
+// than a scan. Queries of one or two characters scan the first rows and, when
+// those do not fill the fetch, search the indexed trigrams that start with
+// the text; both give the rows a full scan would.
 //
 // Stateless: every call runs on the caller's thread with the caller's
 // connection (the persistent store's, used by one thread at a time).
@@ -30,6 +31,15 @@
 
 namespace pallix {
 
+// Thresholds of the one- and two-character query plan; tests shrink them to
+// drive every branch on a small catalog.
+struct FileSearchTuning {
+  // Rows scanned first, in row order, before turning to the name index.
+  int64_t shortQueryScanRows = 20000;
+  // Above this many trigrams starting with the text, the rest is a full scan.
+  int maxShortQueryTrigrams = 1024;
+};
+
 class FileSearcher {
  public:
   using SearchResult = FileSearchResult;
@@ -43,7 +53,7 @@ class FileSearcher {
   // the calendar and the time zone for date filters and the recency bonus.
   // Fails with the store's error.
   static Result<std::vector<SearchResult>> search(sqlite3* db, const ParsedQuery& query, int limit,
-                                                  const DateContext& context);
+                                                  const DateContext& context, const FileSearchTuning& tuning = {});
 
   // The in-memory filter pass over a fetched record.
   static bool matchesAllFilters(const IndexedItem& item, const ParsedQuery& query, const DateContext& context);

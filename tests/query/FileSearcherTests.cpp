@@ -239,10 +239,12 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
     }
   }
 
-  void expectMatchesModel(const std::string& text, int limit) {
-    SCOPED_TRACE("query: '" + text + "' limit " + std::to_string(limit));
+  void expectMatchesModel(const std::string& text, int limit, const FileSearchTuning& tuning = {}) {
+    SCOPED_TRACE("query: '" + text + "' limit " + std::to_string(limit) + " scan rows " +
+                 std::to_string(tuning.shortQueryScanRows) + " max trigrams " +
+                 std::to_string(tuning.maxShortQueryTrigrams));
     const ParsedQuery query = QueryParser::parse(text);
-    auto result = FileSearcher::search(catalog_.db(), query, limit, utcContext());
+    auto result = FileSearcher::search(catalog_.db(), query, limit, utcContext(), tuning);
     ASSERT_TRUE(result.ok()) << result.error().description();
     const std::vector<ModelResult> expected = modelSearch(items_, query, limit, utcContext());
     ASSERT_EQ(result->size(), expected.size());
@@ -356,6 +358,22 @@ TEST_F(FileSearcherPowerQueryTest, RandomFilterCombinationsMatchTheModel) {
     for (int k = 0; k < count; ++k)
       text += pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(rng)] + " ";
     expectMatchesModel(text, std::uniform_int_distribution<int>(1, 60)(rng));
+  }
+  EXPECT_GT(nonEmptyQueries_, 60);
+}
+
+TEST_F(FileSearcherPowerQueryTest, ShortQueriesGiveTheFullScanAnswerOnEveryPlan) {
+  // Every plan for one and two characters: the first-rows scan alone, the
+  // trigram index after it, and the full scan when trigrams are too many.
+  const std::vector<std::string> queries = {
+      "a",  "ab", "x", "é", "_0", "qz", "5 ", "r ext:pdf", "3 NOT ext:txt", "é in:música", "% type:document",
+      ".p", "f.", "z"};
+  for (const FileSearchTuning tuning : {FileSearchTuning{100, 1024}, FileSearchTuning{1, 1024},
+                                        FileSearchTuning{100, 2}, FileSearchTuning{2999, 1024}}) {
+    for (const std::string& text : queries) {
+      expectMatchesModel(text, 50, tuning);
+      expectMatchesModel(text, 3, tuning);
+    }
   }
   EXPECT_GT(nonEmptyQueries_, 60);
 }

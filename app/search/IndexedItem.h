@@ -41,11 +41,9 @@ struct IndexedItem {
   ItemType itemType() const;
   std::optional<FileCategory> fileCategory() const;
 
-  static IndexedItem file(const std::string& path, const std::string& name,
-                          std::optional<std::string> fileExtension, int64_t sizeBytes,
-                          std::optional<Date> createdDate, std::optional<Date> modifiedDate,
-                          std::optional<FileCategory> fileCategory,
-                          std::optional<std::string> parentBundleIdentifier);
+  static IndexedItem file(const std::string& path, const std::string& name, std::optional<std::string> fileExtension,
+                          int64_t sizeBytes, std::optional<Date> createdDate, std::optional<Date> modifiedDate,
+                          std::optional<FileCategory> fileCategory, std::optional<std::string> parentBundleIdentifier);
 
   friend bool operator==(const IndexedItem&, const IndexedItem&) = default;
 };

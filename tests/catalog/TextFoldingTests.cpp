@@ -1,8 +1,8 @@
-#include "app/search/TextFolding.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
+
+#include "app/search/TextFolding.h"
 
 namespace pallix {
 namespace {

@@ -1,0 +1,136 @@
+// PersistentStore: the SQLite database "Pallix.sqlite" that holds the catalog
+// (and later the clipboard history) under the versioned schema
+// "PallixModelSchemaV4".
+//
+// The schema is an ordered list of migration steps; PRAGMA user_version holds
+// the number of the last step applied. Subsystems extend the schema by
+// appending a step with the next number to pallixMigrationSteps() (see
+// PersistentStoreSchema.cpp); a store whose version is newer than the last
+// known step, or that names another schema, cannot be migrated and fails to
+// open. The connection runs in WAL mode with synchronous=NORMAL.
+//
+// Threading: one connection, used by one thread at a time (the catalog uses
+// it from the main runner only). The store owns the connection.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/platform/DataDirectories.h"
+#include "core/Error.h"
+
+namespace pallix {
+
+class PersistentStore;
+
+// One schema change. `apply` runs inside the migration's transaction.
+struct MigrationStep {
+  int version = 0;
+  std::string description;
+  std::function<Status(PersistentStore&)> apply;
+};
+
+// Every step of "PallixModelSchemaV4", in order. Append new steps at the end.
+std::vector<MigrationStep> pallixMigrationSteps();
+
+// A prepared statement. Bind indexes start at 1; step() returns true while a
+// row is available. Owned by the caller; must not outlive its store.
+class SqliteStatement {
+ public:
+  SqliteStatement() = default;
+  SqliteStatement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
+  ~SqliteStatement();
+  SqliteStatement(SqliteStatement&& other) noexcept;
+  SqliteStatement& operator=(SqliteStatement&& other) noexcept;
+  SqliteStatement(const SqliteStatement&) = delete;
+  SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+  bool valid() const { return stmt_ != nullptr; }
+  void reset();
+  void bindNull(int index);
+  void bind(int index, int64_t value);
+  void bind(int index, double value);
+  void bind(int index, std::string_view value);
+  void bind(int index, const std::optional<std::string>& value);
+  void bindOptional(int index, const std::optional<double>& value);
+  // Runs one step: a row (true), done (false) or an error.
+  Result<bool> step();
+  // Steps to completion, then resets.
+  Status run();
+
+  bool isNull(int column) const;
+  int64_t columnInt(int column) const;
+  double columnDouble(int column) const;
+  std::string columnText(int column) const;
+  std::optional<std::string> columnOptionalText(int column) const;
+  std::optional<double> columnOptionalDouble(int column) const;
+
+ private:
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+class PersistentStore {
+ public:
+  static constexpr const char* kSchemaName = "PallixModelSchemaV4";
+  static constexpr const char* kErrorDomain = "PersistentStoreError";
+
+  ~PersistentStore();
+  PersistentStore(const PersistentStore&) = delete;
+  PersistentStore& operator=(const PersistentStore&) = delete;
+
+  // Opens (creating if missing) the database at `path` and migrates it with
+  // `steps`. Fails on a file that is not a database, a corrupt one, or a
+  // schema it cannot migrate. ":memory:" opens a private in-memory store.
+  static Result<std::unique_ptr<PersistentStore>> open(
+      const std::string& path, const std::vector<MigrationStep>& steps = pallixMigrationSteps());
+
+  const std::string& path() const { return path_; }
+  sqlite3* handle() const { return db_; }
+  int schemaVersion() const { return schemaVersion_; }
+
+  Status execute(const std::string& sql);
+  Result<SqliteStatement> prepare(std::string_view sql);
+  Status begin();
+  Status commit();
+  void rollback();
+  // Rows changed by INSERT/UPDATE/DELETE since the store was opened (tests
+  // and benchmarks use it to prove that nothing was written).
+  int64_t totalChanges() const;
+
+  // A small key/value table for store-level metadata ("PallixStoreMetadata").
+  Result<std::optional<std::string>> metadataValue(const std::string& key);
+  Status setMetadataValue(const std::string& key, const std::string& value);
+
+  // An Error in kErrorDomain quoting SQLite's message for `code`.
+  Error sqliteError(const std::string& what, int code) const;
+
+ private:
+  PersistentStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  Status migrate(const std::vector<MigrationStep>& steps);
+
+  sqlite3* db_ = nullptr;
+  std::string path_;
+  int schemaVersion_ = 0;
+};
+
+// Opens the store at `dirs.storePath()` with one automatic recovery: creates
+// the data directory ("Pallix.AppDelegate: Failed to create data directory: "
+// and "AppDelegate.setupModelContainer.createDirectoryFailed" on failure); a
+// store that cannot be opened is reported
+// ("AppDelegate.setupModelContainer.initializationFailed"), deleted with its
+// "-shm" and "-wal" companions ("...removedStore" / "...removeStoreFailed")
+// and opened once more ("...recovered"). A second failure returns an error
+// whose description starts "Failed to recover database: "; the caller decides
+// that it is fatal.
+Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(
+    const DataDirectories& dirs, const std::vector<MigrationStep>& steps = pallixMigrationSteps());
+
+}  // namespace pallix

@@ -1,0 +1,543 @@
+#include "app/search/CatalogScanner.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "app/search/AppBundleReader.h"
+#include "core/FileUtil.h"
+#include "core/Strings.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr size_t kProgressInterval = 4096;
+
+class XdgApplicationEntrySource final : public ApplicationEntrySource {
+ public:
+  explicit XdgApplicationEntrySource(DataDirectories dirs) : dirs_(std::move(dirs)) {}
+  std::vector<ApplicationDirectory> directories() override { return desktopApplicationDirectories(dirs_); }
+  Result<DesktopEntry> parse(const std::string& path, const std::string& id) override {
+    return parseDesktopEntry(path, id);
+  }
+
+ private:
+  DataDirectories dirs_;
+};
+
+Date dateFrom(const struct statx_timestamp& ts) {
+  return Date(std::chrono::duration_cast<Date::duration>(std::chrono::seconds(ts.tv_sec) +
+                                                         std::chrono::nanoseconds(ts.tv_nsec)));
+}
+
+bool statAt(int dirFd, const char* name, struct statx& st) {
+  return ::statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
+                 STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &st) == 0;
+}
+
+bool isDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+// Fills a file or folder candidate from its stat record.
+IndexCandidate fileCandidate(const std::string& path, std::string_view name, const struct statx& st) {
+  IndexCandidate c;
+  const bool isDir = S_ISDIR(st.stx_mode);
+  c.canonicalPath = path;
+  c.name = displayNameForPath(name);
+  c.itemType = isDir ? IndexedItem::ItemType::folder : IndexedItem::ItemType::file;
+  if (!isDir) {
+    c.fileExtension = lowercasedExtension(name);
+    c.sizeBytes = static_cast<int64_t>(st.stx_size);
+    c.fileCategory = c.fileExtension ? fileCategoryFromExtension(*c.fileExtension) : IndexedItem::FileCategory::other;
+  }
+  if (st.stx_mask & STATX_MTIME) c.modifiedDate = dateFrom(st.stx_mtime);
+  if (st.stx_mask & STATX_BTIME) c.createdDate = dateFrom(st.stx_btime);
+  return c;
+}
+
+std::string_view lastComponent(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool hasAppSuffix(std::string_view name) {
+  if (name.size() <= 4) return false;
+  std::string_view tail = name.substr(name.size() - 4);
+  return tail[0] == '.' && (tail[1] | 0x20) == 'a' && (tail[2] | 0x20) == 'p' && (tail[3] | 0x20) == 'p';
+}
+
+bool isUnder(std::string_view path, std::string_view root) {
+  if (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
+  return path.size() > root.size() && startsWith(path, root) && (root == "/" || path[root.size()] == '/');
+}
+
+const std::unordered_set<std::string>& nestedExcludedNames() {
+  static const std::unordered_set<std::string> names = {"frameworks",
+                                                        "sharedframeworks",
+                                                        "privateframeworks",
+                                                        "macos",
+                                                        "macosclassic",
+                                                        "xpcservices",
+                                                        "plugins",
+                                                        "plug-ins",
+                                                        "extensions",
+                                                        "helpers",
+                                                        "loginitems",
+                                                        "watch",
+                                                        "library",
+                                                        "documentation",
+                                                        "samples",
+                                                        "examples",
+                                                        "templates",
+                                                        "toolchains",
+                                                        "symbols",
+                                                        "coresimulator",
+                                                        "runtimeroot",
+                                                        "runtimes",
+                                                        "runtime",
+                                                        "usr",
+                                                        "bin",
+                                                        "sbin"};
+  return names;
+}
+
+bool isNestedBundleAllowed(const std::string& identifier) {
+  return asciiLowercase(identifier) == "com.apple.dt.xcode";
+}
+
+// Hash state for the snapshot signature: two independent 64-bit lanes.
+struct SignatureHasher {
+  uint64_t a = 1469598103934665603ull;
+  uint64_t b = 0x9E3779B97F4A7C15ull;
+  void bytes(const void* data, size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) {
+      a = (a ^ p[i]) * 1099511628211ull;
+      b = (b + p[i] + 1) * 0xff51afd7ed558ccdull;
+      b ^= b >> 29;
+    }
+  }
+  void text(std::string_view s) {
+    uint64_t n = s.size();
+    bytes(&n, sizeof n);
+    bytes(s.data(), s.size());
+  }
+  void optionalText(const std::optional<std::string>& s) {
+    if (s) {
+      text(*s);
+    } else {
+      bytes("\xff", 1);
+    }
+  }
+  void number(int64_t v) { bytes(&v, sizeof v); }
+  void date(const std::optional<Date>& d) {
+    int64_t v = d ? static_cast<int64_t>(d->time_since_epoch().count()) : INT64_MIN;
+    bytes(&v, sizeof v);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const DataDirectories& dirs) {
+  return std::make_unique<XdgApplicationEntrySource>(dirs);
+}
+
+struct CatalogScanner::Walk {
+  std::vector<IndexCandidate>* out;
+  CancellationToken token;
+  const Progress* progress;
+  size_t* counter;
+};
+
+CatalogScanner::CatalogScanner(const FileExclusionFilter& filter, std::string home, ApplicationEntrySource* entries,
+                               std::string ownBundlePath)
+    : filter_(filter), home_(std::move(home)), entries_(entries), ownBundlePath_(std::move(ownBundlePath)) {}
+
+void CatalogScanner::walkFiles(int dirFd, std::string& path, Walk& walk) {
+  DIR* dir = ::fdopendir(dirFd);
+  if (!dir) {
+    ::close(dirFd);
+    return;
+  }
+  const int fd = ::dirfd(dir);
+  while (struct dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (isDotOrDotDot(name)) continue;
+    const size_t nameLength = std::strlen(name);
+    if (filter_.shouldExcludeComponent(std::string_view(name, nameLength), entry->d_type == DT_DIR)) continue;
+    struct statx st;
+    if (!statAt(fd, name, st)) continue;
+    const size_t length = path.size();
+    path.push_back('/');
+    path.append(name, nameLength);
+    walk.out->push_back(fileCandidate(path, std::string_view(name, nameLength), st));
+    if (++*walk.counter % kProgressInterval == 0 && *walk.progress) (*walk.progress)(*walk.counter);
+    if (S_ISDIR(st.stx_mode)) {
+      if (walk.token.isCancelled()) {
+        path.resize(length);
+        break;
+      }
+      int child = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (child >= 0) walkFiles(child, path, walk);
+    }
+    path.resize(length);
+  }
+  ::closedir(dir);
+}
+
+bool CatalogScanner::scanFileDirectory(const std::string& root, std::vector<IndexCandidate>& out,
+                                       CancellationToken token, const Progress& progress, size_t& counter) {
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string path = root;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  path.reserve(4096);
+  Walk walk{&out, token, &progress, &counter};
+  walkFiles(fd, path, walk);
+  return true;
+}
+
+std::optional<IndexCandidate> CatalogScanner::bundleCandidate(const std::string& bundlePath,
+                                                              const std::optional<std::string>& parentId) {
+  if (!ownBundlePath_.empty() && bundlePath == ownBundlePath_) return std::nullopt;
+  struct statx st;
+  if (!statAt(AT_FDCWD, bundlePath.c_str(), st) || !S_ISDIR(st.stx_mode)) return std::nullopt;
+  auto info = readAppBundle(bundlePath);
+  IndexCandidate c;
+  c.canonicalPath = bundlePath;
+  c.itemType = IndexedItem::ItemType::app;
+  c.domainPriority = appDomainPriority(bundlePath, home_);
+  if (st.stx_mask & STATX_MTIME) c.modifiedDate = dateFrom(st.stx_mtime);
+  if (st.stx_mask & STATX_BTIME) c.createdDate = dateFrom(st.stx_btime);
+  c.parentBundleIdentifier = parentId;
+  if (info.ok()) {
+    c.bundleIdentifier = info->bundleIdentifier;
+    c.version = info->shortVersionString;
+    c.build = info->bundleVersion;
+    c.name = info->nameForBundleAt(bundlePath);
+  } else {
+    c.name = AppBundleInfo{}.nameForBundleAt(bundlePath);
+  }
+  return c;
+}
+
+void CatalogScanner::walkNested(int dirFd, std::string& path, int depth, const std::string& containerId,
+                                std::vector<IndexCandidate>& out) {
+  DIR* dir = ::fdopendir(dirFd);
+  if (!dir) {
+    ::close(dirFd);
+    return;
+  }
+  const int fd = ::dirfd(dir);
+  while (struct dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (isDotOrDotDot(name)) continue;
+    std::string lower = asciiLowercase(name);
+    if (nestedExcludedNames().count(lower) || endsWith(lower, ".lproj") || endsWith(lower, ".bundle")) continue;
+    if (lower.find(".simruntime") != std::string::npos || lower.find("coresimulator") != std::string::npos ||
+        lower.find("runtimeroot") != std::string::npos) {
+      continue;
+    }
+    struct statx st;
+    if (!statAt(fd, name, st) || !S_ISDIR(st.stx_mode)) continue;
+    const size_t length = path.size();
+    path.push_back('/');
+    path.append(name);
+    if (hasAppSuffix(name)) {
+      if (auto c = bundleCandidate(path, containerId)) out.push_back(std::move(*c));
+    } else if (depth + 1 < kNestedBundleScanDepth) {
+      int child = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (child >= 0) walkNested(child, path, depth + 1, containerId, out);
+    }
+    path.resize(length);
+  }
+  ::closedir(dir);
+}
+
+void CatalogScanner::scanNestedBundles(const std::string& bundlePath, const std::string& containerId,
+                                       std::vector<IndexCandidate>& out) {
+  std::string path = bundlePath + "/Contents";
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  walkNested(fd, path, 0, containerId, out);
+}
+
+void CatalogScanner::walkApps(int dirFd, std::string& path, int depth, std::vector<IndexCandidate>& out) {
+  DIR* dir = ::fdopendir(dirFd);
+  if (!dir) {
+    ::close(dirFd);
+    return;
+  }
+  const int fd = ::dirfd(dir);
+  while (struct dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (isDotOrDotDot(name) || name[0] == '.') continue;
+    if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) continue;
+    const size_t length = path.size();
+    path.push_back('/');
+    path.append(name);
+    if (hasAppSuffix(name)) {
+      if (auto c = bundleCandidate(path, std::nullopt)) {
+        if (c->bundleIdentifier && isNestedBundleAllowed(*c->bundleIdentifier)) {
+          scanNestedBundles(path, *c->bundleIdentifier, out);
+        }
+        out.push_back(std::move(*c));
+      }
+    } else if (depth < 8) {
+      int child = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (child >= 0) walkApps(child, path, depth + 1, out);
+    }
+    path.resize(length);
+  }
+  ::closedir(dir);
+}
+
+void CatalogScanner::scanAppDirectory(const std::string& root, std::vector<IndexCandidate>& out,
+                                      std::vector<std::string>& failed) {
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) failed.push_back(root);
+    return;
+  }
+  std::string path = root;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  walkApps(fd, path, 0, out);
+}
+
+std::optional<IndexCandidate> CatalogScanner::desktopCandidate(const std::string& path, const std::string& id,
+                                                               int64_t priority, bool* hidden) {
+  *hidden = false;
+  auto entry = entries_->parse(path, id);
+  if (!entry.ok()) {
+    logger_.debug("Skipping desktop entry %s: %s", path.c_str(), entry.error().description().c_str());
+    return std::nullopt;
+  }
+  if (entry->hidden || entry->noDisplay || entry->type != "Application") {
+    *hidden = true;
+    return std::nullopt;
+  }
+  struct statx st;
+  if (!statAt(AT_FDCWD, path.c_str(), st)) return std::nullopt;
+  IndexCandidate c;
+  c.canonicalPath = path;
+  c.itemType = IndexedItem::ItemType::app;
+  c.name = entry->name.empty() ? std::string(lastComponent(path)) : entry->name;
+  c.bundleIdentifier = entry->id;
+  c.version = entry->version;
+  c.domainPriority = priority;
+  c.sizeBytes = static_cast<int64_t>(st.stx_size);
+  if (st.stx_mask & STATX_MTIME) c.modifiedDate = dateFrom(st.stx_mtime);
+  if (st.stx_mask & STATX_BTIME) c.createdDate = dateFrom(st.stx_btime);
+  return c;
+}
+
+namespace {
+
+// Every "*.desktop" file below `root` as (path, desktop-file ID).
+void collectDesktopFiles(const std::string& root, const std::string& prefix, int depth,
+                         std::vector<std::pair<std::string, std::string>>& out) {
+  DIR* dir = ::opendir(root.c_str());
+  if (!dir) return;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.empty() || name[0] == '.') continue;
+    std::string path = root + "/" + name;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      if (depth < 4) collectDesktopFiles(path, prefix + name + "-", depth + 1, out);
+    } else if (endsWith(name, ".desktop")) {
+      out.emplace_back(path, prefix + name);
+    }
+  }
+  ::closedir(dir);
+}
+
+}  // namespace
+
+void CatalogScanner::scanDesktopEntries(std::vector<IndexCandidate>& out) {
+  if (!entries_) return;
+  // The first (highest-precedence) directory that holds an ID decides it; a
+  // hidden entry there hides every other entry with that ID.
+  std::unordered_set<std::string> claimed;
+  for (const ApplicationDirectory& directory : entries_->directories()) {
+    std::vector<std::pair<std::string, std::string>> files;
+    collectDesktopFiles(directory.path, "", 0, files);
+    std::sort(files.begin(), files.end());
+    for (const auto& [path, id] : files) {
+      if (claimed.count(id)) continue;
+      bool hidden = false;
+      auto candidate = desktopCandidate(path, id, directory.priority, &hidden);
+      if (candidate || hidden) claimed.insert(id);
+      if (candidate) out.push_back(std::move(*candidate));
+    }
+  }
+}
+
+void CatalogScanner::reduceApps(std::vector<IndexCandidate>& apps) {
+  // Same bundle identifier (lowercased) or same path: keep the preferred one.
+  std::vector<IndexCandidate> kept;
+  std::unordered_map<std::string, size_t> byId;
+  std::unordered_map<std::string, size_t> byPath;
+  for (IndexCandidate& c : apps) {
+    std::optional<size_t> existing;
+    if (c.bundleIdentifier) {
+      auto it = byId.find(asciiLowercase(*c.bundleIdentifier));
+      if (it != byId.end()) existing = it->second;
+    }
+    if (!existing) {
+      auto it = byPath.find(c.canonicalPath);
+      if (it != byPath.end()) existing = it->second;
+    }
+    if (existing) {
+      if (c.isPreferred(kept[*existing])) {
+        IndexCandidate& slot = kept[*existing];
+        if (slot.bundleIdentifier) byId.erase(asciiLowercase(*slot.bundleIdentifier));
+        byPath.erase(slot.canonicalPath);
+        slot = std::move(c);
+        if (slot.bundleIdentifier) byId[asciiLowercase(*slot.bundleIdentifier)] = *existing;
+        byPath[slot.canonicalPath] = *existing;
+      }
+      continue;
+    }
+    size_t index = kept.size();
+    if (c.bundleIdentifier) byId[asciiLowercase(*c.bundleIdentifier)] = index;
+    byPath[c.canonicalPath] = index;
+    kept.push_back(std::move(c));
+  }
+  apps = std::move(kept);
+}
+
+ScanResult CatalogScanner::scan(const ScanDirectories& directories, CancellationToken token, const Progress& progress) {
+  ScanResult result;
+  for (const std::string& root : directories.appDirectories) {
+    if (token.isCancelled()) break;
+    scanAppDirectory(root, result.apps, result.failedDirectories);
+  }
+  if (!token.isCancelled()) scanDesktopEntries(result.apps);
+  reduceApps(result.apps);
+  size_t counter = result.apps.size();
+  // Nested file directories (one inside another) are walked once.
+  std::vector<std::string> roots = directories.fileDirectories;
+  std::sort(roots.begin(), roots.end());
+  std::vector<std::string> distinct;
+  for (const std::string& root : roots) {
+    if (!distinct.empty() && (root == distinct.back() || isUnder(root, distinct.back()))) continue;
+    distinct.push_back(root);
+  }
+  for (const std::string& root : distinct) {
+    if (token.isCancelled()) break;
+    if (!scanFileDirectory(root, result.files, token, progress, counter)) result.failedDirectories.push_back(root);
+  }
+  // A file directory below an app directory would list a path twice.
+  if (!result.apps.empty()) {
+    std::unordered_set<std::string> appPaths;
+    for (const auto& app : result.apps) appPaths.insert(app.canonicalPath);
+    std::erase_if(result.files, [&](const IndexCandidate& c) { return appPaths.count(c.canonicalPath) != 0; });
+  }
+  if (progress) progress(result.size());
+  result.cancelled = token.isCancelled();
+  return result;
+}
+
+std::string CatalogScanner::signature(std::vector<IndexCandidate>& apps, std::vector<IndexCandidate>& files) {
+  auto byPathThenType = [](const IndexCandidate& x, const IndexCandidate& y) {
+    int order = x.canonicalPath.compare(y.canonicalPath);
+    if (order != 0) return order < 0;
+    return x.itemType < y.itemType;
+  };
+  std::sort(apps.begin(), apps.end(), byPathThenType);
+  std::sort(files.begin(), files.end(), byPathThenType);
+  SignatureHasher h;
+  for (const auto* list : {&apps, &files}) {
+    h.number(static_cast<int64_t>(list->size()));
+    for (const IndexCandidate& c : *list) {
+      h.text(c.canonicalPath);
+      h.number(static_cast<int64_t>(c.itemType));
+      h.text(c.name);
+      h.optionalText(c.fileExtension);
+      h.number(c.sizeBytes);
+      h.date(c.createdDate);
+      h.date(c.modifiedDate);
+      h.optionalText(c.bundleIdentifier);
+      h.optionalText(c.version);
+      h.optionalText(c.build);
+      h.number(c.domainPriority);
+      h.number(c.fileCategory ? static_cast<int64_t>(*c.fileCategory) : -1);
+      h.optionalText(c.parentBundleIdentifier);
+    }
+  }
+  return stringPrintf("%016llx%016llx", static_cast<unsigned long long>(h.a), static_cast<unsigned long long>(h.b));
+}
+
+PathExamination CatalogScanner::examine(const std::string& path, const ScanDirectories& directories, bool walkFolder) {
+  PathExamination result;
+  struct statx st;
+  const bool exists = statAt(AT_FDCWD, path.c_str(), st);
+  result.existsOnDisk = exists;
+
+  // Inside or at an app bundle: the bundle is re-examined as a whole.
+  size_t appPos = path.find(".app/");
+  if (appPos != std::string::npos || hasAppSuffix(lastComponent(path))) {
+    for (const std::string& root : directories.appDirectories) {
+      if (!isUnder(path, root)) continue;
+      result.isApp = true;
+      std::string bundle = appPos != std::string::npos ? path.substr(0, appPos + 4) : path;
+      if (bundle == path || fileExists(bundle)) {
+        result.candidate = bundleCandidate(bundle, std::nullopt);
+        result.existsOnDisk = fileExists(bundle);
+      }
+      return result;
+    }
+  }
+  if (entries_ && endsWith(path, ".desktop")) {
+    for (const ApplicationDirectory& directory : entries_->directories()) {
+      if (!isUnder(path, directory.path)) continue;
+      result.isApp = true;
+      if (!exists) return result;
+      std::string id = path.substr(directory.path.size() + (directory.path.back() == '/' ? 0 : 1));
+      std::replace(id.begin(), id.end(), '/', '-');
+      bool hidden = false;
+      result.candidate = desktopCandidate(path, id, directory.priority, &hidden);
+      return result;
+    }
+  }
+  for (const std::string& root : directories.fileDirectories) {
+    if (!isUnder(path, root)) continue;
+    std::string_view relative = std::string_view(path).substr(root.size());
+    bool excluded = false;
+    for (const std::string& component : splitString(relative, '/')) {
+      if (!component.empty() && filter_.shouldExcludeComponent(component, true)) {
+        excluded = true;
+        break;
+      }
+    }
+    if (excluded || !exists) return result;
+    result.candidate = fileCandidate(path, lastComponent(path), st);
+    if (walkFolder && S_ISDIR(st.stx_mode)) {
+      int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd >= 0) {
+        std::string buffer = path;
+        size_t counter = 0;
+        Progress none;
+        Walk walk{&result.descendants, {}, &none, &counter};
+        walkFiles(fd, buffer, walk);
+      }
+    }
+    return result;
+  }
+  return result;
+}
+
+}  // namespace pallix

@@ -1,0 +1,120 @@
+// CatalogScanner: the file-system side of a catalog scan. Walks the file
+// directories (files and folders, through the exclusion filter), the app
+// directories (".app" bundles, with nested bundles of allowed containers) and
+// the XDG application directories (desktop entries), and computes the
+// snapshot signature. Also examines single paths for incremental runs.
+//
+// The exclusion rules apply to the path below each file directory: a folder
+// the user chose is walked even when its own path has a name such as "tmp" or
+// "build" (a home below /tmp, a user called "build").
+//
+// Stateless apart from its borrowed collaborators; one scan runs at a time per
+// instance (the indexing service calls it from its background runner). Walking
+// uses openat/fstatat on directory descriptors and one reusable path buffer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/platform/DataDirectories.h"
+#include "app/platform/DesktopEntry.h"
+#include "app/search/FileExclusionFilter.h"
+#include "app/search/IndexCandidate.h"
+#include "core/Logger.h"
+#include "core/TaskRunner.h"
+
+namespace pallix {
+
+// Where desktop entries come from: the XDG directories in production, a fixed
+// tree in tests.
+class ApplicationEntrySource {
+ public:
+  virtual ~ApplicationEntrySource() = default;
+  // Applications folders, highest precedence first.
+  virtual std::vector<ApplicationDirectory> directories() = 0;
+  virtual Result<DesktopEntry> parse(const std::string& path, const std::string& id) = 0;
+};
+
+// desktopApplicationDirectories() and parseDesktopEntry() over `dirs`.
+std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const DataDirectories& dirs);
+
+struct ScanDirectories {
+  std::vector<std::string> appDirectories;
+  std::vector<std::string> fileDirectories;
+};
+
+struct ScanResult {
+  std::vector<IndexCandidate> apps;
+  std::vector<IndexCandidate> files;  // files and folders
+  // Directories that could not be enumerated.
+  std::vector<std::string> failedDirectories;
+  bool cancelled = false;
+
+  size_t size() const { return apps.size() + files.size(); }
+};
+
+// What an incremental run finds at a changed path.
+struct PathExamination {
+  // The candidate at the path, when it exists and belongs in the catalog.
+  std::optional<IndexCandidate> candidate;
+  // For a folder: the candidates below it (new folders are walked whole).
+  std::vector<IndexCandidate> descendants;
+  // The path is an app location (bundle or desktop entry) rather than a file.
+  bool isApp = false;
+  // The path exists on disk (it may still be excluded).
+  bool existsOnDisk = false;
+};
+
+class CatalogScanner {
+ public:
+  static constexpr int kNestedBundleScanDepth = 7;
+
+  // `home` ranks app paths; `ownBundlePath` (may be empty) is never catalogued.
+  CatalogScanner(const FileExclusionFilter& filter, std::string home, ApplicationEntrySource* entries,
+                 std::string ownBundlePath = {});
+
+  using Progress = std::function<void(size_t scanned)>;
+  // A full scan. `progress` is called every few thousand items (on the
+  // calling thread). Apps are reduced to one candidate per bundle identifier
+  // and per path with isPreferred(over:).
+  ScanResult scan(const ScanDirectories& directories, CancellationToken token = {}, const Progress& progress = {});
+
+  // Examines one changed path; `directories` tells app locations from file
+  // locations.
+  PathExamination examine(const std::string& path, const ScanDirectories& directories, bool walkFolder);
+
+  // Sorts candidates by path then type and hashes every catalogued field.
+  static std::string signature(std::vector<IndexCandidate>& apps, std::vector<IndexCandidate>& files);
+  static void reduceApps(std::vector<IndexCandidate>& apps);
+
+  // Walks one file directory (exposed for tests and benchmarks).
+  bool scanFileDirectory(const std::string& root, std::vector<IndexCandidate>& out, CancellationToken token,
+                         const Progress& progress, size_t& counter);
+
+ private:
+  struct Walk;
+  void walkFiles(int dirFd, std::string& path, Walk& walk);
+  void scanAppDirectory(const std::string& root, std::vector<IndexCandidate>& out, std::vector<std::string>& failed);
+  void walkApps(int dirFd, std::string& path, int depth, std::vector<IndexCandidate>& out);
+  void scanNestedBundles(const std::string& bundlePath, const std::string& containerId,
+                         std::vector<IndexCandidate>& out);
+  void walkNested(int dirFd, std::string& path, int depth, const std::string& containerId,
+                  std::vector<IndexCandidate>& out);
+  std::optional<IndexCandidate> bundleCandidate(const std::string& bundlePath,
+                                                const std::optional<std::string>& parentId);
+  void scanDesktopEntries(std::vector<IndexCandidate>& out);
+  std::optional<IndexCandidate> desktopCandidate(const std::string& path, const std::string& id, int64_t priority,
+                                                 bool* hidden);
+
+  const FileExclusionFilter& filter_;
+  std::string home_;
+  ApplicationEntrySource* entries_;
+  std::string ownBundlePath_;
+  Logger logger_{"IndexingService"};
+};
+
+}  // namespace pallix

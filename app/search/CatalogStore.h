@@ -1,0 +1,59 @@
+// CatalogStore: the IndexedItem and FileItem tables of the persistent store,
+// through prepared statements. Writes are grouped by the caller with
+// beginBatch()/commitBatch(); each commit is one save point.
+//
+// Threading: used from one runner only (the indexing service's main runner);
+// it borrows the PersistentStore, which must outlive it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/platform/PersistentStore.h"
+#include "app/search/IndexedItem.h"
+#include "core/Error.h"
+
+namespace pallix {
+
+class CatalogStore {
+ public:
+  explicit CatalogStore(PersistentStore& store) : store_(store) {}
+
+  PersistentStore& persistentStore() { return store_; }
+
+  Result<std::vector<IndexedItem>> fetchAll();
+  Result<std::optional<IndexedItem>> fetchByPath(const std::string& path);
+  // Case-insensitive on the identifier.
+  Result<std::vector<IndexedItem>> fetchByBundleIdentifier(const std::string& bundleIdentifier);
+  Result<std::vector<IndexedItem>> fetchByType(IndexedItem::ItemType type, std::optional<int64_t> limit = {});
+  Result<int64_t> count(std::optional<IndexedItem::ItemType> type = {});
+
+  // Inserts `item` (its id is set) or, when it has an id, updates that row.
+  Status save(IndexedItem& item);
+  Status deleteById(int64_t id);
+  Status deleteByPath(const std::string& path);
+  // Deletes every record; returns how many there were.
+  Result<int64_t> deleteAll();
+  // Deletes every record strictly below `directory`; returns how many.
+  Result<int64_t> deleteBelow(const std::string& directory);
+
+  Status beginBatch();
+  Status commitBatch();
+  void rollbackBatch();
+
+  Status saveFileItem(FileItem& item);
+  Result<std::optional<FileItem>> fetchFileItem(const std::string& path);
+  Result<std::vector<FileItem>> fetchAllFileItems();
+  Status deleteFileItem(const std::string& path);
+
+ private:
+  Result<SqliteStatement*> statement(std::optional<SqliteStatement>& slot, const char* sql);
+  Result<std::vector<IndexedItem>> collect(SqliteStatement& stmt);
+
+  PersistentStore& store_;
+  std::optional<SqliteStatement> insert_, update_, byPath_, byBundle_, byType_, all_, deleteId_, deletePath_;
+  std::optional<SqliteStatement> fileUpsert_, fileByPath_, fileAll_, fileDelete_;
+};
+
+}  // namespace pallix

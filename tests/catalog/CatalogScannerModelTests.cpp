@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include "CatalogTestSupport.h"
+#include "app/search/CatalogScanner.h"
+
+namespace pallix {
+namespace {
+
+std::map<std::string, testing::RandomTree::Entry> scanned(const std::vector<IndexCandidate>& files) {
+  std::map<std::string, testing::RandomTree::Entry> out;
+  for (const IndexCandidate& c : files) {
+    EXPECT_EQ(out.count(c.canonicalPath), 0u) << "listed twice: " << c.canonicalPath;
+    out[c.canonicalPath] = {c.itemType == IndexedItem::ItemType::folder, c.sizeBytes};
+  }
+  return out;
+}
+
+TEST(CatalogScannerModelTest, RandomTreesMatchBruteForceModel) {
+  FileExclusionFilter filter;
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    testing::ScratchDirectory scratch;
+    std::mt19937 rng(seed);
+    std::string root = scratch.dir("Documents");
+    testing::RandomTree::generate(root, rng, 150, 4);
+    CatalogScanner scanner(filter, scratch.path(), nullptr);
+    ScanResult result = scanner.scan(ScanDirectories{{}, {root}});
+    EXPECT_TRUE(result.failedDirectories.empty());
+    EXPECT_EQ(scanned(result.files), testing::RandomTree::model(root)) << "seed " << seed;
+  }
+}
+
+TEST(CatalogScannerModelTest, CandidatesCarryNamesExtensionsAndCategories) {
+  testing::ScratchDirectory scratch;
+  FileExclusionFilter filter;
+  std::string root = scratch.dir("Documents");
+  scratch.file("Documents/Report.Final.PDF", "12345");
+  scratch.dir("Documents/my.project");
+  scratch.file("Documents/Makefile", "");
+  CatalogScanner scanner(filter, scratch.path(), nullptr);
+  ScanResult result = scanner.scan(ScanDirectories{{}, {root}});
+  std::map<std::string, IndexCandidate> byName;
+  for (const auto& c : result.files) byName[c.name] = c;
+  ASSERT_EQ(byName.size(), 3u);
+  const IndexCandidate& report = byName.at("Report.Final");
+  EXPECT_EQ(report.fileExtension, std::optional<std::string>("pdf"));
+  EXPECT_EQ(report.fileCategory, IndexedItem::FileCategory::document);
+  EXPECT_EQ(report.sizeBytes, 5);
+  EXPECT_TRUE(report.modifiedDate);
+  const IndexCandidate& folder = byName.at("my");
+  EXPECT_EQ(folder.itemType, IndexedItem::ItemType::folder);
+  EXPECT_FALSE(folder.fileExtension);
+  EXPECT_EQ(byName.at("Makefile").fileCategory, IndexedItem::FileCategory::other);
+}
+
+TEST(CatalogScannerModelTest, RulesApplyBelowTheChosenFolderOnly) {
+  testing::ScratchDirectory scratch;
+  FileExclusionFilter filter;
+  scratch.file("work/build/inside.txt");
+  scratch.file("work/build/tmp/skipped.txt");
+  CatalogScanner scanner(filter, scratch.path(), nullptr);
+  ScanResult result = scanner.scan(ScanDirectories{{}, {scratch.path() + "/work/build", scratch.path() + "/nope"}});
+  ASSERT_EQ(result.files.size(), 1u);
+  EXPECT_EQ(result.files[0].name, "inside");
+  EXPECT_EQ(result.failedDirectories, std::vector<std::string>{scratch.path() + "/nope"});
+}
+
+TEST(CatalogScannerModelTest, NestedRootsAreWalkedOnce) {
+  testing::ScratchDirectory scratch;
+  FileExclusionFilter filter;
+  scratch.file("Documents/sub/a.txt");
+  CatalogScanner scanner(filter, scratch.path(), nullptr);
+  ScanResult result =
+      scanner.scan(ScanDirectories{{}, {scratch.path() + "/Documents/sub", scratch.path() + "/Documents"}});
+  EXPECT_EQ(result.files.size(), 2u);
+}
+
+TEST(CatalogScannerModelTest, SignatureTracksEveryCataloguedField) {
+  IndexCandidate a;
+  a.canonicalPath = "/a";
+  a.name = "a";
+  IndexCandidate b = a;
+  b.canonicalPath = "/b";
+  std::vector<IndexCandidate> apps, files = {b, a};
+  std::vector<IndexCandidate> files2 = {a, b};
+  const std::string base = CatalogScanner::signature(apps, files);
+  EXPECT_EQ(base, CatalogScanner::signature(apps, files2));  // order-independent
+  std::vector<std::function<void(IndexCandidate&)>> edits = {
+      [](IndexCandidate& c) { c.name = "z"; },
+      [](IndexCandidate& c) { c.sizeBytes = 1; },
+      [](IndexCandidate& c) { c.modifiedDate = Date{} + std::chrono::seconds(1); },
+      [](IndexCandidate& c) { c.createdDate = Date{}; },
+      [](IndexCandidate& c) { c.itemType = IndexedItem::ItemType::folder; },
+      [](IndexCandidate& c) { c.fileExtension = "x"; },
+      [](IndexCandidate& c) { c.bundleIdentifier = "id"; },
+      [](IndexCandidate& c) { c.version = "1"; },
+      [](IndexCandidate& c) { c.domainPriority = 2; },
+      [](IndexCandidate& c) { c.fileCategory = IndexedItem::FileCategory::code; },
+  };
+  for (auto& edit : edits) {
+    std::vector<IndexCandidate> changed = {a, b};
+    edit(changed[0]);
+    EXPECT_NE(CatalogScanner::signature(apps, changed), base);
+  }
+  std::vector<IndexCandidate> fewer = {a};
+  EXPECT_NE(CatalogScanner::signature(apps, fewer), base);
+  // The same candidate as an app or as a file is a different snapshot.
+  std::vector<IndexCandidate> asApps = {a, b}, none;
+  EXPECT_NE(CatalogScanner::signature(asApps, none), base);
+}
+
+TEST(CatalogScannerModelTest, AppCopiesReduceToThePreferredOne) {
+  auto app = [](const std::string& path, int64_t priority, std::optional<int> mtime) {
+    IndexCandidate c;
+    c.canonicalPath = path;
+    c.itemType = IndexedItem::ItemType::app;
+    c.bundleIdentifier = "com.example.Tool";
+    c.domainPriority = priority;
+    if (mtime) c.modifiedDate = Date{} + std::chrono::seconds(*mtime);
+    return c;
+  };
+  std::vector<IndexCandidate> apps = {app("/home/u/Applications/Tool.app", 2, 50), app("/Applications/Tool.app", 4, 1)};
+  CatalogScanner::reduceApps(apps);
+  ASSERT_EQ(apps.size(), 1u);
+  EXPECT_EQ(apps[0].canonicalPath, "/Applications/Tool.app");
+
+  // Same priority: the later modification wins; identical ones are not preferred.
+  IndexCandidate older = app("/opt/a/Tool.app", 1, 10), newer = app("/opt/b/Tool.app", 1, 20);
+  EXPECT_TRUE(newer.isPreferred(older));
+  EXPECT_FALSE(older.isPreferred(newer));
+  EXPECT_FALSE(older.isPreferred(older));
+  // Preference is a strict order: never both ways.
+  std::mt19937 rng(4);
+  for (int i = 0; i < 500; ++i) {
+    IndexCandidate x =
+        app("/p/" + std::to_string(rng() % 3), rng() % 3, rng() % 2 ? std::optional<int>(rng() % 3) : std::nullopt);
+    IndexCandidate y =
+        app("/p/" + std::to_string(rng() % 3), rng() % 3, rng() % 2 ? std::optional<int>(rng() % 3) : std::nullopt);
+    EXPECT_FALSE(x.isPreferred(y) && y.isPreferred(x));
+  }
+}
+
+TEST(CatalogScannerModelTest, DomainPriorityFollowsLocation) {
+  EXPECT_EQ(appDomainPriority("/System/Applications/Mail.app", "/home/u"), 5);
+  EXPECT_EQ(appDomainPriority("/System/Cryptexes/App/System/Applications/Safari.app", "/home/u"), 5);
+  EXPECT_EQ(appDomainPriority("/Applications/Utilities/Term.app", "/home/u"), 4);
+  EXPECT_EQ(appDomainPriority("/System/Library/CoreServices/Finder.app", "/home/u"), 3);
+  EXPECT_EQ(appDomainPriority("/home/u/Applications/Tool.app", "/home/u"), 2);
+  EXPECT_EQ(appDomainPriority("/ApplicationsOld/Tool.app", "/home/u"), 1);
+}
+
+TEST(CatalogScannerModelTest, BundlesAndNestedBundles) {
+  testing::ScratchDirectory scratch;
+  FileExclusionFilter filter;
+  auto plist = [](const std::string& id, const std::string& name) {
+    return "<plist><dict><key>CFBundleIdentifier</key><string>" + id + "</string><key>CFBundleName</key><string>" +
+           name + "</string></dict></plist>";
+  };
+  std::string apps = scratch.dir("Applications");
+  scratch.file("Applications/Xcode.app/Contents/Info.plist", plist("com.apple.dt.Xcode", "Xcode"));
+  scratch.file("Applications/Xcode.app/Contents/Applications/Instruments.app/Contents/Info.plist",
+               plist("com.apple.Instruments", "Instruments"));
+  scratch.file("Applications/Xcode.app/Contents/Frameworks/Hidden.app/Contents/Info.plist", plist("h", "Hidden"));
+  scratch.file("Applications/Other.app/Contents/Info.plist", plist("com.example.Other", "Other"));
+  scratch.file("Applications/Other.app/Contents/Helper.app/Contents/Info.plist", plist("com.example.Helper", "H"));
+  scratch.file("Applications/Utilities/NoPlist.app/readme", "");
+  CatalogScanner scanner(filter, scratch.path(), nullptr);
+  ScanResult result = scanner.scan(ScanDirectories{{apps}, {}});
+  std::map<std::string, IndexCandidate> byName;
+  for (const auto& c : result.apps) byName[c.name] = c;
+  ASSERT_EQ(byName.size(), 4u) << ::testing::PrintToString(result.apps.size());
+  EXPECT_EQ(byName.at("Instruments").parentBundleIdentifier, std::optional<std::string>("com.apple.dt.Xcode"));
+  EXPECT_EQ(byName.count("Hidden"), 0u);
+  EXPECT_EQ(byName.count("H"), 0u);
+  EXPECT_TRUE(byName.count("NoPlist"));
+  EXPECT_EQ(byName.at("Other").domainPriority, 2);  // below the home "Applications"
+}
+
+TEST(CatalogScannerModelTest, DesktopEntriesHonourPrecedenceAndHiding) {
+  testing::ScratchDirectory scratch;
+  FileExclusionFilter filter;
+  testing::FixedEntrySource source;
+  source.dirs = {{scratch.dir("user/applications"), 5}, {scratch.dir("system/applications"), 3}};
+  scratch.file("system/applications/org.example.Editor.desktop", "Name=Editor\n");
+  scratch.file("user/applications/org.example.Editor.desktop", "Name=My Editor\n");
+  scratch.file("system/applications/org.example.Gone.desktop", "Name=Gone\n");
+  scratch.file("user/applications/org.example.Gone.desktop", "Name=Gone\nHidden=true\n");
+  scratch.file("system/applications/org.example.Quiet.desktop", "Name=Quiet\nNoDisplay=true\n");
+  scratch.file("system/applications/kde/org.example.Sub.desktop", "Name=Sub\n");
+  scratch.file("system/applications/broken.desktop", "garbage\n");
+  CatalogScanner scanner(filter, scratch.path(), &source);
+  ScanResult result = scanner.scan(ScanDirectories{});
+  std::map<std::string, IndexCandidate> byId;
+  for (const auto& c : result.apps) byId[*c.bundleIdentifier] = c;
+  ASSERT_EQ(byId.size(), 2u);
+  EXPECT_EQ(byId.at("org.example.Editor.desktop").name, "My Editor");
+  EXPECT_EQ(byId.at("org.example.Editor.desktop").domainPriority, 5);
+  EXPECT_EQ(byId.at("org.example.Editor.desktop").canonicalPath,
+            scratch.path() + "/user/applications/org.example.Editor.desktop");
+  EXPECT_EQ(byId.at("kde-org.example.Sub.desktop").name, "Sub");
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,165 @@
+// Helpers shared by the catalog tests: a scratch directory tree.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "core/FileUtil.h"
+
+namespace pallix::testing {
+
+// A plain write (no fsync: tests create many files).
+inline void writeFile(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << contents;
+}
+
+// A fresh directory under the system temp dir, removed with its contents.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pallix-catalog-XXXXXX").string();
+    char* made = ::mkdtemp(pattern.data());
+    path_ = made ? made : pattern;
+  }
+  ~ScratchDirectory() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& relative, const std::string& contents = "x") const {
+    std::string full = path_ + "/" + relative;
+    std::filesystem::create_directories(std::filesystem::path(full).parent_path());
+    writeFile(full, contents);
+    return full;
+  }
+  std::string dir(const std::string& relative) const {
+    std::string full = path_ + "/" + relative;
+    std::filesystem::create_directories(full);
+    return full;
+  }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace pallix::testing
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+#include <vector>
+
+namespace pallix::testing {
+
+// A random tree of files and folders whose names come from small pools that
+// mix kept and excluded names, and an independent model of which paths the
+// catalog must hold.
+struct RandomTree {
+  static const std::vector<std::string>& folderNames() {
+    static const std::vector<std::string> names = {"docs",       "src",     "Node_Modules", "build",
+                                                   "BuildTools", ".hidden", ".config",      "vendor",
+                                                   "my.project", "TMP",     "Photos",       "Träume"};
+    return names;
+  }
+  static const std::vector<std::string>& fileNames() {
+    static const std::vector<std::string> names = {"a.txt",          "B.MD",       "id_rsa.pub",   "server.PEM",
+                                                   "Secrets.txt",    ".env",       "notes",        "data.sqlite",
+                                                   "archive.tar.gz", "token.json", "tokens2.json", "x.o",
+                                                   "photo.JPG",      "README",     "Café.pdf",     "song.mp3"};
+    return names;
+  }
+
+  // Exclusion, written from the rules for exactly the pool names above.
+  static bool modelExcludes(const std::string& name) {
+    static const std::set<std::string> excluded = {"Node_Modules", "build",      "vendor",     "TMP",         ".hidden",
+                                                   ".config",      "id_rsa.pub", "server.PEM", "Secrets.txt", ".env",
+                                                   "data.sqlite",  "token.json", "x.o"};
+    return excluded.count(name) != 0;
+  }
+
+  // Creates up to `files` files below `root` in folders up to `depth` deep.
+  static void generate(const std::string& root, std::mt19937& rng, int files, int depth) {
+    std::vector<std::string> folders = {root};
+    for (int i = 0; i < files; ++i) {
+      std::string parent = folders[rng() % folders.size()];
+      if (rng() % 3 == 0 &&
+          std::count(parent.begin(), parent.end(), '/') - std::count(root.begin(), root.end(), '/') < depth) {
+        std::string folder = parent + "/" + folderNames()[rng() % folderNames().size()];
+        std::filesystem::create_directories(folder);
+        folders.push_back(folder);
+        parent = folder;
+      }
+      std::string path = parent + "/" + fileNames()[rng() % fileNames().size()];
+      writeFile(path, std::string(rng() % 300, 'x'));
+    }
+  }
+
+  struct Entry {
+    bool isFolder = false;
+    int64_t size = 0;
+    friend bool operator==(const Entry&, const Entry&) = default;
+  };
+
+  // Brute force: every path below `root` whose components (below root) are
+  // all kept.
+  static std::map<std::string, Entry> model(const std::string& root) {
+    std::map<std::string, Entry> out;
+    for (auto it = std::filesystem::recursive_directory_iterator(root);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+      std::string path = it->path().string();
+      std::string relative = path.substr(root.size() + 1);
+      bool excluded = false;
+      size_t start = 0;
+      while (start <= relative.size()) {
+        size_t end = relative.find('/', start);
+        if (end == std::string::npos) end = relative.size();
+        if (modelExcludes(relative.substr(start, end - start))) excluded = true;
+        start = end + 1;
+      }
+      if (excluded) continue;
+      Entry entry;
+      entry.isFolder = it->is_directory();
+      entry.size = entry.isFolder ? 0 : static_cast<int64_t>(it->file_size());
+      out[path] = entry;
+    }
+    return out;
+  }
+};
+
+}  // namespace pallix::testing
+
+#include "app/search/CatalogScanner.h"
+#include "core/Strings.h"
+
+namespace pallix::testing {
+
+// Desktop entries from fixed folders; understands Name, Hidden and NoDisplay.
+class FixedEntrySource final : public ApplicationEntrySource {
+ public:
+  std::vector<ApplicationDirectory> dirs;
+  std::vector<ApplicationDirectory> directories() override { return dirs; }
+  Result<DesktopEntry> parse(const std::string& path, const std::string& id) override {
+    auto text = readFileToString(path);
+    if (!text.ok()) return text.error();
+    DesktopEntry entry;
+    entry.id = id;
+    entry.path = path;
+    for (const std::string& line : splitString(text.value(), '\n')) {
+      if (startsWith(line, "Name=")) entry.name = line.substr(5);
+      if (line == "Hidden=true") entry.hidden = true;
+      if (line == "NoDisplay=true") entry.noDisplay = true;
+    }
+    if (entry.name.empty()) return Error::make("no Name in " + path);
+    return entry;
+  }
+};
+
+}  // namespace pallix::testing

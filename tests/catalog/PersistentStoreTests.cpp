@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "CatalogTestSupport.h"
+#include "app/platform/PersistentStore.h"
+#include "core/Logger.h"
+#include "core/Strings.h"
+#include "core/Telemetry.h"
+
+namespace pallix {
+namespace {
+
+std::vector<std::string> recoveryNames(const RecordingTelemetrySink& sink) {
+  std::vector<std::string> out;
+  for (const std::string& name : sink.names()) {
+    if (startsWith(name, "AppDelegate.setupModelContainer.")) out.push_back(name);
+  }
+  return out;
+}
+
+class PersistentStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dirs_ = DataDirectories::forHome(scratch_.path());
+    logSink_ = std::make_shared<RecordingLogSink>();
+    previousSink_ = Logger::setSink(logSink_);
+  }
+  void TearDown() override { Logger::setSink(previousSink_); }
+
+  // Opens, adds one catalog row, closes: a valid store on disk.
+  void makeValidStore() {
+    auto store = openPersistentStoreWithRecovery(dirs_);
+    ASSERT_TRUE(store.ok());
+    ASSERT_TRUE(store.value()
+                    ->execute("INSERT INTO IndexedItem (path, itemTypeRaw, name, searchName, lastIndexed) "
+                              "VALUES ('/a', 'file', 'a', 'a', 0)")
+                    .ok());
+  }
+
+  int64_t rowCount(PersistentStore& store) {
+    auto stmt = store.prepare("SELECT count(*) FROM IndexedItem");
+    EXPECT_TRUE(stmt.ok());
+    EXPECT_TRUE(stmt.value().step().value());
+    return stmt.value().columnInt(0);
+  }
+
+  testing::ScratchDirectory scratch_;
+  DataDirectories dirs_;
+  std::shared_ptr<RecordingLogSink> logSink_;
+  std::shared_ptr<LogSink> previousSink_;
+};
+
+TEST_F(PersistentStoreTest, CreatesDirectoryAndVersionedSchema) {
+  ScopedTelemetryRecorder recorder;
+  auto store = openPersistentStoreWithRecovery(dirs_);
+  ASSERT_TRUE(store.ok()) << store.error().description();
+  EXPECT_TRUE(isDirectory(dirs_.data));
+  EXPECT_EQ(store.value()->schemaVersion(), 1);
+  EXPECT_EQ(store.value()->metadataValue("schemaName").value(), std::optional<std::string>("PallixModelSchemaV4"));
+  auto mode = store.value()->prepare("PRAGMA journal_mode");
+  ASSERT_TRUE(mode.value().step().value());
+  EXPECT_EQ(mode.value().columnText(0), "wal");
+  EXPECT_TRUE(recoveryNames(recorder.sink()).empty());
+}
+
+TEST_F(PersistentStoreTest, ReopensExistingStoreWithoutLosingRows) {
+  makeValidStore();
+  ScopedTelemetryRecorder recorder;
+  auto store = openPersistentStoreWithRecovery(dirs_);
+  ASSERT_TRUE(store.ok());
+  EXPECT_EQ(rowCount(*store.value()), 1);
+  EXPECT_TRUE(recoveryNames(recorder.sink()).empty());
+}
+
+TEST_F(PersistentStoreTest, GarbageFileIsRemovedAndStoreStartsFresh) {
+  ASSERT_TRUE(createDirectories(dirs_.data).ok());
+  ASSERT_TRUE(writeFileAtomically(dirs_.storePath(), std::string(8192, 'Z')).ok());
+  ASSERT_TRUE(writeFileAtomically(dirs_.storePath() + "-wal", "junk").ok());
+  ScopedTelemetryRecorder recorder;
+  auto store = openPersistentStoreWithRecovery(dirs_);
+  ASSERT_TRUE(store.ok()) << store.error().description();
+  EXPECT_EQ(rowCount(*store.value()), 0);
+  EXPECT_EQ(recoveryNames(recorder.sink()),
+            (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed",
+                                      "AppDelegate.setupModelContainer.removedStore",
+                                      "AppDelegate.setupModelContainer.recovered"}));
+  auto failed = recorder.sink().named("AppDelegate.setupModelContainer.initializationFailed");
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].parameters.at("errorDomain"), "PersistentStoreError");
+  EXPECT_EQ(failed[0].parameters.at("errorCode"), "26");  // SQLITE_NOTADB
+  EXPECT_NE(failed[0].parameters.at("description").find("file is not a database"), std::string::npos);
+}
+
+TEST_F(PersistentStoreTest, DamagedPagesAreDetectedAtOpen) {
+  makeValidStore();
+  {
+    // Fill the table with enough rows to span pages, then checkpoint into the main file.
+    auto store = PersistentStore::open(dirs_.storePath());
+    ASSERT_TRUE(store.ok());
+    ASSERT_TRUE(store.value()
+                    ->execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
+                              "2000) INSERT INTO IndexedItem (path, itemTypeRaw, name, searchName, "
+                              "lastIndexed) SELECT '/p' || i, 'file', 'n' || i, 'n' || i, 0 FROM n;"
+                              "PRAGMA wal_checkpoint(TRUNCATE);")
+                    .ok());
+  }
+  // Overwrite the middle of the file (b-tree pages) with noise, keep the header.
+  std::fstream file(dirs_.storePath(), std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(4096 * 3);
+  for (int i = 0; i < 4096 * 4; ++i) file.put(static_cast<char>((i * 131) & 0xff));
+  file.close();
+  ScopedTelemetryRecorder recorder;
+  auto store = openPersistentStoreWithRecovery(dirs_);
+  ASSERT_TRUE(store.ok()) << store.error().description();
+  EXPECT_EQ(rowCount(*store.value()), 0);
+  EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.recovered"), 1u);
+}
+
+TEST_F(PersistentStoreTest, TruncatedFileRecovers) {
+  makeValidStore();
+  {
+    auto store = PersistentStore::open(dirs_.storePath());
+    ASSERT_TRUE(store.value()->execute("PRAGMA wal_checkpoint(TRUNCATE)").ok());
+  }
+  std::filesystem::resize_file(dirs_.storePath(), 100);
+  auto store = openPersistentStoreWithRecovery(dirs_);
+  ASSERT_TRUE(store.ok()) << store.error().description();
+  EXPECT_EQ(rowCount(*store.value()), 0);
+}
+
+TEST_F(PersistentStoreTest, NewerSchemaCannotBeMigratedAndIsReplaced) {
+  makeValidStore();
+  {
+    auto store = PersistentStore::open(dirs_.storePath());
+    ASSERT_TRUE(store.value()->execute("PRAGMA user_version = 99").ok());
+  }
+  auto direct = PersistentStore::open(dirs_.storePath());
+  ASSERT_FALSE(direct.ok());
+  EXPECT_NE(direct.error().description().find("schema version 99"), std::string::npos);
+  ScopedTelemetryRecorder recorder;
+  auto store = openPersistentStoreWithRecovery(dirs_);
+  ASSERT_TRUE(store.ok());
+  EXPECT_EQ(store.value()->schemaVersion(), 1);
+  EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.removedStore"), 1u);
+}
+
+TEST_F(PersistentStoreTest, ForeignSchemaNameIsRejected) {
+  makeValidStore();
+  {
+    auto store = PersistentStore::open(dirs_.storePath());
+    ASSERT_TRUE(store.value()->setMetadataValue("schemaName", "SomethingElse").ok());
+  }
+  auto direct = PersistentStore::open(dirs_.storePath());
+  ASSERT_FALSE(direct.ok());
+  EXPECT_NE(direct.error().description().find("SomethingElse"), std::string::npos);
+}
+
+TEST_F(PersistentStoreTest, AppendedMigrationStepRunsOnceOnExistingStore) {
+  makeValidStore();
+  std::vector<MigrationStep> steps = pallixMigrationSteps();
+  int runs = 0;
+  steps.push_back({2, "name search index", [&runs](PersistentStore& store) -> Status {
+                     ++runs;
+                     return store.execute("CREATE INDEX IndexedItem_searchName ON IndexedItem (searchName)");
+                   }});
+  {
+    auto store = PersistentStore::open(dirs_.storePath(), steps);
+    ASSERT_TRUE(store.ok()) << store.error().description();
+    EXPECT_EQ(store.value()->schemaVersion(), 2);
+    EXPECT_EQ(rowCount(*store.value()), 1);
+  }
+  auto again = PersistentStore::open(dirs_.storePath(), steps);
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(runs, 1);
+}
+
+TEST_F(PersistentStoreTest, FailingMigrationRollsBackAndReportsTheStep) {
+  makeValidStore();
+  std::vector<MigrationStep> steps = pallixMigrationSteps();
+  steps.push_back({2, "broken step", [](PersistentStore& store) -> Status {
+                     PALLIX_RETURN_IF_ERROR(store.execute("CREATE TABLE Partial (x)"));
+                     return store.execute("THIS IS NOT SQL");
+                   }});
+  auto store = PersistentStore::open(dirs_.storePath(), steps);
+  ASSERT_FALSE(store.ok());
+  EXPECT_NE(store.error().description().find("Migration step 2 (broken step) failed"), std::string::npos);
+  auto plain = PersistentStore::open(dirs_.storePath());
+  ASSERT_TRUE(plain.ok());
+  EXPECT_EQ(plain.value()->schemaVersion(), 1);
+  EXPECT_FALSE(plain.value()->execute("SELECT * FROM Partial").ok());
+}
+
+TEST_F(PersistentStoreTest, SecondFailureReportsFailedToRecover) {
+  // The data "directory" is a file: neither the directory nor the store can be created.
+  ASSERT_TRUE(createDirectories(scratch_.path() + "/.local/share").ok());
+  ASSERT_TRUE(writeFileAtomically(dirs_.data, "not a directory").ok());
+  ScopedTelemetryRecorder recorder;
+  auto store = openPersistentStoreWithRecovery(dirs_);
+  ASSERT_FALSE(store.ok());
+  EXPECT_TRUE(startsWith(store.error().description(), "Failed to recover database: "));
+  EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.createDirectoryFailed"), 1u);
+  EXPECT_TRUE(logSink_->contains("Pallix.AppDelegate: Failed to create data directory: "));
+  EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.recovered"), 0u);
+}
+
+}  // namespace
+}  // namespace pallix

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 
@@ -226,6 +227,51 @@ TEST(InotifyDirectoryWatcher, WatchLimitAsksForARescan) {
   // A new directory beyond the limit also asks for a rescan.
   std::string extra = tmp.mkdir("extra");
   EXPECT_TRUE(events.waitFor(extra, kDirectoryEventCreated | kDirectoryEventMustScanSubDirs));
+}
+
+TEST(InotifyDirectoryWatcher, QueueOverflowAsksForARescanOfEveryRoot) {
+  int queueLimit = 0;
+  if (std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queueLimit; queueLimit <= 0 || queueLimit > 65536) {
+    GTEST_SKIP() << "inotify queue limit " << queueLimit << " is too large to overflow quickly";
+  }
+  TempDir tmp;
+  std::string a = tmp.write("a", "");
+  std::string b = tmp.write("b", "");
+  // The handler holds the watcher thread on its first batch while the kernel
+  // queue fills up with attribute changes (alternating files, so the kernel
+  // cannot merge them).
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool inHandler = false, release = false;
+  EventCollector events;
+  auto collect = events.handler();
+  InotifyDirectoryWatcher watcher;
+  ASSERT_TRUE(watcher
+                  .start({tmp.path()}, kShortLatency,
+                         [&](std::vector<DirectoryEvent> batch) {
+                           {
+                             std::unique_lock<std::mutex> lock(mutex);
+                             if (!inHandler) {
+                               inHandler = true;
+                               cv.notify_all();
+                               cv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+                             }
+                           }
+                           collect(std::move(batch));
+                         })
+                  .ok());
+  tmp.write("trigger", "");
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return inHandler; }));
+  }
+  for (int i = 0; i < queueLimit + 100; ++i) ::chmod(i % 2 ? a.c_str() : b.c_str(), i % 4 < 2 ? 0600 : 0644);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+    cv.notify_all();
+  }
+  EXPECT_EQ(events.waitForFlag(kDirectoryEventMustScanSubDirs), tmp.path());
 }
 
 TEST(InotifyDirectoryWatcher, SkipsMissingDirectoriesAndFailsWhenNoneRemain) {

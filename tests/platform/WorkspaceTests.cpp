@@ -91,6 +91,11 @@ TEST_F(LinuxWorkspaceTest, ReportsEntriesThatCannotRun) {
   ASSERT_FALSE(badQuote.ok());
   EXPECT_NE(badQuote.error().description().find("Cannot launch Gamma"), std::string::npos);
 
+  Status uninstalled =
+      ws.launchApplication({userApp("e.desktop", "Name=Epsilon\nTryExec=epsilon\nExec=epsilon\n"), ""});
+  ASSERT_FALSE(uninstalled.ok());
+  EXPECT_NE(uninstalled.error().description().find("epsilon is not installed"), std::string::npos);
+
   runner_.setLaunchFailure("delta", Error::fromErrno("Cannot launch /usr/bin/delta", ENOENT));
   Status failed = ws.launchApplication({userApp("d.desktop", "Name=Delta\nExec=delta\n"), ""});
   ASSERT_FALSE(failed.ok());

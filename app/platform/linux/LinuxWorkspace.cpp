@@ -97,6 +97,9 @@ Status LinuxWorkspace::launchDesktopFile(const std::string& path) {
   if (!entry->exec || entry->exec->empty()) {
     return Error(kDomain, 3, "Cannot launch " + entry->name + ": " + path + " has no Exec command");
   }
+  if (entry->tryExec && !entry->tryExec->empty() && !runner_.findExecutable(*entry->tryExec)) {
+    return Error(kDomain, 7, "Cannot launch " + entry->name + ": " + *entry->tryExec + " is not installed");
+  }
   DesktopExecContext context;
   context.icon = entry->icon;
   context.name = entry->name;

@@ -1,0 +1,32 @@
+// TransformerConfig: the shape of a BERT-family encoder, read from the
+// "config.json" of a model directory (Hugging Face layout).
+#pragma once
+
+#include <string>
+
+#include "core/Error.h"
+
+namespace pallix {
+
+struct TransformerConfig {
+  std::string modelType = "bert";
+  int vocabSize = 0;
+  int hiddenSize = 0;
+  int numHiddenLayers = 0;
+  int numAttentionHeads = 0;
+  int intermediateSize = 0;
+  int maxPositionEmbeddings = 512;
+  int typeVocabSize = 2;
+  float layerNormEps = 1e-12f;
+  std::string hiddenAct = "gelu";
+
+  int headSize() const { return numAttentionHeads > 0 ? hiddenSize / numAttentionHeads : 0; }
+
+  // Parses and validates config.json text: every size positive, the hidden size
+  // a multiple of the head count, an erf GELU activation, a BERT-family model type.
+  static Result<TransformerConfig> fromJson(const std::string& text);
+  static Result<TransformerConfig> load(const std::string& path);
+  std::string toJson() const;
+};
+
+}  // namespace pallix

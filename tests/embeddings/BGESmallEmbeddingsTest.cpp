@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "SimilaritySearchKitBGESmall/BGESmallEmbeddings.h"
+#include "SimilaritySearchKitBGESmall/BundledResources.h"
+#include "tests/embeddings/EmbeddingsTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace ::pallix::testing;
+
+void copyTinyModel(const std::string& to, bool withVocabulary = true) {
+  std::filesystem::create_directories(to);
+  for (const char* name : {"config.json", "model.safetensors", "vocab.txt"}) {
+    if (!withVocabulary && std::string(name) == "vocab.txt") continue;
+    std::filesystem::copy_file(tinyModelDir() + "/" + name, to + "/" + name);
+  }
+}
+
+const GoldenCase& textCase(const std::vector<GoldenCase>& cases) {
+  for (const auto& c : cases) {
+    if (!c.text.empty()) return c;
+  }
+  ADD_FAILURE() << "no golden case with text";
+  return cases.front();
+}
+
+TEST(BGESmallEmbeddingsTest, MissingModelFailsWithInstallHint) {
+  TempDir home;
+  auto model = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpuNe, DataDirectories::forHome(home.path()));
+  ASSERT_FALSE(model.ok());
+  const std::string& message = model.error().description();
+  EXPECT_NE(message.find("Failed to load BGE-Small model. Error: "), std::string::npos) << message;
+  EXPECT_NE(message.find("pallix model install"), std::string::npos) << message;
+  EXPECT_NE(message.find("Models/bge_small_en"), std::string::npos) << message;
+}
+
+TEST(BGESmallEmbeddingsTest, TextEmbeddingMatchesTheReference) {
+  auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, tinyModelDir());
+  ASSERT_TRUE(model.ok()) << model.error().description();
+  auto cases = loadGoldenCases();
+  const GoldenCase& golden = textCase(cases);
+  auto row = model.value()->tokenizer().buildModelTokens(golden.text);
+  ASSERT_EQ(row.size(), 512u);
+  std::vector<int32_t> real(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(golden.inputIds.size()));
+  EXPECT_EQ(real, golden.inputIds);
+  EXPECT_EQ(row[golden.inputIds.size()], 0);
+  auto embedding = model.value()->encode(golden.text);
+  ASSERT_TRUE(embedding.ok());
+  EXPECT_EQ(model.value()->dimension(), 32);
+  EXPECT_LT(maxAbsDifference(embedding.value(), golden.embedding), 1e-4f);
+}
+
+TEST(BGESmallEmbeddingsTest, BatchEqualsOneByOneAndLongTextIsTruncated) {
+  auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::all, tinyModelDir());
+  ASSERT_TRUE(model.ok());
+  std::string longText;
+  for (int i = 0; i < 700; ++i) longText += "the quick fox ";
+  std::vector<std::string> texts{"hello world", "", "naive cafe, 42!", longText};
+  auto batch = model.value()->encodeBatch(texts);
+  ASSERT_TRUE(batch.ok());
+  ASSERT_EQ(batch->size(), texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    auto one = model.value()->encode(texts[i]);
+    ASSERT_TRUE(one.ok());
+    EXPECT_LT(maxAbsDifference(one.value(), batch->at(i)), 1e-5f) << i;
+  }
+  // The long text is cut to its first 510 tokens, so more text changes nothing.
+  auto longer = model.value()->encode(longText + " lazy dog");
+  ASSERT_TRUE(longer.ok());
+  EXPECT_LT(maxAbsDifference(longer.value(), batch->at(3)), 1e-6f);
+  EXPECT_EQ(model.value()->threads(), threadCount(EmbeddingComputeUnits::all));
+}
+
+TEST(BGESmallEmbeddingsTest, UsableThroughTheEmbeddingProviderInterface) {
+  auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, tinyModelDir());
+  ASSERT_TRUE(model.ok());
+  std::unique_ptr<EmbeddingProvider> provider = std::move(model).value();
+  auto v = provider->encode("Test sentence");
+  ASSERT_TRUE(v.ok());
+  EXPECT_EQ(static_cast<int>(v->size()), provider->dimension());
+}
+
+TEST(BGESmallEmbeddingsTest, VocabularyLargerThanTheModelIsRejected) {
+  TempDir dir;
+  copyTinyModel(dir.path(), /*withVocabulary=*/false);
+  // Falls back to the bundled 30,522-token vocabulary, which this 100-token model cannot take.
+  auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
+  ASSERT_FALSE(model.ok());
+  EXPECT_NE(model.error().description().find("30522 tokens but the model only 100"), std::string::npos)
+      << model.error().description();
+}
+
+TEST(BGESmallEmbeddingsTest, ModelWithFewerThan512PositionsIsRejected) {
+  TempDir dir;
+  auto config = smallConfig(100, 16, 1, 2, 32, 128);
+  ASSERT_TRUE(writeFileAtomically(dir.file("config.json"), config.toJson()).ok());
+  ASSERT_TRUE(
+      writeFileAtomically(dir.file("model.safetensors"), SafetensorsFile::serialize(randomBertWeights(config, 1)))
+          .ok());
+  std::filesystem::copy_file(tinyModelDir() + "/vocab.txt", dir.file("vocab.txt"));
+  auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
+  ASSERT_FALSE(model.ok());
+  EXPECT_NE(model.error().description().find("128 positions"), std::string::npos);
+}
+
+TEST(BGESmallEmbeddingsTest, CorruptModelFilesFailCleanly) {
+  auto weights = readFileToString(tinyModelDir() + "/model.safetensors");
+  ASSERT_TRUE(weights.ok());
+  for (size_t cut : {size_t{0}, size_t{7}, size_t{100}, weights->size() / 3, weights->size() - 4}) {
+    TempDir dir;
+    copyTinyModel(dir.path());
+    ASSERT_TRUE(writeFileAtomically(dir.file("model.safetensors"), weights->substr(0, cut)).ok());
+    auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
+    ASSERT_FALSE(model.ok()) << cut;
+    EXPECT_NE(model.error().description().find("Failed to load BGE-Small model"), std::string::npos);
+  }
+  TempDir dir;
+  copyTinyModel(dir.path());
+  ASSERT_TRUE(writeFileAtomically(dir.file("config.json"), "{ not json").ok());
+  EXPECT_FALSE(BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path()).ok());
+  ASSERT_TRUE(writeFileAtomically(dir.file("vocab.txt"), "only\nwords\n").ok());
+  EXPECT_FALSE(BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path()).ok());
+}
+
+TEST(BundledResourcesTest, FindsTheVocabularyThroughTheEnvironment) {
+  auto path = bundledVocabularyPath();
+  ASSERT_TRUE(path.ok()) << path.error().description();
+  EXPECT_TRUE(fileExists(path.value()));
+  auto missing = findBundledResource("no-such-resource.txt");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().description().find("PALLIX_RESOURCES"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pallix

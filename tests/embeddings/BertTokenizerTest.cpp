@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "SimilaritySearchKit/BertTokenizer.h"
+#include "core/Logger.h"
+#include "tests/embeddings/EmbeddingsTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using ::pallix::testing::resourcesDir;
+using Tokens = std::vector<std::string>;
+
+// The real 30,522-token uncased vocabulary; loaded once.
+const BertTokenizer& bert() {
+  static const BertTokenizer tokenizer = [] {
+    auto t = BertTokenizer::load(resourcesDir() + "/bert_tokenizer_vocab.txt");
+    EXPECT_TRUE(t.ok()) << (t.ok() ? "" : t.error().description());
+    return std::move(t).value();
+  }();
+  return tokenizer;
+}
+
+TEST(BertVocabularyTest, HasTheUncasedBertLayout) {
+  EXPECT_EQ(bert().vocabularySize(), 30522u);
+  EXPECT_EQ(bert().tokenForId(0), "[PAD]");
+  EXPECT_EQ(bert().tokenForId(1), "[unused0]");
+  EXPECT_EQ(bert().unkId(), 100);
+  EXPECT_EQ(bert().clsId(), 101);
+  EXPECT_EQ(bert().sepId(), 102);
+  EXPECT_EQ(bert().tokenId("[MASK]"), 103);
+  EXPECT_EQ(bert().tokenId("the"), 1996);
+  EXPECT_EQ(bert().tokenId("##s"), 2015);
+  EXPECT_EQ(bert().tokenForId(30522), "");
+  EXPECT_EQ(bert().tokenForId(-1), "");
+}
+
+// Hand-checked against the vocabulary file (ids are zero-based line numbers).
+TEST(BertTokenizerTest, WordsAndPunctuation) {
+  EXPECT_EQ(bert().tokenize("Hello, world!"), (Tokens{"hello", ",", "world", "!"}));
+  EXPECT_EQ(bert().convertTokensToIds(bert().tokenize("Hello, world!")), (std::vector<int>{7592, 1010, 2088, 999}));
+  EXPECT_EQ(bert().tokenize("don't"), (Tokens{"don", "'", "t"}));
+  EXPECT_EQ(bert().tokenize("e-mail"), (Tokens{"e", "-", "mail"}));
+  EXPECT_EQ(bert().convertTokensToIds(bert().tokenize("$3.50")), (std::vector<int>{1002, 1017, 1012, 2753}));
+  EXPECT_EQ(bert().tokenize("a...b"), (Tokens{"a", ".", ".", ".", "b"}));
+  EXPECT_EQ(bert().tokenize("unbelievable"), (Tokens{"unbelievable"}));
+}
+
+TEST(BertTokenizerTest, WordpieceTakesTheLongestPrefixFirst) {
+  // "brulee": "br" (no "bru"), then "##ule" (no "##ulee"), then "##e".
+  EXPECT_EQ(bert().tokenize("brulee"), (Tokens{"br", "##ule", "##e"}));
+  EXPECT_EQ(bert().convertTokensToIds(bert().tokenize("brulee")), (std::vector<int>{7987, 9307, 2063}));
+  EXPECT_EQ(bert().tokenize("creme"), (Tokens{"cr", "##eme"}));
+}
+
+TEST(BertTokenizerTest, AccentsAreFolded) {
+  EXPECT_EQ(bert().tokenize("Crème Brûlée"), (Tokens{"cr", "##eme", "br", "##ule", "##e"}));
+  EXPECT_EQ(bert().tokenize("ÉCOLE"), bert().tokenize("ecole"));
+  EXPECT_EQ(bert().convertTokensToIds(bert().tokenize("ÉCOLE")), (std::vector<int>{12431}));
+  EXPECT_EQ(bert().tokenize("Résumé"), (Tokens{"resume"}));
+  EXPECT_EQ(bert().tokenize("naïve café"), (Tokens{"naive", "cafe"}));
+  // Decomposed input (e + combining acute) folds the same way as precomposed.
+  EXPECT_EQ(bert().tokenize("cafe\u0301"), (Tokens{"cafe"}));
+}
+
+TEST(BertTokenizerTest, AccentedCapitalsMatchPlainLowerCase) {
+  const std::vector<std::pair<std::string, std::string>> pairs{
+      {"ÀÉÎÕÜ", "aeiou"}, {"ÇA", "ca"}, {"ÑANDÚ", "nandu"}, {"ÅNGSTRÖM", "angstrom"}, {"ŽĎÁR", "zdar"}};
+  for (const auto& [accented, plain] : pairs) {
+    EXPECT_EQ(bert().tokenize(accented), bert().tokenize(plain)) << accented;
+    EXPECT_EQ(bert().buildModelTokens(accented), bert().buildModelTokens(plain)) << accented;
+  }
+}
+
+TEST(BertTokenizerTest, ChineseCharactersStayInOneRun) {
+  // Letters (CJK ideographs are letters) are kept together; WordPiece then cuts
+  // the run into the single-character pieces of the vocabulary.
+  EXPECT_EQ(bert().tokenize("中文"), (Tokens{"中", "##文"}));
+  EXPECT_EQ(bert().convertTokensToIds(bert().tokenize("中文")), (std::vector<int>{1746, 30387}));
+  EXPECT_EQ(bert().tokenize("中 文"), (Tokens{"中", "文"}));
+  EXPECT_EQ(bert().tokenize("中文，"), (Tokens{"中", "##文", "，"}));
+}
+
+TEST(BertTokenizerTest, WhitespaceAndControlCharacters) {
+  EXPECT_EQ(bert().tokenize("  hello\tworld\n\r\u00A0again\u2003 "), (Tokens{"hello", "world", "again"}));
+  // Control and format characters (U+0001, zero-width space) carry no text.
+  EXPECT_EQ(bert().tokenize("hel\x01lo\u200Bworld"), bert().tokenize("helloworld"));
+  EXPECT_TRUE(bert().tokenize("").empty());
+  EXPECT_TRUE(bert().tokenize(" \t\n ").empty());
+}
+
+TEST(BertTokenizerTest, SymbolsWithoutVocabularyEntryAreUnknown) {
+  EXPECT_EQ(bert().tokenize("hi 😀"), (Tokens{"hi", "[UNK]"}));
+  EXPECT_EQ(bert().tokenize("😀😀"), (Tokens{"[UNK]", "[UNK]"}));
+}
+
+TEST(BertTokenizerTest, SpecialTokensPassThrough) {
+  EXPECT_EQ(bert().tokenize("[CLS] hello [MASK] [SEP]"), (Tokens{"[CLS]", "hello", "[MASK]", "[SEP]"}));
+  EXPECT_EQ(bert().tokenize("[cls]"), (Tokens{"[", "cl", "##s", "]"}));
+}
+
+TEST(BertTokenizerTest, WordLongerThan100CharactersIsUnknown) {
+  EXPECT_EQ(bert().tokenize(std::string(101, 'a')), (Tokens{"[UNK]"}));
+  auto hundred = bert().tokenize(std::string(100, 'a'));
+  EXPECT_GT(hundred.size(), 1u);
+  for (const auto& t : hundred) EXPECT_NE(t, "[UNK]");
+  // Characters, not bytes: 100 two-byte letters are still one word of 100 characters.
+  std::string hundredAccented;
+  for (int i = 0; i < 100; ++i) hundredAccented += "ß";
+  EXPECT_NE(bert().tokenize(hundredAccented), (Tokens{"[UNK]"}));
+  EXPECT_EQ(bert().tokenize(hundredAccented + "ß"), (Tokens{"[UNK]"}));
+  // Only the long word becomes [UNK]; its neighbours are untouched.
+  EXPECT_EQ(bert().tokenize("hello " + std::string(150, 'x') + " world"), (Tokens{"hello", "[UNK]", "world"}));
+}
+
+TEST(BertTokenizerTest, EmptyTextBuildsClsSepAndPadding) {
+  auto row = bert().buildModelTokens("");
+  ASSERT_EQ(row.size(), 512u);
+  EXPECT_EQ(row[0], 101);
+  EXPECT_EQ(row[1], 102);
+  for (size_t i = 2; i < row.size(); ++i) ASSERT_EQ(row[i], 0) << i;
+  auto inputs = bert().buildModelInputs(row);
+  EXPECT_EQ(inputs.inputIds.size(), 512u);
+  EXPECT_EQ(std::count(inputs.attentionMask.begin(), inputs.attentionMask.end(), 1), 2);
+  EXPECT_EQ(inputs.attentionMask[0], 1);
+  EXPECT_EQ(inputs.attentionMask[1], 1);
+  EXPECT_TRUE(inputs.tokenTypeIds.empty());
+  EXPECT_EQ(bert().buildModelInputsWithTypeIds(row).tokenTypeIds, std::vector<int32_t>(512, 0));
+}
+
+TEST(BertTokenizerTest, LongTextIsTruncatedTo510WithNotice) {
+  auto sink = std::make_shared<RecordingLogSink>();
+  auto previous = Logger::setSink(sink);
+  LogLevel threshold = Logger::threshold();
+  Logger::setThreshold(LogLevel::debug);
+  std::string text;
+  for (int i = 0; i < 600; ++i) text += "hello ";
+  auto row = bert().buildModelTokens(text);
+  Logger::setThreshold(threshold);
+  Logger::setSink(previous);
+
+  ASSERT_EQ(row.size(), 512u);
+  EXPECT_EQ(row.front(), 101);
+  EXPECT_EQ(row.back(), 102);
+  for (size_t i = 1; i < 511; ++i) ASSERT_EQ(row[i], 7592) << i;
+  EXPECT_TRUE(sink->contains("Input sentence is too long 602 > 512, truncating."))
+      << ::testing::PrintToString(sink->messages());
+}
+
+TEST(BertTokenizerTest, ExactlyFullRowIsNotTruncated) {
+  auto sink = std::make_shared<RecordingLogSink>();
+  auto previous = Logger::setSink(sink);
+  LogLevel threshold = Logger::threshold();
+  Logger::setThreshold(LogLevel::debug);
+  std::string text;
+  for (int i = 0; i < 510; ++i) text += "hello ";
+  auto row = bert().buildModelTokens(text);
+  std::string longer = text + "world";
+  auto cut = bert().buildModelTokens(longer);
+  Logger::setThreshold(threshold);
+  Logger::setSink(previous);
+  EXPECT_EQ(row.back(), 102);
+  EXPECT_EQ(row[510], 7592);
+  EXPECT_EQ(cut, row);  // "world" is the 511th token and is cut.
+  EXPECT_EQ(sink->records().size(), 1u);
+  EXPECT_TRUE(sink->contains("too long 513 > 512"));
+}
+
+TEST(BertTokenizerTest, DetokenizeGluesContinuationPieces) {
+  Tokens tokens = bert().tokenize("Crème brulee, naturally");
+  EXPECT_EQ(bert().convertWordpieceToBasicTokenList(tokens), (Tokens{"creme", "brulee", ",", "naturally"}));
+  EXPECT_EQ(bert().detokenize(tokens), "creme brulee , naturally");
+}
+
+TEST(BertTokenizerTest, VocabularyErrors) {
+  EXPECT_FALSE(BertTokenizer::load("/nonexistent/vocab.txt").ok());
+  auto missing = BertTokenizer::fromVocabularyText("[PAD]\n[CLS]\n[SEP]\nhello\n");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().description().find("[UNK]"), std::string::npos);
+  EXPECT_FALSE(BertTokenizer::fromVocabularyText("[CLS]\n[SEP]\n[UNK]\n").ok());  // [CLS] at padding id 0
+  EXPECT_FALSE(BertTokenizer::fromVocabularyText("").ok());
+  auto crlf = BertTokenizer::fromVocabularyText("[PAD]\r\n[UNK]\r\n[CLS]\r\n[SEP]\r\nhi\r\n");
+  ASSERT_TRUE(crlf.ok());
+  EXPECT_EQ(crlf->tokenId("hi"), 4);
+}
+
+TEST(BertTokenizerTest, CopiesKeepTheirOwnVocabulary) {
+  auto original = BertTokenizer::fromVocabularyText("[PAD]\n[UNK]\n[CLS]\n[SEP]\nhi\n##s\n");
+  ASSERT_TRUE(original.ok());
+  BertTokenizer copy = original.value();
+  BertTokenizer moved = std::move(original).value();
+  EXPECT_EQ(copy.tokenize("his"), (Tokens{"hi", "##s"}));
+  EXPECT_EQ(moved.tokenize("his"), (Tokens{"hi", "##s"}));
+  copy = moved;
+  EXPECT_EQ(copy.convertTokensToIds(copy.tokenize("hiss")), (std::vector<int>{4, 5, 5}));
+}
+
+// Oracle for ASCII text: lower-case, split off every non-alphanumeric byte,
+// greedy longest-prefix WordPiece over a std::map vocabulary.
+Tokens asciiOracle(const std::string& text, const std::map<std::string, int>& vocab) {
+  Tokens basic;
+  std::string word;
+  auto flush = [&] {
+    if (!word.empty()) basic.push_back(word);
+    word.clear();
+  };
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (std::isalnum(c)) {
+      word += static_cast<char>(std::tolower(c));
+    } else {
+      flush();
+      if (!std::isspace(c) && std::isprint(c)) basic.push_back(std::string(1, ch));
+    }
+  }
+  flush();
+  Tokens out;
+  for (const auto& w : basic) {
+    if (w.size() > 100) {
+      out.push_back("[UNK]");
+      continue;
+    }
+    Tokens pieces;
+    size_t start = 0;
+    bool bad = false;
+    while (start < w.size()) {
+      size_t end = w.size();
+      std::string found;
+      for (; end > start; --end) {
+        std::string candidate = (start ? "##" : "") + w.substr(start, end - start);
+        if (vocab.count(candidate)) {
+          found = candidate;
+          break;
+        }
+      }
+      if (found.empty()) {
+        bad = true;
+        break;
+      }
+      pieces.push_back(found);
+      start = end;
+    }
+    if (bad) {
+      out.push_back("[UNK]");
+    } else {
+      out.insert(out.end(), pieces.begin(), pieces.end());
+    }
+  }
+  return out;
+}
+
+TEST(BertTokenizerRandomizedTest, MatchesAsciiOracleOnRandomText) {
+  std::map<std::string, int> vocab(bert().vocab.begin(), bert().vocab.end());
+  std::mt19937 rng(1234);
+  const std::string alphabet =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 \t\n.,;:!?'\"()-_/$%&*+=<>@#";
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  std::uniform_int_distribution<int> length(0, 200);
+  for (int trial = 0; trial < 400; ++trial) {
+    std::string text;
+    int n = length(rng);
+    for (int i = 0; i < n; ++i) text += alphabet[pick(rng)];
+    if (trial % 50 == 0) text += " " + std::string(101 + trial % 7, 'q');
+    ASSERT_EQ(bert().tokenize(text), asciiOracle(text, vocab)) << "text: " << text;
+  }
+}
+
+TEST(BertTokenizerRandomizedTest, ArbitraryBytesNeverBreakTheRow) {
+  std::mt19937 rng(99);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int trial = 0; trial < 300; ++trial) {
+    std::string text;
+    int n = trial * 7 % 900;
+    for (int i = 0; i < n; ++i) text += static_cast<char>(byte(rng));
+    auto tokens = bert().tokenize(text);
+    for (const auto& t : tokens) ASSERT_GE(bert().tokenId(t), 0) << t;
+    auto row = bert().buildModelTokens(text);
+    ASSERT_EQ(row.size(), 512u);
+    ASSERT_EQ(row[0], 101);
+    size_t real = std::min<size_t>(tokens.size(), 510) + 2;
+    ASSERT_EQ(row[real - 1], 102);
+    for (size_t i = real; i < row.size(); ++i) ASSERT_EQ(row[i], 0);
+    for (size_t i = 1; i + 1 < real; ++i) ASSERT_NE(row[i], 0);
+  }
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include "SimilaritySearchKitBGESmall/BGESmallEmbeddings.h"
+#include "SimilaritySearchKitBGESmall/InstalledModelStore.h"
+#include "tests/embeddings/EmbeddingsTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace ::pallix::testing;
+namespace fs = std::filesystem;
+
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A second tiny model with the same vocabulary and other random weights.
+void writeOtherModel(const std::string& dir) {
+  fs::create_directories(dir);
+  auto config = smallConfig(100, 32, 2, 4, 64, 512);
+  ASSERT_TRUE(writeFileAtomically(dir + "/config.json", config.toJson()).ok());
+  ASSERT_TRUE(
+      writeFileAtomically(dir + "/model.safetensors", SafetensorsFile::serialize(randomBertWeights(config, 77))).ok());
+  fs::copy_file(tinyModelDir() + "/vocab.txt", dir + "/vocab.txt");
+}
+
+class InstalledModelStoreTest : public ::testing::Test {
+ protected:
+  TempDir home;
+  DataDirectories dirs = DataDirectories::forHome(home.path());
+  InstalledModelStore store{dirs.modelsDirectory()};
+};
+
+TEST_F(InstalledModelStoreTest, InstallListRemove) {
+  auto listed = store.list();
+  ASSERT_TRUE(listed.ok());
+  EXPECT_TRUE(listed->empty());
+
+  auto installed = store.install(tinyModelDir());
+  ASSERT_TRUE(installed.ok()) << installed.error().description();
+  EXPECT_EQ(installed->name, "bge_small_en");
+  EXPECT_TRUE(installed->loads);
+  EXPECT_EQ(installed->dimension, 32);
+  EXPECT_EQ(installed->layers, 2);
+  uint64_t expected = 0;
+  for (const char* f : {"config.json", "model.safetensors", "vocab.txt"})
+    expected += fs::file_size(tinyModelDir() + "/" + f);
+  EXPECT_EQ(installed->sizeOnDisk, expected);
+  EXPECT_EQ(entries(dirs.modelsDirectory()), std::vector<std::string>{"bge_small_en"});
+
+  auto model = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs);
+  ASSERT_TRUE(model.ok()) << model.error().description();
+  auto golden = loadGoldenCases();
+  auto direct = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, tinyModelDir());
+  ASSERT_TRUE(direct.ok());
+  EXPECT_EQ(model.value()->encode("hello world").value(), direct.value()->encode("hello world").value());
+
+  listed = store.list();
+  ASSERT_TRUE(listed.ok());
+  ASSERT_EQ(listed->size(), 1u);
+  EXPECT_EQ(listed->at(0).name, "bge_small_en");
+  EXPECT_TRUE(listed->at(0).loads);
+
+  ASSERT_TRUE(store.remove("bge_small_en").ok());
+  EXPECT_TRUE(entries(dirs.modelsDirectory()).empty());
+  EXPECT_FALSE(BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).ok());
+  auto again = store.remove("bge_small_en");
+  ASSERT_FALSE(again.ok());
+  EXPECT_NE(again.error().description().find("no model named"), std::string::npos);
+}
+
+TEST_F(InstalledModelStoreTest, ReinstallReplacesTheModel) {
+  ASSERT_TRUE(store.install(tinyModelDir()).ok());
+  auto before = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).value()->encode("hello").value();
+  TempDir other;
+  writeOtherModel(other.path() + "/m");
+  auto installed = store.install(other.path() + "/m");
+  ASSERT_TRUE(installed.ok()) << installed.error().description();
+  auto after = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).value()->encode("hello").value();
+  EXPECT_GT(maxAbsDifference(before, after), 1e-3f);
+  EXPECT_EQ(entries(dirs.modelsDirectory()), std::vector<std::string>{"bge_small_en"});  // no leftovers
+}
+
+TEST_F(InstalledModelStoreTest, BrokenSourcesAreRefusedAndLeaveNothingBehind) {
+  ASSERT_TRUE(store.install(tinyModelDir()).ok());
+  auto goodEmbedding = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).value()->encode("hi").value();
+
+  TempDir source;
+  auto refused = store.install(source.path());  // empty directory
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().description().find("is not a usable model"), std::string::npos);
+
+  fs::copy_file(tinyModelDir() + "/config.json", source.file("config.json"));
+  fs::copy_file(tinyModelDir() + "/vocab.txt", source.file("vocab.txt"));
+  auto weights = readFileToString(tinyModelDir() + "/model.safetensors");
+  ASSERT_TRUE(writeFileAtomically(source.file("model.safetensors"), weights->substr(0, 5000)).ok());
+  refused = store.install(source.path());
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().description().find("corrupt safetensors"), std::string::npos);
+
+  EXPECT_FALSE(store.install(source.path() + "/nope").ok());
+  EXPECT_FALSE(store.install(tinyModelDir(), "../escape").ok());
+  EXPECT_FALSE(store.install(tinyModelDir(), ".hidden").ok());
+
+  // The earlier install is untouched and nothing else was left behind.
+  EXPECT_EQ(entries(dirs.modelsDirectory()), std::vector<std::string>{"bge_small_en"});
+  EXPECT_EQ(BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).value()->encode("hi").value(), goodEmbedding);
+}
+
+TEST_F(InstalledModelStoreTest, ListReportsModelsThatNoLongerLoad) {
+  ASSERT_TRUE(store.install(tinyModelDir()).ok());
+  ASSERT_TRUE(store.install(tinyModelDir(), "spare").ok());
+  ASSERT_TRUE(writeFileAtomically(dirs.modelsDirectory() + "/spare/model.safetensors", "garbage").ok());
+  fs::create_directories(dirs.modelsDirectory() + "/.partial-install");  // hidden: ignored
+  auto listed = store.list();
+  ASSERT_TRUE(listed.ok());
+  ASSERT_EQ(listed->size(), 2u);
+  EXPECT_EQ(listed->at(0).name, "bge_small_en");
+  EXPECT_TRUE(listed->at(0).loads);
+  EXPECT_EQ(listed->at(1).name, "spare");
+  EXPECT_FALSE(listed->at(1).loads);
+  EXPECT_EQ(listed->at(1).dimension, 32);  // config.json still reads
+  EXPECT_NE(listed->at(1).loadError.find("corrupt safetensors"), std::string::npos) << listed->at(1).loadError;
+  EXPECT_FALSE(store.remove("../bge_small_en").ok());
+  EXPECT_FALSE(store.remove("").ok());
+}
+
+}  // namespace
+}  // namespace pallix

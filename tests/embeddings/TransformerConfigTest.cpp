@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include "SimilaritySearchKit/TransformerConfig.h"
+#include "tests/embeddings/EmbeddingsTestSupport.h"
+
+namespace pallix {
+namespace {
+
+std::string errorOf(const std::string& json) {
+  auto c = TransformerConfig::fromJson(json);
+  return c.ok() ? "" : c.error().description();
+}
+
+constexpr const char* kBgeSmall = R"({
+  "architectures": ["BertModel"], "attention_probs_dropout_prob": 0.1, "hidden_act": "gelu",
+  "hidden_dropout_prob": 0.1, "hidden_size": 384, "initializer_range": 0.02, "intermediate_size": 1536,
+  "layer_norm_eps": 1e-12, "max_position_embeddings": 512, "model_type": "bert", "num_attention_heads": 12,
+  "num_hidden_layers": 12, "pad_token_id": 0, "position_embedding_type": "absolute", "torch_dtype": "float32",
+  "type_vocab_size": 2, "use_cache": true, "vocab_size": 30522})";
+
+TEST(TransformerConfigTest, ReadsABgeSmallConfig) {
+  auto c = TransformerConfig::fromJson(kBgeSmall);
+  ASSERT_TRUE(c.ok()) << c.error().description();
+  EXPECT_EQ(c->vocabSize, 30522);
+  EXPECT_EQ(c->hiddenSize, 384);
+  EXPECT_EQ(c->numHiddenLayers, 12);
+  EXPECT_EQ(c->numAttentionHeads, 12);
+  EXPECT_EQ(c->headSize(), 32);
+  EXPECT_EQ(c->intermediateSize, 1536);
+  EXPECT_EQ(c->maxPositionEmbeddings, 512);
+  EXPECT_EQ(c->typeVocabSize, 2);
+  EXPECT_FLOAT_EQ(c->layerNormEps, 1e-12f);
+}
+
+TEST(TransformerConfigTest, ToJsonRoundTrips) {
+  auto c = TransformerConfig::fromJson(kBgeSmall);
+  ASSERT_TRUE(c.ok());
+  auto again = TransformerConfig::fromJson(c->toJson());
+  ASSERT_TRUE(again.ok()) << again.error().description();
+  EXPECT_EQ(again->hiddenSize, 384);
+  EXPECT_EQ(again->intermediateSize, 1536);
+  EXPECT_FLOAT_EQ(again->layerNormEps, c->layerNormEps);
+}
+
+TEST(TransformerConfigTest, RejectsWhatTheRuntimeCannotRun) {
+  const std::string base =
+      R"("vocab_size": 10, "hidden_size": 8, "num_hidden_layers": 1, "num_attention_heads": 2, "intermediate_size": 16)";
+  EXPECT_EQ(errorOf("{" + base + "}"), "");
+  EXPECT_NE(errorOf("not json").find("not JSON"), std::string::npos);
+  EXPECT_NE(errorOf("[]").find("not a JSON object"), std::string::npos);
+  EXPECT_NE(errorOf(R"({"hidden_size": 8})").find("missing \"vocab_size\""), std::string::npos);
+  EXPECT_NE(errorOf("{" + base + R"(, "hidden_act": "relu"})").find("relu"), std::string::npos);
+  EXPECT_NE(errorOf("{" + base + R"(, "hidden_act": "gelu_new"})").find("not supported"), std::string::npos);
+  EXPECT_NE(errorOf("{" + base + R"(, "model_type": "t5"})").find("t5"), std::string::npos);
+  EXPECT_NE(errorOf("{" + base + R"(, "layer_norm_eps": -1})").find("layer_norm_eps"), std::string::npos);
+  EXPECT_NE(errorOf(R"({"vocab_size": 10, "hidden_size": 9, "num_hidden_layers": 1, "num_attention_heads": 2,
+                       "intermediate_size": 16})")
+                .find("not a multiple"),
+            std::string::npos);
+  EXPECT_NE(errorOf(R"({"vocab_size": 0, "hidden_size": 8, "num_hidden_layers": 1, "num_attention_heads": 2,
+                       "intermediate_size": 16})")
+                .find("out of range"),
+            std::string::npos);
+  EXPECT_NE(errorOf(R"({"vocab_size": "10", "hidden_size": 8, "num_hidden_layers": 1, "num_attention_heads": 2,
+                       "intermediate_size": 16})")
+                .find("not an integer"),
+            std::string::npos);
+}
+
+TEST(TransformerConfigTest, LoadQuotesThePath) {
+  pallix::testing::TempDir dir;
+  ASSERT_TRUE(writeFileAtomically(dir.file("config.json"), "{\"vocab_size\": 1").ok());
+  auto c = TransformerConfig::load(dir.file("config.json"));
+  ASSERT_FALSE(c.ok());
+  EXPECT_NE(c.error().description().find(dir.file("config.json")), std::string::npos);
+  EXPECT_FALSE(TransformerConfig::load(dir.file("missing.json")).ok());
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "SimilaritySearchKit/TransformerEncoder.h"
+#include "tests/embeddings/EmbeddingsTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace ::pallix::testing;
+
+constexpr float kGoldenTolerance = 1e-4f;
+
+std::unique_ptr<TransformerEncoder> loadTiny() {
+  auto encoder = TransformerEncoder::loadDirectory(tinyModelDir());
+  EXPECT_TRUE(encoder.ok()) << (encoder.ok() ? "" : encoder.error().description());
+  return encoder.ok() ? std::move(encoder).value() : nullptr;
+}
+
+EncoderInput inputFor(const GoldenCase& c) {
+  auto [ids, mask] = padded(c.inputIds, c.paddedLength);
+  return {ids, mask};
+}
+
+std::unique_ptr<TransformerEncoder> fromWeights(const TransformerConfig& config,
+                                                const std::map<std::string, TensorData>& weights,
+                                                TensorDType dtype = TensorDType::f32) {
+  auto file = SafetensorsFile::parse(SafetensorsFile::serialize(weights, dtype));
+  EXPECT_TRUE(file.ok());
+  auto encoder = TransformerEncoder::fromParts(config, file.value());
+  EXPECT_TRUE(encoder.ok()) << (encoder.ok() ? "" : encoder.error().description());
+  return encoder.ok() ? std::move(encoder).value() : nullptr;
+}
+
+std::string loadError(const TransformerConfig& config, const std::map<std::string, TensorData>& weights) {
+  auto file = SafetensorsFile::parse(SafetensorsFile::serialize(weights));
+  EXPECT_TRUE(file.ok());
+  auto encoder = TransformerEncoder::fromParts(config, file.value());
+  return encoder.ok() ? "" : encoder.error().description();
+}
+
+TEST(TransformerEncoderGoldenTest, MatchesTheNumpyReference) {
+  auto encoder = loadTiny();
+  ASSERT_TRUE(encoder);
+  auto cases = loadGoldenCases();
+  ASSERT_GE(cases.size(), 6u);
+  for (const auto& c : cases) {
+    for (bool all : {false, true}) {
+      EncodeOptions options;
+      options.computeAll = all;
+      auto out = encoder->encode({inputFor(c)}, options);
+      ASSERT_TRUE(out.ok()) << out.error().description();
+      EXPECT_LT(maxAbsDifference(out->at(0).embedding, c.embedding), kGoldenTolerance)
+          << c.name << (all ? " (all positions)" : " (real tokens only)");
+    }
+  }
+}
+
+TEST(TransformerEncoderGoldenTest, HiddenStatesOfEveryRealPositionMatch) {
+  auto encoder = loadTiny();
+  ASSERT_TRUE(encoder);
+  int checked = 0;
+  for (const auto& c : loadGoldenCases()) {
+    if (c.hiddenStates.empty()) continue;
+    EncodeOptions options;
+    options.keepHiddenStates = true;
+    auto out = encoder->encode({inputFor(c)}, options);
+    ASSERT_TRUE(out.ok());
+    // Tolerance relative to the layer-normed magnitudes (~1).
+    EXPECT_LT(maxAbsDifference(out->at(0).hiddenStates, c.hiddenStates), 5e-4f) << c.name;
+    ++checked;
+  }
+  EXPECT_GE(checked, 2);
+}
+
+TEST(TransformerEncoderGoldenTest, HalfAndBfloatWeightsGiveTheSameNumbers) {
+  auto config = TransformerConfig::load(tinyModelDir() + "/config.json");
+  ASSERT_TRUE(config.ok());
+  auto cases = loadGoldenCases();
+  for (const char* file : {"tiny_bert_f16.safetensors", "tiny_bert_bf16.safetensors"}) {
+    auto weights = SafetensorsFile::load(testDataDir() + "/" + file);
+    ASSERT_TRUE(weights.ok()) << file;
+    auto encoder = TransformerEncoder::fromParts(config.value(), weights.value());
+    ASSERT_TRUE(encoder.ok()) << encoder.error().description();
+    for (const auto& c : cases) {
+      auto out = encoder.value()->encode({inputFor(c)});
+      ASSERT_TRUE(out.ok());
+      EXPECT_LT(maxAbsDifference(out->at(0).embedding, c.embedding), kGoldenTolerance) << file << " " << c.name;
+    }
+  }
+}
+
+TEST(TransformerEncoderGoldenTest, OneBatchEqualsSeparateCalls) {
+  auto encoder = loadTiny();
+  ASSERT_TRUE(encoder);
+  auto cases = loadGoldenCases();
+  std::vector<EncoderInput> inputs;
+  for (const auto& c : cases) inputs.push_back(inputFor(c));
+  for (bool all : {false, true}) {
+    EncodeOptions options;
+    options.computeAll = all;
+    auto batch = encoder->encode(inputs, options);
+    ASSERT_TRUE(batch.ok());
+    ASSERT_EQ(batch->size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+      auto single = encoder->encode({inputs[i]}, options);
+      ASSERT_TRUE(single.ok());
+      EXPECT_LT(maxAbsDifference(batch->at(i).embedding, single->at(0).embedding), 1e-5f) << cases[i].name;
+      EXPECT_LT(maxAbsDifference(batch->at(i).embedding, cases[i].embedding), kGoldenTolerance) << cases[i].name;
+    }
+  }
+}
+
+// Masked padding contributes nothing: computing all 512 positions and
+// computing only the real tokens agree, for random models of several shapes.
+TEST(TransformerEncoderPaddingTest, RealTokensOnlyEqualsAllPaddedPositions) {
+  struct Shape {
+    int vocab, hidden, layers, heads, inter, positions;
+  };
+  const std::vector<Shape> shapes{{50, 16, 1, 1, 32, 512}, {64, 24, 3, 4, 48, 512}, {30, 12, 2, 3, 20, 96}};
+  std::mt19937 rng(5);
+  uint32_t seed = 100;
+  for (const auto& s : shapes) {
+    auto config = smallConfig(s.vocab, s.hidden, s.layers, s.heads, s.inter, s.positions);
+    auto encoder = fromWeights(config, randomBertWeights(config, seed++));
+    ASSERT_TRUE(encoder);
+    std::uniform_int_distribution<int> token(1, s.vocab - 1);
+    for (int trial = 0; trial < 6; ++trial) {
+      std::uniform_int_distribution<int> lengthDist(1, s.positions);
+      int real = lengthDist(rng);
+      std::vector<int32_t> ids;
+      for (int i = 0; i < real; ++i) ids.push_back(token(rng));
+      auto [row, mask] = padded(ids, s.positions);
+      EncodeOptions all, hidden;
+      all.computeAll = true;
+      all.keepHiddenStates = true;
+      hidden.keepHiddenStates = true;
+      auto full = encoder->encode({{row, mask}}, all);
+      auto compact = encoder->encode({{row, mask}});
+      auto compactHidden = encoder->encode({{row, mask}}, hidden);
+      ASSERT_TRUE(full.ok() && compact.ok() && compactHidden.ok());
+      EXPECT_LT(maxAbsDifference(full->at(0).embedding, compact->at(0).embedding), 1e-5f) << real;
+      std::vector<float> fullReal(full->at(0).hiddenStates.begin(),
+                                  full->at(0).hiddenStates.begin() + static_cast<std::ptrdiff_t>(real) * s.hidden);
+      EXPECT_LT(maxAbsDifference(fullReal, compactHidden->at(0).hiddenStates), 1e-4f) << real;
+
+      // What sits under the mask does not matter either.
+      std::vector<int32_t> noisy = row;
+      for (size_t i = static_cast<size_t>(real); i < noisy.size(); ++i) noisy[i] = token(rng);
+      auto noisyFull = encoder->encode({{noisy, mask}}, all);
+      ASSERT_TRUE(noisyFull.ok());
+      EXPECT_LT(maxAbsDifference(noisyFull->at(0).embedding, full->at(0).embedding), 1e-5f);
+    }
+  }
+}
+
+TEST(TransformerEncoderPaddingTest, MaskedPositionsInsideTheRowAreSkippedToo) {
+  auto config = smallConfig();
+  auto encoder = fromWeights(config, randomBertWeights(config, 11));
+  ASSERT_TRUE(encoder);
+  std::vector<int32_t> ids{2, 5, 9, 13, 17, 21, 3, 0, 0, 0};
+  std::vector<int32_t> mask{1, 1, 0, 1, 0, 1, 1, 0, 0, 0};
+  EncodeOptions all;
+  all.computeAll = true;
+  auto full = encoder->encode({{ids, mask}}, all);
+  auto compact = encoder->encode({{ids, mask}});
+  ASSERT_TRUE(full.ok() && compact.ok());
+  EXPECT_LT(maxAbsDifference(full->at(0).embedding, compact->at(0).embedding), 1e-5f);
+}
+
+TEST(TransformerEncoderTest, EmbeddingsAreUnitLengthAndDependOnInput) {
+  auto encoder = loadTiny();
+  ASSERT_TRUE(encoder);
+  auto a = encoder->encode({{{2, 10, 11, 3}, {1, 1, 1, 1}}, {{2, 11, 10, 3}, {1, 1, 1, 1}}});
+  ASSERT_TRUE(a.ok());
+  for (const auto& out : a.value()) {
+    double norm = 0;
+    for (float v : out.embedding) norm += static_cast<double>(v) * v;
+    EXPECT_NEAR(norm, 1.0, 1e-5);
+    EXPECT_EQ(out.embedding.size(), 32u);
+  }
+  EXPECT_GT(maxAbsDifference(a->at(0).embedding, a->at(1).embedding), 1e-3f);  // word order matters
+  auto empty = encoder->encode({});
+  ASSERT_TRUE(empty.ok());
+  EXPECT_TRUE(empty->empty());
+}
+
+TEST(TransformerEncoderTest, RejectsInvalidInputs) {
+  auto encoder = loadTiny();
+  ASSERT_TRUE(encoder);
+  auto expectError = [&](EncoderInput input, const std::string& needle) {
+    auto out = encoder->encode({{{2, 3}, {1, 1}}, input});
+    ASSERT_FALSE(out.ok()) << needle;
+    EXPECT_NE(out.error().description().find(needle), std::string::npos) << out.error().description();
+  };
+  expectError({{2, 3}, {1}}, "attention_mask has 1");
+  expectError({{}, {}}, "no positions");
+  expectError({std::vector<int32_t>(513, 5), std::vector<int32_t>(513, 1)}, "exceed the model's 512");
+  expectError({{2, 3}, {0, 1}}, "first ([CLS]) position is masked");
+  expectError({{2, 100}, {1, 1}}, "token identifier 100");
+  expectError({{2, -1}, {1, 1}}, "token identifier -1");
+}
+
+TEST(TransformerEncoderLoadTest, EveryTensorShapeIsChecked) {
+  auto config = smallConfig();
+  auto weights = randomBertWeights(config, 3);
+  ASSERT_EQ(loadError(config, weights), "");
+  for (const auto& [name, tensor] : weights) {
+    auto broken = weights;
+    broken[name].shape.push_back(1);  // same values, wrong rank
+    std::string error = loadError(config, broken);
+    EXPECT_NE(error.find("\"" + name + "\""), std::string::npos) << name << ": " << error;
+    EXPECT_NE(error.find("do not match config.json"), std::string::npos) << error;
+    auto missing = weights;
+    missing.erase(name);
+    error = loadError(config, missing);
+    EXPECT_NE(error.find("missing tensor \"" + name + "\""), std::string::npos) << error;
+  }
+  auto deeper = config;
+  deeper.numHiddenLayers = 3;
+  EXPECT_NE(loadError(deeper, weights).find("encoder.layer.2."), std::string::npos);
+  auto wider = config;
+  wider.intermediateSize = 40;
+  EXPECT_NE(loadError(wider, weights).find("intermediate.dense.weight"), std::string::npos);
+  auto bigger = config;
+  bigger.vocabSize = 65;
+  EXPECT_NE(loadError(bigger, weights).find("expected [65, 16]"), std::string::npos);
+}
+
+TEST(TransformerEncoderLoadTest, AcceptsPrefixedAndGammaBetaNames) {
+  auto config = smallConfig();
+  auto weights = randomBertWeights(config, 4);
+  auto reference = fromWeights(config, weights);
+  std::map<std::string, TensorData> renamed;
+  for (const auto& [name, t] : weights) {
+    std::string n = "bert." + name;
+    auto pos = n.find("LayerNorm.weight");
+    if (pos != std::string::npos) n.replace(pos + 10, 6, "gamma");
+    pos = n.find("LayerNorm.bias");
+    if (pos != std::string::npos) n.replace(pos + 10, 4, "beta");
+    renamed[n] = t;
+  }
+  renamed["cls.predictions.bias"] = {{64}, std::vector<float>(64, 0.0f)};
+  auto other = fromWeights(config, renamed);
+  ASSERT_TRUE(reference && other);
+  EncoderInput in{{2, 7, 8, 9, 3}, {1, 1, 1, 1, 1}};
+  auto a = reference->encode({in});
+  auto b = other->encode({in});
+  ASSERT_TRUE(a.ok() && b.ok());
+  EXPECT_EQ(a->at(0).embedding, b->at(0).embedding);
+}
+
+TEST(TransformerEncoderLoadTest, DirectoryErrorsNameTheProblem) {
+  TempDir dir;
+  auto missing = TransformerEncoder::loadDirectory(dir.path());
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().description().find("config.json"), std::string::npos);
+
+  auto config = readFileToString(tinyModelDir() + "/config.json");
+  auto weights = readFileToString(tinyModelDir() + "/model.safetensors");
+  ASSERT_TRUE(config.ok() && weights.ok());
+  ASSERT_TRUE(writeFileAtomically(dir.file("config.json"), config.value()).ok());
+  ASSERT_TRUE(writeFileAtomically(dir.file("model.safetensors"), weights->substr(0, weights->size() / 2)).ok());
+  auto truncated = TransformerEncoder::loadDirectory(dir.path());
+  ASSERT_FALSE(truncated.ok());
+  EXPECT_NE(truncated.error().description().find("corrupt safetensors file"), std::string::npos);
+  EXPECT_NE(truncated.error().description().find("model.safetensors"), std::string::npos);
+
+  ASSERT_TRUE(writeFileAtomically(dir.file("model.safetensors"), weights.value()).ok());
+  EXPECT_TRUE(TransformerEncoder::loadDirectory(dir.path()).ok());
+}
+
+TEST(TransformerEncoderTest, BlasThreadCountCanBeSet) {
+  // The project links OpenBLAS; with another BLAS this reports false and does nothing.
+  bool openBlas = TransformerEncoder::setBlasThreadCount(1);
+  if (openBlas) {
+    EXPECT_TRUE(TransformerEncoder::setBlasThreadCount(2));
+  }
+  // Embeddings 100·32 + 512·32 + 2·32 + 64, two layers of 8,544; the pooler is not loaded.
+  EXPECT_EQ(loadTiny()->parameterCount(), 36800u);
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,561 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "CatalogTestSupport.h"
+#include "app/search/IndexingService.h"
+#include "app/search/TextFolding.h"
+#include "core/Logger.h"
+#include "core/Telemetry.h"
+#include "core/VirtualTime.h"
+
+namespace pallix {
+namespace {
+
+class FakeWatcherFactory final : public DirectoryWatcherFactory {
+ public:
+  std::unique_ptr<DirectoryWatcher> makeWatcher() override {
+    auto watcher = std::make_unique<FakeDirectoryWatcher>();
+    last = watcher.get();
+    ++made;
+    return watcher;
+  }
+  FakeDirectoryWatcher* last = nullptr;
+  int made = 0;
+};
+
+class FakeIconResolver final : public IconResolver {
+ public:
+  std::optional<std::string> resolve(const std::string& name, int size) override {
+    ++calls;
+    return "/icons/" + name + "-" + std::to_string(size) + ".png";
+  }
+  std::string iconNameForFile(const std::string&, bool isDirectory) override {
+    return isDirectory ? "folder" : "text-x-generic";
+  }
+  int calls = 0;
+};
+
+class IndexingServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dirs_ = DataDirectories::forHome(scratch_.path());
+    documents_ = scratch_.dir("Documents");
+    entries_.dirs = {{scratch_.dir("user/applications"), 5}, {scratch_.dir("system/applications"), 3}};
+    ASSERT_TRUE(defaults_.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents_}).ok());
+    ASSERT_TRUE(createDirectories(dirs_.data).ok());
+    auto store = PersistentStore::open(dirs_.storePath());
+    ASSERT_TRUE(store.ok()) << store.error().description();
+    store_ = std::move(store.value());
+    logSink_ = std::make_shared<RecordingLogSink>();
+    previousSink_ = Logger::setSink(logSink_);
+    previousThreshold_ = Logger::threshold();
+    Logger::setThreshold(LogLevel::debug);
+  }
+  void TearDown() override {
+    service_.reset();
+    Logger::setSink(previousSink_);
+    Logger::setThreshold(previousThreshold_);
+  }
+
+  IndexingService& service() {
+    if (!service_) {
+      IndexingService::Dependencies deps;
+      deps.mainRunner = env_.mainRunner();
+      deps.backgroundRunner = env_.makeRunner("background");
+      deps.directoryChangeRunner = env_.makeRunner("directory-change-handler");
+      deps.clock = &env_.clock();
+      deps.watcherFactory = &watchers_;
+      deps.defaults = &defaults_;
+      deps.store = store_.get();
+      deps.filter = &filter_;
+      deps.iconResolver = &icons_;
+      deps.dirs = dirs_;
+      deps.applicationEntries = &entries_;
+      deps.baseAppDirectories = {scratch_.path() + "/Applications", scratch_.path() + "/OtherApps"};
+      service_ = std::make_unique<IndexingService>(deps);
+    }
+    return *service_;
+  }
+
+  FullScanSummary fullScan() {
+    FullScanSummary out;
+    bool done = false;
+    service().indexAll([&](const FullScanSummary& summary) {
+      out = summary;
+      done = true;
+    });
+    env_.runUntilIdle();
+    EXPECT_TRUE(done);
+    return out;
+  }
+
+  std::vector<IndexedItem> catalog() {
+    auto items = service().catalog().fetchAll();
+    EXPECT_TRUE(items.ok());
+    return items.ok() ? items.value() : std::vector<IndexedItem>{};
+  }
+
+  std::optional<IndexedItem> item(const std::string& path) {
+    auto found = service().catalog().fetchByPath(path);
+    EXPECT_TRUE(found.ok());
+    return found.ok() ? found.value() : std::nullopt;
+  }
+
+  void deliver(const std::string& path, uint32_t flags) {
+    ASSERT_NE(watchers_.last, nullptr);
+    watchers_.last->deliver({DirectoryEvent{path, flags}});
+  }
+
+  size_t logCount(const std::string& needle) {
+    size_t n = 0;
+    for (const std::string& message : logSink_->messages()) n += message.find(needle) != std::string::npos;
+    return n;
+  }
+
+  testing::ScratchDirectory scratch_;
+  DataDirectories dirs_;
+  std::string documents_;
+  VirtualTimeEnvironment env_;
+  UserDefaults defaults_;
+  std::unique_ptr<PersistentStore> store_;
+  FileExclusionFilter filter_;
+  testing::FixedEntrySource entries_;
+  FakeWatcherFactory watchers_;
+  FakeIconResolver icons_;
+  std::shared_ptr<RecordingLogSink> logSink_;
+  std::shared_ptr<LogSink> previousSink_;
+  LogLevel previousThreshold_ = LogLevel::error;
+  std::unique_ptr<IndexingService> service_;
+};
+
+void expectCatalogMatchesModel(const std::vector<IndexedItem>& items, const std::string& root) {
+  std::map<std::string, testing::RandomTree::Entry> got;
+  for (const IndexedItem& item : items) {
+    if (item.itemType() == IndexedItem::ItemType::app) continue;
+    got[item.path] = {item.itemType() == IndexedItem::ItemType::folder, item.sizeBytes};
+    EXPECT_EQ(item.searchName, foldForSearch(item.name));
+  }
+  EXPECT_EQ(got, testing::RandomTree::model(root));
+}
+
+TEST_F(IndexingServiceTest, CatalogMatchesModelAcrossRandomEditsAndRescans) {
+  std::mt19937 rng(21);
+  testing::RandomTree::generate(documents_, rng, 200, 4);
+  FullScanSummary first = fullScan();
+  EXPECT_TRUE(first.mutated);
+  EXPECT_FALSE(first.error);
+  expectCatalogMatchesModel(catalog(), documents_);
+  for (int round = 0; round < 4; ++round) {
+    // Remove some files, grow others, add new ones.
+    std::vector<std::string> files;
+    for (auto& entry : std::filesystem::recursive_directory_iterator(documents_)) {
+      if (entry.is_regular_file()) files.push_back(entry.path().string());
+    }
+    for (const std::string& path : files) {
+      int action = static_cast<int>(rng() % 6);
+      if (action == 0) std::filesystem::remove(path);
+      if (action == 1) testing::writeFile(path, std::string(400 + rng() % 100, 'y'));
+    }
+    testing::RandomTree::generate(documents_, rng, 30, 4);
+    const UUID before = service().snapshotVersion();
+    FullScanSummary summary = fullScan();
+    EXPECT_TRUE(summary.mutated);
+    EXPECT_NE(service().snapshotVersion(), before);
+    expectCatalogMatchesModel(catalog(), documents_);
+  }
+}
+
+TEST_F(IndexingServiceTest, UnchangedRescanWritesNothingEvenAfterRestart) {
+  std::mt19937 rng(2);
+  testing::RandomTree::generate(documents_, rng, 80, 3);
+  ScopedTelemetryRecorder telemetry;
+  fullScan();
+  const UUID version = service().snapshotVersion();
+  const int64_t changes = store_->totalChanges();
+  FullScanSummary again = fullScan();
+  EXPECT_TRUE(again.unchanged);
+  EXPECT_FALSE(again.mutated);
+  EXPECT_EQ(store_->totalChanges(), changes);
+  EXPECT_EQ(service().snapshotVersion(), version);
+  EXPECT_TRUE(logSink_->contains("Snapshot unchanged for"));
+
+  // A new service over the same store remembers the signature.
+  service_.reset();
+  FullScanSummary afterRestart = fullScan();
+  EXPECT_TRUE(afterRestart.unchanged);
+  EXPECT_EQ(store_->totalChanges(), changes);
+}
+
+TEST_F(IndexingServiceTest, PinsAndLastUseSurviveRescans) {
+  scratch_.file("Documents/keep.txt", "1");
+  fullScan();
+  IndexedItem kept = *item(documents_ + "/keep.txt");
+  kept.isPinned = true;
+  kept.lastUsed = dateFromSecondsSince1970(1.6e9);
+  ASSERT_TRUE(service().catalog().save(kept).ok());
+  testing::writeFile(documents_ + "/keep.txt", "12345");
+  fullScan();
+  IndexedItem after = *item(documents_ + "/keep.txt");
+  EXPECT_EQ(after.id, kept.id);
+  EXPECT_EQ(after.sizeBytes, 5);
+  EXPECT_TRUE(after.isPinned);
+  EXPECT_TRUE(after.lastUsed);
+}
+
+TEST_F(IndexingServiceTest, EmptySnapshotClearsCatalogAndReports) {
+  scratch_.file("Documents/a.txt");
+  scratch_.file("Documents/b.txt");
+  fullScan();
+  ASSERT_EQ(catalog().size(), 2u);
+  std::filesystem::remove(documents_ + "/a.txt");
+  std::filesystem::remove(documents_ + "/b.txt");
+  ScopedTelemetryRecorder telemetry;
+  FullScanSummary summary = fullScan();
+  EXPECT_TRUE(catalog().empty());
+  EXPECT_TRUE(summary.mutated);
+  auto empty = telemetry.sink().named("IndexingService.snapshotEmpty");
+  ASSERT_EQ(empty.size(), 1u);
+  EXPECT_EQ(empty[0].parameters.at("message"), "Indexing snapshot returned no candidates.");
+  auto cleared = telemetry.sink().named("IndexingService.snapshotCleared");
+  ASSERT_EQ(cleared.size(), 1u);
+  EXPECT_EQ(cleared[0].parameters.at("removed"), "2");
+  EXPECT_TRUE(logSink_->contains("Snapshot empty; clearing stored items"));
+}
+
+TEST_F(IndexingServiceTest, PersistedSnapshotReportsCounts) {
+  scratch_.file("Documents/a.txt");
+  scratch_.file("user/applications/org.example.App.desktop", "Name=App\n");
+  ScopedTelemetryRecorder telemetry;
+  fullScan();
+  auto persisted = telemetry.sink().named("IndexingService.snapshotPersisted");
+  ASSERT_EQ(persisted.size(), 1u);
+  EXPECT_EQ(persisted[0].parameters.at("appCount"), "1");
+  EXPECT_EQ(persisted[0].parameters.at("fileCount"), "1");
+  EXPECT_EQ(persisted[0].parameters.at("mutated"), "1");
+  EXPECT_TRUE(persisted[0].parameters.count("elapsedMs"));
+  EXPECT_TRUE(logSink_->contains("Starting unified indexer run"));
+  EXPECT_TRUE(logSink_->contains("Finished scan with 1 apps and 1 files in"));
+  EXPECT_TRUE(logSink_->contains("Persisted full snapshot (1 apps, 1 files, mutated: true)"));
+  EXPECT_TRUE(defaults_.dateValue(IndexingService::kLastFullScanTimeKey));
+}
+
+TEST_F(IndexingServiceTest, TwoCopiesOfAnAppKeepTheHigherPriorityOne) {
+  scratch_.file("system/applications/org.example.Editor.desktop", "Name=Editor\n");
+  scratch_.file("user/applications/org.example.Editor.desktop", "Name=My Editor\n");
+  auto plist =
+      std::string("<plist><dict><key>CFBundleIdentifier</key><string>com.example.Tool</string></dict></plist>");
+  scratch_.file("OtherApps/Tool.app/Contents/Info.plist", plist);
+  scratch_.file("Applications/Tool.app/Contents/Info.plist", plist);  // the home "Applications": priority 2
+  fullScan();
+  std::vector<IndexedItem> apps;
+  for (const auto& i : catalog()) {
+    if (i.itemType() == IndexedItem::ItemType::app) apps.push_back(i);
+  }
+  ASSERT_EQ(apps.size(), 2u);
+  auto editor = service().catalog().fetchByBundleIdentifier("ORG.EXAMPLE.EDITOR.DESKTOP").value();
+  ASSERT_EQ(editor.size(), 1u);
+  EXPECT_EQ(editor[0].path, scratch_.path() + "/user/applications/org.example.Editor.desktop");
+  EXPECT_EQ(editor[0].domainPriority, 5);
+  auto tool = service().catalog().fetchByBundleIdentifier("com.example.tool").value();
+  ASSERT_EQ(tool.size(), 1u);
+  EXPECT_EQ(tool[0].path, scratch_.path() + "/Applications/Tool.app");
+  EXPECT_EQ(tool[0].domainPriority, 2);
+
+  // The preferred copy disappears: the record moves to the other copy.
+  std::filesystem::remove_all(scratch_.path() + "/Applications/Tool.app");
+  fullScan();
+  tool = service().catalog().fetchByBundleIdentifier("com.example.tool").value();
+  ASSERT_EQ(tool.size(), 1u);
+  EXPECT_EQ(tool[0].path, scratch_.path() + "/OtherApps/Tool.app");
+}
+
+TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRun) {
+  fullScan();
+  service().startWatching();
+  ASSERT_NE(watchers_.last, nullptr);
+  EXPECT_TRUE(logSink_->contains("Watching"));
+  std::vector<IncrementalRunSummary> runs;
+  service().setIncrementalRunObserver([&](const IncrementalRunSummary& s) { runs.push_back(s); });
+  scratch_.file("Documents/one.txt");
+  deliver(documents_ + "/one.txt", kDirectoryEventCreated);
+  env_.advanceBy(seconds(1.4));
+  EXPECT_TRUE(runs.empty());
+  scratch_.file("Documents/two.txt");
+  deliver(documents_ + "/two.txt", kDirectoryEventCreated);
+  env_.advanceBy(seconds(1.4));
+  EXPECT_TRUE(runs.empty());  // the second event restarted the 1.5 s wait
+  const UUID before = service().snapshotVersion();
+  env_.advanceBy(seconds(0.2));
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].changeCount, 2u);
+  EXPECT_EQ(runs[0].created, 2u);
+  EXPECT_TRUE(item(documents_ + "/one.txt"));
+  EXPECT_TRUE(item(documents_ + "/two.txt"));
+  EXPECT_NE(service().snapshotVersion(), before);
+  EXPECT_TRUE(logSink_->contains("Processing 2 incremental changes"));
+  EXPECT_TRUE(logSink_->contains("Incremental: created file " + documents_ + "/one.txt"));
+  EXPECT_TRUE(logSink_->contains("Processed 2 incremental changes in"));
+}
+
+TEST_F(IndexingServiceTest, CreateAndDeleteWithinOneWindowRemovesNothing) {
+  scratch_.file("Documents/stays.txt");
+  fullScan();
+  service().startWatching();
+  std::vector<IncrementalRunSummary> runs;
+  service().setIncrementalRunObserver([&](const IncrementalRunSummary& s) { runs.push_back(s); });
+  const int64_t changes = store_->totalChanges();
+  deliver(documents_ + "/flash.txt", kDirectoryEventCreated);
+  deliver(documents_ + "/flash.txt", kDirectoryEventRemoved);
+  env_.advanceBy(seconds(2));
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].changeCount, 1u);
+  EXPECT_EQ(runs[0].created + runs[0].modified + runs[0].removed, 0u);
+  EXPECT_EQ(store_->totalChanges(), changes);
+  EXPECT_EQ(catalog().size(), 1u);
+}
+
+TEST_F(IndexingServiceTest, IncrementalModifyRemoveAndNewFolders) {
+  scratch_.file("Documents/doc.txt", "1");
+  scratch_.file("Documents/old/inner.txt", "1");
+  fullScan();
+  service().startWatching();
+  testing::writeFile(documents_ + "/doc.txt", "1234");
+  deliver(documents_ + "/doc.txt", kDirectoryEventModified);
+  std::filesystem::remove_all(documents_ + "/old");
+  deliver(documents_ + "/old", kDirectoryEventRemoved | kDirectoryEventIsDirectory);
+  scratch_.file("Documents/new/deep/x.md", "#");
+  scratch_.file("Documents/new/Node_Modules/skip.js", "");
+  deliver(documents_ + "/new", kDirectoryEventCreated | kDirectoryEventIsDirectory);
+  deliver(documents_ + "/.hidden", kDirectoryEventCreated);
+  deliver(scratch_.path() + "/elsewhere/file.txt", kDirectoryEventCreated);  // not watched: dropped
+  env_.advanceBy(seconds(2));
+  EXPECT_EQ(item(documents_ + "/doc.txt")->sizeBytes, 4);
+  EXPECT_FALSE(item(documents_ + "/old"));
+  EXPECT_FALSE(item(documents_ + "/old/inner.txt"));
+  EXPECT_TRUE(item(documents_ + "/new/deep/x.md"));
+  EXPECT_FALSE(item(documents_ + "/new/Node_Modules/skip.js"));
+  EXPECT_TRUE(logSink_->contains("Incremental: modified file " + documents_ + "/doc.txt"));
+  EXPECT_TRUE(logSink_->contains("Incremental: removed " + documents_ + "/old"));
+  EXPECT_TRUE(logSink_->contains("Processing 4 incremental changes"));
+  // The catalog equals what a full scan finds, and that scan writes no records.
+  FullScanSummary check = fullScan();
+  EXPECT_EQ(check.inserted + check.updated + check.deleted, 0u);
+  expectCatalogMatchesModel(catalog(), documents_);
+}
+
+TEST_F(IndexingServiceTest, OverflowTurnsNextRunIntoFullScan) {
+  fullScan();
+  service().startWatching();
+  std::vector<DirectoryEvent> events;
+  for (int i = 0; i <= 10000; ++i) events.push_back({documents_ + "/f" + std::to_string(i), kDirectoryEventCreated});
+  watchers_.last->deliver(events);
+  EXPECT_TRUE(service().changeAccumulator().overflowDetected());
+  EXPECT_EQ(logCount("Starting unified indexer run"), 1u);
+  env_.advanceBy(seconds(2));
+  EXPECT_EQ(logCount("Starting unified indexer run"), 2u);
+  EXPECT_FALSE(logSink_->contains("Processing 10000 incremental changes"));
+  EXPECT_EQ(service().changeAccumulator().size(), 0u);
+}
+
+TEST_F(IndexingServiceTest, RescanFlagRequestsFullScan) {
+  fullScan();
+  service().startWatching();
+  deliver(documents_, kDirectoryEventMustScanSubDirs);
+  env_.advanceBy(seconds(2));
+  EXPECT_EQ(logCount("Starting unified indexer run"), 2u);
+}
+
+TEST_F(IndexingServiceTest, FullScanRequestedWhileActiveRunsWhenIdle) {
+  fullScan();
+  service().startWatching();
+  ScopedTelemetryRecorder telemetry;
+  service().setWorkMode(WorkMode::active);
+  service().setWorkMode(WorkMode::active);
+  EXPECT_EQ(telemetry.sink().count("IndexingService.workModeChanged"), 1u);
+  deliver(documents_, kDirectoryEventRootChanged);
+  env_.advanceBy(seconds(5));
+  EXPECT_EQ(logCount("Starting unified indexer run"), 1u);
+  EXPECT_TRUE(service().hasDeferredIncrementalRun());
+  service().setWorkMode(WorkMode::idle);
+  env_.runUntilIdle();
+  EXPECT_EQ(logCount("Starting unified indexer run"), 2u);
+  EXPECT_FALSE(service().hasDeferredIncrementalRun());
+  EXPECT_EQ(telemetry.sink().named("IndexingService.workModeChanged").back().parameters.at("mode"), "idle");
+}
+
+TEST_F(IndexingServiceTest, InitialIndexingWaitsForIdle) {
+  scratch_.file("Documents/a.txt");
+  service().setWorkMode(WorkMode::active);
+  service().startInitialIndexingIfNeeded();
+  env_.runUntilIdle();
+  EXPECT_TRUE(catalog().empty());
+  EXPECT_TRUE(service().hasDeferredFullScan());
+  service().setWorkMode(WorkMode::deepIdle);
+  env_.runUntilIdle();
+  EXPECT_TRUE(catalog().empty());
+  service().setWorkMode(WorkMode::idle);
+  env_.runUntilIdle();
+  EXPECT_EQ(catalog().size(), 1u);
+  EXPECT_FALSE(service().hasDeferredFullScan());
+}
+
+TEST_F(IndexingServiceTest, IncrementalRunMoreThanThreeHoursAfterFullScanBecomesFullScan) {
+  ASSERT_TRUE(
+      defaults_.setDate(IndexingService::kLastFullScanTimeKey, env_.clock().wallNow() - std::chrono::hours(4)).ok());
+  service().startWatching();
+  scratch_.file("Documents/new.txt");
+  deliver(documents_ + "/new.txt", kDirectoryEventCreated);
+  env_.advanceBy(seconds(2));
+  EXPECT_TRUE(logSink_->contains("Periodic full scan triggered (last: "));
+  EXPECT_EQ(logCount("Starting unified indexer run"), 1u);
+  EXPECT_FALSE(logSink_->contains("Processing 1 incremental changes"));
+  EXPECT_TRUE(item(documents_ + "/new.txt"));
+  EXPECT_EQ(service().changeAccumulator().size(), 0u);
+}
+
+TEST_F(IndexingServiceTest, PeriodicFullScanEveryThreeHours) {
+  fullScan();
+  EXPECT_EQ(logCount("Starting unified indexer run"), 1u);
+  env_.advanceBy(std::chrono::hours(3) - std::chrono::seconds(1));
+  EXPECT_EQ(logCount("Starting unified indexer run"), 1u);
+  env_.advanceBy(std::chrono::seconds(2));
+  EXPECT_EQ(logCount("Starting unified indexer run"), 2u);
+  // While the panel is visible the next one waits for idle.
+  service().setWorkMode(WorkMode::active);
+  env_.advanceBy(std::chrono::hours(3) + std::chrono::seconds(1));
+  EXPECT_EQ(logCount("Starting unified indexer run"), 2u);
+  EXPECT_TRUE(service().hasDeferredFullScan());
+  service().setWorkMode(WorkMode::idle);
+  env_.runUntilIdle();
+  EXPECT_EQ(logCount("Starting unified indexer run"), 3u);
+}
+
+TEST_F(IndexingServiceTest, ScanRequestedDuringScanRunsOnceMore) {
+  int completions = 0;
+  service().indexAll([&](const FullScanSummary&) { ++completions; });
+  EXPECT_TRUE(service().isFullScanRunning());
+  service().indexAll([&](const FullScanSummary&) { ++completions; });
+  service().indexAll([&](const FullScanSummary&) { ++completions; });
+  env_.runUntilIdle();
+  EXPECT_EQ(completions, 3);
+  EXPECT_EQ(logCount("Starting unified indexer run"), 2u);
+  EXPECT_FALSE(service().isFullScanRunning());
+}
+
+TEST_F(IndexingServiceTest, ProgressIsReportedOnMainRunner) {
+  std::mt19937 rng(8);
+  testing::RandomTree::generate(documents_, rng, 50, 2);
+  std::vector<size_t> progress;
+  service().indexAll({}, [&](size_t n) { progress.push_back(n); });
+  env_.runUntilIdle();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), catalog().size());
+}
+
+TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
+  fullScan();
+  service().startWatching();
+  EXPECT_EQ(watchers_.made, 1);
+  Status missing = service().addFileDirectory(scratch_.path() + "/missing");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().description().find("does not exist"), std::string::npos);
+  std::string projects = scratch_.dir("Projects");
+  scratch_.file("Projects/plan.txt");
+  const UUID version = service().directoryVersion();
+  ASSERT_TRUE(service().addFileDirectory(projects + "/").ok());
+  EXPECT_FALSE(service().addFileDirectory(projects).ok());  // listed once
+  EXPECT_NE(service().directoryVersion(), version);
+  EXPECT_EQ(watchers_.made, 2);
+  EXPECT_EQ(defaults_.stringArrayValue(IndexingService::kFileDirectoriesKey),
+            (std::vector<std::string>{documents_, projects}));
+  env_.advanceBy(seconds(2));
+  EXPECT_TRUE(item(projects + "/plan.txt"));
+  ASSERT_TRUE(service().removeFileDirectory(projects).ok());
+  env_.advanceBy(seconds(2));
+  EXPECT_FALSE(item(projects + "/plan.txt"));
+}
+
+TEST_F(IndexingServiceTest, DefaultFileDirectoriesAreExistingHomeFolders) {
+  UserDefaults empty;
+  scratch_.dir("Downloads");
+  EXPECT_EQ(IndexingService::persistedFileDirectories(empty, dirs_),
+            (std::vector<std::string>{scratch_.path() + "/Documents", scratch_.path() + "/Downloads"}));
+}
+
+TEST_F(IndexingServiceTest, IconCacheIsBoundedAndClearedOnAppearanceOrDeepIdle) {
+  std::vector<IndexedItem> items;
+  for (int i = 0; i < 330; ++i) {
+    IndexedItem item;
+    item.path = "/f/" + std::to_string(i);
+    items.push_back(item);
+  }
+  std::optional<std::string> first;
+  service().icon(items[0], 64, [&](std::optional<std::string> file) { first = file; });
+  env_.runUntilIdle();
+  EXPECT_EQ(first, std::optional<std::string>("/icons/text-x-generic-64.png"));
+  EXPECT_EQ(service().cachedIcon(items[0], 64), first);
+  for (const IndexedItem& item : items) service().icon(item, 64, nullptr);
+  env_.runUntilIdle();
+  EXPECT_EQ(service().iconCacheCount(), IndexingService::kIconCacheCountLimit);
+  EXPECT_LE(service().iconCacheCost(), IndexingService::kIconCacheCostLimit);
+  EXPECT_FALSE(service().cachedIcon(items[1], 64));  // least recently used went first
+  // Large icons hit the cost limit before the count limit.
+  for (int i = 0; i < 60; ++i) {
+    IndexedItem big;
+    big.path = "/big/" + std::to_string(i);
+    service().icon(big, 1024, nullptr);
+  }
+  env_.runUntilIdle();
+  EXPECT_LE(service().iconCacheCost(), IndexingService::kIconCacheCostLimit);
+
+  const UUID token = service().iconRefreshToken();
+  service().handleAppearanceChange("dark");
+  EXPECT_EQ(service().iconCacheCount(), 0u);
+  EXPECT_NE(service().iconRefreshToken(), token);
+
+  icons_.calls = 0;
+  service().prefetchIcons(items, 32);
+  env_.runUntilIdle();
+  EXPECT_EQ(icons_.calls, static_cast<int>(IndexingService::kIconPrefetchLimit));
+  ScopedTelemetryRecorder telemetry;
+  service().setWorkMode(WorkMode::deepIdle);
+  EXPECT_EQ(service().iconCacheCount(), 0u);
+  ASSERT_EQ(telemetry.sink().count("IndexingService.memoryTrimmed"), 1u);
+  EXPECT_EQ(telemetry.sink().named("IndexingService.memoryTrimmed")[0].parameters.at("reason"), "deepIdle");
+}
+
+TEST_F(IndexingServiceTest, DesktopEntryIconComesFromItsIconKey) {
+  scratch_.file("user/applications/org.example.App.desktop", "Name=App\n");
+  fullScan();
+  auto app = service().catalog().fetchByBundleIdentifier("org.example.App.desktop").value();
+  ASSERT_EQ(app.size(), 1u);
+  std::optional<std::string> file;
+  service().icon(app[0], 48, [&](std::optional<std::string> f) { file = f; });
+  env_.runUntilIdle();
+  // The fixed entry source reads no Icon key: the generic application icon.
+  EXPECT_EQ(file, std::optional<std::string>("/icons/application-x-executable-48.png"));
+}
+
+TEST_F(IndexingServiceTest, StoreFailureIsReportedAndCatalogKept) {
+  scratch_.file("Documents/a.txt");
+  fullScan();
+  scratch_.file("Documents/b.txt");
+  ASSERT_TRUE(store_
+                  ->execute("CREATE TRIGGER refuse BEFORE INSERT ON IndexedItem BEGIN SELECT RAISE(ABORT, "
+                            "'disk says no'); END;")
+                  .ok());
+  ScopedTelemetryRecorder telemetry;
+  FullScanSummary summary = fullScan();
+  ASSERT_TRUE(summary.error);
+  EXPECT_TRUE(logSink_->contains("Pallix.IndexingService: Failed to persist items: "));
+  EXPECT_EQ(telemetry.sink().count("IndexingService.snapshotFailed"), 1u);
+  EXPECT_EQ(catalog().size(), 1u);
+  ASSERT_TRUE(store_->execute("DROP TRIGGER refuse").ok());
+  FullScanSummary retry = fullScan();
+  EXPECT_FALSE(retry.error);
+  EXPECT_EQ(catalog().size(), 2u);
+}
+
+}  // namespace
+}  // namespace pallix

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +17,8 @@
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "core/FileUtil.h"
 #include "tests/platform/TempDir.h"
+
+extern char** environ;
 
 namespace pallix {
 namespace {
@@ -176,6 +180,38 @@ int terminationSignal(pid_t pid) {
   int status = 0;
   if (::waitpid(pid, &status, 0) != pid || !WIFSIGNALED(status)) return 0;
   return WTERMSIG(status);
+}
+
+TEST(LockFileSingleInstance, AnotherProcessQuitsWhenAskedOverTheSocket) {
+  TempDir tmp;
+  auto options = optionsIn(tmp);
+  ::mkdir((tmp / "run").c_str(), 0700);
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  std::string helper = PALLIX_SINGLE_INSTANCE_HELPER;
+  std::vector<char*> argv = {helper.data(), options.lockPath.data(), options.socketPath.data(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  pollfd p{out[0], POLLIN, 0};
+  char ready[16] = {};
+  ASSERT_EQ(::poll(&p, 1, 20000), 1);
+  ASSERT_GT(::read(out[0], ready, sizeof(ready) - 1), 0);
+  ::close(out[0]);
+  ASSERT_STREQ(ready, "ready\n");
+  EXPECT_EQ(lockContents(tmp), std::to_string(pid) + "\n");
+
+  LockFileSingleInstance newcomer(options);
+  auto count = newcomer.acquire([] {});
+  ASSERT_TRUE(count.ok()) << count.error().description();
+  EXPECT_EQ(count.value(), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;  // quit by itself, not signalled
 }
 
 TEST(LockFileSingleInstance, FallsBackToSigtermForAHolderThatDoesNotListen) {

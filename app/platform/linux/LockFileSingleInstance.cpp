@@ -131,8 +131,11 @@ Result<int> LockFileSingleInstance::acquire(TerminateHandler onTerminateRequest)
   }
   int connection = sendTerminateRequest();
   if (connection >= 0) {
-    waitForClose(connection, options_.gracePeriod);
+    bool closed = waitForClose(connection, options_.gracePeriod);
     ::close(connection);
+    // A holder that is quitting may close the connection just before its
+    // lock goes away with the rest of the process.
+    if (closed && !tryLock() && holder > 0 && holder != ::getpid()) waitForExit(holder, options_.gracePeriod);
     if (tryLock()) {
       PALLIX_RETURN_IF_ERROR(becomeHolder());
       return 1;

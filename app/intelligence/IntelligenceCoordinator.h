@@ -1,0 +1,202 @@
+// IntelligenceCoordinator: turns one search text into a stream of Snapshot
+// values from the intelligence data sources.
+//
+// It owns the query router (built lazily off the main thread with a 30 s
+// timeout, dropped in deep idle), the rule-based fallback used while the
+// router is not ready, the location provider and the pending location
+// requests, and the ambient-highlights service. A query runs one of two
+// pipelines: `full` (calculator short-circuit, local sources, forced and
+// routed remote sources) or `nonRouter` (local sources only). Only one stream
+// is live: a newer query finishes the older stream without further snapshots.
+//
+// Threading: confined to the main runner. The router is built and consulted
+// on `routerRunner`; data sources work wherever they like and their answers
+// hop back to the main runner. Must be destroyed on the main runner.
+//
+// Wiring (application start-up): build the sources that exist (the
+// calculator now; contacts, calendar, maps, weather, dictionary and
+// encyclopedia sources once they are written: absent ones count as switched
+// off), a DataSourceSwitches fed from DataSourcePreferences, the router
+// factory from the router package and a LocationProvider (DeniedLocationProvider
+// on Linux), then either construct the coordinator or, as the application
+// does, a LazyIntelligenceClient with the same Dependencies. Register
+// onWorkModeChange with the panel lifecycle coordinator's work-mode handlers
+// and onPanelShow/onPanelHide with its visibility handlers. Hand the client
+// to PanelIntelligenceStore::configure.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "app/intelligence/AmbientIntelligenceService.h"
+#include "app/intelligence/DataSource.h"
+#include "app/intelligence/IntelligenceClient.h"
+#include "app/intelligence/LocationProvider.h"
+#include "app/intelligence/QueryRouting.h"
+#include "app/intelligence/SourceSelectionRules.h"
+#include "app/intelligence/WeatherQueryAnalyzer.h"
+#include "core/Logger.h"
+
+namespace pallix {
+
+// The seven data sources; any may be null (the source does not exist yet).
+struct IntelligenceSources {
+  std::shared_ptr<CalculatorSource> calculator;
+  std::shared_ptr<PermissionedSource> contacts;
+  std::shared_ptr<CalendarSource> calendar;
+  std::shared_ptr<MapSource> maps;
+  std::shared_ptr<WeatherSource> weather;
+  std::shared_ptr<DictionarySource> dictionary;
+  std::shared_ptr<VCRDataSource> wikipedia;
+};
+
+struct RouterState {
+  enum class Kind { failed, unloaded, initializing, ready, timedOut };
+  Kind kind = Kind::unloaded;
+  std::string failureReason;  // failed only
+  friend bool operator==(const RouterState&, const RouterState&) = default;
+};
+const char* routerStateName(RouterState::Kind kind);
+
+enum class RouterFallbackReason { unavailable, routeFailure, timeout };
+// "routerUnavailable", "routeFailure", "routerTimeout".
+const char* routerFallbackReasonLogName(RouterFallbackReason reason);
+
+class IntelligenceCoordinator final : public IntelligenceClient {
+ public:
+  static constexpr Duration kRouterInitializationTimeout = std::chrono::seconds(30);
+  static constexpr Duration kRouterWarmupWait = std::chrono::milliseconds(1200);
+  static constexpr Duration kRouterWarmupPollInterval = std::chrono::milliseconds(50);
+  static constexpr Duration kLocationRequestTimeout = std::chrono::seconds(30);
+
+  struct Dependencies {
+    TaskRunnerPtr mainRunner;
+    TaskRunnerPtr routerRunner;                          // background executor for building and consulting the router
+    std::shared_ptr<const DataSourceSwitches> switches;  // null: everything on
+    IntelligenceSources sources;
+    QueryRouterFactory routerFactory;                         // null: no router is installed
+    std::shared_ptr<LocationProvider> locationProvider;       // null: DeniedLocationProvider
+    std::function<bool(const std::string&)> addressDetector;  // null on Linux
+    std::string timeZoneId;                                   // for the weather analyzer's dates; empty: default zone
+  };
+
+  explicit IntelligenceCoordinator(Dependencies dependencies);
+  ~IntelligenceCoordinator() override;
+  IntelligenceCoordinator(const IntelligenceCoordinator&) = delete;
+  IntelligenceCoordinator& operator=(const IntelligenceCoordinator&) = delete;
+
+  // IntelligenceClient
+  void setLocationAuthorizationDidChange(std::function<void(LocationAuthorizationStatus)> callback) override {
+    locationAuthorizationDidChange_ = std::move(callback);
+  }
+  TaskHandle snapshots(const std::string& query, const UUID& sessionID, ActivationMode mode,
+                       SnapshotStreamHandlers handlers) override;
+  void cancelActiveQuery(bool resetResults) override;
+  PermissionStatus currentContactAuthorizationStatus() override;
+  void requestContactAuthorizationIfNeeded(std::function<void(bool)> completion) override;
+  PermissionStatus currentCalendarAuthorizationStatus() override;
+  void requestCalendarAuthorizationIfNeeded(std::function<void(bool)> completion) override;
+  bool needsLocationAuthorization() override;
+  void requestLocationAccessIfNeeded(std::function<void()> completion) override;
+  uint64_t ambientHighlightsStream(HighlightsObserver observer) override;
+  void removeAmbientHighlightsObserver(uint64_t token) override;
+  void refreshAmbientHighlights(bool forceWeather) override;
+  void handleDataSourcePreferencesChange() override;
+  void fetchCalendarLocationHighlights(
+      const CalendarSearchResult& event,
+      std::function<void(std::optional<CalendarLocationHighlights>)> completion) override;
+  void warmRouterIfNeeded() override;
+  void onWorkModeChange(WorkMode mode) override;
+  // Refreshes the ambient highlights (weather only when stale).
+  void onPanelShow() override;
+  // Abandons the live query; results stay for the next show.
+  void onPanelHide() override;
+
+  // Drops the router (deep idle); the next full query rebuilds it.
+  void unloadRouter();
+  // Resolves the current location for the weather source (none unless authorized).
+  void resolveCurrentLocation(LocationCompletion completion);
+
+  // Inspection (tests, diagnostics).
+  const RouterState& routerState() const { return routerState_; }
+  bool routerResolved() const { return routerResolved_; }
+  bool hasRouter() const { return router_ != nullptr; }
+  const std::optional<std::string>& currentQuery() const { return currentQuery_; }
+  size_t pendingLocationRequestCount() const { return pendingLocationRequests_.size(); }
+  const std::optional<Location>& latestResolvedLocation() const { return latestResolvedLocation_; }
+  AmbientIntelligenceService& ambientService() { return *ambient_; }
+  // The switch of a source, false when the source does not exist; messages, files and apps: true.
+  bool isEnabled(VCRDataSourceIdentifier identifier) const;
+  std::optional<WeatherAvailabilityIssue> weatherAvailabilityIssue(const std::string& query);
+
+ private:
+  struct Run;
+  struct RouterInitialization {
+    TaskHandle build;
+    TaskHandle timer;
+    bool valid() const { return build.valid(); }
+  };
+
+  VCRDataSource* source(VCRDataSourceIdentifier identifier) const;
+  std::vector<VCRDataSource*> dataSources() const;
+  SourceSelectionContext selectionContext(const WeatherQueryAnalyzer& analyzer) const;
+  WeatherQueryAnalyzer makeWeatherAnalyzer() const;
+
+  void handleRouterBuilt(uint64_t generation, Result<std::shared_ptr<QueryRouting>> result);
+  void handleRouterTimeout(uint64_t generation);
+  void awaitRouterWarmupIfNeeded(const std::shared_ptr<Run>& run, std::function<void()> then);
+  void pollRouterWarmup(const std::shared_ptr<Run>& run, MonoTime start, std::shared_ptr<std::function<void()>> then);
+
+  void runFullPipeline(const std::shared_ptr<Run>& run);
+  void continueFullPipeline(const std::shared_ptr<Run>& run);
+  void runNonRouterPipeline(const std::shared_ptr<Run>& run);
+  void computeRouterIdentifiers(
+      const std::shared_ptr<Run>& run,
+      std::function<void(std::set<VCRDataSourceIdentifier>, std::optional<RouterFallbackReason>)> done);
+  void startRemoteTaskIfAllowed(const std::shared_ptr<Run>& run, VCRDataSourceIdentifier identifier);
+  void handleRemoteResult(const std::shared_ptr<Run>& run, VCRDataSourceIdentifier identifier,
+                          std::optional<VCRDataSourceResult> result);
+  void applyRemoteResult(const std::shared_ptr<Run>& run, VCRDataSourceIdentifier identifier,
+                         const std::optional<VCRDataSourceResult>& result);
+  void runLocalSearches(const std::shared_ptr<Run>& run, std::function<void(VCRDataSourceIdentifier)> perResult,
+                        std::function<void()> allDone);
+  void deliverFirstAndAwaitRemotes(const std::shared_ptr<Run>& run);
+  bool isSuperseded(const Run& run) const;
+  void deliver(const std::shared_ptr<Run>& run);
+  void finish(const std::shared_ptr<Run>& run);
+  void cancelCurrentRun();
+  void updateWeatherLocationPreference(const std::set<VCRDataSourceIdentifier>& remote);
+  void logWeatherBlocked(const WeatherAvailabilityIssue& issue, const std::string& query, bool servicesEnabled);
+
+  void handleLocationUpdates(const std::vector<Location>& locations);
+  void handleLocationFailure(const Error& error);
+  void handleAuthorizationChange(LocationAuthorizationStatus status);
+  void resumeAllPendingLocationRequests(const std::optional<Location>& location);
+
+  Dependencies deps_;
+  Logger logger_{"IntelligenceCoordinator"};
+  RouterState routerState_;
+  bool routerResolved_ = false;
+  std::shared_ptr<QueryRouting> router_;
+  RouterInitialization routerInitialization_;
+  uint64_t routerGeneration_ = 0;
+  std::shared_ptr<Run> currentRun_;
+  std::optional<std::string> currentQuery_;
+  LocationAuthorizationStatus authorizationStatus_ = LocationAuthorizationStatus::notDetermined;
+  struct PendingLocationRequest {
+    LocationCompletion completion;
+    TaskHandle timer;
+  };
+  std::map<UUID, PendingLocationRequest> pendingLocationRequests_;
+  std::optional<Location> latestResolvedLocation_;
+  bool hasLoggedRouterRouteFailure_ = false;
+  bool hasLoggedRouterFallback_ = false;
+  std::function<void(LocationAuthorizationStatus)> locationAuthorizationDidChange_;
+  std::unique_ptr<AmbientIntelligenceService> ambient_;
+  WeakGuard weak_;
+};
+
+}  // namespace pallix

@@ -1,0 +1,111 @@
+// LocationProvider: the seam to the platform's location service (authorization,
+// single and continuous location requests). The intelligence coordinator owns
+// one and is its only delegate.
+//
+// DeniedLocationProvider is the Linux default: location services are off and
+// access is denied, so weather queries for the current location report
+// `locationServicesDisabled` and nothing asks the user for permission.
+// FakeLocationProvider lets tests and the command line play the platform.
+//
+// Threading: methods are called on the main runner, and the delegate is
+// called on the main runner.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "app/intelligence/IntelligenceTypes.h"
+#include "core/Error.h"
+
+namespace pallix {
+
+struct Location {
+  LocationCoordinate coordinate;
+  Date timestamp;
+  double horizontalAccuracy = 0;  // metres
+  friend bool operator==(const Location&, const Location&) = default;
+};
+
+class LocationProvider {
+ public:
+  struct Delegate {
+    std::function<void(const std::vector<Location>&)> didUpdateLocations;
+    std::function<void(const Error&)> didFail;
+    std::function<void(LocationAuthorizationStatus)> didChangeAuthorization;
+  };
+  // The coordinator's configuration of the platform manager.
+  struct Configuration {
+    double desiredAccuracyMetres = 100;
+    double distanceFilterMetres = 500;
+    bool pausesLocationUpdatesAutomatically = true;
+  };
+
+  virtual ~LocationProvider() = default;
+  virtual void setDelegate(Delegate delegate) = 0;
+  virtual void configure(const Configuration&) {}
+  virtual LocationAuthorizationStatus authorizationStatus() const = 0;
+  virtual bool locationServicesEnabled() const = 0;
+  virtual void requestWhenInUseAuthorization() = 0;
+  // One location; the answer arrives through the delegate.
+  virtual void requestLocation() = 0;
+  virtual void startUpdatingLocation() = 0;
+  virtual void stopUpdatingLocation() = 0;
+  virtual std::optional<Location> lastLocation() const = 0;
+};
+
+class DeniedLocationProvider final : public LocationProvider {
+ public:
+  void setDelegate(Delegate) override {}
+  LocationAuthorizationStatus authorizationStatus() const override { return LocationAuthorizationStatus::denied; }
+  bool locationServicesEnabled() const override { return false; }
+  void requestWhenInUseAuthorization() override {}
+  void requestLocation() override {}
+  void startUpdatingLocation() override {}
+  void stopUpdatingLocation() override {}
+  std::optional<Location> lastLocation() const override { return std::nullopt; }
+};
+
+// Records requests; the test decides when the "platform" answers.
+class FakeLocationProvider final : public LocationProvider {
+ public:
+  void setDelegate(Delegate delegate) override { delegate_ = std::move(delegate); }
+  void configure(const Configuration& configuration) override { configuration_ = configuration; }
+  LocationAuthorizationStatus authorizationStatus() const override { return status_; }
+  bool locationServicesEnabled() const override { return servicesEnabled_; }
+  void requestWhenInUseAuthorization() override { ++authorizationRequests; }
+  void requestLocation() override { ++locationRequests; }
+  void startUpdatingLocation() override { updating = true; }
+  void stopUpdatingLocation() override { updating = false; }
+  std::optional<Location> lastLocation() const override { return last_; }
+
+  // Test controls.
+  void setStatusSilently(LocationAuthorizationStatus status) { status_ = status; }
+  void changeAuthorization(LocationAuthorizationStatus status) {
+    status_ = status;
+    if (delegate_.didChangeAuthorization) delegate_.didChangeAuthorization(status);
+  }
+  void setServicesEnabled(bool enabled) { servicesEnabled_ = enabled; }
+  void setLastLocation(std::optional<Location> location) { last_ = std::move(location); }
+  void deliver(const std::vector<Location>& locations) {
+    if (!locations.empty()) last_ = locations.back();
+    if (delegate_.didUpdateLocations) delegate_.didUpdateLocations(locations);
+  }
+  void fail(const Error& error) {
+    if (delegate_.didFail) delegate_.didFail(error);
+  }
+  const Configuration& configuration() const { return configuration_; }
+
+  int authorizationRequests = 0;
+  int locationRequests = 0;
+  bool updating = false;
+
+ private:
+  Delegate delegate_;
+  Configuration configuration_;
+  LocationAuthorizationStatus status_ = LocationAuthorizationStatus::notDetermined;
+  bool servicesEnabled_ = true;
+  std::optional<Location> last_;
+};
+
+}  // namespace pallix

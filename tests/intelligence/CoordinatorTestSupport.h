@@ -1,0 +1,104 @@
+// A test fixture that builds an IntelligenceCoordinator over fake sources, a
+// fake router and a fake location provider in virtual time.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "app/intelligence/IntelligenceCoordinator.h"
+#include "core/Logger.h"
+#include "core/Telemetry.h"
+#include "core/VirtualTime.h"
+#include "tests/intelligence/IntelligenceFakes.h"
+#include "tests/intelligence/IntelligenceTestSupport.h"
+
+namespace pallix::testing_support {
+
+struct RecordedStream {
+  std::vector<Snapshot> snapshots;
+  int finishes = 0;
+  TaskHandle handle;
+  const Snapshot& last() const { return snapshots.back(); }
+};
+
+class CoordinatorFixture : public ::testing::Test {
+ protected:
+  using Id = VCRDataSourceIdentifier;
+
+  void SetUp() override {
+    env.clock().setWallNow(utc(2026, 3, 11, 10));
+    logs = std::make_shared<RecordingLogSink>();
+    previousSink = Logger::setSink(logs);
+    previousThreshold = Logger::threshold();
+    Logger::setThreshold(LogLevel::debug);
+    location->setStatusSilently(LocationAuthorizationStatus::authorizedWhenInUse);
+  }
+  void TearDown() override {
+    coordinator.reset();
+    env.runUntilIdle();
+    Logger::setSink(previousSink);
+    Logger::setThreshold(previousThreshold);
+  }
+
+  IntelligenceCoordinator::Dependencies dependencies() {
+    IntelligenceCoordinator::Dependencies deps;
+    deps.mainRunner = env.mainRunner();
+    deps.routerRunner = routerRunner;
+    deps.switches = switches;
+    deps.sources = IntelligenceSources{calculator, contacts, calendar, maps, weather, dictionary, wikipedia};
+    deps.routerFactory = routerFactory.factory();
+    deps.locationProvider = location;
+    deps.timeZoneId = "UTC";
+    return deps;
+  }
+  void create() {
+    coordinator = std::make_unique<IntelligenceCoordinator>(dependencies());
+    env.runUntilIdle();
+  }
+  // Warms the router and completes its build at once.
+  void makeRouterReady() {
+    coordinator->warmRouterIfNeeded();
+    env.runUntilIdle();
+    routerFactory.complete(std::shared_ptr<QueryRouting>(router));
+    env.runUntilIdle();
+    ASSERT_TRUE(coordinator->hasRouter());
+  }
+  std::shared_ptr<RecordedStream> start(const std::string& query, ActivationMode mode = ActivationMode::full) {
+    auto stream = std::make_shared<RecordedStream>();
+    stream->handle =
+        coordinator->snapshots(query, UUID::random(), mode,
+                               SnapshotStreamHandlers{[stream](const Snapshot& s) { stream->snapshots.push_back(s); },
+                                                      [stream] { ++stream->finishes; }});
+    return stream;
+  }
+  size_t logCount(const std::string& needle) const {
+    size_t n = 0;
+    for (const auto& m : logs->messages()) n += m.find(needle) != std::string::npos;
+    return n;
+  }
+
+  VirtualTimeEnvironment env;
+  TaskRunnerPtr sourceRunner = env.makeRunner("sources");
+  TaskRunnerPtr routerRunner = env.makeRunner("router");
+  std::shared_ptr<FakeCalculator> calculator = std::make_shared<FakeCalculator>(sourceRunner);
+  std::shared_ptr<FakePermissionedSource> contacts =
+      std::make_shared<FakePermissionedSource>(VCRDataSourceIdentifier::contacts, sourceRunner);
+  std::shared_ptr<FakeCalendar> calendar = std::make_shared<FakeCalendar>(sourceRunner);
+  std::shared_ptr<FakeMaps> maps = std::make_shared<FakeMaps>(sourceRunner);
+  std::shared_ptr<FakeWeather> weather = std::make_shared<FakeWeather>(sourceRunner);
+  std::shared_ptr<FakeDictionary> dictionary = std::make_shared<FakeDictionary>(sourceRunner);
+  std::shared_ptr<FakeWikipedia> wikipedia = std::make_shared<FakeWikipedia>(sourceRunner);
+  std::shared_ptr<MutableDataSourceSwitches> switches = std::make_shared<MutableDataSourceSwitches>();
+  std::shared_ptr<FakeLocationProvider> location = std::make_shared<FakeLocationProvider>();
+  ManualRouterFactory routerFactory;
+  std::shared_ptr<FakeRouter> router = std::make_shared<FakeRouter>();
+  std::shared_ptr<RecordingLogSink> logs;
+  std::shared_ptr<LogSink> previousSink;
+  LogLevel previousThreshold = LogLevel::error;
+  ScopedTelemetryRecorder telemetry;
+  std::unique_ptr<IntelligenceCoordinator> coordinator;
+};
+
+}  // namespace pallix::testing_support

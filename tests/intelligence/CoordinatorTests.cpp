@@ -1,0 +1,689 @@
+// IntelligenceCoordinator pipelines over fake sources and a fake router in
+// virtual time: the calculator short-circuit, streaming of remote answers,
+// supersession, the router warm-up race (30 s timeout, 1.2 s wait), fallback
+// and forced identifiers, preferences, weather availability, location
+// requests and work modes.
+#include <gtest/gtest.h>
+
+#include "app/intelligence/LazyIntelligenceClient.h"
+#include "tests/intelligence/CoordinatorTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+using Id = VCRDataSourceIdentifier;
+using Ids = std::set<Id>;
+
+class IntelligenceCoordinatorTest : public CoordinatorFixture {
+ protected:
+  std::vector<TelemetryEvent> errors(const std::string& id) {
+    std::vector<TelemetryEvent> out;
+    for (const auto& e : telemetry.sink().events()) {
+      if (e.isError && e.errorId == id) out.push_back(e);
+    }
+    return out;
+  }
+};
+
+// ------------------------------------------------------------ full pipeline
+
+TEST_F(IntelligenceCoordinatorTest, CalculatorExpressionShortCircuitsWithOneSnapshot) {
+  create();
+  makeRouterReady();
+  auto stream = start("2+2");
+  env.runUntilIdle();
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->last().selectedIdentifiers, Ids{Id::calculator});
+  EXPECT_TRUE(stream->last().activeIdentifiers.empty());
+  ASSERT_TRUE(stream->last().calculatorResult);
+  EXPECT_EQ(stream->last().calculatorResult->formattedValue, "4");
+  EXPECT_EQ(stream->finishes, 1);
+  EXPECT_TRUE(router->queries.empty());
+  EXPECT_TRUE(maps->searches.empty());
+}
+
+TEST_F(IntelligenceCoordinatorTest, CalculatorWithoutAnswerFallsThroughToTheLocalSearch) {
+  calculator->answer = [](const std::string&) { return std::nullopt; };
+  create();
+  makeRouterReady();
+  auto stream = start("12");  // handled, but calculate() yields nothing
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->last().selectedIdentifiers, Ids{Id::calculator});
+  EXPECT_FALSE(stream->last().calculatorResult);
+  EXPECT_EQ(router->queries, std::vector<std::string>{"12"});
+  EXPECT_EQ(stream->finishes, 1);
+}
+
+TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::maps, DataSource::knowledge}; };
+  maps->delay = 100ms;
+  wikipedia->delay = 300ms;
+  create();
+  makeRouterReady();
+  auto stream = start("  population of oslo \n");
+  env.runUntilIdle();
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->last().query, "population of oslo");
+  EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::maps, Id::wikipedia}));
+  EXPECT_EQ(stream->last().activeIdentifiers, (Ids{Id::maps, Id::wikipedia}));
+
+  env.advanceBy(100ms);
+  ASSERT_EQ(stream->snapshots.size(), 2u);
+  EXPECT_EQ(stream->last().activeIdentifiers, Ids{Id::wikipedia});
+  EXPECT_EQ(stream->last().mapResults.size(), 1u);
+  EXPECT_FALSE(stream->last().wikipediaArticle);
+  EXPECT_EQ(stream->finishes, 0);
+
+  env.advanceBy(200ms);
+  env.runUntilIdle();
+  ASSERT_EQ(stream->snapshots.size(), 3u);
+  EXPECT_TRUE(stream->last().activeIdentifiers.empty());
+  ASSERT_TRUE(stream->last().wikipediaArticle);
+  EXPECT_EQ(stream->last().wikipediaArticle->title, "population of oslo");
+  EXPECT_EQ(stream->finishes, 1);
+  EXPECT_EQ(router->queries, std::vector<std::string>{"population of oslo"});
+}
+
+TEST_F(IntelligenceCoordinatorTest, ASourceWithoutResultStillLeavesTheActiveSet) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  wikipedia->answer = [](const std::string&) { return std::nullopt; };
+  create();
+  makeRouterReady();
+  auto stream = start("obscure thing");
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_EQ(stream->snapshots.size(), 2u);
+  EXPECT_TRUE(stream->last().activeIdentifiers.empty());
+  EXPECT_FALSE(stream->last().wikipediaArticle);
+  EXPECT_EQ(stream->finishes, 1);
+}
+
+TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFirstSnapshot) {
+  contacts->handles = [](const std::string& q) { return q.find("sam") != std::string::npos; };
+  contacts->answer = [](const std::string&) {
+    return VCRDataSourceResult(std::vector<ContactSearchResult>{{"id1", "Sam Smith", "mobile"}});
+  };
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  wikipedia->delay = 1s;
+  create();
+  makeRouterReady();
+  auto stream = start("sam smith");
+  env.advanceBy(100ms);
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::contacts, Id::wikipedia}));
+  EXPECT_EQ(stream->last().activeIdentifiers, Ids{Id::wikipedia});
+  ASSERT_EQ(stream->last().contactResults.size(), 1u);
+  EXPECT_EQ(contacts->resets, 1);
+}
+
+TEST_F(IntelligenceCoordinatorTest, MessagesAndFilesAreSelectedWithoutTasks) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::messages, DataSource::files}; };
+  create();
+  makeRouterReady();
+  auto stream = start("budget spreadsheet from anna");
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::messages, Id::files}));
+  EXPECT_TRUE(stream->last().activeIdentifiers.empty());
+  EXPECT_EQ(stream->finishes, 1);
+}
+
+// ------------------------------------------------------------ supersession
+
+TEST_F(IntelligenceCoordinatorTest, ANewerQueryFinishesTheOlderStreamWithoutFurtherSnapshots) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  wikipedia->delay = 5s;
+  create();
+  makeRouterReady();
+  auto first = start("population of oslo");
+  env.advanceBy(1s);
+  ASSERT_EQ(first->snapshots.size(), 1u);
+  auto second = start("population of bergen");
+  env.runUntilIdle();
+  EXPECT_EQ(first->finishes, 1);
+  env.advanceBy(10s);
+  EXPECT_EQ(first->snapshots.size(), 1u) << "the superseded stream delivered again";
+  ASSERT_EQ(second->snapshots.size(), 2u);
+  ASSERT_TRUE(second->last().wikipediaArticle);
+  EXPECT_EQ(second->last().wikipediaArticle->title, "population of bergen");
+  EXPECT_EQ(second->finishes, 1);
+  EXPECT_EQ(coordinator->currentQuery(), "population of bergen");
+}
+
+TEST_F(IntelligenceCoordinatorTest, SupersessionWhileRoutingDropsTheOlderQueryBeforeItsFirstSnapshot) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  create();
+  makeRouterReady();
+  auto first = start("alpha");
+  auto second = start("beta");  // before the first pipeline ran at all
+  env.fastForwardUntilNoTasksRemain();
+  EXPECT_TRUE(first->snapshots.empty());
+  EXPECT_EQ(first->finishes, 1);
+  ASSERT_FALSE(second->snapshots.empty());
+  EXPECT_EQ(second->last().query, "beta");
+  EXPECT_EQ(router->queries, std::vector<std::string>{"beta"});
+}
+
+TEST_F(IntelligenceCoordinatorTest, CancellingTheHandleStopsDeliveriesButStillFinishes) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  wikipedia->delay = 2s;
+  create();
+  makeRouterReady();
+  auto stream = start("population of oslo");
+  env.advanceBy(100ms);
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  stream->handle.cancel();
+  env.advanceBy(5s);
+  EXPECT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->finishes, 1);
+}
+
+TEST_F(IntelligenceCoordinatorTest, CancelActiveQueryResetsSourcesAndClearsTheQuery) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  wikipedia->delay = 2s;
+  create();
+  makeRouterReady();
+  auto stream = start("population of oslo");
+  env.advanceBy(100ms);
+  const int resetsBefore = wikipedia->resets;
+  coordinator->cancelActiveQuery(true);
+  env.advanceBy(5s);
+  EXPECT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->finishes, 1);
+  EXPECT_EQ(wikipedia->resets, resetsBefore + 1);
+  EXPECT_FALSE(coordinator->currentQuery());
+  const int cancelsBefore = maps->cancels;
+  coordinator->cancelActiveQuery(false);
+  EXPECT_EQ(maps->cancels, cancelsBefore + 1);
+}
+
+TEST_F(IntelligenceCoordinatorTest, EmptyQueryDeliversOneEmptySnapshotAndResetsSources) {
+  create();
+  weather->preference = WeatherLocationPreference::preferMapItem;
+  auto stream = start("   \n");
+  env.runUntilIdle();
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->last(), Snapshot{});
+  EXPECT_EQ(stream->finishes, 1);
+  EXPECT_EQ(weather->preference, WeatherLocationPreference::automatic);
+  EXPECT_EQ(maps->resets, 1);
+  EXPECT_EQ(calculator->resets, 1);
+  EXPECT_EQ(routerFactory.builds, 0);
+}
+
+// ------------------------------------------------------------ router warm-up
+
+TEST_F(IntelligenceCoordinatorTest, RouterBuildThatNeverFinishesTimesOutAfterThirtySeconds) {
+  create();
+  auto stream = start("directions to the louvre");
+  env.runUntilIdle();
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::initializing);
+  env.advanceBy(29900ms);
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::initializing);
+  EXPECT_TRUE(errors("IntelligenceCoordinator.routerInitTimeout").empty());
+  env.advanceBy(200ms);
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::timedOut);
+  EXPECT_TRUE(coordinator->routerResolved());
+  auto timeouts = errors("IntelligenceCoordinator.routerInitTimeout");
+  ASSERT_EQ(timeouts.size(), 1u);
+  EXPECT_EQ(timeouts[0].message, "Router initialization timed out");
+  EXPECT_EQ(timeouts[0].parameters.at("timeoutSeconds"), "30");
+  EXPECT_EQ(logCount("PallixRouter initialization timed out after 30 seconds"), 1u);
+  EXPECT_TRUE(routerFactory.tokens.at(0).isCancelled());
+
+  // A build that completes after the timeout lost the race.
+  routerFactory.complete(std::shared_ptr<QueryRouting>(router));
+  env.runUntilIdle();
+  EXPECT_FALSE(coordinator->hasRouter());
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::timedOut);
+
+  // Later queries use the fallback with reason timeout and do not rebuild.
+  logs->clear();
+  auto later = start("directions to the louvre");
+  env.fastForwardUntilNoTasksRemain();
+  EXPECT_TRUE(router->queries.empty());
+  EXPECT_EQ(routerFactory.builds, 1);
+  EXPECT_EQ(logCount("PallixRouter timed out, using fallback routing"), 1u);
+  ASSERT_FALSE(later->snapshots.empty());
+  EXPECT_TRUE(later->snapshots.front().selectedIdentifiers.count(Id::maps));
+}
+
+TEST_F(IntelligenceCoordinatorTest, FirstQueryWaitsForARouterThatBecomesReadyWithinTheWait) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  create();
+  auto stream = start("population of oslo");
+  env.advanceBy(500ms);
+  EXPECT_TRUE(stream->snapshots.empty()) << "the pipeline must wait for the router";
+  routerFactory.complete(std::shared_ptr<QueryRouting>(router));
+  env.advanceBy(100ms);
+  EXPECT_EQ(router->queries, std::vector<std::string>{"population of oslo"});
+  ASSERT_FALSE(stream->snapshots.empty());
+  EXPECT_EQ(stream->snapshots.front().selectedIdentifiers, Ids{Id::wikipedia});
+  EXPECT_EQ(logCount("PallixRouter fallback engaged"), 0u);
+  EXPECT_EQ(logCount("PallixRouter initialized successfully (async)"), 1u);
+}
+
+TEST_F(IntelligenceCoordinatorTest, FirstQueryFallsBackAfterWaitingOnePointTwoSeconds) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  create();
+  auto stream = start("population of oslo");
+  env.advanceBy(1150ms);
+  EXPECT_TRUE(stream->snapshots.empty());
+  env.advanceBy(100ms);
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_TRUE(stream->last().selectedIdentifiers.empty()) << "fallback never selects wikipedia";
+  EXPECT_TRUE(router->queries.empty());
+  EXPECT_EQ(logCount("PallixRouter fallback engaged reason=routerUnavailable"), 1u);
+  EXPECT_EQ(logCount("PallixRouter still initializing, using fallback routing"), 1u);
+
+  // The router arrives at 2 s; the next query uses it without waiting.
+  env.advanceBy(750ms);
+  routerFactory.complete(std::shared_ptr<QueryRouting>(router));
+  env.runUntilIdle();
+  auto next = start("population of bergen");
+  env.runUntilIdle();
+  EXPECT_EQ(router->queries, std::vector<std::string>{"population of bergen"});
+  ASSERT_FALSE(next->snapshots.empty());
+  EXPECT_EQ(next->snapshots.front().selectedIdentifiers, Ids{Id::wikipedia});
+}
+
+TEST_F(IntelligenceCoordinatorTest, FallbackIsLoggedOncePerWarmUpCycle) {
+  create();
+  for (const char* q : {"directions to paris", "directions to rome", "directions to oslo"}) {
+    start(q);
+    env.advanceBy(2s);
+  }
+  EXPECT_EQ(logCount("PallixRouter fallback engaged"), 1u);
+  coordinator->onWorkModeChange(WorkMode::deepIdle);
+  start("directions to lima");
+  env.advanceBy(2s);
+  EXPECT_EQ(logCount("PallixRouter fallback engaged"), 2u);
+  EXPECT_EQ(routerFactory.builds, 2);
+}
+
+TEST_F(IntelligenceCoordinatorTest, RouterBuildFailureIsReportedAndRoutingFallsBack) {
+  create();
+  coordinator->warmRouterIfNeeded();
+  env.runUntilIdle();
+  routerFactory.complete(Error("PallixRouter", -4, "Missing bundled CoreML resources for PallixRouter"));
+  env.runUntilIdle();
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::failed);
+  EXPECT_EQ(coordinator->routerState().failureReason, "Missing bundled CoreML resources for PallixRouter");
+  auto failures = errors("IntelligenceCoordinator.routerInitFailed");
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].parameters.at("errorDomain"), "PallixRouter");
+  EXPECT_EQ(failures[0].parameters.at("errorCode"), "-4");
+  EXPECT_EQ(logCount("PallixRouter initialization failed domain=PallixRouter code=-4"), 1u);
+
+  auto stream = start("def serendipity");
+  env.fastForwardUntilNoTasksRemain();
+  EXPECT_EQ(routerFactory.builds, 1) << "a failed router stays failed until unloaded";
+  EXPECT_EQ(logCount("PallixRouter failed (Missing bundled CoreML resources for PallixRouter), using fallback"), 1u);
+  ASSERT_FALSE(stream->snapshots.empty());
+  EXPECT_EQ(stream->snapshots.front().selectedIdentifiers, Ids{Id::dictionary});
+  // The timer of the settled attempt never fires a timeout.
+  EXPECT_TRUE(errors("IntelligenceCoordinator.routerInitTimeout").empty());
+}
+
+TEST_F(IntelligenceCoordinatorTest, MissingRouterFactoryCountsAsAFailedBuild) {
+  auto deps = dependencies();
+  deps.routerFactory = nullptr;
+  coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+  auto stream = start("directions to the louvre");
+  env.fastForwardUntilNoTasksRemain();
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::failed);
+  ASSERT_FALSE(stream->snapshots.empty());
+  EXPECT_TRUE(stream->snapshots.front().selectedIdentifiers.count(Id::maps));
+}
+
+TEST_F(IntelligenceCoordinatorTest, RouteFailureUsesTheFallbackAndIsReportedOnce) {
+  router->failure = Error("PallixRouter", -1, "Missing logits output");
+  create();
+  makeRouterReady();
+  for (const char* q : {"directions to paris", "directions to rome"}) {
+    auto stream = start(q);
+    env.fastForwardUntilNoTasksRemain();
+    ASSERT_FALSE(stream->snapshots.empty());
+    EXPECT_TRUE(stream->snapshots.front().selectedIdentifiers.count(Id::maps)) << q;
+  }
+  EXPECT_EQ(router->queries.size(), 2u);
+  EXPECT_EQ(errors("IntelligenceCoordinator.routerRouteFailed").size(), 1u);
+  EXPECT_EQ(logCount("PallixRouter routing failed domain=PallixRouter code=-1 description=Missing logits output"), 1u);
+  EXPECT_EQ(logCount("PallixRouter fallback engaged reason=routeFailure"), 1u);
+}
+
+TEST_F(IntelligenceCoordinatorTest, DeepIdleUnloadsTheRouterAndTheNextFullQueryRebuildsIt) {
+  create();
+  makeRouterReady();
+  coordinator->onWorkModeChange(WorkMode::deepIdle);
+  EXPECT_FALSE(coordinator->hasRouter());
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::unloaded);
+  EXPECT_EQ(logCount("PallixRouter unloaded"), 1u);
+  EXPECT_EQ(logCount("IntelligenceCoordinator deep idle - location paused"), 1u);
+  start("hello", ActivationMode::nonRouter);
+  env.runUntilIdle();
+  EXPECT_EQ(routerFactory.builds, 1) << "non-router queries never build the router";
+  start("hello");
+  env.runUntilIdle();
+  EXPECT_EQ(routerFactory.builds, 2);
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::initializing);
+}
+
+TEST_F(IntelligenceCoordinatorTest, UnloadDuringABuildDiscardsTheLateRouter) {
+  create();
+  coordinator->warmRouterIfNeeded();
+  env.runUntilIdle();
+  coordinator->unloadRouter();
+  routerFactory.complete(std::shared_ptr<QueryRouting>(router));
+  env.advanceBy(40s);
+  EXPECT_FALSE(coordinator->hasRouter());
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::unloaded);
+  EXPECT_TRUE(errors("IntelligenceCoordinator.routerInitTimeout").empty());
+}
+
+// ------------------------------------------------------------ forced identifiers, preferences
+
+TEST_F(IntelligenceCoordinatorTest, DictionaryTriggerIsForcedWhileTheRouterIsNotReady) {
+  create();
+  auto stream = start("def serendipity");
+  env.advanceBy(1150ms);
+  EXPECT_TRUE(dictionary->searches.empty()) << "the pipeline first waits for the router";
+  env.advanceBy(100ms);
+  EXPECT_EQ(dictionary->searches, std::vector<std::string>{"def serendipity"});
+  env.advanceBy(2s);
+  ASSERT_GE(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->snapshots.front().selectedIdentifiers, Ids{Id::dictionary});
+  ASSERT_TRUE(stream->last().dictionaryResult);
+  EXPECT_EQ(stream->finishes, 1);
+}
+
+TEST_F(IntelligenceCoordinatorTest, ForcedWeatherKeywordIsAddedToTheRouterChoice) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{}; };
+  create();
+  makeRouterReady();
+  auto stream = start("weather in paris");
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_FALSE(stream->snapshots.empty());
+  EXPECT_EQ(stream->snapshots.front().selectedIdentifiers, Ids{Id::weather});
+  EXPECT_FALSE(stream->snapshots.front().weatherAvailabilityIssue);
+  EXPECT_TRUE(stream->last().weatherSnapshot);
+}
+
+TEST_F(IntelligenceCoordinatorTest, SwitchedOffSourcesAreNeitherSelectedNorSearched) {
+  router->decide = [](const std::string&) {
+    return std::set<DataSource>{DataSource::weather, DataSource::knowledge, DataSource::maps};
+  };
+  switches->set(Id::weather, false);
+  switches->set(Id::wikipedia, false);
+  switches->set(Id::calculator, false);
+  create();
+  makeRouterReady();
+  auto stream = start("weather near the louvre");
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_FALSE(stream->snapshots.empty());
+  EXPECT_EQ(stream->snapshots.front().selectedIdentifiers, Ids{Id::maps});
+  EXPECT_TRUE(weather->searches.empty());
+  EXPECT_TRUE(wikipedia->searches.empty());
+
+  auto sum = start("2+2");
+  env.fastForwardUntilNoTasksRemain();
+  EXPECT_EQ(calculator->calculations, 0);
+  ASSERT_FALSE(sum->snapshots.empty());
+  EXPECT_FALSE(sum->last().calculatorResult);
+}
+
+TEST_F(IntelligenceCoordinatorTest, AbsentSourcesCountAsSwitchedOff) {
+  auto deps = dependencies();
+  deps.sources.wikipedia = nullptr;
+  deps.sources.weather = nullptr;
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge, DataSource::weather}; };
+  coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+  makeRouterReady();
+  auto stream = start("weather and history of rome");
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_TRUE(stream->last().selectedIdentifiers.empty());
+  EXPECT_FALSE(coordinator->isEnabled(Id::wikipedia));
+  EXPECT_TRUE(coordinator->isEnabled(Id::files));
+}
+
+TEST_F(IntelligenceCoordinatorTest, WeatherPrefersTheMapItemWhenMapsIsAlsoSelected) {
+  router->decide = [](const std::string& q) {
+    std::set<DataSource> s{DataSource::weather};
+    if (q.find("tower") != std::string::npos) s.insert(DataSource::maps);
+    return s;
+  };
+  create();
+  makeRouterReady();
+  start("weather at the eiffel tower");
+  env.fastForwardUntilNoTasksRemain();
+  EXPECT_EQ(weather->preference, WeatherLocationPreference::preferMapItem);
+  start("weather in oslo");
+  env.fastForwardUntilNoTasksRemain();
+  EXPECT_EQ(weather->preference, WeatherLocationPreference::automatic);
+}
+
+// ------------------------------------------------------------ weather availability
+
+TEST_F(IntelligenceCoordinatorTest, WeatherForTheCurrentLocationNeedsLocationAccess) {
+  location->setStatusSilently(LocationAuthorizationStatus::denied);
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::weather}; };
+  create();
+  makeRouterReady();
+  auto stream = start("weather");
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  ASSERT_TRUE(stream->last().weatherAvailabilityIssue);
+  EXPECT_EQ(stream->last().weatherAvailabilityIssue->kind,
+            WeatherAvailabilityIssue::Kind::missingLocationAuthorization);
+  EXPECT_EQ(stream->last().weatherAvailabilityIssue->telemetryReason(), "authorization-2");
+  EXPECT_FALSE(stream->last().selectedIdentifiers.count(Id::weather));
+  EXPECT_TRUE(weather->searches.empty());
+  EXPECT_EQ(logCount("Weather query blocked reason=authorization-2 servicesEnabled=1 status=2 queryLength=7"), 1u);
+
+  // A named place needs no location access.
+  auto paris = start("weather in paris");
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_FALSE(paris->snapshots.empty());
+  EXPECT_FALSE(paris->snapshots.front().weatherAvailabilityIssue);
+  EXPECT_TRUE(paris->snapshots.front().selectedIdentifiers.count(Id::weather));
+}
+
+TEST_F(IntelligenceCoordinatorTest, LocationServicesOffGiveTheirOwnIssue) {
+  location->setServicesEnabled(false);
+  create();
+  auto issue = coordinator->weatherAvailabilityIssue("weather tomorrow");
+  ASSERT_TRUE(issue);
+  EXPECT_EQ(issue->kind, WeatherAvailabilityIssue::Kind::locationServicesDisabled);
+  EXPECT_EQ(issue->telemetryReason(), "location-services-disabled");
+  EXPECT_FALSE(coordinator->weatherAvailabilityIssue("population of oslo"));
+  switches->set(Id::weather, false);
+  EXPECT_FALSE(coordinator->weatherAvailabilityIssue("weather tomorrow"));
+}
+
+TEST_F(IntelligenceCoordinatorTest, DeniedLocationProviderIsTheDefault) {
+  auto deps = dependencies();
+  deps.locationProvider = nullptr;
+  coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+  auto issue = coordinator->weatherAvailabilityIssue("weather");
+  ASSERT_TRUE(issue);
+  EXPECT_EQ(issue->kind, WeatherAvailabilityIssue::Kind::locationServicesDisabled);
+  EXPECT_FALSE(coordinator->needsLocationAuthorization());
+}
+
+// ------------------------------------------------------------ non-router pipeline
+
+TEST_F(IntelligenceCoordinatorTest, NonRouterPipelineRunsLocalSourcesOnly) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  create();
+  auto stream = start("2+2", ActivationMode::nonRouter);
+  env.runUntilIdle();
+  ASSERT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->last().selectedIdentifiers, Ids{Id::calculator});
+  EXPECT_EQ(stream->last().activeIdentifiers, Ids{Id::calculator});
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_EQ(stream->snapshots.size(), 2u);
+  EXPECT_TRUE(stream->last().activeIdentifiers.empty());
+  ASSERT_TRUE(stream->last().calculatorResult);
+  EXPECT_EQ(stream->finishes, 1);
+  EXPECT_EQ(routerFactory.builds, 0);
+
+  auto nothing = start("population of oslo", ActivationMode::nonRouter);
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_EQ(nothing->snapshots.size(), 1u);
+  EXPECT_EQ(nothing->last().query, "population of oslo");
+  EXPECT_TRUE(nothing->last().selectedIdentifiers.empty());
+  EXPECT_TRUE(wikipedia->searches.empty());
+}
+
+// ------------------------------------------------------------ location
+
+TEST_F(IntelligenceCoordinatorTest, PendingLocationRequestsShareOnePlatformRequest) {
+  create();
+  std::vector<std::optional<Location>> answers;
+  weather->provider([&](std::optional<Location> l) { answers.push_back(l); });
+  weather->provider([&](std::optional<Location> l) { answers.push_back(l); });
+  env.runUntilIdle();
+  EXPECT_EQ(coordinator->pendingLocationRequestCount(), 2u);
+  EXPECT_EQ(location->locationRequests, 1);
+  Location here{{59.91, 10.75}, utc(2026, 3, 11, 10), 50};
+  location->deliver({here});
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0], here);
+  EXPECT_EQ(answers[1], here);
+  EXPECT_EQ(coordinator->latestResolvedLocation(), here);
+  EXPECT_EQ(logCount("Received 1 location update(s); fulfilling 2 pending requests"), 1u);
+  // The next request is answered from the resolved location.
+  weather->provider([&](std::optional<Location> l) { answers.push_back(l); });
+  env.runUntilIdle();
+  ASSERT_EQ(answers.size(), 3u);
+  EXPECT_EQ(answers[2], here);
+  EXPECT_EQ(location->locationRequests, 1);
+}
+
+TEST_F(IntelligenceCoordinatorTest, LocationRequestTimesOutAfterThirtySeconds) {
+  create();
+  std::vector<std::optional<Location>> answers;
+  weather->provider([&](std::optional<Location> l) { answers.push_back(l); });
+  env.advanceBy(29s);
+  EXPECT_TRUE(answers.empty());
+  env.advanceBy(2s);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_FALSE(answers[0]);
+  EXPECT_EQ(coordinator->pendingLocationRequestCount(), 0u);
+}
+
+TEST_F(IntelligenceCoordinatorTest, LocationFailureResumesEveryRequesterWithNone) {
+  create();
+  std::vector<std::optional<Location>> answers;
+  weather->provider([&](std::optional<Location> l) { answers.push_back(l); });
+  env.runUntilIdle();
+  location->fail(Error("kCLErrorDomain", 0, "location unknown"));
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_FALSE(answers[0]);
+  EXPECT_EQ(errors("IntelligenceCoordinator.locationUpdateFailed").size(), 1u);
+  EXPECT_EQ(logCount("Location update failed domain=kCLErrorDomain code=0 message=location unknown"), 1u);
+}
+
+TEST_F(IntelligenceCoordinatorTest, KnownLocationsAreUsedBeforeAskingThePlatform) {
+  create();
+  Location mapsKnown{{1, 2}, utc(2026, 3, 11, 9), 10};
+  maps->lastKnown = mapsKnown;
+  std::optional<Location> answer;
+  weather->provider([&](std::optional<Location> l) { answer = l; });
+  env.runUntilIdle();
+  EXPECT_EQ(answer, mapsKnown);
+  EXPECT_EQ(location->locationRequests, 0);
+  location->setStatusSilently(LocationAuthorizationStatus::denied);
+  weather->provider([&](std::optional<Location> l) { answer = l; });
+  env.runUntilIdle();
+  EXPECT_FALSE(answer) << "no location without authorization";
+}
+
+TEST_F(IntelligenceCoordinatorTest, LosingLocationAuthorizationCancelsAndResets) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  wikipedia->delay = 5s;
+  create();
+  makeRouterReady();
+  std::vector<LocationAuthorizationStatus> callbacks;
+  coordinator->setLocationAuthorizationDidChange([&](LocationAuthorizationStatus s) { callbacks.push_back(s); });
+  std::vector<std::optional<Location>> answers;
+  weather->provider([&](std::optional<Location> l) { answers.push_back(l); });
+  auto stream = start("population of oslo");
+  env.advanceBy(100ms);
+  location->changeAuthorization(LocationAuthorizationStatus::denied);
+  env.advanceBy(10s);
+  EXPECT_EQ(stream->snapshots.size(), 1u);
+  EXPECT_EQ(stream->finishes, 1);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_FALSE(answers[0]);
+  EXPECT_EQ(weather->reverseGeocodingCancels, 1);
+  EXPECT_EQ(callbacks, std::vector<LocationAuthorizationStatus>{LocationAuthorizationStatus::denied});
+  EXPECT_EQ(logCount("Authorization status changed from 1 to 0 raw=2"), 1u);
+
+  location->changeAuthorization(LocationAuthorizationStatus::authorizedAlways);
+  EXPECT_EQ(location->locationRequests, 2);
+  EXPECT_EQ(callbacks.size(), 2u);
+}
+
+TEST_F(IntelligenceCoordinatorTest, WorkModesStartAndStopLocationUpdates) {
+  create();
+  coordinator->onWorkModeChange(WorkMode::active);
+  EXPECT_TRUE(location->updating);
+  EXPECT_EQ(logCount("IntelligenceCoordinator updated work mode: active"), 1u);
+  coordinator->onWorkModeChange(WorkMode::deepIdle);
+  EXPECT_FALSE(location->updating);
+  EXPECT_TRUE(coordinator->ambientService().isPaused());
+  switches->set(Id::maps, false);
+  switches->set(Id::weather, false);
+  coordinator->onWorkModeChange(WorkMode::idle);
+  EXPECT_FALSE(location->updating);
+  EXPECT_FALSE(coordinator->ambientService().isPaused());
+  EXPECT_FALSE(coordinator->needsLocationAuthorization());
+}
+
+TEST_F(IntelligenceCoordinatorTest, ConfiguresTheLocationProvider) {
+  create();
+  EXPECT_DOUBLE_EQ(location->configuration().desiredAccuracyMetres, 100);
+  EXPECT_DOUBLE_EQ(location->configuration().distanceFilterMetres, 500);
+  EXPECT_TRUE(location->configuration().pausesLocationUpdatesAutomatically);
+}
+
+// ------------------------------------------------------------ lazy client
+
+TEST_F(IntelligenceCoordinatorTest, LazyClientCreatesTheCoordinatorOnFirstUse) {
+  location->setStatusSilently(LocationAuthorizationStatus::notDetermined);
+  LazyIntelligenceClient client(dependencies());
+  EXPECT_TRUE(client.needsLocationAuthorization());
+  client.handleDataSourcePreferencesChange();
+  client.onPanelHide();
+  EXPECT_FALSE(client.hasCoordinator());
+  switches->set(Id::maps, false);
+  switches->set(Id::weather, false);
+  EXPECT_FALSE(client.needsLocationAuthorization());
+  switches->set(Id::maps, true);
+  location->setServicesEnabled(false);
+  EXPECT_FALSE(client.needsLocationAuthorization());
+  EXPECT_FALSE(client.hasCoordinator());
+
+  std::vector<Snapshot> seen;
+  client.snapshots("2+2", UUID::random(), ActivationMode::full,
+                   SnapshotStreamHandlers{[&](const Snapshot& s) { seen.push_back(s); }, nullptr});
+  EXPECT_TRUE(client.hasCoordinator());
+  env.advanceBy(1300ms);  // the first full query waits for the router warm-up
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen[0].calculatorResult);
+}
+
+TEST_F(IntelligenceCoordinatorTest, LazyClientWarmsTheRouter) {
+  LazyIntelligenceClient client(dependencies());
+  client.warmRouterIfNeeded();
+  env.runUntilIdle();
+  EXPECT_EQ(routerFactory.builds, 1);
+  EXPECT_EQ(client.coordinator().routerState().kind, RouterState::Kind::initializing);
+}
+
+}  // namespace
+}  // namespace pallix

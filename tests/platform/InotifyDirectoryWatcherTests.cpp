@@ -146,6 +146,24 @@ TEST(InotifyDirectoryWatcher, WatchesExistingAndNewSubdirectories) {
   EXPECT_EQ(watcher.watchedDirectoryCount(), 5u);
 }
 
+TEST(InotifyDirectoryWatcher, TreeCreatedFasterThanWatchesAreAddedIsFullyReported) {
+  TempDir tmp;
+  EventCollector events;
+  InotifyDirectoryWatcher watcher;
+  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
+  // Whether each level is seen through its own event or through the scan of
+  // its parent depends on timing; every path must be reported either way.
+  for (int i = 0; i < 5; ++i) {
+    std::string base = "burst" + std::to_string(i) + "/x/y/z";
+    std::string file = tmp.write(base + "/file.txt", "f");
+    EXPECT_TRUE(events.waitFor(file, kDirectoryEventCreated | kDirectoryEventIsFile)) << file;
+    EXPECT_TRUE(events.waitFor(tmp / ("burst" + std::to_string(i) + "/x/y"), kDirectoryEventCreated));
+    std::string later = tmp.write(base + "/later.txt", "l");
+    EXPECT_TRUE(events.waitFor(later, kDirectoryEventCreated)) << later;
+  }
+  EXPECT_EQ(watcher.watchedDirectoryCount(), 1u + 5 * 4);
+}
+
 TEST(InotifyDirectoryWatcher, ReportsContentsOfADirectoryMovedIn) {
   TempDir outside;
   outside.write("pkg/readme.md", "r");

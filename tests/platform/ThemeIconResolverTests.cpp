@@ -134,6 +134,16 @@ TEST_F(ThemeIconResolverTest, CachesAnswersPerNameAndSize) {
   EXPECT_EQ(resolver().resolve("cached", 16), std::nullopt);
 }
 
+TEST_F(ThemeIconResolverTest, GenericFileIconsFallBackToAPlainDocument) {
+  std::string generic = icon("system/hicolor/48x48/apps/text-x-generic.png");
+  std::string image = icon("system/hicolor/48x48/apps/image-x-generic.png");
+  auto r = resolver();
+  EXPECT_EQ(r.resolve("image-x-generic", 48), image);
+  EXPECT_EQ(r.resolve("x-office-spreadsheet", 48), generic);
+  EXPECT_EQ(r.resolve(r.iconNameForFile("/a/b.unknownext", false), 48), generic);
+  EXPECT_EQ(r.resolve("org.example.App", 48), std::nullopt);  // application names do not fall back
+}
+
 // Oracle: a theme of fixed-size directories in random order, with the icon in a
 // random subset; the answer must be the first exact match, else the first of
 // the closest sizes.

@@ -14,6 +14,7 @@ namespace pallix {
 namespace {
 
 constexpr const char* kExtensions[] = {".png", ".svg", ".xpm"};
+constexpr const char* kGenericFileIcon = "text-x-generic";
 
 using IniGroups = std::map<std::string, std::map<std::string, std::string>>;
 
@@ -66,6 +67,45 @@ bool isFilePath(const std::string& path) {
 std::string envOrEmpty(const char* name) {
   const char* v = std::getenv(name);
   return v ? std::string(v) : std::string();
+}
+
+const std::map<std::string, const char*>& iconNamesByExtension() {
+  static const std::map<std::string, const char*> byExtension = [] {
+    std::map<std::string, const char*> m;
+    auto add = [&m](const char* icon, std::initializer_list<const char*> extensions) {
+      for (const char* e : extensions) m[e] = icon;
+    };
+    add("text-x-generic",
+        {"txt", "md", "markdown", "rst", "log", "ini", "cfg",  "conf", "toml", "yaml",  "yml",  "json", "xml",
+         "c",   "cc", "cpp",      "cxx", "h",   "hpp", "hh",   "m",    "mm",   "swift", "java", "kt",   "go",
+         "rs",  "cs", "ts",       "tsx", "jsx", "css", "scss", "sql",  "tex",  "srt",   "vtt"});
+    add("text-x-script", {"sh", "bash", "zsh", "fish", "py", "rb", "pl", "js", "php", "lua", "r"});
+    add("text-html", {"html", "htm", "xhtml"});
+    add("image-x-generic", {"png", "jpg", "jpeg", "gif", "bmp", "tif", "tiff", "webp", "heic", "heif", "svg", "ico",
+                            "xpm", "raw", "cr2", "nef", "psd", "avif"});
+    add("audio-x-generic", {"mp3", "m4a", "aac", "flac", "wav", "ogg", "oga", "opus", "aiff", "aif", "wma", "mid"});
+    add("video-x-generic", {"mp4", "m4v", "mov", "mkv", "avi", "webm", "wmv", "mpg", "mpeg", "ogv", "flv", "3gp"});
+    add("package-x-generic", {"zip", "tar", "gz", "tgz", "bz2", "xz", "zst", "7z", "rar", "deb", "rpm", "dmg", "iso",
+                              "jar", "apk", "lz", "lzma"});
+    add("application-pdf", {"pdf"});
+    add("x-office-document", {"doc", "docx", "odt", "rtf", "pages", "epub"});
+    add("x-office-spreadsheet", {"xls", "xlsx", "ods", "csv", "tsv", "numbers"});
+    add("x-office-presentation", {"ppt", "pptx", "odp", "key"});
+    add("font-x-generic", {"ttf", "otf", "woff", "woff2"});
+    add("application-x-executable", {"appimage", "exe", "bin", "run"});
+    add("application-x-desktop", {"desktop"});
+    return m;
+  }();
+  return byExtension;
+}
+
+// The names iconNameForFile gives, which fall back to a plain document icon.
+bool isGenericFileIconName(const std::string& name) {
+  if (name == "application-x-generic") return true;
+  for (const auto& [extension, icon] : iconNamesByExtension()) {
+    if (name == icon) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -148,11 +188,15 @@ std::optional<std::string> ThemeIconResolver::lookupLocked(const std::string& na
   for (const char* ext : kExtensions) {  // "Icon=foo.png" is common in the wild
     if (endsWith(icon, ext)) icon.resize(icon.size() - std::string_view(ext).size());
   }
-  std::set<std::string> visited;
-  if (auto found = findInThemeTree(options_.themeName, icon, size, &visited)) return found;
-  if (auto found = findInThemeTree("hicolor", icon, size, &visited)) return found;
-  for (const auto& dir : options_.pixmapDirectories) {
-    if (auto found = iconFileIn(dir, icon)) return found;
+  std::vector<std::string> names{icon};
+  if (icon != kGenericFileIcon && isGenericFileIconName(icon)) names.push_back(kGenericFileIcon);
+  for (const auto& candidate : names) {
+    std::set<std::string> visited;
+    if (auto found = findInThemeTree(options_.themeName, candidate, size, &visited)) return found;
+    if (auto found = findInThemeTree("hicolor", candidate, size, &visited)) return found;
+    for (const auto& dir : options_.pixmapDirectories) {
+      if (auto found = iconFileIn(dir, candidate)) return found;
+    }
   }
   return std::nullopt;
 }
@@ -263,36 +307,11 @@ std::string ThemeIconResolver::iconNameForFile(const std::string& path, bool isD
   size_t slash = path.find_last_of('/');
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   size_t dot = base.find_last_of('.');
-  if (dot == std::string::npos || dot == 0) return "text-x-generic";
+  if (dot == std::string::npos || dot == 0) return kGenericFileIcon;
   std::string ext = asciiLowercase(base.substr(dot + 1));
-  static const std::map<std::string, const char*> kByExtension = [] {
-    std::map<std::string, const char*> m;
-    auto add = [&m](const char* icon, std::initializer_list<const char*> extensions) {
-      for (const char* e : extensions) m[e] = icon;
-    };
-    add("text-x-generic",
-        {"txt", "md", "markdown", "rst", "log", "ini", "cfg",  "conf", "toml", "yaml",  "yml",  "json", "xml",
-         "c",   "cc", "cpp",      "cxx", "h",   "hpp", "hh",   "m",    "mm",   "swift", "java", "kt",   "go",
-         "rs",  "cs", "ts",       "tsx", "jsx", "css", "scss", "sql",  "tex",  "srt",   "vtt"});
-    add("text-x-script", {"sh", "bash", "zsh", "fish", "py", "rb", "pl", "js", "php", "lua", "r"});
-    add("text-html", {"html", "htm", "xhtml"});
-    add("image-x-generic", {"png", "jpg", "jpeg", "gif", "bmp", "tif", "tiff", "webp", "heic", "heif", "svg", "ico",
-                            "xpm", "raw", "cr2", "nef", "psd", "avif"});
-    add("audio-x-generic", {"mp3", "m4a", "aac", "flac", "wav", "ogg", "oga", "opus", "aiff", "aif", "wma", "mid"});
-    add("video-x-generic", {"mp4", "m4v", "mov", "mkv", "avi", "webm", "wmv", "mpg", "mpeg", "ogv", "flv", "3gp"});
-    add("package-x-generic", {"zip", "tar", "gz", "tgz", "bz2", "xz", "zst", "7z", "rar", "deb", "rpm", "dmg", "iso",
-                              "jar", "apk", "lz", "lzma"});
-    add("application-pdf", {"pdf"});
-    add("x-office-document", {"doc", "docx", "odt", "rtf", "pages", "epub"});
-    add("x-office-spreadsheet", {"xls", "xlsx", "ods", "csv", "tsv", "numbers"});
-    add("x-office-presentation", {"ppt", "pptx", "odp", "key"});
-    add("font-x-generic", {"ttf", "otf", "woff", "woff2"});
-    add("application-x-executable", {"appimage", "exe", "bin", "run"});
-    add("application-x-desktop", {"desktop"});
-    return m;
-  }();
-  auto it = kByExtension.find(ext);
-  return it == kByExtension.end() ? "application-x-generic" : it->second;
+  const auto& byExtension = iconNamesByExtension();
+  auto it = byExtension.find(ext);
+  return it == byExtension.end() ? "application-x-generic" : it->second;
 }
 
 }  // namespace pallix

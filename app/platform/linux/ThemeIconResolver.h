@@ -5,9 +5,10 @@
 // folders. Within a theme, a directory whose size matches wins (in the
 // order of the theme's "Directories" list, each searched in every base
 // folder, png before svg before xpm); otherwise the file in the directory of
-// closest size. Theme indexes and directory listings are read once; answers
-// are cached per (name, size), so icons installed later are found only by a
-// new resolver. Thread-safe (one mutex around the caches).
+// closest size. Generic file icon names (from iconNameForFile) that no theme
+// has fall back to "text-x-generic". Theme indexes and directory listings are
+// read once; answers are cached per (name, size), so icons installed later
+// are found only by a new resolver. Thread-safe (one mutex around the caches).
 #pragma once
 
 #include <map>

@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <map>
+#include <mutex>
 
 namespace pallix::calculator {
 namespace {
@@ -32,6 +33,10 @@ struct CalculatorFormatters::Impl {
   number::LocalizedNumberFormatter currencyBase;
   // ICU identifier → measurement formatter, one per unit of the unit table.
   std::map<std::string_view, number::LocalizedNumberFormatter> measurementFormatters;
+  // ISO code → currency formatter, derived from currencyBase on first use of
+  // each code: deriving one costs tens of microseconds, formatting with it one.
+  std::mutex currencyMutex;
+  std::map<std::string, number::LocalizedNumberFormatter, std::less<>> currencyFormatters;
 };
 
 CalculatorFormatters::CalculatorFormatters(std::string_view localeName) : impl_(std::make_unique<Impl>()) {
@@ -78,10 +83,20 @@ std::optional<std::string> CalculatorFormatters::formatCurrency(double value, st
   if (code.size() != 3) return std::nullopt;
   icu::UnicodeString isoCode = icu::UnicodeString::fromUTF8(icu::StringPiece(code.data(), 3));
   if (isoCode.length() != 3) return std::nullopt;
-  UErrorCode status = U_ZERO_ERROR;
-  icu::CurrencyUnit currency(isoCode.getTerminatedBuffer(), status);
-  if (U_FAILURE(status)) return std::nullopt;
-  return formatWith(impl_->currencyBase.unit(currency), value);
+  // Map nodes never move and are never erased, so the formatter may be used outside the lock.
+  const number::LocalizedNumberFormatter* formatter = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(impl_->currencyMutex);
+    auto it = impl_->currencyFormatters.find(code);
+    if (it == impl_->currencyFormatters.end()) {
+      UErrorCode status = U_ZERO_ERROR;
+      icu::CurrencyUnit currency(isoCode.getTerminatedBuffer(), status);
+      if (U_FAILURE(status)) return std::nullopt;
+      it = impl_->currencyFormatters.emplace(std::string(code), impl_->currencyBase.unit(currency)).first;
+    }
+    formatter = &it->second;
+  }
+  return formatWith(*formatter, value);
 }
 
 std::string plainDecimal(double value) {

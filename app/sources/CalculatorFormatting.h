@@ -6,9 +6,9 @@
 //   0 to 6 fraction digits, grouping on;
 // - currency: currency style in the given code, 0 to 4 fraction digits.
 // The number and measurement formatters are built once, at construction; a
-// currency formatter is derived per call. ICU's localized formatters are
-// immutable, so one CalculatorFormatters may be used from any number of
-// threads at once.
+// currency formatter is derived on the first use of its code and kept (under
+// a mutex). ICU's localized formatters are immutable, so one
+// CalculatorFormatters may be used from any number of threads at once.
 #pragma once
 
 #include <memory>

@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "app/sources/CalculatorCurrency.h"
 #include "app/sources/CalculatorDataSource.h"
@@ -282,6 +283,32 @@ TEST(CalculatorFormattingTest, TextsFollowTheLocale) {
   EXPECT_EQ(us.formatMeasurement(1.23456789, *findMeasurementUnit("kg")), "1.234568 kilograms");
   EXPECT_FALSE(us.formatCurrency(5, "EURO"));
   EXPECT_EQ(calculator::plainDecimal(0.1), "0.1");
+}
+
+// One data source is shared by every caller: concurrent answers (and the
+// currency formatters each thread creates on first use) must agree with
+// answers computed alone.
+TEST(CalculatorDataSourceTest, ConcurrentCallersGetTheSameAnswers) {
+  const std::vector<std::string> queries = {"100 usd to eur", "5 gbp to jpy", "7 chf in inr", "1 aud to cad",
+                                            "9 nzd to sek",   "3 try to ils", "2+3*4",        "5 km to miles"};
+  std::vector<std::optional<CalculatorResult>> expected;
+  {
+    CalculatorDataSource reference(enUS());
+    for (const auto& query : queries) expected.push_back(reference.calculate(query));
+  }
+  CalculatorDataSource shared(enUS());
+  std::vector<int> mismatches(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 500; ++i) {
+        const size_t q = static_cast<size_t>(i + t) % queries.size();
+        if (shared.calculate(queries[q]) != expected[q]) ++mismatches[static_cast<size_t>(t)];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 }  // namespace

@@ -99,6 +99,16 @@ TEST(CalculatorPretestTest, Rejections) {
   }
 }
 
+// Without a postal-address detector, addresses are turned away by the letter rule or, when they contain
+// " in " or " to ", give no answer because they are not a conversion between known units.
+TEST(CalculatorPretestTest, PostalAddressesGetNoAnswer) {
+  CalculatorDataSource calculator(enUS());
+  for (const char* text : {"1600 Amphitheatre Parkway, Mountain View, CA 94043", "221B Baker Street",
+                           "10 Downing Street in London", "350 Fifth Avenue to 34th Street"}) {
+    EXPECT_FALSE(calculator.shouldHandle(text) && calculator.calculate(text)) << text;
+  }
+}
+
 // ---- Units ----
 
 struct Identity {

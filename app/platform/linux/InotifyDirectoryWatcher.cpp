@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -18,6 +19,8 @@ namespace {
 
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE |
                                 IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
+
+constexpr int kMaxBatchLatencies = 4;
 
 std::string normalizeDirectory(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -227,16 +230,18 @@ void InotifyDirectoryWatcher::removeTree(const std::string& directory) {
   for (int wd : doomed) inotify_rm_watch(inotifyFd_, wd);
 }
 
-void InotifyDirectoryWatcher::readEvents(std::vector<DirectoryEvent>* pending) {
+bool InotifyDirectoryWatcher::readEvents(std::vector<DirectoryEvent>* pending) {
+  bool any = false;
   alignas(inotify_event) char buffer[64 * 1024];
   while (true) {
     ssize_t n = ::read(inotifyFd_, buffer, sizeof(buffer));
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno != EAGAIN) logger_.error("Failed to read file-system events: %s", std::strerror(errno));
-      return;
+      return any;
     }
-    if (n == 0) return;
+    if (n == 0) return any;
+    any = true;
     for (char* p = buffer; p < buffer + n;) {
       auto* event = reinterpret_cast<inotify_event*>(p);
       p += sizeof(inotify_event) + event->len;
@@ -292,7 +297,9 @@ void InotifyDirectoryWatcher::readEvents(std::vector<DirectoryEvent>* pending) {
 
 void InotifyDirectoryWatcher::run(std::vector<DirectoryEvent> pending) {
   using Steady = std::chrono::steady_clock;
-  Steady::time_point deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(latency_);
+  const auto latency = std::chrono::duration_cast<Steady::duration>(latency_);
+  Steady::time_point batchStart = Steady::now();
+  Steady::time_point deadline = batchStart + latency;
   while (!stopping_) {
     int timeoutMs = -1;
     if (!pending.empty()) {
@@ -308,9 +315,12 @@ void InotifyDirectoryWatcher::run(std::vector<DirectoryEvent> pending) {
     if (stopping_) return;
     if (ready > 0 && (fds[0].revents & POLLIN)) {
       bool wasEmpty = pending.empty();
-      readEvents(&pending);
-      if (wasEmpty && !pending.empty()) {
-        deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(latency_);
+      if (readEvents(&pending) && !pending.empty()) {
+        auto now = Steady::now();
+        if (wasEmpty) batchStart = now;
+        // Quiet for `latency` ends a batch; a steady stream is still
+        // delivered at least every kMaxBatchLatencies latencies.
+        deadline = std::min(now + latency, batchStart + kMaxBatchLatencies * latency);
       }
     }
     if (!pending.empty() && Steady::now() >= deadline) {

@@ -3,7 +3,8 @@
 // Watches every directory below the given roots (one inotify watch per
 // directory, added as subdirectories appear). Events are collected on the
 // watcher's own thread and delivered there in batches: a batch is flushed
-// `latency` after its first event. A directory created or moved into the tree
+// once no event arrived for `latency`, and at the latest 4 latencies after
+// its first event. A directory created or moved into the tree
 // is scanned once its watch exists, and everything found inside is reported as
 // created, so files written before the watch existed are not lost. A full
 // inotify queue or an exhausted watch limit is reported as
@@ -59,7 +60,8 @@ class InotifyDirectoryWatcher final : public DirectoryWatcher {
   bool addWatch(const std::string& directory, std::vector<DirectoryEvent>* out);
   void removeTree(const std::string& directory);
   void run(std::vector<DirectoryEvent> pending);
-  void readEvents(std::vector<DirectoryEvent>* pending);
+  // Drains the inotify queue into `pending`; true when anything was read.
+  bool readEvents(std::vector<DirectoryEvent>* pending);
   bool isRoot(const std::string& path) const;
   void closeDescriptors();
 

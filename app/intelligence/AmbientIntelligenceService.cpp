@@ -120,7 +120,8 @@ void AmbientIntelligenceService::refreshAmbientWeather(bool force) {
     return;
   }
   startWeatherLoopIfNeeded();
-  if (force || !highlights_.weatherSnapshot) fetchAmbientWeather();
+  // Unforced refreshes reuse a fetch already in flight.
+  if (force || (!highlights_.weatherSnapshot && !isWeatherFetchRunning())) fetchAmbientWeather();
 }
 
 void AmbientIntelligenceService::startWeatherLoopIfNeeded() {

@@ -1,0 +1,278 @@
+// AmbientIntelligenceService with fake calendar, weather and map sources in
+// virtual time: upcoming events, the weather loop, event-location highlights,
+// work modes, and the precipitation and freezing rules.
+#include <gtest/gtest.h>
+
+#include "app/intelligence/AmbientIntelligenceService.h"
+#include "core/VirtualTime.h"
+#include "tests/intelligence/IntelligenceFakes.h"
+#include "tests/intelligence/IntelligenceTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+using Id = VCRDataSourceIdentifier;
+
+const Date kNow = utc(2026, 3, 11, 10);
+
+class AmbientIntelligenceServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env.clock().setWallNow(kNow);
+    weather->fetchAnswer = [this](std::optional<LocationCoordinate> at) {
+      WeatherSnapshot s;
+      s.locationName = at ? "event place" : "here";
+      s.conditionText = "Clear";
+      s.temperatureCelsius = 12 + static_cast<double>(weather->fetches.size());
+      return std::optional<WeatherSnapshot>(s);
+    };
+  }
+  void create() {
+    service = std::make_unique<AmbientIntelligenceService>(AmbientIntelligenceService::Dependencies{
+        env.mainRunner(), calendar, weather, maps, switches, [this] { return needsAuthorization; },
+        [this] { return servicesEnabled; }});
+  }
+  CalendarSearchResult event(std::string title, Duration fromNow) {
+    CalendarSearchResult e;
+    e.identifier = title;
+    e.title = std::move(title);
+    e.startDate = kNow + fromNow;
+    e.endDate = e.startDate + std::chrono::hours(1);
+    return e;
+  }
+
+  VirtualTimeEnvironment env;
+  TaskRunnerPtr sources = env.makeRunner("sources");
+  std::shared_ptr<FakeCalendar> calendar = std::make_shared<FakeCalendar>(sources);
+  std::shared_ptr<FakeWeather> weather = std::make_shared<FakeWeather>(sources);
+  std::shared_ptr<FakeMaps> maps = std::make_shared<FakeMaps>(sources);
+  std::shared_ptr<MutableDataSourceSwitches> switches = std::make_shared<MutableDataSourceSwitches>();
+  bool needsAuthorization = false;
+  bool servicesEnabled = true;
+  std::unique_ptr<AmbientIntelligenceService> service;
+};
+
+TEST_F(AmbientIntelligenceServiceTest, UpcomingEventsLookOneHourAhead) {
+  calendar->events = {event("standup", 59min)};
+  create();
+  std::vector<Highlights> seen;
+  service->makeStream([&](const Highlights& h) { seen.push_back(h); });
+  service->refreshUpcomingCalendarEvents();
+  env.fastForwardUntilNoTasksRemain(1min);
+  EXPECT_DOUBLE_EQ(calendar->lastLookahead, 3600);
+  EXPECT_EQ(calendar->lastLimit, 1);
+  ASSERT_EQ(service->highlights().upcomingEvents.size(), 1u);
+  EXPECT_EQ(seen.back().upcomingEvents.size(), 1u);
+
+  calendar->events = {event("lunch", 61min)};
+  service->refreshUpcomingCalendarEvents();
+  env.fastForwardUntilNoTasksRemain(1min);
+  EXPECT_TRUE(service->highlights().upcomingEvents.empty()) << "an event 1 h 1 min away is not upcoming";
+}
+
+TEST_F(AmbientIntelligenceServiceTest, NoEventsWithoutCalendarAccessOrSwitch) {
+  calendar->events = {event("standup", 10min)};
+  calendar->status = PermissionStatus::denied;
+  create();
+  service->refreshUpcomingCalendarEvents();
+  env.fastForwardUntilNoTasksRemain(1min);
+  EXPECT_EQ(calendar->upcomingRequests, 0);
+  calendar->status = PermissionStatus::authorized;
+  service->refreshUpcomingCalendarEvents();
+  env.fastForwardUntilNoTasksRemain(1min);
+  EXPECT_EQ(service->highlights().upcomingEvents.size(), 1u);
+  switches->set(Id::calendar, false);
+  service->handleDataSourcePreferencesChange();
+  EXPECT_TRUE(service->highlights().upcomingEvents.empty());
+}
+
+TEST_F(AmbientIntelligenceServiceTest, SecondObserverReceivesTheCurrentHighlightsAtOnce) {
+  create();
+  service->refreshAmbientWeather(true);
+  env.fastForwardUntilNoTasksRemain(1min);
+  ASSERT_TRUE(service->highlights().weatherSnapshot);
+  std::vector<Highlights> first;
+  std::vector<Highlights> second;
+  service->makeStream([&](const Highlights& h) { first.push_back(h); });
+  auto token = service->makeStream([&](const Highlights& h) { second.push_back(h); });
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0].weatherSnapshot, service->highlights().weatherSnapshot);
+  service->removeObserver(token);
+  service->refreshAmbientWeather(true);
+  env.fastForwardUntilNoTasksRemain(1min);
+  EXPECT_EQ(second.size(), 1u);
+  EXPECT_EQ(first.size(), 2u);
+}
+
+TEST_F(AmbientIntelligenceServiceTest, DisablingWeatherClearsTheHighlightAtOnce) {
+  create();
+  std::vector<Highlights> seen;
+  service->makeStream([&](const Highlights& h) { seen.push_back(h); });
+  service->refreshAmbientWeather(true);
+  env.fastForwardUntilNoTasksRemain(1min);
+  ASSERT_TRUE(service->highlights().weatherSnapshot);
+  switches->set(Id::weather, false);
+  service->refreshAmbientWeather(false);
+  EXPECT_FALSE(service->highlights().weatherSnapshot);
+  EXPECT_FALSE(seen.back().weatherSnapshot);
+  EXPECT_FALSE(service->isWeatherLoopRunning());
+}
+
+TEST_F(AmbientIntelligenceServiceTest, WeatherRefreshesEveryFiftyMinutes) {
+  create();
+  service->refreshAmbientWeather(false);
+  env.runUntilIdle();
+  EXPECT_EQ(weather->fetches.size(), 1u);
+  service->refreshAmbientWeather(false);  // a snapshot is pending or held: no new fetch
+  env.advanceBy(1s);
+  EXPECT_EQ(weather->fetches.size(), 1u);
+  env.advanceBy(2998s);
+  EXPECT_EQ(weather->fetches.size(), 1u);
+  env.advanceBy(2s);
+  EXPECT_EQ(weather->fetches.size(), 2u);
+  env.advanceBy(3000s);
+  EXPECT_EQ(weather->fetches.size(), 3u);
+}
+
+TEST_F(AmbientIntelligenceServiceTest, NoWeatherFetchWhileLocationAccessIsMissing) {
+  needsAuthorization = true;
+  create();
+  service->refreshAmbientWeather(true);
+  env.advanceBy(4000s);
+  EXPECT_TRUE(weather->fetches.empty());
+  needsAuthorization = false;
+  servicesEnabled = false;
+  service->refreshAmbientWeather(true);
+  env.advanceBy(4000s);
+  EXPECT_TRUE(weather->fetches.empty());
+}
+
+TEST_F(AmbientIntelligenceServiceTest, DeepIdlePausesAndOtherModesResume) {
+  create();
+  service->refreshAmbientWeather(true);
+  env.advanceBy(1s);
+  ASSERT_TRUE(service->isWeatherLoopRunning());
+  service->setWorkMode(WorkMode::deepIdle);
+  EXPECT_TRUE(service->isPaused());
+  EXPECT_FALSE(service->isWeatherLoopRunning());
+  EXPECT_FALSE(service->isWeatherFetchRunning());
+  service->refreshAmbientWeather(true);
+  env.advanceBy(10000s);
+  EXPECT_EQ(weather->fetches.size(), 1u) << "paused: no fetch and no loop";
+  service->setWorkMode(WorkMode::idle);
+  EXPECT_FALSE(service->isPaused());
+  EXPECT_TRUE(service->isWeatherLoopRunning());
+  env.advanceBy(3000s);
+  EXPECT_EQ(weather->fetches.size(), 2u);
+}
+
+TEST_F(AmbientIntelligenceServiceTest, EventWithCoordinateGetsWeatherThere) {
+  auto e = event("offsite", 30min);
+  e.structuredLocation = LocationCoordinate{48.85, 2.35};
+  calendar->events = {e};
+  create();
+  service->refreshUpcomingCalendarEvents();
+  env.fastForwardUntilNoTasksRemain(1min);
+  ASSERT_TRUE(service->highlights().eventWeatherSnapshot);
+  EXPECT_EQ(service->highlights().eventWeatherSnapshot->locationName, "event place");
+  ASSERT_EQ(weather->fetches.size(), 1u);
+  EXPECT_EQ(weather->fetches[0], e.structuredLocation);
+  EXPECT_TRUE(maps->placeSearches.empty());
+}
+
+TEST_F(AmbientIntelligenceServiceTest, EventWithTextLocationIsResolvedThroughMaps) {
+  auto e = event("dinner", 45min);
+  e.location = "Chez Paul, Paris";
+  calendar->events = {e};
+  maps->places = {MapSearchResult{"Chez Paul", "13 rue de Charonne", LocationCoordinate{48.85, 2.37}}};
+  create();
+  service->refreshUpcomingCalendarEvents();
+  env.fastForwardUntilNoTasksRemain(1min);
+  EXPECT_EQ(maps->placeSearches, std::vector<std::string>{"Chez Paul, Paris"});
+  EXPECT_EQ(service->highlights().eventMapResults, maps->places);
+  ASSERT_TRUE(service->highlights().eventWeatherSnapshot);
+  EXPECT_EQ(weather->fetches.back(), (LocationCoordinate{48.85, 2.37}));
+
+  // On demand, for any calendar result.
+  std::optional<CalendarLocationHighlights> found;
+  service->fetchCalendarLocationHighlights(e, [&](std::optional<CalendarLocationHighlights> h) { found = h; });
+  env.fastForwardUntilNoTasksRemain(1min);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->mapResults, maps->places);
+  EXPECT_TRUE(found->weatherSnapshot);
+
+  // An event without a place yields nothing.
+  std::optional<CalendarLocationHighlights> none = CalendarLocationHighlights{};
+  service->fetchCalendarLocationHighlights(event("call", 5min),
+                                           [&](std::optional<CalendarLocationHighlights> h) { none = h; });
+  env.fastForwardUntilNoTasksRemain(1min);
+  EXPECT_FALSE(none);
+}
+
+// ------------------------------------------------------------ precipitation and freezing
+
+WeatherSnapshot dry() {
+  WeatherSnapshot s;
+  s.conditionText = "Partly Cloudy";
+  s.symbolName = "cloud.sun";
+  s.temperatureCelsius = 8;
+  return s;
+}
+
+TEST(WeatherHighlightRulesTest, PrecipitationChanceThresholdIsThirtyPercent) {
+  auto at = [](double chance, Duration fromNow) {
+    WeatherSnapshot s = dry();
+    s.hourly = {HourlyWeatherForecast{kNow + fromNow, chance, "cloud", 8}};
+    return AmbientIntelligenceService::hasPrecipitationSoon(s, kNow);
+  };
+  EXPECT_TRUE(at(0.30, 30min));
+  EXPECT_FALSE(at(0.29, 30min));
+  EXPECT_TRUE(at(0.5, 60min));
+  EXPECT_FALSE(at(0.9, 61min)) << "beyond the next hour";
+  EXPECT_TRUE(at(0.9, -30min)) << "the current hour's entry started earlier";
+  EXPECT_FALSE(at(0.9, -61min));
+  EXPECT_FALSE(AmbientIntelligenceService::hasPrecipitationSoon(dry(), kNow));
+}
+
+TEST(WeatherHighlightRulesTest, SymbolsConditionsAndMinutes) {
+  WeatherSnapshot s = dry();
+  s.symbolName = "cloud.drizzle";
+  EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
+  s = dry();
+  s.conditionText = "Light Rain";
+  EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
+  s = dry();
+  s.hourly = {HourlyWeatherForecast{kNow + 20min, 0.0, "cloud.bolt.rain", 8}};
+  EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
+  s = dry();
+  s.minutes = {MinuteWeatherForecast{kNow + 5min, 0.0}, MinuteWeatherForecast{kNow + 6min, 0.1}};
+  EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
+  s.minutes = {MinuteWeatherForecast{kNow + 5min, 0.0}, MinuteWeatherForecast{kNow + 2h, 3.0}};
+  EXPECT_FALSE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
+  for (const char* symbol : {"cloud.rain", "cloud.heavyrain", "cloud.drizzle", "cloud.sleet", "cloud.hail",
+                             "cloud.snow", "cloud.bolt", "cloud.bolt.rain", "cloud.sleet.fill", "cloud.hail.fill"}) {
+    EXPECT_TRUE(AmbientIntelligenceService::isPrecipitationSymbol(symbol)) << symbol;
+  }
+  EXPECT_FALSE(AmbientIntelligenceService::isPrecipitationSymbol("cloud.rain.fill.extra"));
+  EXPECT_FALSE(AmbientIntelligenceService::isPrecipitationSymbol("sun.max"));
+}
+
+TEST(WeatherHighlightRulesTest, Freezing) {
+  WeatherSnapshot s = dry();
+  EXPECT_FALSE(AmbientIntelligenceService::isFreezing(s));
+  for (const char* text : {"Snow", "Freezing Drizzle", "Icy", "Ice Pellets", "Hail", "Sleet"}) {
+    s = dry();
+    s.conditionText = text;
+    EXPECT_TRUE(AmbientIntelligenceService::isFreezing(s)) << text;
+  }
+  s = dry();
+  s.temperatureCelsius = 0.0;
+  EXPECT_TRUE(AmbientIntelligenceService::isFreezing(s));
+  s.temperatureCelsius = 0.1;
+  EXPECT_FALSE(AmbientIntelligenceService::isFreezing(s));
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,345 @@
+// PanelIntelligenceStore: widget states from streamed snapshots, session
+// identifiers (stale answers dropped), deferred widgets, pending permissions,
+// ambient highlight copies, and the search session driving it with the real
+// calculator through a real coordinator.
+#include <gtest/gtest.h>
+
+#include "app/intelligence/CalculatorSourceAdapter.h"
+#include "app/intelligence/PanelIntelligenceStore.h"
+#include "app/search/ContentViewModel.h"
+#include "tests/intelligence/CoordinatorTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+using Id = VCRDataSourceIdentifier;
+using Ids = std::set<Id>;
+using State = WidgetContentState;
+
+// An IntelligenceClient whose streams the test feeds by hand.
+class ScriptedClient final : public IntelligenceClient {
+ public:
+  struct Call {
+    std::string query;
+    UUID sessionID;
+    ActivationMode mode;
+    SnapshotStreamHandlers handlers;
+  };
+  void setLocationAuthorizationDidChange(std::function<void(LocationAuthorizationStatus)> cb) override {
+    authorizationCallback = std::move(cb);
+  }
+  TaskHandle snapshots(const std::string& query, const UUID& sessionID, ActivationMode mode,
+                       SnapshotStreamHandlers handlers) override {
+    calls.push_back(Call{query, sessionID, mode, std::move(handlers)});
+    return TaskHandle::make();
+  }
+  void cancelActiveQuery(bool resetResults) override { cancels.push_back(resetResults); }
+  PermissionStatus currentContactAuthorizationStatus() override { return contactStatus; }
+  void requestContactAuthorizationIfNeeded(std::function<void(bool)> completion) override {
+    requests.push_back("contacts");
+    contactStatus = PermissionStatus::authorized;
+    completion(true);
+  }
+  PermissionStatus currentCalendarAuthorizationStatus() override { return calendarStatus; }
+  void requestCalendarAuthorizationIfNeeded(std::function<void(bool)> completion) override {
+    requests.push_back("calendar");
+    calendarStatus = PermissionStatus::denied;
+    completion(false);
+  }
+  bool needsLocationAuthorization() override { return locationNeeded; }
+  void requestLocationAccessIfNeeded(std::function<void()> completion) override {
+    requests.push_back("location");
+    locationNeeded = false;
+    completion();
+  }
+  uint64_t ambientHighlightsStream(HighlightsObserver observer) override {
+    observer(highlights);
+    this->observer = std::move(observer);
+    return 7;
+  }
+  void removeAmbientHighlightsObserver(uint64_t token) override { removedTokens.push_back(token); }
+  void refreshAmbientHighlights(bool force) override { ambientRefreshes.push_back(force); }
+  void handleDataSourcePreferencesChange() override { ++preferenceChanges; }
+  void fetchCalendarLocationHighlights(const CalendarSearchResult&,
+                                       std::function<void(std::optional<CalendarLocationHighlights>)> c) override {
+    c(std::nullopt);
+  }
+  void warmRouterIfNeeded() override {}
+  void onWorkModeChange(WorkMode) override {}
+  void onPanelShow() override {}
+  void onPanelHide() override {}
+
+  void send(size_t call, const Snapshot& snapshot) { calls.at(call).handlers.onSnapshot(snapshot); }
+
+  std::vector<Call> calls;
+  std::vector<bool> cancels;
+  std::vector<std::string> requests;
+  std::vector<bool> ambientRefreshes;
+  std::vector<uint64_t> removedTokens;
+  int preferenceChanges = 0;
+  PermissionStatus contactStatus = PermissionStatus::authorized;
+  PermissionStatus calendarStatus = PermissionStatus::authorized;
+  bool locationNeeded = false;
+  Highlights highlights;
+  HighlightsObserver observer;
+  std::function<void(LocationAuthorizationStatus)> authorizationCallback;
+};
+
+Snapshot snapshotFor(const std::string& query, Ids selected, Ids active) {
+  Snapshot s;
+  s.query = query;
+  s.selectedIdentifiers = std::move(selected);
+  s.activeIdentifiers = std::move(active);
+  return s;
+}
+
+class PanelIntelligenceStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store = std::make_shared<PanelIntelligenceStore>(env.mainRunner(), calculator);
+    store->configure(client, switches);
+    store->setChangeHandler([this] { ++changes; });
+  }
+  VirtualTimeEnvironment env;
+  std::shared_ptr<FakeCalculator> calculator = std::make_shared<FakeCalculator>(env.mainRunner());
+  std::shared_ptr<ScriptedClient> client = std::make_shared<ScriptedClient>();
+  std::shared_ptr<MutableDataSourceSwitches> switches = std::make_shared<MutableDataSourceSwitches>();
+  std::shared_ptr<PanelIntelligenceStore> store;
+  int changes = 0;
+};
+
+TEST_F(PanelIntelligenceStoreTest, FullQueryWidgetsGoFromLoadingToReadyOrNoResults) {
+  store->runSettledSearch("population of oslo");
+  ASSERT_EQ(client->calls.size(), 1u);
+  EXPECT_EQ(client->calls[0].mode, ActivationMode::full);
+  EXPECT_EQ(client->calls[0].sessionID, store->intelligenceSessionID());
+
+  client->send(0, snapshotFor("population of oslo", {Id::maps, Id::wikipedia}, {Id::maps, Id::wikipedia}));
+  EXPECT_EQ(store->widgetState(Id::maps), State::loading);
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
+  EXPECT_EQ(store->widgetState(Id::weather), State::idle);
+  EXPECT_TRUE(store->hasPresentedInitialSnapshot());
+
+  auto withArticle = snapshotFor("population of oslo", {Id::maps, Id::wikipedia}, {Id::maps});
+  withArticle.wikipediaArticle = WikipediaArticle{"Oslo", "capital", "u"};
+  client->send(0, withArticle);
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
+  EXPECT_EQ(store->widgetState(Id::maps), State::loading);
+
+  auto done = withArticle;
+  done.activeIdentifiers.clear();
+  client->send(0, done);
+  EXPECT_EQ(store->widgetState(Id::maps), State::noResults);
+  EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"maps", "wikipedia"}));
+  EXPECT_GT(changes, 0);
+}
+
+TEST_F(PanelIntelligenceStoreTest, AnswersOfAnOlderSessionAreDropped) {
+  store->runSettledSearch("alpha");
+  store->runSettledSearch("beta");
+  ASSERT_EQ(client->calls.size(), 2u);
+  EXPECT_NE(client->calls[0].sessionID, client->calls[1].sessionID);
+  auto stale = snapshotFor("alpha", {Id::dictionary}, {});
+  stale.dictionaryResult = DictionaryEntry{"alpha", "first letter"};
+  client->send(0, stale);
+  EXPECT_EQ(store->widgetState(Id::dictionary), State::idle);
+  EXPECT_FALSE(store->intelligenceState().dictionaryResult);
+  client->send(1, snapshotFor("beta", {Id::wikipedia}, {Id::wikipedia}));
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
+}
+
+TEST_F(PanelIntelligenceStoreTest, RenewingThePreviewSessionDropsAPreviewInFlight) {
+  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
+  ASSERT_EQ(client->calls.size(), 1u);
+  EXPECT_EQ(client->calls[0].mode, ActivationMode::nonRouter);
+  const UUID before = store->previewIntelligenceSessionID();
+  store->cancelPreviewAndRenewSession();
+  EXPECT_NE(store->previewIntelligenceSessionID(), before);
+  auto late = snapshotFor("sam", {Id::contacts}, {});
+  late.contactResults = {{"1", "Sam", ""}};
+  client->send(0, late);
+  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
+  // A settled search also renews the preview session.
+  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
+  store->runSettledSearch("sam");
+  client->send(1, late);
+  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
+}
+
+TEST_F(PanelIntelligenceStoreTest, DeferredWidgetsWaitForTheFullSnapshot) {
+  store->performIntelligenceQuery("weather in oslo", PanelIntelligenceStore::QueryKind::preview);
+  auto preview = snapshotFor("weather in oslo", {Id::weather, Id::maps, Id::dictionary}, {Id::weather});
+  preview.mapResults = {MapSearchResult{"Oslo", "Norway", std::nullopt}};
+  preview.dictionaryResult = DictionaryEntry{"oslo", "a city"};
+  client->send(0, preview);
+  EXPECT_EQ(store->widgetState(Id::dictionary), State::ready);
+  EXPECT_EQ(store->widgetState(Id::weather), State::idle);
+  EXPECT_EQ(store->widgetState(Id::maps), State::idle);
+  EXPECT_TRUE(store->intelligenceState().mapResults.empty());
+  EXPECT_EQ(store->pendingDeferredWidgetIdentifiers(), (Ids{Id::weather, Id::maps}));
+  EXPECT_FALSE(store->hasPresentedInitialSnapshot());
+
+  store->runSettledSearch("weather in oslo");
+  client->send(1, preview);
+  EXPECT_EQ(store->widgetState(Id::weather), State::loading);
+  EXPECT_EQ(store->widgetState(Id::maps), State::ready);
+  EXPECT_TRUE(store->pendingDeferredWidgetIdentifiers().empty());
+  ASSERT_TRUE(store->pendingFullSnapshot());
+  auto done = preview;
+  done.activeIdentifiers.clear();
+  done.weatherSnapshot = WeatherSnapshot{"Oslo"};
+  client->send(1, done);
+  EXPECT_EQ(store->widgetState(Id::weather), State::ready);
+  EXPECT_FALSE(store->pendingFullSnapshot());
+}
+
+TEST_F(PanelIntelligenceStoreTest, CalculatorAnswerIsPreservedWhileTyping) {
+  store->refreshCalculatorResult("2+2");
+  EXPECT_EQ(store->calculatorResultText(), "4");
+  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
+  EXPECT_TRUE(store->shouldPreserveCalculator("2+20"));
+  EXPECT_FALSE(store->shouldPreserveCalculator("2+2 apples"));
+  store->prepareForPendingQuery("2+20", {"calculator"});
+  EXPECT_EQ(store->calculatorResultText(), "4");
+  store->prepareForPendingQuery("hello", {});
+  EXPECT_FALSE(store->calculatorResultText());
+  EXPECT_EQ(store->widgetState(Id::calculator), State::idle);
+  EXPECT_FALSE(store->shouldPreserveCalculator("2+2"));
+  switches->set(Id::calculator, false);
+  store->refreshCalculatorResult("2+2");
+  EXPECT_FALSE(store->calculatorResultText());
+}
+
+TEST_F(PanelIntelligenceStoreTest, ClearingTheQueryResetsEverythingAndShowsAmbientHighlights) {
+  store->setHasActiveQuery(true);
+  store->runSettledSearch("population of oslo");
+  client->send(0, snapshotFor("population of oslo", {Id::wikipedia}, {Id::wikipedia}));
+  store->handleClearedQueryState();
+  EXPECT_FALSE(store->hasActiveQuery());
+  EXPECT_TRUE(store->showsAmbientHighlights());
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::idle);
+  EXPECT_EQ(store->intelligenceState(), IntelligencePresentationState{});
+  EXPECT_EQ(client->cancels, std::vector<bool>{true});
+  EXPECT_EQ(client->ambientRefreshes.size(), 1u);
+  // The answer of the cleared query no longer lands.
+  client->send(0, snapshotFor("population of oslo", {Id::wikipedia}, {}));
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::idle);
+}
+
+TEST_F(PanelIntelligenceStoreTest, PendingPermissionsAreRequestedInOrder) {
+  client->contactStatus = PermissionStatus::notDetermined;
+  client->calendarStatus = PermissionStatus::notDetermined;
+  client->locationNeeded = true;
+  store->refreshPendingPermissions();
+  EXPECT_EQ(store->pendingPermissions(),
+            (std::vector<PendingPermission>{PendingPermission::contacts, PendingPermission::calendar,
+                                            PendingPermission::location}));
+  switches->set(Id::contacts, false);
+  store->refreshPendingPermissions();
+  EXPECT_EQ(store->pendingPermissions().front(), PendingPermission::calendar);
+  switches->set(Id::contacts, true);
+  bool done = false;
+  store->requestPendingPermissions([&] { done = true; });
+  EXPECT_TRUE(done);
+  EXPECT_EQ(client->requests, (std::vector<std::string>{"contacts", "calendar", "location"}));
+  EXPECT_TRUE(store->pendingPermissions().empty());
+  // A location authorization change refreshes the list.
+  client->locationNeeded = true;
+  client->authorizationCallback(LocationAuthorizationStatus::notDetermined);
+  EXPECT_EQ(store->pendingPermissions(), std::vector<PendingPermission>{PendingPermission::location});
+}
+
+TEST_F(PanelIntelligenceStoreTest, AmbientHighlightsAreCopiedIntoTheStore) {
+  Highlights h;
+  h.upcomingEvents = {CalendarSearchResult{"e1", "Standup"}};
+  h.weatherSnapshot = WeatherSnapshot{"here"};
+  client->observer(h);
+  EXPECT_EQ(store->upcomingCalendarEvents().size(), 1u);
+  EXPECT_EQ(store->ambientWeatherSnapshot(), h.weatherSnapshot);
+  store.reset();
+  EXPECT_EQ(client->removedTokens, std::vector<uint64_t>{7});
+}
+
+TEST_F(PanelIntelligenceStoreTest, SwitchingASourceOffClearsItsWidget) {
+  store->runSettledSearch("def ennui");
+  auto s = snapshotFor("def ennui", {Id::dictionary}, {});
+  s.dictionaryResult = DictionaryEntry{"ennui", "boredom"};
+  client->send(0, s);
+  ASSERT_EQ(store->widgetState(Id::dictionary), State::ready);
+  switches->set(Id::dictionary, false);
+  store->handleDataSourcePreferencesChange();
+  EXPECT_EQ(store->widgetState(Id::dictionary), State::idle);
+  EXPECT_FALSE(store->intelligenceState().dictionaryResult);
+  EXPECT_EQ(client->preferenceChanges, 1);
+}
+
+// ------------------------------------------------------------ with the real coordinator and calculator
+
+class StoreWithCoordinatorTest : public CoordinatorFixture {
+ protected:
+  void SetUp() override {
+    CoordinatorFixture::SetUp();
+    CalculatorDataSource::Options options;
+    options.localeName = "en_US";
+    realCalculator =
+        std::make_shared<CalculatorSourceAdapter>(std::make_shared<CalculatorDataSource>(options), sourceRunner);
+    auto deps = dependencies();
+    deps.sources.calculator = realCalculator;
+    coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+    makeRouterReady();
+    // The store holds the client through a non-owning alias: the fixture owns the coordinator.
+    client = std::shared_ptr<IntelligenceClient>(std::shared_ptr<IntelligenceClient>(), coordinator.get());
+    store = std::make_shared<PanelIntelligenceStore>(env.mainRunner(), realCalculator);
+    store->configure(client, switches);
+  }
+  void TearDown() override {
+    store.reset();
+    CoordinatorFixture::TearDown();
+  }
+  std::shared_ptr<CalculatorSourceAdapter> realCalculator;
+  std::shared_ptr<IntelligenceClient> client;
+  std::shared_ptr<PanelIntelligenceStore> store;
+};
+
+TEST_F(StoreWithCoordinatorTest, SettledCalculationReachesTheCalculatorWidget) {
+  store->runSettledSearch("1000 + 1");
+  env.runUntilIdle();
+  EXPECT_EQ(store->calculatorResultText(), "1,001");
+  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
+  EXPECT_EQ(store->selectedSourceIdentifiers(), std::set<std::string>{"calculator"});
+  EXPECT_TRUE(store->shouldPreserveCalculator("1000 + 10"));
+  EXPECT_TRUE(router->queries.empty());
+}
+
+TEST_F(StoreWithCoordinatorTest, RoutedSourcesStreamIntoWidgets) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge, DataSource::files}; };
+  wikipedia->delay = 200ms;
+  store->runSettledSearch("history of oslo");
+  env.advanceBy(50ms);
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
+  EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"files", "wikipedia"}));
+  env.advanceBy(200ms);
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
+  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::full));
+}
+
+TEST_F(StoreWithCoordinatorTest, SearchSessionDrivesTheStoreAndGetsTheCalculatorAnswer) {
+  auto searchRunner = env.makeRunner("search");
+  ContentViewModel session(env.mainRunner(), searchRunner);
+  session.setIntelligence(store);
+  session.handleSearchTextChange("100 usd to eur");
+  env.advanceBy(50ms);
+  EXPECT_FALSE(store->calculatorResultText()) << "the settled search waits for the debounce";
+  env.advanceBy(100ms);
+  EXPECT_EQ(store->calculatorResultText(), "€92");
+  EXPECT_TRUE(store->hasActiveQuery());
+  session.handleSearchTextChange("");
+  env.runUntilIdle();
+  EXPECT_FALSE(store->calculatorResultText());
+  EXPECT_FALSE(store->hasActiveQuery());
+}
+
+}  // namespace
+}  // namespace pallix

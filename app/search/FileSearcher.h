@@ -14,7 +14,9 @@
 // the text; both give the rows a full scan would.
 //
 // Stateless: every call runs on the caller's thread with the caller's
-// connection (the persistent store's, used by one thread at a time).
+// connection (the persistent store's, used by one thread at a time). The
+// first search on a connection registers the SQL function pallix_lowercase
+// (Unicode lowercase) on it, used by the folder and app filters.
 #pragma once
 
 #include <sqlite3.h>

@@ -378,6 +378,31 @@ TEST_F(FileSearcherPowerQueryTest, ShortQueriesGiveTheFullScanAnswerOnEveryPlan)
   EXPECT_GT(nonEmptyQueries_, 60);
 }
 
+TEST_F(FileSearcherPowerQueryTest, RandomTextWithIndexSyntaxMatchesTheModel) {
+  // Characters that mean something to FTS5, LIKE or SQL must only ever be text.
+  const std::vector<std::string> alphabet = {"a", "e", "r", "o", "p", " ", "\"", "*", "^",    "-",  "+",   "(",
+                                             ")", ":", "%", "_", "'", ".", "é",  "0", "NEAR", "OR", "AND", "\\"};
+  std::mt19937 rng(99);
+  for (int i = 0; i < 300; ++i) {
+    ParsedQuery query;
+    std::string term;
+    for (int k = std::uniform_int_distribution<int>(1, 5)(rng); k > 0; --k) {
+      term += alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
+    }
+    const std::string trimmed(trimWhitespace(term));
+    if (trimmed.empty()) continue;
+    query.textTerms = {trimmed};
+    SCOPED_TRACE("text: '" + trimmed + "'");
+    for (const FileSearchTuning tuning : {FileSearchTuning{}, FileSearchTuning{50, 4}}) {
+      auto result = FileSearcher::search(catalog_.db(), query, 20, utcContext(), tuning);
+      ASSERT_TRUE(result.ok()) << result.error().description();
+      const std::vector<ModelResult> expected = modelSearch(items_, query, 20, utcContext());
+      ASSERT_EQ(result->size(), expected.size());
+      for (size_t k = 0; k < expected.size(); ++k) EXPECT_EQ((*result)[k].item.path, expected[k].path);
+    }
+  }
+}
+
 // ---- Scoring, match types and the rules the model shares. ----
 
 class FileSearcherTest : public ::testing::Test {

@@ -70,6 +70,15 @@ TEST(QueryParserTest, RegexesAreCompiledCaseInsensitively) {
   EXPECT_FALSE(q.regexes[0]->findIn("my invoice.pdf"));
 }
 
+TEST(QueryParserTest, RepeatedKeystrokesReuseTheSharedRegexCache) {
+  const ParsedQuery first = QueryParser::parse("/^draft-[0-9]{3}$/ notes");
+  const size_t compiles = RegexCache::shared().compileCount();
+  const ParsedQuery second = QueryParser::parse("/^draft-[0-9]{3}$/ notes x");
+  EXPECT_EQ(RegexCache::shared().compileCount(), compiles);
+  ASSERT_EQ(second.regexes.size(), 1u);
+  EXPECT_EQ(first.regexes[0].get(), second.regexes[0].get());
+}
+
 TEST(QueryParserTest, TokenizerKeepsQuotedAndRegexRunsWhole) {
   EXPECT_EQ(QueryParser::tokenize("a \"b c\" /d e/ f"), (std::vector<std::string>{"a", "\"b c\"", "/d e/", "f"}));
   EXPECT_EQ(QueryParser::tokenize("x\"y"), (std::vector<std::string>{"x", "\"y"}));

@@ -13,7 +13,8 @@ namespace {
 
 constexpr uint8_t kLive = 1;
 constexpr uint8_t kOddLength = 2;
-constexpr int kMaxLevel = 254;  // a record stores level + 1 lists in one byte
+constexpr uint8_t kDistancesCached = 4;  // the node's link distances are filled in
+constexpr int kMaxLevel = 254;           // a record stores level + 1 lists in one byte
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 constexpr std::size_t kHeaderSize = 20;
 
@@ -105,9 +106,12 @@ void HNSWIndex::reserve(std::size_t n) {
   levels_.reserve(n);
   numLists_.reserve(n);
   flags_.reserve(n);
+  reserveHint_ = n;
   if (hasDim_) vectors_.reserve(n * dim_);
   links0_.reserve(n * (1 + std::size_t(stride0_)));
+  dists0_.reserve(n * (1 + std::size_t(stride0_)));
   upper_.reserve(n);
+  upperDists_.reserve(n);
   visitedTag_.reserve(n);
   idToIndex_.reserve(n);
 }
@@ -117,11 +121,12 @@ void HNSWIndex::appendNode(const std::string& id, const std::vector<float>& embe
   if (!hasDim_) {
     hasDim_ = true;
     dim_ = embedding.size();
+    vectors_.reserve(std::max(reserveHint_, ids_.size() + 1) * dim_);
   }
   ids_.push_back(id);
   levels_.push_back(uint8_t(level));
   numLists_.push_back(uint8_t(numLists));
-  uint8_t flags = kLive;
+  uint8_t flags = kLive | kDistancesCached;
   if (embedding.size() == dim_) {
     vectors_.insert(vectors_.end(), embedding.begin(), embedding.end());
   } else {
@@ -131,7 +136,9 @@ void HNSWIndex::appendNode(const std::string& id, const std::vector<float>& embe
   }
   flags_.push_back(flags);
   links0_.resize(links0_.size() + 1 + stride0_, 0);
+  dists0_.resize(dists0_.size() + 1 + stride0_, 0.0f);
   upper_.emplace_back(std::size_t(level) * (1 + strideUpper_), 0);
+  upperDists_.emplace_back(std::size_t(level) * (1 + strideUpper_), 0.0f);
   visitedTag_.push_back(0);
   count_.store(int64_t(ids_.size()), std::memory_order_release);
 }
@@ -164,6 +171,23 @@ uint32_t* HNSWIndex::listOf(uint32_t node, int layer) {
   if (layer >= numLists_[node]) return nullptr;
   if (layer == 0) return links0_.data() + std::size_t(node) * (1 + stride0_);
   return upper_[node].data() + std::size_t(layer - 1) * (1 + strideUpper_);
+}
+
+float* HNSWIndex::distancesOf(uint32_t node, int layer) {
+  if (layer == 0) return dists0_.data() + std::size_t(node) * (1 + stride0_);
+  return upperDists_[node].data() + std::size_t(layer - 1) * (1 + strideUpper_);
+}
+
+void HNSWIndex::ensureDistances(uint32_t node) {
+  if (flags_[node] & kDistancesCached) return;
+  const uint32_t count = uint32_t(ids_.size());
+  for (int layer = 0; layer < numLists_[node]; ++layer) {
+    const uint32_t* list = listOf(node, layer);
+    float* dist = distancesOf(node, layer);
+    for (uint32_t j = 0; j < list[0]; ++j)
+      dist[1 + j] = list[1 + j] < count ? distanceBetween(node, list[1 + j]) : kInfinity;
+  }
+  flags_[node] |= kDistancesCached;
 }
 
 const uint32_t* HNSWIndex::listOf(uint32_t node, int layer) const {
@@ -211,8 +235,10 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
     candidates_.emplace_back(d, entry);
     results_.emplace_back(d, entry);
   }
-  const bool plain = qlen == dim_;
+  // Without odd-length nodes a query of the common length needs no per-node flag lookup.
+  const bool plain = qlen == dim_ && oddVectors_.empty();
   const float* base = vectors_.data();
+  uint32_t* tags = visitedTag_.data();
   while (!candidates_.empty()) {
     std::pop_heap(candidates_.begin(), candidates_.end(), minFirst);
     const DistIndex c = candidates_.back();
@@ -222,12 +248,21 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
     if (list == nullptr) continue;
     const uint32_t n = list[0];
     for (uint32_t j = 0; j < n; ++j) {
-      if (j + 1 < n && list[2 + j] < count) __builtin_prefetch(base + std::size_t(list[2 + j]) * dim_);
+      if (list[1 + j] < count) __builtin_prefetch(tags + list[1 + j]);
+    }
+    for (uint32_t j = 0; j < n; ++j) {
       const uint32_t e = list[1 + j];
-      if (e >= count || visitedTag_[e] == epoch) continue;
-      visitedTag_[e] = epoch;
-      const float d = (plain && !(flags_[e] & kOddLength)) ? simkit::l2Squared(q, base + std::size_t(e) * dim_, dim_)
-                                                           : distanceToQuery(e, q, qlen);
+      if (e >= count || tags[e] == epoch) continue;
+      tags[e] = epoch;
+      for (uint32_t ahead = j + 1; ahead < n; ++ahead) {
+        // Prefetch the next unvisited neighbour's vector while this one is measured.
+        const uint32_t nx = list[1 + ahead];
+        if (nx < count && tags[nx] != epoch) {
+          __builtin_prefetch(base + std::size_t(nx) * dim_);
+          break;
+        }
+      }
+      const float d = plain ? simkit::l2Squared(q, base + std::size_t(e) * dim_, dim_) : distanceToQuery(e, q, qlen);
       if (results_.size() < ef || d < results_.front().first) {
         candidates_.emplace_back(d, e);
         std::push_heap(candidates_.begin(), candidates_.end(), minFirst);
@@ -244,20 +279,26 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
   out.assign(results_.begin(), results_.end());
 }
 
-void HNSWIndex::shrinkList(uint32_t node, int layer, std::size_t maxConn) {
-  // Keeps the maxConn in-range entries closest to `node` (stable on ties).
+void HNSWIndex::shrinkList(uint32_t node, int layer, std::size_t maxConn, uint32_t added, float addedDistance) {
+  // Keeps the maxConn in-range entries of the list plus `added` that are
+  // closest to `node`, stable on ties. Link distances are cached per slot,
+  // so this costs a sort of maxConn + 1 entries and no vector arithmetic.
+  ensureDistances(node);
   uint32_t* list = listOf(node, layer);
+  float* dist = distancesOf(node, layer);
   const uint32_t count = uint32_t(ids_.size());
   pruneScratch_.clear();
   for (uint32_t j = 0; j < list[0]; ++j) {
-    const uint32_t e = list[1 + j];
-    if (e < count) pruneScratch_.emplace_back(distanceBetween(node, e), e);
+    if (list[1 + j] < count) pruneScratch_.emplace_back(dist[1 + j], list[1 + j]);
   }
-  for (uint32_t e : neighborScratch_) pruneScratch_.emplace_back(distanceBetween(node, e), e);
+  pruneScratch_.emplace_back(addedDistance, added);
   std::stable_sort(pruneScratch_.begin(), pruneScratch_.end(),
                    [](const DistIndex& a, const DistIndex& b) { return a.first < b.first; });
   const std::size_t keep = std::min(pruneScratch_.size(), maxConn);
-  for (std::size_t j = 0; j < keep; ++j) list[1 + j] = pruneScratch_[j].second;
+  for (std::size_t j = 0; j < keep; ++j) {
+    list[1 + j] = pruneScratch_[j].second;
+    dist[1 + j] = pruneScratch_[j].first;
+  }
   list[0] = uint32_t(keep);
 }
 
@@ -291,19 +332,22 @@ void HNSWIndex::insert(const std::string& id, const std::vector<float>& embeddin
     // layerResult_ is sorted by distance and in range: the closest maxConn are the selection.
     const std::size_t keep = std::min(layerResult_.size(), maxConn);
     uint32_t* own = listOf(n, layer);
-    for (std::size_t j = 0; j < keep; ++j) own[1 + j] = layerResult_[j].second;
+    float* ownDist = distancesOf(n, layer);
+    for (std::size_t j = 0; j < keep; ++j) {
+      own[1 + j] = layerResult_[j].second;
+      ownDist[1 + j] = layerResult_[j].first;
+    }
     own[0] = uint32_t(keep);
     for (std::size_t j = 0; j < keep; ++j) {
-      const uint32_t m = layerResult_[j].second;
+      const auto [d, m] = layerResult_[j];  // d is also m's distance to n: subtraction is antisymmetric
       uint32_t* list = listOf(m, layer);
       if (list == nullptr) continue;
       if (list[0] < maxConn && list[0] < capacityFor(layer)) {
         list[1 + list[0]] = n;
+        distancesOf(m, layer)[1 + list[0]] = d;
         ++list[0];
       } else {
-        neighborScratch_.assign(1, n);
-        shrinkList(m, layer, maxConn);
-        neighborScratch_.clear();
+        shrinkList(m, layer, maxConn, n, d);
       }
     }
     if (keep > 0) ep = layerResult_[0].second;
@@ -357,9 +401,13 @@ bool HNSWIndex::remove(const std::string& id) {
       if (nb >= count || nb == r) continue;
       uint32_t* list = listOf(nb, layer);
       if (list == nullptr) continue;
+      float* dist = distancesOf(nb, layer);
       uint32_t w = 0;
       for (uint32_t x = 0; x < list[0]; ++x) {
-        if (list[1 + x] != r) list[1 + w++] = list[1 + x];
+        if (list[1 + x] != r) {
+          dist[1 + w] = dist[1 + x];
+          list[1 + w++] = list[1 + x];
+        }
       }
       list[0] = w;
     }
@@ -466,12 +514,14 @@ Status HNSWIndex::deserialize(std::string_view data, const std::vector<IndexItem
   strideUpper_ = uint32_t(std::max<int64_t>({M_, int64_t(longestUpper), 1}));
   ids_.reserve(count);
   links0_.reserve(std::size_t(count) * (1 + stride0_));
+  dists0_.reserve(std::size_t(count) * (1 + stride0_));
   if (count > 0) vectors_.reserve(std::size_t(count) * items[0].embedding.size());
   auto filled = walkImage(
       data, count,
       [&](uint32_t i, uint8_t lists) {
         const int level = std::max<int>(lists, 1) - 1;
         appendNode(items[i].id, items[i].embedding, level, lists);
+        flags_[i] &= uint8_t(~kDistancesCached);  // filled in on first prune
         auto [it, inserted] = idToIndex_.try_emplace(items[i].id, i);
         if (!inserted) {
           flags_[it->second] &= uint8_t(~kLive);  // a repeated identifier maps to the later node
@@ -499,7 +549,9 @@ void HNSWIndex::clearLocked() {
   vectors_.clear();
   oddVectors_.clear();
   links0_.clear();
+  dists0_.clear();
   upper_.clear();
+  upperDists_.clear();
   visitedTag_.clear();
   idToIndex_.clear();
   dim_ = 0;
@@ -546,8 +598,9 @@ std::vector<uint32_t> HNSWIndex::connections(int64_t node, int layer) const {
 
 std::size_t HNSWIndex::memoryBytes() const {
   std::lock_guard guard(lock_);
-  std::size_t bytes = vectors_.size() * sizeof(float) + links0_.size() * sizeof(uint32_t);
-  for (const auto& u : upper_) bytes += sizeof(u) + u.size() * sizeof(uint32_t);
+  std::size_t bytes =
+      vectors_.size() * sizeof(float) + links0_.size() * sizeof(uint32_t) + dists0_.size() * sizeof(float);
+  for (const auto& u : upper_) bytes += 2 * (sizeof(u) + u.size() * sizeof(uint32_t));
   for (const auto& [node, v] : oddVectors_) bytes += v.size() * sizeof(float) + 48;
   for (const auto& id : ids_) bytes += sizeof(std::string) + (id.size() > 15 ? id.capacity() + 1 : 0);
   bytes += ids_.size() * (3 * sizeof(uint8_t) + sizeof(uint32_t));  // levels, lists, flags, visited tag

@@ -124,7 +124,10 @@ class HNSWIndex {
   // Fills `out` with the node indices found, closest first (at most ef).
   void searchLayer(const float* q, std::size_t qlen, uint32_t entry, std::size_t ef, int layer,
                    std::vector<DistIndex>& out);
-  void shrinkList(uint32_t node, int layer, std::size_t maxConn);
+  void shrinkList(uint32_t node, int layer, std::size_t maxConn, uint32_t added, float addedDistance);
+  // Distances of the node's links, slot for slot with listOf() (slot 0 unused).
+  float* distancesOf(uint32_t node, int layer);
+  void ensureDistances(uint32_t node);
   void repairEntryPoint(uint32_t removed);
   void clearLocked();
   std::vector<Neighbor> searchLocked(const std::vector<float>& query, int64_t k);
@@ -144,8 +147,13 @@ class HNSWIndex {
   std::unordered_map<uint32_t, std::vector<float>> oddVectors_;
   std::vector<uint32_t> links0_;              // (1 + stride0_) words per node
   std::vector<std::vector<uint32_t>> upper_;  // (1 + strideUpper_) words per layer >= 1
+  // Squared distance from the node to each link, in the same shape as the
+  // link arrays: pruning a full list then needs no vector arithmetic.
+  std::vector<float> dists0_;
+  std::vector<std::vector<float>> upperDists_;
   std::size_t dim_ = 0;
   bool hasDim_ = false;
+  std::size_t reserveHint_ = 0;  // node count announced by reserve(), applied once dim_ is known
   uint32_t stride0_;
   uint32_t strideUpper_;
 
@@ -161,7 +169,6 @@ class HNSWIndex {
   std::vector<DistIndex> results_;
   std::vector<DistIndex> layerResult_;
   std::vector<DistIndex> pruneScratch_;
-  std::vector<uint32_t> neighborScratch_;
 
   std::mt19937_64 rng_;
   mutable std::mutex lock_;

@@ -182,6 +182,31 @@ TEST(HNSWFormatTest, RoundTripReproducesSearchResultsAndBytes) {
   EXPECT_LT(image.size(), links * 4 + original.count() * 8 + 20);
 }
 
+TEST(HNSWFormatTest, GrowingALoadedGraphMatchesGrowingTheOriginal) {
+  // A loaded graph has no cached link distances and recomputes them when it
+  // first prunes a list; the original uses the cached ones. Both must prune alike.
+  std::mt19937_64 rng(31);
+  std::vector<std::vector<float>> data;
+  for (int i = 0; i < 400; ++i) data.push_back(randomVector(rng, 6));
+  HNSWIndex original;
+  original.setRandomSeed(31);
+  for (std::size_t i = 0; i < 300; ++i) original.insert("item-" + std::to_string(i), data[i]);
+  HNSWIndex copy;
+  std::vector<std::vector<float>> first(data.begin(), data.begin() + 300);
+  ASSERT_TRUE(copy.deserialize(original.serialize(), itemsFor(first)).ok());
+  original.setRandomSeed(32);
+  copy.setRandomSeed(32);
+  for (std::size_t i = 300; i < data.size(); ++i) {
+    original.insert("item-" + std::to_string(i), data[i]);
+    copy.insert("item-" + std::to_string(i), data[i]);
+    if (i % 20 == 0) {
+      EXPECT_TRUE(original.remove("item-" + std::to_string(i / 2)));
+      EXPECT_TRUE(copy.remove("item-" + std::to_string(i / 2)));
+    }
+  }
+  EXPECT_EQ(copy.serialize(), original.serialize());
+}
+
 TEST(HNSWFormatTest, RepeatedIdentifierMapsToLaterNode) {
   std::string image = threeNodeImage();
   auto items = threeItems();

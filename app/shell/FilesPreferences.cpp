@@ -39,7 +39,7 @@ FilesPreferences::FilesPreferences(UserDefaults& defaults, NotificationCenter& c
       semanticSearchEnabled_(storage_.loadBool(kSemanticSearchEnabledKey, kDefaultSemanticSearchEnabled)),
       searchScope_(storage_.loadEnum(kSearchScopeKey, kSearchScopeRawValues, kDefaultSearchScope)),
       indexedFolders_(storage_.loadStringArray(kIndexedFoldersKey)),
-      computeUnits_(storage_.loadEnum(kComputeUnitsKey, prefs::kEmbeddingComputeUnitsRawValues, kDefaultComputeUnits)),
+      computeUnits_(storage_.loadEnum(kComputeUnitsKey, kEmbeddingComputeUnitsRawValues, kDefaultComputeUnits)),
       indexingIntensity_(
           storage_.loadEnum(kIndexingIntensityKey, kIndexingIntensityRawValues, kDefaultIndexingIntensity)) {}
 
@@ -66,10 +66,10 @@ Status FilesPreferences::setIndexedFolders(std::vector<std::string> folders) {
       this);
 }
 
-Status FilesPreferences::setComputeUnits(prefs::EmbeddingComputeUnits units) {
+Status FilesPreferences::setComputeUnits(EmbeddingComputeUnits units) {
   return storage_.update(
       computeUnits_, units,
-      [&] { return storage_.defaults().set(kComputeUnitsKey, std::string(prefs::rawValue(units))); }, this);
+      [&] { return storage_.defaults().set(kComputeUnitsKey, std::string(pallix::rawValue(units))); }, this);
 }
 
 Status FilesPreferences::setIndexingIntensity(IndexingIntensity intensity) {

@@ -38,7 +38,7 @@ class FilesPreferences {
   static constexpr bool kDefaultSearchEnabled = true;
   static constexpr bool kDefaultSemanticSearchEnabled = false;
   static constexpr SearchScope kDefaultSearchScope = SearchScope::user;
-  static constexpr prefs::EmbeddingComputeUnits kDefaultComputeUnits = prefs::EmbeddingComputeUnits::cpuNe;
+  static constexpr EmbeddingComputeUnits kDefaultComputeUnits = EmbeddingComputeUnits::cpuNe;
   static constexpr IndexingIntensity kDefaultIndexingIntensity = IndexingIntensity::low;
 
   explicit FilesPreferences(UserDefaults& defaults, NotificationCenter& center = NotificationCenter::defaultCenter());
@@ -50,14 +50,14 @@ class FilesPreferences {
   SearchScope searchScope() const { return searchScope_; }
   // Absolute folder paths, in the order they were added.
   const std::vector<std::string>& indexedFolders() const { return indexedFolders_; }
-  prefs::EmbeddingComputeUnits computeUnits() const { return computeUnits_; }
+  EmbeddingComputeUnits computeUnits() const { return computeUnits_; }
   IndexingIntensity indexingIntensity() const { return indexingIntensity_; }
 
   Status setSearchEnabled(bool enabled);
   Status setSemanticSearchEnabled(bool enabled);
   Status setSearchScope(SearchScope scope);
   Status setIndexedFolders(std::vector<std::string> folders);
-  Status setComputeUnits(prefs::EmbeddingComputeUnits units);
+  Status setComputeUnits(EmbeddingComputeUnits units);
   Status setIndexingIntensity(IndexingIntensity intensity);
 
   // Standardises `folder` (absolute, no "." or ".." parts, no trailing
@@ -76,7 +76,7 @@ class FilesPreferences {
   bool semanticSearchEnabled_;
   SearchScope searchScope_;
   std::vector<std::string> indexedFolders_;
-  prefs::EmbeddingComputeUnits computeUnits_;
+  EmbeddingComputeUnits computeUnits_;
   IndexingIntensity indexingIntensity_;
 };
 

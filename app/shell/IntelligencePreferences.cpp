@@ -6,24 +6,24 @@ namespace pallix {
 
 IntelligencePreferences::IntelligencePreferences(UserDefaults& defaults, NotificationCenter& center)
     : storage_(defaults, center, kDidChangeNotification),
-      selectedModel_(storage_.loadEnum(kSelectedModelKey, prefs::kEmbeddingModelRawValues, kDefaultSelectedModel)),
-      computeUnits_(storage_.loadEnum(kComputeUnitsKey, prefs::kEmbeddingComputeUnitsRawValues, kDefaultComputeUnits)),
+      selectedModel_(storage_.loadEnum(kSelectedModelKey, kEmbeddingModelRawValues, kDefaultSelectedModel)),
+      computeUnits_(storage_.loadEnum(kComputeUnitsKey, kEmbeddingComputeUnitsRawValues, kDefaultComputeUnits)),
       indexingIntensity_(
           storage_.loadEnum(kIndexingIntensityKey, kIndexingIntensityRawValues, kDefaultIndexingIntensity)) {}
 
-Status IntelligencePreferences::setSelectedModel(prefs::EmbeddingModel model) {
+Status IntelligencePreferences::setSelectedModel(EmbeddingModel model) {
   if (model == selectedModel_) return okStatus();
   Status status = storage_.update(
       selectedModel_, model,
-      [&] { return storage_.defaults().set(kSelectedModelKey, std::string(prefs::rawValue(model))); }, this);
+      [&] { return storage_.defaults().set(kSelectedModelKey, std::string(pallix::rawValue(model))); }, this);
   storage_.center().post(kEmbeddingModelDidChangeNotification, model);
   return status;
 }
 
-Status IntelligencePreferences::setComputeUnits(prefs::EmbeddingComputeUnits units) {
+Status IntelligencePreferences::setComputeUnits(EmbeddingComputeUnits units) {
   return storage_.update(
       computeUnits_, units,
-      [&] { return storage_.defaults().set(kComputeUnitsKey, std::string(prefs::rawValue(units))); }, this);
+      [&] { return storage_.defaults().set(kComputeUnitsKey, std::string(pallix::rawValue(units))); }, this);
 }
 
 Status IntelligencePreferences::setIndexingIntensity(IndexingIntensity intensity) {

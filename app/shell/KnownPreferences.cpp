@@ -42,24 +42,24 @@ std::vector<PreferenceDescriptor> buildCatalogue() {
   using D = DataSourcePreferences;
   using A = AppDisplayPreferences;
   using T = TelemetryPreferences;
-  const auto& units = prefs::kEmbeddingComputeUnitsRawValues;
+  const auto& units = kEmbeddingComputeUnitsRawValues;
   std::vector<PreferenceDescriptor> out = {
       boolean("FilesPreferences", F::kSearchEnabledKey, F::kDefaultSearchEnabled),
       boolean("FilesPreferences", F::kSemanticSearchEnabledKey, F::kDefaultSemanticSearchEnabled),
       enumeration("FilesPreferences", F::kSearchScopeKey, F::kSearchScopeRawValues,
                   F::rawValue(F::kDefaultSearchScope)),
       {"FilesPreferences", F::kIndexedFoldersKey, PreferenceValueType::stringArray, nlohmann::json::array(), {}},
-      enumeration("FilesPreferences", F::kComputeUnitsKey, units, prefs::rawValue(F::kDefaultComputeUnits)),
+      enumeration("FilesPreferences", F::kComputeUnitsKey, units, pallix::rawValue(F::kDefaultComputeUnits)),
       enumeration("FilesPreferences", F::kIndexingIntensityKey, kIndexingIntensityRawValues,
                   rawValue(F::kDefaultIndexingIntensity)),
       boolean("MessagesPreferences", M::kSearchEnabledKey, M::kDefaultSearchEnabled),
       boolean("MessagesPreferences", M::kSemanticSearchEnabledKey, M::kDefaultSemanticSearchEnabled),
-      enumeration("MessagesPreferences", M::kComputeUnitsKey, units, prefs::rawValue(M::kDefaultComputeUnits)),
+      enumeration("MessagesPreferences", M::kComputeUnitsKey, units, pallix::rawValue(M::kDefaultComputeUnits)),
       enumeration("MessagesPreferences", M::kIndexingIntensityKey, kIndexingIntensityRawValues,
                   rawValue(M::kDefaultIndexingIntensity)),
-      enumeration("IntelligencePreferences", I::kSelectedModelKey, prefs::kEmbeddingModelRawValues,
-                  prefs::rawValue(I::kDefaultSelectedModel)),
-      enumeration("IntelligencePreferences", I::kComputeUnitsKey, units, prefs::rawValue(I::kDefaultComputeUnits)),
+      enumeration("IntelligencePreferences", I::kSelectedModelKey, kEmbeddingModelRawValues,
+                  pallix::rawValue(I::kDefaultSelectedModel)),
+      enumeration("IntelligencePreferences", I::kComputeUnitsKey, units, pallix::rawValue(I::kDefaultComputeUnits)),
       enumeration("IntelligencePreferences", I::kIndexingIntensityKey, kIndexingIntensityRawValues,
                   rawValue(I::kDefaultIndexingIntensity)),
       boolean("ClipboardPreferences", C::kHistoryEnabledKey, C::kDefaultHistoryEnabled),

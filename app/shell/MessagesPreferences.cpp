@@ -8,7 +8,7 @@ MessagesPreferences::MessagesPreferences(UserDefaults& defaults, NotificationCen
     : storage_(defaults, center, kDidChangeNotification),
       searchEnabled_(storage_.loadBool(kSearchEnabledKey, kDefaultSearchEnabled)),
       semanticSearchEnabled_(storage_.loadBool(kSemanticSearchEnabledKey, kDefaultSemanticSearchEnabled)),
-      computeUnits_(storage_.loadEnum(kComputeUnitsKey, prefs::kEmbeddingComputeUnitsRawValues, kDefaultComputeUnits)),
+      computeUnits_(storage_.loadEnum(kComputeUnitsKey, kEmbeddingComputeUnitsRawValues, kDefaultComputeUnits)),
       indexingIntensity_(
           storage_.loadEnum(kIndexingIntensityKey, kIndexingIntensityRawValues, kDefaultIndexingIntensity)) {}
 
@@ -23,10 +23,10 @@ Status MessagesPreferences::setSemanticSearchEnabled(bool enabled) {
       this);
 }
 
-Status MessagesPreferences::setComputeUnits(prefs::EmbeddingComputeUnits units) {
+Status MessagesPreferences::setComputeUnits(EmbeddingComputeUnits units) {
   return storage_.update(
       computeUnits_, units,
-      [&] { return storage_.defaults().set(kComputeUnitsKey, std::string(prefs::rawValue(units))); }, this);
+      [&] { return storage_.defaults().set(kComputeUnitsKey, std::string(pallix::rawValue(units))); }, this);
 }
 
 Status MessagesPreferences::setIndexingIntensity(IndexingIntensity intensity) {

@@ -19,7 +19,7 @@ class MessagesPreferences {
 
   static constexpr bool kDefaultSearchEnabled = true;
   static constexpr bool kDefaultSemanticSearchEnabled = false;
-  static constexpr prefs::EmbeddingComputeUnits kDefaultComputeUnits = prefs::EmbeddingComputeUnits::cpuNe;
+  static constexpr EmbeddingComputeUnits kDefaultComputeUnits = EmbeddingComputeUnits::cpuNe;
   static constexpr IndexingIntensity kDefaultIndexingIntensity = IndexingIntensity::low;
 
   explicit MessagesPreferences(UserDefaults& defaults,
@@ -29,19 +29,19 @@ class MessagesPreferences {
 
   bool searchEnabled() const { return searchEnabled_; }
   bool semanticSearchEnabled() const { return semanticSearchEnabled_; }
-  prefs::EmbeddingComputeUnits computeUnits() const { return computeUnits_; }
+  EmbeddingComputeUnits computeUnits() const { return computeUnits_; }
   IndexingIntensity indexingIntensity() const { return indexingIntensity_; }
 
   Status setSearchEnabled(bool enabled);
   Status setSemanticSearchEnabled(bool enabled);
-  Status setComputeUnits(prefs::EmbeddingComputeUnits units);
+  Status setComputeUnits(EmbeddingComputeUnits units);
   Status setIndexingIntensity(IndexingIntensity intensity);
 
  private:
   PreferenceStorage storage_;
   bool searchEnabled_;
   bool semanticSearchEnabled_;
-  prefs::EmbeddingComputeUnits computeUnits_;
+  EmbeddingComputeUnits computeUnits_;
   IndexingIntensity indexingIntensity_;
 };
 

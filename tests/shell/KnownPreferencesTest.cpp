@@ -35,14 +35,14 @@ std::map<std::string, json> loadedByObjects(UserDefaults& d) {
       {f.kSemanticSearchEnabledKey, f.semanticSearchEnabled()},
       {f.kSearchScopeKey, str(FilesPreferences::rawValue(f.searchScope()))},
       {f.kIndexedFoldersKey, f.indexedFolders()},
-      {f.kComputeUnitsKey, str(prefs::rawValue(f.computeUnits()))},
+      {f.kComputeUnitsKey, str(pallix::rawValue(f.computeUnits()))},
       {f.kIndexingIntensityKey, str(rawValue(f.indexingIntensity()))},
       {m.kSearchEnabledKey, m.searchEnabled()},
       {m.kSemanticSearchEnabledKey, m.semanticSearchEnabled()},
-      {m.kComputeUnitsKey, str(prefs::rawValue(m.computeUnits()))},
+      {m.kComputeUnitsKey, str(pallix::rawValue(m.computeUnits()))},
       {m.kIndexingIntensityKey, str(rawValue(m.indexingIntensity()))},
-      {i.kSelectedModelKey, str(prefs::rawValue(i.selectedModel()))},
-      {i.kComputeUnitsKey, str(prefs::rawValue(i.computeUnits()))},
+      {i.kSelectedModelKey, str(pallix::rawValue(i.selectedModel()))},
+      {i.kComputeUnitsKey, str(pallix::rawValue(i.computeUnits()))},
       {i.kIndexingIntensityKey, str(rawValue(i.indexingIntensity()))},
       {c.kHistoryEnabledKey, c.historyEnabled()},
       {c.kRetentionDaysKey, c.retentionDays()},
@@ -125,6 +125,17 @@ TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
           << desc.key << " stored " << d.rawValue(desc.key).value_or("absent").dump();
     }
   }
+}
+
+TEST(KnownPreferencesTest, ModelRawValueTablesMatchTheEmbeddingEnumerations) {
+  for (size_t i = 0; i < kEmbeddingModelRawValues.size(); ++i) {
+    EXPECT_EQ(kEmbeddingModelRawValues[i], rawValue(static_cast<EmbeddingModel>(i)));
+  }
+  EXPECT_EQ(kEmbeddingModelRawValues.size(), allEmbeddingModels().size());
+  for (size_t i = 0; i < kEmbeddingComputeUnitsRawValues.size(); ++i) {
+    EXPECT_EQ(kEmbeddingComputeUnitsRawValues[i], rawValue(static_cast<EmbeddingComputeUnits>(i)));
+  }
+  EXPECT_EQ(kEmbeddingComputeUnitsRawValues.size(), allComputeUnits().size());
 }
 
 TEST(KnownPreferencesTest, ParsingPreferenceValuesValidatesTypeAndAllowedValues) {

@@ -19,8 +19,6 @@ namespace pallix {
 namespace {
 
 namespace fs = std::filesystem;
-using prefs::EmbeddingComputeUnits;
-using prefs::EmbeddingModel;
 
 // Counts posts per notification name on a private center.
 class NotificationLog {
@@ -165,29 +163,6 @@ TEST(PreferenceDefaultsTest, UnknownRawValuesFallBackToDefaults) {
   AppDisplayPreferences display(d, center);
   EXPECT_EQ(display.appNameDisplayMode(), AppDisplayPreferences::AppNameDisplayMode::onShortcutPress);
   EXPECT_EQ(display.panelPosition(), PanelPosition::bottomTrailing);
-}
-
-TEST(PreferenceDefaultsTest, EveryRawValueLoadsAsItsCase) {
-  UserDefaults d;
-  NotificationCenter center;
-  for (size_t i = 0; i < prefs::kEmbeddingComputeUnitsRawValues.size(); ++i) {
-    ASSERT_TRUE(d.set(FilesPreferences::kComputeUnitsKey, std::string(prefs::kEmbeddingComputeUnitsRawValues[i])).ok());
-    EXPECT_EQ(static_cast<size_t>(FilesPreferences(d, center).computeUnits()), i);
-  }
-  for (size_t i = 0; i < kIndexingIntensityRawValues.size(); ++i) {
-    ASSERT_TRUE(d.set(MessagesPreferences::kIndexingIntensityKey, std::string(kIndexingIntensityRawValues[i])).ok());
-    EXPECT_EQ(static_cast<size_t>(MessagesPreferences(d, center).indexingIntensity()), i);
-  }
-  for (size_t i = 0; i < kPanelPositionRawValues.size(); ++i) {
-    ASSERT_TRUE(d.set(AppDisplayPreferences::kPanelPositionKey, std::string(kPanelPositionRawValues[i])).ok());
-    EXPECT_EQ(static_cast<size_t>(AppDisplayPreferences(d, center).panelPosition()), i);
-  }
-  ASSERT_TRUE(d.set(IntelligencePreferences::kSelectedModelKey, "bge-m3").ok());
-  EXPECT_EQ(IntelligencePreferences(d, center).selectedModel(), EmbeddingModel::bgeM3);
-  ASSERT_TRUE(d.set(FilesPreferences::kSearchScopeKey, "system").ok());
-  EXPECT_EQ(FilesPreferences(d, center).searchScope(), FilesPreferences::SearchScope::system);
-  ASSERT_TRUE(d.set(AppDisplayPreferences::kAppNameDisplayModeKey, "always").ok());
-  EXPECT_EQ(AppDisplayPreferences(d, center).appNameDisplayMode(), AppDisplayPreferences::AppNameDisplayMode::always);
 }
 
 TEST(PreferenceDefaultsTest, RetentionDaysAcceptsOnlyTheFourOptions) {

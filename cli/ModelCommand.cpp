@@ -1,0 +1,135 @@
+// `pallix model`: install, list and remove embedding models under the
+// models directory.
+#include <cstdio>
+#include <iostream>
+
+#include "SimilaritySearchKit/EmbeddingModel.h"
+#include "SimilaritySearchKitBGESmall/InstalledModelStore.h"
+#include "app/platform/DataDirectories.h"
+#include "cli/Command.h"
+#include "core/Strings.h"
+
+namespace pallix::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: pallix model install DIR [--name NAME] [--json]\n"
+    "       pallix model list [--json]\n"
+    "       pallix model remove NAME\n\n"
+    "install  checks that DIR holds a BERT-family encoder that loads and runs (config.json,\n"
+    "         model.safetensors in F32, F16 or BF16, and vocab.txt; without vocab.txt the bundled\n"
+    "         uncased vocabulary is used), then copies it into the models directory as NAME\n"
+    "         (default bge_small_en, the model semantic search uses), replacing an earlier copy.\n"
+    "         A bge-small-en-v1.5 download from Hugging Face has this layout.\n"
+    "list     shows each installed model: name, dimension, layers, size on disk, whether it loads.\n"
+    "remove   deletes an installed model.\n\n"
+    "Exit status: 0 done, 1 the model is unusable or the operation failed, 2 bad arguments,\n"
+    "3 no such model.\n";
+
+std::string humanSize(uint64_t bytes) {
+  if (bytes >= 1024ull * 1024) return stringPrintf("%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  if (bytes >= 1024) return stringPrintf("%.1f KB", static_cast<double>(bytes) / 1024.0);
+  return std::to_string(bytes) + " B";
+}
+
+nlohmann::json toJson(const InstalledModel& m) {
+  nlohmann::json j = {{"name", m.name},
+                      {"path", m.path},
+                      {"dimension", m.dimension},
+                      {"layers", m.layers},
+                      {"sizeBytes", m.sizeOnDisk},
+                      {"loads", m.loads}};
+  if (!m.loads) j["error"] = m.loadError;
+  return j;
+}
+
+int install(InstalledModelStore& store, const std::vector<std::string>& rest, const std::string& name, bool json) {
+  if (rest.size() != 2) return usageError("model", "install takes one DIR");
+  printProgress("Checking and installing " + rest[1] + "…");
+  auto installed = store.install(rest[1], name);
+  clearProgress();
+  if (!installed.ok()) {
+    printError(installed.error().description(),
+               "DIR must hold config.json and model.safetensors of a BERT encoder (e.g. bge-small-en-v1.5).");
+    return kExitFailure;
+  }
+  if (json) {
+    printJson(toJson(installed.value()));
+  } else {
+    std::cout << "Installed " << installed->name << " (" << installed->dimension << " dimensions, " << installed->layers
+              << " layers, " << humanSize(installed->sizeOnDisk) << ") at " << installed->path << "\n";
+    if (installed->name == embeddingModelDirectoryName(EmbeddingModel::bgeSmall) &&
+        installed->dimension != embeddingDimensions(EmbeddingModel::bgeSmall)) {
+      std::cerr << "pallix: note: semantic indexes expect " << embeddingDimensions(EmbeddingModel::bgeSmall)
+                << " dimensions; this model has " << installed->dimension << ".\n";
+    }
+  }
+  return kExitOk;
+}
+
+int list(InstalledModelStore& store, bool json) {
+  printProgress("Loading installed models…");
+  auto models = store.list();
+  clearProgress();
+  if (!models.ok()) {
+    printError(models.error().description());
+    return kExitFailure;
+  }
+  if (json) {
+    nlohmann::json array = nlohmann::json::array();
+    for (const auto& m : models.value()) array.push_back(toJson(m));
+    printJson({{"modelsDirectory", store.modelsDirectory()}, {"models", array}});
+    return kExitOk;
+  }
+  if (models->empty()) {
+    std::cout << "No models installed in " << store.modelsDirectory()
+              << ".\nInstall one with 'pallix model install DIR'.\n";
+    return kExitOk;
+  }
+  std::printf("%-20s %9s %6s %10s  %s\n", "NAME", "DIMENSION", "LAYERS", "SIZE", "LOADS");
+  for (const auto& m : models.value()) {
+    std::printf("%-20s %9d %6d %10s  %s\n", m.name.c_str(), m.dimension, m.layers, humanSize(m.sizeOnDisk).c_str(),
+                m.loads ? "yes" : ("no: " + m.loadError).c_str());
+  }
+  return kExitOk;
+}
+
+int runModel(Args& args) {
+  const bool json = args.flag("--json");
+  auto name = args.option("--name");
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("model", args.failure());
+  if (rest.empty()) return usageError("model", "missing subcommand (install, list or remove)");
+  InstalledModelStore store(DataDirectories::fromEnvironment().modelsDirectory());
+  const std::string& sub = rest[0];
+  if (sub == "install") {
+    return install(store, rest, name.value_or(std::string(embeddingModelDirectoryName(EmbeddingModel::bgeSmall))),
+                   json);
+  }
+  if (name) return usageError("model", "--name applies to install only");
+  if (sub == "list") {
+    if (rest.size() != 1) return usageError("model", "list takes no arguments");
+    return list(store, json);
+  }
+  if (sub == "remove") {
+    if (rest.size() != 2) return usageError("model", "remove takes one NAME");
+    Status removed = store.remove(rest[1]);
+    if (!removed.ok()) {
+      printError(removed.error().description(), "Run 'pallix model list' to see the installed models.");
+      return removed.error().code() == 4 ? kExitUnavailable : kExitFailure;
+    }
+    if (json) {
+      printJson({{"removed", rest[1]}});
+    } else {
+      std::cout << "Removed " << rest[1] << "\n";
+    }
+    return kExitOk;
+  }
+  return usageError("model", "unknown subcommand '" + sub + "'");
+}
+
+}  // namespace
+
+PALLIX_COMMAND("model", "install, list or remove embedding models", kUsage, runModel);
+
+}  // namespace pallix::cli

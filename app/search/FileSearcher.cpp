@@ -297,7 +297,7 @@ Status execute(sqlite3* db, const std::string& sql) {
   if (rc == SQLITE_OK) return okStatus();
   std::string text = message ? message : sqlite3_errstr(rc);
   sqlite3_free(message);
-  return Error("PersistentStoreError", rc, "Failed to create the file name index: " + text);
+  return Error("PersistentStoreError", rc, "Failed to create the file search indexes: " + text);
 }
 
 // The query as an FTS5 phrase: every character literal.
@@ -363,6 +363,14 @@ Result<std::vector<IndexedItem>> fetchItems(sqlite3* db, const std::string& sql,
 }  // namespace
 
 Status FileSearcher::installNameIndex(sqlite3* db) {
+  // Filter-only queries ("ext:zip", "size:>1gb", "modified:today") look rows
+  // up through these instead of scanning the catalog.
+  PALLIX_RETURN_IF_ERROR(
+      execute(db,
+              "CREATE INDEX IF NOT EXISTS IndexedItem_fileExtension ON IndexedItem (fileExtension);"
+              "CREATE INDEX IF NOT EXISTS IndexedItem_fileCategoryRaw ON IndexedItem (fileCategoryRaw);"
+              "CREATE INDEX IF NOT EXISTS IndexedItem_modifiedDate ON IndexedItem (modifiedDate);"
+              "CREATE INDEX IF NOT EXISTS IndexedItem_sizeBytes ON IndexedItem (sizeBytes);"));
   Statement exists;
   PALLIX_RETURN_IF_ERROR(
       exists.prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'IndexedItemNameIndex'"));
@@ -408,8 +416,9 @@ Result<std::vector<FileSearcher::SearchResult>> FileSearcher::search(sqlite3* db
   auto addCondition = [&](const Filter& filter, bool negated) {
     std::optional<StoreCondition> condition = storeCondition(filter, context);
     if (!condition) return;
-    conditions += negated ? " AND NOT coalesce((" : " AND coalesce((";
-    conditions += condition->sql + "), 0)";
+    // A NULL result counts as no match; a positive condition stays bare so
+    // that the column indexes remain usable.
+    conditions += negated ? " AND NOT coalesce((" + condition->sql + "), 0)" : " AND (" + condition->sql + ")";
     for (Binding& b : condition->bindings) conditionBindings.push_back(std::move(b));
   };
   for (const Filter& filter : query.filters) addCondition(filter, false);

@@ -65,9 +65,11 @@ class FileSearcher {
   static std::pair<float, MatchType> calculateScore(const IndexedItem& item, std::string_view searchText,
                                                     const ParsedQuery& query, const DateContext& context);
 
-  // Creates "IndexedItemNameIndex" and the triggers that maintain it, and
-  // indexes the existing IndexedItem rows; does nothing when it exists. Runs as
-  // a migration step of the persistent store (inside its transaction).
+  // Creates "IndexedItemNameIndex" with the triggers that maintain it and
+  // indexes the existing IndexedItem rows (skipped when it exists), and the
+  // IndexedItem column indexes the filters use (fileExtension,
+  // fileCategoryRaw, modifiedDate, sizeBytes). Runs as a migration step of the
+  // persistent store (inside its transaction).
   static Status installNameIndex(sqlite3* db);
 };
 

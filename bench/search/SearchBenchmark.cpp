@@ -325,6 +325,16 @@ int run(const Options& options) {
   } else {
     check(sqlite3_open(dbPath.c_str(), &db), db, "open");
     std::printf("catalog: reusing %s\n", dbPath.c_str());
+    // A catalog from an older build may lack some of the search indexes.
+    const auto indexStart = Clock::now();
+    Status indexed = FileSearcher::installNameIndex(db);
+    if (!indexed.ok()) {
+      std::fprintf(stderr, "%s\n", indexed.error().description().c_str());
+      return 1;
+    }
+    exec(db, "ANALYZE");
+    std::printf("catalog: search indexes checked and statistics refreshed in %.1f s\n",
+                millisecondsSince(indexStart) / 1000);
     // Rebuild the in-memory parts (apps, sample names) from the store.
     sqlite3_stmt* s = nullptr;
     check(sqlite3_prepare_v2(

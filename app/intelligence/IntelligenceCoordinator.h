@@ -13,16 +13,31 @@
 // on `routerRunner`; data sources work wherever they like and their answers
 // hop back to the main runner. Must be destroyed on the main runner.
 //
-// Wiring (application start-up): build the sources that exist (the
-// calculator now; contacts, calendar, maps, weather, dictionary and
-// encyclopedia sources once they are written: absent ones count as switched
-// off), a DataSourceSwitches fed from DataSourcePreferences, the router
-// factory from the router package and a LocationProvider (DeniedLocationProvider
-// on Linux), then either construct the coordinator or, as the application
-// does, a LazyIntelligenceClient with the same Dependencies. Register
-// onWorkModeChange with the panel lifecycle coordinator's work-mode handlers
-// and onPanelShow/onPanelHide with its visibility handlers. Hand the client
-// to PanelIntelligenceStore::configure.
+// Wiring (application start-up, in this order; the command line does the same):
+//   auto routerRunner = SerialExecutor::create("PallixRouter");        // builds and consults the router
+//   auto sourceRunner = SerialExecutor::create("IntelSources");        // blocking source work
+//   auto calculator = std::make_shared<CalculatorSourceAdapter>(
+//       std::make_shared<CalculatorDataSource>(), sourceRunner);
+//   auto switches = std::make_shared<FunctionDataSourceSwitches>([&prefs](VCRDataSourceIdentifier id) {
+//     switch (id) {  // DataSourcePreferences, read on every call
+//       case VCRDataSourceIdentifier::calculator: return prefs.calculatorEnabled();
+//       ...                                       // contacts, calendar, maps, weather, dictionary, wikipedia
+//       default: return true;
+//     }
+//   });
+//   IntelligenceCoordinator::Dependencies deps;
+//   deps.mainRunner = mainRunLoop; deps.routerRunner = routerRunner; deps.switches = switches;
+//   deps.sources.calculator = calculator;       // later sources are added here as they are written
+//   deps.routerFactory = <the router package's factory>;  // none yet: routing uses the fallback rules
+//   deps.locationProvider = nullptr;            // DeniedLocationProvider on Linux
+//   auto client = std::make_shared<LazyIntelligenceClient>(deps);
+//   lifecycle.registerWorkModeHandler([client](WorkMode m) { client->onWorkModeChange(m); });
+//   // visibility handlers: client->onPanelShow() / client->onPanelHide()
+//   auto store = std::make_shared<PanelIntelligenceStore>(mainRunLoop, calculator);
+//   store->configure(client, switches);
+//   contentViewModel.setIntelligence(store);
+// On a DataSourcePreferences change call store->handleDataSourcePreferencesChange().
+// Sources that do not exist yet are simply left null: they count as switched off.
 #pragma once
 
 #include <map>

@@ -514,6 +514,7 @@ void ContentViewModel::updateFilePreview(const std::string& text) {
   auto main = main_;
   auto deliver = weak_.wrap([this, sessionID](Result<std::vector<FileSearchResult>> results) {
     if (filePreviewSessionID_ != sessionID) return;
+    filePreviewTask_ = TaskHandle();
     if (!results.ok()) logger().error("FileSearcher failed: %s", results.error().description().c_str());
     filePreviewResults_ = results.ok() ? std::move(results).value() : std::vector<FileSearchResult>();
     notifyChanged();
@@ -574,6 +575,7 @@ void ContentViewModel::updateMessagePreview(const std::string& text) {
   auto main = main_;
   auto deliver = weak_.wrap([this, sessionID](std::vector<ModeResult> results) {
     if (messagePreviewSessionID_ != sessionID) return;
+    messagePreviewTask_ = TaskHandle();
     messagePreviewResults_ = std::move(results);
     notifyChanged();
   });
@@ -673,6 +675,18 @@ void ContentViewModel::handleDisappear() {
   clearStandardPreviews();
   if (intelligence_) intelligence_->resetIntelligenceState();
   selectedModeResultID_.reset();
+}
+
+void ContentViewModel::flushPendingSearch() {
+  if (!searchDebounceTask_.valid() || searchDebounceTask_.isCancelled()) return;
+  searchDebounceTask_.cancel();
+  runDebouncedSearch(StandardQueryIntent::resolve(searchText_));
+}
+
+bool ContentViewModel::hasPendingWork() const {
+  auto pending = [](const TaskHandle& h) { return h.valid() && !h.isCancelled(); };
+  return !isSearchSettled_ || isSearchingFiles_ || pending(searchDebounceTask_) || pending(filePreviewTask_) ||
+         pending(messagePreviewTask_);
 }
 
 void ContentViewModel::clearResultsOfOtherModes(SearchMode keep) {

@@ -162,6 +162,11 @@ class ContentViewModel {
   void setSearchMode(SearchMode mode);
   void handlePresentationChange(bool isPresented);
   void handleDisappear();
+  // Runs the pending debounced search at once: for the command line, where
+  // nobody types on and waiting out the debounce would only add latency.
+  void flushPendingSearch();
+  // True while a debounced search, a file search or a preview is in flight.
+  bool hasPendingWork() const;
 
   // Navigation and activation.
   void advanceSelection(int by);

@@ -405,3 +405,26 @@ TEST_F(ContentViewModelTest, LateAnswersDieWithTheSession) {
 
 }  // namespace
 }  // namespace pallix
+
+namespace pallix {
+namespace {
+
+TEST_F(ContentViewModelTest, FlushRunsTheDebouncedSearchOnceAndAtOnce) {
+  intelligence->selected = {"files"};
+  type("taxes");
+  EXPECT_TRUE(model.hasPendingWork());
+  model.flushPendingSearch();
+  EXPECT_TRUE(model.isSearchSettled());
+  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"taxes"});
+  EXPECT_TRUE(model.hasPendingWork());  // The file preview is on the search runner.
+  env.runUntilIdle();
+  EXPECT_FALSE(model.hasPendingWork());
+  EXPECT_EQ(model.filePreviewResults().size(), 2u);
+  env.advanceBy(std::chrono::seconds(1));
+  EXPECT_EQ(model.settledSearchCount(), 1u);
+  model.flushPendingSearch();  // Nothing pending: nothing runs.
+  EXPECT_EQ(model.settledSearchCount(), 1u);
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,15 @@
+#include "app/search/CatalogSchema.h"
+
+#include "app/search/FileSearcher.h"
+
+namespace pallix {
+
+std::vector<MigrationStep> catalogMigrationSteps() {
+  std::vector<MigrationStep> steps = pallixMigrationSteps();
+  int next = steps.empty() ? 1 : steps.back().version + 1;
+  steps.push_back({next, "file name search index",
+                   [](PersistentStore& store) { return FileSearcher::installNameIndex(store.handle()); }});
+  return steps;
+}
+
+}  // namespace pallix

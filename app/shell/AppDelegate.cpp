@@ -1,0 +1,215 @@
+#include "app/shell/AppDelegate.h"
+
+#include <algorithm>
+
+#include "app/search/CatalogSchema.h"
+#include "core/FileUtil.h"
+#include "core/Logger.h"
+#include "core/Strings.h"
+#include "core/Telemetry.h"
+
+namespace pallix {
+namespace {
+
+const Logger& logger() {
+  static const Logger log("AppDelegate");
+  return log;
+}
+
+// "A", "A and B", "A, B, and C".
+std::string joinServiceNames(const std::vector<std::string>& names) {
+  if (names.size() <= 1) return names.empty() ? "" : names[0];
+  if (names.size() == 2) return names[0] + " and " + names[1];
+  std::string out;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i) out += i + 1 == names.size() ? ", and " : ", ";
+    out += names[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppEnvironment env)
+    : env_(std::move(env)),
+      defaults_(env_.dirs.defaultsPath()),
+      files_(defaults_),
+      messages_(defaults_),
+      intelligence_(defaults_),
+      clipboard_(defaults_),
+      dataSources_(defaults_),
+      appDisplay_(defaults_),
+      telemetry_(defaults_) {
+  if (defaults_.loadError()) {
+    logger().error("Pallix.AppDelegate: %s", defaults_.loadError()->description().c_str());
+  }
+}
+
+AppDelegate::~AppDelegate() {
+  if (env_.lifecycle) {
+    for (const UUID& id : lifecycleHandlers_) env_.lifecycle->unregister(id);
+  }
+  observations_.clear();
+  indexing_.reset();
+}
+
+bool AppDelegate::hasCompletedOnboarding() const {
+  return defaults_.boolValue(kHasCompletedOnboardingKey).value_or(false);
+}
+
+Status AppDelegate::applicationDidFinishLaunching() {
+  logger().info("Pallix: applicationDidFinishLaunching");
+  if (env_.installTelemetrySink && telemetry_.telemetryEnabled()) {
+    Status dir = createDirectories(env_.dirs.data);
+    if (dir.ok()) TelemetryService::install(std::make_shared<JsonLinesTelemetrySink>(env_.dirs.telemetryPath()));
+  }
+  terminateOtherRunningInstances();
+
+  observations_.emplace_back(NotificationCenter::defaultCenter(), FilesPreferences::kDidChangeNotification,
+                             weak_.wrap([this](const Notification&) { syncFileDirectoriesToIndexingService(); }));
+
+  PALLIX_RETURN_IF_ERROR(setupModelContainer());
+
+  IndexingService::Dependencies deps;
+  deps.mainRunner = env_.mainRunner;
+  deps.backgroundRunner = env_.backgroundRunner;
+  deps.directoryChangeRunner = env_.directoryChangeRunner;
+  deps.clock = env_.clock;
+  deps.watcherFactory = env_.watcherFactory;
+  deps.defaults = &defaults_;
+  deps.store = store_.get();
+  deps.filter = &exclusionFilter_;
+  deps.iconResolver = env_.iconResolver;
+  deps.dirs = env_.dirs;
+  deps.baseAppDirectories = env_.baseAppDirectories;
+  indexing_ = std::make_unique<IndexingService>(std::move(deps));
+
+  setupPanelLifecycleHandlers();
+  syncFileDirectoriesToIndexingService();
+  if (env_.lifecycle && !env_.lifecycle->isPanelVisible()) env_.lifecycle->enterInitialHiddenState();
+  TelemetryService::signal("AppDelegate.didFinishLaunching");
+  if (!hasCompletedOnboarding()) logger().info("Pallix.AppDelegate: onboarding has not been completed");
+  launched_ = true;
+  // Heavy work starts once the launch sequence has returned to the loop.
+  env_.mainRunner->post(weak_.wrap([this] { startDeferredBackgroundWork(); }));
+  return okStatus();
+}
+
+void AppDelegate::terminateOtherRunningInstances() {
+  if (!env_.singleInstance) return;
+  auto requestTermination = env_.requestTermination;
+  auto main = env_.mainRunner;
+  Result<int> ended = env_.singleInstance->acquire([main, requestTermination] {
+    if (requestTermination) main->post(requestTermination);
+  });
+  int count = 0;
+  if (!ended.ok()) {
+    logger().error("Pallix.AppDelegate: Failed to end the running instance: %s", ended.error().description().c_str());
+  } else {
+    count = ended.value();
+  }
+  TelemetryService::signal("AppDelegate.terminatedOtherInstances", {{"count", std::to_string(count)}});
+}
+
+Status AppDelegate::setupModelContainer() {
+  auto store = openPersistentStoreWithRecovery(env_.dirs, catalogMigrationSteps());
+  if (!store.ok()) {
+    logger().error("Pallix.AppDelegate: %s", store.error().description().c_str());
+    return store.error();
+  }
+  store_ = std::move(store).value();
+  return okStatus();
+}
+
+void AppDelegate::setupPanelLifecycleHandlers() {
+  if (!env_.lifecycle) return;
+  lifecycleHandlers_.push_back(env_.lifecycle->registerVisibilityHandler([] {}, [] {}, {}, weak_.wrap([this] {
+    if (indexing_) indexing_->trimInMemoryCaches("memoryPressure");
+  })));
+  lifecycleHandlers_.push_back(
+      env_.lifecycle->registerWorkModeHandler(weak_.wrap([this](WorkMode mode) { applyWorkModePolicy(mode); })));
+}
+
+void AppDelegate::applyWorkModePolicy(WorkMode mode) {
+  TelemetryService::signal("AppDelegate.workModePolicyApplied", {{"mode", workModeName(mode)}});
+  if (mode == WorkMode::deepIdle && indexing_) indexing_->trimInMemoryCaches("memoryPressure");
+  if (indexing_) indexing_->setWorkMode(mode);
+}
+
+void AppDelegate::syncFileDirectoriesToIndexingService() {
+  if (!indexing_) return;
+  std::vector<std::string> current = indexing_->userFileDirectories();
+  for (const std::string& folder : files_.indexedFolders()) {
+    std::string path = IndexingService::standardizePath(folder);
+    if (std::find(current.begin(), current.end(), path) != current.end()) continue;
+    Status added = indexing_->addFileDirectory(path);
+    if (!added.ok()) {
+      logger().error("Pallix.AppDelegate: Failed to add %s to the catalog: %s", path.c_str(),
+                     added.error().description().c_str());
+    }
+  }
+}
+
+void AppDelegate::startDeferredBackgroundWork() {
+  if (!indexing_) return;
+  if (env_.lifecycle) indexing_->setWorkMode(env_.lifecycle->workMode());
+  indexing_->startWatching();
+  indexing_->startInitialIndexingIfNeeded();
+}
+
+void AppDelegate::applicationWillTerminate() {
+  if (!launched_) return;
+  launched_ = false;
+  if (indexing_) indexing_->stopWatching();
+  if (env_.singleInstance) env_.singleInstance->release();
+  logger().info("Pallix.AppDelegate: applicationWillTerminate");
+}
+
+PermissionResetOutcome AppDelegate::resetAllPrivacyPermissions() {
+  const std::string bundleIdentifier = kBundleIdentifier;
+  if (bundleIdentifier.empty()) {
+    TelemetryService::signal("AppDelegate.resetPrivacyPermissions.missingBundleID");
+    return {false, "Unable to determine the app bundle identifier."};
+  }
+  struct Service {
+    const char* systemName;
+    const char* shownName;
+  };
+  static const Service kServices[] = {{"AddressBook", "Contacts"}, {"Calendar", "Calendars"}, {"Location", "Location"}};
+  if (!env_.commandRunner || !env_.commandRunner->findExecutable(kPrivacyTool)) {
+    // This system has no privacy-permission tool: say so plainly.
+    const std::string message = "macOS could not locate tccutil. Update macOS to reset permissions manually.";
+    TelemetryService::signal("AppDelegate.resetPrivacyPermissions.failed",
+                             {{"reason", message}, {"additionalFailures", "0"}});
+    return {false, message};
+  }
+  std::vector<std::string> failedNames;
+  std::vector<std::string> reasons;
+  for (const Service& service : kServices) {
+    auto output = env_.commandRunner->run({kPrivacyTool, "reset", service.systemName, bundleIdentifier}, seconds(30));
+    if (!output.ok()) {
+      failedNames.push_back(service.shownName);
+      reasons.push_back(output.error().description());
+    } else if (output->exitStatus != 0) {
+      failedNames.push_back(service.shownName);
+      std::string captured = std::string(trimWhitespace(output->standardOutput + output->standardError));
+      reasons.push_back("tccutil exited with code " + std::to_string(output->exitStatus) +
+                        (captured.empty() ? "" : ": " + captured));
+    }
+  }
+  if (failedNames.empty()) {
+    TelemetryService::signal("AppDelegate.resetPrivacyPermissions.success");
+    return {true, "macOS privacy permissions reset. Reopen Pallix to request access again."};
+  }
+  TelemetryService::signal(
+      "AppDelegate.resetPrivacyPermissions.failed",
+      {{"reason", reasons.front()}, {"additionalFailures", std::to_string(failedNames.size() - 1)}});
+  logger().error("Pallix.AppDelegate: privacy reset failed: %s", reasons.front().c_str());
+  return {false, privacyResetFailureMessage(failedNames)};
+}
+
+std::string AppDelegate::privacyResetFailureMessage(const std::vector<std::string>& shownNames) {
+  return "Failed to reset " + joinServiceNames(shownNames) + " permissions. Reopen Pallix to request access again.";
+}
+
+}  // namespace pallix

@@ -1,0 +1,129 @@
+// AppDelegate: start-up, wiring and termination of the Pallix agent.
+//
+// It creates the preference objects over the user defaults, opens the
+// persistent store (with one automatic recovery), makes sure only one
+// instance runs, creates the catalog's IndexingService, wires the services to
+// the panel lifecycle coordinator (the application work-mode policy), starts
+// the deferred background work (initial catalog scan, directory watching) and
+// shuts everything down. Services that do not exist yet (clipboard, semantic
+// indexers, panel window) are skipped.
+//
+// Threading: every member runs on the main runner of `AppEnvironment`; the
+// delegate owns every service it creates until it is destroyed (on the main
+// runner, after applicationWillTerminate()).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/platform/CommandRunner.h"
+#include "app/platform/DataDirectories.h"
+#include "app/platform/DirectoryWatcher.h"
+#include "app/platform/IconResolver.h"
+#include "app/platform/PersistentStore.h"
+#include "app/platform/SingleInstance.h"
+#include "app/search/FileExclusionFilter.h"
+#include "app/search/IndexingService.h"
+#include "app/shell/AppDisplayPreferences.h"
+#include "app/shell/ClipboardPreferences.h"
+#include "app/shell/DataSourcePreferences.h"
+#include "app/shell/FilesPreferences.h"
+#include "app/shell/IntelligencePreferences.h"
+#include "app/shell/MessagesPreferences.h"
+#include "app/shell/PanelLifecycleCoordinator.h"
+#include "app/shell/TelemetryPreferences.h"
+#include "core/NotificationCenter.h"
+#include "core/TaskRunner.h"
+#include "core/UserDefaults.h"
+
+namespace pallix {
+
+// What the delegate is given by the executable (real services) or by tests (fakes).
+struct AppEnvironment {
+  DataDirectories dirs;
+  TaskRunnerPtr mainRunner;
+  TaskRunnerPtr backgroundRunner;
+  TaskRunnerPtr directoryChangeRunner;
+  const Clock* clock = nullptr;
+  PanelLifecycleCoordinator* lifecycle = nullptr;
+  DirectoryWatcherFactory* watcherFactory = nullptr;  // null: no watching
+  IconResolver* iconResolver = nullptr;               // null: no icons
+  SingleInstance* singleInstance = nullptr;           // null: no instance check
+  CommandRunner* commandRunner = nullptr;             // for the privacy reset
+  // Ends the process's main loop (a newer instance asked this one to end).
+  std::function<void()> requestTermination;
+  // Installs the JSON-lines telemetry sink when telemetry is enabled. Tests
+  // record telemetry themselves and turn this off.
+  bool installTelemetrySink = true;
+  // Overrides the catalog's app directories (tests); empty keeps the defaults.
+  std::vector<std::string> baseAppDirectories;
+};
+
+struct PermissionResetOutcome {
+  bool success = false;
+  std::string message;
+};
+
+class AppDelegate {
+ public:
+  static constexpr const char* kBundleIdentifier = "org.pallix.Pallix";
+  static constexpr const char* kHasCompletedOnboardingKey = "hasCompletedOnboardingV1";
+  static constexpr const char* kPrivacyTool = "/usr/bin/tccutil";
+
+  explicit AppDelegate(AppEnvironment env);
+  ~AppDelegate();
+  AppDelegate(const AppDelegate&) = delete;
+  AppDelegate& operator=(const AppDelegate&) = delete;
+
+  // The launch sequence. Fails only when no persistent store can be opened
+  // ("Failed to recover database: ...") or another instance cannot be ended.
+  Status applicationDidFinishLaunching();
+  void applicationWillTerminate();
+
+  // Resets the system privacy permissions the application uses, through the
+  // command runner. Blocking: call it off the main runner.
+  PermissionResetOutcome resetAllPrivacyPermissions();
+  // "Failed to reset Calendars permissions. ..." for the services' shown names.
+  static std::string privacyResetFailureMessage(const std::vector<std::string>& shownNames);
+
+  UserDefaults& defaults() { return defaults_; }
+  FilesPreferences& filesPreferences() { return files_; }
+  MessagesPreferences& messagesPreferences() { return messages_; }
+  IntelligencePreferences& intelligencePreferences() { return intelligence_; }
+  ClipboardPreferences& clipboardPreferences() { return clipboard_; }
+  DataSourcePreferences& dataSourcePreferences() { return dataSources_; }
+  AppDisplayPreferences& appDisplayPreferences() { return appDisplay_; }
+  TelemetryPreferences& telemetryPreferences() { return telemetry_; }
+  PersistentStore* store() { return store_.get(); }
+  IndexingService* indexingService() { return indexing_.get(); }
+  bool hasCompletedOnboarding() const;
+
+ private:
+  Status setupModelContainer();
+  void terminateOtherRunningInstances();
+  void setupPanelLifecycleHandlers();
+  void applyWorkModePolicy(WorkMode mode);
+  void syncFileDirectoriesToIndexingService();
+  void startDeferredBackgroundWork();
+
+  AppEnvironment env_;
+  UserDefaults defaults_;
+  FilesPreferences files_;
+  MessagesPreferences messages_;
+  IntelligencePreferences intelligence_;
+  ClipboardPreferences clipboard_;
+  DataSourcePreferences dataSources_;
+  AppDisplayPreferences appDisplay_;
+  TelemetryPreferences telemetry_;
+  FileExclusionFilter exclusionFilter_;
+  std::unique_ptr<PersistentStore> store_;
+  std::unique_ptr<IndexingService> indexing_;
+  std::vector<ScopedObservation> observations_;
+  std::vector<UUID> lifecycleHandlers_;
+  bool launched_ = false;
+  WeakGuard weak_;
+};
+
+}  // namespace pallix

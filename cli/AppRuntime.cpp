@@ -1,0 +1,88 @@
+#include "cli/AppRuntime.h"
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "app/platform/linux/CommandPasteboard.h"
+#include "app/platform/linux/LinuxWorkspace.h"
+#include "app/search/CatalogSchema.h"
+#include "app/search/CatalogStore.h"
+#include "core/FileUtil.h"
+
+namespace pallix::cli {
+
+Result<std::unique_ptr<AppRuntime>> AppRuntime::open() {
+  auto runtime = std::make_unique<AppRuntime>();
+  runtime->dirs = DataDirectories::fromEnvironment();
+  auto store = openPersistentStoreWithRecovery(runtime->dirs, catalogMigrationSteps());
+  if (!store.ok()) return store.error();
+  runtime->store = std::move(store).value();
+  auto searchStore = PersistentStore::open(runtime->dirs.storePath(), catalogMigrationSteps());
+  if (!searchStore.ok()) return searchStore.error();
+  runtime->searchStore = std::move(searchStore).value();
+
+  runtime->mainLoop = RunLoop::create();
+  runtime->searchExecutor = SerialExecutor::create("pallix-search");
+  runtime->commandRunner = std::make_unique<ProcessCommandRunner>();
+  runtime->workspace = std::make_shared<LinuxWorkspace>(*runtime->commandRunner, runtime->dirs);
+  runtime->pasteboard = std::make_shared<CommandPasteboard>();
+  runtime->model = std::make_unique<ContentViewModel>(runtime->mainLoop, runtime->searchExecutor);
+  runtime->model->setAppSearch(std::make_shared<CatalogAppSearchProvider>(*runtime->store));
+  runtime->model->setFileSearch(
+      std::make_shared<CatalogFileSearchProvider>(*runtime->searchStore, SystemClock::instance()));
+  runtime->model->setWorkspace(runtime->workspace);
+  runtime->model->setPasteboard(runtime->pasteboard);
+  return runtime;
+}
+
+AppRuntime::~AppRuntime() {
+  // The session's tasks hold the search connection: stop the executor first.
+  if (searchExecutor) searchExecutor->shutdown();
+  model.reset();
+}
+
+void AppRuntime::settle() {
+  mainLoop->runUntilIdle();
+  while (model->hasPendingWork()) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    mainLoop->runUntilIdle();
+  }
+}
+
+int64_t AppRuntime::catalogSize() {
+  CatalogStore catalog(*store);
+  return catalog.count().valueOr(0);
+}
+
+Status saveLastResults(const DataDirectories& dirs, const std::vector<LastResult>& results) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& r : results) {
+    list.push_back({{"kind", r.kind}, {"path", r.path}, {"name", r.name}, {"bundleIdentifier", r.bundleIdentifier}});
+  }
+  PALLIX_RETURN_IF_ERROR(createDirectories(dirs.cache));
+  return writeFileAtomically(dirs.cache + "/LastResults.json", list.dump(2));
+}
+
+Result<std::vector<LastResult>> loadLastResults(const DataDirectories& dirs) {
+  auto text = readFileToString(dirs.cache + "/LastResults.json");
+  if (!text.ok()) return Error::make("No earlier results: run 'pallix search TEXT' or 'pallix files QUERY' first");
+  nlohmann::json list = nlohmann::json::parse(text.value(), nullptr, false);
+  if (list.is_discarded() || !list.is_array()) {
+    return Error::make("The saved results are unreadable: run the search again");
+  }
+  std::vector<LastResult> out;
+  for (const auto& r : list) {
+    if (!r.is_object()) continue;
+    out.push_back({r.value("kind", ""), r.value("path", ""), r.value("name", ""), r.value("bundleIdentifier", "")});
+  }
+  return out;
+}
+
+Status activateResult(Workspace& workspace, const LastResult& result, bool reveal) {
+  if (reveal) return workspace.revealInFileManager(result.path);
+  if (result.kind == "app") return workspace.launchApplication({result.path, result.bundleIdentifier});
+  return workspace.openFile(result.path);
+}
+
+}  // namespace pallix::cli

@@ -1,0 +1,55 @@
+// AppRuntime: the wiring shared by the commands that search (search, files,
+// open, panel): the data directories, two connections to the catalog store
+// (one for the main thread, one for the search executor), the main RunLoop,
+// the search executor, the desktop workspace and the search session.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/platform/DataDirectories.h"
+#include "app/platform/Pasteboard.h"
+#include "app/platform/PersistentStore.h"
+#include "app/platform/Workspace.h"
+#include "app/platform/linux/ProcessCommandRunner.h"
+#include "app/search/ContentViewModel.h"
+#include "app/search/SearchProviders.h"
+#include "core/RunLoop.h"
+
+namespace pallix::cli {
+
+struct AppRuntime {
+  DataDirectories dirs;
+  std::unique_ptr<PersistentStore> store;
+  std::unique_ptr<PersistentStore> searchStore;
+  std::shared_ptr<RunLoop> mainLoop;
+  std::shared_ptr<SerialExecutor> searchExecutor;
+  std::unique_ptr<ProcessCommandRunner> commandRunner;
+  std::shared_ptr<Workspace> workspace;
+  std::shared_ptr<Pasteboard> pasteboard;
+  std::unique_ptr<ContentViewModel> model;
+
+  // Opens the catalog and builds the session. The error says what to do next.
+  static Result<std::unique_ptr<AppRuntime>> open();
+  ~AppRuntime();
+
+  // Runs the main loop until the session has no work in flight.
+  void settle();
+  // Number of catalog records (0 when the catalog was never built).
+  int64_t catalogSize();
+};
+
+// The list of results last printed by `pallix search` or `pallix files`, so
+// that `pallix open N` can activate one of them.
+struct LastResult {
+  std::string kind;  // "app" or "file"
+  std::string path;
+  std::string name;
+  std::string bundleIdentifier;
+};
+Status saveLastResults(const DataDirectories& dirs, const std::vector<LastResult>& results);
+Result<std::vector<LastResult>> loadLastResults(const DataDirectories& dirs);
+// Launches an app or opens (or reveals) a file.
+Status activateResult(Workspace& workspace, const LastResult& result, bool reveal);
+
+}  // namespace pallix::cli

@@ -1,0 +1,115 @@
+// pallix daemon: the long-running agent (catalog, directory watching and the
+// work-mode policy) in the foreground. A second daemon ends the first.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <thread>
+
+#include "app/platform/linux/InotifyDirectoryWatcher.h"
+#include "app/platform/linux/LinuxSystemConditions.h"
+#include "app/platform/linux/LockFileSingleInstance.h"
+#include "app/platform/linux/ProcessCommandRunner.h"
+#include "app/platform/linux/ThemeIconResolver.h"
+#include "app/shell/AppDelegate.h"
+#include "cli/Command.h"
+#include "core/Logger.h"
+#include "core/RunLoop.h"
+#include "core/Strings.h"
+
+namespace pallix::cli {
+namespace {
+
+int runDaemon(Args& args) {
+  bool quiet = args.flag("--quiet");
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("daemon", args.failure());
+  if (!rest.empty()) return usageError("daemon", "takes no arguments");
+  if (Logger::threshold() == LogLevel::error && !quiet) Logger::setThreshold(LogLevel::info);
+
+  // Signals are taken by one thread that asks the main loop to stop; every
+  // other thread (created below) inherits the blocked mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  DataDirectories dirs = DataDirectories::fromEnvironment();
+  auto loop = RunLoop::create();
+  auto background = SerialExecutor::create("pallix-index");
+  auto directoryChanges = SerialExecutor::create("pallix-dirchange");
+  LinuxSystemConditions conditions(loop);
+  Status configured = PanelLifecycleCoordinator::configureShared(loop, conditions);
+  if (!configured.ok()) {
+    printError("daemon: " + configured.error().description());
+    return kExitFailure;
+  }
+  LinuxDirectoryWatcherFactory watcherFactory;
+  ThemeIconResolver icons(ThemeIconResolver::optionsFromEnvironment(dirs));
+  LockFileSingleInstance instance(LockFileSingleInstance::optionsFor(dirs));
+  ProcessCommandRunner runner;
+
+  AppEnvironment env;
+  env.dirs = dirs;
+  env.mainRunner = loop;
+  env.backgroundRunner = background;
+  env.directoryChangeRunner = directoryChanges;
+  env.clock = &SystemClock::instance();
+  env.lifecycle = &PanelLifecycleCoordinator::shared();
+  env.watcherFactory = &watcherFactory;
+  env.iconResolver = &icons;
+  env.singleInstance = &instance;
+  env.commandRunner = &runner;
+  env.requestTermination = [loop] {
+    std::cerr << "pallix: another instance started; this one ends.\n";
+    loop->quit();
+  };
+  auto delegate = std::make_unique<AppDelegate>(env);
+  Status launched = delegate->applicationDidFinishLaunching();
+  if (!launched.ok()) {
+    printError("daemon: " + launched.error().description(),
+               "Check that the data directory is writable ('pallix paths' shows it).");
+    return kExitUnavailable;
+  }
+  if (IndexingService* indexing = delegate->indexingService()) {
+    indexing->setFullScanObserver([](const FullScanSummary& s) {
+      if (s.error) {
+        std::cerr << "pallix: full scan failed: " << s.error->description() << "\n";
+        return;
+      }
+      std::cerr << stringPrintf("pallix: full scan: %zu apps, %zu files, %zu folders in %.2f s%s\n", s.appCount,
+                                s.fileCount, s.folderCount, s.elapsedSeconds, s.mutated ? "" : " (unchanged)");
+    });
+    indexing->setIncrementalRunObserver([](const IncrementalRunSummary& s) {
+      std::cerr << stringPrintf("pallix: %zu changes: %zu created, %zu modified, %zu removed\n", s.changeCount,
+                                s.created, s.modified, s.removed);
+    });
+  }
+  std::thread([loop, stopSignals] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    loop->quit();
+  }).detach();
+  std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << dirs.data
+            << ". Press Ctrl-C to stop.\n";
+  loop->run();
+  delegate->applicationWillTerminate();
+  background->shutdown();
+  directoryChanges->shutdown();
+  delegate.reset();
+  std::cerr << "pallix: stopped.\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+PALLIX_COMMAND("daemon", "run the background agent in the foreground",
+               "Usage: pallix daemon [--quiet]\n\n"
+               "Builds the catalog when needed and keeps it current from file-system events, pacing the work\n"
+               "by the work mode. Only one daemon runs per user: starting a second one ends the first.\n"
+               "Stops on Ctrl-C or SIGTERM. --quiet prints errors only.\n",
+               runDaemon);
+
+}  // namespace pallix::cli

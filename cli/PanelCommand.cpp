@@ -1,0 +1,47 @@
+// pallix panel: the interactive terminal panel.
+#include <unistd.h>
+
+#include <iostream>
+
+#include "cli/AppRuntime.h"
+#include "cli/Command.h"
+#include "cli/TerminalPanel.h"
+
+namespace pallix::cli {
+namespace {
+
+int runPanel(Args& args) {
+  auto mode = args.option("--mode");
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("panel", args.failure());
+  if (!rest.empty()) return usageError("panel", "takes no arguments");
+  if (!::isatty(STDIN_FILENO) || !::isatty(STDOUT_FILENO)) {
+    printError("panel: needs an interactive terminal", "Use 'pallix search' or 'pallix files' in scripts.");
+    return kExitUsage;
+  }
+  std::optional<SearchMode> initial = mode ? searchModeFromName(*mode) : SearchMode::standard;
+  if (!initial || (*initial != SearchMode::standard && *initial != SearchMode::files)) {
+    return usageError("panel", "--mode is standard or files");
+  }
+  auto runtime = AppRuntime::open();
+  if (!runtime.ok()) {
+    printError("panel: cannot open the catalog: " + runtime.error().description(),
+               "Check that the data directory is writable ('pallix paths' shows it).");
+    return kExitUnavailable;
+  }
+  AppRuntime& rt = *runtime.value();
+  TerminalPanel panel(*rt.model, rt.mainLoop, {SearchMode::standard, SearchMode::files});
+  if (rt.catalogSize() == 0) panel.setStatusLine("The catalog is empty: run 'pallix index' first.");
+  rt.model->setSearchMode(*initial);
+  return panel.run();
+}
+
+}  // namespace
+
+PALLIX_COMMAND("panel", "the interactive search panel in the terminal",
+               "Usage: pallix panel [--mode standard|files]\n\n"
+               "Type to search; Up/Down move the selection; Enter opens it (or copies a calculator answer);\n"
+               "Tab switches between modes; Ctrl-U clears the field; Escape closes the panel.\n",
+               runPanel);
+
+}  // namespace pallix::cli

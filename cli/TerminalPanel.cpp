@@ -1,0 +1,236 @@
+#include "cli/TerminalPanel.h"
+
+#include <curses.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+
+namespace pallix::cli {
+namespace {
+
+std::string utf8(wchar_t wc) {
+  std::string out;
+  auto c = static_cast<uint32_t>(wc);
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+void popUtf8(std::string& s) {
+  while (!s.empty()) {
+    unsigned char c = static_cast<unsigned char>(s.back());
+    s.pop_back();
+    if ((c & 0xC0) != 0x80) break;
+  }
+}
+
+std::string fit(const std::string& s, int width) {
+  if (width <= 0) return "";
+  if (static_cast<int>(s.size()) <= width) return s;
+  return s.substr(0, static_cast<size_t>(std::max(0, width - 1))) + "~";
+}
+
+const char* kModeTitles[] = {"Search", "Clipboard", "Emoji", "Messages", "Files"};
+
+}  // namespace
+
+TerminalPanel::TerminalPanel(ContentViewModel& model, std::shared_ptr<RunLoop> mainLoop, std::vector<SearchMode> modes)
+    : model_(model), loop_(std::move(mainLoop)), modes_(std::move(modes)) {
+  model_.setChangeHandler([this] { dirty_ = true; });
+}
+
+int TerminalPanel::run() {
+  std::setlocale(LC_ALL, "");
+  if (!initscr()) {
+    std::fprintf(stderr, "pallix: panel needs a terminal\n");
+    return 3;
+  }
+  raw();
+  noecho();
+  keypad(stdscr, TRUE);
+  set_escdelay(25);
+  timeout(10);
+  model_.handlePresentationChange(true);
+  text_ = model_.searchText();
+  while (!done_) {
+    loop_->runUntilIdle();
+    if (dirty_) {
+      draw();
+      dirty_ = false;
+    }
+    wint_t ch = 0;
+    int kind = get_wch(&ch);
+    if (kind == ERR) continue;
+    handleKey(static_cast<int>(ch), kind == KEY_CODE_YES);
+    dirty_ = true;
+  }
+  model_.handlePresentationChange(false);
+  loop_->runUntilIdle();
+  endwin();
+  if (!lastMessage_.empty()) std::printf("%s\n", lastMessage_.c_str());
+  return 0;
+}
+
+void TerminalPanel::cycleMode() {
+  if (modes_.empty()) return;
+  auto it = std::find(modes_.begin(), modes_.end(), model_.searchMode());
+  size_t next = it == modes_.end() ? 0 : (static_cast<size_t>(it - modes_.begin()) + 1) % modes_.size();
+  model_.setSearchMode(modes_[next]);
+}
+
+void TerminalPanel::handleKey(int ch, bool isKeyCode) {
+  const bool files = model_.searchMode() == SearchMode::files;
+  const bool standard = model_.searchMode() == SearchMode::standard;
+  if (isKeyCode) {
+    switch (ch) {
+      case KEY_UP:
+        files      ? model_.advanceFileSelection(-1)
+        : standard ? model_.advanceSelection(-1)
+                   : model_.advanceModeSelection(-1);
+        return;
+      case KEY_DOWN:
+        files ? model_.advanceFileSelection(1) : standard ? model_.advanceSelection(1) : model_.advanceModeSelection(1);
+        return;
+      case KEY_BACKSPACE:
+        popUtf8(text_);
+        model_.handleSearchTextChange(text_);
+        return;
+      case KEY_ENTER:
+        break;
+      default:
+        return;
+    }
+  }
+  switch (ch) {
+    case 27:  // Escape hides the panel.
+    case 3:   // Ctrl-C
+      done_ = true;
+      return;
+    case '\t':
+      cycleMode();
+      return;
+    case 21:  // Ctrl-U clears the field.
+      text_.clear();
+      model_.handleSearchTextChange(text_);
+      return;
+    case 127:
+    case 8:
+      popUtf8(text_);
+      model_.handleSearchTextChange(text_);
+      return;
+    case '\n':
+    case '\r':
+    case KEY_ENTER: {
+      bool ok = false;
+      std::string what;
+      if (files) {
+        what = model_.selectedFileID().value_or("");
+        ok = model_.activateSelectedFile(false);
+      } else if (standard && model_.selectedAppID()) {
+        what = model_.selectedAppID().value_or("");
+        ok = model_.activateSelectedApp(false);
+      } else if (standard) {
+        ok = model_.copyCalculatorResultToPasteboard();
+        what = "the answer";
+      } else {
+        ok = model_.activateSelectedModeResult();
+      }
+      if (ok) {
+        lastMessage_ = "Opened " + what;
+        done_ = true;
+      } else {
+        status_ = what.empty() ? "Nothing selected" : "Could not open " + what;
+      }
+      return;
+    }
+    default:
+      if (ch >= 32) {
+        text_ += utf8(static_cast<wchar_t>(ch));
+        model_.handleSearchTextChange(text_);
+      }
+  }
+}
+
+void TerminalPanel::draw() {
+  erase();
+  int rows = 0, cols = 0;
+  getmaxyx(stdscr, rows, cols);
+  int row = 0;
+  std::string modeLine;
+  for (SearchMode m : modes_) {
+    std::string title = kModeTitles[static_cast<int>(m)];
+    modeLine += m == model_.searchMode() ? "[" + title + "] " : " " + title + "  ";
+  }
+  attron(A_DIM);
+  mvaddstr(row++, 0, fit(modeLine + "  (Tab: mode, Enter: open, Esc: close)", cols).c_str());
+  attroff(A_DIM);
+  attron(A_BOLD);
+  mvaddstr(row++, 0, fit("> " + text_, cols).c_str());
+  attroff(A_BOLD);
+  row++;
+
+  auto line = [&](bool selected, const std::string& text) {
+    if (row >= rows - 2) return;
+    if (selected) attron(A_REVERSE);
+    mvaddstr(row++, 0, fit((selected ? " > " : "   ") + text, cols).c_str());
+    if (selected) attroff(A_REVERSE);
+  };
+
+  if (model_.searchMode() == SearchMode::standard) {
+    auto apps = model_.selectionCandidates();
+    if (!apps.empty()) mvaddstr(row++, 0, "Applications");
+    for (const auto& app : apps) {
+      line(model_.selectedAppID() == app.path, app.name + (app.version ? "  " + *app.version : ""));
+    }
+    if (!model_.filePreviewResults().empty()) {
+      row++;
+      mvaddstr(row++, 0, "Files");
+      for (size_t i = 0; i < model_.filePreviewResults().size() && i < 5; ++i) {
+        line(false, model_.filePreviewResults()[i].item.path);
+      }
+    }
+  } else if (model_.searchMode() == SearchMode::files) {
+    if (model_.isSearchingFiles() && model_.fileResults().empty()) mvaddstr(row++, 0, "Searching...");
+    for (const auto& r : model_.fileResults()) {
+      line(model_.selectedFileID() == r.item.path, r.item.name + "    " + r.item.path);
+    }
+    if (!model_.isSearchingFiles() && model_.fileResults().empty() && !text_.empty()) {
+      mvaddstr(row++, 0, "No files found");
+    }
+  } else {
+    for (const auto& r : model_.modeResults()) {
+      line(model_.selectedModeResultID() == r.identifier, r.title + "  " + r.detail);
+    }
+    if (model_.modeResults().empty()) mvaddstr(row++, 0, "Nothing here yet");
+  }
+  if (footer_) {
+    row++;
+    for (const auto& extra : footer_()) {
+      if (row >= rows - 1) break;
+      mvaddstr(row++, 0, fit(extra, cols).c_str());
+    }
+  }
+  if (!status_.empty()) {
+    attron(A_DIM);
+    mvaddstr(rows - 1, 0, fit(status_, cols).c_str());
+    attroff(A_DIM);
+  }
+  move(1, std::min(cols - 1, 2 + static_cast<int>(text_.size())));
+  refresh();
+}
+
+}  // namespace pallix::cli

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/platform/SystemConditions.h"
+#include "app/search/CatalogStore.h"
+#include "app/shell/AppDelegate.h"
+#include "core/Telemetry.h"
+#include "core/VirtualTime.h"
+
+namespace pallix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeSingleInstance : public SingleInstance {
+ public:
+  Result<int> acquire(TerminateHandler onTerminate) override {
+    handler = std::move(onTerminate);
+    ++acquired;
+    return othersEnded;
+  }
+  void release() override { ++released; }
+  TerminateHandler handler;
+  int othersEnded = 1;
+  int acquired = 0;
+  int released = 0;
+};
+
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  AppDelegateTest()
+      : home_(fs::temp_directory_path() / ("pallix-app-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        lifecycle_(env_.mainRunner(), conditions_) {
+    fs::remove_all(home_);
+    fs::create_directories(home_ / "Documents" / "notes");
+    std::ofstream(home_ / "Documents" / "budget.xlsx") << "x";
+    std::ofstream(home_ / "Documents" / "notes" / "todo.md") << "y";
+    std::ofstream(home_ / "Documents" / ".hidden") << "z";
+  }
+  ~AppDelegateTest() override {
+    delegate_.reset();
+    env_.runUntilIdle();
+    fs::remove_all(home_);
+  }
+
+  AppEnvironment environment() {
+    AppEnvironment e;
+    e.dirs = DataDirectories::forHome(home_.string());
+    e.dirs.systemDataDirs.clear();
+    e.mainRunner = env_.mainRunner();
+    e.backgroundRunner = env_.makeRunner("background");
+    e.directoryChangeRunner = env_.makeRunner("directory-change");
+    e.clock = &env_.clock();
+    e.lifecycle = &lifecycle_;
+    e.singleInstance = &instance_;
+    e.commandRunner = &runner_;
+    e.requestTermination = [this] { ++terminationRequests_; };
+    e.installTelemetrySink = false;
+    e.baseAppDirectories = {(home_ / "Applications").string()};
+    return e;
+  }
+
+  AppDelegate& launch() {
+    delegate_ = std::make_unique<AppDelegate>(environment());
+    Status status = delegate_->applicationDidFinishLaunching();
+    EXPECT_TRUE(status.ok()) << (status.ok() ? "" : status.error().description());
+    return *delegate_;
+  }
+
+  int64_t catalogCount() {
+    CatalogStore catalog(*delegate_->store());
+    return catalog.count().valueOr(-1);
+  }
+
+  std::vector<std::string> signalsStartingWith(const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& name : recorder_.sink().names()) {
+      if (name.rfind(prefix, 0) == 0) out.push_back(name);
+    }
+    return out;
+  }
+
+  ScopedTelemetryRecorder recorder_;
+  VirtualTimeEnvironment env_;
+  FakeSystemConditions conditions_;
+  fs::path home_;
+  PanelLifecycleCoordinator lifecycle_;
+  FakeSingleInstance instance_;
+  RecordingCommandRunner runner_;
+  int terminationRequests_ = 0;
+  std::unique_ptr<AppDelegate> delegate_;
+};
+
+TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersAndReachesDeepIdle) {
+  launch();
+  auto ended = recorder_.sink().named("AppDelegate.terminatedOtherInstances");
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].parameters.at("count"), "1");
+  EXPECT_EQ(recorder_.sink().count("AppDelegate.didFinishLaunching"), 1u);
+  EXPECT_EQ(lifecycle_.workMode(), WorkMode::idle);
+
+  // The deferred work starts the initial scan in idle: budget.xlsx, notes
+  // and notes/todo.md, never the hidden file.
+  env_.runUntilIdle();
+  EXPECT_EQ(catalogCount(), 3);
+  CatalogStore catalog(*delegate_->store());
+  EXPECT_FALSE(catalog.fetchByPath((home_ / "Documents" / ".hidden").string()).value().has_value());
+
+  env_.advanceBy(std::chrono::seconds(120));
+  EXPECT_EQ(lifecycle_.workMode(), WorkMode::deepIdle);
+  auto applied = recorder_.sink().named("AppDelegate.workModePolicyApplied");
+  ASSERT_FALSE(applied.empty());
+  EXPECT_EQ(applied.back().parameters.at("mode"), "deepIdle");
+  EXPECT_EQ(delegate_->indexingService()->workMode(), WorkMode::deepIdle);
+}
+
+TEST_F(AppDelegateTest, ScanRequestedWhileThePanelIsVisibleWaitsForIdle) {
+  lifecycle_.panelWillShow();
+  env_.runUntilIdle();
+  launch();
+  env_.runUntilIdle();
+  EXPECT_EQ(catalogCount(), 0);
+  EXPECT_TRUE(delegate_->indexingService()->hasDeferredFullScan());
+  lifecycle_.panelDidHide();
+  env_.runUntilIdle();
+  EXPECT_EQ(catalogCount(), 3);
+}
+
+TEST_F(AppDelegateTest, CorruptStoreIsDeletedOnceAndStartsFresh) {
+  fs::create_directories(home_ / ".local/share/Pallix");
+  std::string store = DataDirectories::forHome(home_.string()).storePath();
+  std::ofstream(store) << std::string(4096, '\x5a');
+  std::ofstream(store + "-wal") << "junk";
+  launch();
+  EXPECT_EQ(signalsStartingWith("AppDelegate.setupModelContainer."),
+            (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed",
+                                      "AppDelegate.setupModelContainer.removedStore",
+                                      "AppDelegate.setupModelContainer.recovered"}));
+  env_.runUntilIdle();
+  EXPECT_EQ(catalogCount(), 3);
+}
+
+TEST_F(AppDelegateTest, IndexedFoldersReachTheCatalogWhenTheyChange) {
+  launch();
+  env_.runUntilIdle();
+  fs::create_directories(home_ / "Projects");
+  ASSERT_TRUE(delegate_->filesPreferences().addIndexedFolder((home_ / "Projects").string()).ok());
+  auto dirs = delegate_->indexingService()->userFileDirectories();
+  EXPECT_NE(std::find(dirs.begin(), dirs.end(), (home_ / "Projects").string()), dirs.end());
+}
+
+TEST_F(AppDelegateTest, ANewerInstanceEndsThisOneThroughTheMainRunner) {
+  launch();
+  ASSERT_TRUE(instance_.handler);
+  instance_.handler();
+  EXPECT_EQ(terminationRequests_, 0);
+  env_.runUntilIdle();
+  EXPECT_EQ(terminationRequests_, 1);
+  delegate_->applicationWillTerminate();
+  EXPECT_EQ(instance_.released, 1);
+}
+
+TEST_F(AppDelegateTest, PrivacyResetReportsMissingToolAndFailedServices) {
+  AppDelegate& app = launch();
+  auto missing = app.resetAllPrivacyPermissions();
+  EXPECT_FALSE(missing.success);
+  EXPECT_EQ(missing.message, "macOS could not locate tccutil. Update macOS to reset permissions manually.");
+
+  runner_.addExecutable(AppDelegate::kPrivacyTool);
+  EXPECT_TRUE(app.resetAllPrivacyPermissions().success);
+  EXPECT_EQ(runner_.argvs().back(),
+            (std::vector<std::string>{"/usr/bin/tccutil", "reset", "Location", AppDelegate::kBundleIdentifier}));
+
+  // The fake answers per program, so one failure fails all three services;
+  // the message joins the names as a sentence.
+  runner_.setRunResult(AppDelegate::kPrivacyTool, CommandOutput{1, "", "denied"});
+  auto failed = app.resetAllPrivacyPermissions();
+  EXPECT_FALSE(failed.success);
+  EXPECT_EQ(failed.message,
+            "Failed to reset Contacts, Calendars, and Location permissions. Reopen Pallix to request access again.");
+  auto signal = recorder_.sink().named("AppDelegate.resetPrivacyPermissions.failed");
+  ASSERT_EQ(signal.size(), 2u);
+  EXPECT_EQ(signal.back().parameters.at("reason"), "tccutil exited with code 1: denied");
+  EXPECT_EQ(signal.back().parameters.at("additionalFailures"), "2");
+
+  EXPECT_EQ(AppDelegate::privacyResetFailureMessage({"Calendars"}),
+            "Failed to reset Calendars permissions. Reopen Pallix to request access again.");
+  EXPECT_EQ(AppDelegate::privacyResetFailureMessage({"Contacts", "Location"}),
+            "Failed to reset Contacts and Location permissions. Reopen Pallix to request access again.");
+}
+
+}  // namespace
+}  // namespace pallix

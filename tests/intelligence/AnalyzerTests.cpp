@@ -356,3 +356,53 @@ TEST(IntelligenceTextTest, FoldingSplittingAndPhrases) {
 
 }  // namespace
 }  // namespace pallix
+
+namespace pallix {
+namespace {
+
+// Random texts built from analyzer vocabulary, digits, punctuation and
+// multi-byte characters: the analyzers never crash and keep their invariants.
+TEST(AnalyzerFuzzTest, RandomTextsKeepInvariants) {
+  const char* pieces[] = {"weather", "in",  "paris",   "tomorrow", "at",   "5pm",    "17:30", "last week", "2023",
+                          "2099",    "def", "near me", "é",        "日本", "🙂",   "?",     "'s",        "  ",
+                          "\n",      "uv",  "next hr", "today",    "cal",  "events", "the",   "o'clock",   "\xc3"};
+  WeatherQueryAnalyzer weather(DateDetector(kNow, "UTC"));
+  TemporalQueryAnalyzer temporal(kNow, "UTC", "en_US");
+  CalendarQueryAnalyzer calendar(kNow, "UTC");
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const int count = static_cast<int>(next() % 8);
+    for (int i = 0; i < count; ++i) {
+      text += pieces[next() % std::size(pieces)];
+      if (next() % 2) text += ' ';
+    }
+    SCOPED_TRACE(text);
+    if (auto intent = weather.intent(text)) {
+      EXPECT_EQ(intent->useCurrentLocation, intent->location == WeatherQueryIntent::kCurrentLocation);
+      EXPECT_FALSE(intent->location.empty());
+      EXPECT_EQ(intent->originalQuery, intelligence::trimmed(text));
+    }
+    auto t = temporal.analyze(text);
+    if (t.dateRangeFilter) {
+      EXPECT_LE(t.dateRangeFilter->start, t.dateRangeFilter->end);
+    }
+    EXPECT_FALSE(t.explicitYear && t.mentionsFutureYear);
+    if (!intelligence::trimmed(text).empty()) {
+      EXPECT_FALSE(t.semanticQuery.empty());
+    }
+    auto c = calendar.analyze(text);
+    EXPECT_EQ(c.matchedTemporalKeyword, c.searchInterval.has_value());
+    if (c.textQuery) {
+      EXPECT_FALSE(c.textQuery->empty());
+      EXPECT_FALSE(intelligence::regexContains("\\b(cal|calendar|calendars|event|events)\\b", *c.textQuery));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pallix

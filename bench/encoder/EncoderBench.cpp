@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -111,6 +112,25 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
+// CPU time of the whole process (all threads), in milliseconds: on a shared,
+// overloaded machine this is steadier than wall-clock time.
+double cpuMilliseconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// Wall and CPU milliseconds per item of `run`, which handles `items` items.
+template <typename F>
+std::pair<double, double> timePerItem(size_t items, F&& run) {
+  auto start = std::chrono::steady_clock::now();
+  double cpuStart = cpuMilliseconds();
+  run();
+  double wall = millisecondsSince(start) / static_cast<double>(items);
+  double cpu = (cpuMilliseconds() - cpuStart) / static_cast<double>(items);
+  return {wall, cpu};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -168,29 +188,27 @@ int main(int argc, char** argv) {
   for (int threads : threadCounts) {
     TransformerEncoder::setBlasThreadCount(threads);
     (void)encoder.value()->encode({inputs[0]});  // warm-up
-    auto start = std::chrono::steady_clock::now();
-    for (const auto& in : inputs) (void)encoder.value()->encode({in});
-    double single = millisecondsSince(start) / static_cast<double>(inputs.size());
-
-    start = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < inputs.size(); i += 8) {
-      std::vector<EncoderInput> batch(inputs.begin() + static_cast<std::ptrdiff_t>(i),
-                                      inputs.begin() + static_cast<std::ptrdiff_t>(std::min(i + 8, inputs.size())));
-      (void)encoder.value()->encode(batch);
-    }
-    double batched = millisecondsSince(start) / static_cast<double>(inputs.size());
-
+    auto single = timePerItem(inputs.size(), [&] {
+      for (const auto& in : inputs) (void)encoder.value()->encode({in});
+    });
+    auto batched = timePerItem(inputs.size(), [&] {
+      for (size_t i = 0; i < inputs.size(); i += 8) {
+        std::vector<EncoderInput> batch(inputs.begin() + static_cast<std::ptrdiff_t>(i),
+                                        inputs.begin() + static_cast<std::ptrdiff_t>(std::min(i + 8, inputs.size())));
+        (void)encoder.value()->encode(batch);
+      }
+    });
     EncodeOptions all;
     all.computeAll = true;
     const size_t fullCount = std::min<size_t>(inputs.size(), 8);
-    start = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < fullCount; ++i) (void)encoder.value()->encode({inputs[i]}, all);
-    double full = millisecondsSince(start) / static_cast<double>(fullCount);
-
-    std::printf(
-        "threads %d: real tokens only %.2f ms/chunk, batches of 8 %.2f ms/chunk, all 512 positions %.2f ms/chunk"
-        " (%.1fx slower than real tokens only)\n",
-        threads, single, batched, full, full / single);
+    auto full = timePerItem(fullCount, [&] {
+      for (size_t i = 0; i < fullCount; ++i) (void)encoder.value()->encode({inputs[i]}, all);
+    });
+    std::printf("threads %d (ms per chunk, wall / cpu):\n", threads);
+    std::printf("  real tokens only, one chunk per call  %8.2f / %8.2f\n", single.first, single.second);
+    std::printf("  real tokens only, batches of 8        %8.2f / %8.2f\n", batched.first, batched.second);
+    std::printf("  all 512 positions, one chunk per call %8.2f / %8.2f  (%.1fx the cpu time of real tokens only)\n",
+                full.first, full.second, full.second / single.second);
   }
   return 0;
 }

@@ -237,22 +237,30 @@ std::optional<StoreCondition> storeCondition(const Filter& filter, const DateCon
     case FilterKey::after: {
       const std::optional<Date> date = QueryParser::parseDate(filter.value, context);
       if (!date) return StoreCondition{"0", {}};
-      return StoreCondition{filter.key == FilterKey::before ? "i.modifiedDate < ?" : "i.modifiedDate > ?",
+      // Open ranges hold many rows: a scan in row order fills the fetch sooner
+      // than the date index followed by a sort ("+" keeps the index out).
+      return StoreCondition{filter.key == FilterKey::before ? "+i.modifiedDate < ?" : "+i.modifiedDate > ?",
                             {secondsSince1970(*date)}};
     }
     case FilterKey::modified:
     case FilterKey::created: {
       const std::optional<DateRange> range = dateFilterRange(filter.value, context);
       if (!range) return StoreCondition{"0", {}};
-      const char* column = filter.key == FilterKey::modified ? "i.modifiedDate" : "i.createdDate";
+      // A day or two is selective enough for the date index; wider ranges scan.
+      const bool narrow = range->end - range->start <= std::chrono::hours(48);
+      const char* column = filter.key == FilterKey::modified ? (narrow ? "i.modifiedDate" : "+i.modifiedDate")
+                                                             : (narrow ? "i.createdDate" : "+i.createdDate");
       return StoreCondition{std::string("(") + column + " >= ? AND " + column + " < ?)",
                             {secondsSince1970(range->start), secondsSince1970(range->end)}};
     }
     case FilterKey::size: {
       const std::optional<int64_t> bytes = parseByteCount(filter.value);
       if (!bytes) return StoreCondition{"0", {}};
-      return StoreCondition{
-          std::string("i.sizeBytes ") + sqlOperator(filter.comparison.value_or(Comparison::equal)) + " ?", {*bytes}};
+      // Exact sizes use the size index; size ranges hold many rows and scan.
+      const Comparison comparison = filter.comparison.value_or(Comparison::equal);
+      return StoreCondition{std::string(comparison == Comparison::equal ? "i.sizeBytes " : "+i.sizeBytes ") +
+                                sqlOperator(comparison) + " ?",
+                            {*bytes}};
     }
     case FilterKey::inFolder: {
       const std::string value = lowercase(filter.value);

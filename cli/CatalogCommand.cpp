@@ -1,0 +1,398 @@
+// Catalog commands: index (one full scan), catalog (list records), watch
+// (keep the catalog current from file-system events) and folders (the
+// indexed file directories). All honour PALLIX_HOME through DataDirectories.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "app/platform/DataDirectories.h"
+#include "app/platform/PersistentStore.h"
+#include "app/platform/linux/InotifyDirectoryWatcher.h"
+#include "app/platform/linux/ThemeIconResolver.h"
+#include "app/search/CatalogSchema.h"
+#include "app/search/CatalogStore.h"
+#include "app/search/FileExclusionFilter.h"
+#include "app/search/IndexingService.h"
+#include "cli/Command.h"
+#include "core/FileUtil.h"
+#include "core/RunLoop.h"
+#include "core/Strings.h"
+#include "core/UserDefaults.h"
+
+namespace pallix::cli {
+namespace {
+
+class InotifyWatcherFactory final : public DirectoryWatcherFactory {
+ public:
+  std::unique_ptr<DirectoryWatcher> makeWatcher() override { return std::make_unique<InotifyDirectoryWatcher>(); }
+};
+
+std::string isoDate(std::optional<Date> date) {
+  if (!date) return "";
+  std::time_t t = std::chrono::system_clock::to_time_t(*date);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buffer;
+}
+
+nlohmann::json optionalJson(const std::optional<std::string>& value) {
+  return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+nlohmann::json itemJson(const IndexedItem& item) {
+  return {{"path", item.path},
+          {"url", item.url()},
+          {"name", item.name},
+          {"searchName", item.searchName},
+          {"itemTypeRaw", item.itemTypeRaw},
+          {"fileExtension", optionalJson(item.fileExtension)},
+          {"sizeBytes", item.sizeBytes},
+          {"createdDate", item.createdDate ? nlohmann::json(isoDate(item.createdDate)) : nlohmann::json(nullptr)},
+          {"modifiedDate", item.modifiedDate ? nlohmann::json(isoDate(item.modifiedDate)) : nlohmann::json(nullptr)},
+          {"lastIndexed", isoDate(item.lastIndexed)},
+          {"bundleIdentifier", optionalJson(item.bundleIdentifier)},
+          {"version", optionalJson(item.version)},
+          {"build", optionalJson(item.build)},
+          {"isPinned", item.isPinned},
+          {"lastUsed", item.lastUsed ? nlohmann::json(isoDate(item.lastUsed)) : nlohmann::json(nullptr)},
+          {"domainPriority", item.domainPriority},
+          {"fileCategoryRaw", optionalJson(item.fileCategoryRaw)},
+          {"parentBundleIdentifier", optionalJson(item.parentBundleIdentifier)}};
+}
+
+std::string humanSize(int64_t bytes) {
+  const char* units[] = {"B", "KB", "MB", "GB", "TB"};
+  double value = static_cast<double>(bytes);
+  int unit = 0;
+  while (value >= 1000 && unit < 4) {
+    value /= 1000;
+    ++unit;
+  }
+  return unit == 0 ? stringPrintf("%lld B", static_cast<long long>(bytes))
+                   : stringPrintf("%.1f %s", value, units[unit]);
+}
+
+// The store, the defaults and the collaborators every catalog command needs.
+struct CatalogContext {
+  DataDirectories dirs = DataDirectories::fromEnvironment();
+  std::unique_ptr<UserDefaults> defaults;
+  std::unique_ptr<PersistentStore> store;
+  FileExclusionFilter filter;
+
+  // Opens the store (with its one recovery); prints the failure and returns false.
+  bool open() {
+    Status created = createDirectories(dirs.data);
+    if (!created.ok()) {
+      printError("cannot create the data folder: " + created.error().description(),
+                 "Check that " + dirs.data + " is writable, or point PALLIX_HOME elsewhere.");
+      return false;
+    }
+    defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
+    auto opened = openPersistentStoreWithRecovery(dirs, catalogMigrationSteps());
+    if (!opened.ok()) {
+      printError(opened.error().description(), "Remove " + dirs.storePath() + " by hand and run 'pallix index'.");
+      return false;
+    }
+    store = std::move(opened.value());
+    return true;
+  }
+};
+
+std::string scanSummaryLine(const FullScanSummary& summary) {
+  return stringPrintf(
+      "%zu apps, %zu files, %zu folders in %.2fs; %s", summary.appCount, summary.fileCount, summary.folderCount,
+      summary.elapsedSeconds,
+      summary.unchanged ? "unchanged"
+      : summary.mutated
+          ? stringPrintf("changed (+%zu ~%zu -%zu)", summary.inserted, summary.updated, summary.deleted).c_str()
+          : "no records changed");
+}
+
+nlohmann::json scanSummaryJson(const FullScanSummary& summary) {
+  nlohmann::json out = {{"apps", summary.appCount},       {"files", summary.fileCount},
+                        {"folders", summary.folderCount}, {"elapsedSeconds", summary.elapsedSeconds},
+                        {"changed", summary.mutated},     {"unchanged", summary.unchanged},
+                        {"inserted", summary.inserted},   {"updated", summary.updated},
+                        {"deleted", summary.deleted}};
+  if (summary.error) out["error"] = summary.error->description();
+  return out;
+}
+
+IndexingService::Dependencies serviceDependencies(CatalogContext& context, const std::shared_ptr<RunLoop>& main,
+                                                  const TaskRunnerPtr& background, const TaskRunnerPtr& directory) {
+  IndexingService::Dependencies deps;
+  deps.mainRunner = main;
+  deps.backgroundRunner = background;
+  deps.directoryChangeRunner = directory;
+  deps.clock = &SystemClock::instance();
+  deps.defaults = context.defaults.get();
+  deps.store = context.store.get();
+  deps.filter = &context.filter;
+  deps.dirs = context.dirs;
+  return deps;
+}
+
+int runIndex(Args& args) {
+  bool json = args.flag("--json");
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("index", args.failure());
+  if (!rest.empty()) return usageError("index", "takes no arguments");
+  CatalogContext context;
+  if (!context.open()) return kExitUnavailable;
+  auto main = RunLoop::create();
+  auto background = SerialExecutor::create("pallix-scan");
+  auto directory = SerialExecutor::create("pallix-dirchange");
+  FullScanSummary result;
+  {
+    IndexingService service(serviceDependencies(context, main, background, directory));
+    if (service.userFileDirectories().empty()) {
+      std::cerr << "pallix: no file folders to index; add one with 'pallix folders add DIR'. Indexing apps only.\n";
+    }
+    service.indexAll(
+        [&](const FullScanSummary& summary) {
+          result = summary;
+          main->quit();
+        },
+        [](size_t scanned) { printProgress(stringPrintf("Scanning... %zu items", scanned)); });
+    main->run();
+    clearProgress();
+    background->shutdown();
+    directory->shutdown();
+  }
+  if (json) {
+    printJson(scanSummaryJson(result));
+  } else {
+    std::cout << "Indexed " << scanSummaryLine(result) << "\n";
+  }
+  if (result.error) {
+    printError("the catalog could not be saved: " + result.error->description(),
+               "The previous catalog is kept; run 'pallix index' again.");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+int runCatalog(Args& args) {
+  bool json = args.flag("--json");
+  auto type = args.option("--type");
+  auto limit = args.intOption("--limit");
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("catalog", args.failure());
+  if (!rest.empty()) return usageError("catalog", "takes no positional arguments");
+  std::optional<IndexedItem::ItemType> itemType;
+  if (type) {
+    itemType = itemTypeFromRaw(*type);
+    if (!itemType) return usageError("catalog", "--type must be app, file or folder, not '" + *type + "'");
+  }
+  if (limit && *limit < 0) return usageError("catalog", "--limit must not be negative");
+  CatalogContext context;
+  if (!context.open()) return kExitUnavailable;
+  CatalogStore catalog(*context.store);
+  Result<std::vector<IndexedItem>> items = std::vector<IndexedItem>{};
+  if (itemType) {
+    items = catalog.fetchByType(*itemType, limit ? std::optional<int64_t>(*limit) : std::nullopt);
+  } else {
+    items = catalog.fetchAll();
+    if (items.ok() && limit && static_cast<size_t>(*limit) < items.value().size()) items.value().resize(*limit);
+  }
+  if (!items.ok()) {
+    printError("cannot read the catalog: " + items.error().description(), "Run 'pallix index' to rebuild it.");
+    return kExitFailure;
+  }
+  if (json) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const IndexedItem& item : items.value()) out.push_back(itemJson(item));
+    printJson(out);
+    return kExitOk;
+  }
+  if (items.value().empty()) {
+    std::cout << "The catalog is empty. Run 'pallix index' to build it.\n";
+    return kExitOk;
+  }
+  for (const IndexedItem& item : items.value()) {
+    std::cout << std::left << std::setw(7) << item.itemTypeRaw << std::right << std::setw(10)
+              << (item.itemType() == IndexedItem::ItemType::file ? humanSize(item.sizeBytes) : "") << "  " << item.name
+              << "  " << item.path << "\n";
+  }
+  return kExitOk;
+}
+
+int runWatch(Args& args) {
+  bool json = args.flag("--json");
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("watch", args.failure());
+  if (!rest.empty()) return usageError("watch", "takes no arguments");
+  CatalogContext context;
+  if (!context.open()) return kExitUnavailable;
+
+  // Ctrl-C and SIGTERM write to a pipe; a waiting thread stops the main loop.
+  // (Other libraries' threads may receive the signal, so no sigwait.)
+  static int wakePipe[2] = {-1, -1};
+  if (::pipe(wakePipe) != 0) {
+    printError("cannot create a pipe for Ctrl-C handling");
+    return kExitFailure;
+  }
+  struct sigaction action {};
+  action.sa_handler = [](int) {
+    char byte = 1;
+    ssize_t written = ::write(wakePipe[1], &byte, 1);
+    (void)written;
+  };
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  auto main = RunLoop::create();
+  auto background = SerialExecutor::create("pallix-scan");
+  auto directory = SerialExecutor::create("pallix-dirchange");
+  InotifyWatcherFactory watchers;
+  ThemeIconResolver icons(ThemeIconResolver::optionsFromEnvironment(context.dirs));
+  IndexingService::Dependencies deps = serviceDependencies(context, main, background, directory);
+  deps.watcherFactory = &watchers;
+  deps.iconResolver = &icons;
+  auto service = std::make_unique<IndexingService>(deps);
+  service->setWorkMode(WorkMode::idle);
+  auto timestamp = [] {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buffer[16];
+    std::strftime(buffer, sizeof buffer, "%H:%M:%S", &tm);
+    return std::string(buffer);
+  };
+  service->setIncrementalRunObserver([&](const IncrementalRunSummary& s) {
+    if (json) {
+      std::cout << nlohmann::json{{"event", "incremental"},
+                                  {"changes", s.changeCount},
+                                  {"created", s.created},
+                                  {"modified", s.modified},
+                                  {"removed", s.removed},
+                                  {"failed", s.failed},
+                                  {"elapsedSeconds", s.elapsedSeconds}}
+                       .dump()
+                << std::endl;
+    } else {
+      std::cout << timestamp() << "  " << s.changeCount << " changes: +" << s.created << " ~" << s.modified << " -"
+                << s.removed << (s.failed ? stringPrintf(" (%zu failed)", s.failed) : std::string()) << " in "
+                << stringPrintf("%.3fs", s.elapsedSeconds) << std::endl;
+    }
+  });
+  service->setFullScanObserver([&](const FullScanSummary& s) {
+    if (json) {
+      nlohmann::json line = scanSummaryJson(s);
+      line["event"] = "fullScan";
+      std::cout << line.dump() << std::endl;
+    } else {
+      std::cout << timestamp() << "  full scan: " << scanSummaryLine(s) << std::endl;
+    }
+  });
+  service->startWatching();
+  if (!service->isWatching()) {
+    printError("no folder could be watched", "Add one with 'pallix folders add DIR' (see 'pallix folders list').");
+    background->shutdown();
+    directory->shutdown();
+    return kExitUnavailable;
+  }
+  // Brings the catalog up to date first (cheap when nothing changed).
+  service->startInitialIndexingIfNeeded();
+  if (!json) std::cerr << "Watching " << service->userFileDirectories().size() << " folders; press Ctrl-C to stop.\n";
+
+  std::thread waiter([&] {
+    char byte = 0;
+    while (::read(wakePipe[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    main->quit();
+  });
+  main->run();
+  waiter.join();
+  service->stopWatching();
+  background->shutdown();
+  directory->shutdown();
+  service.reset();
+  if (!json) std::cerr << "Stopped.\n";
+  return kExitOk;
+}
+
+int runFolders(Args& args) {
+  bool json = args.flag("--json");
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("folders", args.failure());
+  if (rest.empty()) return usageError("folders", "expected list, add DIR or remove DIR");
+  const std::string action = rest[0];
+  DataDirectories dirs = DataDirectories::fromEnvironment();
+  if (action == "list") {
+    if (rest.size() != 1) return usageError("folders", "list takes no arguments");
+    UserDefaults defaults(dirs.defaultsPath());
+    auto folders = IndexingService::persistedFileDirectories(defaults, dirs);
+    if (json) {
+      nlohmann::json out = nlohmann::json::array();
+      for (const auto& folder : folders) out.push_back({{"path", folder}, {"exists", isDirectory(folder)}});
+      printJson(out);
+    } else if (folders.empty()) {
+      std::cout << "No folders are indexed. Add one with 'pallix folders add DIR'.\n";
+    } else {
+      for (const auto& folder : folders) std::cout << folder << (isDirectory(folder) ? "" : "  (missing)") << "\n";
+    }
+    return kExitOk;
+  }
+  if (action != "add" && action != "remove") return usageError("folders", "unknown action '" + action + "'");
+  if (rest.size() != 2) return usageError("folders", action + " takes exactly one folder");
+  Status created = createDirectories(dirs.data);
+  if (!created.ok()) {
+    printError("cannot create the data folder: " + created.error().description());
+    return kExitFailure;
+  }
+  UserDefaults defaults(dirs.defaultsPath());
+  Status edited = IndexingService::editFileDirectories(defaults, dirs, rest[1], action == "add");
+  if (!edited.ok()) {
+    printError(edited.error().description(),
+               action == "add" ? "Give an existing folder." : "See the indexed folders with 'pallix folders list'.");
+    return kExitFailure;
+  }
+  const std::string path = IndexingService::standardizePath(rest[1]);
+  if (json) {
+    printJson(
+        {{"action", action}, {"path", path}, {"folders", IndexingService::persistedFileDirectories(defaults, dirs)}});
+  } else {
+    std::cout << (action == "add" ? "Added " : "Removed ") << path << ". Run 'pallix index' to update the catalog.\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+PALLIX_COMMAND(
+    "index", "scan apps and indexed folders into the catalog",
+    "Usage: pallix index [--json]\n\n"
+    "Runs one full scan of the application folders, the desktop entries and the indexed file folders\n"
+    "(see 'pallix folders') and saves the catalog. A scan that finds nothing changed writes nothing.\n"
+    "Shows progress on stderr and prints a summary: apps, files, folders, elapsed time, whether the\n"
+    "catalog changed. Exit status 1 when the catalog could not be saved, 3 when the store cannot be opened.\n",
+    runIndex);
+PALLIX_COMMAND("catalog", "list the catalog's records",
+               "Usage: pallix catalog [--type app|file|folder] [--limit N] [--json]\n\n"
+               "Lists the stored apps, files and folders. --json prints the records with their field names\n"
+               "(path, name, searchName, itemTypeRaw, sizeBytes, fileExtension, modifiedDate as ISO 8601, ...).\n",
+               runCatalog);
+PALLIX_COMMAND("watch", "keep the catalog current from file-system events",
+               "Usage: pallix watch [--json]\n\n"
+               "Watches the app and file folders with inotify and applies changes to the catalog (debounced by\n"
+               "1.5 s), printing a summary of each incremental run, until interrupted with Ctrl-C.\n",
+               runWatch);
+PALLIX_COMMAND("folders", "list, add or remove indexed file folders",
+               "Usage: pallix folders list [--json]\n"
+               "       pallix folders add DIR [--json]\n"
+               "       pallix folders remove DIR [--json]\n\n"
+               "Edits the folders the catalog indexes (default: Documents, Desktop, Downloads and Developer in\n"
+               "the home folder, those that exist). Run 'pallix index' afterwards.\n",
+               runFolders);
+
+}  // namespace pallix::cli

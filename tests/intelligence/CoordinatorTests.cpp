@@ -130,6 +130,21 @@ TEST_F(IntelligenceCoordinatorTest, MessagesAndFilesAreSelectedWithoutTasks) {
   EXPECT_EQ(stream->finishes, 1);
 }
 
+TEST_F(IntelligenceCoordinatorTest, ARemoteAnswerArrivingBeforeTheFirstSnapshotFollowsIt) {
+  router->decide = [](const std::string&) { return std::set<DataSource>{}; };
+  dictionary->delay = Duration::zero();  // answers before the router does
+  create();
+  makeRouterReady();
+  auto stream = start("def ennui");
+  env.runUntilIdle();
+  ASSERT_EQ(stream->snapshots.size(), 2u);
+  EXPECT_EQ(stream->snapshots[0].activeIdentifiers, Ids{Id::dictionary});
+  EXPECT_FALSE(stream->snapshots[0].dictionaryResult);
+  EXPECT_TRUE(stream->snapshots[1].activeIdentifiers.empty());
+  EXPECT_TRUE(stream->snapshots[1].dictionaryResult);
+  EXPECT_EQ(stream->finishes, 1);
+}
+
 // ------------------------------------------------------------ supersession
 
 TEST_F(IntelligenceCoordinatorTest, ANewerQueryFinishesTheOlderStreamWithoutFurtherSnapshots) {

@@ -273,11 +273,11 @@ std::optional<StoreCondition> storeCondition(const Filter& filter, const DateCon
   return std::nullopt;
 }
 
+// An owned prepared statement, finalized on destruction.
 class Statement {
  public:
   ~Statement() { sqlite3_finalize(stmt_); }
   Status prepare(sqlite3* db, const std::string& sql) {
-    db_ = db;
     const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
     if (rc != SQLITE_OK) return storeError(db, "Failed to prepare the file search query", rc);
     return okStatus();
@@ -295,7 +295,6 @@ class Statement {
   sqlite3_stmt* get() const { return stmt_; }
 
  private:
-  sqlite3* db_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;
 };
 

@@ -27,7 +27,44 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open() {
   runtime->commandRunner = std::make_unique<ProcessCommandRunner>();
   runtime->workspace = std::make_shared<LinuxWorkspace>(*runtime->commandRunner, runtime->dirs);
   runtime->pasteboard = std::make_shared<CommandPasteboard>();
+  runtime->defaults = std::make_unique<UserDefaults>(runtime->dirs.defaultsPath());
+  runtime->dataSources = std::make_unique<DataSourcePreferences>(*runtime->defaults);
+  runtime->routerExecutor = SerialExecutor::create("PallixRouter");
+  runtime->sourceExecutor = SerialExecutor::create("IntelSources");
+  runtime->calculator =
+      std::make_shared<CalculatorSourceAdapter>(std::make_shared<CalculatorDataSource>(), runtime->sourceExecutor);
+  const DataSourcePreferences* prefs = runtime->dataSources.get();
+  auto switches = std::make_shared<FunctionDataSourceSwitches>([prefs](VCRDataSourceIdentifier id) {
+    switch (id) {
+      case VCRDataSourceIdentifier::calculator:
+        return prefs->calculatorEnabled();
+      case VCRDataSourceIdentifier::contacts:
+        return prefs->contactsEnabled();
+      case VCRDataSourceIdentifier::calendar:
+        return prefs->calendarEnabled();
+      case VCRDataSourceIdentifier::maps:
+        return prefs->mapsEnabled();
+      case VCRDataSourceIdentifier::weather:
+        return prefs->weatherEnabled();
+      case VCRDataSourceIdentifier::dictionary:
+        return prefs->dictionaryEnabled();
+      case VCRDataSourceIdentifier::wikipedia:
+        return prefs->wikipediaEnabled();
+      default:
+        return true;
+    }
+  });
+  IntelligenceCoordinator::Dependencies deps;
+  deps.mainRunner = runtime->mainLoop;
+  deps.routerRunner = runtime->routerExecutor;
+  deps.switches = switches;
+  deps.sources.calculator = runtime->calculator;
+  runtime->intelligenceClient = std::make_shared<LazyIntelligenceClient>(deps);
+  runtime->intelligence = std::make_shared<PanelIntelligenceStore>(runtime->mainLoop, runtime->calculator);
+  runtime->intelligence->configure(runtime->intelligenceClient, switches);
+
   runtime->model = std::make_unique<ContentViewModel>(runtime->mainLoop, runtime->searchExecutor);
+  runtime->model->setIntelligence(runtime->intelligence);
   runtime->model->setAppSearch(std::make_shared<CatalogAppSearchProvider>(*runtime->store));
   runtime->model->setFileSearch(
       std::make_shared<CatalogFileSearchProvider>(*runtime->searchStore, SystemClock::instance()));
@@ -37,17 +74,45 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open() {
 }
 
 AppRuntime::~AppRuntime() {
-  // The session's tasks hold the search connection: stop the executor first.
-  if (searchExecutor) searchExecutor->shutdown();
+  // Tasks on the executors hold the search connection and the sources: stop
+  // the executors first, then drop the session before what it points to.
+  for (auto* executor : {searchExecutor.get(), routerExecutor.get(), sourceExecutor.get()}) {
+    if (executor) executor->shutdown();
+  }
   model.reset();
+  intelligence.reset();
+  intelligenceClient.reset();
 }
 
-void AppRuntime::settle() {
+void AppRuntime::settle(Duration limit) {
+  const MonoTime deadline = SystemClock::instance().now() + limit;
+  auto busy = [&] {
+    return model->hasPendingWork() ||
+           (intelligence && intelligence->isQueryRunning(PanelIntelligenceStore::QueryKind::full));
+  };
   mainLoop->runUntilIdle();
-  while (model->hasPendingWork()) {
+  while (busy() && SystemClock::instance().now() < deadline) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
     mainLoop->runUntilIdle();
   }
+}
+
+std::vector<std::string> AppRuntime::intelligenceLines() const {
+  std::vector<std::string> lines;
+  if (!intelligence) return lines;
+  const IntelligencePresentationState& state = intelligence->intelligenceState();
+  if (state.calculatorResult) {
+    std::string line = "= " + state.calculatorResult->formattedValue;
+    if (state.calculatorResult->detail) line += "   (" + *state.calculatorResult->detail + ")";
+    lines.push_back(line);
+  }
+  std::string sources;
+  for (VCRDataSourceIdentifier id : state.selectedIdentifiers) {
+    if (id == VCRDataSourceIdentifier::calculator) continue;
+    sources += (sources.empty() ? "" : ", ") + std::string(dataSourceIdentifierRawValue(id));
+  }
+  if (!sources.empty()) lines.push_back("Sources: " + sources);
+  return lines;
 }
 
 int64_t AppRuntime::catalogSize() {

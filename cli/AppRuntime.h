@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "app/intelligence/CalculatorSourceAdapter.h"
+#include "app/intelligence/LazyIntelligenceClient.h"
+#include "app/intelligence/PanelIntelligenceStore.h"
 #include "app/platform/DataDirectories.h"
 #include "app/platform/Pasteboard.h"
 #include "app/platform/PersistentStore.h"
@@ -14,7 +17,9 @@
 #include "app/platform/linux/ProcessCommandRunner.h"
 #include "app/search/ContentViewModel.h"
 #include "app/search/SearchProviders.h"
+#include "app/shell/DataSourcePreferences.h"
 #include "core/RunLoop.h"
+#include "core/UserDefaults.h"
 
 namespace pallix::cli {
 
@@ -27,14 +32,24 @@ struct AppRuntime {
   std::unique_ptr<ProcessCommandRunner> commandRunner;
   std::shared_ptr<Workspace> workspace;
   std::shared_ptr<Pasteboard> pasteboard;
+  std::unique_ptr<UserDefaults> defaults;
+  std::unique_ptr<DataSourcePreferences> dataSources;
+  std::shared_ptr<SerialExecutor> routerExecutor;
+  std::shared_ptr<SerialExecutor> sourceExecutor;
+  std::shared_ptr<CalculatorSourceAdapter> calculator;
+  std::shared_ptr<LazyIntelligenceClient> intelligenceClient;
+  std::shared_ptr<PanelIntelligenceStore> intelligence;
   std::unique_ptr<ContentViewModel> model;
 
   // Opens the catalog and builds the session. The error says what to do next.
   static Result<std::unique_ptr<AppRuntime>> open();
   ~AppRuntime();
 
-  // Runs the main loop until the session has no work in flight.
-  void settle();
+  // Runs the main loop until the session and the intelligence store have no
+  // work in flight, or `limit` has passed.
+  void settle(Duration limit = seconds(5));
+  // The answers of the settled query, one line each ("Calculator: 14", ...).
+  std::vector<std::string> intelligenceLines() const;
   // Number of catalog records (0 when the catalog was never built).
   int64_t catalogSize();
 };

@@ -93,7 +93,9 @@ void printJson(const nlohmann::json& value) {
   std::cout << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
-bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+bool stdoutIsTerminal() {
+  return ::isatty(STDOUT_FILENO) == 1;
+}
 
 void printProgress(const std::string& line) {
   if (::isatty(STDERR_FILENO) != 1) return;

@@ -32,6 +32,9 @@ int runPanel(Args& args) {
   AppRuntime& rt = *runtime.value();
   TerminalPanel panel(*rt.model, rt.mainLoop, {SearchMode::standard, SearchMode::files});
   if (rt.catalogSize() == 0) panel.setStatusLine("The catalog is empty: run 'pallix index' first.");
+  panel.setFooterProvider([&rt] { return rt.intelligenceLines(); });
+  panel.setCalculatorAnswerProvider([&rt] { return rt.intelligence->calculatorResultText().has_value(); });
+  rt.intelligence->setChangeHandler([&panel] { panel.markDirty(); });
   rt.model->setSearchMode(*initial);
   return panel.run();
 }

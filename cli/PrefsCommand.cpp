@@ -35,6 +35,9 @@ int runPrefs(Args& args) {
   for (const auto& d : knownPreferences()) {
     nlohmann::json value = effectivePreferenceValue(d, *defaults);
     bool isDefault = value == d.defaultValue;
+    // A stored value of the wrong type or outside the allowed values is ignored.
+    auto stored = defaults->rawValue(d.key);
+    bool ignored = stored && *stored != value;
     std::string name = d.key.substr(d.object.size() + 1);
     if (json) {
       out[d.object][name] = {{"key", d.key},
@@ -42,6 +45,7 @@ int runPrefs(Args& args) {
                              {"default", d.defaultValue},
                              {"isDefault", isDefault},
                              {"type", preferenceValueTypeName(d.type)}};
+      if (ignored) out[d.object][name]["ignoredStoredValue"] = *stored;
       continue;
     }
     if (d.object != currentObject) {
@@ -53,6 +57,7 @@ int runPrefs(Args& args) {
     line.resize(std::max<size_t>(line.size() + 1, 28), ' ');
     line += display(value);
     if (!isDefault) line += "   (default: " + display(d.defaultValue) + ")";
+    if (ignored) line += "   (stored " + stored->dump() + " ignored)";
     std::cout << line << "\n";
   }
   if (json) {

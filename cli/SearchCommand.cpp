@@ -97,13 +97,27 @@ int runSearch(Args& args) {
   (void)saved;  // Only `pallix open` needs it; a read-only cache is no reason to fail.
 
   if (open) return activateNumber(*rt.workspace, listed, *open, false);
+  const IntelligencePresentationState& answers = rt.intelligence->intelligenceState();
+  const bool hasAnswer = answers.calculatorResult.has_value();
   if (json) {
     nlohmann::json out = {{"query", text}, {"apps", nlohmann::json::array()}, {"files", nlohmann::json::array()}};
     for (const auto& app : apps) out["apps"].push_back(appJson(app));
     for (const auto& f : files) out["files"].push_back(fileJson(f));
+    nlohmann::json intelligence = {{"selected", nlohmann::json::array()}};
+    for (VCRDataSourceIdentifier id : answers.selectedIdentifiers) {
+      intelligence["selected"].push_back(dataSourceIdentifierRawValue(id));
+    }
+    if (hasAnswer) {
+      intelligence["calculator"] = {{"value", answers.calculatorResult->value},
+                                    {"formattedValue", answers.calculatorResult->formattedValue}};
+      if (answers.calculatorResult->detail) intelligence["calculator"]["detail"] = *answers.calculatorResult->detail;
+    }
+    out["intelligence"] = intelligence;
     printJson(out);
-    return listed.empty() ? kExitFailure : kExitOk;
+    return listed.empty() && !hasAnswer ? kExitFailure : kExitOk;
   }
+  for (const std::string& line : rt.intelligenceLines()) std::cout << line << "\n";
+  if (hasAnswer && !listed.empty()) std::cout << "\n";
   size_t n = 0;
   if (!apps.empty()) std::cout << "Applications\n";
   for (const auto& app : apps) {
@@ -114,6 +128,7 @@ int runSearch(Args& args) {
     std::cout << stringPrintf("%3zu  %-32s %s\n", ++n, f.item.name.c_str(), f.item.path.c_str());
   }
   if (listed.empty()) {
+    if (hasAnswer) return kExitOk;
     std::cout << "No results for \"" << text << "\".\n";
     return kExitFailure;
   }

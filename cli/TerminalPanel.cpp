@@ -140,12 +140,15 @@ void TerminalPanel::handleKey(int ch, bool isKeyCode) {
       if (files) {
         what = model_.selectedFileID().value_or("");
         ok = model_.activateSelectedFile(false);
+      } else if (standard && hasCalculatorAnswer_ && hasCalculatorAnswer_()) {
+        ok = model_.copyCalculatorResultToPasteboard();
+        if (ok) lastMessage_ = "Copied the answer";
+        status_ = ok ? "" : "Could not copy the answer: no clipboard tool (install xclip or wl-clipboard)";
+        if (ok) done_ = true;
+        return;
       } else if (standard && model_.selectedAppID()) {
         what = model_.selectedAppID().value_or("");
         ok = model_.activateSelectedApp(false);
-      } else if (standard) {
-        ok = model_.copyCalculatorResultToPasteboard();
-        what = "the answer";
       } else {
         ok = model_.activateSelectedModeResult();
       }
@@ -182,6 +185,13 @@ void TerminalPanel::draw() {
   mvaddstr(row++, 0, fit("> " + text_, cols).c_str());
   attroff(A_BOLD);
   row++;
+  if (footer_ && model_.searchMode() == SearchMode::standard) {
+    for (const auto& answer : footer_()) {
+      attron(A_BOLD);
+      mvaddstr(row++, 0, fit("  " + answer, cols).c_str());
+      attroff(A_BOLD);
+    }
+  }
 
   auto line = [&](bool selected, const std::string& text) {
     if (row >= rows - 2) return;
@@ -194,19 +204,26 @@ void TerminalPanel::draw() {
     auto apps = model_.selectionCandidates();
     if (!apps.empty()) mvaddstr(row++, 0, "Applications");
     for (const auto& app : apps) {
-      line(model_.selectedAppID() == app.path, app.name + (app.version ? "  " + *app.version : ""));
+      std::string name = app.name;
+      if (name.size() < 28) name.resize(28, ' ');
+      line(model_.selectedAppID() == app.path, name + "  " + app.path);
     }
     if (!model_.filePreviewResults().empty()) {
       row++;
       mvaddstr(row++, 0, "Files");
       for (size_t i = 0; i < model_.filePreviewResults().size() && i < 5; ++i) {
-        line(false, model_.filePreviewResults()[i].item.path);
+        const auto& item = model_.filePreviewResults()[i].item;
+        std::string name = item.name + (item.fileExtension ? "." + *item.fileExtension : "");
+        if (name.size() < 28) name.resize(28, ' ');
+        line(false, name + "  " + item.path);
       }
     }
   } else if (model_.searchMode() == SearchMode::files) {
     if (model_.isSearchingFiles() && model_.fileResults().empty()) mvaddstr(row++, 0, "Searching...");
     for (const auto& r : model_.fileResults()) {
-      line(model_.selectedFileID() == r.item.path, r.item.name + "    " + r.item.path);
+      std::string name = r.item.name + (r.item.fileExtension ? "." + *r.item.fileExtension : "");
+      if (name.size() < 28) name.resize(28, ' ');
+      line(model_.selectedFileID() == r.item.path, name + "  " + r.item.path);
     }
     if (!model_.isSearchingFiles() && model_.fileResults().empty() && !text_.empty()) {
       mvaddstr(row++, 0, "No files found");
@@ -216,13 +233,6 @@ void TerminalPanel::draw() {
       line(model_.selectedModeResultID() == r.identifier, r.title + "  " + r.detail);
     }
     if (model_.modeResults().empty()) mvaddstr(row++, 0, "Nothing here yet");
-  }
-  if (footer_) {
-    row++;
-    for (const auto& extra : footer_()) {
-      if (row >= rows - 1) break;
-      mvaddstr(row++, 0, fit(extra, cols).c_str());
-    }
   }
   if (!status_.empty()) {
     attron(A_DIM);

@@ -1,4 +1,8 @@
 // pallix: the command-line front end.
+#include <unicode/locid.h>
+
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -18,10 +22,30 @@ void printUsage() {
                "Environment: PALLIX_HOME points Pallix at another home folder; PALLIX_LOG=debug|info|error|off.\n";
 }
 
+// Numbers, currencies and units are formatted for the user's locale; a
+// process without one (LANG unset, "C" or "POSIX") formats as en_US rather
+// than ICU's bare root locale.
+void useUserLocale() {
+  std::setlocale(LC_ALL, "");
+  const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  for (const char* name : names) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) continue;
+    std::string locale(value);
+    if (locale == "C" || locale == "POSIX" || locale.rfind("C.", 0) == 0) break;
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale(locale.substr(0, locale.find('.')).c_str()), status);
+    return;
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale::setDefault(icu::Locale("en_US"), status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace pallix::cli;
+  useUserLocale();
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     printUsage();
     return argc < 2 ? kExitUsage : kExitOk;

@@ -48,7 +48,9 @@ void SqliteStatement::bind(int index, double value) {
   sqlite3_bind_double(stmt_, index, value);
 }
 void SqliteStatement::bind(int index, std::string_view value) {
-  sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+  // Bound text must stay alive until the statement is stepped or reset
+  // (every caller binds and steps within one call).
+  sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
 }
 void SqliteStatement::bind(int index, const std::optional<std::string>& value) {
   if (value) {
@@ -229,7 +231,11 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::open(const std::string
     Status wal = store->execute("PRAGMA journal_mode = WAL");
     if (!wal.ok()) return fail(wal.error());
   }
-  Status pragmas = store->execute("PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY");
+  // A 32 MiB page cache keeps the catalog's indexes resident across the
+  // many small commits of a snapshot; checkpoints run every 4000 pages.
+  Status pragmas = store->execute(
+      "PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY; PRAGMA cache_size = -32768; "
+      "PRAGMA wal_autocheckpoint = 4000");
   if (!pragmas.ok()) return fail(pragmas.error());
   // A header that parses is not enough: damaged pages surface here rather
   // than later in the middle of a scan.

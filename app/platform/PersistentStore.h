@@ -41,7 +41,8 @@ struct MigrationStep {
 std::vector<MigrationStep> pallixMigrationSteps();
 
 // A prepared statement. Bind indexes start at 1; step() returns true while a
-// row is available. Owned by the caller; must not outlive its store.
+// row is available. Bound text is not copied: it must outlive the step (or
+// run) that uses it. Owned by the caller; must not outlive its store.
 class SqliteStatement {
  public:
   SqliteStatement() = default;

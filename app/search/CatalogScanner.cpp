@@ -452,13 +452,22 @@ ScanResult CatalogScanner::scan(const ScanDirectories& directories, Cancellation
 }
 
 std::string CatalogScanner::signature(std::vector<IndexCandidate>& apps, std::vector<IndexCandidate>& files) {
-  auto byPathThenType = [](const IndexCandidate& x, const IndexCandidate& y) {
-    int order = x.canonicalPath.compare(y.canonicalPath);
-    if (order != 0) return order < 0;
-    return x.itemType < y.itemType;
+  // Sorts an index (cheap to move) and then moves each candidate once.
+  auto sortByPathThenType = [](std::vector<IndexCandidate>& list) {
+    std::vector<uint32_t> order(list.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&list](uint32_t a, uint32_t b) {
+      int cmp = list[a].canonicalPath.compare(list[b].canonicalPath);
+      if (cmp != 0) return cmp < 0;
+      return list[a].itemType < list[b].itemType;
+    });
+    std::vector<IndexCandidate> sorted;
+    sorted.reserve(list.size());
+    for (uint32_t i : order) sorted.push_back(std::move(list[i]));
+    list = std::move(sorted);
   };
-  std::sort(apps.begin(), apps.end(), byPathThenType);
-  std::sort(files.begin(), files.end(), byPathThenType);
+  sortByPathThenType(apps);
+  sortByPathThenType(files);
   SignatureHasher h;
   for (const auto* list : {&apps, &files}) {
     h.number(static_cast<int64_t>(list->size()));

@@ -194,8 +194,10 @@ Result<int64_t> CatalogStore::deleteAll() {
 Result<int64_t> CatalogStore::deleteBelow(const std::string& directory) {
   // Paths below "dir" sort between "dir/" and "dir0" ('0' follows '/').
   PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, store_.prepare("DELETE FROM IndexedItem WHERE path > ?1 AND path < ?2"));
-  s.bind(1, std::string_view(directory + "/"));
-  s.bind(2, std::string_view(directory + "0"));
+  const std::string lower = directory + "/";
+  const std::string upper = directory + "0";
+  s.bind(1, std::string_view(lower));
+  s.bind(2, std::string_view(upper));
   PALLIX_RETURN_IF_ERROR(s.run());
   return static_cast<int64_t>(sqlite3_changes(store_.handle()));
 }

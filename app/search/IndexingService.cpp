@@ -207,7 +207,6 @@ IndexingService::IndexingService(Dependencies deps)
 IndexingService::~IndexingService() {
   stopWatching();
   periodicFullScanHandle_.cancel();
-  shared_->runIncrementalOnMain = [] {};
 }
 
 ChangeAccumulator& IndexingService::changeAccumulator() {
@@ -716,7 +715,8 @@ void IndexingService::applyIncrementalChanges(std::vector<std::pair<AccumulatedC
   BatchWriter writer(catalog_, kIndexingBatchSize);
   std::vector<std::string> changedApps;
 
-  auto insertOrUpdate = [&](const IndexCandidate& candidate, bool logCreation) -> Status {
+  // Returns whether a record was created.
+  auto insertOrUpdate = [&](const IndexCandidate& candidate, bool logCreation) -> Result<bool> {
     PALLIX_ASSIGN_OR_RETURN(std::optional<IndexedItem> existing, IndexedItemLookup::fetchOne(catalog_, candidate));
     const bool isApp = candidate.itemType == IndexedItem::ItemType::app;
     if (!existing) {
@@ -729,11 +729,12 @@ void IndexingService::applyIncrementalChanges(std::vector<std::pair<AccumulatedC
                      candidate.canonicalPath.c_str());
       }
       if (isApp) changedApps.push_back(candidate.canonicalPath);
-      return writer.mutated();
+      PALLIX_RETURN_IF_ERROR(writer.mutated());
+      return true;
     }
-    if (candidate.matches(*existing)) return okStatus();
+    if (candidate.matches(*existing)) return false;
     if (isApp && existing->path != candidate.canonicalPath && !candidate.isPreferred(candidateFromItem(*existing))) {
-      return okStatus();
+      return false;
     }
     PALLIX_RETURN_IF_ERROR(writer.ensureOpen());
     if (isApp) changedApps.push_back(existing->path);
@@ -743,13 +744,15 @@ void IndexingService::applyIncrementalChanges(std::vector<std::pair<AccumulatedC
     logger_.info(isApp ? "Incremental: modified app %s" : "Incremental: modified file %s",
                  candidate.canonicalPath.c_str());
     if (isApp) changedApps.push_back(candidate.canonicalPath);
-    return writer.mutated();
+    PALLIX_RETURN_IF_ERROR(writer.mutated());
+    return false;
   };
 
   for (auto& [change, exam] : examined) {
     Status status = [&]() -> Status {
       if (exam.candidate) {
-        PALLIX_RETURN_IF_ERROR(insertOrUpdate(*exam.candidate, true));
+        PALLIX_ASSIGN_OR_RETURN(bool created, insertOrUpdate(*exam.candidate, true));
+        if (!created) return okStatus();
         for (const IndexCandidate& descendant : exam.descendants) {
           PALLIX_RETURN_IF_ERROR(insertOrUpdate(descendant, false));
         }

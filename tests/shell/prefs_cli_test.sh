@@ -52,6 +52,9 @@ contains out "* computeUnits" "changed value is marked"
 contains out "(default: cpuNe)" "default shown beside a changed value"
 expect 0 "prefs as JSON" "$PALLIX" prefs --json
 contains out '"isDefault": false' "JSON marks changed values"
+expect 0 "raw write of an invalid value through the JSON file" sh -c "sed -i 's/\"FilesPreferences.computeUnits\": \"cpu\"/\"FilesPreferences.computeUnits\": \"gpu\"/' '$PALLIX_HOME/.local/share/Pallix/UserDefaults.json'"
+expect 0 "prefs shows an ignored stored value" "$PALLIX" prefs
+contains out '(stored "gpu" ignored)' "ignored stored value is shown"
 expect 0 "delete" "$PALLIX" defaults delete Other.count
 expect 1 "delete again" "$PALLIX" defaults delete Other.count
 expect 1 "read deleted" "$PALLIX" defaults read Other.count

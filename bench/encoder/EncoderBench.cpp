@@ -5,9 +5,11 @@
 // time and in batches) with computing all 512 padded positions.
 //
 // Usage: encoder_bench [--chunks N] [--threads T] [--write-model DIR] [--write-chunks FILE]
+//                      [--write-embeddings FILE]
 //   --write-model writes the random model (config.json, model.safetensors,
 //   vocab.txt) for the ONNX Runtime and PyTorch comparisons in this folder;
-//   --write-chunks writes the chunks' token rows as JSON for them.
+//   --write-chunks writes the chunks' token rows as JSON for them;
+//   --write-embeddings writes the embeddings of the first 4 chunks (torch_bench.py --check).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -136,12 +138,13 @@ std::pair<double, double> timePerItem(size_t items, F&& run) {
 int main(int argc, char** argv) {
   size_t chunkCount = 48;
   std::vector<int> threadCounts{1, 2};
-  std::string writeModel, writeChunks;
+  std::string writeModel, writeChunks, writeEmbeddings;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--chunks")) chunkCount = static_cast<size_t>(std::atoi(argv[i + 1]));
     if (!std::strcmp(argv[i], "--threads")) threadCounts = {std::atoi(argv[i + 1])};
     if (!std::strcmp(argv[i], "--write-model")) writeModel = argv[i + 1];
     if (!std::strcmp(argv[i], "--write-chunks")) writeChunks = argv[i + 1];
+    if (!std::strcmp(argv[i], "--write-embeddings")) writeEmbeddings = argv[i + 1];
   }
 
   auto vocabPath = bundledVocabularyPath();
@@ -179,6 +182,16 @@ int main(int argc, char** argv) {
     nlohmann::json rows = nlohmann::json::array();
     for (const auto& in : inputs) rows.push_back({{"input_ids", in.inputIds}, {"attention_mask", in.attentionMask}});
     (void)writeFileAtomically(writeChunks, rows.dump());
+  }
+  if (!writeEmbeddings.empty()) {
+    std::vector<EncoderInput> first(inputs.begin(),
+                                    inputs.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(4, inputs.size())));
+    auto out = encoder.value()->encode(first);
+    nlohmann::json embeddings = nlohmann::json::array();
+    if (out.ok()) {
+      for (const auto& o : out.value()) embeddings.push_back(o.embedding);
+    }
+    (void)writeFileAtomically(writeEmbeddings, embeddings.dump());
   }
   std::printf("model: random weights, 12 layers, hidden 384, 12 heads, intermediate 1536, %zu parameters\n",
               encoder.value()->parameterCount());

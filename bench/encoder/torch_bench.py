@@ -5,10 +5,11 @@ Runs the same random-weight bge-small-shaped model (written by `encoder_bench --
 on the same chunks (`--write-chunks FILE`) with PyTorch (Debian python3-torch, OpenBLAS), once on
 the real tokens only and once on all 512 padded positions, and prints wall and CPU milliseconds
 per chunk. With --onnx PATH it also exports the model to ONNX (dynamic sequence length) for
-ort_bench.js. With --check it compares the [CLS] embedding with the C++ runtime's
-(`encoder_bench --write-embeddings`) when given.
+ort_bench.js. With --check FILE it compares its embeddings of the first chunks with the C++
+runtime's (`encoder_bench --write-embeddings FILE`).
 
 Usage: /usr/bin/python3 bench/encoder/torch_bench.py MODEL_DIR CHUNKS.json [--threads 2] [--onnx model.onnx]
+                                                     [--check embeddings.json]
 """
 import argparse
 import json
@@ -84,6 +85,7 @@ def main():
     parser.add_argument("chunks")
     parser.add_argument("--threads", type=int, default=2)
     parser.add_argument("--onnx")
+    parser.add_argument("--check")
     args = parser.parse_args()
     torch.set_num_threads(args.threads)
     config, weights = ref.load_model(args.model_dir)
@@ -104,6 +106,11 @@ def main():
     print("  real tokens only, one chunk per call  %8.2f / %8.2f" % t_real)
     print("  all 512 positions, one chunk per call %8.2f / %8.2f" % t_full)
     print("  max |difference| real-only vs padded embedding: %.2e" % diff)
+    if args.check:
+        theirs = torch.tensor(json.load(open(args.check)))
+        with torch.inference_mode():
+            ours = torch.cat([model(*real[i]) for i in range(theirs.shape[0])])
+        print("  max |difference| from the C++ runtime over %d chunks: %.2e" % (theirs.shape[0], float((ours - theirs).abs().max())))
     if args.onnx:
         ids, mask = real[0]
         torch.onnx.export(model, (ids, mask), args.onnx, input_names=["input_ids", "attention_mask"],

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <map>
 #include <random>
-#include <set>
+#include <span>
 #include <thread>
 
 #include "app/sources/CalculatorCurrency.h"
@@ -16,21 +16,6 @@
 namespace pallix {
 namespace {
 
-// The answer's fields, or NaN / "<none>" when there is no answer.
-double valueOf(const CalculatorDataSource& calculator, std::string_view text) {
-  auto result = calculator.calculate(text);
-  return result ? result->value : std::nan("");
-}
-[[maybe_unused]] std::string formattedOf(const CalculatorDataSource& calculator, std::string_view text) {
-  auto result = calculator.calculate(text);
-  return result ? result->formattedValue : "<none>";
-}
-[[maybe_unused]] std::optional<std::string> detailOf(const CalculatorDataSource& calculator, std::string_view text) {
-  auto result = calculator.calculate(text);
-  return result ? result->detail : std::optional<std::string>("<none>");
-}
-
-using calculator::CurrencyRateProvider;
 using calculator::findMeasurementUnit;
 
 CalculatorDataSource::Options enUS() {
@@ -38,29 +23,46 @@ CalculatorDataSource::Options enUS() {
 }
 
 // Rates per US dollar for tests; nothing else is known.
-class FakeRateProvider final : public CurrencyRateProvider {
- public:
-  explicit FakeRateProvider(std::map<std::string, double, std::less<>> rates) : rates_(std::move(rates)) {}
+struct FakeRateProvider final : calculator::CurrencyRateProvider {
+  explicit FakeRateProvider(std::map<std::string, double, std::less<>> rates) : rates(std::move(rates)) {}
   std::optional<double> rate(std::string_view code) const override {
-    auto it = rates_.find(code);
-    if (it == rates_.end()) return std::nullopt;
-    return it->second;
+    auto it = rates.find(code);
+    return it == rates.end() ? std::nullopt : std::optional<double>(it->second);
   }
-
- private:
-  std::map<std::string, double, std::less<>> rates_;
+  std::map<std::string, double, std::less<>> rates;
 };
+
+// One expected answer value: exact, within EXPECT_DOUBLE_EQ's 4 ulps when `approx`, or none when NaN.
+struct ValueCase {
+  const char* text;
+  double value;
+  bool approx = false;
+};
+constexpr double kNoAnswer = NAN;
+
+void expectValues(const CalculatorDataSource& calculator, std::span<const ValueCase> cases) {
+  for (const ValueCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::optional<CalculatorResult> result = calculator.calculate(c.text);
+    if (std::isnan(c.value)) {
+      EXPECT_FALSE(result) << result->formattedValue;
+    } else if (!result) {
+      ADD_FAILURE() << "no answer";
+    } else if (c.approx) {
+      EXPECT_DOUBLE_EQ(result->value, c.value);
+    } else {
+      EXPECT_EQ(result->value, c.value);
+    }
+  }
+}
 
 // ---- Tables ----
 
-TEST(CalculatorTablesTest, SizesMatchTheDescribedTables) {
+TEST(CalculatorTablesTest, SizesAndEveryMappedCurrencyHasAFixedRate) {
   EXPECT_EQ(calculator::currencyCodeMapping().size(), 66u);
   EXPECT_EQ(calculator::currencySymbolMapping().size(), 23u);
   EXPECT_EQ(calculator::FixedCurrencyRateProvider::currencyRates().size(), 29u);
   EXPECT_EQ(calculator::measurementUnits().size(), 149u);
-}
-
-TEST(CalculatorTablesTest, EveryMappedCurrencyHasAFixedRate) {
   calculator::FixedCurrencyRateProvider rates;
   for (const auto& [word, code] : calculator::currencyCodeMapping()) EXPECT_TRUE(rates.rate(code)) << word;
   for (const auto& [symbol, code] : calculator::currencySymbolMapping()) EXPECT_TRUE(rates.rate(code)) << symbol;
@@ -81,28 +83,20 @@ TEST(CalculatorTablesTest, EveryUnitKeyIsNormalisedAndFormats) {
 
 // ---- Pre-test ----
 
-TEST(CalculatorPretestTest, AcceptsCalculationsAndConversions) {
+TEST(CalculatorPretestTest, AcceptsCalculationsAndConversionsOnly) {
   CalculatorDataSource calculator(enUS());
   for (const char* text :
        {"2+2", "  7 \n", "\u00a02 × 3\u2003", "1e5", "2 x 3", "-(4)", "50%", "1,000.5 + 2", "5 km in m", "100 € to ¥",
         "5 km → miles", "12 ft TO m", "$5", "\"5\" + '3'", "100 ₹ to ₨", "über 2 to 3", "72 °F to C"}) {
     EXPECT_TRUE(calculator.shouldHandle(text)) << text;
   }
-}
-
-TEST(CalculatorPretestTest, Rejections) {
-  CalculatorDataSource calculator(enUS());
   for (const char* text :
        {"", " \n\t", "2^3", "to do 2 things", "3 apples", "x + e", "( + )", "12 > 3", "1\t+ 2", "5 km -> miles",
         "2 = 2", "4 into 5", "5 tonight", "５ + 1", "2 + 2;", "a\xff 2 to 3", "route 66 in"}) {
     EXPECT_FALSE(calculator.shouldHandle(text)) << text;
   }
-}
-
-// Without a postal-address detector, addresses are turned away by the letter rule or, when they contain
-// " in " or " to ", give no answer because they are not a conversion between known units.
-TEST(CalculatorPretestTest, PostalAddressesGetNoAnswer) {
-  CalculatorDataSource calculator(enUS());
+  // Without a postal-address detector, addresses are turned away by the letter rule or, when they contain
+  // " in " or " to ", give no answer because they are not a conversion between known units.
   for (const char* text : {"1600 Amphitheatre Parkway, Mountain View, CA 94043", "221B Baker Street",
                            "10 Downing Street in London", "350 Fifth Avenue to 34th Street"}) {
     EXPECT_FALSE(calculator.shouldHandle(text) && calculator.calculate(text)) << text;
@@ -111,15 +105,13 @@ TEST(CalculatorPretestTest, PostalAddressesGetNoAnswer) {
 
 // ---- Units ----
 
-struct Identity {
-  double amount;
-  const char* from;
-  double expected;
-  const char* to;
-};
-
 TEST(CalculatorUnitsTest, StandardDefinitions) {
-  const Identity identities[] = {
+  const struct {
+    double amount;
+    const char* from;
+    double expected;
+    const char* to;
+  } identities[] = {
       {1, "mi", 5280, "ft"},        {1, "ft", 12, "in"},          {1, "yd", 3, "ft"},
       {1, "km", 1000, "m"},         {1, "nmi", 1852, "m"},        {1, "in", 2.54, "cm"},
       {1, "m", 1000, "mm"},         {1, "lb", 16, "oz"},          {1, "stone", 14, "lb"},
@@ -135,7 +127,7 @@ TEST(CalculatorUnitsTest, StandardDefinitions) {
       {1, "hectare", 10000, "sqm"}, {1, "sqyd", 9, "sqft"},       {1, "tb", 1000, "gb"},
       {1, "gb", 1000, "mb"},        {1, "mb", 1000, "kb"},        {1, "kb", 1000, "bytes"},
   };
-  for (const Identity& identity : identities) {
+  for (const auto& identity : identities) {
     const auto* from = findMeasurementUnit(identity.from);
     const auto* to = findMeasurementUnit(identity.to);
     ASSERT_TRUE(from && to) << identity.from << " " << identity.to;
@@ -172,11 +164,10 @@ TEST(CalculatorUnitsTest, RandomRoundTripsWithinADimensionAndNoneAcross) {
 }
 
 TEST(CalculatorUnitsTest, NormalisationRemovesDegreeDotsDashesAndSpaces) {
-  EXPECT_EQ(calculator::normalizeUnitKey("°F"), "f");
-  EXPECT_EQ(calculator::normalizeUnitKey("Sq. Ft"), "sqft");
-  EXPECT_EQ(calculator::normalizeUnitKey("fl-oz"), "floz");
-  EXPECT_EQ(calculator::normalizeUnitKey("M.P.H."), "mph");
-  EXPECT_EQ(calculator::normalizeUnitKey("Nautical Miles"), "nauticalmiles");
+  const std::pair<const char*, const char*> cases[] = {
+      {"°F", "f"}, {"Sq. Ft", "sqft"}, {"fl-oz", "floz"}, {"M.P.H.", "mph"}, {"Nautical Miles", "nauticalmiles"},
+  };
+  for (auto [text, key] : cases) EXPECT_EQ(calculator::normalizeUnitKey(text), key);
   EXPECT_EQ(findMeasurementUnit("°C")->name, "celsius");
   EXPECT_EQ(findMeasurementUnit("KM/H"), nullptr);
   EXPECT_EQ(findMeasurementUnit(""), nullptr);
@@ -185,105 +176,91 @@ TEST(CalculatorUnitsTest, NormalisationRemovesDegreeDotsDashesAndSpaces) {
 // ---- Currency words, symbols and codes ----
 
 TEST(CalculatorCurrencyTest, SymbolsAreStrippedLongestFirstFromEitherEnd) {
-  auto strip = [](std::string_view text) {
-    auto stripped = calculator::stripCurrencySymbol(text);
-    return stripped.symbol + "|" + stripped.text;
+  const std::pair<const char*, const char*> cases[] = {
+      {"$100", "$|100"}, {" 100$ ", "$|100"}, {"A$5", "A$|5"},         {"a$5", "a$|5"}, {"5 C$", "C$|5"},
+      {"€ 10", "€|10"},  {"10 ₨", "₨|10"},    {"100 eur", "|100 eur"}, {"$", "$|"},     {"1$0", "|1$0"},
   };
-  EXPECT_EQ(strip("$100"), "$|100");
-  EXPECT_EQ(strip(" 100$ "), "$|100");
-  EXPECT_EQ(strip("A$5"), "A$|5");
-  EXPECT_EQ(strip("a$5"), "a$|5");
-  EXPECT_EQ(strip("5 C$"), "C$|5");
-  EXPECT_EQ(strip("€ 10"), "€|10");
-  EXPECT_EQ(strip("10 ₨"), "₨|10");
-  EXPECT_EQ(strip("100 eur"), "|100 eur");
-  EXPECT_EQ(strip("$"), "$|");
-  EXPECT_EQ(strip("1$0"), "|1$0");
+  for (auto [text, expected] : cases) {
+    auto stripped = calculator::stripCurrencySymbol(text);
+    EXPECT_EQ(stripped.symbol + "|" + stripped.text, expected) << text;
+  }
 }
 
 TEST(CalculatorCurrencyTest, CodeResolution) {
-  using calculator::resolveCurrencyCode;
-  EXPECT_EQ(resolveCurrencyCode("eur", "$"), "USD");  // A remembered symbol wins.
-  EXPECT_EQ(resolveCurrencyCode("", "₫"), "VND");
-  EXPECT_EQ(resolveCurrencyCode("Euros", ""), "EUR");
-  EXPECT_EQ(resolveCurrencyCode(" US Dollars ", ""), "USD");
-  EXPECT_EQ(resolveCurrencyCode("sterling", ""), "GBP");
-  EXPECT_EQ(resolveCurrencyCode("btc", ""), "BTC");
-  EXPECT_EQ(resolveCurrencyCode("kr", ""), "SEK");
-  EXPECT_EQ(resolveCurrencyCode("abcd", ""), std::nullopt);
-  EXPECT_EQ(resolveCurrencyCode("", ""), std::nullopt);
-  EXPECT_EQ(resolveCurrencyCode("km", ""), std::nullopt);
+  const struct {
+    const char* text;
+    const char* symbol;
+    std::optional<std::string> code;
+  } cases[] = {
+      {"eur", "$", "USD"},  // A remembered symbol wins.
+      {"", "₫", "VND"},           {"Euros", "", "EUR"},   {" US Dollars ", "", "USD"},
+      {"sterling", "", "GBP"},    {"btc", "", "BTC"},     {"kr", "", "SEK"},
+      {"abcd", "", std::nullopt}, {"", "", std::nullopt}, {"km", "", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(calculator::resolveCurrencyCode(c.text, c.symbol), c.code) << c.text;
 }
 
 TEST(CalculatorCurrencyTest, ConversionGoesThroughTheDollarWithInjectedRates) {
   auto rates = std::make_shared<FakeRateProvider>(std::map<std::string, double, std::less<>>{
       {"USD", 1}, {"EUR", 0.5}, {"XAU", 0.0005}, {"ZER", 0}, {"NEG", -1}, {"ÅÅÅ", 2}});
   CalculatorDataSource calculator(CalculatorDataSource::Options{"en_US", rates});
-  auto answer = calculator.calculate("10 usd to eur");
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(*answer, (CalculatorResult{5, "€5", "$10"}));
-  EXPECT_EQ(valueOf(calculator, "10 eur in usd"), 20);
-  EXPECT_EQ(valueOf(calculator, "1 xau to eur"), 1000);
-  EXPECT_FALSE(calculator.calculate("1 zer to usd"));
-  EXPECT_FALSE(calculator.calculate("1 usd to zer"));
-  EXPECT_FALSE(calculator.calculate("1 neg to usd"));
+  EXPECT_EQ(calculator.calculate("10 usd to eur"), (CalculatorResult{5, "€5", "$10"}));
   // JPY is a code but this provider has no rate for it; nor is it a unit.
-  EXPECT_FALSE(calculator.calculate("100 usd to jpy"));
+  const ValueCase cases[] = {
+      {"10 eur in usd", 20},       {"1 xau to eur", 1000},      {"1 zer to usd", kNoAnswer},
+      {"1 usd to zer", kNoAnswer}, {"1 neg to usd", kNoAnswer}, {"100 usd to jpy", kNoAnswer},
+  };
+  expectValues(calculator, cases);
   // ICU cannot format a non-ASCII code: the text falls back to "CODE number".
-  answer = calculator.calculate("3 usd to ÅÅÅ");
+  auto answer = calculator.calculate("3 usd to ÅÅÅ");
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->formattedValue, "ÅÅÅ 6");
 }
 
 TEST(CalculatorCurrencyTest, FixedRatesByDefault) {
   CalculatorDataSource calculator(enUS());
-  EXPECT_EQ(*calculator.calculate("100 usd to eur"), (CalculatorResult{92, "€92", "$100"}));
-  auto yen = calculator.calculate("100 eur in jpy");
-  ASSERT_TRUE(yen);
-  EXPECT_DOUBLE_EQ(yen->value, 100 / 0.92 * 155);
-  EXPECT_EQ(yen->detail, "€100");
+  EXPECT_EQ(calculator.calculate("100 usd to eur"), (CalculatorResult{92, "€92", "$100"}));
+  EXPECT_EQ(calculator.calculate("100 eur in jpy").value_or(CalculatorResult{}).detail, "€100");
   // "pound" is a currency word and a unit: the currency wins only when both sides are currencies.
-  EXPECT_DOUBLE_EQ(valueOf(calculator, "10 pounds to usd"), 10 / 0.79);
-  EXPECT_DOUBLE_EQ(valueOf(calculator, "10 pounds to kg"), 4.5359237);
+  const ValueCase cases[] = {
+      {"100 eur in jpy", 100 / 0.92 * 155, true},
+      {"10 pounds to usd", 10 / 0.79, true},
+      {"10 pounds to kg", 4.5359237, true},
+  };
+  expectValues(calculator, cases);
 }
 
 // ---- The data source ----
 
 TEST(CalculatorDataSourceTest, ConversionsAreFinalArithmeticHasNoDetail) {
   CalculatorDataSource calculator(enUS());
-  EXPECT_EQ(calculator.identifier(), "calculator");
-  EXPECT_FALSE(calculator.calculate("5 km to kg"));
   EXPECT_FALSE(calculator.evaluateConversion("5 km to kg"));
   EXPECT_FALSE(calculator.evaluateConversion("2+2"));
-  EXPECT_EQ(detailOf(calculator, "2+2"), std::nullopt);
+  ASSERT_TRUE(calculator.calculate("2+2"));
+  EXPECT_EQ(calculator.calculate("2+2")->detail, std::nullopt);
   EXPECT_EQ(calculator.performSearch(" 2+2 "), calculator.calculate("2+2"));
-  EXPECT_EQ(valueOf(calculator, "\u00a0\u2003 6 / 4 \n"), 1.5);
-  // No parsable number on the left: not a conversion, so the text is arithmetic.
-  EXPECT_EQ(valueOf(calculator, "(2x3) to x"), 6);
-  EXPECT_EQ(valueOf(calculator, "5e m to km"), 5);
-  // A number too large for a double is still a number: the conversion fails.
-  EXPECT_FALSE(calculator.calculate("1e999 m to km"));
-  EXPECT_EQ(valueOf(calculator, "1e-999 m to km"), 0);
-  EXPECT_EQ(valueOf(calculator, "+5 m to cm"), 500);
-  EXPECT_EQ(valueOf(calculator, "-1.5e2 m to km"), -0.15);
-  EXPECT_FALSE(calculator.calculate("1/0 * 1e308"));
-}
-
-TEST(CalculatorDataSourceTest, SeparatorsAreTriedInOrder) {
-  CalculatorDataSource calculator(enUS());
-  // " to " is tried before " in ", whatever comes first in the text.
-  EXPECT_DOUBLE_EQ(valueOf(calculator, "5 in to cm"), 12.7);
-  EXPECT_DOUBLE_EQ(valueOf(calculator, "5 ft In in"), 60);
-  EXPECT_DOUBLE_EQ(valueOf(calculator, "5 ft -> in"), 60);
+  // No parsable number on the left: not a conversion, so the text is arithmetic ("(2x3) to x", "5e m to km").
+  // A number too large for a double is still a number: the conversion fails ("1e999 m to km").
+  // " to " is tried before " in ", whatever comes first in the text ("5 in to cm", "5 ft In in").
+  const ValueCase cases[] = {
+      {"5 km to kg", kNoAnswer},    {"\u00a0\u2003 6 / 4 \n", 1.5}, {"(2x3) to x", 6},        {"5e m to km", 5},
+      {"1e999 m to km", kNoAnswer}, {"1e-999 m to km", 0},          {"+5 m to cm", 500},      {"-1.5e2 m to km", -0.15},
+      {"1/0 * 1e308", kNoAnswer},   {"5 in to cm", 12.7, true},     {"5 ft In in", 60, true}, {"5 ft -> in", 60, true},
+  };
+  expectValues(calculator, cases);
 }
 
 TEST(CalculatorFormattingTest, TextsFollowTheLocale) {
   CalculatorDataSource german(CalculatorDataSource::Options{"de_DE", nullptr});
   EXPECT_EQ(german.localeName(), "de_DE");
-  EXPECT_EQ(formattedOf(german, "1000 + 0.5"), "1.000,5");
-  EXPECT_EQ(formattedOf(german, "100 usd to eur"), "92\u00a0€");
-  EXPECT_EQ(formattedOf(german, "1 km to m"), "1.000 Meter");
-
+  const std::pair<const char*, const char*> cases[] = {
+      {"1000 + 0.5", "1.000,5"},
+      {"100 usd to eur", "92\u00a0€"},
+      {"1 km to m", "1.000 Meter"},
+  };
+  for (auto [text, formatted] : cases) {
+    EXPECT_EQ(german.calculate(text).value_or(CalculatorResult{0, "<none>"}).formattedValue, formatted) << text;
+  }
   calculator::CalculatorFormatters us("en_US");
   EXPECT_EQ(us.formatNumber(1234567.1234567891), "1,234,567.123456789");
   EXPECT_EQ(us.formatNumber(-0.5), "-0.5");

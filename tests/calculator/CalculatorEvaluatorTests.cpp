@@ -14,155 +14,103 @@
 namespace pallix::calculator {
 namespace {
 
-std::optional<double> eval(std::string_view text) {
-  return evaluateExpression(text);
-}
-
+using Tokens = std::vector<Token>;
 Token num(double v) {
   return Token::makeNumber(v);
 }
-Token op(Operator o) {
-  return Token::makeOperator(o);
-}
-const Token kLeft = Token::makeParenthesis(true);
-const Token kRight = Token::makeParenthesis(false);
+const Token kLeft = Token::makeParenthesis(true), kRight = Token::makeParenthesis(false);
+const Token kAdd = Token::makeOperator(Operator::addition), kSub = Token::makeOperator(Operator::subtraction);
+const Token kMul = Token::makeOperator(Operator::multiplication), kDiv = Token::makeOperator(Operator::division);
+const Token kNeg = Token::makeOperator(Operator::unaryMinus);
 
-TEST(CalculatorTokenizerTest, MinusIsUnaryOnlyAtStartAfterOperatorOrLeftParenthesis) {
-  EXPECT_EQ(tokenizeExpression("3-2"), (std::vector<Token>{num(3), op(Operator::subtraction), num(2)}));
-  EXPECT_EQ(tokenizeExpression("-3"), (std::vector<Token>{op(Operator::unaryMinus), num(3)}));
-  EXPECT_EQ(tokenizeExpression("(−3)"), (std::vector<Token>{kLeft, op(Operator::unaryMinus), num(3), kRight}));
-  EXPECT_EQ(tokenizeExpression("3 - -2"),
-            (std::vector<Token>{num(3), op(Operator::subtraction), op(Operator::unaryMinus), num(2)}));
-  EXPECT_EQ(tokenizeExpression("(1)-2"),
-            (std::vector<Token>{kLeft, num(1), kRight, op(Operator::subtraction), num(2)}));
-}
-
-TEST(CalculatorTokenizerTest, OperatorSpellings) {
-  for (const char* text : {"2×3", "2x3", "2X3", "2*3"}) {
-    EXPECT_EQ(tokenizeExpression(text), (std::vector<Token>{num(2), op(Operator::multiplication), num(3)})) << text;
-  }
-  for (const char* text : {"2÷3", "2/3"}) {
-    EXPECT_EQ(tokenizeExpression(text), (std::vector<Token>{num(2), op(Operator::division), num(3)})) << text;
-  }
-}
-
-TEST(CalculatorTokenizerTest, NumbersTakeAtMostOneDotAndLoneDotsAreDropped) {
-  EXPECT_EQ(tokenizeExpression("1.2.3"), (std::vector<Token>{num(1.2), num(0.3)}));
-  EXPECT_EQ(tokenizeExpression("5."), (std::vector<Token>{num(5)}));
-  EXPECT_EQ(tokenizeExpression(".5"), (std::vector<Token>{num(0.5)}));
-  EXPECT_EQ(tokenizeExpression(". + 1"), (std::vector<Token>{op(Operator::addition), num(1)}));
-  EXPECT_EQ(tokenizeExpression("..5"), (std::vector<Token>{num(0.5)}));
-}
-
-TEST(CalculatorTokenizerTest, PercentDividesTheNumberItDirectlyFollows) {
-  EXPECT_EQ(tokenizeExpression("50%"), (std::vector<Token>{num(0.5)}));
-  EXPECT_EQ(tokenizeExpression("50%%"), (std::vector<Token>{num(0.005)}));
-  EXPECT_EQ(tokenizeExpression("%5"), (std::vector<Token>{num(5)}));
-  EXPECT_EQ(tokenizeExpression("(50)%"), (std::vector<Token>{kLeft, num(50), kRight}));
-}
-
-TEST(CalculatorTokenizerTest, CharacterFilterKeepsOnlyExpressionCharacters) {
+// Minus is unary only at the start, after an operator or after "("; every operator spelling; numbers take at most
+// one dot and lone dots are dropped; percent divides the number it directly follows.
+TEST(CalculatorTokenizerTest, Tokens) {
+  const struct {
+    const char* text;
+    Tokens tokens;
+  } cases[] = {
+      {"3-2", {num(3), kSub, num(2)}},
+      {"-3", {kNeg, num(3)}},
+      {"(−3)", {kLeft, kNeg, num(3), kRight}},
+      {"3 - -2", {num(3), kSub, kNeg, num(2)}},
+      {"(1)-2", {kLeft, num(1), kRight, kSub, num(2)}},
+      {"2×3", {num(2), kMul, num(3)}},
+      {"2x3", {num(2), kMul, num(3)}},
+      {"2X3", {num(2), kMul, num(3)}},
+      {"2*3", {num(2), kMul, num(3)}},
+      {"2÷3", {num(2), kDiv, num(3)}},
+      {"2/3", {num(2), kDiv, num(3)}},
+      {"1.2.3", {num(1.2), num(0.3)}},
+      {"5.", {num(5)}},
+      {".5", {num(0.5)}},
+      {". + 1", {kAdd, num(1)}},
+      {"..5", {num(0.5)}},
+      {"50%", {num(0.5)}},
+      {"50%%", {num(0.005)}},
+      {"%5", {num(5)}},
+      {"(50)%", {kLeft, num(50), kRight}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(tokenizeExpression(c.text), c.tokens) << c.text;
   EXPECT_EQ(keepExpressionCharacters("a1\t+\n2b€ = 3"), "1+2  3");
   EXPECT_EQ(keepExpressionCharacters("−×÷"), "−×÷");
   EXPECT_EQ(keepExpressionCharacters("\xff\xfe 7"), " 7");
 }
 
-TEST(CalculatorReversePolishTest, ShuntingYardOrder) {
-  auto rpn = toReversePolish(tokenizeExpression("1+2*3"));
-  ASSERT_TRUE(rpn);
-  EXPECT_EQ(*rpn, (std::vector<Token>{num(1), num(2), num(3), op(Operator::multiplication), op(Operator::addition)}));
-  rpn = toReversePolish(tokenizeExpression("--5"));
-  ASSERT_TRUE(rpn);
-  EXPECT_EQ(*rpn, (std::vector<Token>{num(5), op(Operator::unaryMinus), op(Operator::unaryMinus)}));
-  rpn = toReversePolish(tokenizeExpression("8-3-2"));
-  ASSERT_TRUE(rpn);
-  EXPECT_EQ(*rpn, (std::vector<Token>{num(8), num(3), op(Operator::subtraction), num(2), op(Operator::subtraction)}));
+TEST(CalculatorReversePolishTest, ShuntingYardOrderWithoutTrailingOperatorsAndLeftParentheses) {
+  const struct {
+    const char* text;
+    std::optional<Tokens> rpn;
+  } cases[] = {
+      {"1+2*3", Tokens{num(1), num(2), num(3), kMul, kAdd}},
+      {"--5", Tokens{num(5), kNeg, kNeg}},
+      {"8-3-2", Tokens{num(8), num(3), kSub, num(2), kSub}},
+      {"5 + ( - (", Tokens{num(5)}},
+      {"+ (", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(toReversePolish(tokenizeExpression(c.text)), c.rpn) << c.text;
 }
 
-TEST(CalculatorReversePolishTest, TrailingOperatorsAndLeftParenthesesAreRemoved) {
-  auto rpn = toReversePolish(tokenizeExpression("5 + ( - ("));
-  ASSERT_TRUE(rpn);
-  EXPECT_EQ(*rpn, (std::vector<Token>{num(5)}));
-  EXPECT_FALSE(toReversePolish(tokenizeExpression("+ (")));
-  EXPECT_FALSE(toReversePolish({}));
-}
-
-TEST(CalculatorEvaluatorTest, Precedence) {
-  EXPECT_EQ(eval("2+3*4"), 14);
-  EXPECT_EQ(eval("2*3+4"), 10);
-  EXPECT_EQ(eval("(2+3)*4"), 20);
-  EXPECT_EQ(eval("2+12/4-1"), 4);
-  EXPECT_EQ(eval("-2*3"), -6);
-  EXPECT_EQ(eval("2*-3"), -6);
-  EXPECT_EQ(eval("-2+5"), 3);
-  EXPECT_EQ(eval("2*-3*4"), -24);
-}
-
-TEST(CalculatorEvaluatorTest, BinaryOperatorsAreLeftAssociative) {
-  EXPECT_EQ(eval("10-2-3"), 5);
-  EXPECT_EQ(eval("100/10/2"), 5);
-  EXPECT_EQ(eval("2-3+4"), 3);
-  EXPECT_EQ(eval("12/3*2"), 8);
-}
-
-TEST(CalculatorEvaluatorTest, UnaryMinusIsRightAssociative) {
-  EXPECT_EQ(eval("--5"), 5);
-  EXPECT_EQ(eval("---5"), -5);
-  EXPECT_EQ(eval("−−−−5"), 5);
-  EXPECT_EQ(eval("-(-(2))"), 2);
-  EXPECT_EQ(eval("2--3"), 5);
-  EXPECT_EQ(eval("-(2+3)*2"), -10);
-}
-
-TEST(CalculatorEvaluatorTest, Percent) {
-  EXPECT_EQ(eval("200 * 15%"), 30);
-  EXPECT_DOUBLE_EQ(*eval("50%%"), 0.005);
-  EXPECT_DOUBLE_EQ(*eval("100 + 10%"), 100.1);
-  EXPECT_DOUBLE_EQ(*eval("-50%"), -0.5);
-}
-
-TEST(CalculatorEvaluatorTest, MalformedExpressionsHaveNoValue) {
-  for (const char* text : {"", " ", "abc", "(", ")", "()", ")(", "(2", "2)", "3 )", "2 * (3 + 4", "+5", "*5", "5 (3)",
-                           "1 2", "(1)(2)", ".", "%"}) {
-    EXPECT_FALSE(eval(text).has_value()) << '"' << text << '"';
+TEST(CalculatorEvaluatorTest, ValuesAndEdgeCases) {
+  // Precedence; left-associative binary operators, right-associative unary minus; percent; trailing operators.
+  const struct {
+    const char* text;
+    double value;
+  } exact[] = {
+      {"2+3*4", 14},     {"2*3+4", 10},   {"(2+3)*4", 20}, {"2+12/4-1", 4}, {"-2*3", -6}, {"2*-3", -6},
+      {"-2+5", 3},       {"2*-3*4", -24}, {"10-2-3", 5},   {"100/10/2", 5}, {"2-3+4", 3}, {"12/3*2", 8},
+      {"--5", 5},        {"---5", -5},    {"−−−−5", 5},    {"-(-(2))", 2},  {"2--3", 5},  {"-(2+3)*2", -10},
+      {"200 * 15%", 30}, {"5 +", 5},      {"5 * (", 5},    {"5 - -", 5},    {"(5) ×", 5}, {"0/5", 0},
+  };
+  for (const auto& c : exact) EXPECT_EQ(evaluateExpression(c.text), c.value) << c.text;
+  EXPECT_DOUBLE_EQ(*evaluateExpression("50%%"), 0.005);
+  EXPECT_DOUBLE_EQ(*evaluateExpression("100 + 10%"), 100.1);
+  EXPECT_DOUBLE_EQ(*evaluateExpression("-50%"), -0.5);
+  // Malformed expressions and division by zero have no value.
+  for (const char* text :
+       {"",   " ",     "abc", "(",      ")", "()", ")(",     "(2",  "2)",      "3 )",  "2 * (3 + 4",   "+5",
+        "*5", "5 (3)", "1 2", "(1)(2)", ".", "%",  "10 / 0", "0/0", "1/(2-2)", "1/-0", "1 + 2 / 0 * 5"}) {
+    EXPECT_FALSE(evaluateExpression(text).has_value()) << '"' << text << '"';
   }
-}
-
-TEST(CalculatorEvaluatorTest, TrailingOperatorsAreIgnored) {
-  EXPECT_EQ(eval("5 +"), 5);
-  EXPECT_EQ(eval("5 * ("), 5);
-  EXPECT_EQ(eval("5 - -"), 5);
-  EXPECT_EQ(eval("(5) ×"), 5);
-}
-
-TEST(CalculatorEvaluatorTest, DivisionByZeroHasNoValue) {
-  EXPECT_FALSE(eval("10 / 0"));
-  EXPECT_FALSE(eval("0/0"));
-  EXPECT_FALSE(eval("1/(2-2)"));
-  EXPECT_FALSE(eval("1/-0"));
-  EXPECT_FALSE(eval("1 + 2 / 0 * 5"));
-  EXPECT_EQ(eval("0/5"), 0);
-}
-
-TEST(CalculatorEvaluatorTest, OverlongNumbersOverflowToInfinity) {
-  const std::string huge(400, '9');
-  std::optional<double> value = eval(huge);
-  ASSERT_TRUE(value);
-  EXPECT_TRUE(std::isinf(*value));
-  EXPECT_EQ(eval(std::string(400, '0') + "+1"), 1);
+  // Overlong numbers overflow to infinity.
+  std::optional<double> huge = evaluateExpression(std::string(400, '9'));
+  ASSERT_TRUE(huge);
+  EXPECT_TRUE(std::isinf(*huge));
+  EXPECT_EQ(evaluateExpression(std::string(400, '0') + "+1"), 1);
 }
 
 // An independent evaluator for the expressions the generator below writes:
-//   expr := term (("+" | "-" | "−") term)*
-//   term := unary (("*" | "×" | "x" | "X" | "/" | "÷") unary)*
+//   sum := product (("+" | "-" | "−") product)*
+//   product := unary (("*" | "×" | "x" | "X" | "/" | "÷") unary)*
 //   unary := ("-" | "−") unary | primary
-//   primary := number "%"* | "(" expr ")"
+//   primary := number "%"* | "(" sum ")"
 class OracleEvaluator {
  public:
   explicit OracleEvaluator(std::string text) : text_(std::move(text)) {}
 
   std::optional<double> evaluate() {
-    std::optional<double> value = expr();
+    std::optional<double> value = sum();
     skipSpaces();
     if (failed_ || pos_ != text_.size()) return std::nullopt;
     return value;
@@ -172,78 +120,62 @@ class OracleEvaluator {
   void skipSpaces() {
     while (pos_ < text_.size() && text_[pos_] == ' ') ++pos_;
   }
-  bool consume(std::string_view token) {
+  bool consume(std::initializer_list<std::string_view> tokens) {
     skipSpaces();
-    if (text_.compare(pos_, token.size(), token) != 0) return false;
-    pos_ += token.size();
-    return true;
+    for (std::string_view token : tokens) {
+      if (text_.compare(pos_, token.size(), token) != 0) continue;
+      pos_ += token.size();
+      return true;
+    }
+    return false;
   }
-  bool consumeMinus() { return consume("-") || consume("−"); }
 
-  std::optional<double> expr() {
-    std::optional<double> value = term();
+  std::optional<double> sum() {
+    std::optional<double> value = product();
     while (value) {
-      if (consumeMinus()) {
-        auto rhs = term();
-        if (!rhs) return std::nullopt;
-        *value -= *rhs;
-      } else if (consume("+")) {
-        auto rhs = term();
-        if (!rhs) return std::nullopt;
-        *value += *rhs;
-      } else {
-        break;
-      }
+      const int sign = consume({"+"}) ? 1 : consume({"-", "−"}) ? -1 : 0;
+      if (sign == 0) break;
+      auto rhs = product();
+      if (!rhs) return std::nullopt;
+      *value += sign * *rhs;
     }
     return value;
   }
 
-  std::optional<double> term() {
+  std::optional<double> product() {
     std::optional<double> value = unary();
     while (value) {
-      if (consume("*") || consume("×") || consume("x") || consume("X")) {
-        auto rhs = unary();
-        if (!rhs) return std::nullopt;
-        *value *= *rhs;
-      } else if (consume("/") || consume("÷")) {
-        auto rhs = unary();
-        if (!rhs) return std::nullopt;
-        if (*rhs == 0) {
-          failed_ = true;
-          return std::nullopt;
-        }
-        *value /= *rhs;
-      } else {
-        break;
+      const bool multiply = consume({"*", "×", "x", "X"});
+      if (!multiply && !consume({"/", "÷"})) break;
+      auto rhs = unary();
+      if (!rhs) return std::nullopt;
+      if (!multiply && *rhs == 0) {
+        failed_ = true;
+        return std::nullopt;
       }
+      *value = multiply ? *value * *rhs : *value / *rhs;
     }
     return value;
   }
 
   std::optional<double> unary() {
-    if (consumeMinus()) {
-      auto value = unary();
-      if (!value) return std::nullopt;
-      return -*value;
-    }
-    return primary();
+    if (!consume({"-", "−"})) return primary();
+    auto value = unary();
+    if (!value) return std::nullopt;
+    return -*value;
   }
 
   std::optional<double> primary() {
-    if (consume("(")) {
-      auto value = expr();
-      if (!value || !consume(")")) return std::nullopt;
+    if (consume({"("})) {
+      auto value = sum();
+      if (!value || !consume({")"})) return std::nullopt;
       return value;
     }
-    skipSpaces();
     size_t start = pos_;
     while (pos_ < text_.size() && (std::isdigit(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.')) ++pos_;
     if (start == pos_) return std::nullopt;
     double value = std::stod(text_.substr(start, pos_ - start));
-    while (pos_ < text_.size() && text_[pos_] == '%') {
-      value /= 100;
-      ++pos_;
-    }
+    for (; pos_ < text_.size() && text_[pos_] == '%'; ++pos_) value /= 100;
     return value;
   }
 
@@ -258,11 +190,9 @@ class ExpressionGenerator {
   explicit ExpressionGenerator(uint32_t seed) : rng_(seed) {}
 
   std::string expression(int depth) {
+    static const char* const kOperators[] = {"+", "-", "−", "*", "×", "x", "X", "/", "÷"};
     std::string out = operand(depth);
-    const int terms = pick(0, 3);
-    for (int i = 0; i < terms; ++i) {
-      out += space() + binaryOperator() + space() + operand(depth);
-    }
+    for (int i = pick(0, 3); i > 0; --i) out += space() + kOperators[pick(0, 8)] + space() + operand(depth);
     return out;
   }
 
@@ -270,23 +200,14 @@ class ExpressionGenerator {
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
   std::string space() { return pick(0, 2) == 0 ? " " : ""; }
 
-  std::string binaryOperator() {
-    static const char* const kOperators[] = {"+", "-", "−", "*", "×", "x", "X", "/", "÷"};
-    return kOperators[pick(0, 8)];
-  }
-
-  std::string number() {
-    std::string out = std::to_string(pick(0, 999));
-    if (pick(0, 3) == 0) out += "." + std::to_string(pick(0, 99));
-    if (pick(0, 7) == 0) out += "%";
-    return out;
-  }
-
   std::string operand(int depth) {
     std::string prefix;
     while (pick(0, 4) == 0) prefix += pick(0, 1) ? "-" : "−";
     if (depth > 0 && pick(0, 2) == 0) return prefix + "(" + space() + expression(depth - 1) + space() + ")";
-    return prefix + number();
+    std::string number = std::to_string(pick(0, 999));
+    if (pick(0, 3) == 0) number += "." + std::to_string(pick(0, 99));
+    if (pick(0, 7) == 0) number += "%";
+    return prefix + number;
   }
 
   std::mt19937 rng_;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <tuple>
 
 #include "app/platform/DesktopEntry.h"
 #include "tests/platform/TempDir.h"
@@ -100,15 +101,12 @@ TEST(DesktopEntryParsing, IgnoresLocalisedKeysCommentsAndOtherGroups) {
 
 TEST(DesktopEntryParsing, ReadsBooleans) {
   TempDir tmp;
-  auto entry = parseText(tmp, "[Desktop Entry]\nName=A\nNoDisplay=true\nHidden=1\nTerminal=true\n");
-  ASSERT_TRUE(entry.ok());
-  EXPECT_TRUE(entry->noDisplay);
-  EXPECT_TRUE(entry->hidden);
-  EXPECT_TRUE(entry->terminal);
-  auto off = parseText(tmp, "[Desktop Entry]\nName=A\nNoDisplay=false\nHidden=0\n");
-  ASSERT_TRUE(off.ok());
-  EXPECT_FALSE(off->noDisplay);
-  EXPECT_FALSE(off->hidden);
+  for (auto [text, on] :
+       {std::pair{"NoDisplay=true\nHidden=1\nTerminal=true\n", true}, {"NoDisplay=false\nHidden=0\n", false}}) {
+    auto entry = parseText(tmp, std::string("[Desktop Entry]\nName=A\n") + text);
+    ASSERT_TRUE(entry.ok()) << text;
+    EXPECT_EQ(std::tuple(entry->noDisplay, entry->hidden, entry->terminal), std::tuple(on, on, on)) << text;
+  }
 }
 
 // --- Corrupt files ----------------------------------------------------------------
@@ -147,29 +145,15 @@ TEST(DesktopEntryCorruption, ReportsEachKindOfDamageClearly) {
 
 // Escapes a value the way a desktop-file writer would.
 std::string escapeValue(const std::string& value, bool list) {
+  static const std::string kControls = "\n\t\r\\", kLetters = "ntr\\";
   std::string out;
   for (char c : value) {
-    switch (c) {
-      case ' ':
-        out += (out.empty() ? "\\s" : " ");
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case ';':
-        out += list ? "\\;" : ";";
-        break;
-      default:
-        out += c;
+    if (size_t i = kControls.find(c); i != std::string::npos) {
+      out += {'\\', kLetters[i]};
+    } else if (c == ' ') {
+      out += out.empty() ? "\\s" : " ";
+    } else {
+      out += c == ';' && list ? std::string("\\;") : std::string(1, c);
     }
   }
   if (!out.empty() && out.back() == ' ') out.replace(out.size() - 1, 1, "\\s");
@@ -195,10 +179,7 @@ TEST(DesktopEntryFuzz, RandomEntriesRoundTripThroughEscaping) {
     std::string comment = randomText(rng, false);
     std::vector<std::string> keywords;
     std::uniform_int_distribution<int> count(0, 4);
-    for (int i = count(rng); i > 0; --i) {
-      std::string k = randomText(rng, true);
-      keywords.push_back(k);
-    }
+    for (int i = count(rng); i > 0; --i) keywords.push_back(randomText(rng, true));
     bool terminal = rng() % 2;
     std::string text = "[Desktop Entry]\nName=" + escapeValue(name, false) + "\n";
     text += "Name[xx]=" + escapeValue(randomText(rng, true), false) + "\n";
@@ -227,15 +208,13 @@ TEST(DesktopEntryFuzz, MutatedFilesNeverCrashAndExplainFailures) {
     std::uniform_int_distribution<int> edits(1, 6);
     for (int e = edits(rng); e > 0; --e) {
       size_t at = rng() % (text.size() + 1);
-      switch (rng() % 3) {
-        case 0:
-          text.insert(at, 1, static_cast<char>(rng() % 256));
-          break;
-        case 1:
-          if (at < text.size()) text.erase(at, 1 + rng() % 8);
-          break;
-        default:
-          if (at < text.size()) text[at] = "[]=\\;\n#\x80 "[rng() % 10];
+      const auto kind = rng() % 3;  // insert, erase or replace
+      if (kind == 0) {
+        text.insert(at, 1, static_cast<char>(rng() % 256));
+      } else if (at < text.size() && kind == 1) {
+        text.erase(at, 1 + rng() % 8);
+      } else if (at < text.size()) {
+        text[at] = "[]=\\;\n#\x80 "[rng() % 10];
       }
     }
     auto entry = parseInMemory(text);

@@ -63,24 +63,49 @@ DesktopExecContext contextWith(std::vector<std::string> targets) {
   return c;
 }
 
-TEST(DesktopExecFieldCodes, ExpandsFilesAndUrls) {
-  auto c = contextWith({"/home/u/a b.txt", "file:///home/u/c%20d.txt", "https://example.com/x?y=1"});
-  EXPECT_EQ(expand("viewer %f", c), (Args{"viewer", "/home/u/a b.txt"}));
-  EXPECT_EQ(expand("viewer %F", c), (Args{"viewer", "/home/u/a b.txt", "/home/u/c d.txt"}));
-  EXPECT_EQ(expand("viewer %u", c), (Args{"viewer", "/home/u/a b.txt"}));
-  EXPECT_EQ(expand("viewer %U --end", c),
-            (Args{"viewer", "/home/u/a b.txt", "file:///home/u/c%20d.txt", "https://example.com/x?y=1", "--end"}));
-  // Only a web URL: %f finds no local file and disappears.
-  auto web = contextWith({"https://example.com"});
-  EXPECT_EQ(expand("viewer %f", web), (Args{"viewer"}));
-  EXPECT_EQ(expand("viewer %F", web), (Args{"viewer"}));
-  EXPECT_EQ(expand("viewer %u", web), (Args{"viewer", "https://example.com"}));
-}
-
-TEST(DesktopExecFieldCodes, DropsFileCodesWithoutTargets) {
-  auto c = contextWith({});
-  EXPECT_EQ(expand("viewer %f %F %u %U", c), (Args{"viewer"}));
-  EXPECT_EQ(expand("viewer --open=%f", c), (Args{"viewer", "--open="}));
+TEST(DesktopExecFieldCodes, ExpandsEachCodeForTheTargets) {
+  const Args local = {"/home/u/a b.txt", "file:///home/u/c%20d.txt", "https://example.com/x?y=1"};
+  const Args report = {"/home/u/Report 2024.pdf"};
+  const struct {
+    Args targets;
+    std::string exec;
+    Args expected;
+  } cases[] = {
+      // Files and URLs; with only a web URL %f finds no local file and disappears.
+      {local, "viewer %f", {"viewer", "/home/u/a b.txt"}},
+      {local, "viewer %F", {"viewer", "/home/u/a b.txt", "/home/u/c d.txt"}},
+      {local, "viewer %u", {"viewer", "/home/u/a b.txt"}},
+      {local, "viewer %U --end", {"viewer", local[0], local[1], local[2], "--end"}},
+      {{"https://example.com"}, "viewer %f", {"viewer"}},
+      {{"https://example.com"}, "viewer %F", {"viewer"}},
+      {{"https://example.com"}, "viewer %u", {"viewer", "https://example.com"}},
+      // File codes without targets are dropped.
+      {{}, "viewer %f %F %u %U", {"viewer"}},
+      {{}, "viewer --open=%f", {"viewer", "--open="}},
+      // Embedded codes expand in place, quoted arguments too.
+      {{"/a", "/b"}, "viewer --file=%f --name=%c", {"viewer", "--file=/a", "--name=Example Viewer"}},
+      {{"/a", "/b"}, "viewer --files=%F --urls=%U", {"viewer", "--files=/a", "--urls=/a"}},
+      {{"/a", "/b"}, "viewer x%iy", {"viewer", "xy"}},
+      {{"/a", "/b"}, "viewer \"%f\" \"--title=%c\"", {"viewer", "/a", "--title=Example Viewer"}},
+      // Percent literals, deprecated and unknown codes.
+      {{"/a"}, "printf %%s 100%% %%f", {"printf", "%s", "100%", "%f"}},
+      {{"/a"}, "app %%", {"app", "%"}},
+      {{"/a"}, "app 50%", {"app", "50%"}},
+      {{"/a"}, "app %d %D %n %N %v %m %x %Z", {"app"}},
+      {{"/a"}, "app a%db", {"app", "ab"}},
+      {{"/a"}, "app \"\" %f", {"app", "", "/a"}},
+      // Typical Exec lines.
+      {report,
+       "env GDK_BACKEND=x11 \"/opt/Some App/bin/app\" --name=%c %U",
+       {"env", "GDK_BACKEND=x11", "/opt/Some App/bin/app", "--name=Example Viewer", report[0]}},
+      {report,
+       "/usr/bin/flatpak run --branch=stable --arch=x86_64 --command=viewer --file-forwarding "
+       "org.example.Viewer @@ %F @@",
+       {"/usr/bin/flatpak", "run", "--branch=stable", "--arch=x86_64", "--command=viewer", "--file-forwarding",
+        "org.example.Viewer", "@@", report[0], "@@"}},
+      {report, "sh -c \"exec viewer \\\"\\$@\\\"\" sh %F", {"sh", "-c", "exec viewer \"$@\"", "sh", report[0]}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(expand(c.exec, contextWith(c.targets)), c.expected) << c.exec;
 }
 
 TEST(DesktopExecFieldCodes, ExpandsIconNameAndLocation) {
@@ -92,39 +117,6 @@ TEST(DesktopExecFieldCodes, ExpandsIconNameAndLocation) {
   EXPECT_EQ(expand("viewer %i -x", c), (Args{"viewer", "-x"}));
   c.name.clear();
   EXPECT_EQ(expand("viewer %c", c), (Args{"viewer"}));
-}
-
-TEST(DesktopExecFieldCodes, EmbeddedCodesExpandInPlace) {
-  auto c = contextWith({"/a", "/b"});
-  EXPECT_EQ(expand("viewer --file=%f --name=%c", c), (Args{"viewer", "--file=/a", "--name=Example Viewer"}));
-  EXPECT_EQ(expand("viewer --files=%F --urls=%U", c), (Args{"viewer", "--files=/a", "--urls=/a"}));
-  EXPECT_EQ(expand("viewer x%iy", c), (Args{"viewer", "xy"}));
-  // Quoted arguments are expanded too.
-  EXPECT_EQ(expand("viewer \"%f\" \"--title=%c\"", c), (Args{"viewer", "/a", "--title=Example Viewer"}));
-}
-
-TEST(DesktopExecFieldCodes, PercentLiteralsDeprecatedAndUnknownCodes) {
-  auto c = contextWith({"/a"});
-  EXPECT_EQ(expand("printf %%s 100%% %%f", c), (Args{"printf", "%s", "100%", "%f"}));
-  EXPECT_EQ(expand("app %%", c), (Args{"app", "%"}));
-  EXPECT_EQ(expand("app 50%", c), (Args{"app", "50%"}));
-  EXPECT_EQ(expand("app %d %D %n %N %v %m %x %Z", c), (Args{"app"}));
-  EXPECT_EQ(expand("app a%db", c), (Args{"app", "ab"}));
-  EXPECT_EQ(expand("app \"\" %f", c), (Args{"app", "", "/a"}));
-}
-
-TEST(DesktopExecFieldCodes, TypicalExecLines) {
-  auto c = contextWith({"/home/u/Report 2024.pdf"});
-  EXPECT_EQ(
-      expand("env GDK_BACKEND=x11 \"/opt/Some App/bin/app\" --name=%c %U", c),
-      (Args{"env", "GDK_BACKEND=x11", "/opt/Some App/bin/app", "--name=Example Viewer", "/home/u/Report 2024.pdf"}));
-  EXPECT_EQ(expand("/usr/bin/flatpak run --branch=stable --arch=x86_64 --command=viewer --file-forwarding "
-                   "org.example.Viewer @@ %F @@",
-                   c),
-            (Args{"/usr/bin/flatpak", "run", "--branch=stable", "--arch=x86_64", "--command=viewer",
-                  "--file-forwarding", "org.example.Viewer", "@@", "/home/u/Report 2024.pdf", "@@"}));
-  EXPECT_EQ(expand("sh -c \"exec viewer \\\"\\$@\\\"\" sh %F", c),
-            (Args{"sh", "-c", "exec viewer \"$@\"", "sh", "/home/u/Report 2024.pdf"}));
 }
 
 TEST(DesktopExecFieldCodes, FailsWhenNoProgramRemains) {

@@ -18,6 +18,35 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempDir;
 
+constexpr uint32_t kCreated = kDirectoryEventCreated, kRemoved = kDirectoryEventRemoved;
+constexpr uint32_t kRenamed = kDirectoryEventRenamed, kModified = kDirectoryEventModified;
+constexpr uint32_t kIsFile = kDirectoryEventIsFile, kIsDirectory = kDirectoryEventIsDirectory;
+constexpr uint32_t kRescan = kDirectoryEventMustScanSubDirs;
+constexpr Duration kShortLatency = std::chrono::milliseconds(5);
+
+// A count that one thread raises and another waits for (with a generous deadline).
+class Counter {
+ public:
+  int raise() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    changed_.notify_all();
+    return ++value_;  // waiters check the value once the lock is released
+  }
+  bool waitFor(int value, int seconds = 10) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(seconds), [&] { return value_ >= value; });
+  }
+  int value() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return value_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int value_ = 0;
+};
+
 // Collects batches from the watcher thread; tests wait on a condition with a
 // generous deadline (events normally arrive within milliseconds).
 class EventCollector {
@@ -30,342 +59,261 @@ class EventCollector {
     };
   }
 
+  // The first event matching `match`, waiting for it up to 10 s when `wait` is set.
+  std::optional<DirectoryEvent> find(const std::function<bool(const DirectoryEvent&)>& match, bool wait = true) {
+    std::optional<DirectoryEvent> found;
+    auto scan = [&] {
+      for (const auto& batch : batches_) {
+        for (const auto& e : batch) {
+          if (match(e)) return (found = e).has_value();
+        }
+      }
+      return false;
+    };
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (wait) {
+      changed_.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(10), scan);
+    } else {
+      scan();
+    }
+    return found;
+  }
+
   // Waits until some event matches; returns its flags (0 on timeout).
   uint32_t waitFor(const std::string& path, uint32_t requiredFlags = 0) {
-    uint32_t found = 0;
-    waitUntil([&] {
-      for (const auto& batch : batches_) {
-        for (const auto& e : batch) {
-          if (e.path == path && (e.flags & requiredFlags) == requiredFlags) {
-            found = e.flags;
-            return true;
-          }
-        }
-      }
-      return false;
-    });
-    return found;
+    auto e =
+        find([&](const DirectoryEvent& e) { return e.path == path && (e.flags & requiredFlags) == requiredFlags; });
+    return e ? e->flags : 0;
   }
-
   // Waits until some event carries `flag`; returns its path ("" on timeout).
   std::string waitForFlag(uint32_t flag) {
-    std::string found;
-    waitUntil([&] {
-      for (const auto& batch : batches_) {
-        for (const auto& e : batch) {
-          if (e.flags & flag) {
-            found = e.path;
-            return true;
-          }
-        }
-      }
-      return false;
-    });
-    return found;
+    auto e = find([&](const DirectoryEvent& e) { return (e.flags & flag) != 0; });
+    return e ? e->path : "";
   }
-
   bool sawPath(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& batch : batches_) {
-      for (const auto& e : batch) {
-        if (e.path == path) return true;
-      }
-    }
-    return false;
+    return find([&](const DirectoryEvent& e) { return e.path == path; }, false).has_value();
   }
-
   std::vector<std::vector<DirectoryEvent>> batches() {
     std::lock_guard<std::mutex> lock(mutex_);
     return batches_;
   }
 
  private:
-  void waitUntil(const std::function<bool()>& predicate) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(10), predicate);
-  }
-
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::vector<DirectoryEvent>> batches_;
 };
 
-constexpr Duration kShortLatency = std::chrono::milliseconds(5);
-
 TEST(InotifyMaskTranslation, MapsEachKernelBitToItsFlags) {
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_CREATE), kDirectoryEventCreated | kDirectoryEventIsFile);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_CREATE | IN_ISDIR),
-            kDirectoryEventCreated | kDirectoryEventIsDirectory);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_MOVED_TO),
-            kDirectoryEventCreated | kDirectoryEventRenamed | kDirectoryEventIsFile);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_DELETE), kDirectoryEventRemoved | kDirectoryEventIsFile);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_MOVED_FROM | IN_ISDIR),
-            kDirectoryEventRemoved | kDirectoryEventRenamed | kDirectoryEventIsDirectory);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_MODIFY), kDirectoryEventModified | kDirectoryEventIsFile);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_CLOSE_WRITE), kDirectoryEventModified | kDirectoryEventIsFile);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_ATTRIB), kDirectoryEventInodeMetaModified | kDirectoryEventIsFile);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_UNMOUNT), kDirectoryEventUnmount);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_Q_OVERFLOW), kDirectoryEventMustScanSubDirs);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_OPEN), 0u);
-  EXPECT_EQ(directoryEventFlagsForInotifyMask(IN_ACCESS | IN_CLOSE_NOWRITE), 0u);
+  const std::pair<uint32_t, uint32_t> cases[] = {
+      {IN_CREATE, kCreated | kIsFile},
+      {IN_CREATE | IN_ISDIR, kCreated | kIsDirectory},
+      {IN_MOVED_TO, kCreated | kRenamed | kIsFile},
+      {IN_DELETE, kRemoved | kIsFile},
+      {IN_MOVED_FROM | IN_ISDIR, kRemoved | kRenamed | kIsDirectory},
+      {IN_MODIFY, kModified | kIsFile},
+      {IN_CLOSE_WRITE, kModified | kIsFile},
+      {IN_ATTRIB, kDirectoryEventInodeMetaModified | kIsFile},
+      {IN_UNMOUNT, kDirectoryEventUnmount},
+      {IN_Q_OVERFLOW, kRescan},
+      {IN_OPEN, 0},
+      {IN_ACCESS | IN_CLOSE_NOWRITE, 0},
+  };
+  for (auto [mask, flags] : cases) EXPECT_EQ(directoryEventFlagsForInotifyMask(mask), flags) << std::hex << mask;
 }
 
-TEST(InotifyDirectoryWatcher, ReportsFileCreationModificationAndRemoval) {
-  TempDir tmp;
-  EventCollector events;
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 1u);
+// The watcher (made last, so destroyed first) watches the temporary folder once started.
+class InotifyDirectoryWatcherTest : public ::testing::Test {
+ protected:
+  ::testing::AssertionResult start(std::vector<std::string> roots = {}, Duration latency = kShortLatency) {
+    if (roots.empty()) roots.push_back(tmp_.path());
+    Status status = watcher_->start(roots, latency, events_.handler());
+    if (status.ok()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << status.error().description();
+  }
 
-  std::string file = tmp.write("notes.txt", "one");
-  EXPECT_TRUE(events.waitFor(file, kDirectoryEventCreated | kDirectoryEventIsFile));
-  EXPECT_TRUE(events.waitFor(file, kDirectoryEventModified));
+  TempDir tmp_;
+  EventCollector events_;
+  std::unique_ptr<InotifyDirectoryWatcher> watcher_ = std::make_unique<InotifyDirectoryWatcher>();
+};
+
+TEST_F(InotifyDirectoryWatcherTest, ReportsFileCreationModificationAndRemoval) {
+  ASSERT_TRUE(start());
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 1u);
+  std::string file = tmp_.write("notes.txt", "one");
+  EXPECT_TRUE(events_.waitFor(file, kCreated | kIsFile));
+  EXPECT_TRUE(events_.waitFor(file, kModified));
   ::chmod(file.c_str(), 0600);
-  EXPECT_TRUE(events.waitFor(file, kDirectoryEventInodeMetaModified));
+  EXPECT_TRUE(events_.waitFor(file, kDirectoryEventInodeMetaModified));
   fs::remove(file);
-  EXPECT_TRUE(events.waitFor(file, kDirectoryEventRemoved | kDirectoryEventIsFile));
-  watcher.stop();
+  EXPECT_TRUE(events_.waitFor(file, kRemoved | kIsFile));
+  watcher_->stop();
 }
 
-TEST(InotifyDirectoryWatcher, WatchesExistingAndNewSubdirectories) {
-  TempDir tmp;
-  tmp.mkdir("a/b/c");
-  EventCollector events;
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 4u);
-
-  std::string deep = tmp.write("a/b/c/deep.txt", "x");
-  EXPECT_TRUE(events.waitFor(deep, kDirectoryEventCreated));
-
-  std::string fresh = tmp / "fresh";
-  fs::create_directory(fresh);
-  EXPECT_TRUE(events.waitFor(fresh, kDirectoryEventCreated | kDirectoryEventIsDirectory));
-  std::string inside = tmp.write("fresh/inside.txt", "y");
-  EXPECT_TRUE(events.waitFor(inside, kDirectoryEventCreated));
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 5u);
+TEST_F(InotifyDirectoryWatcherTest, WatchesExistingAndNewSubdirectories) {
+  tmp_.mkdir("a/b/c");
+  ASSERT_TRUE(start());
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 4u);
+  std::string deep = tmp_.write("a/b/c/deep.txt", "x");
+  EXPECT_TRUE(events_.waitFor(deep, kCreated));
+  std::string fresh = tmp_.mkdir("fresh");
+  EXPECT_TRUE(events_.waitFor(fresh, kCreated | kIsDirectory));
+  std::string inside = tmp_.write("fresh/inside.txt", "y");
+  EXPECT_TRUE(events_.waitFor(inside, kCreated));
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 5u);
 }
 
-TEST(InotifyDirectoryWatcher, TreeCreatedFasterThanWatchesAreAddedIsFullyReported) {
-  TempDir tmp;
-  EventCollector events;
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
+TEST_F(InotifyDirectoryWatcherTest, TreeCreatedFasterThanWatchesAreAddedIsFullyReported) {
+  ASSERT_TRUE(start());
   // Whether each level is seen through its own event or through the scan of
   // its parent depends on timing; every path must be reported either way.
   for (int i = 0; i < 5; ++i) {
     std::string base = "burst" + std::to_string(i) + "/x/y/z";
-    std::string file = tmp.write(base + "/file.txt", "f");
-    EXPECT_TRUE(events.waitFor(file, kDirectoryEventCreated | kDirectoryEventIsFile)) << file;
-    EXPECT_TRUE(events.waitFor(tmp / ("burst" + std::to_string(i) + "/x/y"), kDirectoryEventCreated));
-    std::string later = tmp.write(base + "/later.txt", "l");
-    EXPECT_TRUE(events.waitFor(later, kDirectoryEventCreated)) << later;
+    std::string file = tmp_.write(base + "/file.txt", "f");
+    EXPECT_TRUE(events_.waitFor(file, kCreated | kIsFile)) << file;
+    EXPECT_TRUE(events_.waitFor(tmp_ / ("burst" + std::to_string(i) + "/x/y"), kCreated));
+    std::string later = tmp_.write(base + "/later.txt", "l");
+    EXPECT_TRUE(events_.waitFor(later, kCreated)) << later;
   }
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 1u + 5 * 4);
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 1u + 5 * 4);
 }
 
-TEST(InotifyDirectoryWatcher, ReportsContentsOfADirectoryMovedIn) {
+TEST_F(InotifyDirectoryWatcherTest, ReportsContentsOfADirectoryMovedIn) {
   TempDir outside;
   outside.write("pkg/readme.md", "r");
   outside.write("pkg/src/main.cpp", "m");
-  TempDir tmp;
-  EventCollector events;
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
-
-  fs::rename(outside / "pkg", tmp / "pkg");
-  EXPECT_EQ(events.waitFor(tmp / "pkg"), kDirectoryEventCreated | kDirectoryEventRenamed | kDirectoryEventIsDirectory);
-  EXPECT_EQ(events.waitFor(tmp / "pkg/readme.md"), kDirectoryEventCreated | kDirectoryEventIsFile);
-  EXPECT_EQ(events.waitFor(tmp / "pkg/src/main.cpp"), kDirectoryEventCreated | kDirectoryEventIsFile);
-  EXPECT_TRUE(events.waitFor(tmp / "pkg/src", kDirectoryEventCreated | kDirectoryEventIsDirectory));
-
+  ASSERT_TRUE(start());
+  fs::rename(outside / "pkg", tmp_ / "pkg");
+  EXPECT_EQ(events_.waitFor(tmp_ / "pkg"), kCreated | kRenamed | kIsDirectory);
+  EXPECT_EQ(events_.waitFor(tmp_ / "pkg/readme.md"), kCreated | kIsFile);
+  EXPECT_EQ(events_.waitFor(tmp_ / "pkg/src/main.cpp"), kCreated | kIsFile);
+  EXPECT_TRUE(events_.waitFor(tmp_ / "pkg/src", kCreated | kIsDirectory));
   // The moved-in subdirectory is watched too.
-  std::string later = tmp.write("pkg/src/later.cpp", "l");
-  EXPECT_TRUE(events.waitFor(later, kDirectoryEventCreated));
+  EXPECT_TRUE(events_.waitFor(tmp_.write("pkg/src/later.cpp", "l"), kCreated));
 }
 
-TEST(InotifyDirectoryWatcher, RenamedDirectoryReportsUnderItsNewPath) {
-  TempDir tmp;
-  tmp.mkdir("old/sub");
-  EventCollector events;
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
-
-  fs::rename(tmp / "old", tmp / "new");
-  EXPECT_TRUE(events.waitFor(tmp / "old", kDirectoryEventRemoved | kDirectoryEventRenamed));
-  EXPECT_TRUE(events.waitFor(tmp / "new", kDirectoryEventCreated | kDirectoryEventRenamed));
-  std::string file = tmp.write("new/sub/file.txt", "f");
-  EXPECT_TRUE(events.waitFor(file, kDirectoryEventCreated));
-  EXPECT_FALSE(events.sawPath(tmp / "old/sub/file.txt"));
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 3u);
+TEST_F(InotifyDirectoryWatcherTest, RenamedDirectoryReportsUnderItsNewPath) {
+  tmp_.mkdir("old/sub");
+  ASSERT_TRUE(start());
+  fs::rename(tmp_ / "old", tmp_ / "new");
+  EXPECT_TRUE(events_.waitFor(tmp_ / "old", kRemoved | kRenamed));
+  EXPECT_TRUE(events_.waitFor(tmp_ / "new", kCreated | kRenamed));
+  EXPECT_TRUE(events_.waitFor(tmp_.write("new/sub/file.txt", "f"), kCreated));
+  EXPECT_FALSE(events_.sawPath(tmp_ / "old/sub/file.txt"));
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 3u);
 }
 
-TEST(InotifyDirectoryWatcher, DirectoryMovedOutIsNoLongerReported) {
-  TempDir tmp;
+TEST_F(InotifyDirectoryWatcherTest, DirectoryMovedOutIsNoLongerReported) {
   TempDir outside;
-  tmp.mkdir("leaving");
-  EventCollector events;
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
-
-  fs::rename(tmp / "leaving", outside / "gone");
-  EXPECT_TRUE(events.waitFor(tmp / "leaving", kDirectoryEventRemoved));
+  tmp_.mkdir("leaving");
+  ASSERT_TRUE(start());
+  fs::rename(tmp_ / "leaving", outside / "gone");
+  EXPECT_TRUE(events_.waitFor(tmp_ / "leaving", kRemoved));
   outside.write("gone/ghost.txt", "g");
   // Events are queued in order: once the marker arrives, an event for the
   // ghost file would have arrived before it.
-  std::string marker = tmp.write("marker", "m");
-  EXPECT_TRUE(events.waitFor(marker, kDirectoryEventCreated));
-  EXPECT_FALSE(events.sawPath(tmp / "leaving/ghost.txt"));
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 1u);
+  EXPECT_TRUE(events_.waitFor(tmp_.write("marker", "m"), kCreated));
+  EXPECT_FALSE(events_.sawPath(tmp_ / "leaving/ghost.txt"));
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 1u);
 }
 
-TEST(InotifyDirectoryWatcher, RemovedRootIsReportedAsRootChanged) {
-  TempDir tmp;
-  std::string root = tmp.mkdir("root");
-  EventCollector events;
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher.start({root + "/"}, kShortLatency, events.handler()).ok());
+TEST_F(InotifyDirectoryWatcherTest, RemovedRootIsReportedAsRootChanged) {
+  std::string root = tmp_.mkdir("root");
+  ASSERT_TRUE(start({root + "/"}));
   fs::remove(root);
-  EXPECT_TRUE(events.waitFor(root, kDirectoryEventRootChanged));
+  EXPECT_TRUE(events_.waitFor(root, kDirectoryEventRootChanged));
 }
 
-TEST(InotifyDirectoryWatcher, WatchLimitAsksForARescan) {
-  TempDir tmp;
-  tmp.mkdir("a");
-  tmp.mkdir("b");
-  tmp.mkdir("c");
-  EventCollector events;
-  InotifyDirectoryWatcher watcher(InotifyDirectoryWatcher::Options{.maxWatches = 2});
-  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 2u);
+TEST_F(InotifyDirectoryWatcherTest, WatchLimitAsksForARescan) {
+  for (const char* name : {"a", "b", "c"}) tmp_.mkdir(name);
+  watcher_ = std::make_unique<InotifyDirectoryWatcher>(InotifyDirectoryWatcher::Options{.maxWatches = 2});
+  ASSERT_TRUE(start());
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 2u);
   // The first batch (from start) asks for a rescan of the directories left unwatched.
-  std::string rescanned = events.waitForFlag(kDirectoryEventMustScanSubDirs);
-  EXPECT_TRUE(rescanned == tmp / "a" || rescanned == tmp / "b" || rescanned == tmp / "c") << rescanned;
-
+  std::string rescanned = events_.waitForFlag(kRescan);
+  EXPECT_TRUE(rescanned == tmp_ / "a" || rescanned == tmp_ / "b" || rescanned == tmp_ / "c") << rescanned;
   // A new directory beyond the limit also asks for a rescan.
-  std::string extra = tmp.mkdir("extra");
-  EXPECT_TRUE(events.waitFor(extra, kDirectoryEventCreated | kDirectoryEventMustScanSubDirs));
+  EXPECT_TRUE(events_.waitFor(tmp_.mkdir("extra"), kCreated | kRescan));
 }
 
-TEST(InotifyDirectoryWatcher, QueueOverflowAsksForARescanOfEveryRoot) {
+TEST_F(InotifyDirectoryWatcherTest, QueueOverflowAsksForARescanOfEveryRoot) {
   int queueLimit = 0;
   if (std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queueLimit; queueLimit <= 0 || queueLimit > 65536) {
     GTEST_SKIP() << "inotify queue limit " << queueLimit << " is too large to overflow quickly";
   }
-  TempDir tmp;
-  std::string a = tmp.write("a", "");
-  std::string b = tmp.write("b", "");
+  std::string a = tmp_.write("a", "");
+  std::string b = tmp_.write("b", "");
   // The handler holds the watcher thread on its first batch while the kernel
   // queue fills up with attribute changes (alternating files, so the kernel
   // cannot merge them).
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool inHandler = false, release = false;
-  EventCollector events;
-  auto collect = events.handler();
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher
-                  .start({tmp.path()}, kShortLatency,
-                         [&](std::vector<DirectoryEvent> batch) {
-                           {
-                             std::unique_lock<std::mutex> lock(mutex);
-                             if (!inHandler) {
-                               inHandler = true;
-                               cv.notify_all();
-                               cv.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
-                             }
-                           }
-                           collect(std::move(batch));
-                         })
+  Counter entered, released;
+  auto collect = events_.handler();
+  ASSERT_TRUE(watcher_
+                  ->start({tmp_.path()}, kShortLatency,
+                          [&](std::vector<DirectoryEvent> batch) {
+                            if (entered.raise() == 1) released.waitFor(1, 30);
+                            collect(std::move(batch));
+                          })
                   .ok());
-  tmp.write("trigger", "");
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return inHandler; }));
-  }
+  tmp_.write("trigger", "");
+  ASSERT_TRUE(entered.waitFor(1));
   for (int i = 0; i < queueLimit + 100; ++i) ::chmod(i % 2 ? a.c_str() : b.c_str(), i % 4 < 2 ? 0600 : 0644);
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    release = true;
-    cv.notify_all();
-  }
-  EXPECT_EQ(events.waitForFlag(kDirectoryEventMustScanSubDirs), tmp.path());
+  released.raise();
+  EXPECT_EQ(events_.waitForFlag(kRescan), tmp_.path());
 }
 
-TEST(InotifyDirectoryWatcher, SkipsMissingDirectoriesAndFailsWhenNoneRemain) {
-  TempDir tmp;
-  InotifyDirectoryWatcher watcher;
-  EventCollector events;
-  Status none = watcher.start({tmp / "missing", tmp / "also-missing"}, kShortLatency, events.handler());
-  ASSERT_FALSE(none.ok());
-  EXPECT_NE(none.error().description().find("missing"), std::string::npos);
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 0u);
-
-  ASSERT_TRUE(watcher.start({tmp / "missing", tmp.path()}, kShortLatency, events.handler()).ok());
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 1u);
+TEST_F(InotifyDirectoryWatcherTest, SkipsMissingDirectoriesAndFailsWhenNoneRemain) {
+  ::testing::AssertionResult none = start({tmp_ / "missing", tmp_ / "also-missing"});
+  ASSERT_FALSE(none);
+  EXPECT_NE(std::string(none.message()).find("missing"), std::string::npos);
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 0u);
+  ASSERT_TRUE(start({tmp_ / "missing", tmp_.path()}));
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 1u);
 }
 
-TEST(InotifyDirectoryWatcher, SkipsUnreadableDirectories) {
+TEST_F(InotifyDirectoryWatcherTest, SkipsUnreadableDirectories) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads every directory";
-  TempDir tmp;
-  std::string locked = tmp.mkdir("locked/inner");
-  fs::permissions(tmp / "locked", fs::perms::none);
-  InotifyDirectoryWatcher watcher;
-  EventCollector events;
-  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 1u);
-  fs::permissions(tmp / "locked", fs::perms::owner_all);
+  tmp_.mkdir("locked/inner");
+  fs::permissions(tmp_ / "locked", fs::perms::none);
+  ASSERT_TRUE(start());
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 1u);
+  fs::permissions(tmp_ / "locked", fs::perms::owner_all);
 }
 
-TEST(InotifyDirectoryWatcher, EventsWithinTheLatencyArriveAsOneBatch) {
-  TempDir tmp;
-  EventCollector events;
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher.start({tmp.path()}, std::chrono::milliseconds(400), events.handler()).ok());
-  tmp.write("1", "");
-  tmp.write("2", "");
-  std::string last = tmp.write("3", "");
-  EXPECT_TRUE(events.waitFor(last, kDirectoryEventCreated));
-  auto batches = events.batches();
+TEST_F(InotifyDirectoryWatcherTest, EventsWithinTheLatencyArriveAsOneBatch) {
+  ASSERT_TRUE(start({}, std::chrono::milliseconds(400)));
+  tmp_.write("1", "");
+  tmp_.write("2", "");
+  EXPECT_TRUE(events_.waitFor(tmp_.write("3", ""), kCreated));
+  auto batches = events_.batches();
   ASSERT_EQ(batches.size(), 1u);
   std::vector<std::string> paths;
   for (const auto& e : batches[0]) paths.push_back(e.path);
-  EXPECT_EQ(paths, (std::vector<std::string>{tmp / "1", tmp / "2", tmp / "3"}));
+  EXPECT_EQ(paths, (std::vector<std::string>{tmp_ / "1", tmp_ / "2", tmp_ / "3"}));
 }
 
-TEST(InotifyDirectoryWatcher, StopEndsDeliveryAndCanBeCalledFromTheHandler) {
-  TempDir tmp;
-  std::mutex mutex;
-  std::condition_variable cv;
-  int calls = 0;
-  InotifyDirectoryWatcher watcher;
-  ASSERT_TRUE(watcher
-                  .start({tmp.path()}, kShortLatency,
-                         [&](std::vector<DirectoryEvent>) {
-                           watcher.stop();  // must not deadlock
-                           std::lock_guard<std::mutex> lock(mutex);
-                           ++calls;
-                           cv.notify_all();
-                         })
+TEST_F(InotifyDirectoryWatcherTest, StopEndsDeliveryAndCanBeCalledFromTheHandler) {
+  Counter calls;
+  ASSERT_TRUE(watcher_
+                  ->start({tmp_.path()}, kShortLatency,
+                          [&](std::vector<DirectoryEvent>) {
+                            watcher_->stop();  // must not deadlock
+                            calls.raise();
+                          })
                   .ok());
-  tmp.write("first", "");
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return calls == 1; }));
-  }
-  watcher.stop();
-  EXPECT_EQ(watcher.watchedDirectoryCount(), 0u);
+  tmp_.write("first", "");
+  ASSERT_TRUE(calls.waitFor(1));
+  watcher_->stop();
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 0u);
 
   // Restart after stop, then stop and check nothing more arrives.
-  EventCollector events;
-  ASSERT_TRUE(watcher.start({tmp.path()}, kShortLatency, events.handler()).ok());
-  std::string second = tmp.write("second", "");
-  EXPECT_TRUE(events.waitFor(second));
-  watcher.stop();
-  size_t before = events.batches().size();
-  tmp.write("third", "");
-  EXPECT_EQ(events.batches().size(), before);
-  EXPECT_EQ(calls, 1);
+  ASSERT_TRUE(start());
+  EXPECT_TRUE(events_.waitFor(tmp_.write("second", "")));
+  watcher_->stop();
+  size_t before = events_.batches().size();
+  tmp_.write("third", "");
+  EXPECT_EQ(events_.batches().size(), before);
+  EXPECT_EQ(calls.value(), 1);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <tuple>
 
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "core/FileUtil.h"
@@ -23,6 +25,7 @@ extern char** environ;
 namespace pallix {
 namespace {
 
+using testing::failsWith;
 using testing::TempDir;
 
 LockFileSingleInstance::Options optionsIn(const TempDir& tmp, Duration grace = seconds(10)) {
@@ -37,31 +40,36 @@ std::string lockContents(const TempDir& tmp) {
   return readFileToString(tmp / "run/pallix.lock").valueOr("<none>");
 }
 
+// The count of instances asked to end, or the error.
+std::string acquire(
+    LockFileSingleInstance& instance, std::function<void()> onTerminateRequest = [] {}) {
+  auto count = instance.acquire(std::move(onTerminateRequest));
+  return count.ok() ? std::to_string(count.value()) : "error: " + count.error().description();
+}
+
+sockaddr_un unixAddress(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, path.c_str());
+  return address;
+}
+
 TEST(LockFileSingleInstance, FirstInstanceTakesTheLockAndRecordsItsPid) {
   TempDir tmp;
   LockFileSingleInstance first(optionsIn(tmp));
-  auto count = first.acquire([] {});
-  ASSERT_TRUE(count.ok()) << count.error().description();
-  EXPECT_EQ(count.value(), 0);
+  ASSERT_EQ(acquire(first), "0");
   EXPECT_TRUE(first.isHolder());
   EXPECT_EQ(lockContents(tmp), std::to_string(::getpid()) + "\n");
-  EXPECT_EQ(first.acquire([] {}).value(), 0);  // acquiring again is harmless
+  EXPECT_EQ(acquire(first), "0");  // acquiring again is harmless
 }
 
 TEST(LockFileSingleInstance, SecondInstanceAsksTheFirstToEndAndTakesOver) {
   TempDir tmp;
   LockFileSingleInstance first(optionsIn(tmp));
   std::atomic<int> requests{0};
-  ASSERT_TRUE(first
-                  .acquire([&] {
-                    ++requests;
-                    first.release();  // what quitting does
-                  })
-                  .ok());
+  ASSERT_EQ(acquire(first, [&] { ++requests, first.release(); }), "0");  // release is what quitting does
   LockFileSingleInstance second(optionsIn(tmp));
-  auto count = second.acquire([] {});
-  ASSERT_TRUE(count.ok()) << count.error().description();
-  EXPECT_EQ(count.value(), 1);
+  ASSERT_EQ(acquire(second), "1");
   EXPECT_EQ(requests.load(), 1);
   EXPECT_FALSE(first.isHolder());
   EXPECT_TRUE(second.isHolder());
@@ -69,8 +77,8 @@ TEST(LockFileSingleInstance, SecondInstanceAsksTheFirstToEndAndTakesOver) {
   // The handover repeats: the first instance can come back and end the second.
   std::atomic<int> secondRequests{0};
   second.release();
-  ASSERT_EQ(second.acquire([&] { ++secondRequests, second.release(); }).value(), 0);
-  ASSERT_EQ(first.acquire([] {}).value(), 1);
+  ASSERT_EQ(acquire(second, [&] { ++secondRequests, second.release(); }), "0");
+  ASSERT_EQ(acquire(first), "1");
   EXPECT_EQ(secondRequests.load(), 1);
 }
 
@@ -78,24 +86,19 @@ TEST(LockFileSingleInstance, StaleLockAndSocketFilesDoNotBlockANewInstance) {
   TempDir tmp;
   tmp.write("run/pallix.lock", "999999\n");
   int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::string socketPath = tmp / "run/pallix.socket";
-  std::strcpy(address.sun_path, socketPath.c_str());
+  sockaddr_un address = unixAddress(tmp / "run/pallix.socket");
   ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
   ::close(stale);  // the path stays behind, as after a crash
 
   LockFileSingleInstance instance(optionsIn(tmp));
-  auto count = instance.acquire([] {});
-  ASSERT_TRUE(count.ok()) << count.error().description();
-  EXPECT_EQ(count.value(), 0);
+  ASSERT_EQ(acquire(instance), "0");
 
   // The fresh socket answers.
   std::atomic<bool> asked{false};
   instance.release();
-  ASSERT_TRUE(instance.acquire([&] { asked = true, instance.release(); }).ok());
+  ASSERT_EQ(acquire(instance, [&] { asked = true, instance.release(); }), "0");
   LockFileSingleInstance next(optionsIn(tmp));
-  EXPECT_EQ(next.acquire([] {}).value(), 1);
+  EXPECT_EQ(acquire(next), "1");
   EXPECT_TRUE(asked.load());
 }
 
@@ -103,12 +106,9 @@ TEST(LockFileSingleInstance, NeverSignalsItsOwnProcessWhenTheHolderRefuses) {
   TempDir tmp;
   LockFileSingleInstance stubborn(optionsIn(tmp));
   std::atomic<int> requests{0};
-  ASSERT_TRUE(stubborn.acquire([&] { ++requests; }).ok());
+  ASSERT_EQ(acquire(stubborn, [&] { ++requests; }), "0");
   LockFileSingleInstance newcomer(optionsIn(tmp, milliseconds(50)));
-  auto result = newcomer.acquire([] {});
-  ASSERT_FALSE(result.ok());
-  EXPECT_NE(result.error().description().find("pid " + std::to_string(::getpid())), std::string::npos)
-      << result.error().description();
+  EXPECT_TRUE(failsWith(newcomer.acquire([] {}), "pid " + std::to_string(::getpid())));
   EXPECT_EQ(requests.load(), 1);
   EXPECT_TRUE(stubborn.isHolder());
   EXPECT_FALSE(newcomer.isHolder());
@@ -120,18 +120,14 @@ TEST(LockFileSingleInstance, IgnoresUnknownMessages) {
   std::mutex mutex;
   std::condition_variable cv;
   int requests = 0;
-  ASSERT_TRUE(holder
-                  .acquire([&] {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    ++requests;
-                    cv.notify_all();
-                  })
-                  .ok());
+  auto onRequest = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++requests;
+    cv.notify_all();
+  };
+  ASSERT_EQ(acquire(holder, onRequest), "0");
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::string socketPath = tmp / "run/pallix.socket";
-  std::strcpy(address.sun_path, socketPath.c_str());
+  sockaddr_un address = unixAddress(tmp / "run/pallix.socket");
   ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
   const char* messages = "hello\nterminat\nTERMINATE\n terminate \n";
   ASSERT_GT(::send(fd, messages, std::strlen(messages), MSG_NOSIGNAL), 0);
@@ -206,46 +202,33 @@ TEST(LockFileSingleInstance, AnotherProcessQuitsWhenAskedOverTheSocket) {
   EXPECT_EQ(lockContents(tmp), std::to_string(pid) + "\n");
 
   LockFileSingleInstance newcomer(options);
-  auto count = newcomer.acquire([] {});
-  ASSERT_TRUE(count.ok()) << count.error().description();
-  EXPECT_EQ(count.value(), 1);
+  ASSERT_EQ(acquire(newcomer), "1");
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;  // quit by itself, not signalled
 }
 
-TEST(LockFileSingleInstance, FallsBackToSigtermForAHolderThatDoesNotListen) {
-  TempDir tmp;
-  tmp.mkdir("run");
-  pid_t hung = startHungHolder(tmp / "run/pallix.lock", false);
-  ASSERT_GT(hung, 0);
-  LockFileSingleInstance newcomer(optionsIn(tmp, seconds(10)));
-  auto count = newcomer.acquire([] {});
-  ASSERT_TRUE(count.ok()) << count.error().description();
-  EXPECT_EQ(count.value(), 1);
-  EXPECT_EQ(terminationSignal(hung), SIGTERM);
-  EXPECT_EQ(lockContents(tmp), std::to_string(::getpid()) + "\n");
-}
-
-TEST(LockFileSingleInstance, KillsAHolderThatIgnoresSigterm) {
-  TempDir tmp;
-  tmp.mkdir("run");
-  pid_t hung = startHungHolder(tmp / "run/pallix.lock", true);
-  ASSERT_GT(hung, 0);
-  LockFileSingleInstance newcomer(optionsIn(tmp, milliseconds(100)));
-  auto count = newcomer.acquire([] {});
-  ASSERT_TRUE(count.ok()) << count.error().description();
-  EXPECT_EQ(count.value(), 1);
-  EXPECT_EQ(terminationSignal(hung), SIGKILL);
+// A holder that does not listen gets SIGTERM, and SIGKILL when it ignores SIGTERM for the grace period.
+TEST(LockFileSingleInstance, SignalsAHolderThatDoesNotListen) {
+  for (auto [ignoreTerm, grace, signal] :
+       {std::tuple{false, seconds(10), SIGTERM}, {true, milliseconds(100), SIGKILL}}) {
+    SCOPED_TRACE(signal);
+    TempDir tmp;
+    tmp.mkdir("run");
+    pid_t hung = startHungHolder(tmp / "run/pallix.lock", ignoreTerm);
+    ASSERT_GT(hung, 0);
+    LockFileSingleInstance newcomer(optionsIn(tmp, grace));
+    ASSERT_EQ(acquire(newcomer), "1");
+    EXPECT_EQ(terminationSignal(hung), signal);
+    EXPECT_EQ(lockContents(tmp), std::to_string(::getpid()) + "\n");
+  }
 }
 
 TEST(LockFileSingleInstance, ExplainsAnUnusableLockOrSocketPath) {
   TempDir tmp;
   LockFileSingleInstance::Options options = optionsIn(tmp);
   options.socketPath = tmp.path() + "/" + std::string(120, 's');
-  auto tooLong = LockFileSingleInstance(options).acquire([] {});
-  ASSERT_FALSE(tooLong.ok());
-  EXPECT_NE(tooLong.error().description().find("too long"), std::string::npos);
+  EXPECT_TRUE(failsWith(LockFileSingleInstance(options).acquire([] {}), "too long"));
 
   tmp.write("file", "");
   options = optionsIn(tmp);
@@ -255,15 +238,13 @@ TEST(LockFileSingleInstance, ExplainsAnUnusableLockOrSocketPath) {
   // A held lock with garbage instead of a pid.
   options = optionsIn(tmp, milliseconds(20));
   LockFileSingleInstance holder(options);
-  ASSERT_TRUE(holder.acquire([] {}).ok());
+  ASSERT_EQ(acquire(holder), "0");
   ASSERT_TRUE(writeFileAtomically(tmp / "run/other.lock", "not a pid").ok());
   int fd = ::open((tmp / "run/other.lock").c_str(), O_RDWR);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   options.lockPath = tmp / "run/other.lock";
   options.socketPath = tmp / "run/nobody.socket";
-  auto garbage = LockFileSingleInstance(options).acquire([] {});
-  ASSERT_FALSE(garbage.ok());
-  EXPECT_NE(garbage.error().description().find("no valid pid"), std::string::npos) << garbage.error().description();
+  EXPECT_TRUE(failsWith(LockFileSingleInstance(options).acquire([] {}), "no valid pid"));
   ::close(fd);
 }
 

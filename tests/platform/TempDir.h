@@ -1,11 +1,14 @@
-// A temporary directory removed (recursively) when the test ends.
+// A temporary directory removed (recursively) when the test ends, and a
+// matcher for failed Status and Result values.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 namespace pallix::testing {
 
@@ -42,5 +45,13 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Succeeds when `result` (a Status or Result) failed with a description containing `fragment`.
+template <typename R>
+::testing::AssertionResult failsWith(const R& result, std::string_view fragment) {
+  if (result.ok()) return ::testing::AssertionFailure() << "succeeded; expected an error with \"" << fragment << '"';
+  if (result.error().description().find(fragment) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << '"' << result.error().description() << "\" lacks \"" << fragment << '"';
+}
 
 }  // namespace pallix::testing

@@ -186,26 +186,18 @@ TEST(ThemeIconResolverOracle, RandomFixedThemesMatchABruteForceModel) {
 
 // --- Theme selection ------------------------------------------------------------------
 
+// Sets (or, for null, unsets) an environment variable until the end of the scope.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    if (old) old_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
+    if (const char* old = std::getenv(name)) old_ = old;
+    set(value);
   }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() { set(old_ ? old_->c_str() : nullptr); }
 
  private:
+  void set(const char* value) { value ? ::setenv(name_, value, 1) : ::unsetenv(name_); }
+
   const char* name_;
   std::optional<std::string> old_;
 };
@@ -236,16 +228,19 @@ TEST(ThemeIconResolverEnvironment, PicksTheThemeFromEnvironmentThenGtkSettings) 
 TEST(ThemeIconResolverFileIcons, MapsExtensionsToGenericNames) {
   ThemeIconResolver r(ThemeIconResolver::Options{});
   EXPECT_EQ(r.iconNameForFile("/home/u/Projects", true), "folder");
-  EXPECT_EQ(r.iconNameForFile("/a/notes.TXT", false), "text-x-generic");
-  EXPECT_EQ(r.iconNameForFile("/a/run.sh", false), "text-x-script");
-  EXPECT_EQ(r.iconNameForFile("/a/photo.JPEG", false), "image-x-generic");
-  EXPECT_EQ(r.iconNameForFile("/a/backup.tar.gz", false), "package-x-generic");
-  EXPECT_EQ(r.iconNameForFile("/a/paper.pdf", false), "application-pdf");
-  EXPECT_EQ(r.iconNameForFile("/a/letter.docx", false), "x-office-document");
-  EXPECT_EQ(r.iconNameForFile("/a/blob.xyz123", false), "application-x-generic");
-  EXPECT_EQ(r.iconNameForFile("/a/.bashrc", false), "text-x-generic");
-  EXPECT_EQ(r.iconNameForFile("/a/README", false), "text-x-generic");
-  EXPECT_EQ(r.iconNameForFile("/a.dir/Makefile", false), "text-x-generic");
+  const std::pair<const char*, const char*> files[] = {
+      {"/a/notes.TXT", "text-x-generic"},
+      {"/a/run.sh", "text-x-script"},
+      {"/a/photo.JPEG", "image-x-generic"},
+      {"/a/backup.tar.gz", "package-x-generic"},
+      {"/a/paper.pdf", "application-pdf"},
+      {"/a/letter.docx", "x-office-document"},
+      {"/a/blob.xyz123", "application-x-generic"},
+      {"/a/.bashrc", "text-x-generic"},
+      {"/a/README", "text-x-generic"},
+      {"/a.dir/Makefile", "text-x-generic"},
+  };
+  for (auto [path, icon] : files) EXPECT_EQ(r.iconNameForFile(path, false), icon) << path;
 }
 
 }  // namespace

@@ -263,6 +263,7 @@ void LinuxSystemConditions::startPollingThread() {
 void LinuxSystemConditions::pollingLoop() {
   int timeoutMs =
       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(options_.pollInterval).count());
+  std::chrono::steady_clock::time_point lastTriggerDelivery[2] = {};
   while (!stop_) {
     pollOnce();
     pollfd fds[3];
@@ -284,7 +285,15 @@ void LinuxSystemConditions::pollingLoop() {
         closePsiTriggers();
         break;
       }
-      if (fds[i].revents & POLLPRI) post(kMemoryObserver, kPsiTriggerEvents[i - 1]);
+      if (fds[i].revents & POLLPRI) {
+        // A trigger fires once per window while the stall lasts; deliver at
+        // most one event of each kind per poll interval.
+        auto now = std::chrono::steady_clock::now();
+        if (now - lastTriggerDelivery[i - 1] >= options_.pollInterval) {
+          lastTriggerDelivery[i - 1] = now;
+          post(kMemoryObserver, kPsiTriggerEvents[i - 1]);
+        }
+      }
     }
   }
 }

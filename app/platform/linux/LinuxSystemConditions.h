@@ -14,11 +14,11 @@
 //
 // Memory pressure: PSI triggers on /proc/pressure/memory ("some 150000
 // 1000000" → warning, "full 100000 1000000" → critical) waited for with
-// poll()/POLLPRI. Where triggers cannot be created (old kernels, unprivileged
-// limits) the file is read periodically instead: full avg10 ≥ 10 % → critical,
-// some avg10 ≥ 15 % → warning (the same share of a one-second window), and an
-// event is delivered each time the level rises or changes between warning and
-// critical.
+// poll()/POLLPRI, at most one event of each kind per poll interval. Where
+// triggers cannot be created (old kernels, unprivileged limits) the file is
+// read periodically instead: full avg10 ≥ 10 % → critical, some avg10 ≥ 15 %
+// → warning (the same share of a one-second window), and an event is
+// delivered each time the level rises or changes between warning and critical.
 //
 // An input the machine lacks stays at its initial value (off, nominal, none).
 // Threads: polling runs on the object's own thread, started by

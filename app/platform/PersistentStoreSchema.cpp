@@ -34,8 +34,7 @@ Status createCatalogTables(PersistentStore& store) {
       " fileCategoryRaw TEXT,"
       " parentBundleIdentifier TEXT);"
       "CREATE INDEX IF NOT EXISTS IndexedItem_bundleIdentifierLower ON IndexedItem (lower(bundleIdentifier))"
-      " WHERE bundleIdentifier IS NOT NULL;"
-      "CREATE INDEX IF NOT EXISTS IndexedItem_itemTypeRaw ON IndexedItem (itemTypeRaw);"));
+      " WHERE bundleIdentifier IS NOT NULL;"));
   return store.execute(
       "CREATE TABLE IF NOT EXISTS FileItem ("
       " id INTEGER PRIMARY KEY,"

@@ -451,27 +451,24 @@ ScanResult CatalogScanner::scan(const ScanDirectories& directories, Cancellation
   return result;
 }
 
-std::string CatalogScanner::signature(std::vector<IndexCandidate>& apps, std::vector<IndexCandidate>& files) {
-  // Sorts an index (cheap to move) and then moves each candidate once.
-  auto sortByPathThenType = [](std::vector<IndexCandidate>& list) {
-    std::vector<uint32_t> order(list.size());
-    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&list](uint32_t a, uint32_t b) {
-      int cmp = list[a].canonicalPath.compare(list[b].canonicalPath);
-      if (cmp != 0) return cmp < 0;
-      return list[a].itemType < list[b].itemType;
-    });
-    std::vector<IndexCandidate> sorted;
-    sorted.reserve(list.size());
-    for (uint32_t i : order) sorted.push_back(std::move(list[i]));
-    list = std::move(sorted);
+std::string CatalogScanner::signature(const std::vector<IndexCandidate>& apps,
+                                      const std::vector<IndexCandidate>& files) {
+  // The signature of the candidates sorted by path then type: each candidate
+  // is hashed on its own (path and type included) and the hashes are summed,
+  // which gives the sorted list's value in any order without sorting.
+  auto mix = [](uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ull;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
   };
-  sortByPathThenType(apps);
-  sortByPathThenType(files);
-  SignatureHasher h;
+  uint64_t sumA = 0, sumB = 0;
   for (const auto* list : {&apps, &files}) {
-    h.number(static_cast<int64_t>(list->size()));
+    const uint64_t listTag = list == &apps ? 0x41 : 0x46;
     for (const IndexCandidate& c : *list) {
+      SignatureHasher h;
+      h.number(static_cast<int64_t>(listTag));
       h.text(c.canonicalPath);
       h.number(static_cast<int64_t>(c.itemType));
       h.text(c.name);
@@ -485,9 +482,12 @@ std::string CatalogScanner::signature(std::vector<IndexCandidate>& apps, std::ve
       h.number(c.domainPriority);
       h.number(c.fileCategory ? static_cast<int64_t>(*c.fileCategory) : -1);
       h.optionalText(c.parentBundleIdentifier);
+      sumA += mix(h.a);
+      sumB += mix(h.b ^ 0x5851f42d4c957f2dull);
     }
   }
-  return stringPrintf("%016llx%016llx", static_cast<unsigned long long>(h.a), static_cast<unsigned long long>(h.b));
+  return stringPrintf("%016llx%016llx-%zu-%zu", static_cast<unsigned long long>(sumA),
+                      static_cast<unsigned long long>(sumB), apps.size(), files.size());
 }
 
 PathExamination CatalogScanner::examine(const std::string& path, const ScanDirectories& directories, bool walkFolder) {

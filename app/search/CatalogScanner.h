@@ -87,8 +87,9 @@ class CatalogScanner {
   // locations.
   PathExamination examine(const std::string& path, const ScanDirectories& directories, bool walkFolder);
 
-  // Sorts candidates by path then type and hashes every catalogued field.
-  static std::string signature(std::vector<IndexCandidate>& apps, std::vector<IndexCandidate>& files);
+  // A hash of every catalogued field of the candidates as sorted by path
+  // then type (order-independent, so no sort is needed).
+  static std::string signature(const std::vector<IndexCandidate>& apps, const std::vector<IndexCandidate>& files);
   static void reduceApps(std::vector<IndexCandidate>& apps);
 
   // Walks one file directory (exposed for tests and benchmarks).

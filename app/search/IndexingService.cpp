@@ -568,6 +568,9 @@ Status IndexingService::persistDiff(ScanResult& result, FullScanSummary& summary
       }
     }
   }
+  // New records go in path order: neighbouring index pages, fewer pages per save.
+  std::sort(inserts.begin(), inserts.end(),
+            [](const IndexCandidate* a, const IndexCandidate* b) { return a->canonicalPath < b->canonicalPath; });
   const Date now = deps_.clock->wallNow();
   BatchWriter writer(catalog_, kIndexingBatchSize);
   for (size_t i = 0; i < items.size(); ++i) {

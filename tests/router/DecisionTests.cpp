@@ -1,0 +1,184 @@
+// The decision rule as pure functions: the lexical shortcut's patterns (golden
+// table), logits to probabilities, and selection with thresholds, the
+// minConfidence floor, the maxSources cap and equality.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "PallixRouter/Decision.h"
+
+namespace pallix::router {
+namespace {
+
+using M = DataSource;
+
+struct ShortcutCase {
+  const char* text;
+  std::vector<DataSource> matches;  // empty: the shortcut yields nothing (0 or >= 3 matches)
+  size_t patternHits;               // how many patterns match
+};
+
+class ShortcutTable : public ::testing::TestWithParam<ShortcutCase> {};
+
+TEST_P(ShortcutTable, MatchesExactlyTheExpectedPatterns) {
+  const ShortcutCase& c = GetParam();
+  EXPECT_EQ(Decision::lexicalMatches(c.text).size(), c.patternHits) << c.text;
+  auto probabilities = Decision::lexicalShortcutProbabilities(c.text);
+  if (c.matches.empty()) {
+    EXPECT_FALSE(probabilities.has_value()) << c.text;
+    return;
+  }
+  ASSERT_TRUE(probabilities.has_value()) << c.text;
+  ASSERT_EQ(probabilities->size(), 6u);
+  for (DataSource s : kAllRouterDataSources) {
+    const bool matched = std::find(c.matches.begin(), c.matches.end(), s) != c.matches.end();
+    EXPECT_DOUBLE_EQ(probabilities->at(s), matched ? 0.98 : 0.01) << c.text << " " << routerDataSourceRawValue(s);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Golden, ShortcutTable,
+    ::testing::Values(
+        ShortcutCase{"weather tomorrow", {M::weather}, 1}, ShortcutCase{"define map", {M::maps, M::dictionary}, 2},
+        ShortcutCase{"weather map of texted file", {}, 4}, ShortcutCase{"", {}, 0}, ShortcutCase{"spotify", {}, 0},
+        // Case-insensitive after lowercasing; words only at boundaries.
+        ShortcutCase{"WEATHER in Paris", {M::weather}, 1}, ShortcutCase{"rainbow", {}, 0},
+        ShortcutCase{"snowman", {}, 0}, ShortcutCase{"uv index", {M::weather}, 1}, ShortcutCase{"synonyms", {}, 0},
+        ShortcutCase{"synonym for happy", {M::dictionary}, 1},
+        ShortcutCase{"how to spell necessary", {M::dictionary}, 1},
+        ShortcutCase{"who is ada lovelace", {M::knowledge}, 1}, ShortcutCase{"whois", {}, 0},
+        ShortcutCase{"tell me about rome", {M::knowledge}, 1},
+        ShortcutCase{"what did anna say about dinner", {M::messages}, 1},
+        ShortcutCase{"when was i last at the gym", {M::messages}, 1},
+        ShortcutCase{"plans this weekend", {M::messages}, 1}, ShortcutCase{"did i text mom", {M::messages}, 1},
+        ShortcutCase{"budget.xlsx", {M::files}, 1}, ShortcutCase{"report.p", {}, 0},
+        ShortcutCase{"archive.tar.gz", {M::files}, 1}, ShortcutCase{"networking module", {M::files}, 1},
+        ShortcutCase{"classy", {}, 0}, ShortcutCase{"coffee near me", {M::maps}, 1},
+        ShortcutCase{"nearest atm", {M::maps}, 1}, ShortcutCase{"maps", {}, 0},
+        ShortcutCase{"ev charger", {M::maps}, 1}, ShortcutCase{"what is the forecast", {M::weather, M::knowledge}, 2},
+        ShortcutCase{"etymology of the word file", {M::dictionary, M::files}, 2},
+        ShortcutCase{"weather near me define", {}, 3}, ShortcutCase{"Météo wind", {M::weather}, 1},
+        ShortcutCase{"version 1.2.3", {}, 0}, ShortcutCase{"node.js", {M::files}, 1}));
+
+TEST(Probabilities, TemperatureScaledLogisticPerSource) {
+  Calib calib;
+  calib.temps = {{"maps", 2.0}, {"files", 0.5}};
+  auto p = Decision::probabilities({2.0, 0.0, -1.0, 3.0, 1.0, 1.0}, calib);
+  ASSERT_EQ(p.size(), 6u);
+  EXPECT_NEAR(p[M::maps], 1.0 / (1.0 + std::exp(-1.0)), 1e-12);  // 2 / T=2
+  EXPECT_DOUBLE_EQ(p[M::weather], 0.5);
+  EXPECT_NEAR(p[M::dictionary], 1.0 / (1.0 + std::exp(1.0)), 1e-12);
+  EXPECT_NEAR(p[M::knowledge], 1.0 / (1.0 + std::exp(-3.0)), 1e-12);  // missing temperature: 1.0
+  EXPECT_NEAR(p[M::files], 1.0 / (1.0 + std::exp(-2.0)), 1e-12);      // 1 / T=0.5
+}
+
+TEST(Probabilities, MissingLogitsCountAsZeroAndExtraOnesAreIgnored) {
+  Calib calib;
+  auto shortRow = Decision::probabilities({4.0, 4.0}, calib);
+  EXPECT_EQ(shortRow.size(), 6u);
+  EXPECT_DOUBLE_EQ(shortRow[M::dictionary], 0.5);
+  EXPECT_DOUBLE_EQ(shortRow[M::files], 0.5);
+  auto longRow = Decision::probabilities({0, 0, 0, 0, 0, 0, 50.0, 50.0}, calib);
+  EXPECT_EQ(longRow.size(), 6u);
+  auto empty = Decision::probabilities({}, calib);
+  for (DataSource s : kAllRouterDataSources) EXPECT_DOUBLE_EQ(empty[s], 0.5);
+}
+
+TEST(Probabilities, IndependentNotSoftmax) {
+  auto p = Decision::probabilities({5, 5, 5, 5, 5, 5}, Calib{});
+  double sum = 0;
+  for (auto& [s, v] : p) sum += v;
+  EXPECT_GT(sum, 5.9);
+}
+
+ProbabilityMap probs(double maps, double weather, double dictionary, double knowledge, double messages, double files) {
+  return {{M::maps, maps},           {M::weather, weather},   {M::dictionary, dictionary},
+          {M::knowledge, knowledge}, {M::messages, messages}, {M::files, files}};
+}
+
+TEST(Selection, DefaultThresholdIsOneHalfAndEqualitySelects) {
+  auto selected = Decision::selectedSources(probs(0.5, 0.4999999, 0.9, 0.0, 0.5000001, 0.1), Calib{}, {});
+  EXPECT_EQ(selected, (std::set<DataSource>{M::maps, M::dictionary, M::messages}));
+}
+
+TEST(Selection, CalibratedThresholdsPerSource) {
+  Calib calib;
+  calib.thresholds = {{"maps", 0.9}, {"weather", 0.2}, {"files", 0.35}};
+  auto selected = Decision::selectedSources(probs(0.85, 0.2, 0.49, 0.51, 0.1, 0.35), calib, {});
+  EXPECT_EQ(selected, (std::set<DataSource>{M::weather, M::knowledge, M::files}));
+}
+
+TEST(Selection, MinConfidenceRaisesLowThresholdsOnly) {
+  Calib calib;
+  calib.thresholds = {{"weather", 0.2}, {"maps", 0.9}};
+  RouteOptions options;
+  options.minConfidence = 0.6;
+  // weather: threshold 0.2 raised to 0.6; maps keeps 0.9; the others 0.5 -> 0.6.
+  auto selected = Decision::selectedSources(probs(0.88, 0.59, 0.6, 0.55, 0.7, 0.0), calib, options);
+  EXPECT_EQ(selected, (std::set<DataSource>{M::dictionary, M::messages}));
+  options.minConfidence = 0.0;
+  EXPECT_EQ(Decision::selectedSources(probs(0.88, 0.59, 0.6, 0.55, 0.7, 0.0), calib, options),
+            (std::set<DataSource>{M::weather, M::dictionary, M::knowledge, M::messages}));
+}
+
+TEST(Selection, MaxSourcesKeepsTheMostProbable) {
+  RouteOptions options;
+  options.maxSources = 1;
+  EXPECT_EQ(Decision::selectedSources(probs(0.7, 0.98, 0, 0, 0, 0), Calib{}, options),
+            (std::set<DataSource>{M::weather}));
+  options.maxSources = 2;
+  EXPECT_EQ(Decision::selectedSources(probs(0.6, 0.7, 0.8, 0.9, 0.95, 0.99), Calib{}, options),
+            (std::set<DataSource>{M::messages, M::files}));
+  options.maxSources = 6;
+  EXPECT_EQ(Decision::selectedSources(probs(0.6, 0.7, 0.8, 0.9, 0.95, 0.99), Calib{}, options).size(), 6u);
+  options.maxSources = 0;
+  EXPECT_TRUE(Decision::selectedSources(probs(0.6, 0.7, 0.8, 0.9, 0.95, 0.99), Calib{}, options).empty());
+}
+
+TEST(Selection, MaxSourcesWithTiesKeepsOneOfTheTiedSources) {
+  RouteOptions options;
+  options.maxSources = 2;
+  auto selected = Decision::selectedSources(probs(0.9, 0.8, 0.8, 0.8, 0.1, 0.1), Calib{}, options);
+  ASSERT_EQ(selected.size(), 2u);
+  EXPECT_TRUE(selected.count(M::maps));
+  EXPECT_EQ(selected.count(M::weather) + selected.count(M::dictionary) + selected.count(M::knowledge), 1u);
+}
+
+TEST(Selection, MissingProbabilityCountsAsZeroAndNoneMayBeSelected) {
+  ProbabilityMap partial{{M::weather, 0.9}};
+  Calib calib;
+  calib.thresholds = {{"maps", 0.0}};
+  EXPECT_EQ(Decision::selectedSources(partial, calib, {}), (std::set<DataSource>{M::maps, M::weather}));
+  EXPECT_TRUE(Decision::selectedSources(probs(0.1, 0.1, 0.1, 0.1, 0.1, 0.1), Calib{}, {}).empty());
+}
+
+TEST(Selection, ShortcutProbabilitiesSelectTheMatchesUnderDefaultThresholds) {
+  auto p = Decision::lexicalShortcutProbabilities("define map");
+  ASSERT_TRUE(p);
+  EXPECT_EQ(Decision::selectedSources(*p, Calib{}, {}), (std::set<DataSource>{M::maps, M::dictionary}));
+}
+
+TEST(CalibrationFile, DecodesAllFourKeys) {
+  auto calib = Calib::fromJson(
+      R"({"labels":["maps"],"temps":{"maps":1.5},"thresholds":{"weather":0.3},"gray_band":[0.35,0.65]})");
+  ASSERT_TRUE(calib.ok()) << calib.error().description();
+  EXPECT_EQ(calib->labels, std::vector<std::string>{"maps"});
+  EXPECT_DOUBLE_EQ(calib->temps.at("maps"), 1.5);
+  EXPECT_DOUBLE_EQ(calib->thresholds.at("weather"), 0.3);
+  EXPECT_EQ(calib->grayBand.size(), 2u);
+}
+
+TEST(CalibrationFile, CorruptOrIncompleteFilesAreErrorsNamingTheCause) {
+  auto missing = Calib::fromJson(R"({"labels":[],"temps":{},"thresholds":{}})");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().description().find("gray_band"), std::string::npos);
+  EXPECT_FALSE(Calib::fromJson("{not json").ok());
+  EXPECT_FALSE(Calib::fromJson("[]").ok());
+  EXPECT_FALSE(Calib::fromJson(R"({"labels":[],"temps":{"maps":"hot"},"thresholds":{},"gray_band":[]})").ok());
+  EXPECT_FALSE(Calib::fromJson("").ok());
+  EXPECT_FALSE(Calib::load("/nonexistent/calibration.json").ok());
+}
+
+}  // namespace
+}  // namespace pallix::router

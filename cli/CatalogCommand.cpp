@@ -353,8 +353,9 @@ int runFolders(Args& args) {
   UserDefaults defaults(dirs.defaultsPath());
   Status edited = IndexingService::editFileDirectories(defaults, dirs, rest[1], action == "add");
   if (!edited.ok()) {
+    const bool missing = action == "add" && !isDirectory(IndexingService::standardizePath(rest[1]));
     printError(edited.error().description(),
-               action == "add" ? "Give an existing folder." : "See the indexed folders with 'pallix folders list'.");
+               missing ? "Give an existing folder." : "See the indexed folders with 'pallix folders list'.");
     return kExitFailure;
   }
   const std::string path = IndexingService::standardizePath(rest[1]);

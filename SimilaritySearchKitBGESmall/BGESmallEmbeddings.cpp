@@ -34,25 +34,33 @@ Result<std::unique_ptr<BGESmallEmbeddings>> BGESmallEmbeddings::create(Embedding
 
 Result<std::unique_ptr<BGESmallEmbeddings>> BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits computeUnits,
                                                                                     const std::string& modelDirectory) {
-  if (!isDirectory(modelDirectory)) return loadFailure("no model installed at \"" + modelDirectory + "\"");
-  auto model = TransformerEncoder::loadDirectory(modelDirectory);
+  auto model = loadDirectory(computeUnits, modelDirectory);
   if (!model.ok()) return loadFailure(model.error().description());
+  return model;
+}
+
+Result<std::unique_ptr<BGESmallEmbeddings>> BGESmallEmbeddings::loadDirectory(EmbeddingComputeUnits computeUnits,
+                                                                              const std::string& modelDirectory) {
+  auto failure = [](const std::string& description) { return Error("BGESmallEmbeddingsError", 1, description); };
+  if (!isDirectory(modelDirectory)) return failure("no model installed at \"" + modelDirectory + "\"");
+  auto model = TransformerEncoder::loadDirectory(modelDirectory);
+  if (!model.ok()) return failure(model.error().description());
 
   std::string vocabularyPath = modelDirectory + "/vocab.txt";
   if (!fileExists(vocabularyPath)) {
     auto bundled = bundledVocabularyPath();
-    if (!bundled.ok()) return loadFailure(bundled.error().description());
+    if (!bundled.ok()) return failure(bundled.error().description());
     vocabularyPath = bundled.value();
   }
   auto tokenizer = BertTokenizer::load(vocabularyPath);
-  if (!tokenizer.ok()) return loadFailure(tokenizer.error().description());
+  if (!tokenizer.ok()) return failure(tokenizer.error().description());
   if (tokenizer->vocabularySize() > static_cast<size_t>(model.value()->config().vocabSize)) {
-    return loadFailure("the vocabulary has " + std::to_string(tokenizer->vocabularySize()) +
-                       " tokens but the model only " + std::to_string(model.value()->config().vocabSize));
+    return failure("the vocabulary has " + std::to_string(tokenizer->vocabularySize()) + " tokens but the model only " +
+                   std::to_string(model.value()->config().vocabSize));
   }
   if (model.value()->config().maxPositionEmbeddings < inputDimention) {
-    return loadFailure("the model takes " + std::to_string(model.value()->config().maxPositionEmbeddings) +
-                       " positions, fewer than " + std::to_string(inputDimention));
+    return failure("the model takes " + std::to_string(model.value()->config().maxPositionEmbeddings) +
+                   " positions, fewer than " + std::to_string(inputDimention));
   }
   tokenizer->maxLen = inputDimention;
   return std::unique_ptr<BGESmallEmbeddings>(

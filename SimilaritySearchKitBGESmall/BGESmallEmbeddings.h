@@ -34,6 +34,9 @@ class BGESmallEmbeddings final : public EmbeddingProvider {
   // or else the bundled vocabulary).
   static Result<std::unique_ptr<BGESmallEmbeddings>> createFromDirectory(EmbeddingComputeUnits computeUnits,
                                                                          const std::string& modelDirectory);
+  // The same without the logged failure and install hint: the bare reason (installer checks).
+  static Result<std::unique_ptr<BGESmallEmbeddings>> loadDirectory(EmbeddingComputeUnits computeUnits,
+                                                                   const std::string& modelDirectory);
   // The directory create() loads from.
   static std::string installedModelDirectory(const DataDirectories& dirs);
 

@@ -44,7 +44,7 @@ const std::vector<std::string>& InstalledModelStore::modelFiles() {
 }
 
 Status InstalledModelStore::validateModelDirectory(const std::string& directory) {
-  auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::all, directory);
+  auto model = BGESmallEmbeddings::loadDirectory(EmbeddingComputeUnits::all, directory);
   if (!model.ok()) return model.error();
   auto embedding = model.value()->encode("Test sentence");
   if (!embedding.ok()) return embedding.error();

@@ -22,20 +22,23 @@ Result<std::string> PallixRouter::bundledResourceDirectory() {
   return fs::path(*calibration).parent_path().string();
 }
 
+std::optional<std::string> PallixRouterModelLocator::bundledModelURL() {
+  auto bundle = PallixRouter::bundledResourceDirectory();
+  if (!bundle.ok()) return std::nullopt;
+  return locateModel(*bundle, modelName);
+}
+
 Result<std::shared_ptr<PallixRouter>> PallixRouter::create(const std::optional<std::string>& bundleDirectory,
                                                            int sequenceLength,
                                                            const std::optional<std::string>& cacheDirectory) {
-  std::string bundle;
-  if (bundleDirectory) {
-    bundle = *bundleDirectory;
-  } else {
-    auto bundled = bundledResourceDirectory();
-    if (!bundled.ok()) return missingModelError();
-    bundle = *bundled;
+  if (!bundleDirectory) {
+    auto model = PallixRouterModelLocator::bundledModelURL();
+    if (!model) return missingModelError();
+    return create(*model, std::nullopt, sequenceLength, cacheDirectory);
   }
-  auto model = locateModel(bundle, bundledModelName);
+  auto model = locateModel(*bundleDirectory, bundledModelName);
   if (!model) return missingModelError();
-  return create(*model, bundle, sequenceLength, cacheDirectory);
+  return create(*model, bundleDirectory, sequenceLength, cacheDirectory);
 }
 
 Result<std::shared_ptr<PallixRouter>> PallixRouter::create(const std::string& modelPath,

@@ -21,6 +21,14 @@
 
 namespace pallix::router {
 
+// Finds the bundled classifier model in the router's resource folder.
+struct PallixRouterModelLocator {
+  static constexpr const char* modelName = "PallixRouter";
+  static constexpr const char* modelVersion = "v2";
+  // The model path, or none when the resources or the model are missing.
+  static std::optional<std::string> bundledModelURL();
+};
+
 // A routing decision with what decided it (the CLI and benchmarks show it).
 struct RouteDecision {
   RouteResult result;

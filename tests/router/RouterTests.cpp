@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -169,6 +171,36 @@ TEST(BundledRouter, ConcurrentRoutingGivesTheSerialAnswers) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(mismatches, 0);
+}
+
+TEST(BundledRouter, TheFactoryBuildsTheBundledRouterIntoTheUserCache) {
+  TempDir home;
+  const char* previous = std::getenv("PALLIX_HOME");
+  const std::string saved = previous ? previous : "";
+  ::setenv("PALLIX_HOME", home.path().c_str(), 1);
+  ::setenv("PALLIX_RESOURCES", (routerResourcesPath() + "/..").c_str(), 1);
+  Result<std::shared_ptr<QueryRouting>> built = Error("Test", 1, "not called");
+  int calls = 0;
+  makeBundledQueryRouterFactory()(CancellationToken{}, [&](Result<std::shared_ptr<QueryRouting>> r) {
+    built = std::move(r);
+    ++calls;
+  });
+  if (previous)
+    ::setenv("PALLIX_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("PALLIX_HOME");
+  EXPECT_EQ(calls, 1);
+  ASSERT_TRUE(built.ok()) << built.error().description();
+  auto routed = (*built)->route("define serendipity", RouteOptions::defaults());
+  ASSERT_TRUE(routed.ok());
+  EXPECT_EQ(routed->selected, (std::set<DataSource>{DataSource::dictionary}));
+  std::vector<std::string> entries;
+  for (const auto& e : std::filesystem::directory_iterator(home.path() + "/.cache/Pallix/PallixRouterCompiled")) {
+    entries.push_back(e.path().filename().string());
+  }
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].rfind("PallixRouter.", 0), 0u);
+  EXPECT_EQ(entries[0].size(), std::string("PallixRouter.").size() + 64 + std::string(".pallixmodelc").size());
 }
 
 // F1 of one source over the held-out split: the router (shortcut + classifier)

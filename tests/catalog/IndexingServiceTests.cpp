@@ -6,6 +6,7 @@
 #include "app/search/IndexingService.h"
 #include "app/search/TextFolding.h"
 #include "core/Logger.h"
+#include "core/RunLoop.h"
 #include "core/Telemetry.h"
 #include "core/VirtualTime.h"
 
@@ -555,6 +556,59 @@ TEST_F(IndexingServiceTest, StoreFailureIsReportedAndCatalogKept) {
   FullScanSummary retry = fullScan();
   EXPECT_FALSE(retry.error);
   EXPECT_EQ(catalog().size(), 2u);
+}
+
+}  // namespace
+}  // namespace pallix
+
+namespace pallix {
+namespace {
+
+// The same service on real threads (a RunLoop as the main thread and
+// SerialExecutors): a completed scan, then a service destroyed while its
+// background scan is still in flight (run under the sanitizers).
+TEST(IndexingServiceThreadsTest, ScansOnRealThreadsAndSurvivesDestructionMidScan) {
+  testing::ScratchDirectory scratch;
+  std::mt19937 rng(5);
+  std::string documents = scratch.dir("Documents");
+  testing::RandomTree::generate(documents, rng, 300, 3);
+  DataDirectories dirs = DataDirectories::forHome(scratch.path());
+  UserDefaults defaults;
+  ASSERT_TRUE(defaults.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents}).ok());
+  auto store = PersistentStore::open(":memory:");
+  ASSERT_TRUE(store.ok());
+  FileExclusionFilter filter;
+  testing::FixedEntrySource entries;
+  auto main = RunLoop::create();
+  auto background = SerialExecutor::create("test-scan");
+  auto directory = SerialExecutor::create("test-dirchange");
+  IndexingService::Dependencies deps;
+  deps.mainRunner = main;
+  deps.backgroundRunner = background;
+  deps.directoryChangeRunner = directory;
+  deps.defaults = &defaults;
+  deps.store = store.value().get();
+  deps.filter = &filter;
+  deps.dirs = dirs;
+  deps.applicationEntries = &entries;
+  deps.baseAppDirectories = {scratch.path() + "/Applications"};
+  auto service = std::make_unique<IndexingService>(deps);
+  FullScanSummary summary;
+  service->indexAll([&](const FullScanSummary& s) {
+    summary = s;
+    main->quit();
+  });
+  main->run();
+  EXPECT_FALSE(summary.error);
+  EXPECT_EQ(static_cast<size_t>(service->catalog().count().value()), testing::RandomTree::model(documents).size());
+
+  bool called = false;
+  service->indexAll([&](const FullScanSummary&) { called = true; });
+  service.reset();
+  background->shutdown();
+  directory->shutdown();
+  main->runUntilIdle();
+  EXPECT_FALSE(called);
 }
 
 }  // namespace

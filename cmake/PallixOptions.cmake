@@ -26,8 +26,10 @@ function(pallix_add_test)
   endforeach()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_DEPS} pallix_options GTest::gtest GTest::gtest_main GTest::gmock)
+  # The separator is escaped: gtest_discover_tests would otherwise split the
+  # list and keep only the first variable.
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "PALLIX_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data;PALLIX_RESOURCES=${PROJECT_SOURCE_DIR}/resources")
+    PROPERTIES ENVIRONMENT "PALLIX_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data\\;PALLIX_RESOURCES=${PROJECT_SOURCE_DIR}/resources")
 endfunction()
 
 # pallix_glob_library(NAME name [SUBDIR dir] DEPS ...): a subsystem library

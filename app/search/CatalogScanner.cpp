@@ -120,13 +120,27 @@ bool isNestedBundleAllowed(const std::string& identifier) {
 struct SignatureHasher {
   uint64_t a = 1469598103934665603ull;
   uint64_t b = 0x9E3779B97F4A7C15ull;
+  // Eight bytes per step; the tail is zero-padded with its length mixed in.
   void bytes(const void* data, size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < size; ++i) {
-      a = (a ^ p[i]) * 1099511628211ull;
-      b = (b + p[i] + 1) * 0xff51afd7ed558ccdull;
-      b ^= b >> 29;
+    while (size >= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      word(w);
+      p += 8;
+      size -= 8;
     }
+    if (size > 0) {
+      uint64_t w = 0;
+      std::memcpy(&w, p, size);
+      word(w ^ (static_cast<uint64_t>(size) << 56));
+    }
+  }
+  void word(uint64_t w) {
+    a = (a ^ w) * 0x100000001b3ull;
+    a ^= a >> 32;
+    b = (b + w) * 0xff51afd7ed558ccdull;
+    b ^= b >> 29;
   }
   void text(std::string_view s) {
     uint64_t n = s.size();

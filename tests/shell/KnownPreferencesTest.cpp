@@ -5,59 +5,15 @@
 #include <random>
 #include <set>
 
-#include "app/shell/AppDisplayPreferences.h"
-#include "app/shell/ClipboardPreferences.h"
-#include "app/shell/DataSourcePreferences.h"
-#include "app/shell/FilesPreferences.h"
-#include "app/shell/IntelligencePreferences.h"
+#include "PreferencesTestSupport.h"
 #include "app/shell/KnownPreferences.h"
-#include "app/shell/MessagesPreferences.h"
-#include "app/shell/TelemetryPreferences.h"
 
 namespace pallix {
 namespace {
 
 using nlohmann::json;
 
-// What the preference objects load from `d`, as key → JSON value.
-std::map<std::string, json> loadedByObjects(UserDefaults& d) {
-  NotificationCenter center;
-  FilesPreferences f(d, center);
-  MessagesPreferences m(d, center);
-  IntelligencePreferences i(d, center);
-  ClipboardPreferences c(d, center);
-  DataSourcePreferences s(d, center);
-  AppDisplayPreferences a(d, center);
-  TelemetryPreferences t(d, center);
-  auto str = [](std::string_view v) { return json(std::string(v)); };
-  return {
-      {f.kSearchEnabledKey, f.searchEnabled()},
-      {f.kSemanticSearchEnabledKey, f.semanticSearchEnabled()},
-      {f.kSearchScopeKey, str(FilesPreferences::rawValue(f.searchScope()))},
-      {f.kIndexedFoldersKey, f.indexedFolders()},
-      {f.kComputeUnitsKey, str(pallix::rawValue(f.computeUnits()))},
-      {f.kIndexingIntensityKey, str(rawValue(f.indexingIntensity()))},
-      {m.kSearchEnabledKey, m.searchEnabled()},
-      {m.kSemanticSearchEnabledKey, m.semanticSearchEnabled()},
-      {m.kComputeUnitsKey, str(pallix::rawValue(m.computeUnits()))},
-      {m.kIndexingIntensityKey, str(rawValue(m.indexingIntensity()))},
-      {i.kSelectedModelKey, str(pallix::rawValue(i.selectedModel()))},
-      {i.kComputeUnitsKey, str(pallix::rawValue(i.computeUnits()))},
-      {i.kIndexingIntensityKey, str(rawValue(i.indexingIntensity()))},
-      {c.kHistoryEnabledKey, c.historyEnabled()},
-      {c.kRetentionDaysKey, c.retentionDays()},
-      {s.kCalculatorEnabledKey, s.calculatorEnabled()},
-      {s.kContactsEnabledKey, s.contactsEnabled()},
-      {s.kCalendarEnabledKey, s.calendarEnabled()},
-      {s.kMapsEnabledKey, s.mapsEnabled()},
-      {s.kWeatherEnabledKey, s.weatherEnabled()},
-      {s.kDictionaryEnabledKey, s.dictionaryEnabled()},
-      {s.kWikipediaEnabledKey, s.wikipediaEnabled()},
-      {a.kAppNameDisplayModeKey, str(AppDisplayPreferences::rawValue(a.appNameDisplayMode()))},
-      {a.kPanelPositionKey, str(rawValue(a.panelPosition()))},
-      {t.kTelemetryEnabledKey, t.telemetryEnabled()},
-  };
-}
+using test::loadedByObjects;
 
 TEST(KnownPreferencesTest, CatalogueCoversEveryKeyOnceWithTheObjectPrefix) {
   std::set<std::string> keys;
@@ -79,34 +35,11 @@ TEST(KnownPreferencesTest, CatalogueCoversEveryKeyOnceWithTheObjectPrefix) {
 // values): the catalogue's effective value must equal what the objects load.
 TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
   std::mt19937 rng(20261205);
-  std::vector<json> pool = {true,
-                            false,
-                            0,
-                            1,
-                            7,
-                            14,
-                            30,
-                            -3,
-                            2.5,
-                            "",
-                            "user",
-                            "system",
-                            "cpuNe",
-                            "gpu",
-                            "all",
-                            "bge-m3",
-                            "bge-small",
-                            "low",
-                            "maximum",
-                            "balanced",
-                            "always",
-                            "topLeading",
-                            "bottomCenter",
-                            json::array(),
-                            json::array({"/a", "/b"}),
-                            json::array({"/a", 3}),
-                            json::object(),
-                            nullptr};
+  std::vector<json> pool = {true,     false,       0,           1,          7,        14,
+                            30,       -3,          2.5,         "",         "user",   "system",
+                            "cpuNe",  "gpu",       "all",       "bge-m3",   "bge-small", "low",
+                            "maximum", "balanced", "always",    "topLeading", "bottomCenter", json::array(),
+                            json::array({"/a", "/b"}), json::array({"/a", 3}), json::object(), nullptr};
   for (int round = 0; round < 400; ++round) {
     UserDefaults d;
     for (const auto& desc : knownPreferences()) {
@@ -138,50 +71,65 @@ TEST(KnownPreferencesTest, ModelRawValueTablesMatchTheEmbeddingEnumerations) {
   EXPECT_EQ(kEmbeddingComputeUnitsRawValues.size(), allComputeUnits().size());
 }
 
+// A parse case: the text, and either the value it gives or (discarded) a
+// failure whose message contains `error`.
+struct ParseCase {
+  const char* key;
+  const char* text;
+  json expected;
+  const char* error = "";
+};
+
 TEST(KnownPreferencesTest, ParsingPreferenceValuesValidatesTypeAndAllowedValues) {
-  const auto* scope = findKnownPreference("FilesPreferences.searchScope");
-  ASSERT_NE(scope, nullptr);
-  EXPECT_EQ(parsePreferenceValue(*scope, "system").value(), json("system"));
-  auto bad = parsePreferenceValue(*scope, "everywhere");
-  ASSERT_FALSE(bad.ok());
-  EXPECT_NE(bad.error().description().find("user, system"), std::string::npos) << bad.error().description();
-
-  const auto* retention = findKnownPreference("ClipboardPreferences.retentionDays");
-  EXPECT_EQ(parsePreferenceValue(*retention, "0").value(), json(0));
-  auto fourteen = parsePreferenceValue(*retention, "14");
-  ASSERT_FALSE(fourteen.ok());
-  EXPECT_NE(fourteen.error().description().find("1, 7, 30, 0"), std::string::npos);
-  auto word = parsePreferenceValue(*retention, "week");
-  ASSERT_FALSE(word.ok());
-  EXPECT_NE(word.error().description().find("int"), std::string::npos);
-
-  const auto* enabled = findKnownPreference("TelemetryPreferences.telemetryEnabled");
-  EXPECT_EQ(parsePreferenceValue(*enabled, "NO").value(), json(false));
-  EXPECT_EQ(parsePreferenceValue(*enabled, "yes").value(), json(true));
-  EXPECT_FALSE(parsePreferenceValue(*enabled, "maybe").ok());
-
-  const auto* folders = findKnownPreference("FilesPreferences.indexedFolders");
-  EXPECT_EQ(parsePreferenceValue(*folders, "/a,/b").value(), json::array({"/a", "/b"}));
-  EXPECT_EQ(parsePreferenceValue(*folders, R"(["/with,comma"])").value(), json::array({"/with,comma"}));
-  EXPECT_EQ(parsePreferenceValue(*folders, "").value(), json::array());
-  EXPECT_FALSE(parsePreferenceValue(*folders, "[1,2]").ok());
-  EXPECT_FALSE(parsePreferenceValue(*folders, "[\"unterminated").ok());
+  const json fails = json(json::value_t::discarded);
+  const ParseCase cases[] = {
+      {"FilesPreferences.searchScope", "system", "system"},
+      {"FilesPreferences.searchScope", "everywhere", fails, "user, system"},
+      {"ClipboardPreferences.retentionDays", "0", 0},
+      {"ClipboardPreferences.retentionDays", "14", fails, "1, 7, 30, 0"},
+      {"ClipboardPreferences.retentionDays", "week", fails, "int"},
+      {"TelemetryPreferences.telemetryEnabled", "NO", false},
+      {"TelemetryPreferences.telemetryEnabled", "yes", true},
+      {"TelemetryPreferences.telemetryEnabled", "maybe", fails},
+      {"FilesPreferences.indexedFolders", "/a,/b", json::array({"/a", "/b"})},
+      {"FilesPreferences.indexedFolders", R"(["/with,comma"])", json::array({"/with,comma"})},
+      {"FilesPreferences.indexedFolders", "", json::array()},
+      {"FilesPreferences.indexedFolders", "[1,2]", fails},
+      {"FilesPreferences.indexedFolders", "[\"unterminated", fails},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(std::string(k.key) + " <- '" + k.text + "'");
+    const auto* desc = findKnownPreference(k.key);
+    ASSERT_NE(desc, nullptr);
+    auto r = parsePreferenceValue(*desc, k.text);
+    if (!k.expected.is_discarded()) {
+      ASSERT_TRUE(r.ok()) << r.error().description();
+      EXPECT_EQ(r.value(), k.expected);
+    } else {
+      ASSERT_FALSE(r.ok());
+      EXPECT_NE(r.error().description().find(k.error), std::string::npos) << r.error().description();
+    }
+  }
 }
 
 TEST(KnownPreferencesTest, TypedValuesParseTheirTextForms) {
-  EXPECT_EQ(parseTypedValue("42", PreferenceValueType::integer).value(), json(42));
-  EXPECT_EQ(parseTypedValue(" -7 ", PreferenceValueType::integer).value(), json(-7));
-  EXPECT_FALSE(parseTypedValue("4.2", PreferenceValueType::integer).ok());
-  EXPECT_FALSE(parseTypedValue("99999999999999999999", PreferenceValueType::integer).ok());
-  EXPECT_EQ(parseTypedValue("2.5", PreferenceValueType::real).value(), json(2.5));
-  EXPECT_FALSE(parseTypedValue("nan", PreferenceValueType::real).ok());
-  EXPECT_FALSE(parseTypedValue("", PreferenceValueType::real).ok());
-  EXPECT_EQ(parseTypedValue("1733400000", PreferenceValueType::date).value(), (json{{"$date", 1733400000.0}}));
-  EXPECT_EQ(parseTypedValue("2024-12-05T12:00:00Z", PreferenceValueType::date).value(),
-            (json{{"$date", 1733400000.0}}));
-  EXPECT_FALSE(parseTypedValue("yesterday", PreferenceValueType::date).ok());
-  EXPECT_EQ(parseTypedValue(" spaced ", PreferenceValueType::string).value(), json(" spaced "));
-  EXPECT_EQ(preferenceValueTypeFromName("array").value(), PreferenceValueType::stringArray);
+  using T = PreferenceValueType;
+  const json fails = json(json::value_t::discarded);
+  const json date = {{"$date", 1733400000.0}};
+  const std::tuple<const char*, T, json> cases[] = {
+      {"42", T::integer, 42},           {" -7 ", T::integer, -7},          {"4.2", T::integer, fails},
+      {"99999999999999999999", T::integer, fails}, {"2.5", T::real, 2.5}, {"nan", T::real, fails},
+      {"", T::real, fails},             {"1733400000", T::date, date},     {"2024-12-05T12:00:00Z", T::date, date},
+      {"yesterday", T::date, fails},    {" spaced ", T::string, " spaced "},
+  };
+  for (const auto& [text, type, expected] : cases) {
+    auto r = parseTypedValue(text, type);
+    ASSERT_EQ(r.ok(), !expected.is_discarded()) << "'" << text << "' as " << static_cast<int>(type);
+    if (r.ok()) {
+      EXPECT_EQ(r.value(), expected) << "'" << text << "'";
+    }
+  }
+  EXPECT_EQ(preferenceValueTypeFromName("array").value(), T::stringArray);
   EXPECT_FALSE(preferenceValueTypeFromName("float").ok());
 }
 

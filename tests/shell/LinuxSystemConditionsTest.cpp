@@ -66,6 +66,12 @@ class LinuxSystemConditionsTest : public ::testing::Test {
     c.startObserving(std::move(o));
   }
 
+  // One polling round with its deliveries on the main runner.
+  void poll(LinuxSystemConditions& c) {
+    c.pollOnce();
+    env_.runUntilIdle();
+  }
+
   fs::path root_;
   VirtualTimeEnvironment env_;
   std::vector<std::string> calls_;
@@ -74,8 +80,7 @@ class LinuxSystemConditionsTest : public ::testing::Test {
 TEST_F(LinuxSystemConditionsTest, MissingInputsStayAtTheirInitialValues) {
   LinuxSystemConditions c(env_.mainRunner(), options());
   observe(c);
-  c.pollOnce();
-  env_.runUntilIdle();
+  poll(c);
   EXPECT_FALSE(c.isLowPowerModeEnabled());
   EXPECT_EQ(c.thermalState(), ThermalState::nominal);
   EXPECT_FALSE(c.readLowPowerMode().has_value());
@@ -89,8 +94,7 @@ TEST_F(LinuxSystemConditionsTest, PlatformProfileLowPowerIsReadAtConstructionAnd
   LinuxSystemConditions c(env_.mainRunner(), options());
   EXPECT_TRUE(c.isLowPowerModeEnabled());
   observe(c);
-  c.pollOnce();
-  env_.runUntilIdle();
+  poll(c);
   EXPECT_TRUE(calls_.empty()) << "no change, no call";
   write("sys/firmware/acpi/platform_profile", "balanced\n");
   c.pollOnce();
@@ -98,8 +102,7 @@ TEST_F(LinuxSystemConditionsTest, PlatformProfileLowPowerIsReadAtConstructionAnd
   env_.runUntilIdle();
   EXPECT_EQ(calls_, std::vector<std::string>{"power:off"});
   write("sys/firmware/acpi/platform_profile", "performance");
-  c.pollOnce();
-  env_.runUntilIdle();
+  poll(c);
   EXPECT_EQ(calls_.size(), 1u);
 }
 
@@ -137,12 +140,10 @@ TEST_F(LinuxSystemConditionsTest, ThermalStateFollowsTheHighestTripReachedOverAl
     EXPECT_EQ(c.readThermalState(), s.expected) << s.temp;
   }
   zone(0, 85000, trips);
-  c.pollOnce();
-  env_.runUntilIdle();
+  poll(c);
   zone(2, 99000, {{"hot", 90000}});  // a second, hotter zone wins
   c.pollOnce();
-  c.pollOnce();
-  env_.runUntilIdle();
+  poll(c);
   EXPECT_EQ(calls_, (std::vector<std::string>{"thermal:1", "thermal:2"}));
 }
 
@@ -240,19 +241,16 @@ TEST_F(LinuxSystemConditionsTest, CoordinatorFollowsThePowerProfileAndHeatOfTheF
   EXPECT_EQ(coordinator.workMode(), WorkMode::idle);
 
   write("sys/firmware/acpi/platform_profile", "low-power");
-  conditions.pollOnce();
-  env_.runUntilIdle();
+  poll(conditions);
   EXPECT_EQ(coordinator.workMode(), WorkMode::deepIdle);
   write("sys/firmware/acpi/platform_profile", "balanced");
   zone(0, 91000, {{"hot", 90000}});
-  conditions.pollOnce();
-  env_.runUntilIdle();
+  poll(conditions);
   EXPECT_EQ(coordinator.workMode(), WorkMode::deepIdle) << "heat keeps it deep idle";
   EXPECT_EQ(coordinator.thermalState(), ThermalState::serious);
   zone(0, 50000, {{"hot", 90000}});
   psi(40, 20);
-  conditions.pollOnce();
-  env_.runUntilIdle();
+  poll(conditions);
   EXPECT_EQ(coordinator.workMode(), WorkMode::idle);
   EXPECT_EQ(pressure, static_cast<int>(kMemoryPressureCritical));
   std::vector<std::string> reasons;

@@ -15,9 +15,14 @@ using std::chrono::seconds;
 
 class PanelLifecycleTest : public ::testing::Test {
  protected:
-  std::unique_ptr<PanelLifecycleCoordinator> make() {
+  // A coordinator over the fake conditions; `record` registers the mode and visibility recorders.
+  std::unique_ptr<PanelLifecycleCoordinator> make(bool record = true) {
     auto c = std::make_unique<PanelLifecycleCoordinator>(env_.mainRunner(), conditions_);
     env_.runUntilIdle();
+    if (record) {
+      recordModes(*c);
+      recordVisibility(*c);
+    }
     return c;
   }
   // Registers a work-mode handler that records every mode it receives.
@@ -29,6 +34,10 @@ class PanelLifecycleTest : public ::testing::Test {
     return c.registerVisibilityHandler(
         [this, tag] { events_.push_back(tag + "show"); }, [this, tag] { events_.push_back(tag + "hide"); },
         [this, tag] { events_.push_back(tag + "delayedHide"); }, [this, tag] { events_.push_back(tag + "memory"); });
+  }
+  static void showAndHide(PanelLifecycleCoordinator& c) {
+    c.panelWillShow();
+    c.panelDidHide();
   }
   std::vector<std::string> reasons() const {
     std::vector<std::string> out;
@@ -80,8 +89,6 @@ TEST_F(PanelLifecycleTest, ThermalSeriousOrCriticalForceDeepIdleButFairDoesNot) 
 
 TEST_F(PanelLifecycleTest, ShowAndHideDispatchHandlersAndSignalReasons) {
   auto c = make();
-  recordModes(*c);
-  recordVisibility(*c);
   c->panelWillShow();
   EXPECT_EQ(c->workMode(), WorkMode::active);
   EXPECT_TRUE(modes_.empty()) << "handlers run in a posted task";
@@ -101,8 +108,6 @@ TEST_F(PanelLifecycleTest, ShowAndHideDispatchHandlersAndSignalReasons) {
 
 TEST_F(PanelLifecycleTest, RepeatedShowOrHideChangesNothing) {
   auto c = make();
-  recordVisibility(*c);
-  recordModes(*c);
   c->panelDidHide();  // hidden already
   env_.advanceBy(seconds(200));
   EXPECT_TRUE(events_.empty());
@@ -123,9 +128,7 @@ TEST_F(PanelLifecycleTest, RepeatedShowOrHideChangesNothing) {
 
 TEST_F(PanelLifecycleTest, DelayedHideRunsExactlyFiveSecondsAfterHide) {
   auto c = make();
-  recordVisibility(*c);
-  c->panelWillShow();
-  c->panelDidHide();
+  showAndHide(*c);
   env_.advanceBy(seconds(5) - std::chrono::milliseconds(1));
   EXPECT_EQ(count("delayedHide"), 0u);
   EXPECT_TRUE(c->hasPendingDelayedHide());
@@ -136,9 +139,7 @@ TEST_F(PanelLifecycleTest, DelayedHideRunsExactlyFiveSecondsAfterHide) {
 
 TEST_F(PanelLifecycleTest, HiddenPanelReachesDeepIdleAtOneHundredTwentySeconds) {
   auto c = make();
-  recordModes(*c);
-  c->panelWillShow();
-  c->panelDidHide();
+  showAndHide(*c);
   env_.advanceBy(seconds(119));
   EXPECT_EQ(c->workMode(), WorkMode::idle);
   env_.advanceBy(seconds(1));
@@ -154,8 +155,7 @@ TEST_F(PanelLifecycleTest, IdleDelayReevaluationPicksUpAModeTheHiddenTimeNowGive
   // Wall time jumps forward by 200 s between hide and the 30 s timer (e.g. the
   // machine slept): the 30 s re-evaluation already yields deepIdle.
   auto c = make();
-  c->panelWillShow();
-  c->panelDidHide();
+  showAndHide(*c);
   env_.advanceBy(seconds(10));
   env_.clock().setWallNow(env_.clock().wallNow() + seconds(200));
   env_.advanceBy(seconds(20));
@@ -165,9 +165,7 @@ TEST_F(PanelLifecycleTest, IdleDelayReevaluationPicksUpAModeTheHiddenTimeNowGive
 
 TEST_F(PanelLifecycleTest, ShowWithinThirtySecondsCancelsBothIdleTimersAndTheDelayedHide) {
   auto c = make();
-  recordVisibility(*c);
-  c->panelWillShow();
-  c->panelDidHide();
+  showAndHide(*c);
   env_.advanceBy(seconds(3));
   c->panelWillShow();
   env_.runUntilIdle();
@@ -186,9 +184,7 @@ TEST_F(PanelLifecycleTest, ShowWithinThirtySecondsCancelsBothIdleTimersAndTheDel
 
 TEST_F(PanelLifecycleTest, ShowBetweenFiveAndThirtySecondsStillCancelsIdleTimers) {
   auto c = make();
-  recordVisibility(*c);
-  c->panelWillShow();
-  c->panelDidHide();
+  showAndHide(*c);
   env_.advanceBy(seconds(10));
   EXPECT_EQ(count("delayedHide"), 1u);
   c->panelWillShow();
@@ -199,9 +195,7 @@ TEST_F(PanelLifecycleTest, ShowBetweenFiveAndThirtySecondsStillCancelsIdleTimers
 
 TEST_F(PanelLifecycleTest, HideShowHideWithinFiveSecondsRunsDelayedHideOnceAfterTheSecondHide) {
   auto c = make();
-  recordVisibility(*c);
-  c->panelWillShow();
-  c->panelDidHide();
+  showAndHide(*c);
   env_.advanceBy(seconds(2));
   c->panelWillShow();
   env_.advanceBy(seconds(1));
@@ -220,8 +214,7 @@ TEST_F(PanelLifecycleTest, HideShowHideWithinFiveSecondsRunsDelayedHideOnceAfter
 
 TEST_F(PanelLifecycleTest, DeepIdleTimerCountsFromTheLastHide) {
   auto c = make();
-  c->panelWillShow();
-  c->panelDidHide();
+  showAndHide(*c);
   env_.advanceBy(seconds(100));
   c->panelWillShow();
   env_.advanceBy(seconds(5));
@@ -234,8 +227,6 @@ TEST_F(PanelLifecycleTest, DeepIdleTimerCountsFromTheLastHide) {
 
 TEST_F(PanelLifecycleTest, InitialHiddenStateReachesDeepIdleAfterTwoMinutesAndRunsDelayedHide) {
   auto c = make();
-  recordVisibility(*c);
-  recordModes(*c);
   c->enterInitialHiddenState();
   ASSERT_TRUE(c->lastHiddenDate().has_value());
   EXPECT_FALSE(c->isPanelVisible());
@@ -249,7 +240,6 @@ TEST_F(PanelLifecycleTest, InitialHiddenStateReachesDeepIdleAfterTwoMinutesAndRu
 
 TEST_F(PanelLifecycleTest, InitialHiddenStateIsIgnoredWhileThePanelIsVisible) {
   auto c = make();
-  recordVisibility(*c);
   c->panelWillShow();
   c->enterInitialHiddenState();
   env_.advanceBy(seconds(300));
@@ -262,7 +252,6 @@ TEST_F(PanelLifecycleTest, InitialHiddenStateIsIgnoredWhileThePanelIsVisible) {
 
 TEST_F(PanelLifecycleTest, LowPowerHidesStraightToDeepIdleAndShowStillGivesActive) {
   auto c = make();
-  recordModes(*c);
   c->panelWillShow();
   conditions_.setLowPowerMode(true);
   EXPECT_EQ(c->workMode(), WorkMode::active);
@@ -277,8 +266,7 @@ TEST_F(PanelLifecycleTest, LowPowerHidesStraightToDeepIdleAndShowStillGivesActiv
 
 TEST_F(PanelLifecycleTest, LeavingLowPowerReturnsToIdleOnlyWhenHiddenLessThanDeepIdleDelay) {
   auto c = make();
-  c->panelWillShow();
-  c->panelDidHide();
+  showAndHide(*c);
   conditions_.setLowPowerMode(true);
   EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
   env_.advanceBy(seconds(60));
@@ -297,7 +285,6 @@ TEST_F(PanelLifecycleTest, LeavingLowPowerReturnsToIdleOnlyWhenHiddenLessThanDee
 
 TEST_F(PanelLifecycleTest, UnchangedSystemReadingsAreIgnored) {
   auto c = make();
-  recordModes(*c);
   conditions_.setLowPowerMode(false);
   conditions_.setThermalState(ThermalState::nominal);
   conditions_.setThermalState(ThermalState::fair);  // changes the field, not the mode
@@ -307,7 +294,7 @@ TEST_F(PanelLifecycleTest, UnchangedSystemReadingsAreIgnored) {
 }
 
 TEST_F(PanelLifecycleTest, WorkModeHandlerNeverSeesTheCurrentMode) {
-  auto c = make();
+  auto c = make(false);
   WorkMode last = c->workMode();
   int calls = 0;
   c->registerWorkModeHandler([&](WorkMode m) {
@@ -334,7 +321,7 @@ TEST_F(PanelLifecycleTest, WorkModeHandlerNeverSeesTheCurrentMode) {
 }
 
 TEST_F(PanelLifecycleTest, MemoryPressureRunsPressureHandlersThenVisibilityHandlers) {
-  auto c = make();
+  auto c = make(false);
   std::vector<std::string> order;
   c->registerVisibilityHandler([] {}, [] {}, {}, [&] { order.push_back("visibility"); });
   c->registerVisibilityHandler([] {}, [] {});  // no memory-pressure action
@@ -348,7 +335,7 @@ TEST_F(PanelLifecycleTest, MemoryPressureRunsPressureHandlersThenVisibilityHandl
 // --- Registration ------------------------------------------------------------
 
 TEST_F(PanelLifecycleTest, ObserverCountSignalFollowsEveryRegistrationAndUnregister) {
-  auto c = make();
+  auto c = make(false);
   UUID v = recordVisibility(*c);
   UUID w = c->registerWorkModeHandler([](WorkMode) {});
   UUID m = c->registerMemoryPressureHandler([](uint32_t) {});
@@ -358,23 +345,18 @@ TEST_F(PanelLifecycleTest, ObserverCountSignalFollowsEveryRegistrationAndUnregis
   c->unregister(UUID::random());  // unknown: still signalled, counts unchanged
   env_.runUntilIdle();
   auto events = telemetry_.sink().named("PanelLifecycle.observerCountChanged");
-  ASSERT_EQ(events.size(), 5u);
-  auto counts = [&](size_t i) {
-    return events[i].parameters.at("visibility") + events[i].parameters.at("workMode") +
-           events[i].parameters.at("memoryPressure");
-  };
-  EXPECT_EQ(counts(0), "100");
-  EXPECT_EQ(counts(1), "110");
-  EXPECT_EQ(counts(2), "111");
-  EXPECT_EQ(counts(3), "101");
-  EXPECT_EQ(counts(4), "101");
+  std::vector<std::string> counts;
+  for (const auto& e : events) {
+    counts.push_back(e.parameters.at("visibility") + e.parameters.at("workMode") + e.parameters.at("memoryPressure"));
+  }
+  EXPECT_EQ(counts, (std::vector<std::string>{"100", "110", "111", "101", "101"}));
   EXPECT_EQ(c->visibilityHandlerCount(), 1u);
   EXPECT_EQ(c->workModeHandlerCount(), 0u);
   EXPECT_EQ(c->memoryPressureHandlerCount(), 1u);
 }
 
 TEST_F(PanelLifecycleTest, UnregisteredHandlersAreNoLongerCalled) {
-  auto c = make();
+  auto c = make(false);
   UUID a = recordVisibility(*c, "a:");
   recordVisibility(*c, "b:");
   c->unregister(a);
@@ -384,7 +366,7 @@ TEST_F(PanelLifecycleTest, UnregisteredHandlersAreNoLongerCalled) {
 }
 
 TEST_F(PanelLifecycleTest, ADispatchWorksOnTheTableAsItWasWhenItStarted) {
-  auto c = make();
+  auto c = make(false);
   UUID second;
   bool addedCalled = false;
   int secondCalls = 0;
@@ -418,9 +400,7 @@ TEST_F(PanelLifecycleTest, ADispatchWorksOnTheTableAsItWasWhenItStarted) {
 
 TEST_F(PanelLifecycleTest, DestroyingTheCoordinatorCancelsItsTimersAndObservers) {
   auto c = make();
-  recordVisibility(*c);
-  c->panelWillShow();
-  c->panelDidHide();
+  showAndHide(*c);
   c.reset();
   conditions_.setLowPowerMode(true);
   conditions_.signalMemoryPressure(kMemoryPressureWarning);

@@ -1,18 +1,10 @@
 // The seven preference objects: defaults and fallbacks, setters, folders,
 // migration and persistence.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <tuple>
 
-#include "app/shell/AppDisplayPreferences.h"
-#include "app/shell/ClipboardPreferences.h"
-#include "app/shell/DataSourcePreferences.h"
-#include "app/shell/FilesPreferences.h"
-#include "app/shell/IntelligencePreferences.h"
-#include "app/shell/MessagesPreferences.h"
-#include "app/shell/TelemetryPreferences.h"
+#include "PreferencesTestSupport.h"
 #include "core/FileUtil.h"
 
 namespace pallix {
@@ -21,148 +13,76 @@ namespace {
 namespace fs = std::filesystem;
 
 // Counts posts per notification name on a private center.
-class NotificationLog {
- public:
-  explicit NotificationLog(NotificationCenter& center) : center_(center) {}
-  void watch(const std::string& name) {
-    observations_.emplace_back(center_, name, [this](const Notification& n) { posts_.push_back(n); });
-  }
-  size_t count(const std::string& name) const {
-    return std::count_if(posts_.begin(), posts_.end(), [&](const Notification& n) { return n.name == name; });
-  }
-  const std::vector<Notification>& posts() const { return posts_; }
+using nlohmann::json;
+using test::loadedByObjects;
+using test::NotificationLog;
+using test::TempDir;
 
- private:
-  NotificationCenter& center_;
-  std::vector<ScopedObservation> observations_;
-  std::vector<Notification> posts_;
+// Every key's default, written out independently of the objects.
+const std::map<std::string, json> kDefaults = {
+    {"FilesPreferences.searchEnabled", true},          {"FilesPreferences.semanticSearchEnabled", false},
+    {"FilesPreferences.searchScope", "user"},          {"FilesPreferences.indexedFolders", json::array()},
+    {"FilesPreferences.computeUnits", "cpuNe"},        {"FilesPreferences.indexingIntensity", "low"},
+    {"MessagesPreferences.searchEnabled", true},       {"MessagesPreferences.semanticSearchEnabled", false},
+    {"MessagesPreferences.computeUnits", "cpuNe"},     {"MessagesPreferences.indexingIntensity", "low"},
+    {"IntelligencePreferences.selectedModel", "bge-small"}, {"IntelligencePreferences.computeUnits", "cpuNe"},
+    {"IntelligencePreferences.indexingIntensity", "balanced"}, {"ClipboardPreferences.historyEnabled", false},
+    {"ClipboardPreferences.retentionDays", 7},         {"DataSourcePreferences.calculatorEnabled", true},
+    {"DataSourcePreferences.contactsEnabled", true},   {"DataSourcePreferences.calendarEnabled", true},
+    {"DataSourcePreferences.mapsEnabled", true},       {"DataSourcePreferences.weatherEnabled", true},
+    {"DataSourcePreferences.dictionaryEnabled", true}, {"DataSourcePreferences.wikipediaEnabled", true},
+    {"AppDisplayPreferences.appNameDisplayMode", "onShortcutPress"},
+    {"AppDisplayPreferences.panelPosition", "bottomTrailing"}, {"TelemetryPreferences.telemetryEnabled", true},
 };
 
-class TempDir {
- public:
-  TempDir() {
-    path_ = fs::temp_directory_path() / ("pallix-shell-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
+// The seven objects over one store and one center.
+struct AllPreferences {
+  UserDefaults d;
+  NotificationCenter center;
+  FilesPreferences files{d, center};
+  MessagesPreferences messages{d, center};
+  IntelligencePreferences intelligence{d, center};
+  ClipboardPreferences clipboard{d, center};
+  DataSourcePreferences sources{d, center};
+  AppDisplayPreferences display{d, center};
+  TelemetryPreferences telemetry{d, center};
+  std::vector<UUID> versions() const {
+    return {files.version(),   messages.version(), intelligence.version(), clipboard.version(),
+            sources.version(), display.version(),  telemetry.version()};
   }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
 };
 
 // --- Defaults --------------------------------------------------------------
 
-TEST(PreferenceDefaultsTest, EveryKeyOfAnEmptyStoreGivesItsDefault) {
-  UserDefaults d;
-  NotificationCenter center;
-  FilesPreferences files(d, center);
-  EXPECT_TRUE(files.searchEnabled());
-  EXPECT_FALSE(files.semanticSearchEnabled());
-  EXPECT_EQ(files.searchScope(), FilesPreferences::SearchScope::user);
-  EXPECT_TRUE(files.indexedFolders().empty());
-  EXPECT_EQ(files.computeUnits(), EmbeddingComputeUnits::cpuNe);
-  EXPECT_EQ(files.indexingIntensity(), IndexingIntensity::low);
-
-  MessagesPreferences messages(d, center);
-  EXPECT_TRUE(messages.searchEnabled());
-  EXPECT_FALSE(messages.semanticSearchEnabled());
-  EXPECT_EQ(messages.computeUnits(), EmbeddingComputeUnits::cpuNe);
-  EXPECT_EQ(messages.indexingIntensity(), IndexingIntensity::low);
-
-  IntelligencePreferences intelligence(d, center);
-  EXPECT_EQ(intelligence.selectedModel(), EmbeddingModel::bgeSmall);
-  EXPECT_EQ(intelligence.computeUnits(), EmbeddingComputeUnits::cpuNe);
-  EXPECT_EQ(intelligence.indexingIntensity(), IndexingIntensity::balanced);
-
-  ClipboardPreferences clipboard(d, center);
-  EXPECT_FALSE(clipboard.historyEnabled());
-  EXPECT_EQ(clipboard.retentionDays(), 7);
-
-  DataSourcePreferences sources(d, center);
-  EXPECT_TRUE(sources.calculatorEnabled());
-  EXPECT_TRUE(sources.contactsEnabled());
-  EXPECT_TRUE(sources.calendarEnabled());
-  EXPECT_TRUE(sources.mapsEnabled());
-  EXPECT_TRUE(sources.weatherEnabled());
-  EXPECT_TRUE(sources.dictionaryEnabled());
-  EXPECT_TRUE(sources.wikipediaEnabled());
-
-  AppDisplayPreferences display(d, center);
-  EXPECT_EQ(display.appNameDisplayMode(), AppDisplayPreferences::AppNameDisplayMode::onShortcutPress);
-  EXPECT_EQ(display.panelPosition(), PanelPosition::bottomTrailing);
-
-  TelemetryPreferences telemetry(d, center);
-  EXPECT_TRUE(telemetry.telemetryEnabled());
-
-  EXPECT_TRUE(d.keys().empty()) << "loading writes nothing";
-}
-
-TEST(PreferenceDefaultsTest, WrongTypesFallBackToDefaults) {
-  UserDefaults d;
-  NotificationCenter center;
-  // Booleans stored as strings and integers, strings as numbers, arrays of mixed types.
-  ASSERT_TRUE(d.set(FilesPreferences::kSearchEnabledKey, "false").ok());
-  ASSERT_TRUE(d.set(FilesPreferences::kSemanticSearchEnabledKey, 1).ok());
-  ASSERT_TRUE(d.set(FilesPreferences::kSearchScopeKey, 1).ok());
-  ASSERT_TRUE(d.setRaw(FilesPreferences::kIndexedFoldersKey, nlohmann::json::array({"/a", 2})).ok());
-  ASSERT_TRUE(d.set(FilesPreferences::kComputeUnitsKey, true).ok());
-  ASSERT_TRUE(d.setRaw(FilesPreferences::kIndexingIntensityKey, nlohmann::json::array({"maximum"})).ok());
-  ASSERT_TRUE(d.set(MessagesPreferences::kSearchEnabledKey, 0).ok());
-  ASSERT_TRUE(d.set(IntelligencePreferences::kSelectedModelKey, 2.5).ok());
-  ASSERT_TRUE(d.set(ClipboardPreferences::kHistoryEnabledKey, "true").ok());
-  ASSERT_TRUE(d.set(ClipboardPreferences::kRetentionDaysKey, "30").ok());
-  ASSERT_TRUE(d.set(DataSourcePreferences::kWeatherEnabledKey, "no").ok());
-  ASSERT_TRUE(d.set(AppDisplayPreferences::kPanelPositionKey, 3).ok());
-  ASSERT_TRUE(d.set(TelemetryPreferences::kTelemetryEnabledKey, 0.0).ok());
-
-  FilesPreferences files(d, center);
-  EXPECT_TRUE(files.searchEnabled());
-  EXPECT_FALSE(files.semanticSearchEnabled());
-  EXPECT_EQ(files.searchScope(), FilesPreferences::SearchScope::user);
-  EXPECT_TRUE(files.indexedFolders().empty());
-  EXPECT_EQ(files.computeUnits(), EmbeddingComputeUnits::cpuNe);
-  EXPECT_EQ(files.indexingIntensity(), IndexingIntensity::low);
-  EXPECT_TRUE(MessagesPreferences(d, center).searchEnabled());
-  EXPECT_EQ(IntelligencePreferences(d, center).selectedModel(), EmbeddingModel::bgeSmall);
-  ClipboardPreferences clipboard(d, center);
-  EXPECT_FALSE(clipboard.historyEnabled());
-  EXPECT_EQ(clipboard.retentionDays(), 7);
-  EXPECT_TRUE(DataSourcePreferences(d, center).weatherEnabled());
-  EXPECT_EQ(AppDisplayPreferences(d, center).panelPosition(), PanelPosition::bottomTrailing);
-  EXPECT_TRUE(TelemetryPreferences(d, center).telemetryEnabled());
-}
-
-TEST(PreferenceDefaultsTest, UnknownRawValuesFallBackToDefaults) {
-  UserDefaults d;
-  NotificationCenter center;
-  ASSERT_TRUE(d.set(FilesPreferences::kComputeUnitsKey, "gpu").ok());
-  ASSERT_TRUE(d.set(FilesPreferences::kSearchScopeKey, "User").ok());  // raw values are case-sensitive
-  ASSERT_TRUE(d.set(FilesPreferences::kIndexingIntensityKey, "high").ok());
-  ASSERT_TRUE(d.set(MessagesPreferences::kComputeUnitsKey, "").ok());
-  ASSERT_TRUE(d.set(MessagesPreferences::kIndexingIntensityKey, "maximum ").ok());
-  ASSERT_TRUE(d.set(IntelligencePreferences::kSelectedModelKey, "bge-large").ok());
-  ASSERT_TRUE(d.set(IntelligencePreferences::kComputeUnitsKey, "cpu_ne").ok());
-  ASSERT_TRUE(d.set(IntelligencePreferences::kIndexingIntensityKey, "Balanced").ok());
-  ASSERT_TRUE(d.set(AppDisplayPreferences::kAppNameDisplayModeKey, "never").ok());
-  ASSERT_TRUE(d.set(AppDisplayPreferences::kPanelPositionKey, "center").ok());
-  FilesPreferences files(d, center);
-  EXPECT_EQ(files.computeUnits(), EmbeddingComputeUnits::cpuNe);
-  EXPECT_EQ(files.searchScope(), FilesPreferences::SearchScope::user);
-  EXPECT_EQ(files.indexingIntensity(), IndexingIntensity::low);
-  MessagesPreferences messages(d, center);
-  EXPECT_EQ(messages.computeUnits(), EmbeddingComputeUnits::cpuNe);
-  EXPECT_EQ(messages.indexingIntensity(), IndexingIntensity::low);
-  IntelligencePreferences intelligence(d, center);
-  EXPECT_EQ(intelligence.selectedModel(), EmbeddingModel::bgeSmall);
-  EXPECT_EQ(intelligence.computeUnits(), EmbeddingComputeUnits::cpuNe);
-  EXPECT_EQ(intelligence.indexingIntensity(), IndexingIntensity::balanced);
-  AppDisplayPreferences display(d, center);
-  EXPECT_EQ(display.appNameDisplayMode(), AppDisplayPreferences::AppNameDisplayMode::onShortcutPress);
-  EXPECT_EQ(display.panelPosition(), PanelPosition::bottomTrailing);
+TEST(PreferenceDefaultsTest, EmptyStoresAndIgnoredStoredValuesGiveEveryDefault) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, json>> stored;
+  } cases[] = {
+      {"empty", {}},
+      {"wrong types",  // booleans as strings and numbers, strings as numbers, arrays of mixed types
+       {{"FilesPreferences.searchEnabled", "false"}, {"FilesPreferences.semanticSearchEnabled", 1},
+        {"FilesPreferences.searchScope", 1}, {"FilesPreferences.indexedFolders", json::array({"/a", 2})},
+        {"FilesPreferences.computeUnits", true}, {"FilesPreferences.indexingIntensity", json::array({"maximum"})},
+        {"MessagesPreferences.searchEnabled", 0}, {"IntelligencePreferences.selectedModel", 2.5},
+        {"ClipboardPreferences.historyEnabled", "true"}, {"ClipboardPreferences.retentionDays", "30"},
+        {"DataSourcePreferences.weatherEnabled", "no"}, {"AppDisplayPreferences.panelPosition", 3},
+        {"TelemetryPreferences.telemetryEnabled", 0.0}}},
+      {"unknown raw values",  // raw values are case- and space-sensitive
+       {{"FilesPreferences.computeUnits", "gpu"}, {"FilesPreferences.searchScope", "User"},
+        {"FilesPreferences.indexingIntensity", "high"}, {"MessagesPreferences.computeUnits", ""},
+        {"MessagesPreferences.indexingIntensity", "maximum "}, {"IntelligencePreferences.selectedModel", "bge-large"},
+        {"IntelligencePreferences.computeUnits", "cpu_ne"}, {"IntelligencePreferences.indexingIntensity", "Balanced"},
+        {"AppDisplayPreferences.appNameDisplayMode", "never"}, {"AppDisplayPreferences.panelPosition", "center"}}},
+  };
+  for (const auto& k : cases) {
+    UserDefaults d;
+    for (const auto& [key, value] : k.stored) ASSERT_TRUE(d.setRaw(key, value).ok()) << k.name << " " << key;
+    auto loaded = loadedByObjects(d);
+    EXPECT_EQ(loaded.size(), kDefaults.size()) << k.name;
+    for (const auto& [key, value] : kDefaults) EXPECT_EQ(loaded[key], value) << k.name << " " << key;
+    EXPECT_EQ(d.keys().size(), k.stored.size()) << k.name << ": loading writes nothing";
+  }
 }
 
 TEST(PreferenceDefaultsTest, RetentionDaysAcceptsOnlyTheFourOptions) {
@@ -170,19 +90,14 @@ TEST(PreferenceDefaultsTest, RetentionDaysAcceptsOnlyTheFourOptions) {
   EXPECT_EQ(std::vector<int64_t>(ClipboardPreferences::retentionOptions.begin(),
                                  ClipboardPreferences::retentionOptions.end()),
             (std::vector<int64_t>{1, 7, 30, 0}));
-  for (int64_t stored : std::vector<int64_t>{-1, 2, 14, 31, 365, int64_t{1} << 40}) {
+  // Stored value → loaded value; a real number is not an integer.
+  for (auto [stored, loaded] : std::vector<std::pair<json, int64_t>>{
+           {-1, 7}, {2, 7}, {14, 7}, {31, 7}, {365, 7}, {int64_t{1} << 40, 7}, {30.0, 7}, {1, 1}, {7, 7}, {30, 30},
+           {0, 0}}) {
     UserDefaults d;
-    ASSERT_TRUE(d.set(ClipboardPreferences::kRetentionDaysKey, stored).ok());
-    EXPECT_EQ(ClipboardPreferences(d, center).retentionDays(), 7) << stored;
+    ASSERT_TRUE(d.setRaw(ClipboardPreferences::kRetentionDaysKey, stored).ok());
+    EXPECT_EQ(ClipboardPreferences(d, center).retentionDays(), loaded) << stored.dump();
   }
-  for (int64_t stored : {1, 7, 30, 0}) {
-    UserDefaults d;
-    ASSERT_TRUE(d.set(ClipboardPreferences::kRetentionDaysKey, stored).ok());
-    EXPECT_EQ(ClipboardPreferences(d, center).retentionDays(), stored);
-  }
-  UserDefaults d;
-  ASSERT_TRUE(d.set(ClipboardPreferences::kRetentionDaysKey, 30.0).ok());
-  EXPECT_EQ(ClipboardPreferences(d, center).retentionDays(), 7) << "a real number is not an integer";
 }
 
 TEST(PreferenceDefaultsTest, ConstructionRemovesTheObsoleteMaxItemCount) {
@@ -219,8 +134,8 @@ TEST(PreferenceSetterTest, ChangeWritesTheKeyRenewsVersionAndPostsWithTheObject)
 }
 
 TEST(PreferenceSetterTest, SettingTheCurrentValueWritesNothingKeepsVersionAndPostsNothing) {
-  UserDefaults d;
-  NotificationCenter center;
+  AllPreferences all;
+  auto& [d, center, files, messages, intelligence, clipboard, sources, display, telemetry] = all;
   NotificationLog log(center);
   for (auto name :
        {FilesPreferences::kDidChangeNotification, MessagesPreferences::kDidChangeNotification,
@@ -228,15 +143,7 @@ TEST(PreferenceSetterTest, SettingTheCurrentValueWritesNothingKeepsVersionAndPos
         ClipboardPreferences::kDidChangeNotification}) {
     log.watch(name);
   }
-  FilesPreferences files(d, center);
-  MessagesPreferences messages(d, center);
-  IntelligencePreferences intelligence(d, center);
-  ClipboardPreferences clipboard(d, center);
-  DataSourcePreferences sources(d, center);
-  AppDisplayPreferences display(d, center);
-  TelemetryPreferences telemetry(d, center);
-  std::vector<UUID> versions = {files.version(),   messages.version(), intelligence.version(), clipboard.version(),
-                                sources.version(), display.version(),  telemetry.version()};
+  std::vector<UUID> versions = all.versions();
   ASSERT_TRUE(files.setSearchEnabled(true).ok());
   ASSERT_TRUE(files.setSemanticSearchEnabled(false).ok());
   ASSERT_TRUE(files.setSearchScope(FilesPreferences::SearchScope::user).ok());
@@ -260,64 +167,46 @@ TEST(PreferenceSetterTest, SettingTheCurrentValueWritesNothingKeepsVersionAndPos
   ASSERT_TRUE(telemetry.setTelemetryEnabled(true).ok());
   EXPECT_TRUE(d.keys().empty());
   EXPECT_TRUE(log.posts().empty());
-  std::vector<UUID> after = {files.version(),   messages.version(), intelligence.version(), clipboard.version(),
-                             sources.version(), display.version(),  telemetry.version()};
-  EXPECT_EQ(versions, after);
+  EXPECT_EQ(all.versions(), versions);
 }
 
 TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsType) {
-  UserDefaults d;
-  NotificationCenter center;
-  FilesPreferences files(d, center);
-  MessagesPreferences messages(d, center);
-  IntelligencePreferences intelligence(d, center);
-  ClipboardPreferences clipboard(d, center);
-  DataSourcePreferences sources(d, center);
-  AppDisplayPreferences display(d, center);
-  TelemetryPreferences telemetry(d, center);
-  ASSERT_TRUE(files.setSearchEnabled(false).ok());
-  ASSERT_TRUE(files.setSemanticSearchEnabled(true).ok());
-  ASSERT_TRUE(files.setSearchScope(FilesPreferences::SearchScope::system).ok());
-  ASSERT_TRUE(files.setIndexedFolders({"/x", "/y"}).ok());
-  ASSERT_TRUE(files.setComputeUnits(EmbeddingComputeUnits::all).ok());
-  ASSERT_TRUE(messages.setSearchEnabled(false).ok());
-  ASSERT_TRUE(messages.setSemanticSearchEnabled(true).ok());
-  ASSERT_TRUE(messages.setComputeUnits(EmbeddingComputeUnits::cpu).ok());
-  ASSERT_TRUE(messages.setIndexingIntensity(IndexingIntensity::minimal).ok());
-  ASSERT_TRUE(intelligence.setSelectedModel(EmbeddingModel::bgeM3).ok());
-  ASSERT_TRUE(intelligence.setComputeUnits(EmbeddingComputeUnits::cpuGpu).ok());
-  ASSERT_TRUE(intelligence.setIndexingIntensity(IndexingIntensity::maximum).ok());
-  ASSERT_TRUE(clipboard.setHistoryEnabled(true).ok());
-  ASSERT_TRUE(clipboard.setRetentionDays(0).ok());
-  ASSERT_TRUE(sources.setContactsEnabled(false).ok());
-  ASSERT_TRUE(sources.setCalendarEnabled(false).ok());
-  ASSERT_TRUE(sources.setMapsEnabled(false).ok());
-  ASSERT_TRUE(sources.setDictionaryEnabled(false).ok());
-  ASSERT_TRUE(display.setAppNameDisplayMode(AppDisplayPreferences::AppNameDisplayMode::always).ok());
-  ASSERT_TRUE(display.setPanelPosition(PanelPosition::topLeading).ok());
-  ASSERT_TRUE(telemetry.setTelemetryEnabled(false).ok());
-
-  EXPECT_EQ(d.rawValue("FilesPreferences.searchEnabled"), nlohmann::json(false));
-  EXPECT_EQ(d.rawValue("FilesPreferences.semanticSearchEnabled"), nlohmann::json(true));
-  EXPECT_EQ(d.rawValue("FilesPreferences.searchScope"), nlohmann::json("system"));
-  EXPECT_EQ(d.rawValue("FilesPreferences.indexedFolders"), nlohmann::json::array({"/x", "/y"}));
-  EXPECT_EQ(d.rawValue("FilesPreferences.computeUnits"), nlohmann::json("all"));
-  EXPECT_EQ(d.rawValue("MessagesPreferences.searchEnabled"), nlohmann::json(false));
-  EXPECT_EQ(d.rawValue("MessagesPreferences.semanticSearchEnabled"), nlohmann::json(true));
-  EXPECT_EQ(d.rawValue("MessagesPreferences.computeUnits"), nlohmann::json("cpu"));
-  EXPECT_EQ(d.rawValue("MessagesPreferences.indexingIntensity"), nlohmann::json("minimal"));
-  EXPECT_EQ(d.rawValue("IntelligencePreferences.selectedModel"), nlohmann::json("bge-m3"));
-  EXPECT_EQ(d.rawValue("IntelligencePreferences.computeUnits"), nlohmann::json("cpuGpu"));
-  EXPECT_EQ(d.rawValue("IntelligencePreferences.indexingIntensity"), nlohmann::json("maximum"));
-  EXPECT_EQ(d.rawValue("ClipboardPreferences.historyEnabled"), nlohmann::json(true));
-  EXPECT_EQ(d.rawValue("ClipboardPreferences.retentionDays"), nlohmann::json(0));
-  EXPECT_EQ(d.rawValue("DataSourcePreferences.contactsEnabled"), nlohmann::json(false));
-  EXPECT_EQ(d.rawValue("DataSourcePreferences.calendarEnabled"), nlohmann::json(false));
-  EXPECT_EQ(d.rawValue("DataSourcePreferences.mapsEnabled"), nlohmann::json(false));
-  EXPECT_EQ(d.rawValue("DataSourcePreferences.dictionaryEnabled"), nlohmann::json(false));
-  EXPECT_EQ(d.rawValue("AppDisplayPreferences.appNameDisplayMode"), nlohmann::json("always"));
-  EXPECT_EQ(d.rawValue("AppDisplayPreferences.panelPosition"), nlohmann::json("topLeading"));
-  EXPECT_EQ(d.rawValue("TelemetryPreferences.telemetryEnabled"), nlohmann::json(false));
+  AllPreferences all;
+  auto& [d, center, files, messages, intelligence, clipboard, sources, display, telemetry] = all;
+  using Mode = AppDisplayPreferences::AppNameDisplayMode;
+  const std::tuple<std::function<Status()>, const char*, json> cases[] = {
+      {[&] { return files.setSearchEnabled(false); }, "FilesPreferences.searchEnabled", false},
+      {[&] { return files.setSemanticSearchEnabled(true); }, "FilesPreferences.semanticSearchEnabled", true},
+      {[&] { return files.setSearchScope(FilesPreferences::SearchScope::system); }, "FilesPreferences.searchScope",
+       "system"},
+      {[&] { return files.setIndexedFolders({"/x", "/y"}); }, "FilesPreferences.indexedFolders",
+       json::array({"/x", "/y"})},
+      {[&] { return files.setComputeUnits(EmbeddingComputeUnits::all); }, "FilesPreferences.computeUnits", "all"},
+      {[&] { return messages.setSearchEnabled(false); }, "MessagesPreferences.searchEnabled", false},
+      {[&] { return messages.setSemanticSearchEnabled(true); }, "MessagesPreferences.semanticSearchEnabled", true},
+      {[&] { return messages.setComputeUnits(EmbeddingComputeUnits::cpu); }, "MessagesPreferences.computeUnits", "cpu"},
+      {[&] { return messages.setIndexingIntensity(IndexingIntensity::minimal); },
+       "MessagesPreferences.indexingIntensity", "minimal"},
+      {[&] { return intelligence.setSelectedModel(EmbeddingModel::bgeM3); }, "IntelligencePreferences.selectedModel",
+       "bge-m3"},
+      {[&] { return intelligence.setComputeUnits(EmbeddingComputeUnits::cpuGpu); },
+       "IntelligencePreferences.computeUnits", "cpuGpu"},
+      {[&] { return intelligence.setIndexingIntensity(IndexingIntensity::maximum); },
+       "IntelligencePreferences.indexingIntensity", "maximum"},
+      {[&] { return clipboard.setHistoryEnabled(true); }, "ClipboardPreferences.historyEnabled", true},
+      {[&] { return clipboard.setRetentionDays(0); }, "ClipboardPreferences.retentionDays", 0},
+      {[&] { return sources.setContactsEnabled(false); }, "DataSourcePreferences.contactsEnabled", false},
+      {[&] { return sources.setCalendarEnabled(false); }, "DataSourcePreferences.calendarEnabled", false},
+      {[&] { return sources.setMapsEnabled(false); }, "DataSourcePreferences.mapsEnabled", false},
+      {[&] { return sources.setDictionaryEnabled(false); }, "DataSourcePreferences.dictionaryEnabled", false},
+      {[&] { return display.setAppNameDisplayMode(Mode::always); }, "AppDisplayPreferences.appNameDisplayMode",
+       "always"},
+      {[&] { return display.setPanelPosition(PanelPosition::topLeading); }, "AppDisplayPreferences.panelPosition",
+       "topLeading"},
+      {[&] { return telemetry.setTelemetryEnabled(false); }, "TelemetryPreferences.telemetryEnabled", false},
+  };
+  for (const auto& [set, key, value] : cases) ASSERT_TRUE(set().ok()) << key;
+  for (const auto& [set, key, value] : cases) EXPECT_EQ(d.rawValue(key), value) << key;
 }
 
 TEST(PreferenceSetterTest, OnlyFourObjectsPostAndModelChangeAlsoPostsTheNewModel) {

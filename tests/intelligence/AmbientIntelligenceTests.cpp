@@ -34,6 +34,15 @@ class AmbientIntelligenceServiceTest : public ::testing::Test {
         env.mainRunner(), calendar, weather, maps, switches, [this] { return needsAuthorization; },
         [this] { return servicesEnabled; }});
   }
+  // Refreshes and lets every source answer.
+  void refreshEvents() {
+    service->refreshUpcomingCalendarEvents();
+    env.fastForwardUntilNoTasksRemain(1min);
+  }
+  void refreshWeather(bool force) {
+    service->refreshAmbientWeather(force);
+    env.fastForwardUntilNoTasksRemain(1min);
+  }
   CalendarSearchResult event(std::string title, Duration fromNow) {
     CalendarSearchResult e;
     e.identifier = title;
@@ -59,16 +68,14 @@ TEST_F(AmbientIntelligenceServiceTest, UpcomingEventsLookOneHourAhead) {
   create();
   std::vector<Highlights> seen;
   service->makeStream([&](const Highlights& h) { seen.push_back(h); });
-  service->refreshUpcomingCalendarEvents();
-  env.fastForwardUntilNoTasksRemain(1min);
+  refreshEvents();
   EXPECT_DOUBLE_EQ(calendar->lastLookahead, 3600);
   EXPECT_EQ(calendar->lastLimit, 1);
   ASSERT_EQ(service->highlights().upcomingEvents.size(), 1u);
   EXPECT_EQ(seen.back().upcomingEvents.size(), 1u);
 
   calendar->events = {event("lunch", 61min)};
-  service->refreshUpcomingCalendarEvents();
-  env.fastForwardUntilNoTasksRemain(1min);
+  refreshEvents();
   EXPECT_TRUE(service->highlights().upcomingEvents.empty()) << "an event 1 h 1 min away is not upcoming";
 }
 
@@ -76,12 +83,10 @@ TEST_F(AmbientIntelligenceServiceTest, NoEventsWithoutCalendarAccessOrSwitch) {
   calendar->events = {event("standup", 10min)};
   calendar->status = PermissionStatus::denied;
   create();
-  service->refreshUpcomingCalendarEvents();
-  env.fastForwardUntilNoTasksRemain(1min);
+  refreshEvents();
   EXPECT_EQ(calendar->upcomingRequests, 0);
   calendar->status = PermissionStatus::authorized;
-  service->refreshUpcomingCalendarEvents();
-  env.fastForwardUntilNoTasksRemain(1min);
+  refreshEvents();
   EXPECT_EQ(service->highlights().upcomingEvents.size(), 1u);
   switches->set(Id::calendar, false);
   service->handleDataSourcePreferencesChange();
@@ -90,8 +95,7 @@ TEST_F(AmbientIntelligenceServiceTest, NoEventsWithoutCalendarAccessOrSwitch) {
 
 TEST_F(AmbientIntelligenceServiceTest, SecondObserverReceivesTheCurrentHighlightsAtOnce) {
   create();
-  service->refreshAmbientWeather(true);
-  env.fastForwardUntilNoTasksRemain(1min);
+  refreshWeather(true);
   ASSERT_TRUE(service->highlights().weatherSnapshot);
   std::vector<Highlights> first;
   std::vector<Highlights> second;
@@ -100,8 +104,7 @@ TEST_F(AmbientIntelligenceServiceTest, SecondObserverReceivesTheCurrentHighlight
   ASSERT_EQ(second.size(), 1u);
   EXPECT_EQ(second[0].weatherSnapshot, service->highlights().weatherSnapshot);
   service->removeObserver(token);
-  service->refreshAmbientWeather(true);
-  env.fastForwardUntilNoTasksRemain(1min);
+  refreshWeather(true);
   EXPECT_EQ(second.size(), 1u);
   EXPECT_EQ(first.size(), 2u);
 }
@@ -110,8 +113,7 @@ TEST_F(AmbientIntelligenceServiceTest, DisablingWeatherClearsTheHighlightAtOnce)
   create();
   std::vector<Highlights> seen;
   service->makeStream([&](const Highlights& h) { seen.push_back(h); });
-  service->refreshAmbientWeather(true);
-  env.fastForwardUntilNoTasksRemain(1min);
+  refreshWeather(true);
   ASSERT_TRUE(service->highlights().weatherSnapshot);
   switches->set(Id::weather, false);
   service->refreshAmbientWeather(false);
@@ -173,8 +175,7 @@ TEST_F(AmbientIntelligenceServiceTest, EventWithCoordinateGetsWeatherThere) {
   e.structuredLocation = LocationCoordinate{48.85, 2.35};
   calendar->events = {e};
   create();
-  service->refreshUpcomingCalendarEvents();
-  env.fastForwardUntilNoTasksRemain(1min);
+  refreshEvents();
   ASSERT_TRUE(service->highlights().eventWeatherSnapshot);
   EXPECT_EQ(service->highlights().eventWeatherSnapshot->locationName, "event place");
   ASSERT_EQ(weather->fetches.size(), 1u);
@@ -188,8 +189,7 @@ TEST_F(AmbientIntelligenceServiceTest, EventWithTextLocationIsResolvedThroughMap
   calendar->events = {e};
   maps->places = {MapSearchResult{"Chez Paul", "13 rue de Charonne", LocationCoordinate{48.85, 2.37}}};
   create();
-  service->refreshUpcomingCalendarEvents();
-  env.fastForwardUntilNoTasksRemain(1min);
+  refreshEvents();
   EXPECT_EQ(maps->placeSearches, std::vector<std::string>{"Chez Paul, Paris"});
   EXPECT_EQ(service->highlights().eventMapResults, maps->places);
   ASSERT_TRUE(service->highlights().eventWeatherSnapshot);
@@ -236,21 +236,25 @@ TEST(WeatherHighlightRulesTest, PrecipitationChanceThresholdIsThirtyPercent) {
   EXPECT_FALSE(AmbientIntelligenceService::hasPrecipitationSoon(dry(), kNow));
 }
 
-TEST(WeatherHighlightRulesTest, SymbolsConditionsAndMinutes) {
+// A dry snapshot changed by `edit`.
+template <typename Edit>
+WeatherSnapshot dryWith(Edit edit) {
   WeatherSnapshot s = dry();
-  s.symbolName = "cloud.drizzle";
-  EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
-  s = dry();
-  s.conditionText = "Light Rain";
-  EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
-  s = dry();
-  s.hourly = {HourlyWeatherForecast{kNow + 20min, 0.0, "cloud.bolt.rain", 8}};
-  EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
-  s = dry();
-  s.minutes = {MinuteWeatherForecast{kNow + 5min, 0.0}, MinuteWeatherForecast{kNow + 6min, 0.1}};
-  EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
-  s.minutes = {MinuteWeatherForecast{kNow + 5min, 0.0}, MinuteWeatherForecast{kNow + 2h, 3.0}};
-  EXPECT_FALSE(AmbientIntelligenceService::hasPrecipitationSoon(s, kNow));
+  edit(s);
+  return s;
+}
+
+TEST(WeatherHighlightRulesTest, SymbolsConditionsAndMinutes) {
+  auto soon = [](const WeatherSnapshot& s) { return AmbientIntelligenceService::hasPrecipitationSoon(s, kNow); };
+  EXPECT_TRUE(soon(dryWith([](auto& s) { s.symbolName = "cloud.drizzle"; })));
+  EXPECT_TRUE(soon(dryWith([](auto& s) { s.conditionText = "Light Rain"; })));
+  EXPECT_TRUE(soon(dryWith([](auto& s) { s.hourly = {HourlyWeatherForecast{kNow + 20min, 0.0, "cloud.bolt.rain", 8}}; })));
+  EXPECT_TRUE(soon(dryWith([](auto& s) {
+    s.minutes = {MinuteWeatherForecast{kNow + 5min, 0.0}, MinuteWeatherForecast{kNow + 6min, 0.1}};
+  })));
+  EXPECT_FALSE(soon(dryWith([](auto& s) {
+    s.minutes = {MinuteWeatherForecast{kNow + 5min, 0.0}, MinuteWeatherForecast{kNow + 2h, 3.0}};
+  })));
   for (const char* symbol : {"cloud.rain", "cloud.heavyrain", "cloud.drizzle", "cloud.sleet", "cloud.hail",
                              "cloud.snow", "cloud.bolt", "cloud.bolt.rain", "cloud.sleet.fill", "cloud.hail.fill"}) {
     EXPECT_TRUE(AmbientIntelligenceService::isPrecipitationSymbol(symbol)) << symbol;
@@ -260,18 +264,12 @@ TEST(WeatherHighlightRulesTest, SymbolsConditionsAndMinutes) {
 }
 
 TEST(WeatherHighlightRulesTest, Freezing) {
-  WeatherSnapshot s = dry();
-  EXPECT_FALSE(AmbientIntelligenceService::isFreezing(s));
+  EXPECT_FALSE(AmbientIntelligenceService::isFreezing(dry()));
   for (const char* text : {"Snow", "Freezing Drizzle", "Icy", "Ice Pellets", "Hail", "Sleet"}) {
-    s = dry();
-    s.conditionText = text;
-    EXPECT_TRUE(AmbientIntelligenceService::isFreezing(s)) << text;
+    EXPECT_TRUE(AmbientIntelligenceService::isFreezing(dryWith([&](auto& s) { s.conditionText = text; }))) << text;
   }
-  s = dry();
-  s.temperatureCelsius = 0.0;
-  EXPECT_TRUE(AmbientIntelligenceService::isFreezing(s));
-  s.temperatureCelsius = 0.1;
-  EXPECT_FALSE(AmbientIntelligenceService::isFreezing(s));
+  EXPECT_TRUE(AmbientIntelligenceService::isFreezing(dryWith([](auto& s) { s.temperatureCelsius = 0.0; })));
+  EXPECT_FALSE(AmbientIntelligenceService::isFreezing(dryWith([](auto& s) { s.temperatureCelsius = 0.1; })));
 }
 
 }  // namespace

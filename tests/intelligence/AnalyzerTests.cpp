@@ -296,11 +296,10 @@ TEST(TemporalQueryAnalyzerTest, WeekRangesAcrossTheYearBoundary) {
 }
 
 TEST(TemporalQueryAnalyzerTest, CanonicalPhrases) {
-  EXPECT_EQ(RelativeTimeReference::lastNDays(3).canonicalPhrase(), "last couple days");
-  EXPECT_EQ(RelativeTimeReference::lastNDays(7).canonicalPhrase(), "last 7 days");
-  EXPECT_EQ(RelativeTimeReference::lastNDays(30).canonicalPhrase(), "last 30 days");
-  EXPECT_EQ(RelativeTimeReference::lastNDays(90).canonicalPhrase(), "last 90 days");
-  EXPECT_EQ(RelativeTimeReference::lastNDays(14).canonicalPhrase(), "last few days");
+  for (auto [days, phrase] : std::vector<std::pair<int, std::string>>{
+           {3, "last couple days"}, {7, "last 7 days"}, {30, "last 30 days"}, {90, "last 90 days"}, {14, "last few days"}}) {
+    EXPECT_EQ(RelativeTimeReference::lastNDays(days).canonicalPhrase(), phrase) << days;
+  }
   EXPECT_EQ(RelativeTimeReference::of(Kind::lastWeek).canonicalPhrase(), "last week");
 }
 

@@ -65,12 +65,30 @@ class CoordinatorFixture : public ::testing::Test {
     env.runUntilIdle();
     ASSERT_TRUE(coordinator->hasRouter());
   }
+  void createReady() {
+    create();
+    makeRouterReady();
+  }
+  // The fake router selects `sources` for every query.
+  void routeTo(std::set<DataSource> sources) {
+    router->decide = [sources](const std::string&) { return sources; };
+  }
+  void createReady(std::set<DataSource> routes) {
+    routeTo(std::move(routes));
+    createReady();
+  }
   std::shared_ptr<RecordedStream> start(const std::string& query, ActivationMode mode = ActivationMode::full) {
     auto stream = std::make_shared<RecordedStream>();
     stream->handle =
         coordinator->snapshots(query, UUID::random(), mode,
                                SnapshotStreamHandlers{[stream](const Snapshot& s) { stream->snapshots.push_back(s); },
                                                       [stream] { ++stream->finishes; }});
+    return stream;
+  }
+  // Starts a query and runs every task, timers included.
+  std::shared_ptr<RecordedStream> settle(const std::string& query, ActivationMode mode = ActivationMode::full) {
+    auto stream = start(query, mode);
+    env.fastForwardUntilNoTasksRemain();
     return stream;
   }
   size_t logCount(const std::string& needle) const {

@@ -30,8 +30,7 @@ class IntelligenceCoordinatorTest : public CoordinatorFixture {
 // ------------------------------------------------------------ full pipeline
 
 TEST_F(IntelligenceCoordinatorTest, CalculatorExpressionShortCircuitsWithOneSnapshot) {
-  create();
-  makeRouterReady();
+  createReady();
   auto stream = start("2+2");
   env.runUntilIdle();
   ASSERT_EQ(stream->snapshots.size(), 1u);
@@ -46,8 +45,7 @@ TEST_F(IntelligenceCoordinatorTest, CalculatorExpressionShortCircuitsWithOneSnap
 
 TEST_F(IntelligenceCoordinatorTest, CalculatorWithoutAnswerFallsThroughToTheLocalSearch) {
   calculator->answer = [](const std::string&) { return std::nullopt; };
-  create();
-  makeRouterReady();
+  createReady();
   auto stream = start("12");  // handled, but calculate() yields nothing
   env.fastForwardUntilNoTasksRemain();
   ASSERT_EQ(stream->snapshots.size(), 1u);
@@ -58,11 +56,9 @@ TEST_F(IntelligenceCoordinatorTest, CalculatorWithoutAnswerFallsThroughToTheLoca
 }
 
 TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::maps, DataSource::knowledge}; };
   maps->delay = 100ms;
   wikipedia->delay = 300ms;
-  create();
-  makeRouterReady();
+  createReady({DataSource::maps, DataSource::knowledge});
   auto stream = start("  population of oslo \n");
   env.runUntilIdle();
   ASSERT_EQ(stream->snapshots.size(), 1u);
@@ -88,12 +84,9 @@ TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
 }
 
 TEST_F(IntelligenceCoordinatorTest, ASourceWithoutResultStillLeavesTheActiveSet) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
   wikipedia->answer = [](const std::string&) { return std::nullopt; };
-  create();
-  makeRouterReady();
-  auto stream = start("obscure thing");
-  env.fastForwardUntilNoTasksRemain();
+  createReady({DataSource::knowledge});
+  auto stream = settle("obscure thing");
   ASSERT_EQ(stream->snapshots.size(), 2u);
   EXPECT_TRUE(stream->last().activeIdentifiers.empty());
   EXPECT_FALSE(stream->last().wikipediaArticle);
@@ -105,10 +98,8 @@ TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFir
   contacts->answer = [](const std::string&) {
     return VCRDataSourceResult(std::vector<ContactSearchResult>{{"id1", "Sam Smith", "mobile"}});
   };
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
   wikipedia->delay = 1s;
-  create();
-  makeRouterReady();
+  createReady({DataSource::knowledge});
   auto stream = start("sam smith");
   env.advanceBy(100ms);
   ASSERT_EQ(stream->snapshots.size(), 1u);
@@ -119,11 +110,8 @@ TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFir
 }
 
 TEST_F(IntelligenceCoordinatorTest, MessagesAndFilesAreSelectedWithoutTasks) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::messages, DataSource::files}; };
-  create();
-  makeRouterReady();
-  auto stream = start("budget spreadsheet from anna");
-  env.fastForwardUntilNoTasksRemain();
+  createReady({DataSource::messages, DataSource::files});
+  auto stream = settle("budget spreadsheet from anna");
   ASSERT_EQ(stream->snapshots.size(), 1u);
   EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::messages, Id::files}));
   EXPECT_TRUE(stream->last().activeIdentifiers.empty());
@@ -131,10 +119,8 @@ TEST_F(IntelligenceCoordinatorTest, MessagesAndFilesAreSelectedWithoutTasks) {
 }
 
 TEST_F(IntelligenceCoordinatorTest, ARemoteAnswerArrivingBeforeTheFirstSnapshotFollowsIt) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{}; };
   dictionary->delay = Duration::zero();  // answers before the router does
-  create();
-  makeRouterReady();
+  createReady({});
   auto stream = start("def ennui");
   env.runUntilIdle();
   ASSERT_EQ(stream->snapshots.size(), 2u);
@@ -148,10 +134,8 @@ TEST_F(IntelligenceCoordinatorTest, ARemoteAnswerArrivingBeforeTheFirstSnapshotF
 // ------------------------------------------------------------ supersession
 
 TEST_F(IntelligenceCoordinatorTest, ANewerQueryFinishesTheOlderStreamWithoutFurtherSnapshots) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
   wikipedia->delay = 5s;
-  create();
-  makeRouterReady();
+  createReady({DataSource::knowledge});
   auto first = start("population of oslo");
   env.advanceBy(1s);
   ASSERT_EQ(first->snapshots.size(), 1u);
@@ -168,9 +152,7 @@ TEST_F(IntelligenceCoordinatorTest, ANewerQueryFinishesTheOlderStreamWithoutFurt
 }
 
 TEST_F(IntelligenceCoordinatorTest, SupersessionWhileRoutingDropsTheOlderQueryBeforeItsFirstSnapshot) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
-  create();
-  makeRouterReady();
+  createReady({DataSource::knowledge});
   auto first = start("alpha");
   auto second = start("beta");  // before the first pipeline ran at all
   env.fastForwardUntilNoTasksRemain();
@@ -182,10 +164,8 @@ TEST_F(IntelligenceCoordinatorTest, SupersessionWhileRoutingDropsTheOlderQueryBe
 }
 
 TEST_F(IntelligenceCoordinatorTest, CancellingTheHandleStopsDeliveriesButStillFinishes) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
   wikipedia->delay = 2s;
-  create();
-  makeRouterReady();
+  createReady({DataSource::knowledge});
   auto stream = start("population of oslo");
   env.advanceBy(100ms);
   ASSERT_EQ(stream->snapshots.size(), 1u);
@@ -196,10 +176,8 @@ TEST_F(IntelligenceCoordinatorTest, CancellingTheHandleStopsDeliveriesButStillFi
 }
 
 TEST_F(IntelligenceCoordinatorTest, CancelActiveQueryResetsSourcesAndClearsTheQuery) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
   wikipedia->delay = 2s;
-  create();
-  makeRouterReady();
+  createReady({DataSource::knowledge});
   auto stream = start("population of oslo");
   env.advanceBy(100ms);
   const int resetsBefore = wikipedia->resets;
@@ -256,8 +234,7 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildThatNeverFinishesTimesOutAfterThi
 
   // Later queries use the fallback with reason timeout and do not rebuild.
   logs->clear();
-  auto later = start("directions to the louvre");
-  env.fastForwardUntilNoTasksRemain();
+  auto later = settle("directions to the louvre");
   EXPECT_TRUE(router->queries.empty());
   EXPECT_EQ(routerFactory.builds, 1);
   EXPECT_EQ(logCount("PallixRouter timed out, using fallback routing"), 1u);
@@ -266,7 +243,7 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildThatNeverFinishesTimesOutAfterThi
 }
 
 TEST_F(IntelligenceCoordinatorTest, FirstQueryWaitsForARouterThatBecomesReadyWithinTheWait) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  routeTo({DataSource::knowledge});
   create();
   auto stream = start("population of oslo");
   env.advanceBy(500ms);
@@ -281,7 +258,7 @@ TEST_F(IntelligenceCoordinatorTest, FirstQueryWaitsForARouterThatBecomesReadyWit
 }
 
 TEST_F(IntelligenceCoordinatorTest, FirstQueryFallsBackAfterWaitingOnePointTwoSeconds) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  routeTo({DataSource::knowledge});
   create();
   auto stream = start("population of oslo");
   env.advanceBy(1150ms);
@@ -332,8 +309,7 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildFailureIsReportedAndRoutingFallsB
   EXPECT_EQ(failures[0].parameters.at("errorCode"), "-4");
   EXPECT_EQ(logCount("PallixRouter initialization failed domain=PallixRouter code=-4"), 1u);
 
-  auto stream = start("def serendipity");
-  env.fastForwardUntilNoTasksRemain();
+  auto stream = settle("def serendipity");
   EXPECT_EQ(routerFactory.builds, 1) << "a failed router stays failed until unloaded";
   EXPECT_EQ(logCount("PallixRouter failed (Missing bundled CoreML resources for PallixRouter), using fallback"), 1u);
   ASSERT_FALSE(stream->snapshots.empty());
@@ -346,8 +322,7 @@ TEST_F(IntelligenceCoordinatorTest, MissingRouterFactoryCountsAsAFailedBuild) {
   auto deps = dependencies();
   deps.routerFactory = nullptr;
   coordinator = std::make_unique<IntelligenceCoordinator>(deps);
-  auto stream = start("directions to the louvre");
-  env.fastForwardUntilNoTasksRemain();
+  auto stream = settle("directions to the louvre");
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::failed);
   ASSERT_FALSE(stream->snapshots.empty());
   EXPECT_TRUE(stream->snapshots.front().selectedIdentifiers.count(Id::maps));
@@ -355,8 +330,7 @@ TEST_F(IntelligenceCoordinatorTest, MissingRouterFactoryCountsAsAFailedBuild) {
 
 TEST_F(IntelligenceCoordinatorTest, RouteFailureUsesTheFallbackAndIsReportedOnce) {
   router->failure = Error("PallixRouter", -1, "Missing logits output");
-  create();
-  makeRouterReady();
+  createReady();
   for (const char* q : {"directions to paris", "directions to rome"}) {
     auto stream = start(q);
     env.fastForwardUntilNoTasksRemain();
@@ -370,8 +344,7 @@ TEST_F(IntelligenceCoordinatorTest, RouteFailureUsesTheFallbackAndIsReportedOnce
 }
 
 TEST_F(IntelligenceCoordinatorTest, DeepIdleUnloadsTheRouterAndTheNextFullQueryRebuildsIt) {
-  create();
-  makeRouterReady();
+  createReady();
   coordinator->onWorkModeChange(WorkMode::deepIdle);
   EXPECT_FALSE(coordinator->hasRouter());
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::unloaded);
@@ -415,11 +388,8 @@ TEST_F(IntelligenceCoordinatorTest, DictionaryTriggerIsForcedWhileTheRouterIsNot
 }
 
 TEST_F(IntelligenceCoordinatorTest, ForcedWeatherKeywordIsAddedToTheRouterChoice) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{}; };
-  create();
-  makeRouterReady();
-  auto stream = start("weather in paris");
-  env.fastForwardUntilNoTasksRemain();
+  createReady({});
+  auto stream = settle("weather in paris");
   ASSERT_FALSE(stream->snapshots.empty());
   EXPECT_EQ(stream->snapshots.front().selectedIdentifiers, Ids{Id::weather});
   EXPECT_FALSE(stream->snapshots.front().weatherAvailabilityIssue);
@@ -427,23 +397,17 @@ TEST_F(IntelligenceCoordinatorTest, ForcedWeatherKeywordIsAddedToTheRouterChoice
 }
 
 TEST_F(IntelligenceCoordinatorTest, SwitchedOffSourcesAreNeitherSelectedNorSearched) {
-  router->decide = [](const std::string&) {
-    return std::set<DataSource>{DataSource::weather, DataSource::knowledge, DataSource::maps};
-  };
   switches->set(Id::weather, false);
   switches->set(Id::wikipedia, false);
   switches->set(Id::calculator, false);
-  create();
-  makeRouterReady();
-  auto stream = start("weather near the louvre");
-  env.fastForwardUntilNoTasksRemain();
+  createReady({DataSource::weather, DataSource::knowledge, DataSource::maps});
+  auto stream = settle("weather near the louvre");
   ASSERT_FALSE(stream->snapshots.empty());
   EXPECT_EQ(stream->snapshots.front().selectedIdentifiers, Ids{Id::maps});
   EXPECT_TRUE(weather->searches.empty());
   EXPECT_TRUE(wikipedia->searches.empty());
 
-  auto sum = start("2+2");
-  env.fastForwardUntilNoTasksRemain();
+  auto sum = settle("2+2");
   EXPECT_EQ(calculator->calculations, 0);
   ASSERT_FALSE(sum->snapshots.empty());
   EXPECT_FALSE(sum->last().calculatorResult);
@@ -453,11 +417,10 @@ TEST_F(IntelligenceCoordinatorTest, AbsentSourcesCountAsSwitchedOff) {
   auto deps = dependencies();
   deps.sources.wikipedia = nullptr;
   deps.sources.weather = nullptr;
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge, DataSource::weather}; };
+  routeTo({DataSource::knowledge, DataSource::weather});
   coordinator = std::make_unique<IntelligenceCoordinator>(deps);
   makeRouterReady();
-  auto stream = start("weather and history of rome");
-  env.fastForwardUntilNoTasksRemain();
+  auto stream = settle("weather and history of rome");
   ASSERT_EQ(stream->snapshots.size(), 1u);
   EXPECT_TRUE(stream->last().selectedIdentifiers.empty());
   EXPECT_FALSE(coordinator->isEnabled(Id::wikipedia));
@@ -470,13 +433,10 @@ TEST_F(IntelligenceCoordinatorTest, WeatherPrefersTheMapItemWhenMapsIsAlsoSelect
     if (q.find("tower") != std::string::npos) s.insert(DataSource::maps);
     return s;
   };
-  create();
-  makeRouterReady();
-  start("weather at the eiffel tower");
-  env.fastForwardUntilNoTasksRemain();
+  createReady();
+  settle("weather at the eiffel tower");
   EXPECT_EQ(weather->preference, WeatherLocationPreference::preferMapItem);
-  start("weather in oslo");
-  env.fastForwardUntilNoTasksRemain();
+  settle("weather in oslo");
   EXPECT_EQ(weather->preference, WeatherLocationPreference::automatic);
 }
 
@@ -484,11 +444,8 @@ TEST_F(IntelligenceCoordinatorTest, WeatherPrefersTheMapItemWhenMapsIsAlsoSelect
 
 TEST_F(IntelligenceCoordinatorTest, WeatherForTheCurrentLocationNeedsLocationAccess) {
   location->setStatusSilently(LocationAuthorizationStatus::denied);
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::weather}; };
-  create();
-  makeRouterReady();
-  auto stream = start("weather");
-  env.fastForwardUntilNoTasksRemain();
+  createReady({DataSource::weather});
+  auto stream = settle("weather");
   ASSERT_EQ(stream->snapshots.size(), 1u);
   ASSERT_TRUE(stream->last().weatherAvailabilityIssue);
   EXPECT_EQ(stream->last().weatherAvailabilityIssue->kind,
@@ -499,8 +456,7 @@ TEST_F(IntelligenceCoordinatorTest, WeatherForTheCurrentLocationNeedsLocationAcc
   EXPECT_EQ(logCount("Weather query blocked reason=authorization-2 servicesEnabled=1 status=2 queryLength=7"), 1u);
 
   // A named place needs no location access.
-  auto paris = start("weather in paris");
-  env.fastForwardUntilNoTasksRemain();
+  auto paris = settle("weather in paris");
   ASSERT_FALSE(paris->snapshots.empty());
   EXPECT_FALSE(paris->snapshots.front().weatherAvailabilityIssue);
   EXPECT_TRUE(paris->snapshots.front().selectedIdentifiers.count(Id::weather));
@@ -531,7 +487,7 @@ TEST_F(IntelligenceCoordinatorTest, DeniedLocationProviderIsTheDefault) {
 // ------------------------------------------------------------ non-router pipeline
 
 TEST_F(IntelligenceCoordinatorTest, NonRouterPipelineRunsLocalSourcesOnly) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
+  routeTo({DataSource::knowledge});
   create();
   auto stream = start("2+2", ActivationMode::nonRouter);
   env.runUntilIdle();
@@ -545,8 +501,7 @@ TEST_F(IntelligenceCoordinatorTest, NonRouterPipelineRunsLocalSourcesOnly) {
   EXPECT_EQ(stream->finishes, 1);
   EXPECT_EQ(routerFactory.builds, 0);
 
-  auto nothing = start("population of oslo", ActivationMode::nonRouter);
-  env.fastForwardUntilNoTasksRemain();
+  auto nothing = settle("population of oslo", ActivationMode::nonRouter);
   ASSERT_EQ(nothing->snapshots.size(), 1u);
   EXPECT_EQ(nothing->last().query, "population of oslo");
   EXPECT_TRUE(nothing->last().selectedIdentifiers.empty());
@@ -618,10 +573,8 @@ TEST_F(IntelligenceCoordinatorTest, KnownLocationsAreUsedBeforeAskingThePlatform
 }
 
 TEST_F(IntelligenceCoordinatorTest, LosingLocationAuthorizationCancelsAndResets) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge}; };
   wikipedia->delay = 5s;
-  create();
-  makeRouterReady();
+  createReady({DataSource::knowledge});
   std::vector<LocationAuthorizationStatus> callbacks;
   coordinator->setLocationAuthorizationDidChange([&](LocationAuthorizationStatus s) { callbacks.push_back(s); });
   std::vector<std::optional<Location>> answers;

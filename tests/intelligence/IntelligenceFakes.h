@@ -89,9 +89,11 @@ class FakeCalculator final : public FakeSourceBase<CalculatorSource> {
   int calculations = 0;
 };
 
-class FakePermissionedSource final : public FakeSourceBase<PermissionedSource> {
+// A source that asks for access: `grant` decides the answer to a request.
+template <typename Interface>
+class FakeAuthorizedSource : public FakeSourceBase<Interface> {
  public:
-  using FakeSourceBase::FakeSourceBase;
+  using FakeSourceBase<Interface>::FakeSourceBase;
   PermissionStatus authorizationStatus() const override { return status; }
   void requestAuthorization(std::function<void(bool)> completion) override {
     ++requests;
@@ -103,15 +105,11 @@ class FakePermissionedSource final : public FakeSourceBase<PermissionedSource> {
   int requests = 0;
 };
 
-class FakeCalendar final : public FakeSourceBase<CalendarSource> {
+using FakePermissionedSource = FakeAuthorizedSource<PermissionedSource>;
+
+class FakeCalendar final : public FakeAuthorizedSource<CalendarSource> {
  public:
-  explicit FakeCalendar(TaskRunnerPtr runner) : FakeSourceBase(VCRDataSourceIdentifier::calendar, runner) {}
-  PermissionStatus authorizationStatus() const override { return status; }
-  void requestAuthorization(std::function<void(bool)> completion) override {
-    ++requests;
-    status = grant ? PermissionStatus::authorized : PermissionStatus::denied;
-    completion(grant);
-  }
+  explicit FakeCalendar(TaskRunnerPtr runner) : FakeAuthorizedSource(VCRDataSourceIdentifier::calendar, runner) {}
   void upcomingEvents(double lookahead, int limit,
                       std::function<void(std::vector<CalendarSearchResult>)> completion) override {
     ++upcomingRequests;
@@ -119,9 +117,6 @@ class FakeCalendar final : public FakeSourceBase<CalendarSource> {
     lastLimit = limit;
     runner_->postDelayed(delay, [events = events, completion] { completion(events); });
   }
-  PermissionStatus status = PermissionStatus::authorized;
-  bool grant = true;
-  int requests = 0;
   int upcomingRequests = 0;
   double lastLookahead = 0;
   int lastLimit = 0;
@@ -136,10 +131,7 @@ class FakeWeather final : public FakeSourceBase<WeatherSource> {
     };
   }
   WeatherLocationPreference locationPreference() const override { return preference; }
-  void setLocationPreference(WeatherLocationPreference p) override {
-    preference = p;
-    preferenceHistory.push_back(p);
-  }
+  void setLocationPreference(WeatherLocationPreference p) override { preference = p; }
   void setCurrentLocationProvider(CurrentLocationProvider p) override { provider = std::move(p); }
   void cancelPendingReverseGeocoding() override { ++reverseGeocodingCancels; }
   void fetchWeather(std::optional<LocationCoordinate> coordinate,
@@ -149,7 +141,6 @@ class FakeWeather final : public FakeSourceBase<WeatherSource> {
     runner_->postDelayed(delay, [snapshot, completion] { completion(snapshot); });
   }
   WeatherLocationPreference preference = WeatherLocationPreference::automatic;
-  std::vector<WeatherLocationPreference> preferenceHistory;
   CurrentLocationProvider provider;
   int reverseGeocodingCancels = 0;
   std::vector<std::optional<LocationCoordinate>> fetches;

@@ -314,7 +314,7 @@ TEST_F(StoreWithCoordinatorTest, SettledCalculationReachesTheCalculatorWidget) {
 }
 
 TEST_F(StoreWithCoordinatorTest, RoutedSourcesStreamIntoWidgets) {
-  router->decide = [](const std::string&) { return std::set<DataSource>{DataSource::knowledge, DataSource::files}; };
+  routeTo({DataSource::knowledge, DataSource::files});
   wikipedia->delay = 200ms;
   store->runSettledSearch("history of oslo");
   env.advanceBy(50ms);

@@ -85,12 +85,10 @@ TEST_F(SourceSelectionRulesTest, AnAddressForcesMapsAndWeather) {
 }
 
 TEST(QueryRoutingTest, LabelsMapToIdentifiers) {
-  EXPECT_EQ(identifierForRouterSource(DataSource::maps), Id::maps);
-  EXPECT_EQ(identifierForRouterSource(DataSource::weather), Id::weather);
-  EXPECT_EQ(identifierForRouterSource(DataSource::dictionary), Id::dictionary);
-  EXPECT_EQ(identifierForRouterSource(DataSource::knowledge), Id::wikipedia);
-  EXPECT_EQ(identifierForRouterSource(DataSource::messages), Id::messages);
-  EXPECT_EQ(identifierForRouterSource(DataSource::files), Id::files);
+  const std::pair<DataSource, Id> labels[] = {
+      {DataSource::maps, Id::maps},           {DataSource::weather, Id::weather}, {DataSource::dictionary, Id::dictionary},
+      {DataSource::knowledge, Id::wikipedia}, {DataSource::messages, Id::messages}, {DataSource::files, Id::files}};
+  for (auto [source, id] : labels) EXPECT_EQ(identifierForRouterSource(source), id) << routerDataSourceRawValue(source);
   for (DataSource s : kAllRouterDataSources) EXPECT_EQ(routerDataSourceFromRawValue(routerDataSourceRawValue(s)), s);
   EXPECT_FALSE(routerDataSourceFromRawValue("wikipedia"));
   EXPECT_FALSE(routerDataSourceFromRawValue("Maps"));

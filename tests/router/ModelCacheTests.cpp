@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <utime.h>
 
+#include <cstring>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "PallixRouter/PallixRouter.h"
 #include "PallixRouter/RouterErrors.h"
@@ -165,9 +167,39 @@ TEST(RouterCompileCache, ACompiledModelIsLoadedAsItIsAndAnEmptyCacheIsErrorMinus
   EXPECT_EQ(noCache.error(), missingCacheDirectoryError());
 }
 
+// A safetensors file with `metadata` added to its header (offsets are relative to the data, so unchanged).
+std::string withMetadata(const std::string& file, const nlohmann::json& metadata) {
+  uint64_t length = 0;
+  std::memcpy(&length, file.data(), 8);
+  auto header = nlohmann::json::parse(file.substr(8, length));
+  header["__metadata__"] = metadata;
+  std::string text = header.dump();
+  while (text.size() % 8) text += ' ';
+  const uint64_t newLength = text.size();
+  std::string out(8, '\0');
+  std::memcpy(out.data(), &newLength, 8);
+  return out + text + file.substr(8 + length);
+}
+
 TEST(RouterCompileCache, ASingleFileModelCarriesItsConfigInTheMetadata) {
   TempDir dir;
   writeTinyBundle(dir, "bundle");
+  const auto tensors = testing::tinyTensors(testing::tinyConfig(), 3);
+  dir.write("single/PallixRouter.pallixmodel", withMetadata(SafetensorsFile::serialize(tensors, TensorDType::f32),
+                                                            {{"config", testing::tinyConfig().toJson()}}));
+  auto single = loadRouterClassifier(dir / "single/PallixRouter.pallixmodel", dir / "cache");
+  ASSERT_TRUE(single.ok()) << single.error().description();
+  dir.write("package/PallixRouter.pallixpackage/config.json", testing::tinyConfig().toJson());
+  dir.write("package/PallixRouter.pallixpackage/model.safetensors",
+            SafetensorsFile::serialize(tensors, TensorDType::f16));
+  auto package = loadRouterClassifier(dir / "package/PallixRouter.pallixpackage", dir / "cache");
+  ASSERT_TRUE(package.ok()) << package.error().description();
+  EncoderInput input{{2, 4, 9, 3}, {1, 1, 1, 1}};
+  auto a = (*single)->predictLogits({input});
+  auto b = (*package)->predictLogits({input});
+  ASSERT_TRUE(a.ok() && b.ok());
+  for (size_t i = 0; i < 6; ++i) EXPECT_NEAR((*a)[i], (*b)[i], 2e-2);  // the package's weights are half precision
+
   // Without the "config" metadata entry the file is refused with a message naming it.
   dir.write("plain/PallixRouter.pallixmodel",
             SafetensorsFile::serialize(testing::tinyTensors(testing::tinyConfig(), 3), TensorDType::f32));

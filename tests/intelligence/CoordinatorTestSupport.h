@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
+#include <set>
 #include <vector>
 
 #include "app/intelligence/IntelligenceCoordinator.h"
@@ -21,6 +23,11 @@ struct RecordedStream {
   int finishes = 0;
   TaskHandle handle;
   const Snapshot& last() const { return snapshots.back(); }
+  // The identifiers of the first snapshot; none before any snapshot.
+  std::optional<std::set<VCRDataSourceIdentifier>> firstSelected() const {
+    if (snapshots.empty()) return std::nullopt;
+    return snapshots.front().selectedIdentifiers;
+  }
 };
 
 class CoordinatorFixture : public ::testing::Test {

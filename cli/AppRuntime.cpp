@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "PallixRouter/PallixRouter.h"
 #include "app/platform/linux/CommandPasteboard.h"
 #include "app/platform/linux/LinuxWorkspace.h"
 #include "app/search/CatalogSchema.h"
@@ -59,6 +60,7 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open() {
   deps.routerRunner = runtime->routerExecutor;
   deps.switches = switches;
   deps.sources.calculator = runtime->calculator;
+  deps.routerFactory = router::makeBundledQueryRouterFactory();
   runtime->intelligenceClient = std::make_shared<LazyIntelligenceClient>(deps);
   runtime->intelligence = std::make_shared<PanelIntelligenceStore>(runtime->mainLoop, runtime->calculator);
   runtime->intelligence->configure(runtime->intelligenceClient, switches);

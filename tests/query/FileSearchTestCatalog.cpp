@@ -20,19 +20,11 @@ constexpr const char* kCatalogSchema =
     "CREATE INDEX IndexedItem_itemTypeRaw ON IndexedItem (itemTypeRaw);";
 
 void bindOptionalText(sqlite3_stmt* s, int index, const std::optional<std::string>& value) {
-  if (value) {
-    sqlite3_bind_text(s, index, value->c_str(), -1, SQLITE_TRANSIENT);
-  } else {
-    sqlite3_bind_null(s, index);
-  }
+  value ? sqlite3_bind_text(s, index, value->c_str(), -1, SQLITE_TRANSIENT) : sqlite3_bind_null(s, index);
 }
 
 void bindOptionalDate(sqlite3_stmt* s, int index, const std::optional<Date>& value) {
-  if (value) {
-    sqlite3_bind_double(s, index, secondsSince1970(*value));
-  } else {
-    sqlite3_bind_null(s, index);
-  }
+  value ? sqlite3_bind_double(s, index, secondsSince1970(*value)) : sqlite3_bind_null(s, index);
 }
 
 }  // namespace

@@ -35,20 +35,19 @@ Date hoursAgo(double hours) {
   return kNow - std::chrono::duration_cast<Date::duration>(seconds(hours * 3600));
 }
 
-std::string lower(const std::string& text) {
+// ICU lower-casing (root locale), or full case folding.
+std::string icuCase(const std::string& text, bool fold) {
   icu::UnicodeString u = icu::UnicodeString::fromUTF8(text);
-  u.toLower(icu::Locale::getRoot());
+  fold ? u.foldCase() : u.toLower(icu::Locale::getRoot());
   std::string out;
   u.toUTF8String(out);
   return out;
 }
-
+std::string lower(const std::string& text) {
+  return icuCase(text, false);
+}
 std::string caseFolded(const std::string& text) {
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(text);
-  u.foldCase();
-  std::string out;
-  u.toUTF8String(out);
-  return out;
+  return icuCase(text, true);
 }
 
 bool has(const std::string& haystack, const std::string& needle) {
@@ -89,20 +88,16 @@ bool modelFilter(const IndexedItem& item, const Filter& filter, const DateContex
       return range && range->start <= *recordDate && *recordDate < range->end;
     }
     case FilterKey::size: {
-      const int64_t b = std::stoll(filter.value);
-      const int64_t s = item.sizeBytes;
+      const int64_t b = std::stoll(filter.value), s = item.sizeBytes;
+      // clang-format off
       switch (filter.comparison.value_or(Comparison::equal)) {
-        case Comparison::equal:
-          return s == b;
-        case Comparison::greaterThan:
-          return s > b;
-        case Comparison::lessThan:
-          return s < b;
-        case Comparison::greaterOrEqual:
-          return s >= b;
-        case Comparison::lessOrEqual:
-          return s <= b;
+        case Comparison::equal: return s == b;
+        case Comparison::greaterThan: return s > b;
+        case Comparison::lessThan: return s < b;
+        case Comparison::greaterOrEqual: return s >= b;
+        case Comparison::lessOrEqual: return s <= b;
       }
+      // clang-format on
       return false;
     }
     case FilterKey::inFolder:
@@ -240,10 +235,13 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
   }
 
   void expectMatchesModel(const std::string& text, int limit, const FileSearchTuning& tuning = {}) {
+    expectMatchesModel(QueryParser::parse(text), text, limit, tuning);
+  }
+  void expectMatchesModel(const ParsedQuery& query, const std::string& text, int limit,
+                          const FileSearchTuning& tuning = {}) {
     SCOPED_TRACE("query: '" + text + "' limit " + std::to_string(limit) + " scan rows " +
                  std::to_string(tuning.shortQueryScanRows) + " max trigrams " +
                  std::to_string(tuning.maxShortQueryTrigrams));
-    const ParsedQuery query = QueryParser::parse(text);
     auto result = FileSearcher::search(catalog_.db(), query, limit, utcContext(), tuning);
     ASSERT_TRUE(result.ok()) << result.error().description();
     const std::vector<ModelResult> expected = modelSearch(items_, query, limit, utcContext());
@@ -264,73 +262,21 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
 };
 
 TEST_F(FileSearcherPowerQueryTest, PowerQueriesMatchTheBruteForceModel) {
-  const std::vector<std::string> queries = {"report",
-                                            "résumé",
-                                            "RESUME",
-                                            "report.pdf",
-                                            "pdf",
-                                            ".pdf",
-                                            "re",
-                                            "a",
-                                            "ab",
-                                            "x",
-                                            "é",
-                                            "naive",
-                                            "budget q3",
-                                            "invoice 2024",
-                                            "zzz",
-                                            "quote\"d",
-                                            "50%",
-                                            "off",
-                                            "_0",
-                                            "ext:pdf",
-                                            "ext:pdf,DOCX report",
-                                            "extension:zip,,mp3",
-                                            "type:image",
-                                            "type:doc budget",
-                                            "type:nothing",
-                                            "size:>1mb",
-                                            "size:<=1kb notes",
-                                            "size:1.5mb",
-                                            "size:0",
-                                            "modified:today",
-                                            "mod:week report",
-                                            "modified:month",
-                                            "created:yesterday",
-                                            "created:year notes",
-                                            "before:2024-01-01",
-                                            "after:2024-06-01 ext:txt",
-                                            "modified:2024-06-10",
-                                            "modified:06/14/2024",
-                                            "before:garbage",
-                                            "after:2024-13-01",
-                                            "in:projects",
-                                            "in:archive report",
-                                            "in:été",
-                                            "in:ÉTÉ",
-                                            "in:a/b",
-                                            "folder:2023 budget",
-                                            "app:example",
-                                            "bundle:ünicode",
-                                            "app:EDITOR report",
-                                            "NOT ext:pdf report",
-                                            "NOT in:archive budget",
-                                            "NOT type:image",
-                                            "NOT app:example NOT size:0",
-                                            "NOT modified:week",
-                                            "/^inv.*\\d+$/",
-                                            "/^report$/ ext:pdf",
-                                            "/[/",
-                                            "\"Projects/alpha\"",
-                                            "\"photos\" ext:png",
-                                            "\"ÉTÉ\"",
-                                            "report \"archive\" NOT size:0",
-                                            "is:folder report",
-                                            "is:folder",
-                                            "is:app",
-                                            "is:app budget",
-                                            "is:dir NOT in:été",
-                                            "résumé type:document size:>=1024 NOT ext:txt"};
+  const std::vector<std::string> queries = {
+      // text, diacritics, extensions and characters with a meaning elsewhere
+      "report", "résumé", "RESUME", "report.pdf", "pdf", ".pdf", "re", "a", "ab", "x", "é", "naive", "budget q3",
+      "invoice 2024", "zzz", "quote\"d", "50%", "off", "_0",
+      // every filter, alone and with text
+      "ext:pdf", "ext:pdf,DOCX report", "extension:zip,,mp3", "type:image", "type:doc budget", "type:nothing",
+      "size:>1mb", "size:<=1kb notes", "size:1.5mb", "size:0", "modified:today", "mod:week report", "modified:month",
+      "created:yesterday", "created:year notes", "before:2024-01-01", "after:2024-06-01 ext:txt", "modified:2024-06-10",
+      "modified:06/14/2024", "before:garbage", "after:2024-13-01", "in:projects", "in:archive report", "in:été",
+      "in:ÉTÉ", "in:a/b", "folder:2023 budget", "app:example", "bundle:ünicode", "app:EDITOR report",
+      // exclusions, regexes, phrases, item types and a combination
+      "NOT ext:pdf report", "NOT in:archive budget", "NOT type:image", "NOT app:example NOT size:0",
+      "NOT modified:week", "/^inv.*\\d+$/", "/^report$/ ext:pdf", "/[/", "\"Projects/alpha\"", "\"photos\" ext:png",
+      "\"ÉTÉ\"", "report \"archive\" NOT size:0", "is:folder report", "is:folder", "is:app", "is:app budget",
+      "is:dir NOT in:été", "résumé type:document size:>=1024 NOT ext:txt"};
   for (const std::string& text : queries) {
     expectMatchesModel(text, 50);
     expectMatchesModel(text, 7);
@@ -392,14 +338,8 @@ TEST_F(FileSearcherPowerQueryTest, RandomTextWithIndexSyntaxMatchesTheModel) {
     const std::string trimmed(trimWhitespace(term));
     if (trimmed.empty()) continue;
     query.textTerms = {trimmed};
-    SCOPED_TRACE("text: '" + trimmed + "'");
-    for (const FileSearchTuning tuning : {FileSearchTuning{}, FileSearchTuning{50, 4}}) {
-      auto result = FileSearcher::search(catalog_.db(), query, 20, utcContext(), tuning);
-      ASSERT_TRUE(result.ok()) << result.error().description();
-      const std::vector<ModelResult> expected = modelSearch(items_, query, 20, utcContext());
-      ASSERT_EQ(result->size(), expected.size());
-      for (size_t k = 0; k < expected.size(); ++k) EXPECT_EQ((*result)[k].item.path, expected[k].path);
-    }
+    expectMatchesModel(query, trimmed, 20);
+    expectMatchesModel(query, trimmed, 20, FileSearchTuning{50, 4});
   }
 }
 
@@ -551,33 +491,40 @@ TEST(FileSearcherFilterTest, RulesOnSingleRecords) {
   const DateContext context = utcContext();
   IndexedItem item = makeFile("/Users/Ann/Projects/Été/plan.PDF", "pdf", 2048, hoursAgo(30), hoursAgo(24 * 40),
                               std::string("document"), std::string("com.Apple.Preview"));
-  auto f = [](FilterKey key, std::string value, std::optional<Comparison> c = std::nullopt) {
-    return Filter{key, std::move(value), c};
+  struct Case {
+    FilterKey key;
+    std::string value;
+    std::optional<Comparison> comparison;
+    bool matches;
   };
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::ext, "txt, PDF"), context));
-  EXPECT_FALSE(FileSearcher::matchesFilter(item, f(FilterKey::ext, "pd"), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::type, "text"), context));
-  EXPECT_FALSE(FileSearcher::matchesFilter(item, f(FilterKey::type, "other"), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::size, "2048"), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::size, "2047", Comparison::greaterThan), context));
-  EXPECT_FALSE(FileSearcher::matchesFilter(item, f(FilterKey::size, "2048", Comparison::lessThan), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::size, "2048", Comparison::lessOrEqual), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::inFolder, "été"), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::inFolder, "PROJ"), context));
-  EXPECT_FALSE(FileSearcher::matchesFilter(item, f(FilterKey::inFolder, "ann/projects"), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::app, "apple"), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::modified, "yesterday"), context));
-  EXPECT_FALSE(FileSearcher::matchesFilter(item, f(FilterKey::modified, "today"), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::modified, "2024-06-14"), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::created, "month"), context) == false);
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::created, "year"), context));
-  EXPECT_TRUE(FileSearcher::matchesFilter(item, f(FilterKey::after, "2024-06-14"), context));
-  EXPECT_FALSE(FileSearcher::matchesFilter(item, f(FilterKey::before, "2024-06-14"), context));
-  EXPECT_FALSE(FileSearcher::matchesFilter(item, f(FilterKey::before, "someday"), context));
+  const Case cases[] = {{FilterKey::ext, "txt, PDF", std::nullopt, true},
+                        {FilterKey::ext, "pd", std::nullopt, false},
+                        {FilterKey::type, "text", std::nullopt, true},
+                        {FilterKey::type, "other", std::nullopt, false},
+                        {FilterKey::size, "2048", std::nullopt, true},
+                        {FilterKey::size, "2047", Comparison::greaterThan, true},
+                        {FilterKey::size, "2048", Comparison::lessThan, false},
+                        {FilterKey::size, "2048", Comparison::lessOrEqual, true},
+                        {FilterKey::inFolder, "été", std::nullopt, true},
+                        {FilterKey::inFolder, "PROJ", std::nullopt, true},
+                        {FilterKey::inFolder, "ann/projects", std::nullopt, false},
+                        {FilterKey::app, "apple", std::nullopt, true},
+                        {FilterKey::modified, "yesterday", std::nullopt, true},
+                        {FilterKey::modified, "today", std::nullopt, false},
+                        {FilterKey::modified, "2024-06-14", std::nullopt, true},
+                        {FilterKey::created, "month", std::nullopt, false},
+                        {FilterKey::created, "year", std::nullopt, true},
+                        {FilterKey::after, "2024-06-14", std::nullopt, true},
+                        {FilterKey::before, "2024-06-14", std::nullopt, false},
+                        {FilterKey::before, "someday", std::nullopt, false}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(FileSearcher::matchesFilter(item, Filter{c.key, c.value, c.comparison}, context), c.matches)
+        << filterKeyRawValue(c.key) << ":" << c.value;
+  }
   item.modifiedDate.reset();
   item.parentBundleIdentifier.reset();
-  EXPECT_FALSE(FileSearcher::matchesFilter(item, f(FilterKey::after, "2000"), context));
-  EXPECT_FALSE(FileSearcher::matchesFilter(item, f(FilterKey::app, "a"), context));
+  EXPECT_FALSE(FileSearcher::matchesFilter(item, Filter{FilterKey::after, "2000", std::nullopt}, context));
+  EXPECT_FALSE(FileSearcher::matchesFilter(item, Filter{FilterKey::app, "a", std::nullopt}, context));
 }
 
 }  // namespace

@@ -13,24 +13,12 @@ namespace {
 
 std::string describeFilter(const Filter& filter) {
   if (filter.key != FilterKey::size) return std::string(filterKeyRawValue(filter.key)) + "=" + filter.value;
-  const char* op = "==";
-  switch (filter.comparison.value_or(Comparison::equal)) {
-    case Comparison::equal:
-      op = "==";
-      break;
-    case Comparison::greaterThan:
-      op = ">";
-      break;
-    case Comparison::lessThan:
-      op = "<";
-      break;
-    case Comparison::greaterOrEqual:
-      op = ">=";
-      break;
-    case Comparison::lessOrEqual:
-      op = "<=";
-      break;
-  }
+  const Comparison c = filter.comparison.value_or(Comparison::equal);
+  const char* op = c == Comparison::greaterThan      ? ">"
+                   : c == Comparison::lessThan       ? "<"
+                   : c == Comparison::greaterOrEqual ? ">="
+                   : c == Comparison::lessOrEqual    ? "<="
+                                                     : "==";
   return std::string("size") + op + filter.value;
 }
 
@@ -41,17 +29,9 @@ void appendList(std::string& out, char tag, const std::vector<std::string>& item
   out += '[' + joinStrings(items, "|") + ']';
 }
 
-std::string unescapeTabs(const std::string& cell) {
-  std::string out;
-  for (size_t i = 0; i < cell.size(); ++i) {
-    if (cell[i] == '\\' && i + 1 < cell.size() && cell[i + 1] == 't') {
-      out += '\t';
-      ++i;
-    } else {
-      out += cell[i];
-    }
-  }
-  return out;
+std::string unescapeTabs(std::string cell) {
+  for (size_t at = 0; (at = cell.find("\\t", at)) != std::string::npos; ++at) cell.replace(at, 2, "\t");
+  return cell;
 }
 
 }  // namespace

@@ -93,12 +93,7 @@ TEST(BGESmallEmbeddingsTest, VocabularyLargerThanTheModelIsRejected) {
 
 TEST(BGESmallEmbeddingsTest, ModelWithFewerThan512PositionsIsRejected) {
   TempDir dir;
-  auto config = smallConfig(100, 16, 1, 2, 32, 128);
-  ASSERT_TRUE(writeFileAtomically(dir.file("config.json"), config.toJson()).ok());
-  ASSERT_TRUE(
-      writeFileAtomically(dir.file("model.safetensors"), SafetensorsFile::serialize(randomBertWeights(config, 1)))
-          .ok());
-  std::filesystem::copy_file(tinyModelDir() + "/vocab.txt", dir.file("vocab.txt"));
+  writeRandomModel(dir.path(), smallConfig(100, 16, 1, 2, 32, 128), 1);
   auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
   ASSERT_FALSE(model.ok());
   EXPECT_NE(model.error().description().find("128 positions"), std::string::npos);

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "SimilaritySearchKit/TransformerConfig.h"
@@ -114,20 +115,19 @@ inline std::map<std::string, TensorData> randomBertWeights(const TransformerConf
   add("embeddings.LayerNorm.bias", {H}, 0.1f);
   for (int l = 0; l < c.numHiddenLayers; ++l) {
     const std::string p = "encoder.layer." + std::to_string(l) + ".";
-    for (const char* part : {"query", "key", "value"}) {
-      add(p + "attention.self." + part + ".weight", {H, H}, scale);
-      add(p + "attention.self." + part + ".bias", {H}, 0.1f);
+    // Dense layers [out, in] with a bias; LayerNorms (in = 0) with weights near 1.
+    const std::tuple<const char*, int64_t, int64_t> layers[] = {{"attention.self.query", H, H},
+                                                                {"attention.self.key", H, H},
+                                                                {"attention.self.value", H, H},
+                                                                {"attention.output.dense", H, H},
+                                                                {"attention.output.LayerNorm", H, 0},
+                                                                {"intermediate.dense", I, H},
+                                                                {"output.dense", H, I},
+                                                                {"output.LayerNorm", H, 0}};
+    for (const auto& [part, out, in] : layers) {
+      in ? add(p + part + ".weight", {out, in}, scale) : add(p + part + ".weight", {out}, 0.1f, 1.0f);
+      add(p + part + ".bias", {out}, 0.1f);
     }
-    add(p + "attention.output.dense.weight", {H, H}, scale);
-    add(p + "attention.output.dense.bias", {H}, 0.1f);
-    add(p + "attention.output.LayerNorm.weight", {H}, 0.1f, 1.0f);
-    add(p + "attention.output.LayerNorm.bias", {H}, 0.1f);
-    add(p + "intermediate.dense.weight", {I, H}, scale);
-    add(p + "intermediate.dense.bias", {I}, 0.1f);
-    add(p + "output.dense.weight", {H, I}, scale);
-    add(p + "output.dense.bias", {H}, 0.1f);
-    add(p + "output.LayerNorm.weight", {H}, 0.1f, 1.0f);
-    add(p + "output.LayerNorm.bias", {H}, 0.1f);
   }
   return w;
 }
@@ -142,6 +142,16 @@ inline TransformerConfig smallConfig(int vocab = 64, int hidden = 16, int layers
   c.intermediateSize = inter;
   c.maxPositionEmbeddings = positions;
   return c;
+}
+
+// A model directory with `config`, random weights and the tiny model's vocabulary.
+inline void writeRandomModel(const std::string& dir, const TransformerConfig& config, uint32_t seed) {
+  std::filesystem::create_directories(dir);
+  ASSERT_TRUE(writeFileAtomically(dir + "/config.json", config.toJson()).ok());
+  ASSERT_TRUE(
+      writeFileAtomically(dir + "/model.safetensors", SafetensorsFile::serialize(randomBertWeights(config, seed)))
+          .ok());
+  std::filesystem::copy_file(tinyModelDir() + "/vocab.txt", dir + "/vocab.txt");
 }
 
 inline float maxAbsDifference(const std::vector<float>& a, const std::vector<float>& b) {

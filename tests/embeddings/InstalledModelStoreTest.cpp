@@ -18,21 +18,18 @@ std::vector<std::string> entries(const std::string& dir) {
   return names;
 }
 
-// A second tiny model with the same vocabulary and other random weights.
-void writeOtherModel(const std::string& dir) {
-  fs::create_directories(dir);
-  auto config = smallConfig(100, 32, 2, 4, 64, 512);
-  ASSERT_TRUE(writeFileAtomically(dir + "/config.json", config.toJson()).ok());
-  ASSERT_TRUE(
-      writeFileAtomically(dir + "/model.safetensors", SafetensorsFile::serialize(randomBertWeights(config, 77))).ok());
-  fs::copy_file(tinyModelDir() + "/vocab.txt", dir + "/vocab.txt");
-}
-
 class InstalledModelStoreTest : public ::testing::Test {
  protected:
   TempDir home;
   DataDirectories dirs = DataDirectories::forHome(home.path());
   InstalledModelStore store{dirs.modelsDirectory()};
+
+  // The embedding of `text` by the installed bge-small model.
+  std::vector<float> embed(const std::string& text) {
+    auto model = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs);
+    EXPECT_TRUE(model.ok()) << (model.ok() ? "" : model.error().description());
+    return model.ok() ? model.value()->encode(text).value() : std::vector<float>{};
+  }
 };
 
 TEST_F(InstalledModelStoreTest, InstallListRemove) {
@@ -52,12 +49,9 @@ TEST_F(InstalledModelStoreTest, InstallListRemove) {
   EXPECT_EQ(installed->sizeOnDisk, expected);
   EXPECT_EQ(entries(dirs.modelsDirectory()), std::vector<std::string>{"bge_small_en"});
 
-  auto model = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs);
-  ASSERT_TRUE(model.ok()) << model.error().description();
-  auto golden = loadGoldenCases();
   auto direct = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, tinyModelDir());
   ASSERT_TRUE(direct.ok());
-  EXPECT_EQ(model.value()->encode("hello world").value(), direct.value()->encode("hello world").value());
+  EXPECT_EQ(embed("hello world"), direct.value()->encode("hello world").value());
 
   listed = store.list();
   ASSERT_TRUE(listed.ok());
@@ -75,19 +69,18 @@ TEST_F(InstalledModelStoreTest, InstallListRemove) {
 
 TEST_F(InstalledModelStoreTest, ReinstallReplacesTheModel) {
   ASSERT_TRUE(store.install(tinyModelDir()).ok());
-  auto before = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).value()->encode("hello").value();
+  auto before = embed("hello");
   TempDir other;
-  writeOtherModel(other.path() + "/m");
+  writeRandomModel(other.path() + "/m", smallConfig(100, 32, 2, 4, 64, 512), 77);  // same vocabulary, other weights
   auto installed = store.install(other.path() + "/m");
   ASSERT_TRUE(installed.ok()) << installed.error().description();
-  auto after = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).value()->encode("hello").value();
-  EXPECT_GT(maxAbsDifference(before, after), 1e-3f);
+  EXPECT_GT(maxAbsDifference(before, embed("hello")), 1e-3f);
   EXPECT_EQ(entries(dirs.modelsDirectory()), std::vector<std::string>{"bge_small_en"});  // no leftovers
 }
 
 TEST_F(InstalledModelStoreTest, BrokenSourcesAreRefusedAndLeaveNothingBehind) {
   ASSERT_TRUE(store.install(tinyModelDir()).ok());
-  auto goodEmbedding = BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).value()->encode("hi").value();
+  auto goodEmbedding = embed("hi");
 
   TempDir source;
   auto refused = store.install(source.path());  // empty directory
@@ -108,7 +101,7 @@ TEST_F(InstalledModelStoreTest, BrokenSourcesAreRefusedAndLeaveNothingBehind) {
 
   // The earlier install is untouched and nothing else was left behind.
   EXPECT_EQ(entries(dirs.modelsDirectory()), std::vector<std::string>{"bge_small_en"});
-  EXPECT_EQ(BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).value()->encode("hi").value(), goodEmbedding);
+  EXPECT_EQ(embed("hi"), goodEmbedding);
 }
 
 TEST_F(InstalledModelStoreTest, ListReportsModelsThatNoLongerLoad) {

@@ -13,10 +13,13 @@ using namespace ::pallix::testing;
 
 constexpr float kGoldenTolerance = 1e-4f;
 
-std::unique_ptr<TransformerEncoder> loadTiny() {
-  auto encoder = TransformerEncoder::loadDirectory(tinyModelDir());
+std::unique_ptr<TransformerEncoder> loaded(Result<std::unique_ptr<TransformerEncoder>> encoder) {
   EXPECT_TRUE(encoder.ok()) << (encoder.ok() ? "" : encoder.error().description());
   return encoder.ok() ? std::move(encoder).value() : nullptr;
+}
+
+std::unique_ptr<TransformerEncoder> loadTiny() {
+  return loaded(TransformerEncoder::loadDirectory(tinyModelDir()));
 }
 
 EncoderInput inputFor(const GoldenCase& c) {
@@ -24,38 +27,22 @@ EncoderInput inputFor(const GoldenCase& c) {
   return {ids, mask};
 }
 
-std::unique_ptr<TransformerEncoder> fromWeights(const TransformerConfig& config,
-                                                const std::map<std::string, TensorData>& weights,
-                                                TensorDType dtype = TensorDType::f32) {
-  auto file = SafetensorsFile::parse(SafetensorsFile::serialize(weights, dtype));
+// An encoder over `weights` serialized to safetensors in memory.
+Result<std::unique_ptr<TransformerEncoder>> build(const TransformerConfig& config,
+                                                  const std::map<std::string, TensorData>& weights) {
+  auto file = SafetensorsFile::parse(SafetensorsFile::serialize(weights));
   EXPECT_TRUE(file.ok());
-  auto encoder = TransformerEncoder::fromParts(config, file.value());
-  EXPECT_TRUE(encoder.ok()) << (encoder.ok() ? "" : encoder.error().description());
-  return encoder.ok() ? std::move(encoder).value() : nullptr;
+  return TransformerEncoder::fromParts(config, file.value());
+}
+
+std::unique_ptr<TransformerEncoder> fromWeights(const TransformerConfig& config,
+                                                const std::map<std::string, TensorData>& weights) {
+  return loaded(build(config, weights));
 }
 
 std::string loadError(const TransformerConfig& config, const std::map<std::string, TensorData>& weights) {
-  auto file = SafetensorsFile::parse(SafetensorsFile::serialize(weights));
-  EXPECT_TRUE(file.ok());
-  auto encoder = TransformerEncoder::fromParts(config, file.value());
+  auto encoder = build(config, weights);
   return encoder.ok() ? "" : encoder.error().description();
-}
-
-TEST(TransformerEncoderGoldenTest, MatchesTheNumpyReference) {
-  auto encoder = loadTiny();
-  ASSERT_TRUE(encoder);
-  auto cases = loadGoldenCases();
-  ASSERT_GE(cases.size(), 6u);
-  for (const auto& c : cases) {
-    for (bool all : {false, true}) {
-      EncodeOptions options;
-      options.computeAll = all;
-      auto out = encoder->encode({inputFor(c)}, options);
-      ASSERT_TRUE(out.ok()) << out.error().description();
-      EXPECT_LT(maxAbsDifference(out->at(0).embedding, c.embedding), kGoldenTolerance)
-          << c.name << (all ? " (all positions)" : " (real tokens only)");
-    }
-  }
 }
 
 TEST(TransformerEncoderGoldenTest, HiddenStatesOfEveryRealPositionMatch) {
@@ -64,9 +51,7 @@ TEST(TransformerEncoderGoldenTest, HiddenStatesOfEveryRealPositionMatch) {
   int checked = 0;
   for (const auto& c : loadGoldenCases()) {
     if (c.hiddenStates.empty()) continue;
-    EncodeOptions options;
-    options.keepHiddenStates = true;
-    auto out = encoder->encode({inputFor(c)}, options);
+    auto out = encoder->encode({inputFor(c)}, EncodeOptions{.keepHiddenStates = true});
     ASSERT_TRUE(out.ok());
     // Tolerance relative to the layer-normed magnitudes (~1).
     EXPECT_LT(maxAbsDifference(out->at(0).hiddenStates, c.hiddenStates), 5e-4f) << c.name;
@@ -92,23 +77,26 @@ TEST(TransformerEncoderGoldenTest, HalfAndBfloatWeightsGiveTheSameNumbers) {
   }
 }
 
-TEST(TransformerEncoderGoldenTest, OneBatchEqualsSeparateCalls) {
+// Each case alone and all in one batch, computing real tokens only or every position.
+TEST(TransformerEncoderGoldenTest, SingleAndBatchedMatchTheNumpyReference) {
   auto encoder = loadTiny();
   ASSERT_TRUE(encoder);
   auto cases = loadGoldenCases();
+  ASSERT_GE(cases.size(), 6u);
   std::vector<EncoderInput> inputs;
   for (const auto& c : cases) inputs.push_back(inputFor(c));
   for (bool all : {false, true}) {
-    EncodeOptions options;
-    options.computeAll = all;
+    const EncodeOptions options{.computeAll = all};
     auto batch = encoder->encode(inputs, options);
     ASSERT_TRUE(batch.ok());
     ASSERT_EQ(batch->size(), cases.size());
     for (size_t i = 0; i < cases.size(); ++i) {
+      SCOPED_TRACE(cases[i].name + (all ? " (all positions)" : " (real tokens only)"));
       auto single = encoder->encode({inputs[i]}, options);
-      ASSERT_TRUE(single.ok());
-      EXPECT_LT(maxAbsDifference(batch->at(i).embedding, single->at(0).embedding), 1e-5f) << cases[i].name;
-      EXPECT_LT(maxAbsDifference(batch->at(i).embedding, cases[i].embedding), kGoldenTolerance) << cases[i].name;
+      ASSERT_TRUE(single.ok()) << single.error().description();
+      EXPECT_LT(maxAbsDifference(single->at(0).embedding, cases[i].embedding), kGoldenTolerance);
+      EXPECT_LT(maxAbsDifference(batch->at(i).embedding, single->at(0).embedding), 1e-5f);
+      EXPECT_LT(maxAbsDifference(batch->at(i).embedding, cases[i].embedding), kGoldenTolerance);
     }
   }
 }
@@ -128,18 +116,14 @@ TEST(TransformerEncoderPaddingTest, RealTokensOnlyEqualsAllPaddedPositions) {
     ASSERT_TRUE(encoder);
     std::uniform_int_distribution<int> token(1, s.vocab - 1);
     for (int trial = 0; trial < 6; ++trial) {
-      std::uniform_int_distribution<int> lengthDist(1, s.positions);
-      int real = lengthDist(rng);
+      const int real = std::uniform_int_distribution<int>(1, s.positions)(rng);
       std::vector<int32_t> ids;
       for (int i = 0; i < real; ++i) ids.push_back(token(rng));
       auto [row, mask] = padded(ids, s.positions);
-      EncodeOptions all, hidden;
-      all.computeAll = true;
-      all.keepHiddenStates = true;
-      hidden.keepHiddenStates = true;
+      const EncodeOptions all{.computeAll = true, .keepHiddenStates = true};
       auto full = encoder->encode({{row, mask}}, all);
       auto compact = encoder->encode({{row, mask}});
-      auto compactHidden = encoder->encode({{row, mask}}, hidden);
+      auto compactHidden = encoder->encode({{row, mask}}, EncodeOptions{.keepHiddenStates = true});
       ASSERT_TRUE(full.ok() && compact.ok() && compactHidden.ok());
       EXPECT_LT(maxAbsDifference(full->at(0).embedding, compact->at(0).embedding), 1e-5f) << real;
       std::vector<float> fullReal(full->at(0).hiddenStates.begin(),
@@ -162,9 +146,7 @@ TEST(TransformerEncoderPaddingTest, MaskedPositionsInsideTheRowAreSkippedToo) {
   ASSERT_TRUE(encoder);
   std::vector<int32_t> ids{2, 5, 9, 13, 17, 21, 3, 0, 0, 0};
   std::vector<int32_t> mask{1, 1, 0, 1, 0, 1, 1, 0, 0, 0};
-  EncodeOptions all;
-  all.computeAll = true;
-  auto full = encoder->encode({{ids, mask}}, all);
+  auto full = encoder->encode({{ids, mask}}, EncodeOptions{.computeAll = true});
   auto compact = encoder->encode({{ids, mask}});
   ASSERT_TRUE(full.ok() && compact.ok());
   EXPECT_LT(maxAbsDifference(full->at(0).embedding, compact->at(0).embedding), 1e-5f);

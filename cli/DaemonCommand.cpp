@@ -1,9 +1,11 @@
 // pallix daemon: the long-running agent (catalog, directory watching and the
 // work-mode policy) in the foreground. A second daemon ends the first.
-#include <pthread.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <thread>
 
@@ -21,6 +23,14 @@
 namespace pallix::cli {
 namespace {
 
+int g_stopPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+  char byte = 1;
+  ssize_t written = ::write(g_stopPipe[1], &byte, 1);
+  (void)written;
+}
+
 int runDaemon(Args& args) {
   bool quiet = args.flag("--quiet");
   auto rest = args.positionals();
@@ -30,11 +40,18 @@ int runDaemon(Args& args) {
 
   // Signals are taken by one thread that asks the main loop to stop; every
   // other thread (created below) inherits the blocked mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // SIGINT and SIGTERM may arrive on any thread (libraries start their own),
+  // so the handler only writes to a pipe; a thread reading it stops the loop.
+  if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) {
+    printError("daemon: cannot create a pipe: " + std::string(std::strerror(errno)));
+    return kExitFailure;
+  }
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
 
   DataDirectories dirs = DataDirectories::fromEnvironment();
   auto loop = RunLoop::create();
@@ -87,9 +104,10 @@ int runDaemon(Args& args) {
                                 s.created, s.modified, s.removed);
     });
   }
-  std::thread([loop, stopSignals] {
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+  std::thread([loop] {
+    char byte = 0;
+    while (::read(g_stopPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    }
     loop->quit();
   }).detach();
   std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << dirs.data

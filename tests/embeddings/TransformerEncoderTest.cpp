@@ -60,23 +60,6 @@ TEST(TransformerEncoderGoldenTest, HiddenStatesOfEveryRealPositionMatch) {
   EXPECT_GE(checked, 2);
 }
 
-TEST(TransformerEncoderGoldenTest, HalfAndBfloatWeightsGiveTheSameNumbers) {
-  auto config = TransformerConfig::load(tinyModelDir() + "/config.json");
-  ASSERT_TRUE(config.ok());
-  auto cases = loadGoldenCases();
-  for (const char* file : {"tiny_bert_f16.safetensors", "tiny_bert_bf16.safetensors"}) {
-    auto weights = SafetensorsFile::load(testDataDir() + "/" + file);
-    ASSERT_TRUE(weights.ok()) << file;
-    auto encoder = TransformerEncoder::fromParts(config.value(), weights.value());
-    ASSERT_TRUE(encoder.ok()) << encoder.error().description();
-    for (const auto& c : cases) {
-      auto out = encoder.value()->encode({inputFor(c)});
-      ASSERT_TRUE(out.ok());
-      EXPECT_LT(maxAbsDifference(out->at(0).embedding, c.embedding), kGoldenTolerance) << file << " " << c.name;
-    }
-  }
-}
-
 // Each case alone and all in one batch, computing real tokens only or every position.
 TEST(TransformerEncoderGoldenTest, SingleAndBatchedMatchTheNumpyReference) {
   auto encoder = loadTiny();

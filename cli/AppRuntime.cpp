@@ -16,10 +16,13 @@ namespace pallix::cli {
 Result<std::unique_ptr<AppRuntime>> AppRuntime::open() {
   auto runtime = std::make_unique<AppRuntime>();
   runtime->dirs = DataDirectories::fromEnvironment();
-  auto store = openPersistentStoreWithRecovery(runtime->dirs, catalogMigrationSteps());
+  // A damaged catalog shows as a query error here; `pallix index` and the
+  // daemon verify it at start-up and rebuild it.
+  auto store = openPersistentStoreWithRecovery(runtime->dirs, catalogMigrationSteps(), /*verifyIntegrity=*/false);
   if (!store.ok()) return store.error();
   runtime->store = std::move(store).value();
-  auto searchStore = PersistentStore::open(runtime->dirs.storePath(), catalogMigrationSteps());
+  auto searchStore =
+      PersistentStore::open(runtime->dirs.storePath(), catalogMigrationSteps(), /*verifyIntegrity=*/false);
   if (!searchStore.ok()) return searchStore.error();
   runtime->searchStore = std::move(searchStore).value();
 

@@ -218,7 +218,8 @@ Status PersistentStore::migrate(const std::vector<MigrationStep>& steps) {
 }
 
 Result<std::unique_ptr<PersistentStore>> PersistentStore::open(const std::string& path,
-                                                               const std::vector<MigrationStep>& steps) {
+                                                               const std::vector<MigrationStep>& steps,
+                                                               bool verifyIntegrity) {
   sqlite3* db = nullptr;
   int rc =
       sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -239,7 +240,7 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::open(const std::string
   if (!pragmas.ok()) return fail(pragmas.error());
   // A header that parses is not enough: damaged pages surface here rather
   // than later in the middle of a scan.
-  {
+  if (verifyIntegrity) {
     auto check = store->prepare("PRAGMA quick_check");
     if (!check.ok()) return fail(check.error());
     auto row = check.value().step();
@@ -280,7 +281,8 @@ Status removePersistentStoreArtifacts(const std::string& storePath) {
 }  // namespace
 
 Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const DataDirectories& dirs,
-                                                                         const std::vector<MigrationStep>& steps) {
+                                                                         const std::vector<MigrationStep>& steps,
+                                                                         bool verifyIntegrity) {
   if (!isDirectory(dirs.data)) {
     Status created = createDirectories(dirs.data);
     if (!created.ok()) {
@@ -291,7 +293,7 @@ Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const D
     }
   }
   const std::string storePath = dirs.storePath();
-  auto first = PersistentStore::open(storePath, steps);
+  auto first = PersistentStore::open(storePath, steps, verifyIntegrity);
   if (first.ok()) return first;
   const Error& failure = first.error();
   TelemetryService::signal("AppDelegate.setupModelContainer.initializationFailed", errorParameters(failure));

@@ -90,8 +90,11 @@ class PersistentStore {
   // Opens (creating if missing) the database at `path` and migrates it with
   // `steps`. Fails on a file that is not a database, a corrupt one, or a
   // schema it cannot migrate. ":memory:" opens a private in-memory store.
+  // `verifyIntegrity` runs PRAGMA quick_check first (it reads every page:
+  // worth it at start-up, too slow for a command that answers one query).
   static Result<std::unique_ptr<PersistentStore>> open(
-      const std::string& path, const std::vector<MigrationStep>& steps = pallixMigrationSteps());
+      const std::string& path, const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
+      bool verifyIntegrity = true);
 
   const std::string& path() const { return path_; }
   sqlite3* handle() const { return db_; }
@@ -132,6 +135,7 @@ class PersistentStore {
 // whose description starts "Failed to recover database: "; the caller decides
 // that it is fatal.
 Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(
-    const DataDirectories& dirs, const std::vector<MigrationStep>& steps = pallixMigrationSteps());
+    const DataDirectories& dirs, const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
+    bool verifyIntegrity = true);
 
 }  // namespace pallix

@@ -9,30 +9,14 @@
 
 #include "PallixRouter/RouterErrors.h"
 #include "core/FileUtil.h"
+#include "core/Strings.h"
 
 namespace pallix::router {
 namespace {
 
 std::string toUtf8(const std::u32string& s, size_t begin, size_t end) {
   std::string out;
-  for (size_t i = begin; i < end; ++i) {
-    char32_t c = s[i];
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  for (size_t i = begin; i < end; ++i) appendUtf8(out, s[i]);
   return out;
 }
 

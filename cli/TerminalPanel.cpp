@@ -6,29 +6,10 @@
 #include <clocale>
 #include <cstdio>
 
+#include "core/Strings.h"
+
 namespace pallix::cli {
 namespace {
-
-std::string utf8(wchar_t wc) {
-  std::string out;
-  auto c = static_cast<uint32_t>(wc);
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
-}
 
 void popUtf8(std::string& s) {
   while (!s.empty()) {
@@ -162,7 +143,7 @@ void TerminalPanel::handleKey(int ch, bool isKeyCode) {
     }
     default:
       if (ch >= 32) {
-        text_ += utf8(static_cast<wchar_t>(ch));
+        appendUtf8(text_, static_cast<char32_t>(ch));
         model_.handleSearchTextChange(text_);
       }
   }

@@ -18,5 +18,7 @@ bool startsWith(std::string_view s, std::string_view prefix);
 bool endsWith(std::string_view s, std::string_view suffix);
 std::vector<std::string> splitString(std::string_view s, char separator);
 std::string joinStrings(const std::vector<std::string>& parts, std::string_view separator);
+// Appends the UTF-8 encoding of one code point.
+void appendUtf8(std::string& out, char32_t codePoint);
 
 }  // namespace pallix

@@ -65,9 +65,8 @@ TEST(NotificationCenterTest, ObserversMayUnregisterWhileHandling) {
     ++first;
     center.removeObserver(firstToken);
   });
-  center.addObserver("FilesPreferencesDidChange", [&](const Notification& n) {
-    second += std::any_cast<int>(n.object);
-  });
+  center.addObserver("FilesPreferencesDidChange",
+                     [&](const Notification& n) { second += std::any_cast<int>(n.object); });
   center.addObserver("Other", [&](const Notification&) { FAIL(); });
   center.post("FilesPreferencesDidChange", 5);
   center.post("FilesPreferencesDidChange", 5);
@@ -106,6 +105,9 @@ TEST(StringsTest, SplitJoinTrimAndLongFormats) {
   EXPECT_EQ(joinStrings({"a", "b", "c"}, ", "), "a, b, c");
   EXPECT_EQ(trimWhitespace("  \tx y\n"), "x y");
   EXPECT_EQ(asciiLowercase("ÄbC"), "Äbc");
+  std::string encoded;
+  for (char32_t c : {U'A', U'\u00e9', U'\u20ac', U'\U0001F600'}) appendUtf8(encoded, c);
+  EXPECT_EQ(encoded, "A\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
   std::string long_(2000, 'x');
   EXPECT_EQ(stringPrintf("%s!", long_.c_str()).size(), 2001u);
 }

@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "app/platform/DesktopEntry.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {

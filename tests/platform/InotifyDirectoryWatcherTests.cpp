@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "app/platform/linux/InotifyDirectoryWatcher.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {

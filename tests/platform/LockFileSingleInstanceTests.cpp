@@ -18,7 +18,7 @@
 
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "core/FileUtil.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 extern char** environ;
 

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "app/platform/linux/ProcessCommandRunner.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {

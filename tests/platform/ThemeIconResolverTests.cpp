@@ -5,7 +5,7 @@
 #include <random>
 
 #include "app/platform/linux/ThemeIconResolver.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "app/platform/CommandRunner.h"
 #include "app/platform/linux/LinuxWorkspace.h"
-#include "tests/platform/TempDir.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {

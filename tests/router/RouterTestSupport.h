@@ -15,37 +15,14 @@
 
 #include "SimilaritySearchKit/TransformerConfig.h"
 #include "SimilaritySearchKit/TransformerSafetensors.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix::router::testing {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pallix-router-XXXXXX").string();
-    char* made = ::mkdtemp(pattern.data());
-    path_ = made ? std::string(made) : std::string();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
-  std::string write(const std::string& relative, const std::string& contents) const {
-    std::string full = path_ + "/" + relative;
-    std::filesystem::create_directories(std::filesystem::path(full).parent_path());
-    std::ofstream(full, std::ios::binary | std::ios::trunc) << contents;
-    return full;
-  }
-
- private:
-  std::string path_;
-};
+using pallix::testing::TempDir;
 
 // PALLIX_TEST_DATA / PALLIX_RESOURCES when set, else the source tree's folders
-// (ctest passes only the first variable of the shared ENVIRONMENT list).
+// (when a test binary runs outside ctest).
 inline std::string testDataPath(const std::string& relative) {
   const char* root = std::getenv("PALLIX_TEST_DATA");
   return std::string(root && *root ? root : PALLIX_ROUTER_SOURCE_ROOT "/tests/data") + "/router/" + relative;

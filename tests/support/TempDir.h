@@ -1,5 +1,5 @@
-// A temporary directory removed (recursively) when the test ends, and a
-// matcher for failed Status and Result values.
+// Shared test support: a temporary directory removed (recursively) when the
+// test ends, and a matcher for failed Status and Result values.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@ namespace pallix::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pallix-platform-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "pallix-test-XXXXXX").string();
     char* made = ::mkdtemp(pattern.data());
     path_ = made ? std::string(made) : std::string();
   }

@@ -59,6 +59,10 @@ Result<std::unique_ptr<AppRuntime>> openRuntime(const std::string& command) {
 }
 
 int activateNumber(Workspace& workspace, const std::vector<LastResult>& results, long long number, bool reveal) {
+  if (results.empty()) {
+    printError("the last search found nothing to open", "Run 'pallix search TEXT' or 'pallix files QUERY' first.");
+    return kExitFailure;
+  }
   if (number < 1 || number > static_cast<long long>(results.size())) {
     printError("there is no result " + std::to_string(number) + " (results are numbered 1 to " +
                std::to_string(results.size()) + ")");

@@ -274,26 +274,7 @@ TEST(HNSWFormatTest, RandomCorruptionNeverCrashesAndLeavesUsableIndex) {
   const auto items = itemsFor(data);
   int loaded = 0;
   for (int iteration = 0; iteration < 1500; ++iteration) {
-    std::string mutated = image;
-    const int edits = 1 + int(rng() % 6);
-    for (int e = 0; e < edits; ++e) {
-      const std::size_t at = rng() % mutated.size();
-      switch (rng() % 4) {
-        case 0:
-          mutated[at] = char(rng());
-          break;
-        case 1:
-          mutated[at] ^= char(1 << (rng() % 8));
-          break;
-        case 2:
-          mutated.resize(at);
-          break;
-        default:
-          mutated.insert(at, 1 + rng() % 8, char(rng()));
-          break;
-      }
-      if (mutated.empty()) mutated = "x";
-    }
+    const std::string mutated = mutateBytes(image, rng, 6, 8);
     HNSWIndex index;
     auto status = index.deserialize(mutated, items);
     if (!status.ok()) {

@@ -309,25 +309,7 @@ TEST(MMapStoreTest, RandomCorruptionNeverCrashesAndDecodedFilesReencodeStably) {
   const std::string image = encodeOrDie(items);
   int decoded = 0;
   for (int iteration = 0; iteration < 3000; ++iteration) {
-    std::string mutated = image;
-    for (int e = 1 + int(rng() % 5); e > 0; --e) {
-      const std::size_t at = rng() % mutated.size();
-      switch (rng() % 4) {
-        case 0:
-          mutated[at] = char(rng());
-          break;
-        case 1:
-          mutated[at] ^= char(1 << (rng() % 8));
-          break;
-        case 2:
-          mutated.resize(at);
-          break;
-        default:
-          mutated.insert(at, 1 + rng() % 6, char(rng()));
-          break;
-      }
-      if (mutated.empty()) mutated = "S";
-    }
+    const std::string mutated = mutateBytes(image, rng, 5, 6);
     auto result = MMapStore::decode(mutated);
     if (!result.ok()) {
       EXPECT_EQ(result.error().domain(), "MMapStoreError");

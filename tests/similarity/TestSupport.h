@@ -25,6 +25,30 @@ inline std::vector<float> randomVector(std::mt19937_64& rng, std::size_t dim) {
   return v;
 }
 
+// `image` with 1..maxEdits random edits: byte overwrites, bit flips,
+// truncations and insertions of up to maxInsert random bytes. Never empty.
+inline std::string mutateBytes(std::string image, std::mt19937_64& rng, int maxEdits, int maxInsert) {
+  for (int e = 1 + int(rng() % unsigned(maxEdits)); e > 0; --e) {
+    const std::size_t at = rng() % image.size();
+    switch (rng() % 4) {
+      case 0:
+        image[at] = char(rng());
+        break;
+      case 1:
+        image[at] ^= char(1 << (rng() % 8));
+        break;
+      case 2:
+        image.resize(at);
+        break;
+      default:
+        image.insert(at, 1 + rng() % unsigned(maxInsert), char(rng()));
+        break;
+    }
+    if (image.empty()) image = "x";
+  }
+  return image;
+}
+
 inline double euclidean(const std::vector<float>& a, const std::vector<float>& b) {
   double s = 0;
   for (std::size_t i = 0; i < a.size(); ++i) s += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);

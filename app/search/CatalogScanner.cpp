@@ -48,6 +48,23 @@ bool isDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
+// Calls visit(fd, entry) for every entry of the open directory `dirFd` but
+// "." and "..", until it returns false. Takes ownership of `dirFd`.
+template <typename Visit>
+void forEachEntry(int dirFd, Visit visit) {
+  DIR* dir = ::fdopendir(dirFd);
+  if (!dir) {
+    ::close(dirFd);
+    return;
+  }
+  const int fd = ::dirfd(dir);
+  while (struct dirent* entry = ::readdir(dir)) {
+    if (isDotOrDotDot(entry->d_name)) continue;
+    if (!visit(fd, entry)) break;
+  }
+  ::closedir(dir);
+}
+
 // Fills a file or folder candidate from its stat record.
 IndexCandidate fileCandidate(const std::string& path, std::string_view name, const struct statx& st) {
   IndexCandidate c;
@@ -179,19 +196,12 @@ CatalogScanner::CatalogScanner(const FileExclusionFilter& filter, std::string ho
     : filter_(filter), home_(std::move(home)), entries_(entries), ownBundlePath_(std::move(ownBundlePath)) {}
 
 void CatalogScanner::walkFiles(int dirFd, std::string& path, Walk& walk) {
-  DIR* dir = ::fdopendir(dirFd);
-  if (!dir) {
-    ::close(dirFd);
-    return;
-  }
-  const int fd = ::dirfd(dir);
-  while (struct dirent* entry = ::readdir(dir)) {
+  forEachEntry(dirFd, [&](int fd, const struct dirent* entry) {
     const char* name = entry->d_name;
-    if (isDotOrDotDot(name)) continue;
     const size_t nameLength = std::strlen(name);
-    if (filter_.shouldExcludeComponent(std::string_view(name, nameLength), entry->d_type == DT_DIR)) continue;
+    if (filter_.shouldExcludeComponent(std::string_view(name, nameLength), entry->d_type == DT_DIR)) return true;
     struct statx st;
-    if (!statAt(fd, name, st)) continue;
+    if (!statAt(fd, name, st)) return true;
     const size_t length = path.size();
     path.push_back('/');
     path.append(name, nameLength);
@@ -200,14 +210,14 @@ void CatalogScanner::walkFiles(int dirFd, std::string& path, Walk& walk) {
     if (S_ISDIR(st.stx_mode)) {
       if (walk.token.isCancelled()) {
         path.resize(length);
-        break;
+        return false;
       }
       int child = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (child >= 0) walkFiles(child, path, walk);
     }
     path.resize(length);
-  }
-  ::closedir(dir);
+    return true;
+  });
 }
 
 bool CatalogScanner::scanFileDirectory(const std::string& root, std::vector<IndexCandidate>& out,
@@ -248,23 +258,16 @@ std::optional<IndexCandidate> CatalogScanner::bundleCandidate(const std::string&
 
 void CatalogScanner::walkNested(int dirFd, std::string& path, int depth, const std::string& containerId,
                                 std::vector<IndexCandidate>& out) {
-  DIR* dir = ::fdopendir(dirFd);
-  if (!dir) {
-    ::close(dirFd);
-    return;
-  }
-  const int fd = ::dirfd(dir);
-  while (struct dirent* entry = ::readdir(dir)) {
+  forEachEntry(dirFd, [&](int fd, const struct dirent* entry) {
     const char* name = entry->d_name;
-    if (isDotOrDotDot(name)) continue;
     std::string lower = asciiLowercase(name);
-    if (nestedExcludedNames().count(lower) || endsWith(lower, ".lproj") || endsWith(lower, ".bundle")) continue;
+    if (nestedExcludedNames().count(lower) || endsWith(lower, ".lproj") || endsWith(lower, ".bundle")) return true;
     if (lower.find(".simruntime") != std::string::npos || lower.find("coresimulator") != std::string::npos ||
         lower.find("runtimeroot") != std::string::npos) {
-      continue;
+      return true;
     }
     struct statx st;
-    if (!statAt(fd, name, st) || !S_ISDIR(st.stx_mode)) continue;
+    if (!statAt(fd, name, st) || !S_ISDIR(st.stx_mode)) return true;
     const size_t length = path.size();
     path.push_back('/');
     path.append(name);
@@ -275,8 +278,8 @@ void CatalogScanner::walkNested(int dirFd, std::string& path, int depth, const s
       if (child >= 0) walkNested(child, path, depth + 1, containerId, out);
     }
     path.resize(length);
-  }
-  ::closedir(dir);
+    return true;
+  });
 }
 
 void CatalogScanner::scanNestedBundles(const std::string& bundlePath, const std::string& containerId,
@@ -288,16 +291,10 @@ void CatalogScanner::scanNestedBundles(const std::string& bundlePath, const std:
 }
 
 void CatalogScanner::walkApps(int dirFd, std::string& path, int depth, std::vector<IndexCandidate>& out) {
-  DIR* dir = ::fdopendir(dirFd);
-  if (!dir) {
-    ::close(dirFd);
-    return;
-  }
-  const int fd = ::dirfd(dir);
-  while (struct dirent* entry = ::readdir(dir)) {
+  forEachEntry(dirFd, [&](int fd, const struct dirent* entry) {
     const char* name = entry->d_name;
-    if (isDotOrDotDot(name) || name[0] == '.') continue;
-    if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) continue;
+    if (name[0] == '.') return true;
+    if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return true;
     const size_t length = path.size();
     path.push_back('/');
     path.append(name);
@@ -313,8 +310,8 @@ void CatalogScanner::walkApps(int dirFd, std::string& path, int depth, std::vect
       if (child >= 0) walkApps(child, path, depth + 1, out);
     }
     path.resize(length);
-  }
-  ::closedir(dir);
+    return true;
+  });
 }
 
 void CatalogScanner::scanAppDirectory(const std::string& root, std::vector<IndexCandidate>& out,

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages Pallix needs (idempotent; apt-get as root)
 # and builds the project into build/.
 #
-#   scripts/setup.sh                 install and build (Release with debug info)
+#   scripts/setup.sh                 install and build (Release)
 #   scripts/setup.sh --no-build      install only
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +30,6 @@ fi
 [ "${1:-}" = "--no-build" ] && exit 0
 
 BUILD_DIR=${PALLIX_BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD_DIR" --parallel "$(nproc)"
 echo "Built $BUILD_DIR/bin/pallix"

@@ -87,7 +87,7 @@ TEST_F(UserDefaultsFileTest, CorruptFileIsSetAsideAndTheStoreStartsFresh) {
 
 TEST_F(UserDefaultsFileTest, RemoveAndWritesLeaveNoTemporaryFiles) {
   UserDefaults d(path_);
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.set("k" + std::to_string(i), int64_t{i}).ok());
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.set(std::string("k").append(std::to_string(i)), int64_t{i}).ok());
   ASSERT_TRUE(d.remove("k3").ok());
   ASSERT_TRUE(d.remove("never-there").ok());
   int files = 0;

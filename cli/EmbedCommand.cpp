@@ -60,7 +60,7 @@ int runEmbed(Args& args) {
   EmbeddingComputeUnits units = EmbeddingComputeUnits::all;
   if (unitsText) {
     auto parsed = computeUnitsFromRawValue(*unitsText);
-    if (!parsed) return usageError("embed", "unknown compute units '" + *unitsText + "'");
+    if (!parsed) return usageError("embed", "unknown compute units " + inQuotes(*unitsText));
     units = *parsed;
   }
   DataDirectories dirs = DataDirectories::fromEnvironment();

@@ -125,7 +125,7 @@ int runModel(Args& args) {
     }
     return kExitOk;
   }
-  return usageError("model", "unknown subcommand '" + sub + "'");
+  return usageError("model", "unknown subcommand " + inQuotes(sub));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "SimilaritySearchKit/SimilarityIndex.h"
 #include "cli/Command.h"
 #include "core/FileUtil.h"
+#include "core/Strings.h"
 
 namespace pallix::cli {
 namespace {
@@ -85,7 +86,7 @@ Result<IndexItem> parseItemLine(const std::string& line) {
   if (metadata != j.end() && !metadata->is_null()) {
     if (!metadata->is_object()) return Error::make("\"metadata\" must be an object of strings");
     for (const auto& [key, value] : metadata->items()) {
-      if (!value.is_string()) return Error::make("metadata \"" + key + "\" must be a string");
+      if (!value.is_string()) return Error::make("metadata " + inQuotes(key) + " must be a string");
       item.metadata[key] = value.get<std::string>();
     }
   }
@@ -117,7 +118,7 @@ int runBuild(const std::vector<std::string>& rest) {
       problem = "embedding has " + std::to_string(item->embedding.size()) + " components, expected " +
                 std::to_string(items[0].embedding.size());
     } else if (!ids.insert(item->id).second) {
-      problem = "duplicate id \"" + item->id + "\"";
+      problem = "duplicate id " + inQuotes(item->id);
     }
     if (!problem.empty()) {
       std::cerr << input << ":" << lineNumber << ": " << problem << "\n";
@@ -321,7 +322,7 @@ int runVectors(Args& args) {
   if (rest[0] == "build") return runBuild(rest);
   if (rest[0] == "search") return runSearch(rest, vector, top, json);
   if (rest[0] == "inspect") return runInspect(rest, json);
-  return usageError("vectors", "unknown subcommand \"" + rest[0] + "\"");
+  return usageError("vectors", "unknown subcommand " + inQuotes(rest[0]));
 }
 
 }  // namespace

@@ -153,17 +153,19 @@ std::vector<std::string> distinguishingParents(const std::vector<std::string>& n
       const auto& p = parents[a];
       return std::vector<std::string>(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(std::min(k, p.size())));
     };
+    auto uniqueAt = [&](size_t a, size_t k) {
+      for (size_t b = 0; b < members.size(); ++b) {
+        if (b != a && tail(a, k) == tail(b, k)) return false;
+      }
+      return true;
+    };
     for (size_t a = 0; a < members.size(); ++a) {
       size_t k = 1;
-      for (; k < parents[a].size(); ++k) {
-        bool unique = true;
-        for (size_t b = 0; b < members.size() && unique; ++b) {
-          if (b != a && tail(a, k) == tail(b, k)) unique = false;
-        }
-        if (unique) break;
-      }
+      while (k < parents[a].size() && !uniqueAt(a, k)) ++k;
+      // A path whose every folder is needed (or that has none) is shown from the root.
+      const bool fromRoot = parents[a].empty() || !uniqueAt(a, k);
       std::vector<std::string> shown = tail(a, k);
-      std::string label = k >= parents[a].size() ? "/" : "";
+      std::string label = fromRoot ? "/" : "";
       for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
         label += *it;
         if (std::next(it) != shown.rend()) label += "/";

@@ -35,11 +35,34 @@ TEST(KnownPreferencesTest, CatalogueCoversEveryKeyOnceWithTheObjectPrefix) {
 // values): the catalogue's effective value must equal what the objects load.
 TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
   std::mt19937 rng(20261205);
-  std::vector<json> pool = {true,     false,       0,           1,          7,        14,
-                            30,       -3,          2.5,         "",         "user",   "system",
-                            "cpuNe",  "gpu",       "all",       "bge-m3",   "bge-small", "low",
-                            "maximum", "balanced", "always",    "topLeading", "bottomCenter", json::array(),
-                            json::array({"/a", "/b"}), json::array({"/a", 3}), json::object(), nullptr};
+  std::vector<json> pool = {true,
+                            false,
+                            0,
+                            1,
+                            7,
+                            14,
+                            30,
+                            -3,
+                            2.5,
+                            "",
+                            "user",
+                            "system",
+                            "cpuNe",
+                            "gpu",
+                            "all",
+                            "bge-m3",
+                            "bge-small",
+                            "low",
+                            "maximum",
+                            "balanced",
+                            "always",
+                            "topLeading",
+                            "bottomCenter",
+                            json::array(),
+                            json::array({"/a", "/b"}),
+                            json::array({"/a", 3}),
+                            json::object(),
+                            nullptr};
   for (int round = 0; round < 400; ++round) {
     UserDefaults d;
     for (const auto& desc : knownPreferences()) {
@@ -117,10 +140,17 @@ TEST(KnownPreferencesTest, TypedValuesParseTheirTextForms) {
   const json fails = json(json::value_t::discarded);
   const json date = {{"$date", 1733400000.0}};
   const std::tuple<const char*, T, json> cases[] = {
-      {"42", T::integer, 42},           {" -7 ", T::integer, -7},          {"4.2", T::integer, fails},
-      {"99999999999999999999", T::integer, fails}, {"2.5", T::real, 2.5}, {"nan", T::real, fails},
-      {"", T::real, fails},             {"1733400000", T::date, date},     {"2024-12-05T12:00:00Z", T::date, date},
-      {"yesterday", T::date, fails},    {" spaced ", T::string, " spaced "},
+      {"42", T::integer, 42},
+      {" -7 ", T::integer, -7},
+      {"4.2", T::integer, fails},
+      {"99999999999999999999", T::integer, fails},
+      {"2.5", T::real, 2.5},
+      {"nan", T::real, fails},
+      {"", T::real, fails},
+      {"1733400000", T::date, date},
+      {"2024-12-05T12:00:00Z", T::date, date},
+      {"yesterday", T::date, fails},
+      {" spaced ", T::string, " spaced "},
   };
   for (const auto& [text, type, expected] : cases) {
     auto r = parseTypedValue(text, type);
@@ -156,6 +186,39 @@ TEST(KnownPreferencesTest, RandomTextNeverCrashesAnyParser) {
       }
     }
   }
+}
+
+// `defaults write` refuses keys nothing reads and names the one meant.
+TEST(KnownPreferencesTest, UnknownKeysSuggestTheKeyMeant) {
+  struct Case {
+    const char* typed;
+    const char* meant;  // nullptr: nothing close
+  };
+  const Case cases[] = {
+      {"filespreferences.searchenabled", "FilesPreferences.searchEnabled"},
+      {"FilesPreferences.indexedFolder", "FilesPreferences.indexedFolders"},
+      {"IndexingService.indexedFolders", "FilesPreferences.indexedFolders"},
+      {"FilesPreferences.fileDirectories", "IndexingService.fileDirectories"},
+      {"ClipboardPreferences.retentionDay", "ClipboardPreferences.retentionDays"},
+      {"TelemetryPrefs.telemetryEnabled", "TelemetryPreferences.telemetryEnabled"},
+      {"Other.count", nullptr},
+      {"x", nullptr},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(findKnownKey(c.typed), nullptr) << c.typed;
+    const PreferenceDescriptor* suggested = suggestKnownKey(c.typed);
+    EXPECT_EQ(suggested ? suggested->key : "(none)", c.meant ? c.meant : "(none)") << c.typed;
+  }
+  for (const auto& d : knownStoredKeys()) {
+    EXPECT_EQ(findKnownPreference(d.key), nullptr) << d.key;
+    EXPECT_EQ(findKnownKey(d.key), &d);
+  }
+  // The two folder lists point at each other.
+  const auto* semantic = findKnownKey("FilesPreferences.indexedFolders");
+  const auto* catalog = findKnownKey("IndexingService.fileDirectories");
+  ASSERT_TRUE(semantic && catalog);
+  EXPECT_NE(semantic->note.find(catalog->key), std::string::npos);
+  EXPECT_NE(catalog->note.find(semantic->key), std::string::npos);
 }
 
 }  // namespace

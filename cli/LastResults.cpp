@@ -37,6 +37,30 @@ std::optional<FileMatchType> matchTypeFromRaw(const std::string& raw) {
   return std::nullopt;
 }
 
+// JSON holds only UTF-8, while a path may hold any byte: the path is also
+// kept as hexadecimal bytes, which `pallix open` reads back exactly.
+std::string toHex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+std::optional<std::string> fromHex(const std::string& hex) {
+  if (hex.size() % 2) return std::nullopt;
+  std::string out;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const auto digit = [](char c) { return c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= '0' && c <= '9' ? c - '0' : -1; };
+    const int high = digit(hex[i]), low = digit(hex[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+  }
+  return out;
+}
+
 }  // namespace
 
 Status saveLastResults(const DataDirectories& dirs, const std::vector<LastResult>& results) {
@@ -44,13 +68,12 @@ Status saveLastResults(const DataDirectories& dirs, const std::vector<LastResult
   for (const auto& r : results) {
     list.push_back({{"kind", r.kind},
                     {"path", r.path},
+                    {"pathBytes", toHex(r.path)},
                     {"name", r.name},
                     {"bundleIdentifier", r.bundleIdentifier},
                     {"matchType", r.matchType}});
   }
   PALLIX_RETURN_IF_ERROR(createDirectories(dirs.cache));
-  // Paths that are not UTF-8 cannot be kept exactly in JSON; they are
-  // replaced, and such a result is then reported as no longer catalogued.
   return writeFileAtomically(dirs.cache + kLastResultsFile,
                              list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
 }
@@ -67,6 +90,9 @@ Result<std::vector<LastResult>> loadLastResults(const DataDirectories& dirs) {
     if (!r.is_object()) continue;
     out.push_back({r.value("kind", ""), r.value("path", ""), r.value("name", ""), r.value("bundleIdentifier", ""),
                    r.value("matchType", "")});
+    if (auto exact = fromHex(r.value("pathBytes", ""))) {
+      if (!exact->empty()) out.back().path = *exact;
+    }
   }
   return out;
 }

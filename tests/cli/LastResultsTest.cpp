@@ -44,12 +44,12 @@ TEST_F(LastResultsTest, SavedResultsRoundTrip) {
   dirs.cache = dir / "cache";
   EXPECT_FALSE(loadLastResults(dirs).ok());
   const std::vector<LastResult> saved = {{"app", "/a/x.desktop", "X", "x.desktop", ""},
-                                         {"file", "/h/n\nl.txt", "n\nl.txt", "", "prefix"}};
+                                         {"file", "/h/n\nl\xff.txt", "n\nl\xff.txt", "", "prefix"}};
   ASSERT_TRUE(saveLastResults(dirs, saved).ok());
   auto loaded = loadLastResults(dirs);
   ASSERT_TRUE(loaded.ok());
   ASSERT_EQ(loaded->size(), 2u);
-  EXPECT_EQ((*loaded)[1].path, "/h/n\nl.txt");
+  EXPECT_EQ((*loaded)[1].path, "/h/n\nl\xff.txt");  // Exact, although JSON holds only UTF-8.
   EXPECT_EQ((*loaded)[1].matchType, "prefix");
 }
 

@@ -6,10 +6,12 @@
 
 #include "app/search/FileSearcher.h"
 #include "app/search/QueryParser.h"
+#include "app/shell/TelemetryPreferences.h"
 #include "cli/AppRuntime.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "core/Strings.h"
+#include "core/Telemetry.h"
 
 namespace pallix::cli {
 namespace {
@@ -72,6 +74,11 @@ int activateNumber(AppRuntime& rt, const std::vector<LastResult>& results, long 
     return kExitUsage;
   }
   const LastResult& chosen = results[static_cast<size_t>(number - 1)];
+  // The session reports the activation as it does in the panel, kept (on
+  // this machine) only while telemetry is on.
+  if (TelemetryPreferences(*rt.defaults).telemetryEnabled()) {
+    TelemetryService::install(std::make_shared<JsonLinesTelemetrySink>(rt.dirs.telemetryPath()));
+  }
   CatalogStore catalog(*rt.store);
   Status status = activateLastResult(*rt.model, rt.workspace, catalog, chosen, reveal);
   if (!status.ok()) {

@@ -1,8 +1,9 @@
 // The pallix executable end to end over a catalog of hostile file names:
 // what reaches a real terminal (tmux), what --json prints, and that opening
-// a result is remembered in the catalog.
+// a result is remembered in the catalog and reported.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "CliProcess.h"
@@ -182,6 +183,10 @@ TEST_F(CliIntegrationTest, OpeningAnAppRecordsItsLastUse) {
   EXPECT_EQ(open.exitCode, 0) << open.err;
   EXPECT_NE(open.out.find("Launched Zqtool"), std::string::npos) << open.out;
   EXPECT_TRUE(lastUsedOfTool().is_string()) << lastUsedOfTool();
+  // The launch is reported as the panel reports it (telemetry is on by default).
+  std::ifstream telemetry(home / ".local/share/Pallix/Telemetry.jsonl");
+  const std::string events((std::istreambuf_iterator<char>(telemetry)), std::istreambuf_iterator<char>());
+  EXPECT_NE(events.find("ContentViewModel.activateApp"), std::string::npos) << events;
 }
 
 TEST_F(CliIntegrationTest, VersionComesFromTheProject) {

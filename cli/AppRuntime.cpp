@@ -125,34 +125,4 @@ int64_t AppRuntime::catalogSize() {
   return catalog.count().valueOr(0);
 }
 
-Status saveLastResults(const DataDirectories& dirs, const std::vector<LastResult>& results) {
-  nlohmann::json list = nlohmann::json::array();
-  for (const auto& r : results) {
-    list.push_back({{"kind", r.kind}, {"path", r.path}, {"name", r.name}, {"bundleIdentifier", r.bundleIdentifier}});
-  }
-  PALLIX_RETURN_IF_ERROR(createDirectories(dirs.cache));
-  return writeFileAtomically(dirs.cache + "/LastResults.json", list.dump(2));
-}
-
-Result<std::vector<LastResult>> loadLastResults(const DataDirectories& dirs) {
-  auto text = readFileToString(dirs.cache + "/LastResults.json");
-  if (!text.ok()) return Error::make("No earlier results: run 'pallix search TEXT' or 'pallix files QUERY' first");
-  nlohmann::json list = nlohmann::json::parse(text.value(), nullptr, false);
-  if (list.is_discarded() || !list.is_array()) {
-    return Error::make("The saved results are unreadable: run the search again");
-  }
-  std::vector<LastResult> out;
-  for (const auto& r : list) {
-    if (!r.is_object()) continue;
-    out.push_back({r.value("kind", ""), r.value("path", ""), r.value("name", ""), r.value("bundleIdentifier", "")});
-  }
-  return out;
-}
-
-Status activateResult(Workspace& workspace, const LastResult& result, bool reveal) {
-  if (reveal) return workspace.revealInFileManager(result.path);
-  if (result.kind == "app") return workspace.launchApplication({result.path, result.bundleIdentifier});
-  return workspace.openFile(result.path);
-}
-
 }  // namespace pallix::cli

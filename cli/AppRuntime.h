@@ -18,6 +18,7 @@
 #include "app/search/ContentViewModel.h"
 #include "app/search/SearchProviders.h"
 #include "app/shell/DataSourcePreferences.h"
+#include "cli/LastResults.h"
 #include "core/RunLoop.h"
 #include "core/UserDefaults.h"
 
@@ -53,18 +54,5 @@ struct AppRuntime {
   // Number of catalog records (0 when the catalog was never built).
   int64_t catalogSize();
 };
-
-// The list of results last printed by `pallix search` or `pallix files`, so
-// that `pallix open N` can activate one of them.
-struct LastResult {
-  std::string kind;  // "app" or "file"
-  std::string path;
-  std::string name;
-  std::string bundleIdentifier;
-};
-Status saveLastResults(const DataDirectories& dirs, const std::vector<LastResult>& results);
-Result<std::vector<LastResult>> loadLastResults(const DataDirectories& dirs);
-// Launches an app or opens (or reveals) a file.
-Status activateResult(Workspace& workspace, const LastResult& result, bool reveal);
 
 }  // namespace pallix::cli

@@ -20,7 +20,7 @@ int runCalc(Args& args) {
   std::optional<CalculatorResult> result;
   if (calculator.shouldHandle(text)) result = calculator.calculate(text);
   if (!result) {
-    printError("no answer for \"" + text + "\"",
+    printError("no answer for " + inQuotes(text),
                "The calculator answers arithmetic (+ - × ÷ %, parentheses), units (5 km to miles) and "
                "currencies (100 usd to eur).");
     return kExitFailure;

@@ -21,6 +21,7 @@
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
 #include "cli/Command.h"
+#include "cli/Display.h"
 #include "core/FileUtil.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
@@ -191,7 +192,7 @@ int runCatalog(Args& args) {
   std::optional<IndexedItem::ItemType> itemType;
   if (type) {
     itemType = itemTypeFromRaw(*type);
-    if (!itemType) return usageError("catalog", "--type must be app, file or folder, not '" + *type + "'");
+    if (!itemType) return usageError("catalog", "--type must be app, file or folder, not " + inQuotes(*type));
   }
   if (limit && *limit < 0) return usageError("catalog", "--limit must not be negative");
   CatalogContext context;
@@ -218,10 +219,12 @@ int runCatalog(Args& args) {
     std::cout << "The catalog is empty. Run 'pallix index' to build it.\n";
     return kExitOk;
   }
-  for (const IndexedItem& item : items.value()) {
+  const std::vector<std::string> names = displayNames(items.value());
+  for (size_t i = 0; i < names.size(); ++i) {
+    const IndexedItem& item = items.value()[i];
     std::cout << std::left << std::setw(7) << item.itemTypeRaw << std::right << std::setw(10)
-              << (item.itemType() == IndexedItem::ItemType::file ? humanSize(item.sizeBytes) : "") << "  " << item.name
-              << "  " << item.path << "\n";
+              << (item.itemType() == IndexedItem::ItemType::file ? humanSize(item.sizeBytes) : "") << "  "
+              << printableColumn(names[i], 32) << "  " << printable(item.path) << "\n";
   }
   return kExitOk;
 }
@@ -337,13 +340,17 @@ int runFolders(Args& args) {
       for (const auto& folder : folders) out.push_back({{"path", folder}, {"exists", isDirectory(folder)}});
       printJson(out);
     } else if (folders.empty()) {
-      std::cout << "No folders are indexed. Add one with 'pallix folders add DIR'.\n";
+      std::cout << "No catalog folders (" << IndexingService::kFileDirectoriesKey
+                << "). Add one with 'pallix folders add DIR'.\n";
     } else {
-      for (const auto& folder : folders) std::cout << folder << (isDirectory(folder) ? "" : "  (missing)") << "\n";
+      std::cout << "Catalog folders (" << IndexingService::kFileDirectoriesKey << "), searched by name:\n";
+      for (const auto& folder : folders) {
+        std::cout << "  " << printable(folder) << (isDirectory(folder) ? "" : "  (missing)") << "\n";
+      }
     }
     return kExitOk;
   }
-  if (action != "add" && action != "remove") return usageError("folders", "unknown action '" + action + "'");
+  if (action != "add" && action != "remove") return usageError("folders", "unknown action " + inQuotes(action));
   if (rest.size() != 2) return usageError("folders", action + " takes exactly one folder");
   Status created = createDirectories(dirs.data);
   if (!created.ok()) {
@@ -363,7 +370,8 @@ int runFolders(Args& args) {
     printJson(
         {{"action", action}, {"path", path}, {"folders", IndexingService::persistedFileDirectories(defaults, dirs)}});
   } else {
-    std::cout << (action == "add" ? "Added " : "Removed ") << path << ". Run 'pallix index' to update the catalog.\n";
+    std::cout << (action == "add" ? "Added " : "Removed ") << printable(path) << (action == "add" ? " to" : " from")
+              << " the catalog folders. Run 'pallix index' to update the catalog.\n";
   }
   return kExitOk;
 }
@@ -388,12 +396,16 @@ PALLIX_COMMAND("watch", "keep the catalog current from file-system events",
                "Watches the app and file folders with inotify and applies changes to the catalog (debounced by\n"
                "1.5 s), printing a summary of each incremental run, until interrupted with Ctrl-C.\n",
                runWatch);
-PALLIX_COMMAND("folders", "list, add or remove indexed file folders",
+PALLIX_COMMAND("folders", "list, add or remove the catalog's file folders (name search)",
                "Usage: pallix folders list [--json]\n"
                "       pallix folders add DIR [--json]\n"
                "       pallix folders remove DIR [--json]\n\n"
-               "Edits the folders the catalog indexes (default: Documents, Desktop, Downloads and Developer in\n"
-               "the home folder, those that exist). Run 'pallix index' afterwards.\n",
+               "Edits the catalog folders, the folders whose files and folders the catalog indexes for search\n"
+               "by name (setting IndexingService.fileDirectories; default: Documents, Desktop, Downloads and\n"
+               "Developer in the home folder, those that exist). Run 'pallix index' afterwards.\n\n"
+               "Not the semantic search folders, whose file contents are indexed for search by meaning:\n"
+               "those are the preference FilesPreferences.indexedFolders ('pallix prefs' shows it;\n"
+               "'pallix defaults write FilesPreferences.indexedFolders DIR...' sets it).\n",
                runFolders);
 
 }  // namespace pallix::cli

@@ -4,6 +4,9 @@
 
 #include <iostream>
 
+#include "cli/Display.h"
+#include "core/Strings.h"
+
 namespace pallix::cli {
 
 CommandRegistry& CommandRegistry::instance() {
@@ -57,7 +60,7 @@ std::optional<long long> Args::intOption(const std::string& name) {
   } catch (...) {
   }
   failed_ = true;
-  failure_ = name + " expects a whole number, got '" + *text + "'";
+  failure_ = name + " expects a whole number, got " + inQuotes(*text);
   return std::nullopt;
 }
 
@@ -80,8 +83,9 @@ std::vector<std::string> Args::positionals() {
 }
 
 void printError(const std::string& message, const std::string& hint) {
-  std::cerr << "pallix: " << message << "\n";
-  if (!hint.empty()) std::cerr << "  " << hint << "\n";
+  // Messages quote paths and queries; they are escaped like any other output.
+  std::cerr << "pallix: " << printable(message) << "\n";
+  if (!hint.empty()) std::cerr << "  " << printable(hint) << "\n";
 }
 
 int usageError(const std::string& command, const std::string& message) {

@@ -74,7 +74,8 @@ struct CommandRegistrar {
 #define PALLIX_COMMAND(name, summary, usage, fn) \
   static ::pallix::cli::CommandRegistrar PALLIX_COMMAND_CONCAT(pallix_command_, __LINE__)(name, summary, usage, fn)
 
-// Prints "pallix: MESSAGE" to stderr, and a hint line when given.
+// Prints "pallix: MESSAGE" to stderr, and a hint line when given, both
+// escaped for the terminal.
 void printError(const std::string& message, const std::string& hint = "");
 // Prints a usage error for `command` and returns kExitUsage.
 int usageError(const std::string& command, const std::string& message);

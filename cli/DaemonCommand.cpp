@@ -16,6 +16,7 @@
 #include "app/platform/linux/ThemeIconResolver.h"
 #include "app/shell/AppDelegate.h"
 #include "cli/Command.h"
+#include "cli/Display.h"
 #include "core/Logger.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
@@ -110,7 +111,7 @@ int runDaemon(Args& args) {
     }
     loop->quit();
   }).detach();
-  std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << dirs.data
+  std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << printable(dirs.data)
             << ". Press Ctrl-C to stop.\n";
   loop->run();
   delegate->applicationWillTerminate();

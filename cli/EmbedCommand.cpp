@@ -8,6 +8,7 @@
 #include "SimilaritySearchKitBGESmall/BundledResources.h"
 #include "app/platform/DataDirectories.h"
 #include "cli/Command.h"
+#include "cli/Display.h"
 #include "core/Strings.h"
 
 namespace pallix::cli {
@@ -43,7 +44,7 @@ int printTokens(const std::string& text, bool json) {
     printJson({{"tokens", tokens}, {"ids", ids}});
     return kExitOk;
   }
-  for (size_t i = 0; i < tokens.size(); ++i) std::cout << ids[i] << "\t" << tokens[i] << "\n";
+  for (size_t i = 0; i < tokens.size(); ++i) std::cout << ids[i] << "\t" << printable(tokens[i]) << "\n";
   return kExitOk;
 }
 
@@ -60,7 +61,7 @@ int runEmbed(Args& args) {
   EmbeddingComputeUnits units = EmbeddingComputeUnits::all;
   if (unitsText) {
     auto parsed = computeUnitsFromRawValue(*unitsText);
-    if (!parsed) return usageError("embed", "unknown compute units '" + *unitsText + "'");
+    if (!parsed) return usageError("embed", "unknown compute units " + inQuotes(*unitsText));
     units = *parsed;
   }
   DataDirectories dirs = DataDirectories::fromEnvironment();

@@ -7,6 +7,7 @@
 #include "SimilaritySearchKitBGESmall/InstalledModelStore.h"
 #include "app/platform/DataDirectories.h"
 #include "cli/Command.h"
+#include "cli/Display.h"
 #include "core/Strings.h"
 
 namespace pallix::cli {
@@ -57,7 +58,7 @@ int install(InstalledModelStore& store, const std::vector<std::string>& rest, co
     printJson(toJson(installed.value()));
   } else {
     std::cout << "Installed " << installed->name << " (" << installed->dimension << " dimensions, " << installed->layers
-              << " layers, " << humanSize(installed->sizeOnDisk) << ") at " << installed->path << "\n";
+              << " layers, " << humanSize(installed->sizeOnDisk) << ") at " << printable(installed->path) << "\n";
     if (installed->name == embeddingModelDirectoryName(EmbeddingModel::bgeSmall) &&
         installed->dimension != embeddingDimensions(EmbeddingModel::bgeSmall)) {
       std::cerr << "pallix: note: semantic indexes expect " << embeddingDimensions(EmbeddingModel::bgeSmall)
@@ -82,14 +83,14 @@ int list(InstalledModelStore& store, bool json) {
     return kExitOk;
   }
   if (models->empty()) {
-    std::cout << "No models installed in " << store.modelsDirectory()
+    std::cout << "No models installed in " << printable(store.modelsDirectory())
               << ".\nInstall one with 'pallix model install DIR'.\n";
     return kExitOk;
   }
   std::printf("%-20s %9s %6s %10s  %s\n", "NAME", "DIMENSION", "LAYERS", "SIZE", "LOADS");
   for (const auto& m : models.value()) {
-    std::printf("%-20s %9d %6d %10s  %s\n", m.name.c_str(), m.dimension, m.layers, humanSize(m.sizeOnDisk).c_str(),
-                m.loads ? "yes" : ("no: " + m.loadError).c_str());
+    std::printf("%s %9d %6d %10s  %s\n", printableColumn(m.name, 20).c_str(), m.dimension, m.layers,
+                humanSize(m.sizeOnDisk).c_str(), m.loads ? "yes" : printable("no: " + m.loadError).c_str());
   }
   return kExitOk;
 }
@@ -121,11 +122,11 @@ int runModel(Args& args) {
     if (json) {
       printJson({{"removed", rest[1]}});
     } else {
-      std::cout << "Removed " << rest[1] << "\n";
+      std::cout << "Removed " << printable(rest[1]) << "\n";
     }
     return kExitOk;
   }
-  return usageError("model", "unknown subcommand '" + sub + "'");
+  return usageError("model", "unknown subcommand " + inQuotes(sub));
 }
 
 }  // namespace

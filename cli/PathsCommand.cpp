@@ -2,6 +2,7 @@
 
 #include "app/platform/DataDirectories.h"
 #include "cli/Command.h"
+#include "cli/Display.h"
 
 namespace pallix::cli {
 namespace {
@@ -20,12 +21,13 @@ int runPaths(Args& args) {
                {"defaults", dirs.defaultsPath()},
                {"models", dirs.modelsDirectory()}});
   } else {
-    std::cout << "home      " << dirs.home << "\n"
-              << "data      " << dirs.data << "\n"
-              << "cache     " << dirs.cache << "\n"
-              << "store     " << dirs.storePath() << "\n"
-              << "defaults  " << dirs.defaultsPath() << "\n"
-              << "models    " << dirs.modelsDirectory() << "\n";
+    const std::pair<const char*, std::string> rows[] = {{"home", dirs.home},
+                                                        {"data", dirs.data},
+                                                        {"cache", dirs.cache},
+                                                        {"store", dirs.storePath()},
+                                                        {"defaults", dirs.defaultsPath()},
+                                                        {"models", dirs.modelsDirectory()}};
+    for (const auto& [label, path] : rows) std::cout << printableColumn(label, 10) << printable(path) << "\n";
   }
   return kExitOk;
 }

@@ -6,6 +6,8 @@
 #include "app/platform/DataDirectories.h"
 #include "app/shell/KnownPreferences.h"
 #include "cli/Command.h"
+#include "cli/Display.h"
+#include "core/Strings.h"
 #include "core/UserDefaults.h"
 
 namespace pallix::cli {
@@ -19,9 +21,20 @@ std::unique_ptr<UserDefaults> openDefaults() {
   return defaults;
 }
 
+std::string jsonText(const nlohmann::json& value) {
+  return printable(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+// A value as a person reads it: strings bare, anything else as JSON; escaped.
 std::string display(const nlohmann::json& value) {
-  if (value.is_string()) return value.get<std::string>();
-  return value.dump();
+  return value.is_string() ? printable(value.get<std::string>()) : jsonText(value);
+}
+
+// The hint for a key nothing reads: the key the user probably meant.
+std::string unknownKeyHint(const std::string& key, const std::string& action) {
+  std::string hint;
+  if (const auto* meant = suggestKnownKey(key)) hint = "Did you mean " + meant->key + "? ";
+  return hint + "'pallix prefs' lists the preferences" + action;
 }
 
 int runPrefs(Args& args) {
@@ -46,6 +59,7 @@ int runPrefs(Args& args) {
                              {"isDefault", isDefault},
                              {"type", preferenceValueTypeName(d.type)}};
       if (ignored) out[d.object][name]["ignoredStoredValue"] = *stored;
+      if (!d.note.empty()) out[d.object][name]["note"] = d.note;
       continue;
     }
     if (d.object != currentObject) {
@@ -57,8 +71,9 @@ int runPrefs(Args& args) {
     line.resize(std::max<size_t>(line.size() + 1, 28), ' ');
     line += display(value);
     if (!isDefault) line += "   (default: " + display(d.defaultValue) + ")";
-    if (ignored) line += "   (stored " + stored->dump() + " ignored)";
+    if (ignored) line += "   (stored " + jsonText(*stored) + " ignored)";
     std::cout << line << "\n";
+    if (!d.note.empty()) std::cout << "      " << d.note << " ('pallix folders')\n";
   }
   if (json) {
     printJson(out);
@@ -77,7 +92,9 @@ int defaultsRead(Args& args, bool json, const std::vector<std::string>& rest) {
     if (json) {
       printJson(all);
     } else {
-      for (auto it = all.begin(); it != all.end(); ++it) std::cout << it.key() << " = " << it.value().dump() << "\n";
+      for (auto it = all.begin(); it != all.end(); ++it) {
+        std::cout << printable(it.key()) << " = " << jsonText(it.value()) << "\n";
+      }
     }
     return kExitOk;
   }
@@ -87,6 +104,8 @@ int defaultsRead(Args& args, bool json, const std::vector<std::string>& rest) {
     std::string hint;
     if (const auto* known = findKnownPreference(key)) {
       hint = "Not set; the preference uses its default " + known->defaultValue.dump() + ".";
+    } else if (!findKnownKey(key)) {
+      hint = "No part of Pallix reads this key. " + unknownKeyHint(key, ".");
     }
     printError("no value for " + key, hint);
     return kExitFailure;
@@ -108,16 +127,21 @@ PreferenceValueType inferType(const std::string& text) {
   return PreferenceValueType::string;
 }
 
-int defaultsWrite(const std::optional<std::string>& typeName, const std::vector<std::string>& rest) {
+int defaultsWrite(const std::optional<std::string>& typeName, bool force, const std::vector<std::string>& rest) {
   if (rest.size() < 3) return usageError("defaults", "write needs KEY and VALUE");
   const std::string& key = rest[1];
+  const PreferenceDescriptor* known = findKnownKey(key);
+  if (!known && !force) {
+    printError("defaults: no part of Pallix reads " + key + "; nothing written",
+               unknownKeyHint(key, "; --force writes the key anyway."));
+    return kExitUsage;
+  }
   std::optional<PreferenceValueType> type;
   if (typeName) {
     auto parsed = preferenceValueTypeFromName(*typeName);
     if (!parsed.ok()) return usageError("defaults", parsed.error().description());
     type = parsed.value();
   }
-  const PreferenceDescriptor* known = findKnownPreference(key);
   if (known && type && *type != known->type) {
     return usageError("defaults", key + " is a " + preferenceValueTypeName(known->type) + " preference, not " +
                                       preferenceValueTypeName(*type));
@@ -161,20 +185,21 @@ int defaultsDelete(const std::vector<std::string>& rest) {
 
 int runDefaults(Args& args) {
   bool json = args.flag("--json");
+  bool force = args.flag("--force");
   auto typeName = args.option("--type");
   auto rest = args.positionals();
   if (args.failed()) return usageError("defaults", args.failure());
   if (rest.empty()) return usageError("defaults", "needs read, write or delete");
   const std::string& verb = rest[0];
   if (verb == "read") {
-    if (typeName) return usageError("defaults", "--type applies to write only");
+    if (typeName || force) return usageError("defaults", "--type and --force apply to write only");
     return defaultsRead(args, json, rest);
   }
   if (json) return usageError("defaults", "--json applies to read only");
-  if (verb == "write") return defaultsWrite(typeName, rest);
-  if (typeName) return usageError("defaults", "--type applies to write only");
+  if (verb == "write") return defaultsWrite(typeName, force, rest);
+  if (typeName || force) return usageError("defaults", "--type and --force apply to write only");
   if (verb == "delete") return defaultsDelete(rest);
-  return usageError("defaults", "unknown action '" + verb + "'; use read, write or delete");
+  return usageError("defaults", "unknown action " + inQuotes(verb) + "; use read, write or delete");
 }
 
 }  // namespace
@@ -183,21 +208,28 @@ PALLIX_COMMAND("prefs", "show every preference's effective value",
                "Usage: pallix prefs [--json]\n\n"
                "Shows every preference, grouped by its preference object, with the value Pallix uses:\n"
                "the stored value, or the default when it is absent, of the wrong type or not allowed.\n"
-               "Values that differ from the default are marked with '*'.\n"
+               "Values that differ from the default are marked with '*'.\n\n"
+               "FilesPreferences.indexedFolders are the semantic search folders (file contents indexed for\n"
+               "search by meaning). The catalog folders searched by name are another list,\n"
+               "IndexingService.fileDirectories, shown and edited by 'pallix folders'.\n"
                "PALLIX_HOME overrides the home folder.\n",
                runPrefs);
 
 PALLIX_COMMAND("defaults", "read, write or delete user-defaults keys",
                "Usage: pallix defaults read [KEY] [--json]\n"
-               "       pallix defaults write KEY VALUE... [--type bool|int|double|string|array|date]\n"
+               "       pallix defaults write KEY VALUE... [--type bool|int|double|string|array|date] [--force]\n"
                "       pallix defaults delete KEY\n\n"
                "read      prints one key's stored value, or every stored key; exit 1 when KEY is not set.\n"
                "write     stores VALUE under KEY. For a preference key the type is the preference's own and\n"
-               "          the value must be one it accepts (enumerations: their raw values). Other keys take\n"
-               "          --type, or a type inferred from VALUE. Arrays: several VALUEs, a comma-separated\n"
-               "          list or a JSON array. Dates: seconds since 1970 or YYYY-MM-DDTHH:MM:SSZ.\n"
+               "          the value must be one it accepts (enumerations: their raw values). A key that no\n"
+               "          part of Pallix reads is refused (the hint names the likely key) unless --force is\n"
+               "          given; it then takes --type, or a type inferred from VALUE. Arrays: several VALUEs,\n"
+               "          a comma-separated list or a JSON array. Dates: seconds since 1970 or\n"
+               "          YYYY-MM-DDTHH:MM:SSZ.\n"
+               "          FilesPreferences.indexedFolders are the semantic search folders;\n"
+               "          IndexingService.fileDirectories the catalog folders ('pallix folders' edits them).\n"
                "delete    removes KEY; exit 1 when it is not set.\n\n"
-               "Exit codes: 0 done, 1 missing key or write failure, 2 usage error.\n"
+               "Exit codes: 0 done, 1 missing key or write failure, 2 usage error or unknown key.\n"
                "PALLIX_HOME overrides the home folder.\n",
                runDefaults);
 

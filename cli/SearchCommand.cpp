@@ -2,13 +2,16 @@
 // catalog, and activation of a printed result.
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 
-#include "app/platform/linux/LinuxWorkspace.h"
 #include "app/search/FileSearcher.h"
 #include "app/search/QueryParser.h"
+#include "app/shell/TelemetryPreferences.h"
 #include "cli/AppRuntime.h"
 #include "cli/Command.h"
+#include "cli/Display.h"
 #include "core/Strings.h"
+#include "core/Telemetry.h"
 
 namespace pallix::cli {
 namespace {
@@ -58,7 +61,9 @@ Result<std::unique_ptr<AppRuntime>> openRuntime(const std::string& command) {
   return runtime;
 }
 
-int activateNumber(Workspace& workspace, const std::vector<LastResult>& results, long long number, bool reveal) {
+// Activates result `number` through the search session. With `json` the
+// note goes to stderr, so stdout holds nothing but the JSON document.
+int activateNumber(AppRuntime& rt, const std::vector<LastResult>& results, long long number, bool reveal, bool json) {
   if (results.empty()) {
     printError("the last search found nothing to open", "Run 'pallix search TEXT' or 'pallix files QUERY' first.");
     return kExitFailure;
@@ -69,12 +74,22 @@ int activateNumber(Workspace& workspace, const std::vector<LastResult>& results,
     return kExitUsage;
   }
   const LastResult& chosen = results[static_cast<size_t>(number - 1)];
-  Status status = activateResult(workspace, chosen, reveal);
+  // The session reports the activation as it does in the panel, kept (on
+  // this machine) only while telemetry is on.
+  if (TelemetryPreferences(*rt.defaults).telemetryEnabled()) {
+    TelemetryService::install(std::make_shared<JsonLinesTelemetrySink>(rt.dirs.telemetryPath()));
+  }
+  CatalogStore catalog(*rt.store);
+  Status status = activateLastResult(*rt.model, rt.workspace, catalog, chosen, reveal);
   if (!status.ok()) {
-    printError("could not open " + chosen.path + ": " + status.error().description());
+    printError("could not open " + chosen.path + ": " + status.error().description(),
+               "Run the search again; the catalog may have changed ('pallix index').");
     return kExitFailure;
   }
-  std::cout << (reveal ? "Revealed " : chosen.kind == "app" ? "Launched " : "Opened ") << chosen.name << "\n";
+  (json ? std::cerr : std::cout) << (reveal                 ? "Revealed "
+                                     : chosen.kind == "app" ? "Launched "
+                                                            : "Opened ")
+                                 << printable(chosen.name) << "\n";
   return kExitOk;
 }
 
@@ -95,12 +110,20 @@ int runSearch(Args& args) {
   std::vector<LastResult> listed;
   std::vector<IndexedItem> apps = rt.model->selectionCandidates();
   const auto& files = rt.model->filePreviewResults();
-  for (const auto& app : apps) listed.push_back({"app", app.path, app.name, app.bundleIdentifier.value_or("")});
-  for (const auto& f : files) listed.push_back({"file", f.item.path, f.item.name, ""});
+  std::vector<IndexedItem> shown = apps;
+  for (const auto& f : files) shown.push_back(f.item);
+  const std::vector<std::string> names = displayNames(shown);
+  for (size_t i = 0; i < apps.size(); ++i) {
+    listed.push_back({"app", apps[i].path, names[i], apps[i].bundleIdentifier.value_or(""), ""});
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    listed.push_back(
+        {"file", files[i].item.path, names[apps.size() + i], "", fileMatchTypeRawValue(files[i].matchType)});
+  }
   Status saved = saveLastResults(rt.dirs, listed);
   (void)saved;  // Only `pallix open` needs it; a read-only cache is no reason to fail.
 
-  if (open) return activateNumber(*rt.workspace, listed, *open, false);
+  if (open && !json) return activateNumber(rt, listed, *open, false, false);
   const IntelligencePresentationState& answers = rt.intelligence->intelligenceState();
   const bool hasAnswer = answers.calculatorResult.has_value();
   if (json) {
@@ -118,6 +141,7 @@ int runSearch(Args& args) {
     }
     out["intelligence"] = intelligence;
     printJson(out);
+    if (open) return activateNumber(rt, listed, *open, false, true);
     return listed.empty() && !hasAnswer ? kExitFailure : kExitOk;
   }
   for (const std::string& line : rt.intelligenceLines()) std::cout << line << "\n";
@@ -125,15 +149,18 @@ int runSearch(Args& args) {
   size_t n = 0;
   if (!apps.empty()) std::cout << "Applications\n";
   for (const auto& app : apps) {
-    std::cout << stringPrintf("%3zu  %-32s %s\n", ++n, app.name.c_str(), app.path.c_str());
+    std::cout << stringPrintf("%3zu  ", n + 1) << printableColumn(names[n], 32) << " " << printable(app.path) << "\n";
+    ++n;
   }
   if (!files.empty()) std::cout << (apps.empty() ? "" : "\n") << "Files\n";
   for (const auto& f : files) {
-    std::cout << stringPrintf("%3zu  %-32s %s\n", ++n, f.item.name.c_str(), f.item.path.c_str());
+    std::cout << stringPrintf("%3zu  ", n + 1) << printableColumn(names[n], 32) << " " << printable(f.item.path)
+              << "\n";
+    ++n;
   }
   if (listed.empty()) {
     if (hasAnswer) return kExitOk;
-    std::cout << "No results for \"" << text << "\".\n";
+    std::cout << "No results for " << printable(inQuotes(text)) << ".\n";
     return kExitFailure;
   }
   std::cout << "\nOpen one with 'pallix open N'.\n";
@@ -160,24 +187,30 @@ int runFiles(Args& args) {
     return kExitFailure;
   }
   std::vector<LastResult> listed;
-  for (const auto& f : results.value()) listed.push_back({"file", f.item.path, f.item.name, ""});
+  std::vector<IndexedItem> shown;
+  for (const auto& f : results.value()) shown.push_back(f.item);
+  const std::vector<std::string> names = displayNames(shown);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    listed.push_back({"file", shown[i].path, names[i], "", fileMatchTypeRawValue(results.value()[i].matchType)});
+  }
   Status saved = saveLastResults(rt.dirs, listed);
   (void)saved;
-  if (open) return activateNumber(*rt.workspace, listed, *open, false);
+  if (open && !json) return activateNumber(rt, listed, *open, false, false);
   if (json) {
     nlohmann::json out = nlohmann::json::array();
     for (const auto& f : results.value()) out.push_back(fileJson(f));
     printJson(out);
+    if (open) return activateNumber(rt, listed, *open, false, true);
     return results->empty() ? kExitFailure : kExitOk;
   }
   size_t n = 0;
   for (const auto& f : results.value()) {
     std::cout << stringPrintf("%3zu  %4.2f  %-10s %9s  %s\n", ++n, static_cast<double>(f.relevanceScore),
                               fileMatchTypeRawValue(f.matchType), humanSize(f.item.sizeBytes).c_str(),
-                              f.item.path.c_str());
+                              printable(f.item.path).c_str());
   }
   if (results->empty()) {
-    std::cout << "No files match \"" << text << "\".\n";
+    std::cout << "No files match " << printable(inQuotes(text)) << ".\n";
     return kExitFailure;
   }
   return kExitOk;
@@ -185,24 +218,31 @@ int runFiles(Args& args) {
 
 int runOpen(Args& args) {
   bool reveal = args.flag("--reveal");
+  bool json = args.flag("--json");
   auto rest = args.positionals();
   if (args.failed()) return usageError("open", args.failure());
   if (rest.size() != 1) return usageError("open", "needs the number of a result");
   long long number = 0;
   try {
-    number = std::stoll(rest[0]);
+    size_t used = 0;
+    number = std::stoll(rest[0], &used);
+    if (used != rest[0].size()) throw std::invalid_argument(rest[0]);
   } catch (...) {
-    return usageError("open", "'" + rest[0] + "' is not a result number");
+    return usageError("open", inQuotes(rest[0]) + " is not a result number");
   }
-  DataDirectories dirs = DataDirectories::fromEnvironment();
-  auto results = loadLastResults(dirs);
+  auto results = loadLastResults(DataDirectories::fromEnvironment());
   if (!results.ok()) {
     printError(results.error().description());
     return kExitFailure;
   }
-  ProcessCommandRunner runner;
-  LinuxWorkspace workspace(runner, dirs);
-  return activateNumber(workspace, results.value(), number, reveal);
+  auto runtime = openRuntime("open");
+  if (!runtime.ok()) return kExitUnavailable;
+  int code = activateNumber(*runtime.value(), results.value(), number, reveal, json);
+  if (json && code == kExitOk) {
+    const LastResult& chosen = results.value()[static_cast<size_t>(number - 1)];
+    printJson({{"opened", {{"number", number}, {"kind", chosen.kind}, {"path", chosen.path}, {"reveal", reveal}}}});
+  }
+  return code;
 }
 
 }  // namespace
@@ -212,7 +252,7 @@ PALLIX_COMMAND("search", "search apps (and files, when asked) as the panel does"
                "Runs one settled search of the standard mode: the best four applications, and the files\n"
                "preview when the words ask for files (\"budget files\").\n\n"
                "  --json     print the results as JSON (apps and files with their record fields)\n"
-               "  --open N   open result N at once\n\n"
+               "  --open N   open result N at once; with --json the results still come alone on stdout\n\n"
                "Exit status: 0 results found, 1 nothing found, 2 usage error, 3 no catalog.\n",
                runSearch);
 
@@ -223,14 +263,16 @@ PALLIX_COMMAND("files", "search files with power queries",
                "  created:week  in:projects  app:org.gnome  is:folder  \"exact phrase\"  /regex/  NOT ext:tmp\n\n"
                "  --json      print the results as JSON (path, name, relevanceScore, matchType, ...)\n"
                "  --limit N   at most N results (default 50)\n"
-               "  --open N    open result N at once\n\n"
+               "  --open N    open result N at once; with --json the results still come alone on stdout\n\n"
                "Exit status: 0 results found, 1 nothing found, 2 usage error, 3 no catalog.\n",
                runFiles);
 
 PALLIX_COMMAND("open", "open a result of the last search",
-               "Usage: pallix open N [--reveal]\n\n"
+               "Usage: pallix open N [--reveal] [--json]\n\n"
                "Launches the application or opens the file numbered N in the last 'pallix search' or\n"
-               "'pallix files' output; --reveal shows it in the file manager instead.\n",
+               "'pallix files' output, as the panel does (a launch is remembered for ranking);\n"
+               "--reveal shows it in the file manager instead. --json prints what was opened as JSON.\n\n"
+               "Exit status: 0 opened, 1 it could not be opened, 2 no such result, 3 no catalog.\n",
                runOpen);
 
 }  // namespace pallix::cli

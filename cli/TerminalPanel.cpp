@@ -6,7 +6,9 @@
 #include <clocale>
 #include <cstdio>
 
+#include "cli/Display.h"
 #include "core/Strings.h"
+#include "core/TerminalText.h"
 
 namespace pallix::cli {
 namespace {
@@ -19,10 +21,14 @@ void popUtf8(std::string& s) {
   }
 }
 
+// Every string drawn has been through printable(); this only measures.
 std::string fit(const std::string& s, int width) {
-  if (width <= 0) return "";
-  if (static_cast<int>(s.size()) <= width) return s;
-  return s.substr(0, static_cast<size_t>(std::max(0, width - 1))) + "~";
+  return truncateToDisplayWidth(s, width);
+}
+
+// One result row: the display name in a column of its own, then the path.
+std::string resultRow(const std::string& name, const std::string& path) {
+  return printableColumn(name, 28) + "  " + printable(path);
 }
 
 const char* kModeTitles[] = {"Search", "Clipboard", "Emoji", "Messages", "Files"};
@@ -62,7 +68,7 @@ int TerminalPanel::run() {
   model_.handlePresentationChange(false);
   loop_->runUntilIdle();
   endwin();
-  if (!lastMessage_.empty()) std::printf("%s\n", lastMessage_.c_str());
+  if (!lastMessage_.empty()) std::printf("%s\n", printable(lastMessage_).c_str());
   return 0;
 }
 
@@ -163,13 +169,13 @@ void TerminalPanel::draw() {
   mvaddstr(row++, 0, fit(modeLine + "  (Tab: mode, Enter: open, Esc: close)", cols).c_str());
   attroff(A_DIM);
   attron(A_BOLD);
-  mvaddstr(row++, 0, fit("> " + text_, cols).c_str());
+  mvaddstr(row++, 0, fit("> " + printable(text_), cols).c_str());
   attroff(A_BOLD);
   row++;
   if (footer_ && model_.searchMode() == SearchMode::standard) {
     for (const auto& answer : footer_()) {
       attron(A_BOLD);
-      mvaddstr(row++, 0, fit("  " + answer, cols).c_str());
+      mvaddstr(row++, 0, fit("  " + printable(answer), cols).c_str());
       attroff(A_BOLD);
     }
   }
@@ -183,44 +189,44 @@ void TerminalPanel::draw() {
 
   if (model_.searchMode() == SearchMode::standard) {
     auto apps = model_.selectionCandidates();
+    const std::vector<std::string> appNames = displayNames(apps);
     if (!apps.empty()) mvaddstr(row++, 0, "Applications");
-    for (const auto& app : apps) {
-      std::string name = app.name;
-      if (name.size() < 28) name.resize(28, ' ');
-      line(model_.selectedAppID() == app.path, name + "  " + app.path);
+    for (size_t i = 0; i < apps.size(); ++i) {
+      line(model_.selectedAppID() == apps[i].path, resultRow(appNames[i], apps[i].path));
     }
     if (!model_.filePreviewResults().empty()) {
       row++;
       mvaddstr(row++, 0, "Files");
+      std::vector<IndexedItem> files;
       for (size_t i = 0; i < model_.filePreviewResults().size() && i < 5; ++i) {
-        const auto& item = model_.filePreviewResults()[i].item;
-        std::string name = item.name + (item.fileExtension ? "." + *item.fileExtension : "");
-        if (name.size() < 28) name.resize(28, ' ');
-        line(false, name + "  " + item.path);
+        files.push_back(model_.filePreviewResults()[i].item);
       }
+      const std::vector<std::string> fileNames = displayNames(files);
+      for (size_t i = 0; i < files.size(); ++i) line(false, resultRow(fileNames[i], files[i].path));
     }
   } else if (model_.searchMode() == SearchMode::files) {
     if (model_.isSearchingFiles() && model_.fileResults().empty()) mvaddstr(row++, 0, "Searching...");
-    for (const auto& r : model_.fileResults()) {
-      std::string name = r.item.name + (r.item.fileExtension ? "." + *r.item.fileExtension : "");
-      if (name.size() < 28) name.resize(28, ' ');
-      line(model_.selectedFileID() == r.item.path, name + "  " + r.item.path);
+    std::vector<IndexedItem> files;
+    for (const auto& r : model_.fileResults()) files.push_back(r.item);
+    const std::vector<std::string> fileNames = displayNames(files);
+    for (size_t i = 0; i < files.size(); ++i) {
+      line(model_.selectedFileID() == files[i].path, resultRow(fileNames[i], files[i].path));
     }
     if (!model_.isSearchingFiles() && model_.fileResults().empty() && !text_.empty()) {
       mvaddstr(row++, 0, "No files found");
     }
   } else {
     for (const auto& r : model_.modeResults()) {
-      line(model_.selectedModeResultID() == r.identifier, r.title + "  " + r.detail);
+      line(model_.selectedModeResultID() == r.identifier, printable(r.title) + "  " + printable(r.detail));
     }
     if (model_.modeResults().empty()) mvaddstr(row++, 0, "Nothing here yet");
   }
   if (!status_.empty()) {
     attron(A_DIM);
-    mvaddstr(rows - 1, 0, fit(status_, cols).c_str());
+    mvaddstr(rows - 1, 0, fit(printable(status_), cols).c_str());
     attroff(A_DIM);
   }
-  move(1, std::min(cols - 1, 2 + static_cast<int>(text_.size())));
+  move(1, std::min(cols - 1, 2 + displayWidth(printable(text_))));
   refresh();
 }
 

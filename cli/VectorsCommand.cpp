@@ -12,7 +12,9 @@
 #include "SimilaritySearchKit/MMapStore.h"
 #include "SimilaritySearchKit/SimilarityIndex.h"
 #include "cli/Command.h"
+#include "cli/Display.h"
 #include "core/FileUtil.h"
+#include "core/Strings.h"
 
 namespace pallix::cli {
 namespace {
@@ -85,7 +87,7 @@ Result<IndexItem> parseItemLine(const std::string& line) {
   if (metadata != j.end() && !metadata->is_null()) {
     if (!metadata->is_object()) return Error::make("\"metadata\" must be an object of strings");
     for (const auto& [key, value] : metadata->items()) {
-      if (!value.is_string()) return Error::make("metadata \"" + key + "\" must be a string");
+      if (!value.is_string()) return Error::make("metadata " + inQuotes(key) + " must be a string");
       item.metadata[key] = value.get<std::string>();
     }
   }
@@ -117,7 +119,7 @@ int runBuild(const std::vector<std::string>& rest) {
       problem = "embedding has " + std::to_string(item->embedding.size()) + " components, expected " +
                 std::to_string(items[0].embedding.size());
     } else if (!ids.insert(item->id).second) {
-      problem = "duplicate id \"" + item->id + "\"";
+      problem = "duplicate id " + inQuotes(item->id);
     }
     if (!problem.empty()) {
       std::cerr << input << ":" << lineNumber << ": " << problem << "\n";
@@ -140,7 +142,8 @@ int runBuild(const std::vector<std::string>& rest) {
     printError("cannot save the index: " + saved.error().description(), "check that " + dir + " is writable");
     return kExitFailure;
   }
-  std::cout << "Indexed " << items.size() << " items of dimension " << dimension << " into " << saved.value();
+  std::cout << "Indexed " << items.size() << " items of dimension " << dimension << " into "
+            << printable(saved.value());
   if (bad > 0) std::cout << " (" << bad << " bad line" << (bad == 1 ? "" : "s") << " skipped)";
   std::cout << "\n";
   return bad > 0 ? kExitFailure : kExitOk;
@@ -189,10 +192,11 @@ int runSearch(const std::vector<std::string>& rest, const std::optional<std::str
   } else {
     int rank = 0;
     for (const auto& r : results) {
-      std::printf("%2d. %-24s score %.4f\n", ++rank, r.id.c_str(), double(r.score));
+      std::printf("%2d. %s score %.4f\n", ++rank, printableColumn(r.id, 24).c_str(), double(r.score));
       if (!r.text.empty())
-        std::cout << "    " << (r.text.size() > 100 ? r.text.substr(0, 100) + "..." : r.text) << "\n";
-      for (const auto& [key, value] : r.metadata) std::cout << "    " << key << " = " << value << "\n";
+        std::cout << "    " << printable(r.text.size() > 100 ? r.text.substr(0, 100) + "..." : r.text) << "\n";
+      for (const auto& [key, value] : r.metadata)
+        std::cout << "    " << printable(key) << " = " << printable(value) << "\n";
     }
     if (results.empty()) std::cout << "No results.\n";
   }
@@ -222,7 +226,7 @@ int inspectItems(const std::string& path, const std::string& data, bool json) {
                {"ids", ids}});
     return kExitOk;
   }
-  std::cout << path << ": similarity item file, " << data.size() << " bytes\n"
+  std::cout << printable(path) << ": similarity item file, " << data.size() << " bytes\n"
             << "  version          " << h.version << "\n"
             << "  items            " << h.count << "\n"
             << "  dimension        " << h.dimension << "\n"
@@ -230,7 +234,7 @@ int inspectItems(const std::string& path, const std::string& data, bool json) {
             << "  metadata offset  " << h.metadataOffset << "\n"
             << "  text offset      " << h.textOffset << "\n";
   const std::size_t shown = std::min<std::size_t>(items->size(), 20);
-  for (std::size_t i = 0; i < shown; ++i) std::cout << "  [" << i << "] " << (*items)[i].id << "\n";
+  for (std::size_t i = 0; i < shown; ++i) std::cout << "  [" << i << "] " << printable((*items)[i].id) << "\n";
   if (items->size() > shown) std::cout << "  ... and " << items->size() - shown << " more\n";
   return kExitOk;
 }
@@ -280,7 +284,7 @@ int inspectGraph(const std::string& path, const std::string& data, bool json) {
                {"checkedWith", checkedWith}});
     return kExitOk;
   }
-  std::cout << path << ": HNSW graph file, " << data.size() << " bytes\n"
+  std::cout << printable(path) << ": HNSW graph file, " << data.size() << " bytes\n"
             << "  nodes        " << g.nodeCount << "\n"
             << "  max level    " << g.maxLevel << "\n"
             << "  entry point  " << g.entryPoint << "\n"
@@ -294,7 +298,7 @@ int inspectGraph(const std::string& path, const std::string& data, bool json) {
   }
   if (g.outOfRangeLinks > 0) std::cout << "  out-of-range links: " << g.outOfRangeLinks << "\n";
   if (g.trailingBytes > 0) std::cout << "  trailing bytes (ignored): " << g.trailingBytes << "\n";
-  if (!checkedWith.empty()) std::cout << "  loads with the items of " << checkedWith << "\n";
+  if (!checkedWith.empty()) std::cout << "  loads with the items of " << printable(checkedWith) << "\n";
   return kExitOk;
 }
 
@@ -321,7 +325,7 @@ int runVectors(Args& args) {
   if (rest[0] == "build") return runBuild(rest);
   if (rest[0] == "search") return runSearch(rest, vector, top, json);
   if (rest[0] == "inspect") return runInspect(rest, json);
-  return usageError("vectors", "unknown subcommand \"" + rest[0] + "\"");
+  return usageError("vectors", "unknown subcommand " + inQuotes(rest[0]));
 }
 
 }  // namespace

@@ -7,12 +7,14 @@
 #include <iostream>
 
 #include "cli/Command.h"
+#include "core/Strings.h"
 
 namespace {
 
 void printUsage() {
   std::cout << "pallix: local search and launch\n\n"
-               "Usage: pallix COMMAND [ARGS...]\n\nCommands:\n";
+               "Usage: pallix COMMAND [ARGS...]\n"
+               "       pallix --version\n\nCommands:\n";
   for (const auto& [name, info] : pallix::cli::CommandRegistry::instance().commands()) {
     std::cout << "  " << name;
     for (size_t i = name.size(); i < 12; ++i) std::cout << ' ';
@@ -50,10 +52,14 @@ int main(int argc, char** argv) {
     printUsage();
     return argc < 2 ? kExitUsage : kExitOk;
   }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::cout << "pallix " << PALLIX_VERSION << "\n";
+    return kExitOk;
+  }
   const auto& commands = CommandRegistry::instance().commands();
   auto it = commands.find(argv[1]);
   if (it == commands.end()) {
-    printError(std::string("unknown command '") + argv[1] + "'", "Run 'pallix --help' to list the commands.");
+    printError("unknown command " + pallix::inQuotes(argv[1]), "Run 'pallix --help' to list the commands.");
     return kExitUsage;
   }
   std::vector<std::string> rest(argv + 2, argv + argc);

@@ -72,6 +72,19 @@ std::string joinStrings(const std::vector<std::string>& parts, std::string_view 
   return out;
 }
 
+std::string inQuotes(std::string_view text) {
+  auto standsIn = [&](char q) { return text.size() >= 2 && text.front() == q && text.back() == q; };
+  if (standsIn('"') || standsIn('\'')) return std::string(text);
+  if (text.find('"') == std::string_view::npos) return "\"" + std::string(text) + "\"";
+  if (text.find('\'') == std::string_view::npos) return "'" + std::string(text) + "'";
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
 void appendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);

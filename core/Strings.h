@@ -18,6 +18,10 @@ bool startsWith(std::string_view s, std::string_view prefix);
 bool endsWith(std::string_view s, std::string_view suffix);
 std::vector<std::string> splitString(std::string_view s, char separator);
 std::string joinStrings(const std::vector<std::string>& parts, std::string_view separator);
+// `text` in double quotes for a message, or in single quotes when it holds
+// a double quote, and as it is when it already stands in quotes: a message
+// never shows doubled quotes.
+std::string inQuotes(std::string_view text);
 // Appends the UTF-8 encoding of one code point.
 void appendUtf8(std::string& out, char32_t codePoint);
 

@@ -363,16 +363,17 @@ bool ContentViewModel::activate(const IndexedItem& app, bool useFileManager) {
                             {"isPinned", kBool[app.isPinned]},
                             {"result", success ? "success" : "failure"}});
   if (success && !useFileManager) {
+    // The launched record need not be among the shown ones (the command
+    // line activates a result of an earlier search); its use is kept anyway.
+    IndexedItem launched = app;
+    launched.lastUsed = main_->clock().wallNow();
     for (IndexedItem& shown : displayedApps_) {
-      if (shown.path == app.path) {
-        shown.lastUsed = main_->clock().wallNow();
-        if (appSearch_) {
-          Status saved = appSearch_->saveApp(shown);
-          if (!saved.ok()) {
-            logger().error("Pallix.ContentView: Failed to persist model changes: %s",
-                           saved.error().description().c_str());
-          }
-        }
+      if (shown.path == launched.path) shown.lastUsed = launched.lastUsed;
+    }
+    if (appSearch_) {
+      Status saved = appSearch_->saveApp(launched);
+      if (!saved.ok()) {
+        logger().error("Pallix.ContentView: Failed to persist model changes: %s", saved.error().description().c_str());
       }
     }
     handleLocalAppMutation();

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "app/search/IndexingService.h"
+#include "app/shell/AppDelegate.h"
 #include "app/shell/AppDisplayPreferences.h"
 #include "app/shell/ClipboardPreferences.h"
 #include "app/shell/DataSourcePreferences.h"
@@ -48,7 +50,14 @@ std::vector<PreferenceDescriptor> buildCatalogue() {
       boolean("FilesPreferences", F::kSemanticSearchEnabledKey, F::kDefaultSemanticSearchEnabled),
       enumeration("FilesPreferences", F::kSearchScopeKey, F::kSearchScopeRawValues,
                   F::rawValue(F::kDefaultSearchScope)),
-      {"FilesPreferences", F::kIndexedFoldersKey, PreferenceValueType::stringArray, nlohmann::json::array(), {}},
+      {"FilesPreferences",
+       F::kIndexedFoldersKey,
+       PreferenceValueType::stringArray,
+       nlohmann::json::array(),
+       {},
+       std::string("semantic search folders: contents indexed for search by meaning; the catalog folders "
+                   "(search by name) are ") +
+           IndexingService::kFileDirectoriesKey},
       enumeration("FilesPreferences", F::kComputeUnitsKey, units, pallix::rawValue(F::kDefaultComputeUnits)),
       enumeration("FilesPreferences", F::kIndexingIntensityKey, kIndexingIntensityRawValues,
                   rawValue(F::kDefaultIndexingIntensity)),
@@ -81,6 +90,46 @@ std::vector<PreferenceDescriptor> buildCatalogue() {
   return out;
 }
 
+std::vector<PreferenceDescriptor> buildStoredKeys() {
+  using S = IndexingService;
+  const auto array = PreferenceValueType::stringArray;
+  return {
+      {"IndexingService",
+       S::kFileDirectoriesKey,
+       array,
+       nullptr,
+       {},
+       std::string("catalog folders: files indexed for search by name ('pallix folders'); the semantic search "
+                   "folders are ") +
+           FilesPreferences::kIndexedFoldersKey},
+      {"IndexingService", S::kAdditionalAppDirectoriesKey, array, nullptr, {}},
+      {"IndexingService", S::kLastFullScanTimeKey, PreferenceValueType::date, nullptr, {}},
+      {"AppDelegate", AppDelegate::kHasCompletedOnboardingKey, PreferenceValueType::boolean, false, {}},
+  };
+}
+
+// Levenshtein distance over ASCII-lowercased text.
+size_t editDistance(std::string_view a, std::string_view b) {
+  const std::string x = asciiLowercase(a), y = asciiLowercase(b);
+  std::vector<size_t> row(y.size() + 1);
+  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= x.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= y.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[y.size()];
+}
+
+std::string_view propertyName(std::string_view key) {
+  const size_t dot = key.rfind('.');
+  return dot == std::string_view::npos ? key : key.substr(dot + 1);
+}
+
 bool hasType(const nlohmann::json& value, PreferenceValueType type) {
   switch (type) {
     case PreferenceValueType::boolean:
@@ -111,7 +160,7 @@ Result<int64_t> parseInteger(std::string_view text) {
   errno = 0;
   char* end = nullptr;
   long long v = std::strtoll(s.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE) return Error::make("\"" + s + "\" is not an integer");
+  if (*end != '\0' || errno == ERANGE) return Error::make(inQuotes(s) + " is not an integer");
   return static_cast<int64_t>(v);
 }
 
@@ -140,7 +189,7 @@ Result<PreferenceValueType> preferenceValueTypeFromName(std::string_view name) {
                     PreferenceValueType::string, PreferenceValueType::stringArray, PreferenceValueType::date}) {
     if (name == preferenceValueTypeName(type)) return type;
   }
-  return Error::make("unknown type \"" + std::string(name) + "\"; use bool, int, double, string, array or date");
+  return Error::make("unknown type " + inQuotes(name) + "; use bool, int, double, string, array or date");
 }
 
 const std::vector<PreferenceDescriptor>& knownPreferences() {
@@ -153,6 +202,45 @@ const PreferenceDescriptor* findKnownPreference(std::string_view key) {
     if (d.key == key) return &d;
   }
   return nullptr;
+}
+
+const std::vector<PreferenceDescriptor>& knownStoredKeys() {
+  static const std::vector<PreferenceDescriptor> keys = buildStoredKeys();
+  return keys;
+}
+
+const PreferenceDescriptor* findKnownKey(std::string_view key) {
+  if (const auto* preference = findKnownPreference(key)) return preference;
+  for (const auto& d : knownStoredKeys()) {
+    if (d.key == key) return &d;
+  }
+  return nullptr;
+}
+
+const PreferenceDescriptor* suggestKnownKey(std::string_view key) {
+  std::vector<const PreferenceDescriptor*> all;
+  for (const auto* list : {&knownPreferences(), &knownStoredKeys()}) {
+    for (const auto& d : *list) all.push_back(&d);
+  }
+  const std::string lower = asciiLowercase(key);
+  for (const auto* d : all) {
+    if (asciiLowercase(d->key) == lower) return d;
+  }
+  const std::string property = asciiLowercase(propertyName(key));
+  for (const auto* d : all) {
+    if (asciiLowercase(propertyName(d->key)) == property) return d;
+  }
+  // A typo: a few edits in the whole key, or in the property name alone.
+  const PreferenceDescriptor* best = nullptr;
+  size_t bestDistance = std::max<size_t>(2, key.size() / 6) + 1;
+  for (const auto* d : all) {
+    const size_t distance = std::min(editDistance(key, d->key), editDistance(propertyName(key), propertyName(d->key)));
+    if (distance < bestDistance) {
+      best = d;
+      bestDistance = distance;
+    }
+  }
+  return best;
 }
 
 nlohmann::json effectivePreferenceValue(const PreferenceDescriptor& descriptor, const UserDefaults& defaults) {
@@ -172,7 +260,7 @@ Result<nlohmann::json> parseTypedValue(std::string_view text, PreferenceValueTyp
       std::string lower = asciiLowercase(trimWhitespace(text));
       if (lower == "true" || lower == "yes" || lower == "1") return nlohmann::json(true);
       if (lower == "false" || lower == "no" || lower == "0") return nlohmann::json(false);
-      return Error::make("\"" + s + "\" is not a boolean; use true or false");
+      return Error::make(inQuotes(s) + " is not a boolean; use true or false");
     }
     case PreferenceValueType::integer: {
       PALLIX_ASSIGN_OR_RETURN(int64_t v, parseInteger(text));
@@ -184,7 +272,7 @@ Result<nlohmann::json> parseTypedValue(std::string_view text, PreferenceValueTyp
       char* end = nullptr;
       double v = t.empty() ? 0 : std::strtod(t.c_str(), &end);
       if (t.empty() || *end != '\0' || errno == ERANGE || v != v) {
-        return Error::make("\"" + s + "\" is not a number");
+        return Error::make(inQuotes(s) + " is not a number");
       }
       return nlohmann::json(v);
     }
@@ -195,7 +283,7 @@ Result<nlohmann::json> parseTypedValue(std::string_view text, PreferenceValueTyp
       if (startsWith(trimmed, "[")) {
         nlohmann::json parsed = nlohmann::json::parse(trimmed, nullptr, /*allow_exceptions=*/false);
         if (parsed.is_discarded() || !hasType(parsed, PreferenceValueType::stringArray)) {
-          return Error::make("\"" + s + "\" is not a JSON array of strings");
+          return Error::make(inQuotes(s) + " is not a JSON array of strings");
         }
         return parsed;
       }
@@ -213,7 +301,7 @@ Result<nlohmann::json> parseTypedValue(std::string_view text, PreferenceValueTyp
       std::tm tm{};
       const char* rest = strptime(t.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
       if (rest == nullptr || *rest != '\0') {
-        return Error::make("\"" + s + "\" is not a date; use seconds since 1970 or YYYY-MM-DDTHH:MM:SSZ");
+        return Error::make(inQuotes(s) + " is not a date; use seconds since 1970 or YYYY-MM-DDTHH:MM:SSZ");
       }
       return nlohmann::json{{"$date", static_cast<double>(timegm(&tm))}};
     }
@@ -232,7 +320,7 @@ Result<nlohmann::json> parsePreferenceValue(const PreferenceDescriptor& descript
   if (!descriptor.allowedValues.empty() && std::find(descriptor.allowedValues.begin(), descriptor.allowedValues.end(),
                                                      parsed.value()) == descriptor.allowedValues.end()) {
     return Error("PreferenceValueError", 2,
-                 "\"" + std::string(text) + "\" is not allowed for " + descriptor.key +
+                 inQuotes(text) + " is not allowed for " + descriptor.key +
                      "; allowed values: " + describeAllowed(descriptor.allowedValues));
   }
   return parsed;

@@ -1,8 +1,9 @@
 // KnownPreferences: a read-only catalogue of every key the seven preference
-// objects own, with its type, default and allowed values. The command-line
-// tools use it to show effective values and to validate writes; the
-// preference objects remain the authority at run time (tests check that the
-// two agree).
+// objects own, with its type, default and allowed values, and of the other
+// keys that components keep in the same store (the catalog's folders, scan
+// times). The command-line tools use it to show effective values, to
+// validate writes and to refuse keys that nothing reads; the preference
+// objects remain the authority at run time (tests check that the two agree).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -28,12 +29,23 @@ struct PreferenceDescriptor {
   nlohmann::json defaultValue;
   // For enumerations and retention days: the only accepted values, in case order.
   std::vector<nlohmann::json> allowedValues;
+  // What the key is, where it is easily taken for another one.
+  std::string note = {};
 };
 
 // Every preference key, grouped by object in the order of the settings.
 const std::vector<PreferenceDescriptor>& knownPreferences();
 // nullptr for a key that no preference object owns.
 const PreferenceDescriptor* findKnownPreference(std::string_view key);
+// Keys other components own in the same store. Their defaults are computed
+// by their owners (null here).
+const std::vector<PreferenceDescriptor>& knownStoredKeys();
+// A preference or another known key; nullptr for a key nothing reads.
+const PreferenceDescriptor* findKnownKey(std::string_view key);
+// The known key a user most likely meant by `key`: the same key in another
+// case, the same property name under another object, or a near spelling.
+// nullptr when none is close.
+const PreferenceDescriptor* suggestKnownKey(std::string_view key);
 
 // The value a preference object would load for `descriptor` from `defaults`:
 // the stored value, or the default when it is absent, of the wrong type or

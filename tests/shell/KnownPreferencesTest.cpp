@@ -158,5 +158,38 @@ TEST(KnownPreferencesTest, RandomTextNeverCrashesAnyParser) {
   }
 }
 
+// `defaults write` refuses keys nothing reads and names the one meant.
+TEST(KnownPreferencesTest, UnknownKeysSuggestTheKeyMeant) {
+  struct Case {
+    const char* typed;
+    const char* meant;  // nullptr: nothing close
+  };
+  const Case cases[] = {
+      {"filespreferences.searchenabled", "FilesPreferences.searchEnabled"},
+      {"FilesPreferences.indexedFolder", "FilesPreferences.indexedFolders"},
+      {"IndexingService.indexedFolders", "FilesPreferences.indexedFolders"},
+      {"FilesPreferences.fileDirectories", "IndexingService.fileDirectories"},
+      {"ClipboardPreferences.retentionDay", "ClipboardPreferences.retentionDays"},
+      {"TelemetryPrefs.telemetryEnabled", "TelemetryPreferences.telemetryEnabled"},
+      {"Other.count", nullptr},
+      {"x", nullptr},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(findKnownKey(c.typed), nullptr) << c.typed;
+    const PreferenceDescriptor* suggested = suggestKnownKey(c.typed);
+    EXPECT_EQ(suggested ? suggested->key : "(none)", c.meant ? c.meant : "(none)") << c.typed;
+  }
+  for (const auto& d : knownStoredKeys()) {
+    EXPECT_EQ(findKnownPreference(d.key), nullptr) << d.key;
+    EXPECT_EQ(findKnownKey(d.key), &d);
+  }
+  // The two folder lists point at each other.
+  const auto* semantic = findKnownKey("FilesPreferences.indexedFolders");
+  const auto* catalog = findKnownKey("IndexingService.fileDirectories");
+  ASSERT_TRUE(semantic && catalog);
+  EXPECT_NE(semantic->note.find(catalog->key), std::string::npos);
+  EXPECT_NE(catalog->note.find(semantic->key), std::string::npos);
+}
+
 }  // namespace
 }  // namespace pallix

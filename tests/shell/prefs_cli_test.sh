@@ -1,6 +1,7 @@
 #!/bin/sh
 # End-to-end check of `pallix prefs` and `pallix defaults` against a temporary
-# PALLIX_HOME: exit codes, type inference and validation, corrupt settings.
+# PALLIX_HOME: exit codes, type inference and validation, unknown keys,
+# quoting, the two folder lists, corrupt settings.
 # Usage: prefs_cli_test.sh PATH_TO_PALLIX
 set -u
 PALLIX="$1"
@@ -34,13 +35,24 @@ expect 2 "unknown enumeration value" "$PALLIX" defaults write FilesPreferences.c
 contains err "cpu, cpuGpu, cpuNe, all" "message names the allowed values"
 expect 2 "retention outside the options" "$PALLIX" defaults write ClipboardPreferences.retentionDays 14
 expect 2 "conflicting --type" "$PALLIX" defaults write TelemetryPreferences.telemetryEnabled 0 --type int
-expect 2 "unknown --type" "$PALLIX" defaults write Some.key 1 --type float
+expect 2 "unknown --type" "$PALLIX" defaults write Some.key 1 --type float --force
+expect 2 "unknown key refused" "$PALLIX" defaults write FilesPreferences.indexedFolder /a
+contains err "Did you mean FilesPreferences.indexedFolders?" "hint names the likely key"
+contains err "--force" "hint names the way out"
+expect 2 "property under the wrong object" "$PALLIX" defaults write FilesPreferences.fileDirectories /a
+contains err "Did you mean IndexingService.fileDirectories?" "hint names the catalog key"
+expect 1 "read of an unknown key" "$PALLIX" defaults read filespreferences.searchenabled
+contains err "Did you mean FilesPreferences.searchEnabled?" "read hint names the key in its case"
+expect 2 "quoted value" "$PALLIX" defaults write FilesPreferences.computeUnits '"gpu"'
+if grep -qF '""' "$PALLIX_HOME/err"; then echo "FAIL: doubled quotes:"; cat "$PALLIX_HOME/err"; failures=$((failures + 1)); fi
+expect 0 "known non-preference key" "$PALLIX" defaults write IndexingService.fileDirectories /tmp
 expect 0 "valid enumeration" "$PALLIX" defaults write FilesPreferences.computeUnits cpu
 expect 0 "retention zero" "$PALLIX" defaults write ClipboardPreferences.retentionDays 0
 expect 0 "boolean word" "$PALLIX" defaults write TelemetryPreferences.telemetryEnabled no
 expect 0 "array of folders" "$PALLIX" defaults write FilesPreferences.indexedFolders /a /b
-expect 0 "inferred integer" "$PALLIX" defaults write Other.count 12
-expect 0 "explicit date" "$PALLIX" defaults write Other.when 2024-12-05T12:00:00Z --type date
+expect 2 "unknown key without --force" "$PALLIX" defaults write Other.count 12
+expect 0 "inferred integer" "$PALLIX" defaults write Other.count 12 --force
+expect 0 "explicit date" "$PALLIX" defaults write Other.when 2024-12-05T12:00:00Z --type date --force
 expect 0 "read one key as JSON" "$PALLIX" defaults read Other.count --json
 contains out "12" "integer stored as integer"
 expect 0 "read all" "$PALLIX" defaults read --json
@@ -50,6 +62,12 @@ contains out '1733400000' "date stored as seconds"
 expect 0 "prefs marks changed values" "$PALLIX" prefs
 contains out "* computeUnits" "changed value is marked"
 contains out "(default: cpuNe)" "default shown beside a changed value"
+contains out "semantic search folders" "the preference's folders are labelled"
+contains out "IndexingService.fileDirectories" "and told apart from the catalog folders"
+expect 0 "folders list" "$PALLIX" folders list
+contains out "Catalog folders (IndexingService.fileDirectories)" "the catalog folders are labelled"
+expect 0 "folders help" "$PALLIX" folders --help
+contains out "FilesPreferences.indexedFolders" "folders help names the other list"
 expect 0 "prefs as JSON" "$PALLIX" prefs --json
 contains out '"isDefault": false' "JSON marks changed values"
 expect 0 "raw write of an invalid value through the JSON file" sh -c "sed -i 's/\"FilesPreferences.computeUnits\": \"cpu\"/\"FilesPreferences.computeUnits\": \"gpu\"/' '$PALLIX_HOME/.local/share/Pallix/UserDefaults.json'"

@@ -1,0 +1,119 @@
+#include "cli/LastResults.h"
+
+#include <nlohmann/json.hpp>
+
+#include "core/FileUtil.h"
+
+namespace pallix::cli {
+namespace {
+
+constexpr const char* kLastResultsFile = "/LastResults.json";
+
+// Passes every request on and keeps the last failure, whose cause the
+// session only logs.
+class CauseKeepingWorkspace final : public Workspace {
+ public:
+  explicit CauseKeepingWorkspace(std::shared_ptr<Workspace> inner) : inner_(std::move(inner)) {}
+  Status launchApplication(const ApplicationReference& app) override { return keep(inner_->launchApplication(app)); }
+  Status openFile(const std::string& path) override { return keep(inner_->openFile(path)); }
+  Status revealInFileManager(const std::string& path) override { return keep(inner_->revealInFileManager(path)); }
+  Status openURL(const std::string& url) override { return keep(inner_->openURL(url)); }
+  const Status& last() const { return last_; }
+
+ private:
+  Status keep(Status status) {
+    last_ = status;
+    return status;
+  }
+  std::shared_ptr<Workspace> inner_;
+  Status last_ = okStatus();
+};
+
+std::optional<FileMatchType> matchTypeFromRaw(const std::string& raw) {
+  for (auto type : {FileMatchType::exact, FileMatchType::prefix, FileMatchType::substring, FileMatchType::filterOnly,
+                    FileMatchType::semantic}) {
+    if (raw == fileMatchTypeRawValue(type)) return type;
+  }
+  return std::nullopt;
+}
+
+// JSON holds only UTF-8, while a path may hold any byte: the path is also
+// kept as hexadecimal bytes, which `pallix open` reads back exactly.
+std::string toHex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+std::optional<std::string> fromHex(const std::string& hex) {
+  if (hex.size() % 2) return std::nullopt;
+  std::string out;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const auto digit = [](char c) { return c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= '0' && c <= '9' ? c - '0' : -1; };
+    const int high = digit(hex[i]), low = digit(hex[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+  }
+  return out;
+}
+
+}  // namespace
+
+Status saveLastResults(const DataDirectories& dirs, const std::vector<LastResult>& results) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& r : results) {
+    list.push_back({{"kind", r.kind},
+                    {"path", r.path},
+                    {"pathBytes", toHex(r.path)},
+                    {"name", r.name},
+                    {"bundleIdentifier", r.bundleIdentifier},
+                    {"matchType", r.matchType}});
+  }
+  PALLIX_RETURN_IF_ERROR(createDirectories(dirs.cache));
+  return writeFileAtomically(dirs.cache + kLastResultsFile,
+                             list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+Result<std::vector<LastResult>> loadLastResults(const DataDirectories& dirs) {
+  auto text = readFileToString(dirs.cache + kLastResultsFile);
+  if (!text.ok()) return Error::make("No earlier results: run 'pallix search TEXT' or 'pallix files QUERY' first");
+  nlohmann::json list = nlohmann::json::parse(text.value(), nullptr, false);
+  if (list.is_discarded() || !list.is_array()) {
+    return Error::make("The saved results are unreadable: run the search again");
+  }
+  std::vector<LastResult> out;
+  for (const auto& r : list) {
+    if (!r.is_object()) continue;
+    out.push_back({r.value("kind", ""), r.value("path", ""), r.value("name", ""), r.value("bundleIdentifier", ""),
+                   r.value("matchType", "")});
+    if (auto exact = fromHex(r.value("pathBytes", ""))) {
+      if (!exact->empty()) out.back().path = *exact;
+    }
+  }
+  return out;
+}
+
+Status activateLastResult(ContentViewModel& session, const std::shared_ptr<Workspace>& workspace, CatalogStore& catalog,
+                          const LastResult& result, bool reveal) {
+  PALLIX_ASSIGN_OR_RETURN(std::optional<IndexedItem> record, catalog.fetchByPath(result.path));
+  if (!record) return Error::make(result.path + " is no longer in the catalog");
+  auto keeper = std::make_shared<CauseKeepingWorkspace>(workspace);
+  session.setWorkspace(keeper);
+  bool done = false;
+  if (record->itemType() == IndexedItem::ItemType::app) {
+    done = session.activate(*record, reveal);
+  } else {
+    FileSearchResult file{*record, 0, matchTypeFromRaw(result.matchType).value_or(FileMatchType::filterOnly)};
+    done = session.activate(file, reveal, /*allowStandardMode=*/true);
+  }
+  session.setWorkspace(workspace);
+  if (done) return okStatus();
+  if (!keeper->last().ok()) return keeper->last().error();
+  return Error::make("the search session could not activate " + result.path);
+}
+
+}  // namespace pallix::cli

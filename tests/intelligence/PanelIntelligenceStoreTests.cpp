@@ -67,7 +67,6 @@ class ScriptedClient final : public IntelligenceClient {
     c(std::nullopt);
   }
   void warmRouterIfNeeded() override {}
-  void onWorkModeChange(WorkMode) override {}
   void onPanelShow() override {}
   void onPanelHide() override {}
 

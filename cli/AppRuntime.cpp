@@ -9,6 +9,7 @@
 #include "app/platform/linux/LinuxWorkspace.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
+#include "app/shell/PanelLifecycleCoordinator.h"
 #include "core/FileUtil.h"
 
 namespace pallix::cli {
@@ -64,6 +65,8 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open() {
   deps.switches = switches;
   deps.sources.calculator = runtime->calculator;
   deps.routerFactory = router::makeBundledQueryRouterFactory();
+  // In a process with a panel lifecycle the coordinator follows its work modes (deep idle unloads the router).
+  if (PanelLifecycleCoordinator::isSharedConfigured()) deps.workModes = &PanelLifecycleCoordinator::shared();
   runtime->intelligenceClient = std::make_shared<LazyIntelligenceClient>(deps);
   runtime->intelligence = std::make_shared<PanelIntelligenceStore>(runtime->mainLoop, runtime->calculator);
   runtime->intelligence->configure(runtime->intelligenceClient, switches);

@@ -2,8 +2,11 @@
 // coordinator and handed to every service through setWorkMode(mode).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string_view>
+
+#include "core/UUID.h"
 
 namespace pallix {
 
@@ -25,5 +28,17 @@ inline std::optional<WorkMode> workModeFromName(std::string_view name) {
   if (name == "deepIdle") return WorkMode::deepIdle;
   return std::nullopt;
 }
+
+// Where a service registers for work-mode changes (the panel lifecycle
+// coordinator), so that services need not depend on the application shell.
+// Main runner only; handlers run there, only on a change of mode.
+class WorkModeRegistry {
+ public:
+  virtual ~WorkModeRegistry() = default;
+  virtual UUID registerWorkModeHandler(std::function<void(WorkMode)> onChange) = 0;
+  // Removes a registration; an unknown id is no error.
+  virtual void unregister(const UUID& id) = 0;
+  virtual WorkMode workMode() const = 0;
+};
 
 }  // namespace pallix

@@ -80,6 +80,11 @@ std::optional<TimeOfDay> parseTime(const RegexMatch& m) {
 
 DateDetector::DateDetector(Date now, std::string timeZoneId) : now_(now), timeZoneId_(std::move(timeZoneId)) {}
 
+Date DateDetector::nextOccurrence(int hour, int minute) const {
+  const Date today = atTime(now_, hour, minute);
+  return today < now_ - kBareTimeGrace ? atTime(now_, hour, minute, 1) : today;
+}
+
 Date DateDetector::startOfDay(Date date, int dayOffset) const {
   return atTime(date, 0, 0, dayOffset);
 }
@@ -130,6 +135,12 @@ std::optional<DetectedDate> DateDetector::firstMatch(std::string_view rawText) c
   }
   if (!dayMatch && !timeMatch) return std::nullopt;
 
+  // "this morning" is today's; a bare "morning" whose hours are over is tomorrow's.
+  auto partOfDay = [&](const std::string& phrase, int hour, int hours) {
+    DayPart part{0, hour, hours * 3600.0};
+    if (!startsWith(phrase, "this") && atTime(now_, hour + hours, 0) <= now_) part.dayOffset = 1;
+    return part;
+  };
   std::optional<DayPart> day;
   if (dayMatch) {
     std::string phrase = intelligence::collapseWhitespace(*dayMatch->groups[1]);
@@ -140,11 +151,11 @@ std::optional<DetectedDate> DateDetector::firstMatch(std::string_view rawText) c
     } else if (phrase == "tomorrow" || phrase == "tmrw") {
       part.dayOffset = 1;
     } else if (phrase.find("morning") != std::string::npos) {
-      part = {0, 8, 4 * 3600.0};
+      part = partOfDay(phrase, 8, 4);
     } else if (phrase.find("afternoon") != std::string::npos) {
-      part = {0, 13, 5 * 3600.0};
+      part = partOfDay(phrase, 13, 5);
     } else if (phrase.find("evening") != std::string::npos) {
-      part = {0, 18, 6 * 3600.0};
+      part = partOfDay(phrase, 18, 6);
     } else if (phrase == "this weekend") {
       int weekday = weekdayOf(now_);  // 7 = Saturday, 1 = Sunday
       part.dayOffset = weekday == 1 ? -1 : 7 - weekday;
@@ -155,7 +166,7 @@ std::optional<DetectedDate> DateDetector::firstMatch(std::string_view rawText) c
       if (timeMatch) {
         // A clock time does not narrow "next week"; keep the first mention only.
         if (timeMatch->begin < dayMatch->begin)
-          return DetectedDate{atTime(now_, time->hour, time->minute), 0, timeMatch->begin, timeMatch->end};
+          return DetectedDate{nextOccurrence(time->hour, time->minute), 0, timeMatch->begin, timeMatch->end};
       }
       return result;
     } else {
@@ -184,9 +195,7 @@ std::optional<DetectedDate> DateDetector::firstMatch(std::string_view rawText) c
     return DetectedDate{start, 0, std::min(dayMatch->begin, timeMatch->begin), std::max(dayMatch->end, timeMatch->end)};
   }
   bool timeFirst = timeMatch && (!dayMatch || timeMatch->begin < dayMatch->begin);
-  if (timeFirst) {
-    return DetectedDate{atTime(now_, time->hour, time->minute), 0, timeMatch->begin, timeMatch->end};
-  }
+  if (timeFirst) return DetectedDate{nextOccurrence(time->hour, time->minute), 0, timeMatch->begin, timeMatch->end};
   Date start = day->hour >= 0 ? atTime(now_, day->hour, 0, day->dayOffset) : startOfDay(now_, day->dayOffset);
   return DetectedDate{start, day->duration, dayMatch->begin, dayMatch->end};
 }

@@ -3,6 +3,11 @@
 // "on monday", "at 5pm", "17:30", "tomorrow at 9am", ...). It stands in for
 // the desktop platform's date data detector that the weather analyzer uses.
 //
+// A clock time without a day is its next occurrence ("at 9am" asked at
+// 18:00 is tomorrow's), except that one passed less than an hour ago is still
+// today's; a bare part of the day whose hours are over ("morning" at 23:00)
+// is tomorrow's, while "this morning" stays today's.
+//
 // Deterministic: "now" and the time zone are inputs, and calendar arithmetic
 // is ICU's. A value type; safe to use from any thread once built.
 #pragma once
@@ -26,6 +31,8 @@ struct DetectedDate {
 
 class DateDetector {
  public:
+  static constexpr Duration kBareTimeGrace = std::chrono::hours(1);
+
   // `timeZoneId` is an Olson name ("Europe/Paris"); empty means the process's default zone.
   DateDetector(Date now, std::string timeZoneId = {});
 
@@ -40,6 +47,8 @@ class DateDetector {
   // `date`'s day at hour:minute, shifted by `dayOffset` days.
   Date atTime(Date date, int hour, int minute, int dayOffset = 0) const;
   int hourOf(Date date) const;
+  // Today at hour:minute, or tomorrow when that passed more than kBareTimeGrace ago.
+  Date nextOccurrence(int hour, int minute) const;
   // 1 = Sunday ... 7 = Saturday (ICU's UCAL_DAY_OF_WEEK).
   int weekdayOf(Date date) const;
   // Start of the week containing `date` per the locale's first weekday.

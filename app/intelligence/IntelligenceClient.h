@@ -54,9 +54,9 @@ class IntelligenceClient {
   virtual void fetchCalendarLocationHighlights(
       const CalendarSearchResult& event, std::function<void(std::optional<CalendarLocationHighlights>)> completion) = 0;
 
-  // Entry points the application wires to the panel lifecycle coordinator.
+  // Entry points the application wires to the panel (work modes reach the
+  // coordinator through its own registration, see IntelligenceCoordinator.h).
   virtual void warmRouterIfNeeded() = 0;
-  virtual void onWorkModeChange(WorkMode mode) = 0;
   virtual void onPanelShow() = 0;
   virtual void onPanelHide() = 0;
 };

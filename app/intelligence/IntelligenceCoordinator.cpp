@@ -93,9 +93,16 @@ IntelligenceCoordinator::IntelligenceCoordinator(Dependencies dependencies) : de
   });
   ambient_->refreshUpcomingCalendarEvents();
   ambient_->refreshAmbientWeather(true);
+  if (deps_.workModes) {
+    lifecycleRegistrationID_ =
+        deps_.workModes->registerWorkModeHandler(weak_.wrap([this](WorkMode mode) { onWorkModeChange(mode); }));
+    // Created lazily, the coordinator may start in any mode; handlers only hear of changes.
+    onWorkModeChange(deps_.workModes->workMode());
+  }
 }
 
 IntelligenceCoordinator::~IntelligenceCoordinator() {
+  if (deps_.workModes && lifecycleRegistrationID_) deps_.workModes->unregister(*lifecycleRegistrationID_);
   routerInitialization_.build.cancel();
   routerInitialization_.timer.cancel();
   if (currentRun_) {

@@ -30,8 +30,8 @@
 //   deps.sources.calculator = calculator;       // later sources are added here as they are written
 //   deps.routerFactory = <the router package's factory>;  // none yet: routing uses the fallback rules
 //   deps.locationProvider = nullptr;            // DeniedLocationProvider on Linux
+//   deps.workModes = &lifecycle;                // the coordinator registers its work-mode handler itself
 //   auto client = std::make_shared<LazyIntelligenceClient>(deps);
-//   lifecycle.registerWorkModeHandler([client](WorkMode m) { client->onWorkModeChange(m); });
 //   // visibility handlers: client->onPanelShow() / client->onPanelHide()
 //   auto store = std::make_shared<PanelIntelligenceStore>(mainRunLoop, calculator);
 //   store->configure(client, switches);
@@ -96,6 +96,9 @@ class IntelligenceCoordinator final : public IntelligenceClient {
     std::shared_ptr<LocationProvider> locationProvider;       // null: DeniedLocationProvider
     std::function<bool(const std::string&)> addressDetector;  // null on Linux
     std::string timeZoneId;                                   // for the weather analyzer's dates; empty: default zone
+    // The panel lifecycle coordinator; must outlive the coordinator. Null: no
+    // work modes (the router then stays loaded once built).
+    WorkModeRegistry* workModes = nullptr;
   };
 
   explicit IntelligenceCoordinator(Dependencies dependencies);
@@ -124,7 +127,11 @@ class IntelligenceCoordinator final : public IntelligenceClient {
       const CalendarSearchResult& event,
       std::function<void(std::optional<CalendarLocationHighlights>)> completion) override;
   void warmRouterIfNeeded() override;
-  void onWorkModeChange(WorkMode mode) override;
+  // The work-mode handler, registered with `workModes` at construction and
+  // called with its mode at once: deep idle stops location updates, unloads
+  // the router (the next full query rebuilds it, also after a failed or
+  // timed-out build) and pauses the ambient service.
+  void onWorkModeChange(WorkMode mode);
   // Refreshes the ambient highlights (weather only when stale).
   void onPanelShow() override;
   // Abandons the live query; results stay for the next show.
@@ -211,6 +218,7 @@ class IntelligenceCoordinator final : public IntelligenceClient {
   bool hasLoggedRouterFallback_ = false;
   std::function<void(LocationAuthorizationStatus)> locationAuthorizationDidChange_;
   std::unique_ptr<AmbientIntelligenceService> ambient_;
+  std::optional<UUID> lifecycleRegistrationID_;
   WeakGuard weak_;
 };
 

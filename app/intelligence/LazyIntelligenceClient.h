@@ -60,7 +60,6 @@ class LazyIntelligenceClient final : public IntelligenceClient {
     coordinator().fetchCalendarLocationHighlights(event, std::move(completion));
   }
   void warmRouterIfNeeded() override { coordinator().warmRouterIfNeeded(); }
-  void onWorkModeChange(WorkMode mode) override { coordinator().onWorkModeChange(mode); }
   void onPanelShow() override { coordinator().onPanelShow(); }
   void onPanelHide() override {
     if (coordinator_) coordinator_->onPanelHide();

@@ -260,7 +260,10 @@ void PanelIntelligenceStore::performIntelligenceQuery(const std::string& query, 
                                                     if (session == previewIntelligenceSessionID_)
                                                       applySnapshot(snapshot, QueryKind::preview);
                                                   }),
-                                                  nullptr});
+                                                  weak_.wrap([this, session] {
+                                                    if (session == previewIntelligenceSessionID_)
+                                                      previewIntelligenceTask_ = TaskHandle();
+                                                  })});
     return;
   }
   // A settled query replaces any preview in flight.
@@ -286,6 +289,9 @@ void PanelIntelligenceStore::applySnapshot(const Snapshot& snapshot, QueryKind k
       if (snapshot.selectedIdentifiers.count(id)) pendingDeferredWidgetIdentifiers_.insert(id);
       hidden.insert(id);
     }
+    for (Id id : widgetIdentifiers()) {
+      if (isRemoteDataSource(id) && !snapshot.selectedIdentifiers.count(id)) hidden.insert(id);
+    }
     for (Id id : widgetIdentifiers()) previewWidgetHasContent_[id] = snapshot.hasContent(id);
     present(snapshot, hidden);
     return;
@@ -309,7 +315,7 @@ void PanelIntelligenceStore::present(const Snapshot& snapshot, const std::set<Id
   next.calculatorResult = snapshot.calculatorResult;
   next.contactResults = snapshot.contactResults;
   next.calendarResults = snapshot.calendarResults;
-  next.dictionaryResult = snapshot.dictionaryResult;
+  next.dictionaryResult = hidden.count(Id::dictionary) ? state_.dictionaryResult : snapshot.dictionaryResult;
   next.weatherAvailabilityIssue = snapshot.weatherAvailabilityIssue;
   if (hidden.count(Id::maps)) {
     next.mapResults = state_.mapResults;
@@ -318,9 +324,11 @@ void PanelIntelligenceStore::present(const Snapshot& snapshot, const std::set<Id
   }
   next.weatherSnapshot = hidden.count(Id::weather) ? state_.weatherSnapshot : snapshot.weatherSnapshot;
   next.wikipediaArticle = hidden.count(Id::wikipedia) ? state_.wikipediaArticle : snapshot.wikipediaArticle;
-  // A calculator answer refreshed locally outlives snapshots that do not select the calculator.
+  // A calculator answer refreshed locally outlives snapshots that do not select the calculator, as long as the
+  // calculator still handles the text: an answer for "2+2" must not stay up for "2+2 apples".
   if (!snapshot.selectedIdentifiers.count(Id::calculator) && state_.calculatorResult &&
-      widgetState(Id::calculator) == WidgetContentState::ready && snapshot.query == latestTrimmedQuery_) {
+      widgetState(Id::calculator) == WidgetContentState::ready && snapshot.query == latestTrimmedQuery_ &&
+      calculator_ && calculator_->shouldHandle(snapshot.query)) {
     next.calculatorResult = state_.calculatorResult;
     next.selectedIdentifiers.insert(Id::calculator);
   }

@@ -9,7 +9,9 @@
 // `full` (the settled query; the full pipeline). Each takes a fresh session
 // identifier; a snapshot whose identifier is no longer current is dropped.
 // The remote widgets maps, weather and wikipedia never appear from preview
-// results; they wait for the full snapshot.
+// results; they wait for the full snapshot. A remote widget that a preview
+// did not select keeps what it showed until the settled query decides it,
+// so that typing does not make it flicker.
 //
 // Threading: main runner only. Lives as long as the panel's session.
 //
@@ -78,6 +80,7 @@ class PanelIntelligenceStore final : public SessionIntelligence {
   void setHasActiveQuery(bool active) override;
   bool hasActiveQuery() const override { return hasActiveQuery_; }
   void prepareForPendingQuery(const std::string& query, const std::set<std::string>& preserving) override;
+  void runPreviewSearch(const std::string& query) override { performIntelligenceQuery(query, QueryKind::preview); }
   void runSettledSearch(const std::string& query) override { performIntelligenceQuery(query, QueryKind::full); }
   void handleClearedQueryState() override;
   void refreshCalculatorResult(const std::string& query) override;

@@ -183,7 +183,9 @@ bool WeatherQueryAnalyzer::isTimeToken(std::string_view word) {
 WeatherForecastFocus WeatherQueryAnalyzer::focusForDetectedDate(const DetectedDate& date) const {
   const Date now = detector_.now();
   const double fromNow = toSeconds(date.start - now);
-  if (fromNow >= 0 && fromNow <= 5400) return WeatherForecastFocus::nextHour;
+  // Only a point in time is the next hour: "tonight" asked at 18:30 is tonight
+  // and "tomorrow" asked at 23:00 is tomorrow, though both start within 90 minutes.
+  if (date.durationSeconds == 0 && fromNow >= 0 && fromNow <= 5400) return WeatherForecastFocus::nextHour;
   const Date today = detector_.startOfDay(now);
   const Date tomorrow = detector_.startOfDay(now, 1);
   const Date dayAfter = detector_.startOfDay(now, 2);
@@ -193,7 +195,9 @@ WeatherForecastFocus WeatherQueryAnalyzer::focusForDetectedDate(const DetectedDa
   }
   if (within(date.start, tomorrow, dayAfter)) return WeatherForecastFocus::tomorrow;
   if (date.durationSeconds > 0) {
-    Date end = date.start + std::chrono::duration_cast<Duration>(std::chrono::duration<double>(date.durationSeconds));
+    // The end is exclusive: "this weekend" asked on Sunday ends today, at midnight.
+    Date end = date.start + std::chrono::duration_cast<Duration>(std::chrono::duration<double>(date.durationSeconds)) -
+               Date::duration(1);
     if (within(end, today, tomorrow)) return WeatherForecastFocus::today;
     if (within(end, tomorrow, dayAfter)) return WeatherForecastFocus::tomorrow;
   }

@@ -178,6 +178,7 @@ void ContentViewModel::handleStandardTextChange(const std::string& text) {
   if (!intent.trimmedQuery.empty()) {
     isSearchSettled_ = false;
     performAppSearch(intent.effectiveQuery);
+    if (intelligence_ && !intent.effectiveQuery.empty()) intelligence_->runPreviewSearch(intent.effectiveQuery);
     startDebounce(intent);
   } else {
     if (intelligence_) {

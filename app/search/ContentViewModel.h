@@ -1,8 +1,9 @@
 // ContentViewModel: the search session behind the panel.
 //
 // It receives every edit of the search text, the panel's show and hide, and
-// mode switches; decides which searches run and when (app search at once,
-// the settled search after a 100 ms debounce, file search after 300 ms); drops
+// mode switches; decides which searches run and when (app search and the
+// intelligence preview at once, the settled search after a 100 ms debounce,
+// file search after 300 ms); drops
 // late answers by comparing per-kind session identifiers; keeps the result
 // lists and selections the views observe; and performs activation.
 //
@@ -88,6 +89,9 @@ class SessionIntelligence {
   virtual void setHasActiveQuery(bool active) = 0;
   virtual bool hasActiveQuery() const = 0;
   virtual void prepareForPendingQuery(const std::string& query, const std::set<std::string>& preserving) = 0;
+  // The quick answer while typing (local sources only); a newer keystroke or
+  // the settled search supersedes it.
+  virtual void runPreviewSearch(const std::string& query) = 0;
   virtual void runSettledSearch(const std::string& query) = 0;
   virtual void handleClearedQueryState() = 0;
   virtual void refreshCalculatorResult(const std::string& query) = 0;

@@ -37,7 +37,7 @@
 
 namespace pallix {
 
-class PanelLifecycleCoordinator {
+class PanelLifecycleCoordinator final : public WorkModeRegistry {
  public:
   using Callback = std::function<void()>;
   using WorkModeCallback = std::function<void(WorkMode)>;
@@ -59,7 +59,7 @@ class PanelLifecycleCoordinator {
   // observing it and evaluates the work mode with reason "init".
   // `conditions` must outlive the coordinator.
   PanelLifecycleCoordinator(TaskRunnerPtr mainRunner, SystemConditions& conditions);
-  ~PanelLifecycleCoordinator();
+  ~PanelLifecycleCoordinator() override;
   PanelLifecycleCoordinator(const PanelLifecycleCoordinator&) = delete;
   PanelLifecycleCoordinator& operator=(const PanelLifecycleCoordinator&) = delete;
 
@@ -80,13 +80,13 @@ class PanelLifecycleCoordinator {
 
   UUID registerVisibilityHandler(Callback onShow, Callback onHide, Callback onDelayedHide = {},
                                  Callback onMemoryPressure = {});
-  UUID registerWorkModeHandler(WorkModeCallback onChange);
+  UUID registerWorkModeHandler(WorkModeCallback onChange) override;
   UUID registerMemoryPressureHandler(MemoryPressureCallback onPressure);
   // Removes `id` from whichever table holds it; an unknown id is no error.
-  void unregister(const UUID& id);
+  void unregister(const UUID& id) override;
 
   bool isPanelVisible() const { return isPanelVisible_; }
-  WorkMode workMode() const { return workMode_; }
+  WorkMode workMode() const override { return workMode_; }
   std::optional<Date> lastHiddenDate() const { return lastHiddenDate_; }
   bool isLowPowerModeEnabled() const { return isLowPowerModeEnabled_; }
   ThermalState thermalState() const { return thermalState_; }

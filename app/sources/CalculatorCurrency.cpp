@@ -128,18 +128,24 @@ StrippedCurrencySymbol stripCurrencySymbol(std::string_view text) {
 }
 
 std::optional<std::string> resolveCurrencyCode(std::string_view unitText, std::string_view symbol) {
-  if (!symbol.empty()) {
-    const auto& symbols = currencySymbolMapping();
-    auto it = symbols.find(symbol);
-    if (it != symbols.end()) return it->second;
-    return std::nullopt;
-  }
   std::string_view trimmed = trimText(unitText);
-  const auto& words = currencyCodeMapping();
-  auto it = words.find(lowercaseText(trimmed));
-  if (it != words.end()) return it->second;
-  if (codePointCount(trimmed) == 3) return asciiUppercase(trimmed);
-  return std::nullopt;
+  std::optional<std::string> written;
+  if (!trimmed.empty()) {
+    const auto& words = currencyCodeMapping();
+    auto it = words.find(lowercaseText(trimmed));
+    if (it != words.end()) {
+      written = it->second;
+    } else if (codePointCount(trimmed) == 3) {
+      written = asciiUppercase(trimmed);
+    }
+  }
+  if (symbol.empty()) return written;
+  const auto& symbols = currencySymbolMapping();
+  auto it = symbols.find(symbol);
+  if (it == symbols.end()) return std::nullopt;
+  // "$5 usd" names one currency twice; "$5 eur" names two.
+  if (!trimmed.empty() && written != it->second) return std::nullopt;
+  return it->second;
 }
 
 }  // namespace pallix::calculator

@@ -48,7 +48,8 @@ StrippedCurrencySymbol stripCurrencySymbol(std::string_view text);
 
 // The ISO code for a unit text and the symbol stripped from it: the symbol's
 // code when there is one, else the lowercased text looked up in
-// `currencyCodeMapping`, else any three-character text in upper case.
+// `currencyCodeMapping`, else any three-character text in upper case. With
+// both a symbol and a text, the text must name the symbol's currency.
 std::optional<std::string> resolveCurrencyCode(std::string_view unitText, std::string_view symbol);
 
 }  // namespace pallix::calculator

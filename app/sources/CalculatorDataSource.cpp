@@ -1,9 +1,8 @@
 #include "app/sources/CalculatorDataSource.h"
 
-#include <charconv>
 #include <cmath>
-#include <limits>
 #include <utility>
+#include <vector>
 
 #include "app/sources/CalculatorEvaluator.h"
 #include "app/sources/CalculatorFormatting.h"
@@ -42,48 +41,41 @@ std::optional<std::pair<std::string_view, std::string_view>> splitConversion(std
   return std::nullopt;
 }
 
-// Reads a double from the whole of `text` ("1000", "+5", "-2.5", "1e3"); none if any of it is left over.
-std::optional<double> parseWholeDouble(std::string_view text) {
-  if (!text.empty() && text.front() == '+') {
-    text.remove_prefix(1);
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) return std::nullopt;
-  }
-  if (text.empty()) return std::nullopt;
-  double value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
-  if (end != text.data() + text.size()) return std::nullopt;
-  if (ec == std::errc::result_out_of_range) {
-    // Well formed but beyond a double: an underflow reads as zero, an overflow as infinity.
-    const bool underflow = text.find("e-") != std::string_view::npos || text.find("E-") != std::string_view::npos;
-    if (underflow) return 0.0;
-    return text.front() == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
-  }
-  if (ec != std::errc()) return std::nullopt;
-  return value;
-}
-
 struct AmountAndUnit {
   double amount = 0;
   std::string unit;
 };
 
-// Splits "1,000.5 km" into 1000.5 and "km": the leading run of digits, ".",
-// "+", "-", ",", "e", "E" is the number (commas removed); the trimmed rest is the unit.
+// Splits "1,000.5 km" into 1000.5 and "km": an optional sign and a number
+// literal (thousands separators allowed), then the trimmed rest as the unit.
+// None when there is no number, it cannot be read exactly, or the rest
+// starts with more of a number ("1-2 km", "1,2 km").
 std::optional<AmountAndUnit> readLeadingAmount(std::string_view text) {
-  size_t length = 0;
-  while (length < text.size()) {
-    const char c = text[length];
-    const bool numeric = (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == ',' || c == 'e' || c == 'E';
-    if (!numeric) break;
-    ++length;
+  const std::vector<char32_t> decoded = decodeUtf8(text);
+  const std::u32string_view chars(decoded.data(), decoded.size());
+  size_t position = 0;
+  double sign = 1;
+  if (!chars.empty() && (chars[0] == '+' || chars[0] == '-')) {
+    sign = chars[0] == '-' ? -1 : 1;
+    position = 1;
   }
-  std::string digits;
-  for (char c : text.substr(0, length)) {
-    if (c != ',') digits.push_back(c);
+  if (position >= chars.size() || !((chars[position] >= '0' && chars[position] <= '9') || chars[position] == '.')) {
+    return std::nullopt;
   }
-  std::optional<double> amount = parseWholeDouble(digits);
-  if (!amount) return std::nullopt;
-  return AmountAndUnit{*amount, std::string(trimText(text.substr(length)))};
+  const calculator::NumberLiteral literal = calculator::readNumberLiteral(chars, position);
+  if (literal.status != calculator::NumberLiteral::Status::ok) return std::nullopt;
+  std::string rest;
+  for (char32_t c : chars.substr(position + literal.length)) calculator::appendUtf8(rest, c);
+  const std::string_view unit = trimText(rest);
+  if (!unit.empty() && std::string_view("0123456789.,+-").find(unit.front()) != std::string_view::npos) {
+    return std::nullopt;
+  }
+  return AmountAndUnit{sign * literal.value, std::string(unit)};
+}
+
+// -0 reads as 0 to the user.
+double withoutNegativeZero(double value) {
+  return value == 0 ? 0.0 : value;
 }
 
 }  // namespace
@@ -149,7 +141,8 @@ std::optional<CalculatorResult> CalculatorDataSource::calculate(std::string_view
 
   std::optional<double> value = calculator::evaluateExpression(text);
   if (!value || !std::isfinite(*value)) return std::nullopt;
-  return CalculatorResult{*value, numberText(*value), std::nullopt};
+  const double shown = withoutNegativeZero(*value);
+  return CalculatorResult{shown, numberText(shown), std::nullopt};
 }
 
 std::optional<CalculatorResult> CalculatorDataSource::evaluateConversion(std::string_view text) const {
@@ -166,8 +159,7 @@ CalculatorDataSource::ConversionOutcome CalculatorDataSource::convert(std::strin
   calculator::StrippedCurrencySymbol left = calculator::stripCurrencySymbol(parts->first);
   std::optional<AmountAndUnit> source = readLeadingAmount(left.text);
   if (!source) return ConversionOutcome::notAConversion;
-  const double amount = source->amount;
-  if (!std::isfinite(amount)) return ConversionOutcome::failed;
+  const double amount = withoutNegativeZero(source->amount);
   calculator::StrippedCurrencySymbol right = calculator::stripCurrencySymbol(parts->second);
 
   std::optional<std::string> sourceCode = calculator::resolveCurrencyCode(source->unit, left.symbol);
@@ -177,18 +169,21 @@ CalculatorDataSource::ConversionOutcome CalculatorDataSource::convert(std::strin
     std::optional<double> targetRate = currencyRates_->rate(*targetCode);
     if (sourceRate && targetRate) {
       if (!(*sourceRate > 0) || !(*targetRate > 0)) return ConversionOutcome::failed;
-      const double value = amount / *sourceRate * *targetRate;
+      const double value = withoutNegativeZero(amount / *sourceRate * *targetRate);
       if (!std::isfinite(value)) return ConversionOutcome::failed;
       result = CalculatorResult{value, currencyText(value, *targetCode), currencyText(amount, *sourceCode)};
       return ConversionOutcome::converted;
     }
   }
 
+  // A currency symbol belongs to a currency conversion: "$5 km to m" is neither.
+  if (!left.symbol.empty() || !right.symbol.empty()) return ConversionOutcome::failed;
   const calculator::MeasurementUnit* from = calculator::findMeasurementUnit(source->unit);
   const calculator::MeasurementUnit* to = calculator::findMeasurementUnit(right.text);
   if (!from || !to) return ConversionOutcome::failed;
   std::optional<double> value = calculator::convertMeasurement(amount, *from, *to);
   if (!value || !std::isfinite(*value)) return ConversionOutcome::failed;
+  *value = withoutNegativeZero(*value);
   auto measurementText = [this](double v, const calculator::MeasurementUnit& unit) {
     std::optional<std::string> text = formatters_->formatMeasurement(v, unit);
     return text ? *text : numberText(v) + " " + std::string(unit.name);

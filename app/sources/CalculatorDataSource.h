@@ -66,7 +66,9 @@ class CalculatorDataSource {
   // The answer for `text`: the conversion when the text is one, otherwise the
   // arithmetic value. None for anything that does not compute (unknown units,
   // different dimensions, unknown currencies, division by zero, unbalanced
-  // parentheses, infinite or NaN values).
+  // parentheses, values beyond a double, temperatures below absolute zero)
+  // and for any text it cannot read whole: an answer is never computed from
+  // part of the text ("2^3", "1,2", "5e m to km").
   std::optional<CalculatorResult> calculate(std::string_view text) const;
 
   // The conversion alone ("100 usd to eur", "72 °F to C"); none when `text`

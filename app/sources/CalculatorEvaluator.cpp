@@ -1,6 +1,8 @@
 #include "app/sources/CalculatorEvaluator.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "app/sources/CalculatorText.h"
@@ -12,47 +14,24 @@ constexpr char32_t kMinusSign = U'−';
 constexpr char32_t kMultiplicationSign = U'×';
 constexpr char32_t kDivisionSign = U'÷';
 
-bool isKeptCharacter(char32_t c) {
-  if (c >= '0' && c <= '9') return true;
-  switch (c) {
-    case '.':
-    case '+':
-    case '-':
-    case kMinusSign:
-    case kMultiplicationSign:
-    case 'x':
-    case 'X':
-    case '*':
-    case '/':
-    case kDivisionSign:
-    case '(':
-    case ')':
-    case ' ':
-    case '%':
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool isAsciiDigit(char32_t c) {
   return c >= '0' && c <= '9';
 }
 
-// Parses a run of ASCII digits with at most one "." ("5.", ".5" and "5" parse; "." does not).
-std::optional<double> parseNumberRun(const std::string& run) {
-  double value = 0;
-  const char* begin = run.data();
-  const char* end = run.data() + run.size();
-  auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::fixed);
-  if (ptr != end) return std::nullopt;
-  if (ec == std::errc::result_out_of_range) {
-    // A run too long for a double is still a number: its magnitude overflows.
-    bool hasNonZeroDigit = run.find_first_of("123456789") != std::string::npos;
-    return hasNonZeroDigit ? std::numeric_limits<double>::infinity() : 0.0;
-  }
-  if (ec != std::errc()) return std::nullopt;
-  return value;
+bool isHexDigit(char32_t c) {
+  return isAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A sum within a few units in the last place of its operands is what is left
+// of their rounding, not a value: 0.1 + 0.2 - 0.3 is 0, not 5.55E-17.
+double withoutCancellationNoise(double sum, double lhs, double rhs) {
+  const double scale = std::max(std::fabs(lhs), std::fabs(rhs));
+  return std::fabs(sum) <= 8 * std::numeric_limits<double>::epsilon() * scale ? 0.0 : sum;
+}
+
+// A product or quotient of non-zero values that lost its magnitude.
+bool underflowed(double result) {
+  return std::fabs(result) < std::numeric_limits<double>::min();
 }
 
 bool endsWithOperatorOrLeftParenthesis(const std::vector<Token>& tokens) {
@@ -62,6 +41,56 @@ bool endsWithOperatorOrLeftParenthesis(const std::vector<Token>& tokens) {
 }
 
 }  // namespace
+
+NumberLiteral readNumberLiteral(std::u32string_view text, size_t position) {
+  using Status = NumberLiteral::Status;
+  const size_t n = text.size();
+  auto digitAt = [&](size_t i) { return i < n && isAsciiDigit(text[i]); };
+  std::string ascii;
+  size_t i = position;
+  size_t integerDigits = 0;
+  while (digitAt(i)) {
+    ascii.push_back(static_cast<char>(text[i++]));
+    ++integerDigits;
+  }
+  // Thousands grouping: one to three digits, then groups of exactly three.
+  if (i < n && text[i] == ',' && digitAt(i + 1)) {
+    if (integerDigits > 3) return {Status::malformed};
+    while (i < n && text[i] == ',' && digitAt(i + 1)) {
+      size_t groupDigits = 0;
+      for (++i; digitAt(i); ++i, ++groupDigits) ascii.push_back(static_cast<char>(text[i]));
+      if (groupDigits != 3) return {Status::malformed};
+    }
+  }
+  if (i < n && text[i] == '.') {
+    ascii.push_back('.');
+    size_t fractionDigits = 0;
+    for (++i; digitAt(i); ++i, ++fractionDigits) ascii.push_back(static_cast<char>(text[i]));
+    if (integerDigits == 0 && fractionDigits == 0) return {Status::malformed};
+  } else if (integerDigits == 0) {
+    return {Status::malformed};
+  }
+  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    const size_t signAt = i + 1;
+    const bool hasSign = signAt < n && (text[signAt] == '+' || text[signAt] == '-');
+    if (digitAt(hasSign ? signAt + 1 : signAt)) {
+      ascii.push_back('e');
+      if (hasSign) ascii.push_back(static_cast<char>(text[signAt]));
+      for (i = hasSign ? signAt + 1 : signAt; digitAt(i); ++i) ascii.push_back(static_cast<char>(text[i]));
+    }
+  }
+  // "1.2.3" and "1e3.5" are not two numbers.
+  if (i < n && text[i] == '.') return {Status::malformed};
+
+  double value = 0;
+  const char* begin = ascii.data();
+  const char* end = begin + ascii.size();
+  auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) return {Status::outOfRange};
+  if (ec != std::errc() || ptr != end) return {Status::malformed};
+  if (!std::isfinite(value) || (value != 0 && underflowed(value))) return {Status::outOfRange};
+  return {Status::ok, value, i - position};
+}
 
 int precedence(Operator op) {
   switch (op) {
@@ -77,44 +106,32 @@ int precedence(Operator op) {
   return 0;
 }
 
-std::string keepExpressionCharacters(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char32_t c : decodeUtf8(text)) {
-    if (isKeptCharacter(c)) appendUtf8(out, c);
-  }
-  return out;
-}
-
-std::vector<Token> tokenizeExpression(std::string_view text) {
-  std::vector<char32_t> chars;
-  for (char32_t c : decodeUtf8(text)) {
-    if (isKeptCharacter(c)) chars.push_back(c);
-  }
+std::optional<std::vector<Token>> tokenizeExpression(std::string_view text) {
+  const std::vector<char32_t> decoded = decodeUtf8(text);
+  const std::u32string_view chars(decoded.data(), decoded.size());
 
   std::vector<Token> tokens;
   size_t i = 0;
   while (i < chars.size()) {
     const char32_t c = chars[i];
-    if (c == ' ') {
+    if (isWhitespaceOrNewline(c)) {
       ++i;
       continue;
     }
     if (isAsciiDigit(c) || c == '.') {
-      std::string run;
-      bool seenDot = false;
-      while (i < chars.size() && (isAsciiDigit(chars[i]) || (chars[i] == '.' && !seenDot))) {
-        if (chars[i] == '.') seenDot = true;
-        run.push_back(static_cast<char>(chars[i]));
-        ++i;
+      const NumberLiteral literal = readNumberLiteral(chars, i);
+      if (literal.status != NumberLiteral::Status::ok) return std::nullopt;
+      const bool hexPrefix = literal.length == 1 && c == '0';
+      i += literal.length;
+      if (hexPrefix && i + 1 < chars.size() && (chars[i] == 'x' || chars[i] == 'X') && isHexDigit(chars[i + 1])) {
+        return std::nullopt;
       }
-      std::optional<double> value = parseNumberRun(run);
-      if (!value) continue;
-      while (i < chars.size() && chars[i] == '%') {
-        *value /= 100.0;
-        ++i;
+      double value = literal.value;
+      for (; i < chars.size() && chars[i] == '%'; ++i) {
+        value /= 100.0;
+        if (value != 0 && underflowed(value)) return std::nullopt;
       }
-      tokens.push_back(Token::makeNumber(*value));
+      tokens.push_back(Token::makeNumber(value));
       continue;
     }
     ++i;
@@ -146,7 +163,7 @@ std::vector<Token> tokenizeExpression(std::string_view text) {
         tokens.push_back(Token::makeParenthesis(false));
         break;
       default:
-        break;  // A "%" that follows no number, for instance.
+        return std::nullopt;  // "^", "$", a letter, a "%" that follows no number, ...
     }
   }
   return tokens;
@@ -218,32 +235,36 @@ std::optional<double> evaluateReversePolish(const std::vector<Token>& tokens) {
     const double rhs = values.back();
     values.pop_back();
     double& lhs = values.back();
+    const bool nonZeroOperands = lhs != 0 && rhs != 0;
     switch (token.op) {
       case Operator::addition:
-        lhs = lhs + rhs;
+        lhs = withoutCancellationNoise(lhs + rhs, lhs, rhs);
         break;
       case Operator::subtraction:
-        lhs = lhs - rhs;
+        lhs = withoutCancellationNoise(lhs - rhs, lhs, rhs);
         break;
       case Operator::multiplication:
         lhs = lhs * rhs;
+        if (nonZeroOperands && underflowed(lhs)) return std::nullopt;
         break;
       case Operator::division:
         if (rhs == 0) return std::nullopt;
         lhs = lhs / rhs;
+        if (nonZeroOperands && underflowed(lhs)) return std::nullopt;
         break;
       case Operator::unaryMinus:
         break;
     }
+    if (!std::isfinite(lhs)) return std::nullopt;
   }
   if (values.size() != 1) return std::nullopt;
   return values.front();
 }
 
 std::optional<double> evaluateExpression(std::string_view text) {
-  std::vector<Token> tokens = tokenizeExpression(text);
-  if (tokens.empty()) return std::nullopt;
-  std::optional<std::vector<Token>> rpn = toReversePolish(std::move(tokens));
+  std::optional<std::vector<Token>> tokens = tokenizeExpression(text);
+  if (!tokens || tokens->empty()) return std::nullopt;
+  std::optional<std::vector<Token>> rpn = toReversePolish(std::move(*tokens));
   if (!rpn) return std::nullopt;
   return evaluateReversePolish(*rpn);
 }

@@ -1,10 +1,13 @@
 // CalculatorEvaluator: the arithmetic behind the calculator data source.
 //
-// The text is filtered to the characters "0123456789.+-−×xX*/÷() %",
-// tokenised, converted to reverse Polish order with the shunting-yard method
-// and evaluated over doubles. Every failure (no tokens, unbalanced
-// parentheses, a missing operand, division by zero, leftover operands) gives
-// no value rather than an error. Pure functions, safe from any thread.
+// The text is tokenised, converted to reverse Polish order with the
+// shunting-yard method and evaluated over doubles. The tokenizer reads every
+// character or gives up: a character it does not know ("^", "$", a letter) or
+// a number it cannot read exactly ("1,2", "1.2.3", "0x10", "1e400") means no
+// value, never a value computed from what is left. Every other failure (no
+// tokens, unbalanced parentheses, a missing operand, division by zero,
+// leftover operands, a result that overflows or underflows a double) gives no
+// value either. Pure functions, safe from any thread.
 #pragma once
 
 #include <optional>
@@ -35,25 +38,42 @@ struct Token {
   friend bool operator==(const Token&, const Token&) = default;
 };
 
-// `text` restricted to the characters the evaluator keeps (UTF-8 in, UTF-8 out).
-std::string keepExpressionCharacters(std::string_view text);
+// A number as typed: digits, optionally grouped by thousands ("12,345"), an
+// optional fraction ("5.", ".5", "1.25") and an optional exponent ("1e3",
+// "2.5E-4"). `length` counts the code points read.
+struct NumberLiteral {
+  enum class Status { ok, malformed, outOfRange };
+  Status status = Status::ok;
+  double value = 0;
+  size_t length = 0;
+};
 
-// The tokens of `text` after the character filter. Whitespace is skipped; a
-// number is a run of digits with at most one "."; each "%" directly after a
-// number divides it by 100; "-"/"−" is unary minus at the start, after an
-// operator or after "("; anything unrecognised is skipped.
-std::vector<Token> tokenizeExpression(std::string_view text);
+// Reads the literal that starts at `text[position]`, a digit or ".". It ends
+// at the first character that cannot continue it; an "e" not followed by
+// exponent digits ends it too ("5eur" is 5 and "eur"). Malformed: a lone ".",
+// a second "." ("1.2.3"), a comma that is not a thousands separator ("1,2",
+// "1234,567"). Out of range: a value that overflows or underflows a double.
+NumberLiteral readNumberLiteral(std::u32string_view text, size_t position);
+
+// The tokens of `text`, or none when any character is left unread. Whitespace
+// separates tokens; a number is a literal as above, and each "%" directly
+// after it divides it by 100; "-"/"−" is unary minus at the start, after an
+// operator or after "(", else subtraction; "×", "x", "X", "*" multiply; "÷",
+// "/" divide. A "0x" literal is hexadecimal notation and is not read.
+std::optional<std::vector<Token>> tokenizeExpression(std::string_view text);
 
 // Reverse Polish order of `tokens` after trailing operators and "(" are
 // removed; no value when nothing is left or the parentheses do not balance.
 std::optional<std::vector<Token>> toReversePolish(std::vector<Token> tokens);
 
 // The value of reverse Polish `tokens`; no value for a missing operand,
-// division by zero or more than one value left over.
+// division by zero, more than one value left over, or a step whose result is
+// not finite or underflows (a product or quotient of non-zero values that
+// is zero or subnormal). A sum or difference within eight units in the last
+// place of its larger operand is zero: the remainder of rounding.
 std::optional<double> evaluateReversePolish(const std::vector<Token>& tokens);
 
-// All of the above: the value of the expression in `text`, or none. The value
-// may be infinite or NaN; callers decide what to show.
+// All of the above: the finite value of the expression in `text`, or none.
 std::optional<double> evaluateExpression(std::string_view text);
 
 }  // namespace pallix::calculator

@@ -5,8 +5,10 @@
 #include <unicode/unistr.h>
 
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <mutex>
+#include <vector>
 
 namespace pallix::calculator {
 namespace {
@@ -24,15 +26,28 @@ std::optional<std::string> formatWith(const number::LocalizedNumberFormatter& fo
   return out;
 }
 
+// Below these magnitudes the fraction digits would round a non-zero value to
+// fewer than three significant digits (or to "0"): such values are shown in
+// scientific notation instead ("1.5E-12").
+constexpr double kSmallestDecimalNumber = 1e-7;
+constexpr double kSmallestDecimalMeasurement = 1e-4;
+
+bool isTiny(double value, double smallestDecimal) {
+  return value != 0 && std::fabs(value) < smallestDecimal;
+}
+
 }  // namespace
 
 struct CalculatorFormatters::Impl {
   icu::Locale locale;
   std::string localeName;
   number::LocalizedNumberFormatter numberFormatter;
+  number::LocalizedNumberFormatter scientificNumberFormatter;
   number::LocalizedNumberFormatter currencyBase;
-  // ICU identifier → measurement formatter, one per unit of the unit table.
+  // ICU identifier → measurement formatter, one per unit of the unit table
+  // and per composed speed; the scientific twin for tiny values.
   std::map<std::string_view, number::LocalizedNumberFormatter> measurementFormatters;
+  std::map<std::string_view, number::LocalizedNumberFormatter> scientificMeasurementFormatters;
   // ISO code → currency formatter, derived from currencyBase on first use of
   // each code: deriving one costs tens of microseconds, formatting with it one.
   std::mutex currencyMutex;
@@ -46,6 +61,9 @@ CalculatorFormatters::CalculatorFormatters(std::string_view localeName) : impl_(
   impl_->numberFormatter = number::NumberFormatter::withLocale(impl_->locale)
                                .precision(number::Precision::minMaxFraction(0, 9))
                                .grouping(UNUM_GROUPING_AUTO);
+  impl_->scientificNumberFormatter = number::NumberFormatter::withLocale(impl_->locale)
+                                         .notation(number::Notation::scientific())
+                                         .precision(number::Precision::maxSignificantDigits(9));
   impl_->currencyBase = number::NumberFormatter::withLocale(impl_->locale)
                             .precision(number::Precision::minMaxFraction(0, 4))
                             .grouping(UNUM_GROUPING_AUTO);
@@ -53,13 +71,18 @@ CalculatorFormatters::CalculatorFormatters(std::string_view localeName) : impl_(
                                                                .unitWidth(UNUM_UNIT_WIDTH_FULL_NAME)
                                                                .precision(number::Precision::minMaxFraction(0, 6))
                                                                .grouping(UNUM_GROUPING_AUTO);
-  for (const auto& [key, unit] : measurementUnits()) {
+  const number::LocalizedNumberFormatter scientificMeasurementBase =
+      measurementBase.notation(number::Notation::scientific()).precision(number::Precision::maxSignificantDigits(6));
+  std::vector<const MeasurementUnit*> units = composedSpeedUnits();
+  for (const auto& [key, unit] : measurementUnits()) units.push_back(unit);
+  for (const MeasurementUnit* unit : units) {
     if (impl_->measurementFormatters.count(unit->icuIdentifier)) continue;
     UErrorCode status = U_ZERO_ERROR;
     icu::MeasureUnit measureUnit = icu::MeasureUnit::forIdentifier(
         icu::StringPiece(unit->icuIdentifier.data(), static_cast<int32_t>(unit->icuIdentifier.size())), status);
     if (U_FAILURE(status)) continue;  // formatMeasurement then reports a failure for this unit.
     impl_->measurementFormatters.emplace(unit->icuIdentifier, measurementBase.unit(measureUnit));
+    impl_->scientificMeasurementFormatters.emplace(unit->icuIdentifier, scientificMeasurementBase.unit(measureUnit));
   }
 }
 
@@ -70,12 +93,15 @@ const std::string& CalculatorFormatters::localeName() const {
 }
 
 std::optional<std::string> CalculatorFormatters::formatNumber(double value) const {
-  return formatWith(impl_->numberFormatter, value);
+  return formatWith(isTiny(value, kSmallestDecimalNumber) ? impl_->scientificNumberFormatter : impl_->numberFormatter,
+                    value);
 }
 
 std::optional<std::string> CalculatorFormatters::formatMeasurement(double value, const MeasurementUnit& unit) const {
-  auto it = impl_->measurementFormatters.find(unit.icuIdentifier);
-  if (it == impl_->measurementFormatters.end()) return std::nullopt;
+  const auto& formatters = isTiny(value, kSmallestDecimalMeasurement) ? impl_->scientificMeasurementFormatters
+                                                                      : impl_->measurementFormatters;
+  auto it = formatters.find(unit.icuIdentifier);
+  if (it == formatters.end()) return std::nullopt;
   return formatWith(it->second, value);
 }
 

@@ -5,6 +5,8 @@
 // - measurement: the unit asked for (never a preferred one), long unit names,
 //   0 to 6 fraction digits, grouping on;
 // - currency: currency style in the given code, 0 to 4 fraction digits.
+// Numbers below 1e-7 and measurements below 1e-4 (but not zero) are shown in
+// scientific notation, so that fraction digits never round them to nothing.
 // The number and measurement formatters are built once, at construction; a
 // currency formatter is derived on the first use of its code and kept (under
 // a mutex). ICU's localized formatters are immutable, so one

@@ -1,6 +1,9 @@
 #include "app/sources/CalculatorUnits.h"
 
+#include <deque>
 #include <initializer_list>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "app/sources/CalculatorText.h"
@@ -21,6 +24,7 @@ constexpr double kNauticalMile = 1852;
 constexpr double kPound = 0.45359237;
 constexpr double kGallon = 3.785411784;  // Litres: 231 cubic inches.
 constexpr double kHour = 3600;
+constexpr double kAbsoluteZeroCelsius = -273.15;
 
 // Stored in a fixed array so that the map can hold stable pointers.
 const MeasurementUnit kUnits[] = {
@@ -52,7 +56,7 @@ const MeasurementUnit kUnits[] = {
     {D::volume, "teaspoons", "teaspoon", kGallon / 768},
     {D::temperature, "celsius", "celsius", 1, 0},
     {D::temperature, "fahrenheit", "fahrenheit", 5.0 / 9.0, -32},
-    {D::temperature, "kelvin", "kelvin", 1, -273.15},
+    {D::temperature, "kelvin", "kelvin", 1, kAbsoluteZeroCelsius},
     {D::speed, "miles per hour", "mile-per-hour", kMile / kHour},
     {D::speed, "kilometres per hour", "kilometer-per-hour", 1000 / kHour},
     {D::speed, "metres per second", "meter-per-second", 1},
@@ -135,6 +139,69 @@ const MeasurementUnit* unitNamed(std::string_view name) {
   return nullptr;
 }
 
+// Every length per duration, built once. The four with a name of their own
+// (km/h, m/s, mi/h, nmi/h) are the table's units; the others get composed
+// names and ICU identifiers ("feet per second", "foot-per-second").
+struct CompoundSpeeds {
+  struct Entry {
+    const MeasurementUnit* length;
+    const MeasurementUnit* duration;
+    const MeasurementUnit* speed;
+  };
+  std::deque<std::string> texts;
+  std::deque<MeasurementUnit> composed;
+  std::vector<Entry> entries;
+
+  CompoundSpeeds() {
+    const std::pair<std::string_view, std::string_view> named[] = {
+        {"kilometres", "hours"}, {"metres", "seconds"}, {"miles", "hours"}, {"nautical miles", "hours"}};
+    const std::string_view namedSpeeds[] = {"kilometres per hour", "metres per second", "miles per hour", "knots"};
+    for (const MeasurementUnit& length : kUnits) {
+      if (length.dimension != D::length) continue;
+      for (const MeasurementUnit& duration : kUnits) {
+        if (duration.dimension != D::duration) continue;
+        const MeasurementUnit* speed = nullptr;
+        for (size_t i = 0; i < std::size(named); ++i) {
+          if (named[i].first == length.name && named[i].second == duration.name) speed = unitNamed(namedSpeeds[i]);
+        }
+        if (!speed) {
+          const std::string& name =
+              texts.emplace_back(std::string(length.name) + " per " + std::string(duration.icuIdentifier));
+          const std::string& icu =
+              texts.emplace_back(std::string(length.icuIdentifier) + "-per-" + std::string(duration.icuIdentifier));
+          speed = &composed.emplace_back(MeasurementUnit{D::speed, name, icu, length.factor / duration.factor});
+        }
+        entries.push_back(Entry{&length, &duration, speed});
+      }
+    }
+  }
+};
+
+const CompoundSpeeds& compoundSpeeds() {
+  static const CompoundSpeeds* speeds = new CompoundSpeeds();
+  return *speeds;
+}
+
+// "km/h", "kmperhour", "feetpersecond": a length key, "/" or "per", a duration key.
+const MeasurementUnit* findCompoundSpeed(std::string_view key) {
+  const auto& table = measurementUnits();
+  auto unitFor = [&](std::string_view part, D dimension) -> const MeasurementUnit* {
+    auto it = table.find(part);
+    return it != table.end() && it->second->dimension == dimension ? it->second : nullptr;
+  };
+  for (std::string_view separator : {std::string_view("/"), std::string_view("per")}) {
+    for (size_t at = key.find(separator); at != std::string_view::npos; at = key.find(separator, at + 1)) {
+      const MeasurementUnit* length = unitFor(key.substr(0, at), D::length);
+      const MeasurementUnit* duration = unitFor(key.substr(at + separator.size()), D::duration);
+      if (!length || !duration) continue;
+      for (const auto& entry : compoundSpeeds().entries) {
+        if (entry.length == length && entry.duration == duration) return entry.speed;
+      }
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 const std::map<std::string, const MeasurementUnit*, std::less<>>& measurementUnits() {
@@ -160,16 +227,28 @@ std::string normalizeUnitKey(std::string_view text) {
   return out;
 }
 
+std::vector<const MeasurementUnit*> composedSpeedUnits() {
+  std::vector<const MeasurementUnit*> units;
+  for (const MeasurementUnit& unit : compoundSpeeds().composed) units.push_back(&unit);
+  return units;
+}
+
 const MeasurementUnit* findMeasurementUnit(std::string_view text) {
   const auto& table = measurementUnits();
-  auto it = table.find(normalizeUnitKey(text));
-  return it == table.end() ? nullptr : it->second;
+  const std::string key = normalizeUnitKey(text);
+  auto it = table.find(key);
+  return it == table.end() ? findCompoundSpeed(key) : it->second;
 }
 
 std::optional<double> convertMeasurement(double value, const MeasurementUnit& from, const MeasurementUnit& to) {
   if (from.dimension != to.dimension) return std::nullopt;
+  double base = (value + from.offset) * from.factor;
+  if (from.dimension == D::temperature && base < kAbsoluteZeroCelsius) {
+    // Below absolute zero is no temperature; within rounding of it (-459.67 °F) it is absolute zero.
+    if (base < kAbsoluteZeroCelsius * (1 + 1e-12)) return std::nullopt;
+    base = kAbsoluteZeroCelsius;
+  }
   if (&from == &to) return value;
-  const double base = (value + from.offset) * from.factor;
   return base / to.factor - to.offset;
 }
 

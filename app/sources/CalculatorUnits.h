@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pallix::calculator {
 
@@ -34,9 +35,16 @@ const std::map<std::string, const MeasurementUnit*, std::less<>>& measurementUni
 std::string normalizeUnitKey(std::string_view text);
 
 // The unit for a unit text typed by the user (normalised first), or null.
+// Besides the table's keys, a speed may be written as a length per duration:
+// "km/h", "m/s", "ft/s", "miles per hour".
 const MeasurementUnit* findMeasurementUnit(std::string_view text);
 
-// `value` in `from` expressed in `to`; none when the dimensions differ.
+// The speeds composed for such texts that the table has no unit for ("feet
+// per second"); built once, never moved.
+std::vector<const MeasurementUnit*> composedSpeedUnits();
+
+// `value` in `from` expressed in `to`; none when the dimensions differ or a
+// temperature lies below absolute zero.
 std::optional<double> convertMeasurement(double value, const MeasurementUnit& from, const MeasurementUnit& to);
 
 }  // namespace pallix::calculator

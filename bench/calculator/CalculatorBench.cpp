@@ -21,6 +21,7 @@ const std::vector<std::string> kQueries = {
     "2+3*4",          "(2+3)*4",          "200 * 15%",      "1,000 + 1",  "−3 × 4 ÷ 2",
     "100 usd to eur", "100 eur in jpy",   "5 km to miles",  "72 °F to C", "1 acre to sqft",
     "safari",         "weather in paris", "to do 2 things", "10 / 0",     "5 km to kg",
+    "1e3 * 2.5E-2",   "100 km/h to mph",  "3 ft/s to m/s",  "2^3",        "-500 K to C",
 };
 
 void BM_ShouldHandle(benchmark::State& state) {

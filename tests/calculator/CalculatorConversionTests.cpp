@@ -148,7 +148,9 @@ TEST(CalculatorUnitsTest, RandomRoundTripsWithinADimensionAndNoneAcross) {
   for (int i = 0; i < 5000; ++i) {
     const auto* a = units[pickUnit(rng)];
     const auto* b = units[pickUnit(rng)];
-    const double value = pickValue(rng);
+    // Temperatures stay above absolute zero (0 in every unit is above it).
+    const double value =
+        a->dimension == calculator::UnitDimension::temperature ? std::fabs(pickValue(rng)) : pickValue(rng);
     std::optional<double> there = calculator::convertMeasurement(value, *a, *b);
     if (a->dimension != b->dimension) {
       EXPECT_FALSE(there) << a->name << " → " << b->name;
@@ -169,7 +171,8 @@ TEST(CalculatorUnitsTest, NormalisationRemovesDegreeDotsDashesAndSpaces) {
   };
   for (auto [text, key] : cases) EXPECT_EQ(calculator::normalizeUnitKey(text), key);
   EXPECT_EQ(findMeasurementUnit("°C")->name, "celsius");
-  EXPECT_EQ(findMeasurementUnit("KM/H"), nullptr);
+  EXPECT_EQ(findMeasurementUnit("km/hour"), findMeasurementUnit("kph"));
+  EXPECT_EQ(findMeasurementUnit("KM/H")->name, "kilometres per hour");
   EXPECT_EQ(findMeasurementUnit(""), nullptr);
 }
 
@@ -192,10 +195,10 @@ TEST(CalculatorCurrencyTest, CodeResolution) {
     const char* symbol;
     std::optional<std::string> code;
   } cases[] = {
-      {"eur", "$", "USD"},  // A remembered symbol wins.
-      {"", "₫", "VND"},           {"Euros", "", "EUR"},   {" US Dollars ", "", "USD"},
-      {"sterling", "", "GBP"},    {"btc", "", "BTC"},     {"kr", "", "SEK"},
-      {"abcd", "", std::nullopt}, {"", "", std::nullopt}, {"km", "", std::nullopt},
+      {"usd", "$", "USD"},        {"eur", "$", std::nullopt},  // A symbol and a word must name one currency.
+      {"", "₫", "VND"},           {"Euros", "", "EUR"},       {" US Dollars ", "", "USD"},
+      {"sterling", "", "GBP"},    {"btc", "", "BTC"},         {"kr", "", "SEK"},
+      {"abcd", "", std::nullopt}, {"", "", std::nullopt},     {"km", "", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(calculator::resolveCurrencyCode(c.text, c.symbol), c.code) << c.text;
 }
@@ -239,13 +242,27 @@ TEST(CalculatorDataSourceTest, ConversionsAreFinalArithmeticHasNoDetail) {
   ASSERT_TRUE(calculator.calculate("2+2"));
   EXPECT_EQ(calculator.calculate("2+2")->detail, std::nullopt);
   EXPECT_EQ(calculator.performSearch(" 2+2 "), calculator.calculate("2+2"));
-  // No parsable number on the left: not a conversion, so the text is arithmetic ("(2x3) to x", "5e m to km").
-  // A number too large for a double is still a number: the conversion fails ("1e999 m to km").
+  // No parsable number on the left: not a conversion, and as arithmetic its words are not read ("(2x3) to x").
+  // A number beyond a double, or one that is not read whole, is no amount ("1e999 m to km", "5e m to km").
   // " to " is tried before " in ", whatever comes first in the text ("5 in to cm", "5 ft In in").
   const ValueCase cases[] = {
-      {"5 km to kg", kNoAnswer},    {"\u00a0\u2003 6 / 4 \n", 1.5}, {"(2x3) to x", 6},        {"5e m to km", 5},
-      {"1e999 m to km", kNoAnswer}, {"1e-999 m to km", 0},          {"+5 m to cm", 500},      {"-1.5e2 m to km", -0.15},
-      {"1/0 * 1e308", kNoAnswer},   {"5 in to cm", 12.7, true},     {"5 ft In in", 60, true}, {"5 ft -> in", 60, true},
+      {"5 km to kg", kNoAnswer},
+      {"\u00a0\u2003 6 / 4 \n", 1.5},
+      {"(2x3) to x", kNoAnswer},
+      {"5e m to km", kNoAnswer},
+      {"1e999 m to km", kNoAnswer},
+      {"1e-999 m to km", kNoAnswer},
+      {"+5 m to cm", 500},
+      {"-1.5e2 m to km", -0.15},
+      {"1/0 * 1e308", kNoAnswer},
+      {"5 in to cm", 12.7, true},
+      {"5 ft In in", 60, true},
+      {"5 ft -> in", 60, true},
+      {"5eur to usd", 5 / 0.92, true},
+      {"1,2 km to m", kNoAnswer},
+      {"$5 eur to usd", kNoAnswer},
+      {"-0 c to k", 273.15},
+      {"0 * -1", 0},
   };
   expectValues(calculator, cases);
 }

@@ -41,8 +41,10 @@ TEST(DateDetectorTest, GoldenTable) {
       {"meet at 5:30 pm", utc(2026, 3, 11, 17, 30), 0, "at 5:30 pm"},
       {"standup 17:30", utc(2026, 3, 11, 17, 30), 0, "17:30"},
       {"lunch at noon", utc(2026, 3, 11, 12), 0, "at noon"},
-      {"midnight", utc(2026, 3, 11, 0), 0, "midnight"},
-      {"12am", utc(2026, 3, 11, 0), 0, "12am"},
+      {"midnight", utc(2026, 3, 12, 0), 0, "midnight"},  // today's passed: the next one
+      {"12am", utc(2026, 3, 12, 0), 0, "12am"},
+      {"at 9:30am", utc(2026, 3, 11, 9, 30), 0, "at 9:30am"},  // passed less than an hour ago
+      {"morning", utc(2026, 3, 11, 8), 4 * 3600, "morning"},
       {"12pm", utc(2026, 3, 11, 12), 0, "12pm"},
       {"this morning", utc(2026, 3, 11, 8), 4 * 3600, "this morning"},
       {"this afternoon", utc(2026, 3, 11, 13), 5 * 3600, "this afternoon"},
@@ -194,10 +196,71 @@ TEST(WeatherQueryAnalyzerTest, FocusFromDetectedDates) {
   EXPECT_EQ(focusAt(utc(2026, 3, 11, 8, 0)), Focus::today);  // earlier today
   EXPECT_EQ(focusAt(utc(2026, 3, 12, 23, 59)), Focus::tomorrow);
   EXPECT_EQ(focusAt(utc(2026, 3, 13, 0, 0)), Focus::current);
-  // Ranges: judged by their end.
+  // A range is never the next hour, even when it starts within 90 minutes.
+  EXPECT_EQ(focusAt(kNow + std::chrono::hours(1), 4 * 3600), Focus::today);
+  // Ranges: judged by their end, which is exclusive.
+  EXPECT_EQ(focusAt(utc(2026, 3, 10), 2 * 86400), Focus::today);
+  EXPECT_EQ(focusAt(utc(2026, 3, 10), 86400), Focus::current);
   EXPECT_EQ(focusAt(utc(2026, 3, 10, 12), 86400), Focus::today);
   EXPECT_EQ(focusAt(utc(2026, 3, 10, 12), 2 * 86400), Focus::tomorrow);
   EXPECT_EQ(focusAt(utc(2026, 3, 9), 86400), Focus::current);
+}
+
+// The same phrases asked at four hours of one day, in a zone far from UTC.
+// Local 2026-03-11 (a Wednesday) in Tokyo, UTC+9 all year.
+Date tokyo(int month, int day, int hour = 0, int minute = 0) {
+  return utc(2026, month, day, hour, minute) - std::chrono::hours(9);
+}
+constexpr std::pair<int, int> kHours[] = {{0, 30}, {10, 0}, {18, 45}, {23, 0}};
+
+TEST(WeatherQueryAnalyzerTest, FocusHoldsAtEveryHourOfTheDay) {
+  const struct {
+    const char* query;
+    Focus focus[4];  // at 00:30, 10:00, 18:45, 23:00
+  } cases[] = {
+      {"weather today", {Focus::today, Focus::today, Focus::today, Focus::today}},
+      {"weather tonight", {Focus::tonight, Focus::tonight, Focus::tonight, Focus::tonight}},
+      {"weather tomorrow", {Focus::tomorrow, Focus::tomorrow, Focus::tomorrow, Focus::tomorrow}},
+      {"weather this morning", {Focus::today, Focus::today, Focus::today, Focus::today}},
+      {"weather this evening", {Focus::tonight, Focus::tonight, Focus::tonight, Focus::tonight}},
+      {"weather next hour", {Focus::nextHour, Focus::nextHour, Focus::nextHour, Focus::nextHour}},
+      {"weather now", {Focus::current, Focus::current, Focus::current, Focus::current}},
+      {"weather tomorrow at 9am", {Focus::tomorrow, Focus::tomorrow, Focus::tomorrow, Focus::tomorrow}},
+      {"weather tonight at 9pm", {Focus::tonight, Focus::tonight, Focus::tonight, Focus::tonight}},
+      {"weather in the morning", {Focus::today, Focus::today, Focus::tomorrow, Focus::tomorrow}},
+      {"weather at 9am", {Focus::today, Focus::today, Focus::tomorrow, Focus::tomorrow}},
+      {"weather at 11pm", {Focus::tonight, Focus::tonight, Focus::tonight, Focus::nextHour}},
+      {"weather at midnight", {Focus::today, Focus::tomorrow, Focus::tomorrow, Focus::nextHour}},
+  };
+  for (size_t h = 0; h < std::size(kHours); ++h) {
+    WeatherQueryAnalyzer analyzer(DateDetector(tokyo(3, 11, kHours[h].first, kHours[h].second), "Asia/Tokyo"));
+    for (const auto& c : cases) {
+      auto intent = analyzer.intent(c.query);
+      ASSERT_TRUE(intent) << c.query;
+      EXPECT_EQ(intent->focus, c.focus[h]) << c.query << " at " << kHours[h].first << ":" << kHours[h].second;
+    }
+  }
+}
+
+TEST(CalendarAndTemporalAnalyzerTest, RangesHoldAtEveryHourOfTheDay) {
+  const DateRange yesterday{tokyo(3, 10), tokyo(3, 11)};
+  const DateRange today{tokyo(3, 11), tokyo(3, 12)};
+  const DateRange tomorrow{tokyo(3, 12), tokyo(3, 13)};
+  for (auto [hour, minute] : kHours) {
+    SCOPED_TRACE(std::to_string(hour) + ":" + std::to_string(minute));
+    const Date now = tokyo(3, 11, hour, minute);
+    CalendarQueryAnalyzer calendar(now, "Asia/Tokyo");
+    EXPECT_EQ(calendar.analyze("events today").searchInterval, today);
+    EXPECT_EQ(calendar.analyze("events tomorrow").searchInterval, tomorrow);
+    EXPECT_EQ(calendar.analyze("events yesterday").searchInterval, yesterday);
+    EXPECT_EQ(calendar.analyze("events next hour").searchInterval, (DateRange{now, now + std::chrono::hours(1)}));
+    TemporalQueryAnalyzer temporal(now, "Asia/Tokyo", "en_US");
+    EXPECT_EQ(temporal.analyze("notes today").dateRangeFilter, today);
+    EXPECT_EQ(temporal.analyze("notes yesterday").dateRangeFilter, yesterday);
+    EXPECT_EQ(temporal.analyze("notes this week").dateRangeFilter, (DateRange{tokyo(3, 8), tokyo(3, 15)}));
+    EXPECT_EQ(temporal.analyze("notes this month").dateRangeFilter, (DateRange{tokyo(3, 1), tokyo(4, 1)}));
+    EXPECT_EQ(temporal.analyze("notes recently").dateRangeFilter, (DateRange{now - std::chrono::hours(24 * 30), now}));
+  }
 }
 
 TEST(WeatherQueryAnalyzerTest, RawValuesRoundTrip) {
@@ -296,8 +359,11 @@ TEST(TemporalQueryAnalyzerTest, WeekRangesAcrossTheYearBoundary) {
 }
 
 TEST(TemporalQueryAnalyzerTest, CanonicalPhrases) {
-  for (auto [days, phrase] : std::vector<std::pair<int, std::string>>{
-           {3, "last couple days"}, {7, "last 7 days"}, {30, "last 30 days"}, {90, "last 90 days"}, {14, "last few days"}}) {
+  for (auto [days, phrase] : std::vector<std::pair<int, std::string>>{{3, "last couple days"},
+                                                                      {7, "last 7 days"},
+                                                                      {30, "last 30 days"},
+                                                                      {90, "last 90 days"},
+                                                                      {14, "last few days"}}) {
     EXPECT_EQ(RelativeTimeReference::lastNDays(days).canonicalPhrase(), phrase) << days;
   }
   EXPECT_EQ(RelativeTimeReference::of(Kind::lastWeek).canonicalPhrase(), "last week");

@@ -67,7 +67,6 @@ class ScriptedClient final : public IntelligenceClient {
     c(std::nullopt);
   }
   void warmRouterIfNeeded() override {}
-  void onWorkModeChange(WorkMode) override {}
   void onPanelShow() override {}
   void onPanelHide() override {}
 
@@ -166,6 +165,25 @@ TEST_F(PanelIntelligenceStoreTest, RenewingThePreviewSessionDropsAPreviewInFligh
   store->runSettledSearch("sam");
   client->send(1, late);
   EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
+}
+
+// While typing, a remote widget the preview cannot answer keeps what the last settled query showed.
+TEST_F(PanelIntelligenceStoreTest, PreviewsLeaveRemoteWidgetsTheyDidNotSelect) {
+  store->runSettledSearch("def ennui");
+  auto settled = snapshotFor("def ennui", {Id::dictionary, Id::wikipedia}, {});
+  settled.dictionaryResult = DictionaryEntry{"ennui", "boredom"};
+  settled.wikipediaArticle = WikipediaArticle{"Ennui"};
+  client->send(0, settled);
+  store->runPreviewSearch("def ennuis");
+  ASSERT_EQ(client->calls.size(), 2u);
+  EXPECT_EQ(client->calls[1].mode, ActivationMode::nonRouter);
+  client->send(1, snapshotFor("def ennuis", {}, {}));
+  EXPECT_EQ(store->widgetState(Id::dictionary), State::ready);
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
+  EXPECT_EQ(store->intelligenceState().dictionaryResult, settled.dictionaryResult);
+  EXPECT_TRUE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
+  client->calls[1].handlers.onFinish();
+  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
 }
 
 TEST_F(PanelIntelligenceStoreTest, DeferredWidgetsWaitForTheFullSnapshot) {
@@ -331,9 +349,18 @@ TEST_F(StoreWithCoordinatorTest, SearchSessionDrivesTheStoreAndGetsTheCalculator
   session.setIntelligence(store);
   session.handleSearchTextChange("100 usd to eur");
   env.advanceBy(50ms);
-  EXPECT_FALSE(store->calculatorResultText()) << "the settled search waits for the debounce";
+  EXPECT_EQ(store->calculatorResultText(), "€92") << "the preview answers while typing";
+  EXPECT_TRUE(router->queries.empty()) << "the preview never asks the router";
+  session.handleSearchTextChange("100 usd to eur apples");
+  env.advanceBy(50ms);
+  EXPECT_FALSE(store->calculatorResultText()) << "no stale answer for a text the calculator does not handle";
+  session.handleSearchTextChange("100 usd to eur");
+  env.advanceBy(50ms);
+  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
   env.advanceBy(100ms);
   EXPECT_EQ(store->calculatorResultText(), "€92");
+  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
+  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
   EXPECT_TRUE(store->hasActiveQuery());
   session.handleSearchTextChange("");
   env.runUntilIdle();

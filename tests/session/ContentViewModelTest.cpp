@@ -82,6 +82,7 @@ class FakeIntelligence : public SessionIntelligence {
   void prepareForPendingQuery(const std::string& q, const std::set<std::string>& keep) override {
     calls.push_back("prepare:" + q + (keep.count("calculator") ? "+calc" : ""));
   }
+  void runPreviewSearch(const std::string& q) override { previews.push_back(q); }
   void runSettledSearch(const std::string& q) override { calls.push_back("settled:" + q); }
   void handleClearedQueryState() override { calls.push_back("cleared"); }
   void refreshCalculatorResult(const std::string& q) override { calls.push_back("calc:" + q); }
@@ -101,6 +102,7 @@ class FakeIntelligence : public SessionIntelligence {
     return out;
   }
   std::string latest;
+  std::vector<std::string> previews;
 };
 
 class FakeWindow : public PanelWindow {
@@ -178,6 +180,20 @@ TEST_F(ContentViewModelTest, TypingWithinTheDebounceYieldsOneSettledSearchForThe
   EXPECT_TRUE(model.isSearchSettled());
   // The app search ran on every keystroke.
   EXPECT_EQ(apps->queries, (std::vector<std::string>{"ab", "abc"}));
+}
+
+TEST_F(ContentViewModelTest, EveryKeystrokeAsksForAPreviewBeforeTheSettledSearch) {
+  for (const char* text : {"2", "2+", "2+2 files", "", "messages"}) type(text);
+  // Keyword-only and empty texts have nothing to preview; keywords leave the preview's query.
+  EXPECT_EQ(intelligence->previews, (std::vector<std::string>{"2", "2+", "2+2"}));
+  type("2+2");
+  EXPECT_TRUE(intelligence->settled().empty());
+  env.advanceBy(std::chrono::milliseconds(100));
+  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"2+2"});
+  EXPECT_EQ(intelligence->previews.size(), 4u) << "the settled search is no keystroke";
+  model.setSearchMode(SearchMode::files);
+  type("report");
+  EXPECT_EQ(intelligence->previews.size(), 4u) << "previews belong to standard mode";
 }
 
 TEST_F(ContentViewModelTest, AppSelectionResetsOnNewTextAndOnlyTheFirstFourAreSelectable) {

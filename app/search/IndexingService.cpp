@@ -525,6 +525,7 @@ void IndexingService::finishFullScan(ScanResult result, std::string signature, M
   logger_.info("Finished scan with %ld apps and %ld files in %fs", static_cast<long>(result.apps.size()),
                static_cast<long>(result.files.size()), elapsedSince(*deps_.clock, start));
   FullScanSummary summary = performPersistFullSnapshot(result, signature);
+  summary.failedDirectories = std::move(result.failedDirectories);
   summary.elapsedSeconds = elapsedSince(*deps_.clock, start);
   lastFullScanTime_ = deps_.clock->wallNow();
   Status stored = deps_.defaults->setDate(kLastFullScanTimeKey, *lastFullScanTime_);

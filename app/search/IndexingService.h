@@ -81,6 +81,8 @@ struct FullScanSummary {
   size_t inserted = 0;
   size_t updated = 0;
   size_t deleted = 0;
+  // Folders that could not be enumerated; their records were kept.
+  std::vector<std::string> failedDirectories;
   std::optional<Error> error;
 };
 

@@ -309,8 +309,7 @@ void CatalogScanner::walkFiles(int dirFd, std::string& path, Walk& walk) {
 }
 
 bool CatalogScanner::walkFileDirectory(const std::string& root, Walk& walk) {
-  std::string path = root;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  std::string path = resolvedDirectoryPath(root);
   int fd = opener_->openDirectory(AT_FDCWD, path.c_str(), path);
   if (fd < 0) {
     walk.failed->push_back(path);

@@ -76,6 +76,7 @@ TEST(CatalogScannerModelTest, FoldersListedTwiceOrThroughLinksAreWalkedOnce) {
   const std::string docs = scratch.path() + "/Documents";
   ScanResult result = scanner.scan(ScanDirectories{
       {}, {docs + "/sub", scratch.path() + "/Documents-old", scratch.path() + "/Docs", docs + "/", docs + "/sub"}});
+  EXPECT_TRUE(result.failedDirectories.empty());
   EXPECT_EQ(scanned(result.files).size(), 3u);  // sub, sub/a.txt and b.txt, each once
   for (const IndexCandidate& c : result.files) EXPECT_EQ(c.canonicalPath.find("/Docs/"), std::string::npos);
 }

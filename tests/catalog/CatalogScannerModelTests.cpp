@@ -105,8 +105,8 @@ TEST(CatalogScannerModelTest, SymbolicLinksStandForTargetsInsideIndexedFolders) 
   CatalogScanner scanner(filter, scratch.path(), nullptr);
   const ScanDirectories directories{{}, {docs, other}};
   std::map<std::string, testing::RandomTree::Entry> got = scanned(scanner.scan(directories).files);
-  const std::map<std::string, testing::RandomTree::Entry> expected = {
-      {docs + "/real.txt", {false, 5}}, {other + "/elsewhere.txt", {false, 1}}};
+  const std::map<std::string, testing::RandomTree::Entry> expected = {{docs + "/real.txt", {false, 5}},
+                                                                      {other + "/elsewhere.txt", {false, 1}}};
   EXPECT_EQ(got, expected);
   // An incremental look at a link finds its target or nothing.
   for (const auto& [link, target] : links) {

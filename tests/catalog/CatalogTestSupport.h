@@ -82,9 +82,8 @@ struct RandomTree {
   // others, such as "auth" or "data.db", are entered but not listed).
   static bool modelExcludes(const std::string& name) {
     static const std::set<std::string> excluded = {
-        "Node_Modules", "build",       ".hidden", ".config",     "vendor",     "auth",       "data.db",
-        "TMP",          "Tokens",      ".env",    "id_rsa.pub",  "server.PEM", "Secrets.txt", "data.sqlite",
-        "token.json",   "x.o"};
+        "Node_Modules", "build", ".hidden",    ".config",    "vendor",      "auth",        "data.db",    "TMP",
+        "Tokens",       ".env",  "id_rsa.pub", "server.PEM", "Secrets.txt", "data.sqlite", "token.json", "x.o"};
     return excluded.count(name) != 0;
   }
   static bool modelPrunes(const std::string& folder) {

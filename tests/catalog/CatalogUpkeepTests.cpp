@@ -68,7 +68,7 @@ TEST_F(IndexingServiceTest, FoldersThatCannotBeEnumeratedKeepTheirRecords) {
   using Fault = FaultyDirectoryOpener::Fault;
   struct Case {
     const char* name;
-    std::string folder;  // relative to the scratch home
+    std::string folder;          // relative to the scratch home
     std::optional<Fault> fault;  // none: the folder is gone from disk
   };
   const std::vector<Case> cases = {
@@ -190,9 +190,7 @@ TEST_F(IndexingServiceTest, EditingTheFileDirectoryList) {
   std::string downloads = scratch_.dir("Downloads");
   std::string elsewhere = scratch_.dir("Elsewhere");
   std::filesystem::create_directory_symlink(elsewhere, scratch_.path() + "/link");
-  auto add = [&](const std::string& path) {
-    return IndexingService::editFileDirectories(defaults, dirs_, path, true);
-  };
+  auto add = [&](const std::string& path) { return IndexingService::editFileDirectories(defaults, dirs_, path, true); };
   auto listed = [&] { return defaults.stringArrayValue(IndexingService::kFileDirectoriesKey); };
 
   auto made = add(downloads);  // a default folder becomes explicit

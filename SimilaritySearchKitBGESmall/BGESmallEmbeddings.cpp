@@ -3,6 +3,7 @@
 #include "SimilaritySearchKitBGESmall/BundledResources.h"
 #include "core/FileUtil.h"
 #include "core/Logger.h"
+#include "core/Strings.h"
 
 namespace pallix {
 namespace {
@@ -42,7 +43,7 @@ Result<std::unique_ptr<BGESmallEmbeddings>> BGESmallEmbeddings::createFromDirect
 Result<std::unique_ptr<BGESmallEmbeddings>> BGESmallEmbeddings::loadDirectory(EmbeddingComputeUnits computeUnits,
                                                                               const std::string& modelDirectory) {
   auto failure = [](const std::string& description) { return Error("BGESmallEmbeddingsError", 1, description); };
-  if (!isDirectory(modelDirectory)) return failure("no model installed at \"" + modelDirectory + "\"");
+  if (!isDirectory(modelDirectory)) return failure("no model installed at " + inQuotes(modelDirectory));
   auto model = TransformerEncoder::loadDirectory(modelDirectory);
   if (!model.ok()) return failure(model.error().description());
 

@@ -358,20 +358,31 @@ int runFolders(Args& args) {
     return kExitFailure;
   }
   UserDefaults defaults(dirs.defaultsPath());
-  Status edited = IndexingService::editFileDirectories(defaults, dirs, rest[1], action == "add");
+  auto edited = IndexingService::editFileDirectories(defaults, dirs, rest[1], action == "add");
   if (!edited.ok()) {
     const bool missing = action == "add" && !isDirectory(IndexingService::standardizePath(rest[1]));
     printError(edited.error().description(),
                missing ? "Give an existing folder." : "See the indexed folders with 'pallix folders list'.");
     return kExitFailure;
   }
-  const std::string path = IndexingService::standardizePath(rest[1]);
+  const IndexingService::FileDirectoryEdit& edit = edited.value();
   if (json) {
     printJson(
-        {{"action", action}, {"path", path}, {"folders", IndexingService::persistedFileDirectories(defaults, dirs)}});
+        {{"action", action},
+         {"path", edit.path},
+         {"wasDefault", edit.wasDefault},
+         {"coveredBy", edit.coveringDirectory ? nlohmann::json(*edit.coveringDirectory) : nlohmann::json(nullptr)},
+         {"folders", IndexingService::persistedFileDirectories(defaults, dirs)}});
   } else {
-    std::cout << (action == "add" ? "Added " : "Removed ") << printable(path) << (action == "add" ? " to" : " from")
-              << " the catalog folders. Run 'pallix index' to update the catalog.\n";
+    std::string note;
+    const std::string given = IndexingService::standardizePath(rest[1]);
+    if (given != edit.path) note += " (through " + printable(given) + ")";
+    if (edit.wasDefault) note += "; it was indexed by default and is now listed explicitly";
+    if (edit.coveringDirectory) {
+      note += "; it is inside " + printable(*edit.coveringDirectory) + ", so its files are listed once";
+    }
+    std::cout << (action == "add" ? "Added " : "Removed ") << printable(edit.path) << (action == "add" ? " to" : " from")
+              << " the catalog folders" << note << ". Run 'pallix index' to update the catalog.\n";
   }
   return kExitOk;
 }

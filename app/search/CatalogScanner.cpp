@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <unordered_map>
@@ -49,24 +51,47 @@ bool isDotOrDotDot(const char* name) {
 }
 
 // Calls visit(fd, entry) for every entry of the open directory `dirFd` but
-// "." and "..", until it returns false. Takes ownership of `dirFd`.
+// "." and "..", until it returns false. Takes ownership of `dirFd`. Returns
+// false when the directory could not be read to its end (an I/O error, a
+// disk that went away).
 template <typename Visit>
-void forEachEntry(int dirFd, Visit visit) {
+bool forEachEntry(int dirFd, Visit visit) {
   DIR* dir = ::fdopendir(dirFd);
   if (!dir) {
     ::close(dirFd);
-    return;
+    return false;
   }
   const int fd = ::dirfd(dir);
-  while (struct dirent* entry = ::readdir(dir)) {
+  bool complete = true;
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = ::readdir(dir);
+    if (!entry) {
+      complete = errno == 0;
+      break;
+    }
     if (isDotOrDotDot(entry->d_name)) continue;
     if (!visit(fd, entry)) break;
   }
   ::closedir(dir);
+  return complete;
+}
+
+class SystemDirectoryOpener final : public DirectoryOpener {
+ public:
+  int openDirectory(int dirFd, const char* name, const std::string&) override {
+    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+};
+
+SystemDirectoryOpener& systemDirectoryOpener() {
+  static SystemDirectoryOpener opener;
+  return opener;
 }
 
 // Fills a file or folder candidate from its stat record.
-IndexCandidate fileCandidate(const std::string& path, std::string_view name, const struct statx& st) {
+IndexCandidate fileCandidate(const std::string& path, std::string_view name, const struct statx& st,
+                             std::string_view home) {
   IndexCandidate c;
   const bool isDir = S_ISDIR(st.stx_mode);
   c.canonicalPath = path;
@@ -79,6 +104,7 @@ IndexCandidate fileCandidate(const std::string& path, std::string_view name, con
   }
   if (st.stx_mask & STATX_MTIME) c.modifiedDate = dateFrom(st.stx_mtime);
   if (st.stx_mask & STATX_BTIME) c.createdDate = dateFrom(st.stx_btime);
+  c.parentBundleIdentifier = owningApplicationIdentifier(path, home);
   return c;
 }
 
@@ -184,52 +210,149 @@ std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const Data
   return std::make_unique<XdgApplicationEntrySource>(dirs);
 }
 
+std::string resolvedDirectoryPath(const std::string& path) {
+  char buffer[PATH_MAX];
+  if (::realpath(path.c_str(), buffer)) return buffer;
+  std::string out = path;
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+std::vector<std::string> distinctFileDirectories(const std::vector<std::string>& directories) {
+  std::vector<std::string> resolved;
+  resolved.reserve(directories.size());
+  for (const std::string& directory : directories) resolved.push_back(resolvedDirectoryPath(directory));
+  // Shorter paths first, so that a folder precedes everything inside it.
+  std::sort(resolved.begin(), resolved.end());
+  std::vector<std::string> distinct;
+  for (const std::string& root : resolved) {
+    bool covered = std::any_of(distinct.begin(), distinct.end(),
+                               [&](const std::string& kept) { return root == kept || isUnder(root, kept); });
+    if (!covered) distinct.push_back(root);
+  }
+  return distinct;
+}
+
 struct CatalogScanner::Walk {
   std::vector<IndexCandidate>* out;
   CancellationToken token;
   const Progress* progress;
   size_t* counter;
+  // Folders that could not be enumerated, and the symbolic links met.
+  std::vector<std::string>* failed;
+  std::vector<std::string>* links;
 };
 
 CatalogScanner::CatalogScanner(const FileExclusionFilter& filter, std::string home, ApplicationEntrySource* entries,
                                std::string ownBundlePath)
-    : filter_(filter), home_(std::move(home)), entries_(entries), ownBundlePath_(std::move(ownBundlePath)) {}
+    : filter_(filter),
+      home_(std::move(home)),
+      entries_(entries),
+      ownBundlePath_(std::move(ownBundlePath)),
+      opener_(&systemDirectoryOpener()) {}
+
+void CatalogScanner::setDirectoryOpener(DirectoryOpener* opener) {
+  opener_ = opener ? opener : &systemDirectoryOpener();
+}
 
 void CatalogScanner::walkFiles(int dirFd, std::string& path, Walk& walk) {
-  forEachEntry(dirFd, [&](int fd, const struct dirent* entry) {
+  const bool complete = forEachEntry(dirFd, [&](int fd, const struct dirent* entry) {
     const char* name = entry->d_name;
     const size_t nameLength = std::strlen(name);
-    if (filter_.shouldExcludeComponent(std::string_view(name, nameLength), entry->d_type == DT_DIR)) return true;
+    const std::string_view nameView(name, nameLength);
+    // A rejected name is still entered when it is a folder that only the
+    // extension or base-name rule rejects; the folder itself is left out.
+    bool leftOut = false;
+    if (filter_.shouldExcludeComponent(nameView, entry->d_type == DT_DIR)) {
+      if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) return true;
+      if (filter_.prunesFolder(nameView)) return true;
+      leftOut = true;
+    }
+    const size_t length = path.size();
+    if (entry->d_type == DT_LNK) {
+      path.push_back('/');
+      path.append(name, nameLength);
+      walk.links->push_back(path);
+      path.resize(length);
+      return true;
+    }
     struct statx st;
     if (!statAt(fd, name, st)) return true;
-    const size_t length = path.size();
+    if (leftOut && !S_ISDIR(st.stx_mode)) return true;
     path.push_back('/');
     path.append(name, nameLength);
-    walk.out->push_back(fileCandidate(path, std::string_view(name, nameLength), st));
-    if (++*walk.counter % kProgressInterval == 0 && *walk.progress) (*walk.progress)(*walk.counter);
+    if (S_ISLNK(st.stx_mode)) {
+      walk.links->push_back(path);
+      path.resize(length);
+      return true;
+    }
+    if (!leftOut) {
+      walk.out->push_back(fileCandidate(path, nameView, st, home_));
+      if (++*walk.counter % kProgressInterval == 0 && *walk.progress) (*walk.progress)(*walk.counter);
+    }
     if (S_ISDIR(st.stx_mode)) {
       if (walk.token.isCancelled()) {
         path.resize(length);
         return false;
       }
-      int child = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (child >= 0) walkFiles(child, path, walk);
+      int child = opener_->openDirectory(fd, name, path);
+      if (child >= 0) {
+        walkFiles(child, path, walk);
+      } else {
+        walk.failed->push_back(path);
+      }
     }
     path.resize(length);
     return true;
   });
+  if (!complete) walk.failed->push_back(path);
+}
+
+bool CatalogScanner::walkFileDirectory(const std::string& root, Walk& walk) {
+  std::string path = resolvedDirectoryPath(root);
+  int fd = opener_->openDirectory(AT_FDCWD, path.c_str(), path);
+  if (fd < 0) {
+    walk.failed->push_back(path);
+    return false;
+  }
+  path.reserve(4096);
+  walkFiles(fd, path, walk);
+  return true;
 }
 
 bool CatalogScanner::scanFileDirectory(const std::string& root, std::vector<IndexCandidate>& out,
                                        CancellationToken token, const Progress& progress, size_t& counter) {
-  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::string path = root;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  path.reserve(4096);
-  Walk walk{&out, token, &progress, &counter};
-  walkFiles(fd, path, walk);
-  return true;
+  std::vector<std::string> failed;
+  std::vector<std::string> links;
+  Walk walk{&out, token, &progress, &counter, &failed, &links};
+  return walkFileDirectory(root, walk);
+}
+
+CatalogScanner::Placement CatalogScanner::placementBelow(std::string_view path, const std::string& root,
+                                                         bool isDirectory) const {
+  if (!isUnder(path, root)) return Placement::excluded;
+  std::string_view relative = path.substr(root == "/" ? 1 : root.size() + 1);
+  for (size_t slash; (slash = relative.find('/')) != std::string_view::npos; relative.remove_prefix(slash + 1)) {
+    if (filter_.prunesFolder(relative.substr(0, slash))) return Placement::excluded;
+  }
+  if (!filter_.shouldExcludeComponent(relative, isDirectory)) return Placement::catalogued;
+  return isDirectory && !filter_.prunesFolder(relative) ? Placement::leftOut : Placement::excluded;
+}
+
+std::optional<IndexCandidate> CatalogScanner::linkTargetCandidate(const std::string& linkPath,
+                                                                  const std::vector<std::string>& roots) const {
+  char buffer[PATH_MAX];
+  if (!::realpath(linkPath.c_str(), buffer)) return std::nullopt;  // dangling
+  const std::string target = buffer;
+  struct statx st;
+  if (!statAt(AT_FDCWD, target.c_str(), st)) return std::nullopt;
+  const bool isDirectory = S_ISDIR(st.stx_mode);
+  if (std::none_of(roots.begin(), roots.end(), [&](const std::string& root) {
+        return placementBelow(target, root, isDirectory) == Placement::catalogued;
+      })) {
+    return std::nullopt;
+  }
+  return fileCandidate(target, lastComponent(target), st, home_);
 }
 
 std::optional<IndexCandidate> CatalogScanner::bundleCandidate(const std::string& bundlePath,
@@ -439,17 +562,24 @@ ScanResult CatalogScanner::scan(const ScanDirectories& directories, Cancellation
   if (!token.isCancelled()) scanDesktopEntries(result.apps);
   reduceApps(result.apps);
   size_t counter = result.apps.size();
-  // Nested file directories (one inside another) are walked once.
-  std::vector<std::string> roots = directories.fileDirectories;
-  std::sort(roots.begin(), roots.end());
-  std::vector<std::string> distinct;
+  const std::vector<std::string> roots = distinctFileDirectories(directories.fileDirectories);
+  std::vector<std::string> links;
+  Walk walk{&result.files, token, &progress, &counter, &result.failedDirectories, &links};
   for (const std::string& root : roots) {
-    if (!distinct.empty() && (root == distinct.back() || isUnder(root, distinct.back()))) continue;
-    distinct.push_back(root);
-  }
-  for (const std::string& root : distinct) {
     if (token.isCancelled()) break;
-    if (!scanFileDirectory(root, result.files, token, progress, counter)) result.failedDirectories.push_back(root);
+    walkFileDirectory(root, walk);
+  }
+  // A link adds its target only when no walk listed that path already.
+  std::unordered_set<std::string> listed;
+  bool listedFilled = false;
+  for (const std::string& link : links) {
+    std::optional<IndexCandidate> target = linkTargetCandidate(link, roots);
+    if (!target) continue;
+    if (!listedFilled) {
+      for (const IndexCandidate& c : result.files) listed.insert(c.canonicalPath);
+      listedFilled = true;
+    }
+    if (listed.insert(target->canonicalPath).second) result.files.push_back(std::move(*target));
   }
   // A file directory below an app directory would list a path twice.
   if (!result.apps.empty()) {
@@ -533,30 +663,51 @@ PathExamination CatalogScanner::examine(const std::string& path, const ScanDirec
       return result;
     }
   }
-  for (const std::string& root : directories.fileDirectories) {
-    if (!isUnder(path, root)) continue;
-    std::string_view relative = std::string_view(path).substr(root.size());
-    bool excluded = false;
-    for (const std::string& component : splitString(relative, '/')) {
-      if (!component.empty() && filter_.shouldExcludeComponent(component, true)) {
-        excluded = true;
-        break;
+  auto walkBelow = [&](PathExamination& exam) {
+    if (!walkFolder) return;
+    int fd = opener_->openDirectory(AT_FDCWD, path.c_str(), path);
+    if (fd < 0) return;
+    std::string buffer = path;
+    size_t counter = 0;
+    Progress none;
+    std::vector<std::string> failed;
+    std::vector<std::string> links;
+    Walk walk{&exam.descendants, {}, &none, &counter, &failed, &links};
+    walkFiles(fd, buffer, walk);
+    for (const std::string& link : links) {
+      if (auto target = linkTargetCandidate(link, directories.fileDirectories)) {
+        exam.descendants.push_back(std::move(*target));
       }
     }
-    if (excluded || !exists) return result;
-    result.candidate = fileCandidate(path, lastComponent(path), st);
-    if (walkFolder && S_ISDIR(st.stx_mode)) {
-      int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (fd >= 0) {
-        std::string buffer = path;
-        size_t counter = 0;
-        Progress none;
-        Walk walk{&result.descendants, {}, &none, &counter};
-        walkFiles(fd, buffer, walk);
-      }
+  };
+  const std::vector<std::string>& roots = directories.fileDirectories;
+  auto root = std::find_if(roots.begin(), roots.end(), [&](const std::string& r) { return isUnder(path, r); });
+  if (root == roots.end()) {
+    // A file directory itself (just added to the list) is not catalogued;
+    // what is inside it is.
+    if (exists && S_ISDIR(st.stx_mode) && std::find(roots.begin(), roots.end(), path) != roots.end()) {
+      result.contentsBelong = true;
+      walkBelow(result);
     }
     return result;
   }
+  if (!exists) return result;
+  switch (placementBelow(path, *root, S_ISDIR(st.stx_mode))) {
+    case Placement::excluded:
+      return result;
+    case Placement::leftOut:
+      result.contentsBelong = true;
+      walkBelow(result);
+      return result;
+    case Placement::catalogued:
+      break;
+  }
+  if (S_ISLNK(st.stx_mode)) {
+    result.candidate = linkTargetCandidate(path, roots);
+    return result;
+  }
+  result.candidate = fileCandidate(path, lastComponent(path), st, home_);
+  if (S_ISDIR(st.stx_mode)) walkBelow(result);
   return result;
 }
 

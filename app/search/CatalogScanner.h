@@ -6,7 +6,14 @@
 //
 // The exclusion rules apply to the path below each file directory: a folder
 // the user chose is walked even when its own path has a name such as "tmp" or
-// "build" (a home below /tmp, a user called "build").
+// "build" (a home below /tmp, a user called "build"). Hidden folders and
+// listed directory names are not entered; a folder rejected only by its
+// extension or base name is left out itself but its contents are filtered one
+// by one. File directories are resolved (symbolic links) and one inside
+// another is walked once. Symbolic links are never followed: a link stands
+// for its target's path when the target itself belongs in the catalog, and
+// adds nothing otherwise. A folder that cannot be enumerated is reported in
+// `failedDirectories` so that the records below it are kept.
 //
 // Stateless apart from its borrowed collaborators; one scan runs at a time per
 // instance (the indexing service calls it from its background runner). Walking
@@ -18,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/platform/DataDirectories.h"
@@ -42,6 +50,24 @@ class ApplicationEntrySource {
 // desktopApplicationDirectories() and parseDesktopEntry() over `dirs`.
 std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const DataDirectories& dirs);
 
+// Opens the folders a file walk enters: openat() in production; tests make
+// chosen folders fail the way an unreadable folder or a vanished disk does.
+// Called on the scanning thread.
+class DirectoryOpener {
+ public:
+  virtual ~DirectoryOpener() = default;
+  // A descriptor for `name` relative to `dirFd` (AT_FDCWD for a file
+  // directory itself), whose full path is `path`; -1 with errno on failure.
+  virtual int openDirectory(int dirFd, const char* name, const std::string& path) = 0;
+};
+
+// `path` with its symbolic links resolved, or standardised unchanged when it
+// cannot be resolved (a folder that does not exist right now).
+std::string resolvedDirectoryPath(const std::string& path);
+// The file directories resolved, without repeats and without those inside
+// another one of the list (walked as part of it), sorted.
+std::vector<std::string> distinctFileDirectories(const std::vector<std::string>& directories);
+
 struct ScanDirectories {
   std::vector<std::string> appDirectories;
   std::vector<std::string> fileDirectories;
@@ -50,7 +76,9 @@ struct ScanDirectories {
 struct ScanResult {
   std::vector<IndexCandidate> apps;
   std::vector<IndexCandidate> files;  // files and folders
-  // Directories that could not be enumerated.
+  // Directories that could not be enumerated (a file directory, or a folder
+  // below one that could not be opened or read to its end): what the catalog
+  // holds below them is kept until a scan enumerates them again.
   std::vector<std::string> failedDirectories;
   bool cancelled = false;
 
@@ -67,6 +95,10 @@ struct PathExamination {
   bool isApp = false;
   // The path exists on disk (it may still be excluded).
   bool existsOnDisk = false;
+  // The path is a folder that is left out itself (a file directory, or a
+  // name only the extension or base-name rule rejects) but whose contents
+  // belong in the catalog; `descendants` holds them when it was walked.
+  bool contentsBelong = false;
 };
 
 class CatalogScanner {
@@ -83,8 +115,12 @@ class CatalogScanner {
   // and per path with isPreferred(over:).
   ScanResult scan(const ScanDirectories& directories, CancellationToken token = {}, const Progress& progress = {});
 
+  // Replaces the folder opener (tests); null restores openat(). Call before
+  // a scan starts.
+  void setDirectoryOpener(DirectoryOpener* opener);
+
   // Examines one changed path; `directories` tells app locations from file
-  // locations.
+  // locations (file directories as given by distinctFileDirectories).
   PathExamination examine(const std::string& path, const ScanDirectories& directories, bool walkFolder);
 
   // A hash of every catalogued field of the candidates as sorted by path
@@ -99,6 +135,15 @@ class CatalogScanner {
  private:
   struct Walk;
   void walkFiles(int dirFd, std::string& path, Walk& walk);
+  bool walkFileDirectory(const std::string& root, Walk& walk);
+  // What a walk of `root` does with `path`: never reaches it, enters it
+  // without listing it (a folder only the name rules reject), or lists it.
+  enum class Placement { excluded, leftOut, catalogued };
+  Placement placementBelow(std::string_view path, const std::string& root, bool isDirectory) const;
+  // The candidate a symbolic link at `linkPath` stands for: its target's,
+  // when a walk of one of `roots` lists the target.
+  std::optional<IndexCandidate> linkTargetCandidate(const std::string& linkPath,
+                                                    const std::vector<std::string>& roots) const;
   void scanAppDirectory(const std::string& root, std::vector<IndexCandidate>& out, std::vector<std::string>& failed);
   void walkApps(int dirFd, std::string& path, int depth, std::vector<IndexCandidate>& out);
   void scanNestedBundles(const std::string& bundlePath, const std::string& containerId,
@@ -115,6 +160,7 @@ class CatalogScanner {
   std::string home_;
   ApplicationEntrySource* entries_;
   std::string ownBundlePath_;
+  DirectoryOpener* opener_;
   Logger logger_{"IndexingService"};
 };
 

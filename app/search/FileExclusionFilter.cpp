@@ -164,6 +164,10 @@ bool FileExclusionFilter::shouldExcludeComponent(std::string_view name, bool) co
   return isExcludedLeaf(name) || isExcludedDirectoryName(name);
 }
 
+bool FileExclusionFilter::prunesFolder(std::string_view name) const {
+  return (!name.empty() && name.front() == '.') || isExcludedDirectoryName(name);
+}
+
 bool FileExclusionFilter::shouldExclude(std::string_view path) const {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   size_t slash = path.rfind('/');

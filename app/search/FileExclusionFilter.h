@@ -50,6 +50,11 @@ class FileExclusionFilter {
   // The first three rules plus the directory-name rule for this one
   // component; for walkers that already checked every ancestor.
   bool shouldExcludeComponent(std::string_view name, bool isDirectory) const;
+  // True when a walker must not enter a folder of this name: hidden (dotfiles
+  // and keys such as ".ssh" live there) or a listed directory name. A folder
+  // rejected only by the extension or base-name rule ("auth", "data.db") is
+  // left out itself, but its contents are filtered one by one.
+  bool prunesFolder(std::string_view name) const;
   // Rule 4 alone for a single component (lowercased comparison).
   bool isExcludedDirectoryName(std::string_view name) const;
   // True when text content with this extension (any case) may be indexed.

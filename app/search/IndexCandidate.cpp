@@ -94,6 +94,30 @@ int64_t appDomainPriority(const std::string& path, const std::string& home) {
   return 1;
 }
 
+std::optional<std::string> owningApplicationIdentifier(std::string_view path, std::string_view home) {
+  // The component after the prefix, when something lies below it.
+  auto idBelow = [&](std::string_view prefix) -> std::optional<std::string> {
+    if (prefix.empty() || !startsWith(path, prefix)) return std::nullopt;
+    std::string_view rest = path.substr(prefix.size());
+    size_t slash = rest.find('/');
+    if (slash == 0 || slash == std::string_view::npos || slash + 1 == rest.size()) return std::nullopt;
+    return std::string(rest.substr(0, slash));
+  };
+  if (auto id = idBelow("/var/lib/flatpak/app/")) return id;
+  if (auto id = idBelow("/snap/")) return id;
+  while (home.size() > 1 && home.back() == '/') home.remove_suffix(1);
+  if (home.empty() || home == "/" || !startsWith(path, home) || path.size() <= home.size() ||
+      path[home.size()] != '/') {
+    return std::nullopt;
+  }
+  const std::string_view below = path.substr(home.size());
+  for (std::string_view prefix : {"/.var/app/", "/.local/share/flatpak/app/", "/snap/"}) {
+    if (!startsWith(below, prefix)) continue;
+    return idBelow(std::string(home) + std::string(prefix));
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> lowercasedExtension(std::string_view name) {
   size_t dot = name.rfind('.');
   if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) return std::nullopt;

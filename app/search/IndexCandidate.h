@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/search/IndexedItem.h"
 #include "core/Clock.h"
@@ -50,6 +51,13 @@ struct IndexCandidate {
 // cryptex copy), 4 under "/Applications", 3 below
 // "/System/Library/CoreServices/", 2 below the home "Applications", else 1.
 int64_t appDomainPriority(const std::string& path, const std::string& home);
+
+// The sandboxed application a file or folder belongs to, which the `app:`
+// filter matches: the flatpak ID for paths below "~/.var/app/<ID>/",
+// "/var/lib/flatpak/app/<ID>/" or "~/.local/share/flatpak/app/<ID>/", the
+// snap name below "/snap/<name>/" or "~/snap/<name>/"; nullopt elsewhere
+// (including the application's own folder).
+std::optional<std::string> owningApplicationIdentifier(std::string_view path, std::string_view home);
 
 // The display name of a file or folder (its last path component without the
 // extension) and a file's lowercased extension (nullopt when none).

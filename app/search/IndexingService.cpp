@@ -181,6 +181,7 @@ IndexingService::IndexingService(Dependencies deps)
       catalog_(*deps_.store),
       shared_(std::make_shared<Shared>()) {
   if (!deps_.clock) deps_.clock = &deps_.mainRunner->clock();
+  scanner_->setDirectoryOpener(deps_.directoryOpener);
   shared_->mainRunner = deps_.mainRunner;
   shared_->directoryChangeRunner = deps_.directoryChangeRunner;
   shared_->runIncrementalOnMain = weakGuard_.wrap([this] { enqueueIncrementalIndexingRun(); });
@@ -192,9 +193,8 @@ IndexingService::IndexingService(Dependencies deps)
   {
     std::lock_guard<std::mutex> lock(shared_->directoryMutex);
     shared_->baseAppDirectories = deps_.baseAppDirectories;
-    shared_->additionalAppDirectories =
-        deps_.defaults->stringArrayValue(kAdditionalAppDirectoriesKey).value_or(std::vector<std::string>{});
-    shared_->fileDirectories = persistedFileDirectories(*deps_.defaults, deps_.dirs);
+    shared_->additionalAppDirectories = loadAdditionalAppDirectories();
+    shared_->fileDirectories = loadFileDirectories();
     for (const ApplicationDirectory& directory : entries->directories()) {
       shared_->applicationEntryDirectories.push_back(directory.path);
     }
@@ -243,22 +243,58 @@ std::vector<std::string> IndexingService::persistedFileDirectories(const UserDef
   return defaultsList;
 }
 
-Status IndexingService::editFileDirectories(UserDefaults& defaults, const DataDirectories& dirs,
-                                            const std::string& path, bool add) {
-  std::string standardized = standardizePath(path);
+Result<IndexingService::FileDirectoryEdit> IndexingService::editFileDirectories(UserDefaults& defaults,
+                                                                                const DataDirectories& dirs,
+                                                                                const std::string& path, bool add) {
+  const std::string standardized = standardizePath(path);
+  const std::string resolved = resolvedDirectoryPath(standardized);
   std::vector<std::string> list = persistedFileDirectories(defaults, dirs);
-  auto it = std::find(list.begin(), list.end(), standardized);
+  auto listed = std::find_if(list.begin(), list.end(), [&](const std::string& entry) {
+    return entry == standardized || resolvedDirectoryPath(entry) == resolved;
+  });
+  FileDirectoryEdit edit;
+  edit.path = resolved;
   if (add) {
     if (!isDirectory(standardized)) {
-      return Error("IndexingServiceError", 1, "\"" + standardized + "\" does not exist or is not a directory");
+      return Error("IndexingServiceError", 1, inQuotes(standardized) + " does not exist or is not a directory");
     }
-    if (it != list.end()) return Error("IndexingServiceError", 2, "\"" + standardized + "\" is already indexed");
-    list.push_back(standardized);
+    if (listed != list.end()) {
+      if (defaults.stringArrayValue(kFileDirectoriesKey)) {
+        std::string as = *listed == standardized ? "" : " as " + inQuotes(*listed);
+        return Error("IndexingServiceError", 2, inQuotes(standardized) + " is already indexed" + as);
+      }
+      // A default folder: the defaults become the explicit list.
+      edit.path = *listed;
+      edit.wasDefault = true;
+    } else {
+      for (const std::string& entry : list) {
+        const std::string entryResolved = resolvedDirectoryPath(entry);
+        if (startsWith(resolved, entryResolved + "/") || entryResolved == "/") edit.coveringDirectory = entry;
+      }
+      list.push_back(resolved);
+    }
   } else {
-    if (it == list.end()) return Error("IndexingServiceError", 3, "\"" + standardized + "\" is not an indexed folder");
-    list.erase(it);
+    if (listed == list.end()) {
+      return Error("IndexingServiceError", 3, inQuotes(standardized) + " is not an indexed folder");
+    }
+    edit.path = *listed;
+    list.erase(listed);
   }
-  return defaults.set(kFileDirectoriesKey, list);
+  PALLIX_RETURN_IF_ERROR(defaults.set(kFileDirectoriesKey, list));
+  return edit;
+}
+
+std::vector<std::string> IndexingService::loadAdditionalAppDirectories() const {
+  return deps_.defaults->stringArrayValue(kAdditionalAppDirectoriesKey).value_or(std::vector<std::string>{});
+}
+
+std::vector<std::string> IndexingService::loadFileDirectories() const {
+  std::vector<std::string> out;
+  for (const std::string& entry : persistedFileDirectories(*deps_.defaults, deps_.dirs)) {
+    std::string resolved = resolvedDirectoryPath(standardizePath(entry));
+    if (std::find(out.begin(), out.end(), resolved) == out.end()) out.push_back(std::move(resolved));
+  }
+  return out;
 }
 
 std::vector<std::string> IndexingService::appDirectories() const {
@@ -276,12 +312,13 @@ std::vector<std::string> IndexingService::userFileDirectories() const {
 }
 
 ScanDirectories IndexingService::scanDirectories() const {
-  return ScanDirectories{appDirectories(), userFileDirectories()};
+  return ScanDirectories{appDirectories(), distinctFileDirectories(userFileDirectories())};
 }
 
 std::vector<std::string> IndexingService::watchedDirectories() const {
   std::vector<std::string> out;
-  for (const auto& list : {appDirectories(), userFileDirectories()}) {
+  const ScanDirectories directories = scanDirectories();
+  for (const auto& list : {directories.appDirectories, directories.fileDirectories}) {
     for (const std::string& path : list) {
       if (isDirectory(path)) out.push_back(path);
     }
@@ -294,21 +331,34 @@ std::vector<std::string> IndexingService::watchedDirectories() const {
 }
 
 Status IndexingService::addFileDirectory(const std::string& path) {
-  PALLIX_RETURN_IF_ERROR(editFileDirectories(*deps_.defaults, deps_.dirs, path, true));
+  auto edited = editFileDirectories(*deps_.defaults, deps_.dirs, path, true);
+  if (!edited.ok()) return edited.error();
   directoriesChanged();
   return okStatus();
 }
 
 Status IndexingService::removeFileDirectory(const std::string& path) {
-  PALLIX_RETURN_IF_ERROR(editFileDirectories(*deps_.defaults, deps_.dirs, path, false));
+  auto edited = editFileDirectories(*deps_.defaults, deps_.dirs, path, false);
+  if (!edited.ok()) return edited.error();
   directoriesChanged();
   return okStatus();
+}
+
+bool IndexingService::reloadDirectoryLists() {
+  std::vector<std::string> additional = loadAdditionalAppDirectories();
+  std::vector<std::string> files = loadFileDirectories();
+  {
+    std::lock_guard<std::mutex> lock(shared_->directoryMutex);
+    if (additional == shared_->additionalAppDirectories && files == shared_->fileDirectories) return false;
+  }
+  directoriesChanged();
+  return true;
 }
 
 Status IndexingService::addAppDirectory(const std::string& path) {
   std::string standardized = standardizePath(path);
   if (!isDirectory(standardized)) {
-    return Error("IndexingServiceError", 1, "\"" + standardized + "\" does not exist or is not a directory");
+    return Error("IndexingServiceError", 1, inQuotes(standardized) + " does not exist or is not a directory");
   }
   std::vector<std::string> list;
   {
@@ -316,7 +366,7 @@ Status IndexingService::addAppDirectory(const std::string& path) {
     list = shared_->additionalAppDirectories;
   }
   if (std::find(list.begin(), list.end(), standardized) != list.end()) {
-    return Error("IndexingServiceError", 2, "\"" + standardized + "\" is already listed");
+    return Error("IndexingServiceError", 2, inQuotes(standardized) + " is already listed");
   }
   list.push_back(standardized);
   PALLIX_RETURN_IF_ERROR(deps_.defaults->set(kAdditionalAppDirectoriesKey, list));
@@ -332,7 +382,7 @@ Status IndexingService::removeAppDirectory(const std::string& path) {
     list = shared_->additionalAppDirectories;
   }
   auto it = std::find(list.begin(), list.end(), standardized);
-  if (it == list.end()) return Error("IndexingServiceError", 3, "\"" + standardized + "\" is not listed");
+  if (it == list.end()) return Error("IndexingServiceError", 3, inQuotes(standardized) + " is not listed");
   list.erase(it);
   PALLIX_RETURN_IF_ERROR(deps_.defaults->set(kAdditionalAppDirectoriesKey, list));
   directoriesChanged();
@@ -340,20 +390,42 @@ Status IndexingService::removeAppDirectory(const std::string& path) {
 }
 
 void IndexingService::directoriesChanged() {
+  const ScanDirectories before = scanDirectories();
   {
     std::lock_guard<std::mutex> lock(shared_->directoryMutex);
-    shared_->additionalAppDirectories =
-        deps_.defaults->stringArrayValue(kAdditionalAppDirectoriesKey).value_or(std::vector<std::string>{});
-    shared_->fileDirectories = persistedFileDirectories(*deps_.defaults, deps_.dirs);
+    shared_->additionalAppDirectories = loadAdditionalAppDirectories();
+    shared_->fileDirectories = loadFileDirectories();
   }
+  const ScanDirectories after = scanDirectories();
   directoryVersion_ = UUID::random();
   if (watcher_) {
     stopWatching();
     startWatching();
   }
-  // A directory added or removed changes which records belong in the
-  // catalog; only a scan can tell, so the update asks for one.
-  shared_->accumulator.requestFullScan();
+  // A file directory that appeared is walked and one that went loses its
+  // records, as an incremental change of that folder, which also works in
+  // deepIdle. Only a scan can tell apart the records of a folder that stays
+  // listed inside one that went, and what changed with the app directories.
+  auto contains = [](const std::vector<std::string>& list, const std::string& path) {
+    return std::find(list.begin(), list.end(), path) != list.end();
+  };
+  bool needsScan = before.appDirectories != after.appDirectories;
+  std::vector<std::pair<std::string, uint32_t>> changes;
+  for (const std::string& root : before.fileDirectories) {
+    if (contains(after.fileDirectories, root)) continue;
+    for (const std::string& kept : after.fileDirectories) needsScan |= startsWith(kept, root + "/");
+    changes.emplace_back(root, kDirectoryEventRemoved | kDirectoryEventIsDirectory);
+  }
+  for (const std::string& root : after.fileDirectories) {
+    if (!contains(before.fileDirectories, root)) {
+      changes.emplace_back(root, kDirectoryEventCreated | kDirectoryEventIsDirectory);
+    }
+  }
+  if (needsScan) {
+    shared_->accumulator.requestFullScan();
+  } else {
+    for (const auto& [path, flags] : changes) shared_->accumulator.add(path, flags, deps_.clock->now());
+  }
   shared_->scheduleIncrementalUpdate(shared_);
 }
 
@@ -363,6 +435,12 @@ void IndexingService::setWorkMode(WorkMode mode) {
   if (mode == workMode_) return;
   workMode_ = mode;
   TelemetryService::signal("IndexingService.workModeChanged", {{"mode", workModeName(mode)}});
+  if (coalescedIncrementalRun_.valid()) {
+    // The run waiting for the deepIdle interval follows the new mode's rules.
+    coalescedIncrementalRun_.cancel();
+    coalescedIncrementalRun_ = {};
+    deferredIncrementalRun_ = true;
+  }
   if (mode == WorkMode::idle) {
     if (deferredFullScan_) {
       deferredFullScan_ = false;
@@ -447,6 +525,7 @@ void IndexingService::finishFullScan(ScanResult result, std::string signature, M
   logger_.info("Finished scan with %ld apps and %ld files in %fs", static_cast<long>(result.apps.size()),
                static_cast<long>(result.files.size()), elapsedSince(*deps_.clock, start));
   FullScanSummary summary = performPersistFullSnapshot(result, signature);
+  summary.failedDirectories = std::move(result.failedDirectories);
   summary.elapsedSeconds = elapsedSince(*deps_.clock, start);
   lastFullScanTime_ = deps_.clock->wallNow();
   Status stored = deps_.defaults->setDate(kLastFullScanTimeKey, *lastFullScanTime_);
@@ -507,7 +586,9 @@ FullScanSummary IndexingService::performPersistFullSnapshot(ScanResult& result, 
     }
   }
   const MonoTime start = deps_.clock->now();
-  if (result.size() == 0) {
+  // With a folder that could not be enumerated nothing is empty for sure:
+  // the diff keeps what lies below it.
+  if (result.size() == 0 && result.failedDirectories.empty()) {
     logger_.info("Snapshot empty; clearing stored items");
     TelemetryService::signal("IndexingService.snapshotEmpty",
                              {{"message", "Indexing snapshot returned no candidates."}});
@@ -573,8 +654,14 @@ Status IndexingService::persistDiff(ScanResult& result, FullScanSummary& summary
             [](const IndexCandidate* a, const IndexCandidate* b) { return a->canonicalPath < b->canonicalPath; });
   const Date now = deps_.clock->wallNow();
   BatchWriter writer(catalog_, kIndexingBatchSize);
+  // Records below a folder that could not be enumerated stay until a scan
+  // reads it again.
+  auto belowFailed = [&](const std::string& path) {
+    return std::any_of(result.failedDirectories.begin(), result.failedDirectories.end(),
+                       [&](const std::string& failed) { return isUnderOrAt(path, failed); });
+  };
   for (size_t i = 0; i < items.size(); ++i) {
-    if (seen[i]) continue;
+    if (seen[i] || belowFailed(items[i].path)) continue;
     PALLIX_RETURN_IF_ERROR(writer.ensureOpen());
     PALLIX_RETURN_IF_ERROR(catalog_.deleteById(items[i].id));
     ++summary.deleted;
@@ -662,23 +749,43 @@ void IndexingService::handleDirectoryEvents(std::vector<DirectoryEvent> events) 
   if (kept) shared_->scheduleIncrementalUpdate(shared_);
 }
 
+bool IndexingService::coalesceDeepIdleRun() {
+  if (coalescedIncrementalRun_.valid()) return true;
+  if (!lastIncrementalRunStart_) return false;
+  const Duration since = deps_.clock->now() - *lastIncrementalRunStart_;
+  if (since >= kDeepIdleIncrementalInterval) return false;
+  coalescedIncrementalRun_ =
+      deps_.mainRunner->postDelayed(kDeepIdleIncrementalInterval - since, weakGuard_.wrap([this] {
+        coalescedIncrementalRun_ = {};
+        enqueueIncrementalIndexingRun();
+      }));
+  return true;
+}
+
 void IndexingService::enqueueIncrementalIndexingRun() {
-  if (workMode_ != WorkMode::idle) {
+  if (workMode_ == WorkMode::active) {
     deferredIncrementalRun_ = true;
     return;
   }
-  if (!lastFullScanTime_ || deps_.clock->wallNow() - *lastFullScanTime_ > kFullScanInterval) {
+  if (workMode_ == WorkMode::deepIdle && coalesceDeepIdleRun()) return;
+  const bool fullScanDue = !lastFullScanTime_ || deps_.clock->wallNow() - *lastFullScanTime_ > kFullScanInterval;
+  if (fullScanDue && !deferredFullScan_) {
     logger_.info("Periodic full scan triggered (last: %s)",
                  lastFullScanTime_ ? isoDate(*lastFullScanTime_).c_str() : "never");
+  }
+  if (fullScanDue && workMode_ == WorkMode::idle) {
     shared_->accumulator.clear();
     enqueueWatcherIndexingRun();
     return;
   }
   ChangeAccumulator::Drained drained = shared_->accumulator.drain();
-  if (drained.needsFullScan) {
+  if (drained.needsFullScan && workMode_ == WorkMode::idle) {
     enqueueWatcherIndexingRun();
     return;
   }
+  // deepIdle: the full scan waits for idle (enqueueWatcherIndexingRun defers
+  // it) while the changes at hand are applied now.
+  if (fullScanDue || drained.needsFullScan) enqueueWatcherIndexingRun();
   if (drained.changes.empty()) return;
   if (incrementalIndexIsRunning_) {
     shared_->accumulator.restore(drained.changes);
@@ -690,6 +797,7 @@ void IndexingService::enqueueIncrementalIndexingRun() {
 
 void IndexingService::processIncrementalChanges(std::vector<AccumulatedChange> changes) {
   incrementalIndexIsRunning_ = true;
+  lastIncrementalRunStart_ = deps_.clock->now();
   logger_.info("Processing %ld incremental changes", static_cast<long>(changes.size()));
   const MonoTime start = deps_.clock->now();
   auto apply = weakGuard_.wrap(
@@ -756,6 +864,21 @@ void IndexingService::applyIncrementalChanges(std::vector<std::pair<AccumulatedC
       if (exam.candidate) {
         PALLIX_ASSIGN_OR_RETURN(bool created, insertOrUpdate(*exam.candidate, true));
         if (!created) return okStatus();
+        for (const IndexCandidate& descendant : exam.descendants) {
+          PALLIX_RETURN_IF_ERROR(insertOrUpdate(descendant, false));
+        }
+        return okStatus();
+      }
+      if (exam.contentsBelong) {
+        // The folder's own record goes (if it ever had one); its contents stay.
+        PALLIX_ASSIGN_OR_RETURN(std::optional<IndexedItem> own, catalog_.fetchByPath(change.path));
+        if (own) {
+          PALLIX_RETURN_IF_ERROR(writer.ensureOpen());
+          PALLIX_RETURN_IF_ERROR(catalog_.deleteById(own->id));
+          ++summary.removed;
+          logger_.info("Incremental: removed %s", change.path.c_str());
+          PALLIX_RETURN_IF_ERROR(writer.mutated());
+        }
         for (const IndexCandidate& descendant : exam.descendants) {
           PALLIX_RETURN_IF_ERROR(insertOrUpdate(descendant, false));
         }

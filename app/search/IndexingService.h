@@ -4,9 +4,14 @@
 // It runs full scans (initial, on demand, after lost events, and every 3 h),
 // keeps the catalog current from directory-watcher events (accumulated per
 // path, debounced 1.5 s, processed as one incremental run), adapts to the work
-// mode (heavy work only in `idle`; deferred otherwise), persists the
-// directory lists in user defaults and answers icon requests through an
-// IconResolver with a bounded cache.
+// mode, persists the directory lists in user defaults and answers icon
+// requests through an IconResolver with a bounded cache.
+//
+// Work modes: in `active` nothing starts (requests are deferred to the next
+// `idle`); in `idle` everything runs; in `deepIdle` full scans wait for
+// `idle`, but incremental runs go on, coalesced to at most one per minute, so
+// that a daemon whose panel never shows keeps its catalog current. A folder
+// that cannot be enumerated keeps its records until a scan reads it again.
 //
 // Threading: every public member is called on the main runner, which also
 // performs every store write and owns the observable state (snapshotVersion,
@@ -76,6 +81,8 @@ struct FullScanSummary {
   size_t inserted = 0;
   size_t updated = 0;
   size_t deleted = 0;
+  // Folders that could not be enumerated; their records were kept.
+  std::vector<std::string> failedDirectories;
   std::optional<Error> error;
 };
 
@@ -99,6 +106,8 @@ class IndexingService {
   static constexpr size_t kIconCacheCountLimit = 320;
   static constexpr int64_t kIconCacheCostLimit = 50331648;
   static constexpr Duration kFileSystemEventLatency = std::chrono::milliseconds(500);
+  // In deepIdle, incremental runs start at most this often.
+  static constexpr Duration kDeepIdleIncrementalInterval = std::chrono::seconds(60);
 
   static constexpr const char* kAdditionalAppDirectoriesKey = "IndexingService.additionalAppDirectories";
   static constexpr const char* kFileDirectoriesKey = "IndexingService.fileDirectories";
@@ -123,6 +132,18 @@ class IndexingService {
     // "/System/Applications", "/System/Cryptexes/App/System/Applications" and
     // the home "Applications".
     std::vector<std::string> baseAppDirectories;
+    // Opens the folders the file walks enter; null uses the file system's own.
+    DirectoryOpener* directoryOpener = nullptr;
+  };
+
+  // What an edit of the persisted file-directory list did.
+  struct FileDirectoryEdit {
+    // The folder as listed: standardised, symbolic links resolved.
+    std::string path;
+    // Added: the folder was indexed by default and is now listed explicitly.
+    bool wasDefault = false;
+    // Added: a listed folder that already contains it (its files are listed once).
+    std::optional<std::string> coveringDirectory;
   };
 
   explicit IndexingService(Dependencies deps);
@@ -159,13 +180,20 @@ class IndexingService {
   Status removeAppDirectory(const std::string& path);
   Status addFileDirectory(const std::string& path);
   Status removeFileDirectory(const std::string& path);
+  // Re-reads the persisted directory lists (another process, such as
+  // `pallix folders`, edited the user defaults) and, when they differ from the
+  // lists in use, applies them as an edit here would: directoryVersion
+  // renewed, watcher rebuilt, catalog updated. Returns whether they differed.
+  bool reloadDirectoryLists();
 
   // The persisted file directories (defaults: home Documents, Desktop,
   // Downloads and Developer, those that exist).
   static std::vector<std::string> persistedFileDirectories(const UserDefaults& defaults, const DataDirectories& dirs);
-  // Edits the persisted list; only existing directories are added (standardised, once).
-  static Status editFileDirectories(UserDefaults& defaults, const DataDirectories& dirs, const std::string& path,
-                                    bool add);
+  // Edits the persisted list. Only existing directories are added, with their
+  // links resolved, once (adding a default folder lists the defaults
+  // explicitly); removal accepts the folder as listed or through a link.
+  static Result<FileDirectoryEdit> editFileDirectories(UserDefaults& defaults, const DataDirectories& dirs,
+                                                       const std::string& path, bool add);
   static std::string standardizePath(const std::string& path);
 
   const UUID& snapshotVersion() const { return snapshotVersion_; }
@@ -200,6 +228,9 @@ class IndexingService {
 
   ScanDirectories scanDirectories() const;
   std::vector<std::string> watchedDirectories() const;
+  // The persisted lists as used here (file directories resolved, once each).
+  std::vector<std::string> loadAdditionalAppDirectories() const;
+  std::vector<std::string> loadFileDirectories() const;
   void directoriesChanged();
 
   void enqueueWatcherIndexingRun();
@@ -211,6 +242,9 @@ class IndexingService {
   void schedulePeriodicFullScan();
 
   void enqueueIncrementalIndexingRun();
+  // deepIdle: true when the run must wait for the coalescing interval (a
+  // run is then scheduled for its end).
+  bool coalesceDeepIdleRun();
   void processIncrementalChanges(std::vector<AccumulatedChange> changes);
   void applyIncrementalChanges(std::vector<std::pair<AccumulatedChange, PathExamination>> examined, MonoTime start);
 
@@ -254,6 +288,8 @@ class IndexingService {
   std::optional<MonoTime> lastUnchangedSignalTime_;
   std::string appearanceSignature_;
   TaskHandle periodicFullScanHandle_;
+  std::optional<MonoTime> lastIncrementalRunStart_;
+  TaskHandle coalescedIncrementalRun_;
   std::function<void(const IncrementalRunSummary&)> incrementalObserver_;
   std::function<void(const FullScanSummary&)> fullScanObserver_;
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "CatalogTestSupport.h"
 #include "app/search/CatalogScanner.h"
 
@@ -64,14 +66,86 @@ TEST(CatalogScannerModelTest, RulesApplyBelowTheChosenFolderOnly) {
   EXPECT_EQ(result.failedDirectories, std::vector<std::string>{scratch.path() + "/nope"});
 }
 
-TEST(CatalogScannerModelTest, NestedRootsAreWalkedOnce) {
+TEST(CatalogScannerModelTest, FoldersListedTwiceOrThroughLinksAreWalkedOnce) {
   testing::ScratchDirectory scratch;
   FileExclusionFilter filter;
   scratch.file("Documents/sub/a.txt");
+  scratch.file("Documents-old/b.txt");
+  std::filesystem::create_directory_symlink(scratch.path() + "/Documents", scratch.path() + "/Docs");
   CatalogScanner scanner(filter, scratch.path(), nullptr);
-  ScanResult result =
-      scanner.scan(ScanDirectories{{}, {scratch.path() + "/Documents/sub", scratch.path() + "/Documents"}});
-  EXPECT_EQ(result.files.size(), 2u);
+  const std::string docs = scratch.path() + "/Documents";
+  ScanResult result = scanner.scan(ScanDirectories{
+      {}, {docs + "/sub", scratch.path() + "/Documents-old", scratch.path() + "/Docs", docs + "/", docs + "/sub"}});
+  EXPECT_TRUE(result.failedDirectories.empty());
+  EXPECT_EQ(scanned(result.files).size(), 3u);  // sub, sub/a.txt and b.txt, each once
+  for (const IndexCandidate& c : result.files) EXPECT_EQ(c.canonicalPath.find("/Docs/"), std::string::npos);
+}
+
+// Links are never followed; one stands for its target only where a walk
+// lists that target anyway, so nothing is listed twice or as a tiny file.
+TEST(CatalogScannerModelTest, SymbolicLinksStandForTargetsInsideIndexedFolders) {
+  testing::ScratchDirectory scratch;
+  FileExclusionFilter filter;
+  const std::string docs = scratch.dir("Documents");
+  const std::string other = scratch.dir("Other");
+  scratch.file("Documents/real.txt", "12345");
+  scratch.file("Documents/.hidden/key.txt");
+  scratch.file("Other/elsewhere.txt");
+  scratch.file("Outside/secret.txt");
+  const std::map<std::string, std::string> links = {
+      {"Documents/to-real.txt", docs + "/real.txt"},
+      {"Documents/to-other.txt", other + "/elsewhere.txt"},
+      {"Documents/to-outside.txt", scratch.path() + "/Outside/secret.txt"},
+      {"Documents/to-outside-dir", scratch.path() + "/Outside"},
+      {"Documents/to-hidden.txt", docs + "/.hidden/key.txt"},
+      {"Documents/to-own-folder", docs},
+      {"Documents/dangling.txt", scratch.path() + "/nothing"},
+  };
+  for (const auto& [link, target] : links) std::filesystem::create_symlink(target, scratch.path() + "/" + link);
+  CatalogScanner scanner(filter, scratch.path(), nullptr);
+  const ScanDirectories directories{{}, {docs, other}};
+  std::map<std::string, testing::RandomTree::Entry> got = scanned(scanner.scan(directories).files);
+  const std::map<std::string, testing::RandomTree::Entry> expected = {{docs + "/real.txt", {false, 5}},
+                                                                      {other + "/elsewhere.txt", {false, 1}}};
+  EXPECT_EQ(got, expected);
+  // An incremental look at a link finds its target or nothing.
+  for (const auto& [link, target] : links) {
+    PathExamination exam = scanner.examine(scratch.path() + "/" + link, directories, true);
+    const bool listed = expected.count(target) != 0;
+    EXPECT_EQ(exam.candidate.has_value(), listed) << link;
+    if (exam.candidate) {
+      EXPECT_EQ(exam.candidate->canonicalPath, target);
+    }
+    EXPECT_TRUE(exam.descendants.empty()) << link;
+  }
+}
+
+TEST(CatalogScannerModelTest, FilesOfSandboxedApplicationsNameTheirOwner) {
+  struct Case {
+    const char* path;
+    std::optional<std::string> owner;
+  };
+  const std::vector<Case> cases = {
+      {"/home/u/.var/app/org.gimp.GIMP/config/gimprc", "org.gimp.GIMP"},
+      {"/home/u/.local/share/flatpak/app/org.gnome.Maps/current/files/bin/maps", "org.gnome.Maps"},
+      {"/var/lib/flatpak/app/com.spotify.Client/x86_64", "com.spotify.Client"},
+      {"/snap/firefox/4259/usr/lib/firefox", "firefox"},
+      {"/home/u/snap/firefox/common/cache", "firefox"},
+      {"/home/u/.var/app/org.gimp.GIMP", std::nullopt},  // the application's own folder
+      {"/home/u/.var/app", std::nullopt},
+      {"/home/u/Documents/snap/notes.txt", std::nullopt},
+      {"/home/user2/snap/firefox/x", std::nullopt},
+      {"/var/lib/flatpak/runtime/org.gnome.Platform/x", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(owningApplicationIdentifier(c.path, "/home/u/"), c.owner) << c.path;
+
+  testing::ScratchDirectory scratch;
+  FileExclusionFilter filter;
+  scratch.file("snap/spotify/common/song.ogg");
+  CatalogScanner scanner(filter, scratch.path(), nullptr);
+  for (const IndexCandidate& c : scanner.scan(ScanDirectories{{}, {scratch.path() + "/snap"}}).files) {
+    EXPECT_EQ(c.parentBundleIdentifier, c.name == "spotify" ? std::nullopt : std::optional<std::string>("spotify"));
+  }
 }
 
 TEST(CatalogScannerModelTest, SignatureTracksEveryCataloguedField) {

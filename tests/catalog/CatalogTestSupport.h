@@ -64,9 +64,9 @@ namespace pallix::testing {
 // catalog must hold.
 struct RandomTree {
   static const std::vector<std::string>& folderNames() {
-    static const std::vector<std::string> names = {"docs",       "src",     "Node_Modules", "build",
-                                                   "BuildTools", ".hidden", ".config",      "vendor",
-                                                   "my.project", "TMP",     "Photos",       "Träume"};
+    static const std::vector<std::string> names = {"docs",       "src",     "Node_Modules", "build",  "BuildTools",
+                                                   ".hidden",    ".config", "vendor",       "auth",   "data.db",
+                                                   "my.project", "TMP",     "Photos",       "Tokens", "Träume"};
     return names;
   }
   static const std::vector<std::string>& fileNames() {
@@ -77,12 +77,18 @@ struct RandomTree {
     return names;
   }
 
-  // Exclusion, written from the rules for exactly the pool names above.
+  // Exclusion, written from the rules for exactly the pool names above: a
+  // name that is never listed, and the folders that are never entered (the
+  // others, such as "auth" or "data.db", are entered but not listed).
   static bool modelExcludes(const std::string& name) {
-    static const std::set<std::string> excluded = {"Node_Modules", "build",      "vendor",     "TMP",         ".hidden",
-                                                   ".config",      "id_rsa.pub", "server.PEM", "Secrets.txt", ".env",
-                                                   "data.sqlite",  "token.json", "x.o"};
+    static const std::set<std::string> excluded = {
+        "Node_Modules", "build", ".hidden",    ".config",    "vendor",      "auth",        "data.db",    "TMP",
+        "Tokens",       ".env",  "id_rsa.pub", "server.PEM", "Secrets.txt", "data.sqlite", "token.json", "x.o"};
     return excluded.count(name) != 0;
+  }
+  static bool modelPrunes(const std::string& folder) {
+    static const std::set<std::string> pruned = {"Node_Modules", "build", "vendor", "TMP", ".hidden", ".config"};
+    return pruned.count(folder) != 0;
   }
 
   // Creates up to `files` files below `root` in folders up to `depth` deep.
@@ -108,8 +114,8 @@ struct RandomTree {
     friend bool operator==(const Entry&, const Entry&) = default;
   };
 
-  // Brute force: every path below `root` whose components (below root) are
-  // all kept.
+  // Brute force: every path below `root` that is not excluded itself and lies
+  // in no folder that is never entered.
   static std::map<std::string, Entry> model(const std::string& root) {
     std::map<std::string, Entry> out;
     for (auto it = std::filesystem::recursive_directory_iterator(root);
@@ -121,7 +127,8 @@ struct RandomTree {
       while (start <= relative.size()) {
         size_t end = relative.find('/', start);
         if (end == std::string::npos) end = relative.size();
-        if (modelExcludes(relative.substr(start, end - start))) excluded = true;
+        const std::string component = relative.substr(start, end - start);
+        if (end == relative.size() ? modelExcludes(component) : modelPrunes(component)) excluded = true;
         start = end + 1;
       }
       if (excluded) continue;

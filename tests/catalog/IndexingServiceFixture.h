@@ -1,0 +1,180 @@
+// The IndexingService test fixture: a scratch home with "Documents" as the
+// one file directory, fixed desktop-entry folders, a fake watcher and icon
+// resolver, all on one VirtualTimeEnvironment.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "CatalogTestSupport.h"
+#include "app/search/IndexingService.h"
+#include "app/search/TextFolding.h"
+#include "core/Logger.h"
+#include "core/RunLoop.h"
+#include "core/Telemetry.h"
+#include "core/VirtualTime.h"
+
+namespace pallix::testing {
+
+class FakeWatcherFactory final : public DirectoryWatcherFactory {
+ public:
+  std::unique_ptr<DirectoryWatcher> makeWatcher() override {
+    auto watcher = std::make_unique<FakeDirectoryWatcher>();
+    last = watcher.get();
+    ++made;
+    return watcher;
+  }
+  FakeDirectoryWatcher* last = nullptr;
+  int made = 0;
+};
+
+class FakeIconResolver final : public IconResolver {
+ public:
+  std::optional<std::string> resolve(const std::string& name, int size) override {
+    ++calls;
+    return "/icons/" + name + "-" + std::to_string(size) + ".png";
+  }
+  std::string iconNameForFile(const std::string&, bool isDirectory) override {
+    return isDirectory ? "folder" : "text-x-generic";
+  }
+  int calls = 0;
+};
+
+// Opens folders as the file system does, except the chosen ones: those fail
+// to open (as an unreadable folder or a vanished disk does) or open as
+// something that cannot be read (as a folder whose disk fails mid-read).
+class FaultyDirectoryOpener final : public DirectoryOpener {
+ public:
+  enum class Fault { open, read };
+  int openDirectory(int dirFd, const char* name, const std::string& path) override {
+    auto fault = faults.find(path);
+    if (fault == faults.end()) return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fault->second == Fault::read) return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    errno = EACCES;
+    return -1;
+  }
+  std::map<std::string, Fault> faults;
+};
+
+class IndexingServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dirs_ = DataDirectories::forHome(scratch_.path());
+    documents_ = scratch_.dir("Documents");
+    entries_.dirs = {{scratch_.dir("user/applications"), 5}, {scratch_.dir("system/applications"), 3}};
+    ASSERT_TRUE(defaults_.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents_}).ok());
+    ASSERT_TRUE(createDirectories(dirs_.data).ok());
+    auto store = PersistentStore::open(dirs_.storePath());
+    ASSERT_TRUE(store.ok()) << store.error().description();
+    store_ = std::move(store.value());
+    logSink_ = std::make_shared<RecordingLogSink>();
+    previousSink_ = Logger::setSink(logSink_);
+    previousThreshold_ = Logger::threshold();
+    Logger::setThreshold(LogLevel::debug);
+  }
+  void TearDown() override {
+    service_.reset();
+    Logger::setSink(previousSink_);
+    Logger::setThreshold(previousThreshold_);
+  }
+
+  IndexingService& service() {
+    if (!service_) {
+      IndexingService::Dependencies deps;
+      deps.mainRunner = env_.mainRunner();
+      deps.backgroundRunner = env_.makeRunner("background");
+      deps.directoryChangeRunner = env_.makeRunner("directory-change-handler");
+      deps.clock = &env_.clock();
+      deps.watcherFactory = &watchers_;
+      deps.defaults = &defaults_;
+      deps.store = store_.get();
+      deps.filter = &filter_;
+      deps.iconResolver = &icons_;
+      deps.dirs = dirs_;
+      deps.applicationEntries = &entries_;
+      deps.baseAppDirectories = {scratch_.path() + "/Applications", scratch_.path() + "/OtherApps"};
+      deps.directoryOpener = &opener_;
+      service_ = std::make_unique<IndexingService>(deps);
+    }
+    return *service_;
+  }
+
+  FullScanSummary fullScan() {
+    FullScanSummary out;
+    bool done = false;
+    service().indexAll([&](const FullScanSummary& summary) {
+      out = summary;
+      done = true;
+    });
+    env_.runUntilIdle();
+    EXPECT_TRUE(done);
+    return out;
+  }
+
+  std::vector<IndexedItem> catalog() {
+    auto items = service().catalog().fetchAll();
+    EXPECT_TRUE(items.ok());
+    return items.ok() ? items.value() : std::vector<IndexedItem>{};
+  }
+
+  std::optional<IndexedItem> item(const std::string& path) {
+    auto found = service().catalog().fetchByPath(path);
+    EXPECT_TRUE(found.ok());
+    return found.ok() ? found.value() : std::nullopt;
+  }
+
+  void deliver(const std::string& path, uint32_t flags) {
+    ASSERT_NE(watchers_.last, nullptr);
+    watchers_.last->deliver({DirectoryEvent{path, flags}});
+  }
+
+  // Advances virtual time in small steps until `done` holds or `limit` has
+  // passed; returns the time it took (nullopt: never).
+  template <typename Predicate>
+  std::optional<Duration> advanceUntil(Predicate done, Duration limit, Duration step = std::chrono::milliseconds(250)) {
+    const MonoTime start = env_.clock().now();
+    while (!done()) {
+      if (env_.clock().now() - start >= limit) return std::nullopt;
+      env_.advanceBy(step);
+    }
+    return env_.clock().now() - start;
+  }
+
+  size_t logCount(const std::string& needle) {
+    size_t n = 0;
+    for (const std::string& message : logSink_->messages()) n += message.find(needle) != std::string::npos;
+    return n;
+  }
+
+  ScratchDirectory scratch_;
+  DataDirectories dirs_;
+  std::string documents_;
+  VirtualTimeEnvironment env_;
+  UserDefaults defaults_;
+  std::unique_ptr<PersistentStore> store_;
+  FileExclusionFilter filter_;
+  FixedEntrySource entries_;
+  FakeWatcherFactory watchers_;
+  FakeIconResolver icons_;
+  FaultyDirectoryOpener opener_;
+  std::shared_ptr<RecordingLogSink> logSink_;
+  std::shared_ptr<LogSink> previousSink_;
+  LogLevel previousThreshold_ = LogLevel::error;
+  std::unique_ptr<IndexingService> service_;
+};
+
+inline void expectCatalogMatchesModel(const std::vector<IndexedItem>& items, const std::string& root) {
+  std::map<std::string, RandomTree::Entry> got;
+  for (const IndexedItem& item : items) {
+    if (item.itemType() == IndexedItem::ItemType::app) continue;
+    got[item.path] = {item.itemType() == IndexedItem::ItemType::folder, item.sizeBytes};
+    EXPECT_EQ(item.searchName, foldForSearch(item.name));
+  }
+  EXPECT_EQ(got, RandomTree::model(root));
+}
+
+}  // namespace pallix::testing

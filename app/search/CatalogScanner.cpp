@@ -439,6 +439,7 @@ ScanResult CatalogScanner::scan(const ScanDirectories& directories, Cancellation
   if (!token.isCancelled()) scanDesktopEntries(result.apps);
   reduceApps(result.apps);
   size_t counter = result.apps.size();
+  result.files.reserve(directories.expectedFileCount + directories.expectedFileCount / 16);
   // Nested file directories (one inside another) are walked once.
   std::vector<std::string> roots = directories.fileDirectories;
   std::sort(roots.begin(), roots.end());
@@ -493,6 +494,10 @@ std::string CatalogScanner::signature(const std::vector<IndexCandidate>& apps,
       h.number(c.domainPriority);
       h.number(c.fileCategory ? static_cast<int64_t>(*c.fileCategory) : -1);
       h.optionalText(c.parentBundleIdentifier);
+      if (!c.keywords.empty()) {
+        h.number(static_cast<int64_t>(c.keywords.size()));
+        for (const std::string& keyword : c.keywords) h.text(keyword);
+      }
       sumA += mix(h.a);
       sumB += mix(h.b ^ 0x5851f42d4c957f2dull);
     }

@@ -45,6 +45,9 @@ std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const Data
 struct ScanDirectories {
   std::vector<std::string> appDirectories;
   std::vector<std::string> fileDirectories;
+  // How many files and folders the previous scan found: memory for them is
+  // reserved at once instead of growing (and moving) the list as it fills.
+  size_t expectedFileCount = 0;
 };
 
 struct ScanResult {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/search/IndexedItem.h"
 #include "core/Clock.h"
@@ -27,6 +28,8 @@ struct IndexCandidate {
   std::optional<Date> modifiedDate;
   std::optional<IndexedItem::FileCategory> fileCategory;
   std::optional<std::string> parentBundleIdentifier;
+  // Desktop entries: the generic name, untranslated name and keywords.
+  std::vector<std::string> keywords;
 
   std::string url() const;
 

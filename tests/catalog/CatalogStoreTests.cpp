@@ -3,6 +3,7 @@
 #include <map>
 #include <random>
 
+#include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/search/TextFolding.h"
 
@@ -44,7 +45,7 @@ void expectSameRecord(const IndexedItem& a, const IndexedItem& b) {
 class CatalogStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto opened = PersistentStore::open(":memory:");
+    auto opened = PersistentStore::open(":memory:", catalogMigrationSteps());
     ASSERT_TRUE(opened.ok()) << opened.error().description();
     store_ = std::move(opened.value());
     catalog_ = std::make_unique<CatalogStore>(*store_);

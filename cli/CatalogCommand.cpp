@@ -90,7 +90,7 @@ struct CatalogContext {
   FileExclusionFilter filter;
 
   // Opens the store (with its one recovery); prints the failure and returns false.
-  bool open() {
+  bool open(bool verifyIntegrity = true) {
     Status created = createDirectories(dirs.data);
     if (!created.ok()) {
       printError("cannot create the data folder: " + created.error().description(),
@@ -98,7 +98,7 @@ struct CatalogContext {
       return false;
     }
     defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
-    auto opened = openPersistentStoreWithRecovery(dirs, catalogMigrationSteps());
+    auto opened = openPersistentStoreWithRecovery(dirs, catalogMigrationSteps(), verifyIntegrity);
     if (!opened.ok()) {
       printError(opened.error().description(), "Remove " + dirs.storePath() + " by hand and run 'pallix index'.");
       return false;
@@ -128,6 +128,18 @@ nlohmann::json scanSummaryJson(const FullScanSummary& summary) {
   return out;
 }
 
+std::string progressLine(const IndexingProgress& progress) {
+  switch (progress.phase) {
+    case IndexingProgress::Phase::scanning:
+      return stringPrintf("Scanning... %zu items", progress.done);
+    case IndexingProgress::Phase::saving:
+      return stringPrintf("Saving... %zu of %zu records", progress.done, progress.total);
+    case IndexingProgress::Phase::indexingNames:
+      return stringPrintf("Saving... indexing the names of %zu records", progress.total);
+  }
+  return {};
+}
+
 IndexingService::Dependencies serviceDependencies(CatalogContext& context, const std::shared_ptr<RunLoop>& main,
                                                   const TaskRunnerPtr& background, const TaskRunnerPtr& directory) {
   IndexingService::Dependencies deps;
@@ -142,32 +154,48 @@ IndexingService::Dependencies serviceDependencies(CatalogContext& context, const
   return deps;
 }
 
+bool isStoreDamage(const Error& error) {
+  const int code = error.code() & 0xff;
+  return error.domain() == PersistentStore::kErrorDomain && (code == SQLITE_CORRUPT || code == SQLITE_NOTADB);
+}
+
+FullScanSummary indexOnce(CatalogContext& context) {
+  auto main = RunLoop::create();
+  auto background = SerialExecutor::create("pallix-scan");
+  auto directory = SerialExecutor::create("pallix-dirchange");
+  FullScanSummary result;
+  IndexingService service(serviceDependencies(context, main, background, directory));
+  if (service.userFileDirectories().empty()) {
+    std::cerr << "pallix: no file folders to index; add one with 'pallix folders add DIR'. Indexing apps only.\n";
+  }
+  service.indexAll(
+      [&](const FullScanSummary& summary) {
+        result = summary;
+        main->quit();
+      },
+      [](const IndexingProgress& progress) { printProgress(progressLine(progress)); });
+  main->run();
+  clearProgress();
+  background->shutdown();
+  directory->shutdown();
+  return result;
+}
+
 int runIndex(Args& args) {
   bool json = args.flag("--json");
   auto rest = args.positionals();
   if (args.failed()) return usageError("index", args.failure());
   if (!rest.empty()) return usageError("index", "takes no arguments");
-  CatalogContext context;
-  if (!context.open()) return kExitUnavailable;
-  auto main = RunLoop::create();
-  auto background = SerialExecutor::create("pallix-scan");
-  auto directory = SerialExecutor::create("pallix-dirchange");
+  // The integrity check reads the whole store, as long as a scan that finds
+  // nothing changed (which reads nothing else); it runs when writing the
+  // catalog met damage, and the open it belongs to replaces a damaged store.
   FullScanSummary result;
-  {
-    IndexingService service(serviceDependencies(context, main, background, directory));
-    if (service.userFileDirectories().empty()) {
-      std::cerr << "pallix: no file folders to index; add one with 'pallix folders add DIR'. Indexing apps only.\n";
-    }
-    service.indexAll(
-        [&](const FullScanSummary& summary) {
-          result = summary;
-          main->quit();
-        },
-        [](size_t scanned) { printProgress(stringPrintf("Scanning... %zu items", scanned)); });
-    main->run();
-    clearProgress();
-    background->shutdown();
-    directory->shutdown();
+  for (bool verify : {false, true}) {
+    CatalogContext context;
+    if (!context.open(verify)) return kExitUnavailable;
+    result = indexOnce(context);
+    if (!result.error || !isStoreDamage(*result.error)) break;
+    if (!verify) std::cerr << "pallix: the catalog store is damaged; checking it and indexing again.\n";
   }
   if (json) {
     printJson(scanSummaryJson(result));

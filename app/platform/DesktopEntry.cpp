@@ -1,8 +1,10 @@
 #include "app/platform/DesktopEntry.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -63,12 +65,14 @@ bool isKeyChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
 }
 
-// A key is [A-Za-z0-9-]+ optionally followed by a locale in brackets.
-bool isValidKey(std::string_view key, bool* localized) {
+// A key is [A-Za-z0-9-]+ optionally followed by a locale in brackets;
+// `baseLength` is the length of the part before the bracket.
+bool isValidKey(std::string_view key, bool* localized, size_t* baseLength) {
   size_t i = 0;
   while (i < key.size() && isKeyChar(key[i])) ++i;
   if (i == 0) return false;
   *localized = false;
+  *baseLength = i;
   if (i == key.size()) return true;
   if (key[i] != '[' || key.back() != ']' || key.size() - i < 3) return false;
   for (size_t k = i + 1; k + 1 < key.size(); ++k) {
@@ -149,7 +153,7 @@ std::string normalizeDirectory(std::string path) {
 
 }  // namespace
 
-Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::string& id) {
+Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::string& id, const DesktopLocale& locale) {
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kMaximumFileSize) {
     return Error(
@@ -159,10 +163,11 @@ Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::strin
   auto contents = readFileToString(path);
   if (!contents.ok())
     return Error(kDomain, kUnreadable, "Cannot read desktop entry: " + contents.error().description());
-  return parseDesktopEntryText(contents.value(), path, id);
+  return parseDesktopEntryText(contents.value(), path, id, locale);
 }
 
-Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::string& path, const std::string& id) {
+Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::string& path, const std::string& id,
+                                           const DesktopLocale& locale) {
   if (!isValidUtf8(text)) return Error(kDomain, kNotUtf8, "Desktop entry " + path + " is not valid UTF-8");
 
   auto fail = [&](int code, size_t lineNumber, const std::string& what) {
@@ -171,6 +176,8 @@ Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::s
   };
 
   std::map<std::string, std::string> values;  // [Desktop Entry] keys, raw (escaped) values
+  // Localized keys: (key, locale) to raw value.
+  std::map<std::pair<std::string, std::string>, std::string> localizedValues;
   bool sawMainGroup = false;
   bool inMainGroup = false;
   bool anyGroup = false;
@@ -203,21 +210,40 @@ Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::s
     std::string_view key = trimWhitespace(trimmed.substr(0, equals));
     std::string_view value = trimWhitespace(trimmed.substr(equals + 1));
     bool localized = false;
-    if (!isValidKey(key, &localized))
+    size_t baseLength = 0;
+    if (!isValidKey(key, &localized, &baseLength))
       return fail(kMalformedLine, lineNumber, "invalid key \"" + std::string(key) + "\"");
-    if (localized) continue;
-    values.emplace(std::string(key), std::string(value));  // the first of duplicated keys wins
+    // The first of duplicated keys wins.
+    if (localized) {
+      localizedValues.emplace(std::pair(std::string(key.substr(0, baseLength)),
+                                        std::string(key.substr(baseLength + 1, key.size() - baseLength - 2))),
+                              std::string(value));
+    } else {
+      values.emplace(std::string(key), std::string(value));
+    }
   }
   if (!sawMainGroup) return Error(kDomain, kMissingGroup, "Desktop entry " + path + " has no [Desktop Entry] group");
 
-  auto string = [&](const char* key) -> std::optional<std::string> {
+  const std::vector<std::string> localeCandidates = locale.candidates();
+  // The raw value of `key` for the locale, else unlocalized.
+  auto raw = [&](const char* key, bool localizable) -> const std::string* {
+    if (localizable) {
+      for (const std::string& candidate : localeCandidates) {
+        auto it = localizedValues.find(std::pair(std::string(key), candidate));
+        if (it != localizedValues.end()) return &it->second;
+      }
+    }
     auto it = values.find(key);
-    if (it == values.end()) return std::nullopt;
-    return unescapeValue(it->second, false);
+    return it == values.end() ? nullptr : &it->second;
   };
-  auto list = [&](const char* key) {
-    auto it = values.find(key);
-    return it == values.end() ? std::vector<std::string>{} : splitList(it->second);
+  auto string = [&](const char* key, bool localizable = false) -> std::optional<std::string> {
+    const std::string* value = raw(key, localizable);
+    if (!value) return std::nullopt;
+    return unescapeValue(*value, false);
+  };
+  auto list = [&](const char* key, bool localizable = false) {
+    const std::string* value = raw(key, localizable);
+    return value ? splitList(*value) : std::vector<std::string>{};
   };
   auto boolean = [&](const char* key, bool* out) -> Status {
     auto it = values.find(key);
@@ -238,10 +264,12 @@ Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::s
   entry.path = path;
   auto name = string("Name");
   if (!name || name->empty()) return Error(kDomain, kMissingName, "Desktop entry " + path + " has no Name");
-  entry.name = *name;
+  entry.untranslatedName = *name;
+  auto localizedName = string("Name", true);
+  entry.name = localizedName && !localizedName->empty() ? *localizedName : *name;
   if (auto type = string("Type")) entry.type = *type;
-  entry.genericName = string("GenericName");
-  entry.comment = string("Comment");
+  entry.genericName = string("GenericName", true);
+  entry.comment = string("Comment", true);
   entry.icon = string("Icon");
   entry.exec = string("Exec");
   entry.tryExec = string("TryExec");
@@ -250,11 +278,63 @@ Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::s
     if ((entry.version = string(key))) break;
   }
   entry.categories = list("Categories");
-  entry.keywords = list("Keywords");
+  entry.keywords = list("Keywords", true);
   PALLIX_RETURN_IF_ERROR(boolean("NoDisplay", &entry.noDisplay));
   PALLIX_RETURN_IF_ERROR(boolean("Hidden", &entry.hidden));
   PALLIX_RETURN_IF_ERROR(boolean("Terminal", &entry.terminal));
   return entry;
+}
+
+DesktopLocale DesktopLocale::parse(std::string_view value) {
+  DesktopLocale locale;
+  const size_t at = value.find('@');
+  if (at != std::string_view::npos) {
+    locale.modifier = std::string(value.substr(at + 1));
+    value = value.substr(0, at);
+  }
+  value = value.substr(0, value.find('.'));
+  const size_t underscore = value.find('_');
+  if (underscore != std::string_view::npos) {
+    locale.country = std::string(value.substr(underscore + 1));
+    value = value.substr(0, underscore);
+  }
+  locale.lang = std::string(value);
+  if (locale.lang.empty() || locale.lang == "C" || locale.lang == "POSIX") return DesktopLocale{};
+  return locale;
+}
+
+DesktopLocale DesktopLocale::fromEnvironment() {
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value && *value) return parse(value);
+  }
+  return {};
+}
+
+std::vector<std::string> DesktopLocale::candidates() const {
+  if (lang.empty()) return {};
+  std::vector<std::string> out;
+  if (!country.empty() && !modifier.empty()) out.push_back(lang + "_" + country + "@" + modifier);
+  if (!country.empty()) out.push_back(lang + "_" + country);
+  if (!modifier.empty()) out.push_back(lang + "@" + modifier);
+  out.push_back(lang);
+  return out;
+}
+
+bool isTryExecInstalled(const DesktopEntry& entry, std::string_view searchPath) {
+  if (!entry.tryExec || entry.tryExec->empty()) return true;
+  auto isExecutableFile = [](const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+  };
+  const std::string& program = *entry.tryExec;
+  if (program.front() == '/') return isExecutableFile(program);
+  for (const std::string& directory : splitString(searchPath, ':')) {
+    // An empty entry would mean the working directory, which says nothing
+    // about what is installed.
+    if (!directory.empty() && isExecutableFile(directory + "/" + program)) return true;
+  }
+  return false;
 }
 
 namespace {

@@ -129,6 +129,9 @@ int AppSearcher::matchTier(const IndexedApp& app, std::string_view query) {
   if (startsWith(name, query)) return 1;
   if (name.find(query) != std::string_view::npos) return 2;
   if (app.normalizedBundleIdentifier.find(query) != std::string::npos) return 3;
+  for (const std::string& keyword : app.normalizedKeywords) {
+    if (keyword.find(query) != std::string::npos) return 3;
+  }
   return kNoMatch;
 }
 
@@ -136,6 +139,8 @@ IndexedApp AppSearcher::prepare(IndexedItem item) {
   IndexedApp app;
   app.normalizedName = lowercase(item.name);
   app.normalizedBundleIdentifier = item.bundleIdentifier ? lowercase(*item.bundleIdentifier) : std::string();
+  app.normalizedKeywords.reserve(item.keywords.size());
+  for (const std::string& keyword : item.keywords) app.normalizedKeywords.push_back(lowercase(keyword));
   app.item = std::move(item);
   return app;
 }

@@ -37,6 +37,8 @@ struct IndexedApp {
   std::string normalizedName;
   // Lowercased bundle identifier; empty when absent.
   std::string normalizedBundleIdentifier;
+  // The record's keywords (generic name, untranslated name, keywords), lowercased.
+  std::vector<std::string> normalizedKeywords;
 };
 
 // The sort key of one app for one query.
@@ -68,7 +70,10 @@ class AppSearcher {
 
   // Trim whitespace and newlines, lowercase (full Unicode case mapping).
   static std::string normalizeQuery(std::string_view text);
-  // The match tier of an app for a non-empty normalised query (0 best, 4 none).
+  // The match tier of an app for a non-empty normalised query: 0 the name
+  // equals it, 1 the name starts with it, 2 the name contains it, 3 the
+  // bundle identifier or a keyword contains it (so a keyword never lifts an
+  // app above any name match), 4 none.
   static int matchTier(const IndexedApp& app, std::string_view normalizedQuery);
   static IndexedApp prepare(IndexedItem item);
 

@@ -26,15 +26,36 @@ constexpr size_t kProgressInterval = 4096;
 
 class XdgApplicationEntrySource final : public ApplicationEntrySource {
  public:
-  explicit XdgApplicationEntrySource(DataDirectories dirs) : dirs_(std::move(dirs)) {}
+  XdgApplicationEntrySource(DataDirectories dirs, DesktopLocale locale, std::string searchPath)
+      : dirs_(std::move(dirs)), locale_(std::move(locale)), searchPath_(std::move(searchPath)) {}
   std::vector<ApplicationDirectory> directories() override { return desktopApplicationDirectories(dirs_); }
   Result<DesktopEntry> parse(const std::string& path, const std::string& id) override {
-    return parseDesktopEntry(path, id);
+    return parseDesktopEntry(path, id, locale_);
   }
+  bool isInstalled(const DesktopEntry& entry) override { return isTryExecInstalled(entry, searchPath_); }
 
  private:
   DataDirectories dirs_;
+  DesktopLocale locale_;
+  std::string searchPath_;
 };
+
+// What app search matches after the name: the generic name, the untranslated
+// name and the keywords, once each. Stored one per line.
+std::vector<std::string> searchKeywords(const DesktopEntry& entry) {
+  std::vector<std::string> candidates;
+  if (entry.genericName) candidates.push_back(*entry.genericName);
+  candidates.push_back(entry.untranslatedName);
+  candidates.insert(candidates.end(), entry.keywords.begin(), entry.keywords.end());
+  std::vector<std::string> out;
+  for (std::string& keyword : candidates) {
+    std::replace(keyword.begin(), keyword.end(), '\n', ' ');
+    std::string_view trimmed = trimWhitespace(keyword);
+    if (trimmed.empty() || trimmed == entry.name) continue;
+    if (std::find(out.begin(), out.end(), trimmed) == out.end()) out.emplace_back(trimmed);
+  }
+  return out;
+}
 
 Date dateFrom(const struct statx_timestamp& ts) {
   return Date(std::chrono::duration_cast<Date::duration>(std::chrono::seconds(ts.tv_sec) +
@@ -206,8 +227,14 @@ struct SignatureHasher {
 
 }  // namespace
 
+std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const DataDirectories& dirs, DesktopLocale locale,
+                                                                      std::string searchPath) {
+  return std::make_unique<XdgApplicationEntrySource>(dirs, std::move(locale), std::move(searchPath));
+}
+
 std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const DataDirectories& dirs) {
-  return std::make_unique<XdgApplicationEntrySource>(dirs);
+  const char* path = std::getenv("PATH");
+  return makeXdgApplicationEntrySource(dirs, DesktopLocale::fromEnvironment(), path ? path : "");
 }
 
 std::string resolvedDirectoryPath(const std::string& path) {
@@ -457,7 +484,9 @@ std::optional<IndexCandidate> CatalogScanner::desktopCandidate(const std::string
     logger_.debug("Skipping desktop entry %s: %s", path.c_str(), entry.error().description().c_str());
     return std::nullopt;
   }
-  if (entry->hidden || entry->noDisplay || entry->type != "Application") {
+  // An entry whose program is missing hides the ID like a hidden one: it is
+  // the installed system's own word on that application.
+  if (entry->hidden || entry->noDisplay || entry->type != "Application" || !entries_->isInstalled(*entry)) {
     *hidden = true;
     return std::nullopt;
   }
@@ -469,6 +498,7 @@ std::optional<IndexCandidate> CatalogScanner::desktopCandidate(const std::string
   c.name = entry->name.empty() ? std::string(lastComponent(path)) : entry->name;
   c.bundleIdentifier = entry->id;
   c.version = entry->version;
+  c.keywords = searchKeywords(*entry);
   c.domainPriority = priority;
   c.sizeBytes = static_cast<int64_t>(st.stx_size);
   if (st.stx_mask & STATX_MTIME) c.modifiedDate = dateFrom(st.stx_mtime);
@@ -562,6 +592,7 @@ ScanResult CatalogScanner::scan(const ScanDirectories& directories, Cancellation
   if (!token.isCancelled()) scanDesktopEntries(result.apps);
   reduceApps(result.apps);
   size_t counter = result.apps.size();
+  result.files.reserve(directories.expectedFileCount + directories.expectedFileCount / 16);
   const std::vector<std::string> roots = distinctFileDirectories(directories.fileDirectories);
   std::vector<std::string> links;
   Walk walk{&result.files, token, &progress, &counter, &result.failedDirectories, &links};
@@ -623,6 +654,10 @@ std::string CatalogScanner::signature(const std::vector<IndexCandidate>& apps,
       h.number(c.domainPriority);
       h.number(c.fileCategory ? static_cast<int64_t>(*c.fileCategory) : -1);
       h.optionalText(c.parentBundleIdentifier);
+      if (!c.keywords.empty()) {
+        h.number(static_cast<int64_t>(c.keywords.size()));
+        for (const std::string& keyword : c.keywords) h.text(keyword);
+      }
       sumA += mix(h.a);
       sumB += mix(h.b ^ 0x5851f42d4c957f2dull);
     }

@@ -45,9 +45,16 @@ class ApplicationEntrySource {
   // Applications folders, highest precedence first.
   virtual std::vector<ApplicationDirectory> directories() = 0;
   virtual Result<DesktopEntry> parse(const std::string& path, const std::string& id) = 0;
+  // Whether the program behind an entry is there (its TryExec); an entry
+  // whose program is missing is not listed.
+  virtual bool isInstalled(const DesktopEntry&) { return true; }
 };
 
-// desktopApplicationDirectories() and parseDesktopEntry() over `dirs`.
+// desktopApplicationDirectories() and parseDesktopEntry() over `dirs`, for
+// `locale`, with TryExec looked up in `searchPath` (as $PATH).
+std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const DataDirectories& dirs, DesktopLocale locale,
+                                                                      std::string searchPath);
+// The same for the environment's messages locale and $PATH.
 std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const DataDirectories& dirs);
 
 // Opens the folders a file walk enters: openat() in production; tests make
@@ -71,6 +78,9 @@ std::vector<std::string> distinctFileDirectories(const std::vector<std::string>&
 struct ScanDirectories {
   std::vector<std::string> appDirectories;
   std::vector<std::string> fileDirectories;
+  // How many files and folders the previous scan found: memory for them is
+  // reserved at once instead of growing (and moving) the list as it fills.
+  size_t expectedFileCount = 0;
 };
 
 struct ScanResult {

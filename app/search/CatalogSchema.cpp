@@ -1,14 +1,20 @@
 #include "app/search/CatalogSchema.h"
 
-#include "app/search/FileSearcher.h"
+#include "app/search/CatalogNameIndex.h"
 
 namespace pallix {
 
 std::vector<MigrationStep> catalogMigrationSteps() {
   std::vector<MigrationStep> steps = pallixMigrationSteps();
   int next = steps.empty() ? 1 : steps.back().version + 1;
-  steps.push_back({next, "file name search index",
-                   [](PersistentStore& store) { return FileSearcher::installNameIndex(store.handle()); }});
+  auto installNameIndex = [](PersistentStore& store) { return CatalogNameIndex::install(store.handle()); };
+  steps.push_back({next++, "file name search index", installNameIndex});
+  // Desktop entries' generic names and keywords, one per line.
+  steps.push_back({next++, "app search keywords", [](PersistentStore& store) {
+                     return store.execute("ALTER TABLE IndexedItem ADD COLUMN keywords TEXT");
+                   }});
+  // Replaces the earlier index, which stored every name a second time.
+  steps.push_back({next++, "file name search index over the catalog's own names", installNameIndex});
   return steps;
 }
 

@@ -1,12 +1,16 @@
 #include "app/search/CatalogStore.h"
 
+#include "app/search/CatalogNameIndex.h"
+#include "core/Strings.h"
+
 namespace pallix {
 
 namespace {
 
 constexpr const char* kColumns =
     "id, path, itemTypeRaw, name, searchName, fileExtension, sizeBytes, createdDate, modifiedDate, lastIndexed, "
-    "bundleIdentifier, version, build, isPinned, lastUsed, domainPriority, fileCategoryRaw, parentBundleIdentifier";
+    "bundleIdentifier, version, build, isPinned, lastUsed, domainPriority, fileCategoryRaw, parentBundleIdentifier, "
+    "keywords";
 
 std::string selectSql(const char* where) {
   return std::string("SELECT ") + kColumns + " FROM IndexedItem " + where;
@@ -20,6 +24,21 @@ std::optional<double> optionalSeconds(const std::optional<Date>& date) {
 std::optional<Date> optionalDate(const std::optional<double>& seconds) {
   if (!seconds) return std::nullopt;
   return dateFromSecondsSince1970(*seconds);
+}
+
+// Keywords are stored one per line; none is NULL.
+std::optional<std::string> joinedKeywords(const std::vector<std::string>& keywords) {
+  if (keywords.empty()) return std::nullopt;
+  return joinStrings(keywords, "\n");
+}
+
+std::vector<std::string> splitKeywords(const std::optional<std::string>& text) {
+  std::vector<std::string> keywords;
+  if (!text) return keywords;
+  for (std::string& keyword : splitString(*text, '\n')) {
+    if (!keyword.empty()) keywords.push_back(std::move(keyword));
+  }
+  return keywords;
 }
 
 IndexedItem readItem(const SqliteStatement& s) {
@@ -42,11 +61,13 @@ IndexedItem readItem(const SqliteStatement& s) {
   item.domainPriority = s.columnInt(15);
   item.fileCategoryRaw = s.columnOptionalText(16);
   item.parentBundleIdentifier = s.columnOptionalText(17);
+  item.keywords = splitKeywords(s.columnOptionalText(18));
   return item;
 }
 
-// Binds the record fields (all but id) to parameters 1..17.
-void bindItem(SqliteStatement& s, const IndexedItem& item) {
+// Binds the record fields (all but id) to parameters 1..18; `keywords` holds
+// the joined keywords, which must outlive the statement's step.
+void bindItem(SqliteStatement& s, const IndexedItem& item, const std::optional<std::string>& keywords) {
   s.bind(1, std::string_view(item.path));
   s.bind(2, std::string_view(item.itemTypeRaw));
   s.bind(3, std::string_view(item.name));
@@ -64,6 +85,7 @@ void bindItem(SqliteStatement& s, const IndexedItem& item) {
   s.bind(15, item.domainPriority);
   s.bind(16, item.fileCategoryRaw);
   s.bind(17, item.parentBundleIdentifier);
+  s.bind(18, keywords);
 }
 
 FileItem readFileItem(const SqliteStatement& s) {
@@ -148,15 +170,16 @@ Result<int64_t> CatalogStore::count(std::optional<IndexedItem::ItemType> type) {
 }
 
 Status CatalogStore::save(IndexedItem& item) {
+  const std::optional<std::string> keywords = joinedKeywords(item.keywords);
   if (item.id == 0) {
     PALLIX_ASSIGN_OR_RETURN(
         SqliteStatement * s,
         statement(insert_,
                   "INSERT INTO IndexedItem (path, itemTypeRaw, name, searchName, fileExtension, sizeBytes, "
                   "createdDate, modifiedDate, lastIndexed, bundleIdentifier, version, build, isPinned, lastUsed, "
-                  "domainPriority, fileCategoryRaw, parentBundleIdentifier) VALUES "
-                  "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)"));
-    bindItem(*s, item);
+                  "domainPriority, fileCategoryRaw, parentBundleIdentifier, keywords) VALUES "
+                  "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18)"));
+    bindItem(*s, item, keywords);
     PALLIX_RETURN_IF_ERROR(s->run());
     item.id = sqlite3_last_insert_rowid(store_.handle());
     return okStatus();
@@ -167,9 +190,9 @@ Status CatalogStore::save(IndexedItem& item) {
                 "UPDATE IndexedItem SET path = ?1, itemTypeRaw = ?2, name = ?3, searchName = ?4, fileExtension = ?5, "
                 "sizeBytes = ?6, createdDate = ?7, modifiedDate = ?8, lastIndexed = ?9, bundleIdentifier = ?10, "
                 "version = ?11, build = ?12, isPinned = ?13, lastUsed = ?14, domainPriority = ?15, "
-                "fileCategoryRaw = ?16, parentBundleIdentifier = ?17 WHERE id = ?18"));
-  bindItem(*s, item);
-  s->bind(18, item.id);
+                "fileCategoryRaw = ?16, parentBundleIdentifier = ?17, keywords = ?18 WHERE id = ?19"));
+  bindItem(*s, item, keywords);
+  s->bind(19, item.id);
   return s->run();
 }
 
@@ -187,7 +210,18 @@ Status CatalogStore::deleteByPath(const std::string& path) {
 
 Result<int64_t> CatalogStore::deleteAll() {
   PALLIX_ASSIGN_OR_RETURN(int64_t existing, count());
-  PALLIX_RETURN_IF_ERROR(store_.execute("DELETE FROM IndexedItem"));
+  // A bulk delete: the table and the name index are emptied at once rather
+  // than row by row.
+  const bool ownTransaction = sqlite3_get_autocommit(store_.handle()) != 0;
+  if (ownTransaction) PALLIX_RETURN_IF_ERROR(store_.begin());
+  Status status = CatalogNameIndex::suspendMaintenance(store_.handle());
+  if (status.ok()) status = store_.execute("DELETE FROM IndexedItem");
+  if (status.ok()) status = CatalogNameIndex::rebuild(store_.handle());
+  if (status.ok() && ownTransaction) status = store_.commit();
+  if (!status.ok()) {
+    if (ownTransaction) store_.rollback();
+    return status.error();
+  }
   return existing;
 }
 
@@ -210,6 +244,18 @@ Status CatalogStore::commitBatch() {
 }
 void CatalogStore::rollbackBatch() {
   store_.rollback();
+}
+
+Status CatalogStore::beginBulkLoad() {
+  PALLIX_RETURN_IF_ERROR(store_.begin());
+  Status suspended = CatalogNameIndex::suspendMaintenance(store_.handle());
+  if (!suspended.ok()) store_.rollback();
+  return suspended;
+}
+
+Status CatalogStore::commitBulkLoad() {
+  PALLIX_RETURN_IF_ERROR(CatalogNameIndex::rebuild(store_.handle()));
+  return store_.commit();
 }
 
 Status CatalogStore::saveFileItem(FileItem& item) {

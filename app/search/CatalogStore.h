@@ -1,6 +1,10 @@
 // CatalogStore: the IndexedItem and FileItem tables of the persistent store,
 // through prepared statements. Writes are grouped by the caller with
-// beginBatch()/commitBatch(); each commit is one save point.
+// beginBatch()/commitBatch(); each commit is one save point. A large write is
+// a bulk load instead (beginBulkLoad()/commitBulkLoad()): one transaction in
+// which the file name index is not maintained row by row but rebuilt in one
+// pass before the commit (see CatalogNameIndex). The store must have been
+// opened with catalogMigrationSteps().
 //
 // Threading: used from one runner only (the indexing service's main runner);
 // it borrows the PersistentStore, which must outlive it.
@@ -33,14 +37,20 @@ class CatalogStore {
   Status save(IndexedItem& item);
   Status deleteById(int64_t id);
   Status deleteByPath(const std::string& path);
-  // Deletes every record; returns how many there were.
+  // Deletes every record (and empties the name index at once); returns how
+  // many there were.
   Result<int64_t> deleteAll();
   // Deletes every record strictly below `directory`; returns how many.
   Result<int64_t> deleteBelow(const std::string& directory);
 
   Status beginBatch();
   Status commitBatch();
+  // Abandons an open batch or bulk load with everything it wrote.
   void rollbackBatch();
+  Status beginBulkLoad();
+  // Fails (and leaves the transaction open for rollbackBatch()) when the
+  // name index cannot be rebuilt.
+  Status commitBulkLoad();
 
   Status saveFileItem(FileItem& item);
   Result<std::optional<FileItem>> fetchFileItem(const std::string& path);

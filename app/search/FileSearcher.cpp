@@ -26,15 +26,6 @@ constexpr const char* kColumns =
     "i.modifiedDate, i.lastIndexed, i.bundleIdentifier, i.version, i.build, i.isPinned, i.lastUsed, "
     "i.domainPriority, i.fileCategoryRaw, i.parentBundleIdentifier";
 
-// The indexed text of a row: its folded name, ".extension" when it has one,
-// and two U+0001 sentinels so that every character of the name starts a
-// trigram (which lets one- and two-character queries use the index).
-std::string indexedTextExpression(const char* row) {
-  const std::string r(row);
-  return r + ".searchName || CASE WHEN " + r + ".fileExtension IS NULL OR " + r +
-         ".fileExtension = '' THEN '' ELSE '.' || " + r + ".fileExtension END || char(1, 1)";
-}
-
 // The folded "name.extension" of a row, as the scan path compares it.
 std::string searchTextExpression(const char* row) {
   const std::string r(row);
@@ -298,15 +289,6 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-Status execute(sqlite3* db, const std::string& sql) {
-  char* message = nullptr;
-  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
-  if (rc == SQLITE_OK) return okStatus();
-  std::string text = message ? message : sqlite3_errstr(rc);
-  sqlite3_free(message);
-  return Error("PersistentStoreError", rc, "Failed to create the file search indexes: " + text);
-}
-
 // The query as an FTS5 phrase: every character literal.
 std::string ftsPhrase(std::string_view text) {
   std::string phrase = "\"";
@@ -368,39 +350,6 @@ Result<std::vector<IndexedItem>> fetchItems(sqlite3* db, const std::string& sql,
 }
 
 }  // namespace
-
-Status FileSearcher::installNameIndex(sqlite3* db) {
-  // Filter-only queries ("ext:zip", "size:>1gb", "modified:today") look rows
-  // up through these instead of scanning the catalog.
-  PALLIX_RETURN_IF_ERROR(
-      execute(db,
-              "CREATE INDEX IF NOT EXISTS IndexedItem_fileExtension ON IndexedItem (fileExtension);"
-              "CREATE INDEX IF NOT EXISTS IndexedItem_fileCategoryRaw ON IndexedItem (fileCategoryRaw);"
-              "CREATE INDEX IF NOT EXISTS IndexedItem_modifiedDate ON IndexedItem (modifiedDate);"
-              "CREATE INDEX IF NOT EXISTS IndexedItem_sizeBytes ON IndexedItem (sizeBytes);"));
-  Statement exists;
-  PALLIX_RETURN_IF_ERROR(
-      exists.prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'IndexedItemNameIndex'"));
-  if (sqlite3_step(exists.get()) == SQLITE_ROW) return okStatus();
-  const std::string newText = indexedTextExpression("new");
-  const std::string oldRow = "DELETE FROM IndexedItemNameIndex WHERE rowid = old.id;";
-  return execute(db,
-                 "CREATE VIRTUAL TABLE IndexedItemNameIndex USING fts5(searchText, tokenize = 'trigram');"
-                 "CREATE VIRTUAL TABLE IndexedItemNameIndexTerms USING fts5vocab(IndexedItemNameIndex, 'row');"
-                 "CREATE TRIGGER IndexedItemNameIndex_insert AFTER INSERT ON IndexedItem BEGIN "
-                 " INSERT INTO IndexedItemNameIndex (rowid, searchText) VALUES (new.id, " +
-                     newText +
-                     "); END;"
-                     "CREATE TRIGGER IndexedItemNameIndex_delete AFTER DELETE ON IndexedItem BEGIN " +
-                     oldRow +
-                     " END;"
-                     "CREATE TRIGGER IndexedItemNameIndex_update AFTER UPDATE OF id, searchName, fileExtension "
-                     "ON IndexedItem BEGIN " +
-                     oldRow + " INSERT INTO IndexedItemNameIndex (rowid, searchText) VALUES (new.id, " + newText +
-                     "); END;"
-                     "INSERT INTO IndexedItemNameIndex (rowid, searchText) SELECT i.id, " +
-                     indexedTextExpression("i") + " FROM IndexedItem i;");
-}
 
 Result<std::vector<FileSearcher::SearchResult>> FileSearcher::search(sqlite3* db, const ParsedQuery& query, int limit,
                                                                      const DateContext& context,

@@ -64,13 +64,6 @@ class FileSearcher {
   // Relevance in [0, 1] and match type of `item` for the joined text terms.
   static std::pair<float, MatchType> calculateScore(const IndexedItem& item, std::string_view searchText,
                                                     const ParsedQuery& query, const DateContext& context);
-
-  // Creates "IndexedItemNameIndex" with the triggers that maintain it and
-  // indexes the existing IndexedItem rows (skipped when it exists), and the
-  // IndexedItem column indexes the filters use (fileExtension,
-  // fileCategoryRaw, modifiedDate, sizeBytes). Runs as a migration step of the
-  // persistent store (inside its transaction).
-  static Status installNameIndex(sqlite3* db);
 };
 
 }  // namespace pallix

@@ -52,7 +52,7 @@ bool IndexCandidate::matches(const IndexedItem& item) const {
          sameDate(item.createdDate, createdDate) && sameDate(item.modifiedDate, modifiedDate) &&
          item.bundleIdentifier == bundleIdentifier && item.version == version && item.build == build &&
          item.domainPriority == domainPriority && item.fileCategoryRaw == category &&
-         item.parentBundleIdentifier == parentBundleIdentifier;
+         item.parentBundleIdentifier == parentBundleIdentifier && item.keywords == keywords;
 }
 
 void IndexCandidate::applyTo(IndexedItem& item, Date lastIndexed) const {
@@ -77,6 +77,7 @@ void IndexCandidate::applyTo(IndexedItem& item, Date lastIndexed) const {
     item.fileCategoryRaw.reset();
   }
   item.parentBundleIdentifier = parentBundleIdentifier;
+  item.keywords = keywords;
   if (lastUsed && (!item.lastUsed || *item.lastUsed < *lastUsed)) item.lastUsed = lastUsed;
 }
 

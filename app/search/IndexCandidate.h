@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/search/IndexedItem.h"
 #include "core/Clock.h"
@@ -28,6 +29,8 @@ struct IndexCandidate {
   std::optional<Date> modifiedDate;
   std::optional<IndexedItem::FileCategory> fileCategory;
   std::optional<std::string> parentBundleIdentifier;
+  // Desktop entries: the generic name, untranslated name and keywords.
+  std::vector<std::string> keywords;
 
   std::string url() const;
 

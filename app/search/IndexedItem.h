@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Clock.h"
 
@@ -35,6 +36,9 @@ struct IndexedItem {
   int64_t domainPriority = 1;
   std::optional<std::string> fileCategoryRaw;
   std::optional<std::string> parentBundleIdentifier;
+  // Apps from desktop entries: more words app search matches (after the
+  // name): the generic name, the untranslated name, the entry's keywords.
+  std::vector<std::string> keywords;
 
   // "file://" plus the percent-encoded path.
   std::string url() const;

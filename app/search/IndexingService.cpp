@@ -1,6 +1,7 @@
 #include "app/search/IndexingService.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <unordered_set>
@@ -37,10 +38,12 @@ double elapsedSince(const Clock& clock, MonoTime start) {
   return toSeconds(clock.now() - start);
 }
 
-// Commits every `batchSize` mutations: each commit is one save.
+// Commits every `batchSize` mutations: each commit is one save. A bulk
+// writer is one bulk load of the catalog, whatever its size.
 class BatchWriter {
  public:
-  BatchWriter(CatalogStore& store, size_t batchSize) : store_(store), batchSize_(batchSize) {}
+  BatchWriter(CatalogStore& store, size_t batchSize, bool bulk = false)
+      : store_(store), batchSize_(bulk ? SIZE_MAX : batchSize), bulk_(bulk) {}
   ~BatchWriter() {
     if (open_) store_.rollbackBatch();
   }
@@ -51,23 +54,34 @@ class BatchWriter {
   }
   Status ensureOpen() {
     if (open_) return okStatus();
-    PALLIX_RETURN_IF_ERROR(store_.beginBatch());
+    PALLIX_RETURN_IF_ERROR(bulk_ ? store_.beginBulkLoad() : store_.beginBatch());
     open_ = true;
     return okStatus();
   }
+  // A failed save rolls back what the batch wrote.
   Status save() {
     pending_ = 0;
     if (!open_) return okStatus();
+    Status saved = bulk_ ? store_.commitBulkLoad() : store_.commitBatch();
+    if (!saved.ok()) store_.rollbackBatch();
     open_ = false;
-    return store_.commitBatch();
+    return saved;
   }
 
  private:
   CatalogStore& store_;
   size_t batchSize_;
+  bool bulk_;
   size_t pending_ = 0;
   bool open_ = false;
 };
+
+// The file count a snapshot signature ends with ("<hash>-<apps>-<files>").
+size_t fileCountOfSignature(const std::string& signature) {
+  const size_t dash = signature.rfind('-');
+  if (dash == std::string::npos) return 0;
+  return static_cast<size_t>(std::strtoull(signature.c_str() + dash + 1, nullptr, 10));
+}
 
 IndexCandidate candidateFromItem(const IndexedItem& item) {
   IndexCandidate c;
@@ -501,10 +515,11 @@ void IndexingService::startFullScan() {
   logger_.info("Starting unified indexer run");
   const MonoTime start = deps_.clock->now();
   ScanDirectories directories = scanDirectories();
+  directories.expectedFileCount = fileCountOfSignature(lastSnapshotSignature_);
   std::function<void(size_t)> progress;
   if (currentProgress_) {
     progress = [main = deps_.mainRunner, report = weakGuard_.wrap([this](size_t n) {
-      if (currentProgress_) currentProgress_(n);
+      reportProgress({IndexingProgress::Phase::scanning, n, 0});
     })](size_t n) { main->post([report, n]() mutable { report(n); }); };
   }
   auto finish = weakGuard_.wrap([this, start](std::shared_ptr<std::pair<ScanResult, std::string>> done) {
@@ -554,6 +569,10 @@ void IndexingService::schedulePeriodicFullScan() {
                  lastFullScanTime_ ? isoDate(*lastFullScanTime_).c_str() : "never");
     enqueueWatcherIndexingRun();
   }));
+}
+
+void IndexingService::reportProgress(const IndexingProgress& progress) {
+  if (currentProgress_) currentProgress_(progress);
 }
 
 void IndexingService::persistSignature(const std::string& signature) {
@@ -608,6 +627,9 @@ FullScanSummary IndexingService::performPersistFullSnapshot(ScanResult& result, 
     logger_.error("Pallix.IndexingService: Failed to persist items: %s", persisted.error().description().c_str());
     TelemetryService::signal("IndexingService.snapshotFailed", errorParameters(persisted.error()));
     summary.error = persisted.error();
+    // The snapshot's one transaction was rolled back.
+    summary.inserted = summary.updated = summary.deleted = 0;
+    summary.mutated = false;
     return summary;
   }
   persistSignature(signature);
@@ -652,35 +674,50 @@ Status IndexingService::persistDiff(ScanResult& result, FullScanSummary& summary
   // New records go in path order: neighbouring index pages, fewer pages per save.
   std::sort(inserts.begin(), inserts.end(),
             [](const IndexCandidate* a, const IndexCandidate* b) { return a->canonicalPath < b->canonicalPath; });
-  const Date now = deps_.clock->wallNow();
-  BatchWriter writer(catalog_, kIndexingBatchSize);
   // Records below a folder that could not be enumerated stay until a scan
   // reads it again.
   auto belowFailed = [&](const std::string& path) {
     return std::any_of(result.failedDirectories.begin(), result.failedDirectories.end(),
                        [&](const std::string& failed) { return isUnderOrAt(path, failed); });
   };
+  size_t deletions = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!seen[i] && !belowFailed(items[i].path)) ++deletions;
+  }
+  const size_t total = deletions + updates.size() + inserts.size();
+  const size_t rowsAfter = items.size() - deletions + inserts.size();
+  const bool bulk = total >= kBulkLoadMinimum && total * 3 >= rowsAfter;
+  const Date now = deps_.clock->wallNow();
+  // One transaction: the catalog moves from one snapshot to the next at once.
+  BatchWriter writer(catalog_, SIZE_MAX, bulk);
+  size_t written = 0;
+  reportProgress({IndexingProgress::Phase::saving, 0, total});
+  auto mutated = [&]() -> Status {
+    if (++written % kSaveProgressInterval == 0) reportProgress({IndexingProgress::Phase::saving, written, total});
+    return writer.mutated();
+  };
   for (size_t i = 0; i < items.size(); ++i) {
     if (seen[i] || belowFailed(items[i].path)) continue;
     PALLIX_RETURN_IF_ERROR(writer.ensureOpen());
     PALLIX_RETURN_IF_ERROR(catalog_.deleteById(items[i].id));
     ++summary.deleted;
-    PALLIX_RETURN_IF_ERROR(writer.mutated());
+    PALLIX_RETURN_IF_ERROR(mutated());
   }
   for (auto& [index, candidate] : updates) {
     PALLIX_RETURN_IF_ERROR(writer.ensureOpen());
     candidate->applyTo(items[index], now);
     PALLIX_RETURN_IF_ERROR(catalog_.save(items[index]));
     ++summary.updated;
-    PALLIX_RETURN_IF_ERROR(writer.mutated());
+    PALLIX_RETURN_IF_ERROR(mutated());
   }
   for (const IndexCandidate* candidate : inserts) {
     PALLIX_RETURN_IF_ERROR(writer.ensureOpen());
     IndexedItem item = candidate->makeItem(now);
     PALLIX_RETURN_IF_ERROR(catalog_.save(item));
     ++summary.inserted;
-    PALLIX_RETURN_IF_ERROR(writer.mutated());
+    PALLIX_RETURN_IF_ERROR(mutated());
   }
+  if (bulk) reportProgress({IndexingProgress::Phase::indexingNames, written, total});
   PALLIX_RETURN_IF_ERROR(writer.save());
   summary.mutated = summary.inserted + summary.updated + summary.deleted > 0;
   return okStatus();

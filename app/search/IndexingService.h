@@ -86,6 +86,19 @@ struct FullScanSummary {
   std::optional<Error> error;
 };
 
+// Where a full scan is, for progress lines: scanning (items found so far),
+// then, unless nothing changed, saving (records written of the total), and
+// for a bulk load the one pass that indexes the names of every record.
+struct IndexingProgress {
+  enum class Phase { scanning, saving, indexingNames };
+  Phase phase = Phase::scanning;
+  size_t done = 0;
+  // Records to write; 0 while scanning.
+  size_t total = 0;
+
+  friend bool operator==(const IndexingProgress&, const IndexingProgress&) = default;
+};
+
 struct IncrementalRunSummary {
   size_t changeCount = 0;
   size_t created = 0;
@@ -100,7 +113,14 @@ class IndexingService {
   static constexpr Duration kDirectoryChangeDebounceInterval = std::chrono::milliseconds(1500);
   static constexpr Duration kFullScanInterval = std::chrono::seconds(10800);
   static constexpr Duration kTelemetryThrottleInterval = std::chrono::seconds(3600);
+  // Records per save of an incremental run. A full snapshot is saved in one
+  // transaction, as a bulk load when it writes at least kBulkLoadMinimum
+  // records and a third of the catalog (rebuilding the name index then costs
+  // less than maintaining it row by row).
   static constexpr size_t kIndexingBatchSize = 120;
+  static constexpr size_t kBulkLoadMinimum = 1000;
+  // Records written between two progress reports while saving.
+  static constexpr size_t kSaveProgressInterval = 4096;
   static constexpr size_t kIconPrefetchLimit = 24;
   static constexpr int kIconTargetSize = 64;
   static constexpr size_t kIconCacheCountLimit = 320;
@@ -157,7 +177,7 @@ class IndexingService {
   WorkMode workMode() const { return workMode_; }
 
   using Completion = std::function<void(const FullScanSummary&)>;
-  using ProgressCallback = std::function<void(size_t scanned)>;
+  using ProgressCallback = std::function<void(const IndexingProgress&)>;
   // One full scan and persistence, whatever the work mode. `completion` and
   // `progress` run on the main runner. A request made while a scan runs is
   // served by one follow-up scan.
@@ -238,6 +258,7 @@ class IndexingService {
   void finishFullScan(ScanResult result, std::string signature, MonoTime start);
   FullScanSummary performPersistFullSnapshot(ScanResult& result, const std::string& signature);
   Status persistDiff(ScanResult& result, FullScanSummary& summary);
+  void reportProgress(const IndexingProgress& progress);
   void removeAllItemsIfNeeded(FullScanSummary& summary);
   void schedulePeriodicFullScan();
 

@@ -1,15 +1,27 @@
-// Catalog scan benchmark. Prints a report; no pass/fail.
+// Catalog index benchmark. Prints a report; no pass/fail.
 //
-//   catalog_scan_bench [--files N] [--folders N] [--work DIR] [--tree DIR]... [--no-generated] [--no-burst]
+//   catalog_scan_bench [--repeat N] [--files N] [--folders N] [--work DIR] [--tree DIR]...
+//                      [--no-docman] [--no-generated] [--no-burst] [--pallix PATH]
 //
-// For each tree (a generated one of N files in N folders, and every --tree,
-// /usr/share by default): runs `find TREE -printf '%s %T@ %p\n' > /dev/null`,
-// then the first full scan into an empty store; then find again and a second
-// scan that must find nothing changed and write no rows. Then creates 1,000
-// files in one burst under a watched folder and measures how long after the
-// last creation they are all in the catalog, and through how many runs.
+// For each tree (a copy of /usr/share/doc and /usr/share/man made once in the
+// work folder, a generated tree of N files in N folders, and every --tree)
+// and each of N rounds, side by side in one run: `find TREE -printf '%s %T@
+// %p\n' > /dev/null`, then a first `pallix index` (the real binary, into an
+// empty store: scan, rows, file name index and filter indexes), then find
+// again and a second `pallix index` that must find nothing changed and leave
+// the store file untouched. Wall and CPU (user + system) time of each child
+// process; the report gives the medians and their ratios to find. Desktop
+// entries are left out (an empty XDG_DATA_DIRS) so both sides walk the same
+// files. Then 1,000 files are created in one burst under a watched folder
+// and the report says how long after the last creation they are all in the
+// catalog, and through how many runs.
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,11 +29,13 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "app/platform/PersistentStore.h"
 #include "app/platform/linux/InotifyDirectoryWatcher.h"
+#include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
@@ -37,12 +51,6 @@ using BenchClock = std::chrono::steady_clock;
 
 double since(BenchClock::time_point start) {
   return std::chrono::duration<double>(BenchClock::now() - start).count();
-}
-
-double cpuSeconds(int who) {
-  struct rusage usage {};
-  getrusage(who, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
 }
 
 // Wall and CPU (user + system) seconds of one contender.
@@ -68,13 +76,43 @@ class InotifyFactory final : public DirectoryWatcherFactory {
   std::unique_ptr<DirectoryWatcher> makeWatcher() override { return std::make_unique<InotifyDirectoryWatcher>(); }
 };
 
-Timing timeFind(const std::string& tree) {
-  std::string command = "find '" + tree + "' -printf '%s %T@ %p\\n' > /dev/null 2>&1";
-  const double cpu = cpuSeconds(RUSAGE_CHILDREN);
+// Runs one child process to its end with `environment` added to ours and
+// its output in `stdoutPath`; its wall time and the CPU time it used.
+Timing runTimed(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                const std::string& stdoutPath = "/dev/null") {
+  std::vector<std::string> env = environment;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);  // the first of a name wins in getenv
+  std::vector<char*> args, envp;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   auto start = BenchClock::now();
-  int rc = std::system(command.c_str());
-  (void)rc;
-  return {since(start), cpuSeconds(RUSAGE_CHILDREN) - cpu};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::execvpe(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  const double cpu =
+      usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::cerr << argv[0] << " failed (status " << status << ")\n";
+  return {since(start), cpu};
+}
+
+Timing timeFind(const std::string& tree) {
+  return runTimed({"find", tree, "-printf", "%s %T@ %p\n"}, {});
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // One service over its own store and defaults, indexing `folders` only.
@@ -95,7 +133,7 @@ struct Harness {
     dirs = DataDirectories::forHome(home);
     std::filesystem::create_directories(dirs.data);
     std::filesystem::remove(dirs.storePath());
-    auto opened = PersistentStore::open(dirs.storePath());
+    auto opened = PersistentStore::open(dirs.storePath(), catalogMigrationSteps());
     if (!opened.ok()) {
       std::cerr << opened.error().description() << "\n";
       std::exit(1);
@@ -152,35 +190,63 @@ void generateTree(const std::string& root, int files, int folders) {
   }
 }
 
-void benchTree(const std::string& label, const std::string& tree, const std::string& work) {
-  std::cout << "\n== " << label << ": " << tree << "\n";
-  Harness harness(work + "/home-" + std::to_string(std::hash<std::string>()(tree) % 100000), {tree});
+struct IndexRounds {
+  std::vector<double> findWall, findCpu, indexWall, indexCpu;
+  void add(const Timing& find, const Timing& index) {
+    findWall.push_back(find.wall);
+    findCpu.push_back(find.cpu);
+    indexWall.push_back(index.wall);
+    indexCpu.push_back(index.cpu);
+  }
+  void print(const char* label, double goal) const {
+    const double fw = median(findWall), fc = median(findCpu), iw = median(indexWall), ic = median(indexCpu);
+    std::cout << stringPrintf("  find               %8.3f s wall %8.3f s cpu\n", fw, fc);
+    std::cout << stringPrintf("  %-18s %8.3f s wall %8.3f s cpu   %.2fx find wall, %.2fx cpu (goal <= %.1fx)\n", label,
+                              iw, ic, iw / fw, ic / fc, goal);
+  }
+};
+
+// The store file's size and modification time: equal before and after a
+// rescan means nothing was written to it.
+std::pair<int64_t, int64_t> storeStamp(const std::string& storePath) {
+  struct stat st {};
+  if (::stat(storePath.c_str(), &st) != 0) return {-1, -1};
+  return {st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+void benchTree(const std::string& label, const std::string& tree, const std::string& work, const std::string& pallix,
+               int rounds) {
+  std::cout << "\n== " << label << ": " << tree << " (median of " << rounds << " rounds)\n";
+  const std::string noEntries = work + "/no-desktop-entries";
+  std::filesystem::create_directories(noEntries);
+  IndexRounds first, unchanged;
+  bool allUnchanged = true, storeUntouched = true;
+  size_t records = 0;
   timeFind(tree);  // warm the page cache for both contenders
-  Timing find1 = timeFind(tree);
-  double cpu = cpuSeconds(RUSAGE_SELF);
-  auto start = BenchClock::now();
-  FullScanSummary first = harness.scan();
-  Timing scan1{since(start), cpuSeconds(RUSAGE_SELF) - cpu};
-  std::cout << stringPrintf("find                 %8.3f s wall %8.3f s cpu\n", find1.wall, find1.cpu);
-  std::cout << stringPrintf(
-      "first full scan      %8.3f s wall %8.3f s cpu  (%.2fx find wall, %.2fx cpu; goal <= 2.5x)  %zu files, %zu "
-      "folders, +%zu rows\n",
-      scan1.wall, scan1.cpu, scan1.wall / find1.wall, scan1.cpu / find1.cpu, first.fileCount, first.folderCount,
-      first.inserted);
-  Timing find2 = timeFind(tree);
-  const int64_t rowsBefore = harness.store->totalChanges();
-  cpu = cpuSeconds(RUSAGE_SELF);
-  start = BenchClock::now();
-  FullScanSummary second = harness.scan();
-  Timing scan2{since(start), cpuSeconds(RUSAGE_SELF) - cpu};
-  const int64_t rowsWritten = harness.store->totalChanges() - rowsBefore;
-  std::cout << stringPrintf("find                 %8.3f s wall %8.3f s cpu\n", find2.wall, find2.cpu);
-  std::cout << stringPrintf(
-      "unchanged rescan     %8.3f s wall %8.3f s cpu  (%.2fx find wall, %.2fx cpu; goal <= 1.2x)  unchanged=%s, "
-      "rows written=%lld\n",
-      scan2.wall, scan2.cpu, scan2.wall / find2.wall, scan2.cpu / find2.cpu, second.unchanged ? "yes" : "no",
-      static_cast<long long>(rowsWritten));
-  std::cout << stringPrintf("peak RSS so far      %8.1f MiB\n", peakRssMiB());
+  for (int round = 0; round < rounds; ++round) {
+    const std::string home = work + "/home-" + label;
+    std::filesystem::remove_all(home);
+    std::filesystem::create_directories(home);
+    const std::vector<std::string> env = {"PALLIX_HOME=" + home, "HOME=" + home, "XDG_DATA_DIRS=" + noEntries};
+    runTimed({pallix, "folders", "add", tree}, env);
+    const std::string summary = home + "/summary.json";
+    const Timing find1 = timeFind(tree);
+    const Timing index1 = runTimed({pallix, "index", "--json"}, env, summary);
+    first.add(find1, index1);
+    records = nlohmann::json::parse(std::ifstream(summary), nullptr, false).value("inserted", size_t{0});
+    const std::string store = DataDirectories::forHome(home).storePath();
+    const auto before = storeStamp(store);
+    const Timing find2 = timeFind(tree);
+    const Timing index2 = runTimed({pallix, "index", "--json"}, env, summary);
+    unchanged.add(find2, index2);
+    allUnchanged &= nlohmann::json::parse(std::ifstream(summary), nullptr, false).value("unchanged", false);
+    storeUntouched &= storeStamp(store) == before;
+  }
+  std::cout << "  first index: " << records << " records\n";
+  first.print("first pallix index", 3.0);
+  unchanged.print("unchanged rescan", 1.2);
+  std::cout << "  unchanged rescans: " << (allUnchanged ? "all reported unchanged" : "NOT ALL UNCHANGED") << ", store "
+            << (storeUntouched ? "untouched" : "WRITTEN") << "\n";
 }
 
 void benchBurst(const std::string& work) {
@@ -240,7 +306,10 @@ int main(int argc, char** argv) {
   std::string work = (std::filesystem::temp_directory_path() / "pallix-catalog-bench").string();
   std::vector<std::string> trees;
   bool generated = true;
+  bool docman = true;
   bool burst = true;
+  int rounds = 3;
+  std::string pallix = PALLIX_BINARY;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -254,6 +323,12 @@ int main(int argc, char** argv) {
       trees.push_back(next());
     else if (arg == "--no-generated")
       generated = false;
+    else if (arg == "--no-docman")
+      docman = false;
+    else if (arg == "--repeat")
+      rounds = std::max(1, std::atoi(next().c_str()));
+    else if (arg == "--pallix")
+      pallix = next();
     else if (arg == "--no-burst")
       burst = false;
     else {
@@ -261,9 +336,19 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (trees.empty()) trees.push_back("/usr/share");
   std::filesystem::create_directories(work);
-  std::cout << "catalog scan benchmark (work folder " << work << ")\n";
+  std::cout << "catalog index benchmark (work folder " << work << ", " << pallix << ")\n";
+  if (docman) {
+    const std::string tree = work + "/docman";
+    if (!std::filesystem::exists(tree + "/.complete")) {
+      std::filesystem::remove_all(tree);
+      std::filesystem::create_directories(tree);
+      runTimed({"cp", "-a", "/usr/share/doc", tree + "/doc"}, {});
+      runTimed({"cp", "-a", "/usr/share/man", tree + "/man"}, {});
+      std::ofstream(tree + "/.complete") << "";
+    }
+    benchTree("docman", tree, work, pallix, rounds);
+  }
   if (generated) {
     std::string tree = work + "/tree";
     if (!std::filesystem::exists(tree + "/.complete")) {
@@ -273,9 +358,9 @@ int main(int argc, char** argv) {
       std::ofstream(tree + "/.complete") << "";
       std::cout << stringPrintf("generated %d files in %d folders in %.1f s\n", files, folders, since(start));
     }
-    benchTree("generated tree", tree, work);
+    benchTree("generated", tree, work, pallix, rounds);
   }
-  for (const std::string& tree : trees) benchTree("tree", tree, work);
+  for (size_t i = 0; i < trees.size(); ++i) benchTree("tree" + std::to_string(i + 1), trees[i], work, pallix, rounds);
   if (burst) benchBurst(work);
   std::cout << stringPrintf("\npeak RSS (getrusage maxrss) %.1f MiB\n", peakRssMiB());
   return 0;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/search/AppSearcher.h"
+#include "app/search/CatalogNameIndex.h"
 #include "app/search/FileSearcher.h"
 #include "app/search/QueryParser.h"
 #include "app/search/TextFolding.h"
@@ -147,7 +148,7 @@ Catalog generate(sqlite3* db, const Options& options, bool writeTree, double& se
   Catalog catalog;
   auto start = Clock::now();
   exec(db, kCatalogSchema);
-  Status indexed = FileSearcher::installNameIndex(db);
+  Status indexed = CatalogNameIndex::install(db);
   if (!indexed.ok()) {
     std::fprintf(stderr, "%s\n", indexed.error().description().c_str());
     std::exit(1);
@@ -327,7 +328,7 @@ int run(const Options& options) {
     std::printf("catalog: reusing %s\n", dbPath.c_str());
     // A catalog from an older build may lack some of the search indexes.
     const auto indexStart = Clock::now();
-    Status indexed = FileSearcher::installNameIndex(db);
+    Status indexed = CatalogNameIndex::install(db);
     if (!indexed.ok()) {
       std::fprintf(stderr, "%s\n", indexed.error().description().c_str());
       return 1;

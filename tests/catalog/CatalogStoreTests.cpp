@@ -2,9 +2,14 @@
 
 #include <map>
 #include <random>
+#include <set>
+#include <tuple>
 
+#include "app/search/CatalogNameIndex.h"
+#include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/search/TextFolding.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -21,6 +26,7 @@ IndexedItem makeItem(const std::string& path, std::mt19937& rng) {
     item.isPinned = true;
     item.lastUsed = dateFromSecondsSince1970(1.6e9);
     item.domainPriority = 4;
+    if (rng() % 2) item.keywords = {"Scientific Calculator", "arithmetic"};
   }
   return item;
 }
@@ -44,7 +50,7 @@ void expectSameRecord(const IndexedItem& a, const IndexedItem& b) {
 class CatalogStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto opened = PersistentStore::open(":memory:");
+    auto opened = PersistentStore::open(":memory:", catalogMigrationSteps());
     ASSERT_TRUE(opened.ok()) << opened.error().description();
     store_ = std::move(opened.value());
     catalog_ = std::make_unique<CatalogStore>(*store_);
@@ -154,6 +160,180 @@ TEST_F(CatalogStoreTest, FileItemsUpsertByPath) {
   EXPECT_EQ(catalog_->fetchAllFileItems().value().size(), 1u);
   ASSERT_TRUE(catalog_->deleteFileItem("/x/notes.md").ok());
   EXPECT_FALSE(catalog_->fetchFileItem("/x/notes.md").value());
+}
+
+// --- The file name index against the table -------------------------------------
+
+// (row, trigram, position) triples.
+using Instances = std::set<std::tuple<int64_t, std::string, int64_t>>;
+
+// What the index must hold for the table: every run of three characters of
+// each row's "name.extension" plus two U+0001 sentinels. Test names are
+// folded (lowercase) already, so the tokenizer's case folding changes nothing.
+Instances expectedInstances(PersistentStore& store) {
+  Instances out;
+  auto rows = store.prepare("SELECT id, searchName, fileExtension FROM IndexedItem");
+  EXPECT_TRUE(rows.ok());
+  while (rows.ok() && rows->step().valueOr(false)) {
+    std::string text = rows->columnText(1);
+    const std::string extension = rows->columnText(2);
+    if (!extension.empty()) text += "." + extension;
+    text += "\x01\x01";
+    std::vector<std::string> characters;
+    for (size_t i = 0; i < text.size();) {
+      size_t length = 1;
+      while (i + length < text.size() && (static_cast<unsigned char>(text[i + length]) & 0xC0) == 0x80) ++length;
+      characters.push_back(text.substr(i, length));
+      i += length;
+    }
+    for (size_t i = 0; i + 2 < characters.size(); ++i) {
+      out.emplace(rows->columnInt(0), characters[i] + characters[i + 1] + characters[i + 2], i);
+    }
+  }
+  return out;
+}
+
+Instances indexedInstances(PersistentStore& store) {
+  Instances out;
+  EXPECT_TRUE(store
+                  .execute("CREATE VIRTUAL TABLE IF NOT EXISTS temp.NameIndexInstances USING "
+                           "fts5vocab(main, 'IndexedItemNameIndex', 'instance')")
+                  .ok());
+  auto rows = store.prepare("SELECT doc, term, offset FROM temp.NameIndexInstances");
+  EXPECT_TRUE(rows.ok());
+  while (rows.ok() && rows->step().valueOr(false)) {
+    out.emplace(rows->columnInt(0), rows->columnText(1), rows->columnInt(2));
+  }
+  return out;
+}
+
+::testing::AssertionResult indexMatchesTable(PersistentStore& store) {
+  const Instances expected = expectedInstances(store);
+  const Instances indexed = indexedInstances(store);
+  if (expected == indexed) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << expected.size() << " trigrams in the table, " << indexed.size()
+                                       << " in the index";
+}
+
+class CatalogNameIndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reopen(); }
+  void reopen() {
+    catalog_.reset();
+    store_.reset();
+    auto opened = PersistentStore::open(tmp_ / "Pallix.sqlite", catalogMigrationSteps());
+    ASSERT_TRUE(opened.ok()) << opened.error().description();
+    store_ = std::move(opened.value());
+    catalog_ = std::make_unique<CatalogStore>(*store_);
+  }
+  // A file with a random folded name from a small pool (renames collide).
+  IndexedItem randomFile(int n) {
+    static const char* names[] = {"notes", "Résumé", "a", "IMG_2041", "x y", "Ünïcode-名前", "report.final"};
+    static const char* extensions[] = {"txt", "pdf", "", "tar.gz"};
+    const char* extension = extensions[rng_() % 4];
+    return IndexedItem::file("/d/" + std::to_string(n / 50) + "/f" + std::to_string(n), names[rng_() % 7],
+                             *extension ? std::optional<std::string>(extension) : std::nullopt,
+                             static_cast<int64_t>(rng_() % 1000), std::nullopt, std::nullopt, std::nullopt,
+                             std::nullopt);
+  }
+  void bulkLoad(int first, int count) {
+    ASSERT_TRUE(catalog_->beginBulkLoad().ok());
+    for (int i = first; i < first + count; ++i) {
+      IndexedItem item = randomFile(i);
+      ASSERT_TRUE(catalog_->save(item).ok());
+    }
+    ASSERT_TRUE(catalog_->commitBulkLoad().ok());
+  }
+
+  testing::TempDir tmp_;
+  std::mt19937 rng_{11};
+  std::unique_ptr<PersistentStore> store_;
+  std::unique_ptr<CatalogStore> catalog_;
+};
+
+TEST_F(CatalogNameIndexTest, IndexMatchesTableAfterBulkLoadsIncrementalEditsAndFailures) {
+  bulkLoad(0, 1200);
+  ASSERT_TRUE(indexMatchesTable(*store_));
+  // Incremental edits through the triggers: renames, new extensions,
+  // updates that leave the name alone, deletions.
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(catalog_->beginBatch().ok());
+    auto items = catalog_->fetchAll();
+    ASSERT_TRUE(items.ok());
+    for (IndexedItem& item : items.value()) {
+      const auto op = rng_() % 8;
+      if (op == 0) {
+        ASSERT_TRUE(catalog_->deleteById(item.id).ok());
+      } else if (op <= 2) {
+        IndexedItem renamed = randomFile(static_cast<int>(rng_() % 1200));
+        item.searchName = renamed.searchName;
+        item.fileExtension = renamed.fileExtension;
+        ASSERT_TRUE(catalog_->save(item).ok());
+      } else if (op == 3) {
+        item.sizeBytes += 1;
+        ASSERT_TRUE(catalog_->save(item).ok());
+      }
+    }
+    IndexedItem added = randomFile(5000 + round);
+    ASSERT_TRUE(catalog_->save(added).ok());
+    ASSERT_TRUE(catalog_->deleteBelow("/d/" + std::to_string(round)).ok());
+    ASSERT_TRUE(catalog_->commitBatch().ok());
+    ASSERT_TRUE(indexMatchesTable(*store_)) << "round " << round;
+  }
+  // A bulk load that fails half-way leaves rows, index and triggers as they were.
+  const Instances before = indexedInstances(*store_);
+  ASSERT_TRUE(catalog_->beginBulkLoad().ok());
+  for (int i = 0; i < 300; ++i) {
+    IndexedItem item = randomFile(7000 + i);
+    ASSERT_TRUE(catalog_->save(item).ok());
+  }
+  IndexedItem duplicate = randomFile(7000);
+  EXPECT_TRUE(testing::failsWith(catalog_->save(duplicate), "UNIQUE"));
+  catalog_->rollbackBatch();
+  EXPECT_EQ(indexedInstances(*store_), before);
+  IndexedItem afterwards = randomFile(8000);
+  ASSERT_TRUE(catalog_->save(afterwards).ok());
+  ASSERT_TRUE(indexMatchesTable(*store_));
+  // Deleting everything empties the index at once.
+  ASSERT_TRUE(catalog_->deleteAll().ok());
+  EXPECT_TRUE(indexedInstances(*store_).empty());
+  bulkLoad(0, 50);
+  EXPECT_TRUE(indexMatchesTable(*store_));
+}
+
+TEST_F(CatalogNameIndexTest, BulkLoadInterruptedByTheProcessEndingLeavesTheIndexInStep) {
+  bulkLoad(0, 200);
+  ASSERT_TRUE(catalog_->beginBulkLoad().ok());
+  for (int i = 200; i < 600; ++i) {
+    IndexedItem item = randomFile(i);
+    ASSERT_TRUE(catalog_->save(item).ok());
+  }
+  reopen();  // the connection closes with the load uncommitted
+  EXPECT_EQ(catalog_->count().value(), 200);
+  ASSERT_TRUE(indexMatchesTable(*store_));
+  IndexedItem item = randomFile(900);
+  ASSERT_TRUE(catalog_->save(item).ok());  // the triggers are back
+  EXPECT_TRUE(indexMatchesTable(*store_));
+}
+
+TEST_F(CatalogNameIndexTest, BulkLoadNeedsATransactionAndAnEarlierLayoutIsReplaced) {
+  EXPECT_TRUE(testing::failsWith(CatalogNameIndex::suspendMaintenance(store_->handle()), "inside a transaction"));
+  EXPECT_TRUE(testing::failsWith(CatalogNameIndex::rebuild(store_->handle()), "inside a transaction"));
+  bulkLoad(0, 40);
+  // The earlier layout: an index holding its own copy of the names.
+  ASSERT_TRUE(store_
+                  ->execute("DROP TRIGGER IndexedItemNameIndex_insert; DROP TRIGGER IndexedItemNameIndex_delete;"
+                            "DROP TRIGGER IndexedItemNameIndex_update; DROP TABLE IndexedItemNameIndexTerms;"
+                            "DROP TABLE IndexedItemNameIndex; DROP VIEW IndexedItemNameIndexSource;"
+                            "CREATE VIRTUAL TABLE IndexedItemNameIndex USING fts5(searchText, tokenize = 'trigram');"
+                            "INSERT INTO IndexedItemNameIndex (rowid, searchText) VALUES (1, 'stale')")
+                  .ok());
+  ASSERT_TRUE(CatalogNameIndex::install(store_->handle()).ok());
+  ASSERT_TRUE(CatalogNameIndex::install(store_->handle()).ok());
+  EXPECT_TRUE(indexMatchesTable(*store_));
+  IndexedItem item = randomFile(100);
+  ASSERT_TRUE(catalog_->save(item).ok());
+  EXPECT_TRUE(indexMatchesTable(*store_));
 }
 
 TEST(IndexedItemTest, CategoriesAndUrls) {

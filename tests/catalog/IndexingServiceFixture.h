@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "CatalogTestSupport.h"
+#include "app/search/CatalogSchema.h"
 #include "app/search/IndexingService.h"
 #include "app/search/TextFolding.h"
 #include "core/Logger.h"
@@ -68,7 +69,7 @@ class IndexingServiceTest : public ::testing::Test {
     entries_.dirs = {{scratch_.dir("user/applications"), 5}, {scratch_.dir("system/applications"), 3}};
     ASSERT_TRUE(defaults_.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents_}).ok());
     ASSERT_TRUE(createDirectories(dirs_.data).ok());
-    auto store = PersistentStore::open(dirs_.storePath());
+    auto store = PersistentStore::open(dirs_.storePath(), catalogMigrationSteps());
     ASSERT_TRUE(store.ok()) << store.error().description();
     store_ = std::move(store.value());
     logSink_ = std::make_shared<RecordingLogSink>();

@@ -310,14 +310,23 @@ TEST_F(IndexingServiceTest, ScanRequestedDuringScanRunsOnceMore) {
   EXPECT_FALSE(service().isFullScanRunning());
 }
 
-TEST_F(IndexingServiceTest, ProgressIsReportedOnMainRunner) {
+TEST_F(IndexingServiceTest, ProgressShowsScanningThenSavingOnMainRunner) {
   std::mt19937 rng(8);
   testing::RandomTree::generate(documents_, rng, 50, 2);
-  std::vector<size_t> progress;
-  service().indexAll({}, [&](size_t n) { progress.push_back(n); });
+  std::vector<IndexingProgress> progress;
+  service().indexAll({}, [&](const IndexingProgress& p) { progress.push_back(p); });
+  env_.runUntilIdle();
+  using Phase = IndexingProgress::Phase;
+  const size_t items = catalog().size();
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress[progress.size() - 2], (IndexingProgress{Phase::scanning, items, 0}));
+  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::saving, 0, items}));
+  // Nothing changed: nothing to save.
+  progress.clear();
+  service().indexAll({}, [&](const IndexingProgress& p) { progress.push_back(p); });
   env_.runUntilIdle();
   ASSERT_FALSE(progress.empty());
-  EXPECT_EQ(progress.back(), catalog().size());
+  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::scanning, items, 0}));
 }
 
 TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
@@ -441,7 +450,7 @@ TEST(IndexingServiceThreadsTest, ScansOnRealThreadsAndSurvivesDestructionMidScan
   DataDirectories dirs = DataDirectories::forHome(scratch.path());
   UserDefaults defaults;
   ASSERT_TRUE(defaults.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents}).ok());
-  auto store = PersistentStore::open(":memory:");
+  auto store = PersistentStore::open(":memory:", catalogMigrationSteps());
   ASSERT_TRUE(store.ok());
   FileExclusionFilter filter;
   testing::FixedEntrySource entries;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <random>
@@ -106,6 +107,98 @@ TEST(DesktopEntryParsing, ReadsBooleans) {
     auto entry = parseText(tmp, std::string("[Desktop Entry]\nName=A\n") + text);
     ASSERT_TRUE(entry.ok()) << text;
     EXPECT_EQ(std::tuple(entry->noDisplay, entry->hidden, entry->terminal), std::tuple(on, on, on)) << text;
+  }
+}
+
+// --- Locales ----------------------------------------------------------------------
+
+TEST(DesktopLocaleTest, ParsesMessagesLocalesIntoFallbackOrder) {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"de_DE.UTF-8@euro", {"de_DE@euro", "de_DE", "de@euro", "de"}},
+      {"sr@latin", {"sr@latin", "sr"}},
+      {"pt_BR", {"pt_BR", "pt"}},
+      {"fr.ISO-8859-1", {"fr"}},
+      {"C", {}},
+      {"C.UTF-8", {}},
+      {"POSIX", {}},
+      {"", {}},
+  };
+  for (const auto& [value, candidates] : cases) {
+    EXPECT_EQ(DesktopLocale::parse(value).candidates(), candidates) << value;
+  }
+}
+
+TEST(DesktopLocaleTest, EnvironmentPrefersLcAllThenLcMessagesThenLang) {
+  const char* variables[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* variable : variables) {
+    const char* value = std::getenv(variable);
+    saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+      {"fr_FR.UTF-8", "de_DE", "es_ES", "fr"}, {"", "de_DE", "es_ES", "de"}, {"", "", "es_ES", "es"}, {"", "", "", ""}};
+  for (const auto& [all, messages, lang, expected] : cases) {
+    ::setenv("LC_ALL", all, 1);
+    ::setenv("LC_MESSAGES", messages, 1);
+    ::setenv("LANG", lang, 1);
+    EXPECT_EQ(DesktopLocale::fromEnvironment().lang, expected) << all << "|" << messages << "|" << lang;
+  }
+  for (size_t i = 0; i < saved.size(); ++i) {
+    saved[i] ? ::setenv(variables[i], saved[i]->c_str(), 1) : ::unsetenv(variables[i]);
+  }
+}
+
+TEST(DesktopEntryParsing, ReadsLocalizedNamesGenericNamesAndKeywordsForTheLocale) {
+  const std::string text =
+      "[Desktop Entry]\nName=Calculator\nName[de]=Rechner\nName[de_CH]=Taschenrechner\nName[sr@latin]=Kalkulator\n"
+      "Name[fr]=\nGenericName=Scientific Calculator\nGenericName[de]=Wissenschaftlicher Rechner\n"
+      "Keywords=calculation;math;\nKeywords[de]=Rechnen;Mathematik;\n";
+  struct Case {
+    const char* locale;
+    const char* name;
+    const char* genericName;
+    std::vector<std::string> keywords;
+  };
+  const Case cases[] = {
+      {"", "Calculator", "Scientific Calculator", {"calculation", "math"}},
+      {"de_DE.UTF-8", "Rechner", "Wissenschaftlicher Rechner", {"Rechnen", "Mathematik"}},
+      {"de_CH@euro", "Taschenrechner", "Wissenschaftlicher Rechner", {"Rechnen", "Mathematik"}},
+      {"sr_RS@latin", "Kalkulator", "Scientific Calculator", {"calculation", "math"}},
+      {"fr_FR", "Calculator", "Scientific Calculator", {"calculation", "math"}},  // empty translation
+  };
+  for (const Case& c : cases) {
+    auto entry = parseDesktopEntryText(text, "/mem/calc.desktop", "calc.desktop", DesktopLocale::parse(c.locale));
+    ASSERT_TRUE(entry.ok()) << entry.error().description();
+    EXPECT_EQ(entry->name, c.name) << c.locale;
+    EXPECT_EQ(entry->untranslatedName, "Calculator") << c.locale;
+    EXPECT_EQ(entry->genericName, c.genericName) << c.locale;
+    EXPECT_EQ(entry->keywords, c.keywords) << c.locale;
+  }
+}
+
+TEST(DesktopEntryTryExec, NamesAnInstalledProgramByPathOrOnTheSearchPath) {
+  TempDir tmp;
+  const std::string bin = tmp.mkdir("bin");
+  ::chmod(tmp.write("bin/tool", "#!/bin/sh\n").c_str(), 0755);
+  ::chmod(tmp.write("bin/plain", "text").c_str(), 0644);
+  tmp.mkdir("bin/folder");
+  const std::tuple<std::optional<std::string>, std::string, bool> cases[] = {
+      {std::nullopt, "", true},
+      {"", "", true},
+      {bin + "/tool", "", true},
+      {bin + "/plain", bin, false},
+      {bin + "/missing", bin, false},
+      {"tool", bin, true},
+      {"tool", "/nonexistent::" + bin, true},
+      {"tool", "", false},
+      {"tool", "/nonexistent", false},
+      {"plain", bin, false},
+      {"folder", bin, false},
+  };
+  for (const auto& [tryExec, searchPath, installed] : cases) {
+    DesktopEntry entry;
+    entry.tryExec = tryExec;
+    EXPECT_EQ(isTryExecInstalled(entry, searchPath), installed) << tryExec.value_or("<none>") << " in " << searchPath;
   }
 }
 

@@ -115,6 +115,32 @@ TEST_F(AppSearcherTest, TiersFollowTheTable) {
   EXPECT_EQ(AppSearcher::matchTier(noBundle, "x"), AppSearcher::kNoMatch);
 }
 
+TEST_F(AppSearcherTest, KeywordsMatchBelowEveryNameTier) {
+  auto withKeywords = [](IndexedItem item, std::vector<std::string> keywords) {
+    item.keywords = std::move(keywords);
+    return item;
+  };
+  // Recently used apps found by a keyword still follow every name match.
+  catalog.items = {withKeywords(app("Files", "org.gnome.Nautilus", false, 9e9), {"File Manager", "Folder"}),
+                   app("Folder Colors", "x.colors"), app("Old Folders", "x.old"),
+                   withKeywords(app("Rechner", "org.gnome.Calculator", false, 9e9), {"Calculator", "Math"}),
+                   app("Calcurse", "x.calcurse")};
+  const std::pair<const char*, const char*> cases[] = {
+      {"folder", "Folder Colors|Old Folders|Files"},
+      {"calc", "Calcurse|Rechner"},
+      {"MATH", "Rechner"},
+      {"manager", "Files"},
+      {"gnome", "Files|Rechner"},  // bundle identifiers: the same tier, most recent first
+  };
+  for (const auto& [query, expected] : cases) {
+    catalog.version = UUID::random();
+    EXPECT_EQ(search(query), expected) << query;
+  }
+  const IndexedApp files = AppSearcher::prepare(catalog.items[0]);
+  EXPECT_EQ(AppSearcher::matchTier(files, "file manager"), 3);
+  EXPECT_EQ(AppSearcher::matchTier(files, "files"), 0);
+}
+
 TEST_F(AppSearcherTest, QueryNormalisationTrimsUnicodeWhitespaceAndLowercases) {
   EXPECT_EQ(AppSearcher::normalizeQuery("  SaF\n"), "saf");
   EXPECT_EQ(AppSearcher::normalizeQuery("\u00a0ÉCOLE\u2003"), "école");

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "app/search/CatalogNameIndex.h"
 #include "app/search/FileSearcher.h"
 #include "app/search/TextFolding.h"
 
@@ -33,7 +34,7 @@ FileSearchTestCatalog::FileSearchTestCatalog(bool withNameIndex) {
   if (sqlite3_open(":memory:", &db_) != SQLITE_OK) throw std::runtime_error("cannot open in-memory database");
   exec(kCatalogSchema);
   if (withNameIndex) {
-    Status status = FileSearcher::installNameIndex(db_);
+    Status status = CatalogNameIndex::install(db_);
     if (!status.ok()) throw std::runtime_error(status.error().description());
   }
 }

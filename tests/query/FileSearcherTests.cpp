@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 
+#include "app/search/CatalogNameIndex.h"
 #include "app/search/FileSearcher.h"
 #include "app/search/QueryParser.h"
 #include "app/search/TextFolding.h"
@@ -467,8 +468,8 @@ TEST(FileSearcherIndexTest, InstallIndexesExistingRowsOnceAndIsIdempotent) {
   FileSearchTestCatalog catalog(/*withNameIndex=*/false);
   IndexedItem item = makeFile("/d/existing.txt", "txt", 0, std::nullopt);
   catalog.insert(item);
-  ASSERT_TRUE(FileSearcher::installNameIndex(catalog.db()).ok());
-  ASSERT_TRUE(FileSearcher::installNameIndex(catalog.db()).ok());
+  ASSERT_TRUE(CatalogNameIndex::install(catalog.db()).ok());
+  ASSERT_TRUE(CatalogNameIndex::install(catalog.db()).ok());
   auto results = FileSearcher::search(catalog.db(), QueryParser::parse("existing"), 50, utcContext());
   ASSERT_TRUE(results.ok());
   EXPECT_EQ(results->size(), 1u);
@@ -481,7 +482,7 @@ TEST(FileSearcherIndexTest, StoreErrorsPropagate) {
   EXPECT_NE(result.error().description().find("IndexedItemNameIndex"), std::string::npos);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
-  auto status = FileSearcher::installNameIndex(db);
+  auto status = CatalogNameIndex::install(db);
   EXPECT_FALSE(status.ok());
   EXPECT_NE(status.error().description().find("IndexedItem"), std::string::npos);
   sqlite3_close(db);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <tuple>
 #include <unordered_map>
 
 #include "app/search/FileSearchSql.h"
@@ -122,11 +123,295 @@ struct Driver {
   std::string match;
 };
 
+// Record ids by tier.
+using TierIds = std::array<std::vector<int64_t>, 4>;
+
 // A record chosen for the answer, in answer order.
 struct Candidate {
   int64_t id;
   int tier;
   int bucket;
+};
+
+// One search: the query as store conditions and the plans that read its
+// answer. Lives for one call on the caller's thread.
+class SearchPlan {
+ public:
+  SearchPlan(sqlite3* db, const ParsedQuery& query, const DateContext& context, const FileSearchTuning& tuning)
+      : db_(db),
+        query_(query),
+        tuning_(tuning),
+        q_(foldForSearch(joinStrings(query.textTerms, " "))),
+        now_(secondsSince1970(context.now)) {
+    // For files (nearly every row) a scan in row order beats the item type index.
+    conditions_ = query.itemType && *query.itemType != IndexedItem::ItemType::file ? " AND i.itemTypeRaw = ?"
+                                                                                   : " AND +i.itemTypeRaw = ?";
+    conditionBindings_.emplace_back(std::string(itemTypeRaw(query.itemType)));
+    for (const Filter& filter : query.filters) add(filesearch::storeCondition(filter, context), false);
+    for (const Filter& filter : query.excludedFilters) add(filesearch::storeCondition(filter, context), true);
+    for (const std::string& phrase : query.exactPhrases) add(filesearch::phraseCondition(phrase), false);
+    for (const auto& regex : query.regexes) {
+      if (regex) add(filesearch::regexCondition(*regex), false);
+    }
+  }
+
+  bool hasText() const { return !q_.empty(); }
+
+  // The best `wanted` records in answer order.
+  Result<std::vector<Candidate>> best(size_t wanted) {
+    PALLIX_ASSIGN_OR_RETURN(std::optional<std::vector<Candidate>> few, fewCandidates(wanted));
+    if (few) return std::move(*few);
+    return byClass(wanted);
+  }
+
+  // Matching records counted up to `bound`.
+  Result<int64_t> count(int64_t bound) {
+    std::vector<Binding> bindings = conditionBindings_;
+    bindings.emplace_back(bound);
+    return countOf("SELECT 1 FROM IndexedItem i WHERE 1" + conditions_ + " LIMIT ?", bindings);
+  }
+
+ private:
+  void add(filesearch::StoreCondition condition, bool negated) {
+    // A NULL result counts as no match; a positive condition stays bare so
+    // that the column indexes remain usable.
+    conditions_ += negated ? " AND NOT coalesce((" + condition.sql + "), 0)" : " AND (" + condition.sql + ")";
+    for (Binding& b : condition.bindings) conditionBindings_.push_back(std::move(b));
+  }
+
+  Result<int64_t> countOf(const std::string& rows, const std::vector<Binding>& bindings) {
+    Statement statement;
+    PALLIX_RETURN_IF_ERROR(statement.prepare(db_, "SELECT count(*) FROM (" + rows + ")", bindings));
+    PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
+    return row ? sqlite3_column_int64(statement.get(), 0) : 0;
+  }
+
+  // Name rules: the text's first occurrence in "name.extension" must start
+  // inside the name, so "pdf" does not find every PDF while "report.pdf" is
+  // still an exact match.
+  std::string nameRule(std::vector<Binding>& bindings) const {
+    if (!hasText()) return "1";
+    bindings.push_back(q_);
+    return std::string("instr(") + kNameWithExtension + ", ?) BETWEEN 1 AND length(i.searchName)";
+  }
+  std::string tierCase(std::vector<Binding>& bindings) const {
+    if (!hasText()) return "3";
+    bindings.insert(bindings.end(), {q_, q_, q_});
+    const std::string ne = kNameWithExtension;
+    return "CASE WHEN i.searchName = ? OR " + ne + " = ? THEN 0 WHEN instr(" + ne + ", ?) = 1 THEN 1 ELSE 2 END";
+  }
+  std::string tierPredicate(int tier, std::vector<Binding>& bindings) const {
+    const std::string ne = kNameWithExtension;
+    switch (tier) {
+      case kExact:
+        bindings.insert(bindings.end(), {q_, q_});
+        return "(i.searchName = ? OR " + ne + " = ?) AND length(i.searchName) > 0";
+      case kPrefix:
+        bindings.insert(bindings.end(), {q_, q_, q_});
+        return "instr(" + ne + ", ?) = 1 AND length(i.searchName) > 0 AND i.searchName <> ? AND " + ne + " <> ?";
+      case kSubstring:
+        bindings.push_back(q_);
+        return "instr(" + ne + ", ?) BETWEEN 2 AND length(i.searchName)";
+      default:
+        return "1";
+    }
+  }
+  std::string bucketCase(std::vector<Binding>& bindings) const {
+    for (double age : kBucketAgeSeconds) bindings.push_back(now_ - age);
+    return "CASE WHEN i.modifiedDate > ? THEN 0 WHEN i.modifiedDate > ? THEN 1 WHEN i.modifiedDate > ? THEN 2 "
+           "ELSE 3 END";
+  }
+  // "indexed" leaves the date index usable; otherwise "+" keeps it out.
+  std::string bucketPredicate(int bucket, bool indexed, std::vector<Binding>& bindings) const {
+    const std::string column = indexed ? "i.modifiedDate" : "+i.modifiedDate";
+    const auto b = static_cast<size_t>(bucket);
+    if (bucket == kBuckets - 1) {
+      bindings.push_back(now_ - kBucketAgeSeconds[b - 1]);
+      return "(i.modifiedDate IS NULL OR " + column + " <= ?)";
+    }
+    bindings.push_back(now_ - kBucketAgeSeconds[b]);
+    if (bucket == 0) return column + " > ?";
+    bindings.push_back(now_ - kBucketAgeSeconds[b - 1]);
+    return column + " > ? AND " + column + " <= ?";
+  }
+
+  // The FROM and WHERE start of a statement over `driver`'s rows.
+  static std::string from(const Driver& driver, std::vector<Binding>& bindings) {
+    if (driver.kind == Driver::scan) return " FROM IndexedItem i WHERE 1";
+    bindings.emplace_back(driver.match);
+    return " FROM IndexedItemNameIndex f JOIN IndexedItem i ON i.id = f.rowid WHERE IndexedItemNameIndex MATCH ?";
+  }
+
+  Result<Driver> trigramDriver(const std::string& start, const std::string& anchor) {
+    PALLIX_ASSIGN_OR_RETURN(std::vector<std::string> trigrams,
+                            filesearch::trigramsStartingWith(db_, start, tuning_.maxShortQueryTrigrams));
+    if (trigrams.empty()) return Driver{Driver::none, ""};
+    if (trigrams.size() > static_cast<size_t>(tuning_.maxShortQueryTrigrams)) return Driver{Driver::scan, ""};
+    Driver driver{Driver::index, ""};
+    for (const std::string& t : trigrams) {
+      driver.match += (driver.match.empty() ? "" : " OR ") + anchor + filesearch::ftsPhrase(t);
+    }
+    return driver;
+  }
+
+  // Where a tier's records come from. "^" anchors a phrase at the start of
+  // the indexed text and the U+0001 sentinels mark its end; one- and
+  // two-character texts are spelled as the indexed trigrams that start with
+  // them. The substring driver finds every record the text matches.
+  Result<Driver> driverFor(int tier) {
+    if (!hasText()) return Driver{Driver::scan, ""};
+    auto& cached = drivers_[static_cast<size_t>(tier)];
+    if (cached) return *cached;
+    const size_t length = codePointCount(q_);
+    Driver driver;
+    if (tier == kExact) {
+      const std::string end(length >= 3 ? 2 : 3 - length, '\x01');
+      const std::string whole = "^" + filesearch::ftsPhrase(q_ + end);
+      if (length >= 2) {
+        driver = Driver{Driver::index, whole + " OR ^" + filesearch::ftsPhrase(q_ + ".")};
+      } else {
+        PALLIX_ASSIGN_OR_RETURN(Driver withExtension, trigramDriver(q_ + ".", "^"));
+        driver = withExtension.kind == Driver::scan    ? withExtension
+                 : withExtension.kind == Driver::index ? Driver{Driver::index, whole + " OR " + withExtension.match}
+                                                       : Driver{Driver::index, whole};
+      }
+    } else if (length >= 3) {
+      driver = Driver{Driver::index, (tier == kPrefix ? "^" : "") + filesearch::ftsPhrase(q_)};
+    } else {
+      PALLIX_ASSIGN_OR_RETURN(driver, trigramDriver(q_, tier == kPrefix ? "^" : ""));
+    }
+    cached = driver;
+    return driver;
+  }
+
+  // When at most tuning_.fewCandidateRows records can match, all of them
+  // are read at once and ordered here. The name index counts without
+  // reading records; a query with filters is counted again with them.
+  Result<std::optional<std::vector<Candidate>>> fewCandidates(size_t wanted) {
+    PALLIX_ASSIGN_OR_RETURN(Driver driver, driverFor(kSubstring));
+    if (driver.kind == Driver::none) return std::optional<std::vector<Candidate>>(std::vector<Candidate>());
+    const int64_t bound = tuning_.fewCandidateRows + 1;
+    bool few = false;
+    if (driver.kind == Driver::index) {
+      PALLIX_ASSIGN_OR_RETURN(int64_t named,
+                              countOf("SELECT rowid FROM IndexedItemNameIndex WHERE IndexedItemNameIndex MATCH ? "
+                                      "LIMIT ?",
+                                      {driver.match, bound}));
+      few = named < bound;
+    }
+    if (!few && (driver.kind == Driver::scan || query_.filters.size() + query_.itemType.has_value() > 0)) {
+      std::vector<Binding> bindings;
+      std::string rows = "SELECT 1" + from(driver, bindings);
+      rows += " AND " + nameRule(bindings) + conditions_ + " LIMIT ?";
+      bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
+      bindings.emplace_back(bound);
+      PALLIX_ASSIGN_OR_RETURN(int64_t matching, countOf(rows, bindings));
+      few = matching < bound;
+    }
+    if (!few) return std::optional<std::vector<Candidate>>();
+    std::vector<Binding> bindings;
+    std::string sql = "SELECT i.id, " + tierCase(bindings);
+    sql += ", " + bucketCase(bindings);
+    sql += from(driver, bindings);
+    sql += " AND " + nameRule(bindings) + conditions_;
+    bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
+    Statement statement;
+    PALLIX_RETURN_IF_ERROR(statement.prepare(db_, sql, bindings));
+    std::vector<Candidate> all;
+    while (true) {
+      PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
+      if (!row) break;
+      all.push_back({sqlite3_column_int64(statement.get(), 0), sqlite3_column_int(statement.get(), 1),
+                     sqlite3_column_int(statement.get(), 2)});
+    }
+    const size_t phrases = query_.exactPhrases.size();
+    auto key = [&](const Candidate& c) {
+      return std::tuple(-scoreHundredths(c.tier, c.bucket, phrases), c.tier, c.bucket, c.id);
+    };
+    std::sort(all.begin(), all.end(), [&](const Candidate& a, const Candidate& b) { return key(a) < key(b); });
+    if (all.size() > wanted) all.resize(wanted);
+    return std::optional<std::vector<Candidate>>(std::move(all));
+  }
+
+  // Class by class in answer order, each in row order, until `wanted` are
+  // found. A fresh bucket small enough is read whole through the date index
+  // (its rows are few, while searching it by name would visit every name
+  // match); the rest is searched by name, tier by tier.
+  Result<std::vector<Candidate>> byClass(size_t wanted) {
+    // Per fresh bucket: not looked at yet, read by date (ids), or too large.
+    std::array<std::optional<std::optional<TierIds>>, kBuckets - 1> byDate;
+    std::vector<Candidate> chosen;
+    for (const ScoreClass& cls : classesBestFirst(hasText(), query_.exactPhrases.size())) {
+      if (chosen.size() >= wanted) break;
+      const auto bucket = static_cast<size_t>(cls.bucket);
+      if (bucket < byDate.size() && !byDate[bucket]) {
+        PALLIX_ASSIGN_OR_RETURN(byDate[bucket], readBucketByDate(cls.bucket));
+      }
+      if (bucket < byDate.size() && *byDate[bucket]) {
+        for (int64_t id : (**byDate[bucket])[static_cast<size_t>(cls.tier)]) {
+          if (chosen.size() >= wanted) break;
+          chosen.push_back({id, cls.tier, cls.bucket});
+        }
+        continue;
+      }
+      PALLIX_ASSIGN_OR_RETURN(Driver driver, driverFor(cls.tier));
+      if (driver.kind == Driver::none) continue;
+      std::vector<Binding> bindings;
+      std::string sql = "SELECT i.id" + from(driver, bindings);
+      sql += " AND " + tierPredicate(cls.tier, bindings);
+      sql += " AND " + bucketPredicate(cls.bucket, false, bindings) + conditions_;
+      bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
+      sql += driver.kind == Driver::index ? " ORDER BY f.rowid LIMIT ?" : " ORDER BY i.id LIMIT ?";
+      bindings.emplace_back(static_cast<int64_t>(wanted - chosen.size()));
+      Statement statement;
+      PALLIX_RETURN_IF_ERROR(statement.prepare(db_, sql, bindings));
+      while (true) {
+        PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
+        if (!row) break;
+        chosen.push_back({sqlite3_column_int64(statement.get(), 0), cls.tier, cls.bucket});
+      }
+    }
+    return chosen;
+  }
+
+  // A fresh bucket's matching ids by tier, in row order; none when the
+  // bucket holds too many rows to read this way.
+  Result<std::optional<TierIds>> readBucketByDate(int bucket) {
+    std::vector<Binding> range;
+    const std::string inRange = bucketPredicate(bucket, true, range);
+    std::vector<Binding> counting = range;
+    counting.emplace_back(tuning_.freshRowsReadByDate + 1);
+    PALLIX_ASSIGN_OR_RETURN(int64_t rows,
+                            countOf("SELECT 1 FROM IndexedItem i WHERE " + inRange + " LIMIT ?", counting));
+    if (rows > tuning_.freshRowsReadByDate) return std::optional<TierIds>();
+    std::vector<Binding> bindings;
+    std::string sql = "SELECT i.id, " + tierCase(bindings);
+    bindings.insert(bindings.end(), range.begin(), range.end());
+    sql += " FROM IndexedItem i WHERE " + inRange + " AND " + nameRule(bindings) + conditions_;
+    bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
+    // No ORDER BY: sorting by id would tempt the planner into a scan in row
+    // order; the few ids are sorted here instead.
+    Statement statement;
+    PALLIX_RETURN_IF_ERROR(statement.prepare(db_, sql, bindings));
+    TierIds tiers;
+    while (true) {
+      PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
+      if (!row) break;
+      tiers[static_cast<size_t>(sqlite3_column_int(statement.get(), 1))].push_back(
+          sqlite3_column_int64(statement.get(), 0));
+    }
+    for (auto& ids : tiers) std::sort(ids.begin(), ids.end());
+    return std::optional<TierIds>(std::move(tiers));
+  }
+
+  sqlite3* db_;
+  const ParsedQuery& query_;
+  const FileSearchTuning& tuning_;
+  const std::string q_;
+  const double now_;
+  std::string conditions_;
+  std::vector<Binding> conditionBindings_;
+  std::array<std::optional<Driver>, 4> drivers_;
 };
 
 }  // namespace
@@ -197,182 +482,13 @@ Result<std::vector<FileSearcher::SearchResult>> FileSearcher::search(sqlite3* db
 Result<FileSearchPage> FileSearcher::searchPage(sqlite3* db, const ParsedQuery& query, int limit,
                                                 const DateContext& context, const FileSearchTuning& tuning) {
   PALLIX_RETURN_IF_ERROR(validate(query));
-  const std::string searchText = joinStrings(query.textTerms, " ");
-  const std::string q = foldForSearch(searchText);
-  const bool hasText = !q.empty();
   const bool capped = query.textTerms.empty() && query.exactPhrases.empty();
   const int effectiveLimit = capped ? std::min(std::max(limit, 0), kFilterOnlyLimit) : std::max(limit, 0);
   FileSearchPage page;
   if (effectiveLimit == 0) return page;
-
-  // Every constraint of the query is a store condition, so the rows the store
-  // returns are exactly the answer. For files (nearly every row) a scan in
-  // row order beats the item type index.
-  std::string conditions = query.itemType && *query.itemType != IndexedItem::ItemType::file ? " AND i.itemTypeRaw = ?"
-                                                                                            : " AND +i.itemTypeRaw = ?";
-  std::vector<Binding> conditionBindings{std::string(itemTypeRaw(query.itemType))};
-  auto add = [&](filesearch::StoreCondition condition, bool negated) {
-    // A NULL result counts as no match; a positive condition stays bare so
-    // that the column indexes remain usable.
-    conditions += negated ? " AND NOT coalesce((" + condition.sql + "), 0)" : " AND (" + condition.sql + ")";
-    for (Binding& b : condition.bindings) conditionBindings.push_back(std::move(b));
-  };
-  for (const Filter& filter : query.filters) add(filesearch::storeCondition(filter, context), false);
-  for (const Filter& filter : query.excludedFilters) add(filesearch::storeCondition(filter, context), true);
-  for (const std::string& phrase : query.exactPhrases) add(filesearch::phraseCondition(phrase), false);
-  for (const auto& regex : query.regexes) {
-    if (regex) add(filesearch::regexCondition(*regex), false);
-  }
-
-  // Name rules: the text's first occurrence in "name.extension" must start
-  // inside the name, so "pdf" does not find every PDF while "report.pdf" is
-  // still an exact match. Tiers: 0 exact, 1 prefix, 2 substring.
-  const std::string ne = kNameWithExtension;
-  const std::string nameRule = hasText ? "instr(" + ne + ", ?) BETWEEN 1 AND length(i.searchName)" : "1";
-  const std::vector<Binding> nameRuleBindings = hasText ? std::vector<Binding>{q} : std::vector<Binding>{};
-  const std::string tierCase =
-      hasText ? "CASE WHEN i.searchName = ? OR " + ne + " = ? THEN 0 WHEN instr(" + ne + ", ?) = 1 THEN 1 ELSE 2 END"
-              : "3";
-  auto tierPredicate = [&](int tier, std::vector<Binding>& bindings) -> std::string {
-    switch (tier) {
-      case kExact:
-        bindings.insert(bindings.end(), {q, q});
-        return "(i.searchName = ? OR " + ne + " = ?) AND length(i.searchName) > 0";
-      case kPrefix:
-        bindings.insert(bindings.end(), {q, q, q});
-        return "instr(" + ne + ", ?) = 1 AND length(i.searchName) > 0 AND i.searchName <> ? AND " + ne + " <> ?";
-      case kSubstring:
-        bindings.push_back(q);
-        return "instr(" + ne + ", ?) BETWEEN 2 AND length(i.searchName)";
-      default:
-        return "1";
-    }
-  };
-  const double now = secondsSince1970(context.now);
-  // "indexed" leaves the date index usable; otherwise "+" keeps it out.
-  auto bucketPredicate = [&](int bucket, bool indexed, std::vector<Binding>& bindings) -> std::string {
-    const std::string column = indexed ? "i.modifiedDate" : "+i.modifiedDate";
-    const auto b = static_cast<size_t>(bucket);
-    if (bucket == kBuckets - 1) {
-      bindings.push_back(now - kBucketAgeSeconds[b - 1]);
-      return "(i.modifiedDate IS NULL OR " + column + " <= ?)";
-    }
-    bindings.push_back(now - kBucketAgeSeconds[b]);
-    if (bucket == 0) return column + " > ?";
-    bindings.push_back(now - kBucketAgeSeconds[b - 1]);
-    return column + " > ? AND " + column + " <= ?";
-  };
-
-  // Records modified recently are few: when a fresh bucket holds few rows,
-  // all of its matches are read through the date index at once instead of
-  // searching each of its tiers by name.
-  std::array<std::optional<std::array<std::vector<int64_t>, 4>>, kBuckets - 1> byDate;
-  for (int bucket = 0; bucket < kBuckets - 1; ++bucket) {
-    std::vector<Binding> bindings;
-    const std::string range = bucketPredicate(bucket, true, bindings);
-    bindings.emplace_back(tuning.freshRowsReadByDate + 1);
-    Statement count;
-    PALLIX_RETURN_IF_ERROR(
-        count.prepare(db, "SELECT count(*) FROM (SELECT 1 FROM IndexedItem i WHERE " + range + " LIMIT ?)", bindings));
-    PALLIX_ASSIGN_OR_RETURN(bool counted, count.step());
-    if (!counted || sqlite3_column_int64(count.get(), 0) > tuning.freshRowsReadByDate) continue;
-    // Placeholders in statement order: tier, range, name rule, conditions.
-    std::vector<Binding> ordered;
-    if (hasText) ordered.insert(ordered.end(), {q, q, q});
-    ordered.insert(ordered.end(), bindings.begin(), bindings.end() - 1);
-    ordered.insert(ordered.end(), nameRuleBindings.begin(), nameRuleBindings.end());
-    ordered.insert(ordered.end(), conditionBindings.begin(), conditionBindings.end());
-    const std::string sql = "SELECT i.id, " + tierCase + " FROM IndexedItem i WHERE " + range + " AND " + nameRule;
-    Statement rows;
-    // No ORDER BY: sorting by id would tempt the planner into a scan in row
-    // order; the few ids are sorted here instead.
-    PALLIX_RETURN_IF_ERROR(rows.prepare(db, sql + conditions, ordered));
-    auto& tiers = byDate[static_cast<size_t>(bucket)].emplace();
-    while (true) {
-      PALLIX_ASSIGN_OR_RETURN(bool row, rows.step());
-      if (!row) break;
-      tiers[static_cast<size_t>(sqlite3_column_int(rows.get(), 1))].push_back(sqlite3_column_int64(rows.get(), 0));
-    }
-    for (auto& ids : tiers) std::sort(ids.begin(), ids.end());
-  }
-
-  // The name index for each tier: "^" anchors a phrase at the start of the
-  // indexed text and the U+0001 sentinels mark its end. One- and
-  // two-character texts are spelled as the indexed trigrams that start with
-  // them; too many of those and a scan is cheaper.
-  const size_t length = codePointCount(q);
-  auto trigramDriver = [&](const std::string& start, const std::string& anchor) -> Result<Driver> {
-    PALLIX_ASSIGN_OR_RETURN(std::vector<std::string> trigrams,
-                            filesearch::trigramsStartingWith(db, start, tuning.maxShortQueryTrigrams));
-    if (trigrams.empty()) return Driver{Driver::none, ""};
-    if (trigrams.size() > static_cast<size_t>(tuning.maxShortQueryTrigrams)) return Driver{Driver::scan, ""};
-    Driver driver{Driver::index, ""};
-    for (const std::string& t : trigrams)
-      driver.match += (driver.match.empty() ? "" : " OR ") + anchor + filesearch::ftsPhrase(t);
-    return driver;
-  };
-  auto driverFor = [&](int tier) -> Result<Driver> {
-    if (!hasText) return Driver{Driver::scan, ""};
-    const std::string end = length >= 2 ? std::string("\x01", 1) : std::string("\x01\x01", 2);
-    switch (tier) {
-      case kExact: {
-        const std::string whole = "^" + filesearch::ftsPhrase(q + (length >= 3 ? std::string("\x01\x01", 2) : end));
-        if (length >= 2) return Driver{Driver::index, whole + " OR ^" + filesearch::ftsPhrase(q + ".")};
-        PALLIX_ASSIGN_OR_RETURN(Driver withExtension, trigramDriver(q + ".", "^"));
-        if (withExtension.kind == Driver::scan) return withExtension;
-        if (withExtension.kind == Driver::index) return Driver{Driver::index, whole + " OR " + withExtension.match};
-        return Driver{Driver::index, whole};
-      }
-      case kPrefix:
-        return length >= 3 ? Driver{Driver::index, "^" + filesearch::ftsPhrase(q)} : trigramDriver(q, "^");
-      default:
-        return length >= 3 ? Driver{Driver::index, filesearch::ftsPhrase(q)} : trigramDriver(q, "");
-    }
-  };
-  std::array<std::optional<Driver>, 4> drivers;
-
-  std::vector<Candidate> chosen;
-  const size_t wanted = static_cast<size_t>(effectiveLimit);
-  for (const ScoreClass& cls : classesBestFirst(hasText, query.exactPhrases.size())) {
-    if (chosen.size() >= wanted) break;
-    const auto bucket = static_cast<size_t>(cls.bucket);
-    if (bucket < byDate.size() && byDate[bucket]) {
-      for (int64_t id : (*byDate[bucket])[static_cast<size_t>(cls.tier)]) {
-        if (chosen.size() >= wanted) break;
-        chosen.push_back({id, cls.tier, cls.bucket});
-      }
-      continue;
-    }
-    auto& driver = drivers[static_cast<size_t>(cls.tier)];
-    if (!driver) {
-      PALLIX_ASSIGN_OR_RETURN(Driver made, driverFor(cls.tier));
-      driver = std::move(made);
-    }
-    if (driver->kind == Driver::none) continue;
-    std::vector<Binding> bindings;
-    std::string sql;
-    if (driver->kind == Driver::index) {
-      sql =
-          "SELECT i.id FROM IndexedItemNameIndex f JOIN IndexedItem i ON i.id = f.rowid WHERE "
-          "IndexedItemNameIndex MATCH ?";
-      bindings.emplace_back(driver->match);
-    } else {
-      sql = "SELECT i.id FROM IndexedItem i WHERE 1";
-    }
-    sql += " AND " + tierPredicate(cls.tier, bindings);
-    sql += " AND " + bucketPredicate(cls.bucket, false, bindings);
-    sql += conditions;
-    bindings.insert(bindings.end(), conditionBindings.begin(), conditionBindings.end());
-    sql += driver->kind == Driver::index ? " ORDER BY f.rowid LIMIT ?" : " ORDER BY i.id LIMIT ?";
-    bindings.emplace_back(static_cast<int64_t>(wanted - chosen.size()));
-    Statement rows;
-    PALLIX_RETURN_IF_ERROR(rows.prepare(db, sql, bindings));
-    while (true) {
-      PALLIX_ASSIGN_OR_RETURN(bool row, rows.step());
-      if (!row) break;
-      chosen.push_back({sqlite3_column_int64(rows.get(), 0), cls.tier, cls.bucket});
-    }
-  }
+  SearchPlan plan(db, query, context, tuning);
+  PALLIX_ASSIGN_OR_RETURN(std::vector<Candidate> chosen, plan.best(static_cast<size_t>(effectiveLimit)));
+  const std::string searchText = joinStrings(query.textTerms, " ");
   logger().debug("FileSearcher: fetched %ld items from database (searchQuery: %s)", static_cast<long>(chosen.size()),
                  searchText.c_str());
 
@@ -399,13 +515,7 @@ Result<FileSearchPage> FileSearcher::searchPage(sqlite3* db, const ParsedQuery& 
   }
 
   if (capped && limit > kFilterOnlyLimit && page.results.size() == static_cast<size_t>(kFilterOnlyLimit)) {
-    std::vector<Binding> bindings = conditionBindings;
-    bindings.emplace_back(kMatchCountBound);
-    Statement count;
-    PALLIX_RETURN_IF_ERROR(count.prepare(
-        db, "SELECT count(*) FROM (SELECT 1 FROM IndexedItem i WHERE 1" + conditions + " LIMIT ?)", bindings));
-    PALLIX_ASSIGN_OR_RETURN(bool counted, count.step());
-    const int64_t matches = counted ? sqlite3_column_int64(count.get(), 0) : 0;
+    PALLIX_ASSIGN_OR_RETURN(int64_t matches, plan.count(kMatchCountBound));
     if (matches > kFilterOnlyLimit) page.cut = FileSearchCut{kFilterOnlyLimit, matches, matches >= kMatchCountBound};
   }
   return page;

@@ -42,6 +42,9 @@ namespace pallix {
 // Thresholds of the query plans; tests shrink them to drive every branch on
 // a small catalog.
 struct FileSearchTuning {
+  // When at most this many records can match, all are read and ordered in
+  // memory; more are read class by class.
+  int64_t fewCandidateRows = 4000;
   // A recency bucket with at most this many rows is read through the date
   // index; a larger one is searched by name, tier by tier.
   int64_t freshRowsReadByDate = 5000;

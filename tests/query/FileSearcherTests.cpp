@@ -198,6 +198,14 @@ std::vector<ModelResult> modelSearch(const std::vector<ModelRow>& rows, const Pa
   return results;
 }
 
+// Every plan: all candidates at once (default for rare texts), class by
+// class with small buckets read by date, by name only, and with short texts
+// spelled as few trigrams or scanned.
+constexpr FileSearchTuning kByClass{.fewCandidateRows = 0};
+constexpr FileSearchTuning kByClassNoDates{.fewCandidateRows = 0, .freshRowsReadByDate = 0};
+constexpr FileSearchTuning kByClassFewTrigrams{.fewCandidateRows = 0, .maxShortQueryTrigrams = 4};
+constexpr FileSearchTuning kByClassScans{.fewCandidateRows = 0, .freshRowsReadByDate = 0, .maxShortQueryTrigrams = 1};
+
 // ---- The generated catalog: 20,000 names, the best matches inserted last. ----
 
 struct ExtensionInfo {
@@ -274,14 +282,12 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
   }
   void expectMatchesModel(const ParsedQuery& query, const std::string& text, int limit,
                           const FileSearchTuning& tuning = {}) {
-    SCOPED_TRACE("query: '" + text + "' limit " + std::to_string(limit) + " by date " +
-                 std::to_string(tuning.freshRowsReadByDate) + " max trigrams " +
-                 std::to_string(tuning.maxShortQueryTrigrams));
+    SCOPED_TRACE("query: '" + text + "' limit " + std::to_string(limit) + " few " +
+                 std::to_string(tuning.fewCandidateRows) + " by date " + std::to_string(tuning.freshRowsReadByDate) +
+                 " max trigrams " + std::to_string(tuning.maxShortQueryTrigrams));
     auto result = FileSearcher::search(catalog_->db(), query, limit, utcContext(), tuning);
     ASSERT_TRUE(result.ok()) << result.error().description();
     const std::vector<ModelResult> expected = modelSearch(*rows_, query, limit, utcContext());
-    printf("%8.2f %8.2f %s\n", std::chrono::duration<double, std::milli>(t1 - t0).count(),
-           std::chrono::duration<double, std::milli>(t2 - t1).count(), text.c_str());
     ASSERT_EQ(result->size(), expected.size());
     for (size_t k = 0; k < expected.size(); ++k) {
       ASSERT_EQ((*result)[k].item.path, expected[k].path) << "rank " << k;
@@ -340,7 +346,7 @@ TEST_F(FileSearcherPowerQueryTest, PowerQueriesMatchTheBruteForceModel) {
       "résumé type:document size:>=1024 NOT ext:txt"};
   for (const std::string& text : queries) {
     expectMatchesModel(text, 50);
-    expectMatchesModel(text, 7);
+    expectMatchesModel(text, 7, kByClass);
   }
   // The table must exercise real results, not only empty answers.
   EXPECT_GE(nonEmptyQueries_, 2 * static_cast<int>(queries.size()) - 8);
@@ -375,9 +381,7 @@ TEST_F(FileSearcherPowerQueryTest, RandomMixesMatchTheModelOnEveryPlan) {
                                            "a",
                                            "x"};
   std::mt19937 rng(7);
-  // The date index for small buckets, or every bucket searched by name; the
-  // trigram index for short texts, or a scan.
-  const FileSearchTuning tunings[] = {{}, {0, 1024}, {1000000, 2}, {50, 4}};
+  const FileSearchTuning tunings[] = {{}, kByClass, kByClassNoDates, kByClassFewTrigrams};
   for (int i = 0; i < 120; ++i) {
     std::string text;
     for (int k = std::uniform_int_distribution<int>(1, 4)(rng); k > 0; --k)
@@ -392,7 +396,7 @@ TEST_F(FileSearcherPowerQueryTest, ShortQueriesGiveTheBruteForceAnswerOnEveryPla
       "a",  "ab", "x", "é", "_0", "qz", "5 ", "r ext:pdf", "3 NOT ext:txt", "é in:música", "% type:document",
       ".p", "f.", "z", "l"};
   for (const FileSearchTuning tuning :
-       {FileSearchTuning{}, FileSearchTuning{0, 1024}, FileSearchTuning{5000, 2}, FileSearchTuning{0, 1}}) {
+       {FileSearchTuning{}, kByClass, kByClassNoDates, kByClassFewTrigrams, kByClassScans}) {
     for (const std::string& text : queries) {
       expectMatchesModel(text, 50, tuning);
       expectMatchesModel(text, 3, tuning);
@@ -415,7 +419,7 @@ TEST_F(FileSearcherPowerQueryTest, RandomTextWithIndexSyntaxMatchesTheModel) {
     const std::string trimmed(trimWhitespace(term));
     if (trimmed.empty()) continue;
     query.textTerms = {trimmed};
-    expectMatchesModel(query, trimmed, 20, i % 2 ? FileSearchTuning{} : FileSearchTuning{0, 4});
+    expectMatchesModel(query, trimmed, 20, i % 2 ? FileSearchTuning{} : kByClassFewTrigrams);
   }
 }
 

@@ -123,15 +123,20 @@ struct Driver {
   std::string match;
 };
 
-// Record ids by tier.
-using TierIds = std::array<std::vector<int64_t>, 4>;
-
 // A record chosen for the answer, in answer order.
 struct Candidate {
   int64_t id;
   int tier;
   int bucket;
+  std::optional<double> modified;
 };
+
+// Answer order: score, tier, then the most recently modified first (undated
+// last), then row order.
+auto answerKey(const Candidate& c, size_t phrases) {
+  return std::tuple(-scoreHundredths(c.tier, c.bucket, phrases), c.tier, !c.modified.has_value(),
+                    -c.modified.value_or(0), c.id);
+}
 
 // One search: the query as store conditions and the plans that read its
 // answer. Lives for one call on the caller's thread.
@@ -221,18 +226,17 @@ class SearchPlan {
     return "CASE WHEN i.modifiedDate > ? THEN 0 WHEN i.modifiedDate > ? THEN 1 WHEN i.modifiedDate > ? THEN 2 "
            "ELSE 3 END";
   }
-  // "indexed" leaves the date index usable; otherwise "+" keeps it out.
-  std::string bucketPredicate(int bucket, bool indexed, std::vector<Binding>& bindings) const {
-    const std::string column = indexed ? "i.modifiedDate" : "+i.modifiedDate";
+  // The dated records of a bucket, as a range of the date index.
+  std::string bucketRange(int bucket, std::vector<Binding>& bindings) const {
     const auto b = static_cast<size_t>(bucket);
     if (bucket == kBuckets - 1) {
       bindings.push_back(now_ - kBucketAgeSeconds[b - 1]);
-      return "(i.modifiedDate IS NULL OR " + column + " <= ?)";
+      return "i.modifiedDate <= ?";
     }
     bindings.push_back(now_ - kBucketAgeSeconds[b]);
-    if (bucket == 0) return column + " > ?";
+    if (bucket == 0) return "i.modifiedDate > ?";
     bindings.push_back(now_ - kBucketAgeSeconds[b - 1]);
-    return column + " > ? AND " + column + " <= ?";
+    return "i.modifiedDate > ? AND i.modifiedDate <= ?";
   }
 
   // The FROM and WHERE start of a statement over `driver`'s rows.
@@ -284,35 +288,15 @@ class SearchPlan {
     return driver;
   }
 
-  // When at most tuning_.fewCandidateRows records can match, all of them
-  // are read at once and ordered here. The name index counts without
-  // reading records; a query with filters is counted again with them.
-  Result<std::optional<std::vector<Candidate>>> fewCandidates(size_t wanted) {
-    PALLIX_ASSIGN_OR_RETURN(Driver driver, driverFor(kSubstring));
-    if (driver.kind == Driver::none) return std::optional<std::vector<Candidate>>(std::vector<Candidate>());
-    const int64_t bound = tuning_.fewCandidateRows + 1;
-    bool few = false;
-    if (driver.kind == Driver::index) {
-      PALLIX_ASSIGN_OR_RETURN(int64_t named,
-                              countOf("SELECT rowid FROM IndexedItemNameIndex WHERE IndexedItemNameIndex MATCH ? "
-                                      "LIMIT ?",
-                                      {driver.match, bound}));
-      few = named < bound;
-    }
-    if (!few && (driver.kind == Driver::scan || query_.filters.size() + query_.itemType.has_value() > 0)) {
-      std::vector<Binding> bindings;
-      std::string rows = "SELECT 1" + from(driver, bindings);
-      rows += " AND " + nameRule(bindings) + conditions_ + " LIMIT ?";
-      bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
-      bindings.emplace_back(bound);
-      PALLIX_ASSIGN_OR_RETURN(int64_t matching, countOf(rows, bindings));
-      few = matching < bound;
-    }
-    if (!few) return std::optional<std::vector<Candidate>>();
+  // Reads every record of `driver` that passes `predicate` (with the name
+  // rule and the conditions), best first.
+  Result<std::vector<Candidate>> readWhole(const Driver& driver, const std::string& predicate,
+                                           const std::vector<Binding>& predicateBindings) {
     std::vector<Binding> bindings;
     std::string sql = "SELECT i.id, " + tierCase(bindings);
-    sql += ", " + bucketCase(bindings);
-    sql += from(driver, bindings);
+    sql += ", " + bucketCase(bindings) + ", i.modifiedDate";
+    sql += from(driver, bindings) + " AND " + predicate;
+    bindings.insert(bindings.end(), predicateBindings.begin(), predicateBindings.end());
     sql += " AND " + nameRule(bindings) + conditions_;
     bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
     Statement statement;
@@ -321,87 +305,104 @@ class SearchPlan {
     while (true) {
       PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
       if (!row) break;
-      all.push_back({sqlite3_column_int64(statement.get(), 0), sqlite3_column_int(statement.get(), 1),
-                     sqlite3_column_int(statement.get(), 2)});
+      sqlite3_stmt* r = statement.get();
+      std::optional<double> modified;
+      if (sqlite3_column_type(r, 3) != SQLITE_NULL) modified = sqlite3_column_double(r, 3);
+      all.push_back({sqlite3_column_int64(r, 0), sqlite3_column_int(r, 1), sqlite3_column_int(r, 2), modified});
     }
     const size_t phrases = query_.exactPhrases.size();
-    auto key = [&](const Candidate& c) {
-      return std::tuple(-scoreHundredths(c.tier, c.bucket, phrases), c.tier, c.bucket, c.id);
-    };
-    std::sort(all.begin(), all.end(), [&](const Candidate& a, const Candidate& b) { return key(a) < key(b); });
+    std::sort(all.begin(), all.end(),
+              [&](const Candidate& a, const Candidate& b) { return answerKey(a, phrases) < answerKey(b, phrases); });
+    return all;
+  }
+
+  // Whether at most `limit` records of `driver` pass `predicate`: the name
+  // index counts without reading records; with filters, or without the
+  // index, records are counted with every condition.
+  Result<bool> atMost(int64_t limit, const Driver& driver, const std::string& predicate,
+                      const std::vector<Binding>& predicateBindings) {
+    if (driver.kind == Driver::none) return true;
+    if (driver.kind == Driver::index) {
+      PALLIX_ASSIGN_OR_RETURN(int64_t named,
+                              countOf("SELECT rowid FROM IndexedItemNameIndex WHERE IndexedItemNameIndex MATCH ? "
+                                      "LIMIT ?",
+                                      {driver.match, limit + 1}));
+      if (named <= limit) return true;
+      if (query_.filters.empty() && !query_.itemType) return false;
+    }
+    std::vector<Binding> bindings;
+    std::string rows = "SELECT 1" + from(driver, bindings) + " AND " + predicate;
+    bindings.insert(bindings.end(), predicateBindings.begin(), predicateBindings.end());
+    rows += " AND " + nameRule(bindings) + conditions_ + " LIMIT ?";
+    bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
+    bindings.emplace_back(limit + 1);
+    PALLIX_ASSIGN_OR_RETURN(int64_t matching, countOf(rows, bindings));
+    return matching <= limit;
+  }
+
+  // When few records can match, all of them are read and ordered here.
+  Result<std::optional<std::vector<Candidate>>> fewCandidates(size_t wanted) {
+    PALLIX_ASSIGN_OR_RETURN(Driver driver, driverFor(kSubstring));
+    PALLIX_ASSIGN_OR_RETURN(bool few, atMost(tuning_.fewCandidateRows, driver, "1", {}));
+    if (!few) return std::optional<std::vector<Candidate>>();
+    std::vector<Candidate> all;
+    if (driver.kind != Driver::none) {
+      PALLIX_ASSIGN_OR_RETURN(all, readWhole(driver, "1", {}));
+    }
     if (all.size() > wanted) all.resize(wanted);
     return std::optional<std::vector<Candidate>>(std::move(all));
   }
 
-  // Class by class in answer order, each in row order, until `wanted` are
-  // found. A fresh bucket small enough is read whole through the date index
-  // (its rows are few, while searching it by name would visit every name
-  // match); the rest is searched by name, tier by tier.
+  // Class by class in answer order until `wanted` are found. A tier with
+  // few records is read whole; a larger one is read through the date index,
+  // newest first, bucket by bucket, stopping once the answer is full.
   Result<std::vector<Candidate>> byClass(size_t wanted) {
-    // Per fresh bucket: not looked at yet, read by date (ids), or too large.
-    std::array<std::optional<std::optional<TierIds>>, kBuckets - 1> byDate;
+    std::array<std::optional<std::vector<Candidate>>, 4> whole;  // Per tier, once read.
+    std::array<std::optional<bool>, 4> readWholly;
     std::vector<Candidate> chosen;
     for (const ScoreClass& cls : classesBestFirst(hasText(), query_.exactPhrases.size())) {
       if (chosen.size() >= wanted) break;
-      const auto bucket = static_cast<size_t>(cls.bucket);
-      if (bucket < byDate.size() && !byDate[bucket]) {
-        PALLIX_ASSIGN_OR_RETURN(byDate[bucket], readBucketByDate(cls.bucket));
+      const auto tier = static_cast<size_t>(cls.tier);
+      PALLIX_ASSIGN_OR_RETURN(Driver driver, driverFor(cls.tier));
+      if (driver.kind == Driver::none) continue;
+      std::vector<Binding> tierBindings;
+      const std::string tierSql = tierPredicate(cls.tier, tierBindings);
+      if (!readWholly[tier]) {
+        PALLIX_ASSIGN_OR_RETURN(readWholly[tier], atMost(tuning_.tierCandidateRows, driver, tierSql, tierBindings));
       }
-      if (bucket < byDate.size() && *byDate[bucket]) {
-        for (int64_t id : (**byDate[bucket])[static_cast<size_t>(cls.tier)]) {
+      if (*readWholly[tier]) {
+        if (!whole[tier]) {
+          PALLIX_ASSIGN_OR_RETURN(whole[tier], readWhole(driver, tierSql, tierBindings));
+        }
+        for (const Candidate& c : *whole[tier]) {
           if (chosen.size() >= wanted) break;
-          chosen.push_back({id, cls.tier, cls.bucket});
+          if (c.bucket == cls.bucket) chosen.push_back(c);
         }
         continue;
       }
-      PALLIX_ASSIGN_OR_RETURN(Driver driver, driverFor(cls.tier));
-      if (driver.kind == Driver::none) continue;
-      std::vector<Binding> bindings;
-      std::string sql = "SELECT i.id" + from(driver, bindings);
-      sql += " AND " + tierPredicate(cls.tier, bindings);
-      sql += " AND " + bucketPredicate(cls.bucket, false, bindings) + conditions_;
-      bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
-      sql += driver.kind == Driver::index ? " ORDER BY f.rowid LIMIT ?" : " ORDER BY i.id LIMIT ?";
-      bindings.emplace_back(static_cast<int64_t>(wanted - chosen.size()));
-      Statement statement;
-      PALLIX_RETURN_IF_ERROR(statement.prepare(db_, sql, bindings));
-      while (true) {
-        PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
-        if (!row) break;
-        chosen.push_back({sqlite3_column_int64(statement.get(), 0), cls.tier, cls.bucket});
+      // The oldest bucket holds the undated records too; they come last.
+      for (bool dated : {true, false}) {
+        if (chosen.size() >= wanted || (!dated && cls.bucket != kBuckets - 1)) break;
+        std::vector<Binding> bindings;
+        std::string sql = "SELECT i.id, i.modifiedDate FROM IndexedItem i INDEXED BY IndexedItem_modifiedDate WHERE ";
+        sql += dated ? bucketRange(cls.bucket, bindings) : "i.modifiedDate IS NULL";
+        sql += " AND " + tierSql + conditions_;
+        bindings.insert(bindings.end(), tierBindings.begin(), tierBindings.end());
+        bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
+        sql += dated ? " ORDER BY i.modifiedDate DESC, i.id LIMIT ?" : " ORDER BY i.id LIMIT ?";
+        bindings.emplace_back(static_cast<int64_t>(wanted - chosen.size()));
+        Statement statement;
+        PALLIX_RETURN_IF_ERROR(statement.prepare(db_, sql, bindings));
+        while (true) {
+          PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
+          if (!row) break;
+          std::optional<double> modified;
+          if (dated) modified = sqlite3_column_double(statement.get(), 1);
+          chosen.push_back({sqlite3_column_int64(statement.get(), 0), cls.tier, cls.bucket, modified});
+        }
       }
     }
     return chosen;
-  }
-
-  // A fresh bucket's matching ids by tier, in row order; none when the
-  // bucket holds too many rows to read this way.
-  Result<std::optional<TierIds>> readBucketByDate(int bucket) {
-    std::vector<Binding> range;
-    const std::string inRange = bucketPredicate(bucket, true, range);
-    std::vector<Binding> counting = range;
-    counting.emplace_back(tuning_.freshRowsReadByDate + 1);
-    PALLIX_ASSIGN_OR_RETURN(int64_t rows,
-                            countOf("SELECT 1 FROM IndexedItem i WHERE " + inRange + " LIMIT ?", counting));
-    if (rows > tuning_.freshRowsReadByDate) return std::optional<TierIds>();
-    std::vector<Binding> bindings;
-    std::string sql = "SELECT i.id, " + tierCase(bindings);
-    bindings.insert(bindings.end(), range.begin(), range.end());
-    sql += " FROM IndexedItem i WHERE " + inRange + " AND " + nameRule(bindings) + conditions_;
-    bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
-    // No ORDER BY: sorting by id would tempt the planner into a scan in row
-    // order; the few ids are sorted here instead.
-    Statement statement;
-    PALLIX_RETURN_IF_ERROR(statement.prepare(db_, sql, bindings));
-    TierIds tiers;
-    while (true) {
-      PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
-      if (!row) break;
-      tiers[static_cast<size_t>(sqlite3_column_int(statement.get(), 1))].push_back(
-          sqlite3_column_int64(statement.get(), 0));
-    }
-    for (auto& ids : tiers) std::sort(ids.begin(), ids.end());
-    return std::optional<TierIds>(std::move(tiers));
   }
 
   sqlite3* db_;

@@ -5,9 +5,12 @@
 // fetch filtered afterwards can miss a better match.
 //
 // Scores depend only on how the name matched (exact, prefix, substring, or
-// filter-only without words) and on a recency bucket, so the answer is read
-// class by class in result order (score descending, then tier, then
-// recency, then row order) and reading stops once the limit is filled.
+// filter-only without words) and on a recency bucket. The answer is in
+// score order, then tier, then modification date (newest first, undated
+// last), then row order. Few candidates are read at once and ordered in
+// memory; otherwise the answer is read class by class (tier and bucket) in
+// that order, large tiers newest first through the date index, and reading
+// stops once the limit is filled.
 //
 // Name matching is case- and diacritic-insensitive: stored searchNames and
 // the query are folded with foldForSearch. The text's first occurrence in
@@ -17,7 +20,7 @@
 // "name.extension" plus two U+0001 sentinels: "^" phrases find names that
 // start with the text, phrases ending in the sentinels whole names, and one-
 // and two-character texts are spelled as the indexed trigrams that start with
-// them. Recently modified records are read through the date index.
+// them.
 //
 // Stateless: every call runs on the caller's thread with the caller's
 // connection (the persistent store's, used by one thread at a time). The
@@ -43,11 +46,11 @@ namespace pallix {
 // a small catalog.
 struct FileSearchTuning {
   // When at most this many records can match, all are read and ordered in
-  // memory; more are read class by class.
+  // memory.
   int64_t fewCandidateRows = 4000;
-  // A recency bucket with at most this many rows is read through the date
-  // index; a larger one is searched by name, tier by tier.
-  int64_t freshRowsReadByDate = 5000;
+  // Otherwise a tier (exact, prefix, substring) with at most this many
+  // records is read whole; a larger one newest first through the date index.
+  int64_t tierCandidateRows = 4000;
   // Above this many trigrams starting with a one- or two-character text, a
   // scan replaces the name index.
   int maxShortQueryTrigrams = 1024;

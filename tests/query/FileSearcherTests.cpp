@@ -142,11 +142,11 @@ struct ModelResult {
   std::string path;
   float score;
   FileMatchType type;
-  int bucket;
+  std::optional<double> modified;
 };
 
 // Brute force: filter and score every row (in id order), then stable-sort by
-// score, match tier and recency.
+// score, match tier and modification date (newest first, undated last).
 std::vector<ModelResult> modelSearch(const std::vector<ModelRow>& rows, const ParsedQuery& query, int limit,
                                      const DateContext& context) {
   const std::string q = foldForSearch(joinStrings(query.textTerms, " "));
@@ -189,22 +189,26 @@ std::vector<ModelResult> modelSearch(const std::vector<ModelRow>& rows, const Pa
       bucket = days < 1 ? 0 : days < 7 ? 1 : days < 30 ? 2 : 3;
     }
     score += std::array<double, 4>{0.15, 0.1, 0.05, 0}[static_cast<size_t>(bucket)];
-    results.push_back({row.item.path, static_cast<float>(std::min(1.0, score)), matchType, bucket});
+    std::optional<double> modified;
+    if (row.item.modifiedDate) modified = secondsSince1970(*row.item.modifiedDate);
+    results.push_back({row.item.path, static_cast<float>(std::min(1.0, score)), matchType, modified});
   }
   std::stable_sort(results.begin(), results.end(), [](const ModelResult& a, const ModelResult& b) {
-    return std::tuple(-a.score, a.type, a.bucket) < std::tuple(-b.score, b.type, b.bucket);
+    return std::tuple(-a.score, a.type, !a.modified, -a.modified.value_or(0)) <
+           std::tuple(-b.score, b.type, !b.modified, -b.modified.value_or(0));
   });
   if (results.size() > static_cast<size_t>(effective)) results.resize(static_cast<size_t>(effective));
   return results;
 }
 
-// Every plan: all candidates at once (default for rare texts), class by
-// class with small buckets read by date, by name only, and with short texts
-// spelled as few trigrams or scanned.
+// Every plan: all candidates at once (the default for rare texts), class by
+// class with tiers read whole or newest first through the date index, and
+// short texts spelled as few trigrams or scanned.
 constexpr FileSearchTuning kByClass{.fewCandidateRows = 0};
-constexpr FileSearchTuning kByClassNoDates{.fewCandidateRows = 0, .freshRowsReadByDate = 0};
-constexpr FileSearchTuning kByClassFewTrigrams{.fewCandidateRows = 0, .maxShortQueryTrigrams = 4};
-constexpr FileSearchTuning kByClassScans{.fewCandidateRows = 0, .freshRowsReadByDate = 0, .maxShortQueryTrigrams = 1};
+constexpr FileSearchTuning kByDate{.fewCandidateRows = 0, .tierCandidateRows = 0};
+constexpr FileSearchTuning kByDateFewTrigrams{
+    .fewCandidateRows = 0, .tierCandidateRows = 0, .maxShortQueryTrigrams = 4};
+constexpr FileSearchTuning kByDateScans{.fewCandidateRows = 0, .tierCandidateRows = 0, .maxShortQueryTrigrams = 1};
 
 // ---- The generated catalog: 20,000 names, the best matches inserted last. ----
 
@@ -283,7 +287,7 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
   void expectMatchesModel(const ParsedQuery& query, const std::string& text, int limit,
                           const FileSearchTuning& tuning = {}) {
     SCOPED_TRACE("query: '" + text + "' limit " + std::to_string(limit) + " few " +
-                 std::to_string(tuning.fewCandidateRows) + " by date " + std::to_string(tuning.freshRowsReadByDate) +
+                 std::to_string(tuning.fewCandidateRows) + " tier " + std::to_string(tuning.tierCandidateRows) +
                  " max trigrams " + std::to_string(tuning.maxShortQueryTrigrams));
     auto result = FileSearcher::search(catalog_->db(), query, limit, utcContext(), tuning);
     ASSERT_TRUE(result.ok()) << result.error().description();
@@ -381,7 +385,7 @@ TEST_F(FileSearcherPowerQueryTest, RandomMixesMatchTheModelOnEveryPlan) {
                                            "a",
                                            "x"};
   std::mt19937 rng(7);
-  const FileSearchTuning tunings[] = {{}, kByClass, kByClassNoDates, kByClassFewTrigrams};
+  const FileSearchTuning tunings[] = {{}, kByClass, kByDate, kByDateFewTrigrams};
   for (int i = 0; i < 120; ++i) {
     std::string text;
     for (int k = std::uniform_int_distribution<int>(1, 4)(rng); k > 0; --k)
@@ -395,8 +399,7 @@ TEST_F(FileSearcherPowerQueryTest, ShortQueriesGiveTheBruteForceAnswerOnEveryPla
   const std::vector<std::string> queries = {
       "a",  "ab", "x", "é", "_0", "qz", "5 ", "r ext:pdf", "3 NOT ext:txt", "é in:música", "% type:document",
       ".p", "f.", "z", "l"};
-  for (const FileSearchTuning tuning :
-       {FileSearchTuning{}, kByClass, kByClassNoDates, kByClassFewTrigrams, kByClassScans}) {
+  for (const FileSearchTuning tuning : {FileSearchTuning{}, kByClass, kByDate, kByDateFewTrigrams, kByDateScans}) {
     for (const std::string& text : queries) {
       expectMatchesModel(text, 50, tuning);
       expectMatchesModel(text, 3, tuning);
@@ -419,7 +422,7 @@ TEST_F(FileSearcherPowerQueryTest, RandomTextWithIndexSyntaxMatchesTheModel) {
     const std::string trimmed(trimWhitespace(term));
     if (trimmed.empty()) continue;
     query.textTerms = {trimmed};
-    expectMatchesModel(query, trimmed, 20, i % 2 ? FileSearchTuning{} : kByClassFewTrigrams);
+    expectMatchesModel(query, trimmed, 20, i % 2 ? FileSearchTuning{} : kByDateFewTrigrams);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <limits>
 #include <tuple>
 #include <unordered_map>
 
@@ -121,7 +123,16 @@ std::vector<ScoreClass> classesBestFirst(bool hasText, size_t phrases) {
 struct Driver {
   enum Kind { index, scan, none } kind = scan;
   std::string match;
+  size_t alternatives = 1;  // Phrases OR-ed in `match`.
 };
+
+// An FTS5 query of more OR-ed phrases than this costs too much to count:
+// such a short text is taken to match many records.
+constexpr size_t kMaxCountedAlternatives = 64;
+// Counting records to choose a plan stops after this many SQLite
+// instructions (a filter the indexes cannot answer would scan the catalog).
+// The connection's progress handler is borrowed meanwhile.
+constexpr int kProbeInstructions = 150000;
 
 // A record chosen for the answer, in answer order.
 struct Candidate {
@@ -152,7 +163,10 @@ class SearchPlan {
     conditions_ = query.itemType && *query.itemType != IndexedItem::ItemType::file ? " AND i.itemTypeRaw = ?"
                                                                                    : " AND +i.itemTypeRaw = ?";
     conditionBindings_.emplace_back(std::string(itemTypeRaw(query.itemType)));
-    for (const Filter& filter : query.filters) add(filesearch::storeCondition(filter, context), false);
+    for (const Filter& filter : query.filters) {
+      add(filesearch::storeCondition(filter, context), false);
+      narrowDates(filter, context);
+    }
     for (const Filter& filter : query.excludedFilters) add(filesearch::storeCondition(filter, context), true);
     for (const std::string& phrase : query.exactPhrases) add(filesearch::phraseCondition(phrase), false);
     for (const auto& regex : query.regexes) {
@@ -182,6 +196,21 @@ class SearchPlan {
     // that the column indexes remain usable.
     conditions_ += negated ? " AND NOT coalesce((" + condition.sql + "), 0)" : " AND (" + condition.sql + ")";
     for (Binding& b : condition.bindings) conditionBindings_.push_back(std::move(b));
+  }
+
+  void narrowDates(const Filter& filter, const DateContext& context) {
+    if (filter.key == FilterKey::before || filter.key == FilterKey::after) {
+      if (auto date = QueryParser::parseDate(filter.value, context)) {
+        const double seconds = secondsSince1970(*date);
+        if (filter.key == FilterKey::before) datesTo_ = std::min(datesTo_, seconds);
+        if (filter.key == FilterKey::after) datesFrom_ = std::max(datesFrom_, seconds);
+      }
+    } else if (filter.key == FilterKey::modified) {
+      if (auto range = filesearch::dateFilterRange(filter.value, context)) {
+        datesFrom_ = std::max(datesFrom_, secondsSince1970(range->start));
+        datesTo_ = std::min(datesTo_, secondsSince1970(range->end));
+      }
+    }
   }
 
   Result<int64_t> countOf(const std::string& rows, const std::vector<Binding>& bindings) {
@@ -226,17 +255,29 @@ class SearchPlan {
     return "CASE WHEN i.modifiedDate > ? THEN 0 WHEN i.modifiedDate > ? THEN 1 WHEN i.modifiedDate > ? THEN 2 "
            "ELSE 3 END";
   }
-  // The dated records of a bucket, as a range of the date index.
+  // The dated records of a bucket, as a range of the date index narrowed
+  // to the dates the filters allow.
   std::string bucketRange(int bucket, std::vector<Binding>& bindings) const {
     const auto b = static_cast<size_t>(bucket);
-    if (bucket == kBuckets - 1) {
-      bindings.push_back(now_ - kBucketAgeSeconds[b - 1]);
-      return "i.modifiedDate <= ?";
+    const double above =
+        bucket == kBuckets - 1 ? -std::numeric_limits<double>::infinity() : now_ - kBucketAgeSeconds[b];
+    const double upTo = bucket == 0 ? std::numeric_limits<double>::infinity() : now_ - kBucketAgeSeconds[b - 1];
+    std::string sql = "1";
+    if (datesFrom_ > above) {
+      sql += " AND i.modifiedDate >= ?";
+      bindings.push_back(datesFrom_);
+    } else if (std::isfinite(above)) {
+      sql += " AND i.modifiedDate > ?";
+      bindings.push_back(above);
     }
-    bindings.push_back(now_ - kBucketAgeSeconds[b]);
-    if (bucket == 0) return "i.modifiedDate > ?";
-    bindings.push_back(now_ - kBucketAgeSeconds[b - 1]);
-    return "i.modifiedDate > ? AND i.modifiedDate <= ?";
+    if (datesTo_ < upTo) {
+      sql += " AND i.modifiedDate <= ?";
+      bindings.push_back(datesTo_);
+    } else if (std::isfinite(upTo)) {
+      sql += " AND i.modifiedDate <= ?";
+      bindings.push_back(upTo);
+    }
+    return sql == "1" ? "i.modifiedDate IS NOT NULL" : sql;
   }
 
   // The FROM and WHERE start of a statement over `driver`'s rows.
@@ -255,6 +296,7 @@ class SearchPlan {
     for (const std::string& t : trigrams) {
       driver.match += (driver.match.empty() ? "" : " OR ") + anchor + filesearch::ftsPhrase(t);
     }
+    driver.alternatives = trigrams.size();
     return driver;
   }
 
@@ -317,34 +359,65 @@ class SearchPlan {
   }
 
   // Whether at most `limit` records of `driver` pass `predicate`: the name
-  // index counts without reading records; with filters, or without the
-  // index, records are counted with every condition.
-  Result<bool> atMost(int64_t limit, const Driver& driver, const std::string& predicate,
-                      const std::vector<Binding>& predicateBindings) {
-    if (driver.kind == Driver::none) return true;
+  // index's candidates are counted without reading records (an upper
+  // bound); a scan is counted with every condition, but only so far. None
+  // when counting would cost too much.
+  Result<std::optional<bool>> atMost(int64_t limit, const Driver& driver, const std::string& predicate,
+                                     const std::vector<Binding>& predicateBindings) {
+    if (driver.kind == Driver::none) return std::optional<bool>(true);
     if (driver.kind == Driver::index) {
+      if (driver.alternatives > kMaxCountedAlternatives) return std::optional<bool>();
       PALLIX_ASSIGN_OR_RETURN(int64_t named,
                               countOf("SELECT rowid FROM IndexedItemNameIndex WHERE IndexedItemNameIndex MATCH ? "
                                       "LIMIT ?",
                                       {driver.match, limit + 1}));
-      if (named <= limit) return true;
-      if (query_.filters.empty() && !query_.itemType) return false;
+      return std::optional<bool>(named <= limit);
     }
-    std::vector<Binding> bindings;
-    std::string rows = "SELECT 1" + from(driver, bindings) + " AND " + predicate;
-    bindings.insert(bindings.end(), predicateBindings.begin(), predicateBindings.end());
+    std::vector<Binding> bindings(predicateBindings);
+    std::string rows = "SELECT 1 FROM IndexedItem i WHERE " + predicate;
     rows += " AND " + nameRule(bindings) + conditions_ + " LIMIT ?";
     bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
     bindings.emplace_back(limit + 1);
-    PALLIX_ASSIGN_OR_RETURN(int64_t matching, countOf(rows, bindings));
-    return matching <= limit;
+    return boundedCount(rows, bindings, limit);
   }
 
-  // When few records can match, all of them are read and ordered here.
+  // Whether at most `limit` records pass the conditions alone (the filter
+  // indexes answer this); none when the count was cut short.
+  Result<std::optional<bool>> conditionsAtMost(int64_t limit) {
+    std::vector<Binding> bindings = conditionBindings_;
+    bindings.emplace_back(limit + 1);
+    return boundedCount("SELECT 1 FROM IndexedItem i WHERE 1" + conditions_ + " LIMIT ?", bindings, limit);
+  }
+
+  Result<std::optional<bool>> boundedCount(const std::string& rows, const std::vector<Binding>& bindings,
+                                           int64_t limit) {
+    sqlite3_progress_handler(
+        db_, kProbeInstructions, [](void*) { return 1; }, nullptr);
+    auto counted = countOf(rows, bindings);
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    if (!counted.ok()) {
+      if (counted.error().code() == SQLITE_INTERRUPT) return std::optional<bool>();
+      return counted.error();
+    }
+    return std::optional<bool>(counted.value() <= limit);
+  }
+
+  // When few records can match, all of them are read and ordered here: the
+  // name index's candidates, or the records the filters select (the name
+  // rule then checked on each).
   Result<std::optional<std::vector<Candidate>>> fewCandidates(size_t wanted) {
     PALLIX_ASSIGN_OR_RETURN(Driver driver, driverFor(kSubstring));
-    PALLIX_ASSIGN_OR_RETURN(bool few, atMost(tuning_.fewCandidateRows, driver, "1", {}));
-    if (!few) return std::optional<std::vector<Candidate>>();
+    std::optional<bool> few;
+    if (driver.kind != Driver::scan) {
+      PALLIX_ASSIGN_OR_RETURN(few, atMost(tuning_.fewCandidateRows, driver, "1", {}));
+    }
+    if (!few.value_or(false) && (driver.kind == Driver::scan || !query_.filters.empty() || query_.itemType)) {
+      PALLIX_ASSIGN_OR_RETURN(std::optional<bool> selected, conditionsAtMost(tuning_.fewCandidateRows));
+      if (selected.value_or(false)) driver = Driver{Driver::scan, ""};
+      few = selected.value_or(false);
+    }
+    if (!hasText() && !few.value_or(false)) manyWithoutText_ = true;
+    if (!few.value_or(false)) return std::optional<std::vector<Candidate>>();
     std::vector<Candidate> all;
     if (driver.kind != Driver::none) {
       PALLIX_ASSIGN_OR_RETURN(all, readWhole(driver, "1", {}));
@@ -367,8 +440,11 @@ class SearchPlan {
       if (driver.kind == Driver::none) continue;
       std::vector<Binding> tierBindings;
       const std::string tierSql = tierPredicate(cls.tier, tierBindings);
+      if (!readWholly[tier] && manyWithoutText_) readWholly[tier] = false;
       if (!readWholly[tier]) {
-        PALLIX_ASSIGN_OR_RETURN(readWholly[tier], atMost(tuning_.tierCandidateRows, driver, tierSql, tierBindings));
+        PALLIX_ASSIGN_OR_RETURN(std::optional<bool> few,
+                                atMost(tuning_.tierCandidateRows, driver, tierSql, tierBindings));
+        readWholly[tier] = few.value_or(false);
       }
       if (*readWholly[tier]) {
         if (!whole[tier]) {
@@ -411,8 +487,13 @@ class SearchPlan {
   const std::string q_;
   const double now_;
   std::string conditions_;
+  // The modification dates the filters allow (a superset; the conditions
+  // decide), so that reading the date index skips what they exclude.
+  double datesFrom_ = -std::numeric_limits<double>::infinity();
+  double datesTo_ = std::numeric_limits<double>::infinity();
   std::vector<Binding> conditionBindings_;
   std::array<std::optional<Driver>, 4> drivers_;
+  bool manyWithoutText_ = false;  // A query without words already counted as large.
 };
 
 }  // namespace

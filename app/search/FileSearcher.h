@@ -47,10 +47,10 @@ namespace pallix {
 struct FileSearchTuning {
   // When at most this many records can match, all are read and ordered in
   // memory.
-  int64_t fewCandidateRows = 4000;
+  int64_t fewCandidateRows = 2000;
   // Otherwise a tier (exact, prefix, substring) with at most this many
   // records is read whole; a larger one newest first through the date index.
-  int64_t tierCandidateRows = 4000;
+  int64_t tierCandidateRows = 2000;
   // Above this many trigrams starting with a one- or two-character text, a
   // scan replaces the name index.
   int maxShortQueryTrigrams = 1024;

@@ -446,19 +446,11 @@ class SearchPlan {
                                 atMost(tuning_.tierCandidateRows, driver, tierSql, tierBindings));
         readWholly[tier] = few.value_or(false);
       }
-      if (*readWholly[tier]) {
-        if (!whole[tier]) {
-          PALLIX_ASSIGN_OR_RETURN(whole[tier], readWhole(driver, tierSql, tierBindings));
-        }
-        for (const Candidate& c : *whole[tier]) {
-          if (chosen.size() >= wanted) break;
-          if (c.bucket == cls.bucket) chosen.push_back(c);
-        }
-        continue;
-      }
+      const size_t before = chosen.size();
+      bool finished = *readWholly[tier];
       // The oldest bucket holds the undated records too; they come last.
       for (bool dated : {true, false}) {
-        if (chosen.size() >= wanted || (!dated && cls.bucket != kBuckets - 1)) break;
+        if (finished || chosen.size() >= wanted || (!dated && cls.bucket != kBuckets - 1)) break;
         std::vector<Binding> bindings;
         std::string sql = "SELECT i.id, i.modifiedDate FROM IndexedItem i INDEXED BY IndexedItem_modifiedDate WHERE ";
         sql += dated ? bucketRange(cls.bucket, bindings) : "i.modifiedDate IS NULL";
@@ -469,12 +461,37 @@ class SearchPlan {
         bindings.emplace_back(static_cast<int64_t>(wanted - chosen.size()));
         Statement statement;
         PALLIX_RETURN_IF_ERROR(statement.prepare(db_, sql, bindings));
-        while (true) {
-          PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
-          if (!row) break;
+        // Matches too sparse among the newest records: read the tier whole.
+        sqlite3_progress_handler(
+            db_, tuning_.dateReadInstructions, [](void*) { return 1; }, nullptr);
+        Result<bool> row = false;
+        while ((row = statement.step()).ok() && row.value()) {
           std::optional<double> modified;
           if (dated) modified = sqlite3_column_double(statement.get(), 1);
           chosen.push_back({sqlite3_column_int64(statement.get(), 0), cls.tier, cls.bucket, modified});
+        }
+        sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+        if (!row.ok() && row.error().code() != SQLITE_INTERRUPT) return row.error();
+        if (!row.ok()) {
+          chosen.resize(before);
+          readWholly[tier] = true;
+          finished = true;
+        }
+      }
+      if (*readWholly[tier]) {
+        if (!whole[tier]) {
+          // Positive filters with a column index select fewer records than
+          // the name index; the planner then reads through them.
+          const bool filtered = std::any_of(query_.filters.begin(), query_.filters.end(), [](const Filter& f) {
+            return f.key == FilterKey::ext || f.key == FilterKey::type || f.key == FilterKey::size ||
+                   f.key == FilterKey::modified;
+          });
+          PALLIX_ASSIGN_OR_RETURN(whole[tier],
+                                  readWhole(filtered ? Driver{Driver::scan, ""} : driver, tierSql, tierBindings));
+        }
+        for (const Candidate& c : *whole[tier]) {
+          if (chosen.size() >= wanted) break;
+          if (c.bucket == cls.bucket) chosen.push_back(c);
         }
       }
     }

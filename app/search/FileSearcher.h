@@ -51,6 +51,10 @@ struct FileSearchTuning {
   // Otherwise a tier (exact, prefix, substring) with at most this many
   // records is read whole; a larger one newest first through the date index.
   int64_t tierCandidateRows = 2000;
+  // Reading a tier newest first stops after this many SQLite instructions
+  // (its matches are too sparse among the newest records); the tier is then
+  // read whole.
+  int dateReadInstructions = 600000;
   // Above this many trigrams starting with a one- or two-character text, a
   // scan replaces the name index.
   int maxShortQueryTrigrams = 1024;

@@ -208,6 +208,7 @@ constexpr FileSearchTuning kByClass{.fewCandidateRows = 0};
 constexpr FileSearchTuning kByDate{.fewCandidateRows = 0, .tierCandidateRows = 0};
 constexpr FileSearchTuning kByDateFewTrigrams{
     .fewCandidateRows = 0, .tierCandidateRows = 0, .maxShortQueryTrigrams = 4};
+constexpr FileSearchTuning kByDateThenWhole{.fewCandidateRows = 0, .tierCandidateRows = 0, .dateReadInstructions = 500};
 constexpr FileSearchTuning kByDateScans{.fewCandidateRows = 0, .tierCandidateRows = 0, .maxShortQueryTrigrams = 1};
 
 // ---- The generated catalog: 20,000 names, the best matches inserted last. ----
@@ -385,12 +386,12 @@ TEST_F(FileSearcherPowerQueryTest, RandomMixesMatchTheModelOnEveryPlan) {
                                            "a",
                                            "x"};
   std::mt19937 rng(7);
-  const FileSearchTuning tunings[] = {{}, kByClass, kByDate, kByDateFewTrigrams};
+  const FileSearchTuning tunings[] = {{}, kByClass, kByDate, kByDateFewTrigrams, kByDateThenWhole};
   for (int i = 0; i < 120; ++i) {
     std::string text;
     for (int k = std::uniform_int_distribution<int>(1, 4)(rng); k > 0; --k)
       text += pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(rng)] + " ";
-    expectMatchesModel(text, std::uniform_int_distribution<int>(1, 60)(rng), tunings[i % 4]);
+    expectMatchesModel(text, std::uniform_int_distribution<int>(1, 60)(rng), tunings[i % 5]);
   }
   EXPECT_GT(nonEmptyQueries_, 60);
 }
@@ -399,7 +400,7 @@ TEST_F(FileSearcherPowerQueryTest, ShortQueriesGiveTheBruteForceAnswerOnEveryPla
   const std::vector<std::string> queries = {
       "a",  "ab", "x", "é", "_0", "qz", "5 ", "r ext:pdf", "3 NOT ext:txt", "é in:música", "% type:document",
       ".p", "f.", "z", "l"};
-  for (const FileSearchTuning tuning : {FileSearchTuning{}, kByClass, kByDate, kByDateFewTrigrams, kByDateScans}) {
+  for (const FileSearchTuning tuning : {FileSearchTuning{}, kByClass, kByDate, kByDateThenWhole, kByDateScans}) {
     for (const std::string& text : queries) {
       expectMatchesModel(text, 50, tuning);
       expectMatchesModel(text, 3, tuning);

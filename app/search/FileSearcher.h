@@ -4,13 +4,9 @@
 // expressions), so the rows the store returns are the answer: no bounded
 // fetch filtered afterwards can miss a better match.
 //
-// Scores depend only on how the name matched (exact, prefix, substring, or
-// filter-only without words) and on a recency bucket. The answer is in
-// score order, then tier, then modification date (newest first, undated
-// last), then row order. Few candidates are read at once and ordered in
-// memory; otherwise the answer is read class by class (tier and bucket) in
-// that order, large tiers newest first through the date index, and reading
-// stops once the limit is filled.
+// Equal scores are ordered by how the name matched, then modification date
+// (newest first, undated last), then row order; FileSearchPlan.h says how
+// the answer is read without visiting every match.
 //
 // Name matching is case- and diacritic-insensitive: stored searchNames and
 // the query are folded with foldForSearch. The text's first occurrence in

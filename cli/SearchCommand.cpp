@@ -175,43 +175,53 @@ int runFiles(Args& args) {
   if (args.failed()) return usageError("files", args.failure());
   if (words.empty()) return usageError("files", "needs a query (words, ext:pdf, size:>2mb, after:2024-01-01, ...)");
   if (limit && (*limit < 1 || *limit > 10000)) return usageError("files", "--limit must be between 1 and 10000");
+  const std::string text = joinStrings(words, " ");
+  const ParsedQuery query = QueryParser::parse(text);
+  if (Status valid = FileSearcher::validate(query); !valid.ok())
+    return usageError("files", valid.error().description());
   auto runtime = openRuntime("files");
   if (!runtime.ok()) return kExitUnavailable;
   AppRuntime& rt = *runtime.value();
-  const std::string text = joinStrings(words, " ");
-  ParsedQuery query = QueryParser::parse(text);
-  auto results = FileSearcher::search(rt.store->handle(), query, static_cast<int>(limit.value_or(50)),
-                                      DateContext::current(SystemClock::instance()));
-  if (!results.ok()) {
-    printError("files: the search failed: " + results.error().description());
+  auto page = FileSearcher::searchPage(rt.store->handle(), query, static_cast<int>(limit.value_or(50)),
+                                       DateContext::current(SystemClock::instance()));
+  if (!page.ok()) {
+    printError("files: the search failed: " + page.error().description());
     return kExitFailure;
   }
+  const std::vector<FileSearchResult>& results = page->results;
   std::vector<LastResult> listed;
   std::vector<IndexedItem> shown;
-  for (const auto& f : results.value()) shown.push_back(f.item);
+  for (const auto& f : results) shown.push_back(f.item);
   const std::vector<std::string> names = displayNames(shown);
   for (size_t i = 0; i < shown.size(); ++i) {
-    listed.push_back({"file", shown[i].path, names[i], "", fileMatchTypeRawValue(results.value()[i].matchType)});
+    listed.push_back({"file", shown[i].path, names[i], "", fileMatchTypeRawValue(results[i].matchType)});
   }
   Status saved = saveLastResults(rt.dirs, listed);
   (void)saved;
   if (open && !json) return activateNumber(rt, listed, *open, false, false);
+  const std::optional<FileSearchCut>& cut = page->cut;
   if (json) {
-    nlohmann::json out = nlohmann::json::array();
-    for (const auto& f : results.value()) out.push_back(fileJson(f));
+    nlohmann::json out = {{"query", text}, {"files", nlohmann::json::array()}};
+    for (const auto& f : results) out["files"].push_back(fileJson(f));
+    if (cut) out["cut"] = {{"shown", cut->shown}, {"matches", cut->matches}, {"atLeast", cut->matchesIsLowerBound}};
     printJson(out);
     if (open) return activateNumber(rt, listed, *open, false, true);
-    return results->empty() ? kExitFailure : kExitOk;
+    return results.empty() ? kExitFailure : kExitOk;
   }
   size_t n = 0;
-  for (const auto& f : results.value()) {
+  for (const auto& f : results) {
     std::cout << stringPrintf("%3zu  %4.2f  %-10s %9s  %s\n", ++n, static_cast<double>(f.relevanceScore),
                               fileMatchTypeRawValue(f.matchType), humanSize(f.item.sizeBytes).c_str(),
                               printable(f.item.path).c_str());
   }
-  if (results->empty()) {
+  if (results.empty()) {
     std::cout << "No files match " << printable(inQuotes(text)) << ".\n";
     return kExitFailure;
+  }
+  if (cut) {
+    std::cout << "\nShowing " << cut->shown << " of " << (cut->matchesIsLowerBound ? "at least " : "") << cut->matches
+              << " files: a query without words lists at most " << FileSearcher::kFilterOnlyLimit
+              << ". Add words or filters to narrow it.\n";
   }
   return kExitOk;
 }
@@ -258,13 +268,18 @@ PALLIX_COMMAND("search", "search apps (and files, when asked) as the panel does"
 
 PALLIX_COMMAND("files", "search files with power queries",
                "Usage: pallix files QUERY... [--json] [--limit N] [--open N]\n\n"
-               "Searches the file catalog. Besides words, a query may hold:\n"
+               "Searches the file catalog, best matches first. Words match file names (the name may be typed\n"
+               "with its extension: report.pdf); find extensions with ext:. Besides words, a query may hold:\n"
                "  ext:pdf,docx  type:image  size:>2mb  after:2024-01-01  before:2024-06  modified:today\n"
-               "  created:week  in:projects  app:org.gnome  is:folder  \"exact phrase\"  /regex/  NOT ext:tmp\n\n"
-               "  --json      print the results as JSON (path, name, relevanceScore, matchType, ...)\n"
+               "  created:week  in:projects  app:org.gnome.Maps  is:folder  \"exact phrase\"  /regex/  NOT ext:tmp\n\n"
+               "  app:ID  files inside a Flatpak or Snap application's folders belong to that application:\n"
+               "          app:org.gnome.Maps finds them by its ID (any part of it: app:gnome).\n"
+               "  A query without words (only filters) lists at most 100 files and says so when there are more.\n\n"
+               "  --json      print {\"query\", \"files\": [path, name, relevanceScore, matchType, ...]} and, when\n"
+               "              the list was cut, \"cut\": {\"shown\", \"matches\", \"atLeast\"}\n"
                "  --limit N   at most N results (default 50)\n"
                "  --open N    open result N at once; with --json the results still come alone on stdout\n\n"
-               "Exit status: 0 results found, 1 nothing found, 2 usage error, 3 no catalog.\n",
+               "Exit status: 0 results found, 1 nothing found, 2 usage error or invalid query, 3 no catalog.\n",
                runFiles);
 
 PALLIX_COMMAND("open", "open a result of the last search",

@@ -2,6 +2,10 @@
 // [0, 1] and how it matched). Results are identified by the record's path.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 #include "app/search/IndexedItem.h"
 
 namespace pallix {
@@ -29,6 +33,21 @@ struct FileSearchResult {
   IndexedItem item;
   float relevanceScore = 0;
   FileMatchType matchType = FileMatchType::filterOnly;
+};
+
+// Said when a query without words was held to fewer results than asked for:
+// `shown` of `matches` matching records (counted up to a bound, so "at least"
+// when `matchesIsLowerBound`).
+struct FileSearchCut {
+  int shown = 0;
+  int64_t matches = 0;
+  bool matchesIsLowerBound = false;
+};
+
+// The results of one search, best first, and whether the filter-only cap cut them.
+struct FileSearchPage {
+  std::vector<FileSearchResult> results;
+  std::optional<FileSearchCut> cut;
 };
 
 }  // namespace pallix

@@ -130,6 +130,25 @@ bool isWrapped(std::string_view token, char delimiter) {
   return token.size() >= 3 && token.front() == delimiter && token.back() == delimiter;
 }
 
+// Why a recognised filter cannot match anything as written; none when it can.
+std::optional<std::string> filterProblem(const Filter& filter, std::string_view token) {
+  switch (filter.key) {
+    case FilterKey::before:
+    case FilterKey::after:
+    case FilterKey::modified:
+    case FilterKey::created:
+      // Whether a text is a date does not depend on when it is read.
+      if (QueryParser::parseDate(filter.value, DateContext{})) return std::nullopt;
+      return std::string(token) + " has no date: write 2024-06-15, 2024-06, 2024, 06/15/2024 or 15/06/2024, " +
+             "or one of today, yesterday, week, month, year";
+    case FilterKey::type:
+      if (fileCategoryFrom(filter.value)) return std::nullopt;
+      return std::string(token) + " names no kind of file: write code, document, image, audio, video or archive";
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
 const char* filterKeyRawValue(FilterKey key) {
@@ -339,7 +358,8 @@ bool ParsedQuery::isEmpty() const {
 
 bool operator==(const ParsedQuery& a, const ParsedQuery& b) {
   if (a.textTerms != b.textTerms || a.exactPhrases != b.exactPhrases || a.filters != b.filters ||
-      a.excludedFilters != b.excludedFilters || a.itemType != b.itemType || a.regexes.size() != b.regexes.size()) {
+      a.excludedFilters != b.excludedFilters || a.itemType != b.itemType || a.problems != b.problems ||
+      a.regexes.size() != b.regexes.size()) {
     return false;
   }
   for (size_t i = 0; i < a.regexes.size(); ++i) {
@@ -414,7 +434,10 @@ ParsedQuery QueryParser::parse(std::string_view text) {
   for (size_t i = 0; i < tokens.size(); ++i) {
     const std::string& token = tokens[i];
     if (asciiLowercase(token) == "not" && i + 1 < tokens.size()) {
-      if (auto filter = parseFilter(tokens[i + 1])) query.excludedFilters.push_back(std::move(*filter));
+      if (auto filter = parseFilter(tokens[i + 1])) {
+        if (auto problem = filterProblem(*filter, tokens[i + 1])) query.problems.push_back({tokens[i + 1], *problem});
+        query.excludedFilters.push_back(std::move(*filter));
+      }
       ++i;
       continue;
     }
@@ -424,8 +447,11 @@ ParsedQuery QueryParser::parse(std::string_view text) {
       continue;
     }
     if (isWrapped(token, '/')) {
-      if (auto regex = RegexCache::shared().regex(token.substr(1, token.size() - 2))) {
-        query.regexes.push_back(std::move(regex));
+      auto regex = RegexCache::shared().lookup(token.substr(1, token.size() - 2));
+      if (regex.ok()) {
+        query.regexes.push_back(std::move(regex.value()));
+      } else {
+        query.problems.push_back({token, regex.error().description()});
       }
       continue;
     }
@@ -435,6 +461,7 @@ ParsedQuery QueryParser::parse(std::string_view text) {
       continue;
     }
     if (auto filter = parseFilter(token)) {
+      if (auto problem = filterProblem(*filter, token)) query.problems.push_back({token, *problem});
       query.filters.push_back(std::move(*filter));
       continue;
     }

@@ -2,7 +2,9 @@
 // text, exact phrases, regular expressions, key:value filters, negated
 // filters, an is: restriction). A pure value parser: every function is static,
 // never fails (unrecognised constructs degrade to plain words or are dropped)
-// and may run on any thread. Dates are computed against a DateContext (now,
+// and may run on any thread. What it had to drop or cannot evaluate (an
+// invalid regular expression, a date filter without a date) is listed in
+// `problems`, so that callers say so instead of answering another query. Dates are computed against a DateContext (now,
 // calendar, time zone) so callers and tests decide what "today" means.
 #pragma once
 
@@ -86,6 +88,13 @@ struct Filter {
   friend bool operator==(const Filter&, const Filter&) = default;
 };
 
+// A token that cannot be used as typed, and why, in words for the user.
+struct QueryProblem {
+  std::string token;
+  std::string description;
+  friend bool operator==(const QueryProblem&, const QueryProblem&) = default;
+};
+
 struct ParsedQuery {
   std::vector<std::string> textTerms;
   std::vector<std::string> exactPhrases;
@@ -93,6 +102,8 @@ struct ParsedQuery {
   std::vector<Filter> excludedFilters;
   std::vector<std::shared_ptr<const CompiledRegex>> regexes;
   std::optional<IndexedItem::ItemType> itemType;
+  // In token order; not part of isEmpty().
+  std::vector<QueryProblem> problems;
 
   static ParsedQuery empty() { return ParsedQuery(); }
   bool isEmpty() const;

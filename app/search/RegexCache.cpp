@@ -2,6 +2,9 @@
 
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
+#include <unicode/utypes.h>
+
+#include <cctype>
 
 namespace pallix {
 
@@ -10,13 +13,35 @@ CompiledRegex::CompiledRegex(std::string pattern, std::unique_ptr<icu::RegexPatt
 
 CompiledRegex::~CompiledRegex() = default;
 
-std::shared_ptr<const CompiledRegex> CompiledRegex::compile(const std::string& pattern) {
+namespace {
+
+// "U_REGEX_MISSING_CLOSE_BRACKET" reads as "missing close bracket".
+std::string describeStatus(UErrorCode status) {
+  std::string name = u_errorName(status);
+  for (const char* prefix : {"U_REGEX_", "U_"}) {
+    if (name.rfind(prefix, 0) == 0) {
+      name.erase(0, std::char_traits<char>::length(prefix));
+      break;
+    }
+  }
+  for (char& c : name) c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<const CompiledRegex>> CompiledRegex::compile(const std::string& pattern) {
   UErrorCode status = U_ZERO_ERROR;
-  UParseError parseError;
+  UParseError parseError{};
+  parseError.offset = -1;
   icu::UnicodeString source = icu::UnicodeString::fromUTF8(pattern);
   std::unique_ptr<icu::RegexPattern> compiled(
       icu::RegexPattern::compile(source, UREGEX_CASE_INSENSITIVE, parseError, status));
-  if (U_FAILURE(status) || !compiled) return nullptr;
+  if (U_FAILURE(status) || !compiled) {
+    std::string where = parseError.offset >= 0 ? " at character " + std::to_string(parseError.offset + 1) : "";
+    return Error(RegexCache::kErrorDomain, static_cast<int>(status),
+                 "/" + pattern + "/ is not a valid regular expression (" + describeStatus(status) + where + ")");
+  }
   return std::shared_ptr<const CompiledRegex>(new CompiledRegex(pattern, std::move(compiled)));
 }
 
@@ -30,6 +55,24 @@ bool CompiledRegex::findIn(std::string_view text) const {
   return U_SUCCESS(status) && found;
 }
 
+CompiledRegex::Matcher::Matcher(std::shared_ptr<const CompiledRegex> regex)
+    : regex_(std::move(regex)), input_(std::make_unique<icu::UnicodeString>()) {
+  UErrorCode status = U_ZERO_ERROR;
+  matcher_.reset(regex_->compiled_->matcher(*input_, status));
+  if (U_FAILURE(status)) matcher_.reset();
+}
+
+CompiledRegex::Matcher::~Matcher() = default;
+
+bool CompiledRegex::Matcher::findIn(std::string_view text) {
+  if (!matcher_) return regex_->findIn(text);
+  *input_ = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  matcher_->reset(*input_);
+  UErrorCode status = U_ZERO_ERROR;
+  const bool found = matcher_->find(status);
+  return U_SUCCESS(status) && found;
+}
+
 RegexCache::RegexCache(size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
 
 RegexCache& RegexCache::shared() {
@@ -38,6 +81,11 @@ RegexCache& RegexCache::shared() {
 }
 
 std::shared_ptr<const CompiledRegex> RegexCache::regex(const std::string& pattern) {
+  auto found = lookup(pattern);
+  return found.ok() ? found.value() : nullptr;
+}
+
+Result<std::shared_ptr<const CompiledRegex>> RegexCache::lookup(const std::string& pattern) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = entries_.find(pattern);
@@ -47,7 +95,7 @@ std::shared_ptr<const CompiledRegex> RegexCache::regex(const std::string& patter
     }
   }
   // Compile outside the lock: a slow pattern must not block other lookups.
-  std::shared_ptr<const CompiledRegex> compiled = CompiledRegex::compile(pattern);
+  Result<std::shared_ptr<const CompiledRegex>> compiled = CompiledRegex::compile(pattern);
   std::lock_guard<std::mutex> lock(mutex_);
   ++compileCount_;
   auto it = entries_.find(pattern);

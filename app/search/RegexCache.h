@@ -18,8 +18,12 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/Error.h"
+
 U_NAMESPACE_BEGIN
 class RegexPattern;
+class RegexMatcher;
+class UnicodeString;
 U_NAMESPACE_END
 
 namespace pallix {
@@ -30,12 +34,29 @@ class CompiledRegex {
   CompiledRegex(const CompiledRegex&) = delete;
   CompiledRegex& operator=(const CompiledRegex&) = delete;
 
-  // Compiles `pattern` case-insensitively; nullptr when it does not compile.
-  static std::shared_ptr<const CompiledRegex> compile(const std::string& pattern);
+  // Compiles `pattern` case-insensitively; fails with a description of why
+  // and where the pattern does not compile.
+  static Result<std::shared_ptr<const CompiledRegex>> compile(const std::string& pattern);
 
   const std::string& pattern() const { return pattern_; }
   // True when the expression matches somewhere in the UTF-8 `text`.
   bool findIn(std::string_view text) const;
+
+  // findIn() for many texts in a row: keeps one ICU matcher. Used by one
+  // thread at a time.
+  class Matcher {
+   public:
+    explicit Matcher(std::shared_ptr<const CompiledRegex> regex);
+    ~Matcher();
+    Matcher(const Matcher&) = delete;
+    Matcher& operator=(const Matcher&) = delete;
+    bool findIn(std::string_view text);
+
+   private:
+    std::shared_ptr<const CompiledRegex> regex_;
+    std::unique_ptr<icu::UnicodeString> input_;  // The matcher reads it; outlives every match.
+    std::unique_ptr<icu::RegexMatcher> matcher_;
+  };
 
  private:
   CompiledRegex(std::string pattern, std::unique_ptr<icu::RegexPattern> compiled);
@@ -47,6 +68,7 @@ class CompiledRegex {
 class RegexCache {
  public:
   static constexpr size_t kDefaultCapacity = 128;
+  static constexpr const char* kErrorDomain = "RegexError";
 
   explicit RegexCache(size_t capacity = kDefaultCapacity);
   RegexCache(const RegexCache&) = delete;
@@ -56,7 +78,9 @@ class RegexCache {
   static RegexCache& shared();
 
   // The compiled expression for `pattern`, from the cache or compiled now;
-  // nullptr when the pattern does not compile (failures are remembered too).
+  // the compile error when it does not compile (failures are remembered too).
+  Result<std::shared_ptr<const CompiledRegex>> lookup(const std::string& pattern);
+  // lookup() without the reason: nullptr when the pattern does not compile.
   std::shared_ptr<const CompiledRegex> regex(const std::string& pattern);
 
   size_t size() const;
@@ -67,7 +91,7 @@ class RegexCache {
 
  private:
   struct Entry {
-    std::shared_ptr<const CompiledRegex> regex;
+    Result<std::shared_ptr<const CompiledRegex>> regex;
     std::list<std::string>::iterator recency;
   };
 

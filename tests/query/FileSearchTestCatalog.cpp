@@ -2,23 +2,12 @@
 
 #include <stdexcept>
 
-#include "app/search/CatalogNameIndex.h"
-#include "app/search/FileSearcher.h"
+#include "app/search/CatalogSchema.h"
 #include "app/search/TextFolding.h"
 
 namespace pallix::testing {
 
 namespace {
-
-// The IndexedItem table as the persistent store creates it.
-constexpr const char* kCatalogSchema =
-    "CREATE TABLE IndexedItem ("
-    " id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE, itemTypeRaw TEXT NOT NULL, name TEXT NOT NULL,"
-    " searchName TEXT NOT NULL, fileExtension TEXT, sizeBytes INTEGER NOT NULL DEFAULT 0, createdDate REAL,"
-    " modifiedDate REAL, lastIndexed REAL NOT NULL, bundleIdentifier TEXT, version TEXT, build TEXT,"
-    " isPinned INTEGER NOT NULL DEFAULT 0, lastUsed REAL, domainPriority INTEGER NOT NULL DEFAULT 1,"
-    " fileCategoryRaw TEXT, parentBundleIdentifier TEXT);"
-    "CREATE INDEX IndexedItem_itemTypeRaw ON IndexedItem (itemTypeRaw);";
 
 void bindOptionalText(sqlite3_stmt* s, int index, const std::optional<std::string>& value) {
   value ? sqlite3_bind_text(s, index, value->c_str(), -1, SQLITE_TRANSIENT) : sqlite3_bind_null(s, index);
@@ -31,22 +20,18 @@ void bindOptionalDate(sqlite3_stmt* s, int index, const std::optional<Date>& val
 }  // namespace
 
 FileSearchTestCatalog::FileSearchTestCatalog(bool withNameIndex) {
-  if (sqlite3_open(":memory:", &db_) != SQLITE_OK) throw std::runtime_error("cannot open in-memory database");
-  exec(kCatalogSchema);
-  if (withNameIndex) {
-    Status status = CatalogNameIndex::install(db_);
-    if (!status.ok()) throw std::runtime_error(status.error().description());
-  }
+  auto store = PersistentStore::open(":memory:", withNameIndex ? catalogMigrationSteps() : pallixMigrationSteps());
+  if (!store.ok()) throw std::runtime_error(store.error().description());
+  store_ = std::move(store.value());
 }
 
 FileSearchTestCatalog::~FileSearchTestCatalog() {
   sqlite3_finalize(insert_);
-  sqlite3_close(db_);
 }
 
 void FileSearchTestCatalog::exec(const std::string& sql) {
   char* message = nullptr;
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+  if (sqlite3_exec(db(), sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
     std::string text = message ? message : "?";
     sqlite3_free(message);
     throw std::runtime_error("SQL failed: " + text);
@@ -59,7 +44,7 @@ void FileSearchTestCatalog::insert(IndexedItem& item) {
         "INSERT INTO IndexedItem (path, itemTypeRaw, name, searchName, fileExtension, sizeBytes, createdDate,"
         " modifiedDate, lastIndexed, bundleIdentifier, fileCategoryRaw, parentBundleIdentifier)"
         " VALUES (?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?, ?)";
-    if (sqlite3_prepare_v2(db_, sql, -1, &insert_, nullptr) != SQLITE_OK) throw std::runtime_error("prepare");
+    if (sqlite3_prepare_v2(db(), sql, -1, &insert_, nullptr) != SQLITE_OK) throw std::runtime_error("prepare");
   }
   sqlite3_reset(insert_);
   sqlite3_bind_text(insert_, 1, item.path.c_str(), -1, SQLITE_TRANSIENT);
@@ -73,8 +58,8 @@ void FileSearchTestCatalog::insert(IndexedItem& item) {
   bindOptionalText(insert_, 9, item.bundleIdentifier);
   bindOptionalText(insert_, 10, item.fileCategoryRaw);
   bindOptionalText(insert_, 11, item.parentBundleIdentifier);
-  if (sqlite3_step(insert_) != SQLITE_DONE) throw std::runtime_error(std::string("insert: ") + sqlite3_errmsg(db_));
-  item.id = sqlite3_last_insert_rowid(db_);
+  if (sqlite3_step(insert_) != SQLITE_DONE) throw std::runtime_error(std::string("insert: ") + sqlite3_errmsg(db()));
+  item.id = sqlite3_last_insert_rowid(db());
 }
 
 IndexedItem makeFile(const std::string& path, const std::string& extension, int64_t size, std::optional<Date> modified,

@@ -1,31 +1,33 @@
-// A throw-away SQLite catalog for FileSearcher tests: the IndexedItem table of
-// the persistent store, the file name index, and helpers to add records.
+// A throw-away catalog for FileSearcher tests: an in-memory persistent store
+// migrated with the catalog's own steps (schema, file name index, filter
+// column indexes), and helpers to add records.
 #pragma once
 
 #include <sqlite3.h>
 
+#include <memory>
 #include <string>
 
+#include "app/platform/PersistentStore.h"
 #include "app/search/IndexedItem.h"
 
 namespace pallix::testing {
 
 class FileSearchTestCatalog {
  public:
-  // An in-memory database with the catalog table and, unless told otherwise,
-  // the file name index.
+  // Without the name index: the store's own steps only.
   explicit FileSearchTestCatalog(bool withNameIndex = true);
   ~FileSearchTestCatalog();
   FileSearchTestCatalog(const FileSearchTestCatalog&) = delete;
   FileSearchTestCatalog& operator=(const FileSearchTestCatalog&) = delete;
 
-  sqlite3* db() const { return db_; }
+  sqlite3* db() const { return store_->handle(); }
   // Inserts `item` and sets its id.
   void insert(IndexedItem& item);
   void exec(const std::string& sql);
 
  private:
-  sqlite3* db_ = nullptr;
+  std::unique_ptr<PersistentStore> store_;
   sqlite3_stmt* insert_ = nullptr;
 };
 

@@ -1,26 +1,34 @@
-// FileSearcher: power queries on a generated catalog against a brute-force
-// model of the filter, fetch and scoring rules; scoring and match types;
-// diacritics; the name index's upkeep; failures.
+// FileSearcher: power queries on a generated catalog (best matches inserted
+// last) against a brute-force model that filters, scores and sorts every
+// row; scoring and match types; name rules; the filter-only cap; refused
+// queries; diacritics; the name index's upkeep; failures.
 #include <gtest/gtest.h>
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
 
 #include <algorithm>
-#include <map>
+#include <array>
 #include <random>
+#include <tuple>
 
 #include "app/search/CatalogNameIndex.h"
 #include "app/search/FileSearcher.h"
 #include "app/search/QueryParser.h"
 #include "app/search/TextFolding.h"
 #include "core/Strings.h"
+#include "tests/query/FileSearchModel.h"
 #include "tests/query/FileSearchTestCatalog.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
 
+using testing::failsWith;
 using testing::FileSearchTestCatalog;
+using testing::has;
 using testing::makeFile;
+using testing::ModelResult;
+using testing::ModelRow;
+using testing::modelRow;
+using testing::modelSearch;
 
 // Saturday 2024-06-15 12:00 UTC.
 const Date kNow = dateFromSecondsSince1970(1718452800);
@@ -37,153 +45,17 @@ Date hoursAgo(double hours) {
 }
 
 // ICU lower-casing (root locale), or full case folding.
-std::string icuCase(const std::string& text, bool fold) {
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(text);
-  fold ? u.foldCase() : u.toLower(icu::Locale::getRoot());
-  std::string out;
-  u.toUTF8String(out);
-  return out;
-}
-std::string lower(const std::string& text) {
-  return icuCase(text, false);
-}
-std::string caseFolded(const std::string& text) {
-  return icuCase(text, true);
-}
+// Every plan: all candidates at once (the default for rare texts), class by
+// class with tiers read whole or newest first through the date index, and
+// short texts spelled as few trigrams or scanned.
+constexpr FileSearchTuning kByClass{.fewCandidateRows = 0};
+constexpr FileSearchTuning kByDate{.fewCandidateRows = 0, .tierCandidateRows = 0};
+constexpr FileSearchTuning kByDateFewTrigrams{
+    .fewCandidateRows = 0, .tierCandidateRows = 0, .maxShortQueryTrigrams = 4};
+constexpr FileSearchTuning kByDateThenWhole{.fewCandidateRows = 0, .tierCandidateRows = 0, .dateReadInstructions = 500};
+constexpr FileSearchTuning kByDateScans{.fewCandidateRows = 0, .tierCandidateRows = 0, .maxShortQueryTrigrams = 1};
 
-bool has(const std::string& haystack, const std::string& needle) {
-  return haystack.find(needle) != std::string::npos;
-}
-
-// ---- The model: the filter, fetch and scoring rules written out plainly. ----
-
-bool modelFilter(const IndexedItem& item, const Filter& filter, const DateContext& context) {
-  switch (filter.key) {
-    case FilterKey::ext: {
-      if (!item.fileExtension) return false;
-      for (const std::string& entry : splitString(lower(filter.value), ',')) {
-        if (!entry.empty() && entry == lower(*item.fileExtension)) return true;
-      }
-      return false;
-    }
-    case FilterKey::type: {
-      auto category = fileCategoryFrom(filter.value);
-      return category && item.fileCategoryRaw == std::string(fileCategoryRawValue(*category));
-    }
-    case FilterKey::before:
-    case FilterKey::after: {
-      auto date = QueryParser::parseDate(filter.value, context);
-      if (!date || !item.modifiedDate) return false;
-      return filter.key == FilterKey::before ? *item.modifiedDate < *date : *item.modifiedDate > *date;
-    }
-    case FilterKey::modified:
-    case FilterKey::created: {
-      const auto& recordDate = filter.key == FilterKey::modified ? item.modifiedDate : item.createdDate;
-      if (!recordDate) return false;
-      std::optional<DateRange> range;
-      if (auto relative = relativeDateFrom(filter.value)) {
-        range = relativeDateRange(*relative, context);
-      } else if (auto day = QueryParser::parseDate(filter.value, context)) {
-        range = calendarDayRange(*day, context);
-      }
-      return range && range->start <= *recordDate && *recordDate < range->end;
-    }
-    case FilterKey::size: {
-      const int64_t b = std::stoll(filter.value), s = item.sizeBytes;
-      // clang-format off
-      switch (filter.comparison.value_or(Comparison::equal)) {
-        case Comparison::equal: return s == b;
-        case Comparison::greaterThan: return s > b;
-        case Comparison::lessThan: return s < b;
-        case Comparison::greaterOrEqual: return s >= b;
-        case Comparison::lessOrEqual: return s <= b;
-      }
-      // clang-format on
-      return false;
-    }
-    case FilterKey::inFolder:
-      for (const std::string& component : splitString(lower(item.path), '/')) {
-        if (has(component, lower(filter.value))) return true;
-      }
-      return false;
-    case FilterKey::app:
-      return item.parentBundleIdentifier && has(lower(*item.parentBundleIdentifier), lower(filter.value));
-  }
-  return false;
-}
-
-struct ModelResult {
-  std::string path;
-  float score;
-  FileMatchType type;
-};
-
-std::pair<float, FileMatchType> modelScore(const IndexedItem& item, const std::string& text, const ParsedQuery& query,
-                                           const DateContext& context) {
-  const std::string q = foldForSearch(text);
-  const std::string n = foldForSearch(item.name);
-  const std::string ne = item.fileExtension ? n + "." + foldForSearch(*item.fileExtension) : n;
-  double score = 0.5;
-  FileMatchType type = FileMatchType::filterOnly;
-  if (q.empty()) {
-  } else if (n == q || ne == q) {
-    score = 1.0, type = FileMatchType::exact;
-  } else if (startsWith(n, q) || startsWith(ne, q)) {
-    score = 0.9, type = FileMatchType::prefix;
-  } else if (has(n, q) || has(ne, q)) {
-    score = 0.8, type = FileMatchType::substring;
-  } else if (has(foldForSearch(item.path), q)) {
-    score = 0.6, type = FileMatchType::substring;
-  }
-  for (const auto& phrase : query.exactPhrases) {
-    if (has(caseFolded(item.path), caseFolded(phrase))) score += 0.1;
-  }
-  if (item.modifiedDate) {
-    const double days = toSeconds(context.now - *item.modifiedDate) / 86400;
-    score += days < 1 ? 0.15 : days < 7 ? 0.1 : days < 30 ? 0.05 : 0;
-  }
-  return {static_cast<float>(std::min(1.0, score)), type};
-}
-
-// Brute force over the whole catalog (in id order, the store's fetch order).
-std::vector<ModelResult> modelSearch(const std::vector<IndexedItem>& catalog, const ParsedQuery& query, int limit,
-                                     const DateContext& context) {
-  const std::string text = joinStrings(query.textTerms, " ");
-  const std::string q = foldForSearch(text);
-  int effective = limit;
-  if (query.textTerms.empty() && query.exactPhrases.empty()) effective = std::min(effective, 100);
-  const bool post = !query.excludedFilters.empty() || !query.regexes.empty() || !query.exactPhrases.empty();
-  const size_t fetchLimit = static_cast<size_t>(effective) * (post ? 3 : 2);
-  const std::string type = query.itemType == IndexedItem::ItemType::app      ? "app"
-                           : query.itemType == IndexedItem::ItemType::folder ? "folder"
-                                                                             : "file";
-  std::vector<const IndexedItem*> fetched;
-  for (const IndexedItem& item : catalog) {
-    if (fetched.size() == fetchLimit) break;
-    if (item.itemTypeRaw != type) continue;
-    const std::string ne = item.searchName + (item.fileExtension ? "." + *item.fileExtension : "");
-    if (!q.empty() && !has(ne, q)) continue;
-    bool ok = true;
-    for (const auto& f : query.filters) ok = ok && modelFilter(item, f, context);
-    for (const auto& f : query.excludedFilters) ok = ok && !modelFilter(item, f, context);
-    if (ok) fetched.push_back(&item);
-  }
-  std::vector<ModelResult> results;
-  for (const IndexedItem* item : fetched) {
-    bool ok = true;
-    for (const auto& regex : query.regexes) ok = ok && regex->findIn(item->name);
-    for (const auto& phrase : query.exactPhrases) ok = ok && has(caseFolded(item->path), caseFolded(phrase));
-    if (!ok) continue;
-    auto [score, matchType] = modelScore(*item, text, query, context);
-    results.push_back({item->path, score, matchType});
-  }
-  std::stable_sort(results.begin(), results.end(),
-                   [](const ModelResult& a, const ModelResult& b) { return a.score > b.score; });
-  if (results.size() > static_cast<size_t>(effective)) results.resize(static_cast<size_t>(effective));
-  return results;
-}
-
-// ---- The generated catalog. ----
+// ---- The generated catalog: 20,000 names, the best matches inserted last. ----
 
 struct ExtensionInfo {
   const char* extension;
@@ -192,27 +64,32 @@ struct ExtensionInfo {
 
 class FileSearcherPowerQueryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  static void SetUpTestSuite() {
+    catalog_ = new FileSearchTestCatalog();
+    rows_ = new std::vector<ModelRow>();
     const std::vector<std::string> folders = {"/home/u/Projects/alpha", "/home/u/Archive/2023", "/home/u/Photos/Été",
                                               "/home/u/Documents", "/home/u/Música"};
+    // Early rows hold the query words inside longer names, mostly old.
     const std::vector<std::string> names = {
-        "report",  "Report final", "Résumé", "Resume draft", "budget", "Budget Q3",   "notes",    "naïve plan", "photo",
-        "IMG_001", "invoice 2024", "a",      "ab",           "x",      "ÉTÉ summary", "quote\"d", "50% off"};
-    const std::vector<ExtensionInfo> extensions = {{"pdf", "document"}, {"docx", "document"}, {"txt", "document"},
-                                                   {"png", "image"},    {"jpg", "image"},     {"mp3", "audio"},
-                                                   {"zip", "archive"},  {"swift", "code"},    {"", "other"}};
+        "final report", "reports",  "Résumé draft", "my resume",    "budgets",  "Budget Q3 old", "notes old",
+        "naïve plan",   "photos",   "IMG_001",      "invoice 2024", "ta",       "cab",           "xx",
+        "ÉTÉ summary",  "quote\"d", "50% off",      "tools.1.x",    "pdfguide", "old my.pdf",    "gcloud"};
+    // The best matches (whole names, prefixes, fresh files) come last.
+    const std::vector<std::string> best = {"report", "Report", "résumé", "resume", "budget", "notes", "a",
+                                           "ab",     "x",      "ls.1",   "naive",  "été",    "photo", "invoice"};
+    const std::vector<ExtensionInfo> extensions = {
+        {"pdf", "document"}, {"docx", "document"}, {"txt", "document"}, {"png", "image"},  {"jpg", "image"},
+        {"mp3", "audio"},    {"zip", "archive"},   {"gz", "archive"},   {"swift", "code"}, {"", "other"}};
     const std::vector<int64_t> sizes = {0, 512, 1024, 5000, 1048576, 1572864, 1073741824};
     std::mt19937 rng(42);
     auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-    for (int i = 0; i < 3000; ++i) {
-      const std::string folder = folders[pick(folders.size())];
-      std::string name = names[pick(names.size())];
+    auto add = [&](int i, const std::string& folder, std::string name, double maxAgeHours) {
       if (pick(3) == 0) name += " " + std::to_string(pick(50));
       const ExtensionInfo& ext = extensions[pick(extensions.size())];
       const std::string dir = folder + "/" + std::to_string(i);
       const std::string path = dir + "/" + name + (ext.extension[0] ? std::string(".") + ext.extension : "");
       std::optional<Date> modified;
-      if (pick(20) != 0) modified = hoursAgo(static_cast<double>(pick(24 * 400)) + 0.5);
+      if (pick(20) != 0) modified = hoursAgo(static_cast<double>(pick(static_cast<size_t>(maxAgeHours))) + 0.5);
       std::optional<Date> created;
       if (pick(10) != 0) created = hoursAgo(static_cast<double>(pick(24 * 800)) + 0.25);
       std::optional<std::string> parent;
@@ -230,9 +107,23 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
       } else if (kind == 2) {
         item.itemTypeRaw = "app";
       }
-      catalog_.insert(item);
-      items_.push_back(item);
-    }
+      catalog_->insert(item);
+      rows_->push_back(modelRow(item));
+    };
+    catalog_->exec("BEGIN");
+    int i = 0;
+    for (; i < 18000; ++i) add(i, folders[pick(folders.size())], names[pick(names.size())], 24 * 400);
+    // Many paths with the same phrase, after the rest.
+    for (; i < 19200; ++i) add(i, "/opt/google/gcloud_alpha/lib", names[pick(names.size())], 24 * 400);
+    for (; i < 20000; ++i) add(i, folders[pick(folders.size())], best[pick(best.size())], 24 * 40);
+    IndexedItem manPage = makeFile("/usr/share/man/man1/ls.1.gz", "gz", 3000, hoursAgo(24 * 90));
+    catalog_->insert(manPage);
+    rows_->push_back(modelRow(manPage));
+    catalog_->exec("COMMIT");
+  }
+  static void TearDownTestSuite() {
+    delete catalog_;
+    delete rows_;
   }
 
   void expectMatchesModel(const std::string& text, int limit, const FileSearchTuning& tuning = {}) {
@@ -240,83 +131,120 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
   }
   void expectMatchesModel(const ParsedQuery& query, const std::string& text, int limit,
                           const FileSearchTuning& tuning = {}) {
-    SCOPED_TRACE("query: '" + text + "' limit " + std::to_string(limit) + " scan rows " +
-                 std::to_string(tuning.shortQueryScanRows) + " max trigrams " +
-                 std::to_string(tuning.maxShortQueryTrigrams));
-    auto result = FileSearcher::search(catalog_.db(), query, limit, utcContext(), tuning);
+    SCOPED_TRACE("query: '" + text + "' limit " + std::to_string(limit) + " few " +
+                 std::to_string(tuning.fewCandidateRows) + " tier " + std::to_string(tuning.tierCandidateRows) +
+                 " max trigrams " + std::to_string(tuning.maxShortQueryTrigrams));
+    auto result = FileSearcher::search(catalog_->db(), query, limit, utcContext(), tuning);
     ASSERT_TRUE(result.ok()) << result.error().description();
-    const std::vector<ModelResult> expected = modelSearch(items_, query, limit, utcContext());
+    const std::vector<ModelResult> expected = modelSearch(*rows_, query, limit, utcContext());
     ASSERT_EQ(result->size(), expected.size());
     for (size_t k = 0; k < expected.size(); ++k) {
-      EXPECT_EQ((*result)[k].item.path, expected[k].path) << "rank " << k;
+      ASSERT_EQ((*result)[k].item.path, expected[k].path) << "rank " << k;
       EXPECT_FLOAT_EQ((*result)[k].relevanceScore, expected[k].score) << "rank " << k;
       EXPECT_EQ((*result)[k].matchType, expected[k].type) << "rank " << k;
     }
     ++checkedQueries_;
     if (!expected.empty()) ++nonEmptyQueries_;
   }
+  std::vector<FileSearcher::SearchResult> search(const std::string& text, int limit = 50) {
+    auto result = FileSearcher::search(catalog_->db(), QueryParser::parse(text), limit, utcContext());
+    EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().description());
+    return result.ok() ? result.value() : std::vector<FileSearcher::SearchResult>();
+  }
 
-  FileSearchTestCatalog catalog_;
-  std::vector<IndexedItem> items_;
+  static FileSearchTestCatalog* catalog_;
+  static std::vector<ModelRow>* rows_;
   int checkedQueries_ = 0;
   int nonEmptyQueries_ = 0;
 };
+FileSearchTestCatalog* FileSearcherPowerQueryTest::catalog_ = nullptr;
+std::vector<ModelRow>* FileSearcherPowerQueryTest::rows_ = nullptr;
+
+TEST_F(FileSearcherPowerQueryTest, BestMatchesInsertedLastAreFound) {
+  // Each of these lost its best matches to the bounded fetch in row order.
+  auto phrase = search("\"gcloud_alpha\"");
+  ASSERT_EQ(phrase.size(), 50u);
+  for (const auto& r : phrase) EXPECT_TRUE(has(r.item.path, "gcloud_alpha")) << r.item.path;
+  auto regex = search("/^ls\\.1$/");
+  ASSERT_FALSE(regex.empty());
+  EXPECT_TRUE(std::any_of(regex.begin(), regex.end(),
+                          [](const auto& r) { return r.item.path == "/usr/share/man/man1/ls.1.gz"; }));
+  auto exact = search("ls.1");
+  ASSERT_FALSE(exact.empty());
+  EXPECT_EQ(exact[0].matchType, FileMatchType::exact);
+  EXPECT_FLOAT_EQ(exact[0].relevanceScore, 1.0f);
+  EXPECT_EQ(search("report")[0].matchType, FileMatchType::exact);
+}
 
 TEST_F(FileSearcherPowerQueryTest, PowerQueriesMatchTheBruteForceModel) {
   const std::vector<std::string> queries = {
       // text, diacritics, extensions and characters with a meaning elsewhere
       "report", "résumé", "RESUME", "report.pdf", "pdf", ".pdf", "re", "a", "ab", "x", "é", "naive", "budget q3",
-      "invoice 2024", "zzz", "quote\"d", "50%", "off", "_0",
+      "invoice 2024", "zzz", "quote\"d", "50%", "off", "_0", "ls.1", "ls.1.gz", "t.p", "s.1",
       // every filter, alone and with text
-      "ext:pdf", "ext:pdf,DOCX report", "extension:zip,,mp3", "type:image", "type:doc budget", "type:nothing",
-      "size:>1mb", "size:<=1kb notes", "size:1.5mb", "size:0", "modified:today", "mod:week report", "modified:month",
+      "ext:pdf", "ext:pdf,DOCX report", "extension:zip,,mp3", "type:image", "type:doc budget", "size:>1mb",
+      "size:<=1kb notes", "size:1.5mb", "size:0", "modified:today", "mod:week report", "modified:month",
       "created:yesterday", "created:year notes", "before:2024-01-01", "after:2024-06-01 ext:txt", "modified:2024-06-10",
-      "modified:06/14/2024", "before:garbage", "after:2024-13-01", "in:projects", "in:archive report", "in:été",
-      "in:ÉTÉ", "in:a/b", "folder:2023 budget", "app:example", "bundle:ünicode", "app:EDITOR report",
+      "modified:06/14/2024", "in:projects", "in:archive report", "in:été", "in:ÉTÉ", "in:a/b", "folder:2023 budget",
+      "app:example", "bundle:ünicode", "app:EDITOR report",
       // exclusions, regexes, phrases, item types and a combination
       "NOT ext:pdf report", "NOT in:archive budget", "NOT type:image", "NOT app:example NOT size:0",
-      "NOT modified:week", "/^inv.*\\d+$/", "/^report$/ ext:pdf", "/[/", "\"Projects/alpha\"", "\"photos\" ext:png",
-      "\"ÉTÉ\"", "report \"archive\" NOT size:0", "is:folder report", "is:folder", "is:app", "is:app budget",
-      "is:dir NOT in:été", "résumé type:document size:>=1024 NOT ext:txt"};
+      "NOT modified:week", "/^inv.*\\d+$/", "/^report$/ ext:pdf", "/^ls\\.1$/", "\"Projects/alpha\"",
+      "\"photos\" ext:png", "\"ÉTÉ\"", "\"gcloud_alpha\"", "\"gcloud_alpha\" \"lib\" report",
+      "report \"archive\" NOT size:0", "is:folder report", "is:folder", "is:app", "is:app budget", "is:dir NOT in:été",
+      "résumé type:document size:>=1024 NOT ext:txt"};
   for (const std::string& text : queries) {
     expectMatchesModel(text, 50);
-    expectMatchesModel(text, 7);
+    expectMatchesModel(text, 7, kByClass);
   }
   // The table must exercise real results, not only empty answers.
-  EXPECT_GE(nonEmptyQueries_, 2 * static_cast<int>(queries.size()) - 14);
+  EXPECT_GE(nonEmptyQueries_, 2 * static_cast<int>(queries.size()) - 8);
 }
 
-TEST_F(FileSearcherPowerQueryTest, RandomFilterCombinationsMatchTheModel) {
-  const std::vector<std::string> pieces = {"report",        "re",
-                                           "budget",        "é",
-                                           "notes 1",       "ext:pdf,txt",
-                                           "type:image",    "size:>1000",
-                                           "size:<1mb",     "modified:week",
-                                           "created:month", "before:2024-05-01",
-                                           "in:documents",  "in:música",
-                                           "app:tool",      "NOT ext:zip",
-                                           "NOT in:photos", "/\\d/",
-                                           "\"2023\"",      "is:folder",
-                                           "is:app",        "after:2024-06-14"};
+TEST_F(FileSearcherPowerQueryTest, RandomMixesMatchTheModelOnEveryPlan) {
+  const std::vector<std::string> pieces = {"report",
+                                           "re",
+                                           "budget",
+                                           "é",
+                                           "notes 1",
+                                           "ls.1",
+                                           "ext:pdf,txt",
+                                           "type:image",
+                                           "size:>1000",
+                                           "size:<1mb",
+                                           "modified:week",
+                                           "created:month",
+                                           "before:2024-05-01",
+                                           "in:documents",
+                                           "in:música",
+                                           "app:tool",
+                                           "NOT ext:zip",
+                                           "NOT in:photos",
+                                           "/\\d/",
+                                           "/^r/",
+                                           "\"2023\"",
+                                           "\"lib\"",
+                                           "is:folder",
+                                           "is:app",
+                                           "after:2024-06-14",
+                                           "a",
+                                           "x"};
   std::mt19937 rng(7);
-  for (int i = 0; i < 150; ++i) {
+  const FileSearchTuning tunings[] = {{}, kByClass, kByDate, kByDateFewTrigrams, kByDateThenWhole};
+  for (int i = 0; i < 120; ++i) {
     std::string text;
-    const int count = std::uniform_int_distribution<int>(1, 4)(rng);
-    for (int k = 0; k < count; ++k)
+    for (int k = std::uniform_int_distribution<int>(1, 4)(rng); k > 0; --k)
       text += pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(rng)] + " ";
-    expectMatchesModel(text, std::uniform_int_distribution<int>(1, 60)(rng));
+    expectMatchesModel(text, std::uniform_int_distribution<int>(1, 60)(rng), tunings[i % 5]);
   }
   EXPECT_GT(nonEmptyQueries_, 60);
 }
 
-TEST_F(FileSearcherPowerQueryTest, ShortQueriesGiveTheFullScanAnswerOnEveryPlan) {
-  // Every plan for one and two characters: the first-rows scan alone, the
-  // trigram index after it, and the full scan when trigrams are too many.
+TEST_F(FileSearcherPowerQueryTest, ShortQueriesGiveTheBruteForceAnswerOnEveryPlan) {
   const std::vector<std::string> queries = {
       "a",  "ab", "x", "é", "_0", "qz", "5 ", "r ext:pdf", "3 NOT ext:txt", "é in:música", "% type:document",
-      ".p", "f.", "z"};
-  for (const FileSearchTuning tuning : {FileSearchTuning{100, 1024}, FileSearchTuning{1, 1024},
-                                        FileSearchTuning{100, 2}, FileSearchTuning{2999, 1024}}) {
+      ".p", "f.", "z", "l"};
+  for (const FileSearchTuning tuning : {FileSearchTuning{}, kByClass, kByDate, kByDateThenWhole, kByDateScans}) {
     for (const std::string& text : queries) {
       expectMatchesModel(text, 50, tuning);
       expectMatchesModel(text, 3, tuning);
@@ -330,7 +258,7 @@ TEST_F(FileSearcherPowerQueryTest, RandomTextWithIndexSyntaxMatchesTheModel) {
   const std::vector<std::string> alphabet = {"a", "e", "r", "o", "p", " ", "\"", "*", "^",    "-",  "+",   "(",
                                              ")", ":", "%", "_", "'", ".", "é",  "0", "NEAR", "OR", "AND", "\\"};
   std::mt19937 rng(99);
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 150; ++i) {
     ParsedQuery query;
     std::string term;
     for (int k = std::uniform_int_distribution<int>(1, 5)(rng); k > 0; --k) {
@@ -339,8 +267,7 @@ TEST_F(FileSearcherPowerQueryTest, RandomTextWithIndexSyntaxMatchesTheModel) {
     const std::string trimmed(trimWhitespace(term));
     if (trimmed.empty()) continue;
     query.textTerms = {trimmed};
-    expectMatchesModel(query, trimmed, 20);
-    expectMatchesModel(query, trimmed, 20, FileSearchTuning{50, 4});
+    expectMatchesModel(query, trimmed, 20, i % 2 ? FileSearchTuning{} : kByDateFewTrigrams);
   }
 }
 
@@ -404,16 +331,85 @@ TEST_F(FileSearcherTest, PathOnlyMatchAndPhraseBonusClampToOne) {
   EXPECT_FLOAT_EQ(score, 0.6f);
 }
 
-TEST_F(FileSearcherTest, FilterOnlyQueriesAreCappedAtOneHundred) {
+TEST_F(FileSearcherTest, FilterOnlyQueriesAreCappedAtOneHundredAndSaySo) {
   for (int i = 0; i < 250; ++i) add(makeFile("/d/f" + std::to_string(i) + ".pdf", "pdf", i, hoursAgo(24 * 100)));
-  auto results = search("ext:pdf", 500);
-  ASSERT_EQ(results.size(), 100u);
-  for (const auto& r : results) {
+  auto page = FileSearcher::searchPage(catalog_.db(), QueryParser::parse("ext:pdf"), 500, utcContext());
+  ASSERT_TRUE(page.ok());
+  ASSERT_EQ(page->results.size(), 100u);
+  for (const auto& r : page->results) {
     EXPECT_EQ(r.matchType, FileMatchType::filterOnly);
     EXPECT_FLOAT_EQ(r.relevanceScore, 0.5f);
   }
+  ASSERT_TRUE(page->cut.has_value());
+  EXPECT_EQ(page->cut->shown, 100);
+  EXPECT_EQ(page->cut->matches, 250);
+  EXPECT_FALSE(page->cut->matchesIsLowerBound);
+  // Nothing was cut: asked for no more than the cap, or fewer matches.
+  for (auto [text, limit] : {std::pair{"ext:pdf", 100}, std::pair{"ext:pdf size:<50", 500}}) {
+    auto uncut = FileSearcher::searchPage(catalog_.db(), QueryParser::parse(text), limit, utcContext());
+    ASSERT_TRUE(uncut.ok());
+    EXPECT_FALSE(uncut->cut.has_value()) << text;
+  }
   // An exact phrase lifts the cap.
   EXPECT_EQ(search("ext:pdf \"/d/\"", 500).size(), 250u);
+}
+
+TEST_F(FileSearcherTest, WordsMatchTheNameNotTheExtension) {
+  add(makeFile("/d/report.pdf", "pdf", 1, std::nullopt));
+  add(makeFile("/d/pdfguide.txt", "txt", 1, std::nullopt));
+  add(makeFile("/d/my.pdf.notes", "notes", 1, std::nullopt));
+  struct Case {
+    const char* query;
+    std::vector<std::pair<std::string, FileMatchType>> expected;
+  };
+  const Case cases[] = {
+      {"pdf", {{"/d/pdfguide.txt", FileMatchType::prefix}, {"/d/my.pdf.notes", FileMatchType::substring}}},
+      {".pdf", {{"/d/my.pdf.notes", FileMatchType::substring}}},
+      {"report.pdf", {{"/d/report.pdf", FileMatchType::exact}}},
+      {"t.p", {{"/d/report.pdf", FileMatchType::substring}}},
+      {"my.pdf", {{"/d/my.pdf.notes", FileMatchType::exact}}},
+      {"ext:pdf", {{"/d/report.pdf", FileMatchType::filterOnly}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::pair<std::string, FileMatchType>> got;
+    for (const auto& r : search(c.query)) got.emplace_back(r.item.path, r.matchType);
+    EXPECT_EQ(got, c.expected) << c.query;
+  }
+}
+
+TEST_F(FileSearcherTest, InvalidQueriesAreRefusedWithOneClearMessage) {
+  add(makeFile("/d/notes.gz", "gz", 1, std::nullopt));
+  std::string manyFilters, manyExtensions = "ext:gz", deepest;
+  for (int i = 0; i < 1000; ++i) manyFilters += "ext:gz ";
+  for (int i = 0; i < 100; ++i) manyExtensions += ",e" + std::to_string(i);
+  for (size_t i = 0; i < FileSearcher::kMaxQueryConditions; ++i) deepest += "NOT in:z" + std::to_string(i) + " ";
+  struct Case {
+    std::string query;
+    int code;
+    std::string fragment;
+  };
+  const Case cases[] = {
+      {"/[/", FileSearcher::kInvalidQuery, "/[/ is not a valid regular expression"},
+      {"notes /(a/", FileSearcher::kInvalidQuery, "/(a/ is not a valid regular expression"},
+      {"after:garbage", FileSearcher::kInvalidQuery, "after:garbage has no date"},
+      {"notes NOT before:2024-13-01", FileSearcher::kInvalidQuery, "before:2024-13-01 has no date"},
+      {"type:nothing", FileSearcher::kInvalidQuery, "type:nothing names no kind of file"},
+      {"   ", FileSearcher::kEmptyQuery, "nothing to search for"},
+      {"NOT notes", FileSearcher::kEmptyQuery, "nothing to search for"},
+      {manyFilters, FileSearcher::kQueryTooComplex, "the query has 1000 filters"},
+      {manyExtensions, FileSearcher::kQueryTooComplex, "at most"},
+  };
+  for (const Case& c : cases) {
+    auto result = FileSearcher::search(catalog_.db(), QueryParser::parse(c.query), 50, utcContext());
+    ASSERT_FALSE(result.ok()) << c.query;
+    EXPECT_EQ(result.error().domain(), FileSearcher::kErrorDomain) << c.query;
+    EXPECT_EQ(result.error().code(), c.code) << c.query;
+    EXPECT_TRUE(failsWith(result, c.fragment)) << c.query;
+  }
+  // As many conditions as allowed, each the deepest expression, still run.
+  auto allowed = FileSearcher::search(catalog_.db(), QueryParser::parse(deepest + "notes"), 50, utcContext());
+  ASSERT_TRUE(allowed.ok()) << allowed.error().description();
+  EXPECT_EQ(allowed->size(), 1u);
 }
 
 TEST_F(FileSearcherTest, DiacriticsAndCaseAreIgnoredInNames) {

@@ -10,6 +10,7 @@
 #include "app/search/QueryParser.h"
 #include "app/search/RegexCache.h"
 #include "tests/query/QueryTestSupport.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -69,6 +70,19 @@ TEST(QueryParserTest, RepeatedKeystrokesReuseTheSharedRegexCache) {
   EXPECT_EQ(RegexCache::shared().compileCount(), compiles);
   ASSERT_EQ(second.regexes.size(), 1u);
   EXPECT_EQ(first.regexes[0].get(), second.regexes[0].get());
+}
+
+// What cannot be used as typed is listed, token and reason, in token order.
+TEST(QueryParserTest, ProblemsNameTheTokenAndTheReason) {
+  const ParsedQuery q = QueryParser::parse("/[/ after:garbage NOT created:1969 type:nothing before:2024-06 mod:week x");
+  std::vector<std::string> tokens;
+  for (const QueryProblem& p : q.problems) tokens.push_back(p.token);
+  EXPECT_EQ(tokens, (std::vector<std::string>{"/[/", "after:garbage", "created:1969", "type:nothing"}));
+  EXPECT_NE(q.problems[0].description.find("/[/ is not a valid regular expression (missing close bracket"),
+            std::string::npos);
+  EXPECT_NE(q.problems[1].description.find("after:garbage has no date"), std::string::npos);
+  EXPECT_NE(q.problems[3].description.find("names no kind of file"), std::string::npos);
+  EXPECT_TRUE(QueryParser::parse("report ext:pdf size:>2mb after:2024-01-01 /^r/").problems.empty());
 }
 
 TEST(QueryParserTest, TokenizerKeepsQuotedAndRegexRunsWhole) {
@@ -199,7 +213,9 @@ TEST(RegexCacheTest, ReusesCompiledPatternsAndRemembersFailures) {
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first.get(), second.get());
   EXPECT_EQ(cache.regex("(unclosed"), nullptr);
-  EXPECT_EQ(cache.regex("(unclosed"), nullptr);
+  // The reason is ICU's, in words, with where it stopped.
+  EXPECT_TRUE(testing::failsWith(cache.lookup("(unclosed"), "/(unclosed/ is not a valid regular expression ("));
+  EXPECT_TRUE(testing::failsWith(cache.lookup("(unclosed"), "paren at character 10)"));
   EXPECT_EQ(cache.compileCount(), 2u);
 }
 

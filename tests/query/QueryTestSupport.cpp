@@ -71,6 +71,9 @@ std::string describe(const ParsedQuery& query) {
   std::vector<std::string> regexes;
   for (const auto& r : query.regexes) regexes.push_back(r ? r->pattern() : "<null>");
   appendList(out, 'R', regexes);
+  std::vector<std::string> problems;
+  for (const QueryProblem& p : query.problems) problems.push_back(p.token);
+  appendList(out, 'E', problems);
   if (query.itemType)
     appendList(out, 'I',
                {*query.itemType == IndexedItem::ItemType::app    ? "app"

@@ -20,7 +20,8 @@ struct GoldenRow {
 // skipped, "\t" in a cell stands for a tab.
 std::vector<GoldenRow> readGoldenRows(const std::string& name);
 
-// T[terms] P[phrases] F[filters] X[excluded] R[regexes] I[item type], or EMPTY.
+// T[terms] P[phrases] F[filters] X[excluded] R[regexes] E[tokens with problems]
+// I[item type], or EMPTY.
 std::string describe(const ParsedQuery& query);
 
 }  // namespace pallix::testing

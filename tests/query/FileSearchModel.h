@@ -1,0 +1,38 @@
+// A brute-force model of files-mode search for the FileSearcher tests: every
+// rule written out plainly and applied to every row, then a stable sort.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/search/FileSearchResult.h"
+#include "app/search/QueryParser.h"
+
+namespace pallix::testing {
+
+// ICU lowercase (root locale) and full case folding.
+std::string lower(const std::string& text);
+std::string caseFolded(const std::string& text);
+bool has(const std::string& haystack, const std::string& needle);
+
+// A catalog row with the texts the rules compare, folded once.
+struct ModelRow {
+  IndexedItem item;
+  std::string name, nameWithExtension, pathLower, pathCaseFolded, bundleLower;
+};
+ModelRow modelRow(const IndexedItem& item);
+
+struct ModelResult {
+  std::string path;
+  float score;
+  FileMatchType type;
+  std::optional<double> modified;
+};
+
+// Filters and scores every row (in id order), then stable-sorts by score,
+// match tier and modification date (newest first, undated last).
+std::vector<ModelResult> modelSearch(const std::vector<ModelRow>& rows, const ParsedQuery& query, int limit,
+                                     const DateContext& context);
+
+}  // namespace pallix::testing

@@ -319,10 +319,17 @@ class SearchPlan {
 
   Result<std::optional<bool>> boundedCount(const std::string& rows, const std::vector<Binding>& bindings,
                                            int64_t limit) {
+    // The statement is prepared before the handler is installed: preparing
+    // a query of the name index runs the index's own set-up statements,
+    // which an interrupt would break.
+    Statement statement;
+    PALLIX_RETURN_IF_ERROR(statement.prepare(db_, "SELECT count(*) FROM (" + rows + ")", bindings));
     sqlite3_progress_handler(
         db_, kProbeInstructions, [](void*) { return 1; }, nullptr);
-    auto counted = countOf(rows, bindings);
+    Result<bool> row = statement.step();
     sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    Result<int64_t> counted = row.ok() ? Result<int64_t>(row.value() ? sqlite3_column_int64(statement.get(), 0) : 0)
+                                       : Result<int64_t>(row.error());
     if (!counted.ok()) {
       if (counted.error().code() == SQLITE_INTERRUPT) return std::optional<bool>();
       return counted.error();

@@ -41,7 +41,8 @@ struct AppRuntime {
   std::shared_ptr<PanelIntelligenceStore> intelligence;
   std::unique_ptr<ContentViewModel> model;
 
-  // Opens the catalog and builds the session. The error says what to do next.
+  // Opens the catalog read-only and builds the session; fails when there is
+  // no usable catalog (see describeCatalogOpenFailure).
   static Result<std::unique_ptr<AppRuntime>> open();
   ~AppRuntime();
 
@@ -53,6 +54,15 @@ struct AppRuntime {
   // Number of catalog records (0 when the catalog was never built).
   int64_t catalogSize();
 };
+
+// What a read-only command says (before exiting with 3) when the catalog
+// cannot be opened: a hint to run `pallix index` when there is none yet, it
+// is damaged or it needs an upgrade.
+struct CatalogOpenFailure {
+  std::string message;
+  std::string hint;
+};
+CatalogOpenFailure describeCatalogOpenFailure(const Error& error);
 
 // The list of results last printed by `pallix search` or `pallix files`, so
 // that `pallix open N` can activate one of them.

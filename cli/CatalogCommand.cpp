@@ -14,12 +14,16 @@
 
 #include "app/platform/DataDirectories.h"
 #include "app/platform/PersistentStore.h"
+#include "app/platform/StoreWriterLock.h"
 #include "app/platform/linux/InotifyDirectoryWatcher.h"
+#include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/platform/linux/ThemeIconResolver.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
+#include "app/shell/AgentRequests.h"
+#include "cli/AppRuntime.h"
 #include "cli/Command.h"
 #include "core/FileUtil.h"
 #include "core/RunLoop.h"
@@ -85,21 +89,54 @@ std::string humanSize(int64_t bytes) {
 struct CatalogContext {
   DataDirectories dirs = DataDirectories::fromEnvironment();
   std::unique_ptr<UserDefaults> defaults;
+  StoreWriterLock writer{StoreWriterLock::lockPathFor(dirs)};
   std::unique_ptr<PersistentStore> store;
   FileExclusionFilter filter;
 
-  // Opens the store (with its one recovery); prints the failure and returns false.
-  bool open() {
-    Status created = createDirectories(dirs.data);
+  bool createDataFolder() {
+    Status created = createPrivateDirectory(dirs.data);
     if (!created.ok()) {
       printError("cannot create the data folder: " + created.error().description(),
                  "Check that " + dirs.data + " is writable, or point PALLIX_HOME elsewhere.");
-      return false;
     }
+    return created.ok();
+  }
+
+  // Becomes the catalog's only writer, waiting for another one to finish.
+  bool becomeWriter(const char* role) {
+    Status locked = writer.acquire(role, [](const StoreWriterLock::Holder& holder) {
+      std::cerr << "pallix: waiting for " << holder.description() << " to finish writing the catalog...\n";
+    });
+    if (!locked.ok()) {
+      printError("cannot lock the catalog: " + locked.error().description(),
+                 "Check that " + dirs.data + " is writable.");
+    }
+    return locked.ok();
+  }
+
+  // Opens the store for writing (the writer lock is held) with its one
+  // recovery of a damaged store; prints the failure and returns false.
+  bool openForWriting() {
     defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
     auto opened = openPersistentStoreWithRecovery(dirs, catalogMigrationSteps());
     if (!opened.ok()) {
-      printError(opened.error().description(), "Remove " + dirs.storePath() + " by hand and run 'pallix index'.");
+      const bool damaged = PersistentStore::failureKind(opened.error()) == StoreFailure::damaged;
+      printError(opened.error().description(), damaged ? "Remove " + dirs.storePath() + " by hand and run 'pallix index'."
+                                                       : "Check that " + dirs.data + " is writable and not full.");
+      return false;
+    }
+    store = std::move(opened.value());
+    return true;
+  }
+
+  // Opens the store read-only; never creates or deletes it.
+  bool openForReading(const std::string& command) {
+    PersistentStore::OpenOptions options;
+    options.verifyIntegrity = false;
+    auto opened = PersistentStore::openForReading(dirs.storePath(), catalogMigrationSteps(), options);
+    if (!opened.ok()) {
+      CatalogOpenFailure failure = describeCatalogOpenFailure(opened.error());
+      printError(command + ": " + failure.message, failure.hint);
       return false;
     }
     store = std::move(opened.value());
@@ -141,18 +178,40 @@ IndexingService::Dependencies serviceDependencies(CatalogContext& context, const
   return deps;
 }
 
+// Asks the running agent, which writes the catalog, to scan; nullopt when no
+// agent holds the catalog or it did not answer.
+std::optional<FullScanSummary> indexThroughAgent(CatalogContext& context) {
+  auto taken = context.writer.tryAcquire(StoreWriterLock::kIndexRole);
+  if (!taken.ok() || taken.value()) return std::nullopt;
+  auto holder = context.writer.holder();
+  if (!holder || holder->role != StoreWriterLock::kAgentRole) return std::nullopt;
+  printProgress("Asking the Pallix agent (pid " + std::to_string(holder->pid) + ") to scan...");
+  auto reply = LockFileSingleInstance::request(context.dirs.socketPath(), kAgentIndexRequest);
+  clearProgress();
+  if (!reply.ok()) return std::nullopt;
+  auto summary = decodeScanSummary(reply.value());
+  if (!summary.ok()) {
+    printError(summary.error().description());
+    return std::nullopt;
+  }
+  return summary.value();
+}
+
 int runIndex(Args& args) {
   bool json = args.flag("--json");
   auto rest = args.positionals();
   if (args.failed()) return usageError("index", args.failure());
   if (!rest.empty()) return usageError("index", "takes no arguments");
   CatalogContext context;
-  if (!context.open()) return kExitUnavailable;
-  auto main = RunLoop::create();
-  auto background = SerialExecutor::create("pallix-scan");
-  auto directory = SerialExecutor::create("pallix-dirchange");
+  if (!context.createDataFolder()) return kExitUnavailable;
   FullScanSummary result;
-  {
+  if (auto answered = indexThroughAgent(context)) {
+    result = *answered;
+  } else {
+    if (!context.becomeWriter(StoreWriterLock::kIndexRole) || !context.openForWriting()) return kExitUnavailable;
+    auto main = RunLoop::create();
+    auto background = SerialExecutor::create("pallix-scan");
+    auto directory = SerialExecutor::create("pallix-dirchange");
     IndexingService service(serviceDependencies(context, main, background, directory));
     if (service.userFileDirectories().empty()) {
       std::cerr << "pallix: no file folders to index; add one with 'pallix folders add DIR'. Indexing apps only.\n";
@@ -195,7 +254,7 @@ int runCatalog(Args& args) {
   }
   if (limit && *limit < 0) return usageError("catalog", "--limit must not be negative");
   CatalogContext context;
-  if (!context.open()) return kExitUnavailable;
+  if (!context.openForReading("catalog")) return kExitUnavailable;
   CatalogStore catalog(*context.store);
   Result<std::vector<IndexedItem>> items = std::vector<IndexedItem>{};
   if (itemType) {
@@ -232,7 +291,9 @@ int runWatch(Args& args) {
   if (args.failed()) return usageError("watch", args.failure());
   if (!rest.empty()) return usageError("watch", "takes no arguments");
   CatalogContext context;
-  if (!context.open()) return kExitUnavailable;
+  if (!context.createDataFolder() || !context.becomeWriter(StoreWriterLock::kWatchRole) || !context.openForWriting()) {
+    return kExitUnavailable;
+  }
 
   // Ctrl-C and SIGTERM write to a pipe; a waiting thread stops the main loop.
   // (Other libraries' threads may receive the signal, so no sigwait.)
@@ -345,7 +406,7 @@ int runFolders(Args& args) {
   }
   if (action != "add" && action != "remove") return usageError("folders", "unknown action '" + action + "'");
   if (rest.size() != 2) return usageError("folders", action + " takes exactly one folder");
-  Status created = createDirectories(dirs.data);
+  Status created = createPrivateDirectory(dirs.data);
   if (!created.ok()) {
     printError("cannot create the data folder: " + created.error().description());
     return kExitFailure;

@@ -48,8 +48,8 @@ std::string humanSize(int64_t bytes) {
 Result<std::unique_ptr<AppRuntime>> openRuntime(const std::string& command) {
   auto runtime = AppRuntime::open();
   if (!runtime.ok()) {
-    printError(command + ": cannot open the catalog: " + runtime.error().description(),
-               "Check that the data directory is writable ('pallix paths' shows it).");
+    CatalogOpenFailure failure = describeCatalogOpenFailure(runtime.error());
+    printError(command + ": " + failure.message, failure.hint);
     return runtime.error();
   }
   if (runtime.value()->catalogSize() == 0) {

@@ -339,6 +339,17 @@ Status IndexingService::removeAppDirectory(const std::string& path) {
   return okStatus();
 }
 
+void IndexingService::reloadDirectoryLists() {
+  const auto additional =
+      deps_.defaults->stringArrayValue(kAdditionalAppDirectoriesKey).value_or(std::vector<std::string>{});
+  const auto files = persistedFileDirectories(*deps_.defaults, deps_.dirs);
+  {
+    std::lock_guard<std::mutex> lock(shared_->directoryMutex);
+    if (additional == shared_->additionalAppDirectories && files == shared_->fileDirectories) return;
+  }
+  directoriesChanged();
+}
+
 void IndexingService::directoriesChanged() {
   {
     std::lock_guard<std::mutex> lock(shared_->directoryMutex);

@@ -159,6 +159,10 @@ class IndexingService {
   Status removeAppDirectory(const std::string& path);
   Status addFileDirectory(const std::string& path);
   Status removeFileDirectory(const std::string& path);
+  // Re-reads the persisted directory lists (changed by another process, e.g.
+  // `pallix folders add`) and applies them as an in-process change would
+  // when they differ: new watches and a scan. Main runner.
+  void reloadDirectoryLists();
 
   // The persisted file directories (defaults: home Documents, Desktop,
   // Downloads and Developer, those that exist).

@@ -133,8 +133,7 @@ CatalogOpenFailure describeCatalogOpenFailure(const Error& error) {
     case StoreFailure::notReady:
       return {error.description(), "Run 'pallix index' to bring the catalog up to date."};
     case StoreFailure::damaged:
-      return {"the catalog is damaged: " + error.description(),
-              "Run 'pallix index': it rebuilds the catalog."};
+      return {"the catalog is damaged: " + error.description(), "Run 'pallix index': it rebuilds the catalog."};
     case StoreFailure::busy:
       return {"the catalog stayed busy: " + error.description(),
               "Another Pallix command holds it; try again when it has finished."};

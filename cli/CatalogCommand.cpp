@@ -121,8 +121,9 @@ struct CatalogContext {
     auto opened = openPersistentStoreWithRecovery(dirs, catalogMigrationSteps());
     if (!opened.ok()) {
       const bool damaged = PersistentStore::failureKind(opened.error()) == StoreFailure::damaged;
-      printError(opened.error().description(), damaged ? "Remove " + dirs.storePath() + " by hand and run 'pallix index'."
-                                                       : "Check that " + dirs.data + " is writable and not full.");
+      printError(opened.error().description(), damaged
+                                                   ? "Remove " + dirs.storePath() + " by hand and run 'pallix index'."
+                                                   : "Check that " + dirs.data + " is writable and not full.");
       return false;
     }
     store = std::move(opened.value());

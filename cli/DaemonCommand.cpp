@@ -110,12 +110,14 @@ int runDaemon(Args& args) {
         if (errors) std::cerr << "pallix: full scan failed: " << s.error->description() << "\n";
         return;
       }
-      if (progress) std::cerr << stringPrintf("pallix: full scan: %zu apps, %zu files, %zu folders in %.2f s%s\n", s.appCount,
-                                s.fileCount, s.folderCount, s.elapsedSeconds, s.mutated ? "" : " (unchanged)");
+      if (progress)
+        std::cerr << stringPrintf("pallix: full scan: %zu apps, %zu files, %zu folders in %.2f s%s\n", s.appCount,
+                                  s.fileCount, s.folderCount, s.elapsedSeconds, s.mutated ? "" : " (unchanged)");
     });
     indexing->setIncrementalRunObserver([progress](const IncrementalRunSummary& s) {
-      if (progress) std::cerr << stringPrintf("pallix: %zu changes: %zu created, %zu modified, %zu removed\n", s.changeCount,
-                                s.created, s.modified, s.removed);
+      if (progress)
+        std::cerr << stringPrintf("pallix: %zu changes: %zu created, %zu modified, %zu removed\n", s.changeCount,
+                                  s.created, s.modified, s.removed);
     });
   }
   std::thread([loop] {

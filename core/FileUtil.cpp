@@ -125,9 +125,13 @@ bool isDirectory(const std::string& path) {
 
 // ---- ExclusiveFileLock ----
 
-ExclusiveFileLock::~ExclusiveFileLock() { unlock(); }
+ExclusiveFileLock::~ExclusiveFileLock() {
+  unlock();
+}
 
-ExclusiveFileLock::ExclusiveFileLock(ExclusiveFileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+ExclusiveFileLock::ExclusiveFileLock(ExclusiveFileLock&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 ExclusiveFileLock& ExclusiveFileLock::operator=(ExclusiveFileLock&& other) noexcept {
   if (this != &other) {
@@ -163,8 +167,7 @@ Result<std::optional<ExclusiveFileLock>> ExclusiveFileLock::tryLock(const std::s
 }
 
 Status ExclusiveFileLock::writeContents(std::string_view text) {
-  if (::ftruncate(fd_, 0) != 0 ||
-      ::pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+  if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
     return Error::fromErrno("Cannot write the lock file", errno);
   }
   return okStatus();

@@ -29,7 +29,9 @@ void dispatch(TelemetryEvent event) {
 
 }  // namespace
 
-void TelemetryService::signal(const std::string& name) { signal(name, {}); }
+void TelemetryService::signal(const std::string& name) {
+  signal(name, {});
+}
 
 void TelemetryService::signal(const std::string& name, const TelemetryParameters& parameters) {
   TelemetryEvent event;
@@ -118,6 +120,8 @@ void RecordingTelemetrySink::clear() {
 ScopedTelemetryRecorder::ScopedTelemetryRecorder()
     : sink_(std::make_shared<RecordingTelemetrySink>()), previous_(TelemetryService::install(sink_)) {}
 
-ScopedTelemetryRecorder::~ScopedTelemetryRecorder() { TelemetryService::install(previous_); }
+ScopedTelemetryRecorder::~ScopedTelemetryRecorder() {
+  TelemetryService::install(previous_);
+}
 
 }  // namespace pallix

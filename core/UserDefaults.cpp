@@ -106,11 +106,21 @@ std::vector<std::string> UserDefaults::keys() const {
   return out;
 }
 
-Status UserDefaults::set(const std::string& key, bool value) { return setRaw(key, value); }
-Status UserDefaults::set(const std::string& key, int64_t value) { return setRaw(key, value); }
-Status UserDefaults::set(const std::string& key, double value) { return setRaw(key, value); }
-Status UserDefaults::set(const std::string& key, const std::string& value) { return setRaw(key, value); }
-Status UserDefaults::set(const std::string& key, const std::vector<std::string>& value) { return setRaw(key, value); }
+Status UserDefaults::set(const std::string& key, bool value) {
+  return setRaw(key, value);
+}
+Status UserDefaults::set(const std::string& key, int64_t value) {
+  return setRaw(key, value);
+}
+Status UserDefaults::set(const std::string& key, double value) {
+  return setRaw(key, value);
+}
+Status UserDefaults::set(const std::string& key, const std::string& value) {
+  return setRaw(key, value);
+}
+Status UserDefaults::set(const std::string& key, const std::vector<std::string>& value) {
+  return setRaw(key, value);
+}
 Status UserDefaults::setDictionary(const std::string& key, const nlohmann::json& object) {
   if (!object.is_object()) return Error("UserDefaultsError", 2, "Value for " + key + " is not a dictionary");
   return setRaw(key, object);

@@ -265,7 +265,9 @@ StoreFailure PersistentStore::failureKind(const Error& error) {
 
 namespace {
 
-bool isFilePath(const std::string& path) { return path != ":memory:" && !startsWith(path, "file:"); }
+bool isFilePath(const std::string& path) {
+  return path != ":memory:" && !startsWith(path, "file:");
+}
 
 // The store and its companions are private, also when an older build made them.
 void makeStoreFilesPrivate(const std::string& path) {
@@ -296,9 +298,10 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
   std::unique_ptr<PersistentStore> store(new PersistentStore(db, path));
   if (rc != SQLITE_OK) return store->sqliteError("Failed to open store at " + path, rc);
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                std::min(options.busyTimeout, seconds(5)))
-                                                .count()));
+  sqlite3_busy_timeout(
+      db,
+      static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::min(options.busyTimeout, seconds(5))).count()));
   auto fail = [&](const Error& error) { return error.withContext("Failed to open store at " + path); };
   if (!reading && isFilePath(path)) {
     Status wal = store->execute("PRAGMA journal_mode = WAL");
@@ -329,7 +332,8 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
   const int latest = latestVersion(steps);
   auto version = store->storedSchemaVersion(latest);
   if (!version.ok()) return fail(version.error());
-  if (version.value() == 0) return Error(kErrorDomain, kNoStoreCode, "the catalog at " + path + " is still being created");
+  if (version.value() == 0)
+    return Error(kErrorDomain, kNoStoreCode, "the catalog at " + path + " is still being created");
   if (version.value() < latest) {
     return Error(kErrorDomain, kStoreNotReadyCode,
                  stringPrintf("the catalog at %s has schema version %d; this build needs %d, which the next "
@@ -431,12 +435,10 @@ Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const D
   TelemetryService::signal("AppDelegate.setupModelContainer.initializationFailed", errorParameters(failure));
   if (PersistentStore::failureKind(failure) != StoreFailure::damaged) {
     // Busy, locked, unreadable or full: the catalog is fine and stays.
-    appDelegateLogger().error("Pallix.AppDelegate: Failed to open the store (kept): %s",
-                              failure.description().c_str());
+    appDelegateLogger().error("Pallix.AppDelegate: Failed to open the store (kept): %s", failure.description().c_str());
     return failure;
   }
-  appDelegateLogger().error("Pallix.AppDelegate: The store is damaged, removing it: %s",
-                            failure.description().c_str());
+  appDelegateLogger().error("Pallix.AppDelegate: The store is damaged, removing it: %s", failure.description().c_str());
   Status removed = removePersistentStoreArtifacts(storePath);
   if (removed.ok()) {
     TelemetryService::signal("AppDelegate.setupModelContainer.removedStore");

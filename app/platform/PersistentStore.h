@@ -119,11 +119,10 @@ class PersistentStore {
   // schema it cannot migrate. ":memory:" opens a private in-memory store.
   // `verifyIntegrity` runs PRAGMA quick_check first (it reads every page:
   // worth it at start-up, too slow for a command that answers one query).
-  static Result<std::unique_ptr<PersistentStore>> open(
-      const std::string& path, const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
-      bool verifyIntegrity = true);
   static Result<std::unique_ptr<PersistentStore>> open(const std::string& path,
-                                                       const std::vector<MigrationStep>& steps,
+                                                       const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
+                                                       bool verifyIntegrity = true);
+  static Result<std::unique_ptr<PersistentStore>> open(const std::string& path, const std::vector<MigrationStep>& steps,
                                                        const OpenOptions& options);
   // Opens an existing store read-only: never creates, migrates or deletes it.
   // Fails with kNoStoreCode when there is no store yet (or it is still being

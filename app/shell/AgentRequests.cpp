@@ -3,10 +3,10 @@
 namespace pallix {
 
 std::string encodeScanSummary(const FullScanSummary& summary) {
-  nlohmann::json out = {{"apps", summary.appCount},        {"files", summary.fileCount},
-                        {"folders", summary.folderCount},  {"elapsedSeconds", summary.elapsedSeconds},
-                        {"mutated", summary.mutated},      {"unchanged", summary.unchanged},
-                        {"inserted", summary.inserted},    {"updated", summary.updated},
+  nlohmann::json out = {{"apps", summary.appCount},       {"files", summary.fileCount},
+                        {"folders", summary.folderCount}, {"elapsedSeconds", summary.elapsedSeconds},
+                        {"mutated", summary.mutated},     {"unchanged", summary.unchanged},
+                        {"inserted", summary.inserted},   {"updated", summary.updated},
                         {"deleted", summary.deleted}};
   if (summary.error) {
     out["error"] = {{"domain", summary.error->domain()},
@@ -16,7 +16,9 @@ std::string encodeScanSummary(const FullScanSummary& summary) {
   return out.dump();
 }
 
-std::string encodeRequestRefusal(const std::string& why) { return nlohmann::json{{"refused", why}}.dump(); }
+std::string encodeRequestRefusal(const std::string& why) {
+  return nlohmann::json{{"refused", why}}.dump();
+}
 
 Result<FullScanSummary> decodeScanSummary(const std::string& line) {
   nlohmann::json in = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);

@@ -46,7 +46,8 @@ class IntelligencePreferences {
   Status setIndexingIntensity(IndexingIntensity intensity);
 
   // Re-reads every key from the defaults store after another process changed
-  // it; on any difference renews `version` and posts "IntelligencePreferencesDidChange" (and "EmbeddingModelDidChange" for a new model), as a setter would.
+  // it; on any difference renews `version` and posts "IntelligencePreferencesDidChange" (and "EmbeddingModelDidChange"
+  // for a new model), as a setter would.
   void reloadFromDefaults();
 
  private:

@@ -27,7 +27,8 @@ class TelemetryPreferences {
   // Re-reads the key after another process changed it (the sink installed
   // at start-up stays as it is until the next launch).
   void reloadFromDefaults() {
-    if (PreferenceStorage::adopt(telemetryEnabled_, storage_.loadBool(kTelemetryEnabledKey, kDefaultTelemetryEnabled))) {
+    if (PreferenceStorage::adopt(telemetryEnabled_,
+                                 storage_.loadBool(kTelemetryEnabledKey, kDefaultTelemetryEnabled))) {
       storage_.renewVersionAndPost(this);
     }
   }

@@ -174,10 +174,10 @@ TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
   EXPECT_EQ(defaultsMonitor_.path(), DataDirectories::forHome(home_.string()).defaultsPath());
   std::map<std::string, int> posted;
   std::vector<ScopedObservation> observations;
-  for (const char* name : {FilesPreferences::kDidChangeNotification, MessagesPreferences::kDidChangeNotification,
-                           IntelligencePreferences::kDidChangeNotification,
-                           IntelligencePreferences::kEmbeddingModelDidChangeNotification,
-                           ClipboardPreferences::kDidChangeNotification}) {
+  for (const char* name :
+       {FilesPreferences::kDidChangeNotification, MessagesPreferences::kDidChangeNotification,
+        IntelligencePreferences::kDidChangeNotification, IntelligencePreferences::kEmbeddingModelDidChangeNotification,
+        ClipboardPreferences::kDidChangeNotification}) {
     observations.emplace_back(NotificationCenter::defaultCenter(), name,
                               [&posted](const Notification& n) { ++posted[n.name]; });
   }

@@ -10,7 +10,9 @@
 
 namespace pallix {
 
-InotifyFileChangeMonitor::~InotifyFileChangeMonitor() { stop(); }
+InotifyFileChangeMonitor::~InotifyFileChangeMonitor() {
+  stop();
+}
 
 Status InotifyFileChangeMonitor::start(const std::string& path, Handler handler) {
   stop();

@@ -116,7 +116,9 @@ LockFileSingleInstance::Options LockFileSingleInstance::optionsFor(const DataDir
   return options;
 }
 
-void LockFileSingleInstance::setRequestHandler(RequestHandler handler) { requestHandler_ = std::move(handler); }
+void LockFileSingleInstance::setRequestHandler(RequestHandler handler) {
+  requestHandler_ = std::move(handler);
+}
 
 Result<std::string> LockFileSingleInstance::request(const std::string& socketPath, const std::string& request) {
   sockaddr_un address;

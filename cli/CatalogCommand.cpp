@@ -1,6 +1,7 @@
 // Catalog commands: index (one full scan), catalog (list records), watch
 // (keep the catalog current from file-system events) and folders (the
 // indexed file directories). All honour PALLIX_HOME through DataDirectories.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -179,23 +180,31 @@ IndexingService::Dependencies serviceDependencies(CatalogContext& context, const
   return deps;
 }
 
-// Asks the running agent, which writes the catalog, to scan; nullopt when no
-// agent holds the catalog or it did not answer.
-std::optional<FullScanSummary> indexThroughAgent(CatalogContext& context) {
-  auto taken = context.writer.tryAcquire(StoreWriterLock::kIndexRole);
-  if (!taken.ok() || taken.value()) return std::nullopt;
-  auto holder = context.writer.holder();
-  if (!holder || holder->role != StoreWriterLock::kAgentRole) return std::nullopt;
-  printProgress("Asking the Pallix agent (pid " + std::to_string(holder->pid) + ") to scan...");
-  auto reply = LockFileSingleInstance::request(context.dirs.socketPath(), kAgentIndexRequest);
-  clearProgress();
-  if (!reply.ok()) return std::nullopt;
-  auto summary = decodeScanSummary(reply.value());
-  if (!summary.ok()) {
-    printError(summary.error().description());
-    return std::nullopt;
+// Becomes the catalog's writer for one scan, or has the running agent scan:
+// nullopt once this process holds the writer lock, the agent's summary when
+// it answered. While another `index` or `watch` writes, this waits (checking
+// again every 100 ms, so an agent that takes over meanwhile is asked too).
+Result<std::optional<FullScanSummary>> becomeWriterOrAskTheAgent(CatalogContext& context) {
+  bool announced = false;
+  while (true) {
+    PALLIX_ASSIGN_OR_RETURN(bool taken, context.writer.tryAcquire(StoreWriterLock::kIndexRole));
+    if (taken) return std::optional<FullScanSummary>();
+    auto holder = context.writer.holder();
+    if (holder && holder->role == StoreWriterLock::kAgentRole) {
+      printProgress("Asking the Pallix agent (pid " + std::to_string(holder->pid) + ") to scan...");
+      auto reply = LockFileSingleInstance::request(context.dirs.socketPath(), kAgentIndexRequest);
+      clearProgress();
+      if (reply.ok()) {
+        PALLIX_ASSIGN_OR_RETURN(FullScanSummary summary, decodeScanSummary(reply.value()));
+        return std::optional<FullScanSummary>(summary);
+      }
+      // The agent is ending (or not listening yet): try again shortly.
+    } else if (!announced && holder) {
+      std::cerr << "pallix: waiting for " << holder->description() << " to finish writing the catalog...\n";
+      announced = true;
+    }
+    ::poll(nullptr, 0, 100);
   }
-  return summary.value();
 }
 
 int runIndex(Args& args) {
@@ -206,10 +215,15 @@ int runIndex(Args& args) {
   CatalogContext context;
   if (!context.createDataFolder()) return kExitUnavailable;
   FullScanSummary result;
-  if (auto answered = indexThroughAgent(context)) {
-    result = *answered;
+  auto answered = becomeWriterOrAskTheAgent(context);
+  if (!answered.ok()) {
+    printError("cannot index: " + answered.error().description(), "Check that " + context.dirs.data + " is writable.");
+    return kExitUnavailable;
+  }
+  if (answered.value()) {
+    result = *answered.value();
   } else {
-    if (!context.becomeWriter(StoreWriterLock::kIndexRole) || !context.openForWriting()) return kExitUnavailable;
+    if (!context.openForWriting()) return kExitUnavailable;
     auto main = RunLoop::create();
     auto background = SerialExecutor::create("pallix-scan");
     auto directory = SerialExecutor::create("pallix-dirchange");

@@ -108,7 +108,7 @@ TEST_F(UserDefaultsFileTest, TwoStoresOverOneFileMatchAModelOfEveryWrite) {
   UserDefaults second(path_);
   std::map<std::string, int64_t> model;
   std::mt19937 random(7);
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 120; ++i) {
     UserDefaults& writer = random() % 2 ? first : second;
     std::string key = "k" + std::to_string(random() % 40);
     if (random() % 4 == 0) {

@@ -236,7 +236,8 @@ TEST_F(ProcessSharingTest, ReadOnlyCommandsNeverCreateOrDeleteTheCatalog) {
       Outcome o = run(command);
       EXPECT_EQ(o.exitCode, 3) << command[0] << ": " << o.err;
       EXPECT_NE(o.err.find("pallix index"), std::string::npos) << o.err;
-      EXPECT_EQ(readFileToString(dirs_.storePath()).valueOr("<none>"), damaged ? garbage : "<none>");
+      // Compared without printing: the catalog is binary.
+      EXPECT_TRUE(readFileToString(dirs_.storePath()).valueOr("<none>") == (damaged ? garbage : "<none>"));
     }
   }
   // `pallix index` is the one that recovers.

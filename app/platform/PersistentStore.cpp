@@ -217,30 +217,33 @@ Status PersistentStore::migrate(const std::vector<MigrationStep>& steps) {
   std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.version < b.version; });
   const int latest = latestVersion(ordered);
   PALLIX_ASSIGN_OR_RETURN(int current, storedSchemaVersion(latest));
-  for (const MigrationStep& step : ordered) {
-    if (step.version <= current) continue;
+  if (current < latest) {
+    // Every pending step commits at once, so a reader never sees half a
+    // schema; the version is read again inside the write transaction, as
+    // another process may have migrated the store meanwhile.
     PALLIX_RETURN_IF_ERROR(begin());
-    // Read again inside the write transaction: another process may have
-    // applied the step since.
-    auto now = queryInteger(*this, "PRAGMA user_version");
+    auto now = storedSchemaVersion(latest);
     if (!now.ok()) {
       rollback();
       return now.error();
     }
-    current = static_cast<int>(now.value());
-    if (step.version <= current) {
-      rollback();
-      continue;
+    current = now.value();
+    for (const MigrationStep& step : ordered) {
+      if (step.version <= current) continue;
+      Status applied = step.apply(*this);
+      if (applied.ok()) applied = execute(stringPrintf("PRAGMA user_version = %d", step.version));
+      if (!applied.ok()) {
+        rollback();
+        return applied.error().withContext(
+            stringPrintf("Migration step %d (%s) failed", step.version, step.description.c_str()));
+      }
+      current = step.version;
     }
-    Status applied = step.apply(*this);
-    if (applied.ok()) applied = execute(stringPrintf("PRAGMA user_version = %d", step.version));
-    if (!applied.ok()) {
+    Status committed = commit();
+    if (!committed.ok()) {
       rollback();
-      return applied.error().withContext(
-          stringPrintf("Migration step %d (%s) failed", step.version, step.description.c_str()));
+      return committed;
     }
-    PALLIX_RETURN_IF_ERROR(commit());
-    current = step.version;
   }
   schemaVersion_ = current;
   return okStatus();

@@ -339,15 +339,16 @@ Status IndexingService::removeAppDirectory(const std::string& path) {
   return okStatus();
 }
 
-void IndexingService::reloadDirectoryLists() {
+bool IndexingService::reloadDirectoryLists() {
   const auto additional =
       deps_.defaults->stringArrayValue(kAdditionalAppDirectoriesKey).value_or(std::vector<std::string>{});
   const auto files = persistedFileDirectories(*deps_.defaults, deps_.dirs);
   {
     std::lock_guard<std::mutex> lock(shared_->directoryMutex);
-    if (additional == shared_->additionalAppDirectories && files == shared_->fileDirectories) return;
+    if (additional == shared_->additionalAppDirectories && files == shared_->fileDirectories) return false;
   }
   directoriesChanged();
+  return true;
 }
 
 void IndexingService::directoriesChanged() {

@@ -159,10 +159,11 @@ class IndexingService {
   Status removeAppDirectory(const std::string& path);
   Status addFileDirectory(const std::string& path);
   Status removeFileDirectory(const std::string& path);
-  // Re-reads the persisted directory lists (changed by another process, e.g.
-  // `pallix folders add`) and applies them as an in-process change would
-  // when they differ: new watches and a scan. Main runner.
-  void reloadDirectoryLists();
+  // Re-reads the persisted directory lists (another process, such as
+  // `pallix folders`, edited the user defaults) and, when they differ from the
+  // lists in use, applies them as an edit here would: directoryVersion
+  // renewed, watcher rebuilt, catalog updated. Returns whether they differed.
+  bool reloadDirectoryLists();
 
   // The persisted file directories (defaults: home Documents, Desktop,
   // Downloads and Developer, those that exist).

@@ -13,7 +13,7 @@
 
 namespace pallix::cli {
 
-Result<std::unique_ptr<AppRuntime>> AppRuntime::open() {
+Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access) {
   auto runtime = std::make_unique<AppRuntime>();
   runtime->dirs = DataDirectories::fromEnvironment();
   // Searching only reads: the catalog is never created, migrated or deleted
@@ -25,6 +25,13 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open() {
     auto store = PersistentStore::openForReading(runtime->dirs.storePath(), catalogMigrationSteps(), options);
     if (!store.ok()) return store.error();
     *slot = std::move(store).value();
+  }
+  if (access == Access::recordUse) {
+    // The store exists with the current schema (just checked), so opening it
+    // for writing creates and migrates nothing.
+    auto store = PersistentStore::open(runtime->dirs.storePath(), catalogMigrationSteps(), options);
+    if (!store.ok()) return store.error();
+    runtime->store = std::move(store).value();
   }
 
   runtime->mainLoop = RunLoop::create();

@@ -41,9 +41,13 @@ struct AppRuntime {
   std::shared_ptr<PanelIntelligenceStore> intelligence;
   std::unique_ptr<ContentViewModel> model;
 
-  // Opens the catalog read-only and builds the session; fails when there is
-  // no usable catalog (see describeCatalogOpenFailure).
-  static Result<std::unique_ptr<AppRuntime>> open();
+  // How the command uses the catalog: searching only reads it; recording a
+  // launch (lastUsed) writes single rows, which SQLite's own locking keeps
+  // safe beside the catalog's writer. Neither creates, migrates or deletes it.
+  enum class Access { read, recordUse };
+  // Opens the catalog and builds the session; fails when there is no usable
+  // catalog (see describeCatalogOpenFailure).
+  static Result<std::unique_ptr<AppRuntime>> open(Access access = Access::read);
   ~AppRuntime();
 
   // Runs the main loop until the session and the intelligence store have no

@@ -14,18 +14,26 @@
 
 namespace pallix::cli {
 
-Result<std::unique_ptr<AppRuntime>> AppRuntime::open() {
+Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access) {
   auto runtime = std::make_unique<AppRuntime>();
   runtime->dirs = DataDirectories::fromEnvironment();
-  // A damaged catalog shows as a query error here; `pallix index` and the
-  // daemon verify it at start-up and rebuild it.
-  auto store = openPersistentStoreWithRecovery(runtime->dirs, catalogMigrationSteps(), /*verifyIntegrity=*/false);
-  if (!store.ok()) return store.error();
-  runtime->store = std::move(store).value();
-  auto searchStore =
-      PersistentStore::open(runtime->dirs.storePath(), catalogMigrationSteps(), /*verifyIntegrity=*/false);
-  if (!searchStore.ok()) return searchStore.error();
-  runtime->searchStore = std::move(searchStore).value();
+  // Searching only reads: the catalog is never created, migrated or deleted
+  // here. Damage shows as an error (or a query error later); `pallix index`
+  // and the daemon verify the catalog and rebuild it.
+  PersistentStore::OpenOptions options;
+  options.verifyIntegrity = false;
+  for (auto* slot : {&runtime->store, &runtime->searchStore}) {
+    auto store = PersistentStore::openForReading(runtime->dirs.storePath(), catalogMigrationSteps(), options);
+    if (!store.ok()) return store.error();
+    *slot = std::move(store).value();
+  }
+  if (access == Access::recordUse) {
+    // The store exists with the current schema (just checked), so opening it
+    // for writing creates and migrates nothing.
+    auto store = PersistentStore::open(runtime->dirs.storePath(), catalogMigrationSteps(), options);
+    if (!store.ok()) return store.error();
+    runtime->store = std::move(store).value();
+  }
 
   runtime->mainLoop = RunLoop::create();
   runtime->searchExecutor = SerialExecutor::create("pallix-search");
@@ -126,6 +134,24 @@ std::vector<std::string> AppRuntime::intelligenceLines() const {
 int64_t AppRuntime::catalogSize() {
   CatalogStore catalog(*store);
   return catalog.count().valueOr(0);
+}
+
+CatalogOpenFailure describeCatalogOpenFailure(const Error& error) {
+  switch (PersistentStore::failureKind(error)) {
+    case StoreFailure::missing:
+      return {error.description(), "Run 'pallix index' to build it."};
+    case StoreFailure::notReady:
+      return {error.description(), "Run 'pallix index' to bring the catalog up to date."};
+    case StoreFailure::damaged:
+      return {"the catalog is damaged: " + error.description(), "Run 'pallix index': it rebuilds the catalog."};
+    case StoreFailure::busy:
+      return {"the catalog stayed busy: " + error.description(),
+              "Another Pallix command holds it; try again when it has finished."};
+    case StoreFailure::other:
+      break;
+  }
+  return {"cannot open the catalog: " + error.description(),
+          "Check that the data directory is readable ('pallix paths' shows it)."};
 }
 
 }  // namespace pallix::cli

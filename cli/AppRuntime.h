@@ -42,8 +42,13 @@ struct AppRuntime {
   std::shared_ptr<PanelIntelligenceStore> intelligence;
   std::unique_ptr<ContentViewModel> model;
 
-  // Opens the catalog and builds the session. The error says what to do next.
-  static Result<std::unique_ptr<AppRuntime>> open();
+  // How the command uses the catalog: searching only reads it; recording a
+  // launch (lastUsed) writes single rows, which SQLite's own locking keeps
+  // safe beside the catalog's writer. Neither creates, migrates or deletes it.
+  enum class Access { read, recordUse };
+  // Opens the catalog and builds the session; fails when there is no usable
+  // catalog (see describeCatalogOpenFailure).
+  static Result<std::unique_ptr<AppRuntime>> open(Access access = Access::read);
   ~AppRuntime();
 
   // Runs the main loop until the session and the intelligence store have no
@@ -54,5 +59,14 @@ struct AppRuntime {
   // Number of catalog records (0 when the catalog was never built).
   int64_t catalogSize();
 };
+
+// What a read-only command says (before exiting with 3) when the catalog
+// cannot be opened: a hint to run `pallix index` when there is none yet, it
+// is damaged or it needs an upgrade.
+struct CatalogOpenFailure {
+  std::string message;
+  std::string hint;
+};
+CatalogOpenFailure describeCatalogOpenFailure(const Error& error);
 
 }  // namespace pallix::cli

@@ -1,6 +1,7 @@
 // Catalog commands: index (one full scan), catalog (list records), watch
 // (keep the catalog current from file-system events) and folders (the
 // indexed file directories). All honour PALLIX_HOME through DataDirectories.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -14,12 +15,16 @@
 
 #include "app/platform/DataDirectories.h"
 #include "app/platform/PersistentStore.h"
+#include "app/platform/StoreWriterLock.h"
 #include "app/platform/linux/InotifyDirectoryWatcher.h"
+#include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/platform/linux/ThemeIconResolver.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
+#include "app/shell/AgentRequests.h"
+#include "cli/AppRuntime.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "core/FileUtil.h"
@@ -86,21 +91,55 @@ std::string humanSize(int64_t bytes) {
 struct CatalogContext {
   DataDirectories dirs = DataDirectories::fromEnvironment();
   std::unique_ptr<UserDefaults> defaults;
+  StoreWriterLock writer{StoreWriterLock::lockPathFor(dirs)};
   std::unique_ptr<PersistentStore> store;
   FileExclusionFilter filter;
 
-  // Opens the store (with its one recovery); prints the failure and returns false.
-  bool open(bool verifyIntegrity = true) {
-    Status created = createDirectories(dirs.data);
+  bool createDataFolder() {
+    Status created = createPrivateDirectory(dirs.data);
     if (!created.ok()) {
       printError("cannot create the data folder: " + created.error().description(),
                  "Check that " + dirs.data + " is writable, or point PALLIX_HOME elsewhere.");
-      return false;
     }
+    return created.ok();
+  }
+
+  // Becomes the catalog's only writer, waiting for another one to finish.
+  bool becomeWriter(const char* role) {
+    Status locked = writer.acquire(role, [](const StoreWriterLock::Holder& holder) {
+      std::cerr << "pallix: waiting for " << holder.description() << " to finish writing the catalog...\n";
+    });
+    if (!locked.ok()) {
+      printError("cannot lock the catalog: " + locked.error().description(),
+                 "Check that " + dirs.data + " is writable.");
+    }
+    return locked.ok();
+  }
+
+  // Opens the store for writing (the writer lock is held) with its one
+  // recovery of a damaged store; prints the failure and returns false.
+  bool openForWriting(bool verifyIntegrity = true) {
     defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
     auto opened = openPersistentStoreWithRecovery(dirs, catalogMigrationSteps(), verifyIntegrity);
     if (!opened.ok()) {
-      printError(opened.error().description(), "Remove " + dirs.storePath() + " by hand and run 'pallix index'.");
+      const bool damaged = PersistentStore::failureKind(opened.error()) == StoreFailure::damaged;
+      printError(opened.error().description(), damaged
+                                                   ? "Remove " + dirs.storePath() + " by hand and run 'pallix index'."
+                                                   : "Check that " + dirs.data + " is writable and not full.");
+      return false;
+    }
+    store = std::move(opened.value());
+    return true;
+  }
+
+  // Opens the store read-only; never creates or deletes it.
+  bool openForReading(const std::string& command) {
+    PersistentStore::OpenOptions options;
+    options.verifyIntegrity = false;
+    auto opened = PersistentStore::openForReading(dirs.storePath(), catalogMigrationSteps(), options);
+    if (!opened.ok()) {
+      CatalogOpenFailure failure = describeCatalogOpenFailure(opened.error());
+      printError(command + ": " + failure.message, failure.hint);
       return false;
     }
     store = std::move(opened.value());
@@ -181,21 +220,59 @@ FullScanSummary indexOnce(CatalogContext& context) {
   return result;
 }
 
+// Becomes the catalog's writer for one scan, or has the running agent scan:
+// nullopt once this process holds the writer lock, the agent's summary when
+// it answered. While another `index` or `watch` writes, this waits (checking
+// again every 100 ms, so an agent that takes over meanwhile is asked too).
+Result<std::optional<FullScanSummary>> becomeWriterOrAskTheAgent(CatalogContext& context) {
+  bool announced = false;
+  while (true) {
+    PALLIX_ASSIGN_OR_RETURN(bool taken, context.writer.tryAcquire(StoreWriterLock::kIndexRole));
+    if (taken) return std::optional<FullScanSummary>();
+    auto holder = context.writer.holder();
+    if (holder && holder->role == StoreWriterLock::kAgentRole) {
+      printProgress("Asking the Pallix agent (pid " + std::to_string(holder->pid) + ") to scan...");
+      auto reply = LockFileSingleInstance::request(context.dirs.socketPath(), kAgentIndexRequest);
+      clearProgress();
+      if (reply.ok()) {
+        PALLIX_ASSIGN_OR_RETURN(FullScanSummary summary, decodeScanSummary(reply.value()));
+        return std::optional<FullScanSummary>(summary);
+      }
+      // The agent is ending (or not listening yet): try again shortly.
+    } else if (!announced && holder) {
+      std::cerr << "pallix: waiting for " << holder->description() << " to finish writing the catalog...\n";
+      announced = true;
+    }
+    ::poll(nullptr, 0, 100);
+  }
+}
+
 int runIndex(Args& args) {
   bool json = args.flag("--json");
   auto rest = args.positionals();
   if (args.failed()) return usageError("index", args.failure());
   if (!rest.empty()) return usageError("index", "takes no arguments");
-  // The integrity check reads the whole store, as long as a scan that finds
-  // nothing changed (which reads nothing else); it runs when writing the
-  // catalog met damage, and the open it belongs to replaces a damaged store.
+  CatalogContext context;
+  if (!context.createDataFolder()) return kExitUnavailable;
   FullScanSummary result;
-  for (bool verify : {false, true}) {
-    CatalogContext context;
-    if (!context.open(verify)) return kExitUnavailable;
-    result = indexOnce(context);
-    if (!result.error || !isStoreDamage(*result.error)) break;
-    if (!verify) std::cerr << "pallix: the catalog store is damaged; checking it and indexing again.\n";
+  auto answered = becomeWriterOrAskTheAgent(context);
+  if (!answered.ok()) {
+    printError("cannot index: " + answered.error().description(), "Check that " + context.dirs.data + " is writable.");
+    return kExitUnavailable;
+  }
+  if (answered.value()) {
+    result = *answered.value();
+  } else {
+    // The integrity check reads the whole store, as long as a scan that finds
+    // nothing changed (which reads nothing else); it runs when writing the
+    // catalog met damage, and the open it belongs to replaces a damaged store.
+    for (bool verify : {false, true}) {
+      context.store.reset();
+      if (!context.openForWriting(verify)) return kExitUnavailable;
+      result = indexOnce(context);
+      if (!result.error || !isStoreDamage(*result.error)) break;
+      if (!verify) std::cerr << "pallix: the catalog store is damaged; checking it and indexing again.\n";
+    }
   }
   if (json) {
     printJson(scanSummaryJson(result));
@@ -224,7 +301,7 @@ int runCatalog(Args& args) {
   }
   if (limit && *limit < 0) return usageError("catalog", "--limit must not be negative");
   CatalogContext context;
-  if (!context.open()) return kExitUnavailable;
+  if (!context.openForReading("catalog")) return kExitUnavailable;
   CatalogStore catalog(*context.store);
   Result<std::vector<IndexedItem>> items = std::vector<IndexedItem>{};
   if (itemType) {
@@ -263,7 +340,9 @@ int runWatch(Args& args) {
   if (args.failed()) return usageError("watch", args.failure());
   if (!rest.empty()) return usageError("watch", "takes no arguments");
   CatalogContext context;
-  if (!context.open()) return kExitUnavailable;
+  if (!context.createDataFolder() || !context.becomeWriter(StoreWriterLock::kWatchRole) || !context.openForWriting()) {
+    return kExitUnavailable;
+  }
 
   // Ctrl-C and SIGTERM write to a pipe; a waiting thread stops the main loop.
   // (Other libraries' threads may receive the signal, so no sigwait.)
@@ -380,7 +459,7 @@ int runFolders(Args& args) {
   }
   if (action != "add" && action != "remove") return usageError("folders", "unknown action " + inQuotes(action));
   if (rest.size() != 2) return usageError("folders", action + " takes exactly one folder");
-  Status created = createDirectories(dirs.data);
+  Status created = createPrivateDirectory(dirs.data);
   if (!created.ok()) {
     printError("cannot create the data folder: " + created.error().description());
     return kExitFailure;

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <thread>
 
 #include "app/platform/linux/InotifyDirectoryWatcher.h"
+#include "app/platform/linux/InotifyFileChangeMonitor.h"
 #include "app/platform/linux/LinuxSystemConditions.h"
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/platform/linux/ProcessCommandRunner.h"
@@ -37,7 +39,17 @@ int runDaemon(Args& args) {
   auto rest = args.positionals();
   if (args.failed()) return usageError("daemon", args.failure());
   if (!rest.empty()) return usageError("daemon", "takes no arguments");
-  if (Logger::threshold() == LogLevel::error && !quiet) Logger::setThreshold(LogLevel::info);
+  // PALLIX_LOG, when set, is the log level; otherwise the daemon logs its
+  // milestones. --quiet keeps errors only, whatever PALLIX_LOG says.
+  const char* logLevel = std::getenv("PALLIX_LOG");
+  if (quiet) {
+    if (Logger::threshold() < LogLevel::error) Logger::setThreshold(LogLevel::error);
+  } else if (!logLevel || !*logLevel) {
+    Logger::setThreshold(LogLevel::info);
+  }
+  // The daemon's own progress lines are milestones too.
+  const bool progress = Logger::threshold() <= LogLevel::info;
+  const bool errors = Logger::threshold() <= LogLevel::error;
 
   // Signals are taken by one thread that asks the main loop to stop; every
   // other thread (created below) inherits the blocked mask.
@@ -65,6 +77,7 @@ int runDaemon(Args& args) {
     return kExitFailure;
   }
   LinuxDirectoryWatcherFactory watcherFactory;
+  InotifyFileChangeMonitor defaultsMonitor;
   ThemeIconResolver icons(ThemeIconResolver::optionsFromEnvironment(dirs));
   LockFileSingleInstance instance(LockFileSingleInstance::optionsFor(dirs));
   ProcessCommandRunner runner;
@@ -80,8 +93,9 @@ int runDaemon(Args& args) {
   env.iconResolver = &icons;
   env.singleInstance = &instance;
   env.commandRunner = &runner;
-  env.requestTermination = [loop] {
-    std::cerr << "pallix: another instance started; this one ends.\n";
+  env.defaultsMonitor = &defaultsMonitor;
+  env.requestTermination = [loop, progress] {
+    if (progress) std::cerr << "pallix: another instance started; this one ends.\n";
     loop->quit();
   };
   auto delegate = std::make_unique<AppDelegate>(env);
@@ -92,17 +106,19 @@ int runDaemon(Args& args) {
     return kExitUnavailable;
   }
   if (IndexingService* indexing = delegate->indexingService()) {
-    indexing->setFullScanObserver([](const FullScanSummary& s) {
+    indexing->setFullScanObserver([progress, errors](const FullScanSummary& s) {
       if (s.error) {
-        std::cerr << "pallix: full scan failed: " << s.error->description() << "\n";
+        if (errors) std::cerr << "pallix: full scan failed: " << s.error->description() << "\n";
         return;
       }
-      std::cerr << stringPrintf("pallix: full scan: %zu apps, %zu files, %zu folders in %.2f s%s\n", s.appCount,
-                                s.fileCount, s.folderCount, s.elapsedSeconds, s.mutated ? "" : " (unchanged)");
+      if (progress)
+        std::cerr << stringPrintf("pallix: full scan: %zu apps, %zu files, %zu folders in %.2f s%s\n", s.appCount,
+                                  s.fileCount, s.folderCount, s.elapsedSeconds, s.mutated ? "" : " (unchanged)");
     });
-    indexing->setIncrementalRunObserver([](const IncrementalRunSummary& s) {
-      std::cerr << stringPrintf("pallix: %zu changes: %zu created, %zu modified, %zu removed\n", s.changeCount,
-                                s.created, s.modified, s.removed);
+    indexing->setIncrementalRunObserver([progress](const IncrementalRunSummary& s) {
+      if (progress)
+        std::cerr << stringPrintf("pallix: %zu changes: %zu created, %zu modified, %zu removed\n", s.changeCount,
+                                  s.created, s.modified, s.removed);
     });
   }
   std::thread([loop] {
@@ -111,14 +127,17 @@ int runDaemon(Args& args) {
     }
     loop->quit();
   }).detach();
-  std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << printable(dirs.data)
-            << ". Press Ctrl-C to stop.\n";
+  if (progress) {
+    std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << printable(dirs.data)
+              << ". Press Ctrl-C to stop.
+";
+  }
   loop->run();
   delegate->applicationWillTerminate();
   background->shutdown();
   directoryChanges->shutdown();
   delegate.reset();
-  std::cerr << "pallix: stopped.\n";
+  if (progress) std::cerr << "pallix: stopped.\n";
   return kExitOk;
 }
 
@@ -128,7 +147,9 @@ PALLIX_COMMAND("daemon", "run the background agent in the foreground",
                "Usage: pallix daemon [--quiet]\n\n"
                "Builds the catalog when needed and keeps it current from file-system events, pacing the work\n"
                "by the work mode. Only one daemon runs per user: starting a second one ends the first.\n"
-               "Stops on Ctrl-C or SIGTERM. --quiet prints errors only.\n",
+               "Stops on Ctrl-C or SIGTERM. Settings written by other commands ('pallix folders add',\n"
+               "'pallix defaults write') apply at once, and 'pallix index' asks the daemon to scan.\n"
+               "--quiet prints errors only; PALLIX_LOG sets the log level (default here: info).\n",
                runDaemon);
 
 }  // namespace pallix::cli

@@ -25,8 +25,8 @@ int runPanel(Args& args) {
   }
   auto runtime = AppRuntime::open();
   if (!runtime.ok()) {
-    printError("panel: cannot open the catalog: " + runtime.error().description(),
-               "Check that the data directory is writable ('pallix paths' shows it).");
+    CatalogOpenFailure failure = describeCatalogOpenFailure(runtime.error());
+    printError("panel: " + failure.message, failure.hint);
     return kExitUnavailable;
   }
   AppRuntime& rt = *runtime.value();

@@ -48,11 +48,13 @@ std::string humanSize(int64_t bytes) {
   return u == 0 ? stringPrintf("%lld B", static_cast<long long>(bytes)) : stringPrintf("%.1f %s", v, units[u]);
 }
 
-Result<std::unique_ptr<AppRuntime>> openRuntime(const std::string& command) {
-  auto runtime = AppRuntime::open();
+// Opens the session over the catalog; `recordUse` when a result will be
+// activated (a launch writes its last use).
+Result<std::unique_ptr<AppRuntime>> openRuntime(const std::string& command, bool recordUse) {
+  auto runtime = AppRuntime::open(recordUse ? AppRuntime::Access::recordUse : AppRuntime::Access::read);
   if (!runtime.ok()) {
-    printError(command + ": cannot open the catalog: " + runtime.error().description(),
-               "Check that the data directory is writable ('pallix paths' shows it).");
+    CatalogOpenFailure failure = describeCatalogOpenFailure(runtime.error());
+    printError(command + ": " + failure.message, failure.hint);
     return runtime.error();
   }
   if (runtime.value()->catalogSize() == 0) {
@@ -99,7 +101,7 @@ int runSearch(Args& args) {
   auto words = args.positionals();
   if (args.failed()) return usageError("search", args.failure());
   if (words.empty()) return usageError("search", "needs the text to search for");
-  auto runtime = openRuntime("search");
+  auto runtime = openRuntime("search", open.has_value());
   if (!runtime.ok()) return kExitUnavailable;
   AppRuntime& rt = *runtime.value();
   const std::string text = joinStrings(words, " ");
@@ -179,7 +181,7 @@ int runFiles(Args& args) {
   const ParsedQuery query = QueryParser::parse(text);
   if (Status valid = FileSearcher::validate(query); !valid.ok())
     return usageError("files", valid.error().description());
-  auto runtime = openRuntime("files");
+  auto runtime = openRuntime("files", open.has_value());
   if (!runtime.ok()) return kExitUnavailable;
   AppRuntime& rt = *runtime.value();
   auto page = FileSearcher::searchPage(rt.store->handle(), query, static_cast<int>(limit.value_or(50)),
@@ -245,7 +247,7 @@ int runOpen(Args& args) {
     printError(results.error().description());
     return kExitFailure;
   }
-  auto runtime = openRuntime("open");
+  auto runtime = openRuntime("open", true);
   if (!runtime.ok()) return kExitUnavailable;
   int code = activateNumber(*runtime.value(), results.value(), number, reveal, json);
   if (json && code == kExitOk) {

@@ -1,12 +1,14 @@
 #include "core/FileUtil.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <random>
+#include <vector>
 
 namespace pallix {
 
@@ -30,23 +32,29 @@ Result<std::string> readFileToString(const std::string& path) {
   return out;
 }
 
-Status writeFileAtomically(const std::string& path, std::string_view data) {
+Status writeFileAtomically(const std::string& path, std::string_view data, mode_t mode) {
   std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return Error::fromErrno("Cannot create " + temp, errno);
+  auto fail = [&](const std::string& what) {
+    int err = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return Error::fromErrno(what + " " + temp, err);
+  };
+  // The umask may have taken bits away; the mode is what the caller asked for.
+  if (::fchmod(fd, mode) != 0) return fail("Cannot set the permissions of");
   size_t written = 0;
   while (written < data.size()) {
     ssize_t n = ::write(fd, data.data() + written, data.size() - written);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return Error::fromErrno("Cannot write " + temp, err);
+      return fail("Cannot write");
     }
     written += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+  if (::fsync(fd) != 0) return fail("Cannot flush");
+  if (::close(fd) != 0) {
     int err = errno;
     ::unlink(temp.c_str());
     return Error::fromErrno("Cannot flush " + temp, err);
@@ -59,11 +67,50 @@ Status writeFileAtomically(const std::string& path, std::string_view data) {
   return okStatus();
 }
 
-Status createDirectories(const std::string& path) {
+Status createDirectories(const std::string& path, mode_t mode) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  if (ec) return Error("POSIX", ec.value(), "Cannot create directory " + path + ": " + ec.message());
+  fs::path target = fs::path(path).lexically_normal();
+  if (fs::is_directory(target, ec)) return okStatus();
+  std::vector<fs::path> missing;
+  for (fs::path p = target; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+    missing.push_back(p);
+    if (p == p.parent_path()) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (it->filename().empty()) continue;  // the trailing "/" of "a/b/"
+    if (::mkdir(it->c_str(), mode) == 0) {
+      ::chmod(it->c_str(), mode);  // the umask may have taken bits away
+    } else if (errno != EEXIST) {
+      return Error::fromErrno("Cannot create directory " + path, errno);
+    }
+  }
+  if (!fs::is_directory(target, ec)) {
+    return Error::fromErrno("Cannot create directory " + path, ENOTDIR);
+  }
   return okStatus();
+}
+
+Status createPrivateDirectory(const std::string& path) {
+  PALLIX_RETURN_IF_ERROR(createDirectories(path));
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 07777) != kPrivateDirectoryMode &&
+      ::chmod(path.c_str(), kPrivateDirectoryMode) != 0) {
+    return Error::fromErrno("Cannot make " + path + " private", errno);
+  }
+  return okStatus();
+}
+
+Status createFileIfMissing(const std::string& path, mode_t mode) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) {
+    if (errno == EEXIST) return okStatus();
+    return Error::fromErrno("Cannot create " + path, errno);
+  }
+  Status status = okStatus();
+  if (::fchmod(fd, mode) != 0) status = Error::fromErrno("Cannot set the permissions of " + path, errno);
+  ::close(fd);
+  return status;
 }
 
 bool fileExists(const std::string& path) {
@@ -74,6 +121,63 @@ bool fileExists(const std::string& path) {
 bool isDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ---- ExclusiveFileLock ----
+
+ExclusiveFileLock::~ExclusiveFileLock() {
+  unlock();
+}
+
+ExclusiveFileLock::ExclusiveFileLock(ExclusiveFileLock&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
+
+ExclusiveFileLock& ExclusiveFileLock::operator=(ExclusiveFileLock&& other) noexcept {
+  if (this != &other) {
+    unlock();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+Result<int> ExclusiveFileLock::take(const std::string& path, bool wait) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFileMode);
+  if (fd < 0) return Error::fromErrno("Cannot open the lock file " + path, errno);
+  while (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+    if (errno == EINTR) continue;
+    int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK) return -1;
+    return Error::fromErrno("Cannot lock " + path, err);
+  }
+  return fd;
+}
+
+Result<ExclusiveFileLock> ExclusiveFileLock::lock(const std::string& path) {
+  PALLIX_ASSIGN_OR_RETURN(int fd, take(path, /*wait=*/true));
+  return ExclusiveFileLock(fd);
+}
+
+Result<std::optional<ExclusiveFileLock>> ExclusiveFileLock::tryLock(const std::string& path) {
+  PALLIX_ASSIGN_OR_RETURN(int fd, take(path, /*wait=*/false));
+  if (fd < 0) return std::optional<ExclusiveFileLock>();
+  return std::optional<ExclusiveFileLock>(ExclusiveFileLock(fd));
+}
+
+Status ExclusiveFileLock::writeContents(std::string_view text) {
+  if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size())) {
+    return Error::fromErrno("Cannot write the lock file", errno);
+  }
+  return okStatus();
+}
+
+void ExclusiveFileLock::unlock() {
+  if (fd_ < 0) return;
+  ::flock(fd_, LOCK_UN);
+  ::close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace pallix

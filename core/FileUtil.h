@@ -1,6 +1,13 @@
-// File helpers: whole-file reads and atomic replacement.
+// File helpers: whole-file reads, atomic replacement, private folders and
+// exclusive lock files.
+//
+// Everything Pallix writes is private to the user: files are created 0600 and
+// folders 0700 whatever the process's umask.
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -8,13 +15,55 @@
 
 namespace pallix {
 
+constexpr mode_t kPrivateFileMode = 0600;
+constexpr mode_t kPrivateDirectoryMode = 0700;
+
 Result<std::string> readFileToString(const std::string& path);
 // Writes `data` to a temporary file beside `path`, flushes it to disk and
 // renames it over `path`, so readers see the old or the new file, never a mix.
-Status writeFileAtomically(const std::string& path, std::string_view data);
-// Creates `path` and its missing parents.
-Status createDirectories(const std::string& path);
+// The file gets `mode` exactly.
+Status writeFileAtomically(const std::string& path, std::string_view data, mode_t mode = kPrivateFileMode);
+// Creates `path` and its missing parents; the folders it creates get `mode`
+// exactly. Existing folders are left as they are.
+Status createDirectories(const std::string& path, mode_t mode = kPrivateDirectoryMode);
+// Creates `path` like createDirectories and makes the folder itself 0700,
+// also when it already existed (a data folder made by an older build).
+Status createPrivateDirectory(const std::string& path);
+// Creates `path` empty with `mode` when it does not exist (a store file that
+// SQLite then fills: its companions inherit the mode).
+Status createFileIfMissing(const std::string& path, mode_t mode = kPrivateFileMode);
 bool fileExists(const std::string& path);
 bool isDirectory(const std::string& path);
+
+// An exclusive flock() on a lock file (created 0600), held until the object is
+// destroyed or the process ends. flock() locks belong to the open file, so two
+// objects in one process exclude each other as two processes do.
+class ExclusiveFileLock {
+ public:
+  ExclusiveFileLock() = default;
+  ~ExclusiveFileLock();
+  ExclusiveFileLock(ExclusiveFileLock&& other) noexcept;
+  ExclusiveFileLock& operator=(ExclusiveFileLock&& other) noexcept;
+  ExclusiveFileLock(const ExclusiveFileLock&) = delete;
+  ExclusiveFileLock& operator=(const ExclusiveFileLock&) = delete;
+
+  // Waits until the lock is taken.
+  static Result<ExclusiveFileLock> lock(const std::string& path);
+  // nullopt when another holder has the lock.
+  static Result<std::optional<ExclusiveFileLock>> tryLock(const std::string& path);
+
+  bool held() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  // Replaces the lock file's contents (who holds it, for the ones that wait).
+  Status writeContents(std::string_view text);
+  void unlock();
+
+ private:
+  explicit ExclusiveFileLock(int fd) : fd_(fd) {}
+  // The locked descriptor, or -1 when another holder has the lock and `wait` is off.
+  static Result<int> take(const std::string& path, bool wait);
+
+  int fd_ = -1;
+};
 
 }  // namespace pallix

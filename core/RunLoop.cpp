@@ -23,7 +23,9 @@ void RunLoop::postDelayedWithHandle(Duration delay, TaskHandle handle, Task task
   wake_.notify_one();
 }
 
-bool RunLoop::isCurrent() const { return runningThread_.load() == std::this_thread::get_id(); }
+bool RunLoop::isCurrent() const {
+  return runningThread_.load() == std::this_thread::get_id();
+}
 
 bool RunLoop::runOneDueTask(std::unique_lock<std::mutex>& lock) {
   if (queue_.empty() || queue_.top().due > clock_.now()) return false;
@@ -69,6 +71,14 @@ void RunLoop::quit() {
   wake_.notify_all();
 }
 
+void RunLoop::dropPendingTasks() {
+  internal::PendingTaskQueue dropped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::swap(dropped, queue_);
+  }
+}
+
 size_t RunLoop::pendingTaskCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return queue_.size();
@@ -85,12 +95,17 @@ SerialExecutor::SerialExecutor(const std::string& name, const Clock& clock) : lo
   });
 }
 
-SerialExecutor::~SerialExecutor() { shutdown(); }
+SerialExecutor::~SerialExecutor() {
+  shutdown();
+}
 
 void SerialExecutor::shutdown() {
   if (!thread_.joinable()) return;
   loop_->quit();
   thread_.join();
+  // A dropped task may hold what owns this executor (a service's state
+  // keeping its debounce runner): destroying it breaks that cycle.
+  loop_->dropPendingTasks();
 }
 
 }  // namespace pallix

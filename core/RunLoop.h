@@ -54,8 +54,11 @@ class RunLoop final : public TaskRunner, public std::enable_shared_from_this<Run
   size_t pendingTaskCount() const;
 
  private:
+  friend class SerialExecutor;
   explicit RunLoop(const Clock& clock) : clock_(clock) {}
   bool runOneDueTask(std::unique_lock<std::mutex>& lock);
+  // Destroys the queued tasks (and what they hold) without running them.
+  void dropPendingTasks();
 
   const Clock& clock_;
   mutable std::mutex mutex_;
@@ -69,8 +72,7 @@ class RunLoop final : public TaskRunner, public std::enable_shared_from_this<Run
 class SerialExecutor final : public TaskRunner {
  public:
   // Starts the executor's thread. `name` shows in debuggers (at most 15 bytes are used).
-  static std::shared_ptr<SerialExecutor> create(const std::string& name,
-                                                const Clock& clock = SystemClock::instance());
+  static std::shared_ptr<SerialExecutor> create(const std::string& name, const Clock& clock = SystemClock::instance());
   ~SerialExecutor() override;
 
   TaskHandle postDelayed(Duration delay, Task task) override { return loop_->postDelayed(delay, std::move(task)); }

@@ -1,5 +1,9 @@
 #include "core/Telemetry.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -25,7 +29,9 @@ void dispatch(TelemetryEvent event) {
 
 }  // namespace
 
-void TelemetryService::signal(const std::string& name) { signal(name, {}); }
+void TelemetryService::signal(const std::string& name) {
+  signal(name, {});
+}
 
 void TelemetryService::signal(const std::string& name, const TelemetryParameters& parameters) {
   TelemetryEvent event;
@@ -70,10 +76,14 @@ void JsonLinesTelemetrySink::record(const TelemetryEvent& event) {
   }
   std::string text = line.dump() + "\n";
   std::lock_guard<std::mutex> lock(mutex_);
-  if (FILE* f = std::fopen(path_.c_str(), "a")) {
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
+  // The file is private to the user whatever the umask.
+  int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  if (::fchmod(fd, 0600) == 0) {
+    ssize_t written = ::write(fd, text.data(), text.size());
+    (void)written;  // Telemetry never fails the caller.
   }
+  ::close(fd);
 }
 
 void RecordingTelemetrySink::record(const TelemetryEvent& event) {
@@ -110,6 +120,8 @@ void RecordingTelemetrySink::clear() {
 ScopedTelemetryRecorder::ScopedTelemetryRecorder()
     : sink_(std::make_shared<RecordingTelemetrySink>()), previous_(TelemetryService::install(sink_)) {}
 
-ScopedTelemetryRecorder::~ScopedTelemetryRecorder() { TelemetryService::install(previous_); }
+ScopedTelemetryRecorder::~ScopedTelemetryRecorder() {
+  TelemetryService::install(previous_);
+}
 
 }  // namespace pallix

@@ -20,24 +20,21 @@ constexpr const char* kDateKey = "$date";
 UserDefaults::UserDefaults() = default;
 
 UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {
-  if (!fileExists(path_)) return;
-  auto text = readFileToString(path_);
-  if (!text.ok()) {
-    loadError_ = text.error();
-    logger().error("Cannot read settings file %s: %s", path_.c_str(), text.error().description().c_str());
+  auto disk = readFile();
+  if (disk.ok()) {
+    values_ = std::move(disk.value());
     return;
   }
-  nlohmann::json parsed = nlohmann::json::parse(text.value(), nullptr, /*allow_exceptions=*/false);
-  if (parsed.is_discarded() || !parsed.is_object()) {
-    std::string aside = path_ + ".corrupt";
-    std::rename(path_.c_str(), aside.c_str());
-    loadError_ = Error("UserDefaultsError", 1,
-                       "The settings file " + path_ + " is not a JSON object; it was moved to " + aside +
-                           " and the settings start fresh");
-    logger().error("%s", loadError_->description().c_str());
+  if (disk.error().domain() != "UserDefaultsError") {
+    loadError_ = disk.error();
+    logger().error("Cannot read settings file %s: %s", path_.c_str(), disk.error().description().c_str());
     return;
   }
-  values_ = std::move(parsed);
+  std::string aside = path_ + ".corrupt";
+  std::rename(path_.c_str(), aside.c_str());
+  loadError_ = Error("UserDefaultsError", 1,
+                     disk.error().description() + "; it was moved to " + aside + " and the settings start fresh");
+  logger().error("%s", loadError_->description().c_str());
 }
 
 bool UserDefaults::contains(const std::string& key) const {
@@ -109,11 +106,21 @@ std::vector<std::string> UserDefaults::keys() const {
   return out;
 }
 
-Status UserDefaults::set(const std::string& key, bool value) { return setRaw(key, value); }
-Status UserDefaults::set(const std::string& key, int64_t value) { return setRaw(key, value); }
-Status UserDefaults::set(const std::string& key, double value) { return setRaw(key, value); }
-Status UserDefaults::set(const std::string& key, const std::string& value) { return setRaw(key, value); }
-Status UserDefaults::set(const std::string& key, const std::vector<std::string>& value) { return setRaw(key, value); }
+Status UserDefaults::set(const std::string& key, bool value) {
+  return setRaw(key, value);
+}
+Status UserDefaults::set(const std::string& key, int64_t value) {
+  return setRaw(key, value);
+}
+Status UserDefaults::set(const std::string& key, double value) {
+  return setRaw(key, value);
+}
+Status UserDefaults::set(const std::string& key, const std::string& value) {
+  return setRaw(key, value);
+}
+Status UserDefaults::set(const std::string& key, const std::vector<std::string>& value) {
+  return setRaw(key, value);
+}
 Status UserDefaults::setDictionary(const std::string& key, const nlohmann::json& object) {
   if (!object.is_object()) return Error("UserDefaultsError", 2, "Value for " + key + " is not a dictionary");
   return setRaw(key, object);
@@ -123,32 +130,86 @@ Status UserDefaults::setDate(const std::string& key, Date value) {
 }
 
 Status UserDefaults::setRaw(const std::string& key, nlohmann::json value) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return storeLocked(key, std::move(value));
+  // `edit` may run twice (on the file's values, then on memory when saving fails): copy.
+  return modify([&](nlohmann::json& values) { values[key] = value; });
 }
 
 Status UserDefaults::remove(const std::string& key) {
+  return modify([&](nlohmann::json& values) { values.erase(key); });
+}
+
+Result<nlohmann::json> UserDefaults::readFile() const {
+  if (!fileExists(path_)) return nlohmann::json::object();
+  PALLIX_ASSIGN_OR_RETURN(std::string text, readFileToString(path_));
+  nlohmann::json parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (parsed.is_discarded() || !parsed.is_object()) {
+    return Error("UserDefaultsError", 1, "The settings file " + path_ + " is not a JSON object");
+  }
+  return parsed;
+}
+
+Result<std::vector<std::string>> UserDefaults::reload() {
+  if (path_.empty()) return std::vector<std::string>{};
+  auto disk = readFile();
+  if (!disk.ok()) {
+    logger().error("Cannot reload the settings, keeping the current ones: %s", disk.error().description().c_str());
+    return disk.error();
+  }
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!values_.contains(key)) return okStatus();
-  values_.erase(key);
-  return flushLocked();
+  std::vector<std::string> changed;
+  for (auto it = disk.value().begin(); it != disk.value().end(); ++it) {
+    auto mine = values_.find(it.key());
+    if (mine == values_.end() || *mine != it.value()) changed.push_back(it.key());
+  }
+  for (auto it = values_.begin(); it != values_.end(); ++it) {
+    if (!disk.value().contains(it.key())) changed.push_back(it.key());
+  }
+  values_ = std::move(disk.value());
+  return changed;
 }
 
-Status UserDefaults::storeLocked(const std::string& key, nlohmann::json value) {
-  values_[key] = std::move(value);
-  return flushLocked();
-}
-
-Status UserDefaults::flushLocked() {
-  if (path_.empty()) return okStatus();
+Status UserDefaults::modify(const std::function<void(nlohmann::json&)>& edit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (path_.empty()) {
+    edit(values_);
+    return okStatus();
+  }
+  // A value that cannot be saved still lives on in this process's memory.
+  auto failed = [&](const Error& error) {
+    edit(values_);
+    logger().error("Cannot save settings: %s", error.description().c_str());
+    return error;
+  };
   auto slash = path_.rfind('/');
   if (slash != std::string::npos && slash > 0) {
-    auto dir = createDirectories(path_.substr(0, slash));
-    if (!dir.ok()) return dir;
+    Status dir = createDirectories(path_.substr(0, slash));
+    if (!dir.ok()) return failed(dir.error());
   }
-  Status status = writeFileAtomically(path_, values_.dump(2) + "\n");
-  if (!status.ok()) logger().error("Cannot save settings: %s", status.error().description().c_str());
-  return status;
+  auto fileLock = ExclusiveFileLock::lock(path_ + ".lock");
+  if (!fileLock.ok()) return failed(fileLock.error());
+  nlohmann::json values;
+  auto disk = readFile();
+  if (disk.ok()) {
+    values = std::move(disk.value());
+  } else if (disk.error().domain() == "UserDefaultsError") {
+    // Damaged by hand or by another program: keep it for the user and write
+    // the values this process knows.
+    std::string aside = path_ + ".corrupt";
+    std::rename(path_.c_str(), aside.c_str());
+    logger().error("%s; it was moved to %s and the known settings are written instead",
+                   disk.error().description().c_str(), aside.c_str());
+    values = values_;
+  } else {
+    return failed(disk.error());
+  }
+  const nlohmann::json before = disk.ok() ? values : nlohmann::json();
+  edit(values);
+  if (values != before) {
+    Status status = writeFileAtomically(path_, values.dump(2) + "\n");
+    if (!status.ok()) return failed(status.error());
+  }
+  values_ = std::move(values);
+  return okStatus();
 }
 
 }  // namespace pallix

@@ -1,15 +1,24 @@
 // UserDefaults: the persistent key/value store behind every setting.
 //
-// One JSON object in one file, rewritten atomically after every change.
-// Values are typed: bool, integer, double, string, string array,
-// string-to-value dictionary and date (stored as {"$date": seconds since
-// 1970}). A typed getter returns nullopt when the key is absent or holds
-// another type, so callers fall back to their defaults. A file that cannot be
-// parsed is set aside as "<file>.corrupt" and the store starts empty.
-// Thread-safe; writes happen on the calling thread.
+// One JSON object in one file (0600), shared by every Pallix process. Values
+// are typed: bool, integer, double, string, string array, string-to-value
+// dictionary and date (stored as {"$date": seconds since 1970}). A typed
+// getter returns nullopt when the key is absent or holds another type, so
+// callers fall back to their defaults.
+//
+// Sharing: a write takes an exclusive lock on "<file>.lock", re-reads the
+// file, changes only its own key and replaces the file atomically, so writes
+// of different keys from several processes never undo each other; the values
+// in memory then match the file. Getters answer from memory: a long-lived
+// process calls reload() when the file changed (see FileChangeMonitor).
+//
+// A file that cannot be parsed is set aside as "<file>.corrupt"; at
+// construction the store then starts empty, at a write it keeps the values it
+// knew. Thread-safe; writes happen on the calling thread.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -49,6 +58,11 @@ class UserDefaults {
   std::optional<nlohmann::json> rawValue(const std::string& key) const;
   std::vector<std::string> keys() const;
 
+  // Re-reads the file (written by another process) and returns the keys whose
+  // values were added, changed or removed. A missing file means no values; a
+  // file that cannot be read or parsed keeps the current values and fails.
+  Result<std::vector<std::string>> reload();
+
   Status set(const std::string& key, bool value);
   Status set(const std::string& key, int64_t value);
   Status set(const std::string& key, int value) { return set(key, static_cast<int64_t>(value)); }
@@ -62,8 +76,10 @@ class UserDefaults {
   Status remove(const std::string& key);
 
  private:
-  Status storeLocked(const std::string& key, nlohmann::json value);
-  Status flushLocked();
+  // Applies `edit` to the file's current values under the file lock and
+  // writes the result back when it differs.
+  Status modify(const std::function<void(nlohmann::json&)>& edit);
+  Result<nlohmann::json> readFile() const;
 
   std::string path_;
   std::optional<Error> loadError_;

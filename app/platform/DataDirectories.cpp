@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "core/Strings.h"
@@ -45,9 +46,22 @@ DataDirectories DataDirectories::forHome(const std::string& home) {
   return d;
 }
 
+std::string DataDirectories::socketPath() const {
+  if (runtime.empty() || runtime == data) return data + "/pallix.socket";
+  // FNV-1a: short, stable across builds, and unique enough per user.
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : data) hash = (hash ^ c) * 1099511628211ull;
+  return runtime + stringPrintf("/pallix-%016llx.socket", static_cast<unsigned long long>(hash));
+}
+
 DataDirectories DataDirectories::fromEnvironment() {
+  std::string runtime = env("XDG_RUNTIME_DIR");
   std::string pallixHome = env("PALLIX_HOME");
-  if (!pallixHome.empty()) return forHome(pallixHome);
+  if (!pallixHome.empty()) {
+    DataDirectories d = forHome(pallixHome);
+    if (!runtime.empty()) d.runtime = runtime;
+    return d;
+  }
   DataDirectories d = forHome(userHome());
   std::string xdgData = env("XDG_DATA_HOME");
   if (!xdgData.empty()) {
@@ -56,7 +70,6 @@ DataDirectories DataDirectories::fromEnvironment() {
   }
   std::string xdgCache = env("XDG_CACHE_HOME");
   if (!xdgCache.empty()) d.cache = xdgCache + "/Pallix";
-  std::string runtime = env("XDG_RUNTIME_DIR");
   d.runtime = runtime.empty() ? d.data : runtime;
   return d;
 }

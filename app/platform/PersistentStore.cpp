@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "core/FileUtil.h"
 #include "core/Logger.h"
@@ -179,10 +180,7 @@ Result<int64_t> queryInteger(PersistentStore& store, const char* sql) {
 
 }  // namespace
 
-Status PersistentStore::migrate(const std::vector<MigrationStep>& steps) {
-  std::vector<MigrationStep> ordered = steps;
-  std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.version < b.version; });
-  const int latest = ordered.empty() ? 0 : ordered.back().version;
+Result<int> PersistentStore::storedSchemaVersion(int latest) {
   PALLIX_ASSIGN_OR_RETURN(int64_t current, queryInteger(*this, "PRAGMA user_version"));
   if (current > latest) {
     return Error(kErrorDomain, SQLITE_MISMATCH,
@@ -193,6 +191,7 @@ Status PersistentStore::migrate(const std::vector<MigrationStep>& steps) {
   if (current > 0) {
     auto name = metadataValue("schemaName");
     if (!name.ok()) {
+      if (failureKind(name.error()) == StoreFailure::busy) return name.error();
       return Error(kErrorDomain, SQLITE_MISMATCH, "the store has no schema name: " + name.error().description());
     }
     if (name.value() != std::optional<std::string>(kSchemaName)) {
@@ -200,37 +199,117 @@ Status PersistentStore::migrate(const std::vector<MigrationStep>& steps) {
                    "the store uses schema \"" + name.value().value_or("") + "\", not \"" + kSchemaName + "\"");
     }
   }
-  for (const MigrationStep& step : ordered) {
-    if (step.version <= current) continue;
+  return static_cast<int>(current);
+}
+
+namespace {
+
+int latestVersion(const std::vector<MigrationStep>& steps) {
+  int latest = 0;
+  for (const MigrationStep& step : steps) latest = std::max(latest, step.version);
+  return latest;
+}
+
+}  // namespace
+
+Status PersistentStore::migrate(const std::vector<MigrationStep>& steps) {
+  std::vector<MigrationStep> ordered = steps;
+  std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.version < b.version; });
+  const int latest = latestVersion(ordered);
+  PALLIX_ASSIGN_OR_RETURN(int current, storedSchemaVersion(latest));
+  if (current < latest) {
+    // Every pending step commits at once, so a reader never sees half a
+    // schema; the version is read again inside the write transaction, as
+    // another process may have migrated the store meanwhile.
     PALLIX_RETURN_IF_ERROR(begin());
-    Status applied = step.apply(*this);
-    if (applied.ok()) applied = execute(stringPrintf("PRAGMA user_version = %d", step.version));
-    if (!applied.ok()) {
+    auto now = storedSchemaVersion(latest);
+    if (!now.ok()) {
       rollback();
-      return applied.error().withContext(
-          stringPrintf("Migration step %d (%s) failed", step.version, step.description.c_str()));
+      return now.error();
     }
-    PALLIX_RETURN_IF_ERROR(commit());
-    current = step.version;
+    current = now.value();
+    for (const MigrationStep& step : ordered) {
+      if (step.version <= current) continue;
+      Status applied = step.apply(*this);
+      if (applied.ok()) applied = execute(stringPrintf("PRAGMA user_version = %d", step.version));
+      if (!applied.ok()) {
+        rollback();
+        return applied.error().withContext(
+            stringPrintf("Migration step %d (%s) failed", step.version, step.description.c_str()));
+      }
+      current = step.version;
+    }
+    Status committed = commit();
+    if (!committed.ok()) {
+      rollback();
+      return committed;
+    }
   }
-  schemaVersion_ = static_cast<int>(current);
+  schemaVersion_ = current;
   return okStatus();
 }
 
-Result<std::unique_ptr<PersistentStore>> PersistentStore::open(const std::string& path,
-                                                               const std::vector<MigrationStep>& steps,
-                                                               bool verifyIntegrity) {
+StoreFailure PersistentStore::failureKind(const Error& error) {
+  if (error.domain() != kErrorDomain) return StoreFailure::other;
+  if (error.code() == kNoStoreCode) return StoreFailure::missing;
+  if (error.code() == kStoreNotReadyCode) return StoreFailure::notReady;
+  switch (error.code() & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return StoreFailure::busy;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_MISMATCH:
+      return StoreFailure::damaged;
+    default:
+      return StoreFailure::other;
+  }
+}
+
+namespace {
+
+bool isFilePath(const std::string& path) {
+  return path != ":memory:" && !startsWith(path, "file:");
+}
+
+// The store and its companions are private, also when an older build made them.
+void makeStoreFilesPrivate(const std::string& path) {
+  for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+    struct stat info;
+    if (::stat(file.c_str(), &info) == 0 && (info.st_mode & 07777) != kPrivateFileMode) {
+      ::chmod(file.c_str(), kPrivateFileMode);
+    }
+  }
+}
+
+}  // namespace
+
+Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::string& path,
+                                                                   const std::vector<MigrationStep>& steps,
+                                                                   const OpenOptions& options, bool reading) {
+  if (reading && !fileExists(path)) {
+    return Error(kErrorDomain, kNoStoreCode, "there is no catalog at " + path + " yet");
+  }
+  if (!reading && isFilePath(path)) {
+    // SQLite gives the "-wal" and "-shm" files the mode of the store file.
+    PALLIX_RETURN_IF_ERROR(createFileIfMissing(path));
+  }
   sqlite3* db = nullptr;
-  int rc =
-      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int flags = (reading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                    SQLITE_OPEN_NOMUTEX | (startsWith(path, "file:") ? SQLITE_OPEN_URI : 0);
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   std::unique_ptr<PersistentStore> store(new PersistentStore(db, path));
   if (rc != SQLITE_OK) return store->sqliteError("Failed to open store at " + path, rc);
   sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, 5000);
+  sqlite3_busy_timeout(
+      db,
+      static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::min(options.busyTimeout, seconds(5))).count()));
   auto fail = [&](const Error& error) { return error.withContext("Failed to open store at " + path); };
-  if (path != ":memory:") {
+  if (!reading && isFilePath(path)) {
     Status wal = store->execute("PRAGMA journal_mode = WAL");
     if (!wal.ok()) return fail(wal.error());
+    makeStoreFilesPrivate(path);
   }
   // A 32 MiB page cache keeps the catalog's indexes resident across the
   // many small commits of a snapshot; checkpoints run every 4000 pages.
@@ -240,7 +319,7 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::open(const std::string
   if (!pragmas.ok()) return fail(pragmas.error());
   // A header that parses is not enough: damaged pages surface here rather
   // than later in the middle of a scan.
-  if (verifyIntegrity) {
+  if (options.verifyIntegrity) {
     auto check = store->prepare("PRAGMA quick_check");
     if (!check.ok()) return fail(check.error());
     auto row = check.value().step();
@@ -248,9 +327,64 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::open(const std::string
     std::string verdict = row.value() ? check.value().columnText(0) : "no result";
     if (verdict != "ok") return fail(Error(kErrorDomain, SQLITE_CORRUPT, "integrity check failed: " + verdict));
   }
-  Status migrated = store->migrate(steps);
-  if (!migrated.ok()) return fail(migrated.error());
+  if (!reading) {
+    Status migrated = store->migrate(steps);
+    if (!migrated.ok()) return fail(migrated.error());
+    return store;
+  }
+  const int latest = latestVersion(steps);
+  auto version = store->storedSchemaVersion(latest);
+  if (!version.ok()) return fail(version.error());
+  if (version.value() == 0)
+    return Error(kErrorDomain, kNoStoreCode, "the catalog at " + path + " is still being created");
+  if (version.value() < latest) {
+    return Error(kErrorDomain, kStoreNotReadyCode,
+                 stringPrintf("the catalog at %s has schema version %d; this build needs %d, which the next "
+                              "'pallix index' brings it to",
+                              path.c_str(), version.value(), latest));
+  }
+  store->schemaVersion_ = version.value();
   return store;
+}
+
+namespace {
+
+// Retries `attempt` while it fails with busy, until `timeout` has passed.
+Result<std::unique_ptr<PersistentStore>> retryWhileBusy(
+    Duration timeout, const std::function<Result<std::unique_ptr<PersistentStore>>()>& attempt) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    auto result = attempt();
+    if (result.ok() || PersistentStore::failureKind(result.error()) != StoreFailure::busy ||
+        std::chrono::steady_clock::now() >= deadline) {
+      return result;
+    }
+    // Some busy answers (a store being created or its log recovered) come
+    // back without SQLite's own busy handler: wait a little and try again.
+    sqlite3_sleep(25);
+  }
+}
+
+}  // namespace
+
+Result<std::unique_ptr<PersistentStore>> PersistentStore::open(const std::string& path,
+                                                               const std::vector<MigrationStep>& steps,
+                                                               bool verifyIntegrity) {
+  OpenOptions options;
+  options.verifyIntegrity = verifyIntegrity;
+  return open(path, steps, options);
+}
+
+Result<std::unique_ptr<PersistentStore>> PersistentStore::open(const std::string& path,
+                                                               const std::vector<MigrationStep>& steps,
+                                                               const OpenOptions& options) {
+  return retryWhileBusy(options.busyTimeout, [&] { return openOnce(path, steps, options, /*reading=*/false); });
+}
+
+Result<std::unique_ptr<PersistentStore>> PersistentStore::openForReading(const std::string& path,
+                                                                         const std::vector<MigrationStep>& steps,
+                                                                         const OpenOptions& options) {
+  return retryWhileBusy(options.busyTimeout, [&] { return openOnce(path, steps, options, /*reading=*/true); });
 }
 
 // ---- Opening with recovery ----
@@ -283,22 +417,31 @@ Status removePersistentStoreArtifacts(const std::string& storePath) {
 Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const DataDirectories& dirs,
                                                                          const std::vector<MigrationStep>& steps,
                                                                          bool verifyIntegrity) {
-  if (!isDirectory(dirs.data)) {
-    Status created = createDirectories(dirs.data);
-    if (!created.ok()) {
-      TelemetryService::signal("AppDelegate.setupModelContainer.createDirectoryFailed",
-                               errorParameters(created.error()));
-      appDelegateLogger().error("Pallix.AppDelegate: Failed to create data directory: %s",
-                                created.error().description().c_str());
-    }
+  PersistentStore::OpenOptions options;
+  options.verifyIntegrity = verifyIntegrity;
+  return openPersistentStoreWithRecovery(dirs, steps, options);
+}
+
+Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const DataDirectories& dirs,
+                                                                         const std::vector<MigrationStep>& steps,
+                                                                         const PersistentStore::OpenOptions& options) {
+  Status created = createPrivateDirectory(dirs.data);
+  if (!created.ok()) {
+    TelemetryService::signal("AppDelegate.setupModelContainer.createDirectoryFailed", errorParameters(created.error()));
+    appDelegateLogger().error("Pallix.AppDelegate: Failed to create data directory: %s",
+                              created.error().description().c_str());
   }
   const std::string storePath = dirs.storePath();
-  auto first = PersistentStore::open(storePath, steps, verifyIntegrity);
+  auto first = PersistentStore::open(storePath, steps, options);
   if (first.ok()) return first;
   const Error& failure = first.error();
   TelemetryService::signal("AppDelegate.setupModelContainer.initializationFailed", errorParameters(failure));
-  appDelegateLogger().error("Pallix.AppDelegate: Failed to open the store, removing it: %s",
-                            failure.description().c_str());
+  if (PersistentStore::failureKind(failure) != StoreFailure::damaged) {
+    // Busy, locked, unreadable or full: the catalog is fine and stays.
+    appDelegateLogger().error("Pallix.AppDelegate: Failed to open the store (kept): %s", failure.description().c_str());
+    return failure;
+  }
+  appDelegateLogger().error("Pallix.AppDelegate: The store is damaged, removing it: %s", failure.description().c_str());
   Status removed = removePersistentStoreArtifacts(storePath);
   if (removed.ok()) {
     TelemetryService::signal("AppDelegate.setupModelContainer.removedStore");
@@ -307,7 +450,7 @@ Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const D
     appDelegateLogger().error("Pallix.AppDelegate: Failed to remove the store: %s",
                               removed.error().description().c_str());
   }
-  auto second = PersistentStore::open(storePath, steps);
+  auto second = PersistentStore::open(storePath, steps, options);
   if (!second.ok()) {
     return Error(second.error().domain(), second.error().code(),
                  "Failed to recover database: " + second.error().description());

@@ -9,6 +9,12 @@
 // known step, or that names another schema, cannot be migrated and fails to
 // open. The connection runs in WAL mode with synchronous=NORMAL.
 //
+// Several processes may use one store: one writer at a time (the
+// StoreWriterLock decides which) and any number of readers, which open it
+// read-only and never create, migrate or delete it. Busy and locked are not
+// damage: opening waits up to a busy time-out and retries. The store file and
+// its "-wal" and "-shm" companions are private (0600).
+//
 // Threading: one connection, used by one thread at a time (the catalog uses
 // it from the main runner only). The store owns the connection.
 #pragma once
@@ -24,6 +30,7 @@
 #include <vector>
 
 #include "app/platform/DataDirectories.h"
+#include "core/Clock.h"
 #include "core/Error.h"
 
 namespace pallix {
@@ -78,10 +85,30 @@ class SqliteStatement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// Why a store could not be opened (see PersistentStore::failureKind).
+enum class StoreFailure {
+  busy,      // another process holds a lock: wait and retry, never delete
+  damaged,   // corrupt, not a database, or a schema this build cannot use: only this is ever deleted
+  missing,   // no store yet (a reader found no file, or one still being created)
+  notReady,  // a reader found an older schema that the next writer migrates
+  other,     // permissions, disk full, I/O errors: never deleted
+};
+
 class PersistentStore {
  public:
   static constexpr const char* kSchemaName = "PallixModelSchemaV4";
+  // Codes are SQLite's (extended) result codes, plus the two below.
   static constexpr const char* kErrorDomain = "PersistentStoreError";
+  static constexpr int kNoStoreCode = 1001;
+  static constexpr int kStoreNotReadyCode = 1002;
+
+  struct OpenOptions {
+    // PRAGMA quick_check first (it reads every page: worth it at start-up,
+    // too slow for a command that answers one query).
+    bool verifyIntegrity = true;
+    // How long a busy or locked store is waited for before opening fails.
+    Duration busyTimeout = seconds(10);
+  };
 
   ~PersistentStore();
   PersistentStore(const PersistentStore&) = delete;
@@ -92,9 +119,18 @@ class PersistentStore {
   // schema it cannot migrate. ":memory:" opens a private in-memory store.
   // `verifyIntegrity` runs PRAGMA quick_check first (it reads every page:
   // worth it at start-up, too slow for a command that answers one query).
-  static Result<std::unique_ptr<PersistentStore>> open(
-      const std::string& path, const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
-      bool verifyIntegrity = true);
+  static Result<std::unique_ptr<PersistentStore>> open(const std::string& path,
+                                                       const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
+                                                       bool verifyIntegrity = true);
+  static Result<std::unique_ptr<PersistentStore>> open(const std::string& path, const std::vector<MigrationStep>& steps,
+                                                       const OpenOptions& options);
+  // Opens an existing store read-only: never creates, migrates or deletes it.
+  // Fails with kNoStoreCode when there is no store yet (or it is still being
+  // created), kStoreNotReadyCode when its schema is older than `steps`.
+  static Result<std::unique_ptr<PersistentStore>> openForReading(const std::string& path,
+                                                                 const std::vector<MigrationStep>& steps,
+                                                                 const OpenOptions& options);
+  static StoreFailure failureKind(const Error& error);
 
   const std::string& path() const { return path_; }
   sqlite3* handle() const { return db_; }
@@ -118,6 +154,12 @@ class PersistentStore {
 
  private:
   PersistentStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  static Result<std::unique_ptr<PersistentStore>> openOnce(const std::string& path,
+                                                           const std::vector<MigrationStep>& steps,
+                                                           const OpenOptions& options, bool reading);
+  // The stored schema version after checking the schema name; fails for a
+  // version newer than `latest` or another schema.
+  Result<int> storedSchemaVersion(int latest);
   Status migrate(const std::vector<MigrationStep>& steps);
 
   sqlite3* db_ = nullptr;
@@ -125,17 +167,22 @@ class PersistentStore {
   int schemaVersion_ = 0;
 };
 
-// Opens the store at `dirs.storePath()` with one automatic recovery: creates
-// the data directory ("Pallix.AppDelegate: Failed to create data directory: "
-// and "AppDelegate.setupModelContainer.createDirectoryFailed" on failure); a
+// Opens the store at `dirs.storePath()` for writing with one automatic
+// recovery; the caller must hold the StoreWriterLock. Creates the data
+// directory (0700; "Pallix.AppDelegate: Failed to create data directory: "
+// and "AppDelegate.setupModelContainer.createDirectoryFailed" on failure). A
 // store that cannot be opened is reported
-// ("AppDelegate.setupModelContainer.initializationFailed"), deleted with its
-// "-shm" and "-wal" companions ("...removedStore" / "...removeStoreFailed")
-// and opened once more ("...recovered"). A second failure returns an error
-// whose description starts "Failed to recover database: "; the caller decides
-// that it is fatal.
+// ("AppDelegate.setupModelContainer.initializationFailed"); only a damaged one
+// (StoreFailure::damaged) is deleted with its "-shm" and "-wal" companions
+// ("...removedStore" / "...removeStoreFailed") and opened once more
+// ("...recovered"); any other failure is returned as it is and the store is
+// kept. A second failure returns an error whose description starts "Failed to
+// recover database: "; the caller decides that it is fatal.
 Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(
     const DataDirectories& dirs, const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
     bool verifyIntegrity = true);
+Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const DataDirectories& dirs,
+                                                                         const std::vector<MigrationStep>& steps,
+                                                                         const PersistentStore::OpenOptions& options);
 
 }  // namespace pallix

@@ -1,8 +1,10 @@
 #include "app/shell/AppDelegate.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "app/search/CatalogSchema.h"
+#include "app/shell/AgentRequests.h"
 #include "core/FileUtil.h"
 #include "core/Logger.h"
 #include "core/Strings.h"
@@ -39,13 +41,15 @@ AppDelegate::AppDelegate(AppEnvironment env)
       clipboard_(defaults_),
       dataSources_(defaults_),
       appDisplay_(defaults_),
-      telemetry_(defaults_) {
+      telemetry_(defaults_),
+      writerLock_(StoreWriterLock::lockPathFor(env_.dirs)) {
   if (defaults_.loadError()) {
     logger().error("Pallix.AppDelegate: %s", defaults_.loadError()->description().c_str());
   }
 }
 
 AppDelegate::~AppDelegate() {
+  if (env_.defaultsMonitor) env_.defaultsMonitor->stop();
   if (env_.lifecycle) {
     for (const UUID& id : lifecycleHandlers_) env_.lifecycle->unregister(id);
   }
@@ -60,7 +64,7 @@ bool AppDelegate::hasCompletedOnboarding() const {
 Status AppDelegate::applicationDidFinishLaunching() {
   logger().info("Pallix: applicationDidFinishLaunching");
   if (env_.installTelemetrySink && telemetry_.telemetryEnabled()) {
-    Status dir = createDirectories(env_.dirs.data);
+    Status dir = createPrivateDirectory(env_.dirs.data);
     if (dir.ok()) TelemetryService::install(std::make_shared<JsonLinesTelemetrySink>(env_.dirs.telemetryPath()));
   }
   terminateOtherRunningInstances();
@@ -86,6 +90,7 @@ Status AppDelegate::applicationDidFinishLaunching() {
 
   setupPanelLifecycleHandlers();
   syncFileDirectoriesToIndexingService();
+  watchDefaultsFile();
   if (env_.lifecycle && !env_.lifecycle->isPanelVisible()) env_.lifecycle->enterInitialHiddenState();
   TelemetryService::signal("AppDelegate.didFinishLaunching");
   if (!hasCompletedOnboarding()) logger().info("Pallix.AppDelegate: onboarding has not been completed");
@@ -99,6 +104,13 @@ void AppDelegate::terminateOtherRunningInstances() {
   if (!env_.singleInstance) return;
   auto requestTermination = env_.requestTermination;
   auto main = env_.mainRunner;
+  // Requests arrive on the instance's thread; the weak wrapper is made here,
+  // on the main runner, and runs there.
+  auto serve = weak_.wrap(
+      [this](const std::string& request, const SingleInstance::Reply& reply) { handleAgentRequest(request, reply); });
+  env_.singleInstance->setRequestHandler([main, serve](const std::string& request, SingleInstance::Reply reply) {
+    main->post([serve, request, reply]() mutable { serve(request, reply); });
+  });
   Result<int> ended = env_.singleInstance->acquire([main, requestTermination] {
     if (requestTermination) main->post(requestTermination);
   });
@@ -112,6 +124,18 @@ void AppDelegate::terminateOtherRunningInstances() {
 }
 
 Status AppDelegate::setupModelContainer() {
+  // Only one process writes the catalog: one still writing (a `pallix
+  // index`, or the agent this one replaces) is waited for.
+  Status created = createPrivateDirectory(env_.dirs.data);
+  if (created.ok()) {
+    Status locked = writerLock_.acquire(StoreWriterLock::kAgentRole, [](const StoreWriterLock::Holder& holder) {
+      logger().info("Pallix.AppDelegate: waiting for %s to finish writing the catalog", holder.description().c_str());
+    });
+    if (!locked.ok()) {
+      logger().error("Pallix.AppDelegate: %s", locked.error().description().c_str());
+      return locked.error();
+    }
+  }
   auto store = openPersistentStoreWithRecovery(env_.dirs, catalogMigrationSteps());
   if (!store.ok()) {
     logger().error("Pallix.AppDelegate: %s", store.error().description().c_str());
@@ -119,6 +143,54 @@ Status AppDelegate::setupModelContainer() {
   }
   store_ = std::move(store).value();
   return okStatus();
+}
+
+void AppDelegate::watchDefaultsFile() {
+  if (!env_.defaultsMonitor) return;
+  auto pending = std::make_shared<std::atomic<bool>>(false);
+  auto reload = weak_.wrap([this, pending] {
+    pending->store(false);
+    reloadDefaults();
+  });
+  auto main = env_.mainRunner;
+  Status started = env_.defaultsMonitor->start(env_.dirs.defaultsPath(), [main, pending, reload] {
+    if (!pending->exchange(true)) main->postDelayed(kDefaultsReloadDelay, reload);
+  });
+  if (!started.ok()) {
+    logger().error("Pallix.AppDelegate: settings changed by other commands apply at the next start: %s",
+                   started.error().description().c_str());
+  }
+}
+
+void AppDelegate::reloadDefaults() {
+  auto changed = defaults_.reload();
+  if (!changed.ok()) return;  // logged by the store; the current settings stay
+  if (!changed.value().empty()) {
+    logger().info("Pallix.AppDelegate: settings changed by another process: %s",
+                  joinStrings(changed.value(), ", ").c_str());
+  }
+  // Each object compares its own values: a change this process already
+  // absorbed while writing its own key is still announced.
+  files_.reloadFromDefaults();
+  messages_.reloadFromDefaults();
+  intelligence_.reloadFromDefaults();
+  clipboard_.reloadFromDefaults();
+  dataSources_.reloadFromDefaults();
+  appDisplay_.reloadFromDefaults();
+  telemetry_.reloadFromDefaults();
+  if (indexing_) indexing_->reloadDirectoryLists();
+}
+
+void AppDelegate::handleAgentRequest(const std::string& request, const SingleInstance::Reply& reply) {
+  if (request != kAgentIndexRequest) {
+    reply(encodeRequestRefusal("unknown request \"" + request.substr(0, 40) + "\""));
+    return;
+  }
+  if (!indexing_) {
+    reply(encodeRequestRefusal("the catalog is not open"));
+    return;
+  }
+  indexing_->indexAll([reply](const FullScanSummary& summary) { reply(encodeScanSummary(summary)); });
 }
 
 void AppDelegate::setupPanelLifecycleHandlers() {
@@ -160,6 +232,7 @@ void AppDelegate::startDeferredBackgroundWork() {
 void AppDelegate::applicationWillTerminate() {
   if (!launched_) return;
   launched_ = false;
+  if (env_.defaultsMonitor) env_.defaultsMonitor->stop();
   if (indexing_) indexing_->stopWatching();
   if (env_.singleInstance) env_.singleInstance->release();
   logger().info("Pallix.AppDelegate: applicationWillTerminate");

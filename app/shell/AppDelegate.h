@@ -1,12 +1,14 @@
 // AppDelegate: start-up, wiring and termination of the Pallix agent.
 //
 // It creates the preference objects over the user defaults, opens the
-// persistent store (with one automatic recovery), makes sure only one
-// instance runs, creates the catalog's IndexingService, wires the services to
-// the panel lifecycle coordinator (the application work-mode policy), starts
-// the deferred background work (initial catalog scan, directory watching) and
-// shuts everything down. Services that do not exist yet (clipboard, semantic
-// indexers, panel window) are skipped.
+// persistent store (with one automatic recovery) as the catalog's only
+// writer, makes sure only one instance runs and answers other commands'
+// requests ("index"), creates the catalog's IndexingService, wires the
+// services to the panel lifecycle coordinator (the application work-mode
+// policy), starts the deferred background work (initial catalog scan,
+// directory watching), applies settings that other processes write to the
+// defaults file, and shuts everything down. Services that do not exist yet
+// (clipboard, semantic indexers, panel window) are skipped.
 //
 // Threading: every member runs on the main runner of `AppEnvironment`; the
 // delegate owns every service it creates until it is destroyed (on the main
@@ -21,9 +23,11 @@
 #include "app/platform/CommandRunner.h"
 #include "app/platform/DataDirectories.h"
 #include "app/platform/DirectoryWatcher.h"
+#include "app/platform/FileChangeMonitor.h"
 #include "app/platform/IconResolver.h"
 #include "app/platform/PersistentStore.h"
 #include "app/platform/SingleInstance.h"
+#include "app/platform/StoreWriterLock.h"
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
 #include "app/shell/AppDisplayPreferences.h"
@@ -52,6 +56,8 @@ struct AppEnvironment {
   IconResolver* iconResolver = nullptr;               // null: no icons
   SingleInstance* singleInstance = nullptr;           // null: no instance check
   CommandRunner* commandRunner = nullptr;             // for the privacy reset
+  // Tells when another process wrote the defaults file; null: not watched.
+  FileChangeMonitor* defaultsMonitor = nullptr;
   // Ends the process's main loop (a newer instance asked this one to end).
   std::function<void()> requestTermination;
   // Installs the JSON-lines telemetry sink when telemetry is enabled. Tests
@@ -71,6 +77,8 @@ class AppDelegate {
   static constexpr const char* kBundleIdentifier = "org.pallix.Pallix";
   static constexpr const char* kHasCompletedOnboardingKey = "hasCompletedOnboardingV1";
   static constexpr const char* kPrivacyTool = "/usr/bin/tccutil";
+  // Changes of the defaults file within this interval are applied together.
+  static constexpr Duration kDefaultsReloadDelay = std::chrono::milliseconds(100);
 
   explicit AppDelegate(AppEnvironment env);
   ~AppDelegate();
@@ -102,6 +110,11 @@ class AppDelegate {
 
  private:
   Status setupModelContainer();
+  void watchDefaultsFile();
+  // Re-reads the defaults file and hands every change to the preference
+  // objects and the catalog, which announce it as an in-process change.
+  void reloadDefaults();
+  void handleAgentRequest(const std::string& request, const SingleInstance::Reply& reply);
   void terminateOtherRunningInstances();
   void setupPanelLifecycleHandlers();
   void applyWorkModePolicy(WorkMode mode);
@@ -118,6 +131,7 @@ class AppDelegate {
   AppDisplayPreferences appDisplay_;
   TelemetryPreferences telemetry_;
   FileExclusionFilter exclusionFilter_;
+  StoreWriterLock writerLock_;
   std::unique_ptr<PersistentStore> store_;
   std::unique_ptr<IndexingService> indexing_;
   std::vector<ScopedObservation> observations_;

@@ -22,4 +22,13 @@ Status AppDisplayPreferences::setPanelPosition(PanelPosition position) {
       [&] { return storage_.defaults().set(kPanelPositionKey, std::string(pallix::rawValue(position))); }, this);
 }
 
+void AppDisplayPreferences::reloadFromDefaults() {
+  NotificationCenter unheard;
+  const AppDisplayPreferences stored(storage_.defaults(), unheard);
+  bool changed = false;
+  changed |= PreferenceStorage::adopt(appNameDisplayMode_, stored.appNameDisplayMode_);
+  changed |= PreferenceStorage::adopt(panelPosition_, stored.panelPosition_);
+  if (changed) storage_.renewVersionAndPost(this);
+}
+
 }  // namespace pallix

@@ -34,6 +34,10 @@ class AppDisplayPreferences {
   Status setAppNameDisplayMode(AppNameDisplayMode mode);
   Status setPanelPosition(PanelPosition position);
 
+  // Re-reads every key from the defaults store after another process changed
+  // it; on any difference renews `version` and posts nothing, as a setter would.
+  void reloadFromDefaults();
+
  private:
   PreferenceStorage storage_;
   AppNameDisplayMode appNameDisplayMode_;

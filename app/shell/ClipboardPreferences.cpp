@@ -52,4 +52,13 @@ Status ClipboardPreferences::setRetentionDays(int64_t days) {
       retentionDays_, days, [&] { return storage_.defaults().set(kRetentionDaysKey, days); }, this);
 }
 
+void ClipboardPreferences::reloadFromDefaults() {
+  NotificationCenter unheard;
+  const ClipboardPreferences stored(storage_.defaults(), unheard);
+  bool changed = false;
+  changed |= PreferenceStorage::adopt(historyEnabled_, stored.historyEnabled_);
+  changed |= PreferenceStorage::adopt(retentionDays_, stored.retentionDays_);
+  if (changed) storage_.renewVersionAndPost(this);
+}
+
 }  // namespace pallix

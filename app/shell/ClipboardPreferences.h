@@ -37,6 +37,10 @@ class ClipboardPreferences {
   // Fails, changing nothing, for a value that is not one of retentionOptions.
   Status setRetentionDays(int64_t days);
 
+  // Re-reads every key from the defaults store after another process changed
+  // it; on any difference renews `version` and posts "ClipboardPreferencesDidChange", as a setter would.
+  void reloadFromDefaults();
+
  private:
   static UserDefaults& migrate(UserDefaults& defaults);
 

@@ -17,4 +17,18 @@ Status DataSourcePreferences::set(bool& field, const char* key, bool enabled) {
       field, enabled, [&] { return storage_.defaults().set(key, enabled); }, this);
 }
 
+void DataSourcePreferences::reloadFromDefaults() {
+  NotificationCenter unheard;
+  const DataSourcePreferences stored(storage_.defaults(), unheard);
+  bool changed = false;
+  changed |= PreferenceStorage::adopt(calculatorEnabled_, stored.calculatorEnabled_);
+  changed |= PreferenceStorage::adopt(contactsEnabled_, stored.contactsEnabled_);
+  changed |= PreferenceStorage::adopt(calendarEnabled_, stored.calendarEnabled_);
+  changed |= PreferenceStorage::adopt(mapsEnabled_, stored.mapsEnabled_);
+  changed |= PreferenceStorage::adopt(weatherEnabled_, stored.weatherEnabled_);
+  changed |= PreferenceStorage::adopt(dictionaryEnabled_, stored.dictionaryEnabled_);
+  changed |= PreferenceStorage::adopt(wikipediaEnabled_, stored.wikipediaEnabled_);
+  if (changed) storage_.renewVersionAndPost(this);
+}
+
 }  // namespace pallix

@@ -38,6 +38,10 @@ class DataSourcePreferences {
   Status setDictionaryEnabled(bool enabled) { return set(dictionaryEnabled_, kDictionaryEnabledKey, enabled); }
   Status setWikipediaEnabled(bool enabled) { return set(wikipediaEnabled_, kWikipediaEnabledKey, enabled); }
 
+  // Re-reads every key from the defaults store after another process changed
+  // it; on any difference renews `version` and posts nothing, as a setter would.
+  void reloadFromDefaults();
+
  private:
   Status set(bool& field, const char* key, bool enabled);
 

@@ -95,4 +95,17 @@ Status FilesPreferences::removeIndexedFolder(const std::string& folder) {
   return setIndexedFolders(std::move(folders));
 }
 
+void FilesPreferences::reloadFromDefaults() {
+  NotificationCenter unheard;
+  const FilesPreferences stored(storage_.defaults(), unheard);
+  bool changed = false;
+  changed |= PreferenceStorage::adopt(searchEnabled_, stored.searchEnabled_);
+  changed |= PreferenceStorage::adopt(semanticSearchEnabled_, stored.semanticSearchEnabled_);
+  changed |= PreferenceStorage::adopt(searchScope_, stored.searchScope_);
+  changed |= PreferenceStorage::adopt(indexedFolders_, stored.indexedFolders_);
+  changed |= PreferenceStorage::adopt(computeUnits_, stored.computeUnits_);
+  changed |= PreferenceStorage::adopt(indexingIntensity_, stored.indexingIntensity_);
+  if (changed) storage_.renewVersionAndPost(this);
+}
+
 }  // namespace pallix

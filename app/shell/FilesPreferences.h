@@ -70,6 +70,10 @@ class FilesPreferences {
   // The standardised, symlink-resolved form used by add and remove.
   static std::string standardizedFolderPath(const std::string& folder);
 
+  // Re-reads every key from the defaults store after another process changed
+  // it; on any difference renews `version` and posts "FilesPreferencesDidChange", as a setter would.
+  void reloadFromDefaults();
+
  private:
   PreferenceStorage storage_;
   bool searchEnabled_;

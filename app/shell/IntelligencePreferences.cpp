@@ -32,4 +32,15 @@ Status IntelligencePreferences::setIndexingIntensity(IndexingIntensity intensity
       [&] { return storage_.defaults().set(kIndexingIntensityKey, std::string(rawValue(intensity))); }, this);
 }
 
+void IntelligencePreferences::reloadFromDefaults() {
+  NotificationCenter unheard;
+  const IntelligencePreferences stored(storage_.defaults(), unheard);
+  const bool modelChanged = PreferenceStorage::adopt(selectedModel_, stored.selectedModel_);
+  bool changed = modelChanged;
+  changed |= PreferenceStorage::adopt(computeUnits_, stored.computeUnits_);
+  changed |= PreferenceStorage::adopt(indexingIntensity_, stored.indexingIntensity_);
+  if (changed) storage_.renewVersionAndPost(this);
+  if (modelChanged) storage_.center().post(kEmbeddingModelDidChangeNotification, selectedModel_);
+}
+
 }  // namespace pallix

@@ -45,6 +45,11 @@ class IntelligencePreferences {
   Status setComputeUnits(EmbeddingComputeUnits units);
   Status setIndexingIntensity(IndexingIntensity intensity);
 
+  // Re-reads every key from the defaults store after another process changed
+  // it; on any difference renews `version` and posts "IntelligencePreferencesDidChange" (and "EmbeddingModelDidChange"
+  // for a new model), as a setter would.
+  void reloadFromDefaults();
+
  private:
   PreferenceStorage storage_;
   EmbeddingModel selectedModel_;

@@ -35,4 +35,15 @@ Status MessagesPreferences::setIndexingIntensity(IndexingIntensity intensity) {
       [&] { return storage_.defaults().set(kIndexingIntensityKey, std::string(rawValue(intensity))); }, this);
 }
 
+void MessagesPreferences::reloadFromDefaults() {
+  NotificationCenter unheard;
+  const MessagesPreferences stored(storage_.defaults(), unheard);
+  bool changed = false;
+  changed |= PreferenceStorage::adopt(searchEnabled_, stored.searchEnabled_);
+  changed |= PreferenceStorage::adopt(semanticSearchEnabled_, stored.semanticSearchEnabled_);
+  changed |= PreferenceStorage::adopt(computeUnits_, stored.computeUnits_);
+  changed |= PreferenceStorage::adopt(indexingIntensity_, stored.indexingIntensity_);
+  if (changed) storage_.renewVersionAndPost(this);
+}
+
 }  // namespace pallix

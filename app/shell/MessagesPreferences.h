@@ -37,6 +37,10 @@ class MessagesPreferences {
   Status setComputeUnits(EmbeddingComputeUnits units);
   Status setIndexingIntensity(IndexingIntensity intensity);
 
+  // Re-reads every key from the defaults store after another process changed
+  // it; on any difference renews `version` and posts "MessagesPreferencesDidChange", as a setter would.
+  void reloadFromDefaults();
+
  private:
   PreferenceStorage storage_;
   bool searchEnabled_;

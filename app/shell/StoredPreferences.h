@@ -65,6 +65,14 @@ class PreferenceStorage {
     return written;
   }
 
+  // Takes a value re-read from the defaults into `field`; true when they differed.
+  template <typename T>
+  static bool adopt(T& field, const T& stored) {
+    if (field == stored) return false;
+    field = stored;
+    return true;
+  }
+
   void renewVersionAndPost(const std::any& object) {
     version_ = UUID::random();
     if (!notificationName_.empty()) center_.post(notificationName_, object);

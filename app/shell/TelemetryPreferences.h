@@ -24,6 +24,15 @@ class TelemetryPreferences {
         telemetryEnabled_, enabled, [&] { return storage_.defaults().set(kTelemetryEnabledKey, enabled); }, this);
   }
 
+  // Re-reads the key after another process changed it (the sink installed
+  // at start-up stays as it is until the next launch).
+  void reloadFromDefaults() {
+    if (PreferenceStorage::adopt(telemetryEnabled_,
+                                 storage_.loadBool(kTelemetryEnabledKey, kDefaultTelemetryEnabled))) {
+      storage_.renewVersionAndPost(this);
+    }
+  }
+
  private:
   PreferenceStorage storage_;
   bool telemetryEnabled_;

@@ -3,12 +3,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "app/platform/SystemConditions.h"
 #include "app/search/CatalogStore.h"
+#include "app/shell/AgentRequests.h"
 #include "app/shell/AppDelegate.h"
 #include "core/Telemetry.h"
 #include "core/VirtualTime.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -23,7 +26,9 @@ class FakeSingleInstance : public SingleInstance {
     return othersEnded;
   }
   void release() override { ++released; }
+  void setRequestHandler(RequestHandler h) override { requestHandler = std::move(h); }
   TerminateHandler handler;
+  RequestHandler requestHandler;
   int othersEnded = 1;
   int acquired = 0;
   int released = 0;
@@ -59,6 +64,7 @@ class AppDelegateTest : public ::testing::Test {
     e.singleInstance = &instance_;
     e.commandRunner = &runner_;
     e.requestTermination = [this] { ++terminationRequests_; };
+    e.defaultsMonitor = &defaultsMonitor_;
     e.installTelemetrySink = false;
     e.baseAppDirectories = {(home_ / "Applications").string()};
     return e;
@@ -90,6 +96,7 @@ class AppDelegateTest : public ::testing::Test {
   fs::path home_;
   PanelLifecycleCoordinator lifecycle_;
   FakeSingleInstance instance_;
+  FakeFileChangeMonitor defaultsMonitor_;
   RecordingCommandRunner runner_;
   int terminationRequests_ = 0;
   std::unique_ptr<AppDelegate> delegate_;
@@ -116,6 +123,11 @@ TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersAndReachesDeep
   ASSERT_FALSE(applied.empty());
   EXPECT_EQ(applied.back().parameters.at("mode"), "deepIdle");
   EXPECT_EQ(delegate_->indexingService()->workMode(), WorkMode::deepIdle);
+
+  // The agent is the catalog's writer for as long as it runs.
+  StoreWriterLock other(StoreWriterLock::lockPathFor(DataDirectories::forHome(home_.string())));
+  EXPECT_EQ(other.tryAcquire(StoreWriterLock::kIndexRole).value(), false);
+  EXPECT_EQ(other.holder()->role, StoreWriterLock::kAgentRole);
 }
 
 TEST_F(AppDelegateTest, ScanRequestedWhileThePanelIsVisibleWaitsForIdle) {
@@ -151,6 +163,89 @@ TEST_F(AppDelegateTest, IndexedFoldersReachTheCatalogWhenTheyChange) {
   ASSERT_TRUE(delegate_->filesPreferences().addIndexedFolder((home_ / "Projects").string()).ok());
   auto dirs = delegate_->indexingService()->userFileDirectories();
   EXPECT_NE(std::find(dirs.begin(), dirs.end(), (home_ / "Projects").string()), dirs.end());
+}
+
+// Another process (here a second store over the same file) writes settings;
+// the running agent applies them as if they had been set in-process.
+TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
+  launch();
+  env_.runUntilIdle();
+  ASSERT_TRUE(defaultsMonitor_.running());
+  EXPECT_EQ(defaultsMonitor_.path(), DataDirectories::forHome(home_.string()).defaultsPath());
+  std::map<std::string, int> posted;
+  std::vector<ScopedObservation> observations;
+  for (const char* name :
+       {FilesPreferences::kDidChangeNotification, MessagesPreferences::kDidChangeNotification,
+        IntelligencePreferences::kDidChangeNotification, IntelligencePreferences::kEmbeddingModelDidChangeNotification,
+        ClipboardPreferences::kDidChangeNotification}) {
+    observations.emplace_back(NotificationCenter::defaultCenter(), name,
+                              [&posted](const Notification& n) { ++posted[n.name]; });
+  }
+  fs::create_directories(home_ / "Projects");
+  std::ofstream(home_ / "Projects" / "plan.md") << "p";
+  UserDefaults otherProcess(DataDirectories::forHome(home_.string()).defaultsPath());
+  ASSERT_TRUE(IndexingService::editFileDirectories(otherProcess, DataDirectories::forHome(home_.string()),
+                                                   (home_ / "Projects").string(), true)
+                  .ok());
+  ASSERT_TRUE(otherProcess.set(FilesPreferences::kSemanticSearchEnabledKey, true).ok());
+  ASSERT_TRUE(otherProcess.set(MessagesPreferences::kSearchEnabledKey, false).ok());
+  ASSERT_TRUE(otherProcess.set(IntelligencePreferences::kSelectedModelKey, "bge-m3").ok());
+  ASSERT_TRUE(otherProcess.set(ClipboardPreferences::kHistoryEnabledKey, true).ok());
+  const UUID filesVersion = delegate_->filesPreferences().version();
+
+  // One announcement per burst of file events, after the reload delay.
+  defaultsMonitor_.fileChanged();
+  defaultsMonitor_.fileChanged();
+  env_.advanceBy(AppDelegate::kDefaultsReloadDelay - std::chrono::milliseconds(1));
+  EXPECT_FALSE(delegate_->filesPreferences().semanticSearchEnabled());
+  env_.advanceBy(std::chrono::milliseconds(1));
+  EXPECT_TRUE(delegate_->filesPreferences().semanticSearchEnabled());
+  EXPECT_NE(delegate_->filesPreferences().version(), filesVersion);
+  EXPECT_FALSE(delegate_->messagesPreferences().searchEnabled());
+  EXPECT_EQ(delegate_->intelligencePreferences().selectedModel(), EmbeddingModel::bgeM3);
+  EXPECT_TRUE(delegate_->clipboardPreferences().historyEnabled());
+  EXPECT_EQ(posted, (std::map<std::string, int>{{FilesPreferences::kDidChangeNotification, 1},
+                                                {MessagesPreferences::kDidChangeNotification, 1},
+                                                {IntelligencePreferences::kDidChangeNotification, 1},
+                                                {IntelligencePreferences::kEmbeddingModelDidChangeNotification, 1},
+                                                {ClipboardPreferences::kDidChangeNotification, 1}}));
+
+  // The new folder is catalogued without a restart, and the agent's own
+  // writes (the scan time) keep the other process's keys.
+  env_.advanceBy(IndexingService::kDirectoryChangeDebounceInterval);
+  env_.runUntilIdle();
+  CatalogStore catalog(*delegate_->store());
+  EXPECT_TRUE(catalog.fetchByPath((home_ / "Projects" / "plan.md").string()).value().has_value());
+  ASSERT_TRUE(otherProcess.reload().ok());
+  EXPECT_TRUE(otherProcess.dateValue(IndexingService::kLastFullScanTimeKey).has_value());
+  EXPECT_EQ(otherProcess.boolValue(FilesPreferences::kSemanticSearchEnabledKey), true);
+  auto folders = otherProcess.stringArrayValue(IndexingService::kFileDirectoriesKey).value();
+  EXPECT_NE(std::find(folders.begin(), folders.end(), (home_ / "Projects").string()), folders.end());
+
+  // A change event for nothing new announces nothing.
+  posted.clear();
+  defaultsMonitor_.fileChanged();
+  env_.advanceBy(AppDelegate::kDefaultsReloadDelay);
+  EXPECT_TRUE(posted.empty());
+  delegate_->applicationWillTerminate();
+  EXPECT_FALSE(defaultsMonitor_.running());
+}
+
+TEST_F(AppDelegateTest, IndexRequestsFromOtherCommandsAreAnsweredWithTheScanSummary) {
+  launch();
+  env_.runUntilIdle();
+  ASSERT_TRUE(instance_.requestHandler);
+  std::vector<std::string> replies;
+  for (const char* request : {kAgentIndexRequest, "frobnicate"}) {
+    instance_.requestHandler(request, [&replies](const std::string& line) { replies.push_back(line); });
+  }
+  env_.runUntilIdle();
+  ASSERT_EQ(replies.size(), 2u);
+  std::sort(replies.begin(), replies.end());  // {"apps":...} before {"refused":...}
+  auto summary = decodeScanSummary(replies[0]);
+  ASSERT_TRUE(summary.ok()) << summary.error().description();
+  EXPECT_EQ(summary.value().fileCount + summary.value().folderCount, 3u);
+  EXPECT_TRUE(testing::failsWith(decodeScanSummary(replies[1]), "unknown request"));
 }
 
 TEST_F(AppDelegateTest, ANewerInstanceEndsThisOneThroughTheMainRunner) {

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "CatalogTestSupport.h"
 #include "app/platform/PersistentStore.h"
+#include "app/platform/StoreWriterLock.h"
 #include "core/Logger.h"
 #include "core/Strings.h"
 #include "core/Telemetry.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -193,16 +197,142 @@ TEST_F(PersistentStoreTest, FailingMigrationRollsBackAndReportsTheStep) {
 }
 
 TEST_F(PersistentStoreTest, SecondFailureReportsFailedToRecover) {
+  // A step that reports damage every time: deleted once, then fatal.
+  std::vector<MigrationStep> steps = pallixMigrationSteps();
+  steps.push_back({2, "always damaged", [](PersistentStore&) -> Status {
+                     return Error(PersistentStore::kErrorDomain, SQLITE_CORRUPT, "database disk image is malformed");
+                   }});
+  ScopedTelemetryRecorder recorder;
+  auto store = openPersistentStoreWithRecovery(dirs_, steps);
+  ASSERT_FALSE(store.ok());
+  EXPECT_TRUE(startsWith(store.error().description(), "Failed to recover database: "));
+  EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.removedStore"), 1u);
+  EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.recovered"), 0u);
+}
+
+TEST_F(PersistentStoreTest, UnusableDataFolderIsReportedAndNothingIsDeleted) {
   // The data "directory" is a file: neither the directory nor the store can be created.
   ASSERT_TRUE(createDirectories(scratch_.path() + "/.local/share").ok());
   ASSERT_TRUE(writeFileAtomically(dirs_.data, "not a directory").ok());
   ScopedTelemetryRecorder recorder;
   auto store = openPersistentStoreWithRecovery(dirs_);
-  ASSERT_FALSE(store.ok());
-  EXPECT_TRUE(startsWith(store.error().description(), "Failed to recover database: "));
+  EXPECT_TRUE(testing::failsWith(store, dirs_.data));
   EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.createDirectoryFailed"), 1u);
   EXPECT_TRUE(logSink_->contains("Pallix.AppDelegate: Failed to create data directory: "));
-  EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.recovered"), 0u);
+  EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.removedStore"), 0u);
+  EXPECT_EQ(readFileToString(dirs_.data).valueOr(""), "not a directory");
+}
+
+// A store another process holds exclusively is busy, not damaged: it is
+// reported and kept, and opens again once the other process lets go.
+TEST_F(PersistentStoreTest, BusyStoreIsKeptNotDeleted) {
+  makeValidStore();
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(dirs_.storePath().c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(holder, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; COMMIT;", nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  PersistentStore::OpenOptions noWaiting;
+  noWaiting.busyTimeout = Duration::zero();
+  ScopedTelemetryRecorder recorder;
+  auto writer = openPersistentStoreWithRecovery(dirs_, pallixMigrationSteps(), noWaiting);
+  ASSERT_FALSE(writer.ok());
+  EXPECT_EQ(PersistentStore::failureKind(writer.error()), StoreFailure::busy) << writer.error().description();
+  auto reader = PersistentStore::openForReading(dirs_.storePath(), pallixMigrationSteps(), noWaiting);
+  ASSERT_FALSE(reader.ok());
+  EXPECT_EQ(PersistentStore::failureKind(reader.error()), StoreFailure::busy) << reader.error().description();
+  EXPECT_EQ(recoveryNames(recorder.sink()),
+            (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed"}));
+  sqlite3_close(holder);
+  auto again = openPersistentStoreWithRecovery(dirs_);
+  ASSERT_TRUE(again.ok()) << again.error().description();
+  EXPECT_EQ(rowCount(*again.value()), 1);
+}
+
+// Read-only opening never creates, migrates or deletes a store; it says why
+// the catalog cannot be used.
+TEST_F(PersistentStoreTest, ReadersNeverCreateMigrateOrDeleteTheStore) {
+  std::vector<MigrationStep> newer = pallixMigrationSteps();
+  newer.push_back({2, "later step", [](PersistentStore& store) { return store.execute("CREATE TABLE Later (x)"); }});
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    StoreFailure expected;
+  };
+  const std::vector<Case> cases = {
+      {"no file", [] {}, StoreFailure::missing},
+      {"empty file (being created)", [&] { ASSERT_TRUE(writeFileAtomically(dirs_.storePath(), "").ok()); },
+       StoreFailure::missing},
+      {"garbage", [&] { ASSERT_TRUE(writeFileAtomically(dirs_.storePath(), std::string(8192, 'Z')).ok()); },
+       StoreFailure::damaged},
+      {"older schema", [&] { makeValidStore(); }, StoreFailure::notReady},
+      {"newer schema",
+       [&] {
+         makeValidStore();
+         auto store = PersistentStore::open(dirs_.storePath());
+         ASSERT_TRUE(store.value()->execute("PRAGMA user_version = 9").ok());
+       },
+       StoreFailure::damaged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dirs_.data);
+    ASSERT_TRUE(createDirectories(dirs_.data).ok());
+    c.prepare();
+    auto before = readFileToString(dirs_.storePath());
+    auto reader = PersistentStore::openForReading(dirs_.storePath(), newer, {});
+    ASSERT_FALSE(reader.ok());
+    EXPECT_EQ(PersistentStore::failureKind(reader.error()), c.expected) << reader.error().description();
+    auto after = readFileToString(dirs_.storePath());
+    EXPECT_EQ(after.ok(), before.ok());
+    if (before.ok() && after.ok()) {
+      EXPECT_TRUE(before.value() == after.value());
+    }
+  }
+  // A current store opens, and reading it changes nothing.
+  makeValidStore();
+  auto reader = PersistentStore::openForReading(dirs_.storePath(), pallixMigrationSteps(), {});
+  ASSERT_TRUE(reader.ok()) << reader.error().description();
+  EXPECT_EQ(rowCount(*reader.value()), 1);
+  EXPECT_FALSE(reader.value()->execute("DELETE FROM IndexedItem").ok());
+}
+
+TEST_F(PersistentStoreTest, StoreFilesArePrivateWhateverTheUmask) {
+  const mode_t previous = ::umask(0);
+  auto store = openPersistentStoreWithRecovery(dirs_);
+  ::umask(previous);
+  ASSERT_TRUE(store.ok());
+  ASSERT_TRUE(store.value()->execute("CREATE TABLE Touch (x); INSERT INTO Touch VALUES (1)").ok());
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  EXPECT_EQ(mode(dirs_.data), 0700u);
+  for (const std::string& file : {dirs_.storePath(), dirs_.storePath() + "-wal", dirs_.storePath() + "-shm"}) {
+    EXPECT_EQ(mode(file), 0600u) << file;
+  }
+  // A store an older build left readable by others is made private.
+  store.value().reset();
+  ASSERT_EQ(::chmod(dirs_.storePath().c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(dirs_.data.c_str(), 0755), 0);
+  ASSERT_TRUE(openPersistentStoreWithRecovery(dirs_).ok());
+  EXPECT_EQ(mode(dirs_.storePath()), 0600u);
+  EXPECT_EQ(mode(dirs_.data), 0700u);
+}
+
+TEST_F(PersistentStoreTest, WriterLockLetsOneWriterInAndNamesIt) {
+  ASSERT_TRUE(createDirectories(dirs_.data).ok());
+  StoreWriterLock first(StoreWriterLock::lockPathFor(dirs_));
+  StoreWriterLock second(StoreWriterLock::lockPathFor(dirs_));
+  ASSERT_EQ(first.tryAcquire(StoreWriterLock::kIndexRole).value(), true);
+  EXPECT_EQ(second.tryAcquire(StoreWriterLock::kAgentRole).value(), false);
+  auto holder = second.holder();
+  ASSERT_TRUE(holder.has_value());
+  EXPECT_EQ(holder->pid, ::getpid());
+  EXPECT_EQ(holder->description(), "'pallix index' (pid " + std::to_string(::getpid()) + ")");
+  first.release();
+  EXPECT_EQ(second.tryAcquire(StoreWriterLock::kAgentRole).value(), true);
+  EXPECT_EQ(second.holder()->description(), "the Pallix agent (pid " + std::to_string(::getpid()) + ")");
 }
 
 }  // namespace

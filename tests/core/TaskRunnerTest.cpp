@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,9 +18,9 @@ TEST(VirtualTimeTest, DelayedTasksRunAtTheirDueTimeInOrder) {
   std::vector<std::string> log;
   auto start = env.clock().now();
   auto stamp = [&](const char* name) {
-    log.push_back(std::string(name) + "@" + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                               env.clock().now() - start)
-                                                               .count()));
+    log.push_back(
+        std::string(name) + "@" +
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(env.clock().now() - start).count()));
   };
   env.mainRunner()->postDelayed(seconds(120), [&] { stamp("deep"); });
   env.mainRunner()->postDelayed(seconds(30), [&] { stamp("idle"); });
@@ -72,7 +73,8 @@ TEST(VirtualTimeTest, TasksPostedByTasksForNowRunInTheSameRunUntilIdle) {
         log.push_back(worker->isCurrent() ? "work on worker" : "work elsewhere");
         return 42;
       },
-      env.mainRunner(), [&](int v) { log.push_back(env.mainRunner()->isCurrent() ? "reply " + std::to_string(v) : "bad"); });
+      env.mainRunner(),
+      [&](int v) { log.push_back(env.mainRunner()->isCurrent() ? "reply " + std::to_string(v) : "bad"); });
   env.runUntilIdle();
   EXPECT_EQ(log, (std::vector<std::string>{"work on worker", "reply 42"}));
 }
@@ -123,6 +125,18 @@ TEST(SerialExecutorTest, RunsTasksSeriallyInFifoOrderOffTheCallingThread) {
   for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
 }
 
+// A task still waiting at shutdown is destroyed, so what it holds (here a
+// stand-in for a service's state that owns the executor) is released.
+TEST(SerialExecutorTest, ShutdownDestroysPendingTasksWithoutRunningThem) {
+  auto executor = SerialExecutor::create("dropper");
+  auto held = std::make_shared<int>(0);
+  std::weak_ptr<int> watch = held;
+  executor->postDelayed(std::chrono::hours(1), [held, executor] { ++*held; });
+  held.reset();
+  executor->shutdown();
+  EXPECT_TRUE(watch.expired());
+}
+
 TEST(RunLoopTest, QuitFromATaskEndsRunAndPendingTasksStayQueued) {
   auto loop = RunLoop::create();
   std::vector<int> ran;
@@ -141,10 +155,12 @@ TEST(RunLoopTest, PostFromAnotherThreadWakesRun) {
   auto loop = RunLoop::create();
   auto executor = SerialExecutor::create("poster");
   bool ranOnLoop = false;
-  executor->post([&] { loop->post([&] {
-                       ranOnLoop = loop->isCurrent();
-                       loop->quit();
-                     }); });
+  executor->post([&] {
+    loop->post([&] {
+      ranOnLoop = loop->isCurrent();
+      loop->quit();
+    });
+  });
   loop->run();
   EXPECT_TRUE(ranOnLoop);
 }

@@ -1,12 +1,15 @@
-#include "core/UserDefaults.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
 
 #include "core/FileUtil.h"
+#include "core/UserDefaults.h"
 
 namespace pallix {
 namespace {
@@ -14,9 +17,8 @@ namespace {
 class UserDefaultsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("pallix-defaults-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = std::filesystem::temp_directory_path() / ("pallix-defaults-" + std::to_string(::getpid()) + "-" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     path_ = (dir_ / "UserDefaults.json").string();
@@ -90,15 +92,81 @@ TEST_F(UserDefaultsFileTest, RemoveAndWritesLeaveNoTemporaryFiles) {
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.set(std::string("k").append(std::to_string(i)), int64_t{i}).ok());
   ASSERT_TRUE(d.remove("k3").ok());
   ASSERT_TRUE(d.remove("never-there").ok());
-  int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
-    (void)entry;
-    ++files;
-  }
-  EXPECT_EQ(files, 1);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) files.push_back(entry.path().filename());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"UserDefaults.json", "UserDefaults.json.lock"}));
   UserDefaults reloaded(path_);
   EXPECT_FALSE(reloaded.contains("k3"));
   EXPECT_EQ(reloaded.keys().size(), 19u);
+}
+
+// Two stores over one file stand for two processes: each write changes only
+// its own key, so the file always matches a model of every write so far.
+TEST_F(UserDefaultsFileTest, TwoStoresOverOneFileMatchAModelOfEveryWrite) {
+  UserDefaults first(path_);
+  UserDefaults second(path_);
+  std::map<std::string, int64_t> model;
+  std::mt19937 random(7);
+  for (int i = 0; i < 120; ++i) {
+    UserDefaults& writer = random() % 2 ? first : second;
+    std::string key = "k" + std::to_string(random() % 40);
+    if (random() % 4 == 0) {
+      ASSERT_TRUE(writer.remove(key).ok());
+      model.erase(key);
+    } else {
+      ASSERT_TRUE(writer.set(key, int64_t{i}).ok());
+      model[key] = i;
+    }
+  }
+  UserDefaults reader(path_);
+  std::map<std::string, int64_t> stored;
+  for (const auto& key : reader.keys()) stored[key] = reader.integerValue(key).value_or(-1);
+  EXPECT_EQ(stored, model);
+}
+
+TEST_F(UserDefaultsFileTest, ReloadReportsWhatAnotherWriterChanged) {
+  UserDefaults mine(path_);
+  ASSERT_TRUE(mine.set("kept", "same").ok());
+  ASSERT_TRUE(mine.set("changed", int64_t{1}).ok());
+  ASSERT_TRUE(mine.set("removed", true).ok());
+  UserDefaults other(path_);
+  ASSERT_TRUE(other.set("changed", int64_t{2}).ok());
+  ASSERT_TRUE(other.remove("removed").ok());
+  ASSERT_TRUE(other.set("added", 0.5).ok());
+  auto changed = mine.reload();
+  ASSERT_TRUE(changed.ok());
+  std::sort(changed.value().begin(), changed.value().end());
+  EXPECT_EQ(changed.value(), (std::vector<std::string>{"added", "changed", "removed"}));
+  EXPECT_EQ(mine.integerValue("changed"), 2);
+  EXPECT_FALSE(mine.contains("removed"));
+  EXPECT_TRUE(mine.reload().value().empty());
+
+  // A file damaged in between keeps the known values, on reload and on write.
+  writeRaw("{ not json");
+  EXPECT_FALSE(mine.reload().ok());
+  EXPECT_EQ(mine.stringValue("kept"), "same");
+  ASSERT_TRUE(mine.set("after", true).ok());
+  EXPECT_TRUE(fileExists(path_ + ".corrupt"));
+  UserDefaults reloaded(path_);
+  EXPECT_EQ(reloaded.stringValue("kept"), "same");
+  EXPECT_EQ(reloaded.boolValue("after"), true);
+}
+
+TEST_F(UserDefaultsFileTest, FilesAndFoldersArePrivateWhateverTheUmask) {
+  const mode_t previous = ::umask(0);
+  UserDefaults d((dir_ / "new/UserDefaults.json").string());
+  Status written = d.set("k", true);
+  ::umask(previous);
+  ASSERT_TRUE(written.ok());
+  auto mode = [](const std::filesystem::path& p) {
+    struct stat st {};
+    ::stat(p.c_str(), &st);
+    return st.st_mode & 07777;
+  };
+  EXPECT_EQ(mode(dir_ / "new"), 0700u);
+  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json"), 0600u);
+  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json.lock"), 0600u);
 }
 
 TEST(UserDefaultsMemoryTest, InMemoryStoreNeverTouchesDisk) {

@@ -14,7 +14,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "core/FileUtil.h"
@@ -246,6 +248,50 @@ TEST(LockFileSingleInstance, ExplainsAnUnusableLockOrSocketPath) {
   options.socketPath = tmp / "run/nobody.socket";
   EXPECT_TRUE(failsWith(LockFileSingleInstance(options).acquire([] {}), "no valid pid"));
   ::close(fd);
+}
+
+// Requests other than "terminate" reach the handler, whose reply (from any
+// thread) answers them; a dropped reply ends the connection unanswered.
+TEST(LockFileSingleInstance, AnswersRequestsThroughTheHandler) {
+  TempDir tmp;
+  LockFileSingleInstance holder(optionsIn(tmp));
+  std::vector<std::thread> repliers;
+  holder.setRequestHandler([&repliers](const std::string& request, SingleInstance::Reply reply) {
+    if (request == "drop") return;
+    repliers.emplace_back([request, reply] { reply("done " + request); });
+  });
+  ASSERT_EQ(acquire(holder), "0");
+  struct stat socket {};
+  ASSERT_EQ(::stat((tmp / "run/pallix.socket").c_str(), &socket), 0);
+  EXPECT_EQ(socket.st_mode & 07777, 0600u);
+
+  EXPECT_EQ(LockFileSingleInstance::request(tmp / "run/pallix.socket", "index").valueOr("error"), "done index");
+  EXPECT_TRUE(failsWith(LockFileSingleInstance::request(tmp / "run/pallix.socket", "drop"), "without answering"));
+  for (auto& t : repliers) t.join();
+  holder.release();
+  EXPECT_TRUE(failsWith(LockFileSingleInstance::request(tmp / "run/pallix.socket", "index"), "No Pallix agent"));
+}
+
+// Each data directory has its own agent: the lock lives beside the data, the
+// socket in $XDG_RUNTIME_DIR under a name unique to the data directory.
+TEST(LockFileSingleInstance, SocketLivesInTheRuntimeDirectoryPerDataDirectory) {
+  DataDirectories a = DataDirectories::forHome("/home/a");
+  DataDirectories b = DataDirectories::forHome("/home/b");
+  EXPECT_EQ(LockFileSingleInstance::optionsFor(a).socketPath, "/home/a/.local/share/Pallix/pallix.socket");
+  EXPECT_EQ(LockFileSingleInstance::optionsFor(a).lockPath, "/home/a/.local/share/Pallix/pallix.lock");
+  a.runtime = b.runtime = "/run/user/7";
+  const std::string socketA = LockFileSingleInstance::optionsFor(a).socketPath;
+  EXPECT_EQ(socketA.rfind("/run/user/7/pallix-", 0), 0u) << socketA;
+  EXPECT_NE(socketA, LockFileSingleInstance::optionsFor(b).socketPath);
+  EXPECT_EQ(LockFileSingleInstance::optionsFor(a).lockPath, "/home/a/.local/share/Pallix/pallix.lock");
+
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  std::string previous = saved ? saved : "";
+  ::setenv("XDG_RUNTIME_DIR", "/run/user/7", 1);
+  ::setenv("PALLIX_HOME", "/home/a", 1);
+  EXPECT_EQ(DataDirectories::fromEnvironment().socketPath(), socketA);
+  ::unsetenv("PALLIX_HOME");
+  saved ? ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

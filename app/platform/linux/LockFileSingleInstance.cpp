@@ -6,6 +6,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -13,6 +14,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "core/FileUtil.h"
@@ -35,6 +38,36 @@ bool fillAddress(const std::string& path, sockaddr_un* address) {
   if (path.size() >= sizeof(address->sun_path)) return false;
   std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
   return true;
+}
+
+// A reply that owns the client connection: sends one line, then closes it;
+// closes it unanswered when dropped.
+SingleInstance::Reply makeReply(int fd) {
+  struct Connection {
+    std::mutex mutex;
+    int fd;
+    explicit Connection(int f) : fd(f) {}
+    ~Connection() {
+      if (fd >= 0) ::close(fd);
+    }
+  };
+  // The listener's connections are non-blocking; a reply may be long.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  auto connection = std::make_shared<Connection>(fd);
+  return [connection](const std::string& line) {
+    std::lock_guard<std::mutex> lock(connection->mutex);
+    if (connection->fd < 0) return;
+    std::string text = line + "\n";
+    size_t sent = 0;
+    while (sent < text.size()) {
+      ssize_t n = ::send(connection->fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    ::close(connection->fd);
+    connection->fd = -1;
+  };
 }
 
 int pollMilliseconds(Duration d) {
@@ -78,9 +111,45 @@ void waitForExit(pid_t pid, Duration timeout) {
 
 LockFileSingleInstance::Options LockFileSingleInstance::optionsFor(const DataDirectories& dirs) {
   Options options;
-  options.lockPath = dirs.runtime + "/pallix.lock";
-  options.socketPath = dirs.runtime + "/pallix.socket";
+  options.lockPath = dirs.instanceLockPath();
+  options.socketPath = dirs.socketPath();
   return options;
+}
+
+void LockFileSingleInstance::setRequestHandler(RequestHandler handler) {
+  requestHandler_ = std::move(handler);
+}
+
+Result<std::string> LockFileSingleInstance::request(const std::string& socketPath, const std::string& request) {
+  sockaddr_un address;
+  if (!fillAddress(socketPath, &address)) return Error(kDomain, 1, "Socket path " + socketPath + " is too long");
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return Error::fromErrno("Cannot create a socket", errno);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    int err = errno;
+    ::close(fd);
+    return Error::fromErrno("No Pallix agent answers on " + socketPath, err);
+  }
+  std::string line = request + "\n";
+  if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+    int err = errno;
+    ::close(fd);
+    return Error::fromErrno("Cannot send \"" + request + "\" to the Pallix agent", err);
+  }
+  std::string reply;
+  char buffer[4096];
+  while (reply.find('\n') == std::string::npos) {
+    ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    reply.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  size_t newline = reply.find('\n');
+  if (newline == std::string::npos) {
+    return Error(kDomain, 3, "The Pallix agent ended the connection without answering \"" + request + "\"");
+  }
+  return reply.substr(0, newline);
 }
 
 LockFileSingleInstance::LockFileSingleInstance(Options options) : options_(std::move(options)) {}
@@ -172,7 +241,7 @@ Status LockFileSingleInstance::becomeHolder() {
   sockaddr_un address;
   fillAddress(options_.socketPath, &address);
   if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::listen(listenFd_, 8) != 0) {
+      ::chmod(options_.socketPath.c_str(), kPrivateFileMode) != 0 || ::listen(listenFd_, 8) != 0) {
     // Holding the lock is what makes this the instance; without the socket a
     // newer instance falls back to signals.
     logger_.error("Cannot listen on %s: %s", options_.socketPath.c_str(), std::strerror(errno));
@@ -240,11 +309,16 @@ void LockFileSingleInstance::listen() {
           ssize_t ignored = ::send(c.fd, "ok\n", 3, MSG_NOSIGNAL);
           (void)ignored;
           terminate = true;
+        } else if (requestHandler_ && !message.empty() && c.fd >= 0) {
+          // The reply owns the connection from here on; the listener lets go.
+          requestHandler_(message, makeReply(c.fd));
+          c.fd = -1;
+          break;
         } else {
           logger_.debug("Ignoring unknown instance message \"%s\"", message.substr(0, 40).c_str());
         }
       }
-      if (c.buffer.size() > 1024) {  // not a client of ours
+      if (c.fd >= 0 && c.buffer.size() > 1024) {  // not a client of ours
         ::close(c.fd);
         c.fd = -1;
       }

@@ -7,7 +7,8 @@
 // it sends SIGTERM to the recorded pid, then SIGKILL, each time waiting up to
 // the grace period for the process to exit (through a pidfd). An instance never
 // signals its own process. The listener runs on its own thread, which also
-// runs the terminate handler; release() may be called from that handler.
+// runs the terminate and request handlers; release() may be called from the
+// terminate handler. The socket is made 0600 as soon as it is bound.
 #pragma once
 
 #include <atomic>
@@ -29,8 +30,12 @@ class LockFileSingleInstance final : public SingleInstance {
     std::string socketPath;
     Duration gracePeriod = seconds(3);
   };
-  // "pallix.lock" and "pallix.socket" in the runtime directory.
+  // The instance lock in the data directory and the socket of `dirs`.
   static Options optionsFor(const DataDirectories& dirs);
+  // Sends `request` to the instance listening on `socketPath` and waits (as
+  // long as the connection stays open) for its one-line reply. Fails when
+  // nobody listens or the instance ended the connection without a reply.
+  static Result<std::string> request(const std::string& socketPath, const std::string& request);
 
   explicit LockFileSingleInstance(Options options);
   ~LockFileSingleInstance() override;
@@ -39,6 +44,7 @@ class LockFileSingleInstance final : public SingleInstance {
 
   Result<int> acquire(TerminateHandler onTerminateRequest) override;
   void release() override;
+  void setRequestHandler(RequestHandler handler) override;
 
   bool isHolder() const { return holding_; }
 
@@ -59,6 +65,7 @@ class LockFileSingleInstance final : public SingleInstance {
   std::atomic<bool> holding_{false};
   std::atomic<bool> stopping_{false};
   TerminateHandler handler_;
+  RequestHandler requestHandler_;  // set before acquire(); read by the listener
   std::thread listener_;
 };
 

@@ -129,8 +129,7 @@ int runDaemon(Args& args) {
   }).detach();
   if (progress) {
     std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << printable(dirs.data)
-              << ". Press Ctrl-C to stop.
-";
+              << ". Press Ctrl-C to stop.\n";
   }
   loop->run();
   delegate->applicationWillTerminate();

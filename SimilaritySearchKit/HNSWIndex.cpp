@@ -18,6 +18,13 @@ constexpr int kMaxLevel = 254;           // a record stores level + 1 lists in o
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 constexpr std::size_t kHeaderSize = 20;
 
+uint32_t diversePrefixOf(const float* dist) {
+  return std::bit_cast<uint32_t>(dist[0]);
+}
+void setDiversePrefix(float* dist, std::size_t length) {
+  dist[0] = std::bit_cast<float>(uint32_t(length));
+}
+
 uint32_t readU32(const unsigned char* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
@@ -162,6 +169,9 @@ inline float HNSWIndex::distanceToQuery(uint32_t node, const float* q, std::size
 }
 
 float HNSWIndex::distanceBetween(uint32_t a, uint32_t b) const {
+  if (oddVectors_.empty()) {
+    return simkit::l2Squared(vectors_.data() + std::size_t(a) * dim_, vectors_.data() + std::size_t(b) * dim_, dim_);
+  }
   std::size_t len = 0;
   const float* va = vectorOf(a, &len);
   return distanceToQuery(b, va, len);
@@ -279,27 +289,47 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
   out.assign(results_.begin(), results_.end());
 }
 
+void HNSWIndex::selectDiverse(std::vector<Candidate>& candidates, std::size_t maxConn) const {
+  // A candidate is dropped when a kept neighbour is strictly closer to it than
+  // the node is: that neighbour already leads the way there. Ties keep, so
+  // exact duplicates of the node stay linked to it.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < candidates.size() && kept < maxConn; ++i) {
+    const Candidate c = candidates[i];
+    bool keep = true;
+    for (std::size_t j = 0; j < kept && keep; ++j) {
+      if (c.diverse && candidates[j].diverse) continue;
+      keep = !(distanceBetween(c.node, candidates[j].node) < c.distance);
+    }
+    if (keep) candidates[kept++] = c;
+  }
+  candidates.resize(kept);
+}
+
 void HNSWIndex::shrinkList(uint32_t node, int layer, std::size_t maxConn, uint32_t added, float addedDistance) {
-  // Keeps the maxConn in-range entries of the list plus `added` that are
-  // closest to `node`, stable on ties. Link distances are cached per slot,
-  // so this costs a sort of maxConn + 1 entries and no vector arithmetic.
+  // The link distances are cached per slot, and the diverse prefix spares the
+  // pairs the last cut already measured: only pairs with an entry appended
+  // since then (the back link `added` among them) cost vector arithmetic.
   ensureDistances(node);
   uint32_t* list = listOf(node, layer);
   float* dist = distancesOf(node, layer);
   const uint32_t count = uint32_t(ids_.size());
-  pruneScratch_.clear();
+  const uint32_t prefix = diversePrefixOf(dist);
+  selection_.clear();
   for (uint32_t j = 0; j < list[0]; ++j) {
-    if (list[1 + j] < count) pruneScratch_.emplace_back(dist[1 + j], list[1 + j]);
+    if (list[1 + j] < count) selection_.push_back({dist[1 + j], list[1 + j], j < prefix});
   }
-  pruneScratch_.emplace_back(addedDistance, added);
-  std::stable_sort(pruneScratch_.begin(), pruneScratch_.end(),
-                   [](const DistIndex& a, const DistIndex& b) { return a.first < b.first; });
-  const std::size_t keep = std::min(pruneScratch_.size(), maxConn);
-  for (std::size_t j = 0; j < keep; ++j) {
-    list[1 + j] = pruneScratch_[j].second;
-    dist[1 + j] = pruneScratch_[j].first;
+  selection_.push_back({addedDistance, added, false});
+  std::stable_sort(selection_.begin(), selection_.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+  const bool cut = selection_.size() > maxConn;
+  if (cut) selectDiverse(selection_, maxConn);
+  for (std::size_t j = 0; j < selection_.size(); ++j) {
+    list[1 + j] = selection_[j].node;
+    dist[1 + j] = selection_[j].distance;
   }
-  list[0] = uint32_t(keep);
+  list[0] = uint32_t(selection_.size());
+  setDiversePrefix(dist, cut ? selection_.size() : 0);
 }
 
 void HNSWIndex::insert(const std::string& id, const std::vector<float>& embedding) {
@@ -329,17 +359,24 @@ void HNSWIndex::insert(const std::string& id, const std::vector<float>& embeddin
     const int layer = int(lc);
     searchLayer(q, qlen, ep, std::size_t(std::max<int64_t>(efConstruction_, 1)), layer, layerResult_);
     const std::size_t maxConn = std::size_t(layer == 0 ? M0_ : M_);
-    // layerResult_ is sorted by distance and in range: the closest maxConn are the selection.
-    const std::size_t keep = std::min(layerResult_.size(), maxConn);
+    // layerResult_ is in range and sorted by distance, ties by index, as the selection needs.
+    selection_.clear();
+    for (const auto& [d, e] : layerResult_) selection_.push_back({d, e, false});
+    const bool cut = selection_.size() > maxConn;
+    if (cut) selectDiverse(selection_, maxConn);
+    const std::size_t keep = selection_.size();
     uint32_t* own = listOf(n, layer);
     float* ownDist = distancesOf(n, layer);
     for (std::size_t j = 0; j < keep; ++j) {
-      own[1 + j] = layerResult_[j].second;
-      ownDist[1 + j] = layerResult_[j].first;
+      own[1 + j] = selection_[j].node;
+      ownDist[1 + j] = selection_[j].distance;
     }
     own[0] = uint32_t(keep);
+    setDiversePrefix(ownDist, cut ? keep : 0);
+    // The own list, not selection_, drives the back links: shrinkList reuses selection_.
     for (std::size_t j = 0; j < keep; ++j) {
-      const auto [d, m] = layerResult_[j];  // d is also m's distance to n: subtraction is antisymmetric
+      const uint32_t m = own[1 + j];
+      const float d = ownDist[1 + j];  // also m's distance to n: subtraction is antisymmetric
       uint32_t* list = listOf(m, layer);
       if (list == nullptr) continue;
       if (list[0] < maxConn && list[0] < capacityFor(layer)) {
@@ -350,7 +387,7 @@ void HNSWIndex::insert(const std::string& id, const std::vector<float>& embeddin
         shrinkList(m, layer, maxConn, n, d);
       }
     }
-    if (keep > 0) ep = layerResult_[0].second;
+    if (keep > 0) ep = own[1];
   }
   if (level > maxLevel_) {
     entryPoint_ = n;
@@ -402,19 +439,25 @@ bool HNSWIndex::remove(const std::string& id) {
       uint32_t* list = listOf(nb, layer);
       if (list == nullptr) continue;
       float* dist = distancesOf(nb, layer);
-      uint32_t w = 0;
+      const uint32_t prefix = diversePrefixOf(dist);
+      uint32_t w = 0, keptInPrefix = 0;
       for (uint32_t x = 0; x < list[0]; ++x) {
         if (list[1 + x] != r) {
+          keptInPrefix += x < prefix;
           dist[1 + w] = dist[1 + x];
           list[1 + w++] = list[1 + x];
         }
       }
       list[0] = w;
+      setDiversePrefix(dist, keptInPrefix);
     }
   }
   // The tombstone keeps level + 1 empty lists.
   numLists_[r] = uint8_t(levels_[r] + 1);
-  for (int layer = 0; layer <= levels_[r]; ++layer) listOf(r, layer)[0] = 0;
+  for (int layer = 0; layer <= levels_[r]; ++layer) {
+    listOf(r, layer)[0] = 0;
+    setDiversePrefix(distancesOf(r, layer), 0);
+  }
   flags_[r] &= uint8_t(~kLive);
   if (entryPoint_ && *entryPoint_ == r) repairEntryPoint(r);
   return true;

@@ -117,6 +117,10 @@ class HNSWIndex {
 
  private:
   using DistIndex = std::pair<float, uint32_t>;
+  // Bits of flags_.
+  static constexpr uint8_t kLive = 1;
+  static constexpr uint8_t kOddLength = 2;
+  static constexpr uint8_t kDistancesCached = 4;  // the node's link distances are filled in
   // A candidate of a neighbour selection: squared distance to the node whose
   // list is cut, and whether it sat in that list's diverse prefix (the
   // entries kept by its last cut, which passed the test against each other).

@@ -197,6 +197,7 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
   // Without odd-length nodes a query of the common length needs no per-node flag lookup.
   const bool plain = qlen == dim_ && oddVectors_.empty();
   const float* base = vectors_.data();
+  const std::size_t prefetchFloats = std::min<std::size_t>(dim_, 128);  // eight cache lines
   uint32_t* tags = visitedTag_.data();
   while (!candidates_.empty()) {
     std::pop_heap(candidates_.begin(), candidates_.end(), minFirst);
@@ -205,6 +206,12 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
     if (!results_.empty() && results_.front().first < c.first) break;
     const uint32_t* list = listOf(c.second, layer);
     if (list == nullptr) continue;
+    if (!candidates_.empty()) {
+      // The next candidate's links are read after this one's neighbours are measured.
+      if (const uint32_t* next = listOf(candidates_.front().second, layer)) {
+        for (int line = 0; line < 3; ++line) __builtin_prefetch(next + 16 * line);
+      }
+    }
     const uint32_t n = list[0];
     for (uint32_t j = 0; j < n; ++j) {
       if (list[1 + j] < count) __builtin_prefetch(tags + list[1 + j]);
@@ -214,10 +221,12 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
       if (e >= count || tags[e] == epoch) continue;
       tags[e] = epoch;
       for (uint32_t ahead = j + 1; ahead < n; ++ahead) {
-        // Prefetch the next unvisited neighbour's vector while this one is measured.
+        // Prefetch the start of the next unvisited neighbour's vector while this
+        // one is measured; the hardware prefetcher follows the rest.
         const uint32_t nx = list[1 + ahead];
         if (nx < count && tags[nx] != epoch) {
-          __builtin_prefetch(base + std::size_t(nx) * dim_);
+          const float* v = base + std::size_t(nx) * dim_;
+          for (std::size_t at = 0; at < prefetchFloats; at += 16) __builtin_prefetch(v + at);
           break;
         }
       }

@@ -1,8 +1,8 @@
 // The graph image: serialize, deserialize and inspectImage of HNSWIndex.
 // Layout and load errors: SimilaritySearchKit/README.md, "Graph file".
-#include "SimilaritySearchKit/HNSWIndex.h"
-
 #include <algorithm>
+
+#include "SimilaritySearchKit/HNSWIndex.h"
 
 namespace pallix {
 namespace {

@@ -11,61 +11,17 @@
 namespace pallix {
 namespace {
 
-constexpr uint8_t kLive = 1;
-constexpr uint8_t kOddLength = 2;
-constexpr uint8_t kDistancesCached = 4;  // the node's link distances are filled in
-constexpr int kMaxLevel = 254;           // a record stores level + 1 lists in one byte
+constexpr int kMaxLevel = 254;  // a record stores level + 1 lists in one byte
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
-constexpr std::size_t kHeaderSize = 20;
 
-uint32_t readU32(const unsigned char* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+uint32_t diversePrefixOf(const float* dist) {
+  return std::bit_cast<uint32_t>(dist[0]);
 }
-uint16_t readU16(const unsigned char* p) {
-  return uint16_t(p[0] | (p[1] << 8));
-}
-
-void appendU32(std::string& out, uint32_t v) {
-  char b[4] = {char(v & 0xff), char((v >> 8) & 0xff), char((v >> 16) & 0xff), char((v >> 24) & 0xff)};
-  out.append(b, 4);
-}
-void appendU16(std::string& out, uint16_t v) {
-  char b[2] = {char(v & 0xff), char((v >> 8) & 0xff)};
-  out.append(b, 2);
-}
-
-// Walks a serialized image, validating it record by record. `onNode(i, L)`
-// sees each record's list count, `onList(i, layer, entries, c)` each list
-// (entries point at c little-endian 4-byte indices). Returns the offset after
-// the last record.
-template <typename OnNode, typename OnList>
-Result<std::size_t> walkImage(std::string_view data, uint32_t count, OnNode onNode, OnList onList) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  const std::size_t size = data.size();
-  std::size_t pos = kHeaderSize;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (pos >= size) return HNSWError::makeInvalidData("Unexpected end of data at node " + std::to_string(i));
-    const uint8_t lists = bytes[pos++];
-    onNode(i, lists);
-    for (int layer = 0; layer < lists; ++layer) {
-      if (size - pos < 2) return HNSWError::makeInvalidData("Unexpected end of data reading connections");
-      const uint16_t c = readU16(bytes + pos);
-      pos += 2;
-      if (size - pos < std::size_t(c) * 4) {
-        return HNSWError::makeInvalidData("Unexpected end of data reading connection index");
-      }
-      onList(i, layer, bytes + pos, c);
-      pos += std::size_t(c) * 4;
-    }
-  }
-  return pos;
+void setDiversePrefix(float* dist, std::size_t length) {
+  dist[0] = std::bit_cast<float>(uint32_t(length));
 }
 
 }  // namespace
-
-Error HNSWError::makeInvalidData(const std::string& message) {
-  return Error(kDomain, invalidData, "Invalid HNSW data: " + message);
-}
 
 HNSWIndex::HNSWIndex(int64_t M, int64_t efConstruction, int64_t efSearch)
     : M_(M),
@@ -162,6 +118,9 @@ inline float HNSWIndex::distanceToQuery(uint32_t node, const float* q, std::size
 }
 
 float HNSWIndex::distanceBetween(uint32_t a, uint32_t b) const {
+  if (oddVectors_.empty()) {
+    return simkit::l2Squared(vectors_.data() + std::size_t(a) * dim_, vectors_.data() + std::size_t(b) * dim_, dim_);
+  }
   std::size_t len = 0;
   const float* va = vectorOf(a, &len);
   return distanceToQuery(b, va, len);
@@ -238,6 +197,7 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
   // Without odd-length nodes a query of the common length needs no per-node flag lookup.
   const bool plain = qlen == dim_ && oddVectors_.empty();
   const float* base = vectors_.data();
+  const std::size_t prefetchFloats = std::min<std::size_t>(dim_, 128);  // eight cache lines
   uint32_t* tags = visitedTag_.data();
   while (!candidates_.empty()) {
     std::pop_heap(candidates_.begin(), candidates_.end(), minFirst);
@@ -246,6 +206,12 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
     if (!results_.empty() && results_.front().first < c.first) break;
     const uint32_t* list = listOf(c.second, layer);
     if (list == nullptr) continue;
+    if (!candidates_.empty()) {
+      // The next candidate's links are read after this one's neighbours are measured.
+      if (const uint32_t* next = listOf(candidates_.front().second, layer)) {
+        for (int line = 0; line < 3; ++line) __builtin_prefetch(next + 16 * line);
+      }
+    }
     const uint32_t n = list[0];
     for (uint32_t j = 0; j < n; ++j) {
       if (list[1 + j] < count) __builtin_prefetch(tags + list[1 + j]);
@@ -255,10 +221,12 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
       if (e >= count || tags[e] == epoch) continue;
       tags[e] = epoch;
       for (uint32_t ahead = j + 1; ahead < n; ++ahead) {
-        // Prefetch the next unvisited neighbour's vector while this one is measured.
+        // Prefetch the start of the next unvisited neighbour's vector while this
+        // one is measured; the hardware prefetcher follows the rest.
         const uint32_t nx = list[1 + ahead];
         if (nx < count && tags[nx] != epoch) {
-          __builtin_prefetch(base + std::size_t(nx) * dim_);
+          const float* v = base + std::size_t(nx) * dim_;
+          for (std::size_t at = 0; at < prefetchFloats; at += 16) __builtin_prefetch(v + at);
           break;
         }
       }
@@ -279,27 +247,47 @@ void HNSWIndex::searchLayer(const float* q, std::size_t qlen, uint32_t entry, st
   out.assign(results_.begin(), results_.end());
 }
 
+void HNSWIndex::selectDiverse(std::vector<Candidate>& candidates, std::size_t maxConn) const {
+  // A candidate is dropped when a kept neighbour is strictly closer to it than
+  // the node is: that neighbour already leads the way there. Ties keep, so
+  // exact duplicates of the node stay linked to it.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < candidates.size() && kept < maxConn; ++i) {
+    const Candidate c = candidates[i];
+    bool keep = true;
+    for (std::size_t j = 0; j < kept && keep; ++j) {
+      if (c.diverse && candidates[j].diverse) continue;
+      keep = !(distanceBetween(c.node, candidates[j].node) < c.distance);
+    }
+    if (keep) candidates[kept++] = c;
+  }
+  candidates.resize(kept);
+}
+
 void HNSWIndex::shrinkList(uint32_t node, int layer, std::size_t maxConn, uint32_t added, float addedDistance) {
-  // Keeps the maxConn in-range entries of the list plus `added` that are
-  // closest to `node`, stable on ties. Link distances are cached per slot,
-  // so this costs a sort of maxConn + 1 entries and no vector arithmetic.
+  // The link distances are cached per slot, and the diverse prefix spares the
+  // pairs the last cut already measured: only pairs with an entry appended
+  // since then (the back link `added` among them) cost vector arithmetic.
   ensureDistances(node);
   uint32_t* list = listOf(node, layer);
   float* dist = distancesOf(node, layer);
   const uint32_t count = uint32_t(ids_.size());
-  pruneScratch_.clear();
+  const uint32_t prefix = diversePrefixOf(dist);
+  selection_.clear();
   for (uint32_t j = 0; j < list[0]; ++j) {
-    if (list[1 + j] < count) pruneScratch_.emplace_back(dist[1 + j], list[1 + j]);
+    if (list[1 + j] < count) selection_.push_back({dist[1 + j], list[1 + j], j < prefix});
   }
-  pruneScratch_.emplace_back(addedDistance, added);
-  std::stable_sort(pruneScratch_.begin(), pruneScratch_.end(),
-                   [](const DistIndex& a, const DistIndex& b) { return a.first < b.first; });
-  const std::size_t keep = std::min(pruneScratch_.size(), maxConn);
-  for (std::size_t j = 0; j < keep; ++j) {
-    list[1 + j] = pruneScratch_[j].second;
-    dist[1 + j] = pruneScratch_[j].first;
+  selection_.push_back({addedDistance, added, false});
+  std::stable_sort(selection_.begin(), selection_.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.distance < b.distance; });
+  const bool cut = selection_.size() > maxConn;
+  if (cut) selectDiverse(selection_, maxConn);
+  for (std::size_t j = 0; j < selection_.size(); ++j) {
+    list[1 + j] = selection_[j].node;
+    dist[1 + j] = selection_[j].distance;
   }
-  list[0] = uint32_t(keep);
+  list[0] = uint32_t(selection_.size());
+  setDiversePrefix(dist, cut ? selection_.size() : 0);
 }
 
 void HNSWIndex::insert(const std::string& id, const std::vector<float>& embedding) {
@@ -329,17 +317,24 @@ void HNSWIndex::insert(const std::string& id, const std::vector<float>& embeddin
     const int layer = int(lc);
     searchLayer(q, qlen, ep, std::size_t(std::max<int64_t>(efConstruction_, 1)), layer, layerResult_);
     const std::size_t maxConn = std::size_t(layer == 0 ? M0_ : M_);
-    // layerResult_ is sorted by distance and in range: the closest maxConn are the selection.
-    const std::size_t keep = std::min(layerResult_.size(), maxConn);
+    // layerResult_ is in range and sorted by distance, ties by index, as the selection needs.
+    selection_.clear();
+    for (const auto& [d, e] : layerResult_) selection_.push_back({d, e, false});
+    const bool cut = selection_.size() > maxConn;
+    if (cut) selectDiverse(selection_, maxConn);
+    const std::size_t keep = selection_.size();
     uint32_t* own = listOf(n, layer);
     float* ownDist = distancesOf(n, layer);
     for (std::size_t j = 0; j < keep; ++j) {
-      own[1 + j] = layerResult_[j].second;
-      ownDist[1 + j] = layerResult_[j].first;
+      own[1 + j] = selection_[j].node;
+      ownDist[1 + j] = selection_[j].distance;
     }
     own[0] = uint32_t(keep);
+    setDiversePrefix(ownDist, cut ? keep : 0);
+    // The own list, not selection_, drives the back links: shrinkList reuses selection_.
     for (std::size_t j = 0; j < keep; ++j) {
-      const auto [d, m] = layerResult_[j];  // d is also m's distance to n: subtraction is antisymmetric
+      const uint32_t m = own[1 + j];
+      const float d = ownDist[1 + j];  // also m's distance to n: subtraction is antisymmetric
       uint32_t* list = listOf(m, layer);
       if (list == nullptr) continue;
       if (list[0] < maxConn && list[0] < capacityFor(layer)) {
@@ -350,7 +345,7 @@ void HNSWIndex::insert(const std::string& id, const std::vector<float>& embeddin
         shrinkList(m, layer, maxConn, n, d);
       }
     }
-    if (keep > 0) ep = layerResult_[0].second;
+    if (keep > 0) ep = own[1];
   }
   if (level > maxLevel_) {
     entryPoint_ = n;
@@ -402,19 +397,25 @@ bool HNSWIndex::remove(const std::string& id) {
       uint32_t* list = listOf(nb, layer);
       if (list == nullptr) continue;
       float* dist = distancesOf(nb, layer);
-      uint32_t w = 0;
+      const uint32_t prefix = diversePrefixOf(dist);
+      uint32_t w = 0, keptInPrefix = 0;
       for (uint32_t x = 0; x < list[0]; ++x) {
         if (list[1 + x] != r) {
+          keptInPrefix += x < prefix;
           dist[1 + w] = dist[1 + x];
           list[1 + w++] = list[1 + x];
         }
       }
       list[0] = w;
+      setDiversePrefix(dist, keptInPrefix);
     }
   }
   // The tombstone keeps level + 1 empty lists.
   numLists_[r] = uint8_t(levels_[r] + 1);
-  for (int layer = 0; layer <= levels_[r]; ++layer) listOf(r, layer)[0] = 0;
+  for (int layer = 0; layer <= levels_[r]; ++layer) {
+    listOf(r, layer)[0] = 0;
+    setDiversePrefix(distancesOf(r, layer), 0);
+  }
   flags_[r] &= uint8_t(~kLive);
   if (entryPoint_ && *entryPoint_ == r) repairEntryPoint(r);
   return true;
@@ -430,115 +431,6 @@ void HNSWIndex::repairEntryPoint(uint32_t removed) {
   }
   entryPoint_ = best;
   maxLevel_ = best ? levels_[*best] : 0;
-}
-
-std::string HNSWIndex::serialize() {
-  std::lock_guard guard(lock_);
-  std::size_t size = kHeaderSize;
-  for (uint32_t i = 0; i < ids_.size(); ++i) {
-    size += 1;
-    for (int layer = 0; layer < numLists_[i]; ++layer) size += 2 + std::size_t(listOf(i, layer)[0]) * 4;
-  }
-  std::string out;
-  out.reserve(size);
-  appendU32(out, uint32_t(ids_.size()));
-  appendU32(out, uint32_t(maxLevel_));
-  appendU32(out, entryPoint_ ? *entryPoint_ : 0);
-  appendU32(out, uint32_t(M_));
-  appendU32(out, uint32_t(efSearch_));
-  for (uint32_t i = 0; i < ids_.size(); ++i) {
-    out.push_back(char(numLists_[i]));
-    for (int layer = 0; layer < numLists_[i]; ++layer) {
-      const uint32_t* list = listOf(i, layer);
-      appendU16(out, uint16_t(list[0]));
-      for (uint32_t j = 0; j < list[0]; ++j) appendU32(out, list[1 + j]);
-    }
-  }
-  return out;
-}
-
-Result<HNSWImageInfo> HNSWIndex::inspectImage(std::string_view data) {
-  if (data.size() < kHeaderSize) return HNSWError::makeInvalidData("Data too small for header");
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  HNSWImageInfo info;
-  info.nodeCount = readU32(bytes);
-  info.maxLevel = readU32(bytes + 4);
-  info.entryPoint = readU32(bytes + 8);
-  info.M = readU32(bytes + 12);
-  info.efSearch = readU32(bytes + 16);
-  auto end = walkImage(
-      data, info.nodeCount,
-      [&](uint32_t, uint8_t lists) {
-        if (lists == 0) ++info.nodesWithoutLists;
-        if (info.nodesPerLayer.size() < lists) {
-          info.nodesPerLayer.resize(lists, 0);
-          info.linksPerLayer.resize(lists, 0);
-        }
-        for (int l = 0; l < lists; ++l) ++info.nodesPerLayer[l];
-      },
-      [&](uint32_t, int layer, const unsigned char* entries, uint16_t c) {
-        info.linksPerLayer[layer] += c;
-        for (uint16_t j = 0; j < c; ++j) {
-          if (readU32(entries + 4 * j) >= info.nodeCount) ++info.outOfRangeLinks;
-        }
-      });
-  if (!end.ok()) return end.error();
-  info.trailingBytes = data.size() - end.value();
-  return info;
-}
-
-Status HNSWIndex::deserialize(std::string_view data, const std::vector<IndexItem>& items) {
-  std::lock_guard guard(lock_);
-  if (data.size() < kHeaderSize) return HNSWError::makeInvalidData("Data too small for header");
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  const uint32_t count = readU32(bytes);
-  if (count != items.size()) {
-    return HNSWError::makeInvalidData("Node count mismatch: " + std::to_string(count) + " vs " +
-                                      std::to_string(items.size()));
-  }
-  const uint32_t maxLevel = readU32(bytes + 4);
-  const uint32_t entry = readU32(bytes + 8);
-
-  // First pass: validate the records and size the link strides so that
-  // oversized lists from another writer still fit.
-  std::size_t longest0 = 0, longestUpper = 0;
-  auto valid = walkImage(
-      data, count, [](uint32_t, uint8_t) {},
-      [&](uint32_t, int layer, const unsigned char*, uint16_t c) {
-        (layer == 0 ? longest0 : longestUpper) = std::max<std::size_t>(layer == 0 ? longest0 : longestUpper, c);
-      });
-  if (!valid.ok()) return valid.error();
-
-  clearLocked();
-  stride0_ = uint32_t(std::max<int64_t>({M0_, int64_t(longest0), 1}));
-  strideUpper_ = uint32_t(std::max<int64_t>({M_, int64_t(longestUpper), 1}));
-  ids_.reserve(count);
-  links0_.reserve(std::size_t(count) * (1 + stride0_));
-  dists0_.reserve(std::size_t(count) * (1 + stride0_));
-  if (count > 0) vectors_.reserve(std::size_t(count) * items[0].embedding.size());
-  auto filled = walkImage(
-      data, count,
-      [&](uint32_t i, uint8_t lists) {
-        const int level = std::max<int>(lists, 1) - 1;
-        appendNode(items[i].id, items[i].embedding, level, lists);
-        flags_[i] &= uint8_t(~kDistancesCached);  // filled in on first prune
-        auto [it, inserted] = idToIndex_.try_emplace(items[i].id, i);
-        if (!inserted) {
-          flags_[it->second] &= uint8_t(~kLive);  // a repeated identifier maps to the later node
-          it->second = i;
-        }
-      },
-      [&](uint32_t i, int layer, const unsigned char* entries, uint16_t c) {
-        uint32_t* list = listOf(i, layer);
-        list[0] = c;
-        for (uint16_t j = 0; j < c; ++j) list[1 + j] = readU32(entries + 4 * j);
-      });
-  (void)filled;
-  if (count > 0) {
-    entryPoint_ = entry;
-    maxLevel_ = maxLevel;
-  }
-  return okStatus();
 }
 
 void HNSWIndex::clearLocked() {

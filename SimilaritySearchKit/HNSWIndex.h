@@ -7,6 +7,13 @@
 // same order. Removal leaves a tombstone: the node keeps its slot and record
 // but loses its links, so node indices never shift.
 //
+// Neighbour selection: whenever a list would exceed its limit (a new node's
+// candidates, or a neighbour's list that a back link overfills), it is cut
+// with the diversity heuristic: candidates closest first, each kept only if
+// no neighbour kept before it is closer to it than the node is, at most the
+// limit. Closest-first selection alone fills every list with one cluster's
+// members and cuts clustered data into islands that a search cannot leave.
+//
 // Storage is contiguous: one float block for the embeddings (row i = node i),
 // one fixed-stride link block for layer 0 and a small per-node block for the
 // upper layers, which few nodes have. The visited set is an epoch-stamped
@@ -110,6 +117,18 @@ class HNSWIndex {
 
  private:
   using DistIndex = std::pair<float, uint32_t>;
+  // Bits of flags_.
+  static constexpr uint8_t kLive = 1;
+  static constexpr uint8_t kOddLength = 2;
+  static constexpr uint8_t kDistancesCached = 4;  // the node's link distances are filled in
+  // A candidate of a neighbour selection: squared distance to the node whose
+  // list is cut, and whether it sat in that list's diverse prefix (the
+  // entries kept by its last cut, which passed the test against each other).
+  struct Candidate {
+    float distance;
+    uint32_t node;
+    bool diverse;
+  };
 
   int randomLevel();
   void appendNode(const std::string& id, const std::vector<float>& embedding, int level, int numLists);
@@ -124,8 +143,13 @@ class HNSWIndex {
   // Fills `out` with the node indices found, closest first (at most ef).
   void searchLayer(const float* q, std::size_t qlen, uint32_t entry, std::size_t ef, int layer,
                    std::vector<DistIndex>& out);
+  // Cuts `candidates` (closest first) to the diverse selection of at most maxConn, in order.
+  void selectDiverse(std::vector<Candidate>& candidates, std::size_t maxConn) const;
+  // Adds `added` to a full list by cutting the list plus `added` with selectDiverse.
   void shrinkList(uint32_t node, int layer, std::size_t maxConn, uint32_t added, float addedDistance);
-  // Distances of the node's links, slot for slot with listOf() (slot 0 unused).
+  // Distances of the node's links, slot for slot with listOf(). Slot 0 holds
+  // the raw bits of the list's diverse-prefix length: pairs inside the prefix
+  // need no distance when the list is cut again.
   float* distancesOf(uint32_t node, int layer);
   void ensureDistances(uint32_t node);
   void repairEntryPoint(uint32_t removed);
@@ -168,7 +192,7 @@ class HNSWIndex {
   std::vector<DistIndex> candidates_;
   std::vector<DistIndex> results_;
   std::vector<DistIndex> layerResult_;
-  std::vector<DistIndex> pruneScratch_;
+  std::vector<Candidate> selection_;
 
   std::mt19937_64 rng_;
   mutable std::mutex lock_;

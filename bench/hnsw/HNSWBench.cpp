@@ -8,7 +8,10 @@
 // inserts/s, queries/s at ef 50 and 200, recall@10 at both, and heap bytes
 // per vector (malloc statistics around construction), each with the ratio
 // ours / hnswlib. Rates use the thread's CPU time, not wall time, so that
-// other load on a shared machine does not skew one side.
+// other load on a shared machine does not skew one side. Each kind ends with
+// the goal check: recall@10 at least 0.95 of hnswlib's at equal ef, insert
+// and query rates at least hnswlib's. The load average is printed at the
+// start and the end.
 //
 // Usage: bench_hnsw [--count N] [--dim D] [--queries Q] [--kinds latent,clusters,gaussian] [--seed S]
 //                   [--center-scale X]   (clusters: 0.5 overlapping, default; 2 well separated)
@@ -230,6 +233,33 @@ Figures runHnswlib(const Dataset& ds, std::size_t count, std::size_t queries) {
   return f;
 }
 
+// The three figures of /proc/loadavg, or "unknown".
+std::string loadAverage() {
+  std::FILE* f = std::fopen("/proc/loadavg", "r");
+  double a = 0, b = 0, c = 0;
+  const bool ok = f != nullptr && std::fscanf(f, "%lf %lf %lf", &a, &b, &c) == 3;
+  if (f != nullptr) std::fclose(f);
+  if (!ok) return "unknown";
+  char out[64];
+  std::snprintf(out, sizeof out, "%.2f %.2f %.2f", a, b, c);
+  return out;
+}
+
+// "met", or the figures that miss the goal.
+std::string goalCheck(const Figures& ours, const Figures& base) {
+  std::string missed;
+  auto need = [&](bool ok, const std::string& what) {
+    if (!ok) missed += (missed.empty() ? "" : ", ") + what;
+  };
+  for (int e = 0; e < 2; ++e) {
+    const std::string ef = std::to_string(kEfs[e]);
+    need(ours.recall[e] >= 0.95 * base.recall[e], "recall@10 ef=" + ef);
+    need(ours.qps[e] >= base.qps[e], "queries/s ef=" + ef);
+  }
+  need(ours.insertsPerSecond >= base.insertsPerSecond, "inserts/s");
+  return missed.empty() ? "met" : "missed: " + missed;
+}
+
 std::vector<std::string> split(const std::string& s) {
   std::vector<std::string> out;
   std::stringstream in(s);
@@ -274,6 +304,7 @@ int main(int argc, char** argv) {
       "HNSW benchmark: %zu vectors, dimension %zu, %zu queries, M 16, efConstruction 200, k 10, kernel %s, "
       "cluster center scale %.2f\n",
       o.count, o.dim, o.queries, pallix::simkit::vectorKernelName(), double(Generator::kCenterScale));
+  std::printf("load average at start: %s\n", loadAverage().c_str());
   for (const auto& kind : o.kinds) {
     auto g0 = Clock::now();
     Dataset ds = makeDataset(kind, o);
@@ -293,7 +324,9 @@ int main(int argc, char** argv) {
     row("recall@10 ef=50", ours.recall[0], base.recall[0], "%.4f");
     row("recall@10 ef=200", ours.recall[1], base.recall[1], "%.4f");
     row("bytes/vector", ours.bytesPerVector, base.bytesPerVector, "%.0f");
+    std::printf("  goal (recall >= 0.95 x hnswlib, rates >= hnswlib): %s\n", goalCheck(ours, base).c_str());
     std::fflush(stdout);
   }
+  std::printf("\nload average at end: %s\n", loadAverage().c_str());
   return 0;
 }

@@ -1,6 +1,7 @@
-// HNSWIndex behaviour: search against a brute-force oracle, insertion rules,
-// removal and entry-point repair against a model of the live set, graph
-// invariants after random builds.
+// HNSWIndex behaviour: search against a brute-force oracle (random and
+// clustered data), every insertion's neighbour selection against a model,
+// insertion rules, removal and entry-point repair against a model of the live
+// set, graph invariants after random builds.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "SimilaritySearchKit/HNSWIndex.h"
+#include "SimilaritySearchKit/VectorMath.h"
 #include "tests/similarity/TestSupport.h"
 
 namespace pallix {
@@ -110,6 +112,142 @@ TEST(HNSWIndexTest, RecallOnRandomSetsIsHigh) {
     total += truth.size();
   }
   EXPECT_GE(double(found) / double(total), 0.9);
+}
+
+// n points around `clusters` centres drawn N(0, scale^2) per component, each
+// point N(centre, 1): well apart for scale 4 in 16 dimensions.
+struct ClusteredSet {
+  std::mt19937_64 rng;
+  std::vector<std::vector<float>> centres;
+  ClusteredSet(uint64_t seed, std::size_t clusters, std::size_t dim, float scale) : rng(seed) {
+    for (std::size_t c = 0; c < clusters; ++c) {
+      centres.push_back(randomVector(rng, dim));
+      for (float& x : centres.back()) x *= scale;
+    }
+  }
+  std::vector<float> point() {
+    auto v = randomVector(rng, centres[0].size());
+    const auto& c = centres[rng() % centres.size()];
+    for (std::size_t d = 0; d < v.size(); ++d) v[d] += c[d];
+    return v;
+  }
+};
+
+TEST(HNSWIndexTest, RecallOnClusteredDataMatchesBruteForce) {
+  struct Case {
+    std::size_t count, clusters, dim;
+    uint64_t seed;
+  };
+  for (const Case& c : {Case{400, 8, 16, 1}, Case{400, 8, 16, 2}, Case{400, 8, 16, 4}, Case{400, 8, 16, 5},
+                        Case{400, 8, 32, 11}, Case{2000, 40, 16, 7}}) {
+    ClusteredSet set(c.seed, c.clusters, c.dim, 4.0f);
+    std::vector<std::vector<float>> data;
+    for (std::size_t i = 0; i < c.count; ++i) data.push_back(set.point());
+    auto index = buildIndex(data, c.seed);
+    std::size_t found = 0, total = 0;
+    for (int qi = 0; qi < 100; ++qi) {
+      auto q = set.point();
+      std::set<std::string> got;
+      for (const auto& h : index->search(q, 10)) got.insert(h.id);
+      for (auto t : bruteForce(data, q, 10)) found += got.count("item-" + std::to_string(t));
+      total += 10;
+    }
+    EXPECT_GE(double(found) / double(total), 0.97)
+        << c.count << " vectors, " << c.clusters << " clusters, seed " << c.seed;
+  }
+}
+
+// The diversity selection as written in the HNSW paper: candidates closest
+// first, one kept unless a kept one is strictly closer to it than `base`.
+std::vector<uint32_t> diverseModel(const std::vector<std::vector<float>>& data, uint32_t base,
+                                   std::vector<uint32_t> candidates, std::size_t maxConn) {
+  auto dist = [&](uint32_t a, uint32_t b) { return simkit::l2Squared(data[a].data(), data[b].data(), data[a].size()); };
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [&](uint32_t a, uint32_t b) { return dist(base, a) < dist(base, b); });
+  if (candidates.size() <= maxConn) return candidates;
+  std::vector<uint32_t> kept;
+  for (uint32_t c : candidates) {
+    if (kept.size() == maxConn) break;
+    if (std::none_of(kept.begin(), kept.end(), [&](uint32_t k) { return dist(c, k) < dist(c, base); })) {
+      kept.push_back(c);
+    }
+  }
+  return kept;
+}
+
+// Nodes of `layer` when every one reaches every other through its lists; empty otherwise.
+std::vector<uint32_t> connectedLayer(const HNSWIndex& index, int layer) {
+  std::vector<uint32_t> nodes;
+  for (int64_t i = 0; i < index.count(); ++i) {
+    if (index.nodeLevel(i) >= layer) nodes.push_back(uint32_t(i));
+  }
+  for (uint32_t start : nodes) {
+    std::set<uint32_t> seen = {start};
+    std::vector<uint32_t> stack = {start};
+    while (!stack.empty()) {
+      const uint32_t at = stack.back();
+      stack.pop_back();
+      for (uint32_t e : index.connections(at, layer)) {
+        if (seen.insert(e).second) stack.push_back(e);
+      }
+    }
+    if (seen.size() != nodes.size()) return {};
+  }
+  return nodes;
+}
+
+TEST(HNSWIndexTest, EveryInsertionSelectsNeighboursLikeTheModel) {
+  // efConstruction above the count makes a layer search return the whole
+  // (connected) layer, so the new node's list is the model's cut of all of it.
+  for (uint64_t seed : {1u, 2u, 3u}) {
+    ClusteredSet set(seed, 4, 2, 3.0f);
+    HNSWIndex index(4, 1000, 50);
+    index.setRandomSeed(seed);
+    std::vector<std::vector<float>> data;
+    int checkedOwnLists = 0;
+    for (uint32_t n = 0; n < 90; ++n) {
+      std::map<std::pair<uint32_t, int>, std::vector<uint32_t>> before;
+      for (uint32_t i = 0; i < n; ++i) {
+        for (int l = 0; l <= index.nodeLevel(i); ++l) before[{i, l}] = index.connections(i, l);
+      }
+      const int64_t maxLevelBefore = index.maxLevel();
+      std::vector<std::vector<uint32_t>> layers;
+      for (int l = 0; l <= maxLevelBefore; ++l) layers.push_back(connectedLayer(index, l));
+      data.push_back(set.point());
+      index.insert("item-" + std::to_string(n), data.back());
+      for (int l = 0; n > 0 && l <= std::min<int64_t>(index.nodeLevel(n), maxLevelBefore); ++l) {
+        const std::size_t maxConn = std::size_t(l == 0 ? index.M0() : index.M());
+        const auto own = index.connections(n, l);
+        if (!layers[l].empty()) {
+          EXPECT_EQ(own, diverseModel(data, n, layers[l], maxConn)) << "seed " << seed << " node " << n;
+          ++checkedOwnLists;
+        }
+        for (auto& [key, list] : before) {
+          if (key.second != l) continue;
+          const bool linked = std::count(own.begin(), own.end(), key.first) > 0;
+          if (linked) list.push_back(n);
+          const auto expected = linked && list.size() > maxConn ? diverseModel(data, key.first, list, maxConn) : list;
+          EXPECT_EQ(index.connections(key.first, l), expected) << "seed " << seed << " node " << key.first;
+        }
+      }
+    }
+    EXPECT_GT(checkedOwnLists, 60);
+  }
+}
+
+TEST(HNSWIndexTest, IdenticalEmbeddingsStayFindable) {
+  // Ties keep: copies of one vector (fewer than M0) do not exclude each other.
+  std::mt19937_64 rng(12);
+  std::vector<std::vector<float>> data;
+  for (int i = 0; i < 200; ++i) data.push_back(randomVector(rng, 8));
+  const auto copy = randomVector(rng, 8);
+  for (int i = 0; i < 30; ++i) data.push_back(copy);
+  auto index = buildIndex(data, 12, /*ef=*/100);
+  const auto hits = index->search(copy, 30);
+  ASSERT_EQ(hits.size(), 30u);
+  for (const auto& h : hits) {
+    EXPECT_EQ(h.distance, 0.0f) << h.id;
+  }
 }
 
 TEST(HNSWIndexTest, WrongLengthVectorsCompareAtInfinity) {

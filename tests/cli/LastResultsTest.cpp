@@ -2,6 +2,7 @@
 // search session, against a real catalog store and a recording workspace.
 #include <gtest/gtest.h>
 
+#include "app/search/CatalogSchema.h"
 #include "app/search/SearchProviders.h"
 #include "cli/LastResults.h"
 #include "core/VirtualTime.h"
@@ -13,7 +14,7 @@ namespace {
 class LastResultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto opened = PersistentStore::open(":memory:");
+    auto opened = PersistentStore::open(":memory:", catalogMigrationSteps());
     ASSERT_TRUE(opened.ok()) << opened.error().description();
     store = std::move(opened.value());
     catalog = std::make_unique<CatalogStore>(*store);

@@ -96,6 +96,8 @@ TEST_F(CalculatorCliTest, CalcAnswersWholeTextsAndDeclinesTheRest) {
 
 // The whole search path (session, preview, settled query, coordinator, router) in one process.
 TEST_F(CalculatorCliTest, SearchShowsTheCalculatorAnswerOnlyForWholeTexts) {
+  // `search` needs a catalog (it exits 3 without one); an empty one will do.
+  ASSERT_EQ(runPallix(home.path(), {"index"}).exitStatus, 0);
   Outcome answered = runPallix(home.path(), {"search", "--json", "1e3"});
   ASSERT_EQ(answered.exitStatus, 0) << answered.out;
   nlohmann::json json = nlohmann::json::parse(answered.out, nullptr, false);

@@ -105,7 +105,8 @@ class CatalogIndexIntegrationTest : public ::testing::Test {
 
   std::vector<std::string> filePaths(const std::string& query) {
     std::vector<std::string> paths;
-    for (const auto& result : command({"files", query, "--json"}).json()) paths.push_back(result.value("path", ""));
+    const nlohmann::json found = command({"files", query, "--json"}).json();
+    for (const auto& result : found["files"]) paths.push_back(result.value("path", ""));
     return paths;
   }
 

@@ -139,7 +139,7 @@ TEST_F(CliIntegrationTest, JsonIsAloneOnStdoutAndExact) {
   ASSERT_EQ(files.exitCode, 0) << files.err;
   json parsed = json::parse(files.out);  // One document, nothing else.
   std::set<std::string> paths;
-  for (const auto& r : parsed) paths.insert(r["path"].get<std::string>());
+  for (const auto& r : parsed["files"]) paths.insert(r["path"].get<std::string>());
   for (const auto& name : kHostileNames) {
     if (name.raw.find('\xff') != std::string::npos) continue;  // JSON cannot carry bytes that are not UTF-8.
     EXPECT_TRUE(paths.count(home / "docs/" + name.raw)) << name.shown;

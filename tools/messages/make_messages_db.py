@@ -127,10 +127,11 @@ def phone(rng):
 
 
 def create_schema(conn, wal):
+    if wal:  # before any transaction: the mode cannot change inside one
+        mode = conn.execute("PRAGMA journal_mode=WAL").fetchone()[0]
+        assert mode == "wal", mode
     conn.executescript(SCHEMA)
     conn.execute("INSERT INTO _SqliteDatabaseProperties VALUES ('_ClientVersion', '17001')")
-    if wal:
-        conn.execute("PRAGMA journal_mode=WAL")
 
 
 def make_people(rng):

@@ -212,6 +212,8 @@ int runMessages(Args& args) {
   if (rest.empty()) return usageError("messages", "needs a subcommand: search, chunks, status or import-backup");
   DataDirectories dirs = DataDirectories::fromEnvironment();
   const std::string& sub = rest[0];
+  if (limit && sub != "search") return usageError("messages", "--limit belongs to search");
+  if (chat && sub != "chunks") return usageError("messages", "--chat belongs to chunks");
   if (sub == "import-backup") return importBackup(dirs, rest);
   UserDefaults defaults(dirs.defaultsPath());
   MessagesComponents messages = MessagesComponents::create(dirs, &defaults);

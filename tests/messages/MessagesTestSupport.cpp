@@ -8,6 +8,47 @@
 #include <iterator>
 
 namespace pallix::testing {
+namespace {
+
+// Checks after every test that the generated fixtures are byte for byte as
+// they were before it; the program fails at the end, naming the tests.
+class FixtureGuard final : public ::testing::EmptyTestEventListener, public ::testing::Environment {
+ public:
+  void OnTestStart(const ::testing::TestInfo&) override { before_ = take(); }
+  void OnTestEnd(const ::testing::TestInfo& info) override {
+    if (take() != before_) changedBy_.push_back(std::string(info.test_suite_name()) + "." + info.name());
+  }
+  void TearDown() override {
+    for (const std::string& test : changedBy_) ADD_FAILURE() << test << " changed a generated fixture file";
+  }
+
+ private:
+  static std::vector<FileFingerprint> take() {
+    std::vector<FileFingerprint> out;
+    for (const char* name : {"chat.db", "empty.db", "contacts.vcf", "backup/Manifest.db",
+                             "backup/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28"}) {
+      out.push_back(fingerprint(fixturePath(name)));
+    }
+    return out;
+  }
+  std::vector<FileFingerprint> before_;
+  std::vector<std::string> changedBy_;
+};
+
+[[maybe_unused]] const bool kFixtureGuardInstalled = [] {
+  auto* guard = new FixtureGuard();  // the listener list owns it
+  ::testing::UnitTest::GetInstance()->listeners().Append(guard);
+  // The environment list owns a second object; both share the record through a static.
+  struct Check final : ::testing::Environment {
+    explicit Check(FixtureGuard* g) : guard(g) {}
+    void TearDown() override { guard->TearDown(); }
+    FixtureGuard* guard;
+  };
+  ::testing::AddGlobalTestEnvironment(new Check(guard));
+  return true;
+}();
+
+}  // namespace
 
 std::string fixturePath(const std::string& name) {
   return std::string(MESSAGES_FIXTURE_DIR) + "/" + name;

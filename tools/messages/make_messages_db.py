@@ -336,7 +336,10 @@ def write_backup(db_path, backup_dir):
     file_id = hashlib.sha1(b"HomeDomain-Library/SMS/sms.db").hexdigest()
     os.makedirs(os.path.join(backup_dir, file_id[:2]), exist_ok=True)
     shutil.copyfile(db_path, os.path.join(backup_dir, file_id[:2], file_id))
-    manifest = sqlite3.connect(os.path.join(backup_dir, "Manifest.db"))
+    manifest_path = os.path.join(backup_dir, "Manifest.db")
+    if os.path.exists(manifest_path):
+        os.remove(manifest_path)
+    manifest = sqlite3.connect(manifest_path)
     manifest.executescript("CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, "
                            "flags INTEGER, file BLOB); CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);")
     entries = [("HomeDomain", "Library/SMS/sms.db"), ("HomeDomain", "Library/SMS"),

@@ -45,6 +45,10 @@ std::string FullDiskAccessController::openSettings() const {
   struct stat st {};
   bool exists = ::stat(path_.c_str(), &st) == 0;
   std::string out;
+  if (imported_ && !exists) {
+    return "The Messages database imported from a backup, " + inQuotes(path_) +
+           ", is gone. Import the backup again: pallix messages import-backup DIR";
+  }
   if (exists) {
     out = "The Messages database " + inQuotes(path_) + " cannot be read by this user. Make it readable (chmod u+r " +
           path_ + ")";

@@ -136,6 +136,7 @@ TEST_F(MessagesCliTest, SearchPrintsResultsAndLeavesTheDatabaseAlone) {
   EXPECT_EQ(none.exitCode, 1);
   EXPECT_NE(none.out.find("No messages match"), std::string::npos);
   EXPECT_EQ(pallix({"messages", "search"}).exitCode, 2);
+  EXPECT_EQ(pallix({"messages", "status", "--limit", "3"}).exitCode, 2);  // an option of another subcommand
   EXPECT_EQ(fileBytes(database), before);
   EXPECT_FALSE(fs::exists(database + "-journal") || fs::exists(database + "-wal"));
 }

@@ -10,6 +10,7 @@
 
 #include "app/messages/MessageModeSearchProvider.h"
 #include "app/messages/MessageSearchService.h"
+#include "app/messages/MessageStatements.h"
 #include "app/platform/FakeContactStore.h"
 #include "core/Logger.h"
 #include "core/VirtualTime.h"
@@ -206,6 +207,19 @@ TEST_F(TextSearchTest, RunsTheStatementsAsWritten) {
   statements.clear();
   service->searchTextOnly("hotel");
   EXPECT_TRUE(statements.count(head + "WHERE ((h.id LIKE ? OR c.display_name LIKE ?))" + tail));
+}
+
+TEST(MessageStatementsTest, HydrationStatementsAreWrittenOut) {
+  const std::string head =
+      "SELECT\n    m.ROWID,\n    m.guid,\n    m.text,\n    m.date,\n    m.is_from_me,\n    h.id as sender_id,\n"
+      "    c.guid as chat_guid,\n    c.display_name as chat_display_name,\n"
+      "    (SELECT COUNT(*) FROM chat_handle_join WHERE chat_id = c.ROWID) as participant_count,\n"
+      "    m.attributedBody\nFROM message m\nLEFT JOIN handle h ON m.handle_id = h.ROWID\n"
+      "LEFT JOIN chat_message_join cmj ON m.ROWID = cmj.message_id\nLEFT JOIN chat c ON cmj.chat_id = c.ROWID\n";
+  EXPECT_EQ(message_sql::hydrateByRowIDs(3), head + "WHERE m.ROWID IN (?,?,?)");
+  EXPECT_EQ(message_sql::hydrateByGUIDs(1), head + "WHERE m.guid IN (?)");
+  EXPECT_EQ(message_sql::hydrateByTimeRange(),
+            head + "WHERE c.guid = ?\n  AND m.date >= ?\n  AND m.date <= ?\nORDER BY m.date ASC\nLIMIT 100");
 }
 
 TEST(TextSearchLimitTest, AtMostFiftyResults) {

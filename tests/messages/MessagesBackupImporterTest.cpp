@@ -36,9 +36,11 @@ void manifestSQL(const std::string& root, const char* sql) {
 TEST(MessagesBackupImporterTest, RecordsTheSmsDatabaseOfABackup) {
   TempDir dir;
   const std::string root = backupCopy(dir);
-  testing::UnchangedFileCheck database(root + "/" + kSmsFile), manifest(root + "/Manifest.db");
   UserDefaults defaults;
-  auto imported = MessagesBackupImporter::importBackup(root, defaults);
+  auto imported = [&] {
+    testing::UnchangedFileCheck database(root + "/" + kSmsFile), manifest(root + "/Manifest.db");
+    return MessagesBackupImporter::importBackup(root, defaults);
+  }();
   ASSERT_TRUE(imported.ok()) << imported.error().description();
   EXPECT_EQ(imported->databasePath, fs::canonical(root + "/" + kSmsFile).string());
   EXPECT_GT(imported->messageCount, 1000);
@@ -50,6 +52,13 @@ TEST(MessagesBackupImporterTest, RecordsTheSmsDatabaseOfABackup) {
 
   // idevicebackup2 writes DIR/<device id>/: a folder holding one backup is accepted.
   EXPECT_EQ(MessagesBackupImporter::inspect(dir.path())->databasePath, imported->databasePath);
+
+  fs::remove(root + "/" + kSmsFile);
+  EXPECT_FALSE(access.isFullDiskAccessGranted());
+  EXPECT_NE(access.openSettings().find("Import the backup again"), std::string::npos);
+  FullDiskAccessController fresh(dir.path(), nullptr);
+  EXPECT_EQ(fresh.chatDatabasePath(), dir / "Library/Messages/Chat.db");
+  EXPECT_NE(fresh.openSettings().find("Copy a Mac's Library/Messages/chat.db"), std::string::npos);
 }
 
 TEST(MessagesBackupImporterTest, RefusesBackupsItCannotUseAndSaysWhy) {

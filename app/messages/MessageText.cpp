@@ -194,6 +194,15 @@ std::optional<std::string> extractTextFromBinary(std::string_view bytes) {
 }
 
 std::optional<std::string> sanitizeExtractedText(std::string_view text) {
+  // Each pattern needs its literal part ("kIM", a leading "+", "at_"); text
+  // with none of them only needs trimming.
+  bool mayMatch = text.find("kIM") != std::string_view::npos || text.find("at_") != std::string_view::npos ||
+                  (!text.empty() && text.front() == '+');
+  if (!mayMatch) {
+    std::string_view trimmed = trimWhitespaceAndNewlines(text);
+    if (trimmed.empty()) return std::nullopt;
+    return std::string(trimmed);
+  }
   icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   const CleanupPatterns& patterns = cleanupPatterns();
   removeMatches(patterns.internalAttribute.get(), u);

@@ -8,7 +8,6 @@
 #include "app/messages/MessagesComponents.h"
 #include "app/platform/DataDirectories.h"
 #include "app/platform/VCard.h"
-#include "app/platform/VCardContactStore.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "core/Strings.h"

@@ -1,5 +1,7 @@
 #include "app/platform/VCard.h"
 
+#include <cstdint>
+
 #include "core/Strings.h"
 
 namespace pallix {

@@ -2,11 +2,8 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
 
 #include "app/platform/VCard.h"
 #include "core/FileUtil.h"

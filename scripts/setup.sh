@@ -12,7 +12,7 @@ PACKAGES=(
   libsqlite3-dev libicu-dev libplist-dev nlohmann-json3-dev
   libopenblas-dev libcurl4-openssl-dev libssl-dev libncurses-dev
   libgtest-dev libgmock-dev libbenchmark-dev libhnswlib-dev
-  python3 python3-numpy xdg-utils tmux
+  python3 python3-numpy xdg-utils tmux sqlite3
 )
 
 missing=()

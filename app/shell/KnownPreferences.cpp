@@ -105,6 +105,12 @@ std::vector<PreferenceDescriptor> buildStoredKeys() {
       {"IndexingService", S::kAdditionalAppDirectoriesKey, array, nullptr, {}},
       {"IndexingService", S::kLastFullScanTimeKey, PreferenceValueType::date, nullptr, {}},
       {"AppDelegate", AppDelegate::kHasCompletedOnboardingKey, PreferenceValueType::boolean, false, {}},
+      {"MessagesPreferences",
+       "MessagesPreferences.databasePath",
+       PreferenceValueType::string,
+       nullptr,
+       {},
+       "the Messages database read instead of ~/Library/Messages/Chat.db ('pallix messages import-backup')"},
   };
 }
 

@@ -1,0 +1,91 @@
+#include "app/messages/MessageModeSearchProvider.h"
+
+#include "app/messages/MessageText.h"
+#include "core/Logger.h"
+#include "core/Telemetry.h"
+
+namespace pallix {
+namespace {
+
+constexpr size_t kDetailCharacters = 200;
+
+std::string oneLine(std::string_view text) {
+  std::string out;
+  for (char c : trimWhitespaceAndNewlines(text)) out.push_back(c == '\n' || c == '\r' || c == '\t' ? ' ' : c);
+  if (characterCount(out) > kDetailCharacters) return std::string(prefixCharacters(out, kDetailCharacters)) + "…";
+  return out;
+}
+
+}  // namespace
+
+MessageModeSearchProvider::MessageModeSearchProvider(std::shared_ptr<MessageSearchService> service,
+                                                     TaskRunnerPtr executor, std::shared_ptr<Workspace> workspace)
+    : service_(std::move(service)), executor_(std::move(executor)), workspace_(std::move(workspace)) {}
+
+ModeResult MessageModeSearchProvider::modeResult(const MessageSearchResult& r) {
+  std::string sender = r.isFromMe ? "Me" : r.senderDisplayName.value_or(r.senderIdentifier);
+  std::string title = sender;
+  if (r.isGroupChat && r.chatDisplayName) title += " in " + *r.chatDisplayName;
+  std::string detail = oneLine(r.text);
+  if (r.attachmentCount > 0) {
+    detail += " [" + std::to_string(r.attachmentCount) + (r.attachmentCount == 1 ? " attachment]" : " attachments]");
+  }
+  return ModeResult{std::to_string(r.id), title, detail};
+}
+
+void MessageModeSearchProvider::search(const std::string& text,
+                                       std::function<void(std::vector<ModeResult>)> completion) {
+  executor_->post([weak = weak_from_this(), text, completion = std::move(completion)] {
+    auto self = weak.lock();
+    if (!self) return;
+    std::vector<MessageSearchResult> results = self->service_->searchTextOnly(text);
+    std::vector<ModeResult> rows;
+    std::map<std::string, MessageSearchResult> byID;
+    for (MessageSearchResult& r : results) {
+      rows.push_back(modeResult(r));
+      byID.emplace(rows.back().identifier, std::move(r));
+    }
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->latest_ = std::move(byID);
+    }
+    completion(std::move(rows));
+  });
+}
+
+std::optional<MessageSearchResult> MessageModeSearchProvider::resultFor(const std::string& identifier) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = latest_.find(identifier);
+  if (it == latest_.end()) return std::nullopt;
+  return it->second;
+}
+
+void MessageModeSearchProvider::setOpenedURLHandler(std::function<void(const std::string&)> handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  openedURLHandler_ = std::move(handler);
+}
+
+bool MessageModeSearchProvider::activate(const ModeResult& result) {
+  std::optional<MessageSearchResult> message = resultFor(result.identifier);
+  if (!message) return false;
+  const std::string url = conversationURL(message->guid);
+  TelemetryService::signal("Messages.conversationOpened",
+                           {{"isGroupChat", message->isGroupChat ? "1" : "0"},
+                            {"hasAttachments", message->attachmentCount > 0 ? "1" : "0"}});
+  std::function<void(const std::string&)> handler;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handler = openedURLHandler_;
+  }
+  if (handler) handler(url);
+  if (!workspace_) return true;
+  Status opened = workspace_->openURL(url);
+  if (!opened.ok()) {
+    // No handler for the scheme is common on Linux; the URL was still reported.
+    static const Logger logger("MessageSearchService");
+    logger.info("No application opened %s: %s", url.c_str(), opened.error().description().c_str());
+  }
+  return true;
+}
+
+}  // namespace pallix

@@ -1,0 +1,212 @@
+#include "app/messages/MessagesDatabase.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "core/Strings.h"
+
+namespace pallix {
+namespace {
+
+Error sqliteError(sqlite3* db, int code) {
+  const char* message = db ? sqlite3_errmsg(db) : nullptr;
+  return Error("SQLite", code, message ? message : "Unknown error");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// FullDiskAccessController
+
+FullDiskAccessController::FullDiskAccessController(const std::string& home, const UserDefaults* defaults) {
+  if (defaults) {
+    if (auto path = defaults->stringValue(kDatabasePathKey); path && !path->empty()) {
+      path_ = *path;
+      imported_ = true;
+      return;
+    }
+  }
+  path_ = home + "/" + kDefaultRelativePath;
+}
+
+bool FullDiskAccessController::isFullDiskAccessGranted() const {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+std::string FullDiskAccessController::openSettings() const {
+  struct stat st {};
+  bool exists = ::stat(path_.c_str(), &st) == 0;
+  std::string out;
+  if (imported_ && !exists) {
+    return "The Messages database imported from a backup, " + inQuotes(path_) +
+           ", is gone. Import the backup again: pallix messages import-backup DIR";
+  }
+  if (exists) {
+    out = "The Messages database " + inQuotes(path_) + " cannot be read by this user. Make it readable (chmod u+r " +
+          path_ + ")";
+  } else {
+    out = "There is no Messages database at " + inQuotes(path_) +
+          ". Copy a Mac's Library/Messages/chat.db there (as Chat.db)";
+  }
+  out +=
+      ", or import the SMS database of a phone backup made with idevicebackup2: "
+      "pallix messages import-backup DIR";
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// MessagesStatement
+
+MessagesStatement::~MessagesStatement() {
+  if (stmt_) sqlite3_finalize(stmt_);
+}
+
+MessagesStatement::MessagesStatement(MessagesStatement&& other) noexcept : db_(other.db_), stmt_(other.stmt_) {
+  other.stmt_ = nullptr;
+}
+
+MessagesStatement& MessagesStatement::operator=(MessagesStatement&& other) noexcept {
+  if (this != &other) {
+    if (stmt_) sqlite3_finalize(stmt_);
+    db_ = other.db_;
+    stmt_ = other.stmt_;
+    other.stmt_ = nullptr;
+  }
+  return *this;
+}
+
+void MessagesStatement::bind(int index, int64_t value) {
+  sqlite3_bind_int64(stmt_, index, value);
+}
+
+void MessagesStatement::bind(int index, std::string_view text) {
+  sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+Result<bool> MessagesStatement::step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  return sqliteError(db_, rc);
+}
+
+bool MessagesStatement::isNull(int column) const {
+  return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
+
+int64_t MessagesStatement::int64(int column) const {
+  return sqlite3_column_int64(stmt_, column);
+}
+
+std::optional<std::string> MessagesStatement::text(int column) const {
+  const unsigned char* data = sqlite3_column_text(stmt_, column);
+  if (!data) return std::nullopt;
+  return std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
+}
+
+std::string_view MessagesStatement::blob(int column) const {
+  const void* data = sqlite3_column_blob(stmt_, column);
+  if (!data) return {};
+  return std::string_view(static_cast<const char*>(data), static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
+}
+
+// ---------------------------------------------------------------------------
+// MessagesDatabaseConnection
+
+Result<std::unique_ptr<MessagesDatabaseConnection>> MessagesDatabaseConnection::open(const std::string& path,
+                                                                                     StatementObserver observer) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    Error error = sqliteError(db, rc);
+    if (db) sqlite3_close(db);
+    return error;
+  }
+  return std::unique_ptr<MessagesDatabaseConnection>(new MessagesDatabaseConnection(db, std::move(observer)));
+}
+
+MessagesDatabaseConnection::~MessagesDatabaseConnection() {
+  // Statements are finalised by their owners first; close_v2 defers the
+  // close should one still be alive.
+  sqlite3_close_v2(db_);
+}
+
+Result<MessagesStatement> MessagesDatabaseConnection::prepare(const std::string& sql) {
+  if (observer_) observer_(sql);
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    if (stmt) sqlite3_finalize(stmt);
+    return sqliteError(db_, rc);
+  }
+  return MessagesStatement(db_, stmt);
+}
+
+Result<std::vector<std::string>> MessagesDatabaseConnection::tableNames() {
+  PALLIX_ASSIGN_OR_RETURN(MessagesStatement stmt, prepare("SELECT name FROM sqlite_master WHERE type = 'table'"));
+  std::vector<std::string> names;
+  for (;;) {
+    PALLIX_ASSIGN_OR_RETURN(bool row, stmt.step());
+    if (!row) break;
+    names.push_back(stmt.text(0).value_or(""));
+  }
+  return names;
+}
+
+Result<std::vector<std::string>> MessagesDatabaseConnection::columnNames(const std::string& table) {
+  PALLIX_ASSIGN_OR_RETURN(MessagesStatement stmt, prepare("SELECT name FROM pragma_table_info(?)"));
+  stmt.bind(1, table);
+  std::vector<std::string> names;
+  for (;;) {
+    PALLIX_ASSIGN_OR_RETURN(bool row, stmt.step());
+    if (!row) break;
+    names.push_back(stmt.text(0).value_or(""));
+  }
+  return names;
+}
+
+// ---------------------------------------------------------------------------
+// Schema
+
+const std::vector<MessagesSchemaRequirement>& messagesSchemaRequirements() {
+  // ROWID is implicit in every table and is not listed by table_info.
+  static const std::vector<MessagesSchemaRequirement> kTables = {
+      {"message", {"guid", "text", "date", "is_from_me", "handle_id", "attributedBody"}},
+      {"handle", {"id"}},
+      {"chat", {"guid", "display_name"}},
+      {"chat_message_join", {"chat_id", "message_id"}},
+      {"chat_handle_join", {"chat_id"}},
+      {"attachment", {"filename", "mime_type"}},
+      {"message_attachment_join", {"message_id", "attachment_id"}},
+  };
+  return kTables;
+}
+
+Status checkMessagesSchema(MessagesDatabaseConnection& connection) {
+  PALLIX_ASSIGN_OR_RETURN(std::vector<std::string> tables, connection.tableNames());
+  std::vector<std::string> missing;
+  for (const MessagesSchemaRequirement& req : messagesSchemaRequirements()) {
+    if (std::find(tables.begin(), tables.end(), req.table) == tables.end()) {
+      missing.push_back("table " + req.table);
+      continue;
+    }
+    PALLIX_ASSIGN_OR_RETURN(std::vector<std::string> columns, connection.columnNames(req.table));
+    for (const std::string& column : req.columns) {
+      if (std::find(columns.begin(), columns.end(), column) == columns.end()) {
+        missing.push_back("column " + req.table + "." + column);
+      }
+    }
+  }
+  if (missing.empty()) return okStatus();
+  return Error("MessagesSchema", 1, "not a Messages database: missing " + joinStrings(missing, ", "));
+}
+
+}  // namespace pallix

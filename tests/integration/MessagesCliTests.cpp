@@ -1,0 +1,298 @@
+// pallix messages and pallix contacts end to end: the real executable over a
+// Messages database generated for this run (dates around now), a real vCard
+// import, a phone backup layout, databases it cannot use (including one
+// locked by another process and one no other user may read), and a second
+// process writing while pallix reads. The database must come out unchanged.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "CliProcess.h"
+#include "core/Strings.h"
+#include "tests/support/TempDir.h"
+
+extern char** environ;
+
+namespace pallix::testing {
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A helper process that prints `ready` on stdout once it holds what the test
+// needs, and runs until the test ends.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::vector<std::string>& argv, const std::string& ready) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    // Bounded wait for the ready line.
+    std::string seen;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (pid_ > 0 && seen.find(ready) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd fd{out[0], POLLIN, 0};
+      if (::poll(&fd, 1, 200) > 0) {
+        char buffer[256];
+        ssize_t n = ::read(out[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        seen.append(buffer, static_cast<size_t>(n));
+      }
+    }
+    ready_ = seen.find(ready) != std::string::npos;
+    out_ = out[0];
+  }
+  ~BackgroundProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+  }
+  bool ready() const { return ready_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  bool ready_ = false;
+};
+
+class MessagesCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home.mkdir("Library/Messages");
+    database = home / "Library/Messages/Chat.db";
+    generate(database, {"--vcf", home / "contacts.vcf", "--backup", home / "backup"});
+  }
+
+  void generate(const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> argv = {PALLIX_PYTHON, MESSAGES_GENERATOR,
+                                     "--out",       out,
+                                     "--messages",  "2000",
+                                     "--now",       std::to_string(static_cast<long long>(std::time(nullptr)))};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    ProcessResult made = runProcess(argv, {});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+  }
+  ProcessResult pallix(std::vector<std::string> args, std::vector<std::string> prefix = {}) const {
+    args.insert(args.begin(), PALLIX_BINARY);
+    args.insert(args.begin(), prefix.begin(), prefix.end());
+    return runProcess(args, {{"PALLIX_HOME", home.path()}});
+  }
+  json searchJson(const std::string& query) const {
+    ProcessResult r = pallix({"messages", "search", query, "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return json::parse(r.out.empty() ? "[]" : r.out);
+  }
+
+  TempDir home;
+  std::string database;
+};
+
+TEST_F(MessagesCliTest, SearchPrintsResultsAndLeavesTheDatabaseAlone) {
+  const std::string before = fileBytes(database);
+  json results = searchJson("lunch");
+  ASSERT_GT(results.size(), 0u);
+  EXPECT_LE(results.size(), 50u);
+  for (const json& r : results) {
+    EXPECT_NE(asciiLowercase(r["text"].get<std::string>()).find("lunch"), std::string::npos) << r;
+    for (const char* key :
+         {"id", "guid", "date", "dateSeconds", "isFromMe", "senderIdentifier", "senderDisplayName", "senderImageData",
+          "chatGUID", "chatDisplayName", "isGroupChat", "attachmentCount", "attachmentPaths", "conversationURL"}) {
+      EXPECT_TRUE(r.contains(key)) << key;
+    }
+    EXPECT_EQ(r["senderDisplayName"], nullptr);  // no contacts imported yet
+    EXPECT_EQ(r["conversationURL"], "sms://open?message-guid=" + r["guid"].get<std::string>());
+  }
+  EXPECT_GE(results.front()["dateSeconds"].get<double>(), results.back()["dateSeconds"].get<double>());
+
+  ProcessResult limited = pallix({"messages", "search", "lunch", "--limit", "3"});
+  EXPECT_EQ(limited.exitCode, 0);
+  EXPECT_EQ(splitString(limited.out, '\n').size(), 4u);  // three lines and the final newline
+  ProcessResult none = pallix({"messages", "search", "qqqzzz"});
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.out.find("No messages match"), std::string::npos);
+  EXPECT_EQ(pallix({"messages", "search"}).exitCode, 2);
+  EXPECT_EQ(pallix({"messages", "status", "--limit", "3"}).exitCode, 2);  // an option of another subcommand
+  EXPECT_EQ(fileBytes(database), before);
+  EXPECT_FALSE(fs::exists(database + "-journal") || fs::exists(database + "-wal"));
+}
+
+TEST_F(MessagesCliTest, ImportedContactsNameSendersAndFormChunks) {
+  ProcessResult empty = pallix({"contacts", "list"});
+  EXPECT_EQ(empty.exitCode, 1);
+  EXPECT_NE(empty.out.find("notDetermined"), std::string::npos);
+  ProcessResult onlyMine = pallix({"messages", "chunks", "--json"});
+  EXPECT_NE(onlyMine.err.find("no contacts imported"), std::string::npos);
+
+  ProcessResult imported = pallix({"contacts", "import", home / "contacts.vcf"});
+  ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  EXPECT_NE(imported.out.find("Imported 40 contacts"), std::string::npos) << imported.out;
+  json list = json::parse(pallix({"contacts", "list", "--json"}).out);
+  EXPECT_EQ(list["status"], "authorized");
+  EXPECT_EQ(list["contacts"].size(), 40u);
+
+  bool named = false;
+  for (const json& r : searchJson("the")) named = named || r["senderDisplayName"].is_string();
+  EXPECT_TRUE(named);
+
+  ProcessResult chunks = pallix({"messages", "chunks", "--json"});
+  ASSERT_EQ(chunks.exitCode, 0) << chunks.err;
+  json all = json::parse(chunks.out);
+  ASSERT_GT(all.size(), json::parse(onlyMine.out).size());
+  const std::string chat = all.front()["chatGUID"];
+  for (const json& c : all) {
+    EXPECT_EQ(c["identifier"].get<std::string>().rfind(c["chatGUID"].get<std::string>() + "_", 0), 0u);
+    EXPECT_EQ(c["messageRowIDs"].size(), c["messageGUIDs"].size());
+    EXPECT_LE(c["startDate"].get<double>(), c["endDate"].get<double>());
+  }
+  json one = json::parse(pallix({"messages", "chunks", "--chat", chat, "--json"}).out);
+  for (const json& c : one) EXPECT_EQ(c["chatGUID"], chat);
+  ProcessResult unknown = pallix({"messages", "chunks", "--chat", "no-such-chat"});
+  EXPECT_EQ(unknown.exitCode, 1);
+  EXPECT_NE(unknown.err.find("no conversation"), std::string::npos);
+}
+
+TEST_F(MessagesCliTest, ABackupReplacesTheDefaultLocation) {
+  fs::remove(database);
+  ProcessResult missing = pallix({"messages", "search", "lunch"});
+  EXPECT_EQ(missing.exitCode, 3);
+  EXPECT_NE(missing.err.find("import-backup"), std::string::npos) << missing.err;
+
+  const std::string smsFile = home / "backup/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+  const std::string before = fileBytes(smsFile);
+  ProcessResult imported = pallix({"messages", "import-backup", home / "backup"});
+  ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  EXPECT_NE(imported.out.find("never writes it"), std::string::npos);
+  EXPECT_GT(searchJson("lunch").size(), 0u);
+  json status = json::parse(pallix({"messages", "status", "--json"}).out);
+  EXPECT_EQ(status["source"], "backup");
+  EXPECT_EQ(status["readable"], true);
+  EXPECT_EQ(fileBytes(smsFile), before);
+
+  EXPECT_EQ(pallix({"messages", "import-backup", home / "Library"}).exitCode, 3);
+}
+
+TEST_F(MessagesCliTest, UnusableDatabasesGiveOneClearMessage) {
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    int exitCode;
+    const char* fragment;
+  };
+  const std::string fixture = home / "good.db";
+  fs::copy_file(database, fixture);
+  const Case cases[] = {
+      {"truncated", [&] { fs::resize_file(database, fs::file_size(fixture) / 3); }, 1, "malformed"},
+      {"not SQLite", [&] { std::ofstream(database, std::ios::binary) << std::string(5000, 'x'); }, 1,
+       "file is not a database"},
+      {"foreign",
+       [&] {
+         fs::remove(database);
+         generate(database, {"--empty"});
+         runProcess({PALLIX_PYTHON, "-c",
+                     "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); c.execute('DROP TABLE message'); c.commit()",
+                     database},
+                    {});
+       },
+       1, "no such table: message"},
+  };
+  for (const Case& c : cases) {
+    fs::copy_file(fixture, database, fs::copy_options::overwrite_existing);
+    c.make();
+    const std::string before = fileBytes(database);
+    ProcessResult r = pallix({"messages", "search", "lunch"});
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.name;
+    EXPECT_TRUE(r.out.empty()) << c.name;
+    EXPECT_EQ(r.err.rfind("pallix: ", 0), 0u) << c.name << ": " << r.err;
+    EXPECT_NE(r.err.find(c.fragment), std::string::npos) << c.name << ": " << r.err;
+    EXPECT_EQ(r.err.find("Text search failed"), std::string::npos) << c.name << ": the log repeats the message";
+    EXPECT_EQ(fileBytes(database), before) << c.name;
+  }
+
+  // Another process holds the database locked while it writes.
+  fs::copy_file(fixture, database, fs::copy_options::overwrite_existing);
+  BackgroundProcess locker({PALLIX_PYTHON, "-c",
+                            "import signal,sqlite3,sys; c=sqlite3.connect(sys.argv[1], isolation_level=None); "
+                            "c.execute('BEGIN EXCLUSIVE'); print('locked', flush=True); signal.pause()",
+                            database},
+                           "locked");
+  ASSERT_TRUE(locker.ready());
+  ProcessResult locked = pallix({"messages", "search", "lunch"});
+  EXPECT_EQ(locked.exitCode, 1);
+  EXPECT_NE(locked.err.find("database is locked"), std::string::npos) << locked.err;
+  EXPECT_NE(locked.err.find("try again"), std::string::npos) << locked.err;
+}
+
+TEST_F(MessagesCliTest, ADatabaseThisUserCannotReadSaysWhatToDo) {
+  ::chmod(home.path().c_str(), 0755);
+  ::chmod((home / "Library").c_str(), 0755);
+  ::chmod((home / "Library/Messages").c_str(), 0755);
+  ::chmod(database.c_str(), 0600);
+  // As root every file is readable: the command runs as nobody instead.
+  std::vector<std::string> asOtherUser;
+  if (::geteuid() == 0) {
+    asOtherUser = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+  } else {
+    ::chmod(database.c_str(), 0000);
+  }
+  ProcessResult r = pallix({"messages", "search", "lunch"}, asOtherUser);
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_NE(r.err.find("cannot be read by this user"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("chmod u+r"), std::string::npos) << r.err;
+}
+
+TEST_F(MessagesCliTest, ASearchWhileAnotherProcessWritesInWALMode) {
+  const std::string wal = home / "wal/Library/Messages/Chat.db";
+  fs::create_directories(fs::path(wal).parent_path());
+  generate(wal, {"--wal"});
+  const std::string before = fileBytes(wal);
+  ProcessResult idle = runProcess({PALLIX_BINARY, "messages", "search", "lunch"}, {{"PALLIX_HOME", home / "wal"}});
+  EXPECT_EQ(idle.exitCode, 0) << idle.err;
+  // SQLite may leave its shared-memory index beside a WAL database; the database itself is untouched.
+  EXPECT_EQ(fileBytes(wal), before);
+  BackgroundProcess writer({PALLIX_PYTHON, "-c",
+                            "import sqlite3,sys,time\n"
+                            "c=sqlite3.connect(sys.argv[1])\n"
+                            "print('writing', flush=True)\n"
+                            "i=0\n"
+                            "while True:\n"
+                            "  i+=1\n"
+                            "  c.execute(\"INSERT INTO message (guid, text, date, is_from_me) VALUES (?, 'lunch from "
+                            "the writer', ?, 1)\", ('W%d' % i, int((time.time() - 978307200) * 1e9))); c.commit()\n",
+                            wal},
+                           "writing");
+  ASSERT_TRUE(writer.ready());
+  for (int i = 0; i < 5; ++i) {
+    ProcessResult r =
+        runProcess({PALLIX_BINARY, "messages", "search", "lunch", "--json"}, {{"PALLIX_HOME", home / "wal"}});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GT(json::parse(r.out).size(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace pallix::testing

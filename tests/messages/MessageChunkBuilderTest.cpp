@@ -1,0 +1,237 @@
+// MessageChunkBuilder: the chunking rules as a table and against a simple
+// model over random conversations, the chunk text, identifiers and
+// metadata, and the contact-name rules.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "app/messages/MessageChunkBuilder.h"
+#include "app/messages/MessageText.h"
+
+namespace pallix {
+namespace {
+
+constexpr double kJune3 = 1717372800;  // Monday, June 3, 2024 00:00 UTC
+constexpr double kHour = 3600;
+const char* const kAlice = "+15550100001";
+
+ContactNameLookup names() {
+  ContactRecord alice, bob;
+  alice.formattedName = "Alice Adams";
+  alice.phoneNumbers = {{"cell", "+1 (555) 010-0001"}};
+  bob.givenName = "Bob";
+  bob.emailAddresses = {{"", "Bob@Example.com"}};
+  return ContactNameLookup::build({alice, bob});
+}
+
+RawMessage message(int64_t rowID, double date, std::optional<std::string> sender = kAlice,
+                   std::string text = "hello there") {
+  RawMessage m;
+  m.rowID = rowID;
+  m.guid = "G" + std::to_string(rowID);
+  m.date = date;
+  m.isFromMe = !sender;
+  m.senderID = std::move(sender);
+  m.text = std::move(text);
+  return m;
+}
+
+std::vector<std::vector<int64_t>> partition(const std::vector<PendingChunk>& chunks) {
+  std::vector<std::vector<int64_t>> out;
+  for (const auto& c : chunks) {
+    out.emplace_back();
+    for (const auto& m : c.messages) out.back().push_back(m.rowID);
+  }
+  return out;
+}
+
+class ChunkBuilderTest : public ::testing::Test {
+ protected:
+  std::vector<PendingChunk> chunk(const std::vector<RawMessage>& messages) const {
+    return builder.buildTemporalChunks(messages, "chat", std::nullopt);
+  }
+  ContactNameLookup lookup = names();
+  MessageChunkBuilder builder{lookup, "UTC"};
+};
+
+TEST_F(ChunkBuilderTest, FollowsTheChunkingRules) {
+  auto spaced = [](int count, double gap) {
+    std::vector<RawMessage> out;
+    for (int i = 0; i < count; ++i)
+      out.push_back(message(i + 1, kJune3 + i * gap, i % 2 ? std::optional<std::string>(kAlice) : std::nullopt));
+    return out;
+  };
+  std::vector<int64_t> first15, last16;
+  for (int i = 1; i <= 15; ++i) first15.push_back(i);
+  for (int i = 16; i <= 31; ++i) last16.push_back(i);
+  struct Case {
+    const char* name;
+    std::vector<RawMessage> messages;
+    std::vector<std::vector<int64_t>> expected;
+  };
+  const Case cases[] = {
+      {"3 hours apart stay in one chunk", spaced(4, 3 * kHour), {{1, 2, 3, 4}}},
+      {"exactly 4 hours apart stay", spaced(3, 4 * kHour), {{1, 2, 3}}},
+      {"5 hours apart start a new chunk",
+       {message(1, kJune3), message(2, kJune3 + 60), message(3, kJune3 + 5 * kHour + 60),
+        message(4, kJune3 + 5 * kHour + 120)},
+       {{1, 2}, {3, 4}}},
+      {"31 within an hour: 15, then 15 and the last one merged", spaced(31, 60), {first15, last16}},
+      {"a lone message 6 hours later joins the previous chunk",
+       {message(1, kJune3), message(2, kJune3 + 60), message(3, kJune3 + 6 * kHour)},
+       {{1, 2, 3}}},
+      {"a single message is a chunk", {message(1, kJune3)}, {{1}}},
+      {"a first lone message stands alone",
+       {message(1, kJune3), message(2, kJune3 + 5 * kHour), message(3, kJune3 + 5 * kHour + 60)},
+       {{1}, {2, 3}}},
+      {"senders without a contact name stay out",
+       {message(1, kJune3, "+15550199999"), message(2, kJune3 + 1, "unknown"), message(3, kJune3 + 2),
+        message(4, kJune3 + 3, std::nullopt), message(5, kJune3 + 4, "bob@example.COM")},
+       {{3, 4, 5}}},
+      {"no messages", {}, {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(partition(chunk(c.messages)), c.expected) << c.name;
+}
+
+// The same rules said another way: split at gaps of more than 4 hours, cut
+// each stretch into pieces of 15, and fold each single piece into the chunk
+// before it.
+std::vector<std::vector<int64_t>> model(const std::vector<RawMessage>& all, const MessageChunkBuilder& builder) {
+  std::vector<std::vector<RawMessage>> stretches;
+  for (const RawMessage& m : all) {
+    if (!builder.takesPart(m)) continue;
+    if (stretches.empty() || m.date - stretches.back().back().date > MessageChunkBuilder::kConversationGapThreshold) {
+      stretches.emplace_back();
+    }
+    stretches.back().push_back(m);
+  }
+  std::vector<std::vector<int64_t>> chunks;
+  for (const auto& stretch : stretches) {
+    for (size_t start = 0; start < stretch.size(); start += 15) {
+      std::vector<int64_t> piece;
+      for (size_t i = start; i < std::min(start + 15, stretch.size()); ++i) piece.push_back(stretch[i].rowID);
+      if (piece.size() == 1 && !chunks.empty()) {
+        chunks.back().push_back(piece.front());
+      } else {
+        chunks.push_back(piece);
+      }
+    }
+  }
+  return chunks;
+}
+
+TEST_F(ChunkBuilderTest, RandomConversationsMatchTheModel) {
+  std::mt19937 rng(7);
+  const double gaps[] = {10, 300, 3 * kHour, 4 * kHour, 4 * kHour + 1, 6 * kHour, 3 * 86400};
+  const std::optional<std::string> senders[] = {std::nullopt, kAlice, "bob@example.com", "+15550199999", "unknown"};
+  for (int round = 0; round < 500; ++round) {
+    std::vector<RawMessage> messages;
+    double t = kJune3;
+    int count = static_cast<int>(rng() % 60);
+    for (int i = 0; i < count; ++i) {
+      t += gaps[rng() % 7];
+      messages.push_back(message(i + 1, t, senders[rng() % 5]));
+    }
+    ASSERT_EQ(partition(chunk(messages)), model(messages, builder)) << "round " << round;
+  }
+}
+
+TEST_F(ChunkBuilderTest, WritesAShortTranscript) {
+  std::vector<RawMessage> messages = {message(1, kJune3 + 9 * kHour, std::nullopt, "Are we on for lunch?"),
+                                      message(2, kJune3 + 9 * kHour + 60, kAlice, "Yes, at noon")};
+  EXPECT_EQ(builder.formatChunkText({messages, "chat", "Trip planning"}),
+            "Trip planning:\nMonday, June 3, 2024 in the morning\nMe: Are we on for lunch?\nAlice Adams: Yes, at noon");
+  EXPECT_EQ(builder.formatChunkText({messages, "chat", std::nullopt}).substr(0, 31),
+            "Conversation with Alice Adams:\n");
+  EXPECT_EQ(builder.formatChunkText({{messages[0]}, "chat", std::nullopt}).substr(0, 27),
+            "Conversation with Someone:\n");
+
+  std::string longText(800, 'x');
+  std::string text = builder.formatChunkText({{message(1, kJune3, std::nullopt, longText)}, "chat", "T"});
+  EXPECT_NE(text.find("Me: " + std::string(500, 'x') + "..."), std::string::npos);
+  EXPECT_EQ(text.find(std::string(501, 'x')), std::string::npos);
+
+  std::vector<RawMessage> many;
+  for (int i = 0; i < 20; ++i) many.push_back(message(i + 1, kJune3 + i, std::nullopt, std::string(100, 'a' + i)));
+  std::string capped = builder.formatChunkText({many, "chat", "T"});
+  EXPECT_EQ(characterCount(capped), 603u);
+  EXPECT_EQ(capped.substr(capped.size() - 3), "...");
+  EXPECT_EQ(capped.find(std::string(10, 'a' + 6)), std::string::npos);  // no line once 600 characters are there
+}
+
+TEST_F(ChunkBuilderTest, DateLineNamesThePartOfTheDay) {
+  struct Case {
+    double hour;
+    const char* part;
+  };
+  const Case cases[] = {{4, "at night"},           {5, "in the morning"},      {11.99, "in the morning"},
+                        {12, "in the afternoon"},  {16.5, "in the afternoon"}, {17, "in the evening"},
+                        {20.99, "in the evening"}, {21, "at night"},           {0, "at night"}};
+  for (const Case& c : cases) {
+    double start = kJune3 + c.hour * kHour;
+    EXPECT_EQ(builder.formatDateContext(start, start), std::string("Monday, June 3, 2024 ") + c.part) << c.hour;
+  }
+  EXPECT_EQ(builder.formatDateContext(kJune3 + 23 * kHour, kJune3 + 25 * kHour),
+            "From Monday, June 3, 2024 to Tuesday, June 4, 2024");
+  MessageChunkBuilder pacific(lookup, "America/Los_Angeles");
+  EXPECT_EQ(pacific.formatDateContext(kJune3 + 9 * kHour, kJune3 + 9 * kHour), "Monday, June 3, 2024 at night");
+}
+
+TEST_F(ChunkBuilderTest, IdentifiersAndMetadataAreStable) {
+  std::vector<RawMessage> messages = {message(7, kJune3 + 0.25), message(9, kJune3 + 120)};
+  MessageChunkRecord record = builder.makeRecord({messages, "iMessage;-;+15550100001", std::nullopt});
+  EXPECT_EQ(record.identifier, "iMessage;-;+15550100001_1717372800.25");
+  EXPECT_EQ(builder.makeRecord({messages, "iMessage;-;+15550100001", std::nullopt}).identifier, record.identifier);
+  EXPECT_EQ(MessageChunkBuilder::chunkIdentifier({{}, "c", std::nullopt}), "c_0.0");
+  std::map<std::string, std::string> expected = {
+      {"chatGUID", "iMessage;-;+15550100001"}, {"messageRowIDs", "[7,9]"},  {"messageGUIDs", "[\"G7\",\"G9\"]"},
+      {"startDate", "1717372800.25"},          {"endDate", "1717372920.0"}, {"combinedText", record.text}};
+  EXPECT_EQ(record.metadata.toStringMap(), expected);
+  EXPECT_EQ(record.metadata.combinedText, record.text);
+  auto back = ChunkMetadata::fromStringMap(expected);
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ(back.value(), record.metadata);
+  expected.erase("endDate");
+  EXPECT_FALSE(ChunkMetadata::fromStringMap(expected).ok());
+}
+
+TEST(ChunkFormattingTest, DoublesPrintShortestWithAFraction) {
+  const std::pair<double, const char*> cases[] = {{0, "0.0"},
+                                                  {1717401600, "1717401600.0"},
+                                                  {1717401600.123456, "1717401600.123456"},
+                                                  {0.1, "0.1"},
+                                                  {-2.5, "-2.5"},
+                                                  {1e16, "1e+16"}};
+  for (auto [value, text] : cases) EXPECT_EQ(formatShortestDouble(value), text);
+}
+
+TEST(ContactNameLookupTest, KeysPhonesByTheirLastTenDigitsAndMailsLowerCased) {
+  const std::pair<const char*, std::optional<std::string>> cases[] = {{"+1 (555) 010-0001", "5550100001"},
+                                                                      {"5550100001", "5550100001"},
+                                                                      {"010-0001", "0100001"},
+                                                                      {"12345", std::nullopt},
+                                                                      {"Bob@Example.COM", "bob@example.com"}};
+  for (const auto& [handle, key] : cases) EXPECT_EQ(ContactNameLookup::key(handle), key) << handle;
+
+  std::vector<ContactRecord> crowd(10'001);
+  for (size_t i = 0; i < crowd.size(); ++i) {
+    crowd[i].formattedName = "P" + std::to_string(i);
+    crowd[i].phoneNumbers = {{"", std::to_string(5550000000 + i)}};
+  }
+  ContactNameLookup table = ContactNameLookup::build(crowd);
+  EXPECT_EQ(table.size(), ContactNameLookup::kMaxEntries);
+  EXPECT_TRUE(table.wasCapped());
+  EXPECT_EQ(table.name("+1 555 000 0000"), "P0");
+}
+
+TEST(ContactNameLookupTest, UnknownHandlesHaveADisplayForm) {
+  const std::pair<const char*, const char*> cases[] = {{"bob.smith@x.org", "Bob.smith"},
+                                                       {"élodie@x.fr", "Élodie"},
+                                                       {"+15550100001", "***0001"},
+                                                       {"123", "123"},
+                                                       {"unknown", "unknown"}};
+  for (auto [handle, form] : cases) EXPECT_EQ(handleDisplayForm(handle), form) << handle;
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,195 @@
+#include "tests/messages/MessagesTestSupport.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace pallix::testing {
+namespace {
+
+// Checks after every test that the generated fixtures are byte for byte as
+// they were before it; the program fails at the end, naming the tests.
+class FixtureGuard final : public ::testing::EmptyTestEventListener, public ::testing::Environment {
+ public:
+  void OnTestStart(const ::testing::TestInfo&) override { before_ = take(); }
+  void OnTestEnd(const ::testing::TestInfo& info) override {
+    if (take() != before_) changedBy_.push_back(std::string(info.test_suite_name()) + "." + info.name());
+  }
+  void TearDown() override {
+    for (const std::string& test : changedBy_) ADD_FAILURE() << test << " changed a generated fixture file";
+  }
+
+ private:
+  static std::vector<FileFingerprint> take() {
+    std::vector<FileFingerprint> out;
+    for (const char* name : {"chat.db", "empty.db", "contacts.vcf", "backup/Manifest.db",
+                             "backup/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28"}) {
+      out.push_back(fingerprint(fixturePath(name)));
+    }
+    return out;
+  }
+  std::vector<FileFingerprint> before_;
+  std::vector<std::string> changedBy_;
+};
+
+[[maybe_unused]] const bool kFixtureGuardInstalled = [] {
+  auto* guard = new FixtureGuard();  // the listener list owns it
+  ::testing::UnitTest::GetInstance()->listeners().Append(guard);
+  // The environment list owns a second object; both share the record through a static.
+  struct Check final : ::testing::Environment {
+    explicit Check(FixtureGuard* g) : guard(g) {}
+    void TearDown() override { guard->TearDown(); }
+    FixtureGuard* guard;
+  };
+  ::testing::AddGlobalTestEnvironment(new Check(guard));
+  return true;
+}();
+
+}  // namespace
+
+std::string fixturePath(const std::string& name) {
+  return std::string(MESSAGES_FIXTURE_DIR) + "/" + name;
+}
+
+FileFingerprint fingerprint(const std::string& path) {
+  FileFingerprint f;
+  std::string bytes;
+  if (std::filesystem::is_regular_file(path)) {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  f.hash = 1469598103934665603ull;
+  for (unsigned char c : bytes) f.hash = (f.hash ^ c) * 1099511628211ull;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    f.size = st.st_size;
+    f.mtimeNanoseconds = st.st_mtim.tv_sec * 1'000'000'000ll + st.st_mtim.tv_nsec;
+  }
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    if (std::filesystem::exists(path + suffix)) f.sidecars.push_back(suffix);
+  }
+  return f;
+}
+
+UnchangedFileCheck::~UnchangedFileCheck() {
+  EXPECT_TRUE(fingerprint(path_) == before_) << path_ << " changed";
+}
+
+int64_t databaseDate(double secondsSince1970) {
+  return static_cast<int64_t>(std::llround((secondsSince1970 - 978307200.0) * 1e9));
+}
+
+TestMessagesDatabase::TestMessagesDatabase(const std::string& path) : path_(path) {
+  std::filesystem::copy_file(fixturePath("empty.db"), path, std::filesystem::copy_options::overwrite_existing);
+  EXPECT_EQ(sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  exec("BEGIN");  // one commit for all rows: a sync per row would make every test slow
+}
+
+TestMessagesDatabase::~TestMessagesDatabase() {
+  close();
+}
+
+void TestMessagesDatabase::close() {
+  if (db_) {
+    exec("COMMIT");
+    sqlite3_close(db_);
+  }
+  db_ = nullptr;
+}
+
+void TestMessagesDatabase::exec(const std::string& sql) {
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "") << sql;
+  sqlite3_free(error);
+}
+
+namespace {
+
+struct Statement {
+  sqlite3_stmt* stmt = nullptr;
+  Statement(sqlite3* db, const char* sql) { EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr), SQLITE_OK); }
+  ~Statement() { sqlite3_finalize(stmt); }
+  void text(int i, const std::optional<std::string>& v) {
+    if (v) {
+      sqlite3_bind_text(stmt, i, v->data(), static_cast<int>(v->size()), SQLITE_TRANSIENT);
+    } else {
+      sqlite3_bind_null(stmt, i);
+    }
+  }
+  void blob(int i, const std::optional<std::string>& v) {
+    if (v) {
+      sqlite3_bind_blob(stmt, i, v->data(), static_cast<int>(v->size()), SQLITE_TRANSIENT);
+    } else {
+      sqlite3_bind_null(stmt, i);
+    }
+  }
+  void integer(int i, int64_t v) { sqlite3_bind_int64(stmt, i, v); }
+  int64_t run(sqlite3* db) {
+    EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE) << sqlite3_errmsg(db);
+    return sqlite3_last_insert_rowid(db);
+  }
+};
+
+}  // namespace
+
+int64_t TestMessagesDatabase::addHandle(const std::string& id) {
+  Statement s(db_, "INSERT INTO handle (id, service) VALUES (?, 'iMessage')");
+  s.text(1, id);
+  return s.run(db_);
+}
+
+int64_t TestMessagesDatabase::addChat(const std::string& guid, const std::optional<std::string>& displayName,
+                                      const std::vector<int64_t>& handles) {
+  Statement s(db_, "INSERT INTO chat (guid, display_name) VALUES (?, ?)");
+  s.text(1, guid);
+  s.text(2, displayName);
+  int64_t chat = s.run(db_);
+  for (int64_t h : handles) {
+    Statement join(db_, "INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (?, ?)");
+    join.integer(1, chat);
+    join.integer(2, h);
+    join.run(db_);
+  }
+  return chat;
+}
+
+int64_t TestMessagesDatabase::addMessage(const Message& m) {
+  Statement s(
+      db_, "INSERT INTO message (guid, text, date, is_from_me, handle_id, attributedBody) VALUES (?, ?, ?, ?, ?, ?)");
+  std::optional<std::string> guid = m.guid;
+  if (guid && guid->empty()) guid = "GUID-" + std::to_string(++nextGuid_);
+  s.text(1, guid);
+  s.text(2, m.text);
+  s.integer(3, databaseDate(m.date));
+  s.integer(4, m.fromMe ? 1 : 0);
+  s.integer(5, m.handle);
+  s.blob(6, m.attributedBody);
+  int64_t id = s.run(db_);
+  if (m.chat) {
+    Statement join(db_, "INSERT INTO chat_message_join (chat_id, message_id, message_date) VALUES (?, ?, ?)");
+    join.integer(1, m.chat);
+    join.integer(2, id);
+    join.integer(3, databaseDate(m.date));
+    join.run(db_);
+  }
+  return id;
+}
+
+int64_t TestMessagesDatabase::addAttachment(int64_t message, const std::optional<std::string>& filename,
+                                            const std::optional<std::string>& mimeType) {
+  Statement s(db_, "INSERT INTO attachment (guid, filename, mime_type) VALUES (?, ?, ?)");
+  s.text(1, "AT-" + std::to_string(++nextGuid_));
+  s.text(2, filename);
+  s.text(3, mimeType);
+  int64_t attachment = s.run(db_);
+  Statement join(db_, "INSERT INTO message_attachment_join (message_id, attachment_id) VALUES (?, ?)");
+  join.integer(1, message);
+  join.integer(2, attachment);
+  join.run(db_);
+  return attachment;
+}
+
+}  // namespace pallix::testing

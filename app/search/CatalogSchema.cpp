@@ -1,5 +1,6 @@
 #include "app/search/CatalogSchema.h"
 
+#include "app/platform/ClipboardStoreSchema.h"
 #include "app/search/FileSearcher.h"
 
 namespace pallix {
@@ -9,6 +10,7 @@ std::vector<MigrationStep> catalogMigrationSteps() {
   int next = steps.empty() ? 1 : steps.back().version + 1;
   steps.push_back({next, "file name search index",
                    [](PersistentStore& store) { return FileSearcher::installNameIndex(store.handle()); }});
+  steps.push_back({next + 1, "clipboard history: ClipboardItem, ClipboardRepresentation", createClipboardTables});
   return steps;
 }
 

@@ -1,5 +1,7 @@
 #include "app/clipboard/ClipboardServices.h"
 
+#include <future>
+
 #include "app/search/CatalogSchema.h"
 
 namespace pallix {
@@ -42,7 +44,13 @@ Result<std::unique_ptr<ClipboardServices>> ClipboardServices::open(Options optio
 ClipboardServices::~ClipboardServices() {
   searchProvider_.reset();
   service_.reset();
-  if (metadataExecutor_) metadataExecutor_->shutdown();
+  if (!metadataExecutor_) return;
+  // Link-preview work already queued (a clear, a save) finishes first.
+  auto drained = std::make_shared<std::promise<void>>();
+  std::future<void> done = drained->get_future();
+  metadataExecutor_->post([drained] { drained->set_value(); });
+  done.wait_for(std::chrono::seconds(10));
+  metadataExecutor_->shutdown();
 }
 
 }  // namespace pallix

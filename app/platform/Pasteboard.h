@@ -85,6 +85,11 @@ class Pasteboard {
   virtual void setChangeObserver(std::function<void()> observer) { (void)observer; }
 };
 
+// A byte form of an item, to hand it to another process: per representation
+// "<type bytes> <data bytes>\n" followed by the type and the data.
+std::string encodePasteboardItem(const PasteboardItem& item);
+Result<PasteboardItem> decodePasteboardItem(std::string_view bytes);
+
 // The text that a writer able to hold one type only puts on the clipboard
 // for `item`: its first text representation.
 std::optional<std::string> primaryTextOf(const PasteboardItem& item);

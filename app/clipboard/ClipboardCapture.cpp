@@ -82,7 +82,8 @@ std::vector<ClipboardRepresentation> extractRepresentations(const PasteboardItem
   int order = 0;
   for (const PasteboardRepresentation& r : item.representations) {
     const int position = order++;
-    if (r.type == kEmojiMarkerType) continue;
+    // An empty representation carries nothing worth keeping.
+    if (r.type == kEmojiMarkerType || r.data.empty()) continue;
     ClipboardRepresentation rep;
     rep.typeIdentifier = r.type;
     rep.data = r.data;

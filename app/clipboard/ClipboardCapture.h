@@ -14,7 +14,7 @@
 namespace pallix {
 
 // Every representation in the owner's order (`order` = position), except the
-// emoji marker; text types also keep their text as `stringValue`.
+// emoji marker and empty ones; text types also keep their text as `stringValue`.
 std::vector<ClipboardRepresentation> extractRepresentations(const PasteboardItem& item);
 // The first non-empty plain text, else the text of the RTF, else of the HTML
 // representation; trimmed, at most ClipboardItem::kPrimaryTextLimit characters.

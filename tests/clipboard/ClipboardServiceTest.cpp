@@ -88,6 +88,7 @@ TEST(ClipboardServiceTest, OwnWritesSecretsAndEmptyClipboardsAreNotRecorded) {
   f.copy({{{kPlainTextUtf8Type, "hunter2"}, {kPasswordManagerHintType, "secret"}}});
   f.pasteboard->clear();
   f.copy({});
+  f.copy({{{"UTF8_STRING", ""}}});
   f.env.advanceBy(seconds(2));
   Logger::setSink(previous);
   EXPECT_EQ(f.storedCount(), 0);

@@ -70,6 +70,7 @@ Result<Fetched> fetch(const std::string& url, size_t limit, const CancellationTo
     std::string why = *errorBuffer ? errorBuffer : curl_easy_strerror(rc);
     if (rc == CURLE_UNSUPPORTED_PROTOCOL) why = "a redirect or link to a scheme other than http or https (" + why + ")";
     if (rc == CURLE_TOO_MANY_REDIRECTS) why = "more than 5 redirects";
+    if (rc == CURLE_OPERATION_TIMEDOUT) why = "no answer within 5 s";
     return Error(LinkMetadataProvider::kErrorDomain, 4, "Cannot fetch " + url + ": " + why);
   }
   long status = 0;

@@ -17,7 +17,7 @@ namespace pallix {
 class XdoTextInput final : public TextInput {
  public:
   // `display` empty: $DISPLAY. `keyDelayMicroseconds`: pause between keys.
-  explicit XdoTextInput(std::string display = "", unsigned keyDelayMicroseconds = 12000);
+  explicit XdoTextInput(std::string display = "", unsigned keyDelayMicroseconds = 25000);
   ~XdoTextInput() override;
   bool isPermitted() override;
   Status typeText(const std::string& text) override;

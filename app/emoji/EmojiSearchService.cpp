@@ -28,7 +28,12 @@ EmojiSearchService::EmojiSearchService(CatalogLoader catalogLoader) : loader_(st
 void EmojiSearchService::ensureCatalogLoadedIfNeeded() {
   if (loaded_) return;
   catalog_ = loader_ ? loader_() : EmojiEntryCatalog::defaultCatalog();
-  for (size_t i = 0; i < catalog_.size(); ++i) byID_.emplace(catalog_[i].id, i);
+  for (size_t i = 0; i < catalog_.size(); ++i) {
+    byID_.emplace(catalog_[i].id, i);
+    std::string haystack = catalog_[i].lowercasedShortName;
+    for (const std::string& keyword : catalog_[i].keywords) haystack += "\n" + keyword;
+    haystacks_.push_back(std::move(haystack));
+  }
   loaded_ = true;
 }
 
@@ -81,6 +86,7 @@ std::vector<EmojiSearchMatch> EmojiSearchService::search(const std::string& rawQ
     if (!t.empty()) tokens.push_back(std::move(t));
   }
 
+  const bool singleToken = tokens.size() == 1 && tokens[0] == query;
   struct Scored {
     size_t index;
     int score;
@@ -89,38 +95,49 @@ std::vector<EmojiSearchMatch> EmojiSearchService::search(const std::string& rawQ
   std::vector<Scored> scored;
   for (size_t i = 0; i < catalog_.size(); ++i) {
     const EmojiEntry& entry = catalog_[i];
+    // Most entries contain neither the query nor any of its words: one
+    // search of all their text rules them out.
+    const bool characterMatch = entry.character == typed || entry.baseCharacter == withoutTones;
+    if (!characterMatch && haystacks_[i].find(query) == std::string::npos &&
+        std::none_of(tokens.begin(), tokens.end(),
+                     [&](const std::string& t) { return haystacks_[i].find(t) != std::string::npos; })) {
+      continue;
+    }
     int score = 0;
     bool matched = false;
     const std::string& name = entry.lowercasedShortName;
-    if (startsWith(name, query)) {
+    // A one-word query is its own only token: one search answers both rules.
+    const size_t inName = name.find(query);
+    if (inName == 0) {
       score += 300;
       matched = true;
-    } else if (name.find(query) != std::string::npos) {
+    } else if (inName != std::string::npos) {
       score += 200;
       matched = true;
     }
     for (const std::string& token : tokens) {
-      if (name.find(token) != std::string::npos) {
+      if (singleToken ? inName != std::string::npos : name.find(token) != std::string::npos) {
         score += 60;
         matched = true;
       }
     }
     for (const std::string& keyword : entry.keywords) {
-      if (startsWith(keyword, query)) {
+      const size_t at = keyword.find(query);
+      if (at == 0) {
         score += 150;
         matched = true;
-      } else if (keyword.find(query) != std::string::npos) {
+      } else if (at != std::string::npos) {
         score += 75;
         matched = true;
       }
       for (const std::string& token : tokens) {
-        if (keyword.find(token) != std::string::npos) {
+        if (singleToken ? at != std::string::npos : keyword.find(token) != std::string::npos) {
           score += 40;
           matched = true;
         }
       }
     }
-    if (entry.character == typed || entry.baseCharacter == withoutTones) {
+    if (characterMatch) {
       score += 500;
       matched = true;
     }

@@ -37,6 +37,7 @@ class EmojiSearchService {
   bool loaded_ = false;
   std::vector<EmojiEntry> catalog_;
   std::map<std::string, size_t> byID_;
+  std::vector<std::string> haystacks_;  // short name and keywords of each entry, one per line
 };
 
 }  // namespace pallix

@@ -131,8 +131,7 @@ std::optional<size_t> position(const std::string& text, size_t count, const std:
 Result<std::shared_ptr<Pasteboard>> lastingPasteboard(const DataDirectories& dirs) {
   const char* display = std::getenv("DISPLAY");
   if (display && *display) {
-    return std::shared_ptr<Pasteboard>(
-        std::make_shared<DetachedPasteboard>(std::vector<std::string>{"/proc/self/exe", "clipboard", "serve"}));
+    return std::shared_ptr<Pasteboard>(std::make_shared<DetachedPasteboard>(DetachedPasteboard::pallixServerCommand()));
   }
   return makeDesktopPasteboard(dirs);
 }

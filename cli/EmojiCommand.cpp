@@ -31,7 +31,7 @@ int runPick(const std::string& wanted) {
   std::shared_ptr<Pasteboard> pasteboard;
   const char* display = std::getenv("DISPLAY");
   if (display && *display) {
-    pasteboard = std::make_shared<DetachedPasteboard>(std::vector<std::string>{"/proc/self/exe", "clipboard", "serve"});
+    pasteboard = std::make_shared<DetachedPasteboard>(DetachedPasteboard::pallixServerCommand());
   } else if (auto made = makeDesktopPasteboard(DataDirectories::fromEnvironment()); made.ok()) {
     pasteboard = made.value();
   }

@@ -10,6 +10,8 @@ ClipboardModeSearchProvider::ClipboardModeSearchProvider(ClipboardService& servi
   service_.setHistoryObserver([this] { historyChanged_ = true; });
 }
 
+ClipboardModeSearchProvider::~ClipboardModeSearchProvider() { service_.setHistoryObserver(nullptr); }
+
 void ClipboardModeSearchProvider::refreshHistoryIfChanged() {
   if (!historyChanged_) return;
   historyChanged_ = false;

@@ -19,6 +19,7 @@ namespace pallix {
 class ClipboardModeSearchProvider final : public ModeSearchProvider {
  public:
   ClipboardModeSearchProvider(ClipboardService& service, TaskRunnerPtr runner, TaskRunnerPtr background);
+  ~ClipboardModeSearchProvider() override;
 
   void search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) override;
   bool activate(const ModeResult& result) override;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/clipboard/ClipboardModeSearchProvider.h"
+#include "app/platform/DesktopApplicationResolver.h"
+#include "tests/clipboard/ClipboardTestSupport.h"
 #include "app/clipboard/ClipboardSearchIndex.h"
 #include "core/VirtualTime.h"
 
@@ -53,6 +55,45 @@ TEST(ClipboardSearchIndexTest, FilterMatchesLowercasedTextNewestFirstUpToTwentyF
     }
   }
   EXPECT_EQ(index.coverageCount(), 100u);  // the filter built what priming had not
+}
+
+}  // namespace
+}  // namespace pallix
+
+namespace pallix {
+namespace {
+
+TEST(ClipboardModeSearchProviderTest, FiltersTheServiceHistoryAndReusesTheChoice) {
+  testing::ClipboardFixture f;
+  f.start();
+  f.service->setPanelVisible(true);
+  f.copyText("first note");
+  f.copyText("second note");
+  f.copyText("other");
+  ClipboardModeSearchProvider provider(*f.service, f.env.mainRunner(), f.env.makeRunner("index"));
+  std::vector<ModeResult> results;
+  provider.search("NOTE", [&](std::vector<ModeResult> r) { results = std::move(r); });
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].title, "second note");
+  EXPECT_TRUE(provider.activate(results[1]));
+  f.env.runUntilIdle();
+  EXPECT_EQ(f.pasteboard->readString().value(), "first note");
+  // The history changed: the next search sees the new order.
+  provider.search("", [&](std::vector<ModeResult> r) { results = std::move(r); });
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].title, "first note");
+}
+
+TEST(DesktopApplicationResolverTest, StartupWMClassWinsOverTheDesktopFileID) {
+  DesktopEntry editor{"org.gnome.TextEditor.desktop", "", "Text Editor"};
+  DesktopEntry browser{"firefox-esr.desktop", "", "Firefox ESR"};
+  browser.startupWMClass = "Firefox-esr";
+  browser.icon = "firefox-esr";
+  DesktopApplicationResolver resolver({editor, browser});
+  EXPECT_EQ(resolver.resolve("Navigator", "firefox-esr"),
+            (FrontmostApplication{"firefox-esr.desktop", "Firefox ESR", "firefox-esr"}));
+  EXPECT_EQ(resolver.resolve("gnome-text-editor", "TextEditor")->identifier, "org.gnome.TextEditor.desktop");
+  EXPECT_EQ(resolver.resolve("xterm", "XTerm"), (FrontmostApplication{"XTerm", "XTerm", std::nullopt}));
 }
 
 }  // namespace

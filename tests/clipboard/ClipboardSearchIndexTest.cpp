@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "app/clipboard/ClipboardModeSearchProvider.h"
-#include "app/platform/DesktopApplicationResolver.h"
-#include "tests/clipboard/ClipboardTestSupport.h"
 #include "app/clipboard/ClipboardSearchIndex.h"
+#include "app/platform/DesktopApplicationResolver.h"
 #include "core/VirtualTime.h"
+#include "tests/clipboard/ClipboardTestSupport.h"
 
 namespace pallix {
 namespace {

@@ -4,6 +4,7 @@
 // own the X11 clipboard after the command ends.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,7 @@
 #include "app/shell/ClipboardPreferences.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "core/FileUtil.h"
 #include "core/Strings.h"
 #include "core/TerminalText.h"
 
@@ -147,6 +149,15 @@ int runWatch(Context& ctx) {
     printError("clipboard watch: " + pasteboard.error().description(),
                "Run it inside a desktop session (X11 or Wayland with wl-clipboard installed).");
     return kExitUnavailable;
+  }
+  // One recorder per user: a second would record every copy twice.
+  const std::string lockPath = ctx.dirs.data + "/ClipboardWatch.lock";
+  (void)createDirectories(ctx.dirs.data);
+  int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    printError("clipboard watch: another process is already recording the clipboard (lock " + printable(lockPath) + ")",
+               "Stop it first (pallix daemon records it too when the history is on).");
+    return kExitFailure;
   }
   Status opened = ctx.open(pasteboard.value(), /*monitor=*/true, makeLinkMetadataProvider());
   if (!opened.ok()) return failOpen("watch", opened);

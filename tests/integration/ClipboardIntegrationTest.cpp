@@ -138,6 +138,10 @@ TEST_F(ClipboardIntegrationTest, SecretsEmptyClipboardsAndDyingOwnersRecordNothi
   auto h = history();
   ASSERT_EQ(h.size(), 2u) << h.dump(1);
   EXPECT_EQ(h[1]["primaryText"], "first");
+  // A second recorder is refused rather than recording every copy twice.
+  auto second = pallix({"clipboard", "watch"});
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_NE(second.err.find("already recording"), std::string::npos) << second.err;
   EXPECT_EQ(h.dump().find("hunter2"), std::string::npos);
   EXPECT_EQ(pallix({"clipboard", "search", "hunter2"}).exitCode, 1);
   std::string log;

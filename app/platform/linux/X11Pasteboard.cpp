@@ -327,13 +327,13 @@ void X11Pasteboard::runEvents() {
             observer = observer_;
           }
           if (observer) observer();
-          ownershipChanged_.notify_all();
+          notifyOwnershipChanged();
         }
       } else if (type == XCB_SELECTION_REQUEST) {
         serveRequest(c, *reinterpret_cast<xcb_selection_request_event_t*>(event), owned_);
       } else if (type == XCB_SELECTION_CLEAR) {
         owned_ = false;
-        ownershipChanged_.notify_all();
+        notifyOwnershipChanged();
       } else if (type == XCB_PROPERTY_NOTIFY) {
         continueTransfer(c, *reinterpret_cast<xcb_property_notify_event_t*>(event));
       }
@@ -350,10 +350,16 @@ void X11Pasteboard::runEvents() {
     xcb_flush(c.conn);
     if (xcb_connection_has_error(c.conn)) {
       owned_ = false;
-      ownershipChanged_.notify_all();
+      notifyOwnershipChanged();
       break;
     }
   }
+}
+
+void X11Pasteboard::notifyOwnershipChanged() {
+  // Taking the mutex orders this after a waiter's check of the predicate.
+  { std::lock_guard<std::mutex> lock(ownershipMutex_); }
+  ownershipChanged_.notify_all();
 }
 
 void X11Pasteboard::setChangeObserver(std::function<void()> observer) {

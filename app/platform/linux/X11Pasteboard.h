@@ -65,6 +65,7 @@ class X11Pasteboard final : public Pasteboard {
  private:
   explicit X11Pasteboard(Options options);
   void runEvents();
+  void notifyOwnershipChanged();
 
   Options options_;
   std::unique_ptr<Connection> events_;  // owner window, XFixes events; used by the thread (and writeItem)

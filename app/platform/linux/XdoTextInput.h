@@ -1,6 +1,6 @@
 // XdoTextInput: typing into the focused X11 window through XTest key events
-// posted by libxdo, one key event pair per Unicode scalar (keys missing from
-// the keymap are bound to a spare keycode for the moment). Permitted when
+// posted by libxdo, one key press and release per Unicode scalar, each on a
+// free keycode bound to the scalar's keysym for the moment. Permitted when
 // the display is reachable and has the XTEST extension.
 //
 // Thread-safe; owns its display connection.
@@ -17,7 +17,7 @@ namespace pallix {
 class XdoTextInput final : public TextInput {
  public:
   // `display` empty: $DISPLAY. `keyDelayMicroseconds`: pause between keys.
-  explicit XdoTextInput(std::string display = "", unsigned keyDelayMicroseconds = 25000);
+  explicit XdoTextInput(std::string display = "", unsigned keyDelayMicroseconds = 2000);
   ~XdoTextInput() override;
   bool isPermitted() override;
   Status typeText(const std::string& text) override;

@@ -13,6 +13,8 @@ PACKAGES=(
   libopenblas-dev libcurl4-openssl-dev libssl-dev libncurses-dev
   libgtest-dev libgmock-dev libbenchmark-dev libhnswlib-dev
   python3 python3-numpy xdg-utils tmux sqlite3
+  libxcb1-dev libxcb-xfixes0-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
+  xvfb xclip xdotool wl-clipboard wtype
 )
 
 missing=()

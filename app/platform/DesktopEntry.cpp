@@ -274,6 +274,7 @@ Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::s
   entry.exec = string("Exec");
   entry.tryExec = string("TryExec");
   entry.workingDirectory = string("Path");
+  entry.startupWMClass = string("StartupWMClass");
   for (const char* key : {"X-AppVersion", "X-AppImage-Version", "X-Flatpak-Version", "X-GNOME-Bugzilla-Version"}) {
     if ((entry.version = string(key))) break;
   }

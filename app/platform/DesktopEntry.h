@@ -49,6 +49,7 @@ struct DesktopEntry {
   std::optional<std::string> tryExec;
   std::optional<std::string> workingDirectory;  // Path key
   std::optional<std::string> version;           // X-AppVersion-style keys when present
+  std::optional<std::string> startupWMClass;    // the WM_CLASS its windows carry
   std::vector<std::string> categories;
   std::vector<std::string> keywords;
   bool noDisplay = false;

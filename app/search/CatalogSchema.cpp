@@ -1,5 +1,6 @@
 #include "app/search/CatalogSchema.h"
 
+#include "app/platform/ClipboardStoreSchema.h"
 #include "app/search/CatalogNameIndex.h"
 
 namespace pallix {
@@ -15,6 +16,7 @@ std::vector<MigrationStep> catalogMigrationSteps() {
                    }});
   // Replaces the earlier index, which stored every name a second time.
   steps.push_back({next++, "file name search index over the catalog's own names", installNameIndex});
+  steps.push_back({next++, "clipboard history: ClipboardItem, ClipboardRepresentation", createClipboardTables});
   return steps;
 }
 

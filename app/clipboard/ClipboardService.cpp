@@ -1,0 +1,495 @@
+#include "app/clipboard/ClipboardService.h"
+
+#include <algorithm>
+
+#include "app/clipboard/ClipboardCapture.h"
+#include "core/Logger.h"
+#include "core/Strings.h"
+#include "core/Telemetry.h"
+
+namespace pallix {
+namespace {
+
+const Logger& logger() {
+  static const Logger log("ClipboardService");
+  return log;
+}
+
+bool isWebLink(const std::optional<std::string>& url) {
+  if (!url) return false;
+  std::string lower = asciiLowercase(*url);
+  return startsWith(lower, "http://") || startsWith(lower, "https://");
+}
+
+std::string hostOf(const std::string& url) {
+  size_t start = url.find("://");
+  start = start == std::string::npos ? 0 : start + 3;
+  size_t end = url.find_first_of("/?#", start);
+  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// Items kept in memory hold no bytes: listing and searching need none.
+ClipboardItem withoutBytes(ClipboardItem item) {
+  for (ClipboardRepresentation& r : item.representations) {
+    if (r.data) r.byteCount = static_cast<int64_t>(r.data->size());
+    r.data.reset();
+    r.stringValue.reset();
+  }
+  return item;
+}
+
+size_t costOf(const ClipboardLinkPreviewPayload& p) {
+  return p.urlString.size() + (p.title ? p.title->size() : 0) + (p.iconImageData ? p.iconImageData->size() : 0) +
+         (p.previewImageData ? p.previewImageData->size() : 0);
+}
+
+}  // namespace
+
+ClipboardService::ClipboardService(Dependencies deps)
+    : runner_(std::move(deps.runner)),
+      metadataRunner_(deps.metadataRunner ? std::move(deps.metadataRunner) : runner_),
+      pasteboard_(std::move(deps.pasteboard)),
+      store_(std::move(deps.store)),
+      linkMetadata_(std::move(deps.linkMetadata)),
+      previewStore_(std::move(deps.previewStore)),
+      settingsSource_(std::move(deps.settings)) {
+  lastObservedChangeCount_ = pasteboard_->changeCount();
+  if (deps.notificationCenter) {
+    auto apply = weak_.wrap([this] { applyPreferences(); });
+    TaskRunnerPtr runner = runner_;
+    preferencesObservation_ = ScopedObservation(*deps.notificationCenter, kPreferencesDidChange,
+                                                [runner, apply](const Notification&) mutable {
+                                                  if (runner->isCurrent()) {
+                                                    apply();
+                                                  } else {
+                                                    runner->post(apply);
+                                                  }
+                                                });
+  }
+  applyPreferences();
+}
+
+ClipboardService::~ClipboardService() {
+  pasteboard_->setChangeObserver(nullptr);
+  pollTimer_.cancel();
+  quickPoll_.cancel();
+  saveTask_.cancel();
+  for (auto& [url, task] : metadataTasks_) task.handle.cancel();
+  flushPendingSave();
+}
+
+// ---- Preferences, cadence and lifecycle ----
+
+void ClipboardService::applyPreferences() {
+  settings_ = settingsSource_ ? settingsSource_() : ClipboardSettings{};
+  if (!settings_.historyEnabled) {
+    stopMonitoring();
+    return;
+  }
+  startMonitoring();
+  reloadHistory();
+  purgeExpiredHistoryIfNeeded();
+  pollPasteboard();
+}
+
+void ClipboardService::startMonitoring() {
+  if (!monitoring_) {
+    monitoring_ = true;
+    // Every change the pasteboard sees triggers one immediate poll.
+    auto quick = weak_.wrap([this] { scheduleQuickPoll(Duration::zero()); });
+    TaskRunnerPtr runner = runner_;
+    pasteboard_->setChangeObserver([runner, quick] { runner->post(quick); });
+  }
+  reschedulePollingTimer();
+}
+
+void ClipboardService::stopMonitoring() {
+  if (monitoring_) pasteboard_->setChangeObserver(nullptr);
+  monitoring_ = false;
+  pollTimer_.cancel();
+  quickPoll_.cancel();
+}
+
+void ClipboardService::reschedulePollingTimer() {
+  pollTimer_.cancel();
+  if (!monitoring_ || !settings_.historyEnabled) return;
+  pollTimer_ = TaskHandle::make();
+  // One handle for the whole repeating chain, so one cancel stops it.
+  struct Chain {
+    ClipboardService* service;
+    TaskHandle handle;
+    void operator()() const {
+      service->pollPasteboard();
+      if (handle.isCancelled()) return;
+      service->runner_->postDelayedWithHandle(service->pollingInterval_, handle, service->weak_.wrap(*this));
+    }
+  };
+  runner_->postDelayedWithHandle(pollingInterval_, pollTimer_, weak_.wrap(Chain{this, pollTimer_}));
+}
+
+void ClipboardService::scheduleQuickPoll(Duration delay) {
+  if (!monitoring_) return;
+  quickPoll_.cancel();
+  quickPoll_ = runner_->postDelayed(delay, weak_.wrap([this] { pollPasteboard(); }));
+}
+
+void ClipboardService::setWorkMode(WorkMode mode) {
+  switch (mode) {
+    case WorkMode::active:
+      cadence_ = PollingCadence::active;
+      pollingInterval_ = kFastPollingInterval;
+      break;
+    case WorkMode::idle:
+      cadence_ = PollingCadence::idle;
+      pollingInterval_ = kSlowPollingInterval;
+      break;
+    case WorkMode::deepIdle:
+      cadence_ = PollingCadence::deepIdle;
+      pollingInterval_ = kDeepIdlePollingInterval;
+      emptyHistoryAndReleaseCaches();
+      break;
+  }
+  reschedulePollingTimer();
+}
+
+void ClipboardService::setPanelVisible(bool visible) {
+  isPanelVisible_ = visible;
+  if (visible) {
+    cadence_ = PollingCadence::active;
+    pollingInterval_ = kFastPollingInterval;
+    reschedulePollingTimer();
+    if (settings_.historyEnabled) {
+      reloadHistory();
+      pollPasteboard();
+    }
+  } else {
+    emptyHistoryAndReleaseCaches();
+  }
+}
+
+void ClipboardService::handleMemoryPressure() {
+  iconCache_.clear();
+  linkMetadataCache_.clear();
+  auto tasks = std::move(metadataTasks_);
+  metadataTasks_.clear();
+  for (auto& [url, task] : tasks) {
+    task.handle.cancel();
+    for (auto& waiter : task.waiters) waiter(std::nullopt);
+  }
+}
+
+void ClipboardService::emptyHistoryAndReleaseCaches() {
+  const bool changed = !history_.empty();
+  history_.clear();
+  history_.shrink_to_fit();
+  historyLoaded_ = false;
+  handleMemoryPressure();
+  if (changed) notifyHistoryChanged();
+}
+
+// ---- Polling and capture ----
+
+void ClipboardService::pollPasteboard() {
+  if (!settings_.historyEnabled) return;
+  const int64_t count = pasteboard_->changeCount();
+  if (count == lastObservedChangeCount_) return;
+  lastObservedChangeCount_ = count;
+  auto item = pasteboard_->readItem();
+  if (!item.ok()) {
+    // The item is skipped; the history is untouched.
+    logger().error("Pallix.ClipboardService: Cannot read the clipboard: %s", item.error().description().c_str());
+    return;
+  }
+  if (!item.value()) return;
+  captureClipboardItem(*item.value(), count);
+}
+
+void ClipboardService::captureClipboardItem(const PasteboardItem& item, int64_t changeCount) {
+  if (item.hasType(kEmojiMarkerType) || item.hasType(kInternalCopyMarkerType)) return;
+  if (item.isConcealed()) return;
+  std::vector<ClipboardRepresentation> representations = extractRepresentations(item);
+  if (representations.empty()) return;
+  std::optional<std::string> primaryText = derivePrimaryText(representations);
+  std::optional<std::string> url = deriveURL(representations, primaryText);
+  std::optional<std::string> hash = computeHash(representations);
+  const Date capturedAt = now();
+
+  if (hash) {
+    auto existing = store_->findByHash(*hash);
+    if (!existing.ok()) {
+      report("ClipboardService.persistFailed", existing.error().description());
+      return;
+    }
+    if (existing.value()) {
+      ClipboardItem found = std::move(*existing.value());
+      Status touched = store_->touch(found.id, capturedAt, changeCount);
+      if (!touched.ok()) {
+        report("ClipboardService.persistFailed", touched.error().description());
+        return;
+      }
+      moveToFront(found, capturedAt, changeCount);
+      scheduleBatchedSave();
+      found.createdAt = capturedAt;
+      found.pasteboardChangeCount = changeCount;
+      if (captureObserver_) captureObserver_(found, false);
+      return;
+    }
+  }
+
+  ClipboardItem record;
+  record.createdAt = capturedAt;
+  record.pasteboardChangeCount = changeCount;
+  record.contentHash = hash;
+  if (auto app = pasteboard_->frontmostApplication()) {
+    record.sourceAppBundleIdentifier = app->identifier;
+    record.sourceAppName = app->name;
+    if (app->icon) iconCache_.put(app->identifier, *app->icon, app->icon->size());
+  }
+  record.updatePrimaryText(primaryText);
+  record.detectedURLString = url;
+  record.contentKindRaw = static_cast<int>(determineContentKind(representations, url, primaryText));
+  record.representations = std::move(representations);
+  Status inserted = store_->insert(record);
+  if (!inserted.ok()) {
+    report("ClipboardService.persistFailed", inserted.error().description());
+    store_->discardUncommitted();
+    return;
+  }
+  ClipboardItem kept = withoutBytes(std::move(record));
+  if (historyLoaded_) {
+    history_.insert(history_.begin(), kept);
+    notifyHistoryChanged();
+  }
+  scheduleBatchedSave();
+  if (isWebLink(kept.detectedURLString)) prefetchLinkMetadata(kept);
+  if (captureObserver_) captureObserver_(kept, true);
+}
+
+void ClipboardService::moveToFront(const ClipboardItem& item, Date createdAt, int64_t changeCount) {
+  if (!historyLoaded_) return;
+  auto it = std::find_if(history_.begin(), history_.end(), [&](const ClipboardItem& i) { return i.id == item.id; });
+  ClipboardItem moved = it == history_.end() ? withoutBytes(item) : std::move(*it);
+  if (it != history_.end()) history_.erase(it);
+  moved.createdAt = createdAt;
+  moved.pasteboardChangeCount = changeCount;
+  history_.insert(history_.begin(), std::move(moved));
+  notifyHistoryChanged();
+}
+
+// ---- Saving, purging, reloading ----
+
+void ClipboardService::scheduleBatchedSave() {
+  hasPendingChanges_ = true;
+  saveTask_.cancel();
+  saveTask_ = runner_->postDelayed(kSaveBatchDelay, weak_.wrap([this] { flushPendingSave(); }));
+}
+
+void ClipboardService::flushPendingSave() {
+  saveTask_.cancel();
+  if (!hasPendingChanges_) return;
+  Status saved = store_->save();
+  if (!saved.ok()) {
+    // The writes stay in the open transaction; the next save retries them.
+    report("ClipboardService.saveFailed", saved.error().description());
+    return;
+  }
+  hasPendingChanges_ = false;
+  if (!lastPurgeCheckDate_ || now() - *lastPurgeCheckDate_ >= kPurgeCheckInterval) purgeExpiredHistoryIfNeeded();
+}
+
+void ClipboardService::purgeExpiredHistoryIfNeeded() {
+  lastPurgeCheckDate_ = now();
+  if (settings_.retentionDays <= 0) return;
+  const Date cutoff = now() - std::chrono::hours(24) * settings_.retentionDays;
+  auto removed = store_->removeCreatedBefore(cutoff);
+  Status saved = removed.ok() ? store_->save() : Status(removed.error());
+  if (!saved.ok()) {
+    report("ClipboardService.trimFailed", saved.error().description());
+    return;
+  }
+  if (removed.value() > 0 && historyLoaded_) reloadHistory();
+}
+
+void ClipboardService::reloadHistory() {
+  auto items = store_->fetchAll();
+  if (!items.ok()) {
+    report("ClipboardService.reloadHistoryFailed", items.error().description());
+    return;
+  }
+  history_ = std::move(items).value();
+  historyLoaded_ = true;
+  notifyHistoryChanged();
+}
+
+void ClipboardService::notifyHistoryChanged() {
+  if (historyObserver_) historyObserver_();
+}
+
+// ---- Reuse, delete, clear ----
+
+bool ClipboardService::copyToPasteboard(const ClipboardItem& item) {
+  auto representations = store_->loadRepresentations(item.id);
+  if (!representations.ok()) {
+    logger().error("Pallix.ClipboardService: Cannot read the item to copy: %s",
+                   representations.error().description().c_str());
+    return false;
+  }
+  if (representations.value().empty()) return false;
+  PasteboardItem out;
+  for (const ClipboardRepresentation& r : representations.value()) {
+    out.representations.push_back({r.typeIdentifier, r.data ? *r.data : r.stringValue.value_or("")});
+  }
+  out.representations.push_back({kInternalCopyMarkerType, "1"});
+  auto written = pasteboard_->writeItem(out);
+  if (!written.ok()) {
+    logger().error("Pallix.ClipboardService: Cannot write the clipboard: %s", written.error().description().c_str());
+    return false;
+  }
+  lastObservedChangeCount_ = written.value();
+  const Date reusedAt = now();
+  Status touched = store_->touch(item.id, reusedAt, written.value());
+  if (!touched.ok()) report("ClipboardService.persistFailed", touched.error().description());
+  moveToFront(item, reusedAt, written.value());
+  scheduleBatchedSave();
+  return true;
+}
+
+void ClipboardService::deleteItem(const ClipboardItem& item) {
+  if (item.sourceAppBundleIdentifier) iconCache_.remove(*item.sourceAppBundleIdentifier);
+  if (item.detectedURLString) linkMetadataCache_.remove(*item.detectedURLString);
+  Status removed = store_->remove(item.id);
+  if (removed.ok()) removed = store_->save();
+  if (!removed.ok()) {
+    report("ClipboardService.deleteFailed", removed.error().description(),
+           {{"kind", clipboardContentKindName(item.contentKind())}});
+    return;
+  }
+  hasPendingChanges_ = false;
+  auto it = std::find_if(history_.begin(), history_.end(), [&](const ClipboardItem& i) { return i.id == item.id; });
+  if (it != history_.end()) {
+    history_.erase(it);
+    notifyHistoryChanged();
+  }
+}
+
+void ClipboardService::clearHistory() {
+  Status removed = store_->removeAll();
+  if (removed.ok()) removed = store_->save();
+  if (!removed.ok()) {
+    report("ClipboardService.clearHistoryFailed", removed.error().description());
+    return;
+  }
+  hasPendingChanges_ = false;
+  history_.clear();
+  handleMemoryPressure();
+  notifyHistoryChanged();
+  if (previewStore_) {
+    auto previews = previewStore_;
+    auto reportFailure = weak_.wrap(
+        [this](std::string description) { report("ClipboardService.linkPreviewStoreWriteFailed", description); });
+    TaskRunnerPtr runner = runner_;
+    metadataRunner_->post([previews, runner, reportFailure]() mutable {
+      Status cleared = previews->clearAll();
+      if (!cleared.ok())
+        runner->post([reportFailure, d = cleared.error().description()]() mutable { reportFailure(d); });
+    });
+  }
+  TelemetryService::signal("ClipboardService.clearedHistory");
+}
+
+// ---- Link previews ----
+
+void ClipboardService::prefetchLinkMetadata(const ClipboardItem& item) {
+  linkMetadata(item, /*allowFetchWhenHidden=*/true, [](std::optional<ClipboardLinkPreviewPayload>) {});
+}
+
+void ClipboardService::linkMetadata(const ClipboardItem& item, bool allowFetchWhenHidden,
+                                    LinkPreviewCompletion completion) {
+  if (!isWebLink(item.detectedURLString)) {
+    completion(std::nullopt);
+    return;
+  }
+  const std::string url = *item.detectedURLString;
+  if (auto cached = linkMetadataCache_.get(url)) {
+    completion(std::move(cached));
+    return;
+  }
+  if (auto running = metadataTasks_.find(url); running != metadataTasks_.end()) {
+    running->second.waiters.push_back(std::move(completion));
+    return;
+  }
+  if (metadataTasks_.size() >= kMaxMetadataTasks || (!previewStore_ && !linkMetadata_)) {
+    completion(std::nullopt);
+    return;
+  }
+  const bool allowFetch = linkMetadata_ && (isPanelVisible_ || allowFetchWhenHidden);
+  TaskHandle handle = TaskHandle::make();
+  const uint64_t taskID = ++nextMetadataTaskID_;
+  metadataTasks_[url] = MetadataTask{taskID, handle, {std::move(completion)}};
+  auto provider = linkMetadata_;
+  auto previews = previewStore_;
+  const Clock* clock = &metadataRunner_->clock();
+  auto finish =
+      weak_.wrap([this, url, taskID](MetadataOutcome outcome) { finishMetadataTask(url, taskID, std::move(outcome)); });
+  TaskRunnerPtr runner = runner_;
+  metadataRunner_->postDelayedWithHandle(
+      Duration::zero(), handle, [provider, previews, clock, url, allowFetch, handle, runner, finish]() mutable {
+        MetadataOutcome outcome;
+        if (previews) {
+          auto stored = previews->loadPreview(url);
+          if (stored.ok()) {
+            outcome.payload = std::move(stored).value();
+          } else {
+            outcome.readError = stored.error();
+          }
+        }
+        if (!outcome.payload && allowFetch && !handle.isCancelled()) {
+          auto fetched = provider->fetchMetadata(url, handle.token());
+          if (fetched.ok() && fetched.value().empty()) {
+            fetched = Error(LinkMetadataProvider::kErrorDomain, 10, "Empty metadata response");
+          }
+          if (!fetched.ok()) {
+            outcome.fetchError = fetched.error();
+          } else {
+            ClipboardLinkPreviewPayload payload;
+            payload.urlString = url;
+            payload.canonicalURLString = ClipboardLinkPreviewStore::canonicalURLString(url);
+            payload.title = fetched.value().title;
+            payload.iconImageData = fetched.value().iconImageData;
+            payload.previewImageData = fetched.value().previewImageData;
+            payload.createdAt = payload.lastAccessedAt = secondsSince2001(clock->wallNow());
+            if (previews) {
+              Status saved = previews->savePreview(payload);
+              if (!saved.ok()) outcome.writeError = saved.error();
+            }
+            outcome.payload = std::move(payload);
+          }
+        }
+        runner->post([finish, outcome = std::move(outcome)]() mutable { finish(std::move(outcome)); });
+      });
+}
+
+void ClipboardService::finishMetadataTask(const std::string& url, uint64_t taskID, MetadataOutcome outcome) {
+  if (outcome.readError) report("ClipboardService.linkPreviewStoreReadFailed", outcome.readError->description());
+  if (outcome.writeError) report("ClipboardService.linkPreviewStoreWriteFailed", outcome.writeError->description());
+  if (outcome.fetchError) {
+    logger().error("Pallix.ClipboardService: Link preview for %s failed: %s", hostOf(url).c_str(),
+                   outcome.fetchError->description().c_str());
+    TelemetryService::signal("ClipboardService.metadataFetchFailed", {{"host", hostOf(url)}});
+  }
+  auto it = metadataTasks_.find(url);
+  // A task forgotten under memory pressure has already answered its waiters.
+  if (it == metadataTasks_.end() || it->second.id != taskID) return;
+  std::vector<LinkPreviewCompletion> waiters = std::move(it->second.waiters);
+  metadataTasks_.erase(it);
+  if (outcome.payload) linkMetadataCache_.put(url, *outcome.payload, costOf(*outcome.payload));
+  for (auto& waiter : waiters) waiter(outcome.payload);
+}
+
+void ClipboardService::report(const std::string& signal, const std::string& description,
+                              const std::map<std::string, std::string>& parameters) {
+  logger().error("Pallix.ClipboardService: %s: %s", signal.c_str(), description.c_str());
+  TelemetryService::signal(signal, parameters);
+}
+
+}  // namespace pallix

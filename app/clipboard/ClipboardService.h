@@ -1,0 +1,185 @@
+// ClipboardService: the clipboard history.
+//
+// It watches the clipboard (a repeating poll at the work mode's cadence, plus
+// a quick poll whenever the pasteboard reports a change), records every
+// distinct copied item with all its representations in ClipboardStore,
+// keeps the newest-first `history` for the panel's clipboard mode, puts old
+// items back on the clipboard, forgets items after the retention period and
+// keeps link previews of copied web links (ClipboardLinkPreviewStore, fetched
+// through the LinkMetadataProvider).
+//
+// It never records its own writes (the internal-copy and emoji marker types
+// and the change counter of its last write), and never records, hashes or
+// logs an item a password manager marked as secret.
+//
+// Threading: every operation, timer and observer runs on `runner` (the main
+// runner of the process); the store is used there too. Link previews are
+// loaded, fetched and written on `metadataRunner` and reported back on
+// `runner`. The pasteboard's change observer only posts to `runner`.
+// Ownership: the service owns its timers and caches; it shares the pasteboard,
+// store, provider and preview store with its creator (ClipboardServices).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/clipboard/ClipboardItem.h"
+#include "app/clipboard/ClipboardLinkPreviewStore.h"
+#include "app/clipboard/ClipboardStore.h"
+#include "app/clipboard/CostLimitedCache.h"
+#include "app/platform/LinkMetadataProvider.h"
+#include "app/platform/Pasteboard.h"
+#include "core/NotificationCenter.h"
+#include "core/TaskRunner.h"
+#include "core/WorkMode.h"
+
+namespace pallix {
+
+// The clipboard preferences as the service reads them (ClipboardPreferences
+// of the application shell supplies them).
+struct ClipboardSettings {
+  bool historyEnabled = false;
+  int64_t retentionDays = 7;  // 0 keeps everything
+};
+
+class ClipboardService {
+ public:
+  static constexpr Duration kFastPollingInterval = std::chrono::milliseconds(200);
+  static constexpr Duration kSlowPollingInterval = std::chrono::seconds(1);
+  static constexpr Duration kDeepIdlePollingInterval = std::chrono::seconds(3);
+  static constexpr Duration kPurgeCheckInterval = std::chrono::seconds(60);
+  static constexpr Duration kSaveBatchDelay = std::chrono::milliseconds(150);
+  static constexpr Duration kQuickPollDelay = std::chrono::milliseconds(30);
+  static constexpr size_t kMaxMetadataTasks = 24;
+  static constexpr size_t kIconCacheCount = 24, kIconCacheCost = 4 << 20;
+  static constexpr size_t kLinkMetadataCacheCount = 16, kLinkMetadataCacheCost = 8 << 20;
+  static constexpr const char* kPreferencesDidChange = "ClipboardPreferencesDidChange";
+
+  enum class PollingCadence { active, idle, deepIdle };
+
+  struct Dependencies {
+    TaskRunnerPtr runner;
+    TaskRunnerPtr metadataRunner;  // defaults to `runner`
+    std::shared_ptr<Pasteboard> pasteboard;
+    std::shared_ptr<ClipboardStore> store;
+    std::shared_ptr<LinkMetadataProvider> linkMetadata;       // optional: no fetching without it
+    std::shared_ptr<ClipboardLinkPreviewStore> previewStore;  // optional
+    std::function<ClipboardSettings()> settings;              // read at start and on every change
+    NotificationCenter* notificationCenter = &NotificationCenter::defaultCenter();
+  };
+
+  using LinkPreviewCompletion = std::function<void(std::optional<ClipboardLinkPreviewPayload>)>;
+
+  // Subscribes to "ClipboardPreferencesDidChange" and applies the preferences.
+  explicit ClipboardService(Dependencies dependencies);
+  ~ClipboardService();
+  ClipboardService(const ClipboardService&) = delete;
+  ClipboardService& operator=(const ClipboardService&) = delete;
+
+  const std::vector<ClipboardItem>& history() const { return history_; }
+  bool isPanelVisible() const { return isPanelVisible_; }
+  bool isMonitoring() const { return monitoring_; }
+  PollingCadence currentPollingCadence() const { return cadence_; }
+  Duration currentPollingInterval() const { return pollingInterval_; }
+  int64_t lastObservedChangeCount() const { return lastObservedChangeCount_; }
+  bool hasPendingChanges() const { return hasPendingChanges_; }
+
+  void setPanelVisible(bool visible);
+  void setWorkMode(WorkMode mode);
+  void handleMemoryPressure();
+  void applyPreferences();
+
+  // Reuses an item: puts all its representations back on the clipboard.
+  bool copyToPasteboard(const ClipboardItem& item);
+  void deleteItem(const ClipboardItem& item);
+  void clearHistory();
+  // Loads the full history from the store (the panel does it when shown).
+  void reloadHistory();
+
+  void pollPasteboard();
+  // The copy shortcut: one poll shortly after, replacing a pending one.
+  void handleCopyKeyEvent() { scheduleQuickPoll(kQuickPollDelay); }
+  // Commits a pending batched save now (before the process ends).
+  void flushPendingSave();
+
+  // Link previews of an item's web link: the cached one, else the stored
+  // one, else (when the panel is visible or `allowFetchWhenHidden`) a fetch.
+  // `completion` runs on the service's runner, with nullopt when there is none.
+  void linkMetadata(const ClipboardItem& item, bool allowFetchWhenHidden, LinkPreviewCompletion completion);
+  void prefetchLinkMetadata(const ClipboardItem& item);
+  size_t linkPreviewTasksInFlight() const { return metadataTasks_.size(); }
+
+  // Observers for the views and the command line, on the service's runner.
+  void setHistoryObserver(std::function<void()> observer) { historyObserver_ = std::move(observer); }
+  void setCaptureObserver(std::function<void(const ClipboardItem&, bool isNew)> observer) {
+    captureObserver_ = std::move(observer);
+  }
+
+ private:
+  struct MetadataTask {
+    uint64_t id = 0;
+    TaskHandle handle;
+    std::vector<LinkPreviewCompletion> waiters;
+  };
+  struct MetadataOutcome {
+    std::optional<ClipboardLinkPreviewPayload> payload;
+    std::optional<Error> readError, fetchError, writeError;
+  };
+
+  void startMonitoring();
+  void stopMonitoring();
+  void reschedulePollingTimer();
+  void scheduleQuickPoll(Duration delay);
+  void captureClipboardItem(const PasteboardItem& item, int64_t changeCount);
+  void moveToFront(const ClipboardItem& item, Date createdAt, int64_t changeCount);
+  void scheduleBatchedSave();
+  void purgeExpiredHistoryIfNeeded();
+  void emptyHistoryAndReleaseCaches();
+  void notifyHistoryChanged();
+  void finishMetadataTask(const std::string& url, uint64_t taskID, MetadataOutcome outcome);
+  MetadataOutcome loadOrFetchPreview(const std::string& url, bool allowFetch, const CancellationToken& cancel);
+  void report(const std::string& signal, const std::string& description,
+              const std::map<std::string, std::string>& parameters = {});
+  Date now() const { return runner_->clock().wallNow(); }
+
+  TaskRunnerPtr runner_;
+  TaskRunnerPtr metadataRunner_;
+  std::shared_ptr<Pasteboard> pasteboard_;
+  std::shared_ptr<ClipboardStore> store_;
+  std::shared_ptr<LinkMetadataProvider> linkMetadata_;
+  std::shared_ptr<ClipboardLinkPreviewStore> previewStore_;
+  std::function<ClipboardSettings()> settingsSource_;
+  ClipboardSettings settings_;
+
+  std::vector<ClipboardItem> history_;
+  bool historyLoaded_ = false;
+  bool isPanelVisible_ = false;
+  bool monitoring_ = false;
+  PollingCadence cadence_ = PollingCadence::idle;
+  Duration pollingInterval_ = kSlowPollingInterval;
+  int64_t lastObservedChangeCount_ = 0;
+  std::optional<Date> lastPurgeCheckDate_;
+  bool hasPendingChanges_ = false;
+  TaskHandle pollTimer_;
+  TaskHandle quickPoll_;
+  TaskHandle saveTask_;
+
+  CostLimitedCache<std::string, std::string> iconCache_{kIconCacheCount, kIconCacheCost};
+  CostLimitedCache<std::string, ClipboardLinkPreviewPayload> linkMetadataCache_{kLinkMetadataCacheCount,
+                                                                                kLinkMetadataCacheCost};
+  std::map<std::string, MetadataTask> metadataTasks_;
+  uint64_t nextMetadataTaskID_ = 0;
+
+  std::function<void()> historyObserver_;
+  std::function<void(const ClipboardItem&, bool)> captureObserver_;
+  ScopedObservation preferencesObservation_;
+  // Last member: callbacks posted to the runners die with the service.
+  WeakGuard weak_;
+};
+
+}  // namespace pallix

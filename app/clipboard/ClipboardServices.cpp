@@ -1,0 +1,56 @@
+#include "app/clipboard/ClipboardServices.h"
+
+#include <future>
+
+#include "app/search/CatalogSchema.h"
+
+namespace pallix {
+
+Result<std::unique_ptr<PersistentStore>> ClipboardServices::openStore(const DataDirectories& dirs) {
+  return openPersistentStoreWithRecovery(dirs, catalogMigrationSteps(), /*verifyIntegrity=*/false);
+}
+
+Result<std::unique_ptr<ClipboardServices>> ClipboardServices::open(Options options) {
+  std::unique_ptr<ClipboardServices> services(new ClipboardServices());
+  PALLIX_ASSIGN_OR_RETURN(services->persistentStore_, openStore(options.dirs));
+  services->store_ = std::make_shared<ClipboardStore>(*services->persistentStore_);
+  services->metadataExecutor_ = SerialExecutor::create("pallix-linkmeta");
+
+  ClipboardService::Dependencies deps;
+  deps.runner = options.runner;
+  deps.metadataRunner = services->metadataExecutor_;
+  deps.pasteboard = options.pasteboard;
+  deps.store = services->store_;
+  deps.linkMetadata = options.linkMetadata;
+  deps.previewStore = std::make_shared<ClipboardLinkPreviewStore>(
+      options.dirs.data, ClipboardLinkPreviewStore::kServiceMaxEntries, SystemClock::instance());
+  auto settings = options.settings;
+  if (!options.monitor) {
+    deps.settings = [settings] {
+      ClipboardSettings s = settings ? settings() : ClipboardSettings{};
+      s.historyEnabled = false;
+      return s;
+    };
+  } else {
+    deps.settings = settings;
+  }
+  deps.notificationCenter = options.notificationCenter;
+  services->service_ = std::make_unique<ClipboardService>(std::move(deps));
+  services->searchProvider_ =
+      std::make_shared<ClipboardModeSearchProvider>(*services->service_, options.runner, options.runner);
+  return services;
+}
+
+ClipboardServices::~ClipboardServices() {
+  searchProvider_.reset();
+  service_.reset();
+  if (!metadataExecutor_) return;
+  // Link-preview work already queued (a clear, a save) finishes first.
+  auto drained = std::make_shared<std::promise<void>>();
+  std::future<void> done = drained->get_future();
+  metadataExecutor_->post([drained] { drained->set_value(); });
+  done.wait_for(std::chrono::seconds(10));
+  metadataExecutor_->shutdown();
+}
+
+}  // namespace pallix

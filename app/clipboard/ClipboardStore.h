@@ -1,0 +1,62 @@
+// ClipboardStore: the clipboard history's records in "Pallix.sqlite"
+// (tables of app/platform/ClipboardStoreSchema.h).
+//
+// Writes join one open transaction that save() commits, so the service can
+// batch a burst of captures into one commit; reads see the uncommitted
+// writes of this connection. Items read for listing carry representation
+// metadata only (type, order, size); loadRepresentations() reads the bytes.
+//
+// Threading: confined to the clipboard service's runner, like the
+// connection it is given (which it does not own).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "app/clipboard/ClipboardItem.h"
+#include "app/platform/PersistentStore.h"
+
+namespace pallix {
+
+class ClipboardStore {
+ public:
+  explicit ClipboardStore(PersistentStore& store) : store_(store) {}
+  ~ClipboardStore();
+  ClipboardStore(const ClipboardStore&) = delete;
+  ClipboardStore& operator=(const ClipboardStore&) = delete;
+
+  // The item with this content hash (there is at most one).
+  Result<std::optional<ClipboardItem>> findByHash(const std::string& contentHash);
+  Result<std::optional<ClipboardItem>> findById(int64_t id);
+  // Inserts `item` with its representations and sets its id.
+  Status insert(ClipboardItem& item);
+  // Moves an item to the top: a new createdAt and change counter.
+  Status touch(int64_t id, Date createdAt, int64_t changeCount);
+  Status remove(int64_t id);
+  Status removeAll();
+  // Deletes the items created before `cutoff`; returns how many.
+  Result<int64_t> removeCreatedBefore(Date cutoff);
+  // Every item, newest first (at most `limit` when given), without bytes.
+  Result<std::vector<ClipboardItem>> fetchAll(std::optional<int64_t> limit = std::nullopt);
+  // An item's representations with their bytes, in order.
+  Result<std::vector<ClipboardRepresentation>> loadRepresentations(int64_t id);
+  Result<int64_t> count();
+
+  // Commits the open transaction, if any.
+  Status save();
+  bool hasUncommittedChanges() const { return inTransaction_; }
+  // Drops the writes since the last save (after a failed one).
+  void discardUncommitted();
+
+ private:
+  Status ensureTransaction();
+  Result<std::vector<ClipboardItem>> query(const std::string& where, const std::vector<std::string>& textArgs,
+                                           std::optional<int64_t> intArg, std::optional<int64_t> limit);
+  Status loadMetadata(std::vector<ClipboardItem>& items);
+
+  PersistentStore& store_;
+  bool inTransaction_ = false;
+};
+
+}  // namespace pallix

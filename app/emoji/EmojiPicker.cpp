@@ -1,0 +1,85 @@
+#include "app/emoji/EmojiPicker.h"
+
+#include "core/Logger.h"
+#include "core/Telemetry.h"
+
+namespace pallix {
+
+EmojiPicker::EmojiPicker(std::shared_ptr<EmojiSearchService> search, std::shared_ptr<EmojiUsageStore> usage,
+                         std::shared_ptr<EmojiInsertionController> insertion, TaskRunnerPtr main, TaskRunnerPtr worker)
+    : search_(std::move(search)),
+      usage_(std::move(usage)),
+      insertion_(std::move(insertion)),
+      main_(std::move(main)),
+      worker_(std::move(worker)) {}
+
+std::vector<EmojiSearchMatch> EmojiPicker::searchNow(const std::string& text, std::optional<int> limit) {
+  return search_->search(text, usage_->recentIdentifiers(), usage_->preferredSkinTone(), limit);
+}
+
+void EmojiPicker::search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) {
+  auto recents = usage_->recentIdentifiers();
+  auto tone = usage_->preferredSkinTone();
+  auto service = search_;
+  TaskRunnerPtr main = main_;
+  worker_->post([service, text, recents, tone, main, completion]() mutable {
+    std::vector<ModeResult> results;
+    for (const EmojiSearchMatch& m : service->search(text, recents, tone, std::nullopt)) {
+      results.push_back(
+          {m.entry.id, m.entry.character + " " + m.entry.shortName, m.isRecent ? "recent" : m.entry.category});
+    }
+    main->post([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
+  });
+}
+
+bool EmojiPicker::activate(const ModeResult& result) {
+  auto outcome = pick(result.identifier);
+  return outcome && outcome->succeeded();
+}
+
+std::optional<EmojiPickOutcome> EmojiPicker::pick(const std::string& idOrCharacter) {
+  auto entry = search_->entryFor(idOrCharacter);
+  if (!entry) return std::nullopt;
+  return pick(*entry);
+}
+
+EmojiPickOutcome EmojiPicker::pick(const EmojiEntry& entry) {
+  EmojiPickOutcome result{EmojiInsertionOutcome::copyFailed, entry.withPreferredSkinTone(preferredSkinTone()).character,
+                          ""};
+  result.outcome = insertion_->insert(result.character);
+  switch (result.outcome) {
+    case EmojiInsertionOutcome::typed: {
+      Status recorded = usage_->recordUsage(entry.id);
+      if (!recorded.ok()) {
+        static const Logger log("EmojiUsageStore");
+        log.error("Cannot record the use of an emoji: %s", recorded.error().description().c_str());
+      }
+      break;
+    }
+    case EmojiInsertionOutcome::copied:
+      result.message = kCopiedMessage;
+      break;
+    case EmojiInsertionOutcome::typingFailed:
+    case EmojiInsertionOutcome::copyFailed: {
+      const bool typing = result.outcome == EmojiInsertionOutcome::typingFailed;
+      result.message = (typing ? EmojiInsertionError::eventPostFailed() : EmojiInsertionError::pasteboardWriteFailed())
+                           .description();
+      TelemetryService::signal("EmojiInsertionController.failure",
+                               {{"source", "emoji-picker"}, {"reason", emojiInsertionOutcomeName(result.outcome)}});
+      static const Logger log("EmojiInsertionController");
+      log.error("%s (%s)", result.message.c_str(), insertion_->lastFailure().c_str());
+      break;
+    }
+  }
+  lastOutcome_ = result;
+  return result;
+}
+
+Status EmojiPicker::setPreferredSkinTone(std::optional<EmojiSkinTone> tone) {
+  if (tone == usage_->preferredSkinTone()) return okStatus();
+  PALLIX_RETURN_IF_ERROR(usage_->updatePreferredSkinTone(tone));
+  TelemetryService::signal("EmojiPicker.skinTonePreferenceChanged", {{"tone", tone ? skinToneName(*tone) : "none"}});
+  return okStatus();
+}
+
+}  // namespace pallix

@@ -1,0 +1,39 @@
+#include "app/platform/ClipboardStoreSchema.h"
+
+namespace pallix {
+
+Status createClipboardTables(PersistentStore& store) {
+  return store.execute(
+      "CREATE TABLE IF NOT EXISTS ClipboardItem ("
+      " id INTEGER PRIMARY KEY,"
+      " createdAt REAL NOT NULL,"
+      " pasteboardChangeCount INTEGER NOT NULL DEFAULT 0,"
+      " contentHash TEXT,"
+      " sourceAppBundleIdentifier TEXT,"
+      " sourceAppName TEXT,"
+      " primaryText TEXT,"
+      " normalizedSearchText TEXT,"
+      " detectedURLString TEXT,"
+      " contentKindRaw INTEGER NOT NULL DEFAULT 0);"
+      "CREATE INDEX IF NOT EXISTS ClipboardItem_createdAt ON ClipboardItem (createdAt);"
+      "CREATE UNIQUE INDEX IF NOT EXISTS ClipboardItem_contentHash ON ClipboardItem (contentHash)"
+      " WHERE contentHash IS NOT NULL;"
+      "CREATE TABLE IF NOT EXISTS ClipboardRepresentation ("
+      " id INTEGER PRIMARY KEY,"
+      " item INTEGER,"
+      " typeIdentifier TEXT NOT NULL,"
+      " stringValue TEXT,"
+      " \"order\" INTEGER NOT NULL,"
+      " byteCount INTEGER NOT NULL DEFAULT 0,"
+      " hasData INTEGER NOT NULL DEFAULT 0);"
+      "CREATE INDEX IF NOT EXISTS ClipboardRepresentation_item ON ClipboardRepresentation (item);"
+      "CREATE TABLE IF NOT EXISTS ClipboardRepresentationData ("
+      " representation INTEGER PRIMARY KEY,"
+      " data BLOB NOT NULL);"
+      "CREATE TRIGGER IF NOT EXISTS ClipboardItem_cascade AFTER DELETE ON ClipboardItem BEGIN"
+      " DELETE FROM ClipboardRepresentation WHERE item = OLD.id; END;"
+      "CREATE TRIGGER IF NOT EXISTS ClipboardRepresentation_cascade AFTER DELETE ON ClipboardRepresentation BEGIN"
+      " DELETE FROM ClipboardRepresentationData WHERE representation = OLD.id; END;");
+}
+
+}  // namespace pallix

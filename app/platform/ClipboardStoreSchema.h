@@ -1,0 +1,16 @@
+// The clipboard history's tables in "Pallix.sqlite": ClipboardItem,
+// ClipboardRepresentation and ClipboardRepresentationData (the bytes, kept
+// out of the representation rows so listing the history never reads them).
+// Deleting an item deletes its representations and their bytes (triggers,
+// so the cascade holds on every connection). Dates are seconds since 1970.
+#pragma once
+
+#include "app/platform/PersistentStore.h"
+
+namespace pallix {
+
+// The migration step that creates the tables; appended to the store's
+// migration list (see app/search/CatalogSchema.cpp).
+Status createClipboardTables(PersistentStore& store);
+
+}  // namespace pallix

@@ -1,0 +1,381 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "app/clipboard/ClipboardService.h"
+#include "core/FileUtil.h"
+#include "core/Logger.h"
+#include "core/Telemetry.h"
+#include "tests/clipboard/ClipboardTestSupport.h"
+#include "tests/support/TempDir.h"
+
+namespace pallix {
+namespace {
+
+using testing::ClipboardFixture;
+using testing::textItem;
+
+// A desktop clipboard that holds one type only (the wl-copy case): the
+// service's marker never arrives, so only the remembered counter protects it.
+class TextOnlyPasteboard final : public Pasteboard {
+ public:
+  explicit TextOnlyPasteboard(std::shared_ptr<FakePasteboard> inner) : inner_(std::move(inner)) {}
+  Status writeString(const std::string& text) override { return inner_->writeString(text); }
+  Result<std::optional<std::string>> readString() override { return inner_->readString(); }
+  int64_t changeCount() const override { return inner_->changeCount(); }
+  Result<std::optional<PasteboardItem>> readItem() override { return inner_->readItem(); }
+  void setChangeObserver(std::function<void()> observer) override { inner_->setChangeObserver(std::move(observer)); }
+
+ private:
+  std::shared_ptr<FakePasteboard> inner_;
+};
+
+TEST(ClipboardServiceTest, CopyingTheSameTextTwiceKeepsOneItemMovedToTheTop) {
+  ClipboardFixture f;
+  f.start();
+  f.service->setPanelVisible(true);
+  f.copyText("alpha");
+  f.env.advanceBy(seconds(5));
+  f.copyText("beta");
+  f.env.advanceBy(seconds(5));
+  const Date firstCapture = f.stored().back().createdAt;
+  f.copyText("alpha");
+  f.env.advanceBy(seconds(1));
+  auto items = f.stored();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].primaryText, "alpha");
+  EXPECT_GT(items[0].createdAt, firstCapture);
+  ASSERT_EQ(f.service->history().size(), 2u);
+  EXPECT_EQ(f.service->history()[0].primaryText, "alpha");
+  EXPECT_EQ(f.service->history()[0].pasteboardChangeCount, f.pasteboard->changeCount());
+}
+
+TEST(ClipboardServiceTest, ReusingAnItemDoesNotCaptureItAgain) {
+  for (bool textOnly : {false, true}) {
+    ClipboardFixture f;
+    if (textOnly) f.servicePasteboard = std::make_shared<TextOnlyPasteboard>(f.pasteboard);
+    f.start();
+    f.service->setPanelVisible(true);
+    f.copy({{{"text/html", "<b>old</b>"}, {"UTF8_STRING", "old"}}});
+    f.copyText("new");
+    f.env.advanceBy(seconds(1));
+    ASSERT_EQ(f.service->history().size(), 2u);
+    ClipboardItem old = f.service->history()[1];
+    ASSERT_TRUE(f.service->copyToPasteboard(old));
+    f.env.advanceBy(seconds(10));
+    EXPECT_EQ(f.storedCount(), 2) << textOnly;
+    EXPECT_EQ(f.service->history()[0].id, old.id) << textOnly;
+    auto written = f.pasteboard->currentItem().value();
+    if (textOnly) {
+      EXPECT_EQ(written, textItem("old"));
+    } else {
+      EXPECT_EQ(written.representations.size(), 3u);
+      EXPECT_EQ(written.representations[0], (PasteboardRepresentation{"text/html", "<b>old</b>"}));
+      EXPECT_TRUE(written.hasType(kInternalCopyMarkerType));
+    }
+  }
+}
+
+TEST(ClipboardServiceTest, OwnWritesSecretsAndEmptyClipboardsAreNotRecorded) {
+  ClipboardFixture f;
+  auto logs = std::make_shared<RecordingLogSink>();
+  auto previous = Logger::setSink(logs);
+  ScopedTelemetryRecorder telemetry;
+  f.start();
+  f.copy({{{kPlainTextUtf8Type, "😀"}, {kEmojiMarkerType, ""}}});
+  f.copy({{{kPlainTextUtf8Type, "reused"}, {kInternalCopyMarkerType, "1"}}});
+  f.copy({{{kPlainTextUtf8Type, "hunter2"}, {kPasswordManagerHintType, "secret"}}});
+  f.pasteboard->clear();
+  f.copy({});
+  f.copy({{{"UTF8_STRING", ""}}});
+  f.env.advanceBy(seconds(2));
+  Logger::setSink(previous);
+  EXPECT_EQ(f.storedCount(), 0);
+  EXPECT_FALSE(logs->contains("hunter2"));
+  EXPECT_TRUE(telemetry.sink().events().empty());
+  // A hint other than "secret" does not hide the item.
+  f.copy({{{kPlainTextUtf8Type, "public"}, {kPasswordManagerHintType, "other"}}});
+  EXPECT_EQ(f.storedCount(), 1);
+}
+
+TEST(ClipboardServiceTest, ARecordKeepsItsKindSourceAndEveryRepresentation) {
+  ClipboardFixture f;
+  f.pasteboard->setFrontmostApplication(FrontmostApplication{"org.example.Editor.desktop", "Editor", "editor"});
+  f.start();
+  std::string image(20 << 20, '\x42');
+  f.copy({{{"image/png", image}}});
+  f.copy({{{"image/png", "\x89PNG"}, {"UTF8_STRING", " https://example.com/page "}}});
+  f.env.advanceBy(seconds(1));
+  auto items = f.stored();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[1].contentKind(), ClipboardContentKind::image);
+  EXPECT_EQ(items[1].primaryText, std::nullopt);
+  EXPECT_EQ(f.store->loadRepresentations(items[1].id).value()[0].data, image);
+  EXPECT_EQ(items[0].contentKind(), ClipboardContentKind::link);
+  EXPECT_EQ(items[0].detectedURLString, "https://example.com/page");
+  EXPECT_EQ(items[0].sourceAppBundleIdentifier, "org.example.Editor.desktop");
+  EXPECT_EQ(items[0].sourceAppName, "Editor");
+  ASSERT_EQ(items[0].representations.size(), 2u);
+  EXPECT_EQ(items[0].representations[1].typeIdentifier, "UTF8_STRING");
+  EXPECT_EQ(items[0].representations[1].order, 1);
+}
+
+TEST(ClipboardServiceTest, AFailedReadSkipsTheItemAndKeepsTheHistory) {
+  ClipboardFixture f;
+  f.start();
+  f.service->setPanelVisible(true);
+  f.copyText("kept");
+  f.pasteboard->failReadsWith(Error("PasteboardError", 5, "The clipboard owner stopped answering"));
+  f.copyText("lost");
+  f.pasteboard->failReadsWith(std::nullopt);
+  f.env.advanceBy(seconds(2));
+  ASSERT_EQ(f.service->history().size(), 1u);
+  EXPECT_EQ(f.service->history()[0].primaryText, "kept");
+  EXPECT_EQ(f.storedCount(), 1);
+}
+
+TEST(ClipboardServiceTest, CapturesAreSavedInOneBatchAfterTheDelay) {
+  ClipboardFixture f;
+  f.start();
+  f.copyText("one");
+  f.copyText("two");
+  EXPECT_TRUE(f.store->hasUncommittedChanges());
+  f.env.advanceBy(ClipboardService::kSaveBatchDelay - milliseconds(1));
+  EXPECT_TRUE(f.service->hasPendingChanges());
+  f.env.advanceBy(milliseconds(1));
+  EXPECT_FALSE(f.store->hasUncommittedChanges());
+}
+
+TEST(ClipboardServiceTest, CadenceFollowsWorkModeAndPanel) {
+  struct Step {
+    const char* event;
+    ClipboardService::PollingCadence cadence;
+    Duration interval;
+    bool historyKept;
+  };
+  using C = ClipboardService::PollingCadence;
+  const Step steps[] = {
+      {"shown", C::active, milliseconds(200), true},  {"idle", C::idle, seconds(1), true},
+      {"active", C::active, milliseconds(200), true}, {"hidden", C::active, milliseconds(200), false},
+      {"deepIdle", C::deepIdle, seconds(3), false},
+  };
+  ClipboardFixture f;
+  f.start();
+  EXPECT_EQ(f.service->currentPollingCadence(), C::idle);
+  EXPECT_EQ(f.service->currentPollingInterval(), seconds(1));
+  f.copyText("x");
+  for (const Step& s : steps) {
+    std::string e = s.event;
+    if (e == "shown") f.service->setPanelVisible(true);
+    if (e == "hidden") f.service->setPanelVisible(false);
+    if (e == "idle") f.service->setWorkMode(WorkMode::idle);
+    if (e == "active") f.service->setWorkMode(WorkMode::active);
+    if (e == "deepIdle") f.service->setWorkMode(WorkMode::deepIdle);
+    EXPECT_EQ(f.service->currentPollingCadence(), s.cadence) << e;
+    EXPECT_EQ(f.service->currentPollingInterval(), s.interval) << e;
+    EXPECT_EQ(f.service->history().empty(), !s.historyKept) << e;
+  }
+  // Without change events, the timer alone finds a copy within one interval.
+  f.pasteboard->setChangeObserver(nullptr);
+  f.pasteboard->setItem(textItem("timer"));
+  f.env.advanceBy(seconds(3) - milliseconds(1));
+  EXPECT_EQ(f.storedCount(), 1);
+  f.env.advanceBy(milliseconds(1));
+  EXPECT_EQ(f.storedCount(), 2);
+}
+
+TEST(ClipboardServiceTest, NothingIsReadWhileNothingChanges) {
+  ClipboardFixture f;
+  f.start();
+  f.copyText("x");
+  const int reads = f.pasteboard->readCount();
+  f.env.advanceBy(seconds(60));
+  EXPECT_EQ(f.pasteboard->readCount(), reads);
+}
+
+TEST(ClipboardServiceTest, DisabledHistoryWatchesNothingUntilThePreferenceChanges) {
+  ClipboardFixture f;
+  f.settings.historyEnabled = false;
+  f.start();
+  f.copyText("ignored");
+  f.env.advanceBy(seconds(10));
+  EXPECT_EQ(f.storedCount(), 0);
+  EXPECT_FALSE(f.service->isMonitoring());
+  EXPECT_EQ(f.env.pendingTaskCount(), 0u);
+  f.settings.historyEnabled = true;
+  f.center.post(ClipboardService::kPreferencesDidChange);
+  f.env.runUntilIdle();
+  EXPECT_EQ(f.storedCount(), 1);  // the poll at start takes what is there
+}
+
+TEST(ClipboardServiceTest, RetentionDeletesExactlyTheExpiredItemsAcrossARestart) {
+  testing::TempDir dir;
+  const std::string path = dir / "Pallix.sqlite";
+  Date start;
+  {
+    ClipboardFixture f(path);
+    f.settings.retentionDays = 0;
+    f.start();
+    start = f.env.clock().wallNow();
+    f.copyText("day 0");
+    f.env.advanceBy(std::chrono::hours(20));
+    f.copyText("day 0 + 20h");
+    f.env.advanceBy(std::chrono::hours(30));  // retention 0 keeps both
+    f.copyText("day 2");
+    f.env.advanceBy(seconds(61));
+    EXPECT_EQ(f.storedCount(), 3);
+  }
+  ClipboardFixture f(path);
+  f.env.clock().setWallNow(start + std::chrono::hours(50) + std::chrono::seconds(61));
+  f.settings.retentionDays = 1;
+  f.start();  // applying the preferences purges
+  auto items = f.stored();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].primaryText, "day 2");
+  // Afterwards at most once a minute, after a save.
+  f.env.advanceBy(std::chrono::hours(23));
+  f.copyText("fresh");
+  f.env.advanceBy(seconds(1));
+  EXPECT_EQ(f.storedCount(), 2);
+  f.env.advanceBy(std::chrono::hours(2));
+  EXPECT_EQ(f.storedCount(), 2);  // no save, no purge
+  f.copyText("later");
+  f.env.advanceBy(seconds(1));
+  EXPECT_EQ(f.storedCount(), 2);  // "day 2" expired
+}
+
+TEST(ClipboardServiceTest, DeleteAndClearForgetItemsAndPreviews) {
+  testing::TempDir dir;
+  ClipboardFixture f(":memory:", dir.path());
+  ScopedTelemetryRecorder telemetry;
+  f.provider->setAnswer("https://example.com", LinkMetadata{"Example", std::nullopt, std::nullopt});
+  f.start();
+  f.service->setPanelVisible(true);
+  f.copyText("https://example.com");
+  f.copyText("two");
+  f.env.advanceBy(seconds(1));
+  EXPECT_TRUE(fileExists(f.previews->filePath("https://example.com")));
+  f.service->deleteItem(f.service->history()[0]);
+  EXPECT_EQ(f.storedCount(), 1);
+  EXPECT_EQ(f.service->history().size(), 1u);
+  f.service->clearHistory();
+  f.env.runUntilIdle();
+  EXPECT_EQ(f.storedCount(), 0);
+  EXPECT_TRUE(f.service->history().empty());
+  EXPECT_FALSE(isDirectory(f.previews->directory()));
+  EXPECT_EQ(telemetry.sink().count("ClipboardService.clearedHistory"), 1u);
+}
+
+TEST(ClipboardServiceTest, LinkPreviewsAreFetchedOncePerLinkAndCached) {
+  testing::TempDir dir;
+  ClipboardFixture f(":memory:", dir.path());
+  ScopedTelemetryRecorder telemetry;
+  f.provider->setAnswer("https://a.example", LinkMetadata{"A", std::nullopt, std::string("png")});
+  f.provider->setAnswer("https://empty.example", LinkMetadata{});
+  f.start();
+  f.service->setPanelVisible(true);
+  f.copyText("https://a.example");
+  f.copyText("https://empty.example");
+  f.copyText("https://down.example");
+  f.env.runUntilIdle();
+  EXPECT_EQ(f.provider->fetchCount(), 3);
+  EXPECT_EQ(telemetry.sink().count("ClipboardService.metadataFetchFailed"), 2u);
+  std::optional<ClipboardLinkPreviewPayload> got;
+  const ClipboardItem& a = f.service->history()[2];
+  f.service->linkMetadata(a, false, [&](auto p) { got = p; });
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->title, "A");
+  EXPECT_EQ(got->previewImageData, "png");
+  EXPECT_EQ(f.provider->fetchCount(), 3);  // from the memory cache
+  // Hidden, after memory pressure: the stored file answers, nothing is fetched.
+  f.service->setPanelVisible(false);
+  f.service->setPanelVisible(true);
+  got.reset();
+  f.service->linkMetadata(f.service->history()[2], false, [&](auto p) { got = p; });
+  f.env.runUntilIdle();
+  ASSERT_TRUE(got);
+  EXPECT_EQ(f.provider->fetchCount(), 3);
+  // A corrupt preview file is reported and fetched again.
+  std::ofstream(f.previews->filePath("https://a.example")) << "{not json";
+  f.service->handleMemoryPressure();
+  f.service->linkMetadata(f.service->history()[2], false, [&](auto p) { got = p; });
+  f.env.runUntilIdle();
+  EXPECT_EQ(telemetry.sink().count("ClipboardService.linkPreviewStoreReadFailed"), 1u);
+  EXPECT_EQ(f.provider->fetchCount(), 4);
+  // Hidden without permission to fetch: nothing is fetched.
+  f.service->setPanelVisible(false);
+  f.service->reloadHistory();
+  bool answered = false;
+  f.service->linkMetadata(f.service->history()[0], false, [&](auto p) {
+    answered = true;
+    EXPECT_FALSE(p);
+  });
+  f.env.runUntilIdle();
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(f.provider->fetchCount(), 4);
+}
+
+TEST(ClipboardServiceTest, MemoryPressureForgetsFetchesInFlight) {
+  ClipboardFixture f;
+  f.start();
+  f.copyText("https://slow.example");
+  EXPECT_EQ(f.service->linkPreviewTasksInFlight(), 0u);  // ran to the end already
+  f.service->setPanelVisible(true);
+  int answers = 0;
+  ClipboardItem item = f.service->history()[0];
+  f.service->handleMemoryPressure();
+  f.service->linkMetadata(item, true, [&](auto p) {
+    ++answers;
+    EXPECT_FALSE(p);
+  });
+  EXPECT_EQ(f.service->linkPreviewTasksInFlight(), 1u);
+  f.service->handleMemoryPressure();
+  EXPECT_EQ(f.service->linkPreviewTasksInFlight(), 0u);
+  f.env.runUntilIdle();
+  EXPECT_EQ(answers, 1);
+}
+
+// Random copies, reuses and deletions against a model: the newest-first
+// list of distinct texts.
+TEST(ClipboardServiceTest, RandomCopiesMatchANewestFirstModel) {
+  ClipboardFixture f;
+  f.start();
+  f.service->setPanelVisible(true);
+  std::mt19937 random(7);
+  std::vector<std::string> model;
+  auto moveToFront = [&](const std::string& text) {
+    model.erase(std::remove(model.begin(), model.end(), text), model.end());
+    model.insert(model.begin(), text);
+  };
+  for (int step = 0; step < 300; ++step) {
+    f.env.advanceBy(milliseconds(250));
+    int action = static_cast<int>(random() % 10);
+    if (action < 7 || model.empty()) {
+      std::string text = "text " + std::to_string(random() % 20);
+      f.copyText(text);
+      moveToFront(text);
+    } else {
+      size_t index = random() % f.service->history().size();
+      ClipboardItem item = f.service->history()[index];
+      if (action < 9) {
+        ASSERT_TRUE(f.service->copyToPasteboard(item));
+        moveToFront(*item.primaryText);
+      } else {
+        f.service->deleteItem(item);
+        model.erase(std::remove(model.begin(), model.end(), *item.primaryText), model.end());
+      }
+    }
+    f.env.runUntilIdle();
+    std::vector<std::string> history;
+    for (const ClipboardItem& i : f.service->history()) history.push_back(*i.primaryText);
+    ASSERT_EQ(history, model) << "step " << step;
+  }
+  f.env.advanceBy(seconds(1));
+  std::vector<std::string> stored;
+  for (const ClipboardItem& i : f.stored()) stored.push_back(*i.primaryText);
+  EXPECT_EQ(stored, model);
+}
+
+}  // namespace
+}  // namespace pallix

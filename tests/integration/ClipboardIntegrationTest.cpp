@@ -1,0 +1,185 @@
+// The clipboard history against a real X server: Xvfb started here, other
+// applications played by xclip and helper processes, the history recorded
+// by `pallix clipboard watch` and read back through `pallix clipboard`.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "CliProcess.h"
+#include "DesktopTestSupport.h"
+#include "app/platform/Pasteboard.h"
+#include "app/platform/linux/X11Pasteboard.h"
+#include "core/FileUtil.h"
+#include "core/Strings.h"
+#include "tests/support/TempDir.h"
+
+namespace pallix::testing {
+namespace {
+
+std::string pngBytes(size_t size) {
+  std::string bytes = "\x89PNG\r\n\x1a\n";
+  bytes.resize(size, '\0');
+  for (size_t i = 8; i < size; ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+  return bytes;
+}
+
+class ClipboardIntegrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"Xvfb", "xclip"}) {
+      if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs xvfb and xclip)";
+    }
+    ASSERT_TRUE(display.ok()) << display.failure();
+    ASSERT_EQ(pallix({"defaults", "write", "ClipboardPreferences.historyEnabled", "true"}).exitCode, 0);
+    watcher = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_BINARY, "clipboard", "watch"}, env(),
+                                                  /*captureOutput=*/true);
+    ASSERT_TRUE(pollUntil([&] { return watcher->readLine().find("watching the clipboard") != std::string::npos; }));
+  }
+
+  std::map<std::string, std::string> env() const {
+    return {{"PALLIX_HOME", home.path()}, {"DISPLAY", display.name()}, {"PALLIX_LOG", "off"}};
+  }
+  ProcessResult pallix(std::vector<std::string> args) {
+    args.insert(args.begin(), PALLIX_BINARY);
+    return runProcess(args, env());
+  }
+  // xclip forks a server that keeps the clipboard: its output goes nowhere.
+  void xclip(const std::string& target, const std::string& bytes) {
+    const std::string file = home.write("copy.bin", bytes);
+    ASSERT_EQ(
+        runProcess({"sh", "-c", "xclip -selection clipboard -t '" + target + "' " + file + " >/dev/null 2>&1"}, env())
+            .exitCode,
+        0);
+  }
+  std::string paste(const std::string& target) {
+    return runProcess({"xclip", "-selection", "clipboard", "-o", "-t", target}, env()).out;
+  }
+  // Another application copying several types at once.
+  void copyItem(const PasteboardItem& item) {
+    // The helper keeps serving after it answered: it runs in the background.
+    const std::string file = home.write("item.bin", encodePasteboardItem(item));
+    const std::string answer = home / "answer.txt";
+    ASSERT_EQ(
+        runProcess(
+            {"sh", "-c", std::string(PALLIX_BINARY) + " clipboard serve < " + file + " > " + answer + " 2>/dev/null &"},
+            env())
+            .exitCode,
+        0);
+    ASSERT_TRUE(pollUntil([&] { return startsWith(readFileToString(answer).valueOr(""), "ok"); }));
+  }
+  nlohmann::json history() {
+    return nlohmann::json::parse(pallix({"clipboard", "list", "--json"}).out, nullptr, false);
+  }
+  size_t historySize() {
+    auto h = history();
+    return h.is_array() ? h.size() : 0;
+  }
+  // Copies a plain text and waits until it is item 1: everything copied
+  // before it has been seen by the watcher by then.
+  void copyMarkerAndWait(const std::string& text) {
+    xclip("UTF8_STRING", text);
+    ASSERT_TRUE(pollUntil([&] {
+      auto h = history();
+      return h.is_array() && !h.empty() && h[0]["primaryText"] == text;
+    })) << history().dump();
+  }
+
+  TempDir home;
+  XvfbDisplay display;
+  std::unique_ptr<BackgroundProcess> watcher;
+};
+
+TEST_F(ClipboardIntegrationTest, CapturesEachKindOnceAndReusesWithoutRecapture) {
+  copyMarkerAndWait("hello");
+  xclip("text/html", "<b>bold</b>");
+  ASSERT_TRUE(pollUntil([&] { return historySize() == 2; }));
+  const std::string image = pngBytes(300000);  // larger than one X request: INCR
+  xclip("image/png", image);
+  ASSERT_TRUE(pollUntil([&] { return historySize() == 3; }));
+  copyItem({{{"text/html", "<i>both</i>"}, {"text/plain;charset=utf-8", "both"}}});
+  copyMarkerAndWait("hello");  // de-duplicated: moved to the top
+
+  auto h = history();
+  ASSERT_EQ(h.size(), 4u) << h.dump(1);
+  EXPECT_EQ(h[1]["contentKind"], "richText");
+  EXPECT_EQ(h[1]["primaryText"], "both");
+  std::vector<std::string> types;
+  for (const auto& r : h[1]["representations"]) types.push_back(r["typeIdentifier"]);
+  EXPECT_EQ(types, (std::vector<std::string>{"text/html", "text/plain;charset=utf-8", "UTF8_STRING"}));
+  EXPECT_EQ(h[2]["contentKind"], "image");
+  EXPECT_EQ(h[2]["representations"][0]["byteCount"], image.size());
+  EXPECT_EQ(h[3]["contentKind"], "richText");
+
+  // Reuse puts every type back; the watcher sees the marker and records nothing.
+  ASSERT_EQ(pallix({"clipboard", "copy", "3"}).exitCode, 0);
+  EXPECT_EQ(paste("image/png"), image);
+  EXPECT_NE(paste("TARGETS").find("org.pallix.internalCopyMarker"), std::string::npos);
+  copyMarkerAndWait("after reuse");
+  h = history();
+  ASSERT_EQ(h.size(), 5u) << h.dump(1);
+  EXPECT_EQ(h[1]["contentKind"], "image");
+  EXPECT_EQ(pallix({"clipboard", "search", "BOTH"}).exitCode, 0);
+}
+
+TEST_F(ClipboardIntegrationTest, SecretsEmptyClipboardsAndDyingOwnersRecordNothing) {
+  copyMarkerAndWait("first");
+  copyItem({{{"text/plain;charset=utf-8", "hunter2"}, {"x-kde-passwordManagerHint", "secret"}}});
+  // The owner of "first" ends: the clipboard is empty.
+  BackgroundProcess owner({"xclip", "-selection", "clipboard", "-quiet", "-loops", "1", "/dev/null"}, env());
+  ASSERT_TRUE(owner.running());
+  owner.stop();
+  {
+    BackgroundProcess hostile({HOSTILE_OWNER_BINARY}, env(), true);
+    ASSERT_EQ(hostile.readLine(), "ready");
+    EXPECT_EQ(hostile.waitForExit(), 0);  // it dies on the watcher's first request for its image
+  }
+  copyMarkerAndWait("last");
+  auto h = history();
+  ASSERT_EQ(h.size(), 2u) << h.dump(1);
+  EXPECT_EQ(h[1]["primaryText"], "first");
+  // A second recorder is refused rather than recording every copy twice.
+  auto second = pallix({"clipboard", "watch"});
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_NE(second.err.find("already recording"), std::string::npos) << second.err;
+  EXPECT_EQ(h.dump().find("hunter2"), std::string::npos);
+  EXPECT_EQ(pallix({"clipboard", "search", "hunter2"}).exitCode, 1);
+  std::string log;
+  for (std::string line; !(line = watcher->readLine(std::chrono::milliseconds(200))).empty();) log += line + "\n";
+  EXPECT_EQ(log.find("hunter2"), std::string::npos);
+}
+
+TEST_F(ClipboardIntegrationTest, AnOwnerDyingMidTransferIsAClearError) {
+  watcher->stop();
+  BackgroundProcess hostile({HOSTILE_OWNER_BINARY}, env(), true);
+  ASSERT_EQ(hostile.readLine(), "ready");
+  X11Pasteboard::Options options;
+  options.display = display.name();
+  options.ownerTimeout = std::chrono::milliseconds(300);
+  auto board = X11Pasteboard::connect(options);
+  ASSERT_TRUE(board.ok()) << board.error().description();
+  auto item = board.value()->readItem();
+  ASSERT_FALSE(item.ok());
+  EXPECT_EQ(item.error().description(), "The clipboard owner stopped answering during the transfer of \"image/png\"");
+  // With the owner gone the clipboard is empty.
+  ASSERT_TRUE(pollUntil([&] { return board.value()->changeCount() > 0; }));
+  EXPECT_FALSE(board.value()->readItem().value());
+}
+
+TEST_F(ClipboardIntegrationTest, ATwentyMegabyteImageIsRecordedAndServedWhole) {
+  const std::string image = pngBytes(20 << 20);
+  xclip("image/png", image);
+  ASSERT_TRUE(pollUntil([&] { return historySize() == 1; }, std::chrono::seconds(30)));
+  EXPECT_EQ(history()[0]["representations"][0]["byteCount"], image.size());
+  copyMarkerAndWait("text");
+  ASSERT_EQ(pallix({"clipboard", "copy", "2"}).exitCode, 0);
+  EXPECT_TRUE(paste("image/png") == image);
+  ASSERT_EQ(pallix({"clipboard", "delete", "1"}).exitCode, 0);
+  EXPECT_EQ(historySize(), 1u);
+  ASSERT_EQ(pallix({"clipboard", "clear"}).exitCode, 0);
+  EXPECT_EQ(historySize(), 0u);
+  EXPECT_EQ(pallix({"clipboard", "list"}).exitCode, 1);
+}
+
+}  // namespace
+}  // namespace pallix::testing

@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Fixture web server for the link-preview tests, bound to 127.0.0.1 only.
+
+Prints its port on the first line of its output, then serves until killed:
+  /page           a page with og:title, <link rel=icon> and og:image
+  /plain          <title> only; the icon comes from /favicon.ico
+  /notimage       a page whose og:image is not an image
+  /huge           50 MB of HTML (the title comes first)
+  /never          answers nothing for a minute
+  /redirect-ftp   a redirect to an ftp: address
+  /hops/N         a chain of N redirects ending on /page
+"""
+import http.server
+import socketserver
+import sys
+import time
+
+PNG = b"\x89PNG\r\n\x1a\n" + bytes(range(256)) * 4
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def send(self, body, kind="text/html; charset=utf-8", status=200, headers=()):
+        self.send_response(status)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(body)))
+        for k, v in headers:
+            self.send_header(k, v)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        p = self.path
+        if p == "/page":
+            self.send(b"<!doctype html><html><head><title>Plain title</title>"
+                      b"<meta property='og:title' content='  Open  Graph title '>"
+                      b"<link rel='shortcut icon' href='/static/icon.png'>"
+                      b"<meta property='og:image' content='images/og.png'></head><body>x</body></html>")
+        elif p == "/plain":
+            self.send(b"<html><head><title>\n Only a title \n</title></head></html>")
+        elif p == "/notimage":
+            self.send(b"<html><head><title>T</title><meta property='og:image' content='/fake.png'></head></html>")
+        elif p in ("/static/icon.png", "/images/og.png", "/favicon.ico"):
+            self.send(PNG, "image/png")
+        elif p == "/fake.png":
+            self.send(b"<html>not an image</html>", "image/png")
+        elif p == "/huge":
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.end_headers()
+            try:
+                self.wfile.write(b"<html><head><title>Huge</title></head><body>")
+                chunk = b"<p>" + b"x" * 1020 + b"</p>"
+                for _ in range(50 * 1024):
+                    self.wfile.write(chunk)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+        elif p == "/never":
+            time.sleep(60)
+        elif p == "/redirect-ftp":
+            self.send(b"", status=302, headers=[("Location", "ftp://127.0.0.1/file")])
+        elif p.startswith("/hops/"):
+            n = int(p.split("/")[2])
+            target = "/page" if n <= 1 else "/hops/%d" % (n - 1)
+            self.send(b"", status=302, headers=[("Location", target)])
+        else:
+            self.send(b"missing", status=404)
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+
+server = Server(("127.0.0.1", 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()

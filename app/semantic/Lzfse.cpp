@@ -174,7 +174,10 @@ std::optional<std::string> encode(std::string_view data, std::size_t capacity) {
 Result<FileEncodeOutcome> encodeFile(const std::string& sourcePath, const std::string& destinationPath,
                                      uint64_t capacity, uint64_t* encodedSize) {
   FileHandle in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in.valid()) return Error::fromErrno("Cannot open " + sourcePath, errno);
+  if (!in.valid()) {
+    return streamError(StreamError::sourceUnreadable,
+                       Error::fromErrno("Cannot open " + sourcePath, errno).description());
+  }
   FileHandle out(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!out.valid()) return Error::fromErrno("Cannot create " + destinationPath, errno);
   auto fail = [&](FileEncodeOutcome outcome) -> Result<FileEncodeOutcome> {
@@ -194,7 +197,7 @@ Result<FileEncodeOutcome> encodeFile(const std::string& sourcePath, const std::s
   uint64_t total = 0;
   while (true) {
     auto n = readSome(in.get(), piece.data(), piece.size(), sourcePath);
-    if (!n.ok()) return failWith(n.error());
+    if (!n.ok()) return failWith(streamError(StreamError::sourceUnreadable, n.error().description()));
     if (n.value() == 0) break;
     auto blocks = encodePiece(piece.data(), n.value(), scratch, encoded);
     if (!blocks) return fail(FileEncodeOutcome::encoderFailed);
@@ -279,7 +282,7 @@ Result<std::string> decode(std::string_view data) {
   auto stats = decodeStream(
       [&](uint8_t* buffer, std::size_t capacity) -> Result<std::size_t> {
         const std::size_t n = std::min(capacity, data.size() - offset);
-        std::memcpy(buffer, data.data() + offset, n);
+        if (n > 0) std::memcpy(buffer, data.data() + offset, n);
         offset += n;
         return n;
       },

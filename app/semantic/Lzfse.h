@@ -34,7 +34,7 @@ inline constexpr std::size_t kFullHistory = 256 * 1024;
 // Error domain "LZFSEStreamError" for streams that cannot be decoded.
 struct StreamError {
   static constexpr const char* kDomain = "LZFSEStreamError";
-  enum Code { initFailed = 1, incomplete, invalidData, io };
+  enum Code { initFailed = 1, incomplete, invalidData, sourceUnreadable };
 };
 
 // What one streamed decode did.
@@ -53,8 +53,10 @@ std::optional<std::string> encode(std::string_view data, std::size_t capacity);
 enum class FileEncodeOutcome { written, wouldNotFit, encoderFailed };
 
 // Encodes the file `sourcePath` into `destinationPath` piece by piece, never
-// writing more than `capacity` bytes. Reads and writes fail with the system's
-// error; on any outcome but `written` the destination is removed.
+// writing more than `capacity` bytes. A source that cannot be opened or read
+// fails with StreamError::sourceUnreadable, a destination that cannot be
+// written with the system's error; on any outcome but `written` the
+// destination is removed.
 Result<FileEncodeOutcome> encodeFile(const std::string& sourcePath, const std::string& destinationPath,
                                      uint64_t capacity, uint64_t* encodedSize = nullptr);
 

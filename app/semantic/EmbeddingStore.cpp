@@ -110,6 +110,14 @@ void EmbeddingStore::snapshot(Completion<EmbeddingStoreSnapshot> done) {
   postToRunner([done](EmbeddingStore& s) { done(s.snapshotNow()); });
 }
 
+void EmbeddingStore::waitUntilSearchable(Completion<Status> done) {
+  postToRunner([done](EmbeddingStore& s) {
+    Status loaded = s.ensureIndexLoadedNow();
+    if (!loaded.ok()) return done(loaded);
+    s.whenGraphLoaded([done] { done(okStatus()); });
+  });
+}
+
 // MARK: - Initialization and loading
 
 Result<std::vector<IndexItem>> EmbeddingStore::loadItemsFromDisk() const {

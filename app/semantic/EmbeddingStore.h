@@ -150,6 +150,8 @@ class EmbeddingStore : public std::enable_shared_from_this<EmbeddingStore> {
   void scheduleIdleUnload();
   void handleMemoryPressure();
   void snapshot(Completion<EmbeddingStoreSnapshot> done);
+  // Loads the index and answers once its graph has loaded too.
+  void waitUntilSearchable(Completion<Status> done);
 
  protected:
   EmbeddingStore(Dependencies deps, const EmbeddingStoreWording& wording);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <utility>
@@ -188,6 +189,12 @@ std::vector<CollectedFile> collectFiles(const std::vector<std::string>& folders,
                         [](const CollectedFile& a, const CollectedFile& b) { return a.path == b.path; }),
             out.end());
   return out;
+}
+
+Result<CollectedFile> describeFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return Error::fromErrno("Cannot read " + path, errno);
+  return CollectedFile{path, int64_t(st.st_size), double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9};
 }
 
 Result<std::string> readTextFile(const std::string& path) {

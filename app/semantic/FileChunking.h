@@ -57,6 +57,9 @@ struct CollectedFile {
 std::vector<CollectedFile> collectFiles(const std::vector<std::string>& folders, const FileExclusionFilter& filter,
                                         int64_t maxFileSize = kMaxFileSize, const CancellationToken& cancelled = {});
 
+// One file's size and modification time, as collectFiles reports them.
+Result<CollectedFile> describeFile(const std::string& path);
+
 // The file's contents when it is UTF-8 text without NUL bytes.
 Result<std::string> readTextFile(const std::string& path);
 

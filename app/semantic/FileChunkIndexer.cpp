@@ -12,19 +12,11 @@ namespace pallix {
 
 namespace {
 
-// Chunks added under one lease, by intensity.
+// Chunks added under one lease, by intensity: one encoder batch, so a pause
+// request waits for at most one batch; `minimal` hands back the model twice as often.
 std::size_t leaseBatchSize(IndexingIntensity intensity) {
-  switch (intensity) {
-    case IndexingIntensity::minimal:
-      return 4;
-    case IndexingIntensity::low:
-      return 8;
-    case IndexingIntensity::balanced:
-      return 16;
-    case IndexingIntensity::maximum:
-      return 32;
-  }
-  return 8;
+  return intensity == IndexingIntensity::minimal ? EmbeddingStore::kEmbeddingBatchSize / 2
+                                                 : EmbeddingStore::kEmbeddingBatchSize;
 }
 
 bool modificationDiffers(double a, double b) {

@@ -123,7 +123,7 @@ TEST(FileChunkIndexerTest, RefusedStartsAndLeaseTimeoutsRetryAfterTheirDelays) {
 TEST(FileChunkIndexerTest, UserSearchPausesAtTheNextBatchUntilResumed) {
   IndexerFixture f;
   f.store->addDelay = std::chrono::seconds(1);
-  f.writeFile("long.txt", std::string(40 * 320, 'x'));  // 40 chunks: two leases of 32 at `maximum`
+  f.writeFile("long.txt", std::string(40 * 320, 'x'));  // 40 chunks: five leases of 8
   f.indexer->startContinuousIndexing({f.folder});
   while (f.store->adds.empty()) f.env.advanceBy(std::chrono::milliseconds(1));
   f.indexer->requestPause();
@@ -133,7 +133,7 @@ TEST(FileChunkIndexerTest, UserSearchPausesAtTheNextBatchUntilResumed) {
   EXPECT_EQ(f.signals("FileChunkIndexer.stallDetected"), 0u);  // a deliberate wait
   f.indexer->resume();
   f.env.advanceBy(std::chrono::seconds(10));
-  EXPECT_EQ(f.store->adds.size(), 2u);
+  EXPECT_EQ(f.store->adds.size(), 5u);
   EXPECT_EQ(f.store->chunks[f.folder + "/long.txt"].size(), 40u);
 }
 

@@ -212,6 +212,15 @@ void EmbeddingStoreFiles::removeStaleTemporaries() const {
       removeQuietly(it->path().string());
     }
   }
+  // Temporary directories of saves and loads cut short (a crash, kill -9). A
+  // day's age keeps those of a save running in another process.
+  const auto cutoff = fs::file_time_type::clock::now() - std::chrono::hours(24);
+  for (fs::directory_iterator it(temporaryRoot_, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind("Pallix-", 0) != 0) continue;
+    std::error_code timeError;
+    if (fs::last_write_time(it->path(), timeError) < cutoff && !timeError) removeDirectory(it->path().string());
+  }
 }
 
 }  // namespace pallix

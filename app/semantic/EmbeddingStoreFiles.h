@@ -76,7 +76,8 @@ class EmbeddingStoreFiles {
 
   void deleteItemFiles() const;
   void deleteGraphFiles() const;
-  // Removes the temporary names of interrupted saves beside the store files.
+  // Removes the temporary names of interrupted saves beside the store files,
+  // and "Pallix-..." temporary directories older than a day.
   void removeStaleTemporaries() const;
 
  private:

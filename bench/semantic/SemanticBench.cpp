@@ -21,14 +21,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <cmath>
-#include <ctime>
 #include <random>
 #include <thread>
 
@@ -55,7 +55,9 @@ double cpuSeconds() {
   return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-double secondsSince(Wall::time_point start) { return std::chrono::duration<double>(Wall::now() - start).count(); }
+double secondsSince(Wall::time_point start) {
+  return std::chrono::duration<double>(Wall::now() - start).count();
+}
 
 // Writes a random-weight model of bge-small's shape into `dir`.
 void writeRandomBgeSmall(const std::string& dir) {
@@ -191,11 +193,12 @@ int runIndex(const std::string& docs, size_t targetChunks) {
   std::mutex mutex;
   std::condition_variable changed;
   bool paused = false, passDone = false;
-  services->fileIndexer()->setProgressObserver(Completion<FileChunkIndexer::Progress>([&](FileChunkIndexer::Progress p) {
-    std::lock_guard lock(mutex);
-    paused = p.phase == FileChunkIndexer::Phase::paused;
-    changed.notify_all();
-  }));
+  services->fileIndexer()->setProgressObserver(
+      Completion<FileChunkIndexer::Progress>([&](FileChunkIndexer::Progress p) {
+        std::lock_guard lock(mutex);
+        paused = p.phase == FileChunkIndexer::Phase::paused;
+        changed.notify_all();
+      }));
   std::vector<double> pauseLatencies;
   std::thread pauser([&] {
     for (int sample = 0; sample < 5; ++sample) {
@@ -239,8 +242,9 @@ int runIndex(const std::string& docs, size_t targetChunks) {
   const auto encodeStart = Wall::now();
   const double encodeCpuStart = cpuSeconds();
   for (size_t i = 0; i < sample; i += EmbeddingStore::kEmbeddingBatchSize) {
-    std::vector<std::string> batch(texts.begin() + ptrdiff_t(i),
-                                   texts.begin() + ptrdiff_t(std::min(sample, i + EmbeddingStore::kEmbeddingBatchSize)));
+    std::vector<std::string> batch(
+        texts.begin() + ptrdiff_t(i),
+        texts.begin() + ptrdiff_t(std::min(sample, i + EmbeddingStore::kEmbeddingBatchSize)));
     (void)reference.value()->encodeBatch(batch);
   }
   const double encoderRate = double(sample) / secondsSince(encodeStart);
@@ -257,16 +261,18 @@ int runIndex(const std::string& docs, size_t targetChunks) {
   const double endToEndCpu = double(summary.chunksAdded) / passCpu;
   std::printf("throughput per wall second: end to end %.2f chunks/s, encoder alone %.2f chunks/s, ratio %.3f\n",
               endToEnd, encoderRate, endToEnd / encoderRate);
-  std::printf("throughput per CPU second:  end to end %.2f chunks/s, encoder alone %.2f chunks/s, ratio %.3f "
-              "(goal >= 0.85)\n",
-              endToEndCpu, encoderCpuRate, endToEndCpu / encoderCpuRate);
+  std::printf(
+      "throughput per CPU second:  end to end %.2f chunks/s, encoder alone %.2f chunks/s, ratio %.3f "
+      "(goal >= 0.85)\n",
+      endToEndCpu, encoderCpuRate, endToEndCpu / encoderCpuRate);
   std::printf("peak resident memory during the pass: %.1f MB sampled, %.1f MB VmHWM at its end (goal < 400 MB)\n",
               double(peak) / 1048576.0, double(passHighWater) / 1048576.0);
   if (!pauseLatencies.empty()) {
-    std::printf("requestPause -> paused: p50 %.0f ms, max %.0f ms over %zu samples; one file's embedding %.0f ms "
-                "(%.1f chunks per file)\n",
-                percentile(pauseLatencies, 0.5), percentile(pauseLatencies, 1.0), pauseLatencies.size(), perFileMs,
-                double(summary.chunksAdded) / std::max<int64_t>(1, summary.indexedFiles));
+    std::printf(
+        "requestPause -> paused: p50 %.0f ms, max %.0f ms over %zu samples; one file's embedding %.0f ms "
+        "(%.1f chunks per file)\n",
+        percentile(pauseLatencies, 0.5), percentile(pauseLatencies, 1.0), pauseLatencies.size(), perFileMs,
+        double(summary.chunksAdded) / std::max<int64_t>(1, summary.indexedFiles));
   }
   fs::remove_all(work, ec);
   return 0;
@@ -277,8 +283,8 @@ int runIndex(const std::string& docs, size_t targetChunks) {
 std::vector<IndexItem> corpusItems(size_t count) {
   std::mt19937 rng(7);
   std::normal_distribution<float> normal;
-  const std::string words[] = {"garden", "budget", "meeting", "notes", "travel", "invoice", "design", "release",
-                               "kernel", "recipe", "report", "summary", "project", "draft", "review", "plan"};
+  const std::string words[] = {"garden", "budget", "meeting", "notes",   "travel",  "invoice", "design", "release",
+                               "kernel", "recipe", "report",  "summary", "project", "draft",   "review", "plan"};
   std::vector<IndexItem> items;
   items.reserve(count);
   for (size_t i = 0; i < count; ++i) {
@@ -339,9 +345,9 @@ int runCorpus(size_t count, size_t queries, const std::string& dir) {
   std::string plain = readFileToString(dir + "/plain.mmap").value();
   std::string oneShot(plain.size(), '\0');
   std::vector<uint8_t> scratch(pallix_lzfse_encode_scratch_size() + 1);
-  const size_t oneShotSize = pallix_lzfse_encode_buffer(reinterpret_cast<uint8_t*>(oneShot.data()), oneShot.size(),
-                                                        reinterpret_cast<const uint8_t*>(plain.data()), plain.size(),
-                                                        scratch.data());
+  const size_t oneShotSize =
+      pallix_lzfse_encode_buffer(reinterpret_cast<uint8_t*>(oneShot.data()), oneShot.size(),
+                                 reinterpret_cast<const uint8_t*>(plain.data()), plain.size(), scratch.data());
   plain.clear();
   plain.shrink_to_fit();
   oneShot.clear();
@@ -377,14 +383,14 @@ int runCorpus(size_t count, size_t queries, const std::string& dir) {
 
   std::vector<FileSearchResult> text;
   for (int i = 0; i < 20; ++i) {
-    text.push_back({IndexedItem::file("/home/user/Documents/project" + std::to_string(i) + "/file" +
-                                          std::to_string(i * 100) + ".md",
-                                      "file.md", "md", 1000, std::nullopt, std::nullopt, IndexedItem::FileCategory::code,
-                                      std::nullopt),
-                    0.5f, FileMatchType::substring});
+    text.push_back(
+        {IndexedItem::file(
+             "/home/user/Documents/project" + std::to_string(i) + "/file" + std::to_string(i * 100) + ".md", "file.md",
+             "md", 1000, std::nullopt, std::nullopt, IndexedItem::FileCategory::code, std::nullopt),
+         0.5f, FileMatchType::substring});
   }
-  const std::string words[] = {"quarterly budget review", "garden notes for spring", "release plan draft",
-                               "meeting summary with design", "travel invoice", "kernel report"};
+  const std::string words[] = {"quarterly budget review",     "garden notes for spring", "release plan draft",
+                               "meeting summary with design", "travel invoice",          "kernel report"};
   std::vector<double> latencies;
   for (size_t q = 0; q < queries; ++q) {
     const auto start = Wall::now();
@@ -395,9 +401,10 @@ int runCorpus(size_t count, size_t queries, const std::string& dir) {
     latencies.push_back(secondsSince(start) * 1e3);
     if (merged.results.size() < text.size()) std::printf("unexpected: merge lost results\n");
   }
-  std::printf("semantic files query over %lld chunks (embedding + graph + merge), %zu queries: p50 %.1f ms, p95 %.1f ms "
-              "(goal p95 < 60 ms)\n",
-              (long long)snapshot.chunkCount, queries, percentile(latencies, 0.5), percentile(latencies, 0.95));
+  std::printf(
+      "semantic files query over %lld chunks (embedding + graph + merge), %zu queries: p50 %.1f ms, p95 %.1f ms "
+      "(goal p95 < 60 ms)\n",
+      (long long)snapshot.chunkCount, queries, percentile(latencies, 0.5), percentile(latencies, 0.95));
   std::printf("peak resident memory: %.1f MB\n", double(peakResidentBytes()) / 1048576.0);
   services->shutdown();
   return 0;
@@ -417,7 +424,8 @@ int main(int argc, char** argv) {
     return runCorpus(size_t(std::stoul(option(argc, argv, "--chunks", "100000"))),
                      size_t(std::stoul(option(argc, argv, "--queries", "200"))), dir);
   }
-  std::fprintf(stderr, "usage: semantic_bench index [--docs DIR] [--chunks N]\n"
-                       "       semantic_bench corpus [--chunks N] [--queries Q] [--dir DIR]\n");
+  std::fprintf(stderr,
+               "usage: semantic_bench index [--docs DIR] [--chunks N]\n"
+               "       semantic_bench corpus [--chunks N] [--queries Q] [--dir DIR]\n");
   return 2;
 }

@@ -10,7 +10,17 @@ namespace {
 class BGESmallProvider final : public BatchEmbeddingProvider {
  public:
   explicit BGESmallProvider(std::unique_ptr<BGESmallEmbeddings> model) : model_(std::move(model)) {}
-  Result<std::vector<float>> encode(const std::string& text) override { return model_->encode(text); }
+  // One text is a query (or the probe): a handful of tokens, which one BLAS
+  // thread embeds sooner than several that must synchronise, above all on a
+  // busy machine. Batches use the compute units' threads.
+  Result<std::vector<float>> encode(const std::string& text) override {
+    const BertTokenizer& tokenizer = model_->tokenizer();
+    ModelInputs row = tokenizer.buildModelInputs(tokenizer.buildModelTokens(text));
+    TransformerEncoder::setBlasThreadCount(1);
+    auto outputs = model_->model().encode({EncoderInput{std::move(row.inputIds), std::move(row.attentionMask)}});
+    if (!outputs.ok()) return outputs.error();
+    return std::move(outputs.value().front().embedding);
+  }
   Result<std::vector<std::vector<float>>> encodeBatch(const std::vector<std::string>& texts) override {
     if (texts.empty()) return std::vector<std::vector<float>>{};
     return model_->encodeBatch(texts);

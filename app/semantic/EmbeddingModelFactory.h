@@ -38,7 +38,9 @@ class EmbeddingModelFactory {
 };
 
 // Loads a model directory (config.json, model.safetensors, vocab.txt) with
-// BGESmallEmbeddings: the installed bge-small model or any test model.
+// BGESmallEmbeddings: the installed bge-small model or any test model. Its
+// encodeBatch runs on the compute units' threads; a single encode (a query)
+// on one thread.
 class DirectoryEmbeddingModelFactory final : public EmbeddingModelFactory {
  public:
   explicit DirectoryEmbeddingModelFactory(std::string modelDirectory) : modelDirectory_(std::move(modelDirectory)) {}

@@ -201,6 +201,7 @@ Status EmbeddingStore::ensureModelLoadedNow() {
   }
   model_ = model.value();
   index_ = std::make_shared<SimilarityIndex>(wording_.indexName, model_, std::make_shared<CosineSimilarity>());
+  willInstallItems(cachedIndexItems_);
   index_->setItems(std::move(cachedIndexItems_));
   index_->rebuildItemIndex();
   cachedIndexItems_ = {};

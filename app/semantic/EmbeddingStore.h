@@ -189,6 +189,8 @@ class EmbeddingStore : public std::enable_shared_from_this<EmbeddingStore> {
   // Hooks for the two stores.
   virtual void willInitialize() {}
   virtual void didLoadItems(const std::vector<IndexItem>& /*items*/) {}
+  // The items are about to become the loaded index's.
+  virtual void willInstallItems(const std::vector<IndexItem>& /*items*/) {}
   virtual void checkChunks(const std::vector<ChunkInput>& /*chunks*/) {}
   virtual void didAddChunks(const std::vector<ChunkInput>& /*chunks*/) {}
   virtual void didRemoveItems(const std::vector<IndexItem>& /*removed*/) {}

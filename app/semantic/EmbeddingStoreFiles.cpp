@@ -9,6 +9,7 @@
 
 #include "SimilaritySearchKit/MMapStore.h"
 #include "app/semantic/EmbeddingStoreErrors.h"
+#include "app/semantic/ItemImage.h"
 #include "app/semantic/Lzfse.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
@@ -143,19 +144,24 @@ Status EmbeddingStoreFiles::decompressTo(const std::string& compressed, const st
 }
 
 Result<std::vector<IndexItem>> EmbeddingStoreFiles::loadItems() const {
-  MMapStore store;
   const std::string compressed = compressedPath(itemPath());
   if (fileExists(compressed)) {
-    const std::string temp = temporaryRoot_ + "/" + UUID::random().string() + ".mmap";
-    Status decoded = decompressTo(compressed, temp);
+    // Decoded straight into memory: the loader needs the whole image anyway,
+    // and a temporary copy on disk would cost a write and a read of it.
+    lzfse::DecodeStats stats;
+    auto image = lzfse::decodeFileToString(compressed, &stats);
     Result<std::vector<IndexItem>> items =
-        decoded.ok() ? store.loadIndex(temp) : Result<std::vector<IndexItem>>(decoded.error());
-    removeQuietly(temp);
+        image.ok() ? decodeItemImage(image.value()) : Result<std::vector<IndexItem>>(image.error());
+    if (image.ok()) {
+      logger_.debug("Stream decompressed %s: %llu bytes (peak ~128KB RAM)", fileName(compressed).c_str(),
+                    static_cast<unsigned long long>(stats.decodedBytes));
+    }
     if (!items.ok()) logger_.error("Failed to decompress and load: %s", items.error().description().c_str());
     return items;
   }
   if (!fileExists(itemPath())) return std::vector<IndexItem>{};
-  auto items = store.loadIndex(itemPath());
+  auto image = readFileToString(itemPath());
+  auto items = image.ok() ? decodeItemImage(image.value()) : Result<std::vector<IndexItem>>(image.error());
   if (!items.ok()) logger_.error("Failed to load uncompressed file: %s", items.error().description().c_str());
   return items;
 }

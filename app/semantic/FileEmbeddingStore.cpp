@@ -122,24 +122,31 @@ Status FileEmbeddingStore::removeChunksNow(const std::string& path) {
   return okStatus();
 }
 
-void FileEmbeddingStore::recordChunk(const std::map<std::string, std::string>& metadata, const std::string& id) {
+void FileEmbeddingStore::recordChunk(const std::map<std::string, std::string>& metadata, const std::string& id,
+                                     bool withID) {
   const std::string* path = filePathOf(metadata);
   if (!path) return;
   if (auto date = modifiedDateOf(metadata)) fileMetadataCache_[*path] = *date;
-  if (chunkIDsValid_) chunkIDsByPath_[*path].push_back(id);
+  if (withID && chunkIDsValid_) chunkIDsByPath_[*path].push_back(id);
+}
+
+void FileEmbeddingStore::willInstallItems(const std::vector<IndexItem>& items) {
+  chunkIDsByPath_.clear();
+  for (const auto& item : items) {
+    if (const std::string* path = filePathOf(item.metadata)) chunkIDsByPath_[*path].push_back(item.id);
+  }
+  chunkIDsValid_ = true;
 }
 
 void FileEmbeddingStore::didLoadItems(const std::vector<IndexItem>& items) {
   fileMetadataCache_.clear();
-  chunkIDsByPath_.clear();
-  chunkIDsValid_ = true;
-  for (const auto& item : items) recordChunk(item.metadata, item.id);
+  for (const auto& item : items) recordChunk(item.metadata, item.id, false);
   logger_.info("Built file metadata cache with %ld entries", static_cast<long>(fileMetadataCache_.size()));
   trimMetadataCacheIfNeeded();
 }
 
 void FileEmbeddingStore::didAddChunks(const std::vector<ChunkInput>& chunks) {
-  for (const auto& chunk : chunks) recordChunk(chunk.metadata, chunk.id);
+  for (const auto& chunk : chunks) recordChunk(chunk.metadata, chunk.id, true);
   trimMetadataCacheIfNeeded();
 }
 

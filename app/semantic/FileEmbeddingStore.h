@@ -53,6 +53,7 @@ class FileEmbeddingStore final : public EmbeddingStore, public FileChunkStore {
 
  protected:
   void didLoadItems(const std::vector<IndexItem>& items) override;
+  void willInstallItems(const std::vector<IndexItem>& items) override;
   void didAddChunks(const std::vector<ChunkInput>& chunks) override;
   void didRemoveItems(const std::vector<IndexItem>& removed) override;
   void didReset() override;
@@ -62,13 +63,14 @@ class FileEmbeddingStore final : public EmbeddingStore, public FileChunkStore {
   explicit FileEmbeddingStore(Dependencies deps);
   std::vector<FileChunkSearchResult> searchNow(const std::string& query, int limit);
   Status removeChunksNow(const std::string& path);
-  void recordChunk(const std::map<std::string, std::string>& metadata, const std::string& id);
+  void recordChunk(const std::map<std::string, std::string>& metadata, const std::string& id, bool withID);
   void trimMetadataCacheIfNeeded();
   void rebuildChunkIDsIfNeeded();
 
   // path -> modification time; bounded by kMetadataCacheLimit.
   std::map<std::string, double> fileMetadataCache_;
-  // path -> identifiers of its chunks, for removal without scanning the items.
+  // path -> identifiers of its chunks, for removal without scanning the
+  // items; built when the items go into the loaded index.
   std::unordered_map<std::string, std::vector<std::string>> chunkIDsByPath_;
   bool chunkIDsValid_ = true;
 };

@@ -1,6 +1,7 @@
 #include "app/semantic/Lzfse.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -251,6 +252,29 @@ Result<DecodeStats> decodeFile(const std::string& sourcePath, const std::string&
   if (!stats.ok()) return stats.error();
   if (int err = out.close(); err != 0) return Error::fromErrno("Cannot close " + destinationPath, err);
   return stats;
+}
+
+Result<std::string> decodeFileToString(const std::string& sourcePath, DecodeStats* statsOut) {
+  FileHandle in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.valid()) return Error::fromErrno("Cannot open " + sourcePath, errno);
+  std::string out;
+  struct stat st {};
+  // Item files shrink to about 60 %: start with room for twice the stream.
+  if (::fstat(in.get(), &st) == 0) out.reserve(std::size_t(st.st_size) * 2);
+  auto stats = decodeStream(
+      [&](uint8_t* buffer, std::size_t capacity) { return readSome(in.get(), buffer, capacity, sourcePath); },
+      [&](const uint8_t* data, std::size_t size) {
+        out.append(reinterpret_cast<const char*>(data), size);
+        return okStatus();
+      },
+      [&]() -> Status {
+        out.clear();
+        if (::lseek(in.get(), 0, SEEK_SET) != 0) return Error::fromErrno("Cannot rewind " + sourcePath, errno);
+        return okStatus();
+      });
+  if (!stats.ok()) return stats.error();
+  if (statsOut) *statsOut = stats.value();
+  return out;
 }
 
 Result<std::string> decodeFilePrefix(const std::string& sourcePath, std::size_t count) {

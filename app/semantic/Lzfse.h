@@ -76,6 +76,8 @@ Result<DecodeStats> decodeStream(const Reader& read, const Writer& write, const 
 
 // The file `sourcePath` decoded into `destinationPath` (created or truncated).
 Result<DecodeStats> decodeFile(const std::string& sourcePath, const std::string& destinationPath);
+// The file `sourcePath` decoded into memory.
+Result<std::string> decodeFileToString(const std::string& sourcePath, DecodeStats* stats = nullptr);
 // The first `count` decoded bytes of `sourcePath` (fewer when the stream is shorter).
 Result<std::string> decodeFilePrefix(const std::string& sourcePath, std::size_t count);
 // `data` decoded in memory through the same streamed decoder.

@@ -328,6 +328,13 @@ int runIndex(Session& session, std::vector<std::string> folders, bool watch, boo
     return kExitInterrupted;
   }
   if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::failed) return kExitFailure;
+  if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::interrupted) {
+    printError(
+        "indexing stopped before the end (the machine was too hot or short of memory, or the pass stalled); "
+        "the chunks indexed so far are saved",
+        "Run 'pallix semantic index' again later; it continues where it stopped.");
+    return kExitFailure;
+  }
   if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::deferred) {
     printError("indexing was deferred: " + summary->detail, "Check 'pallix semantic status' and try again.");
     return kExitFailure;

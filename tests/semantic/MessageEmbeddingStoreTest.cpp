@@ -112,6 +112,19 @@ TEST_F(MessageEmbeddingStoreTest, DateRangeKeepsOverlappingChunksAndCancellation
   EXPECT_TRUE(search(*store, std::nullopt, cancelled.token()).empty());
 }
 
+TEST_F(MessageEmbeddingStoreTest, MaintenanceFindsAndDropsChunksByDate) {
+  auto store = openStore();
+  ASSERT_TRUE(f.run([&](auto done) { store->addChunks(messageChunks(6), nullptr, done); }).ok());
+  auto last = f.await<std::optional<std::pair<std::string, MessageChunkMetadata>>>(
+      [&](auto done) { store->getLastChunk("chat-b", done); });
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(last->first, "m5");  // chat-b holds m1, m3, m5; m5 ends last
+  // Chunks end at 1060, 1160, ...: a cutoff of 1250 removes m0 and m1.
+  auto removed = f.await<Result<int64_t>>([&](auto done) { store->deleteChunksOlderThan(1250, done); });
+  EXPECT_EQ(removed.valueOr(-1), 2);
+  EXPECT_EQ(f.await<EmbeddingStoreSnapshot>([&](auto done) { store->snapshot(done); }).chunkCount, 4);
+}
+
 TEST_F(MessageEmbeddingStoreTest, CandidateCountFollowsTheIndexSize) {
   struct Case {
     int64_t chunks;

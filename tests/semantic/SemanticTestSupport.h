@@ -137,8 +137,8 @@ struct StoreFixture {
       env.runUntilIdle();
       if (background && !result) background->runAll();
     }
-    EXPECT_TRUE(result.has_value());
-    return result ? std::move(*result) : T{};
+    if (!result) ADD_FAILURE() << "no answer";
+    return std::move(result).value();
   }
   Status run(std::function<void(Completion<Status>)> start) { return await<Status>(std::move(start)); }
 

@@ -103,7 +103,7 @@ void FileChunkIndexer::startContinuousIndexing(std::vector<std::string> folders)
     i.stopped_ = false;
     i.continuous_ = true;
     i.indexedFolders_ = folders;
-    i.startFullPass("startContinuousIndexing");
+    i.performFullIndex("startContinuousIndexing");
   });
 }
 
@@ -118,7 +118,7 @@ void FileChunkIndexer::runFullPass(std::vector<std::string> folders, Completion<
       done(busy);
       return;
     }
-    i.startFullPass("runFullPass");
+    i.performFullIndex("runFullPass");
     if (i.run_) {
       i.run_->done = done;
     } else {
@@ -183,7 +183,7 @@ bool FileChunkIndexer::runIsCurrent(uint64_t generation) const {
   return run_ && run_->generation == generation;
 }
 
-void FileChunkIndexer::startFullPass(const std::string& why) {
+void FileChunkIndexer::performFullIndex(const std::string& why) {
   if (stopped_) return;
   if (run_) {
     if (run_->kind == Run::Kind::full) return;

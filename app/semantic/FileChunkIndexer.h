@@ -64,12 +64,14 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
     Duration deepIdlePollingInterval = std::chrono::seconds(1800);
     Duration watcherChangeCoalescingWindow = std::chrono::seconds(45);
     std::size_t watcherBatchLimit = 96;
-    Duration stallThreshold = std::chrono::seconds(600);
+    Duration stallThresholdSeconds = std::chrono::seconds(600);
     Duration watchdogInterval = std::chrono::seconds(60);
     Duration thermalCheckInterval = std::chrono::seconds(5);
     Duration leaseTimeout = std::chrono::seconds(120);
     Duration heartbeatTelemetryInterval = std::chrono::seconds(60);
     uint64_t memoryLimitBytes = 2ull << 30;
+    // Kept for reporting; the safety gate uses memoryLimitBytes.
+    double memoryPressureThreshold = 1.0;
     // Replaces the intensity's per-file pause (benchmarks only).
     std::optional<Duration> perFilePauseOverride;
   };
@@ -171,7 +173,7 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
   void postDelayed(Duration delay, TaskHandle handle, std::function<void(FileChunkIndexer&)> work);
 
   // Passes (FileChunkIndexer.cpp).
-  void startFullPass(const std::string& why);
+  void performFullIndex(const std::string& why);
   void beginFullPass(std::vector<CollectedFile> files, std::map<std::string, double> cached);
   void startWatcherPass();
   void beginWatcherPass(std::vector<CollectedFile> files, std::map<std::string, double> cached);

@@ -225,7 +225,7 @@ void FileChunkIndexer::handleRetryFire(const std::string& reason) {
   if (reason == "coordinatorTimeoutWatcher") {
     startWatcherPass();
   } else {
-    startFullPass("retry: " + reason);
+    performFullIndex("retry: " + reason);
   }
 }
 
@@ -255,7 +255,7 @@ void FileChunkIndexer::checkForStall() {
   // A deliberate wait (the user's search, the heat) is not a stall.
   if (run_->holdingForPause || run_->holdingForThermal) lastProgressHeartbeat_ = now;
   const Duration idle = now - lastProgressHeartbeat_;
-  if (idle > deps_.tuning.stallThreshold) {
+  if (idle > deps_.tuning.stallThresholdSeconds) {
     TelemetryService::signal(
         "FileChunkIndexer.stallDetected",
         {{"idleSeconds", std::to_string(int64_t(toSeconds(idle)))}, {"phase", phaseName(progress_.phase)}});
@@ -273,7 +273,7 @@ void FileChunkIndexer::recoverFromStall(Duration idle) {
   const std::string attempt = std::to_string(stallRestartCount_);
   if (stallRestartCount_ <= 2) {
     TelemetryService::signal("FileChunkIndexer.stallRestart", {{"attempt", attempt}});
-    watcher ? startWatcherPass() : startFullPass("stall restart");
+    watcher ? startWatcherPass() : performFullIndex("stall restart");
     return;
   }
   if (!didEscalateAfterStall_) {
@@ -347,7 +347,7 @@ void FileChunkIndexer::handleIndexWasReset() {
   rebuildingPass_ = true;
   progress_.isRebuilding = true;
   publishProgress();
-  if (!indexedFolders_.empty()) startFullPass("index reset");
+  if (!indexedFolders_.empty()) performFullIndex("index reset");
 }
 
 void FileChunkIndexer::publishProgress() {

@@ -30,6 +30,9 @@ class FileEmbeddingStore final : public EmbeddingStore, public FileChunkStore {
   static constexpr const char* kIndexWasResetNotification = "FileEmbeddingStore.indexWasReset";
   static constexpr std::size_t kMetadataCacheLimit = 2500;
 
+  using ChunkMetadata = FileChunkMetadata;
+  using ChunkSearchResult = FileChunkSearchResult;
+
   static std::shared_ptr<FileEmbeddingStore> create(Dependencies deps);
 
   void search(std::string query, int limit, Completion<std::vector<FileChunkSearchResult>> done) override;

@@ -68,6 +68,9 @@ class MessageEmbeddingStore final : public EmbeddingStore {
   static constexpr int64_t kCandidatesPerResult = 24;
   static constexpr int64_t kMinimumCandidates = 256;
 
+  using ChunkMetadata = MessageChunkMetadata;
+  using ChunkSearchResult = MessageChunkSearchResult;
+
   static std::shared_ptr<MessageEmbeddingStore> create(Dependencies deps);
 
   // The facade's candidate count for `limit` results over `chunkCount` chunks.

@@ -192,15 +192,21 @@ int runIndex(const std::string& docs, size_t targetChunks) {
   // requestPause() at intervals; the progress observer sees the pause land.
   std::mutex mutex;
   std::condition_variable changed;
-  bool paused = false, passDone = false;
+  bool paused = false, passDone = false, embedding = false;
   services->fileIndexer()->setProgressObserver(
       Completion<FileChunkIndexer::Progress>([&](FileChunkIndexer::Progress p) {
         std::lock_guard lock(mutex);
         paused = p.phase == FileChunkIndexer::Phase::paused;
+        embedding = embedding || p.chunksAdded > 0;
         changed.notify_all();
       }));
   std::vector<double> pauseLatencies;
   std::thread pauser([&] {
+    {
+      // Samples start once the model has loaded and chunks flow.
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return embedding || passDone; });
+    }
     for (int sample = 0; sample < 5; ++sample) {
       {
         std::unique_lock lock(mutex);

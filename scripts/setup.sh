@@ -29,6 +29,45 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# The LZFSE reference sources. Debian 12 has no LZFSE package, but apfs-dkms
+# carries Apple's reference library (BSD-3) in its source tree. The package is
+# only downloaded and unpacked, never installed (installing it builds a kernel
+# module); CMake builds the sources from .deps/lzfse (git-ignored, shared by
+# every build tree). Nothing happens when they are already there.
+fetch_lzfse() {
+  local dest=.deps/lzfse
+  [ -f "$dest/lzfse/lzfse.h" ] && [ -f "$dest/lzfse/lzfse_internal.h" ] && return 0
+  local work
+  work=$(mktemp -d)
+  chmod 755 "$work"  # apt-get download runs as _apt when it can
+  if ! (cd "$work" && apt-get download apfs-dkms >/dev/null 2>&1); then
+    echo "apt-get download apfs-dkms failed; refreshing the package lists and retrying"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    $SUDO apt-get update -qq
+    (cd "$work" && apt-get download apfs-dkms >/dev/null)
+  fi
+  dpkg -x "$work"/apfs-dkms_*.deb "$work/unpacked"
+  local src
+  src=$(find "$work/unpacked/usr/src" -maxdepth 2 -type d -name lzfse | head -n 1)
+  if [ -z "$src" ] || [ ! -f "$src/lzfse.h" ]; then
+    echo "apfs-dkms has no lzfse/ folder under usr/src; cannot build LZFSE" >&2
+    rm -rf "$work"
+    return 1
+  fi
+  mkdir -p .deps
+  rm -rf "$dest.partial"
+  mkdir -p "$dest.partial"
+  cp -r "$src" "$dest.partial/lzfse"
+  cp "$work/unpacked/usr/share/doc/apfs-dkms/copyright" "$dest.partial/copyright" 2>/dev/null || true
+  basename "$work"/apfs-dkms_*.deb > "$dest.partial/SOURCE"
+  rm -rf "$work"
+  rm -rf "$dest"
+  mv "$dest.partial" "$dest"
+  echo "LZFSE reference sources unpacked into $dest"
+}
+fetch_lzfse
+
 [ "${1:-}" = "--no-build" ] && exit 0
 
 BUILD_DIR=${PALLIX_BUILD_DIR:-build}

@@ -1,0 +1,59 @@
+// EmbeddingModelFactory: where the embedding stores get their model.
+//
+// The stores load a model only when they are about to embed or search, and
+// drop it when they unload; the factory is injected so the application and
+// `pallix semantic` load the installed bge-small model while tests load the
+// tiny random-weight model of tests/data/embeddings. A factory is shared by
+// the two stores and may be called from any thread.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SimilaritySearchKit/EmbeddingModel.h"
+#include "SimilaritySearchKit/EmbeddingProvider.h"
+#include "app/platform/DataDirectories.h"
+#include "core/Error.h"
+
+namespace pallix {
+
+// An embedding model that can also embed several texts in one batch (the
+// encoder shares its matrix products across a batch). Used by one caller at
+// a time.
+class BatchEmbeddingProvider : public EmbeddingProvider {
+ public:
+  // One embedding per text, in order; the default embeds them one by one.
+  virtual Result<std::vector<std::vector<float>>> encodeBatch(const std::vector<std::string>& texts);
+};
+
+class EmbeddingModelFactory {
+ public:
+  virtual ~EmbeddingModelFactory() = default;
+  // A cheap check that a model is there to load (no weights are read).
+  virtual bool isInstalled() const = 0;
+  // What to tell the user when it is not.
+  virtual std::string unavailableMessage() const = 0;
+  virtual Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits computeUnits) = 0;
+};
+
+// Loads a model directory (config.json, model.safetensors, vocab.txt) with
+// BGESmallEmbeddings: the installed bge-small model or any test model. Its
+// encodeBatch runs on the compute units' threads; a single encode (a query)
+// on one thread.
+class DirectoryEmbeddingModelFactory final : public EmbeddingModelFactory {
+ public:
+  explicit DirectoryEmbeddingModelFactory(std::string modelDirectory) : modelDirectory_(std::move(modelDirectory)) {}
+  // The installed small model, DataDirectories::modelsDirectory()/bge_small_en.
+  static std::shared_ptr<DirectoryEmbeddingModelFactory> installed(const DataDirectories& dirs);
+
+  const std::string& modelDirectory() const { return modelDirectory_; }
+  bool isInstalled() const override;
+  std::string unavailableMessage() const override;
+  Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits computeUnits) override;
+
+ private:
+  std::string modelDirectory_;
+};
+
+}  // namespace pallix

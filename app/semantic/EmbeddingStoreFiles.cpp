@@ -1,0 +1,232 @@
+#include "app/semantic/EmbeddingStoreFiles.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "SimilaritySearchKit/MMapStore.h"
+#include "app/semantic/EmbeddingStoreErrors.h"
+#include "app/semantic/ItemImage.h"
+#include "app/semantic/Lzfse.h"
+#include "core/FileUtil.h"
+#include "core/Strings.h"
+#include "core/UUID.h"
+
+namespace fs = std::filesystem;
+
+namespace pallix {
+namespace {
+
+constexpr const char* kTemporaryMarker = ".tmp-";
+
+std::string fileName(const std::string& path) {
+  return fs::path(path).filename().string();
+}
+
+std::optional<uint64_t> sizeOf(const std::string& path) {
+  std::error_code ec;
+  auto size = fs::file_size(path, ec);
+  if (ec) return std::nullopt;
+  return size;
+}
+
+void removeQuietly(const std::string& path) {
+  std::error_code ignored;
+  fs::remove(path, ignored);
+}
+
+// A unique temporary name beside `destination`.
+std::string temporaryBeside(const std::string& destination) {
+  return destination + kTemporaryMarker + UUID::random().string();
+}
+
+// Copies `source` to `destination` through a temporary name and a rename.
+Status copyFileAtomically(const std::string& source, const std::string& destination) {
+  const std::string temp = temporaryBeside(destination);
+  std::error_code ec;
+  fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    removeQuietly(temp);
+    return CompressionError::makeWriteFailed(destination, ec.message());
+  }
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  if (::rename(temp.c_str(), destination.c_str()) != 0) {
+    const int err = errno;
+    removeQuietly(temp);
+    return CompressionError::makeWriteFailed(destination, std::strerror(err));
+  }
+  return okStatus();
+}
+
+}  // namespace
+
+EmbeddingStoreFiles::EmbeddingStoreFiles(std::string storeDirectory, std::string indexName, std::string temporaryRoot,
+                                         const Logger& logger)
+    : storeDirectory_(std::move(storeDirectory)),
+      indexName_(std::move(indexName)),
+      temporaryRoot_(temporaryRoot.empty() ? fs::temp_directory_path().string() : std::move(temporaryRoot)),
+      logger_(logger) {}
+
+bool EmbeddingStoreFiles::hasItemFile() const {
+  return fileExists(compressedPath(itemPath())) || fileExists(itemPath());
+}
+
+bool EmbeddingStoreFiles::hasGraphFile() const {
+  return fileExists(compressedPath(graphPath())) || fileExists(graphPath());
+}
+
+std::vector<StoreFileInfo> EmbeddingStoreFiles::existingFiles() const {
+  std::vector<StoreFileInfo> out;
+  for (const std::string& plain : {itemPath(), graphPath()}) {
+    for (bool compressed : {true, false}) {
+      const std::string path = compressed ? compressedPath(plain) : plain;
+      if (auto size = sizeOf(path)) out.push_back({fileName(path), *size, compressed});
+    }
+  }
+  return out;
+}
+
+Status EmbeddingStoreFiles::compressAndMove(const std::string& sourcePath, const std::string& plainDestination) const {
+  const std::string compressed = compressedPath(plainDestination);
+  auto size = sizeOf(sourcePath);
+  if (!size) return CompressionError::makeReadFailed(sourcePath, std::strerror(ENOENT));
+
+  auto storePlain = [&]() -> Status {
+    PALLIX_RETURN_IF_ERROR(copyFileAtomically(sourcePath, plainDestination));
+    removeQuietly(compressed);
+    return okStatus();
+  };
+  if (*size <= kUncompressedLimit) return storePlain();
+
+  const std::string temp = temporaryBeside(compressed);
+  uint64_t encodedSize = 0;
+  auto outcome = lzfse::encodeFile(sourcePath, temp, *size, &encodedSize);
+  if (!outcome.ok()) {
+    removeQuietly(temp);
+    if (isError(outcome.error(), lzfse::StreamError::kDomain, lzfse::StreamError::sourceUnreadable)) {
+      return CompressionError::makeReadFailed(sourcePath, outcome.error().description());
+    }
+    return CompressionError::makeWriteFailed(compressed, outcome.error().description());
+  }
+  if (outcome.value() != lzfse::FileEncodeOutcome::written) {
+    return CompressionError::makeCompressionFailed(fileName(plainDestination));
+  }
+  if (encodedSize >= *size) {
+    removeQuietly(temp);
+    logger_.info("Stored uncompressed (compression not beneficial): %s", fileName(plainDestination).c_str());
+    return storePlain();
+  }
+  if (::rename(temp.c_str(), compressed.c_str()) != 0) {
+    const int err = errno;
+    removeQuietly(temp);
+    return CompressionError::makeWriteFailed(compressed, std::strerror(err));
+  }
+  removeQuietly(plainDestination);
+  const double percent = 100.0 * static_cast<double>(encodedSize) / static_cast<double>(*size);
+  logger_.info("Compressed %s: %ld -> %ld bytes (%s%%)", fileName(plainDestination).c_str(), static_cast<long>(*size),
+               static_cast<long>(encodedSize), stringPrintf("%.1f", percent).c_str());
+  return okStatus();
+}
+
+Status EmbeddingStoreFiles::decompressTo(const std::string& compressed, const std::string& destination) const {
+  auto stats = lzfse::decodeFile(compressed, destination);
+  if (!stats.ok()) return stats.error();
+  logger_.debug("Stream decompressed %s: %llu bytes (peak ~128KB RAM)", fileName(compressed).c_str(),
+                static_cast<unsigned long long>(stats->decodedBytes));
+  return okStatus();
+}
+
+Result<std::vector<IndexItem>> EmbeddingStoreFiles::loadItems() const {
+  const std::string compressed = compressedPath(itemPath());
+  if (fileExists(compressed)) {
+    // Decoded straight into memory: the loader needs the whole image anyway,
+    // and a temporary copy on disk would cost a write and a read of it.
+    lzfse::DecodeStats stats;
+    auto image = lzfse::decodeFileToString(compressed, &stats);
+    Result<std::vector<IndexItem>> items =
+        image.ok() ? decodeItemImage(image.value()) : Result<std::vector<IndexItem>>(image.error());
+    if (image.ok()) {
+      logger_.debug("Stream decompressed %s: %llu bytes (peak ~128KB RAM)", fileName(compressed).c_str(),
+                    static_cast<unsigned long long>(stats.decodedBytes));
+    }
+    if (!items.ok()) logger_.error("Failed to decompress and load: %s", items.error().description().c_str());
+    return items;
+  }
+  if (!fileExists(itemPath())) return std::vector<IndexItem>{};
+  auto image = readFileToString(itemPath());
+  auto items = image.ok() ? decodeItemImage(image.value()) : Result<std::vector<IndexItem>>(image.error());
+  if (!items.ok()) logger_.error("Failed to load uncompressed file: %s", items.error().description().c_str());
+  return items;
+}
+
+Result<std::optional<uint32_t>> EmbeddingStoreFiles::graphNodeCount() const {
+  std::string header;
+  const std::string compressed = compressedPath(graphPath());
+  if (fileExists(compressed)) {
+    PALLIX_ASSIGN_OR_RETURN(header, lzfse::decodeFilePrefix(compressed, 4));
+  } else if (fileExists(graphPath())) {
+    PALLIX_ASSIGN_OR_RETURN(std::string whole, readFileToString(graphPath()));
+    header = whole.substr(0, 4);
+  } else {
+    return std::optional<uint32_t>();
+  }
+  if (header.size() < 4) return Error::make("HNSW file shorter than its header");
+  const auto* b = reinterpret_cast<const unsigned char*>(header.data());
+  return std::optional<uint32_t>(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+}
+
+Result<bool> EmbeddingStoreFiles::decompressGraphInto(const std::string& directory) const {
+  const std::string compressed = compressedPath(graphPath());
+  if (!fileExists(compressed)) return false;
+  PALLIX_RETURN_IF_ERROR(decompressTo(compressed, directory + "/" + indexName_ + ".hnsw"));
+  return true;
+}
+
+Result<std::string> EmbeddingStoreFiles::makeTemporaryDirectory(const std::string& prefix) const {
+  const std::string directory = temporaryRoot_ + "/" + prefix + UUID::random().string();
+  PALLIX_RETURN_IF_ERROR(createDirectories(directory));
+  return directory;
+}
+
+void EmbeddingStoreFiles::removeDirectory(const std::string& directory) {
+  std::error_code ignored;
+  fs::remove_all(directory, ignored);
+}
+
+void EmbeddingStoreFiles::deleteItemFiles() const {
+  removeQuietly(compressedPath(itemPath()));
+  removeQuietly(itemPath());
+}
+
+void EmbeddingStoreFiles::deleteGraphFiles() const {
+  removeQuietly(compressedPath(graphPath()));
+  removeQuietly(graphPath());
+}
+
+void EmbeddingStoreFiles::removeStaleTemporaries() const {
+  std::error_code ec;
+  for (fs::directory_iterator it(storeDirectory_, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind(indexName_ + ".", 0) == 0 && name.find(kTemporaryMarker) != std::string::npos) {
+      removeQuietly(it->path().string());
+    }
+  }
+  // Temporary directories of saves and loads cut short (a crash, kill -9). A
+  // day's age keeps those of a save running in another process.
+  const auto cutoff = fs::file_time_type::clock::now() - std::chrono::hours(24);
+  for (fs::directory_iterator it(temporaryRoot_, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind("Pallix-", 0) != 0) continue;
+    std::error_code timeError;
+    if (fs::last_write_time(it->path(), timeError) < cutoff && !timeError) removeDirectory(it->path().string());
+  }
+}
+
+}  // namespace pallix

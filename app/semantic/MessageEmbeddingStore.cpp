@@ -1,0 +1,291 @@
+#include "app/semantic/MessageEmbeddingStore.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "app/semantic/EmbeddingStoreErrors.h"
+#include "app/semantic/FileChunkMetadata.h"
+#include "core/FileUtil.h"
+#include "core/Strings.h"
+
+namespace pallix {
+namespace {
+
+const EmbeddingStoreWording kMessageWording = {
+    .category = "MessageEmbeddingStore",
+    .indexName = MessageEmbeddingStore::kIndexName,
+    .versionKey = MessageEmbeddingStore::kModelVersionKey,
+    .signalPrefix = "MessageEmbedding",
+    .storeSignalPrefix = "MessageEmbeddingStore",
+    .resetNotification = MessageEmbeddingStore::kIndexWasResetNotification,
+    .saveDirectoryPrefix = "Pallix-Save-",
+    .graphSaveDirectoryPrefix = "Pallix-HNSW-Save-",
+    .initializing = "Initializing message embedding store (metadata only)",
+    .initFailed = "Failed to initialize embedding store: %s",
+    .versionMissing = "Model version metadata missing for existing message embedding index; preserving on-disk index",
+    .loaded = "Loaded %ld chunks from disk (model deferred)",
+    .ready = "Message embedding store ready with %ld chunks (model deferred)",
+    .skipEmptyGraph = "Skipping HNSW load for empty index (will build after indexing)",
+    .graphMismatch = "HNSW node count mismatch (%ld vs %ld), deleting corrupt files",
+    .graphReady = "HNSW index ready for fast search",
+    .skipUnchangedSave = "Skipping save: no embedding changes since last persistence",
+    .saved = "Saved %ld chunks (compressed)",
+    .rebuildBlocked = "Blocked automatic message semantic index rebuild request from %s",
+    .rebuildBlockedDescription = "Blocked automatic message semantic index rebuild request from ",
+    .rebuilding = "Rebuilding message embedding index (source: %s)",
+    .rebuilt = "Index rebuilt",
+    .resetting = "Resetting message embedding store for model change",
+    .resetComplete = "Message embedding store reset complete - ready for new model",
+    .skipUnloadSave = "Skipping unload save: index unchanged",
+    .unloaded = "Message embedding index unloaded from memory (preserved count: %ld, freed ~90MB model)",
+    .reloading = "Reloading message embedding index from disk",
+    .reloaded = "Reloaded %ld chunks from disk",
+};
+
+constexpr const char* kRequiredKeys[] = {"chatGUID",  "messageRowIDs", "messageGUIDs",
+                                         "startDate", "endDate",       "combinedText"};
+
+std::optional<double> parseSeconds(const std::string& text) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::string isoDate(double seconds) {
+  const time_t t = static_cast<time_t>(seconds);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buffer;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> MessageChunkMetadata::toMap() const {
+  return {{"chatGUID", chatGUID},
+          {"messageRowIDs", nlohmann::json(messageRowIDs).dump()},
+          {"messageGUIDs", nlohmann::json(messageGUIDs).dump()},
+          {"startDate", formatSecondsSince1970(startDate)},
+          {"endDate", formatSecondsSince1970(endDate)},
+          {"combinedText", combinedText}};
+}
+
+std::shared_ptr<MessageEmbeddingStore> MessageEmbeddingStore::create(Dependencies deps) {
+  return std::shared_ptr<MessageEmbeddingStore>(new MessageEmbeddingStore(std::move(deps)));
+}
+
+MessageEmbeddingStore::MessageEmbeddingStore(Dependencies deps) : EmbeddingStore(std::move(deps), kMessageWording) {}
+
+int64_t MessageEmbeddingStore::candidateCount(int64_t chunkCount, int limit) {
+  if (chunkCount <= kSmallIndexChunkLimit) return std::min(chunkCount, kSmallIndexCandidateLimit);
+  return std::min(std::max(int64_t(limit) * kCandidatesPerResult, kMinimumCandidates), chunkCount);
+}
+
+std::optional<MessageChunkMetadata> MessageEmbeddingStore::parseMetadata(
+    const std::map<std::string, std::string>& map) const {
+  for (const char* key : kRequiredKeys) {
+    if (map.count(key) == 0) {
+      std::vector<std::string> keys;
+      for (const auto& [k, v] : map) keys.push_back(k);
+      logger_.error("parseMetadata: missing required fields in dict: %s", joinStrings(keys, ", ").c_str());
+      return std::nullopt;
+    }
+  }
+  MessageChunkMetadata m;
+  m.chatGUID = map.at("chatGUID");
+  m.combinedText = map.at("combinedText");
+  const std::string& guidsJSON = map.at("messageGUIDs");
+  const std::string& rowIDsJSON = map.at("messageRowIDs");
+  try {
+    m.messageGUIDs = nlohmann::json::parse(guidsJSON).get<std::vector<std::string>>();
+  } catch (const std::exception& e) {
+    logger_.error("parseMetadata: Failed to decode messageGUIDs from '%s': %s", guidsJSON.c_str(), e.what());
+    return std::nullopt;
+  }
+  try {
+    m.messageRowIDs = nlohmann::json::parse(rowIDsJSON).get<std::vector<int64_t>>();
+  } catch (const std::exception& e) {
+    logger_.error("parseMetadata: Failed to decode messageRowIDs from '%s': %s", rowIDsJSON.c_str(), e.what());
+    return std::nullopt;
+  }
+  if (m.messageGUIDs.empty()) {
+    logger_.error("parseMetadata: guids is empty but JSON was: '%s'", guidsJSON.c_str());
+    return std::nullopt;
+  }
+  if (m.messageRowIDs.empty()) {
+    logger_.error("parseMetadata: rowIDs is empty but JSON was: '%s'", rowIDsJSON.c_str());
+    return std::nullopt;
+  }
+  auto start = parseSeconds(map.at("startDate"));
+  auto end = parseSeconds(map.at("endDate"));
+  if (!start || !end) {
+    logger_.error("parseMetadata: missing required fields in dict: startDate, endDate");
+    return std::nullopt;
+  }
+  m.startDate = *start;
+  m.endDate = *end;
+  return m;
+}
+
+void MessageEmbeddingStore::willInitialize() {
+  const std::string legacy = deps_.storeDirectory + "/" + kIndexName + ".dat";
+  if (!fileExists(legacy)) return;
+  logger_.info("Removing legacy BinaryStore file during migration to MMapStore");
+  std::error_code ignored;
+  std::filesystem::remove(legacy, ignored);
+}
+
+void MessageEmbeddingStore::checkChunks(const std::vector<ChunkInput>& chunks) {
+  for (const auto& chunk : chunks) {
+    auto empty = [&](const char* key) {
+      auto it = chunk.metadata.find(key);
+      return it == chunk.metadata.end() || it->second.empty() || it->second == "[]";
+    };
+    if (empty("messageGUIDs")) logger_.error("addChunks: Chunk '%s' has empty messageGUIDs array", chunk.id.c_str());
+    if (empty("messageRowIDs")) logger_.error("addChunks: Chunk '%s' has empty messageRowIDs array", chunk.id.c_str());
+  }
+}
+
+Status MessageEmbeddingStore::checkSave(int64_t itemCount, const std::optional<std::string>& emptySaveReason) {
+  if (itemCount > 0 || lastPersistedChunkCount_ < 1) return okStatus();
+  if (emptySaveReason) {
+    logger_.info("Allowing intentional empty index save: %s", emptySaveReason->c_str());
+    return okStatus();
+  }
+  logger_.error("Prevented destructive empty save with persisted baseline %ld",
+                static_cast<long>(lastPersistedChunkCount_));
+  signal("MessageEmbeddingStore.destructiveEmptySavePrevented",
+         {{"lastPersistedChunkCount", std::to_string(lastPersistedChunkCount_)}});
+  return SaveError::makeDestructiveEmptySaveBlocked(lastPersistedChunkCount_);
+}
+
+void MessageEmbeddingStore::didLoadItems(const std::vector<IndexItem>& items) {
+  lastPersistedChunkCount_ = int64_t(items.size());
+}
+
+void MessageEmbeddingStore::didPersistItems(int64_t itemCount) {
+  lastPersistedChunkCount_ = itemCount;
+}
+
+void MessageEmbeddingStore::didReset() {
+  lastPersistedChunkCount_ = 0;
+}
+
+void MessageEmbeddingStore::memoryPressureNow() {
+  cachedIndexItems_.clear();
+  cachedIndexItems_.shrink_to_fit();
+  cachedItemsLoaded_ = false;
+  logger_.info("MessageEmbeddingStore cleared cached index items for memory pressure");
+}
+
+void MessageEmbeddingStore::searchSemanticOnly(std::string query, int limit, std::optional<DateRange> dateRange,
+                                               CancellationToken cancellation,
+                                               Completion<std::vector<MessageChunkSearchResult>> done) {
+  postSelf<MessageEmbeddingStore>([=, query = std::move(query)](MessageEmbeddingStore& s) {
+    s.searchNow(query, limit, dateRange, cancellation, done);
+  });
+}
+
+void MessageEmbeddingStore::searchNow(const std::string& query, int limit, const std::optional<DateRange>& dateRange,
+                                      const CancellationToken& cancellation,
+                                      const Completion<std::vector<MessageChunkSearchResult>>& done) {
+  if (cancellation.isCancelled()) return done({});
+  if (!hasBeenInitialized_ || readinessState_ == ReadinessState::failed || !ensureIndexLoadedNow().ok()) {
+    logger_.error("Cannot search: store not ready");
+    return done({});
+  }
+  if (!index_) {
+    logger_.error("Cannot search: index not available after model load");
+    return done({});
+  }
+  const int64_t count = int64_t(index_->itemCount());
+  const int64_t candidates = candidateCount(count, limit);
+  auto run = [this, query, candidates, dateRange, cancellation, done] {
+    if (cancellation.isCancelled() || !index_) return done({});
+    auto results = searchIndexNow(query, int(candidates));
+    if (!results.ok()) {
+      logger_.error("Cannot search: %s", results.error().description().c_str());
+      return done({});
+    }
+    if (cancellation.isCancelled()) return done({});
+    done(collect(results.value(), dateRange));
+  };
+  if (count > kSmallIndexChunkLimit) {
+    whenGraphLoaded(std::move(run));
+  } else {
+    run();
+  }
+}
+
+std::vector<MessageChunkSearchResult> MessageEmbeddingStore::collect(const std::vector<SearchResult>& results,
+                                                                     const std::optional<DateRange>& dateRange) const {
+  std::vector<MessageChunkSearchResult> out;
+  for (const auto& result : results) {
+    auto metadata = parseMetadata(result.metadata);
+    if (!metadata) continue;
+    if (dateRange && !(dateRange->start <= metadata->endDate && metadata->startDate <= dateRange->end)) continue;
+    out.push_back({result.id, result.score, std::move(*metadata)});
+  }
+  return out;
+}
+
+void MessageEmbeddingStore::removeChunks(std::vector<std::string> ids, Completion<Status> done) {
+  postSelf<MessageEmbeddingStore>([ids = std::move(ids), done](MessageEmbeddingStore& s) {
+    if (!s.ensureIndexLoadedNow().ok() || !s.index_) {
+      s.logger_.error("Cannot remove chunks: store not ready");
+      return done(Error::make("store not ready"));
+    }
+    s.removeItemsNow(ids);
+    done(okStatus());
+  });
+}
+
+void MessageEmbeddingStore::deleteChunksOlderThan(double cutoff, Completion<Result<int64_t>> done) {
+  postSelf<MessageEmbeddingStore>([cutoff, done](MessageEmbeddingStore& s) {
+    if (!s.hasBeenInitialized_ || !s.ensureIndexLoadedNow().ok()) {
+      s.logger_.error("Cannot delete chunks: store not ready");
+      return done(Error::make("store not ready"));
+    }
+    if (!s.index_) {
+      s.logger_.error("Cannot delete chunks: index not available after model load");
+      return done(Error::make("index not available after model load"));
+    }
+    std::vector<std::string> old;
+    for (const auto& item : s.index_->items()) {
+      auto it = item.metadata.find("endDate");
+      auto end = it == item.metadata.end() ? std::nullopt : parseSeconds(it->second);
+      if (end && *end < cutoff) old.push_back(item.id);
+    }
+    if (old.empty()) {
+      s.logger_.info("No chunks older than cutoff date to delete");
+      return done(int64_t(0));
+    }
+    const int64_t removed = int64_t(s.removeItemsNow(old));
+    s.logger_.info("Deleted %ld chunks older than %s", static_cast<long>(removed), isoDate(cutoff).c_str());
+    done(removed);
+  });
+}
+
+void MessageEmbeddingStore::getLastChunk(std::string chatGUID,
+                                         Completion<std::optional<std::pair<std::string, MessageChunkMetadata>>> done) {
+  postSelf<MessageEmbeddingStore>([chatGUID = std::move(chatGUID), done](MessageEmbeddingStore& s) {
+    std::optional<std::pair<std::string, MessageChunkMetadata>> best;
+    if (!s.ensureIndexLoadedNow().ok() || !s.index_) return done(best);
+    for (const auto& item : s.index_->items()) {
+      auto chat = item.metadata.find("chatGUID");
+      if (chat == item.metadata.end() || chat->second != chatGUID) continue;
+      auto metadata = s.parseMetadata(item.metadata);
+      if (metadata && (!best || metadata->endDate > best->second.endDate)) best.emplace(item.id, std::move(*metadata));
+    }
+    done(best);
+  });
+}
+
+void MessageEmbeddingStore::save(MessageSaveIntent intent, Completion<Status> done) {
+  postSelf<MessageEmbeddingStore>(
+      [intent = std::move(intent), done](MessageEmbeddingStore& s) { done(s.saveNow(intent.emptySaveReason)); });
+}
+
+}  // namespace pallix

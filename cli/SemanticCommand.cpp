@@ -1,0 +1,382 @@
+// `pallix semantic`: status, indexing, chunking, search and rebuild of the
+// semantic file index. The composition lives in app/semantic/SemanticServices;
+// this file parses arguments and formats answers.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "SimilaritySearchKit/Console.h"
+#include "app/platform/DataDirectories.h"
+#include "app/semantic/FileChunking.h"
+#include "app/semantic/SemanticServices.h"
+#include "cli/Command.h"
+#include "core/Strings.h"
+
+namespace pallix::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: pallix semantic status [--json]\n"
+    "       pallix semantic index [--folder DIR]... [--watch]\n"
+    "       pallix semantic chunks FILE [--json]\n"
+    "       pallix semantic search QUERY... [--limit N] [--json]\n"
+    "       pallix semantic rebuild\n\n"
+    "status   the file and message semantic indexes: readiness, chunk count, files on disk,\n"
+    "         whether the embedding model is installed, the index status and the last\n"
+    "         completed indexing pass.\n"
+    "index    one full pass over the semantic folders (FilesPreferences.indexedFolders, else\n"
+    "         the catalog's file folders; --folder replaces them), with progress and a summary.\n"
+    "         --watch keeps polling for changes (every 300 s) until Ctrl-C.\n"
+    "chunks   how FILE would be cut into chunks (no model needed).\n"
+    "search   the chunks nearest in meaning to QUERY (default 10).\n"
+    "rebuild  deletes the file index and indexes the semantic folders again.\n\n"
+    "Exit status: 0 done, 1 failed or nothing found, 2 bad arguments, 3 no embedding model\n"
+    "installed (install one with 'pallix model install DIR') or the index is unavailable.\n";
+
+int g_stopPipe[2] = {-1, -1};
+void onStopSignal(int) {
+  char byte = 1;
+  ssize_t ignored = ::write(g_stopPipe[1], &byte, 1);
+  (void)ignored;
+}
+
+// Routes the similarity engine's printed lines to stderr, so stdout stays clean.
+struct EngineLinesToStderr {
+  EngineLinesToStderr() {
+    previous = simkit::setLineHandler([](const std::string& line) { std::cerr << line << "\n"; });
+  }
+  ~EngineLinesToStderr() { simkit::setLineHandler(previous); }
+  simkit::LineHandler previous;
+};
+
+// The services with a main loop to wait on.
+struct Session {
+  DataDirectories dirs = DataDirectories::fromEnvironment();
+  std::unique_ptr<UserDefaults> defaults;
+  std::shared_ptr<RunLoop> loop = RunLoop::create();
+  std::unique_ptr<SemanticServices> services;
+  EngineLinesToStderr engineLines;
+
+  Session() {
+    defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
+    SemanticServicesOptions options;
+    options.dirs = dirs;
+    options.defaults = defaults.get();
+    services = SemanticServices::create(std::move(options));
+  }
+  ~Session() { services->shutdown(); }
+
+  // Starts `start` with a completion on the main loop and runs the loop until it answers.
+  template <typename T, typename Start>
+  T await(Start start) {
+    std::optional<T> result;
+    start(Completion<T>(loop, [&](T value) {
+      result = std::move(value);
+      loop->quit();
+    }));
+    loop->run();
+    return std::move(*result);
+  }
+  Status initialize() {
+    return await<Status>([&](Completion<Status> done) { services->initialize(done); });
+  }
+};
+
+std::string humanBytes(uint64_t bytes) {
+  if (bytes >= 1024ull * 1024) return stringPrintf("%.1f MB", double(bytes) / (1024.0 * 1024.0));
+  if (bytes >= 1024) return stringPrintf("%.1f KB", double(bytes) / 1024.0);
+  return std::to_string(bytes) + " B";
+}
+
+int modelMissing(EmbeddingModelFactory& factory) {
+  printError(factory.unavailableMessage(), "Run 'pallix model install DIR' with a bge-small-en model directory.");
+  return kExitUnavailable;
+}
+
+nlohmann::json snapshotJson(const EmbeddingStoreSnapshot& s) {
+  nlohmann::json files = nlohmann::json::array();
+  for (const auto& f : s.files)
+    files.push_back({{"name", f.name}, {"sizeBytes", f.sizeBytes}, {"compressed", f.compressed}});
+  nlohmann::json j = {{"readiness", readinessStateName(s.readiness)},
+                      {"chunkCount", s.chunkCount},
+                      {"files", files},
+                      {"modelInstalled", s.modelInstalled},
+                      {"status", semanticIndexStatusName(s.status)}};
+  if (!s.failureMessage.empty()) j["error"] = s.failureMessage;
+  return j;
+}
+
+int runStatus(Session& session, bool json) {
+  Status initialized = session.initialize();
+  auto file = session.await<EmbeddingStoreSnapshot>(
+      [&](Completion<EmbeddingStoreSnapshot> done) { session.services->fileStore()->snapshot(done); });
+  auto message = session.await<EmbeddingStoreSnapshot>(
+      [&](Completion<EmbeddingStoreSnapshot> done) { session.services->messageStore()->snapshot(done); });
+  auto completion = session.services->fileCompletionTracker().lastCompletion();
+  const auto folders = SemanticServices::semanticFolders(*session.defaults, session.dirs);
+  if (json) {
+    nlohmann::json j = {{"storeDirectory", session.services->storeDirectory()},
+                        {"modelInstalled", session.services->modelFactory().isInstalled()},
+                        {"folders", folders},
+                        {"files", snapshotJson(file)},
+                        {"messages", snapshotJson(message)}};
+    if (completion) {
+      j["lastCompletion"] = {{"timestamp", secondsSince1970(completion->timestamp)},
+                             {"fileCount", completion->fileCount},
+                             {"contentHash", completion->contentHash}};
+    }
+    printJson(j);
+  } else {
+    std::cout << "Model: " << (session.services->modelFactory().isInstalled() ? "installed" : "not installed") << "\n";
+    for (const auto& [label, s] : {std::pair{"File index", &file}, std::pair{"Message index", &message}}) {
+      std::cout << label << ": " << semanticIndexStatusName(s->status) << " (" << readinessStateName(s->readiness)
+                << "), " << s->chunkCount << " chunks\n";
+      for (const auto& f : s->files) {
+        std::cout << "  " << f.name << "  " << humanBytes(f.sizeBytes) << (f.compressed ? " (LZFSE)" : "") << "\n";
+      }
+      if (!s->failureMessage.empty()) std::cout << "  error: " << s->failureMessage << "\n";
+    }
+    std::cout << "Semantic folders: " << (folders.empty() ? "(none)" : joinStrings(folders, ", ")) << "\n";
+    if (completion) {
+      std::cout << "Last completed pass: " << formatHeaderDate(secondsSince1970(completion->timestamp)) << ", "
+                << completion->fileCount << " files\n";
+    }
+    if (!session.services->modelFactory().isInstalled()) {
+      std::cout << "Install an embedding model with 'pallix model install DIR' to enable semantic search.\n";
+    }
+  }
+  return initialized.ok() ? kExitOk : kExitFailure;
+}
+
+int runChunks(const std::vector<std::string>& rest, bool json) {
+  if (rest.size() != 2) return usageError("semantic", "chunks takes one FILE");
+  std::error_code ec;
+  const std::string path = std::filesystem::absolute(rest[1], ec).lexically_normal().string();
+  auto text = readTextFile(path);
+  if (!text.ok()) {
+    printError("cannot chunk " + path + ": " + text.error().description(), "Only UTF-8 text files are indexed.");
+    return kExitFailure;
+  }
+  auto described = describeFile(path);
+  if (!described.ok()) {
+    printError(described.error().description());
+    return kExitFailure;
+  }
+  const auto chunks = makeFileChunks(described.value(), text.value());
+  if (json) {
+    nlohmann::json array = nlohmann::json::array();
+    for (const auto& chunk : chunks) {
+      nlohmann::json j(chunk.metadata);
+      j["id"] = chunk.id;
+      j["text"] = chunk.text;
+      array.push_back(j);
+    }
+    printJson(array);
+    return kExitOk;
+  }
+  for (const auto& chunk : chunks) {
+    const auto header = chunk.text.substr(0, chunk.text.find('\n'));
+    std::cout << chunk.id << "  [" << chunk.metadata.at("startOffset") << ", " << chunk.metadata.at("endOffset")
+              << ")\n"
+              << header << "\n"
+              << chunk.metadata.at("chunkText") << "\n\n";
+  }
+  std::cout << chunks.size() << " chunks\n";
+  return kExitOk;
+}
+
+int runSearch(Session& session, const std::string& query, int limit, bool json) {
+  if (!session.services->modelFactory().isInstalled()) return modelMissing(session.services->modelFactory());
+  Status initialized = session.initialize();
+  if (!initialized.ok()) {
+    printError("the file index cannot be opened: " + initialized.error().description());
+    return kExitFailure;
+  }
+  // The graph loads in the background, and a search meanwhile answers nothing: wait for it.
+  auto loaded =
+      session.await<Status>([&](Completion<Status> done) { session.services->fileStore()->waitUntilSearchable(done); });
+  if (!loaded.ok()) {
+    printError("the file index cannot be loaded: " + loaded.error().description(),
+               "Check the model with 'pallix model list'.");
+    return kExitUnavailable;
+  }
+  auto results = session.await<std::vector<SemanticResult>>(
+      [&](Completion<std::vector<SemanticResult>> done) { session.services->bridge().search(query, limit, done); });
+  if (json) {
+    nlohmann::json array = nlohmann::json::array();
+    for (const auto& r : results) {
+      array.push_back({{"similarity", r.similarity},
+                       {"filePath", r.filePath},
+                       {"chunkID", r.chunkID},
+                       {"chunkIndex", r.chunk.chunkIndex},
+                       {"chunkText", r.chunk.chunkText}});
+    }
+    printJson(array);
+  } else {
+    for (const auto& r : results) {
+      std::string excerpt = r.chunk.chunkText.substr(0, 160);
+      for (char& c : excerpt) c = (c == '\n' || c == '\t' || c == '\r') ? ' ' : c;
+      std::cout << stringPrintf("%.3f  ", r.similarity) << r.filePath << " (chunk " << r.chunk.chunkIndex + 1 << "/"
+                << r.chunk.totalChunks << ")\n       " << std::string(trimWhitespace(excerpt)) << "\n";
+    }
+    if (results.empty()) std::cerr << "pallix: no semantic matches (is the index built? 'pallix semantic status')\n";
+  }
+  return results.empty() ? kExitFailure : kExitOk;
+}
+
+// Stops the main loop on SIGINT/SIGTERM.
+void installStopHandler(const std::shared_ptr<RunLoop>& loop, bool& interrupted) {
+  if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  std::thread([loop, &interrupted] {
+    char byte = 0;
+    while (::read(g_stopPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    loop->post([loop, &interrupted] {
+      interrupted = true;
+      loop->quit();
+    });
+  }).detach();
+}
+
+std::string summaryLine(const FileChunkIndexer::PassSummary& s) {
+  const double rate = s.elapsedSeconds > 0 ? double(s.chunksAdded) / s.elapsedSeconds : 0;
+  return stringPrintf(
+      "%lld files: %lld indexed, %lld unchanged, %lld skipped (not text); %lld chunks in %.1f s (%.1f chunks/s)",
+      static_cast<long long>(s.totalFiles), static_cast<long long>(s.indexedFiles),
+      static_cast<long long>(s.unchangedFiles), static_cast<long long>(s.failedFiles),
+      static_cast<long long>(s.chunksAdded), s.elapsedSeconds, rate);
+}
+
+int runIndex(Session& session, std::vector<std::string> folders, bool watch, bool rebuild) {
+  auto& services = *session.services;
+  if (!services.modelFactory().isInstalled()) return modelMissing(services.modelFactory());
+  auto lock = SemanticWriterLock::acquire(services.storeDirectory());
+  if (!lock.ok()) {
+    printError(lock.error().description());
+    return kExitFailure;
+  }
+  Status initialized = session.initialize();
+  if (!initialized.ok()) {
+    printError("the file index cannot be opened: " + initialized.error().description());
+    return kExitFailure;
+  }
+  if (folders.empty()) folders = SemanticServices::semanticFolders(*session.defaults, session.dirs);
+  for (auto& folder : folders) folder = std::filesystem::absolute(folder).lexically_normal().string();
+  if (folders.empty()) {
+    printError("no folders to index",
+               "Pass --folder DIR or set them with 'pallix prefs set FilesPreferences.indexedFolders'.");
+    return kExitUnavailable;
+  }
+  bool interrupted = false;
+  installStopHandler(session.loop, interrupted);
+  auto& indexer = *services.fileIndexer();
+  indexer.setWorkMode(WorkMode::idle);
+  const auto started = std::chrono::steady_clock::now();
+  indexer.setProgressObserver(
+      Completion<FileChunkIndexer::Progress>(session.loop, [started](FileChunkIndexer::Progress p) {
+        if (!p.isIndexing) return clearProgress();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        printProgress(stringPrintf("%lld/%lld files  %.1f chunks/s  ", static_cast<long long>(p.indexedFiles),
+                                   static_cast<long long>(p.totalFiles),
+                                   seconds > 0 ? double(p.chunksAdded) / seconds : 0.0) +
+                      p.currentFileName);
+      }));
+
+  std::optional<FileChunkIndexer::PassSummary> summary;
+  if (rebuild) {
+    Status rebuilt = session.await<Status>(
+        [&](Completion<Status> done) { indexer.rebuildIndex(FileChunkIndexer::RebuildTrigger::user, done); });
+    if (!rebuilt.ok()) {
+      printError("rebuild failed: " + rebuilt.error().description());
+      return kExitFailure;
+    }
+  }
+  if (watch) {
+    indexer.startContinuousIndexing(folders);
+    std::cerr << "pallix: indexing " << joinStrings(folders, ", ") << " and watching for changes; Ctrl-C stops.\n";
+    session.loop->run();
+  } else {
+    // The rebuild already started its pass over the folders it knew; run ours after it.
+    session.loop->post([&] {
+      indexer.runFullPass(folders,
+                          Completion<FileChunkIndexer::PassSummary>(session.loop, [&](FileChunkIndexer::PassSummary s) {
+                            summary = s;
+                            session.loop->quit();
+                          }));
+    });
+    session.loop->run();
+  }
+  clearProgress();
+  indexer.stop();
+  Status saved = session.await<Status>([&](Completion<Status> done) { services.fileStore()->save(done); });
+  if (!saved.ok()) printError("saving the index failed: " + saved.error().description());
+  if (summary) std::cout << summaryLine(*summary) << "\n";
+  if (interrupted) {
+    std::cerr << "pallix: interrupted; the chunks indexed so far are saved.\n";
+    return kExitInterrupted;
+  }
+  if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::failed) return kExitFailure;
+  if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::interrupted) {
+    printError(
+        "indexing stopped before the end (the machine was too hot or short of memory, or the pass stalled); "
+        "the chunks indexed so far are saved",
+        "Run 'pallix semantic index' again later; it continues where it stopped.");
+    return kExitFailure;
+  }
+  if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::deferred) {
+    printError("indexing was deferred: " + summary->detail, "Check 'pallix semantic status' and try again.");
+    return kExitFailure;
+  }
+  return saved.ok() ? kExitOk : kExitFailure;
+}
+
+int runSemantic(Args& args) {
+  const bool json = args.flag("--json");
+  const bool watch = args.flag("--watch");
+  auto limit = args.intOption("--limit");
+  std::vector<std::string> folders;
+  while (auto folder = args.option("--folder")) folders.push_back(*folder);
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("semantic", args.failure());
+  if (rest.empty()) return usageError("semantic", "missing subcommand (status, index, chunks, search or rebuild)");
+  const std::string& sub = rest[0];
+  if (sub == "chunks") return runChunks(rest, json);
+  if (limit && (*limit < 1 || *limit > 1000)) return usageError("semantic", "--limit must be between 1 and 1000");
+  Session session;
+  if (sub == "status") {
+    if (rest.size() != 1) return usageError("semantic", "status takes no arguments");
+    return runStatus(session, json);
+  }
+  if (sub == "index") {
+    if (rest.size() != 1) return usageError("semantic", "index takes folders only through --folder");
+    return runIndex(session, folders, watch, false);
+  }
+  if (sub == "rebuild") {
+    if (rest.size() != 1) return usageError("semantic", "rebuild takes no arguments");
+    return runIndex(session, {}, false, true);
+  }
+  if (sub == "search") {
+    if (rest.size() < 2) return usageError("semantic", "search needs a QUERY");
+    return runSearch(session, joinStrings(std::vector<std::string>(rest.begin() + 1, rest.end()), " "),
+                     int(limit.value_or(10)), json);
+  }
+  return usageError("semantic", "unknown subcommand '" + sub + "'");
+}
+
+}  // namespace
+
+PALLIX_COMMAND("semantic", "index and search file contents by meaning", kUsage, runSemantic);
+
+}  // namespace pallix::cli

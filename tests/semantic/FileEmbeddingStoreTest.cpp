@@ -1,0 +1,276 @@
+// The shared embedding-store design, through the file store: metadata-only
+// start-up, model versions, recovery from damaged files, saving, graph
+// repair, rebuild policy, the idle unload and the metadata cache.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "SimilaritySearchKit/HNSWIndex.h"
+#include "app/semantic/EmbeddingStoreErrors.h"
+#include "app/semantic/Lzfse.h"
+#include "tests/semantic/SemanticTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using testing::StoreFixture;
+
+constexpr std::size_t kTinyDimension = 32;
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class FileEmbeddingStoreTest : public ::testing::Test {
+ protected:
+  // A store initialized over `items` already on disk (compressed, current version).
+  std::shared_ptr<FileEmbeddingStore> openWith(const std::vector<IndexItem>& items) {
+    f.writeItemFile(items, FileEmbeddingStore::kIndexName, true);
+    EXPECT_TRUE(f.defaults.set(FileEmbeddingStore::kModelVersionKey, 3).ok());
+    auto store = f.fileStore();
+    EXPECT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
+    return store;
+  }
+  EmbeddingStoreSnapshot snapshot(EmbeddingStore& store) {
+    return f.await<EmbeddingStoreSnapshot>([&](auto done) { store.snapshot(done); });
+  }
+  std::vector<FileChunkSearchResult> search(FileEmbeddingStore& store, const std::string& query, int limit = 5) {
+    return f.await<std::vector<FileChunkSearchResult>>([&](auto done) { store.search(query, limit, done); });
+  }
+  // Adds `items` (embedded by the tiny model) to a fresh store and saves it.
+  std::shared_ptr<FileEmbeddingStore> savedStore(const std::vector<IndexItem>& items) {
+    auto store = f.fileStore();
+    EXPECT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
+    EXPECT_TRUE(f.run([&](auto done) { store->addChunks(testing::chunkInputs(items), nullptr, done); }).ok());
+    EXPECT_TRUE(f.run([&](auto done) { store->save(done); }).ok());
+    return store;
+  }
+  std::string path(const std::string& name) const { return f.data() + "/" + name; }
+
+  StoreFixture f;
+};
+
+TEST_F(FileEmbeddingStoreTest, StartUpLoadsTheItemsWithoutTheModel) {
+  auto store = openWith(testing::fileItems(5, kTinyDimension, 1));
+  auto s = snapshot(*store);
+  EXPECT_EQ(s.chunkCount, 5);
+  EXPECT_EQ(s.status, SemanticIndexStatus::ready);
+  EXPECT_FALSE(s.modelLoaded);
+  EXPECT_EQ(f.factory->loads, 0);
+}
+
+TEST_F(FileEmbeddingStoreTest, ModelVersionDecidesWhetherTheIndexSurvives) {
+  struct Case {
+    const char* name;
+    std::optional<int64_t> stored;
+    bool kept;
+    const char* signal;
+  };
+  const Case cases[] = {
+      {"older version", 2, false, "FileEmbedding.modelMigrationStarted"},
+      {"missing version", std::nullopt, true, "FileEmbedding.modelVersionMissingPreservedIndex"},
+      {"current version", 3, true, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StoreFixture g;
+    g.writeItemFile(testing::fileItems(3, kTinyDimension, 2), FileEmbeddingStore::kIndexName, true);
+    if (c.stored) {
+      ASSERT_TRUE(g.defaults.set(FileEmbeddingStore::kModelVersionKey, *c.stored).ok());
+    }
+    auto store = g.fileStore();
+    ASSERT_TRUE(g.run([&](auto done) { store->initialize(done); }).ok());
+    EXPECT_EQ(g.exists("FileChunks.mmap.lz"), c.kept);
+    EXPECT_EQ(g.defaults.integerValue(FileEmbeddingStore::kModelVersionKey), 3);
+    if (c.signal) {
+      auto events = g.telemetry.sink().named(c.signal);
+      ASSERT_EQ(events.size(), 1u);
+      if (!c.kept) {
+        EXPECT_EQ(events[0].parameters, (TelemetryParameters{{"oldVersion", "2"}, {"newVersion", "3"}}));
+      }
+    }
+  }
+}
+
+TEST_F(FileEmbeddingStoreTest, DamagedItemFilesAreRecoveredWithoutACrash) {
+  f.writeItemFile(testing::fileItems(40, kTinyDimension, 3), "good", true);
+  const std::string good = readAll(f.data() + "/good.mmap.lz");
+  std::string flipped = good;
+  flipped[good.size() / 2] ^= 0x55;
+  struct Case {
+    const char* name;
+    const char* file;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"truncated stream", "FileChunks.mmap.lz", good.substr(0, good.size() / 3)},
+      {"damaged stream", "FileChunks.mmap.lz", flipped},
+      {"foreign .lz", "FileChunks.mmap.lz", std::string(4096, 'Q')},
+      {"empty .lz", "FileChunks.mmap.lz", ""},
+      {"plain file of another format", "FileChunks.mmap", "not an item file at all, just some text"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StoreFixture g;
+    std::filesystem::create_directories(g.data());
+    g.dir.write("data/" + std::string(c.file), c.bytes);
+    g.dir.write("data/FileChunks.hnsw", "graph");
+    ASSERT_TRUE(g.defaults.set(FileEmbeddingStore::kModelVersionKey, 3).ok());
+    auto store = g.fileStore();
+    EXPECT_TRUE(g.run([&](auto done) { store->initialize(done); }).ok());
+    EXPECT_EQ(g.await<EmbeddingStoreSnapshot>([&](auto done) { store->snapshot(done); }).chunkCount, 0);
+    EXPECT_EQ(g.telemetry.sink().count("FileEmbedding.corruptIndexRecovered"), 1u);
+    EXPECT_FALSE(g.exists(c.file));
+    EXPECT_FALSE(g.exists("FileChunks.hnsw"));
+  }
+}
+
+TEST_F(FileEmbeddingStoreTest, SavedIndexReopensAndSmallFilesStayPlain) {
+  const auto items = testing::fileItems(40, kTinyDimension, 4);
+  auto store = savedStore(items);
+  EXPECT_TRUE(f.exists("FileChunks.mmap.lz"));
+  EXPECT_FALSE(f.exists("FileChunks.mmap"));
+  EXPECT_TRUE(f.exists("FileChunks.hnsw.lz"));
+  // The saved files are plain LZFSE: the reference one-shot decoder reads them.
+  auto decoded = lzfse::decode(readAll(path("FileChunks.mmap.lz")));
+  ASSERT_TRUE(decoded.ok());
+  EXPECT_EQ(MMapStore::decode(decoded.value())->size(), items.size());
+
+  auto reopened = f.fileStore();
+  ASSERT_TRUE(f.run([&](auto done) { reopened->initialize(done); }).ok());
+  EXPECT_EQ(snapshot(*reopened).chunkCount, 40);
+  ASSERT_TRUE(f.run([&](auto done) { reopened->waitUntilSearchable(done); }).ok());
+  EXPECT_FALSE(search(*reopened, items[7].text, 40).empty());
+
+  // One small chunk: an item file under 1024 bytes, stored under the plain name.
+  StoreFixture g;
+  auto single = g.fileStore();
+  ASSERT_TRUE(g.run([&](auto done) { single->initialize(done); }).ok());
+  ASSERT_TRUE(g.run([&](auto done) {
+                 single->addChunks(testing::chunkInputs(testing::fileItems(1, 1, 5)), nullptr, done);
+               }).ok());
+  ASSERT_TRUE(g.run([&](auto done) { single->save(done); }).ok());
+  ASSERT_TRUE(g.exists("FileChunks.mmap"));
+  EXPECT_LE(std::filesystem::file_size(g.data() + "/FileChunks.mmap"), 1024u);
+  EXPECT_FALSE(g.exists("FileChunks.mmap.lz"));
+  auto again = g.fileStore();
+  ASSERT_TRUE(g.run([&](auto done) { again->initialize(done); }).ok());
+  EXPECT_EQ(g.await<EmbeddingStoreSnapshot>([&](auto done) { again->snapshot(done); }).chunkCount, 1);
+}
+
+TEST_F(FileEmbeddingStoreTest, GraphThatDoesNotMatchTheItemsIsReplaced) {
+  const auto items = testing::fileItems(40, kTinyDimension, 6);
+  savedStore(items);
+  struct Case {
+    const char* name;
+    std::string graph;
+    bool mismatchSignal;
+  };
+  const std::string sevenNodes("\x07\0\0\0\0\0\0\0\0\0\0\0\x10\0\0\0\x32\0\0\0", 20);
+  const Case cases[] = {
+      {"node count of another list", sevenNodes, true},
+      {"damaged compressed graph", std::string(3000, 'Z'), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(path("FileChunks.hnsw.lz"));
+    f.dir.write(c.mismatchSignal ? "data/FileChunks.hnsw" : "data/FileChunks.hnsw.lz", c.graph);
+    f.telemetry.sink().clear();
+    auto store = f.fileStore();
+    ASSERT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
+    ASSERT_TRUE(f.run([&](auto done) { store->waitUntilSearchable(done); }).ok());
+    EXPECT_EQ(f.telemetry.sink().count("FileEmbedding.hnswMismatchRecovered"), c.mismatchSignal ? 1u : 0u);
+    Logger logger("test");
+    EmbeddingStoreFiles files(f.data(), FileEmbeddingStore::kIndexName, f.dir.path() + "/tmp", logger);
+    auto nodes = files.graphNodeCount();
+    ASSERT_TRUE(nodes.ok() && nodes.value());
+    EXPECT_EQ(*nodes.value(), 40u);  // the repaired graph was saved
+    EXPECT_FALSE(search(*store, items[3].text, 3).empty());
+  }
+}
+
+TEST_F(FileEmbeddingStoreTest, AutomaticRebuildNeverDeletesAFile) {
+  auto store = savedStore(testing::fileItems(40, kTinyDimension, 7));
+  const std::string items = readAll(path("FileChunks.mmap.lz"));
+  const std::string graph = readAll(path("FileChunks.hnsw.lz"));
+  int resets = 0;
+  ScopedObservation observation(f.center, FileEmbeddingStore::kIndexWasResetNotification,
+                                [&](const Notification&) { ++resets; });
+
+  Status blocked = f.run([&](auto done) { store->rebuild(RebuildIntent::system("stallRecovery"), done); });
+  ASSERT_FALSE(blocked.ok());
+  EXPECT_TRUE(isError(blocked.error(), RebuildError::kDomain, RebuildError::automaticRebuildBlocked));
+  EXPECT_EQ(blocked.error().description(), "Blocked automatic file semantic index rebuild request from stallRecovery");
+  EXPECT_EQ(readAll(path("FileChunks.mmap.lz")), items);
+  EXPECT_EQ(readAll(path("FileChunks.hnsw.lz")), graph);
+  EXPECT_EQ(f.telemetry.sink().count("FileEmbedding.rebuildBlocked"), 1u);
+  EXPECT_EQ(resets, 0);
+
+  ASSERT_TRUE(f.run([&](auto done) { store->rebuild(RebuildIntent::user("settings"), done); }).ok());
+  EXPECT_FALSE(f.exists("FileChunks.mmap.lz"));
+  EXPECT_FALSE(f.exists("FileChunks.hnsw.lz"));
+  EXPECT_EQ(snapshot(*store).chunkCount, 0);
+  EXPECT_EQ(resets, 1);
+  EXPECT_EQ(f.telemetry.sink().count("FileEmbedding.indexRebuilt"), 1u);
+}
+
+TEST_F(FileEmbeddingStoreTest, SearchWhileTheGraphLoadsAnswersNothingInsteadOfWaiting) {
+  const auto items = testing::fileItems(150, kTinyDimension, 8);
+  savedStore(items);
+  f.background = std::make_shared<testing::HeldRunner>(f.env.clock());
+  auto store = f.fileStore();
+  ASSERT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
+  std::optional<std::vector<FileChunkSearchResult>> during;
+  store->search(items[0].text, 5, Completion<std::vector<FileChunkSearchResult>>([&](auto r) { during = r; }));
+  f.env.runUntilIdle();
+  ASSERT_TRUE(during.has_value());  // answered while the load is held
+  EXPECT_TRUE(during->empty());
+  EXPECT_TRUE(snapshot(*store).isHNSWLoading);
+  f.background->runAll();
+  f.env.runUntilIdle();
+  EXPECT_EQ(search(*store, items[0].text).size(), 5u);
+}
+
+TEST_F(FileEmbeddingStoreTest, IdleUnloadComesThirtySecondsAfterTheLastSearch) {
+  auto store = savedStore(testing::fileItems(10, kTinyDimension, 9));
+  ASSERT_FALSE(search(*store, "chunk 1").empty());
+  f.env.advanceBy(std::chrono::seconds(20));
+  ASSERT_FALSE(search(*store, "chunk 2").empty());  // reschedules the unload
+  f.env.advanceBy(std::chrono::seconds(29));
+  EXPECT_TRUE(snapshot(*store).modelLoaded);
+  f.env.advanceBy(std::chrono::seconds(2));
+  auto s = snapshot(*store);
+  EXPECT_FALSE(s.modelLoaded);
+  EXPECT_EQ(s.readiness, ReadinessState::unloaded);
+  EXPECT_EQ(s.chunkCount, 10);  // the count survives the unload
+  const int loads = f.factory->loads;
+  ASSERT_TRUE(f.run([&](auto done) { store->waitUntilSearchable(done); }).ok());  // reloads from disk
+  EXPECT_EQ(f.factory->loads, loads + 1);
+  EXPECT_FALSE(search(*store, "chunk 3").empty());
+}
+
+TEST_F(FileEmbeddingStoreTest, MetadataCacheKeepsTheNewestEntriesAndEmptiesUnderPressure) {
+  auto store = openWith(testing::fileItems(FileEmbeddingStore::kMetadataCacheLimit + 100, 4, 10));
+  auto cache = f.await<std::map<std::string, double>>([&](auto done) { store->fileModificationTimes(done); });
+  EXPECT_EQ(cache.size(), FileEmbeddingStore::kMetadataCacheLimit);
+  EXPECT_EQ(cache.count("/docs/file0.txt"), 0u);  // the oldest go
+  EXPECT_EQ(cache.count("/docs/file2599.txt"), 1u);
+  store->handleMemoryPressure();
+  cache = f.await<std::map<std::string, double>>([&](auto done) { store->fileModificationTimes(done); });
+  EXPECT_TRUE(cache.empty());
+}
+
+TEST_F(FileEmbeddingStoreTest, MissingModelLeavesTheStoreUnavailableAndTheFilesAlone) {
+  f.factory->installed = false;
+  auto store = openWith(testing::fileItems(5, kTinyDimension, 11));
+  EXPECT_EQ(snapshot(*store).status, SemanticIndexStatus::unavailable);
+  EXPECT_TRUE(search(*store, "anything").empty());
+  Status added =
+      f.run([&](auto done) { store->addChunks(testing::chunkInputs(testing::fileItems(1, 32, 1)), nullptr, done); });
+  EXPECT_FALSE(added.ok());
+  EXPECT_TRUE(f.exists("FileChunks.mmap.lz"));
+}
+
+}  // namespace
+}  // namespace pallix

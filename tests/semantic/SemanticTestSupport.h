@@ -1,0 +1,168 @@
+// Shared helpers of the semantic tests: a runner that holds its tasks until
+// told, a counting model factory over the tiny test model, a store fixture in
+// virtual time, and item builders.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "SimilaritySearchKit/MMapStore.h"
+#include "app/semantic/FileEmbeddingStore.h"
+#include "app/semantic/MessageEmbeddingStore.h"
+#include "core/Telemetry.h"
+#include "core/VirtualTime.h"
+#include "tests/support/TempDir.h"
+
+namespace pallix::testing {
+
+inline std::string tinyModelDirectory() {
+  const char* data = std::getenv("PALLIX_TEST_DATA");
+  return std::string(data ? data : "tests/data") + "/embeddings/tiny_bert";
+}
+
+// Runs its tasks only when runAll() is called (on the test's thread): a
+// background runner whose work the test releases at a moment of its choice.
+class HeldRunner final : public TaskRunner {
+ public:
+  explicit HeldRunner(const Clock& clock) : clock_(clock) {}
+  TaskHandle postDelayed(Duration, Task task) override {
+    TaskHandle handle = TaskHandle::make();
+    tasks_.push_back({handle, std::move(task)});
+    return handle;
+  }
+  void postDelayedWithHandle(Duration, TaskHandle handle, Task task) override {
+    tasks_.push_back({std::move(handle), std::move(task)});
+  }
+  bool isCurrent() const override { return running_; }
+  const Clock& clock() const override { return clock_; }
+  std::size_t pending() const { return tasks_.size(); }
+  void runAll() {
+    while (!tasks_.empty()) {
+      auto [handle, task] = std::move(tasks_.front());
+      tasks_.pop_front();
+      running_ = true;
+      if (!handle.isCancelled()) task();
+      running_ = false;
+    }
+  }
+
+ private:
+  const Clock& clock_;
+  std::deque<std::pair<TaskHandle, Task>> tasks_;
+  bool running_ = false;
+};
+
+// The tiny model, counting how often it is loaded; `installed` false plays a missing model.
+class CountingModelFactory final : public EmbeddingModelFactory {
+ public:
+  bool isInstalled() const override { return installed; }
+  std::string unavailableMessage() const override { return "no model (pallix model install)"; }
+  Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits units) override {
+    ++loads;
+    if (!installed) return Error::make("no model installed");
+    return inner_.load(units);
+  }
+  bool installed = true;
+  int loads = 0;
+
+ private:
+  DirectoryEmbeddingModelFactory inner_{tinyModelDirectory()};
+};
+
+// Random items with the file chunk metadata keys, `dimension` floats each.
+inline std::vector<IndexItem> fileItems(std::size_t count, std::size_t dimension, uint32_t seed,
+                                        double firstModified = 1.7e9) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> normal;
+  std::vector<IndexItem> items;
+  for (std::size_t i = 0; i < count; ++i) {
+    IndexItem item;
+    item.id = "f" + std::to_string(i) + "_0";
+    item.text = "chunk " + std::to_string(i);
+    for (std::size_t d = 0; d < dimension; ++d) item.embedding.push_back(normal(rng));
+    FileChunkMetadata m;
+    m.filePath = "/docs/file" + std::to_string(i) + ".txt";
+    m.fileName = "file" + std::to_string(i) + ".txt";
+    m.fileExtension = "txt";
+    m.fileCategory = "document";
+    m.totalChunks = 1;
+    m.endOffset = 10;
+    m.modifiedDate = firstModified + double(i);
+    m.chunkText = item.text;
+    item.metadata = m.toMap();
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+// A store in virtual time over a temporary data directory, with the tiny model.
+struct StoreFixture {
+  VirtualTimeEnvironment env;
+  TempDir dir;
+  UserDefaults defaults;
+  NotificationCenter center;
+  ScopedTelemetryRecorder telemetry;
+  std::shared_ptr<CountingModelFactory> factory = std::make_shared<CountingModelFactory>();
+  std::shared_ptr<HeldRunner> background;  // set to hold graph loads
+
+  std::string data() const { return dir.path() + "/data"; }
+  EmbeddingStore::Dependencies deps() {
+    EmbeddingStore::Dependencies d;
+    d.runner = env.makeRunner("store");
+    d.backgroundRunner = background;
+    d.storeDirectory = data();
+    d.temporaryDirectory = dir.mkdir("tmp");
+    d.defaults = &defaults;
+    d.notifications = &center;
+    d.modelFactory = factory;
+    return d;
+  }
+  std::shared_ptr<FileEmbeddingStore> fileStore() { return FileEmbeddingStore::create(deps()); }
+  std::shared_ptr<MessageEmbeddingStore> messageStore() { return MessageEmbeddingStore::create(deps()); }
+
+  // Starts `start` with a completion and runs virtual time until it answered.
+  template <typename T, typename Start>
+  T await(Start start) {
+    std::optional<T> result;
+    start(Completion<T>([&](T value) { result = std::move(value); }));
+    for (int i = 0; i < 1000 && !result; ++i) {
+      env.runUntilIdle();
+      if (background && !result) background->runAll();
+    }
+    if (!result) ADD_FAILURE() << "no answer";
+    return std::move(result).value();
+  }
+  Status run(std::function<void(Completion<Status>)> start) { return await<Status>(std::move(start)); }
+
+  // Writes `items` as the store's item file (compressed when `compressed`).
+  void writeItemFile(const std::vector<IndexItem>& items, const std::string& name, bool compressed) {
+    std::filesystem::create_directories(data());
+    MMapStore store;
+    auto path = store.saveIndex(items, dir.mkdir("stage"), name);
+    ASSERT_TRUE(path.ok());
+    Logger logger("test");
+    EmbeddingStoreFiles files(data(), name, dir.path() + "/tmp", logger);
+    if (compressed) {
+      ASSERT_TRUE(files.compressAndMove(path.value(), files.itemPath()).ok());
+    } else {
+      std::filesystem::copy_file(path.value(), files.itemPath(), std::filesystem::copy_options::overwrite_existing);
+    }
+  }
+  bool exists(const std::string& name) const { return std::filesystem::exists(data() + "/" + name); }
+};
+
+inline std::vector<ChunkInput> chunkInputs(const std::vector<IndexItem>& items) {
+  std::vector<ChunkInput> out;
+  for (const auto& item : items) out.push_back({item.id, item.text, item.metadata});
+  return out;
+}
+
+}  // namespace pallix::testing

@@ -83,11 +83,11 @@ TaskHandle FakeHttpClient::get(HttpRequest request, HttpCompletion completion, H
   };
   if (!answer) {
     std::lock_guard<std::mutex> lock(mutex_);
-    hung_.push_back(Hung{handle, deliver});
+    hung_.push_back(Hung{handle, request.cancellation, deliver});
     return handle;
   }
   runner_->postDelayed(delay_, [handle, deliver, progress, request, answer = std::move(*answer)]() mutable {
-    if (handle.isCancelled()) {
+    if (handle.isCancelled() || request.cancellation.isCancelled()) {
       deliver(httpError(HttpErrorCode::cancelled, "The request was cancelled"));
       return;
     }
@@ -122,7 +122,7 @@ std::vector<std::string> FakeHttpClient::urls() const {
 size_t FakeHttpClient::pendingCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   size_t cancelledHung = 0;
-  for (const auto& h : hung_) cancelledHung += h.handle.isCancelled();
+  for (const auto& h : hung_) cancelledHung += h.cancelled();
   return *pending_ - cancelledHung;
 }
 
@@ -131,7 +131,7 @@ void FakeHttpClient::deliverCancellations() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = hung_.begin(); it != hung_.end();) {
-      if (it->handle.isCancelled()) {
+      if (it->cancelled()) {
         cancelled.push_back(std::move(*it));
         it = hung_.erase(it);
       } else {

@@ -38,6 +38,9 @@ struct HttpRequest {
   size_t maxBodyBytes = 4u << 20;
   // Non-empty: the body is written to this file (created or truncated) and not kept in memory.
   std::string destinationPath;
+  // Aborts the transfer as cancelling the returned handle does (for callers
+  // whose own handle exists before the request is sent).
+  CancellationToken cancellation;
 };
 
 struct HttpResponse {
@@ -121,7 +124,9 @@ class FakeHttpClient final : public HttpClient {
   std::vector<HttpRequest> requests_;
   struct Hung {
     TaskHandle handle;
+    CancellationToken cancellation;
     std::function<void(Result<HttpResponse>)> deliver;
+    bool cancelled() const { return handle.isCancelled() || cancellation.isCancelled(); }
   };
   std::vector<Hung> hung_;
   std::shared_ptr<size_t> pending_ = std::make_shared<size_t>(0);

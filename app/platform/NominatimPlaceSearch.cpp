@@ -213,6 +213,7 @@ void NominatimPlaceSearch::pump() {
   request.headers = {{"User-Agent", userAgent_}, {"Accept", "application/json"}};
   request.timeout = timeout_;
   request.maxBodyBytes = 1u << 20;
+  request.cancellation = job.handle.token();
   http_->get(std::move(request), [this, alive = alive_, runner = runner_, job](Result<HttpResponse> response) mutable {
     runner->post([this, alive, job = std::move(job), response = std::move(response)]() mutable {
       if (!*alive) return;

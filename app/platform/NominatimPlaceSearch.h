@@ -9,7 +9,7 @@
 // Threading: the queue, the pacing timer and the cache are confined to
 // `runner`; search and reverseGeocode may be called from any thread, and
 // completions run on `runner`. A request cancelled while waiting is never
-// sent.
+// sent; one cancelled in flight is abandoned.
 #pragma once
 
 #include <deque>

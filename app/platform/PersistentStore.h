@@ -92,9 +92,9 @@ class PersistentStore {
   // schema it cannot migrate. ":memory:" opens a private in-memory store.
   // `verifyIntegrity` runs PRAGMA quick_check first (it reads every page:
   // worth it at start-up, too slow for a command that answers one query).
-  static Result<std::unique_ptr<PersistentStore>> open(
-      const std::string& path, const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
-      bool verifyIntegrity = true);
+  static Result<std::unique_ptr<PersistentStore>> open(const std::string& path,
+                                                       const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
+                                                       bool verifyIntegrity = true);
 
   const std::string& path() const { return path_; }
   sqlite3* handle() const { return db_; }

@@ -64,10 +64,12 @@ struct CurlHttpClient::Transfer {
 
   static int progressed(void* self, curl_off_t expected, curl_off_t received, curl_off_t, curl_off_t) {
     auto* t = static_cast<Transfer*>(self);
-    if (t->handle.isCancelled()) return 1;  // aborts the transfer
+    if (t->cancelled()) return 1;  // aborts the transfer
     if (t->progress && received > 0) t->progress(received, expected > 0 ? expected : -1);
     return 0;
   }
+
+  bool cancelled() const { return handle.isCancelled() || request.cancellation.isCancelled(); }
 
   void finish(Result<HttpResponse> result) {
     auto done = std::move(completion);
@@ -171,7 +173,7 @@ void CurlHttpClient::run() {
     }
     const std::string& url = t->request.url;
     const std::string detail = t->errorBuffer[0] ? t->errorBuffer : curl_easy_strerror(code);
-    if (t->handle.isCancelled() || code == CURLE_ABORTED_BY_CALLBACK) {
+    if (t->cancelled() || code == CURLE_ABORTED_BY_CALLBACK) {
       t->finish(httpError(HttpErrorCode::cancelled, "The request to " + url + " was cancelled"));
     } else if (t->tooLarge) {
       t->finish(httpError(HttpErrorCode::bodyTooLarge, "The answer from " + url + " is larger than " +
@@ -207,7 +209,7 @@ void CurlHttpClient::run() {
       arrived.swap(incoming_);
     }
     for (auto& t : arrived) {
-      if (t->handle.isCancelled()) {
+      if (t->cancelled()) {
         t->finish(httpError(HttpErrorCode::cancelled, "The request to " + t->request.url + " was cancelled"));
         continue;
       }
@@ -216,7 +218,7 @@ void CurlHttpClient::run() {
     // Cancelled transfers that curl is not calling back for (waiting on a silent server) end here.
     std::vector<CURL*> cancelled;
     for (auto& [e, t] : active) {
-      if (t->handle.isCancelled()) cancelled.push_back(e);
+      if (t->cancelled()) cancelled.push_back(e);
     }
     for (CURL* e : cancelled) complete(e, CURLE_ABORTED_BY_CALLBACK);
 

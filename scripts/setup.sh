@@ -13,6 +13,8 @@ PACKAGES=(
   libopenblas-dev libcurl4-openssl-dev libssl-dev libncurses-dev
   libgtest-dev libgmock-dev libbenchmark-dev libhnswlib-dev
   python3 python3-numpy xdg-utils tmux
+  libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
+  python3-torch
 )
 
 missing=()

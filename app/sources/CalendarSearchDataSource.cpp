@@ -45,16 +45,25 @@ std::optional<std::string> summaryOf(const std::optional<std::string>& notes) {
   return flat;
 }
 
+// Folded and lowercased, with a fast path for ASCII text (most titles), which folding leaves as it is.
+std::string searchable(const std::string& text) {
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    std::string out = text;
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+  }
+  return intelligence::foldAndLowercase(text);
+}
+
 bool containsAllWords(const CalendarEvent& event, const std::vector<std::string>& words) {
-  std::string title = intelligence::foldAndLowercase(event.title);
+  std::string title = searchable(event.title);
   auto all = [&](const std::string& text) {
     return std::all_of(words.begin(), words.end(),
                        [&](const std::string& w) { return text.find(w) != std::string::npos; });
   };
   if (all(title)) return true;
   if (!event.location && !event.notes) return false;
-  return all(title + " " + intelligence::foldAndLowercase(event.location.value_or("")) + " " +
-             intelligence::foldAndLowercase(event.notes.value_or("")));
+  return all(title + " " + searchable(event.location.value_or("")) + " " + searchable(event.notes.value_or("")));
 }
 
 }  // namespace
@@ -111,7 +120,7 @@ void CalendarSearchDataSource::refreshTitleIndex() {
         auto events = store->events(days.startOfDay(now), days.startOfDay(now, kTitleIndexDays));
         if (!events.ok()) return;
         auto index = std::make_shared<TitleIndex>();
-        for (const auto& e : events.value()) index->push_back(intelligence::foldAndLowercase(e.title));
+        for (const auto& e : events.value()) index->push_back(searchable(e.title));
         std::sort(index->begin(), index->end());
         index->erase(std::unique(index->begin(), index->end()), index->end());
         main->post([apply, index]() mutable { apply(index); });

@@ -4,6 +4,12 @@
 // making unexpected and fortunate discoveries". Inflected forms are looked
 // up by their base form ("cats" finds "cat").
 //
+// The index, data and exception files of /usr/share/wordnet (or
+// $WNSEARCHDIR) are mapped into memory and searched there, in their documented
+// format (wndb(5)), with WordNet's own detachment rules: a look-up makes no
+// system call. The library's morphology is the fallback for what the rules do
+// not cover.
+//
 // Threading: the WordNet library keeps global state; every call takes one
 // process-wide lock, and callers run look-ups on one serial executor anyway
 // (DictionaryDataSource).

@@ -92,6 +92,18 @@ TEST_F(SourcesCoordinatorTest, WeatherForAPlaceStreamsInAfterTheFirstSnapshot) {
   EXPECT_FALSE(store->intelligenceState().selectedIdentifiers.count(Id::weather));
 }
 
+TEST_F(SourcesCoordinatorTest, WeatherHereWhenGeoClueRefusesIsMissingAuthorization) {
+  location->setAvailability(LocationService::Availability::denied);
+  create({DataSource::weather});
+  const size_t before = http->requests().size();
+  store->runSettledSearch("weather");
+  settle();
+  ASSERT_TRUE(store->intelligenceState().weatherAvailabilityIssue);
+  EXPECT_EQ(store->intelligenceState().weatherAvailabilityIssue->telemetryReason(), "authorization-2");
+  EXPECT_EQ(http->requests().size(), before) << "weather was not asked";
+  EXPECT_TRUE(store->pendingPermissions().empty()) << "nothing to ask: GeoClue decided";
+}
+
 TEST_F(SourcesCoordinatorTest, ASilentServerNeverHoldsThePanel) {
   create({DataSource::dictionary, DataSource::knowledge});
   store->runSettledSearch("def serendipity");

@@ -6,13 +6,24 @@
 
 #include "PallixRouter/PallixRouter.h"
 #include "app/platform/linux/CommandPasteboard.h"
+#include "app/platform/linux/LinuxSourceServices.h"
 #include "app/platform/linux/LinuxWorkspace.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
+#include "cli/IntelligenceDisplay.h"
 #include "core/FileUtil.h"
 
 namespace pallix::cli {
+
+std::unique_ptr<IntelligenceSourceSet> makeIntelligenceSourceSet(const DataDirectories& dirs,
+                                                                 const UserDefaults& defaults,
+                                                                 TaskRunnerPtr mainRunner) {
+  IntelligenceSourceSet::Options options;
+  options.mainRunner = std::move(mainRunner);
+  options.userAgent = std::string("Pallix/") + PALLIX_VERSION + " (Linux desktop search and launch utility)";
+  return std::make_unique<IntelligenceSourceSet>(makeLinuxSourceServices(dirs, options.userAgent), defaults, options);
+}
 
 Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access) {
   auto runtime = std::make_unique<AppRuntime>();
@@ -71,7 +82,10 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access) {
   deps.mainRunner = runtime->mainLoop;
   deps.routerRunner = runtime->routerExecutor;
   deps.switches = switches;
+  runtime->sources = makeIntelligenceSourceSet(runtime->dirs, *runtime->defaults, runtime->mainLoop);
+  deps.sources = runtime->sources->sources();
   deps.sources.calculator = runtime->calculator;
+  deps.locationProvider = runtime->sources->locationProvider();
   deps.routerFactory = router::makeBundledQueryRouterFactory();
   // In a process with a panel lifecycle the coordinator follows its work modes (deep idle unloads the router).
   if (PanelLifecycleCoordinator::isSharedConfigured()) deps.workModes = &PanelLifecycleCoordinator::shared();
@@ -95,6 +109,7 @@ AppRuntime::~AppRuntime() {
   for (auto* executor : {searchExecutor.get(), routerExecutor.get(), sourceExecutor.get()}) {
     if (executor) executor->shutdown();
   }
+  if (sources) sources->shutdown();
   model.reset();
   intelligence.reset();
   intelligenceClient.reset();
@@ -122,12 +137,13 @@ std::vector<std::string> AppRuntime::intelligenceLines() const {
     if (state.calculatorResult->detail) line += "   (" + *state.calculatorResult->detail + ")";
     lines.push_back(line);
   }
-  std::string sources;
+  std::string selected;
   for (VCRDataSourceIdentifier id : state.selectedIdentifiers) {
     if (id == VCRDataSourceIdentifier::calculator) continue;
-    sources += (sources.empty() ? "" : ", ") + std::string(dataSourceIdentifierRawValue(id));
+    selected += (selected.empty() ? "" : ", ") + std::string(dataSourceIdentifierRawValue(id));
   }
-  if (!sources.empty()) lines.push_back("Sources: " + sources);
+  for (const std::string& line : widgetLines(state, intelligence->widgetStates())) lines.push_back(line);
+  if (!selected.empty()) lines.push_back("Sources: " + selected);
   return lines;
 }
 

@@ -18,11 +18,17 @@
 #include "app/search/ContentViewModel.h"
 #include "app/search/SearchProviders.h"
 #include "app/shell/DataSourcePreferences.h"
+#include "app/sources/IntelligenceSourceSet.h"
 #include "cli/LastResults.h"
 #include "core/RunLoop.h"
 #include "core/UserDefaults.h"
 
 namespace pallix::cli {
+
+// The intelligence sources over the Linux services, with the endpoints of `defaults`.
+std::unique_ptr<IntelligenceSourceSet> makeIntelligenceSourceSet(const DataDirectories& dirs,
+                                                                 const UserDefaults& defaults,
+                                                                 TaskRunnerPtr mainRunner);
 
 struct AppRuntime {
   DataDirectories dirs;
@@ -38,6 +44,7 @@ struct AppRuntime {
   std::shared_ptr<SerialExecutor> routerExecutor;
   std::shared_ptr<SerialExecutor> sourceExecutor;
   std::shared_ptr<CalculatorSourceAdapter> calculator;
+  std::unique_ptr<IntelligenceSourceSet> sources;
   std::shared_ptr<LazyIntelligenceClient> intelligenceClient;
   std::shared_ptr<PanelIntelligenceStore> intelligence;
   std::unique_ptr<ContentViewModel> model;
@@ -54,7 +61,7 @@ struct AppRuntime {
   // Runs the main loop until the session and the intelligence store have no
   // work in flight, or `limit` has passed.
   void settle(Duration limit = seconds(5));
-  // The answers of the settled query, one line each ("Calculator: 14", ...).
+  // The answers of the settled query, one line each ("= 14", "Weather: ...", ...).
   std::vector<std::string> intelligenceLines() const;
   // Number of catalog records (0 when the catalog was never built).
   int64_t catalogSize();

@@ -8,6 +8,7 @@
 #include "app/platform/DataDirectories.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "cli/ModelDownloads.h"
 #include "core/Strings.h"
 
 namespace pallix::cli {
@@ -16,14 +17,20 @@ namespace {
 constexpr const char* kUsage =
     "Usage: pallix model install DIR [--name NAME] [--json]\n"
     "       pallix model list [--json]\n"
-    "       pallix model remove NAME\n\n"
+    "       pallix model remove NAME\n"
+    "       pallix model download bge-m3 [--json]\n"
+    "       pallix model cancel [bge-m3]\n\n"
     "install  checks that DIR holds a BERT-family encoder that loads and runs (config.json,\n"
     "         model.safetensors in F32, F16 or BF16, and vocab.txt; without vocab.txt the bundled\n"
     "         uncased vocabulary is used), then copies it into the models directory as NAME\n"
     "         (default bge_small_en, the model semantic search uses), replacing an earlier copy.\n"
     "         A bge-small-en-v1.5 download from Hugging Face has this layout.\n"
     "list     shows each installed model: name, dimension, layers, size on disk, whether it loads.\n"
-    "remove   deletes an installed model.\n\n"
+    "remove   deletes an installed model (NAME bge-m3: the downloaded package).\n"
+    "download fetches the large model from the model download server (ModelDownloadManager.baseURL;\n"
+    "         there is no default) and unpacks it into the models directory; Ctrl-C cancels.\n"
+    "cancel   stops a download running in another pallix process.\n"
+    "list also shows each model's download state (notDownloaded, downloading, downloaded, failed).\n\n"
     "Exit status: 0 done, 1 the model is unusable or the operation failed, 2 bad arguments,\n"
     "3 no such model.\n";
 
@@ -79,19 +86,25 @@ int list(InstalledModelStore& store, bool json) {
   if (json) {
     nlohmann::json array = nlohmann::json::array();
     for (const auto& m : models.value()) array.push_back(toJson(m));
-    printJson({{"modelsDirectory", store.modelsDirectory()}, {"models", array}});
+    printJson({{"modelsDirectory", store.modelsDirectory()},
+               {"models", array},
+               {"downloadStates", modelDownloadStatesJson()}});
     return kExitOk;
   }
   if (models->empty()) {
     std::cout << "No models installed in " << printable(store.modelsDirectory())
               << ".\nInstall one with 'pallix model install DIR'.\n";
-    return kExitOk;
   }
-  std::printf("%-20s %9s %6s %10s  %s\n", "NAME", "DIMENSION", "LAYERS", "SIZE", "LOADS");
-  for (const auto& m : models.value()) {
-    std::printf("%s %9d %6d %10s  %s\n", printableColumn(m.name, 20).c_str(), m.dimension, m.layers,
-                humanSize(m.sizeOnDisk).c_str(), m.loads ? "yes" : printable("no: " + m.loadError).c_str());
+  if (!models->empty()) {
+    std::printf("%-20s %9s %6s %10s  %s\n", "NAME", "DIMENSION", "LAYERS", "SIZE", "LOADS");
+    for (const auto& m : models.value()) {
+      std::printf("%s %9d %6d %10s  %s\n", printableColumn(m.name, 20).c_str(), m.dimension, m.layers,
+                  humanSize(m.sizeOnDisk).c_str(), m.loads ? "yes" : printable("no: " + m.loadError).c_str());
+    }
   }
+  std::fflush(stdout);
+  std::cout << "\nDownloads:\n";
+  for (const std::string& line : modelDownloadStateLines()) std::cout << "  " << line << "\n";
   return kExitOk;
 }
 
@@ -100,7 +113,7 @@ int runModel(Args& args) {
   auto name = args.option("--name");
   auto rest = args.positionals();
   if (args.failed()) return usageError("model", args.failure());
-  if (rest.empty()) return usageError("model", "missing subcommand (install, list or remove)");
+  if (rest.empty()) return usageError("model", "missing subcommand (install, list, remove, download or cancel)");
   InstalledModelStore store(DataDirectories::fromEnvironment().modelsDirectory());
   const std::string& sub = rest[0];
   if (sub == "install") {
@@ -112,8 +125,11 @@ int runModel(Args& args) {
     if (rest.size() != 1) return usageError("model", "list takes no arguments");
     return list(store, json);
   }
+  if (sub == "download") return downloadModelCommand(rest, json);
+  if (sub == "cancel") return cancelModelDownloadCommand(rest, json);
   if (sub == "remove") {
     if (rest.size() != 2) return usageError("model", "remove takes one NAME");
+    if (int code = 0; removeDownloadedModel(rest[1], code)) return code;
     Status removed = store.remove(rest[1]);
     if (!removed.ok()) {
       printError(removed.error().description(), "Run 'pallix model list' to see the installed models.");

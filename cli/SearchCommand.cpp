@@ -10,6 +10,7 @@
 #include "cli/AppRuntime.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "cli/IntelligenceDisplay.h"
 #include "core/Strings.h"
 #include "core/Telemetry.h"
 
@@ -107,7 +108,8 @@ int runSearch(Args& args) {
   const std::string text = joinStrings(words, " ");
   rt.model->handleSearchTextChange(text);
   rt.model->flushPendingSearch();
-  rt.settle();
+  // Long enough for the remote sources' own time-outs; local answers are in at once.
+  rt.settle(std::chrono::seconds(8));
 
   std::vector<LastResult> listed;
   std::vector<IndexedItem> apps = rt.model->selectionCandidates();
@@ -127,27 +129,20 @@ int runSearch(Args& args) {
 
   if (open && !json) return activateNumber(rt, listed, *open, false, false);
   const IntelligencePresentationState& answers = rt.intelligence->intelligenceState();
-  const bool hasAnswer = answers.calculatorResult.has_value();
+  const bool hasAnswer = answers.calculatorResult || answers.weatherSnapshot || !answers.mapResults.empty() ||
+                         !answers.calendarResults.empty() || answers.dictionaryResult || answers.wikipediaArticle;
   if (json) {
     nlohmann::json out = {{"query", text}, {"apps", nlohmann::json::array()}, {"files", nlohmann::json::array()}};
     for (const auto& app : apps) out["apps"].push_back(appJson(app));
     for (const auto& f : files) out["files"].push_back(fileJson(f));
-    nlohmann::json intelligence = {{"selected", nlohmann::json::array()}};
-    for (VCRDataSourceIdentifier id : answers.selectedIdentifiers) {
-      intelligence["selected"].push_back(dataSourceIdentifierRawValue(id));
-    }
-    if (hasAnswer) {
-      intelligence["calculator"] = {{"value", answers.calculatorResult->value},
-                                    {"formattedValue", answers.calculatorResult->formattedValue}};
-      if (answers.calculatorResult->detail) intelligence["calculator"]["detail"] = *answers.calculatorResult->detail;
-    }
-    out["intelligence"] = intelligence;
+    out["intelligence"] = intelligenceJson(answers, rt.intelligence->widgetStates());
     printJson(out);
     if (open) return activateNumber(rt, listed, *open, false, true);
     return listed.empty() && !hasAnswer ? kExitFailure : kExitOk;
   }
-  for (const std::string& line : rt.intelligenceLines()) std::cout << line << "\n";
-  if (hasAnswer && !listed.empty()) std::cout << "\n";
+  const std::vector<std::string> answerLines = rt.intelligenceLines();
+  for (const std::string& line : answerLines) std::cout << line << "\n";
+  if (!answerLines.empty() && !listed.empty()) std::cout << "\n";
   size_t n = 0;
   if (!apps.empty()) std::cout << "Applications\n";
   for (const auto& app : apps) {

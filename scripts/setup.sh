@@ -15,6 +15,7 @@ PACKAGES=(
   python3 python3-numpy xdg-utils tmux sqlite3
   libxcb1-dev libxcb-xfixes0-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
   xvfb xclip xdotool wl-clipboard wtype
+  libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
 )
 
 missing=()

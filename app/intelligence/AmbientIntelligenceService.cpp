@@ -161,8 +161,8 @@ void AmbientIntelligenceService::fetchAmbientWeather() {
 void AmbientIntelligenceService::resolveEventPlace(
     const CalendarSearchResult& event,
     std::function<void(std::vector<MapSearchResult>, std::optional<LocationCoordinate>)> done, TaskHandle handle) {
-  if (event.structuredLocation) {
-    done({}, event.structuredLocation);
+  if (auto coordinate = event.structuredCoordinate()) {
+    done({}, coordinate);
     return;
   }
   auto maps = deps_.mapSource;
@@ -175,12 +175,7 @@ void AmbientIntelligenceService::resolveEventPlace(
     main->post([handle, done, results = std::move(results)] {
       if (handle.isCancelled()) return;
       std::optional<LocationCoordinate> coordinate;
-      for (const auto& r : results) {
-        if (r.coordinate) {
-          coordinate = r.coordinate;
-          break;
-        }
-      }
+      if (!results.empty()) coordinate = results.front().mapItem.coordinate;
       done(results, coordinate);
     });
   });
@@ -212,7 +207,7 @@ void AmbientIntelligenceService::fetchCalendarLocationHighlights(
 void AmbientIntelligenceService::refreshEventLocationHighlights(const std::optional<CalendarSearchResult>& event) {
   eventLocationTask_.cancel();
   bool hasPlace =
-      event && (event->structuredLocation || (event->location && !intelligence::trimmed(*event->location).empty()));
+      event && (event->structuredCoordinate() || (event->location && !intelligence::trimmed(*event->location).empty()));
   if (!hasPlace) {
     if (highlights_.eventWeatherSnapshot || !highlights_.eventMapResults.empty()) {
       highlights_.eventWeatherSnapshot.reset();
@@ -248,15 +243,18 @@ bool AmbientIntelligenceService::conditionNamesPrecipitation(std::string_view co
 }
 
 bool AmbientIntelligenceService::hasPrecipitationSoon(const WeatherSnapshot& snapshot, Date now) {
-  if (isPrecipitationSymbol(snapshot.symbolName) || conditionNamesPrecipitation(snapshot.conditionText)) return true;
+  if (snapshot.current && (isPrecipitationSymbol(snapshot.current->symbolName) ||
+                           conditionNamesPrecipitation(snapshot.current->condition))) {
+    return true;
+  }
   const Date end = now + std::chrono::duration_cast<Duration>(std::chrono::duration<double>(kPrecipitationWindow));
   for (const auto& hour : snapshot.hourly) {
     // An hourly entry covers the hour that starts at its date.
     if (hour.date + std::chrono::hours(1) <= now || hour.date > end) continue;
-    if (hour.precipitationChance >= kPrecipitationChanceThreshold || isPrecipitationSymbol(hour.symbolName))
+    if (hour.precipitationChance.value_or(0) >= kPrecipitationChanceThreshold || isPrecipitationSymbol(hour.symbolName))
       return true;
   }
-  for (const auto& minute : snapshot.minutes) {
+  for (const auto& minute : snapshot.minute) {
     if (minute.date < now || minute.date > end) continue;
     if (minute.precipitationIntensity > 0) return true;
   }
@@ -264,10 +262,11 @@ bool AmbientIntelligenceService::hasPrecipitationSoon(const WeatherSnapshot& sna
 }
 
 bool AmbientIntelligenceService::isFreezing(const WeatherSnapshot& snapshot) {
-  const std::string folded = intelligence::foldAndLowercase(snapshot.conditionText);
+  if (!snapshot.current) return false;
+  const std::string folded = intelligence::foldAndLowercase(snapshot.current->condition);
   bool named = std::any_of(kFreezingWords.begin(), kFreezingWords.end(),
                            [&](std::string_view word) { return folded.find(word) != std::string::npos; });
-  return named || snapshot.temperatureCelsius <= 0.0;
+  return named || snapshot.current->temperature <= 0.0;
 }
 
 }  // namespace pallix

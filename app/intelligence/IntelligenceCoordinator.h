@@ -25,11 +25,16 @@
 //       default: return true;
 //     }
 //   });
+//   // The other sources and the location provider over the platform services (app/sources):
+//   auto sourceSet = std::make_unique<IntelligenceSourceSet>(makeLinuxSourceServices(dirs, userAgent), defaults,
+//                                                            IntelligenceSourceSet::Options{mainRunLoop, userAgent});
 //   IntelligenceCoordinator::Dependencies deps;
 //   deps.mainRunner = mainRunLoop; deps.routerRunner = routerRunner; deps.switches = switches;
-//   deps.sources.calculator = calculator;       // later sources are added here as they are written
-//   deps.routerFactory = <the router package's factory>;  // none yet: routing uses the fallback rules
-//   deps.locationProvider = nullptr;            // DeniedLocationProvider on Linux
+//   deps.sources = sourceSet->sources();            // calendar, maps, weather, dictionary, wikipedia
+//   deps.sources.calculator = calculator;
+//   deps.sources.contacts = <the contacts source>;  // null until it exists
+//   deps.locationProvider = sourceSet->locationProvider();  // fixed place, GeoClue2, or denied
+//   deps.routerFactory = <the router package's factory>;
 //   deps.workModes = &lifecycle;                // the coordinator registers its work-mode handler itself
 //   auto client = std::make_shared<LazyIntelligenceClient>(deps);
 //   // visibility handlers: client->onPanelShow() / client->onPanelHide()

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/intelligence/DateFormatting.h"
+#include "app/platform/HttpClient.h"
 #include "core/Strings.h"
 
 namespace pallix {
@@ -94,6 +96,24 @@ bool Snapshot::hasContent(VCRDataSourceIdentifier identifier) const {
     default:
       return false;
   }
+}
+
+std::optional<LocationCoordinate> CalendarSearchResult::structuredCoordinate() const {
+  if (!structuredLocationInfo) return std::nullopt;
+  LocationCoordinate c{structuredLocationInfo->latitude, structuredLocationInfo->longitude};
+  if (!isValidCoordinate(c)) return std::nullopt;
+  return c;
+}
+
+std::optional<std::string> CalendarSearchResult::makeCalendarOpenURL(const std::string& timeZoneId) const {
+  const std::string& id = calendarItemIdentifier.empty() ? identifier : calendarItemIdentifier;
+  if (id.empty()) return std::nullopt;
+  std::string url = "ical://ekevent";
+  if (hasRecurrenceRules) {
+    url += "/" + formatDate(startDate, "yyyyMMdd'T'HHmmss'Z'", isAllDay ? timeZoneId : std::string("UTC"));
+  }
+  url += "/" + percentEncode(id) + "?method=show&options=more";
+  return url;
 }
 
 const char* widgetContentStateName(WidgetContentState state) {

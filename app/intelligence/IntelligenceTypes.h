@@ -3,10 +3,10 @@
 // data-source identifiers, the payload each source answers with, `Snapshot`
 // (one step of a query's answer stream), widget states and activation modes.
 //
-// The payload records of the sources that later work adds (contacts,
-// calendar, maps, weather, dictionary, encyclopedia) are declared here with
-// the fields the coordinator, the store and the ambient highlights read;
-// those sources fill them. Plain values; no threading concerns.
+// The payload records of the sources (app/sources) are declared here; the
+// weather and place values they carry come from the platform seams
+// (app/platform/WeatherTypes.h, PlaceSearch.h). Plain values; no threading
+// concerns.
 #pragma once
 
 #include <array>
@@ -17,6 +17,10 @@
 #include <variant>
 #include <vector>
 
+#include "app/intelligence/WeatherQueryAnalyzer.h"
+#include "app/platform/GeoTypes.h"
+#include "app/platform/PlaceSearch.h"
+#include "app/platform/WeatherTypes.h"
 #include "core/Clock.h"
 
 namespace pallix {
@@ -59,12 +63,6 @@ struct CalculatorAnswer {
   friend bool operator==(const CalculatorAnswer&, const CalculatorAnswer&) = default;
 };
 
-struct LocationCoordinate {
-  double latitude = 0;
-  double longitude = 0;
-  friend bool operator==(const LocationCoordinate&, const LocationCoordinate&) = default;
-};
-
 struct ContactSearchResult {
   std::string identifier;
   std::string name;
@@ -72,46 +70,69 @@ struct ContactSearchResult {
   friend bool operator==(const ContactSearchResult&, const ContactSearchResult&) = default;
 };
 
+// A place the event's calendar geocoded.
+struct StructuredLocationInfo {
+  std::string title;
+  double latitude = 0;
+  double longitude = 0;
+  friend bool operator==(const StructuredLocationInfo&, const StructuredLocationInfo&) = default;
+};
+
 struct CalendarSearchResult {
-  std::string identifier;
+  std::string identifier;  // unique per occurrence
   std::string title;
   Date startDate;
   Date endDate;
   bool isAllDay = false;
-  std::optional<std::string> location;                   // free text, as typed in the event
-  std::optional<LocationCoordinate> structuredLocation;  // when the event carries a geocoded place
+  std::optional<std::string> calendarTitle;
+  std::string calendarItemIdentifier;  // the event's identifier in its calendar
+  bool hasRecurrenceRules = false;
+  std::optional<std::string> location;  // free text, as typed in the event
+  std::optional<std::string> notesSummary;
+  std::string primaryDateDescription;   // "Wed 11 Mar"
+  std::string relativeDateDescription;  // "today", "tomorrow", "in 3 days"
+  std::string timeRangeDescription;     // "10:00 - 11:00", "All day"
+  std::string calendarTypeDescription;  // "Local calendar", "Subscribed calendar"
+  std::optional<StructuredLocationInfo> structuredLocationInfo;
+  std::optional<std::string> meetingURL;
+  // The file holding the event, opened when no calendar application takes the event URL.
+  std::optional<std::string> sourcePath;
+
+  std::optional<LocationCoordinate> structuredCoordinate() const;
+  // "ical://ekevent[/<start, yyyyMMdd'T'HHmmss'Z'>]/<identifier>?method=show&options=more": the start
+  // only for repeating events, in UTC (all-day events: in `timeZoneId`, empty meaning the process's
+  // zone). No identifier gives no URL.
+  std::optional<std::string> makeCalendarOpenURL(const std::string& timeZoneId = {}) const;
   friend bool operator==(const CalendarSearchResult&, const CalendarSearchResult&) = default;
 };
 
 struct MapSearchResult {
+  MapItem mapItem;
   std::string name;
-  std::string address;
-  std::optional<LocationCoordinate> coordinate;
+  std::optional<std::string> subtitle;  // from the item's address
   friend bool operator==(const MapSearchResult&, const MapSearchResult&) = default;
 };
 
-struct HourlyWeatherForecast {
-  Date date;
-  double precipitationChance = 0;  // 0...1
-  std::string symbolName;
-  double temperatureCelsius = 0;
-  friend bool operator==(const HourlyWeatherForecast&, const HourlyWeatherForecast&) = default;
-};
-
-struct MinuteWeatherForecast {
-  Date date;
-  double precipitationIntensity = 0;  // millimetres per hour
-  friend bool operator==(const MinuteWeatherForecast&, const MinuteWeatherForecast&) = default;
-};
-
+// The weather source's answer: a compact forecast for one place.
 struct WeatherSnapshot {
-  std::string locationName;
-  Date date;
-  double temperatureCelsius = 0;
-  std::string conditionText;  // "Light Rain"
-  std::string symbolName;     // "cloud.rain"
-  std::vector<HourlyWeatherForecast> hourly;
-  std::vector<MinuteWeatherForecast> minutes;
+  struct Location {
+    std::string name;
+    std::optional<std::string> detail;
+    LocationCoordinate coordinate;
+    std::optional<std::string> timeZone;
+    friend bool operator==(const Location&, const Location&) = default;
+  };
+  using Current = CurrentWeather;
+  using Alert = WeatherAlert;
+
+  Location location;
+  std::set<WeatherDataKind> requestedKinds;
+  WeatherForecastFocus focus = WeatherForecastFocus::current;
+  std::optional<Current> current;
+  std::vector<HourForecast> hourly;
+  std::vector<DayForecast> daily;
+  std::vector<MinuteForecast> minute;
+  std::vector<Alert> alerts;
   friend bool operator==(const WeatherSnapshot&, const WeatherSnapshot&) = default;
 };
 
@@ -123,8 +144,10 @@ struct DictionaryEntry {
 
 struct WikipediaArticle {
   std::string title;
-  std::string summary;
+  std::string extract;
   std::string url;
+  std::optional<std::string> thumbnailURL;
+  std::string query;  // the query it answers
   friend bool operator==(const WikipediaArticle&, const WikipediaArticle&) = default;
 };
 

@@ -5,7 +5,11 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "app/platform/NominatimPlaceSearch.h"
+#include "app/platform/OpenMeteoGeocoder.h"
+#include "app/platform/OpenMeteoWeatherService.h"
 #include "app/search/IndexingService.h"
+#include "app/semantic/ModelDownloadManager.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppDisplayPreferences.h"
 #include "app/shell/ClipboardPreferences.h"
@@ -14,6 +18,7 @@
 #include "app/shell/IntelligencePreferences.h"
 #include "app/shell/MessagesPreferences.h"
 #include "app/shell/TelemetryPreferences.h"
+#include "app/sources/WikipediaDataSource.h"
 #include "core/Strings.h"
 
 namespace pallix {
@@ -111,6 +116,43 @@ std::vector<PreferenceDescriptor> buildStoredKeys() {
        nullptr,
        {},
        "the Messages database read instead of ~/Library/Messages/Chat.db ('pallix messages import-backup')"},
+      // Where the intelligence sources and model downloads send their requests.
+      {"OpenMeteoWeatherService",
+       OpenMeteoWeatherService::kBaseURLKey,
+       PreferenceValueType::string,
+       OpenMeteoWeatherService::kDefaultBaseURL,
+       {},
+       "forecasts for the weather source"},
+      {"OpenMeteoGeocoder",
+       OpenMeteoGeocoder::kBaseURLKey,
+       PreferenceValueType::string,
+       OpenMeteoGeocoder::kDefaultBaseURL,
+       {},
+       "place names of weather queries"},
+      {"NominatimPlaceSearch",
+       NominatimPlaceSearch::kBaseURLKey,
+       PreferenceValueType::string,
+       NominatimPlaceSearch::kDefaultBaseURL,
+       {},
+       "place search and reverse geocoding"},
+      {"WikipediaDataSource",
+       WikipediaDataSource::kBaseURLKey,
+       PreferenceValueType::string,
+       WikipediaDataSource::kDefaultBaseURL,
+       {},
+       "the instant-answer API of the encyclopedia source"},
+      {"WikipediaDataSource",
+       WikipediaDataSource::kWebOriginKey,
+       PreferenceValueType::string,
+       WikipediaDataSource::kDefaultWebOrigin,
+       {},
+       "the web origin of the instant-answer API's image paths"},
+      {"ModelDownloadManager",
+       ModelDownloadManager::kBaseURLKey,
+       PreferenceValueType::string,
+       nullptr,
+       {},
+       "the model download server (no default)"},
   };
 }
 

@@ -4,7 +4,7 @@
 // F1 is the positive class's; macro-F1 averages the positive and negative
 // classes' F1. The fallback's dictionary candidate test is taken as always
 // resolving, which can only favour the fallback.
-// Usage: router_eval [FILE] [--resources DIR]
+// Usage: router_eval [FILE] [--resources DIR] [--errors]  (--errors lists the misrouted queries)
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -44,9 +44,12 @@ struct Counts {
 int main(int argc, char** argv) {
   std::string file = std::string(PALLIX_ROUTER_SOURCE_ROOT) + "/tests/data/router/heldout.jsonl";
   std::optional<std::string> resources;
+  bool listErrors = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--resources") && i + 1 < argc)
       resources = argv[++i];
+    else if (!std::strcmp(argv[i], "--errors"))
+      listErrors = true;
     else
       file = argv[i];
   }
@@ -92,6 +95,15 @@ int main(int argc, char** argv) {
         if (identifierForRouterSource(s) == id) rules.insert(s);
       }
     }
+    if (listErrors && decision->result.selected != gold) {
+      auto names = [](const std::set<DataSource>& set) {
+        std::string out;
+        for (DataSource s : set) out += (out.empty() ? "" : ",") + std::string(routerDataSourceRawValue(s));
+        return out.empty() ? std::string("-") : out;
+      };
+      std::printf("%-12s -> %-20s %s%s\n", names(gold).c_str(), names(decision->result.selected).c_str(), text.c_str(),
+                  decision->decidedByShortcut ? "  (shortcut)" : "");
+    }
     for (DataSource s : kAllRouterDataSources) {
       routed[s].add(decision->result.selected.count(s), gold.count(s));
       classifier[s].add(classified.count(s), gold.count(s));
@@ -102,11 +114,17 @@ int main(int argc, char** argv) {
   std::printf("router_eval: %s: %d queries, %d settled by the shortcut\n", file.c_str(), rows, byShortcut);
   std::printf("%-11s %8s | %9s %9s | %9s %9s | %9s %9s\n", "source", "support", "route F1", "macro-F1", "cls F1",
               "macro-F1", "rules F1", "macro-F1");
+  double meanRouted = 0, meanClassifier = 0, meanFallback = 0;
   for (DataSource s : kAllRouterDataSources) {
     std::printf("%-11s %8d | %9.4f %9.4f | %9.4f %9.4f | %9.4f %9.4f\n", routerDataSourceRawValue(s),
                 routed[s].tp + routed[s].fn, routed[s].f1(), routed[s].macroF1(), classifier[s].f1(),
                 classifier[s].macroF1(), fallback[s].f1(), fallback[s].macroF1());
+    meanRouted += routed[s].f1() / 6;
+    meanClassifier += classifier[s].f1() / 6;
+    meanFallback += fallback[s].f1() / 6;
   }
+  std::printf("%-11s %8s | %9.4f %9s | %9.4f %9s | %9.4f\n", "mean F1", "", meanRouted, "", meanClassifier, "",
+              meanFallback);
   if (cache) std::filesystem::remove_all(cache);
   return 0;
 }

@@ -23,9 +23,10 @@ class AmbientIntelligenceServiceTest : public ::testing::Test {
     env.clock().setWallNow(kNow);
     weather->fetchAnswer = [this](std::optional<LocationCoordinate> at) {
       WeatherSnapshot s;
-      s.locationName = at ? "event place" : "here";
-      s.conditionText = "Clear";
-      s.temperatureCelsius = 12 + static_cast<double>(weather->fetches.size());
+      s.location.name = at ? "event place" : "here";
+      s.current = CurrentWeather{};
+      s.current->condition = "Clear";
+      s.current->temperature = 12 + static_cast<double>(weather->fetches.size());
       return std::optional<WeatherSnapshot>(s);
     };
   }
@@ -172,14 +173,14 @@ TEST_F(AmbientIntelligenceServiceTest, DeepIdlePausesAndOtherModesResume) {
 
 TEST_F(AmbientIntelligenceServiceTest, EventWithCoordinateGetsWeatherThere) {
   auto e = event("offsite", 30min);
-  e.structuredLocation = LocationCoordinate{48.85, 2.35};
+  e.structuredLocationInfo = StructuredLocationInfo{"Salle Pleyel", 48.85, 2.35};
   calendar->events = {e};
   create();
   refreshEvents();
   ASSERT_TRUE(service->highlights().eventWeatherSnapshot);
-  EXPECT_EQ(service->highlights().eventWeatherSnapshot->locationName, "event place");
+  EXPECT_EQ(service->highlights().eventWeatherSnapshot->location.name, "event place");
   ASSERT_EQ(weather->fetches.size(), 1u);
-  EXPECT_EQ(weather->fetches[0], e.structuredLocation);
+  EXPECT_EQ(weather->fetches[0], e.structuredCoordinate());
   EXPECT_TRUE(maps->placeSearches.empty());
 }
 
@@ -187,7 +188,8 @@ TEST_F(AmbientIntelligenceServiceTest, EventWithTextLocationIsResolvedThroughMap
   auto e = event("dinner", 45min);
   e.location = "Chez Paul, Paris";
   calendar->events = {e};
-  maps->places = {MapSearchResult{"Chez Paul", "13 rue de Charonne", LocationCoordinate{48.85, 2.37}}};
+  maps->places = {
+      MapSearchResult{MapItem{"Chez Paul", LocationCoordinate{48.85, 2.37}}, "Chez Paul", "13 rue de Charonne"}};
   create();
   refreshEvents();
   EXPECT_EQ(maps->placeSearches, std::vector<std::string>{"Chez Paul, Paris"});
@@ -215,16 +217,17 @@ TEST_F(AmbientIntelligenceServiceTest, EventWithTextLocationIsResolvedThroughMap
 
 WeatherSnapshot dry() {
   WeatherSnapshot s;
-  s.conditionText = "Partly Cloudy";
-  s.symbolName = "cloud.sun";
-  s.temperatureCelsius = 8;
+  s.current = CurrentWeather{};
+  s.current->condition = "Partly Cloudy";
+  s.current->symbolName = "cloud.sun";
+  s.current->temperature = 8;
   return s;
 }
 
 TEST(WeatherHighlightRulesTest, PrecipitationChanceThresholdIsThirtyPercent) {
   auto at = [](double chance, Duration fromNow) {
     WeatherSnapshot s = dry();
-    s.hourly = {HourlyWeatherForecast{kNow + fromNow, chance, "cloud", 8}};
+    s.hourly = {HourForecast{kNow + fromNow, "cloud", 8, chance}};
     return AmbientIntelligenceService::hasPrecipitationSoon(s, kNow);
   };
   EXPECT_TRUE(at(0.30, 30min));
@@ -246,14 +249,14 @@ WeatherSnapshot dryWith(Edit edit) {
 
 TEST(WeatherHighlightRulesTest, SymbolsConditionsAndMinutes) {
   auto soon = [](const WeatherSnapshot& s) { return AmbientIntelligenceService::hasPrecipitationSoon(s, kNow); };
-  EXPECT_TRUE(soon(dryWith([](auto& s) { s.symbolName = "cloud.drizzle"; })));
-  EXPECT_TRUE(soon(dryWith([](auto& s) { s.conditionText = "Light Rain"; })));
-  EXPECT_TRUE(soon(dryWith([](auto& s) { s.hourly = {HourlyWeatherForecast{kNow + 20min, 0.0, "cloud.bolt.rain", 8}}; })));
+  EXPECT_TRUE(soon(dryWith([](auto& s) { s.current->symbolName = "cloud.drizzle"; })));
+  EXPECT_TRUE(soon(dryWith([](auto& s) { s.current->condition = "Light Rain"; })));
+  EXPECT_TRUE(soon(dryWith([](auto& s) { s.hourly = {HourForecast{kNow + 20min, "cloud.bolt.rain", 8, 0.0}}; })));
   EXPECT_TRUE(soon(dryWith([](auto& s) {
-    s.minutes = {MinuteWeatherForecast{kNow + 5min, 0.0}, MinuteWeatherForecast{kNow + 6min, 0.1}};
+    s.minute = {MinuteForecast{kNow + 5min, 0.0}, MinuteForecast{kNow + 6min, 0.1}};
   })));
   EXPECT_FALSE(soon(dryWith([](auto& s) {
-    s.minutes = {MinuteWeatherForecast{kNow + 5min, 0.0}, MinuteWeatherForecast{kNow + 2h, 3.0}};
+    s.minute = {MinuteForecast{kNow + 5min, 0.0}, MinuteForecast{kNow + 2h, 3.0}};
   })));
   for (const char* symbol : {"cloud.rain", "cloud.heavyrain", "cloud.drizzle", "cloud.sleet", "cloud.hail",
                              "cloud.snow", "cloud.bolt", "cloud.bolt.rain", "cloud.sleet.fill", "cloud.hail.fill"}) {
@@ -266,10 +269,10 @@ TEST(WeatherHighlightRulesTest, SymbolsConditionsAndMinutes) {
 TEST(WeatherHighlightRulesTest, Freezing) {
   EXPECT_FALSE(AmbientIntelligenceService::isFreezing(dry()));
   for (const char* text : {"Snow", "Freezing Drizzle", "Icy", "Ice Pellets", "Hail", "Sleet"}) {
-    EXPECT_TRUE(AmbientIntelligenceService::isFreezing(dryWith([&](auto& s) { s.conditionText = text; }))) << text;
+    EXPECT_TRUE(AmbientIntelligenceService::isFreezing(dryWith([&](auto& s) { s.current->condition = text; }))) << text;
   }
-  EXPECT_TRUE(AmbientIntelligenceService::isFreezing(dryWith([](auto& s) { s.temperatureCelsius = 0.0; })));
-  EXPECT_FALSE(AmbientIntelligenceService::isFreezing(dryWith([](auto& s) { s.temperatureCelsius = 0.1; })));
+  EXPECT_TRUE(AmbientIntelligenceService::isFreezing(dryWith([](auto& s) { s.current->temperature = 0.0; })));
+  EXPECT_FALSE(AmbientIntelligenceService::isFreezing(dryWith([](auto& s) { s.current->temperature = 0.1; })));
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ class FakeWeather final : public FakeSourceBase<WeatherSource> {
  public:
   explicit FakeWeather(TaskRunnerPtr runner) : FakeSourceBase(VCRDataSourceIdentifier::weather, runner) {
     answer = [](const std::string& q) {
-      return VCRDataSourceResult(std::optional<WeatherSnapshot>(WeatherSnapshot{q}));
+      return VCRDataSourceResult(std::optional<WeatherSnapshot>(WeatherSnapshot{{q}}));
     };
   }
   WeatherLocationPreference locationPreference() const override { return preference; }
@@ -151,7 +151,7 @@ class FakeMaps final : public FakeSourceBase<MapSource> {
  public:
   explicit FakeMaps(TaskRunnerPtr runner) : FakeSourceBase(VCRDataSourceIdentifier::maps, runner) {
     answer = [](const std::string& q) {
-      return VCRDataSourceResult(std::vector<MapSearchResult>{MapSearchResult{q, "somewhere", std::nullopt}});
+      return VCRDataSourceResult(std::vector<MapSearchResult>{MapSearchResult{MapItem{q}, q, "somewhere"}});
     };
   }
   std::optional<Location> lastKnownLocation() const override { return lastKnown; }
@@ -177,7 +177,7 @@ class FakeWikipedia final : public FakeSourceBase<VCRDataSource> {
  public:
   explicit FakeWikipedia(TaskRunnerPtr runner) : FakeSourceBase(VCRDataSourceIdentifier::wikipedia, runner) {
     answer = [](const std::string& q) {
-      return VCRDataSourceResult(WikipediaArticle{q, "summary", "https://example.org"});
+      return VCRDataSourceResult(WikipediaArticle{q, "summary", "https://example.org", std::nullopt, q});
     };
   }
 };

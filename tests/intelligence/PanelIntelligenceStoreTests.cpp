@@ -189,7 +189,7 @@ TEST_F(PanelIntelligenceStoreTest, PreviewsLeaveRemoteWidgetsTheyDidNotSelect) {
 TEST_F(PanelIntelligenceStoreTest, DeferredWidgetsWaitForTheFullSnapshot) {
   store->performIntelligenceQuery("weather in oslo", PanelIntelligenceStore::QueryKind::preview);
   auto preview = snapshotFor("weather in oslo", {Id::weather, Id::maps, Id::dictionary}, {Id::weather});
-  preview.mapResults = {MapSearchResult{"Oslo", "Norway", std::nullopt}};
+  preview.mapResults = {MapSearchResult{MapItem{"Oslo"}, "Oslo", "Norway"}};
   preview.dictionaryResult = DictionaryEntry{"oslo", "a city"};
   client->send(0, preview);
   EXPECT_EQ(store->widgetState(Id::dictionary), State::ready);
@@ -207,7 +207,7 @@ TEST_F(PanelIntelligenceStoreTest, DeferredWidgetsWaitForTheFullSnapshot) {
   ASSERT_TRUE(store->pendingFullSnapshot());
   auto done = preview;
   done.activeIdentifiers.clear();
-  done.weatherSnapshot = WeatherSnapshot{"Oslo"};
+  done.weatherSnapshot = WeatherSnapshot{{"Oslo"}};
   client->send(1, done);
   EXPECT_EQ(store->widgetState(Id::weather), State::ready);
   EXPECT_FALSE(store->pendingFullSnapshot());
@@ -272,7 +272,7 @@ TEST_F(PanelIntelligenceStoreTest, PendingPermissionsAreRequestedInOrder) {
 TEST_F(PanelIntelligenceStoreTest, AmbientHighlightsAreCopiedIntoTheStore) {
   Highlights h;
   h.upcomingEvents = {CalendarSearchResult{"e1", "Standup"}};
-  h.weatherSnapshot = WeatherSnapshot{"here"};
+  h.weatherSnapshot = WeatherSnapshot{{"here"}};
   client->observer(h);
   EXPECT_EQ(store->upcomingCalendarEvents().size(), 1u);
   EXPECT_EQ(store->ambientWeatherSnapshot(), h.weatherSnapshot);

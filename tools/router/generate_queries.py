@@ -93,6 +93,89 @@ MISC = ["todo", "timer 10 minutes", "set alarm 7am", "screenshot", "lock screen"
         "clipboard", "emoji", "new note", "new email", "play music", "pause", "next track", "battery",
         "color picker", "password generator", "uuid", "lorem ipsum", "stopwatch", "focus mode", "night shift"]
 
+# Wider phrasing: questions without keywords, paraphrases, common words for
+# synonyms, names from many languages, documents named the way people say them.
+PEOPLE_KNOWN = ["charles darwin", "frédéric chopin", "johann sebastian bach", "pablo picasso", "claude monet",
+                "rembrandt", "michelangelo", "confucius", "socrates", "plato", "aristotle", "julius caesar",
+                "queen victoria", "winston churchill", "mahatma gandhi", "martin luther king", "rosa parks",
+                "nikola tesla", "thomas edison", "alexander graham bell", "louis pasteur", "alexander fleming",
+                "gregor mendel", "dmitri mendeleev", "niels bohr", "stephen hawking", "carl sagan", "jane austen",
+                "charles dickens", "leo tolstoy", "fyodor dostoevsky", "gabriel garcía márquez", "miguel de cervantes",
+                "dante alighieri", "victor hugo", "goethe", "franz kafka", "haruki murakami", "akira kurosawa",
+                "hayao miyazaki", "ludwig van beethoven", "wolfgang amadeus mozart", "antonio vivaldi", "édith piaf",
+                "catherine the great", "peter the great", "joan of arc", "elizabeth i", "henry viii", "louis xiv",
+                "charlemagne", "attila the hun", "alexander the great", "hannibal", "tutankhamun", "ramses ii",
+                "ibn battuta", "marco polo", "christopher columbus", "ferdinand magellan", "vasco da gama",
+                "amelia earhart", "neil armstrong", "yuri gagarin", "valentina tereshkova", "che guevara",
+                "fidel castro", "mao zedong", "sun yat-sen", "atatürk", "karl marx", "adam smith", "john locke",
+                "immanuel kant", "friedrich nietzsche", "simone de beauvoir", "rené descartes", "blaise pascal",
+                "archimedes", "euclid", "pythagoras", "hypatia", "avicenna", "al-khwarizmi", "srinivasa ramanujan",
+                "emmy noether", "grace hopper", "tim berners-lee", "linus torvalds", "steve jobs", "bill gates"]
+THINGS_KNOWN = ["the sistine chapel", "stonehenge", "the acropolis", "angkor wat", "petra",
+                "the golden gate bridge", "the panama canal", "the suez canal", "the brooklyn bridge",
+                "the leaning tower of pisa", "the kremlin", "the forbidden city", "the alhambra", "mount fuji",
+                "the sahara desert", "the nile", "lake baikal", "the mariana trench", "the great barrier reef",
+                "the milky way", "the andromeda galaxy", "mars", "venus", "saturn's rings", "halley's comet",
+                "the sun", "a neutron star", "a solar eclipse", "the northern lights", "gravity", "electricity",
+                "magnetism", "the immune system", "the human heart", "the brain", "insulin", "antibiotics",
+                "the placebo effect", "inflation", "the gold standard", "the european union", "the united nations",
+                "nato", "the league of nations", "the treaty of versailles", "the berlin conference",
+                "the reformation", "the enlightenment", "the meiji restoration", "the spanish civil war",
+                "the korean war", "the vietnam war", "the gulf war", "the fall of constantinople",
+                "the battle of hastings", "the boston tea party", "the american civil war", "apartheid",
+                "the space race", "the bronze age", "the ice age", "the black death", "the plague of justinian",
+                "the first crusade", "the inca empire", "the maya civilization", "mesopotamia", "sparta",
+                "the hanseatic league", "the east india company", "bitcoin", "the blockchain", "linux",
+                "the world wide web", "the transistor", "the steam engine", "the light bulb", "the compass",
+                "the wheel", "paper", "gunpowder", "the olympics", "the nobel prize", "the fifa world cup"]
+COUNTRIES = ["france", "japan", "brazil", "india", "egypt", "kenya", "peru", "norway",
+             "iceland", "mongolia", "vietnam", "argentina", "chile", "poland", "portugal", "greece", "turkey",
+             "morocco", "nigeria", "indonesia", "thailand", "south korea", "new zealand", "switzerland",
+             "austria", "finland", "ireland", "mexico", "colombia", "cuba", "ethiopia", "madagascar", "nepal"]
+PHENOMENA = ["the ocean salty", "ice slippery", "the moon red during an eclipse",
+             "grass green", "the sea level rising", "the earth round", "snow white", "glass transparent"]
+MECHANISMS = ["airplanes", "solar panels", "batteries", "refrigerators",
+              "tides", "volcanoes", "hurricanes", "magnets", "lasers", "gps",
+              "3d printers", "heat pumps", "wind turbines", "submarines", "telescopes", "microwaves"]
+BOOKS = ["war and peace", "one hundred years of solitude", "the odyssey", "hamlet", "moby dick",
+         "crime and punishment", "the divine comedy", "les misérables", "the little prince", "1984",
+         "the great gatsby", "to kill a mockingbird", "faust", "the tale of genji", "the art of war"]
+COMMON_WORDS = ["happy", "sad", "big", "small", "fast", "smart", "angry", "beautiful", "important", "difficult",
+                "good", "bad", "strong", "tired", "funny", "quiet", "kind", "rich", "cold", "old",
+                "begin", "help", "show", "use", "think", "love", "great", "nice", "weird"]
+ABBREVIATIONS = ["asap", "fyi", "brb", "imho", "tl;dr", "eta", "rsvp", "diy", "faq", "aka", "lgtm", "afaik"]
+PHRASES = ["et cetera", "alma mater", "per se", "status quo", "bona fide", "faux pas", "vice versa", "de facto",
+           "zeitgeist", "raison d'être", "in lieu of", "quid pro quo", "deus ex machina", "cul-de-sac"]
+DOCUMENTS = ["bank statements", "payslips", "medical records", "insurance papers",
+             "wedding photos", "scanned receipts", "birth certificate",
+             "rental agreement", "employment contract", "curriculum vitae", "cover letters", "lecture notes",
+             "homework", "lab report", "research paper", "grant proposal", "sales figures", "price list",
+             "floor plan", "wiring diagram", "user manual", "warranty", "boarding pass", "ticket confirmation",
+             "playlist", "podcast episodes", "voice memos", "recordings", "drawings", "sketches", "mockups",
+             "wireframes", "logo files", "fonts", "ebooks", "audiobooks", "backups", "dotfiles", "keynote"]
+CODE_FILES = ["makefile", "cmakelists", "package.json", "requirements.txt", "cargo.toml",
+              "gitignore", ".bashrc", "docker-compose.yml", "index.html", "main.rs", "app.py", "setup.sh",
+              "vimrc", "nginx.conf", "crontab", "pom.xml", "build.gradle", "tsconfig", "webpack config"]
+SCRIPT_TASKS = ["resizes images", "parses logs", "scrapes prices", "backs up my photos",
+                "converts csv to json", "sends emails", "cleans the downloads folder", "syncs my notes"]
+CUISINES = ["indian", "vegetarian", "mexican", "chinese", "japanese", "korean", "greek",
+            "lebanese", "ethiopian", "turkish", "vietnamese", "french", "spanish", "peruvian"]
+MONTHS = ["january", "february", "march", "april", "may", "june", "july", "august", "september", "october",
+          "november", "december", "jan", "feb", "sept", "oct"]
+DOC_ISSUERS = ["bank", "tax office", "school", "electricity", "water", "phone", "gym", "car", "pension", "university",
+               "hospital", "employer", "council", "mortgage"]
+DOC_KINDS = ["statement", "bill", "letter", "certificate", "form", "policy", "contract", "invoice", "receipt",
+             "confirmation", "application", "notice"]
+SUPERLATIVES = [("longest", "river"), ("highest", "mountain"), ("largest", "desert"), ("deepest", "lake"),
+                ("biggest", "country"), ("smallest", "country"), ("tallest", "building"), ("oldest", "university"),
+                ("largest", "island"), ("hottest", "planet"), ("fastest", "animal"), ("largest", "volcano")]
+COUNTS = [("moons", "jupiter"), ("moons", "mars"), ("moons", "neptune"), ("bones", "the human body"),
+          ("countries", "africa"), ("states", "the usa"), ("players", "a rugby team"), ("teeth", "an adult"),
+          ("hearts", "an octopus"), ("keys", "a piano"), ("symphonies", "beethoven write"), ("elements", "there")]
+DISTANCES = [("mars", "the sun"), ("the sun", "earth"), ("pluto", "the sun"), ("venus", "earth"),
+             ("the nearest star", "earth")]
+FOREIGN_WEATHER = ["météo", "wetter", "tiempo", "meteo", "clima", "väder", "pogoda"]
+
 
 def pick(rng, xs):
     return xs[rng.randrange(len(xs))]
@@ -205,8 +288,119 @@ def mixed_query(rng):
     return f"directions to {c} and weather {t}", {"maps", "weather"}
 
 
+def maps_query_wide(rng):
+    c, p, k = pick(rng, CITIES), pick(rng, PLACES), pick(rng, CUISINES)
+    return pick(rng, [
+        f"{k} food near me", f"{k} restaurant in {c}", f"{k} takeaway open now", f"good {k} place nearby",
+        f"{p} open on holidays", f"how long to walk to the {p}",
+        f"parking near the {p}", f"is the {p} open", f"any {p} close to me", f"{p} close to here",
+        f"where can i find a {p}", f"where can i buy {pick(rng, ['batteries', 'flowers', 'a sim card'])}",
+        f"walking route to the {p}", f"public transport to {c}", f"cycling route to the {p}",
+        f"{k} in {c}", f"{p}s in {c}", f"cheap hotel in {c}", f"things to do in {c}",
+    ])
+
+
+def weather_query_wide(rng):
+    c, t = pick(rng, CITIES), pick(rng, WEATHER_TIMES)
+    return pick(rng, [
+        f"do i need gloves {t}", f"do i need sunscreen {t}", f"is it icy outside",
+        f"how warm is it outside", f"is it going to be hot {t}", f"will it pour {t}", f"any rain {t}",
+        f"will it be cloudy in {c} {t}", f"what's the weather {t}",
+        f"how's the weather in {c}", f"weather for {t}", f"{pick(rng, FOREIGN_WEATHER)} {c}",
+        f"{c} {pick(rng, FOREIGN_WEATHER)}", f"is it raining in {c} right now", f"how many degrees in {c}",
+        f"chance of snow {t}", f"fog {t}", f"is there a storm coming", f"forecast",
+        f"will it be nice {t} in {c}", f"how chilly will it be {t}",
+    ])
+
+
+def dictionary_query_wide(rng):
+    w = pick(rng, WORDS + PHRASES)
+    c, a = pick(rng, COMMON_WORDS), pick(rng, ABBREVIATIONS)
+    return pick(rng, [
+        f"what does {w} mean", f"what does the word {w} mean", f"what is the meaning of {w}",
+        f"what is the meaning of the word {w}", f"whats {w} mean", f"wat does {w} mean", f"what does {a} stand for",
+        f"what does {a} mean", f"meaning of {a}", f"defintion of {w}", f"deifne {w}", f"defin {w}",
+        f"{w} defintion", f"definition of the word {w}", f"what's a synonym for {c}", f"another word for {c}",
+        f"synonyms for {c}", f"opposite of {c}", f"antonyms for {c}", f"{c} synonym", f"is {w} a real word",
+        f"how do you spell {w}", f"correct spelling of {w}", f"what is the definition of {w}",
+        f"{w} means", f"explain the word {w}", f"meaning {w}", f"{w}?", f"definition of {w}", f"def of {w}",
+        f"{w} def", f"{w} dictionary",
+    ])
+
+
+def knowledge_query_wide(rng):
+    pn, th, co, b = pick(rng, PEOPLE_KNOWN), pick(rng, THINGS_KNOWN), pick(rng, COUNTRIES), pick(rng, BOOKS)
+    t = pick(rng, [pn, th])
+    return pick(rng, [
+        f"who was {pn}", f"who is {pn}", f"{pn}", f"when was {pn} born", f"when did {pn} die",
+        f"what did {pn} discover", f"what is {pn} famous for", f"{pn} biography", f"life of {pn}",
+        f"{th}", f"how big is {th}", f"how old is {th}", f"how tall is {th}", f"where is {th}",
+        f"who built {th}", f"when was {th} built", f"what was {th}", f"how did {th} start", f"why did {th} end",
+        f"what caused {th}", f"explain {th}", f"capital of {co}", f"population of {co}",
+        f"what is the capital of {co}", f"how many people live in {co}", f"official language of {co}",
+        f"currency of {co}", f"history of {co}", f"largest city in {co}", f"who wrote {b}", f"author of {b}",
+        f"what is {b} about", f"why is {pick(rng, PHENOMENA)}", f"how do {pick(rng, MECHANISMS)} work",
+        f"how does a {pick(rng, MECHANISMS).rstrip('s')} work", f"who invented {pick(rng, THINGS_KNOWN)}",
+        f"inventor of {th}", f"who discovered {th}", f"what year did {th} happen", f"facts about {t}",
+        f"tell me about {t}", f"{t} history", f"{t} explained", f"wiki {t}", f"wikipedia {t}",
+        "{} {} in the world".format(*pick(rng, SUPERLATIVES)), "what is the {} {} on earth".format(*pick(rng, SUPERLATIVES)),
+        "which is the {} {}".format(*pick(rng, SUPERLATIVES)), "how many {} does {} have".format(*pick(rng, COUNTS)),
+        "how many {} are in {}".format(*pick(rng, COUNTS)), "how far is {} from {}".format(*pick(rng, DISTANCES)),
+        "distance between {} and {}".format(*pick(rng, DISTANCES)),
+    ])
+
+
+def messages_query_wide(rng):
+    p, m = pick(rng, PEOPLE + FIRST), pick(rng, MSG_TOPICS)
+    return pick(rng, [
+        f"did {p} text me back", f"did {p} write back", f"has {p} answered", f"what did {p} text me",
+        f"{p}'s message about {m}", f"the text {p} sent about {m}", f"open my chat with {p}",
+        f"message history with {p}", f"what did the group chat say about {m}", f"who wrote to me about {m}",
+        f"has anyone written about {m}", f"what did {p} write about {m}", f"find {p}'s text about {m}",
+        f"the photo {p} sent me", f"what was the number {p} sent", f"the address {p} sent",
+        f"what time did {p} say we meet", f"did {p} say when", f"{p} said something about {m}",
+        f"what did i tell {p} about {m}", f"what did we say about {m}", f"old messages about {m}",
+        f"texts with {p} last month", f"sms about {m}",
+    ])
+
+
+def files_query_wide(rng):
+    d, cf, l, c = pick(rng, DOCUMENTS), pick(rng, CODE_FILES), pick(rng, LANGS), pick(rng, CITIES)
+    f = pick(rng, FILE_NAMES)
+    return pick(rng, [
+        f"{d}", f"my {d}", f"{d} {rng.randrange(2015, 2026)}", f"{d} from {c}", f"find my {d}",
+        f"where are my {d}", f"where did i store the {d}", f"the {d} folder", f"{d} on my desktop",
+        f"{d} in documents", f"{cf}", f"open {cf}", f"the {cf} in my project", f"{l} script that {pick(rng, SCRIPT_TASKS)}",
+        f"script that {pick(rng, SCRIPT_TASKS)}", f"{f} for the board meeting", f"{f} about {pick(rng, MSG_TOPICS)}",
+        f"the {f} i printed", f"{f} i downloaded", f"{f} i edited yesterday", f"photos from {c}",
+        f"pictures of {c}", f"scan of my {pick(rng, ['id card', 'driving licence', 'diploma'])}",
+        f"slide deck about {pick(rng, MSG_TOPICS)}", f"spreadsheet with {pick(rng, ['expenses', 'grades', 'prices'])}",
+        f"word document {f}", f"{f} template", f"{f} v3 final", f"{f} {pick(rng, MONTHS)}",
+        f"{f} {pick(rng, MONTHS)} {rng.randrange(2015, 2026)}", f"{f} for {pick(rng, ['tuesday', 'the client', 'school', 'work'])}",
+        f"{pick(rng, DOC_ISSUERS)} {pick(rng, DOC_KINDS)}", f"my {pick(rng, DOC_ISSUERS)} {pick(rng, DOC_KINDS)}",
+        f"{pick(rng, DOC_ISSUERS)} {pick(rng, DOC_KINDS)} {pick(rng, MONTHS)}",
+        f"{pick(rng, ['jenkinsfile', 'procfile', 'license', 'gemfile', 'vagrantfile', 'justfile', 'meson.build'])}",
+    ])
+
+
+def none_query_wide(rng):
+    a = pick(rng, APPS)
+    first, last = pick(rng, FIRST), pick(rng, LAST)
+    n = rng.randrange(2, 999)
+    return pick(rng, [
+        f"{a} settings", f"start {a}", f"{a} update", a.replace(" ", ""), f"{n} cups in ml", f"{n} f to c",
+        f"{n} miles to km", f"convert {n} {pick(rng, UNITS)[0]} to {pick(rng, UNITS)[1]}", f"{n}^{rng.randrange(2, 12)}",
+        f"{first} {last}", f"{first} {last}'s email", f"call {first} {last}", f"text {first}",
+        f"{first}'s birthday", f"{pick(rng, EMOJI_WORDS)}", f"{pick(rng, MISC)} settings", pick(rng, MISC),
+        f"turn off {pick(rng, ['wifi', 'bluetooth', 'notifications'])}", "asdf", "test", "hello",
+    ])
+
+
 GENERATORS = [("maps", maps_query), ("weather", weather_query), ("dictionary", dictionary_query),
               ("knowledge", knowledge_query), ("messages", messages_query), ("files", files_query)]
+WIDE_GENERATORS = [("maps", maps_query_wide), ("weather", weather_query_wide), ("dictionary", dictionary_query_wide),
+                   ("knowledge", knowledge_query_wide), ("messages", messages_query_wide),
+                   ("files", files_query_wide)]
 
 
 def perturb(rng, text):
@@ -218,6 +412,12 @@ def perturb(rng, text):
     if r < 0.15 and len(text) > 6:
         i = rng.randrange(1, len(text) - 1)  # a typo: drop one character
         return text[:i] + text[i + 1:]
+    if r < 0.18 and len(text) > 6:
+        i = rng.randrange(1, len(text) - 2)  # a typo: swap two characters
+        return text[:i] + text[i + 1] + text[i] + text[i + 2:]
+    if r < 0.20 and len(text) > 6:
+        i = rng.randrange(1, len(text) - 1)  # a typo: double one character
+        return text[:i] + text[i] + text[i:]
     return text
 
 
@@ -229,12 +429,17 @@ def generate(count, seed):
     while len(out) < count and attempts < count * 20:
         attempts += 1
         r = rng.random()
-        if r < 0.36:
+        if r < 0.30:
             text, labels = none_query(rng), set()
+        elif r < 0.36:
+            text, labels = none_query_wide(rng), set()
         elif r < 0.40:
             text, labels = mixed_query(rng)
-        else:
+        elif r < 0.68:
             name, gen = GENERATORS[rng.randrange(len(GENERATORS))]
+            text, labels = gen(rng), {name}
+        else:
+            name, gen = WIDE_GENERATORS[rng.randrange(len(WIDE_GENERATORS))]
             text, labels = gen(rng), {name}
         text = perturb(rng, text)
         if text in seen:

@@ -1,0 +1,52 @@
+// IcsCalendarStore: the calendar store over iCalendar files read with libical
+// from one folder (the "Calendars" folder of the data directory): imported
+// files and subscriptions saved there. Repeating events are expanded with
+// libical's recurrence iterator (RRULE, RDATE, EXDATE and changed
+// occurrences with RECURRENCE-ID); times honour their TZID (the file's
+// VTIMEZONE or the system's zone of that name), UTC times stay UTC, and
+// floating times and all-day dates are read in the process's time zone.
+//
+// Parsed files are kept and parsed again only when their size or
+// modification time changes, so a query costs a directory listing and the
+// expansion of the events in its interval.
+//
+// Threading: not thread-safe (libical's time-zone tables are global too);
+// use it from one worker.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/platform/CalendarStore.h"
+
+namespace pallix {
+
+class IcsCalendarStore final : public CalendarStore {
+ public:
+  static constexpr const char* kFolderName = "Calendars";
+
+  explicit IcsCalendarStore(std::string folder);
+  ~IcsCalendarStore() override;
+
+  CalendarAccess accessStatus() const override;
+  Result<bool> requestAccess() override;
+  Result<std::vector<CalendarEvent>> events(Date start, Date end) override;
+
+  // Checks that `path` is an iCalendar file with events and copies it into
+  // the folder (created if needed), keeping its name unless another file
+  // has it.
+  Result<CalendarImportSummary> importCalendar(const std::string& path) override;
+  const std::string& folder() const { return folder_; }
+
+  struct ParsedFile;
+
+ private:
+  Result<std::shared_ptr<ParsedFile>> load(const std::string& path);
+
+  std::string folder_;
+  std::map<std::string, std::shared_ptr<ParsedFile>> files_;
+};
+
+}  // namespace pallix

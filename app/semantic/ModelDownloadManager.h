@@ -1,0 +1,124 @@
+// ModelDownloadManager: downloads, installs, tracks and deletes the optional
+// large embedding model (bge-m3). The archive "bge_m3.mlpackage.zip" comes
+// from the model download server (user-defaults key
+// "ModelDownloadManager.baseURL", no default: without it a download fails
+// saying what to set) at "/pallix/models/bge_m3.mlpackage.zip". It holds the
+// model folder "bge_m3.mlpackage" (config.json, the tokenizer files,
+// model.safetensors) and is unpacked with /usr/bin/unzip into the models
+// directory. Every step is a telemetry signal ("Intelligence.model...").
+//
+// Several processes share one models directory, so the states live on disk
+// too: "<models>/.<package>.download.json" holds the state of a download in
+// progress (with the downloading process id), and "<models>/.<package>.cancel"
+// asks that process to cancel. A downloading manager looks for the request
+// every 250 ms.
+//
+// Threading: main runner. The download runs on the HTTP client; unzip runs on
+// `extractionRunner`; both hop back to the main runner. The observer is
+// called on the main runner after every state change.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "SimilaritySearchKit/EmbeddingModel.h"
+#include "app/platform/CommandRunner.h"
+#include "app/platform/HttpClient.h"
+#include "core/Logger.h"
+#include "core/TaskRunner.h"
+
+namespace pallix {
+
+struct DownloadState {
+  enum class Kind { notDownloaded, downloading, downloaded, failed };
+  Kind kind = Kind::notDownloaded;
+  double progress = 0;  // downloading: 0...1
+  std::string message;  // failed: why
+
+  static DownloadState notDownloaded() { return {}; }
+  static DownloadState downloading(double progress) { return {Kind::downloading, progress, {}}; }
+  static DownloadState downloaded() { return {Kind::downloaded, 0, {}}; }
+  static DownloadState failed(std::string message) { return {Kind::failed, 0, std::move(message)}; }
+  friend bool operator==(const DownloadState&, const DownloadState&) = default;
+};
+// "notDownloaded", "downloading", "downloaded", "failed".
+const char* downloadStateName(DownloadState::Kind kind);
+
+class ModelDownloadManager {
+ public:
+  static constexpr const char* kBaseURLKey = "ModelDownloadManager.baseURL";
+  static constexpr const char* kDownloadPath = "/pallix/models/";
+  static constexpr const char* kUnzipPath = "/usr/bin/unzip";
+  static constexpr Duration kCancelPollInterval = std::chrono::milliseconds(250);
+  static constexpr Duration kExtractionTimeout = std::chrono::minutes(20);
+
+  struct Dependencies {
+    std::string modelsDirectory;
+    std::optional<std::string> baseURL;
+    std::shared_ptr<HttpClient> http;
+    std::shared_ptr<CommandRunner> commandRunner;
+    TaskRunnerPtr mainRunner;
+    TaskRunnerPtr extractionRunner;
+    int processId = 0;  // written with a download in progress; 0: this process's
+  };
+  using Observer = std::function<void(EmbeddingModel, const DownloadState&)>;
+
+  explicit ModelDownloadManager(Dependencies dependencies);
+  ~ModelDownloadManager();
+  ModelDownloadManager(const ModelDownloadManager&) = delete;
+  ModelDownloadManager& operator=(const ModelDownloadManager&) = delete;
+
+  // "bge_small_en.mlpackage" or "bge_m3.mlpackage" exists in the models
+  // directory (the small model also counts when installed by folder name).
+  bool isModelDownloaded(EmbeddingModel model) const;
+  void downloadModel(EmbeddingModel model);
+  // Cancels this process's download, or asks the process downloading it to.
+  void cancelDownload(EmbeddingModel model);
+  Status deleteModel(EmbeddingModel model);
+
+  const std::map<EmbeddingModel, DownloadState>& downloadStates() const { return downloadStates_; }
+  DownloadState state(EmbeddingModel model) const;
+  // Reads the state again from the models directory (another process's download).
+  void refreshStates();
+  bool isDownloadingHere(EmbeddingModel model) const { return downloadTasks_.count(model) != 0; }
+  void setObserver(Observer observer) { observer_ = std::move(observer); }
+
+  static std::string archiveName(EmbeddingModel model);  // "bge_m3.mlpackage.zip"
+  // The archive's address; an error naming the key to set when there is no base.
+  Result<std::string> downloadURL(EmbeddingModel model) const;
+  const std::string& modelsDirectory() const { return deps_.modelsDirectory; }
+
+ private:
+  struct Task {
+    TaskHandle transfer;
+    TaskHandle cancelPoll;
+    TaskHandle guard;  // cancelled with the download; drops late answers
+    std::string temporaryPath;
+  };
+
+  void setState(EmbeddingModel model, DownloadState state);
+  void fail(EmbeddingModel model, const std::string& message, const char* signal,
+            std::map<std::string, std::string> parameters);
+  void handleDownloadCompletion(EmbeddingModel model, TaskHandle guard, Result<HttpResponse> response);
+  void extractModel(EmbeddingModel model, TaskHandle guard);
+  void finishExtraction(EmbeddingModel model, TaskHandle guard, std::optional<std::string> failure);
+  void pollCancelRequest(EmbeddingModel model, TaskHandle guard);
+  void forget(EmbeddingModel model);
+  std::string stateFilePath(EmbeddingModel model) const;
+  std::string cancelFilePath(EmbeddingModel model) const;
+  void writeStateFile(EmbeddingModel model, const DownloadState& state) const;
+  std::optional<DownloadState> readStateFile(EmbeddingModel model) const;
+
+  Dependencies deps_;
+  std::map<EmbeddingModel, DownloadState> downloadStates_;
+  std::map<EmbeddingModel, Task> downloadTasks_;
+  std::map<EmbeddingModel, int> lastWrittenPercent_;
+  Observer observer_;
+  Logger logger_{"ModelDownloadManager"};
+  WeakGuard weak_;
+};
+
+}  // namespace pallix

@@ -1,0 +1,146 @@
+// `pallix model download`, `cancel`, `list` and `remove bge-m3` as child
+// processes against a model download server on 127.0.0.1: a real zip archive
+// unpacked by /usr/bin/unzip, a 404, an archive holding another folder, and
+// a download cancelled from a second process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "tests/integration/CliProcess.h"
+#include "tests/integration/sources/LocalHttpServer.h"
+#include "tests/support/TempDir.h"
+
+namespace pallix {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::LocalHttpServer;
+using Reply = LocalHttpServer::Reply;
+
+class ModelDownloadCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists("/usr/bin/unzip")) GTEST_SKIP() << "/usr/bin/unzip is missing (Debian package unzip)";
+    if (!testing::onPath("python3")) GTEST_SKIP() << "python3 is needed to write the test archive";
+  }
+  // A zip archive holding `folder` with a model's files, written by Python's zipfile.
+  std::string archive(const std::string& folder) {
+    const std::string path = scratch / (folder + ".zip");
+    auto r = testing::runProcess({"python3", "-c",
+                                  "import sys, zipfile\n"
+                                  "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                  "  for name in ('config.json', 'tokenizer.json', 'model.safetensors'):\n"
+                                  "    z.writestr(sys.argv[2] + '/' + name, '{}')\n",
+                                  path, folder},
+                                 {});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+  void serve(Reply reply) {
+    server = std::make_unique<LocalHttpServer>([reply](const LocalHttpServer::Request& request) {
+      return request.target == "/pallix/models/bge_m3.mlpackage.zip" ? reply : Reply{404, "not here"};
+    });
+    ASSERT_TRUE(server->running());
+    const std::string data = home.path() + "/.local/share/Pallix";
+    std::filesystem::create_directories(data);
+    std::ofstream(data + "/UserDefaults.json")
+        << nlohmann::json{{"ModelDownloadManager.baseURL", server->baseURL()}}.dump();
+  }
+  std::map<std::string, std::string> environment() const {
+    return {{"PALLIX_HOME", home.path()}, {"PALLIX_LOG", "off"}};
+  }
+  testing::ProcessResult pallix(std::vector<std::string> args) {
+    args.insert(args.begin(), PALLIX_BINARY);
+    return testing::runProcess(args, environment(), 60s);
+  }
+  nlohmann::json downloadState() {
+    auto listed = nlohmann::json::parse(pallix({"model", "list", "--json"}).out, nullptr, false);
+    return listed.is_discarded() ? nlohmann::json() : listed["downloadStates"]["bge-m3"];
+  }
+  std::string models() const { return home.path() + "/.local/share/Pallix/Models"; }
+
+  pallix::testing::TempDir home;
+  pallix::testing::TempDir scratchDir;
+  std::filesystem::path scratch = scratchDir.path();
+  std::unique_ptr<LocalHttpServer> server;
+};
+
+TEST_F(ModelDownloadCliTest, DownloadsUnpacksListsAndRemoves) {
+  serve(Reply{200, archive("bge_m3.mlpackage"), false, "application/zip"});
+  auto r = pallix({"model", "download", "bge-m3"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(models() + "/bge_m3.mlpackage/model.safetensors"));
+  EXPECT_EQ(downloadState()["state"], "downloaded");
+  EXPECT_EQ(pallix({"model", "remove", "bge-m3"}).exitCode, 0);
+  EXPECT_FALSE(std::filesystem::exists(models() + "/bge_m3.mlpackage"));
+  EXPECT_EQ(downloadState()["state"], "notDownloaded");
+}
+
+TEST_F(ModelDownloadCliTest, FailuresSayWhatWentWrong) {
+  struct Case {
+    const char* name;
+    Reply reply;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"404", Reply{404, "missing"}, "Server returned status 404"},
+      {"another folder", Reply{200, archive("bge-m3-v2"), false, "application/zip"},
+       "Model extraction failed - file not found after extraction"},
+      {"not a zip", Reply{200, "plain text", false, "text/plain"}, "Failed to extract model (exit code 9)"},
+  };
+  for (const Case& c : cases) {
+    serve(c.reply);
+    auto r = pallix({"model", "download", "bge-m3"});
+    EXPECT_EQ(r.exitCode, 1) << c.name;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+    auto state = downloadState();
+    EXPECT_EQ(state["state"], "failed") << c.name;
+    EXPECT_EQ(state["message"], c.message) << c.name;
+  }
+}
+
+TEST_F(ModelDownloadCliTest, ASecondProcessCancelsTheDownload) {
+  serve(Reply{200, "", true});
+  const pid_t downloader = ::fork();
+  if (downloader == 0) {
+    for (const auto& [name, value] : environment()) ::setenv(name.c_str(), value.c_str(), 1);
+    ::execl(PALLIX_BINARY, PALLIX_BINARY, "model", "download", "bge-m3", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  bool downloading = false;
+  for (auto deadline = std::chrono::steady_clock::now() + 20s;
+       !downloading && std::chrono::steady_clock::now() < deadline;) {
+    downloading = downloadState()["state"] == "downloading";
+  }
+  EXPECT_TRUE(downloading);
+  auto cancel = pallix({"model", "cancel"});
+  EXPECT_EQ(cancel.exitCode, 0) << cancel.err;
+  int status = 0;
+  pid_t ended = 0;
+  for (auto deadline = std::chrono::steady_clock::now() + 20s;
+       ended == 0 && std::chrono::steady_clock::now() < deadline;) {
+    ended = ::waitpid(downloader, &status, WNOHANG);
+    if (ended == 0) std::this_thread::yield();
+  }
+  if (ended == 0) {
+    ::kill(downloader, SIGKILL);
+    ::waitpid(downloader, &status, 0);
+    FAIL() << "the downloading process did not stop";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(downloadState()["state"], "notDownloaded");
+  EXPECT_EQ(pallix({"model", "cancel"}).exitCode, 1) << "nothing left to cancel";
+}
+
+}  // namespace
+}  // namespace pallix

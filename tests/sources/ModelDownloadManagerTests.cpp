@@ -1,0 +1,170 @@
+// The model download manager over a fake HTTP client and a fake unzip in
+// virtual time: states, signals, messages, cancellation (also from another
+// process), deletion.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "app/semantic/ModelDownloadManager.h"
+#include "tests/sources/SourcesTestSupport.h"
+#include "tests/support/TempDir.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+using Kind = DownloadState::Kind;
+using pallix::testing::TempDir;
+namespace fs = std::filesystem;
+
+// Plays /usr/bin/unzip: records the argv and creates what the archive would hold.
+class FakeUnzip final : public CommandRunner {
+ public:
+  Status launchDetached(const std::vector<std::string>&, const LaunchOptions&) override { return okStatus(); }
+  Result<CommandOutput> run(const std::vector<std::string>& argv, Duration) override {
+    calls.push_back(argv);
+    if (!folder.empty()) fs::create_directories(argv.back() + "/" + folder);
+    return CommandOutput{exitStatus, "", ""};
+  }
+  std::optional<std::string> findExecutable(const std::string& p) const override { return p; }
+  std::vector<std::vector<std::string>> calls;
+  std::string folder = "bge_m3.mlpackage";
+  int exitStatus = 0;
+};
+
+class ModelDownloadManagerTest : public SourcesFixture {
+ protected:
+  std::unique_ptr<ModelDownloadManager> make(std::optional<std::string> base = "http://127.0.0.1:9") {
+    auto m = std::make_unique<ModelDownloadManager>(ModelDownloadManager::Dependencies{
+        models, base, http, unzip, env.mainRunner(), env.makeRunner("unzip"), static_cast<int>(::getpid())});
+    m->setObserver([this](EmbeddingModel, const DownloadState& s) { states.push_back(s.kind); });
+    return m;
+  }
+  std::vector<std::string> signals() {
+    std::vector<std::string> out;
+    for (const auto& n : telemetry.sink().names()) {
+      if (n.rfind("Intelligence.model", 0) == 0) out.push_back(n);
+    }
+    return out;
+  }
+  TempDir home;
+  std::string models = home / "Models";
+  std::shared_ptr<FakeUnzip> unzip = std::make_shared<FakeUnzip>();
+  std::vector<Kind> states;
+};
+
+TEST_F(ModelDownloadManagerTest, DownloadExtractsIntoTheModelsDirectory) {
+  route(*http, {ok("/pallix/models/bge_m3.mlpackage.zip", "PK archive bytes")});
+  auto manager = make();
+  EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::notDownloaded());
+  manager->downloadModel(EmbeddingModel::bgeM3);
+  EXPECT_EQ(manager->state(EmbeddingModel::bgeM3).kind, Kind::downloading);
+  settle();
+  EXPECT_EQ(http->urls(), std::vector<std::string>{"http://127.0.0.1:9/pallix/models/bge_m3.mlpackage.zip"});
+  ASSERT_EQ(unzip->calls.size(), 1u);
+  const auto& argv = unzip->calls[0];
+  ASSERT_EQ(argv.size(), 6u);
+  EXPECT_EQ((std::vector<std::string>{argv[0], argv[1], argv[2], argv[4], argv[5]}),
+            (std::vector<std::string>{"/usr/bin/unzip", "-o", "-q", "-d", models}));
+  EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::downloaded());
+  EXPECT_TRUE(manager->isModelDownloaded(EmbeddingModel::bgeM3));
+  EXPECT_FALSE(fs::exists(argv[3])) << "the downloaded archive is removed";
+  EXPECT_EQ(signals(),
+            (std::vector<std::string>{"Intelligence.modelDownloadStarted", "Intelligence.modelDownloadCompleted"}));
+  EXPECT_EQ(telemetry.sink().named("Intelligence.modelDownloadStarted")[0].parameters.at("model"), "bge-m3");
+
+  ASSERT_TRUE(manager->deleteModel(EmbeddingModel::bgeM3).ok());
+  EXPECT_FALSE(manager->isModelDownloaded(EmbeddingModel::bgeM3));
+  EXPECT_EQ(signals().back(), "Intelligence.modelDeleted");
+  EXPECT_EQ(states.back(), Kind::notDownloaded);
+}
+
+TEST_F(ModelDownloadManagerTest, FailuresEndInFailedWithTheirMessageAndOneSignal) {
+  struct Case {
+    const char* name;
+    Route reply;
+    std::string folder;
+    int exitStatus;
+    std::string message;
+    const char* signal;
+  };
+  const std::vector<Case> cases = {
+      {"404", status("/pallix/", 404), "bge_m3.mlpackage", 0, "Server returned status 404",
+       "Intelligence.modelDownloadFailed"},
+      {"unzip fails", ok("/pallix/", "x"), "", 9, "Failed to extract model (exit code 9)",
+       "Intelligence.modelExtractionFailed"},
+      {"archive with another folder", ok("/pallix/", "x"), "bge-m3-v2", 0,
+       "Model extraction failed - file not found after extraction", "Intelligence.modelExtractionFailed"},
+      {"network",
+       {"/pallix/", Result<HttpResponse>(httpError(HttpErrorCode::connectionFailed, "Could not connect"))},
+       "",
+       0,
+       "Could not connect",
+       "Intelligence.modelDownloadFailed"},
+  };
+  for (const Case& c : cases) {
+    telemetry.sink().clear();
+    route(*http, {c.reply});
+    unzip->folder = c.folder;
+    unzip->exitStatus = c.exitStatus;
+    fs::remove_all(models);
+    auto manager = make();
+    manager->downloadModel(EmbeddingModel::bgeM3);
+    settle();
+    EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::failed(c.message)) << c.name;
+    EXPECT_EQ(telemetry.sink().count(c.signal), 1u) << c.name;
+    EXPECT_EQ(signals().size(), 2u) << c.name << ": started and one failure";
+  }
+}
+
+TEST_F(ModelDownloadManagerTest, WithoutAServerTheMessageSaysWhatToSet) {
+  auto manager = make(std::nullopt);
+  manager->downloadModel(EmbeddingModel::bgeM3);
+  settle();
+  const DownloadState state = manager->state(EmbeddingModel::bgeM3);
+  EXPECT_EQ(state.kind, Kind::failed);
+  EXPECT_NE(state.message.find(ModelDownloadManager::kBaseURLKey), std::string::npos) << state.message;
+  EXPECT_TRUE(http->urls().empty());
+}
+
+TEST_F(ModelDownloadManagerTest, CancellingReturnsToNotDownloadedWithoutAFailure) {
+  route(*http, {silent("/pallix/")});
+  auto manager = make();
+  manager->downloadModel(EmbeddingModel::bgeM3);
+  env.advanceBy(std::chrono::seconds(3));
+  manager->cancelDownload(EmbeddingModel::bgeM3);
+  settle();
+  EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::notDownloaded());
+  EXPECT_EQ(signals(),
+            (std::vector<std::string>{"Intelligence.modelDownloadStarted", "Intelligence.modelDownloadCancelled"}));
+  EXPECT_EQ(http->pendingCount(), 0u) << "the transfer was abandoned";
+}
+
+// A second manager over the same folder stands for `pallix model list` and
+// `pallix model cancel` run while another process downloads.
+TEST_F(ModelDownloadManagerTest, AnotherProcessSeesTheDownloadAndCanCancelIt) {
+  route(*http, {silent("/pallix/")});
+  auto downloading = make();
+  downloading->downloadModel(EmbeddingModel::bgeM3);
+  env.advanceBy(std::chrono::seconds(1));
+  auto other = make();
+  EXPECT_EQ(other->state(EmbeddingModel::bgeM3).kind, Kind::downloading);
+  EXPECT_FALSE(other->isDownloadingHere(EmbeddingModel::bgeM3));
+  other->cancelDownload(EmbeddingModel::bgeM3);
+  env.advanceBy(ModelDownloadManager::kCancelPollInterval * 2);
+  EXPECT_EQ(downloading->state(EmbeddingModel::bgeM3), DownloadState::notDownloaded());
+  EXPECT_EQ(telemetry.sink().count("Intelligence.modelDownloadCancelled"), 1u);
+  other->refreshStates();
+  EXPECT_EQ(other->state(EmbeddingModel::bgeM3), DownloadState::notDownloaded());
+
+  const nlohmann::json orphan = {{"state", "downloading"}, {"progress", 0.25}, {"pid", 999999999}};
+  std::ofstream(models + "/.bge_m3.mlpackage.download.json") << orphan.dump();
+  other->refreshStates();
+  EXPECT_EQ(other->state(EmbeddingModel::bgeM3), DownloadState::failed("The download was interrupted"))
+      << "the process that downloaded is gone";
+}
+
+}  // namespace
+}  // namespace pallix

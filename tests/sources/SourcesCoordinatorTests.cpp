@@ -1,0 +1,156 @@
+// The sources as the panel meets them: the source set over fake services,
+// plugged into the real coordinator and panel store in virtual time. Remote
+// answers stream in after the local ones, a silent server never holds the
+// panel, location states decide weather, and the ambient highlights show the
+// forecast at an upcoming event's place.
+#include "app/intelligence/PanelIntelligenceStore.h"
+#include "app/sources/IntelligenceSourceSet.h"
+#include "tests/intelligence/IntelligenceFakes.h"
+#include "tests/sources/SourcesTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+using Id = VCRDataSourceIdentifier;
+using State = WidgetContentState;
+
+class SourcesCoordinatorTest : public SourcesFixture {
+ protected:
+  void SetUp() override {
+    SourcesFixture::SetUp();
+    for (const char* key : {OpenMeteoWeatherService::kBaseURLKey, OpenMeteoGeocoder::kBaseURLKey,
+                            NominatimPlaceSearch::kBaseURLKey, WikipediaDataSource::kBaseURLKey}) {
+      ASSERT_TRUE(defaults.set(key, "http://127.0.0.1:9").ok());
+    }
+    route(*http, {ok("/v1/search?name=Paris", sourceFixture("open-meteo-geocoding-paris.json")),
+                  ok("/v1/forecast", sourceFixture("open-meteo-forecast.json")),
+                  ok("/search?q=Chez", sourceFixture("nominatim-search-cafes.json")),
+                  ok("/reverse", sourceFixture("nominatim-reverse.json")), silent("?q=")});
+    calendarStore->all = {};
+  }
+  // Builds the set, the coordinator (router deciding `routes`) and the store.
+  void create(std::set<DataSource> routes = {}) {
+    router->decide = [routes](const std::string&) { return routes; };
+    SourceServices services{http, calendarStore, dictionary, location};
+    IntelligenceSourceSet::Options options{env.mainRunner(), "Pallix-test", "UTC",
+                                           [this](const std::string& name) { return env.makeRunner(name); }};
+    set = std::make_unique<IntelligenceSourceSet>(services, defaults, options);
+    IntelligenceCoordinator::Dependencies deps;
+    deps.mainRunner = env.mainRunner();
+    deps.routerRunner = env.makeRunner("router");
+    deps.sources = set->sources();
+    deps.sources.calculator = calculator;
+    deps.locationProvider = set->locationProvider();
+    deps.timeZoneId = "UTC";
+    deps.routerFactory = [this](CancellationToken, RouterBuildCompletion done) {
+      done(std::shared_ptr<QueryRouting>(router));
+    };
+    coordinator = std::make_shared<IntelligenceCoordinator>(deps);
+    store = std::make_shared<PanelIntelligenceStore>(env.mainRunner(), calculator);
+    store->configure(coordinator, nullptr);
+    env.runUntilIdle();
+  }
+  void TearDown() override {
+    store.reset();
+    coordinator.reset();
+    set.reset();
+    env.runUntilIdle();
+  }
+
+  UserDefaults defaults;
+  std::shared_ptr<FakeCalendarStore> calendarStore = std::make_shared<FakeCalendarStore>();
+  std::shared_ptr<FakeDictionaryService> dictionary = std::make_shared<FakeDictionaryService>(
+      std::map<std::string, std::string>{{"serendipity", "1. (noun) good luck in making fortunate discoveries"}});
+  std::shared_ptr<FakeLocationService> location = std::make_shared<FakeLocationService>();
+  std::shared_ptr<FakeCalculator> calculator = std::make_shared<FakeCalculator>(env.mainRunner());
+  std::shared_ptr<FakeRouter> router = std::make_shared<FakeRouter>();
+  std::unique_ptr<IntelligenceSourceSet> set;
+  std::shared_ptr<IntelligenceCoordinator> coordinator;
+  std::shared_ptr<PanelIntelligenceStore> store;
+};
+
+TEST_F(SourcesCoordinatorTest, WeatherForAPlaceStreamsInAfterTheFirstSnapshot) {
+  location->setAvailability(LocationService::Availability::unavailable);
+  create({DataSource::weather});
+  std::vector<State> seen;
+  store->setChangeHandler([&] {
+    if (seen.empty() || seen.back() != store->widgetState(Id::weather)) seen.push_back(store->widgetState(Id::weather));
+  });
+  store->runSettledSearch("weather in paris");
+  settle();
+  EXPECT_EQ(seen, (std::vector<State>{State::loading, State::ready}));
+  ASSERT_TRUE(store->intelligenceState().weatherSnapshot);
+  EXPECT_EQ(store->intelligenceState().weatherSnapshot->location.name, "Paris");
+  EXPECT_FALSE(store->intelligenceState().weatherAvailabilityIssue) << "a named place needs no location access";
+
+  store->runSettledSearch("weather");
+  settle();
+  ASSERT_TRUE(store->intelligenceState().weatherAvailabilityIssue);
+  EXPECT_EQ(store->intelligenceState().weatherAvailabilityIssue->telemetryReason(), "location-services-disabled");
+  EXPECT_FALSE(store->intelligenceState().selectedIdentifiers.count(Id::weather));
+}
+
+TEST_F(SourcesCoordinatorTest, WeatherHereWhenGeoClueRefusesIsMissingAuthorization) {
+  location->setAvailability(LocationService::Availability::denied);
+  create({DataSource::weather});
+  const size_t before = http->requests().size();
+  store->runSettledSearch("weather");
+  settle();
+  ASSERT_TRUE(store->intelligenceState().weatherAvailabilityIssue);
+  EXPECT_EQ(store->intelligenceState().weatherAvailabilityIssue->telemetryReason(), "authorization-2");
+  EXPECT_EQ(http->requests().size(), before) << "weather was not asked";
+  EXPECT_TRUE(store->pendingPermissions().empty()) << "nothing to ask: GeoClue decided";
+}
+
+TEST_F(SourcesCoordinatorTest, ASilentServerNeverHoldsThePanel) {
+  create({DataSource::dictionary, DataSource::knowledge});
+  store->runSettledSearch("def serendipity");
+  env.advanceBy(2s);
+  EXPECT_EQ(store->widgetState(Id::dictionary), State::ready) << "the dictionary answered";
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading) << "the encyclopedia's server stays silent";
+  EXPECT_EQ(http->pendingCount(), 1u);
+
+  store->runSettledSearch("2+2");
+  env.runUntilIdle();
+  ASSERT_TRUE(store->intelligenceState().calculatorResult);
+  EXPECT_EQ(store->intelligenceState().calculatorResult->formattedValue, "4");
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::idle);
+  EXPECT_EQ(http->pendingCount(), 0u) << "the silent request was cancelled by the newer query";
+}
+
+TEST_F(SourcesCoordinatorTest, GrantedLocationGivesWeatherHere) {
+  ASSERT_TRUE(SystemLocationProvider::setFixedPlace(defaults, {"Lyon", {45.7578, 4.832}, std::nullopt}).ok());
+  create({DataSource::weather});
+  store->runSettledSearch("weather");
+  settle();
+  ASSERT_TRUE(store->intelligenceState().weatherSnapshot);
+  EXPECT_EQ(store->intelligenceState().weatherSnapshot->location.name, "Lyon") << "named by reverse geocoding";
+  EXPECT_FALSE(store->intelligenceState().weatherAvailabilityIssue);
+}
+
+TEST_F(SourcesCoordinatorTest, AmbientHighlightsForecastAtTheNextEventsPlace) {
+  ASSERT_TRUE(SystemLocationProvider::setFixedPlace(defaults, {"Lyon", {45.7578, 4.832}, std::nullopt}).ok());
+  CalendarEvent dinner;
+  dinner.uid = dinner.occurrenceId = "dinner@test";
+  dinner.title = "Dinner";
+  dinner.location = "Chez Paul";
+  dinner.start = utc(2026, 3, 11, 10, 40);
+  dinner.end = dinner.start + 2h;
+  calendarStore->all = {dinner};
+  create();
+  settle();
+  ASSERT_EQ(store->upcomingCalendarEvents().size(), 1u);
+  EXPECT_EQ(store->upcomingCalendarEvents()[0].title, "Dinner");
+  ASSERT_EQ(store->ambientEventMapResults().size(), 3u);
+  EXPECT_EQ(store->ambientEventMapResults()[0].name, "Café de Flore");
+  ASSERT_TRUE(store->ambientEventWeatherSnapshot());
+  EXPECT_EQ(store->ambientEventWeatherSnapshot()->location.coordinate, (LocationCoordinate{48.854, 2.3325}));
+  ASSERT_TRUE(store->ambientWeatherSnapshot()) << "the ambient forecast at the fixed place";
+  EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(*store->ambientWeatherSnapshot(), env.clock().wallNow()))
+      << "light rain now, 60% in the next hour";
+}
+
+}  // namespace
+}  // namespace pallix

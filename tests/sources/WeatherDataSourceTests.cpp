@@ -1,0 +1,185 @@
+// The weather source over the Open-Meteo service, the Open-Meteo geocoder
+// and Nominatim reverse geocoding, answered by hand-written replies in
+// virtual time; and the forecast parsing on its own.
+#include "app/intelligence/AmbientIntelligenceService.h"
+#include "app/platform/NominatimPlaceSearch.h"
+#include "app/platform/OpenMeteoGeocoder.h"
+#include "app/platform/OpenMeteoWeatherService.h"
+#include "app/sources/WeatherDataSource.h"
+#include "tests/sources/SourcesTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+using Kind = WeatherDataKind;
+
+constexpr const char* kBase = "http://127.0.0.1:9";
+
+class WeatherDataSourceTest : public SourcesFixture {
+ protected:
+  void SetUp() override {
+    SourcesFixture::SetUp();
+    route(*http, {ok("/v1/search?name=Paris", sourceFixture("open-meteo-geocoding-paris.json")),
+                  ok("/v1/search?name=", sourceFixture("open-meteo-geocoding-none.json")),
+                  ok("/v1/forecast", sourceFixture("open-meteo-forecast.json")),
+                  ok("/reverse", sourceFixture("nominatim-reverse.json"))});
+    weather.setCurrentLocationProvider([this](LocationCompletion done) {
+      ++locationRequests;
+      done(here);
+    });
+  }
+  std::optional<WeatherSnapshot> search(const std::string& query) {
+    std::optional<WeatherDataSource::SearchResult> result;
+    weather.search(query, [&](WeatherDataSource::SearchResult r) { result = std::move(r); });
+    settle();
+    EXPECT_TRUE(result) << query;
+    return result ? result->snapshot : std::nullopt;
+  }
+  size_t requestsTo(const std::string& path) const {
+    size_t n = 0;
+    for (const auto& url : http->urls()) n += url.find(path) != std::string::npos;
+    return n;
+  }
+
+  std::shared_ptr<WeatherService> service = std::make_shared<OpenMeteoWeatherService>(http, kBase);
+  std::shared_ptr<PlaceSearch> geocoder = std::make_shared<OpenMeteoGeocoder>(http, kBase);
+  std::shared_ptr<PlaceSearch> reverse =
+      std::make_shared<NominatimPlaceSearch>(http, kBase, "Pallix-test", env.mainRunner());
+  WeatherDataSource weather{{service, geocoder, reverse, env.mainRunner(), "Europe/Paris", "en"}};
+  std::optional<Location> here = Location{{45.7578, 4.832}, utc(2026, 3, 11, 9, 59), 65};
+  int locationRequests = 0;
+};
+
+TEST_F(WeatherDataSourceTest, NamedPlaceResolvesThroughThePlaceSearchWithoutLocation) {
+  auto snapshot = search("weather in paris");
+  ASSERT_TRUE(snapshot);
+  EXPECT_EQ(snapshot->location.name, "Paris");
+  EXPECT_EQ(snapshot->location.detail, "Île-de-France, France");
+  EXPECT_EQ(snapshot->location.timeZone, "Europe/Paris");
+  EXPECT_EQ(snapshot->location.coordinate, (LocationCoordinate{48.85341, 2.3488}));
+  EXPECT_EQ(locationRequests, 0);
+  EXPECT_EQ(requestsTo("/reverse"), 0u);
+  ASSERT_TRUE(snapshot->current);
+  EXPECT_EQ(snapshot->current->condition, "Light Rain");
+  EXPECT_EQ(snapshot->current->symbolName, "cloud.rain");
+  EXPECT_EQ(snapshot->current->highTemperature, 13.1) << "today's high comes from the daily forecast";
+  EXPECT_EQ(snapshot->current->lowTemperature, 5.2);
+  EXPECT_EQ(snapshot->requestedKinds, (std::set<Kind>{Kind::current, Kind::daily}));
+  EXPECT_TRUE(snapshot->hourly.empty()) << "the current focus asks for no hours";
+  EXPECT_EQ(snapshot->daily.size(), 3u);
+}
+
+TEST_F(WeatherDataSourceTest, FocusDecidesTheKindsAndTheHoursStartNow) {
+  const std::vector<std::pair<WeatherForecastFocus, std::set<Kind>>> table = {
+      {WeatherForecastFocus::current, {Kind::current, Kind::daily}},
+      {WeatherForecastFocus::nextHour, {Kind::current, Kind::hourly}},
+      {WeatherForecastFocus::today, {Kind::current, Kind::hourly, Kind::daily}},
+      {WeatherForecastFocus::tonight, {Kind::current, Kind::hourly, Kind::daily}},
+      {WeatherForecastFocus::tomorrow, {Kind::daily}}};
+  for (const auto& [focus, kinds] : table) EXPECT_EQ(WeatherDataSource::requestedKinds(focus), kinds);
+
+  auto snapshot = search("weather in paris today");
+  ASSERT_TRUE(snapshot);
+  EXPECT_EQ(snapshot->focus, WeatherForecastFocus::today);
+  ASSERT_EQ(snapshot->hourly.size(), static_cast<size_t>(WeatherDataSource::kHourlyLimit));
+  EXPECT_EQ(snapshot->hourly.front().date, utc(2026, 3, 11, 10)) << "hours already over are dropped";
+  EXPECT_EQ(snapshot->hourly.front().precipitationChance, 0.6);
+
+  auto tomorrow = search("weather in paris tomorrow");
+  ASSERT_TRUE(tomorrow);
+  EXPECT_FALSE(tomorrow->current);
+  EXPECT_EQ(tomorrow->daily.size(), 3u);
+}
+
+TEST_F(WeatherDataSourceTest, CurrentLocationIsNamedByReverseGeocoding) {
+  auto snapshot = search("weather");
+  ASSERT_TRUE(snapshot);
+  EXPECT_EQ(locationRequests, 1);
+  EXPECT_EQ(snapshot->location.name, "Lyon");
+  EXPECT_EQ(snapshot->location.coordinate, here->coordinate);
+  ASSERT_EQ(requestsTo("/reverse?lat=45.75780&lon=4.83200"), 1u);
+  EXPECT_EQ(requestsTo("/v1/forecast?latitude=45.7578&longitude=4.8320"), 1u);
+
+  route(*http, {ok("/v1/forecast", sourceFixture("open-meteo-forecast.json")),
+                ok("/reverse", sourceFixture("nominatim-reverse-error.json"))});
+  here->coordinate = {10, 10};
+  auto unnamed = search("weather");
+  ASSERT_TRUE(unnamed);
+  EXPECT_EQ(unnamed->location.name, WeatherQueryIntent::kCurrentLocation);
+}
+
+TEST_F(WeatherDataSourceTest, NothingToShowGivesAnEmptyResult) {
+  here.reset();
+  EXPECT_FALSE(search("weather")) << "no coordinate";
+  EXPECT_FALSE(search("weather in atlantis")) << "no place";
+  EXPECT_FALSE(search("spotify")) << "no intent";
+  route(*http, {ok("/v1/search", sourceFixture("open-meteo-geocoding-paris.json")), status("/v1/forecast", 500)});
+  EXPECT_FALSE(search("weather in paris")) << "the forecast failed";
+  route(*http, {ok("/v1/search", sourceFixture("open-meteo-geocoding-paris.json")), ok("/v1/forecast", "[1,")});
+  EXPECT_FALSE(search("weather in paris")) << "malformed answer";
+}
+
+TEST_F(WeatherDataSourceTest, SupersededQueryCancelsItsReverseGeocoding) {
+  route(*http, {silent("/reverse"), ok("/v1/search", sourceFixture("open-meteo-geocoding-paris.json")),
+                ok("/v1/forecast", sourceFixture("open-meteo-forecast.json"))});
+  int oldAnswers = 0;
+  weather.search("weather", [&](WeatherDataSource::SearchResult) { ++oldAnswers; });
+  env.advanceBy(std::chrono::seconds(2));
+  ASSERT_EQ(http->pendingCount(), 1u) << "reverse geocoding in flight";
+  std::optional<WeatherSnapshot> paris;
+  weather.search("weather in paris", [&](WeatherDataSource::SearchResult r) { paris = r.snapshot; });
+  settle();
+  EXPECT_EQ(http->pendingCount(), 0u) << "the old reverse geocoding was cancelled";
+  EXPECT_EQ(oldAnswers, 0);
+  ASSERT_TRUE(paris);
+  EXPECT_EQ(paris->location.name, "Paris");
+}
+
+TEST(OpenMeteoForecastTest, MissingFieldsAndBadAnswers) {
+  WeatherServiceRequest request;
+  request.kinds = {Kind::current, Kind::hourly, Kind::daily, Kind::minute};
+  request.hourlyLimit = 48;
+  auto full = OpenMeteoWeatherService::parseForecast(sourceFixture("open-meteo-forecast.json"), request);
+  ASSERT_TRUE(full.ok());
+  EXPECT_EQ(full->timeZone, "Europe/Paris");
+  ASSERT_TRUE(full->current);
+  EXPECT_EQ(full->current->humidity, 0.81);
+  EXPECT_EQ(full->current->uvIndex, 2);
+  EXPECT_EQ(full->current->wind, (WindSummary{14.8, 31.0, "SW"}));
+  EXPECT_EQ(full->hourly.size(), 37u) << "from the current hour to the end of the answer";
+  ASSERT_EQ(full->minute.size(), 4u) << "an hour of quarter hours";
+  EXPECT_DOUBLE_EQ(full->minute[1].precipitationIntensity, 1.2) << "0.3 mm in 15 minutes is 1.2 mm/h";
+
+  auto partial =
+      OpenMeteoWeatherService::parseForecast(sourceFixture("open-meteo-forecast-missing-fields.json"), request);
+  ASSERT_TRUE(partial.ok());
+  EXPECT_FALSE(partial->current) << "no temperature, no current conditions";
+  EXPECT_EQ(partial->hourly.size(), 1u) << "hours over and hours without a temperature are left out";
+  EXPECT_EQ(partial->hourly.front().precipitationChance, std::nullopt);
+  EXPECT_TRUE(partial->daily.empty());
+
+  for (const char* bad : {"", "[]", "{\"current\": ", "null"}) {
+    EXPECT_FALSE(OpenMeteoWeatherService::parseForecast(bad, request).ok()) << bad;
+  }
+  auto refused =
+      OpenMeteoWeatherService::parseForecast(R"({"error":true,"reason":"Latitude must be in range"})", request);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().description().find("Latitude must be in range"), std::string::npos);
+}
+
+// Every WMO code of falling water or ice gives a symbol the ambient highlights count as precipitation; the others never
+// do.
+TEST(OpenMeteoForecastTest, PrecipitationCodesGivePrecipitationSymbols) {
+  for (int code = 0; code < 100; ++code) {
+    const bool falling = (code >= 51 && code <= 67) || (code >= 71 && code <= 86) || code >= 95;
+    for (bool day : {true, false}) {
+      const WeatherCondition c = OpenMeteoWeatherService::condition(code, day);
+      if (c.text == "Unknown") continue;
+      EXPECT_EQ(AmbientIntelligenceService::isPrecipitationSymbol(c.symbolName), falling) << code << " " << c.text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pallix

@@ -24,7 +24,7 @@
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
 #include "app/shell/AgentRequests.h"
-#include "cli/AppRuntime.h"
+#include "app/shell/AppRuntime.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "core/FileUtil.h"

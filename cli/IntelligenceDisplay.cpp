@@ -323,4 +323,23 @@ nlohmann::json intelligenceJson(const IntelligencePresentationState& state,
   return out;
 }
 
+std::vector<std::string> intelligenceLines(const PanelIntelligenceStore* store) {
+  std::vector<std::string> lines;
+  if (!store) return lines;
+  const IntelligencePresentationState& state = store->intelligenceState();
+  if (state.calculatorResult) {
+    std::string line = "= " + state.calculatorResult->formattedValue;
+    if (state.calculatorResult->detail) line += "   (" + *state.calculatorResult->detail + ")";
+    lines.push_back(line);
+  }
+  std::string selected;
+  for (VCRDataSourceIdentifier id : state.selectedIdentifiers) {
+    if (id == VCRDataSourceIdentifier::calculator) continue;
+    selected += (selected.empty() ? "" : ", ") + std::string(dataSourceIdentifierRawValue(id));
+  }
+  for (const std::string& line : widgetLines(state, store->widgetStates())) lines.push_back(line);
+  if (!selected.empty()) lines.push_back("Sources: " + selected);
+  return lines;
+}
+
 }  // namespace pallix::cli

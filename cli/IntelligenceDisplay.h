@@ -30,6 +30,10 @@ std::string weatherIssueLine(const WeatherAvailabilityIssue& issue);
 std::vector<std::string> widgetLines(const IntelligencePresentationState& state,
                                      const std::map<VCRDataSourceIdentifier, WidgetContentState>& widgetStates);
 
+// The answers of a settled query, one line each ("= 14", "Weather: ...",
+// "Sources: weather, maps"); none without a store.
+std::vector<std::string> intelligenceLines(const PanelIntelligenceStore* store);
+
 nlohmann::json weatherJson(const WeatherSnapshot& snapshot);
 nlohmann::json placeJson(const MapSearchResult& place);
 nlohmann::json calendarJson(const CalendarSearchResult& event);

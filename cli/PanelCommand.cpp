@@ -3,8 +3,9 @@
 
 #include <iostream>
 
-#include "cli/AppRuntime.h"
+#include "app/shell/AppRuntime.h"
 #include "cli/Command.h"
+#include "cli/IntelligenceDisplay.h"
 #include "cli/TerminalPanel.h"
 
 namespace pallix::cli {
@@ -32,7 +33,7 @@ int runPanel(Args& args) {
   AppRuntime& rt = *runtime.value();
   TerminalPanel panel(*rt.model, rt.mainLoop, {SearchMode::standard, SearchMode::files});
   if (rt.catalogSize() == 0) panel.setStatusLine("The catalog is empty: run 'pallix index' first.");
-  panel.setFooterProvider([&rt] { return rt.intelligenceLines(); });
+  panel.setFooterProvider([&rt] { return intelligenceLines(rt.intelligence.get()); });
   panel.setCalculatorAnswerProvider([&rt] { return rt.intelligence->calculatorResultText().has_value(); });
   rt.intelligence->setChangeHandler([&panel] { panel.markDirty(); });
   rt.model->setSearchMode(*initial);

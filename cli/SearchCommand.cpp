@@ -7,10 +7,11 @@
 #include "app/search/FileSearcher.h"
 #include "app/search/QueryParser.h"
 #include "app/shell/TelemetryPreferences.h"
-#include "cli/AppRuntime.h"
+#include "app/shell/AppRuntime.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "cli/IntelligenceDisplay.h"
+#include "cli/LastResults.h"
 #include "core/Strings.h"
 #include "core/Telemetry.h"
 
@@ -140,7 +141,7 @@ int runSearch(Args& args) {
     if (open) return activateNumber(rt, listed, *open, false, true);
     return listed.empty() && !hasAnswer ? kExitFailure : kExitOk;
   }
-  const std::vector<std::string> answerLines = rt.intelligenceLines();
+  const std::vector<std::string> answerLines = intelligenceLines(rt.intelligence.get());
   for (const std::string& line : answerLines) std::cout << line << "\n";
   if (!answerLines.empty() && !listed.empty()) std::cout << "\n";
   size_t n = 0;

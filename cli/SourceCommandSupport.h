@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "app/platform/DataDirectories.h"
-#include "cli/AppRuntime.h"
+#include "app/shell/AppRuntime.h"
 #include "core/RunLoop.h"
 #include "core/UserDefaults.h"
 

@@ -13,34 +13,9 @@
 // on `routerRunner`; data sources work wherever they like and their answers
 // hop back to the main runner. Must be destroyed on the main runner.
 //
-// Wiring (application start-up, in this order; the command line does the same):
-//   auto routerRunner = SerialExecutor::create("PallixRouter");        // builds and consults the router
-//   auto sourceRunner = SerialExecutor::create("IntelSources");        // blocking source work
-//   auto calculator = std::make_shared<CalculatorSourceAdapter>(
-//       std::make_shared<CalculatorDataSource>(), sourceRunner);
-//   auto switches = std::make_shared<FunctionDataSourceSwitches>([&prefs](VCRDataSourceIdentifier id) {
-//     switch (id) {  // DataSourcePreferences, read on every call
-//       case VCRDataSourceIdentifier::calculator: return prefs.calculatorEnabled();
-//       ...                                       // contacts, calendar, maps, weather, dictionary, wikipedia
-//       default: return true;
-//     }
-//   });
-//   // The other sources and the location provider over the platform services (app/sources):
-//   auto sourceSet = std::make_unique<IntelligenceSourceSet>(makeLinuxSourceServices(dirs, userAgent), defaults,
-//                                                            IntelligenceSourceSet::Options{mainRunLoop, userAgent});
-//   IntelligenceCoordinator::Dependencies deps;
-//   deps.mainRunner = mainRunLoop; deps.routerRunner = routerRunner; deps.switches = switches;
-//   deps.sources = sourceSet->sources();            // calendar, maps, weather, dictionary, wikipedia
-//   deps.sources.calculator = calculator;
-//   deps.sources.contacts = <the contacts source>;  // null until it exists
-//   deps.locationProvider = sourceSet->locationProvider();  // fixed place, GeoClue2, or denied
-//   deps.routerFactory = <the router package's factory>;
-//   deps.workModes = &lifecycle;                // the coordinator registers its work-mode handler itself
-//   auto client = std::make_shared<LazyIntelligenceClient>(deps);
-//   // visibility handlers: client->onPanelShow() / client->onPanelHide()
-//   auto store = std::make_shared<PanelIntelligenceStore>(mainRunLoop, calculator);
-//   store->configure(client, switches);
-//   contentViewModel.setIntelligence(store);
+// Wiring: AppRuntime (app/shell) builds the router and source executors, the
+// sources, the data-source switches, the lazy client and the panel store, in
+// that order; the client follows the panel's visibility and work modes.
 // On a DataSourcePreferences change call store->handleDataSourcePreferencesChange().
 // Sources that do not exist yet are simply left null: they count as switched off.
 #pragma once

@@ -1,4 +1,4 @@
-#include "cli/AppRuntime.h"
+#include "app/shell/AppRuntime.h"
 
 #include <chrono>
 #include <nlohmann/json.hpp>
@@ -11,10 +11,9 @@
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
-#include "cli/IntelligenceDisplay.h"
 #include "core/FileUtil.h"
 
-namespace pallix::cli {
+namespace pallix {
 
 std::unique_ptr<IntelligenceSourceSet> makeIntelligenceSourceSet(const DataDirectories& dirs,
                                                                  const UserDefaults& defaults,
@@ -23,6 +22,30 @@ std::unique_ptr<IntelligenceSourceSet> makeIntelligenceSourceSet(const DataDirec
   options.mainRunner = std::move(mainRunner);
   options.userAgent = std::string("Pallix/") + PALLIX_VERSION + " (Linux desktop search and launch utility)";
   return std::make_unique<IntelligenceSourceSet>(makeLinuxSourceServices(dirs, options.userAgent), defaults, options);
+}
+
+std::shared_ptr<DataSourceSwitches> makeDataSourceSwitches(const DataSourcePreferences& prefs) {
+  const DataSourcePreferences* source = &prefs;
+  return std::make_shared<FunctionDataSourceSwitches>([source](VCRDataSourceIdentifier id) {
+    switch (id) {
+      case VCRDataSourceIdentifier::calculator:
+        return source->calculatorEnabled();
+      case VCRDataSourceIdentifier::contacts:
+        return source->contactsEnabled();
+      case VCRDataSourceIdentifier::calendar:
+        return source->calendarEnabled();
+      case VCRDataSourceIdentifier::maps:
+        return source->mapsEnabled();
+      case VCRDataSourceIdentifier::weather:
+        return source->weatherEnabled();
+      case VCRDataSourceIdentifier::dictionary:
+        return source->dictionaryEnabled();
+      case VCRDataSourceIdentifier::wikipedia:
+        return source->wikipediaEnabled();
+      default:
+        return true;
+    }
+  });
 }
 
 Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access) {
@@ -57,27 +80,7 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access) {
   runtime->sourceExecutor = SerialExecutor::create("IntelSources");
   runtime->calculator =
       std::make_shared<CalculatorSourceAdapter>(std::make_shared<CalculatorDataSource>(), runtime->sourceExecutor);
-  const DataSourcePreferences* prefs = runtime->dataSources.get();
-  auto switches = std::make_shared<FunctionDataSourceSwitches>([prefs](VCRDataSourceIdentifier id) {
-    switch (id) {
-      case VCRDataSourceIdentifier::calculator:
-        return prefs->calculatorEnabled();
-      case VCRDataSourceIdentifier::contacts:
-        return prefs->contactsEnabled();
-      case VCRDataSourceIdentifier::calendar:
-        return prefs->calendarEnabled();
-      case VCRDataSourceIdentifier::maps:
-        return prefs->mapsEnabled();
-      case VCRDataSourceIdentifier::weather:
-        return prefs->weatherEnabled();
-      case VCRDataSourceIdentifier::dictionary:
-        return prefs->dictionaryEnabled();
-      case VCRDataSourceIdentifier::wikipedia:
-        return prefs->wikipediaEnabled();
-      default:
-        return true;
-    }
-  });
+  auto switches = makeDataSourceSwitches(*runtime->dataSources);
   IntelligenceCoordinator::Dependencies deps;
   deps.mainRunner = runtime->mainLoop;
   deps.routerRunner = runtime->routerExecutor;
@@ -128,25 +131,6 @@ void AppRuntime::settle(Duration limit) {
   }
 }
 
-std::vector<std::string> AppRuntime::intelligenceLines() const {
-  std::vector<std::string> lines;
-  if (!intelligence) return lines;
-  const IntelligencePresentationState& state = intelligence->intelligenceState();
-  if (state.calculatorResult) {
-    std::string line = "= " + state.calculatorResult->formattedValue;
-    if (state.calculatorResult->detail) line += "   (" + *state.calculatorResult->detail + ")";
-    lines.push_back(line);
-  }
-  std::string selected;
-  for (VCRDataSourceIdentifier id : state.selectedIdentifiers) {
-    if (id == VCRDataSourceIdentifier::calculator) continue;
-    selected += (selected.empty() ? "" : ", ") + std::string(dataSourceIdentifierRawValue(id));
-  }
-  for (const std::string& line : widgetLines(state, intelligence->widgetStates())) lines.push_back(line);
-  if (!selected.empty()) lines.push_back("Sources: " + selected);
-  return lines;
-}
-
 int64_t AppRuntime::catalogSize() {
   CatalogStore catalog(*store);
   return catalog.count().valueOr(0);
@@ -170,4 +154,4 @@ CatalogOpenFailure describeCatalogOpenFailure(const Error& error) {
           "Check that the data directory is readable ('pallix paths' shows it)."};
 }
 
-}  // namespace pallix::cli
+}  // namespace pallix

@@ -1,7 +1,9 @@
-// AppRuntime: the wiring shared by the commands that search (search, files,
-// open, panel): the data directories, two connections to the catalog store
-// (one for the main thread, one for the search executor), the main RunLoop,
-// the search executor, the desktop workspace and the search session.
+// AppRuntime: the application's composition root for a search session, shared
+// by the commands that search (search, files, open, panel) and the resident
+// agents: the data directories, two connections to the catalog store (one for
+// the main thread, one for the search executor), the main RunLoop, the search
+// executor, the desktop workspace, the intelligence stack and the session.
+// Built and destroyed on the main thread; it owns everything it creates.
 #pragma once
 
 #include <memory>
@@ -19,16 +21,19 @@
 #include "app/search/SearchProviders.h"
 #include "app/shell/DataSourcePreferences.h"
 #include "app/sources/IntelligenceSourceSet.h"
-#include "cli/LastResults.h"
 #include "core/RunLoop.h"
 #include "core/UserDefaults.h"
 
-namespace pallix::cli {
+namespace pallix {
 
 // The intelligence sources over the Linux services, with the endpoints of `defaults`.
 std::unique_ptr<IntelligenceSourceSet> makeIntelligenceSourceSet(const DataDirectories& dirs,
                                                                  const UserDefaults& defaults,
                                                                  TaskRunnerPtr mainRunner);
+
+// The data-source switches over `prefs`, read on every call; `prefs` must
+// outlive the switches.
+std::shared_ptr<DataSourceSwitches> makeDataSourceSwitches(const DataSourcePreferences& prefs);
 
 struct AppRuntime {
   DataDirectories dirs;
@@ -61,8 +66,6 @@ struct AppRuntime {
   // Runs the main loop until the session and the intelligence store have no
   // work in flight, or `limit` has passed.
   void settle(Duration limit = seconds(5));
-  // The answers of the settled query, one line each ("= 14", "Weather: ...", ...).
-  std::vector<std::string> intelligenceLines() const;
   // Number of catalog records (0 when the catalog was never built).
   int64_t catalogSize();
 };
@@ -76,4 +79,4 @@ struct CatalogOpenFailure {
 };
 CatalogOpenFailure describeCatalogOpenFailure(const Error& error);
 
-}  // namespace pallix::cli
+}  // namespace pallix

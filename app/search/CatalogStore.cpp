@@ -169,6 +169,12 @@ Result<int64_t> CatalogStore::count(std::optional<IndexedItem::ItemType> type) {
   return row ? s.columnInt(0) : int64_t{0};
 }
 
+Result<bool> CatalogStore::isEmpty() {
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, store_.prepare("SELECT 1 FROM IndexedItem LIMIT 1"));
+  PALLIX_ASSIGN_OR_RETURN(bool row, s.step());
+  return !row;
+}
+
 Status CatalogStore::save(IndexedItem& item) {
   const std::optional<std::string> keywords = joinedKeywords(item.keywords);
   if (item.id == 0) {

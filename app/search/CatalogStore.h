@@ -32,6 +32,7 @@ class CatalogStore {
   Result<std::vector<IndexedItem>> fetchByBundleIdentifier(const std::string& bundleIdentifier);
   Result<std::vector<IndexedItem>> fetchByType(IndexedItem::ItemType type, std::optional<int64_t> limit = {});
   Result<int64_t> count(std::optional<IndexedItem::ItemType> type = {});
+  Result<bool> isEmpty();
 
   // Inserts `item` (its id is set) or, when it has an id, updates that row.
   Status save(IndexedItem& item);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -65,6 +66,29 @@ Date dateFrom(const struct statx_timestamp& ts) {
 bool statAt(int dirFd, const char* name, struct statx& st) {
   return ::statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
                  STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &st) == 0;
+}
+
+// The target of the link at `path`: its path with every link resolved, and
+// its metadata. The kernel resolves the whole path in one walk (a descriptor
+// opened for the target, named by /proc/self/fd) where realpath() would ask
+// for every component of it; realpath() remains for a system without /proc.
+bool resolveLink(const std::string& path, std::string& target, struct statx& st) {
+  char buffer[PATH_MAX];
+  const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (fd < 0) return false;
+  char procPath[40];
+  std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+  const ssize_t length = ::readlink(procPath, buffer, sizeof buffer - 1);
+  const bool stated = ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC,
+                              STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &st) == 0;
+  ::close(fd);
+  if (length > 0 && buffer[0] == '/' && stated) {
+    target.assign(buffer, static_cast<size_t>(length));
+    return true;
+  }
+  if (!::realpath(path.c_str(), buffer)) return false;
+  target = buffer;
+  return statAt(AT_FDCWD, target.c_str(), st);
 }
 
 bool isDotOrDotDot(const char* name) {
@@ -286,7 +310,7 @@ class CatalogScanner::HandOut {
   // A file or folder at an app's path is that app, listed once.
   bool isAppPath(const std::string& path) const { return !appPaths_.empty() && appPaths_.count(path) != 0; }
 
-  void file(IndexCandidate candidate) {
+  void file(IndexCandidate&& candidate) {
     if (isAppPath(candidate.canonicalPath)) return;
     while (nextApp_ < apps_.size() && apps_[nextApp_].canonicalPath < candidate.canonicalPath) {
       push(std::move(apps_[nextApp_++]), true);
@@ -301,7 +325,7 @@ class CatalogScanner::HandOut {
   }
 
  private:
-  void push(IndexCandidate candidate, bool isApp) {
+  void push(IndexCandidate&& candidate, bool isApp) {
     kept_.signature.add(candidate, isApp);
     if (isApp) {
       ++kept_.apps;
@@ -389,7 +413,7 @@ CatalogScanner::Listed CatalogScanner::visitEntry(int dirFd, const char* name, s
   return listed;
 }
 
-void CatalogScanner::list(IndexCandidate candidate, Walk& walk) {
+void CatalogScanner::list(IndexCandidate&& candidate, Walk& walk) {
   if (walk.handOut) {
     walk.handOut->file(std::move(candidate));
   } else {
@@ -435,6 +459,7 @@ void CatalogScanner::walkFiles(int dirFd, std::string& path, Walk& walk) {
   }
   const int fd = ::dirfd(dir);
   std::vector<std::pair<std::string, Listed>> entries;
+  entries.reserve(64);
   bool complete = true;
   for (;;) {
     errno = 0;
@@ -504,11 +529,9 @@ CatalogScanner::Placement CatalogScanner::placementBelow(std::string_view path, 
 
 std::optional<IndexCandidate> CatalogScanner::linkTargetCandidate(const std::string& linkPath,
                                                                   const std::vector<std::string>& roots) const {
-  char buffer[PATH_MAX];
-  if (!::realpath(linkPath.c_str(), buffer)) return std::nullopt;  // dangling
-  const std::string target = buffer;
+  std::string target;
   struct statx st;
-  if (!statAt(AT_FDCWD, target.c_str(), st)) return std::nullopt;
+  if (!resolveLink(linkPath, target, st)) return std::nullopt;  // dangling
   const bool isDirectory = S_ISDIR(st.stx_mode);
   if (std::none_of(roots.begin(), roots.end(), [&](const std::string& root) {
         return placementBelow(target, root, isDirectory) == Placement::catalogued;

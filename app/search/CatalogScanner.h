@@ -189,7 +189,7 @@ class CatalogScanner {
   // What the walk does with one entry of the folder `dirFd` (whose path is
   // `path`): the candidate it lists and whether it descends into it.
   Listed visitEntry(int dirFd, const char* name, size_t nameLength, unsigned char type, std::string& path, Walk& walk);
-  void list(IndexCandidate candidate, Walk& walk);
+  void list(IndexCandidate&& candidate, Walk& walk);
   void descend(int dirFd, const char* name, std::string& path, Walk& walk);
   bool walkFileDirectory(const std::string& root, Walk& walk);
   // What a walk of `root` does with `path`: never reaches it, enters it

@@ -61,6 +61,11 @@ class CatalogStore {
  private:
   Result<SqliteStatement*> statement(std::optional<SqliteStatement>& slot, const char* sql);
   Result<std::vector<IndexedItem>> collect(SqliteStatement& stmt);
+  void restoreCacheSize();
+
+  // The page cache of a bulk load (64 MiB); the store's own returns after it.
+  static constexpr int64_t kBulkLoadCacheKiB = 65536;
+  int64_t savedCacheKiB_ = 0;
 
   PersistentStore& store_;
   std::optional<SqliteStatement> insert_, update_, byPath_, byBundle_, byType_, all_, deleteId_, deletePath_;

@@ -2,6 +2,9 @@
 // catalog it leaves holds exactly what the scan found, ids in path order as
 // a diff inserts them; a load that fails leaves it empty and claiming
 // nothing; later edits keep the file name index exact.
+#include <condition_variable>
+#include <mutex>
+
 #include "IndexingServiceFixture.h"
 
 namespace pallix {
@@ -63,9 +66,13 @@ TEST_F(FirstIndexTest, IsWrittenWhileItsScanRunsAndHoldsExactlyWhatTheScanFound)
   };
   for (const Case& c : {Case{0, false}, Case{40, true}}) {
     SCOPED_TRACE(c.folders);
+    // A new store: an empty catalog that has never been indexed.
     service_.reset();
-    ASSERT_TRUE(
-        store_->execute("DELETE FROM IndexedItem; DELETE FROM PallixStoreMetadata WHERE key LIKE 'Indexing%'").ok());
+    store_.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(dirs_.storePath() + suffix);
+    auto reopened = PersistentStore::open(dirs_.storePath(), catalogMigrationSteps());
+    ASSERT_TRUE(reopened.ok());
+    store_ = std::move(reopened.value());
     std::filesystem::remove_all(documents_);
     std::filesystem::remove_all(scratch_.path() + "/user");
     scratch_.dir("Documents");
@@ -132,6 +139,99 @@ TEST_F(FirstIndexTest, LaterEditsKeepTheNameIndexExact) {
   EXPECT_FALSE(item(documents_ + "/bulk/f3/doc0"));
   EXPECT_TRUE(item(documents_ + "/bulk/f4/new.txt"));
   EXPECT_TRUE(testing::indexMatchesTable(*store_));
+}
+
+// Holds the scan at one folder until released (or for at most 30 s), so
+// that the main thread can act while a scan is surely in flight.
+class GateOpener final : public DirectoryOpener {
+ public:
+  explicit GateOpener(std::string gate) : gate_(std::move(gate)) {}
+  int openDirectory(int dirFd, const char* name, const std::string& path) override {
+    if (path == gate_) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      released_.wait_for(lock, std::chrono::seconds(30), [&] { return open_; });
+    }
+    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    released_.notify_all();
+  }
+
+ private:
+  const std::string gate_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool open_ = false;
+};
+
+// On real threads: the service destroyed while its first snapshot is being
+// loaded (the main connection inside the load's transaction) leaves the
+// catalog empty, and nothing claims that the snapshot was stored.
+TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
+  testing::ScratchDirectory scratch;
+  const std::string documents = scratch.dir("Documents");
+  for (int i = 0; i < 3000; ++i) scratch.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
+  UserDefaults defaults;
+  ASSERT_TRUE(defaults.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents}).ok());
+  auto store = PersistentStore::open(":memory:", catalogMigrationSteps());
+  ASSERT_TRUE(store.ok());
+  FileExclusionFilter filter;
+  testing::FixedEntrySource entries;
+  GateOpener gate(documents + "/f9");  // the last folder walked
+  auto main = RunLoop::create();
+  IndexingService::Dependencies deps;
+  deps.mainRunner = main;
+  deps.backgroundRunner = SerialExecutor::create("test-scan");
+  deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
+  deps.defaults = &defaults;
+  deps.store = store.value().get();
+  deps.filter = &filter;
+  deps.dirs = DataDirectories::forHome(scratch.path());
+  deps.applicationEntries = &entries;
+  deps.baseAppDirectories = {scratch.path() + "/Applications"};
+  deps.directoryOpener = &gate;
+  auto service = std::make_unique<IndexingService>(deps);
+  bool completed = false;
+  service->indexAll([&](const FullScanSummary&) { completed = true; });
+  // Between the tasks of the main thread, until a batch has opened the load.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  bool sawLoad = false;
+  std::function<void()> check = [&] {
+    if (!sqlite3_get_autocommit(store.value()->handle())) {
+      sawLoad = true;
+      service.reset();
+      gate.release();
+      main->quit();
+    } else if (std::chrono::steady_clock::now() > deadline) {
+      gate.release();
+      main->quit();
+    } else {
+      main->post(check);
+    }
+  };
+  main->post(check);
+  main->run();
+  ASSERT_TRUE(sawLoad);
+  EXPECT_FALSE(completed);
+  EXPECT_TRUE(sqlite3_get_autocommit(store.value()->handle()));
+  EXPECT_EQ(CatalogStore(*store.value()).count().value(), 0);
+  // The next scan writes everything.
+  service = std::make_unique<IndexingService>(deps);
+  FullScanSummary next;
+  service->indexAll([&](const FullScanSummary& s) {
+    next = s;
+    main->quit();
+  });
+  main->run();
+  EXPECT_FALSE(next.unchanged);
+  EXPECT_EQ(next.inserted, testing::RandomTree::model(documents).size());
+  service.reset();
+  for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
+    std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
+  }
+  main->runUntilIdle();
 }
 
 }  // namespace

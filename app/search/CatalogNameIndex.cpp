@@ -79,6 +79,14 @@ constexpr const char* kDropColumnIndexes =
 
 constexpr const char* kRebuild = "INSERT INTO IndexedItemNameIndex (IndexedItemNameIndex) VALUES ('rebuild');";
 
+// The index collects new entries in memory and writes them out as a segment
+// whenever they exceed this size, merging segments as they pile up. A bulk
+// load indexes every name at once: in 16 MiB runs it writes a few large
+// segments instead of many small ones that are merged again and again. Small
+// writes never collect that much, so they behave as before.
+constexpr const char* kBulkHashSize =
+    "INSERT INTO IndexedItemNameIndex (IndexedItemNameIndex, rank) VALUES ('hashsize', 16777216);";
+
 }  // namespace
 
 Result<bool> CatalogNameIndex::exists(sqlite3* db) {
@@ -114,7 +122,7 @@ Status CatalogNameIndex::suspendMaintenance(sqlite3* db) {
   }
   PALLIX_ASSIGN_OR_RETURN(bool hasIndex, exists(db));
   if (!hasIndex) return okStatus();
-  return execute(db, std::string(kDropTriggers) + kDropColumnIndexes, "suspend");
+  return execute(db, std::string(kDropTriggers) + kDropColumnIndexes + kBulkHashSize, "suspend");
 }
 
 Status CatalogNameIndex::rebuild(sqlite3* db) {

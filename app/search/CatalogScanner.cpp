@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -65,6 +66,29 @@ Date dateFrom(const struct statx_timestamp& ts) {
 bool statAt(int dirFd, const char* name, struct statx& st) {
   return ::statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
                  STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &st) == 0;
+}
+
+// The target of the link at `path`: its path with every link resolved, and
+// its metadata. The kernel resolves the whole path in one walk (a descriptor
+// opened for the target, named by /proc/self/fd) where realpath() would ask
+// for every component of it; realpath() remains for a system without /proc.
+bool resolveLink(const std::string& path, std::string& target, struct statx& st) {
+  char buffer[PATH_MAX];
+  const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (fd < 0) return false;
+  char procPath[40];
+  std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+  const ssize_t length = ::readlink(procPath, buffer, sizeof buffer - 1);
+  const bool stated = ::statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC,
+                              STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &st) == 0;
+  ::close(fd);
+  if (length > 0 && buffer[0] == '/' && stated) {
+    target.assign(buffer, static_cast<size_t>(length));
+    return true;
+  }
+  if (!::realpath(path.c_str(), buffer)) return false;
+  target = buffer;
+  return statAt(AT_FDCWD, target.c_str(), st);
 }
 
 bool isDotOrDotDot(const char* name) {
@@ -144,6 +168,17 @@ bool hasAppSuffix(std::string_view name) {
 bool isUnder(std::string_view path, std::string_view root) {
   if (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
   return path.size() > root.size() && startsWith(path, root) && (root == "/" || path[root.size()] == '/');
+}
+
+// Whether `a`, followed by "/" when `aBelow`, sorts before `b`, followed by
+// "/" when `bBelow`, byte by byte: the order of a folder's path against the
+// paths below a sibling ("x" < "x.txt" < "x/a", since "." sorts before "/").
+bool keyBefore(std::string_view a, bool aBelow, std::string_view b, bool bBelow) {
+  const int common = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
+  if (common != 0) return common < 0;
+  if (a.size() == b.size()) return !aBelow && bBelow;
+  if (a.size() < b.size()) return !aBelow || '/' < static_cast<unsigned char>(b[a.size()]);
+  return bBelow && static_cast<unsigned char>(a[b.size()]) < '/';
 }
 
 const std::unordered_set<std::string>& nestedExcludedNames() {
@@ -260,6 +295,59 @@ std::vector<std::string> distinctFileDirectories(const std::vector<std::string>&
   return distinct;
 }
 
+// Hands the candidates of a scan out in batches: the files and folders in
+// the order the walk lists them (path order), the apps merged in by path.
+class CatalogScanner::HandOut {
+ public:
+  HandOut(std::vector<IndexCandidate> apps, const CandidateBatchHandler& handler, HandedOutCandidates& kept)
+      : apps_(std::move(apps)), handler_(handler), kept_(kept) {
+    std::sort(apps_.begin(), apps_.end(),
+              [](const IndexCandidate& a, const IndexCandidate& b) { return a.canonicalPath < b.canonicalPath; });
+    for (const IndexCandidate& app : apps_) appPaths_.insert(app.canonicalPath);
+    batch_.reserve(kHandOutBatchSize);
+  }
+
+  // A file or folder at an app's path is that app, listed once.
+  bool isAppPath(const std::string& path) const { return !appPaths_.empty() && appPaths_.count(path) != 0; }
+
+  void file(IndexCandidate&& candidate) {
+    if (isAppPath(candidate.canonicalPath)) return;
+    while (nextApp_ < apps_.size() && apps_[nextApp_].canonicalPath < candidate.canonicalPath) {
+      push(std::move(apps_[nextApp_++]), true);
+    }
+    push(std::move(candidate), false);
+  }
+
+  void finish() {
+    while (nextApp_ < apps_.size()) push(std::move(apps_[nextApp_++]), true);
+    if (!batch_.empty()) handler_(std::move(batch_));
+    batch_.clear();
+  }
+
+ private:
+  void push(IndexCandidate&& candidate, bool isApp) {
+    kept_.signature.add(candidate, isApp);
+    if (isApp) {
+      ++kept_.apps;
+    } else {
+      ++kept_.files;
+      if (candidate.itemType == IndexedItem::ItemType::folder) ++kept_.folders;
+    }
+    batch_.push_back(std::move(candidate));
+    if (batch_.size() < kHandOutBatchSize) return;
+    handler_(std::move(batch_));
+    batch_ = {};
+    batch_.reserve(kHandOutBatchSize);
+  }
+
+  std::vector<IndexCandidate> apps_;
+  size_t nextApp_ = 0;
+  std::unordered_set<std::string> appPaths_;
+  const CandidateBatchHandler& handler_;
+  HandedOutCandidates& kept_;
+  std::vector<IndexCandidate> batch_;
+};
+
 struct CatalogScanner::Walk {
   std::vector<IndexCandidate>* out;
   CancellationToken token;
@@ -268,6 +356,14 @@ struct CatalogScanner::Walk {
   // Folders that could not be enumerated, and the symbolic links met.
   std::vector<std::string>* failed;
   std::vector<std::string>* links;
+  // Set when the candidates are handed out; folders are then listed in
+  // name order, so that the walk lists every path in path order.
+  HandOut* handOut = nullptr;
+};
+
+struct CatalogScanner::Listed {
+  std::optional<IndexCandidate> candidate;
+  bool descend = false;
 };
 
 CatalogScanner::CatalogScanner(const FileExclusionFilter& filter, std::string home, ApplicationEntrySource* entries,
@@ -282,56 +378,121 @@ void CatalogScanner::setDirectoryOpener(DirectoryOpener* opener) {
   opener_ = opener ? opener : &systemDirectoryOpener();
 }
 
-void CatalogScanner::walkFiles(int dirFd, std::string& path, Walk& walk) {
-  const bool complete = forEachEntry(dirFd, [&](int fd, const struct dirent* entry) {
-    const char* name = entry->d_name;
-    const size_t nameLength = std::strlen(name);
-    const std::string_view nameView(name, nameLength);
-    // A rejected name is still entered when it is a folder that only the
-    // extension or base-name rule rejects; the folder itself is left out.
-    bool leftOut = false;
-    if (filter_.shouldExcludeComponent(nameView, entry->d_type == DT_DIR)) {
-      if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) return true;
-      if (filter_.prunesFolder(nameView)) return true;
-      leftOut = true;
-    }
-    const size_t length = path.size();
-    if (entry->d_type == DT_LNK) {
-      path.push_back('/');
-      path.append(name, nameLength);
-      walk.links->push_back(path);
-      path.resize(length);
-      return true;
-    }
-    struct statx st;
-    if (!statAt(fd, name, st)) return true;
-    if (leftOut && !S_ISDIR(st.stx_mode)) return true;
+CatalogScanner::Listed CatalogScanner::visitEntry(int dirFd, const char* name, size_t nameLength, unsigned char type,
+                                                  std::string& path, Walk& walk) {
+  Listed listed;
+  const std::string_view nameView(name, nameLength);
+  // A rejected name is still entered when it is a folder that only the
+  // extension or base-name rule rejects; the folder itself is left out.
+  bool leftOut = false;
+  if (filter_.shouldExcludeComponent(nameView, type == DT_DIR)) {
+    if (type != DT_DIR && type != DT_UNKNOWN) return listed;
+    if (filter_.prunesFolder(nameView)) return listed;
+    leftOut = true;
+  }
+  const size_t length = path.size();
+  if (type == DT_LNK) {
     path.push_back('/');
     path.append(name, nameLength);
-    if (S_ISLNK(st.stx_mode)) {
-      walk.links->push_back(path);
-      path.resize(length);
-      return true;
-    }
-    if (!leftOut) {
-      walk.out->push_back(fileCandidate(path, nameView, st, home_));
-      if (++*walk.counter % kProgressInterval == 0 && *walk.progress) (*walk.progress)(*walk.counter);
-    }
-    if (S_ISDIR(st.stx_mode)) {
-      if (walk.token.isCancelled()) {
-        path.resize(length);
-        return false;
-      }
-      int child = opener_->openDirectory(fd, name, path);
-      if (child >= 0) {
-        walkFiles(child, path, walk);
-      } else {
-        walk.failed->push_back(path);
-      }
-    }
+    walk.links->push_back(path);
     path.resize(length);
-    return true;
+    return listed;
+  }
+  struct statx st;
+  if (!statAt(dirFd, name, st)) return listed;
+  if (leftOut && !S_ISDIR(st.stx_mode)) return listed;
+  path.push_back('/');
+  path.append(name, nameLength);
+  if (S_ISLNK(st.stx_mode)) {
+    walk.links->push_back(path);
+  } else {
+    if (!leftOut) listed.candidate = fileCandidate(path, nameView, st, home_);
+    listed.descend = S_ISDIR(st.stx_mode);
+  }
+  path.resize(length);
+  return listed;
+}
+
+void CatalogScanner::list(IndexCandidate&& candidate, Walk& walk) {
+  if (walk.handOut) {
+    walk.handOut->file(std::move(candidate));
+  } else {
+    walk.out->push_back(std::move(candidate));
+  }
+  if (++*walk.counter % kProgressInterval == 0 && *walk.progress) (*walk.progress)(*walk.counter);
+}
+
+void CatalogScanner::descend(int dirFd, const char* name, std::string& path, Walk& walk) {
+  const size_t length = path.size();
+  path.push_back('/');
+  path.append(name);
+  int child = opener_->openDirectory(dirFd, name, path);
+  if (child >= 0) {
+    walkFiles(child, path, walk);
+  } else {
+    walk.failed->push_back(path);
+  }
+  path.resize(length);
+}
+
+void CatalogScanner::walkFiles(int dirFd, std::string& path, Walk& walk) {
+  if (!walk.handOut) {
+    const bool complete = forEachEntry(dirFd, [&](int fd, const struct dirent* entry) {
+      Listed listed = visitEntry(fd, entry->d_name, std::strlen(entry->d_name), entry->d_type, path, walk);
+      if (listed.candidate) list(std::move(*listed.candidate), walk);
+      if (!listed.descend) return true;
+      if (walk.token.isCancelled()) return false;
+      descend(fd, entry->d_name, path, walk);
+      return true;
+    });
+    if (!complete) walk.failed->push_back(path);
+    return;
+  }
+  // In path order: each entry's own record sorts by its name, what lies
+  // below a folder by the name followed by "/". The whole listing is read
+  // first; the folder stays open while its entries are visited.
+  DIR* dir = ::fdopendir(dirFd);
+  if (!dir) {
+    ::close(dirFd);
+    walk.failed->push_back(path);
+    return;
+  }
+  const int fd = ::dirfd(dir);
+  std::vector<std::pair<std::string, Listed>> entries;
+  entries.reserve(64);
+  bool complete = true;
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = ::readdir(dir);
+    if (!entry) {
+      complete = errno == 0;
+      break;
+    }
+    if (isDotOrDotDot(entry->d_name)) continue;
+    const size_t length = std::strlen(entry->d_name);
+    Listed listed = visitEntry(fd, entry->d_name, length, entry->d_type, path, walk);
+    if (listed.candidate || listed.descend) entries.emplace_back(std::string(entry->d_name, length), std::move(listed));
+  }
+  // (entry, below it)
+  std::vector<std::pair<uint32_t, bool>> steps;
+  steps.reserve(entries.size() * 2);
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].second.candidate) steps.emplace_back(i, false);
+    if (entries[i].second.descend) steps.emplace_back(i, true);
+  }
+  std::sort(steps.begin(), steps.end(), [&](const auto& a, const auto& b) {
+    return keyBefore(entries[a.first].first, a.second, entries[b.first].first, b.second);
   });
+  for (const auto& [index, below] : steps) {
+    auto& [name, listed] = entries[index];
+    if (!below) {
+      list(std::move(*listed.candidate), walk);
+      continue;
+    }
+    if (walk.token.isCancelled()) break;
+    descend(fd, name.c_str(), path, walk);
+  }
+  ::closedir(dir);
   if (!complete) walk.failed->push_back(path);
 }
 
@@ -368,11 +529,9 @@ CatalogScanner::Placement CatalogScanner::placementBelow(std::string_view path, 
 
 std::optional<IndexCandidate> CatalogScanner::linkTargetCandidate(const std::string& linkPath,
                                                                   const std::vector<std::string>& roots) const {
-  char buffer[PATH_MAX];
-  if (!::realpath(linkPath.c_str(), buffer)) return std::nullopt;  // dangling
-  const std::string target = buffer;
+  std::string target;
   struct statx st;
-  if (!statAt(AT_FDCWD, target.c_str(), st)) return std::nullopt;
+  if (!resolveLink(linkPath, target, st)) return std::nullopt;  // dangling
   const bool isDirectory = S_ISDIR(st.stx_mode);
   if (std::none_of(roots.begin(), roots.end(), [&](const std::string& root) {
         return placementBelow(target, root, isDirectory) == Placement::catalogued;
@@ -583,7 +742,8 @@ void CatalogScanner::reduceApps(std::vector<IndexCandidate>& apps) {
   apps = std::move(kept);
 }
 
-ScanResult CatalogScanner::scan(const ScanDirectories& directories, CancellationToken token, const Progress& progress) {
+ScanResult CatalogScanner::scan(const ScanDirectories& directories, CancellationToken token, const Progress& progress,
+                                const CandidateBatchHandler& handOut) {
   ScanResult result;
   for (const std::string& root : directories.appDirectories) {
     if (token.isCancelled()) break;
@@ -592,20 +752,32 @@ ScanResult CatalogScanner::scan(const ScanDirectories& directories, Cancellation
   if (!token.isCancelled()) scanDesktopEntries(result.apps);
   reduceApps(result.apps);
   size_t counter = result.apps.size();
-  result.files.reserve(directories.expectedFileCount + directories.expectedFileCount / 16);
-  const std::vector<std::string> roots = distinctFileDirectories(directories.fileDirectories);
+  std::vector<std::string> roots = distinctFileDirectories(directories.fileDirectories);
+  std::optional<HandOut> stream;
+  if (handOut) {
+    result.handedOut.emplace();
+    stream.emplace(std::move(result.apps), handOut, *result.handedOut);
+    result.apps.clear();
+    // Everything below a root sorts as the root followed by "/".
+    std::sort(roots.begin(), roots.end(),
+              [](const std::string& a, const std::string& b) { return keyBefore(a, true, b, true); });
+  } else {
+    result.files.reserve(directories.expectedFileCount + directories.expectedFileCount / 16);
+  }
   std::vector<std::string> links;
-  Walk walk{&result.files, token, &progress, &counter, &result.failedDirectories, &links};
+  Walk walk{&result.files, token, &progress, &counter, &result.failedDirectories, &links, stream ? &*stream : nullptr};
   for (const std::string& root : roots) {
     if (token.isCancelled()) break;
     walkFileDirectory(root, walk);
   }
-  // A link adds its target only when no walk listed that path already.
+  if (stream) stream->finish();
+  // A link adds its target only when no walk listed that path already. What
+  // was handed out is the receiver's to compare with.
   std::unordered_set<std::string> listed;
-  bool listedFilled = false;
+  bool listedFilled = !!stream;
   for (const std::string& link : links) {
     std::optional<IndexCandidate> target = linkTargetCandidate(link, roots);
-    if (!target) continue;
+    if (!target || (stream && stream->isAppPath(target->canonicalPath))) continue;
     if (!listedFilled) {
       for (const IndexCandidate& c : result.files) listed.insert(c.canonicalPath);
       listedFilled = true;
@@ -623,11 +795,10 @@ ScanResult CatalogScanner::scan(const ScanDirectories& directories, Cancellation
   return result;
 }
 
-std::string CatalogScanner::signature(const std::vector<IndexCandidate>& apps,
-                                      const std::vector<IndexCandidate>& files) {
-  // The signature of the candidates sorted by path then type: each candidate
-  // is hashed on its own (path and type included) and the hashes are summed,
-  // which gives the sorted list's value in any order without sorting.
+void SnapshotSignature::add(const IndexCandidate& c, bool isApp) {
+  // Each candidate is hashed on its own (path and type included) and the
+  // hashes are summed, which gives the value of the list sorted by path then
+  // type in any order, without sorting.
   auto mix = [](uint64_t x) {
     x ^= x >> 30;
     x *= 0xbf58476d1ce4e5b9ull;
@@ -635,35 +806,41 @@ std::string CatalogScanner::signature(const std::vector<IndexCandidate>& apps,
     x *= 0x94d049bb133111ebull;
     return x ^ (x >> 31);
   };
-  uint64_t sumA = 0, sumB = 0;
-  for (const auto* list : {&apps, &files}) {
-    const uint64_t listTag = list == &apps ? 0x41 : 0x46;
-    for (const IndexCandidate& c : *list) {
-      SignatureHasher h;
-      h.number(static_cast<int64_t>(listTag));
-      h.text(c.canonicalPath);
-      h.number(static_cast<int64_t>(c.itemType));
-      h.text(c.name);
-      h.optionalText(c.fileExtension);
-      h.number(c.sizeBytes);
-      h.date(c.createdDate);
-      h.date(c.modifiedDate);
-      h.optionalText(c.bundleIdentifier);
-      h.optionalText(c.version);
-      h.optionalText(c.build);
-      h.number(c.domainPriority);
-      h.number(c.fileCategory ? static_cast<int64_t>(*c.fileCategory) : -1);
-      h.optionalText(c.parentBundleIdentifier);
-      if (!c.keywords.empty()) {
-        h.number(static_cast<int64_t>(c.keywords.size()));
-        for (const std::string& keyword : c.keywords) h.text(keyword);
-      }
-      sumA += mix(h.a);
-      sumB += mix(h.b ^ 0x5851f42d4c957f2dull);
-    }
+  SignatureHasher h;
+  h.number(isApp ? 0x41 : 0x46);
+  h.text(c.canonicalPath);
+  h.number(static_cast<int64_t>(c.itemType));
+  h.text(c.name);
+  h.optionalText(c.fileExtension);
+  h.number(c.sizeBytes);
+  h.date(c.createdDate);
+  h.date(c.modifiedDate);
+  h.optionalText(c.bundleIdentifier);
+  h.optionalText(c.version);
+  h.optionalText(c.build);
+  h.number(c.domainPriority);
+  h.number(c.fileCategory ? static_cast<int64_t>(*c.fileCategory) : -1);
+  h.optionalText(c.parentBundleIdentifier);
+  if (!c.keywords.empty()) {
+    h.number(static_cast<int64_t>(c.keywords.size()));
+    for (const std::string& keyword : c.keywords) h.text(keyword);
   }
-  return stringPrintf("%016llx%016llx-%zu-%zu", static_cast<unsigned long long>(sumA),
-                      static_cast<unsigned long long>(sumB), apps.size(), files.size());
+  sumA_ += mix(h.a);
+  sumB_ += mix(h.b ^ 0x5851f42d4c957f2dull);
+  ++(isApp ? apps_ : files_);
+}
+
+std::string SnapshotSignature::value() const {
+  return stringPrintf("%016llx%016llx-%zu-%zu", static_cast<unsigned long long>(sumA_),
+                      static_cast<unsigned long long>(sumB_), apps_, files_);
+}
+
+std::string CatalogScanner::signature(const std::vector<IndexCandidate>& apps,
+                                      const std::vector<IndexCandidate>& files) {
+  SnapshotSignature signature;
+  for (const IndexCandidate& c : apps) signature.add(c, true);
+  for (const IndexCandidate& c : files) signature.add(c, false);
+  return signature.value();
 }
 
 PathExamination CatalogScanner::examine(const std::string& path, const ScanDirectories& directories, bool walkFolder) {

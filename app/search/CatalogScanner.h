@@ -83,16 +83,49 @@ struct ScanDirectories {
   size_t expectedFileCount = 0;
 };
 
+// The snapshot signature of a list of candidates, built one candidate at a
+// time in any order: "<hash>-<apps>-<files>", the hash summing one hash per
+// candidate over every catalogued field.
+class SnapshotSignature {
+ public:
+  void add(const IndexCandidate& candidate, bool isApp);
+  std::string value() const;
+  size_t appCount() const { return apps_; }
+  size_t fileCount() const { return files_; }
+
+ private:
+  uint64_t sumA_ = 0;
+  uint64_t sumB_ = 0;
+  size_t apps_ = 0;
+  size_t files_ = 0;
+};
+
+// Receives the candidates of a scan in batches while it walks (on the
+// scanning thread): apps, files and folders together, in path order.
+using CandidateBatchHandler = std::function<void(std::vector<IndexCandidate> batch)>;
+
+// What a scan that handed its candidates out kept of them.
+struct HandedOutCandidates {
+  size_t apps = 0;
+  size_t files = 0;  // files and folders
+  size_t folders = 0;
+  SnapshotSignature signature;
+};
+
 struct ScanResult {
   std::vector<IndexCandidate> apps;
-  std::vector<IndexCandidate> files;  // files and folders
+  // Files and folders. After a scan that handed its candidates out: only the
+  // targets of the symbolic links met, which may repeat a path handed out
+  // (the receiver keeps those that are new).
+  std::vector<IndexCandidate> files;
   // Directories that could not be enumerated (a file directory, or a folder
   // below one that could not be opened or read to its end): what the catalog
   // holds below them is kept until a scan enumerates them again.
   std::vector<std::string> failedDirectories;
   bool cancelled = false;
+  std::optional<HandedOutCandidates> handedOut;
 
-  size_t size() const { return apps.size() + files.size(); }
+  size_t size() const { return apps.size() + files.size() + (handedOut ? handedOut->apps + handedOut->files : 0); }
 };
 
 // What an incremental run finds at a changed path.
@@ -119,11 +152,17 @@ class CatalogScanner {
   CatalogScanner(const FileExclusionFilter& filter, std::string home, ApplicationEntrySource* entries,
                  std::string ownBundlePath = {});
 
+  // Candidates per batch handed out.
+  static constexpr size_t kHandOutBatchSize = 2048;
+
   using Progress = std::function<void(size_t scanned)>;
   // A full scan. `progress` is called every few thousand items (on the
   // calling thread). Apps are reduced to one candidate per bundle identifier
-  // and per path with isPreferred(over:).
-  ScanResult scan(const ScanDirectories& directories, CancellationToken token = {}, const Progress& progress = {});
+  // and per path with isPreferred(over:). With `handOut`, the candidates go
+  // to it in batches as the walk lists them (folders in name order, so that
+  // the batches together are in path order) instead of into the result.
+  ScanResult scan(const ScanDirectories& directories, CancellationToken token = {}, const Progress& progress = {},
+                  const CandidateBatchHandler& handOut = {});
 
   // Replaces the folder opener (tests); null restores openat(). Call before
   // a scan starts.
@@ -144,7 +183,14 @@ class CatalogScanner {
 
  private:
   struct Walk;
+  class HandOut;
+  struct Listed;
   void walkFiles(int dirFd, std::string& path, Walk& walk);
+  // What the walk does with one entry of the folder `dirFd` (whose path is
+  // `path`): the candidate it lists and whether it descends into it.
+  Listed visitEntry(int dirFd, const char* name, size_t nameLength, unsigned char type, std::string& path, Walk& walk);
+  void list(IndexCandidate&& candidate, Walk& walk);
+  void descend(int dirFd, const char* name, std::string& path, Walk& walk);
   bool walkFileDirectory(const std::string& root, Walk& walk);
   // What a walk of `root` does with `path`: never reaches it, enters it
   // without listing it (a folder only the name rules reject), or lists it.

@@ -169,6 +169,12 @@ Result<int64_t> CatalogStore::count(std::optional<IndexedItem::ItemType> type) {
   return row ? s.columnInt(0) : int64_t{0};
 }
 
+Result<bool> CatalogStore::isEmpty() {
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, store_.prepare("SELECT 1 FROM IndexedItem LIMIT 1"));
+  PALLIX_ASSIGN_OR_RETURN(bool row, s.step());
+  return !row;
+}
+
 Status CatalogStore::save(IndexedItem& item) {
   const std::optional<std::string> keywords = joinedKeywords(item.keywords);
   if (item.id == 0) {
@@ -244,18 +250,39 @@ Status CatalogStore::commitBatch() {
 }
 void CatalogStore::rollbackBatch() {
   store_.rollback();
+  restoreCacheSize();
 }
 
 Status CatalogStore::beginBulkLoad() {
-  PALLIX_RETURN_IF_ERROR(store_.begin());
-  Status suspended = CatalogNameIndex::suspendMaintenance(store_.handle());
-  if (!suspended.ok()) store_.rollback();
-  return suspended;
+  // A larger page cache for the load: the rows it writes and the indexes it
+  // builds from them stay in memory instead of being written out to the log
+  // and read back in before the commit.
+  auto cacheSize = store_.prepare("PRAGMA cache_size");
+  if (cacheSize.ok() && cacheSize.value().step().valueOr(false)) {
+    const int64_t kibibytes = -cacheSize.value().columnInt(0);
+    if (kibibytes > 0 && kibibytes < kBulkLoadCacheKiB) {
+      if (store_.execute(stringPrintf("PRAGMA cache_size = -%lld", static_cast<long long>(kBulkLoadCacheKiB))).ok()) {
+        savedCacheKiB_ = kibibytes;
+      }
+    }
+  }
+  Status begun = store_.begin();
+  if (begun.ok()) begun = CatalogNameIndex::suspendMaintenance(store_.handle());
+  if (!begun.ok()) rollbackBatch();
+  return begun;
 }
 
 Status CatalogStore::commitBulkLoad() {
   PALLIX_RETURN_IF_ERROR(CatalogNameIndex::rebuild(store_.handle()));
-  return store_.commit();
+  PALLIX_RETURN_IF_ERROR(store_.commit());
+  restoreCacheSize();
+  return okStatus();
+}
+
+void CatalogStore::restoreCacheSize() {
+  if (savedCacheKiB_ == 0) return;
+  (void)store_.execute(stringPrintf("PRAGMA cache_size = -%lld", static_cast<long long>(savedCacheKiB_)));
+  savedCacheKiB_ = 0;
 }
 
 Status CatalogStore::saveFileItem(FileItem& item) {

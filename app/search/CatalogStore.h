@@ -32,6 +32,7 @@ class CatalogStore {
   Result<std::vector<IndexedItem>> fetchByBundleIdentifier(const std::string& bundleIdentifier);
   Result<std::vector<IndexedItem>> fetchByType(IndexedItem::ItemType type, std::optional<int64_t> limit = {});
   Result<int64_t> count(std::optional<IndexedItem::ItemType> type = {});
+  Result<bool> isEmpty();
 
   // Inserts `item` (its id is set) or, when it has an id, updates that row.
   Status save(IndexedItem& item);
@@ -60,6 +61,11 @@ class CatalogStore {
  private:
   Result<SqliteStatement*> statement(std::optional<SqliteStatement>& slot, const char* sql);
   Result<std::vector<IndexedItem>> collect(SqliteStatement& stmt);
+  void restoreCacheSize();
+
+  // The page cache of a bulk load (64 MiB); the store's own returns after it.
+  static constexpr int64_t kBulkLoadCacheKiB = 65536;
+  int64_t savedCacheKiB_ = 0;
 
   PersistentStore& store_;
   std::optional<SqliteStatement> insert_, update_, byPath_, byBundle_, byType_, all_, deleteId_, deletePath_;

@@ -44,6 +44,28 @@ IndexedItem IndexCandidate::makeItem(Date lastIndexed) const {
   return item;
 }
 
+IndexedItem IndexCandidate::takeItem(Date lastIndexed) {
+  IndexedItem item;
+  item.path = std::move(canonicalPath);
+  item.itemTypeRaw = itemTypeRawValue(itemType);
+  item.searchName = foldForSearch(name);
+  item.name = std::move(name);
+  item.fileExtension = std::move(fileExtension);
+  item.sizeBytes = sizeBytes;
+  item.createdDate = createdDate;
+  item.modifiedDate = modifiedDate;
+  item.lastIndexed = lastIndexed;
+  item.bundleIdentifier = std::move(bundleIdentifier);
+  item.version = std::move(version);
+  item.build = std::move(build);
+  item.domainPriority = domainPriority;
+  if (fileCategory) item.fileCategoryRaw = fileCategoryRawValue(*fileCategory);
+  item.parentBundleIdentifier = std::move(parentBundleIdentifier);
+  item.keywords = std::move(keywords);
+  item.lastUsed = lastUsed;
+  return item;
+}
+
 bool IndexCandidate::matches(const IndexedItem& item) const {
   std::optional<std::string> category;
   if (fileCategory) category = fileCategoryRawValue(*fileCategory);

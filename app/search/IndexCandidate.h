@@ -42,6 +42,8 @@ struct IndexCandidate {
 
   // A new record for this candidate.
   IndexedItem makeItem(Date lastIndexed) const;
+  // The same, made of this candidate's fields, which are moved out.
+  IndexedItem takeItem(Date lastIndexed);
   // True when `item` already holds every scanned field of this candidate.
   bool matches(const IndexedItem& item) const;
   // Copies the scanned fields into `item`, keeping its id, pin and last use.

@@ -83,6 +83,14 @@ size_t fileCountOfSignature(const std::string& signature) {
   return static_cast<size_t>(std::strtoull(signature.c_str() + dash + 1, nullptr, 10));
 }
 
+// Whether a snapshot signature (or none) stands for no records at all.
+bool signatureIsEmpty(const std::string& signature) {
+  const size_t first = signature.find('-');
+  return signature.empty() ||
+         (first != std::string::npos && std::strtoull(signature.c_str() + first + 1, nullptr, 10) == 0 &&
+          fileCountOfSignature(signature) == 0);
+}
+
 IndexCandidate candidateFromItem(const IndexedItem& item) {
   IndexCandidate c;
   c.name = item.name;
@@ -522,24 +530,70 @@ void IndexingService::startFullScan() {
       reportProgress({IndexingProgress::Phase::scanning, n, 0});
     })](size_t n) { main->post([report, n]() mutable { report(n); }); };
   }
+  // Into an empty catalog every candidate is a new record: they are written
+  // as the scan hands them out.
+  CandidateBatchHandler handOut;
+  auto empty = catalog_.isEmpty();
+  if (signatureIsEmpty(lastSnapshotSignature_) && empty.ok() && empty.value()) {
+    streamed_ = std::make_unique<StreamedSnapshotWriter>(catalog_, *deps_.clock, kBulkLoadMinimum);
+    handOut = [main = deps_.mainRunner, write = weakGuard_.wrap([this](std::vector<IndexCandidate>& batch) {
+      if (streamed_) streamed_->add(std::move(batch));
+    })](std::vector<IndexCandidate> batch) {
+      main->post([write, batch = std::make_shared<std::vector<IndexCandidate>>(std::move(batch))]() mutable {
+        write(*batch);
+      });
+    };
+  }
   auto finish = weakGuard_.wrap([this, start](std::shared_ptr<std::pair<ScanResult, std::string>> done) {
     finishFullScan(std::move(done->first), std::move(done->second), start);
   });
-  deps_.backgroundRunner->post([scanner = scanner_, directories, progress, main = deps_.mainRunner, finish]() mutable {
-    auto done = std::make_shared<std::pair<ScanResult, std::string>>();
-    done->first = scanner->scan(directories, {}, progress);
-    done->second = CatalogScanner::signature(done->first.apps, done->first.files);
-    main->post([finish, done]() mutable { finish(done); });
-  });
+  deps_.backgroundRunner->post(
+      [scanner = scanner_, directories, progress, handOut, main = deps_.mainRunner, finish]() mutable {
+        auto done = std::make_shared<std::pair<ScanResult, std::string>>();
+        done->first = scanner->scan(directories, {}, progress, handOut);
+        // What was handed out is signed on the main runner, with the link
+        // targets that turn out to be new.
+        if (!done->first.handedOut) done->second = CatalogScanner::signature(done->first.apps, done->first.files);
+        main->post([finish, done]() mutable { finish(done); });
+      });
+}
+
+void IndexingService::returnHeldBack(ScanResult& result, std::vector<IndexCandidate> heldBack) {
+  std::unordered_set<std::string> paths;
+  std::vector<IndexCandidate> files;
+  for (IndexCandidate& c : heldBack) {
+    paths.insert(c.canonicalPath);
+    (c.itemType == IndexedItem::ItemType::app ? result.apps : files).push_back(std::move(c));
+  }
+  for (IndexCandidate& target : result.files) {
+    if (paths.insert(target.canonicalPath).second) files.push_back(std::move(target));
+  }
+  result.files = std::move(files);
+  result.handedOut.reset();
 }
 
 void IndexingService::finishFullScan(ScanResult result, std::string signature, MonoTime start) {
   for (const std::string& failed : result.failedDirectories) {
     logger_.error("Pallix.IndexingService: Failed to enumerate %s", failed.c_str());
   }
-  logger_.info("Finished scan with %ld apps and %ld files in %fs", static_cast<long>(result.apps.size()),
-               static_cast<long>(result.files.size()), elapsedSince(*deps_.clock, start));
-  FullScanSummary summary = performPersistFullSnapshot(result, signature);
+  std::unique_ptr<StreamedSnapshotWriter> streamed = std::move(streamed_);
+  if (streamed && !streamed->isBulk()) {
+    returnHeldBack(result, streamed->takeHeldBack());
+    streamed.reset();
+    signature = CatalogScanner::signature(result.apps, result.files);
+  }
+  FullScanSummary summary;
+  if (streamed && result.handedOut) {
+    HandedOutCandidates& kept = *result.handedOut;
+    streamed->addLinkTargets(std::move(result.files), kept);
+    logger_.info("Finished scan with %ld apps and %ld files in %fs", static_cast<long>(kept.apps),
+                 static_cast<long>(kept.files), elapsedSince(*deps_.clock, start));
+    summary = persistStreamedSnapshot(*streamed, kept);
+  } else {
+    logger_.info("Finished scan with %ld apps and %ld files in %fs", static_cast<long>(result.apps.size()),
+                 static_cast<long>(result.files.size()), elapsedSince(*deps_.clock, start));
+    summary = performPersistFullSnapshot(result, signature);
+  }
   summary.failedDirectories = std::move(result.failedDirectories);
   summary.elapsedSeconds = elapsedSince(*deps_.clock, start);
   lastFullScanTime_ = deps_.clock->wallNow();
@@ -624,31 +678,59 @@ FullScanSummary IndexingService::performPersistFullSnapshot(ScanResult& result, 
   Status persisted = persistDiff(result, summary);
   const double elapsed = elapsedSince(*deps_.clock, start);
   if (!persisted.ok()) {
-    logger_.error("Pallix.IndexingService: Failed to persist items: %s", persisted.error().description().c_str());
-    TelemetryService::signal("IndexingService.snapshotFailed", errorParameters(persisted.error()));
-    summary.error = persisted.error();
-    // The snapshot's one transaction was rolled back.
-    summary.inserted = summary.updated = summary.deleted = 0;
-    summary.mutated = false;
+    reportPersistFailure(persisted.error(), summary);
     return summary;
   }
   persistSignature(signature);
+  reportPersisted(summary, result.apps.size(), result.files.size(), elapsed);
+  return summary;
+}
+
+FullScanSummary IndexingService::persistStreamedSnapshot(StreamedSnapshotWriter& writer,
+                                                         const HandedOutCandidates& kept) {
+  FullScanSummary summary;
+  summary.appCount = kept.apps;
+  summary.fileCount = kept.files - kept.folders;
+  summary.folderCount = kept.folders;
+  const size_t total = kept.apps + kept.files;
+  reportProgress({IndexingProgress::Phase::saving, writer.inserted(), total});
+  reportProgress({IndexingProgress::Phase::indexingNames, writer.inserted(), total});
+  Status committed = writer.commit();
+  if (!committed.ok()) {
+    reportPersistFailure(committed.error(), summary);
+    return summary;
+  }
+  summary.inserted = writer.inserted();
+  summary.mutated = summary.inserted > 0;
+  persistSignature(kept.signature.value());
+  reportPersisted(summary, kept.apps, kept.files, writer.elapsedSeconds());
+  return summary;
+}
+
+void IndexingService::reportPersistFailure(const Error& error, FullScanSummary& summary) {
+  logger_.error("Pallix.IndexingService: Failed to persist items: %s", error.description().c_str());
+  TelemetryService::signal("IndexingService.snapshotFailed", errorParameters(error));
+  summary.error = error;
+  // The snapshot's one transaction was rolled back.
+  summary.inserted = summary.updated = summary.deleted = 0;
+  summary.mutated = false;
+}
+
+void IndexingService::reportPersisted(const FullScanSummary& summary, size_t apps, size_t files, double elapsed) {
   if (summary.mutated) snapshotVersion_ = UUID::random();
-  logger_.info("Persisted full snapshot (%ld apps, %ld files, mutated: %s) in %fs",
-               static_cast<long>(result.apps.size()), static_cast<long>(result.files.size()),
-               summary.mutated ? "true" : "false", elapsed);
+  logger_.info("Persisted full snapshot (%ld apps, %ld files, mutated: %s) in %fs", static_cast<long>(apps),
+               static_cast<long>(files), summary.mutated ? "true" : "false", elapsed);
   // Unchanged outcomes are frequent (periodic scans); report them at most
   // once per throttle interval.
   const MonoTime now = deps_.clock->now();
   if (summary.mutated || !lastUnchangedSignalTime_ || now - *lastUnchangedSignalTime_ >= kTelemetryThrottleInterval) {
     if (!summary.mutated) lastUnchangedSignalTime_ = now;
     TelemetryService::signal("IndexingService.snapshotPersisted",
-                             {{"appCount", std::to_string(result.apps.size())},
-                              {"fileCount", std::to_string(result.files.size())},
+                             {{"appCount", std::to_string(apps)},
+                              {"fileCount", std::to_string(files)},
                               {"mutated", summary.mutated ? "1" : "0"},
                               {"elapsedMs", std::to_string(static_cast<int64_t>(elapsed * 1000))}});
   }
-  return summary;
 }
 
 Status IndexingService::persistDiff(ScanResult& result, FullScanSummary& summary) {
@@ -659,9 +741,9 @@ Status IndexingService::persistDiff(ScanResult& result, FullScanSummary& summary
   // Resolve first, write afterwards: deletions free paths that updates and
   // inserts may take.
   std::vector<std::pair<size_t, const IndexCandidate*>> updates;
-  std::vector<const IndexCandidate*> inserts;
-  for (const auto* list : {&result.apps, &result.files}) {
-    for (const IndexCandidate& c : *list) {
+  std::vector<IndexCandidate*> inserts;
+  for (auto* list : {&result.apps, &result.files}) {
+    for (IndexCandidate& c : *list) {
       std::optional<size_t> index = lookup.find(c);
       if (index && !seen[*index]) {
         seen[*index] = 1;
@@ -710,9 +792,9 @@ Status IndexingService::persistDiff(ScanResult& result, FullScanSummary& summary
     ++summary.updated;
     PALLIX_RETURN_IF_ERROR(mutated());
   }
-  for (const IndexCandidate* candidate : inserts) {
+  for (IndexCandidate* candidate : inserts) {
     PALLIX_RETURN_IF_ERROR(writer.ensureOpen());
-    IndexedItem item = candidate->makeItem(now);
+    IndexedItem item = candidate->takeItem(now);
     PALLIX_RETURN_IF_ERROR(catalog_.save(item));
     ++summary.inserted;
     PALLIX_RETURN_IF_ERROR(mutated());

@@ -5,7 +5,9 @@
 // keeps the catalog current from directory-watcher events (accumulated per
 // path, debounced 1.5 s, processed as one incremental run), adapts to the work
 // mode, persists the directory lists in user defaults and answers icon
-// requests through an IconResolver with a bounded cache.
+// requests through an IconResolver with a bounded cache. The first snapshot
+// of an empty catalog is written while its scan runs (StreamedSnapshotWriter);
+// later ones are compared with the stored records once the scan is done.
 //
 // Work modes: in `active` nothing starts (requests are deferred to the next
 // `idle`); in `idle` everything runs; in `deepIdle` full scans wait for
@@ -42,6 +44,7 @@
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexCandidate.h"
 #include "app/search/IndexedItem.h"
+#include "app/search/StreamedSnapshotWriter.h"
 #include "core/Clock.h"
 #include "core/Logger.h"
 #include "core/TaskRunner.h"
@@ -258,6 +261,12 @@ class IndexingService {
   void finishFullScan(ScanResult result, std::string signature, MonoTime start);
   FullScanSummary performPersistFullSnapshot(ScanResult& result, const std::string& signature);
   Status persistDiff(ScanResult& result, FullScanSummary& summary);
+  // A first snapshot too small for a bulk load: its candidates go back into
+  // `result` for an ordinary save.
+  static void returnHeldBack(ScanResult& result, std::vector<IndexCandidate> heldBack);
+  FullScanSummary persistStreamedSnapshot(StreamedSnapshotWriter& writer, const HandedOutCandidates& kept);
+  void reportPersisted(const FullScanSummary& summary, size_t apps, size_t files, double elapsed);
+  void reportPersistFailure(const Error& error, FullScanSummary& summary);
   void reportProgress(const IndexingProgress& progress);
   void removeAllItemsIfNeeded(FullScanSummary& summary);
   void schedulePeriodicFullScan();
@@ -320,6 +329,9 @@ class IndexingService {
   int64_t iconCacheCost_ = 0;
 
   std::unique_ptr<DirectoryWatcher> watcher_;
+  // A first snapshot being written while its scan runs (main runner);
+  // destroyed before catalog_, which it writes to.
+  std::unique_ptr<StreamedSnapshotWriter> streamed_;
   WeakGuard weakGuard_;
 };
 

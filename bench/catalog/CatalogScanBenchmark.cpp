@@ -10,9 +10,9 @@
 // empty store: scan, rows, file name index and filter indexes), then find
 // again and a second `pallix index` that must find nothing changed and leave
 // the store file untouched. Wall and CPU (user + system) time of each child
-// process; the report gives the medians and their ratios to find. Desktop
-// entries are left out (an empty XDG_DATA_DIRS) so both sides walk the same
-// files. Then 1,000 files are created in one burst under a watched folder
+// process and the peak resident memory of the index; the report gives the
+// medians and their ratios to find. Desktop entries are left out (an empty
+// XDG_DATA_DIRS) so both sides walk the same files. Then 1,000 files are created in one burst under a watched folder
 // and the report says how long after the last creation they are all in the
 // catalog, and through how many runs.
 #include <fcntl.h>
@@ -53,10 +53,12 @@ double since(BenchClock::time_point start) {
   return std::chrono::duration<double>(BenchClock::now() - start).count();
 }
 
-// Wall and CPU (user + system) seconds of one contender.
+// Wall and CPU (user + system) seconds of one contender, and its peak
+// resident memory.
 struct Timing {
   double wall = 0;
   double cpu = 0;
+  double peakMiB = 0;
 };
 
 double peakRssMiB() {
@@ -103,7 +105,7 @@ Timing runTimed(const std::vector<std::string>& argv, const std::vector<std::str
   const double cpu =
       usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::cerr << argv[0] << " failed (status " << status << ")\n";
-  return {since(start), cpu};
+  return {since(start), cpu, usage.ru_maxrss / 1024.0};
 }
 
 Timing timeFind(const std::string& tree) {
@@ -191,18 +193,20 @@ void generateTree(const std::string& root, int files, int folders) {
 }
 
 struct IndexRounds {
-  std::vector<double> findWall, findCpu, indexWall, indexCpu;
+  std::vector<double> findWall, findCpu, indexWall, indexCpu, indexPeak;
   void add(const Timing& find, const Timing& index) {
     findWall.push_back(find.wall);
     findCpu.push_back(find.cpu);
     indexWall.push_back(index.wall);
     indexCpu.push_back(index.cpu);
+    indexPeak.push_back(index.peakMiB);
   }
   void print(const char* label, double goal) const {
     const double fw = median(findWall), fc = median(findCpu), iw = median(indexWall), ic = median(indexCpu);
     std::cout << stringPrintf("  find               %8.3f s wall %8.3f s cpu\n", fw, fc);
-    std::cout << stringPrintf("  %-18s %8.3f s wall %8.3f s cpu   %.2fx find wall, %.2fx cpu (goal <= %.1fx)\n", label,
-                              iw, ic, iw / fw, ic / fc, goal);
+    std::cout << stringPrintf(
+        "  %-18s %8.3f s wall %8.3f s cpu   %.2fx find wall, %.2fx cpu (goal <= %.1fx), peak RSS %.0f MiB\n", label, iw,
+        ic, iw / fw, ic / fc, goal, median(indexPeak));
   }
 };
 

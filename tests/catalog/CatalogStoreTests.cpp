@@ -5,10 +5,14 @@
 #include <set>
 #include <tuple>
 
+#include "CatalogTestSupport.h"
 #include "app/search/CatalogNameIndex.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
+#include "app/search/StreamedSnapshotWriter.h"
 #include "app/search/TextFolding.h"
+#include "core/Clock.h"
+#include "core/Strings.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -164,56 +168,9 @@ TEST_F(CatalogStoreTest, FileItemsUpsertByPath) {
 
 // --- The file name index against the table -------------------------------------
 
-// (row, trigram, position) triples.
-using Instances = std::set<std::tuple<int64_t, std::string, int64_t>>;
-
-// What the index must hold for the table: every run of three characters of
-// each row's "name.extension" plus two U+0001 sentinels. Test names are
-// folded (lowercase) already, so the tokenizer's case folding changes nothing.
-Instances expectedInstances(PersistentStore& store) {
-  Instances out;
-  auto rows = store.prepare("SELECT id, searchName, fileExtension FROM IndexedItem");
-  EXPECT_TRUE(rows.ok());
-  while (rows.ok() && rows->step().valueOr(false)) {
-    std::string text = rows->columnText(1);
-    const std::string extension = rows->columnText(2);
-    if (!extension.empty()) text += "." + extension;
-    text += "\x01\x01";
-    std::vector<std::string> characters;
-    for (size_t i = 0; i < text.size();) {
-      size_t length = 1;
-      while (i + length < text.size() && (static_cast<unsigned char>(text[i + length]) & 0xC0) == 0x80) ++length;
-      characters.push_back(text.substr(i, length));
-      i += length;
-    }
-    for (size_t i = 0; i + 2 < characters.size(); ++i) {
-      out.emplace(rows->columnInt(0), characters[i] + characters[i + 1] + characters[i + 2], i);
-    }
-  }
-  return out;
-}
-
-Instances indexedInstances(PersistentStore& store) {
-  Instances out;
-  EXPECT_TRUE(store
-                  .execute("CREATE VIRTUAL TABLE IF NOT EXISTS temp.NameIndexInstances USING "
-                           "fts5vocab(main, 'IndexedItemNameIndex', 'instance')")
-                  .ok());
-  auto rows = store.prepare("SELECT doc, term, offset FROM temp.NameIndexInstances");
-  EXPECT_TRUE(rows.ok());
-  while (rows.ok() && rows->step().valueOr(false)) {
-    out.emplace(rows->columnInt(0), rows->columnText(1), rows->columnInt(2));
-  }
-  return out;
-}
-
-::testing::AssertionResult indexMatchesTable(PersistentStore& store) {
-  const Instances expected = expectedInstances(store);
-  const Instances indexed = indexedInstances(store);
-  if (expected == indexed) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << expected.size() << " trigrams in the table, " << indexed.size()
-                                       << " in the index";
-}
+using testing::indexedInstances;
+using testing::indexMatchesTable;
+using testing::Instances;
 
 class CatalogNameIndexTest : public ::testing::Test {
  protected:
@@ -334,6 +291,85 @@ TEST_F(CatalogNameIndexTest, BulkLoadNeedsATransactionAndAnEarlierLayoutIsReplac
   IndexedItem item = randomFile(100);
   ASSERT_TRUE(catalog_->save(item).ok());
   EXPECT_TRUE(indexMatchesTable(*store_));
+}
+
+// --- A first snapshot written while its scan runs ------------------------------
+
+IndexCandidate streamedFile(int n) {
+  IndexCandidate c;
+  c.canonicalPath = stringPrintf("/s/%05d.txt", n);
+  c.name = stringPrintf("Näme %d", n % 97);
+  c.fileExtension = "txt";
+  c.sizeBytes = n;
+  c.fileCategory = IndexedItem::FileCategory::document;
+  return c;
+}
+
+// Batches of a snapshot in path order, `size` candidates each.
+std::vector<std::vector<IndexCandidate>> streamedBatches(int count, int size) {
+  std::vector<std::vector<IndexCandidate>> batches;
+  for (int n = 0; n < count; ++n) {
+    if (n % size == 0) batches.emplace_back();
+    batches.back().push_back(streamedFile(n));
+  }
+  return batches;
+}
+
+TEST_F(CatalogNameIndexTest, StreamedSnapshotIsOneLoadOnceLargeEnoughAndNothingWhenItDoesNotCommit) {
+  enum class End { commit, destroy, failure };
+  struct Case {
+    const char* what;
+    int count;
+    End end;
+  };
+  const std::vector<Case> cases = {{"held back while small", 600, End::commit},
+                                   {"committed", 2500, End::commit},
+                                   {"interrupted", 2500, End::destroy},
+                                   {"failed half-way", 2500, End::failure}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(catalog_->deleteAll().ok());
+    const int64_t changesBefore = store_->totalChanges();
+    auto writer = std::make_unique<StreamedSnapshotWriter>(*catalog_, SystemClock::instance(), 1000);
+    auto batches = streamedBatches(c.count, 700);
+    if (c.end == End::failure) batches[2].push_back(streamedFile(3));  // a path already written
+    for (auto& batch : batches) writer->add(std::move(batch));
+    if (c.count < 1000) {
+      EXPECT_FALSE(writer->isBulk());
+      EXPECT_EQ(writer->takeHeldBack().size(), static_cast<size_t>(c.count));
+      EXPECT_EQ(store_->totalChanges(), changesBefore);
+      continue;
+    }
+    ASSERT_TRUE(writer->isBulk());
+    if (c.end == End::destroy) {
+      writer.reset();
+      EXPECT_EQ(catalog_->count().value(), 0);
+    } else if (c.end == End::failure) {
+      EXPECT_TRUE(testing::failsWith(writer->commit(), "UNIQUE"));
+      EXPECT_EQ(catalog_->count().value(), 0);
+    } else {
+      // Link targets: one repeats a record, one is new (twice).
+      HandedOutCandidates kept;
+      writer->addLinkTargets({streamedFile(7), streamedFile(90000), streamedFile(90000)}, kept);
+      EXPECT_EQ(kept.files, 1u);
+      ASSERT_TRUE(writer->commit().ok());
+      auto items = catalog_->fetchAll();
+      ASSERT_TRUE(items.ok());
+      ASSERT_EQ(items.value().size(), static_cast<size_t>(c.count + 1));
+      for (size_t i = 0; i < items.value().size(); ++i) {
+        EXPECT_EQ(items.value()[i].id, static_cast<int64_t>(i + 1));  // ids follow the paths
+        EXPECT_EQ(items.value()[i].path, streamedFile(i < static_cast<size_t>(c.count) ? int(i) : 90000).canonicalPath);
+      }
+    }
+    ASSERT_TRUE(indexMatchesTable(*store_));
+    // The triggers are back: later edits keep the index in step.
+    IndexedItem edited = randomFile(123456);
+    ASSERT_TRUE(catalog_->save(edited).ok());
+    edited.searchName = "renamed";
+    ASSERT_TRUE(catalog_->save(edited).ok());
+    ASSERT_TRUE(catalog_->deleteByPath(streamedFile(5).canonicalPath).ok());
+    EXPECT_TRUE(indexMatchesTable(*store_));
+  }
 }
 
 TEST(IndexedItemTest, CategoriesAndUrls) {

@@ -170,3 +170,66 @@ class FixedEntrySource final : public ApplicationEntrySource {
 };
 
 }  // namespace pallix::testing
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <tuple>
+
+#include "app/platform/PersistentStore.h"
+
+namespace pallix::testing {
+
+// The file name index against the catalog table: (row, trigram, position)
+// triples.
+using Instances = std::set<std::tuple<int64_t, std::string, int64_t>>;
+
+// What the index must hold for the table: every run of three characters of
+// each row's "name.extension" plus two U+0001 sentinels. Test names are
+// folded (lowercase) already, so the tokenizer's case folding changes nothing.
+inline Instances expectedInstances(PersistentStore& store) {
+  Instances out;
+  auto rows = store.prepare("SELECT id, searchName, fileExtension FROM IndexedItem");
+  EXPECT_TRUE(rows.ok());
+  while (rows.ok() && rows->step().valueOr(false)) {
+    std::string text = rows->columnText(1);
+    const std::string extension = rows->columnText(2);
+    if (!extension.empty()) text += "." + extension;
+    text += "\x01\x01";
+    std::vector<std::string> characters;
+    for (size_t i = 0; i < text.size();) {
+      size_t length = 1;
+      while (i + length < text.size() && (static_cast<unsigned char>(text[i + length]) & 0xC0) == 0x80) ++length;
+      characters.push_back(text.substr(i, length));
+      i += length;
+    }
+    for (size_t i = 0; i + 2 < characters.size(); ++i) {
+      out.emplace(rows->columnInt(0), characters[i] + characters[i + 1] + characters[i + 2], i);
+    }
+  }
+  return out;
+}
+
+inline Instances indexedInstances(PersistentStore& store) {
+  Instances out;
+  EXPECT_TRUE(store
+                  .execute("CREATE VIRTUAL TABLE IF NOT EXISTS temp.NameIndexInstances USING "
+                           "fts5vocab(main, 'IndexedItemNameIndex', 'instance')")
+                  .ok());
+  auto rows = store.prepare("SELECT doc, term, offset FROM temp.NameIndexInstances");
+  EXPECT_TRUE(rows.ok());
+  while (rows.ok() && rows->step().valueOr(false)) {
+    out.emplace(rows->columnInt(0), rows->columnText(1), rows->columnInt(2));
+  }
+  return out;
+}
+
+inline ::testing::AssertionResult indexMatchesTable(PersistentStore& store) {
+  const Instances expected = expectedInstances(store);
+  const Instances indexed = indexedInstances(store);
+  if (expected == indexed) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << expected.size() << " trigrams in the table, " << indexed.size()
+                                       << " in the index";
+}
+
+}  // namespace pallix::testing

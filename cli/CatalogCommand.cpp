@@ -334,103 +334,6 @@ int runCatalog(Args& args) {
   return kExitOk;
 }
 
-int runWatch(Args& args) {
-  bool json = args.flag("--json");
-  auto rest = args.positionals();
-  if (args.failed()) return usageError("watch", args.failure());
-  if (!rest.empty()) return usageError("watch", "takes no arguments");
-  CatalogContext context;
-  if (!context.createDataFolder() || !context.becomeWriter(StoreWriterLock::kWatchRole) || !context.openForWriting()) {
-    return kExitUnavailable;
-  }
-
-  // Ctrl-C and SIGTERM write to a pipe; a waiting thread stops the main loop.
-  // (Other libraries' threads may receive the signal, so no sigwait.)
-  static int wakePipe[2] = {-1, -1};
-  if (::pipe(wakePipe) != 0) {
-    printError("cannot create a pipe for Ctrl-C handling");
-    return kExitFailure;
-  }
-  struct sigaction action {};
-  action.sa_handler = [](int) {
-    char byte = 1;
-    ssize_t written = ::write(wakePipe[1], &byte, 1);
-    (void)written;
-  };
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-
-  auto main = RunLoop::create();
-  auto background = SerialExecutor::create("pallix-scan");
-  auto directory = SerialExecutor::create("pallix-dirchange");
-  InotifyWatcherFactory watchers;
-  ThemeIconResolver icons(ThemeIconResolver::optionsFromEnvironment(context.dirs));
-  IndexingService::Dependencies deps = serviceDependencies(context, main, background, directory);
-  deps.watcherFactory = &watchers;
-  deps.iconResolver = &icons;
-  auto service = std::make_unique<IndexingService>(deps);
-  service->setWorkMode(WorkMode::idle);
-  auto timestamp = [] {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buffer[16];
-    std::strftime(buffer, sizeof buffer, "%H:%M:%S", &tm);
-    return std::string(buffer);
-  };
-  service->setIncrementalRunObserver([&](const IncrementalRunSummary& s) {
-    if (json) {
-      std::cout << nlohmann::json{{"event", "incremental"},
-                                  {"changes", s.changeCount},
-                                  {"created", s.created},
-                                  {"modified", s.modified},
-                                  {"removed", s.removed},
-                                  {"failed", s.failed},
-                                  {"elapsedSeconds", s.elapsedSeconds}}
-                       .dump()
-                << std::endl;
-    } else {
-      std::cout << timestamp() << "  " << s.changeCount << " changes: +" << s.created << " ~" << s.modified << " -"
-                << s.removed << (s.failed ? stringPrintf(" (%zu failed)", s.failed) : std::string()) << " in "
-                << stringPrintf("%.3fs", s.elapsedSeconds) << std::endl;
-    }
-  });
-  service->setFullScanObserver([&](const FullScanSummary& s) {
-    if (json) {
-      nlohmann::json line = scanSummaryJson(s);
-      line["event"] = "fullScan";
-      std::cout << line.dump() << std::endl;
-    } else {
-      std::cout << timestamp() << "  full scan: " << scanSummaryLine(s) << std::endl;
-    }
-  });
-  service->startWatching();
-  if (!service->isWatching()) {
-    printError("no folder could be watched", "Add one with 'pallix folders add DIR' (see 'pallix folders list').");
-    background->shutdown();
-    directory->shutdown();
-    return kExitUnavailable;
-  }
-  // Brings the catalog up to date first (cheap when nothing changed).
-  service->startInitialIndexingIfNeeded();
-  if (!json) std::cerr << "Watching " << service->userFileDirectories().size() << " folders; press Ctrl-C to stop.\n";
-
-  std::thread waiter([&] {
-    char byte = 0;
-    while (::read(wakePipe[0], &byte, 1) < 0 && errno == EINTR) {
-    }
-    main->quit();
-  });
-  main->run();
-  waiter.join();
-  service->stopWatching();
-  background->shutdown();
-  directory->shutdown();
-  service.reset();
-  if (!json) std::cerr << "Stopped.\n";
-  return kExitOk;
-}
-
 int runFolders(Args& args) {
   bool json = args.flag("--json");
   auto rest = args.positionals();
@@ -488,8 +391,9 @@ int runFolders(Args& args) {
     if (edit.coveringDirectory) {
       note += "; it is inside " + printable(*edit.coveringDirectory) + ", so its files are listed once";
     }
-    std::cout << (action == "add" ? "Added " : "Removed ") << printable(edit.path) << (action == "add" ? " to" : " from")
-              << " the catalog folders" << note << ". Run 'pallix index' to update the catalog.\n";
+    std::cout << (action == "add" ? "Added " : "Removed ") << printable(edit.path)
+              << (action == "add" ? " to" : " from") << " the catalog folders" << note
+              << ". Run 'pallix index' to update the catalog.\n";
   }
   return kExitOk;
 }
@@ -509,11 +413,6 @@ PALLIX_COMMAND("catalog", "list the catalog's records",
                "Lists the stored apps, files and folders. --json prints the records with their field names\n"
                "(path, name, searchName, itemTypeRaw, sizeBytes, fileExtension, modifiedDate as ISO 8601, ...).\n",
                runCatalog);
-PALLIX_COMMAND("watch", "keep the catalog current from file-system events",
-               "Usage: pallix watch [--json]\n\n"
-               "Watches the app and file folders with inotify and applies changes to the catalog (debounced by\n"
-               "1.5 s), printing a summary of each incremental run, until interrupted with Ctrl-C.\n",
-               runWatch);
 PALLIX_COMMAND("folders", "list, add or remove the catalog's file folders (name search)",
                "Usage: pallix folders list [--json]\n"
                "       pallix folders add DIR [--json]\n"

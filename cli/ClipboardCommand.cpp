@@ -14,6 +14,7 @@
 #include <iterator>
 #include <thread>
 
+#include "app/clipboard/ClipboardRecorderLock.h"
 #include "app/clipboard/ClipboardServices.h"
 #include "app/platform/linux/DetachedPasteboard.h"
 #include "app/platform/linux/LinuxDesktop.h"
@@ -21,6 +22,7 @@
 #include "app/shell/ClipboardPreferences.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "cli/StopSignal.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
 #include "core/TerminalText.h"
@@ -138,11 +140,6 @@ Result<std::shared_ptr<Pasteboard>> lastingPasteboard(const DataDirectories& dir
   return makeDesktopPasteboard(dirs);
 }
 
-int stopPipe[2] = {-1, -1};
-void onStop(int) {
-  (void)!::write(stopPipe[1], "x", 1);
-}
-
 int runWatch(Context& ctx) {
   auto pasteboard = makeDesktopPasteboard(ctx.dirs);
   if (!pasteboard.ok()) {
@@ -151,11 +148,9 @@ int runWatch(Context& ctx) {
     return kExitUnavailable;
   }
   // One recorder per user: a second would record every copy twice.
-  const std::string lockPath = ctx.dirs.data + "/ClipboardWatch.lock";
-  (void)createDirectories(ctx.dirs.data);
-  int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    printError("clipboard watch: another process is already recording the clipboard (lock " + printable(lockPath) + ")",
+  auto lock = ClipboardRecorderLock::acquire(ctx.dirs);
+  if (!lock.ok()) {
+    printError("clipboard watch: " + printable(lock.error().description()),
                "Stop it first (pallix daemon records it too when the history is on).");
     return kExitFailure;
   }
@@ -171,18 +166,10 @@ int runWatch(Context& ctx) {
               << clipboardContentKindName(item.contentKind()) << " (" << item.totalByteCount() << " bytes"
               << (item.sourceAppName ? ", from " + printable(*item.sourceAppName) : std::string()) << ")\n";
   });
-  if (::pipe2(stopPipe, O_CLOEXEC) != 0) return kExitFailure;
-  struct sigaction action {};
-  action.sa_handler = onStop;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  std::thread([loop = ctx.loop] {
-    char byte = 0;
-    while (::read(stopPipe[0], &byte, 1) < 0 && errno == EINTR) {
-    }
-    loop->quit();
-  }).detach();
+  if (Status signals = installStopSignalHandler([loop = ctx.loop] { loop->quit(); }); !signals.ok()) {
+    printError("clipboard watch: " + signals.error().description());
+    return kExitFailure;
+  }
   std::cerr << "pallix: watching the clipboard (pid " << ::getpid() << "). Press Ctrl-C to stop.\n";
   ctx.loop->run();
   service.flushPendingSave();

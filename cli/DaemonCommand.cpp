@@ -7,11 +7,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "app/platform/linux/InotifyDirectoryWatcher.h"
 #include "app/platform/linux/InotifyFileChangeMonitor.h"
+#include "app/platform/linux/LinuxDesktop.h"
 #include "app/platform/linux/LinuxSystemConditions.h"
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/platform/linux/ProcessCommandRunner.h"
@@ -19,6 +22,7 @@
 #include "app/shell/AppDelegate.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "cli/StopSignal.h"
 #include "core/Logger.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
@@ -26,19 +30,57 @@
 namespace pallix::cli {
 namespace {
 
-int g_stopPipe[2] = {-1, -1};
+// What `pallix watch` adds to the daemon: each catalog run on stdout.
+struct RunOutput {
+  bool enabled = false;
+  bool json = false;
+};
 
-void onStopSignal(int) {
-  char byte = 1;
-  ssize_t written = ::write(g_stopPipe[1], &byte, 1);
-  (void)written;
+std::string clockTime() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buffer[16];
+  std::strftime(buffer, sizeof buffer, "%H:%M:%S", &tm);
+  return buffer;
 }
 
-int runDaemon(Args& args) {
-  bool quiet = args.flag("--quiet");
-  auto rest = args.positionals();
-  if (args.failed()) return usageError("daemon", args.failure());
-  if (!rest.empty()) return usageError("daemon", "takes no arguments");
+void printIncrementalRun(const RunOutput& output, const IncrementalRunSummary& s) {
+  if (output.json) {
+    std::cout << nlohmann::json{{"event", "incremental"},
+                                {"changes", s.changeCount},
+                                {"created", s.created},
+                                {"modified", s.modified},
+                                {"removed", s.removed},
+                                {"failed", s.failed},
+                                {"elapsedSeconds", s.elapsedSeconds}}
+                     .dump()
+              << std::endl;
+    return;
+  }
+  std::cout << clockTime() << "  " << s.changeCount << " changes: +" << s.created << " ~" << s.modified << " -"
+            << s.removed << (s.failed ? stringPrintf(" (%zu failed)", s.failed) : std::string()) << " in "
+            << stringPrintf("%.3fs", s.elapsedSeconds) << std::endl;
+}
+
+void printFullScan(const RunOutput& output, const FullScanSummary& s) {
+  if (output.json) {
+    nlohmann::json event = {{"event", "fullScan"},
+                            {"apps", s.appCount},
+                            {"files", s.fileCount},
+                            {"folders", s.folderCount},
+                            {"elapsedSeconds", s.elapsedSeconds},
+                            {"changed", s.mutated}};
+    if (s.error) event["error"] = s.error->description();
+    std::cout << event.dump() << std::endl;
+    return;
+  }
+  if (s.error) return;  // on stderr already
+  std::cout << clockTime() << "  full scan: " << s.appCount << " apps, " << s.fileCount << " files, " << s.folderCount
+            << " folders" << (s.mutated ? "" : " (unchanged)") << std::endl;
+}
+
+int runAgent(const char* command, bool quiet, RunOutput output) {
   // PALLIX_LOG, when set, is the log level; otherwise the daemon logs its
   // milestones. --quiet keeps errors only, whatever PALLIX_LOG says.
   const char* logLevel = std::getenv("PALLIX_LOG");
@@ -51,21 +93,6 @@ int runDaemon(Args& args) {
   const bool progress = Logger::threshold() <= LogLevel::info;
   const bool errors = Logger::threshold() <= LogLevel::error;
 
-  // Signals are taken by one thread that asks the main loop to stop; every
-  // other thread (created below) inherits the blocked mask.
-  // SIGINT and SIGTERM may arrive on any thread (libraries start their own),
-  // so the handler only writes to a pipe; a thread reading it stops the loop.
-  if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) {
-    printError("daemon: cannot create a pipe: " + std::string(std::strerror(errno)));
-    return kExitFailure;
-  }
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-
   DataDirectories dirs = DataDirectories::fromEnvironment();
   auto loop = RunLoop::create();
   auto background = SerialExecutor::create("pallix-index");
@@ -73,7 +100,7 @@ int runDaemon(Args& args) {
   LinuxSystemConditions conditions(loop);
   Status configured = PanelLifecycleCoordinator::configureShared(loop, conditions);
   if (!configured.ok()) {
-    printError("daemon: " + configured.error().description());
+    printError(std::string(command) + ": " + configured.error().description());
     return kExitFailure;
   }
   LinuxDirectoryWatcherFactory watcherFactory;
@@ -94,6 +121,13 @@ int runDaemon(Args& args) {
   env.singleInstance = &instance;
   env.commandRunner = &runner;
   env.defaultsMonitor = &defaultsMonitor;
+  // The clipboard history is recorded where there is a desktop session.
+  if (auto pasteboard = makeDesktopPasteboard(dirs); pasteboard.ok()) {
+    env.pasteboard = pasteboard.value();
+    env.linkMetadata = makeLinkMetadataProvider();
+  } else if (progress) {
+    std::cerr << "pallix: no clipboard history here: " << printable(pasteboard.error().description()) << "\n";
+  }
   env.requestTermination = [loop, progress] {
     if (progress) std::cerr << "pallix: another instance started; this one ends.\n";
     loop->quit();
@@ -101,12 +135,13 @@ int runDaemon(Args& args) {
   auto delegate = std::make_unique<AppDelegate>(env);
   Status launched = delegate->applicationDidFinishLaunching();
   if (!launched.ok()) {
-    printError("daemon: " + launched.error().description(),
+    printError(std::string(command) + ": " + launched.error().description(),
                "Check that the data directory is writable ('pallix paths' shows it).");
     return kExitUnavailable;
   }
   if (IndexingService* indexing = delegate->indexingService()) {
-    indexing->setFullScanObserver([progress, errors](const FullScanSummary& s) {
+    indexing->setFullScanObserver([progress, errors, output](const FullScanSummary& s) {
+      if (output.enabled) printFullScan(output, s);
       if (s.error) {
         if (errors) std::cerr << "pallix: full scan failed: " << s.error->description() << "\n";
         return;
@@ -115,18 +150,18 @@ int runDaemon(Args& args) {
         std::cerr << stringPrintf("pallix: full scan: %zu apps, %zu files, %zu folders in %.2f s%s\n", s.appCount,
                                   s.fileCount, s.folderCount, s.elapsedSeconds, s.mutated ? "" : " (unchanged)");
     });
-    indexing->setIncrementalRunObserver([progress](const IncrementalRunSummary& s) {
+    indexing->setIncrementalRunObserver([progress, output](const IncrementalRunSummary& s) {
+      if (output.enabled) return printIncrementalRun(output, s);
       if (progress)
         std::cerr << stringPrintf("pallix: %zu changes: %zu created, %zu modified, %zu removed\n", s.changeCount,
                                   s.created, s.modified, s.removed);
     });
   }
-  std::thread([loop] {
-    char byte = 0;
-    while (::read(g_stopPipe[0], &byte, 1) < 0 && errno == EINTR) {
-    }
-    loop->quit();
-  }).detach();
+  Status signals = installStopSignalHandler([loop] { loop->quit(); });
+  if (!signals.ok()) {
+    printError(std::string(command) + ": " + signals.error().description());
+    return kExitFailure;
+  }
   if (progress) {
     std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << printable(dirs.data)
               << ". Press Ctrl-C to stop.\n";
@@ -140,6 +175,23 @@ int runDaemon(Args& args) {
   return kExitOk;
 }
 
+int runDaemon(Args& args) {
+  bool quiet = args.flag("--quiet");
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("daemon", args.failure());
+  if (!rest.empty()) return usageError("daemon", "takes no arguments");
+  return runAgent("daemon", quiet, {});
+}
+
+int runWatch(Args& args) {
+  bool json = args.flag("--json");
+  bool quiet = args.flag("--quiet");
+  auto rest = args.positionals();
+  if (args.failed()) return usageError("watch", args.failure());
+  if (!rest.empty()) return usageError("watch", "takes no arguments");
+  return runAgent("watch", quiet, {true, json});
+}
+
 }  // namespace
 
 PALLIX_COMMAND("daemon", "run the background agent in the foreground",
@@ -150,5 +202,11 @@ PALLIX_COMMAND("daemon", "run the background agent in the foreground",
                "'pallix defaults write') apply at once, and 'pallix index' asks the daemon to scan.\n"
                "--quiet prints errors only; PALLIX_LOG sets the log level (default here: info).\n",
                runDaemon);
+PALLIX_COMMAND("watch", "run the background agent, printing each catalog update",
+               "Usage: pallix watch [--json] [--quiet]\n\n"
+               "The daemon in the foreground ('pallix daemon --help'), printing on stdout each full scan and\n"
+               "each incremental run of the catalog (file-system changes, debounced by 1.5 s): one line each,\n"
+               "or one JSON object per line with --json. Stops on Ctrl-C or SIGTERM.\n",
+               runWatch);
 
 }  // namespace pallix::cli

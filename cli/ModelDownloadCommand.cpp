@@ -13,6 +13,7 @@
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "cli/ModelDownloads.h"
+#include "cli/StopSignal.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
 #include "core/UserDefaults.h"
@@ -96,10 +97,7 @@ int downloadModelCommand(const std::vector<std::string>& rest, bool json) {
     printError("model: " + url.error().description());
     return kExitUnavailable;
   }
-  struct sigaction action {};
-  action.sa_handler = [](int) { g_interrupted = true; };
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  (void)installStopSignalHandler([] { g_interrupted = true; });
   d.manager->setObserver([](EmbeddingModel m, const DownloadState& s) {
     if (s.kind == DownloadState::Kind::downloading) printProgress(std::string(rawValue(m)) + ": " + stateText(s));
   });

@@ -21,9 +21,7 @@ int runPanel(Args& args) {
     return kExitUsage;
   }
   std::optional<SearchMode> initial = mode ? searchModeFromName(*mode) : SearchMode::standard;
-  if (!initial || (*initial != SearchMode::standard && *initial != SearchMode::files)) {
-    return usageError("panel", "--mode is standard or files");
-  }
+  if (!initial) return usageError("panel", "--mode is standard, clipboard, emoji, messages or files");
   auto runtime = AppRuntime::open();
   if (!runtime.ok()) {
     CatalogOpenFailure failure = describeCatalogOpenFailure(runtime.error());
@@ -31,10 +29,17 @@ int runPanel(Args& args) {
     return kExitUnavailable;
   }
   AppRuntime& rt = *runtime.value();
-  TerminalPanel panel(*rt.model, rt.mainLoop, {SearchMode::standard, SearchMode::files});
-  if (rt.catalogSize() == 0) panel.setStatusLine("The catalog is empty: run 'pallix index' first.");
+  TerminalPanel panel(
+      *rt.model, rt.mainLoop,
+      {SearchMode::standard, SearchMode::files, SearchMode::clipboard, SearchMode::emoji, SearchMode::messages});
+  Status modes = rt.attachModeProviders();
+  rt.openSemanticSearch();
+  if (rt.catalogSize() == 0) {
+    panel.setStatusLine("The catalog is empty: run 'pallix index' first.");
+  } else if (!modes.ok()) {
+    panel.setStatusLine("No clipboard history: " + modes.error().description());
+  }
   panel.setFooterProvider([&rt] { return intelligenceLines(rt.intelligence.get()); });
-  panel.setCalculatorAnswerProvider([&rt] { return rt.intelligence->calculatorResultText().has_value(); });
   rt.intelligence->setChangeHandler([&panel] { panel.markDirty(); });
   rt.model->setSearchMode(*initial);
   return panel.run();
@@ -43,9 +48,10 @@ int runPanel(Args& args) {
 }  // namespace
 
 PALLIX_COMMAND("panel", "the interactive search panel in the terminal",
-               "Usage: pallix panel [--mode standard|files]\n\n"
-               "Type to search; Up/Down move the selection; Enter opens it (or copies a calculator answer);\n"
-               "Tab switches between modes; Ctrl-U clears the field; Escape closes the panel.\n",
+               "Usage: pallix panel [--mode standard|files|clipboard|emoji|messages]\n\n"
+               "Type to search; Up/Down move the selection; Enter opens it (or copies a calculator answer,\n"
+               "pastes a clipboard item, types an emoji, opens a conversation); Tab switches between modes;\n"
+               "Ctrl-U clears the field; Escape closes the panel.\n",
                runPanel);
 
 }  // namespace pallix::cli

@@ -6,8 +6,8 @@
 
 #include "app/search/FileSearcher.h"
 #include "app/search/QueryParser.h"
-#include "app/shell/TelemetryPreferences.h"
 #include "app/shell/AppRuntime.h"
+#include "app/shell/TelemetryPreferences.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "cli/IntelligenceDisplay.h"

@@ -17,6 +17,7 @@
 #include "app/semantic/FileChunking.h"
 #include "app/semantic/SemanticServices.h"
 #include "cli/Command.h"
+#include "cli/StopSignal.h"
 #include "core/Strings.h"
 
 namespace pallix::cli {
@@ -39,13 +40,6 @@ constexpr const char* kUsage =
     "rebuild  deletes the file index and indexes the semantic folders again.\n\n"
     "Exit status: 0 done, 1 failed or nothing found, 2 bad arguments, 3 no embedding model\n"
     "installed (install one with 'pallix model install DIR') or the index is unavailable.\n";
-
-int g_stopPipe[2] = {-1, -1};
-void onStopSignal(int) {
-  char byte = 1;
-  ssize_t ignored = ::write(g_stopPipe[1], &byte, 1);
-  (void)ignored;
-}
 
 // Routes the similarity engine's printed lines to stderr, so stdout stays clean.
 struct EngineLinesToStderr {
@@ -233,21 +227,12 @@ int runSearch(Session& session, const std::string& query, int limit, bool json) 
 
 // Stops the main loop on SIGINT/SIGTERM.
 void installStopHandler(const std::shared_ptr<RunLoop>& loop, bool& interrupted) {
-  if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) return;
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  std::thread([loop, &interrupted] {
-    char byte = 0;
-    while (::read(g_stopPipe[0], &byte, 1) < 0 && errno == EINTR) {
-    }
+  (void)installStopSignalHandler([loop, &interrupted] {
     loop->post([loop, &interrupted] {
       interrupted = true;
       loop->quit();
     });
-  }).detach();
+  });
 }
 
 std::string summaryLine(const FileChunkIndexer::PassSummary& s) {

@@ -80,17 +80,13 @@ void TerminalPanel::cycleMode() {
 }
 
 void TerminalPanel::handleKey(int ch, bool isKeyCode) {
-  const bool files = model_.searchMode() == SearchMode::files;
-  const bool standard = model_.searchMode() == SearchMode::standard;
   if (isKeyCode) {
     switch (ch) {
       case KEY_UP:
-        files      ? model_.advanceFileSelection(-1)
-        : standard ? model_.advanceSelection(-1)
-                   : model_.advanceModeSelection(-1);
+        model_.advanceCurrentSelection(-1);
         return;
       case KEY_DOWN:
-        files ? model_.advanceFileSelection(1) : standard ? model_.advanceSelection(1) : model_.advanceModeSelection(1);
+        model_.advanceCurrentSelection(1);
         return;
       case KEY_BACKSPACE:
         popUtf8(text_);
@@ -122,28 +118,26 @@ void TerminalPanel::handleKey(int ch, bool isKeyCode) {
     case '\n':
     case '\r':
     case KEY_ENTER: {
-      bool ok = false;
-      std::string what;
-      if (files) {
-        what = model_.selectedFileID().value_or("");
-        ok = model_.activateSelectedFile(false);
-      } else if (standard && hasCalculatorAnswer_ && hasCalculatorAnswer_()) {
-        ok = model_.copyCalculatorResultToPasteboard();
-        if (ok) lastMessage_ = "Copied the answer";
-        status_ = ok ? "" : "Could not copy the answer: no clipboard tool (install xclip or wl-clipboard)";
-        if (ok) done_ = true;
-        return;
-      } else if (standard && model_.selectedAppID()) {
-        what = model_.selectedAppID().value_or("");
-        ok = model_.activateSelectedApp(false);
-      } else {
-        ok = model_.activateSelectedModeResult();
-      }
-      if (ok) {
-        lastMessage_ = "Opened " + what;
-        done_ = true;
-      } else {
-        status_ = what.empty() ? "Nothing selected" : "Could not open " + what;
+      using Outcome = ContentViewModel::Activation::Outcome;
+      ContentViewModel::Activation activation = model_.activateCurrentSelection();
+      switch (activation.outcome) {
+        case Outcome::nothingSelected:
+          status_ = "Nothing selected";
+          return;
+        case Outcome::copiedAnswer:
+          lastMessage_ = "Copied the answer";
+          done_ = true;
+          return;
+        case Outcome::opened:
+          lastMessage_ = "Opened " + activation.target;
+          done_ = true;
+          return;
+        case Outcome::copyFailed:
+          status_ = "Could not copy the answer: no clipboard tool (install xclip or wl-clipboard)";
+          return;
+        case Outcome::failed:
+          status_ = "Could not open " + activation.target;
+          return;
       }
       return;
     }

@@ -25,8 +25,6 @@ class TerminalPanel {
   TerminalPanel(ContentViewModel& model, std::shared_ptr<RunLoop> mainLoop, std::vector<SearchMode> modes);
   void setFooterProvider(FooterProvider provider) { footer_ = std::move(provider); }
   void setStatusLine(std::string status) { status_ = std::move(status); }
-  // Whether the settled query has a calculator answer; Enter then copies it.
-  void setCalculatorAnswerProvider(std::function<bool()> provider) { hasCalculatorAnswer_ = std::move(provider); }
   // Asks for a redraw (state outside the session changed).
   void markDirty() { dirty_ = true; }
   // Runs until Escape or Ctrl-C. Returns the process exit code.
@@ -41,7 +39,6 @@ class TerminalPanel {
   std::shared_ptr<RunLoop> loop_;
   std::vector<SearchMode> modes_;
   FooterProvider footer_;
-  std::function<bool()> hasCalculatorAnswer_;
   std::string status_;
   std::string text_;
   bool done_ = false;

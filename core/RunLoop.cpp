@@ -63,6 +63,28 @@ void RunLoop::runUntilIdle() {
   runningThread_.store(previous);
 }
 
+bool RunLoop::runUntil(const std::function<bool()>& done, Duration limit) {
+  const MonoTime deadline = clock_.now() + limit;
+  auto previous = runningThread_.exchange(std::this_thread::get_id());
+  std::unique_lock<std::mutex> lock(mutex_);
+  bool finished = false;
+  while (true) {
+    while (runOneDueTask(lock)) {
+    }
+    lock.unlock();
+    finished = done();
+    lock.lock();
+    const MonoTime now = clock_.now();
+    if (finished || now >= deadline) break;
+    MonoTime until = deadline;
+    if (!queue_.empty()) until = std::min(until, queue_.top().due);
+    // A task posted meanwhile is due at once: the wait returns immediately.
+    wake_.wait_for(lock, until - now);
+  }
+  runningThread_.store(previous);
+  return finished;
+}
+
 void RunLoop::quit() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

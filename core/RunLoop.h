@@ -7,6 +7,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <queue>
@@ -49,6 +50,10 @@ class RunLoop final : public TaskRunner, public std::enable_shared_from_this<Run
   void run();
   // Runs every task that is due now, including ones they post for now, then returns.
   void runUntilIdle();
+  // Runs tasks as they come due (posted from any thread) until `done` holds
+  // or `limit` has passed on the loop's clock, sleeping in between; returns
+  // whether `done` held. `done` runs on this thread between tasks.
+  bool runUntil(const std::function<bool()>& done, Duration limit);
   // Makes run() return after the current task. Thread-safe.
   void quit();
   size_t pendingTaskCount() const;

@@ -23,6 +23,8 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
 
   void search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) override;
   bool activate(const ModeResult& result) override;
+  void modeDidOpen() override { prime(); }
+  void modeDidClose() override { clear(); }
 
   void prime();
   void clear();

@@ -11,14 +11,9 @@
 #include <string_view>
 
 #include "core/Clock.h"
+#include "core/DateRange.h"
 
 namespace pallix {
-
-struct DateRange {
-  Date start;
-  Date end;
-  friend bool operator==(const DateRange&, const DateRange&) = default;
-};
 
 struct RelativeTimeReference {
   enum class Kind { lastNDays, today, yesterday, thisWeek, lastWeek, thisMonth, lastMonth, thisYear, recently };

@@ -4,6 +4,7 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "core/Logger.h"
 #include "core/Strings.h"
@@ -19,28 +20,6 @@ const Logger& logger() {
 
 std::string trimmed(std::string_view text) {
   return std::string(trimWhitespace(text));
-}
-
-// Strips leading and trailing punctuation and symbol characters and lowercases.
-std::string normalizedKeyword(const std::string& token) {
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(token);
-  auto isStrippable = [](UChar32 c) {
-    int8_t type = u_charType(c);
-    return u_ispunct(c) || type == U_MATH_SYMBOL || type == U_CURRENCY_SYMBOL || type == U_MODIFIER_SYMBOL ||
-           type == U_OTHER_SYMBOL;
-  };
-  int32_t start = 0, end = u.length();
-  while (start < end && isStrippable(u.char32At(start))) start = u.moveIndex32(start, 1);
-  while (end > start) {
-    int32_t previous = u.moveIndex32(end, -1);
-    if (!isStrippable(u.char32At(previous))) break;
-    end = previous;
-  }
-  icu::UnicodeString core = u.tempSubStringBetween(start, end);
-  core.toLower();
-  std::string out;
-  core.toUTF8String(out);
-  return out;
 }
 
 const char* kBool[] = {"0", "1"};
@@ -79,33 +58,13 @@ std::optional<SearchMode> searchModeFromName(std::string_view name) {
   return std::nullopt;
 }
 
-StandardQueryIntent StandardQueryIntent::resolve(std::string_view raw) {
-  StandardQueryIntent intent;
-  intent.rawQuery = std::string(raw);
-  intent.trimmedQuery = trimmed(raw);
-  if (intent.trimmedQuery.empty()) return intent;
-  std::vector<std::string> kept;
-  for (const std::string& token : splitString(intent.trimmedQuery, ' ')) {
-    if (token.empty()) continue;
-    std::string word = normalizedKeyword(token);
-    if (word == "message" || word == "messages" || word == "text" || word == "texts") {
-      intent.forceMessagesPreview = true;
-    } else if (word == "file" || word == "files") {
-      intent.forceFilesPreview = true;
-    } else {
-      kept.push_back(token);
-    }
-  }
-  intent.effectiveQuery = joinStrings(kept, " ");
-  return intent;
-}
-
 ContentViewModel::ContentViewModel(TaskRunnerPtr mainRunner, TaskRunnerPtr searchRunner)
     : main_(std::move(mainRunner)), search_(std::move(searchRunner)) {}
 
 ContentViewModel::~ContentViewModel() {
   searchDebounceTask_.cancel();
   fileSearchTask_.cancel();
+  fileSemanticSearchTask_.cancel();
   modeSearchTask_.cancel();
   filePreviewTask_.cancel();
   messagePreviewTask_.cancel();
@@ -297,37 +256,19 @@ void ContentViewModel::performAppSearch(const std::string& query) {
 }
 
 void ContentViewModel::updateSelectionAfterResults(const std::string& trimmedQuery) {
-  std::vector<IndexedItem> candidates = selectionCandidates();
-  auto first = [&]() -> std::optional<std::string> {
-    if (candidates.empty()) return std::nullopt;
-    return candidates.front().path;
-  };
-  if (shouldResetSelection_) {
-    shouldResetSelection_ = false;
-    selectedAppID_ = first();
-  } else if (!selectedAppID_) {
-    selectedAppID_ = trimmedQuery.empty() ? std::nullopt : first();
-  } else {
-    bool present = std::any_of(candidates.begin(), candidates.end(),
-                               [&](const IndexedItem& app) { return app.path == *selectedAppID_; });
-    if (!present) selectedAppID_ = first();
-  }
+  selectedAppID_ =
+      selection::afterResults(appIdentifiers(), selectedAppID_, std::exchange(shouldResetSelection_, false),
+                              /*keepNone=*/trimmedQuery.empty());
+}
+
+std::vector<std::string> ContentViewModel::appIdentifiers() const {
+  std::vector<std::string> ids;
+  for (const IndexedItem& app : selectionCandidates()) ids.push_back(app.path);
+  return ids;
 }
 
 void ContentViewModel::advanceSelection(int by) {
-  std::vector<IndexedItem> candidates = selectionCandidates();
-  if (candidates.empty()) {
-    selectedAppID_.reset();
-    notifyChanged();
-    return;
-  }
-  int index = -1;
-  for (size_t i = 0; i < candidates.size(); ++i) {
-    if (selectedAppID_ && candidates[i].path == *selectedAppID_) index = static_cast<int>(i);
-  }
-  int count = static_cast<int>(candidates.size());
-  int next = index < 0 ? (by >= 0 ? 0 : count - 1) : std::clamp(index + by, 0, count - 1);
-  selectedAppID_ = candidates[static_cast<size_t>(next)].path;
+  selectedAppID_ = selection::moved(appIdentifiers(), selectedAppID_, by);
   notifyChanged();
 }
 
@@ -392,146 +333,6 @@ void ContentViewModel::handleLocalAppMutation() {
 // ---------------------------------------------------------------------------
 // Files
 
-void ContentViewModel::updateFileResults(const std::string& text) {
-  fileSearchTask_.cancel();
-  const std::string query = trimmed(text);
-  lastFileSearchQuery_ = query;
-  if (query.empty()) {
-    fileResults_.clear();
-    fileSearchSessionState_ = FileSearchSessionState::idle();
-    isSearchingFiles_ = false;
-    return;
-  }
-  isSearchingFiles_ = true;
-  const UUID sessionID = UUID::random();
-  fileSearchSessionID_ = sessionID;
-  fileSearchSessionState_ =
-      FileSearchSessionState{sessionID, FileSearchSessionState::Phase::lexicalDebouncing, !fileResults_.empty()};
-  TaskHandle handle = TaskHandle::make();
-  fileSearchTask_ = handle;
-  main_->postDelayedWithHandle(kFileSearchDebounceInterval, handle, weak_.wrap([this, sessionID, query, handle] {
-    if (fileSearchSessionID_ != sessionID) return;
-    if (!fileSearch_) {
-      fileResults_.clear();
-      completeFileSearchSession(sessionID, false);
-      notifyChanged();
-      return;
-    }
-    fileSearchSessionState_.phase = FileSearchSessionState::Phase::lexicalSearching;
-    auto provider = fileSearch_;
-    auto main = main_;
-    auto deliver = weak_.wrap([this, sessionID](Result<std::vector<FileSearchResult>> results) {
-      if (fileSearchSessionID_ != sessionID) return;  // A newer search started: drop this answer.
-      if (!results.ok()) {
-        logger().error("FileSearcher failed: %s", results.error().description().c_str());
-        fileResults_.clear();
-        completeFileSearchSession(sessionID, false);
-      } else {
-        fileResults_ = std::move(results).value();
-        applyFileSelection();
-        completeFileSearchSession(sessionID, !fileResults_.empty());
-      }
-      notifyChanged();
-    });
-    search_->postDelayedWithHandle(Duration::zero(), handle, [provider, query, main, deliver, handle]() mutable {
-      auto results = std::make_shared<Result<std::vector<FileSearchResult>>>(provider->search(query, kFileSearchLimit));
-      main->postDelayedWithHandle(Duration::zero(), handle,
-                                  [deliver, results]() mutable { deliver(std::move(*results)); });
-    });
-  }));
-}
-
-void ContentViewModel::completeFileSearchSession(const UUID& sessionID, bool hasResults) {
-  if (fileSearchSessionState_.sessionID != sessionID) return;
-  fileSearchSessionState_.phase = FileSearchSessionState::Phase::completed;
-  fileSearchSessionState_.hasResults = hasResults;
-  isSearchingFiles_ = false;
-}
-
-void ContentViewModel::applyFileSelection() {
-  auto first = [&]() -> std::optional<std::string> {
-    if (fileResults_.empty()) return std::nullopt;
-    return fileResults_.front().item.path;
-  };
-  if (shouldResetFileSelection_) {
-    shouldResetFileSelection_ = false;
-    selectedFileID_ = first();
-    return;
-  }
-  bool present = selectedFileID_ && std::any_of(fileResults_.begin(), fileResults_.end(),
-                                                [&](const auto& r) { return r.item.path == *selectedFileID_; });
-  if (!present) selectedFileID_ = first();
-}
-
-void ContentViewModel::advanceFileSelection(int by) {
-  if (fileResults_.empty()) return;
-  int index = -1;
-  for (size_t i = 0; i < fileResults_.size(); ++i) {
-    if (selectedFileID_ && fileResults_[i].item.path == *selectedFileID_) index = static_cast<int>(i);
-  }
-  int count = static_cast<int>(fileResults_.size());
-  int next = index < 0 ? 0 : std::clamp(index + by, 0, count - 1);
-  selectedFileID_ = fileResults_[static_cast<size_t>(next)].item.path;
-  notifyChanged();
-}
-
-bool ContentViewModel::activateSelectedFile(bool revealInFileManager) {
-  if (!selectedFileID_) return false;
-  for (const FileSearchResult& result : fileResults_) {
-    if (result.item.path == *selectedFileID_) return activate(result, revealInFileManager, false);
-  }
-  return false;
-}
-
-bool ContentViewModel::activate(const FileSearchResult& result, bool revealInFileManager, bool allowStandardMode) {
-  if (searchMode_ != SearchMode::files && !(allowStandardMode && searchMode_ == SearchMode::standard)) return false;
-  selectedFileID_ = result.item.path;
-  if (!workspace_) return false;
-  if (window_) window_->hideWindow(/*immediate=*/false, /*deactivateApp=*/true);
-  Status status =
-      revealInFileManager ? workspace_->revealInFileManager(result.item.path) : workspace_->openFile(result.item.path);
-  if (!status.ok()) {
-    logger().error("Pallix.ContentView: Failed to open %s: %s", result.item.path.c_str(),
-                   status.error().description().c_str());
-  }
-  TelemetryService::signal(revealInFileManager ? "FileSearch.fileRevealed" : "FileSearch.fileOpened",
-                           {{"extension", result.item.fileExtension.value_or("unknown")},
-                            {"matchType", fileMatchTypeRawValue(result.matchType)}});
-  notifyChanged();
-  return status.ok();
-}
-
-void ContentViewModel::updateFilePreview(const std::string& text) {
-  filePreviewTask_.cancel();
-  const std::string query = trimmed(text);
-  if (query.empty() || !fileSearch_) {
-    filePreviewResults_.clear();
-    return;
-  }
-  const UUID sessionID = UUID::random();
-  filePreviewSessionID_ = sessionID;
-  TaskHandle handle = TaskHandle::make();
-  filePreviewTask_ = handle;
-  auto provider = fileSearch_;
-  auto main = main_;
-  auto deliver = weak_.wrap([this, sessionID](Result<std::vector<FileSearchResult>> results) {
-    if (filePreviewSessionID_ != sessionID) return;
-    filePreviewTask_ = TaskHandle();
-    if (!results.ok()) logger().error("FileSearcher failed: %s", results.error().description().c_str());
-    filePreviewResults_ = results.ok() ? std::move(results).value() : std::vector<FileSearchResult>();
-    notifyChanged();
-  });
-  // The standard preview follows the settled search, which is already debounced.
-  search_->postDelayedWithHandle(Duration::zero(), handle, [provider, query, main, deliver, handle]() mutable {
-    auto results = std::make_shared<Result<std::vector<FileSearchResult>>>(provider->search(query, kFileSearchLimit));
-    main->postDelayedWithHandle(Duration::zero(), handle,
-                                [deliver, results]() mutable { deliver(std::move(*results)); });
-  });
-}
-
-// ---------------------------------------------------------------------------
-// Clipboard, emoji and messages: attached providers
-
 void ContentViewModel::updateModeResults(const std::string& text) {
   modeSearchTask_.cancel();
   const UUID sessionID = UUID::random();
@@ -548,14 +349,8 @@ void ContentViewModel::updateModeResults(const std::string& text) {
   auto deliver = weak_.wrap([this, sessionID](std::vector<ModeResult> results) {
     if (modeSearchSessionID_ != sessionID) return;
     modeResults_ = std::move(results);
-    bool present = selectedModeResultID_ &&
-                   std::any_of(modeResults_.begin(), modeResults_.end(),
-                               [&](const ModeResult& r) { return r.identifier == *selectedModeResultID_; });
-    if (shouldResetModeSelection_ || !present) {
-      shouldResetModeSelection_ = false;
-      selectedModeResultID_ =
-          modeResults_.empty() ? std::nullopt : std::optional<std::string>(modeResults_.front().identifier);
-    }
+    selectedModeResultID_ = selection::afterResults(modeResultIdentifiers(), selectedModeResultID_,
+                                                    std::exchange(shouldResetModeSelection_, false));
     notifyChanged();
   });
   modeSearchTask_ = main_->postDelayed(delay, [provider, text, main, deliver]() mutable {
@@ -588,14 +383,14 @@ void ContentViewModel::updateMessagePreview(const std::string& text) {
   });
 }
 
+std::vector<std::string> ContentViewModel::modeResultIdentifiers() const {
+  std::vector<std::string> ids;
+  for (const ModeResult& result : modeResults_) ids.push_back(result.identifier);
+  return ids;
+}
+
 void ContentViewModel::advanceModeSelection(int by) {
-  if (modeResults_.empty()) return;
-  int index = -1;
-  for (size_t i = 0; i < modeResults_.size(); ++i) {
-    if (selectedModeResultID_ && modeResults_[i].identifier == *selectedModeResultID_) index = static_cast<int>(i);
-  }
-  int next = index < 0 ? 0 : std::clamp(index + by, 0, static_cast<int>(modeResults_.size()) - 1);
-  selectedModeResultID_ = modeResults_[static_cast<size_t>(next)].identifier;
+  selectedModeResultID_ = selection::moved(modeResultIdentifiers(), selectedModeResultID_, by);
   notifyChanged();
 }
 
@@ -609,6 +404,45 @@ bool ContentViewModel::activateSelectedModeResult() {
     return ok;
   }
   return false;
+}
+
+void ContentViewModel::advanceCurrentSelection(int by) {
+  switch (searchMode_) {
+    case SearchMode::standard:
+      return advanceSelection(by);
+    case SearchMode::files:
+      return advanceFileSelection(by);
+    default:
+      return advanceModeSelection(by);
+  }
+}
+
+ContentViewModel::Activation ContentViewModel::activateCurrentSelection(bool alternate) {
+  using Outcome = Activation::Outcome;
+  auto outcome = [](std::optional<std::string> target, bool ok) {
+    if (!target) return Activation{Outcome::nothingSelected, {}};
+    return Activation{ok ? Outcome::opened : Outcome::failed, *target};
+  };
+  switch (searchMode_) {
+    case SearchMode::files: {
+      std::optional<std::string> target = selectedFileID_;
+      return outcome(target, target && activateSelectedFile(alternate));
+    }
+    case SearchMode::standard: {
+      if (std::optional<std::string> answer = intelligence_ ? intelligence_->calculatorResultText() : std::nullopt) {
+        return {copyCalculatorResultToPasteboard() ? Outcome::copiedAnswer : Outcome::copyFailed, *answer};
+      }
+      std::optional<std::string> target = selectedAppID_;
+      return outcome(target, target && activateSelectedApp(alternate));
+    }
+    default: {
+      std::optional<std::string> target = selectedModeResultID_;
+      for (const ModeResult& result : modeResults_) {
+        if (target && result.identifier == *target) target = result.title;
+      }
+      return outcome(target, target && activateSelectedModeResult());
+    }
+  }
 }
 
 bool ContentViewModel::copyCalculatorResultToPasteboard() {
@@ -640,6 +474,7 @@ void ContentViewModel::handlePresentationChange(bool isPresented) {
         break;
       default:
         shouldResetModeSelection_ = true;
+        if (auto& provider = modeSearch_[static_cast<int>(searchMode_)]) provider->modeDidOpen();
         updateModeResults(searchText_);
         break;
     }
@@ -658,7 +493,9 @@ void ContentViewModel::handlePresentationChange(bool isPresented) {
       intelligence_->refreshPendingPermissions();
     }
     fileSearchTask_.cancel();
+    fileSemanticSearchTask_.cancel();
     modeSearchTask_.cancel();
+    if (auto& provider = modeSearch_[static_cast<int>(searchMode_)]) provider->modeDidClose();
     clearStandardPreviews();
     fileResults_.clear();
     modeResults_.clear();
@@ -673,6 +510,7 @@ void ContentViewModel::handlePresentationChange(bool isPresented) {
 void ContentViewModel::handleDisappear() {
   resetSearchTasks(/*cancelIntelligence=*/true);
   fileSearchTask_.cancel();
+  fileSemanticSearchTask_.cancel();
   modeSearchTask_.cancel();
   clearStandardPreviews();
   if (intelligence_) intelligence_->resetIntelligenceState();
@@ -712,7 +550,9 @@ void ContentViewModel::clearResultsOfOtherModes(SearchMode keep) {
 
 void ContentViewModel::setSearchMode(SearchMode mode) {
   if (mode == searchMode_) return;
+  if (auto& leaving = modeSearch_[static_cast<int>(searchMode_)]) leaving->modeDidClose();
   searchMode_ = mode;
+  if (auto& entering = modeSearch_[static_cast<int>(searchMode_)]) entering->modeDidOpen();
   clearResultsOfOtherModes(mode);
   if (intelligence_) {
     intelligence_->cancelQueries(/*resetResults=*/true);

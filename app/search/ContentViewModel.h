@@ -26,6 +26,9 @@
 #include "app/platform/Workspace.h"
 #include "app/search/FileSearchResult.h"
 #include "app/search/IndexedItem.h"
+#include "app/search/SelectionList.h"
+#include "app/search/SessionProviders.h"
+#include "app/search/StandardQueryIntent.h"
 #include "core/Error.h"
 #include "core/TaskRunner.h"
 #include "core/UUID.h"
@@ -35,19 +38,6 @@ namespace pallix {
 enum class SearchMode : uint8_t { standard = 0, clipboard = 1, emoji = 2, messages = 3, files = 4 };
 const char* searchModeName(SearchMode mode);
 std::optional<SearchMode> searchModeFromName(std::string_view name);
-
-// What the standard-mode text asks for: keywords such as "files" or
-// "messages" force a preview and are removed from the effective query.
-struct StandardQueryIntent {
-  std::string rawQuery;
-  std::string trimmedQuery;
-  std::string effectiveQuery;
-  bool forceMessagesPreview = false;
-  bool forceFilesPreview = false;
-
-  static StandardQueryIntent resolve(std::string_view raw);
-  friend bool operator==(const StandardQueryIntent&, const StandardQueryIntent&) = default;
-};
 
 struct FileSearchSessionState {
   enum class Phase { idle, lexicalDebouncing, lexicalSearching, semanticSearching, completed };
@@ -61,81 +51,6 @@ struct FileSearchSessionState {
   }
 };
 
-// The app search over the catalog. Runs on the main runner; must be fast.
-class AppSearchProvider {
- public:
-  virtual ~AppSearchProvider() = default;
-  // Ranked apps for `query` (all apps in launcher order when empty).
-  virtual Result<std::vector<IndexedItem>> fetchApps(const std::string& query) = 0;
-  // Re-ranks an already fetched list (after a launch changed lastUsed).
-  virtual std::vector<IndexedItem> sortApps(std::vector<IndexedItem> apps, const std::string& normalizedQuery) = 0;
-  // Persists a changed record (lastUsed after a launch).
-  virtual Status saveApp(const IndexedItem& app) = 0;
-};
-
-// The lexical file search. Called on the search runner, off the main thread.
-class FileSearchProvider {
- public:
-  virtual ~FileSearchProvider() = default;
-  virtual Result<std::vector<FileSearchResult>> search(const std::string& text, int limit) = 0;
-};
-
-// The intelligence side of the panel (the panel intelligence store). All calls
-// happen on the main runner.
-class SessionIntelligence {
- public:
-  virtual ~SessionIntelligence() = default;
-  virtual void setLatestTrimmedQuery(const std::string& query) = 0;
-  virtual void setHasActiveQuery(bool active) = 0;
-  virtual bool hasActiveQuery() const = 0;
-  virtual void prepareForPendingQuery(const std::string& query, const std::set<std::string>& preserving) = 0;
-  // The quick answer while typing (local sources only); a newer keystroke or
-  // the settled search supersedes it.
-  virtual void runPreviewSearch(const std::string& query) = 0;
-  virtual void runSettledSearch(const std::string& query) = 0;
-  virtual void handleClearedQueryState() = 0;
-  virtual void refreshCalculatorResult(const std::string& query) = 0;
-  virtual void cancelQueries(bool resetResults) = 0;
-  virtual void resetIntelligenceState() = 0;
-  virtual void refreshPendingPermissions() = 0;
-  // Cancels the preview task and takes a new preview session identifier, so
-  // a preview answer still in flight is dropped.
-  virtual void cancelPreviewAndRenewSession() = 0;
-  // True when the store holds a loaded calculator answer that the calculator
-  // still handles for `effectiveQuery` (the answer is kept while typing).
-  virtual bool shouldPreserveCalculator(const std::string& effectiveQuery) const = 0;
-  // The data sources currently selected for the query ("files", "messages", ...).
-  virtual std::set<std::string> selectedSourceIdentifiers() const = 0;
-  // The current calculator answer's text, if any.
-  virtual std::optional<std::string> calculatorResultText() const = 0;
-};
-
-// A result of the clipboard, emoji or messages modes, as providers of those
-// modes deliver them.
-struct ModeResult {
-  std::string identifier;
-  std::string title;
-  std::string detail;
-};
-
-// The search of one of the clipboard, emoji and messages modes. search() may
-// complete on any runner; the session applies answers on the main runner only
-// while the query is still current.
-class ModeSearchProvider {
- public:
-  virtual ~ModeSearchProvider() = default;
-  virtual void search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) = 0;
-  // Activates a result (paste, copy, open). Returns whether it succeeded.
-  virtual bool activate(const ModeResult& result) = 0;
-};
-
-// The panel window.
-class PanelWindow {
- public:
-  virtual ~PanelWindow() = default;
-  virtual void hideWindow(bool immediate, bool deactivateApp) = 0;
-};
-
 class ContentViewModel {
  public:
   static constexpr size_t kMaxSearchResults = 4;
@@ -143,6 +58,7 @@ class ContentViewModel {
   static constexpr Duration kSearchDebounceInterval = std::chrono::milliseconds(100);
   static constexpr Duration kFileSearchDebounceInterval = std::chrono::milliseconds(300);
   static constexpr Duration kModeSearchDebounceInterval = std::chrono::milliseconds(300);
+  static constexpr Duration kSemanticStageDelay = std::chrono::milliseconds(100);
   static constexpr int kFileSearchLimit = 50;
 
   ContentViewModel(TaskRunnerPtr mainRunner, TaskRunnerPtr searchRunner);
@@ -154,6 +70,7 @@ class ContentViewModel {
   void setAppSearch(std::shared_ptr<AppSearchProvider> provider) { appSearch_ = std::move(provider); }
   void setFileSearch(std::shared_ptr<FileSearchProvider> provider) { fileSearch_ = std::move(provider); }
   void setIntelligence(std::shared_ptr<SessionIntelligence> intelligence) { intelligence_ = std::move(intelligence); }
+  void setFileSemanticSearch(std::shared_ptr<FileSemanticSearch> semantic) { semantic_ = std::move(semantic); }
   void setModeSearch(SearchMode mode, std::shared_ptr<ModeSearchProvider> provider);
   void setWindow(std::shared_ptr<PanelWindow> window) { window_ = std::move(window); }
   void setWorkspace(std::shared_ptr<Workspace> workspace) { workspace_ = std::move(workspace); }
@@ -182,6 +99,17 @@ class ContentViewModel {
   bool activate(const IndexedItem& app, bool useFileManager);
   bool activate(const FileSearchResult& result, bool revealInFileManager, bool allowStandardMode);
   bool copyCalculatorResultToPasteboard();
+  // The same for whichever list the current mode shows (every panel uses
+  // these): files in files mode; in standard mode the calculator answer
+  // when there is one, else the selected app; the mode's results otherwise.
+  // `alternate` reveals a file or an app in the file manager.
+  struct Activation {
+    enum class Outcome { nothingSelected, opened, copiedAnswer, copyFailed, failed };
+    Outcome outcome = Outcome::nothingSelected;
+    std::string target;  // the path, identifier or answer acted on
+  };
+  void advanceCurrentSelection(int by);
+  Activation activateCurrentSelection(bool alternate = false);
 
   // Observable state.
   const std::string& searchText() const { return searchText_; }
@@ -198,6 +126,8 @@ class ContentViewModel {
   const std::optional<std::string>& selectedFileID() const { return selectedFileID_; }
   bool isSearchingFiles() const { return isSearchingFiles_; }
   const FileSearchSessionState& fileSearchSessionState() const { return fileSearchSessionState_; }
+  // Unknown until a semantic stage is attached and has answered.
+  const std::optional<SemanticIndexStatus>& fileSemanticIndexStatus() const { return fileSemanticIndexStatus_; }
   const std::vector<ModeResult>& modeResults() const { return modeResults_; }
   const std::optional<std::string>& selectedModeResultID() const { return selectedModeResultID_; }
   bool hasActiveQuery() const;
@@ -220,6 +150,15 @@ class ContentViewModel {
   void performAppSearch(const std::string& query);
   void updateSelectionAfterResults(const std::string& trimmedQuery);
   void updateFileResults(const std::string& text);
+  void runSemanticStage(const UUID& sessionID, const std::string& query);
+  void refreshFileSemanticIndexStatus();
+  // Runs the file search on the search runner and answers on the main
+  // runner, both under `handle`.
+  void searchFilesOffMain(const std::string& query, TaskHandle handle,
+                          std::function<void(Result<std::vector<FileSearchResult>>)> deliver);
+  std::vector<std::string> appIdentifiers() const;
+  std::vector<std::string> fileIdentifiers() const;
+  std::vector<std::string> modeResultIdentifiers() const;
   void updateFilePreview(const std::string& text);
   void updateMessagePreview(const std::string& text);
   void completeFileSearchSession(const UUID& sessionID, bool hasResults);
@@ -233,6 +172,7 @@ class ContentViewModel {
   TaskRunnerPtr search_;
   std::shared_ptr<AppSearchProvider> appSearch_;
   std::shared_ptr<FileSearchProvider> fileSearch_;
+  std::shared_ptr<FileSemanticSearch> semantic_;
   std::shared_ptr<SessionIntelligence> intelligence_;
   std::shared_ptr<ModeSearchProvider> modeSearch_[5];
   std::shared_ptr<PanelWindow> window_;
@@ -257,6 +197,7 @@ class ContentViewModel {
   std::string lastFileSearchQuery_;
   std::optional<UUID> pendingFileSearchReuseSessionID_;
   FileSearchSessionState fileSearchSessionState_;
+  std::optional<SemanticIndexStatus> fileSemanticIndexStatus_;
 
   std::vector<FileSearchResult> filePreviewResults_;
   std::vector<ModeResult> messagePreviewResults_;
@@ -266,6 +207,7 @@ class ContentViewModel {
 
   TaskHandle searchDebounceTask_;
   TaskHandle fileSearchTask_;
+  TaskHandle fileSemanticSearchTask_;
   TaskHandle modeSearchTask_;
   TaskHandle filePreviewTask_;
   TaskHandle messagePreviewTask_;

@@ -19,6 +19,7 @@
 #include "app/search/IndexedItem.h"
 #include "app/search/RegexCache.h"
 #include "core/Clock.h"
+#include "core/DateRange.h"
 
 namespace pallix {
 
@@ -53,12 +54,6 @@ struct DateContext {
 
   // The wall clock's now in the default time zone.
   static DateContext current(const Clock& clock);
-};
-
-struct DateRange {
-  Date start;
-  Date end;
-  friend bool operator==(const DateRange&, const DateRange&) = default;
 };
 
 enum class RelativeDate { today, yesterday, week, month, year };

@@ -23,22 +23,6 @@ const char* readinessStateName(ReadinessState state) {
   return "initializing";
 }
 
-const char* semanticIndexStatusName(SemanticIndexStatus status) {
-  switch (status) {
-    case SemanticIndexStatus::unavailable:
-      return "unavailable";
-    case SemanticIndexStatus::initializing:
-      return "initializing";
-    case SemanticIndexStatus::rebuilding:
-      return "rebuilding";
-    case SemanticIndexStatus::empty:
-      return "empty";
-    case SemanticIndexStatus::ready:
-      return "ready";
-  }
-  return "unavailable";
-}
-
 EmbeddingStore::EmbeddingStore(Dependencies deps, const EmbeddingStoreWording& wording)
     : deps_(std::move(deps)),
       wording_(wording),

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/search/SemanticIndexStatus.h"
 #include "SimilaritySearchKit/EmbeddingModel.h"
 #include "SimilaritySearchKit/MMapStore.h"
 #include "SimilaritySearchKit/SimilarityIndex.h"
@@ -42,9 +43,6 @@ namespace pallix {
 enum class ReadinessState { ready, failed, unloaded, initializing };
 const char* readinessStateName(ReadinessState state);
 
-// What the panel shows for a semantic index.
-enum class SemanticIndexStatus { unavailable, initializing, rebuilding, empty, ready };
-const char* semanticIndexStatusName(SemanticIndexStatus status);
 
 // Why a rebuild was asked for: by the user, or by automatic code (refused).
 struct RebuildIntent {

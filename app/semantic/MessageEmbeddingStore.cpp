@@ -225,7 +225,10 @@ std::vector<MessageChunkSearchResult> MessageEmbeddingStore::collect(const std::
   for (const auto& result : results) {
     auto metadata = parseMetadata(result.metadata);
     if (!metadata) continue;
-    if (dateRange && !(dateRange->start <= metadata->endDate && metadata->startDate <= dateRange->end)) continue;
+    if (dateRange && !(secondsSince1970(dateRange->start) <= metadata->endDate &&
+                       metadata->startDate <= secondsSince1970(dateRange->end))) {
+      continue;
+    }
     out.push_back({result.id, result.score, std::move(*metadata)});
   }
   return out;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/semantic/EmbeddingStore.h"
+#include "core/DateRange.h"
 
 namespace pallix {
 
@@ -40,12 +41,6 @@ struct MessageChunkSearchResult {
   std::string chunkID;
   float similarity = 0;
   MessageChunkMetadata metadata;
-};
-
-// A closed range of seconds since 1970.
-struct DateRange {
-  double start = 0;
-  double end = 0;
 };
 
 // Why a save happens; a reason makes an empty save intentional.

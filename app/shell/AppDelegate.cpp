@@ -54,6 +54,9 @@ AppDelegate::~AppDelegate() {
     for (const UUID& id : lifecycleHandlers_) env_.lifecycle->unregister(id);
   }
   observations_.clear();
+  semantic_.reset();
+  clipboardServices_.reset();
+  clipboardLock_.reset();
   indexing_.reset();
 }
 
@@ -87,6 +90,7 @@ Status AppDelegate::applicationDidFinishLaunching() {
   deps.dirs = env_.dirs;
   deps.baseAppDirectories = env_.baseAppDirectories;
   indexing_ = std::make_unique<IndexingService>(std::move(deps));
+  setupClipboardService();
 
   setupPanelLifecycleHandlers();
   syncFileDirectoriesToIndexingService();
@@ -195,16 +199,30 @@ void AppDelegate::handleAgentRequest(const std::string& request, const SingleIns
 
 void AppDelegate::setupPanelLifecycleHandlers() {
   if (!env_.lifecycle) return;
-  lifecycleHandlers_.push_back(env_.lifecycle->registerVisibilityHandler([] {}, [] {}, {}, weak_.wrap([this] {
-    if (indexing_) indexing_->trimInMemoryCaches("memoryPressure");
-  })));
+  lifecycleHandlers_.push_back(
+      env_.lifecycle->registerVisibilityHandler(weak_.wrap([this] {
+        if (clipboardServices_) clipboardServices_->service().setPanelVisible(true);
+      }),
+                                                weak_.wrap([this] {
+                                                  if (clipboardServices_)
+                                                    clipboardServices_->service().setPanelVisible(false);
+                                                }),
+                                                {}, weak_.wrap([this] {
+                                                  if (clipboardServices_)
+                                                    clipboardServices_->service().handleMemoryPressure();
+                                                  if (indexing_) indexing_->trimInMemoryCaches("memoryPressure");
+                                                })));
   lifecycleHandlers_.push_back(
       env_.lifecycle->registerWorkModeHandler(weak_.wrap([this](WorkMode mode) { applyWorkModePolicy(mode); })));
 }
 
 void AppDelegate::applyWorkModePolicy(WorkMode mode) {
+  if (clipboardServices_) clipboardServices_->service().setWorkMode(mode);
   TelemetryService::signal("AppDelegate.workModePolicyApplied", {{"mode", workModeName(mode)}});
-  if (mode == WorkMode::deepIdle && indexing_) indexing_->trimInMemoryCaches("memoryPressure");
+  if (mode == WorkMode::deepIdle) {
+    if (clipboardServices_) clipboardServices_->service().handleMemoryPressure();
+    if (indexing_) indexing_->trimInMemoryCaches("memoryPressure");
+  }
   if (indexing_) indexing_->setWorkMode(mode);
 }
 
@@ -222,7 +240,43 @@ void AppDelegate::syncFileDirectoriesToIndexingService() {
   }
 }
 
+void AppDelegate::setupClipboardService() {
+  if (!env_.pasteboard) return;
+  auto lock = ClipboardRecorderLock::acquire(env_.dirs);
+  if (!lock.ok()) {
+    logger().error("Pallix.AppDelegate: clipboard history not recorded here: %s", lock.error().description().c_str());
+    return;
+  }
+  clipboardLock_ = std::move(lock).value();
+  ClipboardServices::Options options;
+  options.dirs = env_.dirs;
+  options.runner = env_.mainRunner;
+  options.pasteboard = env_.pasteboard;
+  options.linkMetadata = env_.linkMetadata;
+  const ClipboardPreferences* prefs = &clipboard_;
+  options.settings = [prefs] { return ClipboardSettings{prefs->historyEnabled(), prefs->retentionDays()}; };
+  auto services = ClipboardServices::open(std::move(options));
+  if (!services.ok()) {
+    // The catalog works without it; the history stays as it is on disk.
+    logger().error("Pallix.AppDelegate: clipboard history unavailable: %s", services.error().description().c_str());
+    return;
+  }
+  clipboardServices_ = std::move(services).value();
+}
+
 void AppDelegate::startDeferredBackgroundWork() {
+  if (env_.semanticSearch) {
+    SemanticLifecycle::Dependencies deps;
+    deps.dirs = env_.dirs;
+    deps.mainRunner = env_.mainRunner;
+    deps.defaults = &defaults_;
+    deps.files = &files_;
+    deps.lifecycle = env_.lifecycle;
+    deps.modelFactory = env_.embeddingModelFactory;
+    deps.makeServices = env_.makeSemanticServices;
+    semantic_ = std::make_unique<SemanticLifecycle>(std::move(deps));
+    semantic_->start();
+  }
   if (!indexing_) return;
   if (env_.lifecycle) indexing_->setWorkMode(env_.lifecycle->workMode());
   indexing_->startWatching();
@@ -234,6 +288,8 @@ void AppDelegate::applicationWillTerminate() {
   launched_ = false;
   if (env_.defaultsMonitor) env_.defaultsMonitor->stop();
   if (indexing_) indexing_->stopWatching();
+  if (clipboardServices_) clipboardServices_->service().flushPendingSave();
+  if (semantic_) semantic_->terminate();
   if (env_.singleInstance) env_.singleInstance->release();
   logger().info("Pallix.AppDelegate: applicationWillTerminate");
 }

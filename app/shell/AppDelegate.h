@@ -7,8 +7,10 @@
 // services to the panel lifecycle coordinator (the application work-mode
 // policy), starts the deferred background work (initial catalog scan,
 // directory watching), applies settings that other processes write to the
-// defaults file, and shuts everything down. Services that do not exist yet
-// (clipboard, semantic indexers, panel window) are skipped.
+// defaults file, records the clipboard history (when given a pasteboard),
+// runs semantic file search (SemanticLifecycle), and shuts everything down.
+// The panel window is the desktop agent's; the message indexer is not
+// started here yet.
 //
 // Threading: every member runs on the main runner of `AppEnvironment`; the
 // delegate owns every service it creates until it is destroyed (on the main
@@ -20,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "app/clipboard/ClipboardRecorderLock.h"
+#include "app/clipboard/ClipboardServices.h"
 #include "app/platform/CommandRunner.h"
 #include "app/platform/DataDirectories.h"
 #include "app/platform/DirectoryWatcher.h"
@@ -37,6 +41,7 @@
 #include "app/shell/IntelligencePreferences.h"
 #include "app/shell/MessagesPreferences.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
+#include "app/shell/SemanticLifecycle.h"
 #include "app/shell/TelemetryPreferences.h"
 #include "core/NotificationCenter.h"
 #include "core/TaskRunner.h"
@@ -65,6 +70,13 @@ struct AppEnvironment {
   bool installTelemetrySink = true;
   // Overrides the catalog's app directories (tests); empty keeps the defaults.
   std::vector<std::string> baseAppDirectories;
+  // The desktop clipboard; null: no clipboard history in this process.
+  std::shared_ptr<Pasteboard> pasteboard;
+  std::shared_ptr<LinkMetadataProvider> linkMetadata;  // optional
+  // Semantic file search: off for processes that must not index contents.
+  bool semanticSearch = true;
+  std::shared_ptr<EmbeddingModelFactory> embeddingModelFactory;  // null: the installed model
+  std::function<std::unique_ptr<SemanticServices>(SemanticServicesOptions)> makeSemanticServices;  // tests
 };
 
 struct PermissionResetOutcome {
@@ -106,6 +118,10 @@ class AppDelegate {
   TelemetryPreferences& telemetryPreferences() { return telemetry_; }
   PersistentStore* store() { return store_.get(); }
   IndexingService* indexingService() { return indexing_.get(); }
+  // Null when this process records no clipboard history.
+  ClipboardServices* clipboardServices() { return clipboardServices_.get(); }
+  // Null while semantic file search is off or unavailable.
+  SemanticServices* semanticServices() { return semantic_ ? semantic_->services() : nullptr; }
   bool hasCompletedOnboarding() const;
 
  private:
@@ -120,6 +136,7 @@ class AppDelegate {
   void applyWorkModePolicy(WorkMode mode);
   void syncFileDirectoriesToIndexingService();
   void startDeferredBackgroundWork();
+  void setupClipboardService();
 
   AppEnvironment env_;
   UserDefaults defaults_;
@@ -134,6 +151,9 @@ class AppDelegate {
   StoreWriterLock writerLock_;
   std::unique_ptr<PersistentStore> store_;
   std::unique_ptr<IndexingService> indexing_;
+  std::unique_ptr<ClipboardRecorderLock> clipboardLock_;
+  std::unique_ptr<ClipboardServices> clipboardServices_;
+  std::unique_ptr<SemanticLifecycle> semantic_;
   std::vector<ScopedObservation> observations_;
   std::vector<UUID> lifecycleHandlers_;
   bool launched_ = false;

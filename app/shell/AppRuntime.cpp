@@ -2,14 +2,16 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "PallixRouter/PallixRouter.h"
 #include "app/platform/linux/CommandPasteboard.h"
+#include "app/platform/linux/LinuxDesktop.h"
 #include "app/platform/linux/LinuxSourceServices.h"
 #include "app/platform/linux/LinuxWorkspace.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
+#include "app/semantic/SemanticFileSearch.h"
+#include "app/shell/FilesPreferences.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
 #include "core/FileUtil.h"
 
@@ -103,32 +105,86 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access) {
       std::make_shared<CatalogFileSearchProvider>(*runtime->searchStore, SystemClock::instance()));
   runtime->model->setWorkspace(runtime->workspace);
   runtime->model->setPasteboard(runtime->pasteboard);
+
+  runtime->messagesExecutor = SerialExecutor::create("pallix-messages");
+  runtime->messages = MessagesComponents::create(runtime->dirs, runtime->defaults.get());
+  runtime->model->setModeSearch(
+      SearchMode::messages, runtime->messages->makeModeSearchProvider(runtime->messagesExecutor, runtime->workspace));
   return runtime;
+}
+
+Status AppRuntime::attachModeProviders(ClipboardServices* clipboard) {
+  emoji = std::make_shared<EmojiPicker>(
+      std::make_shared<EmojiSearchService>(), std::make_shared<EmojiUsageStore>(*defaults),
+      std::make_shared<EmojiInsertionController>(makeDesktopTextInput(), pasteboard), mainLoop, searchExecutor);
+  model->setModeSearch(SearchMode::emoji, emoji);
+  if (!clipboard) {
+    ClipboardServices::Options options;
+    options.dirs = dirs;
+    options.runner = mainLoop;
+    options.pasteboard = pasteboard;
+    options.monitor = false;
+    auto opened = ClipboardServices::open(std::move(options));
+    if (!opened.ok()) return opened.error();
+    ownClipboard = std::move(opened).value();
+    clipboard = ownClipboard.get();
+  }
+  model->setModeSearch(SearchMode::clipboard, clipboard->searchProvider());
+  return okStatus();
+}
+
+void AppRuntime::attachSemanticSearch(std::function<SemanticServices*()> semantic) {
+  const UserDefaults* prefs = defaults.get();
+  auto bridge = [semantic = std::move(semantic)]() -> SemanticBridge* {
+    SemanticServices* services = semantic ? semantic() : nullptr;
+    return services ? &services->bridge() : nullptr;
+  };
+  model->setFileSemanticSearch(std::make_shared<SemanticFileSearch>(bridge, *store, mainLoop, [prefs] {
+    return prefs->boolValue(FilesPreferences::kSemanticSearchEnabledKey)
+        .value_or(FilesPreferences::kDefaultSemanticSearchEnabled);
+  }));
+}
+
+bool AppRuntime::openSemanticSearch() {
+  if (!defaults->boolValue(FilesPreferences::kSemanticSearchEnabledKey)
+           .value_or(FilesPreferences::kDefaultSemanticSearchEnabled)) {
+    return false;
+  }
+  SemanticServicesOptions options;
+  options.dirs = dirs;
+  options.defaults = defaults.get();
+  std::unique_ptr<SemanticServices> services = SemanticServices::create(std::move(options));
+  if (!services->modelFactory().isInstalled()) return false;
+  services->initialize({});
+  ownSemantic = std::move(services);
+  attachSemanticSearch([semantic = ownSemantic.get()] { return semantic; });
+  return true;
 }
 
 AppRuntime::~AppRuntime() {
   // Tasks on the executors hold the search connection and the sources: stop
   // the executors first, then drop the session before what it points to.
-  for (auto* executor : {searchExecutor.get(), routerExecutor.get(), sourceExecutor.get()}) {
+  for (auto* executor : {searchExecutor.get(), routerExecutor.get(), sourceExecutor.get(), messagesExecutor.get()}) {
     if (executor) executor->shutdown();
   }
   if (sources) sources->shutdown();
   model.reset();
+  if (ownSemantic) ownSemantic->shutdown();
+  ownSemantic.reset();
+  emoji.reset();
+  ownClipboard.reset();
   intelligence.reset();
   intelligenceClient.reset();
 }
 
 void AppRuntime::settle(Duration limit) {
-  const MonoTime deadline = SystemClock::instance().now() + limit;
-  auto busy = [&] {
-    return model->hasPendingWork() ||
-           (intelligence && intelligence->isQueryRunning(PanelIntelligenceStore::QueryKind::full));
-  };
-  mainLoop->runUntilIdle();
-  while (busy() && SystemClock::instance().now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-    mainLoop->runUntilIdle();
-  }
+  // Answers arrive as tasks posted to the main loop, which wakes it.
+  mainLoop->runUntil(
+      [&] {
+        return !model->hasPendingWork() &&
+               !(intelligence && intelligence->isQueryRunning(PanelIntelligenceStore::QueryKind::full));
+      },
+      limit);
 }
 
 int64_t AppRuntime::catalogSize() {

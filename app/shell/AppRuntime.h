@@ -9,9 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "app/clipboard/ClipboardServices.h"
+#include "app/emoji/EmojiPicker.h"
 #include "app/intelligence/CalculatorSourceAdapter.h"
 #include "app/intelligence/LazyIntelligenceClient.h"
 #include "app/intelligence/PanelIntelligenceStore.h"
+#include "app/messages/MessagesComponents.h"
 #include "app/platform/DataDirectories.h"
 #include "app/platform/Pasteboard.h"
 #include "app/platform/PersistentStore.h"
@@ -19,6 +22,7 @@
 #include "app/platform/linux/ProcessCommandRunner.h"
 #include "app/search/ContentViewModel.h"
 #include "app/search/SearchProviders.h"
+#include "app/semantic/SemanticServices.h"
 #include "app/shell/DataSourcePreferences.h"
 #include "app/sources/IntelligenceSourceSet.h"
 #include "core/RunLoop.h"
@@ -53,6 +57,13 @@ struct AppRuntime {
   std::shared_ptr<LazyIntelligenceClient> intelligenceClient;
   std::shared_ptr<PanelIntelligenceStore> intelligence;
   std::unique_ptr<ContentViewModel> model;
+  // Messages mode and the standard-mode messages preview.
+  std::shared_ptr<SerialExecutor> messagesExecutor;
+  std::optional<MessagesComponents> messages;
+  // Clipboard and emoji modes (attachModeProviders).
+  std::unique_ptr<ClipboardServices> ownClipboard;
+  std::shared_ptr<EmojiPicker> emoji;
+  std::unique_ptr<SemanticServices> ownSemantic;
 
   // How the command uses the catalog: searching only reads it; recording a
   // launch (lastUsed) writes single rows, which SQLite's own locking keeps
@@ -62,6 +73,20 @@ struct AppRuntime {
   // catalog (see describeCatalogOpenFailure).
   static Result<std::unique_ptr<AppRuntime>> open(Access access = Access::read);
   ~AppRuntime();
+
+  // Attaches the clipboard and emoji modes. `clipboard` is the process's
+  // recording history when it has one (the agent's); without it the history
+  // is opened here, read-only for the clipboard (nothing is recorded). The
+  // error says why the clipboard mode stays empty; emoji always attach.
+  Status attachModeProviders(ClipboardServices* clipboard = nullptr);
+  // Adds the semantic stage to files searches over the bridge of whatever
+  // `semantic` returns at the time (null: none now); it is asked on the
+  // main thread.
+  void attachSemanticSearch(std::function<SemanticServices*()> semantic);
+  // For a process without an agent (the terminal panel): opens the semantic
+  // index for searching (no indexing) when semantic search is on and a model
+  // is installed, and attaches it. Returns whether it did.
+  bool openSemanticSearch();
 
   // Runs the main loop until the session and the intelligence store have no
   // work in flight, or `limit` has passed.

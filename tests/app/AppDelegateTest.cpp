@@ -288,5 +288,86 @@ TEST_F(AppDelegateTest, PrivacyResetReportsMissingToolAndFailedServices) {
             "Failed to reset Contacts and Location permissions. Reopen Pallix to request access again.");
 }
 
+TEST_F(AppDelegateTest, ClipboardHistoryFollowsThePanelAndOneProcessRecordsIt) {
+  AppEnvironment e = environment();
+  e.pasteboard = std::make_shared<FakePasteboard>();
+  delegate_ = std::make_unique<AppDelegate>(e);
+  ASSERT_TRUE(delegate_->applicationDidFinishLaunching().ok());
+  ClipboardServices* clipboard = delegate_->clipboardServices();
+  ASSERT_NE(clipboard, nullptr);
+  lifecycle_.panelWillShow();
+  env_.runUntilIdle();
+  EXPECT_TRUE(clipboard->service().isPanelVisible());
+  EXPECT_EQ(clipboard->service().currentPollingCadence(), ClipboardService::PollingCadence::active);
+  lifecycle_.panelDidHide();
+  env_.advanceBy(PanelLifecycleCoordinator::kDeepIdleDelay + std::chrono::seconds(1));
+  EXPECT_FALSE(clipboard->service().isPanelVisible());
+  EXPECT_EQ(clipboard->service().currentPollingCadence(), ClipboardService::PollingCadence::deepIdle);
+
+}
+
+TEST_F(AppDelegateTest, ClipboardAlreadyRecordedElsewhereIsLeftToThatProcess) {
+  auto elsewhere = ClipboardRecorderLock::acquire(environment().dirs);  // a `pallix clipboard watch`
+  ASSERT_TRUE(elsewhere.ok());
+  AppEnvironment e = environment();
+  e.pasteboard = std::make_shared<FakePasteboard>();
+  delegate_ = std::make_unique<AppDelegate>(e);
+  ASSERT_TRUE(delegate_->applicationDidFinishLaunching().ok());
+  EXPECT_EQ(delegate_->clipboardServices(), nullptr);
+  EXPECT_NE(delegate_->indexingService(), nullptr);
+}
+
+// Installed or not, as told; loading always fails (no weights are needed here).
+class StubModelFactory final : public EmbeddingModelFactory {
+ public:
+  explicit StubModelFactory(bool installed) : installed_(installed) {}
+  bool isInstalled() const override { return installed_; }
+  std::string unavailableMessage() const override { return "no model"; }
+  Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits) override {
+    return Error::make("no weights in tests");
+  }
+
+ private:
+  bool installed_;
+};
+
+TEST_F(AppDelegateTest, SemanticFileSearchStartsWithThePreferenceAndAModelAndStopsWithoutThem) {
+  for (bool installed : {false, true}) {
+    SCOPED_TRACE(installed ? "model installed" : "no model");
+    AppEnvironment e = environment();
+    e.embeddingModelFactory = std::make_shared<StubModelFactory>(installed);
+    e.makeSemanticServices = [this](SemanticServicesOptions options) {
+      for (TaskRunnerPtr* runner :
+           {&options.fileStoreRunner, &options.messageStoreRunner, &options.backgroundRunner, &options.indexerRunner}) {
+        *runner = env_.makeRunner("semantic");
+      }
+      return SemanticServices::create(std::move(options));
+    };
+    delegate_ = std::make_unique<AppDelegate>(e);
+    ASSERT_TRUE(delegate_->applicationDidFinishLaunching().ok());
+    env_.runUntilIdle();
+    EXPECT_EQ(delegate_->semanticServices(), nullptr) << "off by default";
+
+    ASSERT_TRUE(delegate_->filesPreferences().setIndexedFolders({(home_ / "Documents").string()}).ok());
+    ASSERT_TRUE(delegate_->filesPreferences().setSemanticSearchEnabled(true).ok());
+    env_.runUntilIdle();
+    EXPECT_EQ(delegate_->semanticServices() != nullptr, installed);
+
+    // The hourly catch-up runs once the hour has passed, with or without an index.
+    recorder_.sink().clear();
+    env_.advanceBy(SemanticLifecycle::kSemanticCatchUpInterval);
+    auto started = recorder_.sink().named("AppDelegate.semanticCatchUpStarted");
+    ASSERT_FALSE(started.empty());
+    EXPECT_EQ(started[0].parameters.at("reason"), "hourly");
+
+    ASSERT_TRUE(delegate_->filesPreferences().setSemanticSearchEnabled(false).ok());
+    env_.runUntilIdle();
+    EXPECT_EQ(delegate_->semanticServices(), nullptr);
+    delegate_->applicationWillTerminate();
+    delegate_.reset();
+    env_.runUntilIdle();
+  }
+}
+
 }  // namespace
 }  // namespace pallix

@@ -165,5 +165,22 @@ TEST(RunLoopTest, PostFromAnotherThreadWakesRun) {
   EXPECT_TRUE(ranOnLoop);
 }
 
+TEST(RunLoopTest, RunUntilWakesForAnswersFromOtherThreadsAndGivesUpAtItsLimit) {
+  auto loop = RunLoop::create();
+  auto executor = SerialExecutor::create("answerer");
+  int answers = 0;
+  // Each answer is posted from the executor; the third one satisfies the wait.
+  for (int i = 0; i < 3; ++i) {
+    executor->post([&] { loop->post([&] { ++answers; }); });
+  }
+  EXPECT_TRUE(loop->runUntil([&] { return answers == 3; }, std::chrono::seconds(30)));
+  EXPECT_EQ(answers, 3);
+  // Nothing will come: the limit ends the wait (a task due later stays queued).
+  loop->postDelayed(std::chrono::hours(1), [&] { ++answers; });
+  EXPECT_FALSE(loop->runUntil([&] { return answers == 4; }, std::chrono::milliseconds(20)));
+  EXPECT_EQ(loop->pendingTaskCount(), 1u);
+  executor->shutdown();
+}
+
 }  // namespace
 }  // namespace pallix

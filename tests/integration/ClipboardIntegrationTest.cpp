@@ -149,6 +149,20 @@ TEST_F(ClipboardIntegrationTest, SecretsEmptyClipboardsAndDyingOwnersRecordNothi
   EXPECT_EQ(log.find("hunter2"), std::string::npos);
 }
 
+TEST_F(ClipboardIntegrationTest, TheAgentRecordsTheClipboardWhenNoWatcherDoes) {
+  watcher->stop();
+  auto agentEnv = env();
+  agentEnv["PALLIX_LOG"] = "info";
+  BackgroundProcess agent({PALLIX_BINARY, "daemon"}, agentEnv, /*captureOutput=*/true);
+  ASSERT_TRUE(
+      pollUntil([&] { return agent.readLine().find("running (pid") != std::string::npos; }, std::chrono::seconds(30)));
+  copyMarkerAndWait("copied while the agent runs");
+  // The agent holds the recorder's place: a watcher started now says so.
+  auto second = pallix({"clipboard", "watch"});
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_NE(second.err.find("already recording"), std::string::npos) << second.err;
+}
+
 TEST_F(ClipboardIntegrationTest, AnOwnerDyingMidTransferIsAClearError) {
   watcher->stop();
   BackgroundProcess hostile({HOSTILE_OWNER_BINARY}, env(), true);

@@ -105,7 +105,9 @@ TEST_F(MessageEmbeddingStoreTest, DateRangeKeepsOverlappingChunksAndCancellation
   EXPECT_EQ(search(*store, std::nullopt).size(), 6u);
   // Chunk i spans [1000 + 100 i, 1060 + 100 i]: [1150, 1310] overlaps chunks 1, 2 and 3.
   std::set<std::string> ids;
-  for (const auto& r : search(*store, DateRange{1150, 1310})) ids.insert(r.chunkID);
+  for (const auto& r : search(*store, DateRange{dateFromSecondsSince1970(1150), dateFromSecondsSince1970(1310)})) {
+    ids.insert(r.chunkID);
+  }
   EXPECT_EQ(ids, (std::set<std::string>{"m1", "m2", "m3"}));
   TaskHandle cancelled = TaskHandle::make();
   cancelled.cancel();

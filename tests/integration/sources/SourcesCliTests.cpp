@@ -65,6 +65,8 @@ class SourcesCliTest : public ::testing::Test {
     return testing::runProcess(args, {{"PALLIX_HOME", home.path()}, {"PALLIX_LOG", "off"}, {"LC_ALL", "C.UTF-8"}},
                                limit);
   }
+  // `pallix search` reads the catalog: build one (of this home's folders).
+  void buildCatalog() { ASSERT_EQ(pallix({"index"}, 60s).exitCode, 0); }
   nlohmann::json parsed(const ProcessResult& r) {
     auto j = nlohmann::json::parse(r.out, nullptr, false);
     EXPECT_FALSE(j.is_discarded()) << r.out << r.err;
@@ -116,6 +118,7 @@ TEST_F(SourcesCliTest, WeatherAnswersOrFailsClearly) {
 TEST_F(SourcesCliTest, NothingHangsWithoutANetwork) {
   // A server that accepts and never answers, then no server at all (connection refused).
   serve({{"/", Reply{200, "", true}}});
+  buildCatalog();
   for (int round = 0; round < 2; ++round) {
     const auto start = std::chrono::steady_clock::now();
     auto weather = pallix({"weather", "Paris"}, 30s);
@@ -214,6 +217,7 @@ TEST_F(SourcesCliTest, DefinitionsComeFromWordNet) {
 TEST_F(SourcesCliTest, SearchShowsTheWidgets) {
   serve({{"/v1/search?name=paris", json("open-meteo-geocoding-paris.json")},
          {"/v1/forecast", json("open-meteo-forecast.json")}});
+  buildCatalog();
   auto r = pallix({"search", "weather", "in", "paris", "--json"}, 30s);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   auto intelligence = parsed(r)["intelligence"];

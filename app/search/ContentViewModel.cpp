@@ -517,6 +517,15 @@ void ContentViewModel::handleDisappear() {
   selectedModeResultID_.reset();
 }
 
+void ContentViewModel::handleClipboardHistoryDisabled() {
+  if (searchMode_ == SearchMode::clipboard) {
+    setSearchMode(SearchMode::standard);
+  } else if (auto& provider = modeSearch_[static_cast<int>(SearchMode::clipboard)]) {
+    provider->modeDidClose();
+  }
+  notifyChanged();
+}
+
 void ContentViewModel::flushPendingSearch() {
   if (!searchDebounceTask_.valid() || searchDebounceTask_.isCancelled()) return;
   searchDebounceTask_.cancel();

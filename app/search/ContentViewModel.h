@@ -83,6 +83,9 @@ class ContentViewModel {
   void setSearchMode(SearchMode mode);
   void handlePresentationChange(bool isPresented);
   void handleDisappear();
+  // The clipboard history was switched off: clipboard mode falls back to
+  // standard, and its results and index are cleared.
+  void handleClipboardHistoryDisabled();
   // Runs the pending debounced search at once: for the command line, where
   // nobody types on and waiting out the debounce would only add latency.
   void flushPendingSearch();

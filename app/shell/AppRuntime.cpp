@@ -11,6 +11,7 @@
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/semantic/SemanticFileSearch.h"
+#include "app/shell/ClipboardPreferences.h"
 #include "app/shell/FilesPreferences.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
 #include "core/FileUtil.h"
@@ -130,6 +131,14 @@ Status AppRuntime::attachModeProviders(ClipboardServices* clipboard) {
     clipboard = ownClipboard.get();
   }
   model->setModeSearch(SearchMode::clipboard, clipboard->searchProvider());
+  clipboardPreferencesObservation = ScopedObservation(
+      NotificationCenter::defaultCenter(), ClipboardPreferences::kDidChangeNotification, [this](const Notification&) {
+        (void)defaults->reload();
+        if (!defaults->boolValue(ClipboardPreferences::kHistoryEnabledKey)
+                 .value_or(ClipboardPreferences::kDefaultHistoryEnabled)) {
+          model->handleClipboardHistoryDisabled();
+        }
+      });
   return okStatus();
 }
 
@@ -168,6 +177,7 @@ AppRuntime::~AppRuntime() {
     if (executor) executor->shutdown();
   }
   if (sources) sources->shutdown();
+  clipboardPreferencesObservation = ScopedObservation();
   model.reset();
   if (ownSemantic) ownSemantic->shutdown();
   ownSemantic.reset();

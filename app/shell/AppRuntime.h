@@ -64,6 +64,7 @@ struct AppRuntime {
   std::unique_ptr<ClipboardServices> ownClipboard;
   std::shared_ptr<EmojiPicker> emoji;
   std::unique_ptr<SemanticServices> ownSemantic;
+  ScopedObservation clipboardPreferencesObservation;
 
   // How the command uses the catalog: searching only reads it; recording a
   // launch (lastUsed) writes single rows, which SQLite's own locking keeps

@@ -169,5 +169,21 @@ TEST(SessionNavigationTest, CurrentSelectionFollowsTheModeAndModesHearTheyOpenAn
   EXPECT_EQ(clipboard->events, (std::vector<std::string>{"open", "search:", "activate:2", "close"}));
 }
 
+TEST(SessionNavigationTest, SwitchingTheClipboardHistoryOffLeavesClipboardMode) {
+  VirtualTimeEnvironment env;
+  ContentViewModel model(env.mainRunner(), env.makeRunner("search"));
+  auto clipboard = std::make_shared<RecordingModeSearch>();
+  model.setModeSearch(SearchMode::clipboard, clipboard);
+  model.handlePresentationChange(true);
+  model.setSearchMode(SearchMode::clipboard);
+  env.runUntilIdle();
+  ASSERT_FALSE(model.modeResults().empty());
+  model.handleClipboardHistoryDisabled();
+  env.runUntilIdle();
+  EXPECT_EQ(model.searchMode(), SearchMode::standard);
+  EXPECT_TRUE(model.modeResults().empty());
+  EXPECT_EQ(clipboard->events.back(), "close");
+}
+
 }  // namespace
 }  // namespace pallix

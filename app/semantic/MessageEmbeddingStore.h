@@ -18,8 +18,13 @@
 #include <vector>
 
 #include "app/semantic/EmbeddingStore.h"
+#include "core/Error.h"
 
 namespace pallix {
+
+// A double as its shortest round-trip decimal, with ".0" on whole numbers
+// ("1717243200.0", "1717243200.25"): chunk identifiers and stored dates.
+std::string formatShortestDouble(double value);
 
 // The string map stored with every message chunk. The message chunk
 // indexer defines what the fields hold; the store only parses them back.
@@ -32,8 +37,12 @@ struct MessageChunkMetadata {
   std::string combinedText;
 
   // Keys "chatGUID", "messageRowIDs" and "messageGUIDs" (JSON arrays as
-  // strings), "startDate", "endDate", "combinedText".
+  // strings), "startDate", "endDate" (formatShortestDouble), "combinedText".
   std::map<std::string, std::string> toMap() const;
+  // The reason a map does not decode: a missing key, an array that is not
+  // JSON or is empty, a date that is not a number.
+  static Result<MessageChunkMetadata> fromMap(const std::map<std::string, std::string>& map);
+  friend bool operator==(const MessageChunkMetadata&, const MessageChunkMetadata&) = default;
 };
 
 struct MessageChunkSearchResult {

@@ -191,7 +191,7 @@ void MessageEmbeddingStore::memoryPressureNow() {
   logger_.info("MessageEmbeddingStore cleared cached index items for memory pressure");
 }
 
-void MessageEmbeddingStore::searchSemanticOnly(std::string query, int limit, std::optional<DateRange> dateRange,
+void MessageEmbeddingStore::searchSemanticOnly(std::string query, int limit, std::optional<ChunkDateRange> dateRange,
                                                CancellationToken cancellation,
                                                Completion<std::vector<MessageChunkSearchResult>> done) {
   postSelf<MessageEmbeddingStore>([=, query = std::move(query)](MessageEmbeddingStore& s) {
@@ -199,7 +199,7 @@ void MessageEmbeddingStore::searchSemanticOnly(std::string query, int limit, std
   });
 }
 
-void MessageEmbeddingStore::searchNow(const std::string& query, int limit, const std::optional<DateRange>& dateRange,
+void MessageEmbeddingStore::searchNow(const std::string& query, int limit, const std::optional<ChunkDateRange>& dateRange,
                                       const CancellationToken& cancellation,
                                       const Completion<std::vector<MessageChunkSearchResult>>& done) {
   if (cancellation.isCancelled()) return done({});
@@ -231,7 +231,7 @@ void MessageEmbeddingStore::searchNow(const std::string& query, int limit, const
 }
 
 std::vector<MessageChunkSearchResult> MessageEmbeddingStore::collect(const std::vector<SearchResult>& results,
-                                                                     const std::optional<DateRange>& dateRange) const {
+                                                                     const std::optional<ChunkDateRange>& dateRange) const {
   std::vector<MessageChunkSearchResult> out;
   for (const auto& result : results) {
     auto metadata = parseMetadata(result.metadata);

@@ -52,7 +52,7 @@ struct MessageChunkSearchResult {
 };
 
 // A closed range of seconds since 1970.
-struct DateRange {
+struct ChunkDateRange {
   double start = 0;
   double end = 0;
 };
@@ -87,7 +87,7 @@ class MessageEmbeddingStore final : public EmbeddingStore {
   // nullopt (with the logged reason) when a key is missing or an array does not decode or is empty.
   std::optional<MessageChunkMetadata> parseMetadata(const std::map<std::string, std::string>& map) const;
 
-  void searchSemanticOnly(std::string query, int limit, std::optional<DateRange> dateRange,
+  void searchSemanticOnly(std::string query, int limit, std::optional<ChunkDateRange> dateRange,
                           CancellationToken cancellation, Completion<std::vector<MessageChunkSearchResult>> done);
   void removeChunks(std::vector<std::string> ids, Completion<Status> done = {});
   // Removes every chunk whose "endDate" is before `cutoff` (seconds since 1970); the count removed.
@@ -107,10 +107,10 @@ class MessageEmbeddingStore final : public EmbeddingStore {
 
  private:
   explicit MessageEmbeddingStore(Dependencies deps);
-  void searchNow(const std::string& query, int limit, const std::optional<DateRange>& dateRange,
+  void searchNow(const std::string& query, int limit, const std::optional<ChunkDateRange>& dateRange,
                  const CancellationToken& cancellation, const Completion<std::vector<MessageChunkSearchResult>>& done);
   std::vector<MessageChunkSearchResult> collect(const std::vector<SearchResult>& results,
-                                                const std::optional<DateRange>& dateRange) const;
+                                                const std::optional<ChunkDateRange>& dateRange) const;
 
   // Item count of the last successful save (or of the files found at start-up).
   int64_t lastPersistedChunkCount_ = 0;

@@ -199,7 +199,8 @@ void MessageEmbeddingStore::searchSemanticOnly(std::string query, int limit, std
   });
 }
 
-void MessageEmbeddingStore::searchNow(const std::string& query, int limit, const std::optional<ChunkDateRange>& dateRange,
+void MessageEmbeddingStore::searchNow(const std::string& query, int limit,
+                                      const std::optional<ChunkDateRange>& dateRange,
                                       const CancellationToken& cancellation,
                                       const Completion<std::vector<MessageChunkSearchResult>>& done) {
   if (cancellation.isCancelled()) return done({});
@@ -230,8 +231,8 @@ void MessageEmbeddingStore::searchNow(const std::string& query, int limit, const
   }
 }
 
-std::vector<MessageChunkSearchResult> MessageEmbeddingStore::collect(const std::vector<SearchResult>& results,
-                                                                     const std::optional<ChunkDateRange>& dateRange) const {
+std::vector<MessageChunkSearchResult> MessageEmbeddingStore::collect(
+    const std::vector<SearchResult>& results, const std::optional<ChunkDateRange>& dateRange) const {
   std::vector<MessageChunkSearchResult> out;
   for (const auto& result : results) {
     auto metadata = parseMetadata(result.metadata);
@@ -297,6 +298,25 @@ void MessageEmbeddingStore::getLastChunk(std::string chatGUID,
 void MessageEmbeddingStore::save(MessageSaveIntent intent, Completion<Status> done) {
   postSelf<MessageEmbeddingStore>(
       [intent = std::move(intent), done](MessageEmbeddingStore& s) { done(s.saveNow(intent.emptySaveReason)); });
+}
+
+void MessageEmbeddingStore::largestStoredRowID(Completion<std::optional<int64_t>> done) {
+  postSelf<MessageEmbeddingStore>([done](MessageEmbeddingStore& s) {
+    std::optional<int64_t> largest;
+    if (!s.ensureIndexLoadedNow().ok() || !s.index_) return done(largest);
+    for (const auto& item : s.index_->items()) {
+      auto it = item.metadata.find("messageRowIDs");
+      if (it == item.metadata.end()) continue;
+      try {
+        for (int64_t id : nlohmann::json::parse(it->second).get<std::vector<int64_t>>()) {
+          if (!largest || id > *largest) largest = id;
+        }
+      } catch (const std::exception&) {
+        continue;  // parseMetadata reports undecodable chunks where they are read
+      }
+    }
+    done(largest);
+  });
 }
 
 }  // namespace pallix

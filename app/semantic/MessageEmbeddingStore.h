@@ -95,6 +95,8 @@ class MessageEmbeddingStore final : public EmbeddingStore {
   // The conversation's chunk with the latest "endDate".
   void getLastChunk(std::string chatGUID, Completion<std::optional<std::pair<std::string, MessageChunkMetadata>>> done);
   void save(MessageSaveIntent intent, Completion<Status> done = {});
+  // The largest ROWID in the stored chunks' metadata; nullopt when no chunk has one.
+  void largestStoredRowID(Completion<std::optional<int64_t>> done);
 
  protected:
   void willInitialize() override;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 
+#include "app/messages/MessageModeSearchProvider.h"
 #include "app/messages/MessageSearchService.h"
 #include "app/platform/VCard.h"
 #include "core/FileUtil.h"
@@ -285,6 +286,19 @@ TEST_F(HydrationTest, LimitsStoreStateAndRepresentatives) {
   service->setEmbeddingStore(nullptr);
   EXPECT_TRUE(service->searchSemanticFallbackResults("lunch", 5).empty());
   EXPECT_EQ(telemetry.sink().count("MessageSearch.semanticConversationSkipped"), 3u);
+}
+
+TEST_F(HydrationTest, TheMessagesModeFallsBackToMeaningAndAugmentsFewResults) {
+  // Nothing matches the text: the conversations found by meaning stand in.
+  auto fallback = MessageModeSearchProvider::searchWithSemanticRules(*service, "midday meal");
+  EXPECT_EQ(fallback.size(), 4u);
+  // Few text results: augmented, without repeating a message.
+  auto augmented = MessageModeSearchProvider::searchWithSemanticRules(*service, "noon");
+  std::set<std::string> guids;
+  for (const auto& r : augmented) EXPECT_TRUE(guids.insert(r.guid).second) << r.guid;
+  EXPECT_GT(augmented.size(), service->searchTextOnly("noon").size());
+  service->setEmbeddingStore(nullptr);
+  EXPECT_TRUE(MessageModeSearchProvider::searchWithSemanticRules(*service, "midday meal").empty());
 }
 
 // The generated fixture: index it, search it, and check it is unchanged and

@@ -163,11 +163,13 @@ class MessageChunkIndexer : public std::enable_shared_from_this<MessageChunkInde
   template <typename T>
   Completion<T> onRunner(std::function<void(MessageChunkIndexer&, T)> f);
 
-  // Passes (MessageChunkIndexer.cpp).
+  // Starting and resuming (MessageChunkIndexerResume.cpp).
   void startNow();
   void catchUpNow(Completion<bool> done);
   void determineResume(bool scheduled, std::function<void(MessageChunkIndexer&, Resume)> then);
   void runPass(Resume resume, RetryStrategy strategy, std::function<void(MessageChunkIndexer&, bool)> then);
+
+  // Passes (MessageChunkIndexer.cpp).
   void beginPass(PassSummary::Kind kind, RetryStrategy strategy);
   void performFullIndexing();
   void indexNextChat();

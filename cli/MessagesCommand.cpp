@@ -1,15 +1,25 @@
 // `pallix messages`: text search of the Messages database, the conversation
-// chunks the indexer builds, the database's status, and pointing Pallix at
-// the SMS database of a phone backup.
+// chunks the indexer builds, indexing them into the semantic message index,
+// conversation search by meaning, the database's status, and pointing Pallix
+// at the SMS database of a phone backup.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 #include <iostream>
+#include <thread>
 
 #include "app/messages/MessagesBackupImporter.h"
 #include "app/messages/MessagesComponents.h"
 #include "app/platform/DataDirectories.h"
 #include "app/platform/VCard.h"
+#include "app/semantic/SemanticServices.h"
+#include "app/shell/MessagesPreferences.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "core/RunLoop.h"
 #include "core/Strings.h"
 
 namespace pallix::cli {
@@ -18,19 +28,27 @@ namespace {
 constexpr const char* kUsage =
     "Usage: pallix messages search TEXT... [--limit N] [--json]\n"
     "       pallix messages chunks [--chat GUID] [--json]\n"
+    "       pallix messages index [--watch]\n"
+    "       pallix messages semantic QUERY... [--limit N] [--representative] [--json]\n"
     "       pallix messages status [--json]\n"
     "       pallix messages import-backup DIR\n\n"
     "search         finds messages whose text, sender or conversation name contains TEXT\n"
     "               (% and _ match any text and any one character); at most 50, newest first.\n"
     "chunks         shows the conversation chunks semantic search would index from the last\n"
     "               12 months: runs of messages close in time, from you and from your contacts.\n"
+    "index          embeds the chunks into the semantic message index: the first run indexes\n"
+    "               the last 12 months, later runs add what is new. --watch keeps polling for\n"
+    "               new messages (every 300 s) until Ctrl-C.\n"
+    "semantic       finds conversations by meaning (default 10, at most 50), with their messages\n"
+    "               as they are in the database now; --representative shows one message each.\n"
+    "               Time phrases (\"last week\", \"in 2024\") limit the dates.\n"
     "status         shows which Messages database is read and whether it can be.\n"
     "import-backup  uses the SMS database of a phone backup made with idevicebackup2\n"
     "               (idevicebackup2 backup --full DIR); it is read in place, never copied or written.\n\n"
     "The database is ~/Library/Messages/Chat.db (a copy of a Mac's chat.db) unless a backup\n"
     "was imported. Contact names come from 'pallix contacts import FILE.vcf'.\n\n"
     "Exit status: 0 found, 1 nothing found or the database could not be read, 2 bad arguments,\n"
-    "3 no readable Messages database.\n";
+    "3 no readable Messages database or no embedding model ('pallix model install DIR').\n";
 
 std::string isoDate(Date date) {
   std::time_t t = std::chrono::system_clock::to_time_t(date);
@@ -202,24 +220,271 @@ int importBackup(const DataDirectories& dirs, const std::vector<std::string>& re
   return kExitOk;
 }
 
+// MARK: - Semantic index and search
+
+int g_stopPipe[2] = {-1, -1};
+void onStopSignal(int) {
+  char byte = 1;
+  ssize_t ignored = ::write(g_stopPipe[1], &byte, 1);
+  (void)ignored;
+}
+
+// The message store and its model, with a main loop to wait on.
+struct SemanticSession {
+  DataDirectories dirs;
+  UserDefaults& defaults;
+  std::shared_ptr<RunLoop> loop = RunLoop::create();
+  std::unique_ptr<SemanticServices> services;
+
+  SemanticSession(DataDirectories d, UserDefaults& defaults) : dirs(std::move(d)), defaults(defaults) {
+    SemanticServicesOptions options;
+    options.dirs = dirs;
+    options.defaults = &defaults;
+    services = SemanticServices::create(std::move(options));
+  }
+  ~SemanticSession() { services->shutdown(); }
+
+  template <typename T, typename Start>
+  T await(Start start) {
+    std::optional<T> result;
+    start(Completion<T>(loop, [&](T value) {
+      result = std::move(value);
+      loop->quit();
+    }));
+    loop->run();
+    return std::move(*result);
+  }
+};
+
+int modelMissing(EmbeddingModelFactory& factory) {
+  printError(factory.unavailableMessage(), "Run 'pallix model install DIR' with a bge-small-en model directory.");
+  return kExitUnavailable;
+}
+
+// Stops the main loop on SIGINT/SIGTERM.
+void installStopHandler(const std::shared_ptr<RunLoop>& loop, bool& interrupted) {
+  if (::pipe2(g_stopPipe, O_CLOEXEC) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  std::thread([loop, &interrupted] {
+    char byte = 0;
+    while (::read(g_stopPipe[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    loop->post([loop, &interrupted] {
+      interrupted = true;
+      loop->quit();
+    });
+  }).detach();
+}
+
+std::string passLine(const MessageChunkIndexer::PassSummary& s) {
+  using K = MessageChunkIndexer::PassSummary::Kind;
+  using O = MessageChunkIndexer::PassSummary::Outcome;
+  const char* kind = s.kind == K::full ? "full pass" : s.kind == K::incremental ? "new messages" : "poll";
+  switch (s.outcome) {
+    case O::nothingNew:
+      return std::string(kind) + ": no new messages";
+    case O::deferred:
+      return std::string(kind) + " deferred: " + s.detail;
+    case O::interrupted:
+      return std::string(kind) + " interrupted";
+    case O::failed:
+      return std::string(kind) + " failed: " + s.detail;
+    case O::completed:
+      break;
+  }
+  return stringPrintf("%s: %lld chunks from %lld messages in %lld %s", kind, static_cast<long long>(s.chunksStored),
+                      static_cast<long long>(s.messages), static_cast<long long>(s.chats),
+                      s.chats == 1 ? "conversation" : "conversations");
+}
+
+int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefaults& defaults, bool watch) {
+  if (!messages.access->isFullDiskAccessGranted()) return reportUnreadable(*messages.access);
+  SemanticSession session(dirs, defaults);
+  auto& services = *session.services;
+  if (!services.modelFactory().isInstalled()) return modelMissing(services.modelFactory());
+  auto lock = SemanticWriterLock::acquire(services.storeDirectory());
+  if (!lock.ok()) {
+    printError(lock.error().description());
+    return kExitFailure;
+  }
+  auto executor = SerialExecutor::create("pallix-msgindex");
+  auto indexer = messages.makeChunkIndexer(executor, services.messageStore(), defaults);
+  auto intensity = defaults.stringValue(MessagesPreferences::kIndexingIntensityKey);
+  indexer->setIndexingIntensity(intensity ? indexingIntensityFromRaw(*intensity).value_or(IndexingIntensity::balanced)
+                                          : IndexingIntensity::balanced);
+  indexer->setWorkMode(WorkMode::idle);
+  indexer->setProgressObserver(
+      Completion<MessageChunkIndexer::Progress>(session.loop, [](MessageChunkIndexer::Progress p) {
+        if (p.state != MessageChunkIndexer::State::indexing) return clearProgress();
+        printProgress(stringPrintf("%lld/%lld messages, %lld chunks", static_cast<long long>(p.processedMessages),
+                                   static_cast<long long>(p.totalMessages), static_cast<long long>(p.indexedChunks)));
+      }));
+  std::vector<MessageChunkIndexer::PassSummary> passes;
+  bool interrupted = false;
+  installStopHandler(session.loop, interrupted);
+  if (watch) {
+    indexer->setPassObserver(Completion<MessageChunkIndexer::PassSummary>(session.loop, [&](auto s) {
+      clearProgress();
+      std::cout << passLine(s) << std::endl;
+      passes.push_back(s);
+    }));
+    indexer->startContinuousIndexing();
+    std::cerr << "pallix: indexing messages and polling for new ones; Ctrl-C stops.\n";
+    session.loop->run();
+  } else {
+    indexer->setPassObserver(
+        Completion<MessageChunkIndexer::PassSummary>(session.loop, [&](auto s) { passes.push_back(s); }));
+    std::optional<bool> ran;
+    indexer->runScheduledCatchUpPass(Completion<bool>(session.loop, [&](bool r) {
+      ran = r;
+      session.loop->quit();
+    }));
+    session.loop->run();
+  }
+  clearProgress();
+  indexer->stopIndexing();
+  // What was stored before a stop is kept.
+  Status saved = session.await<Status>([&](Completion<Status> done) {
+    services.messageStore()->save(MessageSaveIntent::routine("pallix messages index"), done);
+  });
+  if (!saved.ok()) printError("saving the message index failed: " + saved.error().description());
+  executor->shutdown();
+  auto snapshot = session.await<EmbeddingStoreSnapshot>(
+      [&](Completion<EmbeddingStoreSnapshot> done) { services.messageStore()->snapshot(done); });
+  if (!watch) {
+    for (const auto& p : passes) std::cout << passLine(p) << "\n";
+    if (passes.empty()) {
+      std::cout << "No pass ran: the index is being recovered or the embedding model is busy; try again shortly.\n";
+    }
+  }
+  std::cout << "The message index holds " << snapshot.chunkCount << " chunks.\n";
+  if (interrupted) {
+    std::cerr << "pallix: interrupted; the chunks indexed so far are saved.\n";
+    return kExitInterrupted;
+  }
+  using O = MessageChunkIndexer::PassSummary::Outcome;
+  for (const auto& p : passes) {
+    if (p.outcome == O::failed || p.outcome == O::deferred) return kExitFailure;
+  }
+  return passes.empty() ? kExitFailure : kExitOk;
+}
+
+nlohmann::json toJson(const SemanticConversationResult& c) {
+  nlohmann::json messages = nlohmann::json::array();
+  for (const auto& m : c.messages) messages.push_back(toJson(m));
+  return {{"chunkID", c.chunkID},
+          {"similarity", c.similarity},
+          {"chatGUID", c.chatGUID},
+          {"chatDisplayName", optionalJson(c.chatDisplayName)},
+          {"fallbackMethod", c.fallbackMethod},
+          {"messages", messages}};
+}
+
+// A conversation's name: its own, else the first other person in it.
+std::string conversationTitle(const SemanticConversationResult& c) {
+  if (c.chatDisplayName) return *c.chatDisplayName;
+  for (const auto& m : c.messages) {
+    if (!m.isFromMe) return "Conversation with " + m.senderDisplayName.value_or(m.senderIdentifier);
+  }
+  return c.chatGUID;
+}
+
+void printMessageLine(const MessageSearchResult& r, const char* indent) {
+  ModeResult row = MessageModeSearchProvider::modeResult(r);
+  std::cout << indent << localDate(secondsSince1970(r.date)) << "  " << printable(row.title) << ": "
+            << printable(row.detail) << "\n";
+}
+
+int semantic(MessagesComponents& messages, const DataDirectories& dirs, UserDefaults& defaults,
+             const std::vector<std::string>& words, std::optional<long long> limit, bool representative, bool json) {
+  if (words.empty()) return usageError("messages", "semantic needs QUERY");
+  if (limit && *limit < 1) return usageError("messages", "--limit must be at least 1");
+  if (!messages.access->isFullDiskAccessGranted()) return reportUnreadable(*messages.access);
+  SemanticSession session(dirs, defaults);
+  auto& services = *session.services;
+  if (!services.modelFactory().isInstalled()) return modelMissing(services.modelFactory());
+  auto store = services.messageStore();
+  Status initialized = session.await<Status>([&](Completion<Status> done) { store->initialize(done); });
+  if (!initialized.ok()) {
+    printError("the message index cannot be opened: " + initialized.error().description());
+    return kExitFailure;
+  }
+  // The graph loads in the background and a search meanwhile answers nothing: wait for it.
+  Status searchable = session.await<Status>([&](Completion<Status> done) { store->waitUntilSearchable(done); });
+  if (!searchable.ok()) {
+    printError("the message index cannot be loaded: " + searchable.error().description(),
+               "Check the model with 'pallix model list'.");
+    return kExitUnavailable;
+  }
+  messages.attachEmbeddingStore(store);
+  const std::string query = joinStrings(words, " ");
+  const int n = static_cast<int>(std::min<long long>(limit.value_or(semantic_rules::kDefaultResultLimit), 50));
+  size_t found = 0;
+  if (representative) {
+    auto results = messages.searchService->searchSemanticFallbackResults(query, n);
+    found = results.size();
+    if (json) {
+      nlohmann::json array = nlohmann::json::array();
+      for (const auto& r : results) array.push_back(toJson(r));
+      printJson(array);
+    } else {
+      for (const auto& r : results) printMessageLine(r, "");
+    }
+  } else {
+    auto conversations = messages.searchService->searchSemanticConversations(query, n);
+    found = conversations.size();
+    if (json) {
+      nlohmann::json array = nlohmann::json::array();
+      for (const auto& c : conversations) array.push_back(toJson(c));
+      printJson(array);
+    } else {
+      for (const auto& c : conversations) {
+        std::cout << stringPrintf("%.3f  ", double(c.similarity)) << printable(conversationTitle(c)) << "  ("
+                  << c.messages.size() << " messages, " << c.fallbackMethod << ")\n";
+        for (const auto& m : c.messages) printMessageLine(m, "       ");
+      }
+    }
+  }
+  if (found == 0 && !json) {
+    std::cerr << "pallix: no conversation matches " << printable(inQuotes(query))
+              << " (is the index built? 'pallix messages index')\n";
+  }
+  return found == 0 ? kExitFailure : kExitOk;
+}
+
 int runMessages(Args& args) {
   bool json = args.flag("--json");
   auto limit = args.intOption("--limit");
   auto chat = args.option("--chat");
+  bool watch = args.flag("--watch");
+  bool representative = args.flag("--representative");
   auto rest = args.positionals();
   if (args.failed()) return usageError("messages", args.failure());
-  if (rest.empty()) return usageError("messages", "needs a subcommand: search, chunks, status or import-backup");
+  if (rest.empty()) {
+    return usageError("messages", "needs a subcommand: search, chunks, index, semantic, status or import-backup");
+  }
   DataDirectories dirs = DataDirectories::fromEnvironment();
   const std::string& sub = rest[0];
-  if (limit && sub != "search") return usageError("messages", "--limit belongs to search");
+  if (limit && sub != "search" && sub != "semantic")
+    return usageError("messages", "--limit belongs to search and semantic");
+  if (watch && sub != "index") return usageError("messages", "--watch belongs to index");
+  if (representative && sub != "semantic") return usageError("messages", "--representative belongs to semantic");
   if (chat && sub != "chunks") return usageError("messages", "--chat belongs to chunks");
   if (sub == "import-backup") return importBackup(dirs, rest);
   UserDefaults defaults(dirs.defaultsPath());
   MessagesComponents messages = MessagesComponents::create(dirs, &defaults);
   if (sub == "search") return search(messages, {rest.begin() + 1, rest.end()}, limit, json);
+  if (sub == "semantic") {
+    return semantic(messages, dirs, defaults, {rest.begin() + 1, rest.end()}, limit, representative, json);
+  }
   if (rest.size() != 1) return usageError("messages", sub + " takes no further arguments");
   if (sub == "chunks") return chunks(messages, chat, json);
   if (sub == "status") return status(messages, json);
+  if (sub == "index") return index(messages, dirs, defaults, watch);
   return usageError("messages", "unknown subcommand " + inQuotes(sub));
 }
 

@@ -6,9 +6,7 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-#include <charconv>
 #include <cmath>
-#include <nlohmann/json.hpp>
 
 #include "app/messages/MessageText.h"
 #include "core/Logger.h"
@@ -47,56 +45,6 @@ size_t appendCut(std::string& out, std::string_view text, size_t limit) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Formatting and metadata
-
-std::string formatShortestDouble(double value) {
-  char buffer[512];
-  double magnitude = std::fabs(value);
-  bool fixed = std::isfinite(value) && magnitude < 9007199254740992.0 && (magnitude >= 1e-4 || value == 0);
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                              fixed ? std::chars_format::fixed : std::chars_format::scientific);
-  std::string out(buffer, result.ptr);
-  if (fixed && out.find('.') == std::string::npos) out += ".0";
-  return out;
-}
-
-std::map<std::string, std::string> ChunkMetadata::toStringMap() const {
-  return {{"chatGUID", chatGUID},
-          {"messageRowIDs", nlohmann::json(messageRowIDs).dump()},
-          {"messageGUIDs", nlohmann::json(messageGUIDs).dump()},
-          {"startDate", formatShortestDouble(startDate)},
-          {"endDate", formatShortestDouble(endDate)},
-          {"combinedText", combinedText}};
-}
-
-Result<ChunkMetadata> ChunkMetadata::fromStringMap(const std::map<std::string, std::string>& map) {
-  auto field = [&](const char* key) -> const std::string* {
-    auto it = map.find(key);
-    return it == map.end() ? nullptr : &it->second;
-  };
-  ChunkMetadata m;
-  for (const char* key : {"chatGUID", "messageRowIDs", "messageGUIDs", "startDate", "endDate", "combinedText"}) {
-    if (!field(key)) return Error("ChunkMetadata", 1, std::string("Chunk metadata lacks \"") + key + "\"");
-  }
-  m.chatGUID = *field("chatGUID");
-  m.combinedText = *field("combinedText");
-  try {
-    m.messageRowIDs = nlohmann::json::parse(*field("messageRowIDs")).get<std::vector<int64_t>>();
-    m.messageGUIDs = nlohmann::json::parse(*field("messageGUIDs")).get<std::vector<std::string>>();
-  } catch (const std::exception& e) {
-    return Error("ChunkMetadata", 2, std::string("Chunk metadata arrays do not decode: ") + e.what());
-  }
-  for (auto [key, target] : {std::pair{"startDate", &m.startDate}, std::pair{"endDate", &m.endDate}}) {
-    const std::string& text = *field(key);
-    auto parsed = std::from_chars(text.data(), text.data() + text.size(), *target);
-    if (parsed.ec != std::errc() || parsed.ptr != text.data() + text.size()) {
-      return Error("ChunkMetadata", 3, std::string("Chunk metadata \"") + key + "\" is not a number: " + text);
-    }
-  }
-  return m;
-}
 
 // ---------------------------------------------------------------------------
 // Contact names

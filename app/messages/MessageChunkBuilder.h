@@ -25,26 +25,14 @@
 
 #include "app/messages/MessageRecords.h"
 #include "app/platform/ContactStore.h"
+#include "app/semantic/MessageEmbeddingStore.h"
 #include "core/Error.h"
 
 namespace pallix {
 
-// What the message embedding store keeps with every chunk.
-struct ChunkMetadata {
-  std::string chatGUID;
-  std::vector<int64_t> messageRowIDs;
-  std::vector<std::string> messageGUIDs;
-  double startDate = 0;  // seconds since 1970
-  double endDate = 0;
-  std::string combinedText;
-
-  // Keys "chatGUID", "messageRowIDs" (JSON array as text), "messageGUIDs"
-  // (JSON array as text), "startDate", "endDate" (shortest round-trip
-  // decimal) and "combinedText".
-  std::map<std::string, std::string> toStringMap() const;
-  static Result<ChunkMetadata> fromStringMap(const std::map<std::string, std::string>& map);
-  friend bool operator==(const ChunkMetadata&, const ChunkMetadata&) = default;
-};
+// What the message embedding store keeps with every chunk (one record for
+// the builder, the indexer and the store).
+using ChunkMetadata = MessageChunkMetadata;
 
 struct PendingChunk {
   std::vector<RawMessage> messages;  // in ROWID order
@@ -57,10 +45,6 @@ struct MessageChunkRecord {
   std::string text;        // the text that is embedded (= metadata.combinedText)
   ChunkMetadata metadata;
 };
-
-// A double as its shortest round-trip decimal, with ".0" on whole numbers
-// ("1717243200.0", "1717243200.25").
-std::string formatShortestDouble(double value);
 
 // Contact names by handle, built once per indexing run from all contacts:
 // phone numbers as digits (11 or more digits keyed by the last 10, fewer

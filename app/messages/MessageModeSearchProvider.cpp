@@ -1,5 +1,7 @@
 #include "app/messages/MessageModeSearchProvider.h"
 
+#include <chrono>
+
 #include "app/messages/MessageText.h"
 #include "core/Logger.h"
 #include "core/Telemetry.h"
@@ -22,6 +24,26 @@ MessageModeSearchProvider::MessageModeSearchProvider(std::shared_ptr<MessageSear
                                                      TaskRunnerPtr executor, std::shared_ptr<Workspace> workspace)
     : service_(std::move(service)), executor_(std::move(executor)), workspace_(std::move(workspace)) {}
 
+std::vector<MessageSearchResult> MessageModeSearchProvider::searchWithSemanticRules(MessageSearchService& service,
+                                                                                    const std::string& text) {
+  static const Logger logger("ContentViewModel");
+  const auto started = std::chrono::steady_clock::now();
+  std::vector<MessageSearchResult> results = service.searchTextOnly(text);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  logger.debug("Message text search took %.2fs for: '%s'", seconds, text.c_str());
+  if (!service.hasEmbeddingStore() || trimWhitespaceAndNewlines(text).empty()) return results;
+  if (results.empty()) {
+    logger.debug("No text results, trying semantic fallback search for: '%s'", text.c_str());
+    results = service.searchSemanticFallbackResults(text, semantic_rules::kDefaultResultLimit);
+    if (results.empty()) logger.debug("No semantic results found for: '%s'", text.c_str());
+    return results;
+  }
+  if (!semantic_rules::shouldRunSemanticAugmentation(text, results.size())) return results;
+  logger.debug("Running semantic augmentation for text results (%ld)", long(results.size()));
+  return semantic_rules::mergeTextAndSemanticResults(
+      results, service.searchSemanticFallbackResults(text, semantic_rules::kDefaultResultLimit));
+}
+
 ModeResult MessageModeSearchProvider::modeResult(const MessageSearchResult& r) {
   std::string sender = r.isFromMe ? "Me" : r.senderDisplayName.value_or(r.senderIdentifier);
   std::string title = sender;
@@ -38,7 +60,7 @@ void MessageModeSearchProvider::search(const std::string& text,
   executor_->post([weak = weak_from_this(), text, completion = std::move(completion)] {
     auto self = weak.lock();
     if (!self) return;
-    std::vector<MessageSearchResult> results = self->service_->searchTextOnly(text);
+    std::vector<MessageSearchResult> results = searchWithSemanticRules(*self->service_, text);
     std::vector<ModeResult> rows;
     std::map<std::string, MessageSearchResult> byID;
     for (MessageSearchResult& r : results) {

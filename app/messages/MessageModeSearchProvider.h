@@ -2,7 +2,10 @@
 // messages preview of the search session, over MessageSearchService.
 //
 // search() posts the text search to the service's executor and completes
-// there (the session hops back to the main runner itself). Each result is a
+// there (the session hops back to the main runner itself). With semantic
+// message search attached to the service, an empty text search falls back
+// to conversations found by meaning, and few or question-like text results
+// are augmented with them (searchWithSemanticRules). Each result is a
 // ModeResult whose identifier is the message ROWID; activate() opens its
 // conversation URL through the workspace and reports
 // "Messages.conversationOpened". The results of the latest search are kept
@@ -36,6 +39,11 @@ class MessageModeSearchProvider final : public ModeSearchProvider,
   std::optional<MessageSearchResult> resultFor(const std::string& identifier) const;
   // Called with each URL activate() opens (the command line prints it).
   void setOpenedURLHandler(std::function<void(const std::string&)> handler);
+
+  // The text search and the semantic rules of the messages mode, on the
+  // calling thread (the service's executor).
+  static std::vector<MessageSearchResult> searchWithSemanticRules(MessageSearchService& service,
+                                                                  const std::string& text);
 
   // How a result reads in a list: title (sender, and conversation for a
   // group) and detail (the text on one line).

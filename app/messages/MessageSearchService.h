@@ -17,13 +17,16 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/messages/ContactNameCache.h"
 #include "app/messages/MessageRecords.h"
+#include "app/messages/MessageSemanticRules.h"
 #include "app/messages/MessagesDatabase.h"
+#include "app/messages/SemanticChunkSource.h"
 #include "app/platform/ContactStore.h"
 #include "core/Clock.h"
 #include "core/Error.h"
@@ -55,6 +58,8 @@ class MessageSearchService {
     const Clock* clock = &SystemClock::instance();
     // Sees every statement before it is prepared (may be empty).
     StatementObserver statementObserver;
+    // The zone in which time phrases of semantic queries are read (empty: the system's).
+    std::string timeZoneID;
   };
 
   explicit MessageSearchService(Dependencies deps);
@@ -79,6 +84,27 @@ class MessageSearchService {
                                                                const std::function<void(MessagesStatement&)>& bind,
                                                                std::optional<int> archivedTextColumn);
 
+  // Semantic conversation search (MessageSemanticSearch.cpp): the chunks
+  // nearest in meaning, a diverse few of them, each turned back into its
+  // messages. Attached when semantic message search is switched on; null
+  // detaches. Callable from any thread.
+  void setEmbeddingStore(std::shared_ptr<SemanticChunkSource> store);
+  bool hasEmbeddingStore() const;
+  // At most 50 conversations, most similar first; stops between steps when
+  // `cancellation` fires and returns what it has.
+  std::vector<SemanticConversationResult> searchSemanticConversations(const std::string& query, int limit,
+                                                                      const CancellationToken& cancellation = {});
+  // One representative message per conversation (default 10, at most 50).
+  std::vector<MessageSearchResult> searchSemanticFallbackResults(const std::string& query, std::optional<int> limit,
+                                                                 const CancellationToken& cancellation = {});
+  // Hydration of candidates: all in one statement by ROWID (the conversations
+  // that got messages), and the per-chunk chain (ROWIDs, GUIDs, time range,
+  // stored text) for one chunk; nullopt when every step failed.
+  std::vector<SemanticConversationResult> hydrateConversationsUsingBatchRowIDs(
+      const std::vector<MessageChunkSearchResult>& candidates);
+  std::optional<SemanticConversationResult> hydrateSemanticConversation(const MessageChunkSearchResult& candidate,
+                                                                        const CancellationToken& cancellation = {});
+
   const FullDiskAccessController& access() const { return *deps_.access; }
   ContactNameCache& contactNameCache() { return contactNameCache_; }
   // Connections opened so far (diagnostics and tests).
@@ -94,7 +120,12 @@ class MessageSearchService {
                                                                      const std::vector<PartialMessage>& messages);
   std::optional<ContactCacheEntry> resolveContactInfo(const std::string& handle);
 
+  std::vector<SemanticConversationResult> hydrateCandidates(const std::vector<MessageChunkSearchResult>& candidates,
+                                                            const CancellationToken& cancellation);
+
   Dependencies deps_;
+  mutable std::mutex storeMutex_;
+  std::shared_ptr<SemanticChunkSource> embeddingStore_;  // guarded by storeMutex_
   ContactNameCache contactNameCache_{kContactCacheCountLimit, kContactCacheCostLimit};
   std::atomic<uint64_t> connectionsOpened_{0};
 };

@@ -21,6 +21,24 @@ std::shared_ptr<MessageModeSearchProvider> MessagesComponents::makeModeSearchPro
   return std::make_shared<MessageModeSearchProvider>(searchService, std::move(executor), std::move(workspace));
 }
 
+std::shared_ptr<MessageChunkIndexer> MessagesComponents::makeChunkIndexer(
+    TaskRunnerPtr runner, std::shared_ptr<MessageEmbeddingStore> store, UserDefaults& defaults,
+    std::shared_ptr<EmbeddingCoordinator> coordinator, const IndexingConditions* conditions) const {
+  MessageChunkIndexer::Dependencies deps;
+  deps.runner = std::move(runner);
+  deps.store = embeddingChunkStore(std::move(store));
+  deps.reader = historyReader;
+  deps.contacts = contacts;
+  deps.coordinator = std::move(coordinator);
+  deps.defaults = &defaults;
+  deps.conditions = conditions;
+  return MessageChunkIndexer::create(std::move(deps));
+}
+
+void MessagesComponents::attachEmbeddingStore(std::shared_ptr<MessageEmbeddingStore> store) const {
+  searchService->setEmbeddingStore(store ? storeChunkSource(std::move(store)) : nullptr);
+}
+
 Result<ChunkCollection> MessagesComponents::collectChunks(const Clock& clock, std::optional<std::string> chatGUID,
                                                           const std::string& timeZoneID) const {
   ContactNameLookup names = ContactNameLookup::build(*contacts);

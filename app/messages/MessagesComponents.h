@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/messages/MessageChunkCollector.h"
+#include "app/messages/MessageChunkIndexer.h"
 #include "app/messages/MessageHistoryReader.h"
 #include "app/messages/MessageModeSearchProvider.h"
 #include "app/messages/MessageSearchService.h"
@@ -42,6 +43,17 @@ struct MessagesComponents {
   // searches run on `executor` (give it a SerialExecutor of its own).
   std::shared_ptr<MessageModeSearchProvider> makeModeSearchProvider(TaskRunnerPtr executor,
                                                                     std::shared_ptr<Workspace> workspace) const;
+
+  // The chunk indexer of this database and address book, feeding `store`;
+  // it runs on `runner` (give it a SerialExecutor of its own). `defaults`
+  // keeps its progress marker and must outlive it.
+  std::shared_ptr<MessageChunkIndexer> makeChunkIndexer(TaskRunnerPtr runner,
+                                                        std::shared_ptr<MessageEmbeddingStore> store,
+                                                        UserDefaults& defaults,
+                                                        std::shared_ptr<EmbeddingCoordinator> coordinator = nullptr,
+                                                        const IndexingConditions* conditions = nullptr) const;
+  // Switches semantic conversation search on (a store) or off (null).
+  void attachEmbeddingStore(std::shared_ptr<MessageEmbeddingStore> store) const;
 
   // The chunks a full indexing pass would build now, with contact names from
   // `contacts` and the date lines in `timeZoneID` (empty: the system's zone).

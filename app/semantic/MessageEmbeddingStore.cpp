@@ -1,10 +1,11 @@
 #include "app/semantic/MessageEmbeddingStore.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "app/semantic/EmbeddingStoreErrors.h"
-#include "app/semantic/FileChunkMetadata.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
 
@@ -63,13 +64,59 @@ std::string isoDate(double seconds) {
 
 }  // namespace
 
+std::string formatShortestDouble(double value) {
+  char buffer[512];
+  const double magnitude = std::fabs(value);
+  const bool fixed = std::isfinite(value) && magnitude < 9007199254740992.0 && (magnitude >= 1e-4 || value == 0);
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
+                              fixed ? std::chars_format::fixed : std::chars_format::scientific);
+  std::string out(buffer, result.ptr);
+  if (fixed && out.find('.') == std::string::npos) out += ".0";
+  return out;
+}
+
 std::map<std::string, std::string> MessageChunkMetadata::toMap() const {
   return {{"chatGUID", chatGUID},
           {"messageRowIDs", nlohmann::json(messageRowIDs).dump()},
           {"messageGUIDs", nlohmann::json(messageGUIDs).dump()},
-          {"startDate", formatSecondsSince1970(startDate)},
-          {"endDate", formatSecondsSince1970(endDate)},
+          {"startDate", formatShortestDouble(startDate)},
+          {"endDate", formatShortestDouble(endDate)},
           {"combinedText", combinedText}};
+}
+
+Result<MessageChunkMetadata> MessageChunkMetadata::fromMap(const std::map<std::string, std::string>& map) {
+  std::vector<std::string> missing;
+  for (const char* key : kRequiredKeys) {
+    if (map.count(key) == 0) missing.push_back(key);
+  }
+  if (!missing.empty()) return Error("ChunkMetadata", 1, "missing required fields: " + joinStrings(missing, ", "));
+  MessageChunkMetadata m;
+  m.chatGUID = map.at("chatGUID");
+  m.combinedText = map.at("combinedText");
+  try {
+    m.messageGUIDs = nlohmann::json::parse(map.at("messageGUIDs")).get<std::vector<std::string>>();
+  } catch (const std::exception& e) {
+    return Error("ChunkMetadata", 2,
+                 "Failed to decode messageGUIDs from '" + map.at("messageGUIDs") + "': " + e.what());
+  }
+  try {
+    m.messageRowIDs = nlohmann::json::parse(map.at("messageRowIDs")).get<std::vector<int64_t>>();
+  } catch (const std::exception& e) {
+    return Error("ChunkMetadata", 2,
+                 "Failed to decode messageRowIDs from '" + map.at("messageRowIDs") + "': " + e.what());
+  }
+  if (m.messageGUIDs.empty()) {
+    return Error("ChunkMetadata", 3, "guids is empty but JSON was: '" + map.at("messageGUIDs") + "'");
+  }
+  if (m.messageRowIDs.empty()) {
+    return Error("ChunkMetadata", 3, "rowIDs is empty but JSON was: '" + map.at("messageRowIDs") + "'");
+  }
+  auto start = parseSeconds(map.at("startDate"));
+  auto end = parseSeconds(map.at("endDate"));
+  if (!start || !end) return Error("ChunkMetadata", 4, "startDate or endDate is not a number");
+  m.startDate = *start;
+  m.endDate = *end;
+  return m;
 }
 
 std::shared_ptr<MessageEmbeddingStore> MessageEmbeddingStore::create(Dependencies deps) {
@@ -85,48 +132,12 @@ int64_t MessageEmbeddingStore::candidateCount(int64_t chunkCount, int limit) {
 
 std::optional<MessageChunkMetadata> MessageEmbeddingStore::parseMetadata(
     const std::map<std::string, std::string>& map) const {
-  for (const char* key : kRequiredKeys) {
-    if (map.count(key) == 0) {
-      std::vector<std::string> keys;
-      for (const auto& [k, v] : map) keys.push_back(k);
-      logger_.error("parseMetadata: missing required fields in dict: %s", joinStrings(keys, ", ").c_str());
-      return std::nullopt;
-    }
-  }
-  MessageChunkMetadata m;
-  m.chatGUID = map.at("chatGUID");
-  m.combinedText = map.at("combinedText");
-  const std::string& guidsJSON = map.at("messageGUIDs");
-  const std::string& rowIDsJSON = map.at("messageRowIDs");
-  try {
-    m.messageGUIDs = nlohmann::json::parse(guidsJSON).get<std::vector<std::string>>();
-  } catch (const std::exception& e) {
-    logger_.error("parseMetadata: Failed to decode messageGUIDs from '%s': %s", guidsJSON.c_str(), e.what());
+  auto parsed = MessageChunkMetadata::fromMap(map);
+  if (!parsed.ok()) {
+    logger_.error("parseMetadata: %s", parsed.error().description().c_str());
     return std::nullopt;
   }
-  try {
-    m.messageRowIDs = nlohmann::json::parse(rowIDsJSON).get<std::vector<int64_t>>();
-  } catch (const std::exception& e) {
-    logger_.error("parseMetadata: Failed to decode messageRowIDs from '%s': %s", rowIDsJSON.c_str(), e.what());
-    return std::nullopt;
-  }
-  if (m.messageGUIDs.empty()) {
-    logger_.error("parseMetadata: guids is empty but JSON was: '%s'", guidsJSON.c_str());
-    return std::nullopt;
-  }
-  if (m.messageRowIDs.empty()) {
-    logger_.error("parseMetadata: rowIDs is empty but JSON was: '%s'", rowIDsJSON.c_str());
-    return std::nullopt;
-  }
-  auto start = parseSeconds(map.at("startDate"));
-  auto end = parseSeconds(map.at("endDate"));
-  if (!start || !end) {
-    logger_.error("parseMetadata: missing required fields in dict: startDate, endDate");
-    return std::nullopt;
-  }
-  m.startDate = *start;
-  m.endDate = *end;
-  return m;
+  return std::move(parsed).value();
 }
 
 void MessageEmbeddingStore::willInitialize() {
@@ -180,7 +191,7 @@ void MessageEmbeddingStore::memoryPressureNow() {
   logger_.info("MessageEmbeddingStore cleared cached index items for memory pressure");
 }
 
-void MessageEmbeddingStore::searchSemanticOnly(std::string query, int limit, std::optional<DateRange> dateRange,
+void MessageEmbeddingStore::searchSemanticOnly(std::string query, int limit, std::optional<ChunkDateRange> dateRange,
                                                CancellationToken cancellation,
                                                Completion<std::vector<MessageChunkSearchResult>> done) {
   postSelf<MessageEmbeddingStore>([=, query = std::move(query)](MessageEmbeddingStore& s) {
@@ -188,7 +199,8 @@ void MessageEmbeddingStore::searchSemanticOnly(std::string query, int limit, std
   });
 }
 
-void MessageEmbeddingStore::searchNow(const std::string& query, int limit, const std::optional<DateRange>& dateRange,
+void MessageEmbeddingStore::searchNow(const std::string& query, int limit,
+                                      const std::optional<ChunkDateRange>& dateRange,
                                       const CancellationToken& cancellation,
                                       const Completion<std::vector<MessageChunkSearchResult>>& done) {
   if (cancellation.isCancelled()) return done({});
@@ -219,16 +231,13 @@ void MessageEmbeddingStore::searchNow(const std::string& query, int limit, const
   }
 }
 
-std::vector<MessageChunkSearchResult> MessageEmbeddingStore::collect(const std::vector<SearchResult>& results,
-                                                                     const std::optional<DateRange>& dateRange) const {
+std::vector<MessageChunkSearchResult> MessageEmbeddingStore::collect(
+    const std::vector<SearchResult>& results, const std::optional<ChunkDateRange>& dateRange) const {
   std::vector<MessageChunkSearchResult> out;
   for (const auto& result : results) {
     auto metadata = parseMetadata(result.metadata);
     if (!metadata) continue;
-    if (dateRange && !(secondsSince1970(dateRange->start) <= metadata->endDate &&
-                       metadata->startDate <= secondsSince1970(dateRange->end))) {
-      continue;
-    }
+    if (dateRange && !(dateRange->start <= metadata->endDate && metadata->startDate <= dateRange->end)) continue;
     out.push_back({result.id, result.score, std::move(*metadata)});
   }
   return out;
@@ -289,6 +298,25 @@ void MessageEmbeddingStore::getLastChunk(std::string chatGUID,
 void MessageEmbeddingStore::save(MessageSaveIntent intent, Completion<Status> done) {
   postSelf<MessageEmbeddingStore>(
       [intent = std::move(intent), done](MessageEmbeddingStore& s) { done(s.saveNow(intent.emptySaveReason)); });
+}
+
+void MessageEmbeddingStore::largestStoredRowID(Completion<std::optional<int64_t>> done) {
+  postSelf<MessageEmbeddingStore>([done](MessageEmbeddingStore& s) {
+    std::optional<int64_t> largest;
+    if (!s.ensureIndexLoadedNow().ok() || !s.index_) return done(largest);
+    for (const auto& item : s.index_->items()) {
+      auto it = item.metadata.find("messageRowIDs");
+      if (it == item.metadata.end()) continue;
+      try {
+        for (int64_t id : nlohmann::json::parse(it->second).get<std::vector<int64_t>>()) {
+          if (!largest || id > *largest) largest = id;
+        }
+      } catch (const std::exception&) {
+        continue;  // parseMetadata reports undecodable chunks where they are read
+      }
+    }
+    done(largest);
+  });
 }
 
 }  // namespace pallix

@@ -18,9 +18,13 @@
 #include <vector>
 
 #include "app/semantic/EmbeddingStore.h"
-#include "core/DateRange.h"
+#include "core/Error.h"
 
 namespace pallix {
+
+// A double as its shortest round-trip decimal, with ".0" on whole numbers
+// ("1717243200.0", "1717243200.25"): chunk identifiers and stored dates.
+std::string formatShortestDouble(double value);
 
 // The string map stored with every message chunk. The message chunk
 // indexer defines what the fields hold; the store only parses them back.
@@ -33,14 +37,24 @@ struct MessageChunkMetadata {
   std::string combinedText;
 
   // Keys "chatGUID", "messageRowIDs" and "messageGUIDs" (JSON arrays as
-  // strings), "startDate", "endDate", "combinedText".
+  // strings), "startDate", "endDate" (formatShortestDouble), "combinedText".
   std::map<std::string, std::string> toMap() const;
+  // The reason a map does not decode: a missing key, an array that is not
+  // JSON or is empty, a date that is not a number.
+  static Result<MessageChunkMetadata> fromMap(const std::map<std::string, std::string>& map);
+  friend bool operator==(const MessageChunkMetadata&, const MessageChunkMetadata&) = default;
 };
 
 struct MessageChunkSearchResult {
   std::string chunkID;
   float similarity = 0;
   MessageChunkMetadata metadata;
+};
+
+// A closed range of seconds since 1970.
+struct ChunkDateRange {
+  double start = 0;
+  double end = 0;
 };
 
 // Why a save happens; a reason makes an empty save intentional.
@@ -73,7 +87,7 @@ class MessageEmbeddingStore final : public EmbeddingStore {
   // nullopt (with the logged reason) when a key is missing or an array does not decode or is empty.
   std::optional<MessageChunkMetadata> parseMetadata(const std::map<std::string, std::string>& map) const;
 
-  void searchSemanticOnly(std::string query, int limit, std::optional<DateRange> dateRange,
+  void searchSemanticOnly(std::string query, int limit, std::optional<ChunkDateRange> dateRange,
                           CancellationToken cancellation, Completion<std::vector<MessageChunkSearchResult>> done);
   void removeChunks(std::vector<std::string> ids, Completion<Status> done = {});
   // Removes every chunk whose "endDate" is before `cutoff` (seconds since 1970); the count removed.
@@ -81,6 +95,8 @@ class MessageEmbeddingStore final : public EmbeddingStore {
   // The conversation's chunk with the latest "endDate".
   void getLastChunk(std::string chatGUID, Completion<std::optional<std::pair<std::string, MessageChunkMetadata>>> done);
   void save(MessageSaveIntent intent, Completion<Status> done = {});
+  // The largest ROWID in the stored chunks' metadata; nullopt when no chunk has one.
+  void largestStoredRowID(Completion<std::optional<int64_t>> done);
 
  protected:
   void willInitialize() override;
@@ -93,10 +109,10 @@ class MessageEmbeddingStore final : public EmbeddingStore {
 
  private:
   explicit MessageEmbeddingStore(Dependencies deps);
-  void searchNow(const std::string& query, int limit, const std::optional<DateRange>& dateRange,
+  void searchNow(const std::string& query, int limit, const std::optional<ChunkDateRange>& dateRange,
                  const CancellationToken& cancellation, const Completion<std::vector<MessageChunkSearchResult>>& done);
   std::vector<MessageChunkSearchResult> collect(const std::vector<SearchResult>& results,
-                                                const std::optional<DateRange>& dateRange) const;
+                                                const std::optional<ChunkDateRange>& dateRange) const;
 
   // Item count of the last successful save (or of the files found at start-up).
   int64_t lastPersistedChunkCount_ = 0;

@@ -186,13 +186,13 @@ TEST_F(ChunkBuilderTest, IdentifiersAndMetadataAreStable) {
   std::map<std::string, std::string> expected = {
       {"chatGUID", "iMessage;-;+15550100001"}, {"messageRowIDs", "[7,9]"},  {"messageGUIDs", "[\"G7\",\"G9\"]"},
       {"startDate", "1717372800.25"},          {"endDate", "1717372920.0"}, {"combinedText", record.text}};
-  EXPECT_EQ(record.metadata.toStringMap(), expected);
+  EXPECT_EQ(record.metadata.toMap(), expected);
   EXPECT_EQ(record.metadata.combinedText, record.text);
-  auto back = ChunkMetadata::fromStringMap(expected);
+  auto back = ChunkMetadata::fromMap(expected);
   ASSERT_TRUE(back.ok());
   EXPECT_EQ(back.value(), record.metadata);
   expected.erase("endDate");
-  EXPECT_FALSE(ChunkMetadata::fromStringMap(expected).ok());
+  EXPECT_FALSE(ChunkMetadata::fromMap(expected).ok());
 }
 
 TEST(ChunkFormattingTest, DoublesPrintShortestWithAFraction) {

@@ -100,6 +100,11 @@ void TestMessagesDatabase::close() {
   db_ = nullptr;
 }
 
+void TestMessagesDatabase::commit() {
+  exec("COMMIT");
+  exec("BEGIN");
+}
+
 void TestMessagesDatabase::exec(const std::string& sql) {
   char* error = nullptr;
   EXPECT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "") << sql;

@@ -65,6 +65,8 @@ class TestMessagesDatabase {
   int64_t addAttachment(int64_t message, const std::optional<std::string>& filename,
                         const std::optional<std::string>& mimeType);
   void exec(const std::string& sql);
+  // Makes the rows so far visible to readers and goes on writing.
+  void commit();
   void close();
 
  private:

@@ -34,7 +34,7 @@ class MessageEmbeddingStoreTest : public ::testing::Test {
     EXPECT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
     return store;
   }
-  std::vector<MessageChunkSearchResult> search(MessageEmbeddingStore& store, std::optional<DateRange> range,
+  std::vector<MessageChunkSearchResult> search(MessageEmbeddingStore& store, std::optional<ChunkDateRange> range,
                                                CancellationToken token = {}) {
     return f.await<std::vector<MessageChunkSearchResult>>(
         [&](auto done) { store.searchSemanticOnly("message about topic", 10, range, token, done); });
@@ -105,9 +105,7 @@ TEST_F(MessageEmbeddingStoreTest, DateRangeKeepsOverlappingChunksAndCancellation
   EXPECT_EQ(search(*store, std::nullopt).size(), 6u);
   // Chunk i spans [1000 + 100 i, 1060 + 100 i]: [1150, 1310] overlaps chunks 1, 2 and 3.
   std::set<std::string> ids;
-  for (const auto& r : search(*store, DateRange{dateFromSecondsSince1970(1150), dateFromSecondsSince1970(1310)})) {
-    ids.insert(r.chunkID);
-  }
+  for (const auto& r : search(*store, ChunkDateRange{1150, 1310})) ids.insert(r.chunkID);
   EXPECT_EQ(ids, (std::set<std::string>{"m1", "m2", "m3"}));
   TaskHandle cancelled = TaskHandle::make();
   cancelled.cancel();

@@ -1,0 +1,184 @@
+// pallix messages index and pallix messages semantic end to end: the real
+// executable with the tiny test model, a Messages database generated for
+// this run (dates around now) and a real vCard import. The database must
+// come out unchanged from everything pallix does, and no message text may
+// reach the log (run at debug level).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "CliProcess.h"
+#include "tests/support/TempDir.h"
+
+extern char** environ;
+
+namespace pallix::testing {
+namespace {
+
+using nlohmann::json;
+
+std::string fileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string testData() {
+  const char* data = std::getenv("PALLIX_TEST_DATA");
+  return data ? data : "tests/data";
+}
+
+// Distinct message texts of at least 12 bytes.
+std::vector<std::string> messageTexts(const std::string& path) {
+  std::vector<std::string> texts;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return texts;
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, "SELECT DISTINCT text FROM message WHERE LENGTH(text) >= 12", -1, &stmt, nullptr);
+  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+    texts.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return texts;
+}
+
+class MessagesSemanticCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home.mkdir("Library/Messages");
+    home.mkdir("tmp");
+    database = home / "Library/Messages/Chat.db";
+    ProcessResult made =
+        runProcess({PALLIX_PYTHON, MESSAGES_GENERATOR, "--out", database, "--messages", "1500", "--now",
+                    std::to_string(static_cast<long long>(std::time(nullptr))), "--vcf", home / "contacts.vcf"},
+                   {});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    ASSERT_EQ(pallix({"contacts", "import", home / "contacts.vcf"}).exitCode, 0);
+  }
+  void installModel() {
+    ProcessResult installed = pallix({"model", "install", testData() + "/embeddings/tiny_bert"});
+    ASSERT_EQ(installed.exitCode, 0) << installed.err;
+  }
+  ProcessResult pallix(std::vector<std::string> args) const {
+    args.insert(args.begin(), PALLIX_BINARY);
+    return runProcess(args, {{"PALLIX_HOME", home.path()}, {"TMPDIR", home / "tmp"}, {"PALLIX_LOG", "debug"}},
+                      std::chrono::seconds(120));
+  }
+  void expectNoMessageText(const std::string& log) {
+    ASSERT_FALSE(log.empty());
+    for (const std::string& text : texts) ASSERT_EQ(log.find(text), std::string::npos) << "in the log: " << text;
+  }
+
+  TempDir home;
+  std::string database;
+  std::vector<std::string> texts;
+};
+
+TEST_F(MessagesSemanticCliTest, IndexesSearchesAndCatchesUpWithoutTouchingTheDatabase) {
+  installModel();
+  texts = messageTexts(database);
+  ASSERT_GT(texts.size(), 50u);
+  const std::string before = fileBytes(database);
+
+  ProcessResult indexed = pallix({"messages", "index"});
+  ASSERT_EQ(indexed.exitCode, 0) << indexed.err;
+  EXPECT_NE(indexed.out.find("full pass: "), std::string::npos) << indexed.out;
+  EXPECT_EQ(fileBytes(database), before);
+  expectNoMessageText(indexed.err);
+
+  ProcessResult found = pallix({"messages", "semantic", "dinner", "plans", "--json", "--limit", "3"});
+  ASSERT_EQ(found.exitCode, 0) << found.err;
+  json conversations = json::parse(found.out);
+  ASSERT_GT(conversations.size(), 0u);
+  EXPECT_LE(conversations.size(), 3u);
+  for (const json& c : conversations) {
+    EXPECT_EQ(c["fallbackMethod"], "rowid_batch") << c;
+    ASSERT_GT(c["messages"].size(), 0u);
+    for (const json& m : c["messages"]) EXPECT_EQ(m["chatGUID"], c["chatGUID"]);
+  }
+  expectNoMessageText(found.err);
+  ProcessResult one = pallix({"messages", "semantic", "dinner", "--representative", "--json", "--limit", "2"});
+  ASSERT_EQ(one.exitCode, 0) << one.err;
+  EXPECT_GT(json::parse(one.out).size(), 0u);
+  EXPECT_EQ(fileBytes(database), before);
+
+  ProcessResult again = pallix({"messages", "index"});
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(again.out.find("no new messages"), std::string::npos) << again.out;
+  EXPECT_EQ(fileBytes(database), before);
+
+  // The Messages app writes a new message; the next pass takes it in.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  const std::string insert =
+      "INSERT INTO message (guid, text, date, is_from_me, handle_id) VALUES ('NEW-1', 'a brand new note', " +
+      std::to_string((static_cast<long long>(std::time(nullptr)) - 978307200) * 1000000000LL) +
+      ", 1, 0); INSERT INTO chat_message_join (chat_id, message_id, message_date) SELECT 1, MAX(ROWID), 0 FROM "
+      "message;";
+  ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  ProcessResult later = pallix({"messages", "index"});
+  ASSERT_EQ(later.exitCode, 0) << later.err;
+  EXPECT_NE(later.out.find(" chunks from 1 messages in 1 conversation"), std::string::npos) << later.out;
+}
+
+TEST_F(MessagesSemanticCliTest, WatchRunsUntilInterruptedAndKeepsWhatItIndexed) {
+  installModel();
+  const std::string out = home / "watch.out";
+  std::vector<std::string> env = {"PALLIX_HOME=" + home.path(), "TMPDIR=" + home / "tmp", "PATH=/usr/bin:/bin"};
+  std::vector<std::string> argv = {PALLIX_BINARY, "messages", "index", "--watch"};
+  std::vector<char*> cargv, cenv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  for (auto& e : env) cenv.push_back(e.data());
+  cargv.push_back(nullptr);
+  cenv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+  while (fileBytes(out).find("full pass: ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_NE(fileBytes(out).find("full pass: "), std::string::npos);
+  ::kill(pid, SIGINT);
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0 &&
+         std::chrono::steady_clock::now() < deadline + std::chrono::seconds(20)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (::waitpid(pid, &status, WNOHANG) == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    FAIL() << "pallix messages index --watch did not stop on SIGINT";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+  EXPECT_NE(fileBytes(out).find("The message index holds "), std::string::npos);
+  EXPECT_EQ(pallix({"messages", "semantic", "lunch", "--json"}).exitCode, 0);
+}
+
+TEST_F(MessagesSemanticCliTest, SaysWhatIsMissing) {
+  ProcessResult noModel = pallix({"messages", "semantic", "lunch"});
+  EXPECT_EQ(noModel.exitCode, 3);
+  EXPECT_NE(noModel.err.find("pallix model install"), std::string::npos) << noModel.err;
+  EXPECT_EQ(pallix({"messages", "index"}).exitCode, 3);
+  ::chmod(database.c_str(), 0);
+  if (::access(database.c_str(), R_OK) == 0) GTEST_SKIP() << "running as root: an unreadable file stays readable";
+  EXPECT_EQ(pallix({"messages", "index"}).exitCode, 3);
+}
+
+}  // namespace
+}  // namespace pallix::testing

@@ -271,6 +271,7 @@ void AppDelegate::startDeferredBackgroundWork() {
     deps.mainRunner = env_.mainRunner;
     deps.defaults = &defaults_;
     deps.files = &files_;
+    deps.messages = &messages_;
     deps.lifecycle = env_.lifecycle;
     deps.modelFactory = env_.embeddingModelFactory;
     deps.makeServices = env_.makeSemanticServices;

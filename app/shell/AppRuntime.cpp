@@ -13,6 +13,7 @@
 #include "app/semantic/SemanticFileSearch.h"
 #include "app/shell/ClipboardPreferences.h"
 #include "app/shell/FilesPreferences.h"
+#include "app/shell/MessagesPreferences.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
 #include "core/FileUtil.h"
 
@@ -154,11 +155,16 @@ void AppRuntime::attachSemanticSearch(std::function<SemanticServices*()> semanti
   }));
 }
 
+void AppRuntime::attachMessageStore(std::shared_ptr<MessageEmbeddingStore> store) {
+  if (messages) messages->attachEmbeddingStore(std::move(store));
+}
+
 bool AppRuntime::openSemanticSearch() {
-  if (!defaults->boolValue(FilesPreferences::kSemanticSearchEnabledKey)
-           .value_or(FilesPreferences::kDefaultSemanticSearchEnabled)) {
-    return false;
-  }
+  const bool files = defaults->boolValue(FilesPreferences::kSemanticSearchEnabledKey)
+                         .value_or(FilesPreferences::kDefaultSemanticSearchEnabled);
+  const bool conversations = defaults->boolValue(MessagesPreferences::kSemanticSearchEnabledKey)
+                                 .value_or(MessagesPreferences::kDefaultSemanticSearchEnabled);
+  if (!files && !conversations) return false;
   SemanticServicesOptions options;
   options.dirs = dirs;
   options.defaults = defaults.get();
@@ -166,7 +172,8 @@ bool AppRuntime::openSemanticSearch() {
   if (!services->modelFactory().isInstalled()) return false;
   services->initialize({});
   ownSemantic = std::move(services);
-  attachSemanticSearch([semantic = ownSemantic.get()] { return semantic; });
+  if (files) attachSemanticSearch([semantic = ownSemantic.get()] { return semantic; });
+  if (conversations) attachMessageStore(ownSemantic->messageStore());
   return true;
 }
 
@@ -179,6 +186,7 @@ AppRuntime::~AppRuntime() {
   if (sources) sources->shutdown();
   clipboardPreferencesObservation = ScopedObservation();
   model.reset();
+  attachMessageStore(nullptr);
   if (ownSemantic) ownSemantic->shutdown();
   ownSemantic.reset();
   emoji.reset();

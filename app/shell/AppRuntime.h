@@ -84,9 +84,11 @@ struct AppRuntime {
   // `semantic` returns at the time (null: none now); it is asked on the
   // main thread.
   void attachSemanticSearch(std::function<SemanticServices*()> semantic);
+  // Adds conversations found by meaning to the messages mode (null: none).
+  void attachMessageStore(std::shared_ptr<MessageEmbeddingStore> store);
   // For a process without an agent (the terminal panel): opens the semantic
-  // index for searching (no indexing) when semantic search is on and a model
-  // is installed, and attaches it. Returns whether it did.
+  // indexes for searching (no indexing) when semantic file or message search
+  // is on and a model is installed, and attaches them. Returns whether it did.
   bool openSemanticSearch();
 
   // Runs the main loop until the session and the intelligence store have no

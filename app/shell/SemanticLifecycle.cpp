@@ -4,6 +4,7 @@
 
 #include "SimilaritySearchKit/EmbeddingModel.h"
 #include "core/Logger.h"
+#include "core/RunLoop.h"
 #include "core/Telemetry.h"
 
 namespace pallix {
@@ -14,6 +15,17 @@ const Logger& logger() {
   return log;
 }
 
+// Waits up to `limit` for a save posted to a store's executor; the
+// executors drop what is still queued when they shut down.
+void waitForSave(const char* what, std::future<Status> saved, Duration limit) {
+  if (limit <= Duration::zero()) return;
+  if (saved.wait_for(limit) != std::future_status::ready) {
+    logger().error("Pallix.AppDelegate: the %s embedding store did not finish saving before termination", what);
+  } else if (Status status = saved.get(); !status.ok()) {
+    logger().error("Pallix.AppDelegate: %s embedding save failed: %s", what, status.error().description().c_str());
+  }
+}
+
 }  // namespace
 
 SemanticLifecycle::SemanticLifecycle(Dependencies deps) : deps_(std::move(deps)) {}
@@ -21,7 +33,9 @@ SemanticLifecycle::SemanticLifecycle(Dependencies deps) : deps_(std::move(deps))
 SemanticLifecycle::~SemanticLifecycle() {
   catchUpTimer_.cancel();
   observations_.clear();
+  teardownMessageEmbedding();
   teardownFileEmbedding();
+  if (ownMessageExecutor_) ownMessageExecutor_->shutdown();
 }
 
 void SemanticLifecycle::start() {
@@ -30,13 +44,19 @@ void SemanticLifecycle::start() {
   NotificationCenter& center = NotificationCenter::defaultCenter();
   observations_.emplace_back(center, FilesPreferences::kDidChangeNotification,
                              weak_.wrap([this](const Notification&) { setupFileEmbedding(); }));
+  observations_.emplace_back(center, MessagesPreferences::kDidChangeNotification,
+                             weak_.wrap([this](const Notification&) { setupMessageEmbedding(); }));
   observations_.emplace_back(center, kEmbeddingModelDidChangeNotification,
                              weak_.wrap([this](const Notification&) { handleModelChange(); }));
   if (deps_.lifecycle) {
     workModeHandlerID_ =
         deps_.lifecycle->registerWorkModeHandler(weak_.wrap([this](WorkMode mode) { applyWorkMode(mode); }));
+    activationHandlerID_ =
+        deps_.lifecycle->registerVisibilityHandler(weak_.wrap([this] { handleApplicationDidBecomeActive(); }), [] {});
   }
+  lastKnownFullDiskAccessGranted_ = fullDiskAccessGranted();
   setupFileEmbedding();
+  setupMessageEmbedding();
   configureSemanticCatchUpScheduler();
 }
 
@@ -44,6 +64,51 @@ std::vector<std::string> SemanticLifecycle::folders() const {
   if (!deps_.defaults) return {};
   return SemanticServices::semanticFolders(*deps_.defaults, deps_.dirs);
 }
+
+bool SemanticLifecycle::fullDiskAccessGranted() const {
+  return FullDiskAccessController(deps_.dirs.home, deps_.defaults).isFullDiskAccessGranted();
+}
+
+SemanticServices* SemanticLifecycle::ensureServices(const char* side) {
+  if (services_) return services_.get();
+  SemanticServicesOptions options;
+  options.dirs = deps_.dirs;
+  options.defaults = deps_.defaults;
+  options.modelFactory = deps_.modelFactory;
+  std::unique_ptr<SemanticServices> services =
+      deps_.makeServices ? deps_.makeServices(std::move(options)) : SemanticServices::create(std::move(options));
+  if (!services) return nullptr;
+  if (!services->modelFactory().isInstalled()) {
+    logger().info("Pallix.AppDelegate: %s skipped - %s", side, services->modelFactory().unavailableMessage().c_str());
+    return nullptr;
+  }
+  // One writer per store directory: while a `pallix semantic index` or
+  // `pallix messages index` runs, it keeps the indexes to itself.
+  auto lock = SemanticWriterLock::acquire(services->storeDirectory());
+  if (!lock.ok()) {
+    logger().error("Pallix.AppDelegate: %s skipped - %s", side, lock.error().description().c_str());
+    return nullptr;
+  }
+  writerLock_ = std::move(lock).value();
+  services_ = std::move(services);
+  services_->initialize(Completion<Status>(deps_.mainRunner, weak_.wrap([](Status status) {
+    if (!status.ok()) {
+      logger().error("Pallix.AppDelegate: the embedding stores failed to initialize: %s",
+                     status.error().description().c_str());
+    }
+  })));
+  return services_.get();
+}
+
+void SemanticLifecycle::releaseServicesIfUnused() {
+  if (!services_ || fileActive_ || messageIndexer_) return;
+  services_->shutdown();
+  services_.reset();
+  writerLock_.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Files
 
 void SemanticLifecycle::setupFileEmbedding() {
   if (!deps_.files || !deps_.files->semanticSearchEnabled()) {
@@ -57,7 +122,7 @@ void SemanticLifecycle::setupFileEmbedding() {
     teardownFileEmbedding();
     return;
   }
-  if (services_) {
+  if (fileActive_) {
     // Already running: a change of folders restarts the continuous indexing.
     if (wanted != activeFolders_) {
       activeFolders_ = wanted;
@@ -65,35 +130,11 @@ void SemanticLifecycle::setupFileEmbedding() {
     }
     return;
   }
-  SemanticServicesOptions options;
-  options.dirs = deps_.dirs;
-  options.defaults = deps_.defaults;
-  options.modelFactory = deps_.modelFactory;
-  std::unique_ptr<SemanticServices> services =
-      deps_.makeServices ? deps_.makeServices(std::move(options)) : SemanticServices::create(std::move(options));
+  SemanticServices* services = ensureServices("setupFileEmbedding");
   if (!services) return;
-  if (!services->modelFactory().isInstalled()) {
-    logger().info("Pallix.AppDelegate: setupFileEmbedding skipped - %s",
-                  services->modelFactory().unavailableMessage().c_str());
-    return;
-  }
-  // One writer per store directory: a `pallix semantic index` running now
-  // keeps it, and this agent searches without indexing.
-  auto lock = SemanticWriterLock::acquire(services->storeDirectory());
-  if (!lock.ok()) {
-    logger().error("Pallix.AppDelegate: setupFileEmbedding skipped - %s", lock.error().description().c_str());
-    return;
-  }
-  writerLock_ = std::move(lock).value();
-  services_ = std::move(services);
+  fileActive_ = true;
   activeFolders_ = std::move(wanted);
-  services_->initialize(Completion<Status>(deps_.mainRunner, weak_.wrap([this](Status status) {
-    if (!status.ok()) {
-      logger().error("Pallix.AppDelegate: file embedding store failed to initialize: %s",
-                     status.error().description().c_str());
-    }
-  })));
-  FileChunkIndexer& indexer = *services_->fileIndexer();
+  FileChunkIndexer& indexer = *services->fileIndexer();
   if (deps_.lifecycle) indexer.setWorkMode(deps_.lifecycle->workMode());
   indexer.setProgressObserver(
       Completion<FileChunkIndexer::Progress>(deps_.mainRunner, weak_.wrap([this](FileChunkIndexer::Progress progress) {
@@ -101,40 +142,122 @@ void SemanticLifecycle::setupFileEmbedding() {
       })));
   indexer.startContinuousIndexing(activeFolders_);
   if (deps_.lifecycle) {
-    lifecycleHandlerID_ = deps_.lifecycle->registerVisibilityHandler([] {}, [] {}, weak_.wrap([this] {
-      if (!services_) return;
+    fileHandlerID_ = deps_.lifecycle->registerVisibilityHandler([] {}, [] {}, weak_.wrap([this] {
+      if (!fileActive_) return;
       if (services_->fileIndexingProgress().isIndexing()) {
         logger().info("Pallix.AppDelegate: Skipping file embedding unload - indexing in progress");
         return;
       }
+      if (messageIndexerIsIndexing()) {
+        logger().info("Pallix.AppDelegate: Skipping file embedding unload - message indexing in progress");
+        return;
+      }
       services_->fileStore()->unloadIndex();
     }),
-                                                                     weak_.wrap([this] {
-                                                                       if (services_)
-                                                                         services_->fileStore()->handleMemoryPressure();
-                                                                     }));
+                                                                weak_.wrap([this] {
+                                                                  if (fileActive_)
+                                                                    services_->fileStore()->handleMemoryPressure();
+                                                                }));
   }
   logger().info("Pallix.AppDelegate: setupFileEmbedding started for %zu folders", activeFolders_.size());
 }
 
 void SemanticLifecycle::teardownFileEmbedding() {
-  if (lifecycleHandlerID_ && deps_.lifecycle) deps_.lifecycle->unregister(*lifecycleHandlerID_);
-  lifecycleHandlerID_.reset();
-  if (!services_) return;
-  services_->fileIndexer()->stop();
-  services_->shutdown();
-  services_.reset();
-  writerLock_.reset();
+  if (fileHandlerID_ && deps_.lifecycle) deps_.lifecycle->unregister(*fileHandlerID_);
+  fileHandlerID_.reset();
+  if (!fileActive_) return;
+  fileActive_ = false;
   activeFolders_.clear();
+  services_->fileIndexer()->stop();
+  releaseServicesIfUnused();
 }
 
+// ---------------------------------------------------------------------------
+// Messages
+
+bool SemanticLifecycle::messageIndexerIsIndexing() const {
+  return messageIndexer_ && messageProgress_.state == MessageChunkIndexer::State::indexing;
+}
+
+void SemanticLifecycle::setupMessageEmbedding() {
+  if (!deps_.messages || !deps_.messages->semanticSearchEnabled()) {
+    teardownMessageEmbedding();
+    return;
+  }
+  if (messageIndexer_) return;
+  if (!fullDiskAccessGranted()) {
+    logger().info("Pallix.AppDelegate: setupMessageEmbedding skipped - the Messages database cannot be read");
+    return;
+  }
+  SemanticServices* services = ensureServices("setupMessageEmbedding");
+  if (!services) return;
+  messageComponents_ = MessagesComponents::create(deps_.dirs, deps_.defaults);
+  TaskRunnerPtr runner = deps_.messageIndexerRunner;
+  if (!runner) {
+    if (!ownMessageExecutor_) ownMessageExecutor_ = SerialExecutor::create("pallix-message-index");
+    runner = ownMessageExecutor_;
+  }
+  messageIndexer_ = messageComponents_->makeChunkIndexer(runner, services->messageStore(), *deps_.defaults);
+  messageComponents_->attachEmbeddingStore(services->messageStore());
+  messageIndexer_->setIndexingIntensity(deps_.messages->indexingIntensity());
+  if (deps_.lifecycle) messageIndexer_->setWorkMode(deps_.lifecycle->workMode());
+  messageIndexer_->setProgressObserver(Completion<MessageChunkIndexer::Progress>(
+      deps_.mainRunner, weak_.wrap([this](MessageChunkIndexer::Progress progress) { messageProgress_ = progress; })));
+  messageIndexer_->startContinuousIndexing();
+  if (deps_.lifecycle) {
+    messageHandlerID_ =
+        deps_.lifecycle->registerVisibilityHandler([] {}, [] {}, weak_.wrap([this] {
+          if (!messageIndexer_) return;
+          if (messageIndexerIsIndexing()) {
+            logger().info("Pallix.AppDelegate: Skipping message embedding unload - indexing in progress");
+            return;
+          }
+          if (fileActive_ && services_->fileIndexingProgress().isIndexing()) {
+            logger().info("Pallix.AppDelegate: Skipping message embedding unload - file indexing in progress");
+            return;
+          }
+          services_->messageStore()->unloadIndex();
+        }),
+                                                   weak_.wrap([this] {
+                                                     if (messageIndexer_)
+                                                       services_->messageStore()->handleMemoryPressure();
+                                                   }));
+  }
+  logger().info("Pallix.AppDelegate: setupMessageEmbedding started");
+}
+
+void SemanticLifecycle::teardownMessageEmbedding() {
+  if (messageHandlerID_ && deps_.lifecycle) deps_.lifecycle->unregister(*messageHandlerID_);
+  messageHandlerID_.reset();
+  if (!messageIndexer_) return;
+  messageIndexer_->stopIndexing();
+  messageIndexer_.reset();
+  if (messageComponents_) messageComponents_->attachEmbeddingStore(nullptr);
+  messageComponents_.reset();
+  messageProgress_ = {};
+  releaseServicesIfUnused();
+}
+
+void SemanticLifecycle::handleApplicationDidBecomeActive() {
+  const bool granted = fullDiskAccessGranted();
+  const bool becameAvailable = granted && !lastKnownFullDiskAccessGranted_;
+  lastKnownFullDiskAccessGranted_ = granted;
+  if (!becameAvailable) return;
+  TelemetryService::signal("AppDelegate.fullDiskAccessBecameAvailable");
+  setupMessageEmbedding();
+  if (messageIndexer_) messageIndexer_->runScheduledCatchUpPass();
+}
+
+// ---------------------------------------------------------------------------
+// Work modes, catch-up, model changes, termination
+
 void SemanticLifecycle::applyWorkMode(WorkMode mode) {
-  if (!services_) return;
-  if (mode == WorkMode::deepIdle) {
+  if (services_ && mode == WorkMode::deepIdle) {
     services_->fileStore()->unloadIndex();
     services_->messageStore()->unloadIndex();
   }
-  services_->fileIndexer()->setWorkMode(mode);
+  if (fileActive_) services_->fileIndexer()->setWorkMode(mode);
+  if (messageIndexer_) messageIndexer_->setWorkMode(mode);
 }
 
 void SemanticLifecycle::configureSemanticCatchUpScheduler() {
@@ -153,52 +276,79 @@ void SemanticLifecycle::runScheduledSemanticCatchUpIfNeeded(const std::string& r
   if (catchUpRunning_) return;
   const std::string mode = deps_.lifecycle ? workModeName(deps_.lifecycle->workMode()) : "active";
   TelemetryService::signal("AppDelegate.semanticCatchUpStarted", {{"reason", reason}, {"workMode", mode}});
-  if (!services_ || activeFolders_.empty()) {
-    TelemetryService::signal("AppDelegate.semanticCatchUpCompleted");
-    return;
-  }
   catchUpRunning_ = true;
+  runMessageCatchUp(weak_.wrap([this] {
+    runFileCatchUp(weak_.wrap([this] {
+      catchUpRunning_ = false;
+      TelemetryService::signal("AppDelegate.semanticCatchUpCompleted");
+    }));
+  }));
+}
+
+void SemanticLifecycle::runMessageCatchUp(std::function<void()> then) {
+  if (deps_.messages && deps_.messages->semanticSearchEnabled() && fullDiskAccessGranted()) setupMessageEmbedding();
+  if (!messageIndexer_) return then();
+  std::shared_ptr<MessageEmbeddingStore> store = services_->messageStore();
+  auto main = deps_.mainRunner;
+  messageIndexer_->runScheduledCatchUpPass(Completion<bool>(main, [store, main, then](bool) {
+    store->save(MessageSaveIntent::routine("scheduledCatchUp"), Completion<Status>(main, [then](Status saved) {
+                  if (!saved.ok()) {
+                    logger().error("Pallix.AppDelegate: Scheduled message catch-up HNSW save failed: %s",
+                                   saved.error().description().c_str());
+                  }
+                  then();
+                }));
+  }));
+}
+
+void SemanticLifecycle::runFileCatchUp(std::function<void()> then) {
+  if (!fileActive_) return then();
   std::shared_ptr<FileEmbeddingStore> store = services_->fileStore();
-  auto finish = weak_.wrap([this](Status saved) {
-    if (!saved.ok()) {
-      logger().error("Pallix.AppDelegate: Scheduled file catch-up HNSW save failed: %s",
-                     saved.error().description().c_str());
-    }
-    catchUpRunning_ = false;
-    TelemetryService::signal("AppDelegate.semanticCatchUpCompleted");
-  });
+  auto main = deps_.mainRunner;
   services_->fileIndexer()->runScheduledCatchUpPass(
-      activeFolders_, Completion<bool>(deps_.mainRunner, [store, finish, main = deps_.mainRunner](bool) {
-        store->saveHNSW(Completion<Status>(main, finish));
+      activeFolders_, Completion<bool>(main, [store, main, then](bool) {
+        store->saveHNSW(Completion<Status>(main, [then](Status saved) {
+          if (!saved.ok()) {
+            logger().error("Pallix.AppDelegate: Scheduled file catch-up HNSW save failed: %s",
+                           saved.error().description().c_str());
+          }
+          then();
+        }));
       }));
 }
 
 void SemanticLifecycle::handleModelChange() {
   if (!services_) return;
   logger().info("Pallix.AppDelegate: embedding model changed; the semantic indexes start over");
-  // The stores post their reset notifications; the indexer re-indexes on it.
+  // The stores post their reset notifications; the indexers re-index on it.
   services_->fileStore()->resetForModelChange();
   services_->messageStore()->resetForModelChange();
 }
 
 void SemanticLifecycle::terminate() {
   catchUpTimer_.cancel();
-  if (workModeHandlerID_ && deps_.lifecycle) deps_.lifecycle->unregister(*workModeHandlerID_);
-  workModeHandlerID_.reset();
-  if (!services_) return;
-  services_->fileIndexer()->stop();
-  // The executors drop what is still queued when they shut down: wait for
-  // the save first.
-  auto saved = std::make_shared<std::promise<Status>>();
-  std::future<Status> result = saved->get_future();
-  services_->fileStore()->save(Completion<Status>([saved](Status status) { saved->set_value(std::move(status)); }));
-  if (deps_.terminationSaveWait > Duration::zero()) {
-    if (result.wait_for(deps_.terminationSaveWait) != std::future_status::ready) {
-      logger().error("Pallix.AppDelegate: the file embedding store did not finish saving before termination");
-    } else if (Status status = result.get(); !status.ok()) {
-      logger().error("Pallix.AppDelegate: file embedding save failed: %s", status.error().description().c_str());
-    }
+  for (auto* id : {&workModeHandlerID_, &activationHandlerID_}) {
+    if (*id && deps_.lifecycle) deps_.lifecycle->unregister(**id);
+    id->reset();
   }
+  if (!services_) return;
+  std::vector<std::pair<const char*, std::future<Status>>> saves;
+  if (fileActive_) {
+    services_->fileIndexer()->stop();
+    auto saved = std::make_shared<std::promise<Status>>();
+    saves.emplace_back("file", saved->get_future());
+    services_->fileStore()->save(Completion<Status>([saved](Status status) { saved->set_value(std::move(status)); }));
+  }
+  if (messageIndexer_) {
+    messageIndexer_->stopIndexing();
+    auto saved = std::make_shared<std::promise<Status>>();
+    saves.emplace_back("message", saved->get_future());
+    services_->messageStore()->save(
+        MessageSaveIntent::routine("applicationWillTerminate"),
+        Completion<Status>([saved](Status status) { saved->set_value(std::move(status)); }));
+  }
+  for (auto& [what, saved] : saves) waitForSave(what, std::move(saved), deps_.terminationSaveWait);
+  teardownMessageEmbedding();
   teardownFileEmbedding();
 }
 

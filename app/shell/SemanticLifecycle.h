@@ -1,11 +1,14 @@
-// SemanticLifecycle: the application delegate's part of semantic file
-// search. It sets up the file embedding store and indexer when the feature
-// is on and folders are set (and tears them down when it is turned off),
-// registers their panel-lifecycle handler (unload on delayed hide unless
-// indexing, unload and trim under memory pressure), follows the work modes
-// (indexers pause outside idle; deep idle unloads the index), runs the
-// hourly catch-up, resets the index when the embedding model changes, and
-// saves it at termination.
+// SemanticLifecycle: the application delegate's part of search by meaning,
+// for files and for messages. Each side is set up when its preference is on
+// (files: folders set; messages: the database readable) and a model is
+// installed, and torn down when it is turned off. It registers their
+// panel-lifecycle handlers (unload on delayed hide unless an indexer is
+// working, unload and trim under memory pressure), follows the work modes
+// (indexers pause outside idle; deep idle unloads the indexes), watches for
+// the Messages database becoming readable, runs the hourly catch-up, resets
+// the indexes when the embedding model changes, and saves them at
+// termination. Both sides share one SemanticServices (both stores), held
+// with the semantic writer lock while either side uses it.
 //
 // Threading: the main runner; the services it owns run on their own
 // executors and answer on the main runner. Owned by AppDelegate.
@@ -17,9 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "app/messages/MessageChunkIndexer.h"
+#include "app/messages/MessagesComponents.h"
 #include "app/platform/DataDirectories.h"
 #include "app/semantic/SemanticServices.h"
 #include "app/shell/FilesPreferences.h"
+#include "app/shell/MessagesPreferences.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
 #include "core/NotificationCenter.h"
 #include "core/TaskRunner.h"
@@ -36,11 +42,13 @@ class SemanticLifecycle {
     TaskRunnerPtr mainRunner;
     UserDefaults* defaults = nullptr;
     FilesPreferences* files = nullptr;
+    MessagesPreferences* messages = nullptr;              // null: no message side
     PanelLifecycleCoordinator* lifecycle = nullptr;       // null: no handlers
     std::shared_ptr<EmbeddingModelFactory> modelFactory;  // null: the installed model
     // Builds the services (tests give runners and fakes); null: SemanticServices::create.
     std::function<std::unique_ptr<SemanticServices>(SemanticServicesOptions)> makeServices;
-    // How long termination waits for the store's save on its executor
+    TaskRunnerPtr messageIndexerRunner;  // null: a SerialExecutor of its own
+    // How long termination waits for the stores' saves on their executors
     // (tests that pump the runners themselves pass zero).
     Duration terminationSaveWait = std::chrono::seconds(15);
   };
@@ -50,23 +58,37 @@ class SemanticLifecycle {
   SemanticLifecycle(const SemanticLifecycle&) = delete;
   SemanticLifecycle& operator=(const SemanticLifecycle&) = delete;
 
-  // Observes the files preferences and the model; sets up file embedding
-  // and the hourly catch-up.
+  // Observes the preferences and the model; sets up both sides and the
+  // hourly catch-up.
   void start();
-  // Creates or removes the file embedding per the preferences.
+  // Create or remove each side per its preferences.
   void setupFileEmbedding();
+  void setupMessageEmbedding();
   void applyWorkMode(WorkMode mode);
-  // One catch-up pass over the semantic folders, then a save; one at a time.
+  // Tests whether the Messages database became readable (the panel showing
+  // is this platform's "application became active"); when it did, sets the
+  // message side up and runs one catch-up pass.
+  void handleApplicationDidBecomeActive();
+  // Catch-up passes of both indexers, each followed by a save; one at a time.
   void runScheduledSemanticCatchUpIfNeeded(const std::string& reason);
-  // Saves the store and stops the indexer.
+  // Saves the stores and stops the indexers.
   void terminate();
 
-  // Null while file embedding is off or unavailable.
+  // Null while neither side runs.
   SemanticServices* services() { return services_.get(); }
+  bool isFileEmbeddingActive() const { return fileActive_; }
+  bool isMessageEmbeddingActive() const { return messageIndexer_ != nullptr; }
   bool isCatchUpRunning() const { return catchUpRunning_; }
 
  private:
+  SemanticServices* ensureServices(const char* side);
+  void releaseServicesIfUnused();
   void teardownFileEmbedding();
+  void teardownMessageEmbedding();
+  bool messageIndexerIsIndexing() const;
+  bool fullDiskAccessGranted() const;
+  void runMessageCatchUp(std::function<void()> then);
+  void runFileCatchUp(std::function<void()> then);
   void configureSemanticCatchUpScheduler();
   void scheduleNextCatchUp();
   void handleModelChange();
@@ -75,9 +97,20 @@ class SemanticLifecycle {
   Dependencies deps_;
   std::unique_ptr<SemanticWriterLock> writerLock_;
   std::unique_ptr<SemanticServices> services_;
-  std::optional<UUID> lifecycleHandlerID_;
-  std::optional<UUID> workModeHandlerID_;
+  // File side.
+  bool fileActive_ = false;
   std::vector<std::string> activeFolders_;
+  std::optional<UUID> fileHandlerID_;
+  // Message side.
+  std::optional<MessagesComponents> messageComponents_;
+  std::shared_ptr<SerialExecutor> ownMessageExecutor_;
+  std::shared_ptr<MessageChunkIndexer> messageIndexer_;
+  MessageChunkIndexer::Progress messageProgress_;
+  std::optional<UUID> messageHandlerID_;
+  bool lastKnownFullDiskAccessGranted_ = false;
+
+  std::optional<UUID> workModeHandlerID_;
+  std::optional<UUID> activationHandlerID_;
   TaskHandle catchUpTimer_;
   bool catchUpRunning_ = false;
   bool started_ = false;

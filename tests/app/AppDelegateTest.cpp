@@ -303,7 +303,6 @@ TEST_F(AppDelegateTest, ClipboardHistoryFollowsThePanelAndOneProcessRecordsIt) {
   env_.advanceBy(PanelLifecycleCoordinator::kDeepIdleDelay + std::chrono::seconds(1));
   EXPECT_FALSE(clipboard->service().isPanelVisible());
   EXPECT_EQ(clipboard->service().currentPollingCadence(), ClipboardService::PollingCadence::deepIdle);
-
 }
 
 TEST_F(AppDelegateTest, ClipboardAlreadyRecordedElsewhereIsLeftToThatProcess) {
@@ -367,6 +366,39 @@ TEST_F(AppDelegateTest, SemanticFileSearchStartsWithThePreferenceAndAModelAndSto
     delegate_.reset();
     env_.runUntilIdle();
   }
+}
+
+TEST_F(AppDelegateTest, MessageIndexingStartsWhenTheMessagesDatabaseBecomesReadable) {
+  AppEnvironment e = environment();
+  e.embeddingModelFactory = std::make_shared<StubModelFactory>(true);
+  e.makeSemanticServices = [this](SemanticServicesOptions options) {
+    for (TaskRunnerPtr* runner :
+         {&options.fileStoreRunner, &options.messageStoreRunner, &options.backgroundRunner, &options.indexerRunner}) {
+      *runner = env_.makeRunner("semantic");
+    }
+    return SemanticServices::create(std::move(options));
+  };
+  delegate_ = std::make_unique<AppDelegate>(e);
+  ASSERT_TRUE(delegate_->applicationDidFinishLaunching().ok());
+  ASSERT_TRUE(delegate_->messagesPreferences().setSemanticSearchEnabled(true).ok());
+  env_.runUntilIdle();
+  EXPECT_EQ(delegate_->semanticServices(), nullptr) << "no Messages database yet";
+
+  // The database appears (a copy from a Mac); the next time the panel shows, indexing starts.
+  fs::create_directories(home_ / "Library" / "Messages");
+  std::ofstream(home_ / "Library" / "Messages" / "Chat.db") << "";
+  lifecycle_.panelWillShow();
+  env_.runUntilIdle();
+  EXPECT_EQ(recorder_.sink().count("AppDelegate.fullDiskAccessBecameAvailable"), 1u);
+  EXPECT_NE(delegate_->semanticServices(), nullptr);
+  lifecycle_.panelDidHide();
+  lifecycle_.panelWillShow();
+  env_.runUntilIdle();
+  EXPECT_EQ(recorder_.sink().count("AppDelegate.fullDiskAccessBecameAvailable"), 1u) << "announced once";
+
+  ASSERT_TRUE(delegate_->messagesPreferences().setSemanticSearchEnabled(false).ok());
+  env_.runUntilIdle();
+  EXPECT_EQ(delegate_->semanticServices(), nullptr);
 }
 
 }  // namespace

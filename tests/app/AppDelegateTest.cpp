@@ -34,6 +34,20 @@ class FakeSingleInstance : public SingleInstance {
   int released = 0;
 };
 
+// Installed or not, as told; loading always fails (no weights are needed here).
+class StubModelFactory final : public EmbeddingModelFactory {
+ public:
+  explicit StubModelFactory(bool installed) : installed_(installed) {}
+  bool isInstalled() const override { return installed_; }
+  std::string unavailableMessage() const override { return "no model"; }
+  Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits) override {
+    return Error::make("no weights in tests");
+  }
+
+ private:
+  bool installed_;
+};
+
 class AppDelegateTest : public ::testing::Test {
  protected:
   AppDelegateTest()
@@ -67,6 +81,20 @@ class AppDelegateTest : public ::testing::Test {
     e.defaultsMonitor = &defaultsMonitor_;
     e.installTelemetrySink = false;
     e.baseAppDirectories = {(home_ / "Applications").string()};
+    return e;
+  }
+
+  // Semantic services on this test's runners, with a model that is installed or not.
+  AppEnvironment semanticEnvironment(bool modelInstalled) {
+    AppEnvironment e = environment();
+    e.embeddingModelFactory = std::make_shared<StubModelFactory>(modelInstalled);
+    e.makeSemanticServices = [this](SemanticServicesOptions options) {
+      for (TaskRunnerPtr* runner :
+           {&options.fileStoreRunner, &options.messageStoreRunner, &options.backgroundRunner, &options.indexerRunner}) {
+        *runner = env_.makeRunner("semantic");
+      }
+      return SemanticServices::create(std::move(options));
+    };
     return e;
   }
 
@@ -316,32 +344,10 @@ TEST_F(AppDelegateTest, ClipboardAlreadyRecordedElsewhereIsLeftToThatProcess) {
   EXPECT_NE(delegate_->indexingService(), nullptr);
 }
 
-// Installed or not, as told; loading always fails (no weights are needed here).
-class StubModelFactory final : public EmbeddingModelFactory {
- public:
-  explicit StubModelFactory(bool installed) : installed_(installed) {}
-  bool isInstalled() const override { return installed_; }
-  std::string unavailableMessage() const override { return "no model"; }
-  Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits) override {
-    return Error::make("no weights in tests");
-  }
-
- private:
-  bool installed_;
-};
-
 TEST_F(AppDelegateTest, SemanticFileSearchStartsWithThePreferenceAndAModelAndStopsWithoutThem) {
   for (bool installed : {false, true}) {
     SCOPED_TRACE(installed ? "model installed" : "no model");
-    AppEnvironment e = environment();
-    e.embeddingModelFactory = std::make_shared<StubModelFactory>(installed);
-    e.makeSemanticServices = [this](SemanticServicesOptions options) {
-      for (TaskRunnerPtr* runner :
-           {&options.fileStoreRunner, &options.messageStoreRunner, &options.backgroundRunner, &options.indexerRunner}) {
-        *runner = env_.makeRunner("semantic");
-      }
-      return SemanticServices::create(std::move(options));
-    };
+    AppEnvironment e = semanticEnvironment(installed);
     delegate_ = std::make_unique<AppDelegate>(e);
     ASSERT_TRUE(delegate_->applicationDidFinishLaunching().ok());
     env_.runUntilIdle();
@@ -369,15 +375,7 @@ TEST_F(AppDelegateTest, SemanticFileSearchStartsWithThePreferenceAndAModelAndSto
 }
 
 TEST_F(AppDelegateTest, MessageIndexingStartsWhenTheMessagesDatabaseBecomesReadable) {
-  AppEnvironment e = environment();
-  e.embeddingModelFactory = std::make_shared<StubModelFactory>(true);
-  e.makeSemanticServices = [this](SemanticServicesOptions options) {
-    for (TaskRunnerPtr* runner :
-         {&options.fileStoreRunner, &options.messageStoreRunner, &options.backgroundRunner, &options.indexerRunner}) {
-      *runner = env_.makeRunner("semantic");
-    }
-    return SemanticServices::create(std::move(options));
-  };
+  AppEnvironment e = semanticEnvironment(true);
   delegate_ = std::make_unique<AppDelegate>(e);
   ASSERT_TRUE(delegate_->applicationDidFinishLaunching().ok());
   ASSERT_TRUE(delegate_->messagesPreferences().setSemanticSearchEnabled(true).ok());

@@ -150,14 +150,23 @@ class RecordingModeSearch : public ModeSearchProvider {
   void modeDidClose() override { events.push_back("close"); }
 };
 
-TEST(SessionNavigationTest, CurrentSelectionFollowsTheModeAndModesHearTheyOpenAndClose) {
+// A shown panel in clipboard mode over a recording provider.
+struct ClipboardModeSession {
+  ClipboardModeSession() {
+    model.setModeSearch(SearchMode::clipboard, clipboard);
+    model.handlePresentationChange(true);
+    model.setSearchMode(SearchMode::clipboard);
+    env.runUntilIdle();
+  }
   VirtualTimeEnvironment env;
-  ContentViewModel model(env.mainRunner(), env.makeRunner("search"));
-  auto clipboard = std::make_shared<RecordingModeSearch>();
-  model.setModeSearch(SearchMode::clipboard, clipboard);
-  model.handlePresentationChange(true);
-  model.setSearchMode(SearchMode::clipboard);
-  env.runUntilIdle();
+  ContentViewModel model{env.mainRunner(), env.makeRunner("search")};
+  std::shared_ptr<RecordingModeSearch> clipboard = std::make_shared<RecordingModeSearch>();
+};
+
+TEST(SessionNavigationTest, CurrentSelectionFollowsTheModeAndModesHearTheyOpenAndClose) {
+  ClipboardModeSession session;
+  ContentViewModel& model = session.model;
+  auto& clipboard = session.clipboard;
   ASSERT_EQ(model.selectedModeResultID(), "1");
   model.advanceCurrentSelection(1);
   EXPECT_EQ(model.selectedModeResultID(), "2");
@@ -170,13 +179,10 @@ TEST(SessionNavigationTest, CurrentSelectionFollowsTheModeAndModesHearTheyOpenAn
 }
 
 TEST(SessionNavigationTest, SwitchingTheClipboardHistoryOffLeavesClipboardMode) {
-  VirtualTimeEnvironment env;
-  ContentViewModel model(env.mainRunner(), env.makeRunner("search"));
-  auto clipboard = std::make_shared<RecordingModeSearch>();
-  model.setModeSearch(SearchMode::clipboard, clipboard);
-  model.handlePresentationChange(true);
-  model.setSearchMode(SearchMode::clipboard);
-  env.runUntilIdle();
+  ClipboardModeSession session;
+  ContentViewModel& model = session.model;
+  auto& clipboard = session.clipboard;
+  auto& env = session.env;
   ASSERT_FALSE(model.modeResults().empty());
   model.handleClipboardHistoryDisabled();
   env.runUntilIdle();

@@ -21,6 +21,7 @@
 #include "app/platform/linux/ThemeIconResolver.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
+#include "app/search/DirectoryLists.h"
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
 #include "app/shell/AgentRequests.h"
@@ -441,16 +442,16 @@ int runFolders(Args& args) {
   if (action == "list") {
     if (rest.size() != 1) return usageError("folders", "list takes no arguments");
     UserDefaults defaults(dirs.defaultsPath());
-    auto folders = IndexingService::persistedFileDirectories(defaults, dirs);
+    auto folders = DirectoryLists::persistedFileDirectories(defaults, dirs);
     if (json) {
       nlohmann::json out = nlohmann::json::array();
       for (const auto& folder : folders) out.push_back({{"path", folder}, {"exists", isDirectory(folder)}});
       printJson(out);
     } else if (folders.empty()) {
-      std::cout << "No catalog folders (" << IndexingService::kFileDirectoriesKey
+      std::cout << "No catalog folders (" << DirectoryLists::kFileDirectoriesKey
                 << "). Add one with 'pallix folders add DIR'.\n";
     } else {
-      std::cout << "Catalog folders (" << IndexingService::kFileDirectoriesKey << "), searched by name:\n";
+      std::cout << "Catalog folders (" << DirectoryLists::kFileDirectoriesKey << "), searched by name:\n";
       for (const auto& folder : folders) {
         std::cout << "  " << printable(folder) << (isDirectory(folder) ? "" : "  (missing)") << "\n";
       }
@@ -465,31 +466,32 @@ int runFolders(Args& args) {
     return kExitFailure;
   }
   UserDefaults defaults(dirs.defaultsPath());
-  auto edited = IndexingService::editFileDirectories(defaults, dirs, rest[1], action == "add");
+  auto edited = DirectoryLists::editFileDirectories(defaults, dirs, rest[1], action == "add");
   if (!edited.ok()) {
-    const bool missing = action == "add" && !isDirectory(IndexingService::standardizePath(rest[1]));
+    const bool missing = action == "add" && !isDirectory(DirectoryLists::standardizePath(rest[1]));
     printError(edited.error().description(),
                missing ? "Give an existing folder." : "See the indexed folders with 'pallix folders list'.");
     return kExitFailure;
   }
-  const IndexingService::FileDirectoryEdit& edit = edited.value();
+  const DirectoryLists::FileDirectoryEdit& edit = edited.value();
   if (json) {
     printJson(
         {{"action", action},
          {"path", edit.path},
          {"wasDefault", edit.wasDefault},
          {"coveredBy", edit.coveringDirectory ? nlohmann::json(*edit.coveringDirectory) : nlohmann::json(nullptr)},
-         {"folders", IndexingService::persistedFileDirectories(defaults, dirs)}});
+         {"folders", DirectoryLists::persistedFileDirectories(defaults, dirs)}});
   } else {
     std::string note;
-    const std::string given = IndexingService::standardizePath(rest[1]);
+    const std::string given = DirectoryLists::standardizePath(rest[1]);
     if (given != edit.path) note += " (through " + printable(given) + ")";
     if (edit.wasDefault) note += "; it was indexed by default and is now listed explicitly";
     if (edit.coveringDirectory) {
       note += "; it is inside " + printable(*edit.coveringDirectory) + ", so its files are listed once";
     }
-    std::cout << (action == "add" ? "Added " : "Removed ") << printable(edit.path) << (action == "add" ? " to" : " from")
-              << " the catalog folders" << note << ". Run 'pallix index' to update the catalog.\n";
+    std::cout << (action == "add" ? "Added " : "Removed ") << printable(edit.path)
+              << (action == "add" ? " to" : " from") << " the catalog folders" << note
+              << ". Run 'pallix index' to update the catalog.\n";
   }
   return kExitOk;
 }

@@ -100,6 +100,9 @@ class IndexingServiceTest : public ::testing::Test {
       deps.baseAppDirectories = {scratch_.path() + "/Applications", scratch_.path() + "/OtherApps"};
       deps.directoryOpener = &opener_;
       service_ = std::make_unique<IndexingService>(deps);
+      service_->setFullScanStartObserver([this] { ++scansStarted_; });
+      service_->setIncrementalRunObserver(
+          [this](const IncrementalRunSummary& run) { incrementalRuns_.push_back(run); });
     }
     return *service_;
   }
@@ -145,12 +148,6 @@ class IndexingServiceTest : public ::testing::Test {
     return env_.clock().now() - start;
   }
 
-  size_t logCount(const std::string& needle) {
-    size_t n = 0;
-    for (const std::string& message : logSink_->messages()) n += message.find(needle) != std::string::npos;
-    return n;
-  }
-
   ScratchDirectory scratch_;
   DataDirectories dirs_;
   std::string documents_;
@@ -166,6 +163,10 @@ class IndexingServiceTest : public ::testing::Test {
   std::shared_ptr<LogSink> previousSink_;
   LogLevel previousThreshold_ = LogLevel::error;
   std::unique_ptr<IndexingService> service_;
+  // Full scans started and incremental runs finished, over every service
+  // the test made (a test may replace the run observer with its own).
+  size_t scansStarted_ = 0;
+  std::vector<IncrementalRunSummary> incrementalRuns_;
 };
 
 inline void expectCatalogMatchesModel(const std::vector<IndexedItem>& items, const std::string& root) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <set>
@@ -62,7 +63,13 @@ class CoordinatorFixture : public ::testing::Test {
   }
   void create() {
     coordinator = std::make_unique<IntelligenceCoordinator>(dependencies());
+    coordinator->setRoutingObserver([this](const RoutingOutcome& outcome) { routings.push_back(outcome); });
     env.runUntilIdle();
+  }
+  // Full queries whose fallback was logged (once per warm-up cycle).
+  size_t loggedFallbacks() const {
+    return static_cast<size_t>(
+        std::count_if(routings.begin(), routings.end(), [](const RoutingOutcome& o) { return o.fallbackLogged; }));
   }
   // Warms the router and completes its build at once.
   void makeRouterReady() {
@@ -98,11 +105,6 @@ class CoordinatorFixture : public ::testing::Test {
     env.fastForwardUntilNoTasksRemain();
     return stream;
   }
-  size_t logCount(const std::string& needle) const {
-    size_t n = 0;
-    for (const auto& m : logs->messages()) n += m.find(needle) != std::string::npos;
-    return n;
-  }
 
   VirtualTimeEnvironment env;
   TaskRunnerPtr sourceRunner = env.makeRunner("sources");
@@ -124,6 +126,7 @@ class CoordinatorFixture : public ::testing::Test {
   LogLevel previousThreshold = LogLevel::error;
   ScopedTelemetryRecorder telemetry;
   std::unique_ptr<IntelligenceCoordinator> coordinator;
+  std::vector<RoutingOutcome> routings;
 };
 
 }  // namespace pallix::testing_support

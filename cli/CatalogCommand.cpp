@@ -29,6 +29,7 @@
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "core/FileUtil.h"
+#include "core/Formatting.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
 #include "core/UserDefaults.h"
@@ -40,16 +41,6 @@ class InotifyWatcherFactory final : public DirectoryWatcherFactory {
  public:
   std::unique_ptr<DirectoryWatcher> makeWatcher() override { return std::make_unique<InotifyDirectoryWatcher>(); }
 };
-
-std::string isoDate(std::optional<Date> date) {
-  if (!date) return "";
-  std::time_t t = std::chrono::system_clock::to_time_t(*date);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buffer;
-}
 
 nlohmann::json optionalJson(const std::optional<std::string>& value) {
   return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
@@ -74,18 +65,6 @@ nlohmann::json itemJson(const IndexedItem& item) {
           {"domainPriority", item.domainPriority},
           {"fileCategoryRaw", optionalJson(item.fileCategoryRaw)},
           {"parentBundleIdentifier", optionalJson(item.parentBundleIdentifier)}};
-}
-
-std::string humanSize(int64_t bytes) {
-  const char* units[] = {"B", "KB", "MB", "GB", "TB"};
-  double value = static_cast<double>(bytes);
-  int unit = 0;
-  while (value >= 1000 && unit < 4) {
-    value /= 1000;
-    ++unit;
-  }
-  return unit == 0 ? stringPrintf("%lld B", static_cast<long long>(bytes))
-                   : stringPrintf("%.1f %s", value, units[unit]);
 }
 
 // The store, the defaults and the collaborators every catalog command needs.

@@ -22,6 +22,7 @@
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "core/FileUtil.h"
+#include "core/Formatting.h"
 #include "core/Strings.h"
 #include "core/TerminalText.h"
 
@@ -30,15 +31,6 @@ namespace {
 
 constexpr const char* kEnableHint =
     "Turn the history on with: pallix defaults write ClipboardPreferences.historyEnabled true";
-
-std::string isoDate(Date date) {
-  std::time_t t = std::chrono::system_clock::to_time_t(date);
-  std::tm tm{};
-  ::gmtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof(buffer), "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buffer;
-}
 
 std::string localDate(Date date) {
   std::time_t t = std::chrono::system_clock::to_time_t(date);

@@ -6,21 +6,13 @@
 
 #include "app/search/DirectoryEventFilter.h"
 #include "core/FileUtil.h"
+#include "core/Formatting.h"
 #include "core/Strings.h"
 #include "core/Telemetry.h"
 
 namespace pallix {
 
 namespace {
-
-std::string isoDate(Date date) {
-  std::time_t t = std::chrono::system_clock::to_time_t(date);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buffer;
-}
 
 double elapsedSince(const Clock& clock, MonoTime start) {
   return toSeconds(clock.now() - start);

@@ -85,12 +85,9 @@ TEST_F(SourceSelectionRulesTest, AnAddressForcesMapsAndWeather) {
 }
 
 TEST(QueryRoutingTest, LabelsMapToIdentifiers) {
-  const std::pair<DataSource, Id> labels[] = {{DataSource::maps, Id::maps},
-                                              {DataSource::weather, Id::weather},
-                                              {DataSource::dictionary, Id::dictionary},
-                                              {DataSource::knowledge, Id::wikipedia},
-                                              {DataSource::messages, Id::messages},
-                                              {DataSource::files, Id::files}};
+  const std::pair<DataSource, Id> labels[] = {
+      {DataSource::maps, Id::maps},           {DataSource::weather, Id::weather}, {DataSource::dictionary, Id::dictionary},
+      {DataSource::knowledge, Id::wikipedia}, {DataSource::messages, Id::messages}, {DataSource::files, Id::files}};
   for (auto [source, id] : labels) EXPECT_EQ(identifierForRouterSource(source), id) << routerDataSourceRawValue(source);
   for (DataSource s : kAllRouterDataSources) EXPECT_EQ(routerDataSourceFromRawValue(routerDataSourceRawValue(s)), s);
   EXPECT_FALSE(routerDataSourceFromRawValue("wikipedia"));

@@ -9,7 +9,7 @@ namespace pallix {
 namespace {
 
 TEST(DirectoryEventFilterTest, SortsEventsByFlagsAndPlace) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   UserDefaults defaults;
   const std::string documents = scratch.dir("Documents");
   ASSERT_TRUE(defaults.set(DirectoryLists::kFileDirectoriesKey, std::vector<std::string>{documents}).ok());

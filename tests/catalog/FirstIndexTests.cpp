@@ -170,7 +170,7 @@ class GateOpener final : public DirectoryOpener {
 // loaded (the main connection inside the load's transaction) leaves the
 // catalog empty, and nothing claims that the snapshot was stored.
 TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   const std::string documents = scratch.dir("Documents");
   for (int i = 0; i < 3000; ++i) scratch.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
   UserDefaults defaults;

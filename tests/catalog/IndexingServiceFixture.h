@@ -18,6 +18,7 @@
 #include "core/RunLoop.h"
 #include "core/Telemetry.h"
 #include "core/VirtualTime.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix::testing {
 
@@ -72,16 +73,8 @@ class IndexingServiceTest : public ::testing::Test {
     auto store = PersistentStore::open(dirs_.storePath(), catalogMigrationSteps());
     ASSERT_TRUE(store.ok()) << store.error().description();
     store_ = std::move(store.value());
-    logSink_ = std::make_shared<RecordingLogSink>();
-    previousSink_ = Logger::setSink(logSink_);
-    previousThreshold_ = Logger::threshold();
-    Logger::setThreshold(LogLevel::debug);
   }
-  void TearDown() override {
-    service_.reset();
-    Logger::setSink(previousSink_);
-    Logger::setThreshold(previousThreshold_);
-  }
+  void TearDown() override { service_.reset(); }
 
   IndexingService& service() {
     if (!service_) {
@@ -148,7 +141,7 @@ class IndexingServiceTest : public ::testing::Test {
     return env_.clock().now() - start;
   }
 
-  ScratchDirectory scratch_;
+  TempDir scratch_;
   DataDirectories dirs_;
   std::string documents_;
   VirtualTimeEnvironment env_;
@@ -159,9 +152,8 @@ class IndexingServiceTest : public ::testing::Test {
   FakeWatcherFactory watchers_;
   FakeIconResolver icons_;
   FaultyDirectoryOpener opener_;
-  std::shared_ptr<RecordingLogSink> logSink_;
-  std::shared_ptr<LogSink> previousSink_;
-  LogLevel previousThreshold_ = LogLevel::error;
+  // Keeps the service's log lines out of the test output.
+  ScopedLogCapture logs_;
   std::unique_ptr<IndexingService> service_;
   // Full scans started and incremental runs finished, over every service
   // the test made (a test may replace the run observer with its own).

@@ -435,7 +435,7 @@ namespace {
 // SerialExecutors): a completed scan, then a service destroyed while its
 // background scan is still in flight (run under the sanitizers).
 TEST(IndexingServiceThreadsTest, ScansOnRealThreadsAndSurvivesDestructionMidScan) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   std::mt19937 rng(5);
   std::string documents = scratch.dir("Documents");
   testing::RandomTree::generate(documents, rng, 300, 3);

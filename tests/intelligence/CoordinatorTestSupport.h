@@ -16,6 +16,7 @@
 #include "core/VirtualTime.h"
 #include "tests/intelligence/IntelligenceFakes.h"
 #include "tests/intelligence/IntelligenceTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix::testing_support {
 
@@ -37,17 +38,11 @@ class CoordinatorFixture : public ::testing::Test {
 
   void SetUp() override {
     env.clock().setWallNow(utc(2026, 3, 11, 10));
-    logs = std::make_shared<RecordingLogSink>();
-    previousSink = Logger::setSink(logs);
-    previousThreshold = Logger::threshold();
-    Logger::setThreshold(LogLevel::debug);
     location->setStatusSilently(LocationAuthorizationStatus::authorizedWhenInUse);
   }
   void TearDown() override {
     coordinator.reset();
     env.runUntilIdle();
-    Logger::setSink(previousSink);
-    Logger::setThreshold(previousThreshold);
   }
 
   IntelligenceCoordinator::Dependencies dependencies() {
@@ -121,9 +116,8 @@ class CoordinatorFixture : public ::testing::Test {
   std::shared_ptr<FakeLocationProvider> location = std::make_shared<FakeLocationProvider>();
   ManualRouterFactory routerFactory;
   std::shared_ptr<FakeRouter> router = std::make_shared<FakeRouter>();
-  std::shared_ptr<RecordingLogSink> logs;
-  std::shared_ptr<LogSink> previousSink;
-  LogLevel previousThreshold = LogLevel::error;
+  // Keeps the coordinator's log lines out of the test output.
+  testing::ScopedLogCapture logs;
   ScopedTelemetryRecorder telemetry;
   std::unique_ptr<IntelligenceCoordinator> coordinator;
   std::vector<RoutingOutcome> routings;

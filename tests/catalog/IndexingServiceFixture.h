@@ -161,6 +161,31 @@ class IndexingServiceTest : public ::testing::Test {
   std::vector<IncrementalRunSummary> incrementalRuns_;
 };
 
+// What a service on real threads needs: `main` as its main thread, two serial
+// executors, the given store and settings, and `home` with one app folder.
+inline IndexingService::Dependencies realThreadDependencies(const TaskRunnerPtr& main, UserDefaults& defaults,
+                                                            PersistentStore& store, FileExclusionFilter& filter,
+                                                            FixedEntrySource& entries, const std::string& home) {
+  IndexingService::Dependencies deps;
+  deps.mainRunner = main;
+  deps.backgroundRunner = SerialExecutor::create("test-scan");
+  deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
+  deps.defaults = &defaults;
+  deps.store = &store;
+  deps.filter = &filter;
+  deps.dirs = DataDirectories::forHome(home);
+  deps.applicationEntries = &entries;
+  deps.baseAppDirectories = {home + "/Applications"};
+  return deps;
+}
+
+// Stops the executors of realThreadDependencies.
+inline void shutDownExecutors(const IndexingService::Dependencies& deps) {
+  for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
+    std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
+  }
+}
+
 inline void expectCatalogMatchesModel(const std::vector<IndexedItem>& items, const std::string& root) {
   std::map<std::string, RandomTree::Entry> got;
   for (const IndexedItem& item : items) {

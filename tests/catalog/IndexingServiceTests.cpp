@@ -439,7 +439,6 @@ TEST(IndexingServiceThreadsTest, ScansOnRealThreadsAndSurvivesDestructionMidScan
   std::mt19937 rng(5);
   std::string documents = scratch.dir("Documents");
   testing::RandomTree::generate(documents, rng, 300, 3);
-  DataDirectories dirs = DataDirectories::forHome(scratch.path());
   UserDefaults defaults;
   ASSERT_TRUE(defaults.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents}).ok());
   auto store = PersistentStore::open(":memory:", catalogMigrationSteps());
@@ -447,18 +446,8 @@ TEST(IndexingServiceThreadsTest, ScansOnRealThreadsAndSurvivesDestructionMidScan
   FileExclusionFilter filter;
   testing::FixedEntrySource entries;
   auto main = RunLoop::create();
-  auto background = SerialExecutor::create("test-scan");
-  auto directory = SerialExecutor::create("test-dirchange");
-  IndexingService::Dependencies deps;
-  deps.mainRunner = main;
-  deps.backgroundRunner = background;
-  deps.directoryChangeRunner = directory;
-  deps.defaults = &defaults;
-  deps.store = store.value().get();
-  deps.filter = &filter;
-  deps.dirs = dirs;
-  deps.applicationEntries = &entries;
-  deps.baseAppDirectories = {scratch.path() + "/Applications"};
+  const IndexingService::Dependencies deps =
+      testing::realThreadDependencies(main, defaults, *store.value(), filter, entries, scratch.path());
   auto service = std::make_unique<IndexingService>(deps);
   FullScanSummary summary;
   service->indexAll([&](const FullScanSummary& s) {
@@ -472,8 +461,7 @@ TEST(IndexingServiceThreadsTest, ScansOnRealThreadsAndSurvivesDestructionMidScan
   bool called = false;
   service->indexAll([&](const FullScanSummary&) { called = true; });
   service.reset();
-  background->shutdown();
-  directory->shutdown();
+  testing::shutDownExecutors(deps);
   main->runUntilIdle();
   EXPECT_FALSE(called);
 }

@@ -36,11 +36,12 @@ function(pallix_add_test)
     PROPERTIES ENVIRONMENT "PALLIX_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data\\;PALLIX_RESOURCES=${PROJECT_SOURCE_DIR}/resources")
 endfunction()
 
-# pallix_glob_library(NAME name [SUBDIR dir] DEPS ...): a subsystem library
-# made of every .cpp file in its folder (or SUBDIR). While the folder has no
-# sources yet it is an interface library with the same dependencies.
+# pallix_glob_library(NAME name [SUBDIR dir] [EXCLUDE file ...] DEPS ...): a
+# subsystem library made of every .cpp file in its folder (or SUBDIR) but the
+# excluded ones (built by a smaller target of the folder). While the folder has
+# no sources yet it is an interface library with the same dependencies.
 function(pallix_glob_library)
-  cmake_parse_arguments(L "" "NAME;SUBDIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(L "" "NAME;SUBDIR" "DEPS;EXCLUDE" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
   if(L_SUBDIR)
     set(dir ${dir}/${L_SUBDIR})
@@ -49,6 +50,9 @@ function(pallix_glob_library)
     message(FATAL_ERROR "Library ${L_NAME}: folder ${dir} does not exist")
   endif()
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  foreach(excluded IN LISTS L_EXCLUDE)
+    list(REMOVE_ITEM sources ${dir}/${excluded})
+  endforeach()
   if(sources)
     add_library(${L_NAME} ${sources})
     target_link_libraries(${L_NAME} PUBLIC pallix_options ${L_DEPS})

@@ -1,13 +1,13 @@
 #include "PallixRouter/RouterTokenizer.h"
 
 #include <unicode/locid.h>
-#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
 
 #include "PallixRouter/RouterErrors.h"
+#include "core/DiacriticFolding.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
 
@@ -84,28 +84,11 @@ Result<BertTokenizer> BertTokenizer::fromText(std::string_view vocabText) {
 }
 
 std::string BertTokenizer::fold(std::string_view text) {
-  UErrorCode status = U_ZERO_ERROR;
-  icu::UnicodeString input =
-      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
-  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-  if (U_FAILURE(status)) {
-    std::string out;
-    input.toLower(icu::Locale::getRoot()).toUTF8String(out);
-    return out;
-  }
-  icu::UnicodeString decomposed = nfd->normalize(input, status);
-  icu::UnicodeString stripped;
-  for (int32_t i = 0; i < decomposed.length();) {
-    UChar32 c = decomposed.char32At(i);
-    if (u_charType(c) != U_NON_SPACING_MARK) stripped.append(c);
-    i += U16_LENGTH(c);
-  }
-  icu::UnicodeString composed = nfc->normalize(stripped, status);
-  if (U_FAILURE(status)) composed = stripped;
-  composed.toLower(icu::Locale::getRoot());
+  icu::UnicodeString folded =
+      withoutDiacritics(icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size()))));
+  folded.toLower(icu::Locale::getRoot());
   std::string out;
-  composed.toUTF8String(out);
+  folded.toUTF8String(out);
   return out;
 }
 

@@ -1,7 +1,6 @@
 #include "SimilaritySearchKit/BertTokenizer.h"
 
 #include <unicode/locid.h>
-#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
@@ -9,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/DiacriticFolding.h"
 #include "core/Logger.h"
 
 namespace pallix {
@@ -17,25 +17,6 @@ namespace {
 const Logger& logger() {
   static const Logger log("BertTokenizer");
   return log;
-}
-
-// NFD, drop non-spacing marks, recompose: "Élan" -> "Elan", Hangul and other
-// precomposed letters without diacritics come back unchanged.
-icu::UnicodeString foldDiacritics(const icu::UnicodeString& text) {
-  UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
-  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-  if (U_FAILURE(status)) return text;
-  icu::UnicodeString decomposed = nfd->normalize(text, status);
-  if (U_FAILURE(status)) return text;
-  icu::UnicodeString stripped;
-  for (int32_t i = 0; i < decomposed.length();) {
-    UChar32 c = decomposed.char32At(i);
-    if (u_charType(c) != U_NON_SPACING_MARK) stripped.append(c);
-    i += U16_LENGTH(c);
-  }
-  icu::UnicodeString composed = nfc->normalize(stripped, status);
-  return U_FAILURE(status) ? stripped : composed;
 }
 
 bool isSeparator(UChar32 c) {
@@ -65,7 +46,7 @@ std::string toUtf8(const icu::UnicodeString& s) {
 }  // namespace
 
 std::vector<std::string> BasicTokenizer::tokenize(const std::string& text) const {
-  icu::UnicodeString folded = foldDiacritics(icu::UnicodeString::fromUTF8(text));
+  icu::UnicodeString folded = withoutDiacritics(icu::UnicodeString::fromUTF8(text));
   std::vector<std::string> tokens;
   // Whitespace pieces first, as UTF-16 ranges of `folded`.
   int32_t length = folded.length();
@@ -89,7 +70,7 @@ std::vector<std::string> BasicTokenizer::tokenize(const std::string& text) const
       continue;
     }
     // Lower-casing can bring back combining marks ("İ" -> "i̇"), so fold again.
-    icu::UnicodeString lowered = foldDiacritics(piece.toLower(icu::Locale::getRoot()));
+    icu::UnicodeString lowered = withoutDiacritics(piece.toLower(icu::Locale::getRoot()));
     icu::UnicodeString word;
     for (int32_t j = 0; j < lowered.length();) {
       UChar32 ch = lowered.char32At(j);

@@ -21,6 +21,7 @@
 #include "app/platform/linux/ThemeIconResolver.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
+#include "app/search/DirectoryLists.h"
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
 #include "app/shell/AgentRequests.h"
@@ -28,6 +29,7 @@
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "core/FileUtil.h"
+#include "core/Formatting.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
 #include "core/UserDefaults.h"
@@ -39,16 +41,6 @@ class InotifyWatcherFactory final : public DirectoryWatcherFactory {
  public:
   std::unique_ptr<DirectoryWatcher> makeWatcher() override { return std::make_unique<InotifyDirectoryWatcher>(); }
 };
-
-std::string isoDate(std::optional<Date> date) {
-  if (!date) return "";
-  std::time_t t = std::chrono::system_clock::to_time_t(*date);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buffer;
-}
 
 nlohmann::json optionalJson(const std::optional<std::string>& value) {
   return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
@@ -73,18 +65,6 @@ nlohmann::json itemJson(const IndexedItem& item) {
           {"domainPriority", item.domainPriority},
           {"fileCategoryRaw", optionalJson(item.fileCategoryRaw)},
           {"parentBundleIdentifier", optionalJson(item.parentBundleIdentifier)}};
-}
-
-std::string humanSize(int64_t bytes) {
-  const char* units[] = {"B", "KB", "MB", "GB", "TB"};
-  double value = static_cast<double>(bytes);
-  int unit = 0;
-  while (value >= 1000 && unit < 4) {
-    value /= 1000;
-    ++unit;
-  }
-  return unit == 0 ? stringPrintf("%lld B", static_cast<long long>(bytes))
-                   : stringPrintf("%.1f %s", value, units[unit]);
 }
 
 // The store, the defaults and the collaborators every catalog command needs.
@@ -344,16 +324,16 @@ int runFolders(Args& args) {
   if (action == "list") {
     if (rest.size() != 1) return usageError("folders", "list takes no arguments");
     UserDefaults defaults(dirs.defaultsPath());
-    auto folders = IndexingService::persistedFileDirectories(defaults, dirs);
+    auto folders = DirectoryLists::persistedFileDirectories(defaults, dirs);
     if (json) {
       nlohmann::json out = nlohmann::json::array();
       for (const auto& folder : folders) out.push_back({{"path", folder}, {"exists", isDirectory(folder)}});
       printJson(out);
     } else if (folders.empty()) {
-      std::cout << "No catalog folders (" << IndexingService::kFileDirectoriesKey
+      std::cout << "No catalog folders (" << DirectoryLists::kFileDirectoriesKey
                 << "). Add one with 'pallix folders add DIR'.\n";
     } else {
-      std::cout << "Catalog folders (" << IndexingService::kFileDirectoriesKey << "), searched by name:\n";
+      std::cout << "Catalog folders (" << DirectoryLists::kFileDirectoriesKey << "), searched by name:\n";
       for (const auto& folder : folders) {
         std::cout << "  " << printable(folder) << (isDirectory(folder) ? "" : "  (missing)") << "\n";
       }
@@ -368,24 +348,24 @@ int runFolders(Args& args) {
     return kExitFailure;
   }
   UserDefaults defaults(dirs.defaultsPath());
-  auto edited = IndexingService::editFileDirectories(defaults, dirs, rest[1], action == "add");
+  auto edited = DirectoryLists::editFileDirectories(defaults, dirs, rest[1], action == "add");
   if (!edited.ok()) {
-    const bool missing = action == "add" && !isDirectory(IndexingService::standardizePath(rest[1]));
+    const bool missing = action == "add" && !isDirectory(DirectoryLists::standardizePath(rest[1]));
     printError(edited.error().description(),
                missing ? "Give an existing folder." : "See the indexed folders with 'pallix folders list'.");
     return kExitFailure;
   }
-  const IndexingService::FileDirectoryEdit& edit = edited.value();
+  const DirectoryLists::FileDirectoryEdit& edit = edited.value();
   if (json) {
     printJson(
         {{"action", action},
          {"path", edit.path},
          {"wasDefault", edit.wasDefault},
          {"coveredBy", edit.coveringDirectory ? nlohmann::json(*edit.coveringDirectory) : nlohmann::json(nullptr)},
-         {"folders", IndexingService::persistedFileDirectories(defaults, dirs)}});
+         {"folders", DirectoryLists::persistedFileDirectories(defaults, dirs)}});
   } else {
     std::string note;
-    const std::string given = IndexingService::standardizePath(rest[1]);
+    const std::string given = DirectoryLists::standardizePath(rest[1]);
     if (given != edit.path) note += " (through " + printable(given) + ")";
     if (edit.wasDefault) note += "; it was indexed by default and is now listed explicitly";
     if (edit.coveringDirectory) {

@@ -24,6 +24,7 @@
 #include "cli/Display.h"
 #include "cli/StopSignal.h"
 #include "core/FileUtil.h"
+#include "core/Formatting.h"
 #include "core/Strings.h"
 #include "core/TerminalText.h"
 
@@ -32,15 +33,6 @@ namespace {
 
 constexpr const char* kEnableHint =
     "Turn the history on with: pallix defaults write ClipboardPreferences.historyEnabled true";
-
-std::string isoDate(Date date) {
-  std::time_t t = std::chrono::system_clock::to_time_t(date);
-  std::tm tm{};
-  ::gmtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof(buffer), "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buffer;
-}
 
 std::string localDate(Date date) {
   std::time_t t = std::chrono::system_clock::to_time_t(date);

@@ -19,6 +19,7 @@
 #include "app/shell/MessagesPreferences.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "core/Formatting.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
 
@@ -49,15 +50,6 @@ constexpr const char* kUsage =
     "was imported. Contact names come from 'pallix contacts import FILE.vcf'.\n\n"
     "Exit status: 0 found, 1 nothing found or the database could not be read, 2 bad arguments,\n"
     "3 no readable Messages database or no embedding model ('pallix model install DIR').\n";
-
-std::string isoDate(Date date) {
-  std::time_t t = std::chrono::system_clock::to_time_t(date);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buffer;
-}
 
 std::string localDate(double secondsSince1970) {
   std::time_t t = static_cast<std::time_t>(secondsSince1970);

@@ -9,6 +9,7 @@
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "cli/ModelDownloads.h"
+#include "core/Formatting.h"
 #include "core/Strings.h"
 
 namespace pallix::cli {
@@ -33,12 +34,6 @@ constexpr const char* kUsage =
     "list also shows each model's download state (notDownloaded, downloading, downloaded, failed).\n\n"
     "Exit status: 0 done, 1 the model is unusable or the operation failed, 2 bad arguments,\n"
     "3 no such model.\n";
-
-std::string humanSize(uint64_t bytes) {
-  if (bytes >= 1024ull * 1024) return stringPrintf("%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-  if (bytes >= 1024) return stringPrintf("%.1f KB", static_cast<double>(bytes) / 1024.0);
-  return std::to_string(bytes) + " B";
-}
 
 nlohmann::json toJson(const InstalledModel& m) {
   nlohmann::json j = {{"name", m.name},
@@ -65,7 +60,8 @@ int install(InstalledModelStore& store, const std::vector<std::string>& rest, co
     printJson(toJson(installed.value()));
   } else {
     std::cout << "Installed " << installed->name << " (" << installed->dimension << " dimensions, " << installed->layers
-              << " layers, " << humanSize(installed->sizeOnDisk) << ") at " << printable(installed->path) << "\n";
+              << " layers, " << humanSize(static_cast<int64_t>(installed->sizeOnDisk)) << ") at "
+              << printable(installed->path) << "\n";
     if (installed->name == embeddingModelDirectoryName(EmbeddingModel::bgeSmall) &&
         installed->dimension != embeddingDimensions(EmbeddingModel::bgeSmall)) {
       std::cerr << "pallix: note: semantic indexes expect " << embeddingDimensions(EmbeddingModel::bgeSmall)
@@ -99,7 +95,8 @@ int list(InstalledModelStore& store, bool json) {
     std::printf("%-20s %9s %6s %10s  %s\n", "NAME", "DIMENSION", "LAYERS", "SIZE", "LOADS");
     for (const auto& m : models.value()) {
       std::printf("%s %9d %6d %10s  %s\n", printableColumn(m.name, 20).c_str(), m.dimension, m.layers,
-                  humanSize(m.sizeOnDisk).c_str(), m.loads ? "yes" : printable("no: " + m.loadError).c_str());
+                  humanSize(static_cast<int64_t>(m.sizeOnDisk)).c_str(),
+                  m.loads ? "yes" : printable("no: " + m.loadError).c_str());
     }
   }
   std::fflush(stdout);

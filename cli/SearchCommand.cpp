@@ -12,6 +12,7 @@
 #include "cli/Display.h"
 #include "cli/IntelligenceDisplay.h"
 #include "cli/LastResults.h"
+#include "core/Formatting.h"
 #include "core/Strings.h"
 #include "core/Telemetry.h"
 
@@ -37,17 +38,6 @@ nlohmann::json fileJson(const FileSearchResult& r) {
   if (r.item.fileExtension) j["fileExtension"] = *r.item.fileExtension;
   if (r.item.modifiedDate) j["modifiedDate"] = secondsSince1970(*r.item.modifiedDate);
   return j;
-}
-
-std::string humanSize(int64_t bytes) {
-  const char* units[] = {"B", "KB", "MB", "GB", "TB"};
-  double v = static_cast<double>(bytes);
-  int u = 0;
-  while (v >= 1000 && u < 4) {
-    v /= 1000;
-    ++u;
-  }
-  return u == 0 ? stringPrintf("%lld B", static_cast<long long>(bytes)) : stringPrintf("%.1f %s", v, units[u]);
 }
 
 // Opens the session over the catalog; `recordUse` when a result will be

@@ -19,15 +19,13 @@ endif()
 # pallix_add_test(NAME name SOURCES ... DEPS ...): one GoogleTest executable registered with CTest.
 function(pallix_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;DEPS" ${ARGN})
-  # A test whose sources are not all present (work in progress in a shared
-  # tree) is left out with a warning instead of breaking the whole configure.
+  # A listed source that is missing is a broken build, not a smaller one.
   foreach(src IN LISTS T_SOURCES)
     if(NOT IS_ABSOLUTE ${src})
       set(src ${CMAKE_CURRENT_SOURCE_DIR}/${src})
     endif()
     if(NOT EXISTS ${src})
-      message(WARNING "Test ${T_NAME} left out: ${src} does not exist")
-      return()
+      message(FATAL_ERROR "Test ${T_NAME}: ${src} does not exist")
     endif()
   endforeach()
   add_executable(${T_NAME} ${T_SOURCES})
@@ -38,16 +36,23 @@ function(pallix_add_test)
     PROPERTIES ENVIRONMENT "PALLIX_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data\\;PALLIX_RESOURCES=${PROJECT_SOURCE_DIR}/resources")
 endfunction()
 
-# pallix_glob_library(NAME name [SUBDIR dir] DEPS ...): a subsystem library
-# made of every .cpp file in its folder (or SUBDIR). While the folder has no
-# sources yet it is an interface library with the same dependencies.
+# pallix_glob_library(NAME name [SUBDIR dir] [EXCLUDE file ...] DEPS ...): a
+# subsystem library made of every .cpp file in its folder (or SUBDIR) but the
+# excluded ones (built by a smaller target of the folder). While the folder has
+# no sources yet it is an interface library with the same dependencies.
 function(pallix_glob_library)
-  cmake_parse_arguments(L "" "NAME;SUBDIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(L "" "NAME;SUBDIR" "DEPS;EXCLUDE" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
   if(L_SUBDIR)
     set(dir ${dir}/${L_SUBDIR})
   endif()
+  if(NOT IS_DIRECTORY ${dir})
+    message(FATAL_ERROR "Library ${L_NAME}: folder ${dir} does not exist")
+  endif()
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  foreach(excluded IN LISTS L_EXCLUDE)
+    list(REMOVE_ITEM sources ${dir}/${excluded})
+  endforeach()
   if(sources)
     add_library(${L_NAME} ${sources})
     target_link_libraries(${L_NAME} PUBLIC pallix_options ${L_DEPS})

@@ -180,4 +180,14 @@ void ExclusiveFileLock::unlock() {
   fd_ = -1;
 }
 
+bool isPathAtOrBelow(std::string_view path, std::string_view root) {
+  if (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
+  return path.substr(0, root.size()) == root && (path.size() == root.size() || path[root.size()] == '/' || root == "/");
+}
+
+bool isPathBelow(std::string_view path, std::string_view root) {
+  if (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
+  return path.size() > root.size() && path.substr(0, root.size()) == root && (root == "/" || path[root.size()] == '/');
+}
+
 }  // namespace pallix

@@ -34,6 +34,10 @@ Status createPrivateDirectory(const std::string& path);
 Status createFileIfMissing(const std::string& path, mode_t mode = kPrivateFileMode);
 bool fileExists(const std::string& path);
 bool isDirectory(const std::string& path);
+// Path relations, by text: `root` itself or below it, and strictly below it
+// (a trailing slash of `root` is ignored; "/" holds every absolute path).
+bool isPathAtOrBelow(std::string_view path, std::string_view root);
+bool isPathBelow(std::string_view path, std::string_view root);
 
 // An exclusive flock() on a lock file (created 0600), held until the object is
 // destroyed or the process ends. flock() locks belong to the open file, so two

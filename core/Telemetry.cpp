@@ -8,6 +8,10 @@
 #include <nlohmann/json.hpp>
 
 namespace pallix {
+
+TelemetryParameters errorTelemetryParameters(const Error& error) {
+  return {{"errorDomain", error.domain()}, {"errorCode", std::to_string(error.code())}};
+}
 namespace {
 
 std::mutex g_mutex;

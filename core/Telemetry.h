@@ -14,10 +14,14 @@
 #include <vector>
 
 #include "core/Clock.h"
+#include "core/Error.h"
 
 namespace pallix {
 
 using TelemetryParameters = std::map<std::string, std::string>;
+
+// The parameters a failure signal carries: "errorDomain" and "errorCode".
+TelemetryParameters errorTelemetryParameters(const Error& error);
 
 struct TelemetryEvent {
   std::string name;

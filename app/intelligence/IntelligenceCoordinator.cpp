@@ -17,22 +17,6 @@ constexpr Id kSourceOrder[] = {Id::calculator, Id::contacts,   Id::calendar, Id:
 
 }  // namespace
 
-const char* routerStateName(RouterState::Kind kind) {
-  switch (kind) {
-    case RouterState::Kind::failed:
-      return "failed";
-    case RouterState::Kind::unloaded:
-      return "unloaded";
-    case RouterState::Kind::initializing:
-      return "initializing";
-    case RouterState::Kind::ready:
-      return "ready";
-    case RouterState::Kind::timedOut:
-      return "timedOut";
-  }
-  return "unloaded";
-}
-
 const char* routerFallbackReasonLogName(RouterFallbackReason reason) {
   switch (reason) {
     case RouterFallbackReason::unavailable:
@@ -60,19 +44,19 @@ struct IntelligenceCoordinator::Run {
   std::vector<std::pair<Id, std::optional<VCRDataSourceResult>>> earlyRemoteResults;
 };
 
-IntelligenceCoordinator::IntelligenceCoordinator(Dependencies dependencies) : deps_(std::move(dependencies)) {
-  if (!deps_.locationProvider) deps_.locationProvider = std::make_shared<DeniedLocationProvider>();
+IntelligenceCoordinator::IntelligenceCoordinator(Dependencies dependencies)
+    : deps_(std::move(dependencies)),
+      router_(deps_.mainRunner, deps_.routerRunner, deps_.routerFactory),
+      location_(deps_.mainRunner, deps_.locationProvider) {
   if (!deps_.switches) deps_.switches = std::make_shared<MutableDataSourceSwitches>();
-  auto& location = *deps_.locationProvider;
-  location.configure(LocationProvider::Configuration{});
-  location.setDelegate(LocationProvider::Delegate{
-      weak_.wrap([this](const std::vector<Location>& locations) { handleLocationUpdates(locations); }),
-      weak_.wrap([this](const Error& error) { handleLocationFailure(error); }),
-      weak_.wrap([this](LocationAuthorizationStatus status) { handleAuthorizationChange(status); }),
-  });
-  authorizationStatus_ = location.authorizationStatus();
+  deps_.locationProvider = location_.sharedProvider();
+  location_.setAccessChangeHandler(
+      weak_.wrap([this](bool nowAuthorized) { handleLocationAccessChange(nowAuthorized); }));
+  location_.setAuthorizationHandler(weak_.wrap([this](LocationAuthorizationStatus status) {
+    if (locationAuthorizationDidChange_) locationAuthorizationDidChange_(status);
+  }));
   logger_.info("Initializing IntelligenceCoordinator with authorizationStatus=%ld",
-               static_cast<long>(authorizationStatus_));
+               static_cast<long>(location_.authorizationStatus()));
   if (deps_.sources.weather) {
     deps_.sources.weather->setCurrentLocationProvider(
         [main = deps_.mainRunner, resolve = weak_.wrap([this](LocationCompletion completion) {
@@ -103,13 +87,10 @@ IntelligenceCoordinator::IntelligenceCoordinator(Dependencies dependencies) : de
 
 IntelligenceCoordinator::~IntelligenceCoordinator() {
   if (deps_.workModes && lifecycleRegistrationID_) deps_.workModes->unregister(*lifecycleRegistrationID_);
-  routerInitialization_.build.cancel();
-  routerInitialization_.timer.cancel();
   if (currentRun_) {
     currentRun_->handle.cancel();
     for (auto& [id, task] : currentRun_->remoteTasks) task.cancel();
   }
-  for (auto& [id, pending] : pendingLocationRequests_) pending.timer.cancel();
   ambient_.reset();
 }
 
@@ -172,113 +153,11 @@ SourceSelectionContext IntelligenceCoordinator::selectionContext(const WeatherQu
 // ------------------------------------------------------------------ router
 
 void IntelligenceCoordinator::warmRouterIfNeeded() {
-  if (router_) {
-    routerState_ = RouterState{RouterState::Kind::ready, {}};
-    return;
-  }
-  if (routerInitialization_.valid()) return;
-  // A failed or timed-out attempt stays settled until the router is unloaded.
-  if (routerResolved_ &&
-      (routerState_.kind == RouterState::Kind::failed || routerState_.kind == RouterState::Kind::timedOut)) {
-    return;
-  }
-  routerResolved_ = false;
-  routerState_ = RouterState{RouterState::Kind::initializing, {}};
-  hasLoggedRouterFallback_ = false;
-  hasLoggedRouterRouteFailure_ = false;
-  const uint64_t generation = ++routerGeneration_;
-  RouterInitialization init{TaskHandle::make(), TaskHandle::make()};
-  routerInitialization_ = init;
-
-  auto onBuilt = weak_.wrap([this, generation](Result<std::shared_ptr<QueryRouting>> result) {
-    handleRouterBuilt(generation, std::move(result));
-  });
-  auto factory = deps_.routerFactory;
-  auto main = deps_.mainRunner;
-  auto runner = deps_.routerRunner ? deps_.routerRunner : deps_.mainRunner;
-  runner->post([factory, build = init.build, main, onBuilt]() mutable {
-    if (build.isCancelled()) return;
-    auto hopBack = [build, main, onBuilt](Result<std::shared_ptr<QueryRouting>> result) mutable {
-      if (result.ok() && !result.value()) {
-        result = Error("IntelligenceCoordinator", 2, "The router factory returned no router");
-      }
-      main->post([build, onBuilt, result = std::move(result)]() mutable {
-        if (!build.isCancelled()) onBuilt(std::move(result));
-      });
-    };
-    if (!factory) {
-      hopBack(Error("IntelligenceCoordinator", 1, "No query router is installed"));
-      return;
-    }
-    factory(build.token(), std::move(hopBack));
-  });
-  deps_.mainRunner->postDelayedWithHandle(kRouterInitializationTimeout, init.timer,
-                                          weak_.wrap([this, generation] { handleRouterTimeout(generation); }));
-}
-
-void IntelligenceCoordinator::handleRouterBuilt(uint64_t generation, Result<std::shared_ptr<QueryRouting>> result) {
-  if (generation != routerGeneration_ || routerResolved_) return;
-  routerResolved_ = true;
-  routerInitialization_.timer.cancel();
-  routerInitialization_ = RouterInitialization{};
-  if (result.ok()) {
-    router_ = std::move(result.value());
-    routerState_ = RouterState{RouterState::Kind::ready, {}};
-    logger_.info("PallixRouter initialized successfully (async)");
-    return;
-  }
-  const Error& error = result.error();
-  logger_.error("PallixRouter initialization failed domain=%s code=%ld message=%s", error.domain().c_str(),
-                static_cast<long>(error.code()), error.description().c_str());
-  routerState_ = RouterState{RouterState::Kind::failed, error.description()};
-  TelemetryService::errorOccurred("IntelligenceCoordinator.routerInitFailed", "IntelligenceCoordinator",
-                                  error.description(),
-                                  {{"errorDomain", error.domain()}, {"errorCode", std::to_string(error.code())}});
-}
-
-void IntelligenceCoordinator::handleRouterTimeout(uint64_t generation) {
-  if (generation != routerGeneration_ || routerResolved_) return;
-  routerResolved_ = true;
-  routerInitialization_.build.cancel();
-  routerInitialization_ = RouterInitialization{};
-  routerState_ = RouterState{RouterState::Kind::timedOut, {}};
-  const long long timeout = std::chrono::duration_cast<std::chrono::seconds>(kRouterInitializationTimeout).count();
-  logger_.error("PallixRouter initialization timed out after %lld seconds", timeout);
-  TelemetryService::errorOccurred("IntelligenceCoordinator.routerInitTimeout", "IntelligenceCoordinator",
-                                  "Router initialization timed out", {{"timeoutSeconds", std::to_string(timeout)}});
+  router_.warmUpIfNeeded();
 }
 
 void IntelligenceCoordinator::unloadRouter() {
-  routerInitialization_.build.cancel();
-  routerInitialization_.timer.cancel();
-  routerInitialization_ = RouterInitialization{};
-  ++routerGeneration_;
-  router_.reset();
-  routerResolved_ = false;
-  if (routerState_.kind != RouterState::Kind::unloaded) {
-    routerState_ = RouterState{RouterState::Kind::unloaded, {}};
-    logger_.info("PallixRouter unloaded");
-  }
-}
-
-void IntelligenceCoordinator::awaitRouterWarmupIfNeeded(const std::shared_ptr<Run>& run, std::function<void()> then) {
-  if (router_ || routerState_.kind != RouterState::Kind::initializing) {
-    then();
-    return;
-  }
-  pollRouterWarmup(run, deps_.mainRunner->clock().now(), std::make_shared<std::function<void()>>(std::move(then)));
-}
-
-void IntelligenceCoordinator::pollRouterWarmup(const std::shared_ptr<Run>& run, MonoTime start,
-                                               std::shared_ptr<std::function<void()>> then) {
-  deps_.mainRunner->postDelayed(kRouterWarmupPollInterval, weak_.wrap([this, run, start, then] {
-    const bool waitedEnough = deps_.mainRunner->clock().now() - start >= kRouterWarmupWait;
-    if (router_ || routerState_.kind != RouterState::Kind::initializing || waitedEnough || isSuperseded(*run)) {
-      (*then)();
-      return;
-    }
-    pollRouterWarmup(run, start, then);
-  }));
+  router_.unload();
 }
 
 // ------------------------------------------------------------------ queries
@@ -366,8 +245,7 @@ std::optional<WeatherAvailabilityIssue> IntelligenceCoordinator::weatherAvailabi
   auto intent = makeWeatherAnalyzer().intent(query, WeatherLocationPreference::automatic);
   if (!intent || !intent->useCurrentLocation) return std::nullopt;
   const bool servicesEnabled = deps_.locationProvider->locationServicesEnabled();
-  const LocationAuthorizationStatus status = deps_.locationProvider->authorizationStatus();
-  authorizationStatus_ = status;
+  const LocationAuthorizationStatus status = location_.refreshAuthorizationStatus();
   std::optional<WeatherAvailabilityIssue> issue;
   if (!servicesEnabled) {
     issue = WeatherAvailabilityIssue{WeatherAvailabilityIssue::Kind::locationServicesDisabled, status};
@@ -394,7 +272,7 @@ void IntelligenceCoordinator::updateWeatherLocationPreference(const std::set<Id>
 
 void IntelligenceCoordinator::runFullPipeline(const std::shared_ptr<Run>& run) {
   warmRouterIfNeeded();
-  awaitRouterWarmupIfNeeded(run, weak_.wrap([this, run] { continueFullPipeline(run); }));
+  router_.awaitWarmup(weak_.wrap([this, run] { continueFullPipeline(run); }));
 }
 
 void IntelligenceCoordinator::continueFullPipeline(const std::shared_ptr<Run>& run) {
@@ -420,12 +298,7 @@ void IntelligenceCoordinator::continueFullPipeline(const std::shared_ptr<Run>& r
     }
   }
 
-  for (Id id : {Id::calculator, Id::contacts, Id::calendar}) {
-    VCRDataSource* s = source(id);
-    if (!s || !isEnabled(id) || !s->shouldHandle(query)) continue;
-    s->reset();
-    run->localIdentifiers.push_back(id);
-  }
+  selectLocalSources(run);
 
   const WeatherQueryAnalyzer analyzer = makeWeatherAnalyzer();
   std::set<Id> forced = SourceSelectionRules::forcedIdentifiers(query, selectionContext(analyzer));
@@ -441,10 +314,9 @@ void IntelligenceCoordinator::continueFullPipeline(const std::shared_ptr<Run>& r
           finish(run);
           return;
         }
-        if (reason && !hasLoggedRouterFallback_) {
-          hasLoggedRouterFallback_ = true;
-          logger_.error("PallixRouter fallback engaged reason=%s", routerFallbackReasonLogName(*reason));
-        }
+        const bool logFallback = reason && router_.takeFallbackLog();
+        if (logFallback) logger_.error("PallixRouter fallback engaged reason=%s", routerFallbackReasonLogName(*reason));
+        if (routingObserver_) routingObserver_(RoutingOutcome{reason, logFallback});
         std::set<Id> remote;
         for (Id id : routed) {
           if (isEnabled(id)) remote.insert(id);
@@ -471,9 +343,9 @@ void IntelligenceCoordinator::computeRouterIdentifiers(
     const WeatherQueryAnalyzer analyzer = makeWeatherAnalyzer();
     return SourceSelectionRules::fallbackIdentifiers(run->query, selectionContext(analyzer));
   };
-  if (!router_) {
+  if (!router_.router()) {
     RouterFallbackReason reason = RouterFallbackReason::unavailable;
-    switch (routerState_.kind) {
+    switch (router_.state().kind) {
       case RouterState::Kind::unloaded:
         logger_.debug("PallixRouter is unloaded, using fallback routing");
         break;
@@ -485,7 +357,7 @@ void IntelligenceCoordinator::computeRouterIdentifiers(
         reason = RouterFallbackReason::timeout;
         break;
       case RouterState::Kind::failed:
-        logger_.debug("PallixRouter failed (%s), using fallback routing", routerState_.failureReason.c_str());
+        logger_.debug("PallixRouter failed (%s), using fallback routing", router_.state().failureReason.c_str());
         break;
       case RouterState::Kind::ready:
         logger_.error("PallixRouter state is ready but router is nil");
@@ -495,9 +367,9 @@ void IntelligenceCoordinator::computeRouterIdentifiers(
     deps_.mainRunner->post([done = std::move(done), ids = std::move(ids), reason]() mutable { done(ids, reason); });
     return;
   }
-  auto router = router_;
+  auto router = router_.router();
   auto main = deps_.mainRunner;
-  auto runner = deps_.routerRunner ? deps_.routerRunner : deps_.mainRunner;
+  auto runner = router_.runner();
   auto handleResult = weak_.wrap([this, run, fallback, done](Result<RouteResult> result) {
     if (result.ok()) {
       std::set<Id> ids;
@@ -518,13 +390,11 @@ void IntelligenceCoordinator::computeRouterIdentifiers(
       return;
     }
     const Error& error = result.error();
-    if (!hasLoggedRouterRouteFailure_) {
-      hasLoggedRouterRouteFailure_ = true;
+    if (router_.takeRouteFailureLog()) {
       logger_.error("PallixRouter routing failed domain=%s code=%ld description=%s", error.domain().c_str(),
                     static_cast<long>(error.code()), error.description().c_str());
       TelemetryService::errorOccurred("IntelligenceCoordinator.routerRouteFailed", "IntelligenceCoordinator",
-                                      error.description(),
-                                      {{"errorDomain", error.domain()}, {"errorCode", std::to_string(error.code())}});
+                                      error.description(), errorTelemetryParameters(error));
     }
     done(fallback(), RouterFallbackReason::routeFailure);
   });
@@ -573,6 +443,15 @@ void IntelligenceCoordinator::applyRemoteResult(const std::shared_ptr<Run>& run,
   if (run->snapshot.activeIdentifiers.empty()) finish(run);
 }
 
+void IntelligenceCoordinator::selectLocalSources(const std::shared_ptr<Run>& run) {
+  for (Id id : {Id::calculator, Id::contacts, Id::calendar}) {
+    VCRDataSource* s = source(id);
+    if (!s || !isEnabled(id) || !s->shouldHandle(run->query)) continue;
+    s->reset();
+    run->localIdentifiers.push_back(id);
+  }
+}
+
 void IntelligenceCoordinator::runLocalSearches(const std::shared_ptr<Run>& run, std::function<void(Id)> perResult,
                                                std::function<void()> allDone) {
   if (run->localIdentifiers.empty()) {
@@ -618,12 +497,7 @@ void IntelligenceCoordinator::runNonRouterPipeline(const std::shared_ptr<Run>& r
   const std::string& query = run->query;
   run->snapshot.weatherAvailabilityIssue = weatherAvailabilityIssue(query);
   for (auto* s : dataSources()) s->cancelActiveQuery();
-  for (Id id : {Id::calculator, Id::contacts, Id::calendar}) {
-    VCRDataSource* s = source(id);
-    if (!s || !isEnabled(id) || !s->shouldHandle(query)) continue;
-    s->reset();
-    run->localIdentifiers.push_back(id);
-  }
+  selectLocalSources(run);
   if (run->localIdentifiers.empty()) {
     deliver(run);
     finish(run);
@@ -645,38 +519,47 @@ void IntelligenceCoordinator::runNonRouterPipeline(const std::shared_ptr<Run>& r
 
 // ------------------------------------------------------------------ permissions
 
+namespace {
+
+PermissionStatus authorizationStatusOf(const PermissionedSource* source) {
+  return source ? source->authorizationStatus() : PermissionStatus::restricted;
+}
+
+// Asks only while undecided; the answer hops back to the main runner.
+void requestAuthorizationIfNeeded(PermissionedSource* source, const TaskRunnerPtr& main,
+                                  std::function<void(bool)> completion) {
+  if (!source) return completion(false);
+  if (source->authorizationStatus() != PermissionStatus::notDetermined) {
+    return completion(source->authorizationStatus() == PermissionStatus::authorized);
+  }
+  source->requestAuthorization(
+      [main, completion](bool granted) { main->post([completion, granted] { completion(granted); }); });
+}
+
+}  // namespace
+
 PermissionStatus IntelligenceCoordinator::currentContactAuthorizationStatus() {
-  return deps_.sources.contacts ? deps_.sources.contacts->authorizationStatus() : PermissionStatus::restricted;
+  return authorizationStatusOf(deps_.sources.contacts.get());
 }
 
 void IntelligenceCoordinator::requestContactAuthorizationIfNeeded(std::function<void(bool)> completion) {
-  auto contacts = deps_.sources.contacts;
-  if (!contacts) return completion(false);
-  if (contacts->authorizationStatus() != PermissionStatus::notDetermined) {
-    return completion(contacts->authorizationStatus() == PermissionStatus::authorized);
-  }
-  auto main = deps_.mainRunner;
-  contacts->requestAuthorization(
-      [main, completion](bool granted) { main->post([completion, granted] { completion(granted); }); });
+  requestAuthorizationIfNeeded(deps_.sources.contacts.get(), deps_.mainRunner, std::move(completion));
 }
 
 PermissionStatus IntelligenceCoordinator::currentCalendarAuthorizationStatus() {
-  return deps_.sources.calendar ? deps_.sources.calendar->authorizationStatus() : PermissionStatus::restricted;
+  return authorizationStatusOf(deps_.sources.calendar.get());
 }
 
 void IntelligenceCoordinator::requestCalendarAuthorizationIfNeeded(std::function<void(bool)> completion) {
-  auto calendar = deps_.sources.calendar;
-  if (!calendar) return completion(false);
-  if (calendar->authorizationStatus() != PermissionStatus::notDetermined) {
-    return completion(calendar->authorizationStatus() == PermissionStatus::authorized);
-  }
-  auto main = deps_.mainRunner;
-  calendar->requestAuthorization(
-      [main, completion](bool granted) { main->post([completion, granted] { completion(granted); }); });
+  requestAuthorizationIfNeeded(deps_.sources.calendar.get(), deps_.mainRunner, std::move(completion));
+}
+
+bool IntelligenceCoordinator::locationSourcesEnabled() const {
+  return isEnabled(Id::maps) || isEnabled(Id::weather);
 }
 
 bool IntelligenceCoordinator::needsLocationAuthorization() {
-  if (!isEnabled(Id::maps) && !isEnabled(Id::weather)) return false;
+  if (!locationSourcesEnabled()) return false;
   if (!deps_.locationProvider->locationServicesEnabled()) return false;
   return deps_.locationProvider->authorizationStatus() == LocationAuthorizationStatus::notDetermined;
 }
@@ -713,91 +596,31 @@ void IntelligenceCoordinator::fetchCalendarLocationHighlights(
 // ------------------------------------------------------------------ location
 
 void IntelligenceCoordinator::resolveCurrentLocation(LocationCompletion completion) {
-  auto& provider = *deps_.locationProvider;
-  if (!isLocationAuthorized(provider.authorizationStatus()) || !provider.locationServicesEnabled()) {
-    completion(std::nullopt);
-    return;
-  }
-  if (latestResolvedLocation_) return completion(latestResolvedLocation_);
-  if (deps_.sources.maps) {
-    if (auto known = deps_.sources.maps->lastKnownLocation()) return completion(known);
-  }
-  if (auto last = provider.lastLocation()) return completion(last);
-  const UUID id = UUID::random();
-  TaskHandle timer = deps_.mainRunner->postDelayed(kLocationRequestTimeout, weak_.wrap([this, id] {
-    auto it = pendingLocationRequests_.find(id);
-    if (it == pendingLocationRequests_.end()) return;
-    auto waiting = std::move(it->second.completion);
-    pendingLocationRequests_.erase(it);
-    waiting(std::nullopt);
-  }));
-  pendingLocationRequests_[id] = PendingLocationRequest{std::move(completion), timer};
-  if (pendingLocationRequests_.size() == 1) provider.requestLocation();
+  std::function<std::optional<Location>()> lastKnown;
+  if (auto maps = deps_.sources.maps) lastKnown = [maps] { return maps->lastKnownLocation(); };
+  location_.resolveCurrentLocation(std::move(lastKnown), std::move(completion));
 }
 
-void IntelligenceCoordinator::resumeAllPendingLocationRequests(const std::optional<Location>& location) {
-  auto pending = std::move(pendingLocationRequests_);
-  pendingLocationRequests_.clear();
-  for (auto& [id, request] : pending) {
-    request.timer.cancel();
-    request.completion(location);
+void IntelligenceCoordinator::handleLocationAccessChange(bool nowAuthorized) {
+  cancelActiveQuery(true);
+  if (!nowAuthorized) {
+    location_.forgetLocation();
+    if (deps_.sources.weather) deps_.sources.weather->cancelPendingReverseGeocoding();
+  } else if (locationSourcesEnabled()) {
+    location_.provider().requestLocation();
   }
-}
-
-void IntelligenceCoordinator::handleLocationUpdates(const std::vector<Location>& locations) {
-  if (locations.empty()) return;
-  latestResolvedLocation_ = locations.back();
-  logger_.info("Received %ld location update(s); fulfilling %ld pending requests", static_cast<long>(locations.size()),
-               static_cast<long>(pendingLocationRequests_.size()));
-  resumeAllPendingLocationRequests(latestResolvedLocation_);
-}
-
-void IntelligenceCoordinator::handleLocationFailure(const Error& error) {
-  logger_.error("Location update failed domain=%s code=%ld message=%s", error.domain().c_str(),
-                static_cast<long>(error.code()), error.description().c_str());
-  TelemetryService::errorOccurred("IntelligenceCoordinator.locationUpdateFailed", "IntelligenceCoordinator",
-                                  error.description(),
-                                  {{"errorDomain", error.domain()}, {"errorCode", std::to_string(error.code())}});
-  resumeAllPendingLocationRequests(std::nullopt);
-}
-
-void IntelligenceCoordinator::handleAuthorizationChange(LocationAuthorizationStatus status) {
-  if (status != authorizationStatus_) {
-    const bool wasAuthorized = isLocationAuthorized(authorizationStatus_);
-    const bool nowAuthorized = isLocationAuthorized(status);
-    logger_.info("Authorization status changed from %d to %d raw=%ld", wasAuthorized ? 1 : 0, nowAuthorized ? 1 : 0,
-                 static_cast<long>(status));
-    authorizationStatus_ = status;
-    if (wasAuthorized != nowAuthorized) {
-      cancelActiveQuery(true);
-      if (!nowAuthorized) {
-        latestResolvedLocation_.reset();
-        resumeAllPendingLocationRequests(std::nullopt);
-        if (deps_.sources.weather) deps_.sources.weather->cancelPendingReverseGeocoding();
-      } else if (isEnabled(Id::maps) || isEnabled(Id::weather)) {
-        deps_.locationProvider->requestLocation();
-      }
-      ambient_->refreshAmbientWeather(true);
-    }
-  }
-  if (locationAuthorizationDidChange_) locationAuthorizationDidChange_(status);
+  ambient_->refreshAmbientWeather(true);
 }
 
 // ------------------------------------------------------------------ work modes
 
 void IntelligenceCoordinator::onWorkModeChange(WorkMode mode) {
   ambient_->setWorkMode(mode);
-  auto& provider = *deps_.locationProvider;
+  location_.applyWorkMode(mode, locationSourcesEnabled());
   if (mode == WorkMode::deepIdle) {
-    provider.stopUpdatingLocation();
     unloadRouter();
     logger_.info("IntelligenceCoordinator deep idle - location paused");
     return;
-  }
-  if (isLocationAuthorized(provider.authorizationStatus()) && (isEnabled(Id::maps) || isEnabled(Id::weather))) {
-    provider.startUpdatingLocation();
-  } else {
-    provider.stopUpdatingLocation();
   }
   logger_.info("IntelligenceCoordinator updated work mode: %s", workModeName(mode));
 }

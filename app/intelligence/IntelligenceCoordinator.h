@@ -1,10 +1,11 @@
 // IntelligenceCoordinator: turns one search text into a stream of Snapshot
 // values from the intelligence data sources.
 //
-// It owns the query router (built lazily off the main thread with a 30 s
-// timeout, dropped in deep idle), the rule-based fallback used while the
-// router is not ready, the location provider and the pending location
-// requests, and the ambient-highlights service. A query runs one of two
+// It runs the query pipeline and owns its helpers: the RouterHolder (the
+// query router, built lazily off the main thread with a 30 s timeout,
+// dropped in deep idle), the rule-based fallback used while the router is
+// not ready, the LocationBroker (the location provider and the pending
+// location requests) and the ambient-highlights service. A query runs one of two
 // pipelines: `full` (calculator short-circuit, local sources, forced and
 // routed remote sources) or `nonRouter` (local sources only). Only one stream
 // is live: a newer query finishes the older stream without further snapshots.
@@ -29,8 +30,10 @@
 #include "app/intelligence/AmbientIntelligenceService.h"
 #include "app/intelligence/DataSource.h"
 #include "app/intelligence/IntelligenceClient.h"
+#include "app/intelligence/LocationBroker.h"
 #include "app/intelligence/LocationProvider.h"
 #include "app/intelligence/QueryRouting.h"
+#include "app/intelligence/RouterHolder.h"
 #include "app/intelligence/SourceSelectionRules.h"
 #include "app/intelligence/WeatherQueryAnalyzer.h"
 #include "core/Logger.h"
@@ -48,24 +51,23 @@ struct IntelligenceSources {
   std::shared_ptr<VCRDataSource> wikipedia;
 };
 
-struct RouterState {
-  enum class Kind { failed, unloaded, initializing, ready, timedOut };
-  Kind kind = Kind::unloaded;
-  std::string failureReason;  // failed only
-  friend bool operator==(const RouterState&, const RouterState&) = default;
-};
-const char* routerStateName(RouterState::Kind kind);
-
 enum class RouterFallbackReason { unavailable, routeFailure, timeout };
 // "routerUnavailable", "routeFailure", "routerTimeout".
 const char* routerFallbackReasonLogName(RouterFallbackReason reason);
 
+// How one full query chose its remote sources: the fallback reason when the
+// router could not be used, and whether this fallback is the one logged in
+// its warm-up cycle.
+struct RoutingOutcome {
+  std::optional<RouterFallbackReason> fallback;
+  bool fallbackLogged = false;
+};
+
 class IntelligenceCoordinator final : public IntelligenceClient {
  public:
-  static constexpr Duration kRouterInitializationTimeout = std::chrono::seconds(30);
-  static constexpr Duration kRouterWarmupWait = std::chrono::milliseconds(1200);
-  static constexpr Duration kRouterWarmupPollInterval = std::chrono::milliseconds(50);
-  static constexpr Duration kLocationRequestTimeout = std::chrono::seconds(30);
+  static constexpr Duration kRouterInitializationTimeout = RouterHolder::kRouterInitializationTimeout;
+  static constexpr Duration kRouterWarmupWait = RouterHolder::kRouterWarmupWait;
+  static constexpr Duration kLocationRequestTimeout = LocationBroker::kLocationRequestTimeout;
 
   struct Dependencies {
     TaskRunnerPtr mainRunner;
@@ -122,13 +124,18 @@ class IntelligenceCoordinator final : public IntelligenceClient {
   // Resolves the current location for the weather source (none unless authorized).
   void resolveCurrentLocation(LocationCompletion completion);
 
+  // Called on the main runner once each full query has its routed sources.
+  void setRoutingObserver(std::function<void(const RoutingOutcome&)> observer) {
+    routingObserver_ = std::move(observer);
+  }
+
   // Inspection (tests, diagnostics).
-  const RouterState& routerState() const { return routerState_; }
-  bool routerResolved() const { return routerResolved_; }
-  bool hasRouter() const { return router_ != nullptr; }
+  const RouterState& routerState() const { return router_.state(); }
+  bool routerResolved() const { return router_.resolved(); }
+  bool hasRouter() const { return router_.router() != nullptr; }
   const std::optional<std::string>& currentQuery() const { return currentQuery_; }
-  size_t pendingLocationRequestCount() const { return pendingLocationRequests_.size(); }
-  const std::optional<Location>& latestResolvedLocation() const { return latestResolvedLocation_; }
+  size_t pendingLocationRequestCount() const { return location_.pendingRequestCount(); }
+  const std::optional<Location>& latestResolvedLocation() const { return location_.latestResolvedLocation(); }
   AmbientIntelligenceService& ambientService() { return *ambient_; }
   // The switch of a source, false when the source does not exist; messages, files and apps: true.
   bool isEnabled(VCRDataSourceIdentifier identifier) const;
@@ -136,21 +143,11 @@ class IntelligenceCoordinator final : public IntelligenceClient {
 
  private:
   struct Run;
-  struct RouterInitialization {
-    TaskHandle build;
-    TaskHandle timer;
-    bool valid() const { return build.valid(); }
-  };
 
   VCRDataSource* source(VCRDataSourceIdentifier identifier) const;
   std::vector<VCRDataSource*> dataSources() const;
   SourceSelectionContext selectionContext(const WeatherQueryAnalyzer& analyzer) const;
   WeatherQueryAnalyzer makeWeatherAnalyzer() const;
-
-  void handleRouterBuilt(uint64_t generation, Result<std::shared_ptr<QueryRouting>> result);
-  void handleRouterTimeout(uint64_t generation);
-  void awaitRouterWarmupIfNeeded(const std::shared_ptr<Run>& run, std::function<void()> then);
-  void pollRouterWarmup(const std::shared_ptr<Run>& run, MonoTime start, std::shared_ptr<std::function<void()>> then);
 
   void runFullPipeline(const std::shared_ptr<Run>& run);
   void continueFullPipeline(const std::shared_ptr<Run>& run);
@@ -163,6 +160,8 @@ class IntelligenceCoordinator final : public IntelligenceClient {
                           std::optional<VCRDataSourceResult> result);
   void applyRemoteResult(const std::shared_ptr<Run>& run, VCRDataSourceIdentifier identifier,
                          const std::optional<VCRDataSourceResult>& result);
+  // Resets and lists the enabled local sources that handle the query.
+  void selectLocalSources(const std::shared_ptr<Run>& run);
   void runLocalSearches(const std::shared_ptr<Run>& run, std::function<void(VCRDataSourceIdentifier)> perResult,
                         std::function<void()> allDone);
   void deliverFirstAndAwaitRemotes(const std::shared_ptr<Run>& run);
@@ -173,30 +172,17 @@ class IntelligenceCoordinator final : public IntelligenceClient {
   void updateWeatherLocationPreference(const std::set<VCRDataSourceIdentifier>& remote);
   void logWeatherBlocked(const WeatherAvailabilityIssue& issue, const std::string& query, bool servicesEnabled);
 
-  void handleLocationUpdates(const std::vector<Location>& locations);
-  void handleLocationFailure(const Error& error);
-  void handleAuthorizationChange(LocationAuthorizationStatus status);
-  void resumeAllPendingLocationRequests(const std::optional<Location>& location);
+  void handleLocationAccessChange(bool nowAuthorized);
+  bool locationSourcesEnabled() const;
 
   Dependencies deps_;
   Logger logger_{"IntelligenceCoordinator"};
-  RouterState routerState_;
-  bool routerResolved_ = false;
-  std::shared_ptr<QueryRouting> router_;
-  RouterInitialization routerInitialization_;
-  uint64_t routerGeneration_ = 0;
+  RouterHolder router_;
+  LocationBroker location_;
   std::shared_ptr<Run> currentRun_;
   std::optional<std::string> currentQuery_;
-  LocationAuthorizationStatus authorizationStatus_ = LocationAuthorizationStatus::notDetermined;
-  struct PendingLocationRequest {
-    LocationCompletion completion;
-    TaskHandle timer;
-  };
-  std::map<UUID, PendingLocationRequest> pendingLocationRequests_;
-  std::optional<Location> latestResolvedLocation_;
-  bool hasLoggedRouterRouteFailure_ = false;
-  bool hasLoggedRouterFallback_ = false;
   std::function<void(LocationAuthorizationStatus)> locationAuthorizationDidChange_;
+  std::function<void(const RoutingOutcome&)> routingObserver_;
   std::unique_ptr<AmbientIntelligenceService> ambient_;
   std::optional<UUID> lifecycleRegistrationID_;
   WeakGuard weak_;

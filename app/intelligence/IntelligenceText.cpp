@@ -1,13 +1,14 @@
 #include "app/intelligence/IntelligenceText.h"
 
 #include <unicode/locid.h>
-#include <unicode/normalizer2.h>
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <map>
 #include <memory>
+
+#include "core/DiacriticFolding.h"
 
 namespace pallix::intelligence {
 
@@ -58,24 +59,7 @@ std::string lowercasePosix(std::string_view text) {
 }
 
 std::string foldDiacritics(std::string_view text) {
-  bool ascii = true;
-  for (unsigned char c : text) ascii = ascii && c < 0x80;
-  if (ascii) return std::string(text);
-  UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
-  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-  if (U_FAILURE(status)) return std::string(text);
-  icu::UnicodeString decomposed = nfd->normalize(toUnicode(text), status);
-  if (U_FAILURE(status)) return std::string(text);
-  icu::UnicodeString stripped;
-  for (int32_t i = 0; i < decomposed.length();) {
-    UChar32 c = decomposed.char32At(i);
-    if (u_charType(c) != U_NON_SPACING_MARK) stripped.append(c);
-    i += U16_LENGTH(c);
-  }
-  icu::UnicodeString composed = nfc->normalize(stripped, status);
-  if (U_FAILURE(status)) return toUtf8(stripped);
-  return toUtf8(composed);
+  return withoutDiacritics(text);
 }
 
 std::string foldAndLowercase(std::string_view text) {

@@ -6,6 +6,9 @@
 // and calls route() off the main thread once per query with the default
 // options. Router errors use the domains "PallixRouter" and
 // "PallixRouter.Tokenizer" with the router's codes and descriptions.
+//
+// Its own small target (pallix_query_routing, core only), so that the router
+// links neither the intelligence nor the search library through it.
 #pragma once
 
 #include <array>
@@ -17,7 +20,6 @@
 #include <string>
 #include <string_view>
 
-#include "app/intelligence/IntelligenceTypes.h"
 #include "core/Error.h"
 #include "core/TaskRunner.h"
 
@@ -62,8 +64,5 @@ using QueryRouterFactory = std::function<void(CancellationToken cancel, RouterBu
 // A factory around a blocking build function (the usual case).
 QueryRouterFactory makeBlockingRouterFactory(
     std::function<Result<std::shared_ptr<QueryRouting>>(CancellationToken cancel)> build);
-
-// The coordinator's mapping of router labels to data-source identifiers.
-VCRDataSourceIdentifier identifierForRouterSource(DataSource source);
 
 }  // namespace pallix

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/intelligence/IntelligenceTypes.h"
+#include "app/intelligence/QueryRouting.h"
 #include "app/intelligence/WeatherQueryAnalyzer.h"
 
 namespace pallix {
@@ -44,5 +45,8 @@ class SourceSelectionRules {
   static std::set<VCRDataSourceIdentifier> forcedIdentifiers(std::string_view text,
                                                              const SourceSelectionContext& context);
 };
+
+// The coordinator's mapping of router labels to data-source identifiers.
+VCRDataSourceIdentifier identifierForRouterSource(DataSource source);
 
 }  // namespace pallix

@@ -406,9 +406,9 @@ Logger& appDelegateLogger() {
 }
 
 TelemetryParameters errorParameters(const Error& error) {
-  return {{"errorDomain", error.domain()},
-          {"errorCode", std::to_string(error.code())},
-          {"description", error.description()}};
+  TelemetryParameters parameters = errorTelemetryParameters(error);
+  parameters["description"] = error.description();
+  return parameters;
 }
 
 // Deletes the store and its companions, each only when it exists.

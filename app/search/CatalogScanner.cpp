@@ -165,11 +165,6 @@ bool hasAppSuffix(std::string_view name) {
   return tail[0] == '.' && (tail[1] | 0x20) == 'a' && (tail[2] | 0x20) == 'p' && (tail[3] | 0x20) == 'p';
 }
 
-bool isUnder(std::string_view path, std::string_view root) {
-  if (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
-  return path.size() > root.size() && startsWith(path, root) && (root == "/" || path[root.size()] == '/');
-}
-
 // Whether `a`, followed by "/" when `aBelow`, sorts before `b`, followed by
 // "/" when `bBelow`, byte by byte: the order of a folder's path against the
 // paths below a sibling ("x" < "x.txt" < "x/a", since "." sorts before "/").
@@ -289,7 +284,7 @@ std::vector<std::string> distinctFileDirectories(const std::vector<std::string>&
   std::vector<std::string> distinct;
   for (const std::string& root : resolved) {
     bool covered = std::any_of(distinct.begin(), distinct.end(),
-                               [&](const std::string& kept) { return root == kept || isUnder(root, kept); });
+                               [&](const std::string& kept) { return root == kept || isPathBelow(root, kept); });
     if (!covered) distinct.push_back(root);
   }
   return distinct;
@@ -518,7 +513,7 @@ bool CatalogScanner::scanFileDirectory(const std::string& root, std::vector<Inde
 
 CatalogScanner::Placement CatalogScanner::placementBelow(std::string_view path, const std::string& root,
                                                          bool isDirectory) const {
-  if (!isUnder(path, root)) return Placement::excluded;
+  if (!isPathBelow(path, root)) return Placement::excluded;
   std::string_view relative = path.substr(root == "/" ? 1 : root.size() + 1);
   for (size_t slash; (slash = relative.find('/')) != std::string_view::npos; relative.remove_prefix(slash + 1)) {
     if (filter_.prunesFolder(relative.substr(0, slash))) return Placement::excluded;
@@ -853,7 +848,7 @@ PathExamination CatalogScanner::examine(const std::string& path, const ScanDirec
   size_t appPos = path.find(".app/");
   if (appPos != std::string::npos || hasAppSuffix(lastComponent(path))) {
     for (const std::string& root : directories.appDirectories) {
-      if (!isUnder(path, root)) continue;
+      if (!isPathBelow(path, root)) continue;
       result.isApp = true;
       std::string bundle = appPos != std::string::npos ? path.substr(0, appPos + 4) : path;
       if (bundle == path || fileExists(bundle)) {
@@ -865,7 +860,7 @@ PathExamination CatalogScanner::examine(const std::string& path, const ScanDirec
   }
   if (entries_ && endsWith(path, ".desktop")) {
     for (const ApplicationDirectory& directory : entries_->directories()) {
-      if (!isUnder(path, directory.path)) continue;
+      if (!isPathBelow(path, directory.path)) continue;
       result.isApp = true;
       if (!exists) return result;
       std::string id = path.substr(directory.path.size() + (directory.path.back() == '/' ? 0 : 1));
@@ -893,7 +888,7 @@ PathExamination CatalogScanner::examine(const std::string& path, const ScanDirec
     }
   };
   const std::vector<std::string>& roots = directories.fileDirectories;
-  auto root = std::find_if(roots.begin(), roots.end(), [&](const std::string& r) { return isUnder(path, r); });
+  auto root = std::find_if(roots.begin(), roots.end(), [&](const std::string& r) { return isPathBelow(path, r); });
   if (root == roots.end()) {
     // A file directory itself (just added to the list) is not catalogued;
     // what is inside it is.

@@ -156,4 +156,22 @@ std::string displayNameForPath(std::string_view path) {
   return std::string(last.substr(0, dot));
 }
 
+IndexCandidate candidateFromItem(const IndexedItem& item) {
+  IndexCandidate c;
+  c.name = item.name;
+  c.bundleIdentifier = item.bundleIdentifier;
+  c.version = item.version;
+  c.build = item.build;
+  c.canonicalPath = item.path;
+  c.domainPriority = item.domainPriority;
+  c.itemType = item.itemType();
+  c.fileExtension = item.fileExtension;
+  c.sizeBytes = item.sizeBytes;
+  c.createdDate = item.createdDate;
+  c.modifiedDate = item.modifiedDate;
+  c.fileCategory = item.fileCategory();
+  c.parentBundleIdentifier = item.parentBundleIdentifier;
+  return c;
+}
+
 }  // namespace pallix

@@ -52,6 +52,10 @@ struct IndexCandidate {
   friend bool operator==(const IndexCandidate&, const IndexCandidate&) = default;
 };
 
+// The candidate a stored record was made from (for comparing a scanned app
+// with the record it would replace).
+IndexCandidate candidateFromItem(const IndexedItem& item);
+
 // The location rank of an app path: 5 under "/System/Applications" (or the
 // cryptex copy), 4 under "/Applications", 3 below
 // "/System/Library/CoreServices/", 2 below the home "Applications", else 1.

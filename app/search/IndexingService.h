@@ -4,10 +4,12 @@
 // It runs full scans (initial, on demand, after lost events, and every 3 h),
 // keeps the catalog current from directory-watcher events (accumulated per
 // path, debounced 1.5 s, processed as one incremental run), adapts to the work
-// mode, persists the directory lists in user defaults and answers icon
-// requests through an IconResolver with a bounded cache. The first snapshot
-// of an empty catalog is written while its scan runs (StreamedSnapshotWriter);
-// later ones are compared with the stored records once the scan is done.
+// mode and schedules all of it. Its collaborators do the rest: CatalogWriter
+// writes snapshots and incremental runs to the catalog, DirectoryLists keeps
+// and edits the folders, DirectoryEventFilter sorts watcher events, and
+// IconCache answers icon requests. The first snapshot of an empty catalog is
+// written while its scan runs (StreamedSnapshotWriter); later ones are
+// compared with the stored records once the scan is done.
 //
 // Work modes: in `active` nothing starts (requests are deferred to the next
 // `idle`); in `idle` everything runs; in `deepIdle` full scans wait for
@@ -26,12 +28,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "app/platform/DataDirectories.h"
@@ -40,8 +39,11 @@
 #include "app/platform/PersistentStore.h"
 #include "app/search/CatalogScanner.h"
 #include "app/search/CatalogStore.h"
+#include "app/search/CatalogWriter.h"
 #include "app/search/ChangeAccumulator.h"
+#include "app/search/DirectoryLists.h"
 #include "app/search/FileExclusionFilter.h"
+#include "app/search/IconCache.h"
 #include "app/search/IndexCandidate.h"
 #include "app/search/IndexedItem.h"
 #include "app/search/StreamedSnapshotWriter.h"
@@ -54,86 +56,24 @@
 
 namespace pallix {
 
-// Resolves scan candidates against stored records: first by lowercased bundle
-// identifier (when the candidate has one), then by path. A full snapshot
-// preloads every record; an incremental lookup fetches at most one.
-class IndexedItemLookup {
- public:
-  explicit IndexedItemLookup(std::vector<IndexedItem> items);
-  std::optional<size_t> find(const IndexCandidate& candidate) const;
-  std::vector<IndexedItem>& items() { return items_; }
-  void clear();
-
-  static Result<std::optional<IndexedItem>> fetchOne(CatalogStore& store, const IndexCandidate& candidate);
-
- private:
-  std::vector<IndexedItem> items_;
-  std::unordered_map<std::string, size_t> byBundleId_;
-  std::unordered_map<std::string, size_t> byPath_;
-};
-
-struct FullScanSummary {
-  size_t appCount = 0;
-  size_t fileCount = 0;
-  size_t folderCount = 0;
-  double elapsedSeconds = 0;
-  // The catalog changed (rows inserted, updated or deleted).
-  bool mutated = false;
-  // The signature matched the stored one: nothing was compared or written.
-  bool unchanged = false;
-  size_t inserted = 0;
-  size_t updated = 0;
-  size_t deleted = 0;
-  // Folders that could not be enumerated; their records were kept.
-  std::vector<std::string> failedDirectories;
-  std::optional<Error> error;
-};
-
-// Where a full scan is, for progress lines: scanning (items found so far),
-// then, unless nothing changed, saving (records written of the total), and
-// for a bulk load the one pass that indexes the names of every record.
-struct IndexingProgress {
-  enum class Phase { scanning, saving, indexingNames };
-  Phase phase = Phase::scanning;
-  size_t done = 0;
-  // Records to write; 0 while scanning.
-  size_t total = 0;
-
-  friend bool operator==(const IndexingProgress&, const IndexingProgress&) = default;
-};
-
-struct IncrementalRunSummary {
-  size_t changeCount = 0;
-  size_t created = 0;
-  size_t modified = 0;
-  size_t removed = 0;
-  size_t failed = 0;
-  double elapsedSeconds = 0;
-};
-
 class IndexingService {
  public:
   static constexpr Duration kDirectoryChangeDebounceInterval = std::chrono::milliseconds(1500);
   static constexpr Duration kFullScanInterval = std::chrono::seconds(10800);
-  static constexpr Duration kTelemetryThrottleInterval = std::chrono::seconds(3600);
-  // Records per save of an incremental run. A full snapshot is saved in one
-  // transaction, as a bulk load when it writes at least kBulkLoadMinimum
-  // records and a third of the catalog (rebuilding the name index then costs
-  // less than maintaining it row by row).
-  static constexpr size_t kIndexingBatchSize = 120;
-  static constexpr size_t kBulkLoadMinimum = 1000;
-  // Records written between two progress reports while saving.
-  static constexpr size_t kSaveProgressInterval = 4096;
-  static constexpr size_t kIconPrefetchLimit = 24;
+  static constexpr Duration kTelemetryThrottleInterval = CatalogWriter::kTelemetryThrottleInterval;
+  static constexpr size_t kIndexingBatchSize = CatalogWriter::kIndexingBatchSize;
+  static constexpr size_t kBulkLoadMinimum = CatalogWriter::kBulkLoadMinimum;
+  static constexpr size_t kSaveProgressInterval = CatalogWriter::kSaveProgressInterval;
+  static constexpr size_t kIconPrefetchLimit = IconCache::kIconPrefetchLimit;
   static constexpr int kIconTargetSize = 64;
-  static constexpr size_t kIconCacheCountLimit = 320;
-  static constexpr int64_t kIconCacheCostLimit = 50331648;
+  static constexpr size_t kIconCacheCountLimit = IconCache::kIconCacheCountLimit;
+  static constexpr int64_t kIconCacheCostLimit = IconCache::kIconCacheCostLimit;
   static constexpr Duration kFileSystemEventLatency = std::chrono::milliseconds(500);
   // In deepIdle, incremental runs start at most this often.
   static constexpr Duration kDeepIdleIncrementalInterval = std::chrono::seconds(60);
 
-  static constexpr const char* kAdditionalAppDirectoriesKey = "IndexingService.additionalAppDirectories";
-  static constexpr const char* kFileDirectoriesKey = "IndexingService.fileDirectories";
+  static constexpr const char* kAdditionalAppDirectoriesKey = DirectoryLists::kAdditionalAppDirectoriesKey;
+  static constexpr const char* kFileDirectoriesKey = DirectoryLists::kFileDirectoriesKey;
   static constexpr const char* kLastFullScanTimeKey = "IndexingService.lastFullScanTime";
 
   struct Dependencies {
@@ -159,15 +99,7 @@ class IndexingService {
     DirectoryOpener* directoryOpener = nullptr;
   };
 
-  // What an edit of the persisted file-directory list did.
-  struct FileDirectoryEdit {
-    // The folder as listed: standardised, symbolic links resolved.
-    std::string path;
-    // Added: the folder was indexed by default and is now listed explicitly.
-    bool wasDefault = false;
-    // Added: a listed folder that already contains it (its files are listed once).
-    std::optional<std::string> coveringDirectory;
-  };
+  using FileDirectoryEdit = DirectoryLists::FileDirectoryEdit;
 
   explicit IndexingService(Dependencies deps);
   ~IndexingService();
@@ -195,6 +127,8 @@ class IndexingService {
   // Called on the main runner after each incremental run (CLI watch).
   void setIncrementalRunObserver(std::function<void(const IncrementalRunSummary&)> observer);
   void setFullScanObserver(std::function<void(const FullScanSummary&)> observer);
+  // Called on the main runner as each full scan starts.
+  void setFullScanStartObserver(std::function<void()> observer);
 
   // Directory lists (thread-safe reads).
   std::vector<std::string> appDirectories() const;
@@ -209,31 +143,34 @@ class IndexingService {
   // renewed, watcher rebuilt, catalog updated. Returns whether they differed.
   bool reloadDirectoryLists();
 
-  // The persisted file directories (defaults: home Documents, Desktop,
-  // Downloads and Developer, those that exist).
-  static std::vector<std::string> persistedFileDirectories(const UserDefaults& defaults, const DataDirectories& dirs);
-  // Edits the persisted list. Only existing directories are added, with their
-  // links resolved, once (adding a default folder lists the defaults
-  // explicitly); removal accepts the folder as listed or through a link.
+  // The persisted lists as DirectoryLists reads and edits them.
+  static std::vector<std::string> persistedFileDirectories(const UserDefaults& defaults, const DataDirectories& dirs) {
+    return DirectoryLists::persistedFileDirectories(defaults, dirs);
+  }
   static Result<FileDirectoryEdit> editFileDirectories(UserDefaults& defaults, const DataDirectories& dirs,
-                                                       const std::string& path, bool add);
-  static std::string standardizePath(const std::string& path);
+                                                       const std::string& path, bool add) {
+    return DirectoryLists::editFileDirectories(defaults, dirs, path, add);
+  }
+  static std::string standardizePath(const std::string& path) { return DirectoryLists::standardizePath(path); }
 
   const UUID& snapshotVersion() const { return snapshotVersion_; }
-  const UUID& iconRefreshToken() const { return iconRefreshToken_; }
+  const UUID& iconRefreshToken() const { return icons_.iconRefreshToken(); }
   const UUID& directoryVersion() const { return directoryVersion_; }
   std::optional<Date> lastFullScanTime() const { return lastFullScanTime_; }
 
-  // Icons: the file of an item's icon at `size` pixels, through the
-  // IconResolver, cached by canonical path (and bundle key for apps).
-  void icon(const IndexedItem& item, int size, std::function<void(std::optional<std::string>)> completion);
-  std::optional<std::string> cachedIcon(const IndexedItem& item, int size);
-  void prefetchIcons(const std::vector<IndexedItem>& items, int size);
+  // Icons: the file of an item's icon at `size` pixels (IconCache).
+  void icon(const IndexedItem& item, int size, std::function<void(std::optional<std::string>)> completion) {
+    icons_.icon(item, size, std::move(completion));
+  }
+  std::optional<std::string> cachedIcon(const IndexedItem& item, int size) { return icons_.cachedIcon(item, size); }
+  void prefetchIcons(const std::vector<IndexedItem>& items, int size) { icons_.prefetchIcons(items, size); }
   // The interface theme changed; a different signature clears the icon cache.
-  void handleAppearanceChange(const std::string& appearanceSignature);
+  void handleAppearanceChange(const std::string& appearanceSignature) {
+    icons_.handleAppearanceChange(appearanceSignature);
+  }
   void trimInMemoryCaches(const std::string& reason);
-  size_t iconCacheCount() const { return iconCache_.size(); }
-  int64_t iconCacheCost() const { return iconCacheCost_; }
+  size_t iconCacheCount() const { return icons_.count(); }
+  int64_t iconCacheCost() const { return icons_.cost(); }
 
   // State for tests and the CLI.
   bool isFullScanRunning() const { return watcherIndexIsRunning_; }
@@ -244,31 +181,19 @@ class IndexingService {
   CatalogStore& catalog() { return catalog_; }
 
  private:
-  struct IconEntry {
-    std::string file;
-    int64_t cost = 0;
-  };
-
-  ScanDirectories scanDirectories() const;
-  std::vector<std::string> watchedDirectories() const;
-  // The persisted lists as used here (file directories resolved, once each).
-  std::vector<std::string> loadAdditionalAppDirectories() const;
-  std::vector<std::string> loadFileDirectories() const;
+  // Puts the persisted directory lists in use, then applyDirectoryChange.
   void directoriesChanged();
+  // directoryVersion renewed, watcher rebuilt, and the folders that came or
+  // went since `before` indexed or dropped.
+  void applyDirectoryChange(const ScanDirectories& before);
 
   void enqueueWatcherIndexingRun();
   void startFullScan();
   void finishFullScan(ScanResult result, std::string signature, MonoTime start);
-  FullScanSummary performPersistFullSnapshot(ScanResult& result, const std::string& signature);
-  Status persistDiff(ScanResult& result, FullScanSummary& summary);
   // A first snapshot too small for a bulk load: its candidates go back into
   // `result` for an ordinary save.
   static void returnHeldBack(ScanResult& result, std::vector<IndexCandidate> heldBack);
-  FullScanSummary persistStreamedSnapshot(StreamedSnapshotWriter& writer, const HandedOutCandidates& kept);
-  void reportPersisted(const FullScanSummary& summary, size_t apps, size_t files, double elapsed);
-  void reportPersistFailure(const Error& error, FullScanSummary& summary);
   void reportProgress(const IndexingProgress& progress);
-  void removeAllItemsIfNeeded(FullScanSummary& summary);
   void schedulePeriodicFullScan();
 
   void enqueueIncrementalIndexingRun();
@@ -276,14 +201,7 @@ class IndexingService {
   // run is then scheduled for its end).
   bool coalesceDeepIdleRun();
   void processIncrementalChanges(std::vector<AccumulatedChange> changes);
-  void applyIncrementalChanges(std::vector<std::pair<AccumulatedChange, PathExamination>> examined, MonoTime start);
-
-  std::string iconKey(const IndexedItem& item, int size) const;
-  void insertIcon(const std::string& key, std::string file, int size);
-  void removeIconsForPath(const std::string& path);
-  void clearIconCache();
-
-  void persistSignature(const std::string& signature);
+  void applyIncrementalChanges(std::vector<ExaminedChange> examined, MonoTime start);
 
   // State shared with the watcher thread and the directory-change runner;
   // kept alive by their tasks, so it may outlive the service briefly.
@@ -295,7 +213,11 @@ class IndexingService {
   // Shared with background tasks so a scan in flight never dangles.
   std::shared_ptr<CatalogScanner> scanner_;
   CatalogStore catalog_;
+  CatalogWriter writer_;
+  // Shared with the watcher thread through shared_.
+  std::shared_ptr<DirectoryLists> directories_;
   std::shared_ptr<Shared> shared_;
+  IconCache icons_;
 
   // Main-runner state.
   WorkMode workMode_ = WorkMode::idle;
@@ -311,22 +233,14 @@ class IndexingService {
   ProgressCallback currentProgress_;
   ProgressCallback nextProgress_;
   std::optional<Date> lastFullScanTime_;
-  std::string lastSnapshotSignature_;
   UUID snapshotVersion_ = UUID::random();
-  UUID iconRefreshToken_ = UUID::random();
   UUID directoryVersion_ = UUID::random();
-  std::optional<MonoTime> lastUnchangedSignalTime_;
-  std::string appearanceSignature_;
   TaskHandle periodicFullScanHandle_;
   std::optional<MonoTime> lastIncrementalRunStart_;
   TaskHandle coalescedIncrementalRun_;
   std::function<void(const IncrementalRunSummary&)> incrementalObserver_;
   std::function<void(const FullScanSummary&)> fullScanObserver_;
-
-  // Icon cache (LRU, main runner).
-  std::list<std::string> iconOrder_;
-  std::unordered_map<std::string, std::pair<IconEntry, std::list<std::string>::iterator>> iconCache_;
-  int64_t iconCacheCost_ = 0;
+  std::function<void()> fullScanStartObserver_;
 
   std::unique_ptr<DirectoryWatcher> watcher_;
   // A first snapshot being written while its scan runs (main runner);

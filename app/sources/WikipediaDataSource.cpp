@@ -111,7 +111,7 @@ Result<std::optional<WikipediaArticle>> WikipediaDataSource::parseAnswer(std::st
 void WikipediaDataSource::fail(const Error& error) {
   logger_.error("Wikipedia search failed: %s", error.description().c_str());
   TelemetryService::errorOccurred("WikipediaDataSource.searchFailed", "WikipediaDataSource", error.description(),
-                                  {{"errorDomain", error.domain()}, {"errorCode", std::to_string(error.code())}});
+                                  errorTelemetryParameters(error));
 }
 
 void WikipediaDataSource::search(const std::string& query,

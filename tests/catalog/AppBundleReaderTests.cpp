@@ -19,7 +19,7 @@ const char* kInfoPlist = R"(<?xml version="1.0" encoding="UTF-8"?>
 </dict></plist>)";
 
 TEST(AppBundleReaderTest, ReadsContentsOrFlatInfoPlist) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   scratch.file("Editor.app/Contents/Info.plist", kInfoPlist);
   auto info = readAppBundle(scratch.path() + "/Editor.app");
   ASSERT_TRUE(info.ok()) << info.error().description();

@@ -20,7 +20,7 @@ std::map<std::string, testing::RandomTree::Entry> scanned(const std::vector<Inde
 TEST(CatalogScannerModelTest, RandomTreesMatchBruteForceModel) {
   FileExclusionFilter filter;
   for (unsigned seed = 1; seed <= 12; ++seed) {
-    testing::ScratchDirectory scratch;
+    testing::TempDir scratch;
     std::mt19937 rng(seed);
     std::string root = scratch.dir("Documents");
     testing::RandomTree::generate(root, rng, 150, 4);
@@ -32,7 +32,7 @@ TEST(CatalogScannerModelTest, RandomTreesMatchBruteForceModel) {
 }
 
 TEST(CatalogScannerModelTest, CandidatesCarryNamesExtensionsAndCategories) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   FileExclusionFilter filter;
   std::string root = scratch.dir("Documents");
   scratch.file("Documents/Report.Final.PDF", "12345");
@@ -55,7 +55,7 @@ TEST(CatalogScannerModelTest, CandidatesCarryNamesExtensionsAndCategories) {
 }
 
 TEST(CatalogScannerModelTest, RulesApplyBelowTheChosenFolderOnly) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   FileExclusionFilter filter;
   scratch.file("work/build/inside.txt");
   scratch.file("work/build/tmp/skipped.txt");
@@ -67,7 +67,7 @@ TEST(CatalogScannerModelTest, RulesApplyBelowTheChosenFolderOnly) {
 }
 
 TEST(CatalogScannerModelTest, FoldersListedTwiceOrThroughLinksAreWalkedOnce) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   FileExclusionFilter filter;
   scratch.file("Documents/sub/a.txt");
   scratch.file("Documents-old/b.txt");
@@ -84,7 +84,7 @@ TEST(CatalogScannerModelTest, FoldersListedTwiceOrThroughLinksAreWalkedOnce) {
 // Links are never followed; one stands for its target only where a walk
 // lists that target anyway, so nothing is listed twice or as a tiny file.
 TEST(CatalogScannerModelTest, SymbolicLinksStandForTargetsInsideIndexedFolders) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   FileExclusionFilter filter;
   const std::string docs = scratch.dir("Documents");
   const std::string other = scratch.dir("Other");
@@ -139,7 +139,7 @@ TEST(CatalogScannerModelTest, FilesOfSandboxedApplicationsNameTheirOwner) {
   };
   for (const Case& c : cases) EXPECT_EQ(owningApplicationIdentifier(c.path, "/home/u/"), c.owner) << c.path;
 
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   FileExclusionFilter filter;
   scratch.file("snap/spotify/common/song.ogg");
   CatalogScanner scanner(filter, scratch.path(), nullptr);
@@ -223,7 +223,7 @@ TEST(CatalogScannerModelTest, DomainPriorityFollowsLocation) {
 }
 
 TEST(CatalogScannerModelTest, BundlesAndNestedBundles) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   FileExclusionFilter filter;
   auto plist = [](const std::string& id, const std::string& name) {
     return "<plist><dict><key>CFBundleIdentifier</key><string>" + id + "</string><key>CFBundleName</key><string>" +
@@ -250,7 +250,7 @@ TEST(CatalogScannerModelTest, BundlesAndNestedBundles) {
 }
 
 TEST(CatalogScannerModelTest, DesktopEntriesHonourPrecedenceAndHiding) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   FileExclusionFilter filter;
   testing::FixedEntrySource source;
   source.dirs = {{scratch.dir("user/applications"), 5}, {scratch.dir("system/applications"), 3}};

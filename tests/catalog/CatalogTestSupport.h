@@ -1,4 +1,5 @@
-// Helpers shared by the catalog tests: a scratch directory tree.
+// Helpers shared by the catalog tests: random trees and their model, fixed
+// desktop entries; scratch folders are the shared TempDir.
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "core/FileUtil.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix::testing {
 
@@ -19,35 +21,6 @@ inline void writeFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << contents;
 }
-
-// A fresh directory under the system temp dir, removed with its contents.
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pallix-catalog-XXXXXX").string();
-    char* made = ::mkdtemp(pattern.data());
-    path_ = made ? made : pattern;
-  }
-  ~ScratchDirectory() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& relative, const std::string& contents = "x") const {
-    std::string full = path_ + "/" + relative;
-    std::filesystem::create_directories(std::filesystem::path(full).parent_path());
-    writeFile(full, contents);
-    return full;
-  }
-  std::string dir(const std::string& relative) const {
-    std::string full = path_ + "/" + relative;
-    std::filesystem::create_directories(full);
-    return full;
-  }
-
- private:
-  std::string path_;
-};
 
 }  // namespace pallix::testing
 

@@ -7,6 +7,7 @@
 #include "CatalogTestSupport.h"
 #include "app/search/FileExclusionFilter.h"
 #include "core/Logger.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix {
 namespace {
@@ -82,7 +83,7 @@ TEST(GitignoreTest, CompiledPatternsMatchRelativePaths) {
 }
 
 TEST(GitignoreTest, LoadsCachesAndReportsUnreadableFiles) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   scratch.file(".gitignore", "# build output\n/build/\n*.tmp\n\n!keep.tmp\n");
   FileExclusionFilter filter;
   auto patterns = filter.loadGitignore(scratch.path());
@@ -96,15 +97,13 @@ TEST(GitignoreTest, LoadsCachesAndReportsUnreadableFiles) {
   filter.clearGitignoreCache();
   EXPECT_EQ(filter.loadGitignore(scratch.path())->size(), 1u);
 
-  auto sink = std::make_shared<RecordingLogSink>();
-  auto previous = Logger::setSink(sink);
+  testing::ScopedLogCapture logs;
   EXPECT_FALSE(filter.loadGitignore(scratch.path() + "/missing"));
-  Logger::setSink(previous);
-  EXPECT_TRUE(sink->contains("Failed to read .gitignore at " + scratch.path() + "/missing/.gitignore"));
+  EXPECT_TRUE(logs.contains("Failed to read .gitignore at " + scratch.path() + "/missing/.gitignore"));
 }
 
 TEST(GitignoreTest, ConcurrentLoadsShareOneCache) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   for (int i = 0; i < 8; ++i) scratch.file("d" + std::to_string(i) + "/.gitignore", "*.o\n/out/\n");
   FileExclusionFilter filter;
   std::vector<std::thread> threads;

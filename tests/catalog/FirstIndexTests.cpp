@@ -170,7 +170,7 @@ class GateOpener final : public DirectoryOpener {
 // loaded (the main connection inside the load's transaction) leaves the
 // catalog empty, and nothing claims that the snapshot was stored.
 TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
-  testing::ScratchDirectory scratch;
+  testing::TempDir scratch;
   const std::string documents = scratch.dir("Documents");
   for (int i = 0; i < 3000; ++i) scratch.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
   UserDefaults defaults;
@@ -181,16 +181,8 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   testing::FixedEntrySource entries;
   GateOpener gate(documents + "/f9");  // the last folder walked
   auto main = RunLoop::create();
-  IndexingService::Dependencies deps;
-  deps.mainRunner = main;
-  deps.backgroundRunner = SerialExecutor::create("test-scan");
-  deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
-  deps.defaults = &defaults;
-  deps.store = store.value().get();
-  deps.filter = &filter;
-  deps.dirs = DataDirectories::forHome(scratch.path());
-  deps.applicationEntries = &entries;
-  deps.baseAppDirectories = {scratch.path() + "/Applications"};
+  IndexingService::Dependencies deps =
+      testing::realThreadDependencies(main, defaults, *store.value(), filter, entries, scratch.path());
   deps.directoryOpener = &gate;
   auto service = std::make_unique<IndexingService>(deps);
   bool completed = false;
@@ -228,9 +220,7 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   EXPECT_FALSE(next.unchanged);
   EXPECT_EQ(next.inserted, testing::RandomTree::model(documents).size());
   service.reset();
-  for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
-    std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
-  }
+  testing::shutDownExecutors(deps);
   main->runUntilIdle();
 }
 

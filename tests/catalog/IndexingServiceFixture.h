@@ -18,6 +18,7 @@
 #include "core/RunLoop.h"
 #include "core/Telemetry.h"
 #include "core/VirtualTime.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix::testing {
 
@@ -72,16 +73,8 @@ class IndexingServiceTest : public ::testing::Test {
     auto store = PersistentStore::open(dirs_.storePath(), catalogMigrationSteps());
     ASSERT_TRUE(store.ok()) << store.error().description();
     store_ = std::move(store.value());
-    logSink_ = std::make_shared<RecordingLogSink>();
-    previousSink_ = Logger::setSink(logSink_);
-    previousThreshold_ = Logger::threshold();
-    Logger::setThreshold(LogLevel::debug);
   }
-  void TearDown() override {
-    service_.reset();
-    Logger::setSink(previousSink_);
-    Logger::setThreshold(previousThreshold_);
-  }
+  void TearDown() override { service_.reset(); }
 
   IndexingService& service() {
     if (!service_) {
@@ -100,6 +93,9 @@ class IndexingServiceTest : public ::testing::Test {
       deps.baseAppDirectories = {scratch_.path() + "/Applications", scratch_.path() + "/OtherApps"};
       deps.directoryOpener = &opener_;
       service_ = std::make_unique<IndexingService>(deps);
+      service_->setFullScanStartObserver([this] { ++scansStarted_; });
+      service_->setIncrementalRunObserver(
+          [this](const IncrementalRunSummary& run) { incrementalRuns_.push_back(run); });
     }
     return *service_;
   }
@@ -145,13 +141,7 @@ class IndexingServiceTest : public ::testing::Test {
     return env_.clock().now() - start;
   }
 
-  size_t logCount(const std::string& needle) {
-    size_t n = 0;
-    for (const std::string& message : logSink_->messages()) n += message.find(needle) != std::string::npos;
-    return n;
-  }
-
-  ScratchDirectory scratch_;
+  TempDir scratch_;
   DataDirectories dirs_;
   std::string documents_;
   VirtualTimeEnvironment env_;
@@ -162,11 +152,39 @@ class IndexingServiceTest : public ::testing::Test {
   FakeWatcherFactory watchers_;
   FakeIconResolver icons_;
   FaultyDirectoryOpener opener_;
-  std::shared_ptr<RecordingLogSink> logSink_;
-  std::shared_ptr<LogSink> previousSink_;
-  LogLevel previousThreshold_ = LogLevel::error;
+  // Keeps the service's log lines out of the test output.
+  ScopedLogCapture logs_;
   std::unique_ptr<IndexingService> service_;
+  // Full scans started and incremental runs finished, over every service
+  // the test made (a test may replace the run observer with its own).
+  size_t scansStarted_ = 0;
+  std::vector<IncrementalRunSummary> incrementalRuns_;
 };
+
+// What a service on real threads needs: `main` as its main thread, two serial
+// executors, the given store and settings, and `home` with one app folder.
+inline IndexingService::Dependencies realThreadDependencies(const TaskRunnerPtr& main, UserDefaults& defaults,
+                                                            PersistentStore& store, FileExclusionFilter& filter,
+                                                            FixedEntrySource& entries, const std::string& home) {
+  IndexingService::Dependencies deps;
+  deps.mainRunner = main;
+  deps.backgroundRunner = SerialExecutor::create("test-scan");
+  deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
+  deps.defaults = &defaults;
+  deps.store = &store;
+  deps.filter = &filter;
+  deps.dirs = DataDirectories::forHome(home);
+  deps.applicationEntries = &entries;
+  deps.baseAppDirectories = {home + "/Applications"};
+  return deps;
+}
+
+// Stops the executors of realThreadDependencies.
+inline void shutDownExecutors(const IndexingService::Dependencies& deps) {
+  for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
+    std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
+  }
+}
 
 inline void expectCatalogMatchesModel(const std::vector<IndexedItem>& items, const std::string& root) {
   std::map<std::string, RandomTree::Entry> got;

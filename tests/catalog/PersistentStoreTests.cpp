@@ -11,6 +11,7 @@
 #include "core/Logger.h"
 #include "core/Strings.h"
 #include "core/Telemetry.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -26,12 +27,7 @@ std::vector<std::string> recoveryNames(const RecordingTelemetrySink& sink) {
 
 class PersistentStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dirs_ = DataDirectories::forHome(scratch_.path());
-    logSink_ = std::make_shared<RecordingLogSink>();
-    previousSink_ = Logger::setSink(logSink_);
-  }
-  void TearDown() override { Logger::setSink(previousSink_); }
+  void SetUp() override { dirs_ = DataDirectories::forHome(scratch_.path()); }
 
   // Opens, adds one catalog row, closes: a valid store on disk.
   void makeValidStore() {
@@ -50,10 +46,9 @@ class PersistentStoreTest : public ::testing::Test {
     return stmt.value().columnInt(0);
   }
 
-  testing::ScratchDirectory scratch_;
+  testing::TempDir scratch_;
   DataDirectories dirs_;
-  std::shared_ptr<RecordingLogSink> logSink_;
-  std::shared_ptr<LogSink> previousSink_;
+  testing::ScopedLogCapture logs_{LogLevel::info};
 };
 
 TEST_F(PersistentStoreTest, CreatesDirectoryAndVersionedSchema) {
@@ -218,7 +213,7 @@ TEST_F(PersistentStoreTest, UnusableDataFolderIsReportedAndNothingIsDeleted) {
   auto store = openPersistentStoreWithRecovery(dirs_);
   EXPECT_TRUE(testing::failsWith(store, dirs_.data));
   EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.createDirectoryFailed"), 1u);
-  EXPECT_TRUE(logSink_->contains("Pallix.AppDelegate: Failed to create data directory: "));
+  EXPECT_TRUE(logs_.contains("Pallix.AppDelegate: Failed to create data directory: "));
   EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.removedStore"), 0u);
   EXPECT_EQ(readFileToString(dirs_.data).valueOr(""), "not a directory");
 }

@@ -5,6 +5,7 @@
 #include "SimilaritySearchKit/BertTokenizer.h"
 #include "core/Logger.h"
 #include "tests/embeddings/EmbeddingsTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix {
 namespace {
@@ -25,14 +26,9 @@ const BertTokenizer& bert() {
 // Runs `body` with debug logging recorded into the returned sink.
 template <typename Body>
 std::shared_ptr<RecordingLogSink> recordingLogs(Body body) {
-  auto sink = std::make_shared<RecordingLogSink>();
-  auto previous = Logger::setSink(sink);
-  LogLevel threshold = Logger::threshold();
-  Logger::setThreshold(LogLevel::debug);
+  testing::ScopedLogCapture logs;
   body();
-  Logger::setThreshold(threshold);
-  Logger::setSink(previous);
-  return sink;
+  return logs.sharedSink();
 }
 
 std::string repeated(const std::string& word, int times) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <set>
@@ -15,6 +16,7 @@
 #include "core/VirtualTime.h"
 #include "tests/intelligence/IntelligenceFakes.h"
 #include "tests/intelligence/IntelligenceTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix::testing_support {
 
@@ -36,17 +38,11 @@ class CoordinatorFixture : public ::testing::Test {
 
   void SetUp() override {
     env.clock().setWallNow(utc(2026, 3, 11, 10));
-    logs = std::make_shared<RecordingLogSink>();
-    previousSink = Logger::setSink(logs);
-    previousThreshold = Logger::threshold();
-    Logger::setThreshold(LogLevel::debug);
     location->setStatusSilently(LocationAuthorizationStatus::authorizedWhenInUse);
   }
   void TearDown() override {
     coordinator.reset();
     env.runUntilIdle();
-    Logger::setSink(previousSink);
-    Logger::setThreshold(previousThreshold);
   }
 
   IntelligenceCoordinator::Dependencies dependencies() {
@@ -62,7 +58,13 @@ class CoordinatorFixture : public ::testing::Test {
   }
   void create() {
     coordinator = std::make_unique<IntelligenceCoordinator>(dependencies());
+    coordinator->setRoutingObserver([this](const RoutingOutcome& outcome) { routings.push_back(outcome); });
     env.runUntilIdle();
+  }
+  // Full queries whose fallback was logged (once per warm-up cycle).
+  size_t loggedFallbacks() const {
+    return static_cast<size_t>(
+        std::count_if(routings.begin(), routings.end(), [](const RoutingOutcome& o) { return o.fallbackLogged; }));
   }
   // Warms the router and completes its build at once.
   void makeRouterReady() {
@@ -98,11 +100,6 @@ class CoordinatorFixture : public ::testing::Test {
     env.fastForwardUntilNoTasksRemain();
     return stream;
   }
-  size_t logCount(const std::string& needle) const {
-    size_t n = 0;
-    for (const auto& m : logs->messages()) n += m.find(needle) != std::string::npos;
-    return n;
-  }
 
   VirtualTimeEnvironment env;
   TaskRunnerPtr sourceRunner = env.makeRunner("sources");
@@ -119,11 +116,11 @@ class CoordinatorFixture : public ::testing::Test {
   std::shared_ptr<FakeLocationProvider> location = std::make_shared<FakeLocationProvider>();
   ManualRouterFactory routerFactory;
   std::shared_ptr<FakeRouter> router = std::make_shared<FakeRouter>();
-  std::shared_ptr<RecordingLogSink> logs;
-  std::shared_ptr<LogSink> previousSink;
-  LogLevel previousThreshold = LogLevel::error;
+  // Keeps the coordinator's log lines out of the test output.
+  testing::ScopedLogCapture logs;
   ScopedTelemetryRecorder telemetry;
   std::unique_ptr<IntelligenceCoordinator> coordinator;
+  std::vector<RoutingOutcome> routings;
 };
 
 }  // namespace pallix::testing_support

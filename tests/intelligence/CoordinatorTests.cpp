@@ -228,7 +228,6 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildThatNeverFinishesTimesOutAfterThi
   ASSERT_EQ(timeouts.size(), 1u);
   EXPECT_EQ(timeouts[0].message, "Router initialization timed out");
   EXPECT_EQ(timeouts[0].parameters.at("timeoutSeconds"), "30");
-  EXPECT_EQ(logCount("PallixRouter initialization timed out after 30 seconds"), 1u);
   EXPECT_TRUE(routerFactory.tokens.at(0).isCancelled());
 
   // A build that completes after the timeout lost the race.
@@ -238,11 +237,12 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildThatNeverFinishesTimesOutAfterThi
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::timedOut);
 
   // Later queries use the fallback with reason timeout and do not rebuild.
-  logs->clear();
+  routings.clear();
   auto later = settle("directions to the louvre");
   EXPECT_TRUE(router->queries.empty());
   EXPECT_EQ(routerFactory.builds, 1);
-  EXPECT_EQ(logCount("PallixRouter timed out, using fallback routing"), 1u);
+  ASSERT_EQ(routings.size(), 1u);
+  EXPECT_EQ(routings[0].fallback, RouterFallbackReason::timeout);
   ASSERT_FALSE(later->snapshots.empty());
   EXPECT_TRUE(later->snapshots.front().selectedIdentifiers.count(Id::maps));
 }
@@ -254,11 +254,11 @@ TEST_F(IntelligenceCoordinatorTest, FirstQueryWaitsForARouterThatBecomesReadyWit
   env.advanceBy(500ms);
   EXPECT_TRUE(stream->snapshots.empty()) << "the pipeline must wait for the router";
   routerFactory.complete(std::shared_ptr<QueryRouting>(router));
-  env.advanceBy(100ms);
+  env.runUntilIdle();  // the finished build releases the query at once
   EXPECT_EQ(router->queries, std::vector<std::string>{"population of oslo"});
   EXPECT_EQ(stream->firstSelected(), Ids{Id::wikipedia});
-  EXPECT_EQ(logCount("PallixRouter fallback engaged"), 0u);
-  EXPECT_EQ(logCount("PallixRouter initialized successfully (async)"), 1u);
+  ASSERT_EQ(routings.size(), 1u);
+  EXPECT_FALSE(routings[0].fallback);
 }
 
 TEST_F(IntelligenceCoordinatorTest, FirstQueryFallsBackAfterWaitingOnePointTwoSeconds) {
@@ -271,8 +271,9 @@ TEST_F(IntelligenceCoordinatorTest, FirstQueryFallsBackAfterWaitingOnePointTwoSe
   ASSERT_EQ(stream->snapshots.size(), 1u);
   EXPECT_TRUE(stream->last().selectedIdentifiers.empty()) << "fallback never selects wikipedia";
   EXPECT_TRUE(router->queries.empty());
-  EXPECT_EQ(logCount("PallixRouter fallback engaged reason=routerUnavailable"), 1u);
-  EXPECT_EQ(logCount("PallixRouter still initializing, using fallback routing"), 1u);
+  ASSERT_EQ(routings.size(), 1u);
+  EXPECT_EQ(routings[0].fallback, RouterFallbackReason::unavailable);
+  EXPECT_TRUE(routings[0].fallbackLogged);
 
   // The router arrives at 2 s; the next query uses it without waiting.
   env.advanceBy(750ms);
@@ -290,11 +291,12 @@ TEST_F(IntelligenceCoordinatorTest, FallbackIsLoggedOncePerWarmUpCycle) {
     start(q);
     env.advanceBy(2s);
   }
-  EXPECT_EQ(logCount("PallixRouter fallback engaged"), 1u);
+  EXPECT_EQ(routings.size(), 3u);
+  EXPECT_EQ(loggedFallbacks(), 1u);
   coordinator->onWorkModeChange(WorkMode::deepIdle);
   start("directions to lima");
   env.advanceBy(2s);
-  EXPECT_EQ(logCount("PallixRouter fallback engaged"), 2u);
+  EXPECT_EQ(loggedFallbacks(), 2u);
   EXPECT_EQ(routerFactory.builds, 2);
 }
 
@@ -310,11 +312,11 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildFailureIsReportedAndRoutingFallsB
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_EQ(failures[0].parameters.at("errorDomain"), "PallixRouter");
   EXPECT_EQ(failures[0].parameters.at("errorCode"), "-4");
-  EXPECT_EQ(logCount("PallixRouter initialization failed domain=PallixRouter code=-4"), 1u);
 
   auto stream = settle("def serendipity");
   EXPECT_EQ(routerFactory.builds, 1) << "a failed router stays failed until unloaded";
-  EXPECT_EQ(logCount("PallixRouter failed (Missing bundled CoreML resources for PallixRouter), using fallback"), 1u);
+  ASSERT_EQ(routings.size(), 1u);
+  EXPECT_EQ(routings[0].fallback, RouterFallbackReason::unavailable);
   EXPECT_EQ(stream->firstSelected(), Ids{Id::dictionary});
   // The timer of the settled attempt never fires a timeout.
   EXPECT_TRUE(errors("IntelligenceCoordinator.routerInitTimeout").empty());
@@ -341,8 +343,9 @@ TEST_F(IntelligenceCoordinatorTest, RouteFailureUsesTheFallbackAndIsReportedOnce
   }
   EXPECT_EQ(router->queries.size(), 2u);
   EXPECT_EQ(errors("IntelligenceCoordinator.routerRouteFailed").size(), 1u);
-  EXPECT_EQ(logCount("PallixRouter routing failed domain=PallixRouter code=-1 description=Missing logits output"), 1u);
-  EXPECT_EQ(logCount("PallixRouter fallback engaged reason=routeFailure"), 1u);
+  ASSERT_EQ(routings.size(), 2u);
+  EXPECT_EQ(routings[1].fallback, RouterFallbackReason::routeFailure);
+  EXPECT_EQ(loggedFallbacks(), 1u);
 }
 
 TEST_F(IntelligenceCoordinatorTest, DeepIdleUnloadsTheRouterAndTheNextFullQueryRebuildsIt) {
@@ -350,8 +353,6 @@ TEST_F(IntelligenceCoordinatorTest, DeepIdleUnloadsTheRouterAndTheNextFullQueryR
   coordinator->onWorkModeChange(WorkMode::deepIdle);
   EXPECT_FALSE(coordinator->hasRouter());
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::unloaded);
-  EXPECT_EQ(logCount("PallixRouter unloaded"), 1u);
-  EXPECT_EQ(logCount("IntelligenceCoordinator deep idle - location paused"), 1u);
   start("hello", ActivationMode::nonRouter);
   env.runUntilIdle();
   EXPECT_EQ(routerFactory.builds, 1) << "non-router queries never build the router";
@@ -453,7 +454,6 @@ TEST_F(IntelligenceCoordinatorTest, WeatherForTheCurrentLocationNeedsLocationAcc
   EXPECT_EQ(stream->last().weatherAvailabilityIssue->telemetryReason(), "authorization-2");
   EXPECT_FALSE(stream->last().selectedIdentifiers.count(Id::weather));
   EXPECT_TRUE(weather->searches.empty());
-  EXPECT_EQ(logCount("Weather query blocked reason=authorization-2 servicesEnabled=1 status=2 queryLength=7"), 1u);
 
   // A named place needs no location access.
   auto paris = settle("weather in paris");
@@ -523,7 +523,7 @@ TEST_F(IntelligenceCoordinatorTest, PendingLocationRequestsShareOnePlatformReque
   EXPECT_EQ(answers[0], here);
   EXPECT_EQ(answers[1], here);
   EXPECT_EQ(coordinator->latestResolvedLocation(), here);
-  EXPECT_EQ(logCount("Received 1 location update(s); fulfilling 2 pending requests"), 1u);
+  EXPECT_EQ(coordinator->pendingLocationRequestCount(), 0u);
   // The next request is answered from the resolved location.
   requestLocation();
   env.runUntilIdle();
@@ -551,7 +551,6 @@ TEST_F(IntelligenceCoordinatorTest, LocationFailureResumesEveryRequesterWithNone
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_FALSE(answers[0]);
   EXPECT_EQ(errors("IntelligenceCoordinator.locationUpdateFailed").size(), 1u);
-  EXPECT_EQ(logCount("Location update failed domain=kCLErrorDomain code=0 message=location unknown"), 1u);
 }
 
 TEST_F(IntelligenceCoordinatorTest, KnownLocationsAreUsedBeforeAskingThePlatform) {
@@ -585,7 +584,6 @@ TEST_F(IntelligenceCoordinatorTest, LosingLocationAuthorizationCancelsAndResets)
   EXPECT_FALSE(answers[0]);
   EXPECT_EQ(weather->reverseGeocodingCancels, 1);
   EXPECT_EQ(callbacks, std::vector<LocationAuthorizationStatus>{LocationAuthorizationStatus::denied});
-  EXPECT_EQ(logCount("Authorization status changed from 1 to 0 raw=2"), 1u);
 
   location->changeAuthorization(LocationAuthorizationStatus::authorizedAlways);
   EXPECT_EQ(location->locationRequests, 2);
@@ -596,7 +594,6 @@ TEST_F(IntelligenceCoordinatorTest, WorkModesStartAndStopLocationUpdates) {
   create();
   coordinator->onWorkModeChange(WorkMode::active);
   EXPECT_TRUE(location->updating);
-  EXPECT_EQ(logCount("IntelligenceCoordinator updated work mode: active"), 1u);
   coordinator->onWorkModeChange(WorkMode::deepIdle);
   EXPECT_FALSE(location->updating);
   EXPECT_TRUE(coordinator->ambientService().isPaused());

@@ -13,6 +13,7 @@
 
 #include "PallixRouter/PallixRouter.h"
 #include "PallixRouter/RouterErrors.h"
+#include "app/intelligence/SourceSelectionRules.h"
 #include "RouterTestSupport.h"
 #include "app/intelligence/SourceSelectionRules.h"
 

@@ -29,18 +29,23 @@ class TempDir {
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
-  // Writes `contents` to `relative`, creating missing parents.
+  // Writes `contents` to `relative`, creating missing parents; returns the full path.
   std::string write(const std::string& relative, const std::string& contents) const {
     std::string full = path_ + "/" + relative;
     std::filesystem::create_directories(std::filesystem::path(full).parent_path());
     std::ofstream(full, std::ios::binary) << contents;
     return full;
   }
+  // A small file, for tests that only need one to exist.
+  std::string file(const std::string& relative, const std::string& contents = "x") const {
+    return write(relative, contents);
+  }
   std::string mkdir(const std::string& relative) const {
     std::string full = path_ + "/" + relative;
     std::filesystem::create_directories(full);
     return full;
   }
+  std::string dir(const std::string& relative) const { return mkdir(relative); }
 
  private:
   std::string path_;

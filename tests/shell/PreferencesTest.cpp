@@ -20,31 +20,19 @@ using test::TempDir;
 
 // Every key's default, written out independently of the objects.
 const std::map<std::string, json> kDefaults = {
-    {"FilesPreferences.searchEnabled", true},
-    {"FilesPreferences.semanticSearchEnabled", false},
-    {"FilesPreferences.searchScope", "user"},
-    {"FilesPreferences.indexedFolders", json::array()},
-    {"FilesPreferences.computeUnits", "cpuNe"},
-    {"FilesPreferences.indexingIntensity", "low"},
-    {"MessagesPreferences.searchEnabled", true},
-    {"MessagesPreferences.semanticSearchEnabled", false},
-    {"MessagesPreferences.computeUnits", "cpuNe"},
-    {"MessagesPreferences.indexingIntensity", "low"},
-    {"IntelligencePreferences.selectedModel", "bge-small"},
-    {"IntelligencePreferences.computeUnits", "cpuNe"},
-    {"IntelligencePreferences.indexingIntensity", "balanced"},
-    {"ClipboardPreferences.historyEnabled", false},
-    {"ClipboardPreferences.retentionDays", 7},
-    {"DataSourcePreferences.calculatorEnabled", true},
-    {"DataSourcePreferences.contactsEnabled", true},
-    {"DataSourcePreferences.calendarEnabled", true},
-    {"DataSourcePreferences.mapsEnabled", true},
-    {"DataSourcePreferences.weatherEnabled", true},
-    {"DataSourcePreferences.dictionaryEnabled", true},
-    {"DataSourcePreferences.wikipediaEnabled", true},
+    {"FilesPreferences.searchEnabled", true},          {"FilesPreferences.semanticSearchEnabled", false},
+    {"FilesPreferences.searchScope", "user"},          {"FilesPreferences.indexedFolders", json::array()},
+    {"FilesPreferences.computeUnits", "cpuNe"},        {"FilesPreferences.indexingIntensity", "low"},
+    {"MessagesPreferences.searchEnabled", true},       {"MessagesPreferences.semanticSearchEnabled", false},
+    {"MessagesPreferences.computeUnits", "cpuNe"},     {"MessagesPreferences.indexingIntensity", "low"},
+    {"IntelligencePreferences.selectedModel", "bge-small"}, {"IntelligencePreferences.computeUnits", "cpuNe"},
+    {"IntelligencePreferences.indexingIntensity", "balanced"}, {"ClipboardPreferences.historyEnabled", false},
+    {"ClipboardPreferences.retentionDays", 7},         {"DataSourcePreferences.calculatorEnabled", true},
+    {"DataSourcePreferences.contactsEnabled", true},   {"DataSourcePreferences.calendarEnabled", true},
+    {"DataSourcePreferences.mapsEnabled", true},       {"DataSourcePreferences.weatherEnabled", true},
+    {"DataSourcePreferences.dictionaryEnabled", true}, {"DataSourcePreferences.wikipediaEnabled", true},
     {"AppDisplayPreferences.appNameDisplayMode", "onShortcutPress"},
-    {"AppDisplayPreferences.panelPosition", "bottomTrailing"},
-    {"TelemetryPreferences.telemetryEnabled", true},
+    {"AppDisplayPreferences.panelPosition", "bottomTrailing"}, {"TelemetryPreferences.telemetryEnabled", true},
 };
 
 // The seven objects over one store and one center.
@@ -73,30 +61,19 @@ TEST(PreferenceDefaultsTest, EmptyStoresAndIgnoredStoredValuesGiveEveryDefault) 
   } cases[] = {
       {"empty", {}},
       {"wrong types",  // booleans as strings and numbers, strings as numbers, arrays of mixed types
-       {{"FilesPreferences.searchEnabled", "false"},
-        {"FilesPreferences.semanticSearchEnabled", 1},
-        {"FilesPreferences.searchScope", 1},
-        {"FilesPreferences.indexedFolders", json::array({"/a", 2})},
-        {"FilesPreferences.computeUnits", true},
-        {"FilesPreferences.indexingIntensity", json::array({"maximum"})},
-        {"MessagesPreferences.searchEnabled", 0},
-        {"IntelligencePreferences.selectedModel", 2.5},
-        {"ClipboardPreferences.historyEnabled", "true"},
-        {"ClipboardPreferences.retentionDays", "30"},
-        {"DataSourcePreferences.weatherEnabled", "no"},
-        {"AppDisplayPreferences.panelPosition", 3},
+       {{"FilesPreferences.searchEnabled", "false"}, {"FilesPreferences.semanticSearchEnabled", 1},
+        {"FilesPreferences.searchScope", 1}, {"FilesPreferences.indexedFolders", json::array({"/a", 2})},
+        {"FilesPreferences.computeUnits", true}, {"FilesPreferences.indexingIntensity", json::array({"maximum"})},
+        {"MessagesPreferences.searchEnabled", 0}, {"IntelligencePreferences.selectedModel", 2.5},
+        {"ClipboardPreferences.historyEnabled", "true"}, {"ClipboardPreferences.retentionDays", "30"},
+        {"DataSourcePreferences.weatherEnabled", "no"}, {"AppDisplayPreferences.panelPosition", 3},
         {"TelemetryPreferences.telemetryEnabled", 0.0}}},
       {"unknown raw values",  // raw values are case- and space-sensitive
-       {{"FilesPreferences.computeUnits", "gpu"},
-        {"FilesPreferences.searchScope", "User"},
-        {"FilesPreferences.indexingIntensity", "high"},
-        {"MessagesPreferences.computeUnits", ""},
-        {"MessagesPreferences.indexingIntensity", "maximum "},
-        {"IntelligencePreferences.selectedModel", "bge-large"},
-        {"IntelligencePreferences.computeUnits", "cpu_ne"},
-        {"IntelligencePreferences.indexingIntensity", "Balanced"},
-        {"AppDisplayPreferences.appNameDisplayMode", "never"},
-        {"AppDisplayPreferences.panelPosition", "center"}}},
+       {{"FilesPreferences.computeUnits", "gpu"}, {"FilesPreferences.searchScope", "User"},
+        {"FilesPreferences.indexingIntensity", "high"}, {"MessagesPreferences.computeUnits", ""},
+        {"MessagesPreferences.indexingIntensity", "maximum "}, {"IntelligencePreferences.selectedModel", "bge-large"},
+        {"IntelligencePreferences.computeUnits", "cpu_ne"}, {"IntelligencePreferences.indexingIntensity", "Balanced"},
+        {"AppDisplayPreferences.appNameDisplayMode", "never"}, {"AppDisplayPreferences.panelPosition", "center"}}},
   };
   for (const auto& k : cases) {
     UserDefaults d;
@@ -114,17 +91,9 @@ TEST(PreferenceDefaultsTest, RetentionDaysAcceptsOnlyTheFourOptions) {
                                  ClipboardPreferences::retentionOptions.end()),
             (std::vector<int64_t>{1, 7, 30, 0}));
   // Stored value → loaded value; a real number is not an integer.
-  for (auto [stored, loaded] : std::vector<std::pair<json, int64_t>>{{-1, 7},
-                                                                     {2, 7},
-                                                                     {14, 7},
-                                                                     {31, 7},
-                                                                     {365, 7},
-                                                                     {int64_t{1} << 40, 7},
-                                                                     {30.0, 7},
-                                                                     {1, 1},
-                                                                     {7, 7},
-                                                                     {30, 30},
-                                                                     {0, 0}}) {
+  for (auto [stored, loaded] : std::vector<std::pair<json, int64_t>>{
+           {-1, 7}, {2, 7}, {14, 7}, {31, 7}, {365, 7}, {int64_t{1} << 40, 7}, {30.0, 7}, {1, 1}, {7, 7}, {30, 30},
+           {0, 0}}) {
     UserDefaults d;
     ASSERT_TRUE(d.setRaw(ClipboardPreferences::kRetentionDaysKey, stored).ok());
     EXPECT_EQ(ClipboardPreferences(d, center).retentionDays(), loaded) << stored.dump();
@@ -210,10 +179,8 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsType) {
       {[&] { return files.setSemanticSearchEnabled(true); }, "FilesPreferences.semanticSearchEnabled", true},
       {[&] { return files.setSearchScope(FilesPreferences::SearchScope::system); }, "FilesPreferences.searchScope",
        "system"},
-      {[&] {
-         return files.setIndexedFolders({"/x", "/y"});
-       },
-       "FilesPreferences.indexedFolders", json::array({"/x", "/y"})},
+      {[&] { return files.setIndexedFolders({"/x", "/y"}); }, "FilesPreferences.indexedFolders",
+       json::array({"/x", "/y"})},
       {[&] { return files.setComputeUnits(EmbeddingComputeUnits::all); }, "FilesPreferences.computeUnits", "all"},
       {[&] { return messages.setSearchEnabled(false); }, "MessagesPreferences.searchEnabled", false},
       {[&] { return messages.setSemanticSearchEnabled(true); }, "MessagesPreferences.semanticSearchEnabled", true},

@@ -59,8 +59,10 @@ struct AppRuntime {
   // safe beside the catalog's writer. Neither creates, migrates or deletes it.
   enum class Access { read, recordUse };
   // Opens the catalog and builds the session; fails when there is no usable
-  // catalog (see describeCatalogOpenFailure).
-  static Result<std::unique_ptr<AppRuntime>> open(Access access = Access::read);
+  // catalog (see describeCatalogOpenFailure). A resident agent passes the
+  // main loop its other services already run on; otherwise one is made.
+  static Result<std::unique_ptr<AppRuntime>> open(Access access = Access::read,
+                                                  std::shared_ptr<RunLoop> mainLoop = nullptr);
   ~AppRuntime();
 
   // Runs the main loop until the session and the intelligence store have no

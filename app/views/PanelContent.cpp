@@ -148,7 +148,7 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
       break;
     }
     case SearchMode::files: {
-      c.placeholder = "Search files: kind:pdf, modified:today, \"exact words\"";
+      c.placeholder = "Search files by name, kind or date";
       PanelSection files{SectionKind::files, "Files", {}, 0};
       for (const auto& r : model.fileResults()) {
         files.rows.push_back(fileRow(r, model.selectedFileID() && *model.selectedFileID() == r.item.path));

@@ -121,7 +121,7 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
         }
       }
       for (const IndexedItem& app : shown) {
-        PanelRow row{app.name, hasQuery ? parentFolder(app.path) : "", "", "", app, false};
+        PanelRow row{app.name, hasQuery ? "Application" : "", "", "", app, false};
         row.selected = focused(SectionKind::apps) && model.selectedAppID() && *model.selectedAppID() == app.path;
         apps.rows.push_back(row);
       }

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/platform/linux/X11KeyTable.h"
+#include "app/shell/LaunchAtLogin.h"
 #include "core/Telemetry.h"
 
 namespace pallix::views {
@@ -155,6 +157,9 @@ QWidget* SettingsWindow::buildGeneral() {
   form->addRow("Clipboard retention", retention);
   checkbox("Search messages", d.messagesPreferences().searchEnabled(),
            [&d](bool v) { return d.messagesPreferences().setSearchEnabled(v); });
+  auto login = std::make_shared<LaunchAtLogin>(LaunchAtLogin::autostartDirectoryFromEnvironment(),
+                                               QCoreApplication::applicationFilePath().toStdString());
+  checkbox("Start Pallix at login", login->isEnabled(), [login](bool v) { return login->setEnabled(v); });
   DataSourcePreferences& sources = *agent_.runtime().dataSources;
   checkbox("Calculator", sources.calculatorEnabled(), [&sources](bool v) { return sources.setCalculatorEnabled(v); });
   checkbox("Weather", sources.weatherEnabled(), [&sources](bool v) { return sources.setWeatherEnabled(v); });

@@ -11,10 +11,36 @@ const Logger& logger() {
   return log;
 }
 
+// Posts to the main loop and wakes the toolkit's loop, so that a hot key or
+// a socket request does not wait for the loop's next periodic run.
+class WakingRunner final : public TaskRunner {
+ public:
+  WakingRunner(std::shared_ptr<RunLoop> loop, std::function<void()> wake)
+      : loop_(std::move(loop)), wake_(std::move(wake)) {}
+  TaskHandle postDelayed(Duration delay, Task task) override {
+    TaskHandle handle = loop_->postDelayed(delay, std::move(task));
+    if (delay <= Duration::zero() && wake_) wake_();
+    return handle;
+  }
+  void postDelayedWithHandle(Duration delay, TaskHandle handle, Task task) override {
+    loop_->postDelayedWithHandle(delay, std::move(handle), std::move(task));
+    if (delay <= Duration::zero() && wake_) wake_();
+  }
+  bool isCurrent() const override { return loop_->isCurrent(); }
+  const Clock& clock() const override { return loop_->clock(); }
+
+ private:
+  std::shared_ptr<RunLoop> loop_;
+  std::function<void()> wake_;
+};
+
 }  // namespace
 
 DesktopAgent::DesktopAgent(std::shared_ptr<RunLoop> loop, Options options)
-    : loop_(std::move(loop)), options_(std::move(options)), dirs_(DataDirectories::fromEnvironment()) {}
+    : loop_(std::move(loop)),
+      options_(std::move(options)),
+      wakingRunner_(std::make_shared<WakingRunner>(loop_, options_.wake)),
+      dirs_(DataDirectories::fromEnvironment()) {}
 
 DesktopAgent::~DesktopAgent() {
   stop();
@@ -32,7 +58,7 @@ Status DesktopAgent::start() {
 
   AppEnvironment env;
   env.dirs = dirs_;
-  env.mainRunner = loop_;
+  env.mainRunner = wakingRunner_;
   env.backgroundRunner = background_;
   env.directoryChangeRunner = directoryChanges_;
   env.clock = &SystemClock::instance();
@@ -60,7 +86,7 @@ Status DesktopAgent::start() {
 void DesktopAgent::attachPanel(PanelSurface& surface, GlobalHotKeys* hotKeys) {
   surface_ = &surface;
   windowManager_ =
-      std::make_shared<WindowManager>(WindowManager::Dependencies{loop_, &surface, shortcuts_.get(), hotKeys});
+      std::make_shared<WindowManager>(WindowManager::Dependencies{wakingRunner_, &surface, shortcuts_.get(), hotKeys});
   WindowManager& wm = *windowManager_;
   AppDisplayPreferences& display = delegate_->appDisplayPreferences();
   wm.setPanelPosition(display.panelPosition());

@@ -38,6 +38,9 @@ class DesktopAgent {
     std::function<void()> requestTermination;
     // Writes the panel as a PNG for "snapshot <path>"; null refuses the request.
     std::function<Status(const std::string& path)> snapshotWriter;
+    // Wakes the toolkit's loop so that it runs the main loop's tasks now;
+    // called from any thread after a hot key or a request posted work.
+    std::function<void()> wake;
   };
 
   DesktopAgent(std::shared_ptr<RunLoop> loop, Options options);
@@ -73,6 +76,8 @@ class DesktopAgent {
 
   std::shared_ptr<RunLoop> loop_;
   Options options_;
+  // The main loop, waking the toolkit's loop on every immediate post.
+  TaskRunnerPtr wakingRunner_;
   DataDirectories dirs_;
   std::shared_ptr<SerialExecutor> background_;
   std::shared_ptr<SerialExecutor> directoryChanges_;

@@ -84,6 +84,10 @@ int main(int argc, char** argv) {
   views::MainLoopPump pump(loop);
   views::PanelView* panel = nullptr;
   DesktopAgent::Options options;
+  options.wake = [&pump] {
+    QMetaObject::invokeMethod(
+        &pump, [&pump] { pump.pumpNow(); }, Qt::QueuedConnection);
+  };
   options.requestTermination = [] {
     std::cerr << "pallix-desktop: another instance started; this one ends.\n";
     QMetaObject::invokeMethod(

@@ -80,6 +80,13 @@ Status DesktopAgent::start() {
   if (!runtime.ok()) return runtime.error().withContext("cannot open the catalog for searching");
   runtime_ = std::move(runtime).value();
   shortcuts_ = std::make_unique<KeyboardShortcutStore>(delegate_->defaults());
+  auto reload = weak_.wrap([this] {
+    (void)runtime_->defaults->reload();
+    runtime_->dataSources->reloadFromDefaults();
+  });
+  Status watched = sessionDefaultsMonitor_.start(dirs_.defaultsPath(), [main = loop_, reload] { main->post(reload); });
+  if (!watched.ok())
+    logger().error("Pallix: data-source switches apply at the next start: %s", watched.error().description().c_str());
   return {};
 }
 
@@ -131,6 +138,7 @@ void DesktopAgent::stop() {
   if (stopped_ || !delegate_) return;
   stopped_ = true;
   observations_.clear();
+  sessionDefaultsMonitor_.stop();
   if (runtime_) runtime_->model->setWindow(nullptr);
   windowManager_.reset();
   delegate_->applicationWillTerminate();

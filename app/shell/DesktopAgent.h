@@ -84,6 +84,8 @@ class DesktopAgent {
   std::unique_ptr<LinuxSystemConditions> conditions_;
   LinuxDirectoryWatcherFactory watcherFactory_;
   InotifyFileChangeMonitor defaultsMonitor_;
+  // The session's own defaults object (data-source switches) follows the file too.
+  InotifyFileChangeMonitor sessionDefaultsMonitor_;
   std::unique_ptr<ThemeIconResolver> icons_;
   std::unique_ptr<LockFileSingleInstance> instance_;
   ProcessCommandRunner runner_;

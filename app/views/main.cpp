@@ -18,6 +18,7 @@
 #include "app/views/MainLoopPump.h"
 #include "app/views/PanelView.h"
 #include "app/views/SettingsWindow.h"
+#include "app/views/X11WorkspaceWatcher.h"
 #include "core/Logger.h"
 
 namespace {
@@ -126,6 +127,8 @@ int main(int argc, char** argv) {
   panel = &view;
   agent.attachPanel(view, hotKeys.get());
   view.bindWindowManager(*agent.windowManager());
+  auto workspaces =
+      views::X11WorkspaceWatcher::install([&agent] { agent.windowManager()->handleActiveWorkspaceChanged(); });
 
   views::SettingsWindow settings(agent);
   std::unique_ptr<QSystemTrayIcon> tray;

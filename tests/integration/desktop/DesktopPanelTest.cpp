@@ -150,6 +150,12 @@ TEST_F(DesktopPanelTest, HotKeysOpenEachModeAtItsPlaceAndTakenShortcutsFallBack)
   EXPECT_TRUE(panelShows(true, PresentationIntent::files));
   ASSERT_EQ(run({"xdotool", "key", "Escape"}), 0);
   EXPECT_TRUE(panelShows(false));
+
+  // Switching workspaces dismisses the panel.
+  EXPECT_EQ(run({PALLIX_BINARY, "toggle", "--mode", "emoji"}), 0);
+  ASSERT_TRUE(panelShows(true, PresentationIntent::emoji));
+  ASSERT_EQ(run({"xprop", "-root", "-f", "_NET_CURRENT_DESKTOP", "32c", "-set", "_NET_CURRENT_DESKTOP", "1"}), 0);
+  EXPECT_TRUE(panelShows(false));
   EXPECT_EQ(run({PALLIX_BINARY, "toggle", "--mode", "nonsense"}), 2);
 }
 

@@ -20,6 +20,13 @@ std::string parentFolder(const std::string& path) {
 PanelRow fileRow(const FileSearchResult& r, bool selected) {
   PanelRow row;
   row.title = r.item.name;
+  if (r.item.fileExtension && !r.item.fileExtension->empty()) {
+    const std::string suffix = "." + *r.item.fileExtension;
+    if (row.title.size() < suffix.size() ||
+        row.title.compare(row.title.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      row.title += suffix;
+    }
+  }
   row.detail = parentFolder(r.item.path);
   row.tag = fileMatchTypeRawValue(r.matchType);
   row.item = r.item;

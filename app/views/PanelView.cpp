@@ -60,8 +60,8 @@ PanelView::PanelView(DesktopAgent& agent, MainLoopPump& pump)
   field_->setStyleSheet("QLineEdit { background: transparent; border: none; }");
   modeChip_ = new QLabel(this);
   modeChip_->setFont(theme_.font(9, QFont::DemiBold));
-  modeChip_->setStyleSheet(QString("QLabel { color: %1; background: %2; border-radius: 11px; padding: 3px 10px; }")
-                               .arg(theme_.accent.name(), theme_.tag.name(QColor::HexArgb)));
+  modeChip_->setStyleSheet(
+      QString("QLabel { color: %1; background: transparent; padding: 3px 10px; }").arg(theme_.accent.name()));
   top->addWidget(field_, 1);
   top->addWidget(modeChip_, 0, Qt::AlignVCenter);
   column->addLayout(top);
@@ -366,6 +366,13 @@ void PanelView::paintEvent(QPaintEvent*) {
   p.fillPath(path, theme_.background);
   p.setPen(QPen(theme_.border, 1));
   p.drawPath(path);
+  if (modeChip_->isVisible()) {
+    // The pill behind the mode's name.
+    QRectF chip = QRectF(modeChip_->geometry()).adjusted(0, 1, 0, -1);
+    p.setPen(Qt::NoPen);
+    p.setBrush(theme_.tag);
+    p.drawRoundedRect(chip, chip.height() / 2, chip.height() / 2);
+  }
   p.setPen(QPen(theme_.separator, 1));
   p.drawLine(QPointF(16, kFieldHeight + 0.5), QPointF(width() - 16, kFieldHeight + 0.5));
 }

@@ -29,27 +29,6 @@ QColor tileColor(const std::string& name) {
   return QColor::fromHsl(static_cast<int>(h % 360), 120, 120);
 }
 
-const char* fileIconName(const IndexedItem& item) {
-  if (item.itemType() == IndexedItem::ItemType::folder) return "folder";
-  switch (item.fileCategory().value_or(IndexedItem::FileCategory::other)) {
-    case IndexedItem::FileCategory::code:
-      return "text-x-script";
-    case IndexedItem::FileCategory::document:
-      return "x-office-document";
-    case IndexedItem::FileCategory::image:
-      return "image-x-generic";
-    case IndexedItem::FileCategory::audio:
-      return "audio-x-generic";
-    case IndexedItem::FileCategory::video:
-      return "video-x-generic";
-    case IndexedItem::FileCategory::archive:
-      return "package-x-generic";
-    case IndexedItem::FileCategory::other:
-      break;
-  }
-  return "text-x-generic";
-}
-
 }  // namespace
 
 ResultsView::ResultsView(QWidget* parent) : QWidget(parent) {
@@ -131,12 +110,6 @@ QPixmap ResultsView::iconFor(const PanelRow& row, int size) {
   QString key = q(item.path) + "@" + QString::number(pixels);
   auto it = icons_.find(key);
   if (it != icons_.end()) return *it;
-  if (item.itemType() != IndexedItem::ItemType::app) {
-    QIcon icon = QIcon::fromTheme(fileIconName(item), QIcon::fromTheme("text-x-generic"));
-    QPixmap pm = icon.pixmap(QSize(size, size), dpr);
-    icons_.insert(key, pm);
-    return pm;
-  }
   if (iconSource_ && !requested_.contains(key)) {
     requested_.insert(key, true);
     QPointer<ResultsView> self(this);

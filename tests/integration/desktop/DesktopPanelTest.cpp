@@ -159,6 +159,22 @@ TEST_F(DesktopPanelTest, HotKeysOpenEachModeAtItsPlaceAndTakenShortcutsFallBack)
   EXPECT_EQ(run({PALLIX_BINARY, "toggle", "--mode", "nonsense"}), 2);
 }
 
+TEST_F(DesktopPanelTest, TypingAndEnterLaunchTheSelectedApp) {
+  const std::string marker = home_ + "/launched";
+  std::ofstream(home_ + "/.local/share/applications/marker-maker.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Marker Maker\nExec=touch " << marker << "\n";
+  startAgent();
+  // The agent's first scan has put the app in the catalog.
+  ASSERT_TRUE(pollUntil([&] { return run({PALLIX_BINARY, "search", "marker"}) == 0; }, std::chrono::seconds(20)));
+  ASSERT_EQ(run({"xdotool", "key", "alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true));
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "marker"}), 0);
+  snapshot("panel-standard-apps");
+  ASSERT_EQ(run({"xdotool", "key", "Return"}), 0);
+  EXPECT_TRUE(pollUntil([&] { return fs::exists(marker); })) << "Marker Maker was not launched";
+  EXPECT_TRUE(panelShows(false));
+}
+
 TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
   auto first = XcbGlobalHotKeys::connect(display_.name());
   auto second = XcbGlobalHotKeys::connect(display_.name());

@@ -66,6 +66,15 @@ int main(int argc, char** argv) {
     Logger::setThreshold(LogLevel::info);
   }
 
+  auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+  };
+  if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+    std::cerr << "pallix-desktop: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                 "  Start it from your desktop session, or run 'pallix daemon' for the agent without a panel.\n";
+    return 3;
+  }
   QApplication app(argc, argv);
   app.setApplicationName("Pallix");
   app.setQuitOnLastWindowClosed(false);

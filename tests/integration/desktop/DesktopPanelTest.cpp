@@ -187,8 +187,12 @@ TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
   EXPECT_EQ((*second)->registerHotKey(1, 1, kTaken.keyCode, kTaken.modifierFlags), GlobalHotKeys::kStatusOK);
 }
 
-TEST_F(DesktopPanelTest, ToggleWithoutAnAgentSaysHowToStartOne) {
+TEST_F(DesktopPanelTest, WithoutAnAgentOrADisplayTheCommandsSayWhatToDo) {
   EXPECT_EQ(run({PALLIX_BINARY, "toggle"}), 3);
+  env_["DISPLAY"] = "";
+  env_["WAYLAND_DISPLAY"] = "";
+  env_["QT_QPA_PLATFORM"] = "";
+  EXPECT_EQ(run({PALLIX_DESKTOP_BINARY}), 3);
 }
 
 }  // namespace

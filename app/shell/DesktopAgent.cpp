@@ -103,8 +103,17 @@ void DesktopAgent::attachPanel(PanelSurface& surface, GlobalHotKeys* hotKeys) {
     model().setSearchMode(searchModeFor(intent));
   }));
   wm.setContentPresentationHandler(weak_.wrap([this](bool presented) {
-    if (presented) PanelLifecycleCoordinator::shared().panelWillShow();
-    model().handlePresentationChange(presented);
+    if (presented) {
+      PanelLifecycleCoordinator::shared().panelWillShow();
+      model().handlePresentationChange(true);
+      return;
+    }
+    // The session hides the panel from inside its own activation, which still
+    // reads the results: it hears of the content going on the next turn,
+    // unless the panel came back meanwhile.
+    loop_->post(weak_.wrap([this] {
+      if (windowManager_ && !windowManager_->isContentPresented()) model().handlePresentationChange(false);
+    }));
   }));
   wm.setDidHideHandler(weak_.wrap([this] {
     model().handleDisappear();

@@ -224,7 +224,8 @@ bool PanelView::activateSelection(bool reveal) {
     case SectionKind::filePreview: {
       const auto& previews = model.filePreviewResults();
       if (previewSelection_ < static_cast<int>(previews.size())) {
-        done = model.activate(previews[static_cast<size_t>(previewSelection_)], reveal, true);
+        FileSearchResult result = previews[static_cast<size_t>(previewSelection_)];
+        done = model.activate(result, reveal, true);
       }
       break;
     }
@@ -253,7 +254,11 @@ void PanelView::activateRow(size_t section, size_t row, bool reveal) {
   ContentViewModel& model = agent_.model();
   switch (s.kind) {
     case SectionKind::apps:
-      if (s.rows[row].item) model.activate(*s.rows[row].item, reveal);
+      if (s.rows[row].item) {
+        // A copy: activation redraws, which replaces the rows.
+        IndexedItem app = *s.rows[row].item;
+        model.activate(app, reveal);
+      }
       afterInput();
       return;
     case SectionKind::files:

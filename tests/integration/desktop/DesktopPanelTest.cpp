@@ -163,6 +163,9 @@ TEST_F(DesktopPanelTest, TypingAndEnterLaunchTheSelectedApp) {
   const std::string marker = home_ + "/launched";
   std::ofstream(home_ + "/.local/share/applications/marker-maker.desktop")
       << "[Desktop Entry]\nType=Application\nName=Marker Maker\nExec=touch " << marker << "\n";
+  fs::create_directories(home_ + "/docs");
+  std::ofstream(home_ + "/docs/quarterly-report.txt") << "numbers";
+  writeDefaults({{"FilesPreferences.indexedFolders", {home_ + "/docs"}}});
   startAgent();
   // The agent's first scan has put the app in the catalog.
   ASSERT_TRUE(pollUntil([&] { return run({PALLIX_BINARY, "search", "marker"}) == 0; }, std::chrono::seconds(20)));
@@ -173,6 +176,17 @@ TEST_F(DesktopPanelTest, TypingAndEnterLaunchTheSelectedApp) {
   ASSERT_EQ(run({"xdotool", "key", "Return"}), 0);
   EXPECT_TRUE(pollUntil([&] { return fs::exists(marker); })) << "Marker Maker was not launched";
   EXPECT_TRUE(panelShows(false));
+
+  // In files mode Enter opens the selected file (once the search answered) and hides the panel.
+  ASSERT_EQ(run({"xdotool", "key", "shift+alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true, PresentationIntent::files));
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "quarterly"}), 0);
+  EXPECT_TRUE(pollUntil([&] {
+    run({"xdotool", "key", "Return"});
+    auto s = state();
+    return s && !s->visible;
+  }));
+  EXPECT_TRUE(state().has_value()) << "the agent ended";
 }
 
 TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {

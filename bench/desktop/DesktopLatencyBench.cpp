@@ -4,12 +4,15 @@
 // A frame counts as painted when the screen's pixels under the panel change
 // (read back with xcb_get_image), so the numbers include the X round trips.
 //
-// Usage: desktop_latency_bench [runs=40] [idleSeconds=60]
+// Usage: desktop_latency_bench [runs=40] [idleSeconds=60] [apps=2000] [files=100000]
+// The apps (desktop entries) and files are made in a private home and
+// indexed by the agent before the timings start.
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +103,8 @@ std::string rss(pid_t pid) {
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 40;
   const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
+  const int appCount = argc > 3 ? std::atoi(argv[3]) : 2000;
+  const int fileCount = argc > 4 ? std::atoi(argv[4]) : 100000;
   pallix::testing::XvfbDisplay display;
   if (!display.ok()) {
     std::fprintf(stderr, "desktop_latency_bench: Xvfb cannot start: %s\n", display.failure().c_str());
@@ -107,23 +112,51 @@ int main(int argc, char** argv) {
   }
   char pattern[] = "/tmp/pallix-bench-XXXXXX";
   std::string home = ::mkdtemp(pattern);
+  static const char* words[] = {"Studio", "Viewer", "Notes",    "Music", "Mail",  "Video",  "Terminal", "Paint",
+                                "Chess",  "Vault",  "Calendar", "Maps",  "Voice", "Office", "Reader",   "Camera"};
+  std::filesystem::create_directories(home + "/.local/share/applications");
+  for (int i = 0; i < appCount; ++i) {
+    std::ofstream(home + "/.local/share/applications/bench" + std::to_string(i) + ".desktop")
+        << "[Desktop Entry]\nType=Application\nName=" << words[i % 16] << " " << words[(i / 16) % 16] << " " << i
+        << "\nExec=true\n";
+  }
+  for (int i = 0; i < fileCount; ++i) {
+    std::string dir = home + "/Documents/d" + std::to_string(i / 1000);
+    if (i % 1000 == 0) std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/" + words[i % 16] + "-" + std::to_string(i) + ".txt");
+  }
+  std::filesystem::create_directories(home + "/.local/share/Pallix");
+  std::ofstream(home + "/.local/share/Pallix/UserDefaults.json")
+      << "{\"FilesPreferences.indexedFolders\": [\"" << home << "/Documents\"]}";
   std::map<std::string, std::string> env = {{"DISPLAY", display.name()}, {"HOME", home},
                                             {"PALLIX_HOME", home},       {"XDG_RUNTIME_DIR", home},
-                                            {"PALLIX_LOG", "error"},     {"PALLIX_THEME", "dark"}};
-  BackgroundProcess agent({PALLIX_DESKTOP_BINARY, "--quiet"}, env);
+                                            {"PALLIX_LOG", "info"},      {"PALLIX_THEME", "dark"}};
+  BackgroundProcess agent({PALLIX_DESKTOP_BINARY}, env, true);
+  // The agent reports its first full scan on its output, which a thread
+  // keeps draining so the agent never blocks on a full pipe.
+  auto scanStart = Clock::now();
+  std::atomic<bool> scanned{false}, stopReading{false};
+  std::thread reader([&] {
+    while (!stopReading) {
+      if (agent.readLine(std::chrono::milliseconds(200)).find("Finished scan") != std::string::npos) scanned = true;
+    }
+  });
+  pollUntil([&] { return scanned.load(); }, std::chrono::minutes(10));
+  std::printf("first scan of %d apps and %d files: %s in %.1f s\n", appCount, fileCount, scanned ? "done" : "timed out",
+              std::chrono::duration<double>(Clock::now() - scanStart).count());
   X x;
   x.c = xcb_connect(display.name().c_str(), nullptr);
   x.root = xcb_setup_roots_iterator(xcb_get_setup(x.c)).data->root;
   const xcb_keycode_t alt = x.keycode(0xffe9), space = x.keycode(' '), letter = x.keycode('v'),
                       backspace = x.keycode(0xff08);
   // The panel is 680x460 at the bottom right of the 640x480 screen: x 0, y 20.
-  const int sampleY = 20 + 30, resultsY = 20 + 120;
-  std::string hidden = x.strip(0, sampleY, 600);
+  const int sampleY = 20 + 8, resultsY = 20 + 120;
+  std::string hidden = x.strip(400, sampleY, 200);
   // Wait for the agent's hot keys: press until the panel appears once.
   bool ready = pollUntil(
       [&] {
         x.chord({alt, space});
-        return pollUntil([&] { return x.strip(0, sampleY, 600) != hidden; }, std::chrono::milliseconds(200));
+        return pollUntil([&] { return x.strip(400, sampleY, 200) != hidden; }, std::chrono::milliseconds(200));
       },
       std::chrono::seconds(30));
   if (!ready) {
@@ -131,16 +164,19 @@ int main(int argc, char** argv) {
     return 1;
   }
   x.chord({alt, space});
-  pollUntil([&] { return x.strip(0, sampleY, 600) == hidden; });
+  pollUntil([&] { return x.strip(400, sampleY, 200) == hidden; });
 
   std::vector<double> show, keystroke;
   for (int i = 0; i < runs; ++i) {
+    // What the screen shows without the panel, sampled afresh each time.
+    const std::string bare = x.strip(400, sampleY, 200);
     auto t0 = Clock::now();
     x.chord({alt, space});
-    if (!pollUntil([&] { return x.strip(0, sampleY, 600) != hidden; }, std::chrono::seconds(5))) continue;
+    if (!pollUntil([&] { return x.strip(400, sampleY, 200) != bare; }, std::chrono::seconds(5))) continue;
     show.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     // Let the first frame settle before measuring a keystroke.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string panel = x.strip(400, sampleY, 200);
     std::string before = x.strip(0, resultsY, 600);
     t0 = Clock::now();
     x.chord({letter});
@@ -150,7 +186,9 @@ int main(int argc, char** argv) {
     x.chord({backspace});
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     x.chord({alt, space});
-    pollUntil([&] { return x.strip(0, sampleY, 600) == hidden; });
+    pollUntil([&] { return x.strip(400, sampleY, 200) != panel; });
+    // The fade out ends with the window unmapped.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
   }
   std::printf("hot key to first painted frame: n=%zu median %.1f ms, p95 %.1f ms\n", show.size(), percentile(show, 0.5),
               percentile(show, 0.95));
@@ -163,6 +201,8 @@ int main(int argc, char** argv) {
   std::printf("idle (panel hidden) over %d s: %.2f%% of a core; resident memory%s\n", idleSeconds,
               100.0 * (cpu1 - cpu0) / idleSeconds, rss(agent.pid()).c_str());
   xcb_disconnect(x.c);
+  stopReading = true;
+  reader.join();
   agent.stop();
   std::error_code ignored;
   std::filesystem::remove_all(home, ignored);

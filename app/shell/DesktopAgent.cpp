@@ -79,10 +79,13 @@ Status DesktopAgent::start() {
   auto runtime = AppRuntime::open(AppRuntime::Access::recordUse, loop_);
   if (!runtime.ok()) return runtime.error().withContext("cannot open the catalog for searching");
   runtime_ = std::move(runtime).value();
-  shortcuts_ = std::make_unique<KeyboardShortcutStore>(delegate_->defaults());
+  // The session's defaults object is re-read below when the file changes, so
+  // shortcuts written by another process reach the window manager too.
+  shortcuts_ = std::make_unique<KeyboardShortcutStore>(*runtime_->defaults);
   auto reload = weak_.wrap([this] {
     (void)runtime_->defaults->reload();
     runtime_->dataSources->reloadFromDefaults();
+    applyStoredShortcuts();
   });
   Status watched = sessionDefaultsMonitor_.start(dirs_.defaultsPath(), [main = loop_, reload] { main->post(reload); });
   if (!watched.ok())
@@ -141,6 +144,19 @@ void DesktopAgent::applyShortcutSwitches() {
   windowManager_->setClipboardShortcutEnabled(delegate_->clipboardPreferences().historyEnabled());
   windowManager_->setShortcutEnabled(HotKeyKind::messages, delegate_->messagesPreferences().searchEnabled());
   windowManager_->setShortcutEnabled(HotKeyKind::files, delegate_->filesPreferences().searchEnabled());
+}
+
+void DesktopAgent::applyStoredShortcuts() {
+  if (!windowManager_) return;
+  for (HotKeyKind kind : kAllHotKeyKinds) {
+    KeyboardShortcut stored = shortcuts_->load(kind);
+    if (stored == windowManager_->shortcut(kind)) continue;
+    Status updated = windowManager_->updateShortcut(kind, stored);
+    if (!updated.ok()) {
+      logger().error("Pallix: the %s shortcut %s stays %s: %s", hotKeyName(kind), stored.displayString().c_str(),
+                     windowManager_->shortcut(kind).displayString().c_str(), updated.error().description().c_str());
+    }
+  }
 }
 
 void DesktopAgent::stop() {

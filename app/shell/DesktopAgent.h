@@ -73,6 +73,8 @@ class DesktopAgent {
  private:
   bool handleRequest(const std::string& request, const SingleInstance::Reply& reply);
   void applyShortcutSwitches();
+  // Adopts shortcuts another process stored (a failed one keeps the current).
+  void applyStoredShortcuts();
 
   std::shared_ptr<RunLoop> loop_;
   Options options_;

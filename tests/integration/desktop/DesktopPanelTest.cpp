@@ -157,6 +157,19 @@ TEST_F(DesktopPanelTest, HotKeysOpenEachModeAtItsPlaceAndTakenShortcutsFallBack)
   ASSERT_EQ(run({"xprop", "-root", "-f", "_NET_CURRENT_DESKTOP", "32c", "-set", "_NET_CURRENT_DESKTOP", "1"}), 0);
   EXPECT_TRUE(panelShows(false));
   EXPECT_EQ(run({PALLIX_BINARY, "toggle", "--mode", "nonsense"}), 2);
+
+  // A shortcut another process stores while the agent runs takes effect.
+  ASSERT_EQ(run({"xdotool", "key", "Escape"}), 0);
+  EXPECT_TRUE(panelShows(false));
+  const KeyboardShortcut files{38, modifier::kControl | modifier::kShift, "J"};
+  auto stored = readDefaults();
+  stored["FilesShortcut"] = files.dictionaryRepresentation();
+  writeDefaults(stored);
+  EXPECT_TRUE(pollUntil([&] {
+    run({"xdotool", "key", "ctrl+shift+j"});
+    auto s = state();
+    return s && s->visible && s->intent == PresentationIntent::files;
+  }));
 }
 
 TEST_F(DesktopPanelTest, TypingAndEnterLaunchTheSelectedApp) {

@@ -4,6 +4,8 @@
 #
 #   scripts/setup.sh                 install and build (Release)
 #   scripts/setup.sh --no-build      install only
+#   scripts/setup.sh --install       build, then install pallix and pallix-desktop
+#                                    into ~/.local (binaries, icon, application entry)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +18,7 @@ PACKAGES=(
   libxcb1-dev libxcb-xfixes0-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
   xvfb xclip xdotool wl-clipboard wtype
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
+  qt6-base-dev qt6-qpa-plugins libqt6svg6
 )
 
 missing=()
@@ -75,3 +78,28 @@ BUILD_DIR=${PALLIX_BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD_DIR" --parallel "$(nproc)"
 echo "Built $BUILD_DIR/bin/pallix"
+
+# --install: the two executables in ~/.local/bin, the icon in the hicolor
+# theme and an application entry, so Pallix appears in the desktop's launcher.
+if [ "${1:-}" = "--install" ]; then
+  prefix="${PALLIX_INSTALL_PREFIX:-$HOME/.local}"
+  install -d "$prefix/bin" "$prefix/share/applications" "$prefix/share/icons/hicolor/scalable/apps"
+  install -m 755 "$BUILD_DIR/bin/pallix" "$prefix/bin/pallix"
+  [ -x "$BUILD_DIR/bin/pallix-desktop" ] && install -m 755 "$BUILD_DIR/bin/pallix-desktop" "$prefix/bin/pallix-desktop"
+  install -m 644 resources/pallix.svg "$prefix/share/icons/hicolor/scalable/apps/pallix.svg"
+  cat > "$prefix/share/applications/pallix.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Pallix
+GenericName=Search and launch
+Comment=Find apps, files and answers from one search field
+Exec=$prefix/bin/pallix-desktop
+Icon=pallix
+Terminal=false
+Categories=Utility;
+Keywords=search;launcher;files;calculator;clipboard;emoji;
+StartupNotify=false
+ENTRY
+  command -v update-desktop-database >/dev/null && update-desktop-database -q "$prefix/share/applications" || true
+  echo "Installed into $prefix: run pallix-desktop (or find Pallix in your desktop's launcher)."
+fi

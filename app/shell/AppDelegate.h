@@ -65,6 +65,9 @@ struct AppEnvironment {
   FileChangeMonitor* defaultsMonitor = nullptr;
   // Ends the process's main loop (a newer instance asked this one to end).
   std::function<void()> requestTermination;
+  // Serves the agent requests the delegate does not know (the desktop
+  // agent's "toggle"); returns false to have them refused. Main runner.
+  std::function<bool(const std::string& request, const SingleInstance::Reply& reply)> extraRequestHandler;
   // Installs the JSON-lines telemetry sink when telemetry is enabled. Tests
   // record telemetry themselves and turn this off.
   bool installTelemetrySink = true;
@@ -122,6 +125,7 @@ class AppDelegate {
   ClipboardServices* clipboardServices() { return clipboardServices_.get(); }
   // Null while semantic file search is off or unavailable.
   SemanticServices* semanticServices() { return semantic_ ? semantic_->services() : nullptr; }
+  bool isMessageEmbeddingActive() const { return semantic_ && semantic_->isMessageEmbeddingActive(); }
   bool hasCompletedOnboarding() const;
 
  private:

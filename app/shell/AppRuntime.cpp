@@ -52,7 +52,7 @@ std::shared_ptr<DataSourceSwitches> makeDataSourceSwitches(const DataSourcePrefe
   });
 }
 
-Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access) {
+Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access, std::shared_ptr<RunLoop> mainLoop) {
   auto runtime = std::make_unique<AppRuntime>();
   runtime->dirs = DataDirectories::fromEnvironment();
   // Searching only reads: the catalog is never created, migrated or deleted
@@ -73,7 +73,7 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access) {
     runtime->store = std::move(store).value();
   }
 
-  runtime->mainLoop = RunLoop::create();
+  runtime->mainLoop = mainLoop ? std::move(mainLoop) : RunLoop::create();
   runtime->searchExecutor = SerialExecutor::create("pallix-search");
   runtime->commandRunner = std::make_unique<ProcessCommandRunner>();
   runtime->workspace = std::make_shared<LinuxWorkspace>(*runtime->commandRunner, runtime->dirs);

@@ -71,8 +71,10 @@ struct AppRuntime {
   // safe beside the catalog's writer. Neither creates, migrates or deletes it.
   enum class Access { read, recordUse };
   // Opens the catalog and builds the session; fails when there is no usable
-  // catalog (see describeCatalogOpenFailure).
-  static Result<std::unique_ptr<AppRuntime>> open(Access access = Access::read);
+  // catalog (see describeCatalogOpenFailure). A resident agent passes the
+  // main loop its other services already run on; otherwise one is made.
+  static Result<std::unique_ptr<AppRuntime>> open(Access access = Access::read,
+                                                  std::shared_ptr<RunLoop> mainLoop = nullptr);
   ~AppRuntime();
 
   // Attaches the clipboard and emoji modes. `clipboard` is the process's

@@ -1,0 +1,255 @@
+#include "app/shell/DesktopAgent.h"
+
+#include "app/platform/linux/LinuxDesktop.h"
+#include "app/shell/AgentRequests.h"
+#include "core/Logger.h"
+
+namespace pallix {
+namespace {
+
+const Logger& logger() {
+  static const Logger log("DesktopAgent");
+  return log;
+}
+
+// Posts to the main loop and wakes the toolkit's loop, so that a hot key or
+// a socket request does not wait for the loop's next periodic run.
+class WakingRunner final : public TaskRunner {
+ public:
+  WakingRunner(std::shared_ptr<RunLoop> loop, std::function<void()> wake)
+      : loop_(std::move(loop)), wake_(std::move(wake)) {}
+  TaskHandle postDelayed(Duration delay, Task task) override {
+    TaskHandle handle = loop_->postDelayed(delay, std::move(task));
+    if (delay <= Duration::zero() && wake_) wake_();
+    return handle;
+  }
+  void postDelayedWithHandle(Duration delay, TaskHandle handle, Task task) override {
+    loop_->postDelayedWithHandle(delay, std::move(handle), std::move(task));
+    if (delay <= Duration::zero() && wake_) wake_();
+  }
+  bool isCurrent() const override { return loop_->isCurrent(); }
+  const Clock& clock() const override { return loop_->clock(); }
+
+ private:
+  std::shared_ptr<RunLoop> loop_;
+  std::function<void()> wake_;
+};
+
+}  // namespace
+
+DesktopAgent::DesktopAgent(std::shared_ptr<RunLoop> loop, Options options)
+    : loop_(std::move(loop)),
+      options_(std::move(options)),
+      wakingRunner_(std::make_shared<WakingRunner>(loop_, options_.wake)),
+      dirs_(DataDirectories::fromEnvironment()) {}
+
+DesktopAgent::~DesktopAgent() {
+  stop();
+}
+
+Status DesktopAgent::start() {
+  background_ = SerialExecutor::create("pallix-index");
+  directoryChanges_ = SerialExecutor::create("pallix-dirchange");
+  conditions_ = std::make_unique<LinuxSystemConditions>(loop_);
+  if (!PanelLifecycleCoordinator::isSharedConfigured()) {
+    PALLIX_RETURN_IF_ERROR(PanelLifecycleCoordinator::configureShared(loop_, *conditions_));
+  }
+  icons_ = std::make_unique<ThemeIconResolver>(ThemeIconResolver::optionsFromEnvironment(dirs_));
+  instance_ = std::make_unique<LockFileSingleInstance>(LockFileSingleInstance::optionsFor(dirs_));
+
+  AppEnvironment env;
+  env.dirs = dirs_;
+  env.mainRunner = wakingRunner_;
+  env.backgroundRunner = background_;
+  env.directoryChangeRunner = directoryChanges_;
+  env.clock = &SystemClock::instance();
+  env.lifecycle = &PanelLifecycleCoordinator::shared();
+  env.watcherFactory = &watcherFactory_;
+  env.iconResolver = icons_.get();
+  env.singleInstance = instance_.get();
+  env.commandRunner = &runner_;
+  env.defaultsMonitor = &defaultsMonitor_;
+  env.requestTermination = options_.requestTermination;
+  // The agent records the clipboard history of this desktop session.
+  if (auto pasteboard = makeDesktopPasteboard(dirs_); pasteboard.ok()) {
+    env.pasteboard = pasteboard.value();
+    env.linkMetadata = makeLinkMetadataProvider();
+  } else {
+    logger().error("Pallix: no clipboard history: %s", pasteboard.error().description().c_str());
+  }
+  // The delegate, which calls this, dies before the agent.
+  env.extraRequestHandler = [this](const std::string& request, const SingleInstance::Reply& reply) {
+    return handleRequest(request, reply);
+  };
+  delegate_ = std::make_unique<AppDelegate>(env);
+  PALLIX_RETURN_IF_ERROR(delegate_->applicationDidFinishLaunching());
+
+  auto runtime = AppRuntime::open(AppRuntime::Access::recordUse, loop_);
+  if (!runtime.ok()) return runtime.error().withContext("cannot open the catalog for searching");
+  runtime_ = std::move(runtime).value();
+  // The modes search what the delegate's services hold: one clipboard
+  // history, one pair of semantic indexes (which come and go with their
+  // preferences, so they are looked up on every search).
+  if (Status modes = runtime_->attachModeProviders(delegate_->clipboardServices()); !modes.ok()) {
+    logger().error("Pallix: clipboard mode unavailable: %s", modes.error().description().c_str());
+  }
+  runtime_->attachSemanticSearch([delegate = delegate_.get()] { return delegate->semanticServices(); });
+  // The session's defaults object is re-read below when the file changes, so
+  // shortcuts written by another process reach the window manager too.
+  shortcuts_ = std::make_unique<KeyboardShortcutStore>(*runtime_->defaults);
+  auto reload = weak_.wrap([this] {
+    (void)runtime_->defaults->reload();
+    runtime_->dataSources->reloadFromDefaults();
+    applyStoredShortcuts();
+  });
+  Status watched = sessionDefaultsMonitor_.start(dirs_.defaultsPath(), [main = loop_, reload] { main->post(reload); });
+  if (!watched.ok())
+    logger().error("Pallix: data-source switches apply at the next start: %s", watched.error().description().c_str());
+  return {};
+}
+
+void DesktopAgent::attachPanel(PanelSurface& surface, GlobalHotKeys* hotKeys) {
+  surface_ = &surface;
+  windowManager_ =
+      std::make_shared<WindowManager>(WindowManager::Dependencies{wakingRunner_, &surface, shortcuts_.get(), hotKeys});
+  WindowManager& wm = *windowManager_;
+  AppDisplayPreferences& display = delegate_->appDisplayPreferences();
+  wm.setPanelPosition(display.panelPosition());
+  wm.setWillPresentHandler(weak_.wrap([this](PresentationIntent intent) {
+    // Another process may have moved the panel through the defaults file.
+    windowManager_->setPanelPosition(delegate_->appDisplayPreferences().panelPosition());
+    model().setSearchMode(searchModeFor(intent));
+  }));
+  wm.setContentPresentationHandler(weak_.wrap([this](bool presented) {
+    if (presented) {
+      PanelLifecycleCoordinator::shared().panelWillShow();
+      // Conversations by meaning, while the agent indexes them.
+      SemanticServices* semantic = delegate_->semanticServices();
+      runtime_->attachMessageStore(semantic && delegate_->isMessageEmbeddingActive() ? semantic->messageStore()
+                                                                                     : nullptr);
+      model().handlePresentationChange(true);
+      return;
+    }
+    // The session hides the panel from inside its own activation, which still
+    // reads the results: it hears of the content going on the next turn,
+    // unless the panel came back meanwhile.
+    loop_->post(weak_.wrap([this] {
+      if (windowManager_ && !windowManager_->isContentPresented()) model().handlePresentationChange(false);
+    }));
+  }));
+  wm.setDidHideHandler(weak_.wrap([this] {
+    model().handleDisappear();
+    PanelLifecycleCoordinator::shared().panelDidHide();
+  }));
+  wm.setPanelPositionChangeHandler(weak_.wrap([this](PanelPosition position) {
+    Status saved = delegate_->appDisplayPreferences().setPanelPosition(position);
+    if (!saved.ok()) logger().error("Pallix: cannot keep the panel position: %s", saved.error().description().c_str());
+  }));
+  model().setWindow(windowManager_);
+
+  // The clipboard hot key follows the clipboard history switch, the messages
+  // one the message search switch.
+  for (const char* name : {ClipboardPreferences::kDidChangeNotification, MessagesPreferences::kDidChangeNotification,
+                           FilesPreferences::kDidChangeNotification}) {
+    observations_.emplace_back(NotificationCenter::defaultCenter(), name,
+                               weak_.wrap([this](const Notification&) { applyShortcutSwitches(); }));
+  }
+  applyShortcutSwitches();
+  wm.activate();
+}
+
+void DesktopAgent::applyShortcutSwitches() {
+  if (!windowManager_) return;
+  windowManager_->setClipboardShortcutEnabled(delegate_->clipboardPreferences().historyEnabled());
+  windowManager_->setShortcutEnabled(HotKeyKind::messages, delegate_->messagesPreferences().searchEnabled());
+  windowManager_->setShortcutEnabled(HotKeyKind::files, delegate_->filesPreferences().searchEnabled());
+}
+
+void DesktopAgent::applyStoredShortcuts() {
+  if (!windowManager_) return;
+  for (HotKeyKind kind : kAllHotKeyKinds) {
+    KeyboardShortcut stored = shortcuts_->load(kind);
+    if (stored == windowManager_->shortcut(kind)) continue;
+    Status updated = windowManager_->updateShortcut(kind, stored);
+    if (!updated.ok()) {
+      logger().error("Pallix: the %s shortcut %s stays %s: %s", hotKeyName(kind), stored.displayString().c_str(),
+                     windowManager_->shortcut(kind).displayString().c_str(), updated.error().description().c_str());
+    }
+  }
+}
+
+void DesktopAgent::stop() {
+  if (stopped_ || !delegate_) return;
+  stopped_ = true;
+  observations_.clear();
+  sessionDefaultsMonitor_.stop();
+  if (runtime_) runtime_->model->setWindow(nullptr);
+  windowManager_.reset();
+  delegate_->applicationWillTerminate();
+  background_->shutdown();
+  directoryChanges_->shutdown();
+  runtime_.reset();
+  delegate_.reset();
+}
+
+void DesktopAgent::icon(const IndexedItem& item, int size, std::function<void(std::optional<std::string>)> completion) {
+  IndexingService* indexing = delegate_ ? delegate_->indexingService() : nullptr;
+  if (!indexing) {
+    completion(std::nullopt);
+    return;
+  }
+  indexing->icon(item, size, std::move(completion));
+}
+
+void DesktopAgent::toggle(PresentationIntent intent) {
+  if (!windowManager_) return;
+  WindowManager& wm = *windowManager_;
+  if (intent == PresentationIntent::standard) {
+    wm.toggleWindow();
+    return;
+  }
+  if (wm.isPresented() && wm.presentationIntent() == wm.resolveIntent(intent)) {
+    wm.hideWindow(false, true);
+    return;
+  }
+  wm.showWindow(intent);
+}
+
+PanelState DesktopAgent::panelState() const {
+  PanelState state;
+  if (!windowManager_) return state;
+  state.visible = windowManager_->isPresented();
+  state.intent = windowManager_->presentationIntent();
+  if (surface_) state.frame = surface_->frame();
+  return state;
+}
+
+bool DesktopAgent::handleRequest(const std::string& request, const SingleInstance::Reply& reply) {
+  PresentationIntent toggleIntent = PresentationIntent::standard;
+  if (decodeToggleRequest(request, toggleIntent)) {
+    if (!windowManager_) {
+      reply(encodeRequestRefusal("the panel is not ready yet"));
+      return true;
+    }
+    toggle(toggleIntent);
+    reply(encodePanelState(panelState()));
+    return true;
+  }
+  if (request == kAgentPanelStateRequest) {
+    reply(encodePanelState(panelState()));
+    return true;
+  }
+  const std::string snapshotPrefix = std::string(kAgentSnapshotRequest) + " ";
+  if (request.rfind(snapshotPrefix, 0) == 0) {
+    if (!options_.snapshotWriter) {
+      reply(encodeRequestRefusal("this agent does not write snapshots"));
+      return true;
+    }
+    Status written = options_.snapshotWriter(request.substr(snapshotPrefix.size()));
+    reply(written.ok() ? encodePanelState(panelState()) : encodeRequestRefusal(written.error().description()));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace pallix

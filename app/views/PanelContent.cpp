@@ -1,0 +1,212 @@
+#include "app/views/PanelContent.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace pallix::views {
+namespace {
+
+std::string parentFolder(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return "/";
+  std::string folder = path.substr(0, slash);
+  if (const char* home = std::getenv("HOME")) {
+    std::string h = home;
+    if (!h.empty() && folder.rfind(h, 0) == 0) folder = "~" + folder.substr(h.size());
+  }
+  return folder;
+}
+
+PanelRow fileRow(const FileSearchResult& r, bool selected) {
+  PanelRow row;
+  row.title = r.item.name;
+  if (r.item.fileExtension && !r.item.fileExtension->empty()) {
+    const std::string suffix = "." + *r.item.fileExtension;
+    if (row.title.size() < suffix.size() ||
+        row.title.compare(row.title.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      row.title += suffix;
+    }
+  }
+  row.detail = parentFolder(r.item.path);
+  row.tag = fileMatchTypeRawValue(r.matchType);
+  row.item = r.item;
+  row.selected = selected;
+  return row;
+}
+
+std::string temperature(double celsius) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.0f °C", std::round(celsius));
+  return buf;
+}
+
+void addWidgets(const PanelIntelligenceStore& store, std::vector<PanelSection>& out) {
+  const IntelligencePresentationState& s = store.intelligenceState();
+  if (s.weatherSnapshot) {
+    PanelRow row;
+    row.title = s.weatherSnapshot->location.name;
+    if (s.weatherSnapshot->current) {
+      row.title += "  " + temperature(s.weatherSnapshot->current->temperature);
+      row.detail = s.weatherSnapshot->current->condition;
+    }
+    row.tag = "weather";
+    out.push_back({SectionKind::widget, "Weather", {row}, 0});
+  }
+  if (s.dictionaryResult) {
+    out.push_back({SectionKind::widget,
+                   "Dictionary",
+                   {PanelRow{s.dictionaryResult->term, s.dictionaryResult->definition, "dictionary", "", {}, false}},
+                   0});
+  }
+  if (s.wikipediaArticle) {
+    out.push_back({SectionKind::widget,
+                   "Encyclopedia",
+                   {PanelRow{s.wikipediaArticle->title, s.wikipediaArticle->extract, "wikipedia", "", {}, false}},
+                   0});
+  }
+  PanelSection places{SectionKind::widget, "Places", {}, 0};
+  for (const auto& p : s.mapResults) places.rows.push_back({p.name, p.subtitle.value_or(""), "maps", "", {}, false});
+  if (!places.rows.empty()) out.push_back(places);
+  PanelSection events{SectionKind::widget, "Calendar", {}, 0};
+  for (const auto& e : s.calendarResults) {
+    events.rows.push_back({e.title, e.location.value_or(e.calendarTitle.value_or("")), "calendar", "", {}, false});
+  }
+  if (!events.rows.empty()) out.push_back(events);
+  PanelSection contacts{SectionKind::widget, "Contacts", {}, 0};
+  for (const auto& c : s.contactResults) contacts.rows.push_back({c.name, c.detail, "contacts", "", {}, false});
+  if (!contacts.rows.empty()) out.push_back(contacts);
+}
+
+}  // namespace
+
+const char* modeTitle(SearchMode mode) {
+  switch (mode) {
+    case SearchMode::standard:
+      return "Search";
+    case SearchMode::clipboard:
+      return "Clipboard";
+    case SearchMode::emoji:
+      return "Emoji";
+    case SearchMode::messages:
+      return "Messages";
+    case SearchMode::files:
+      return "Files";
+  }
+  return "Search";
+}
+
+PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelligenceStore* intelligence,
+                               std::optional<SectionKind> focus, int previewSelection) {
+  PanelContent c;
+  c.mode = model.searchMode();
+  const bool hasQuery = !model.searchText().empty() && model.searchText().find_first_not_of(" \t") != std::string::npos;
+  auto focused = [&](SectionKind kind) { return !focus || *focus == kind; };
+
+  switch (c.mode) {
+    case SearchMode::standard: {
+      c.placeholder = "Search apps, files and answers";
+      if (intelligence && intelligence->intelligenceState().calculatorResult && hasQuery) {
+        const CalculatorAnswer& answer = *intelligence->intelligenceState().calculatorResult;
+        PanelRow row{answer.formattedValue,           answer.detail.value_or(model.searchText()), "", "=", {},
+                     focus == SectionKind::calculator};
+        c.sections.push_back({SectionKind::calculator, "Calculator", {row}, 0});
+      }
+      if (intelligence && hasQuery) addWidgets(*intelligence, c.sections);
+      PanelSection apps{SectionKind::apps, hasQuery ? "Applications" : "All Applications", {}, 0};
+      std::vector<IndexedItem> shown = model.selectionCandidates();
+      if (!hasQuery) {
+        apps.gridColumns = kAppGridColumns;
+        if (shown.size() > kAppGridLimit) {
+          // Keep the selected app in view: show the page of the grid that holds it.
+          size_t selectedIndex = 0;
+          for (size_t i = 0; i < shown.size(); ++i) {
+            if (model.selectedAppID() && shown[i].path == *model.selectedAppID()) selectedIndex = i;
+          }
+          size_t first = (selectedIndex / kAppGridLimit) * kAppGridLimit;
+          size_t last = std::min(shown.size(), first + kAppGridLimit);
+          shown = std::vector<IndexedItem>(shown.begin() + first, shown.begin() + last);
+        }
+      }
+      for (const IndexedItem& app : shown) {
+        PanelRow row{app.name, hasQuery ? "Application" : "", "", "", app, false};
+        row.selected = focused(SectionKind::apps) && model.selectedAppID() && *model.selectedAppID() == app.path;
+        apps.rows.push_back(row);
+      }
+      if (!apps.rows.empty()) c.sections.push_back(apps);
+      PanelSection files{SectionKind::filePreview, "Files", {}, 0};
+      const auto& previews = model.filePreviewResults();
+      for (size_t i = 0; i < previews.size() && i < kFilePreviewLimit; ++i) {
+        files.rows.push_back(
+            fileRow(previews[i], focus == SectionKind::filePreview && static_cast<int>(i) == previewSelection));
+      }
+      if (!files.rows.empty()) c.sections.push_back(files);
+      PanelSection messages{SectionKind::messagePreview, "Messages", {}, 0};
+      const auto& messagePreviews = model.messagePreviewResults();
+      for (size_t i = 0; i < messagePreviews.size() && i < kFilePreviewLimit; ++i) {
+        messages.rows.push_back({messagePreviews[i].title,
+                                 messagePreviews[i].detail,
+                                 "",
+                                 "",
+                                 {},
+                                 focus == SectionKind::messagePreview && static_cast<int>(i) == previewSelection});
+      }
+      if (!messages.rows.empty()) c.sections.push_back(messages);
+      if (c.sections.empty()) c.emptyText = hasQuery ? "No results for \u201c" + model.searchText() + "\u201d" : "";
+      break;
+    }
+    case SearchMode::files: {
+      c.placeholder = "Search files by name, kind or date";
+      PanelSection files{SectionKind::files, "Files", {}, 0};
+      for (const auto& r : model.fileResults()) {
+        files.rows.push_back(fileRow(r, model.selectedFileID() && *model.selectedFileID() == r.item.path));
+      }
+      if (!files.rows.empty()) c.sections.push_back(files);
+      if (c.sections.empty()) {
+        c.emptyText = model.isSearchingFiles() ? "Searching\u2026"
+                      : hasQuery               ? "No files match \u201c" + model.searchText() + "\u201d"
+                                               : "Type to search the indexed folders";
+      }
+      break;
+    }
+    case SearchMode::clipboard:
+    case SearchMode::emoji:
+    case SearchMode::messages: {
+      const bool emoji = c.mode == SearchMode::emoji;
+      c.placeholder = emoji                             ? "Search emoji"
+                      : c.mode == SearchMode::clipboard ? "Search clipboard history"
+                                                        : "Search messages";
+      PanelSection results{SectionKind::modeResults, modeTitle(c.mode), {}, emoji ? kEmojiGridColumns : 0};
+      for (const ModeResult& r : model.modeResults()) {
+        PanelRow row{emoji ? r.detail : r.title, emoji ? "" : r.detail, "", emoji ? r.title : "", {}, false};
+        row.selected = model.selectedModeResultID() && *model.selectedModeResultID() == r.identifier;
+        results.rows.push_back(row);
+      }
+      if (!results.rows.empty()) c.sections.push_back(results);
+      if (c.sections.empty()) {
+        c.emptyText = hasQuery ? "No results for \u201c" + model.searchText() + "\u201d"
+                               : std::string("Nothing here yet: ") + modeTitle(c.mode) + " fills in as you use it";
+      }
+      break;
+    }
+  }
+  return c;
+}
+
+std::optional<SectionKind> defaultFocus(const PanelContent& content) {
+  const PanelSection* calculator = nullptr;
+  const PanelSection* firstNavigable = nullptr;
+  for (const PanelSection& s : content.sections) {
+    if (s.kind == SectionKind::apps && !s.rows.empty()) {
+      for (const PanelRow& r : s.rows) {
+        if (r.selected) return SectionKind::apps;
+      }
+    }
+    if (s.kind == SectionKind::calculator) calculator = &s;
+    if (!firstNavigable && s.navigable()) firstNavigable = &s;
+  }
+  if (calculator) return SectionKind::calculator;
+  if (firstNavigable) return firstNavigable->kind;
+  return std::nullopt;
+}
+
+}  // namespace pallix::views

@@ -1,0 +1,62 @@
+// PanelContent: what the panel shows, read from the session and the
+// intelligence store: sections of rows (or a grid), each row marked when the
+// session selects it. A pure projection (no toolkit, no search logic): the
+// views paint it and map keys to the session's own selection operations.
+//
+// Threading: built on the main thread, from state that lives there.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/intelligence/PanelIntelligenceStore.h"
+#include "app/search/ContentViewModel.h"
+
+namespace pallix::views {
+
+// Which of the session's selections a section's rows belong to.
+enum class SectionKind { calculator, widget, apps, filePreview, files, modeResults, messagePreview };
+
+struct PanelRow {
+  std::string title;
+  std::string detail;
+  std::string tag;    // the match type of a file ("prefix"), a widget's source
+  std::string glyph;  // a large character drawn instead of an icon (emoji, "=")
+  std::optional<IndexedItem> item;
+  bool selected = false;
+};
+
+struct PanelSection {
+  SectionKind kind = SectionKind::apps;
+  std::string title;
+  std::vector<PanelRow> rows;
+  int gridColumns = 0;  // 0: a list
+  bool navigable() const { return kind != SectionKind::widget && !rows.empty(); }
+};
+
+struct PanelContent {
+  SearchMode mode = SearchMode::standard;
+  std::string placeholder;
+  std::vector<PanelSection> sections;
+  std::string emptyText;  // shown when there are no sections
+};
+
+inline constexpr int kAppGridColumns = 6;
+inline constexpr int kEmojiGridColumns = 9;
+inline constexpr size_t kAppGridLimit = 18;
+inline constexpr size_t kFilePreviewLimit = 4;
+
+// `previewSelection` is the row of the files or messages preview the panel
+// selects in standard mode (previews have no selection in the session).
+// `focus` names the section whose selection is shown.
+PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelligenceStore* intelligence,
+                               std::optional<SectionKind> focus, int previewSelection);
+
+// The section a fresh query focuses: apps when one is selected, else the
+// calculator, else the first navigable one.
+std::optional<SectionKind> defaultFocus(const PanelContent& content);
+
+const char* modeTitle(SearchMode mode);
+
+}  // namespace pallix::views

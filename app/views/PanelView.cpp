@@ -1,0 +1,456 @@
+#include "app/views/PanelView.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace pallix::views {
+namespace {
+
+constexpr int kFieldHeight = 58;
+constexpr int kDragThreshold = 4;
+
+QRect toQRect(const Rect& r) {
+  return QRect(static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.width), static_cast<int>(r.height));
+}
+Rect fromQRect(const QRect& r) {
+  return {double(r.x()), double(r.y()), double(r.width()), double(r.height())};
+}
+
+int selectedIndex(const PanelSection& s) {
+  for (size_t i = 0; i < s.rows.size(); ++i) {
+    if (s.rows[i].selected) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace
+
+PanelView::PanelView(DesktopAgent& agent, MainLoopPump& pump)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
+      agent_(agent),
+      pump_(pump),
+      theme_(Theme::current()) {
+  setAttribute(Qt::WA_TranslucentBackground);
+  setWindowTitle("Pallix");
+  setFixedSize(kWidth, kHeight);
+  setWindowOpacity(0.0);
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 10);
+  column->setSpacing(0);
+  auto* top = new QHBoxLayout();
+  top->setContentsMargins(22, 0, 18, 0);
+  field_ = new QLineEdit(this);
+  field_->setFrame(false);
+  field_->setFixedHeight(kFieldHeight);
+  field_->setFont(theme_.font(17));
+  field_->setAttribute(Qt::WA_MacShowFocusRect, false);
+  QPalette palette = field_->palette();
+  palette.setColor(QPalette::Base, Qt::transparent);
+  palette.setColor(QPalette::Text, theme_.text);
+  palette.setColor(QPalette::PlaceholderText, theme_.secondaryText);
+  palette.setColor(QPalette::Highlight, theme_.selectionBorder);
+  field_->setPalette(palette);
+  field_->setStyleSheet("QLineEdit { background: transparent; border: none; }");
+  modeChip_ = new QLabel(this);
+  modeChip_->setFont(theme_.font(9, QFont::DemiBold));
+  modeChip_->setStyleSheet(
+      QString("QLabel { color: %1; background: transparent; padding: 3px 10px; }").arg(theme_.accent.name()));
+  top->addWidget(field_, 1);
+  top->addWidget(modeChip_, 0, Qt::AlignVCenter);
+  column->addLayout(top);
+  results_ = new ResultsView(this);
+  results_->setTheme(theme_);
+  results_->setIconSource(
+      [this](const IndexedItem& item, int size, auto completion) { agent_.icon(item, size, std::move(completion)); });
+  column->addWidget(results_, 1);
+
+  field_->installEventFilter(this);
+  results_->installEventFilter(this);
+  connect(field_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    focusChosenByUser_ = false;
+    previewSelection_ = 0;
+    agent_.model().handleSearchTextChange(text.toStdString());
+    afterInput();
+  });
+
+  fade_ = new QPropertyAnimation(this, "windowOpacity", this);
+  glide_ = new QPropertyAnimation(this, "pos", this);
+  glide_->setEasingCurve(QEasingCurve::OutCubic);
+
+  agent_.model().setChangeHandler([this] { refresh(); });
+  agent_.intelligence().setChangeHandler([this] { refresh(); });
+  refresh();
+}
+
+void PanelView::bindWindowManager(WindowManager& wm) {
+  wm_ = &wm;
+  wm.setEscapeKeyHandler([this] {
+    if (field_->text().isEmpty()) return false;
+    field_->clear();
+    agent_.model().handleSearchTextChange("");
+    afterInput();
+    return true;
+  });
+  auto screensChanged = [this] {
+    if (wm_) wm_->handleScreensChanged();
+  };
+  connect(qGuiApp, &QGuiApplication::screenAdded, this, screensChanged);
+  connect(qGuiApp, &QGuiApplication::screenRemoved, this, screensChanged);
+}
+
+void PanelView::afterInput() {
+  // The session's immediate work (the app search) runs before the repaint.
+  pump_.pumpNow();
+  refresh();
+}
+
+void PanelView::refresh() {
+  const ContentViewModel& model = agent_.model();
+  if (!updatingField_ && field_->text().toStdString() != model.searchText()) {
+    updatingField_ = true;
+    field_->setText(QString::fromStdString(model.searchText()));
+    updatingField_ = false;
+  }
+  PanelContent content = buildPanelContent(model, &agent_.intelligence(), std::nullopt, previewSelection_);
+  bool focusPresent = false;
+  for (const PanelSection& s : content.sections) focusPresent |= focus_ && s.kind == *focus_ && s.navigable();
+  if (!focusChosenByUser_ || !focusPresent) {
+    focus_ = defaultFocus(content);
+    focusChosenByUser_ = false;
+  }
+  content = buildPanelContent(model, &agent_.intelligence(), focus_, previewSelection_);
+  field_->setPlaceholderText(QString::fromStdString(content.placeholder));
+  modeChip_->setText(modeTitle(content.mode));
+  modeChip_->setVisible(content.mode != SearchMode::standard);
+  results_->setContent(std::move(content));
+}
+
+const PanelSection* PanelView::focusedSection() const {
+  if (!focus_) return nullptr;
+  for (const PanelSection& s : results_->content().sections) {
+    if (s.kind == *focus_) return &s;
+  }
+  return nullptr;
+}
+
+void PanelView::cycleFocus(int by) {
+  std::vector<SectionKind> kinds;
+  for (const PanelSection& s : results_->content().sections) {
+    if (s.navigable()) kinds.push_back(s.kind);
+  }
+  if (kinds.empty()) return;
+  int current = -1;
+  for (size_t i = 0; i < kinds.size(); ++i) {
+    if (focus_ && kinds[i] == *focus_) current = static_cast<int>(i);
+  }
+  int n = static_cast<int>(kinds.size());
+  int next = current < 0 ? 0 : ((current + by) % n + n) % n;
+  focus_ = kinds[static_cast<size_t>(next)];
+  focusChosenByUser_ = true;
+  ContentViewModel& model = agent_.model();
+  switch (*focus_) {
+    case SectionKind::apps:
+      if (!model.selectedAppID()) model.advanceSelection(0);
+      break;
+    case SectionKind::files:
+      model.advanceFileSelection(0);
+      break;
+    case SectionKind::modeResults:
+      model.advanceModeSelection(0);
+      break;
+    default:
+      previewSelection_ = 0;
+      break;
+  }
+  refresh();
+}
+
+void PanelView::moveSelection(int dx, int dy) {
+  const PanelSection* s = focusedSection();
+  if (!s) {
+    cycleFocus(1);
+    return;
+  }
+  const int index = selectedIndex(*s);
+  const int count = static_cast<int>(s->rows.size());
+  const int columns = s->gridColumns;
+  // Past the first or last row of a list, the neighbouring section takes over.
+  if (columns == 0 && dx == 0 &&
+      ((dy > 0 && index == count - 1) || (dy < 0 && index == 0) || s->kind == SectionKind::calculator)) {
+    cycleFocus(dy);
+    return;
+  }
+  const int step = columns > 0 ? dx + dy * columns : dy;
+  ContentViewModel& model = agent_.model();
+  switch (s->kind) {
+    case SectionKind::apps:
+      model.advanceSelection(step);
+      break;
+    case SectionKind::files:
+      model.advanceFileSelection(step);
+      break;
+    case SectionKind::modeResults:
+      model.advanceModeSelection(step);
+      break;
+    case SectionKind::filePreview:
+    case SectionKind::messagePreview:
+      previewSelection_ = std::clamp(previewSelection_ + step, 0, count - 1);
+      break;
+    case SectionKind::calculator:
+    case SectionKind::widget:
+      break;
+  }
+  refresh();
+}
+
+bool PanelView::activateSelection(bool reveal) {
+  ContentViewModel& model = agent_.model();
+  const PanelSection* s = focusedSection();
+  bool done = false;
+  switch (s ? s->kind : SectionKind::widget) {
+    case SectionKind::apps:
+      done = model.activateSelectedApp(reveal);
+      break;
+    case SectionKind::files:
+      done = model.activateSelectedFile(reveal);
+      break;
+    case SectionKind::filePreview: {
+      const auto& previews = model.filePreviewResults();
+      if (previewSelection_ < static_cast<int>(previews.size())) {
+        FileSearchResult result = previews[static_cast<size_t>(previewSelection_)];
+        done = model.activate(result, reveal, true);
+      }
+      break;
+    }
+    case SectionKind::modeResults:
+      done = model.activateSelectedModeResult();
+      break;
+    case SectionKind::calculator:
+      done = model.copyCalculatorResultToPasteboard();
+      if (done && wm_) wm_->hideWindow(false, true);
+      break;
+    case SectionKind::messagePreview:
+    case SectionKind::widget:
+      break;
+  }
+  afterInput();
+  return done;
+}
+
+void PanelView::activateRow(size_t section, size_t row, bool reveal) {
+  const PanelSection& s = results_->content().sections[section];
+  if (!s.navigable()) return;
+  focus_ = s.kind;
+  focusChosenByUser_ = true;
+  const int index = selectedIndex(s);
+  const int delta = static_cast<int>(row) - std::max(index, 0);
+  ContentViewModel& model = agent_.model();
+  switch (s.kind) {
+    case SectionKind::apps:
+      if (s.rows[row].item) {
+        // A copy: activation redraws, which replaces the rows.
+        IndexedItem app = *s.rows[row].item;
+        model.activate(app, reveal);
+      }
+      afterInput();
+      return;
+    case SectionKind::files:
+      if (index < 0) model.advanceFileSelection(0);
+      model.advanceFileSelection(delta);
+      break;
+    case SectionKind::modeResults:
+      if (index < 0) model.advanceModeSelection(0);
+      model.advanceModeSelection(delta);
+      break;
+    default:
+      previewSelection_ = static_cast<int>(row);
+      break;
+  }
+  activateSelection(reveal);
+}
+
+bool PanelView::handleKey(QKeyEvent* key) {
+  const bool control = key->modifiers() & Qt::ControlModifier;
+  const bool shift = key->modifiers() & Qt::ShiftModifier;
+  if (control && key->key() >= Qt::Key_1 && key->key() <= Qt::Key_5) {
+    if (wm_) wm_->showWindow(static_cast<PresentationIntent>(key->key() - Qt::Key_1));
+    afterInput();
+    return true;
+  }
+  const PanelSection* s = focusedSection();
+  const bool grid = s && s->gridColumns > 0;
+  switch (key->key()) {
+    case Qt::Key_Escape:
+      if (wm_) wm_->handleEscapeKey();
+      return true;
+    case Qt::Key_Up:
+      moveSelection(0, -1);
+      return true;
+    case Qt::Key_Down:
+      moveSelection(0, 1);
+      return true;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+      if (!grid) return false;
+      moveSelection(key->key() == Qt::Key_Left ? -1 : 1, 0);
+      return true;
+    case Qt::Key_Tab:
+      cycleFocus(1);
+      return true;
+    case Qt::Key_Backtab:
+      cycleFocus(-1);
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      activateSelection(shift);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool PanelView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == field_ && event->type() == QEvent::KeyPress) {
+    return handleKey(static_cast<QKeyEvent*>(event));
+  }
+  if (watched == results_ && event->type() == QEvent::MouseButtonRelease) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (auto hit = results_->hitTest(mouse->position().toPoint())) {
+      activateRow(hit->section, hit->row, mouse->modifiers() & Qt::ShiftModifier);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+bool PanelView::event(QEvent* event) {
+  if (event->type() == QEvent::WindowDeactivate && wm_) wm_->handleApplicationDeactivated();
+  if (event->type() == QEvent::ShortcutOverride) {
+    // Tab must reach the panel's key handling, not move the widget focus.
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) event->accept();
+  }
+  return QWidget::event(event);
+}
+
+void PanelView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  dragOrigin_ = event->globalPosition().toPoint() - pos();
+  dragging_ = false;
+}
+
+void PanelView::mouseMoveEvent(QMouseEvent* event) {
+  if (!dragOrigin_) return;
+  QPoint target = event->globalPosition().toPoint() - *dragOrigin_;
+  if (!dragging_ && (target - pos()).manhattanLength() < kDragThreshold) return;
+  if (!dragging_ && wm_) wm_->handleDragStarted();
+  dragging_ = true;
+  glide_->stop();
+  move(target);
+}
+
+void PanelView::mouseReleaseEvent(QMouseEvent*) {
+  if (dragging_ && wm_) wm_->handleDragEnded();
+  dragOrigin_.reset();
+  dragging_ = false;
+}
+
+void PanelView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  QPainterPath path;
+  path.addRoundedRect(r, theme_.cornerRadius, theme_.cornerRadius);
+  p.fillPath(path, theme_.background);
+  p.setPen(QPen(theme_.border, 1));
+  p.drawPath(path);
+  if (modeChip_->isVisible()) {
+    // The pill behind the mode's name.
+    QRectF chip = QRectF(modeChip_->geometry()).adjusted(0, 1, 0, -1);
+    p.setPen(Qt::NoPen);
+    p.setBrush(theme_.tag);
+    p.drawRoundedRect(chip, chip.height() / 2, chip.height() / 2);
+  }
+  p.setPen(QPen(theme_.separator, 1));
+  p.drawLine(QPointF(16, kFieldHeight + 0.5), QPointF(width() - 16, kFieldHeight + 0.5));
+}
+
+Status PanelView::writeSnapshot(const std::string& path) {
+  refresh();
+  QPixmap image = grab();
+  if (!image.save(QString::fromStdString(path), "PNG")) {
+    return Error::make("cannot write the panel snapshot to \"" + path + "\"");
+  }
+  return {};
+}
+
+std::vector<ScreenGeometry> PanelView::screens() const {
+  std::vector<ScreenGeometry> out;
+  for (QScreen* s : QGuiApplication::screens())
+    out.push_back({fromQRect(s->geometry()), fromQRect(s->availableGeometry())});
+  return out;
+}
+
+std::optional<Point> PanelView::pointerLocation() const {
+  QPoint p = QCursor::pos();
+  return Point{double(p.x()), double(p.y())};
+}
+
+Rect PanelView::frame() const {
+  return fromQRect(geometry());
+}
+
+void PanelView::setFrame(const Rect& frame, std::chrono::milliseconds duration) {
+  QRect target = toQRect(frame);
+  glide_->stop();
+  if (duration.count() == 0 || !QWidget::isVisible()) {
+    move(target.topLeft());
+    return;
+  }
+  glide_->setDuration(static_cast<int>(duration.count()));
+  glide_->setStartValue(pos());
+  glide_->setEndValue(target.topLeft());
+  glide_->start();
+}
+
+void PanelView::fadeTo(double opacity, std::chrono::milliseconds duration) {
+  fade_->stop();
+  if (duration.count() == 0) {
+    setWindowOpacity(opacity);
+    return;
+  }
+  fade_->setDuration(static_cast<int>(duration.count()));
+  fade_->setStartValue(windowOpacity());
+  fade_->setEndValue(opacity);
+  fade_->start();
+}
+
+void PanelView::orderFrontAndFocus() {
+  pump_.setActive(true);
+  show();
+  raise();
+  activateWindow();
+  field_->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void PanelView::orderOut() {
+  hide();
+  pump_.setActive(false);
+}
+
+void PanelView::setAcceptsMouseEvents(bool accepts) {
+  setAttribute(Qt::WA_TransparentForMouseEvents, !accepts);
+}
+
+void PanelView::deactivateApplication() {
+  // On X11 the window manager gives the focus back when the panel goes.
+}
+
+}  // namespace pallix::views

@@ -1,0 +1,264 @@
+#include "app/views/ResultsView.h"
+
+#include <QFileInfo>
+#include <QIcon>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+
+namespace pallix::views {
+namespace {
+
+constexpr int kMargin = 14;
+constexpr int kSectionTitleHeight = 26;
+constexpr int kListRowHeight = 46;
+constexpr int kCalculatorRowHeight = 64;
+constexpr int kWidgetRowHeight = 58;
+constexpr int kGridCellHeight = 92;
+constexpr int kEmojiCellHeight = 56;
+constexpr int kListIconSize = 30;
+constexpr int kGridIconSize = 48;
+
+QString q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// A stable, pleasant colour per name for the stand-in tiles.
+QColor tileColor(const std::string& name) {
+  uint h = qHash(q(name));
+  return QColor::fromHsl(static_cast<int>(h % 360), 120, 120);
+}
+
+}  // namespace
+
+ResultsView::ResultsView(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+  setMouseTracking(false);
+}
+
+void ResultsView::setTheme(const Theme& theme) {
+  theme_ = theme;
+  update();
+}
+
+void ResultsView::setContent(PanelContent content) {
+  content_ = std::move(content);
+  layoutRows();
+  update();
+}
+
+void ResultsView::layoutRows() {
+  geometry_.clear();
+  sectionTitles_.clear();
+  const int width = this->width() - 2 * kMargin;
+  int y = 6;
+  int selectedTop = -1, selectedBottom = -1;
+  for (size_t si = 0; si < content_.sections.size(); ++si) {
+    const PanelSection& s = content_.sections[si];
+    sectionTitles_.push_back({si, y});
+    y += kSectionTitleHeight;
+    if (s.gridColumns > 0) {
+      const int cellWidth = width / s.gridColumns;
+      const int cellHeight = s.kind == SectionKind::modeResults ? kEmojiCellHeight : kGridCellHeight;
+      for (size_t ri = 0; ri < s.rows.size(); ++ri) {
+        int col = static_cast<int>(ri) % s.gridColumns;
+        int line = static_cast<int>(ri) / s.gridColumns;
+        QRect r(kMargin + col * cellWidth, y + line * cellHeight, cellWidth, cellHeight);
+        geometry_.push_back({si, ri, r});
+      }
+      y += ((static_cast<int>(s.rows.size()) + s.gridColumns - 1) / s.gridColumns) * cellHeight;
+    } else {
+      const int rowHeight = s.kind == SectionKind::calculator ? kCalculatorRowHeight
+                            : s.kind == SectionKind::widget   ? kWidgetRowHeight
+                                                              : kListRowHeight;
+      for (size_t ri = 0; ri < s.rows.size(); ++ri) {
+        geometry_.push_back({si, ri, QRect(kMargin, y, width, rowHeight)});
+        y += rowHeight;
+      }
+    }
+    y += 8;
+  }
+  for (const RowGeometry& g : geometry_) {
+    if (content_.sections[g.section].rows[g.row].selected) {
+      selectedTop = g.rect.top();
+      selectedBottom = g.rect.bottom();
+    }
+  }
+  // Scroll just enough to keep the selected row in view.
+  if (selectedTop >= 0) {
+    if (selectedBottom - scrollOffset_ > height() - 6) scrollOffset_ = selectedBottom - height() + 6;
+    if (selectedTop - kSectionTitleHeight - scrollOffset_ < 0)
+      scrollOffset_ = std::max(0, selectedTop - kSectionTitleHeight);
+  } else {
+    scrollOffset_ = 0;
+  }
+}
+
+std::optional<ResultsView::Hit> ResultsView::hitTest(QPoint point) const {
+  QPoint p = point + QPoint(0, scrollOffset_);
+  for (const RowGeometry& g : geometry_) {
+    if (g.rect.contains(p)) return Hit{g.section, g.row};
+  }
+  return std::nullopt;
+}
+
+QPixmap ResultsView::iconFor(const PanelRow& row, int size) {
+  if (!row.item) return {};
+  const IndexedItem& item = *row.item;
+  const qreal dpr = devicePixelRatioF();
+  const int pixels = static_cast<int>(size * dpr);
+  QString key = q(item.path) + "@" + QString::number(pixels);
+  auto it = icons_.find(key);
+  if (it != icons_.end()) return *it;
+  if (iconSource_ && !requested_.contains(key)) {
+    requested_.insert(key, true);
+    QPointer<ResultsView> self(this);
+    iconSource_(item, pixels, [self, key, size, dpr](std::optional<std::string> file) {
+      if (!self) return;
+      QPixmap pm;
+      if (file) {
+        QIcon icon(q(*file));
+        pm = icon.pixmap(QSize(size, size), dpr);
+      }
+      self->icons_.insert(key, pm);
+      self->update();
+    });
+    it = icons_.find(key);  // a cached answer arrives at once
+    if (it != icons_.end()) return *it;
+  }
+  return {};
+}
+
+void ResultsView::paintListRow(QPainter& p, const PanelSection& s, const PanelRow& row, const QRect& r) {
+  if (row.selected) {
+    p.setPen(QPen(theme_.selectionBorder, 1));
+    p.setBrush(theme_.selection);
+    p.drawRoundedRect(QRectF(r).adjusted(0.5, 1.5, -0.5, -1.5), 10, 10);
+  } else if (s.kind == SectionKind::calculator || s.kind == SectionKind::widget) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(theme_.card);
+    p.drawRoundedRect(QRectF(r).adjusted(0, 2, 0, -2), 10, 10);
+  }
+  int x = r.left() + 12;
+  const int iconSize = s.kind == SectionKind::calculator ? 36 : kListIconSize;
+  QRect iconRect(x, r.center().y() - iconSize / 2, iconSize, iconSize);
+  if (!row.glyph.empty()) {
+    p.setPen(theme_.accent);
+    p.setFont(theme_.font(s.kind == SectionKind::calculator ? 22 : 18, QFont::DemiBold));
+    p.drawText(iconRect, Qt::AlignCenter, q(row.glyph));
+  } else if (QPixmap pm = iconFor(row, iconSize); !pm.isNull()) {
+    p.drawPixmap(iconRect, pm);
+  } else if (row.item || s.kind == SectionKind::modeResults || s.kind == SectionKind::messagePreview) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(tileColor(row.title));
+    p.drawRoundedRect(QRectF(iconRect).adjusted(2, 2, -2, -2), 7, 7);
+    p.setPen(Qt::white);
+    p.setFont(theme_.font(11, QFont::Bold));
+    p.drawText(iconRect, Qt::AlignCenter, q(row.title).left(1).toUpper());
+  }
+  x = iconRect.right() + 12;
+  int tagWidth = 0;
+  if (!row.tag.empty() && s.kind != SectionKind::widget) {
+    QFont tagFont = theme_.font(8.5, QFont::Medium);
+    QFontMetrics fm(tagFont);
+    tagWidth = fm.horizontalAdvance(q(row.tag)) + 14;
+    QRect tagRect(r.right() - tagWidth - 10, r.center().y() - 10, tagWidth, 20);
+    p.setPen(Qt::NoPen);
+    p.setBrush(theme_.tag);
+    p.drawRoundedRect(tagRect, 10, 10);
+    p.setPen(theme_.secondaryText);
+    p.setFont(tagFont);
+    p.drawText(tagRect, Qt::AlignCenter, q(row.tag));
+    tagWidth += 16;
+  }
+  const int textWidth = r.right() - x - 10 - tagWidth;
+  const bool twoLines = !row.detail.empty();
+  QFont titleFont = theme_.font(s.kind == SectionKind::calculator ? 17 : 11.5,
+                                s.kind == SectionKind::calculator ? QFont::DemiBold : QFont::Medium);
+  QFontMetrics tm(titleFont);
+  p.setFont(titleFont);
+  p.setPen(theme_.text);
+  const int titleHeight = tm.height();
+  QFont detailFont = theme_.font(9.5);
+  QFontMetrics dm(detailFont);
+  const int total = titleHeight + (twoLines ? dm.height() + 1 : 0);
+  int ty = r.center().y() - total / 2;
+  p.drawText(QRect(x, ty, textWidth, titleHeight), Qt::AlignLeft | Qt::AlignVCenter,
+             tm.elidedText(q(row.title), Qt::ElideRight, textWidth));
+  if (twoLines) {
+    p.setFont(detailFont);
+    p.setPen(theme_.secondaryText);
+    Qt::TextElideMode mode = row.item ? Qt::ElideMiddle : Qt::ElideRight;
+    p.drawText(QRect(x, ty + titleHeight + 1, textWidth, dm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+               dm.elidedText(q(row.detail), mode, textWidth));
+  }
+}
+
+void ResultsView::paintGridCell(QPainter& p, const PanelSection& s, const PanelRow& row, const QRect& r) {
+  QRect cell = r.adjusted(3, 2, -3, -2);
+  if (row.selected) {
+    p.setPen(QPen(theme_.selectionBorder, 1));
+    p.setBrush(theme_.selection);
+    p.drawRoundedRect(QRectF(cell).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
+  }
+  if (s.kind == SectionKind::modeResults) {
+    p.setPen(theme_.text);
+    p.setFont(theme_.font(22));
+    p.drawText(cell, Qt::AlignCenter, q(row.glyph.empty() ? row.title : row.glyph));
+    return;
+  }
+  QRect iconRect(cell.center().x() - kGridIconSize / 2, cell.top() + 8, kGridIconSize, kGridIconSize);
+  if (QPixmap pm = iconFor(row, kGridIconSize); !pm.isNull()) {
+    p.drawPixmap(iconRect, pm);
+  } else {
+    p.setPen(Qt::NoPen);
+    p.setBrush(tileColor(row.title));
+    p.drawRoundedRect(QRectF(iconRect).adjusted(3, 3, -3, -3), 11, 11);
+    p.setPen(Qt::white);
+    p.setFont(theme_.font(17, QFont::Bold));
+    p.drawText(iconRect, Qt::AlignCenter, q(row.title).left(1).toUpper());
+  }
+  QFont f = theme_.font(9, QFont::Medium);
+  QFontMetrics fm(f);
+  p.setFont(f);
+  p.setPen(theme_.text);
+  QRect textRect(cell.left() + 4, iconRect.bottom() + 6, cell.width() - 8, fm.height());
+  p.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop, fm.elidedText(q(row.title), Qt::ElideRight, textRect.width()));
+}
+
+void ResultsView::resizeEvent(QResizeEvent*) {
+  layoutRows();
+}
+
+void ResultsView::paintEvent(QPaintEvent*) {
+  if (geometry_.empty() && !content_.sections.empty()) layoutRows();
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  if (content_.sections.empty()) {
+    p.setPen(theme_.secondaryText);
+    p.setFont(theme_.font(11));
+    p.drawText(rect().adjusted(20, 0, -20, -20), Qt::AlignCenter | Qt::TextWordWrap, q(content_.emptyText));
+    return;
+  }
+  p.translate(0, -scrollOffset_);
+  p.setFont(theme_.font(8.5, QFont::DemiBold));
+  for (const auto& [section, y] : sectionTitles_) {
+    p.setPen(theme_.sectionTitle);
+    p.setFont(theme_.font(8.5, QFont::DemiBold));
+    QString title = q(content_.sections[section].title).toUpper();
+    p.drawText(QRect(kMargin + 6, y, width() - 2 * kMargin, kSectionTitleHeight), Qt::AlignLeft | Qt::AlignVCenter,
+               title);
+  }
+  for (const RowGeometry& g : geometry_) {
+    const PanelSection& s = content_.sections[g.section];
+    if (s.gridColumns > 0) {
+      paintGridCell(p, s, s.rows[g.row], g.rect);
+    } else {
+      paintListRow(p, s, s.rows[g.row], g.rect);
+    }
+  }
+}
+
+}  // namespace pallix::views

@@ -1,0 +1,226 @@
+// pallix-desktop on a real X server: the global hot keys grabbed with xcb,
+// pressed through XTest (xdotool), the panel appearing in each mode at its
+// place, `pallix toggle`, a combination another client holds, and the reset
+// of an unusable stored shortcut at start-up. Screenshots of each mode are
+// written to the test's artefact folder.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "../DesktopTestSupport.h"
+#include "app/platform/DataDirectories.h"
+#include "app/platform/linux/LockFileSingleInstance.h"
+#include "app/platform/linux/XcbGlobalHotKeys.h"
+#include "app/shell/KeyboardShortcut.h"
+#include "app/shell/PanelPlacement.h"
+#include "app/shell/PanelRequests.h"
+
+namespace pallix {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BackgroundProcess;
+using testing::pollUntil;
+using testing::XvfbDisplay;
+
+// Ctrl+Shift+K: the combination "another application" holds.
+const KeyboardShortcut kTaken{40, modifier::kControl | modifier::kShift, "K"};
+
+class DesktopPanelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
+    char pattern[] = "/tmp/pallix-desktop-XXXXXX";
+    home_ = ::mkdtemp(pattern);
+    env_ = {{"DISPLAY", display_.name()},
+            {"HOME", home_},
+            {"PALLIX_HOME", home_},
+            {"XDG_RUNTIME_DIR", home_ + "/run"},
+            {"XDG_CONFIG_HOME", home_ + "/.config"},
+            {"PALLIX_PANEL_SNAPSHOTS", "1"},
+            {"QT_QPA_PLATFORM", "xcb"}};
+    fs::create_directories(home_ + "/run");
+    for (const auto& [name, value] : env_) ::setenv(name.c_str(), value.c_str(), 1);
+    dirs_ = DataDirectories::fromEnvironment();
+    fs::create_directories(dirs_.data);
+    fs::create_directories(home_ + "/.local/share/applications");
+    for (const char* app : {"Calculator", "Text Editor", "Terminal", "Web Browser"}) {
+      std::ofstream(home_ + "/.local/share/applications/" + std::string(app) + ".desktop")
+          << "[Desktop Entry]\nType=Application\nName=" << app << "\nExec=true\n";
+    }
+  }
+  void TearDown() override {
+    agent_.reset();
+    std::error_code ignored;
+    if (!home_.empty()) fs::remove_all(home_, ignored);
+  }
+
+  void writeDefaults(const nlohmann::json& values) { std::ofstream(dirs_.defaultsPath()) << values.dump(); }
+  nlohmann::json readDefaults() const {
+    std::ifstream in(dirs_.defaultsPath());
+    return nlohmann::json::parse(in, nullptr, false);
+  }
+  void startAgent() {
+    agent_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_DESKTOP_BINARY}, env_, true);
+    ASSERT_TRUE(pollUntil([&] { return state().has_value(); }, std::chrono::seconds(20)))
+        << "pallix-desktop did not answer on its socket";
+  }
+  std::optional<PanelState> state(const std::string& request = kAgentPanelStateRequest) {
+    auto reply = LockFileSingleInstance::request(dirs_.socketPath(), request);
+    if (!reply.ok()) return std::nullopt;
+    auto decoded = decodePanelState(reply.value());
+    return decoded.ok() ? std::optional<PanelState>(decoded.value()) : std::nullopt;
+  }
+  int run(const std::vector<std::string>& argv) {
+    BackgroundProcess p(argv, env_);
+    return p.waitForExit(std::chrono::seconds(10));
+  }
+  bool panelShows(bool visible, PresentationIntent intent = PresentationIntent::standard) {
+    return pollUntil([&] {
+      auto s = state();
+      return s && s->visible == visible && (!visible || s->intent == intent);
+    });
+  }
+  void snapshot(const std::string& name) {
+    fs::create_directories(PANEL_ARTEFACTS_DIR);
+    std::string path = std::string(PANEL_ARTEFACTS_DIR) + "/" + name + ".png";
+    ASSERT_TRUE(state(std::string(kAgentSnapshotRequest) + " " + path).has_value());
+    EXPECT_GT(fs::file_size(path), 1000u) << path;
+  }
+
+  XvfbDisplay display_;
+  std::string home_;
+  std::map<std::string, std::string> env_;
+  DataDirectories dirs_;
+  std::unique_ptr<BackgroundProcess> agent_;
+};
+
+TEST_F(DesktopPanelTest, HotKeysOpenEachModeAtItsPlaceAndTakenShortcutsFallBack) {
+  // Another client holds Ctrl+Shift+K, which the stored panel shortcut names.
+  auto other = XcbGlobalHotKeys::connect(display_.name());
+  ASSERT_TRUE(other.ok()) << other.error().description();
+  ASSERT_EQ((*other)->registerHotKey(1, 1, kTaken.keyCode, kTaken.modifierFlags), GlobalHotKeys::kStatusOK);
+  writeDefaults(
+      {{"KeyboardShortcut", kTaken.dictionaryRepresentation()}, {"ClipboardPreferences.historyEnabled", true}});
+  startAgent();
+
+  // The stored shortcut could not be registered: Option+Space replaces it.
+  EXPECT_TRUE(pollUntil([&] {
+    auto d = readDefaults();
+    return d.contains("KeyboardShortcut") &&
+           d["KeyboardShortcut"] == defaultShortcut(HotKeyKind::panel).dictionaryRepresentation();
+  }));
+
+  struct Case {
+    const char* keys;
+    PresentationIntent intent;
+  };
+  const Case cases[] = {
+      {"alt+space", PresentationIntent::standard},    {"shift+super+v", PresentationIntent::clipboard},
+      {"shift+super+e", PresentationIntent::emoji},   {"shift+super+m", PresentationIntent::messages},
+      {"shift+alt+space", PresentationIntent::files},
+  };
+  const ScreenGeometry screen{{0, 0, 640, 480}, {0, 0, 640, 480}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    ASSERT_EQ(run({"xdotool", "key", c.keys}), 0);
+    ASSERT_TRUE(panelShows(true, c.intent));
+    auto s = state();
+    Point origin = panelOrigin(PanelPosition::bottomTrailing, {s->frame.width, s->frame.height}, screen);
+    EXPECT_EQ(s->frame.x, origin.x);
+    EXPECT_EQ(s->frame.y, origin.y);
+    if (c.intent == PresentationIntent::standard) {
+      ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "2+3*4"}), 0);
+      snapshot("panel-standard-calculator");
+      ASSERT_EQ(run({"xdotool", "key", "ctrl+a", "BackSpace"}), 0);
+    }
+    snapshot("panel-" + std::string(rawValue(c.intent)));
+  }
+  // The panel hot key switches another mode to standard; pressed again it hides.
+  ASSERT_EQ(run({"xdotool", "key", "alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true, PresentationIntent::standard));
+  ASSERT_EQ(run({"xdotool", "key", "alt+space"}), 0);
+  EXPECT_TRUE(panelShows(false));
+
+  // pallix toggle shows a mode and hides it when it already shows.
+  EXPECT_EQ(run({PALLIX_BINARY, "toggle", "--mode", "files"}), 0);
+  EXPECT_TRUE(panelShows(true, PresentationIntent::files));
+  ASSERT_EQ(run({"xdotool", "key", "Escape"}), 0);
+  EXPECT_TRUE(panelShows(false));
+
+  // Switching workspaces dismisses the panel.
+  EXPECT_EQ(run({PALLIX_BINARY, "toggle", "--mode", "emoji"}), 0);
+  ASSERT_TRUE(panelShows(true, PresentationIntent::emoji));
+  ASSERT_EQ(run({"xprop", "-root", "-f", "_NET_CURRENT_DESKTOP", "32c", "-set", "_NET_CURRENT_DESKTOP", "1"}), 0);
+  EXPECT_TRUE(panelShows(false));
+  EXPECT_EQ(run({PALLIX_BINARY, "toggle", "--mode", "nonsense"}), 2);
+
+  // A shortcut another process stores while the agent runs takes effect.
+  ASSERT_EQ(run({"xdotool", "key", "Escape"}), 0);
+  EXPECT_TRUE(panelShows(false));
+  const KeyboardShortcut files{38, modifier::kControl | modifier::kShift, "J"};
+  auto stored = readDefaults();
+  stored["FilesShortcut"] = files.dictionaryRepresentation();
+  writeDefaults(stored);
+  EXPECT_TRUE(pollUntil([&] {
+    run({"xdotool", "key", "ctrl+shift+j"});
+    auto s = state();
+    return s && s->visible && s->intent == PresentationIntent::files;
+  }));
+}
+
+TEST_F(DesktopPanelTest, TypingAndEnterLaunchTheSelectedApp) {
+  const std::string marker = home_ + "/launched";
+  std::ofstream(home_ + "/.local/share/applications/marker-maker.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Marker Maker\nExec=touch " << marker << "\n";
+  fs::create_directories(home_ + "/docs");
+  std::ofstream(home_ + "/docs/quarterly-report.txt") << "numbers";
+  writeDefaults({{"FilesPreferences.indexedFolders", {home_ + "/docs"}}});
+  startAgent();
+  // The agent's first scan has put the app in the catalog.
+  ASSERT_TRUE(pollUntil([&] { return run({PALLIX_BINARY, "search", "marker"}) == 0; }, std::chrono::seconds(20)));
+  ASSERT_EQ(run({"xdotool", "key", "alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true));
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "marker"}), 0);
+  snapshot("panel-standard-apps");
+  ASSERT_EQ(run({"xdotool", "key", "Return"}), 0);
+  EXPECT_TRUE(pollUntil([&] { return fs::exists(marker); })) << "Marker Maker was not launched";
+  EXPECT_TRUE(panelShows(false));
+
+  // In files mode Enter opens the selected file (once the search answered) and hides the panel.
+  ASSERT_EQ(run({"xdotool", "key", "shift+alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true, PresentationIntent::files));
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "quarterly"}), 0);
+  EXPECT_TRUE(pollUntil([&] {
+    run({"xdotool", "key", "Return"});
+    auto s = state();
+    return s && !s->visible;
+  }));
+  EXPECT_TRUE(state().has_value()) << "the agent ended";
+}
+
+TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
+  auto first = XcbGlobalHotKeys::connect(display_.name());
+  auto second = XcbGlobalHotKeys::connect(display_.name());
+  ASSERT_TRUE(first.ok() && second.ok());
+  ASSERT_EQ((*first)->registerHotKey(1, 1, kTaken.keyCode, kTaken.modifierFlags), GlobalHotKeys::kStatusOK);
+  int status = (*second)->registerHotKey(1, 1, kTaken.keyCode, kTaken.modifierFlags);
+  EXPECT_EQ(HotKeyConfigurationError::describe(status),
+            "That shortcut is already in use. Try a different combination.");
+  (*first)->unregisterHotKey(1, 1);
+  EXPECT_EQ((*second)->registerHotKey(1, 1, kTaken.keyCode, kTaken.modifierFlags), GlobalHotKeys::kStatusOK);
+}
+
+TEST_F(DesktopPanelTest, WithoutAnAgentOrADisplayTheCommandsSayWhatToDo) {
+  EXPECT_EQ(run({PALLIX_BINARY, "toggle"}), 3);
+  env_["DISPLAY"] = "";
+  env_["WAYLAND_DISPLAY"] = "";
+  env_["QT_QPA_PLATFORM"] = "";
+  EXPECT_EQ(run({PALLIX_DESKTOP_BINARY}), 3);
+}
+
+}  // namespace
+}  // namespace pallix

@@ -1,0 +1,124 @@
+// What the panel shows for the session's state: grids and lists per mode,
+// selection marks, grid paging around the selection, and the default focus.
+#include <gtest/gtest.h>
+
+#include "app/views/PanelContent.h"
+#include "core/VirtualTime.h"
+
+namespace pallix::views {
+namespace {
+
+IndexedItem app(int i) {
+  IndexedItem a;
+  a.path = "/usr/share/applications/app" + std::to_string(i) + ".desktop";
+  a.itemTypeRaw = "app";
+  a.name = "App " + std::to_string(i);
+  a.searchName = "app " + std::to_string(i);
+  return a;
+}
+
+struct Apps : AppSearchProvider {
+  std::vector<IndexedItem> apps;
+  Result<std::vector<IndexedItem>> fetchApps(const std::string& q) override {
+    std::vector<IndexedItem> out;
+    for (const auto& a : apps) {
+      if (a.searchName.find(q) != std::string::npos) out.push_back(a);
+    }
+    return out;
+  }
+  std::vector<IndexedItem> sortApps(std::vector<IndexedItem> a, const std::string&) override { return a; }
+  Status saveApp(const IndexedItem&) override { return {}; }
+};
+
+struct Files : FileSearchProvider {
+  Result<std::vector<FileSearchResult>> search(const std::string& text, int) override {
+    FileSearchResult r;
+    r.item = IndexedItem::file("/data/notes/" + text + ".md", text + ".md", "md", 10, {}, {}, {}, {});
+    r.matchType = FileMatchType::prefix;
+    return std::vector<FileSearchResult>{r};
+  }
+};
+
+struct Emoji : ModeSearchProvider {
+  void search(const std::string&, std::function<void(std::vector<ModeResult>)> done) override {
+    done({{"1", "😀", "grinning face"}, {"2", "🎉", "party popper"}});
+  }
+  bool activate(const ModeResult&) override { return true; }
+};
+
+class PanelContentTest : public ::testing::Test {
+ protected:
+  PanelContentTest() : model_(env_.mainRunner(), env_.mainRunner()) {
+    for (int i = 0; i < 25; ++i) apps_->apps.push_back(app(i));
+    model_.setAppSearch(apps_);
+    model_.setFileSearch(std::make_shared<Files>());
+    model_.setModeSearch(SearchMode::emoji, std::make_shared<Emoji>());
+    model_.handlePresentationChange(true);
+    env_.runUntilIdle();
+  }
+  PanelContent content() { return buildPanelContent(model_, nullptr, std::nullopt, 0); }
+  void type(const std::string& text) {
+    model_.handleSearchTextChange(text);
+    env_.advanceBy(std::chrono::seconds(1));
+  }
+
+  VirtualTimeEnvironment env_;
+  std::shared_ptr<Apps> apps_ = std::make_shared<Apps>();
+  ContentViewModel model_;
+};
+
+TEST_F(PanelContentTest, EmptyQueryShowsTheAppGridPagedAroundTheSelection) {
+  PanelContent c = content();
+  ASSERT_EQ(c.sections.size(), 1u);
+  EXPECT_EQ(c.sections[0].gridColumns, kAppGridColumns);
+  EXPECT_EQ(c.sections[0].rows.size(), kAppGridLimit);
+  model_.advanceSelection(0);
+  model_.advanceSelection(20);
+  c = content();
+  ASSERT_EQ(c.sections[0].rows.size(), 25 - kAppGridLimit);
+  int selected = 0;
+  for (const auto& r : c.sections[0].rows) selected += r.selected;
+  EXPECT_EQ(selected, 1);
+  EXPECT_EQ(defaultFocus(c), SectionKind::apps);
+}
+
+TEST_F(PanelContentTest, EachModeHasItsSection) {
+  struct Case {
+    SearchMode mode;
+    std::string text;
+    SectionKind kind;
+    int columns;
+    std::string firstTitle, firstDetail, firstTag;
+  };
+  const Case cases[] = {
+      {SearchMode::standard, "app 1", SectionKind::apps, 0, "App 1", "Application", ""},
+      {SearchMode::files, "budget", SectionKind::files, 0, "budget.md", "/data/notes", "prefix"},
+      {SearchMode::emoji, "face", SectionKind::modeResults, kEmojiGridColumns, "grinning face", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(searchModeName(c.mode));
+    model_.setSearchMode(c.mode);
+    type(c.text);
+    PanelContent got = content();
+    ASSERT_FALSE(got.sections.empty());
+    const PanelSection& s = got.sections.front();
+    EXPECT_EQ(s.kind, c.kind);
+    EXPECT_EQ(s.gridColumns, c.columns);
+    EXPECT_EQ(s.rows[0].title, c.firstTitle);
+    EXPECT_EQ(s.rows[0].detail, c.firstDetail);
+    EXPECT_EQ(s.rows[0].tag, c.firstTag);
+    EXPECT_EQ(got.mode, c.mode);
+  }
+  EXPECT_EQ(content().sections[0].rows[0].glyph, "😀");
+}
+
+TEST_F(PanelContentTest, AQueryWithoutResultsSaysSo) {
+  type("zzz");
+  PanelContent c = content();
+  EXPECT_TRUE(c.sections.empty());
+  EXPECT_EQ(c.emptyText, "No results for \u201czzz\u201d");
+  EXPECT_EQ(defaultFocus(c), std::nullopt);
+}
+
+}  // namespace
+}  // namespace pallix::views

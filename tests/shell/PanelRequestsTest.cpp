@@ -1,0 +1,49 @@
+// The wire form of the desktop agent's panel requests and answers.
+#include <gtest/gtest.h>
+
+#include "app/shell/PanelRequests.h"
+
+namespace pallix {
+namespace {
+
+TEST(PanelRequestsTest, ToggleRequestsRoundTrip) {
+  for (auto raw : kPresentationIntentRawValues) {
+    auto intent = *presentationIntentFromRaw(raw);
+    PresentationIntent decoded = PresentationIntent::emoji;
+    ASSERT_TRUE(decodeToggleRequest(encodeToggleRequest(intent), decoded)) << raw;
+    EXPECT_EQ(decoded, intent);
+  }
+  PresentationIntent decoded = PresentationIntent::emoji;
+  ASSERT_TRUE(decodeToggleRequest(encodeToggleRequest(std::nullopt), decoded));
+  EXPECT_EQ(decoded, PresentationIntent::standard);
+  for (const char* bad : {"toggles", "toggle ", "toggle nonsense", "index", ""}) {
+    EXPECT_FALSE(decodeToggleRequest(bad, decoded)) << bad;
+  }
+}
+
+TEST(PanelRequestsTest, PanelStateRoundTripsAndBadAnswersSayWhy) {
+  PanelState state{true, PresentationIntent::files, {10, 20, 680, 460}};
+  auto decoded = decodePanelState(encodePanelState(state));
+  ASSERT_TRUE(decoded.ok());
+  EXPECT_EQ(decoded->visible, true);
+  EXPECT_EQ(decoded->intent, PresentationIntent::files);
+  EXPECT_EQ(decoded->frame, state.frame);
+  struct Case {
+    const char* line;
+    const char* says;
+  };
+  const Case cases[] = {
+      {R"({"refused":"the panel is not ready yet"})", "the agent refused: the panel is not ready yet"},
+      {"not json", "not JSON"},
+      {R"({"visible":true})", "not a panel state"},
+      {R"({"visible":true,"intent":"nope","frame":[0,0,1,1]})", "unknown mode"},
+  };
+  for (const Case& c : cases) {
+    auto bad = decodePanelState(c.line);
+    ASSERT_FALSE(bad.ok()) << c.line;
+    EXPECT_NE(bad.error().description().find(c.says), std::string::npos) << bad.error().description();
+  }
+}
+
+}  // namespace
+}  // namespace pallix

@@ -18,7 +18,7 @@ PACKAGES=(
   libxcb1-dev libxcb-xfixes0-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
   xvfb xclip xdotool wl-clipboard wtype
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
-  qt6-base-dev qt6-qpa-plugins libqt6svg6
+  qt6-base-dev qt6-qpa-plugins libqt6svg6 fonts-noto-color-emoji
 )
 
 missing=()

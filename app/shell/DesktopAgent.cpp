@@ -245,11 +245,23 @@ bool DesktopAgent::handleRequest(const std::string& request, const SingleInstanc
       reply(encodeRequestRefusal("this agent does not write snapshots"));
       return true;
     }
-    Status written = options_.snapshotWriter(request.substr(snapshotPrefix.size()));
-    reply(written.ok() ? encodePanelState(panelState()) : encodeRequestRefusal(written.error().description()));
+    // The picture shows the settled results: wait (a bounded number of
+    // turns of the loop) while the session still has searches in flight.
+    writeSnapshotWhenSettled(request.substr(snapshotPrefix.size()), reply, SystemClock::instance().now() + seconds(3));
     return true;
   }
   return false;
+}
+
+void DesktopAgent::writeSnapshotWhenSettled(const std::string& path, const SingleInstance::Reply& reply,
+                                            MonoTime deadline) {
+  if (model().hasPendingWork() && SystemClock::instance().now() < deadline) {
+    loop_->postDelayed(std::chrono::milliseconds(20),
+                       weak_.wrap([this, path, reply, deadline] { writeSnapshotWhenSettled(path, reply, deadline); }));
+    return;
+  }
+  Status written = options_.snapshotWriter(path);
+  reply(written.ok() ? encodePanelState(panelState()) : encodeRequestRefusal(written.error().description()));
 }
 
 }  // namespace pallix

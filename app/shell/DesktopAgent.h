@@ -71,6 +71,7 @@ class DesktopAgent {
   PanelState panelState() const;
 
  private:
+  void writeSnapshotWhenSettled(const std::string& path, const SingleInstance::Reply& reply, MonoTime deadline);
   bool handleRequest(const std::string& request, const SingleInstance::Reply& reply);
   void applyShortcutSwitches();
   // Adopts shortcuts another process stored (a failed one keeps the current).

@@ -177,7 +177,14 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
                                                         : "Search messages";
       PanelSection results{SectionKind::modeResults, modeTitle(c.mode), {}, emoji ? kEmojiGridColumns : 0};
       for (const ModeResult& r : model.modeResults()) {
-        PanelRow row{emoji ? r.detail : r.title, emoji ? "" : r.detail, "", emoji ? r.title : "", {}, false};
+        PanelRow row{r.title, r.detail, "", "", {}, false};
+        if (emoji) {
+          // The emoji mode's title is the character, then its name.
+          const size_t space = r.title.find(' ');
+          row.glyph = r.title.substr(0, space);
+          row.title = space == std::string::npos ? r.detail : r.title.substr(space + 1);
+          row.detail = r.detail;
+        }
         row.selected = model.selectedModeResultID() && *model.selectedModeResultID() == r.identifier;
         results.rows.push_back(row);
       }

@@ -203,7 +203,11 @@ void ResultsView::paintGridCell(QPainter& p, const PanelSection& s, const PanelR
   }
   if (s.kind == SectionKind::modeResults) {
     p.setPen(theme_.text);
-    p.setFont(theme_.font(22));
+    // A colour emoji font first, where one is installed: text fonts carry
+    // some emoji code points in black and white.
+    QFont font = theme_.font(22);
+    font.setFamilies({QStringLiteral("Noto Color Emoji"), font.family()});
+    p.setFont(font);
     p.drawText(cell, Qt::AlignCenter, q(row.glyph.empty() ? row.title : row.glyph));
     return;
   }

@@ -41,7 +41,8 @@ struct Files : FileSearchProvider {
 
 struct Emoji : ModeSearchProvider {
   void search(const std::string&, std::function<void(std::vector<ModeResult>)> done) override {
-    done({{"1", "😀", "grinning face"}, {"2", "🎉", "party popper"}});
+    // As EmojiPicker gives them: the character and its name, then the category.
+    done({{"1", "😀 grinning face", "Smileys & Emotion"}, {"2", "🎉 party popper", "Activities"}});
   }
   bool activate(const ModeResult&) override { return true; }
 };
@@ -93,7 +94,8 @@ TEST_F(PanelContentTest, EachModeHasItsSection) {
   const Case cases[] = {
       {SearchMode::standard, "app 1", SectionKind::apps, 0, "App 1", "Application", ""},
       {SearchMode::files, "budget", SectionKind::files, 0, "budget.md", "/data/notes", "prefix"},
-      {SearchMode::emoji, "face", SectionKind::modeResults, kEmojiGridColumns, "grinning face", "", ""},
+      {SearchMode::emoji, "face", SectionKind::modeResults, kEmojiGridColumns, "grinning face", "Smileys & Emotion",
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(searchModeName(c.mode));

@@ -61,7 +61,7 @@ MSG_TOPICS = ["dinner", "the party", "the flight", "rent", "the meeting", "the t
               "the movie", "the wedding", "the car", "the keys", "the doctor appointment", "the project",
               "the hotel booking", "the photos", "the recipe", "holiday plans", "the invoice"]
 FILE_NAMES = ["budget", "resume", "invoice", "report", "notes", "presentation", "contract", "thesis", "draft",
-              "meeting notes", "tax return", "roadmap", "design doc", "readme", "changelog", "spec sheet",
+              "meeting notes", "tax return", "roadmap", "design doc", "readme", "changelog", "data sheet",
               "quarterly results", "lease agreement", "cover letter", "project plan", "slides", "receipt",
               "screenshot", "backup", "config", "schedule", "expenses", "proposal", "manuscript", "timesheet"]
 EXTS = ["pdf", "docx", "xlsx", "txt", "md", "csv", "pptx", "json", "yaml", "py", "cpp", "h", "swift", "js", "ts",

@@ -130,6 +130,10 @@ Result<std::unique_ptr<MessagesDatabaseConnection>> MessagesDatabaseConnection::
     if (db) sqlite3_close(db);
     return error;
   }
+  // The owning application writes in short transactions, and the first reader
+  // of a WAL database rebuilds its shared index while holding a lock that
+  // briefly excludes other readers, this process's own included.
+  sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds);
   return std::unique_ptr<MessagesDatabaseConnection>(new MessagesDatabaseConnection(db, std::move(observer)));
 }
 

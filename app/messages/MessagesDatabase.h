@@ -108,6 +108,9 @@ class MessagesDatabaseConnection {
   // The message is "Unknown error" when not even a handle was made.
   static Result<std::unique_ptr<MessagesDatabaseConnection>> open(const std::string& path,
                                                                   StatementObserver observer = {});
+  // How long a statement waits for a lock another connection holds before it
+  // fails with "database is locked".
+  static constexpr int kBusyTimeoutMilliseconds = 1000;
   ~MessagesDatabaseConnection();
   MessagesDatabaseConnection(const MessagesDatabaseConnection&) = delete;
   MessagesDatabaseConnection& operator=(const MessagesDatabaseConnection&) = delete;

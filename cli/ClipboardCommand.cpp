@@ -31,6 +31,18 @@
 namespace pallix::cli {
 namespace {
 
+// The clipboard of commands that only read or edit the history (list, delete,
+// clear): it is empty and refuses writes, so nothing can reach the desktop's
+// clipboard by accident.
+class HistoryOnlyPasteboard final : public Pasteboard {
+ public:
+  Status writeString(const std::string&) override {
+    return Error("PasteboardError", 1, "This command does not use the clipboard");
+  }
+  Result<std::optional<std::string>> readString() override { return std::optional<std::string>(); }
+  int64_t changeCount() const override { return 0; }
+};
+
 constexpr const char* kEnableHint =
     "Turn the history on with: pallix defaults write ClipboardPreferences.historyEnabled true";
 
@@ -92,7 +104,7 @@ struct Context {
     ClipboardServices::Options options;
     options.dirs = dirs;
     options.runner = loop;
-    options.pasteboard = pasteboard ? pasteboard : std::make_shared<FakePasteboard>();
+    options.pasteboard = pasteboard ? pasteboard : std::make_shared<HistoryOnlyPasteboard>();
     options.linkMetadata = std::move(linkMetadata);
     const ClipboardPreferences* prefs = preferences.get();
     options.settings = [prefs] { return ClipboardSettings{prefs->historyEnabled(), prefs->retentionDays()}; };

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <mutex>
 
+#include "core/ThreadAnnotations.h"
+
 namespace pallix {
 
 using Duration = std::chrono::nanoseconds;
@@ -26,7 +28,9 @@ constexpr Duration seconds(double s) {
 constexpr Duration milliseconds(double ms) {
   return std::chrono::duration_cast<Duration>(std::chrono::duration<double, std::milli>(ms));
 }
-inline double toSeconds(Duration d) { return std::chrono::duration<double>(d).count(); }
+inline double toSeconds(Duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 class Clock {
  public:
@@ -57,8 +61,8 @@ class ManualClock final : public Clock {
 
  private:
   mutable std::mutex mutex_;
-  MonoTime mono_;
-  Date wall_;
+  MonoTime mono_ GUARDED_BY(mutex_);
+  Date wall_ GUARDED_BY(mutex_);
 };
 
 }  // namespace pallix

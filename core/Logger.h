@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ThreadAnnotations.h"
+
 namespace pallix {
 
 enum class LogLevel { debug = 0, info = 1, error = 2, off = 3 };
@@ -58,7 +60,7 @@ class RecordingLogSink final : public LogSink {
 
  private:
   mutable std::mutex mutex_;
-  std::vector<LogRecord> records_;
+  std::vector<LogRecord> records_ GUARDED_BY(mutex_);
 };
 
 }  // namespace pallix

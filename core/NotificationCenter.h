@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 
+#include "core/ThreadAnnotations.h"
+
 namespace pallix {
 
 struct Notification {
@@ -40,8 +42,8 @@ class NotificationCenter {
     std::shared_ptr<Observer> observer;
   };
   mutable std::mutex mutex_;
-  std::map<Token, Entry> observers_;
-  Token nextToken_ = 1;
+  std::map<Token, Entry> observers_ GUARDED_BY(mutex_);
+  Token nextToken_ GUARDED_BY(mutex_) = 1;
 };
 
 // Removes its observer when destroyed.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/TaskRunner.h"
+#include "core/ThreadAnnotations.h"
 
 namespace pallix {
 
@@ -68,9 +69,9 @@ class RunLoop final : public TaskRunner, public std::enable_shared_from_this<Run
   const Clock& clock_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  internal::PendingTaskQueue queue_;
-  uint64_t nextSequence_ = 0;
-  bool quit_ = false;
+  internal::PendingTaskQueue queue_ GUARDED_BY(mutex_);
+  uint64_t nextSequence_ GUARDED_BY(mutex_) = 0;
+  bool quit_ GUARDED_BY(mutex_) = false;
   std::atomic<std::thread::id> runningThread_{};
 };
 

@@ -15,6 +15,7 @@
 
 #include "core/Clock.h"
 #include "core/Error.h"
+#include "core/ThreadAnnotations.h"
 
 namespace pallix {
 
@@ -61,7 +62,7 @@ class JsonLinesTelemetrySink final : public TelemetrySink {
 
  private:
   std::mutex mutex_;
-  std::string path_;
+  std::string path_ GUARDED_BY(mutex_);
 };
 
 // Keeps every event in memory, for tests.
@@ -77,7 +78,7 @@ class RecordingTelemetrySink final : public TelemetrySink {
 
  private:
   mutable std::mutex mutex_;
-  std::vector<TelemetryEvent> events_;
+  std::vector<TelemetryEvent> events_ GUARDED_BY(mutex_);
 };
 
 // Installs a RecordingTelemetrySink for the lifetime of the scope (tests).

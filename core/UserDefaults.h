@@ -28,6 +28,7 @@
 
 #include "core/Clock.h"
 #include "core/Error.h"
+#include "core/ThreadAnnotations.h"
 
 namespace pallix {
 
@@ -84,7 +85,7 @@ class UserDefaults {
   std::string path_;
   std::optional<Error> loadError_;
   mutable std::mutex mutex_;
-  nlohmann::json values_ = nlohmann::json::object();
+  nlohmann::json values_ = nlohmann::json::object() GUARDED_BY(mutex_);
 };
 
 }  // namespace pallix

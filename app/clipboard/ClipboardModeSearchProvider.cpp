@@ -10,7 +10,9 @@ ClipboardModeSearchProvider::ClipboardModeSearchProvider(ClipboardService& servi
   service_.setHistoryObserver([this] { historyChanged_ = true; });
 }
 
-ClipboardModeSearchProvider::~ClipboardModeSearchProvider() { service_.setHistoryObserver(nullptr); }
+ClipboardModeSearchProvider::~ClipboardModeSearchProvider() {
+  service_.setHistoryObserver(nullptr);
+}
 
 void ClipboardModeSearchProvider::refreshHistoryIfChanged() {
   if (!historyChanged_) return;

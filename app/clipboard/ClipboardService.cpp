@@ -153,6 +153,7 @@ void ClipboardService::setWorkMode(WorkMode mode) {
 }
 
 void ClipboardService::setPanelVisible(bool visible) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   isPanelVisible_ = visible;
   if (visible) {
     cadence_ = PollingCadence::active;
@@ -190,6 +191,7 @@ void ClipboardService::emptyHistoryAndReleaseCaches() {
 // ---- Polling and capture ----
 
 void ClipboardService::pollPasteboard() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (!settings_.historyEnabled) return;
   const int64_t count = pasteboard_->changeCount();
   if (count == lastObservedChangeCount_) return;
@@ -205,6 +207,7 @@ void ClipboardService::pollPasteboard() {
 }
 
 void ClipboardService::captureClipboardItem(const PasteboardItem& item, int64_t changeCount) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (item.hasType(kEmojiMarkerType) || item.hasType(kInternalCopyMarkerType)) return;
   if (item.isConcealed()) return;
   std::vector<ClipboardRepresentation> representations = extractRepresentations(item);
@@ -322,12 +325,14 @@ void ClipboardService::reloadHistory() {
 }
 
 void ClipboardService::notifyHistoryChanged() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (historyObserver_) historyObserver_();
 }
 
 // ---- Reuse, delete, clear ----
 
 bool ClipboardService::copyToPasteboard(const ClipboardItem& item) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   auto representations = store_->loadRepresentations(item.id);
   if (!representations.ok()) {
     logger().error("Pallix.ClipboardService: Cannot read the item to copy: %s",
@@ -355,6 +360,7 @@ bool ClipboardService::copyToPasteboard(const ClipboardItem& item) {
 }
 
 void ClipboardService::deleteItem(const ClipboardItem& item) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (item.sourceAppBundleIdentifier) iconCache_.remove(*item.sourceAppBundleIdentifier);
   if (item.detectedURLString) linkMetadataCache_.remove(*item.detectedURLString);
   Status removed = store_->remove(item.id);
@@ -373,6 +379,7 @@ void ClipboardService::deleteItem(const ClipboardItem& item) {
 }
 
 void ClipboardService::clearHistory() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   Status removed = store_->removeAll();
   if (removed.ok()) removed = store_->save();
   if (!removed.ok()) {

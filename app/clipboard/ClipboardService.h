@@ -35,6 +35,7 @@
 #include "app/platform/LinkMetadataProvider.h"
 #include "app/platform/Pasteboard.h"
 #include "core/NotificationCenter.h"
+#include "core/SequenceChecker.h"
 #include "core/TaskRunner.h"
 #include "core/WorkMode.h"
 
@@ -149,6 +150,7 @@ class ClipboardService {
 
   TaskRunnerPtr runner_;
   TaskRunnerPtr metadataRunner_;
+  SequenceChecker sequence_{runner_.get(), "ClipboardService"};
   std::shared_ptr<Pasteboard> pasteboard_;
   std::shared_ptr<ClipboardStore> store_;
   std::shared_ptr<LinkMetadataProvider> linkMetadata_;

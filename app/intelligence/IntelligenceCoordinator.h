@@ -37,6 +37,7 @@
 #include "app/intelligence/SourceSelectionRules.h"
 #include "app/intelligence/WeatherQueryAnalyzer.h"
 #include "core/Logger.h"
+#include "core/SequenceChecker.h"
 
 namespace pallix {
 
@@ -176,6 +177,7 @@ class IntelligenceCoordinator final : public IntelligenceClient {
   bool locationSourcesEnabled() const;
 
   Dependencies deps_;
+  SequenceChecker sequence_{deps_.mainRunner.get(), "IntelligenceCoordinator"};
   Logger logger_{"IntelligenceCoordinator"};
   RouterHolder router_;
   LocationBroker location_;

@@ -46,6 +46,7 @@ PanelIntelligenceStore::~PanelIntelligenceStore() {
 
 void PanelIntelligenceStore::configure(std::shared_ptr<IntelligenceClient> client,
                                        std::shared_ptr<const DataSourceSwitches> switches) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (client_ && ambientHighlightsToken_) client_->removeAmbientHighlightsObserver(*ambientHighlightsToken_);
   ambientHighlightsToken_.reset();
   client_ = std::move(client);
@@ -64,6 +65,7 @@ bool PanelIntelligenceStore::isEnabled(Id identifier) const {
 }
 
 void PanelIntelligenceStore::notifyChanged() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (changeHandler_) changeHandler_();
 }
 
@@ -247,6 +249,7 @@ void PanelIntelligenceStore::handleDataSourcePreferencesChange() {
 }
 
 void PanelIntelligenceStore::performIntelligenceQuery(const std::string& query, QueryKind kind) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (!client_) return;
   const std::string text = intelligence::trimmed(query);
   latestTrimmedQuery_ = text;

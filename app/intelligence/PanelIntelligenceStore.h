@@ -37,6 +37,7 @@
 #include "app/intelligence/IntelligenceClient.h"
 #include "app/search/ContentViewModel.h"
 #include "core/Logger.h"
+#include "core/SequenceChecker.h"
 
 namespace pallix {
 
@@ -130,6 +131,7 @@ class PanelIntelligenceStore final : public SessionIntelligence {
   void notifyChanged();
 
   TaskRunnerPtr main_;
+  SequenceChecker sequence_{main_.get(), "PanelIntelligenceStore"};
   std::shared_ptr<CalculatorSource> calculator_;
   std::shared_ptr<IntelligenceClient> client_;
   std::shared_ptr<const DataSourceSwitches> switches_;

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "app/messages/MessageRecords.h"
+#include "core/ThreadAnnotations.h"
 
 namespace pallix {
 
@@ -36,9 +37,9 @@ class ContactNameCache {
   const size_t countLimit_;
   const size_t costLimit_;
   mutable std::mutex mutex_;
-  std::list<std::string> recency_;               // most recent first; guarded by mutex_
-  std::unordered_map<std::string, Slot> slots_;  // guarded by mutex_
-  size_t totalCost_ = 0;                         // guarded by mutex_
+  std::list<std::string> recency_ GUARDED_BY(mutex_);
+  std::unordered_map<std::string, Slot> slots_ GUARDED_BY(mutex_);
+  size_t totalCost_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pallix

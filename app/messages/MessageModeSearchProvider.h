@@ -22,6 +22,7 @@
 #include "app/platform/Workspace.h"
 #include "app/search/ContentViewModel.h"
 #include "core/TaskRunner.h"
+#include "core/ThreadAnnotations.h"
 
 namespace pallix {
 
@@ -54,8 +55,8 @@ class MessageModeSearchProvider final : public ModeSearchProvider,
   TaskRunnerPtr executor_;
   std::shared_ptr<Workspace> workspace_;
   mutable std::mutex mutex_;
-  std::map<std::string, MessageSearchResult> latest_;         // guarded by mutex_
-  std::function<void(const std::string&)> openedURLHandler_;  // guarded by mutex_
+  std::map<std::string, MessageSearchResult> latest_ GUARDED_BY(mutex_);
+  std::function<void(const std::string&)> openedURLHandler_ GUARDED_BY(mutex_);
 };
 
 }  // namespace pallix

@@ -17,6 +17,7 @@
 
 #include "app/platform/ContactStore.h"
 #include "app/platform/DataDirectories.h"
+#include "core/ThreadAnnotations.h"
 
 namespace pallix {
 
@@ -69,10 +70,10 @@ class VCardContactStore final : public ContactStore {
 
   std::string folder_;
   mutable std::mutex mutex_;
-  mutable std::optional<Listing> loaded_;                                                    // Guarded by mutex_.
-  mutable std::vector<ContactRecord> contacts_;                                              // Guarded by mutex_.
-  mutable LoadReport report_;                                                                // Guarded by mutex_.
-  mutable ContactsAuthorizationStatus status_ = ContactsAuthorizationStatus::notDetermined;  // Guarded by mutex_.
+  mutable std::optional<Listing> loaded_ GUARDED_BY(mutex_);
+  mutable std::vector<ContactRecord> contacts_ GUARDED_BY(mutex_);
+  mutable LoadReport report_ GUARDED_BY(mutex_);
+  mutable ContactsAuthorizationStatus status_ GUARDED_BY(mutex_) = ContactsAuthorizationStatus::notDetermined;
 };
 
 }  // namespace pallix

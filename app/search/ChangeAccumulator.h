@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/Clock.h"
+#include "core/ThreadAnnotations.h"
 
 namespace pallix {
 
@@ -63,9 +64,9 @@ class ChangeAccumulator {
 
   mutable std::mutex mutex_;
   size_t maxChanges_;
-  std::unordered_map<std::string, AccumulatedChange> changes_;
-  bool overflowDetected_ = false;
-  bool rescanRequested_ = false;
+  std::unordered_map<std::string, AccumulatedChange> changes_ GUARDED_BY(mutex_);
+  bool overflowDetected_ GUARDED_BY(mutex_) = false;
+  bool rescanRequested_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace pallix

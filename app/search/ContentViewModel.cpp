@@ -75,6 +75,7 @@ void ContentViewModel::setModeSearch(SearchMode mode, std::shared_ptr<ModeSearch
 }
 
 void ContentViewModel::notifyChanged() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (changeHandler_) changeHandler_();
 }
 
@@ -91,6 +92,7 @@ std::vector<IndexedItem> ContentViewModel::selectionCandidates() const {
 // Text changes
 
 void ContentViewModel::handleSearchTextChange(const std::string& text) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   searchText_ = text;
   switch (searchMode_) {
     case SearchMode::standard:
@@ -290,9 +292,8 @@ bool ContentViewModel::activate(const IndexedItem& app, bool useFileManager) {
       Status launched = workspace_->launchApplication({app.path, app.bundleIdentifier.value_or("")});
       success = launched.ok();
       if (!launched.ok()) {
-        TelemetryService::signal(
-            "ContentViewModel.activateApp.launchFailed",
-            {{"errorDomain", launched.error().domain()}, {"errorCode", std::to_string(launched.error().code())}});
+        TelemetryService::signal("ContentViewModel.activateApp.launchFailed",
+                                 errorTelemetryParameters(launched.error()));
         logger().error("Pallix.ContentView: Failed to launch %s: %s", app.name.c_str(),
                        launched.error().description().c_str());
       }
@@ -407,6 +408,7 @@ bool ContentViewModel::activateSelectedModeResult() {
 }
 
 void ContentViewModel::advanceCurrentSelection(int by) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   switch (searchMode_) {
     case SearchMode::standard:
       return advanceSelection(by);
@@ -418,6 +420,7 @@ void ContentViewModel::advanceCurrentSelection(int by) {
 }
 
 ContentViewModel::Activation ContentViewModel::activateCurrentSelection(bool alternate) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   using Outcome = Activation::Outcome;
   auto outcome = [](std::optional<std::string> target, bool ok) {
     if (!target) return Activation{Outcome::nothingSelected, {}};
@@ -459,6 +462,7 @@ bool ContentViewModel::copyCalculatorResultToPasteboard() {
 // Presentation and modes
 
 void ContentViewModel::handlePresentationChange(bool isPresented) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (isPresented) {
     isSearchFieldFocused_ = true;
     isSearchSettled_ = true;
@@ -508,6 +512,7 @@ void ContentViewModel::handlePresentationChange(bool isPresented) {
 }
 
 void ContentViewModel::handleDisappear() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   resetSearchTasks(/*cancelIntelligence=*/true);
   fileSearchTask_.cancel();
   fileSemanticSearchTask_.cancel();
@@ -527,6 +532,7 @@ void ContentViewModel::handleClipboardHistoryDisabled() {
 }
 
 void ContentViewModel::flushPendingSearch() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (!searchDebounceTask_.valid() || searchDebounceTask_.isCancelled()) return;
   searchDebounceTask_.cancel();
   runDebouncedSearch(StandardQueryIntent::resolve(searchText_));
@@ -558,6 +564,7 @@ void ContentViewModel::clearResultsOfOtherModes(SearchMode keep) {
 }
 
 void ContentViewModel::setSearchMode(SearchMode mode) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (mode == searchMode_) return;
   if (auto& leaving = modeSearch_[static_cast<int>(searchMode_)]) leaving->modeDidClose();
   searchMode_ = mode;

@@ -30,6 +30,7 @@
 #include "app/search/SessionProviders.h"
 #include "app/search/StandardQueryIntent.h"
 #include "core/Error.h"
+#include "core/SequenceChecker.h"
 #include "core/TaskRunner.h"
 #include "core/UUID.h"
 
@@ -173,6 +174,7 @@ class ContentViewModel {
 
   TaskRunnerPtr main_;
   TaskRunnerPtr search_;
+  SequenceChecker sequence_{main_.get(), "ContentViewModel"};
   std::shared_ptr<AppSearchProvider> appSearch_;
   std::shared_ptr<FileSearchProvider> fileSearch_;
   std::shared_ptr<FileSemanticSearch> semantic_;

@@ -188,6 +188,7 @@ void IndexingService::applyDirectoryChange(const ScanDirectories& before) {
 // ---- Work modes ----
 
 void IndexingService::setWorkMode(WorkMode mode) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (mode == workMode_) return;
   workMode_ = mode;
   TelemetryService::signal("IndexingService.workModeChanged", {{"mode", workModeName(mode)}});
@@ -229,6 +230,7 @@ void IndexingService::startInitialIndexingIfNeeded() {
 // ---- Full scans ----
 
 void IndexingService::indexAll(Completion completion, ProgressCallback progress) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (watcherIndexIsRunning_) {
     shouldReindexAfterCurrentWatcherRun_ = true;
     if (completion) nextCompletions_.push_back(std::move(completion));
@@ -241,6 +243,7 @@ void IndexingService::indexAll(Completion completion, ProgressCallback progress)
 }
 
 void IndexingService::enqueueWatcherIndexingRun() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (workMode_ != WorkMode::idle) {
     deferredFullScan_ = true;
     return;
@@ -253,6 +256,7 @@ void IndexingService::enqueueWatcherIndexingRun() {
 }
 
 void IndexingService::startFullScan() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   watcherIndexIsRunning_ = true;
   logger_.info("Starting unified indexer run");
   if (fullScanStartObserver_) fullScanStartObserver_();
@@ -307,6 +311,7 @@ void IndexingService::returnHeldBack(ScanResult& result, std::vector<IndexCandid
 }
 
 void IndexingService::finishFullScan(ScanResult result, std::string signature, MonoTime start) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   for (const std::string& failed : result.failedDirectories) {
     logger_.error("Pallix.IndexingService: Failed to enumerate %s", failed.c_str());
   }
@@ -448,6 +453,7 @@ void IndexingService::enqueueIncrementalIndexingRun() {
 }
 
 void IndexingService::processIncrementalChanges(std::vector<AccumulatedChange> changes) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   incrementalIndexIsRunning_ = true;
   lastIncrementalRunStart_ = deps_.clock->now();
   logger_.info("Processing %ld incremental changes", static_cast<long>(changes.size()));

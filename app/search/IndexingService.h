@@ -49,6 +49,7 @@
 #include "app/search/StreamedSnapshotWriter.h"
 #include "core/Clock.h"
 #include "core/Logger.h"
+#include "core/SequenceChecker.h"
 #include "core/TaskRunner.h"
 #include "core/UUID.h"
 #include "core/UserDefaults.h"
@@ -208,6 +209,7 @@ class IndexingService {
   struct Shared;
 
   Dependencies deps_;
+  SequenceChecker sequence_{deps_.mainRunner.get(), "IndexingService"};
   Logger logger_{"IndexingService"};
   std::shared_ptr<ApplicationEntrySource> ownedEntries_;
   // Shared with background tasks so a scan in flight never dangles.

@@ -19,6 +19,7 @@
 #include <unordered_map>
 
 #include "core/Error.h"
+#include "core/ThreadAnnotations.h"
 
 U_NAMESPACE_BEGIN
 class RegexPattern;
@@ -97,9 +98,9 @@ class RegexCache {
 
   const size_t capacity_;
   mutable std::mutex mutex_;
-  std::list<std::string> recency_;                  // Most recently used first. Guarded by mutex_.
-  std::unordered_map<std::string, Entry> entries_;  // Guarded by mutex_.
-  size_t compileCount_ = 0;                         // Guarded by mutex_.
+  std::list<std::string> recency_ GUARDED_BY(mutex_);
+  std::unordered_map<std::string, Entry> entries_ GUARDED_BY(mutex_);
+  size_t compileCount_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace pallix

@@ -7,6 +7,7 @@
 
 #include "app/semantic/EmbeddingStoreErrors.h"
 #include "core/FileUtil.h"
+#include "core/Formatting.h"
 #include "core/Strings.h"
 
 namespace pallix {
@@ -51,15 +52,6 @@ std::optional<double> parseSeconds(const std::string& text) {
   const double value = std::strtod(text.c_str(), &end);
   if (text.empty() || end != text.c_str() + text.size()) return std::nullopt;
   return value;
-}
-
-std::string isoDate(double seconds) {
-  const time_t t = static_cast<time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buffer;
 }
 
 }  // namespace
@@ -275,7 +267,8 @@ void MessageEmbeddingStore::deleteChunksOlderThan(double cutoff, Completion<Resu
       return done(int64_t(0));
     }
     const int64_t removed = int64_t(s.removeItemsNow(old));
-    s.logger_.info("Deleted %ld chunks older than %s", static_cast<long>(removed), isoDate(cutoff).c_str());
+    s.logger_.info("Deleted %ld chunks older than %s", static_cast<long>(removed),
+                   isoDate(dateFromSecondsSince1970(cutoff)).c_str());
     done(removed);
   });
 }

@@ -90,6 +90,7 @@ WorkMode PanelLifecycleCoordinator::resolveWorkMode() const {
 }
 
 void PanelLifecycleCoordinator::updateWorkMode(const std::string& reason) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   WorkMode mode = resolveWorkMode();
   if (mode == workMode_) return;
   WorkMode previous = workMode_;
@@ -103,6 +104,7 @@ void PanelLifecycleCoordinator::updateWorkMode(const std::string& reason) {
 }
 
 void PanelLifecycleCoordinator::panelWillShow() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (isPanelVisible_) return;
   cancelIdleTransitions();
   isPanelVisible_ = true;
@@ -116,6 +118,7 @@ void PanelLifecycleCoordinator::panelWillShow() {
 }
 
 void PanelLifecycleCoordinator::panelDidHide() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (!isPanelVisible_) return;
   isPanelVisible_ = false;
   lastHiddenDate_ = main_->clock().wallNow();
@@ -201,6 +204,7 @@ void PanelLifecycleCoordinator::handleMemoryPressure(uint32_t event) {
 
 UUID PanelLifecycleCoordinator::registerVisibilityHandler(Callback onShow, Callback onHide, Callback onDelayedHide,
                                                           Callback onMemoryPressure) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   UUID id = UUID::random();
   visibilityHandlers_[id] = std::make_shared<const VisibilityHandler>(
       VisibilityHandler{std::move(onShow), std::move(onHide), std::move(onDelayedHide), std::move(onMemoryPressure)});
@@ -209,6 +213,7 @@ UUID PanelLifecycleCoordinator::registerVisibilityHandler(Callback onShow, Callb
 }
 
 UUID PanelLifecycleCoordinator::registerWorkModeHandler(WorkModeCallback onChange) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   UUID id = UUID::random();
   workModeHandlers_[id] = std::make_shared<const WorkModeCallback>(std::move(onChange));
   sendObserverCount();
@@ -223,6 +228,7 @@ UUID PanelLifecycleCoordinator::registerMemoryPressureHandler(MemoryPressureCall
 }
 
 void PanelLifecycleCoordinator::unregister(const UUID& id) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   visibilityHandlers_.erase(id);
   workModeHandlers_.erase(id);
   memoryPressureHandlers_.erase(id);

@@ -31,6 +31,7 @@
 #include "app/platform/SystemConditions.h"
 #include "core/Clock.h"
 #include "core/Error.h"
+#include "core/SequenceChecker.h"
 #include "core/TaskRunner.h"
 #include "core/UUID.h"
 #include "core/WorkMode.h"
@@ -115,6 +116,7 @@ class PanelLifecycleCoordinator final : public WorkModeRegistry {
   void cancelIdleTransitions();
 
   TaskRunnerPtr main_;
+  SequenceChecker sequence_{main_.get(), "PanelLifecycleCoordinator"};
   SystemConditions& conditions_;
 
   bool isPanelVisible_ = false;

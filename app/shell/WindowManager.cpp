@@ -128,6 +128,7 @@ void WindowManager::setShortcutEnabled(HotKeyKind kind, bool enabled) {
 }
 
 void WindowManager::handleHotKey(uint32_t signature, uint32_t id, MonoTime pressedAt) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (signature != kHotKeySignature) return;
   switch (id) {
     case 1:
@@ -166,6 +167,7 @@ PresentationIntent WindowManager::resolveIntent(PresentationIntent intent) const
 }
 
 void WindowManager::toggleWindow(std::optional<MonoTime> requestedAt) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (isPresented() && presentationIntent_ == PresentationIntent::standard) {
     hideWindow(false, true);
     return;
@@ -174,6 +176,7 @@ void WindowManager::toggleWindow(std::optional<MonoTime> requestedAt) {
 }
 
 void WindowManager::showWindow(PresentationIntent intent, std::optional<MonoTime> requestedAt) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   const MonoTime requested = requestedAt.value_or(main_->clock().now());
   const PresentationIntent resolved = resolveIntent(intent);
   finalizeHide_.cancel();
@@ -200,6 +203,7 @@ void WindowManager::showWindow(PresentationIntent intent, std::optional<MonoTime
 }
 
 void WindowManager::hideWindow(bool immediate, bool deactivateApp) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (fadeState_ == FadeState::hidden) return;
   if (isDragging_) snapToNearestPosition(std::chrono::milliseconds(0));
   surface_.setAcceptsMouseEvents(false);
@@ -269,6 +273,7 @@ void WindowManager::handleScreensChanged() {
 }
 
 bool WindowManager::handleEscapeKey() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
   if (fadeState_ != FadeState::shown) return false;
   if (escapeKeyHandler_ && escapeKeyHandler_()) return true;
   hideWindow(false, true);

@@ -19,6 +19,7 @@
 #include "app/shell/KeyboardShortcut.h"
 #include "app/shell/PanelPlacement.h"
 #include "app/shell/PresentationIntent.h"
+#include "core/SequenceChecker.h"
 #include "core/TaskRunner.h"
 
 namespace pallix {
@@ -100,6 +101,7 @@ class WindowManager final : public PanelWindow {
   void placeOn(const ScreenGeometry& screen, std::chrono::milliseconds duration);
 
   TaskRunnerPtr main_;
+  SequenceChecker sequence_{main_.get(), "WindowManager"};
   PanelSurface& surface_;
   KeyboardShortcutStore& store_;
   GlobalHotKeys* hotKeys_;

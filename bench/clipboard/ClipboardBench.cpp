@@ -20,7 +20,7 @@
 #include "app/clipboard/ClipboardSearchIndex.h"
 #include "app/clipboard/ClipboardStore.h"
 #include "app/search/CatalogSchema.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "app/intelligence/PanelIntelligenceStore.h"
 #include "app/intelligence/SourceSelectionRules.h"
 #include "app/intelligence/TemporalQueryAnalyzer.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {

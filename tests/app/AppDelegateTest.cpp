@@ -10,7 +10,11 @@
 #include "app/shell/AgentRequests.h"
 #include "app/shell/AppDelegate.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/FakeFileChangeMonitor.h"
+#include "testing/FakePasteboard.h"
+#include "testing/FakeSystemConditions.h"
+#include "testing/RecordingCommandRunner.h"
+#include "testing/VirtualTime.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {

@@ -17,7 +17,8 @@
 #include "core/Logger.h"
 #include "core/RunLoop.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/FakeDirectoryWatcher.h"
+#include "testing/VirtualTime.h"
 #include "tests/support/LogCapture.h"
 
 namespace pallix::testing {

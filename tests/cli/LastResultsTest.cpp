@@ -5,7 +5,8 @@
 #include "app/search/CatalogSchema.h"
 #include "app/search/SearchProviders.h"
 #include "cli/LastResults.h"
-#include "core/VirtualTime.h"
+#include "testing/RecordingWorkspace.h"
+#include "testing/VirtualTime.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::cli {

@@ -3,7 +3,7 @@
 #include "app/clipboard/ClipboardModeSearchProvider.h"
 #include "app/clipboard/ClipboardSearchIndex.h"
 #include "app/platform/DesktopApplicationResolver.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 #include "tests/clipboard/ClipboardTestSupport.h"
 
 namespace pallix {

@@ -7,6 +7,7 @@
 #include "core/FileUtil.h"
 #include "core/Logger.h"
 #include "core/Telemetry.h"
+#include "testing/FakePasteboard.h"
 #include "tests/clipboard/ClipboardTestSupport.h"
 #include "tests/support/TempDir.h"
 

@@ -11,7 +11,9 @@
 #include "app/platform/PersistentStore.h"
 #include "app/search/CatalogSchema.h"
 #include "core/NotificationCenter.h"
-#include "core/VirtualTime.h"
+#include "testing/FakeLinkMetadataProvider.h"
+#include "testing/FakePasteboard.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix::testing {
 

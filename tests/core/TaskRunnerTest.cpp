@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/RunLoop.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {

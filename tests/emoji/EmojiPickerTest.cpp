@@ -3,6 +3,7 @@
 #include "app/emoji/EmojiEntryCatalog.h"
 #include "app/emoji/EmojiPicker.h"
 #include "core/Telemetry.h"
+#include "testing/FakeTextInput.h"
 #include "tests/clipboard/ClipboardTestSupport.h"
 
 namespace pallix {

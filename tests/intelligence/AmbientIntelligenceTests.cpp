@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/intelligence/AmbientIntelligenceService.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 #include "tests/intelligence/IntelligenceFakes.h"
 #include "tests/intelligence/IntelligenceTestSupport.h"
 

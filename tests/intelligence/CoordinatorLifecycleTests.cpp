@@ -7,6 +7,7 @@
 
 #include "app/platform/SystemConditions.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
+#include "testing/FakeSystemConditions.h"
 #include "tests/intelligence/CoordinatorTestSupport.h"
 
 namespace pallix {

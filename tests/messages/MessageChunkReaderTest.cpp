@@ -8,11 +8,11 @@
 
 #include "app/messages/MessageChunkCollector.h"
 #include "app/messages/MessageText.h"
-#include "app/platform/FakeContactStore.h"
 #include "app/platform/VCard.h"
 #include "core/FileUtil.h"
 #include "core/Logger.h"
 #include "core/Strings.h"
+#include "testing/FakeContactStore.h"
 #include "tests/messages/MessagesTestSupport.h"
 
 namespace pallix {

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/messages/MessageChunkIndexer.h"
-#include "app/platform/FakeContactStore.h"
 #include "app/semantic/EmbeddingStoreErrors.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/FakeContactStore.h"
+#include "testing/VirtualTime.h"
 #include "tests/messages/MessagesTestSupport.h"
 
 namespace pallix::testing {

@@ -9,10 +9,10 @@
 #include <unordered_set>
 
 #include "app/messages/MessageSearchService.h"
-#include "app/platform/FakeContactStore.h"
 #include "app/platform/VCard.h"
 #include "core/FileUtil.h"
 #include "core/Logger.h"
+#include "testing/FakeContactStore.h"
 #include "tests/messages/MessagesTestSupport.h"
 
 namespace pallix {

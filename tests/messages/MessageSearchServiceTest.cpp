@@ -11,9 +11,10 @@
 #include "app/messages/MessageModeSearchProvider.h"
 #include "app/messages/MessageSearchService.h"
 #include "app/messages/MessageStatements.h"
-#include "app/platform/FakeContactStore.h"
 #include "core/Logger.h"
-#include "core/VirtualTime.h"
+#include "testing/FakeContactStore.h"
+#include "testing/RecordingWorkspace.h"
+#include "testing/VirtualTime.h"
 #include "tests/messages/MessagesTestSupport.h"
 
 namespace pallix {

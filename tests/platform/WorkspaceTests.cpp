@@ -3,6 +3,7 @@
 
 #include "app/platform/CommandRunner.h"
 #include "app/platform/linux/LinuxWorkspace.h"
+#include "testing/RecordingCommandRunner.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {

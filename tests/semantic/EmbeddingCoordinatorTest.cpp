@@ -4,7 +4,7 @@
 
 #include "app/semantic/EmbeddingCoordinator.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {

@@ -11,7 +11,8 @@
 #include "app/semantic/EmbeddingStoreErrors.h"
 #include "app/semantic/FileChunkIndexer.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/FakeIndexingConditions.h"
+#include "testing/VirtualTime.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::testing {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/semantic/SemanticBridge.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {

@@ -18,7 +18,7 @@
 #include "app/semantic/FileEmbeddingStore.h"
 #include "app/semantic/MessageEmbeddingStore.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::testing {

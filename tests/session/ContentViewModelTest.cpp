@@ -5,7 +5,9 @@
 
 #include "app/search/ContentViewModel.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/FakePasteboard.h"
+#include "testing/RecordingWorkspace.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {

@@ -9,7 +9,7 @@
 #include "app/shell/PanelLifecycleCoordinator.h"
 #include "core/FileUtil.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {

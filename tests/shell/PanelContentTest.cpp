@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/views/PanelContent.h"
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix::views {
 namespace {

@@ -6,7 +6,8 @@
 
 #include "app/shell/PanelLifecycleCoordinator.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/FakeSystemConditions.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {

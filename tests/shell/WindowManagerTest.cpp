@@ -1,10 +1,10 @@
 // WindowManager in virtual time over a fake surface and fake hot keys.
 #include <gtest/gtest.h>
 
-#include "app/platform/FakePanelSurface.h"
 #include "app/shell/WindowManager.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/FakePanelSurface.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {

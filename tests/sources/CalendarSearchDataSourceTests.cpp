@@ -2,6 +2,9 @@
 // what a search finds, upcoming events, permission, and the event open URL
 // both for repeating and single events, and how activation opens it.
 #include "app/sources/CalendarSearchDataSource.h"
+#include "testing/FakeCalendarStore.h"
+#include "testing/RecordingCommandRunner.h"
+#include "testing/RecordingWorkspace.h"
 #include "tests/sources/SourcesTestSupport.h"
 
 namespace pallix {

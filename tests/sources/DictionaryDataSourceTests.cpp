@@ -2,6 +2,7 @@
 // and length rules), the definition it answers, and look-ups on their own
 // runner.
 #include "app/sources/DictionaryDataSource.h"
+#include "testing/FakeDictionaryService.h"
 #include "tests/sources/SourcesTestSupport.h"
 
 namespace pallix {

@@ -2,6 +2,7 @@
 // otherwise, and without a location service access is denied with location
 // services off; the fixed place's stored form.
 #include "app/sources/SystemLocationProvider.h"
+#include "testing/FakeLocationService.h"
 #include "tests/sources/SourcesTestSupport.h"
 
 namespace pallix {

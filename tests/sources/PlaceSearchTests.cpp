@@ -3,6 +3,7 @@
 #include "app/platform/NominatimPlaceSearch.h"
 #include "app/platform/OpenMeteoGeocoder.h"
 #include "app/sources/MapSearchDataSource.h"
+#include "testing/FakeLocationProvider.h"
 #include "tests/sources/SourcesTestSupport.h"
 
 namespace pallix {

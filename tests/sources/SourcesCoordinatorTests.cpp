@@ -5,6 +5,9 @@
 // forecast at an upcoming event's place.
 #include "app/intelligence/PanelIntelligenceStore.h"
 #include "app/sources/IntelligenceSourceSet.h"
+#include "testing/FakeCalendarStore.h"
+#include "testing/FakeDictionaryService.h"
+#include "testing/FakeLocationService.h"
 #include "tests/intelligence/IntelligenceFakes.h"
 #include "tests/sources/SourcesTestSupport.h"
 

@@ -13,7 +13,8 @@
 
 #include "app/platform/HttpClient.h"
 #include "core/Telemetry.h"
-#include "core/VirtualTime.h"
+#include "testing/FakeHttpClient.h"
+#include "testing/VirtualTime.h"
 #include "tests/intelligence/IntelligenceTestSupport.h"
 
 namespace pallix::testing_support {

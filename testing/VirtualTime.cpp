@@ -1,4 +1,4 @@
-#include "core/VirtualTime.h"
+#include "testing/VirtualTime.h"
 
 #include <mutex>
 
@@ -43,8 +43,8 @@ class VirtualRunner final : public TaskRunner {
   void postDelayedWithHandle(Duration delay, TaskHandle handle, Task task) override {
     if (delay < Duration::zero()) delay = Duration::zero();
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->queue.push(internal::PendingTask{shared_->clock->now() + delay, shared_->nextSequence++,
-                                              std::move(handle), std::move(task), this});
+    shared_->queue.push(internal::PendingTask{shared_->clock->now() + delay, shared_->nextSequence++, std::move(handle),
+                                              std::move(task), this});
   }
   bool isCurrent() const override { return shared_->current == this; }
   const Clock& clock() const override { return *shared_->clock; }

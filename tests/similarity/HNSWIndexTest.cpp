@@ -34,29 +34,20 @@ std::unique_ptr<HNSWIndex> buildIndex(const std::vector<std::vector<float>>& dat
   return index;
 }
 
-TEST(HNSWIndexTest, ParametersFollowM) {
+// Parameters follow M; an empty index, k <= 0 and a repeated identifier give nothing new.
+TEST(HNSWIndexTest, ParametersEmptySearchesAndRepeatedIdentifiers) {
   HNSWIndex index(16, 200, 50);
   EXPECT_EQ(index.M0(), 32);
   EXPECT_NEAR(index.levelMultiplier(), 0.36067, 1e-5);
   EXPECT_EQ(index.efSearch(), 50);
   EXPECT_TRUE(index.isEmpty());
   EXPECT_FALSE(index.entryPointIndex().has_value());
-}
-
-TEST(HNSWIndexTest, EmptyIndexAndZeroKReturnNothing) {
-  HNSWIndex index;
-  EXPECT_TRUE(index.search({1, 2, 3}, 5).empty());
-  index.insert("a", {1, 2, 3});
-  EXPECT_TRUE(index.search({1, 2, 3}, 0).empty());
-  EXPECT_TRUE(index.search({1, 2, 3}, -3).empty());
-  ASSERT_EQ(index.search({1, 2, 3}, 1).size(), 1u);
-}
-
-TEST(HNSWIndexTest, DuplicateIdentifierKeepsFirstEmbedding) {
-  HNSWIndex index;
+  EXPECT_TRUE(index.search({0, 0}, 5).empty());
   index.insert("a", {0, 0});
-  index.insert("a", {3, 4});
+  index.insert("a", {3, 4});  // the first embedding stays
   EXPECT_EQ(index.count(), 1);
+  EXPECT_TRUE(index.search({0, 0}, 0).empty());
+  EXPECT_TRUE(index.search({0, 0}, -3).empty());
   auto hits = index.search({3, 4}, 5);
   ASSERT_EQ(hits.size(), 1u);
   EXPECT_EQ(hits[0].id, "a");
@@ -331,7 +322,6 @@ TEST(HNSWIndexTest, RemovalMatchesLiveSetModelAndRepairsEntryPoint) {
       auto it = live.begin();
       std::advance(it, rng() % live.size());
       const std::string id = it->first;
-      const auto entryBefore = index.entryPointIndex();
       EXPECT_TRUE(index.remove(id));
       EXPECT_FALSE(index.remove(id));
       live.erase(it);
@@ -344,7 +334,6 @@ TEST(HNSWIndexTest, RemovalMatchesLiveSetModelAndRepairsEntryPoint) {
       } else {
         ASSERT_TRUE(entry.has_value());
         EXPECT_EQ(index.maxLevel(), index.nodeLevel(*entry));
-        (void)entryBefore;
       }
     }
     EXPECT_EQ(index.liveCount(), int64_t(live.size()));

@@ -236,9 +236,7 @@ TEST(HNSWIndexTest, IdenticalEmbeddingsStayFindable) {
   auto index = buildIndex(data, 12, /*ef=*/100);
   const auto hits = index->search(copy, 30);
   ASSERT_EQ(hits.size(), 30u);
-  for (const auto& h : hits) {
-    EXPECT_EQ(h.distance, 0.0f) << h.id;
-  }
+  for (const auto& h : hits) EXPECT_EQ(h.distance, 0.0f) << h.id;
 }
 
 TEST(HNSWIndexTest, WrongLengthVectorsCompareAtInfinity) {
@@ -351,9 +349,7 @@ TEST(HNSWIndexTest, RemovalMatchesLiveSetModelAndRepairsEntryPoint) {
       }
     }
   }
-  for (const auto& id : removed) {
-    EXPECT_FALSE(index.contains(id));
-  }
+  for (const auto& id : removed) EXPECT_FALSE(index.contains(id));
 }
 
 TEST(HNSWIndexTest, RemovingTheEntryPointPicksHighestLevelEarliestNode) {
@@ -368,9 +364,7 @@ TEST(HNSWIndexTest, RemovingTheEntryPointPicksHighestLevelEarliestNode) {
       if (expected < 0 || index->nodeLevel(i) > index->nodeLevel(expected)) expected = i;
     }
     EXPECT_EQ(*index->entryPointIndex(), expected);
-    for (const auto& h : index->search(data[entry], 10)) {
-      EXPECT_NE(h.id, "item-" + std::to_string(entry));
-    }
+    for (const auto& h : index->search(data[entry], 10)) EXPECT_NE(h.id, "item-" + std::to_string(entry));
     // Nothing links to the removed node through its former neighbours' lists on its layers.
     for (int layer = 0; layer <= index->nodeLevel(entry); ++layer) {
       EXPECT_TRUE(index->connections(entry, layer).empty());
@@ -381,9 +375,7 @@ TEST(HNSWIndexTest, RemovingTheEntryPointPicksHighestLevelEarliestNode) {
 TEST(HNSWIndexTest, RemoveAllThenInsertStartsOver) {
   HNSWIndex index;
   for (int i = 0; i < 10; ++i) index.insert(std::to_string(i), {float(i)});
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_TRUE(index.remove(std::to_string(i)));
-  }
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(index.remove(std::to_string(i)));
   EXPECT_FALSE(index.entryPointIndex().has_value());
   EXPECT_TRUE(index.search({1}, 3).empty());
   EXPECT_EQ(index.count(), 10);  // tombstones stay

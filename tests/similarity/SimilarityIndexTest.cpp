@@ -160,9 +160,7 @@ TEST(SimilarityIndexTest, GraphResultsMissingFromTheItemsAreSkipped) {
   for (int q = 0; q < 20; ++q) {
     auto results = index->searchByVector(randomVector(rng, 3), 10);
     EXPECT_LE(results.size(), 10u);
-    for (const auto& r : results) {
-      EXPECT_LT(std::stoi(r.id.substr(1)), 120);
-    }
+    for (const auto& r : results) EXPECT_LT(std::stoi(r.id.substr(1)), 120);
   }
 }
 
@@ -249,9 +247,7 @@ TEST(SimilarityIndexTest, SavedGraphAfterRemovalLoadsWithRemainingItems) {
   auto q = randomVector(rng, 4);
   auto a = index->searchByVector(q, 10), b = other->searchByVector(q, 10);
   ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    EXPECT_EQ(a[i].id, b[i].id);
-  }
+  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].id, b[i].id);
 }
 
 TEST(SimilarityIndexTest, GraphForAnotherItemListIsRebuiltWithNotice) {
@@ -292,9 +288,7 @@ TEST(SimilarityIndexTest, MissingOrCorruptGraphFilesAreRebuiltNeverCrash) {
     const auto outcome = index->loadOrRebuildHNSW(dir.path());
     EXPECT_NE(outcome, HNSWLoadOutcome::skipped);
     auto results = index->searchByVector(randomVector(rng, 4), 5);
-    for (const auto& r : results) {
-      EXPECT_TRUE(index->getItem(r.id).has_value());
-    }
+    for (const auto& r : results) EXPECT_TRUE(index->getItem(r.id).has_value());
   }
   for (const auto& line : printed.lines()) {
     EXPECT_EQ(line.rfind("Failed to deserialize HNSW, rebuilding: Invalid HNSW data: ", 0), 0u) << line;

@@ -205,26 +205,42 @@ TEST_F(IndexingServiceTest, IncrementalModifyRemoveAndNewFolders) {
   expectCatalogMatchesModel(catalog(), documents_);
 }
 
-TEST_F(IndexingServiceTest, OverflowTurnsNextRunIntoFullScan) {
-  fullScan();
-  service().startWatching();
-  std::vector<DirectoryEvent> events;
-  for (int i = 0; i <= 10000; ++i) events.push_back({documents_ + "/f" + std::to_string(i), kDirectoryEventCreated});
-  watchers_.last->deliver(events);
-  EXPECT_TRUE(service().changeAccumulator().overflowDetected());
-  EXPECT_EQ(scansStarted_, 1u);
-  env_.advanceBy(seconds(2));
-  EXPECT_EQ(scansStarted_, 2u);
-  EXPECT_TRUE(incrementalRuns_.empty());
-  EXPECT_EQ(service().changeAccumulator().size(), 0u);
-}
-
-TEST_F(IndexingServiceTest, RescanFlagRequestsFullScan) {
-  fullScan();
-  service().startWatching();
-  deliver(documents_, kDirectoryEventMustScanSubDirs);
-  env_.advanceBy(seconds(2));
-  EXPECT_EQ(scansStarted_, 2u);
+// Lost events, a rescan flag or a full scan more than three hours old turn the
+// next run into a full scan; its changes are taken with it.
+TEST_F(IndexingServiceTest, NextRunBecomesAFullScan) {
+  enum class Why { overflow, rescanFlag, staleFullScan };
+  for (Why why : {Why::overflow, Why::rescanFlag, Why::staleFullScan}) {
+    SCOPED_TRACE(static_cast<int>(why));
+    service_.reset();
+    scansStarted_ = 0;
+    incrementalRuns_.clear();
+    if (why == Why::staleFullScan) {
+      ASSERT_TRUE(
+          defaults_.setDate(IndexingService::kLastFullScanTimeKey, env_.clock().wallNow() - std::chrono::hours(4))
+              .ok());
+    } else {
+      fullScan();
+    }
+    const size_t scansBefore = scansStarted_;
+    service().startWatching();
+    scratch_.file("Documents/new.txt");
+    if (why == Why::overflow) {
+      std::vector<DirectoryEvent> events;
+      for (int i = 0; i <= 10000; ++i)
+        events.push_back({documents_ + "/f" + std::to_string(i), kDirectoryEventCreated});
+      watchers_.last->deliver(events);
+      EXPECT_TRUE(service().changeAccumulator().overflowDetected());
+    } else {
+      deliver(why == Why::rescanFlag ? documents_ : documents_ + "/new.txt",
+              why == Why::rescanFlag ? kDirectoryEventMustScanSubDirs : kDirectoryEventCreated);
+    }
+    EXPECT_EQ(scansStarted_, scansBefore);
+    env_.advanceBy(seconds(2));
+    EXPECT_EQ(scansStarted_, scansBefore + 1);
+    EXPECT_TRUE(incrementalRuns_.empty());
+    EXPECT_EQ(service().changeAccumulator().size(), 0u);
+    EXPECT_TRUE(item(documents_ + "/new.txt"));
+  }
 }
 
 TEST_F(IndexingServiceTest, FullScanRequestedWhileActiveRunsWhenIdle) {
@@ -259,19 +275,6 @@ TEST_F(IndexingServiceTest, InitialIndexingWaitsForIdle) {
   env_.runUntilIdle();
   EXPECT_EQ(catalog().size(), 1u);
   EXPECT_FALSE(service().hasDeferredFullScan());
-}
-
-TEST_F(IndexingServiceTest, IncrementalRunMoreThanThreeHoursAfterFullScanBecomesFullScan) {
-  ASSERT_TRUE(
-      defaults_.setDate(IndexingService::kLastFullScanTimeKey, env_.clock().wallNow() - std::chrono::hours(4)).ok());
-  service().startWatching();
-  scratch_.file("Documents/new.txt");
-  deliver(documents_ + "/new.txt", kDirectoryEventCreated);
-  env_.advanceBy(seconds(2));
-  EXPECT_EQ(scansStarted_, 1u);
-  EXPECT_TRUE(incrementalRuns_.empty());
-  EXPECT_TRUE(item(documents_ + "/new.txt"));
-  EXPECT_EQ(service().changeAccumulator().size(), 0u);
 }
 
 TEST_F(IndexingServiceTest, PeriodicFullScanEveryThreeHours) {

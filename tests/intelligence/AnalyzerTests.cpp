@@ -74,25 +74,25 @@ TEST(DateDetectorTest, GoldenTable) {
   }
 }
 
-TEST(DateDetectorTest, UsesItsTimeZone) {
-  // 10:00 UTC is 11:00 in Paris (CET); "at 5pm" is 17:00 Paris = 16:00 UTC.
-  DateDetector paris(kNow, "Europe/Paris");
-  auto found = paris.firstMatch("at 5pm");
-  ASSERT_TRUE(found);
-  EXPECT_EQ(found->start, utc(2026, 3, 11, 16));
-  // Just before midnight UTC it is already tomorrow in Tokyo.
-  DateDetector tokyo(utc(2026, 3, 11, 23, 30), "Asia/Tokyo");
-  auto today = tokyo.firstMatch("today");
-  ASSERT_TRUE(today);
-  EXPECT_EQ(today->start, utc(2026, 3, 11, 15));  // 2026-03-12 00:00 JST
-}
-
-TEST(DateDetectorTest, DaylightSavingDayHasItsRealLength) {
+// Each detector reads days in its own zone, with their real lengths.
+TEST(DateDetectorTest, UsesItsTimeZoneAndRealDayLengths) {
+  const struct {
+    const char* zone;
+    Date now;
+    const char* text;
+    Date start;
+  } cases[] = {
+      {"Europe/Paris", kNow, "at 5pm", utc(2026, 3, 11, 16)},                             // 17:00 CET
+      {"Asia/Tokyo", utc(2026, 3, 11, 23, 30), "today", utc(2026, 3, 11, 15)},            // already the 12th in Tokyo
+      {"America/New_York", utc(2026, 3, 7, 17), "tomorrow at 9am", utc(2026, 3, 8, 13)},  // 09:00 EDT
+  };
+  for (const auto& c : cases) {
+    auto found = DateDetector(c.now, c.zone).firstMatch(c.text);
+    ASSERT_TRUE(found) << c.zone;
+    EXPECT_EQ(found->start, c.start) << c.zone;
+  }
   // US clocks spring forward on 2026-03-08: that day has 23 hours.
   DateDetector ny(utc(2026, 3, 7, 17), "America/New_York");
-  auto tomorrow = ny.firstMatch("tomorrow at 9am");
-  ASSERT_TRUE(tomorrow);
-  EXPECT_EQ(tomorrow->start, utc(2026, 3, 8, 13));  // 09:00 EDT
   EXPECT_EQ(ny.startOfDay(utc(2026, 3, 7, 17), 2) - ny.startOfDay(utc(2026, 3, 7, 17), 1), std::chrono::hours(23));
 }
 
@@ -145,6 +145,7 @@ TEST(WeatherQueryAnalyzerTest, GoldenTable) {
       {"dinner tomorrow", false, "", Focus::current, false, false},
       {"rainbow six", false, "", Focus::current, false, false},
       {"uv index in sydney", true, "sydney", Focus::current, false, true},
+      {"  Weather in Paris \n", true, "paris", Focus::current, false, true},
       {"   ", false, "", Focus::current, false, false},
       {"", false, "", Focus::current, false, false},
   };
@@ -157,16 +158,10 @@ TEST(WeatherQueryAnalyzerTest, GoldenTable) {
     EXPECT_EQ(intent->focus, c.focus);
     EXPECT_EQ(intent->useCurrentLocation, c.useCurrent);
     EXPECT_EQ(intent->containsWeatherKeyword, c.keyword);
+    EXPECT_EQ(intent->originalQuery, intelligence::trimmed(c.query));
     // The coordinator relies on this equivalence.
     EXPECT_EQ(intent->useCurrentLocation, intent->location == here);
   }
-}
-
-TEST(WeatherQueryAnalyzerTest, OriginalQueryIsTrimmedInput) {
-  WeatherQueryAnalyzer analyzer(DateDetector(kNow, "UTC"));
-  auto intent = analyzer.intent("  Weather in Paris \n");
-  ASSERT_TRUE(intent);
-  EXPECT_EQ(intent->originalQuery, "Weather in Paris");
 }
 
 TEST(WeatherQueryAnalyzerTest, LocationPreferenceAdjustsTheChoice) {
@@ -337,25 +332,24 @@ TEST(TemporalQueryAnalyzerTest, GoldenTable) {
   }
 }
 
-TEST(TemporalQueryAnalyzerTest, FirstWeekdayComesFromTheLocale) {
-  TemporalQueryAnalyzer uk(kNow, "UTC", "en_GB");
-  auto intent = uk.analyze("this week");
-  ASSERT_TRUE(intent.dateRangeFilter);
-  EXPECT_EQ(intent.dateRangeFilter->start, utc(2026, 3, 9));  // Monday
-  EXPECT_EQ(intent.dateRangeFilter->end, utc(2026, 3, 16));
-}
-
-TEST(TemporalQueryAnalyzerTest, WeekRangesAcrossTheYearBoundary) {
-  // Friday 2027-01-01: the en_US week started on Sunday 2026-12-27.
-  TemporalQueryAnalyzer analyzer(utc(2027, 1, 1, 12), "UTC", "en_US");
-  auto thisWeek = analyzer.rangeFor(RelativeTimeReference::of(Kind::thisWeek));
-  ASSERT_TRUE(thisWeek);
-  EXPECT_EQ(thisWeek->start, utc(2026, 12, 27));
-  EXPECT_EQ(thisWeek->end, utc(2027, 1, 3));
-  auto lastMonth = analyzer.rangeFor(RelativeTimeReference::of(Kind::lastMonth));
-  ASSERT_TRUE(lastMonth);
-  EXPECT_EQ(lastMonth->start, utc(2026, 12, 1));
-  EXPECT_EQ(lastMonth->end, utc(2027, 1, 1));
+// The week starts on the locale's first weekday; ranges cross the year boundary.
+TEST(TemporalQueryAnalyzerTest, RangesFollowTheLocaleAndCrossTheYear) {
+  const struct {
+    Date now;
+    const char* locale;
+    Kind kind;
+    DateRange range;
+  } cases[] = {
+      {kNow, "en_GB", Kind::thisWeek, {utc(2026, 3, 9), utc(2026, 3, 16)}},  // Monday
+      // Friday 2027-01-01: the en_US week started on Sunday 2026-12-27.
+      {utc(2027, 1, 1, 12), "en_US", Kind::thisWeek, {utc(2026, 12, 27), utc(2027, 1, 3)}},
+      {utc(2027, 1, 1, 12), "en_US", Kind::lastMonth, {utc(2026, 12, 1), utc(2027, 1, 1)}},
+  };
+  for (const auto& c : cases) {
+    TemporalQueryAnalyzer analyzer(c.now, "UTC", c.locale);
+    EXPECT_EQ(analyzer.rangeFor(RelativeTimeReference::of(c.kind)), c.range) << c.locale;
+  }
+  EXPECT_EQ(TemporalQueryAnalyzer(kNow, "UTC", "en_GB").analyze("this week").dateRangeFilter, cases[0].range);
 }
 
 TEST(TemporalQueryAnalyzerTest, CanonicalPhrases) {
@@ -418,12 +412,6 @@ TEST(IntelligenceTextTest, FoldingSplittingAndPhrases) {
   EXPECT_FALSE(regexContains("(unclosed", "(unclosed"));
   EXPECT_EQ(regexReplaceAll("\\d+", "a1b22", "#"), "a#b#");
 }
-
-}  // namespace
-}  // namespace pallix
-
-namespace pallix {
-namespace {
 
 // Random texts built from analyzer vocabulary, digits, punctuation and
 // multi-byte characters: the analyzers never crash and keep their invariants.

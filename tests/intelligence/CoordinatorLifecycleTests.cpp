@@ -83,9 +83,7 @@ TEST_F(CoordinatorLifecycleTest, AFailedOrTimedOutRouterIsRebuiltAfterDeepIdle) 
     createRegistered();
     start("directions to oslo");
     env.runUntilIdle();
-    if (c.settled == Kind::failed) {
-      routerFactory.complete(Error("PallixRouter", -4, "Missing bundled resources"));
-    }
+    if (c.settled == Kind::failed) routerFactory.complete(Error("PallixRouter", -4, "Missing bundled resources"));
     env.advanceBy(IntelligenceCoordinator::kRouterInitializationTimeout);
     ASSERT_EQ(coordinator->routerState().kind, c.settled);
     settle("directions to rome");

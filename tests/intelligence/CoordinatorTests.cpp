@@ -168,33 +168,27 @@ TEST_F(IntelligenceCoordinatorTest, SupersessionWhileRoutingDropsTheOlderQueryBe
   EXPECT_EQ(router->queries, std::vector<std::string>{"beta"});
 }
 
-TEST_F(IntelligenceCoordinatorTest, CancellingTheHandleStopsDeliveriesButStillFinishes) {
+// Cancelling through the handle or through the coordinator: no further deliveries, one finish.
+TEST_F(IntelligenceCoordinatorTest, CancellingStopsDeliveriesButStillFinishes) {
   wikipedia->delay = 2s;
   createReady({DataSource::knowledge});
-  auto stream = start("population of oslo");
-  env.advanceBy(100ms);
-  ASSERT_EQ(stream->snapshots.size(), 1u);
-  stream->handle.cancel();
-  env.advanceBy(5s);
-  EXPECT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_EQ(stream->finishes, 1);
-}
-
-TEST_F(IntelligenceCoordinatorTest, CancelActiveQueryResetsSourcesAndClearsTheQuery) {
-  wikipedia->delay = 2s;
-  createReady({DataSource::knowledge});
-  auto stream = start("population of oslo");
-  env.advanceBy(100ms);
-  const int resetsBefore = wikipedia->resets;
-  coordinator->cancelActiveQuery(true);
-  env.advanceBy(5s);
-  EXPECT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_EQ(stream->finishes, 1);
-  EXPECT_EQ(wikipedia->resets, resetsBefore + 1);
-  EXPECT_FALSE(coordinator->currentQuery());
-  const int cancelsBefore = maps->cancels;
-  coordinator->cancelActiveQuery(false);
-  EXPECT_EQ(maps->cancels, cancelsBefore + 1);
+  for (bool throughHandle : {true, false}) {
+    SCOPED_TRACE(throughHandle ? "handle" : "cancelActiveQuery");
+    auto stream = start("population of oslo");
+    env.advanceBy(100ms);
+    ASSERT_EQ(stream->snapshots.size(), 1u);
+    const int resetsBefore = wikipedia->resets;
+    throughHandle ? stream->handle.cancel() : coordinator->cancelActiveQuery(true);
+    env.advanceBy(5s);
+    EXPECT_EQ(stream->snapshots.size(), 1u);
+    EXPECT_EQ(stream->finishes, 1);
+    if (throughHandle) continue;
+    EXPECT_EQ(wikipedia->resets, resetsBefore + 1);
+    EXPECT_FALSE(coordinator->currentQuery());
+    const int cancelsBefore = maps->cancels;
+    coordinator->cancelActiveQuery(false);
+    EXPECT_EQ(maps->cancels, cancelsBefore + 1);
+  }
 }
 
 TEST_F(IntelligenceCoordinatorTest, EmptyQueryDeliversOneEmptySnapshotAndResetsSources) {
@@ -462,26 +456,22 @@ TEST_F(IntelligenceCoordinatorTest, WeatherForTheCurrentLocationNeedsLocationAcc
   EXPECT_TRUE(paris->snapshots.front().selectedIdentifiers.count(Id::weather));
 }
 
-TEST_F(IntelligenceCoordinatorTest, LocationServicesOffGiveTheirOwnIssue) {
-  location->setServicesEnabled(false);
-  create();
-  auto issue = coordinator->weatherAvailabilityIssue("weather tomorrow");
-  ASSERT_TRUE(issue);
-  EXPECT_EQ(issue->kind, WeatherAvailabilityIssue::Kind::locationServicesDisabled);
-  EXPECT_EQ(issue->telemetryReason(), "location-services-disabled");
-  EXPECT_FALSE(coordinator->weatherAvailabilityIssue("population of oslo"));
+TEST_F(IntelligenceCoordinatorTest, LocationServicesOffOrNoProviderGiveTheirOwnIssue) {
+  for (bool withProvider : {true, false}) {
+    SCOPED_TRACE(withProvider ? "services off" : "no provider");
+    auto deps = dependencies();
+    if (withProvider) location->setServicesEnabled(false);
+    if (!withProvider) deps.locationProvider = nullptr;
+    coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+    auto issue = coordinator->weatherAvailabilityIssue("weather tomorrow");
+    ASSERT_TRUE(issue);
+    EXPECT_EQ(issue->kind, WeatherAvailabilityIssue::Kind::locationServicesDisabled);
+    EXPECT_EQ(issue->telemetryReason(), "location-services-disabled");
+    EXPECT_FALSE(coordinator->weatherAvailabilityIssue("population of oslo"));
+    EXPECT_FALSE(coordinator->needsLocationAuthorization());
+  }
   switches->set(Id::weather, false);
   EXPECT_FALSE(coordinator->weatherAvailabilityIssue("weather tomorrow"));
-}
-
-TEST_F(IntelligenceCoordinatorTest, DeniedLocationProviderIsTheDefault) {
-  auto deps = dependencies();
-  deps.locationProvider = nullptr;
-  coordinator = std::make_unique<IntelligenceCoordinator>(deps);
-  auto issue = coordinator->weatherAvailabilityIssue("weather");
-  ASSERT_TRUE(issue);
-  EXPECT_EQ(issue->kind, WeatherAvailabilityIssue::Kind::locationServicesDisabled);
-  EXPECT_FALSE(coordinator->needsLocationAuthorization());
 }
 
 // ------------------------------------------------------------ non-router pipeline
@@ -532,24 +522,20 @@ TEST_F(IntelligenceCoordinatorTest, PendingLocationRequestsShareOnePlatformReque
   EXPECT_EQ(location->locationRequests, 1);
 }
 
-TEST_F(IntelligenceCoordinatorTest, LocationRequestTimesOutAfterThirtySeconds) {
+// A request that times out after 30 s or whose platform request fails resumes with no location.
+TEST_F(IntelligenceCoordinatorTest, LocationTimeoutOrFailureResumesRequestersWithNone) {
   create();
-  requestLocation();
-  env.advanceBy(29s);
-  EXPECT_TRUE(answers.empty());
-  env.advanceBy(2s);
-  ASSERT_EQ(answers.size(), 1u);
-  EXPECT_FALSE(answers[0]);
-  EXPECT_EQ(coordinator->pendingLocationRequestCount(), 0u);
-}
-
-TEST_F(IntelligenceCoordinatorTest, LocationFailureResumesEveryRequesterWithNone) {
-  create();
-  requestLocation();
-  env.runUntilIdle();
-  location->fail(Error("kCLErrorDomain", 0, "location unknown"));
-  ASSERT_EQ(answers.size(), 1u);
-  EXPECT_FALSE(answers[0]);
+  for (bool timeout : {true, false}) {
+    SCOPED_TRACE(timeout ? "timeout" : "failure");
+    answers.clear();
+    requestLocation();
+    env.advanceBy(29s);
+    EXPECT_TRUE(answers.empty());
+    timeout ? env.advanceBy(2s) : location->fail(Error("kCLErrorDomain", 0, "location unknown"));
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_FALSE(answers[0]);
+    EXPECT_EQ(coordinator->pendingLocationRequestCount(), 0u);
+  }
   EXPECT_EQ(errors("IntelligenceCoordinator.locationUpdateFailed").size(), 1u);
 }
 
@@ -605,13 +591,6 @@ TEST_F(IntelligenceCoordinatorTest, WorkModesStartAndStopLocationUpdates) {
   EXPECT_FALSE(coordinator->needsLocationAuthorization());
 }
 
-TEST_F(IntelligenceCoordinatorTest, ConfiguresTheLocationProvider) {
-  create();
-  EXPECT_DOUBLE_EQ(location->configuration().desiredAccuracyMetres, 100);
-  EXPECT_DOUBLE_EQ(location->configuration().distanceFilterMetres, 500);
-  EXPECT_TRUE(location->configuration().pausesLocationUpdatesAutomatically);
-}
-
 // ------------------------------------------------------------ lazy client
 
 TEST_F(IntelligenceCoordinatorTest, LazyClientCreatesTheCoordinatorOnFirstUse) {
@@ -628,6 +607,10 @@ TEST_F(IntelligenceCoordinatorTest, LazyClientCreatesTheCoordinatorOnFirstUse) {
   location->setServicesEnabled(false);
   EXPECT_FALSE(client.needsLocationAuthorization());
   EXPECT_FALSE(client.hasCoordinator());
+  client.warmRouterIfNeeded();
+  env.runUntilIdle();
+  EXPECT_EQ(routerFactory.builds, 1);
+  EXPECT_EQ(client.coordinator().routerState().kind, RouterState::Kind::initializing);
 
   std::vector<Snapshot> seen;
   client.snapshots("2+2", UUID::random(), ActivationMode::full,
@@ -636,14 +619,6 @@ TEST_F(IntelligenceCoordinatorTest, LazyClientCreatesTheCoordinatorOnFirstUse) {
   env.advanceBy(1300ms);  // the first full query waits for the router warm-up
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_TRUE(seen[0].calculatorResult);
-}
-
-TEST_F(IntelligenceCoordinatorTest, LazyClientWarmsTheRouter) {
-  LazyIntelligenceClient client(dependencies());
-  client.warmRouterIfNeeded();
-  env.runUntilIdle();
-  EXPECT_EQ(routerFactory.builds, 1);
-  EXPECT_EQ(client.coordinator().routerState().kind, RouterState::Kind::initializing);
 }
 
 }  // namespace

@@ -220,13 +220,9 @@ TEST(HNSWFormatTest, RepeatedIdentifierMapsToLaterNode) {
   EXPECT_EQ(hits[0].id, "a");
   EXPECT_FLOAT_EQ(hits[0].distance, 0.0f);
   std::set<std::string> ids;
-  for (const auto& h : hits) {
-    EXPECT_TRUE(ids.insert(h.id).second);
-  }
+  for (const auto& h : hits) EXPECT_TRUE(ids.insert(h.id).second);
   EXPECT_TRUE(index.remove("a"));
-  for (const auto& h : index.search({0, 0}, 3)) {
-    EXPECT_NE(h.id, "a");
-  }
+  for (const auto& h : index.search({0, 0}, 3)) EXPECT_NE(h.id, "a");
 }
 
 TEST(HNSWFormatTest, OutOfRangeLinksAndEntryAreSkippedAndOversizeListsAreKept) {
@@ -284,9 +280,7 @@ TEST(HNSWFormatTest, RandomCorruptionNeverCrashesAndLeavesUsableIndex) {
     }
     ++loaded;
     for (int q = 0; q < 3; ++q) {
-      for (const auto& h : index.search(randomVector(rng, 3), 5)) {
-        EXPECT_EQ(h.id.rfind("item-", 0), 0u);
-      }
+      for (const auto& h : index.search(randomVector(rng, 3), 5)) EXPECT_EQ(h.id.rfind("item-", 0), 0u);
     }
     index.insert("fresh", {0, 0, 0});
     index.remove("item-" + std::to_string(rng() % items.size()));

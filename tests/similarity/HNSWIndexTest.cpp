@@ -34,29 +34,20 @@ std::unique_ptr<HNSWIndex> buildIndex(const std::vector<std::vector<float>>& dat
   return index;
 }
 
-TEST(HNSWIndexTest, ParametersFollowM) {
+// Parameters follow M; an empty index, k <= 0 and a repeated identifier give nothing new.
+TEST(HNSWIndexTest, ParametersEmptySearchesAndRepeatedIdentifiers) {
   HNSWIndex index(16, 200, 50);
   EXPECT_EQ(index.M0(), 32);
   EXPECT_NEAR(index.levelMultiplier(), 0.36067, 1e-5);
   EXPECT_EQ(index.efSearch(), 50);
   EXPECT_TRUE(index.isEmpty());
   EXPECT_FALSE(index.entryPointIndex().has_value());
-}
-
-TEST(HNSWIndexTest, EmptyIndexAndZeroKReturnNothing) {
-  HNSWIndex index;
-  EXPECT_TRUE(index.search({1, 2, 3}, 5).empty());
-  index.insert("a", {1, 2, 3});
-  EXPECT_TRUE(index.search({1, 2, 3}, 0).empty());
-  EXPECT_TRUE(index.search({1, 2, 3}, -3).empty());
-  ASSERT_EQ(index.search({1, 2, 3}, 1).size(), 1u);
-}
-
-TEST(HNSWIndexTest, DuplicateIdentifierKeepsFirstEmbedding) {
-  HNSWIndex index;
+  EXPECT_TRUE(index.search({0, 0}, 5).empty());
   index.insert("a", {0, 0});
-  index.insert("a", {3, 4});
+  index.insert("a", {3, 4});  // the first embedding stays
   EXPECT_EQ(index.count(), 1);
+  EXPECT_TRUE(index.search({0, 0}, 0).empty());
+  EXPECT_TRUE(index.search({0, 0}, -3).empty());
   auto hits = index.search({3, 4}, 5);
   ASSERT_EQ(hits.size(), 1u);
   EXPECT_EQ(hits[0].id, "a");
@@ -245,9 +236,7 @@ TEST(HNSWIndexTest, IdenticalEmbeddingsStayFindable) {
   auto index = buildIndex(data, 12, /*ef=*/100);
   const auto hits = index->search(copy, 30);
   ASSERT_EQ(hits.size(), 30u);
-  for (const auto& h : hits) {
-    EXPECT_EQ(h.distance, 0.0f) << h.id;
-  }
+  for (const auto& h : hits) EXPECT_EQ(h.distance, 0.0f) << h.id;
 }
 
 TEST(HNSWIndexTest, WrongLengthVectorsCompareAtInfinity) {
@@ -331,7 +320,6 @@ TEST(HNSWIndexTest, RemovalMatchesLiveSetModelAndRepairsEntryPoint) {
       auto it = live.begin();
       std::advance(it, rng() % live.size());
       const std::string id = it->first;
-      const auto entryBefore = index.entryPointIndex();
       EXPECT_TRUE(index.remove(id));
       EXPECT_FALSE(index.remove(id));
       live.erase(it);
@@ -344,7 +332,6 @@ TEST(HNSWIndexTest, RemovalMatchesLiveSetModelAndRepairsEntryPoint) {
       } else {
         ASSERT_TRUE(entry.has_value());
         EXPECT_EQ(index.maxLevel(), index.nodeLevel(*entry));
-        (void)entryBefore;
       }
     }
     EXPECT_EQ(index.liveCount(), int64_t(live.size()));
@@ -362,9 +349,7 @@ TEST(HNSWIndexTest, RemovalMatchesLiveSetModelAndRepairsEntryPoint) {
       }
     }
   }
-  for (const auto& id : removed) {
-    EXPECT_FALSE(index.contains(id));
-  }
+  for (const auto& id : removed) EXPECT_FALSE(index.contains(id));
 }
 
 TEST(HNSWIndexTest, RemovingTheEntryPointPicksHighestLevelEarliestNode) {
@@ -379,9 +364,7 @@ TEST(HNSWIndexTest, RemovingTheEntryPointPicksHighestLevelEarliestNode) {
       if (expected < 0 || index->nodeLevel(i) > index->nodeLevel(expected)) expected = i;
     }
     EXPECT_EQ(*index->entryPointIndex(), expected);
-    for (const auto& h : index->search(data[entry], 10)) {
-      EXPECT_NE(h.id, "item-" + std::to_string(entry));
-    }
+    for (const auto& h : index->search(data[entry], 10)) EXPECT_NE(h.id, "item-" + std::to_string(entry));
     // Nothing links to the removed node through its former neighbours' lists on its layers.
     for (int layer = 0; layer <= index->nodeLevel(entry); ++layer) {
       EXPECT_TRUE(index->connections(entry, layer).empty());
@@ -392,9 +375,7 @@ TEST(HNSWIndexTest, RemovingTheEntryPointPicksHighestLevelEarliestNode) {
 TEST(HNSWIndexTest, RemoveAllThenInsertStartsOver) {
   HNSWIndex index;
   for (int i = 0; i < 10; ++i) index.insert(std::to_string(i), {float(i)});
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_TRUE(index.remove(std::to_string(i)));
-  }
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(index.remove(std::to_string(i)));
   EXPECT_FALSE(index.entryPointIndex().has_value());
   EXPECT_TRUE(index.search({1}, 3).empty());
   EXPECT_EQ(index.count(), 10);  // tombstones stay

@@ -119,10 +119,18 @@ TEST(MMapStoreTest, RandomItemsRoundTrip) {
   }
 }
 
-TEST(MMapStoreTest, DimensionMismatchIsRefusedBeforeWriting) {
+// Saving writes name.mmap through a temporary; a refused or failed save leaves what was there.
+TEST(MMapStoreTest, SaveWritesNameDotMmapAtomicallyOrNothing) {
   TempDir dir;
   MMapStore store;
-  ASSERT_TRUE(store.saveIndex(fixtureItems(), dir.path(), "idx").ok());
+  auto path = store.saveIndex(fixtureItems(), dir.path(), "idx");
+  ASSERT_TRUE(path.ok());
+  EXPECT_EQ(path.value(), dir.file("idx.mmap"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no temporary left behind
+  auto loaded = store.loadIndex(path.value());
+  ASSERT_TRUE(loaded.ok());
+  EXPECT_EQ(loaded.value(), fixtureItems());
+
   const auto before = readFileToString(dir.file("idx.mmap")).value();
   auto items = fixtureItems();
   items[1].embedding = {1, 2};
@@ -133,25 +141,8 @@ TEST(MMapStoreTest, DimensionMismatchIsRefusedBeforeWriting) {
   EXPECT_EQ(readFileToString(dir.file("idx.mmap")).value(), before);
   EXPECT_FALSE(store.saveIndex(items, dir.path(), "other").ok());
   EXPECT_FALSE(fileExists(dir.file("other.mmap")));
-}
 
-TEST(MMapStoreTest, SaveWritesNameDotMmapAtomicallyAndLoads) {
-  TempDir dir;
-  MMapStore store;
-  auto path = store.saveIndex(fixtureItems(), dir.path(), "Chunks");
-  ASSERT_TRUE(path.ok());
-  EXPECT_EQ(path.value(), dir.file("Chunks.mmap"));
-  std::size_t entries = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path())) entries += bool(e.path().filename() != "");
-  EXPECT_EQ(entries, 1u);  // no temporary left behind
-  auto loaded = store.loadIndex(path.value());
-  ASSERT_TRUE(loaded.ok());
-  EXPECT_EQ(loaded.value(), fixtureItems());
-}
-
-TEST(MMapStoreTest, WriteFailureIsAWriteError) {
-  MMapStore store;
-  auto saved = store.saveIndex(fixtureItems(), "/nonexistent-dir-for-pallix-tests/sub", "x");
+  saved = store.saveIndex(fixtureItems(), "/nonexistent-dir-for-pallix-tests/sub", "x");
   ASSERT_FALSE(saved.ok());
   EXPECT_EQ(saved.error().code(), MMapStoreError::writeError);
   EXPECT_EQ(saved.error().description().rfind("Write error: ", 0), 0u);

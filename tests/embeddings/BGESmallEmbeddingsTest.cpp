@@ -3,6 +3,7 @@
 #include "SimilaritySearchKitBGESmall/BGESmallEmbeddings.h"
 #include "SimilaritySearchKitBGESmall/BundledResources.h"
 #include "tests/embeddings/EmbeddingsTestSupport.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -79,17 +80,14 @@ TEST(BGESmallEmbeddingsTest, VocabularyLargerThanTheModelIsRejected) {
   copyTinyModel(dir.path(), /*withVocabulary=*/false);
   // Falls back to the bundled 30,522-token vocabulary, which this 100-token model cannot take.
   auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
-  ASSERT_FALSE(model.ok());
-  EXPECT_NE(model.error().description().find("30522 tokens but the model only 100"), std::string::npos)
-      << model.error().description();
+  ASSERT_TRUE(testing::failsWith(model, "30522 tokens but the model only 100")) << model.error().description();
 }
 
 TEST(BGESmallEmbeddingsTest, ModelWithFewerThan512PositionsIsRejected) {
   TempDir dir;
   writeRandomModel(dir.path(), smallConfig(100, 16, 1, 2, 32, 128), 1);
   auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
-  ASSERT_FALSE(model.ok());
-  EXPECT_NE(model.error().description().find("128 positions"), std::string::npos);
+  ASSERT_TRUE(testing::failsWith(model, "128 positions"));
 }
 
 TEST(BGESmallEmbeddingsTest, CorruptModelFilesFailCleanly) {
@@ -98,16 +96,15 @@ TEST(BGESmallEmbeddingsTest, CorruptModelFilesFailCleanly) {
   for (size_t cut : {size_t{0}, size_t{7}, size_t{100}, weights->size() / 3, weights->size() - 4}) {
     TempDir dir;
     copyTinyModel(dir.path());
-    ASSERT_TRUE(writeFileAtomically(dir.file("model.safetensors"), weights->substr(0, cut)).ok());
+    ASSERT_TRUE(writeFileAtomically(dir / "model.safetensors", weights->substr(0, cut)).ok());
     auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
-    ASSERT_FALSE(model.ok()) << cut;
-    EXPECT_NE(model.error().description().find("Failed to load BGE-Small model"), std::string::npos);
+    ASSERT_TRUE(testing::failsWith(model, "Failed to load BGE-Small model")) << cut;
   }
   TempDir dir;
   copyTinyModel(dir.path());
-  ASSERT_TRUE(writeFileAtomically(dir.file("config.json"), "{ not json").ok());
+  ASSERT_TRUE(writeFileAtomically(dir / "config.json", "{ not json").ok());
   EXPECT_FALSE(BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path()).ok());
-  ASSERT_TRUE(writeFileAtomically(dir.file("vocab.txt"), "only\nwords\n").ok());
+  ASSERT_TRUE(writeFileAtomically(dir / "vocab.txt", "only\nwords\n").ok());
   EXPECT_FALSE(BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path()).ok());
 }
 
@@ -116,8 +113,7 @@ TEST(BundledResourcesTest, FindsTheVocabularyThroughTheEnvironment) {
   ASSERT_TRUE(path.ok()) << path.error().description();
   EXPECT_TRUE(fileExists(path.value()));
   auto missing = findBundledResource("no-such-resource.txt");
-  ASSERT_FALSE(missing.ok());
-  EXPECT_NE(missing.error().description().find("PALLIX_RESOURCES"), std::string::npos);
+  ASSERT_TRUE(testing::failsWith(missing, "PALLIX_RESOURCES"));
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "SimilaritySearchKit/TransformerConfig.h"
 #include "SimilaritySearchKit/TransformerSafetensors.h"
 #include "core/FileUtil.h"
-#include "core/UUID.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix::testing {
 
@@ -36,26 +36,6 @@ inline std::string resourcesDir() {
 inline std::string tinyModelDir() {
   return testDataDir() + "/tiny_bert";
 }
-
-// A fresh directory under the system temp dir, removed with its contents.
-class TempDir {
- public:
-  TempDir() {
-    path_ = (std::filesystem::temp_directory_path() / ("pallix-embeddings-" + UUID::random().string())).string();
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 struct GoldenCase {
   std::string name;

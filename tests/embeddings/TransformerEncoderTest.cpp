@@ -5,6 +5,7 @@
 
 #include "SimilaritySearchKit/TransformerEncoder.h"
 #include "tests/embeddings/EmbeddingsTestSupport.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -157,8 +158,7 @@ TEST(TransformerEncoderTest, RejectsInvalidInputs) {
   ASSERT_TRUE(encoder);
   auto expectError = [&](EncoderInput input, const std::string& needle) {
     auto out = encoder->encode({{{2, 3}, {1, 1}}, input});
-    ASSERT_FALSE(out.ok()) << needle;
-    EXPECT_NE(out.error().description().find(needle), std::string::npos) << out.error().description();
+    ASSERT_TRUE(testing::failsWith(out, needle)) << needle;
   };
   expectError({{2, 3}, {1}}, "attention_mask has 1");
   expectError({{}, {}}, "no positions");
@@ -220,20 +220,18 @@ TEST(TransformerEncoderLoadTest, AcceptsPrefixedAndGammaBetaNames) {
 TEST(TransformerEncoderLoadTest, DirectoryErrorsNameTheProblem) {
   TempDir dir;
   auto missing = TransformerEncoder::loadDirectory(dir.path());
-  ASSERT_FALSE(missing.ok());
-  EXPECT_NE(missing.error().description().find("config.json"), std::string::npos);
+  ASSERT_TRUE(testing::failsWith(missing, "config.json"));
 
   auto config = readFileToString(tinyModelDir() + "/config.json");
   auto weights = readFileToString(tinyModelDir() + "/model.safetensors");
   ASSERT_TRUE(config.ok() && weights.ok());
-  ASSERT_TRUE(writeFileAtomically(dir.file("config.json"), config.value()).ok());
-  ASSERT_TRUE(writeFileAtomically(dir.file("model.safetensors"), weights->substr(0, weights->size() / 2)).ok());
+  ASSERT_TRUE(writeFileAtomically(dir / "config.json", config.value()).ok());
+  ASSERT_TRUE(writeFileAtomically(dir / "model.safetensors", weights->substr(0, weights->size() / 2)).ok());
   auto truncated = TransformerEncoder::loadDirectory(dir.path());
-  ASSERT_FALSE(truncated.ok());
-  EXPECT_NE(truncated.error().description().find("corrupt safetensors file"), std::string::npos);
+  ASSERT_TRUE(testing::failsWith(truncated, "corrupt safetensors file"));
   EXPECT_NE(truncated.error().description().find("model.safetensors"), std::string::npos);
 
-  ASSERT_TRUE(writeFileAtomically(dir.file("model.safetensors"), weights.value()).ok());
+  ASSERT_TRUE(writeFileAtomically(dir / "model.safetensors", weights.value()).ok());
   EXPECT_TRUE(TransformerEncoder::loadDirectory(dir.path()).ok());
 }
 

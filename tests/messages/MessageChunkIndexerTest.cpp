@@ -56,6 +56,20 @@ double daysAgo(double days) {
   return kFixtureNow - days * 86400;
 }
 
+// A database of the three conversations in a temporary folder.
+class MessageChunkIndexerTest : public ::testing::Test {
+ protected:
+  // Two messages of mine in Alice's conversation, a day ago; the database is closed.
+  void twoMessagesClosed() {
+    db.addMessage({.text = "one", .date = daysAgo(1), .fromMe = true, .chat = c.chats[0]});
+    db.addMessage({.text = "two", .date = daysAgo(1) + 5, .fromMe = true, .chat = c.chats[0]});
+    db.close();
+  }
+  testing::TempDir dir;
+  TestMessagesDatabase db{dir.path() + "/chat.db"};
+  Conversations c{db};
+};
+
 TEST(MessageChunkIndexerModelTest, IncrementalPassesEndWhereOneFullPassEnds) {
   for (uint32_t seed : {1u, 2u, 3u, 4u}) {
     SCOPED_TRACE(seed);
@@ -94,10 +108,7 @@ TEST(MessageChunkIndexerModelTest, IncrementalPassesEndWhereOneFullPassEnds) {
   }
 }
 
-TEST(MessageChunkIndexerTest, ANewMessageRegrowsTheLastChunkUnderItsIdentifier) {
-  testing::TempDir dir;
-  TestMessagesDatabase db(dir.path() + "/chat.db");
-  Conversations c(db);
+TEST_F(MessageChunkIndexerTest, ANewMessageRegrowsTheLastChunkUnderItsIdentifier) {
   const int64_t first =
       db.addMessage({.text = "dinner tonight?", .date = daysAgo(1), .handle = c.alice, .chat = c.chats[0]});
   db.addMessage({.text = "yes, at eight", .date = daysAgo(1) + 60, .fromMe = true, .chat = c.chats[0]});
@@ -116,10 +127,7 @@ TEST(MessageChunkIndexerTest, ANewMessageRegrowsTheLastChunkUnderItsIdentifier) 
   EXPECT_EQ(rig.marker(), third);
 }
 
-TEST(MessageChunkIndexerTest, TheRollingWindowDropsOldChunksAndSkipsOldMessages) {
-  testing::TempDir dir;
-  TestMessagesDatabase db(dir.path() + "/chat.db");
-  Conversations c(db);
+TEST_F(MessageChunkIndexerTest, TheRollingWindowDropsOldChunksAndSkipsOldMessages) {
   const int64_t old =
       db.addMessage({.text = "last year's news", .date = daysAgo(400), .fromMe = true, .chat = c.chats[0]});
   db.addMessage({.text = "and more of it", .date = daysAgo(400) + 60, .fromMe = true, .chat = c.chats[0]});
@@ -139,7 +147,7 @@ TEST(MessageChunkIndexerTest, TheRollingWindowDropsOldChunksAndSkipsOldMessages)
 }
 
 // Where a pass resumes: the recorded ROWID, the stored chunks, the index file.
-TEST(MessageChunkIndexerTest, ResumeDecisions) {
+TEST(MessageChunkIndexerResumeTest, ResumeDecisions) {
   struct Case {
     const char* name;
     int64_t marker;  // 0: none recorded
@@ -186,10 +194,7 @@ TEST(MessageChunkIndexerTest, ResumeDecisions) {
   }
 }
 
-TEST(MessageChunkIndexerTest, PollsInIdleOnlyAndStopsInOtherWorkModes) {
-  testing::TempDir dir;
-  TestMessagesDatabase db(dir.path() + "/chat.db");
-  Conversations c(db);
+TEST_F(MessageChunkIndexerTest, PollsInIdleOnlyAndStopsInOtherWorkModes) {
   db.addMessage({.text = "first words", .date = daysAgo(1), .fromMe = true, .chat = c.chats[0]});
   db.commit();
   IndexerRig rig(db.path());
@@ -224,13 +229,8 @@ TEST(MessageChunkIndexerTest, PollsInIdleOnlyAndStopsInOtherWorkModes) {
   rig.indexer->stopIndexing();
 }
 
-TEST(MessageChunkIndexerTest, ALeaseHeldElsewhereDefersThePass) {
-  testing::TempDir dir;
-  TestMessagesDatabase db(dir.path() + "/chat.db");
-  Conversations c(db);
-  db.addMessage({.text = "one", .date = daysAgo(1), .fromMe = true, .chat = c.chats[0]});
-  db.addMessage({.text = "two", .date = daysAgo(1) + 5, .fromMe = true, .chat = c.chats[0]});
-  db.close();
+TEST_F(MessageChunkIndexerTest, ALeaseHeldElsewhereDefersThePass) {
+  twoMessagesClosed();
   IndexerRig rig(db.path());
   EmbeddingCoordinator::LeaseRef held;
   rig.coordinator->acquire(
@@ -248,13 +248,8 @@ TEST(MessageChunkIndexerTest, ALeaseHeldElsewhereDefersThePass) {
   EXPECT_EQ(rig.store->chunks.size(), 1u);
 }
 
-TEST(MessageChunkIndexerTest, StallsRestartThreeTimesThenEscalateOnceThenBackOff) {
-  testing::TempDir dir;
-  TestMessagesDatabase db(dir.path() + "/chat.db");
-  Conversations c(db);
-  db.addMessage({.text = "one", .date = daysAgo(1), .fromMe = true, .chat = c.chats[0]});
-  db.addMessage({.text = "two", .date = daysAgo(1) + 5, .fromMe = true, .chat = c.chats[0]});
-  db.close();
+TEST_F(MessageChunkIndexerTest, StallsRestartThreeTimesThenEscalateOnceThenBackOff) {
+  twoMessagesClosed();
   IndexerRig rig(db.path());
   rig.store->hangAdds = true;
   rig.indexer->startContinuousIndexing();

@@ -10,7 +10,6 @@
 #include "app/messages/MessageText.h"
 #include "app/platform/VCard.h"
 #include "core/FileUtil.h"
-#include "core/Logger.h"
 #include "core/Strings.h"
 #include "testing/FakeContactStore.h"
 #include "tests/messages/MessagesTestSupport.h"
@@ -149,28 +148,6 @@ TEST_F(FixtureReaderTest, ArchivedBodiesAndOddRowsDecodeByTheRules) {
     sqlite3_close(db);
     return max;
   }());
-}
-
-TEST_F(FixtureReaderTest, LogsNoMessageTextWhileBuildingChunks) {
-  auto sink = std::make_shared<RecordingLogSink>();
-  auto previous = Logger::setSink(sink);
-  LogLevel threshold = Logger::threshold();
-  Logger::setThreshold(LogLevel::debug);
-  FakeContactStore contacts;
-  contacts.setContacts(parseVCards(readFileToString(fixturePath("contacts.vcf")).value(), "c").contacts);
-  ContactNameLookup table = ContactNameLookup::build(contacts);
-  MessageChunkBuilder builder(table, "UTC");
-  auto collected = collectWindowChunks(*reader, builder, {cutoff, std::nullopt, {}, {}});
-  Logger::setThreshold(threshold);
-  Logger::setSink(previous);
-  ASSERT_TRUE(collected.ok());
-  ASSERT_FALSE(sink->records().empty());
-  for (const MessageChunkRecord& chunk : collected.value().chunks) {
-    for (const std::string& line : splitString(chunk.text, '\n')) {
-      if (line.size() < 12) continue;
-      for (const std::string& logged : sink->messages()) ASSERT_EQ(logged.find(line), std::string::npos) << logged;
-    }
-  }
 }
 
 TEST(MessageHistoryReaderTest, ErrorsNameTheStepThatFailed) {

@@ -329,6 +329,9 @@ TEST(MessagesFixtureRunTest, IndexingAndSearchLeaveTheDatabaseAndTheLogsClean) {
   EXPECT_FALSE(service.searchSemanticConversations("dinner plans", 10).empty());
   EXPECT_FALSE(service.searchSemanticFallbackResults("weekend trip", 10).empty());
   EXPECT_FALSE(service.searchTextOnly("the").empty());
+  rig.contacts->failWith(Error("Contacts", 1, "unavailable"));  // failures log too
+  for (const char* query : {"lunch", "Martin", "+1555", "Café"}) service.searchTextOnly(query);
+  rig.contacts->failWith(std::nullopt);
 
   Logger::setThreshold(previousThreshold);
   Logger::setSink(previousSink);

@@ -1,12 +1,10 @@
-// Shared helpers of the semantic tests: a runner that holds its tasks until
-// told, a counting model factory over the tiny test model, a store fixture in
+// Shared helpers of the semantic tests: a counting model factory over the tiny test model, a store fixture in
 // virtual time, and item builders.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -19,6 +17,7 @@
 #include "app/semantic/MessageEmbeddingStore.h"
 #include "core/Telemetry.h"
 #include "testing/VirtualTime.h"
+#include "tests/support/HeldRunner.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::testing {
@@ -27,38 +26,6 @@ inline std::string tinyModelDirectory() {
   const char* data = std::getenv("PALLIX_TEST_DATA");
   return std::string(data ? data : "tests/data") + "/embeddings/tiny_bert";
 }
-
-// Runs its tasks only when runAll() is called (on the test's thread): a
-// background runner whose work the test releases at a moment of its choice.
-class HeldRunner final : public TaskRunner {
- public:
-  explicit HeldRunner(const Clock& clock) : clock_(clock) {}
-  TaskHandle postDelayed(Duration, Task task) override {
-    TaskHandle handle = TaskHandle::make();
-    tasks_.push_back({handle, std::move(task)});
-    return handle;
-  }
-  void postDelayedWithHandle(Duration, TaskHandle handle, Task task) override {
-    tasks_.push_back({std::move(handle), std::move(task)});
-  }
-  bool isCurrent() const override { return running_; }
-  const Clock& clock() const override { return clock_; }
-  std::size_t pending() const { return tasks_.size(); }
-  void runAll() {
-    while (!tasks_.empty()) {
-      auto [handle, task] = std::move(tasks_.front());
-      tasks_.pop_front();
-      running_ = true;
-      if (!handle.isCancelled()) task();
-      running_ = false;
-    }
-  }
-
- private:
-  const Clock& clock_;
-  std::deque<std::pair<TaskHandle, Task>> tasks_;
-  bool running_ = false;
-};
 
 // The tiny model, counting how often it is loaded; `installed` false plays a missing model.
 class CountingModelFactory final : public EmbeddingModelFactory {

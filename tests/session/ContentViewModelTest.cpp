@@ -8,6 +8,7 @@
 #include "testing/FakePasteboard.h"
 #include "testing/RecordingWorkspace.h"
 #include "testing/VirtualTime.h"
+#include "tests/support/HeldRunner.h"
 
 namespace pallix {
 namespace {
@@ -135,6 +136,15 @@ class ContentViewModelTest : public ::testing::Test {
   }
 
   void type(const std::string& text) { model.handleSearchTextChange(text); }
+  // Types `text` and lets the debounce (standard 100 ms, files 300 ms) and every answer run.
+  void settle(const std::string& text, Duration debounce = std::chrono::milliseconds(100)) {
+    type(text);
+    env.advanceBy(debounce);
+    env.runUntilIdle();
+  }
+  bool called(const std::string& call) const {
+    return std::find(intelligence->calls.begin(), intelligence->calls.end(), call) != intelligence->calls.end();
+  }
 
   VirtualTimeEnvironment env;
   std::shared_ptr<FakeAppSearch> apps = std::make_shared<FakeAppSearch>();
@@ -215,14 +225,11 @@ TEST_F(ContentViewModelTest, AppSelectionResetsOnNewTextAndOnlyTheFirstFourAreSe
 }
 
 TEST_F(ContentViewModelTest, KeywordOnlyQueryClearsIntelligenceButForcesThePreview) {
-  type("files");
-  env.advanceBy(std::chrono::milliseconds(100));
+  settle("files");
   EXPECT_FALSE(intelligence->active);
   EXPECT_TRUE(intelligence->settled().empty());
   EXPECT_EQ(intelligence->calls.back(), "cleared");
-  type("budget files");
-  env.advanceBy(std::chrono::milliseconds(100));
-  env.runUntilIdle();
+  settle("budget files");
   EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"budget"});
   ASSERT_EQ(model.filePreviewResults().size(), 2u);
   EXPECT_EQ(model.filePreviewResults()[0].item.path, "/home/u/budget.pdf");
@@ -230,71 +237,36 @@ TEST_F(ContentViewModelTest, KeywordOnlyQueryClearsIntelligenceButForcesThePrevi
 
 TEST_F(ContentViewModelTest, RouterSelectedFilesSourceRunsThePreview) {
   intelligence->selected = {"files"};
-  type("taxes");
-  env.advanceBy(std::chrono::milliseconds(100));
-  env.runUntilIdle();
+  settle("taxes");
   EXPECT_EQ(files->queries, std::vector<std::string>{"taxes"});
   intelligence->selected.clear();
-  type("taxes 2");
-  env.advanceBy(std::chrono::milliseconds(100));
-  env.runUntilIdle();
+  settle("taxes 2");
   EXPECT_TRUE(model.filePreviewResults().empty());
 }
 
 TEST_F(ContentViewModelTest, CalculatorAnswerIsKeptWhileTyping) {
   intelligence->calculator = "14";
-  type("2+3*4");
-  env.advanceBy(std::chrono::milliseconds(100));
-  EXPECT_NE(std::find(intelligence->calls.begin(), intelligence->calls.end(), "prepare:2+3*4+calc"),
-            intelligence->calls.end());
-  EXPECT_NE(std::find(intelligence->calls.begin(), intelligence->calls.end(), "calc:2+3*4"), intelligence->calls.end());
+  settle("2+3*4");
+  EXPECT_TRUE(called("prepare:2+3*4+calc"));
+  EXPECT_TRUE(called("calc:2+3*4"));
   ScopedTelemetryRecorder recorder;
   EXPECT_TRUE(model.copyCalculatorResultToPasteboard());
   EXPECT_EQ(pasteboard->readString().value(), "14");
   EXPECT_EQ(recorder.sink().named("ContentViewModel.copyCalculatorResult")[0].parameters.at("characterCount"), "2");
 }
 
-// A search runner that runs its tasks only when the test says so, so that an
-// answer can be held in flight while the user keeps typing.
-class HeldRunner : public TaskRunner {
- public:
-  explicit HeldRunner(const Clock& clock) : clock_(clock) {}
-  TaskHandle postDelayed(Duration delay, Task task) override {
-    TaskHandle handle = TaskHandle::make();
-    postDelayedWithHandle(delay, handle, std::move(task));
-    return handle;
-  }
-  void postDelayedWithHandle(Duration, TaskHandle handle, Task task) override {
-    tasks_.emplace_back(std::move(handle), std::move(task));
-  }
-  bool isCurrent() const override { return false; }
-  const Clock& clock() const override { return clock_; }
-  void runAll() {
-    auto tasks = std::move(tasks_);
-    tasks_.clear();
-    for (auto& [handle, task] : tasks) {
-      if (!handle.isCancelled()) task();
-    }
-  }
-  size_t size() const { return tasks_.size(); }
-
- private:
-  const Clock& clock_;
-  std::vector<std::pair<TaskHandle, Task>> tasks_;
-};
-
 TEST_F(ContentViewModelTest, FilesModeWaitsThreeHundredMillisecondsAndDropsStaleAnswers) {
-  auto held = std::make_shared<HeldRunner>(env.clock());
+  auto held = std::make_shared<testing::HeldRunner>(env.clock());
   ContentViewModel session(env.mainRunner(), held);
   session.setFileSearch(files);
   session.setSearchMode(SearchMode::files);
   session.handleSearchTextChange("rep");
   env.advanceBy(std::chrono::milliseconds(299));
-  EXPECT_EQ(held->size(), 0u);
+  EXPECT_EQ(held->pending(), 0u);
   EXPECT_TRUE(session.isSearchingFiles());
   EXPECT_EQ(session.fileSearchSessionState().phase, FileSearchSessionState::Phase::lexicalDebouncing);
   env.advanceBy(std::chrono::milliseconds(1));
-  ASSERT_EQ(held->size(), 1u);
+  ASSERT_EQ(held->pending(), 1u);
   EXPECT_EQ(session.fileSearchSessionState().phase, FileSearchSessionState::Phase::lexicalSearching);
   // The search for "rep" completes, but its answer is still on its way to
   // the main runner when the user types on.
@@ -317,9 +289,7 @@ TEST_F(ContentViewModelTest, FilesModeWaitsThreeHundredMillisecondsAndDropsStale
 TEST_F(ContentViewModelTest, FileSearchFailurePublishesNothingAndCompletesTheSession) {
   files->fail = true;
   model.setSearchMode(SearchMode::files);
-  type("x");
-  env.advanceBy(std::chrono::milliseconds(300));
-  env.runUntilIdle();
+  settle("x", std::chrono::milliseconds(300));
   EXPECT_TRUE(model.fileResults().empty());
   EXPECT_EQ(model.fileSearchSessionState().phase, FileSearchSessionState::Phase::completed);
   EXPECT_FALSE(model.fileSearchSessionState().hasResults);
@@ -327,9 +297,7 @@ TEST_F(ContentViewModelTest, FileSearchFailurePublishesNothingAndCompletesTheSes
 
 TEST_F(ContentViewModelTest, ReturningToFilesModeWithTheSameTextReusesTheSession) {
   model.setSearchMode(SearchMode::files);
-  type("notes");
-  env.advanceBy(std::chrono::milliseconds(300));
-  env.runUntilIdle();
+  settle("notes", std::chrono::milliseconds(300));
   ASSERT_EQ(files->queries.size(), 1u);
   model.setSearchMode(SearchMode::standard);
   env.advanceBy(std::chrono::milliseconds(100));
@@ -339,9 +307,7 @@ TEST_F(ContentViewModelTest, ReturningToFilesModeWithTheSameTextReusesTheSession
   EXPECT_EQ(model.fileResults().size(), 2u);
   EXPECT_EQ(model.selectedFileID(), "/home/u/notes.pdf");
   // Different text searches again.
-  type("notes 2");
-  env.advanceBy(std::chrono::milliseconds(300));
-  env.runUntilIdle();
+  settle("notes 2", std::chrono::milliseconds(300));
   EXPECT_EQ(files->queries.size(), 2u);
 }
 
@@ -420,12 +386,6 @@ TEST_F(ContentViewModelTest, LateAnswersDieWithTheSession) {
   env.runUntilIdle();
   EXPECT_EQ(model.fileResults().size(), 2u);
 }
-
-}  // namespace
-}  // namespace pallix
-
-namespace pallix {
-namespace {
 
 TEST_F(ContentViewModelTest, FlushRunsTheDebouncedSearchOnceAndAtOnce) {
   intelligence->selected = {"files"};

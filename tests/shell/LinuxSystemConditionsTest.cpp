@@ -1,6 +1,5 @@
 // LinuxSystemConditions over a fake /sys and /proc tree, driven by pollOnce().
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "core/FileUtil.h"
 #include "core/Telemetry.h"
 #include "testing/VirtualTime.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -18,14 +18,6 @@ namespace fs = std::filesystem;
 
 class LinuxSystemConditionsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("pallix-conditions-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   void write(const std::string& relative, const std::string& text) {
     fs::path p = root_ / relative;
     fs::create_directories(p.parent_path());
@@ -72,7 +64,8 @@ class LinuxSystemConditionsTest : public ::testing::Test {
     env_.runUntilIdle();
   }
 
-  fs::path root_;
+  testing::TempDir tmp_;
+  fs::path root_{tmp_.path()};
   VirtualTimeEnvironment env_;
   std::vector<std::string> calls_;
 };

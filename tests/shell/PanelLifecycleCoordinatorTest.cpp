@@ -8,6 +8,7 @@
 #include "core/Telemetry.h"
 #include "testing/FakeSystemConditions.h"
 #include "testing/VirtualTime.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -127,28 +128,96 @@ TEST_F(PanelLifecycleTest, RepeatedShowOrHideChangesNothing) {
 
 // --- Timers ------------------------------------------------------------------
 
-TEST_F(PanelLifecycleTest, DelayedHideRunsExactlyFiveSecondsAfterHide) {
-  auto c = make();
-  showAndHide(*c);
-  env_.advanceBy(seconds(5) - std::chrono::milliseconds(1));
-  EXPECT_EQ(count("delayedHide"), 0u);
-  EXPECT_TRUE(c->hasPendingDelayedHide());
-  env_.advanceBy(std::chrono::milliseconds(1));
-  EXPECT_EQ(count("delayedHide"), 1u);
-  EXPECT_FALSE(c->hasPendingDelayedHide());
+// Panel events and probes on one virtual timeline, in milliseconds from the start.
+TEST_F(PanelLifecycleTest, TimersFollowTheLastHideAndDieWithAShow) {
+  struct Probe {
+    int at;
+    WorkMode mode;
+    size_t delayedHides;
+  };
+  struct Case {
+    const char* name;
+    std::vector<std::pair<int, char>> events;  // S show, H hide, I initial hidden state
+    std::vector<Probe> probes;
+    std::vector<std::string> handlerCalls;
+    bool remembersAHide = true;
+  };
+  using enum WorkMode;
+  const Case cases[] = {
+      {"delayed hide five seconds after the hide",
+       {{0, 'S'}, {0, 'H'}},
+       {{4999, idle, 0}, {5000, idle, 1}},
+       {"show", "hide", "delayedHide"}},
+      {"deep idle 120 s after the hide", {{0, 'S'}, {0, 'H'}}, {{119999, idle, 1}, {120000, deepIdle, 1}}, {}},
+      {"a show within 5 s cancels idle timers and the delayed hide",
+       {{0, 'S'}, {0, 'H'}, {3000, 'S'}},
+       {{603000, active, 0}},
+       {"show", "hide", "show"}},
+      {"a show between 5 and 30 s still cancels idle timers",
+       {{0, 'S'}, {0, 'H'}, {10000, 'S'}},
+       {{10000, idle, 1}, {310000, active, 1}},
+       {}},
+      {"hide, show, hide within 5 s: one delayed hide after the second",
+       {{0, 'S'}, {0, 'H'}, {2000, 'S'}, {3000, 'H'}},
+       {{5000, idle, 0}, {7999, idle, 0}, {8000, idle, 1}, {122999, idle, 1}, {123000, deepIdle, 1}},
+       {}},
+      {"deep idle counts from the last hide",
+       {{0, 'S'}, {0, 'H'}, {100000, 'S'}, {105000, 'H'}},
+       {{224999, idle, 2}, {225000, deepIdle, 2}},
+       {}},
+      {"initial hidden state: delayed hide, no hide handler, deep idle at 120 s",
+       {{0, 'I'}},
+       {{5000, idle, 1}, {119999, idle, 1}, {120000, deepIdle, 1}},
+       {"delayedHide"}},
+      {"initial hidden state is ignored while visible", {{0, 'S'}, {0, 'I'}}, {{300000, active, 0}}, {"show"}, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    events_.clear();
+    VirtualTimeEnvironment env;
+    PanelLifecycleCoordinator c(env.mainRunner(), conditions_);
+    recordVisibility(c);
+    size_t next = 0;
+    int now = 0;
+    auto runEventsUntil = [&](int t) {
+      for (; next < k.events.size() && k.events[next].first <= t; ++next) {
+        env.advanceBy(std::chrono::milliseconds(k.events[next].first - now));
+        now = k.events[next].first;
+        char e = k.events[next].second;
+        e == 'S' ? c.panelWillShow() : e == 'H' ? c.panelDidHide() : c.enterInitialHiddenState();
+      }
+      env.advanceBy(std::chrono::milliseconds(t - now));
+      now = t;
+    };
+    for (const Probe& p : k.probes) {
+      runEventsUntil(p.at);
+      EXPECT_EQ(c.workMode(), p.mode) << "at " << p.at << " ms";
+      EXPECT_EQ(count("delayedHide"), p.delayedHides) << "at " << p.at << " ms";
+    }
+    if (!k.handlerCalls.empty()) EXPECT_EQ(events_, k.handlerCalls);
+    EXPECT_EQ(c.lastHiddenDate().has_value(), k.remembersAHide);
+  }
 }
 
-TEST_F(PanelLifecycleTest, HiddenPanelReachesDeepIdleAtOneHundredTwentySeconds) {
+TEST_F(PanelLifecycleTest, AHiddenPanelHasOneTimerLeftAfterAShowAndNoneAfterDeepIdle) {
   auto c = make();
   showAndHide(*c);
-  env_.advanceBy(seconds(119));
-  EXPECT_EQ(c->workMode(), WorkMode::idle);
-  env_.advanceBy(seconds(1));
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
-  EXPECT_EQ(modes_, (std::vector<WorkMode>{WorkMode::active, WorkMode::idle, WorkMode::deepIdle}));
-  EXPECT_EQ(reasons().back(), "idle>deepIdle:deepIdleDelay");
+  EXPECT_TRUE(c->hasPendingDelayedHide());
+  env_.advanceBy(seconds(3));
+  c->panelWillShow();
+  env_.runUntilIdle();
+  // Only the delayed-hide task is left; it is not cancelled by a show.
+  EXPECT_EQ(env_.pendingTaskCount(), 1u);
+  EXPECT_EQ(env_.nextTaskDelay(), seconds(2));
+  env_.advanceBy(seconds(2));
+  EXPECT_FALSE(c->hasPendingDelayedHide());
+  c->panelDidHide();
+  env_.advanceBy(seconds(120));
+  EXPECT_EQ(modes_, (std::vector<WorkMode>{WorkMode::active, WorkMode::idle, WorkMode::active, WorkMode::idle,
+                                           WorkMode::deepIdle}));
   // The 30 s re-evaluation changed nothing and so sent nothing.
-  EXPECT_EQ(reasons().size(), 3u);
+  EXPECT_EQ(reasons().size(), 5u);
+  EXPECT_EQ(reasons().back(), "idle>deepIdle:deepIdleDelay");
   EXPECT_EQ(env_.pendingTaskCount(), 0u);
 }
 
@@ -162,91 +231,6 @@ TEST_F(PanelLifecycleTest, IdleDelayReevaluationPicksUpAModeTheHiddenTimeNowGive
   env_.advanceBy(seconds(20));
   EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
   EXPECT_EQ(reasons().back(), "idle>deepIdle:idleDelay");
-}
-
-TEST_F(PanelLifecycleTest, ShowWithinThirtySecondsCancelsBothIdleTimersAndTheDelayedHide) {
-  auto c = make();
-  showAndHide(*c);
-  env_.advanceBy(seconds(3));
-  c->panelWillShow();
-  env_.runUntilIdle();
-  // Only the delayed-hide task is left; it is not cancelled by a show.
-  EXPECT_EQ(env_.pendingTaskCount(), 1u);
-  EXPECT_EQ(env_.nextTaskDelay(), seconds(2));
-  env_.advanceBy(seconds(600));
-  EXPECT_EQ(c->workMode(), WorkMode::active);
-  EXPECT_EQ(count("delayedHide"), 0u);
-  for (const auto& r : reasons()) {
-    EXPECT_EQ(r.find("idleDelay"), std::string::npos) << r;
-    EXPECT_EQ(r.find("deepIdleDelay"), std::string::npos) << r;
-  }
-  EXPECT_EQ(env_.pendingTaskCount(), 0u);
-}
-
-TEST_F(PanelLifecycleTest, ShowBetweenFiveAndThirtySecondsStillCancelsIdleTimers) {
-  auto c = make();
-  showAndHide(*c);
-  env_.advanceBy(seconds(10));
-  EXPECT_EQ(count("delayedHide"), 1u);
-  c->panelWillShow();
-  env_.advanceBy(seconds(300));
-  EXPECT_EQ(c->workMode(), WorkMode::active);
-  EXPECT_EQ(reasons().size(), 3u);  // show, hide, show
-}
-
-TEST_F(PanelLifecycleTest, HideShowHideWithinFiveSecondsRunsDelayedHideOnceAfterTheSecondHide) {
-  auto c = make();
-  showAndHide(*c);
-  env_.advanceBy(seconds(2));
-  c->panelWillShow();
-  env_.advanceBy(seconds(1));
-  c->panelDidHide();           // at t = 3 s
-  env_.advanceBy(seconds(2));  // t = 5 s: the first task's time has passed
-  EXPECT_EQ(count("delayedHide"), 0u);
-  env_.advanceBy(seconds(3) - std::chrono::milliseconds(1));
-  EXPECT_EQ(count("delayedHide"), 0u);
-  env_.advanceBy(std::chrono::milliseconds(1));  // t = 8 s: 5 s after the second hide
-  EXPECT_EQ(count("delayedHide"), 1u);
-  env_.advanceBy(seconds(300));
-  EXPECT_EQ(count("delayedHide"), 1u);
-  // The deep-idle timer counts from the second hide.
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
-}
-
-TEST_F(PanelLifecycleTest, DeepIdleTimerCountsFromTheLastHide) {
-  auto c = make();
-  showAndHide(*c);
-  env_.advanceBy(seconds(100));
-  c->panelWillShow();
-  env_.advanceBy(seconds(5));
-  c->panelDidHide();  // t = 105 s
-  env_.advanceBy(seconds(119));
-  EXPECT_EQ(c->workMode(), WorkMode::idle);
-  env_.advanceBy(seconds(1));
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
-}
-
-TEST_F(PanelLifecycleTest, InitialHiddenStateReachesDeepIdleAfterTwoMinutesAndRunsDelayedHide) {
-  auto c = make();
-  c->enterInitialHiddenState();
-  ASSERT_TRUE(c->lastHiddenDate().has_value());
-  EXPECT_FALSE(c->isPanelVisible());
-  env_.advanceBy(seconds(5));
-  EXPECT_EQ(events_, std::vector<std::string>{"delayedHide"});  // no onHide: nothing was hidden
-  env_.advanceBy(seconds(115));
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
-  EXPECT_EQ(modes_, std::vector<WorkMode>{WorkMode::deepIdle});
-  EXPECT_EQ(reasons(), std::vector<std::string>{"idle>deepIdle:deepIdleDelay"});
-}
-
-TEST_F(PanelLifecycleTest, InitialHiddenStateIsIgnoredWhileThePanelIsVisible) {
-  auto c = make();
-  c->panelWillShow();
-  c->enterInitialHiddenState();
-  env_.advanceBy(seconds(300));
-  EXPECT_EQ(c->workMode(), WorkMode::active);
-  EXPECT_FALSE(c->lastHiddenDate().has_value());
-  EXPECT_EQ(count("delayedHide"), 0u);
 }
 
 // --- System conditions -------------------------------------------------------
@@ -418,8 +402,7 @@ TEST(PanelLifecycleSharedTest, ConfiguredOnceAndThenShared) {
   PanelLifecycleCoordinator& a = PanelLifecycleCoordinator::shared();
   EXPECT_EQ(&a, &PanelLifecycleCoordinator::shared());
   Status again = PanelLifecycleCoordinator::configureShared(env.mainRunner(), conditions);
-  ASSERT_FALSE(again.ok());
-  EXPECT_NE(again.error().description().find("already"), std::string::npos);
+  ASSERT_TRUE(testing::failsWith(again, "already"));
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// Shared helpers of the preference tests: notification log, temporary folder
-// and the values the seven preference objects load from a store.
+// Shared helpers of the preference tests: notification log and the values the seven preference objects load from a
+// store.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -35,23 +34,6 @@ class NotificationLog {
   NotificationCenter& center_;
   std::vector<ScopedObservation> observations_;
   std::vector<Notification> posts_;
-};
-
-class TempDir {
- public:
-  TempDir() {
-    path_ = std::filesystem::temp_directory_path() /
-            ("pallix-shell-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
 };
 
 // What the preference objects load from `d`, as key → JSON value (enumerations as raw values).

@@ -129,8 +129,7 @@ TEST_F(IcsCalendarStoreTest, AccessFollowsTheFolderAndImportsCopyValidFiles) {
   EXPECT_EQ(store.accessStatus(), CalendarAccess::authorized);
 
   auto bad = store.importCalendar(calendarFixture("broken.ics"));
-  ASSERT_FALSE(bad.ok());
-  EXPECT_NE(bad.error().description().find("not an iCalendar file"), std::string::npos);
+  ASSERT_TRUE(testing::failsWith(bad, "not an iCalendar file"));
   auto first = store.importCalendar(calendarFixture("zones.ics"));
   ASSERT_TRUE(first.ok()) << first.error().description();
   EXPECT_EQ(first->eventCount, 3u);

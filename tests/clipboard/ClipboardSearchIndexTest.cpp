@@ -5,6 +5,7 @@
 #include "app/platform/DesktopApplicationResolver.h"
 #include "testing/VirtualTime.h"
 #include "tests/clipboard/ClipboardTestSupport.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -55,6 +56,21 @@ TEST(ClipboardSearchIndexTest, FilterMatchesLowercasedTextNewestFirstUpToTwentyF
     }
   }
   EXPECT_EQ(index.coverageCount(), 100u);  // the filter built what priming had not
+}
+
+// The user's Hidden entry deletes the system one of the same ID: the window
+// keeps its class name rather than the deleted application's.
+TEST(DesktopApplicationResolverTest, EntriesComeFromTheApplicationFoldersAndHiddenOnesMaskTheirID) {
+  testing::TempDir tmp;
+  DataDirectories dirs = DataDirectories::forHome(tmp.path());
+  dirs.systemDataDirs = {tmp / "system"};
+  const std::string entry = "[Desktop Entry]\nType=Application\nExec=true\nName=";
+  tmp.write(".local/share/applications/viewer.desktop", entry + "Viewer\nHidden=true\n");
+  tmp.write("system/applications/viewer.desktop", entry + "Viewer\n");
+  tmp.write("system/applications/notes.desktop", entry + "Notes\n");
+  DesktopApplicationResolver resolver(dirs);
+  EXPECT_EQ(resolver.resolve("notes", "Notes")->identifier, "notes.desktop");
+  EXPECT_EQ(resolver.resolve("viewer", "Viewer"), (FrontmostApplication{"Viewer", "Viewer", std::nullopt}));
 }
 
 }  // namespace

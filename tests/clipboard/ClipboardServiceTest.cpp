@@ -146,6 +146,11 @@ TEST(ClipboardServiceTest, CapturesAreSavedInOneBatchAfterTheDelay) {
   EXPECT_TRUE(f.service->hasPendingChanges());
   f.env.advanceBy(milliseconds(1));
   EXPECT_FALSE(f.store->hasUncommittedChanges());
+  // A service that goes away before the delay saves what it captured.
+  f.copyText("three");
+  f.service.reset();
+  EXPECT_FALSE(f.store->hasUncommittedChanges());
+  EXPECT_EQ(f.storedCount(), 3);
 }
 
 TEST(ClipboardServiceTest, CadenceFollowsWorkModeAndPanel) {

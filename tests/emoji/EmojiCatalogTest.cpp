@@ -91,6 +91,17 @@ TEST_F(EmojiSearchTest, EachTokenAddsSoBothWordsRankAboveOne) {
   for (size_t i = 1; i < matches.size(); ++i) EXPECT_GE(matches[i - 1].score, matches[i].score);
 }
 
+// One word: inside the name 200 + 60; per keyword, at its start 150 + 40, inside it 75 + 40.
+TEST_F(EmojiSearchTest, OneWordScoresByWhereItMatchesTheNameAndEachKeyword) {
+  const EmojiEntry& wave = entryNamed("waving hand");
+  int expected = 200 + 60;
+  for (const std::string& keyword : wave.keywords) {
+    const size_t at = keyword.find("hand");
+    if (at != std::string::npos) expected += (at == 0 ? 150 : 75) + 40;
+  }
+  EXPECT_EQ(scoreOf(search("hand"), wave.id), expected);
+}
+
 TEST_F(EmojiSearchTest, AToneModifiedEmojiFindsItsBaseEntry) {
   auto matches = search("👋🏾");
   ASSERT_FALSE(matches.empty());

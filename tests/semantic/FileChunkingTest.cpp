@@ -108,6 +108,7 @@ TEST(FileChunkingTest, ChunkRecordsCarryTheHeaderAndTheMetadata) {
   EXPECT_EQ(fileKindDescription("cpp"), "C++ source code");
   EXPECT_EQ(fileCategoryForExtension("desktop"), "application");
   EXPECT_EQ(formatFileSize(999), "999 bytes");
+  EXPECT_EQ(formatFileSize(998'000), "998 KB") << "decimal units, as the file managers show";
   EXPECT_EQ(formatFileSize(3'400'000), "3.4 MB");
 }
 

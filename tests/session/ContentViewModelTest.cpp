@@ -192,6 +192,16 @@ TEST_F(ContentViewModelTest, TypingWithinTheDebounceYieldsOneSettledSearchForThe
   EXPECT_TRUE(model.isSearchSettled());
   // The app search ran on every keystroke.
   EXPECT_EQ(apps->queries, (std::vector<std::string>{"ab", "abc"}));
+  // Typing back to an earlier text restarts the wait: the first keystroke's timer must not fire.
+  type("x");
+  env.advanceBy(std::chrono::milliseconds(60));
+  type("xy");
+  env.advanceBy(std::chrono::milliseconds(30));
+  type("x");
+  env.advanceBy(std::chrono::milliseconds(10));
+  EXPECT_EQ(model.settledSearchCount(), 1u) << "a settled search ran 10 ms after the last keystroke";
+  env.advanceBy(std::chrono::milliseconds(90));
+  EXPECT_EQ(model.settledSearchCount(), 2u);
 }
 
 TEST_F(ContentViewModelTest, EveryKeystrokeAsksForAPreviewBeforeTheSettledSearch) {

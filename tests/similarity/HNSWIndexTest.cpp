@@ -54,9 +54,10 @@ TEST(HNSWIndexTest, ParametersEmptySearchesAndRepeatedIdentifiers) {
   EXPECT_FLOAT_EQ(hits[0].distance, 5.0f);
 }
 
+// A k above efSearch widens the search to k.
 TEST(HNSWIndexTest, KLargerThanCountReturnsEveryItemOnceClosestFirst) {
   auto data = randomData(40, 8, 1);
-  auto index = buildIndex(data, 11);
+  auto index = buildIndex(data, 11, /*ef=*/8);
   const auto q = data[3];
   auto hits = index->search(q, 1000);
   ASSERT_EQ(hits.size(), data.size());

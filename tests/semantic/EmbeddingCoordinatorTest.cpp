@@ -29,22 +29,32 @@ class EmbeddingCoordinatorTest : public ::testing::Test {
   std::shared_ptr<EmbeddingCoordinator> coordinator = EmbeddingCoordinator::create(env.makeRunner("lease"));
 };
 
-TEST_F(EmbeddingCoordinatorTest, SecondOwnerWaitsUntilTheFirstReleases) {
-  std::optional<LeaseRef> files, messages;
-  ask("files", files);
-  ask("messages", messages);
-  env.runUntilIdle();
-  ASSERT_TRUE(files && *files);
-  EXPECT_FALSE(messages.has_value());
-  env.advanceBy(std::chrono::milliseconds(1500));
-  (*files)->release();
-  env.runUntilIdle();
-  ASSERT_TRUE(messages && *messages);
-  EXPECT_EQ((*messages)->lease().owner, "messages");
-  auto granted = telemetry.sink().named("EmbeddingCoordinator.acquireGranted");
-  ASSERT_EQ(granted.size(), 1u);
-  EXPECT_EQ(granted[0].parameters,
-            (TelemetryParameters{{"owner", "messages"}, {"waitMs", "1500"}, {"remainingQueueDepth", "0"}}));
+TEST_F(EmbeddingCoordinatorTest, SecondOwnerWaitsUntilTheFirstReleasesOrDropsItsLastHandle) {
+  for (bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "dropped" : "released");
+    telemetry.sink().clear();
+    std::optional<LeaseRef> files, messages;
+    ask("files", files);
+    ask("messages", messages);
+    env.runUntilIdle();
+    ASSERT_TRUE(files && *files);
+    EXPECT_FALSE(messages.has_value());
+    env.advanceBy(std::chrono::milliseconds(1500));
+    if (drop) {
+      files.reset();  // e.g. a holder that failed and unwound
+    } else {
+      (*files)->release();
+    }
+    env.runUntilIdle();
+    ASSERT_TRUE(messages && *messages);
+    EXPECT_EQ(state().activeLease->owner, "messages");
+    auto granted = telemetry.sink().named("EmbeddingCoordinator.acquireGranted");
+    ASSERT_EQ(granted.size(), 1u);
+    EXPECT_EQ(granted[0].parameters,
+              (TelemetryParameters{{"owner", "messages"}, {"waitMs", "1500"}, {"remainingQueueDepth", "0"}}));
+    (*messages)->release();
+    env.runUntilIdle();
+  }
 }
 
 TEST_F(EmbeddingCoordinatorTest, QueueIsServedInArrivalOrder) {
@@ -91,17 +101,6 @@ TEST_F(EmbeddingCoordinatorTest, CancelledWaiterIsResumedWithNothing) {
   ASSERT_TRUE(waiter.has_value());
   EXPECT_EQ(*waiter, nullptr);
   EXPECT_TRUE(state().queuedOwners.empty());
-}
-
-TEST_F(EmbeddingCoordinatorTest, DroppingTheLastHandleGivesTheLeaseBack) {
-  std::optional<LeaseRef> first, second;
-  ask("files", first);
-  ask("messages", second);
-  env.runUntilIdle();
-  first.reset();  // e.g. a holder that failed and unwound
-  env.runUntilIdle();
-  ASSERT_TRUE(second && *second);
-  EXPECT_EQ(state().activeLease->owner, "messages");
 }
 
 }  // namespace

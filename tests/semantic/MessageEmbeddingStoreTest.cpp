@@ -42,14 +42,10 @@ class MessageEmbeddingStoreTest : public ::testing::Test {
   StoreFixture f;
 };
 
-TEST_F(MessageEmbeddingStoreTest, LegacyBinaryStoreFileIsDeleted) {
+TEST_F(MessageEmbeddingStoreTest, LegacyFileIsDeletedAndAnEmptySaveOverAPersistedIndexNeedsAReason) {
   f.dir.write("data/MessageChunks.dat", "old format");
-  openStore();
-  EXPECT_FALSE(f.exists("MessageChunks.dat"));
-}
-
-TEST_F(MessageEmbeddingStoreTest, EmptySaveOverAPersistedIndexNeedsAReason) {
   auto store = openStore();
+  EXPECT_FALSE(f.exists("MessageChunks.dat"));
   auto chunks = messageChunks(10);
   ASSERT_TRUE(f.run([&](auto done) { store->addChunks(chunks, nullptr, done); }).ok());
   ASSERT_TRUE(f.run([&](auto done) { store->save(MessageSaveIntent::routine("test"), done); }).ok());
@@ -99,7 +95,7 @@ TEST_F(MessageEmbeddingStoreTest, MetadataThatDoesNotParseYieldsNoResult) {
   }
 }
 
-TEST_F(MessageEmbeddingStoreTest, DateRangeKeepsOverlappingChunksAndCancellationEmpties) {
+TEST_F(MessageEmbeddingStoreTest, DateRangeAndMaintenanceGoByTheChunksDates) {
   auto store = openStore();
   ASSERT_TRUE(f.run([&](auto done) { store->addChunks(messageChunks(6), nullptr, done); }).ok());
   EXPECT_EQ(search(*store, std::nullopt).size(), 6u);
@@ -110,11 +106,7 @@ TEST_F(MessageEmbeddingStoreTest, DateRangeKeepsOverlappingChunksAndCancellation
   TaskHandle cancelled = TaskHandle::make();
   cancelled.cancel();
   EXPECT_TRUE(search(*store, std::nullopt, cancelled.token()).empty());
-}
 
-TEST_F(MessageEmbeddingStoreTest, MaintenanceFindsAndDropsChunksByDate) {
-  auto store = openStore();
-  ASSERT_TRUE(f.run([&](auto done) { store->addChunks(messageChunks(6), nullptr, done); }).ok());
   auto last = f.await<std::optional<std::pair<std::string, MessageChunkMetadata>>>(
       [&](auto done) { store->getLastChunk("chat-b", done); });
   ASSERT_TRUE(last.has_value());

@@ -28,23 +28,10 @@ class FileEmbeddingStoreTest : public ::testing::Test {
   std::shared_ptr<FileEmbeddingStore> openWith(const std::vector<IndexItem>& items) {
     f.writeItemFile(items, FileEmbeddingStore::kIndexName, true);
     EXPECT_TRUE(f.defaults.set(FileEmbeddingStore::kModelVersionKey, 3).ok());
-    auto store = f.fileStore();
-    EXPECT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
-    return store;
-  }
-  EmbeddingStoreSnapshot snapshot(EmbeddingStore& store) {
-    return f.await<EmbeddingStoreSnapshot>([&](auto done) { store.snapshot(done); });
+    return f.opened(f.fileStore());
   }
   std::vector<FileChunkSearchResult> search(FileEmbeddingStore& store, const std::string& query, int limit = 5) {
     return f.await<std::vector<FileChunkSearchResult>>([&](auto done) { store.search(query, limit, done); });
-  }
-  // Adds `items` (embedded by the tiny model) to a fresh store and saves it.
-  std::shared_ptr<FileEmbeddingStore> savedStore(const std::vector<IndexItem>& items) {
-    auto store = f.fileStore();
-    EXPECT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
-    EXPECT_TRUE(f.run([&](auto done) { store->addChunks(testing::chunkInputs(items), nullptr, done); }).ok());
-    EXPECT_TRUE(f.run([&](auto done) { store->save(done); }).ok());
-    return store;
   }
   std::string path(const std::string& name) const { return f.data() + "/" + name; }
 
@@ -53,7 +40,7 @@ class FileEmbeddingStoreTest : public ::testing::Test {
 
 TEST_F(FileEmbeddingStoreTest, StartUpLoadsTheItemsWithoutTheModel) {
   auto store = openWith(testing::fileItems(5, kTinyDimension, 1));
-  auto s = snapshot(*store);
+  auto s = f.snapshot(*store);
   EXPECT_EQ(s.chunkCount, 5);
   EXPECT_EQ(s.status, SemanticIndexStatus::ready);
   EXPECT_FALSE(s.modelLoaded);
@@ -79,8 +66,7 @@ TEST_F(FileEmbeddingStoreTest, ModelVersionDecidesWhetherTheIndexSurvives) {
     if (c.stored) {
       ASSERT_TRUE(g.defaults.set(FileEmbeddingStore::kModelVersionKey, *c.stored).ok());
     }
-    auto store = g.fileStore();
-    ASSERT_TRUE(g.run([&](auto done) { store->initialize(done); }).ok());
+    g.opened(g.fileStore());
     EXPECT_EQ(g.exists("FileChunks.mmap.lz"), c.kept);
     EXPECT_EQ(g.defaults.integerValue(FileEmbeddingStore::kModelVersionKey), 3);
     if (c.signal) {
@@ -117,9 +103,7 @@ TEST_F(FileEmbeddingStoreTest, DamagedItemFilesAreRecoveredWithoutACrash) {
     g.dir.write("data/" + std::string(c.file), c.bytes);
     g.dir.write("data/FileChunks.hnsw", "graph");
     ASSERT_TRUE(g.defaults.set(FileEmbeddingStore::kModelVersionKey, 3).ok());
-    auto store = g.fileStore();
-    EXPECT_TRUE(g.run([&](auto done) { store->initialize(done); }).ok());
-    EXPECT_EQ(g.await<EmbeddingStoreSnapshot>([&](auto done) { store->snapshot(done); }).chunkCount, 0);
+    EXPECT_EQ(g.snapshot(*g.opened(g.fileStore())).chunkCount, 0);
     EXPECT_EQ(g.telemetry.sink().count("FileEmbedding.corruptIndexRecovered"), 1u);
     EXPECT_FALSE(g.exists(c.file));
     EXPECT_FALSE(g.exists("FileChunks.hnsw"));
@@ -128,7 +112,7 @@ TEST_F(FileEmbeddingStoreTest, DamagedItemFilesAreRecoveredWithoutACrash) {
 
 TEST_F(FileEmbeddingStoreTest, SavedIndexReopensAndSmallFilesStayPlain) {
   const auto items = testing::fileItems(40, kTinyDimension, 4);
-  auto store = savedStore(items);
+  auto store = f.saved(items);
   EXPECT_TRUE(f.exists("FileChunks.mmap.lz"));
   EXPECT_FALSE(f.exists("FileChunks.mmap"));
   EXPECT_TRUE(f.exists("FileChunks.hnsw.lz"));
@@ -137,31 +121,23 @@ TEST_F(FileEmbeddingStoreTest, SavedIndexReopensAndSmallFilesStayPlain) {
   ASSERT_TRUE(decoded.ok());
   EXPECT_EQ(MMapStore::decode(decoded.value())->size(), items.size());
 
-  auto reopened = f.fileStore();
-  ASSERT_TRUE(f.run([&](auto done) { reopened->initialize(done); }).ok());
-  EXPECT_EQ(snapshot(*reopened).chunkCount, 40);
+  auto reopened = f.opened(f.fileStore());
+  EXPECT_EQ(f.snapshot(*reopened).chunkCount, 40);
   ASSERT_TRUE(f.run([&](auto done) { reopened->waitUntilSearchable(done); }).ok());
   EXPECT_FALSE(search(*reopened, items[7].text, 40).empty());
 
   // One small chunk: an item file under 1024 bytes, stored under the plain name.
   StoreFixture g;
-  auto single = g.fileStore();
-  ASSERT_TRUE(g.run([&](auto done) { single->initialize(done); }).ok());
-  ASSERT_TRUE(g.run([&](auto done) {
-                 single->addChunks(testing::chunkInputs(testing::fileItems(1, 1, 5)), nullptr, done);
-               }).ok());
-  ASSERT_TRUE(g.run([&](auto done) { single->save(done); }).ok());
+  g.saved(testing::fileItems(1, 1, 5));
   ASSERT_TRUE(g.exists("FileChunks.mmap"));
   EXPECT_LE(std::filesystem::file_size(g.data() + "/FileChunks.mmap"), 1024u);
   EXPECT_FALSE(g.exists("FileChunks.mmap.lz"));
-  auto again = g.fileStore();
-  ASSERT_TRUE(g.run([&](auto done) { again->initialize(done); }).ok());
-  EXPECT_EQ(g.await<EmbeddingStoreSnapshot>([&](auto done) { again->snapshot(done); }).chunkCount, 1);
+  EXPECT_EQ(g.snapshot(*g.opened(g.fileStore())).chunkCount, 1);
 }
 
 TEST_F(FileEmbeddingStoreTest, GraphThatDoesNotMatchTheItemsIsReplaced) {
   const auto items = testing::fileItems(40, kTinyDimension, 6);
-  savedStore(items);
+  f.saved(items);
   struct Case {
     const char* name;
     std::string graph;
@@ -177,8 +153,7 @@ TEST_F(FileEmbeddingStoreTest, GraphThatDoesNotMatchTheItemsIsReplaced) {
     std::filesystem::remove(path("FileChunks.hnsw.lz"));
     f.dir.write(c.mismatchSignal ? "data/FileChunks.hnsw" : "data/FileChunks.hnsw.lz", c.graph);
     f.telemetry.sink().clear();
-    auto store = f.fileStore();
-    ASSERT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
+    auto store = f.opened(f.fileStore());
     ASSERT_TRUE(f.run([&](auto done) { store->waitUntilSearchable(done); }).ok());
     EXPECT_EQ(f.telemetry.sink().count("FileEmbedding.hnswMismatchRecovered"), c.mismatchSignal ? 1u : 0u);
     Logger logger("test");
@@ -191,7 +166,7 @@ TEST_F(FileEmbeddingStoreTest, GraphThatDoesNotMatchTheItemsIsReplaced) {
 }
 
 TEST_F(FileEmbeddingStoreTest, AutomaticRebuildNeverDeletesAFile) {
-  auto store = savedStore(testing::fileItems(40, kTinyDimension, 7));
+  auto store = f.saved(testing::fileItems(40, kTinyDimension, 7));
   const std::string items = readAll(path("FileChunks.mmap.lz"));
   const std::string graph = readAll(path("FileChunks.hnsw.lz"));
   int resets = 0;
@@ -210,37 +185,36 @@ TEST_F(FileEmbeddingStoreTest, AutomaticRebuildNeverDeletesAFile) {
   ASSERT_TRUE(f.run([&](auto done) { store->rebuild(RebuildIntent::user("settings"), done); }).ok());
   EXPECT_FALSE(f.exists("FileChunks.mmap.lz"));
   EXPECT_FALSE(f.exists("FileChunks.hnsw.lz"));
-  EXPECT_EQ(snapshot(*store).chunkCount, 0);
+  EXPECT_EQ(f.snapshot(*store).chunkCount, 0);
   EXPECT_EQ(resets, 1);
   EXPECT_EQ(f.telemetry.sink().count("FileEmbedding.indexRebuilt"), 1u);
 }
 
 TEST_F(FileEmbeddingStoreTest, SearchWhileTheGraphLoadsAnswersNothingInsteadOfWaiting) {
   const auto items = testing::fileItems(150, kTinyDimension, 8);
-  savedStore(items);
+  f.saved(items);
   f.background = std::make_shared<testing::HeldRunner>(f.env.clock());
-  auto store = f.fileStore();
-  ASSERT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
+  auto store = f.opened(f.fileStore());
   std::optional<std::vector<FileChunkSearchResult>> during;
   store->search(items[0].text, 5, Completion<std::vector<FileChunkSearchResult>>([&](auto r) { during = r; }));
   f.env.runUntilIdle();
   ASSERT_TRUE(during.has_value());  // answered while the load is held
   EXPECT_TRUE(during->empty());
-  EXPECT_TRUE(snapshot(*store).isHNSWLoading);
+  EXPECT_TRUE(f.snapshot(*store).isHNSWLoading);
   f.background->runAll();
   f.env.runUntilIdle();
   EXPECT_EQ(search(*store, items[0].text).size(), 5u);
 }
 
 TEST_F(FileEmbeddingStoreTest, IdleUnloadComesThirtySecondsAfterTheLastSearch) {
-  auto store = savedStore(testing::fileItems(10, kTinyDimension, 9));
+  auto store = f.saved(testing::fileItems(10, kTinyDimension, 9));
   ASSERT_FALSE(search(*store, "chunk 1").empty());
   f.env.advanceBy(std::chrono::seconds(20));
   ASSERT_FALSE(search(*store, "chunk 2").empty());  // reschedules the unload
   f.env.advanceBy(std::chrono::seconds(29));
-  EXPECT_TRUE(snapshot(*store).modelLoaded);
+  EXPECT_TRUE(f.snapshot(*store).modelLoaded);
   f.env.advanceBy(std::chrono::seconds(2));
-  auto s = snapshot(*store);
+  auto s = f.snapshot(*store);
   EXPECT_FALSE(s.modelLoaded);
   EXPECT_EQ(s.readiness, ReadinessState::unloaded);
   EXPECT_EQ(s.chunkCount, 10);  // the count survives the unload
@@ -264,7 +238,7 @@ TEST_F(FileEmbeddingStoreTest, MetadataCacheKeepsTheNewestEntriesAndEmptiesUnder
 TEST_F(FileEmbeddingStoreTest, MissingModelLeavesTheStoreUnavailableAndTheFilesAlone) {
   f.factory->installed = false;
   auto store = openWith(testing::fileItems(5, kTinyDimension, 11));
-  EXPECT_EQ(snapshot(*store).status, SemanticIndexStatus::unavailable);
+  EXPECT_EQ(f.snapshot(*store).status, SemanticIndexStatus::unavailable);
   EXPECT_TRUE(search(*store, "anything").empty());
   Status added =
       f.run([&](auto done) { store->addChunks(testing::chunkInputs(testing::fileItems(1, 32, 1)), nullptr, done); });

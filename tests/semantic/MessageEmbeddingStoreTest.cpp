@@ -29,11 +29,7 @@ std::vector<ChunkInput> messageChunks(std::size_t count, double firstStart = 100
 
 class MessageEmbeddingStoreTest : public ::testing::Test {
  protected:
-  std::shared_ptr<MessageEmbeddingStore> openStore() {
-    auto store = f.messageStore();
-    EXPECT_TRUE(f.run([&](auto done) { store->initialize(done); }).ok());
-    return store;
-  }
+  std::shared_ptr<MessageEmbeddingStore> openStore() { return f.opened(f.messageStore()); }
   std::vector<MessageChunkSearchResult> search(MessageEmbeddingStore& store, std::optional<ChunkDateRange> range,
                                                CancellationToken token = {}) {
     return f.await<std::vector<MessageChunkSearchResult>>(
@@ -65,7 +61,7 @@ TEST_F(MessageEmbeddingStoreTest, LegacyFileIsDeletedAndAnEmptySaveOverAPersiste
                  store->save(MessageSaveIntent::allowingEmpty("settings", "user cleared history"), done);
                }).ok());
   auto reopened = openStore();
-  EXPECT_EQ(f.await<EmbeddingStoreSnapshot>([&](auto done) { reopened->snapshot(done); }).chunkCount, 0);
+  EXPECT_EQ(f.snapshot(*reopened).chunkCount, 0);
 }
 
 TEST_F(MessageEmbeddingStoreTest, MetadataThatDoesNotParseYieldsNoResult) {
@@ -114,7 +110,7 @@ TEST_F(MessageEmbeddingStoreTest, DateRangeAndMaintenanceGoByTheChunksDates) {
   // Chunks end at 1060, 1160, ...: a cutoff of 1250 removes m0 and m1.
   auto removed = f.await<Result<int64_t>>([&](auto done) { store->deleteChunksOlderThan(1250, done); });
   EXPECT_EQ(removed.valueOr(-1), 2);
-  EXPECT_EQ(f.await<EmbeddingStoreSnapshot>([&](auto done) { store->snapshot(done); }).chunkCount, 4);
+  EXPECT_EQ(f.snapshot(*store).chunkCount, 4);
 }
 
 TEST_F(MessageEmbeddingStoreTest, CandidateCountFollowsTheIndexSize) {

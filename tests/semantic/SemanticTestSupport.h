@@ -108,6 +108,16 @@ struct StoreFixture {
     return std::move(result).value();
   }
   Status run(std::function<void(Completion<Status>)> start) { return await<Status>(std::move(start)); }
+  template <typename Store>
+  std::shared_ptr<Store> opened(std::shared_ptr<Store> store) {
+    EXPECT_TRUE(run([&](auto done) { store->initialize(done); }).ok());
+    return store;
+  }
+  EmbeddingStoreSnapshot snapshot(EmbeddingStore& store) {
+    return await<EmbeddingStoreSnapshot>([&](auto done) { store.snapshot(done); });
+  }
+  // A fresh file store holding `items` (embedded by the tiny model), saved.
+  std::shared_ptr<FileEmbeddingStore> saved(const std::vector<IndexItem>& items);
 
   // Writes `items` as the store's item file (compressed when `compressed`).
   void writeItemFile(const std::vector<IndexItem>& items, const std::string& name, bool compressed) {
@@ -130,6 +140,13 @@ inline std::vector<ChunkInput> chunkInputs(const std::vector<IndexItem>& items) 
   std::vector<ChunkInput> out;
   for (const auto& item : items) out.push_back({item.id, item.text, item.metadata});
   return out;
+}
+
+inline std::shared_ptr<FileEmbeddingStore> StoreFixture::saved(const std::vector<IndexItem>& items) {
+  auto store = opened(fileStore());
+  EXPECT_TRUE(run([&](auto done) { store->addChunks(chunkInputs(items), nullptr, done); }).ok());
+  EXPECT_TRUE(run([&](auto done) { store->save(done); }).ok());
+  return store;
 }
 
 }  // namespace pallix::testing

@@ -51,22 +51,30 @@ struct SemanticCase {
   bool expectMerge;
 };
 
+// A files-mode session over one lexical and one semantic provider.
+struct FilesSession {
+  FilesSession() {
+    model.setFileSearch(lexical);
+    model.setFileSemanticSearch(semantic);
+    model.setSearchMode(SearchMode::files);
+  }
+  VirtualTimeEnvironment env;
+  ContentViewModel model{env.mainRunner(), env.makeRunner("search")};
+  std::shared_ptr<OneFileSearch> lexical = std::make_shared<OneFileSearch>();
+  std::shared_ptr<FakeSemantic> semantic = std::make_shared<FakeSemantic>();
+};
+
 class SemanticStageTest : public ::testing::TestWithParam<SemanticCase> {};
 
 TEST_P(SemanticStageTest, RunsOnlyWhenTheIndexCanAnswerAndKeepsLoadingUntilItHas) {
   const SemanticCase& c = GetParam();
-  VirtualTimeEnvironment env;
-  ContentViewModel model(env.mainRunner(), env.makeRunner("search"));
-  auto lexical = std::make_shared<OneFileSearch>();
+  FilesSession session;
+  auto& [env, model, lexical, semantic] = session;
   if (!c.lexicalEmpty) lexical->results = {fileAt("/d/budget.ods", 0.9f)};
-  auto semantic = std::make_shared<FakeSemantic>();
   semantic->enabled = c.enabled;
   semantic->indexStatus = c.status;
   semantic->available = c.available;
   semantic->extra = {fileAt("/d/spending-plan.txt", 0.7f)};
-  model.setFileSearch(lexical);
-  model.setFileSemanticSearch(semantic);
-  model.setSearchMode(SearchMode::files);
   model.handleSearchTextChange("budget");
   env.advanceBy(std::chrono::milliseconds(300));
   env.runUntilIdle();
@@ -98,20 +106,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SemanticStageTest, ANewerQueryDropsThePendingStage) {
-  VirtualTimeEnvironment env;
-  ContentViewModel model(env.mainRunner(), env.makeRunner("search"));
-  auto lexical = std::make_shared<OneFileSearch>();
-  lexical->results = {fileAt("/d/a.txt", 0.9f)};
-  auto semantic = std::make_shared<FakeSemantic>();
-  model.setFileSearch(lexical);
-  model.setFileSemanticSearch(semantic);
-  model.setSearchMode(SearchMode::files);
-  model.handleSearchTextChange("bud");
-  env.advanceBy(std::chrono::milliseconds(350));
-  model.handleSearchTextChange("budget");
-  env.advanceBy(std::chrono::milliseconds(500));
-  env.runUntilIdle();
-  EXPECT_EQ(semantic->merged, std::vector<std::string>{"budget"});
+  FilesSession session;
+  session.lexical->results = {fileAt("/d/a.txt", 0.9f)};
+  session.model.handleSearchTextChange("bud");
+  session.env.advanceBy(std::chrono::milliseconds(350));
+  session.model.handleSearchTextChange("budget");
+  session.env.advanceBy(std::chrono::milliseconds(500));
+  session.env.runUntilIdle();
+  EXPECT_EQ(session.semantic->merged, std::vector<std::string>{"budget"});
 }
 
 TEST(SelectionRulesTest, KeepMoveAndRestoreAgreeForEveryList) {
@@ -165,8 +167,7 @@ struct ClipboardModeSession {
 
 TEST(SessionNavigationTest, CurrentSelectionFollowsTheModeAndModesHearTheyOpenAndClose) {
   ClipboardModeSession session;
-  ContentViewModel& model = session.model;
-  auto& clipboard = session.clipboard;
+  auto& [env, model, clipboard] = session;
   ASSERT_EQ(model.selectedModeResultID(), "1");
   model.advanceCurrentSelection(1);
   EXPECT_EQ(model.selectedModeResultID(), "2");
@@ -180,9 +181,7 @@ TEST(SessionNavigationTest, CurrentSelectionFollowsTheModeAndModesHearTheyOpenAn
 
 TEST(SessionNavigationTest, SwitchingTheClipboardHistoryOffLeavesClipboardMode) {
   ClipboardModeSession session;
-  ContentViewModel& model = session.model;
-  auto& clipboard = session.clipboard;
-  auto& env = session.env;
+  auto& [env, model, clipboard] = session;
   ASSERT_FALSE(model.modeResults().empty());
   model.handleClipboardHistoryDisabled();
   env.runUntilIdle();

@@ -33,7 +33,6 @@ class FixtureReaderTest : public ::testing::Test {
     cutoff = MessageHistoryReader::rollingWindowCutoff(clock.wallNow(), "UTC");
   }
 
-  testing::UnchangedFileCheck unchanged{fixturePath("chat.db")};
   ManualClock clock;
   UserDefaults defaults;
   std::shared_ptr<FullDiskAccessController> access;

@@ -141,7 +141,6 @@ class FixtureSearchTest : public ::testing::Test {
   const std::vector<std::string> queries = {
       "lunch", "meeting",     "the station", "Café", "明日", "20%", "final_",      "a_c",  "Martin", "Dubois",
       "+1555", "example.org", "Family",      "Book", "%",    "_",   "ok 👍🏽", "zzzz", "grandma"};
-  testing::UnchangedFileCheck unchanged{fixturePath("chat.db")};
   UserDefaults defaults;
   std::shared_ptr<FakeContactStore> contacts;
   ManualClock clock;

@@ -234,7 +234,7 @@ TEST_F(ContentViewModelTest, AppSelectionResetsOnNewTextAndOnlyTheFirstFourAreSe
   EXPECT_EQ(intelligence->calls.back(), "cleared");
 }
 
-TEST_F(ContentViewModelTest, KeywordOnlyQueryClearsIntelligenceButForcesThePreview) {
+TEST_F(ContentViewModelTest, FilePreviewRunsForTheFilesKeywordOrWhenTheRouterPicksFiles) {
   settle("files");
   EXPECT_FALSE(intelligence->active);
   EXPECT_TRUE(intelligence->settled().empty());
@@ -243,12 +243,9 @@ TEST_F(ContentViewModelTest, KeywordOnlyQueryClearsIntelligenceButForcesThePrevi
   EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"budget"});
   ASSERT_EQ(model.filePreviewResults().size(), 2u);
   EXPECT_EQ(model.filePreviewResults()[0].item.path, "/home/u/budget.pdf");
-}
-
-TEST_F(ContentViewModelTest, RouterSelectedFilesSourceRunsThePreview) {
   intelligence->selected = {"files"};
   settle("taxes");
-  EXPECT_EQ(files->queries, std::vector<std::string>{"taxes"});
+  EXPECT_EQ(files->queries, (std::vector<std::string>{"budget", "taxes"}));
   intelligence->selected.clear();
   settle("taxes 2");
   EXPECT_TRUE(model.filePreviewResults().empty());

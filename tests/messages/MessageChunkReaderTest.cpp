@@ -133,20 +133,14 @@ TEST_F(FixtureReaderTest, ArchivedBodiesAndOddRowsDecodeByTheRules) {
   EXPECT_TRUE(guids.count("ODD-TOMORROW"));
   EXPECT_FALSE(guids.count("ODD-REFERENCE-INSTANT"));
   EXPECT_FALSE(guids.count("ODD-TWO-YEARS-AHEAD"));
-  EXPECT_EQ(reader->maxRowID().value(), [&] {
-    int64_t max = 0;
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(fixturePath("chat.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_exec(
-        db, "SELECT MAX(ROWID) FROM message",
-        [](void* out, int, char** v, char**) {
-          *static_cast<int64_t*>(out) = std::stoll(v[0]);
-          return 0;
-        },
-        &max, nullptr);
-    sqlite3_close(db);
-    return max;
-  }());
+  sqlite3* db = nullptr;
+  sqlite3_stmt* max = nullptr;
+  sqlite3_open_v2(fixturePath("chat.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_prepare_v2(db, "SELECT MAX(ROWID) FROM message", -1, &max, nullptr);
+  ASSERT_EQ(sqlite3_step(max), SQLITE_ROW);
+  EXPECT_EQ(reader->maxRowID().value(), sqlite3_column_int64(max, 0));
+  sqlite3_finalize(max);
+  sqlite3_close(db);
 }
 
 TEST(MessageHistoryReaderTest, ErrorsNameTheStepThatFailed) {

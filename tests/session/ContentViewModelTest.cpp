@@ -79,7 +79,7 @@ class FakeIntelligence : public SessionIntelligence {
   std::optional<std::string> calculator;
   bool active = false;
 
-  void setLatestTrimmedQuery(const std::string& q) override { latest = q; }
+  void setLatestTrimmedQuery(const std::string&) override {}
   void setHasActiveQuery(bool a) override { active = a; }
   bool hasActiveQuery() const override { return active; }
   void prepareForPendingQuery(const std::string& q, const std::set<std::string>& keep) override {
@@ -104,7 +104,6 @@ class FakeIntelligence : public SessionIntelligence {
     }
     return out;
   }
-  std::string latest;
   std::vector<std::string> previews;
 };
 

@@ -220,20 +220,6 @@ TEST(MessageStatementsTest, HydrationStatementsAreWrittenOut) {
             head + "WHERE c.guid = ?\n  AND m.date >= ?\n  AND m.date <= ?\nORDER BY m.date ASC\nLIMIT 100");
 }
 
-TEST(TextSearchLimitTest, AtMostFiftyResults) {
-  TempDir home;
-  home.mkdir("Library/Messages");
-  TestMessagesDatabase db(home / "Library/Messages/Chat.db");
-  int64_t chat = db.addChat("iMessage;-;x", std::nullopt, {});
-  for (int i = 0; i < 60; ++i) db.addMessage({.text = "spam " + std::to_string(i), .date = kNow - i, .chat = chat});
-  db.close();
-  ManualClock clock;
-  MessageSearchService service({std::make_shared<FullDiskAccessController>(home.path(), nullptr), nullptr, &clock, {}});
-  auto results = service.searchTextOnly("spam");
-  ASSERT_EQ(results.size(), 50u);
-  EXPECT_EQ(results.front().text, "spam 0");
-}
-
 // Databases the search cannot use: empty results, one clear message, the file left alone.
 TEST(BadMessagesDatabaseTest, GivesEmptyResultsAndOneMessage) {
   struct Case {

@@ -24,7 +24,7 @@ class FakeMessageChunkStore final : public MessageChunkStore {
       : runner_(std::move(runner)), center_(center) {}
 
   void initialize(Completion<Status> done) override {
-    answer([=, this] { done(initError ? Status(*initError) : okStatus()); });
+    answer([=] { done(okStatus()); });
   }
   void state(Completion<State> done) override {
     answer([=, this] {
@@ -112,7 +112,6 @@ class FakeMessageChunkStore final : public MessageChunkStore {
     return out;
   }
 
-  std::optional<Error> initError;
   std::optional<int64_t> countSeen;  // a count that lags the contents
   bool hangAdds = false;
   bool fileExists = false;

@@ -184,15 +184,13 @@ class HydrationTest : public ::testing::Test {
     ASSERT_EQ(source->chunks.size(), 4u);
     // After indexing: one conversation loses its messages, one loses
     // everything, one has its rows renumbered (a restored backup).
-    db.exec("DELETE FROM message WHERE ROWID IN (SELECT message_id FROM chat_message_join WHERE chat_id = " +
-            std::to_string(gone) + ")");
+    auto messagesOf = [](int64_t chat) {
+      return "ROWID IN (SELECT message_id FROM chat_message_join WHERE chat_id = " + std::to_string(chat) + ")";
+    };
+    db.exec("DELETE FROM message WHERE " + messagesOf(gone));
     db.exec("DELETE FROM chat WHERE ROWID = " + std::to_string(gone));
-    db.exec("DELETE FROM message WHERE ROWID IN (SELECT message_id FROM chat_message_join WHERE chat_id = " +
-            std::to_string(deleted) + ") AND handle_id != " + std::to_string(stranger));
-    db.exec(
-        "UPDATE message SET ROWID = ROWID + 1000 WHERE ROWID IN (SELECT message_id FROM chat_message_join "
-        "WHERE chat_id = " +
-        std::to_string(renumbered) + ")");
+    db.exec("DELETE FROM message WHERE " + messagesOf(deleted) + " AND handle_id != " + std::to_string(stranger));
+    db.exec("UPDATE message SET ROWID = ROWID + 1000 WHERE " + messagesOf(renumbered));
     db.exec("UPDATE chat_message_join SET message_id = message_id + 1000 WHERE chat_id = " +
             std::to_string(renumbered));
     db.close();

@@ -74,10 +74,17 @@ TEST_F(EmbeddingCoordinatorTest, QueueIsServedInArrivalOrder) {
   EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c"}));
 }
 
-TEST_F(EmbeddingCoordinatorTest, TimedOutWaiterGetsNothingAndLeavesTheQueue) {
-  std::optional<LeaseRef> holder, late;
+TEST_F(EmbeddingCoordinatorTest, WaiterThatTimesOutOrIsCancelledGetsNothingAndLeavesTheQueue) {
+  std::optional<LeaseRef> holder, late, cancelled;
   ask("holder", holder);
   ask("files", late, std::chrono::seconds(120));
+  const UUID request = ask("messages", cancelled);
+  env.runUntilIdle();
+  coordinator->cancel(request);
+  env.runUntilIdle();
+  ASSERT_TRUE(cancelled.has_value());
+  EXPECT_EQ(*cancelled, nullptr);
+  EXPECT_EQ(state().queuedOwners, std::vector<std::string>{"files"});
   env.advanceBy(std::chrono::seconds(119));
   EXPECT_FALSE(late.has_value());
   env.advanceBy(std::chrono::seconds(2));
@@ -89,18 +96,6 @@ TEST_F(EmbeddingCoordinatorTest, TimedOutWaiterGetsNothingAndLeavesTheQueue) {
   (*holder)->release();
   env.runUntilIdle();
   EXPECT_FALSE(state().activeLease.has_value());  // nobody left to grant
-}
-
-TEST_F(EmbeddingCoordinatorTest, CancelledWaiterIsResumedWithNothing) {
-  std::optional<LeaseRef> holder, waiter;
-  ask("holder", holder);
-  const UUID request = ask("files", waiter);
-  env.runUntilIdle();
-  coordinator->cancel(request);
-  env.runUntilIdle();
-  ASSERT_TRUE(waiter.has_value());
-  EXPECT_EQ(*waiter, nullptr);
-  EXPECT_TRUE(state().queuedOwners.empty());
 }
 
 }  // namespace

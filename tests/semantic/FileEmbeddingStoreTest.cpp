@@ -38,15 +38,6 @@ class FileEmbeddingStoreTest : public ::testing::Test {
   StoreFixture f;
 };
 
-TEST_F(FileEmbeddingStoreTest, StartUpLoadsTheItemsWithoutTheModel) {
-  auto store = openWith(testing::fileItems(5, kTinyDimension, 1));
-  auto s = f.snapshot(*store);
-  EXPECT_EQ(s.chunkCount, 5);
-  EXPECT_EQ(s.status, SemanticIndexStatus::ready);
-  EXPECT_FALSE(s.modelLoaded);
-  EXPECT_EQ(f.factory->loads, 0);
-}
-
 TEST_F(FileEmbeddingStoreTest, ModelVersionDecidesWhetherTheIndexSurvives) {
   struct Case {
     const char* name;
@@ -224,8 +215,13 @@ TEST_F(FileEmbeddingStoreTest, IdleUnloadComesThirtySecondsAfterTheLastSearch) {
   EXPECT_FALSE(search(*store, "chunk 3").empty());
 }
 
-TEST_F(FileEmbeddingStoreTest, MetadataCacheKeepsTheNewestEntriesAndEmptiesUnderPressure) {
+TEST_F(FileEmbeddingStoreTest, StartUpReadsTheItemsWithoutTheModelAndCachesTheNewestMetadata) {
   auto store = openWith(testing::fileItems(FileEmbeddingStore::kMetadataCacheLimit + 100, 4, 10));
+  auto s = f.snapshot(*store);
+  EXPECT_EQ(s.chunkCount, int64_t(FileEmbeddingStore::kMetadataCacheLimit + 100));
+  EXPECT_EQ(s.status, SemanticIndexStatus::ready);
+  EXPECT_FALSE(s.modelLoaded);
+  EXPECT_EQ(f.factory->loads, 0);
   auto cache = f.await<std::map<std::string, double>>([&](auto done) { store->fileModificationTimes(done); });
   EXPECT_EQ(cache.size(), FileEmbeddingStore::kMetadataCacheLimit);
   EXPECT_EQ(cache.count("/docs/file0.txt"), 0u);  // the oldest go

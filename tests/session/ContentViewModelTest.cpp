@@ -292,16 +292,7 @@ TEST_F(ContentViewModelTest, FilesModeWaitsThreeHundredMillisecondsAndDropsStale
   EXPECT_FALSE(session.isSearchingFiles());
 }
 
-TEST_F(ContentViewModelTest, FileSearchFailurePublishesNothingAndCompletesTheSession) {
-  files->fail = true;
-  model.setSearchMode(SearchMode::files);
-  settle("x", std::chrono::milliseconds(300));
-  EXPECT_TRUE(model.fileResults().empty());
-  EXPECT_EQ(model.fileSearchSessionState().phase, FileSearchSessionState::Phase::completed);
-  EXPECT_FALSE(model.fileSearchSessionState().hasResults);
-}
-
-TEST_F(ContentViewModelTest, ReturningToFilesModeWithTheSameTextReusesTheSession) {
+TEST_F(ContentViewModelTest, ReturningToFilesModeWithTheSameTextReusesTheSessionAndFailuresPublishNothing) {
   model.setSearchMode(SearchMode::files);
   settle("notes", std::chrono::milliseconds(300));
   ASSERT_EQ(files->queries.size(), 1u);
@@ -315,6 +306,11 @@ TEST_F(ContentViewModelTest, ReturningToFilesModeWithTheSameTextReusesTheSession
   // Different text searches again.
   settle("notes 2", std::chrono::milliseconds(300));
   EXPECT_EQ(files->queries.size(), 2u);
+  files->fail = true;
+  settle("x", std::chrono::milliseconds(300));
+  EXPECT_TRUE(model.fileResults().empty());
+  EXPECT_EQ(model.fileSearchSessionState().phase, FileSearchSessionState::Phase::completed);
+  EXPECT_FALSE(model.fileSearchSessionState().hasResults);
 }
 
 TEST_F(ContentViewModelTest, HidingEmptiesTheFieldAndShowingStartsSettledAndEmpty) {

@@ -55,8 +55,8 @@ TEST(EmbeddingStoreFilesTest, MissingSourceIsAReadFailureAndLeftoversAreSweptAwa
   testing::TempDir dir;
   Logger logger("test");
   EmbeddingStoreFiles files(dir.mkdir("store"), "FileChunks", dir.mkdir("tmp"), logger);
-  Status moved = files.compressAndMove(dir / "tmp/none", files.itemPath());
-  EXPECT_TRUE(isError(moved.error(), CompressionError::kDomain, CompressionError::readFailed));
+  EXPECT_TRUE(isError(files.compressAndMove(dir / "tmp/none", files.itemPath()).error(), CompressionError::kDomain,
+                      CompressionError::readFailed));
   dir.write("store/FileChunks.mmap.lz.tmp-1234", "cut short");
   dir.write("store/Other.mmap.tmp-1", "someone else's");
   const std::string old = dir.mkdir("tmp/Pallix-File-Save-OLD");

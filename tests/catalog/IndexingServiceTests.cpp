@@ -80,9 +80,7 @@ TEST_F(IndexingServiceTest, EmptySnapshotClearsCatalogAndReports) {
   FullScanSummary summary = fullScan();
   EXPECT_TRUE(catalog().empty());
   EXPECT_TRUE(summary.mutated);
-  auto empty = telemetry.sink().named("IndexingService.snapshotEmpty");
-  ASSERT_EQ(empty.size(), 1u);
-  EXPECT_EQ(empty[0].parameters.at("message"), "Indexing snapshot returned no candidates.");
+  EXPECT_EQ(telemetry.sink().count("IndexingService.snapshotEmpty"), 1u);
   auto cleared = telemetry.sink().named("IndexingService.snapshotCleared");
   ASSERT_EQ(cleared.size(), 1u);
   EXPECT_EQ(cleared[0].parameters.at("removed"), "2");

@@ -202,33 +202,12 @@ TEST_F(FileSearcherPowerQueryTest, PowerQueriesMatchTheBruteForceModel) {
 }
 
 TEST_F(FileSearcherPowerQueryTest, RandomMixesMatchTheModelOnEveryPlan) {
-  const std::vector<std::string> pieces = {"report",
-                                           "re",
-                                           "budget",
-                                           "é",
-                                           "notes 1",
-                                           "ls.1",
-                                           "ext:pdf,txt",
-                                           "type:image",
-                                           "size:>1000",
-                                           "size:<1mb",
-                                           "modified:week",
-                                           "created:month",
-                                           "before:2024-05-01",
-                                           "in:documents",
-                                           "in:música",
-                                           "app:tool",
-                                           "NOT ext:zip",
-                                           "NOT in:photos",
-                                           "/\\d/",
-                                           "/^r/",
-                                           "\"2023\"",
-                                           "\"lib\"",
-                                           "is:folder",
-                                           "is:app",
-                                           "after:2024-06-14",
-                                           "a",
-                                           "x"};
+  // Query pieces, separated by "|".
+  const std::vector<std::string> pieces = splitString(
+      "report|re|budget|é|notes 1|ls.1|ext:pdf,txt|type:image|size:>1000|size:<1mb|modified:week|created:month|"
+      "before:2024-05-01|in:documents|in:música|app:tool|NOT ext:zip|NOT in:photos|/\\d/|/^r/|\"2023\"|\"lib\"|"
+      "is:folder|is:app|after:2024-06-14|a|x",
+      '|');
   std::mt19937 rng(7);
   const FileSearchTuning tunings[] = {{}, kByClass, kByDate, kByDateFewTrigrams, kByDateThenWhole};
   for (int i = 0; i < 120; ++i) {
@@ -288,15 +267,51 @@ class FileSearcherTest : public ::testing::Test {
   FileSearchTestCatalog catalog_;
 };
 
-TEST_F(FileSearcherTest, WholeFileNameIsAnExactMatch) {
-  add(makeFile("/d/report.pdf", "pdf", 10, hoursAgo(24 * 90)));
-  auto results = search("report.pdf");
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_EQ(results[0].matchType, FileMatchType::exact);
-  EXPECT_FLOAT_EQ(results[0].relevanceScore, 1.0f);
-  ASSERT_EQ(search("Report.PDF").size(), 1u);
-  EXPECT_EQ(search("rt.p")[0].matchType, FileMatchType::substring);
-  EXPECT_EQ(search("report.p")[0].matchType, FileMatchType::prefix);
+// Which names a query finds and how: words match the name (not the
+// extension) whatever the case and diacritics, and the query text is never
+// syntax to the index.
+TEST_F(FileSearcherTest, NamesMatchedAndTheirMatchTypes) {
+  for (const char* path : {"/d/report.pdf", "/d/pdfguide.txt", "/d/my.pdf.notes", "/d/Résumé Final.pdf", "/d/NAÏVE.txt",
+                           "/d/reports.txt", "/d/a\"b OR c*.txt", "/d/NEAR(x y).txt"}) {
+    const std::string name = std::string(path).substr(3);
+    add(makeFile(path, name.substr(name.rfind('.') + 1), 1, std::nullopt));
+  }
+  IndexedItem folder = makeFile("/d/reports", "", 0, std::nullopt);
+  folder.itemTypeRaw = "folder";
+  add(folder);
+  using enum FileMatchType;
+  const std::pair<const char*, std::vector<std::pair<std::string, FileMatchType>>> cases[] = {
+      {"pdf", {{"/d/pdfguide.txt", prefix}, {"/d/my.pdf.notes", substring}}},
+      {".pdf", {{"/d/my.pdf.notes", substring}}},
+      {"report.pdf", {{"/d/report.pdf", exact}}},
+      {"Report.PDF", {{"/d/report.pdf", exact}}},
+      {"report.p", {{"/d/report.pdf", prefix}}},
+      {"t.p", {{"/d/report.pdf", substring}}},
+      {"my.pdf", {{"/d/my.pdf.notes", exact}}},
+      {"ext:pdf", {{"/d/report.pdf", filterOnly}, {"/d/Résumé Final.pdf", filterOnly}}},
+      {"resume", {{"/d/Résumé Final.pdf", prefix}}},
+      {"RÉSUMÉ final", {{"/d/Résumé Final.pdf", exact}}},
+      {"résumé final.pdf", {{"/d/Résumé Final.pdf", exact}}},
+      {"naive", {{"/d/NAÏVE.txt", exact}}},
+      {"ai", {{"/d/NAÏVE.txt", substring}}},
+      {"reports", {{"/d/reports.txt", exact}}},
+      {"is:folder reports", {{"/d/reports", exact}}},
+      {"c*", {{"/d/a\"b OR c*.txt", substring}}},
+      {"near(x", {{"/d/NEAR(x y).txt", prefix}}},
+      {"-", {}},
+  };
+  for (const auto& [query, expected] : cases) {
+    std::vector<std::pair<std::string, FileMatchType>> got;
+    for (const auto& r : search(query)) got.emplace_back(r.item.path, r.matchType);
+    EXPECT_EQ(got, expected) << query;
+  }
+  EXPECT_FLOAT_EQ(search("report.pdf")[0].relevanceScore, 1.0f);
+  ParsedQuery quoted;
+  quoted.textTerms = {"a\"b", "or"};
+  auto result = FileSearcher::search(catalog_.db(), quoted, 50, utcContext());
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result->size(), 1u);
+  EXPECT_EQ(search("OR").size(), 3u);  // report.pdf, reports.txt and a"b OR c*.txt
 }
 
 TEST_F(FileSearcherTest, RecencyBonusSteps) {
@@ -354,29 +369,6 @@ TEST_F(FileSearcherTest, FilterOnlyQueriesAreCappedAtOneHundredAndSaySo) {
   EXPECT_EQ(search("ext:pdf \"/d/\"", 500).size(), 250u);
 }
 
-TEST_F(FileSearcherTest, WordsMatchTheNameNotTheExtension) {
-  add(makeFile("/d/report.pdf", "pdf", 1, std::nullopt));
-  add(makeFile("/d/pdfguide.txt", "txt", 1, std::nullopt));
-  add(makeFile("/d/my.pdf.notes", "notes", 1, std::nullopt));
-  struct Case {
-    const char* query;
-    std::vector<std::pair<std::string, FileMatchType>> expected;
-  };
-  const Case cases[] = {
-      {"pdf", {{"/d/pdfguide.txt", FileMatchType::prefix}, {"/d/my.pdf.notes", FileMatchType::substring}}},
-      {".pdf", {{"/d/my.pdf.notes", FileMatchType::substring}}},
-      {"report.pdf", {{"/d/report.pdf", FileMatchType::exact}}},
-      {"t.p", {{"/d/report.pdf", FileMatchType::substring}}},
-      {"my.pdf", {{"/d/my.pdf.notes", FileMatchType::exact}}},
-      {"ext:pdf", {{"/d/report.pdf", FileMatchType::filterOnly}}},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::pair<std::string, FileMatchType>> got;
-    for (const auto& r : search(c.query)) got.emplace_back(r.item.path, r.matchType);
-    EXPECT_EQ(got, c.expected) << c.query;
-  }
-}
-
 TEST_F(FileSearcherTest, InvalidQueriesAreRefusedWithOneClearMessage) {
   add(makeFile("/d/notes.gz", "gz", 1, std::nullopt));
   std::string manyFilters, manyExtensions = "ext:gz", deepest;
@@ -410,40 +402,6 @@ TEST_F(FileSearcherTest, InvalidQueriesAreRefusedWithOneClearMessage) {
   auto allowed = FileSearcher::search(catalog_.db(), QueryParser::parse(deepest + "notes"), 50, utcContext());
   ASSERT_TRUE(allowed.ok()) << allowed.error().description();
   EXPECT_EQ(allowed->size(), 1u);
-}
-
-TEST_F(FileSearcherTest, DiacriticsAndCaseAreIgnoredInNames) {
-  add(makeFile("/d/Résumé Final.pdf", "pdf", 1, std::nullopt));
-  add(makeFile("/d/NAÏVE.txt", "txt", 1, std::nullopt));
-  EXPECT_EQ(search("resume").size(), 1u);
-  EXPECT_EQ(search("RÉSUMÉ final").size(), 1u);
-  EXPECT_EQ(search("résumé final.pdf")[0].matchType, FileMatchType::exact);
-  EXPECT_EQ(search("naive")[0].matchType, FileMatchType::exact);
-  EXPECT_EQ(search("ai").size(), 1u);  // the two-character path folds too
-}
-
-TEST_F(FileSearcherTest, ItemTypeRestriction) {
-  IndexedItem folder = makeFile("/d/reports", "", 0, std::nullopt);
-  folder.itemTypeRaw = "folder";
-  add(folder);
-  add(makeFile("/d/reports.txt", "txt", 0, std::nullopt));
-  EXPECT_EQ(search("reports").size(), 1u);
-  EXPECT_EQ(search("reports")[0].item.itemTypeRaw, "file");
-  EXPECT_EQ(search("is:folder reports")[0].item.itemTypeRaw, "folder");
-}
-
-TEST_F(FileSearcherTest, QueryTextIsNeverInterpretedByTheIndex) {
-  add(makeFile("/d/a\"b OR c*.txt", "txt", 0, std::nullopt));
-  add(makeFile("/d/NEAR(x y).txt", "txt", 0, std::nullopt));
-  ParsedQuery quoted;
-  quoted.textTerms = {"a\"b", "or"};
-  auto result = FileSearcher::search(catalog_.db(), quoted, 50, utcContext());
-  ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result->size(), 1u);
-  EXPECT_EQ(search("c*").size(), 1u);
-  EXPECT_EQ(search("near(x").size(), 1u);
-  EXPECT_EQ(search("OR").size(), 1u);
-  EXPECT_EQ(search("-").size(), 0u);
 }
 
 TEST_F(FileSearcherTest, IndexFollowsInsertsRenamesAndDeletes) {

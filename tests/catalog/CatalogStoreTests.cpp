@@ -373,14 +373,12 @@ TEST_F(CatalogNameIndexTest, StreamedSnapshotIsOneLoadOnceLargeEnoughAndNothingW
 }
 
 TEST(IndexedItemTest, CategoriesAndUrls) {
-  EXPECT_EQ(fileCategoryFromExtension("CPP"), IndexedItem::FileCategory::code);
-  EXPECT_EQ(fileCategoryFromExtension("key"), IndexedItem::FileCategory::document);
-  EXPECT_EQ(fileCategoryFromExtension("dng"), IndexedItem::FileCategory::image);
-  EXPECT_EQ(fileCategoryFromExtension("midi"), IndexedItem::FileCategory::audio);
-  EXPECT_EQ(fileCategoryFromExtension("3gp"), IndexedItem::FileCategory::video);
-  EXPECT_EQ(fileCategoryFromExtension("rpm"), IndexedItem::FileCategory::archive);
-  EXPECT_EQ(fileCategoryFromExtension("xyz"), IndexedItem::FileCategory::other);
-  EXPECT_EQ(fileCategoryFromExtension(""), IndexedItem::FileCategory::other);
+  using enum IndexedItem::FileCategory;
+  for (const auto& [extension, category] :
+       {std::pair{"CPP", code}, std::pair{"key", document}, std::pair{"dng", image}, std::pair{"midi", audio},
+        std::pair{"3gp", video}, std::pair{"rpm", archive}, std::pair{"xyz", other}, std::pair{"", other}}) {
+    EXPECT_EQ(fileCategoryFromExtension(extension), category) << extension;
+  }
   IndexedItem item;
   item.path = "/home/u/My Files/ä#1.txt";
   EXPECT_EQ(item.url(), "file:///home/u/My%20Files/%C3%A4%231.txt");

@@ -146,12 +146,6 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
     ++checkedQueries_;
     if (!expected.empty()) ++nonEmptyQueries_;
   }
-  std::vector<FileSearcher::SearchResult> search(const std::string& text, int limit = 50) {
-    auto result = FileSearcher::search(catalog_->db(), QueryParser::parse(text), limit, utcContext());
-    EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().description());
-    return result.ok() ? result.value() : std::vector<FileSearcher::SearchResult>();
-  }
-
   static FileSearchTestCatalog* catalog_;
   static std::vector<ModelRow>* rows_;
   int checkedQueries_ = 0;
@@ -160,22 +154,8 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
 FileSearchTestCatalog* FileSearcherPowerQueryTest::catalog_ = nullptr;
 std::vector<ModelRow>* FileSearcherPowerQueryTest::rows_ = nullptr;
 
-TEST_F(FileSearcherPowerQueryTest, BestMatchesInsertedLastAreFound) {
-  // Each of these lost its best matches to the bounded fetch in row order.
-  auto phrase = search("\"gcloud_alpha\"");
-  ASSERT_EQ(phrase.size(), 50u);
-  for (const auto& r : phrase) EXPECT_TRUE(has(r.item.path, "gcloud_alpha")) << r.item.path;
-  auto regex = search("/^ls\\.1$/");
-  ASSERT_FALSE(regex.empty());
-  EXPECT_TRUE(std::any_of(regex.begin(), regex.end(),
-                          [](const auto& r) { return r.item.path == "/usr/share/man/man1/ls.1.gz"; }));
-  auto exact = search("ls.1");
-  ASSERT_FALSE(exact.empty());
-  EXPECT_EQ(exact[0].matchType, FileMatchType::exact);
-  EXPECT_FLOAT_EQ(exact[0].relevanceScore, 1.0f);
-  EXPECT_EQ(search("report")[0].matchType, FileMatchType::exact);
-}
-
+// Among them phrases, regexes and exact names whose best matches a fetch
+// bounded in row order would miss.
 TEST_F(FileSearcherPowerQueryTest, PowerQueriesMatchTheBruteForceModel) {
   const std::vector<std::string> queries = {
       // text, diacritics, extensions and characters with a meaning elsewhere

@@ -332,13 +332,6 @@ TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
   EXPECT_FALSE(item(projects + "/plan.txt"));
 }
 
-TEST_F(IndexingServiceTest, DefaultFileDirectoriesAreExistingHomeFolders) {
-  UserDefaults empty;
-  scratch_.dir("Downloads");
-  EXPECT_EQ(IndexingService::persistedFileDirectories(empty, dirs_),
-            (std::vector<std::string>{scratch_.path() + "/Documents", scratch_.path() + "/Downloads"}));
-}
-
 TEST_F(IndexingServiceTest, IconCacheIsBoundedAndClearedOnAppearanceOrDeepIdle) {
   std::vector<IndexedItem> items;
   for (int i = 0; i < 330; ++i) {

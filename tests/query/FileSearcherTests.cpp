@@ -398,17 +398,6 @@ TEST_F(FileSearcherTest, IndexFollowsInsertsRenamesAndDeletes) {
   catalog_.exec("INSERT INTO IndexedItemNameIndex (IndexedItemNameIndex) VALUES ('integrity-check')");
 }
 
-TEST(FileSearcherIndexTest, InstallIndexesExistingRowsOnceAndIsIdempotent) {
-  FileSearchTestCatalog catalog(/*withNameIndex=*/false);
-  IndexedItem item = makeFile("/d/existing.txt", "txt", 0, std::nullopt);
-  catalog.insert(item);
-  ASSERT_TRUE(CatalogNameIndex::install(catalog.db()).ok());
-  ASSERT_TRUE(CatalogNameIndex::install(catalog.db()).ok());
-  auto results = FileSearcher::search(catalog.db(), QueryParser::parse("existing"), 50, utcContext());
-  ASSERT_TRUE(results.ok());
-  EXPECT_EQ(results->size(), 1u);
-}
-
 TEST(FileSearcherIndexTest, StoreErrorsPropagate) {
   FileSearchTestCatalog catalog(/*withNameIndex=*/false);
   auto result = FileSearcher::search(catalog.db(), QueryParser::parse("anything"), 50, utcContext());

@@ -94,16 +94,6 @@ TEST_F(CatalogStoreTest, MatchesMapModelUnderRandomOperations) {
   EXPECT_EQ(catalog_->count().value(), static_cast<int64_t>(model.size()));
 }
 
-TEST_F(CatalogStoreTest, PathsAreUnique) {
-  std::mt19937 rng(1);
-  IndexedItem a = makeItem("/same", rng);
-  IndexedItem b = makeItem("/same", rng);
-  ASSERT_TRUE(catalog_->save(a).ok());
-  Status duplicate = catalog_->save(b);
-  ASSERT_FALSE(duplicate.ok());
-  EXPECT_NE(duplicate.error().description().find("UNIQUE"), std::string::npos);
-}
-
 TEST_F(CatalogStoreTest, FetchesByBundleIdentifierIgnoringCaseAndByType) {
   IndexedItem app;
   app.path = "/usr/share/applications/org.gnome.Calculator.desktop";

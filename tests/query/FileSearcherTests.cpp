@@ -294,24 +294,6 @@ TEST_F(FileSearcherTest, NamesMatchedAndTheirMatchTypes) {
   EXPECT_EQ(search("OR").size(), 3u);  // report.pdf, reports.txt and a"b OR c*.txt
 }
 
-TEST_F(FileSearcherTest, RecencyBonusSteps) {
-  add(makeFile("/d/old-draft.txt", "txt", 1, hoursAgo(1)));
-  add(makeFile("/d/week-draft.txt", "txt", 1, hoursAgo(24 * 3)));
-  add(makeFile("/d/month-draft.txt", "txt", 1, hoursAgo(24 * 20)));
-  add(makeFile("/d/ancient-draft.txt", "txt", 1, hoursAgo(24 * 60)));
-  add(makeFile("/d/undated-draft.txt", "txt", 1, std::nullopt));
-  auto results = search("draft");
-  ASSERT_EQ(results.size(), 5u);
-  EXPECT_EQ(results[0].item.name, "old-draft");
-  EXPECT_FLOAT_EQ(results[0].relevanceScore, 0.95f);
-  EXPECT_FLOAT_EQ(results[1].relevanceScore, 0.9f);
-  EXPECT_FLOAT_EQ(results[2].relevanceScore, 0.85f);
-  // Equal scores keep fetch (insertion) order.
-  EXPECT_EQ(results[3].item.name, "ancient-draft");
-  EXPECT_EQ(results[4].item.name, "undated-draft");
-  EXPECT_FLOAT_EQ(results[4].relevanceScore, 0.8f);
-}
-
 TEST_F(FileSearcherTest, PathOnlyMatchAndPhraseBonusClampToOne) {
   add(makeFile("/work/taxes/2024/scan.png", "png", 1, hoursAgo(2)));
   auto results = search("taxes \"2024\" \"TAXES\"");

@@ -31,15 +31,20 @@ TEST(CatalogScannerModelTest, RandomTreesMatchBruteForceModel) {
   }
 }
 
-TEST(CatalogScannerModelTest, CandidatesCarryNamesExtensionsAndCategories) {
-  testing::TempDir scratch;
-  FileExclusionFilter filter;
-  std::string root = scratch.dir("Documents");
-  scratch.file("Documents/Report.Final.PDF", "12345");
-  scratch.dir("Documents/my.project");
-  scratch.file("Documents/Makefile", "");
-  CatalogScanner scanner(filter, scratch.path(), nullptr);
-  ScanResult result = scanner.scan(ScanDirectories{{}, {root}});
+// A scratch home scanned with the standard rules and no desktop entries.
+class CatalogScannerTest : public ::testing::Test {
+ protected:
+  testing::TempDir scratch_;
+  FileExclusionFilter filter_;
+  CatalogScanner scanner_{filter_, scratch_.path(), nullptr};
+};
+
+TEST_F(CatalogScannerTest, CandidatesCarryNamesExtensionsAndCategories) {
+  std::string root = scratch_.dir("Documents");
+  scratch_.file("Documents/Report.Final.PDF", "12345");
+  scratch_.dir("Documents/my.project");
+  scratch_.file("Documents/Makefile", "");
+  ScanResult result = scanner_.scan(ScanDirectories{{}, {root}});
   std::map<std::string, IndexCandidate> byName;
   for (const auto& c : result.files) byName[c.name] = c;
   ASSERT_EQ(byName.size(), 3u);
@@ -54,28 +59,22 @@ TEST(CatalogScannerModelTest, CandidatesCarryNamesExtensionsAndCategories) {
   EXPECT_EQ(byName.at("Makefile").fileCategory, IndexedItem::FileCategory::other);
 }
 
-TEST(CatalogScannerModelTest, RulesApplyBelowTheChosenFolderOnly) {
-  testing::TempDir scratch;
-  FileExclusionFilter filter;
-  scratch.file("work/build/inside.txt");
-  scratch.file("work/build/tmp/skipped.txt");
-  CatalogScanner scanner(filter, scratch.path(), nullptr);
-  ScanResult result = scanner.scan(ScanDirectories{{}, {scratch.path() + "/work/build", scratch.path() + "/nope"}});
+TEST_F(CatalogScannerTest, RulesApplyBelowTheChosenFolderOnly) {
+  scratch_.file("work/build/inside.txt");
+  scratch_.file("work/build/tmp/skipped.txt");
+  ScanResult result = scanner_.scan(ScanDirectories{{}, {scratch_.path() + "/work/build", scratch_.path() + "/nope"}});
   ASSERT_EQ(result.files.size(), 1u);
   EXPECT_EQ(result.files[0].name, "inside");
-  EXPECT_EQ(result.failedDirectories, std::vector<std::string>{scratch.path() + "/nope"});
+  EXPECT_EQ(result.failedDirectories, std::vector<std::string>{scratch_.path() + "/nope"});
 }
 
-TEST(CatalogScannerModelTest, FoldersListedTwiceOrThroughLinksAreWalkedOnce) {
-  testing::TempDir scratch;
-  FileExclusionFilter filter;
-  scratch.file("Documents/sub/a.txt");
-  scratch.file("Documents-old/b.txt");
-  std::filesystem::create_directory_symlink(scratch.path() + "/Documents", scratch.path() + "/Docs");
-  CatalogScanner scanner(filter, scratch.path(), nullptr);
-  const std::string docs = scratch.path() + "/Documents";
-  ScanResult result = scanner.scan(ScanDirectories{
-      {}, {docs + "/sub", scratch.path() + "/Documents-old", scratch.path() + "/Docs", docs + "/", docs + "/sub"}});
+TEST_F(CatalogScannerTest, FoldersListedTwiceOrThroughLinksAreWalkedOnce) {
+  scratch_.file("Documents/sub/a.txt");
+  scratch_.file("Documents-old/b.txt");
+  std::filesystem::create_directory_symlink(scratch_.path() + "/Documents", scratch_.path() + "/Docs");
+  const std::string docs = scratch_.path() + "/Documents";
+  ScanResult result = scanner_.scan(ScanDirectories{
+      {}, {docs + "/sub", scratch_.path() + "/Documents-old", scratch_.path() + "/Docs", docs + "/", docs + "/sub"}});
   EXPECT_TRUE(result.failedDirectories.empty());
   EXPECT_EQ(scanned(result.files).size(), 3u);  // sub, sub/a.txt and b.txt, each once
   for (const IndexCandidate& c : result.files) EXPECT_EQ(c.canonicalPath.find("/Docs/"), std::string::npos);
@@ -83,34 +82,31 @@ TEST(CatalogScannerModelTest, FoldersListedTwiceOrThroughLinksAreWalkedOnce) {
 
 // Links are never followed; one stands for its target only where a walk
 // lists that target anyway, so nothing is listed twice or as a tiny file.
-TEST(CatalogScannerModelTest, SymbolicLinksStandForTargetsInsideIndexedFolders) {
-  testing::TempDir scratch;
-  FileExclusionFilter filter;
-  const std::string docs = scratch.dir("Documents");
-  const std::string other = scratch.dir("Other");
-  scratch.file("Documents/real.txt", "12345");
-  scratch.file("Documents/.hidden/key.txt");
-  scratch.file("Other/elsewhere.txt");
-  scratch.file("Outside/secret.txt");
+TEST_F(CatalogScannerTest, SymbolicLinksStandForTargetsInsideIndexedFolders) {
+  const std::string docs = scratch_.dir("Documents");
+  const std::string other = scratch_.dir("Other");
+  scratch_.file("Documents/real.txt", "12345");
+  scratch_.file("Documents/.hidden/key.txt");
+  scratch_.file("Other/elsewhere.txt");
+  scratch_.file("Outside/secret.txt");
   const std::map<std::string, std::string> links = {
       {"Documents/to-real.txt", docs + "/real.txt"},
       {"Documents/to-other.txt", other + "/elsewhere.txt"},
-      {"Documents/to-outside.txt", scratch.path() + "/Outside/secret.txt"},
-      {"Documents/to-outside-dir", scratch.path() + "/Outside"},
+      {"Documents/to-outside.txt", scratch_.path() + "/Outside/secret.txt"},
+      {"Documents/to-outside-dir", scratch_.path() + "/Outside"},
       {"Documents/to-hidden.txt", docs + "/.hidden/key.txt"},
       {"Documents/to-own-folder", docs},
-      {"Documents/dangling.txt", scratch.path() + "/nothing"},
+      {"Documents/dangling.txt", scratch_.path() + "/nothing"},
   };
-  for (const auto& [link, target] : links) std::filesystem::create_symlink(target, scratch.path() + "/" + link);
-  CatalogScanner scanner(filter, scratch.path(), nullptr);
+  for (const auto& [link, target] : links) std::filesystem::create_symlink(target, scratch_.path() + "/" + link);
   const ScanDirectories directories{{}, {docs, other}};
-  std::map<std::string, testing::RandomTree::Entry> got = scanned(scanner.scan(directories).files);
+  std::map<std::string, testing::RandomTree::Entry> got = scanned(scanner_.scan(directories).files);
   const std::map<std::string, testing::RandomTree::Entry> expected = {{docs + "/real.txt", {false, 5}},
                                                                       {other + "/elsewhere.txt", {false, 1}}};
   EXPECT_EQ(got, expected);
   // An incremental look at a link finds its target or nothing.
   for (const auto& [link, target] : links) {
-    PathExamination exam = scanner.examine(scratch.path() + "/" + link, directories, true);
+    PathExamination exam = scanner_.examine(scratch_.path() + "/" + link, directories, true);
     const bool listed = expected.count(target) != 0;
     EXPECT_EQ(exam.candidate.has_value(), listed) << link;
     if (exam.candidate) {
@@ -120,7 +116,7 @@ TEST(CatalogScannerModelTest, SymbolicLinksStandForTargetsInsideIndexedFolders) 
   }
 }
 
-TEST(CatalogScannerModelTest, FilesOfSandboxedApplicationsNameTheirOwner) {
+TEST_F(CatalogScannerTest, FilesOfSandboxedApplicationsNameTheirOwner) {
   struct Case {
     const char* path;
     std::optional<std::string> owner;
@@ -139,11 +135,8 @@ TEST(CatalogScannerModelTest, FilesOfSandboxedApplicationsNameTheirOwner) {
   };
   for (const Case& c : cases) EXPECT_EQ(owningApplicationIdentifier(c.path, "/home/u/"), c.owner) << c.path;
 
-  testing::TempDir scratch;
-  FileExclusionFilter filter;
-  scratch.file("snap/spotify/common/song.ogg");
-  CatalogScanner scanner(filter, scratch.path(), nullptr);
-  for (const IndexCandidate& c : scanner.scan(ScanDirectories{{}, {scratch.path() + "/snap"}}).files) {
+  scratch_.file("snap/spotify/common/song.ogg");
+  for (const IndexCandidate& c : scanner_.scan(ScanDirectories{{}, {scratch_.path() + "/snap"}}).files) {
     EXPECT_EQ(c.parentBundleIdentifier, c.name == "spotify" ? std::nullopt : std::optional<std::string>("spotify"));
   }
 }
@@ -222,23 +215,20 @@ TEST(CatalogScannerModelTest, DomainPriorityFollowsLocation) {
   EXPECT_EQ(appDomainPriority("/ApplicationsOld/Tool.app", "/home/u"), 1);
 }
 
-TEST(CatalogScannerModelTest, BundlesAndNestedBundles) {
-  testing::TempDir scratch;
-  FileExclusionFilter filter;
+TEST_F(CatalogScannerTest, BundlesAndNestedBundles) {
   auto plist = [](const std::string& id, const std::string& name) {
     return "<plist><dict><key>CFBundleIdentifier</key><string>" + id + "</string><key>CFBundleName</key><string>" +
            name + "</string></dict></plist>";
   };
-  std::string apps = scratch.dir("Applications");
-  scratch.file("Applications/Xcode.app/Contents/Info.plist", plist("com.apple.dt.Xcode", "Xcode"));
-  scratch.file("Applications/Xcode.app/Contents/Applications/Instruments.app/Contents/Info.plist",
-               plist("com.apple.Instruments", "Instruments"));
-  scratch.file("Applications/Xcode.app/Contents/Frameworks/Hidden.app/Contents/Info.plist", plist("h", "Hidden"));
-  scratch.file("Applications/Other.app/Contents/Info.plist", plist("com.example.Other", "Other"));
-  scratch.file("Applications/Other.app/Contents/Helper.app/Contents/Info.plist", plist("com.example.Helper", "H"));
-  scratch.file("Applications/Utilities/NoPlist.app/readme", "");
-  CatalogScanner scanner(filter, scratch.path(), nullptr);
-  ScanResult result = scanner.scan(ScanDirectories{{apps}, {}});
+  std::string apps = scratch_.dir("Applications");
+  scratch_.file("Applications/Xcode.app/Contents/Info.plist", plist("com.apple.dt.Xcode", "Xcode"));
+  scratch_.file("Applications/Xcode.app/Contents/Applications/Instruments.app/Contents/Info.plist",
+                plist("com.apple.Instruments", "Instruments"));
+  scratch_.file("Applications/Xcode.app/Contents/Frameworks/Hidden.app/Contents/Info.plist", plist("h", "Hidden"));
+  scratch_.file("Applications/Other.app/Contents/Info.plist", plist("com.example.Other", "Other"));
+  scratch_.file("Applications/Other.app/Contents/Helper.app/Contents/Info.plist", plist("com.example.Helper", "H"));
+  scratch_.file("Applications/Utilities/NoPlist.app/readme", "");
+  ScanResult result = scanner_.scan(ScanDirectories{{apps}, {}});
   std::map<std::string, IndexCandidate> byName;
   for (const auto& c : result.apps) byName[c.name] = c;
   ASSERT_EQ(byName.size(), 4u) << ::testing::PrintToString(result.apps.size());

@@ -14,72 +14,56 @@ namespace {
 
 TEST(FileExclusionFilterTest, AppliesEachRule) {
   FileExclusionFilter filter;
-  EXPECT_TRUE(filter.shouldExclude("/home/u/Documents/.env"));
-  EXPECT_TRUE(filter.shouldExclude("/home/u/Documents/server.PEM"));
-  EXPECT_TRUE(filter.shouldExclude("/home/u/Documents/data.sqlite-wal"));
-  EXPECT_TRUE(filter.shouldExclude("/home/u/Documents/id_rsa.pub"));
-  EXPECT_TRUE(filter.shouldExclude("/home/u/Documents/Secrets.txt"));
-  EXPECT_TRUE(filter.shouldExclude("/home/u/project/node_modules/lodash/readme.md"));
-  EXPECT_TRUE(filter.shouldExclude("/home/u/project/Build/out.txt"));
-  EXPECT_TRUE(filter.shouldExclude("/home/u/project/DerivedData"));
-  EXPECT_FALSE(filter.shouldExclude("/home/u/Documents/report.pdf"));
-  EXPECT_FALSE(filter.shouldExclude("/home/u/Documents/builder/notes.md"));
-  EXPECT_FALSE(filter.shouldExclude("/home/u/Documents/tokenizer.py"));
-  // Hidden applies to the last component only; a hidden folder that is not a
-  // listed name does not exclude what is inside it.
-  EXPECT_FALSE(filter.shouldExclude("/home/u/.config/app/settings.json"));
-  EXPECT_TRUE(filter.shouldExclude("/home/u/.cache/thumb.png"));
-  EXPECT_FALSE(filter.shouldExclude("/home/u/Documents/dir/ok"));
-}
-
-TEST(FileExclusionFilterTest, RuleSetsHaveTheListedSizes) {
-  FileExclusionFilter filter;
-  EXPECT_EQ(filter.excludedDirectoryNames().size(), 40u);
-  EXPECT_EQ(filter.excludedExtensions().size(), 19u);
-  EXPECT_EQ(filter.excludedFilenames().size(), 21u);
-  EXPECT_EQ(filter.supportedTextExtensions().size(), 72u);
+  const std::pair<const char*, bool> cases[] = {
+      {"/home/u/Documents/.env", true},
+      {"/home/u/Documents/server.PEM", true},
+      {"/home/u/Documents/data.sqlite-wal", true},
+      {"/home/u/Documents/id_rsa.pub", true},
+      {"/home/u/Documents/Secrets.txt", true},
+      {"/home/u/project/node_modules/lodash/readme.md", true},
+      {"/home/u/project/Build/out.txt", true},
+      {"/home/u/project/DerivedData", true},
+      {"/home/u/Documents/report.pdf", false},
+      {"/home/u/Documents/builder/notes.md", false},
+      {"/home/u/Documents/tokenizer.py", false},
+      // Hidden applies to the last component only; a hidden folder that is
+      // not a listed name does not exclude what is inside it.
+      {"/home/u/.config/app/settings.json", false},
+      {"/home/u/.cache/thumb.png", true},
+      {"/home/u/Documents/dir/ok", false},
+  };
+  for (const auto& [path, excluded] : cases) EXPECT_EQ(filter.shouldExclude(path), excluded) << path;
   EXPECT_TRUE(filter.isSupportedTextExtension("MD"));
   EXPECT_FALSE(filter.isSupportedTextExtension("pdf"));
 }
 
-TEST(GitignoreTest, TranslatesPatternsToExpressions) {
+TEST(GitignoreTest, LinesBecomeExpressionsThatMatchRelativePaths) {
+  struct Case {
+    const char* line;
+    const char* expression;
+    std::vector<std::string> matching, notMatching;
+  };
+  const Case cases[] = {
+      {"/build/", "^build($|/)", {"build", "build/x.o"}, {"src/build", "builder"}},
+      {"docs/**/*.md", "(^|/)docs/.*/[^/]*\\.md($|/)", {"docs/a/b.md", "x/docs/a/b/c.md"}, {"docs/b.txt"}},
+      {"  !keep?.log  ", "(^|/)keep[^/]\\.log($|/)", {"keep1.log"}, {"keep/.log"}},
+      {"*.log", "(^|/)[^/]*\\.log($|/)", {"a/b/c.log"}, {"a.log.txt"}},
+  };
+  for (const Case& c : cases) {
+    auto pattern = FileExclusionFilter::compileGitignoreLine(c.line);
+    ASSERT_TRUE(pattern) << c.line;
+    EXPECT_EQ(pattern->expression, c.expression) << c.line;
+    for (const auto& path : c.matching) EXPECT_TRUE(pattern->matches(path)) << c.line << " " << path;
+    for (const auto& path : c.notMatching) EXPECT_FALSE(pattern->matches(path)) << c.line << " " << path;
+  }
   auto build = FileExclusionFilter::compileGitignoreLine("/build/");
-  ASSERT_TRUE(build);
-  EXPECT_TRUE(build->isAnchored);
-  EXPECT_TRUE(build->isDirectoryOnly);
-  EXPECT_FALSE(build->isNegated);
+  EXPECT_TRUE(build->isAnchored && build->isDirectoryOnly && !build->isNegated);
   EXPECT_EQ(build->pattern, "build");
-  EXPECT_EQ(build->expression, "^build($|/)");
-
-  auto docs = FileExclusionFilter::compileGitignoreLine("docs/**/*.md");
-  ASSERT_TRUE(docs);
-  EXPECT_EQ(docs->expression, "(^|/)docs/.*/[^/]*\\.md($|/)");
-
-  auto negated = FileExclusionFilter::compileGitignoreLine("  !keep?.log  ");
-  ASSERT_TRUE(negated);
-  EXPECT_TRUE(negated->isNegated);
-  EXPECT_EQ(negated->expression, "(^|/)keep[^/]\\.log($|/)");
-
+  EXPECT_TRUE(FileExclusionFilter::compileGitignoreLine("!x")->isNegated);
   EXPECT_EQ(FileExclusionFilter::gitignoreExpression("a+b(c)[d]{e}|^$\\", false),
             "(^|/)a\\+b\\(c\\)\\[d\\]\\{e\\}\\|\\^\\$\\\\($|/)");
-  EXPECT_FALSE(FileExclusionFilter::compileGitignoreLine("# comment"));
-  EXPECT_FALSE(FileExclusionFilter::compileGitignoreLine("   "));
-  EXPECT_FALSE(FileExclusionFilter::compileGitignoreLine("/"));
-}
-
-TEST(GitignoreTest, CompiledPatternsMatchRelativePaths) {
-  auto build = FileExclusionFilter::compileGitignoreLine("/build/");
-  EXPECT_TRUE(build->matches("build"));
-  EXPECT_TRUE(build->matches("build/x.o"));
-  EXPECT_FALSE(build->matches("src/build"));
-  EXPECT_FALSE(build->matches("builder"));
-  auto docs = FileExclusionFilter::compileGitignoreLine("docs/**/*.md");
-  EXPECT_TRUE(docs->matches("docs/a/b.md"));
-  EXPECT_TRUE(docs->matches("x/docs/a/b/c.md"));
-  EXPECT_FALSE(docs->matches("docs/b.txt"));
-  auto star = FileExclusionFilter::compileGitignoreLine("*.log");
-  EXPECT_TRUE(star->matches("a/b/c.log"));
-  EXPECT_FALSE(star->matches("a.log.txt"));
+  for (const char* dropped : {"# comment", "   ", "/"})
+    EXPECT_FALSE(FileExclusionFilter::compileGitignoreLine(dropped));
 }
 
 TEST(GitignoreTest, LoadsCachesAndReportsUnreadableFiles) {

@@ -170,19 +170,12 @@ class GateOpener final : public DirectoryOpener {
 // loaded (the main connection inside the load's transaction) leaves the
 // catalog empty, and nothing claims that the snapshot was stored.
 TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
-  testing::TempDir scratch;
-  const std::string documents = scratch.dir("Documents");
-  for (int i = 0; i < 3000; ++i) scratch.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
-  UserDefaults defaults;
-  ASSERT_TRUE(defaults.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents}).ok());
-  auto store = PersistentStore::open(":memory:", catalogMigrationSteps());
-  ASSERT_TRUE(store.ok());
-  FileExclusionFilter filter;
-  testing::FixedEntrySource entries;
-  GateOpener gate(documents + "/f9");  // the last folder walked
-  auto main = RunLoop::create();
-  IndexingService::Dependencies deps =
-      testing::realThreadDependencies(main, defaults, *store.value(), filter, entries, scratch.path());
+  testing::RealThreadServiceSetup setup;
+  for (int i = 0; i < 3000; ++i)
+    setup.scratch.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
+  GateOpener gate(setup.documents + "/f9");  // the last folder walked
+  const std::shared_ptr<RunLoop>& main = setup.main;
+  IndexingService::Dependencies& deps = setup.deps;
   deps.directoryOpener = &gate;
   auto service = std::make_unique<IndexingService>(deps);
   bool completed = false;
@@ -191,7 +184,7 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   bool sawLoad = false;
   std::function<void()> check = [&] {
-    if (!sqlite3_get_autocommit(store.value()->handle())) {
+    if (!sqlite3_get_autocommit(setup.store->handle())) {
       sawLoad = true;
       service.reset();
       gate.release();
@@ -207,8 +200,8 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   main->run();
   ASSERT_TRUE(sawLoad);
   EXPECT_FALSE(completed);
-  EXPECT_TRUE(sqlite3_get_autocommit(store.value()->handle()));
-  EXPECT_EQ(CatalogStore(*store.value()).count().value(), 0);
+  EXPECT_TRUE(sqlite3_get_autocommit(setup.store->handle()));
+  EXPECT_EQ(CatalogStore(*setup.store).count().value(), 0);
   // The next scan writes everything.
   service = std::make_unique<IndexingService>(deps);
   FullScanSummary next;
@@ -218,10 +211,9 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   });
   main->run();
   EXPECT_FALSE(next.unchanged);
-  EXPECT_EQ(next.inserted, testing::RandomTree::model(documents).size());
+  EXPECT_EQ(next.inserted, testing::RandomTree::model(setup.documents).size());
   service.reset();
-  testing::shutDownExecutors(deps);
-  main->runUntilIdle();
+  setup.shutDown();
 }
 
 }  // namespace

@@ -162,30 +162,38 @@ class IndexingServiceTest : public ::testing::Test {
   std::vector<IncrementalRunSummary> incrementalRuns_;
 };
 
-// What a service on real threads needs: `main` as its main thread, two serial
-// executors, the given store and settings, and `home` with one app folder.
-inline IndexingService::Dependencies realThreadDependencies(const TaskRunnerPtr& main, UserDefaults& defaults,
-                                                            PersistentStore& store, FileExclusionFilter& filter,
-                                                            FixedEntrySource& entries, const std::string& home) {
-  IndexingService::Dependencies deps;
-  deps.mainRunner = main;
-  deps.backgroundRunner = SerialExecutor::create("test-scan");
-  deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
-  deps.defaults = &defaults;
-  deps.store = &store;
-  deps.filter = &filter;
-  deps.dirs = DataDirectories::forHome(home);
-  deps.applicationEntries = &entries;
-  deps.baseAppDirectories = {home + "/Applications"};
-  return deps;
-}
-
-// Stops the executors of realThreadDependencies.
-inline void shutDownExecutors(const IndexingService::Dependencies& deps) {
-  for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
-    std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
+// A service's surroundings on real threads: a scratch home with "Documents"
+// as the one file directory and one app folder, an in-memory store, a RunLoop
+// as the main thread and two serial executors (stopped by shutDown()).
+struct RealThreadServiceSetup {
+  RealThreadServiceSetup() {
+    EXPECT_TRUE(defaults.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents}).ok());
+    deps.mainRunner = main;
+    deps.backgroundRunner = SerialExecutor::create("test-scan");
+    deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
+    deps.defaults = &defaults;
+    deps.store = store.get();
+    deps.filter = &filter;
+    deps.dirs = DataDirectories::forHome(scratch.path());
+    deps.applicationEntries = &entries;
+    deps.baseAppDirectories = {scratch.path() + "/Applications"};
   }
-}
+  void shutDown() {
+    for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
+      std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
+    }
+    main->runUntilIdle();
+  }
+
+  TempDir scratch;
+  const std::string documents = scratch.dir("Documents");
+  UserDefaults defaults;
+  std::unique_ptr<PersistentStore> store = PersistentStore::open(":memory:", catalogMigrationSteps()).value();
+  FileExclusionFilter filter;
+  FixedEntrySource entries;
+  std::shared_ptr<RunLoop> main = RunLoop::create();
+  IndexingService::Dependencies deps;
+};
 
 inline void expectCatalogMatchesModel(const std::vector<IndexedItem>& items, const std::string& root) {
   std::map<std::string, RandomTree::Entry> got;

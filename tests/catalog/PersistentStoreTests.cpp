@@ -51,25 +51,18 @@ class PersistentStoreTest : public ::testing::Test {
   testing::ScopedLogCapture logs_{LogLevel::info};
 };
 
-TEST_F(PersistentStoreTest, CreatesDirectoryAndVersionedSchema) {
+TEST_F(PersistentStoreTest, CreatesAVersionedStoreAndReopensItWithoutLosingRows) {
   ScopedTelemetryRecorder recorder;
+  makeValidStore();
+  EXPECT_TRUE(isDirectory(dirs_.data));
   auto store = openPersistentStoreWithRecovery(dirs_);
   ASSERT_TRUE(store.ok()) << store.error().description();
-  EXPECT_TRUE(isDirectory(dirs_.data));
+  EXPECT_EQ(rowCount(*store.value()), 1);
   EXPECT_EQ(store.value()->schemaVersion(), 1);
   EXPECT_EQ(store.value()->metadataValue("schemaName").value(), std::optional<std::string>("PallixModelSchemaV4"));
   auto mode = store.value()->prepare("PRAGMA journal_mode");
   ASSERT_TRUE(mode.value().step().value());
   EXPECT_EQ(mode.value().columnText(0), "wal");
-  EXPECT_TRUE(recoveryNames(recorder.sink()).empty());
-}
-
-TEST_F(PersistentStoreTest, ReopensExistingStoreWithoutLosingRows) {
-  makeValidStore();
-  ScopedTelemetryRecorder recorder;
-  auto store = openPersistentStoreWithRecovery(dirs_);
-  ASSERT_TRUE(store.ok());
-  EXPECT_EQ(rowCount(*store.value()), 1);
   EXPECT_TRUE(recoveryNames(recorder.sink()).empty());
 }
 

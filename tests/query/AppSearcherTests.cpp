@@ -85,24 +85,6 @@ TEST_F(AppSearcherTest, GoldenRankingTable) {
   EXPECT_EQ(catalog.fetchCount, 1);
 }
 
-TEST_F(AppSearcherTest, PrefixBeatsMoreRecentContainment) {
-  catalog.items = {app("Kalsafe", "a", false, 9e9), app("Safari", "b", false, 1)};
-  EXPECT_EQ(search("saf"), "Safari|Kalsafe");
-}
-
-TEST_F(AppSearcherTest, PinningOrdersTheGridButNotSearchResults) {
-  catalog.items = {app("Beta", "x.beta", true), app("Alpha", "x.alpha"), app("Betamax", "x.max")};
-  EXPECT_EQ(search(""), "Beta|Alpha|Betamax");
-  catalog.items = {app("Xbeta", "x.1", true), app("Betamax", "x.2")};
-  catalog.version = UUID::random();
-  EXPECT_EQ(search("beta"), "Betamax|Xbeta");
-}
-
-TEST_F(AppSearcherTest, EqualTierAndLastUseFallBackToLowercasedName) {
-  catalog.items = {app("beta", "b", false, 5), app("Alpha", "a", false, 5), app("ALPHA2", "c", false, 5)};
-  EXPECT_EQ(search("a"), "Alpha|ALPHA2|beta");
-}
-
 TEST_F(AppSearcherTest, TiersFollowTheTable) {
   const IndexedApp safari = AppSearcher::prepare(app("Safari", "com.apple.Safari"));
   EXPECT_EQ(AppSearcher::matchTier(safari, "safari"), 0);

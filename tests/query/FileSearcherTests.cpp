@@ -146,12 +146,6 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
     ++checkedQueries_;
     if (!expected.empty()) ++nonEmptyQueries_;
   }
-  std::vector<FileSearcher::SearchResult> search(const std::string& text, int limit = 50) {
-    auto result = FileSearcher::search(catalog_->db(), QueryParser::parse(text), limit, utcContext());
-    EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().description());
-    return result.ok() ? result.value() : std::vector<FileSearcher::SearchResult>();
-  }
-
   static FileSearchTestCatalog* catalog_;
   static std::vector<ModelRow>* rows_;
   int checkedQueries_ = 0;
@@ -160,22 +154,8 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
 FileSearchTestCatalog* FileSearcherPowerQueryTest::catalog_ = nullptr;
 std::vector<ModelRow>* FileSearcherPowerQueryTest::rows_ = nullptr;
 
-TEST_F(FileSearcherPowerQueryTest, BestMatchesInsertedLastAreFound) {
-  // Each of these lost its best matches to the bounded fetch in row order.
-  auto phrase = search("\"gcloud_alpha\"");
-  ASSERT_EQ(phrase.size(), 50u);
-  for (const auto& r : phrase) EXPECT_TRUE(has(r.item.path, "gcloud_alpha")) << r.item.path;
-  auto regex = search("/^ls\\.1$/");
-  ASSERT_FALSE(regex.empty());
-  EXPECT_TRUE(std::any_of(regex.begin(), regex.end(),
-                          [](const auto& r) { return r.item.path == "/usr/share/man/man1/ls.1.gz"; }));
-  auto exact = search("ls.1");
-  ASSERT_FALSE(exact.empty());
-  EXPECT_EQ(exact[0].matchType, FileMatchType::exact);
-  EXPECT_FLOAT_EQ(exact[0].relevanceScore, 1.0f);
-  EXPECT_EQ(search("report")[0].matchType, FileMatchType::exact);
-}
-
+// Among them phrases, regexes and exact names whose best matches a fetch
+// bounded in row order would miss.
 TEST_F(FileSearcherPowerQueryTest, PowerQueriesMatchTheBruteForceModel) {
   const std::vector<std::string> queries = {
       // text, diacritics, extensions and characters with a meaning elsewhere
@@ -202,33 +182,12 @@ TEST_F(FileSearcherPowerQueryTest, PowerQueriesMatchTheBruteForceModel) {
 }
 
 TEST_F(FileSearcherPowerQueryTest, RandomMixesMatchTheModelOnEveryPlan) {
-  const std::vector<std::string> pieces = {"report",
-                                           "re",
-                                           "budget",
-                                           "é",
-                                           "notes 1",
-                                           "ls.1",
-                                           "ext:pdf,txt",
-                                           "type:image",
-                                           "size:>1000",
-                                           "size:<1mb",
-                                           "modified:week",
-                                           "created:month",
-                                           "before:2024-05-01",
-                                           "in:documents",
-                                           "in:música",
-                                           "app:tool",
-                                           "NOT ext:zip",
-                                           "NOT in:photos",
-                                           "/\\d/",
-                                           "/^r/",
-                                           "\"2023\"",
-                                           "\"lib\"",
-                                           "is:folder",
-                                           "is:app",
-                                           "after:2024-06-14",
-                                           "a",
-                                           "x"};
+  // Query pieces, separated by "|".
+  const std::vector<std::string> pieces = splitString(
+      "report|re|budget|é|notes 1|ls.1|ext:pdf,txt|type:image|size:>1000|size:<1mb|modified:week|created:month|"
+      "before:2024-05-01|in:documents|in:música|app:tool|NOT ext:zip|NOT in:photos|/\\d/|/^r/|\"2023\"|\"lib\"|"
+      "is:folder|is:app|after:2024-06-14|a|x",
+      '|');
   std::mt19937 rng(7);
   const FileSearchTuning tunings[] = {{}, kByClass, kByDate, kByDateFewTrigrams, kByDateThenWhole};
   for (int i = 0; i < 120; ++i) {
@@ -288,33 +247,51 @@ class FileSearcherTest : public ::testing::Test {
   FileSearchTestCatalog catalog_;
 };
 
-TEST_F(FileSearcherTest, WholeFileNameIsAnExactMatch) {
-  add(makeFile("/d/report.pdf", "pdf", 10, hoursAgo(24 * 90)));
-  auto results = search("report.pdf");
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_EQ(results[0].matchType, FileMatchType::exact);
-  EXPECT_FLOAT_EQ(results[0].relevanceScore, 1.0f);
-  ASSERT_EQ(search("Report.PDF").size(), 1u);
-  EXPECT_EQ(search("rt.p")[0].matchType, FileMatchType::substring);
-  EXPECT_EQ(search("report.p")[0].matchType, FileMatchType::prefix);
-}
-
-TEST_F(FileSearcherTest, RecencyBonusSteps) {
-  add(makeFile("/d/old-draft.txt", "txt", 1, hoursAgo(1)));
-  add(makeFile("/d/week-draft.txt", "txt", 1, hoursAgo(24 * 3)));
-  add(makeFile("/d/month-draft.txt", "txt", 1, hoursAgo(24 * 20)));
-  add(makeFile("/d/ancient-draft.txt", "txt", 1, hoursAgo(24 * 60)));
-  add(makeFile("/d/undated-draft.txt", "txt", 1, std::nullopt));
-  auto results = search("draft");
-  ASSERT_EQ(results.size(), 5u);
-  EXPECT_EQ(results[0].item.name, "old-draft");
-  EXPECT_FLOAT_EQ(results[0].relevanceScore, 0.95f);
-  EXPECT_FLOAT_EQ(results[1].relevanceScore, 0.9f);
-  EXPECT_FLOAT_EQ(results[2].relevanceScore, 0.85f);
-  // Equal scores keep fetch (insertion) order.
-  EXPECT_EQ(results[3].item.name, "ancient-draft");
-  EXPECT_EQ(results[4].item.name, "undated-draft");
-  EXPECT_FLOAT_EQ(results[4].relevanceScore, 0.8f);
+// Which names a query finds and how: words match the name (not the
+// extension) whatever the case and diacritics, and the query text is never
+// syntax to the index.
+TEST_F(FileSearcherTest, NamesMatchedAndTheirMatchTypes) {
+  for (const char* path : {"/d/report.pdf", "/d/pdfguide.txt", "/d/my.pdf.notes", "/d/Résumé Final.pdf", "/d/NAÏVE.txt",
+                           "/d/reports.txt", "/d/a\"b OR c*.txt", "/d/NEAR(x y).txt"}) {
+    const std::string name = std::string(path).substr(3);
+    add(makeFile(path, name.substr(name.rfind('.') + 1), 1, std::nullopt));
+  }
+  IndexedItem folder = makeFile("/d/reports", "", 0, std::nullopt);
+  folder.itemTypeRaw = "folder";
+  add(folder);
+  using enum FileMatchType;
+  const std::pair<const char*, std::vector<std::pair<std::string, FileMatchType>>> cases[] = {
+      {"pdf", {{"/d/pdfguide.txt", prefix}, {"/d/my.pdf.notes", substring}}},
+      {".pdf", {{"/d/my.pdf.notes", substring}}},
+      {"report.pdf", {{"/d/report.pdf", exact}}},
+      {"Report.PDF", {{"/d/report.pdf", exact}}},
+      {"report.p", {{"/d/report.pdf", prefix}}},
+      {"t.p", {{"/d/report.pdf", substring}}},
+      {"my.pdf", {{"/d/my.pdf.notes", exact}}},
+      {"ext:pdf", {{"/d/report.pdf", filterOnly}, {"/d/Résumé Final.pdf", filterOnly}}},
+      {"resume", {{"/d/Résumé Final.pdf", prefix}}},
+      {"RÉSUMÉ final", {{"/d/Résumé Final.pdf", exact}}},
+      {"résumé final.pdf", {{"/d/Résumé Final.pdf", exact}}},
+      {"naive", {{"/d/NAÏVE.txt", exact}}},
+      {"ai", {{"/d/NAÏVE.txt", substring}}},
+      {"reports", {{"/d/reports.txt", exact}}},
+      {"is:folder reports", {{"/d/reports", exact}}},
+      {"c*", {{"/d/a\"b OR c*.txt", substring}}},
+      {"near(x", {{"/d/NEAR(x y).txt", prefix}}},
+      {"-", {}},
+  };
+  for (const auto& [query, expected] : cases) {
+    std::vector<std::pair<std::string, FileMatchType>> got;
+    for (const auto& r : search(query)) got.emplace_back(r.item.path, r.matchType);
+    EXPECT_EQ(got, expected) << query;
+  }
+  EXPECT_FLOAT_EQ(search("report.pdf")[0].relevanceScore, 1.0f);
+  ParsedQuery quoted;
+  quoted.textTerms = {"a\"b", "or"};
+  auto result = FileSearcher::search(catalog_.db(), quoted, 50, utcContext());
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result->size(), 1u);
+  EXPECT_EQ(search("OR").size(), 3u);  // report.pdf, reports.txt and a"b OR c*.txt
 }
 
 TEST_F(FileSearcherTest, PathOnlyMatchAndPhraseBonusClampToOne) {
@@ -354,29 +331,6 @@ TEST_F(FileSearcherTest, FilterOnlyQueriesAreCappedAtOneHundredAndSaySo) {
   EXPECT_EQ(search("ext:pdf \"/d/\"", 500).size(), 250u);
 }
 
-TEST_F(FileSearcherTest, WordsMatchTheNameNotTheExtension) {
-  add(makeFile("/d/report.pdf", "pdf", 1, std::nullopt));
-  add(makeFile("/d/pdfguide.txt", "txt", 1, std::nullopt));
-  add(makeFile("/d/my.pdf.notes", "notes", 1, std::nullopt));
-  struct Case {
-    const char* query;
-    std::vector<std::pair<std::string, FileMatchType>> expected;
-  };
-  const Case cases[] = {
-      {"pdf", {{"/d/pdfguide.txt", FileMatchType::prefix}, {"/d/my.pdf.notes", FileMatchType::substring}}},
-      {".pdf", {{"/d/my.pdf.notes", FileMatchType::substring}}},
-      {"report.pdf", {{"/d/report.pdf", FileMatchType::exact}}},
-      {"t.p", {{"/d/report.pdf", FileMatchType::substring}}},
-      {"my.pdf", {{"/d/my.pdf.notes", FileMatchType::exact}}},
-      {"ext:pdf", {{"/d/report.pdf", FileMatchType::filterOnly}}},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::pair<std::string, FileMatchType>> got;
-    for (const auto& r : search(c.query)) got.emplace_back(r.item.path, r.matchType);
-    EXPECT_EQ(got, c.expected) << c.query;
-  }
-}
-
 TEST_F(FileSearcherTest, InvalidQueriesAreRefusedWithOneClearMessage) {
   add(makeFile("/d/notes.gz", "gz", 1, std::nullopt));
   std::string manyFilters, manyExtensions = "ext:gz", deepest;
@@ -412,40 +366,6 @@ TEST_F(FileSearcherTest, InvalidQueriesAreRefusedWithOneClearMessage) {
   EXPECT_EQ(allowed->size(), 1u);
 }
 
-TEST_F(FileSearcherTest, DiacriticsAndCaseAreIgnoredInNames) {
-  add(makeFile("/d/Résumé Final.pdf", "pdf", 1, std::nullopt));
-  add(makeFile("/d/NAÏVE.txt", "txt", 1, std::nullopt));
-  EXPECT_EQ(search("resume").size(), 1u);
-  EXPECT_EQ(search("RÉSUMÉ final").size(), 1u);
-  EXPECT_EQ(search("résumé final.pdf")[0].matchType, FileMatchType::exact);
-  EXPECT_EQ(search("naive")[0].matchType, FileMatchType::exact);
-  EXPECT_EQ(search("ai").size(), 1u);  // the two-character path folds too
-}
-
-TEST_F(FileSearcherTest, ItemTypeRestriction) {
-  IndexedItem folder = makeFile("/d/reports", "", 0, std::nullopt);
-  folder.itemTypeRaw = "folder";
-  add(folder);
-  add(makeFile("/d/reports.txt", "txt", 0, std::nullopt));
-  EXPECT_EQ(search("reports").size(), 1u);
-  EXPECT_EQ(search("reports")[0].item.itemTypeRaw, "file");
-  EXPECT_EQ(search("is:folder reports")[0].item.itemTypeRaw, "folder");
-}
-
-TEST_F(FileSearcherTest, QueryTextIsNeverInterpretedByTheIndex) {
-  add(makeFile("/d/a\"b OR c*.txt", "txt", 0, std::nullopt));
-  add(makeFile("/d/NEAR(x y).txt", "txt", 0, std::nullopt));
-  ParsedQuery quoted;
-  quoted.textTerms = {"a\"b", "or"};
-  auto result = FileSearcher::search(catalog_.db(), quoted, 50, utcContext());
-  ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result->size(), 1u);
-  EXPECT_EQ(search("c*").size(), 1u);
-  EXPECT_EQ(search("near(x").size(), 1u);
-  EXPECT_EQ(search("OR").size(), 1u);
-  EXPECT_EQ(search("-").size(), 0u);
-}
-
 TEST_F(FileSearcherTest, IndexFollowsInsertsRenamesAndDeletes) {
   IndexedItem item = add(makeFile("/d/alpha.txt", "txt", 0, std::nullopt));
   ASSERT_EQ(search("alpha").size(), 1u);
@@ -458,17 +378,6 @@ TEST_F(FileSearcherTest, IndexFollowsInsertsRenamesAndDeletes) {
   catalog_.exec("DELETE FROM IndexedItem WHERE id = " + std::to_string(item.id));
   EXPECT_EQ(search("gamma").size(), 0u);
   catalog_.exec("INSERT INTO IndexedItemNameIndex (IndexedItemNameIndex) VALUES ('integrity-check')");
-}
-
-TEST(FileSearcherIndexTest, InstallIndexesExistingRowsOnceAndIsIdempotent) {
-  FileSearchTestCatalog catalog(/*withNameIndex=*/false);
-  IndexedItem item = makeFile("/d/existing.txt", "txt", 0, std::nullopt);
-  catalog.insert(item);
-  ASSERT_TRUE(CatalogNameIndex::install(catalog.db()).ok());
-  ASSERT_TRUE(CatalogNameIndex::install(catalog.db()).ok());
-  auto results = FileSearcher::search(catalog.db(), QueryParser::parse("existing"), 50, utcContext());
-  ASSERT_TRUE(results.ok());
-  EXPECT_EQ(results->size(), 1u);
 }
 
 TEST(FileSearcherIndexTest, StoreErrorsPropagate) {

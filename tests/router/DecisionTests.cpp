@@ -85,13 +85,6 @@ TEST(Probabilities, MissingLogitsCountAsZeroAndExtraOnesAreIgnored) {
   for (DataSource s : kAllRouterDataSources) EXPECT_DOUBLE_EQ(empty[s], 0.5);
 }
 
-TEST(Probabilities, IndependentNotSoftmax) {
-  auto p = Decision::probabilities({5, 5, 5, 5, 5, 5}, Calib{});
-  double sum = 0;
-  for (auto& [s, v] : p) sum += v;
-  EXPECT_GT(sum, 5.9);
-}
-
 ProbabilityMap probs(double maps, double weather, double dictionary, double knowledge, double messages, double files) {
   return {{M::maps, maps},           {M::weather, weather},   {M::dictionary, dictionary},
           {M::knowledge, knowledge}, {M::messages, messages}, {M::files, files}};

@@ -58,16 +58,10 @@ void expectValues(const CalculatorDataSource& calculator, std::span<const ValueC
 
 // ---- Tables ----
 
-TEST(CalculatorTablesTest, SizesAndEveryMappedCurrencyHasAFixedRate) {
-  EXPECT_EQ(calculator::currencyCodeMapping().size(), 66u);
-  EXPECT_EQ(calculator::currencySymbolMapping().size(), 23u);
-  EXPECT_EQ(calculator::FixedCurrencyRateProvider::currencyRates().size(), 29u);
-  EXPECT_EQ(calculator::measurementUnits().size(), 149u);
+TEST(CalculatorTablesTest, EveryMappedCurrencyHasAFixedRateByItsUppercaseCode) {
   calculator::FixedCurrencyRateProvider rates;
   for (const auto& [word, code] : calculator::currencyCodeMapping()) EXPECT_TRUE(rates.rate(code)) << word;
   for (const auto& [symbol, code] : calculator::currencySymbolMapping()) EXPECT_TRUE(rates.rate(code)) << symbol;
-  EXPECT_EQ(rates.rate("EUR"), 0.92);
-  EXPECT_EQ(rates.rate("LAK"), 21300.0);
   EXPECT_FALSE(rates.rate("eur"));
 }
 

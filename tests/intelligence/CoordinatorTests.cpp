@@ -218,10 +218,7 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildThatNeverFinishesTimesOutAfterThi
   env.advanceBy(200ms);
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::timedOut);
   EXPECT_TRUE(coordinator->routerResolved());
-  auto timeouts = errors("IntelligenceCoordinator.routerInitTimeout");
-  ASSERT_EQ(timeouts.size(), 1u);
-  EXPECT_EQ(timeouts[0].message, "Router initialization timed out");
-  EXPECT_EQ(timeouts[0].parameters.at("timeoutSeconds"), "30");
+  EXPECT_EQ(errors("IntelligenceCoordinator.routerInitTimeout").size(), 1u);
   EXPECT_TRUE(routerFactory.tokens.at(0).isCancelled());
 
   // A build that completes after the timeout lost the race.

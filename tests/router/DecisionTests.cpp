@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <optional>
 
 #include "PallixRouter/Decision.h"
 
@@ -85,55 +87,63 @@ TEST(Probabilities, MissingLogitsCountAsZeroAndExtraOnesAreIgnored) {
   for (DataSource s : kAllRouterDataSources) EXPECT_DOUBLE_EQ(empty[s], 0.5);
 }
 
-TEST(Probabilities, IndependentNotSoftmax) {
-  auto p = Decision::probabilities({5, 5, 5, 5, 5, 5}, Calib{});
-  double sum = 0;
-  for (auto& [s, v] : p) sum += v;
-  EXPECT_GT(sum, 5.9);
-}
-
 ProbabilityMap probs(double maps, double weather, double dictionary, double knowledge, double messages, double files) {
   return {{M::maps, maps},           {M::weather, weather},   {M::dictionary, dictionary},
           {M::knowledge, knowledge}, {M::messages, messages}, {M::files, files}};
 }
 
-TEST(Selection, DefaultThresholdIsOneHalfAndEqualitySelects) {
-  auto selected = Decision::selectedSources(probs(0.5, 0.4999999, 0.9, 0.0, 0.5000001, 0.1), Calib{}, {});
-  EXPECT_EQ(selected, (std::set<DataSource>{M::maps, M::dictionary, M::messages}));
-}
-
-TEST(Selection, CalibratedThresholdsPerSource) {
-  Calib calib;
-  calib.thresholds = {{"maps", 0.9}, {"weather", 0.2}, {"files", 0.35}};
-  auto selected = Decision::selectedSources(probs(0.85, 0.2, 0.49, 0.51, 0.1, 0.35), calib, {});
-  EXPECT_EQ(selected, (std::set<DataSource>{M::weather, M::knowledge, M::files}));
-}
-
-TEST(Selection, MinConfidenceRaisesLowThresholdsOnly) {
-  Calib calib;
-  calib.thresholds = {{"weather", 0.2}, {"maps", 0.9}};
-  RouteOptions options;
-  options.minConfidence = 0.6;
-  // weather: threshold 0.2 raised to 0.6; maps keeps 0.9; the others 0.5 -> 0.6.
-  auto selected = Decision::selectedSources(probs(0.88, 0.59, 0.6, 0.55, 0.7, 0.0), calib, options);
-  EXPECT_EQ(selected, (std::set<DataSource>{M::dictionary, M::messages}));
-  options.minConfidence = 0.0;
-  EXPECT_EQ(Decision::selectedSources(probs(0.88, 0.59, 0.6, 0.55, 0.7, 0.0), calib, options),
-            (std::set<DataSource>{M::weather, M::dictionary, M::knowledge, M::messages}));
-}
-
-TEST(Selection, MaxSourcesKeepsTheMostProbable) {
-  RouteOptions options;
-  options.maxSources = 1;
-  EXPECT_EQ(Decision::selectedSources(probs(0.7, 0.98, 0, 0, 0, 0), Calib{}, options),
-            (std::set<DataSource>{M::weather}));
-  options.maxSources = 2;
-  EXPECT_EQ(Decision::selectedSources(probs(0.6, 0.7, 0.8, 0.9, 0.95, 0.99), Calib{}, options),
-            (std::set<DataSource>{M::messages, M::files}));
-  options.maxSources = 6;
-  EXPECT_EQ(Decision::selectedSources(probs(0.6, 0.7, 0.8, 0.9, 0.95, 0.99), Calib{}, options).size(), 6u);
-  options.maxSources = 0;
-  EXPECT_TRUE(Decision::selectedSources(probs(0.6, 0.7, 0.8, 0.9, 0.95, 0.99), Calib{}, options).empty());
+// Thresholds default to one half and equality selects; calibrated thresholds apply per source; minConfidence
+// raises low thresholds only; maxSources keeps the most probable; a missing probability counts as zero.
+TEST(Selection, ThresholdsFloorAndCap) {
+  const ProbabilityMap highs = probs(0.6, 0.7, 0.8, 0.9, 0.95, 0.99);
+  const struct {
+    const char* name;
+    ProbabilityMap probabilities;
+    std::map<std::string, double> thresholds;
+    std::optional<double> minConfidence;
+    std::optional<int> maxSources;
+    std::set<DataSource> expected;
+  } cases[] = {
+      {"default threshold",
+       probs(0.5, 0.4999999, 0.9, 0.0, 0.5000001, 0.1),
+       {},
+       {},
+       {},
+       {M::maps, M::dictionary, M::messages}},
+      {"calibrated",
+       probs(0.85, 0.2, 0.49, 0.51, 0.1, 0.35),
+       {{"maps", 0.9}, {"weather", 0.2}, {"files", 0.35}},
+       {},
+       {},
+       {M::weather, M::knowledge, M::files}},
+      {"min confidence raises 0.2 and 0.5 to 0.6, keeps 0.9",
+       probs(0.88, 0.59, 0.6, 0.55, 0.7, 0.0),
+       {{"weather", 0.2}, {"maps", 0.9}},
+       0.6,
+       {},
+       {M::dictionary, M::messages}},
+      {"no min confidence",
+       probs(0.88, 0.59, 0.6, 0.55, 0.7, 0.0),
+       {{"weather", 0.2}, {"maps", 0.9}},
+       0.0,
+       {},
+       {M::weather, M::dictionary, M::knowledge, M::messages}},
+      {"max one", probs(0.7, 0.98, 0, 0, 0, 0), {}, {}, 1, {M::weather}},
+      {"max two", highs, {}, {}, 2, {M::messages, M::files}},
+      {"max six", highs, {}, {}, 6, {M::maps, M::weather, M::dictionary, M::knowledge, M::messages, M::files}},
+      {"max zero", highs, {}, {}, 0, {}},
+      {"missing probability", {{M::weather, 0.9}}, {{"maps", 0.0}}, {}, {}, {M::maps, M::weather}},
+      {"none above", probs(0.1, 0.1, 0.1, 0.1, 0.1, 0.1), {}, {}, {}, {}},
+      {"shortcut", *Decision::lexicalShortcutProbabilities("define map"), {}, {}, {}, {M::maps, M::dictionary}},
+  };
+  for (const auto& c : cases) {
+    Calib calib;
+    for (const auto& [label, threshold] : c.thresholds) calib.thresholds[label] = threshold;
+    RouteOptions options;
+    if (c.minConfidence) options.minConfidence = *c.minConfidence;
+    if (c.maxSources) options.maxSources = *c.maxSources;
+    EXPECT_EQ(Decision::selectedSources(c.probabilities, calib, options), c.expected) << c.name;
+  }
 }
 
 TEST(Selection, MaxSourcesWithTiesKeepsOneOfTheTiedSources) {
@@ -143,20 +153,6 @@ TEST(Selection, MaxSourcesWithTiesKeepsOneOfTheTiedSources) {
   ASSERT_EQ(selected.size(), 2u);
   EXPECT_TRUE(selected.count(M::maps));
   EXPECT_EQ(selected.count(M::weather) + selected.count(M::dictionary) + selected.count(M::knowledge), 1u);
-}
-
-TEST(Selection, MissingProbabilityCountsAsZeroAndNoneMayBeSelected) {
-  ProbabilityMap partial{{M::weather, 0.9}};
-  Calib calib;
-  calib.thresholds = {{"maps", 0.0}};
-  EXPECT_EQ(Decision::selectedSources(partial, calib, {}), (std::set<DataSource>{M::maps, M::weather}));
-  EXPECT_TRUE(Decision::selectedSources(probs(0.1, 0.1, 0.1, 0.1, 0.1, 0.1), Calib{}, {}).empty());
-}
-
-TEST(Selection, ShortcutProbabilitiesSelectTheMatchesUnderDefaultThresholds) {
-  auto p = Decision::lexicalShortcutProbabilities("define map");
-  ASSERT_TRUE(p);
-  EXPECT_EQ(Decision::selectedSources(*p, Calib{}, {}), (std::set<DataSource>{M::maps, M::dictionary}));
 }
 
 TEST(CalibrationFile, DecodesAllFourKeys) {

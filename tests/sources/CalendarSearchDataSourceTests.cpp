@@ -67,12 +67,8 @@ TEST_F(CalendarSourceTest, SearchesByTextAndInterval) {
 
 TEST_F(CalendarSourceTest, HandlesKeywordsAndTitlesOfTheComingWeeks) {
   create();
-  EXPECT_TRUE(source->shouldHandle("my calendar"));
-  EXPECT_TRUE(source->shouldHandle("Standup"));
-  EXPECT_TRUE(source->shouldHandle("dinner sam"));
-  EXPECT_FALSE(source->shouldHandle("dinner bob"));
-  EXPECT_FALSE(source->shouldHandle("weather today"));
-  EXPECT_FALSE(source->shouldHandle("st"));
+  for (const char* text : {"my calendar", "Standup", "dinner sam"}) EXPECT_TRUE(source->shouldHandle(text)) << text;
+  for (const char* text : {"dinner bob", "weather today", "st"}) EXPECT_FALSE(source->shouldHandle(text)) << text;
 }
 
 TEST_F(CalendarSourceTest, WithoutAccessNothingIsReadAndNothingAsks) {
@@ -94,20 +90,17 @@ TEST_F(CalendarSourceTest, WithoutAccessNothingIsReadAndNothingAsks) {
 
 TEST_F(CalendarSourceTest, UpcomingEventsStartWithinTheLookahead) {
   create();
-  std::vector<std::string> upcoming;
-  source->upcomingEvents(3600, 5, [&](std::vector<CalendarSearchResult> events) {
-    for (const auto& e : events) upcoming.push_back(e.title);
-  });
-  settle();
-  EXPECT_EQ(upcoming, std::vector<std::string>{"Dentist"}) << "started ones are not upcoming";
-
+  const auto upcoming = [this](int limit) {
+    std::vector<std::string> out;
+    source->upcomingEvents(3600, limit, [&](std::vector<CalendarSearchResult> events) {
+      for (const auto& e : events) out.push_back(e.title);
+    });
+    settle();
+    return out;
+  };
+  EXPECT_EQ(upcoming(5), std::vector<std::string>{"Dentist"}) << "started ones are not upcoming";
   store->all = {event("In an hour and a minute", utc(2026, 3, 11, 11, 1), 10min)};
-  upcoming.clear();
-  source->upcomingEvents(3600, 1, [&](std::vector<CalendarSearchResult> events) {
-    for (const auto& e : events) upcoming.push_back(e.title);
-  });
-  settle();
-  EXPECT_TRUE(upcoming.empty());
+  EXPECT_TRUE(upcoming(1).empty());
 }
 
 TEST_F(CalendarSourceTest, ResultsDescribeTheEvent) {

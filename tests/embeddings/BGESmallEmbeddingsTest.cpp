@@ -75,19 +75,16 @@ TEST(BGESmallEmbeddingsTest, BatchEqualsOneByOneAndLongTextIsTruncated) {
   EXPECT_EQ(model.value()->threads(), threadCount(EmbeddingComputeUnits::all));
 }
 
-TEST(BGESmallEmbeddingsTest, VocabularyLargerThanTheModelIsRejected) {
-  TempDir dir;
-  copyTinyModel(dir.path(), /*withVocabulary=*/false);
-  // Falls back to the bundled 30,522-token vocabulary, which this 100-token model cannot take.
-  auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
-  ASSERT_TRUE(testing::failsWith(model, "30522 tokens but the model only 100")) << model.error().description();
-}
-
-TEST(BGESmallEmbeddingsTest, ModelWithFewerThan512PositionsIsRejected) {
-  TempDir dir;
-  writeRandomModel(dir.path(), smallConfig(100, 16, 1, 2, 32, 128), 1);
-  auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
-  ASSERT_TRUE(testing::failsWith(model, "128 positions"));
+TEST(BGESmallEmbeddingsTest, ModelsTooSmallForTheVocabularyOrFor512PositionsAreRejected) {
+  TempDir noVocabulary, fewPositions;
+  // Without its own vocabulary the model falls back to the bundled 30,522-token
+  // one, which this 100-token model cannot take.
+  copyTinyModel(noVocabulary.path(), /*withVocabulary=*/false);
+  writeRandomModel(fewPositions.path(), smallConfig(100, 16, 1, 2, 32, 128), 1);
+  for (const auto& [dir, fragment] : {std::pair{noVocabulary.path(), "30522 tokens but the model only 100"},
+                                      std::pair{fewPositions.path(), "128 positions"}}) {
+    EXPECT_TRUE(testing::failsWith(BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir), fragment));
+  }
 }
 
 TEST(BGESmallEmbeddingsTest, CorruptModelFilesFailCleanly) {

@@ -23,24 +23,23 @@ Args expand(const std::string& exec, const DesktopExecContext& context = {}) {
 
 // --- Splitting ---------------------------------------------------------------------
 
-TEST(DesktopExecSplitting, SeparatesOnUnquotedBlanks) {
-  EXPECT_EQ(split("app"), (Args{"app"}));
-  EXPECT_EQ(split("  app   -a\t-b\n-c  "), (Args{"app", "-a", "-b", "-c"}));
-}
-
-TEST(DesktopExecSplitting, DoubleQuotesKeepBlanksAndDecodeTheirEscapes) {
-  EXPECT_EQ(split("\"/opt/My App/run\" --x"), (Args{"/opt/My App/run", "--x"}));
-  EXPECT_EQ(split(R"(sh -c "echo \"hi\" \`x\` \$HOME \\")"), (Args{"sh", "-c", "echo \"hi\" `x` $HOME \\"}));
-  // A backslash before any other character is kept.
-  EXPECT_EQ(split(R"("a\nb")"), (Args{"a\\nb"}));
-  EXPECT_EQ(split(R"(app "" end)"), (Args{"app", "", "end"}));
-  EXPECT_EQ(split(R"(pre"quoted part"post)"), (Args{"prequoted partpost"}));
-}
-
-TEST(DesktopExecSplitting, AcceptsShellStyleSingleQuotesAndBackslashes) {
-  EXPECT_EQ(split("app 'two words' it\\'s a\\ b"), (Args{"app", "two words", "it's", "a b"}));
-  EXPECT_EQ(split("app 'no \\escapes \"here\"'"), (Args{"app", "no \\escapes \"here\""}));
-  EXPECT_EQ(split("app trailing\\"), (Args{"app", "trailing\\"}));
+// Unquoted blanks separate; double quotes keep blanks and decode their escapes
+// (a backslash before any other character is kept); shell-style single quotes
+// and backslashes are accepted too.
+TEST(DesktopExecSplitting, SplitsOnUnquotedBlanksAndHonoursQuotesAndEscapes) {
+  const std::pair<const char*, Args> cases[] = {
+      {"app", {"app"}},
+      {"  app   -a\t-b\n-c  ", {"app", "-a", "-b", "-c"}},
+      {"\"/opt/My App/run\" --x", {"/opt/My App/run", "--x"}},
+      {R"(sh -c "echo \"hi\" \`x\` \$HOME \\")", {"sh", "-c", "echo \"hi\" `x` $HOME \\"}},
+      {R"("a\nb")", {"a\\nb"}},
+      {R"(app "" end)", {"app", "", "end"}},
+      {R"(pre"quoted part"post)", {"prequoted partpost"}},
+      {"app 'two words' it\\'s a\\ b", {"app", "two words", "it's", "a b"}},
+      {"app 'no \\escapes \"here\"'", {"app", "no \\escapes \"here\""}},
+      {"app trailing\\", {"app", "trailing\\"}},
+  };
+  for (const auto& [exec, expected] : cases) EXPECT_EQ(split(exec), expected) << exec;
 }
 
 TEST(DesktopExecSplitting, RejectsUnterminatedQuotesAndEmptyLines) {

@@ -59,19 +59,15 @@ class PanelLifecycleTest : public ::testing::Test {
 
 // --- Construction and resolution ---------------------------------------------
 
-TEST_F(PanelLifecycleTest, StartsIdleAndHiddenWithoutSignallingAChange) {
-  auto c = make();
-  EXPECT_FALSE(c->isPanelVisible());
-  EXPECT_EQ(c->workMode(), WorkMode::idle);
-  EXPECT_FALSE(c->lastHiddenDate().has_value());
-  EXPECT_TRUE(reasons().empty());
-}
-
-TEST_F(PanelLifecycleTest, LowPowerAtConstructionGivesDeepIdleWithReasonInit) {
-  conditions_.setLowPowerMode(true);
-  auto c = make();
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
-  EXPECT_EQ(reasons(), std::vector<std::string>{"idle>deepIdle:init"});
+TEST_F(PanelLifecycleTest, StartsHiddenAndIdleOrInDeepIdleWithReasonInitUnderLowPower) {
+  for (bool lowPower : {false, true}) {
+    conditions_.setLowPowerMode(lowPower);
+    auto c = make();
+    EXPECT_FALSE(c->isPanelVisible());
+    EXPECT_FALSE(c->lastHiddenDate().has_value());
+    EXPECT_EQ(c->workMode(), lowPower ? WorkMode::deepIdle : WorkMode::idle);
+    EXPECT_EQ(reasons(), lowPower ? std::vector<std::string>{"idle>deepIdle:init"} : std::vector<std::string>{});
+  }
 }
 
 TEST_F(PanelLifecycleTest, ThermalSeriousOrCriticalForceDeepIdleButFairDoesNot) {

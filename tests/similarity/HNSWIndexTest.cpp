@@ -18,13 +18,12 @@ namespace {
 
 using testing_support::bruteForce;
 using testing_support::euclidean;
+using testing_support::randomRows;
 using testing_support::randomVector;
 
 std::vector<std::vector<float>> randomData(std::size_t n, std::size_t dim, uint64_t seed) {
   std::mt19937_64 rng(seed);
-  std::vector<std::vector<float>> data;
-  for (std::size_t i = 0; i < n; ++i) data.push_back(randomVector(rng, dim));
-  return data;
+  return randomRows(rng, n, dim);
 }
 
 std::unique_ptr<HNSWIndex> buildIndex(const std::vector<std::vector<float>>& data, uint64_t seed, int64_t ef = 50) {
@@ -230,8 +229,7 @@ TEST(HNSWIndexTest, EveryInsertionSelectsNeighboursLikeTheModel) {
 TEST(HNSWIndexTest, IdenticalEmbeddingsStayFindable) {
   // Ties keep: copies of one vector (fewer than M0) do not exclude each other.
   std::mt19937_64 rng(12);
-  std::vector<std::vector<float>> data;
-  for (int i = 0; i < 200; ++i) data.push_back(randomVector(rng, 8));
+  auto data = randomRows(rng, 200, 8);
   const auto copy = randomVector(rng, 8);
   for (int i = 0; i < 30; ++i) data.push_back(copy);
   auto index = buildIndex(data, 12, /*ef=*/100);

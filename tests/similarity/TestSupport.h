@@ -25,6 +25,12 @@ inline std::vector<float> randomVector(std::mt19937_64& rng, std::size_t dim) {
   return v;
 }
 
+inline std::vector<std::vector<float>> randomRows(std::mt19937_64& rng, std::size_t n, std::size_t dim) {
+  std::vector<std::vector<float>> rows;
+  for (std::size_t i = 0; i < n; ++i) rows.push_back(randomVector(rng, dim));
+  return rows;
+}
+
 // `image` with 1..maxEdits random edits: byte overwrites, bit flips,
 // truncations and insertions of up to maxInsert random bytes. Never empty.
 inline std::string mutateBytes(std::string image, std::mt19937_64& rng, int maxEdits, int maxInsert) {

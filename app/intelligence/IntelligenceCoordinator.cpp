@@ -521,7 +521,7 @@ void IntelligenceCoordinator::runNonRouterPipeline(const std::shared_ptr<Run>& r
                    weak_.wrap([this, run] { finish(run); }));
 }
 
-// ------------------------------------------------------------------ permissions
+// ------------------------------------------------------------------ work modes
 
 void IntelligenceCoordinator::onWorkModeChange(WorkMode mode) {
   ambient_->setWorkMode(mode);

@@ -97,6 +97,4 @@ void IntelligenceCoordinator::handleLocationAccessChange(bool nowAuthorized) {
   ambient_->refreshAmbientWeather(true);
 }
 
-// ------------------------------------------------------------------ work modes
-
 }  // namespace pallix

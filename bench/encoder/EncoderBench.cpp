@@ -25,61 +25,13 @@
 #include "SimilaritySearchKit/BertTokenizer.h"
 #include "SimilaritySearchKit/TransformerEncoder.h"
 #include "SimilaritySearchKitBGESmall/BundledResources.h"
+#include "bench/support/RandomBgeSmall.h"
 #include "core/FileUtil.h"
 
 using namespace pallix;
 namespace fs = std::filesystem;
 
 namespace {
-
-TransformerConfig bgeSmallShape() {
-  TransformerConfig c;
-  c.vocabSize = 30522;
-  c.hiddenSize = 384;
-  c.numHiddenLayers = 12;
-  c.numAttentionHeads = 12;
-  c.intermediateSize = 1536;
-  c.maxPositionEmbeddings = 512;
-  c.typeVocabSize = 2;
-  return c;
-}
-
-std::map<std::string, TensorData> randomWeights(const TransformerConfig& c) {
-  std::mt19937 rng(42);
-  std::normal_distribution<float> normal(0.0f, 0.02f);
-  std::map<std::string, TensorData> w;
-  auto add = [&](const std::string& name, std::vector<int64_t> shape, float offset = 0.0f) {
-    size_t n = 1;
-    for (auto d : shape) n *= static_cast<size_t>(d);
-    TensorData t{shape, std::vector<float>(n)};
-    for (auto& v : t.values) v = offset + normal(rng);
-    w[name] = std::move(t);
-  };
-  const int64_t H = c.hiddenSize, I = c.intermediateSize;
-  add("embeddings.word_embeddings.weight", {c.vocabSize, H});
-  add("embeddings.position_embeddings.weight", {c.maxPositionEmbeddings, H});
-  add("embeddings.token_type_embeddings.weight", {c.typeVocabSize, H});
-  add("embeddings.LayerNorm.weight", {H}, 1.0f);
-  add("embeddings.LayerNorm.bias", {H});
-  for (int l = 0; l < c.numHiddenLayers; ++l) {
-    const std::string p = "encoder.layer." + std::to_string(l) + ".";
-    for (const char* part : {"query", "key", "value"}) {
-      add(p + "attention.self." + part + ".weight", {H, H});
-      add(p + "attention.self." + part + ".bias", {H});
-    }
-    add(p + "attention.output.dense.weight", {H, H});
-    add(p + "attention.output.dense.bias", {H});
-    add(p + "attention.output.LayerNorm.weight", {H}, 1.0f);
-    add(p + "attention.output.LayerNorm.bias", {H});
-    add(p + "intermediate.dense.weight", {I, H});
-    add(p + "intermediate.dense.bias", {I});
-    add(p + "output.dense.weight", {H, I});
-    add(p + "output.dense.bias", {H});
-    add(p + "output.LayerNorm.weight", {H}, 1.0f);
-    add(p + "output.LayerNorm.bias", {H});
-  }
-  return w;
-}
 
 // 400-character chunks (cut at a space) of the plain-text files under /usr/share/doc.
 std::vector<std::string> realTextChunks(size_t count) {
@@ -155,8 +107,8 @@ int main(int argc, char** argv) {
   auto tokenizer = BertTokenizer::load(vocabPath.value());
   if (!tokenizer.ok()) return 1;
 
-  const TransformerConfig config = bgeSmallShape();
-  const std::string bytes = SafetensorsFile::serialize(randomWeights(config));
+  const TransformerConfig config = bench::bgeSmallShape();
+  const std::string bytes = SafetensorsFile::serialize(bench::randomWeights(config));
   if (!writeModel.empty()) {
     fs::create_directories(writeModel);
     (void)writeFileAtomically(writeModel + "/config.json", config.toJson());

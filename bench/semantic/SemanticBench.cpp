@@ -38,6 +38,7 @@
 #include "app/semantic/Lzfse.h"
 #include "app/semantic/SemanticServices.h"
 #include "app/semantic/lzfse/LzfseStream.h"
+#include "bench/support/RandomBgeSmall.h"
 #include "core/FileUtil.h"
 #include "core/RunLoop.h"
 
@@ -57,53 +58,6 @@ double cpuSeconds() {
 
 double secondsSince(Wall::time_point start) {
   return std::chrono::duration<double>(Wall::now() - start).count();
-}
-
-// Writes a random-weight model of bge-small's shape into `dir`.
-void writeRandomBgeSmall(const std::string& dir) {
-  TransformerConfig c;
-  c.vocabSize = 30522;
-  c.hiddenSize = 384;
-  c.numHiddenLayers = 12;
-  c.numAttentionHeads = 12;
-  c.intermediateSize = 1536;
-  std::mt19937 rng(42);
-  std::normal_distribution<float> normal(0.0f, 0.02f);
-  std::map<std::string, TensorData> w;
-  auto add = [&](const std::string& name, std::vector<int64_t> shape, float offset = 0.0f) {
-    size_t n = 1;
-    for (auto d : shape) n *= size_t(d);
-    TensorData t{shape, std::vector<float>(n)};
-    for (auto& v : t.values) v = offset + normal(rng);
-    w[name] = std::move(t);
-  };
-  const int64_t H = c.hiddenSize, I = c.intermediateSize;
-  add("embeddings.word_embeddings.weight", {c.vocabSize, H});
-  add("embeddings.position_embeddings.weight", {c.maxPositionEmbeddings, H});
-  add("embeddings.token_type_embeddings.weight", {c.typeVocabSize, H});
-  add("embeddings.LayerNorm.weight", {H}, 1.0f);
-  add("embeddings.LayerNorm.bias", {H});
-  for (int l = 0; l < c.numHiddenLayers; ++l) {
-    const std::string p = "encoder.layer." + std::to_string(l) + ".";
-    for (const char* part : {"query", "key", "value"}) {
-      add(p + "attention.self." + part + ".weight", {H, H});
-      add(p + "attention.self." + part + ".bias", {H});
-    }
-    add(p + "attention.output.dense.weight", {H, H});
-    add(p + "attention.output.dense.bias", {H});
-    add(p + "attention.output.LayerNorm.weight", {H}, 1.0f);
-    add(p + "attention.output.LayerNorm.bias", {H});
-    add(p + "intermediate.dense.weight", {I, H});
-    add(p + "intermediate.dense.bias", {I});
-    add(p + "output.dense.weight", {H, I});
-    add(p + "output.dense.bias", {H});
-    add(p + "output.LayerNorm.weight", {H}, 1.0f);
-    add(p + "output.LayerNorm.bias", {H});
-  }
-  fs::create_directories(dir);
-  (void)writeFileAtomically(dir + "/config.json", c.toJson());
-  (void)writeFileAtomically(dir + "/model.safetensors", SafetensorsFile::serialize(w));
-  fs::copy_file(bundledVocabularyPath().value(), dir + "/vocab.txt", fs::copy_options::overwrite_existing);
 }
 
 // Chunks per wall second and per CPU second of the encoder alone on the
@@ -160,7 +114,7 @@ std::string option(int argc, char** argv, const char* name, const std::string& f
 int runIndex(const std::string& docs, size_t targetChunks) {
   const std::string work = (fs::temp_directory_path() / ("pallix-semantic-bench-" + UUID::random().string())).string();
   const std::string folder = work + "/docs", model = work + "/model";
-  writeRandomBgeSmall(model);
+  bench::writeRandomBgeSmall(model);
 
   // The copy of the documentation: text files in path order until the target.
   std::vector<std::string> sources;
@@ -338,7 +292,7 @@ std::vector<IndexItem> corpusItems(size_t count) {
 
 int runCorpus(size_t count, size_t queries, const std::string& dir, const std::string& computeUnits) {
   const std::string data = dir + "/data-" + std::to_string(count), model = dir + "/model";
-  if (!fs::exists(model + "/model.safetensors")) writeRandomBgeSmall(model);
+  if (!fs::exists(model + "/model.safetensors")) bench::writeRandomBgeSmall(model);
   Logger logger("semantic_bench");
   EmbeddingStoreFiles files(data, FileEmbeddingStore::kIndexName, dir, logger);
   if (!files.hasItemFile() || !files.hasGraphFile()) {

@@ -36,11 +36,26 @@ TEST_F(IndexingServiceTest, CatalogMatchesModelAcrossRandomEditsAndRescans) {
 TEST_F(IndexingServiceTest, UnchangedRescanWritesNothingEvenAfterRestart) {
   std::mt19937 rng(2);
   testing::RandomTree::generate(documents_, rng, 80, 3);
-  ScopedTelemetryRecorder telemetry;
-  fullScan();
+  using Phase = IndexingProgress::Phase;
+  std::vector<IndexingProgress> progress;
+  FullScanSummary again;
+  auto scan = [&] {
+    progress.clear();
+    service().indexAll([&](const FullScanSummary& s) { again = s; },
+                       [&](const IndexingProgress& p) { progress.push_back(p); });
+    env_.runUntilIdle();
+  };
+  scan();
+  const size_t items = catalog().size();
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress[progress.size() - 2], (IndexingProgress{Phase::scanning, items, 0}));
+  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::saving, 0, items}));
   const UUID version = service().snapshotVersion();
   const int64_t changes = store_->totalChanges();
-  FullScanSummary again = fullScan();
+  // Nothing changed: nothing to save.
+  scan();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::scanning, items, 0}));
   EXPECT_TRUE(again.unchanged);
   EXPECT_FALSE(again.mutated);
   EXPECT_EQ(store_->totalChanges(), changes);
@@ -86,7 +101,7 @@ TEST_F(IndexingServiceTest, EmptySnapshotClearsCatalogAndReports) {
   EXPECT_EQ(cleared[0].parameters.at("removed"), "2");
 }
 
-TEST_F(IndexingServiceTest, PersistedSnapshotReportsCounts) {
+TEST_F(IndexingServiceTest, PersistedSnapshotReportsCountsAndDesktopEntriesGetTheGenericIcon) {
   scratch_.file("Documents/a.txt");
   scratch_.file("user/applications/org.example.App.desktop", "Name=App\n");
   ScopedTelemetryRecorder telemetry;
@@ -99,6 +114,13 @@ TEST_F(IndexingServiceTest, PersistedSnapshotReportsCounts) {
   EXPECT_TRUE(persisted[0].parameters.count("elapsedMs"));
   EXPECT_EQ(scansStarted_, 1u);
   EXPECT_TRUE(defaults_.dateValue(IndexingService::kLastFullScanTimeKey));
+  // The fixed entry source reads no Icon key: the generic application icon.
+  auto app = service().catalog().fetchByBundleIdentifier("org.example.App.desktop").value();
+  ASSERT_EQ(app.size(), 1u);
+  std::optional<std::string> file;
+  service().icon(app[0], 48, [&](std::optional<std::string> f) { file = f; });
+  env_.runUntilIdle();
+  EXPECT_EQ(file, std::optional<std::string>("/icons/application-x-executable-48.png"));
 }
 
 TEST_F(IndexingServiceTest, TwoCopiesOfAnAppKeepTheHigherPriorityOne) {
@@ -121,7 +143,7 @@ TEST_F(IndexingServiceTest, TwoCopiesOfAnAppKeepTheHigherPriorityOne) {
   EXPECT_EQ(tool[0].path, scratch_.path() + "/OtherApps/Tool.app");
 }
 
-TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRun) {
+TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRunAndFlashFilesWriteNothing) {
   fullScan();
   service().startWatching();
   ASSERT_NE(watchers_.last, nullptr);
@@ -142,21 +164,16 @@ TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRun) {
   EXPECT_TRUE(item(documents_ + "/one.txt"));
   EXPECT_TRUE(item(documents_ + "/two.txt"));
   EXPECT_NE(service().snapshotVersion(), before);
-}
-
-TEST_F(IndexingServiceTest, CreateAndDeleteWithinOneWindowRemovesNothing) {
-  scratch_.file("Documents/stays.txt");
-  fullScan();
-  service().startWatching();
+  // A file created and removed within one window writes nothing.
   const int64_t changes = store_->totalChanges();
   deliver(documents_ + "/flash.txt", kDirectoryEventCreated);
   deliver(documents_ + "/flash.txt", kDirectoryEventRemoved);
   env_.advanceBy(seconds(2));
-  ASSERT_EQ(incrementalRuns_.size(), 1u);
-  EXPECT_EQ(incrementalRuns_[0].changeCount, 1u);
-  EXPECT_EQ(incrementalRuns_[0].created + incrementalRuns_[0].modified + incrementalRuns_[0].removed, 0u);
+  ASSERT_EQ(incrementalRuns_.size(), 2u);
+  EXPECT_EQ(incrementalRuns_[1].changeCount, 1u);
+  EXPECT_EQ(incrementalRuns_[1].created + incrementalRuns_[1].modified + incrementalRuns_[1].removed, 0u);
   EXPECT_EQ(store_->totalChanges(), changes);
-  EXPECT_EQ(catalog().size(), 1u);
+  EXPECT_EQ(catalog().size(), 2u);
 }
 
 TEST_F(IndexingServiceTest, IncrementalModifyRemoveAndNewFolders) {
@@ -245,7 +262,7 @@ TEST_F(IndexingServiceTest, FullScanRequestedWhileActiveRunsWhenIdle) {
   EXPECT_EQ(telemetry.sink().named("IndexingService.workModeChanged").back().parameters.at("mode"), "idle");
 }
 
-TEST_F(IndexingServiceTest, InitialIndexingWaitsForIdle) {
+TEST_F(IndexingServiceTest, FullScansWaitForIdleAndRepeatEveryThreeHours) {
   scratch_.file("Documents/a.txt");
   service().setWorkMode(WorkMode::active);
   service().startInitialIndexingIfNeeded();
@@ -259,16 +276,12 @@ TEST_F(IndexingServiceTest, InitialIndexingWaitsForIdle) {
   env_.runUntilIdle();
   EXPECT_EQ(catalog().size(), 1u);
   EXPECT_FALSE(service().hasDeferredFullScan());
-}
-
-TEST_F(IndexingServiceTest, PeriodicFullScanEveryThreeHours) {
-  fullScan();
+  // Then a full scan every three hours, again waiting for idle.
   EXPECT_EQ(scansStarted_, 1u);
   env_.advanceBy(std::chrono::hours(3) - std::chrono::seconds(1));
   EXPECT_EQ(scansStarted_, 1u);
   env_.advanceBy(std::chrono::seconds(2));
   EXPECT_EQ(scansStarted_, 2u);
-  // While the panel is visible the next one waits for idle.
   service().setWorkMode(WorkMode::active);
   env_.advanceBy(std::chrono::hours(3) + std::chrono::seconds(1));
   EXPECT_EQ(scansStarted_, 2u);
@@ -288,25 +301,6 @@ TEST_F(IndexingServiceTest, ScanRequestedDuringScanRunsOnceMore) {
   EXPECT_EQ(completions, 3);
   EXPECT_EQ(scansStarted_, 2u);
   EXPECT_FALSE(service().isFullScanRunning());
-}
-
-TEST_F(IndexingServiceTest, ProgressShowsScanningThenSavingOnMainRunner) {
-  std::mt19937 rng(8);
-  testing::RandomTree::generate(documents_, rng, 50, 2);
-  std::vector<IndexingProgress> progress;
-  service().indexAll({}, [&](const IndexingProgress& p) { progress.push_back(p); });
-  env_.runUntilIdle();
-  using Phase = IndexingProgress::Phase;
-  const size_t items = catalog().size();
-  ASSERT_GE(progress.size(), 2u);
-  EXPECT_EQ(progress[progress.size() - 2], (IndexingProgress{Phase::scanning, items, 0}));
-  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::saving, 0, items}));
-  // Nothing changed: nothing to save.
-  progress.clear();
-  service().indexAll({}, [&](const IndexingProgress& p) { progress.push_back(p); });
-  env_.runUntilIdle();
-  ASSERT_FALSE(progress.empty());
-  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::scanning, items, 0}));
 }
 
 TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
@@ -372,18 +366,6 @@ TEST_F(IndexingServiceTest, IconCacheIsBoundedAndClearedOnAppearanceOrDeepIdle) 
   EXPECT_EQ(service().iconCacheCount(), 0u);
   ASSERT_EQ(telemetry.sink().count("IndexingService.memoryTrimmed"), 1u);
   EXPECT_EQ(telemetry.sink().named("IndexingService.memoryTrimmed")[0].parameters.at("reason"), "deepIdle");
-}
-
-TEST_F(IndexingServiceTest, DesktopEntryIconComesFromItsIconKey) {
-  scratch_.file("user/applications/org.example.App.desktop", "Name=App\n");
-  fullScan();
-  auto app = service().catalog().fetchByBundleIdentifier("org.example.App.desktop").value();
-  ASSERT_EQ(app.size(), 1u);
-  std::optional<std::string> file;
-  service().icon(app[0], 48, [&](std::optional<std::string> f) { file = f; });
-  env_.runUntilIdle();
-  // The fixed entry source reads no Icon key: the generic application icon.
-  EXPECT_EQ(file, std::optional<std::string>("/icons/application-x-executable-48.png"));
 }
 
 TEST_F(IndexingServiceTest, StoreFailureIsReportedAndCatalogKept) {

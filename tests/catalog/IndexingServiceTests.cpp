@@ -176,7 +176,7 @@ TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRunAndFlashFilesWrite
   EXPECT_EQ(catalog().size(), 2u);
 }
 
-TEST_F(IndexingServiceTest, IncrementalModifyRemoveAndNewFolders) {
+TEST_F(IndexingServiceTest, IncrementalRunsModifyRemoveAddAndFollowTheWalkRules) {
   scratch_.file("Documents/doc.txt", "1");
   scratch_.file("Documents/old/inner.txt", "1");
   fullScan();
@@ -204,6 +204,25 @@ TEST_F(IndexingServiceTest, IncrementalModifyRemoveAndNewFolders) {
   FullScanSummary check = fullScan();
   EXPECT_EQ(check.inserted + check.updated + check.deleted, 0u);
   expectCatalogMatchesModel(catalog(), documents_);
+  // Files created later follow the same walk rules as a full scan.
+  scratch_.file("Documents/auth/login.c");
+  scratch_.file("Documents/src/data.db/rows.csv");
+  scratch_.file("Documents/.ssh/config");
+  scratch_.file("Outside/big.iso", std::string(4096, 'x'));
+  std::filesystem::create_symlink(scratch_.path() + "/Outside/big.iso", documents_ + "/big.iso");
+  std::filesystem::create_symlink(documents_ + "/auth/login.c", documents_ + "/login.c");
+  for (const char* created : {"auth", "src", ".ssh", "big.iso", "login.c"}) {
+    deliver(documents_ + "/" + created, kDirectoryEventCreated);
+  }
+  env_.advanceBy(seconds(2));
+  EXPECT_TRUE(item(documents_ + "/auth/login.c"));
+  EXPECT_TRUE(item(documents_ + "/src/data.db/rows.csv"));
+  EXPECT_FALSE(item(documents_ + "/auth"));
+  EXPECT_FALSE(item(documents_ + "/login.c"));
+  EXPECT_FALSE(item(documents_ + "/big.iso"));
+  EXPECT_FALSE(item(documents_ + "/.ssh/config"));
+  check = fullScan();
+  EXPECT_EQ(check.inserted + check.updated + check.deleted, 0u);
 }
 
 // Lost events, a rescan flag or a full scan more than three hours old turn the
@@ -312,6 +331,7 @@ TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
   EXPECT_NE(missing.error().description().find("does not exist"), std::string::npos);
   std::string projects = scratch_.dir("Projects");
   scratch_.file("Projects/plan.txt");
+  scratch_.file("Projects/sub/kept.txt");
   const UUID version = service().directoryVersion();
   ASSERT_TRUE(service().addFileDirectory(projects + "/").ok());
   EXPECT_FALSE(service().addFileDirectory(projects).ok());  // listed once
@@ -321,9 +341,17 @@ TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
             (std::vector<std::string>{documents_, projects}));
   env_.advanceBy(seconds(2));
   EXPECT_TRUE(item(projects + "/plan.txt"));
+  // Removing a folder keeps a listed folder inside it, records and all.
+  ASSERT_TRUE(service().addFileDirectory(projects + "/sub").ok());
+  env_.advanceBy(seconds(2));
+  ASSERT_TRUE(item(projects + "/sub/kept.txt"));
+  const int64_t keptId = item(projects + "/sub/kept.txt")->id;
   ASSERT_TRUE(service().removeFileDirectory(projects).ok());
   env_.advanceBy(seconds(2));
   EXPECT_FALSE(item(projects + "/plan.txt"));
+  EXPECT_FALSE(item(projects + "/sub"));
+  ASSERT_TRUE(item(projects + "/sub/kept.txt"));
+  EXPECT_EQ(item(projects + "/sub/kept.txt")->id, keptId);
 }
 
 TEST_F(IndexingServiceTest, IconCacheIsBoundedAndClearedOnAppearanceOrDeepIdle) {

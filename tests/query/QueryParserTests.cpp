@@ -44,11 +44,6 @@ TEST(QueryParserGoldenTest, EveryRowParsesToItsExpectedQuery) {
   }
 }
 
-TEST(QueryParserTest, EmptyTextIsTheEmptyQuery) {
-  EXPECT_TRUE(QueryParser::parse("").isEmpty());
-  EXPECT_EQ(QueryParser::parse(""), ParsedQuery::empty());
-}
-
 TEST(QueryParserTest, RegexesAreCompiledCaseInsensitivelyAndReusedAcrossKeystrokes) {
   const ParsedQuery first = QueryParser::parse("/^inv.*pdf$/ notes");
   ASSERT_EQ(first.regexes.size(), 1u);

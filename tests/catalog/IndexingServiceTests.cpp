@@ -22,7 +22,7 @@ TEST_F(IndexingServiceTest, CatalogMatchesModelAcrossRandomEditsAndRescans) {
     for (const std::string& path : files) {
       int action = static_cast<int>(rng() % 6);
       if (action == 0) std::filesystem::remove(path);
-      if (action == 1) testing::writeFile(path, std::string(400 + rng() % 100, 'y'));
+      if (action == 1) std::ofstream(path, std::ios::binary) << std::string(400 + rng() % 100, 'y');
     }
     testing::RandomTree::generate(documents_, rng, 30, 4);
     const UUID before = service().snapshotVersion();
@@ -75,7 +75,7 @@ TEST_F(IndexingServiceTest, PinsAndLastUseSurviveRescans) {
   kept.isPinned = true;
   kept.lastUsed = dateFromSecondsSince1970(1.6e9);
   ASSERT_TRUE(service().catalog().save(kept).ok());
-  testing::writeFile(documents_ + "/keep.txt", "12345");
+  scratch_.file("Documents/keep.txt", "12345");
   fullScan();
   IndexedItem after = *item(documents_ + "/keep.txt");
   EXPECT_EQ(after.id, kept.id);
@@ -181,7 +181,7 @@ TEST_F(IndexingServiceTest, IncrementalRunsModifyRemoveAddAndFollowTheWalkRules)
   scratch_.file("Documents/old/inner.txt", "1");
   fullScan();
   service().startWatching();
-  testing::writeFile(documents_ + "/doc.txt", "1234");
+  scratch_.file("Documents/doc.txt", "1234");
   deliver(documents_ + "/doc.txt", kDirectoryEventModified);
   std::filesystem::remove_all(documents_ + "/old");
   deliver(documents_ + "/old", kDirectoryEventRemoved | kDirectoryEventIsDirectory);

@@ -68,39 +68,6 @@ TEST_F(IndexingServiceTest, UnchangedRescanWritesNothingEvenAfterRestart) {
   EXPECT_EQ(store_->totalChanges(), changes);
 }
 
-TEST_F(IndexingServiceTest, PinsAndLastUseSurviveRescans) {
-  scratch_.file("Documents/keep.txt", "1");
-  fullScan();
-  IndexedItem kept = *item(documents_ + "/keep.txt");
-  kept.isPinned = true;
-  kept.lastUsed = dateFromSecondsSince1970(1.6e9);
-  ASSERT_TRUE(service().catalog().save(kept).ok());
-  scratch_.file("Documents/keep.txt", "12345");
-  fullScan();
-  IndexedItem after = *item(documents_ + "/keep.txt");
-  EXPECT_EQ(after.id, kept.id);
-  EXPECT_EQ(after.sizeBytes, 5);
-  EXPECT_TRUE(after.isPinned);
-  EXPECT_TRUE(after.lastUsed);
-}
-
-TEST_F(IndexingServiceTest, EmptySnapshotClearsCatalogAndReports) {
-  scratch_.file("Documents/a.txt");
-  scratch_.file("Documents/b.txt");
-  fullScan();
-  ASSERT_EQ(catalog().size(), 2u);
-  std::filesystem::remove(documents_ + "/a.txt");
-  std::filesystem::remove(documents_ + "/b.txt");
-  ScopedTelemetryRecorder telemetry;
-  FullScanSummary summary = fullScan();
-  EXPECT_TRUE(catalog().empty());
-  EXPECT_TRUE(summary.mutated);
-  EXPECT_EQ(telemetry.sink().count("IndexingService.snapshotEmpty"), 1u);
-  auto cleared = telemetry.sink().named("IndexingService.snapshotCleared");
-  ASSERT_EQ(cleared.size(), 1u);
-  EXPECT_EQ(cleared[0].parameters.at("removed"), "2");
-}
-
 TEST_F(IndexingServiceTest, PersistedSnapshotReportsCountsAndDesktopEntriesGetTheGenericIcon) {
   scratch_.file("Documents/a.txt");
   scratch_.file("user/applications/org.example.App.desktop", "Name=App\n");
@@ -396,9 +363,22 @@ TEST_F(IndexingServiceTest, IconCacheIsBoundedAndClearedOnAppearanceOrDeepIdle) 
   EXPECT_EQ(telemetry.sink().named("IndexingService.memoryTrimmed")[0].parameters.at("reason"), "deepIdle");
 }
 
-TEST_F(IndexingServiceTest, StoreFailureIsReportedAndCatalogKept) {
-  scratch_.file("Documents/a.txt");
+// A rescan keeps pins and last use; a failed save is reported and keeps the
+// catalog; an empty snapshot clears it.
+TEST_F(IndexingServiceTest, RescansKeepPinsAFailedSaveKeepsTheCatalogAndAnEmptyOneClearsIt) {
+  scratch_.file("Documents/a.txt", "1");
   fullScan();
+  IndexedItem kept = *item(documents_ + "/a.txt");
+  kept.isPinned = true;
+  kept.lastUsed = dateFromSecondsSince1970(1.6e9);
+  ASSERT_TRUE(service().catalog().save(kept).ok());
+  scratch_.file("Documents/a.txt", "12345");
+  fullScan();
+  IndexedItem after = *item(documents_ + "/a.txt");
+  EXPECT_EQ(after.id, kept.id);
+  EXPECT_EQ(after.sizeBytes, 5);
+  EXPECT_TRUE(after.isPinned);
+  EXPECT_TRUE(after.lastUsed);
   scratch_.file("Documents/b.txt");
   ASSERT_TRUE(store_
                   ->execute("CREATE TRIGGER refuse BEFORE INSERT ON IndexedItem BEGIN SELECT RAISE(ABORT, "
@@ -413,6 +393,15 @@ TEST_F(IndexingServiceTest, StoreFailureIsReportedAndCatalogKept) {
   FullScanSummary retry = fullScan();
   EXPECT_FALSE(retry.error);
   EXPECT_EQ(catalog().size(), 2u);
+  std::filesystem::remove(documents_ + "/a.txt");
+  std::filesystem::remove(documents_ + "/b.txt");
+  FullScanSummary cleared = fullScan();
+  EXPECT_TRUE(catalog().empty());
+  EXPECT_TRUE(cleared.mutated);
+  EXPECT_EQ(telemetry.sink().count("IndexingService.snapshotEmpty"), 1u);
+  auto clearedEvents = telemetry.sink().named("IndexingService.snapshotCleared");
+  ASSERT_EQ(clearedEvents.size(), 1u);
+  EXPECT_EQ(clearedEvents[0].parameters.at("removed"), "2");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
@@ -31,6 +32,8 @@ IndexedItem makeItem(const std::string& path, std::mt19937& rng) {
     item.lastUsed = dateFromSecondsSince1970(1.6e9);
     item.domainPriority = 4;
     if (rng() % 2) item.keywords = {"Scientific Calculator", "arithmetic"};
+  } else if (rng() % 4 == 0) {
+    item.itemTypeRaw = "folder";
   }
   return item;
 }
@@ -64,7 +67,7 @@ class CatalogStoreTest : public ::testing::Test {
 };
 
 // Random inserts, updates and deletes against a std::map model.
-TEST_F(CatalogStoreTest, MatchesMapModelUnderRandomOperations) {
+TEST_F(CatalogStoreTest, MatchesMapModelUnderRandomOperationsAndLookups) {
   std::mt19937 rng(3);
   std::map<std::string, IndexedItem> model;
   for (int round = 0; round < 600; ++round) {
@@ -92,28 +95,20 @@ TEST_F(CatalogStoreTest, MatchesMapModelUnderRandomOperations) {
   ASSERT_EQ(all.value().size(), model.size());
   for (const IndexedItem& item : all.value()) expectSameRecord(item, model.at(item.path));
   EXPECT_EQ(catalog_->count().value(), static_cast<int64_t>(model.size()));
-}
-
-TEST_F(CatalogStoreTest, FetchesByBundleIdentifierIgnoringCaseAndByType) {
-  IndexedItem app;
-  app.path = "/usr/share/applications/org.gnome.Calculator.desktop";
-  app.itemTypeRaw = "app";
-  app.name = "Calculator";
-  app.searchName = foldForSearch(app.name);
-  app.bundleIdentifier = "org.gnome.Calculator.desktop";
-  ASSERT_TRUE(catalog_->save(app).ok());
-  IndexedItem folder = IndexedItem::file("/home/u/Documents/Ideas", "Ideas", std::nullopt, 0, std::nullopt,
-                                         std::nullopt, std::nullopt, std::nullopt);
-  folder.itemTypeRaw = "folder";
-  ASSERT_TRUE(catalog_->save(folder).ok());
-
-  auto found = catalog_->fetchByBundleIdentifier("ORG.GNOME.CALCULATOR.DESKTOP");
-  ASSERT_TRUE(found.ok());
-  ASSERT_EQ(found.value().size(), 1u);
-  EXPECT_EQ(found.value()[0].name, "Calculator");
-  EXPECT_EQ(catalog_->fetchByType(IndexedItem::ItemType::folder).value().size(), 1u);
-  EXPECT_EQ(catalog_->fetchByType(IndexedItem::ItemType::file).value().size(), 0u);
-  EXPECT_EQ(catalog_->count(IndexedItem::ItemType::app).value(), 1);
+  // Lookups by bundle identifier ignore case; lookups and counts by type.
+  for (int n = 0; n < 5; ++n) {
+    const std::string id = "Org.Example.App" + std::to_string(n);
+    const auto expected =
+        std::count_if(model.begin(), model.end(), [&](const auto& e) { return e.second.bundleIdentifier == id; });
+    EXPECT_EQ(std::ssize(catalog_->fetchByBundleIdentifier("ORG.EXAMPLE.APP" + std::to_string(n)).value()), expected);
+  }
+  for (auto type : {IndexedItem::ItemType::app, IndexedItem::ItemType::file, IndexedItem::ItemType::folder}) {
+    const auto expected = std::count_if(model.begin(), model.end(),
+                                        [&](const auto& e) { return itemTypeFromRaw(e.second.itemTypeRaw) == type; });
+    EXPECT_GT(expected, 0);
+    EXPECT_EQ(std::ssize(catalog_->fetchByType(type).value()), expected);
+    EXPECT_EQ(catalog_->count(type).value(), expected);
+  }
 }
 
 TEST_F(CatalogStoreTest, DeleteBelowRemovesOnlyDescendants) {

@@ -6,29 +6,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string>
-
-#include "core/FileUtil.h"
-#include "tests/support/TempDir.h"
-
-namespace pallix::testing {
-
-// A plain write (no fsync: tests create many files).
-inline void writeFile(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
-}
-
-}  // namespace pallix::testing
-
-#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
+
+#include "core/FileUtil.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix::testing {
 
@@ -77,7 +66,7 @@ struct RandomTree {
         parent = folder;
       }
       std::string path = parent + "/" + fileNames()[rng() % fileNames().size()];
-      writeFile(path, std::string(rng() % 300, 'x'));
+      std::ofstream(path, std::ios::binary) << std::string(rng() % 300, 'x');
     }
   }
 

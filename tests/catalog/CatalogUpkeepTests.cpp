@@ -111,29 +111,6 @@ TEST_F(IndexingServiceTest, FoldersThatCannotBeEnumeratedKeepTheirRecords) {
 
 // Incremental runs list exactly what a full scan lists: folders only the name
 // rules reject are entered, links add nothing new.
-TEST_F(IndexingServiceTest, IncrementalRunsFollowTheWalkRules) {
-  fullScan();
-  service().startWatching();
-  scratch_.file("Documents/auth/login.c");
-  scratch_.file("Documents/src/data.db/rows.csv");
-  scratch_.file("Documents/.ssh/config");
-  scratch_.file("Outside/big.iso", std::string(4096, 'x'));
-  std::filesystem::create_symlink(scratch_.path() + "/Outside/big.iso", documents_ + "/big.iso");
-  std::filesystem::create_symlink(documents_ + "/auth/login.c", documents_ + "/login.c");
-  for (const char* created : {"auth", "src", ".ssh", "big.iso", "login.c"}) {
-    deliver(documents_ + "/" + created, kDirectoryEventCreated);
-  }
-  env_.advanceBy(seconds(2));
-  EXPECT_TRUE(item(documents_ + "/auth/login.c"));
-  EXPECT_TRUE(item(documents_ + "/src/data.db/rows.csv"));
-  EXPECT_FALSE(item(documents_ + "/auth"));
-  EXPECT_FALSE(item(documents_ + "/login.c"));
-  EXPECT_FALSE(item(documents_ + "/big.iso"));
-  EXPECT_FALSE(item(documents_ + "/.ssh/config"));
-  FullScanSummary check = fullScan();
-  EXPECT_EQ(check.inserted + check.updated + check.deleted, 0u);
-}
-
 TEST_F(IndexingServiceTest, DirectoryListsEditedElsewhereAreReloadedEvenInDeepIdle) {
   std::string projects = scratch_.dir("Projects");
   scratch_.file("Projects/plan.txt");
@@ -166,22 +143,6 @@ TEST_F(IndexingServiceTest, DirectoryListsEditedElsewhereAreReloadedEvenInDeepId
   EXPECT_FALSE(item(documents_ + "/notes.txt"));
   EXPECT_TRUE(item(projects + "/plan.txt"));
   EXPECT_EQ(scansStarted_, 1u);
-}
-
-TEST_F(IndexingServiceTest, RemovingAFolderKeepsAListedFolderInsideIt) {
-  scratch_.file("Documents/sub/kept.txt");
-  scratch_.file("Documents/gone.txt");
-  ASSERT_TRUE(
-      defaults_.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents_, documents_ + "/sub"})
-          .ok());
-  fullScan();
-  IndexedItem kept = *item(documents_ + "/sub/kept.txt");
-  ASSERT_TRUE(service().removeFileDirectory(documents_).ok());
-  env_.advanceBy(seconds(2));
-  EXPECT_FALSE(item(documents_ + "/gone.txt"));
-  EXPECT_FALSE(item(documents_ + "/sub"));
-  ASSERT_TRUE(item(documents_ + "/sub/kept.txt"));
-  EXPECT_EQ(item(documents_ + "/sub/kept.txt")->id, kept.id);
 }
 
 TEST_F(IndexingServiceTest, EditingTheFileDirectoryList) {

@@ -22,7 +22,7 @@ TEST_F(IndexingServiceTest, CatalogMatchesModelAcrossRandomEditsAndRescans) {
     for (const std::string& path : files) {
       int action = static_cast<int>(rng() % 6);
       if (action == 0) std::filesystem::remove(path);
-      if (action == 1) testing::writeFile(path, std::string(400 + rng() % 100, 'y'));
+      if (action == 1) std::ofstream(path, std::ios::binary) << std::string(400 + rng() % 100, 'y');
     }
     testing::RandomTree::generate(documents_, rng, 30, 4);
     const UUID before = service().snapshotVersion();
@@ -36,11 +36,26 @@ TEST_F(IndexingServiceTest, CatalogMatchesModelAcrossRandomEditsAndRescans) {
 TEST_F(IndexingServiceTest, UnchangedRescanWritesNothingEvenAfterRestart) {
   std::mt19937 rng(2);
   testing::RandomTree::generate(documents_, rng, 80, 3);
-  ScopedTelemetryRecorder telemetry;
-  fullScan();
+  using Phase = IndexingProgress::Phase;
+  std::vector<IndexingProgress> progress;
+  FullScanSummary again;
+  auto scan = [&] {
+    progress.clear();
+    service().indexAll([&](const FullScanSummary& s) { again = s; },
+                       [&](const IndexingProgress& p) { progress.push_back(p); });
+    env_.runUntilIdle();
+  };
+  scan();
+  const size_t items = catalog().size();
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress[progress.size() - 2], (IndexingProgress{Phase::scanning, items, 0}));
+  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::saving, 0, items}));
   const UUID version = service().snapshotVersion();
   const int64_t changes = store_->totalChanges();
-  FullScanSummary again = fullScan();
+  // Nothing changed: nothing to save.
+  scan();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::scanning, items, 0}));
   EXPECT_TRUE(again.unchanged);
   EXPECT_FALSE(again.mutated);
   EXPECT_EQ(store_->totalChanges(), changes);
@@ -53,40 +68,7 @@ TEST_F(IndexingServiceTest, UnchangedRescanWritesNothingEvenAfterRestart) {
   EXPECT_EQ(store_->totalChanges(), changes);
 }
 
-TEST_F(IndexingServiceTest, PinsAndLastUseSurviveRescans) {
-  scratch_.file("Documents/keep.txt", "1");
-  fullScan();
-  IndexedItem kept = *item(documents_ + "/keep.txt");
-  kept.isPinned = true;
-  kept.lastUsed = dateFromSecondsSince1970(1.6e9);
-  ASSERT_TRUE(service().catalog().save(kept).ok());
-  testing::writeFile(documents_ + "/keep.txt", "12345");
-  fullScan();
-  IndexedItem after = *item(documents_ + "/keep.txt");
-  EXPECT_EQ(after.id, kept.id);
-  EXPECT_EQ(after.sizeBytes, 5);
-  EXPECT_TRUE(after.isPinned);
-  EXPECT_TRUE(after.lastUsed);
-}
-
-TEST_F(IndexingServiceTest, EmptySnapshotClearsCatalogAndReports) {
-  scratch_.file("Documents/a.txt");
-  scratch_.file("Documents/b.txt");
-  fullScan();
-  ASSERT_EQ(catalog().size(), 2u);
-  std::filesystem::remove(documents_ + "/a.txt");
-  std::filesystem::remove(documents_ + "/b.txt");
-  ScopedTelemetryRecorder telemetry;
-  FullScanSummary summary = fullScan();
-  EXPECT_TRUE(catalog().empty());
-  EXPECT_TRUE(summary.mutated);
-  EXPECT_EQ(telemetry.sink().count("IndexingService.snapshotEmpty"), 1u);
-  auto cleared = telemetry.sink().named("IndexingService.snapshotCleared");
-  ASSERT_EQ(cleared.size(), 1u);
-  EXPECT_EQ(cleared[0].parameters.at("removed"), "2");
-}
-
-TEST_F(IndexingServiceTest, PersistedSnapshotReportsCounts) {
+TEST_F(IndexingServiceTest, PersistedSnapshotReportsCountsAndDesktopEntriesGetTheGenericIcon) {
   scratch_.file("Documents/a.txt");
   scratch_.file("user/applications/org.example.App.desktop", "Name=App\n");
   ScopedTelemetryRecorder telemetry;
@@ -99,6 +81,13 @@ TEST_F(IndexingServiceTest, PersistedSnapshotReportsCounts) {
   EXPECT_TRUE(persisted[0].parameters.count("elapsedMs"));
   EXPECT_EQ(scansStarted_, 1u);
   EXPECT_TRUE(defaults_.dateValue(IndexingService::kLastFullScanTimeKey));
+  // The fixed entry source reads no Icon key: the generic application icon.
+  auto app = service().catalog().fetchByBundleIdentifier("org.example.App.desktop").value();
+  ASSERT_EQ(app.size(), 1u);
+  std::optional<std::string> file;
+  service().icon(app[0], 48, [&](std::optional<std::string> f) { file = f; });
+  env_.runUntilIdle();
+  EXPECT_EQ(file, std::optional<std::string>("/icons/application-x-executable-48.png"));
 }
 
 TEST_F(IndexingServiceTest, TwoCopiesOfAnAppKeepTheHigherPriorityOne) {
@@ -121,7 +110,7 @@ TEST_F(IndexingServiceTest, TwoCopiesOfAnAppKeepTheHigherPriorityOne) {
   EXPECT_EQ(tool[0].path, scratch_.path() + "/OtherApps/Tool.app");
 }
 
-TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRun) {
+TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRunAndFlashFilesWriteNothing) {
   fullScan();
   service().startWatching();
   ASSERT_NE(watchers_.last, nullptr);
@@ -142,29 +131,24 @@ TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRun) {
   EXPECT_TRUE(item(documents_ + "/one.txt"));
   EXPECT_TRUE(item(documents_ + "/two.txt"));
   EXPECT_NE(service().snapshotVersion(), before);
-}
-
-TEST_F(IndexingServiceTest, CreateAndDeleteWithinOneWindowRemovesNothing) {
-  scratch_.file("Documents/stays.txt");
-  fullScan();
-  service().startWatching();
+  // A file created and removed within one window writes nothing.
   const int64_t changes = store_->totalChanges();
   deliver(documents_ + "/flash.txt", kDirectoryEventCreated);
   deliver(documents_ + "/flash.txt", kDirectoryEventRemoved);
   env_.advanceBy(seconds(2));
-  ASSERT_EQ(incrementalRuns_.size(), 1u);
-  EXPECT_EQ(incrementalRuns_[0].changeCount, 1u);
-  EXPECT_EQ(incrementalRuns_[0].created + incrementalRuns_[0].modified + incrementalRuns_[0].removed, 0u);
+  ASSERT_EQ(incrementalRuns_.size(), 2u);
+  EXPECT_EQ(incrementalRuns_[1].changeCount, 1u);
+  EXPECT_EQ(incrementalRuns_[1].created + incrementalRuns_[1].modified + incrementalRuns_[1].removed, 0u);
   EXPECT_EQ(store_->totalChanges(), changes);
-  EXPECT_EQ(catalog().size(), 1u);
+  EXPECT_EQ(catalog().size(), 2u);
 }
 
-TEST_F(IndexingServiceTest, IncrementalModifyRemoveAndNewFolders) {
+TEST_F(IndexingServiceTest, IncrementalRunsModifyRemoveAddAndFollowTheWalkRules) {
   scratch_.file("Documents/doc.txt", "1");
   scratch_.file("Documents/old/inner.txt", "1");
   fullScan();
   service().startWatching();
-  testing::writeFile(documents_ + "/doc.txt", "1234");
+  scratch_.file("Documents/doc.txt", "1234");
   deliver(documents_ + "/doc.txt", kDirectoryEventModified);
   std::filesystem::remove_all(documents_ + "/old");
   deliver(documents_ + "/old", kDirectoryEventRemoved | kDirectoryEventIsDirectory);
@@ -187,6 +171,25 @@ TEST_F(IndexingServiceTest, IncrementalModifyRemoveAndNewFolders) {
   FullScanSummary check = fullScan();
   EXPECT_EQ(check.inserted + check.updated + check.deleted, 0u);
   expectCatalogMatchesModel(catalog(), documents_);
+  // Files created later follow the same walk rules as a full scan.
+  scratch_.file("Documents/auth/login.c");
+  scratch_.file("Documents/src/data.db/rows.csv");
+  scratch_.file("Documents/.ssh/config");
+  scratch_.file("Outside/big.iso", std::string(4096, 'x'));
+  std::filesystem::create_symlink(scratch_.path() + "/Outside/big.iso", documents_ + "/big.iso");
+  std::filesystem::create_symlink(documents_ + "/auth/login.c", documents_ + "/login.c");
+  for (const char* created : {"auth", "src", ".ssh", "big.iso", "login.c"}) {
+    deliver(documents_ + "/" + created, kDirectoryEventCreated);
+  }
+  env_.advanceBy(seconds(2));
+  EXPECT_TRUE(item(documents_ + "/auth/login.c"));
+  EXPECT_TRUE(item(documents_ + "/src/data.db/rows.csv"));
+  EXPECT_FALSE(item(documents_ + "/auth"));
+  EXPECT_FALSE(item(documents_ + "/login.c"));
+  EXPECT_FALSE(item(documents_ + "/big.iso"));
+  EXPECT_FALSE(item(documents_ + "/.ssh/config"));
+  check = fullScan();
+  EXPECT_EQ(check.inserted + check.updated + check.deleted, 0u);
 }
 
 // Lost events, a rescan flag or a full scan more than three hours old turn the
@@ -245,7 +248,7 @@ TEST_F(IndexingServiceTest, FullScanRequestedWhileActiveRunsWhenIdle) {
   EXPECT_EQ(telemetry.sink().named("IndexingService.workModeChanged").back().parameters.at("mode"), "idle");
 }
 
-TEST_F(IndexingServiceTest, InitialIndexingWaitsForIdle) {
+TEST_F(IndexingServiceTest, FullScansWaitForIdleAndRepeatEveryThreeHours) {
   scratch_.file("Documents/a.txt");
   service().setWorkMode(WorkMode::active);
   service().startInitialIndexingIfNeeded();
@@ -259,16 +262,12 @@ TEST_F(IndexingServiceTest, InitialIndexingWaitsForIdle) {
   env_.runUntilIdle();
   EXPECT_EQ(catalog().size(), 1u);
   EXPECT_FALSE(service().hasDeferredFullScan());
-}
-
-TEST_F(IndexingServiceTest, PeriodicFullScanEveryThreeHours) {
-  fullScan();
+  // Then a full scan every three hours, again waiting for idle.
   EXPECT_EQ(scansStarted_, 1u);
   env_.advanceBy(std::chrono::hours(3) - std::chrono::seconds(1));
   EXPECT_EQ(scansStarted_, 1u);
   env_.advanceBy(std::chrono::seconds(2));
   EXPECT_EQ(scansStarted_, 2u);
-  // While the panel is visible the next one waits for idle.
   service().setWorkMode(WorkMode::active);
   env_.advanceBy(std::chrono::hours(3) + std::chrono::seconds(1));
   EXPECT_EQ(scansStarted_, 2u);
@@ -290,25 +289,6 @@ TEST_F(IndexingServiceTest, ScanRequestedDuringScanRunsOnceMore) {
   EXPECT_FALSE(service().isFullScanRunning());
 }
 
-TEST_F(IndexingServiceTest, ProgressShowsScanningThenSavingOnMainRunner) {
-  std::mt19937 rng(8);
-  testing::RandomTree::generate(documents_, rng, 50, 2);
-  std::vector<IndexingProgress> progress;
-  service().indexAll({}, [&](const IndexingProgress& p) { progress.push_back(p); });
-  env_.runUntilIdle();
-  using Phase = IndexingProgress::Phase;
-  const size_t items = catalog().size();
-  ASSERT_GE(progress.size(), 2u);
-  EXPECT_EQ(progress[progress.size() - 2], (IndexingProgress{Phase::scanning, items, 0}));
-  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::saving, 0, items}));
-  // Nothing changed: nothing to save.
-  progress.clear();
-  service().indexAll({}, [&](const IndexingProgress& p) { progress.push_back(p); });
-  env_.runUntilIdle();
-  ASSERT_FALSE(progress.empty());
-  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::scanning, items, 0}));
-}
-
 TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
   fullScan();
   service().startWatching();
@@ -318,6 +298,7 @@ TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
   EXPECT_NE(missing.error().description().find("does not exist"), std::string::npos);
   std::string projects = scratch_.dir("Projects");
   scratch_.file("Projects/plan.txt");
+  scratch_.file("Projects/sub/kept.txt");
   const UUID version = service().directoryVersion();
   ASSERT_TRUE(service().addFileDirectory(projects + "/").ok());
   EXPECT_FALSE(service().addFileDirectory(projects).ok());  // listed once
@@ -327,9 +308,17 @@ TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
             (std::vector<std::string>{documents_, projects}));
   env_.advanceBy(seconds(2));
   EXPECT_TRUE(item(projects + "/plan.txt"));
+  // Removing a folder keeps a listed folder inside it, records and all.
+  ASSERT_TRUE(service().addFileDirectory(projects + "/sub").ok());
+  env_.advanceBy(seconds(2));
+  ASSERT_TRUE(item(projects + "/sub/kept.txt"));
+  const int64_t keptId = item(projects + "/sub/kept.txt")->id;
   ASSERT_TRUE(service().removeFileDirectory(projects).ok());
   env_.advanceBy(seconds(2));
   EXPECT_FALSE(item(projects + "/plan.txt"));
+  EXPECT_FALSE(item(projects + "/sub"));
+  ASSERT_TRUE(item(projects + "/sub/kept.txt"));
+  EXPECT_EQ(item(projects + "/sub/kept.txt")->id, keptId);
 }
 
 TEST_F(IndexingServiceTest, IconCacheIsBoundedAndClearedOnAppearanceOrDeepIdle) {
@@ -374,21 +363,22 @@ TEST_F(IndexingServiceTest, IconCacheIsBoundedAndClearedOnAppearanceOrDeepIdle) 
   EXPECT_EQ(telemetry.sink().named("IndexingService.memoryTrimmed")[0].parameters.at("reason"), "deepIdle");
 }
 
-TEST_F(IndexingServiceTest, DesktopEntryIconComesFromItsIconKey) {
-  scratch_.file("user/applications/org.example.App.desktop", "Name=App\n");
+// A rescan keeps pins and last use; a failed save is reported and keeps the
+// catalog; an empty snapshot clears it.
+TEST_F(IndexingServiceTest, RescansKeepPinsAFailedSaveKeepsTheCatalogAndAnEmptyOneClearsIt) {
+  scratch_.file("Documents/a.txt", "1");
   fullScan();
-  auto app = service().catalog().fetchByBundleIdentifier("org.example.App.desktop").value();
-  ASSERT_EQ(app.size(), 1u);
-  std::optional<std::string> file;
-  service().icon(app[0], 48, [&](std::optional<std::string> f) { file = f; });
-  env_.runUntilIdle();
-  // The fixed entry source reads no Icon key: the generic application icon.
-  EXPECT_EQ(file, std::optional<std::string>("/icons/application-x-executable-48.png"));
-}
-
-TEST_F(IndexingServiceTest, StoreFailureIsReportedAndCatalogKept) {
-  scratch_.file("Documents/a.txt");
+  IndexedItem kept = *item(documents_ + "/a.txt");
+  kept.isPinned = true;
+  kept.lastUsed = dateFromSecondsSince1970(1.6e9);
+  ASSERT_TRUE(service().catalog().save(kept).ok());
+  scratch_.file("Documents/a.txt", "12345");
   fullScan();
+  IndexedItem after = *item(documents_ + "/a.txt");
+  EXPECT_EQ(after.id, kept.id);
+  EXPECT_EQ(after.sizeBytes, 5);
+  EXPECT_TRUE(after.isPinned);
+  EXPECT_TRUE(after.lastUsed);
   scratch_.file("Documents/b.txt");
   ASSERT_TRUE(store_
                   ->execute("CREATE TRIGGER refuse BEFORE INSERT ON IndexedItem BEGIN SELECT RAISE(ABORT, "
@@ -403,6 +393,15 @@ TEST_F(IndexingServiceTest, StoreFailureIsReportedAndCatalogKept) {
   FullScanSummary retry = fullScan();
   EXPECT_FALSE(retry.error);
   EXPECT_EQ(catalog().size(), 2u);
+  std::filesystem::remove(documents_ + "/a.txt");
+  std::filesystem::remove(documents_ + "/b.txt");
+  FullScanSummary cleared = fullScan();
+  EXPECT_TRUE(catalog().empty());
+  EXPECT_TRUE(cleared.mutated);
+  EXPECT_EQ(telemetry.sink().count("IndexingService.snapshotEmpty"), 1u);
+  auto clearedEvents = telemetry.sink().named("IndexingService.snapshotCleared");
+  ASSERT_EQ(clearedEvents.size(), 1u);
+  EXPECT_EQ(clearedEvents[0].parameters.at("removed"), "2");
 }
 
 }  // namespace

@@ -66,75 +66,66 @@ TEST_F(PersistentStoreTest, CreatesAVersionedStoreAndReopensItWithoutLosingRows)
   EXPECT_TRUE(recoveryNames(recorder.sink()).empty());
 }
 
-TEST_F(PersistentStoreTest, GarbageFileIsRemovedAndStoreStartsFresh) {
-  ASSERT_TRUE(createDirectories(dirs_.data).ok());
-  ASSERT_TRUE(writeFileAtomically(dirs_.storePath(), std::string(8192, 'Z')).ok());
-  ASSERT_TRUE(writeFileAtomically(dirs_.storePath() + "-wal", "junk").ok());
-  ScopedTelemetryRecorder recorder;
-  auto store = openPersistentStoreWithRecovery(dirs_);
-  ASSERT_TRUE(store.ok()) << store.error().description();
-  EXPECT_EQ(rowCount(*store.value()), 0);
-  EXPECT_EQ(recoveryNames(recorder.sink()),
-            (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed",
-                                      "AppDelegate.setupModelContainer.removedStore",
-                                      "AppDelegate.setupModelContainer.recovered"}));
-  auto failed = recorder.sink().named("AppDelegate.setupModelContainer.initializationFailed");
-  ASSERT_EQ(failed.size(), 1u);
-  EXPECT_EQ(failed[0].parameters.at("errorDomain"), "PersistentStoreError");
-  EXPECT_EQ(failed[0].parameters.at("errorCode"), "26");  // SQLITE_NOTADB
-  EXPECT_NE(failed[0].parameters.at("description").find("file is not a database"), std::string::npos);
-}
-
-// A store damaged on disk, or from a newer build, is removed and started afresh.
-TEST_F(PersistentStoreTest, DamagedOrNewerStoreIsReplaced) {
-  const std::pair<const char*, std::function<void(PersistentStore&)>> cases[] = {
-      {"damaged pages",
-       [](PersistentStore& store) {
-         // Enough rows to span pages, checkpointed into the main file.
-         ASSERT_TRUE(store
-                         .execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
-                                  "2000) INSERT INTO IndexedItem (path, itemTypeRaw, name, searchName, "
-                                  "lastIndexed) SELECT '/p' || i, 'file', 'n' || i, 'n' || i, 0 FROM n;"
-                                  "PRAGMA wal_checkpoint(TRUNCATE);")
-                         .ok());
+// A file that is no database, a store damaged on disk, or one from a newer
+// build is removed and started afresh.
+TEST_F(PersistentStoreTest, GarbageDamagedOrNewerStoreIsReplaced) {
+  auto reopen = [&](const std::string& sql) {
+    ASSERT_TRUE(PersistentStore::open(dirs_.storePath()).value()->execute(sql).ok());
+  };
+  const std::pair<const char*, std::function<void()>> cases[] = {
+      {"garbage",
+       [&] {
+         ASSERT_TRUE(createDirectories(dirs_.data).ok());
+         ASSERT_TRUE(writeFileAtomically(dirs_.storePath(), std::string(8192, 'Z')).ok());
+         ASSERT_TRUE(writeFileAtomically(dirs_.storePath() + "-wal", "junk").ok());
        }},
-      {"truncated", [](PersistentStore& store) { ASSERT_TRUE(store.execute("PRAGMA wal_checkpoint(TRUNCATE)").ok()); }},
-      {"newer schema", [](PersistentStore& store) { ASSERT_TRUE(store.execute("PRAGMA user_version = 99").ok()); }},
+      {"damaged pages",
+       [&] {
+         // Enough rows to span pages, checkpointed into the main file.
+         makeValidStore();
+         reopen(
+             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) INSERT INTO IndexedItem "
+             "(path, itemTypeRaw, name, searchName, lastIndexed) SELECT '/p' || i, 'file', 'n' || i, 'n' || i, 0 "
+             "FROM n; PRAGMA wal_checkpoint(TRUNCATE);");
+         // Noise over the b-tree pages in the middle; the header stays.
+         std::fstream file(dirs_.storePath(), std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(4096 * 3);
+         for (int i = 0; i < 4096 * 4; ++i) file.put(static_cast<char>((i * 131) & 0xff));
+       }},
+      {"truncated",
+       [&] {
+         makeValidStore();
+         reopen("PRAGMA wal_checkpoint(TRUNCATE)");
+         std::filesystem::resize_file(dirs_.storePath(), 100);
+       }},
+      {"newer schema",
+       [&] {
+         makeValidStore();
+         reopen("PRAGMA user_version = 99");
+         EXPECT_TRUE(testing::failsWith(PersistentStore::open(dirs_.storePath()), "schema version 99"));
+       }},
   };
   for (const auto& [name, prepare] : cases) {
     SCOPED_TRACE(name);
     std::filesystem::remove_all(dirs_.data);
-    makeValidStore();
-    prepare(*PersistentStore::open(dirs_.storePath()).value());
-    if (name == std::string("damaged pages")) {
-      // Noise over the b-tree pages in the middle; the header stays.
-      std::fstream file(dirs_.storePath(), std::ios::in | std::ios::out | std::ios::binary);
-      file.seekp(4096 * 3);
-      for (int i = 0; i < 4096 * 4; ++i) file.put(static_cast<char>((i * 131) & 0xff));
-    } else if (name == std::string("truncated")) {
-      std::filesystem::resize_file(dirs_.storePath(), 100);
-    } else {
-      EXPECT_TRUE(testing::failsWith(PersistentStore::open(dirs_.storePath()), "schema version 99"));
-    }
+    prepare();
     ScopedTelemetryRecorder recorder;
     auto store = openPersistentStoreWithRecovery(dirs_);
     ASSERT_TRUE(store.ok()) << store.error().description();
     EXPECT_EQ(rowCount(*store.value()), 0);
     EXPECT_EQ(store.value()->schemaVersion(), 1);
-    EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.removedStore"), 1u);
-    EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.recovered"), 1u);
+    EXPECT_EQ(recoveryNames(recorder.sink()),
+              (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed",
+                                        "AppDelegate.setupModelContainer.removedStore",
+                                        "AppDelegate.setupModelContainer.recovered"}));
+    if (name == std::string("garbage")) {
+      const auto failed = recorder.sink().named("AppDelegate.setupModelContainer.initializationFailed");
+      ASSERT_EQ(failed.size(), 1u);
+      EXPECT_EQ(failed[0].parameters.at("errorDomain"), "PersistentStoreError");
+      EXPECT_EQ(failed[0].parameters.at("errorCode"), "26");  // SQLITE_NOTADB
+      EXPECT_NE(failed[0].parameters.at("description").find("file is not a database"), std::string::npos);
+    }
   }
-}
-
-TEST_F(PersistentStoreTest, ForeignSchemaNameIsRejected) {
-  makeValidStore();
-  {
-    auto store = PersistentStore::open(dirs_.storePath());
-    ASSERT_TRUE(store.value()->setMetadataValue("schemaName", "SomethingElse").ok());
-  }
-  auto direct = PersistentStore::open(dirs_.storePath());
-  ASSERT_FALSE(direct.ok());
-  EXPECT_NE(direct.error().description().find("SomethingElse"), std::string::npos);
 }
 
 TEST_F(PersistentStoreTest, AppendedMigrationStepRunsOnceOnExistingStore) {
@@ -156,7 +147,7 @@ TEST_F(PersistentStoreTest, AppendedMigrationStepRunsOnceOnExistingStore) {
   EXPECT_EQ(runs, 1);
 }
 
-TEST_F(PersistentStoreTest, FailingMigrationRollsBackAndReportsTheStep) {
+TEST_F(PersistentStoreTest, FailingMigrationRollsBackAndForeignSchemaIsRefused) {
   makeValidStore();
   std::vector<MigrationStep> steps = pallixMigrationSteps();
   steps.push_back({2, "broken step", [](PersistentStore& store) -> Status {
@@ -170,6 +161,10 @@ TEST_F(PersistentStoreTest, FailingMigrationRollsBackAndReportsTheStep) {
   ASSERT_TRUE(plain.ok());
   EXPECT_EQ(plain.value()->schemaVersion(), 1);
   EXPECT_FALSE(plain.value()->execute("SELECT * FROM Partial").ok());
+  // A store of another schema is refused, naming it.
+  ASSERT_TRUE(plain.value()->setMetadataValue("schemaName", "SomethingElse").ok());
+  plain.value().reset();
+  EXPECT_TRUE(testing::failsWith(PersistentStore::open(dirs_.storePath()), "SomethingElse"));
 }
 
 TEST_F(PersistentStoreTest, SecondFailureReportsFailedToRecover) {

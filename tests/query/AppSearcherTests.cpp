@@ -129,32 +129,30 @@ TEST_F(AppSearcherTest, QueryNormalisationTrimsUnicodeWhitespaceAndLowercases) {
   EXPECT_EQ(AppSearcher::normalizeQuery(" \t\n"), "");
 }
 
-TEST_F(AppSearcherTest, PreparedListIsReusedOnlyForTheSameNonEmptyVersion) {
-  // Same version: the prepared list is reused.
-  catalog.items = {app("Safari", "s")};
+TEST_F(AppSearcherTest, PreparedListOfAppsIsReusedOnlyForTheSameNonEmptyVersion) {
+  // An empty list is fetched again even with the same version; records that are no apps are left out.
   search("s");
+  IndexedItem file = app("Safari notes");
+  file.itemTypeRaw = "file";
+  catalog.items = {app("Safari", "s"), file};
+  EXPECT_EQ(search("s"), "Safari");
+  EXPECT_EQ(catalog.fetchCount, 2);
+  // Same version: the prepared list is reused.
   catalog.items.push_back(app("Slack", "k"));
   EXPECT_EQ(search("s"), "Safari");
-  EXPECT_EQ(catalog.fetchCount, 1);
+  EXPECT_EQ(catalog.fetchCount, 2);
   EXPECT_EQ(AppSearcher::cachedSnapshotVersion(), catalog.version);
   // New version: added and removed apps show.
   catalog.items = {app("Slack", "k"), app("Sketch", "k")};
   catalog.version = UUID::random();
   EXPECT_EQ(search("s"), "Sketch|Slack");
-  EXPECT_EQ(catalog.fetchCount, 2);
+  EXPECT_EQ(catalog.fetchCount, 3);
   // Absent version: never reused.
   catalog.version = std::nullopt;
   search("s");
   search("s");
-  EXPECT_EQ(catalog.fetchCount, 4);
+  EXPECT_EQ(catalog.fetchCount, 5);
   EXPECT_EQ(AppSearcher::cachedSnapshotVersion(), std::nullopt);
-}
-
-TEST_F(AppSearcherTest, EmptyCatalogIsFetchedAgainEvenWithTheSameVersion) {
-  search("a");
-  catalog.items = {app("Atom", "a")};
-  EXPECT_EQ(search("a"), "Atom");
-  EXPECT_EQ(catalog.fetchCount, 2);
 }
 
 TEST_F(AppSearcherTest, FetchErrorPropagatesAndKeepsTheOldCache) {
@@ -165,13 +163,6 @@ TEST_F(AppSearcherTest, FetchErrorPropagatesAndKeepsTheOldCache) {
   auto result = AppSearcher::fetchApps(catalog, "s", catalog.version);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error().description(), "fetch failed: disk I/O error");
-}
-
-TEST_F(AppSearcherTest, NonAppRecordsAreIgnored) {
-  IndexedItem file = app("Safari notes");
-  file.itemTypeRaw = "file";
-  catalog.items = {app("Safari", "s"), file};
-  EXPECT_EQ(search("safari"), "Safari");
 }
 
 TEST_F(AppSearcherTest, SortReranksAfterALaunch) {

@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+
+#include "app/platform/VCard.h"
+#include "core/FileUtil.h"
 
 namespace pallix::testing {
 namespace {
@@ -76,6 +80,61 @@ FileFingerprint fingerprint(const std::string& path) {
 
 UnchangedFileCheck::~UnchangedFileCheck() {
   EXPECT_TRUE(fingerprint(path_) == before_) << path_ << " changed";
+}
+
+std::shared_ptr<FullDiskAccessController> accessTo(const std::string& path) {
+  UserDefaults defaults;  // read once, by the constructor
+  EXPECT_TRUE(defaults.set(FullDiskAccessController::kDatabasePathKey, path).ok());
+  return std::make_shared<FullDiskAccessController>("/nonexistent", &defaults);
+}
+
+std::vector<ContactRecord> fixtureContacts() {
+  auto vcf = readFileToString(fixturePath("contacts.vcf"));
+  EXPECT_TRUE(vcf.ok());
+  return parseVCards(vcf.valueOr(""), "contacts.vcf").contacts;
+}
+
+std::vector<FixtureRow> loadFixtureRows() {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(fixturePath("chat.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  auto each = [&](const char* sql, auto f) {
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW) f(s);
+    sqlite3_finalize(s);
+  };
+  auto text = [](sqlite3_stmt* s, int i) -> std::optional<std::string> {
+    auto p = sqlite3_column_text(s, i);
+    return p ? std::optional<std::string>(reinterpret_cast<const char*>(p)) : std::nullopt;
+  };
+  std::map<int64_t, std::string> handles;
+  std::map<int64_t, std::optional<std::string>> chatNames;
+  std::map<int64_t, int64_t> chatOf;
+  each("SELECT ROWID, id FROM handle", [&](sqlite3_stmt* s) { handles[sqlite3_column_int64(s, 0)] = *text(s, 1); });
+  each("SELECT ROWID, display_name FROM chat",
+       [&](sqlite3_stmt* s) { chatNames[sqlite3_column_int64(s, 0)] = text(s, 1); });
+  each("SELECT chat_id, message_id FROM chat_message_join",
+       [&](sqlite3_stmt* s) { chatOf[sqlite3_column_int64(s, 1)] = sqlite3_column_int64(s, 0); });
+  std::vector<FixtureRow> rows;
+  each("SELECT ROWID, guid, text, date, handle_id FROM message", [&](sqlite3_stmt* s) {
+    FixtureRow r{sqlite3_column_int64(s, 0), text(s, 1), text(s, 2), {}, {}, sqlite3_column_int64(s, 3)};
+    if (auto h = handles.find(sqlite3_column_int64(s, 4)); h != handles.end()) r.handle = h->second;
+    if (auto c = chatOf.find(r.rowID); c != chatOf.end()) r.chatName = chatNames[c->second];
+    rows.push_back(std::move(r));
+  });
+  sqlite3_close(db);
+  return rows;
+}
+
+SearchRig::SearchRig(const std::string& path, std::shared_ptr<ContactStore> contacts) {
+  clock.setWallNow(dateFromSecondsSince1970(kFixtureNow));
+  service = std::make_shared<MessageSearchService>(
+      MessageSearchService::Dependencies{accessTo(path), std::move(contacts), &clock,
+                                         [this](const std::string& sql) {
+                                           std::lock_guard<std::mutex> lock(mutex);
+                                           statements.insert(sql);
+                                         },
+                                         "UTC"});
 }
 
 int64_t databaseDate(double secondsSince1970) {

@@ -7,10 +7,14 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "app/messages/MessageSearchService.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::testing {
@@ -77,5 +81,29 @@ class TestMessagesDatabase {
 
 // Database nanoseconds for a date.
 int64_t databaseDate(double secondsSince1970);
+
+// Access to the database at `path`, recorded as an imported path.
+std::shared_ptr<FullDiskAccessController> accessTo(const std::string& path);
+// The contacts of the generated contacts.vcf.
+std::vector<ContactRecord> fixtureContacts();
+
+// A message of the generated chat.db with its handle and conversation name,
+// joined here rather than in SQL.
+struct FixtureRow {
+  int64_t rowID;
+  std::optional<std::string> guid, text, handle, chatName;
+  int64_t date;
+};
+std::vector<FixtureRow> loadFixtureRows();
+
+// The search service over the database at `path` at the fixture's time,
+// recording the statements it runs.
+struct SearchRig {
+  SearchRig(const std::string& path, std::shared_ptr<ContactStore> contacts);
+  ManualClock clock;
+  std::mutex mutex;
+  std::set<std::string> statements;
+  std::shared_ptr<MessageSearchService> service;
+};
 
 }  // namespace pallix::testing

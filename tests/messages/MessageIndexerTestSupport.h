@@ -144,8 +144,7 @@ inline ContactRecord contactNamed(const std::string& name, const std::string& ph
 struct IndexerRig {
   explicit IndexerRig(const std::string& databasePath, MessageChunkIndexer::Tuning tuning = {}) {
     env.clock().setWallNow(dateFromSecondsSince1970(kFixtureNow));
-    (void)accessDefaults.set(FullDiskAccessController::kDatabasePathKey, databasePath);
-    access = std::make_shared<FullDiskAccessController>("/nonexistent", &accessDefaults);
+    access = accessTo(databasePath);
     store = std::make_shared<FakeMessageChunkStore>(env.makeRunner("store"), center);
     MessageChunkIndexer::Dependencies deps;
     deps.runner = env.makeRunner("indexer");
@@ -177,7 +176,6 @@ struct IndexerRig {
   VirtualTimeEnvironment env;
   ScopedTelemetryRecorder telemetry;
   NotificationCenter center;
-  UserDefaults accessDefaults;
   UserDefaults defaults;
   std::shared_ptr<FullDiskAccessController> access;
   std::shared_ptr<FakeContactStore> contacts = std::make_shared<FakeContactStore>(std::vector<ContactRecord>{

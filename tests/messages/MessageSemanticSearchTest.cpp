@@ -4,19 +4,14 @@
 // written), and a whole indexing and search run over the generated fixture
 // that leaves it unchanged and keeps message text out of the logs.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
-#include <mutex>
 #include <set>
 
 #include "app/messages/MessageModeSearchProvider.h"
 #include "app/messages/MessageSearchService.h"
 #include "app/messages/MessageStatements.h"
-#include "app/platform/VCard.h"
-#include "core/FileUtil.h"
-#include "core/Logger.h"
 #include "tests/messages/MessageIndexerTestSupport.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix {
 namespace {
@@ -194,15 +189,6 @@ class HydrationTest : public ::testing::Test {
     db.exec("UPDATE chat_message_join SET message_id = message_id + 1000 WHERE chat_id = " +
             std::to_string(renumbered));
     db.close();
-    clock.setWallNow(dateFromSecondsSince1970(kFixtureNow));
-    (void)defaults.set(FullDiskAccessController::kDatabasePathKey, db.path());
-    service = std::make_shared<MessageSearchService>(MessageSearchService::Dependencies{
-        std::make_shared<FullDiskAccessController>("/nonexistent", &defaults), contacts, &clock,
-        [this](const std::string& sql) {
-          std::lock_guard<std::mutex> lock(mutex);
-          statements.insert(sql);
-        },
-        "UTC"});
     service->setEmbeddingStore(source);
   }
 
@@ -218,11 +204,8 @@ class HydrationTest : public ::testing::Test {
   std::shared_ptr<FakeChunkSource> source = std::make_shared<FakeChunkSource>();
   std::shared_ptr<FakeContactStore> contacts = std::make_shared<FakeContactStore>(
       std::vector<ContactRecord>{testing::contactNamed("Alice Adams", "+1 555 010 0001")});
-  ManualClock clock;
-  UserDefaults defaults;
-  std::shared_ptr<MessageSearchService> service;
-  std::mutex mutex;
-  std::set<std::string> statements;
+  testing::SearchRig rig{db.path(), contacts};
+  std::shared_ptr<MessageSearchService>& service = rig.service;
 };
 
 TEST_F(HydrationTest, EachChunkFallsBackAsFarAsItMust) {
@@ -250,7 +233,7 @@ TEST_F(HydrationTest, EachChunkFallsBackAsFarAsItMust) {
   }
   for (const std::string& sql : {message_sql::hydrateByRowIDs(8), message_sql::hydrateByRowIDs(2),
                                  message_sql::hydrateByGUIDs(2), message_sql::hydrateByTimeRange()}) {
-    EXPECT_EQ(statements.count(sql), 1u) << sql;
+    EXPECT_EQ(rig.statements.count(sql), 1u) << sql;
   }
 }
 
@@ -295,48 +278,28 @@ TEST_F(HydrationTest, TheMessagesModeFallsBackToMeaningAndAugmentsFewResults) {
 // The generated fixture: index it, search it, and check it is unchanged and
 // that no message text reached the log.
 TEST(MessagesFixtureRunTest, IndexingAndSearchLeaveTheDatabaseAndTheLogsClean) {
+  testing::ScopedLogCapture log;
   const std::string path = testing::fixturePath("chat.db");
-  auto sink = std::make_shared<RecordingLogSink>();
-  auto previousSink = Logger::setSink(sink);
-  const LogLevel previousThreshold = Logger::threshold();
-  Logger::setThreshold(LogLevel::debug);
-
-  testing::IndexerRig rig(path);
-  auto vcf = readFileToString(testing::fixturePath("contacts.vcf"));
-  ASSERT_TRUE(vcf.ok());
-  rig.contacts->setContacts(parseVCards(vcf.value(), "contacts.vcf").contacts);
-  ASSERT_TRUE(rig.catchUp());
+  testing::IndexerRig indexer(path);
+  indexer.contacts->setContacts(testing::fixtureContacts());
+  ASSERT_TRUE(indexer.catchUp());
   auto source = std::make_shared<FakeChunkSource>();
-  source->chunks = storedChunks(*rig.store);
+  source->chunks = storedChunks(*indexer.store);
   ASSERT_GT(source->chunks.size(), 20u);
-  UserDefaults defaults;
-  (void)defaults.set(FullDiskAccessController::kDatabasePathKey, path);
-  ManualClock clock;
-  clock.setWallNow(dateFromSecondsSince1970(kFixtureNow));
-  MessageSearchService service(
-      {std::make_shared<FullDiskAccessController>("/nonexistent", &defaults), rig.contacts, &clock, {}, "UTC"});
-  service.setEmbeddingStore(source);
-  EXPECT_FALSE(service.searchSemanticConversations("dinner plans", 10).empty());
-  EXPECT_FALSE(service.searchSemanticFallbackResults("weekend trip", 10).empty());
-  EXPECT_FALSE(service.searchTextOnly("the").empty());
-  rig.contacts->failWith(Error("Contacts", 1, "unavailable"));  // failures log too
-  for (const char* query : {"lunch", "Martin", "+1555", "Café"}) service.searchTextOnly(query);
-  rig.contacts->failWith(std::nullopt);
+  testing::SearchRig rig(path, indexer.contacts);
+  rig.service->setEmbeddingStore(source);
+  EXPECT_FALSE(rig.service->searchSemanticConversations("dinner plans", 10).empty());
+  EXPECT_FALSE(rig.service->searchSemanticFallbackResults("weekend trip", 10).empty());
+  EXPECT_FALSE(rig.service->searchTextOnly("the").empty());
+  indexer.contacts->failWith(Error("Contacts", 1, "unavailable"));  // failures log too
+  for (const char* query : {"lunch", "Martin", "+1555", "Café"}) rig.service->searchTextOnly(query);
 
-  Logger::setThreshold(previousThreshold);
-  Logger::setSink(previousSink);
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* stmt = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT DISTINCT text FROM message WHERE LENGTH(text) >= 12", -1, &stmt, nullptr),
-            SQLITE_OK);
-  std::vector<std::string> texts;
-  while (sqlite3_step(stmt) == SQLITE_ROW)
-    texts.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
+  std::set<std::string> texts;
+  for (const auto& row : testing::loadFixtureRows()) {
+    if (row.text && row.text->size() >= 12) texts.insert(*row.text);
+  }
   ASSERT_GT(texts.size(), 100u);
-  const std::vector<std::string> lines = sink->messages();
+  const std::vector<std::string> lines = log.messages();
   ASSERT_GT(lines.size(), 10u);
   for (const std::string& line : lines) {
     for (const std::string& text : texts) {

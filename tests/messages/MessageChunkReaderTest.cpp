@@ -136,12 +136,7 @@ TEST(MessageHistoryReaderTest, ErrorsNameTheStepThatFailed) {
   MessageHistoryReader missing(testing::accessTo(dir / "missing.db"), clock);
   EXPECT_TRUE(testing::failsWith(missing.maxRowID(), "Failed to open Messages database: unable to open"));
   std::filesystem::copy_file(testing::fixturePath("empty.db"), dir / "foreign.db");
-  {
-    sqlite3* db = nullptr;
-    sqlite3_open((dir / "foreign.db").c_str(), &db);
-    sqlite3_exec(db, "DROP TABLE message", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-  }
+  testing::execSQL(dir / "foreign.db", "DROP TABLE message");
   MessageHistoryReader foreign(testing::accessTo(dir / "foreign.db"), clock);
   EXPECT_TRUE(testing::failsWith(foreign.chatMessages("x", 0, 0), "Message query failed: no such table: message"));
 }

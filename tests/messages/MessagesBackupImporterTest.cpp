@@ -26,13 +26,6 @@ std::string backupCopy(const TempDir& dir, const std::function<void(const std::s
   return root;
 }
 
-void manifestSQL(const std::string& root, const char* sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open((root + "/Manifest.db").c_str(), &db);
-  sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-}
-
 TEST(MessagesBackupImporterTest, RecordsTheSmsDatabaseOfABackup) {
   TempDir dir;
   const std::string root = backupCopy(dir);
@@ -73,16 +66,14 @@ TEST(MessagesBackupImporterTest, RefusesBackupsItCannotUseAndSaysWhy) {
        [](const std::string& r) { std::ofstream(r + "/Manifest.db", std::ios::binary) << std::string(8192, '\x93'); },
        "encryption off"},
       {"no messages entry",
-       [](const std::string& r) { manifestSQL(r, "DELETE FROM Files WHERE domain = 'HomeDomain'"); },
+       [](const std::string& r) {
+         testing::execSQL(r + "/Manifest.db", "DELETE FROM Files WHERE domain = 'HomeDomain'");
+       },
        "has no messages database"},
       {"file missing", [](const std::string& r) { fs::remove(r + "/" + kSmsFile); }, "backup is incomplete"},
       {"not a messages database",
        [](const std::string& r) {
-         sqlite3* db = nullptr;
-         sqlite3_open((r + "/" + kSmsFile).c_str(), &db);
-         sqlite3_exec(db, "DROP TABLE attachment; ALTER TABLE message DROP COLUMN attributedBody", nullptr, nullptr,
-                      nullptr);
-         sqlite3_close(db);
+         testing::execSQL(r + "/" + kSmsFile, "DROP TABLE attachment; ALTER TABLE message DROP COLUMN attributedBody");
        },
        "missing column message.attributedBody, table attachment"},
   };

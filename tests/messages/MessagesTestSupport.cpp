@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <variant>
 
 #include "app/platform/VCard.h"
 #include "core/FileUtil.h"
@@ -170,89 +171,75 @@ void TestMessagesDatabase::exec(const std::string& sql) {
   sqlite3_free(error);
 }
 
+void execSQL(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db) << sql;
+  sqlite3_close(db);
+}
+
 namespace {
 
-struct Statement {
-  sqlite3_stmt* stmt = nullptr;
-  Statement(sqlite3* db, const char* sql) { EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr), SQLITE_OK); }
-  ~Statement() { sqlite3_finalize(stmt); }
-  void text(int i, const std::optional<std::string>& v) {
-    if (v) {
-      sqlite3_bind_text(stmt, i, v->data(), static_cast<int>(v->size()), SQLITE_TRANSIENT);
-    } else {
-      sqlite3_bind_null(stmt, i);
-    }
-  }
-  void blob(int i, const std::optional<std::string>& v) {
-    if (v) {
-      sqlite3_bind_blob(stmt, i, v->data(), static_cast<int>(v->size()), SQLITE_TRANSIENT);
-    } else {
-      sqlite3_bind_null(stmt, i);
-    }
-  }
-  void integer(int i, int64_t v) { sqlite3_bind_int64(stmt, i, v); }
-  int64_t run(sqlite3* db) {
-    EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE) << sqlite3_errmsg(db);
-    return sqlite3_last_insert_rowid(db);
-  }
+// A bound value: a number, text or NULL, or (when `blob`) bytes or NULL.
+struct Value {
+  std::variant<int64_t, std::optional<std::string>> value;
+  bool blob = false;
 };
+
+int64_t insert(sqlite3* db, const char* sql, std::initializer_list<Value> values) {
+  sqlite3_stmt* stmt = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr), SQLITE_OK) << sql;
+  int index = 0;
+  for (const Value& v : values) {
+    ++index;
+    const auto* text = std::get_if<std::optional<std::string>>(&v.value);
+    if (!text) {
+      sqlite3_bind_int64(stmt, index, std::get<int64_t>(v.value));
+    } else if (*text && v.blob) {
+      sqlite3_bind_blob(stmt, index, (*text)->data(), static_cast<int>((*text)->size()), SQLITE_TRANSIENT);
+    } else if (*text) {
+      sqlite3_bind_text(stmt, index, (*text)->data(), static_cast<int>((*text)->size()), SQLITE_TRANSIENT);
+    }
+  }
+  EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE) << sqlite3_errmsg(db);
+  sqlite3_finalize(stmt);
+  return sqlite3_last_insert_rowid(db);
+}
 
 }  // namespace
 
 int64_t TestMessagesDatabase::addHandle(const std::string& id) {
-  Statement s(db_, "INSERT INTO handle (id, service) VALUES (?, 'iMessage')");
-  s.text(1, id);
-  return s.run(db_);
+  return insert(db_, "INSERT INTO handle (id, service) VALUES (?, 'iMessage')", {{id}});
 }
 
 int64_t TestMessagesDatabase::addChat(const std::string& guid, const std::optional<std::string>& displayName,
                                       const std::vector<int64_t>& handles) {
-  Statement s(db_, "INSERT INTO chat (guid, display_name) VALUES (?, ?)");
-  s.text(1, guid);
-  s.text(2, displayName);
-  int64_t chat = s.run(db_);
+  int64_t chat = insert(db_, "INSERT INTO chat (guid, display_name) VALUES (?, ?)", {{guid}, {displayName}});
   for (int64_t h : handles) {
-    Statement join(db_, "INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (?, ?)");
-    join.integer(1, chat);
-    join.integer(2, h);
-    join.run(db_);
+    insert(db_, "INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (?, ?)", {{chat}, {h}});
   }
   return chat;
 }
 
 int64_t TestMessagesDatabase::addMessage(const Message& m) {
-  Statement s(
-      db_, "INSERT INTO message (guid, text, date, is_from_me, handle_id, attributedBody) VALUES (?, ?, ?, ?, ?, ?)");
   std::optional<std::string> guid = m.guid;
   if (guid && guid->empty()) guid = "GUID-" + std::to_string(++nextGuid_);
-  s.text(1, guid);
-  s.text(2, m.text);
-  s.integer(3, databaseDate(m.date));
-  s.integer(4, m.fromMe ? 1 : 0);
-  s.integer(5, m.handle);
-  s.blob(6, m.attributedBody);
-  int64_t id = s.run(db_);
+  int64_t id = insert(
+      db_, "INSERT INTO message (guid, text, date, is_from_me, handle_id, attributedBody) VALUES (?, ?, ?, ?, ?, ?)",
+      {{guid}, {m.text}, {databaseDate(m.date)}, {int64_t{m.fromMe}}, {m.handle}, {m.attributedBody, true}});
   if (m.chat) {
-    Statement join(db_, "INSERT INTO chat_message_join (chat_id, message_id, message_date) VALUES (?, ?, ?)");
-    join.integer(1, m.chat);
-    join.integer(2, id);
-    join.integer(3, databaseDate(m.date));
-    join.run(db_);
+    insert(db_, "INSERT INTO chat_message_join (chat_id, message_id, message_date) VALUES (?, ?, ?)",
+           {{m.chat}, {id}, {databaseDate(m.date)}});
   }
   return id;
 }
 
 int64_t TestMessagesDatabase::addAttachment(int64_t message, const std::optional<std::string>& filename,
                                             const std::optional<std::string>& mimeType) {
-  Statement s(db_, "INSERT INTO attachment (guid, filename, mime_type) VALUES (?, ?, ?)");
-  s.text(1, "AT-" + std::to_string(++nextGuid_));
-  s.text(2, filename);
-  s.text(3, mimeType);
-  int64_t attachment = s.run(db_);
-  Statement join(db_, "INSERT INTO message_attachment_join (message_id, attachment_id) VALUES (?, ?)");
-  join.integer(1, message);
-  join.integer(2, attachment);
-  join.run(db_);
+  int64_t attachment = insert(db_, "INSERT INTO attachment (guid, filename, mime_type) VALUES (?, ?, ?)",
+                              {{"AT-" + std::to_string(++nextGuid_)}, {filename}, {mimeType}});
+  insert(db_, "INSERT INTO message_attachment_join (message_id, attachment_id) VALUES (?, ?)",
+         {{message}, {attachment}});
   return attachment;
 }
 

@@ -79,6 +79,9 @@ class TestMessagesDatabase {
   int64_t nextGuid_ = 0;
 };
 
+// Runs `sql` on the database file at `path`.
+void execSQL(const std::string& path, const std::string& sql);
+
 // Database nanoseconds for a date.
 int64_t databaseDate(double secondsSince1970);
 

@@ -41,39 +41,9 @@ class FileEmbeddingStoreTest : public ::testing::Test {
   StoreFixture f;
 };
 
-TEST_F(FileEmbeddingStoreTest, ModelVersionDecidesWhetherTheIndexSurvives) {
-  struct Case {
-    const char* name;
-    std::optional<int64_t> stored;
-    bool kept;
-    const char* signal;
-  };
-  const Case cases[] = {
-      {"older version", 2, false, "FileEmbedding.modelMigrationStarted"},
-      {"missing version", std::nullopt, true, "FileEmbedding.modelVersionMissingPreservedIndex"},
-      {"current version", 3, true, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    StoreFixture g;
-    g.writeItemFile(testing::fileItems(3, kTinyDimension, 2), FileEmbeddingStore::kIndexName, true);
-    if (c.stored) {
-      ASSERT_TRUE(g.defaults.set(FileEmbeddingStore::kModelVersionKey, *c.stored).ok());
-    }
-    g.opened(g.fileStore());
-    EXPECT_EQ(g.exists("FileChunks.mmap.lz"), c.kept);
-    EXPECT_EQ(g.defaults.integerValue(FileEmbeddingStore::kModelVersionKey), 3);
-    if (c.signal) {
-      auto events = g.telemetry.sink().named(c.signal);
-      ASSERT_EQ(events.size(), 1u);
-      if (!c.kept) {
-        EXPECT_EQ(events[0].parameters, (TelemetryParameters{{"oldVersion", "2"}, {"newVersion", "3"}}));
-      }
-    }
-  }
-}
-
-TEST_F(FileEmbeddingStoreTest, DamagedItemFilesAreRecoveredWithoutACrash) {
+// What start-up keeps of the files it finds: the index of the current or an
+// unrecorded model version; not an older one, and nothing damaged.
+TEST_F(FileEmbeddingStoreTest, StartUpKeepsOnlyAReadableIndexOfTheCurrentModel) {
   f.writeItemFile(testing::fileItems(40, kTinyDimension, 3), "good", true);
   const std::string good = readAll(f.data() + "/good.mmap.lz");
   std::string flipped = good;
@@ -82,25 +52,44 @@ TEST_F(FileEmbeddingStoreTest, DamagedItemFilesAreRecoveredWithoutACrash) {
     const char* name;
     const char* file;
     std::string bytes;
+    std::optional<int64_t> version;
+    const char* signal;  // nullptr: the index is kept silently
   };
+  const char* const lz = "FileChunks.mmap.lz";
+  const char* const recovered = "FileEmbedding.corruptIndexRecovered";
   const Case cases[] = {
-      {"truncated stream", "FileChunks.mmap.lz", good.substr(0, good.size() / 3)},
-      {"damaged stream", "FileChunks.mmap.lz", flipped},
-      {"foreign .lz", "FileChunks.mmap.lz", std::string(4096, 'Q')},
-      {"empty .lz", "FileChunks.mmap.lz", ""},
-      {"plain file of another format", "FileChunks.mmap", "not an item file at all, just some text"},
+      {"older version", lz, good, 2, "FileEmbedding.modelMigrationStarted"},
+      {"missing version", lz, good, std::nullopt, "FileEmbedding.modelVersionMissingPreservedIndex"},
+      {"current version", lz, good, 3, nullptr},
+      {"truncated stream", lz, good.substr(0, good.size() / 3), 3, recovered},
+      {"damaged stream", lz, flipped, 3, recovered},
+      {"foreign .lz", lz, std::string(4096, 'Q'), 3, recovered},
+      {"empty .lz", lz, "", 3, recovered},
+      {"plain file of another format", "FileChunks.mmap", "not an item file at all, just some text", 3, recovered},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     StoreFixture g;
-    std::filesystem::create_directories(g.data());
     g.dir.write("data/" + std::string(c.file), c.bytes);
     g.dir.write("data/FileChunks.hnsw", "graph");
-    ASSERT_TRUE(g.defaults.set(FileEmbeddingStore::kModelVersionKey, 3).ok());
-    EXPECT_EQ(g.snapshot(*g.opened(g.fileStore())).chunkCount, 0);
-    EXPECT_EQ(g.telemetry.sink().count("FileEmbedding.corruptIndexRecovered"), 1u);
-    EXPECT_FALSE(g.exists(c.file));
-    EXPECT_FALSE(g.exists("FileChunks.hnsw"));
+    if (c.version) {
+      ASSERT_TRUE(g.defaults.set(FileEmbeddingStore::kModelVersionKey, *c.version).ok());
+    }
+    auto store = g.opened(g.fileStore());
+    const bool kept = c.bytes == good && c.version != 2;
+    EXPECT_EQ(g.exists(c.file), kept);
+    EXPECT_EQ(g.snapshot(*store).chunkCount, kept ? 40 : 0);
+    EXPECT_EQ(g.defaults.integerValue(FileEmbeddingStore::kModelVersionKey), 3);
+    if (!kept) {
+      EXPECT_FALSE(g.exists("FileChunks.hnsw"));
+    }
+    if (c.signal) {
+      auto events = g.telemetry.sink().named(c.signal);
+      ASSERT_EQ(events.size(), 1u);
+      if (c.version == 2) {
+        EXPECT_EQ(events[0].parameters, (TelemetryParameters{{"oldVersion", "2"}, {"newVersion", "3"}}));
+      }
+    }
   }
 }
 

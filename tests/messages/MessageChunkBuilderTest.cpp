@@ -61,36 +61,29 @@ TEST_F(ChunkBuilderTest, FollowsTheChunkingRules) {
       out.push_back(message(i + 1, kJune3 + i * gap, i % 2 ? std::optional<std::string>(kAlice) : std::nullopt));
     return out;
   };
-  std::vector<int64_t> first15, last16;
-  for (int i = 1; i <= 15; ++i) first15.push_back(i);
-  for (int i = 16; i <= 31; ++i) last16.push_back(i);
   struct Case {
     const char* name;
     std::vector<RawMessage> messages;
     std::vector<std::vector<int64_t>> expected;
   };
   const Case cases[] = {
-      {"3 hours apart stay in one chunk", spaced(4, 3 * kHour), {{1, 2, 3, 4}}},
       {"exactly 4 hours apart stay", spaced(3, 4 * kHour), {{1, 2, 3}}},
       {"5 hours apart start a new chunk",
        {message(1, kJune3), message(2, kJune3 + 60), message(3, kJune3 + 5 * kHour + 60),
         message(4, kJune3 + 5 * kHour + 120)},
        {{1, 2}, {3, 4}}},
-      {"31 within an hour: 15, then 15 and the last one merged", spaced(31, 60), {first15, last16}},
       {"senders without a contact name stay out",
        {message(1, kJune3, "+15550199999"), message(2, kJune3 + 1, "unknown"), message(3, kJune3 + 2),
         message(4, kJune3 + 3, std::nullopt), message(5, kJune3 + 4, "bob@example.COM")},
        {{3, 4, 5}}},
-      {"no messages", {}, {}},
   };
   for (const Case& c : cases) EXPECT_EQ(partition(chunk(c.messages)), c.expected) << c.name;
 }
 
 // The same rules said another way: split at gaps of more than 4 hours, cut
 // each stretch into pieces of 15, and fold each single piece into the chunk
-// before it. The table above pins the gap, the size and who takes part: the
-// model borrows the first and the last from the builder, and random
-// conversations rarely run to 16 messages.
+// before it. The model borrows the gap and who takes part from the builder;
+// the table above pins them.
 std::vector<std::vector<int64_t>> model(const std::vector<RawMessage>& all, const MessageChunkBuilder& builder) {
   std::vector<std::vector<RawMessage>> stretches;
   for (const RawMessage& m : all) {
@@ -124,7 +117,7 @@ TEST_F(ChunkBuilderTest, RandomConversationsMatchTheModel) {
     double t = kJune3;
     int count = static_cast<int>(rng() % 60);
     for (int i = 0; i < count; ++i) {
-      t += gaps[rng() % 7];
+      t += gaps[rng() % (1 + round % 7)];  // some rounds without long gaps: long stretches
       messages.push_back(message(i + 1, t, senders[rng() % 5]));
     }
     ASSERT_EQ(partition(chunk(messages)), model(messages, builder)) << "round " << round;

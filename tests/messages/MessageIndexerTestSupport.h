@@ -83,7 +83,6 @@ class FakeMessageChunkStore final : public MessageChunkStore {
   }
   void save(MessageSaveIntent, Completion<Status> done) override {
     answer([=, this] {
-      ++saves;
       fileExists = true;
       onDisk = chunks;
       done(okStatus());
@@ -120,7 +119,6 @@ class FakeMessageChunkStore final : public MessageChunkStore {
   std::vector<size_t> adds;
   std::vector<std::string> removed;
   std::vector<std::string> rebuilds;
-  int saves = 0;
   int reloads = 0;
 
  private:

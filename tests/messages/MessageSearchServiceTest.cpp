@@ -116,12 +116,14 @@ TEST_F(TextSearchTest, WithoutContactsNamesStayEmpty) {
 }
 
 TEST_F(TextSearchTest, RunsTheStatementsAsWritten) {
-  const std::string head =
+  const std::string columns =
       "SELECT\n    m.ROWID,\n    m.guid,\n    m.text,\n    m.date,\n    m.is_from_me,\n    h.id as sender_id,\n"
       "    c.guid as chat_guid,\n    c.display_name as chat_display_name,\n"
-      "    (SELECT COUNT(*) FROM chat_handle_join WHERE chat_id = c.ROWID) as participant_count\n"
-      "FROM message m\nLEFT JOIN handle h ON m.handle_id = h.ROWID\n"
+      "    (SELECT COUNT(*) FROM chat_handle_join WHERE chat_id = c.ROWID) as participant_count";
+  const std::string joins =
+      "\nFROM message m\nLEFT JOIN handle h ON m.handle_id = h.ROWID\n"
       "LEFT JOIN chat_message_join cmj ON m.ROWID = cmj.message_id\nLEFT JOIN chat c ON cmj.chat_id = c.ROWID\n";
+  const std::string head = columns + joins;
   const std::string tail = "\n    AND m.text IS NOT NULL\n    AND m.text != ''\nORDER BY m.date DESC\nLIMIT ?";
   const std::string attachments =
       "SELECT\n    maj.message_id,\n    a.ROWID,\n    a.filename,\n    a.mime_type,\n    a.filename\n"
@@ -135,19 +137,12 @@ TEST_F(TextSearchTest, RunsTheStatementsAsWritten) {
   rig.statements.clear();
   service->searchTextOnly("hotel");
   EXPECT_TRUE(rig.statements.count(head + "WHERE ((h.id LIKE ? OR c.display_name LIKE ?))" + tail));
-}
-
-TEST(MessageStatementsTest, HydrationStatementsAreWrittenOut) {
-  const std::string head =
-      "SELECT\n    m.ROWID,\n    m.guid,\n    m.text,\n    m.date,\n    m.is_from_me,\n    h.id as sender_id,\n"
-      "    c.guid as chat_guid,\n    c.display_name as chat_display_name,\n"
-      "    (SELECT COUNT(*) FROM chat_handle_join WHERE chat_id = c.ROWID) as participant_count,\n"
-      "    m.attributedBody\nFROM message m\nLEFT JOIN handle h ON m.handle_id = h.ROWID\n"
-      "LEFT JOIN chat_message_join cmj ON m.ROWID = cmj.message_id\nLEFT JOIN chat c ON cmj.chat_id = c.ROWID\n";
-  EXPECT_EQ(message_sql::hydrateByRowIDs(3), head + "WHERE m.ROWID IN (?,?,?)");
-  EXPECT_EQ(message_sql::hydrateByGUIDs(1), head + "WHERE m.guid IN (?)");
+  // The semantic search's hydration statements read the archived text too.
+  const std::string hydrate = columns + ",\n    m.attributedBody" + joins;
+  EXPECT_EQ(message_sql::hydrateByRowIDs(3), hydrate + "WHERE m.ROWID IN (?,?,?)");
+  EXPECT_EQ(message_sql::hydrateByGUIDs(1), hydrate + "WHERE m.guid IN (?)");
   EXPECT_EQ(message_sql::hydrateByTimeRange(),
-            head + "WHERE c.guid = ?\n  AND m.date >= ?\n  AND m.date <= ?\nORDER BY m.date ASC\nLIMIT 100");
+            hydrate + "WHERE c.guid = ?\n  AND m.date >= ?\n  AND m.date <= ?\nORDER BY m.date ASC\nLIMIT 100");
 }
 
 // Databases the search cannot use: empty results, one clear message, the file

@@ -29,7 +29,7 @@ class FileEmbeddingStoreTest : public ::testing::Test {
  protected:
   // A store initialized over `items` already on disk (compressed, current version).
   std::shared_ptr<FileEmbeddingStore> openWith(const std::vector<IndexItem>& items) {
-    f.writeItemFile(items, FileEmbeddingStore::kIndexName, true);
+    f.writeItemFile(items, FileEmbeddingStore::kIndexName);
     EXPECT_TRUE(f.defaults.set(FileEmbeddingStore::kModelVersionKey, 3).ok());
     return f.opened(f.fileStore());
   }
@@ -44,7 +44,7 @@ class FileEmbeddingStoreTest : public ::testing::Test {
 // What start-up keeps of the files it finds: the index of the current or an
 // unrecorded model version; not an older one, and nothing damaged.
 TEST_F(FileEmbeddingStoreTest, StartUpKeepsOnlyAReadableIndexOfTheCurrentModel) {
-  f.writeItemFile(testing::fileItems(40, kTinyDimension, 3), "good", true);
+  f.writeItemFile(testing::fileItems(40, kTinyDimension, 3), "good");
   const std::string good = readAll(f.data() + "/good.mmap.lz");
   std::string flipped = good;
   flipped[good.size() / 2] ^= 0x55;
@@ -354,7 +354,7 @@ TEST_F(MessageEmbeddingStoreTest, SearchOverALargeIndexWaitsForTheGraph) {
   std::vector<IndexItem> items = testing::fileItems(4001, 32, 12);
   auto chunks = messageChunks(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) items[i].metadata = chunks[i].metadata;
-  f.writeItemFile(items, MessageEmbeddingStore::kIndexName, true);
+  f.writeItemFile(items, MessageEmbeddingStore::kIndexName);
   ASSERT_TRUE(f.defaults.set(MessageEmbeddingStore::kModelVersionKey, 3).ok());
   f.background = std::make_shared<testing::HeldRunner>(f.env.clock());
   auto store = openStore();

@@ -119,19 +119,15 @@ struct StoreFixture {
   // A fresh file store holding `items` (embedded by the tiny model), saved.
   std::shared_ptr<FileEmbeddingStore> saved(const std::vector<IndexItem>& items);
 
-  // Writes `items` as the store's item file (compressed when `compressed`).
-  void writeItemFile(const std::vector<IndexItem>& items, const std::string& name, bool compressed) {
+  // Writes `items` as the store's compressed item file `name`.
+  void writeItemFile(const std::vector<IndexItem>& items, const std::string& name) {
     std::filesystem::create_directories(data());
     MMapStore store;
     auto path = store.saveIndex(items, dir.mkdir("stage"), name);
     ASSERT_TRUE(path.ok());
     Logger logger("test");
     EmbeddingStoreFiles files(data(), name, dir.path() + "/tmp", logger);
-    if (compressed) {
-      ASSERT_TRUE(files.compressAndMove(path.value(), files.itemPath()).ok());
-    } else {
-      std::filesystem::copy_file(path.value(), files.itemPath(), std::filesystem::copy_options::overwrite_existing);
-    }
+    ASSERT_TRUE(files.compressAndMove(path.value(), files.itemPath()).ok());
   }
   bool exists(const std::string& name) const { return std::filesystem::exists(data() + "/" + name); }
 };

@@ -144,17 +144,15 @@ struct IndexerRig {
     env.clock().setWallNow(dateFromSecondsSince1970(kFixtureNow));
     access = accessTo(databasePath);
     store = std::make_shared<FakeMessageChunkStore>(env.makeRunner("store"), center);
-    MessageChunkIndexer::Dependencies deps;
-    deps.runner = env.makeRunner("indexer");
-    deps.store = store;
-    deps.reader = std::make_shared<MessageHistoryReader>(access, env.clock());
-    deps.contacts = contacts;
-    deps.coordinator = coordinator;
-    deps.defaults = &defaults;
-    deps.notifications = &center;
-    deps.timeZoneID = "UTC";
-    deps.tuning = tuning;
-    indexer = MessageChunkIndexer::create(std::move(deps));
+    indexer = MessageChunkIndexer::create({.runner = env.makeRunner("indexer"),
+                                           .store = store,
+                                           .reader = std::make_shared<MessageHistoryReader>(access, env.clock()),
+                                           .contacts = contacts,
+                                           .coordinator = coordinator,
+                                           .defaults = &defaults,
+                                           .notifications = &center,
+                                           .timeZoneID = "UTC",
+                                           .tuning = tuning});
     indexer->setIndexingIntensity(IndexingIntensity::maximum);
     indexer->setPassObserver(Completion<MessageChunkIndexer::PassSummary>(
         [this](MessageChunkIndexer::PassSummary s) { passes.push_back(s); }));

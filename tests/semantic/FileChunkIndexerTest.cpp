@@ -3,8 +3,8 @@
 // passes, pacing, polling with coalescing, retries, pauses, thermal holds
 // and the stall watchdog.
 #include <gtest/gtest.h>
-#include <sys/time.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -68,12 +68,7 @@ class FakeFileChunkStore final : public FileChunkStore {
     });
   }
   void snapshot(Completion<EmbeddingStoreSnapshot> done) override {
-    runner_->post([=, this] {
-      EmbeddingStoreSnapshot s;
-      s.readiness = ReadinessState::ready;
-      s.hasBeenInitialized = true;
-      done(s);
-    });
+    runner_->post([=] { done({.readiness = ReadinessState::ready, .hasBeenInitialized = true}); });
   }
   void search(std::string, int, Completion<std::vector<FileChunkSearchResult>> done) override { done({}); }
   void ensureIndexLoaded(Completion<Status> done) override { done(okStatus()); }
@@ -106,16 +101,14 @@ struct IndexerFixture {
     // File modification times are real; let the virtual wall clock start at now.
     env.clock().setWallNow(SystemClock::instance().wallNow());
     store = std::make_shared<FakeFileChunkStore>(env.makeRunner("store"), center);
-    FileChunkIndexer::Dependencies deps;
-    deps.runner = env.makeRunner("indexer");
-    deps.store = store;
-    deps.coordinator = coordinator;
-    deps.conditions = &conditions;
-    deps.filter = &filter;
-    deps.tracker = &tracker;
-    deps.notifications = &center;
-    deps.tuning = tuning;
-    indexer = FileChunkIndexer::create(std::move(deps));
+    indexer = FileChunkIndexer::create({.runner = env.makeRunner("indexer"),
+                                        .store = store,
+                                        .coordinator = coordinator,
+                                        .conditions = &conditions,
+                                        .filter = &filter,
+                                        .tracker = &tracker,
+                                        .notifications = &center,
+                                        .tuning = tuning});
     indexer->setProgressObserver(
         Completion<FileChunkIndexer::Progress>([this](FileChunkIndexer::Progress p) { progress.push_back(p); }));
     indexer->setIndexingIntensity(IndexingIntensity::maximum);
@@ -125,11 +118,9 @@ struct IndexerFixture {
   // A text file in the folder, last modified `ageSeconds` before the virtual now.
   std::string writeFile(const std::string& name, const std::string& text, double ageSeconds = 3600) {
     const std::string path = dir.write("docs/" + name, text);
-    const double mtime = secondsSince1970(env.clock().wallNow()) - ageSeconds;
-    struct timeval times[2];
-    times[0].tv_sec = times[1].tv_sec = time_t(mtime);
-    times[0].tv_usec = times[1].tv_usec = 0;
-    ::utimes(path.c_str(), times);
+    const auto mtime = std::chrono::sys_seconds(
+        std::chrono::seconds(int64_t(secondsSince1970(env.clock().wallNow()) - ageSeconds)));  // whole seconds
+    std::filesystem::last_write_time(path, std::chrono::file_clock::from_sys(mtime));
     return path;
   }
   Summary fullPass() {

@@ -82,15 +82,13 @@ struct StoreFixture {
 
   std::string data() const { return dir.path() + "/data"; }
   EmbeddingStore::Dependencies deps() {
-    EmbeddingStore::Dependencies d;
-    d.runner = env.makeRunner("store");
-    d.backgroundRunner = background;
-    d.storeDirectory = data();
-    d.temporaryDirectory = dir.mkdir("tmp");
-    d.defaults = &defaults;
-    d.notifications = &center;
-    d.modelFactory = factory;
-    return d;
+    return {.runner = env.makeRunner("store"),
+            .backgroundRunner = background,
+            .storeDirectory = data(),
+            .temporaryDirectory = dir.mkdir("tmp"),
+            .defaults = &defaults,
+            .notifications = &center,
+            .modelFactory = factory};
   }
   std::shared_ptr<FileEmbeddingStore> fileStore() { return FileEmbeddingStore::create(deps()); }
   std::shared_ptr<MessageEmbeddingStore> messageStore() { return MessageEmbeddingStore::create(deps()); }

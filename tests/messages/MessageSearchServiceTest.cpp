@@ -1,6 +1,11 @@
 // MessageSearchService: which rows the text search finds (against a model
 // over the generated fixture) and how they read, the statements it runs,
-// contact names, databases it cannot use, and the messages-mode provider.
+// contact names, databases it cannot use and the messages-mode provider;
+// then the semantic conversation search: candidate selection, the session's
+// augmentation and merge rules, stored-text messages, the hydration chain
+// against a database whose rows were deleted after indexing, and a whole
+// indexing and search run over the fixture that keeps message text out of
+// the logs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +22,7 @@
 #include "testing/FakeContactStore.h"
 #include "testing/RecordingWorkspace.h"
 #include "testing/VirtualTime.h"
+#include "tests/messages/MessageIndexerTestSupport.h"
 #include "tests/messages/MessagesTestSupport.h"
 #include "tests/support/LogCapture.h"
 
@@ -27,7 +33,8 @@ using testing::TempDir;
 using testing::TestMessagesDatabase;
 using testing::UnchangedFileCheck;
 
-constexpr double kNow = testing::kFixtureNow;
+namespace rules = semantic_rules;
+using testing::kFixtureNow;
 constexpr double kMinute = 60;
 
 class TextSearchTest : public ::testing::Test {
@@ -40,7 +47,7 @@ class TextSearchTest : public ::testing::Test {
     int64_t aliceChat = db.addChat("iMessage;-;+15550100001", std::nullopt, {alice});
     int64_t group = db.addChat("iMessage;+;chat1", "Trip planning", {alice, bob});
     int64_t bobChat = db.addChat("iMessage;-;bob@example.com", "", {bob});
-    auto at = [](double minutes) { return kNow + minutes * kMinute; };
+    auto at = [](double minutes) { return kFixtureNow + minutes * kMinute; };
     m.lunch = db.addMessage({.text = "Lunch tomorrow?", .date = at(-10), .handle = alice, .chat = aliceChat});
     db.addAttachment(m.lunch, "~/Library/Messages/Attachments/a.jpg", "image/jpeg");
     db.addAttachment(m.lunch, std::nullopt, "image/png");
@@ -86,7 +93,7 @@ TEST_F(TextSearchTest, ResultsCarrySendersConversationsAndAttachments) {
   EXPECT_EQ(lunch.attachmentPaths, std::vector<std::string>{"~/Library/Messages/Attachments/a.jpg"});
   EXPECT_FALSE(lunch.isGroupChat);
   EXPECT_EQ(lunch.chatGUID, "iMessage;-;+15550100001");
-  EXPECT_EQ(lunch.date, dateFromSecondsSince1970(kNow - 10 * kMinute));
+  EXPECT_EQ(lunch.date, dateFromSecondsSince1970(kFixtureNow - 10 * kMinute));
 
   MessageSearchResult hotel = only("books the hotel");
   EXPECT_EQ(hotel.senderIdentifier, "Me");
@@ -304,6 +311,293 @@ TEST(FixtureSearchTest, AgreesWithTheModelOfItsStatements) {
     for (const auto& r : rig.service->searchTextOnly(query)) got.push_back(r.id);
     const std::string trimmed(trimWhitespaceAndNewlines(query));
     EXPECT_EQ(got, modelSearch(rows, trimmed, rig.service->searchContactIdentifiers(trimmed))) << query;
+  }
+}
+
+MessageChunkSearchResult chunk(const std::string& id, float similarity, const std::string& chat) {
+  MessageChunkSearchResult r;
+  r.chunkID = id;
+  r.similarity = similarity;
+  r.metadata.chatGUID = chat;
+  return r;
+}
+
+std::vector<std::string> ids(const std::vector<MessageChunkSearchResult>& results) {
+  std::vector<std::string> out;
+  for (const auto& r : results) out.push_back(r.chunkID);
+  return out;
+}
+
+TEST(SemanticCandidateSelectionTest, PicksAFewDiverseChunks) {
+  std::vector<MessageChunkSearchResult> tenOfOneChat;
+  for (int k = 0; k < 10; ++k) tenOfOneChat.push_back(chunk("a" + std::to_string(k), 0.9f - 0.01f * k, "A"));
+  auto withOthers = tenOfOneChat;
+  withOthers.push_back(chunk("b0", 0.30f, "B"));
+  withOthers.push_back(chunk("c0", 0.10f, "C"));
+  withOthers.push_back(chunk("d0", 0.05f, "D"));
+  struct Case {
+    const char* name;
+    std::vector<MessageChunkSearchResult> results;
+    int limit;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"empty", {}, 5, {}},
+      {"two per conversation, topped up below the threshold", withOthers, 5, {"a0", "a1", "b0"}},
+      {"limit 2 needs only 2", withOthers, 2, {"a0", "a1"}},
+      {"limit below 1 takes the best", withOthers, 0, {"a0"}},
+      {"threshold 0.68 for a top of 0.90",
+       {chunk("x", 0.90f, "X"), chunk("y", 0.69f, "Y"), chunk("z", 0.67f, "Z"), chunk("w", 0.66f, "W")},
+       2,
+       {"x", "y"}},
+      {"threshold floor 0.18 for a top of 0.30",
+       {chunk("x", 0.30f, "X"), chunk("y", 0.19f, "Y"), chunk("z", 0.17f, "Z"), chunk("w", 0.09f, "W")},
+       10,
+       {"x", "y", "z"}},
+      {"chunks without a conversation are not capped",
+       {chunk("x", 0.5f, ""), chunk("y", 0.5f, ""), chunk("z", 0.5f, "")},
+       3,
+       {"x", "y", "z"}},
+      {"a chunk is taken once", {chunk("x", 0.5f, "X"), chunk("x", 0.5f, "X"), chunk("y", 0.1f, "Y")}, 3, {"x", "y"}},
+      {"nothing above the floor: the minimum anyway", {chunk("x", 0.05f, "X"), chunk("y", 0.04f, "Y")}, 5, {"x", "y"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ids(rules::selectSemanticCandidates(c.results, c.limit)), c.expected) << c.name;
+  }
+  EXPECT_EQ(rules::candidateCount(5), 30);
+}
+
+MessageSearchResult message(int64_t id, std::string guid, std::string text = "t") {
+  MessageSearchResult r;
+  r.id = id;
+  r.guid = std::move(guid);
+  r.text = std::move(text);
+  return r;
+}
+
+TEST(SemanticSessionRulesTest, AugmentationAndMerge) {
+  const std::pair<const char*, size_t> run[] = {
+      {"hotel", 7}, {"hotel?", 8}, {"Where is it", 8}, {"one two three four", 8}};
+  for (auto [query, count] : run) EXPECT_TRUE(rules::shouldRunSemanticAugmentation(query, count)) << query;
+  const std::pair<const char*, size_t> skip[] = {{"hotel", 8}, {"  ", 0}, {"whom is it", 9}, {"one two three", 20}};
+  for (auto [query, count] : skip) EXPECT_FALSE(rules::shouldRunSemanticAugmentation(query, count)) << query;
+
+  std::vector<MessageSearchResult> text, semantic;
+  for (int k = 1; k <= 6; ++k) text.push_back(message(k, "G" + std::to_string(k)));
+  semantic = {message(3, "G3"),   message(-1, "synthetic-a"), message(-2, "G5"),
+              message(20, "G20"), message(-1, "synthetic-a"), message(21, "G21"),
+              message(22, "G22"), message(23, "G23"),         message(24, "G24")};
+  std::vector<int64_t> merged;
+  for (const auto& r : rules::mergeTextAndSemanticResults(text, semantic)) merged.push_back(r.id);
+  EXPECT_EQ(merged, (std::vector<int64_t>{1, 2, 3, 4, 5, 6, -1, 20, 21, 22}));
+}
+
+TEST(SemanticSessionRulesTest, StoredTextBecomesMessagesAndTermsPickTheRepresentative) {
+  MessageChunkSearchResult c = chunk("chat_1.0", 0.5f, "chat");
+  c.metadata.startDate = 1000;
+  c.metadata.endDate = 1200;
+  c.metadata.combinedText =
+      "Trip:\nMonday, June 3, 2024 in the morning\nMe: booked the hotel\nAlice Adams: which one?\nno speaker here\n"
+      "A speaker name far too long to be a speaker: ignored";
+  auto synthetic = rules::createSyntheticResults(c);
+  ASSERT_EQ(synthetic.size(), 2u);
+  EXPECT_TRUE(synthetic[0].isFromMe);
+  EXPECT_EQ(synthetic[1].senderDisplayName, "Alice Adams");
+  EXPECT_EQ(synthetic[1].text, "which one?");
+  EXPECT_EQ(synthetic[0].chatDisplayName, "Trip");
+  EXPECT_LT(synthetic[1].id, 0);
+  EXPECT_EQ(synthetic[1].guid.rfind("synthetic", 0), 0u);
+  EXPECT_DOUBLE_EQ(secondsSince1970(synthetic[1].date), 1200);
+
+  c.metadata.combinedText = "just words";
+  auto whole = rules::createSyntheticResults(c);
+  ASSERT_EQ(whole.size(), 1u);
+  EXPECT_EQ(whole[0].senderIdentifier, "Unknown");
+  EXPECT_EQ(whole[0].chatDisplayName, "Conversation");
+
+  EXPECT_EQ(rules::tokenizedTerms("Where is the HOTEL, in Paris?"), (std::vector<std::string>{"hotel", "paris"}));
+  SemanticConversationResult conversation;
+  conversation.messages = {message(1, "a", "nothing"), message(2, "b", "the hotel"), message(3, "c", "Paris hotel")};
+  EXPECT_EQ(rules::representativeMessage(conversation, {"hotel", "paris"})->id, 3);
+  EXPECT_EQ(rules::representativeMessage(conversation, {"zebra"})->id, 1);
+}
+
+// Chunks as the store would hand them back, from an indexing run.
+class FakeChunkSource final : public SemanticChunkSource {
+ public:
+  State state() override { return {ready, int64_t(chunks.size())}; }
+  std::vector<MessageChunkSearchResult> search(const std::string& query, int limit,
+                                               const std::optional<ChunkDateRange>& range,
+                                               const CancellationToken&) override {
+    queries.push_back(query);
+    limits.push_back(limit);
+    ranges.push_back(range);
+    return chunks;
+  }
+  bool ready = true;
+  std::vector<MessageChunkSearchResult> chunks;
+  std::vector<std::string> queries;
+  std::vector<int> limits;
+  std::vector<std::optional<ChunkDateRange>> ranges;
+};
+
+std::vector<MessageChunkSearchResult> storedChunks(const testing::FakeMessageChunkStore& store) {
+  std::vector<MessageChunkSearchResult> out;
+  float similarity = 0.9f;
+  for (const auto& [id, m] : store.metadata()) out.push_back({id, similarity -= 0.01f, m});
+  return out;
+}
+
+class HydrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    alice = db.addHandle("+15550100001");
+    stranger = db.addHandle("+15550109999");
+    const int64_t kept = db.addChat("chat-kept", std::nullopt, {alice, stranger});
+    const int64_t gone = db.addChat("chat-gone", std::string("Gone"), {alice});
+    const int64_t renumbered = db.addChat("chat-renumbered", std::nullopt, {alice});
+    const int64_t deleted = db.addChat("chat-deleted", std::nullopt, {alice, stranger});
+    const double t = kFixtureNow - 86400 * 3;
+    for (int64_t chat : {kept, gone, renumbered, deleted}) {
+      db.addMessage({.text = "are we still on for lunch", .date = t, .handle = alice, .chat = chat});
+      if (chat == deleted) {  // a message the chunk left out (unknown sender), in its time span
+        db.addMessage({.text = "stranger in between", .date = t + 30, .handle = stranger, .chat = chat});
+      }
+      db.addMessage({.text = "yes, noon at the usual place", .date = t + 60, .fromMe = true, .chat = chat});
+    }
+    db.commit();
+    testing::IndexerRig rig(db.path());
+    ASSERT_TRUE(rig.catchUp());
+    source->chunks = storedChunks(*rig.store);
+    ASSERT_EQ(source->chunks.size(), 4u);
+    // After indexing: one conversation loses its messages, one loses
+    // everything, one has its rows renumbered (a restored backup).
+    auto messagesOf = [](int64_t chat) {
+      return "ROWID IN (SELECT message_id FROM chat_message_join WHERE chat_id = " + std::to_string(chat) + ")";
+    };
+    db.exec("DELETE FROM message WHERE " + messagesOf(gone));
+    db.exec("DELETE FROM chat WHERE ROWID = " + std::to_string(gone));
+    db.exec("DELETE FROM message WHERE " + messagesOf(deleted) + " AND handle_id != " + std::to_string(stranger));
+    db.exec("UPDATE message SET ROWID = ROWID + 1000 WHERE " + messagesOf(renumbered));
+    db.exec("UPDATE chat_message_join SET message_id = message_id + 1000 WHERE chat_id = " +
+            std::to_string(renumbered));
+    db.close();
+    service->setEmbeddingStore(source);
+  }
+
+  std::map<std::string, std::string> methods(const std::vector<SemanticConversationResult>& results) {
+    std::map<std::string, std::string> out;
+    for (const auto& r : results) out[r.chatGUID] = r.fallbackMethod;
+    return out;
+  }
+
+  testing::TempDir dir;
+  testing::TestMessagesDatabase db{dir.path() + "/chat.db"};
+  int64_t alice = 0, stranger = 0;
+  std::shared_ptr<FakeChunkSource> source = std::make_shared<FakeChunkSource>();
+  std::shared_ptr<FakeContactStore> contacts = std::make_shared<FakeContactStore>(
+      std::vector<ContactRecord>{testing::contactNamed("Alice Adams", "+1 555 010 0001")});
+  testing::SearchRig rig{db.path(), contacts};
+  std::shared_ptr<MessageSearchService>& service = rig.service;
+};
+
+TEST_F(HydrationTest, EachChunkFallsBackAsFarAsItMust) {
+  auto results = service->searchSemanticConversations("lunch plans", 10);
+  const std::map<std::string, std::string> expected = {{"chat-kept", "rowid_batch"},
+                                                       {"chat-renumbered", "guid"},
+                                                       {"chat-deleted", "timerange"},
+                                                       {"chat-gone", "synthetic"}};
+  EXPECT_EQ(methods(results), expected);
+  for (const auto& r : results) {
+    if (r.fallbackMethod == "rowid_batch" || r.fallbackMethod == "guid") {
+      ASSERT_EQ(r.messages.size(), 2u) << r.chatGUID;
+      EXPECT_EQ(r.messages[0].text, "are we still on for lunch");
+      EXPECT_EQ(r.messages[0].senderDisplayName, "Alice Adams");
+    }
+    if (r.fallbackMethod == "timerange") {
+      EXPECT_EQ(r.messages.at(0).text, "stranger in between");
+    }
+    if (r.fallbackMethod == "synthetic") {
+      ASSERT_EQ(r.messages.size(), 2u);
+      EXPECT_EQ(r.chatDisplayName, "Gone");
+      EXPECT_EQ(r.messages[1].text, "yes, noon at the usual place");
+      EXPECT_TRUE(r.messages[1].isFromMe);
+    }
+  }
+  for (const std::string& sql : {message_sql::hydrateByRowIDs(8), message_sql::hydrateByRowIDs(2),
+                                 message_sql::hydrateByGUIDs(2), message_sql::hydrateByTimeRange()}) {
+    EXPECT_EQ(rig.statements.count(sql), 1u) << sql;
+  }
+}
+
+TEST_F(HydrationTest, LimitsStoreStateAndRepresentatives) {
+  service->searchSemanticConversations("lunch", 100);
+  EXPECT_EQ(source->limits.back(), 120);
+  EXPECT_EQ(service->searchSemanticConversations("lunch", 1).size(), 1u);
+  auto representatives = service->searchSemanticFallbackResults("noon place", std::nullopt);
+  ASSERT_EQ(representatives.size(), 4u);
+  size_t noon = 0;
+  for (const auto& r : representatives) noon += r.text == "yes, noon at the usual place";
+  EXPECT_EQ(noon, 3u) << "the message with the query's words stands for its conversation";
+  // Time phrases filter by date and leave the query's meaning.
+  service->searchSemanticConversations("lunch last week", 5);
+  EXPECT_EQ(source->queries.back(), "lunch");
+  ASSERT_TRUE(source->ranges.back().has_value());
+
+  ScopedTelemetryRecorder telemetry;
+  source->ready = false;
+  EXPECT_TRUE(service->searchSemanticConversations("lunch", 5).empty());
+  source->ready = true;
+  source->chunks.clear();
+  EXPECT_TRUE(service->searchSemanticConversations("lunch", 5).empty());
+  service->setEmbeddingStore(nullptr);
+  EXPECT_TRUE(service->searchSemanticFallbackResults("lunch", 5).empty());
+  EXPECT_EQ(telemetry.sink().count("MessageSearch.semanticConversationSkipped"), 3u);
+}
+
+TEST_F(HydrationTest, TheMessagesModeFallsBackToMeaningAndAugmentsFewResults) {
+  // Nothing matches the text: the conversations found by meaning stand in.
+  auto fallback = MessageModeSearchProvider::searchWithSemanticRules(*service, "midday meal");
+  EXPECT_EQ(fallback.size(), 4u);
+  // Few text results: augmented, without repeating a message.
+  auto augmented = MessageModeSearchProvider::searchWithSemanticRules(*service, "noon");
+  std::set<std::string> guids;
+  for (const auto& r : augmented) EXPECT_TRUE(guids.insert(r.guid).second) << r.guid;
+  EXPECT_GT(augmented.size(), service->searchTextOnly("noon").size());
+  service->setEmbeddingStore(nullptr);
+  EXPECT_TRUE(MessageModeSearchProvider::searchWithSemanticRules(*service, "midday meal").empty());
+}
+
+// The generated fixture: index it, search it, and check it is unchanged and
+// that no message text reached the log.
+TEST(MessagesFixtureRunTest, IndexingAndSearchLeaveTheDatabaseAndTheLogsClean) {
+  testing::ScopedLogCapture log;
+  const std::string path = testing::fixturePath("chat.db");
+  testing::IndexerRig indexer(path);
+  indexer.contacts->setContacts(testing::fixtureContacts());
+  ASSERT_TRUE(indexer.catchUp());
+  auto source = std::make_shared<FakeChunkSource>();
+  source->chunks = storedChunks(*indexer.store);
+  ASSERT_GT(source->chunks.size(), 20u);
+  testing::SearchRig rig(path, indexer.contacts);
+  rig.service->setEmbeddingStore(source);
+  EXPECT_FALSE(rig.service->searchSemanticConversations("dinner plans", 10).empty());
+  EXPECT_FALSE(rig.service->searchSemanticFallbackResults("weekend trip", 10).empty());
+  EXPECT_FALSE(rig.service->searchTextOnly("the").empty());
+  indexer.contacts->failWith(Error("Contacts", 1, "unavailable"));  // failures log too
+  for (const char* query : {"lunch", "Martin", "+1555", "Café"}) rig.service->searchTextOnly(query);
+
+  std::set<std::string> texts;
+  for (const auto& row : testing::loadFixtureRows()) {
+    if (row.text && row.text->size() >= 12) texts.insert(*row.text);
+  }
+  ASSERT_GT(texts.size(), 100u);
+  const std::vector<std::string> lines = log.messages();
+  ASSERT_GT(lines.size(), 10u);
+  for (const std::string& line : lines) {
+    for (const std::string& text : texts) {
+      ASSERT_EQ(line.find(text), std::string::npos) << "message text in the log: " << line;
+    }
   }
 }
 

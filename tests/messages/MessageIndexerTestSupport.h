@@ -55,21 +55,17 @@ class FakeMessageChunkStore final : public MessageChunkStore {
   void getLastChunk(std::string chat, Completion<LastChunk> done) override {
     answer([=, this] {
       LastChunk best;
-      for (const auto& [id, c] : chunks) {
-        auto m = MessageChunkMetadata::fromMap(c.metadata);
-        if (m.ok() && m->chatGUID == chat && (!best || m->endDate > best->second.endDate)) best.emplace(id, *m);
+      for (const auto& [id, m] : metadata()) {
+        if (m.chatGUID == chat && (!best || m.endDate > best->second.endDate)) best.emplace(id, m);
       }
       done(best);
     });
   }
   void deleteChunksOlderThan(double cutoff, Completion<Result<int64_t>> done) override {
     answer([=, this] {
-      int64_t n = 0;
-      for (auto it = chunks.begin(); it != chunks.end();) {
-        const bool old = MessageChunkMetadata::fromMap(it->second.metadata).value().endDate < cutoff;
-        it = old ? (++n, chunks.erase(it)) : std::next(it);
-      }
-      done(n);
+      done(int64_t(std::erase_if(chunks, [&](const auto& entry) {
+        return MessageChunkMetadata::fromMap(entry.second.metadata).value().endDate < cutoff;
+      })));
     });
   }
   void largestStoredRowID(Completion<std::optional<int64_t>> done) override {

@@ -190,7 +190,7 @@ TEST_F(FileChunkIndexerTest, FullPassIndexesWhatChangedAndSkipsUnchangedContent)
   EXPECT_TRUE(f.store->adds.empty());
 }
 
-TEST_F(FileChunkIndexerTest, WatcherWaitsUntilAChangedFileHasBeenQuietFor45Seconds) {
+TEST_F(FileChunkIndexerTest, WatcherWaitsUntilAChangedFileHasBeenQuietFor45SecondsAndPollsHalfHourlyInDeepIdle) {
   f.indexer->startContinuousIndexing({f.folder});
   f.env.advanceBy(std::chrono::seconds(290));
   const std::string young = f.writeFile("young.txt", "being edited", 20);  // 30 s old at the poll
@@ -198,6 +198,13 @@ TEST_F(FileChunkIndexerTest, WatcherWaitsUntilAChangedFileHasBeenQuietFor45Secon
   EXPECT_EQ(f.store->addsFor(young), 0u);
   f.env.advanceBy(std::chrono::seconds(300));
   EXPECT_EQ(f.store->addsFor(young), 1u);
+
+  f.indexer->setWorkMode(WorkMode::deepIdle);
+  const std::string late = f.writeFile("late.txt", "added while the machine rests");
+  f.env.advanceBy(std::chrono::seconds(1700));
+  EXPECT_EQ(f.store->addsFor(late), 0u);
+  f.env.advanceBy(std::chrono::seconds(200));
+  EXPECT_EQ(f.store->addsFor(late), 1u);
 }
 
 TEST_F(FileChunkIndexerTest, WatcherTakesAtMost96SettledChangesPerPass) {
@@ -275,17 +282,6 @@ TEST_F(FileChunkIndexerTest, CriticalHeatHoldsTheRunUntilItImproves) {
   f.conditions.setThermalState(ThermalState::fair);
   f.env.advanceBy(std::chrono::seconds(10));
   EXPECT_EQ(f.store->adds.size(), 2u);
-}
-
-TEST_F(FileChunkIndexerTest, DeepIdleSlowsPollingToHalfAnHour) {
-  f.indexer->startContinuousIndexing({f.folder});
-  f.env.advanceBy(std::chrono::seconds(1));
-  f.indexer->setWorkMode(WorkMode::deepIdle);
-  f.writeFile("late.txt", "added while the machine rests");
-  f.env.advanceBy(std::chrono::seconds(1700));
-  EXPECT_TRUE(f.store->adds.empty());
-  f.env.advanceBy(std::chrono::seconds(200));
-  EXPECT_EQ(f.store->adds.size(), 1u);
 }
 
 TEST_F(FileChunkIndexerTest, StallsRestartThenEscalateToARefusedRebuildThenRetry) {

@@ -92,7 +92,6 @@ TEST(SemanticServicesTest, IndexedFilesAreFoundAndMergedIntoTextResults) {
   auto chunkTextOf = [](const std::string& path) {
     return makeFileChunks(describeFile(path).value(), readTextFile(path).value()).at(0).text;
   };
-  f.dir.write("docs/archive.zip", std::string("PK\x03\x04\0\0\0\0", 8));
   ASSERT_TRUE(f.defaults.set(FilesPreferences::kIndexedFoldersKey, std::vector<std::string>{folder}).ok());
   ASSERT_TRUE(f.defaults.set(FilesPreferences::kIndexingIntensityKey, "maximum").ok());
 
@@ -119,7 +118,6 @@ TEST(SemanticServicesTest, IndexedFilesAreFoundAndMergedIntoTextResults) {
   for (int i = 0; i < 100 && !summary; ++i) f.env.advanceBy(std::chrono::seconds(1));
   ASSERT_TRUE(summary.has_value());
   EXPECT_EQ(summary->indexedFiles, 2);
-  EXPECT_EQ(summary->failedFiles, 1);
   EXPECT_TRUE(f.exists("FileChunks.mmap") || f.exists("FileChunks.mmap.lz"));
 
   auto hits =

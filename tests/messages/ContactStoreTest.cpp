@@ -75,11 +75,8 @@ TEST(VCardTest, KeepsWhatItCanReadAndSaysWhatItCouldNot) {
 }
 
 TEST(ContactMatcherTest, MatchesNamesNumbersAndAddressesAsPeopleWriteThem) {
-  ContactRecord c;
-  c.formattedName = "Chloé Dubois-Martin";
-  c.givenName = "Chloé";
-  c.familyName = "Dubois-Martin";
-  c.nickname = "Clo";
+  const ContactRecord c{
+      .formattedName = "Chloé Dubois-Martin", .givenName = "Chloé", .familyName = "Dubois-Martin", .nickname = "Clo"};
   EXPECT_TRUE(ContactMatcher::matchesName(c, "chl"));
   EXPECT_TRUE(ContactMatcher::matchesName(c, "CHLOÉ martin"));
   EXPECT_TRUE(ContactMatcher::matchesName(c, "clo"));

@@ -23,12 +23,8 @@ constexpr double kHour = 3600;
 const char* const kAlice = "+15550100001";
 
 ContactNameLookup names() {
-  ContactRecord alice, bob;
-  alice.formattedName = "Alice Adams";
-  alice.phoneNumbers = {{"cell", "+1 (555) 010-0001"}};
-  bob.givenName = "Bob";
-  bob.emailAddresses = {{"", "Bob@Example.com"}};
-  return ContactNameLookup::build({alice, bob});
+  return ContactNameLookup::build({{.formattedName = "Alice Adams", .phoneNumbers = {{"cell", "+1 (555) 010-0001"}}},
+                                   {.givenName = "Bob", .emailAddresses = {{"", "Bob@Example.com"}}}});
 }
 
 RawMessage message(int64_t rowID, double date, std::optional<std::string> sender = kAlice,

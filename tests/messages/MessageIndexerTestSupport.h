@@ -127,11 +127,7 @@ class FakeMessageChunkStore final : public MessageChunkStore {
 };
 
 inline ContactRecord contactNamed(const std::string& name, const std::string& phone) {
-  ContactRecord c;
-  c.identifier = name;
-  c.formattedName = name;
-  c.phoneNumbers = {{"cell", phone}};
-  return c;
+  return {.identifier = name, .formattedName = name, .phoneNumbers = {{"cell", phone}}};
 }
 
 // The indexer over `db` (a database the case fills) in virtual time.

@@ -485,12 +485,6 @@ class HydrationTest : public ::testing::Test {
     service->setEmbeddingStore(source);
   }
 
-  std::map<std::string, std::string> methods(const std::vector<SemanticConversationResult>& results) {
-    std::map<std::string, std::string> out;
-    for (const auto& r : results) out[r.chatGUID] = r.fallbackMethod;
-    return out;
-  }
-
   testing::TempDir dir;
   testing::TestMessagesDatabase db{dir.path() + "/chat.db"};
   int64_t alice = 0, stranger = 0;
@@ -503,11 +497,12 @@ class HydrationTest : public ::testing::Test {
 
 TEST_F(HydrationTest, EachChunkFallsBackAsFarAsItMust) {
   auto results = service->searchSemanticConversations("lunch plans", 10);
-  const std::map<std::string, std::string> expected = {{"chat-kept", "rowid_batch"},
-                                                       {"chat-renumbered", "guid"},
-                                                       {"chat-deleted", "timerange"},
-                                                       {"chat-gone", "synthetic"}};
-  EXPECT_EQ(methods(results), expected);
+  std::map<std::string, std::string> methods;
+  for (const auto& r : results) methods[r.chatGUID] = r.fallbackMethod;
+  EXPECT_EQ(methods, (std::map<std::string, std::string>{{"chat-kept", "rowid_batch"},
+                                                         {"chat-renumbered", "guid"},
+                                                         {"chat-deleted", "timerange"},
+                                                         {"chat-gone", "synthetic"}}));
   for (const auto& r : results) {
     if (r.fallbackMethod == "rowid_batch" || r.fallbackMethod == "guid") {
       ASSERT_EQ(r.messages.size(), 2u) << r.chatGUID;

@@ -156,6 +156,20 @@ class FileChunkIndexerTest : public ::testing::Test {
 };
 
 TEST_F(FileChunkIndexerTest, TheNextFileWaitsThePauseOfTheIntensityTimesTheHeat) {
+  struct Case {
+    IndexingIntensity intensity;
+    ThermalState thermal;
+    int64_t milliseconds;
+  };
+  const Case cases[] = {{IndexingIntensity::minimal, ThermalState::nominal, 2000},
+                        {IndexingIntensity::low, ThermalState::fair, 2000},
+                        {IndexingIntensity::balanced, ThermalState::serious, 2000},
+                        {IndexingIntensity::maximum, ThermalState::critical, 2000},
+                        {IndexingIntensity::maximum, ThermalState::fair, 400}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(pauseForIntensity(c.intensity) * *thermalMultiplier(c.thermal),
+              std::chrono::milliseconds(c.milliseconds));
+  }
   EXPECT_FALSE(thermalMultiplier(ThermalState(7)).has_value());
   // With `low` and a fair machine the next file starts 2000 ms after the last batch.
   f.indexer->setIndexingIntensity(IndexingIntensity::low);

@@ -221,7 +221,7 @@ std::vector<IndexItem> randomItems(std::mt19937& rng, std::size_t count) {
   return items;
 }
 
-TEST(ItemImageTest, DecodesLikeMMapStoreOnRandomItems) {
+TEST(ItemImageTest, DecodesLikeMMapStoreOnRandomItemsWhateverTheJsonLayout) {
   std::mt19937 rng(17);
   for (int round = 0; round < 200; ++round) {
     const auto items = randomItems(rng, 1 + rng() % 20);
@@ -229,25 +229,20 @@ TEST(ItemImageTest, DecodesLikeMMapStoreOnRandomItems) {
     auto fast = decodeItemImage(image);
     ASSERT_TRUE(fast.ok()) << fast.error().description();
     EXPECT_EQ(fast.value(), MMapStore::decode(image).value());
+    // The same metadata laid out with spaces, newlines and \u escapes.
+    const MMapHeader header = MMapStore::decodeHeader(image).value();
+    nlohmann::json array = nlohmann::json::array();
+    for (const auto& item : items) array.push_back(item.metadata);
+    const std::string pretty = array.dump(2, ' ', true);
+    std::string rebuilt = image.substr(0, header.metadataOffset);
+    const uint32_t length = uint32_t(pretty.size());
+    rebuilt.append(reinterpret_cast<const char*>(&length), 4);
+    rebuilt += pretty;
+    const uint64_t textOffset = rebuilt.size();
+    rebuilt += image.substr(header.textOffset);
+    std::memcpy(rebuilt.data() + 36, &textOffset, 8);
+    EXPECT_EQ(decodeItemImage(rebuilt).value(), items);
   }
-}
-
-TEST(ItemImageTest, AcceptsAnyJsonLayoutOfTheMetadata) {
-  std::mt19937 rng(5);
-  const auto items = randomItems(rng, 6);
-  std::string image = MMapStore::encode(items).value();
-  const MMapHeader header = MMapStore::decodeHeader(image).value();
-  nlohmann::json array = nlohmann::json::array();
-  for (const auto& item : items) array.push_back(item.metadata);
-  const std::string pretty = array.dump(2, ' ', true);  // spaces, newlines and \u escapes
-  std::string rebuilt = image.substr(0, header.metadataOffset);
-  const uint32_t length = uint32_t(pretty.size());
-  rebuilt.append(reinterpret_cast<const char*>(&length), 4);
-  rebuilt += pretty;
-  const uint64_t textOffset = rebuilt.size();
-  rebuilt += image.substr(header.textOffset);
-  std::memcpy(rebuilt.data() + 36, &textOffset, 8);
-  EXPECT_EQ(decodeItemImage(rebuilt).value(), items);
 }
 
 TEST(ItemImageTest, DamagedImagesFailWithMMapStoresError) {

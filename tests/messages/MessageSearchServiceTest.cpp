@@ -231,45 +231,35 @@ TEST(ContactNameCacheTest, EvictsTheLeastRecentlyUsedByCountAndCost) {
   EXPECT_FALSE(cache.find("huge"));
 }
 
-// SQLite's LIKE: % any run, _ one character, ASCII letters without case.
-bool like(const std::u32string& text, const std::u32string& pattern) {
-  auto fold = [](char32_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-  size_t t = 0, p = 0, starP = std::u32string::npos, starT = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '%') {
-      starP = p++;
-      starT = t;
-    } else if (p < pattern.size() && (pattern[p] == '_' || fold(pattern[p]) == fold(text[t]))) {
-      ++p;
-      ++t;
-    } else if (starP != std::u32string::npos) {
-      p = starP + 1;
-      t = ++starT;
-    } else {
-      return false;
-    }
+// SQLite's LIKE (% any run, _ one character, ASCII letters without case), on
+// a connection of its own.
+class Like {
+ public:
+  Like() {
+    sqlite3_open(":memory:", &db_);
+    sqlite3_prepare_v2(db_, "SELECT ?1 LIKE ?2", -1, &statement_, nullptr);
   }
-  while (p < pattern.size() && pattern[p] == '%') ++p;
-  return p == pattern.size();
-}
+  ~Like() {
+    sqlite3_finalize(statement_);
+    sqlite3_close(db_);
+  }
+  bool operator()(const std::string& text, const std::string& pattern) {
+    sqlite3_reset(statement_);
+    sqlite3_bind_text(statement_, 1, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    sqlite3_bind_text(statement_, 2, pattern.data(), static_cast<int>(pattern.size()), SQLITE_STATIC);
+    return sqlite3_step(statement_) == SQLITE_ROW && sqlite3_column_int(statement_, 0) == 1;
+  }
 
-std::u32string utf32(const std::string& s) {
-  std::u32string out;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    char32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
-    for (int k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    out.push_back(cp);
-    i += static_cast<size_t>(n);
-  }
-  return out;
-}
+ private:
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* statement_ = nullptr;
+};
 
 std::vector<int64_t> modelSearch(const std::vector<testing::FixtureRow>& rows, const std::string& query,
                                  const std::vector<std::string>& identifiers) {
-  const std::u32string pattern = utf32("%" + query + "%");
-  auto matches = [&](const std::optional<std::string>& s) { return s && like(utf32(*s), pattern); };
+  const std::string pattern = "%" + query + "%";
+  Like like;
+  auto matches = [&](const std::optional<std::string>& s) { return s && like(*s, pattern); };
   auto top = [&](auto condition) {
     std::vector<const testing::FixtureRow*> hits;
     for (const testing::FixtureRow& r : rows) {

@@ -49,13 +49,10 @@ std::string fixturePath(const std::string& name) {
 
 FileFingerprint fingerprint(const std::string& path) {
   FileFingerprint f;
-  std::string bytes;
   if (std::filesystem::is_regular_file(path)) {
     std::ifstream in(path, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    f.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  f.hash = 1469598103934665603ull;
-  for (unsigned char c : bytes) f.hash = (f.hash ^ c) * 1099511628211ull;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     f.size = st.st_size;

@@ -22,10 +22,10 @@ namespace pallix::testing {
 inline constexpr double kFixtureNow = MESSAGES_FIXTURE_NOW;
 std::string fixturePath(const std::string& name);  // "chat.db", "contacts.vcf", "empty.db", "backup"
 
-// The file's bytes hashed (FNV-1a), its size and modification time, and
-// which journal files lie beside it.
+// The file's bytes, size and modification time, and which journal files
+// lie beside it.
 struct FileFingerprint {
-  uint64_t hash = 0;
+  std::string bytes;
   int64_t size = -1;
   int64_t mtimeNanoseconds = 0;
   std::vector<std::string> sidecars;

@@ -70,6 +70,12 @@ inline std::vector<IndexItem> fileItems(std::size_t count, std::size_t dimension
   return items;
 }
 
+inline std::vector<ChunkInput> chunkInputs(const std::vector<IndexItem>& items) {
+  std::vector<ChunkInput> out;
+  for (const auto& item : items) out.push_back({item.id, item.text, item.metadata});
+  return out;
+}
+
 // A store in virtual time over a temporary data directory, with the tiny model.
 struct StoreFixture {
   VirtualTimeEnvironment env;
@@ -115,7 +121,12 @@ struct StoreFixture {
     return await<EmbeddingStoreSnapshot>([&](auto done) { store.snapshot(done); });
   }
   // A fresh file store holding `items` (embedded by the tiny model), saved.
-  std::shared_ptr<FileEmbeddingStore> saved(const std::vector<IndexItem>& items);
+  std::shared_ptr<FileEmbeddingStore> saved(const std::vector<IndexItem>& items) {
+    auto store = opened(fileStore());
+    EXPECT_TRUE(run([&](auto done) { store->addChunks(chunkInputs(items), nullptr, done); }).ok());
+    EXPECT_TRUE(run([&](auto done) { store->save(done); }).ok());
+    return store;
+  }
 
   // Writes `items` as the store's compressed item file `name`.
   void writeItemFile(const std::vector<IndexItem>& items, const std::string& name) {
@@ -129,18 +140,5 @@ struct StoreFixture {
   }
   bool exists(const std::string& name) const { return std::filesystem::exists(data() + "/" + name); }
 };
-
-inline std::vector<ChunkInput> chunkInputs(const std::vector<IndexItem>& items) {
-  std::vector<ChunkInput> out;
-  for (const auto& item : items) out.push_back({item.id, item.text, item.metadata});
-  return out;
-}
-
-inline std::shared_ptr<FileEmbeddingStore> StoreFixture::saved(const std::vector<IndexItem>& items) {
-  auto store = opened(fileStore());
-  EXPECT_TRUE(run([&](auto done) { store->addChunks(chunkInputs(items), nullptr, done); }).ok());
-  EXPECT_TRUE(run([&](auto done) { store->save(done); }).ok());
-  return store;
-}
 
 }  // namespace pallix::testing

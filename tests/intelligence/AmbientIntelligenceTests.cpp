@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "app/intelligence/AmbientIntelligenceService.h"
+#include "testing/IntelligenceFakes.h"
 #include "testing/VirtualTime.h"
-#include "tests/intelligence/IntelligenceFakes.h"
 #include "tests/intelligence/IntelligenceTestSupport.h"
 
 namespace pallix {

@@ -14,8 +14,8 @@
 #include "core/Logger.h"
 #include "core/Telemetry.h"
 #include "testing/FakeLocationProvider.h"
+#include "testing/IntelligenceFakes.h"
 #include "testing/VirtualTime.h"
-#include "tests/intelligence/IntelligenceFakes.h"
 #include "tests/intelligence/IntelligenceTestSupport.h"
 #include "tests/support/LogCapture.h"
 

@@ -65,6 +65,14 @@ TEST_F(CoordinatorLifecycleTest, DeepIdleUnloadsTheRouterStopsLocationAndPausesA
   EXPECT_TRUE(location->updating);
   EXPECT_FALSE(coordinator->ambientService().isPaused());
 
+  // Idle with neither maps nor weather wanted stops the updates, without pausing.
+  switches->set(Id::maps, false);
+  switches->set(Id::weather, false);
+  lifecycle->panelDidHide();
+  env.runUntilIdle();
+  EXPECT_FALSE(location->updating);
+  EXPECT_FALSE(coordinator->ambientService().isPaused());
+
   coordinator.reset();
   EXPECT_EQ(lifecycle->workModeHandlerCount(), 0u);
 }

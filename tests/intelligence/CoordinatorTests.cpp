@@ -114,15 +114,6 @@ TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFir
   EXPECT_EQ(contacts->resets, 1);
 }
 
-TEST_F(IntelligenceCoordinatorTest, MessagesAndFilesAreSelectedWithoutTasks) {
-  createReady({DataSource::messages, DataSource::files});
-  auto stream = settle("budget spreadsheet from anna");
-  ASSERT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::messages, Id::files}));
-  EXPECT_TRUE(stream->last().activeIdentifiers.empty());
-  EXPECT_EQ(stream->finishes, 1);
-}
-
 TEST_F(IntelligenceCoordinatorTest, ARemoteAnswerArrivingBeforeTheFirstSnapshotFollowsIt) {
   dictionary->delay = Duration::zero();  // answers before the router does
   createReady({});
@@ -138,11 +129,16 @@ TEST_F(IntelligenceCoordinatorTest, ARemoteAnswerArrivingBeforeTheFirstSnapshotF
 
 // ------------------------------------------------------------ supersession
 
+// A query superseded before its pipeline ran delivers nothing; one superseded after its first snapshot
+// delivers no more. Both finish once.
 TEST_F(IntelligenceCoordinatorTest, ANewerQueryFinishesTheOlderStreamWithoutFurtherSnapshots) {
   wikipedia->delay = 5s;
   createReady({DataSource::knowledge});
+  auto unrouted = start("population of alta");
   auto first = start("population of oslo");
   env.advanceBy(1s);
+  EXPECT_TRUE(unrouted->snapshots.empty());
+  EXPECT_EQ(unrouted->finishes, 1);
   ASSERT_EQ(first->snapshots.size(), 1u);
   auto second = start("population of bergen");
   env.runUntilIdle();
@@ -154,18 +150,7 @@ TEST_F(IntelligenceCoordinatorTest, ANewerQueryFinishesTheOlderStreamWithoutFurt
   EXPECT_EQ(second->last().wikipediaArticle->title, "population of bergen");
   EXPECT_EQ(second->finishes, 1);
   EXPECT_EQ(coordinator->currentQuery(), "population of bergen");
-}
-
-TEST_F(IntelligenceCoordinatorTest, SupersessionWhileRoutingDropsTheOlderQueryBeforeItsFirstSnapshot) {
-  createReady({DataSource::knowledge});
-  auto first = start("alpha");
-  auto second = start("beta");  // before the first pipeline ran at all
-  env.fastForwardUntilNoTasksRemain();
-  EXPECT_TRUE(first->snapshots.empty());
-  EXPECT_EQ(first->finishes, 1);
-  ASSERT_FALSE(second->snapshots.empty());
-  EXPECT_EQ(second->last().query, "beta");
-  EXPECT_EQ(router->queries, std::vector<std::string>{"beta"});
+  EXPECT_EQ(router->queries, (std::vector<std::string>{"population of oslo", "population of bergen"}));
 }
 
 // Cancelling through the handle or through the coordinator: no further deliveries, one finish.
@@ -252,15 +237,17 @@ TEST_F(IntelligenceCoordinatorTest, FirstQueryWaitsForARouterThatBecomesReadyWit
   EXPECT_FALSE(routings[0].fallback);
 }
 
+// The dictionary trigger is both a fallback rule and a forced one: it is searched once the wait is over.
 TEST_F(IntelligenceCoordinatorTest, FirstQueryFallsBackAfterWaitingOnePointTwoSeconds) {
   routeTo({DataSource::knowledge});
   create();
-  auto stream = start("population of oslo");
+  auto stream = start("def serendipity");
   env.advanceBy(1150ms);
   EXPECT_TRUE(stream->snapshots.empty());
+  EXPECT_TRUE(dictionary->searches.empty()) << "the pipeline first waits for the router";
   env.advanceBy(100ms);
-  ASSERT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_TRUE(stream->last().selectedIdentifiers.empty()) << "fallback never selects wikipedia";
+  EXPECT_EQ(stream->firstSelected(), Ids{Id::dictionary}) << "fallback never selects wikipedia";
+  EXPECT_EQ(dictionary->searches, std::vector<std::string>{"def serendipity"});
   EXPECT_TRUE(router->queries.empty());
   ASSERT_EQ(routings.size(), 1u);
   EXPECT_EQ(routings[0].fallback, RouterFallbackReason::unavailable);
@@ -268,6 +255,8 @@ TEST_F(IntelligenceCoordinatorTest, FirstQueryFallsBackAfterWaitingOnePointTwoSe
 
   // The router arrives at 2 s; the next query uses it without waiting.
   env.advanceBy(750ms);
+  ASSERT_TRUE(stream->last().dictionaryResult);
+  EXPECT_EQ(stream->finishes, 1);
   routerFactory.complete(std::shared_ptr<QueryRouting>(router));
   env.runUntilIdle();
   auto next = start("population of bergen");
@@ -339,20 +328,6 @@ TEST_F(IntelligenceCoordinatorTest, RouteFailureUsesTheFallbackAndIsReportedOnce
   EXPECT_EQ(loggedFallbacks(), 1u);
 }
 
-TEST_F(IntelligenceCoordinatorTest, DeepIdleUnloadsTheRouterAndTheNextFullQueryRebuildsIt) {
-  createReady();
-  coordinator->onWorkModeChange(WorkMode::deepIdle);
-  EXPECT_FALSE(coordinator->hasRouter());
-  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::unloaded);
-  start("hello", ActivationMode::nonRouter);
-  env.runUntilIdle();
-  EXPECT_EQ(routerFactory.builds, 1) << "non-router queries never build the router";
-  start("hello");
-  env.runUntilIdle();
-  EXPECT_EQ(routerFactory.builds, 2);
-  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::initializing);
-}
-
 TEST_F(IntelligenceCoordinatorTest, UnloadDuringABuildDiscardsTheLateRouter) {
   create();
   coordinator->warmRouterIfNeeded();
@@ -367,20 +342,6 @@ TEST_F(IntelligenceCoordinatorTest, UnloadDuringABuildDiscardsTheLateRouter) {
 
 // ------------------------------------------------------------ forced identifiers, preferences
 
-TEST_F(IntelligenceCoordinatorTest, DictionaryTriggerIsForcedWhileTheRouterIsNotReady) {
-  create();
-  auto stream = start("def serendipity");
-  env.advanceBy(1150ms);
-  EXPECT_TRUE(dictionary->searches.empty()) << "the pipeline first waits for the router";
-  env.advanceBy(100ms);
-  EXPECT_EQ(dictionary->searches, std::vector<std::string>{"def serendipity"});
-  env.advanceBy(2s);
-  ASSERT_GE(stream->snapshots.size(), 1u);
-  EXPECT_EQ(stream->snapshots.front().selectedIdentifiers, Ids{Id::dictionary});
-  ASSERT_TRUE(stream->last().dictionaryResult);
-  EXPECT_EQ(stream->finishes, 1);
-}
-
 TEST_F(IntelligenceCoordinatorTest, ForcedWeatherKeywordIsAddedToTheRouterChoice) {
   createReady({});
   auto stream = settle("weather in paris");
@@ -389,34 +350,32 @@ TEST_F(IntelligenceCoordinatorTest, ForcedWeatherKeywordIsAddedToTheRouterChoice
   EXPECT_TRUE(stream->last().weatherSnapshot);
 }
 
-TEST_F(IntelligenceCoordinatorTest, SwitchedOffSourcesAreNeitherSelectedNorSearched) {
-  switches->set(Id::weather, false);
-  switches->set(Id::wikipedia, false);
-  switches->set(Id::calculator, false);
-  createReady({DataSource::weather, DataSource::knowledge, DataSource::maps});
-  auto stream = settle("weather near the louvre");
-  EXPECT_EQ(stream->firstSelected(), Ids{Id::maps});
-  EXPECT_TRUE(weather->searches.empty());
-  EXPECT_TRUE(wikipedia->searches.empty());
-
-  auto sum = settle("2+2");
-  EXPECT_EQ(calculator->calculations, 0);
-  ASSERT_FALSE(sum->snapshots.empty());
-  EXPECT_FALSE(sum->last().calculatorResult);
-}
-
-TEST_F(IntelligenceCoordinatorTest, AbsentSourcesCountAsSwitchedOff) {
-  auto deps = dependencies();
-  deps.sources.wikipedia = nullptr;
-  deps.sources.weather = nullptr;
-  routeTo({DataSource::knowledge, DataSource::weather});
-  coordinator = std::make_unique<IntelligenceCoordinator>(deps);
-  makeRouterReady();
-  auto stream = settle("weather and history of rome");
-  ASSERT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_TRUE(stream->last().selectedIdentifiers.empty());
-  EXPECT_FALSE(coordinator->isEnabled(Id::wikipedia));
-  EXPECT_TRUE(coordinator->isEnabled(Id::files));
+// A source switched off, or absent from the dependencies, is neither selected nor searched.
+TEST_F(IntelligenceCoordinatorTest, SwitchedOffAndAbsentSourcesAreNeitherSelectedNorSearched) {
+  for (bool absent : {false, true}) {
+    SCOPED_TRACE(absent ? "absent" : "switched off");
+    auto deps = dependencies();
+    for (Id id : {Id::weather, Id::wikipedia, Id::calculator}) switches->set(id, absent);
+    if (absent) {
+      deps.sources.weather = nullptr;
+      deps.sources.wikipedia = nullptr;
+      deps.sources.calculator = nullptr;
+    }
+    routeTo({DataSource::weather, DataSource::knowledge, DataSource::maps});
+    coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+    makeRouterReady();
+    auto stream = settle("weather near the louvre");
+    EXPECT_EQ(stream->firstSelected(), Ids{Id::maps});
+    EXPECT_TRUE(weather->searches.empty());
+    EXPECT_TRUE(wikipedia->searches.empty());
+    EXPECT_FALSE(coordinator->isEnabled(Id::wikipedia));
+    EXPECT_TRUE(coordinator->isEnabled(Id::files));
+    auto sum = settle("2+2");
+    EXPECT_EQ(calculator->calculations, 0);
+    ASSERT_FALSE(sum->snapshots.empty());
+    EXPECT_FALSE(sum->last().calculatorResult);
+    routerFactory = ManualRouterFactory{};
+  }
 }
 
 TEST_F(IntelligenceCoordinatorTest, WeatherPrefersTheMapItemWhenMapsIsAlsoSelected) {
@@ -571,21 +530,6 @@ TEST_F(IntelligenceCoordinatorTest, LosingLocationAuthorizationCancelsAndResets)
   location->changeAuthorization(LocationAuthorizationStatus::authorizedAlways);
   EXPECT_EQ(location->locationRequests, 2);
   EXPECT_EQ(callbacks.size(), 2u);
-}
-
-TEST_F(IntelligenceCoordinatorTest, WorkModesStartAndStopLocationUpdates) {
-  create();
-  coordinator->onWorkModeChange(WorkMode::active);
-  EXPECT_TRUE(location->updating);
-  coordinator->onWorkModeChange(WorkMode::deepIdle);
-  EXPECT_FALSE(location->updating);
-  EXPECT_TRUE(coordinator->ambientService().isPaused());
-  switches->set(Id::maps, false);
-  switches->set(Id::weather, false);
-  coordinator->onWorkModeChange(WorkMode::idle);
-  EXPECT_FALSE(location->updating);
-  EXPECT_FALSE(coordinator->ambientService().isPaused());
-  EXPECT_FALSE(coordinator->needsLocationAuthorization());
 }
 
 // ------------------------------------------------------------ lazy client

@@ -332,12 +332,13 @@ TEST_F(StoreWithCoordinatorTest, SettledCalculationReachesTheCalculatorWidget) {
 }
 
 TEST_F(StoreWithCoordinatorTest, RoutedSourcesStreamIntoWidgets) {
-  routeTo({DataSource::knowledge, DataSource::files});
+  // Messages and files are selected without a task: the query still finishes.
+  routeTo({DataSource::knowledge, DataSource::files, DataSource::messages});
   wikipedia->delay = 200ms;
   store->runSettledSearch("history of oslo");
   env.advanceBy(50ms);
   EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
-  EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"files", "wikipedia"}));
+  EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"files", "messages", "wikipedia"}));
   env.advanceBy(200ms);
   EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
   EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::full));

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <map>
 #include <random>
-#include <span>
 #include <thread>
 
 #include "app/sources/CalculatorCurrency.h"
@@ -32,30 +31,6 @@ struct FakeRateProvider final : calculator::CurrencyRateProvider {
   std::map<std::string, double, std::less<>> rates;
 };
 
-// One expected answer value: exact, within EXPECT_DOUBLE_EQ's 4 ulps when `approx`, or none when NaN.
-struct ValueCase {
-  const char* text;
-  double value;
-  bool approx = false;
-};
-constexpr double kNoAnswer = NAN;
-
-void expectValues(const CalculatorDataSource& calculator, std::span<const ValueCase> cases) {
-  for (const ValueCase& c : cases) {
-    SCOPED_TRACE(c.text);
-    std::optional<CalculatorResult> result = calculator.calculate(c.text);
-    if (std::isnan(c.value)) {
-      EXPECT_FALSE(result) << result->formattedValue;
-    } else if (!result) {
-      ADD_FAILURE() << "no answer";
-    } else if (c.approx) {
-      EXPECT_DOUBLE_EQ(result->value, c.value);
-    } else {
-      EXPECT_EQ(result->value, c.value);
-    }
-  }
-}
-
 // ---- Tables ----
 
 TEST(CalculatorTablesTest, EveryMappedCurrencyHasAFixedRateByItsUppercaseCode) {
@@ -77,24 +52,11 @@ TEST(CalculatorTablesTest, EveryUnitKeyIsNormalisedAndFormats) {
 
 // ---- Pre-test ----
 
-TEST(CalculatorPretestTest, AcceptsCalculationsAndConversionsOnly) {
+// The texts of golden.tsv hold no tab or line break: the pre-test's verdicts on whitespace and bytes are here.
+TEST(CalculatorPretestTest, WhitespaceAndBytes) {
   CalculatorDataSource calculator(enUS());
-  for (const char* text :
-       {"2+2", "  7 \n", "\u00a02 × 3\u2003", "1e5", "2 x 3", "-(4)", "50%", "1,000.5 + 2", "5 km in m", "100 € to ¥",
-        "5 km → miles", "12 ft TO m", "$5", "\"5\" + '3'", "100 ₹ to ₨", "über 2 to 3", "72 °F to C"}) {
-    EXPECT_TRUE(calculator.shouldHandle(text)) << text;
-  }
-  for (const char* text :
-       {"", " \n\t", "2^3", "to do 2 things", "3 apples", "x + e", "( + )", "12 > 3", "1\t+ 2", "5 km -> miles",
-        "2 = 2", "4 into 5", "5 tonight", "５ + 1", "2 + 2;", "a\xff 2 to 3", "route 66 in"}) {
-    EXPECT_FALSE(calculator.shouldHandle(text)) << text;
-  }
-  // Without a postal-address detector, addresses are turned away by the letter rule or, when they contain
-  // " in " or " to ", give no answer because they are not a conversion between known units.
-  for (const char* text : {"1600 Amphitheatre Parkway, Mountain View, CA 94043", "221B Baker Street",
-                           "10 Downing Street in London", "350 Fifth Avenue to 34th Street"}) {
-    EXPECT_FALSE(calculator.shouldHandle(text) && calculator.calculate(text)) << text;
-  }
+  for (const char* text : {"  7 \n", "\u00a02 × 3\u2003"}) EXPECT_TRUE(calculator.shouldHandle(text)) << text;
+  for (const char* text : {"", " \n\t", "1\t+ 2", "a\xff 2 to 3"}) EXPECT_FALSE(calculator.shouldHandle(text)) << text;
 }
 
 // ---- Units ----
@@ -202,29 +164,14 @@ TEST(CalculatorCurrencyTest, ConversionGoesThroughTheDollarWithInjectedRates) {
       {"USD", 1}, {"EUR", 0.5}, {"XAU", 0.0005}, {"ZER", 0}, {"NEG", -1}, {"ÅÅÅ", 2}});
   CalculatorDataSource calculator(CalculatorDataSource::Options{"en_US", rates});
   EXPECT_EQ(calculator.calculate("10 usd to eur"), (CalculatorResult{5, "€5", "$10"}));
+  EXPECT_EQ(calculator.calculate("10 eur in usd").value_or(CalculatorResult{}).value, 20);
+  EXPECT_EQ(calculator.calculate("1 xau to eur").value_or(CalculatorResult{}).value, 1000);
   // JPY is a code but this provider has no rate for it; nor is it a unit.
-  const ValueCase cases[] = {
-      {"10 eur in usd", 20},       {"1 xau to eur", 1000},      {"1 zer to usd", kNoAnswer},
-      {"1 usd to zer", kNoAnswer}, {"1 neg to usd", kNoAnswer}, {"100 usd to jpy", kNoAnswer},
-  };
-  expectValues(calculator, cases);
+  for (const char* text : {"1 zer to usd", "1 usd to zer", "1 neg to usd", "100 usd to jpy"}) {
+    EXPECT_FALSE(calculator.calculate(text)) << text;
+  }
   // ICU cannot format a non-ASCII code: the text falls back to "CODE number".
-  auto answer = calculator.calculate("3 usd to ÅÅÅ");
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->formattedValue, "ÅÅÅ 6");
-}
-
-TEST(CalculatorCurrencyTest, FixedRatesByDefault) {
-  CalculatorDataSource calculator(enUS());
-  EXPECT_EQ(calculator.calculate("100 usd to eur"), (CalculatorResult{92, "€92", "$100"}));
-  EXPECT_EQ(calculator.calculate("100 eur in jpy").value_or(CalculatorResult{}).detail, "€100");
-  // "pound" is a currency word and a unit: the currency wins only when both sides are currencies.
-  const ValueCase cases[] = {
-      {"100 eur in jpy", 100 / 0.92 * 155, true},
-      {"10 pounds to usd", 10 / 0.79, true},
-      {"10 pounds to kg", 4.5359237, true},
-  };
-  expectValues(calculator, cases);
+  EXPECT_EQ(calculator.calculate("3 usd to ÅÅÅ").value_or(CalculatorResult{}).formattedValue, "ÅÅÅ 6");
 }
 
 // ---- The data source ----
@@ -236,29 +183,7 @@ TEST(CalculatorDataSourceTest, ConversionsAreFinalArithmeticHasNoDetail) {
   ASSERT_TRUE(calculator.calculate("2+2"));
   EXPECT_EQ(calculator.calculate("2+2")->detail, std::nullopt);
   EXPECT_EQ(calculator.performSearch(" 2+2 "), calculator.calculate("2+2"));
-  // No parsable number on the left: not a conversion, and as arithmetic its words are not read ("(2x3) to x").
-  // A number beyond a double, or one that is not read whole, is no amount ("1e999 m to km", "5e m to km").
-  // " to " is tried before " in ", whatever comes first in the text ("5 in to cm", "5 ft In in").
-  const ValueCase cases[] = {
-      {"5 km to kg", kNoAnswer},
-      {"\u00a0\u2003 6 / 4 \n", 1.5},
-      {"(2x3) to x", kNoAnswer},
-      {"5e m to km", kNoAnswer},
-      {"1e999 m to km", kNoAnswer},
-      {"1e-999 m to km", kNoAnswer},
-      {"+5 m to cm", 500},
-      {"-1.5e2 m to km", -0.15},
-      {"1/0 * 1e308", kNoAnswer},
-      {"5 in to cm", 12.7, true},
-      {"5 ft In in", 60, true},
-      {"5 ft -> in", 60, true},
-      {"5eur to usd", 5 / 0.92, true},
-      {"1,2 km to m", kNoAnswer},
-      {"$5 eur to usd", kNoAnswer},
-      {"-0 c to k", 273.15},
-      {"0 * -1", 0},
-  };
-  expectValues(calculator, cases);
+  EXPECT_EQ(calculator.calculate("\u00a0\u2003 6 / 4 \n").value_or(CalculatorResult{}).value, 1.5);
 }
 
 TEST(CalculatorFormattingTest, TextsFollowTheLocale) {

@@ -91,26 +91,6 @@ TEST(QueryRoutingTest, LabelsMapToIdentifiers) {
   for (auto [source, id] : labels) EXPECT_EQ(identifierForRouterSource(source), id) << routerDataSourceRawValue(source);
   for (DataSource s : kAllRouterDataSources) EXPECT_EQ(routerDataSourceFromRawValue(routerDataSourceRawValue(s)), s);
   EXPECT_FALSE(routerDataSourceFromRawValue("wikipedia"));
-  EXPECT_FALSE(routerDataSourceFromRawValue("Maps"));
-  for (Id id : kAllDataSourceIdentifiers) {
-    EXPECT_EQ(dataSourceIdentifierFromRawValue(dataSourceIdentifierRawValue(id)), id);
-  }
-  EXPECT_FALSE(dataSourceIdentifierFromRawValue("knowledge"));
-}
-
-TEST(QueryRoutingTest, BlockingFactoryDeliversTheBuiltRouter) {
-  int builds = 0;
-  auto factory = makeBlockingRouterFactory([&](CancellationToken) -> Result<std::shared_ptr<QueryRouting>> {
-    ++builds;
-    return Error("PallixRouter", -2, "Missing vocab.txt in resources");
-  });
-  std::optional<Error> seen;
-  factory(CancellationToken(), [&](Result<std::shared_ptr<QueryRouting>> r) {
-    if (!r.ok()) seen = r.error();
-  });
-  EXPECT_EQ(builds, 1);
-  ASSERT_TRUE(seen);
-  EXPECT_EQ(seen->code(), -2);
 }
 
 }  // namespace

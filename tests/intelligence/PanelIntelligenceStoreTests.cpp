@@ -133,14 +133,12 @@ TEST_F(PanelIntelligenceStoreTest, FullQueryWidgetsGoFromLoadingToReadyOrNoResul
   EXPECT_EQ(store->widgetState(Id::maps), State::noResults);
   EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"maps", "wikipedia"}));
   EXPECT_GT(changes, 0);
-}
 
-TEST_F(PanelIntelligenceStoreTest, AnswersOfAnOlderSessionAreDropped) {
-  store->runSettledSearch("alpha");
+  // A new search has a new session: answers of the older one are dropped.
   store->runSettledSearch("beta");
   ASSERT_EQ(client->calls.size(), 2u);
   EXPECT_NE(client->calls[0].sessionID, client->calls[1].sessionID);
-  auto stale = snapshotFor("alpha", {Id::dictionary}, {});
+  auto stale = snapshotFor("population of oslo", {Id::dictionary}, {});
   stale.dictionaryResult = DictionaryEntry{"alpha", "first letter"};
   client->send(0, stale);
   EXPECT_EQ(store->widgetState(Id::dictionary), State::idle);
@@ -184,6 +182,14 @@ TEST_F(PanelIntelligenceStoreTest, PreviewsLeaveRemoteWidgetsTheyDidNotSelect) {
   EXPECT_TRUE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
   client->calls[1].handlers.onFinish();
   EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
+
+  // Switching a source off clears its widget.
+  switches->set(Id::dictionary, false);
+  store->handleDataSourcePreferencesChange();
+  EXPECT_EQ(store->widgetState(Id::dictionary), State::idle);
+  EXPECT_FALSE(store->intelligenceState().dictionaryResult);
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
+  EXPECT_EQ(client->preferenceChanges, 1);
 }
 
 TEST_F(PanelIntelligenceStoreTest, DeferredWidgetsWaitForTheFullSnapshot) {
@@ -278,19 +284,6 @@ TEST_F(PanelIntelligenceStoreTest, AmbientHighlightsAreCopiedIntoTheStore) {
   EXPECT_EQ(store->ambientWeatherSnapshot(), h.weatherSnapshot);
   store.reset();
   EXPECT_EQ(client->removedTokens, std::vector<uint64_t>{7});
-}
-
-TEST_F(PanelIntelligenceStoreTest, SwitchingASourceOffClearsItsWidget) {
-  store->runSettledSearch("def ennui");
-  auto s = snapshotFor("def ennui", {Id::dictionary}, {});
-  s.dictionaryResult = DictionaryEntry{"ennui", "boredom"};
-  client->send(0, s);
-  ASSERT_EQ(store->widgetState(Id::dictionary), State::ready);
-  switches->set(Id::dictionary, false);
-  store->handleDataSourcePreferencesChange();
-  EXPECT_EQ(store->widgetState(Id::dictionary), State::idle);
-  EXPECT_FALSE(store->intelligenceState().dictionaryResult);
-  EXPECT_EQ(client->preferenceChanges, 1);
 }
 
 // ------------------------------------------------------------ with the real coordinator and calculator

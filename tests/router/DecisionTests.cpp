@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "PallixRouter/Decision.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix::router {
 namespace {
@@ -63,28 +64,21 @@ INSTANTIATE_TEST_SUITE_P(
         ShortcutCase{"weather near me define", {}, 3}, ShortcutCase{"Météo wind", {M::weather}, 1},
         ShortcutCase{"version 1.2.3", {}, 0}, ShortcutCase{"node.js", {M::files}, 1}));
 
+// A temperature-scaled logistic per source (temperature 1 when missing); missing logits count as zero and extra
+// ones are ignored.
 TEST(Probabilities, TemperatureScaledLogisticPerSource) {
   Calib calib;
   calib.temps = {{"maps", 2.0}, {"files", 0.5}};
-  auto p = Decision::probabilities({2.0, 0.0, -1.0, 3.0, 1.0, 1.0}, calib);
+  auto p = Decision::probabilities({2.0, 0.0, -1.0, 3.0, 1.0, 1.0, 50.0}, calib);
   ASSERT_EQ(p.size(), 6u);
   EXPECT_NEAR(p[M::maps], 1.0 / (1.0 + std::exp(-1.0)), 1e-12);  // 2 / T=2
   EXPECT_DOUBLE_EQ(p[M::weather], 0.5);
   EXPECT_NEAR(p[M::dictionary], 1.0 / (1.0 + std::exp(1.0)), 1e-12);
-  EXPECT_NEAR(p[M::knowledge], 1.0 / (1.0 + std::exp(-3.0)), 1e-12);  // missing temperature: 1.0
-  EXPECT_NEAR(p[M::files], 1.0 / (1.0 + std::exp(-2.0)), 1e-12);      // 1 / T=0.5
-}
-
-TEST(Probabilities, MissingLogitsCountAsZeroAndExtraOnesAreIgnored) {
-  Calib calib;
+  EXPECT_NEAR(p[M::knowledge], 1.0 / (1.0 + std::exp(-3.0)), 1e-12);
+  EXPECT_NEAR(p[M::files], 1.0 / (1.0 + std::exp(-2.0)), 1e-12);  // 1 / T=0.5
   auto shortRow = Decision::probabilities({4.0, 4.0}, calib);
-  EXPECT_EQ(shortRow.size(), 6u);
-  EXPECT_DOUBLE_EQ(shortRow[M::dictionary], 0.5);
-  EXPECT_DOUBLE_EQ(shortRow[M::files], 0.5);
-  auto longRow = Decision::probabilities({0, 0, 0, 0, 0, 0, 50.0, 50.0}, calib);
-  EXPECT_EQ(longRow.size(), 6u);
-  auto empty = Decision::probabilities({}, calib);
-  for (DataSource s : kAllRouterDataSources) EXPECT_DOUBLE_EQ(empty[s], 0.5);
+  ASSERT_EQ(shortRow.size(), 6u);
+  for (DataSource s : {M::dictionary, M::knowledge, M::messages, M::files}) EXPECT_DOUBLE_EQ(shortRow[s], 0.5);
 }
 
 ProbabilityMap probs(double maps, double weather, double dictionary, double knowledge, double messages, double files) {
@@ -166,13 +160,11 @@ TEST(CalibrationFile, DecodesAllFourKeys) {
 }
 
 TEST(CalibrationFile, CorruptOrIncompleteFilesAreErrorsNamingTheCause) {
-  auto missing = Calib::fromJson(R"({"labels":[],"temps":{},"thresholds":{}})");
-  ASSERT_FALSE(missing.ok());
-  EXPECT_NE(missing.error().description().find("gray_band"), std::string::npos);
-  EXPECT_FALSE(Calib::fromJson("{not json").ok());
-  EXPECT_FALSE(Calib::fromJson("[]").ok());
-  EXPECT_FALSE(Calib::fromJson(R"({"labels":[],"temps":{"maps":"hot"},"thresholds":{},"gray_band":[]})").ok());
-  EXPECT_FALSE(Calib::fromJson("").ok());
+  EXPECT_TRUE(pallix::testing::failsWith(Calib::fromJson(R"({"labels":[],"temps":{},"thresholds":{}})"), "gray_band"));
+  for (const char* text :
+       {"{not json", "[]", R"({"labels":[],"temps":{"maps":"hot"},"thresholds":{},"gray_band":[]})", ""}) {
+    EXPECT_FALSE(Calib::fromJson(text).ok()) << text;
+  }
   EXPECT_FALSE(Calib::load("/nonexistent/calibration.json").ok());
 }
 

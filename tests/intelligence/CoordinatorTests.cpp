@@ -2,14 +2,31 @@
 // virtual time: the calculator short-circuit, streaming of remote answers,
 // supersession, the router warm-up race (30 s timeout, 1.2 s wait), fallback
 // and forced identifiers, preferences, weather availability, location
-// requests, and work modes under the panel lifecycle.
+// requests, the panel store with the real calculator, and work modes under
+// the panel lifecycle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "app/intelligence/CalculatorSourceAdapter.h"
+#include "app/intelligence/IntelligenceCoordinator.h"
 #include "app/intelligence/LazyIntelligenceClient.h"
+#include "app/intelligence/PanelIntelligenceStore.h"
 #include "app/platform/SystemConditions.h"
+#include "app/search/ContentViewModel.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
+#include "core/Logger.h"
+#include "core/Telemetry.h"
+#include "testing/FakeLocationProvider.h"
 #include "testing/FakeSystemConditions.h"
-#include "tests/intelligence/CoordinatorTestSupport.h"
+#include "testing/IntelligenceFakes.h"
+#include "testing/VirtualTime.h"
+#include "tests/intelligence/IntelligenceTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix {
 namespace {
@@ -19,8 +36,107 @@ using namespace std::chrono_literals;
 using Id = VCRDataSourceIdentifier;
 using Ids = std::set<Id>;
 
-class IntelligenceCoordinatorTest : public CoordinatorFixture {
+// Builds an IntelligenceCoordinator over fake sources, a fake router and a fake location provider in virtual time.
+struct RecordedStream {
+  std::vector<Snapshot> snapshots;
+  int finishes = 0;
+  TaskHandle handle;
+  const Snapshot& last() const { return snapshots.back(); }
+  // The identifiers of the first snapshot; none before any snapshot.
+  std::optional<std::set<VCRDataSourceIdentifier>> firstSelected() const {
+    if (snapshots.empty()) return std::nullopt;
+    return snapshots.front().selectedIdentifiers;
+  }
+};
+
+class IntelligenceCoordinatorTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    env.clock().setWallNow(utc(2026, 3, 11, 10));
+    location->setStatusSilently(LocationAuthorizationStatus::authorizedWhenInUse);
+  }
+  void TearDown() override {
+    coordinator.reset();
+    env.runUntilIdle();
+  }
+
+  IntelligenceCoordinator::Dependencies dependencies() {
+    IntelligenceCoordinator::Dependencies deps;
+    deps.mainRunner = env.mainRunner();
+    deps.routerRunner = routerRunner;
+    deps.switches = switches;
+    deps.sources = IntelligenceSources{calculator, contacts, calendar, maps, weather, dictionary, wikipedia};
+    deps.routerFactory = routerFactory.factory();
+    deps.locationProvider = location;
+    deps.timeZoneId = "UTC";
+    return deps;
+  }
+  void create() {
+    coordinator = std::make_unique<IntelligenceCoordinator>(dependencies());
+    coordinator->setRoutingObserver([this](const RoutingOutcome& outcome) { routings.push_back(outcome); });
+    env.runUntilIdle();
+  }
+  // Full queries whose fallback was logged (once per warm-up cycle).
+  size_t loggedFallbacks() const {
+    return static_cast<size_t>(
+        std::count_if(routings.begin(), routings.end(), [](const RoutingOutcome& o) { return o.fallbackLogged; }));
+  }
+  // Warms the router and completes its build at once.
+  void makeRouterReady() {
+    coordinator->warmRouterIfNeeded();
+    env.runUntilIdle();
+    routerFactory.complete(std::shared_ptr<QueryRouting>(router));
+    env.runUntilIdle();
+    ASSERT_TRUE(coordinator->hasRouter());
+  }
+  void createReady() {
+    create();
+    makeRouterReady();
+  }
+  // The fake router selects `sources` for every query.
+  void routeTo(std::set<DataSource> sources) {
+    router->decide = [sources](const std::string&) { return sources; };
+  }
+  void createReady(std::set<DataSource> routes) {
+    routeTo(std::move(routes));
+    createReady();
+  }
+  std::shared_ptr<RecordedStream> start(const std::string& query, ActivationMode mode = ActivationMode::full) {
+    auto stream = std::make_shared<RecordedStream>();
+    stream->handle =
+        coordinator->snapshots(query, UUID::random(), mode,
+                               SnapshotStreamHandlers{[stream](const Snapshot& s) { stream->snapshots.push_back(s); },
+                                                      [stream] { ++stream->finishes; }});
+    return stream;
+  }
+  // Starts a query and runs every task, timers included.
+  std::shared_ptr<RecordedStream> settle(const std::string& query, ActivationMode mode = ActivationMode::full) {
+    auto stream = start(query, mode);
+    env.fastForwardUntilNoTasksRemain();
+    return stream;
+  }
+
+  VirtualTimeEnvironment env;
+  TaskRunnerPtr sourceRunner = env.makeRunner("sources");
+  TaskRunnerPtr routerRunner = env.makeRunner("router");
+  std::shared_ptr<FakeCalculator> calculator = std::make_shared<FakeCalculator>(sourceRunner);
+  std::shared_ptr<FakePermissionedSource> contacts =
+      std::make_shared<FakePermissionedSource>(VCRDataSourceIdentifier::contacts, sourceRunner);
+  std::shared_ptr<FakeCalendar> calendar = std::make_shared<FakeCalendar>(sourceRunner);
+  std::shared_ptr<FakeMaps> maps = std::make_shared<FakeMaps>(sourceRunner);
+  std::shared_ptr<FakeWeather> weather = std::make_shared<FakeWeather>(sourceRunner);
+  std::shared_ptr<FakeDictionary> dictionary = std::make_shared<FakeDictionary>(sourceRunner);
+  std::shared_ptr<FakeWikipedia> wikipedia = std::make_shared<FakeWikipedia>(sourceRunner);
+  std::shared_ptr<MutableDataSourceSwitches> switches = std::make_shared<MutableDataSourceSwitches>();
+  std::shared_ptr<FakeLocationProvider> location = std::make_shared<FakeLocationProvider>();
+  ManualRouterFactory routerFactory;
+  std::shared_ptr<FakeRouter> router = std::make_shared<FakeRouter>();
+  // Keeps the coordinator's log lines out of the test output.
+  testing::ScopedLogCapture logs;
+  ScopedTelemetryRecorder telemetry;
+  std::unique_ptr<IntelligenceCoordinator> coordinator;
+  std::vector<RoutingOutcome> routings;
+
   // Asks for the current location as the weather source does; answers land in `answers`.
   void requestLocation() {
     weather->provider([this](std::optional<Location> l) { answers.push_back(l); });
@@ -547,22 +663,92 @@ TEST_F(IntelligenceCoordinatorTest, LazyClientCreatesTheCoordinatorOnFirstUse) {
   EXPECT_TRUE(seen[0].calculatorResult);
 }
 
+// ------------------------------------------------------------ the panel store, with the real calculator
+
+using State = WidgetContentState;
+
+class StoreWithCoordinatorTest : public IntelligenceCoordinatorTest {
+ protected:
+  void SetUp() override {
+    IntelligenceCoordinatorTest::SetUp();
+    CalculatorDataSource::Options options;
+    options.localeName = "en_US";
+    realCalculator =
+        std::make_shared<CalculatorSourceAdapter>(std::make_shared<CalculatorDataSource>(options), sourceRunner);
+    auto deps = dependencies();
+    deps.sources.calculator = realCalculator;
+    coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+    makeRouterReady();
+    // The store holds the client through a non-owning alias: the fixture owns the coordinator.
+    client = std::shared_ptr<IntelligenceClient>(std::shared_ptr<IntelligenceClient>(), coordinator.get());
+    store = std::make_shared<PanelIntelligenceStore>(env.mainRunner(), realCalculator);
+    store->configure(client, switches);
+  }
+  void TearDown() override {
+    store.reset();
+    IntelligenceCoordinatorTest::TearDown();
+  }
+  std::shared_ptr<CalculatorSourceAdapter> realCalculator;
+  std::shared_ptr<IntelligenceClient> client;
+  std::shared_ptr<PanelIntelligenceStore> store;
+};
+
+TEST_F(StoreWithCoordinatorTest, RoutedSourcesStreamIntoWidgets) {
+  // Messages and files are selected without a task: the query still finishes.
+  routeTo({DataSource::knowledge, DataSource::files, DataSource::messages});
+  wikipedia->delay = 200ms;
+  store->runSettledSearch("history of oslo");
+  env.advanceBy(50ms);
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
+  EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"files", "messages", "wikipedia"}));
+  env.advanceBy(200ms);
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
+  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::full));
+}
+
+TEST_F(StoreWithCoordinatorTest, SearchSessionDrivesTheStoreAndGetsTheCalculatorAnswer) {
+  auto searchRunner = env.makeRunner("search");
+  ContentViewModel session(env.mainRunner(), searchRunner);
+  session.setIntelligence(store);
+  session.handleSearchTextChange("100 usd to eur");
+  env.advanceBy(50ms);
+  EXPECT_EQ(store->calculatorResultText(), "€92") << "the preview answers while typing";
+  EXPECT_TRUE(router->queries.empty()) << "the preview never asks the router";
+  session.handleSearchTextChange("100 usd to eur apples");
+  env.advanceBy(50ms);
+  EXPECT_FALSE(store->calculatorResultText()) << "no stale answer for a text the calculator does not handle";
+  session.handleSearchTextChange("100 usd to eur");
+  env.advanceBy(50ms);
+  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
+  env.advanceBy(100ms);
+  EXPECT_EQ(store->calculatorResultText(), "€92");
+  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
+  EXPECT_EQ(store->selectedSourceIdentifiers(), std::set<std::string>{"calculator"});
+  EXPECT_TRUE(router->queries.empty()) << "the settled calculation short-circuits the router";
+  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
+  EXPECT_TRUE(store->hasActiveQuery());
+  session.handleSearchTextChange("");
+  env.runUntilIdle();
+  EXPECT_FALSE(store->calculatorResultText());
+  EXPECT_FALSE(store->hasActiveQuery());
+}
+
 // ------------------------------------------------------------ under the panel lifecycle
 
 // The coordinator under the real panel lifecycle coordinator registers its own work-mode handler, so two
 // minutes after the panel hides (deep idle) the router is unloaded, location updates stop and the ambient
 // service pauses; a router whose build failed or timed out is rebuilt by the next full query after that.
 
-class CoordinatorLifecycleTest : public CoordinatorFixture {
+class CoordinatorLifecycleTest : public IntelligenceCoordinatorTest {
  protected:
   void SetUp() override {
-    CoordinatorFixture::SetUp();
+    IntelligenceCoordinatorTest::SetUp();
     lifecycle = std::make_unique<PanelLifecycleCoordinator>(env.mainRunner(), conditions);
     lifecycle->panelWillShow();
     env.runUntilIdle();
   }
   void TearDown() override {
-    CoordinatorFixture::TearDown();
+    IntelligenceCoordinatorTest::TearDown();
     lifecycle.reset();
   }
   void createRegistered() {

@@ -1,13 +1,12 @@
-// PanelIntelligenceStore: widget states from streamed snapshots, session
-// identifiers (stale answers dropped), deferred widgets, pending permissions,
-// ambient highlight copies, and the search session driving it with the real
-// calculator through a real coordinator.
+// PanelIntelligenceStore over a scripted client: widget states from streamed
+// snapshots, session identifiers (stale answers dropped), deferred widgets,
+// pending permissions and ambient highlight copies. The store under the real
+// coordinator is tested with the coordinator.
 #include <gtest/gtest.h>
 
-#include "app/intelligence/CalculatorSourceAdapter.h"
 #include "app/intelligence/PanelIntelligenceStore.h"
-#include "app/search/ContentViewModel.h"
-#include "tests/intelligence/CoordinatorTestSupport.h"
+#include "testing/IntelligenceFakes.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {
@@ -279,74 +278,6 @@ TEST_F(PanelIntelligenceStoreTest, AmbientHighlightsAreCopiedIntoTheStore) {
   EXPECT_EQ(store->ambientWeatherSnapshot(), h.weatherSnapshot);
   store.reset();
   EXPECT_EQ(client->removedTokens, std::vector<uint64_t>{7});
-}
-
-// ------------------------------------------------------------ with the real coordinator and calculator
-
-class StoreWithCoordinatorTest : public CoordinatorFixture {
- protected:
-  void SetUp() override {
-    CoordinatorFixture::SetUp();
-    CalculatorDataSource::Options options;
-    options.localeName = "en_US";
-    realCalculator =
-        std::make_shared<CalculatorSourceAdapter>(std::make_shared<CalculatorDataSource>(options), sourceRunner);
-    auto deps = dependencies();
-    deps.sources.calculator = realCalculator;
-    coordinator = std::make_unique<IntelligenceCoordinator>(deps);
-    makeRouterReady();
-    // The store holds the client through a non-owning alias: the fixture owns the coordinator.
-    client = std::shared_ptr<IntelligenceClient>(std::shared_ptr<IntelligenceClient>(), coordinator.get());
-    store = std::make_shared<PanelIntelligenceStore>(env.mainRunner(), realCalculator);
-    store->configure(client, switches);
-  }
-  void TearDown() override {
-    store.reset();
-    CoordinatorFixture::TearDown();
-  }
-  std::shared_ptr<CalculatorSourceAdapter> realCalculator;
-  std::shared_ptr<IntelligenceClient> client;
-  std::shared_ptr<PanelIntelligenceStore> store;
-};
-
-TEST_F(StoreWithCoordinatorTest, RoutedSourcesStreamIntoWidgets) {
-  // Messages and files are selected without a task: the query still finishes.
-  routeTo({DataSource::knowledge, DataSource::files, DataSource::messages});
-  wikipedia->delay = 200ms;
-  store->runSettledSearch("history of oslo");
-  env.advanceBy(50ms);
-  EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
-  EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"files", "messages", "wikipedia"}));
-  env.advanceBy(200ms);
-  EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
-  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::full));
-}
-
-TEST_F(StoreWithCoordinatorTest, SearchSessionDrivesTheStoreAndGetsTheCalculatorAnswer) {
-  auto searchRunner = env.makeRunner("search");
-  ContentViewModel session(env.mainRunner(), searchRunner);
-  session.setIntelligence(store);
-  session.handleSearchTextChange("100 usd to eur");
-  env.advanceBy(50ms);
-  EXPECT_EQ(store->calculatorResultText(), "€92") << "the preview answers while typing";
-  EXPECT_TRUE(router->queries.empty()) << "the preview never asks the router";
-  session.handleSearchTextChange("100 usd to eur apples");
-  env.advanceBy(50ms);
-  EXPECT_FALSE(store->calculatorResultText()) << "no stale answer for a text the calculator does not handle";
-  session.handleSearchTextChange("100 usd to eur");
-  env.advanceBy(50ms);
-  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
-  env.advanceBy(100ms);
-  EXPECT_EQ(store->calculatorResultText(), "€92");
-  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
-  EXPECT_EQ(store->selectedSourceIdentifiers(), std::set<std::string>{"calculator"});
-  EXPECT_TRUE(router->queries.empty()) << "the settled calculation short-circuits the router";
-  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
-  EXPECT_TRUE(store->hasActiveQuery());
-  session.handleSearchTextChange("");
-  env.runUntilIdle();
-  EXPECT_FALSE(store->calculatorResultText());
-  EXPECT_FALSE(store->hasActiveQuery());
 }
 
 }  // namespace

@@ -165,18 +165,15 @@ TEST_F(IntelligenceCoordinatorTest, CalculatorExpressionShortCircuitsWithOneSnap
   EXPECT_EQ(stream->finishes, 1);
   EXPECT_TRUE(router->queries.empty());
   EXPECT_TRUE(maps->searches.empty());
-}
 
-TEST_F(IntelligenceCoordinatorTest, CalculatorWithoutAnswerFallsThroughToTheLocalSearch) {
+  // Handled but without an answer ("12"): the query falls through to the local search and the router.
   calculator->answer = [](const std::string&) { return std::nullopt; };
-  createReady();
-  auto stream = start("12");  // handled, but calculate() yields nothing
-  env.fastForwardUntilNoTasksRemain();
-  ASSERT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_EQ(stream->last().selectedIdentifiers, Ids{Id::calculator});
-  EXPECT_FALSE(stream->last().calculatorResult);
+  auto fallThrough = settle("12");
+  ASSERT_EQ(fallThrough->snapshots.size(), 1u);
+  EXPECT_EQ(fallThrough->last().selectedIdentifiers, Ids{Id::calculator});
+  EXPECT_FALSE(fallThrough->last().calculatorResult);
   EXPECT_EQ(router->queries, std::vector<std::string>{"12"});
-  EXPECT_EQ(stream->finishes, 1);
+  EXPECT_EQ(fallThrough->finishes, 1);
 }
 
 TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
@@ -207,22 +204,13 @@ TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
   EXPECT_EQ(router->queries, std::vector<std::string>{"population of oslo"});
 }
 
-TEST_F(IntelligenceCoordinatorTest, ASourceWithoutResultStillLeavesTheActiveSet) {
-  wikipedia->answer = [](const std::string&) { return std::nullopt; };
-  createReady({DataSource::knowledge});
-  auto stream = settle("obscure thing");
-  ASSERT_EQ(stream->snapshots.size(), 2u);
-  EXPECT_TRUE(stream->last().activeIdentifiers.empty());
-  EXPECT_FALSE(stream->last().wikipediaArticle);
-  EXPECT_EQ(stream->finishes, 1);
-}
-
 TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFirstSnapshot) {
   contacts->handles = [](const std::string& q) { return q.find("sam") != std::string::npos; };
   contacts->answer = [](const std::string&) {
     return VCRDataSourceResult(std::vector<ContactSearchResult>{{"id1", "Sam Smith", "mobile"}});
   };
   wikipedia->delay = 1s;
+  wikipedia->answer = [](const std::string&) { return std::nullopt; };
   createReady({DataSource::knowledge});
   auto stream = start("sam smith");
   env.advanceBy(100ms);
@@ -231,6 +219,11 @@ TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFir
   EXPECT_EQ(stream->last().activeIdentifiers, Ids{Id::wikipedia});
   ASSERT_EQ(stream->last().contactResults.size(), 1u);
   EXPECT_EQ(contacts->resets, 1);
+  // A source without a result still leaves the active set.
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_EQ(stream->snapshots.size(), 2u);
+  EXPECT_TRUE(stream->last().activeIdentifiers.empty());
+  EXPECT_EQ(stream->finishes, 1);
 }
 
 TEST_F(IntelligenceCoordinatorTest, ARemoteAnswerArrivingBeforeTheFirstSnapshotFollowsIt) {
@@ -413,9 +406,8 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildFailureIsReportedAndRoutingFallsB
   EXPECT_EQ(routings[0].fallback, RouterFallbackReason::unavailable);
   // The timer of the settled attempt never fires a timeout.
   EXPECT_TRUE(errors("IntelligenceCoordinator.routerInitTimeout").empty());
-}
 
-TEST_F(IntelligenceCoordinatorTest, MissingRouterFactoryCountsAsAFailedBuild) {
+  // A missing factory counts as a failed build.
   auto deps = dependencies();
   deps.routerFactory = nullptr;
   coordinator = std::make_unique<IntelligenceCoordinator>(deps);

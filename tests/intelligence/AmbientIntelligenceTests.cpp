@@ -139,47 +139,39 @@ TEST_F(AmbientIntelligenceServiceTest, WeatherRefreshesEveryFiftyMinutes) {
   EXPECT_EQ(weather->fetches.size(), 2u);
   env.advanceBy(3000s);
   EXPECT_EQ(weather->fetches.size(), 3u);
-}
 
-TEST_F(AmbientIntelligenceServiceTest, DeepIdlePausesAndOtherModesResume) {
-  create();
-  service->refreshAmbientWeather(true);
-  env.advanceBy(1s);
-  ASSERT_TRUE(service->isWeatherLoopRunning());
+  // Deep idle pauses the loop and any fetch; other modes resume it.
   service->setWorkMode(WorkMode::deepIdle);
   EXPECT_TRUE(service->isPaused());
   EXPECT_FALSE(service->isWeatherLoopRunning());
   EXPECT_FALSE(service->isWeatherFetchRunning());
   service->refreshAmbientWeather(true);
   env.advanceBy(10000s);
-  EXPECT_EQ(weather->fetches.size(), 1u) << "paused: no fetch and no loop";
+  EXPECT_EQ(weather->fetches.size(), 3u) << "paused: no fetch and no loop";
   service->setWorkMode(WorkMode::idle);
   EXPECT_FALSE(service->isPaused());
   EXPECT_TRUE(service->isWeatherLoopRunning());
   env.advanceBy(3000s);
-  EXPECT_EQ(weather->fetches.size(), 2u);
+  EXPECT_EQ(weather->fetches.size(), 4u);
 }
 
-TEST_F(AmbientIntelligenceServiceTest, EventWithCoordinateGetsWeatherThere) {
-  auto e = event("offsite", 30min);
-  e.structuredLocationInfo = StructuredLocationInfo{"Salle Pleyel", 48.85, 2.35};
-  calendar->events = {e};
+// An event's place gives its weather: the structured coordinate directly, a text location through maps.
+TEST_F(AmbientIntelligenceServiceTest, EventLocationsGetTheirWeather) {
+  auto offsite = event("offsite", 30min);
+  offsite.structuredLocationInfo = StructuredLocationInfo{"Salle Pleyel", 48.85, 2.35};
+  calendar->events = {offsite};
   create();
   refreshEvents();
   ASSERT_TRUE(service->highlights().eventWeatherSnapshot);
   EXPECT_EQ(service->highlights().eventWeatherSnapshot->location.name, "event place");
-  ASSERT_EQ(weather->fetches.size(), 1u);
-  EXPECT_EQ(weather->fetches[0], e.structuredCoordinate());
+  EXPECT_EQ(weather->fetches, std::vector<std::optional<LocationCoordinate>>{offsite.structuredCoordinate()});
   EXPECT_TRUE(maps->placeSearches.empty());
-}
 
-TEST_F(AmbientIntelligenceServiceTest, EventWithTextLocationIsResolvedThroughMaps) {
   auto e = event("dinner", 45min);
   e.location = "Chez Paul, Paris";
   calendar->events = {e};
   maps->places = {
       MapSearchResult{MapItem{"Chez Paul", LocationCoordinate{48.85, 2.37}}, "Chez Paul", "13 rue de Charonne"}};
-  create();
   refreshEvents();
   EXPECT_EQ(maps->placeSearches, std::vector<std::string>{"Chez Paul, Paris"});
   EXPECT_EQ(service->highlights().eventMapResults, maps->places);

@@ -122,6 +122,14 @@ TEST(RouterRouting, OptionsApplyToClassifierDecisions) {
             (std::set<DataSource>{DataSource::maps, DataSource::messages}));
 }
 
+std::vector<fs::path> cacheEntries(const std::string& cache) {
+  std::vector<fs::path> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(cache, ec)) out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 // The bundled router, built once for the suite.
 class BundledRouter : public ::testing::Test {
  protected:
@@ -203,13 +211,7 @@ TEST_F(BundledRouter, TheFactoryBuildsTheBundledRouterIntoTheUserCache) {
   auto routed = (*built)->route("define serendipity", RouteOptions::defaults());
   ASSERT_TRUE(routed.ok());
   EXPECT_EQ(routed->selected, (std::set<DataSource>{DataSource::dictionary}));
-  std::vector<std::string> entries;
-  for (const auto& e : std::filesystem::directory_iterator(home.path() + "/.cache/Pallix/PallixRouterCompiled")) {
-    entries.push_back(e.path().filename().string());
-  }
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].rfind("PallixRouter.", 0), 0u);
-  EXPECT_EQ(entries[0].size(), std::string("PallixRouter.").size() + 64 + std::string(".pallixmodelc").size());
+  EXPECT_EQ(cacheEntries(home.path() + "/.cache/Pallix/PallixRouterCompiled").size(), 1u);
 }
 
 // The whole decision (shortcut, then classifier) on queries as a new user writes them: the generated
@@ -268,14 +270,6 @@ TEST_F(BundledRouter, ScoresReachTheGoalAndBeatTheFallbackRules) {
 }
 
 // ---------------------------------------------------------------- the model and its cache
-
-std::vector<fs::path> cacheEntries(const std::string& cache) {
-  std::vector<fs::path> out;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(cache, ec)) out.push_back(e.path());
-  std::sort(out.begin(), out.end());
-  return out;
-}
 
 void setModificationTime(const std::string& path, time_t seconds) {
   struct utimbuf times {

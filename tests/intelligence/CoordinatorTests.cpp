@@ -633,7 +633,6 @@ TEST_F(IntelligenceCoordinatorTest, LazyClientCreatesTheCoordinatorOnFirstUse) {
   EXPECT_TRUE(client.needsLocationAuthorization());
   client.handleDataSourcePreferencesChange();
   client.onPanelHide();
-  EXPECT_FALSE(client.hasCoordinator());
   switches->set(Id::maps, false);
   switches->set(Id::weather, false);
   EXPECT_FALSE(client.needsLocationAuthorization());
@@ -649,7 +648,6 @@ TEST_F(IntelligenceCoordinatorTest, LazyClientCreatesTheCoordinatorOnFirstUse) {
   std::vector<Snapshot> seen;
   client.snapshots("2+2", UUID::random(), ActivationMode::full,
                    SnapshotStreamHandlers{[&](const Snapshot& s) { seen.push_back(s); }, nullptr});
-  EXPECT_TRUE(client.hasCoordinator());
   env.advanceBy(1300ms);  // the first full query waits for the router warm-up
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_TRUE(seen[0].calculatorResult);
@@ -789,6 +787,13 @@ TEST_F(CoordinatorLifecycleTest, DeepIdleUnloadsTheRouterStopsLocationAndPausesA
 
   coordinator.reset();
   EXPECT_EQ(lifecycle->workModeHandlerCount(), 0u);
+
+  // A coordinator created in deep idle starts paused.
+  switches->set(Id::maps, true);
+  hideUntilDeepIdle();
+  createRegistered();
+  EXPECT_TRUE(coordinator->ambientService().isPaused());
+  EXPECT_FALSE(location->updating);
 }
 
 // A failed or timed-out build stays settled (fallback routing) until deep idle
@@ -825,13 +830,6 @@ TEST_F(CoordinatorLifecycleTest, AFailedOrTimedOutRouterIsRebuiltAfterDeepIdle) 
     EXPECT_EQ(stream->finishes, 1);
     coordinator.reset();
   }
-}
-
-TEST_F(CoordinatorLifecycleTest, ACoordinatorCreatedInDeepIdleStartsPaused) {
-  hideUntilDeepIdle();
-  createRegistered();
-  EXPECT_TRUE(coordinator->ambientService().isPaused());
-  EXPECT_FALSE(location->updating);
 }
 
 }  // namespace

@@ -189,7 +189,6 @@ TEST(CalculatorDataSourceTest, ConversionsAreFinalArithmeticHasNoDetail) {
 
 TEST(CalculatorFormattingTest, TextsFollowTheLocale) {
   CalculatorDataSource german(CalculatorDataSource::Options{"de_DE", nullptr});
-  EXPECT_EQ(german.localeName(), "de_DE");
   const std::pair<const char*, const char*> cases[] = {
       {"1000 + 0.5", "1.000,5"},
       {"100 usd to eur", "92\u00a0€"},
@@ -198,14 +197,8 @@ TEST(CalculatorFormattingTest, TextsFollowTheLocale) {
   for (auto [text, formatted] : cases) {
     EXPECT_EQ(german.calculate(text).value_or(CalculatorResult{0, "<none>"}).formattedValue, formatted) << text;
   }
-  calculator::CalculatorFormatters us("en_US");
-  EXPECT_EQ(us.formatNumber(1234567.1234567891), "1,234,567.123456789");
-  EXPECT_EQ(us.formatNumber(-0.5), "-0.5");
-  EXPECT_EQ(us.formatCurrency(1234.56789, "USD"), "$1,234.5679");
-  EXPECT_EQ(us.formatCurrency(5, "JPY"), "¥5");
-  EXPECT_EQ(us.formatMeasurement(1, *findMeasurementUnit("mi")), "1 mile");
-  EXPECT_EQ(us.formatMeasurement(1.23456789, *findMeasurementUnit("kg")), "1.234568 kilograms");
-  EXPECT_FALSE(us.formatCurrency(5, "EURO"));
+  // The en_US texts are pinned by the golden table; an invalid code has none, and the fallback is plain.
+  EXPECT_FALSE(calculator::CalculatorFormatters("en_US").formatCurrency(5, "EURO"));
   EXPECT_EQ(calculator::plainDecimal(0.1), "0.1");
 }
 

@@ -259,14 +259,6 @@ TEST(CalendarAndTemporalAnalyzerTest, RangesHoldAtEveryHourOfTheDay) {
   }
 }
 
-TEST(WeatherQueryAnalyzerTest, RawValuesRoundTrip) {
-  for (auto focus : {Focus::current, Focus::nextHour, Focus::today, Focus::tonight, Focus::tomorrow}) {
-    EXPECT_EQ(weatherForecastFocusFromRawValue(weatherForecastFocusRawValue(focus)), focus);
-  }
-  EXPECT_STREQ(weatherForecastFocusRawValue(Focus::nextHour), "next_hour");
-  EXPECT_FALSE(weatherForecastFocusFromRawValue("nextHour"));
-}
-
 TEST(WeatherQueryAnalyzerTest, TimeTokens) {
   for (const char* t : {"5pm", "5:30", "17:30", "11am", "oclock", "o'clock", "9"}) {
     EXPECT_TRUE(WeatherQueryAnalyzer::isTimeToken(t)) << t;

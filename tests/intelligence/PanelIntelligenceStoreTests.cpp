@@ -157,24 +157,6 @@ TEST_F(PanelIntelligenceStoreTest, FullQueryWidgetsGoFromLoadingToReadyOrNoResul
   EXPECT_EQ(store->widgetState(Id::wikipedia), State::idle);
 }
 
-TEST_F(PanelIntelligenceStoreTest, RenewingThePreviewSessionDropsAPreviewInFlight) {
-  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
-  ASSERT_EQ(client->calls.size(), 1u);
-  EXPECT_EQ(client->calls[0].mode, ActivationMode::nonRouter);
-  const UUID before = store->previewIntelligenceSessionID();
-  store->cancelPreviewAndRenewSession();
-  EXPECT_NE(store->previewIntelligenceSessionID(), before);
-  auto late = snapshotFor("sam", {Id::contacts}, {});
-  late.contactResults = {{"1", "Sam", ""}};
-  client->send(0, late);
-  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
-  // A settled search also renews the preview session.
-  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
-  store->runSettledSearch("sam");
-  client->send(1, late);
-  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
-}
-
 // While typing, a remote widget the preview cannot answer keeps what the last settled query showed.
 TEST_F(PanelIntelligenceStoreTest, PreviewsLeaveRemoteWidgetsTheyDidNotSelect) {
   store->runSettledSearch("def ennui");
@@ -200,6 +182,20 @@ TEST_F(PanelIntelligenceStoreTest, PreviewsLeaveRemoteWidgetsTheyDidNotSelect) {
   EXPECT_FALSE(store->intelligenceState().dictionaryResult);
   EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
   EXPECT_EQ(client->preferenceChanges, 1);
+
+  // Renewing the preview session drops a preview in flight; so does a settled search.
+  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
+  const UUID before = store->previewIntelligenceSessionID();
+  store->cancelPreviewAndRenewSession();
+  EXPECT_NE(store->previewIntelligenceSessionID(), before);
+  auto late = snapshotFor("sam", {Id::contacts}, {});
+  late.contactResults = {{"1", "Sam", ""}};
+  client->send(2, late);
+  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
+  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
+  store->runSettledSearch("sam");
+  client->send(3, late);
+  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
 }
 
 TEST_F(PanelIntelligenceStoreTest, DeferredWidgetsWaitForTheFullSnapshot) {

@@ -97,7 +97,7 @@ TEST(RouterRouting, TextsTheShortcutCannotSettleGoToTheClassifier) {
 }
 
 // A failing warm-up does not fail construction; prediction errors reach the caller and release the lock.
-TEST(RouterRouting, PredictionErrorsReachTheCallerAndReleaseTheLock) {
+TEST(RouterRouting, ClassifierErrorsReachTheCallerAndOptionsApply) {
   ScriptedRouter scripted(16, true);
   auto failed = scripted.router->route("qq", {});
   ASSERT_FALSE(failed.ok());
@@ -108,11 +108,7 @@ TEST(RouterRouting, PredictionErrorsReachTheCallerAndReleaseTheLock) {
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error(), missingLogitsError());
   scripted.model->empty = false;
-  EXPECT_TRUE(scripted.router->route("qq", {}).ok());  // the lock was released on both error paths
-}
-
-TEST(RouterRouting, OptionsApplyToClassifierDecisions) {
-  ScriptedRouter scripted(16);
+  // The lock was released on both error paths; options apply to classifier decisions.
   RouteOptions options;
   options.maxSources = 1;
   EXPECT_EQ(scripted.router->route("qq", options)->selected, (std::set<DataSource>{DataSource::maps}));

@@ -179,12 +179,13 @@ TEST_F(IntelligenceCoordinatorTest, CalculatorExpressionShortCircuitsWithOneSnap
 TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
   maps->delay = 100ms;
   wikipedia->delay = 300ms;
-  createReady({DataSource::maps, DataSource::knowledge});
+  // Messages and files are selected without a task.
+  createReady({DataSource::maps, DataSource::knowledge, DataSource::messages, DataSource::files});
   auto stream = start("  population of oslo \n");
   env.runUntilIdle();
   ASSERT_EQ(stream->snapshots.size(), 1u);
   EXPECT_EQ(stream->last().query, "population of oslo");
-  EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::maps, Id::wikipedia}));
+  EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::maps, Id::wikipedia, Id::messages, Id::files}));
   EXPECT_EQ(stream->last().activeIdentifiers, (Ids{Id::maps, Id::wikipedia}));
 
   env.advanceBy(100ms);
@@ -682,19 +683,6 @@ class StoreWithCoordinatorTest : public IntelligenceCoordinatorTest {
   std::shared_ptr<IntelligenceClient> client;
   std::shared_ptr<PanelIntelligenceStore> store;
 };
-
-TEST_F(StoreWithCoordinatorTest, RoutedSourcesStreamIntoWidgets) {
-  // Messages and files are selected without a task: the query still finishes.
-  routeTo({DataSource::knowledge, DataSource::files, DataSource::messages});
-  wikipedia->delay = 200ms;
-  store->runSettledSearch("history of oslo");
-  env.advanceBy(50ms);
-  EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
-  EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"files", "messages", "wikipedia"}));
-  env.advanceBy(200ms);
-  EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
-  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::full));
-}
 
 TEST_F(StoreWithCoordinatorTest, SearchSessionDrivesTheStoreAndGetsTheCalculatorAnswer) {
   auto searchRunner = env.makeRunner("search");

@@ -291,19 +291,14 @@ class TinyBundle {
 class RouterCompileCache : public TinyBundle, public ::testing::Test {};
 class RouterResources : public TinyBundle, public ::testing::Test {};
 
-TEST(RouterFingerprint, DigestOfTheDescriptorInLowercaseHex) {
+TEST(RouterFingerprint, DigestOfTheFileOrSortedPackageDescriptorInLowercaseHex) {
   EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   TempDir dir;
   const std::string file = dir.write("PallixRouter.pallixmodel", "12345");
   setModificationTime(file, 1700000000);
-  auto fp = modelFingerprint(file);
-  ASSERT_TRUE(fp.ok());
-  EXPECT_EQ(*fp, sha256Hex("PallixRouter.pallixmodel|5|1700000000"));
-}
-
-TEST(RouterFingerprint, PackageDescriptorListsVisibleFilesSorted) {
-  TempDir dir;
+  EXPECT_EQ(*modelFingerprint(file), sha256Hex("PallixRouter.pallixmodel|5|1700000000"));
+  // A package's descriptor lists its visible files, sorted.
   const std::string b = dir.write("M.pallixpackage/b/weights.bin", "xy");
   const std::string a = dir.write("M.pallixpackage/a.json", "{}");
   dir.write("M.pallixpackage/.hidden", "ignored");
@@ -344,6 +339,9 @@ TEST_F(RouterCompileCache, CompilesOnceAndReusesWhileTheFingerprintMatches) {
   EXPECT_EQ(fs::last_write_time(*second + "/weights.bin"), stamp);
   EXPECT_EQ(cacheEntries(cache).size(), 1u);  // no staging directory left behind
   EXPECT_TRUE(TransformerRouterClassifier::loadCompiled(*first).ok());
+  // A compiled model is used as it is, without a cache; a source model without one is error -3.
+  EXPECT_EQ(*compiledModelPath(*first, "", false), *first);
+  EXPECT_EQ(errorOf(compiledModelPath(model, "", false)), missingCacheDirectoryError());
 }
 
 TEST_F(RouterCompileCache, AChangedModelIsCompiledAgainBesideTheOldCopy) {
@@ -398,15 +396,6 @@ TEST_P(DamagedCacheEntry, IsRebuiltAndGivesTheSameLogits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corruptions, DamagedCacheEntry, ::testing::Range(0, 6));
-
-TEST_F(RouterCompileCache, ACompiledModelIsLoadedAsItIsAndAnEmptyCacheIsErrorMinus3) {
-  auto compiled = compiledModelPath(model, cache, false);
-  ASSERT_TRUE(compiled.ok());
-  auto asIs = compiledModelPath(*compiled, "", false);
-  ASSERT_TRUE(asIs.ok());
-  EXPECT_EQ(*asIs, *compiled);
-  EXPECT_EQ(errorOf(compiledModelPath(model, "", false)), missingCacheDirectoryError());
-}
 
 // A safetensors file with `metadata` added to its header (offsets are relative to the data, so unchanged).
 std::string withMetadata(const std::string& file, const nlohmann::json& metadata) {

@@ -188,16 +188,14 @@ BertTokenizer smallTokenizer() {
   return std::move(t).value();
 }
 
-TEST(RouterTokenizerVocabulary, IdsAreLineNumbersAmongNonEmptyLinesAndDuplicatesOverwrite) {
+TEST(RouterTokenizerVocabulary, IdsAreLineNumbersAmongNonEmptyLinesAndTheSpecialTokensAreRequired) {
   auto t = BertTokenizer::fromText("[PAD]\n\n[UNK]\r\n[CLS]\n[SEP]\nhello\n\nworld\nhello\n");
   ASSERT_TRUE(t.ok());
   EXPECT_EQ(t->vocab().at("[PAD]"), 0);
   EXPECT_EQ(t->vocab().at("[UNK]"), 1);
   EXPECT_EQ(t->vocab().at("world"), 5);
   EXPECT_EQ(t->vocab().at("hello"), 6);  // the later duplicate wins
-}
-
-TEST(RouterTokenizerVocabulary, MissingSpecialTokenIsTheTokenizerError) {
+  // A missing special token is the tokenizer's error.
   for (const char* text : {"[PAD]\n[UNK]\n[CLS]\n", "[UNK]\n[CLS]\n[SEP]\n", "", "[pad]\n[unk]\n[cls]\n[sep]\n"}) {
     auto t = BertTokenizer::fromText(text);
     ASSERT_FALSE(t.ok()) << text;
@@ -224,7 +222,7 @@ TEST(RouterTokenizerSplit, SplitsFoldsAndFindsPieces) {
   EXPECT_EQ(t.tokenize(std::string(101, 'x')), (Tokens{"[UNK]"}));
 }
 
-TEST(RouterTokenizerEncode, PadsToTheFullLength) {
+TEST(RouterTokenizerEncode, PadsOrTruncatesToTheFullLength) {
   BertTokenizer t = smallTokenizer();
   std::vector<int32_t> ids(128, 0), mask(128, 0);
   ids[0] = 2;
@@ -235,10 +233,7 @@ TEST(RouterTokenizerEncode, PadsToTheFullLength) {
   Encoding w = t.encode("weather qqq", 6);
   EXPECT_EQ(w.inputIds, (std::vector<int32_t>{2, 12, 1, 3, 0, 0}));
   EXPECT_EQ(w.attentionMask, (std::vector<int32_t>{1, 1, 1, 1, 0, 0}));
-}
-
-TEST(RouterTokenizerEncode, TruncatesToTheFirstLengthMinusTwoTokens) {
-  BertTokenizer t = smallTokenizer();
+  // Longer texts keep their first length - 2 tokens.
   std::string text;
   for (int i = 0; i < 200; ++i) text += (i == 125 ? "play " : i == 126 ? "cafe " : "weather ");
   Encoding e = t.encode(text, 128);

@@ -205,7 +205,15 @@ WeatherSnapshot dry() {
   return s;
 }
 
-TEST(WeatherHighlightRulesTest, PrecipitationChanceThresholdIsThirtyPercent) {
+// A dry snapshot changed by `edit`.
+template <typename Edit>
+WeatherSnapshot dryWith(Edit edit) {
+  WeatherSnapshot s = dry();
+  edit(s);
+  return s;
+}
+
+TEST(WeatherHighlightRulesTest, PrecipitationSoonFromChancesSymbolsConditionsAndMinutes) {
   auto at = [](double chance, Duration fromNow) {
     WeatherSnapshot s = dry();
     s.hourly = {HourForecast{kNow + fromNow, "cloud", 8, chance}};
@@ -218,17 +226,7 @@ TEST(WeatherHighlightRulesTest, PrecipitationChanceThresholdIsThirtyPercent) {
   EXPECT_TRUE(at(0.9, -30min)) << "the current hour's entry started earlier";
   EXPECT_FALSE(at(0.9, -61min));
   EXPECT_FALSE(AmbientIntelligenceService::hasPrecipitationSoon(dry(), kNow));
-}
-
-// A dry snapshot changed by `edit`.
-template <typename Edit>
-WeatherSnapshot dryWith(Edit edit) {
-  WeatherSnapshot s = dry();
-  edit(s);
-  return s;
-}
-
-TEST(WeatherHighlightRulesTest, SymbolsConditionsAndMinutes) {
+  // Symbols, conditions and minute forecasts.
   auto soon = [](const WeatherSnapshot& s) { return AmbientIntelligenceService::hasPrecipitationSoon(s, kNow); };
   EXPECT_TRUE(soon(dryWith([](auto& s) { s.current->symbolName = "cloud.drizzle"; })));
   EXPECT_TRUE(soon(dryWith([](auto& s) { s.current->condition = "Light Rain"; })));

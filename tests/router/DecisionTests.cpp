@@ -144,9 +144,7 @@ TEST(Selection, ThresholdsFloorAndCap) {
     if (c.maxSources) options.maxSources = *c.maxSources;
     EXPECT_EQ(Decision::selectedSources(c.probabilities, calib, options), c.expected) << c.name;
   }
-}
-
-TEST(Selection, MaxSourcesWithTiesKeepsOneOfTheTiedSources) {
+  // With ties at the cap, one of the tied sources is kept.
   RouteOptions options;
   options.maxSources = 2;
   auto selected = Decision::selectedSources(probs(0.9, 0.8, 0.8, 0.8, 0.1, 0.1), Calib{}, options);

@@ -193,7 +193,6 @@ TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
   ASSERT_EQ(stream->snapshots.size(), 2u);
   EXPECT_EQ(stream->last().activeIdentifiers, Ids{Id::wikipedia});
   EXPECT_EQ(stream->last().mapResults.size(), 1u);
-  EXPECT_FALSE(stream->last().wikipediaArticle);
   EXPECT_EQ(stream->finishes, 0);
 
   env.advanceBy(200ms);
@@ -309,8 +308,6 @@ TEST_F(IntelligenceCoordinatorTest, EmptyQueryDeliversOneEmptySnapshotAndResetsS
 TEST_F(IntelligenceCoordinatorTest, RouterBuildThatNeverFinishesTimesOutAfterThirtySeconds) {
   create();
   auto stream = start("directions to the louvre");
-  env.runUntilIdle();
-  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::initializing);
   env.advanceBy(29900ms);
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::initializing);
   EXPECT_TRUE(errors("IntelligenceCoordinator.routerInitTimeout").empty());

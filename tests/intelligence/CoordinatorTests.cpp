@@ -2,11 +2,31 @@
 // virtual time: the calculator short-circuit, streaming of remote answers,
 // supersession, the router warm-up race (30 s timeout, 1.2 s wait), fallback
 // and forced identifiers, preferences, weather availability, location
-// requests and work modes.
+// requests, the panel store with the real calculator, and work modes under
+// the panel lifecycle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "app/intelligence/CalculatorSourceAdapter.h"
+#include "app/intelligence/IntelligenceCoordinator.h"
 #include "app/intelligence/LazyIntelligenceClient.h"
-#include "tests/intelligence/CoordinatorTestSupport.h"
+#include "app/intelligence/PanelIntelligenceStore.h"
+#include "app/platform/SystemConditions.h"
+#include "app/search/ContentViewModel.h"
+#include "app/shell/PanelLifecycleCoordinator.h"
+#include "core/Logger.h"
+#include "core/Telemetry.h"
+#include "testing/FakeLocationProvider.h"
+#include "testing/FakeSystemConditions.h"
+#include "testing/IntelligenceFakes.h"
+#include "testing/VirtualTime.h"
+#include "tests/intelligence/IntelligenceTestSupport.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix {
 namespace {
@@ -16,13 +36,113 @@ using namespace std::chrono_literals;
 using Id = VCRDataSourceIdentifier;
 using Ids = std::set<Id>;
 
-class IntelligenceCoordinatorTest : public CoordinatorFixture {
+// Builds an IntelligenceCoordinator over fake sources, a fake router and a fake location provider in virtual time.
+struct RecordedStream {
+  std::vector<Snapshot> snapshots;
+  int finishes = 0;
+  TaskHandle handle;
+  const Snapshot& last() const { return snapshots.back(); }
+  // The identifiers of the first snapshot; none before any snapshot.
+  std::optional<std::set<VCRDataSourceIdentifier>> firstSelected() const {
+    if (snapshots.empty()) return std::nullopt;
+    return snapshots.front().selectedIdentifiers;
+  }
+};
+
+class IntelligenceCoordinatorTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    env.clock().setWallNow(utc(2026, 3, 11, 10));
+    location->setStatusSilently(LocationAuthorizationStatus::authorizedWhenInUse);
+  }
+  void TearDown() override {
+    coordinator.reset();
+    env.runUntilIdle();
+  }
+
+  IntelligenceCoordinator::Dependencies dependencies() {
+    IntelligenceCoordinator::Dependencies deps;
+    deps.mainRunner = env.mainRunner();
+    deps.routerRunner = routerRunner;
+    deps.switches = switches;
+    deps.sources = IntelligenceSources{calculator, contacts, calendar, maps, weather, dictionary, wikipedia};
+    deps.routerFactory = routerFactory.factory();
+    deps.locationProvider = location;
+    deps.timeZoneId = "UTC";
+    return deps;
+  }
+  void create() {
+    coordinator = std::make_unique<IntelligenceCoordinator>(dependencies());
+    coordinator->setRoutingObserver([this](const RoutingOutcome& outcome) { routings.push_back(outcome); });
+    env.runUntilIdle();
+  }
+  // Full queries whose fallback was logged (once per warm-up cycle).
+  size_t loggedFallbacks() const {
+    return static_cast<size_t>(
+        std::count_if(routings.begin(), routings.end(), [](const RoutingOutcome& o) { return o.fallbackLogged; }));
+  }
+  // Warms the router and completes its build at once.
+  void makeRouterReady() {
+    coordinator->warmRouterIfNeeded();
+    env.runUntilIdle();
+    routerFactory.complete(std::shared_ptr<QueryRouting>(router));
+    env.runUntilIdle();
+    ASSERT_TRUE(coordinator->hasRouter());
+  }
+  void createReady() {
+    create();
+    makeRouterReady();
+  }
+  // The fake router selects `sources` for every query.
+  void routeTo(std::set<DataSource> sources) {
+    router->decide = [sources](const std::string&) { return sources; };
+  }
+  void createReady(std::set<DataSource> routes) {
+    routeTo(std::move(routes));
+    createReady();
+  }
+  std::shared_ptr<RecordedStream> start(const std::string& query, ActivationMode mode = ActivationMode::full) {
+    auto stream = std::make_shared<RecordedStream>();
+    stream->handle =
+        coordinator->snapshots(query, UUID::random(), mode,
+                               SnapshotStreamHandlers{[stream](const Snapshot& s) { stream->snapshots.push_back(s); },
+                                                      [stream] { ++stream->finishes; }});
+    return stream;
+  }
+  // Starts a query and runs every task, timers included.
+  std::shared_ptr<RecordedStream> settle(const std::string& query, ActivationMode mode = ActivationMode::full) {
+    auto stream = start(query, mode);
+    env.fastForwardUntilNoTasksRemain();
+    return stream;
+  }
+
+  VirtualTimeEnvironment env;
+  TaskRunnerPtr sourceRunner = env.makeRunner("sources");
+  TaskRunnerPtr routerRunner = env.makeRunner("router");
+  std::shared_ptr<FakeCalculator> calculator = std::make_shared<FakeCalculator>(sourceRunner);
+  std::shared_ptr<FakePermissionedSource> contacts =
+      std::make_shared<FakePermissionedSource>(VCRDataSourceIdentifier::contacts, sourceRunner);
+  std::shared_ptr<FakeCalendar> calendar = std::make_shared<FakeCalendar>(sourceRunner);
+  std::shared_ptr<FakeMaps> maps = std::make_shared<FakeMaps>(sourceRunner);
+  std::shared_ptr<FakeWeather> weather = std::make_shared<FakeWeather>(sourceRunner);
+  std::shared_ptr<FakeDictionary> dictionary = std::make_shared<FakeDictionary>(sourceRunner);
+  std::shared_ptr<FakeWikipedia> wikipedia = std::make_shared<FakeWikipedia>(sourceRunner);
+  std::shared_ptr<MutableDataSourceSwitches> switches = std::make_shared<MutableDataSourceSwitches>();
+  std::shared_ptr<FakeLocationProvider> location = std::make_shared<FakeLocationProvider>();
+  ManualRouterFactory routerFactory;
+  std::shared_ptr<FakeRouter> router = std::make_shared<FakeRouter>();
+  // Keeps the coordinator's log lines out of the test output.
+  testing::ScopedLogCapture logs;
+  ScopedTelemetryRecorder telemetry;
+  std::unique_ptr<IntelligenceCoordinator> coordinator;
+  std::vector<RoutingOutcome> routings;
+
   // Asks for the current location as the weather source does; answers land in `answers`.
   void requestLocation() {
     weather->provider([this](std::optional<Location> l) { answers.push_back(l); });
   }
-  std::vector<std::optional<Location>> answers;
+  using Answers = std::vector<std::optional<Location>>;
+  Answers answers;
   std::vector<TelemetryEvent> errors(const std::string& id) {
     std::vector<TelemetryEvent> out;
     for (const auto& e : telemetry.sink().events()) {
@@ -46,36 +166,33 @@ TEST_F(IntelligenceCoordinatorTest, CalculatorExpressionShortCircuitsWithOneSnap
   EXPECT_EQ(stream->finishes, 1);
   EXPECT_TRUE(router->queries.empty());
   EXPECT_TRUE(maps->searches.empty());
-}
 
-TEST_F(IntelligenceCoordinatorTest, CalculatorWithoutAnswerFallsThroughToTheLocalSearch) {
+  // Handled but without an answer ("12"): the query falls through to the local search and the router.
   calculator->answer = [](const std::string&) { return std::nullopt; };
-  createReady();
-  auto stream = start("12");  // handled, but calculate() yields nothing
-  env.fastForwardUntilNoTasksRemain();
-  ASSERT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_EQ(stream->last().selectedIdentifiers, Ids{Id::calculator});
-  EXPECT_FALSE(stream->last().calculatorResult);
+  auto fallThrough = settle("12");
+  ASSERT_EQ(fallThrough->snapshots.size(), 1u);
+  EXPECT_EQ(fallThrough->last().selectedIdentifiers, Ids{Id::calculator});
+  EXPECT_FALSE(fallThrough->last().calculatorResult);
   EXPECT_EQ(router->queries, std::vector<std::string>{"12"});
-  EXPECT_EQ(stream->finishes, 1);
+  EXPECT_EQ(fallThrough->finishes, 1);
 }
 
 TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
   maps->delay = 100ms;
   wikipedia->delay = 300ms;
-  createReady({DataSource::maps, DataSource::knowledge});
+  // Messages and files are selected without a task.
+  createReady({DataSource::maps, DataSource::knowledge, DataSource::messages, DataSource::files});
   auto stream = start("  population of oslo \n");
   env.runUntilIdle();
   ASSERT_EQ(stream->snapshots.size(), 1u);
   EXPECT_EQ(stream->last().query, "population of oslo");
-  EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::maps, Id::wikipedia}));
+  EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::maps, Id::wikipedia, Id::messages, Id::files}));
   EXPECT_EQ(stream->last().activeIdentifiers, (Ids{Id::maps, Id::wikipedia}));
 
   env.advanceBy(100ms);
   ASSERT_EQ(stream->snapshots.size(), 2u);
   EXPECT_EQ(stream->last().activeIdentifiers, Ids{Id::wikipedia});
   EXPECT_EQ(stream->last().mapResults.size(), 1u);
-  EXPECT_FALSE(stream->last().wikipediaArticle);
   EXPECT_EQ(stream->finishes, 0);
 
   env.advanceBy(200ms);
@@ -88,22 +205,13 @@ TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
   EXPECT_EQ(router->queries, std::vector<std::string>{"population of oslo"});
 }
 
-TEST_F(IntelligenceCoordinatorTest, ASourceWithoutResultStillLeavesTheActiveSet) {
-  wikipedia->answer = [](const std::string&) { return std::nullopt; };
-  createReady({DataSource::knowledge});
-  auto stream = settle("obscure thing");
-  ASSERT_EQ(stream->snapshots.size(), 2u);
-  EXPECT_TRUE(stream->last().activeIdentifiers.empty());
-  EXPECT_FALSE(stream->last().wikipediaArticle);
-  EXPECT_EQ(stream->finishes, 1);
-}
-
 TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFirstSnapshot) {
   contacts->handles = [](const std::string& q) { return q.find("sam") != std::string::npos; };
   contacts->answer = [](const std::string&) {
     return VCRDataSourceResult(std::vector<ContactSearchResult>{{"id1", "Sam Smith", "mobile"}});
   };
   wikipedia->delay = 1s;
+  wikipedia->answer = [](const std::string&) { return std::nullopt; };
   createReady({DataSource::knowledge});
   auto stream = start("sam smith");
   env.advanceBy(100ms);
@@ -112,13 +220,9 @@ TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFir
   EXPECT_EQ(stream->last().activeIdentifiers, Ids{Id::wikipedia});
   ASSERT_EQ(stream->last().contactResults.size(), 1u);
   EXPECT_EQ(contacts->resets, 1);
-}
-
-TEST_F(IntelligenceCoordinatorTest, MessagesAndFilesAreSelectedWithoutTasks) {
-  createReady({DataSource::messages, DataSource::files});
-  auto stream = settle("budget spreadsheet from anna");
-  ASSERT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_EQ(stream->last().selectedIdentifiers, (Ids{Id::messages, Id::files}));
+  // A source without a result still leaves the active set.
+  env.fastForwardUntilNoTasksRemain();
+  ASSERT_EQ(stream->snapshots.size(), 2u);
   EXPECT_TRUE(stream->last().activeIdentifiers.empty());
   EXPECT_EQ(stream->finishes, 1);
 }
@@ -138,11 +242,16 @@ TEST_F(IntelligenceCoordinatorTest, ARemoteAnswerArrivingBeforeTheFirstSnapshotF
 
 // ------------------------------------------------------------ supersession
 
+// A query superseded before its pipeline ran delivers nothing; one superseded after its first snapshot
+// delivers no more. Both finish once.
 TEST_F(IntelligenceCoordinatorTest, ANewerQueryFinishesTheOlderStreamWithoutFurtherSnapshots) {
   wikipedia->delay = 5s;
   createReady({DataSource::knowledge});
+  auto unrouted = start("population of alta");
   auto first = start("population of oslo");
   env.advanceBy(1s);
+  EXPECT_TRUE(unrouted->snapshots.empty());
+  EXPECT_EQ(unrouted->finishes, 1);
   ASSERT_EQ(first->snapshots.size(), 1u);
   auto second = start("population of bergen");
   env.runUntilIdle();
@@ -154,18 +263,7 @@ TEST_F(IntelligenceCoordinatorTest, ANewerQueryFinishesTheOlderStreamWithoutFurt
   EXPECT_EQ(second->last().wikipediaArticle->title, "population of bergen");
   EXPECT_EQ(second->finishes, 1);
   EXPECT_EQ(coordinator->currentQuery(), "population of bergen");
-}
-
-TEST_F(IntelligenceCoordinatorTest, SupersessionWhileRoutingDropsTheOlderQueryBeforeItsFirstSnapshot) {
-  createReady({DataSource::knowledge});
-  auto first = start("alpha");
-  auto second = start("beta");  // before the first pipeline ran at all
-  env.fastForwardUntilNoTasksRemain();
-  EXPECT_TRUE(first->snapshots.empty());
-  EXPECT_EQ(first->finishes, 1);
-  ASSERT_FALSE(second->snapshots.empty());
-  EXPECT_EQ(second->last().query, "beta");
-  EXPECT_EQ(router->queries, std::vector<std::string>{"beta"});
+  EXPECT_EQ(router->queries, (std::vector<std::string>{"population of oslo", "population of bergen"}));
 }
 
 // Cancelling through the handle or through the coordinator: no further deliveries, one finish.
@@ -210,14 +308,11 @@ TEST_F(IntelligenceCoordinatorTest, EmptyQueryDeliversOneEmptySnapshotAndResetsS
 TEST_F(IntelligenceCoordinatorTest, RouterBuildThatNeverFinishesTimesOutAfterThirtySeconds) {
   create();
   auto stream = start("directions to the louvre");
-  env.runUntilIdle();
-  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::initializing);
   env.advanceBy(29900ms);
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::initializing);
   EXPECT_TRUE(errors("IntelligenceCoordinator.routerInitTimeout").empty());
   env.advanceBy(200ms);
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::timedOut);
-  EXPECT_TRUE(coordinator->routerResolved());
   EXPECT_EQ(errors("IntelligenceCoordinator.routerInitTimeout").size(), 1u);
   EXPECT_TRUE(routerFactory.tokens.at(0).isCancelled());
 
@@ -227,40 +322,38 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildThatNeverFinishesTimesOutAfterThi
   EXPECT_FALSE(coordinator->hasRouter());
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::timedOut);
 
-  // Later queries use the fallback with reason timeout and do not rebuild.
+  // Later queries use the fallback with reason timeout.
   routings.clear();
-  auto later = settle("directions to the louvre");
-  EXPECT_TRUE(router->queries.empty());
-  EXPECT_EQ(routerFactory.builds, 1);
+  settle("directions to the louvre");
   ASSERT_EQ(routings.size(), 1u);
   EXPECT_EQ(routings[0].fallback, RouterFallbackReason::timeout);
-  ASSERT_FALSE(later->snapshots.empty());
-  EXPECT_TRUE(later->snapshots.front().selectedIdentifiers.count(Id::maps));
 }
 
-TEST_F(IntelligenceCoordinatorTest, FirstQueryWaitsForARouterThatBecomesReadyWithinTheWait) {
+// The first full query of a warm-up waits for the router: a build that finishes within the wait releases it at
+// once; otherwise it falls back after 1.2 s. The dictionary trigger is both a fallback rule and a forced one: it is
+// searched once the wait is over.
+TEST_F(IntelligenceCoordinatorTest, FirstQueryWaitsForTheRouterThenFallsBackAfterOnePointTwoSeconds) {
   routeTo({DataSource::knowledge});
   create();
-  auto stream = start("population of oslo");
+  auto routed = start("population of oslo");
   env.advanceBy(500ms);
-  EXPECT_TRUE(stream->snapshots.empty()) << "the pipeline must wait for the router";
+  EXPECT_TRUE(routed->snapshots.empty()) << "the pipeline must wait for the router";
   routerFactory.complete(std::shared_ptr<QueryRouting>(router));
   env.runUntilIdle();  // the finished build releases the query at once
-  EXPECT_EQ(router->queries, std::vector<std::string>{"population of oslo"});
-  EXPECT_EQ(stream->firstSelected(), Ids{Id::wikipedia});
+  EXPECT_EQ(routed->firstSelected(), Ids{Id::wikipedia});
   ASSERT_EQ(routings.size(), 1u);
   EXPECT_FALSE(routings[0].fallback);
-}
 
-TEST_F(IntelligenceCoordinatorTest, FirstQueryFallsBackAfterWaitingOnePointTwoSeconds) {
-  routeTo({DataSource::knowledge});
-  create();
-  auto stream = start("population of oslo");
+  coordinator->onWorkModeChange(WorkMode::deepIdle);  // unloads: the next full query warms up again
+  router->queries.clear();
+  routings.clear();
+  auto stream = start("def serendipity");
   env.advanceBy(1150ms);
   EXPECT_TRUE(stream->snapshots.empty());
+  EXPECT_TRUE(dictionary->searches.empty()) << "the pipeline first waits for the router";
   env.advanceBy(100ms);
-  ASSERT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_TRUE(stream->last().selectedIdentifiers.empty()) << "fallback never selects wikipedia";
+  EXPECT_EQ(stream->firstSelected(), Ids{Id::dictionary}) << "fallback never selects wikipedia";
+  EXPECT_EQ(dictionary->searches, std::vector<std::string>{"def serendipity"});
   EXPECT_TRUE(router->queries.empty());
   ASSERT_EQ(routings.size(), 1u);
   EXPECT_EQ(routings[0].fallback, RouterFallbackReason::unavailable);
@@ -268,6 +361,8 @@ TEST_F(IntelligenceCoordinatorTest, FirstQueryFallsBackAfterWaitingOnePointTwoSe
 
   // The router arrives at 2 s; the next query uses it without waiting.
   env.advanceBy(750ms);
+  ASSERT_TRUE(stream->last().dictionaryResult);
+  EXPECT_EQ(stream->finishes, 1);
   routerFactory.complete(std::shared_ptr<QueryRouting>(router));
   env.runUntilIdle();
   auto next = start("population of bergen");
@@ -304,53 +399,32 @@ TEST_F(IntelligenceCoordinatorTest, RouterBuildFailureIsReportedAndRoutingFallsB
   EXPECT_EQ(failures[0].parameters.at("errorDomain"), "PallixRouter");
   EXPECT_EQ(failures[0].parameters.at("errorCode"), "-4");
 
-  auto stream = settle("def serendipity");
-  EXPECT_EQ(routerFactory.builds, 1) << "a failed router stays failed until unloaded";
+  settle("def serendipity");
   ASSERT_EQ(routings.size(), 1u);
   EXPECT_EQ(routings[0].fallback, RouterFallbackReason::unavailable);
-  EXPECT_EQ(stream->firstSelected(), Ids{Id::dictionary});
   // The timer of the settled attempt never fires a timeout.
   EXPECT_TRUE(errors("IntelligenceCoordinator.routerInitTimeout").empty());
-}
 
-TEST_F(IntelligenceCoordinatorTest, MissingRouterFactoryCountsAsAFailedBuild) {
+  // A missing factory counts as a failed build.
   auto deps = dependencies();
   deps.routerFactory = nullptr;
   coordinator = std::make_unique<IntelligenceCoordinator>(deps);
   auto stream = settle("directions to the louvre");
   EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::failed);
-  ASSERT_FALSE(stream->snapshots.empty());
-  EXPECT_TRUE(stream->snapshots.front().selectedIdentifiers.count(Id::maps));
+  EXPECT_TRUE(stream->firstSelected().value_or(Ids{}).count(Id::maps));
 }
 
 TEST_F(IntelligenceCoordinatorTest, RouteFailureUsesTheFallbackAndIsReportedOnce) {
   router->failure = Error("PallixRouter", -1, "Missing logits output");
   createReady();
   for (const char* q : {"directions to paris", "directions to rome"}) {
-    auto stream = start(q);
-    env.fastForwardUntilNoTasksRemain();
-    ASSERT_FALSE(stream->snapshots.empty());
-    EXPECT_TRUE(stream->snapshots.front().selectedIdentifiers.count(Id::maps)) << q;
+    EXPECT_TRUE(settle(q)->firstSelected().value_or(Ids{}).count(Id::maps)) << q;
   }
   EXPECT_EQ(router->queries.size(), 2u);
   EXPECT_EQ(errors("IntelligenceCoordinator.routerRouteFailed").size(), 1u);
   ASSERT_EQ(routings.size(), 2u);
   EXPECT_EQ(routings[1].fallback, RouterFallbackReason::routeFailure);
   EXPECT_EQ(loggedFallbacks(), 1u);
-}
-
-TEST_F(IntelligenceCoordinatorTest, DeepIdleUnloadsTheRouterAndTheNextFullQueryRebuildsIt) {
-  createReady();
-  coordinator->onWorkModeChange(WorkMode::deepIdle);
-  EXPECT_FALSE(coordinator->hasRouter());
-  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::unloaded);
-  start("hello", ActivationMode::nonRouter);
-  env.runUntilIdle();
-  EXPECT_EQ(routerFactory.builds, 1) << "non-router queries never build the router";
-  start("hello");
-  env.runUntilIdle();
-  EXPECT_EQ(routerFactory.builds, 2);
-  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::initializing);
 }
 
 TEST_F(IntelligenceCoordinatorTest, UnloadDuringABuildDiscardsTheLateRouter) {
@@ -367,56 +441,32 @@ TEST_F(IntelligenceCoordinatorTest, UnloadDuringABuildDiscardsTheLateRouter) {
 
 // ------------------------------------------------------------ forced identifiers, preferences
 
-TEST_F(IntelligenceCoordinatorTest, DictionaryTriggerIsForcedWhileTheRouterIsNotReady) {
-  create();
-  auto stream = start("def serendipity");
-  env.advanceBy(1150ms);
-  EXPECT_TRUE(dictionary->searches.empty()) << "the pipeline first waits for the router";
-  env.advanceBy(100ms);
-  EXPECT_EQ(dictionary->searches, std::vector<std::string>{"def serendipity"});
-  env.advanceBy(2s);
-  ASSERT_GE(stream->snapshots.size(), 1u);
-  EXPECT_EQ(stream->snapshots.front().selectedIdentifiers, Ids{Id::dictionary});
-  ASSERT_TRUE(stream->last().dictionaryResult);
-  EXPECT_EQ(stream->finishes, 1);
-}
-
-TEST_F(IntelligenceCoordinatorTest, ForcedWeatherKeywordIsAddedToTheRouterChoice) {
-  createReady({});
-  auto stream = settle("weather in paris");
-  EXPECT_EQ(stream->firstSelected(), Ids{Id::weather});
-  EXPECT_FALSE(stream->snapshots.front().weatherAvailabilityIssue);
-  EXPECT_TRUE(stream->last().weatherSnapshot);
-}
-
-TEST_F(IntelligenceCoordinatorTest, SwitchedOffSourcesAreNeitherSelectedNorSearched) {
-  switches->set(Id::weather, false);
-  switches->set(Id::wikipedia, false);
-  switches->set(Id::calculator, false);
-  createReady({DataSource::weather, DataSource::knowledge, DataSource::maps});
-  auto stream = settle("weather near the louvre");
-  EXPECT_EQ(stream->firstSelected(), Ids{Id::maps});
-  EXPECT_TRUE(weather->searches.empty());
-  EXPECT_TRUE(wikipedia->searches.empty());
-
-  auto sum = settle("2+2");
-  EXPECT_EQ(calculator->calculations, 0);
-  ASSERT_FALSE(sum->snapshots.empty());
-  EXPECT_FALSE(sum->last().calculatorResult);
-}
-
-TEST_F(IntelligenceCoordinatorTest, AbsentSourcesCountAsSwitchedOff) {
-  auto deps = dependencies();
-  deps.sources.wikipedia = nullptr;
-  deps.sources.weather = nullptr;
-  routeTo({DataSource::knowledge, DataSource::weather});
-  coordinator = std::make_unique<IntelligenceCoordinator>(deps);
-  makeRouterReady();
-  auto stream = settle("weather and history of rome");
-  ASSERT_EQ(stream->snapshots.size(), 1u);
-  EXPECT_TRUE(stream->last().selectedIdentifiers.empty());
-  EXPECT_FALSE(coordinator->isEnabled(Id::wikipedia));
-  EXPECT_TRUE(coordinator->isEnabled(Id::files));
+// A source switched off, or absent from the dependencies, is neither selected nor searched.
+TEST_F(IntelligenceCoordinatorTest, SwitchedOffAndAbsentSourcesAreNeitherSelectedNorSearched) {
+  for (bool absent : {false, true}) {
+    SCOPED_TRACE(absent ? "absent" : "switched off");
+    auto deps = dependencies();
+    for (Id id : {Id::weather, Id::wikipedia, Id::calculator}) switches->set(id, absent);
+    if (absent) {
+      deps.sources.weather = nullptr;
+      deps.sources.wikipedia = nullptr;
+      deps.sources.calculator = nullptr;
+    }
+    routeTo({DataSource::weather, DataSource::knowledge, DataSource::maps});
+    coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+    makeRouterReady();
+    auto stream = settle("weather near the louvre");
+    EXPECT_EQ(stream->firstSelected(), Ids{Id::maps});
+    EXPECT_TRUE(weather->searches.empty());
+    EXPECT_TRUE(wikipedia->searches.empty());
+    EXPECT_FALSE(coordinator->isEnabled(Id::wikipedia));
+    EXPECT_TRUE(coordinator->isEnabled(Id::files));
+    auto sum = settle("2+2");
+    EXPECT_EQ(calculator->calculations, 0);
+    ASSERT_FALSE(sum->snapshots.empty());
+    EXPECT_FALSE(sum->last().calculatorResult);
+    routerFactory = ManualRouterFactory{};
+  }
 }
 
 TEST_F(IntelligenceCoordinatorTest, WeatherPrefersTheMapItemWhenMapsIsAlsoSelected) {
@@ -434,9 +484,11 @@ TEST_F(IntelligenceCoordinatorTest, WeatherPrefersTheMapItemWhenMapsIsAlsoSelect
 
 // ------------------------------------------------------------ weather availability
 
+// The weather keyword forces the source into the router's (empty) choice; for the current location it then
+// needs location access.
 TEST_F(IntelligenceCoordinatorTest, WeatherForTheCurrentLocationNeedsLocationAccess) {
   location->setStatusSilently(LocationAuthorizationStatus::denied);
-  createReady({DataSource::weather});
+  createReady({});
   auto stream = settle("weather");
   ASSERT_EQ(stream->snapshots.size(), 1u);
   ASSERT_TRUE(stream->last().weatherAvailabilityIssue);
@@ -448,9 +500,9 @@ TEST_F(IntelligenceCoordinatorTest, WeatherForTheCurrentLocationNeedsLocationAcc
 
   // A named place needs no location access.
   auto paris = settle("weather in paris");
-  ASSERT_FALSE(paris->snapshots.empty());
+  EXPECT_EQ(paris->firstSelected(), Ids{Id::weather});
   EXPECT_FALSE(paris->snapshots.front().weatherAvailabilityIssue);
-  EXPECT_TRUE(paris->snapshots.front().selectedIdentifiers.count(Id::weather));
+  EXPECT_TRUE(paris->last().weatherSnapshot);
 }
 
 TEST_F(IntelligenceCoordinatorTest, LocationServicesOffOrNoProviderGiveTheirOwnIssue) {
@@ -506,16 +558,13 @@ TEST_F(IntelligenceCoordinatorTest, PendingLocationRequestsShareOnePlatformReque
   EXPECT_EQ(location->locationRequests, 1);
   Location here{{59.91, 10.75}, utc(2026, 3, 11, 10), 50};
   location->deliver({here});
-  ASSERT_EQ(answers.size(), 2u);
-  EXPECT_EQ(answers[0], here);
-  EXPECT_EQ(answers[1], here);
+  EXPECT_EQ(answers, (Answers{here, here}));
   EXPECT_EQ(coordinator->latestResolvedLocation(), here);
   EXPECT_EQ(coordinator->pendingLocationRequestCount(), 0u);
   // The next request is answered from the resolved location.
   requestLocation();
   env.runUntilIdle();
-  ASSERT_EQ(answers.size(), 3u);
-  EXPECT_EQ(answers[2], here);
+  EXPECT_EQ(answers, (Answers{here, here, here}));
   EXPECT_EQ(location->locationRequests, 1);
 }
 
@@ -529,8 +578,7 @@ TEST_F(IntelligenceCoordinatorTest, LocationTimeoutOrFailureResumesRequestersWit
     env.advanceBy(29s);
     EXPECT_TRUE(answers.empty());
     timeout ? env.advanceBy(2s) : location->fail(Error("kCLErrorDomain", 0, "location unknown"));
-    ASSERT_EQ(answers.size(), 1u);
-    EXPECT_FALSE(answers[0]);
+    EXPECT_EQ(answers, Answers{std::nullopt});
     EXPECT_EQ(coordinator->pendingLocationRequestCount(), 0u);
   }
   EXPECT_EQ(errors("IntelligenceCoordinator.locationUpdateFailed").size(), 1u);
@@ -538,17 +586,14 @@ TEST_F(IntelligenceCoordinatorTest, LocationTimeoutOrFailureResumesRequestersWit
 
 TEST_F(IntelligenceCoordinatorTest, KnownLocationsAreUsedBeforeAskingThePlatform) {
   create();
-  Location mapsKnown{{1, 2}, utc(2026, 3, 11, 9), 10};
-  maps->lastKnown = mapsKnown;
-  std::optional<Location> answer;
-  weather->provider([&](std::optional<Location> l) { answer = l; });
+  maps->lastKnown = Location{{1, 2}, utc(2026, 3, 11, 9), 10};
+  requestLocation();
   env.runUntilIdle();
-  EXPECT_EQ(answer, mapsKnown);
-  EXPECT_EQ(location->locationRequests, 0);
   location->setStatusSilently(LocationAuthorizationStatus::denied);
-  weather->provider([&](std::optional<Location> l) { answer = l; });
+  requestLocation();
   env.runUntilIdle();
-  EXPECT_FALSE(answer) << "no location without authorization";
+  EXPECT_EQ(answers, (Answers{maps->lastKnown, std::nullopt})) << "no location without authorization";
+  EXPECT_EQ(location->locationRequests, 0);
 }
 
 TEST_F(IntelligenceCoordinatorTest, LosingLocationAuthorizationCancelsAndResets) {
@@ -563,29 +608,13 @@ TEST_F(IntelligenceCoordinatorTest, LosingLocationAuthorizationCancelsAndResets)
   env.advanceBy(10s);
   EXPECT_EQ(stream->snapshots.size(), 1u);
   EXPECT_EQ(stream->finishes, 1);
-  ASSERT_EQ(answers.size(), 1u);
-  EXPECT_FALSE(answers[0]);
+  EXPECT_EQ(answers, Answers{std::nullopt});
   EXPECT_EQ(weather->reverseGeocodingCancels, 1);
   EXPECT_EQ(callbacks, std::vector<LocationAuthorizationStatus>{LocationAuthorizationStatus::denied});
 
   location->changeAuthorization(LocationAuthorizationStatus::authorizedAlways);
   EXPECT_EQ(location->locationRequests, 2);
   EXPECT_EQ(callbacks.size(), 2u);
-}
-
-TEST_F(IntelligenceCoordinatorTest, WorkModesStartAndStopLocationUpdates) {
-  create();
-  coordinator->onWorkModeChange(WorkMode::active);
-  EXPECT_TRUE(location->updating);
-  coordinator->onWorkModeChange(WorkMode::deepIdle);
-  EXPECT_FALSE(location->updating);
-  EXPECT_TRUE(coordinator->ambientService().isPaused());
-  switches->set(Id::maps, false);
-  switches->set(Id::weather, false);
-  coordinator->onWorkModeChange(WorkMode::idle);
-  EXPECT_FALSE(location->updating);
-  EXPECT_FALSE(coordinator->ambientService().isPaused());
-  EXPECT_FALSE(coordinator->needsLocationAuthorization());
 }
 
 // ------------------------------------------------------------ lazy client
@@ -596,7 +625,6 @@ TEST_F(IntelligenceCoordinatorTest, LazyClientCreatesTheCoordinatorOnFirstUse) {
   EXPECT_TRUE(client.needsLocationAuthorization());
   client.handleDataSourcePreferencesChange();
   client.onPanelHide();
-  EXPECT_FALSE(client.hasCoordinator());
   switches->set(Id::maps, false);
   switches->set(Id::weather, false);
   EXPECT_FALSE(client.needsLocationAuthorization());
@@ -612,10 +640,175 @@ TEST_F(IntelligenceCoordinatorTest, LazyClientCreatesTheCoordinatorOnFirstUse) {
   std::vector<Snapshot> seen;
   client.snapshots("2+2", UUID::random(), ActivationMode::full,
                    SnapshotStreamHandlers{[&](const Snapshot& s) { seen.push_back(s); }, nullptr});
-  EXPECT_TRUE(client.hasCoordinator());
   env.advanceBy(1300ms);  // the first full query waits for the router warm-up
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_TRUE(seen[0].calculatorResult);
+}
+
+// ------------------------------------------------------------ the panel store, with the real calculator
+
+using State = WidgetContentState;
+
+class StoreWithCoordinatorTest : public IntelligenceCoordinatorTest {
+ protected:
+  void SetUp() override {
+    IntelligenceCoordinatorTest::SetUp();
+    CalculatorDataSource::Options options;
+    options.localeName = "en_US";
+    realCalculator =
+        std::make_shared<CalculatorSourceAdapter>(std::make_shared<CalculatorDataSource>(options), sourceRunner);
+    auto deps = dependencies();
+    deps.sources.calculator = realCalculator;
+    coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+    makeRouterReady();
+    // The store holds the client through a non-owning alias: the fixture owns the coordinator.
+    client = std::shared_ptr<IntelligenceClient>(std::shared_ptr<IntelligenceClient>(), coordinator.get());
+    store = std::make_shared<PanelIntelligenceStore>(env.mainRunner(), realCalculator);
+    store->configure(client, switches);
+  }
+  void TearDown() override {
+    store.reset();
+    IntelligenceCoordinatorTest::TearDown();
+  }
+  std::shared_ptr<CalculatorSourceAdapter> realCalculator;
+  std::shared_ptr<IntelligenceClient> client;
+  std::shared_ptr<PanelIntelligenceStore> store;
+};
+
+TEST_F(StoreWithCoordinatorTest, SearchSessionDrivesTheStoreAndGetsTheCalculatorAnswer) {
+  auto searchRunner = env.makeRunner("search");
+  ContentViewModel session(env.mainRunner(), searchRunner);
+  session.setIntelligence(store);
+  session.handleSearchTextChange("100 usd to eur");
+  env.advanceBy(50ms);
+  EXPECT_EQ(store->calculatorResultText(), "€92") << "the preview answers while typing";
+  EXPECT_TRUE(router->queries.empty()) << "the preview never asks the router";
+  session.handleSearchTextChange("100 usd to eur apples");
+  env.advanceBy(50ms);
+  EXPECT_FALSE(store->calculatorResultText()) << "no stale answer for a text the calculator does not handle";
+  session.handleSearchTextChange("100 usd to eur");
+  env.advanceBy(50ms);
+  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
+  env.advanceBy(100ms);
+  EXPECT_EQ(store->calculatorResultText(), "€92");
+  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
+  EXPECT_EQ(store->selectedSourceIdentifiers(), std::set<std::string>{"calculator"});
+  EXPECT_TRUE(router->queries.empty()) << "the settled calculation short-circuits the router";
+  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
+  EXPECT_TRUE(store->hasActiveQuery());
+  session.handleSearchTextChange("");
+  env.runUntilIdle();
+  EXPECT_FALSE(store->calculatorResultText());
+  EXPECT_FALSE(store->hasActiveQuery());
+}
+
+// ------------------------------------------------------------ under the panel lifecycle
+
+// The coordinator under the real panel lifecycle coordinator registers its own work-mode handler, so two
+// minutes after the panel hides (deep idle) the router is unloaded, location updates stop and the ambient
+// service pauses; a router whose build failed or timed out is rebuilt by the next full query after that.
+
+class CoordinatorLifecycleTest : public IntelligenceCoordinatorTest {
+ protected:
+  void SetUp() override {
+    IntelligenceCoordinatorTest::SetUp();
+    lifecycle = std::make_unique<PanelLifecycleCoordinator>(env.mainRunner(), conditions);
+    lifecycle->panelWillShow();
+    env.runUntilIdle();
+  }
+  void TearDown() override {
+    IntelligenceCoordinatorTest::TearDown();
+    lifecycle.reset();
+  }
+  void createRegistered() {
+    auto deps = dependencies();
+    deps.workModes = lifecycle.get();
+    coordinator = std::make_unique<IntelligenceCoordinator>(deps);
+    env.runUntilIdle();
+  }
+  void hideUntilDeepIdle() {
+    lifecycle->panelDidHide();
+    env.advanceBy(PanelLifecycleCoordinator::kDeepIdleDelay);
+    ASSERT_EQ(lifecycle->workMode(), WorkMode::deepIdle);
+  }
+
+  FakeSystemConditions conditions;
+  std::unique_ptr<PanelLifecycleCoordinator> lifecycle;
+};
+
+TEST_F(CoordinatorLifecycleTest, DeepIdleUnloadsTheRouterStopsLocationAndPausesAmbient) {
+  createRegistered();
+  EXPECT_EQ(lifecycle->workModeHandlerCount(), 1u);
+  EXPECT_TRUE(location->updating) << "the current mode (active) applies at once";
+  makeRouterReady();
+
+  lifecycle->panelDidHide();
+  env.advanceBy(PanelLifecycleCoordinator::kDeepIdleDelay - 1s);
+  EXPECT_TRUE(coordinator->hasRouter()) << "idle keeps the router";
+  env.advanceBy(1s);
+  EXPECT_FALSE(coordinator->hasRouter());
+  EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::unloaded);
+  EXPECT_FALSE(location->updating);
+  EXPECT_TRUE(coordinator->ambientService().isPaused());
+
+  lifecycle->panelWillShow();
+  env.runUntilIdle();
+  EXPECT_TRUE(location->updating);
+  EXPECT_FALSE(coordinator->ambientService().isPaused());
+
+  // Idle with neither maps nor weather wanted stops the updates, without pausing.
+  switches->set(Id::maps, false);
+  switches->set(Id::weather, false);
+  lifecycle->panelDidHide();
+  env.runUntilIdle();
+  EXPECT_FALSE(location->updating);
+  EXPECT_FALSE(coordinator->ambientService().isPaused());
+
+  coordinator.reset();
+  EXPECT_EQ(lifecycle->workModeHandlerCount(), 0u);
+
+  // A coordinator created in deep idle starts paused.
+  switches->set(Id::maps, true);
+  hideUntilDeepIdle();
+  createRegistered();
+  EXPECT_TRUE(coordinator->ambientService().isPaused());
+  EXPECT_FALSE(location->updating);
+}
+
+// A failed or timed-out build stays settled (fallback routing) until deep idle
+// unloads it; the next full query then builds again and uses the new router.
+TEST_F(CoordinatorLifecycleTest, AFailedOrTimedOutRouterIsRebuiltAfterDeepIdle) {
+  const struct {
+    const char* name;
+    RouterState::Kind settled;
+  } cases[] = {{"build fails", RouterState::Kind::failed}, {"build times out", RouterState::Kind::timedOut}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    routerFactory = ManualRouterFactory{};
+    router->queries.clear();
+    createRegistered();
+    start("directions to oslo");
+    env.runUntilIdle();
+    if (c.settled == RouterState::Kind::failed)
+      routerFactory.complete(Error("PallixRouter", -4, "Missing bundled resources"));
+    env.advanceBy(IntelligenceCoordinator::kRouterInitializationTimeout);
+    ASSERT_EQ(coordinator->routerState().kind, c.settled);
+    settle("directions to rome");
+    EXPECT_EQ(routerFactory.builds, 1) << "a settled attempt is not retried while the panel is in use";
+
+    hideUntilDeepIdle();
+    EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::unloaded);
+    lifecycle->panelWillShow();
+    auto stream = start("directions to lima");
+    env.runUntilIdle();
+    EXPECT_EQ(routerFactory.builds, 2);
+    routerFactory.complete(std::shared_ptr<QueryRouting>(router));
+    env.fastForwardUntilNoTasksRemain();
+    EXPECT_EQ(coordinator->routerState().kind, RouterState::Kind::ready);
+    EXPECT_EQ(router->queries, std::vector<std::string>{"directions to lima"});
+    EXPECT_EQ(stream->finishes, 1);
+    coordinator.reset();
+  }
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
-// PanelIntelligenceStore: widget states from streamed snapshots, session
-// identifiers (stale answers dropped), deferred widgets, pending permissions,
-// ambient highlight copies, and the search session driving it with the real
-// calculator through a real coordinator.
+// PanelIntelligenceStore over a scripted client: widget states from streamed
+// snapshots, session identifiers (stale answers dropped), deferred widgets,
+// pending permissions and ambient highlight copies. The store under the real
+// coordinator is tested with the coordinator.
 #include <gtest/gtest.h>
 
-#include "app/intelligence/CalculatorSourceAdapter.h"
 #include "app/intelligence/PanelIntelligenceStore.h"
-#include "app/search/ContentViewModel.h"
-#include "tests/intelligence/CoordinatorTestSupport.h"
+#include "testing/IntelligenceFakes.h"
+#include "testing/VirtualTime.h"
 
 namespace pallix {
 namespace {
@@ -110,6 +109,7 @@ class PanelIntelligenceStoreTest : public ::testing::Test {
 };
 
 TEST_F(PanelIntelligenceStoreTest, FullQueryWidgetsGoFromLoadingToReadyOrNoResults) {
+  store->setHasActiveQuery(true);
   store->runSettledSearch("population of oslo");
   ASSERT_EQ(client->calls.size(), 1u);
   EXPECT_EQ(client->calls[0].mode, ActivationMode::full);
@@ -118,7 +118,6 @@ TEST_F(PanelIntelligenceStoreTest, FullQueryWidgetsGoFromLoadingToReadyOrNoResul
   client->send(0, snapshotFor("population of oslo", {Id::maps, Id::wikipedia}, {Id::maps, Id::wikipedia}));
   EXPECT_EQ(store->widgetState(Id::maps), State::loading);
   EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
-  EXPECT_EQ(store->widgetState(Id::weather), State::idle);
   EXPECT_TRUE(store->hasPresentedInitialSnapshot());
 
   auto withArticle = snapshotFor("population of oslo", {Id::maps, Id::wikipedia}, {Id::maps});
@@ -133,38 +132,29 @@ TEST_F(PanelIntelligenceStoreTest, FullQueryWidgetsGoFromLoadingToReadyOrNoResul
   EXPECT_EQ(store->widgetState(Id::maps), State::noResults);
   EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"maps", "wikipedia"}));
   EXPECT_GT(changes, 0);
-}
 
-TEST_F(PanelIntelligenceStoreTest, AnswersOfAnOlderSessionAreDropped) {
-  store->runSettledSearch("alpha");
+  // A new search has a new session: answers of the older one are dropped.
   store->runSettledSearch("beta");
   ASSERT_EQ(client->calls.size(), 2u);
   EXPECT_NE(client->calls[0].sessionID, client->calls[1].sessionID);
-  auto stale = snapshotFor("alpha", {Id::dictionary}, {});
+  auto stale = snapshotFor("population of oslo", {Id::dictionary}, {});
   stale.dictionaryResult = DictionaryEntry{"alpha", "first letter"};
   client->send(0, stale);
   EXPECT_EQ(store->widgetState(Id::dictionary), State::idle);
   EXPECT_FALSE(store->intelligenceState().dictionaryResult);
   client->send(1, snapshotFor("beta", {Id::wikipedia}, {Id::wikipedia}));
   EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
-}
 
-TEST_F(PanelIntelligenceStoreTest, RenewingThePreviewSessionDropsAPreviewInFlight) {
-  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
-  ASSERT_EQ(client->calls.size(), 1u);
-  EXPECT_EQ(client->calls[0].mode, ActivationMode::nonRouter);
-  const UUID before = store->previewIntelligenceSessionID();
-  store->cancelPreviewAndRenewSession();
-  EXPECT_NE(store->previewIntelligenceSessionID(), before);
-  auto late = snapshotFor("sam", {Id::contacts}, {});
-  late.contactResults = {{"1", "Sam", ""}};
-  client->send(0, late);
-  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
-  // A settled search also renews the preview session.
-  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
-  store->runSettledSearch("sam");
-  client->send(1, late);
-  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
+  // Clearing the query resets everything and shows the ambient highlights; the cleared answer no longer lands.
+  store->handleClearedQueryState();
+  EXPECT_FALSE(store->hasActiveQuery());
+  EXPECT_TRUE(store->showsAmbientHighlights());
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::idle);
+  EXPECT_EQ(store->intelligenceState(), IntelligencePresentationState{});
+  EXPECT_EQ(client->cancels, std::vector<bool>{true});
+  EXPECT_EQ(client->ambientRefreshes.size(), 1u);
+  client->send(1, snapshotFor("beta", {Id::wikipedia}, {}));
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::idle);
 }
 
 // While typing, a remote widget the preview cannot answer keeps what the last settled query showed.
@@ -184,6 +174,28 @@ TEST_F(PanelIntelligenceStoreTest, PreviewsLeaveRemoteWidgetsTheyDidNotSelect) {
   EXPECT_TRUE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
   client->calls[1].handlers.onFinish();
   EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
+
+  // Switching a source off clears its widget.
+  switches->set(Id::dictionary, false);
+  store->handleDataSourcePreferencesChange();
+  EXPECT_EQ(store->widgetState(Id::dictionary), State::idle);
+  EXPECT_FALSE(store->intelligenceState().dictionaryResult);
+  EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
+  EXPECT_EQ(client->preferenceChanges, 1);
+
+  // Renewing the preview session drops a preview in flight; so does a settled search.
+  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
+  const UUID before = store->previewIntelligenceSessionID();
+  store->cancelPreviewAndRenewSession();
+  EXPECT_NE(store->previewIntelligenceSessionID(), before);
+  auto late = snapshotFor("sam", {Id::contacts}, {});
+  late.contactResults = {{"1", "Sam", ""}};
+  client->send(2, late);
+  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
+  store->performIntelligenceQuery("sam", PanelIntelligenceStore::QueryKind::preview);
+  store->runSettledSearch("sam");
+  client->send(3, late);
+  EXPECT_EQ(store->widgetState(Id::contacts), State::idle);
 }
 
 TEST_F(PanelIntelligenceStoreTest, DeferredWidgetsWaitForTheFullSnapshot) {
@@ -230,22 +242,6 @@ TEST_F(PanelIntelligenceStoreTest, CalculatorAnswerIsPreservedWhileTyping) {
   EXPECT_FALSE(store->calculatorResultText());
 }
 
-TEST_F(PanelIntelligenceStoreTest, ClearingTheQueryResetsEverythingAndShowsAmbientHighlights) {
-  store->setHasActiveQuery(true);
-  store->runSettledSearch("population of oslo");
-  client->send(0, snapshotFor("population of oslo", {Id::wikipedia}, {Id::wikipedia}));
-  store->handleClearedQueryState();
-  EXPECT_FALSE(store->hasActiveQuery());
-  EXPECT_TRUE(store->showsAmbientHighlights());
-  EXPECT_EQ(store->widgetState(Id::wikipedia), State::idle);
-  EXPECT_EQ(store->intelligenceState(), IntelligencePresentationState{});
-  EXPECT_EQ(client->cancels, std::vector<bool>{true});
-  EXPECT_EQ(client->ambientRefreshes.size(), 1u);
-  // The answer of the cleared query no longer lands.
-  client->send(0, snapshotFor("population of oslo", {Id::wikipedia}, {}));
-  EXPECT_EQ(store->widgetState(Id::wikipedia), State::idle);
-}
-
 TEST_F(PanelIntelligenceStoreTest, PendingPermissionsAreRequestedInOrder) {
   client->contactStatus = PermissionStatus::notDetermined;
   client->calendarStatus = PermissionStatus::notDetermined;
@@ -278,94 +274,6 @@ TEST_F(PanelIntelligenceStoreTest, AmbientHighlightsAreCopiedIntoTheStore) {
   EXPECT_EQ(store->ambientWeatherSnapshot(), h.weatherSnapshot);
   store.reset();
   EXPECT_EQ(client->removedTokens, std::vector<uint64_t>{7});
-}
-
-TEST_F(PanelIntelligenceStoreTest, SwitchingASourceOffClearsItsWidget) {
-  store->runSettledSearch("def ennui");
-  auto s = snapshotFor("def ennui", {Id::dictionary}, {});
-  s.dictionaryResult = DictionaryEntry{"ennui", "boredom"};
-  client->send(0, s);
-  ASSERT_EQ(store->widgetState(Id::dictionary), State::ready);
-  switches->set(Id::dictionary, false);
-  store->handleDataSourcePreferencesChange();
-  EXPECT_EQ(store->widgetState(Id::dictionary), State::idle);
-  EXPECT_FALSE(store->intelligenceState().dictionaryResult);
-  EXPECT_EQ(client->preferenceChanges, 1);
-}
-
-// ------------------------------------------------------------ with the real coordinator and calculator
-
-class StoreWithCoordinatorTest : public CoordinatorFixture {
- protected:
-  void SetUp() override {
-    CoordinatorFixture::SetUp();
-    CalculatorDataSource::Options options;
-    options.localeName = "en_US";
-    realCalculator =
-        std::make_shared<CalculatorSourceAdapter>(std::make_shared<CalculatorDataSource>(options), sourceRunner);
-    auto deps = dependencies();
-    deps.sources.calculator = realCalculator;
-    coordinator = std::make_unique<IntelligenceCoordinator>(deps);
-    makeRouterReady();
-    // The store holds the client through a non-owning alias: the fixture owns the coordinator.
-    client = std::shared_ptr<IntelligenceClient>(std::shared_ptr<IntelligenceClient>(), coordinator.get());
-    store = std::make_shared<PanelIntelligenceStore>(env.mainRunner(), realCalculator);
-    store->configure(client, switches);
-  }
-  void TearDown() override {
-    store.reset();
-    CoordinatorFixture::TearDown();
-  }
-  std::shared_ptr<CalculatorSourceAdapter> realCalculator;
-  std::shared_ptr<IntelligenceClient> client;
-  std::shared_ptr<PanelIntelligenceStore> store;
-};
-
-TEST_F(StoreWithCoordinatorTest, SettledCalculationReachesTheCalculatorWidget) {
-  store->runSettledSearch("1000 + 1");
-  env.runUntilIdle();
-  EXPECT_EQ(store->calculatorResultText(), "1,001");
-  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
-  EXPECT_EQ(store->selectedSourceIdentifiers(), std::set<std::string>{"calculator"});
-  EXPECT_TRUE(store->shouldPreserveCalculator("1000 + 10"));
-  EXPECT_TRUE(router->queries.empty());
-}
-
-TEST_F(StoreWithCoordinatorTest, RoutedSourcesStreamIntoWidgets) {
-  routeTo({DataSource::knowledge, DataSource::files});
-  wikipedia->delay = 200ms;
-  store->runSettledSearch("history of oslo");
-  env.advanceBy(50ms);
-  EXPECT_EQ(store->widgetState(Id::wikipedia), State::loading);
-  EXPECT_EQ(store->selectedSourceIdentifiers(), (std::set<std::string>{"files", "wikipedia"}));
-  env.advanceBy(200ms);
-  EXPECT_EQ(store->widgetState(Id::wikipedia), State::ready);
-  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::full));
-}
-
-TEST_F(StoreWithCoordinatorTest, SearchSessionDrivesTheStoreAndGetsTheCalculatorAnswer) {
-  auto searchRunner = env.makeRunner("search");
-  ContentViewModel session(env.mainRunner(), searchRunner);
-  session.setIntelligence(store);
-  session.handleSearchTextChange("100 usd to eur");
-  env.advanceBy(50ms);
-  EXPECT_EQ(store->calculatorResultText(), "€92") << "the preview answers while typing";
-  EXPECT_TRUE(router->queries.empty()) << "the preview never asks the router";
-  session.handleSearchTextChange("100 usd to eur apples");
-  env.advanceBy(50ms);
-  EXPECT_FALSE(store->calculatorResultText()) << "no stale answer for a text the calculator does not handle";
-  session.handleSearchTextChange("100 usd to eur");
-  env.advanceBy(50ms);
-  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
-  env.advanceBy(100ms);
-  EXPECT_EQ(store->calculatorResultText(), "€92");
-  EXPECT_EQ(store->widgetState(Id::calculator), State::ready);
-  EXPECT_FALSE(store->isQueryRunning(PanelIntelligenceStore::QueryKind::preview));
-  EXPECT_TRUE(store->hasActiveQuery());
-  session.handleSearchTextChange("");
-  env.runUntilIdle();
-  EXPECT_FALSE(store->calculatorResultText());
-  EXPECT_FALSE(store->hasActiveQuery());
 }
 
 }  // namespace

@@ -1,14 +1,21 @@
-// The decision rule as pure functions: the lexical shortcut's patterns (golden
-// table), logits to probabilities, and selection with thresholds, the
-// minConfidence floor, the maxSources cap and equality.
+// From text to decision. The tokenizer: vocabulary loading, the basic split,
+// WordPiece, fixed-length encoding with truncation, and the golden
+// tokenisations that the training script exported with the shipped
+// vocabulary. The decision rule as pure functions: the lexical shortcut's
+// patterns (golden table), logits to probabilities, and selection with
+// thresholds, the minConfidence floor, the maxSources cap and equality.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "PallixRouter/Decision.h"
+#include "PallixRouter/RouterErrors.h"
+#include "PallixRouter/RouterTokenizer.h"
+#include "RouterTestSupport.h"
 
 namespace pallix::router {
 namespace {
@@ -63,28 +70,21 @@ INSTANTIATE_TEST_SUITE_P(
         ShortcutCase{"weather near me define", {}, 3}, ShortcutCase{"Météo wind", {M::weather}, 1},
         ShortcutCase{"version 1.2.3", {}, 0}, ShortcutCase{"node.js", {M::files}, 1}));
 
+// A temperature-scaled logistic per source (temperature 1 when missing); missing logits count as zero and extra
+// ones are ignored.
 TEST(Probabilities, TemperatureScaledLogisticPerSource) {
   Calib calib;
   calib.temps = {{"maps", 2.0}, {"files", 0.5}};
-  auto p = Decision::probabilities({2.0, 0.0, -1.0, 3.0, 1.0, 1.0}, calib);
+  auto p = Decision::probabilities({2.0, 0.0, -1.0, 3.0, 1.0, 1.0, 50.0}, calib);
   ASSERT_EQ(p.size(), 6u);
   EXPECT_NEAR(p[M::maps], 1.0 / (1.0 + std::exp(-1.0)), 1e-12);  // 2 / T=2
   EXPECT_DOUBLE_EQ(p[M::weather], 0.5);
   EXPECT_NEAR(p[M::dictionary], 1.0 / (1.0 + std::exp(1.0)), 1e-12);
-  EXPECT_NEAR(p[M::knowledge], 1.0 / (1.0 + std::exp(-3.0)), 1e-12);  // missing temperature: 1.0
-  EXPECT_NEAR(p[M::files], 1.0 / (1.0 + std::exp(-2.0)), 1e-12);      // 1 / T=0.5
-}
-
-TEST(Probabilities, MissingLogitsCountAsZeroAndExtraOnesAreIgnored) {
-  Calib calib;
+  EXPECT_NEAR(p[M::knowledge], 1.0 / (1.0 + std::exp(-3.0)), 1e-12);
+  EXPECT_NEAR(p[M::files], 1.0 / (1.0 + std::exp(-2.0)), 1e-12);  // 1 / T=0.5
   auto shortRow = Decision::probabilities({4.0, 4.0}, calib);
-  EXPECT_EQ(shortRow.size(), 6u);
-  EXPECT_DOUBLE_EQ(shortRow[M::dictionary], 0.5);
-  EXPECT_DOUBLE_EQ(shortRow[M::files], 0.5);
-  auto longRow = Decision::probabilities({0, 0, 0, 0, 0, 0, 50.0, 50.0}, calib);
-  EXPECT_EQ(longRow.size(), 6u);
-  auto empty = Decision::probabilities({}, calib);
-  for (DataSource s : kAllRouterDataSources) EXPECT_DOUBLE_EQ(empty[s], 0.5);
+  ASSERT_EQ(shortRow.size(), 6u);
+  for (DataSource s : {M::dictionary, M::knowledge, M::messages, M::files}) EXPECT_DOUBLE_EQ(shortRow[s], 0.5);
 }
 
 ProbabilityMap probs(double maps, double weather, double dictionary, double knowledge, double messages, double files) {
@@ -144,9 +144,7 @@ TEST(Selection, ThresholdsFloorAndCap) {
     if (c.maxSources) options.maxSources = *c.maxSources;
     EXPECT_EQ(Decision::selectedSources(c.probabilities, calib, options), c.expected) << c.name;
   }
-}
-
-TEST(Selection, MaxSourcesWithTiesKeepsOneOfTheTiedSources) {
+  // With ties at the cap, one of the tied sources is kept.
   RouteOptions options;
   options.maxSources = 2;
   auto selected = Decision::selectedSources(probs(0.9, 0.8, 0.8, 0.8, 0.1, 0.1), Calib{}, options);
@@ -166,14 +164,107 @@ TEST(CalibrationFile, DecodesAllFourKeys) {
 }
 
 TEST(CalibrationFile, CorruptOrIncompleteFilesAreErrorsNamingTheCause) {
-  auto missing = Calib::fromJson(R"({"labels":[],"temps":{},"thresholds":{}})");
-  ASSERT_FALSE(missing.ok());
-  EXPECT_NE(missing.error().description().find("gray_band"), std::string::npos);
-  EXPECT_FALSE(Calib::fromJson("{not json").ok());
-  EXPECT_FALSE(Calib::fromJson("[]").ok());
-  EXPECT_FALSE(Calib::fromJson(R"({"labels":[],"temps":{"maps":"hot"},"thresholds":{},"gray_band":[]})").ok());
-  EXPECT_FALSE(Calib::fromJson("").ok());
+  EXPECT_TRUE(pallix::testing::failsWith(Calib::fromJson(R"({"labels":[],"temps":{},"thresholds":{}})"), "gray_band"));
+  for (const char* text :
+       {"{not json", "[]", R"({"labels":[],"temps":{"maps":"hot"},"thresholds":{},"gray_band":[]})", ""}) {
+    EXPECT_FALSE(Calib::fromJson(text).ok()) << text;
+  }
   EXPECT_FALSE(Calib::load("/nonexistent/calibration.json").ok());
+}
+
+// ---------------------------------------------------------------- the tokenizer
+
+using testing::readAll;
+using testing::routerResourcesPath;
+using testing::testDataPath;
+using Tokens = std::vector<std::string>;
+
+BertTokenizer smallTokenizer() {
+  auto t = BertTokenizer::fromText(
+      "[PAD]\n[UNK]\n[CLS]\n[SEP]\nwhat\n'\ns\nun\n##aff\n##able\nplay\n##ing\nweather\n?\ncafe\n.\npdf\nx\n##x\n");
+  EXPECT_TRUE(t.ok());
+  return std::move(t).value();
+}
+
+TEST(RouterTokenizerVocabulary, IdsAreLineNumbersAmongNonEmptyLinesAndTheSpecialTokensAreRequired) {
+  auto t = BertTokenizer::fromText("[PAD]\n\n[UNK]\r\n[CLS]\n[SEP]\nhello\n\nworld\nhello\n");
+  ASSERT_TRUE(t.ok());
+  EXPECT_EQ(t->vocab().at("[PAD]"), 0);
+  EXPECT_EQ(t->vocab().at("[UNK]"), 1);
+  EXPECT_EQ(t->vocab().at("world"), 5);
+  EXPECT_EQ(t->vocab().at("hello"), 6);  // the later duplicate wins
+  // A missing special token is the tokenizer's error.
+  for (const char* text : {"[PAD]\n[UNK]\n[CLS]\n", "[UNK]\n[CLS]\n[SEP]\n", "", "[pad]\n[unk]\n[cls]\n[sep]\n"}) {
+    auto t = BertTokenizer::fromText(text);
+    ASSERT_FALSE(t.ok()) << text;
+    EXPECT_EQ(t.error(), missingSpecialTokensError());
+  }
+  EXPECT_FALSE(BertTokenizer::load("/nonexistent/vocab.txt").ok());
+}
+
+// What the golden tokenisations below leave out: spaces beyond ASCII, combining marks folded like precomposed
+// letters, other scalars such as U+200D (a format character) kept in the word; a word without a full match is one
+// unknown (the pieces found so far are dropped), and so is one of more than one hundred pieces.
+TEST(RouterTokenizerSplit, SplitsFoldsAndFindsPieces) {
+  const std::pair<const char*, Tokens> splits[] = {
+      {"€5", {"€", "5"}},
+      {" \u00a0\u3000 ", {}},
+      {"e\u0301t\u00e9", {"ete"}},
+      {"ab\u200dcd", {"ab\u200dcd"}},
+  };
+  for (const auto& [text, tokens] : splits) EXPECT_EQ(BertTokenizer::basicSplit(text), tokens) << text;
+  BertTokenizer t = smallTokenizer();
+  EXPECT_EQ(t.tokenize("unaffable Playing"), (Tokens{"un", "##aff", "##able", "play", "##ing"}));
+  EXPECT_EQ(t.tokenize("playzz qqq play"), (Tokens{"[UNK]", "[UNK]", "play"}));
+  EXPECT_EQ(t.tokenize(std::string(100, 'x')).size(), 100u);
+  EXPECT_EQ(t.tokenize(std::string(101, 'x')), (Tokens{"[UNK]"}));
+}
+
+TEST(RouterTokenizerEncode, PadsOrTruncatesToTheFullLength) {
+  BertTokenizer t = smallTokenizer();
+  std::vector<int32_t> ids(128, 0), mask(128, 0);
+  ids[0] = 2;
+  ids[1] = 3;
+  mask[0] = mask[1] = 1;
+  EXPECT_EQ(t.encode("", 128).inputIds, ids);
+  EXPECT_EQ(t.encode("", 128).attentionMask, mask);
+  Encoding w = t.encode("weather qqq", 6);
+  EXPECT_EQ(w.inputIds, (std::vector<int32_t>{2, 12, 1, 3, 0, 0}));
+  EXPECT_EQ(w.attentionMask, (std::vector<int32_t>{1, 1, 1, 1, 0, 0}));
+  // Longer texts keep their first length - 2 tokens.
+  std::string text;
+  for (int i = 0; i < 200; ++i) text += (i == 125 ? "play " : i == 126 ? "cafe " : "weather ");
+  Encoding e = t.encode(text, 128);
+  ASSERT_EQ(e.inputIds.size(), 128u);
+  EXPECT_EQ(e.inputIds[0], 2);
+  EXPECT_EQ(e.inputIds[126], 10);  // token 125 ("play") is the last kept
+  EXPECT_EQ(e.inputIds[127], 3);   // then [SEP]; "cafe" was cut
+  for (int32_t m : e.attentionMask) EXPECT_EQ(m, 1);
+  Encoding tiny = t.encode("weather weather", 2);
+  EXPECT_EQ(tiny.inputIds, (std::vector<int32_t>{2, 3}));
+}
+
+TEST(RouterTokenizerGolden, MatchesTheTrainingScriptWithTheShippedVocabulary) {
+  auto t = BertTokenizer::load(routerResourcesPath() + "/vocab.txt");
+  ASSERT_TRUE(t.ok()) << t.error().description();
+  auto golden = nlohmann::json::parse(readAll(testDataPath("tokenizer_golden.json")));
+  ASSERT_GE(golden.size(), 10u);
+  for (const auto& c : golden) {
+    EXPECT_EQ(t->tokenize(c.at("text").get<std::string>()), c.at("tokens").get<Tokens>()) << c.at("text");
+  }
+}
+
+TEST(RouterTokenizerFuzz, RandomBytesNeverCrashAndAlwaysEncodeToTheFullLength) {
+  BertTokenizer t = smallTokenizer();
+  std::mt19937 rng(42);
+  for (int round = 0; round < 300; ++round) {
+    std::string text(rng() % 64, '\0');
+    for (auto& c : text) c = static_cast<char>(rng() % 256);
+    Encoding e = t.encode(text, 16);
+    ASSERT_EQ(e.inputIds.size(), 16u);
+    ASSERT_EQ(e.attentionMask.size(), 16u);
+    EXPECT_EQ(e.inputIds[0], 2);
+  }
 }
 
 }  // namespace

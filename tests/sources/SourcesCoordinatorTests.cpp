@@ -8,7 +8,7 @@
 #include "testing/FakeCalendarStore.h"
 #include "testing/FakeDictionaryService.h"
 #include "testing/FakeLocationService.h"
-#include "tests/intelligence/IntelligenceFakes.h"
+#include "testing/IntelligenceFakes.h"
 #include "tests/sources/SourcesTestSupport.h"
 
 namespace pallix {

@@ -1,14 +1,13 @@
-// Fakes for the intelligence tests: data sources whose answers arrive after a
+// Fakes of the intelligence seams: data sources whose answers arrive after a
 // virtual delay, a router with a scripted decision and a router factory the
 // test completes by hand.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,9 @@ namespace pallix::testing_support {
 template <typename Interface>
 class FakeSourceBase : public Interface {
  public:
-  FakeSourceBase(VCRDataSourceIdentifier id, TaskRunnerPtr runner) : id_(id), runner_(std::move(runner)) {}
+  using Answer = std::function<std::optional<VCRDataSourceResult>(const std::string&)>;
+  FakeSourceBase(VCRDataSourceIdentifier id, TaskRunnerPtr runner, Answer answer = nullptr)
+      : answer(std::move(answer)), id_(id), runner_(std::move(runner)) {}
 
   VCRDataSourceIdentifier identifier() const override { return id_; }
   bool shouldHandle(const std::string& query) override { return handles ? handles(query) : false; }
@@ -50,13 +51,19 @@ class FakeSourceBase : public Interface {
   ~FakeSourceBase() override { *alive_ = false; }
 
   std::function<bool(const std::string&)> handles;
-  std::function<std::optional<VCRDataSourceResult>(const std::string&)> answer;
+  Answer answer;
   Duration delay = std::chrono::milliseconds(10);
   std::vector<std::string> searches;
   int cancels = 0;
   int resets = 0;
 
  protected:
+  // Hands `value` to `completion` after the delay.
+  template <typename T>
+  void later(T value, std::function<void(T)> completion) {
+    runner_->postDelayed(delay, [value = std::move(value), completion] { completion(value); });
+  }
+
   VCRDataSourceIdentifier id_;
   TaskRunnerPtr runner_;
   uint64_t generation_ = 0;
@@ -65,14 +72,15 @@ class FakeSourceBase : public Interface {
 
 class FakeCalculator final : public FakeSourceBase<CalculatorSource> {
  public:
-  explicit FakeCalculator(TaskRunnerPtr runner) : FakeSourceBase(VCRDataSourceIdentifier::calculator, runner) {
-    // Digits and operators only; "2+2" is 4.
+  // Digits and operators only; "2+2" is 4.
+  explicit FakeCalculator(TaskRunnerPtr runner)
+      : FakeSourceBase(VCRDataSourceIdentifier::calculator, runner,
+                       [](const std::string& q) -> std::optional<VCRDataSourceResult> {
+                         if (auto value = evaluate(q)) return VCRDataSourceResult(*value);
+                         return std::nullopt;
+                       }) {
     handles = [](const std::string& q) {
       return !q.empty() && q.find_first_not_of("0123456789+-*/ .") == std::string::npos;
-    };
-    answer = [](const std::string& q) -> std::optional<VCRDataSourceResult> {
-      if (auto value = evaluate(q)) return VCRDataSourceResult(*value);
-      return std::nullopt;
     };
   }
   std::optional<CalculatorAnswer> calculate(const std::string& query) override {
@@ -89,20 +97,17 @@ class FakeCalculator final : public FakeSourceBase<CalculatorSource> {
   int calculations = 0;
 };
 
-// A source that asks for access: `grant` decides the answer to a request.
+// A source that asks for access; a request is granted.
 template <typename Interface>
 class FakeAuthorizedSource : public FakeSourceBase<Interface> {
  public:
   using FakeSourceBase<Interface>::FakeSourceBase;
   PermissionStatus authorizationStatus() const override { return status; }
   void requestAuthorization(std::function<void(bool)> completion) override {
-    ++requests;
-    status = grant ? PermissionStatus::authorized : PermissionStatus::denied;
-    completion(grant);
+    status = PermissionStatus::authorized;
+    completion(true);
   }
   PermissionStatus status = PermissionStatus::authorized;
-  bool grant = true;
-  int requests = 0;
 };
 
 using FakePermissionedSource = FakeAuthorizedSource<PermissionedSource>;
@@ -115,7 +120,7 @@ class FakeCalendar final : public FakeAuthorizedSource<CalendarSource> {
     ++upcomingRequests;
     lastLookahead = lookahead;
     lastLimit = limit;
-    runner_->postDelayed(delay, [events = events, completion] { completion(events); });
+    later(events, std::move(completion));
   }
   int upcomingRequests = 0;
   double lastLookahead = 0;
@@ -125,11 +130,10 @@ class FakeCalendar final : public FakeAuthorizedSource<CalendarSource> {
 
 class FakeWeather final : public FakeSourceBase<WeatherSource> {
  public:
-  explicit FakeWeather(TaskRunnerPtr runner) : FakeSourceBase(VCRDataSourceIdentifier::weather, runner) {
-    answer = [](const std::string& q) {
-      return VCRDataSourceResult(std::optional<WeatherSnapshot>(WeatherSnapshot{{q}}));
-    };
-  }
+  explicit FakeWeather(TaskRunnerPtr runner)
+      : FakeSourceBase(VCRDataSourceIdentifier::weather, runner, [](const std::string& q) {
+          return VCRDataSourceResult(std::optional<WeatherSnapshot>(WeatherSnapshot{{q}}));
+        }) {}
   WeatherLocationPreference locationPreference() const override { return preference; }
   void setLocationPreference(WeatherLocationPreference p) override { preference = p; }
   void setCurrentLocationProvider(CurrentLocationProvider p) override { provider = std::move(p); }
@@ -137,8 +141,7 @@ class FakeWeather final : public FakeSourceBase<WeatherSource> {
   void fetchWeather(std::optional<LocationCoordinate> coordinate,
                     std::function<void(std::optional<WeatherSnapshot>)> completion) override {
     fetches.push_back(coordinate);
-    std::optional<WeatherSnapshot> snapshot = fetchAnswer ? fetchAnswer(coordinate) : std::nullopt;
-    runner_->postDelayed(delay, [snapshot, completion] { completion(snapshot); });
+    later(fetchAnswer ? fetchAnswer(coordinate) : std::nullopt, std::move(completion));
   }
   WeatherLocationPreference preference = WeatherLocationPreference::automatic;
   CurrentLocationProvider provider;
@@ -149,15 +152,14 @@ class FakeWeather final : public FakeSourceBase<WeatherSource> {
 
 class FakeMaps final : public FakeSourceBase<MapSource> {
  public:
-  explicit FakeMaps(TaskRunnerPtr runner) : FakeSourceBase(VCRDataSourceIdentifier::maps, runner) {
-    answer = [](const std::string& q) {
-      return VCRDataSourceResult(std::vector<MapSearchResult>{MapSearchResult{MapItem{q}, q, "somewhere"}});
-    };
-  }
+  explicit FakeMaps(TaskRunnerPtr runner)
+      : FakeSourceBase(VCRDataSourceIdentifier::maps, runner, [](const std::string& q) {
+          return VCRDataSourceResult(std::vector<MapSearchResult>{MapSearchResult{MapItem{q}, q, "somewhere"}});
+        }) {}
   std::optional<Location> lastKnownLocation() const override { return lastKnown; }
   void searchPlaces(const std::string& text, std::function<void(std::vector<MapSearchResult>)> completion) override {
     placeSearches.push_back(text);
-    runner_->postDelayed(delay, [results = places, completion] { completion(results); });
+    later(places, std::move(completion));
   }
   std::optional<Location> lastKnown;
   std::vector<std::string> placeSearches;
@@ -166,20 +168,19 @@ class FakeMaps final : public FakeSourceBase<MapSource> {
 
 class FakeDictionary final : public FakeSourceBase<DictionarySource> {
  public:
-  explicit FakeDictionary(TaskRunnerPtr runner) : FakeSourceBase(VCRDataSourceIdentifier::dictionary, runner) {
-    answer = [](const std::string& q) { return VCRDataSourceResult(DictionaryEntry{q, "a definition"}); };
-  }
-  bool resolvesLookupCandidate(const std::string&) override { return resolves; }
-  bool resolves = true;
+  explicit FakeDictionary(TaskRunnerPtr runner)
+      : FakeSourceBase(VCRDataSourceIdentifier::dictionary, runner, [](const std::string& q) {
+          return VCRDataSourceResult(DictionaryEntry{q, "a definition"});
+        }) {}
+  bool resolvesLookupCandidate(const std::string&) override { return true; }
 };
 
 class FakeWikipedia final : public FakeSourceBase<VCRDataSource> {
  public:
-  explicit FakeWikipedia(TaskRunnerPtr runner) : FakeSourceBase(VCRDataSourceIdentifier::wikipedia, runner) {
-    answer = [](const std::string& q) {
-      return VCRDataSourceResult(WikipediaArticle{q, "summary", "https://example.org", std::nullopt, q});
-    };
-  }
+  explicit FakeWikipedia(TaskRunnerPtr runner)
+      : FakeSourceBase(VCRDataSourceIdentifier::wikipedia, runner, [](const std::string& q) {
+          return VCRDataSourceResult(WikipediaArticle{q, "summary", "https://example.org", std::nullopt, q});
+        }) {}
 };
 
 // A router whose decision is a function of the text.
@@ -212,7 +213,7 @@ struct ManualRouterFactory {
     };
   }
   void complete(Result<std::shared_ptr<QueryRouting>> result) {
-    ASSERT_FALSE(pending.empty());
+    if (pending.empty()) throw std::logic_error("no router build is pending");
     auto completion = std::move(pending.back());
     pending.pop_back();
     completion(std::move(result));

@@ -1,11 +1,23 @@
-// The seven preference objects: defaults and fallbacks, setters, folders,
-// migration and persistence.
+// The seven preference objects (defaults and fallbacks, setters, folders,
+// migration) and the key catalogue the command line uses: agreement with the
+// objects, and parsing of command-line values.
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <random>
+#include <set>
 #include <tuple>
 
-#include "PreferencesTestSupport.h"
-#include "core/FileUtil.h"
+#include "app/shell/AppDisplayPreferences.h"
+#include "app/shell/ClipboardPreferences.h"
+#include "app/shell/DataSourcePreferences.h"
+#include "app/shell/FilesPreferences.h"
+#include "app/shell/IntelligencePreferences.h"
+#include "app/shell/KnownPreferences.h"
+#include "app/shell/MessagesPreferences.h"
+#include "app/shell/TelemetryPreferences.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -14,9 +26,66 @@ namespace {
 namespace fs = std::filesystem;
 
 using nlohmann::json;
-using test::loadedByObjects;
-using test::NotificationLog;
 using TempDir = pallix::testing::TempDir;
+
+// Counts posts per notification name on a private center.
+class NotificationLog {
+ public:
+  explicit NotificationLog(NotificationCenter& center) : center_(center) {}
+  void watch(const std::string& name) {
+    observations_.emplace_back(center_, name, [this](const Notification& n) { posts_.push_back(n); });
+  }
+  size_t count(const std::string& name) const {
+    return std::count_if(posts_.begin(), posts_.end(), [&](const Notification& n) { return n.name == name; });
+  }
+  const std::vector<Notification>& posts() const { return posts_; }
+
+ private:
+  NotificationCenter& center_;
+  std::vector<ScopedObservation> observations_;
+  std::vector<Notification> posts_;
+};
+
+// What the preference objects load from `d`, as key → JSON value (enumerations as raw values).
+inline std::map<std::string, nlohmann::json> loadedByObjects(UserDefaults& d) {
+  using nlohmann::json;
+  NotificationCenter center;
+  FilesPreferences f(d, center);
+  MessagesPreferences m(d, center);
+  IntelligencePreferences i(d, center);
+  ClipboardPreferences c(d, center);
+  DataSourcePreferences s(d, center);
+  AppDisplayPreferences a(d, center);
+  TelemetryPreferences t(d, center);
+  auto str = [](std::string_view v) { return json(std::string(v)); };
+  return {
+      {f.kSearchEnabledKey, f.searchEnabled()},
+      {f.kSemanticSearchEnabledKey, f.semanticSearchEnabled()},
+      {f.kSearchScopeKey, str(FilesPreferences::rawValue(f.searchScope()))},
+      {f.kIndexedFoldersKey, f.indexedFolders()},
+      {f.kComputeUnitsKey, str(pallix::rawValue(f.computeUnits()))},
+      {f.kIndexingIntensityKey, str(rawValue(f.indexingIntensity()))},
+      {m.kSearchEnabledKey, m.searchEnabled()},
+      {m.kSemanticSearchEnabledKey, m.semanticSearchEnabled()},
+      {m.kComputeUnitsKey, str(pallix::rawValue(m.computeUnits()))},
+      {m.kIndexingIntensityKey, str(rawValue(m.indexingIntensity()))},
+      {i.kSelectedModelKey, str(pallix::rawValue(i.selectedModel()))},
+      {i.kComputeUnitsKey, str(pallix::rawValue(i.computeUnits()))},
+      {i.kIndexingIntensityKey, str(rawValue(i.indexingIntensity()))},
+      {c.kHistoryEnabledKey, c.historyEnabled()},
+      {c.kRetentionDaysKey, c.retentionDays()},
+      {s.kCalculatorEnabledKey, s.calculatorEnabled()},
+      {s.kContactsEnabledKey, s.contactsEnabled()},
+      {s.kCalendarEnabledKey, s.calendarEnabled()},
+      {s.kMapsEnabledKey, s.mapsEnabled()},
+      {s.kWeatherEnabledKey, s.weatherEnabled()},
+      {s.kDictionaryEnabledKey, s.dictionaryEnabled()},
+      {s.kWikipediaEnabledKey, s.wikipediaEnabled()},
+      {a.kAppNameDisplayModeKey, str(AppDisplayPreferences::rawValue(a.appNameDisplayMode()))},
+      {a.kPanelPositionKey, str(rawValue(a.panelPosition()))},
+      {t.kTelemetryEnabledKey, t.telemetryEnabled()},
+  };
+}
 
 // Every key's default, written out independently of the objects.
 const std::map<std::string, json> kDefaults = {
@@ -108,26 +177,6 @@ TEST(PreferenceDefaultsTest, EmptyStoresAndIgnoredStoredValuesGiveEveryDefault) 
   }
 }
 
-TEST(PreferenceDefaultsTest, RetentionDaysAcceptsOnlyTheFourOptions) {
-  NotificationCenter center;
-  // Stored value → loaded value; a real number is not an integer.
-  for (auto [stored, loaded] : std::vector<std::pair<json, int64_t>>{{-1, 7},
-                                                                     {2, 7},
-                                                                     {14, 7},
-                                                                     {31, 7},
-                                                                     {365, 7},
-                                                                     {int64_t{1} << 40, 7},
-                                                                     {30.0, 7},
-                                                                     {1, 1},
-                                                                     {7, 7},
-                                                                     {30, 30},
-                                                                     {0, 0}}) {
-    UserDefaults d;
-    ASSERT_TRUE(d.setRaw(ClipboardPreferences::kRetentionDaysKey, stored).ok());
-    EXPECT_EQ(ClipboardPreferences(d, center).retentionDays(), loaded) << stored.dump();
-  }
-}
-
 TEST(PreferenceDefaultsTest, ConstructionRemovesTheObsoleteMaxItemCount) {
   UserDefaults d;
   NotificationCenter center;
@@ -161,7 +210,8 @@ TEST(PreferenceSetterTest, ChangeWritesTheKeyRenewsVersionAndPostsWithTheObject)
   EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 1u);
 }
 
-TEST(PreferenceSetterTest, SettingTheCurrentValueWritesNothingKeepsVersionAndPostsNothing) {
+// Each setter writes its key once; setting the value again writes, renews and posts nothing.
+TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeOnlyOnAChange) {
   AllPreferences all;
   auto& [d, center, files, messages, intelligence, clipboard, sources, display, telemetry] = all;
   NotificationLog log(center);
@@ -171,36 +221,6 @@ TEST(PreferenceSetterTest, SettingTheCurrentValueWritesNothingKeepsVersionAndPos
         ClipboardPreferences::kDidChangeNotification}) {
     log.watch(name);
   }
-  std::vector<UUID> versions = all.versions();
-  ASSERT_TRUE(files.setSearchEnabled(true).ok());
-  ASSERT_TRUE(files.setSemanticSearchEnabled(false).ok());
-  ASSERT_TRUE(files.setSearchScope(FilesPreferences::SearchScope::user).ok());
-  ASSERT_TRUE(files.setIndexedFolders({}).ok());
-  ASSERT_TRUE(files.setComputeUnits(EmbeddingComputeUnits::cpuNe).ok());
-  ASSERT_TRUE(files.setIndexingIntensity(IndexingIntensity::low).ok());
-  ASSERT_TRUE(files.removeIndexedFolder("/not/listed").ok());
-  ASSERT_TRUE(messages.setSearchEnabled(true).ok());
-  ASSERT_TRUE(messages.setSemanticSearchEnabled(false).ok());
-  ASSERT_TRUE(messages.setComputeUnits(EmbeddingComputeUnits::cpuNe).ok());
-  ASSERT_TRUE(messages.setIndexingIntensity(IndexingIntensity::low).ok());
-  ASSERT_TRUE(intelligence.setSelectedModel(EmbeddingModel::bgeSmall).ok());
-  ASSERT_TRUE(intelligence.setComputeUnits(EmbeddingComputeUnits::cpuNe).ok());
-  ASSERT_TRUE(intelligence.setIndexingIntensity(IndexingIntensity::balanced).ok());
-  ASSERT_TRUE(clipboard.setHistoryEnabled(false).ok());
-  ASSERT_TRUE(clipboard.setRetentionDays(7).ok());
-  ASSERT_TRUE(sources.setCalculatorEnabled(true).ok());
-  ASSERT_TRUE(sources.setWikipediaEnabled(true).ok());
-  ASSERT_TRUE(display.setPanelPosition(PanelPosition::bottomTrailing).ok());
-  ASSERT_TRUE(display.setAppNameDisplayMode(AppDisplayPreferences::AppNameDisplayMode::onShortcutPress).ok());
-  ASSERT_TRUE(telemetry.setTelemetryEnabled(true).ok());
-  EXPECT_TRUE(d.keys().empty());
-  EXPECT_TRUE(log.posts().empty());
-  EXPECT_EQ(all.versions(), versions);
-}
-
-TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsType) {
-  AllPreferences all;
-  auto& [d, center, files, messages, intelligence, clipboard, sources, display, telemetry] = all;
   using Mode = AppDisplayPreferences::AppNameDisplayMode;
   const std::tuple<std::function<Status()>, const char*, json> cases[] = {
       {[&] { return files.setSearchEnabled(false); }, "FilesPreferences.searchEnabled", false},
@@ -237,6 +257,14 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsType) {
   };
   for (const auto& [set, key, value] : cases) ASSERT_TRUE(set().ok()) << key;
   for (const auto& [set, key, value] : cases) EXPECT_EQ(d.rawValue(key), value) << key;
+  const std::vector<UUID> versions = all.versions();
+  const size_t posts = log.posts().size();
+  ASSERT_TRUE(d.remove(FilesPreferences::kSearchEnabledKey).ok());
+  for (const auto& [set, key, value] : cases) ASSERT_TRUE(set().ok()) << key;
+  ASSERT_TRUE(files.removeIndexedFolder("/not/listed").ok());
+  EXPECT_FALSE(d.contains(FilesPreferences::kSearchEnabledKey)) << "an unchanged value is not written again";
+  EXPECT_EQ(log.posts().size(), posts);
+  EXPECT_EQ(all.versions(), versions);
 }
 
 TEST(PreferenceSetterTest, OnlyFourObjectsPostAndModelChangeAlsoPostsTheNewModel) {
@@ -357,55 +385,201 @@ TEST(SearchScopeTest, UserScopeListsExistingHomeFoldersInOrder) {
   EXPECT_TRUE(FilesPreferences::scopeDirectories(FilesPreferences::SearchScope::system, dirs).empty());
 }
 
-// --- Persistence -----------------------------------------------------------------
+// --- Key catalogue ---------------------------------------------------------------
 
-TEST(PreferencePersistenceTest, ValuesSurviveAReloadFromTheDefaultsFile) {
-  TempDir tmp;
-  std::string path = tmp / "UserDefaults.json";
-  NotificationCenter center;
-  {
-    UserDefaults d(path);
-    FilesPreferences files(d, center);
-    ASSERT_TRUE(files.addIndexedFolder(tmp.path()).ok());
-    ASSERT_TRUE(files.setComputeUnits(EmbeddingComputeUnits::cpuGpu).ok());
-    IntelligencePreferences intelligence(d, center);
-    ASSERT_TRUE(intelligence.setSelectedModel(EmbeddingModel::bgeM3).ok());
-    ClipboardPreferences clipboard(d, center);
-    ASSERT_TRUE(clipboard.setRetentionDays(1).ok());
-    AppDisplayPreferences display(d, center);
-    ASSERT_TRUE(display.setPanelPosition(PanelPosition::topTrailing).ok());
+TEST(KnownPreferencesTest, CatalogueCoversEveryKeyOnceWithTheObjectPrefix) {
+  std::set<std::string> keys;
+  UserDefaults empty;
+  auto loaded = loadedByObjects(empty);
+  for (const auto& d : knownPreferences()) {
+    EXPECT_TRUE(keys.insert(d.key).second) << d.key;
+    EXPECT_EQ(d.key.rfind(d.object + ".", 0), 0u) << d.key;
+    EXPECT_EQ(findKnownPreference(d.key), &d);
+    ASSERT_TRUE(loaded.count(d.key)) << d.key;
+    EXPECT_EQ(loaded.at(d.key), d.defaultValue) << d.key;
   }
-  UserDefaults reloaded(path);
-  ASSERT_FALSE(reloaded.loadError().has_value());
-  FilesPreferences files(reloaded, center);
-  EXPECT_EQ(files.indexedFolders(), std::vector<std::string>{fs::canonical(tmp.path()).string()});
-  EXPECT_EQ(files.computeUnits(), EmbeddingComputeUnits::cpuGpu);
-  EXPECT_EQ(IntelligencePreferences(reloaded, center).selectedModel(), EmbeddingModel::bgeM3);
-  EXPECT_EQ(ClipboardPreferences(reloaded, center).retentionDays(), 1);
-  EXPECT_EQ(AppDisplayPreferences(reloaded, center).panelPosition(), PanelPosition::topTrailing);
+  EXPECT_EQ(keys.size(), loaded.size());
+  EXPECT_EQ(findKnownPreference("ClipboardPreferences.maxItemCount"), nullptr);
 }
 
-TEST(PreferencePersistenceTest, CorruptDefaultsFileGivesAClearMessageAndAFreshStart) {
-  TempDir tmp;
-  std::string path = tmp / "UserDefaults.json";
-  for (std::string corrupt : {std::string("{\"FilesPreferences.searchEnabled\": fal"), std::string("[1, 2]"),
-                              std::string("\x00\xff\xfe garbage", 12), std::string("\"just a string\"")}) {
-    fs::remove(path + ".corrupt");
-    ASSERT_TRUE(writeFileAtomically(path, corrupt).ok());
-    UserDefaults d(path);
-    ASSERT_TRUE(d.loadError().has_value());
-    EXPECT_NE(d.loadError()->description().find(path), std::string::npos);
-    EXPECT_NE(d.loadError()->description().find("start fresh"), std::string::npos);
-    NotificationCenter center;
-    FilesPreferences files(d, center);
-    EXPECT_TRUE(files.searchEnabled());
-    ClipboardPreferences clipboard(d, center);
-    EXPECT_EQ(clipboard.retentionDays(), 7);
-    // The fresh store is writable and replaces the corrupt file.
-    ASSERT_TRUE(files.setSearchEnabled(false).ok());
-    EXPECT_FALSE(FilesPreferences(*std::make_unique<UserDefaults>(path), center).searchEnabled());
-    EXPECT_TRUE(fs::exists(path + ".corrupt"));
+// Random stored values (right and wrong types, allowed and unknown raw
+// values): the catalogue's effective value must equal what the objects load.
+TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
+  std::mt19937 rng(20261205);
+  std::vector<json> pool = {true,
+                            false,
+                            0,
+                            1,
+                            7,
+                            14,
+                            30,
+                            -3,
+                            30.0,
+                            int64_t{1} << 40,
+                            2.5,
+                            "",
+                            "user",
+                            "system",
+                            "cpuNe",
+                            "gpu",
+                            "all",
+                            "bge-m3",
+                            "bge-small",
+                            "low",
+                            "maximum",
+                            "balanced",
+                            "always",
+                            "topLeading",
+                            "bottomCenter",
+                            json::array(),
+                            json::array({"/a", "/b"}),
+                            json::array({"/a", 3}),
+                            json::object(),
+                            nullptr};
+  for (int round = 0; round < 400; ++round) {
+    UserDefaults d;
+    for (const auto& desc : knownPreferences()) {
+      int pick = std::uniform_int_distribution<int>(0, static_cast<int>(pool.size()) + 2)(rng);
+      if (pick >= static_cast<int>(pool.size())) {
+        if (!desc.allowedValues.empty() && pick == static_cast<int>(pool.size())) {
+          ASSERT_TRUE(d.setRaw(desc.key, desc.allowedValues[rng() % desc.allowedValues.size()]).ok());
+        }
+        continue;  // absent
+      }
+      ASSERT_TRUE(d.setRaw(desc.key, pool[pick]).ok());
+    }
+    auto loaded = loadedByObjects(d);
+    for (const auto& desc : knownPreferences()) {
+      ASSERT_EQ(effectivePreferenceValue(desc, d), loaded.at(desc.key))
+          << desc.key << " stored " << d.rawValue(desc.key).value_or("absent").dump();
+    }
   }
+}
+
+// A parse case: the text, and either the value it gives or (discarded) a
+// failure whose message contains `error`.
+struct ParseCase {
+  const char* key;
+  const char* text;
+  json expected;
+  const char* error = "";
+};
+
+TEST(KnownPreferencesTest, ParsingPreferenceValuesValidatesTypeAndAllowedValues) {
+  const json fails = json(json::value_t::discarded);
+  const ParseCase cases[] = {
+      {"FilesPreferences.searchScope", "system", "system"},
+      {"FilesPreferences.searchScope", "everywhere", fails, "user, system"},
+      {"ClipboardPreferences.retentionDays", "0", 0},
+      {"ClipboardPreferences.retentionDays", "14", fails, "1, 7, 30, 0"},
+      {"ClipboardPreferences.retentionDays", "week", fails, "int"},
+      {"TelemetryPreferences.telemetryEnabled", "NO", false},
+      {"TelemetryPreferences.telemetryEnabled", "yes", true},
+      {"TelemetryPreferences.telemetryEnabled", "maybe", fails},
+      {"FilesPreferences.indexedFolders", "/a,/b", json::array({"/a", "/b"})},
+      {"FilesPreferences.indexedFolders", R"(["/with,comma"])", json::array({"/with,comma"})},
+      {"FilesPreferences.indexedFolders", "", json::array()},
+      {"FilesPreferences.indexedFolders", "[1,2]", fails},
+      {"FilesPreferences.indexedFolders", "[\"unterminated", fails},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(std::string(k.key) + " <- '" + k.text + "'");
+    const auto* desc = findKnownPreference(k.key);
+    ASSERT_NE(desc, nullptr);
+    auto r = parsePreferenceValue(*desc, k.text);
+    if (!k.expected.is_discarded()) {
+      ASSERT_TRUE(r.ok()) << r.error().description();
+      EXPECT_EQ(r.value(), k.expected);
+    } else {
+      ASSERT_TRUE(testing::failsWith(r, k.error)) << r.error().description();
+    }
+  }
+}
+
+TEST(KnownPreferencesTest, TypedValuesParseTheirTextForms) {
+  using T = PreferenceValueType;
+  const json fails = json(json::value_t::discarded);
+  const json date = {{"$date", 1733400000.0}};
+  const std::tuple<const char*, T, json> cases[] = {
+      {"42", T::integer, 42},
+      {" -7 ", T::integer, -7},
+      {"4.2", T::integer, fails},
+      {"99999999999999999999", T::integer, fails},
+      {"2.5", T::real, 2.5},
+      {"nan", T::real, fails},
+      {"", T::real, fails},
+      {"1733400000", T::date, date},
+      {"2024-12-05T12:00:00Z", T::date, date},
+      {"yesterday", T::date, fails},
+      {" spaced ", T::string, " spaced "},
+  };
+  for (const auto& [text, type, expected] : cases) {
+    auto r = parseTypedValue(text, type);
+    ASSERT_EQ(r.ok(), !expected.is_discarded()) << "'" << text << "' as " << static_cast<int>(type);
+    if (r.ok()) {
+      EXPECT_EQ(r.value(), expected) << "'" << text << "'";
+    }
+  }
+  EXPECT_EQ(preferenceValueTypeFromName("array").value(), T::stringArray);
+  EXPECT_FALSE(preferenceValueTypeFromName("float").ok());
+}
+
+TEST(KnownPreferencesTest, RandomTextNeverCrashesAnyParser) {
+  std::mt19937 rng(7);
+  const std::string alphabet = "[]{}\",:0123456789.-+eEtruefalsTZ \t\n\\/\xff";
+  for (int i = 0; i < 3000; ++i) {
+    std::string text;
+    int len = std::uniform_int_distribution<int>(0, 24)(rng);
+    for (int k = 0; k < len; ++k) text.push_back(alphabet[rng() % alphabet.size()]);
+    for (auto type : {PreferenceValueType::boolean, PreferenceValueType::integer, PreferenceValueType::real,
+                      PreferenceValueType::string, PreferenceValueType::stringArray, PreferenceValueType::date}) {
+      auto r = parseTypedValue(text, type);
+      if (r.ok()) {
+        EXPECT_FALSE(r.value().is_discarded());
+      } else {
+        EXPECT_FALSE(r.error().description().empty());
+      }
+    }
+    for (const auto& d : knownPreferences()) {
+      auto r = parsePreferenceValue(d, text);
+      if (r.ok() && !d.allowedValues.empty()) {
+        EXPECT_NE(std::find(d.allowedValues.begin(), d.allowedValues.end(), r.value()), d.allowedValues.end());
+      }
+    }
+  }
+}
+
+// `defaults write` refuses keys nothing reads and names the one meant.
+TEST(KnownPreferencesTest, UnknownKeysSuggestTheKeyMeant) {
+  struct Case {
+    const char* typed;
+    const char* meant;  // nullptr: nothing close
+  };
+  const Case cases[] = {
+      {"filespreferences.searchenabled", "FilesPreferences.searchEnabled"},
+      {"FilesPreferences.indexedFolder", "FilesPreferences.indexedFolders"},
+      {"IndexingService.indexedFolders", "FilesPreferences.indexedFolders"},
+      {"FilesPreferences.fileDirectories", "IndexingService.fileDirectories"},
+      {"ClipboardPreferences.retentionDay", "ClipboardPreferences.retentionDays"},
+      {"TelemetryPrefs.telemetryEnabled", "TelemetryPreferences.telemetryEnabled"},
+      {"Other.count", nullptr},
+      {"x", nullptr},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(findKnownKey(c.typed), nullptr) << c.typed;
+    const PreferenceDescriptor* suggested = suggestKnownKey(c.typed);
+    EXPECT_EQ(suggested ? suggested->key : "(none)", c.meant ? c.meant : "(none)") << c.typed;
+  }
+  for (const auto& d : knownStoredKeys()) {
+    EXPECT_EQ(findKnownPreference(d.key), nullptr) << d.key;
+    EXPECT_EQ(findKnownKey(d.key), &d);
+  }
+  // The two folder lists point at each other.
+  const auto* semantic = findKnownKey("FilesPreferences.indexedFolders");
+  const auto* catalog = findKnownKey("IndexingService.fileDirectories");
+  ASSERT_TRUE(semantic && catalog);
+  EXPECT_NE(semantic->note.find(catalog->key), std::string::npos);
+  EXPECT_NE(catalog->note.find(semantic->key), std::string::npos);
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ class LinuxSystemConditionsTest : public ::testing::Test {
   std::vector<std::string> calls_;
 };
 
-TEST_F(LinuxSystemConditionsTest, MissingInputsStayAtTheirInitialValues) {
+TEST_F(LinuxSystemConditionsTest, MissingInputsStayAtTheirInitialValuesAndUnreadableZoneFilesAreSkipped) {
   LinuxSystemConditions c(env_.mainRunner(), options());
   observe(c);
   poll(c);
@@ -80,9 +80,15 @@ TEST_F(LinuxSystemConditionsTest, MissingInputsStayAtTheirInitialValues) {
   EXPECT_FALSE(c.readThermalState().has_value());
   EXPECT_FALSE(c.readMemoryPressureLevel().has_value());
   EXPECT_TRUE(calls_.empty());
+  write("sys/class/thermal/thermal_zone0/temp", "not a number");
+  write("sys/class/thermal/cooling_device0/temp", "99999999");
+  zone(1, 50000, {{"passive", 40000}});
+  write("sys/class/thermal/thermal_zone1/trip_point_1_type", "hot");
+  write("sys/class/thermal/thermal_zone1/trip_point_1_temp", "garbage");
+  EXPECT_EQ(c.readThermalState(), ThermalState::fair);
 }
 
-TEST_F(LinuxSystemConditionsTest, PlatformProfileLowPowerIsReadAtConstructionAndChangesAreObserved) {
+TEST_F(LinuxSystemConditionsTest, LowPowerComesFromTheOverrideFileElseThePlatformProfileAndChangesAreObserved) {
   write("sys/firmware/acpi/platform_profile", "low-power\n");
   LinuxSystemConditions c(env_.mainRunner(), options());
   EXPECT_TRUE(c.isLowPowerModeEnabled());
@@ -97,21 +103,20 @@ TEST_F(LinuxSystemConditionsTest, PlatformProfileLowPowerIsReadAtConstructionAnd
   write("sys/firmware/acpi/platform_profile", "performance");
   poll(c);
   EXPECT_EQ(calls_.size(), 1u);
-}
 
-TEST_F(LinuxSystemConditionsTest, OverrideFileTakesPrecedenceOverThePlatformProfile) {
+  // An override file takes precedence over the platform profile.
   write("sys/firmware/acpi/platform_profile", "low-power");
   auto o = options();
   o.lowPowerOverrideFile = (root_ / "override").string();
   write("override", "0");
-  LinuxSystemConditions c(env_.mainRunner(), o);
-  EXPECT_FALSE(c.isLowPowerModeEnabled());
+  LinuxSystemConditions overridden(env_.mainRunner(), o);
+  EXPECT_FALSE(overridden.isLowPowerModeEnabled());
   for (const char* on : {"1", "on", "true", "power-saver", "LOW-POWER\n"}) {
     write("override", on);
-    EXPECT_EQ(c.readLowPowerMode(), true) << on;
+    EXPECT_EQ(overridden.readLowPowerMode(), true) << on;
   }
   fs::remove(root_ / "override");
-  EXPECT_EQ(c.readLowPowerMode(), true) << "falls back to the platform profile";
+  EXPECT_EQ(overridden.readLowPowerMode(), true) << "falls back to the platform profile";
 }
 
 TEST_F(LinuxSystemConditionsTest, ThermalStateFollowsTheHighestTripReachedOverAllZones) {
@@ -140,17 +145,7 @@ TEST_F(LinuxSystemConditionsTest, ThermalStateFollowsTheHighestTripReachedOverAl
   EXPECT_EQ(calls_, (std::vector<std::string>{"thermal:1", "thermal:2"}));
 }
 
-TEST_F(LinuxSystemConditionsTest, UnreadableZoneFilesAreSkipped) {
-  write("sys/class/thermal/thermal_zone0/temp", "not a number");
-  write("sys/class/thermal/cooling_device0/temp", "99999999");
-  zone(1, 50000, {{"passive", 40000}});
-  write("sys/class/thermal/thermal_zone1/trip_point_1_type", "hot");
-  write("sys/class/thermal/thermal_zone1/trip_point_1_temp", "garbage");
-  LinuxSystemConditions c(env_.mainRunner(), options());
-  EXPECT_EQ(c.readThermalState(), ThermalState::fair);
-}
-
-TEST_F(LinuxSystemConditionsTest, MemoryPressureLevelsFromPsiAverages) {
+TEST_F(LinuxSystemConditionsTest, MemoryPressureLevelsFromPsiAveragesAndEventsWhenTheLevelRises) {
   LinuxSystemConditions c(env_.mainRunner(), options());
   struct Case {
     double some, full;
@@ -164,11 +159,7 @@ TEST_F(LinuxSystemConditionsTest, MemoryPressureLevelsFromPsiAverages) {
   }
   write("proc/pressure/memory", "garbage\n");
   EXPECT_FALSE(c.readMemoryPressureLevel().has_value());
-}
-
-TEST_F(LinuxSystemConditionsTest, MemoryPressureEventsAreSentWhenTheLevelRises) {
-  psi(0, 0);
-  LinuxSystemConditions c(env_.mainRunner(), options());
+  // Events are sent when the level rises.
   observe(c);
   for (auto [some, full] :
        std::vector<std::pair<double, double>>{{20, 0}, {25, 0}, {30, 11}, {30, 12}, {20, 0}, {0, 0}, {0, 0}, {50, 0}}) {
@@ -190,25 +181,10 @@ TEST_F(LinuxSystemConditionsTest, NothingIsDeliveredAfterStopObserving) {
   EXPECT_TRUE(c.isLowPowerModeEnabled());
 }
 
-TEST_F(LinuxSystemConditionsTest, PollingThreadStartsAndStopsCleanly) {
-  // The thread's first round runs at once; the result is delivered to the
-  // main runner, which this test drives after stopping the thread.
-  write("sys/firmware/acpi/platform_profile", "balanced");
-  auto o = options();
-  o.pollingThread = true;
-  LinuxSystemConditions c(env_.mainRunner(), o);
-  write("sys/firmware/acpi/platform_profile", "low-power");
-  observe(c);
-  c.stopObserving();
-  env_.runUntilIdle();
-  EXPECT_TRUE(calls_.empty()) << "calls posted before stopObserving are dropped";
-  EXPECT_FALSE(c.usingPsiTriggers());
-}
-
 TEST_F(LinuxSystemConditionsTest, ThisMachineCanBeObservedAndReleased) {
   // Whatever this machine offers (PSI triggers, thermal zones, a power
-  // profile), starting and stopping the real observer must be clean and the
-  // readings must be in range.
+  // profile), starting and stopping the real observer and its polling thread
+  // must be clean and the readings must be in range.
   LinuxSystemConditions::Options o;
   o.usePowerProfilesCtl = false;
   LinuxSystemConditions c(env_.mainRunner(), o);

@@ -59,28 +59,30 @@ class PanelLifecycleTest : public ::testing::Test {
 
 // --- Construction and resolution ---------------------------------------------
 
-TEST_F(PanelLifecycleTest, StartsHiddenAndIdleOrInDeepIdleWithReasonInitUnderLowPower) {
-  for (bool lowPower : {false, true}) {
-    conditions_.setLowPowerMode(lowPower);
+TEST_F(PanelLifecycleTest, StartsHiddenAndIdleOrInDeepIdleUnderLowPowerOrSeriousHeat) {
+  struct Case {
+    bool lowPower;
+    ThermalState thermal;
+    WorkMode mode;
+  };
+  for (Case k :
+       {Case{false, ThermalState::nominal, WorkMode::idle}, Case{false, ThermalState::fair, WorkMode::idle},
+        Case{true, ThermalState::nominal, WorkMode::deepIdle}, Case{false, ThermalState::serious, WorkMode::deepIdle},
+        Case{false, ThermalState::critical, WorkMode::deepIdle}}) {
+    SCOPED_TRACE(static_cast<int>(k.thermal) + (k.lowPower ? 10 : 0));
+    telemetry_.sink().clear();
+    conditions_.setLowPowerMode(k.lowPower);
+    conditions_.setThermalState(k.thermal);
     auto c = make();
     EXPECT_FALSE(c->isPanelVisible());
     EXPECT_FALSE(c->lastHiddenDate().has_value());
-    EXPECT_EQ(c->workMode(), lowPower ? WorkMode::deepIdle : WorkMode::idle);
-    EXPECT_EQ(reasons(), lowPower ? std::vector<std::string>{"idle>deepIdle:init"} : std::vector<std::string>{});
+    EXPECT_EQ(c->workMode(), k.mode);
+    EXPECT_EQ(reasons(), k.mode == WorkMode::deepIdle ? std::vector<std::string>{"idle>deepIdle:init"}
+                                                      : std::vector<std::string>{});
+    c->panelWillShow();
+    EXPECT_EQ(c->workMode(), WorkMode::active);
+    env_.runUntilIdle();
   }
-}
-
-TEST_F(PanelLifecycleTest, ThermalSeriousOrCriticalForceDeepIdleButFairDoesNot) {
-  for (auto state : {ThermalState::nominal, ThermalState::fair, ThermalState::serious, ThermalState::critical}) {
-    FakeSystemConditions conditions;
-    conditions.setThermalState(state);
-    PanelLifecycleCoordinator c(env_.mainRunner(), conditions);
-    bool hot = state == ThermalState::serious || state == ThermalState::critical;
-    EXPECT_EQ(c.workMode(), hot ? WorkMode::deepIdle : WorkMode::idle) << static_cast<int>(state);
-    c.panelWillShow();
-    EXPECT_EQ(c.workMode(), WorkMode::active);
-  }
-  env_.runUntilIdle();
 }
 
 // --- Show and hide -----------------------------------------------------------
@@ -268,16 +270,6 @@ TEST_F(PanelLifecycleTest, LeavingLowPowerReturnsToIdleOnlyWhenHiddenLessThanDee
   EXPECT_EQ(c->thermalState(), ThermalState::fair);
 }
 
-TEST_F(PanelLifecycleTest, UnchangedSystemReadingsAreIgnored) {
-  auto c = make();
-  conditions_.setLowPowerMode(false);
-  conditions_.setThermalState(ThermalState::nominal);
-  conditions_.setThermalState(ThermalState::fair);  // changes the field, not the mode
-  env_.runUntilIdle();
-  EXPECT_TRUE(modes_.empty());
-  EXPECT_TRUE(reasons().empty());
-}
-
 TEST_F(PanelLifecycleTest, WorkModeHandlerNeverSeesTheCurrentMode) {
   auto c = make(false);
   WorkMode last = c->workMode();
@@ -288,6 +280,10 @@ TEST_F(PanelLifecycleTest, WorkModeHandlerNeverSeesTheCurrentMode) {
     ++calls;
   });
   // A sequence of inputs, several of which leave the mode unchanged.
+  conditions_.setLowPowerMode(false);
+  conditions_.setThermalState(ThermalState::fair);  // changes the field, not the mode
+  env_.runUntilIdle();
+  EXPECT_EQ(calls, 0);
   c->panelWillShow();
   conditions_.setLowPowerMode(true);
   env_.runUntilIdle();
@@ -303,6 +299,7 @@ TEST_F(PanelLifecycleTest, WorkModeHandlerNeverSeesTheCurrentMode) {
   env_.runUntilIdle();
   EXPECT_EQ(calls, 4);  // active, deepIdle, idle, deepIdle
   EXPECT_EQ(last, WorkMode::deepIdle);
+  EXPECT_EQ(reasons().size(), 4u) << "unchanged modes are not signalled";
 }
 
 TEST_F(PanelLifecycleTest, MemoryPressureRunsPressureHandlersThenVisibilityHandlers) {
@@ -319,35 +316,29 @@ TEST_F(PanelLifecycleTest, MemoryPressureRunsPressureHandlersThenVisibilityHandl
 
 // --- Registration ------------------------------------------------------------
 
-TEST_F(PanelLifecycleTest, ObserverCountSignalFollowsEveryRegistrationAndUnregister) {
+TEST_F(PanelLifecycleTest, UnregisteredHandlersAreNoLongerCalledAndEveryChangeIsCounted) {
   auto c = make(false);
-  UUID v = recordVisibility(*c);
+  UUID a = recordVisibility(*c, "a:");
   UUID w = c->registerWorkModeHandler([](WorkMode) {});
   UUID m = c->registerMemoryPressureHandler([](uint32_t) {});
-  EXPECT_NE(v, w);
+  recordVisibility(*c, "b:");
+  EXPECT_NE(a, w);
   EXPECT_NE(w, m);
   c->unregister(w);
+  c->unregister(a);
   c->unregister(UUID::random());  // unknown: still signalled, counts unchanged
+  c->panelWillShow();
   env_.runUntilIdle();
+  EXPECT_EQ(events_, std::vector<std::string>{"b:show"});
   auto events = telemetry_.sink().named("PanelLifecycle.observerCountChanged");
   std::vector<std::string> counts;
   for (const auto& e : events) {
     counts.push_back(e.parameters.at("visibility") + e.parameters.at("workMode") + e.parameters.at("memoryPressure"));
   }
-  EXPECT_EQ(counts, (std::vector<std::string>{"100", "110", "111", "101", "101"}));
+  EXPECT_EQ(counts, (std::vector<std::string>{"100", "110", "111", "211", "201", "101", "101"}));
   EXPECT_EQ(c->visibilityHandlerCount(), 1u);
   EXPECT_EQ(c->workModeHandlerCount(), 0u);
   EXPECT_EQ(c->memoryPressureHandlerCount(), 1u);
-}
-
-TEST_F(PanelLifecycleTest, UnregisteredHandlersAreNoLongerCalled) {
-  auto c = make(false);
-  UUID a = recordVisibility(*c, "a:");
-  recordVisibility(*c, "b:");
-  c->unregister(a);
-  c->panelWillShow();
-  env_.runUntilIdle();
-  EXPECT_EQ(events_, std::vector<std::string>{"b:show"});
 }
 
 TEST_F(PanelLifecycleTest, ADispatchWorksOnTheTableAsItWasWhenItStarted) {

@@ -135,48 +135,6 @@ struct AllPreferences {
 
 // --- Defaults --------------------------------------------------------------
 
-TEST(PreferenceDefaultsTest, EmptyStoresAndIgnoredStoredValuesGiveEveryDefault) {
-  struct Case {
-    const char* name;
-    std::vector<std::pair<std::string, json>> stored;
-  } cases[] = {
-      {"empty", {}},
-      {"wrong types",  // booleans as strings and numbers, strings as numbers, arrays of mixed types
-       {{"FilesPreferences.searchEnabled", "false"},
-        {"FilesPreferences.semanticSearchEnabled", 1},
-        {"FilesPreferences.searchScope", 1},
-        {"FilesPreferences.indexedFolders", json::array({"/a", 2})},
-        {"FilesPreferences.computeUnits", true},
-        {"FilesPreferences.indexingIntensity", json::array({"maximum"})},
-        {"MessagesPreferences.searchEnabled", 0},
-        {"IntelligencePreferences.selectedModel", 2.5},
-        {"ClipboardPreferences.historyEnabled", "true"},
-        {"ClipboardPreferences.retentionDays", "30"},
-        {"DataSourcePreferences.weatherEnabled", "no"},
-        {"AppDisplayPreferences.panelPosition", 3},
-        {"TelemetryPreferences.telemetryEnabled", 0.0}}},
-      {"unknown raw values",  // raw values are case- and space-sensitive
-       {{"FilesPreferences.computeUnits", "gpu"},
-        {"FilesPreferences.searchScope", "User"},
-        {"FilesPreferences.indexingIntensity", "high"},
-        {"MessagesPreferences.computeUnits", ""},
-        {"MessagesPreferences.indexingIntensity", "maximum "},
-        {"IntelligencePreferences.selectedModel", "bge-large"},
-        {"IntelligencePreferences.computeUnits", "cpu_ne"},
-        {"IntelligencePreferences.indexingIntensity", "Balanced"},
-        {"AppDisplayPreferences.appNameDisplayMode", "never"},
-        {"AppDisplayPreferences.panelPosition", "center"}}},
-  };
-  for (const auto& k : cases) {
-    UserDefaults d;
-    for (const auto& [key, value] : k.stored) ASSERT_TRUE(d.setRaw(key, value).ok()) << k.name << " " << key;
-    auto loaded = loadedByObjects(d);
-    EXPECT_EQ(loaded.size(), kDefaults.size()) << k.name;
-    for (const auto& [key, value] : kDefaults) EXPECT_EQ(loaded[key], value) << k.name << " " << key;
-    EXPECT_EQ(d.keys().size(), k.stored.size()) << k.name << ": loading writes nothing";
-  }
-}
-
 TEST(PreferenceDefaultsTest, ConstructionRemovesTheObsoleteMaxItemCount) {
   UserDefaults d;
   NotificationCenter center;
@@ -387,7 +345,8 @@ TEST(SearchScopeTest, UserScopeListsExistingHomeFoldersInOrder) {
 
 // --- Key catalogue ---------------------------------------------------------------
 
-TEST(KnownPreferencesTest, CatalogueCoversEveryKeyOnceWithTheObjectPrefix) {
+// An empty store gives every default, in the objects and in the catalogue, and loading writes nothing.
+TEST(KnownPreferencesTest, CatalogueCoversEveryKeyOnceWithTheObjectPrefixAndItsDefault) {
   std::set<std::string> keys;
   UserDefaults empty;
   auto loaded = loadedByObjects(empty);
@@ -397,13 +356,17 @@ TEST(KnownPreferencesTest, CatalogueCoversEveryKeyOnceWithTheObjectPrefix) {
     EXPECT_EQ(findKnownPreference(d.key), &d);
     ASSERT_TRUE(loaded.count(d.key)) << d.key;
     EXPECT_EQ(loaded.at(d.key), d.defaultValue) << d.key;
+    EXPECT_EQ(kDefaults.at(d.key), d.defaultValue) << d.key;
   }
   EXPECT_EQ(keys.size(), loaded.size());
+  EXPECT_EQ(keys.size(), kDefaults.size());
+  EXPECT_TRUE(empty.keys().empty());
   EXPECT_EQ(findKnownPreference("ClipboardPreferences.maxItemCount"), nullptr);
 }
 
 // Random stored values (right and wrong types, allowed and unknown raw
-// values): the catalogue's effective value must equal what the objects load.
+// values, which are case- and space-sensitive): the catalogue's effective
+// value must equal what the objects load, and loading writes nothing.
 TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
   std::mt19937 rng(20261205);
   std::vector<json> pool = {true,
@@ -421,6 +384,10 @@ TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
                             "user",
                             "system",
                             "cpuNe",
+                            "cpu_ne",
+                            "User",
+                            "Balanced",
+                            "maximum ",
                             "gpu",
                             "all",
                             "bge-m3",
@@ -448,7 +415,9 @@ TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
       }
       ASSERT_TRUE(d.setRaw(desc.key, pool[pick]).ok());
     }
+    const size_t stored = d.keys().size();
     auto loaded = loadedByObjects(d);
+    ASSERT_EQ(d.keys().size(), stored);
     for (const auto& desc : knownPreferences()) {
       ASSERT_EQ(effectivePreferenceValue(desc, d), loaded.at(desc.key))
           << desc.key << " stored " << d.rawValue(desc.key).value_or("absent").dump();

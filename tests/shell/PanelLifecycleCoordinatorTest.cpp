@@ -126,8 +126,8 @@ TEST_F(PanelLifecycleTest, RepeatedShowOrHideChangesNothing) {
 
 // --- Timers ------------------------------------------------------------------
 
-// Panel events and probes on one virtual timeline, in milliseconds from the start.
-TEST_F(PanelLifecycleTest, TimersFollowTheLastHideAndDieWithAShow) {
+// Panel events, system readings and probes on one virtual timeline, in milliseconds from the start.
+TEST_F(PanelLifecycleTest, TimersFollowTheLastHideAndDieWithAShowAndSystemReadingsOverrideThem) {
   struct Probe {
     int at;
     WorkMode mode;
@@ -135,10 +135,12 @@ TEST_F(PanelLifecycleTest, TimersFollowTheLastHideAndDieWithAShow) {
   };
   struct Case {
     const char* name;
-    std::vector<std::pair<int, char>> events;  // S show, H hide, I initial hidden state
+    // S show, H hide, I initial hidden state, L/l low power on/off, T/t heat serious/fair, W wall clock +200 s
+    std::vector<std::pair<int, char>> events;
     std::vector<Probe> probes;
     std::vector<std::string> handlerCalls;
     bool remembersAHide = true;
+    std::vector<std::string> reasons = {};
   };
   using enum WorkMode;
   const Case cases[] = {
@@ -170,12 +172,33 @@ TEST_F(PanelLifecycleTest, TimersFollowTheLastHideAndDieWithAShow) {
        {{5000, idle, 1}, {119999, idle, 1}, {120000, deepIdle, 1}},
        {"delayedHide"}},
       {"initial hidden state is ignored while visible", {{0, 'S'}, {0, 'I'}}, {{300000, active, 0}}, {"show"}, false},
+      {"low power hides straight to deep idle and a show still gives active",
+       {{0, 'S'}, {0, 'L'}, {1, 'H'}, {2, 'S'}},
+       {{0, active, 0}, {1, deepIdle, 0}, {2, active, 0}},
+       {},
+       false,
+       {"idle>active:panelWillShow", "active>deepIdle:panelDidHide", "deepIdle>active:panelWillShow"}},
+      {"leaving low power or heat returns to idle only when hidden less than 120 s",
+       {{0, 'S'}, {0, 'H'}, {0, 'L'}, {60000, 'l'}, {60001, 'T'}, {150000, 't'}},
+       {{0, deepIdle, 0}, {60000, idle, 1}, {60001, deepIdle, 1}, {150000, deepIdle, 1}},
+       {},
+       true,
+       {"idle>active:panelWillShow", "active>idle:panelDidHide", "idle>deepIdle:lowPowerMode",
+        "deepIdle>idle:lowPowerMode", "idle>deepIdle:thermalState"}},
+      {"the 30 s re-evaluation picks up the deep idle a wall-clock jump gives",
+       {{0, 'S'}, {0, 'H'}, {10000, 'W'}},
+       {{29999, idle, 1}, {30000, deepIdle, 1}},
+       {},
+       true,
+       {"idle>active:panelWillShow", "active>idle:panelDidHide", "idle>deepIdle:idleDelay"}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     events_.clear();
+    telemetry_.sink().clear();
     VirtualTimeEnvironment env;
-    PanelLifecycleCoordinator c(env.mainRunner(), conditions_);
+    FakeSystemConditions conditions;
+    PanelLifecycleCoordinator c(env.mainRunner(), conditions);
     recordVisibility(c);
     size_t next = 0;
     int now = 0;
@@ -183,8 +206,13 @@ TEST_F(PanelLifecycleTest, TimersFollowTheLastHideAndDieWithAShow) {
       for (; next < k.events.size() && k.events[next].first <= t; ++next) {
         env.advanceBy(std::chrono::milliseconds(k.events[next].first - now));
         now = k.events[next].first;
-        char e = k.events[next].second;
-        e == 'S' ? c.panelWillShow() : e == 'H' ? c.panelDidHide() : c.enterInitialHiddenState();
+        const char e = k.events[next].second;
+        if (e == 'S') c.panelWillShow();
+        if (e == 'H') c.panelDidHide();
+        if (e == 'I') c.enterInitialHiddenState();
+        if (e == 'L' || e == 'l') conditions.setLowPowerMode(e == 'L');
+        if (e == 'T' || e == 't') conditions.setThermalState(e == 'T' ? ThermalState::serious : ThermalState::fair);
+        if (e == 'W') env.clock().setWallNow(env.clock().wallNow() + seconds(200));
       }
       env.advanceBy(std::chrono::milliseconds(t - now));
       now = t;
@@ -198,6 +226,9 @@ TEST_F(PanelLifecycleTest, TimersFollowTheLastHideAndDieWithAShow) {
       EXPECT_EQ(events_, k.handlerCalls);
     }
     EXPECT_EQ(c.lastHiddenDate().has_value(), k.remembersAHide);
+    if (!k.reasons.empty()) {
+      EXPECT_EQ(reasons(), k.reasons);
+    }
   }
 }
 
@@ -223,52 +254,7 @@ TEST_F(PanelLifecycleTest, AHiddenPanelHasOneTimerLeftAfterAShowAndNoneAfterDeep
   EXPECT_EQ(env_.pendingTaskCount(), 0u);
 }
 
-TEST_F(PanelLifecycleTest, IdleDelayReevaluationPicksUpAModeTheHiddenTimeNowGives) {
-  // Wall time jumps forward by 200 s between hide and the 30 s timer (e.g. the
-  // machine slept): the 30 s re-evaluation already yields deepIdle.
-  auto c = make();
-  showAndHide(*c);
-  env_.advanceBy(seconds(10));
-  env_.clock().setWallNow(env_.clock().wallNow() + seconds(200));
-  env_.advanceBy(seconds(20));
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
-  EXPECT_EQ(reasons().back(), "idle>deepIdle:idleDelay");
-}
-
 // --- System conditions -------------------------------------------------------
-
-TEST_F(PanelLifecycleTest, LowPowerHidesStraightToDeepIdleAndShowStillGivesActive) {
-  auto c = make();
-  c->panelWillShow();
-  conditions_.setLowPowerMode(true);
-  EXPECT_EQ(c->workMode(), WorkMode::active);
-  c->panelDidHide();
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
-  c->panelWillShow();
-  EXPECT_EQ(c->workMode(), WorkMode::active);
-  env_.runUntilIdle();
-  EXPECT_EQ(modes_, (std::vector<WorkMode>{WorkMode::active, WorkMode::deepIdle, WorkMode::active}));
-  EXPECT_EQ(reasons()[1], "active>deepIdle:panelDidHide");
-}
-
-TEST_F(PanelLifecycleTest, LeavingLowPowerReturnsToIdleOnlyWhenHiddenLessThanDeepIdleDelay) {
-  auto c = make();
-  showAndHide(*c);
-  conditions_.setLowPowerMode(true);
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
-  env_.advanceBy(seconds(60));
-  conditions_.setLowPowerMode(false);
-  EXPECT_EQ(c->workMode(), WorkMode::idle);
-  env_.runUntilIdle();
-  EXPECT_EQ(reasons().back(), "deepIdle>idle:lowPowerMode");
-
-  conditions_.setThermalState(ThermalState::serious);
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle);
-  env_.advanceBy(seconds(90));  // 150 s hidden
-  conditions_.setThermalState(ThermalState::fair);
-  EXPECT_EQ(c->workMode(), WorkMode::deepIdle) << "hidden 120 s or more stays deepIdle";
-  EXPECT_EQ(c->thermalState(), ThermalState::fair);
-}
 
 TEST_F(PanelLifecycleTest, WorkModeHandlerNeverSeesTheCurrentMode) {
   auto c = make(false);

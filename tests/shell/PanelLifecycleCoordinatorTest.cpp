@@ -106,24 +106,6 @@ TEST_F(PanelLifecycleTest, ShowAndHideDispatchHandlersAndSignalReasons) {
   EXPECT_EQ(reasons(), (std::vector<std::string>{"idle>active:panelWillShow", "active>idle:panelDidHide"}));
 }
 
-TEST_F(PanelLifecycleTest, RepeatedShowOrHideChangesNothing) {
-  auto c = make();
-  c->panelDidHide();  // hidden already
-  env_.advanceBy(seconds(200));
-  EXPECT_TRUE(events_.empty());
-  EXPECT_FALSE(c->lastHiddenDate().has_value());
-  c->panelWillShow();
-  c->panelWillShow();
-  env_.runUntilIdle();
-  EXPECT_EQ(count("show"), 1u);
-  c->panelDidHide();
-  c->panelDidHide();
-  env_.advanceBy(seconds(10));
-  EXPECT_EQ(count("hide"), 1u);
-  EXPECT_EQ(count("delayedHide"), 1u);
-  EXPECT_EQ(modes_, (std::vector<WorkMode>{WorkMode::active, WorkMode::idle}));
-}
-
 // --- Timers ------------------------------------------------------------------
 
 // Panel events, system readings and probes on one virtual timeline, in milliseconds from the start.
@@ -147,6 +129,10 @@ TEST_F(PanelLifecycleTest, TimersFollowTheLastHideAndDieWithAShowAndSystemReadin
       {"delayed hide five seconds after the hide",
        {{0, 'S'}, {0, 'H'}},
        {{4999, idle, 0}, {5000, idle, 1}},
+       {"show", "hide", "delayedHide"}},
+      {"a hide while hidden and repeated shows and hides change nothing",
+       {{0, 'H'}, {1, 'S'}, {1, 'S'}, {2, 'H'}, {2, 'H'}},
+       {{1, active, 0}, {5002, idle, 1}},
        {"show", "hide", "delayedHide"}},
       {"deep idle 120 s after the hide", {{0, 'S'}, {0, 'H'}}, {{119999, idle, 1}, {120000, deepIdle, 1}}, {}},
       {"a show within 5 s cancels idle timers and the delayed hide",

@@ -12,9 +12,10 @@ namespace pallix {
 namespace {
 
 struct PreviewFixture {
+  explicit PreviewFixture(int maxEntries = 5) : store(dir.path(), maxEntries, clock) {}
   testing::TempDir dir;
   ManualClock clock;
-  ClipboardLinkPreviewStore store{dir.path(), 5, clock};
+  ClipboardLinkPreviewStore store;
 
   ClipboardLinkPreviewPayload payload(const std::string& url) {
     ClipboardLinkPreviewPayload p;
@@ -55,19 +56,24 @@ TEST(ClipboardLinkPreviewStoreTest, CanonicalLinksShareOneFileAndPathsDoNot) {
   EXPECT_FALSE(f.store.loadPreview("https://example.com/y").value());
 }
 
-TEST(ClipboardLinkPreviewStoreTest, PruningKeepsTheFiveMostRecentlyUsed) {
-  PreviewFixture f;
-  for (int i = 0; i < 5; ++i) {
+TEST(ClipboardLinkPreviewStoreTest, PruningKeepsTheMostRecentlyUsedAndAtLeastOne) {
+  for (int maxEntries : {5, 0}) {
+    PreviewFixture f(maxEntries);
+    const int kept = std::max(maxEntries, 1);
+    for (int i = 0; i < kept; ++i) {
+      f.clock.advance(seconds(1));
+      ASSERT_TRUE(f.store.savePreview(f.payload("https://e.example/" + std::to_string(i))).ok());
+    }
     f.clock.advance(seconds(1));
-    ASSERT_TRUE(f.store.savePreview(f.payload("https://e.example/" + std::to_string(i))).ok());
+    ASSERT_TRUE(f.store.loadPreview("https://e.example/0").value());  // now the most recent
+    f.clock.advance(seconds(1));
+    ASSERT_TRUE(f.store.savePreview(f.payload("https://e.example/new")).ok());
+    EXPECT_EQ(f.fileCount(), static_cast<size_t>(kept)) << maxEntries;
+    EXPECT_EQ(f.store.loadPreview("https://e.example/0").value().has_value(), kept > 1) << maxEntries;
+    if (kept > 1) {
+      EXPECT_FALSE(f.store.loadPreview("https://e.example/1").value());
+    }
   }
-  f.clock.advance(seconds(1));
-  ASSERT_TRUE(f.store.loadPreview("https://e.example/0").value());  // now the most recent
-  f.clock.advance(seconds(1));
-  ASSERT_TRUE(f.store.savePreview(f.payload("https://e.example/5")).ok());
-  EXPECT_EQ(f.fileCount(), 5u);
-  EXPECT_TRUE(f.store.loadPreview("https://e.example/0").value());
-  EXPECT_FALSE(f.store.loadPreview("https://e.example/1").value());
 }
 
 TEST(ClipboardLinkPreviewStoreTest, CorruptFilesFailToLoadAndArePrunedAway) {
@@ -86,19 +92,6 @@ TEST(ClipboardLinkPreviewStoreTest, CorruptFilesFailToLoadAndArePrunedAway) {
   ASSERT_TRUE(f.store.clearAll().ok());
   EXPECT_FALSE(isDirectory(f.store.directory()));
   EXPECT_TRUE(f.store.clearAll().ok());
-}
-
-TEST(ClipboardLinkPreviewStoreTest, MaxEntriesBelowOneIsRaisedToOne) {
-  testing::TempDir dir;
-  ManualClock clock;
-  ClipboardLinkPreviewStore store(dir.path(), 0, clock);
-  ClipboardLinkPreviewPayload p{"https://a.example", "https://a.example"};
-  ASSERT_TRUE(store.savePreview(p).ok());
-  clock.advance(seconds(1));
-  p.urlString = p.canonicalURLString = "https://b.example";
-  ASSERT_TRUE(store.savePreview(p).ok());
-  EXPECT_FALSE(store.loadPreview("https://a.example").value());
-  EXPECT_TRUE(store.loadPreview("https://b.example").value());
 }
 
 }  // namespace

@@ -5,10 +5,10 @@
 
 #include "app/clipboard/ClipboardService.h"
 #include "core/FileUtil.h"
-#include "core/Logger.h"
 #include "core/Telemetry.h"
 #include "testing/FakePasteboard.h"
 #include "tests/clipboard/ClipboardTestSupport.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -60,8 +60,7 @@ TEST(ClipboardServiceTest, ReusingAnItemDoesNotCaptureItAgain) {
 
 TEST(ClipboardServiceTest, OwnWritesSecretsAndEmptyClipboardsAreNotRecorded) {
   ClipboardFixture f;
-  auto logs = std::make_shared<RecordingLogSink>();
-  auto previous = Logger::setSink(logs);
+  testing::ScopedLogCapture logs;
   ScopedTelemetryRecorder telemetry;
   f.start();
   f.copy({{{kPlainTextUtf8Type, "😀"}, {kEmojiMarkerType, ""}}});
@@ -71,9 +70,8 @@ TEST(ClipboardServiceTest, OwnWritesSecretsAndEmptyClipboardsAreNotRecorded) {
   f.copy({});
   f.copy({{{"UTF8_STRING", ""}}});
   f.env.advanceBy(seconds(2));
-  Logger::setSink(previous);
   EXPECT_EQ(f.storedCount(), 0);
-  EXPECT_FALSE(logs->contains("hunter2"));
+  EXPECT_FALSE(logs.contains("hunter2"));
   EXPECT_TRUE(telemetry.sink().events().empty());
   // A hint other than "secret" does not hide the item.
   f.copy({{{kPlainTextUtf8Type, "public"}, {kPasswordManagerHintType, "other"}}});

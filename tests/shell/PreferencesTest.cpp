@@ -369,40 +369,12 @@ TEST(KnownPreferencesTest, CatalogueCoversEveryKeyOnceWithTheObjectPrefixAndItsD
 // value must equal what the objects load, and loading writes nothing.
 TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
   std::mt19937 rng(20261205);
-  std::vector<json> pool = {true,
-                            false,
-                            0,
-                            1,
-                            7,
-                            14,
-                            30,
-                            -3,
-                            30.0,
-                            int64_t{1} << 40,
-                            2.5,
-                            "",
-                            "user",
-                            "system",
-                            "cpuNe",
-                            "cpu_ne",
-                            "User",
-                            "Balanced",
-                            "maximum ",
-                            "gpu",
-                            "all",
-                            "bge-m3",
-                            "bge-small",
-                            "low",
-                            "maximum",
-                            "balanced",
-                            "always",
-                            "topLeading",
-                            "bottomCenter",
-                            json::array(),
-                            json::array({"/a", "/b"}),
-                            json::array({"/a", 3}),
-                            json::object(),
-                            nullptr};
+  std::vector<json> pool = {true,       false,      0,         1,          7,          14,           30,
+                            -3,         30.0,       1ll << 40, 2.5,        "",         "user",       "system",
+                            "cpuNe",    "gpu",      "cpu_ne",  "User",     "Balanced", "all",        "bge-m3",
+                            "low",      "maximum ", "maximum", "balanced", "always",   "topLeading", "bottomCenter",
+                            "bge-small"};
+  pool.insert(pool.end(), {json::array(), json::array({"/a", "/b"}), json::array({"/a", 3}), json::object(), nullptr});
   for (int round = 0; round < 400; ++round) {
     UserDefaults d;
     for (const auto& desc : knownPreferences()) {

@@ -168,8 +168,10 @@ TEST(PreferenceSetterTest, ChangeWritesTheKeyRenewsVersionAndPostsWithTheObject)
   EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 1u);
 }
 
-// Each setter writes its key once; setting the value again writes, renews and posts nothing.
-TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeOnlyOnAChange) {
+// Each setter writes its key once and renews its object's version; four of the
+// objects post, and a model change also posts the new model. Setting the value
+// again writes, renews and posts nothing.
+TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnouncesOnlyAChange) {
   AllPreferences all;
   auto& [d, center, files, messages, intelligence, clipboard, sources, display, telemetry] = all;
   NotificationLog log(center);
@@ -213,9 +215,22 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeOnlyOnAChang
        "topLeading"},
       {[&] { return telemetry.setTelemetryEnabled(false); }, "TelemetryPreferences.telemetryEnabled", false},
   };
+  const std::vector<UUID> initial = all.versions();
   for (const auto& [set, key, value] : cases) ASSERT_TRUE(set().ok()) << key;
   for (const auto& [set, key, value] : cases) EXPECT_EQ(d.rawValue(key), value) << key;
   const std::vector<UUID> versions = all.versions();
+  for (size_t i = 0; i < versions.size(); ++i) EXPECT_NE(versions[i], initial[i]) << i;
+  EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 5u);
+  EXPECT_EQ(log.count(MessagesPreferences::kDidChangeNotification), 4u);
+  EXPECT_EQ(log.count(IntelligencePreferences::kDidChangeNotification), 3u);
+  EXPECT_EQ(log.count(ClipboardPreferences::kDidChangeNotification), 2u);
+  ASSERT_EQ(log.count(IntelligencePreferences::kEmbeddingModelDidChangeNotification), 1u);
+  EXPECT_EQ(log.posts().size(), 15u) << "the other three objects are silent";
+  for (const Notification& n : log.posts()) {
+    if (n.name == IntelligencePreferences::kEmbeddingModelDidChangeNotification) {
+      EXPECT_EQ(std::any_cast<EmbeddingModel>(n.object), EmbeddingModel::bgeM3);
+    }
+  }
   const size_t posts = log.posts().size();
   ASSERT_TRUE(d.remove(FilesPreferences::kSearchEnabledKey).ok());
   for (const auto& [set, key, value] : cases) ASSERT_TRUE(set().ok()) << key;
@@ -223,41 +238,6 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeOnlyOnAChang
   EXPECT_FALSE(d.contains(FilesPreferences::kSearchEnabledKey)) << "an unchanged value is not written again";
   EXPECT_EQ(log.posts().size(), posts);
   EXPECT_EQ(all.versions(), versions);
-}
-
-TEST(PreferenceSetterTest, OnlyFourObjectsPostAndModelChangeAlsoPostsTheNewModel) {
-  UserDefaults d;
-  NotificationCenter center;
-  NotificationLog log(center);
-  log.watch(IntelligencePreferences::kDidChangeNotification);
-  log.watch(IntelligencePreferences::kEmbeddingModelDidChangeNotification);
-  log.watch(MessagesPreferences::kDidChangeNotification);
-  log.watch(ClipboardPreferences::kDidChangeNotification);
-  IntelligencePreferences intelligence(d, center);
-  ASSERT_TRUE(intelligence.setIndexingIntensity(IndexingIntensity::low).ok());
-  EXPECT_EQ(log.count("EmbeddingModelDidChange"), 0u) << "only a model change announces a model";
-  ASSERT_TRUE(intelligence.setSelectedModel(EmbeddingModel::bgeM3).ok());
-  ASSERT_EQ(log.count("EmbeddingModelDidChange"), 1u);
-  EXPECT_EQ(log.count("IntelligencePreferencesDidChange"), 2u);
-  EXPECT_EQ(std::any_cast<EmbeddingModel>(log.posts().back().object), EmbeddingModel::bgeM3);
-
-  MessagesPreferences messages(d, center);
-  ASSERT_TRUE(messages.setSemanticSearchEnabled(true).ok());
-  EXPECT_EQ(log.count("MessagesPreferencesDidChange"), 1u);
-  ClipboardPreferences clipboard(d, center);
-  ASSERT_TRUE(clipboard.setRetentionDays(30).ok());
-  EXPECT_EQ(log.count("ClipboardPreferencesDidChange"), 1u);
-
-  DataSourcePreferences sources(d, center);
-  AppDisplayPreferences display(d, center);
-  TelemetryPreferences telemetry(d, center);
-  size_t before = log.posts().size();
-  UUID v = sources.version();
-  ASSERT_TRUE(sources.setMapsEnabled(false).ok());
-  ASSERT_TRUE(display.setPanelPosition(PanelPosition::topCenter).ok());
-  ASSERT_TRUE(telemetry.setTelemetryEnabled(false).ok());
-  EXPECT_EQ(log.posts().size(), before);
-  EXPECT_NE(sources.version(), v) << "silent objects still renew their version";
 }
 
 TEST(PreferenceSetterTest, InvalidRetentionIsRejectedWithoutAnyEffect) {

@@ -170,7 +170,7 @@ TEST(PreferenceSetterTest, ChangeWritesTheKeyRenewsVersionAndPostsWithTheObject)
 
 // Each setter writes its key once and renews its object's version; four of the
 // objects post, and a model change also posts the new model. Setting the value
-// again writes, renews and posts nothing.
+// again, or a retention outside the options, writes, renews and posts nothing.
 TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnouncesOnlyAChange) {
   AllPreferences all;
   auto& [d, center, files, messages, intelligence, clipboard, sources, display, telemetry] = all;
@@ -235,24 +235,13 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
   ASSERT_TRUE(d.remove(FilesPreferences::kSearchEnabledKey).ok());
   for (const auto& [set, key, value] : cases) ASSERT_TRUE(set().ok()) << key;
   ASSERT_TRUE(files.removeIndexedFolder("/not/listed").ok());
+  // A retention outside the four options is refused without any effect.
+  ASSERT_TRUE(testing::failsWith(clipboard.setRetentionDays(14), "14"));
+  EXPECT_EQ(clipboard.retentionDays(), 0);
+  EXPECT_EQ(d.rawValue(ClipboardPreferences::kRetentionDaysKey), 0);
   EXPECT_FALSE(d.contains(FilesPreferences::kSearchEnabledKey)) << "an unchanged value is not written again";
   EXPECT_EQ(log.posts().size(), posts);
   EXPECT_EQ(all.versions(), versions);
-}
-
-TEST(PreferenceSetterTest, InvalidRetentionIsRejectedWithoutAnyEffect) {
-  UserDefaults d;
-  NotificationCenter center;
-  NotificationLog log(center);
-  log.watch(ClipboardPreferences::kDidChangeNotification);
-  ClipboardPreferences clipboard(d, center);
-  UUID v = clipboard.version();
-  Status s = clipboard.setRetentionDays(14);
-  ASSERT_TRUE(testing::failsWith(s, "14"));
-  EXPECT_EQ(clipboard.retentionDays(), 7);
-  EXPECT_EQ(clipboard.version(), v);
-  EXPECT_FALSE(d.contains(ClipboardPreferences::kRetentionDaysKey));
-  EXPECT_TRUE(log.posts().empty());
 }
 
 // --- Indexed folders -----------------------------------------------------------
@@ -266,7 +255,7 @@ class IndexedFoldersTest : public ::testing::Test {
   FilesPreferences files{d, center};
 };
 
-TEST_F(IndexedFoldersTest, SymlinkedFolderAddedTwiceLeavesOneResolvedEntry) {
+TEST_F(IndexedFoldersTest, SymlinkedFolderAddedTwiceLeavesOneResolvedEntryAndAMissingOneIsStandardised) {
   fs::create_directories(tmp / "real/Notes");
   fs::create_directory_symlink(tmp / "real", tmp / "link");
   NotificationLog log(center);
@@ -280,6 +269,9 @@ TEST_F(IndexedFoldersTest, SymlinkedFolderAddedTwiceLeavesOneResolvedEntry) {
   EXPECT_EQ(files.version(), v);
   EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 1u);
   EXPECT_EQ(d.stringArrayValue(FilesPreferences::kIndexedFoldersKey), std::vector<std::string>{resolved});
+  ASSERT_TRUE(files.addIndexedFolder(tmp / "later/../later/sub//").ok());
+  EXPECT_EQ(files.indexedFolders(),
+            (std::vector<std::string>{resolved, fs::canonical(tmp.path()).string() + "/later/sub"}));
 }
 
 TEST_F(IndexedFoldersTest, FoldersKeepTheirOrderAndRemoveMatchesThroughLinks) {
@@ -301,12 +293,6 @@ TEST_F(IndexedFoldersTest, FoldersKeepTheirOrderAndRemoveMatchesThroughLinks) {
   ASSERT_TRUE(files.removeIndexedFolder(tmp / "c").ok());
   ASSERT_EQ(files.indexedFolders().size(), 1u);
   EXPECT_EQ(fs::path(files.indexedFolders()[0]).filename(), "a");
-}
-
-TEST_F(IndexedFoldersTest, MissingFolderIsStandardisedAndKept) {
-  ASSERT_TRUE(files.addIndexedFolder(tmp / "later/../later/sub//").ok());
-  ASSERT_EQ(files.indexedFolders().size(), 1u);
-  EXPECT_EQ(files.indexedFolders()[0], fs::canonical(tmp.path()).string() + "/later/sub");
 }
 
 TEST(SearchScopeTest, UserScopeListsExistingHomeFoldersInOrder) {

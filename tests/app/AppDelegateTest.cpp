@@ -135,7 +135,7 @@ class AppDelegateTest : public ::testing::Test {
   std::unique_ptr<AppDelegate> delegate_;
 };
 
-TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersAndReachesDeepIdle) {
+TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersReachesDeepIdleAndEndsForANewerOne) {
   launch();
   auto ended = recorder_.sink().named("AppDelegate.terminatedOtherInstances");
   ASSERT_EQ(ended.size(), 1u);
@@ -161,6 +161,15 @@ TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersAndReachesDeep
   StoreWriterLock other(StoreWriterLock::lockPathFor(DataDirectories::forHome(home_.string())));
   EXPECT_EQ(other.tryAcquire(StoreWriterLock::kIndexRole).value(), false);
   EXPECT_EQ(other.holder()->role, StoreWriterLock::kAgentRole);
+
+  // A newer instance ends this one through the main runner.
+  ASSERT_TRUE(instance_.handler);
+  instance_.handler();
+  EXPECT_EQ(terminationRequests_, 0);
+  env_.runUntilIdle();
+  EXPECT_EQ(terminationRequests_, 1);
+  delegate_->applicationWillTerminate();
+  EXPECT_EQ(instance_.released, 1);
 }
 
 TEST_F(AppDelegateTest, ScanRequestedWhileThePanelIsVisibleWaitsForIdle) {
@@ -189,17 +198,9 @@ TEST_F(AppDelegateTest, CorruptStoreIsDeletedOnceAndStartsFresh) {
   EXPECT_EQ(catalogCount(), 3);
 }
 
-TEST_F(AppDelegateTest, IndexedFoldersReachTheCatalogWhenTheyChange) {
-  launch();
-  env_.runUntilIdle();
-  fs::create_directories(home_ / "Projects");
-  ASSERT_TRUE(delegate_->filesPreferences().addIndexedFolder((home_ / "Projects").string()).ok());
-  auto dirs = delegate_->indexingService()->userFileDirectories();
-  EXPECT_NE(std::find(dirs.begin(), dirs.end(), (home_ / "Projects").string()), dirs.end());
-}
-
 // Another process (here a second store over the same file) writes settings;
-// the running agent applies them as if they had been set in-process.
+// the running agent applies them as if they had been set in-process, and
+// indexed folders reach the catalog however they change.
 TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
   launch();
   env_.runUntilIdle();
@@ -257,6 +258,11 @@ TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
   defaultsMonitor_.fileChanged();
   env_.advanceBy(AppDelegate::kDefaultsReloadDelay);
   EXPECT_TRUE(posted.empty());
+  // Folders added in-process reach the catalog too.
+  fs::create_directories(home_ / "Research");
+  ASSERT_TRUE(delegate_->filesPreferences().addIndexedFolder((home_ / "Research").string()).ok());
+  auto dirs = delegate_->indexingService()->userFileDirectories();
+  EXPECT_NE(std::find(dirs.begin(), dirs.end(), (home_ / "Research").string()), dirs.end());
   delegate_->applicationWillTerminate();
   EXPECT_FALSE(defaultsMonitor_.running());
 }
@@ -276,17 +282,6 @@ TEST_F(AppDelegateTest, IndexRequestsFromOtherCommandsAreAnsweredWithTheScanSumm
   ASSERT_TRUE(summary.ok()) << summary.error().description();
   EXPECT_EQ(summary.value().fileCount + summary.value().folderCount, 3u);
   EXPECT_TRUE(testing::failsWith(decodeScanSummary(replies[1]), "unknown request"));
-}
-
-TEST_F(AppDelegateTest, ANewerInstanceEndsThisOneThroughTheMainRunner) {
-  launch();
-  ASSERT_TRUE(instance_.handler);
-  instance_.handler();
-  EXPECT_EQ(terminationRequests_, 0);
-  env_.runUntilIdle();
-  EXPECT_EQ(terminationRequests_, 1);
-  delegate_->applicationWillTerminate();
-  EXPECT_EQ(instance_.released, 1);
 }
 
 TEST_F(AppDelegateTest, PrivacyResetReportsMissingToolAndFailedServices) {
@@ -319,6 +314,16 @@ TEST_F(AppDelegateTest, PrivacyResetReportsMissingToolAndFailedServices) {
 }
 
 TEST_F(AppDelegateTest, ClipboardHistoryFollowsThePanelAndOneProcessRecordsIt) {
+  {
+    auto elsewhere = ClipboardRecorderLock::acquire(environment().dirs);  // a `pallix clipboard watch`
+    ASSERT_TRUE(elsewhere.ok());
+    launch(withPasteboard());
+    EXPECT_EQ(delegate_->clipboardServices(), nullptr) << "left to the process that records it";
+    EXPECT_NE(delegate_->indexingService(), nullptr);
+    delegate_->applicationWillTerminate();
+    delegate_.reset();
+    env_.runUntilIdle();
+  }
   launch(withPasteboard());
   ClipboardServices* clipboard = delegate_->clipboardServices();
   ASSERT_NE(clipboard, nullptr);
@@ -330,14 +335,6 @@ TEST_F(AppDelegateTest, ClipboardHistoryFollowsThePanelAndOneProcessRecordsIt) {
   env_.advanceBy(PanelLifecycleCoordinator::kDeepIdleDelay + std::chrono::seconds(1));
   EXPECT_FALSE(clipboard->service().isPanelVisible());
   EXPECT_EQ(clipboard->service().currentPollingCadence(), ClipboardService::PollingCadence::deepIdle);
-}
-
-TEST_F(AppDelegateTest, ClipboardAlreadyRecordedElsewhereIsLeftToThatProcess) {
-  auto elsewhere = ClipboardRecorderLock::acquire(environment().dirs);  // a `pallix clipboard watch`
-  ASSERT_TRUE(elsewhere.ok());
-  launch(withPasteboard());
-  EXPECT_EQ(delegate_->clipboardServices(), nullptr);
-  EXPECT_NE(delegate_->indexingService(), nullptr);
 }
 
 TEST_F(AppDelegateTest, SemanticFileSearchStartsWithThePreferenceAndAModelAndStopsWithoutThem) {

@@ -31,7 +31,10 @@ class FakeIntelligence : public SessionIntelligence {
     calls.push_back("prepare:" + q + (keep.count("calculator") ? "+calc" : ""));
   }
   void runPreviewSearch(const std::string& q) override { previews.push_back(q); }
-  void runSettledSearch(const std::string& q) override { calls.push_back("settled:" + q); }
+  void runSettledSearch(const std::string& q) override {
+    calls.push_back("settled:" + q);
+    settled.push_back(q);
+  }
   void handleClearedQueryState() override { calls.push_back("cleared"); }
   void refreshCalculatorResult(const std::string& q) override { calls.push_back("calc:" + q); }
   void cancelQueries(bool) override { calls.push_back("cancel"); }
@@ -41,15 +44,8 @@ class FakeIntelligence : public SessionIntelligence {
   bool shouldPreserveCalculator(const std::string&) const override { return calculator.has_value(); }
   std::set<std::string> selectedSourceIdentifiers() const override { return selected; }
   std::optional<std::string> calculatorResultText() const override { return calculator; }
-
-  std::vector<std::string> settled() const {
-    std::vector<std::string> out;
-    for (const auto& c : calls) {
-      if (c.rfind("settled:", 0) == 0) out.push_back(c.substr(8));
-    }
-    return out;
-  }
   std::vector<std::string> previews;
+  std::vector<std::string> settled;
 };
 
 class FakeWindow : public PanelWindow {
@@ -157,19 +153,24 @@ TEST(StandardQueryIntentTest, KeywordsForcePreviewsAndLeaveTheEffectiveQuery) {
   }
 }
 
-TEST_F(ContentViewModelTest, TypingWithinTheDebounceYieldsOneSettledSearchForTheLastText) {
+// Every keystroke asks for a preview at once; keyword-only texts have nothing
+// to preview, and keywords leave the preview's query.
+TEST_F(ContentViewModelTest, TypingWithinTheDebounceYieldsOnePreviewPerKeystrokeAndOneSettledSearchForTheLastText) {
   type("ab");
   env.advanceBy(std::chrono::milliseconds(60));
-  type("abc");
+  type("messages");
+  type("abc files");
+  EXPECT_EQ(intelligence->previews, (std::vector<std::string>{"ab", "abc"}));
   EXPECT_FALSE(model.isSearchSettled());
   env.advanceBy(std::chrono::milliseconds(99));
-  EXPECT_TRUE(intelligence->settled().empty());
+  EXPECT_TRUE(intelligence->settled.empty());
   env.advanceBy(std::chrono::milliseconds(1));
-  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"abc"});
+  EXPECT_EQ(intelligence->settled, std::vector<std::string>{"abc"});
   EXPECT_EQ(model.settledSearchCount(), 1u);
   EXPECT_TRUE(model.isSearchSettled());
-  // The app search ran on every keystroke.
-  EXPECT_EQ(apps->queries, (std::vector<std::string>{"ab", "abc"}));
+  EXPECT_EQ(intelligence->previews.size(), 2u) << "the settled search is no keystroke";
+  // The app search ran on every keystroke, for the text without keywords.
+  EXPECT_EQ(apps->queries, (std::vector<std::string>{"ab", "", "abc"}));
   // Typing back to an earlier text restarts the wait: the first keystroke's timer must not fire.
   type("x");
   env.advanceBy(std::chrono::milliseconds(60));
@@ -180,20 +181,6 @@ TEST_F(ContentViewModelTest, TypingWithinTheDebounceYieldsOneSettledSearchForThe
   EXPECT_EQ(model.settledSearchCount(), 1u) << "a settled search ran 10 ms after the last keystroke";
   env.advanceBy(std::chrono::milliseconds(90));
   EXPECT_EQ(model.settledSearchCount(), 2u);
-}
-
-TEST_F(ContentViewModelTest, EveryKeystrokeAsksForAPreviewBeforeTheSettledSearch) {
-  for (const char* text : {"2", "2+", "2+2 files", "", "messages"}) type(text);
-  // Keyword-only and empty texts have nothing to preview; keywords leave the preview's query.
-  EXPECT_EQ(intelligence->previews, (std::vector<std::string>{"2", "2+", "2+2"}));
-  type("2+2");
-  EXPECT_TRUE(intelligence->settled().empty());
-  env.advanceBy(std::chrono::milliseconds(100));
-  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"2+2"});
-  EXPECT_EQ(intelligence->previews.size(), 4u) << "the settled search is no keystroke";
-  model.setSearchMode(SearchMode::files);
-  type("report");
-  EXPECT_EQ(intelligence->previews.size(), 4u) << "previews belong to standard mode";
 }
 
 TEST_F(ContentViewModelTest, AppSelectionResetsOnNewTextAndOnlyTheFirstFourAreSelectable) {
@@ -212,20 +199,17 @@ TEST_F(ContentViewModelTest, AppSelectionResetsOnNewTextAndOnlyTheFirstFourAreSe
   EXPECT_EQ(intelligence->calls.back(), "cleared");
 }
 
-TEST_F(ContentViewModelTest, FilePreviewRunsForTheFilesKeywordOrWhenTheRouterPicksFiles) {
+TEST_F(ContentViewModelTest, FilePreviewRunsForTheFilesKeywordAndClearsWithoutIt) {
   settle("files");
   EXPECT_FALSE(intelligence->active);
-  EXPECT_TRUE(intelligence->settled().empty());
+  EXPECT_TRUE(intelligence->settled.empty());
   EXPECT_EQ(intelligence->calls.back(), "cleared");
   settle("budget files");
-  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"budget"});
+  EXPECT_EQ(intelligence->settled, std::vector<std::string>{"budget"});
   ASSERT_EQ(model.filePreviewResults().size(), 2u);
   EXPECT_EQ(model.filePreviewResults()[0].item.path, "/home/u/budget.pdf");
-  intelligence->selected = {"files"};
   settle("taxes");
-  EXPECT_EQ(files->queries, (std::vector<std::string>{"budget", "taxes"}));
-  intelligence->selected.clear();
-  settle("taxes 2");
+  EXPECT_EQ(files->queries, std::vector<std::string>{"budget"});
   EXPECT_TRUE(model.filePreviewResults().empty());
 }
 
@@ -275,6 +259,7 @@ TEST_F(ContentViewModelTest, ReturningToFilesModeWithTheSameTextReusesTheSession
   model.setSearchMode(SearchMode::files);
   settle("notes", std::chrono::milliseconds(300));
   ASSERT_EQ(files->queries.size(), 1u);
+  EXPECT_TRUE(intelligence->previews.empty()) << "previews belong to standard mode";
   model.setSearchMode(SearchMode::standard);
   env.advanceBy(std::chrono::milliseconds(100));
   model.setSearchMode(SearchMode::files);
@@ -298,7 +283,7 @@ TEST_F(ContentViewModelTest, HidingEmptiesTheFieldAndShowingStartsSettledAndEmpt
   EXPECT_EQ(model.searchText(), "");
   EXPECT_FALSE(model.selectedAppID().has_value());
   env.advanceBy(std::chrono::seconds(1));
-  EXPECT_TRUE(intelligence->settled().empty());  // The pending debounce died with the hide.
+  EXPECT_TRUE(intelligence->settled.empty());  // The pending debounce died with the hide.
   UUID before = model.scrollResetTrigger();
   model.handlePresentationChange(true);
   EXPECT_TRUE(model.isSearchSettled());
@@ -344,15 +329,6 @@ TEST_F(ContentViewModelTest, FileActivationOnlyInItsModeAndReportsTheMatchType) 
   EXPECT_EQ(signal[0].parameters.at("matchType"), fileMatchTypeRawValue(FileMatchType::prefix));
 }
 
-TEST_F(ContentViewModelTest, ModesWithoutAProviderYieldNothing) {
-  model.setSearchMode(SearchMode::emoji);
-  type("smile");
-  env.advanceBy(std::chrono::seconds(1));
-  EXPECT_TRUE(model.modeResults().empty());
-  EXPECT_TRUE(model.isSearchSettled());
-  EXPECT_FALSE(model.activateSelectedModeResult());
-}
-
 TEST_F(ContentViewModelTest, LateAnswersDieWithTheSession) {
   model.setSearchMode(SearchMode::files);
   type("late");
@@ -368,13 +344,14 @@ TEST_F(ContentViewModelTest, LateAnswersDieWithTheSession) {
   EXPECT_EQ(model.fileResults().size(), 2u);
 }
 
+// The router picking files also runs the file preview.
 TEST_F(ContentViewModelTest, FlushRunsTheDebouncedSearchOnceAndAtOnce) {
   intelligence->selected = {"files"};
   type("taxes");
   EXPECT_TRUE(model.hasPendingWork());
   model.flushPendingSearch();
   EXPECT_TRUE(model.isSearchSettled());
-  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"taxes"});
+  EXPECT_EQ(intelligence->settled, std::vector<std::string>{"taxes"});
   EXPECT_TRUE(model.hasPendingWork());  // The file preview is on the search runner.
   env.runUntilIdle();
   EXPECT_FALSE(model.hasPendingWork());
@@ -464,7 +441,7 @@ TEST(SelectionRulesTest, KeepMoveAndRestoreAgreeForEveryList) {
   EXPECT_EQ(selection::afterResults({}, std::string("b"), false), std::nullopt);
 }
 
-TEST_F(ContentViewModelTest, CurrentSelectionFollowsTheModeAndModesHearTheyOpenAndClose) {
+TEST_F(ContentViewModelTest, CurrentSelectionFollowsTheModeModesHearTheyOpenAndCloseAndNeedAProvider) {
   apps->apps.clear();
   openClipboardMode();
   ASSERT_EQ(model.selectedModeResultID(), "1");
@@ -476,6 +453,12 @@ TEST_F(ContentViewModelTest, CurrentSelectionFollowsTheModeAndModesHearTheyOpenA
   model.setSearchMode(SearchMode::standard);
   EXPECT_EQ(model.activateCurrentSelection().outcome, ContentViewModel::Activation::Outcome::nothingSelected);
   EXPECT_EQ(clipboard->events, (std::vector<std::string>{"open", "search:", "activate:2", "close"}));
+  // A mode without a provider yields nothing.
+  model.setSearchMode(SearchMode::emoji);
+  settle("smile");
+  EXPECT_TRUE(model.modeResults().empty());
+  EXPECT_TRUE(model.isSearchSettled());
+  EXPECT_FALSE(model.activateSelectedModeResult());
 }
 
 TEST_F(ContentViewModelTest, SwitchingTheClipboardHistoryOffLeavesClipboardMode) {

@@ -73,12 +73,6 @@ TEST(DesktopApplicationResolverTest, EntriesComeFromTheApplicationFoldersAndHidd
   EXPECT_EQ(resolver.resolve("viewer", "Viewer"), (FrontmostApplication{"Viewer", "Viewer", std::nullopt}));
 }
 
-}  // namespace
-}  // namespace pallix
-
-namespace pallix {
-namespace {
-
 TEST(ClipboardModeSearchProviderTest, FiltersTheServiceHistoryAndReusesTheChoice) {
   testing::ClipboardFixture f;
   f.start();

@@ -35,7 +35,7 @@ class PanelContentTest : public ::testing::Test {
   ContentViewModel model_;
 };
 
-TEST_F(PanelContentTest, EmptyQueryShowsTheAppGridPagedAroundTheSelection) {
+TEST_F(PanelContentTest, EmptyQueryShowsTheAppGridPagedAroundTheSelectionAndAQueryWithoutResultsSaysSo) {
   PanelContent c = content();
   ASSERT_EQ(c.sections.size(), 1u);
   EXPECT_EQ(c.sections[0].gridColumns, kAppGridColumns);
@@ -48,6 +48,11 @@ TEST_F(PanelContentTest, EmptyQueryShowsTheAppGridPagedAroundTheSelection) {
   for (const auto& r : c.sections[0].rows) selected += r.selected;
   EXPECT_EQ(selected, 1);
   EXPECT_EQ(defaultFocus(c), SectionKind::apps);
+  type("zzz");
+  c = content();
+  EXPECT_TRUE(c.sections.empty());
+  EXPECT_EQ(c.emptyText, "No results for \u201czzz\u201d");
+  EXPECT_EQ(defaultFocus(c), std::nullopt);
 }
 
 TEST_F(PanelContentTest, EachModeHasItsSection) {
@@ -79,14 +84,6 @@ TEST_F(PanelContentTest, EachModeHasItsSection) {
     EXPECT_EQ(got.mode, c.mode);
   }
   EXPECT_EQ(content().sections[0].rows[0].glyph, "😀");
-}
-
-TEST_F(PanelContentTest, AQueryWithoutResultsSaysSo) {
-  type("zzz");
-  PanelContent c = content();
-  EXPECT_TRUE(c.sections.empty());
-  EXPECT_EQ(c.emptyText, "No results for \u201czzz\u201d");
-  EXPECT_EQ(defaultFocus(c), std::nullopt);
 }
 
 }  // namespace

@@ -22,7 +22,9 @@ std::vector<ClipboardItem> historyOf(int count) {
   return items;
 }
 
-TEST(ClipboardSearchIndexTest, PrimingIndexesThreeNowAndTheRestInTheBackground) {
+// Priming indexes three items at once and the rest in the background; a
+// filter builds what priming has not yet.
+TEST(ClipboardSearchIndexTest, PrimingAndFilterMatchLowercasedTextNewestFirstUpToTwentyFive) {
   VirtualTimeEnvironment env;
   ClipboardSearchIndex index(env.mainRunner(), env.makeRunner("background"));
   index.updateHistory(historyOf(40));
@@ -35,11 +37,6 @@ TEST(ClipboardSearchIndexTest, PrimingIndexesThreeNowAndTheRestInTheBackground) 
   index.clear();
   env.runUntilIdle();
   EXPECT_EQ(index.coverageCount(), 0u);
-}
-
-TEST(ClipboardSearchIndexTest, FilterMatchesLowercasedTextNewestFirstUpToTwentyFive) {
-  VirtualTimeEnvironment env;
-  ClipboardSearchIndex index(env.mainRunner(), env.mainRunner());
   index.updateHistory(historyOf(100));
   struct Case {
     std::string query;
@@ -55,7 +52,7 @@ TEST(ClipboardSearchIndexTest, FilterMatchesLowercasedTextNewestFirstUpToTwentyF
       EXPECT_EQ(matches[0]->id, c.firstID) << c.query;
     }
   }
-  EXPECT_EQ(index.coverageCount(), 100u);  // the filter built what priming had not
+  EXPECT_EQ(index.coverageCount(), 100u);
 }
 
 // The user's Hidden entry deletes the system one of the same ID: the window

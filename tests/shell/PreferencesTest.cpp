@@ -87,23 +87,6 @@ inline std::map<std::string, nlohmann::json> loadedByObjects(UserDefaults& d) {
   };
 }
 
-// The seven objects over one store and one center.
-struct AllPreferences {
-  UserDefaults d;
-  NotificationCenter center;
-  FilesPreferences files{d, center};
-  MessagesPreferences messages{d, center};
-  IntelligencePreferences intelligence{d, center};
-  ClipboardPreferences clipboard{d, center};
-  DataSourcePreferences sources{d, center};
-  AppDisplayPreferences display{d, center};
-  TelemetryPreferences telemetry{d, center};
-  std::vector<UUID> versions() const {
-    return {files.version(),   messages.version(), intelligence.version(), clipboard.version(),
-            sources.version(), display.version(),  telemetry.version()};
-  }
-};
-
 // --- Defaults --------------------------------------------------------------
 
 TEST(PreferenceDefaultsTest, ConstructionRemovesTheObsoleteMaxItemCount) {
@@ -122,8 +105,19 @@ TEST(PreferenceDefaultsTest, ConstructionRemovesTheObsoleteMaxItemCount) {
 // objects post, and a model change also posts the new model. Setting the value
 // again, or a retention outside the options, writes, renews and posts nothing.
 TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnouncesOnlyAChange) {
-  AllPreferences all;
-  auto& [d, center, files, messages, intelligence, clipboard, sources, display, telemetry] = all;
+  UserDefaults d;
+  NotificationCenter center;
+  FilesPreferences files(d, center);
+  MessagesPreferences messages(d, center);
+  IntelligencePreferences intelligence(d, center);
+  ClipboardPreferences clipboard(d, center);
+  DataSourcePreferences sources(d, center);
+  AppDisplayPreferences display(d, center);
+  TelemetryPreferences telemetry(d, center);
+  auto versions = [&] {
+    return std::vector<UUID>{files.version(),   messages.version(), intelligence.version(), clipboard.version(),
+                             sources.version(), display.version(),  telemetry.version()};
+  };
   NotificationLog log(center);
   for (auto name :
        {FilesPreferences::kDidChangeNotification, MessagesPreferences::kDidChangeNotification,
@@ -165,7 +159,7 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
        "topLeading"},
       {[&] { return telemetry.setTelemetryEnabled(false); }, "TelemetryPreferences.telemetryEnabled", false},
   };
-  const std::vector<UUID> initial = all.versions();
+  const std::vector<UUID> initial = versions();
   // A files post comes with the object, after the write and the new version.
   std::pair<const char*, json> current;
   UUID seen = files.version();
@@ -180,8 +174,8 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
     ASSERT_TRUE(set().ok()) << key;
   }
   for (const auto& [set, key, value] : cases) EXPECT_EQ(d.rawValue(key), value) << key;
-  const std::vector<UUID> versions = all.versions();
-  for (size_t i = 0; i < versions.size(); ++i) EXPECT_NE(versions[i], initial[i]) << i;
+  const std::vector<UUID> renewed = versions();
+  for (size_t i = 0; i < renewed.size(); ++i) EXPECT_NE(renewed[i], initial[i]) << i;
   EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 5u);
   EXPECT_EQ(log.count(MessagesPreferences::kDidChangeNotification), 4u);
   EXPECT_EQ(log.count(IntelligencePreferences::kDidChangeNotification), 3u);
@@ -203,7 +197,7 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
   EXPECT_EQ(d.rawValue(ClipboardPreferences::kRetentionDaysKey), 0);
   EXPECT_FALSE(d.contains(FilesPreferences::kSearchEnabledKey)) << "an unchanged value is not written again";
   EXPECT_EQ(log.posts().size(), posts);
-  EXPECT_EQ(all.versions(), versions);
+  EXPECT_EQ(versions(), renewed);
 }
 
 // --- Indexed folders -----------------------------------------------------------

@@ -9,7 +9,12 @@ std::vector<ClipboardRepresentation> reps(const PasteboardItem& item) {
   return extractRepresentations(item);
 }
 
-TEST(ClipboardCaptureTest, PrimaryTextPrefersPlainTextThenRtfThenHtml) {
+// Long text is kept whole but displayed short (500 code points).
+TEST(ClipboardCaptureTest, PrimaryTextPrefersPlainTextThenRtfThenHtmlAndIsShortened) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += i % 2 ? "é" : "a";
+  ASSERT_EQ(reps({{{kPlainTextUtf8Type, text}}}).at(0).data, text);
+  ASSERT_EQ(truncateCodePoints(text, 500).size(), 750u);
   struct Case {
     const char* name;
     PasteboardItem item;
@@ -23,18 +28,9 @@ TEST(ClipboardCaptureTest, PrimaryTextPrefersPlainTextThenRtfThenHtml) {
        "Café €"},
       {"html entities", {{{"text/html", "<style>x{}</style><p>a &amp; b&#33;</p>"}}}, "a & b!"},
       {"image only", {{{"image/png", "\x89PNG"}}}, std::nullopt},
+      {"long text", {{{kPlainTextUtf8Type, text}}}, truncateCodePoints(text, 500)},
   };
   for (const Case& c : cases) EXPECT_EQ(derivePrimaryText(reps(c.item)), c.expected) << c.name;
-}
-
-TEST(ClipboardCaptureTest, LongTextIsKeptWholeButDisplayedShort) {
-  std::string text;
-  for (int i = 0; i < 2000; ++i) text += i % 2 ? "é" : "a";
-  auto r = reps({{{kPlainTextUtf8Type, text}}});
-  ASSERT_EQ(r.size(), 1u);
-  EXPECT_EQ(r[0].data, text);
-  EXPECT_EQ(derivePrimaryText(r), truncateCodePoints(text, 500));
-  EXPECT_EQ(truncateCodePoints(text, 500).size(), 750u);
 }
 
 TEST(ClipboardCaptureTest, LinksAreDetectedAndValidated) {

@@ -75,7 +75,6 @@ TEST_F(EmojiSearchTest, EachTokenAddsSoBothWordsRankAboveOne) {
   EXPECT_EQ(matches[0].entry.shortName, "red heart");
   EXPECT_GT(scoreOf(matches, entryNamed("red apple").id), 0);
   EXPECT_GT(scoreOf(matches, entryNamed("heart on fire").id), 0);
-  EXPECT_GT(scoreOf(matches, entryNamed("broken heart").id), scoreOf(matches, entryNamed("red apple").id) - 1000);
   EXPECT_GT(matches[0].score, scoreOf(matches, entryNamed("broken heart").id));
   for (size_t i = 1; i < matches.size(); ++i) EXPECT_GE(matches[i - 1].score, matches[i].score);
 }

@@ -1,25 +1,57 @@
-// The stored form of shortcuts and the five defaults.
+// Keyboard shortcuts: the five defaults with their storage keys and X11 form,
+// the stored dictionary, the display and modifier rule, and the translation to
+// X keysyms and modifiers and back.
 #include <gtest/gtest.h>
 
+#include "app/platform/linux/X11KeyTable.h"
 #include "app/shell/KeyboardShortcut.h"
 
 namespace pallix {
 namespace {
 
-// The default shortcuts themselves are pinned by their X11 translation.
-TEST(KeyboardShortcutTest, EachKindHasItsStorageKeyAndStartsUnstoredAtItsDefault) {
-  const std::pair<HotKeyKind, const char*> keys[] = {{HotKeyKind::panel, "KeyboardShortcut"},
-                                                     {HotKeyKind::clipboard, "ClipboardShortcut"},
-                                                     {HotKeyKind::emoji, "EmojiShortcut"},
-                                                     {HotKeyKind::messages, "MessagesShortcut"},
-                                                     {HotKeyKind::files, "FilesShortcut"}};
+// Each kind starts unstored at its default, which translates to X11 and comes back.
+TEST(X11KeyTableTest, DefaultShortcutsHaveTheirStorageKeysTranslateAndComeBack) {
+  struct Row {
+    HotKeyKind kind;
+    const char* key;
+    uint32_t keysym;
+    uint16_t x;
+  };
+  const Row rows[] = {
+      {HotKeyKind::panel, "KeyboardShortcut", ' ', x11::kMod1Mask},
+      {HotKeyKind::clipboard, "ClipboardShortcut", 'v', x11::kShiftMask | x11::kMod4Mask},
+      {HotKeyKind::emoji, "EmojiShortcut", 'e', x11::kShiftMask | x11::kMod4Mask},
+      {HotKeyKind::messages, "MessagesShortcut", 'm', x11::kShiftMask | x11::kMod4Mask},
+      {HotKeyKind::files, "FilesShortcut", ' ', x11::kShiftMask | x11::kMod1Mask},
+  };
   UserDefaults defaults;
   KeyboardShortcutStore store(defaults);
-  for (const auto& [kind, key] : keys) {
-    EXPECT_STREQ(shortcutStorageKey(kind), key);
-    EXPECT_EQ(store.load(kind), defaultShortcut(kind)) << key;
-    EXPECT_FALSE(store.hasStored(kind)) << key;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(hotKeyName(r.kind));
+    KeyboardShortcut s = defaultShortcut(r.kind);
+    EXPECT_STREQ(shortcutStorageKey(r.kind), r.key);
+    EXPECT_EQ(store.load(r.kind), s);
+    EXPECT_FALSE(store.hasStored(r.kind));
+    EXPECT_EQ(x11::keysymForKeyCode(s.keyCode), r.keysym);
+    EXPECT_EQ(x11::xModifiersFor(s.modifierFlags), r.x);
+    EXPECT_EQ(x11::modifierFlagsFor(r.x), s.modifierFlags);
+    EXPECT_EQ(x11::keyCodeForKeysym(r.keysym), s.keyCode);
+    EXPECT_EQ(x11::keyDisplayFor(s.keyCode), s.keyDisplay);
   }
+}
+
+TEST(X11KeyTableTest, EveryKeyCodeRoundTripsAndLockModifiersAreDropped) {
+  int known = 0;
+  for (uint16_t code = 0; code < 128; ++code) {
+    auto sym = x11::keysymForKeyCode(code);
+    if (!sym) continue;
+    ++known;
+    EXPECT_EQ(x11::keyCodeForKeysym(*sym), code) << code;
+  }
+  EXPECT_GT(known, 60);
+  EXPECT_EQ(x11::keyCodeForKeysym('V'), x11::keyCodeForKeysym('v'));
+  EXPECT_EQ(x11::modifierFlagsFor(x11::kLockMask | x11::kMod2Mask), 0u);
+  EXPECT_EQ(x11::keyDisplayFor(127), "Key 127");
 }
 
 TEST(KeyboardShortcutTest, RoundTripsThroughTheDefaultsAndRejectsBadDictionaries) {

@@ -25,15 +25,12 @@ class FakeSingleInstance : public SingleInstance {
  public:
   Result<int> acquire(TerminateHandler onTerminate) override {
     handler = std::move(onTerminate);
-    ++acquired;
-    return othersEnded;
+    return 1;  // one other instance ended
   }
   void release() override { ++released; }
   void setRequestHandler(RequestHandler h) override { requestHandler = std::move(h); }
   TerminateHandler handler;
   RequestHandler requestHandler;
-  int othersEnded = 1;
-  int acquired = 0;
   int released = 0;
 };
 
@@ -64,8 +61,9 @@ class AppDelegateTest : public ::testing::Test {
     env_.runUntilIdle();
   }
 
-  AppEnvironment environment() {
+  AppEnvironment environment(bool withPasteboard = false) {
     AppEnvironment e;
+    if (withPasteboard) e.pasteboard = std::make_shared<FakePasteboard>();
     e.dirs = DataDirectories::forHome(home_.string());
     e.dirs.systemDataDirs.clear();
     e.mainRunner = env_.mainRunner();
@@ -82,11 +80,6 @@ class AppDelegateTest : public ::testing::Test {
     return e;
   }
 
-  AppEnvironment withPasteboard() {
-    AppEnvironment e = environment();
-    e.pasteboard = std::make_shared<FakePasteboard>();
-    return e;
-  }
   // Semantic services on this test's runners, with a model that is installed or not.
   AppEnvironment semanticEnvironment(bool modelInstalled) {
     AppEnvironment e = environment();
@@ -112,14 +105,6 @@ class AppDelegateTest : public ::testing::Test {
   int64_t catalogCount() {
     CatalogStore catalog(*delegate_->store());
     return catalog.count().valueOr(-1);
-  }
-
-  std::vector<std::string> signalsStartingWith(const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const auto& name : recorder_.sink().names()) {
-      if (name.rfind(prefix, 0) == 0) out.push_back(name);
-    }
-    return out;
   }
 
   ScopedTelemetryRecorder recorder_;
@@ -190,10 +175,13 @@ TEST_F(AppDelegateTest, CorruptStoreIsDeletedOnceAndStartsFresh) {
   std::ofstream(store) << std::string(4096, '\x5a');
   std::ofstream(store + "-wal") << "junk";
   launch();
-  EXPECT_EQ(signalsStartingWith("AppDelegate.setupModelContainer."),
-            (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed",
-                                      "AppDelegate.setupModelContainer.removedStore",
-                                      "AppDelegate.setupModelContainer.recovered"}));
+  std::vector<std::string> recovery;
+  for (const auto& name : recorder_.sink().names()) {
+    if (name.rfind("AppDelegate.setupModelContainer.", 0) == 0) recovery.push_back(name);
+  }
+  EXPECT_EQ(recovery, (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed",
+                                                "AppDelegate.setupModelContainer.removedStore",
+                                                "AppDelegate.setupModelContainer.recovered"}));
   env_.runUntilIdle();
   EXPECT_EQ(catalogCount(), 3);
 }
@@ -317,14 +305,14 @@ TEST_F(AppDelegateTest, ClipboardHistoryFollowsThePanelAndOneProcessRecordsIt) {
   {
     auto elsewhere = ClipboardRecorderLock::acquire(environment().dirs);  // a `pallix clipboard watch`
     ASSERT_TRUE(elsewhere.ok());
-    launch(withPasteboard());
+    launch(environment(/*withPasteboard=*/true));
     EXPECT_EQ(delegate_->clipboardServices(), nullptr) << "left to the process that records it";
     EXPECT_NE(delegate_->indexingService(), nullptr);
     delegate_->applicationWillTerminate();
     delegate_.reset();
     env_.runUntilIdle();
   }
-  launch(withPasteboard());
+  launch(environment(/*withPasteboard=*/true));
   ClipboardServices* clipboard = delegate_->clipboardServices();
   ASSERT_NE(clipboard, nullptr);
   lifecycle_.panelWillShow();

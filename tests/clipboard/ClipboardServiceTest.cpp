@@ -1,9 +1,16 @@
+// The clipboard: what a capture derives from a pasteboard item, the link
+// preview files, and the service that records, reuses, expires and previews.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <random>
 
+#include "app/clipboard/ClipboardCapture.h"
+#include "app/clipboard/ClipboardLinkPreviewStore.h"
 #include "app/clipboard/ClipboardService.h"
+#include "app/clipboard/ContentDigest.h"
 #include "core/FileUtil.h"
 #include "core/Telemetry.h"
 #include "testing/FakePasteboard.h"
@@ -13,6 +20,172 @@
 
 namespace pallix {
 namespace {
+
+std::vector<ClipboardRepresentation> reps(const PasteboardItem& item) {
+  return extractRepresentations(item);
+}
+
+// Long text is kept whole but displayed short (500 code points).
+TEST(ClipboardCaptureTest, PrimaryTextPrefersPlainTextThenRtfThenHtmlAndIsShortened) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += i % 2 ? "é" : "a";
+  ASSERT_EQ(reps({{{kPlainTextUtf8Type, text}}}).at(0).data, text);
+  ASSERT_EQ(truncateCodePoints(text, 500).size(), 750u);
+  struct Case {
+    const char* name;
+    PasteboardItem item;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"plain first", {{{"text/html", "<b>bold</b>"}, {"UTF8_STRING", "  plain \n"}}}, "plain"},
+      {"empty plain skipped", {{{"text/plain", "   "}, {"text/plain;charset=utf-8", "second"}}}, "second"},
+      {"rtf before html",
+       {{{"text/html", "<p>html</p>"}, {"text/rtf", "{\\rtf1{\\fonttbl{\\f0 Arial;}}\\f0 Caf\\'e9 \\u8364?\\par}"}}},
+       "Café €"},
+      {"html entities", {{{"text/html", "<style>x{}</style><p>a &amp; b&#33;</p>"}}}, "a & b!"},
+      {"image only", {{{"image/png", "\x89PNG"}}}, std::nullopt},
+      {"long text", {{{kPlainTextUtf8Type, text}}}, truncateCodePoints(text, 500)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(derivePrimaryText(reps(c.item)), c.expected) << c.name;
+}
+
+TEST(ClipboardCaptureTest, LinksAreDetectedAndValidated) {
+  struct Case {
+    std::string text;
+    std::optional<std::string> link;
+  };
+  const Case cases[] = {
+      {"see https://example.com/a?b=1.", "https://example.com/a?b=1"},
+      {"(www.example.org/path)", "http://www.example.org/path"},
+      {"https://en.wikipedia.org/wiki/Foo_(bar)", "https://en.wikipedia.org/wiki/Foo_(bar)"},
+      {"ftp://example.com/file", std::nullopt},
+      {"javascript:alert(1)", std::nullopt},
+      {"http://nodot/", std::nullopt},
+      {"http://localhost:8080/x", "http://localhost:8080/x"},
+      {"plain words", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(detectLink(c.text), c.link) << c.text;
+  // A URL representation wins over the text.
+  auto r = reps({{{"text/uri-list", "# comment\r\nhttps://a.example/x\r\n"}, {"UTF8_STRING", "https://b.example"}}});
+  EXPECT_EQ(deriveURL(r, derivePrimaryText(r)), "https://a.example/x");
+}
+
+TEST(ClipboardCaptureTest, ContentKindFirstMatchWins) {
+  struct Case {
+    const char* name;
+    PasteboardItem item;
+    ClipboardContentKind kind;
+  };
+  const Case cases[] = {
+      {"link beats image", {{{"image/png", "x"}, {"UTF8_STRING", "https://example.com"}}}, ClipboardContentKind::link},
+      {"image", {{{"image/png", "x"}}}, ClipboardContentKind::image},
+      {"files", {{{"text/uri-list", "file:///home/a.txt\n"}}}, ClipboardContentKind::file},
+      {"rich", {{{"text/html", "<i>x</i>"}}}, ClipboardContentKind::richText},
+      {"text", {{{"STRING", "x"}}}, ClipboardContentKind::text},
+      {"unknown", {{{"application/x-thing", "x"}}}, ClipboardContentKind::unknown},
+  };
+  for (const Case& c : cases) {
+    auto r = reps(c.item);
+    auto primary = derivePrimaryText(r);
+    EXPECT_EQ(determineContentKind(r, deriveURL(r, primary), primary), c.kind) << c.name;
+  }
+}
+
+TEST(ClipboardCaptureTest, HashIsDeterministicAndSkipsTheEmojiMarker) {
+  PasteboardItem a{{{"text/html", "<b>x</b>"}, {"UTF8_STRING", "x"}}};
+  PasteboardItem b{{{"UTF8_STRING", "x"}, {"text/html", "<b>x</b>"}, {kEmojiMarkerType, ""}}};
+  EXPECT_EQ(reps(b).size(), 2u);
+  EXPECT_TRUE(reps({{{"UTF8_STRING", ""}}}).empty());
+  EXPECT_EQ(computeHash(reps(a)), computeHash(reps(b)));
+  EXPECT_NE(computeHash(reps(a)), computeHash(reps({{{"text/html", "<b>y</b>"}, {"UTF8_STRING", "x"}}})));
+  // Bytes moving between two types change the hash.
+  EXPECT_NE(computeHash(reps({{{"a", "xy"}, {"b", "z"}}})), computeHash(reps({{{"a", "x"}, {"b", "yz"}}})));
+  EXPECT_EQ(computeHash({}), std::nullopt);
+  EXPECT_EQ(computeHash(reps(a))->size(), 64u);
+}
+
+struct PreviewFixture {
+  explicit PreviewFixture(int maxEntries = 5) : store(dir.path(), maxEntries, clock) {}
+  testing::TempDir dir;
+  ManualClock clock;
+  ClipboardLinkPreviewStore store;
+
+  ClipboardLinkPreviewPayload payload(const std::string& url) {
+    ClipboardLinkPreviewPayload p;
+    p.urlString = url;
+    p.canonicalURLString = ClipboardLinkPreviewStore::canonicalURLString(url);
+    p.title = "Title of " + url;
+    p.createdAt = secondsSince2001(clock.wallNow());
+    return p;
+  }
+  size_t fileCount() {
+    size_t n = 0;
+    for (auto& e : std::filesystem::directory_iterator(store.directory())) n += e.path().extension() == ".json";
+    return n;
+  }
+};
+
+TEST(ClipboardLinkPreviewStoreTest, FileIsSortedKeyJsonNamedBySha256) {
+  PreviewFixture f;
+  f.clock.setWallNow(dateFromSecondsSince1970(kSecondsFrom1970To2001 + 100));
+  auto p = f.payload(" HTTPS://Example.com/A ");
+  p.iconImageData = std::string("\x00\xff\x10", 3);
+  ASSERT_TRUE(f.store.savePreview(p).ok());
+  const std::string path = f.dir.path() + "/ClipboardLinkPreviews/" + sha256Hex("https://example.com/a") + ".json";
+  EXPECT_EQ(f.store.filePath("https://example.com/a"), path);
+  EXPECT_EQ(
+      readFileToString(path).value(),
+      R"({"canonicalURLString":"https://example.com/a","createdAt":100.0,"iconImageData":"AP8Q",)"
+      R"("lastAccessedAt":100.0,"title":"Title of  HTTPS://Example.com/A ","urlString":" HTTPS://Example.com/A "})");
+}
+
+TEST(ClipboardLinkPreviewStoreTest, CanonicalLinksShareOneFileAndPathsDoNot) {
+  PreviewFixture f;
+  ASSERT_TRUE(f.store.savePreview(f.payload("  https://Example.com/x")).ok());
+  auto loaded = f.store.loadPreview("https://example.com/X  ");
+  ASSERT_TRUE(loaded.ok());
+  ASSERT_TRUE(loaded.value());
+  EXPECT_EQ(loaded.value()->title, "Title of   https://Example.com/x");
+  EXPECT_FALSE(f.store.loadPreview("https://example.com/y").value());
+}
+
+TEST(ClipboardLinkPreviewStoreTest, PruningKeepsTheMostRecentlyUsedAndAtLeastOne) {
+  for (int maxEntries : {5, 0}) {
+    PreviewFixture f(maxEntries);
+    const int kept = std::max(maxEntries, 1);
+    for (int i = 0; i < kept; ++i) {
+      f.clock.advance(seconds(1));
+      ASSERT_TRUE(f.store.savePreview(f.payload("https://e.example/" + std::to_string(i))).ok());
+    }
+    f.clock.advance(seconds(1));
+    ASSERT_TRUE(f.store.loadPreview("https://e.example/0").value());  // now the most recent
+    f.clock.advance(seconds(1));
+    ASSERT_TRUE(f.store.savePreview(f.payload("https://e.example/new")).ok());
+    EXPECT_EQ(f.fileCount(), static_cast<size_t>(kept)) << maxEntries;
+    EXPECT_EQ(f.store.loadPreview("https://e.example/0").value().has_value(), kept > 1) << maxEntries;
+    if (kept > 1) {
+      EXPECT_FALSE(f.store.loadPreview("https://e.example/1").value());
+    }
+  }
+}
+
+TEST(ClipboardLinkPreviewStoreTest, CorruptFilesFailToLoadAndArePrunedAway) {
+  PreviewFixture f;
+  ASSERT_TRUE(f.store.savePreview(f.payload("https://ok.example")).ok());
+  const char* corruptions[] = {"", "{", "[]", R"({"urlString":"x"})",
+                               R"({"urlString":"x","canonicalURLString":"x","createdAt":1,"lastAccessedAt":1,)"
+                               R"("previewImageData":"*not base64*"})"};
+  for (const char* text : corruptions) {
+    ASSERT_TRUE(writeFileAtomically(f.store.filePath("https://bad.example"), text).ok());
+    EXPECT_FALSE(f.store.loadPreview("https://bad.example").ok()) << text;
+  }
+  ASSERT_TRUE(f.store.savePreview(f.payload("https://other.example")).ok());
+  EXPECT_FALSE(fileExists(f.store.filePath("https://bad.example")));
+  EXPECT_EQ(f.fileCount(), 2u);
+  ASSERT_TRUE(f.store.clearAll().ok());
+  EXPECT_FALSE(isDirectory(f.store.directory()));
+  EXPECT_TRUE(f.store.clearAll().ok());
+}
 
 using testing::ClipboardFixture;
 using testing::textItem;

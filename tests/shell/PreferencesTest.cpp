@@ -317,17 +317,19 @@ TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
   }
 }
 
-// A parse case: the text, and either the value it gives or (discarded) a
-// failure whose message contains `error`.
+// A parse case: a preference key (or a type name: bool, int, double, string,
+// date), the text, and either the value it gives or (discarded) a failure
+// whose message contains `error`.
 struct ParseCase {
-  const char* key;
+  const char* keyOrType;
   const char* text;
-  json expected;
+  nlohmann::json expected;
   const char* error = "";
 };
 
-TEST(KnownPreferencesTest, ParsingPreferenceValuesValidatesTypeAndAllowedValues) {
+TEST(KnownPreferencesTest, ParsingValidatesTypeAndAllowedValuesAndTypedValuesParseTheirTextForms) {
   const json fails = json(json::value_t::discarded);
+  const json date = {{"$date", 1733400000.0}};
   const ParseCase cases[] = {
       {"FilesPreferences.searchScope", "system", "system"},
       {"FilesPreferences.searchScope", "everywhere", fails, "user, system"},
@@ -342,12 +344,23 @@ TEST(KnownPreferencesTest, ParsingPreferenceValuesValidatesTypeAndAllowedValues)
       {"FilesPreferences.indexedFolders", "", json::array()},
       {"FilesPreferences.indexedFolders", "[1,2]", fails},
       {"FilesPreferences.indexedFolders", "[\"unterminated", fails},
+      {"int", "42", 42},
+      {"int", " -7 ", -7},
+      {"int", "4.2", fails},
+      {"int", "99999999999999999999", fails},
+      {"double", "2.5", 2.5},
+      {"double", "nan", fails},
+      {"double", "", fails},
+      {"date", "1733400000", date},
+      {"date", "2024-12-05T12:00:00Z", date},
+      {"date", "yesterday", fails},
+      {"string", " spaced ", " spaced "},
   };
   for (const auto& k : cases) {
-    SCOPED_TRACE(std::string(k.key) + " <- '" + k.text + "'");
-    const auto* desc = findKnownPreference(k.key);
-    ASSERT_NE(desc, nullptr);
-    auto r = parsePreferenceValue(*desc, k.text);
+    SCOPED_TRACE(std::string(k.keyOrType) + " <- '" + k.text + "'");
+    const auto* desc = findKnownPreference(k.keyOrType);
+    auto r = desc ? parsePreferenceValue(*desc, k.text)
+                  : parseTypedValue(k.text, preferenceValueTypeFromName(k.keyOrType).value());
     if (!k.expected.is_discarded()) {
       ASSERT_TRUE(r.ok()) << r.error().description();
       EXPECT_EQ(r.value(), k.expected);
@@ -355,33 +368,7 @@ TEST(KnownPreferencesTest, ParsingPreferenceValuesValidatesTypeAndAllowedValues)
       ASSERT_TRUE(testing::failsWith(r, k.error)) << r.error().description();
     }
   }
-}
-
-TEST(KnownPreferencesTest, TypedValuesParseTheirTextForms) {
-  using T = PreferenceValueType;
-  const json fails = json(json::value_t::discarded);
-  const json date = {{"$date", 1733400000.0}};
-  const std::tuple<const char*, T, json> cases[] = {
-      {"42", T::integer, 42},
-      {" -7 ", T::integer, -7},
-      {"4.2", T::integer, fails},
-      {"99999999999999999999", T::integer, fails},
-      {"2.5", T::real, 2.5},
-      {"nan", T::real, fails},
-      {"", T::real, fails},
-      {"1733400000", T::date, date},
-      {"2024-12-05T12:00:00Z", T::date, date},
-      {"yesterday", T::date, fails},
-      {" spaced ", T::string, " spaced "},
-  };
-  for (const auto& [text, type, expected] : cases) {
-    auto r = parseTypedValue(text, type);
-    ASSERT_EQ(r.ok(), !expected.is_discarded()) << "'" << text << "' as " << static_cast<int>(type);
-    if (r.ok()) {
-      EXPECT_EQ(r.value(), expected) << "'" << text << "'";
-    }
-  }
-  EXPECT_EQ(preferenceValueTypeFromName("array").value(), T::stringArray);
+  EXPECT_EQ(preferenceValueTypeFromName("array").value(), PreferenceValueType::stringArray);
   EXPECT_FALSE(preferenceValueTypeFromName("float").ok());
 }
 

@@ -264,7 +264,7 @@ TEST_F(PanelLifecycleTest, WorkModeHandlerNeverSeesTheCurrentMode) {
   EXPECT_EQ(reasons().size(), 4u) << "unchanged modes are not signalled";
 }
 
-TEST_F(PanelLifecycleTest, MemoryPressureRunsPressureHandlersThenVisibilityHandlers) {
+TEST_F(PanelLifecycleTest, MemoryPressureRunsPressureHandlersThenVisibilityHandlersUntilTheCoordinatorIsGone) {
   auto c = make(false);
   std::vector<std::string> order;
   c->registerVisibilityHandler([] {}, [] {}, {}, [&] { order.push_back("visibility"); });
@@ -274,6 +274,16 @@ TEST_F(PanelLifecycleTest, MemoryPressureRunsPressureHandlersThenVisibilityHandl
   EXPECT_TRUE(order.empty());
   env_.runUntilIdle();
   EXPECT_EQ(order, (std::vector<std::string>{"pressure2", "visibility"}));
+  // Destroying the coordinator cancels its timers and observers.
+  recordVisibility(*c);
+  showAndHide(*c);
+  c.reset();
+  conditions_.setLowPowerMode(true);
+  conditions_.signalMemoryPressure(kMemoryPressureWarning);
+  env_.advanceBy(seconds(300));
+  EXPECT_EQ(count("delayedHide"), 0u);
+  EXPECT_EQ(count("memory"), 0u);
+  EXPECT_EQ(order.size(), 2u);
 }
 
 // --- Registration ------------------------------------------------------------
@@ -334,17 +344,6 @@ TEST_F(PanelLifecycleTest, ADispatchWorksOnTheTableAsItWasWhenItStarted) {
   c->panelWillShow();
   env_.runUntilIdle();
   EXPECT_TRUE(addedCalled);
-}
-
-TEST_F(PanelLifecycleTest, DestroyingTheCoordinatorCancelsItsTimersAndObservers) {
-  auto c = make();
-  showAndHide(*c);
-  c.reset();
-  conditions_.setLowPowerMode(true);
-  conditions_.signalMemoryPressure(kMemoryPressureWarning);
-  env_.advanceBy(seconds(300));
-  EXPECT_EQ(count("delayedHide"), 0u);
-  EXPECT_EQ(count("memory"), 0u);
 }
 
 TEST(PanelLifecycleSharedTest, ConfiguredOnceAndThenShared) {

@@ -120,7 +120,8 @@ class AppDelegateTest : public ::testing::Test {
   std::unique_ptr<AppDelegate> delegate_;
 };
 
-TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersReachesDeepIdleAndEndsForANewerOne) {
+TEST_F(AppDelegateTest,
+       LaunchEndsOtherInstancesCatalogsTheFoldersAnswersIndexRequestsReachesDeepIdleAndEndsForANewerOne) {
   launch();
   auto ended = recorder_.sink().named("AppDelegate.terminatedOtherInstances");
   ASSERT_EQ(ended.size(), 1u);
@@ -134,6 +135,19 @@ TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersReachesDeepIdl
   EXPECT_EQ(catalogCount(), 3);
   CatalogStore catalog(*delegate_->store());
   EXPECT_FALSE(catalog.fetchByPath((home_ / "Documents" / ".hidden").string()).value().has_value());
+  // Index requests from other commands are answered with the scan summary.
+  ASSERT_TRUE(instance_.requestHandler);
+  std::vector<std::string> replies;
+  for (const char* request : {kAgentIndexRequest, "frobnicate"}) {
+    instance_.requestHandler(request, [&replies](const std::string& line) { replies.push_back(line); });
+  }
+  env_.runUntilIdle();
+  ASSERT_EQ(replies.size(), 2u);
+  std::sort(replies.begin(), replies.end());  // {"apps":...} before {"refused":...}
+  auto summary = decodeScanSummary(replies[0]);
+  ASSERT_TRUE(summary.ok()) << summary.error().description();
+  EXPECT_EQ(summary.value().fileCount + summary.value().folderCount, 3u);
+  EXPECT_TRUE(testing::failsWith(decodeScanSummary(replies[1]), "unknown request"));
 
   env_.advanceBy(std::chrono::seconds(120));
   EXPECT_EQ(lifecycle_.workMode(), WorkMode::deepIdle);
@@ -253,23 +267,6 @@ TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
   EXPECT_NE(std::find(dirs.begin(), dirs.end(), (home_ / "Research").string()), dirs.end());
   delegate_->applicationWillTerminate();
   EXPECT_FALSE(defaultsMonitor_.running());
-}
-
-TEST_F(AppDelegateTest, IndexRequestsFromOtherCommandsAreAnsweredWithTheScanSummary) {
-  launch();
-  env_.runUntilIdle();
-  ASSERT_TRUE(instance_.requestHandler);
-  std::vector<std::string> replies;
-  for (const char* request : {kAgentIndexRequest, "frobnicate"}) {
-    instance_.requestHandler(request, [&replies](const std::string& line) { replies.push_back(line); });
-  }
-  env_.runUntilIdle();
-  ASSERT_EQ(replies.size(), 2u);
-  std::sort(replies.begin(), replies.end());  // {"apps":...} before {"refused":...}
-  auto summary = decodeScanSummary(replies[0]);
-  ASSERT_TRUE(summary.ok()) << summary.error().description();
-  EXPECT_EQ(summary.value().fileCount + summary.value().folderCount, 3u);
-  EXPECT_TRUE(testing::failsWith(decodeScanSummary(replies[1]), "unknown request"));
 }
 
 TEST_F(AppDelegateTest, PrivacyResetReportsMissingToolAndFailedServices) {

@@ -374,15 +374,14 @@ TEST(KnownPreferencesTest, ParsingValidatesTypeAndAllowedValuesAndTypedValuesPar
 
 // `defaults write` refuses keys nothing reads and names the one meant.
 TEST(KnownPreferencesTest, UnknownKeysSuggestTheKeyMeant) {
+  // The wrong case, a missing plural and a property under the wrong object
+  // are also checked through `pallix defaults` (prefs_cli_test.sh).
   struct Case {
     const char* typed;
     const char* meant;  // nullptr: nothing close
   };
   const Case cases[] = {
-      {"filespreferences.searchenabled", "FilesPreferences.searchEnabled"},
-      {"FilesPreferences.indexedFolder", "FilesPreferences.indexedFolders"},
       {"IndexingService.indexedFolders", "FilesPreferences.indexedFolders"},
-      {"FilesPreferences.fileDirectories", "IndexingService.fileDirectories"},
       {"ClipboardPreferences.retentionDay", "ClipboardPreferences.retentionDays"},
       {"TelemetryPrefs.telemetryEnabled", "TelemetryPreferences.telemetryEnabled"},
       {"Other.count", nullptr},

@@ -22,24 +22,16 @@ class PanelLifecycleTest : public ::testing::Test {
     auto c = std::make_unique<PanelLifecycleCoordinator>(env_.mainRunner(), conditions_);
     env_.runUntilIdle();
     if (record) {
-      recordModes(*c);
+      c->registerWorkModeHandler([this](WorkMode m) { modes_.push_back(m); });
       recordVisibility(*c);
     }
     return c;
-  }
-  // Registers a work-mode handler that records every mode it receives.
-  void recordModes(PanelLifecycleCoordinator& c) {
-    c.registerWorkModeHandler([this](WorkMode m) { modes_.push_back(m); });
   }
   // Registers a visibility handler that appends its events to `events_`.
   UUID recordVisibility(PanelLifecycleCoordinator& c, const std::string& tag = "") {
     return c.registerVisibilityHandler(
         [this, tag] { events_.push_back(tag + "show"); }, [this, tag] { events_.push_back(tag + "hide"); },
         [this, tag] { events_.push_back(tag + "delayedHide"); }, [this, tag] { events_.push_back(tag + "memory"); });
-  }
-  static void showAndHide(PanelLifecycleCoordinator& c) {
-    c.panelWillShow();
-    c.panelDidHide();
   }
   std::vector<std::string> reasons() const {
     std::vector<std::string> out;
@@ -276,7 +268,8 @@ TEST_F(PanelLifecycleTest, MemoryPressureRunsPressureHandlersThenVisibilityHandl
   EXPECT_EQ(order, (std::vector<std::string>{"pressure2", "visibility"}));
   // Destroying the coordinator cancels its timers and observers.
   recordVisibility(*c);
-  showAndHide(*c);
+  c->panelWillShow();
+  c->panelDidHide();
   c.reset();
   conditions_.setLowPowerMode(true);
   conditions_.signalMemoryPressure(kMemoryPressureWarning);

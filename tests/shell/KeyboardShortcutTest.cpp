@@ -35,7 +35,6 @@ TEST(X11KeyTableTest, DefaultShortcutsHaveTheirStorageKeysTranslateAndComeBack) 
     EXPECT_EQ(x11::keysymForKeyCode(s.keyCode), r.keysym);
     EXPECT_EQ(x11::xModifiersFor(s.modifierFlags), r.x);
     EXPECT_EQ(x11::modifierFlagsFor(r.x), s.modifierFlags);
-    EXPECT_EQ(x11::keyCodeForKeysym(r.keysym), s.keyCode);
     EXPECT_EQ(x11::keyDisplayFor(s.keyCode), s.keyDisplay);
   }
 }
@@ -82,7 +81,6 @@ TEST(KeyboardShortcutTest, DisplayAndModifierRule) {
   EXPECT_EQ(validateRecordedShortcut({9, 0, "V"}).error().description(),
             "Shortcuts must include at least one modifier (⌘, ⌥, ⌃, ⇧).");
   EXPECT_TRUE(validateRecordedShortcut({9, modifier::kControl, "V"}).ok());
-  EXPECT_EQ(HotKeyConfigurationError::describe(-9878), "That shortcut is already in use. Try a different combination.");
   EXPECT_EQ(HotKeyConfigurationError::describe(-50), "Unable to register the shortcut (error -50).");
 }
 

@@ -99,14 +99,12 @@ TEST(ClipboardCaptureTest, ContentKindFirstMatchWins) {
 TEST(ClipboardCaptureTest, HashIsDeterministicAndSkipsTheEmojiMarker) {
   PasteboardItem a{{{"text/html", "<b>x</b>"}, {"UTF8_STRING", "x"}}};
   PasteboardItem b{{{"UTF8_STRING", "x"}, {"text/html", "<b>x</b>"}, {kEmojiMarkerType, ""}}};
-  EXPECT_EQ(reps(b).size(), 2u);
   EXPECT_TRUE(reps({{{"UTF8_STRING", ""}}}).empty());
   EXPECT_EQ(computeHash(reps(a)), computeHash(reps(b)));
   EXPECT_NE(computeHash(reps(a)), computeHash(reps({{{"text/html", "<b>y</b>"}, {"UTF8_STRING", "x"}}})));
   // Bytes moving between two types change the hash.
   EXPECT_NE(computeHash(reps({{{"a", "xy"}, {"b", "z"}}})), computeHash(reps({{{"a", "x"}, {"b", "yz"}}})));
   EXPECT_EQ(computeHash({}), std::nullopt);
-  EXPECT_EQ(computeHash(reps(a))->size(), 64u);
 }
 
 struct PreviewFixture {

@@ -285,10 +285,8 @@ TEST_F(PanelLifecycleTest, UnregisteredHandlersAreNoLongerCalledAndEveryChangeIs
   auto c = make(false);
   UUID a = recordVisibility(*c, "a:");
   UUID w = c->registerWorkModeHandler([](WorkMode) {});
-  UUID m = c->registerMemoryPressureHandler([](uint32_t) {});
+  c->registerMemoryPressureHandler([](uint32_t) {});
   recordVisibility(*c, "b:");
-  EXPECT_NE(a, w);
-  EXPECT_NE(w, m);
   c->unregister(w);
   c->unregister(a);
   c->unregister(UUID::random());  // unknown: still signalled, counts unchanged

@@ -127,7 +127,6 @@ TEST_F(AppDelegateTest,
   ASSERT_EQ(ended.size(), 1u);
   EXPECT_EQ(ended[0].parameters.at("count"), "1");
   EXPECT_EQ(recorder_.sink().count("AppDelegate.didFinishLaunching"), 1u);
-  EXPECT_EQ(lifecycle_.workMode(), WorkMode::idle);
 
   // The deferred work starts the initial scan in idle: budget.xlsx, notes
   // and notes/todo.md, never the hidden file.

@@ -120,8 +120,7 @@ class AppDelegateTest : public ::testing::Test {
   std::unique_ptr<AppDelegate> delegate_;
 };
 
-TEST_F(AppDelegateTest,
-       LaunchEndsOtherInstancesCatalogsTheFoldersAnswersIndexRequestsReachesDeepIdleAndEndsForANewerOne) {
+TEST_F(AppDelegateTest, LaunchEndsOthersCatalogsAnswersIndexRequestsReachesDeepIdleAndEndsForANewerInstance) {
   launch();
   auto ended = recorder_.sink().named("AppDelegate.terminatedOtherInstances");
   ASSERT_EQ(ended.size(), 1u);
@@ -170,23 +169,15 @@ TEST_F(AppDelegateTest,
   EXPECT_EQ(instance_.released, 1);
 }
 
-TEST_F(AppDelegateTest, ScanRequestedWhileThePanelIsVisibleWaitsForIdle) {
-  lifecycle_.panelWillShow();
-  env_.runUntilIdle();
-  launch();
-  env_.runUntilIdle();
-  EXPECT_EQ(catalogCount(), 0);
-  EXPECT_TRUE(delegate_->indexingService()->hasDeferredFullScan());
-  lifecycle_.panelDidHide();
-  env_.runUntilIdle();
-  EXPECT_EQ(catalogCount(), 3);
-}
-
-TEST_F(AppDelegateTest, CorruptStoreIsDeletedOnceAndStartsFresh) {
+// A damaged store is removed once and the agent starts on a fresh one; its
+// first scan, requested while the panel is visible, waits for idle.
+TEST_F(AppDelegateTest, CorruptStoreIsDeletedOnceAndTheFirstScanWaitsForThePanelToHide) {
   fs::create_directories(home_ / ".local/share/Pallix");
   std::string store = DataDirectories::forHome(home_.string()).storePath();
   std::ofstream(store) << std::string(4096, '\x5a');
   std::ofstream(store + "-wal") << "junk";
+  lifecycle_.panelWillShow();
+  env_.runUntilIdle();
   launch();
   std::vector<std::string> recovery;
   for (const auto& name : recorder_.sink().names()) {
@@ -195,6 +186,10 @@ TEST_F(AppDelegateTest, CorruptStoreIsDeletedOnceAndStartsFresh) {
   EXPECT_EQ(recovery, (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed",
                                                 "AppDelegate.setupModelContainer.removedStore",
                                                 "AppDelegate.setupModelContainer.recovered"}));
+  env_.runUntilIdle();
+  EXPECT_EQ(catalogCount(), 0);
+  EXPECT_TRUE(delegate_->indexingService()->hasDeferredFullScan());
+  lifecycle_.panelDidHide();
   env_.runUntilIdle();
   EXPECT_EQ(catalogCount(), 3);
 }

@@ -99,15 +99,10 @@ TEST_F(PanelLifecycleTest, TimersFollowTheLastHideAndDieWithAShowAndSystemReadin
   };
   using enum WorkMode;
   const Case cases[] = {
-      {"delayed hide five seconds after the hide",
-       {{0, 'S'}, {0, 'H'}},
-       {{4999, idle, 0}, {5000, idle, 1}},
-       {"show", "hide", "delayedHide"}},
-      {"a hide while hidden and repeated shows and hides change nothing",
+      {"a hide while hidden and repeated shows and hides change nothing; the delayed hide comes 5 s after",
        {{0, 'H'}, {1, 'S'}, {1, 'S'}, {2, 'H'}, {2, 'H'}},
-       {{1, active, 0}, {5002, idle, 1}},
+       {{1, active, 0}, {5001, idle, 0}, {5002, idle, 1}},
        {"show", "hide", "delayedHide"}},
-      {"deep idle 120 s after the hide", {{0, 'S'}, {0, 'H'}}, {{119999, idle, 1}, {120000, deepIdle, 1}}, {}},
       {"a show within 5 s cancels idle timers and the delayed hide",
        {{0, 'S'}, {0, 'H'}, {3000, 'S'}},
        {{603000, active, 0}},

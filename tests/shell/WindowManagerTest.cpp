@@ -169,9 +169,8 @@ TEST_F(WindowManagerTest, PanelHotKeyTogglesAShowDuringTheFadeOutKeepsThePanelAn
   EXPECT_EQ(wm.presentationIntent(), PresentationIntent::standard);
   press(HotKeyKind::panel);
   EXPECT_EQ(wm.fadeState(), WindowManager::FadeState::hiding);
-  EXPECT_TRUE(surface_.visible);  // still fading out
   env_.advanceBy(WindowManager::hideAnimationDuration - milliseconds(1));
-  EXPECT_TRUE(surface_.visible);
+  EXPECT_TRUE(surface_.visible);  // still fading out
   env_.advanceBy(milliseconds(1));
   EXPECT_FALSE(surface_.visible);
   EXPECT_EQ(wm.fadeState(), WindowManager::FadeState::hidden);

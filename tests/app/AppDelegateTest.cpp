@@ -25,15 +25,12 @@ class FakeSingleInstance : public SingleInstance {
  public:
   Result<int> acquire(TerminateHandler onTerminate) override {
     handler = std::move(onTerminate);
-    ++acquired;
-    return othersEnded;
+    return 1;  // one other instance ended
   }
   void release() override { ++released; }
   void setRequestHandler(RequestHandler h) override { requestHandler = std::move(h); }
   TerminateHandler handler;
   RequestHandler requestHandler;
-  int othersEnded = 1;
-  int acquired = 0;
   int released = 0;
 };
 
@@ -64,8 +61,9 @@ class AppDelegateTest : public ::testing::Test {
     env_.runUntilIdle();
   }
 
-  AppEnvironment environment() {
+  AppEnvironment environment(bool withPasteboard = false) {
     AppEnvironment e;
+    if (withPasteboard) e.pasteboard = std::make_shared<FakePasteboard>();
     e.dirs = DataDirectories::forHome(home_.string());
     e.dirs.systemDataDirs.clear();
     e.mainRunner = env_.mainRunner();
@@ -82,11 +80,6 @@ class AppDelegateTest : public ::testing::Test {
     return e;
   }
 
-  AppEnvironment withPasteboard() {
-    AppEnvironment e = environment();
-    e.pasteboard = std::make_shared<FakePasteboard>();
-    return e;
-  }
   // Semantic services on this test's runners, with a model that is installed or not.
   AppEnvironment semanticEnvironment(bool modelInstalled) {
     AppEnvironment e = environment();
@@ -114,14 +107,6 @@ class AppDelegateTest : public ::testing::Test {
     return catalog.count().valueOr(-1);
   }
 
-  std::vector<std::string> signalsStartingWith(const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const auto& name : recorder_.sink().names()) {
-      if (name.rfind(prefix, 0) == 0) out.push_back(name);
-    }
-    return out;
-  }
-
   ScopedTelemetryRecorder recorder_;
   VirtualTimeEnvironment env_;
   FakeSystemConditions conditions_;
@@ -135,13 +120,12 @@ class AppDelegateTest : public ::testing::Test {
   std::unique_ptr<AppDelegate> delegate_;
 };
 
-TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersAndReachesDeepIdle) {
+TEST_F(AppDelegateTest, LaunchEndsOthersCatalogsAnswersIndexRequestsReachesDeepIdleAndEndsForANewerInstance) {
   launch();
   auto ended = recorder_.sink().named("AppDelegate.terminatedOtherInstances");
   ASSERT_EQ(ended.size(), 1u);
   EXPECT_EQ(ended[0].parameters.at("count"), "1");
   EXPECT_EQ(recorder_.sink().count("AppDelegate.didFinishLaunching"), 1u);
-  EXPECT_EQ(lifecycle_.workMode(), WorkMode::idle);
 
   // The deferred work starts the initial scan in idle: budget.xlsx, notes
   // and notes/todo.md, never the hidden file.
@@ -149,6 +133,19 @@ TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersAndReachesDeep
   EXPECT_EQ(catalogCount(), 3);
   CatalogStore catalog(*delegate_->store());
   EXPECT_FALSE(catalog.fetchByPath((home_ / "Documents" / ".hidden").string()).value().has_value());
+  // Index requests from other commands are answered with the scan summary.
+  ASSERT_TRUE(instance_.requestHandler);
+  std::vector<std::string> replies;
+  for (const char* request : {kAgentIndexRequest, "frobnicate"}) {
+    instance_.requestHandler(request, [&replies](const std::string& line) { replies.push_back(line); });
+  }
+  env_.runUntilIdle();
+  ASSERT_EQ(replies.size(), 2u);
+  std::sort(replies.begin(), replies.end());  // {"apps":...} before {"refused":...}
+  auto summary = decodeScanSummary(replies[0]);
+  ASSERT_TRUE(summary.ok()) << summary.error().description();
+  EXPECT_EQ(summary.value().fileCount + summary.value().folderCount, 3u);
+  EXPECT_TRUE(testing::failsWith(decodeScanSummary(replies[1]), "unknown request"));
 
   env_.advanceBy(std::chrono::seconds(120));
   EXPECT_EQ(lifecycle_.workMode(), WorkMode::deepIdle);
@@ -161,12 +158,34 @@ TEST_F(AppDelegateTest, LaunchEndsOtherInstancesCatalogsTheFoldersAndReachesDeep
   StoreWriterLock other(StoreWriterLock::lockPathFor(DataDirectories::forHome(home_.string())));
   EXPECT_EQ(other.tryAcquire(StoreWriterLock::kIndexRole).value(), false);
   EXPECT_EQ(other.holder()->role, StoreWriterLock::kAgentRole);
+
+  // A newer instance ends this one through the main runner.
+  ASSERT_TRUE(instance_.handler);
+  instance_.handler();
+  EXPECT_EQ(terminationRequests_, 0);
+  env_.runUntilIdle();
+  EXPECT_EQ(terminationRequests_, 1);
+  delegate_->applicationWillTerminate();
+  EXPECT_EQ(instance_.released, 1);
 }
 
-TEST_F(AppDelegateTest, ScanRequestedWhileThePanelIsVisibleWaitsForIdle) {
+// A damaged store is removed once and the agent starts on a fresh one; its
+// first scan, requested while the panel is visible, waits for idle.
+TEST_F(AppDelegateTest, CorruptStoreIsDeletedOnceAndTheFirstScanWaitsForThePanelToHide) {
+  fs::create_directories(home_ / ".local/share/Pallix");
+  std::string store = DataDirectories::forHome(home_.string()).storePath();
+  std::ofstream(store) << std::string(4096, '\x5a');
+  std::ofstream(store + "-wal") << "junk";
   lifecycle_.panelWillShow();
   env_.runUntilIdle();
   launch();
+  std::vector<std::string> recovery;
+  for (const auto& name : recorder_.sink().names()) {
+    if (name.rfind("AppDelegate.setupModelContainer.", 0) == 0) recovery.push_back(name);
+  }
+  EXPECT_EQ(recovery, (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed",
+                                                "AppDelegate.setupModelContainer.removedStore",
+                                                "AppDelegate.setupModelContainer.recovered"}));
   env_.runUntilIdle();
   EXPECT_EQ(catalogCount(), 0);
   EXPECT_TRUE(delegate_->indexingService()->hasDeferredFullScan());
@@ -175,31 +194,9 @@ TEST_F(AppDelegateTest, ScanRequestedWhileThePanelIsVisibleWaitsForIdle) {
   EXPECT_EQ(catalogCount(), 3);
 }
 
-TEST_F(AppDelegateTest, CorruptStoreIsDeletedOnceAndStartsFresh) {
-  fs::create_directories(home_ / ".local/share/Pallix");
-  std::string store = DataDirectories::forHome(home_.string()).storePath();
-  std::ofstream(store) << std::string(4096, '\x5a');
-  std::ofstream(store + "-wal") << "junk";
-  launch();
-  EXPECT_EQ(signalsStartingWith("AppDelegate.setupModelContainer."),
-            (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed",
-                                      "AppDelegate.setupModelContainer.removedStore",
-                                      "AppDelegate.setupModelContainer.recovered"}));
-  env_.runUntilIdle();
-  EXPECT_EQ(catalogCount(), 3);
-}
-
-TEST_F(AppDelegateTest, IndexedFoldersReachTheCatalogWhenTheyChange) {
-  launch();
-  env_.runUntilIdle();
-  fs::create_directories(home_ / "Projects");
-  ASSERT_TRUE(delegate_->filesPreferences().addIndexedFolder((home_ / "Projects").string()).ok());
-  auto dirs = delegate_->indexingService()->userFileDirectories();
-  EXPECT_NE(std::find(dirs.begin(), dirs.end(), (home_ / "Projects").string()), dirs.end());
-}
-
 // Another process (here a second store over the same file) writes settings;
-// the running agent applies them as if they had been set in-process.
+// the running agent applies them as if they had been set in-process, and
+// indexed folders reach the catalog however they change.
 TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
   launch();
   env_.runUntilIdle();
@@ -225,7 +222,6 @@ TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
   ASSERT_TRUE(otherProcess.set(MessagesPreferences::kSearchEnabledKey, false).ok());
   ASSERT_TRUE(otherProcess.set(IntelligencePreferences::kSelectedModelKey, "bge-m3").ok());
   ASSERT_TRUE(otherProcess.set(ClipboardPreferences::kHistoryEnabledKey, true).ok());
-  const UUID filesVersion = delegate_->filesPreferences().version();
 
   // One announcement per burst of file events, after the reload delay.
   defaultsMonitor_.fileChanged();
@@ -234,7 +230,6 @@ TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
   EXPECT_FALSE(delegate_->filesPreferences().semanticSearchEnabled());
   env_.advanceBy(std::chrono::milliseconds(1));
   EXPECT_TRUE(delegate_->filesPreferences().semanticSearchEnabled());
-  EXPECT_NE(delegate_->filesPreferences().version(), filesVersion);
   EXPECT_FALSE(delegate_->messagesPreferences().searchEnabled());
   EXPECT_EQ(delegate_->intelligencePreferences().selectedModel(), EmbeddingModel::bgeM3);
   EXPECT_TRUE(delegate_->clipboardPreferences().historyEnabled());
@@ -257,36 +252,13 @@ TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
   defaultsMonitor_.fileChanged();
   env_.advanceBy(AppDelegate::kDefaultsReloadDelay);
   EXPECT_TRUE(posted.empty());
+  // Folders added in-process reach the catalog too.
+  fs::create_directories(home_ / "Research");
+  ASSERT_TRUE(delegate_->filesPreferences().addIndexedFolder((home_ / "Research").string()).ok());
+  auto dirs = delegate_->indexingService()->userFileDirectories();
+  EXPECT_NE(std::find(dirs.begin(), dirs.end(), (home_ / "Research").string()), dirs.end());
   delegate_->applicationWillTerminate();
   EXPECT_FALSE(defaultsMonitor_.running());
-}
-
-TEST_F(AppDelegateTest, IndexRequestsFromOtherCommandsAreAnsweredWithTheScanSummary) {
-  launch();
-  env_.runUntilIdle();
-  ASSERT_TRUE(instance_.requestHandler);
-  std::vector<std::string> replies;
-  for (const char* request : {kAgentIndexRequest, "frobnicate"}) {
-    instance_.requestHandler(request, [&replies](const std::string& line) { replies.push_back(line); });
-  }
-  env_.runUntilIdle();
-  ASSERT_EQ(replies.size(), 2u);
-  std::sort(replies.begin(), replies.end());  // {"apps":...} before {"refused":...}
-  auto summary = decodeScanSummary(replies[0]);
-  ASSERT_TRUE(summary.ok()) << summary.error().description();
-  EXPECT_EQ(summary.value().fileCount + summary.value().folderCount, 3u);
-  EXPECT_TRUE(testing::failsWith(decodeScanSummary(replies[1]), "unknown request"));
-}
-
-TEST_F(AppDelegateTest, ANewerInstanceEndsThisOneThroughTheMainRunner) {
-  launch();
-  ASSERT_TRUE(instance_.handler);
-  instance_.handler();
-  EXPECT_EQ(terminationRequests_, 0);
-  env_.runUntilIdle();
-  EXPECT_EQ(terminationRequests_, 1);
-  delegate_->applicationWillTerminate();
-  EXPECT_EQ(instance_.released, 1);
 }
 
 TEST_F(AppDelegateTest, PrivacyResetReportsMissingToolAndFailedServices) {
@@ -319,7 +291,17 @@ TEST_F(AppDelegateTest, PrivacyResetReportsMissingToolAndFailedServices) {
 }
 
 TEST_F(AppDelegateTest, ClipboardHistoryFollowsThePanelAndOneProcessRecordsIt) {
-  launch(withPasteboard());
+  {
+    auto elsewhere = ClipboardRecorderLock::acquire(environment().dirs);  // a `pallix clipboard watch`
+    ASSERT_TRUE(elsewhere.ok());
+    launch(environment(/*withPasteboard=*/true));
+    EXPECT_EQ(delegate_->clipboardServices(), nullptr) << "left to the process that records it";
+    EXPECT_NE(delegate_->indexingService(), nullptr);
+    delegate_->applicationWillTerminate();
+    delegate_.reset();
+    env_.runUntilIdle();
+  }
+  launch(environment(/*withPasteboard=*/true));
   ClipboardServices* clipboard = delegate_->clipboardServices();
   ASSERT_NE(clipboard, nullptr);
   lifecycle_.panelWillShow();
@@ -330,14 +312,6 @@ TEST_F(AppDelegateTest, ClipboardHistoryFollowsThePanelAndOneProcessRecordsIt) {
   env_.advanceBy(PanelLifecycleCoordinator::kDeepIdleDelay + std::chrono::seconds(1));
   EXPECT_FALSE(clipboard->service().isPanelVisible());
   EXPECT_EQ(clipboard->service().currentPollingCadence(), ClipboardService::PollingCadence::deepIdle);
-}
-
-TEST_F(AppDelegateTest, ClipboardAlreadyRecordedElsewhereIsLeftToThatProcess) {
-  auto elsewhere = ClipboardRecorderLock::acquire(environment().dirs);  // a `pallix clipboard watch`
-  ASSERT_TRUE(elsewhere.ok());
-  launch(withPasteboard());
-  EXPECT_EQ(delegate_->clipboardServices(), nullptr);
-  EXPECT_NE(delegate_->indexingService(), nullptr);
 }
 
 TEST_F(AppDelegateTest, SemanticFileSearchStartsWithThePreferenceAndAModelAndStopsWithoutThem) {

@@ -1,76 +1,21 @@
+// The search session: debouncing, previews, modes and their selection, the
+// semantic stage of files search, activation and presentation.
 #include <gtest/gtest.h>
 
 #include <map>
-#include <mutex>
 
 #include "app/search/ContentViewModel.h"
 #include "core/Telemetry.h"
 #include "testing/FakePasteboard.h"
 #include "testing/RecordingWorkspace.h"
 #include "testing/VirtualTime.h"
+#include "tests/session/SessionTestSupport.h"
 #include "tests/support/HeldRunner.h"
 
 namespace pallix {
 namespace {
 
-IndexedItem app(const std::string& name, const std::string& path) {
-  IndexedItem item;
-  item.itemTypeRaw = "app";
-  item.name = name;
-  item.searchName = name;
-  for (char& c : item.searchName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  item.path = path;
-  return item;
-}
-
-FileSearchResult fileResult(const std::string& path) {
-  FileSearchResult r;
-  r.item.path = path;
-  r.item.name = path.substr(path.rfind('/') + 1);
-  r.item.fileExtension = "pdf";
-  r.relevanceScore = 0.9f;
-  r.matchType = FileMatchType::prefix;
-  return r;
-}
-
-// Apps whose lowercased name contains the query, in catalog order.
-class FakeAppSearch : public AppSearchProvider {
- public:
-  std::vector<IndexedItem> apps;
-  std::vector<std::string> queries;
-  std::vector<IndexedItem> saved;
-
-  Result<std::vector<IndexedItem>> fetchApps(const std::string& query) override {
-    queries.push_back(query);
-    std::string q = query;
-    for (char& c : q) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::vector<IndexedItem> out;
-    for (const auto& a : apps) {
-      if (a.searchName.find(q) != std::string::npos) out.push_back(a);
-    }
-    return out;
-  }
-  std::vector<IndexedItem> sortApps(std::vector<IndexedItem> list, const std::string&) override { return list; }
-  Status saveApp(const IndexedItem& item) override {
-    saved.push_back(item);
-    return okStatus();
-  }
-};
-
-class FakeFileSearch : public FileSearchProvider {
- public:
-  Result<std::vector<FileSearchResult>> search(const std::string& text, int limit) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    queries.push_back(text);
-    EXPECT_EQ(limit, 50);
-    if (fail) return Error::make("store is gone");
-    return std::vector<FileSearchResult>{fileResult("/home/u/" + text + ".pdf"),
-                                         fileResult("/home/u/" + text + "-2.pdf")};
-  }
-  std::mutex mutex;
-  std::vector<std::string> queries;
-  bool fail = false;
-};
+using namespace pallix::testing;
 
 class FakeIntelligence : public SessionIntelligence {
  public:
@@ -86,7 +31,10 @@ class FakeIntelligence : public SessionIntelligence {
     calls.push_back("prepare:" + q + (keep.count("calculator") ? "+calc" : ""));
   }
   void runPreviewSearch(const std::string& q) override { previews.push_back(q); }
-  void runSettledSearch(const std::string& q) override { calls.push_back("settled:" + q); }
+  void runSettledSearch(const std::string& q) override {
+    calls.push_back("settled:" + q);
+    settled.push_back(q);
+  }
   void handleClearedQueryState() override { calls.push_back("cleared"); }
   void refreshCalculatorResult(const std::string& q) override { calls.push_back("calc:" + q); }
   void cancelQueries(bool) override { calls.push_back("cancel"); }
@@ -96,15 +44,8 @@ class FakeIntelligence : public SessionIntelligence {
   bool shouldPreserveCalculator(const std::string&) const override { return calculator.has_value(); }
   std::set<std::string> selectedSourceIdentifiers() const override { return selected; }
   std::optional<std::string> calculatorResultText() const override { return calculator; }
-
-  std::vector<std::string> settled() const {
-    std::vector<std::string> out;
-    for (const auto& c : calls) {
-      if (c.rfind("settled:", 0) == 0) out.push_back(c.substr(8));
-    }
-    return out;
-  }
   std::vector<std::string> previews;
+  std::vector<std::string> settled;
 };
 
 class FakeWindow : public PanelWindow {
@@ -114,6 +55,26 @@ class FakeWindow : public PanelWindow {
     EXPECT_FALSE(immediate);
     EXPECT_TRUE(deactivate);
     ++hides;
+  }
+};
+
+// Answers status and availability as told; the merge appends `extra`.
+class FakeSemantic : public FileSemanticSearch {
+ public:
+  bool enabled = true;
+  SemanticIndexStatus indexStatus = SemanticIndexStatus::ready;
+  bool available = true;
+  std::vector<FileSearchResult> extra;
+  std::vector<std::string> merged;  // queries merged
+
+  bool isEnabled() const override { return enabled; }
+  void status(std::function<void(SemanticIndexStatus)> done) override { done(indexStatus); }
+  void canPerformSearch(std::function<void(bool)> done) override { done(available); }
+  void mergeWithTextResults(std::vector<FileSearchResult> text, const std::string& query, int,
+                            std::function<void(Merge)> done) override {
+    merged.push_back(query);
+    for (const auto& r : extra) text.push_back(r);
+    done(Merge{std::move(text), extra.size()});
   }
 };
 
@@ -141,6 +102,18 @@ class ContentViewModelTest : public ::testing::Test {
     env.advanceBy(debounce);
     env.runUntilIdle();
   }
+  // Files mode with the semantic stage after the lexical search.
+  void useSemanticFilesSearch() {
+    model.setFileSemanticSearch(semantic);
+    model.setSearchMode(SearchMode::files);
+  }
+  // A shown panel in clipboard mode over a recording provider.
+  void openClipboardMode() {
+    model.setModeSearch(SearchMode::clipboard, clipboard);
+    model.handlePresentationChange(true);
+    model.setSearchMode(SearchMode::clipboard);
+    env.runUntilIdle();
+  }
   bool called(const std::string& call) const {
     return std::find(intelligence->calls.begin(), intelligence->calls.end(), call) != intelligence->calls.end();
   }
@@ -152,6 +125,8 @@ class ContentViewModelTest : public ::testing::Test {
   std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
   std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
   std::shared_ptr<FakePasteboard> pasteboard = std::make_shared<FakePasteboard>();
+  std::shared_ptr<FakeSemantic> semantic = std::make_shared<FakeSemantic>();
+  std::shared_ptr<RecordingModeSearch> clipboard = std::make_shared<RecordingModeSearch>();
   ContentViewModel model;
 };
 
@@ -162,7 +137,6 @@ TEST(StandardQueryIntentTest, KeywordsForcePreviewsAndLeaveTheEffectiveQuery) {
     bool messages;
     bool files;
   } cases[] = {
-      {"budget files", "budget", false, true},
       {"  Files!  budget ", "budget", false, true},
       {"text mom", "mom", true, false},
       {"messages", "", true, false},
@@ -178,19 +152,24 @@ TEST(StandardQueryIntentTest, KeywordsForcePreviewsAndLeaveTheEffectiveQuery) {
   }
 }
 
-TEST_F(ContentViewModelTest, TypingWithinTheDebounceYieldsOneSettledSearchForTheLastText) {
+// Every keystroke asks for a preview at once; keyword-only texts have nothing
+// to preview, and keywords leave the preview's query.
+TEST_F(ContentViewModelTest, TypingWithinTheDebounceYieldsOnePreviewPerKeystrokeAndOneSettledSearchForTheLastText) {
   type("ab");
   env.advanceBy(std::chrono::milliseconds(60));
-  type("abc");
+  type("messages");
+  type("abc files");
+  EXPECT_EQ(intelligence->previews, (std::vector<std::string>{"ab", "abc"}));
   EXPECT_FALSE(model.isSearchSettled());
   env.advanceBy(std::chrono::milliseconds(99));
-  EXPECT_TRUE(intelligence->settled().empty());
+  EXPECT_TRUE(intelligence->settled.empty());
   env.advanceBy(std::chrono::milliseconds(1));
-  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"abc"});
+  EXPECT_EQ(intelligence->settled, std::vector<std::string>{"abc"});
   EXPECT_EQ(model.settledSearchCount(), 1u);
   EXPECT_TRUE(model.isSearchSettled());
-  // The app search ran on every keystroke.
-  EXPECT_EQ(apps->queries, (std::vector<std::string>{"ab", "abc"}));
+  EXPECT_EQ(intelligence->previews.size(), 2u) << "the settled search is no keystroke";
+  // The app search ran on every keystroke, for the text without keywords.
+  EXPECT_EQ(apps->queries, (std::vector<std::string>{"ab", "", "abc"}));
   // Typing back to an earlier text restarts the wait: the first keystroke's timer must not fire.
   type("x");
   env.advanceBy(std::chrono::milliseconds(60));
@@ -201,20 +180,6 @@ TEST_F(ContentViewModelTest, TypingWithinTheDebounceYieldsOneSettledSearchForThe
   EXPECT_EQ(model.settledSearchCount(), 1u) << "a settled search ran 10 ms after the last keystroke";
   env.advanceBy(std::chrono::milliseconds(90));
   EXPECT_EQ(model.settledSearchCount(), 2u);
-}
-
-TEST_F(ContentViewModelTest, EveryKeystrokeAsksForAPreviewBeforeTheSettledSearch) {
-  for (const char* text : {"2", "2+", "2+2 files", "", "messages"}) type(text);
-  // Keyword-only and empty texts have nothing to preview; keywords leave the preview's query.
-  EXPECT_EQ(intelligence->previews, (std::vector<std::string>{"2", "2+", "2+2"}));
-  type("2+2");
-  EXPECT_TRUE(intelligence->settled().empty());
-  env.advanceBy(std::chrono::milliseconds(100));
-  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"2+2"});
-  EXPECT_EQ(intelligence->previews.size(), 4u) << "the settled search is no keystroke";
-  model.setSearchMode(SearchMode::files);
-  type("report");
-  EXPECT_EQ(intelligence->previews.size(), 4u) << "previews belong to standard mode";
 }
 
 TEST_F(ContentViewModelTest, AppSelectionResetsOnNewTextAndOnlyTheFirstFourAreSelectable) {
@@ -233,20 +198,16 @@ TEST_F(ContentViewModelTest, AppSelectionResetsOnNewTextAndOnlyTheFirstFourAreSe
   EXPECT_EQ(intelligence->calls.back(), "cleared");
 }
 
-TEST_F(ContentViewModelTest, FilePreviewRunsForTheFilesKeywordOrWhenTheRouterPicksFiles) {
+TEST_F(ContentViewModelTest, FilePreviewRunsForTheFilesKeywordAndClearsWithoutIt) {
   settle("files");
   EXPECT_FALSE(intelligence->active);
-  EXPECT_TRUE(intelligence->settled().empty());
+  EXPECT_TRUE(intelligence->settled.empty());
   EXPECT_EQ(intelligence->calls.back(), "cleared");
   settle("budget files");
-  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"budget"});
   ASSERT_EQ(model.filePreviewResults().size(), 2u);
   EXPECT_EQ(model.filePreviewResults()[0].item.path, "/home/u/budget.pdf");
-  intelligence->selected = {"files"};
   settle("taxes");
-  EXPECT_EQ(files->queries, (std::vector<std::string>{"budget", "taxes"}));
-  intelligence->selected.clear();
-  settle("taxes 2");
+  EXPECT_EQ(files->queries, std::vector<std::string>{"budget"});
   EXPECT_TRUE(model.filePreviewResults().empty());
 }
 
@@ -296,6 +257,7 @@ TEST_F(ContentViewModelTest, ReturningToFilesModeWithTheSameTextReusesTheSession
   model.setSearchMode(SearchMode::files);
   settle("notes", std::chrono::milliseconds(300));
   ASSERT_EQ(files->queries.size(), 1u);
+  EXPECT_TRUE(intelligence->previews.empty()) << "previews belong to standard mode";
   model.setSearchMode(SearchMode::standard);
   env.advanceBy(std::chrono::milliseconds(100));
   model.setSearchMode(SearchMode::files);
@@ -303,9 +265,6 @@ TEST_F(ContentViewModelTest, ReturningToFilesModeWithTheSameTextReusesTheSession
   EXPECT_EQ(files->queries.size(), 1u);
   EXPECT_EQ(model.fileResults().size(), 2u);
   EXPECT_EQ(model.selectedFileID(), "/home/u/notes.pdf");
-  // Different text searches again.
-  settle("notes 2", std::chrono::milliseconds(300));
-  EXPECT_EQ(files->queries.size(), 2u);
   files->fail = true;
   settle("x", std::chrono::milliseconds(300));
   EXPECT_TRUE(model.fileResults().empty());
@@ -319,7 +278,7 @@ TEST_F(ContentViewModelTest, HidingEmptiesTheFieldAndShowingStartsSettledAndEmpt
   EXPECT_EQ(model.searchText(), "");
   EXPECT_FALSE(model.selectedAppID().has_value());
   env.advanceBy(std::chrono::seconds(1));
-  EXPECT_TRUE(intelligence->settled().empty());  // The pending debounce died with the hide.
+  EXPECT_TRUE(intelligence->settled.empty());  // The pending debounce died with the hide.
   UUID before = model.scrollResetTrigger();
   model.handlePresentationChange(true);
   EXPECT_TRUE(model.isSearchSettled());
@@ -365,15 +324,6 @@ TEST_F(ContentViewModelTest, FileActivationOnlyInItsModeAndReportsTheMatchType) 
   EXPECT_EQ(signal[0].parameters.at("matchType"), fileMatchTypeRawValue(FileMatchType::prefix));
 }
 
-TEST_F(ContentViewModelTest, ModesWithoutAProviderYieldNothing) {
-  model.setSearchMode(SearchMode::emoji);
-  type("smile");
-  env.advanceBy(std::chrono::seconds(1));
-  EXPECT_TRUE(model.modeResults().empty());
-  EXPECT_TRUE(model.isSearchSettled());
-  EXPECT_FALSE(model.activateSelectedModeResult());
-}
-
 TEST_F(ContentViewModelTest, LateAnswersDieWithTheSession) {
   model.setSearchMode(SearchMode::files);
   type("late");
@@ -389,13 +339,14 @@ TEST_F(ContentViewModelTest, LateAnswersDieWithTheSession) {
   EXPECT_EQ(model.fileResults().size(), 2u);
 }
 
+// The router picking files also runs the file preview.
 TEST_F(ContentViewModelTest, FlushRunsTheDebouncedSearchOnceAndAtOnce) {
   intelligence->selected = {"files"};
   type("taxes");
   EXPECT_TRUE(model.hasPendingWork());
   model.flushPendingSearch();
   EXPECT_TRUE(model.isSearchSettled());
-  EXPECT_EQ(intelligence->settled(), std::vector<std::string>{"taxes"});
+  EXPECT_EQ(intelligence->settled, std::vector<std::string>{"taxes"});
   EXPECT_TRUE(model.hasPendingWork());  // The file preview is on the search runner.
   env.runUntilIdle();
   EXPECT_FALSE(model.hasPendingWork());
@@ -404,6 +355,115 @@ TEST_F(ContentViewModelTest, FlushRunsTheDebouncedSearchOnceAndAtOnce) {
   EXPECT_EQ(model.settledSearchCount(), 1u);
   model.flushPendingSearch();  // Nothing pending: nothing runs.
   EXPECT_EQ(model.settledSearchCount(), 1u);
+}
+
+struct SemanticCase {
+  const char* name;
+  bool enabled;
+  SemanticIndexStatus status;
+  bool available;
+  bool lexicalEmpty;
+  bool expectMerge;
+};
+
+class SemanticStageTest : public ContentViewModelTest, public ::testing::WithParamInterface<SemanticCase> {};
+
+TEST_P(SemanticStageTest, RunsOnlyWhenTheIndexCanAnswerAndKeepsLoadingUntilItHas) {
+  const SemanticCase& c = GetParam();
+  useSemanticFilesSearch();
+  files->empty = c.lexicalEmpty;
+  semantic->enabled = c.enabled;
+  semantic->indexStatus = c.status;
+  semantic->available = c.available;
+  semantic->extra = {fileResult("/d/spending-plan.txt", 0.7f)};
+  model.handleSearchTextChange("budget");
+  env.advanceBy(std::chrono::milliseconds(300));
+  env.runUntilIdle();
+  if (c.expectMerge) {
+    // The lexical answer is out; the semantic stage waits 100 ms more.
+    EXPECT_EQ(model.fileSearchSessionState().phase, FileSearchSessionState::Phase::semanticSearching);
+    EXPECT_TRUE(model.isSearchingFiles());
+    EXPECT_TRUE(semantic->merged.empty());
+    env.advanceBy(ContentViewModel::kSemanticStageDelay);
+    env.runUntilIdle();
+  }
+  EXPECT_EQ(semantic->merged, c.expectMerge ? std::vector<std::string>{"budget"} : std::vector<std::string>{});
+  EXPECT_EQ(model.fileResults().size(), (c.lexicalEmpty ? 0u : 2u) + (c.expectMerge ? 1u : 0u));
+  EXPECT_EQ(model.fileSearchSessionState().phase, FileSearchSessionState::Phase::completed);
+  EXPECT_FALSE(model.isSearchingFiles());
+  if (c.enabled) {
+    EXPECT_EQ(model.fileSemanticIndexStatus(), c.status);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SemanticStageTest,
+    ::testing::Values(SemanticCase{"ready", true, SemanticIndexStatus::ready, true, false, true},
+                      SemanticCase{"readyNoLexical", true, SemanticIndexStatus::ready, true, true, true},
+                      SemanticCase{"off", false, SemanticIndexStatus::ready, true, false, false},
+                      SemanticCase{"rebuilding", true, SemanticIndexStatus::rebuilding, true, false, false},
+                      SemanticCase{"initializing", true, SemanticIndexStatus::initializing, true, false, false},
+                      SemanticCase{"cannotSearch", true, SemanticIndexStatus::empty, false, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ContentViewModelTest, ANewerFilesQueryDropsThePendingSemanticStage) {
+  useSemanticFilesSearch();
+  type("bud");
+  env.advanceBy(std::chrono::milliseconds(350));
+  type("budget");
+  env.advanceBy(std::chrono::milliseconds(500));
+  env.runUntilIdle();
+  EXPECT_EQ(semantic->merged, std::vector<std::string>{"budget"});
+}
+
+TEST(SelectionRulesTest, KeepMoveAndRestoreAgreeForEveryList) {
+  const std::vector<std::string> ids = {"a", "b", "c"};
+  struct Move {
+    std::optional<std::string> from;
+    int by;
+    std::optional<std::string> to;
+  };
+  for (const Move& m : {Move{std::nullopt, 1, "a"}, Move{std::nullopt, -1, "c"}, Move{"a", -1, "a"}, Move{"a", 2, "c"},
+                        Move{"c", 5, "c"}, Move{"gone", 1, "a"}}) {
+    EXPECT_EQ(selection::moved(ids, m.from, m.by), m.to) << m.from.value_or("-") << " by " << m.by;
+  }
+  EXPECT_EQ(selection::moved({}, std::string("a"), 1), std::nullopt);
+  EXPECT_EQ(selection::afterResults(ids, std::string("b"), /*reset=*/false), "b");
+  EXPECT_EQ(selection::afterResults(ids, std::string("b"), /*reset=*/true), "a");
+  EXPECT_EQ(selection::afterResults(ids, std::string("gone"), false), "a");
+  EXPECT_EQ(selection::afterResults(ids, std::nullopt, false), "a");
+  EXPECT_EQ(selection::afterResults(ids, std::nullopt, false, /*keepNone=*/true), std::nullopt);
+  EXPECT_EQ(selection::afterResults({}, std::string("b"), false), std::nullopt);
+}
+
+TEST_F(ContentViewModelTest, CurrentSelectionFollowsTheModeModesHearTheyOpenAndCloseAndNeedAProvider) {
+  apps->apps.clear();
+  openClipboardMode();
+  ASSERT_EQ(model.selectedModeResultID(), "1");
+  model.advanceCurrentSelection(1);
+  EXPECT_EQ(model.selectedModeResultID(), "2");
+  ContentViewModel::Activation activation = model.activateCurrentSelection();
+  EXPECT_EQ(activation.outcome, ContentViewModel::Activation::Outcome::opened);
+  EXPECT_EQ(activation.target, "second");
+  model.setSearchMode(SearchMode::standard);
+  EXPECT_EQ(model.activateCurrentSelection().outcome, ContentViewModel::Activation::Outcome::nothingSelected);
+  EXPECT_EQ(clipboard->events, (std::vector<std::string>{"open", "search:", "activate:2", "close"}));
+  // A mode without a provider yields nothing.
+  model.setSearchMode(SearchMode::emoji);
+  settle("smile");
+  EXPECT_TRUE(model.modeResults().empty());
+  EXPECT_TRUE(model.isSearchSettled());
+  EXPECT_FALSE(model.activateSelectedModeResult());
+}
+
+TEST_F(ContentViewModelTest, SwitchingTheClipboardHistoryOffLeavesClipboardMode) {
+  openClipboardMode();
+  ASSERT_FALSE(model.modeResults().empty());
+  model.handleClipboardHistoryDisabled();
+  env.runUntilIdle();
+  EXPECT_EQ(model.searchMode(), SearchMode::standard);
+  EXPECT_TRUE(model.modeResults().empty());
+  EXPECT_EQ(clipboard->events.back(), "close");
 }
 
 }  // namespace

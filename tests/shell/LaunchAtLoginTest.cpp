@@ -10,7 +10,7 @@
 namespace pallix {
 namespace {
 
-TEST(LaunchAtLoginTest, EnableWritesAnEntryAndDisableRemovesIt) {
+TEST(LaunchAtLoginTest, EnableWritesAnEntryDisableRemovesItAndAnUnwritableFolderIsNamed) {
   testing::TempDir dir;
   LaunchAtLogin login(dir / "config/autostart", "/opt/Pallix Apps/pallix-desktop");
   EXPECT_FALSE(login.isEnabled());
@@ -27,13 +27,10 @@ TEST(LaunchAtLoginTest, EnableWritesAnEntryAndDisableRemovesIt) {
   ASSERT_TRUE(login.setEnabled(false).ok());
   EXPECT_FALSE(fileExists(login.entryPath()));
   EXPECT_TRUE(login.setEnabled(false).ok());
-}
 
-TEST(LaunchAtLoginTest, AnUnwritableFolderIsAnErrorThatNamesIt) {
-  testing::TempDir dir;
+  // An unwritable folder is an error that names it.
   std::ofstream(dir / "file") << "x";
-  LaunchAtLogin login(dir / "file/autostart", "/usr/bin/pallix-desktop");
-  Status s = login.setEnabled(true);
+  Status s = LaunchAtLogin(dir / "file/autostart", "/usr/bin/pallix-desktop").setEnabled(true);
   ASSERT_TRUE(testing::failsWith(s, "autostart")) << s.error().description();
 }
 

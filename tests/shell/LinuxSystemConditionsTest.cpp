@@ -70,7 +70,7 @@ class LinuxSystemConditionsTest : public ::testing::Test {
   std::vector<std::string> calls_;
 };
 
-TEST_F(LinuxSystemConditionsTest, MissingInputsStayAtTheirInitialValues) {
+TEST_F(LinuxSystemConditionsTest, MissingInputsStayAtTheirInitialValuesAndUnreadableZoneFilesAreSkipped) {
   LinuxSystemConditions c(env_.mainRunner(), options());
   observe(c);
   poll(c);
@@ -80,9 +80,16 @@ TEST_F(LinuxSystemConditionsTest, MissingInputsStayAtTheirInitialValues) {
   EXPECT_FALSE(c.readThermalState().has_value());
   EXPECT_FALSE(c.readMemoryPressureLevel().has_value());
   EXPECT_TRUE(calls_.empty());
+  write("sys/class/thermal/thermal_zone0/temp", "not a number");
+  write("sys/class/thermal/cooling_device0/temp", "99999999");
+  zone(1, 50000, {{"passive", 40000}});
+  write("sys/class/thermal/thermal_zone1/trip_point_1_type", "hot");
+  write("sys/class/thermal/thermal_zone1/trip_point_1_temp", "garbage");
+  EXPECT_EQ(c.readThermalState(), ThermalState::fair);
 }
 
-TEST_F(LinuxSystemConditionsTest, PlatformProfileLowPowerIsReadAtConstructionAndChangesAreObserved) {
+TEST_F(LinuxSystemConditionsTest,
+       LowPowerComesFromTheOverrideFileElseThePlatformProfileAndChangesAreObservedUntilStopped) {
   write("sys/firmware/acpi/platform_profile", "low-power\n");
   LinuxSystemConditions c(env_.mainRunner(), options());
   EXPECT_TRUE(c.isLowPowerModeEnabled());
@@ -97,21 +104,26 @@ TEST_F(LinuxSystemConditionsTest, PlatformProfileLowPowerIsReadAtConstructionAnd
   write("sys/firmware/acpi/platform_profile", "performance");
   poll(c);
   EXPECT_EQ(calls_.size(), 1u);
-}
-
-TEST_F(LinuxSystemConditionsTest, OverrideFileTakesPrecedenceOverThePlatformProfile) {
+  // A change posted before stopObserving is not delivered.
   write("sys/firmware/acpi/platform_profile", "low-power");
+  c.pollOnce();
+  c.stopObserving();
+  env_.runUntilIdle();
+  EXPECT_EQ(calls_.size(), 1u);
+  EXPECT_TRUE(c.isLowPowerModeEnabled());
+
+  // An override file takes precedence over the platform profile.
   auto o = options();
   o.lowPowerOverrideFile = (root_ / "override").string();
   write("override", "0");
-  LinuxSystemConditions c(env_.mainRunner(), o);
-  EXPECT_FALSE(c.isLowPowerModeEnabled());
+  LinuxSystemConditions overridden(env_.mainRunner(), o);
+  EXPECT_FALSE(overridden.isLowPowerModeEnabled());
   for (const char* on : {"1", "on", "true", "power-saver", "LOW-POWER\n"}) {
     write("override", on);
-    EXPECT_EQ(c.readLowPowerMode(), true) << on;
+    EXPECT_EQ(overridden.readLowPowerMode(), true) << on;
   }
   fs::remove(root_ / "override");
-  EXPECT_EQ(c.readLowPowerMode(), true) << "falls back to the platform profile";
+  EXPECT_EQ(overridden.readLowPowerMode(), true) << "falls back to the platform profile";
 }
 
 TEST_F(LinuxSystemConditionsTest, ThermalStateFollowsTheHighestTripReachedOverAllZones) {
@@ -120,7 +132,6 @@ TEST_F(LinuxSystemConditionsTest, ThermalStateFollowsTheHighestTripReachedOverAl
   zone(0, 40000, trips);
   zone(1, 30000, {{"critical", 0}});  // an unset trip must not count as reached
   LinuxSystemConditions c(env_.mainRunner(), options());
-  EXPECT_EQ(c.thermalState(), ThermalState::nominal) << "an active trip alone is nominal";
   observe(c);
   struct Step {
     long temp;
@@ -140,17 +151,7 @@ TEST_F(LinuxSystemConditionsTest, ThermalStateFollowsTheHighestTripReachedOverAl
   EXPECT_EQ(calls_, (std::vector<std::string>{"thermal:1", "thermal:2"}));
 }
 
-TEST_F(LinuxSystemConditionsTest, UnreadableZoneFilesAreSkipped) {
-  write("sys/class/thermal/thermal_zone0/temp", "not a number");
-  write("sys/class/thermal/cooling_device0/temp", "99999999");
-  zone(1, 50000, {{"passive", 40000}});
-  write("sys/class/thermal/thermal_zone1/trip_point_1_type", "hot");
-  write("sys/class/thermal/thermal_zone1/trip_point_1_temp", "garbage");
-  LinuxSystemConditions c(env_.mainRunner(), options());
-  EXPECT_EQ(c.readThermalState(), ThermalState::fair);
-}
-
-TEST_F(LinuxSystemConditionsTest, MemoryPressureLevelsFromPsiAverages) {
+TEST_F(LinuxSystemConditionsTest, MemoryPressureLevelsFromPsiAveragesAndEventsWhenTheLevelRises) {
   LinuxSystemConditions c(env_.mainRunner(), options());
   struct Case {
     double some, full;
@@ -164,11 +165,7 @@ TEST_F(LinuxSystemConditionsTest, MemoryPressureLevelsFromPsiAverages) {
   }
   write("proc/pressure/memory", "garbage\n");
   EXPECT_FALSE(c.readMemoryPressureLevel().has_value());
-}
-
-TEST_F(LinuxSystemConditionsTest, MemoryPressureEventsAreSentWhenTheLevelRises) {
-  psi(0, 0);
-  LinuxSystemConditions c(env_.mainRunner(), options());
+  // Events are sent when the level rises.
   observe(c);
   for (auto [some, full] :
        std::vector<std::pair<double, double>>{{20, 0}, {25, 0}, {30, 11}, {30, 12}, {20, 0}, {0, 0}, {0, 0}, {50, 0}}) {
@@ -179,43 +176,14 @@ TEST_F(LinuxSystemConditionsTest, MemoryPressureEventsAreSentWhenTheLevelRises) 
   EXPECT_EQ(calls_, (std::vector<std::string>{"memory:1", "memory:2", "memory:1", "memory:1"}));
 }
 
-TEST_F(LinuxSystemConditionsTest, NothingIsDeliveredAfterStopObserving) {
-  LinuxSystemConditions c(env_.mainRunner(), options());
-  observe(c);
-  write("sys/firmware/acpi/platform_profile", "low-power");
-  c.pollOnce();  // posted, not yet run
-  c.stopObserving();
-  env_.runUntilIdle();
-  EXPECT_TRUE(calls_.empty());
-  EXPECT_TRUE(c.isLowPowerModeEnabled());
-}
-
-TEST_F(LinuxSystemConditionsTest, PollingThreadStartsAndStopsCleanly) {
-  // The thread's first round runs at once; the result is delivered to the
-  // main runner, which this test drives after stopping the thread.
-  write("sys/firmware/acpi/platform_profile", "balanced");
-  auto o = options();
-  o.pollingThread = true;
-  LinuxSystemConditions c(env_.mainRunner(), o);
-  write("sys/firmware/acpi/platform_profile", "low-power");
-  observe(c);
-  c.stopObserving();
-  env_.runUntilIdle();
-  EXPECT_TRUE(calls_.empty()) << "calls posted before stopObserving are dropped";
-  EXPECT_FALSE(c.usingPsiTriggers());
-}
-
 TEST_F(LinuxSystemConditionsTest, ThisMachineCanBeObservedAndReleased) {
   // Whatever this machine offers (PSI triggers, thermal zones, a power
-  // profile), starting and stopping the real observer must be clean and the
-  // readings must be in range.
+  // profile), starting, stopping and restarting the real observer and its
+  // polling thread must be clean.
   LinuxSystemConditions::Options o;
   o.usePowerProfilesCtl = false;
   LinuxSystemConditions c(env_.mainRunner(), o);
   observe(c);
-  int thermal = static_cast<int>(c.thermalState());
-  EXPECT_GE(thermal, 0);
-  EXPECT_LE(thermal, 3);
   c.stopObserving();
   observe(c);  // can start again
   c.stopObserving();
@@ -226,11 +194,8 @@ TEST_F(LinuxSystemConditionsTest, CoordinatorFollowsThePowerProfileAndHeatOfTheF
   ScopedTelemetryRecorder telemetry;
   write("sys/firmware/acpi/platform_profile", "balanced");
   zone(0, 40000, {{"hot", 90000}});
-  psi(0, 0);
   LinuxSystemConditions conditions(env_.mainRunner(), options());
   PanelLifecycleCoordinator coordinator(env_.mainRunner(), conditions);
-  int pressure = 0;
-  coordinator.registerMemoryPressureHandler([&](uint32_t e) { pressure += static_cast<int>(e); });
   EXPECT_EQ(coordinator.workMode(), WorkMode::idle);
 
   write("sys/firmware/acpi/platform_profile", "low-power");
@@ -242,10 +207,8 @@ TEST_F(LinuxSystemConditionsTest, CoordinatorFollowsThePowerProfileAndHeatOfTheF
   EXPECT_EQ(coordinator.workMode(), WorkMode::deepIdle) << "heat keeps it deep idle";
   EXPECT_EQ(coordinator.thermalState(), ThermalState::serious);
   zone(0, 50000, {{"hot", 90000}});
-  psi(40, 20);
   poll(conditions);
   EXPECT_EQ(coordinator.workMode(), WorkMode::idle);
-  EXPECT_EQ(pressure, static_cast<int>(kMemoryPressureCritical));
   std::vector<std::string> reasons;
   for (const auto& e : telemetry.sink().named("PanelLifecycle.workModeChanged")) {
     reasons.push_back(e.parameters.at("reason"));

@@ -4,56 +4,22 @@
 
 #include "app/views/PanelContent.h"
 #include "testing/VirtualTime.h"
+#include "tests/session/SessionTestSupport.h"
 
 namespace pallix::views {
 namespace {
 
-IndexedItem app(int i) {
-  IndexedItem a;
-  a.path = "/usr/share/applications/app" + std::to_string(i) + ".desktop";
-  a.itemTypeRaw = "app";
-  a.name = "App " + std::to_string(i);
-  a.searchName = "app " + std::to_string(i);
-  return a;
-}
-
-struct Apps : AppSearchProvider {
-  std::vector<IndexedItem> apps;
-  Result<std::vector<IndexedItem>> fetchApps(const std::string& q) override {
-    std::vector<IndexedItem> out;
-    for (const auto& a : apps) {
-      if (a.searchName.find(q) != std::string::npos) out.push_back(a);
-    }
-    return out;
-  }
-  std::vector<IndexedItem> sortApps(std::vector<IndexedItem> a, const std::string&) override { return a; }
-  Status saveApp(const IndexedItem&) override { return {}; }
-};
-
-struct Files : FileSearchProvider {
-  Result<std::vector<FileSearchResult>> search(const std::string& text, int) override {
-    FileSearchResult r;
-    r.item = IndexedItem::file("/data/notes/" + text + ".md", text + ".md", "md", 10, {}, {}, {}, {});
-    r.matchType = FileMatchType::prefix;
-    return std::vector<FileSearchResult>{r};
-  }
-};
-
-struct Emoji : ModeSearchProvider {
-  void search(const std::string&, std::function<void(std::vector<ModeResult>)> done) override {
-    // As EmojiPicker gives them: the character and its name, then the category.
-    done({{"1", "😀 grinning face", "Smileys & Emotion"}, {"2", "🎉 party popper", "Activities"}});
-  }
-  bool activate(const ModeResult&) override { return true; }
-};
+using namespace pallix::testing;
 
 class PanelContentTest : public ::testing::Test {
  protected:
   PanelContentTest() : model_(env_.mainRunner(), env_.mainRunner()) {
-    for (int i = 0; i < 25; ++i) apps_->apps.push_back(app(i));
+    for (int i = 0; i < 25; ++i) apps_->apps.push_back(app("App " + std::to_string(i), "/a/" + std::to_string(i)));
+    // As EmojiPicker gives them: the character and its name, then the category.
+    emoji_->results = {{"1", "😀 grinning face", "Smileys & Emotion"}, {"2", "🎉 party popper", "Activities"}};
     model_.setAppSearch(apps_);
-    model_.setFileSearch(std::make_shared<Files>());
-    model_.setModeSearch(SearchMode::emoji, std::make_shared<Emoji>());
+    model_.setFileSearch(std::make_shared<FakeFileSearch>());
+    model_.setModeSearch(SearchMode::emoji, emoji_);
     model_.handlePresentationChange(true);
     env_.runUntilIdle();
   }
@@ -64,11 +30,12 @@ class PanelContentTest : public ::testing::Test {
   }
 
   VirtualTimeEnvironment env_;
-  std::shared_ptr<Apps> apps_ = std::make_shared<Apps>();
+  std::shared_ptr<FakeAppSearch> apps_ = std::make_shared<FakeAppSearch>();
+  std::shared_ptr<RecordingModeSearch> emoji_ = std::make_shared<RecordingModeSearch>();
   ContentViewModel model_;
 };
 
-TEST_F(PanelContentTest, EmptyQueryShowsTheAppGridPagedAroundTheSelection) {
+TEST_F(PanelContentTest, EmptyQueryShowsTheAppGridPagedAroundTheSelectionAndAQueryWithoutResultsSaysSo) {
   PanelContent c = content();
   ASSERT_EQ(c.sections.size(), 1u);
   EXPECT_EQ(c.sections[0].gridColumns, kAppGridColumns);
@@ -81,6 +48,11 @@ TEST_F(PanelContentTest, EmptyQueryShowsTheAppGridPagedAroundTheSelection) {
   for (const auto& r : c.sections[0].rows) selected += r.selected;
   EXPECT_EQ(selected, 1);
   EXPECT_EQ(defaultFocus(c), SectionKind::apps);
+  type("zzz");
+  c = content();
+  EXPECT_TRUE(c.sections.empty());
+  EXPECT_EQ(c.emptyText, "No results for \u201czzz\u201d");
+  EXPECT_EQ(defaultFocus(c), std::nullopt);
 }
 
 TEST_F(PanelContentTest, EachModeHasItsSection) {
@@ -93,7 +65,7 @@ TEST_F(PanelContentTest, EachModeHasItsSection) {
   };
   const Case cases[] = {
       {SearchMode::standard, "app 1", SectionKind::apps, 0, "App 1", "Application", ""},
-      {SearchMode::files, "budget", SectionKind::files, 0, "budget.md", "/data/notes", "prefix"},
+      {SearchMode::files, "budget", SectionKind::files, 0, "budget.pdf", "/home/u", "prefix"},
       {SearchMode::emoji, "face", SectionKind::modeResults, kEmojiGridColumns, "grinning face", "Smileys & Emotion",
        ""},
   };
@@ -112,14 +84,6 @@ TEST_F(PanelContentTest, EachModeHasItsSection) {
     EXPECT_EQ(got.mode, c.mode);
   }
   EXPECT_EQ(content().sections[0].rows[0].glyph, "😀");
-}
-
-TEST_F(PanelContentTest, AQueryWithoutResultsSaysSo) {
-  type("zzz");
-  PanelContent c = content();
-  EXPECT_TRUE(c.sections.empty());
-  EXPECT_EQ(c.emptyText, "No results for \u201czzz\u201d");
-  EXPECT_EQ(defaultFocus(c), std::nullopt);
 }
 
 }  // namespace

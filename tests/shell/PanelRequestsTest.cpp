@@ -7,7 +7,7 @@
 namespace pallix {
 namespace {
 
-TEST(PanelRequestsTest, ToggleRequestsRoundTrip) {
+TEST(PanelRequestsTest, ToggleRequestsAndPanelStatesRoundTripAndBadAnswersSayWhy) {
   for (auto raw : kPresentationIntentRawValues) {
     auto intent = *presentationIntentFromRaw(raw);
     PresentationIntent decoded = PresentationIntent::emoji;
@@ -20,15 +20,14 @@ TEST(PanelRequestsTest, ToggleRequestsRoundTrip) {
   for (const char* bad : {"toggles", "toggle ", "toggle nonsense", "index", ""}) {
     EXPECT_FALSE(decodeToggleRequest(bad, decoded)) << bad;
   }
-}
 
-TEST(PanelRequestsTest, PanelStateRoundTripsAndBadAnswersSayWhy) {
+  // The panel state answers.
   PanelState state{true, PresentationIntent::files, {10, 20, 680, 460}};
-  auto decoded = decodePanelState(encodePanelState(state));
-  ASSERT_TRUE(decoded.ok());
-  EXPECT_EQ(decoded->visible, true);
-  EXPECT_EQ(decoded->intent, PresentationIntent::files);
-  EXPECT_EQ(decoded->frame, state.frame);
+  auto answer = decodePanelState(encodePanelState(state));
+  ASSERT_TRUE(answer.ok());
+  EXPECT_EQ(answer->visible, true);
+  EXPECT_EQ(answer->intent, PresentationIntent::files);
+  EXPECT_EQ(answer->frame, state.frame);
   struct Case {
     const char* line;
     const char* says;

@@ -1,11 +1,23 @@
-// The seven preference objects: defaults and fallbacks, setters, folders,
-// migration and persistence.
+// The seven preference objects (defaults and fallbacks, setters, folders,
+// migration) and the key catalogue the command line uses: agreement with the
+// objects, and parsing of command-line values.
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <random>
+#include <set>
 #include <tuple>
 
-#include "PreferencesTestSupport.h"
-#include "core/FileUtil.h"
+#include "app/shell/AppDisplayPreferences.h"
+#include "app/shell/ClipboardPreferences.h"
+#include "app/shell/DataSourcePreferences.h"
+#include "app/shell/FilesPreferences.h"
+#include "app/shell/IntelligencePreferences.h"
+#include "app/shell/KnownPreferences.h"
+#include "app/shell/MessagesPreferences.h"
+#include "app/shell/TelemetryPreferences.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -14,156 +26,86 @@ namespace {
 namespace fs = std::filesystem;
 
 using nlohmann::json;
-using test::loadedByObjects;
-using test::NotificationLog;
 using TempDir = pallix::testing::TempDir;
 
-// Every key's default, written out independently of the objects.
-const std::map<std::string, json> kDefaults = {
-    {"FilesPreferences.searchEnabled", true},
-    {"FilesPreferences.semanticSearchEnabled", false},
-    {"FilesPreferences.searchScope", "user"},
-    {"FilesPreferences.indexedFolders", json::array()},
-    {"FilesPreferences.computeUnits", "cpuNe"},
-    {"FilesPreferences.indexingIntensity", "low"},
-    {"MessagesPreferences.searchEnabled", true},
-    {"MessagesPreferences.semanticSearchEnabled", false},
-    {"MessagesPreferences.computeUnits", "cpuNe"},
-    {"MessagesPreferences.indexingIntensity", "low"},
-    {"IntelligencePreferences.selectedModel", "bge-small"},
-    {"IntelligencePreferences.computeUnits", "cpuNe"},
-    {"IntelligencePreferences.indexingIntensity", "balanced"},
-    {"ClipboardPreferences.historyEnabled", false},
-    {"ClipboardPreferences.retentionDays", 7},
-    {"DataSourcePreferences.calculatorEnabled", true},
-    {"DataSourcePreferences.contactsEnabled", true},
-    {"DataSourcePreferences.calendarEnabled", true},
-    {"DataSourcePreferences.mapsEnabled", true},
-    {"DataSourcePreferences.weatherEnabled", true},
-    {"DataSourcePreferences.dictionaryEnabled", true},
-    {"DataSourcePreferences.wikipediaEnabled", true},
-    {"AppDisplayPreferences.appNameDisplayMode", "onShortcutPress"},
-    {"AppDisplayPreferences.panelPosition", "bottomTrailing"},
-    {"TelemetryPreferences.telemetryEnabled", true},
-};
-
-// The seven objects over one store and one center.
-struct AllPreferences {
-  UserDefaults d;
-  NotificationCenter center;
-  FilesPreferences files{d, center};
-  MessagesPreferences messages{d, center};
-  IntelligencePreferences intelligence{d, center};
-  ClipboardPreferences clipboard{d, center};
-  DataSourcePreferences sources{d, center};
-  AppDisplayPreferences display{d, center};
-  TelemetryPreferences telemetry{d, center};
-  std::vector<UUID> versions() const {
-    return {files.version(),   messages.version(), intelligence.version(), clipboard.version(),
-            sources.version(), display.version(),  telemetry.version()};
+// Counts posts per notification name on a private center.
+class NotificationLog {
+ public:
+  explicit NotificationLog(NotificationCenter& center) : center_(center) {}
+  void watch(const std::string& name) {
+    observations_.emplace_back(center_, name, [this](const Notification& n) { posts_.push_back(n); });
   }
+  size_t count(const std::string& name) const {
+    return std::count_if(posts_.begin(), posts_.end(), [&](const Notification& n) { return n.name == name; });
+  }
+  const std::vector<Notification>& posts() const { return posts_; }
+
+ private:
+  NotificationCenter& center_;
+  std::vector<ScopedObservation> observations_;
+  std::vector<Notification> posts_;
 };
 
-// --- Defaults --------------------------------------------------------------
-
-TEST(PreferenceDefaultsTest, EmptyStoresAndIgnoredStoredValuesGiveEveryDefault) {
-  struct Case {
-    const char* name;
-    std::vector<std::pair<std::string, json>> stored;
-  } cases[] = {
-      {"empty", {}},
-      {"wrong types",  // booleans as strings and numbers, strings as numbers, arrays of mixed types
-       {{"FilesPreferences.searchEnabled", "false"},
-        {"FilesPreferences.semanticSearchEnabled", 1},
-        {"FilesPreferences.searchScope", 1},
-        {"FilesPreferences.indexedFolders", json::array({"/a", 2})},
-        {"FilesPreferences.computeUnits", true},
-        {"FilesPreferences.indexingIntensity", json::array({"maximum"})},
-        {"MessagesPreferences.searchEnabled", 0},
-        {"IntelligencePreferences.selectedModel", 2.5},
-        {"ClipboardPreferences.historyEnabled", "true"},
-        {"ClipboardPreferences.retentionDays", "30"},
-        {"DataSourcePreferences.weatherEnabled", "no"},
-        {"AppDisplayPreferences.panelPosition", 3},
-        {"TelemetryPreferences.telemetryEnabled", 0.0}}},
-      {"unknown raw values",  // raw values are case- and space-sensitive
-       {{"FilesPreferences.computeUnits", "gpu"},
-        {"FilesPreferences.searchScope", "User"},
-        {"FilesPreferences.indexingIntensity", "high"},
-        {"MessagesPreferences.computeUnits", ""},
-        {"MessagesPreferences.indexingIntensity", "maximum "},
-        {"IntelligencePreferences.selectedModel", "bge-large"},
-        {"IntelligencePreferences.computeUnits", "cpu_ne"},
-        {"IntelligencePreferences.indexingIntensity", "Balanced"},
-        {"AppDisplayPreferences.appNameDisplayMode", "never"},
-        {"AppDisplayPreferences.panelPosition", "center"}}},
+// What the preference objects load from `d`, as key → JSON value (enumerations as raw values).
+inline std::map<std::string, nlohmann::json> loadedByObjects(UserDefaults& d) {
+  using nlohmann::json;
+  NotificationCenter center;
+  FilesPreferences f(d, center);
+  MessagesPreferences m(d, center);
+  IntelligencePreferences i(d, center);
+  ClipboardPreferences c(d, center);
+  DataSourcePreferences s(d, center);
+  AppDisplayPreferences a(d, center);
+  TelemetryPreferences t(d, center);
+  auto str = [](std::string_view v) { return json(std::string(v)); };
+  return {
+      {f.kSearchEnabledKey, f.searchEnabled()},
+      {f.kSemanticSearchEnabledKey, f.semanticSearchEnabled()},
+      {f.kSearchScopeKey, str(FilesPreferences::rawValue(f.searchScope()))},
+      {f.kIndexedFoldersKey, f.indexedFolders()},
+      {f.kComputeUnitsKey, str(pallix::rawValue(f.computeUnits()))},
+      {f.kIndexingIntensityKey, str(rawValue(f.indexingIntensity()))},
+      {m.kSearchEnabledKey, m.searchEnabled()},
+      {m.kSemanticSearchEnabledKey, m.semanticSearchEnabled()},
+      {m.kComputeUnitsKey, str(pallix::rawValue(m.computeUnits()))},
+      {m.kIndexingIntensityKey, str(rawValue(m.indexingIntensity()))},
+      {i.kSelectedModelKey, str(pallix::rawValue(i.selectedModel()))},
+      {i.kComputeUnitsKey, str(pallix::rawValue(i.computeUnits()))},
+      {i.kIndexingIntensityKey, str(rawValue(i.indexingIntensity()))},
+      {c.kHistoryEnabledKey, c.historyEnabled()},
+      {c.kRetentionDaysKey, c.retentionDays()},
+      {s.kCalculatorEnabledKey, s.calculatorEnabled()},
+      {s.kContactsEnabledKey, s.contactsEnabled()},
+      {s.kCalendarEnabledKey, s.calendarEnabled()},
+      {s.kMapsEnabledKey, s.mapsEnabled()},
+      {s.kWeatherEnabledKey, s.weatherEnabled()},
+      {s.kDictionaryEnabledKey, s.dictionaryEnabled()},
+      {s.kWikipediaEnabledKey, s.wikipediaEnabled()},
+      {a.kAppNameDisplayModeKey, str(AppDisplayPreferences::rawValue(a.appNameDisplayMode()))},
+      {a.kPanelPositionKey, str(rawValue(a.panelPosition()))},
+      {t.kTelemetryEnabledKey, t.telemetryEnabled()},
   };
-  for (const auto& k : cases) {
-    UserDefaults d;
-    for (const auto& [key, value] : k.stored) ASSERT_TRUE(d.setRaw(key, value).ok()) << k.name << " " << key;
-    auto loaded = loadedByObjects(d);
-    EXPECT_EQ(loaded.size(), kDefaults.size()) << k.name;
-    for (const auto& [key, value] : kDefaults) EXPECT_EQ(loaded[key], value) << k.name << " " << key;
-    EXPECT_EQ(d.keys().size(), k.stored.size()) << k.name << ": loading writes nothing";
-  }
-}
-
-TEST(PreferenceDefaultsTest, RetentionDaysAcceptsOnlyTheFourOptions) {
-  NotificationCenter center;
-  // Stored value → loaded value; a real number is not an integer.
-  for (auto [stored, loaded] : std::vector<std::pair<json, int64_t>>{{-1, 7},
-                                                                     {2, 7},
-                                                                     {14, 7},
-                                                                     {31, 7},
-                                                                     {365, 7},
-                                                                     {int64_t{1} << 40, 7},
-                                                                     {30.0, 7},
-                                                                     {1, 1},
-                                                                     {7, 7},
-                                                                     {30, 30},
-                                                                     {0, 0}}) {
-    UserDefaults d;
-    ASSERT_TRUE(d.setRaw(ClipboardPreferences::kRetentionDaysKey, stored).ok());
-    EXPECT_EQ(ClipboardPreferences(d, center).retentionDays(), loaded) << stored.dump();
-  }
-}
-
-TEST(PreferenceDefaultsTest, ConstructionRemovesTheObsoleteMaxItemCount) {
-  UserDefaults d;
-  NotificationCenter center;
-  ASSERT_TRUE(d.set(ClipboardPreferences::kObsoleteMaxItemCountKey, 500).ok());
-  ASSERT_TRUE(d.set(ClipboardPreferences::kHistoryEnabledKey, true).ok());
-  ClipboardPreferences clipboard(d, center);
-  EXPECT_FALSE(d.contains(ClipboardPreferences::kObsoleteMaxItemCountKey));
-  EXPECT_TRUE(clipboard.historyEnabled());
 }
 
 // --- Setters -----------------------------------------------------------------
 
-TEST(PreferenceSetterTest, ChangeWritesTheKeyRenewsVersionAndPostsWithTheObject) {
+// Each setter writes its key once, then renews its object's version; four of the
+// objects post, and a model change also posts the new model. Setting the value
+// again, or a retention outside the options, writes, renews and posts nothing.
+TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnouncesOnlyAChange) {
   UserDefaults d;
   NotificationCenter center;
-  NotificationLog log(center);
-  log.watch(FilesPreferences::kDidChangeNotification);
   FilesPreferences files(d, center);
-  UUID before = files.version();
-  // The notification observer sees the stored value, the written key and the new version.
-  bool checked = false;
-  ScopedObservation probe(center, FilesPreferences::kDidChangeNotification, [&](const Notification& n) {
-    EXPECT_EQ(std::any_cast<FilesPreferences*>(n.object), &files);
-    EXPECT_EQ(files.indexingIntensity(), IndexingIntensity::maximum);
-    EXPECT_EQ(d.stringValue(FilesPreferences::kIndexingIntensityKey), "maximum");
-    EXPECT_NE(files.version(), before);
-    checked = true;
-  });
-  ASSERT_TRUE(files.setIndexingIntensity(IndexingIntensity::maximum).ok());
-  EXPECT_TRUE(checked);
-  EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 1u);
-}
-
-TEST(PreferenceSetterTest, SettingTheCurrentValueWritesNothingKeepsVersionAndPostsNothing) {
-  AllPreferences all;
-  auto& [d, center, files, messages, intelligence, clipboard, sources, display, telemetry] = all;
+  MessagesPreferences messages(d, center);
+  IntelligencePreferences intelligence(d, center);
+  ClipboardPreferences clipboard(d, center);
+  DataSourcePreferences sources(d, center);
+  AppDisplayPreferences display(d, center);
+  TelemetryPreferences telemetry(d, center);
+  auto versions = [&] {
+    return std::vector<UUID>{files.version(),   messages.version(), intelligence.version(), clipboard.version(),
+                             sources.version(), display.version(),  telemetry.version()};
+  };
   NotificationLog log(center);
   for (auto name :
        {FilesPreferences::kDidChangeNotification, MessagesPreferences::kDidChangeNotification,
@@ -171,36 +113,6 @@ TEST(PreferenceSetterTest, SettingTheCurrentValueWritesNothingKeepsVersionAndPos
         ClipboardPreferences::kDidChangeNotification}) {
     log.watch(name);
   }
-  std::vector<UUID> versions = all.versions();
-  ASSERT_TRUE(files.setSearchEnabled(true).ok());
-  ASSERT_TRUE(files.setSemanticSearchEnabled(false).ok());
-  ASSERT_TRUE(files.setSearchScope(FilesPreferences::SearchScope::user).ok());
-  ASSERT_TRUE(files.setIndexedFolders({}).ok());
-  ASSERT_TRUE(files.setComputeUnits(EmbeddingComputeUnits::cpuNe).ok());
-  ASSERT_TRUE(files.setIndexingIntensity(IndexingIntensity::low).ok());
-  ASSERT_TRUE(files.removeIndexedFolder("/not/listed").ok());
-  ASSERT_TRUE(messages.setSearchEnabled(true).ok());
-  ASSERT_TRUE(messages.setSemanticSearchEnabled(false).ok());
-  ASSERT_TRUE(messages.setComputeUnits(EmbeddingComputeUnits::cpuNe).ok());
-  ASSERT_TRUE(messages.setIndexingIntensity(IndexingIntensity::low).ok());
-  ASSERT_TRUE(intelligence.setSelectedModel(EmbeddingModel::bgeSmall).ok());
-  ASSERT_TRUE(intelligence.setComputeUnits(EmbeddingComputeUnits::cpuNe).ok());
-  ASSERT_TRUE(intelligence.setIndexingIntensity(IndexingIntensity::balanced).ok());
-  ASSERT_TRUE(clipboard.setHistoryEnabled(false).ok());
-  ASSERT_TRUE(clipboard.setRetentionDays(7).ok());
-  ASSERT_TRUE(sources.setCalculatorEnabled(true).ok());
-  ASSERT_TRUE(sources.setWikipediaEnabled(true).ok());
-  ASSERT_TRUE(display.setPanelPosition(PanelPosition::bottomTrailing).ok());
-  ASSERT_TRUE(display.setAppNameDisplayMode(AppDisplayPreferences::AppNameDisplayMode::onShortcutPress).ok());
-  ASSERT_TRUE(telemetry.setTelemetryEnabled(true).ok());
-  EXPECT_TRUE(d.keys().empty());
-  EXPECT_TRUE(log.posts().empty());
-  EXPECT_EQ(all.versions(), versions);
-}
-
-TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsType) {
-  AllPreferences all;
-  auto& [d, center, files, messages, intelligence, clipboard, sources, display, telemetry] = all;
   using Mode = AppDisplayPreferences::AppNameDisplayMode;
   const std::tuple<std::function<Status()>, const char*, json> cases[] = {
       {[&] { return files.setSearchEnabled(false); }, "FilesPreferences.searchEnabled", false},
@@ -235,58 +147,44 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsType) {
        "topLeading"},
       {[&] { return telemetry.setTelemetryEnabled(false); }, "TelemetryPreferences.telemetryEnabled", false},
   };
-  for (const auto& [set, key, value] : cases) ASSERT_TRUE(set().ok()) << key;
+  const std::vector<UUID> initial = versions();
+  // A files post comes with the object, after the write and the new version.
+  std::pair<const char*, json> current;
+  UUID seen = files.version();
+  ScopedObservation probe(center, FilesPreferences::kDidChangeNotification, [&](const Notification& n) {
+    EXPECT_EQ(std::any_cast<FilesPreferences*>(n.object), &files);
+    EXPECT_EQ(d.rawValue(current.first), current.second);
+    EXPECT_NE(files.version(), seen);
+    seen = files.version();
+  });
+  for (const auto& [set, key, value] : cases) {
+    current = {key, value};
+    ASSERT_TRUE(set().ok()) << key;
+  }
   for (const auto& [set, key, value] : cases) EXPECT_EQ(d.rawValue(key), value) << key;
-}
-
-TEST(PreferenceSetterTest, OnlyFourObjectsPostAndModelChangeAlsoPostsTheNewModel) {
-  UserDefaults d;
-  NotificationCenter center;
-  NotificationLog log(center);
-  log.watch(IntelligencePreferences::kDidChangeNotification);
-  log.watch(IntelligencePreferences::kEmbeddingModelDidChangeNotification);
-  log.watch(MessagesPreferences::kDidChangeNotification);
-  log.watch(ClipboardPreferences::kDidChangeNotification);
-  IntelligencePreferences intelligence(d, center);
-  ASSERT_TRUE(intelligence.setIndexingIntensity(IndexingIntensity::low).ok());
-  EXPECT_EQ(log.count("EmbeddingModelDidChange"), 0u) << "only a model change announces a model";
-  ASSERT_TRUE(intelligence.setSelectedModel(EmbeddingModel::bgeM3).ok());
-  ASSERT_EQ(log.count("EmbeddingModelDidChange"), 1u);
-  EXPECT_EQ(log.count("IntelligencePreferencesDidChange"), 2u);
-  EXPECT_EQ(std::any_cast<EmbeddingModel>(log.posts().back().object), EmbeddingModel::bgeM3);
-
-  MessagesPreferences messages(d, center);
-  ASSERT_TRUE(messages.setSemanticSearchEnabled(true).ok());
-  EXPECT_EQ(log.count("MessagesPreferencesDidChange"), 1u);
-  ClipboardPreferences clipboard(d, center);
-  ASSERT_TRUE(clipboard.setRetentionDays(30).ok());
-  EXPECT_EQ(log.count("ClipboardPreferencesDidChange"), 1u);
-
-  DataSourcePreferences sources(d, center);
-  AppDisplayPreferences display(d, center);
-  TelemetryPreferences telemetry(d, center);
-  size_t before = log.posts().size();
-  UUID v = sources.version();
-  ASSERT_TRUE(sources.setMapsEnabled(false).ok());
-  ASSERT_TRUE(display.setPanelPosition(PanelPosition::topCenter).ok());
-  ASSERT_TRUE(telemetry.setTelemetryEnabled(false).ok());
-  EXPECT_EQ(log.posts().size(), before);
-  EXPECT_NE(sources.version(), v) << "silent objects still renew their version";
-}
-
-TEST(PreferenceSetterTest, InvalidRetentionIsRejectedWithoutAnyEffect) {
-  UserDefaults d;
-  NotificationCenter center;
-  NotificationLog log(center);
-  log.watch(ClipboardPreferences::kDidChangeNotification);
-  ClipboardPreferences clipboard(d, center);
-  UUID v = clipboard.version();
-  Status s = clipboard.setRetentionDays(14);
-  ASSERT_TRUE(testing::failsWith(s, "14"));
-  EXPECT_EQ(clipboard.retentionDays(), 7);
-  EXPECT_EQ(clipboard.version(), v);
-  EXPECT_FALSE(d.contains(ClipboardPreferences::kRetentionDaysKey));
-  EXPECT_TRUE(log.posts().empty());
+  const std::vector<UUID> renewed = versions();
+  for (size_t i = 0; i < renewed.size(); ++i) EXPECT_NE(renewed[i], initial[i]) << i;
+  EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 5u);
+  EXPECT_EQ(log.count(MessagesPreferences::kDidChangeNotification), 4u);
+  EXPECT_EQ(log.count(IntelligencePreferences::kDidChangeNotification), 3u);
+  EXPECT_EQ(log.count(ClipboardPreferences::kDidChangeNotification), 2u);
+  ASSERT_EQ(log.count(IntelligencePreferences::kEmbeddingModelDidChangeNotification), 1u);
+  for (const Notification& n : log.posts()) {
+    if (n.name == IntelligencePreferences::kEmbeddingModelDidChangeNotification) {
+      EXPECT_EQ(std::any_cast<EmbeddingModel>(n.object), EmbeddingModel::bgeM3);
+    }
+  }
+  const size_t posts = log.posts().size();
+  ASSERT_TRUE(d.remove(FilesPreferences::kSearchEnabledKey).ok());
+  for (const auto& [set, key, value] : cases) ASSERT_TRUE(set().ok()) << key;
+  ASSERT_TRUE(files.removeIndexedFolder("/not/listed").ok());
+  // A retention outside the four options is refused without any effect.
+  ASSERT_TRUE(testing::failsWith(clipboard.setRetentionDays(14), "14"));
+  EXPECT_EQ(clipboard.retentionDays(), 0);
+  EXPECT_EQ(d.rawValue(ClipboardPreferences::kRetentionDaysKey), 0);
+  EXPECT_FALSE(d.contains(FilesPreferences::kSearchEnabledKey)) << "an unchanged value is not written again";
+  EXPECT_EQ(log.posts().size(), posts);
+  EXPECT_EQ(versions(), renewed);
 }
 
 // --- Indexed folders -----------------------------------------------------------
@@ -300,7 +198,7 @@ class IndexedFoldersTest : public ::testing::Test {
   FilesPreferences files{d, center};
 };
 
-TEST_F(IndexedFoldersTest, SymlinkedFolderAddedTwiceLeavesOneResolvedEntry) {
+TEST_F(IndexedFoldersTest, SymlinkedFolderAddedTwiceLeavesOneResolvedEntryAndAMissingOneIsStandardised) {
   fs::create_directories(tmp / "real/Notes");
   fs::create_directory_symlink(tmp / "real", tmp / "link");
   NotificationLog log(center);
@@ -314,33 +212,31 @@ TEST_F(IndexedFoldersTest, SymlinkedFolderAddedTwiceLeavesOneResolvedEntry) {
   EXPECT_EQ(files.version(), v);
   EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 1u);
   EXPECT_EQ(d.stringArrayValue(FilesPreferences::kIndexedFoldersKey), std::vector<std::string>{resolved});
+  ASSERT_TRUE(files.addIndexedFolder(tmp / "later/../later/sub//").ok());
+  EXPECT_EQ(files.indexedFolders(),
+            (std::vector<std::string>{resolved, fs::canonical(tmp.path()).string() + "/later/sub"}));
 }
 
 TEST_F(IndexedFoldersTest, FoldersKeepTheirOrderAndRemoveMatchesThroughLinks) {
+  auto names = [&] {
+    std::vector<std::string> out;
+    for (const auto& folder : files.indexedFolders()) out.push_back(fs::path(folder).filename());
+    return out;
+  };
   for (auto name : {"a", "b", "c"}) fs::create_directories(tmp / name);
   fs::create_directory_symlink(tmp / "b", tmp / "to-b");
   ASSERT_TRUE(files.addIndexedFolder(tmp / "c").ok());
   ASSERT_TRUE(files.addIndexedFolder(tmp / "a").ok());
   ASSERT_TRUE(files.addIndexedFolder(tmp / "b").ok());
-  ASSERT_EQ(files.indexedFolders().size(), 3u);
-  EXPECT_EQ(fs::path(files.indexedFolders()[0]).filename(), "c");
-  EXPECT_EQ(fs::path(files.indexedFolders()[1]).filename(), "a");
+  EXPECT_EQ(names(), (std::vector<std::string>{"c", "a", "b"}));
   ASSERT_TRUE(files.removeIndexedFolder(tmp / "to-b/").ok());
-  ASSERT_EQ(files.indexedFolders().size(), 2u);
-  EXPECT_EQ(fs::path(files.indexedFolders()[1]).filename(), "a");
+  EXPECT_EQ(names(), (std::vector<std::string>{"c", "a"}));
   // A duplicate written into the store by hand is removed with its twin.
   std::vector<std::string> withDuplicate = files.indexedFolders();
   withDuplicate.push_back(withDuplicate[0] + "/");
   ASSERT_TRUE(files.setIndexedFolders(withDuplicate).ok());
   ASSERT_TRUE(files.removeIndexedFolder(tmp / "c").ok());
-  ASSERT_EQ(files.indexedFolders().size(), 1u);
-  EXPECT_EQ(fs::path(files.indexedFolders()[0]).filename(), "a");
-}
-
-TEST_F(IndexedFoldersTest, MissingFolderIsStandardisedAndKept) {
-  ASSERT_TRUE(files.addIndexedFolder(tmp / "later/../later/sub//").ok());
-  ASSERT_EQ(files.indexedFolders().size(), 1u);
-  EXPECT_EQ(files.indexedFolders()[0], fs::canonical(tmp.path()).string() + "/later/sub");
+  EXPECT_EQ(names(), std::vector<std::string>{"a"});
 }
 
 TEST(SearchScopeTest, UserScopeListsExistingHomeFoldersInOrder) {
@@ -357,55 +253,145 @@ TEST(SearchScopeTest, UserScopeListsExistingHomeFoldersInOrder) {
   EXPECT_TRUE(FilesPreferences::scopeDirectories(FilesPreferences::SearchScope::system, dirs).empty());
 }
 
-// --- Persistence -----------------------------------------------------------------
+// --- Key catalogue ---------------------------------------------------------------
 
-TEST(PreferencePersistenceTest, ValuesSurviveAReloadFromTheDefaultsFile) {
-  TempDir tmp;
-  std::string path = tmp / "UserDefaults.json";
-  NotificationCenter center;
-  {
-    UserDefaults d(path);
-    FilesPreferences files(d, center);
-    ASSERT_TRUE(files.addIndexedFolder(tmp.path()).ok());
-    ASSERT_TRUE(files.setComputeUnits(EmbeddingComputeUnits::cpuGpu).ok());
-    IntelligencePreferences intelligence(d, center);
-    ASSERT_TRUE(intelligence.setSelectedModel(EmbeddingModel::bgeM3).ok());
-    ClipboardPreferences clipboard(d, center);
-    ASSERT_TRUE(clipboard.setRetentionDays(1).ok());
-    AppDisplayPreferences display(d, center);
-    ASSERT_TRUE(display.setPanelPosition(PanelPosition::topTrailing).ok());
+// An empty store (but for the obsolete clipboard item count) gives every
+// default, in the objects and in the catalogue; loading removes the obsolete
+// key and writes nothing.
+TEST(KnownPreferencesTest, CatalogueCoversEveryKeyOnceWithTheObjectPrefixAndItsDefault) {
+  std::set<std::string> keys;
+  UserDefaults empty;
+  ASSERT_TRUE(empty.set(ClipboardPreferences::kObsoleteMaxItemCountKey, 500).ok());
+  auto loaded = loadedByObjects(empty);
+  for (const auto& d : knownPreferences()) {
+    EXPECT_TRUE(keys.insert(d.key).second) << d.key;
+    EXPECT_EQ(d.key.rfind(d.object + ".", 0), 0u) << d.key;
+    EXPECT_EQ(findKnownPreference(d.key), &d);
+    EXPECT_EQ(loaded.at(d.key), d.defaultValue) << d.key;
   }
-  UserDefaults reloaded(path);
-  ASSERT_FALSE(reloaded.loadError().has_value());
-  FilesPreferences files(reloaded, center);
-  EXPECT_EQ(files.indexedFolders(), std::vector<std::string>{fs::canonical(tmp.path()).string()});
-  EXPECT_EQ(files.computeUnits(), EmbeddingComputeUnits::cpuGpu);
-  EXPECT_EQ(IntelligencePreferences(reloaded, center).selectedModel(), EmbeddingModel::bgeM3);
-  EXPECT_EQ(ClipboardPreferences(reloaded, center).retentionDays(), 1);
-  EXPECT_EQ(AppDisplayPreferences(reloaded, center).panelPosition(), PanelPosition::topTrailing);
+  EXPECT_EQ(keys.size(), loaded.size());
+  EXPECT_TRUE(empty.keys().empty());
+  EXPECT_EQ(findKnownPreference("ClipboardPreferences.maxItemCount"), nullptr);
 }
 
-TEST(PreferencePersistenceTest, CorruptDefaultsFileGivesAClearMessageAndAFreshStart) {
-  TempDir tmp;
-  std::string path = tmp / "UserDefaults.json";
-  for (std::string corrupt : {std::string("{\"FilesPreferences.searchEnabled\": fal"), std::string("[1, 2]"),
-                              std::string("\x00\xff\xfe garbage", 12), std::string("\"just a string\"")}) {
-    fs::remove(path + ".corrupt");
-    ASSERT_TRUE(writeFileAtomically(path, corrupt).ok());
-    UserDefaults d(path);
-    ASSERT_TRUE(d.loadError().has_value());
-    EXPECT_NE(d.loadError()->description().find(path), std::string::npos);
-    EXPECT_NE(d.loadError()->description().find("start fresh"), std::string::npos);
-    NotificationCenter center;
-    FilesPreferences files(d, center);
-    EXPECT_TRUE(files.searchEnabled());
-    ClipboardPreferences clipboard(d, center);
-    EXPECT_EQ(clipboard.retentionDays(), 7);
-    // The fresh store is writable and replaces the corrupt file.
-    ASSERT_TRUE(files.setSearchEnabled(false).ok());
-    EXPECT_FALSE(FilesPreferences(*std::make_unique<UserDefaults>(path), center).searchEnabled());
-    EXPECT_TRUE(fs::exists(path + ".corrupt"));
+// Random stored values (right and wrong types, allowed and unknown raw
+// values, which are case- and space-sensitive): the catalogue's effective
+// value must equal what the objects load, and loading writes nothing.
+TEST(KnownPreferencesTest, EffectiveValuesAgreeWithTheObjectsOnRandomStores) {
+  std::mt19937 rng(20261205);
+  std::vector<json> pool = {true,       false,      0,         1,          7,          14,           30,
+                            -3,         30.0,       1ll << 40, 2.5,        "",         "user",       "system",
+                            "cpuNe",    "gpu",      "cpu_ne",  "User",     "Balanced", "all",        "bge-m3",
+                            "low",      "maximum ", "maximum", "balanced", "always",   "topLeading", "bottomCenter",
+                            "bge-small"};
+  pool.insert(pool.end(), {json::array(), json::array({"/a", "/b"}), json::array({"/a", 3}), json::object(), nullptr});
+  for (int round = 0; round < 400; ++round) {
+    UserDefaults d;
+    for (const auto& desc : knownPreferences()) {
+      int pick = std::uniform_int_distribution<int>(0, static_cast<int>(pool.size()) + 2)(rng);
+      if (pick >= static_cast<int>(pool.size())) {
+        if (!desc.allowedValues.empty() && pick == static_cast<int>(pool.size())) {
+          ASSERT_TRUE(d.setRaw(desc.key, desc.allowedValues[rng() % desc.allowedValues.size()]).ok());
+        }
+        continue;  // absent
+      }
+      ASSERT_TRUE(d.setRaw(desc.key, pool[pick]).ok());
+    }
+    const size_t stored = d.keys().size();
+    auto loaded = loadedByObjects(d);
+    ASSERT_EQ(d.keys().size(), stored);
+    for (const auto& desc : knownPreferences()) {
+      ASSERT_EQ(effectivePreferenceValue(desc, d), loaded.at(desc.key))
+          << desc.key << " stored " << d.rawValue(desc.key).value_or("absent").dump();
+    }
   }
+}
+
+// A parse case: a preference key (or a type name: bool, int, double, string,
+// date), the text, and either the value it gives or (discarded) a failure
+// whose message contains `error`.
+struct ParseCase {
+  const char* keyOrType;
+  const char* text;
+  nlohmann::json expected;
+  const char* error = "";
+};
+
+TEST(KnownPreferencesTest, ParsingValidatesTypeAndAllowedValuesAndTypedValuesParseTheirTextForms) {
+  const json fails = json(json::value_t::discarded);
+  const json date = {{"$date", 1733400000.0}};
+  const ParseCase cases[] = {
+      {"FilesPreferences.searchScope", "system", "system"},
+      {"FilesPreferences.searchScope", "everywhere", fails, "user, system"},
+      {"ClipboardPreferences.retentionDays", "0", 0},
+      {"ClipboardPreferences.retentionDays", "14", fails, "1, 7, 30, 0"},
+      {"ClipboardPreferences.retentionDays", "week", fails, "int"},
+      {"TelemetryPreferences.telemetryEnabled", "NO", false},
+      {"TelemetryPreferences.telemetryEnabled", "yes", true},
+      {"TelemetryPreferences.telemetryEnabled", "maybe", fails},
+      {"FilesPreferences.indexedFolders", "/a,/b", json::array({"/a", "/b"})},
+      {"FilesPreferences.indexedFolders", R"(["/with,comma"])", json::array({"/with,comma"})},
+      {"FilesPreferences.indexedFolders", "", json::array()},
+      {"FilesPreferences.indexedFolders", "[1,2]", fails},
+      {"FilesPreferences.indexedFolders", "[\"unterminated", fails},
+      {"int", "42", 42},
+      {"int", " -7 ", -7},
+      {"int", "4.2", fails},
+      {"int", "99999999999999999999", fails},
+      {"double", "2.5", 2.5},
+      {"double", "nan", fails},
+      {"double", "", fails},
+      {"date", "1733400000", date},
+      {"date", "2024-12-05T12:00:00Z", date},
+      {"date", "yesterday", fails},
+      {"string", " spaced ", " spaced "},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(std::string(k.keyOrType) + " <- '" + k.text + "'");
+    const auto* desc = findKnownPreference(k.keyOrType);
+    auto r = desc ? parsePreferenceValue(*desc, k.text)
+                  : parseTypedValue(k.text, preferenceValueTypeFromName(k.keyOrType).value());
+    if (!k.expected.is_discarded()) {
+      ASSERT_TRUE(r.ok()) << r.error().description();
+      EXPECT_EQ(r.value(), k.expected);
+    } else {
+      ASSERT_TRUE(testing::failsWith(r, k.error)) << r.error().description();
+    }
+  }
+  EXPECT_EQ(preferenceValueTypeFromName("array").value(), PreferenceValueType::stringArray);
+  EXPECT_FALSE(preferenceValueTypeFromName("float").ok());
+}
+
+// `defaults write` refuses keys nothing reads and names the one meant.
+TEST(KnownPreferencesTest, UnknownKeysSuggestTheKeyMeant) {
+  // The wrong case, a missing plural and a property under the wrong object
+  // are also checked through `pallix defaults` (prefs_cli_test.sh).
+  struct Case {
+    const char* typed;
+    const char* meant;  // nullptr: nothing close
+  };
+  const Case cases[] = {
+      {"IndexingService.indexedFolders", "FilesPreferences.indexedFolders"},
+      {"ClipboardPreferences.retentionDay", "ClipboardPreferences.retentionDays"},
+      {"TelemetryPrefs.telemetryEnabled", "TelemetryPreferences.telemetryEnabled"},
+      {"Other.count", nullptr},
+      {"x", nullptr},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(findKnownKey(c.typed), nullptr) << c.typed;
+    const PreferenceDescriptor* suggested = suggestKnownKey(c.typed);
+    EXPECT_EQ(suggested ? suggested->key : "(none)", c.meant ? c.meant : "(none)") << c.typed;
+  }
+  for (const auto& d : knownStoredKeys()) {
+    EXPECT_EQ(findKnownPreference(d.key), nullptr) << d.key;
+    EXPECT_EQ(findKnownKey(d.key), &d);
+  }
+  // The two folder lists point at each other.
+  const auto* semantic = findKnownKey("FilesPreferences.indexedFolders");
+  const auto* catalog = findKnownKey("IndexingService.fileDirectories");
+  ASSERT_TRUE(semantic && catalog);
+  EXPECT_NE(semantic->note.find(catalog->key), std::string::npos);
+  EXPECT_NE(catalog->note.find(semantic->key), std::string::npos);
 }
 
 }  // namespace

@@ -4,11 +4,7 @@
 // locked by another process and one no other user may read), and a second
 // process writing while pallix reads. The database must come out unchanged.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,11 +12,9 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "CliProcess.h"
 #include "core/Strings.h"
+#include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace pallix::testing {
 namespace {
@@ -32,53 +26,6 @@ std::string fileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
-
-// A helper process that prints `ready` on stdout once it holds what the test
-// needs, and runs until the test ends.
-class BackgroundProcess {
- public:
-  BackgroundProcess(const std::vector<std::string>& argv, const std::string& ready) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    // Bounded wait for the ready line.
-    std::string seen;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (pid_ > 0 && seen.find(ready) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd fd{out[0], POLLIN, 0};
-      if (::poll(&fd, 1, 200) > 0) {
-        char buffer[256];
-        ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        seen.append(buffer, static_cast<size_t>(n));
-      }
-    }
-    ready_ = seen.find(ready) != std::string::npos;
-    out_ = out[0];
-  }
-  ~BackgroundProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
-  bool ready() const { return ready_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool ready_ = false;
-};
 
 class MessagesCliTest : public ::testing::Test {
  protected:
@@ -215,8 +162,7 @@ TEST_F(MessagesCliTest, UnusableDatabasesGiveOneClearMessage) {
          generate(database, {"--empty"});
          runProcess({PALLIX_PYTHON, "-c",
                      "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); c.execute('DROP TABLE message'); c.commit()",
-                     database},
-                    {});
+                     database});
        },
        1, "no such table: message"},
   };
@@ -238,9 +184,8 @@ TEST_F(MessagesCliTest, UnusableDatabasesGiveOneClearMessage) {
   BackgroundProcess locker({PALLIX_PYTHON, "-c",
                             "import signal,sqlite3,sys; c=sqlite3.connect(sys.argv[1], isolation_level=None); "
                             "c.execute('BEGIN EXCLUSIVE'); print('locked', flush=True); signal.pause()",
-                            database},
-                           "locked");
-  ASSERT_TRUE(locker.ready());
+                            database});
+  ASSERT_TRUE(locker.waitForOutput("locked", std::chrono::seconds(20)));
   ProcessResult locked = pallix({"messages", "search", "lunch"});
   EXPECT_EQ(locked.exitCode, 1);
   EXPECT_NE(locked.err.find("database is locked"), std::string::npos) << locked.err;
@@ -283,9 +228,8 @@ TEST_F(MessagesCliTest, ASearchWhileAnotherProcessWritesInWALMode) {
                             "  i+=1\n"
                             "  c.execute(\"INSERT INTO message (guid, text, date, is_from_me) VALUES (?, 'lunch from "
                             "the writer', ?, 1)\", ('W%d' % i, int((time.time() - 978307200) * 1e9))); c.commit()\n",
-                            wal},
-                           "writing");
-  ASSERT_TRUE(writer.ready());
+                            wal});
+  ASSERT_TRUE(writer.waitForOutput("writing", std::chrono::seconds(20)));
   for (int i = 0; i < 5; ++i) {
     ProcessResult r =
         runProcess({PALLIX_BINARY, "messages", "search", "lunch", "--json"}, {{"PALLIX_HOME", home / "wal"}});

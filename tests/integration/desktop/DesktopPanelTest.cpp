@@ -10,7 +10,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "../DesktopTestSupport.h"
+#include "testing/TestProcess.h"
 #include "app/platform/DataDirectories.h"
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/platform/linux/XcbGlobalHotKeys.h"
@@ -64,7 +64,7 @@ class DesktopPanelTest : public ::testing::Test {
     return nlohmann::json::parse(in, nullptr, false);
   }
   void startAgent() {
-    agent_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_DESKTOP_BINARY}, env_, true);
+    agent_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_DESKTOP_BINARY}, env_);
     ASSERT_TRUE(pollUntil([&] { return state().has_value(); }, std::chrono::seconds(20)))
         << "pallix-desktop did not answer on its socket";
   }

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "tests/integration/CliProcess.h"
+#include "testing/TestProcess.h"
 #include "tests/integration/sources/LocalHttpServer.h"
 #include "tests/support/TempDir.h"
 

@@ -54,6 +54,7 @@ class BackgroundProcess {
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
+  pid_t pid() const { return pid_; }
   bool running();
   void signal(int number);
   bool writeInput(const std::string& bytes);

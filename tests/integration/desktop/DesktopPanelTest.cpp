@@ -4,7 +4,6 @@
 // of an unusable stored shortcut at start-up. Screenshots of each mode are
 // written to the test's artefact folder.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,6 +16,7 @@
 #include "app/shell/PanelPlacement.h"
 #include "app/shell/PanelRequests.h"
 #include "testing/TestProcess.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -33,8 +33,6 @@ class DesktopPanelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
-    char pattern[] = "/tmp/pallix-desktop-XXXXXX";
-    home_ = ::mkdtemp(pattern);
     env_ = {{"DISPLAY", display_.name()},
             {"HOME", home_},
             {"PALLIX_HOME", home_},
@@ -51,11 +49,6 @@ class DesktopPanelTest : public ::testing::Test {
       std::ofstream(home_ + "/.local/share/applications/" + std::string(app) + ".desktop")
           << "[Desktop Entry]\nType=Application\nName=" << app << "\nExec=true\n";
     }
-  }
-  void TearDown() override {
-    agent_.reset();
-    std::error_code ignored;
-    if (!home_.empty()) fs::remove_all(home_, ignored);
   }
 
   void writeDefaults(const nlohmann::json& values) { std::ofstream(dirs_.defaultsPath()) << values.dump(); }
@@ -91,8 +84,9 @@ class DesktopPanelTest : public ::testing::Test {
     EXPECT_GT(fs::file_size(path), 1000u) << path;
   }
 
+  testing::TempDir tmp_;
+  const std::string home_ = tmp_.path();
   XvfbDisplay display_;
-  std::string home_;
   std::map<std::string, std::string> env_;
   DataDirectories dirs_;
   std::unique_ptr<BackgroundProcess> agent_;

@@ -17,7 +17,7 @@
 #include "app/platform/linux/X11Pasteboard.h"
 #include "app/search/CatalogSchema.h"
 #include "core/RunLoop.h"
-#include "tests/integration/DesktopTestSupport.h"
+#include "testing/TestProcess.h"
 
 using namespace pallix;
 

@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/integration/DesktopTestSupport.h"
+#include "testing/TestProcess.h"
 
 namespace {
 
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
   std::map<std::string, std::string> env = {{"DISPLAY", display.name()}, {"HOME", home},
                                             {"PALLIX_HOME", home},       {"XDG_RUNTIME_DIR", home},
                                             {"PALLIX_LOG", "info"},      {"PALLIX_THEME", "dark"}};
-  BackgroundProcess agent({PALLIX_DESKTOP_BINARY}, env, true);
+  BackgroundProcess agent({PALLIX_DESKTOP_BINARY}, env);
   // The agent reports its first full scan on its output, which a thread
   // keeps draining so the agent never blocks on a full pipe.
   auto scanStart = Clock::now();

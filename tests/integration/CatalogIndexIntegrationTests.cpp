@@ -1,18 +1,11 @@
 // The pallix binary end to end: `pallix index` over real folders and desktop
 // entries, then the searches a user would run. Each test has its own home,
 // data folders and environment; the binary's path comes from CMake.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -21,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -28,65 +22,11 @@ namespace {
 
 using testing::TempDir;
 
-struct ProcessRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-  nlohmann::json json() const { return nlohmann::json::parse(out, nullptr, /*allow_exceptions=*/false); }
-};
+using testing::BackgroundProcess;
+using testing::ProcessResult;
 
-// Runs the binary and waits for it (at most two minutes). With `terminal`,
-// stderr is a pseudo-terminal, as in an interactive shell.
-ProcessRun runPallix(const std::vector<std::string>& args, const std::vector<std::string>& environment, bool terminal) {
-  ProcessRun run;
-  int outPipe[2];
-  int errFds[2];  // read, write
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) return run;
-  if (terminal ? ::openpty(&errFds[0], &errFds[1], nullptr, nullptr, nullptr) != 0 : ::pipe2(errFds, O_CLOEXEC) != 0) {
-    return run;
-  }
-  std::vector<std::string> argvStrings = {PALLIX_BINARY};
-  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv, envp;
-  for (auto& a : argvStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env = environment;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(outPipe[1], STDOUT_FILENO);
-    ::dup2(errFds[1], STDERR_FILENO);
-    ::execve(argv[0], argv.data(), envp.data());
-    ::_exit(127);
-  }
-  ::close(outPipe[1]);
-  ::close(errFds[1]);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  std::vector<pollfd> fds = {{outPipe[0], POLLIN, 0}, {errFds[0], POLLIN, 0}};
-  std::string* sinks[] = {&run.out, &run.err};
-  while ((fds[0].fd >= 0 || fds[1].fd >= 0) && std::chrono::steady_clock::now() < deadline) {
-    if (::poll(fds.data(), fds.size(), 1000) <= 0) continue;
-    for (size_t i = 0; i < fds.size(); ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[4096];
-      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<size_t>(n));
-      } else {  // end of file, or EIO once the terminal's other side is closed
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-      }
-    }
-  }
-  for (const pollfd& fd : fds) {
-    if (fd.fd >= 0) ::close(fd.fd);
-  }
-  if (fds[0].fd >= 0 || fds[1].fd >= 0) ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+nlohmann::json parsed(const ProcessResult& run) {
+  return nlohmann::json::parse(run.out, nullptr, /*allow_exceptions=*/false);
 }
 
 class CatalogIndexIntegrationTest : public ::testing::Test {
@@ -96,23 +36,32 @@ class CatalogIndexIntegrationTest : public ::testing::Test {
     share_ = tmp_.mkdir("share");
     bin_ = tmp_.mkdir("bin");
     tree_ = tmp_.mkdir("tree");
-    environment_ = {"PALLIX_HOME=" + home_, "HOME=" + home_, "XDG_DATA_DIRS=" + share_,
-                    "PATH=" + bin_ + ":/usr/bin:/bin", "LANG=C.UTF-8"};
+    environment_ = {{"PALLIX_HOME", home_},
+                    {"HOME", home_},
+                    {"XDG_DATA_DIRS", share_},
+                    {"PATH", bin_ + ":/usr/bin:/bin"},
+                    {"LANG", "C.UTF-8"}};
   }
 
-  ProcessRun command(const std::vector<std::string>& args, bool terminal = false) {
-    return runPallix(args, environment_, terminal);
+  // `pallix args...`; with `terminal`, stderr is a pseudo-terminal.
+  std::unique_ptr<BackgroundProcess> start(std::vector<std::string> args, bool terminal = false) {
+    args.insert(args.begin(), PALLIX_BINARY);
+    return std::make_unique<BackgroundProcess>(
+        args, environment_, testing::ProcessOptions{.cleanEnvironment = true, .errorTerminal = terminal});
+  }
+  ProcessResult command(const std::vector<std::string>& args, bool terminal = false) {
+    return start(args, terminal)->finish();
   }
 
   std::vector<std::string> filePaths(const std::string& query) {
     std::vector<std::string> paths;
-    const nlohmann::json found = command({"files", query, "--json"}).json();
+    const nlohmann::json found = parsed(command({"files", query, "--json"}));
     for (const auto& result : found["files"]) paths.push_back(result.value("path", ""));
     return paths;
   }
 
   std::vector<std::string> appNames(const std::string& query) {
-    const nlohmann::json found = command({"search", query, "--json"}).json();
+    const nlohmann::json found = parsed(command({"search", query, "--json"}));
     std::vector<std::string> names;
     for (const auto& app : found["apps"]) names.push_back(app.value("name", ""));
     return names;
@@ -127,7 +76,7 @@ class CatalogIndexIntegrationTest : public ::testing::Test {
 
   TempDir tmp_;
   std::string home_, share_, bin_, tree_;
-  std::vector<std::string> environment_;
+  testing::Environment environment_;
 };
 
 TEST_F(CatalogIndexIntegrationTest, FirstIndexShowsSavingAndEditsKeepFileSearchExact) {
@@ -135,20 +84,20 @@ TEST_F(CatalogIndexIntegrationTest, FirstIndexShowsSavingAndEditsKeepFileSearchE
   tmp_.write("tree/zebra-quartz.md", "z");
   ASSERT_EQ(command({"folders", "add", tree_}).exitCode, 0);
 
-  ProcessRun first = command({"index"}, /*terminal=*/true);
+  ProcessResult first = command({"index"}, /*terminal=*/true);
   ASSERT_EQ(first.exitCode, 0) << first.err;
   EXPECT_NE(first.err.find("Scanning... "), std::string::npos) << first.err;
   EXPECT_TRUE(std::regex_search(first.err, std::regex("Saving\\.\\.\\. [0-9]+ of [0-9]+ records"))) << first.err;
   EXPECT_NE(first.err.find("Saving... indexing the names of "), std::string::npos) << first.err;
   EXPECT_EQ(filePaths("zebra"), std::vector<std::string>{tree_ + "/zebra-quartz.md"});
 
-  const nlohmann::json rescan = command({"index", "--json"}).json();
+  const nlohmann::json rescan = parsed(command({"index", "--json"}));
   EXPECT_EQ(rescan.value("unchanged", false), true) << rescan.dump();
 
   std::filesystem::rename(tree_ + "/zebra-quartz.md", tree_ + "/yak-quartz.md");
   std::filesystem::remove(tree_ + "/folder0/doc0.txt");
   tmp_.write("tree/folder1/walrus.txt", "w");
-  const nlohmann::json edited = command({"index", "--json"}).json();
+  const nlohmann::json edited = parsed(command({"index", "--json"}));
   EXPECT_EQ(edited.value("inserted", -1), 2) << edited.dump();
   EXPECT_EQ(edited.value("deleted", -1), 2) << edited.dump();
   EXPECT_TRUE(filePaths("zebra").empty());
@@ -169,11 +118,11 @@ TEST_F(CatalogIndexIntegrationTest, DesktopEntriesForTheLocaleWithGenericNamesAn
   entry("absolute.desktop", "Name=Absolute Tool\nTryExec=" + tool + "\n");
   entry("gone.desktop", "Name=Gone Tool\nTryExec=" + bin_ + "/gone\n");
   entry("unlisted.desktop", "Name=Unlisted Tool\nTryExec=not-installed-anywhere\n");
-  *std::find(environment_.begin(), environment_.end(), "LANG=C.UTF-8") = "LANG=de_DE.UTF-8";
+  environment_["LANG"] = "de_DE.UTF-8";
 
   ASSERT_EQ(command({"index"}).exitCode, 0);
   std::set<std::string> listed;
-  for (const auto& app : command({"catalog", "--type", "app", "--json"}).json()) listed.insert(app.value("name", ""));
+  for (const auto& app : parsed(command({"catalog", "--type", "app", "--json"}))) listed.insert(app.value("name", ""));
   EXPECT_EQ(listed, (std::set<std::string>{"Rechner", "Mathe Trainer", "Absolute Tool"}));
   // Keywords and generic names find an app, after every name match.
   EXPECT_EQ(appNames("mathe"), (std::vector<std::string>{"Mathe Trainer", "Rechner"}));
@@ -209,11 +158,11 @@ TEST_F(CatalogIndexIntegrationTest, DamagedCatalogMetWhileSavingIsReplacedAndInd
   file.close();
   tmp_.write("tree/folder2/narwhal.txt", "n");
 
-  ProcessRun again = command({"index"});
+  ProcessResult again = command({"index"});
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_NE(again.err.find("damaged"), std::string::npos) << again.err;
   EXPECT_EQ(filePaths("narwhal"), std::vector<std::string>{tree_ + "/folder2/narwhal.txt"});
-  EXPECT_EQ(command({"catalog", "--type", "file", "--json"}).json().size(), 301u);
+  EXPECT_EQ(parsed(command({"catalog", "--type", "file", "--json"})).size(), 301u);
 }
 
 // A first index writes its records while it scans, into one transaction
@@ -223,47 +172,19 @@ TEST_F(CatalogIndexIntegrationTest, DamagedCatalogMetWhileSavingIsReplacedAndInd
 TEST_F(CatalogIndexIntegrationTest, FirstIndexKilledHalfWayLeavesNothingThatClaimsToBeComplete) {
   makeTree(200, 100);
   ASSERT_EQ(command({"folders", "add", tree_}).exitCode, 0);
-  int terminal = -1;
-  int replica = -1;
-  ASSERT_EQ(::openpty(&terminal, &replica, nullptr, nullptr, nullptr), 0);
-  std::vector<std::string> argvStrings = {PALLIX_BINARY, "index"};
-  std::vector<char*> argv, envp;
-  for (auto& a : argvStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  for (auto& e : environment_) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(replica, STDERR_FILENO);
-    ::execve(argv[0], argv.data(), envp.data());
-    ::_exit(127);
-  }
-  ::close(replica);
+  auto first = start({"index"}, /*terminal=*/true);
   // Progress lines are printed after the records handed out before them
   // were written: at 8192 items scanned, at least that many are in the load.
-  std::string progress;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (progress.find("Scanning... 8192 items") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd fd{terminal, POLLIN, 0};
-    if (::poll(&fd, 1, 100) <= 0) continue;
-    char buffer[4096];
-    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
-    if (n <= 0) break;
-    progress.append(buffer, static_cast<size_t>(n));
-  }
-  ASSERT_NE(progress.find("Scanning... 8192 items"), std::string::npos) << progress;
-  ASSERT_EQ(::kill(pid, SIGSTOP), 0);
-  ProcessRun whileLoading = command({"catalog", "--json"});
+  ASSERT_TRUE(first->waitForOutput("Scanning... 8192 items", std::chrono::seconds(60))) << first->errorOutput();
+  first->signal(SIGSTOP);
+  ProcessResult whileLoading = command({"catalog", "--json"});
   EXPECT_EQ(whileLoading.exitCode, 0) << whileLoading.err;
-  EXPECT_TRUE(whileLoading.json().empty()) << whileLoading.out.substr(0, 200);
-  ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ::close(terminal);
-  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(parsed(whileLoading).empty()) << whileLoading.out.substr(0, 200);
+  first->signal(SIGKILL);
+  EXPECT_EQ(first->finish().exitCode, 128 + SIGKILL);
 
-  EXPECT_TRUE(command({"catalog", "--json"}).json().empty());
-  const nlohmann::json again = command({"index", "--json"}).json();
+  EXPECT_TRUE(parsed(command({"catalog", "--json"})).empty());
+  const nlohmann::json again = parsed(command({"index", "--json"}));
   EXPECT_EQ(again.value("unchanged", true), false) << again.dump();
   EXPECT_EQ(again.value("inserted", 0), 200 * 100 + 200) << again.dump();  // files and folders
 }

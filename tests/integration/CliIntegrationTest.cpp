@@ -6,8 +6,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "CliProcess.h"
 #include "core/Strings.h"
+#include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::testing {

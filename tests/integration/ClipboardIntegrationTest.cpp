@@ -6,12 +6,11 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "CliProcess.h"
-#include "DesktopTestSupport.h"
 #include "app/platform/Pasteboard.h"
 #include "app/platform/linux/X11Pasteboard.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
+#include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::testing {
@@ -32,9 +31,8 @@ class ClipboardIntegrationTest : public ::testing::Test {
     }
     ASSERT_TRUE(display.ok()) << display.failure();
     ASSERT_EQ(pallix({"defaults", "write", "ClipboardPreferences.historyEnabled", "true"}).exitCode, 0);
-    watcher = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_BINARY, "clipboard", "watch"}, env(),
-                                                  /*captureOutput=*/true);
-    ASSERT_TRUE(pollUntil([&] { return watcher->readLine().find("watching the clipboard") != std::string::npos; }));
+    watcher = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_BINARY, "clipboard", "watch"}, env());
+    ASSERT_TRUE(watcher->waitForOutput("watching the clipboard"));
   }
 
   std::map<std::string, std::string> env() const {
@@ -130,7 +128,7 @@ TEST_F(ClipboardIntegrationTest, SecretsEmptyClipboardsAndDyingOwnersRecordNothi
   ASSERT_TRUE(owner.running());
   owner.stop();
   {
-    BackgroundProcess hostile({HOSTILE_OWNER_BINARY}, env(), true);
+    BackgroundProcess hostile({HOSTILE_OWNER_BINARY}, env());
     ASSERT_EQ(hostile.readLine(), "ready");
     EXPECT_EQ(hostile.waitForExit(), 0);  // it dies on the watcher's first request for its image
   }
@@ -144,18 +142,15 @@ TEST_F(ClipboardIntegrationTest, SecretsEmptyClipboardsAndDyingOwnersRecordNothi
   EXPECT_NE(second.err.find("already recording"), std::string::npos) << second.err;
   EXPECT_EQ(h.dump().find("hunter2"), std::string::npos);
   EXPECT_EQ(pallix({"clipboard", "search", "hunter2"}).exitCode, 1);
-  std::string log;
-  for (std::string line; !(line = watcher->readLine(std::chrono::milliseconds(200))).empty();) log += line + "\n";
-  EXPECT_EQ(log.find("hunter2"), std::string::npos);
+  EXPECT_EQ((watcher->output() + watcher->errorOutput()).find("hunter2"), std::string::npos);
 }
 
 TEST_F(ClipboardIntegrationTest, TheAgentRecordsTheClipboardWhenNoWatcherDoes) {
   watcher->stop();
   auto agentEnv = env();
   agentEnv["PALLIX_LOG"] = "info";
-  BackgroundProcess agent({PALLIX_BINARY, "daemon"}, agentEnv, /*captureOutput=*/true);
-  ASSERT_TRUE(
-      pollUntil([&] { return agent.readLine().find("running (pid") != std::string::npos; }, std::chrono::seconds(30)));
+  BackgroundProcess agent({PALLIX_BINARY, "daemon"}, agentEnv);
+  ASSERT_TRUE(agent.waitForOutput("running (pid", std::chrono::seconds(30)));
   copyMarkerAndWait("copied while the agent runs");
   // The agent holds the recorder's place: a watcher started now says so.
   auto second = pallix({"clipboard", "watch"});
@@ -165,7 +160,7 @@ TEST_F(ClipboardIntegrationTest, TheAgentRecordsTheClipboardWhenNoWatcherDoes) {
 
 TEST_F(ClipboardIntegrationTest, AnOwnerDyingMidTransferIsAClearError) {
   watcher->stop();
-  BackgroundProcess hostile({HOSTILE_OWNER_BINARY}, env(), true);
+  BackgroundProcess hostile({HOSTILE_OWNER_BINARY}, env());
   ASSERT_EQ(hostile.readLine(), "ready");
   X11Pasteboard::Options options;
   options.display = display.name();

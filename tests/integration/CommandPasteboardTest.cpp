@@ -5,9 +5,8 @@
 
 #include <cstdlib>
 
-#include "CliProcess.h"
-#include "DesktopTestSupport.h"
 #include "app/platform/linux/CommandPasteboard.h"
+#include "testing/TestProcess.h"
 
 namespace pallix::testing {
 namespace {

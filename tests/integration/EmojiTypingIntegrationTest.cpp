@@ -2,9 +2,8 @@
 // that records its key presses), and its copy path without a display.
 #include <gtest/gtest.h>
 
-#include "CliProcess.h"
-#include "DesktopTestSupport.h"
 #include "core/FileUtil.h"
+#include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::testing {
@@ -18,7 +17,7 @@ TEST(EmojiTypingIntegrationTest, MultiScalarEmojiAreTypedIntoTheFocusedWindow) {
   const std::map<std::string, std::string> env = {
       {"PALLIX_HOME", home.path()}, {"DISPLAY", display.name()}, {"PALLIX_LOG", "off"}};
   const std::string typed = home / "typed.txt";
-  BackgroundProcess window({KEY_RECORDER_BINARY, typed}, env, true);
+  BackgroundProcess window({KEY_RECORDER_BINARY, typed}, env);
   ASSERT_EQ(window.readLine(), "ready");
   ASSERT_EQ(runProcess({PALLIX_BINARY, "emoji", "tone", "medium"}, env).exitCode, 0);
   std::string expected;

@@ -2,9 +2,8 @@
 // and parsed with gumbo.
 #include <gtest/gtest.h>
 
-#include "CliProcess.h"
-#include "DesktopTestSupport.h"
 #include "app/platform/linux/CurlLinkMetadataProvider.h"
+#include "testing/TestProcess.h"
 
 namespace pallix::testing {
 namespace {
@@ -13,8 +12,7 @@ class LinkPreviewIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!onPath("python3")) GTEST_SKIP() << "python3 is not installed (scripts/setup.sh installs it)";
-    server = std::make_unique<BackgroundProcess>(std::vector<std::string>{"python3", LINK_PREVIEW_SERVER},
-                                                 std::map<std::string, std::string>{}, true);
+    server = std::make_unique<BackgroundProcess>(std::vector<std::string>{"python3", LINK_PREVIEW_SERVER});
     port = server->readLine();
     ASSERT_FALSE(port.empty()) << "the fixture server did not start";
   }

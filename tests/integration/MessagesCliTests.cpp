@@ -4,11 +4,7 @@
 // locked by another process and one no other user may read), and a second
 // process writing while pallix reads. The database must come out unchanged.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,11 +12,9 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "CliProcess.h"
 #include "core/Strings.h"
+#include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace pallix::testing {
 namespace {
@@ -32,53 +26,6 @@ std::string fileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
-
-// A helper process that prints `ready` on stdout once it holds what the test
-// needs, and runs until the test ends.
-class BackgroundProcess {
- public:
-  BackgroundProcess(const std::vector<std::string>& argv, const std::string& ready) {
-    int out[2];
-    if (::pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    // Bounded wait for the ready line.
-    std::string seen;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (pid_ > 0 && seen.find(ready) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd fd{out[0], POLLIN, 0};
-      if (::poll(&fd, 1, 200) > 0) {
-        char buffer[256];
-        ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        seen.append(buffer, static_cast<size_t>(n));
-      }
-    }
-    ready_ = seen.find(ready) != std::string::npos;
-    out_ = out[0];
-  }
-  ~BackgroundProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
-  bool ready() const { return ready_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool ready_ = false;
-};
 
 class MessagesCliTest : public ::testing::Test {
  protected:
@@ -196,73 +143,43 @@ TEST_F(MessagesCliTest, ABackupReplacesTheDefaultLocation) {
   EXPECT_EQ(pallix({"messages", "import-backup", home / "Library"}).exitCode, 3);
 }
 
+// A database pallix cannot use: one message that says what to do, nothing
+// on standard output, and the database unchanged.
 TEST_F(MessagesCliTest, UnusableDatabasesGiveOneClearMessage) {
-  struct Case {
-    const char* name;
-    std::function<void()> make;
-    int exitCode;
-    const char* fragment;
-  };
-  const std::string fixture = home / "good.db";
-  fs::copy_file(database, fixture);
-  const Case cases[] = {
-      {"truncated", [&] { fs::resize_file(database, fs::file_size(fixture) / 3); }, 1, "malformed"},
-      {"not SQLite", [&] { std::ofstream(database, std::ios::binary) << std::string(5000, 'x'); }, 1,
-       "file is not a database"},
-      {"foreign",
-       [&] {
-         fs::remove(database);
-         generate(database, {"--empty"});
-         runProcess({PALLIX_PYTHON, "-c",
-                     "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); c.execute('DROP TABLE message'); c.commit()",
-                     database},
-                    {});
-       },
-       1, "no such table: message"},
-  };
-  for (const Case& c : cases) {
-    fs::copy_file(fixture, database, fs::copy_options::overwrite_existing);
-    c.make();
+  auto expectOneMessage = [&](int exitCode, const std::vector<std::string>& fragments,
+                              const std::vector<std::string>& prefix = {}) {
     const std::string before = fileBytes(database);
-    ProcessResult r = pallix({"messages", "search", "lunch"});
-    EXPECT_EQ(r.exitCode, c.exitCode) << c.name;
-    EXPECT_TRUE(r.out.empty()) << c.name;
-    EXPECT_EQ(r.err.rfind("pallix: ", 0), 0u) << c.name << ": " << r.err;
-    EXPECT_NE(r.err.find(c.fragment), std::string::npos) << c.name << ": " << r.err;
-    EXPECT_EQ(r.err.find("Text search failed"), std::string::npos) << c.name << ": the log repeats the message";
-    EXPECT_EQ(fileBytes(database), before) << c.name;
-  }
+    ProcessResult r = pallix({"messages", "search", "lunch"}, prefix);
+    EXPECT_EQ(r.exitCode, exitCode) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_EQ(r.err.rfind("pallix: ", 0), 0u) << r.err;
+    for (const std::string& fragment : fragments) EXPECT_NE(r.err.find(fragment), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Text search failed"), std::string::npos) << "the log repeats the message: " << r.err;
+    EXPECT_EQ(fileBytes(database), before);
+  };
+  const std::string good = fileBytes(database);
+  std::ofstream(database, std::ios::binary) << std::string(5000, 'x');
+  expectOneMessage(1, {"file is not a database"});
 
   // Another process holds the database locked while it writes.
-  fs::copy_file(fixture, database, fs::copy_options::overwrite_existing);
-  BackgroundProcess locker({PALLIX_PYTHON, "-c",
-                            "import signal,sqlite3,sys; c=sqlite3.connect(sys.argv[1], isolation_level=None); "
-                            "c.execute('BEGIN EXCLUSIVE'); print('locked', flush=True); signal.pause()",
-                            database},
-                           "locked");
-  ASSERT_TRUE(locker.ready());
-  ProcessResult locked = pallix({"messages", "search", "lunch"});
-  EXPECT_EQ(locked.exitCode, 1);
-  EXPECT_NE(locked.err.find("database is locked"), std::string::npos) << locked.err;
-  EXPECT_NE(locked.err.find("try again"), std::string::npos) << locked.err;
-}
-
-TEST_F(MessagesCliTest, ADatabaseThisUserCannotReadSaysWhatToDo) {
-  ::chmod(home.path().c_str(), 0755);
-  ::chmod((home / "Library").c_str(), 0755);
-  ::chmod((home / "Library/Messages").c_str(), 0755);
-  ::chmod(database.c_str(), 0600);
-  // As root every file is readable: the command runs as nobody instead.
-  std::vector<std::string> asOtherUser;
-  if (::geteuid() == 0) {
-    asOtherUser = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
-  } else {
-    ::chmod(database.c_str(), 0000);
+  std::ofstream(database, std::ios::binary) << good;
+  {
+    BackgroundProcess locker({PALLIX_PYTHON, "-c",
+                              "import signal,sqlite3,sys; c=sqlite3.connect(sys.argv[1], isolation_level=None); "
+                              "c.execute('BEGIN EXCLUSIVE'); print('locked', flush=True); signal.pause()",
+                              database});
+    ASSERT_TRUE(locker.waitForOutput("locked", std::chrono::seconds(20)));
+    expectOneMessage(1, {"database is locked", "try again"});
   }
-  ProcessResult r = pallix({"messages", "search", "lunch"}, asOtherUser);
-  EXPECT_EQ(r.exitCode, 3) << r.err;
-  EXPECT_NE(r.err.find("cannot be read by this user"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("chmod u+r"), std::string::npos) << r.err;
+
+  // This user may not read it. As root every file is readable: the command runs as nobody instead.
+  for (const std::string& path : {home.path(), home / "Library", home / "Library/Messages"}) {
+    ::chmod(path.c_str(), 0755);
+  }
+  ::chmod(database.c_str(), ::geteuid() == 0 ? 0600 : 0000);
+  std::vector<std::string> asOtherUser;
+  if (::geteuid() == 0) asOtherUser = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+  expectOneMessage(3, {"cannot be read by this user", "chmod u+r"}, asOtherUser);
 }
 
 TEST_F(MessagesCliTest, ASearchWhileAnotherProcessWritesInWALMode) {
@@ -283,9 +200,8 @@ TEST_F(MessagesCliTest, ASearchWhileAnotherProcessWritesInWALMode) {
                             "  i+=1\n"
                             "  c.execute(\"INSERT INTO message (guid, text, date, is_from_me) VALUES (?, 'lunch from "
                             "the writer', ?, 1)\", ('W%d' % i, int((time.time() - 978307200) * 1e9))); c.commit()\n",
-                            wal},
-                           "writing");
-  ASSERT_TRUE(writer.ready());
+                            wal});
+  ASSERT_TRUE(writer.waitForOutput("writing", std::chrono::seconds(20)));
   for (int i = 0; i < 5; ++i) {
     ProcessResult r =
         runProcess({PALLIX_BINARY, "messages", "search", "lunch", "--json"}, {{"PALLIX_HOME", home / "wal"}});

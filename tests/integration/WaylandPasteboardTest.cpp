@@ -6,8 +6,8 @@
 
 #include <atomic>
 
-#include "DesktopTestSupport.h"
 #include "app/platform/linux/WaylandPasteboard.h"
+#include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::testing {

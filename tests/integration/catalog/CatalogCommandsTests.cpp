@@ -17,7 +17,7 @@ using testing::runPallix;
 
 // The paths of the files and folders in the catalog of `home`.
 std::set<std::string> cataloguedPaths(const std::string& home, std::optional<uid_t> uid = {}) {
-  testing::ProcessOutcome listed = runPallix(home, {"catalog", "--json"}, uid);
+  testing::ProcessResult listed = runPallix(home, {"catalog", "--json"}, uid);
   EXPECT_EQ(listed.exitCode, 0) << listed.err;
   std::set<std::string> paths;
   nlohmann::json items = nlohmann::json::parse(listed.out, nullptr, false);
@@ -55,7 +55,7 @@ TEST(CatalogCommandsTest, AFolderThatCannotBeReadKeepsItsRecords) {
   EXPECT_EQ(cataloguedPaths(home.path(), runAs), all);
 
   ASSERT_EQ(::chmod((docs + "/private").c_str(), 0), 0);
-  testing::ProcessOutcome unreadable = runPallix(home.path(), {"index"}, runAs);
+  testing::ProcessResult unreadable = runPallix(home.path(), {"index"}, runAs);
   EXPECT_EQ(unreadable.exitCode, 0) << unreadable.err;
   EXPECT_EQ(cataloguedPaths(home.path(), runAs), all);
 
@@ -72,11 +72,11 @@ TEST(CatalogCommandsTest, DefaultLinkedAndNestedFoldersAreAddedAndWalkedOnce) {
   home.write("Documents/inner/b.txt", "b");
   std::filesystem::create_directory_symlink(docs, home / "Docs");
 
-  testing::ProcessOutcome added = runPallix(home.path(), {"folders", "add", docs});  // a default folder
+  testing::ProcessResult added = runPallix(home.path(), {"folders", "add", docs});  // a default folder
   EXPECT_EQ(added.exitCode, 0) << added.err;
   EXPECT_NE(runPallix(home.path(), {"folders", "add", home / "Docs"}).exitCode, 0);  // the same one, through a link
   EXPECT_EQ(runPallix(home.path(), {"folders", "add", docs + "/inner"}).exitCode, 0);
-  testing::ProcessOutcome listed = runPallix(home.path(), {"folders", "list", "--json"});
+  testing::ProcessResult listed = runPallix(home.path(), {"folders", "list", "--json"});
   nlohmann::json folders = nlohmann::json::parse(listed.out, nullptr, false);
   ASSERT_TRUE(folders.is_array()) << listed.out;
   EXPECT_EQ(folders.size(), 2u);

@@ -4,8 +4,8 @@
 // minutes.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "PallixProcess.h"
 #include "tests/support/TempDir.h"
@@ -14,12 +14,11 @@ namespace pallix {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::PallixProcess;
+using testing::pollUntil;
 using testing::runPallix;
-using testing::waitFor;
 
 bool catalogHas(const std::string& home, const std::string& path) {
-  testing::ProcessOutcome listed = runPallix(home, {"catalog", "--type", "file", "--json"});
+  testing::ProcessResult listed = runPallix(home, {"catalog", "--type", "file", "--json"});
   nlohmann::json items = nlohmann::json::parse(listed.out, nullptr, false);
   if (!items.is_array()) return false;
   for (const auto& item : items) {
@@ -30,7 +29,7 @@ bool catalogHas(const std::string& home, const std::string& path) {
 
 // The daemon's telemetry (on by default) names each work mode it applies.
 bool reachedDeepIdle(const std::string& home) {
-  std::istringstream lines(testing::readWhole(home + "/.local/share/Pallix/Telemetry.jsonl"));
+  std::ifstream lines(home + "/.local/share/Pallix/Telemetry.jsonl");
   for (std::string line; std::getline(lines, line);) {
     nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
     if (event.is_object() && event.value("signal", "") == "IndexingService.workModeChanged" &&
@@ -46,26 +45,26 @@ TEST(DaemonCatalogTest, CataloguesAFileCreatedThreeMinutesAfterStart) {
   const std::string docs = home.mkdir("Documents");
   const std::string early = home.write("Documents/early.txt", "1");
   const auto started = std::chrono::steady_clock::now();
-  PallixProcess daemon(home.path(), {"daemon"});
-  ASSERT_TRUE(waitFor([&] { return !daemon.running() || catalogHas(home.path(), early); }, 60s, 1s))
-      << daemon.errorOutput();
-  ASSERT_TRUE(daemon.running()) << daemon.errorOutput();
+  auto daemon = testing::startPallix(home.path(), {"daemon"});
+  ASSERT_TRUE(pollUntil([&] { return !daemon->running() || catalogHas(home.path(), early); }, 60s, 1s))
+      << daemon->errorOutput();
+  ASSERT_TRUE(daemon->running()) << daemon->errorOutput();
 
-  ASSERT_TRUE(waitFor([&] { return !daemon.running() || reachedDeepIdle(home.path()); }, 150s, 1s))
+  ASSERT_TRUE(pollUntil([&] { return !daemon->running() || reachedDeepIdle(home.path()); }, 150s, 1s))
       << "the daemon never reached deepIdle\n"
-      << daemon.errorOutput();
+      << daemon->errorOutput();
   // The moment the issue names: three minutes after start, well into deepIdle.
-  waitFor([&] { return !daemon.running() || std::chrono::steady_clock::now() - started >= 180s; }, 180s, 1s);
-  ASSERT_TRUE(daemon.running()) << daemon.errorOutput();
+  pollUntil([&] { return !daemon->running() || std::chrono::steady_clock::now() - started >= 180s; }, 180s, 1s);
+  ASSERT_TRUE(daemon->running()) << daemon->errorOutput();
   const std::string late = home.write("Documents/late.txt", "2");
   // Incremental runs in deepIdle are at most a minute apart.
-  EXPECT_TRUE(waitFor([&] { return catalogHas(home.path(), late); }, 65s, 1s)) << "not catalogued 65 s after creation\n"
-                                                                               << daemon.errorOutput();
+  EXPECT_TRUE(pollUntil([&] { return catalogHas(home.path(), late); }, 65s, 1s))
+      << "not catalogued 65 s after creation\n"
+      << daemon->errorOutput();
 
-  daemon.signal(SIGTERM);
-  std::optional<testing::ProcessOutcome> stopped = daemon.finish(30s);
-  ASSERT_TRUE(stopped);
-  EXPECT_EQ(stopped->exitCode, 0) << stopped->err;
+  daemon->signal(SIGTERM);
+  testing::ProcessResult stopped = daemon->finish(30s);
+  EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
 }
 
 }  // namespace

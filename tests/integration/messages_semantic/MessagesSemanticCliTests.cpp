@@ -3,24 +3,18 @@
 // this run (dates around now) and a real vCard import. The database must
 // come out unchanged from everything pallix does, and no message text may
 // reach the log (run at debug level).
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <ctime>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <thread>
 
-#include "CliProcess.h"
+#include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace pallix::testing {
 namespace {
@@ -134,39 +128,12 @@ TEST_F(MessagesSemanticCliTest, IndexesSearchesAndCatchesUpWithoutTouchingTheDat
 
 TEST_F(MessagesSemanticCliTest, WatchRunsUntilInterruptedAndKeepsWhatItIndexed) {
   installModel();
-  const std::string out = home / "watch.out";
-  std::vector<std::string> env = {"PALLIX_HOME=" + home.path(), "TMPDIR=" + home / "tmp", "PATH=/usr/bin:/bin"};
-  std::vector<std::string> argv = {PALLIX_BINARY, "messages", "index", "--watch"};
-  std::vector<char*> cargv, cenv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  for (auto& e : env) cenv.push_back(e.data());
-  cargv.push_back(nullptr);
-  cenv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-  while (fileBytes(out).find("full pass: ") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_NE(fileBytes(out).find("full pass: "), std::string::npos);
-  ::kill(pid, SIGINT);
-  int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0 &&
-         std::chrono::steady_clock::now() < deadline + std::chrono::seconds(20)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (::waitpid(pid, &status, WNOHANG) == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    FAIL() << "pallix messages index --watch did not stop on SIGINT";
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
-  EXPECT_NE(fileBytes(out).find("The message index holds "), std::string::npos);
+  BackgroundProcess watch({PALLIX_BINARY, "messages", "index", "--watch"},
+                          {{"PALLIX_HOME", home.path()}, {"TMPDIR", home / "tmp"}}, {.cleanEnvironment = true});
+  EXPECT_TRUE(watch.waitForOutput("full pass: ", std::chrono::seconds(90)));
+  watch.signal(SIGINT);
+  EXPECT_EQ(watch.waitForExit(std::chrono::seconds(20)), 130) << "pallix messages index --watch did not stop on SIGINT";
+  EXPECT_NE(watch.output().find("The message index holds "), std::string::npos);
   EXPECT_EQ(pallix({"messages", "semantic", "lunch", "--json"}).exitCode, 0);
 }
 

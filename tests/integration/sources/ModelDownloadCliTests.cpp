@@ -3,17 +3,13 @@
 // unpacked by /usr/bin/unzip, a 404, an archive holding another folder, and
 // a download cancelled from a second process.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <thread>
 
-#include "tests/integration/CliProcess.h"
+#include "testing/TestProcess.h"
 #include "tests/integration/sources/LocalHttpServer.h"
 #include "tests/support/TempDir.h"
 
@@ -111,33 +107,11 @@ TEST_F(ModelDownloadCliTest, FailuresSayWhatWentWrong) {
 
 TEST_F(ModelDownloadCliTest, ASecondProcessCancelsTheDownload) {
   serve(Reply{200, "", true});
-  const pid_t downloader = ::fork();
-  if (downloader == 0) {
-    for (const auto& [name, value] : environment()) ::setenv(name.c_str(), value.c_str(), 1);
-    ::execl(PALLIX_BINARY, PALLIX_BINARY, "model", "download", "bge-m3", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  bool downloading = false;
-  for (auto deadline = std::chrono::steady_clock::now() + 20s;
-       !downloading && std::chrono::steady_clock::now() < deadline;) {
-    downloading = downloadState()["state"] == "downloading";
-  }
-  EXPECT_TRUE(downloading);
+  testing::BackgroundProcess downloader({PALLIX_BINARY, "model", "download", "bge-m3"}, environment());
+  EXPECT_TRUE(testing::pollUntil([&] { return downloadState()["state"] == "downloading"; }, 20s, 20ms));
   auto cancel = pallix({"model", "cancel"});
   EXPECT_EQ(cancel.exitCode, 0) << cancel.err;
-  int status = 0;
-  pid_t ended = 0;
-  for (auto deadline = std::chrono::steady_clock::now() + 20s;
-       ended == 0 && std::chrono::steady_clock::now() < deadline;) {
-    ended = ::waitpid(downloader, &status, WNOHANG);
-    if (ended == 0) std::this_thread::yield();
-  }
-  if (ended == 0) {
-    ::kill(downloader, SIGKILL);
-    ::waitpid(downloader, &status, 0);
-    FAIL() << "the downloading process did not stop";
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(downloader.waitForExit(20s), 1) << "the downloading process did not stop";
   EXPECT_EQ(downloadState()["state"], "notDownloaded");
   EXPECT_EQ(pallix({"model", "cancel"}).exitCode, 1) << "nothing left to cancel";
 }

@@ -16,11 +16,6 @@ namespace {
 
 using namespace testing_support;
 
-std::string testData(const std::string& name) {
-  const char* root = std::getenv("PALLIX_TEST_DATA");
-  return std::string(root ? root : "tests/data") + "/similarity/" + name;
-}
-
 std::vector<IndexItem> fixtureItems() {
   return {{"doc-1", "h\xc3\xa9llo w\xc3\xb6rld", {1.0f, -2.5f, 0.125f}, {{"path", "/a"}, {"lang", "fr"}}},
           {"caf\xc3\xa9-\xe2\x98\x95", "", {3, 4, 5}, {}}};
@@ -125,22 +120,22 @@ TEST(MMapStoreTest, SaveWritesNameDotMmapAtomicallyOrNothing) {
   MMapStore store;
   auto path = store.saveIndex(fixtureItems(), dir.path(), "idx");
   ASSERT_TRUE(path.ok());
-  EXPECT_EQ(path.value(), dir.file("idx.mmap"));
+  EXPECT_EQ(path.value(), dir / "idx.mmap");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no temporary left behind
   auto loaded = store.loadIndex(path.value());
   ASSERT_TRUE(loaded.ok());
   EXPECT_EQ(loaded.value(), fixtureItems());
 
-  const auto before = readFileToString(dir.file("idx.mmap")).value();
+  const auto before = readFileToString(dir / "idx.mmap").value();
   auto items = fixtureItems();
   items[1].embedding = {1, 2};
   auto saved = store.saveIndex(items, dir.path(), "idx");
   ASSERT_FALSE(saved.ok());
   EXPECT_EQ(saved.error().description(), "Embedding dimension mismatch: expected 3, got 2");
   EXPECT_EQ(saved.error().code(), MMapStoreError::dimensionMismatch);
-  EXPECT_EQ(readFileToString(dir.file("idx.mmap")).value(), before);
+  EXPECT_EQ(readFileToString(dir / "idx.mmap").value(), before);
   EXPECT_FALSE(store.saveIndex(items, dir.path(), "other").ok());
-  EXPECT_FALSE(fileExists(dir.file("other.mmap")));
+  EXPECT_FALSE(fileExists(dir / "other.mmap"));
 
   saved = store.saveIndex(fixtureItems(), "/nonexistent-dir-for-pallix-tests/sub", "x");
   ASSERT_FALSE(saved.ok());
@@ -153,10 +148,10 @@ TEST(MMapStoreTest, ListIndexesFindsMmapFilesOnly) {
   MMapStore store;
   ASSERT_TRUE(store.saveIndex({}, dir.path(), "one").ok());
   ASSERT_TRUE(store.saveIndex({}, dir.path(), "two").ok());
-  ASSERT_TRUE(writeFileAtomically(dir.file("one.hnsw"), "x").ok());
-  EXPECT_EQ(store.listIndexes(dir.path()), (std::vector<std::string>{dir.file("one.mmap"), dir.file("two.mmap")}));
+  ASSERT_TRUE(writeFileAtomically((dir / "one.hnsw"), "x").ok());
+  EXPECT_EQ(store.listIndexes(dir.path()), (std::vector<std::string>{dir / "one.mmap", dir / "two.mmap"}));
   PrintedLines printed;
-  EXPECT_TRUE(store.listIndexes(dir.file("missing")).empty());
+  EXPECT_TRUE(store.listIndexes(dir / "missing").empty());
   ASSERT_EQ(printed.lines().size(), 1u);
   EXPECT_EQ(printed.lines()[0].rfind("Error listing indexes: ", 0), 0u);
 }

@@ -234,7 +234,7 @@ TEST(SimilarityIndexTest, SavedGraphAfterRemovalLoadsWithRemainingItems) {
   index->removeItem("i7");
   index->removeItem("i8");
   ASSERT_TRUE(index->saveHNSW(dir.path()).ok());
-  auto image = readFileToString(dir.file("Test.hnsw"));
+  auto image = readFileToString(dir / "Test.hnsw");
   ASSERT_TRUE(image.ok());
   EXPECT_EQ(getU32(image.value(), 0), 128u);
 
@@ -270,21 +270,21 @@ TEST(SimilarityIndexTest, MissingOrCorruptGraphFilesAreRebuiltNeverCrash) {
   std::mt19937_64 rng(7);
   TempDir dir;
   auto index = makeIndex(4);
-  ASSERT_TRUE(writeFileAtomically(dir.file("Test.hnsw"), "garbage").ok());
+  ASSERT_TRUE(writeFileAtomically((dir / "Test.hnsw"), "garbage").ok());
   EXPECT_EQ(index->loadOrRebuildHNSW(dir.path()), HNSWLoadOutcome::skipped);  // no items: nothing read
   EXPECT_EQ(index->hnswIndex(), nullptr);
-  std::filesystem::remove(dir.file("Test.hnsw"));
+  std::filesystem::remove(dir / "Test.hnsw");
   addRandom(*index, rng, 110, 4);
   EXPECT_EQ(index->loadOrRebuildHNSW(dir.path()), HNSWLoadOutcome::rebuilt);  // no file
   ASSERT_TRUE(index->saveHNSW(dir.path()).ok());
-  const std::string good = readFileToString(dir.file("Test.hnsw")).value();
+  const std::string good = readFileToString(dir / "Test.hnsw").value();
   PrintedLines printed;
   for (int i = 0; i < 60; ++i) {
     std::string bad = good;
     if (i % 3 == 0) bad.resize(rng() % good.size());
     if (i % 3 == 1) bad[rng() % bad.size()] ^= char(1 + rng() % 255);
     if (i % 3 == 2) bad = std::string(rng() % 64, char(rng()));
-    ASSERT_TRUE(writeFileAtomically(dir.file("Test.hnsw"), bad).ok());
+    ASSERT_TRUE(writeFileAtomically((dir / "Test.hnsw"), bad).ok());
     const auto outcome = index->loadOrRebuildHNSW(dir.path());
     EXPECT_NE(outcome, HNSWLoadOutcome::skipped);
     auto results = index->searchByVector(randomVector(rng, 4), 5);
@@ -303,17 +303,17 @@ TEST(SimilarityIndexTest, WholeIndexSaveAndLoadRoundTrip) {
   PrintedLines printed;
   auto location = index->saveIndex(dir.path(), "Chunks");
   ASSERT_TRUE(location.ok()) << location.error().description();
-  EXPECT_EQ(location.value(), dir.file("Chunks.mmap"));
-  const auto graphSize = readFileToString(dir.file("Chunks.hnsw")).value().size();
+  EXPECT_EQ(location.value(), dir / "Chunks.mmap");
+  const auto graphSize = readFileToString(dir / "Chunks.hnsw").value().size();
   EXPECT_EQ(printed.lines(), (std::vector<std::string>{"Saved HNSW index (" + std::to_string(graphSize) +
-                                                           " bytes) to " + dir.file("Chunks.hnsw"),
-                                                       "Saved 140 index items to " + dir.file("Chunks.mmap")}));
+                                                           " bytes) to " + (dir / "Chunks.hnsw"),
+                                                       "Saved 140 index items to " + (dir / "Chunks.mmap")}));
 
   auto loaded = makeIndex(4);
   auto items = loaded->loadIndex(dir.path(), "Chunks");
   ASSERT_TRUE(items.ok()) << items.error().description();
   EXPECT_EQ(items.value(), index->items());
-  EXPECT_EQ(printed.lines().back(), "Loaded HNSW index from " + dir.file("Chunks.hnsw"));
+  EXPECT_EQ(printed.lines().back(), "Loaded HNSW index from " + (dir / "Chunks.hnsw"));
   for (int q = 0; q < 20; ++q) {
     auto v = randomVector(rng, 4);
     auto a = index->searchByVector(v, 8), b = loaded->searchByVector(v, 8);
@@ -332,13 +332,13 @@ TEST(SimilarityIndexTest, LoadIndexRebuildsMissingOrForeignGraphAndReportsBadIte
   auto index = makeIndex(4);
   addRandom(*index, rng, 20, 4);
   ASSERT_TRUE(index->saveIndex(dir.path(), "X").ok());
-  std::filesystem::remove(dir.file("X.hnsw"));
+  std::filesystem::remove(dir / "X.hnsw");
   auto loaded = makeIndex(4);
   ASSERT_TRUE(loaded->loadIndex(dir.path(), "X").ok());
   ASSERT_NE(loaded->hnswIndex(), nullptr);
   EXPECT_EQ(loaded->hnswIndex()->count(), 20);
 
-  ASSERT_TRUE(writeFileAtomically(dir.file("X.hnsw"), readFileToString(dir.file("X.mmap")).value()).ok());
+  ASSERT_TRUE(writeFileAtomically((dir / "X.hnsw"), readFileToString(dir / "X.mmap").value()).ok());
   PrintedLines printed;
   ASSERT_TRUE(loaded->loadIndex(dir.path(), "X").ok());
   ASSERT_EQ(printed.lines().size(), 1u);
@@ -346,7 +346,7 @@ TEST(SimilarityIndexTest, LoadIndexRebuildsMissingOrForeignGraphAndReportsBadIte
       printed.lines()[0].rfind("Failed to deserialize HNSW, rebuilding: Invalid HNSW data: Node count mismatch: ", 0),
       0u);
 
-  ASSERT_TRUE(writeFileAtomically(dir.file("X.mmap"), "SKST-not-really").ok());
+  ASSERT_TRUE(writeFileAtomically((dir / "X.mmap"), "SKST-not-really").ok());
   auto bad = loaded->loadIndex(dir.path(), "X");
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error().description(), "File is too small to contain valid data");

@@ -87,22 +87,21 @@ TEST(BGESmallEmbeddingsTest, ModelsTooSmallForTheVocabularyOrFor512PositionsAreR
   }
 }
 
+// Damaged weights, configuration or vocabulary fail the load with the model's
+// message (cuts of the weights file are the safetensors reader's tests).
 TEST(BGESmallEmbeddingsTest, CorruptModelFilesFailCleanly) {
   auto weights = readFileToString(tinyModelDir() + "/model.safetensors");
   ASSERT_TRUE(weights.ok());
-  for (size_t cut : {size_t{0}, size_t{7}, size_t{100}, weights->size() / 3, weights->size() - 4}) {
+  for (const auto& [file, contents] :
+       {std::pair<std::string, std::string>{"model.safetensors", weights->substr(0, 100)},
+        {"config.json", "{ not json"},
+        {"vocab.txt", "only\nwords\n"}}) {
     TempDir dir;
     copyTinyModel(dir.path());
-    ASSERT_TRUE(writeFileAtomically(dir / "model.safetensors", weights->substr(0, cut)).ok());
+    ASSERT_TRUE(writeFileAtomically(dir / file, contents).ok());
     auto model = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path());
-    ASSERT_TRUE(testing::failsWith(model, "Failed to load BGE-Small model")) << cut;
+    EXPECT_TRUE(testing::failsWith(model, "Failed to load BGE-Small model")) << file;
   }
-  TempDir dir;
-  copyTinyModel(dir.path());
-  ASSERT_TRUE(writeFileAtomically(dir / "config.json", "{ not json").ok());
-  EXPECT_FALSE(BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path()).ok());
-  ASSERT_TRUE(writeFileAtomically(dir / "vocab.txt", "only\nwords\n").ok());
-  EXPECT_FALSE(BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, dir.path()).ok());
 }
 
 TEST(BundledResourcesTest, FindsTheVocabularyThroughTheEnvironment) {

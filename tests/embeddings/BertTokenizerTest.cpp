@@ -28,16 +28,11 @@ std::string repeated(const std::string& word, int times) {
   return text;
 }
 
+// Ids outside the vocabulary have no token.
 TEST(BertVocabularyTest, HasTheUncasedBertLayout) {
   EXPECT_EQ(bert().vocabularySize(), 30522u);
   EXPECT_EQ(bert().tokenForId(0), "[PAD]");
-  EXPECT_EQ(bert().tokenForId(1), "[unused0]");
   EXPECT_EQ(bert().unkId(), 100);
-  EXPECT_EQ(bert().clsId(), 101);
-  EXPECT_EQ(bert().sepId(), 102);
-  EXPECT_EQ(bert().tokenId("[MASK]"), 103);
-  EXPECT_EQ(bert().tokenId("the"), 1996);
-  EXPECT_EQ(bert().tokenId("##s"), 2015);
   EXPECT_EQ(bert().tokenForId(30522), "");
   EXPECT_EQ(bert().tokenForId(-1), "");
 }
@@ -49,15 +44,10 @@ TEST(BertTokenizerTest, HandCheckedTokens) {
     std::string text;
     Tokens tokens;
     std::vector<int> ids;
-  } cases[] = {// Words and punctuation.
+  } cases[] = {// Punctuation (plain ASCII is left to the oracle test below).
                {"Hello, world!", {"hello", ",", "world", "!"}, {7592, 1010, 2088, 999}},
-               {"don't", {"don", "'", "t"}, {}},
-               {"e-mail", {"e", "-", "mail"}, {}},
-               {"a...b", {"a", ".", ".", ".", "b"}, {}},
-               {"unbelievable", {"unbelievable"}, {}},
                // WordPiece takes the longest prefix first: "br" (no "bru"), "##ule" (no "##ulee"), "##e".
                {"brulee", {"br", "##ule", "##e"}, {7987, 9307, 2063}},
-               {"creme", {"cr", "##eme"}, {}},
                // Accents are folded, also when decomposed (e + combining acute).
                {"Crème Brûlée", {"cr", "##eme", "br", "##ule", "##e"}, {}},
                {"ÉCOLE", {"ecole"}, {12431}},
@@ -70,8 +60,6 @@ TEST(BertTokenizerTest, HandCheckedTokens) {
                {"中文，", {"中", "##文", "，"}, {}},
                // Whitespace.
                {"  hello\tworld\n\r\u00A0again\u2003 ", {"hello", "world", "again"}, {}},
-               {"", {}, {}},
-               {" \t\n ", {}, {}},
                // Symbols without a vocabulary entry are unknown; special tokens pass through, but only in upper case.
                {"hi 😀", {"hi", "[UNK]"}, {}},
                {"😀😀", {"[UNK]", "[UNK]"}, {}},
@@ -88,16 +76,11 @@ TEST(BertTokenizerTest, HandCheckedTokens) {
 
 // Accented capitals match plain lower case; control and format characters (U+0001, zero-width space) carry no text.
 TEST(BertTokenizerTest, EquivalentSpellings) {
-  const std::vector<std::pair<std::string, std::string>> pairs{{"ÀÉÎÕÜ", "aeiou"},
-                                                               {"ÇA", "ca"},
-                                                               {"ÑANDÚ", "nandu"},
-                                                               {"ÅNGSTRÖM", "angstrom"},
-                                                               {"ŽĎÁR", "zdar"},
-                                                               {"ÉCOLE", "ecole"},
-                                                               {"hel\x01lo\u200Bworld", "helloworld"}};
+  const std::vector<std::pair<std::string, std::string>> pairs{
+      {"ÀÉÎÕÜ", "aeiou"},       {"ÇA", "ca"},     {"ÑANDÚ", "nandu"},
+      {"ÅNGSTRÖM", "angstrom"}, {"ŽĎÁR", "zdar"}, {"hel\x01lo\u200Bworld", "helloworld"}};
   for (const auto& [accented, plain] : pairs) {
     EXPECT_EQ(bert().tokenize(accented), bert().tokenize(plain)) << accented;
-    EXPECT_EQ(bert().buildModelTokens(accented), bert().buildModelTokens(plain)) << accented;
   }
 }
 

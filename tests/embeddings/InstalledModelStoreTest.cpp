@@ -33,6 +33,8 @@ class InstalledModelStoreTest : public ::testing::Test {
   }
 };
 
+// Installed models are listed by name with whether they still load (hidden
+// folders are not models) and removed by plain names only.
 TEST_F(InstalledModelStoreTest, InstallListRemove) {
   auto listed = store.list();
   ASSERT_TRUE(listed.ok());
@@ -48,18 +50,27 @@ TEST_F(InstalledModelStoreTest, InstallListRemove) {
   for (const char* f : {"config.json", "model.safetensors", "vocab.txt"})
     expected += fs::file_size(tinyModelDir() + "/" + f);
   EXPECT_EQ(installed->sizeOnDisk, expected);
-  EXPECT_EQ(entries(dirs.modelsDirectory()), std::vector<std::string>{"bge_small_en"});
-
   auto direct = BGESmallEmbeddings::createFromDirectory(EmbeddingComputeUnits::cpu, tinyModelDir());
   ASSERT_TRUE(direct.ok());
   EXPECT_EQ(embed("hello world"), direct.value()->encode("hello world").value());
 
+  ASSERT_TRUE(store.install(tinyModelDir(), "spare").ok());
+  ASSERT_TRUE(writeFileAtomically(dirs.modelsDirectory() + "/spare/model.safetensors", "garbage").ok());
+  fs::create_directories(dirs.modelsDirectory() + "/.partial-install");
   listed = store.list();
   ASSERT_TRUE(listed.ok());
-  ASSERT_EQ(listed->size(), 1u);
+  ASSERT_EQ(listed->size(), 2u);
   EXPECT_EQ(listed->at(0).name, "bge_small_en");
   EXPECT_TRUE(listed->at(0).loads);
+  EXPECT_EQ(listed->at(1).name, "spare");
+  EXPECT_FALSE(listed->at(1).loads);
+  EXPECT_EQ(listed->at(1).dimension, 32);  // config.json still reads
+  EXPECT_NE(listed->at(1).loadError.find("corrupt safetensors"), std::string::npos) << listed->at(1).loadError;
 
+  EXPECT_FALSE(store.remove("../bge_small_en").ok());
+  EXPECT_FALSE(store.remove("").ok());
+  fs::remove_all(dirs.modelsDirectory() + "/.partial-install");
+  ASSERT_TRUE(store.remove("spare").ok());
   ASSERT_TRUE(store.remove("bge_small_en").ok());
   EXPECT_TRUE(entries(dirs.modelsDirectory()).empty());
   EXPECT_FALSE(BGESmallEmbeddings::create(EmbeddingComputeUnits::cpu, dirs).ok());
@@ -100,24 +111,6 @@ TEST_F(InstalledModelStoreTest, BrokenSourcesAreRefusedAndLeaveNothingBehind) {
   // The earlier install is untouched and nothing else was left behind.
   EXPECT_EQ(entries(dirs.modelsDirectory()), std::vector<std::string>{"bge_small_en"});
   EXPECT_EQ(embed("hi"), goodEmbedding);
-}
-
-TEST_F(InstalledModelStoreTest, ListReportsModelsThatNoLongerLoad) {
-  ASSERT_TRUE(store.install(tinyModelDir()).ok());
-  ASSERT_TRUE(store.install(tinyModelDir(), "spare").ok());
-  ASSERT_TRUE(writeFileAtomically(dirs.modelsDirectory() + "/spare/model.safetensors", "garbage").ok());
-  fs::create_directories(dirs.modelsDirectory() + "/.partial-install");  // hidden: ignored
-  auto listed = store.list();
-  ASSERT_TRUE(listed.ok());
-  ASSERT_EQ(listed->size(), 2u);
-  EXPECT_EQ(listed->at(0).name, "bge_small_en");
-  EXPECT_TRUE(listed->at(0).loads);
-  EXPECT_EQ(listed->at(1).name, "spare");
-  EXPECT_FALSE(listed->at(1).loads);
-  EXPECT_EQ(listed->at(1).dimension, 32);  // config.json still reads
-  EXPECT_NE(listed->at(1).loadError.find("corrupt safetensors"), std::string::npos) << listed->at(1).loadError;
-  EXPECT_FALSE(store.remove("../bge_small_en").ok());
-  EXPECT_FALSE(store.remove("").ok());
 }
 
 }  // namespace

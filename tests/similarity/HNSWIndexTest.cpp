@@ -21,11 +21,6 @@ using testing_support::euclidean;
 using testing_support::randomRows;
 using testing_support::randomVector;
 
-std::vector<std::vector<float>> randomData(std::size_t n, std::size_t dim, uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  return randomRows(rng, n, dim);
-}
-
 std::unique_ptr<HNSWIndex> buildIndex(const std::vector<std::vector<float>>& data, uint64_t seed, int64_t ef = 50) {
   auto index = std::make_unique<HNSWIndex>(16, 200, ef);
   index->setRandomSeed(seed);
@@ -225,7 +220,8 @@ TEST(HNSWIndexTest, WrongLengthVectorsCompareAtInfinity) {
 
 TEST(HNSWIndexTest, RandomBuildKeepsGraphInvariantsAndGeometricLevels) {
   const int n = 8000;
-  auto index = buildIndex(randomData(n, 4, 8), 42);
+  std::mt19937_64 rng(8);
+  auto index = buildIndex(randomRows(rng, n, 4), 42);
   int upper = 0, top = 0;
   for (int64_t node = 0; node < n; ++node) {
     const int level = index->nodeLevel(node);

@@ -37,9 +37,7 @@ TEST(MMapStoreTest, EmptyListIsTheHeaderAlone) {
   EXPECT_EQ(getU32(image, 4), 1u);
   EXPECT_EQ(getU64(image, 8), 0u);
   EXPECT_EQ(getU32(image, 16), 0u);
-  EXPECT_EQ(getU64(image, 20), 48u);
-  EXPECT_EQ(getU64(image, 28), 48u);
-  EXPECT_EQ(getU64(image, 36), 48u);
+  for (std::size_t section : {20, 28, 36}) EXPECT_EQ(getU64(image, section), 48u);
   EXPECT_EQ(getU32(image, 44), 0u);
   auto items = MMapStore::decode(image);
   ASSERT_TRUE(items.ok());

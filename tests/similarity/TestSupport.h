@@ -111,11 +111,6 @@ class PrintedLines {
     std::lock_guard guard(mutex_);
     return lines_;
   }
-  bool contains(const std::string& needle) const {
-    for (const auto& l : lines())
-      if (l.find(needle) != std::string::npos) return true;
-    return false;
-  }
 
  private:
   simkit::LineHandler previous_;

@@ -222,8 +222,10 @@ TEST(SimilarityIndexTest, DuplicateIdentifiersAppendAndMapToTheLaterItem) {
 
 // The items and their graph load as they were saved: the graph is read, not
 // rebuilt, and the copy answers like the original, also once items were
-// removed and the graph saved again.
-TEST(SimilarityIndexTest, WholeIndexSaveAndLoadRoundTrip) {
+// removed and the graph saved again. A missing or foreign graph is rebuilt
+// from the items, never fatal; with no items nothing is read. Unreadable item
+// files are errors.
+TEST(SimilarityIndexTest, SavedIndexLoadsAsItWasAndUnusableGraphsAreRebuilt) {
   std::mt19937_64 rng(8);
   TempDir dir;
   auto index = makeIndex(4);
@@ -264,44 +266,29 @@ TEST(SimilarityIndexTest, WholeIndexSaveAndLoadRoundTrip) {
   loaded->rebuildItemIndex();
   EXPECT_EQ(loaded->loadOrRebuildHNSW(dir.path(), "Chunks"), HNSWLoadOutcome::loaded);
   expectSameAnswers();
-}
 
-// A missing or foreign graph is rebuilt from the items, never fatal; with no
-// items nothing is read. Unreadable item files are errors.
-TEST(SimilarityIndexTest, MissingOrForeignGraphsAreRebuilt) {
-  std::mt19937_64 rng(7);
-  TempDir dir;
-  auto index = makeIndex(4);
-  ASSERT_TRUE(writeFileAtomically(dir / "X.hnsw", "garbage").ok());
-  EXPECT_EQ(index->loadOrRebuildHNSW(dir.path(), "X"), HNSWLoadOutcome::skipped);
-  EXPECT_EQ(index->hnswIndex(), nullptr);
-  addRandom(*index, rng, 110, 4);
-  ASSERT_TRUE(index->saveIndex(dir.path(), "X").ok());
-  const std::string good = readFileToString(dir / "X.hnsw").value();
-  std::filesystem::remove(dir / "X.hnsw");
-  auto loaded = makeIndex(4);
-  ASSERT_TRUE(loaded->loadIndex(dir.path(), "X").ok());
-  ASSERT_NE(loaded->hnswIndex(), nullptr);
-  EXPECT_EQ(loaded->hnswIndex()->count(), 110);
-
-  auto other = makeIndex(4);
+  // The saved graph now has 138 nodes for the file's 140 items.
+  auto fromForeign = makeIndex(4), other = makeIndex(4), empty = makeIndex(4);
   addRandom(*other, rng, 5, 4);
-  ASSERT_TRUE(other->saveHNSW(dir.path(), "X").ok());
-  PrintedLines printed;
-  auto fromForeign = makeIndex(4);
-  ASSERT_TRUE(fromForeign->loadIndex(dir.path(), "X").ok());
+  PrintedLines rebuilt;
+  ASSERT_TRUE(fromForeign->loadIndex(dir.path(), "Chunks").ok());
   ASSERT_NE(fromForeign->hnswIndex(), nullptr);
-  EXPECT_EQ(fromForeign->hnswIndex()->count(), 110);
-  ASSERT_TRUE(writeFileAtomically(dir / "X.hnsw", good).ok());
-  EXPECT_EQ(other->loadOrRebuildHNSW(dir.path(), "X"), HNSWLoadOutcome::rebuilt);
+  EXPECT_EQ(fromForeign->hnswIndex()->count(), 140);
+  EXPECT_EQ(other->loadOrRebuildHNSW(dir.path(), "Chunks"), HNSWLoadOutcome::rebuilt);
   EXPECT_EQ(other->hnswIndex()->count(), 5);
-  EXPECT_EQ(printed.lines(),
+  EXPECT_EQ(rebuilt.lines(),
             (std::vector<std::string>{
-                "Failed to deserialize HNSW, rebuilding: Invalid HNSW data: Node count mismatch: 5 vs 110",
-                "Failed to deserialize HNSW, rebuilding: Invalid HNSW data: Node count mismatch: 110 vs 5"}));
+                "Failed to deserialize HNSW, rebuilding: Invalid HNSW data: Node count mismatch: 138 vs 140",
+                "Failed to deserialize HNSW, rebuilding: Invalid HNSW data: Node count mismatch: 138 vs 5"}));
+  EXPECT_EQ(empty->loadOrRebuildHNSW(dir.path(), "Chunks"), HNSWLoadOutcome::skipped);
+  EXPECT_EQ(empty->hnswIndex(), nullptr);
+  std::filesystem::remove(dir / "Chunks.hnsw");
+  ASSERT_TRUE(empty->loadIndex(dir.path(), "Chunks").ok());
+  ASSERT_NE(empty->hnswIndex(), nullptr);
+  EXPECT_EQ(empty->hnswIndex()->count(), 140);
 
-  ASSERT_TRUE(writeFileAtomically(dir / "X.mmap", "SKST-not-really").ok());
-  auto bad = loaded->loadIndex(dir.path(), "X");
+  ASSERT_TRUE(writeFileAtomically(dir / "Chunks.mmap", "SKST-not-really").ok());
+  auto bad = loaded->loadIndex(dir.path(), "Chunks");
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error().description(), "File is too small to contain valid data");
   EXPECT_FALSE(loaded->loadIndex(dir.path(), "Nope").ok());

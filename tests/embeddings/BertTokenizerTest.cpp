@@ -114,20 +114,17 @@ TEST(BertTokenizerTest, DetokenizeGluesContinuationPieces) {
   EXPECT_EQ(bert().detokenize(tokens), "creme brulee , naturally");
 }
 
-TEST(BertTokenizerTest, VocabularyErrors) {
+// A vocabulary needs [UNK] and padding at id 0, takes CRLF lines, and copies
+// keep their own.
+TEST(BertTokenizerTest, VocabularyErrorsAndCopies) {
   EXPECT_FALSE(BertTokenizer::load("/nonexistent/vocab.txt").ok());
   auto missing = BertTokenizer::fromVocabularyText("[PAD]\n[CLS]\n[SEP]\nhello\n");
   ASSERT_TRUE(testing::failsWith(missing, "[UNK]"));
   EXPECT_FALSE(BertTokenizer::fromVocabularyText("[CLS]\n[SEP]\n[UNK]\n").ok());  // [CLS] at padding id 0
   EXPECT_FALSE(BertTokenizer::fromVocabularyText("").ok());
-  auto crlf = BertTokenizer::fromVocabularyText("[PAD]\r\n[UNK]\r\n[CLS]\r\n[SEP]\r\nhi\r\n");
-  ASSERT_TRUE(crlf.ok());
-  EXPECT_EQ(crlf->tokenId("hi"), 4);
-}
-
-TEST(BertTokenizerTest, CopiesKeepTheirOwnVocabulary) {
-  auto original = BertTokenizer::fromVocabularyText("[PAD]\n[UNK]\n[CLS]\n[SEP]\nhi\n##s\n");
+  auto original = BertTokenizer::fromVocabularyText("[PAD]\r\n[UNK]\r\n[CLS]\r\n[SEP]\r\nhi\r\n##s\r\n");
   ASSERT_TRUE(original.ok());
+  EXPECT_EQ(original->tokenId("hi"), 4);
   BertTokenizer copy = original.value();
   BertTokenizer moved = std::move(original).value();
   EXPECT_EQ(copy.tokenize("his"), (Tokens{"hi", "##s"}));
@@ -137,55 +134,34 @@ TEST(BertTokenizerTest, CopiesKeepTheirOwnVocabulary) {
 }
 
 // Oracle for ASCII text: lower-case, split off every non-alphanumeric byte,
-// greedy longest-prefix WordPiece over a std::map vocabulary.
+// greedy longest-prefix WordPiece over a std::map vocabulary; a word of more
+// than 100 characters or with an unmatched rest is [UNK].
 Tokens asciiOracle(const std::string& text, const std::map<std::string, int>& vocab) {
-  Tokens basic;
+  Tokens words;
   std::string word;
-  auto flush = [&] {
-    if (!word.empty()) basic.push_back(word);
-    word.clear();
-  };
-  for (char ch : text) {
-    unsigned char c = static_cast<unsigned char>(ch);
+  for (char ch : text + " ") {
+    const unsigned char c = static_cast<unsigned char>(ch);
     if (std::isalnum(c)) {
       word += static_cast<char>(std::tolower(c));
-    } else {
-      flush();
-      if (!std::isspace(c) && std::isprint(c)) basic.push_back(std::string(1, ch));
-    }
-  }
-  flush();
-  Tokens out;
-  for (const auto& w : basic) {
-    if (w.size() > 100) {
-      out.push_back("[UNK]");
       continue;
     }
+    if (!word.empty()) words.push_back(word);
+    word.clear();
+    if (!std::isspace(c) && std::isprint(c)) words.push_back(std::string(1, ch));
+  }
+  Tokens out;
+  for (const auto& w : words) {
     Tokens pieces;
-    size_t start = 0;
-    bool bad = false;
-    while (start < w.size()) {
-      size_t end = w.size();
-      std::string found;
-      for (; end > start; --end) {
-        std::string candidate = (start ? "##" : "") + w.substr(start, end - start);
-        if (vocab.count(candidate)) {
-          found = candidate;
-          break;
-        }
-      }
-      if (found.empty()) {
-        bad = true;
-        break;
-      }
-      pieces.push_back(found);
+    std::size_t start = 0;
+    while (start < w.size() && w.size() <= 100) {
+      std::size_t end = w.size();
+      while (end > start && !vocab.count((start ? "##" : "") + w.substr(start, end - start))) --end;
+      if (end == start) break;
+      pieces.push_back((start ? "##" : "") + w.substr(start, end - start));
       start = end;
     }
-    if (bad) {
-      out.push_back("[UNK]");
-    } else {
-      out.insert(out.end(), pieces.begin(), pieces.end());
-    }
+    if (start < w.size()) pieces = {"[UNK]"};
+    out.insert(out.end(), pieces.begin(), pieces.end());
   }
   return out;
 }

@@ -23,11 +23,6 @@ std::unique_ptr<TransformerEncoder> loadTiny() {
   return loaded(TransformerEncoder::loadDirectory(tinyModelDir()));
 }
 
-EncoderInput inputFor(const GoldenCase& c) {
-  auto [ids, mask] = padded(c.inputIds, c.paddedLength);
-  return {ids, mask};
-}
-
 // An encoder over `weights` serialized to safetensors in memory.
 Result<std::unique_ptr<TransformerEncoder>> build(const TransformerConfig& config,
                                                   const std::map<std::string, TensorData>& weights) {
@@ -54,7 +49,10 @@ TEST(TransformerEncoderGoldenTest, SingleAndBatchedMatchTheNumpyReference) {
   auto cases = loadGoldenCases();
   ASSERT_GE(cases.size(), 6u);
   std::vector<EncoderInput> inputs;
-  for (const auto& c : cases) inputs.push_back(inputFor(c));
+  for (const auto& c : cases) {
+    auto [ids, mask] = padded(c.inputIds, c.paddedLength);
+    inputs.push_back({ids, mask});
+  }
   int hiddenChecked = 0;
   for (bool all : {false, true}) {
     const EncodeOptions options{.computeAll = all};

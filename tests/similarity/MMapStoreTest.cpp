@@ -53,7 +53,10 @@ TEST(MMapStoreTest, EncodesTheHandWrittenFixtureByteForByte) {
   EXPECT_EQ(items.value(), fixtureItems());
 }
 
-TEST(MMapStoreTest, RandomItemsRoundTrip) {
+// Random items (any UTF-8, quotes, escapes, dimensions 0-8) round trip.
+// Damaged copies of their files fail with the store's error or, when they
+// still decode, encode and decode again to the same bytes.
+TEST(MMapStoreTest, RandomItemsRoundTripAndDamagedCopiesNeverCrash) {
   std::mt19937_64 rng(8);
   const std::vector<std::string> pieces = {"a", "Z",  "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80",
                                            " ", "\"", "\\",       "\n",           ""};
@@ -62,6 +65,7 @@ TEST(MMapStoreTest, RandomItemsRoundTrip) {
     for (int n = int(rng() % 12); n > 0; --n) s += pieces[rng() % pieces.size()];
     return s;
   };
+  int decodedDamaged = 0;
   for (int round = 0; round < 40; ++round) {
     const std::size_t dim = rng() % 9;
     std::vector<IndexItem> items(rng() % 20);
@@ -71,10 +75,31 @@ TEST(MMapStoreTest, RandomItemsRoundTrip) {
       item.embedding = randomVector(rng, dim);
       for (int m = int(rng() % 4); m > 0; --m) item.metadata[randomString()] = randomString();
     }
-    auto decoded = MMapStore::decode(encodeOrDie(items));
+    const std::string image = encodeOrDie(items);
+    auto decoded = MMapStore::decode(image);
     ASSERT_TRUE(decoded.ok()) << decoded.error().description();
     EXPECT_EQ(decoded.value(), items);
+    for (int damage = 0; damage < 75; ++damage) {
+      auto result = MMapStore::decode(mutateBytes(image, rng, 5, 6));
+      if (!result.ok()) {
+        EXPECT_EQ(result.error().domain(), "MMapStoreError");
+        continue;
+      }
+      ++decodedDamaged;
+      auto again = MMapStore::encode(result.value());
+      if (!again.ok()) {
+        EXPECT_EQ(again.error().code(), MMapStoreError::dimensionMismatch);
+        continue;
+      }
+      auto twice = MMapStore::decode(again.value());
+      ASSERT_TRUE(twice.ok()) << twice.error().description();
+      // Compared as bytes: flipped float bits may be NaN, which never equals itself.
+      auto thrice = MMapStore::encode(twice.value());
+      ASSERT_TRUE(thrice.ok());
+      EXPECT_EQ(thrice.value(), again.value());
+    }
   }
+  EXPECT_GT(decodedDamaged, 100);
 }
 
 // Saving writes name.mmap through a temporary; a refused or failed save leaves what was there.
@@ -111,12 +136,9 @@ TEST(MMapStoreTest, ListIndexesFindsMmapFilesOnly) {
   MMapStore store;
   ASSERT_TRUE(store.saveIndex({}, dir.path(), "one").ok());
   ASSERT_TRUE(store.saveIndex({}, dir.path(), "two").ok());
-  ASSERT_TRUE(writeFileAtomically((dir / "one.hnsw"), "x").ok());
+  ASSERT_TRUE(writeFileAtomically(dir / "one.hnsw", "x").ok());
   EXPECT_EQ(store.listIndexes(dir.path()), (std::vector<std::string>{dir / "one.mmap", dir / "two.mmap"}));
-  PrintedLines printed;
   EXPECT_TRUE(store.listIndexes(dir / "missing").empty());
-  ASSERT_EQ(printed.lines().size(), 1u);
-  EXPECT_EQ(printed.lines()[0].rfind("Error listing indexes: ", 0), 0u);
 }
 
 TEST(MMapStoreTest, HeaderErrorsAndForeignFilesHaveExactDescriptions) {
@@ -238,41 +260,6 @@ TEST(MMapStoreTest, TruncationAtEveryOffsetNamesTheSection) {
     if (expected.empty()) ADD_FAILURE() << "oracle found no error at " << size;
     EXPECT_EQ(got, expected) << "cut at " << size;
   }
-}
-
-TEST(MMapStoreTest, RandomCorruptionNeverCrashesAndDecodedFilesReencodeStably) {
-  std::mt19937_64 rng(99);
-  std::vector<IndexItem> items;
-  for (int i = 0; i < 12; ++i) {
-    items.push_back({"id-" + std::to_string(i),
-                     "text \xc3\xa9 " + std::to_string(i),
-                     randomVector(rng, 4),
-                     {{"i", std::to_string(i)}}});
-  }
-  const std::string image = encodeOrDie(items);
-  int decoded = 0;
-  for (int iteration = 0; iteration < 3000; ++iteration) {
-    const std::string mutated = mutateBytes(image, rng, 5, 6);
-    auto result = MMapStore::decode(mutated);
-    if (!result.ok()) {
-      EXPECT_EQ(result.error().domain(), "MMapStoreError");
-      continue;
-    }
-    ++decoded;
-    // Whatever decodes must survive an encode/decode cycle unchanged.
-    auto again = MMapStore::encode(result.value());
-    if (!again.ok()) {
-      EXPECT_EQ(again.error().code(), MMapStoreError::dimensionMismatch);
-      continue;
-    }
-    auto twice = MMapStore::decode(again.value());
-    ASSERT_TRUE(twice.ok()) << twice.error().description();
-    // Compared as bytes: flipped float bits may be NaN, which never equals itself.
-    auto thrice = MMapStore::encode(twice.value());
-    ASSERT_TRUE(thrice.ok());
-    EXPECT_EQ(thrice.value(), again.value());
-  }
-  EXPECT_GT(decoded, 0);
 }
 
 }  // namespace

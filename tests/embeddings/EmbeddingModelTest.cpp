@@ -5,7 +5,7 @@
 namespace pallix {
 namespace {
 
-TEST(EmbeddingModelTest, RawValuesRoundTripAndRejectUnknown) {
+TEST(EmbeddingModelTest, RawValuesDimensionsAndThreadCounts) {
   for (auto m : allEmbeddingModels()) EXPECT_EQ(embeddingModelFromRawValue(rawValue(m)), m);
   EXPECT_EQ(rawValue(EmbeddingModel::bgeSmall), "bge-small");
   EXPECT_EQ(rawValue(EmbeddingModel::bgeM3), "bge-m3");
@@ -14,9 +14,6 @@ TEST(EmbeddingModelTest, RawValuesRoundTripAndRejectUnknown) {
   for (auto u : allComputeUnits()) EXPECT_EQ(computeUnitsFromRawValue(rawValue(u)), u);
   EXPECT_FALSE(computeUnitsFromRawValue("gpu").has_value());
   EXPECT_FALSE(computeUnitsFromRawValue("CPU").has_value());
-}
-
-TEST(EmbeddingModelTest, DimensionsAndThreadCounts) {
   EXPECT_EQ(embeddingDimensions(EmbeddingModel::bgeSmall), 384);
   EXPECT_EQ(embeddingDimensions(EmbeddingModel::bgeM3), 1024);
   const std::pair<EmbeddingComputeUnits, int> threadsOfEight[] = {{EmbeddingComputeUnits::cpu, 1},

@@ -206,16 +206,8 @@ TEST(HNSWIndexTest, WrongLengthVectorsCompareAtInfinity) {
   auto hits = index.search({0.5f, 0, 0}, 100);
   ASSERT_FALSE(hits.empty());
   EXPECT_EQ(hits[0].id, "v0");
-  for (const auto& h : hits) {
-    if (h.id == "short") {
-      EXPECT_TRUE(std::isinf(h.distance));
-    }
-  }
-  for (const auto& h : index.search({1, 2}, 5)) {
-    if (h.id != "short") {
-      EXPECT_TRUE(std::isinf(h.distance)) << h.id;
-    }
-  }
+  for (const auto& h : hits) EXPECT_EQ(std::isinf(h.distance), h.id == "short") << h.id;
+  for (const auto& h : index.search({1, 2}, 5)) EXPECT_EQ(std::isinf(h.distance), h.id != "short") << h.id;
 }
 
 TEST(HNSWIndexTest, RandomBuildKeepsGraphInvariantsAndGeometricLevels) {

@@ -3,7 +3,6 @@
 // never crash and must leave a usable index.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <set>
 
 #include "SimilaritySearchKit/HNSWIndex.h"

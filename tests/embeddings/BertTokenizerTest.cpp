@@ -28,16 +28,11 @@ std::string repeated(const std::string& word, int times) {
   return text;
 }
 
+// Ids outside the vocabulary have no token.
 TEST(BertVocabularyTest, HasTheUncasedBertLayout) {
   EXPECT_EQ(bert().vocabularySize(), 30522u);
   EXPECT_EQ(bert().tokenForId(0), "[PAD]");
-  EXPECT_EQ(bert().tokenForId(1), "[unused0]");
   EXPECT_EQ(bert().unkId(), 100);
-  EXPECT_EQ(bert().clsId(), 101);
-  EXPECT_EQ(bert().sepId(), 102);
-  EXPECT_EQ(bert().tokenId("[MASK]"), 103);
-  EXPECT_EQ(bert().tokenId("the"), 1996);
-  EXPECT_EQ(bert().tokenId("##s"), 2015);
   EXPECT_EQ(bert().tokenForId(30522), "");
   EXPECT_EQ(bert().tokenForId(-1), "");
 }
@@ -49,15 +44,10 @@ TEST(BertTokenizerTest, HandCheckedTokens) {
     std::string text;
     Tokens tokens;
     std::vector<int> ids;
-  } cases[] = {// Words and punctuation.
+  } cases[] = {// Punctuation (plain ASCII is left to the oracle test below).
                {"Hello, world!", {"hello", ",", "world", "!"}, {7592, 1010, 2088, 999}},
-               {"don't", {"don", "'", "t"}, {}},
-               {"e-mail", {"e", "-", "mail"}, {}},
-               {"a...b", {"a", ".", ".", ".", "b"}, {}},
-               {"unbelievable", {"unbelievable"}, {}},
                // WordPiece takes the longest prefix first: "br" (no "bru"), "##ule" (no "##ulee"), "##e".
                {"brulee", {"br", "##ule", "##e"}, {7987, 9307, 2063}},
-               {"creme", {"cr", "##eme"}, {}},
                // Accents are folded, also when decomposed (e + combining acute).
                {"Crème Brûlée", {"cr", "##eme", "br", "##ule", "##e"}, {}},
                {"ÉCOLE", {"ecole"}, {12431}},
@@ -70,8 +60,6 @@ TEST(BertTokenizerTest, HandCheckedTokens) {
                {"中文，", {"中", "##文", "，"}, {}},
                // Whitespace.
                {"  hello\tworld\n\r\u00A0again\u2003 ", {"hello", "world", "again"}, {}},
-               {"", {}, {}},
-               {" \t\n ", {}, {}},
                // Symbols without a vocabulary entry are unknown; special tokens pass through, but only in upper case.
                {"hi 😀", {"hi", "[UNK]"}, {}},
                {"😀😀", {"[UNK]", "[UNK]"}, {}},
@@ -88,16 +76,11 @@ TEST(BertTokenizerTest, HandCheckedTokens) {
 
 // Accented capitals match plain lower case; control and format characters (U+0001, zero-width space) carry no text.
 TEST(BertTokenizerTest, EquivalentSpellings) {
-  const std::vector<std::pair<std::string, std::string>> pairs{{"ÀÉÎÕÜ", "aeiou"},
-                                                               {"ÇA", "ca"},
-                                                               {"ÑANDÚ", "nandu"},
-                                                               {"ÅNGSTRÖM", "angstrom"},
-                                                               {"ŽĎÁR", "zdar"},
-                                                               {"ÉCOLE", "ecole"},
-                                                               {"hel\x01lo\u200Bworld", "helloworld"}};
+  const std::vector<std::pair<std::string, std::string>> pairs{
+      {"ÀÉÎÕÜ", "aeiou"},       {"ÇA", "ca"},     {"ÑANDÚ", "nandu"},
+      {"ÅNGSTRÖM", "angstrom"}, {"ŽĎÁR", "zdar"}, {"hel\x01lo\u200Bworld", "helloworld"}};
   for (const auto& [accented, plain] : pairs) {
     EXPECT_EQ(bert().tokenize(accented), bert().tokenize(plain)) << accented;
-    EXPECT_EQ(bert().buildModelTokens(accented), bert().buildModelTokens(plain)) << accented;
   }
 }
 
@@ -112,21 +95,6 @@ TEST(BertTokenizerTest, WordLongerThan100CharactersIsUnknown) {
   EXPECT_EQ(bert().tokenize(hundredAccented + "ß"), (Tokens{"[UNK]"}));
   // Only the long word becomes [UNK]; its neighbours are untouched.
   EXPECT_EQ(bert().tokenize("hello " + std::string(150, 'x') + " world"), (Tokens{"hello", "[UNK]", "world"}));
-}
-
-TEST(BertTokenizerTest, EmptyTextBuildsClsSepAndPadding) {
-  std::vector<int> expected(512, 0);
-  expected[0] = 101;
-  expected[1] = 102;
-  auto row = bert().buildModelTokens("");
-  EXPECT_EQ(row, expected);
-  auto inputs = bert().buildModelInputs(row);
-  EXPECT_EQ(inputs.inputIds.size(), 512u);
-  std::vector<int32_t> mask(512, 0);
-  mask[0] = mask[1] = 1;
-  EXPECT_EQ(inputs.attentionMask, mask);
-  EXPECT_TRUE(inputs.tokenTypeIds.empty());
-  EXPECT_EQ(bert().buildModelInputsWithTypeIds(row).tokenTypeIds, std::vector<int32_t>(512, 0));
 }
 
 TEST(BertTokenizerTest, LongTextKeepsItsFirst510Tokens) {
@@ -146,20 +114,17 @@ TEST(BertTokenizerTest, DetokenizeGluesContinuationPieces) {
   EXPECT_EQ(bert().detokenize(tokens), "creme brulee , naturally");
 }
 
-TEST(BertTokenizerTest, VocabularyErrors) {
+// A vocabulary needs [UNK] and padding at id 0, takes CRLF lines, and copies
+// keep their own.
+TEST(BertTokenizerTest, VocabularyErrorsAndCopies) {
   EXPECT_FALSE(BertTokenizer::load("/nonexistent/vocab.txt").ok());
   auto missing = BertTokenizer::fromVocabularyText("[PAD]\n[CLS]\n[SEP]\nhello\n");
   ASSERT_TRUE(testing::failsWith(missing, "[UNK]"));
   EXPECT_FALSE(BertTokenizer::fromVocabularyText("[CLS]\n[SEP]\n[UNK]\n").ok());  // [CLS] at padding id 0
   EXPECT_FALSE(BertTokenizer::fromVocabularyText("").ok());
-  auto crlf = BertTokenizer::fromVocabularyText("[PAD]\r\n[UNK]\r\n[CLS]\r\n[SEP]\r\nhi\r\n");
-  ASSERT_TRUE(crlf.ok());
-  EXPECT_EQ(crlf->tokenId("hi"), 4);
-}
-
-TEST(BertTokenizerTest, CopiesKeepTheirOwnVocabulary) {
-  auto original = BertTokenizer::fromVocabularyText("[PAD]\n[UNK]\n[CLS]\n[SEP]\nhi\n##s\n");
+  auto original = BertTokenizer::fromVocabularyText("[PAD]\r\n[UNK]\r\n[CLS]\r\n[SEP]\r\nhi\r\n##s\r\n");
   ASSERT_TRUE(original.ok());
+  EXPECT_EQ(original->tokenId("hi"), 4);
   BertTokenizer copy = original.value();
   BertTokenizer moved = std::move(original).value();
   EXPECT_EQ(copy.tokenize("his"), (Tokens{"hi", "##s"}));
@@ -169,55 +134,34 @@ TEST(BertTokenizerTest, CopiesKeepTheirOwnVocabulary) {
 }
 
 // Oracle for ASCII text: lower-case, split off every non-alphanumeric byte,
-// greedy longest-prefix WordPiece over a std::map vocabulary.
+// greedy longest-prefix WordPiece over a std::map vocabulary; a word of more
+// than 100 characters or with an unmatched rest is [UNK].
 Tokens asciiOracle(const std::string& text, const std::map<std::string, int>& vocab) {
-  Tokens basic;
+  Tokens words;
   std::string word;
-  auto flush = [&] {
-    if (!word.empty()) basic.push_back(word);
-    word.clear();
-  };
-  for (char ch : text) {
-    unsigned char c = static_cast<unsigned char>(ch);
+  for (char ch : text + " ") {
+    const unsigned char c = static_cast<unsigned char>(ch);
     if (std::isalnum(c)) {
       word += static_cast<char>(std::tolower(c));
-    } else {
-      flush();
-      if (!std::isspace(c) && std::isprint(c)) basic.push_back(std::string(1, ch));
-    }
-  }
-  flush();
-  Tokens out;
-  for (const auto& w : basic) {
-    if (w.size() > 100) {
-      out.push_back("[UNK]");
       continue;
     }
+    if (!word.empty()) words.push_back(word);
+    word.clear();
+    if (!std::isspace(c) && std::isprint(c)) words.push_back(std::string(1, ch));
+  }
+  Tokens out;
+  for (const auto& w : words) {
     Tokens pieces;
-    size_t start = 0;
-    bool bad = false;
-    while (start < w.size()) {
-      size_t end = w.size();
-      std::string found;
-      for (; end > start; --end) {
-        std::string candidate = (start ? "##" : "") + w.substr(start, end - start);
-        if (vocab.count(candidate)) {
-          found = candidate;
-          break;
-        }
-      }
-      if (found.empty()) {
-        bad = true;
-        break;
-      }
-      pieces.push_back(found);
+    std::size_t start = 0;
+    while (start < w.size() && w.size() <= 100) {
+      std::size_t end = w.size();
+      while (end > start && !vocab.count((start ? "##" : "") + w.substr(start, end - start))) --end;
+      if (end == start) break;
+      pieces.push_back((start ? "##" : "") + w.substr(start, end - start));
       start = end;
     }
-    if (bad) {
-      out.push_back("[UNK]");
-    } else {
-      out.insert(out.end(), pieces.begin(), pieces.end());
-    }
+    if (start < w.size()) pieces = {"[UNK]"};
+    out.insert(out.end(), pieces.begin(), pieces.end());
   }
   return out;
 }
@@ -238,6 +182,8 @@ TEST(BertTokenizerRandomizedTest, MatchesAsciiOracleOnRandomText) {
   }
 }
 
+// Every row is [CLS], at most 510 known tokens, [SEP] and padding with a
+// matching mask; the first trial is the empty text.
 TEST(BertTokenizerRandomizedTest, ArbitraryBytesNeverBreakTheRow) {
   std::mt19937 rng(99);
   std::uniform_int_distribution<int> byte(0, 255);
@@ -254,6 +200,12 @@ TEST(BertTokenizerRandomizedTest, ArbitraryBytesNeverBreakTheRow) {
     ASSERT_EQ(row[real - 1], 102);
     for (size_t i = real; i < row.size(); ++i) ASSERT_EQ(row[i], 0);
     for (size_t i = 1; i + 1 < real; ++i) ASSERT_NE(row[i], 0);
+    auto inputs = bert().buildModelInputsWithTypeIds(row);
+    ASSERT_EQ(inputs.inputIds, std::vector<int32_t>(row.begin(), row.end()));
+    ASSERT_EQ(inputs.attentionMask.size(), row.size());
+    for (size_t i = 0; i < row.size(); ++i) ASSERT_EQ(inputs.attentionMask[i], i < real ? 1 : 0) << i;
+    ASSERT_EQ(inputs.tokenTypeIds, std::vector<int32_t>(512, 0));
+    ASSERT_TRUE(bert().buildModelInputs(row).tokenTypeIds.empty());
   }
 }
 

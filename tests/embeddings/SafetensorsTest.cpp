@@ -26,7 +26,7 @@ std::string errorOf(const std::string& bytes) {
   return file.ok() ? "" : file.error().description();
 }
 
-TEST(HalfFloatTest, KnownValues) {
+TEST(HalfFloatTest, KnownValuesAndEveryPatternRoundTrips) {
   EXPECT_EQ(halfToFloat(0x3C00), 1.0f);
   EXPECT_EQ(halfToFloat(0xC000), -2.0f);
   EXPECT_EQ(halfToFloat(0x7BFF), 65504.0f);
@@ -42,10 +42,7 @@ TEST(HalfFloatTest, KnownValues) {
   EXPECT_EQ(bfloat16ToFloat(0x3F80), 1.0f);
   EXPECT_EQ(bfloat16ToFloat(0xC040), -3.0f);
   EXPECT_EQ(floatToBfloat16(1.0f + std::ldexp(1.0f, -8)), 0x3F80);  // tie rounds to even
-}
-
-// Exhaustive: every half and bfloat16 bit pattern survives float and back.
-TEST(HalfFloatTest, EveryPatternRoundTrips) {
+  // Exhaustive: every half and bfloat16 bit pattern survives float and back.
   for (uint32_t h = 0; h <= 0xFFFF; ++h) {
     float f = halfToFloat(static_cast<uint16_t>(h));
     if (std::isnan(f)) {
@@ -154,40 +151,33 @@ TEST(SafetensorsCorruptionTest, MalformedHeadersAreRejectedWithReasons) {
   EXPECT_EQ(errorOf(withHeader(R"({"__metadata__":{"k":"v"}})")), "");
 }
 
-TEST(SafetensorsCorruptionTest, EveryTruncationOfARealFileFailsCleanly) {
+// Every cut inside the header and the first data bytes (then a stride through
+// the data) fails; random damage to the header never crashes, and whatever
+// still parses reads every tensor within bounds.
+TEST(SafetensorsCorruptionTest, CutsFailAndRandomDamageNeverCrashes) {
   auto bytes = readFileToString(tinyModelDir() + "/model.safetensors");
   ASSERT_TRUE(bytes.ok());
   const std::string& full = bytes.value();
   ASSERT_TRUE(SafetensorsFile::parse(full).ok());
   uint64_t headerLength = 0;
   std::memcpy(&headerLength, full.data(), 8);
-  // Every cut inside the header and the first data bytes, then a stride through the data.
   for (size_t cut = 0; cut < full.size(); cut += (cut < headerLength + 64 ? 1 : 997)) {
-    auto file = SafetensorsFile::parse(full.substr(0, cut));
-    EXPECT_FALSE(file.ok()) << "cut at " << cut;
+    EXPECT_FALSE(SafetensorsFile::parse(full.substr(0, cut)).ok()) << "cut at " << cut;
   }
   EXPECT_FALSE(SafetensorsFile::parse(full.substr(0, full.size() - 1)).ok());
-}
 
-TEST(SafetensorsCorruptionTest, RandomByteDamageNeverCrashes) {
-  auto bytes = readFileToString(tinyModelDir() + "/model.safetensors");
-  ASSERT_TRUE(bytes.ok());
-  uint64_t headerLength = 0;
-  std::memcpy(&headerLength, bytes->data(), 8);
   std::mt19937 rng(2026);
   std::uniform_int_distribution<size_t> where(0, static_cast<size_t>(headerLength) + 8 - 1);
   std::uniform_int_distribution<int> value(0, 255);
   int rejected = 0;
   for (int trial = 0; trial < 2000; ++trial) {
-    std::string damaged = bytes.value();
-    int flips = 1 + trial % 4;
-    for (int i = 0; i < flips; ++i) damaged[where(rng)] = static_cast<char>(value(rng));
+    std::string damaged = full;
+    for (int i = 0; i < 1 + trial % 4; ++i) damaged[where(rng)] = static_cast<char>(value(rng));
     auto file = SafetensorsFile::parse(std::move(damaged));
     if (!file.ok()) {
       ++rejected;
       continue;
     }
-    // Whatever still parses must read every tensor within bounds.
     for (const auto& [name, info] : file->tensors()) {
       auto values = file->floats(name, info.shape);
       if (values.ok()) {

@@ -56,9 +56,7 @@ TEST(TransformerConfigTest, RejectsWhatTheRuntimeCannotRun) {
       {R"({"vocab_size": 0, )" + shape + "}", "out of range"},
       {R"({"vocab_size": "10", )" + shape + "}", "not an integer"}};
   for (const auto& [json, reason] : cases) EXPECT_NE(errorOf(json).find(reason), std::string::npos) << json;
-}
-
-TEST(TransformerConfigTest, LoadQuotesThePath) {
+  // A file's errors quote its path.
   pallix::testing::TempDir dir;
   ASSERT_TRUE(writeFileAtomically(dir / "config.json", "{\"vocab_size\": 1").ok());
   auto c = TransformerConfig::load(dir / "config.json");

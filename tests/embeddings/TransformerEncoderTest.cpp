@@ -23,11 +23,6 @@ std::unique_ptr<TransformerEncoder> loadTiny() {
   return loaded(TransformerEncoder::loadDirectory(tinyModelDir()));
 }
 
-EncoderInput inputFor(const GoldenCase& c) {
-  auto [ids, mask] = padded(c.inputIds, c.paddedLength);
-  return {ids, mask};
-}
-
 // An encoder over `weights` serialized to safetensors in memory.
 Result<std::unique_ptr<TransformerEncoder>> build(const TransformerConfig& config,
                                                   const std::map<std::string, TensorData>& weights) {
@@ -46,29 +41,19 @@ std::string loadError(const TransformerConfig& config, const std::map<std::strin
   return encoder.ok() ? "" : encoder.error().description();
 }
 
-TEST(TransformerEncoderGoldenTest, HiddenStatesOfEveryRealPositionMatch) {
-  auto encoder = loadTiny();
-  ASSERT_TRUE(encoder);
-  int checked = 0;
-  for (const auto& c : loadGoldenCases()) {
-    if (c.hiddenStates.empty()) continue;
-    auto out = encoder->encode({inputFor(c)}, EncodeOptions{.keepHiddenStates = true});
-    ASSERT_TRUE(out.ok());
-    // Tolerance relative to the layer-normed magnitudes (~1).
-    EXPECT_LT(maxAbsDifference(out->at(0).hiddenStates, c.hiddenStates), 5e-4f) << c.name;
-    ++checked;
-  }
-  EXPECT_GE(checked, 2);
-}
-
-// Each case alone and all in one batch, computing real tokens only or every position.
+// Each case alone and all in one batch, computing real tokens only or every
+// position; hidden states of every real position where recorded.
 TEST(TransformerEncoderGoldenTest, SingleAndBatchedMatchTheNumpyReference) {
   auto encoder = loadTiny();
   ASSERT_TRUE(encoder);
   auto cases = loadGoldenCases();
   ASSERT_GE(cases.size(), 6u);
   std::vector<EncoderInput> inputs;
-  for (const auto& c : cases) inputs.push_back(inputFor(c));
+  for (const auto& c : cases) {
+    auto [ids, mask] = padded(c.inputIds, c.paddedLength);
+    inputs.push_back({ids, mask});
+  }
+  int hiddenChecked = 0;
   for (bool all : {false, true}) {
     const EncodeOptions options{.computeAll = all};
     auto batch = encoder->encode(inputs, options);
@@ -76,18 +61,25 @@ TEST(TransformerEncoderGoldenTest, SingleAndBatchedMatchTheNumpyReference) {
     ASSERT_EQ(batch->size(), cases.size());
     for (size_t i = 0; i < cases.size(); ++i) {
       SCOPED_TRACE(cases[i].name + (all ? " (all positions)" : " (real tokens only)"));
-      auto single = encoder->encode({inputs[i]}, options);
+      auto single = encoder->encode({inputs[i]}, EncodeOptions{.computeAll = all, .keepHiddenStates = !all});
       ASSERT_TRUE(single.ok()) << single.error().description();
       EXPECT_LT(maxAbsDifference(single->at(0).embedding, cases[i].embedding), kGoldenTolerance);
       EXPECT_LT(maxAbsDifference(batch->at(i).embedding, single->at(0).embedding), 1e-5f);
       EXPECT_LT(maxAbsDifference(batch->at(i).embedding, cases[i].embedding), kGoldenTolerance);
+      if (!all && !cases[i].hiddenStates.empty()) {
+        // Tolerance relative to the layer-normed magnitudes (~1).
+        EXPECT_LT(maxAbsDifference(single->at(0).hiddenStates, cases[i].hiddenStates), 5e-4f);
+        ++hiddenChecked;
+      }
     }
   }
+  EXPECT_GE(hiddenChecked, 2);
 }
 
-// Masked padding contributes nothing: computing all 512 positions and
-// computing only the real tokens agree, for random models of several shapes.
-TEST(TransformerEncoderPaddingTest, RealTokensOnlyEqualsAllPaddedPositions) {
+// Masked positions contribute nothing: computing every position and computing
+// only the unmasked ones agree, whether the mask ends the row or has holes and
+// whatever tokens sit under it, for random models of several shapes.
+TEST(TransformerEncoderPaddingTest, UnmaskedPositionsOnlyEqualsAllPositions) {
   struct Shape {
     int vocab, hidden, layers, heads, inter, positions;
   };
@@ -104,19 +96,22 @@ TEST(TransformerEncoderPaddingTest, RealTokensOnlyEqualsAllPaddedPositions) {
       std::vector<int32_t> ids;
       for (int i = 0; i < real; ++i) ids.push_back(token(rng));
       auto [row, mask] = padded(ids, s.positions);
+      for (int i = 1; trial % 2 == 1 && i < real; ++i) mask[size_t(i)] = rng() % 4 != 0;
       const EncodeOptions all{.computeAll = true, .keepHiddenStates = true};
       auto full = encoder->encode({{row, mask}}, all);
       auto compact = encoder->encode({{row, mask}});
       auto compactHidden = encoder->encode({{row, mask}}, EncodeOptions{.keepHiddenStates = true});
       ASSERT_TRUE(full.ok() && compact.ok() && compactHidden.ok());
       EXPECT_LT(maxAbsDifference(full->at(0).embedding, compact->at(0).embedding), 1e-5f) << real;
-      std::vector<float> fullReal(full->at(0).hiddenStates.begin(),
-                                  full->at(0).hiddenStates.begin() + static_cast<std::ptrdiff_t>(real) * s.hidden);
-      EXPECT_LT(maxAbsDifference(fullReal, compactHidden->at(0).hiddenStates), 1e-4f) << real;
+      std::vector<float> fullUnmasked;
+      for (size_t i = 0; i < mask.size(); ++i) {
+        const auto at = full->at(0).hiddenStates.begin() + static_cast<std::ptrdiff_t>(i) * s.hidden;
+        if (mask[i]) fullUnmasked.insert(fullUnmasked.end(), at, at + s.hidden);
+      }
+      EXPECT_LT(maxAbsDifference(fullUnmasked, compactHidden->at(0).hiddenStates), 1e-4f) << real;
 
-      // What sits under the mask does not matter either.
       std::vector<int32_t> noisy = row;
-      for (size_t i = static_cast<size_t>(real); i < noisy.size(); ++i) noisy[i] = token(rng);
+      for (size_t i = 0; i < noisy.size(); ++i) noisy[i] = mask[i] ? noisy[i] : token(rng);
       auto noisyFull = encoder->encode({{noisy, mask}}, all);
       ASSERT_TRUE(noisyFull.ok());
       EXPECT_LT(maxAbsDifference(noisyFull->at(0).embedding, full->at(0).embedding), 1e-5f);
@@ -124,35 +119,7 @@ TEST(TransformerEncoderPaddingTest, RealTokensOnlyEqualsAllPaddedPositions) {
   }
 }
 
-TEST(TransformerEncoderPaddingTest, MaskedPositionsInsideTheRowAreSkippedToo) {
-  auto config = smallConfig();
-  auto encoder = fromWeights(config, randomBertWeights(config, 11));
-  ASSERT_TRUE(encoder);
-  std::vector<int32_t> ids{2, 5, 9, 13, 17, 21, 3, 0, 0, 0};
-  std::vector<int32_t> mask{1, 1, 0, 1, 0, 1, 1, 0, 0, 0};
-  auto full = encoder->encode({{ids, mask}}, EncodeOptions{.computeAll = true});
-  auto compact = encoder->encode({{ids, mask}});
-  ASSERT_TRUE(full.ok() && compact.ok());
-  EXPECT_LT(maxAbsDifference(full->at(0).embedding, compact->at(0).embedding), 1e-5f);
-}
-
-TEST(TransformerEncoderTest, EmbeddingsAreUnitLengthAndDependOnInput) {
-  auto encoder = loadTiny();
-  ASSERT_TRUE(encoder);
-  auto a = encoder->encode({{{2, 10, 11, 3}, {1, 1, 1, 1}}, {{2, 11, 10, 3}, {1, 1, 1, 1}}});
-  ASSERT_TRUE(a.ok());
-  for (const auto& out : a.value()) {
-    double norm = 0;
-    for (float v : out.embedding) norm += static_cast<double>(v) * v;
-    EXPECT_NEAR(norm, 1.0, 1e-5);
-    EXPECT_EQ(out.embedding.size(), 32u);
-  }
-  EXPECT_GT(maxAbsDifference(a->at(0).embedding, a->at(1).embedding), 1e-3f);  // word order matters
-  auto empty = encoder->encode({});
-  ASSERT_TRUE(empty.ok());
-  EXPECT_TRUE(empty->empty());
-}
-
+// An empty batch is no work; a bad input fails the whole batch.
 TEST(TransformerEncoderTest, RejectsInvalidInputs) {
   auto encoder = loadTiny();
   ASSERT_TRUE(encoder);
@@ -166,6 +133,9 @@ TEST(TransformerEncoderTest, RejectsInvalidInputs) {
   expectError({{2, 3}, {0, 1}}, "first ([CLS]) position is masked");
   expectError({{2, 100}, {1, 1}}, "token identifier 100");
   expectError({{2, -1}, {1, 1}}, "token identifier -1");
+  auto empty = encoder->encode({});
+  ASSERT_TRUE(empty.ok());
+  EXPECT_TRUE(empty->empty());
 }
 
 TEST(TransformerEncoderLoadTest, EveryTensorShapeIsChecked) {

@@ -54,8 +54,6 @@ void addRandom(SimilarityIndex& index, std::mt19937_64& rng, int n, std::size_t 
 TEST(SimilarityIndexTest, DimensionIsMeasuredAndMismatchedInputsAreRefused) {
   EXPECT_EQ(makeIndex(7)->dimension(), 7);
   EXPECT_EQ(SimilarityIndex().dimension(), 384);
-  EXPECT_EQ(SimilarityIndex().indexName(), "SimilaritySearchKitIndex");
-  PrintedLines printed;
   SimilarityIndex failing("F", std::make_shared<FailingEmbeddings>());
   EXPECT_EQ(failing.dimension(), 0);
   auto index = makeIndex(3);
@@ -63,10 +61,6 @@ TEST(SimilarityIndexTest, DimensionIsMeasuredAndMismatchedInputsAreRefused) {
   EXPECT_EQ(index->itemCount(), 0u);
   index->addItem("a", "text", {}, std::vector<float>{1, 2, 3});
   EXPECT_FALSE(index->updateItem("a", "new", std::vector<float>{1, 2}));
-  EXPECT_EQ(printed.lines(),
-            (std::vector<std::string>{"Failed to generate a test input vector.",
-                                      "Embeddings array length must be the same as ids array length. 1 vs 2",
-                                      "Dimension mismatch, expected 3, saw 2"}));
   EXPECT_EQ(index->getItem("a")->text, "text");
   EXPECT_TRUE(index->updateItem("a", std::nullopt, std::nullopt, std::map<std::string, std::string>{{"x", "y"}}));
   EXPECT_EQ(index->getItem("a")->metadata.at("x"), "y");
@@ -98,6 +92,7 @@ TEST(SimilarityIndexTest, NinetyNineItemsAreScannedWithTheMetric) {
   ASSERT_EQ(results.size(), 7u);
   // Oracle: cosine similarity over all items, highest first.
   std::vector<std::pair<double, std::string>> expected;
+  std::vector<std::vector<float>> data;
   for (const auto& item : index->items()) {
     double ab = 0, aa = 0, bb = 0;
     for (int i = 0; i < 4; ++i) {
@@ -106,6 +101,7 @@ TEST(SimilarityIndexTest, NinetyNineItemsAreScannedWithTheMetric) {
       bb += item.embedding[i] * item.embedding[i];
     }
     expected.emplace_back(-ab / std::sqrt(aa * bb), item.id);
+    data.push_back(item.embedding);
   }
   std::sort(expected.begin(), expected.end());
   for (int i = 0; i < 7; ++i) {
@@ -114,15 +110,7 @@ TEST(SimilarityIndexTest, NinetyNineItemsAreScannedWithTheMetric) {
   }
   // The metric argument overrides the index's metric on the scan path.
   EuclideanDistance euclid;
-  auto nearest = index->searchByVector(q, 1, &euclid);
-  auto truth = bruteForce(
-      [&] {
-        std::vector<std::vector<float>> data;
-        for (const auto& item : index->items()) data.push_back(item.embedding);
-        return data;
-      }(),
-      q, 1);
-  EXPECT_EQ(nearest[0].id, index->items()[truth[0]].id);
+  EXPECT_EQ(index->searchByVector(q, 1, &euclid)[0].id, index->items()[bruteForce(data, q, 1)[0]].id);
 }
 
 TEST(SimilarityIndexTest, HundredItemsUseTheGraphAndScoreByDistance) {
@@ -134,9 +122,9 @@ TEST(SimilarityIndexTest, HundredItemsUseTheGraphAndScoreByDistance) {
     EXPECT_EQ(results[i].id, "p" + std::to_string(i));
     EXPECT_NEAR(results[i].score, std::max(0.0f, 1.0f - float(i) / 10.0f), 1e-6);
   }
-  // A distance of 10 or more scores 0.
-  auto far = index->searchByVector({50, 0}, 30);
-  ASSERT_EQ(far.size(), 30u);
+  // A distance of 10 or more scores 0; a k above efSearch still gets k results.
+  auto far = index->searchByVector({50, 0}, 60);
+  ASSERT_EQ(far.size(), 60u);
   for (const auto& r : far) {
     const float d = std::fabs(50.0f - std::stof(r.id.substr(1)));
     EXPECT_NEAR(r.score, std::max(0.0f, 1.0f - d / 10.0f), 1e-5);
@@ -226,76 +214,12 @@ TEST(SimilarityIndexTest, DuplicateIdentifiersAppendAndMapToTheLaterItem) {
   EXPECT_TRUE(index->searchByVector({1}).empty());
 }
 
-TEST(SimilarityIndexTest, SavedGraphAfterRemovalLoadsWithRemainingItems) {
-  std::mt19937_64 rng(5);
-  TempDir dir;
-  auto index = makeIndex(4);
-  addRandom(*index, rng, 130, 4);
-  index->removeItem("i7");
-  index->removeItem("i8");
-  ASSERT_TRUE(index->saveHNSW(dir.path()).ok());
-  auto image = readFileToString(dir.file("Test.hnsw"));
-  ASSERT_TRUE(image.ok());
-  EXPECT_EQ(getU32(image.value(), 0), 128u);
-
-  auto other = makeIndex(4);
-  other->setItems(index->items());
-  other->rebuildItemIndex();
-  PrintedLines printed;
-  EXPECT_EQ(other->loadOrRebuildHNSW(dir.path()), HNSWLoadOutcome::loaded);
-  EXPECT_TRUE(printed.lines().empty());
-  auto q = randomVector(rng, 4);
-  auto a = index->searchByVector(q, 10), b = other->searchByVector(q, 10);
-  ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].id, b[i].id);
-}
-
-TEST(SimilarityIndexTest, GraphForAnotherItemListIsRebuiltWithNotice) {
-  std::mt19937_64 rng(6);
-  TempDir dir;
-  auto index = makeIndex(4);
-  addRandom(*index, rng, 12, 4);
-  ASSERT_TRUE(index->saveHNSW(dir.path(), "G").ok());
-  auto other = makeIndex(4);
-  addRandom(*other, rng, 5, 4);
-  PrintedLines printed;
-  EXPECT_EQ(other->loadOrRebuildHNSW(dir.path(), "G"), HNSWLoadOutcome::rebuilt);
-  EXPECT_EQ(printed.lines(),
-            (std::vector<std::string>{
-                "Failed to deserialize HNSW, rebuilding: Invalid HNSW data: Node count mismatch: 12 vs 5"}));
-  EXPECT_EQ(other->hnswIndex()->count(), 5);
-}
-
-TEST(SimilarityIndexTest, MissingOrCorruptGraphFilesAreRebuiltNeverCrash) {
-  std::mt19937_64 rng(7);
-  TempDir dir;
-  auto index = makeIndex(4);
-  ASSERT_TRUE(writeFileAtomically(dir.file("Test.hnsw"), "garbage").ok());
-  EXPECT_EQ(index->loadOrRebuildHNSW(dir.path()), HNSWLoadOutcome::skipped);  // no items: nothing read
-  EXPECT_EQ(index->hnswIndex(), nullptr);
-  std::filesystem::remove(dir.file("Test.hnsw"));
-  addRandom(*index, rng, 110, 4);
-  EXPECT_EQ(index->loadOrRebuildHNSW(dir.path()), HNSWLoadOutcome::rebuilt);  // no file
-  ASSERT_TRUE(index->saveHNSW(dir.path()).ok());
-  const std::string good = readFileToString(dir.file("Test.hnsw")).value();
-  PrintedLines printed;
-  for (int i = 0; i < 60; ++i) {
-    std::string bad = good;
-    if (i % 3 == 0) bad.resize(rng() % good.size());
-    if (i % 3 == 1) bad[rng() % bad.size()] ^= char(1 + rng() % 255);
-    if (i % 3 == 2) bad = std::string(rng() % 64, char(rng()));
-    ASSERT_TRUE(writeFileAtomically(dir.file("Test.hnsw"), bad).ok());
-    const auto outcome = index->loadOrRebuildHNSW(dir.path());
-    EXPECT_NE(outcome, HNSWLoadOutcome::skipped);
-    auto results = index->searchByVector(randomVector(rng, 4), 5);
-    for (const auto& r : results) EXPECT_TRUE(index->getItem(r.id).has_value());
-  }
-  for (const auto& line : printed.lines()) {
-    EXPECT_EQ(line.rfind("Failed to deserialize HNSW, rebuilding: Invalid HNSW data: ", 0), 0u) << line;
-  }
-}
-
-TEST(SimilarityIndexTest, WholeIndexSaveAndLoadRoundTrip) {
+// The items and their graph load as they were saved: the graph is read, not
+// rebuilt, and the copy answers like the original, also once items were
+// removed and the graph saved again. A missing or foreign graph is rebuilt
+// from the items, never fatal; with no items nothing is read. Unreadable item
+// files are errors.
+TEST(SimilarityIndexTest, SavedIndexLoadsAsItWasAndUnusableGraphsAreRebuilt) {
   std::mt19937_64 rng(8);
   TempDir dir;
   auto index = makeIndex(4);
@@ -303,55 +227,65 @@ TEST(SimilarityIndexTest, WholeIndexSaveAndLoadRoundTrip) {
   PrintedLines printed;
   auto location = index->saveIndex(dir.path(), "Chunks");
   ASSERT_TRUE(location.ok()) << location.error().description();
-  EXPECT_EQ(location.value(), dir.file("Chunks.mmap"));
-  const auto graphSize = readFileToString(dir.file("Chunks.hnsw")).value().size();
+  EXPECT_EQ(location.value(), dir / "Chunks.mmap");
+  const auto graphSize = readFileToString(dir / "Chunks.hnsw").value().size();
   EXPECT_EQ(printed.lines(), (std::vector<std::string>{"Saved HNSW index (" + std::to_string(graphSize) +
-                                                           " bytes) to " + dir.file("Chunks.hnsw"),
-                                                       "Saved 140 index items to " + dir.file("Chunks.mmap")}));
+                                                           " bytes) to " + (dir / "Chunks.hnsw"),
+                                                       "Saved 140 index items to " + (dir / "Chunks.mmap")}));
 
   auto loaded = makeIndex(4);
   auto items = loaded->loadIndex(dir.path(), "Chunks");
   ASSERT_TRUE(items.ok()) << items.error().description();
   EXPECT_EQ(items.value(), index->items());
-  EXPECT_EQ(printed.lines().back(), "Loaded HNSW index from " + dir.file("Chunks.hnsw"));
-  for (int q = 0; q < 20; ++q) {
-    auto v = randomVector(rng, 4);
-    auto a = index->searchByVector(v, 8), b = loaded->searchByVector(v, 8);
-    ASSERT_EQ(a.size(), b.size());
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      EXPECT_EQ(a[i].id, b[i].id);
-      EXPECT_EQ(a[i].score, b[i].score);
-      EXPECT_EQ(a[i].metadata, b[i].metadata);
+  EXPECT_EQ(printed.lines().back(), "Loaded HNSW index from " + (dir / "Chunks.hnsw"));
+  auto expectSameAnswers = [&] {
+    for (int q = 0; q < 20; ++q) {
+      auto v = randomVector(rng, 4);
+      auto a = index->searchByVector(v, 8), b = loaded->searchByVector(v, 8);
+      ASSERT_EQ(a.size(), b.size());
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        EXPECT_EQ(a[i].id, b[i].id);
+        EXPECT_EQ(a[i].score, b[i].score);
+        EXPECT_EQ(a[i].metadata, b[i].metadata);
+      }
     }
-  }
-}
+  };
+  expectSameAnswers();
 
-TEST(SimilarityIndexTest, LoadIndexRebuildsMissingOrForeignGraphAndReportsBadItemFiles) {
-  std::mt19937_64 rng(9);
-  TempDir dir;
-  auto index = makeIndex(4);
-  addRandom(*index, rng, 20, 4);
-  ASSERT_TRUE(index->saveIndex(dir.path(), "X").ok());
-  std::filesystem::remove(dir.file("X.hnsw"));
-  auto loaded = makeIndex(4);
-  ASSERT_TRUE(loaded->loadIndex(dir.path(), "X").ok());
-  ASSERT_NE(loaded->hnswIndex(), nullptr);
-  EXPECT_EQ(loaded->hnswIndex()->count(), 20);
+  index->removeItem("i7");
+  index->removeItem("i8");
+  ASSERT_TRUE(index->saveHNSW(dir.path(), "Chunks").ok());
+  EXPECT_EQ(getU32(readFileToString(dir / "Chunks.hnsw").value(), 0), 138u);
+  loaded->setItems(index->items());
+  loaded->rebuildItemIndex();
+  EXPECT_EQ(loaded->loadOrRebuildHNSW(dir.path(), "Chunks"), HNSWLoadOutcome::loaded);
+  expectSameAnswers();
 
-  ASSERT_TRUE(writeFileAtomically(dir.file("X.hnsw"), readFileToString(dir.file("X.mmap")).value()).ok());
-  PrintedLines printed;
-  ASSERT_TRUE(loaded->loadIndex(dir.path(), "X").ok());
-  ASSERT_EQ(printed.lines().size(), 1u);
-  EXPECT_EQ(
-      printed.lines()[0].rfind("Failed to deserialize HNSW, rebuilding: Invalid HNSW data: Node count mismatch: ", 0),
-      0u);
+  // The saved graph now has 138 nodes for the file's 140 items.
+  auto fromForeign = makeIndex(4), other = makeIndex(4), empty = makeIndex(4);
+  addRandom(*other, rng, 5, 4);
+  PrintedLines rebuilt;
+  ASSERT_TRUE(fromForeign->loadIndex(dir.path(), "Chunks").ok());
+  ASSERT_NE(fromForeign->hnswIndex(), nullptr);
+  EXPECT_EQ(fromForeign->hnswIndex()->count(), 140);
+  EXPECT_EQ(other->loadOrRebuildHNSW(dir.path(), "Chunks"), HNSWLoadOutcome::rebuilt);
+  EXPECT_EQ(other->hnswIndex()->count(), 5);
+  EXPECT_EQ(rebuilt.lines(),
+            (std::vector<std::string>{
+                "Failed to deserialize HNSW, rebuilding: Invalid HNSW data: Node count mismatch: 138 vs 140",
+                "Failed to deserialize HNSW, rebuilding: Invalid HNSW data: Node count mismatch: 138 vs 5"}));
+  EXPECT_EQ(empty->loadOrRebuildHNSW(dir.path(), "Chunks"), HNSWLoadOutcome::skipped);
+  EXPECT_EQ(empty->hnswIndex(), nullptr);
+  std::filesystem::remove(dir / "Chunks.hnsw");
+  ASSERT_TRUE(empty->loadIndex(dir.path(), "Chunks").ok());
+  ASSERT_NE(empty->hnswIndex(), nullptr);
+  EXPECT_EQ(empty->hnswIndex()->count(), 140);
 
-  ASSERT_TRUE(writeFileAtomically(dir.file("X.mmap"), "SKST-not-really").ok());
-  auto bad = loaded->loadIndex(dir.path(), "X");
+  ASSERT_TRUE(writeFileAtomically(dir / "Chunks.mmap", "SKST-not-really").ok());
+  auto bad = loaded->loadIndex(dir.path(), "Chunks");
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error().description(), "File is too small to contain valid data");
-  auto missing = loaded->loadIndex(dir.path(), "Nope");
-  ASSERT_FALSE(missing.ok());
+  EXPECT_FALSE(loaded->loadIndex(dir.path(), "Nope").ok());
 }
 
 TEST(SimilarityIndexTest, TextSearchWithBuiltInModelFindsSharedWords) {
@@ -370,14 +304,11 @@ TEST(SimilarityIndexTest, TextSearchWithBuiltInModelFindsSharedWords) {
   EXPECT_EQ(index.sample(2).size(), 2u);
 }
 
+// Cosine ranking is pinned by the scan oracle above.
 TEST(SimilarityIndexTest, MetricsRankAndRefuseMismatchedLengths) {
   std::vector<std::vector<float>> data = {{1, 0}, {0, 1}, {2, 2}, {-1, 0}};
   std::vector<const std::vector<float>*> refs;
   for (const auto& v : data) refs.push_back(&v);
-  auto cos = CosineSimilarity().findNearest({1, 0.1f}, refs, 2);
-  ASSERT_EQ(cos.size(), 2u);
-  EXPECT_EQ(cos[0].second, 0u);
-  EXPECT_EQ(cos[1].second, 2u);
   auto dotp = DotProduct().findNearest({1, 1}, refs, 10);
   ASSERT_EQ(dotp.size(), 4u);
   EXPECT_EQ(dotp[0].second, 2u);
@@ -388,10 +319,7 @@ TEST(SimilarityIndexTest, MetricsRankAndRefuseMismatchedLengths) {
 
   std::vector<float> odd = {1, 2, 3};
   refs.push_back(&odd);
-  PrintedLines printed;
   EXPECT_TRUE(CosineSimilarity().findNearest({1, 0}, refs, 3).empty());
-  EXPECT_TRUE(printed.contains("Embeddings must have the same length"));
-  EXPECT_EQ(printed.lines().back(), "There has been an error comparing elements in sortedScores");
 }
 
 }  // namespace

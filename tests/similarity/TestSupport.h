@@ -1,12 +1,11 @@
 // Helpers shared by the similarity engine tests: seeded vectors, a brute-force
-// oracle, little-endian byte builders and a printed-line recorder.
+// oracle, little-endian byte builders, a printed-line recorder and test data.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <random>
 #include <string>
@@ -15,6 +14,7 @@
 
 #include "SimilaritySearchKit/Console.h"
 #include "SimilaritySearchKit/IndexItem.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix::testing_support {
 
@@ -111,11 +111,6 @@ class PrintedLines {
     std::lock_guard guard(mutex_);
     return lines_;
   }
-  bool contains(const std::string& needle) const {
-    for (const auto& l : lines())
-      if (l.find(needle) != std::string::npos) return true;
-    return false;
-  }
 
  private:
   simkit::LineHandler previous_;
@@ -123,24 +118,12 @@ class PrintedLines {
   std::vector<std::string> lines_;
 };
 
-// A fresh empty directory under the system temp folder, removed at scope exit.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = (std::filesystem::temp_directory_path() / ("pallix-simkit-" + std::to_string(rd()) + std::to_string(rd())))
-                .string();
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
+using ::pallix::testing::TempDir;
 
- private:
-  std::string path_;
-};
+// A file of the committed similarity test data.
+inline std::string testData(const std::string& name) {
+  const char* root = std::getenv("PALLIX_TEST_DATA");
+  return std::string(root ? root : "tests/data") + "/similarity/" + name;
+}
 
 }  // namespace pallix::testing_support

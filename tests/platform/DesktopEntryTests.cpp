@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "app/platform/DesktopEntry.h"
+#include "tests/platform/ScopedEnvironment.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -42,8 +43,6 @@ TEST(DesktopEntryParsing, ReadsATypicalApplicationEntry) {
   EXPECT_EQ(entry->version, "46.1");
   EXPECT_EQ(entry->categories, (std::vector<std::string>{"GNOME", "GTK", "Utility", "Calculator"}));
   EXPECT_EQ(entry->keywords, (std::vector<std::string>{"calculation", "arithmetic", "scientific", "financial"}));
-  EXPECT_EQ(entry->type, "Application");
-  EXPECT_FALSE(entry->terminal);
   EXPECT_FALSE(entry->workingDirectory.has_value());
   // NoDisplay=true belongs to the action group, not to the application.
   EXPECT_FALSE(entry->noDisplay);
@@ -123,22 +122,14 @@ TEST(DesktopLocaleTest, ParsesMessagesLocalesIntoFallbackOrder) {
 }
 
 TEST(DesktopLocaleTest, EnvironmentPrefersLcAllThenLcMessagesThenLang) {
-  const char* variables[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-  std::vector<std::optional<std::string>> saved;
-  for (const char* variable : variables) {
-    const char* value = std::getenv(variable);
-    saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
-  }
+  testing::ScopedEnv all("LC_ALL", nullptr), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
   const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
       {"fr_FR.UTF-8", "de_DE", "es_ES", "fr"}, {"", "de_DE", "es_ES", "de"}, {"", "", "es_ES", "es"}, {"", "", "", ""}};
-  for (const auto& [all, messages, lang, expected] : cases) {
-    ::setenv("LC_ALL", all, 1);
-    ::setenv("LC_MESSAGES", messages, 1);
-    ::setenv("LANG", lang, 1);
-    EXPECT_EQ(DesktopLocale::fromEnvironment().lang, expected) << all << "|" << messages << "|" << lang;
-  }
-  for (size_t i = 0; i < saved.size(); ++i) {
-    saved[i] ? ::setenv(variables[i], saved[i]->c_str(), 1) : ::unsetenv(variables[i]);
+  for (const auto& [allValue, messagesValue, langValue, expected] : cases) {
+    all.set(allValue);
+    messages.set(messagesValue);
+    lang.set(langValue);
+    EXPECT_EQ(DesktopLocale::fromEnvironment().lang, expected) << allValue << "|" << messagesValue << "|" << langValue;
   }
 }
 
@@ -317,12 +308,16 @@ TEST(DesktopEntryFuzz, MutatedFilesNeverCrashAndExplainFailures) {
 
 // --- Application directories --------------------------------------------------------
 
-TEST(DesktopApplicationDirectories, OrdersByPrecedenceAndRedirectsTheUserPart) {
+// The directories in precedence order; an entry's priority is that of the
+// directory holding it (subfolders included), 1 outside them.
+TEST(DesktopApplicationDirectories, OrdersByPrecedenceAndEntriesTakeTheirDirectorysPriority) {
   DataDirectories dirs = DataDirectories::forHome("/tmp/fakehome");
   dirs.systemDataDirs = {"/opt/custom/share", "/usr/share/", "/var/lib/flatpak/exports/share", "/usr/local/share"};
-  auto list = desktopApplicationDirectories(dirs);
   std::vector<std::pair<std::string, int>> got;
-  for (const auto& d : list) got.emplace_back(d.path, d.priority);
+  for (const auto& d : desktopApplicationDirectories(dirs)) {
+    got.emplace_back(d.path, d.priority);
+    EXPECT_EQ(desktopEntryDomainPriority(d.path + "/sub/a.desktop", dirs), d.priority) << d.path;
+  }
   std::vector<std::pair<std::string, int>> expected = {
       {"/tmp/fakehome/.local/share/applications", 5},
       {"/usr/local/share/applications", 4},
@@ -333,18 +328,6 @@ TEST(DesktopApplicationDirectories, OrdersByPrecedenceAndRedirectsTheUserPart) {
       {"/opt/custom/share/applications", 1},
   };
   EXPECT_EQ(got, expected);
-}
-
-TEST(DesktopApplicationDirectories, PriorityOfAPathFollowsItsDirectory) {
-  DataDirectories dirs = DataDirectories::forHome("/tmp/fakehome");
-  dirs.systemDataDirs = {"/usr/local/share", "/usr/share", "/opt/custom/share"};
-  EXPECT_EQ(desktopEntryDomainPriority("/tmp/fakehome/.local/share/applications/a.desktop", dirs), 5);
-  EXPECT_EQ(desktopEntryDomainPriority("/usr/local/share/applications/a.desktop", dirs), 4);
-  EXPECT_EQ(desktopEntryDomainPriority("/usr/share/applications/kde/a.desktop", dirs), 3);
-  EXPECT_EQ(desktopEntryDomainPriority("/var/lib/snapd/desktop/applications/a.desktop", dirs), 2);
-  EXPECT_EQ(desktopEntryDomainPriority("/tmp/fakehome/.local/share/flatpak/exports/share/applications/a.desktop", dirs),
-            2);
-  EXPECT_EQ(desktopEntryDomainPriority("/opt/custom/share/applications/a.desktop", dirs), 1);
   EXPECT_EQ(desktopEntryDomainPriority("/usr/share/applicationsX/a.desktop", dirs), 1);
   EXPECT_EQ(desktopEntryDomainPriority("/elsewhere/a.desktop", dirs), 1);
 }

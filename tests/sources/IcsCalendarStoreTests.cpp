@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/platform/linux/IcsCalendarStore.h"
+#include "tests/platform/ScopedEnvironment.h"
 #include "tests/sources/SourcesTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -25,21 +26,7 @@ std::string calendarFixture(const std::string& name) {
 
 class IcsCalendarStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // Floating times and all-day dates are read in the process's zone.
-    const char* tz = std::getenv("TZ");
-    previousTZ = tz ? std::optional<std::string>(tz) : std::nullopt;
-    ::setenv("TZ", "Europe/Paris", 1);
-    ::tzset();
-  }
-  void TearDown() override {
-    if (previousTZ) {
-      ::setenv("TZ", previousTZ->c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
-    ::tzset();
-  }
+  void SetUp() override { ::tzset(); }
   void add(const std::string& fixture) {
     std::filesystem::create_directories(folder);
     std::filesystem::copy_file(calendarFixture(fixture), folder + "/" + fixture,
@@ -60,7 +47,12 @@ class IcsCalendarStoreTest : public ::testing::Test {
     return out;
   }
 
-  std::optional<std::string> previousTZ;
+  // Floating times and all-day dates are read in the process's zone (the
+  // zone is read again once the variable is put back).
+  struct ZoneReset {
+    ~ZoneReset() { ::tzset(); }
+  } zoneReset;
+  testing::ScopedEnv zone{"TZ", "Europe/Paris"};
   TempDir home;
   std::string folder = home / "Calendars";
   IcsCalendarStore store{folder};

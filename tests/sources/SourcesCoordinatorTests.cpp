@@ -123,17 +123,9 @@ TEST_F(SourcesCoordinatorTest, ASilentServerNeverHoldsThePanel) {
   EXPECT_EQ(http->pendingCount(), 0u) << "the silent request was cancelled by the newer query";
 }
 
-TEST_F(SourcesCoordinatorTest, GrantedLocationGivesWeatherHere) {
-  ASSERT_TRUE(SystemLocationProvider::setFixedPlace(defaults, {"Lyon", {45.7578, 4.832}, std::nullopt}).ok());
-  create({DataSource::weather});
-  store->runSettledSearch("weather");
-  settle();
-  ASSERT_TRUE(store->intelligenceState().weatherSnapshot);
-  EXPECT_EQ(store->intelligenceState().weatherSnapshot->location.name, "Lyon") << "named by reverse geocoding";
-  EXPECT_FALSE(store->intelligenceState().weatherAvailabilityIssue);
-}
-
-TEST_F(SourcesCoordinatorTest, AmbientHighlightsForecastAtTheNextEventsPlace) {
+// With a granted (here fixed) location: weather here, and the ambient
+// highlights at the upcoming event's place.
+TEST_F(SourcesCoordinatorTest, GrantedLocationGivesWeatherHereAndTheForecastAtTheNextEventsPlace) {
   ASSERT_TRUE(SystemLocationProvider::setFixedPlace(defaults, {"Lyon", {45.7578, 4.832}, std::nullopt}).ok());
   CalendarEvent dinner;
   dinner.uid = dinner.occurrenceId = "dinner@test";
@@ -142,7 +134,7 @@ TEST_F(SourcesCoordinatorTest, AmbientHighlightsForecastAtTheNextEventsPlace) {
   dinner.start = utc(2026, 3, 11, 10, 40);
   dinner.end = dinner.start + 2h;
   calendarStore->all = {dinner};
-  create();
+  create({DataSource::weather});
   settle();
   ASSERT_EQ(store->upcomingCalendarEvents().size(), 1u);
   EXPECT_EQ(store->upcomingCalendarEvents()[0].title, "Dinner");
@@ -153,6 +145,12 @@ TEST_F(SourcesCoordinatorTest, AmbientHighlightsForecastAtTheNextEventsPlace) {
   ASSERT_TRUE(store->ambientWeatherSnapshot()) << "the ambient forecast at the fixed place";
   EXPECT_TRUE(AmbientIntelligenceService::hasPrecipitationSoon(*store->ambientWeatherSnapshot(), env.clock().wallNow()))
       << "light rain now, 60% in the next hour";
+
+  store->runSettledSearch("weather");
+  settle();
+  ASSERT_TRUE(store->intelligenceState().weatherSnapshot);
+  EXPECT_EQ(store->intelligenceState().weatherSnapshot->location.name, "Lyon") << "named by reverse geocoding";
+  EXPECT_FALSE(store->intelligenceState().weatherAvailabilityIssue);
 }
 
 }  // namespace

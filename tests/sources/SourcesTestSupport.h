@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/platform/HttpClient.h"
+#include "core/Strings.h"
 #include "core/Telemetry.h"
 #include "testing/FakeHttpClient.h"
 #include "testing/VirtualTime.h"
@@ -44,16 +45,11 @@ inline Route silent(std::string match) {
   return {std::move(match), std::nullopt};
 }
 
-inline std::string lowercased(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // The first route whose text the URL contains (ignoring case) answers; unmatched URLs get 404.
 inline void route(FakeHttpClient& http, std::vector<Route> routes) {
   http.setScript([routes](const HttpRequest& request) -> std::optional<Result<HttpResponse>> {
     for (const auto& r : routes) {
-      if (lowercased(request.url).find(lowercased(r.match)) != std::string::npos) return r.reply;
+      if (asciiLowercase(request.url).find(asciiLowercase(r.match)) != std::string::npos) return r.reply;
     }
     return Result<HttpResponse>(HttpResponse{404, "{}", "application/json"});
   });

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,24 +9,17 @@
 
 #include "core/FileUtil.h"
 #include "core/UserDefaults.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
 
 class UserDefaultsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("pallix-defaults-" + std::to_string(::getpid()) + "-" +
-                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    path_ = (dir_ / "UserDefaults.json").string();
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   void writeRaw(const std::string& text) { std::ofstream(path_) << text; }
 
-  std::filesystem::path dir_;
-  std::string path_;
+  testing::TempDir dir_;
+  std::string path_ = dir_ / "UserDefaults.json";
 };
 
 TEST_F(UserDefaultsFileTest, EveryTypeSurvivesAReload) {
@@ -87,20 +79,10 @@ TEST_F(UserDefaultsFileTest, CorruptFileIsSetAsideAndTheStoreStartsFresh) {
   }
 }
 
-TEST_F(UserDefaultsFileTest, RemoveAndWritesLeaveNoTemporaryFiles) {
-  UserDefaults d(path_);
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.set(std::string("k").append(std::to_string(i)), int64_t{i}).ok());
-  ASSERT_TRUE(d.remove("k3").ok());
-  ASSERT_TRUE(d.remove("never-there").ok());
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_)) files.push_back(entry.path().filename());
-  std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"UserDefaults.json", "UserDefaults.json.lock"}));
-}
-
 // Two stores over one file stand for two processes: each write changes only
-// its own key, so the file always matches a model of every write so far.
-TEST_F(UserDefaultsFileTest, TwoStoresOverOneFileMatchAModelOfEveryWrite) {
+// its own key, so the file always matches a model of every write so far; and
+// the writes and removals leave no temporary file behind.
+TEST_F(UserDefaultsFileTest, TwoStoresOverOneFileMatchAModelOfEveryWriteAndLeaveNoTemporaryFiles) {
   UserDefaults first(path_);
   UserDefaults second(path_);
   std::map<std::string, int64_t> model;
@@ -120,6 +102,10 @@ TEST_F(UserDefaultsFileTest, TwoStoresOverOneFileMatchAModelOfEveryWrite) {
   std::map<std::string, int64_t> stored;
   for (const auto& key : reader.keys()) stored[key] = reader.integerValue(key).value_or(-1);
   EXPECT_EQ(stored, model);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) files.push_back(entry.path().filename());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"UserDefaults.json", "UserDefaults.json.lock"}));
 }
 
 TEST_F(UserDefaultsFileTest, ReloadReportsWhatAnotherWriterChanged) {
@@ -152,7 +138,7 @@ TEST_F(UserDefaultsFileTest, ReloadReportsWhatAnotherWriterChanged) {
 
 TEST_F(UserDefaultsFileTest, FilesAndFoldersArePrivateWhateverTheUmask) {
   const mode_t previous = ::umask(0);
-  UserDefaults d((dir_ / "new/UserDefaults.json").string());
+  UserDefaults d(dir_ / "new/UserDefaults.json");
   Status written = d.set("k", true);
   ::umask(previous);
   ASSERT_TRUE(written.ok());

@@ -11,9 +11,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -103,15 +103,8 @@ TEST(LockFileSingleInstance, NeverSignalsItsOwnProcessWhenTheHolderRefuses) {
 TEST(LockFileSingleInstance, IgnoresUnknownMessages) {
   TempDir tmp;
   LockFileSingleInstance holder(optionsIn(tmp));
-  std::mutex mutex;
-  std::condition_variable cv;
-  int requests = 0;
-  auto onRequest = [&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    ++requests;
-    cv.notify_all();
-  };
-  ASSERT_EQ(acquire(holder, onRequest), "0");
+  std::promise<void> asked;  // a second request would throw
+  ASSERT_EQ(acquire(holder, [&] { asked.set_value(); }), "0");
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address = unixAddress(tmp / "run/pallix.socket");
   ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
@@ -123,8 +116,7 @@ TEST(LockFileSingleInstance, IgnoresUnknownMessages) {
   char reply[8] = {};
   EXPECT_EQ(::read(fd, reply, sizeof(reply) - 1), 3);
   EXPECT_STREQ(reply, "ok\n");
-  std::unique_lock<std::mutex> lock(mutex);
-  ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return requests == 1; }));
+  EXPECT_EQ(asked.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
   ::close(fd);
 }
 

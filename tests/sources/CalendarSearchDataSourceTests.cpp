@@ -153,14 +153,10 @@ TEST(CalendarActivationTest, OpensTheURLWhenAnApplicationTakesItElseTheFile) {
     ASSERT_TRUE(openCalendarEvent(e, workspace, runner).ok());
     EXPECT_EQ(runner.argvs(),
               (std::vector<std::vector<std::string>>{{"xdg-mime", "query", "default", "x-scheme-handler/ical"}}));
-    ASSERT_EQ(workspace.requests().size(), 1u);
-    if (handler) {
-      EXPECT_EQ(workspace.requests()[0].action, RecordingWorkspace::Action::openURL);
-      EXPECT_EQ(workspace.requests()[0].target, *e.makeCalendarOpenURL());
-    } else {
-      EXPECT_EQ(workspace.requests()[0].action, RecordingWorkspace::Action::openFile);
-      EXPECT_EQ(workspace.requests()[0].target, *e.sourcePath);
-    }
+    const RecordingWorkspace::Request opened =
+        handler ? RecordingWorkspace::Request{RecordingWorkspace::Action::openURL, *e.makeCalendarOpenURL(), ""}
+                : RecordingWorkspace::Request{RecordingWorkspace::Action::openFile, *e.sourcePath, ""};
+    EXPECT_EQ(workspace.requests(), std::vector<RecordingWorkspace::Request>{opened});
   }
   RecordingWorkspace workspace;
   RecordingCommandRunner runner;

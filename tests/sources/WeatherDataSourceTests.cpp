@@ -66,7 +66,6 @@ TEST_F(WeatherDataSourceTest, NamedPlaceResolvesThroughThePlaceSearchWithoutLoca
   EXPECT_EQ(snapshot->current->symbolName, "cloud.rain");
   EXPECT_EQ(snapshot->current->highTemperature, 13.1) << "today's high comes from the daily forecast";
   EXPECT_EQ(snapshot->current->lowTemperature, 5.2);
-  EXPECT_EQ(snapshot->requestedKinds, (std::set<Kind>{Kind::current, Kind::daily}));
   EXPECT_TRUE(snapshot->hourly.empty()) << "the current focus asks for no hours";
   EXPECT_EQ(snapshot->daily.size(), 3u);
 }

@@ -50,11 +50,7 @@ class EventCollector {
       return false;
     };
     std::unique_lock<std::mutex> lock(mutex_);
-    if (wait) {
-      changed_.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(10), scan);
-    } else {
-      scan();
-    }
+    changed_.wait_for(lock, std::chrono::seconds(wait ? 10 : 0), scan);
     return found;
   }
 

@@ -31,7 +31,6 @@ class SourcesCoordinatorTest : public SourcesFixture {
                   ok("/v1/forecast", sourceFixture("open-meteo-forecast.json")),
                   ok("/search?q=Chez", sourceFixture("nominatim-search-cafes.json")),
                   ok("/reverse", sourceFixture("nominatim-reverse.json")), silent("?q=")});
-    calendarStore->all = {};
   }
   // Builds the set, the coordinator (router deciding `routes`) and the store.
   void create(std::set<DataSource> routes = {}) {

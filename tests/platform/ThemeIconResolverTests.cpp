@@ -203,7 +203,6 @@ TEST(ThemeIconResolverEnvironment, PicksTheThemeFromEnvironmentThenGtkSettings) 
   ASSERT_GE(options.baseDirectories.size(), 2u);
   EXPECT_EQ(options.baseDirectories[0], home / ".local/share/icons");
   EXPECT_EQ(options.baseDirectories[1], home / ".icons");
-  EXPECT_EQ(options.pixmapDirectories, (std::vector<std::string>{"/usr/share/pixmaps"}));
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ Result<DesktopEntry> parseInMemory(const std::string& text) {
 
 // --- Hand-checked files -------------------------------------------------------
 
-TEST(DesktopEntryParsing, ReadsATypicalApplicationEntry) {
+TEST(DesktopEntryParsing, ReadsHandCheckedApplicationEntries) {
   auto entry =
       parseDesktopEntry(dataPath("applications/org.example.Calculator.desktop"), "org.example.Calculator.desktop");
   ASSERT_TRUE(entry.ok()) << entry.error().description();
@@ -42,9 +42,8 @@ TEST(DesktopEntryParsing, ReadsATypicalApplicationEntry) {
   EXPECT_FALSE(entry->workingDirectory.has_value());
   // NoDisplay=true belongs to the action group, not to the application.
   EXPECT_FALSE(entry->noDisplay);
-}
 
-TEST(DesktopEntryParsing, AcceptsSpacesAroundEqualsWindowsLineEndingsAndReadsPath) {
+  // Spaces around "=", Windows line endings and a working directory.
   auto okular = parseDesktopEntry(dataPath("applications/kde/okular.desktop"), "kde-okular.desktop");
   ASSERT_TRUE(okular.ok()) << okular.error().description();
   EXPECT_EQ(std::tuple(okular->name, okular->workingDirectory, okular->version, okular->comment),
@@ -57,22 +56,21 @@ TEST(DesktopEntryParsing, AcceptsSpacesAroundEqualsWindowsLineEndingsAndReadsPat
 // Escapes decode in strings and lists; comments, localised keys, repeated
 // keys and other groups leave the entry alone.
 TEST(DesktopEntryParsing, DecodesEscapesAndIgnoresCommentsLocalisedKeysAndOtherGroups) {
-  TempDir tmp;
-  auto entry = parseText(tmp,
-                         "# leading comment\n\n"
-                         "[Desktop Entry]\n"
-                         "Name[fr]=Fichiers\n"
-                         "Name[sr@latin]=Datoteke\n"
-                         "  # indented comment\n"
-                         "Name=Tab\\there\n"
-                         "Name=Second Name Is Ignored\n"
-                         "Comment=a\\sb\\nc\\rd\\\\e\\qf\\\n"
-                         "Keywords=one\\;two;three\\sfour;;\n"
-                         "Categories=;;\n"
-                         "Type=Link\n"
-                         "[Desktop Action x]\n"
-                         "Name=Action\n"
-                         "junk line in another group\n");
+  auto entry = parseInMemory(
+      "# leading comment\n\n"
+      "[Desktop Entry]\n"
+      "Name[fr]=Fichiers\n"
+      "Name[sr@latin]=Datoteke\n"
+      "  # indented comment\n"
+      "Name=Tab\\there\n"
+      "Name=Second Name Is Ignored\n"
+      "Comment=a\\sb\\nc\\rd\\\\e\\qf\\\n"
+      "Keywords=one\\;two;three\\sfour;;\n"
+      "Categories=;;\n"
+      "Type=Link\n"
+      "[Desktop Action x]\n"
+      "Name=Action\n"
+      "junk line in another group\n");
   ASSERT_TRUE(entry.ok()) << entry.error().description();
   EXPECT_EQ(entry->name, "Tab\there");
   // Unknown escapes and a trailing backslash are kept as written.
@@ -83,10 +81,9 @@ TEST(DesktopEntryParsing, DecodesEscapesAndIgnoresCommentsLocalisedKeysAndOtherG
 }
 
 TEST(DesktopEntryParsing, ReadsBooleans) {
-  TempDir tmp;
   for (auto [text, on] :
        {std::pair{"NoDisplay=true\nHidden=1\nTerminal=true\n", true}, {"NoDisplay=false\nHidden=0\n", false}}) {
-    auto entry = parseText(tmp, std::string("[Desktop Entry]\nName=A\n") + text);
+    auto entry = parseInMemory(std::string("[Desktop Entry]\nName=A\n") + text);
     ASSERT_TRUE(entry.ok()) << text;
     EXPECT_EQ(std::tuple(entry->noDisplay, entry->hidden, entry->terminal), std::tuple(on, on, on)) << text;
   }

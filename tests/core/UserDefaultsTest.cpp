@@ -135,14 +135,11 @@ TEST_F(UserDefaultsFileTest, FilesAndFoldersArePrivateWhateverTheUmask) {
   Status written = d.set("k", true);
   ::umask(previous);
   ASSERT_TRUE(written.ok());
-  auto mode = [](const std::filesystem::path& p) {
-    struct stat st {};
-    ::stat(p.c_str(), &st);
-    return st.st_mode & 07777;
-  };
-  EXPECT_EQ(mode(dir_ / "new"), 0700u);
-  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json"), 0600u);
-  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json.lock"), 0600u);
+  auto mode = [](const std::string& p) { return std::filesystem::status(p).permissions(); };
+  using std::filesystem::perms;
+  EXPECT_EQ(mode(dir_ / "new"), perms::owner_all);
+  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json"), perms::owner_read | perms::owner_write);
+  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json.lock"), perms::owner_read | perms::owner_write);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/platform/linux/IcsCalendarStore.h"
+#include "core/Formatting.h"
 #include "tests/platform/ScopedEnvironment.h"
 #include "tests/sources/SourcesTestSupport.h"
 #include "tests/support/TempDir.h"
@@ -38,12 +39,7 @@ class IcsCalendarStoreTest : public ::testing::Test {
     EXPECT_TRUE(events.ok()) << (events.ok() ? "" : events.error().description());
     std::vector<std::string> out;
     if (!events.ok()) return out;
-    for (const auto& e : events.value()) {
-      std::time_t t = std::chrono::system_clock::to_time_t(e.start);
-      char text[32];
-      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%MZ", std::gmtime(&t));
-      out.push_back(e.title + "@" + text);
-    }
+    for (const auto& e : events.value()) out.push_back(e.title + "@" + isoDate(e.start));
     return out;
   }
 
@@ -62,10 +58,11 @@ TEST_F(IcsCalendarStoreTest, RepeatingEventsHonourExceptionsMovesAndTimeZones) {
   add("recurring.ics");
   using V = std::vector<std::string>;
   EXPECT_EQ(occurrences(utc(2026, 3, 1), utc(2026, 4, 1)),
-            (V{"Team standup@2026-03-02T08:30Z", "Monthly review@2026-03-02T13:00Z", "Team standup@2026-03-09T08:30Z",
-               "Team standup (moved)@2026-03-23T10:00Z", "Team standup@2026-03-30T07:30Z"}))
+            (V{"Team standup@2026-03-02T08:30:00Z", "Monthly review@2026-03-02T13:00:00Z",
+               "Team standup@2026-03-09T08:30:00Z", "Team standup (moved)@2026-03-23T10:00:00Z",
+               "Team standup@2026-03-30T07:30:00Z"}))
       << "16 March is excluded, 23 March moved to 11:00, 30 March is summer time; the cancelled call is gone";
-  EXPECT_EQ(occurrences(utc(2026, 4, 1), utc(2026, 4, 8)), (V{"Team standup@2026-04-06T07:30Z"}))
+  EXPECT_EQ(occurrences(utc(2026, 4, 1), utc(2026, 4, 8)), (V{"Team standup@2026-04-06T07:30:00Z"}))
       << "the monthly review had three occurrences";
 
   auto events = store.events(utc(2026, 3, 9), utc(2026, 3, 10));
@@ -99,7 +96,7 @@ TEST_F(IcsCalendarStoreTest, AllDayFloatingAndZonedTimes) {
   EXPECT_EQ(holiday.end, utc(2026, 3, 14, 23));
   EXPECT_TRUE(holiday.isSubscription);
   EXPECT_EQ(occurrences(utc(2026, 12, 9), utc(2026, 12, 11)),
-            std::vector<std::string>{"Ada's birthday@2026-12-09T23:00Z"});
+            std::vector<std::string>{"Ada's birthday@2026-12-09T23:00:00Z"});
 }
 
 TEST_F(IcsCalendarStoreTest, BrokenFilesAreSkippedAndChangesAreReadAgain) {

@@ -54,7 +54,7 @@ class CalendarSourceTest : public SourcesFixture {
   std::unique_ptr<CalendarSearchDataSource> source;
 };
 
-TEST_F(CalendarSourceTest, SearchesByTextAndInterval) {
+TEST_F(CalendarSourceTest, SearchesByTextAndIntervalAndHandlesKeywordsAndComingTitles) {
   create();
   using V = std::vector<std::string>;
   EXPECT_EQ(titles("standup"), (V{"Standup", "Standup"}));
@@ -63,10 +63,7 @@ TEST_F(CalendarSourceTest, SearchesByTextAndInterval) {
   EXPECT_EQ(titles("chez paul"), (V{"Dinner with Sam"})) << "the place matches too";
   EXPECT_EQ(titles("offsite"), V{}) << "beyond the 30 days searched without an interval";
   EXPECT_EQ(titles("events next hour"), (V{"Dentist"}));
-}
-
-TEST_F(CalendarSourceTest, HandlesKeywordsAndTitlesOfTheComingWeeks) {
-  create();
+  // It handles its keywords and the titles of the coming weeks.
   for (const char* text : {"my calendar", "Standup", "dinner sam"}) EXPECT_TRUE(source->shouldHandle(text)) << text;
   for (const char* text : {"dinner bob", "weather today", "st"}) EXPECT_FALSE(source->shouldHandle(text)) << text;
 }

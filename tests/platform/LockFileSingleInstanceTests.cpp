@@ -32,11 +32,7 @@ using testing::failsWith;
 using testing::TempDir;
 
 LockFileSingleInstance::Options optionsIn(const TempDir& tmp, Duration grace = seconds(10)) {
-  LockFileSingleInstance::Options options;
-  options.lockPath = tmp / "run/pallix.lock";
-  options.socketPath = tmp / "run/pallix.socket";
-  options.gracePeriod = grace;
-  return options;
+  return {tmp / "run/pallix.lock", tmp / "run/pallix.socket", grace};
 }
 
 std::string lockContents(const TempDir& tmp) {

@@ -40,11 +40,7 @@ class ThemeIconResolverTest : public ::testing::Test {
   }
 
   ThemeIconResolver resolver(const std::string& theme = "Mine") {
-    ThemeIconResolver::Options options;
-    options.themeName = theme;
-    options.baseDirectories = {tmp_ / "user", tmp_ / "system"};
-    options.pixmapDirectories = {tmp_ / "pixmaps"};
-    return ThemeIconResolver(options);
+    return ThemeIconResolver({theme, {tmp_ / "user", tmp_ / "system"}, {tmp_ / "pixmaps"}});
   }
 
   std::string icon(const std::string& relative) { return tmp_.write(relative, "icon"); }
@@ -163,10 +159,7 @@ TEST(ThemeIconResolverOracle, RandomFixedThemesMatchABruteForceModel) {
       if (present[i]) tmp.write("base/T/" + std::to_string(sizes[i]) + "/apps/x.png", "");
     }
     tmp.write("base/T/index.theme", index);
-    ThemeIconResolver::Options options;
-    options.themeName = "T";
-    options.baseDirectories = {tmp / "base"};
-    ThemeIconResolver r(options);
+    ThemeIconResolver r({"T", {tmp / "base"}, {}});
     for (int query : {1, 8, 20, 23, 40, 64, 100, 200, 300}) {
       std::optional<std::string> expected;
       int best = INT_MAX;

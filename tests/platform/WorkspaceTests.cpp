@@ -22,9 +22,7 @@ class LinuxWorkspaceTest : public ::testing::Test {
   }
 
   LinuxWorkspace workspace(bool busReachable = true) {
-    LinuxWorkspace::Options options;
-    options.sessionBusReachable = [busReachable] { return busReachable; };
-    return LinuxWorkspace(runner_, dirs_, options);
+    return LinuxWorkspace(runner_, dirs_, {.sessionBusReachable = [busReachable] { return busReachable; }});
   }
 
   std::string userApp(const std::string& relative, const std::string& body) {

@@ -11,13 +11,6 @@ using namespace testing_support;
 
 class WikipediaDataSourceTest : public SourcesFixture {
  protected:
-  WikipediaDataSource::Configuration configuration() {
-    WikipediaDataSource::Configuration c;
-    c.baseURL = "http://127.0.0.1:9/";
-    c.webOrigin = "https://ddg.example";
-    c.maxBodyBytes = 4096;
-    return c;
-  }
   // Searches `query` with `replies` and returns what the source answered (nullopt: never called back).
   std::optional<std::optional<WikipediaArticle>> ask(const std::string& query, std::vector<Route> replies) {
     route(*http, std::move(replies));
@@ -26,7 +19,10 @@ class WikipediaDataSourceTest : public SourcesFixture {
     settle();
     return answer;
   }
-  WikipediaDataSource source{http, env.mainRunner(), configuration()};
+  WikipediaDataSource source{
+      http,
+      env.mainRunner(),
+      {.baseURL = "http://127.0.0.1:9/", .webOrigin = "https://ddg.example", .maxBodyBytes = 4096}};
 };
 
 TEST_F(WikipediaDataSourceTest, AnswersBecomeArticlesOnlyFromWikipedia) {

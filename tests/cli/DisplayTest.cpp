@@ -7,11 +7,7 @@ namespace pallix::cli {
 namespace {
 
 IndexedItem record(const std::string& type, const std::string& path, const std::string& name) {
-  IndexedItem item;
-  item.itemTypeRaw = type;
-  item.path = path;
-  item.name = name;
-  return item;
+  return {.path = path, .itemTypeRaw = type, .name = name};
 }
 
 TEST(DisplayTest, NamesKeepTheRealLastComponent) {

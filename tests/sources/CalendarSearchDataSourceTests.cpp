@@ -14,15 +14,14 @@ using namespace testing_support;
 using namespace std::chrono_literals;
 
 CalendarEvent event(std::string title, Date start, Duration length, std::string uid = {}) {
-  CalendarEvent e;
-  e.uid = uid.empty() ? title + "@test" : uid;
-  e.occurrenceId = e.uid;
-  e.title = std::move(title);
-  e.start = start;
-  e.end = start + length;
-  e.calendarTitle = "Work";
-  e.sourcePath = "/calendars/work.ics";
-  return e;
+  if (uid.empty()) uid = title + "@test";
+  return {.uid = uid,
+          .occurrenceId = uid,
+          .title = std::move(title),
+          .start = start,
+          .end = start + length,
+          .calendarTitle = "Work",
+          .sourcePath = "/calendars/work.ics"};
 }
 
 class CalendarSourceTest : public SourcesFixture {

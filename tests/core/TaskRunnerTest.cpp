@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/RunLoop.h"
@@ -102,24 +102,23 @@ TEST(WeakGuardTest, CallbacksBecomeNoOpsAfterTheOwnerIsGone) {
 // The real-time runners: no timing assertions, only ordering and completion.
 TEST(SerialExecutorTest, RunsTasksSeriallyInFifoOrderOffTheCallingThread) {
   auto executor = SerialExecutor::create("test");
-  std::mutex mutex;
-  std::condition_variable done;
-  std::vector<int> order;
+  const auto caller = std::this_thread::get_id();
+  std::vector<int> order, expected;  // `order` is touched by one task at a time
   std::atomic<int> concurrent{0};
-  bool overlap = false;
+  std::atomic<bool> overlapOrOnCaller{false};
+  std::promise<void> done;
   for (int i = 0; i < 100; ++i) {
+    expected.push_back(i);
     executor->post([&, i] {
-      if (concurrent.fetch_add(1) != 0) overlap = true;
-      std::lock_guard<std::mutex> lock(mutex);
+      if (concurrent.fetch_add(1) != 0 || std::this_thread::get_id() == caller) overlapOrOnCaller = true;
       order.push_back(i);
       concurrent.fetch_sub(1);
-      if (order.size() == 100) done.notify_one();
+      if (i == 99) done.set_value();
     });
   }
-  std::unique_lock<std::mutex> lock(mutex);
-  ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(30), [&] { return order.size() == 100; }));
-  EXPECT_FALSE(overlap);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+  ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_FALSE(overlapOrOnCaller);
+  EXPECT_EQ(order, expected);
 }
 
 // A task still waiting at shutdown is destroyed, so what it holds (here a

@@ -192,9 +192,8 @@ TEST(LockFileSingleInstance, AnswersRequestsThroughTheHandler) {
     repliers.emplace_back([request, reply] { reply("done " + request); });
   });
   ASSERT_EQ(acquire(holder), "0");
-  struct stat socket {};
-  ASSERT_EQ(::stat((tmp / "run/pallix.socket").c_str(), &socket), 0);
-  EXPECT_EQ(socket.st_mode & 07777, 0600u);
+  EXPECT_EQ(std::filesystem::status(tmp / "run/pallix.socket").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   EXPECT_EQ(LockFileSingleInstance::request(tmp / "run/pallix.socket", "index").valueOr("error"), "done index");
   EXPECT_TRUE(failsWith(LockFileSingleInstance::request(tmp / "run/pallix.socket", "drop"), "without answering"));

@@ -20,17 +20,12 @@ namespace {
 using namespace testing_support;
 using pallix::testing::TempDir;
 
-std::string calendarFixture(const std::string& name) {
-  const char* root = std::getenv("PALLIX_TEST_DATA");
-  return std::string(root && *root ? root : PALLIX_SOURCE_ROOT "/tests/data") + "/calendar/" + name;
-}
-
 class IcsCalendarStoreTest : public ::testing::Test {
  protected:
   void SetUp() override { ::tzset(); }
   void add(const std::string& fixture) {
     std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(calendarFixture(fixture), folder + "/" + fixture,
+    std::filesystem::copy_file(testDataPath("calendar/" + fixture), folder + "/" + fixture,
                                std::filesystem::copy_options::overwrite_existing);
   }
   // "title@start" of the occurrences in [from, to).
@@ -117,11 +112,11 @@ TEST_F(IcsCalendarStoreTest, AccessFollowsTheFolderAndImportsCopyValidFiles) {
   EXPECT_TRUE(granted.value());
   EXPECT_EQ(store.accessStatus(), CalendarAccess::authorized);
 
-  auto first = store.importCalendar(calendarFixture("zones.ics"));
+  auto first = store.importCalendar(testDataPath("calendar/zones.ics"));
   ASSERT_TRUE(first.ok()) << first.error().description();
   EXPECT_EQ(first->eventCount, 3u);
   EXPECT_EQ(first->storedPath, folder + "/zones.ics");
-  auto second = store.importCalendar(calendarFixture("zones.ics"));
+  auto second = store.importCalendar(testDataPath("calendar/zones.ics"));
   ASSERT_TRUE(second.ok());
   EXPECT_EQ(second->storedPath, folder + "/zones-2.ics") << "an import never overwrites another calendar";
 

@@ -20,9 +20,15 @@
 
 namespace pallix::testing_support {
 
-inline std::string sourceFixture(const std::string& name) {
+// The path of `relative` in the test data folder.
+inline std::string testDataPath(const std::string& relative) {
   const char* root = std::getenv("PALLIX_TEST_DATA");
-  const std::string path = std::string(root && *root ? root : PALLIX_SOURCE_ROOT "/tests/data") + "/sources/" + name;
+  return std::string(root && *root ? root : PALLIX_SOURCE_ROOT "/tests/data") + "/" + relative;
+}
+
+// The contents of a provider answer in tests/data/sources.
+inline std::string sourceFixture(const std::string& name) {
+  const std::string path = testDataPath("sources/" + name);
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in.good()) << "missing fixture " << path;
   std::stringstream text;

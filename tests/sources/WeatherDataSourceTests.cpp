@@ -114,7 +114,8 @@ TEST_F(WeatherDataSourceTest, NothingToShowGivesAnEmptyResult) {
   EXPECT_FALSE(search("weather")) << "no coordinate";
   EXPECT_FALSE(search("weather in atlantis")) << "no place";
   EXPECT_FALSE(search("spotify")) << "no intent";
-  // (A failed or malformed forecast is checked through the weather command.)
+  route(*http, {ok("/v1/search", sourceFixture("open-meteo-geocoding-paris.json")), status("/v1/forecast", 500)});
+  EXPECT_FALSE(search("weather in paris")) << "the forecast failed";
   route(*http, {ok("/v1/search", "{\"results\": ["), ok("/v1/forecast", sourceFixture("open-meteo-forecast.json"))});
   EXPECT_FALSE(search("weather in paris")) << "malformed place answer";
 }

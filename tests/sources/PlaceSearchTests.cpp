@@ -64,6 +64,11 @@ TEST_F(NominatimTest, RepeatsComeFromTheCacheAndCancelledRequestsAreNeverSent) {
   find("waiting").cancel();
   settle();
   EXPECT_EQ(places.sentCount(), 2u) << "stale answers are asked again; the cancelled one never leaves";
+
+  const HttpRequest sent = http->requests().back();
+  EXPECT_NE(std::find(sent.headers.begin(), sent.headers.end(),
+                      std::pair<std::string, std::string>{"User-Agent", "Pallix/test (local)"}),
+            sent.headers.end());
 }
 
 TEST_F(NominatimTest, AnswersAndRequests) {

@@ -55,37 +55,30 @@ TEST_F(LastResultsTest, SavedResultsRoundTrip) {
   EXPECT_EQ((*loaded)[1].matchType, "prefix");
 }
 
-TEST_F(LastResultsTest, LaunchingRecordsLastUseInTheCatalog) {
+// Only launching an application records its last use in the catalog;
+// reveals and files leave it alone.
+TEST_F(LastResultsTest, ActivationOpensRevealsOrLaunchesAndOnlyLaunchingRecordsLastUse) {
+  using Action = RecordingWorkspace::Action;
   env.advanceBy(std::chrono::hours(5));
   const LastResult app{"app", "/usr/share/applications/calc.desktop", "calc", "calc.desktop", ""};
-  ASSERT_TRUE(activateLastResult(session, workspace, *catalog, app, /*reveal=*/false).ok());
-  EXPECT_EQ(lastUsed(app.path), env.clock().wallNow());
-  ASSERT_EQ(workspace->requests().size(), 1u);
-  EXPECT_EQ(workspace->requests()[0],
-            (RecordingWorkspace::Request{RecordingWorkspace::Action::launchApplication, app.path, "calc.desktop"}));
-}
-
-TEST_F(LastResultsTest, RevealsAndFilesLeaveLastUseAlone) {
-  struct Case {
+  const LastResult file{"file", "/home/u/README.FHS", "README.FHS", "", "exact"};
+  const struct {
     LastResult result;
     bool reveal;
-    RecordingWorkspace::Action action;
+    RecordingWorkspace::Request request;
+  } cases[] = {
+      {app, true, {Action::revealInFileManager, app.path, ""}},
+      {file, false, {Action::openFile, file.path, ""}},
+      {file, true, {Action::revealInFileManager, file.path, ""}},
+      {app, false, {Action::launchApplication, app.path, "calc.desktop"}},
   };
-  const Case cases[] = {
-      {{"app", "/usr/share/applications/calc.desktop", "calc", "", ""},
-       true,
-       RecordingWorkspace::Action::revealInFileManager},
-      {{"file", "/home/u/README.FHS", "README.FHS", "", "exact"}, false, RecordingWorkspace::Action::openFile},
-      {{"file", "/home/u/README.FHS", "README.FHS", "", "exact"},
-       true,
-       RecordingWorkspace::Action::revealInFileManager},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ASSERT_TRUE(activateLastResult(session, workspace, *catalog, c.result, c.reveal).ok()) << c.result.path;
-    EXPECT_EQ(workspace->requests().back().action, c.action) << c.result.path;
-    EXPECT_EQ(workspace->requests().back().target, c.result.path);
-    EXPECT_FALSE(lastUsed(c.result.path).has_value()) << c.result.path;
+    EXPECT_EQ(workspace->requests().back(), c.request) << c.result.path;
+    const bool launched = c.request.action == Action::launchApplication;
+    EXPECT_EQ(lastUsed(c.result.path), launched ? std::optional(env.clock().wallNow()) : std::nullopt) << c.result.path;
   }
+  EXPECT_EQ(workspace->requests().size(), std::size(cases));
 }
 
 TEST_F(LastResultsTest, FailuresQuoteTheirCause) {

@@ -8,6 +8,7 @@
 #include "core/Strings.h"
 #include "core/Telemetry.h"
 #include "core/UUID.h"
+#include "tests/support/LogCapture.h"
 
 namespace pallix {
 namespace {
@@ -86,18 +87,13 @@ TEST(TelemetryTest, NothingIsRecordedUnlessASinkIsInstalled) {
 }
 
 TEST(LoggerTest, RecordsFormattedMessagesAboveTheThreshold) {
-  auto sink = std::make_shared<RecordingLogSink>();
-  auto previous = Logger::setSink(sink);
-  LogLevel previousLevel = Logger::threshold();
-  Logger::setThreshold(LogLevel::info);
+  testing::ScopedLogCapture capture(LogLevel::info);
   Logger log("IndexingService");
   log.debug("hidden %d", 1);
   log.info("Snapshot unchanged for %ld items; skipping persistence", 42L);
-  Logger::setThreshold(previousLevel);
-  Logger::setSink(previous);
-  ASSERT_EQ(sink->records().size(), 1u);
-  EXPECT_EQ(sink->records()[0].category, "IndexingService");
-  EXPECT_TRUE(sink->contains("Snapshot unchanged for 42 items"));
+  ASSERT_EQ(capture.sink().records().size(), 1u);
+  EXPECT_EQ(capture.sink().records()[0].category, "IndexingService");
+  EXPECT_TRUE(capture.contains("Snapshot unchanged for 42 items"));
 }
 
 TEST(StringsTest, SplitJoinTrimAndLongFormats) {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/RunLoop.h"
@@ -13,40 +13,40 @@
 namespace pallix {
 namespace {
 
-TEST(VirtualTimeTest, DelayedTasksRunAtTheirDueTimeInOrder) {
+// Tasks run at their due time; tasks due at the same time run in posting
+// order, across runners too.
+TEST(VirtualTimeTest, DelayedTasksRunAtTheirDueTimeInPostingOrderAcrossRunners) {
   VirtualTimeEnvironment env;
+  auto other = env.makeRunner("other");
   std::vector<std::string> log;
   auto start = env.clock().now();
-  auto stamp = [&](const char* name) {
+  auto stamp = [&](const std::string& name) {
     log.push_back(
-        std::string(name) + "@" +
+        name + "@" +
         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(env.clock().now() - start).count()));
   };
   env.mainRunner()->postDelayed(seconds(120), [&] { stamp("deep"); });
   env.mainRunner()->postDelayed(seconds(30), [&] { stamp("idle"); });
   env.mainRunner()->postDelayed(seconds(5), [&] { stamp("unload"); });
   env.mainRunner()->post([&] { stamp("now"); });
+  for (int i = 0; i < 4; ++i) {
+    (i % 2 ? other : env.mainRunner())->postDelayed(seconds(5), [&, i] { stamp(std::to_string(i)); });
+  }
 
   env.advanceBy(seconds(29));
-  EXPECT_EQ(log, (std::vector<std::string>{"now@0", "unload@5000"}));
+  const std::vector<std::string> first = {"now@0", "unload@5000", "0@5000", "1@5000", "2@5000", "3@5000"};
+  EXPECT_EQ(log, first);
   env.advanceBy(seconds(91));
-  EXPECT_EQ(log, (std::vector<std::string>{"now@0", "unload@5000", "idle@30000", "deep@120000"}));
+  std::vector<std::string> all = first;
+  all.insert(all.end(), {"idle@30000", "deep@120000"});
+  EXPECT_EQ(log, all);
   EXPECT_EQ(env.clock().now() - start, seconds(120));
 }
 
-TEST(VirtualTimeTest, SameDueTimeRunsInPostingOrderAcrossRunners) {
-  VirtualTimeEnvironment env;
-  auto other = env.makeRunner("other");
-  std::vector<int> order;
-  for (int i = 0; i < 10; ++i) {
-    (i % 2 ? other : env.mainRunner())->postDelayed(seconds(1), [&order, i] { order.push_back(i); });
-  }
-  env.advanceBy(seconds(1));
-  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-}
-
+// Cancelled tasks never run, nor count for the next task's delay.
 TEST(VirtualTimeTest, CancelledTasksNeverRunAndDebounceKeepsTheLast) {
   VirtualTimeEnvironment env;
+  EXPECT_EQ(env.nextTaskDelay(), Duration::max());
   int runs = 0;
   TaskHandle pending;
   // A 1.5 s debounce: each event cancels the pending run and schedules a new one.
@@ -61,6 +61,14 @@ TEST(VirtualTimeTest, CancelledTasksNeverRunAndDebounceKeepsTheLast) {
   env.advanceBy(milliseconds(1));
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(env.pendingTaskCount(), 0u);
+
+  auto cancelled = env.mainRunner()->postDelayed(seconds(1), [&] { ++runs; });
+  env.mainRunner()->postDelayed(seconds(3), [] {});
+  cancelled.cancel();
+  EXPECT_EQ(env.nextTaskDelay(), seconds(3));
+  env.fastForwardUntilNoTasksRemain();
+  EXPECT_EQ(env.pendingTaskCount(), 0u);
+  EXPECT_EQ(runs, 1);
 }
 
 TEST(VirtualTimeTest, TasksPostedByTasksForNowRunInTheSameRunUntilIdle) {
@@ -79,17 +87,6 @@ TEST(VirtualTimeTest, TasksPostedByTasksForNowRunInTheSameRunUntilIdle) {
   EXPECT_EQ(log, (std::vector<std::string>{"work on worker", "reply 42"}));
 }
 
-TEST(VirtualTimeTest, NextTaskDelayIgnoresCancelledTasks) {
-  VirtualTimeEnvironment env;
-  EXPECT_EQ(env.nextTaskDelay(), Duration::max());
-  auto a = env.mainRunner()->postDelayed(seconds(1), [] {});
-  env.mainRunner()->postDelayed(seconds(3), [] {});
-  a.cancel();
-  EXPECT_EQ(env.nextTaskDelay(), seconds(3));
-  env.fastForwardUntilNoTasksRemain();
-  EXPECT_EQ(env.pendingTaskCount(), 0u);
-}
-
 TEST(WeakGuardTest, CallbacksBecomeNoOpsAfterTheOwnerIsGone) {
   int calls = 0;
   std::function<void(int)> callback;
@@ -105,24 +102,23 @@ TEST(WeakGuardTest, CallbacksBecomeNoOpsAfterTheOwnerIsGone) {
 // The real-time runners: no timing assertions, only ordering and completion.
 TEST(SerialExecutorTest, RunsTasksSeriallyInFifoOrderOffTheCallingThread) {
   auto executor = SerialExecutor::create("test");
-  std::mutex mutex;
-  std::condition_variable done;
-  std::vector<int> order;
+  const auto caller = std::this_thread::get_id();
+  std::vector<int> order, expected;  // `order` is touched by one task at a time
   std::atomic<int> concurrent{0};
-  bool overlap = false;
+  std::atomic<bool> overlapOrOnCaller{false};
+  std::promise<void> done;
   for (int i = 0; i < 100; ++i) {
+    expected.push_back(i);
     executor->post([&, i] {
-      if (concurrent.fetch_add(1) != 0) overlap = true;
-      std::lock_guard<std::mutex> lock(mutex);
+      if (concurrent.fetch_add(1) != 0 || std::this_thread::get_id() == caller) overlapOrOnCaller = true;
       order.push_back(i);
       concurrent.fetch_sub(1);
-      if (order.size() == 100) done.notify_one();
+      if (i == 99) done.set_value();
     });
   }
-  std::unique_lock<std::mutex> lock(mutex);
-  ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(30), [&] { return order.size() == 100; }));
-  EXPECT_FALSE(overlap);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+  ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_FALSE(overlapOrOnCaller);
+  EXPECT_EQ(order, expected);
 }
 
 // A task still waiting at shutdown is destroyed, so what it holds (here a
@@ -137,32 +133,24 @@ TEST(SerialExecutorTest, ShutdownDestroysPendingTasksWithoutRunningThem) {
   EXPECT_TRUE(watch.expired());
 }
 
-TEST(RunLoopTest, QuitFromATaskEndsRunAndPendingTasksStayQueued) {
-  auto loop = RunLoop::create();
-  std::vector<int> ran;
-  loop->post([&] { ran.push_back(1); });
-  loop->post([&] {
-    ran.push_back(2);
-    loop->quit();
-  });
-  loop->postDelayed(std::chrono::hours(1), [&] { ran.push_back(3); });
-  loop->run();
-  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
-  EXPECT_EQ(loop->pendingTaskCount(), 1u);
-}
-
-TEST(RunLoopTest, PostFromAnotherThreadWakesRun) {
+// A task posted from another thread wakes run() and runs on the loop; quit
+// from a task ends run() and tasks due later stay queued.
+TEST(RunLoopTest, PostFromAnotherThreadWakesRunAndQuitFromATaskLeavesLaterTasksQueued) {
   auto loop = RunLoop::create();
   auto executor = SerialExecutor::create("poster");
-  bool ranOnLoop = false;
+  std::vector<int> ran;
+  loop->post([&] { ran.push_back(1); });
+  loop->postDelayed(std::chrono::hours(1), [&] { ran.push_back(3); });
   executor->post([&] {
     loop->post([&] {
-      ranOnLoop = loop->isCurrent();
+      ran.push_back(loop->isCurrent() ? 2 : -2);
       loop->quit();
     });
   });
   loop->run();
-  EXPECT_TRUE(ranOnLoop);
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+  EXPECT_EQ(loop->pendingTaskCount(), 1u);
+  executor->shutdown();
 }
 
 TEST(RunLoopTest, RunUntilWakesForAnswersFromOtherThreadsAndGivesUpAtItsLimit) {

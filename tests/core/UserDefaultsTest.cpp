@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,59 +9,45 @@
 
 #include "core/FileUtil.h"
 #include "core/UserDefaults.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
 
 class UserDefaultsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("pallix-defaults-" + std::to_string(::getpid()) + "-" +
-                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    path_ = (dir_ / "UserDefaults.json").string();
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   void writeRaw(const std::string& text) { std::ofstream(path_) << text; }
 
-  std::filesystem::path dir_;
-  std::string path_;
+  testing::TempDir dir_;
+  std::string path_ = dir_ / "UserDefaults.json";
 };
 
-TEST_F(UserDefaultsFileTest, EveryTypeSurvivesAReload) {
+TEST_F(UserDefaultsFileTest, EveryTypeSurvivesAReloadAndGettersRejectOtherTypes) {
   Date when = dateFromSecondsSince1970(1733400000.25);
   {
     UserDefaults d(path_);
     ASSERT_TRUE(d.set("b", true).ok());
     ASSERT_TRUE(d.set("i", int64_t{1} << 40).ok());
     ASSERT_TRUE(d.set("d", 2.5).ok());
-    ASSERT_TRUE(d.set("s", "text").ok());
+    ASSERT_TRUE(d.set("s", "true").ok());
     ASSERT_TRUE(d.set("a", std::vector<std::string>{"x", "y"}).ok());
     ASSERT_TRUE(d.setDictionary("m", nlohmann::json{{"k", 1}, {"n", {{"deep", "v"}}}}).ok());
     ASSERT_TRUE(d.setDate("t", when).ok());
+    ASSERT_TRUE(d.setRaw("mixed", nlohmann::json::array({"a", 1})).ok());
   }
   UserDefaults d(path_);
   EXPECT_FALSE(d.loadError().has_value());
   EXPECT_EQ(d.boolValue("b"), true);
   EXPECT_EQ(d.integerValue("i"), int64_t{1} << 40);
   EXPECT_EQ(d.doubleValue("d"), 2.5);
-  EXPECT_EQ(d.stringValue("s"), "text");
+  EXPECT_EQ(d.stringValue("s"), "true");
   EXPECT_EQ(d.stringArrayValue("a"), (std::vector<std::string>{"x", "y"}));
   EXPECT_EQ(d.dictionaryValue("m")->at("n").at("deep"), "v");
   ASSERT_TRUE(d.dateValue("t").has_value());
   EXPECT_NEAR(secondsSince1970(*d.dateValue("t")), 1733400000.25, 1e-6);
-}
-
-TEST_F(UserDefaultsFileTest, TypedGettersRejectOtherTypes) {
-  UserDefaults d(path_);
-  ASSERT_TRUE(d.set("s", "true").ok());
-  ASSERT_TRUE(d.set("d", 1.5).ok());
-  ASSERT_TRUE(d.setRaw("mixed", nlohmann::json::array({"a", 1})).ok());
-  ASSERT_TRUE(d.setDate("t", Date{}).ok());
+  // The typed getters reject values of other types.
   EXPECT_FALSE(d.boolValue("s").has_value());
   EXPECT_FALSE(d.integerValue("d").has_value());
-  EXPECT_EQ(d.doubleValue("d"), 1.5);
   EXPECT_FALSE(d.stringArrayValue("mixed").has_value());
   EXPECT_FALSE(d.dictionaryValue("t").has_value());  // A date is not a dictionary.
   EXPECT_FALSE(d.dateValue("s").has_value());
@@ -87,20 +72,10 @@ TEST_F(UserDefaultsFileTest, CorruptFileIsSetAsideAndTheStoreStartsFresh) {
   }
 }
 
-TEST_F(UserDefaultsFileTest, RemoveAndWritesLeaveNoTemporaryFiles) {
-  UserDefaults d(path_);
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(d.set(std::string("k").append(std::to_string(i)), int64_t{i}).ok());
-  ASSERT_TRUE(d.remove("k3").ok());
-  ASSERT_TRUE(d.remove("never-there").ok());
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_)) files.push_back(entry.path().filename());
-  std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"UserDefaults.json", "UserDefaults.json.lock"}));
-}
-
 // Two stores over one file stand for two processes: each write changes only
-// its own key, so the file always matches a model of every write so far.
-TEST_F(UserDefaultsFileTest, TwoStoresOverOneFileMatchAModelOfEveryWrite) {
+// its own key, so the file always matches a model of every write so far; and
+// the writes and removals leave no temporary file behind.
+TEST_F(UserDefaultsFileTest, TwoStoresOverOneFileMatchAModelOfEveryWriteAndLeaveNoTemporaryFiles) {
   UserDefaults first(path_);
   UserDefaults second(path_);
   std::map<std::string, int64_t> model;
@@ -120,6 +95,10 @@ TEST_F(UserDefaultsFileTest, TwoStoresOverOneFileMatchAModelOfEveryWrite) {
   std::map<std::string, int64_t> stored;
   for (const auto& key : reader.keys()) stored[key] = reader.integerValue(key).value_or(-1);
   EXPECT_EQ(stored, model);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) files.push_back(entry.path().filename());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"UserDefaults.json", "UserDefaults.json.lock"}));
 }
 
 TEST_F(UserDefaultsFileTest, ReloadReportsWhatAnotherWriterChanged) {
@@ -152,18 +131,15 @@ TEST_F(UserDefaultsFileTest, ReloadReportsWhatAnotherWriterChanged) {
 
 TEST_F(UserDefaultsFileTest, FilesAndFoldersArePrivateWhateverTheUmask) {
   const mode_t previous = ::umask(0);
-  UserDefaults d((dir_ / "new/UserDefaults.json").string());
+  UserDefaults d(dir_ / "new/UserDefaults.json");
   Status written = d.set("k", true);
   ::umask(previous);
   ASSERT_TRUE(written.ok());
-  auto mode = [](const std::filesystem::path& p) {
-    struct stat st {};
-    ::stat(p.c_str(), &st);
-    return st.st_mode & 07777;
-  };
-  EXPECT_EQ(mode(dir_ / "new"), 0700u);
-  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json"), 0600u);
-  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json.lock"), 0600u);
+  auto mode = [](const std::string& p) { return std::filesystem::status(p).permissions(); };
+  using std::filesystem::perms;
+  EXPECT_EQ(mode(dir_ / "new"), perms::owner_all);
+  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json"), perms::owner_read | perms::owner_write);
+  EXPECT_EQ(mode(dir_ / "new/UserDefaults.json.lock"), perms::owner_read | perms::owner_write);
 }
 
 }  // namespace

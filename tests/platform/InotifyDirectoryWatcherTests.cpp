@@ -2,11 +2,13 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <mutex>
 
 #include "app/platform/linux/InotifyDirectoryWatcher.h"
@@ -23,29 +25,6 @@ constexpr uint32_t kRenamed = kDirectoryEventRenamed, kModified = kDirectoryEven
 constexpr uint32_t kIsFile = kDirectoryEventIsFile, kIsDirectory = kDirectoryEventIsDirectory;
 constexpr uint32_t kRescan = kDirectoryEventMustScanSubDirs;
 constexpr Duration kShortLatency = std::chrono::milliseconds(5);
-
-// A count that one thread raises and another waits for (with a generous deadline).
-class Counter {
- public:
-  int raise() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    changed_.notify_all();
-    return ++value_;  // waiters check the value once the lock is released
-  }
-  bool waitFor(int value, int seconds = 10) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(seconds), [&] { return value_ >= value; });
-  }
-  int value() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return value_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int value_ = 0;
-};
 
 // Collects batches from the watcher thread; tests wait on a condition with a
 // generous deadline (events normally arrive within milliseconds).
@@ -71,11 +50,7 @@ class EventCollector {
       return false;
     };
     std::unique_lock<std::mutex> lock(mutex_);
-    if (wait) {
-      changed_.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(10), scan);
-    } else {
-      scan();
-    }
+    changed_.wait_for(lock, std::chrono::seconds(wait ? 10 : 0), scan);
     return found;
   }
 
@@ -137,51 +112,47 @@ class InotifyDirectoryWatcherTest : public ::testing::Test {
   std::unique_ptr<InotifyDirectoryWatcher> watcher_ = std::make_unique<InotifyDirectoryWatcher>();
 };
 
-TEST_F(InotifyDirectoryWatcherTest, ReportsFileCreationModificationAndRemoval) {
-  ASSERT_TRUE(start());
+TEST_F(InotifyDirectoryWatcherTest, ReportsFileCreationModificationAndRemovalThenTheRemovedRoot) {
+  std::string root = tmp_.mkdir("root");
+  ASSERT_TRUE(start({root + "/"}));
   EXPECT_EQ(watcher_->watchedDirectoryCount(), 1u);
-  std::string file = tmp_.write("notes.txt", "one");
+  std::string file = tmp_.write("root/notes.txt", "one");
   EXPECT_TRUE(events_.waitFor(file, kCreated | kIsFile));
   EXPECT_TRUE(events_.waitFor(file, kModified));
   ::chmod(file.c_str(), 0600);
   EXPECT_TRUE(events_.waitFor(file, kDirectoryEventInodeMetaModified));
   fs::remove(file);
   EXPECT_TRUE(events_.waitFor(file, kRemoved | kIsFile));
-  watcher_->stop();
+  fs::remove(root);
+  EXPECT_TRUE(events_.waitFor(root, kDirectoryEventRootChanged));
 }
 
-TEST_F(InotifyDirectoryWatcherTest, WatchesExistingAndNewSubdirectories) {
+TEST_F(InotifyDirectoryWatcherTest, WatchesExistingSubdirectoriesAndTreesCreatedFasterThanWatchesAreAdded) {
   tmp_.mkdir("a/b/c");
   ASSERT_TRUE(start());
   EXPECT_EQ(watcher_->watchedDirectoryCount(), 4u);
-  std::string deep = tmp_.write("a/b/c/deep.txt", "x");
-  EXPECT_TRUE(events_.waitFor(deep, kCreated));
-  std::string fresh = tmp_.mkdir("fresh");
-  EXPECT_TRUE(events_.waitFor(fresh, kCreated | kIsDirectory));
-  std::string inside = tmp_.write("fresh/inside.txt", "y");
-  EXPECT_TRUE(events_.waitFor(inside, kCreated));
-  EXPECT_EQ(watcher_->watchedDirectoryCount(), 5u);
-}
-
-TEST_F(InotifyDirectoryWatcherTest, TreeCreatedFasterThanWatchesAreAddedIsFullyReported) {
-  ASSERT_TRUE(start());
+  EXPECT_TRUE(events_.waitFor(tmp_.write("a/b/c/deep.txt", "x"), kCreated | kIsFile));
   // Whether each level is seen through its own event or through the scan of
   // its parent depends on timing; every path must be reported either way.
   for (int i = 0; i < 5; ++i) {
     std::string base = "burst" + std::to_string(i) + "/x/y/z";
     std::string file = tmp_.write(base + "/file.txt", "f");
     EXPECT_TRUE(events_.waitFor(file, kCreated | kIsFile)) << file;
-    EXPECT_TRUE(events_.waitFor(tmp_ / ("burst" + std::to_string(i) + "/x/y"), kCreated));
+    EXPECT_TRUE(events_.waitFor(tmp_ / ("burst" + std::to_string(i) + "/x/y"), kCreated | kIsDirectory));
     std::string later = tmp_.write(base + "/later.txt", "l");
     EXPECT_TRUE(events_.waitFor(later, kCreated)) << later;
   }
-  EXPECT_EQ(watcher_->watchedDirectoryCount(), 1u + 5 * 4);
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 4u + 5 * 4);
 }
 
-TEST_F(InotifyDirectoryWatcherTest, ReportsContentsOfADirectoryMovedIn) {
+// A directory moved in is reported with its contents and watched; one renamed
+// within reports under its new path; one moved out is no longer reported.
+TEST_F(InotifyDirectoryWatcherTest, FollowsDirectoriesMovedInRenamedAndMovedOut) {
   TempDir outside;
   outside.write("pkg/readme.md", "r");
   outside.write("pkg/src/main.cpp", "m");
+  tmp_.mkdir("old/sub");
+  tmp_.mkdir("leaving");
   ASSERT_TRUE(start());
   fs::rename(outside / "pkg", tmp_ / "pkg");
   EXPECT_EQ(events_.waitFor(tmp_ / "pkg"), kCreated | kRenamed | kIsDirectory);
@@ -190,38 +161,20 @@ TEST_F(InotifyDirectoryWatcherTest, ReportsContentsOfADirectoryMovedIn) {
   EXPECT_TRUE(events_.waitFor(tmp_ / "pkg/src", kCreated | kIsDirectory));
   // The moved-in subdirectory is watched too.
   EXPECT_TRUE(events_.waitFor(tmp_.write("pkg/src/later.cpp", "l"), kCreated));
-}
 
-TEST_F(InotifyDirectoryWatcherTest, RenamedDirectoryReportsUnderItsNewPath) {
-  tmp_.mkdir("old/sub");
-  ASSERT_TRUE(start());
   fs::rename(tmp_ / "old", tmp_ / "new");
   EXPECT_TRUE(events_.waitFor(tmp_ / "old", kRemoved | kRenamed));
   EXPECT_TRUE(events_.waitFor(tmp_ / "new", kCreated | kRenamed));
   EXPECT_TRUE(events_.waitFor(tmp_.write("new/sub/file.txt", "f"), kCreated));
-  EXPECT_FALSE(events_.sawPath(tmp_ / "old/sub/file.txt"));
-  EXPECT_EQ(watcher_->watchedDirectoryCount(), 3u);
-}
-
-TEST_F(InotifyDirectoryWatcherTest, DirectoryMovedOutIsNoLongerReported) {
-  TempDir outside;
-  tmp_.mkdir("leaving");
-  ASSERT_TRUE(start());
   fs::rename(tmp_ / "leaving", outside / "gone");
   EXPECT_TRUE(events_.waitFor(tmp_ / "leaving", kRemoved));
   outside.write("gone/ghost.txt", "g");
   // Events are queued in order: once the marker arrives, an event for the
   // ghost file would have arrived before it.
   EXPECT_TRUE(events_.waitFor(tmp_.write("marker", "m"), kCreated));
+  EXPECT_FALSE(events_.sawPath(tmp_ / "old/sub/file.txt"));
   EXPECT_FALSE(events_.sawPath(tmp_ / "leaving/ghost.txt"));
-  EXPECT_EQ(watcher_->watchedDirectoryCount(), 1u);
-}
-
-TEST_F(InotifyDirectoryWatcherTest, RemovedRootIsReportedAsRootChanged) {
-  std::string root = tmp_.mkdir("root");
-  ASSERT_TRUE(start({root + "/"}));
-  fs::remove(root);
-  EXPECT_TRUE(events_.waitFor(root, kDirectoryEventRootChanged));
+  EXPECT_EQ(watcher_->watchedDirectoryCount(), 5u);
 }
 
 TEST_F(InotifyDirectoryWatcherTest, WatchLimitAsksForARescan) {
@@ -246,19 +199,23 @@ TEST_F(InotifyDirectoryWatcherTest, QueueOverflowAsksForARescanOfEveryRoot) {
   // The handler holds the watcher thread on its first batch while the kernel
   // queue fills up with attribute changes (alternating files, so the kernel
   // cannot merge them).
-  Counter entered, released;
+  std::promise<void> entered, released;
+  std::shared_future<void> release = released.get_future().share();
   auto collect = events_.handler();
   ASSERT_TRUE(watcher_
                   ->start({tmp_.path()}, kShortLatency,
-                          [&](std::vector<DirectoryEvent> batch) {
-                            if (entered.raise() == 1) released.waitFor(1, 30);
+                          [&, first = true](std::vector<DirectoryEvent> batch) mutable {
+                            if (std::exchange(first, false)) {
+                              entered.set_value();
+                              release.wait_for(std::chrono::seconds(30));
+                            }
                             collect(std::move(batch));
                           })
                   .ok());
   tmp_.write("trigger", "");
-  ASSERT_TRUE(entered.waitFor(1));
+  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
   for (int i = 0; i < queueLimit + 100; ++i) ::chmod(i % 2 ? a.c_str() : b.c_str(), i % 4 < 2 ? 0600 : 0644);
-  released.raise();
+  released.set_value();
   EXPECT_EQ(events_.waitForFlag(kRescan), tmp_.path());
 }
 
@@ -288,16 +245,17 @@ TEST_F(InotifyDirectoryWatcherTest, EventsWithinTheLatencyArriveAsOneBatch) {
 }
 
 TEST_F(InotifyDirectoryWatcherTest, StopEndsDeliveryAndCanBeCalledFromTheHandler) {
-  Counter calls;
+  std::atomic<int> stoppingCalls{0};
+  auto collect = events_.handler();
   ASSERT_TRUE(watcher_
                   ->start({tmp_.path()}, kShortLatency,
-                          [&](std::vector<DirectoryEvent>) {
+                          [&](std::vector<DirectoryEvent> batch) {
                             watcher_->stop();  // must not deadlock
-                            calls.raise();
+                            ++stoppingCalls;
+                            collect(std::move(batch));
                           })
                   .ok());
-  tmp_.write("first", "");
-  ASSERT_TRUE(calls.waitFor(1));
+  ASSERT_TRUE(events_.waitFor(tmp_.write("first", "")));
   watcher_->stop();
   EXPECT_EQ(watcher_->watchedDirectoryCount(), 0u);
 
@@ -308,7 +266,7 @@ TEST_F(InotifyDirectoryWatcherTest, StopEndsDeliveryAndCanBeCalledFromTheHandler
   size_t before = events_.batches().size();
   tmp_.write("third", "");
   EXPECT_EQ(events_.batches().size(), before);
-  EXPECT_EQ(calls.value(), 1);
+  EXPECT_EQ(stoppingCalls.load(), 1);
 }
 
 }  // namespace

@@ -11,15 +11,16 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "core/FileUtil.h"
+#include "tests/platform/ScopedEnvironment.h"
 #include "tests/support/TempDir.h"
 
 extern char** environ;
@@ -31,11 +32,7 @@ using testing::failsWith;
 using testing::TempDir;
 
 LockFileSingleInstance::Options optionsIn(const TempDir& tmp, Duration grace = seconds(10)) {
-  LockFileSingleInstance::Options options;
-  options.lockPath = tmp / "run/pallix.lock";
-  options.socketPath = tmp / "run/pallix.socket";
-  options.gracePeriod = grace;
-  return options;
+  return {tmp / "run/pallix.lock", tmp / "run/pallix.socket", grace};
 }
 
 std::string lockContents(const TempDir& tmp) {
@@ -56,8 +53,16 @@ sockaddr_un unixAddress(const std::string& path) {
   return address;
 }
 
+// Lock and socket files left behind by a crash do not block the first
+// instance; a second asks it to end and takes over, and the handover repeats.
 TEST(LockFileSingleInstance, FirstInstanceRecordsItsPidAndASecondAsksItToEndAndTakesOver) {
   TempDir tmp;
+  tmp.write("run/pallix.lock", "999999\n");
+  int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = unixAddress(tmp / "run/pallix.socket");
+  ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ::close(stale);
+
   LockFileSingleInstance first(optionsIn(tmp));
   std::atomic<int> requests{0};
   auto quit = [&] { ++requests, first.release(); };  // release is what quitting does
@@ -72,7 +77,6 @@ TEST(LockFileSingleInstance, FirstInstanceRecordsItsPidAndASecondAsksItToEndAndT
   EXPECT_FALSE(first.isHolder());
   EXPECT_TRUE(second.isHolder());
 
-  // The handover repeats: the first instance can come back and end the second.
   std::atomic<int> secondRequests{0};
   second.release();
   ASSERT_EQ(acquire(second, [&] { ++secondRequests, second.release(); }), "0");
@@ -80,50 +84,11 @@ TEST(LockFileSingleInstance, FirstInstanceRecordsItsPidAndASecondAsksItToEndAndT
   EXPECT_EQ(secondRequests.load(), 1);
 }
 
-TEST(LockFileSingleInstance, StaleLockAndSocketFilesDoNotBlockANewInstance) {
-  TempDir tmp;
-  tmp.write("run/pallix.lock", "999999\n");
-  int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address = unixAddress(tmp / "run/pallix.socket");
-  ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  ::close(stale);  // the path stays behind, as after a crash
-
-  LockFileSingleInstance instance(optionsIn(tmp));
-  ASSERT_EQ(acquire(instance), "0");
-
-  // The fresh socket answers.
-  std::atomic<bool> asked{false};
-  instance.release();
-  ASSERT_EQ(acquire(instance, [&] { asked = true, instance.release(); }), "0");
-  LockFileSingleInstance next(optionsIn(tmp));
-  EXPECT_EQ(acquire(next), "1");
-  EXPECT_TRUE(asked.load());
-}
-
-TEST(LockFileSingleInstance, NeverSignalsItsOwnProcessWhenTheHolderRefuses) {
-  TempDir tmp;
-  LockFileSingleInstance stubborn(optionsIn(tmp));
-  std::atomic<int> requests{0};
-  ASSERT_EQ(acquire(stubborn, [&] { ++requests; }), "0");
-  LockFileSingleInstance newcomer(optionsIn(tmp, milliseconds(50)));
-  EXPECT_TRUE(failsWith(newcomer.acquire([] {}), "pid " + std::to_string(::getpid())));
-  EXPECT_EQ(requests.load(), 1);
-  EXPECT_TRUE(stubborn.isHolder());
-  EXPECT_FALSE(newcomer.isHolder());
-}
-
 TEST(LockFileSingleInstance, IgnoresUnknownMessages) {
   TempDir tmp;
   LockFileSingleInstance holder(optionsIn(tmp));
-  std::mutex mutex;
-  std::condition_variable cv;
-  int requests = 0;
-  auto onRequest = [&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    ++requests;
-    cv.notify_all();
-  };
-  ASSERT_EQ(acquire(holder, onRequest), "0");
+  std::promise<void> asked;  // a second request would throw
+  ASSERT_EQ(acquire(holder, [&] { asked.set_value(); }), "0");
   int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un address = unixAddress(tmp / "run/pallix.socket");
   ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
@@ -135,94 +100,60 @@ TEST(LockFileSingleInstance, IgnoresUnknownMessages) {
   char reply[8] = {};
   EXPECT_EQ(::read(fd, reply, sizeof(reply) - 1), 3);
   EXPECT_STREQ(reply, "ok\n");
-  std::unique_lock<std::mutex> lock(mutex);
-  ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return requests == 1; }));
+  EXPECT_EQ(asked.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
   ::close(fd);
 }
 
-// A separate process that holds the lock without listening, like a hung
-// instance. It reports readiness over a pipe.
-pid_t startHungHolder(const std::string& lockPath, bool ignoreTerm) {
-  int ready[2];
-  if (::pipe(ready) != 0) return -1;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(ready[0]);
-    if (ignoreTerm) ::signal(SIGTERM, SIG_IGN);
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
-    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(2);
-    char digits[16];
-    int n = 0;
-    for (pid_t v = ::getpid(); v > 0; v /= 10) digits[n++] = static_cast<char>('0' + v % 10);
-    char text[17];
-    for (int i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
-    text[n] = '\n';
-    if (::ftruncate(fd, 0) != 0 || ::write(fd, text, static_cast<size_t>(n + 1)) != n + 1) ::_exit(3);
-    char ok = 'y';
-    if (::write(ready[1], &ok, 1) != 1) ::_exit(4);
-    while (true) ::pause();
-  }
-  ::close(ready[1]);
-  char ok = 0;
-  pollfd p{ready[0], POLLIN, 0};
-  bool started = ::poll(&p, 1, 10000) == 1 && ::read(ready[0], &ok, 1) == 1 && ok == 'y';
-  ::close(ready[0]);
-  return started ? pid : -1;
-}
-
-int terminationSignal(pid_t pid) {
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid || !WIFSIGNALED(status)) return 0;
-  return WTERMSIG(status);
-}
-
-TEST(LockFileSingleInstance, AnotherProcessQuitsWhenAskedOverTheSocket) {
-  TempDir tmp;
+// Starts the helper program (in `mode`) over the instance files in `tmp`;
+// its pid once it has reported readiness, else -1.
+pid_t startHelper(const TempDir& tmp, std::string mode) {
   auto options = optionsIn(tmp);
-  ::mkdir((tmp / "run").c_str(), 0700);
+  tmp.mkdir("run");
   int out[2];
-  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  if (::pipe2(out, O_CLOEXEC) != 0) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   std::string helper = PALLIX_SINGLE_INSTANCE_HELPER;
-  std::vector<char*> argv = {helper.data(), options.lockPath.data(), options.socketPath.data(), nullptr};
+  std::vector<char*> argv = {helper.data(), options.lockPath.data(), options.socketPath.data(), mode.data(), nullptr};
   pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  const int spawned = posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   pollfd p{out[0], POLLIN, 0};
   char ready[16] = {};
-  ASSERT_EQ(::poll(&p, 1, 20000), 1);
-  ASSERT_GT(::read(out[0], ready, sizeof(ready) - 1), 0);
+  const bool started = spawned == 0 && ::poll(&p, 1, 20000) == 1 && ::read(out[0], ready, sizeof(ready) - 1) > 0;
   ::close(out[0]);
-  ASSERT_STREQ(ready, "ready\n");
-  EXPECT_EQ(lockContents(tmp), std::to_string(pid) + "\n");
-
-  LockFileSingleInstance newcomer(options);
-  ASSERT_EQ(acquire(newcomer), "1");
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;  // quit by itself, not signalled
+  return started && std::string(ready) == "ready\n" ? pid : -1;
 }
 
-// A holder that does not listen gets SIGTERM, and SIGKILL when it ignores SIGTERM for the grace period.
-TEST(LockFileSingleInstance, SignalsAHolderThatDoesNotListen) {
-  for (auto [ignoreTerm, grace, signal] :
-       {std::tuple{false, seconds(10), SIGTERM}, {true, milliseconds(100), SIGKILL}}) {
-    SCOPED_TRACE(signal);
+// Another process that listens quits by itself when asked over the socket; a
+// holder that does not listen gets SIGTERM, and SIGKILL when it ignores SIGTERM
+// for the grace period.
+TEST(LockFileSingleInstance, AnotherProcessQuitsWhenAskedOrIsSignalledWhenItDoesNotListen) {
+  const std::tuple<const char*, Duration, int> cases[] = {{"listening", seconds(10), 0},
+                                                          {"hung", seconds(10), SIGTERM},
+                                                          {"hung-ignoring-term", milliseconds(100), SIGKILL}};
+  for (auto [mode, grace, signal] : cases) {
+    SCOPED_TRACE(mode);
     TempDir tmp;
-    tmp.mkdir("run");
-    pid_t hung = startHungHolder(tmp / "run/pallix.lock", ignoreTerm);
-    ASSERT_GT(hung, 0);
+    pid_t holder = startHelper(tmp, mode);
+    ASSERT_GT(holder, 0);
+    EXPECT_EQ(lockContents(tmp), std::to_string(holder) + "\n");
     LockFileSingleInstance newcomer(optionsIn(tmp, grace));
     ASSERT_EQ(acquire(newcomer), "1");
-    EXPECT_EQ(terminationSignal(hung), signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+    if (signal == 0) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;  // quit by itself, not signalled
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    }
     EXPECT_EQ(lockContents(tmp), std::to_string(::getpid()) + "\n");
   }
 }
 
-TEST(LockFileSingleInstance, ExplainsAnUnusableLockOrSocketPath) {
+TEST(LockFileSingleInstance, ExplainsAnUnusableLockOrSocketPathAndAHolderThatDoesNotEnd) {
   TempDir tmp;
   LockFileSingleInstance::Options options = optionsIn(tmp);
   options.socketPath = tmp.path() + "/" + std::string(120, 's');
@@ -233,10 +164,14 @@ TEST(LockFileSingleInstance, ExplainsAnUnusableLockOrSocketPath) {
   options.lockPath = tmp / "file/pallix.lock";  // parent is a file
   EXPECT_FALSE(LockFileSingleInstance(options).acquire([] {}).ok());
 
-  // A held lock with garbage instead of a pid.
+  // A holder that refuses to end, in this very process: never signalled.
   options = optionsIn(tmp, milliseconds(20));
   LockFileSingleInstance holder(options);
   ASSERT_EQ(acquire(holder), "0");
+  EXPECT_TRUE(failsWith(LockFileSingleInstance(options).acquire([] {}), "pid " + std::to_string(::getpid())));
+  EXPECT_TRUE(holder.isHolder());
+
+  // A held lock with garbage instead of a pid.
   ASSERT_TRUE(writeFileAtomically(tmp / "run/other.lock", "not a pid").ok());
   int fd = ::open((tmp / "run/other.lock").c_str(), O_RDWR);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
@@ -257,9 +192,8 @@ TEST(LockFileSingleInstance, AnswersRequestsThroughTheHandler) {
     repliers.emplace_back([request, reply] { reply("done " + request); });
   });
   ASSERT_EQ(acquire(holder), "0");
-  struct stat socket {};
-  ASSERT_EQ(::stat((tmp / "run/pallix.socket").c_str(), &socket), 0);
-  EXPECT_EQ(socket.st_mode & 07777, 0600u);
+  EXPECT_EQ(std::filesystem::status(tmp / "run/pallix.socket").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   EXPECT_EQ(LockFileSingleInstance::request(tmp / "run/pallix.socket", "index").valueOr("error"), "done index");
   EXPECT_TRUE(failsWith(LockFileSingleInstance::request(tmp / "run/pallix.socket", "drop"), "without answering"));
@@ -274,20 +208,13 @@ TEST(LockFileSingleInstance, SocketLivesInTheRuntimeDirectoryPerDataDirectory) {
   DataDirectories a = DataDirectories::forHome("/home/a");
   DataDirectories b = DataDirectories::forHome("/home/b");
   EXPECT_EQ(LockFileSingleInstance::optionsFor(a).socketPath, "/home/a/.local/share/Pallix/pallix.socket");
-  EXPECT_EQ(LockFileSingleInstance::optionsFor(a).lockPath, "/home/a/.local/share/Pallix/pallix.lock");
   a.runtime = b.runtime = "/run/user/7";
   const std::string socketA = LockFileSingleInstance::optionsFor(a).socketPath;
   EXPECT_EQ(socketA.rfind("/run/user/7/pallix-", 0), 0u) << socketA;
   EXPECT_NE(socketA, LockFileSingleInstance::optionsFor(b).socketPath);
   EXPECT_EQ(LockFileSingleInstance::optionsFor(a).lockPath, "/home/a/.local/share/Pallix/pallix.lock");
-
-  const char* saved = std::getenv("XDG_RUNTIME_DIR");
-  std::string previous = saved ? saved : "";
-  ::setenv("XDG_RUNTIME_DIR", "/run/user/7", 1);
-  ::setenv("PALLIX_HOME", "/home/a", 1);
+  testing::ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/7"), home("PALLIX_HOME", "/home/a");
   EXPECT_EQ(DataDirectories::fromEnvironment().socketPath(), socketA);
-  ::unsetenv("PALLIX_HOME");
-  saved ? ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1) : ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

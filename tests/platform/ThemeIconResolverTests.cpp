@@ -5,11 +5,13 @@
 #include <random>
 
 #include "app/platform/linux/ThemeIconResolver.h"
+#include "tests/platform/ScopedEnvironment.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
 
+using testing::ScopedEnv;
 using testing::TempDir;
 
 // A small theme tree:
@@ -38,11 +40,7 @@ class ThemeIconResolverTest : public ::testing::Test {
   }
 
   ThemeIconResolver resolver(const std::string& theme = "Mine") {
-    ThemeIconResolver::Options options;
-    options.themeName = theme;
-    options.baseDirectories = {tmp_ / "user", tmp_ / "system"};
-    options.pixmapDirectories = {tmp_ / "pixmaps"};
-    return ThemeIconResolver(options);
+    return ThemeIconResolver({theme, {tmp_ / "user", tmp_ / "system"}, {tmp_ / "pixmaps"}});
   }
 
   std::string icon(const std::string& relative) { return tmp_.write(relative, "icon"); }
@@ -50,63 +48,59 @@ class ThemeIconResolverTest : public ::testing::Test {
   TempDir tmp_;
 };
 
-TEST_F(ThemeIconResolverTest, PrefersAMatchingDirectoryInTheThemesOrder) {
-  std::string small = icon("user/Mine/16x16/apps/viewer.png");
-  std::string medium = icon("user/Mine/48x48/apps/viewer.png");
-  std::string scalable = icon("system/Mine/scalable/apps/viewer.svg");
+TEST_F(ThemeIconResolverTest, ResolvesByDirectorySizeFormatAndThemeOrder) {
+  for (const char* relative :
+       {"user/Mine/16x16/apps/viewer.png", "user/Mine/48x48/apps/viewer.png", "system/Mine/scalable/apps/viewer.svg",
+        "user/Mine/16x16/apps/editor.png", "user/Mine/48x48/apps/editor.png", "user/Mine/16x16/apps/multi.xpm",
+        "user/Mine/16x16/apps/multi.svg", "user/Mine/16x16/apps/other.png", "user/Mine/16x16/apps/other.svg",
+        "user/Mine/16x16/apps/shared.png", "system/Parent/32x32/apps/shared.png",
+        "system/Parent/32x32/apps/inherited.png", "system/hicolor/256x256/apps/fallback.png", "pixmaps/legacy.xpm"}) {
+    icon(relative);
+  }
+  const struct {
+    const char* name;
+    int size;
+    const char* found;  // relative to the temporary folder
+  } cases[] = {
+      // A matching directory in the theme's order, the threshold included; then the scalable folder.
+      {"viewer", 16, "user/Mine/16x16/apps/viewer.png"},
+      {"viewer", 48, "user/Mine/48x48/apps/viewer.png"},
+      {"viewer", 44, "user/Mine/48x48/apps/viewer.png"},
+      {"viewer", 52, "user/Mine/48x48/apps/viewer.png"},
+      {"viewer", 53, "system/Mine/scalable/apps/viewer.svg"},
+      {"viewer", 256, "system/Mine/scalable/apps/viewer.svg"},
+      // Without a match the closest size: distance 8 vs 20, then 18 vs 10 (threshold range 44..52).
+      {"editor", 24, "user/Mine/16x16/apps/editor.png"},
+      {"editor", 34, "user/Mine/48x48/apps/editor.png"},
+      {"editor", 1024, "user/Mine/48x48/apps/editor.png"},
+      // PNG, then SVG, then XPM.
+      {"multi", 16, "user/Mine/16x16/apps/multi.svg"},
+      {"other", 16, "user/Mine/16x16/apps/other.png"},
+      // The theme's own icon of the wrong size beats a parent's exact size; then parents, hicolor, pixmaps.
+      {"shared", 32, "user/Mine/16x16/apps/shared.png"},
+      {"inherited", 64, "system/Parent/32x32/apps/inherited.png"},
+      {"fallback", 64, "system/hicolor/256x256/apps/fallback.png"},
+      {"legacy", 64, "pixmaps/legacy.xpm"},
+      {"nowhere", 64, nullptr},
+      // A name may carry its extension, but never a path of its own.
+      {"other.png", 16, "user/Mine/16x16/apps/other.png"},
+      {"../user/Mine/16x16/apps/other", 16, nullptr},
+      {"", 16, nullptr},
+  };
   auto r = resolver();
-  EXPECT_EQ(r.resolve("viewer", 16), small);
-  EXPECT_EQ(r.resolve("viewer", 48), medium);
-  EXPECT_EQ(r.resolve("viewer", 44), medium);  // within the threshold
-  EXPECT_EQ(r.resolve("viewer", 52), medium);
-  EXPECT_EQ(r.resolve("viewer", 53), scalable);  // only the scalable folder matches
-  EXPECT_EQ(r.resolve("viewer", 256), scalable);
-}
-
-TEST_F(ThemeIconResolverTest, FallsBackToTheClosestSize) {
-  std::string small = icon("user/Mine/16x16/apps/editor.png");
-  std::string medium = icon("user/Mine/48x48/apps/editor.png");
-  auto r = resolver();
-  EXPECT_EQ(r.resolve("editor", 24), small);   // distance 8 vs 20
-  EXPECT_EQ(r.resolve("editor", 34), medium);  // distance 18 vs 10 (threshold range 44..52)
-  EXPECT_EQ(r.resolve("editor", 1024), medium);
-}
-
-TEST_F(ThemeIconResolverTest, PrefersPngThenSvgThenXpm) {
-  icon("user/Mine/16x16/apps/multi.xpm");
-  std::string svg = icon("user/Mine/16x16/apps/multi.svg");
-  std::string png = icon("user/Mine/16x16/apps/other.png");
-  icon("user/Mine/16x16/apps/other.svg");
-  auto r = resolver();
-  EXPECT_EQ(r.resolve("multi", 16), svg);
-  EXPECT_EQ(r.resolve("other", 16), png);
-}
-
-TEST_F(ThemeIconResolverTest, SearchesInheritedThemesThenHicolorThenPixmaps) {
-  // The theme's own icon of the wrong size beats a parent's exact size.
-  std::string own = icon("user/Mine/16x16/apps/shared.png");
-  icon("system/Parent/32x32/apps/shared.png");
-  std::string parentOnly = icon("system/Parent/32x32/apps/inherited.png");
-  std::string hicolor = icon("system/hicolor/256x256/apps/fallback.png");
-  std::string pixmap = icon("pixmaps/legacy.xpm");
-  auto r = resolver();
-  EXPECT_EQ(r.resolve("shared", 32), own);
-  EXPECT_EQ(r.resolve("inherited", 64), parentOnly);
-  EXPECT_EQ(r.resolve("fallback", 64), hicolor);
-  EXPECT_EQ(r.resolve("legacy", 64), pixmap);
-  EXPECT_EQ(r.resolve("nowhere", 64), std::nullopt);
-}
-
-TEST_F(ThemeIconResolverTest, AcceptsAbsolutePathsAndNamesWithExtensions) {
+  for (const auto& c : cases) {
+    EXPECT_EQ(r.resolve(c.name, c.size), c.found ? std::optional(tmp_ / c.found) : std::nullopt)
+        << c.name << " at " << c.size;
+  }
   std::string absolute = tmp_.write("elsewhere/app.png", "x");
-  std::string themed = icon("user/Mine/16x16/apps/named.png");
-  auto r = resolver();
   EXPECT_EQ(r.resolve(absolute, 64), absolute);
   EXPECT_EQ(r.resolve(tmp_ / "elsewhere/missing.png", 64), std::nullopt);
   EXPECT_EQ(r.resolve(tmp_ / "elsewhere", 64), std::nullopt);
-  EXPECT_EQ(r.resolve("named.png", 16), themed);
-  EXPECT_EQ(r.resolve("../user/Mine/16x16/apps/named", 16), std::nullopt);
-  EXPECT_EQ(r.resolve("", 16), std::nullopt);
+
+  // Answers are cached per name and size.
+  std::filesystem::remove(tmp_ / "user/Mine/16x16/apps/viewer.png");
+  EXPECT_EQ(r.resolve("viewer", 16), tmp_ / "user/Mine/16x16/apps/viewer.png");
+  EXPECT_EQ(resolver().resolve("viewer", 16), tmp_ / "system/Mine/scalable/apps/viewer.svg");
 }
 
 TEST_F(ThemeIconResolverTest, UnknownThemesInheritanceCyclesAndCorruptIndexFilesAreHarmless) {
@@ -121,19 +115,24 @@ TEST_F(ThemeIconResolverTest, UnknownThemesInheritanceCyclesAndCorruptIndexFiles
   EXPECT_EQ(resolver("LoopA").resolve("absent", 48), std::nullopt);
 }
 
-TEST_F(ThemeIconResolverTest, CachesAnswersPerNameAndSize) {
-  std::string path = icon("user/Mine/16x16/apps/cached.png");
-  auto r = resolver();
-  EXPECT_EQ(r.resolve("cached", 16), path);
-  std::filesystem::remove(path);
-  EXPECT_EQ(r.resolve("cached", 16), path);  // cached
-  EXPECT_EQ(resolver().resolve("cached", 16), std::nullopt);
-}
-
-TEST_F(ThemeIconResolverTest, GenericFileIconsFallBackToAPlainDocument) {
+TEST_F(ThemeIconResolverTest, FilesGetGenericIconsThatFallBackToAPlainDocument) {
   std::string generic = icon("system/hicolor/48x48/apps/text-x-generic.png");
   std::string image = icon("system/hicolor/48x48/apps/image-x-generic.png");
   auto r = resolver();
+  EXPECT_EQ(r.iconNameForFile("/home/u/Projects", true), "folder");
+  const std::pair<const char*, const char*> files[] = {
+      {"/a/notes.TXT", "text-x-generic"},
+      {"/a/run.sh", "text-x-script"},
+      {"/a/photo.JPEG", "image-x-generic"},
+      {"/a/backup.tar.gz", "package-x-generic"},
+      {"/a/paper.pdf", "application-pdf"},
+      {"/a/letter.docx", "x-office-document"},
+      {"/a/blob.xyz123", "application-x-generic"},
+      {"/a/.bashrc", "text-x-generic"},
+      {"/a/README", "text-x-generic"},
+      {"/a.dir/Makefile", "text-x-generic"},
+  };
+  for (auto [path, name] : files) EXPECT_EQ(r.iconNameForFile(path, false), name) << path;
   EXPECT_EQ(r.resolve("image-x-generic", 48), image);
   EXPECT_EQ(r.resolve("x-office-spreadsheet", 48), generic);
   EXPECT_EQ(r.resolve(r.iconNameForFile("/a/b.unknownext", false), 48), generic);
@@ -160,10 +159,7 @@ TEST(ThemeIconResolverOracle, RandomFixedThemesMatchABruteForceModel) {
       if (present[i]) tmp.write("base/T/" + std::to_string(sizes[i]) + "/apps/x.png", "");
     }
     tmp.write("base/T/index.theme", index);
-    ThemeIconResolver::Options options;
-    options.themeName = "T";
-    options.baseDirectories = {tmp / "base"};
-    ThemeIconResolver r(options);
+    ThemeIconResolver r({"T", {tmp / "base"}, {}});
     for (int query : {1, 8, 20, 23, 40, 64, 100, 200, 300}) {
       std::optional<std::string> expected;
       int best = INT_MAX;
@@ -181,22 +177,6 @@ TEST(ThemeIconResolverOracle, RandomFixedThemesMatchABruteForceModel) {
 }
 
 // --- Theme selection ------------------------------------------------------------------
-
-// Sets (or, for null, unsets) an environment variable until the end of the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    set(value);
-  }
-  ~ScopedEnv() { set(old_ ? old_->c_str() : nullptr); }
-
- private:
-  void set(const char* value) { value ? ::setenv(name_, value, 1) : ::unsetenv(name_); }
-
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(ThemeIconResolverEnvironment, PicksTheThemeFromEnvironmentThenGtkSettings) {
   TempDir home;
@@ -216,27 +196,6 @@ TEST(ThemeIconResolverEnvironment, PicksTheThemeFromEnvironmentThenGtkSettings) 
   ASSERT_GE(options.baseDirectories.size(), 2u);
   EXPECT_EQ(options.baseDirectories[0], home / ".local/share/icons");
   EXPECT_EQ(options.baseDirectories[1], home / ".icons");
-  EXPECT_EQ(options.pixmapDirectories, (std::vector<std::string>{"/usr/share/pixmaps"}));
-}
-
-// --- Generic file icons ------------------------------------------------------------------
-
-TEST(ThemeIconResolverFileIcons, MapsExtensionsToGenericNames) {
-  ThemeIconResolver r(ThemeIconResolver::Options{});
-  EXPECT_EQ(r.iconNameForFile("/home/u/Projects", true), "folder");
-  const std::pair<const char*, const char*> files[] = {
-      {"/a/notes.TXT", "text-x-generic"},
-      {"/a/run.sh", "text-x-script"},
-      {"/a/photo.JPEG", "image-x-generic"},
-      {"/a/backup.tar.gz", "package-x-generic"},
-      {"/a/paper.pdf", "application-pdf"},
-      {"/a/letter.docx", "x-office-document"},
-      {"/a/blob.xyz123", "application-x-generic"},
-      {"/a/.bashrc", "text-x-generic"},
-      {"/a/README", "text-x-generic"},
-      {"/a.dir/Makefile", "text-x-generic"},
-  };
-  for (auto [path, icon] : files) EXPECT_EQ(r.iconNameForFile(path, false), icon) << path;
 }
 
 }  // namespace

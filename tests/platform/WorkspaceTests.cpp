@@ -22,9 +22,7 @@ class LinuxWorkspaceTest : public ::testing::Test {
   }
 
   LinuxWorkspace workspace(bool busReachable = true) {
-    LinuxWorkspace::Options options;
-    options.sessionBusReachable = [busReachable] { return busReachable; };
-    return LinuxWorkspace(runner_, dirs_, options);
+    return LinuxWorkspace(runner_, dirs_, {.sessionBusReachable = [busReachable] { return busReachable; }});
   }
 
   std::string userApp(const std::string& relative, const std::string& body) {
@@ -82,8 +80,8 @@ TEST_F(LinuxWorkspaceTest, ReportsEntriesThatCannotRun) {
     const char* body;
     const char* fragment;
   } cases[] = {
-      {"a.desktop", "Name=Alpha\n", "Alpha"},
-      {"a.desktop", "Name=Alpha\n", "no Exec"},
+      {"a.desktop", "Name=Alpha\n", "Cannot launch Alpha"},
+      {"a.desktop", "Name=Alpha\n", "has no Exec"},
       {"c.desktop", "Name=Gamma\nExec=gamma \"open\n", "Cannot launch Gamma"},
       {"e.desktop", "Name=Epsilon\nTryExec=epsilon\nExec=epsilon\n", "epsilon is not installed"},
       {"d.desktop", "Name=Delta\nExec=delta\n", "Cannot launch Delta"},
@@ -127,46 +125,35 @@ TEST_F(LinuxWorkspaceTest, OpensFilesAndUrlsWithXdgOpen) {
   EXPECT_FALSE(ws.openURL(":nothing").ok());
   EXPECT_FALSE(ws.openURL("1http://x").ok());
   EXPECT_EQ(runner_.calls().size(), 3u);
-}
 
-TEST_F(LinuxWorkspaceTest, ExplainsAMissingXdgOpen) {
-  RecordingCommandRunner bare;
-  LinuxWorkspace ws(bare, dirs_);
-  EXPECT_TRUE(failsWith(ws.openFile(tmp_.write("x.txt", "")), "xdg-utils"));
+  RecordingCommandRunner bare;  // without xdg-open
+  EXPECT_TRUE(failsWith(LinuxWorkspace(bare, dirs_).openFile(file), "xdg-utils"));
   EXPECT_TRUE(bare.calls().empty());
 }
 
 // --- Revealing ------------------------------------------------------------------------
 
-TEST_F(LinuxWorkspaceTest, RevealsThroughTheFileManagerService) {
+// Revealing asks the file manager service over D-Bus; when it is not there,
+// or there is no session bus (then without a D-Bus attempt), the folder opens.
+TEST_F(LinuxWorkspaceTest, RevealsThroughTheFileManagerServiceElseOpensTheFolder) {
   runner_.addExecutable("gdbus");
   auto ws = workspace(true);
   std::string file = tmp_.write("It's here/a b.txt", "");
   ASSERT_TRUE(ws.revealInFileManager(file).ok());
-  auto calls = runner_.calls();
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].kind, RecordingCommandRunner::Kind::run);
   std::string uri = "file://" + tmp_.path() + "/It%27s%20here/a%20b.txt";
-  EXPECT_EQ(calls[0].argv, (Argv{"gdbus", "call", "--session", "--dest", "org.freedesktop.FileManager1",
-                                 "--object-path", "/org/freedesktop/FileManager1", "--method",
-                                 "org.freedesktop.FileManager1.ShowItems", "['" + uri + "']", ""}));
-}
+  const Argv showItems({"gdbus", "call", "--session", "--dest", "org.freedesktop.FileManager1", "--object-path",
+                        "/org/freedesktop/FileManager1", "--method", "org.freedesktop.FileManager1.ShowItems",
+                        "['" + uri + "']", ""});
+  ASSERT_EQ(runner_.calls().size(), 1u);
+  EXPECT_EQ(runner_.calls()[0].kind, RecordingCommandRunner::Kind::run);
+  EXPECT_EQ(runner_.calls()[0].argv, showItems);
 
-TEST_F(LinuxWorkspaceTest, RevealFallsBackToOpeningTheFolder) {
-  std::string file = tmp_.write("folder/item.txt", "");
-  runner_.addExecutable("gdbus");
   runner_.setRunResult("gdbus", CommandOutput{1, "", "Error: GDBus.Error:org.freedesktop.DBus.Error.ServiceUnknown"});
-  auto ws = workspace(true);
   ASSERT_TRUE(ws.revealInFileManager(file).ok());
-  EXPECT_EQ(runner_.argvs().back(), (Argv{"xdg-open", tmp_ / "folder"}));
-
-  // No session bus: no D-Bus attempt at all.
   auto noBus = workspace(false);
-  const size_t before = runner_.argvs().size();
   ASSERT_TRUE(noBus.revealInFileManager(file).ok());
-  auto argvs = runner_.argvs();
-  EXPECT_EQ(std::vector<Argv>(argvs.begin() + static_cast<long>(before), argvs.end()),
-            (std::vector<Argv>{{"xdg-open", tmp_ / "folder"}}));
+  const std::string folder = tmp_ / "It's here";
+  EXPECT_EQ(runner_.argvs(), (std::vector<Argv>{showItems, showItems, {"xdg-open", folder}, {"xdg-open", folder}}));
   EXPECT_FALSE(noBus.revealInFileManager(tmp_ / "vanished").ok());
 }
 

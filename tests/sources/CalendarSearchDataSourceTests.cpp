@@ -14,15 +14,14 @@ using namespace testing_support;
 using namespace std::chrono_literals;
 
 CalendarEvent event(std::string title, Date start, Duration length, std::string uid = {}) {
-  CalendarEvent e;
-  e.uid = uid.empty() ? title + "@test" : uid;
-  e.occurrenceId = e.uid;
-  e.title = std::move(title);
-  e.start = start;
-  e.end = start + length;
-  e.calendarTitle = "Work";
-  e.sourcePath = "/calendars/work.ics";
-  return e;
+  if (uid.empty()) uid = title + "@test";
+  return {.uid = uid,
+          .occurrenceId = uid,
+          .title = std::move(title),
+          .start = start,
+          .end = start + length,
+          .calendarTitle = "Work",
+          .sourcePath = "/calendars/work.ics"};
 }
 
 class CalendarSourceTest : public SourcesFixture {
@@ -54,7 +53,7 @@ class CalendarSourceTest : public SourcesFixture {
   std::unique_ptr<CalendarSearchDataSource> source;
 };
 
-TEST_F(CalendarSourceTest, SearchesByTextAndInterval) {
+TEST_F(CalendarSourceTest, SearchesByTextAndIntervalAndHandlesKeywordsAndComingTitles) {
   create();
   using V = std::vector<std::string>;
   EXPECT_EQ(titles("standup"), (V{"Standup", "Standup"}));
@@ -63,10 +62,7 @@ TEST_F(CalendarSourceTest, SearchesByTextAndInterval) {
   EXPECT_EQ(titles("chez paul"), (V{"Dinner with Sam"})) << "the place matches too";
   EXPECT_EQ(titles("offsite"), V{}) << "beyond the 30 days searched without an interval";
   EXPECT_EQ(titles("events next hour"), (V{"Dentist"}));
-}
-
-TEST_F(CalendarSourceTest, HandlesKeywordsAndTitlesOfTheComingWeeks) {
-  create();
+  // It handles its keywords and the titles of the coming weeks.
   for (const char* text : {"my calendar", "Standup", "dinner sam"}) EXPECT_TRUE(source->shouldHandle(text)) << text;
   for (const char* text : {"dinner bob", "weather today", "st"}) EXPECT_FALSE(source->shouldHandle(text)) << text;
 }
@@ -153,14 +149,10 @@ TEST(CalendarActivationTest, OpensTheURLWhenAnApplicationTakesItElseTheFile) {
     ASSERT_TRUE(openCalendarEvent(e, workspace, runner).ok());
     EXPECT_EQ(runner.argvs(),
               (std::vector<std::vector<std::string>>{{"xdg-mime", "query", "default", "x-scheme-handler/ical"}}));
-    ASSERT_EQ(workspace.requests().size(), 1u);
-    if (handler) {
-      EXPECT_EQ(workspace.requests()[0].action, RecordingWorkspace::Action::openURL);
-      EXPECT_EQ(workspace.requests()[0].target, *e.makeCalendarOpenURL());
-    } else {
-      EXPECT_EQ(workspace.requests()[0].action, RecordingWorkspace::Action::openFile);
-      EXPECT_EQ(workspace.requests()[0].target, *e.sourcePath);
-    }
+    const RecordingWorkspace::Request opened =
+        handler ? RecordingWorkspace::Request{RecordingWorkspace::Action::openURL, *e.makeCalendarOpenURL(), ""}
+                : RecordingWorkspace::Request{RecordingWorkspace::Action::openFile, *e.sourcePath, ""};
+    EXPECT_EQ(workspace.requests(), std::vector<RecordingWorkspace::Request>{opened});
   }
   RecordingWorkspace workspace;
   RecordingCommandRunner runner;

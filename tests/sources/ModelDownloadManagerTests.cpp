@@ -58,7 +58,6 @@ class ModelDownloadManagerTest : public SourcesFixture {
 TEST_F(ModelDownloadManagerTest, DownloadExtractsIntoTheModelsDirectory) {
   route(*http, {ok("/pallix/models/bge_m3.mlpackage.zip", "PK archive bytes")});
   auto manager = make();
-  EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::notDownloaded());
   manager->downloadModel(EmbeddingModel::bgeM3);
   EXPECT_EQ(manager->state(EmbeddingModel::bgeM3).kind, Kind::downloading);
   settle();
@@ -142,9 +141,10 @@ TEST_F(ModelDownloadManagerTest, CancellingReturnsToNotDownloadedWithoutAFailure
   EXPECT_EQ(http->pendingCount(), 0u) << "the transfer was abandoned";
 }
 
-// A second manager over the same folder stands for `pallix model list` and
-// `pallix model cancel` run while another process downloads.
-TEST_F(ModelDownloadManagerTest, AnotherProcessSeesTheDownloadAndCanCancelIt) {
+// A second manager over the same folder stands for `pallix model list` run
+// while another process downloads (the command-line tests cancel it from
+// there), or after that process is gone.
+TEST_F(ModelDownloadManagerTest, AnotherProcessSeesTheDownloadAndAnOrphanedOneAsInterrupted) {
   route(*http, {silent("/pallix/")});
   auto downloading = make();
   downloading->downloadModel(EmbeddingModel::bgeM3);
@@ -152,13 +152,7 @@ TEST_F(ModelDownloadManagerTest, AnotherProcessSeesTheDownloadAndCanCancelIt) {
   auto other = make();
   EXPECT_EQ(other->state(EmbeddingModel::bgeM3).kind, Kind::downloading);
   EXPECT_FALSE(other->isDownloadingHere(EmbeddingModel::bgeM3));
-  other->cancelDownload(EmbeddingModel::bgeM3);
-  env.advanceBy(ModelDownloadManager::kCancelPollInterval * 2);
-  EXPECT_EQ(downloading->state(EmbeddingModel::bgeM3), DownloadState::notDownloaded());
-  EXPECT_EQ(telemetry.sink().count("Intelligence.modelDownloadCancelled"), 1u);
-  other->refreshStates();
-  EXPECT_EQ(other->state(EmbeddingModel::bgeM3), DownloadState::notDownloaded());
-
+  downloading.reset();  // its state file stays behind
   const nlohmann::json orphan = {{"state", "downloading"}, {"progress", 0.25}, {"pid", 999999999}};
   std::ofstream(models + "/.bge_m3.mlpackage.download.json") << orphan.dump();
   other->refreshStates();

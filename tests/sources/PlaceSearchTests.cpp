@@ -1,7 +1,7 @@
 // Place search: Nominatim's pacing (one request a second), cache, headers and
-// answers, the Open-Meteo geocoder, and the maps source on top of them.
+// answers, and the maps source on top of it (the Open-Meteo geocoder is
+// checked through the weather source).
 #include "app/platform/NominatimPlaceSearch.h"
-#include "app/platform/OpenMeteoGeocoder.h"
 #include "app/sources/MapSearchDataSource.h"
 #include "testing/FakeLocationProvider.h"
 #include "tests/sources/SourcesTestSupport.h"
@@ -83,9 +83,7 @@ TEST_F(NominatimTest, AnswersAndRequests) {
   EXPECT_EQ(flore.url, "https://www.openstreetmap.org/node/2400001");
   EXPECT_EQ((*items)[3].name, "Rue Soufflot") << "an unnamed place is called by its street";
 
-  auto lyon = NominatimPlaceSearch::parseReverse(sourceFixture("nominatim-reverse.json"));
-  ASSERT_TRUE(lyon.ok());
-  EXPECT_EQ(lyon->name, "Lyon");
+  // (A found place is read through the weather source's current location.)
   auto nowhere = NominatimPlaceSearch::parseReverse(sourceFixture("nominatim-reverse-error.json"));
   ASSERT_FALSE(nowhere.ok());
   EXPECT_EQ(nowhere.error().code(), static_cast<int>(PlaceSearchErrorCode::notFound));
@@ -103,18 +101,6 @@ TEST_F(NominatimTest, AnswersAndRequests) {
   EXPECT_NE(url->find("&layer=address%2Cpoi"), std::string::npos);
   EXPECT_NE(url->find("&viewbox=2.00"), std::string::npos) << *url;
   EXPECT_NE(url->find("&bounded=0"), std::string::npos);
-}
-
-TEST(OpenMeteoGeocoderTest, ResultsCarryTheTimeZoneAndNoMatchIsEmpty) {
-  auto paris = OpenMeteoGeocoder::parseResults(sourceFixture("open-meteo-geocoding-paris.json"));
-  ASSERT_TRUE(paris.ok());
-  ASSERT_EQ(paris->size(), 2u);
-  EXPECT_EQ(paris->front().timeZone, "Europe/Paris");
-  EXPECT_EQ(paris->front().shortAddress, "Île-de-France, France");
-  auto none = OpenMeteoGeocoder::parseResults(sourceFixture("open-meteo-geocoding-none.json"));
-  ASSERT_TRUE(none.ok());
-  EXPECT_TRUE(none->empty());
-  EXPECT_FALSE(OpenMeteoGeocoder::parseResults("{\"results\": [").ok());
 }
 
 class MapSearchTest : public NominatimTest {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/platform/HttpClient.h"
+#include "core/Strings.h"
 #include "core/Telemetry.h"
 #include "testing/FakeHttpClient.h"
 #include "testing/VirtualTime.h"
@@ -19,9 +20,15 @@
 
 namespace pallix::testing_support {
 
-inline std::string sourceFixture(const std::string& name) {
+// The path of `relative` in the test data folder.
+inline std::string testDataPath(const std::string& relative) {
   const char* root = std::getenv("PALLIX_TEST_DATA");
-  const std::string path = std::string(root && *root ? root : PALLIX_SOURCE_ROOT "/tests/data") + "/sources/" + name;
+  return std::string(root && *root ? root : PALLIX_SOURCE_ROOT "/tests/data") + "/" + relative;
+}
+
+// The contents of a provider answer in tests/data/sources.
+inline std::string sourceFixture(const std::string& name) {
+  const std::string path = testDataPath("sources/" + name);
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in.good()) << "missing fixture " << path;
   std::stringstream text;
@@ -44,16 +51,11 @@ inline Route silent(std::string match) {
   return {std::move(match), std::nullopt};
 }
 
-inline std::string lowercased(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // The first route whose text the URL contains (ignoring case) answers; unmatched URLs get 404.
 inline void route(FakeHttpClient& http, std::vector<Route> routes) {
   http.setScript([routes](const HttpRequest& request) -> std::optional<Result<HttpResponse>> {
     for (const auto& r : routes) {
-      if (lowercased(request.url).find(lowercased(r.match)) != std::string::npos) return r.reply;
+      if (asciiLowercase(request.url).find(asciiLowercase(r.match)) != std::string::npos) return r.reply;
     }
     return Result<HttpResponse>(HttpResponse{404, "{}", "application/json"});
   });

@@ -137,7 +137,9 @@ void XcbGlobalHotKeys::ungrab(const Grab& grab) {
   for (uint16_t extra : variants) {
     xcb_ungrab_key(connection_, grab.keycode, root_, static_cast<uint16_t>(grab.modifiers | extra));
   }
-  xcb_flush(connection_);
+  // A round trip rather than a flush: once it returns the server has released the keys, so another
+  // client (or this one on another connection) grabbing them next is not refused by a stale grab.
+  std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
 }
 
 void XcbGlobalHotKeys::unregisterHotKey(uint32_t signature, uint32_t id) {

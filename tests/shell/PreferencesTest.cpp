@@ -362,6 +362,31 @@ TEST(KnownPreferencesTest, ParsingValidatesTypeAndAllowedValuesAndTypedValuesPar
   EXPECT_FALSE(preferenceValueTypeFromName("float").ok());
 }
 
+TEST(KnownPreferencesTest, RandomTextNeverCrashesAnyParser) {
+  std::mt19937 rng(7);
+  const std::string alphabet = "[]{}\",:0123456789.-+eEtruefalsTZ \t\n\\/\xff";
+  for (int i = 0; i < 3000; ++i) {
+    std::string text;
+    int len = std::uniform_int_distribution<int>(0, 24)(rng);
+    for (int k = 0; k < len; ++k) text.push_back(alphabet[rng() % alphabet.size()]);
+    for (auto type : {PreferenceValueType::boolean, PreferenceValueType::integer, PreferenceValueType::real,
+                      PreferenceValueType::string, PreferenceValueType::stringArray, PreferenceValueType::date}) {
+      auto r = parseTypedValue(text, type);
+      if (r.ok()) {
+        EXPECT_FALSE(r.value().is_discarded());
+      } else {
+        EXPECT_FALSE(r.error().description().empty());
+      }
+    }
+    for (const auto& d : knownPreferences()) {
+      auto r = parsePreferenceValue(d, text);
+      if (r.ok() && !d.allowedValues.empty()) {
+        EXPECT_NE(std::find(d.allowedValues.begin(), d.allowedValues.end(), r.value()), d.allowedValues.end());
+      }
+    }
+  }
+}
+
 // `defaults write` refuses keys nothing reads and names the one meant.
 TEST(KnownPreferencesTest, UnknownKeysSuggestTheKeyMeant) {
   // The wrong case, a missing plural and a property under the wrong object

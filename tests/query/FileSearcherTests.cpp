@@ -1,13 +1,10 @@
 // FileSearcher: power queries on a generated catalog (best matches inserted
 // last) against a brute-force model that filters, scores and sorts every
 // row; scoring and match types; name rules; the filter-only cap; refused
-// queries; diacritics; the name index's upkeep; failures.
+// queries; diacritics; failures.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
 #include <random>
-#include <tuple>
 
 #include "app/search/CatalogNameIndex.h"
 #include "app/search/FileSearcher.h"
@@ -23,7 +20,6 @@ namespace {
 
 using testing::failsWith;
 using testing::FileSearchTestCatalog;
-using testing::has;
 using testing::makeFile;
 using testing::ModelResult;
 using testing::ModelRow;
@@ -364,20 +360,6 @@ TEST_F(FileSearcherTest, InvalidQueriesAreRefusedWithOneClearMessage) {
   auto allowed = FileSearcher::search(catalog_.db(), QueryParser::parse(deepest + "notes"), 50, utcContext());
   ASSERT_TRUE(allowed.ok()) << allowed.error().description();
   EXPECT_EQ(allowed->size(), 1u);
-}
-
-TEST_F(FileSearcherTest, IndexFollowsInsertsRenamesAndDeletes) {
-  IndexedItem item = add(makeFile("/d/alpha.txt", "txt", 0, std::nullopt));
-  ASSERT_EQ(search("alpha").size(), 1u);
-  catalog_.exec("UPDATE IndexedItem SET name = 'Gamma', searchName = 'gamma' WHERE id = " + std::to_string(item.id));
-  EXPECT_EQ(search("alpha").size(), 0u);
-  EXPECT_EQ(search("gamma").size(), 1u);
-  catalog_.exec("UPDATE IndexedItem SET fileExtension = 'md' WHERE id = " + std::to_string(item.id));
-  EXPECT_EQ(search("gamma.md").size(), 1u);
-  EXPECT_EQ(search("gamma.txt").size(), 0u);
-  catalog_.exec("DELETE FROM IndexedItem WHERE id = " + std::to_string(item.id));
-  EXPECT_EQ(search("gamma").size(), 0u);
-  catalog_.exec("INSERT INTO IndexedItemNameIndex (IndexedItemNameIndex) VALUES ('integrity-check')");
 }
 
 TEST(FileSearcherIndexTest, StoreErrorsPropagate) {

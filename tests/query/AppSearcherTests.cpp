@@ -85,18 +85,6 @@ TEST_F(AppSearcherTest, GoldenRankingTable) {
   EXPECT_EQ(catalog.fetchCount, 1);
 }
 
-TEST_F(AppSearcherTest, TiersFollowTheTable) {
-  const IndexedApp safari = AppSearcher::prepare(app("Safari", "com.apple.Safari"));
-  EXPECT_EQ(AppSearcher::matchTier(safari, "safari"), 0);
-  EXPECT_EQ(AppSearcher::matchTier(safari, "saf"), 1);
-  EXPECT_EQ(AppSearcher::matchTier(safari, "far"), 2);
-  EXPECT_EQ(AppSearcher::matchTier(safari, "com.apple"), 3);
-  EXPECT_EQ(AppSearcher::matchTier(safari, "chrome"), AppSearcher::kNoMatch);
-  const IndexedApp noBundle = AppSearcher::prepare(app("Tool"));
-  EXPECT_EQ(noBundle.normalizedBundleIdentifier, "");
-  EXPECT_EQ(AppSearcher::matchTier(noBundle, "x"), AppSearcher::kNoMatch);
-}
-
 TEST_F(AppSearcherTest, KeywordsMatchBelowEveryNameTier) {
   auto withKeywords = [](IndexedItem item, std::vector<std::string> keywords) {
     item.keywords = std::move(keywords);
@@ -118,15 +106,6 @@ TEST_F(AppSearcherTest, KeywordsMatchBelowEveryNameTier) {
     catalog.version = UUID::random();
     EXPECT_EQ(search(query), expected) << query;
   }
-  const IndexedApp files = AppSearcher::prepare(catalog.items[0]);
-  EXPECT_EQ(AppSearcher::matchTier(files, "file manager"), 3);
-  EXPECT_EQ(AppSearcher::matchTier(files, "files"), 0);
-}
-
-TEST_F(AppSearcherTest, QueryNormalisationTrimsUnicodeWhitespaceAndLowercases) {
-  EXPECT_EQ(AppSearcher::normalizeQuery("  SaF\n"), "saf");
-  EXPECT_EQ(AppSearcher::normalizeQuery("\u00a0ÉCOLE\u2003"), "école");
-  EXPECT_EQ(AppSearcher::normalizeQuery(" \t\n"), "");
 }
 
 TEST_F(AppSearcherTest, PreparedListOfAppsIsReusedOnlyForTheSameNonEmptyVersion) {
@@ -173,24 +152,10 @@ TEST_F(AppSearcherTest, SortReranksAfterALaunch) {
   // Unmatched apps are ranked last, not dropped.
   apps.push_back(app("Zoom", "z", false, 99));
   EXPECT_EQ(names(AppSearcher::sort(apps, "sa")), "Safari|Sampler|Zoom");
-}
-
-TEST(AppRankingTest, OrderRules) {
-  AppRanking a, b;
-  a.isPinned = true;
-  a.priority = 2;
-  b.priority = 1;
-  EXPECT_TRUE(AppRanking::before(a, b));  // not searching: pinned first
-  a.isSearching = b.isSearching = true;
-  EXPECT_TRUE(AppRanking::before(b, a));  // searching: tier first
-  a.priority = 1;
-  a.lastUsed = dateFromSecondsSince1970(5);
-  EXPECT_TRUE(AppRanking::before(a, b));
-  b.lastUsed = a.lastUsed;
-  a.normalizedName = "b";
-  b.normalizedName = "a";
-  EXPECT_TRUE(AppRanking::before(b, a));
-  EXPECT_FALSE(AppRanking::before(a, a));
+  // Equal apps keep their order.
+  apps.insert(apps.begin(), apps[1]);
+  apps[0].path = "/copy";
+  EXPECT_EQ(AppSearcher::sort(apps, "sa")[1].path, "/copy");
 }
 
 }  // namespace

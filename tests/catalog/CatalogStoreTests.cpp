@@ -290,71 +290,42 @@ IndexCandidate streamedFile(int n) {
   return c;
 }
 
-// Batches of a snapshot in path order, `size` candidates each.
-std::vector<std::vector<IndexCandidate>> streamedBatches(int count, int size) {
-  std::vector<std::vector<IndexCandidate>> batches;
-  for (int n = 0; n < count; ++n) {
-    if (n % size == 0) batches.emplace_back();
-    batches.back().push_back(streamedFile(n));
-  }
-  return batches;
-}
-
-TEST_F(CatalogNameIndexTest, StreamedSnapshotIsOneLoadOnceLargeEnoughAndNothingWhenItDoesNotCommit) {
-  enum class End { commit, destroy, failure };
-  struct Case {
-    const char* what;
-    int count;
-    End end;
+// The first snapshot as one load, in path order and batches, with link
+// targets after it: nothing stays of one that fails; the triggers are back
+// once it commits.
+TEST_F(CatalogNameIndexTest, StreamedSnapshotIsOneLoadWithItsNewLinkTargetsAndTheIndexInStep) {
+  auto files = [](int first, int last) {
+    std::vector<IndexCandidate> out;
+    for (int n = first; n < last; ++n) out.push_back(streamedFile(n));
+    return out;
   };
-  const std::vector<Case> cases = {{"held back while small", 600, End::commit},
-                                   {"committed", 2500, End::commit},
-                                   {"interrupted", 2500, End::destroy},
-                                   {"failed half-way", 2500, End::failure}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ASSERT_TRUE(catalog_->deleteAll().ok());
-    const int64_t changesBefore = store_->totalChanges();
-    auto writer = std::make_unique<StreamedSnapshotWriter>(*catalog_, SystemClock::instance(), 1000);
-    auto batches = streamedBatches(c.count, 700);
-    if (c.end == End::failure) batches[2].push_back(streamedFile(3));  // a path already written
-    for (auto& batch : batches) writer->add(std::move(batch));
-    if (c.count < 1000) {
-      EXPECT_FALSE(writer->isBulk());
-      EXPECT_EQ(writer->takeHeldBack().size(), static_cast<size_t>(c.count));
-      EXPECT_EQ(store_->totalChanges(), changesBefore);
-      continue;
-    }
-    ASSERT_TRUE(writer->isBulk());
-    if (c.end == End::destroy) {
-      writer.reset();
-      EXPECT_EQ(catalog_->count().value(), 0);
-    } else if (c.end == End::failure) {
-      EXPECT_TRUE(testing::failsWith(writer->commit(), "UNIQUE"));
-      EXPECT_EQ(catalog_->count().value(), 0);
-    } else {
-      // Link targets: one repeats a record, one is new (twice).
-      HandedOutCandidates kept;
-      writer->addLinkTargets({streamedFile(7), streamedFile(90000), streamedFile(90000)}, kept);
-      EXPECT_EQ(kept.files, 1u);
-      ASSERT_TRUE(writer->commit().ok());
-      auto items = catalog_->fetchAll();
-      ASSERT_TRUE(items.ok());
-      ASSERT_EQ(items.value().size(), static_cast<size_t>(c.count + 1));
-      for (size_t i = 0; i < items.value().size(); ++i) {
-        EXPECT_EQ(items.value()[i].id, static_cast<int64_t>(i + 1));  // ids follow the paths
-        EXPECT_EQ(items.value()[i].path, streamedFile(i < static_cast<size_t>(c.count) ? int(i) : 90000).canonicalPath);
-      }
-    }
-    ASSERT_TRUE(indexMatchesTable(*store_));
-    // The triggers are back: later edits keep the index in step.
-    IndexedItem edited = randomFile(123456);
-    ASSERT_TRUE(catalog_->save(edited).ok());
-    edited.searchName = "renamed";
-    ASSERT_TRUE(catalog_->save(edited).ok());
-    ASSERT_TRUE(catalog_->deleteByPath(streamedFile(5).canonicalPath).ok());
-    EXPECT_TRUE(indexMatchesTable(*store_));
+  StreamedSnapshotWriter failing(*catalog_, SystemClock::instance(), 1000);
+  failing.add(files(0, 1000));
+  failing.add(files(3, 4));  // a path already written
+  EXPECT_TRUE(testing::failsWith(failing.commit(), "UNIQUE"));
+  EXPECT_EQ(catalog_->count().value(), 0);
+  StreamedSnapshotWriter writer(*catalog_, SystemClock::instance(), 1000);
+  for (int first = 0; first < 2500; first += 700) writer.add(files(first, std::min(first + 700, 2500)));
+  ASSERT_TRUE(writer.isBulk());
+  // Link targets: one repeats a record, one is new (twice).
+  HandedOutCandidates kept;
+  writer.addLinkTargets({streamedFile(7), streamedFile(90000), streamedFile(90000)}, kept);
+  EXPECT_EQ(kept.files, 1u);
+  ASSERT_TRUE(writer.commit().ok());
+  auto items = catalog_->fetchAll();
+  ASSERT_TRUE(items.ok());
+  ASSERT_EQ(items.value().size(), 2501u);
+  for (size_t i = 0; i < items.value().size(); ++i) {
+    EXPECT_EQ(items.value()[i].id, static_cast<int64_t>(i + 1));  // ids follow the paths
+    EXPECT_EQ(items.value()[i].path, streamedFile(i < 2500 ? int(i) : 90000).canonicalPath);
   }
+  ASSERT_TRUE(indexMatchesTable(*store_));
+  IndexedItem edited = randomFile(123456);
+  ASSERT_TRUE(catalog_->save(edited).ok());
+  edited.searchName = "renamed";
+  ASSERT_TRUE(catalog_->save(edited).ok());
+  ASSERT_TRUE(catalog_->deleteByPath(streamedFile(5).canonicalPath).ok());
+  EXPECT_TRUE(indexMatchesTable(*store_));
 }
 
 TEST(IndexedItemTest, CategoriesAndUrls) {

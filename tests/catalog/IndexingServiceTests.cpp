@@ -406,34 +406,3 @@ TEST_F(IndexingServiceTest, RescansKeepPinsAFailedSaveKeepsTheCatalogAndAnEmptyO
 
 }  // namespace
 }  // namespace pallix
-
-namespace pallix {
-namespace {
-
-// The same service on real threads (a RunLoop as the main thread and
-// SerialExecutors): a completed scan, then a service destroyed while its
-// background scan is still in flight (run under the sanitizers).
-TEST(IndexingServiceThreadsTest, ScansOnRealThreadsAndSurvivesDestructionMidScan) {
-  testing::RealThreadServiceSetup setup;
-  std::mt19937 rng(5);
-  testing::RandomTree::generate(setup.documents, rng, 300, 3);
-  auto service = std::make_unique<IndexingService>(setup.deps);
-  FullScanSummary summary;
-  service->indexAll([&](const FullScanSummary& s) {
-    summary = s;
-    setup.main->quit();
-  });
-  setup.main->run();
-  EXPECT_FALSE(summary.error);
-  EXPECT_EQ(static_cast<size_t>(service->catalog().count().value()),
-            testing::RandomTree::model(setup.documents).size());
-
-  bool called = false;
-  service->indexAll([&](const FullScanSummary&) { called = true; });
-  service.reset();
-  setup.shutDown();
-  EXPECT_FALSE(called);
-}
-
-}  // namespace
-}  // namespace pallix

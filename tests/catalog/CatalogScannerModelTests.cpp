@@ -17,20 +17,6 @@ std::map<std::string, testing::RandomTree::Entry> scanned(const std::vector<Inde
   return out;
 }
 
-TEST(CatalogScannerModelTest, RandomTreesMatchBruteForceModel) {
-  FileExclusionFilter filter;
-  for (unsigned seed = 1; seed <= 12; ++seed) {
-    testing::TempDir scratch;
-    std::mt19937 rng(seed);
-    std::string root = scratch.dir("Documents");
-    testing::RandomTree::generate(root, rng, 150, 4);
-    CatalogScanner scanner(filter, scratch.path(), nullptr);
-    ScanResult result = scanner.scan(ScanDirectories{{}, {root}});
-    EXPECT_TRUE(result.failedDirectories.empty());
-    EXPECT_EQ(scanned(result.files), testing::RandomTree::model(root)) << "seed " << seed;
-  }
-}
-
 // A scratch home scanned with the standard rules and no desktop entries.
 class CatalogScannerTest : public ::testing::Test {
  protected:

@@ -128,8 +128,17 @@ TEST_F(PersistentStoreTest, GarbageDamagedOrNewerStoreIsReplaced) {
   }
 }
 
-TEST_F(PersistentStoreTest, AppendedMigrationStepRunsOnceOnExistingStore) {
+// A failing appended step leaves the store as it was; a working one runs
+// once; a store of another schema is refused, naming it.
+TEST_F(PersistentStoreTest, AppendedMigrationStepsRunOnceOrRollBackAndAForeignSchemaIsRefused) {
   makeValidStore();
+  std::vector<MigrationStep> broken = pallixMigrationSteps();
+  broken.push_back({2, "broken step", [](PersistentStore& store) -> Status {
+                      PALLIX_RETURN_IF_ERROR(store.execute("CREATE TABLE Partial (x)"));
+                      return store.execute("THIS IS NOT SQL");
+                    }});
+  EXPECT_TRUE(
+      testing::failsWith(PersistentStore::open(dirs_.storePath(), broken), "Migration step 2 (broken step) failed"));
   std::vector<MigrationStep> steps = pallixMigrationSteps();
   int runs = 0;
   steps.push_back({2, "name search index", [&runs](PersistentStore& store) -> Status {
@@ -141,29 +150,13 @@ TEST_F(PersistentStoreTest, AppendedMigrationStepRunsOnceOnExistingStore) {
     ASSERT_TRUE(store.ok()) << store.error().description();
     EXPECT_EQ(store.value()->schemaVersion(), 2);
     EXPECT_EQ(rowCount(*store.value()), 1);
+    EXPECT_FALSE(store.value()->execute("SELECT * FROM Partial").ok());
   }
   auto again = PersistentStore::open(dirs_.storePath(), steps);
   ASSERT_TRUE(again.ok());
   EXPECT_EQ(runs, 1);
-}
-
-TEST_F(PersistentStoreTest, FailingMigrationRollsBackAndForeignSchemaIsRefused) {
-  makeValidStore();
-  std::vector<MigrationStep> steps = pallixMigrationSteps();
-  steps.push_back({2, "broken step", [](PersistentStore& store) -> Status {
-                     PALLIX_RETURN_IF_ERROR(store.execute("CREATE TABLE Partial (x)"));
-                     return store.execute("THIS IS NOT SQL");
-                   }});
-  auto store = PersistentStore::open(dirs_.storePath(), steps);
-  ASSERT_FALSE(store.ok());
-  EXPECT_NE(store.error().description().find("Migration step 2 (broken step) failed"), std::string::npos);
-  auto plain = PersistentStore::open(dirs_.storePath());
-  ASSERT_TRUE(plain.ok());
-  EXPECT_EQ(plain.value()->schemaVersion(), 1);
-  EXPECT_FALSE(plain.value()->execute("SELECT * FROM Partial").ok());
-  // A store of another schema is refused, naming it.
-  ASSERT_TRUE(plain.value()->setMetadataValue("schemaName", "SomethingElse").ok());
-  plain.value().reset();
+  ASSERT_TRUE(again.value()->setMetadataValue("schemaName", "SomethingElse").ok());
+  again.value().reset();
   EXPECT_TRUE(testing::failsWith(PersistentStore::open(dirs_.storePath()), "SomethingElse"));
 }
 

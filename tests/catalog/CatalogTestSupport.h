@@ -131,6 +131,15 @@ class FixedEntrySource final : public ApplicationEntrySource {
   }
 };
 
+// A record in the form it is read back in: dates go through seconds since 1970.
+inline IndexedItem asStored(IndexedItem item) {
+  for (std::optional<Date>* date : {&item.createdDate, &item.modifiedDate, &item.lastUsed}) {
+    if (*date) *date = dateFromSecondsSince1970(secondsSince1970(**date));
+  }
+  item.lastIndexed = dateFromSecondsSince1970(secondsSince1970(item.lastIndexed));
+  return item;
+}
+
 }  // namespace pallix::testing
 
 #include <gtest/gtest.h>

@@ -48,11 +48,7 @@ class FirstIndexTest : public IndexingServiceTest {
   }
 
   static IndexedItem normalized(IndexedItem item) {
-    auto round = [](std::optional<Date>& d) {
-      if (d) d = dateFromSecondsSince1970(secondsSince1970(*d));
-    };
-    round(item.createdDate);
-    round(item.modifiedDate);
+    item = testing::asStored(std::move(item));
     item.id = 0;
     item.lastIndexed = Date{};
     return item;

@@ -38,17 +38,43 @@ IndexedItem makeItem(const std::string& path, std::mt19937& rng) {
   return item;
 }
 
+// A catalog store on disk, reopened at will, and random files to fill it.
 class CatalogStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    auto opened = PersistentStore::open(":memory:", catalogMigrationSteps());
+  void SetUp() override { reopen(); }
+  void reopen() {
+    catalog_.reset();
+    store_.reset();
+    auto opened = PersistentStore::open(tmp_ / "Pallix.sqlite", catalogMigrationSteps());
     ASSERT_TRUE(opened.ok()) << opened.error().description();
     store_ = std::move(opened.value());
     catalog_ = std::make_unique<CatalogStore>(*store_);
   }
+  // A file with a random folded name from a small pool (renames collide).
+  IndexedItem randomFile(int n) {
+    static const char* names[] = {"notes", "Résumé", "a", "IMG_2041", "x y", "Ünïcode-名前", "report.final"};
+    static const char* extensions[] = {"txt", "pdf", "", "tar.gz"};
+    const char* extension = extensions[rng_() % 4];
+    return IndexedItem::file("/d/" + std::to_string(n / 50) + "/f" + std::to_string(n), names[rng_() % 7],
+                             *extension ? std::optional<std::string>(extension) : std::nullopt,
+                             static_cast<int64_t>(rng_() % 1000), std::nullopt, std::nullopt, std::nullopt,
+                             std::nullopt);
+  }
+  void bulkLoad(int first, int count) {
+    ASSERT_TRUE(catalog_->beginBulkLoad().ok());
+    for (int i = first; i < first + count; ++i) {
+      IndexedItem item = randomFile(i);
+      ASSERT_TRUE(catalog_->save(item).ok());
+    }
+    ASSERT_TRUE(catalog_->commitBulkLoad().ok());
+  }
+
+  testing::TempDir tmp_;
+  std::mt19937 rng_{11};
   std::unique_ptr<PersistentStore> store_;
   std::unique_ptr<CatalogStore> catalog_;
 };
+using CatalogNameIndexTest = CatalogStoreTest;
 
 // Random inserts, updates and deletes against a std::map model.
 TEST_F(CatalogStoreTest, MatchesMapModelUnderRandomOperationsAndLookups) {
@@ -140,42 +166,6 @@ TEST_F(CatalogStoreTest, FileItemsUpsertByPath) {
 using testing::indexedInstances;
 using testing::indexMatchesTable;
 using testing::Instances;
-
-class CatalogNameIndexTest : public ::testing::Test {
- protected:
-  void SetUp() override { reopen(); }
-  void reopen() {
-    catalog_.reset();
-    store_.reset();
-    auto opened = PersistentStore::open(tmp_ / "Pallix.sqlite", catalogMigrationSteps());
-    ASSERT_TRUE(opened.ok()) << opened.error().description();
-    store_ = std::move(opened.value());
-    catalog_ = std::make_unique<CatalogStore>(*store_);
-  }
-  // A file with a random folded name from a small pool (renames collide).
-  IndexedItem randomFile(int n) {
-    static const char* names[] = {"notes", "Résumé", "a", "IMG_2041", "x y", "Ünïcode-名前", "report.final"};
-    static const char* extensions[] = {"txt", "pdf", "", "tar.gz"};
-    const char* extension = extensions[rng_() % 4];
-    return IndexedItem::file("/d/" + std::to_string(n / 50) + "/f" + std::to_string(n), names[rng_() % 7],
-                             *extension ? std::optional<std::string>(extension) : std::nullopt,
-                             static_cast<int64_t>(rng_() % 1000), std::nullopt, std::nullopt, std::nullopt,
-                             std::nullopt);
-  }
-  void bulkLoad(int first, int count) {
-    ASSERT_TRUE(catalog_->beginBulkLoad().ok());
-    for (int i = first; i < first + count; ++i) {
-      IndexedItem item = randomFile(i);
-      ASSERT_TRUE(catalog_->save(item).ok());
-    }
-    ASSERT_TRUE(catalog_->commitBulkLoad().ok());
-  }
-
-  testing::TempDir tmp_;
-  std::mt19937 rng_{11};
-  std::unique_ptr<PersistentStore> store_;
-  std::unique_ptr<CatalogStore> catalog_;
-};
 
 TEST_F(CatalogNameIndexTest, IndexMatchesTableAfterBulkLoadsIncrementalEditsAndFailures) {
   bulkLoad(0, 1200);

@@ -2,9 +2,6 @@
 // catalog it leaves holds exactly what the scan found, ids in path order as
 // a diff inserts them; a load that fails leaves it empty and claiming
 // nothing; later edits keep the file name index exact.
-#include <condition_variable>
-#include <mutex>
-
 #include "IndexingServiceFixture.h"
 
 namespace pallix {
@@ -134,31 +131,6 @@ TEST_F(FirstIndexTest, ThatFailsHalfWayLeavesAnEmptyCatalogThatClaimsNothingAndL
   EXPECT_TRUE(testing::indexMatchesTable(*store_));
 }
 
-// Holds the scan at one folder until released (or for at most 30 s), so
-// that the main thread can act while a scan is surely in flight.
-class GateOpener final : public DirectoryOpener {
- public:
-  explicit GateOpener(std::string gate) : gate_(std::move(gate)) {}
-  int openDirectory(int dirFd, const char* name, const std::string& path) override {
-    if (path == gate_) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      released_.wait_for(lock, std::chrono::seconds(30), [&] { return open_; });
-    }
-    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  }
-  void release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    released_.notify_all();
-  }
-
- private:
-  const std::string gate_;
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool open_ = false;
-};
-
 // On real threads: the service destroyed while its first snapshot is being
 // loaded (the main connection inside the load's transaction) leaves the
 // catalog empty, and nothing claims that the snapshot was stored.
@@ -166,7 +138,8 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   testing::RealThreadServiceSetup setup;
   for (int i = 0; i < 3000; ++i)
     setup.scratch.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
-  GateOpener gate(setup.documents + "/f9");  // the last folder walked
+  testing::FaultyDirectoryOpener gate;
+  gate.faults[setup.documents + "/f9"] = testing::FaultyDirectoryOpener::Fault::hold;  // the last folder walked
   const std::shared_ptr<RunLoop>& main = setup.main;
   IndexingService::Dependencies& deps = setup.deps;
   deps.directoryOpener = &gate;

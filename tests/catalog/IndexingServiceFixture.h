@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 
 #include "CatalogTestSupport.h"
@@ -48,19 +50,36 @@ class FakeIconResolver final : public IconResolver {
 };
 
 // Opens folders as the file system does, except the chosen ones: those fail
-// to open (as an unreadable folder or a vanished disk does) or open as
-// something that cannot be read (as a folder whose disk fails mid-read).
+// to open (as an unreadable folder or a vanished disk does), open as
+// something that cannot be read (as a folder whose disk fails mid-read), or
+// are held until release() (for at most 30 s), so that the main thread can
+// act while a scan on real threads is surely in flight.
 class FaultyDirectoryOpener final : public DirectoryOpener {
  public:
-  enum class Fault { open, read };
+  enum class Fault { open, read, hold };
   int openDirectory(int dirFd, const char* name, const std::string& path) override {
     auto fault = faults.find(path);
-    if (fault == faults.end()) return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fault->second == Fault::read) return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    errno = EACCES;
-    return -1;
+    if (fault != faults.end() && fault->second == Fault::hold) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      released_.wait_for(lock, std::chrono::seconds(30), [&] { return open_; });
+    } else if (fault != faults.end()) {
+      if (fault->second == Fault::read) return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      errno = EACCES;
+      return -1;
+    }
+    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    released_.notify_all();
   }
   std::map<std::string, Fault> faults;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool open_ = false;
 };
 
 class IndexingServiceTest : public ::testing::Test {

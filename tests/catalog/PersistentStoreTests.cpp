@@ -51,21 +51,6 @@ class PersistentStoreTest : public ::testing::Test {
   testing::ScopedLogCapture logs_{LogLevel::info};
 };
 
-TEST_F(PersistentStoreTest, CreatesAVersionedStoreAndReopensItWithoutLosingRows) {
-  ScopedTelemetryRecorder recorder;
-  makeValidStore();
-  EXPECT_TRUE(isDirectory(dirs_.data));
-  auto store = openPersistentStoreWithRecovery(dirs_);
-  ASSERT_TRUE(store.ok()) << store.error().description();
-  EXPECT_EQ(rowCount(*store.value()), 1);
-  EXPECT_EQ(store.value()->schemaVersion(), 1);
-  EXPECT_EQ(store.value()->metadataValue("schemaName").value(), std::optional<std::string>("PallixModelSchemaV4"));
-  auto mode = store.value()->prepare("PRAGMA journal_mode");
-  ASSERT_TRUE(mode.value().step().value());
-  EXPECT_EQ(mode.value().columnText(0), "wal");
-  EXPECT_TRUE(recoveryNames(recorder.sink()).empty());
-}
-
 // A file that is no database, a store damaged on disk, or one from a newer
 // build is removed and started afresh.
 TEST_F(PersistentStoreTest, GarbageDamagedOrNewerStoreIsReplaced) {
@@ -260,7 +245,10 @@ TEST_F(PersistentStoreTest, ReadersNeverCreateMigrateOrDeleteTheStore) {
   EXPECT_FALSE(reader.value()->execute("DELETE FROM IndexedItem").ok());
 }
 
-TEST_F(PersistentStoreTest, StoreFilesArePrivateWhateverTheUmask) {
+// A new store is a private folder and files (the write-ahead log among them),
+// made without any recovery, whatever the umask.
+TEST_F(PersistentStoreTest, NewStoreFilesArePrivateWhateverTheUmask) {
+  ScopedTelemetryRecorder recorder;
   const mode_t previous = ::umask(0);
   auto store = openPersistentStoreWithRecovery(dirs_);
   ::umask(previous);
@@ -274,6 +262,7 @@ TEST_F(PersistentStoreTest, StoreFilesArePrivateWhateverTheUmask) {
   for (const std::string& file : {dirs_.storePath(), dirs_.storePath() + "-wal", dirs_.storePath() + "-shm"}) {
     EXPECT_EQ(mode(file), 0600u) << file;
   }
+  EXPECT_TRUE(recoveryNames(recorder.sink()).empty());
   // A store an older build left readable by others is made private.
   store.value().reset();
   ASSERT_EQ(::chmod(dirs_.storePath().c_str(), 0644), 0);

@@ -158,6 +158,7 @@ TEST_F(IndexingServiceTest, EditingTheFileDirectoryList) {
   EXPECT_TRUE(made->wasDefault);
   EXPECT_EQ(listed(), (std::vector<std::string>{documents_, downloads}));
   EXPECT_TRUE(testing::failsWith(add(downloads + "/"), "is already indexed"));
+  EXPECT_TRUE(testing::failsWith(add(scratch_.path() + "/missing"), "does not exist"));
 
   auto linked = add(scratch_.path() + "/link");
   ASSERT_TRUE(linked.ok());

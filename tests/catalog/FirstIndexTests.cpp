@@ -134,15 +134,15 @@ TEST_F(FirstIndexTest, ThatFailsHalfWayLeavesAnEmptyCatalogThatClaimsNothingAndL
 // On real threads: the service destroyed while its first snapshot is being
 // loaded (the main connection inside the load's transaction) leaves the
 // catalog empty, and nothing claims that the snapshot was stored.
-TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
-  testing::RealThreadServiceSetup setup;
-  for (int i = 0; i < 3000; ++i)
-    setup.scratch.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
-  testing::FaultyDirectoryOpener gate;
-  gate.faults[setup.documents + "/f9"] = testing::FaultyDirectoryOpener::Fault::hold;  // the last folder walked
-  const std::shared_ptr<RunLoop>& main = setup.main;
-  IndexingService::Dependencies& deps = setup.deps;
-  deps.directoryOpener = &gate;
+TEST_F(FirstIndexTest, DestroyedWhileLoadingOnRealThreadsLeavesNothingBehind) {
+  for (int i = 0; i < 3000; ++i) scratch_.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
+  opener_.faults[documents_ + "/f9"] = testing::FaultyDirectoryOpener::Fault::hold;  // the last folder walked
+  const std::shared_ptr<RunLoop> main = RunLoop::create();
+  IndexingService::Dependencies deps = dependencies();
+  deps.mainRunner = main;
+  deps.backgroundRunner = SerialExecutor::create("test-scan");
+  deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
+  deps.clock = nullptr;
   auto service = std::make_unique<IndexingService>(deps);
   bool completed = false;
   service->indexAll([&](const FullScanSummary&) { completed = true; });
@@ -150,13 +150,13 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   bool sawLoad = false;
   std::function<void()> check = [&] {
-    if (!sqlite3_get_autocommit(setup.store->handle())) {
+    if (!sqlite3_get_autocommit(store_->handle())) {
       sawLoad = true;
       service.reset();
-      gate.release();
+      opener_.release();
       main->quit();
     } else if (std::chrono::steady_clock::now() > deadline) {
-      gate.release();
+      opener_.release();
       main->quit();
     } else {
       main->post(check);
@@ -166,8 +166,8 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   main->run();
   ASSERT_TRUE(sawLoad);
   EXPECT_FALSE(completed);
-  EXPECT_TRUE(sqlite3_get_autocommit(setup.store->handle()));
-  EXPECT_EQ(CatalogStore(*setup.store).count().value(), 0);
+  EXPECT_TRUE(sqlite3_get_autocommit(store_->handle()));
+  EXPECT_EQ(CatalogStore(*store_).count().value(), 0);
   // The next scan writes everything.
   service = std::make_unique<IndexingService>(deps);
   FullScanSummary next;
@@ -177,9 +177,12 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   });
   main->run();
   EXPECT_FALSE(next.unchanged);
-  EXPECT_EQ(next.inserted, testing::RandomTree::model(setup.documents).size());
+  EXPECT_EQ(next.inserted, testing::RandomTree::model(documents_).size());
   service.reset();
-  setup.shutDown();
+  for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
+    std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
+  }
+  main->runUntilIdle();
 }
 
 }  // namespace

@@ -96,23 +96,28 @@ class IndexingServiceTest : public ::testing::Test {
   }
   void TearDown() override { service_.reset(); }
 
+  // The service's surroundings: virtual time and the fakes.
+  IndexingService::Dependencies dependencies() {
+    IndexingService::Dependencies deps;
+    deps.mainRunner = env_.mainRunner();
+    deps.backgroundRunner = env_.makeRunner("background");
+    deps.directoryChangeRunner = env_.makeRunner("directory-change-handler");
+    deps.clock = &env_.clock();
+    deps.watcherFactory = &watchers_;
+    deps.defaults = &defaults_;
+    deps.store = store_.get();
+    deps.filter = &filter_;
+    deps.iconResolver = &icons_;
+    deps.dirs = dirs_;
+    deps.applicationEntries = &entries_;
+    deps.baseAppDirectories = {scratch_.path() + "/Applications", scratch_.path() + "/OtherApps"};
+    deps.directoryOpener = &opener_;
+    return deps;
+  }
+
   IndexingService& service() {
     if (!service_) {
-      IndexingService::Dependencies deps;
-      deps.mainRunner = env_.mainRunner();
-      deps.backgroundRunner = env_.makeRunner("background");
-      deps.directoryChangeRunner = env_.makeRunner("directory-change-handler");
-      deps.clock = &env_.clock();
-      deps.watcherFactory = &watchers_;
-      deps.defaults = &defaults_;
-      deps.store = store_.get();
-      deps.filter = &filter_;
-      deps.iconResolver = &icons_;
-      deps.dirs = dirs_;
-      deps.applicationEntries = &entries_;
-      deps.baseAppDirectories = {scratch_.path() + "/Applications", scratch_.path() + "/OtherApps"};
-      deps.directoryOpener = &opener_;
-      service_ = std::make_unique<IndexingService>(deps);
+      service_ = std::make_unique<IndexingService>(dependencies());
       service_->setFullScanStartObserver([this] { ++scansStarted_; });
       service_->setIncrementalRunObserver(
           [this](const IncrementalRunSummary& run) { incrementalRuns_.push_back(run); });
@@ -179,39 +184,6 @@ class IndexingServiceTest : public ::testing::Test {
   // the test made (a test may replace the run observer with its own).
   size_t scansStarted_ = 0;
   std::vector<IncrementalRunSummary> incrementalRuns_;
-};
-
-// A service's surroundings on real threads: a scratch home with "Documents"
-// as the one file directory and one app folder, an in-memory store, a RunLoop
-// as the main thread and two serial executors (stopped by shutDown()).
-struct RealThreadServiceSetup {
-  RealThreadServiceSetup() {
-    EXPECT_TRUE(defaults.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents}).ok());
-    deps.mainRunner = main;
-    deps.backgroundRunner = SerialExecutor::create("test-scan");
-    deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
-    deps.defaults = &defaults;
-    deps.store = store.get();
-    deps.filter = &filter;
-    deps.dirs = DataDirectories::forHome(scratch.path());
-    deps.applicationEntries = &entries;
-    deps.baseAppDirectories = {scratch.path() + "/Applications"};
-  }
-  void shutDown() {
-    for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
-      std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
-    }
-    main->runUntilIdle();
-  }
-
-  TempDir scratch;
-  const std::string documents = scratch.dir("Documents");
-  UserDefaults defaults;
-  std::unique_ptr<PersistentStore> store = PersistentStore::open(":memory:", catalogMigrationSteps()).value();
-  FileExclusionFilter filter;
-  FixedEntrySource entries;
-  std::shared_ptr<RunLoop> main = RunLoop::create();
-  IndexingService::Dependencies deps;
 };
 
 inline void expectCatalogMatchesModel(const std::vector<IndexedItem>& items, const std::string& root) {

@@ -58,7 +58,6 @@ TEST(GitignoreTest, LinesBecomeExpressionsThatMatchRelativePaths) {
   auto build = FileExclusionFilter::compileGitignoreLine("/build/");
   EXPECT_TRUE(build->isAnchored && build->isDirectoryOnly && !build->isNegated);
   EXPECT_EQ(build->pattern, "build");
-  EXPECT_TRUE(FileExclusionFilter::compileGitignoreLine("!x")->isNegated);
   EXPECT_EQ(FileExclusionFilter::gitignoreExpression("a+b(c)[d]{e}|^$\\", false),
             "(^|/)a\\+b\\(c\\)\\[d\\]\\{e\\}\\|\\^\\$\\\\($|/)");
   for (const char* dropped : {"# comment", "   ", "/"})

@@ -53,11 +53,6 @@ constexpr FileSearchTuning kByDateScans{.fewCandidateRows = 0, .tierCandidateRow
 
 // ---- The generated catalog: 20,000 names, the best matches inserted last. ----
 
-struct ExtensionInfo {
-  const char* extension;
-  const char* category;
-};
-
 class FileSearcherPowerQueryTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -73,7 +68,8 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
     // The best matches (whole names, prefixes, fresh files) come last.
     const std::vector<std::string> best = {"report", "Report", "résumé", "resume", "budget", "notes", "a",
                                            "ab",     "x",      "ls.1",   "naive",  "été",    "photo", "invoice"};
-    const std::vector<ExtensionInfo> extensions = {
+    // Extensions and their categories.
+    const std::vector<std::pair<const char*, const char*>> extensions = {
         {"pdf", "document"}, {"docx", "document"}, {"txt", "document"}, {"png", "image"},  {"jpg", "image"},
         {"mp3", "audio"},    {"zip", "archive"},   {"gz", "archive"},   {"swift", "code"}, {"", "other"}};
     const std::vector<int64_t> sizes = {0, 512, 1024, 5000, 1048576, 1572864, 1073741824};
@@ -81,9 +77,9 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
     auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
     auto add = [&](int i, const std::string& folder, std::string name, double maxAgeHours) {
       if (pick(3) == 0) name += " " + std::to_string(pick(50));
-      const ExtensionInfo& ext = extensions[pick(extensions.size())];
+      const auto& [extension, category] = extensions[pick(extensions.size())];
       const std::string dir = folder + "/" + std::to_string(i);
-      const std::string path = dir + "/" + name + (ext.extension[0] ? std::string(".") + ext.extension : "");
+      const std::string path = dir + "/" + name + (extension[0] ? std::string(".") + extension : "");
       std::optional<Date> modified;
       if (pick(20) != 0) modified = hoursAgo(static_cast<double>(pick(static_cast<size_t>(maxAgeHours))) + 0.5);
       std::optional<Date> created;
@@ -91,8 +87,8 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
       std::optional<std::string> parent;
       if (pick(10) == 0) parent = "com.Example.Editor";
       if (pick(20) == 0) parent = "org.tool.Ünicode";
-      IndexedItem item = makeFile(path, ext.extension, sizes[pick(sizes.size())], modified, created,
-                                  std::string(ext.category), parent);
+      IndexedItem item =
+          makeFile(path, extension, sizes[pick(sizes.size())], modified, created, std::string(category), parent);
       const size_t kind = pick(20);
       if (kind < 2) {
         item.itemTypeRaw = "folder";

@@ -29,12 +29,7 @@ using testing::modelSearch;
 // Saturday 2024-06-15 12:00 UTC.
 const Date kNow = dateFromSecondsSince1970(1718452800);
 
-DateContext utcContext() {
-  DateContext context;
-  context.now = kNow;
-  context.timeZoneId = "UTC";
-  return context;
-}
+const DateContext kUtc{.now = kNow, .timeZoneId = "UTC"};
 
 Date hoursAgo(double hours) {
   return kNow - std::chrono::duration_cast<Date::duration>(seconds(hours * 3600));
@@ -126,9 +121,9 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
     SCOPED_TRACE("query: '" + text + "' limit " + std::to_string(limit) + " few " +
                  std::to_string(tuning.fewCandidateRows) + " tier " + std::to_string(tuning.tierCandidateRows) +
                  " max trigrams " + std::to_string(tuning.maxShortQueryTrigrams));
-    auto result = FileSearcher::search(catalog_->db(), query, limit, utcContext(), tuning);
+    auto result = FileSearcher::search(catalog_->db(), query, limit, kUtc, tuning);
     ASSERT_TRUE(result.ok()) << result.error().description();
-    const std::vector<ModelResult> expected = modelSearch(*rows_, query, limit, utcContext());
+    const std::vector<ModelResult> expected = modelSearch(*rows_, query, limit, kUtc);
     ASSERT_EQ(result->size(), expected.size());
     for (size_t k = 0; k < expected.size(); ++k) {
       ASSERT_EQ((*result)[k].item.path, expected[k].path) << "rank " << k;
@@ -232,7 +227,7 @@ class FileSearcherTest : public ::testing::Test {
     return item;
   }
   std::vector<FileSearcher::SearchResult> search(const std::string& text, int limit = 50) {
-    auto result = FileSearcher::search(catalog_.db(), QueryParser::parse(text), limit, utcContext());
+    auto result = FileSearcher::search(catalog_.db(), QueryParser::parse(text), limit, kUtc);
     EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().description());
     return result.ok() ? result.value() : std::vector<FileSearcher::SearchResult>();
   }
@@ -249,14 +244,14 @@ TEST_F(FileSearcherTest, PathOnlyMatchAndPhraseBonusClampToOne) {
   EXPECT_EQ(results[0].matchType, FileMatchType::prefix);
   EXPECT_FLOAT_EQ(results[0].relevanceScore, 1.0f);  // 0.9 + 0.2 + 0.15 clamped
   const IndexedItem item = makeFile("/work/taxes/2024/scan.png", "png", 1, std::nullopt);
-  auto [score, type] = FileSearcher::calculateScore(item, "taxes", ParsedQuery(), utcContext());
+  auto [score, type] = FileSearcher::calculateScore(item, "taxes", ParsedQuery(), kUtc);
   EXPECT_EQ(type, FileMatchType::substring);
   EXPECT_FLOAT_EQ(score, 0.6f);
 }
 
 TEST_F(FileSearcherTest, FilterOnlyQueriesAreCappedAtOneHundredAndSaySo) {
   for (int i = 0; i < 250; ++i) add(makeFile("/d/f" + std::to_string(i) + ".pdf", "pdf", i, hoursAgo(24 * 100)));
-  auto page = FileSearcher::searchPage(catalog_.db(), QueryParser::parse("ext:pdf"), 500, utcContext());
+  auto page = FileSearcher::searchPage(catalog_.db(), QueryParser::parse("ext:pdf"), 500, kUtc);
   ASSERT_TRUE(page.ok());
   ASSERT_EQ(page->results.size(), 100u);
   for (const auto& r : page->results) {
@@ -269,7 +264,7 @@ TEST_F(FileSearcherTest, FilterOnlyQueriesAreCappedAtOneHundredAndSaySo) {
   EXPECT_FALSE(page->cut->matchesIsLowerBound);
   // Nothing was cut: asked for no more than the cap, or fewer matches.
   for (auto [text, limit] : {std::pair{"ext:pdf", 100}, std::pair{"ext:pdf size:<50", 500}}) {
-    auto uncut = FileSearcher::searchPage(catalog_.db(), QueryParser::parse(text), limit, utcContext());
+    auto uncut = FileSearcher::searchPage(catalog_.db(), QueryParser::parse(text), limit, kUtc);
     ASSERT_TRUE(uncut.ok());
     EXPECT_FALSE(uncut->cut.has_value()) << text;
   }
@@ -300,21 +295,21 @@ TEST_F(FileSearcherTest, InvalidQueriesAreRefusedWithOneClearMessage) {
       {manyExtensions, FileSearcher::kQueryTooComplex, "at most"},
   };
   for (const Case& c : cases) {
-    auto result = FileSearcher::search(catalog_.db(), QueryParser::parse(c.query), 50, utcContext());
+    auto result = FileSearcher::search(catalog_.db(), QueryParser::parse(c.query), 50, kUtc);
     ASSERT_FALSE(result.ok()) << c.query;
     EXPECT_EQ(result.error().domain(), FileSearcher::kErrorDomain) << c.query;
     EXPECT_EQ(result.error().code(), c.code) << c.query;
     EXPECT_TRUE(failsWith(result, c.fragment)) << c.query;
   }
   // As many conditions as allowed, each the deepest expression, still run.
-  auto allowed = FileSearcher::search(catalog_.db(), QueryParser::parse(deepest + "notes"), 50, utcContext());
+  auto allowed = FileSearcher::search(catalog_.db(), QueryParser::parse(deepest + "notes"), 50, kUtc);
   ASSERT_TRUE(allowed.ok()) << allowed.error().description();
   EXPECT_EQ(allowed->size(), 1u);
 }
 
 TEST(FileSearcherIndexTest, StoreErrorsPropagate) {
   FileSearchTestCatalog catalog(/*withNameIndex=*/false);
-  auto result = FileSearcher::search(catalog.db(), QueryParser::parse("anything"), 50, utcContext());
+  auto result = FileSearcher::search(catalog.db(), QueryParser::parse("anything"), 50, kUtc);
   ASSERT_FALSE(result.ok());
   EXPECT_NE(result.error().description().find("IndexedItemNameIndex"), std::string::npos);
   sqlite3* db = nullptr;
@@ -326,7 +321,7 @@ TEST(FileSearcherIndexTest, StoreErrorsPropagate) {
 }
 
 TEST(FileSearcherFilterTest, RulesOnSingleRecords) {
-  const DateContext context = utcContext();
+  const DateContext& context = kUtc;
   IndexedItem item = makeFile("/Users/Ann/Projects/Été/plan.PDF", "pdf", 2048, hoursAgo(30), hoursAgo(24 * 40),
                               std::string("document"), std::string("com.Apple.Preview"));
   struct Case {

@@ -22,10 +22,7 @@ using testing::readGoldenRows;
 const Date kDstDay = dateFromSecondsSince1970(1710084600);
 
 DateContext context(Date now, const std::string& zone) {
-  DateContext c;
-  c.now = now;
-  c.timeZoneId = zone;
-  return c;
+  return {.now = now, .timeZoneId = zone};
 }
 
 Date utc(int year, int month, int day, int hour = 0, int minute = 0) {
@@ -192,12 +189,9 @@ std::string randomQuery(std::mt19937& rng) {
   return out;
 }
 
-std::string withoutSpaces(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c != ' ') out += c;
-  }
-  return out;
+std::string withoutSpaces(std::string s) {
+  std::erase(s, ' ');
+  return s;
 }
 
 TEST(QueryParserFuzzTest, RandomInputKeepsTheParsedQueryWellFormed) {

@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <map>
 #include <random>
-#include <set>
-#include <tuple>
 
 #include "CatalogTestSupport.h"
 #include "app/search/CatalogNameIndex.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/search/StreamedSnapshotWriter.h"
-#include "app/search/TextFolding.h"
 #include "core/Clock.h"
 #include "core/Strings.h"
 #include "tests/support/TempDir.h"

@@ -16,7 +16,6 @@
 #include "app/search/CatalogSchema.h"
 #include "app/search/IndexingService.h"
 #include "app/search/TextFolding.h"
-#include "core/Logger.h"
 #include "core/RunLoop.h"
 #include "core/Telemetry.h"
 #include "testing/FakeDirectoryWatcher.h"

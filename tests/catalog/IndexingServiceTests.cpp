@@ -100,7 +100,6 @@ TEST_F(IndexingServiceTest, TwoCopiesOfAnAppKeepTheHigherPriorityOne) {
 TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRunAndFlashFilesWriteNothing) {
   fullScan();
   service().startWatching();
-  ASSERT_NE(watchers_.last, nullptr);
   EXPECT_TRUE(service().isWatching());
   scratch_.file("Documents/one.txt");
   deliver(documents_ + "/one.txt", kDirectoryEventCreated);

@@ -130,12 +130,10 @@ class FileSearcherPowerQueryTest : public ::testing::Test {
       EXPECT_FLOAT_EQ((*result)[k].relevanceScore, expected[k].score) << "rank " << k;
       EXPECT_EQ((*result)[k].matchType, expected[k].type) << "rank " << k;
     }
-    ++checkedQueries_;
     if (!expected.empty()) ++nonEmptyQueries_;
   }
   static FileSearchTestCatalog* catalog_;
   static std::vector<ModelRow>* rows_;
-  int checkedQueries_ = 0;
   int nonEmptyQueries_ = 0;
 };
 FileSearchTestCatalog* FileSearcherPowerQueryTest::catalog_ = nullptr;

@@ -142,7 +142,7 @@ TEST_F(PersistentStoreTest, AppendedMigrationStepsRunOnceOrRollBackAndAForeignSc
   EXPECT_EQ(runs, 1);
   ASSERT_TRUE(again.value()->setMetadataValue("schemaName", "SomethingElse").ok());
   again.value().reset();
-  EXPECT_TRUE(testing::failsWith(PersistentStore::open(dirs_.storePath()), "SomethingElse"));
+  EXPECT_TRUE(testing::failsWith(PersistentStore::open(dirs_.storePath(), steps), "SomethingElse"));
 }
 
 TEST_F(PersistentStoreTest, SecondFailureReportsFailedToRecover) {

@@ -25,33 +25,20 @@ namespace pallix::testing {
 // mix kept and excluded names, and an independent model of which paths the
 // catalog must hold.
 struct RandomTree {
-  static const std::vector<std::string>& folderNames() {
-    static const std::vector<std::string> names = {"docs",       "src",     "Node_Modules", "build",  "BuildTools",
-                                                   ".hidden",    ".config", "vendor",       "auth",   "data.db",
-                                                   "my.project", "TMP",     "Photos",       "Tokens", "Träume"};
-    return names;
-  }
-  static const std::vector<std::string>& fileNames() {
-    static const std::vector<std::string> names = {"a.txt",          "B.MD",       "id_rsa.pub",   "server.PEM",
-                                                   "Secrets.txt",    ".env",       "notes",        "data.sqlite",
-                                                   "archive.tar.gz", "token.json", "tokens2.json", "x.o",
-                                                   "photo.JPG",      "README",     "Café.pdf",     "song.mp3"};
-    return names;
-  }
+  inline static const std::vector<std::string> kFolderNames = {
+      "docs", "src",     "Node_Modules", "build", "BuildTools", ".hidden", ".config", "vendor",
+      "auth", "data.db", "my.project",   "TMP",   "Photos",     "Tokens",  "Träume"};
+  inline static const std::vector<std::string> kFileNames = {
+      "a.txt",          "B.MD",       "id_rsa.pub",   "server.PEM", "Secrets.txt", ".env",   "notes",    "data.sqlite",
+      "archive.tar.gz", "token.json", "tokens2.json", "x.o",        "photo.JPG",   "README", "Café.pdf", "song.mp3"};
 
   // Exclusion, written from the rules for exactly the pool names above: a
   // name that is never listed, and the folders that are never entered (the
   // others, such as "auth" or "data.db", are entered but not listed).
-  static bool modelExcludes(const std::string& name) {
-    static const std::set<std::string> excluded = {
-        "Node_Modules", "build", ".hidden",    ".config",    "vendor",      "auth",        "data.db",    "TMP",
-        "Tokens",       ".env",  "id_rsa.pub", "server.PEM", "Secrets.txt", "data.sqlite", "token.json", "x.o"};
-    return excluded.count(name) != 0;
-  }
-  static bool modelPrunes(const std::string& folder) {
-    static const std::set<std::string> pruned = {"Node_Modules", "build", "vendor", "TMP", ".hidden", ".config"};
-    return pruned.count(folder) != 0;
-  }
+  inline static const std::set<std::string> kExcluded = {
+      "Node_Modules", "build", ".hidden",    ".config",    "vendor",      "auth",        "data.db",    "TMP",
+      "Tokens",       ".env",  "id_rsa.pub", "server.PEM", "Secrets.txt", "data.sqlite", "token.json", "x.o"};
+  inline static const std::set<std::string> kPruned = {"Node_Modules", "build", "vendor", "TMP", ".hidden", ".config"};
 
   // Creates up to `files` files below `root` in folders up to `depth` deep.
   static void generate(const std::string& root, std::mt19937& rng, int files, int depth) {
@@ -60,12 +47,12 @@ struct RandomTree {
       std::string parent = folders[rng() % folders.size()];
       if (rng() % 3 == 0 &&
           std::count(parent.begin(), parent.end(), '/') - std::count(root.begin(), root.end(), '/') < depth) {
-        std::string folder = parent + "/" + folderNames()[rng() % folderNames().size()];
+        std::string folder = parent + "/" + kFolderNames[rng() % kFolderNames.size()];
         std::filesystem::create_directories(folder);
         folders.push_back(folder);
         parent = folder;
       }
-      std::string path = parent + "/" + fileNames()[rng() % fileNames().size()];
+      std::string path = parent + "/" + kFileNames[rng() % kFileNames.size()];
       std::ofstream(path, std::ios::binary) << std::string(rng() % 300, 'x');
     }
   }
@@ -90,7 +77,7 @@ struct RandomTree {
         size_t end = relative.find('/', start);
         if (end == std::string::npos) end = relative.size();
         const std::string component = relative.substr(start, end - start);
-        if (end == relative.size() ? modelExcludes(component) : modelPrunes(component)) excluded = true;
+        if ((end == relative.size() ? kExcluded : kPruned).count(component)) excluded = true;
         start = end + 1;
       }
       if (excluded) continue;
@@ -130,6 +117,15 @@ class FixedEntrySource final : public ApplicationEntrySource {
     return entry;
   }
 };
+
+// A record in the form it is read back in: dates go through seconds since 1970.
+inline IndexedItem asStored(IndexedItem item) {
+  for (std::optional<Date>* date : {&item.createdDate, &item.modifiedDate, &item.lastUsed}) {
+    if (*date) *date = dateFromSecondsSince1970(secondsSince1970(**date));
+  }
+  item.lastIndexed = dateFromSecondsSince1970(secondsSince1970(item.lastIndexed));
+  return item;
+}
 
 }  // namespace pallix::testing
 

@@ -2,9 +2,6 @@
 // catalog it leaves holds exactly what the scan found, ids in path order as
 // a diff inserts them; a load that fails leaves it empty and claiming
 // nothing; later edits keep the file name index exact.
-#include <condition_variable>
-#include <mutex>
-
 #include "IndexingServiceFixture.h"
 
 namespace pallix {
@@ -48,11 +45,7 @@ class FirstIndexTest : public IndexingServiceTest {
   }
 
   static IndexedItem normalized(IndexedItem item) {
-    auto round = [](std::optional<Date>& d) {
-      if (d) d = dateFromSecondsSince1970(secondsSince1970(*d));
-    };
-    round(item.createdDate);
-    round(item.modifiedDate);
+    item = testing::asStored(std::move(item));
     item.id = 0;
     item.lastIndexed = Date{};
     return item;
@@ -138,42 +131,18 @@ TEST_F(FirstIndexTest, ThatFailsHalfWayLeavesAnEmptyCatalogThatClaimsNothingAndL
   EXPECT_TRUE(testing::indexMatchesTable(*store_));
 }
 
-// Holds the scan at one folder until released (or for at most 30 s), so
-// that the main thread can act while a scan is surely in flight.
-class GateOpener final : public DirectoryOpener {
- public:
-  explicit GateOpener(std::string gate) : gate_(std::move(gate)) {}
-  int openDirectory(int dirFd, const char* name, const std::string& path) override {
-    if (path == gate_) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      released_.wait_for(lock, std::chrono::seconds(30), [&] { return open_; });
-    }
-    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  }
-  void release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    released_.notify_all();
-  }
-
- private:
-  const std::string gate_;
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool open_ = false;
-};
-
 // On real threads: the service destroyed while its first snapshot is being
 // loaded (the main connection inside the load's transaction) leaves the
 // catalog empty, and nothing claims that the snapshot was stored.
-TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
-  testing::RealThreadServiceSetup setup;
-  for (int i = 0; i < 3000; ++i)
-    setup.scratch.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
-  GateOpener gate(setup.documents + "/f9");  // the last folder walked
-  const std::shared_ptr<RunLoop>& main = setup.main;
-  IndexingService::Dependencies& deps = setup.deps;
-  deps.directoryOpener = &gate;
+TEST_F(FirstIndexTest, DestroyedWhileLoadingOnRealThreadsLeavesNothingBehind) {
+  for (int i = 0; i < 3000; ++i) scratch_.file("Documents/f" + std::to_string(i % 10) + "/doc" + std::to_string(i));
+  opener_.faults[documents_ + "/f9"] = testing::FaultyDirectoryOpener::Fault::hold;  // the last folder walked
+  const std::shared_ptr<RunLoop> main = RunLoop::create();
+  IndexingService::Dependencies deps = dependencies();
+  deps.mainRunner = main;
+  deps.backgroundRunner = SerialExecutor::create("test-scan");
+  deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
+  deps.clock = nullptr;
   auto service = std::make_unique<IndexingService>(deps);
   bool completed = false;
   service->indexAll([&](const FullScanSummary&) { completed = true; });
@@ -181,13 +150,13 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   bool sawLoad = false;
   std::function<void()> check = [&] {
-    if (!sqlite3_get_autocommit(setup.store->handle())) {
+    if (!sqlite3_get_autocommit(store_->handle())) {
       sawLoad = true;
       service.reset();
-      gate.release();
+      opener_.release();
       main->quit();
     } else if (std::chrono::steady_clock::now() > deadline) {
-      gate.release();
+      opener_.release();
       main->quit();
     } else {
       main->post(check);
@@ -197,8 +166,8 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   main->run();
   ASSERT_TRUE(sawLoad);
   EXPECT_FALSE(completed);
-  EXPECT_TRUE(sqlite3_get_autocommit(setup.store->handle()));
-  EXPECT_EQ(CatalogStore(*setup.store).count().value(), 0);
+  EXPECT_TRUE(sqlite3_get_autocommit(store_->handle()));
+  EXPECT_EQ(CatalogStore(*store_).count().value(), 0);
   // The next scan writes everything.
   service = std::make_unique<IndexingService>(deps);
   FullScanSummary next;
@@ -208,9 +177,12 @@ TEST(FirstIndexThreadsTest, ServiceDestroyedWhileLoadingLeavesNothingBehind) {
   });
   main->run();
   EXPECT_FALSE(next.unchanged);
-  EXPECT_EQ(next.inserted, testing::RandomTree::model(setup.documents).size());
+  EXPECT_EQ(next.inserted, testing::RandomTree::model(documents_).size());
   service.reset();
-  setup.shutDown();
+  for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
+    std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
+  }
+  main->runUntilIdle();
 }
 
 }  // namespace

@@ -6,15 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 
 #include "CatalogTestSupport.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/IndexingService.h"
 #include "app/search/TextFolding.h"
-#include "core/Logger.h"
 #include "core/RunLoop.h"
 #include "core/Telemetry.h"
 #include "testing/FakeDirectoryWatcher.h"
@@ -48,19 +49,36 @@ class FakeIconResolver final : public IconResolver {
 };
 
 // Opens folders as the file system does, except the chosen ones: those fail
-// to open (as an unreadable folder or a vanished disk does) or open as
-// something that cannot be read (as a folder whose disk fails mid-read).
+// to open (as an unreadable folder or a vanished disk does), open as
+// something that cannot be read (as a folder whose disk fails mid-read), or
+// are held until release() (for at most 30 s), so that the main thread can
+// act while a scan on real threads is surely in flight.
 class FaultyDirectoryOpener final : public DirectoryOpener {
  public:
-  enum class Fault { open, read };
+  enum class Fault { open, read, hold };
   int openDirectory(int dirFd, const char* name, const std::string& path) override {
     auto fault = faults.find(path);
-    if (fault == faults.end()) return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fault->second == Fault::read) return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    errno = EACCES;
-    return -1;
+    if (fault != faults.end() && fault->second == Fault::hold) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      released_.wait_for(lock, std::chrono::seconds(30), [&] { return open_; });
+    } else if (fault != faults.end()) {
+      if (fault->second == Fault::read) return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+      errno = EACCES;
+      return -1;
+    }
+    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    released_.notify_all();
   }
   std::map<std::string, Fault> faults;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool open_ = false;
 };
 
 class IndexingServiceTest : public ::testing::Test {
@@ -77,23 +95,28 @@ class IndexingServiceTest : public ::testing::Test {
   }
   void TearDown() override { service_.reset(); }
 
+  // The service's surroundings: virtual time and the fakes.
+  IndexingService::Dependencies dependencies() {
+    IndexingService::Dependencies deps;
+    deps.mainRunner = env_.mainRunner();
+    deps.backgroundRunner = env_.makeRunner("background");
+    deps.directoryChangeRunner = env_.makeRunner("directory-change-handler");
+    deps.clock = &env_.clock();
+    deps.watcherFactory = &watchers_;
+    deps.defaults = &defaults_;
+    deps.store = store_.get();
+    deps.filter = &filter_;
+    deps.iconResolver = &icons_;
+    deps.dirs = dirs_;
+    deps.applicationEntries = &entries_;
+    deps.baseAppDirectories = {scratch_.path() + "/Applications", scratch_.path() + "/OtherApps"};
+    deps.directoryOpener = &opener_;
+    return deps;
+  }
+
   IndexingService& service() {
     if (!service_) {
-      IndexingService::Dependencies deps;
-      deps.mainRunner = env_.mainRunner();
-      deps.backgroundRunner = env_.makeRunner("background");
-      deps.directoryChangeRunner = env_.makeRunner("directory-change-handler");
-      deps.clock = &env_.clock();
-      deps.watcherFactory = &watchers_;
-      deps.defaults = &defaults_;
-      deps.store = store_.get();
-      deps.filter = &filter_;
-      deps.iconResolver = &icons_;
-      deps.dirs = dirs_;
-      deps.applicationEntries = &entries_;
-      deps.baseAppDirectories = {scratch_.path() + "/Applications", scratch_.path() + "/OtherApps"};
-      deps.directoryOpener = &opener_;
-      service_ = std::make_unique<IndexingService>(deps);
+      service_ = std::make_unique<IndexingService>(dependencies());
       service_->setFullScanStartObserver([this] { ++scansStarted_; });
       service_->setIncrementalRunObserver(
           [this](const IncrementalRunSummary& run) { incrementalRuns_.push_back(run); });
@@ -160,39 +183,6 @@ class IndexingServiceTest : public ::testing::Test {
   // the test made (a test may replace the run observer with its own).
   size_t scansStarted_ = 0;
   std::vector<IncrementalRunSummary> incrementalRuns_;
-};
-
-// A service's surroundings on real threads: a scratch home with "Documents"
-// as the one file directory and one app folder, an in-memory store, a RunLoop
-// as the main thread and two serial executors (stopped by shutDown()).
-struct RealThreadServiceSetup {
-  RealThreadServiceSetup() {
-    EXPECT_TRUE(defaults.set(IndexingService::kFileDirectoriesKey, std::vector<std::string>{documents}).ok());
-    deps.mainRunner = main;
-    deps.backgroundRunner = SerialExecutor::create("test-scan");
-    deps.directoryChangeRunner = SerialExecutor::create("test-dirchange");
-    deps.defaults = &defaults;
-    deps.store = store.get();
-    deps.filter = &filter;
-    deps.dirs = DataDirectories::forHome(scratch.path());
-    deps.applicationEntries = &entries;
-    deps.baseAppDirectories = {scratch.path() + "/Applications"};
-  }
-  void shutDown() {
-    for (const TaskRunnerPtr& runner : {deps.backgroundRunner, deps.directoryChangeRunner}) {
-      std::static_pointer_cast<SerialExecutor>(runner)->shutdown();
-    }
-    main->runUntilIdle();
-  }
-
-  TempDir scratch;
-  const std::string documents = scratch.dir("Documents");
-  UserDefaults defaults;
-  std::unique_ptr<PersistentStore> store = PersistentStore::open(":memory:", catalogMigrationSteps()).value();
-  FileExclusionFilter filter;
-  FixedEntrySource entries;
-  std::shared_ptr<RunLoop> main = RunLoop::create();
-  IndexingService::Dependencies deps;
 };
 
 inline void expectCatalogMatchesModel(const std::vector<IndexedItem>& items, const std::string& root) {

@@ -6,13 +6,27 @@ namespace {
 using testing::expectCatalogMatchesModel;
 using testing::IndexingServiceTest;
 
-TEST_F(IndexingServiceTest, CatalogMatchesModelAcrossRandomEditsAndRescans) {
+// The catalog follows random edits; a rescan with nothing changed writes
+// nothing, even from a new service over the same store.
+TEST_F(IndexingServiceTest, CatalogMatchesModelAcrossRandomEditsAndUnchangedRescansWriteNothing) {
   std::mt19937 rng(21);
   testing::RandomTree::generate(documents_, rng, 200, 4);
-  FullScanSummary first = fullScan();
-  EXPECT_TRUE(first.mutated);
-  EXPECT_FALSE(first.error);
+  using Phase = IndexingProgress::Phase;
+  std::vector<IndexingProgress> progress;
+  FullScanSummary summary;
+  auto scan = [&] {
+    progress.clear();
+    service().indexAll([&](const FullScanSummary& s) { summary = s; },
+                       [&](const IndexingProgress& p) { progress.push_back(p); });
+    env_.runUntilIdle();
+  };
+  scan();
+  EXPECT_TRUE(summary.mutated);
+  EXPECT_FALSE(summary.error);
   expectCatalogMatchesModel(catalog(), documents_);
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress[progress.size() - 2], (IndexingProgress{Phase::scanning, catalog().size(), 0}));
+  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::saving, 0, catalog().size()}));
   for (int round = 0; round < 4; ++round) {
     // Remove some files, grow others, add new ones.
     std::vector<std::string> files;
@@ -26,45 +40,21 @@ TEST_F(IndexingServiceTest, CatalogMatchesModelAcrossRandomEditsAndRescans) {
     }
     testing::RandomTree::generate(documents_, rng, 30, 4);
     const UUID before = service().snapshotVersion();
-    FullScanSummary summary = fullScan();
-    EXPECT_TRUE(summary.mutated);
+    EXPECT_TRUE(fullScan().mutated);
     EXPECT_NE(service().snapshotVersion(), before);
     expectCatalogMatchesModel(catalog(), documents_);
   }
-}
-
-TEST_F(IndexingServiceTest, UnchangedRescanWritesNothingEvenAfterRestart) {
-  std::mt19937 rng(2);
-  testing::RandomTree::generate(documents_, rng, 80, 3);
-  using Phase = IndexingProgress::Phase;
-  std::vector<IndexingProgress> progress;
-  FullScanSummary again;
-  auto scan = [&] {
-    progress.clear();
-    service().indexAll([&](const FullScanSummary& s) { again = s; },
-                       [&](const IndexingProgress& p) { progress.push_back(p); });
-    env_.runUntilIdle();
-  };
-  scan();
-  const size_t items = catalog().size();
-  ASSERT_GE(progress.size(), 2u);
-  EXPECT_EQ(progress[progress.size() - 2], (IndexingProgress{Phase::scanning, items, 0}));
-  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::saving, 0, items}));
   const UUID version = service().snapshotVersion();
   const int64_t changes = store_->totalChanges();
-  // Nothing changed: nothing to save.
   scan();
   ASSERT_FALSE(progress.empty());
-  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::scanning, items, 0}));
-  EXPECT_TRUE(again.unchanged);
-  EXPECT_FALSE(again.mutated);
+  EXPECT_EQ(progress.back(), (IndexingProgress{Phase::scanning, catalog().size(), 0}));
+  EXPECT_TRUE(summary.unchanged);
+  EXPECT_FALSE(summary.mutated);
   EXPECT_EQ(store_->totalChanges(), changes);
   EXPECT_EQ(service().snapshotVersion(), version);
-
-  // A new service over the same store remembers the signature.
   service_.reset();
-  FullScanSummary afterRestart = fullScan();
-  EXPECT_TRUE(afterRestart.unchanged);
+  EXPECT_TRUE(fullScan().unchanged);
   EXPECT_EQ(store_->totalChanges(), changes);
 }
 
@@ -78,9 +68,6 @@ TEST_F(IndexingServiceTest, PersistedSnapshotReportsCountsAndDesktopEntriesGetTh
   EXPECT_EQ(persisted[0].parameters.at("appCount"), "1");
   EXPECT_EQ(persisted[0].parameters.at("fileCount"), "1");
   EXPECT_EQ(persisted[0].parameters.at("mutated"), "1");
-  EXPECT_TRUE(persisted[0].parameters.count("elapsedMs"));
-  EXPECT_EQ(scansStarted_, 1u);
-  EXPECT_TRUE(defaults_.dateValue(IndexingService::kLastFullScanTimeKey));
   // The fixed entry source reads no Icon key: the generic application icon.
   auto app = service().catalog().fetchByBundleIdentifier("org.example.App.desktop").value();
   ASSERT_EQ(app.size(), 1u);
@@ -113,7 +100,6 @@ TEST_F(IndexingServiceTest, TwoCopiesOfAnAppKeepTheHigherPriorityOne) {
 TEST_F(IndexingServiceTest, BurstOfEventsIsDebouncedIntoOneRunAndFlashFilesWriteNothing) {
   fullScan();
   service().startWatching();
-  ASSERT_NE(watchers_.last, nullptr);
   EXPECT_TRUE(service().isWatching());
   scratch_.file("Documents/one.txt");
   deliver(documents_ + "/one.txt", kDirectoryEventCreated);
@@ -293,15 +279,11 @@ TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
   fullScan();
   service().startWatching();
   EXPECT_EQ(watchers_.made, 1);
-  Status missing = service().addFileDirectory(scratch_.path() + "/missing");
-  ASSERT_FALSE(missing.ok());
-  EXPECT_NE(missing.error().description().find("does not exist"), std::string::npos);
   std::string projects = scratch_.dir("Projects");
   scratch_.file("Projects/plan.txt");
   scratch_.file("Projects/sub/kept.txt");
   const UUID version = service().directoryVersion();
   ASSERT_TRUE(service().addFileDirectory(projects + "/").ok());
-  EXPECT_FALSE(service().addFileDirectory(projects).ok());  // listed once
   EXPECT_NE(service().directoryVersion(), version);
   EXPECT_EQ(watchers_.made, 2);
   EXPECT_EQ(defaults_.stringArrayValue(IndexingService::kFileDirectoriesKey),
@@ -402,37 +384,6 @@ TEST_F(IndexingServiceTest, RescansKeepPinsAFailedSaveKeepsTheCatalogAndAnEmptyO
   auto clearedEvents = telemetry.sink().named("IndexingService.snapshotCleared");
   ASSERT_EQ(clearedEvents.size(), 1u);
   EXPECT_EQ(clearedEvents[0].parameters.at("removed"), "2");
-}
-
-}  // namespace
-}  // namespace pallix
-
-namespace pallix {
-namespace {
-
-// The same service on real threads (a RunLoop as the main thread and
-// SerialExecutors): a completed scan, then a service destroyed while its
-// background scan is still in flight (run under the sanitizers).
-TEST(IndexingServiceThreadsTest, ScansOnRealThreadsAndSurvivesDestructionMidScan) {
-  testing::RealThreadServiceSetup setup;
-  std::mt19937 rng(5);
-  testing::RandomTree::generate(setup.documents, rng, 300, 3);
-  auto service = std::make_unique<IndexingService>(setup.deps);
-  FullScanSummary summary;
-  service->indexAll([&](const FullScanSummary& s) {
-    summary = s;
-    setup.main->quit();
-  });
-  setup.main->run();
-  EXPECT_FALSE(summary.error);
-  EXPECT_EQ(static_cast<size_t>(service->catalog().count().value()),
-            testing::RandomTree::model(setup.documents).size());
-
-  bool called = false;
-  service->indexAll([&](const FullScanSummary&) { called = true; });
-  service.reset();
-  setup.shutDown();
-  EXPECT_FALSE(called);
 }
 
 }  // namespace

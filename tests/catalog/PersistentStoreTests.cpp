@@ -51,21 +51,6 @@ class PersistentStoreTest : public ::testing::Test {
   testing::ScopedLogCapture logs_{LogLevel::info};
 };
 
-TEST_F(PersistentStoreTest, CreatesAVersionedStoreAndReopensItWithoutLosingRows) {
-  ScopedTelemetryRecorder recorder;
-  makeValidStore();
-  EXPECT_TRUE(isDirectory(dirs_.data));
-  auto store = openPersistentStoreWithRecovery(dirs_);
-  ASSERT_TRUE(store.ok()) << store.error().description();
-  EXPECT_EQ(rowCount(*store.value()), 1);
-  EXPECT_EQ(store.value()->schemaVersion(), 1);
-  EXPECT_EQ(store.value()->metadataValue("schemaName").value(), std::optional<std::string>("PallixModelSchemaV4"));
-  auto mode = store.value()->prepare("PRAGMA journal_mode");
-  ASSERT_TRUE(mode.value().step().value());
-  EXPECT_EQ(mode.value().columnText(0), "wal");
-  EXPECT_TRUE(recoveryNames(recorder.sink()).empty());
-}
-
 // A file that is no database, a store damaged on disk, or one from a newer
 // build is removed and started afresh.
 TEST_F(PersistentStoreTest, GarbageDamagedOrNewerStoreIsReplaced) {
@@ -128,8 +113,17 @@ TEST_F(PersistentStoreTest, GarbageDamagedOrNewerStoreIsReplaced) {
   }
 }
 
-TEST_F(PersistentStoreTest, AppendedMigrationStepRunsOnceOnExistingStore) {
+// A failing appended step leaves the store as it was; a working one runs
+// once; a store of another schema is refused, naming it.
+TEST_F(PersistentStoreTest, AppendedMigrationStepsRunOnceOrRollBackAndAForeignSchemaIsRefused) {
   makeValidStore();
+  std::vector<MigrationStep> broken = pallixMigrationSteps();
+  broken.push_back({2, "broken step", [](PersistentStore& store) -> Status {
+                      PALLIX_RETURN_IF_ERROR(store.execute("CREATE TABLE Partial (x)"));
+                      return store.execute("THIS IS NOT SQL");
+                    }});
+  EXPECT_TRUE(
+      testing::failsWith(PersistentStore::open(dirs_.storePath(), broken), "Migration step 2 (broken step) failed"));
   std::vector<MigrationStep> steps = pallixMigrationSteps();
   int runs = 0;
   steps.push_back({2, "name search index", [&runs](PersistentStore& store) -> Status {
@@ -141,30 +135,14 @@ TEST_F(PersistentStoreTest, AppendedMigrationStepRunsOnceOnExistingStore) {
     ASSERT_TRUE(store.ok()) << store.error().description();
     EXPECT_EQ(store.value()->schemaVersion(), 2);
     EXPECT_EQ(rowCount(*store.value()), 1);
+    EXPECT_FALSE(store.value()->execute("SELECT * FROM Partial").ok());
   }
   auto again = PersistentStore::open(dirs_.storePath(), steps);
   ASSERT_TRUE(again.ok());
   EXPECT_EQ(runs, 1);
-}
-
-TEST_F(PersistentStoreTest, FailingMigrationRollsBackAndForeignSchemaIsRefused) {
-  makeValidStore();
-  std::vector<MigrationStep> steps = pallixMigrationSteps();
-  steps.push_back({2, "broken step", [](PersistentStore& store) -> Status {
-                     PALLIX_RETURN_IF_ERROR(store.execute("CREATE TABLE Partial (x)"));
-                     return store.execute("THIS IS NOT SQL");
-                   }});
-  auto store = PersistentStore::open(dirs_.storePath(), steps);
-  ASSERT_FALSE(store.ok());
-  EXPECT_NE(store.error().description().find("Migration step 2 (broken step) failed"), std::string::npos);
-  auto plain = PersistentStore::open(dirs_.storePath());
-  ASSERT_TRUE(plain.ok());
-  EXPECT_EQ(plain.value()->schemaVersion(), 1);
-  EXPECT_FALSE(plain.value()->execute("SELECT * FROM Partial").ok());
-  // A store of another schema is refused, naming it.
-  ASSERT_TRUE(plain.value()->setMetadataValue("schemaName", "SomethingElse").ok());
-  plain.value().reset();
-  EXPECT_TRUE(testing::failsWith(PersistentStore::open(dirs_.storePath()), "SomethingElse"));
+  ASSERT_TRUE(again.value()->setMetadataValue("schemaName", "SomethingElse").ok());
+  again.value().reset();
+  EXPECT_TRUE(testing::failsWith(PersistentStore::open(dirs_.storePath(), steps), "SomethingElse"));
 }
 
 TEST_F(PersistentStoreTest, SecondFailureReportsFailedToRecover) {
@@ -267,7 +245,10 @@ TEST_F(PersistentStoreTest, ReadersNeverCreateMigrateOrDeleteTheStore) {
   EXPECT_FALSE(reader.value()->execute("DELETE FROM IndexedItem").ok());
 }
 
-TEST_F(PersistentStoreTest, StoreFilesArePrivateWhateverTheUmask) {
+// A new store is a private folder and files (the write-ahead log among them),
+// made without any recovery, whatever the umask.
+TEST_F(PersistentStoreTest, NewStoreFilesArePrivateWhateverTheUmask) {
+  ScopedTelemetryRecorder recorder;
   const mode_t previous = ::umask(0);
   auto store = openPersistentStoreWithRecovery(dirs_);
   ::umask(previous);
@@ -281,6 +262,7 @@ TEST_F(PersistentStoreTest, StoreFilesArePrivateWhateverTheUmask) {
   for (const std::string& file : {dirs_.storePath(), dirs_.storePath() + "-wal", dirs_.storePath() + "-shm"}) {
     EXPECT_EQ(mode(file), 0600u) << file;
   }
+  EXPECT_TRUE(recoveryNames(recorder.sink()).empty());
   // A store an older build left readable by others is made private.
   store.value().reset();
   ASSERT_EQ(::chmod(dirs_.storePath().c_str(), 0644), 0);

@@ -14,6 +14,7 @@ namespace pallix::testing {
 
 namespace {
 
+// ICU lowercase (root locale), or full case folding.
 std::string icuCase(const std::string& text, bool fold) {
   icu::UnicodeString u = icu::UnicodeString::fromUTF8(text);
   fold ? u.foldCase() : u.toLower(icu::Locale::getRoot());
@@ -21,27 +22,15 @@ std::string icuCase(const std::string& text, bool fold) {
   u.toUTF8String(out);
   return out;
 }
-}  // namespace
-
 std::string lower(const std::string& text) {
   return icuCase(text, false);
 }
 std::string caseFolded(const std::string& text) {
   return icuCase(text, true);
 }
-
 bool has(const std::string& haystack, const std::string& needle) {
   return haystack.find(needle) != std::string::npos;
 }
-
-ModelRow modelRow(const IndexedItem& item) {
-  ModelRow row{item, foldForSearch(item.name), "", lower(item.path), caseFolded(item.path), ""};
-  row.nameWithExtension = item.fileExtension ? row.name + "." + foldForSearch(*item.fileExtension) : row.name;
-  if (item.parentBundleIdentifier) row.bundleLower = lower(*item.parentBundleIdentifier);
-  return row;
-}
-
-namespace {
 
 // A filter's value read once per query: lowercased, as a date, as a range.
 struct ModelFilter {
@@ -109,6 +98,13 @@ bool modelMatches(const ModelRow& row, const ModelFilter& f) {
 }
 
 }  // namespace
+
+ModelRow modelRow(const IndexedItem& item) {
+  ModelRow row{item, foldForSearch(item.name), "", lower(item.path), caseFolded(item.path), ""};
+  row.nameWithExtension = item.fileExtension ? row.name + "." + foldForSearch(*item.fileExtension) : row.name;
+  if (item.parentBundleIdentifier) row.bundleLower = lower(*item.parentBundleIdentifier);
+  return row;
+}
 
 // Brute force: filter and score every row (in id order), then stable-sort by
 // score, match tier and modification date (newest first, undated last).

@@ -11,11 +11,6 @@
 
 namespace pallix::testing {
 
-// ICU lowercase (root locale) and full case folding.
-std::string lower(const std::string& text);
-std::string caseFolded(const std::string& text);
-bool has(const std::string& haystack, const std::string& needle);
-
 // A catalog row with the texts the rules compare, folded once.
 struct ModelRow {
   IndexedItem item;

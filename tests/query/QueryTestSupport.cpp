@@ -34,12 +34,13 @@ std::string unescapeTabs(std::string cell) {
   return cell;
 }
 
-}  // namespace
-
+// Path of a file under tests/data/query.
 std::string queryTestDataPath(const std::string& name) {
   const char* root = std::getenv("PALLIX_TEST_DATA");
   return std::string(root ? root : "tests/data") + "/query/" + name;
 }
+
+}  // namespace
 
 std::vector<GoldenRow> readGoldenRows(const std::string& name) {
   std::ifstream in(queryTestDataPath(name));

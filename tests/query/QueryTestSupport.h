@@ -9,9 +9,6 @@
 
 namespace pallix::testing {
 
-// Path of a file under tests/data/query.
-std::string queryTestDataPath(const std::string& name);
-
 struct GoldenRow {
   int line = 0;
   std::vector<std::string> columns;

@@ -345,6 +345,10 @@ Result<std::string> SimilarityIndex::saveIndex(const std::string& directory, con
   {
     std::lock_guard guard(lock_);
     useGraph = useHNSW_;
+    // A graph with tombstones no longer lines up node for item, and loading would reject it and rebuild.
+    if (useGraph && hnswIndex_ && hnswIndex_->count() != static_cast<int64_t>(indexItems_.size())) {
+      rebuildHNSWIndexLocked();
+    }
     snapshot = indexItems_;
     graph = hnswIndex_;
   }

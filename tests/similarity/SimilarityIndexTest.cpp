@@ -260,6 +260,11 @@ TEST(SimilarityIndexTest, SavedIndexLoadsAsItWasAndUnusableGraphsAreRebuilt) {
   loaded->rebuildItemIndex();
   EXPECT_EQ(loaded->loadOrRebuildHNSW(dir.path(), "Chunks"), HNSWLoadOutcome::loaded);
   expectSameAnswers();
+  index->removeItem("i9");
+  ASSERT_TRUE(index->saveIndex(dir.path(), "Pruned").ok());
+  ASSERT_TRUE(makeIndex(4)->loadIndex(dir.path(), "Pruned").ok());
+  EXPECT_EQ(printed.lines().back(), "Loaded HNSW index from " + (dir / "Pruned.hnsw"))
+      << "a graph saved after removals is read, not rebuilt";
 
   // The saved graph now has 138 nodes for the file's 140 items.
   auto fromForeign = makeIndex(4), other = makeIndex(4), empty = makeIndex(4);

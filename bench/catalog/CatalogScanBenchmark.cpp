@@ -39,6 +39,7 @@
 #include "app/search/CatalogStore.h"
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
+#include "bench/support/BenchStats.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
 #include "core/UserDefaults.h"
@@ -112,9 +113,8 @@ Timing timeFind(const std::string& tree) {
   return runTimed({"find", tree, "-printf", "%s %T@ %p\n"}, {});
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
+double median(const std::vector<double>& values) {
+  return bench::percentile(values, 0.5);
 }
 
 // One service over its own store and defaults, indexing `folders` only.

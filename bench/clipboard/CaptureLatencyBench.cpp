@@ -5,7 +5,6 @@
 // in a minute with nothing copied.
 //
 //   build/bin/clipboard_capture_bench [idle seconds, default 60]
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,19 +15,11 @@
 #include "app/platform/linux/ChildProcess.h"
 #include "app/platform/linux/X11Pasteboard.h"
 #include "app/search/CatalogSchema.h"
+#include "bench/support/BenchStats.h"
 #include "core/RunLoop.h"
 #include "testing/TestProcess.h"
 
 using namespace pallix;
-
-namespace {
-double cpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-}  // namespace
 
 int main(int argc, char** argv) {
   const int idleSeconds = argc > 1 ? std::atoi(argv[1]) : 60;
@@ -74,16 +65,14 @@ int main(int argc, char** argv) {
     (void)xclip.value().waitForExit(std::chrono::seconds(5));
     if (!captured) std::printf("copy %d was not captured within 5 s\n", i);
   }
-  std::sort(millis.begin(), millis.end());
   if (millis.empty()) return 1;
   std::printf("copy-to-capture over %zu copies: median %.1f ms, p95 %.1f ms, max %.1f ms\n", millis.size(),
-              millis[millis.size() / 2], millis[static_cast<size_t>(0.95 * static_cast<double>(millis.size() - 1))],
-              millis.back());
+              bench::percentile(millis, 0.5), bench::percentile(millis, 0.95), bench::percentile(millis, 1));
 
-  const double before = cpuSeconds();
+  const double before = bench::processCpuSeconds();
   loop->postDelayed(std::chrono::seconds(idleSeconds), [&] { loop->quit(); });
   loop->run();
   std::printf("CPU time while idle for %d s at the active cadence: %.1f ms\n", idleSeconds,
-              (cpuSeconds() - before) * 1000);
+              (bench::processCpuSeconds() - before) * 1000);
   return 0;
 }

@@ -20,6 +20,7 @@
 #include "app/clipboard/ClipboardSearchIndex.h"
 #include "app/clipboard/ClipboardStore.h"
 #include "app/search/CatalogSchema.h"
+#include "bench/support/BenchStats.h"
 #include "testing/VirtualTime.h"
 
 namespace {
@@ -41,11 +42,10 @@ long rssKiB() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-void report(const char* name, std::vector<double> micros) {
-  std::sort(micros.begin(), micros.end());
-  auto at = [&](double q) { return micros[static_cast<size_t>(q * static_cast<double>(micros.size() - 1))]; };
+void report(const char* name, const std::vector<double>& micros) {
+  auto at = [&](double fraction) { return bench::percentile(micros, fraction); };
   std::printf("%-34s n=%-5zu p50 %7.1f us   p99 %7.1f us   max %7.1f us\n", name, micros.size(), at(0.5), at(0.99),
-              micros.back());
+              at(1));
 }
 
 const char* kWords[] = {"meeting",        "notes",   "budget",        "invoice",   "https://example.com/page",

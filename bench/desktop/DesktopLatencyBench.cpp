@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/BenchStats.h"
 #include "testing/TestProcess.h"
 
 namespace {
@@ -67,29 +68,6 @@ struct X {
     return out;
   }
 };
-
-double percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
-}
-
-double cpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(in, line);
-  std::istringstream fields(line.substr(line.rfind(')') + 2));
-  std::string f;
-  long utime = 0, stime = 0;
-  for (int i = 3; fields >> f; ++i) {
-    if (i == 14) utime = std::stol(f);
-    if (i == 15) {
-      stime = std::stol(f);
-      break;
-    }
-  }
-  return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
 
 std::string rss(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -191,15 +169,16 @@ int main(int argc, char** argv) {
     x.chord({alt, space});
     pollUntil([&] { return x.strip(400, sampleY, 200) == hidden; });
   }
-  std::printf("hot key to first painted frame: n=%zu median %.1f ms, p95 %.1f ms\n", show.size(), percentile(show, 0.5),
-              percentile(show, 0.95));
+  std::printf("hot key to first painted frame: n=%zu median %.1f ms, p95 %.1f ms\n", show.size(),
+              pallix::bench::percentile(show, 0.5), pallix::bench::percentile(show, 0.95));
   std::printf("keystroke to repainted results: n=%zu median %.1f ms, p95 %.1f ms\n", keystroke.size(),
-              percentile(keystroke, 0.5), percentile(keystroke, 0.95));
+              pallix::bench::percentile(keystroke, 0.5), pallix::bench::percentile(keystroke, 0.95));
   std::this_thread::sleep_for(std::chrono::seconds(2));
-  double cpu0 = cpuSeconds(agent.pid());
+  double cpu0 = pallix::bench::processCpuSeconds(agent.pid());
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-  double cpu1 = cpuSeconds(agent.pid());
-  if (::kill(agent.pid(), 0) != 0 || cpuSeconds(agent.pid()) == 0) std::printf("the agent is gone\n");
+  double cpu1 = pallix::bench::processCpuSeconds(agent.pid());
+  if (::kill(agent.pid(), 0) != 0 || pallix::bench::processCpuSeconds(agent.pid()) == 0)
+    std::printf("the agent is gone\n");
   std::printf("idle (panel hidden) over %d s: %.2f%% of a core; resident memory%s\n", idleSeconds,
               100.0 * (cpu1 - cpu0) / idleSeconds, rss(agent.pid()).c_str());
   xcb_disconnect(x.c);

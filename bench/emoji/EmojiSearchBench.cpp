@@ -17,6 +17,7 @@
 
 #include "app/emoji/EmojiEntryCatalog.h"
 #include "app/emoji/EmojiSearchService.h"
+#include "bench/support/BenchStats.h"
 
 namespace {
 
@@ -28,11 +29,10 @@ double threadCpuMicros() {
   return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
 }
 
-void report(const char* name, std::vector<double> micros) {
-  std::sort(micros.begin(), micros.end());
-  auto at = [&](double q) { return micros[static_cast<size_t>(q * static_cast<double>(micros.size() - 1))]; };
+void report(const char* name, const std::vector<double>& micros) {
+  auto at = [&](double fraction) { return pallix::bench::percentile(micros, fraction); };
   std::printf("%-28s n=%-6zu p50 %7.1f us   p99 %7.1f us   max %7.1f us\n", name, micros.size(), at(0.5), at(0.99),
-              micros.back());
+              at(1));
 }
 
 }  // namespace

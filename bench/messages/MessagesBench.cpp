@@ -28,6 +28,7 @@
 #include "app/messages/MessageSearchService.h"
 #include "app/messages/MessageStatements.h"
 #include "app/platform/VCardContactStore.h"
+#include "bench/support/BenchStats.h"
 
 namespace pallix {
 namespace {
@@ -45,19 +46,6 @@ struct Options {
 
 double millisecondsSince(Steady::time_point start) {
   return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
-}
-
-double processCpuMilliseconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-double percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  size_t index = std::min(values.size() - 1, static_cast<size_t>(p / 100.0 * static_cast<double>(values.size())));
-  return values[index];
 }
 
 std::string literal(const std::string& text) {
@@ -133,11 +121,11 @@ void benchTextSearch(const Options& o, MessageSearchService& service) {
     if (o.shell) runShell(o.db, script);
     std::vector<double> ours, cpu, shell, shellCpu, process;
     for (int i = 0; i < o.runs; ++i) {
-      double cpuStart = processCpuMilliseconds();
+      double cpuStart = bench::processCpuSeconds() * 1e3;
       Steady::time_point start = Steady::now();
       service.searchTextOnly(q.text);
       ours.push_back(millisecondsSince(start));
-      cpu.push_back(processCpuMilliseconds() - cpuStart);
+      cpu.push_back(bench::processCpuSeconds() * 1e3 - cpuStart);
       if (o.shell) {
         ShellRun run = runShell(o.db, script);
         shell.push_back(run.statementsMs);
@@ -149,17 +137,18 @@ void benchTextSearch(const Options& o, MessageSearchService& service) {
     allShell.insert(allShell.end(), shell.begin(), shell.end());
     allOursCpu.insert(allOursCpu.end(), cpu.begin(), cpu.end());
     allShellCpu.insert(allShellCpu.end(), shellCpu.begin(), shellCpu.end());
-    double s50 = percentile(shell, 50), s95 = percentile(shell, 95), c50 = percentile(shellCpu, 50);
+    double s50 = bench::percentile(shell, 0.5), s95 = bench::percentile(shell, 0.95),
+           c50 = bench::percentile(shellCpu, 0.5);
     std::printf("%-14s %-13s %4zu | %8.1f %8.1f %7.1f | %8.1f %8.1f %7.1f %8.1f | %6.2f %6.2f %6.2f\n", q.text, q.what,
-                count, percentile(ours, 50), percentile(ours, 95), percentile(cpu, 50), s50, s95, c50,
-                percentile(process, 50), s50 > 0 ? percentile(ours, 50) / s50 : 0,
-                s95 > 0 ? percentile(ours, 95) / s95 : 0, c50 > 0 ? percentile(cpu, 50) / c50 : 0);
+                count, bench::percentile(ours, 0.5), bench::percentile(ours, 0.95), bench::percentile(cpu, 0.5), s50,
+                s95, c50, bench::percentile(process, 0.5), s50 > 0 ? bench::percentile(ours, 0.5) / s50 : 0,
+                s95 > 0 ? bench::percentile(ours, 0.95) / s95 : 0, c50 > 0 ? bench::percentile(cpu, 0.5) / c50 : 0);
   }
-  double o95 = percentile(allOurs, 95), s95 = percentile(allShell, 95);
+  double o95 = bench::percentile(allOurs, 0.95), s95 = bench::percentile(allShell, 0.95);
   std::printf(
       "all queries: ours p50 %.1f ms p95 %.1f ms (goal p95 < 80 ms); shell p50 %.1f ms p95 %.1f ms; "
       "ratio p95 %.2f (goal <= 1.3)\n\n",
-      percentile(allOurs, 50), o95, percentile(allShell, 50), s95, s95 > 0 ? o95 / s95 : 0);
+      bench::percentile(allOurs, 0.5), o95, bench::percentile(allShell, 0.5), s95, s95 > 0 ? o95 / s95 : 0);
 }
 
 void benchChunks(const Options& o, const std::shared_ptr<FullDiskAccessController>& access, ContactStore& contacts) {
@@ -173,11 +162,11 @@ void benchChunks(const Options& o, const std::shared_ptr<FullDiskAccessControlle
   std::vector<double> rates, cpuRates;
   ChunkCollection last;
   for (int i = 0; i < 3; ++i) {
-    double cpuStart = processCpuMilliseconds();
+    double cpuStart = bench::processCpuSeconds();
     Steady::time_point start = Steady::now();
     auto collected = collectWindowChunks(reader, builder, options);
     double seconds = millisecondsSince(start) / 1e3;
-    double cpuSeconds = (processCpuMilliseconds() - cpuStart) / 1e3;
+    double cpuSeconds = bench::processCpuSeconds() - cpuStart;
     if (!collected.ok()) {
       std::printf("chunk building failed: %s\n", collected.error().description().c_str());
       return;
@@ -190,7 +179,7 @@ void benchChunks(const Options& o, const std::shared_ptr<FullDiskAccessControlle
       "Chunk building, whole window (read, decode, chunk, text and metadata): %lld messages in %lld "
       "conversations -> %zu chunks; median %.0f messages/s wall, %.0f per CPU second (goal >= 100000)\n",
       static_cast<long long>(last.messageCount), static_cast<long long>(last.chatCount), last.chunks.size(),
-      percentile(rates, 50), percentile(cpuRates, 50));
+      bench::percentile(rates, 0.5), bench::percentile(cpuRates, 0.5));
 
   // The builder alone, over messages already read.
   std::vector<std::pair<ChatInfo, std::vector<RawMessage>>> chats;

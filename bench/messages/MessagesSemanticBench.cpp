@@ -34,6 +34,7 @@
 #include "app/messages/MessagesComponents.h"
 #include "app/platform/VCardContactStore.h"
 #include "app/semantic/SemanticServices.h"
+#include "bench/support/BenchStats.h"
 #include "bench/support/RandomBgeSmall.h"
 #include "core/FileUtil.h"
 #include "core/RunLoop.h"
@@ -45,17 +46,8 @@ using Wall = std::chrono::steady_clock;
 
 namespace {
 
-double cpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 double secondsSince(Wall::time_point start) {
   return std::chrono::duration<double>(Wall::now() - start).count();
-}
-double percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5))];
 }
 std::string option(int argc, char** argv, const char* name, const std::string& fallback) {
   for (int i = 2; i + 1 < argc; ++i) {
@@ -148,14 +140,14 @@ int runIndex(World& world, size_t target) {
   resetPeakResident();
   uint64_t sampledPeak = 0;
   const auto start = Wall::now();
-  const double cpuStart = cpuSeconds();
+  const double cpuStart = bench::processCpuSeconds();
   double seconds = 0, cpu = 0;
   int64_t stored = 0;
   indexer->setProgressObserver(Completion<MessageChunkIndexer::Progress>(loop, [&](MessageChunkIndexer::Progress p) {
     sampledPeak = std::max(sampledPeak, procStatusBytes("VmRSS:"));
     if (p.indexedChunks < int64_t(target) || seconds > 0) return;
     seconds = secondsSince(start);
-    cpu = cpuSeconds() - cpuStart;
+    cpu = bench::processCpuSeconds() - cpuStart;
     stored = p.indexedChunks;
     indexer->stopIndexing();
     loop->quit();
@@ -164,7 +156,7 @@ int runIndex(World& world, size_t target) {
   loop->run();
   if (seconds == 0) {
     seconds = secondsSince(start);
-    cpu = cpuSeconds() - cpuStart;
+    cpu = bench::processCpuSeconds() - cpuStart;
   }
   const uint64_t peak = procStatusBytes("VmHWM:");
   executor->shutdown();
@@ -175,14 +167,14 @@ int runIndex(World& world, size_t target) {
   for (size_t i = 0; i < size_t(stored) && i < records.size(); ++i) texts.push_back(records[i].text);
   (void)encoder.value()->encodeBatch({texts.front()});
   const auto encStart = Wall::now();
-  const double encCpuStart = cpuSeconds();
+  const double encCpuStart = bench::processCpuSeconds();
   for (size_t i = 0; i < texts.size(); i += EmbeddingStore::kEmbeddingBatchSize) {
     std::vector<std::string> batch(
         texts.begin() + ptrdiff_t(i),
         texts.begin() + ptrdiff_t(std::min(texts.size(), i + EmbeddingStore::kEmbeddingBatchSize)));
     (void)encoder.value()->encodeBatch(batch);
   }
-  const double encSeconds = secondsSince(encStart), encCpu = cpuSeconds() - encCpuStart;
+  const double encSeconds = secondsSince(encStart), encCpu = bench::processCpuSeconds() - encCpuStart;
   const double rate = double(stored) / seconds, encRate = double(texts.size()) / encSeconds;
   std::printf("indexer end to end: %lld chunks in %.2f s wall (%.2f s CPU): %.2f chunks/s\n", (long long)stored,
               seconds, cpu, rate);
@@ -246,10 +238,10 @@ int runSearch(World& world, size_t count, size_t queries) {
   size_t conversations = 0, messagesShown = 0;
   for (size_t q = 0; q < queries; ++q) {
     const auto start = Wall::now();
-    const double cpuStart = cpuSeconds();
+    const double cpuStart = bench::processCpuSeconds();
     auto results = service.searchSemanticConversations(words[q % 8] + std::string(" ") + std::to_string(q), 10);
     wall.push_back(secondsSince(start) * 1e3);
-    cpu.push_back((cpuSeconds() - cpuStart) * 1e3);
+    cpu.push_back((bench::processCpuSeconds() - cpuStart) * 1e3);
     conversations += results.size();
     for (const auto& r : results) {
       ++methods[r.fallbackMethod];
@@ -259,8 +251,8 @@ int runSearch(World& world, size_t count, size_t queries) {
   std::printf(
       "semantic conversation search over %zu chunks, limit 10, %zu queries: p50 %.1f ms, p95 %.1f ms wall "
       "(goal p95 < 100 ms); CPU p50 %.1f ms, p95 %.1f ms\n",
-      items.size(), queries, percentile(wall, 0.5), percentile(wall, 0.95), percentile(cpu, 0.5),
-      percentile(cpu, 0.95));
+      items.size(), queries, bench::percentile(wall, 0.5), bench::percentile(wall, 0.95), bench::percentile(cpu, 0.5),
+      bench::percentile(cpu, 0.95));
   std::printf("per query: %.1f conversations, %.1f messages hydrated;", double(conversations) / double(queries),
               double(messagesShown) / double(queries));
   for (const auto& [method, n] : methods) std::printf(" %s %zu", method.c_str(), n);

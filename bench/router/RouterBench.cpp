@@ -15,6 +15,7 @@
 
 #include "PallixRouter/PallixRouter.h"
 #include "SimilaritySearchKit/TransformerEncoder.h"
+#include "bench/support/BenchStats.h"
 
 using namespace pallix;
 using namespace pallix::router;
@@ -25,12 +26,9 @@ struct Stats {
   double p50, p95, p99, max;
 };
 
-Stats summarize(std::vector<double> us) {
-  std::sort(us.begin(), us.end());
-  auto at = [&](double q) {
-    return us[std::min(us.size() - 1, static_cast<size_t>(q * static_cast<double>(us.size())))];
-  };
-  return {at(0.50), at(0.95), at(0.99), us.back()};
+Stats summarize(const std::vector<double>& us) {
+  auto at = [&](double fraction) { return pallix::bench::percentile(us, fraction); };
+  return {at(0.50), at(0.95), at(0.99), at(1)};
 }
 
 }  // namespace

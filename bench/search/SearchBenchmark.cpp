@@ -29,6 +29,7 @@
 #include "app/search/FileSearcher.h"
 #include "app/search/QueryParser.h"
 #include "app/search/TextFolding.h"
+#include "bench/support/BenchStats.h"
 
 namespace pallix {
 namespace {
@@ -45,22 +46,8 @@ struct Options {
   bool plocate = true;
 };
 
-// CPU time of the calling thread, immune to other processes on a shared machine.
-double threadCpuMilliseconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
 double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const size_t index = std::min(values.size() - 1, static_cast<size_t>(p / 100.0 * static_cast<double>(values.size())));
-  return values[index];
 }
 
 void check(int rc, sqlite3* db, const char* what) {
@@ -269,10 +256,11 @@ struct Series {
 
 void printSeries(const Series& s) {
   std::printf("  %-40s n=%-5zu wall p50=%7.3f p95=%7.3f p99=%7.3f ms", s.label.c_str(), s.milliseconds.size(),
-              percentile(s.milliseconds, 50), percentile(s.milliseconds, 95), percentile(s.milliseconds, 99));
+              bench::percentile(s.milliseconds, 0.5), bench::percentile(s.milliseconds, 0.95),
+              bench::percentile(s.milliseconds, 0.99));
   if (!s.cpuMilliseconds.empty()) {
-    std::printf(" | cpu p50=%7.3f p95=%7.3f p99=%7.3f ms", percentile(s.cpuMilliseconds, 50),
-                percentile(s.cpuMilliseconds, 95), percentile(s.cpuMilliseconds, 99));
+    std::printf(" | cpu p50=%7.3f p95=%7.3f p99=%7.3f ms", bench::percentile(s.cpuMilliseconds, 0.5),
+                bench::percentile(s.cpuMilliseconds, 0.95), bench::percentile(s.cpuMilliseconds, 0.99));
   }
   std::printf(
       " | results/query=%.1f\n",
@@ -378,21 +366,21 @@ int run(const Options& options) {
       const std::string& name =
           catalog.apps[std::uniform_int_distribution<size_t>(0, catalog.apps.size() - 1)(rng)].name;
       for (size_t length = 1; length <= name.size(); ++length) {
-        const double cpu = threadCpuMilliseconds();
+        const double cpu = bench::threadCpuSeconds() * 1e3;
         auto start = Clock::now();
         auto result = AppSearcher::fetchApps(source, name.substr(0, length), source.snapshotVersion());
         keystroke.milliseconds.push_back(millisecondsSince(start));
-        keystroke.cpuMilliseconds.push_back(threadCpuMilliseconds() - cpu);
+        keystroke.cpuMilliseconds.push_back(bench::threadCpuSeconds() * 1e3 - cpu);
         keystroke.results += result.ok() ? result->size() : 0;
       }
     }
     Series empty{"app search, empty query (launcher grid)", {}, 0};
     for (int k = 0; k < 200; ++k) {
-      const double cpu = threadCpuMilliseconds();
+      const double cpu = bench::threadCpuSeconds() * 1e3;
       auto start = Clock::now();
       auto result = AppSearcher::fetchApps(source, "", source.snapshotVersion());
       empty.milliseconds.push_back(millisecondsSince(start));
-      empty.cpuMilliseconds.push_back(threadCpuMilliseconds() - cpu);
+      empty.cpuMilliseconds.push_back(bench::threadCpuSeconds() * 1e3 - cpu);
       empty.results += result.ok() ? result->size() : 0;
     }
     std::printf("\nApp search over %zu apps (goal: p99 < 1 ms per keystroke)\n", catalog.apps.size());
@@ -441,12 +429,12 @@ int run(const Options& options) {
       std::vector<double> perQuery;
       std::vector<double> perQueryCpu;
       for (int r = 0; r < options.runs; ++r) {
-        const double cpu = threadCpuMilliseconds();
+        const double cpu = bench::threadCpuSeconds() * 1e3;
         auto start = Clock::now();
         const ParsedQuery query = QueryParser::parse(text);
         auto result = FileSearcher::search(db, query, 50, context);
         const double ms = millisecondsSince(start);
-        const double cpuMs = threadCpuMilliseconds() - cpu;
+        const double cpuMs = bench::threadCpuSeconds() * 1e3 - cpu;
         series.cpuMilliseconds.push_back(cpuMs);
         if (typical) all.cpuMilliseconds.push_back(cpuMs);
         if (!result.ok()) {
@@ -462,9 +450,9 @@ int run(const Options& options) {
         perQuery.push_back(ms);
         perQueryCpu.push_back(cpuMs);
       }
-      medians.emplace_back(percentile(perQueryCpu, 50), text);
+      medians.emplace_back(bench::percentile(perQueryCpu, 0.5), text);
       if (label.rfind("names", 0) == 0 || label.rfind("short", 0) == 0 || label.rfind("rare", 0) == 0) {
-        fileSearcherMedianByName[text] = percentile(perQuery, 50);
+        fileSearcherMedianByName[text] = bench::percentile(perQuery, 0.5);
       }
     }
     printSeries(series);
@@ -489,11 +477,11 @@ int run(const Options& options) {
         std::vector<double> perQuery;
         for (int r = 0; r < runs; ++r) perQuery.push_back(runPlocate(plocateDb + limitFlag, name));
         plocateSeries.milliseconds.insert(plocateSeries.milliseconds.end(), perQuery.begin(), perQuery.end());
-        ratios.push_back(percentile(perQuery, 50) / std::max(ours, 1e-3));
+        ratios.push_back(bench::percentile(perQuery, 0.5) / std::max(ours, 1e-3));
       }
       printSeries(plocateSeries);
       std::printf("  per-name median wall time, plocate / FileSearcher: median %.1fx (min %.1fx, max %.1fx)\n",
-                  percentile(ratios, 50), percentile(ratios, 0), percentile(ratios, 100));
+                  bench::percentile(ratios, 0.5), bench::percentile(ratios, 0), bench::percentile(ratios, 1));
     }
     Series spawn{"process start alone (sh -c true)", {}, 0};
     for (int r = 0; r < 20; ++r) {

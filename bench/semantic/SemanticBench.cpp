@@ -38,6 +38,7 @@
 #include "app/semantic/Lzfse.h"
 #include "app/semantic/SemanticServices.h"
 #include "app/semantic/lzfse/LzfseStream.h"
+#include "bench/support/BenchStats.h"
 #include "bench/support/RandomBgeSmall.h"
 #include "core/FileUtil.h"
 #include "core/RunLoop.h"
@@ -47,14 +48,6 @@ namespace fs = std::filesystem;
 using Wall = std::chrono::steady_clock;
 
 namespace {
-
-// CPU time of the whole process (all threads): on a shared, loaded machine
-// steadier than wall time, which also counts waiting for a core.
-double cpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 double secondsSince(Wall::time_point start) {
   return std::chrono::duration<double>(Wall::now() - start).count();
@@ -68,14 +61,14 @@ std::pair<double, double> measureEncoder(const std::string& model, const std::ve
   const size_t sample = std::min(texts.size(), count);
   (void)encoder.value()->encodeBatch({texts[0]});
   const auto start = Wall::now();
-  const double cpuStart = cpuSeconds();
+  const double cpuStart = bench::processCpuSeconds();
   for (size_t i = 0; i < sample; i += EmbeddingStore::kEmbeddingBatchSize) {
     std::vector<std::string> batch(
         texts.begin() + ptrdiff_t(i),
         texts.begin() + ptrdiff_t(std::min(sample, i + EmbeddingStore::kEmbeddingBatchSize)));
     (void)encoder.value()->encodeBatch(batch);
   }
-  return {double(sample) / secondsSince(start), double(sample) / (cpuSeconds() - cpuStart)};
+  return {double(sample) / secondsSince(start), double(sample) / (bench::processCpuSeconds() - cpuStart)};
 }
 
 uint64_t peakResidentBytes() {  // VmHWM
@@ -85,11 +78,6 @@ uint64_t peakResidentBytes() {  // VmHWM
     if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
   }
   return 0;
-}
-
-double percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5))];
 }
 
 // Waits on the main loop for an asynchronous answer.
@@ -200,12 +188,12 @@ int runIndex(const std::string& docs, size_t targetChunks) {
   // Peak resident memory from here on: writing the random model above peaked higher.
   std::ofstream("/proc/self/clear_refs") << "5";
   const auto started = Wall::now();
-  const double cpuStarted = cpuSeconds();
+  const double cpuStarted = bench::processCpuSeconds();
   auto summary = await<FileChunkIndexer::PassSummary>(loop, [&](Completion<FileChunkIndexer::PassSummary> done) {
     services->fileIndexer()->runFullPass({folder}, done);
   });
   const double passSeconds = secondsSince(started);
-  const double passCpu = cpuSeconds() - cpuStarted;
+  const double passCpu = bench::processCpuSeconds() - cpuStarted;
   const uint64_t passHighWater = peakResidentBytes();
   {
     std::lock_guard lock(mutex);
@@ -244,8 +232,8 @@ int runIndex(const std::string& docs, size_t targetChunks) {
     std::printf(
         "requestPause -> paused: p50 %.0f ms, max %.0f ms over %zu samples; one file's embedding %.0f ms "
         "(%.1f chunks per file)\n",
-        percentile(pauseLatencies, 0.5), percentile(pauseLatencies, 1.0), pauseLatencies.size(), perFileMs,
-        double(summary.chunksAdded) / std::max<int64_t>(1, summary.indexedFiles));
+        bench::percentile(pauseLatencies, 0.5), bench::percentile(pauseLatencies, 1.0), pauseLatencies.size(),
+        perFileMs, double(summary.chunksAdded) / std::max<int64_t>(1, summary.indexedFiles));
   }
   fs::remove_all(work, ec);
   return 0;
@@ -344,10 +332,10 @@ int runCorpus(size_t count, size_t queries, const std::string& dir, const std::s
   auto services = SemanticServices::create(std::move(options));
   auto loop = RunLoop::create();
   const auto loadStart = Wall::now();
-  const double loadCpuStart = cpuSeconds();
+  const double loadCpuStart = bench::processCpuSeconds();
   (void)await<Status>(loop, [&](Completion<Status> done) { services->fileStore()->initialize(done); });
   const double loadSeconds = secondsSince(loadStart);
-  const double loadCpu = cpuSeconds() - loadCpuStart;
+  const double loadCpu = bench::processCpuSeconds() - loadCpuStart;
   auto snapshot = await<EmbeddingStoreSnapshot>(loop, [&](auto done) { services->fileStore()->snapshot(done); });
   std::printf(
       "start-up load (metadata only): %lld chunks in %.3f s wall, %.3f s CPU; model loaded: %s "
@@ -371,20 +359,20 @@ int runCorpus(size_t count, size_t queries, const std::string& dir, const std::s
   std::vector<double> latencies, cpuLatencies;
   for (size_t q = 0; q < queries; ++q) {
     const auto start = Wall::now();
-    const double cpuStart = cpuSeconds();
+    const double cpuStart = bench::processCpuSeconds();
     auto merged = await<SemanticMergeResult>(loop, [&](Completion<SemanticMergeResult> done) {
       services->bridge().mergeWithTextResults(text, words[q % 6] + std::string(" ") + std::to_string(q), 20, nullptr,
                                               loop, [done](SemanticMergeResult m) { done(std::move(m)); });
     });
     latencies.push_back(secondsSince(start) * 1e3);
-    cpuLatencies.push_back((cpuSeconds() - cpuStart) * 1e3);
+    cpuLatencies.push_back((bench::processCpuSeconds() - cpuStart) * 1e3);
     if (merged.results.size() < text.size()) std::printf("unexpected: merge lost results\n");
   }
   std::printf(
       "semantic files query over %lld chunks (embedding + graph + merge), %zu queries: p50 %.1f ms, p95 %.1f ms "
       "(goal p95 < 60 ms); CPU p50 %.1f ms, p95 %.1f ms; compute units %s\n",
-      (long long)snapshot.chunkCount, queries, percentile(latencies, 0.5), percentile(latencies, 0.95),
-      percentile(cpuLatencies, 0.5), percentile(cpuLatencies, 0.95), computeUnits.c_str());
+      (long long)snapshot.chunkCount, queries, bench::percentile(latencies, 0.5), bench::percentile(latencies, 0.95),
+      bench::percentile(cpuLatencies, 0.5), bench::percentile(cpuLatencies, 0.95), computeUnits.c_str());
   std::printf("peak resident memory: %.1f MB\n", double(peakResidentBytes()) / 1048576.0);
   services->shutdown();
   return 0;

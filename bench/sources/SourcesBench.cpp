@@ -29,6 +29,7 @@
 #include "app/platform/linux/WordNetDictionary.h"
 #include "app/sources/CalendarSearchDataSource.h"
 #include "app/sources/DictionaryDataSource.h"
+#include "bench/support/BenchStats.h"
 #include "core/RunLoop.h"
 
 using namespace pallix;
@@ -104,15 +105,10 @@ void writeCalendars(const std::string& folder) {
   }
 }
 
-double percentile(std::vector<double> values, double p) {
-  std::sort(values.begin(), values.end());
-  return values[static_cast<size_t>(p * static_cast<double>(values.size() - 1))];
-}
-
 void report(const char* name, const std::vector<double>& ms, double goal) {
   std::printf("%-28s n=%-5zu p50 %7.3f ms  p95 %7.3f ms  max %7.3f ms  (goal p95 < %.0f ms: %s)\n", name, ms.size(),
-              percentile(ms, 0.5), percentile(ms, 0.95), *std::max_element(ms.begin(), ms.end()), goal,
-              percentile(ms, 0.95) < goal ? "met" : "MISSED");
+              bench::percentile(ms, 0.5), bench::percentile(ms, 0.95), *std::max_element(ms.begin(), ms.end()), goal,
+              bench::percentile(ms, 0.95) < goal ? "met" : "MISSED");
 }
 
 }  // namespace

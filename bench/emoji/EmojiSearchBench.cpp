@@ -23,12 +23,6 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-double threadCpuMicros() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
-
 void report(const char* name, const std::vector<double>& micros) {
   auto at = [&](double fraction) { return pallix::bench::percentile(micros, fraction); };
   std::printf("%-28s n=%-6zu p50 %7.1f us   p99 %7.1f us   max %7.1f us\n", name, micros.size(), at(0.5), at(0.99),
@@ -61,9 +55,9 @@ int main() {
     for (int round = 0; round < 3; ++round) {
       for (const std::string& q : queries) {
         const auto start = Steady::now();
-        const double cpuStart = threadCpuMicros();
+        const double cpuStart = pallix::bench::threadCpuSeconds() * 1e6;
         auto matches = service.search(q, recents);
-        cpu.push_back(threadCpuMicros() - cpuStart);
+        cpu.push_back(pallix::bench::threadCpuSeconds() * 1e6 - cpuStart);
         wall.push_back(std::chrono::duration<double, std::micro>(Steady::now() - start).count());
         if (matches.empty() && round == 0 && label[0] == 'f') std::printf("no match for %s\n", q.c_str());
       }

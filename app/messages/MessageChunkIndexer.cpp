@@ -4,6 +4,7 @@
 #include <map>
 
 #include "core/Telemetry.h"
+#include "core/WeakTask.h"
 
 namespace pallix {
 
@@ -112,15 +113,11 @@ MessageChunkIndexer::~MessageChunkIndexer() {
 }
 
 void MessageChunkIndexer::post(Step work) {
-  deps_.runner->post([weak = weak_from_this(), work = std::move(work)] {
-    if (auto self = weak.lock()) work(*self);
-  });
+  deps_.runner->post(whileAlive(weak_from_this(), std::move(work)));
 }
 
 void MessageChunkIndexer::postDelayed(Duration delay, TaskHandle handle, Step work) {
-  deps_.runner->postDelayedWithHandle(delay, std::move(handle), [weak = weak_from_this(), work = std::move(work)] {
-    if (auto self = weak.lock()) work(*self);
-  });
+  deps_.runner->postDelayedWithHandle(delay, std::move(handle), whileAlive(weak_from_this(), std::move(work)));
 }
 
 // MARK: - Public operations

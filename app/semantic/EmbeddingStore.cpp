@@ -6,6 +6,7 @@
 #include "app/semantic/EmbeddingStoreErrors.h"
 #include "core/FileUtil.h"
 #include "core/Telemetry.h"
+#include "core/WeakTask.h"
 
 namespace pallix {
 
@@ -33,9 +34,7 @@ EmbeddingStore::EmbeddingStore(Dependencies deps, const EmbeddingStoreWording& w
 }
 
 void EmbeddingStore::postToRunner(std::function<void(EmbeddingStore&)> work) {
-  deps_.runner->post([weak = weak_from_this(), work = std::move(work)] {
-    if (auto self = weak.lock()) work(*self);
-  });
+  deps_.runner->post(whileAlive(weak_from_this(), std::move(work)));
 }
 
 void EmbeddingStore::signal(const std::string& event, const TelemetryParameters& parameters) const {

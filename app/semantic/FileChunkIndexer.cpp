@@ -7,6 +7,7 @@
 
 #include "app/semantic/EmbeddingStoreErrors.h"
 #include "core/Telemetry.h"
+#include "core/WeakTask.h"
 
 namespace pallix {
 
@@ -85,15 +86,11 @@ FileChunkIndexer::~FileChunkIndexer() {
 }
 
 void FileChunkIndexer::post(std::function<void(FileChunkIndexer&)> work) {
-  deps_.runner->post([weak = weak_from_this(), work = std::move(work)] {
-    if (auto self = weak.lock()) work(*self);
-  });
+  deps_.runner->post(whileAlive(weak_from_this(), std::move(work)));
 }
 
 void FileChunkIndexer::postDelayed(Duration delay, TaskHandle handle, std::function<void(FileChunkIndexer&)> work) {
-  deps_.runner->postDelayedWithHandle(delay, std::move(handle), [weak = weak_from_this(), work = std::move(work)] {
-    if (auto self = weak.lock()) work(*self);
-  });
+  deps_.runner->postDelayedWithHandle(delay, std::move(handle), whileAlive(weak_from_this(), std::move(work)));
 }
 
 // MARK: - Public operations

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <latch>
+#include <thread>
 
 #include "app/platform/linux/IcsCalendarStore.h"
 #include "core/Formatting.h"
@@ -102,6 +104,27 @@ TEST_F(IcsCalendarStoreTest, BrokenFilesAreSkippedAndChangesAreReadAgain) {
   EXPECT_TRUE(occurrences(utc(2026, 3, 11), utc(2026, 3, 12)).empty());
   add("allday.ics");
   EXPECT_EQ(occurrences(utc(2026, 3, 11), utc(2026, 3, 12)).size(), 1u);
+}
+
+// The calendar source reads on its worker while the command line reads on its main thread: the first reads of
+// a fresh store, which both parse and cache the same file, must not free what the other is expanding.
+TEST_F(IcsCalendarStoreTest, ReadersOnTwoThreadsShareTheParsedFiles) {
+  add("recurring.ics");
+  for (int round = 0; round < 20; ++round) {
+    IcsCalendarStore fresh{folder};
+    std::latch start(2);
+    auto count = [&] {
+      start.arrive_and_wait();
+      auto events = fresh.events(utc(2026, 1, 1), utc(2027, 1, 1));
+      return events.ok() ? events.value().size() : 0u;
+    };
+    std::size_t onWorker = 0;
+    std::thread worker([&] { onWorker = count(); });
+    const std::size_t onMain = count();
+    worker.join();
+    EXPECT_GT(onMain, 0u);
+    EXPECT_EQ(onWorker, onMain);
+  }
 }
 
 TEST_F(IcsCalendarStoreTest, AccessFollowsTheFolderAndImportsCopyValidFiles) {

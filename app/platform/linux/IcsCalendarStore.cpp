@@ -30,6 +30,13 @@ void configureLibicalOnce() {
   std::call_once(once, [] { icalerror_set_errors_are_fatal(0); });
 }
 
+// Serialises every read and import: the parsed-file cache is shared by all callers (the calendar source's
+// worker and, in the command line, the main thread), and libical's time-zone tables are process-wide.
+std::mutex& storeMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 Date fromTimeT(time_t t) {
   return std::chrono::system_clock::from_time_t(t);
 }
@@ -321,6 +328,7 @@ Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(con
 }
 
 Result<std::vector<CalendarEvent>> IcsCalendarStore::events(Date start, Date end) {
+  std::lock_guard lock(storeMutex());
   if (accessStatus() != CalendarAccess::authorized) {
     return Error("IcsCalendarStoreError", 4, "The calendar folder " + folder_ + " cannot be read");
   }
@@ -363,6 +371,7 @@ Result<std::vector<CalendarEvent>> IcsCalendarStore::events(Date start, Date end
 }
 
 Result<CalendarImportSummary> IcsCalendarStore::importCalendar(const std::string& path) {
+  std::lock_guard lock(storeMutex());
   auto parsed = load(path);
   if (!parsed.ok()) return parsed.error();
   if (parsed.value()->events.empty()) {

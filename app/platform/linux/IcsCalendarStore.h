@@ -10,8 +10,9 @@
 // modification time changes, so a query costs a directory listing and the
 // expansion of the events in its interval.
 //
-// Threading: not thread-safe (libical's time-zone tables are global too);
-// use it from one worker.
+// Threading: callable from any thread. Reads and imports are serialised by
+// one process-wide lock, since libical's time-zone tables are global and the
+// parsed files are shared by every caller.
 #pragma once
 
 #include <map>

@@ -61,14 +61,6 @@ bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   return true;
 }
 
-bool onPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  for (const std::string& dir : splitString(path ? path : "", ':')) {
-    if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-  }
-  return false;
-}
-
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, const Environment& env,
                                      ProcessOptions options) {
   // Everything the child needs is prepared here: after fork it may only

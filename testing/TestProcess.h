@@ -40,9 +40,6 @@ struct ProcessOptions {
 bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10),
                std::chrono::milliseconds interval = std::chrono::milliseconds(5));
 
-// Whether `program` is found on PATH.
-bool onPath(const std::string& program);
-
 // A child process (in a process group of its own) with `env` set over its
 // environment. Its standard output and error are collected as they come; the
 // object's end stops it (SIGTERM, then SIGKILL).

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "app/platform/linux/ChildProcess.h"
 #include "core/Strings.h"
 #include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
@@ -79,7 +80,7 @@ void expectEscapedRows(const std::string& screen) {
 }
 
 TEST_F(CliIntegrationTest, HumanOutputReachesTheTerminalEscaped) {
-  if (!onPath("tmux")) GTEST_SKIP() << "tmux is not installed (scripts/setup.sh installs it)";
+  if (findInPath("tmux").empty()) GTEST_SKIP() << "tmux is not installed (scripts/setup.sh installs it)";
   Tmux tmux(home.path());
   const std::string commands[] = {"files zq", "search zq files", "catalog --type file"};
   for (const std::string& command : commands) {
@@ -94,7 +95,7 @@ TEST_F(CliIntegrationTest, HumanOutputReachesTheTerminalEscaped) {
 }
 
 TEST_F(CliIntegrationTest, TerminalPanelShowsNamesEscapedAndAsTheyAre) {
-  if (!onPath("tmux")) GTEST_SKIP() << "tmux is not installed (scripts/setup.sh installs it)";
+  if (findInPath("tmux").empty()) GTEST_SKIP() << "tmux is not installed (scripts/setup.sh installs it)";
   Tmux tmux(home.path());
   ASSERT_TRUE(tmux.start("panel", commandLine("panel --mode files")));
   const std::string titleBefore = tmux.format("panel", "#{pane_title}");

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/platform/Pasteboard.h"
+#include "app/platform/linux/ChildProcess.h"
 #include "app/platform/linux/X11Pasteboard.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
@@ -27,7 +28,8 @@ class ClipboardIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* tool : {"Xvfb", "xclip"}) {
-      if (!onPath(tool)) GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs xvfb and xclip)";
+      if (findInPath(tool).empty())
+        GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs xvfb and xclip)";
     }
     ASSERT_TRUE(display.ok()) << display.failure();
     ASSERT_EQ(pallix({"defaults", "write", "ClipboardPreferences.historyEnabled", "true"}).exitCode, 0);

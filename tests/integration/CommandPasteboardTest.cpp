@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "app/platform/linux/ChildProcess.h"
 #include "app/platform/linux/CommandPasteboard.h"
 #include "testing/TestProcess.h"
 
@@ -12,7 +13,8 @@ namespace pallix::testing {
 namespace {
 
 TEST(CommandPasteboardTest, WritesAndReadsTheClipboardThroughXclip) {
-  if (!onPath("Xvfb") || !onPath("xclip")) GTEST_SKIP() << "Xvfb and xclip are needed (scripts/setup.sh installs them)";
+  if (findInPath("Xvfb").empty() || findInPath("xclip").empty())
+    GTEST_SKIP() << "Xvfb and xclip are needed (scripts/setup.sh installs them)";
   XvfbDisplay display;
   ASSERT_TRUE(display.ok()) << display.failure();
   ::setenv("DISPLAY", display.name().c_str(), 1);

@@ -2,6 +2,7 @@
 // that records its key presses), and its copy path without a display.
 #include <gtest/gtest.h>
 
+#include "app/platform/linux/ChildProcess.h"
 #include "core/FileUtil.h"
 #include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
@@ -10,7 +11,7 @@ namespace pallix::testing {
 namespace {
 
 TEST(EmojiTypingIntegrationTest, MultiScalarEmojiAreTypedIntoTheFocusedWindow) {
-  if (!onPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed (scripts/setup.sh installs xvfb)";
+  if (findInPath("Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed (scripts/setup.sh installs xvfb)";
   XvfbDisplay display;
   ASSERT_TRUE(display.ok()) << display.failure();
   TempDir home;

@@ -2,6 +2,7 @@
 // and parsed with gumbo.
 #include <gtest/gtest.h>
 
+#include "app/platform/linux/ChildProcess.h"
 #include "app/platform/linux/CurlLinkMetadataProvider.h"
 #include "testing/TestProcess.h"
 
@@ -11,7 +12,7 @@ namespace {
 class LinkPreviewIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!onPath("python3")) GTEST_SKIP() << "python3 is not installed (scripts/setup.sh installs it)";
+    if (findInPath("python3").empty()) GTEST_SKIP() << "python3 is not installed (scripts/setup.sh installs it)";
     server = std::make_unique<BackgroundProcess>(std::vector<std::string>{"python3", LINK_PREVIEW_SERVER});
     port = server->readLine();
     ASSERT_FALSE(port.empty()) << "the fixture server did not start";

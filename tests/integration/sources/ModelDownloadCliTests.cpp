@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "app/platform/linux/ChildProcess.h"
 #include "testing/TestProcess.h"
 #include "tests/integration/sources/LocalHttpServer.h"
 #include "tests/support/TempDir.h"
@@ -24,7 +25,7 @@ class ModelDownloadCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists("/usr/bin/unzip")) GTEST_SKIP() << "/usr/bin/unzip is missing (Debian package unzip)";
-    if (!testing::onPath("python3")) GTEST_SKIP() << "python3 is needed to write the test archive";
+    if (findInPath("python3").empty()) GTEST_SKIP() << "python3 is needed to write the test archive";
   }
   // A zip archive holding `folder` with a model's files, written by Python's zipfile.
   std::string archive(const std::string& folder) {

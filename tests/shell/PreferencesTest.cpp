@@ -46,17 +46,35 @@ class NotificationLog {
   std::vector<Notification> posts_;
 };
 
+// The seven preference objects over one store and notification center.
+struct AllPreferences {
+  AllPreferences(UserDefaults& d, NotificationCenter& center)
+      : files(d, center),
+        messages(d, center),
+        intelligence(d, center),
+        clipboard(d, center),
+        sources(d, center),
+        display(d, center),
+        telemetry(d, center) {}
+  std::vector<UUID> versions() const {
+    return {files.version(),   messages.version(), intelligence.version(), clipboard.version(),
+            sources.version(), display.version(),  telemetry.version()};
+  }
+  FilesPreferences files;
+  MessagesPreferences messages;
+  IntelligencePreferences intelligence;
+  ClipboardPreferences clipboard;
+  DataSourcePreferences sources;
+  AppDisplayPreferences display;
+  TelemetryPreferences telemetry;
+};
+
 // What the preference objects load from `d`, as key → JSON value (enumerations as raw values).
 inline std::map<std::string, nlohmann::json> loadedByObjects(UserDefaults& d) {
   using nlohmann::json;
   NotificationCenter center;
-  FilesPreferences f(d, center);
-  MessagesPreferences m(d, center);
-  IntelligencePreferences i(d, center);
-  ClipboardPreferences c(d, center);
-  DataSourcePreferences s(d, center);
-  AppDisplayPreferences a(d, center);
-  TelemetryPreferences t(d, center);
+  AllPreferences all(d, center);
+  auto& [f, m, i, c, s, a, t] = all;
   auto str = [](std::string_view v) { return json(std::string(v)); };
   return {
       {f.kSearchEnabledKey, f.searchEnabled()},
@@ -95,17 +113,7 @@ inline std::map<std::string, nlohmann::json> loadedByObjects(UserDefaults& d) {
 TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnouncesOnlyAChange) {
   UserDefaults d;
   NotificationCenter center;
-  FilesPreferences files(d, center);
-  MessagesPreferences messages(d, center);
-  IntelligencePreferences intelligence(d, center);
-  ClipboardPreferences clipboard(d, center);
-  DataSourcePreferences sources(d, center);
-  AppDisplayPreferences display(d, center);
-  TelemetryPreferences telemetry(d, center);
-  auto versions = [&] {
-    return std::vector<UUID>{files.version(),   messages.version(), intelligence.version(), clipboard.version(),
-                             sources.version(), display.version(),  telemetry.version()};
-  };
+  AllPreferences all(d, center);
   NotificationLog log(center);
   for (auto name :
        {FilesPreferences::kDidChangeNotification, MessagesPreferences::kDidChangeNotification,
@@ -115,54 +123,55 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
   }
   using Mode = AppDisplayPreferences::AppNameDisplayMode;
   const std::tuple<std::function<Status()>, const char*, json> cases[] = {
-      {[&] { return files.setSearchEnabled(false); }, "FilesPreferences.searchEnabled", false},
-      {[&] { return files.setSemanticSearchEnabled(true); }, "FilesPreferences.semanticSearchEnabled", true},
-      {[&] { return files.setSearchScope(FilesPreferences::SearchScope::system); }, "FilesPreferences.searchScope",
+      {[&] { return all.files.setSearchEnabled(false); }, "FilesPreferences.searchEnabled", false},
+      {[&] { return all.files.setSemanticSearchEnabled(true); }, "FilesPreferences.semanticSearchEnabled", true},
+      {[&] { return all.files.setSearchScope(FilesPreferences::SearchScope::system); }, "FilesPreferences.searchScope",
        "system"},
       {[&] {
-         return files.setIndexedFolders({"/x", "/y"});
+         return all.files.setIndexedFolders({"/x", "/y"});
        },
        "FilesPreferences.indexedFolders", json::array({"/x", "/y"})},
-      {[&] { return files.setComputeUnits(EmbeddingComputeUnits::all); }, "FilesPreferences.computeUnits", "all"},
-      {[&] { return messages.setSearchEnabled(false); }, "MessagesPreferences.searchEnabled", false},
-      {[&] { return messages.setSemanticSearchEnabled(true); }, "MessagesPreferences.semanticSearchEnabled", true},
-      {[&] { return messages.setComputeUnits(EmbeddingComputeUnits::cpu); }, "MessagesPreferences.computeUnits", "cpu"},
-      {[&] { return messages.setIndexingIntensity(IndexingIntensity::minimal); },
+      {[&] { return all.files.setComputeUnits(EmbeddingComputeUnits::all); }, "FilesPreferences.computeUnits", "all"},
+      {[&] { return all.messages.setSearchEnabled(false); }, "MessagesPreferences.searchEnabled", false},
+      {[&] { return all.messages.setSemanticSearchEnabled(true); }, "MessagesPreferences.semanticSearchEnabled", true},
+      {[&] { return all.messages.setComputeUnits(EmbeddingComputeUnits::cpu); }, "MessagesPreferences.computeUnits",
+       "cpu"},
+      {[&] { return all.messages.setIndexingIntensity(IndexingIntensity::minimal); },
        "MessagesPreferences.indexingIntensity", "minimal"},
-      {[&] { return intelligence.setSelectedModel(EmbeddingModel::bgeM3); }, "IntelligencePreferences.selectedModel",
-       "bge-m3"},
-      {[&] { return intelligence.setComputeUnits(EmbeddingComputeUnits::cpuGpu); },
+      {[&] { return all.intelligence.setSelectedModel(EmbeddingModel::bgeM3); },
+       "IntelligencePreferences.selectedModel", "bge-m3"},
+      {[&] { return all.intelligence.setComputeUnits(EmbeddingComputeUnits::cpuGpu); },
        "IntelligencePreferences.computeUnits", "cpuGpu"},
-      {[&] { return intelligence.setIndexingIntensity(IndexingIntensity::maximum); },
+      {[&] { return all.intelligence.setIndexingIntensity(IndexingIntensity::maximum); },
        "IntelligencePreferences.indexingIntensity", "maximum"},
-      {[&] { return clipboard.setHistoryEnabled(true); }, "ClipboardPreferences.historyEnabled", true},
-      {[&] { return clipboard.setRetentionDays(0); }, "ClipboardPreferences.retentionDays", 0},
-      {[&] { return sources.setContactsEnabled(false); }, "DataSourcePreferences.contactsEnabled", false},
-      {[&] { return sources.setCalendarEnabled(false); }, "DataSourcePreferences.calendarEnabled", false},
-      {[&] { return sources.setMapsEnabled(false); }, "DataSourcePreferences.mapsEnabled", false},
-      {[&] { return sources.setDictionaryEnabled(false); }, "DataSourcePreferences.dictionaryEnabled", false},
-      {[&] { return display.setAppNameDisplayMode(Mode::always); }, "AppDisplayPreferences.appNameDisplayMode",
+      {[&] { return all.clipboard.setHistoryEnabled(true); }, "ClipboardPreferences.historyEnabled", true},
+      {[&] { return all.clipboard.setRetentionDays(0); }, "ClipboardPreferences.retentionDays", 0},
+      {[&] { return all.sources.setContactsEnabled(false); }, "DataSourcePreferences.contactsEnabled", false},
+      {[&] { return all.sources.setCalendarEnabled(false); }, "DataSourcePreferences.calendarEnabled", false},
+      {[&] { return all.sources.setMapsEnabled(false); }, "DataSourcePreferences.mapsEnabled", false},
+      {[&] { return all.sources.setDictionaryEnabled(false); }, "DataSourcePreferences.dictionaryEnabled", false},
+      {[&] { return all.display.setAppNameDisplayMode(Mode::always); }, "AppDisplayPreferences.appNameDisplayMode",
        "always"},
-      {[&] { return display.setPanelPosition(PanelPosition::topLeading); }, "AppDisplayPreferences.panelPosition",
+      {[&] { return all.display.setPanelPosition(PanelPosition::topLeading); }, "AppDisplayPreferences.panelPosition",
        "topLeading"},
-      {[&] { return telemetry.setTelemetryEnabled(false); }, "TelemetryPreferences.telemetryEnabled", false},
+      {[&] { return all.telemetry.setTelemetryEnabled(false); }, "TelemetryPreferences.telemetryEnabled", false},
   };
-  const std::vector<UUID> initial = versions();
+  const std::vector<UUID> initial = all.versions();
   // A files post comes with the object, after the write and the new version.
   std::pair<const char*, json> current;
-  UUID seen = files.version();
+  UUID seen = all.files.version();
   ScopedObservation probe(center, FilesPreferences::kDidChangeNotification, [&](const Notification& n) {
-    EXPECT_EQ(std::any_cast<FilesPreferences*>(n.object), &files);
+    EXPECT_EQ(std::any_cast<FilesPreferences*>(n.object), &all.files);
     EXPECT_EQ(d.rawValue(current.first), current.second);
-    EXPECT_NE(files.version(), seen);
-    seen = files.version();
+    EXPECT_NE(all.files.version(), seen);
+    seen = all.files.version();
   });
   for (const auto& [set, key, value] : cases) {
     current = {key, value};
     ASSERT_TRUE(set().ok()) << key;
   }
   for (const auto& [set, key, value] : cases) EXPECT_EQ(d.rawValue(key), value) << key;
-  const std::vector<UUID> renewed = versions();
+  const std::vector<UUID> renewed = all.versions();
   for (size_t i = 0; i < renewed.size(); ++i) EXPECT_NE(renewed[i], initial[i]) << i;
   EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 5u);
   EXPECT_EQ(log.count(MessagesPreferences::kDidChangeNotification), 4u);
@@ -177,14 +186,14 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
   const size_t posts = log.posts().size();
   ASSERT_TRUE(d.remove(FilesPreferences::kSearchEnabledKey).ok());
   for (const auto& [set, key, value] : cases) ASSERT_TRUE(set().ok()) << key;
-  ASSERT_TRUE(files.removeIndexedFolder("/not/listed").ok());
+  ASSERT_TRUE(all.files.removeIndexedFolder("/not/listed").ok());
   // A retention outside the four options is refused without any effect.
-  ASSERT_TRUE(testing::failsWith(clipboard.setRetentionDays(14), "14"));
-  EXPECT_EQ(clipboard.retentionDays(), 0);
+  ASSERT_TRUE(testing::failsWith(all.clipboard.setRetentionDays(14), "14"));
+  EXPECT_EQ(all.clipboard.retentionDays(), 0);
   EXPECT_EQ(d.rawValue(ClipboardPreferences::kRetentionDaysKey), 0);
   EXPECT_FALSE(d.contains(FilesPreferences::kSearchEnabledKey)) << "an unchanged value is not written again";
   EXPECT_EQ(log.posts().size(), posts);
-  EXPECT_EQ(versions(), renewed);
+  EXPECT_EQ(all.versions(), renewed);
 }
 
 // --- Indexed folders -----------------------------------------------------------

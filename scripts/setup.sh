@@ -9,6 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Every package the build, the tests and the benchmarks use. The test
+# setup_packages_test (scripts/check-packages.py) fails, naming the package
+# and what needed it, when something they use comes from a package not here.
 PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache git
   libsqlite3-dev libicu-dev libplist-dev nlohmann-json3-dev
@@ -16,9 +19,10 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libhnswlib-dev
   python3 python3-numpy xdg-utils tmux sqlite3
   libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
-  xvfb xclip xdotool wl-clipboard wtype
+  xvfb xclip xdotool x11-utils wl-clipboard wtype
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
   qt6-base-dev qt6-qpa-plugins libqt6svg6 fonts-noto-color-emoji
+  clang libclang-rt-14-dev  # clang++ and libFuzzer build the fuzz targets
 )
 
 missing=()

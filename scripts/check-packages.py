@@ -429,12 +429,11 @@ class Collector:
         self.add(path, why, program=name)
 
     def programs(self):
-        commands = set()
+        commands = {"help"}  # cli/main.cpp answers it before the command table
         for path in source_files(self.source, ("cli",), (".cpp",)):
             with open(path, encoding="utf-8") as f:
                 commands |= set(re.findall(r'PALLIX_COMMAND\(\s*"([^"]+)"', f.read()))
         started = defaultdict(set)  # name -> files
-        loose = set()
         for path in source_files(self.source, PROGRAM_SOURCES, SOURCE_SUFFIXES):
             with open(path, encoding="utf-8", errors="replace") as f:
                 text = f.read()
@@ -443,9 +442,8 @@ class Collector:
                     started[name].add(rel(path, self.source))
             for pattern in LOOSE_PROGRAM:
                 for name in pattern.findall(text):
-                    if name not in started or rel(path, self.source) not in started[name]:
-                        loose.add((name, rel(path, self.source)))
-                    started[name].add(rel(path, self.source))
+                    if name not in commands:
+                        started[name].add(rel(path, self.source))
         targets = set()
         for path in cmake_files(self.source):
             text = cmake_text(path)
@@ -456,7 +454,7 @@ class Collector:
         for name, why in EXTRA_PROGRAMS.items():
             started[name].add(why)
         for name, files in sorted(started.items()):
-            if name in OPTIONAL_PROGRAMS or name in targets or name.startswith("-") or " " in name:
+            if name in OPTIONAL_PROGRAMS or name in targets or "::" in name or name.startswith("-") or " " in name:
                 continue
             why = f"started by {', '.join(sorted(files))}"
             if name.startswith("/"):
@@ -466,8 +464,6 @@ class Collector:
             found = which(name)
             if found:
                 self.program_file(name, found, why)
-            elif name in commands or all((name, f) in loose for f in files):
-                continue  # a pallix command, or a helper's argument that is no program
             else:
                 self.add(None, f"{name} is {why} but is not installed here (not on PATH)")
 

@@ -42,7 +42,9 @@ A file whose owner is one of these passes:
 Recommends are never followed (setup.sh installs with --no-install-recommends).
 A program found outside Debian's packages (a pyenv shim, /usr/local/bin) is
 checked as the same name in /usr/bin, /bin, /usr/sbin or /sbin, which is what
-a fresh machine runs; other files outside every package fail.
+a fresh machine runs; other files outside every package fail. The compiler's
+own files (its headers, run-time and sanitizer libraries) are left to the
+compiler's packages, which build-essential brings.
 
 Exit status: 0 when everything is provided, 1 naming each missing package and
 what needed it, 2 when the check cannot run.
@@ -334,12 +336,12 @@ class Collector:
         if (name, where) in seen:
             return
         seen.add((name, where))
-        what = f"pkg-config {name}, {where}" if not via else f"pkg-config {name}, required by {via}, {where}"
+        place = f"required by {via}, {where}" if via else where
         r = subprocess.run(["pkg-config", "--path", name], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         if r.returncode != 0 or not r.stdout.strip():
-            self.add(None, f"no installed package provides the pkg-config module {name} ({what[len('pkg-config ' + name) + 2:]})")
+            self.add(None, f"no installed package provides the pkg-config module {name} ({place})")
             return
-        self.add(r.stdout.split()[0], what, indirect=via is not None)
+        self.add(r.stdout.split()[0], f"pkg-config {name}, {place}", indirect=via is not None)
         for flag in ("--print-requires", "--print-requires-private"):
             for line in run(["pkg-config", flag, name], check=False).splitlines():
                 if line.split():
@@ -385,8 +387,8 @@ class Collector:
                 # <Name>_DIR stays NOTFOUND where the module found it.
                 found_by_module = var.endswith("_DIR") and f"FIND_PACKAGE_MESSAGE_DETAILS_{var[:-4]}" in self.cache
                 if var in own and not found_by_module:
-                    self.add(None, f"{own[var][0]}({var}) in {own[var][2]} found nothing, so what needs it is "
-                                   "not built here either")
+                    self.add(None, f"{own[var][0]}({var}) in {own[var][2]} found nothing: add the package that "
+                                   "provides it to the set-up script")
                 continue
             for item in value.split(";"):
                 if not os.path.isabs(item) or not os.path.exists(item) or not self.outside_project(item):
@@ -398,10 +400,8 @@ class Collector:
                 elif var.endswith("_DIR") and os.path.isdir(item):
                     configs = sorted(glob.glob(os.path.join(item, "*onfig.cmake")))
                     item = configs[0] if configs else item
-                if os.path.isfile(item) and os.access(item, os.X_OK) and var.endswith(("_EXECUTABLE", "PROGRAM")):
-                    self.program_file(os.path.basename(item), item, why)
-                else:
-                    self.add(item, why)
+                program = var.endswith(("_EXECUTABLE", "PROGRAM")) or (var in own and own[var][0] == "find_program")
+                self.add(item, why, program=os.path.basename(item) if program and os.path.isfile(item) else None)
 
     def runtime_files(self):
         for entry, pattern, why in RUNTIME_FILES:
@@ -422,11 +422,6 @@ class Collector:
                 self.add(fuzzer, why)
             else:
                 self.add(None, f"nothing installed provides {fuzzer}, {why}")
-
-    def program_file(self, name, path, why):
-        """A program found at `path`; outside Debian's packages, the same name
-        where a fresh machine has it."""
-        self.add(path, why, program=name)
 
     def programs(self):
         commands = {"help"}  # cli/main.cpp answers it before the command table
@@ -463,7 +458,7 @@ class Collector:
                 continue
             found = which(name)
             if found:
-                self.program_file(name, found, why)
+                self.add(found, why, program=name)
             else:
                 self.add(None, f"{name} is {why} but is not installed here (not on PATH)")
 
@@ -543,7 +538,8 @@ def check(needs, packages, setup_name, listing=None, owners_of=owners_of):
         path, owning = found
         if listing is not None:
             names = sorted(owning) if len(owning) <= 4 else sorted(owning)[:3] + [f"{len(owning) - 3} more"]
-            listing.append(f"{', '.join(names)}: {path} ({need.why})")
+            instead = "" if path in link_chain(need.path) else f", in place of {need.path}, which no package provides"
+            listing.append(f"{', '.join(names)}: {path} ({need.why}{instead})")
         if any(packages.verdict(p, need.indirect) is None for p in owning):
             continue
         package = sorted(owning)[0] if len(owning) == 1 else "one of " + ", ".join(sorted(owning))
@@ -574,9 +570,10 @@ def main(argv=None):
     if build and not os.path.exists(os.path.join(build, "CMakeCache.txt")):
         print(f"{build} has no CMakeCache.txt: configure it first", file=sys.stderr)
         return 2
-    if not shutil.which("dpkg-query"):
-        print("dpkg-query is missing: this check runs on Debian", file=sys.stderr)
-        return 2
+    for tool in ("dpkg-query", "pkg-config"):
+        if not shutil.which(tool):
+            print(f"{tool} is missing: this check runs on Debian, after scripts/setup.sh --no-build", file=sys.stderr)
+            return 2
     needs = Collector(source, build).collect()
     listing = [] if args.list else None
     failures = check(needs, Packages(read_packages(setup)), rel(os.path.realpath(setup), source), listing)

@@ -215,7 +215,7 @@ class SourceScanTest(unittest.TestCase):
                 "pallix-no-such-argument is started by tests/integration/FooTest.cpp but is not installed here",
                 "pallix-no-such-shell-tool is started by tests/integration/FooTest.cpp but is not installed here",
                 "no installed package provides the pkg-config module pallix-no-such-module (CMakeLists.txt)",
-                "find_library(NOPE_LIBRARY) in CMakeLists.txt found nothing",
+                "find_library(NOPE_LIBRARY) in CMakeLists.txt found nothing: add the package",
                 "no installed package provides the Python module pallix_no_such_module, imported by tests/helper.py",
                 "scripts/setup.sh does not install libxcb1-dev, which provides /usr/include/xcb/xcb.h "
                 "(find_path(XCB_HEADER_DIR), CMakeLists.txt, XCB_HEADER_DIR)"]:

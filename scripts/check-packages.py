@@ -412,6 +412,10 @@ class Collector:
                 self.add(found[0], why)
             else:
                 self.add(None, f"nothing installed provides {pattern}, {why}")
+        if "Qt6_DIR" in self.cache and shutil.which("fc-match"):
+            font = run(["fc-match", "-f", "%{file}", "sans-serif"], check=False).strip()
+            if font:
+                self.add(font, "the text font fontconfig gives the panel for sans-serif (fc-match sans-serif)")
         clang = self.cache.get("PALLIX_CLANGXX", ("", ""))[1]
         if clang and os.path.exists(clang):
             runtime = run([clang, "-print-runtime-dir"], check=False).strip()

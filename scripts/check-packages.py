@@ -3,7 +3,7 @@
 the tests use, so that README's set-up holds on a fresh Debian 12 machine and
 not only on the one CI happens to run on.
 
-    scripts/check-packages.py --build-dir BUILD [--source-dir DIR] [--setup FILE]
+    scripts/check-packages.py --build-dir BUILD [--source-dir DIR] [--setup FILE] [--list]
 
 What is checked, each file resolved to the package that owns it (dpkg -S,
 following symbolic links one step at a time and trying both sides of the
@@ -421,7 +421,8 @@ class Collector:
             runtime = run([clang, "-print-runtime-dir"], check=False).strip()
             machine = os.uname().machine
             fuzzer = os.path.join(runtime, f"libclang_rt.fuzzer-{machine}.a")
-            why = "the libFuzzer run-time that clang++ links messages_fuzz_archived_text with, tests/messages/CMakeLists.txt"
+            why = ("the libFuzzer run-time that clang++ links messages_fuzz_archived_text with, "
+                   "tests/messages/CMakeLists.txt")
             if os.path.exists(fuzzer):
                 self.add(fuzzer, why)
             else:
@@ -580,13 +581,14 @@ def main(argv=None):
             return 2
     needs = Collector(source, build).collect()
     listing = [] if args.list else None
-    failures = check(needs, Packages(read_packages(setup)), rel(os.path.realpath(setup), source), listing)
+    setup_name = rel(os.path.realpath(setup), source)
+    failures = check(needs, Packages(read_packages(setup)), setup_name, listing)
     for line in listing or []:
         print(line)
     for line in failures:
         print(line)
     if not failures:
-        print(f"{len(needs)} files and programs checked: {rel(os.path.realpath(setup), source)} installs every package they come from")
+        print(f"{len(needs)} files and programs checked: {setup_name} installs every package they come from")
     return 1 if failures else 0
 
 

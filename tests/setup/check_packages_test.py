@@ -112,7 +112,7 @@ class RemovedPackageTest(unittest.TestCase):
         self.expect_only("unzip", "/usr/bin/unzip (quoted by app/semantic/ModelDownloadManager.h")
 
 
-FAKE_DATABASE = "\n".join("\t".join(fields) for fields in [
+FAKE_ROWS = [
     # status, package, priority, essential, provides, pre-depends + depends
     ("ii ", "app-dev", "optional", "", "", ", lib-dev, tool | other-tool, virtual-thing"),
     ("ii ", "lib-dev", "optional", "", "", ", deep-dev (>= 1), libdeep1"),
@@ -127,16 +127,15 @@ FAKE_DATABASE = "\n".join("\t".join(fields) for fields in [
     ("ii ", "coreutils", "optional", "yes", "", ", "),
     ("ii ", "stray-dev", "optional", "", "", ", "),
     ("rc ", "removed-dev", "optional", "", "", ", "),
-]) + "\n"
+]
+FAKE_DATABASE = "\n".join("\t".join(fields) for fields in FAKE_ROWS) + "\n"
 
 
 class DependencyRuleTest(unittest.TestCase):
     """Which owners pass, against a made-up database and made-up owners."""
 
     def failures(self, needs):
-        owners = {f"/fake/{p}": {p} for p in ("app-dev", "lib-dev", "deep-dev", "libdeep1", "tool", "deep-tool",
-                                               "other-tool", "provider", "libc6", "apt", "coreutils", "stray-dev",
-                                               "removed-dev")}
+        owners = {f"/fake/{row[1]}": {row[1]} for row in FAKE_ROWS}
         owners["/fake/shared"] = {"stray-dev", "app-dev"}
         packages = check_packages.Packages({"app-dev"}, FAKE_DATABASE)
         return check_packages.check(needs, packages, "setup.sh",

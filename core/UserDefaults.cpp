@@ -15,6 +15,19 @@ const Logger& logger() {
 
 constexpr const char* kDateKey = "$date";
 
+// The keys added, changed or removed between two JSON objects.
+std::set<std::string> differingKeys(const nlohmann::json& from, const nlohmann::json& to) {
+  std::set<std::string> keys;
+  for (auto it = to.begin(); it != to.end(); ++it) {
+    auto old = from.find(it.key());
+    if (old == from.end() || *old != it.value()) keys.insert(it.key());
+  }
+  for (auto it = from.begin(); it != from.end(); ++it) {
+    if (!to.contains(it.key())) keys.insert(it.key());
+  }
+  return keys;
+}
+
 }  // namespace
 
 UserDefaults::UserDefaults() = default;
@@ -156,16 +169,11 @@ Result<std::vector<std::string>> UserDefaults::reload() {
     return disk.error();
   }
   std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<std::string> changed;
-  for (auto it = disk.value().begin(); it != disk.value().end(); ++it) {
-    auto mine = values_.find(it.key());
-    if (mine == values_.end() || *mine != it.value()) changed.push_back(it.key());
-  }
-  for (auto it = values_.begin(); it != values_.end(); ++it) {
-    if (!disk.value().contains(it.key())) changed.push_back(it.key());
-  }
+  std::set<std::string> changed = differingKeys(values_, disk.value());
+  changed.merge(absorbedKeys_);
+  absorbedKeys_.clear();
   values_ = std::move(disk.value());
-  return changed;
+  return std::vector<std::string>(changed.begin(), changed.end());
 }
 
 Status UserDefaults::modify(const std::function<void(nlohmann::json&)>& edit) {
@@ -207,6 +215,17 @@ Status UserDefaults::modify(const std::function<void(nlohmann::json&)>& edit) {
   if (values != before) {
     Status status = writeFileAtomically(path_, values.dump(2) + "\n");
     if (!status.ok()) return failed(status.error());
+  }
+  if (disk.ok()) {
+    // What another process changed and this edit kept is taken in now; the
+    // next reload reports it, since this process never saw it change.
+    for (const std::string& key : differingKeys(values_, before)) {
+      auto kept = values.find(key);
+      auto theirs = before.find(key);
+      const bool stillTheirs =
+          kept == values.end() ? theirs == before.end() : theirs != before.end() && *kept == *theirs;
+      if (stillTheirs) absorbedKeys_.insert(key);
+    }
   }
   values_ = std::move(values);
   return okStatus();

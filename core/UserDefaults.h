@@ -10,7 +10,9 @@
 // file, changes only its own key and replaces the file atomically, so writes
 // of different keys from several processes never undo each other; the values
 // in memory then match the file. Getters answer from memory: a long-lived
-// process calls reload() when the file changed (see FileChangeMonitor).
+// process calls reload() when the file changed (DefaultsFileWatcher). A key
+// another process changed and a write of this process took in along the way
+// is remembered, so that the next reload() still reports it.
 //
 // A file that cannot be parsed is set aside as "<file>.corrupt"; at
 // construction the store then starts empty, at a write it keeps the values it
@@ -23,6 +25,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,8 +63,10 @@ class UserDefaults {
   std::vector<std::string> keys() const;
 
   // Re-reads the file (written by another process) and returns the keys whose
-  // values were added, changed or removed. A missing file means no values; a
-  // file that cannot be read or parsed keeps the current values and fails.
+  // values another process added, changed or removed since the last reload,
+  // including those a write of this process took in meanwhile; this process's
+  // own writes are not among them. A missing file means no values; a file
+  // that cannot be read or parsed keeps the current values and fails.
   Result<std::vector<std::string>> reload();
 
   Status set(const std::string& key, bool value);
@@ -86,6 +91,8 @@ class UserDefaults {
   std::optional<Error> loadError_;
   mutable std::mutex mutex_;
   nlohmann::json values_ = nlohmann::json::object() GUARDED_BY(mutex_);
+  // Keys other processes changed that a write took in before any reload.
+  std::set<std::string> absorbedKeys_ GUARDED_BY(mutex_);
 };
 
 }  // namespace pallix

@@ -129,6 +129,28 @@ TEST_F(UserDefaultsFileTest, ReloadReportsWhatAnotherWriterChanged) {
   EXPECT_EQ(reloaded.boolValue("after"), true);
 }
 
+// A write re-reads the file first and so takes in what another process
+// changed meanwhile; the next reload still reports those keys, and never the
+// process's own.
+TEST_F(UserDefaultsFileTest, ReloadReportsWhatAWriteTookInButNotTheWritersOwnKeys) {
+  UserDefaults mine(path_);
+  ASSERT_TRUE(mine.set("gone", true).ok());
+  ASSERT_TRUE(mine.set("contested", int64_t{1}).ok());
+  UserDefaults other(path_);
+  ASSERT_TRUE(other.set("theirs", "new").ok());
+  ASSERT_TRUE(other.remove("gone").ok());
+  ASSERT_TRUE(other.set("contested", int64_t{2}).ok());
+  ASSERT_TRUE(mine.set("contested", int64_t{3}).ok());  // overwrites theirs
+  ASSERT_TRUE(mine.set("own", int64_t{4}).ok());
+  EXPECT_EQ(mine.stringValue("theirs"), "new");
+  auto changed = mine.reload();
+  ASSERT_TRUE(changed.ok());
+  EXPECT_EQ(changed.value(), (std::vector<std::string>{"gone", "theirs"}));
+  EXPECT_TRUE(mine.reload().value().empty());
+  ASSERT_TRUE(mine.set("own", int64_t{5}).ok());
+  EXPECT_TRUE(mine.reload().value().empty());
+}
+
 TEST_F(UserDefaultsFileTest, FilesAndFoldersArePrivateWhateverTheUmask) {
   const mode_t previous = ::umask(0);
   UserDefaults d(dir_ / "new/UserDefaults.json");

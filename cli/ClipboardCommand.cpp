@@ -17,9 +17,11 @@
 #include "app/clipboard/ClipboardRecorderLock.h"
 #include "app/clipboard/ClipboardServices.h"
 #include "app/platform/linux/DetachedPasteboard.h"
+#include "app/platform/linux/InotifyFileChangeMonitor.h"
 #include "app/platform/linux/LinuxDesktop.h"
 #include "app/platform/linux/X11Pasteboard.h"
 #include "app/shell/ClipboardPreferences.h"
+#include "app/shell/DefaultsFileWatcher.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "cli/StopSignal.h"
@@ -174,8 +176,27 @@ int runWatch(Context& ctx) {
     printError("clipboard watch: " + signals.error().description());
     return kExitFailure;
   }
+  // The switch turned by another command (`pallix defaults write`) reaches
+  // the service as a change of this process's preferences would.
+  InotifyFileChangeMonitor monitor;
+  DefaultsFileWatcher defaultsWatcher(*ctx.defaults, monitor, ctx.loop, "Pallix.ClipboardWatch");
+  defaultsWatcher.reloadOnChange(*ctx.preferences);
+  bool recording = true;
+  ScopedObservation switched(NotificationCenter::defaultCenter(), ClipboardPreferences::kDidChangeNotification,
+                             [&](const Notification&) {
+                               if (ctx.preferences->historyEnabled() == recording) return;
+                               recording = ctx.preferences->historyEnabled();
+                               std::cerr << (recording ? "pallix: the clipboard history is on again; recording.\n"
+                                                       : "pallix: the clipboard history is off; nothing is recorded "
+                                                         "until it is turned on again.\n");
+                             });
+  if (Status watching = defaultsWatcher.start(); !watching.ok()) {
+    std::cerr << "pallix: settings changed by other commands apply at the next start: "
+              << printable(watching.error().description()) << "\n";
+  }
   std::cerr << "pallix: watching the clipboard (pid " << ::getpid() << "). Press Ctrl-C to stop.\n";
   ctx.loop->run();
+  defaultsWatcher.stop();
   service.flushPendingSave();
   std::cerr << "pallix: stopped.\n";
   return kExitOk;
@@ -303,7 +324,8 @@ PALLIX_COMMAND("clipboard", "the clipboard history: list, search, copy, delete, 
                "copy      puts item N back on the clipboard with all its types; it moves to the top\n"
                "delete    deletes item N\n"
                "clear     deletes every item and the stored link previews\n"
-               "watch     records the clipboard in the foreground until Ctrl-C (pallix daemon does it too)\n\n"
+               "watch     records the clipboard in the foreground until Ctrl-C (pallix daemon does it too);\n"
+               "          turning the history off from another command pauses it at once\n\n"
                "--json prints createdAt, contentHash, primaryText, contentKindRaw, detectedURLString,\n"
                "sourceAppName and the representations (typeIdentifier, order, byteCount) of each item.\n"
                "Exit status: 0 ok, 1 nothing found or failed, 2 usage, 3 no desktop session or store.\n",

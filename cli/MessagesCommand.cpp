@@ -15,7 +15,10 @@
 #include "app/messages/MessagesComponents.h"
 #include "app/platform/DataDirectories.h"
 #include "app/platform/VCard.h"
+#include "app/platform/linux/InotifyFileChangeMonitor.h"
 #include "app/semantic/SemanticServices.h"
+#include "app/shell/DefaultsFileWatcher.h"
+#include "app/shell/IntelligencePreferences.h"
 #include "app/shell/MessagesPreferences.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
@@ -305,9 +308,12 @@ int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefault
   }
   auto executor = SerialExecutor::create("pallix-msgindex");
   auto indexer = messages.makeChunkIndexer(executor, services.messageStore(), defaults);
-  auto intensity = defaults.stringValue(MessagesPreferences::kIndexingIntensityKey);
-  indexer->setIndexingIntensity(intensity ? indexingIntensityFromRaw(*intensity).value_or(IndexingIntensity::balanced)
-                                          : IndexingIntensity::balanced);
+  auto storedIntensity = [&defaults] {
+    auto raw = defaults.stringValue(MessagesPreferences::kIndexingIntensityKey);
+    return raw ? indexingIntensityFromRaw(*raw).value_or(IndexingIntensity::balanced) : IndexingIntensity::balanced;
+  };
+  IndexingIntensity intensity = storedIntensity();
+  indexer->setIndexingIntensity(intensity);
   indexer->setWorkMode(WorkMode::idle);
   indexer->setProgressObserver(
       Completion<MessageChunkIndexer::Progress>(session.loop, [](MessageChunkIndexer::Progress p) {
@@ -324,9 +330,40 @@ int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefault
       std::cout << passLine(s) << std::endl;
       passes.push_back(s);
     }));
+    // Settings other commands write reach this long-lived pass: a new
+    // intensity paces the next batches; another embedding model ends the
+    // watch, since this index belongs to the previous one.
+    MessagesPreferences preferences(defaults);
+    IntelligencePreferences intelligence(defaults);
+    InotifyFileChangeMonitor monitor;
+    DefaultsFileWatcher defaultsWatcher(defaults, monitor, session.loop, "Pallix.MessagesIndex");
+    defaultsWatcher.reloadOnChange(preferences, intelligence);
+    std::vector<ScopedObservation> observations;
+    observations.emplace_back(NotificationCenter::defaultCenter(), MessagesPreferences::kDidChangeNotification,
+                              [&](const Notification&) {
+                                IndexingIntensity now = storedIntensity();
+                                if (now == intensity) return;
+                                intensity = now;
+                                indexer->setIndexingIntensity(now);
+                                clearProgress();
+                                std::cerr << "pallix: indexing intensity is now " << rawValue(now) << ".\n";
+                              });
+    observations.emplace_back(NotificationCenter::defaultCenter(),
+                              IntelligencePreferences::kEmbeddingModelDidChangeNotification, [&](const Notification&) {
+                                clearProgress();
+                                std::cerr << "pallix: the embedding model changed to "
+                                          << rawValue(intelligence.selectedModel())
+                                          << "; stopping. Run 'pallix messages index' again to index with it.\n";
+                                session.loop->quit();
+                              });
+    if (Status watching = defaultsWatcher.start(); !watching.ok()) {
+      std::cerr << "pallix: settings changed by other commands apply at the next start: "
+                << printable(watching.error().description()) << "\n";
+    }
     indexer->startContinuousIndexing();
     std::cerr << "pallix: indexing messages and polling for new ones; Ctrl-C stops.\n";
     session.loop->run();
+    defaultsWatcher.stop();
   } else {
     indexer->setPassObserver(
         Completion<MessageChunkIndexer::PassSummary>(session.loop, [&](auto s) { passes.push_back(s); }));

@@ -1,7 +1,6 @@
 #include "app/shell/AppDelegate.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "app/search/CatalogSchema.h"
 #include "app/shell/AgentRequests.h"
@@ -49,7 +48,7 @@ AppDelegate::AppDelegate(AppEnvironment env)
 }
 
 AppDelegate::~AppDelegate() {
-  if (env_.defaultsMonitor) env_.defaultsMonitor->stop();
+  defaultsWatcher_.reset();
   if (env_.lifecycle) {
     for (const UUID& id : lifecycleHandlers_) env_.lifecycle->unregister(id);
   }
@@ -151,38 +150,13 @@ Status AppDelegate::setupModelContainer() {
 
 void AppDelegate::watchDefaultsFile() {
   if (!env_.defaultsMonitor) return;
-  auto pending = std::make_shared<std::atomic<bool>>(false);
-  auto reload = weak_.wrap([this, pending] {
-    pending->store(false);
-    reloadDefaults();
+  defaultsWatcher_ =
+      std::make_unique<DefaultsFileWatcher>(defaults_, *env_.defaultsMonitor, env_.mainRunner, "Pallix.AppDelegate");
+  defaultsWatcher_->reloadOnChange(files_, messages_, intelligence_, clipboard_, dataSources_, appDisplay_, telemetry_);
+  defaultsWatcher_->addHandler([this](const std::vector<std::string>&) {
+    if (indexing_) indexing_->reloadDirectoryLists();
   });
-  auto main = env_.mainRunner;
-  Status started = env_.defaultsMonitor->start(env_.dirs.defaultsPath(), [main, pending, reload] {
-    if (!pending->exchange(true)) main->postDelayed(kDefaultsReloadDelay, reload);
-  });
-  if (!started.ok()) {
-    logger().error("Pallix.AppDelegate: settings changed by other commands apply at the next start: %s",
-                   started.error().description().c_str());
-  }
-}
-
-void AppDelegate::reloadDefaults() {
-  auto changed = defaults_.reload();
-  if (!changed.ok()) return;  // logged by the store; the current settings stay
-  if (!changed.value().empty()) {
-    logger().info("Pallix.AppDelegate: settings changed by another process: %s",
-                  joinStrings(changed.value(), ", ").c_str());
-  }
-  // Each object compares its own values: a change this process already
-  // absorbed while writing its own key is still announced.
-  files_.reloadFromDefaults();
-  messages_.reloadFromDefaults();
-  intelligence_.reloadFromDefaults();
-  clipboard_.reloadFromDefaults();
-  dataSources_.reloadFromDefaults();
-  appDisplay_.reloadFromDefaults();
-  telemetry_.reloadFromDefaults();
-  if (indexing_) indexing_->reloadDirectoryLists();
+  (void)defaultsWatcher_->start();  // logged by the watcher
 }
 
 void AppDelegate::handleAgentRequest(const std::string& request, const SingleInstance::Reply& reply) {
@@ -288,7 +262,7 @@ void AppDelegate::startDeferredBackgroundWork() {
 void AppDelegate::applicationWillTerminate() {
   if (!launched_) return;
   launched_ = false;
-  if (env_.defaultsMonitor) env_.defaultsMonitor->stop();
+  if (defaultsWatcher_) defaultsWatcher_->stop();
   if (indexing_) indexing_->stopWatching();
   if (clipboardServices_) clipboardServices_->service().flushPendingSave();
   if (semantic_) semantic_->terminate();

@@ -37,6 +37,7 @@
 #include "app/shell/AppDisplayPreferences.h"
 #include "app/shell/ClipboardPreferences.h"
 #include "app/shell/DataSourcePreferences.h"
+#include "app/shell/DefaultsFileWatcher.h"
 #include "app/shell/FilesPreferences.h"
 #include "app/shell/IntelligencePreferences.h"
 #include "app/shell/MessagesPreferences.h"
@@ -93,7 +94,7 @@ class AppDelegate {
   static constexpr const char* kHasCompletedOnboardingKey = "hasCompletedOnboardingV1";
   static constexpr const char* kPrivacyTool = "/usr/bin/tccutil";
   // Changes of the defaults file within this interval are applied together.
-  static constexpr Duration kDefaultsReloadDelay = std::chrono::milliseconds(100);
+  static constexpr Duration kDefaultsReloadDelay = DefaultsFileWatcher::kReloadDelay;
 
   explicit AppDelegate(AppEnvironment env);
   ~AppDelegate();
@@ -130,10 +131,9 @@ class AppDelegate {
 
  private:
   Status setupModelContainer();
+  // Hands every change another process makes to the defaults file to the
+  // preference objects and the catalog, which announce it as an in-process change.
   void watchDefaultsFile();
-  // Re-reads the defaults file and hands every change to the preference
-  // objects and the catalog, which announce it as an in-process change.
-  void reloadDefaults();
   void handleAgentRequest(const std::string& request, const SingleInstance::Reply& reply);
   void terminateOtherRunningInstances();
   void setupPanelLifecycleHandlers();
@@ -158,6 +158,7 @@ class AppDelegate {
   std::unique_ptr<ClipboardRecorderLock> clipboardLock_;
   std::unique_ptr<ClipboardServices> clipboardServices_;
   std::unique_ptr<SemanticLifecycle> semantic_;
+  std::unique_ptr<DefaultsFileWatcher> defaultsWatcher_;
   std::vector<ScopedObservation> observations_;
   std::vector<UUID> lifecycleHandlers_;
   bool launched_ = false;

@@ -1,5 +1,6 @@
 #include "app/shell/AppRuntime.h"
 
+#include <any>
 #include <chrono>
 #include <nlohmann/json.hpp>
 
@@ -133,12 +134,18 @@ Status AppRuntime::attachModeProviders(ClipboardServices* clipboard) {
   }
   model->setModeSearch(SearchMode::clipboard, clipboard->searchProvider());
   clipboardPreferencesObservation = ScopedObservation(
-      NotificationCenter::defaultCenter(), ClipboardPreferences::kDidChangeNotification, [this](const Notification&) {
-        (void)defaults->reload();
-        if (!defaults->boolValue(ClipboardPreferences::kHistoryEnabledKey)
-                 .value_or(ClipboardPreferences::kDefaultHistoryEnabled)) {
-          model->handleClipboardHistoryDisabled();
+      NotificationCenter::defaultCenter(), ClipboardPreferences::kDidChangeNotification, [this](const Notification& n) {
+        // The poster's own value: re-reading this process's defaults here
+        // would take the change away from the session's defaults watcher.
+        bool enabled = false;
+        if (auto* const* prefs = std::any_cast<ClipboardPreferences*>(&n.object)) {
+          enabled = (*prefs)->historyEnabled();
+        } else {
+          (void)defaults->reload();
+          enabled = defaults->boolValue(ClipboardPreferences::kHistoryEnabledKey)
+                        .value_or(ClipboardPreferences::kDefaultHistoryEnabled);
         }
+        if (!enabled) model->handleClipboardHistoryDisabled();
       });
   return okStatus();
 }

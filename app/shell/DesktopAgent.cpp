@@ -97,14 +97,11 @@ Status DesktopAgent::start() {
   // The session's defaults object is re-read below when the file changes, so
   // shortcuts written by another process reach the window manager too.
   shortcuts_ = std::make_unique<KeyboardShortcutStore>(*runtime_->defaults);
-  auto reload = weak_.wrap([this] {
-    (void)runtime_->defaults->reload();
-    runtime_->dataSources->reloadFromDefaults();
-    applyStoredShortcuts();
-  });
-  Status watched = sessionDefaultsMonitor_.start(dirs_.defaultsPath(), [main = loop_, reload] { main->post(reload); });
-  if (!watched.ok())
-    logger().error("Pallix: data-source switches apply at the next start: %s", watched.error().description().c_str());
+  sessionDefaultsWatcher_ = std::make_unique<DefaultsFileWatcher>(*runtime_->defaults, sessionDefaultsMonitor_,
+                                                                  wakingRunner_, "Pallix.DesktopAgent");
+  sessionDefaultsWatcher_->reloadOnChange(*runtime_->dataSources);
+  sessionDefaultsWatcher_->addHandler([this](const std::vector<std::string>&) { applyStoredShortcuts(); });
+  (void)sessionDefaultsWatcher_->start();  // logged by the watcher
   return {};
 }
 
@@ -182,7 +179,7 @@ void DesktopAgent::stop() {
   if (stopped_ || !delegate_) return;
   stopped_ = true;
   observations_.clear();
-  sessionDefaultsMonitor_.stop();
+  if (sessionDefaultsWatcher_) sessionDefaultsWatcher_->stop();
   if (runtime_) runtime_->model->setWindow(nullptr);
   windowManager_.reset();
   delegate_->applicationWillTerminate();

@@ -24,6 +24,7 @@
 #include "app/platform/linux/ThemeIconResolver.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppRuntime.h"
+#include "app/shell/DefaultsFileWatcher.h"
 #include "app/shell/KeyboardShortcut.h"
 #include "app/shell/PanelRequests.h"
 #include "app/shell/WindowManager.h"
@@ -87,8 +88,10 @@ class DesktopAgent {
   std::unique_ptr<LinuxSystemConditions> conditions_;
   LinuxDirectoryWatcherFactory watcherFactory_;
   InotifyFileChangeMonitor defaultsMonitor_;
-  // The session's own defaults object (data-source switches) follows the file too.
+  // The session's own defaults object (data-source switches, shortcuts)
+  // follows the file too.
   InotifyFileChangeMonitor sessionDefaultsMonitor_;
+  std::unique_ptr<DefaultsFileWatcher> sessionDefaultsWatcher_;
   std::unique_ptr<ThemeIconResolver> icons_;
   std::unique_ptr<LockFileSingleInstance> instance_;
   ProcessCommandRunner runner_;

@@ -160,6 +160,50 @@ TEST_F(ClipboardIntegrationTest, TheAgentRecordsTheClipboardWhenNoWatcherDoes) {
   EXPECT_NE(second.err.find("already recording"), std::string::npos) << second.err;
 }
 
+// Turning the history off with another command reaches a running recorder
+// within a second; what is copied afterwards is not recorded.
+constexpr std::chrono::seconds kSettingTakesEffect{1};
+constexpr const char* kAgentHeardTheSwitch = "settings changed by another process: ClipboardPreferences.historyEnabled";
+
+TEST_F(ClipboardIntegrationTest, TurningTheHistoryOffElsewhereStopsTheWatcherWithinASecond) {
+  // The agent runs beside the watcher (which keeps the recorder's place).
+  auto agentEnv = env();
+  agentEnv["PALLIX_LOG"] = "info";
+  BackgroundProcess agent({PALLIX_BINARY, "daemon"}, agentEnv);
+  ASSERT_TRUE(agent.waitForOutput("running (pid", std::chrono::seconds(30)));
+  copyMarkerAndWait("copied while on");
+
+  ASSERT_EQ(pallix({"defaults", "write", "ClipboardPreferences.historyEnabled", "false"}).exitCode, 0);
+  EXPECT_TRUE(watcher->waitForOutput("the clipboard history is off", kSettingTakesEffect)) << watcher->errorOutput();
+  EXPECT_TRUE(agent.waitForOutput(kAgentHeardTheSwitch, kSettingTakesEffect)) << agent.errorOutput();
+  xclip("UTF8_STRING", "copied while off");
+  EXPECT_FALSE(pollUntil([&] { return history().dump().find("copied while off") != std::string::npos; },
+                         std::chrono::seconds(1)));
+  EXPECT_EQ(historySize(), 1u) << history().dump(1);
+  EXPECT_TRUE(watcher->running());
+
+  // Turned on again, it records again.
+  ASSERT_EQ(pallix({"defaults", "write", "ClipboardPreferences.historyEnabled", "true"}).exitCode, 0);
+  EXPECT_TRUE(watcher->waitForOutput("the clipboard history is on again", kSettingTakesEffect));
+  copyMarkerAndWait("copied when on again");
+}
+
+TEST_F(ClipboardIntegrationTest, TurningTheHistoryOffElsewhereStopsTheAgentWithinASecond) {
+  watcher->stop();
+  auto agentEnv = env();
+  agentEnv["PALLIX_LOG"] = "info";
+  BackgroundProcess agent({PALLIX_BINARY, "daemon"}, agentEnv);
+  ASSERT_TRUE(agent.waitForOutput("running (pid", std::chrono::seconds(30)));
+  copyMarkerAndWait("recorded by the agent");
+
+  ASSERT_EQ(pallix({"defaults", "write", "ClipboardPreferences.historyEnabled", "false"}).exitCode, 0);
+  EXPECT_TRUE(agent.waitForOutput(kAgentHeardTheSwitch, kSettingTakesEffect)) << agent.errorOutput();
+  xclip("UTF8_STRING", "copied while off");
+  EXPECT_FALSE(pollUntil([&] { return history().dump().find("copied while off") != std::string::npos; },
+                         std::chrono::seconds(1)));
+  EXPECT_EQ(historySize(), 1u) << history().dump(1);
+}
+
 TEST_F(ClipboardIntegrationTest, AnOwnerDyingMidTransferIsAClearError) {
   watcher->stop();
   BackgroundProcess hostile({HOSTILE_OWNER_BINARY}, env());

@@ -356,13 +356,18 @@ int runFolders(Args& args) {
     return kExitFailure;
   }
   const DirectoryLists::FileDirectoryEdit& edit = edited.value();
+  // A running agent applies the edit when it answers; without one the
+  // catalog changes at the next `pallix index`.
+  auto answer = LockFileSingleInstance::request(dirs.socketPath(), kAgentFoldersRequest);
+  const bool agentTakesItUp = answer.ok() && decodeWatchedFolders(answer.value()).ok();
   if (json) {
     printJson(
         {{"action", action},
          {"path", edit.path},
          {"wasDefault", edit.wasDefault},
          {"coveredBy", edit.coveringDirectory ? nlohmann::json(*edit.coveringDirectory) : nlohmann::json(nullptr)},
-         {"folders", DirectoryLists::persistedFileDirectories(defaults, dirs)}});
+         {"folders", DirectoryLists::persistedFileDirectories(defaults, dirs)},
+         {"agentTakesItUp", agentTakesItUp}});
   } else {
     std::string note;
     const std::string given = DirectoryLists::standardizePath(rest[1]);
@@ -372,8 +377,11 @@ int runFolders(Args& args) {
       note += "; it is inside " + printable(*edit.coveringDirectory) + ", so its files are listed once";
     }
     std::cout << (action == "add" ? "Added " : "Removed ") << printable(edit.path)
-              << (action == "add" ? " to" : " from") << " the catalog folders" << note
-              << ". Run 'pallix index' to update the catalog.\n";
+              << (action == "add" ? " to" : " from") << " the catalog folders" << note << ". "
+              << (!agentTakesItUp   ? "Run 'pallix index' to update the catalog."
+                  : action == "add" ? "The running Pallix agent is cataloguing it now and keeps it current."
+                                    : "The running Pallix agent is dropping its records now.")
+              << "\n";
   }
   return kExitOk;
 }
@@ -399,7 +407,8 @@ PALLIX_COMMAND("folders", "list, add or remove the catalog's file folders (name 
                "       pallix folders remove DIR [--json]\n\n"
                "Edits the catalog folders, the folders whose files and folders the catalog indexes for search\n"
                "by name (setting IndexingService.fileDirectories; default: Documents, Desktop, Downloads and\n"
-               "Developer in the home folder, those that exist). Run 'pallix index' afterwards.\n\n"
+               "Developer in the home folder, those that exist). A running agent ('pallix daemon') takes the change\n"
+               "up at once; otherwise run 'pallix index' afterwards.\n\n"
                "Not the semantic search folders, whose file contents are indexed for search by meaning:\n"
                "those are the preference FilesPreferences.indexedFolders ('pallix prefs' shows it;\n"
                "'pallix defaults write FilesPreferences.indexedFolders DIR...' sets it).\n",

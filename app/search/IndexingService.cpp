@@ -154,10 +154,8 @@ void IndexingService::directoriesChanged() {
 void IndexingService::applyDirectoryChange(const ScanDirectories& before) {
   const ScanDirectories after = directories_->scanDirectories();
   directoryVersion_ = UUID::random();
-  if (watcher_) {
-    stopWatching();
-    startWatching();
-  }
+  const bool rewatched = watcher_ != nullptr;
+  if (rewatched) rewatch();
   // A file directory that appeared is walked and one that went loses its
   // records, as an incremental change of that folder, which also works in
   // deepIdle. Only a scan can tell apart the records of a folder that stays
@@ -175,6 +173,10 @@ void IndexingService::applyDirectoryChange(const ScanDirectories& before) {
   for (const std::string& root : after.fileDirectories) {
     if (!contains(before.fileDirectories, root)) {
       changes.emplace_back(root, kDirectoryEventCreated | kDirectoryEventIsDirectory);
+    } else if (rewatched) {
+      // Events of the folders watched across the re-watch may have been
+      // lost while the watches were rebuilt: they are walked again.
+      changes.emplace_back(root, kDirectoryEventModified | kDirectoryEventIsDirectory);
     }
   }
   if (needsScan) {
@@ -394,6 +396,14 @@ void IndexingService::startWatching() {
   }
   logger_.info("Watching %ld directories for changes", static_cast<long>(watcher->watchedDirectoryCount()));
   watcher_ = std::move(watcher);
+}
+
+void IndexingService::rewatch() {
+  // The new watches are in place before the old ones go, so only what
+  // happened while they were being built can be missed.
+  std::unique_ptr<DirectoryWatcher> previous = std::move(watcher_);
+  startWatching();
+  if (previous) previous->stop();
 }
 
 void IndexingService::stopWatching() {

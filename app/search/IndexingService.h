@@ -184,9 +184,12 @@ class IndexingService {
  private:
   // Puts the persisted directory lists in use, then applyDirectoryChange.
   void directoriesChanged();
-  // directoryVersion renewed, watcher rebuilt, and the folders that came or
-  // went since `before` indexed or dropped.
+  // directoryVersion renewed, watcher rebuilt, the folders that came or went
+  // since `before` indexed or dropped, and the file directories watched
+  // across the rebuild walked again.
   void applyDirectoryChange(const ScanDirectories& before);
+  // Replaces the watcher by one over the current directories.
+  void rewatch();
 
   void enqueueWatcherIndexingRun();
   void startFullScan();

@@ -20,7 +20,10 @@ std::string encodeRequestRefusal(const std::string& why) {
   return nlohmann::json{{"refused", why}}.dump();
 }
 
-Result<FullScanSummary> decodeScanSummary(const std::string& line) {
+namespace {
+
+// The answer's object, or the error of an unreadable or refused one.
+Result<nlohmann::json> decodeAnswer(const std::string& line) {
   nlohmann::json in = nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
   if (in.is_discarded() || !in.is_object()) {
     return Error("AgentRequestError", 1, "The Pallix agent answered something unreadable: " + line.substr(0, 80));
@@ -28,6 +31,30 @@ Result<FullScanSummary> decodeScanSummary(const std::string& line) {
   if (in.contains("refused")) {
     return Error("AgentRequestError", 2, "The Pallix agent refused: " + in.value("refused", std::string()));
   }
+  return in;
+}
+
+}  // namespace
+
+std::string encodeWatchedFolders(const std::vector<std::string>& folders) {
+  return nlohmann::json{{"watchedFolders", folders}}.dump();
+}
+
+Result<std::vector<std::string>> decodeWatchedFolders(const std::string& line) {
+  PALLIX_ASSIGN_OR_RETURN(nlohmann::json in, decodeAnswer(line));
+  auto folders = in.find("watchedFolders");
+  if (folders == in.end() || !folders->is_array()) {
+    return Error("AgentRequestError", 1, "The Pallix agent answered without its folders: " + line.substr(0, 80));
+  }
+  std::vector<std::string> out;
+  for (const auto& folder : *folders) {
+    if (folder.is_string()) out.push_back(folder.get<std::string>());
+  }
+  return out;
+}
+
+Result<FullScanSummary> decodeScanSummary(const std::string& line) {
+  PALLIX_ASSIGN_OR_RETURN(nlohmann::json in, decodeAnswer(line));
   FullScanSummary summary;
   summary.appCount = in.value("apps", size_t{0});
   summary.fileCount = in.value("files", size_t{0});

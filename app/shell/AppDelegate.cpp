@@ -160,6 +160,20 @@ void AppDelegate::watchDefaultsFile() {
 }
 
 void AppDelegate::handleAgentRequest(const std::string& request, const SingleInstance::Reply& reply) {
+  if (request == kAgentFoldersRequest) {
+    if (!indexing_) {
+      reply(encodeRequestRefusal("the catalog is not open"));
+      return;
+    }
+    if (defaultsWatcher_ && defaultsWatcher_->isWatching()) {
+      defaultsWatcher_->reloadNow();
+    } else {
+      (void)defaults_.reload();
+      indexing_->reloadDirectoryLists();
+    }
+    reply(encodeWatchedFolders(indexing_->userFileDirectories()));
+    return;
+  }
   if (request != kAgentIndexRequest) {
     if (env_.extraRequestHandler && env_.extraRequestHandler(request, reply)) return;
     reply(encodeRequestRefusal("unknown request \"" + request.substr(0, 40) + "\""));

@@ -261,6 +261,36 @@ TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessApplyWithoutARestart) {
   EXPECT_FALSE(defaultsMonitor_.running());
 }
 
+// `pallix folders add` asks the agent after editing the settings: the agent
+// applies the edit at once, without waiting for the file event, and answers
+// with the folders it keeps current; the event that follows changes nothing.
+TEST_F(AppDelegateTest, AFoldersRequestAppliesTheEditAtOnceAndNamesTheFolders) {
+  launch();
+  env_.runUntilIdle();
+  fs::create_directories(home_ / "Projects");
+  std::ofstream(home_ / "Projects" / "plan.md") << "p";
+  const DataDirectories dirs = DataDirectories::forHome(home_.string());
+  UserDefaults otherProcess(dirs.defaultsPath());
+  ASSERT_TRUE(IndexingService::editFileDirectories(otherProcess, dirs, (home_ / "Projects").string(), true).ok());
+
+  std::vector<std::string> replies;
+  instance_.requestHandler(kAgentFoldersRequest, [&replies](const std::string& line) { replies.push_back(line); });
+  env_.runUntilIdle();
+  ASSERT_EQ(replies.size(), 1u);
+  auto folders = decodeWatchedFolders(replies[0]);
+  ASSERT_TRUE(folders.ok()) << folders.error().description();
+  EXPECT_NE(std::find(folders.value().begin(), folders.value().end(), (home_ / "Projects").string()),
+            folders.value().end());
+  const UUID version = delegate_->indexingService()->directoryVersion();
+  defaultsMonitor_.fileChanged();
+  env_.advanceBy(AppDelegate::kDefaultsReloadDelay + IndexingService::kDirectoryChangeDebounceInterval);
+  env_.runUntilIdle();
+  EXPECT_EQ(delegate_->indexingService()->directoryVersion(), version);
+  CatalogStore catalog(*delegate_->store());
+  EXPECT_TRUE(catalog.fetchByPath((home_ / "Projects" / "plan.md").string()).value().has_value());
+  EXPECT_TRUE(testing::failsWith(decodeWatchedFolders(encodeRequestRefusal("busy")), "refused: busy"));
+}
+
 TEST_F(AppDelegateTest, PrivacyResetReportsMissingToolAndFailedServices) {
   AppDelegate& app = launch();
   auto missing = app.resetAllPrivacyPermissions();

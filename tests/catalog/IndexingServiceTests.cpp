@@ -303,6 +303,29 @@ TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
   EXPECT_EQ(item(projects + "/sub/kept.txt")->id, keptId);
 }
 
+// While the watches are rebuilt for a folder edit, the events of the folders
+// already watched can be lost (none is delivered here): those folders are
+// walked again, so what was created meanwhile is catalogued all the same.
+TEST_F(IndexingServiceTest, FilesCreatedWhileTheWatchesAreRebuiltAreCatalogued) {
+  fullScan();
+  service().startWatching();
+  std::string projects = scratch_.dir("Projects");
+  scratch_.file("Documents/created during the edit.txt");
+  scratch_.file("Documents/deeper/and below.txt");
+  ASSERT_TRUE(service().addFileDirectory(projects).ok());
+  EXPECT_EQ(watchers_.made, 2);
+  EXPECT_TRUE(watchers_.last->running());
+  env_.advanceBy(seconds(2));
+  EXPECT_TRUE(item(documents_ + "/created during the edit.txt"));
+  EXPECT_TRUE(item(documents_ + "/deeper/and below.txt"));
+  // An edit while nothing is watched has no events to lose.
+  service().stopWatching();
+  scratch_.file("Documents/while unwatched.txt");
+  ASSERT_TRUE(service().removeFileDirectory(projects).ok());
+  env_.advanceBy(seconds(2));
+  EXPECT_FALSE(item(documents_ + "/while unwatched.txt"));
+}
+
 TEST_F(IndexingServiceTest, IconCacheIsBoundedAndClearedOnAppearanceOrDeepIdle) {
   std::vector<IndexedItem> items;
   for (int i = 0; i < 330; ++i) {

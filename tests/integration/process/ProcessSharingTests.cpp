@@ -187,6 +187,59 @@ TEST_F(ProcessSharingTest, DaemonAppliesSettingsFromOtherCommandsAndScansOnReque
   for (const std::string& file : {dirs_.storePath(), dirs_.defaultsPath()}) EXPECT_EQ(modeOf(file), 0600u) << file;
 }
 
+// Files keep appearing in Documents while another process adds a folder:
+// those created while the agent rebuilt its watches are catalogued too,
+// without `pallix index`, and `folders add` says that the agent takes it up.
+TEST_F(ProcessSharingTest, FilesCreatedWhileAnotherProcessAddsAFolderAreCatalogued) {
+  auto daemon = start({"daemon"});
+  ASSERT_TRUE(testing::pollUntil([&] { return catalogPaths() == expected_; }, std::chrono::seconds(60),
+                                 std::chrono::milliseconds(25)))
+      << daemon->errorOutput();
+  auto watchings = [&] {
+    const std::string log = daemon->errorOutput();
+    size_t count = 0;
+    for (size_t at = log.find("Watching "); at != std::string::npos; at = log.find("Watching ", at + 1)) ++count;
+    return count;
+  };
+  const size_t watchingsBefore = watchings();
+  ASSERT_GT(watchingsBefore, 0u) << daemon->errorOutput();
+  tmp_.mkdir("home/Projects");
+  std::string plan = tmp_.write("home/Projects/plan.md", "p");
+  expected_.insert(plan);
+  auto adding = start({"folders", "add", tmp_ / "home/Projects"});
+  int created = 0;
+  auto createOne = [&] {
+    const std::string name = "burst" + std::to_string(created++) + ".txt";
+    expected_.insert(tmp_.write("home/Documents/" + std::string(created % 2 ? "folder1/" : "") + name, "b"));
+  };
+  // Until the agent has rebuilt its watches, and a little beyond.
+  EXPECT_TRUE(testing::pollUntil(
+      [&] {
+        createOne();
+        return watchings() > watchingsBefore;
+      },
+      std::chrono::seconds(30), std::chrono::milliseconds(1)))
+      << daemon->errorOutput();
+  for (int i = 0; i < 20; ++i) createOne();
+  ProcessResult added = adding->finish();
+  EXPECT_EQ(added.exitCode, 0) << added.err;
+  EXPECT_NE(added.out.find("The running Pallix agent is cataloguing it now"), std::string::npos) << added.out;
+
+  EXPECT_TRUE(testing::pollUntil([&] { return catalogPaths() == expected_; }, std::chrono::seconds(30),
+                                 std::chrono::milliseconds(50)))
+      << created << " files created; agent log:\n"
+      << daemon->errorOutput();
+  EXPECT_EQ(run({"files", "burst0.txt"}).exitCode, 0);
+  EXPECT_EQ(run({"files", "plan.md"}).exitCode, 0);
+
+  // Without an agent the command says how to update the catalog.
+  daemon->signal(SIGTERM);
+  EXPECT_EQ(daemon->finish().exitCode, 0);
+  ProcessResult removed = run({"folders", "remove", tmp_ / "home/Projects"});
+  EXPECT_EQ(removed.exitCode, 0) << removed.err;
+  EXPECT_NE(removed.out.find("Run 'pallix index'"), std::string::npos) << removed.out;
+}
+
 // --quiet keeps errors only, whatever PALLIX_LOG says; PALLIX_LOG alone sets the level.
 TEST_F(ProcessSharingTest, QuietOrPallixLogSilencesTheDaemonsMilestones) {
   const std::pair<std::vector<std::string>, testing::Environment> cases[] = {

@@ -2,9 +2,11 @@
 // semantic file index. The composition lives in app/semantic/SemanticServices;
 // this file parses arguments and formats answers.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -14,8 +16,10 @@
 
 #include "SimilaritySearchKit/Console.h"
 #include "app/platform/DataDirectories.h"
+#include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/semantic/FileChunking.h"
 #include "app/semantic/SemanticServices.h"
+#include "app/shell/AgentRequests.h"
 #include "cli/Command.h"
 #include "cli/StopSignal.h"
 #include "core/Strings.h"
@@ -34,7 +38,9 @@ constexpr const char* kUsage =
     "         completed indexing pass.\n"
     "index    one full pass over the semantic folders (FilesPreferences.indexedFolders, else\n"
     "         the catalog's file folders; --folder replaces them), with progress and a summary.\n"
-    "         --watch keeps polling for changes (every 300 s) until Ctrl-C.\n"
+    "         --watch keeps polling for changes (every 300 s) until Ctrl-C. While the agent\n"
+    "         ('pallix daemon') indexes by meaning, it keeps the index: index asks it to run the\n"
+    "         pass (after its own) and shows the progress.\n"
     "chunks   how FILE would be cut into chunks (no model needed).\n"
     "search   the chunks nearest in meaning to QUERY (default 10).\n"
     "rebuild  deletes the file index and indexes the semantic folders again.\n\n"
@@ -244,11 +250,110 @@ std::string summaryLine(const FileChunkIndexer::PassSummary& s) {
       static_cast<long long>(s.chunksAdded), s.elapsedSeconds, rate);
 }
 
+// How a pass ended, as an exit status, with what to do about it on stderr.
+int passExitStatus(const FileChunkIndexer::PassSummary& summary) {
+  using Outcome = FileChunkIndexer::PassSummary::Outcome;
+  if (summary.outcome == Outcome::failed) {
+    if (!summary.detail.empty()) printError("indexing failed: " + summary.detail);
+    return kExitFailure;
+  }
+  if (summary.outcome == Outcome::interrupted) {
+    printError(
+        "indexing stopped before the end (the machine was too hot or short of memory, or the pass stalled); "
+        "the chunks indexed so far are saved",
+        "Run 'pallix semantic index' again later; it continues where it stopped.");
+    return kExitFailure;
+  }
+  if (summary.outcome == Outcome::deferred) {
+    printError("indexing was deferred: " + summary.detail, "Check 'pallix semantic status' and try again.");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+// While the agent waits for its own pass to end before running the one asked for.
+constexpr std::chrono::minutes kAgentPassWaitLimit{10};
+
+// The running agent keeps the semantic index (it holds the writer lock):
+// it runs the pass, and this command shows its progress until the pass is
+// done. nullopt when no agent answers (another command holds the lock).
+std::optional<int> runPassInTheAgent(const Session& session, bool ownFolders, bool watch, bool rebuild) {
+  const std::string socket = session.dirs.socketPath();
+  if (ownFolders || watch || rebuild) {
+    // Any answer, a refusal included, means that an agent runs.
+    if (!LockFileSingleInstance::request(socket, std::string(kAgentSemanticPassRequestPrefix) + "0").ok()) {
+      return std::nullopt;
+    }
+    printError("the running Pallix agent keeps the semantic index and indexes its own folders",
+               "Run 'pallix semantic index' without --folder, --watch or rebuild to have it run a pass now, or stop "
+               "the agent first.");
+    return kExitFailure;
+  }
+  auto asked = LockFileSingleInstance::request(socket, kAgentSemanticIndexRequest);
+  if (!asked.ok()) return std::nullopt;
+  auto report = decodeSemanticPassReport(asked.value());
+  if (!report.ok()) {
+    printError("the running Pallix agent keeps the semantic index: " + report.error().description(),
+               "Turn FilesPreferences.semanticSearchEnabled on to have it index, or stop it to index from here.");
+    return kExitFailure;
+  }
+  std::cerr << "pallix: the running Pallix agent keeps the semantic index; it runs the pass. Ctrl-C stops waiting, "
+               "not the pass.\n";
+  const uint64_t id = report.value().pass.id;
+  // The signal's thread only sets the flag; this thread polls the agent.
+  auto interrupted = std::make_shared<std::atomic<bool>>(false);
+  (void)installStopSignalHandler([interrupted] { interrupted->store(true); });
+  const auto waitEnds = std::chrono::steady_clock::now() + kAgentPassWaitLimit;
+  using State = SemanticLifecycle::RequestedFilePass::State;
+  bool saidWaiting = false;
+  while (!interrupted->load()) {
+    const SemanticPassReport& now = report.value();
+    if (now.pass.state == State::done) {
+      clearProgress();
+      std::cout << summaryLine(now.pass.summary) << "\n";
+      return passExitStatus(now.pass.summary);
+    }
+    if (now.pass.state == State::queued) {
+      if (!saidWaiting) {
+        clearProgress();
+        std::cerr << "pallix: waiting for the agent's own pass to end (at most "
+                  << std::chrono::duration_cast<std::chrono::minutes>(kAgentPassWaitLimit).count() << " minutes)...\n";
+        saidWaiting = true;
+      }
+      if (std::chrono::steady_clock::now() > waitEnds) {
+        printError(
+            "the agent's own pass is still running after " + std::to_string(kAgentPassWaitLimit.count()) + " minutes",
+            "The pass asked for runs after it; 'pallix semantic status' shows the index.");
+        return kExitFailure;
+      }
+      printProgress(stringPrintf("the agent's pass: %lld/%lld files", static_cast<long long>(now.indexedFiles),
+                                 static_cast<long long>(now.totalFiles)));
+    } else {
+      printProgress(stringPrintf("%lld/%lld files (in the agent)", static_cast<long long>(now.indexedFiles),
+                                 static_cast<long long>(now.totalFiles)));
+    }
+    ::poll(nullptr, 0, 200);
+    auto answer = LockFileSingleInstance::request(socket, kAgentSemanticPassRequestPrefix + std::to_string(id));
+    if (answer.ok()) report = decodeSemanticPassReport(answer.value());
+    if (!answer.ok() || !report.ok()) {
+      clearProgress();
+      printError("the Pallix agent stopped answering about the pass: " +
+                     (answer.ok() ? report.error() : answer.error()).description(),
+                 "What it indexed is saved; run 'pallix semantic index' again.");
+      return kExitUnavailable;
+    }
+  }
+  clearProgress();
+  std::cerr << "pallix: stopped waiting; the agent finishes the pass.\n";
+  return kExitInterrupted;
+}
+
 int runIndex(Session& session, std::vector<std::string> folders, bool watch, bool rebuild) {
   auto& services = *session.services;
   if (!services.modelFactory().isInstalled()) return modelMissing(services.modelFactory());
   auto lock = SemanticWriterLock::acquire(services.storeDirectory());
   if (!lock.ok()) {
+    if (auto status = runPassInTheAgent(session, !folders.empty(), watch, rebuild)) return *status;
     printError(lock.error().description());
     return kExitFailure;
   }
@@ -313,16 +418,8 @@ int runIndex(Session& session, std::vector<std::string> folders, bool watch, boo
     return kExitInterrupted;
   }
   if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::failed) return kExitFailure;
-  if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::interrupted) {
-    printError(
-        "indexing stopped before the end (the machine was too hot or short of memory, or the pass stalled); "
-        "the chunks indexed so far are saved",
-        "Run 'pallix semantic index' again later; it continues where it stopped.");
-    return kExitFailure;
-  }
-  if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::deferred) {
-    printError("indexing was deferred: " + summary->detail, "Check 'pallix semantic status' and try again.");
-    return kExitFailure;
+  if (summary) {
+    if (int status = passExitStatus(*summary); status != kExitOk) return status;
   }
   return saved.ok() ? kExitOk : kExitFailure;
 }

@@ -1,5 +1,8 @@
 #include "app/shell/AgentRequests.h"
 
+#include <optional>
+#include <utility>
+
 namespace pallix {
 
 std::string encodeScanSummary(const FullScanSummary& summary) {
@@ -51,6 +54,79 @@ Result<std::vector<std::string>> decodeWatchedFolders(const std::string& line) {
     if (folder.is_string()) out.push_back(folder.get<std::string>());
   }
   return out;
+}
+
+namespace {
+
+using PassState = SemanticLifecycle::RequestedFilePass::State;
+using PassOutcome = FileChunkIndexer::PassSummary::Outcome;
+
+constexpr std::pair<PassState, const char*> kPassStates[] = {
+    {PassState::queued, "queued"}, {PassState::running, "running"}, {PassState::done, "done"}};
+constexpr std::pair<PassOutcome, const char*> kPassOutcomes[] = {
+    {PassOutcome::completed, "completed"}, {PassOutcome::unchanged, "unchanged"},
+    {PassOutcome::deferred, "deferred"},   {PassOutcome::interrupted, "interrupted"},
+    {PassOutcome::noFolders, "noFolders"}, {PassOutcome::failed, "failed"}};
+
+template <typename E, size_t N>
+const char* nameOf(E value, const std::pair<E, const char*> (&names)[N]) {
+  for (const auto& [v, name] : names) {
+    if (v == value) return name;
+  }
+  return names[0].second;
+}
+template <typename E, size_t N>
+std::optional<E> valueNamed(const std::string& name, const std::pair<E, const char*> (&names)[N]) {
+  for (const auto& [v, n] : names) {
+    if (name == n) return v;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string encodeSemanticPassReport(const SemanticPassReport& report) {
+  const FileChunkIndexer::PassSummary& s = report.pass.summary;
+  nlohmann::json out = {{"pass", report.pass.id},
+                        {"state", nameOf(report.pass.state, kPassStates)},
+                        {"totalFiles", report.totalFiles},
+                        {"indexedFiles", report.indexedFiles}};
+  if (report.pass.state == PassState::done) {
+    out["summary"] = {{"outcome", nameOf(s.outcome, kPassOutcomes)},
+                      {"totalFiles", s.totalFiles},
+                      {"indexedFiles", s.indexedFiles},
+                      {"unchangedFiles", s.unchangedFiles},
+                      {"failedFiles", s.failedFiles},
+                      {"chunksAdded", s.chunksAdded},
+                      {"elapsedSeconds", s.elapsedSeconds},
+                      {"detail", s.detail}};
+  }
+  return out.dump();
+}
+
+Result<SemanticPassReport> decodeSemanticPassReport(const std::string& line) {
+  PALLIX_ASSIGN_OR_RETURN(nlohmann::json in, decodeAnswer(line));
+  auto state = valueNamed(in.value("state", std::string()), kPassStates);
+  if (!in.contains("pass") || !state) {
+    return Error("AgentRequestError", 1, "The Pallix agent answered without a pass: " + line.substr(0, 80));
+  }
+  SemanticPassReport report;
+  report.pass.id = in.value("pass", uint64_t{0});
+  report.pass.state = *state;
+  report.totalFiles = in.value("totalFiles", int64_t{0});
+  report.indexedFiles = in.value("indexedFiles", int64_t{0});
+  if (auto summary = in.find("summary"); summary != in.end() && summary->is_object()) {
+    FileChunkIndexer::PassSummary& s = report.pass.summary;
+    s.outcome = valueNamed(summary->value("outcome", std::string()), kPassOutcomes).value_or(PassOutcome::failed);
+    s.totalFiles = summary->value("totalFiles", int64_t{0});
+    s.indexedFiles = summary->value("indexedFiles", int64_t{0});
+    s.unchangedFiles = summary->value("unchangedFiles", int64_t{0});
+    s.failedFiles = summary->value("failedFiles", int64_t{0});
+    s.chunksAdded = summary->value("chunksAdded", int64_t{0});
+    s.elapsedSeconds = summary->value("elapsedSeconds", 0.0);
+    s.detail = summary->value("detail", std::string());
+  }
+  return report;
 }
 
 Result<FullScanSummary> decodeScanSummary(const std::string& line) {

@@ -5,6 +5,10 @@
 // asks this instead of writing the catalog beside the agent.
 // "folders": apply the settings file now (a command just edited the catalog
 // folders) and answer with the file folders the catalog then keeps current.
+// "semantic index": run a full pass of the semantic file index (after the
+// pass in progress) and answer at once with the requested pass; "semantic
+// pass ID" answers with that pass as it stands, which a command asks every
+// moment to show its progress until it is done.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -12,12 +16,23 @@
 #include <vector>
 
 #include "app/search/IndexingService.h"
+#include "app/shell/SemanticLifecycle.h"
 #include "core/Error.h"
 
 namespace pallix {
 
 inline constexpr const char* kAgentIndexRequest = "index";
 inline constexpr const char* kAgentFoldersRequest = "folders";
+inline constexpr const char* kAgentSemanticIndexRequest = "semantic index";
+inline constexpr const char* kAgentSemanticPassRequestPrefix = "semantic pass ";
+
+// A requested pass as the agent reports it, with the indexer's progress
+// while it runs.
+struct SemanticPassReport {
+  SemanticLifecycle::RequestedFilePass pass;
+  int64_t totalFiles = 0;
+  int64_t indexedFiles = 0;
+};
 
 std::string encodeScanSummary(const FullScanSummary& summary);
 // The summary of an "index" answer; fails on a line that is not one (or that
@@ -26,6 +41,8 @@ Result<FullScanSummary> decodeScanSummary(const std::string& line);
 std::string encodeWatchedFolders(const std::vector<std::string>& folders);
 // The folders of a "folders" answer; fails on a line that is not one.
 Result<std::vector<std::string>> decodeWatchedFolders(const std::string& line);
+std::string encodeSemanticPassReport(const SemanticPassReport& report);
+Result<SemanticPassReport> decodeSemanticPassReport(const std::string& line);
 // The answer to a request the agent cannot serve.
 std::string encodeRequestRefusal(const std::string& why);
 

@@ -1,6 +1,8 @@
 #include "app/shell/AppDelegate.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/search/CatalogSchema.h"
 #include "app/shell/AgentRequests.h"
@@ -172,6 +174,35 @@ void AppDelegate::handleAgentRequest(const std::string& request, const SingleIns
       indexing_->reloadDirectoryLists();
     }
     reply(encodeWatchedFolders(indexing_->userFileDirectories()));
+    return;
+  }
+  if (request == kAgentSemanticIndexRequest || request.rfind(kAgentSemanticPassRequestPrefix, 0) == 0) {
+    if (!semantic_) {
+      reply(encodeRequestRefusal("the agent does not index files by meaning"));
+      return;
+    }
+    uint64_t id = 0;
+    if (request == kAgentSemanticIndexRequest) {
+      auto requested = semantic_->requestFilePass();
+      if (!requested.ok()) {
+        reply(encodeRequestRefusal(requested.error().description()));
+        return;
+      }
+      id = requested.value();
+    } else {
+      id = std::strtoull(request.c_str() + std::strlen(kAgentSemanticPassRequestPrefix), nullptr, 10);
+    }
+    auto pass = semantic_->requestedFilePass(id);
+    if (!pass) {
+      reply(encodeRequestRefusal("no pass " + std::to_string(id) + " was requested"));
+      return;
+    }
+    SemanticPassReport report{*pass};
+    if (SemanticServices* services = semantic_->services()) {
+      report.totalFiles = services->fileIndexingProgress().totalFiles();
+      report.indexedFiles = services->fileIndexingProgress().indexedFiles();
+    }
+    reply(encodeSemanticPassReport(report));
     return;
   }
   if (request != kAgentIndexRequest) {

@@ -3,7 +3,7 @@
 // It creates the preference objects over the user defaults, opens the
 // persistent store (with one automatic recovery) as the catalog's only
 // writer, makes sure only one instance runs and answers other commands'
-// requests ("index", "folders"), creates the catalog's IndexingService, wires the
+// requests (AgentRequests.h), creates the catalog's IndexingService, wires the
 // services to the panel lifecycle coordinator (the application work-mode
 // policy), starts the deferred background work (initial catalog scan,
 // directory watching), applies settings that other processes write to the

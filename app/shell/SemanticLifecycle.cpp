@@ -32,6 +32,7 @@ SemanticLifecycle::SemanticLifecycle(Dependencies deps) : deps_(std::move(deps))
 
 SemanticLifecycle::~SemanticLifecycle() {
   catchUpTimer_.cancel();
+  writerLockRetry_.cancel();
   observations_.clear();
   teardownMessageEmbedding();
   teardownFileEmbedding();
@@ -86,7 +87,8 @@ SemanticServices* SemanticLifecycle::ensureServices(const char* side) {
   // `pallix messages index` runs, it keeps the indexes to itself.
   auto lock = SemanticWriterLock::acquire(services->storeDirectory());
   if (!lock.ok()) {
-    logger().error("Pallix.AppDelegate: %s skipped - %s", side, lock.error().description().c_str());
+    logger().error("Pallix.AppDelegate: %s waits - %s", side, lock.error().description().c_str());
+    scheduleWriterLockRetry();
     return nullptr;
   }
   writerLock_ = std::move(lock).value();
@@ -98,6 +100,15 @@ SemanticServices* SemanticLifecycle::ensureServices(const char* side) {
     }
   })));
   return services_.get();
+}
+
+void SemanticLifecycle::scheduleWriterLockRetry() {
+  if (writerLockRetry_.valid() && !writerLockRetry_.isCancelled()) return;
+  writerLockRetry_ = deps_.mainRunner->postDelayed(kWriterLockRetryInterval, weak_.wrap([this] {
+    writerLockRetry_ = {};
+    setupFileEmbedding();
+    setupMessageEmbedding();
+  }));
 }
 
 void SemanticLifecycle::releaseServicesIfUnused() {
@@ -325,8 +336,69 @@ void SemanticLifecycle::handleModelChange() {
   services_->messageStore()->resetForModelChange();
 }
 
+Result<uint64_t> SemanticLifecycle::requestFilePass() {
+  if (!fileActive_) {
+    return Error("SemanticLifecycleError", 1,
+                 "the agent does not index files by meaning (FilesPreferences.semanticSearchEnabled is off, no "
+                 "folder is set, or no embedding model is installed)");
+  }
+  if (requestedPass_ && requestedPass_->state != RequestedFilePass::State::done) return requestedPass_->id;
+  requestedPass_ = RequestedFilePass{nextRequestedPassId_++};
+  startRequestedFilePassWhenFree();
+  return requestedPass_->id;
+}
+
+std::optional<SemanticLifecycle::RequestedFilePass> SemanticLifecycle::requestedFilePass(uint64_t id) const {
+  if (!requestedPass_ || requestedPass_->id != id) return std::nullopt;
+  return requestedPass_;
+}
+
+void SemanticLifecycle::startRequestedFilePassWhenFree() {
+  if (!requestedPass_ || requestedPass_->state != RequestedFilePass::State::queued) return;
+  const uint64_t id = requestedPass_->id;
+  if (!fileActive_) {
+    FileChunkIndexer::PassSummary off;
+    off.outcome = FileChunkIndexer::PassSummary::Outcome::failed;
+    off.detail = "semantic file search was turned off";
+    return finishRequestedFilePass(id, off);
+  }
+  if (services_->fileIndexingProgress().isIndexing()) {
+    deps_.mainRunner->postDelayed(kRequestedPassCheckInterval,
+                                  weak_.wrap([this] { startRequestedFilePassWhenFree(); }));
+    return;
+  }
+  requestedPass_->state = RequestedFilePass::State::running;
+  // A pass someone waits for runs now, as `pallix semantic index` would.
+  FileChunkIndexer& indexer = *services_->fileIndexer();
+  indexer.setWorkMode(WorkMode::idle);
+  auto main = deps_.mainRunner;
+  indexer.runFullPass(
+      activeFolders_,
+      Completion<FileChunkIndexer::PassSummary>(
+          main, weak_.wrap([this, id, main](FileChunkIndexer::PassSummary summary) {
+            if (!fileActive_) return finishRequestedFilePass(id, summary);
+            if (deps_.lifecycle) {
+              services_->fileIndexer()->setWorkMode(deps_.lifecycle->workMode());
+            }
+            services_->fileStore()->save(Completion<Status>(main, weak_.wrap([this, id, summary](Status saved) mutable {
+              if (!saved.ok()) {
+                summary.outcome = FileChunkIndexer::PassSummary::Outcome::failed;
+                summary.detail = "saving the index failed: " + saved.error().description();
+              }
+              finishRequestedFilePass(id, summary);
+            })));
+          })));
+}
+
+void SemanticLifecycle::finishRequestedFilePass(uint64_t id, FileChunkIndexer::PassSummary summary) {
+  if (!requestedPass_ || requestedPass_->id != id) return;
+  requestedPass_->state = RequestedFilePass::State::done;
+  requestedPass_->summary = std::move(summary);
+}
+
 void SemanticLifecycle::terminate() {
   catchUpTimer_.cancel();
+  writerLockRetry_.cancel();
   for (auto* id : {&workModeHandlerID_, &activationHandlerID_}) {
     if (*id && deps_.lifecycle) deps_.lifecycle->unregister(**id);
     id->reset();

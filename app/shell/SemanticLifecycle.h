@@ -8,7 +8,10 @@
 // the Messages database becoming readable, runs the hourly catch-up, resets
 // the indexes when the embedding model changes, and saves them at
 // termination. Both sides share one SemanticServices (both stores), held
-// with the semantic writer lock while either side uses it.
+// with the semantic writer lock while either side uses it; while a command
+// holds the lock, setting up is tried again every 30 s. A command that finds
+// the lock held by the agent asks it for a full file pass (requestFilePass),
+// which runs once the pass in progress has ended.
 //
 // Threading: the main runner; the services it owns run on their own
 // executors and answer on the main runner. Owned by AppDelegate.
@@ -36,6 +39,19 @@ namespace pallix {
 class SemanticLifecycle {
  public:
   static constexpr Duration kSemanticCatchUpInterval = std::chrono::seconds(3600);
+  // While `pallix semantic index` or `pallix messages index` holds the
+  // semantic writer lock, setting up is tried again this often.
+  static constexpr Duration kWriterLockRetryInterval = std::chrono::seconds(30);
+  // How often a requested pass checks whether the pass in progress ended.
+  static constexpr Duration kRequestedPassCheckInterval = std::chrono::seconds(1);
+
+  // A full file pass a command asked the agent for.
+  struct RequestedFilePass {
+    enum class State { queued, running, done };
+    uint64_t id = 0;
+    State state = State::queued;
+    FileChunkIndexer::PassSummary summary;  // once done
+  };
 
   struct Dependencies {
     DataDirectories dirs;
@@ -74,6 +90,13 @@ class SemanticLifecycle {
   // Saves the stores and stops the indexers.
   void terminate();
 
+  // A full pass over the file side's folders, whatever the work mode, once
+  // the pass in progress (if any) has ended, then a save. A request while
+  // one waits or runs joins it. Fails when the file side is not running.
+  Result<uint64_t> requestFilePass();
+  // The requested pass `id`; nullopt unless it is the latest request.
+  std::optional<RequestedFilePass> requestedFilePass(uint64_t id) const;
+
   // Null while neither side runs.
   SemanticServices* services() { return services_.get(); }
   bool isFileEmbeddingActive() const { return fileActive_; }
@@ -93,6 +116,9 @@ class SemanticLifecycle {
   void scheduleNextCatchUp();
   void handleModelChange();
   std::vector<std::string> folders() const;
+  void scheduleWriterLockRetry();
+  void startRequestedFilePassWhenFree();
+  void finishRequestedFilePass(uint64_t id, FileChunkIndexer::PassSummary summary);
 
   Dependencies deps_;
   std::unique_ptr<SemanticWriterLock> writerLock_;
@@ -112,6 +138,9 @@ class SemanticLifecycle {
   std::optional<UUID> workModeHandlerID_;
   std::optional<UUID> activationHandlerID_;
   TaskHandle catchUpTimer_;
+  TaskHandle writerLockRetry_;
+  std::optional<RequestedFilePass> requestedPass_;
+  uint64_t nextRequestedPassId_ = 1;
   bool catchUpRunning_ = false;
   bool started_ = false;
   std::vector<ScopedObservation> observations_;

@@ -372,6 +372,49 @@ TEST_F(AppDelegateTest, SemanticFileSearchStartsWithThePreferenceAndAModelAndSto
   }
 }
 
+// A command holding the semantic index when the agent starts delays the
+// agent's indexing until it is done, not for the agent's life; once the agent
+// holds the index, a command asks it for a pass instead.
+TEST_F(AppDelegateTest, TheAgentTakesTheSemanticIndexUpWhenACommandReleasesItAndRunsPassesAskedFor) {
+  auto ask = [this](const std::string& request) {
+    std::vector<std::string> replies;
+    instance_.requestHandler(request, [&replies](const std::string& line) { replies.push_back(line); });
+    env_.runUntilIdle();
+    return replies.size() == 1 ? replies[0] : std::string("no single reply");
+  };
+  auto command = SemanticWriterLock::acquire(DataDirectories::forHome(home_.string()).data);
+  ASSERT_TRUE(command.ok()) << command.error().description();
+  std::unique_ptr<SemanticWriterLock> held = std::move(command).value();
+  launch(semanticEnvironment(true));
+  env_.runUntilIdle();
+  EXPECT_TRUE(testing::failsWith(decodeSemanticPassReport(ask(kAgentSemanticIndexRequest)), "by meaning"));
+  ASSERT_TRUE(delegate_->filesPreferences().setIndexedFolders({(home_ / "Documents").string()}).ok());
+  ASSERT_TRUE(delegate_->filesPreferences().setSemanticSearchEnabled(true).ok());
+  env_.runUntilIdle();
+  EXPECT_EQ(delegate_->semanticServices(), nullptr) << "the command holds the index";
+  env_.advanceBy(SemanticLifecycle::kWriterLockRetryInterval);
+  EXPECT_EQ(delegate_->semanticServices(), nullptr) << "still";
+
+  held.reset();
+  env_.advanceBy(SemanticLifecycle::kWriterLockRetryInterval);
+  ASSERT_NE(delegate_->semanticServices(), nullptr);
+  EXPECT_FALSE(SemanticWriterLock::acquire(DataDirectories::forHome(home_.string()).data).ok());
+
+  auto requested = decodeSemanticPassReport(ask(kAgentSemanticIndexRequest));
+  ASSERT_TRUE(requested.ok()) << requested.error().description();
+  const uint64_t id = requested.value().pass.id;
+  EXPECT_GT(id, 0u);
+  // A second request while the first waits or runs joins it.
+  auto again = decodeSemanticPassReport(ask(kAgentSemanticIndexRequest));
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(again.value().pass.id, id);
+  auto asked = decodeSemanticPassReport(ask(kAgentSemanticPassRequestPrefix + std::to_string(id)));
+  ASSERT_TRUE(asked.ok()) << asked.error().description();
+  EXPECT_EQ(asked.value().pass.id, id);
+  EXPECT_TRUE(testing::failsWith(decodeSemanticPassReport(ask(std::string(kAgentSemanticPassRequestPrefix) + "99")),
+                                 "no pass 99"));
+}
+
 TEST_F(AppDelegateTest, MessageIndexingStartsWhenTheMessagesDatabaseBecomesReadable) {
   launch(semanticEnvironment(true));
   ASSERT_TRUE(delegate_->messagesPreferences().setSemanticSearchEnabled(true).ok());

@@ -81,6 +81,36 @@ TEST_F(SemanticIntegrationTest, CommandsThatNeedAModelSayHowToInstallOne) {
   EXPECT_EQ(run({"semantic", "frobnicate"}).exitCode, 2);
 }
 
+// The agent keeps the semantic index while it runs: `semantic index` has it
+// run the pass (after its own) and reports it, instead of failing on the lock.
+TEST_F(SemanticIntegrationTest, IndexWhileTheAgentRunsHasTheAgentRunThePass) {
+  installTinyModel();
+  for (int i = 0; i < 3; ++i) writeText("note" + std::to_string(i) + ".txt", 4, i);
+  ASSERT_EQ(run({"defaults", "write", "FilesPreferences.semanticSearchEnabled", "true"}).exitCode, 0);
+  ASSERT_EQ(run({"defaults", "write", "FilesPreferences.indexedFolders", docs}).exitCode, 0);
+  testing::BackgroundProcess agent(
+      {PALLIX_BINARY, "daemon"},
+      testing::Environment{{"PALLIX_HOME", home.path()}, {"TMPDIR", home / "tmp"}, {"PALLIX_LOG", "info"}},
+      testing::ProcessOptions{.cleanEnvironment = true});
+  // The agent holds the index once it indexes.
+  ASSERT_TRUE(agent.waitForOutput("setupFileEmbedding started", std::chrono::seconds(30))) << agent.errorOutput();
+
+  auto indexed = start({"semantic", "index"})->finish(std::chrono::seconds(60));
+  EXPECT_EQ(indexed.exitCode, 0) << indexed.err << agent.errorOutput();
+  EXPECT_NE(indexed.err.find("the running Pallix agent keeps the semantic index; it runs the pass"), std::string::npos)
+      << indexed.err;
+  EXPECT_NE(indexed.out.find("3 files:"), std::string::npos) << indexed.out;
+  // The agent's index holds the notes.
+  auto found = run({"semantic", "search", "garden budget"});
+  EXPECT_EQ(found.exitCode, 0) << found.err;
+  // Another folder is the agent's to choose: the command says so.
+  auto elsewhere = run({"semantic", "index", "--folder", home / "tmp"});
+  EXPECT_EQ(elsewhere.exitCode, 1);
+  EXPECT_NE(elsewhere.err.find("indexes its own folders"), std::string::npos) << elsewhere.err;
+  agent.signal(SIGTERM);
+  EXPECT_EQ(agent.finish().exitCode, 0);
+}
+
 TEST_F(SemanticIntegrationTest, KillDuringASaveLeavesThePreviousIndexLoadable) {
   installTinyModel();
   writeText("first.txt", 200, 1);

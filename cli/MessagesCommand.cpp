@@ -16,7 +16,9 @@
 #include "app/platform/DataDirectories.h"
 #include "app/platform/VCard.h"
 #include "app/platform/linux/InotifyFileChangeMonitor.h"
+#include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/semantic/SemanticServices.h"
+#include "app/shell/AgentRequests.h"
 #include "app/shell/DefaultsFileWatcher.h"
 #include "app/shell/IntelligencePreferences.h"
 #include "app/shell/MessagesPreferences.h"
@@ -303,6 +305,14 @@ int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefault
   if (!services.modelFactory().isInstalled()) return modelMissing(services.modelFactory());
   auto lock = SemanticWriterLock::acquire(services.storeDirectory());
   if (!lock.ok()) {
+    // Any answer, a refusal included, means that the agent holds the index.
+    if (LockFileSingleInstance::request(dirs.socketPath(), std::string(kAgentSemanticPassRequestPrefix) + "0").ok()) {
+      printError(
+          "the running Pallix agent keeps the semantic indexes; it indexes conversations itself while "
+          "MessagesPreferences.semanticSearchEnabled is on",
+          "'pallix messages status' shows the index; stop the agent to index from here.");
+      return kExitFailure;
+    }
     printError(lock.error().description());
     return kExitFailure;
   }

@@ -131,6 +131,9 @@ TEST_F(MessagesSemanticCliTest, WatchRunsUntilInterruptedAndKeepsWhatItIndexed) 
   BackgroundProcess watch({PALLIX_BINARY, "messages", "index", "--watch"},
                           {{"PALLIX_HOME", home.path()}, {"TMPDIR", home / "tmp"}}, {.cleanEnvironment = true});
   EXPECT_TRUE(watch.waitForOutput("full pass: ", std::chrono::seconds(90)));
+  // A setting another command writes reaches the running watch within a second.
+  ASSERT_EQ(pallix({"defaults", "write", "MessagesPreferences.indexingIntensity", "maximum"}).exitCode, 0);
+  EXPECT_TRUE(watch.waitForOutput("indexing intensity is now maximum", std::chrono::seconds(1))) << watch.errorOutput();
   watch.signal(SIGINT);
   EXPECT_EQ(watch.waitForExit(std::chrono::seconds(20)), 130) << "pallix messages index --watch did not stop on SIGINT";
   EXPECT_NE(watch.output().find("The message index holds "), std::string::npos);

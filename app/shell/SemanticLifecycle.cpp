@@ -180,6 +180,13 @@ void SemanticLifecycle::teardownFileEmbedding() {
   fileActive_ = false;
   activeFolders_.clear();
   services_->fileIndexer()->stop();
+  // A stopped indexer answers no pass: whoever waits for one hears why.
+  if (requestedPass_ && requestedPass_->state != RequestedFilePass::State::done) {
+    FileChunkIndexer::PassSummary off;
+    off.outcome = FileChunkIndexer::PassSummary::Outcome::failed;
+    off.detail = "semantic file search was turned off in the agent";
+    finishRequestedFilePass(requestedPass_->id, off);
+  }
   releaseServicesIfUnused();
 }
 
@@ -355,18 +362,13 @@ std::optional<SemanticLifecycle::RequestedFilePass> SemanticLifecycle::requested
 
 void SemanticLifecycle::startRequestedFilePassWhenFree() {
   if (!requestedPass_ || requestedPass_->state != RequestedFilePass::State::queued) return;
-  const uint64_t id = requestedPass_->id;
-  if (!fileActive_) {
-    FileChunkIndexer::PassSummary off;
-    off.outcome = FileChunkIndexer::PassSummary::Outcome::failed;
-    off.detail = "semantic file search was turned off";
-    return finishRequestedFilePass(id, off);
-  }
+  if (!fileActive_) return;  // answered by the teardown
   if (services_->fileIndexingProgress().isIndexing()) {
     deps_.mainRunner->postDelayed(kRequestedPassCheckInterval,
                                   weak_.wrap([this] { startRequestedFilePassWhenFree(); }));
     return;
   }
+  const uint64_t id = requestedPass_->id;
   requestedPass_->state = RequestedFilePass::State::running;
   // A pass someone waits for runs now, as `pallix semantic index` would.
   FileChunkIndexer& indexer = *services_->fileIndexer();
@@ -376,7 +378,7 @@ void SemanticLifecycle::startRequestedFilePassWhenFree() {
       activeFolders_,
       Completion<FileChunkIndexer::PassSummary>(
           main, weak_.wrap([this, id, main](FileChunkIndexer::PassSummary summary) {
-            if (!fileActive_) return finishRequestedFilePass(id, summary);
+            if (!fileActive_) return;  // answered by the teardown
             if (deps_.lifecycle) {
               services_->fileIndexer()->setWorkMode(deps_.lifecycle->workMode());
             }

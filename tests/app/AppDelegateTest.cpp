@@ -413,6 +413,14 @@ TEST_F(AppDelegateTest, TheAgentTakesTheSemanticIndexUpWhenACommandReleasesItAnd
   EXPECT_EQ(asked.value().pass.id, id);
   EXPECT_TRUE(testing::failsWith(decodeSemanticPassReport(ask(std::string(kAgentSemanticPassRequestPrefix) + "99")),
                                  "no pass 99"));
+  // Turned off meanwhile, the pass is over and says why: nobody waits forever.
+  ASSERT_TRUE(delegate_->filesPreferences().setSemanticSearchEnabled(false).ok());
+  env_.runUntilIdle();
+  auto ended = decodeSemanticPassReport(ask(kAgentSemanticPassRequestPrefix + std::to_string(id)));
+  ASSERT_TRUE(ended.ok()) << ended.error().description();
+  EXPECT_EQ(ended.value().pass.state, SemanticLifecycle::RequestedFilePass::State::done);
+  EXPECT_EQ(ended.value().pass.summary.outcome, FileChunkIndexer::PassSummary::Outcome::failed);
+  EXPECT_NE(ended.value().pass.summary.detail.find("turned off"), std::string::npos);
 }
 
 TEST_F(AppDelegateTest, MessageIndexingStartsWhenTheMessagesDatabaseBecomesReadable) {

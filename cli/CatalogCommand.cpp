@@ -98,9 +98,15 @@ struct CatalogContext {
 
   // Opens the store for writing (the writer lock is held) with its one
   // recovery of a damaged store; prints the failure and returns false.
-  bool openForWriting(bool verifyIntegrity = true) {
+  bool openForWriting() {
     defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
-    auto opened = openPersistentStoreWithRecovery(dirs, catalogMigrationSteps(), verifyIntegrity);
+    std::optional<Error> damage;
+    auto opened =
+        openPersistentStoreWithRecovery(dirs, catalogMigrationSteps(), PersistentStore::OpenOptions{}, &damage);
+    if (damage) {
+      std::cerr << "pallix: the catalog was damaged (" << printable(damage->description())
+                << "); rebuilding it from the folders.\n";
+    }
     if (!opened.ok()) {
       const bool damaged = PersistentStore::failureKind(opened.error()) == StoreFailure::damaged;
       printError(opened.error().description(), damaged
@@ -243,15 +249,15 @@ int runIndex(Args& args) {
   if (answered.value()) {
     result = *answered.value();
   } else {
-    // The integrity check reads the whole store, as long as a scan that finds
-    // nothing changed (which reads nothing else); it runs when writing the
-    // catalog met damage, and the open it belongs to replaces a damaged store.
-    for (bool verify : {false, true}) {
+    // Opening checks the store (every page and every schema object) and
+    // replaces a damaged one; damage that only the writes meet is checked
+    // once more the same way.
+    for (int attempt = 0; attempt < 2; ++attempt) {
       context.store.reset();
-      if (!context.openForWriting(verify)) return kExitUnavailable;
+      if (!context.openForWriting()) return kExitUnavailable;
       result = indexOnce(context);
       if (!result.error || !isStoreDamage(*result.error)) break;
-      if (!verify) std::cerr << "pallix: the catalog store is damaged; checking it and indexing again.\n";
+      if (attempt == 0) std::cerr << "pallix: writing met a damaged catalog; checking it and indexing again.\n";
     }
   }
   if (json) {

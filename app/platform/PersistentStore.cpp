@@ -326,19 +326,15 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
       "PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY; PRAGMA cache_size = -32768; "
       "PRAGMA wal_autocheckpoint = 1000");
   if (!pragmas.ok()) return fail(pragmas.error());
-  // A header that parses is not enough: damaged pages surface here rather
-  // than later in the middle of a scan.
-  if (options.verifyIntegrity) {
-    auto check = store->prepare("PRAGMA quick_check");
-    if (!check.ok()) return fail(check.error());
-    auto row = check.value().step();
-    if (!row.ok()) return fail(row.error());
-    std::string verdict = row.value() ? check.value().columnText(0) : "no result";
-    if (verdict != "ok") return fail(Error(kErrorDomain, SQLITE_CORRUPT, "integrity check failed: " + verdict));
-  }
   if (!reading) {
     Status migrated = store->migrate(steps);
     if (!migrated.ok()) return fail(migrated.error());
+    // A header that parses is not enough: damaged pages and lost objects
+    // surface here rather than later in the middle of a scan.
+    if (options.verifyIntegrity && isFilePath(path)) {
+      Status sound = store->verifyIntegrity(steps);
+      if (!sound.ok()) return fail(sound.error());
+    }
     return store;
   }
   const int latest = latestVersion(steps);
@@ -353,6 +349,10 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
                               path.c_str(), version.value(), latest));
   }
   store->schemaVersion_ = version.value();
+  if (options.verifyIntegrity) {
+    Status sound = store->verifyIntegrity(steps);
+    if (!sound.ok()) return fail(sound.error());
+  }
   return store;
 }
 
@@ -433,7 +433,8 @@ Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const D
 
 Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const DataDirectories& dirs,
                                                                          const std::vector<MigrationStep>& steps,
-                                                                         const PersistentStore::OpenOptions& options) {
+                                                                         const PersistentStore::OpenOptions& options,
+                                                                         std::optional<Error>* replacedDamage) {
   Status created = createPrivateDirectory(dirs.data);
   if (!created.ok()) {
     TelemetryService::signal("AppDelegate.setupModelContainer.createDirectoryFailed", errorParameters(created.error()));
@@ -465,6 +466,7 @@ Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const D
                  "Failed to recover database: " + second.error().description());
   }
   TelemetryService::signal("AppDelegate.setupModelContainer.recovered");
+  if (replacedDamage) *replacedDamage = failure;
   return second;
 }
 

@@ -8,6 +8,8 @@
 #include <map>
 #include <mutex>
 
+#include "core/Strings.h"
+
 namespace pallix {
 
 namespace {
@@ -128,7 +130,8 @@ void CurlHttpClient::run() {
     t->easy = e;
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A request made over https is never redirected to plain http.
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, startsWith(r.url, "https:") ? "https" : "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);

@@ -1,6 +1,5 @@
 #include "PallixRouter/RouterModel.h"
 
-#include <cblas.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "SimilaritySearchKit/Blas.h"
 #include "core/FileUtil.h"
 
 namespace pallix::router {
@@ -274,8 +274,7 @@ Result<std::vector<float>> TransformerRouterClassifier::predictLogits(const std:
   const std::vector<float>& cls = (*output)[0].embedding;
   const int hidden = static_cast<int>(cls.size());
   std::vector<float> logits(headBias_);
-  cblas_sgemv(CblasRowMajor, CblasNoTrans, labels_, hidden, 1.0f, headWeight_.data(), hidden, cls.data(), 1, 1.0f,
-              logits.data(), 1);
+  blas::sgemv(labels_, hidden, 1.0f, headWeight_.data(), hidden, cls.data(), 1.0f, logits.data());
   return logits;
 }
 

@@ -32,7 +32,11 @@ Result<std::string> readFileToString(const std::string& path) {
   return out;
 }
 
-Status writeFileAtomically(const std::string& path, std::string_view data, mode_t mode) {
+namespace {
+
+// Writes a temporary file beside `path` and renames it over `path`; with
+// `flush` the data reaches the disk before the rename.
+Status writeThenRename(const std::string& path, std::string_view data, mode_t mode, bool flush) {
   std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}());
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return Error::fromErrno("Cannot create " + temp, errno);
@@ -53,7 +57,7 @@ Status writeFileAtomically(const std::string& path, std::string_view data, mode_
     }
     written += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0) return fail("Cannot flush");
+  if (flush && ::fsync(fd) != 0) return fail("Cannot flush");
   if (::close(fd) != 0) {
     int err = errno;
     ::unlink(temp.c_str());
@@ -65,6 +69,16 @@ Status writeFileAtomically(const std::string& path, std::string_view data, mode_
     return Error::fromErrno("Cannot move " + temp + " to " + path, err);
   }
   return okStatus();
+}
+
+}  // namespace
+
+Status writeFileAtomically(const std::string& path, std::string_view data, mode_t mode) {
+  return writeThenRename(path, data, mode, true);
+}
+
+Status replaceFile(const std::string& path, std::string_view data, mode_t mode) {
+  return writeThenRename(path, data, mode, false);
 }
 
 Status createDirectories(const std::string& path, mode_t mode) {

@@ -23,6 +23,9 @@ Result<std::string> readFileToString(const std::string& path);
 // renames it over `path`, so readers see the old or the new file, never a mix.
 // The file gets `mode` exactly.
 Status writeFileAtomically(const std::string& path, std::string_view data, mode_t mode = kPrivateFileMode);
+// The same without the flush, for caches: a crash may lose the new content
+// (the old file or nothing remains), but readers still never see a mix.
+Status replaceFile(const std::string& path, std::string_view data, mode_t mode = kPrivateFileMode);
 // Creates `path` and its missing parents; the folders it creates get `mode`
 // exactly. Existing folders are left as they are.
 Status createDirectories(const std::string& path, mode_t mode = kPrivateDirectoryMode);

@@ -284,6 +284,21 @@ void makeStoreFilesPrivate(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// SQLite keeps allocation statistics under a global mutex that every
+// allocation takes; nothing here reads them. Must precede SQLite's own
+// initialisation (a later call fails harmlessly).
+void configureSqliteOnce() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
+}  // namespace
+
 Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::string& path,
                                                                    const std::vector<MigrationStep>& steps,
                                                                    const OpenOptions& options, bool reading) {
@@ -294,6 +309,7 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
     // SQLite gives the "-wal" and "-shm" files the mode of the store file.
     PALLIX_RETURN_IF_ERROR(createFileIfMissing(path));
   }
+  configureSqliteOnce();
   sqlite3* db = nullptr;
   const int flags = (reading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
                     SQLITE_OPEN_NOMUTEX | (startsWith(path, "file:") ? SQLITE_OPEN_URI : 0);

@@ -72,7 +72,8 @@ void printFullScan(const RunOutput& output, const FullScanSummary& s) {
                             {"elapsedSeconds", s.elapsedSeconds},
                             {"changed", s.mutated}};
     if (s.error) event["error"] = s.error->description();
-    std::cout << event.dump() << std::endl;
+    // An error quotes file names, which need not be UTF-8.
+    std::cout << event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
     return;
   }
   if (s.error) return;  // on stderr already

@@ -1,0 +1,169 @@
+// The real `pallix daemon` over a temporary home with a private runtime
+// folder: bytes no Pallix command sends on its socket, a client facing a
+// stopped daemon, and a file name with terminal controls in the daemon's
+// log. Waits are bounded polls.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "app/platform/DataDirectories.h"
+#include "testing/TestProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace pallix {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::BackgroundProcess;
+using testing::ProcessResult;
+
+class AgentSocketTest : public ::testing::Test {
+ protected:
+  AgentSocketTest() : dirs_(DataDirectories::forHome(tmp_ / "home")) {
+    tmp_.write("home/Documents/kestrel.conf", "k");
+    tmp_.mkdir("xdg");
+    ::mkdir((tmp_ / "run").c_str(), 0700);
+    dirs_.runtime = tmp_ / "run";
+    env_ = {{"PALLIX_HOME", tmp_ / "home"},
+            {"HOME", tmp_ / "home"},
+            {"XDG_DATA_DIRS", tmp_ / "xdg"},
+            {"XDG_RUNTIME_DIR", tmp_ / "run"}};
+  }
+  ~AgentSocketTest() override {
+    if (daemon_ && daemon_->running()) {
+      daemon_->signal(SIGCONT);
+      daemon_->stop();
+    }
+  }
+
+  std::unique_ptr<BackgroundProcess> start(std::vector<std::string> argv) {
+    argv.insert(argv.begin(), PALLIX_BINARY);
+    return std::make_unique<BackgroundProcess>(argv, env_, testing::ProcessOptions{.cleanEnvironment = true});
+  }
+  ProcessResult run(const std::vector<std::string>& args, std::chrono::milliseconds limit = 60s) {
+    return start(args)->finish(limit);
+  }
+
+  // Starts the daemon and waits until it answers `pallix index` itself.
+  void startDaemon() {
+    daemon_ = start({"daemon"});
+    ASSERT_TRUE(testing::pollUntil([&] { return daemonAnswersIndex(); }, 60s, 50ms)) << daemon_->errorOutput();
+  }
+  bool daemonAnswersIndex() {
+    if (!daemon_->running()) return false;
+    ProcessResult indexed = run({"index", "--json"});
+    return indexed.exitCode == 0 && nlohmann::json::parse(indexed.out, nullptr, false).value("files", 0) >= 1;
+  }
+
+  // Sends `bytes` on a fresh connection to the daemon's socket, then (when
+  // `waitForAnswer`) what it answers before it closes the connection.
+  std::string sendRaw(const std::string& bytes, bool waitForAnswer = true) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, dirs_.socketPath().c_str());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+      ::close(fd);
+      return "<cannot connect>";
+    }
+    std::thread sender([fd, &bytes] {
+      std::string_view left = bytes;
+      while (!left.empty()) {
+        ssize_t n = ::send(fd, left.data(), left.size(), MSG_NOSIGNAL);
+        if (n <= 0) return;
+        left.remove_prefix(static_cast<size_t>(n));
+      }
+    });
+    std::string answer;
+    char buffer[4096];
+    while (waitForAnswer) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 15000) != 1) {
+        answer += "<timed out>";
+        break;
+      }
+      ssize_t n = ::read(fd, buffer, sizeof(buffer));
+      if (n <= 0) break;
+      answer.append(buffer, static_cast<size_t>(n));
+    }
+    sender.join();
+    ::close(fd);
+    return answer;
+  }
+
+  testing::TempDir tmp_;
+  DataDirectories dirs_;
+  testing::Environment env_;
+  std::unique_ptr<BackgroundProcess> daemon_;
+};
+
+std::string refusalIn(const std::string& answer) {
+  auto json = nlohmann::json::parse(answer.substr(0, answer.find('\n')), nullptr, false);
+  return json.is_object() ? json.value("refused", std::string("<not a refusal>")) : "<not JSON: " + answer + ">";
+}
+
+TEST_F(AgentSocketTest, HostileRequestsAreRefusedAndTheDaemonKeepsAnswering) {
+  ASSERT_NO_FATAL_FAILURE(startDaemon());
+  const std::pair<std::string, std::string> refused[] = {
+      {"\xff\n", "not UTF-8 text (byte 0xff"},
+      {"index\xc3\n", "not UTF-8 text (byte 0xc3"},
+      {"\xed\xa0\x80\n", "not UTF-8"},
+      {"in\x1b]0;title\x07\n", "control character 0x1b"},
+      {std::string(100 * 1024, 'x'), "longer than 16384 bytes"},
+      {"{\"toggle\": \"caf\xc3\"}\n", "not UTF-8"},
+      {"unknown \xe6\xbc\xa2\xe5\xad\x97 request\n", "unknown request"},
+  };
+  for (const auto& [bytes, why] : refused) {
+    SCOPED_TRACE(::testing::PrintToString(bytes.substr(0, 40)));
+    EXPECT_NE(refusalIn(sendRaw(bytes)).find(why), std::string::npos);
+    ASSERT_TRUE(daemon_->running()) << daemon_->errorOutput();
+  }
+  // A request cut short by a client that leaves.
+  sendRaw("ind\xe6", /*waitForAnswer=*/false);
+  EXPECT_TRUE(daemonAnswersIndex()) << daemon_->errorOutput();
+  daemon_->signal(SIGTERM);
+  ProcessResult stopped = daemon_->finish(30s);
+  EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
+}
+
+// A stopped daemon still has its socket connected by the kernel; the client
+// gives up within its bound and says what happened.
+TEST_F(AgentSocketTest, IndexGivesUpOnAStoppedDaemonAndSaysSo) {
+  ASSERT_NO_FATAL_FAILURE(startDaemon());
+  daemon_->signal(SIGSTOP);
+  const auto started = std::chrono::steady_clock::now();
+  ProcessResult indexed = run({"index"}, 30s);
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(indexed.exitCode, 3) << indexed.err;
+  EXPECT_NE(indexed.err.find("has sent nothing for 5 s; it is stopped or hung"), std::string::npos) << indexed.err;
+  EXPECT_LT(took, 15s);
+  daemon_->signal(SIGCONT);
+  EXPECT_TRUE(daemonAnswersIndex()) << daemon_->errorOutput();
+}
+
+// The daemon logs each new file; a name that would retitle the terminal and
+// clear the screen is written as visible escapes.
+TEST_F(AgentSocketTest, FileNamesInTheDaemonsLogCarryNoRawEscapes) {
+  ASSERT_NO_FATAL_FAILURE(startDaemon());
+  tmp_.write("home/Documents/\x1b]0;title\x07\x1b[2Jowned.txt", "o");
+  EXPECT_TRUE(daemon_->waitForOutput("owned.txt", 60s)) << daemon_->errorOutput();
+  daemon_->signal(SIGTERM);
+  ProcessResult stopped = daemon_->finish(30s);
+  EXPECT_EQ(stopped.exitCode, 0);
+  EXPECT_EQ(stopped.err.find('\x1b'), std::string::npos) << ::testing::PrintToString(stopped.err);
+  EXPECT_EQ(stopped.err.find('\x07'), std::string::npos);
+  EXPECT_NE(stopped.err.find("\\e]0;title\\a\\e[2Jowned.txt"), std::string::npos) << stopped.err;
+}
+
+}  // namespace
+}  // namespace pallix

@@ -136,9 +136,9 @@ TEST_F(AgentSocketTest, HostileRequestsAreRefusedAndTheDaemonKeepsAnswering) {
   EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
 }
 
-// A stopped daemon still has its socket connected by the kernel; the client
-// gives up within its bound and says what happened.
-TEST_F(AgentSocketTest, IndexGivesUpOnAStoppedDaemonAndSaysSo) {
+// A stopped daemon still has its socket connected by the kernel; the
+// clients give up within their bound and say what happened.
+TEST_F(AgentSocketTest, IndexAndToggleGiveUpOnAStoppedDaemonAndSaySo) {
   ASSERT_NO_FATAL_FAILURE(startDaemon());
   daemon_->signal(SIGSTOP);
   const auto started = std::chrono::steady_clock::now();
@@ -147,6 +147,9 @@ TEST_F(AgentSocketTest, IndexGivesUpOnAStoppedDaemonAndSaysSo) {
   EXPECT_EQ(indexed.exitCode, 3) << indexed.err;
   EXPECT_NE(indexed.err.find("has sent nothing for 5 s; it is stopped or hung"), std::string::npos) << indexed.err;
   EXPECT_LT(took, 15s);
+  ProcessResult toggled = run({"toggle"}, 30s);
+  EXPECT_EQ(toggled.exitCode, 3) << toggled.err;
+  EXPECT_NE(toggled.err.find("it is stopped or hung"), std::string::npos) << toggled.err;
   daemon_->signal(SIGCONT);
   EXPECT_TRUE(daemonAnswersIndex()) << daemon_->errorOutput();
 }

@@ -46,17 +46,19 @@ class AgentSocketTest : public ::testing::Test {
     }
   }
 
-  std::unique_ptr<BackgroundProcess> start(std::vector<std::string> argv) {
+  std::unique_ptr<BackgroundProcess> start(std::vector<std::string> argv, bool errorTerminal = false) {
     argv.insert(argv.begin(), PALLIX_BINARY);
-    return std::make_unique<BackgroundProcess>(argv, env_, testing::ProcessOptions{.cleanEnvironment = true});
+    return std::make_unique<BackgroundProcess>(
+        argv, env_, testing::ProcessOptions{.cleanEnvironment = true, .errorTerminal = errorTerminal});
   }
   ProcessResult run(const std::vector<std::string>& args, std::chrono::milliseconds limit = 60s) {
     return start(args)->finish(limit);
   }
 
-  // Starts the daemon and waits until it answers `pallix index` itself.
-  void startDaemon() {
-    daemon_ = start({"daemon"});
+  // Starts the daemon and waits until it has scanned and answers `pallix index`.
+  void startDaemon(bool errorTerminal = false) {
+    daemon_ = start({"daemon"}, errorTerminal);
+    ASSERT_TRUE(daemon_->waitForOutput("full scan:", 60s)) << daemon_->errorOutput();
     ASSERT_TRUE(testing::pollUntil([&] { return daemonAnswersIndex(); }, 60s, 50ms)) << daemon_->errorOutput();
   }
   bool daemonAnswersIndex() {
@@ -154,10 +156,10 @@ TEST_F(AgentSocketTest, IndexAndToggleGiveUpOnAStoppedDaemonAndSaySo) {
   EXPECT_TRUE(daemonAnswersIndex()) << daemon_->errorOutput();
 }
 
-// The daemon logs each new file; a name that would retitle the terminal and
-// clear the screen is written as visible escapes.
+// The daemon logs each new file to its terminal; a name that would retitle
+// the terminal and clear the screen is written as visible escapes.
 TEST_F(AgentSocketTest, FileNamesInTheDaemonsLogCarryNoRawEscapes) {
-  ASSERT_NO_FATAL_FAILURE(startDaemon());
+  ASSERT_NO_FATAL_FAILURE(startDaemon(/*errorTerminal=*/true));
   tmp_.write("home/Documents/\x1b]0;title\x07\x1b[2Jowned.txt", "o");
   EXPECT_TRUE(daemon_->waitForOutput("owned.txt", 60s)) << daemon_->errorOutput();
   daemon_->signal(SIGTERM);
@@ -166,6 +168,43 @@ TEST_F(AgentSocketTest, FileNamesInTheDaemonsLogCarryNoRawEscapes) {
   EXPECT_EQ(stopped.err.find('\x1b'), std::string::npos) << ::testing::PrintToString(stopped.err);
   EXPECT_EQ(stopped.err.find('\x07'), std::string::npos);
   EXPECT_NE(stopped.err.find("\\e]0;title\\a\\e[2Jowned.txt"), std::string::npos) << stopped.err;
+}
+
+// Another user got to a shared runtime folder first and listens at the
+// name the victim's agent would take, answering every request. The
+// victim's commands refuse the folder, and then the socket, instead of
+// printing the forged answer.
+TEST_F(AgentSocketTest, ASocketPlantedByAnotherUserIsNotTalkedTo) {
+  if (::geteuid() != 0) GTEST_SKIP() << "running a process as another user needs root";
+  constexpr uid_t kOtherUser = 65534;
+  ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755), 0);
+  const std::string shared = tmp_.mkdir("shared");
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  env_["XDG_RUNTIME_DIR"] = shared;
+  dirs_.runtime = shared;
+  const std::string forger =
+      "import socket, sys\n"
+      "s = socket.socket(socket.AF_UNIX); s.bind(sys.argv[1]); s.listen(8)\n"
+      "print('ready', flush=True)\n"
+      "while True:\n"
+      "    c, _ = s.accept(); c.recv(4096)\n"
+      "    c.sendall(b'{\"visible\": true, \"intent\": \"standard\"}\\n'); c.close()\n";
+  BackgroundProcess planted({"/usr/bin/python3", "-c", forger, dirs_.socketPath()}, {},
+                            testing::ProcessOptions{.cleanEnvironment = true, .uid = kOtherUser});
+  ASSERT_TRUE(planted.waitForOutput("ready", 20s)) << planted.errorOutput();
+
+  ProcessResult toggled = run({"toggle"}, 30s);
+  EXPECT_EQ(toggled.exitCode, 3) << toggled.out << toggled.err;
+  EXPECT_EQ(toggled.out.find("Panel shown"), std::string::npos) << toggled.out;
+  EXPECT_NE(toggled.err.find("is writable by other users (mode 1777)"), std::string::npos) << toggled.err;
+
+  // The folder closed to others, the socket in it is still the other user's.
+  ASSERT_EQ(::chmod(shared.c_str(), 0755), 0);
+  toggled = run({"toggle"}, 30s);
+  EXPECT_EQ(toggled.exitCode, 3) << toggled.out << toggled.err;
+  EXPECT_EQ(toggled.out.find("Panel shown"), std::string::npos) << toggled.out;
+  EXPECT_NE(toggled.err.find("belongs to uid 65534, not to uid 0"), std::string::npos) << toggled.err;
+  planted.stop();
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ int runAgent(const char* command, bool quiet, RunOutput output) {
     indexing->setFullScanObserver([progress, errors, output](const FullScanSummary& s) {
       if (output.enabled) printFullScan(output, s);
       if (s.error) {
-        if (errors) std::cerr << "pallix: full scan failed: " << s.error->description() << "\n";
+        if (errors) std::cerr << "pallix: full scan failed: " << printable(s.error->description()) << "\n";
         return;
       }
       if (progress)

@@ -18,6 +18,7 @@
 #include "app/platform/StoreWriterLock.h"
 #include "app/platform/linux/InotifyDirectoryWatcher.h"
 #include "app/platform/linux/LockFileSingleInstance.h"
+#include "app/platform/linux/SocketOwnership.h"
 #include "app/platform/linux/ThemeIconResolver.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
@@ -210,8 +211,12 @@ FullScanSummary indexOnce(CatalogContext& context) {
 // nullopt once this process holds the writer lock, the agent's summary when
 // it answered. While another `index` or `watch` writes, this waits (checking
 // again every 100 ms, so an agent that takes over meanwhile is asked too).
+// An agent that is ending or not listening yet is asked again for a while;
+// one that is not the user's own, stopped or hung is reported.
 Result<std::optional<FullScanSummary>> becomeWriterOrAskTheAgent(CatalogContext& context) {
+  constexpr auto kAgentStartupLimit = std::chrono::seconds(10);
   bool announced = false;
+  std::optional<std::chrono::steady_clock::time_point> firstUnanswered;
   while (true) {
     PALLIX_ASSIGN_OR_RETURN(bool taken, context.writer.tryAcquire(StoreWriterLock::kIndexRole));
     if (taken) return std::optional<FullScanSummary>();
@@ -224,7 +229,13 @@ Result<std::optional<FullScanSummary>> becomeWriterOrAskTheAgent(CatalogContext&
         PALLIX_ASSIGN_OR_RETURN(FullScanSummary summary, decodeScanSummary(reply.value()));
         return std::optional<FullScanSummary>(summary);
       }
-      // The agent is ending (or not listening yet): try again shortly.
+      const Error& failure = reply.error();
+      const bool agentGoingOrComing = failure.domain() == kSingleInstanceErrorDomain &&
+                                      (failure.code() == kNobodyListens || failure.code() == kEndedWithoutAnswer);
+      if (!agentGoingOrComing) return failure;
+      const auto now = std::chrono::steady_clock::now();
+      if (!firstUnanswered) firstUnanswered = now;
+      if (now - *firstUnanswered >= kAgentStartupLimit) return failure;
     } else if (!announced && holder) {
       std::cerr << "pallix: waiting for " << holder->description() << " to finish writing the catalog...\n";
       announced = true;
@@ -243,7 +254,10 @@ int runIndex(Args& args) {
   FullScanSummary result;
   auto answered = becomeWriterOrAskTheAgent(context);
   if (!answered.ok()) {
-    printError("cannot index: " + answered.error().description(), "Check that " + context.dirs.data + " is writable.");
+    const bool agentFailed = answered.error().domain() == kSingleInstanceErrorDomain;
+    printError("cannot index: " + answered.error().description(),
+               agentFailed ? "Resume or restart the Pallix agent, then run 'pallix index' again."
+                           : "Check that " + context.dirs.data + " is writable.");
     return kExitUnavailable;
   }
   if (answered.value()) {

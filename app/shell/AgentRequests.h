@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "app/platform/RequestLineReader.h"
 #include "app/search/IndexingService.h"
 #include "core/Error.h"
 
@@ -19,7 +20,5 @@ std::string encodeScanSummary(const FullScanSummary& summary);
 // The summary of an "index" answer; fails on a line that is not one (or that
 // reports a refused request).
 Result<FullScanSummary> decodeScanSummary(const std::string& line);
-// The answer to a request the agent cannot serve.
-std::string encodeRequestRefusal(const std::string& why);
 
 }  // namespace pallix

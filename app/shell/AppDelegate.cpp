@@ -188,7 +188,7 @@ void AppDelegate::reloadDefaults() {
 void AppDelegate::handleAgentRequest(const std::string& request, const SingleInstance::Reply& reply) {
   if (request != kAgentIndexRequest) {
     if (env_.extraRequestHandler && env_.extraRequestHandler(request, reply)) return;
-    reply(encodeRequestRefusal("unknown request \"" + request.substr(0, 40) + "\""));
+    reply(encodeRequestRefusal("unknown request \"" + std::string(truncateUtf8(request, 40)) + "\""));
     return;
   }
   if (!indexing_) {

@@ -142,5 +142,92 @@ TEST_F(UserDefaultsFileTest, FilesAndFoldersArePrivateWhateverTheUmask) {
   EXPECT_EQ(mode(dir_ / "new/UserDefaults.json.lock"), perms::owner_read | perms::owner_write);
 }
 
+TEST_F(UserDefaultsFileTest, TextThatIsNotUtf8RoundTripsByteForByteThroughTheFile) {
+  const std::string latin1 = "/home/u/caf\xe9";
+  const std::string cut = "\xe2\x9c";
+  {
+    UserDefaults d(path_);
+    ASSERT_TRUE(d.set("folders", std::vector<std::string>{latin1, "/plain", cut}).ok());
+    ASSERT_TRUE(d.set("name", latin1).ok());
+    ASSERT_TRUE(d.setDictionary("nested", nlohmann::json{{"inner", {{"path", latin1}}}}).ok());
+  }
+  // The file is JSON that any reader parses.
+  auto text = readFileToString(path_);
+  ASSERT_TRUE(text.ok());
+  nlohmann::json file = nlohmann::json::parse(text.value());
+  EXPECT_EQ(file["name"], (nlohmann::json{{"$bytes", "L2hvbWUvdS9jYWbp"}}));
+  EXPECT_EQ(file["folders"][1], "/plain");
+  UserDefaults d(path_);
+  EXPECT_FALSE(d.loadError().has_value());
+  EXPECT_EQ(d.stringValue("name"), latin1);
+  EXPECT_EQ(d.stringArrayValue("folders"), (std::vector<std::string>{latin1, "/plain", cut}));
+  EXPECT_EQ(d.dictionaryValue("nested")->at("inner").at("path"), latin1);
+  // A rewrite of another key keeps them.
+  ASSERT_TRUE(d.set("other", true).ok());
+  UserDefaults again(path_);
+  EXPECT_EQ(again.stringValue("name"), latin1);
+  EXPECT_EQ(UserDefaults::storedForm(nlohmann::json(latin1)).value(), file["name"]);
+}
+
+TEST_F(UserDefaultsFileTest, EveryByteValueRoundTrips) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  for (size_t length : {0u, 1u, 2u, 3u, 4u, 255u, 256u}) {
+    const std::string value = all.substr(all.size() - length);
+    ASSERT_TRUE(UserDefaults(path_).set("k", value).ok());
+    EXPECT_EQ(UserDefaults(path_).stringValue("k"), value) << length;
+  }
+}
+
+TEST_F(UserDefaultsFileTest, AKeyThatIsNotUtf8IsRefusedAndNothingChanges) {
+  UserDefaults d(path_);
+  ASSERT_TRUE(d.set("kept", int64_t{1}).ok());
+  auto before = readFileToString(path_);
+  Status refused = d.set("caf\xe9", "x");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().code(), static_cast<int>(UserDefaultsErrorCode::keyNotUtf8));
+  EXPECT_NE(refused.error().description().find("not UTF-8"), std::string::npos);
+  EXPECT_FALSE(d.contains("caf\xe9"));
+  EXPECT_EQ(readFileToString(path_).value(), before.value());
+}
+
+TEST_F(UserDefaultsFileTest, ADeeplyNestedFileIsRefusedWithAMessageAndLeftAsItIs) {
+  const std::string deep = "{\"a\": " + std::string(50000, '[') + std::string(50000, ']') + "}";
+  writeRaw(deep);
+  UserDefaults d(path_);
+  ASSERT_TRUE(d.loadError().has_value());
+  EXPECT_EQ(d.loadError()->code(), static_cast<int>(UserDefaultsErrorCode::tooDeep));
+  EXPECT_NE(d.loadError()->description().find("nests deeper than 64 levels"), std::string::npos);
+  Status write = d.set("k", true);
+  EXPECT_FALSE(write.ok());
+  EXPECT_FALSE(d.reload().ok());
+  EXPECT_EQ(readFileToString(path_).value(), deep);
+  EXPECT_FALSE(fileExists(path_ + ".corrupt"));
+}
+
+TEST_F(UserDefaultsFileTest, NestingUpToTheBoundIsKeptAndBracketsInStringsDoNotCount) {
+  // The top object and 63 arrays: 64 levels.
+  const std::string atBound = "{\"a\": " + std::string(63, '[') + std::string(63, ']') + ", \"s\": \"[[[[{{{{\\\"\"}";
+  writeRaw(atBound);
+  UserDefaults d(path_);
+  EXPECT_FALSE(d.loadError().has_value()) << d.loadError()->description();
+  EXPECT_EQ(d.stringValue("s"), "[[[[{{{{\"");
+  // One level more is refused by the setter, before it reaches the file.
+  nlohmann::json value = nlohmann::json::array();
+  for (int i = 0; i < 63; ++i) value = nlohmann::json::array({value});
+  Status tooDeep = d.setRaw("deep", value);
+  ASSERT_FALSE(tooDeep.ok());
+  EXPECT_EQ(tooDeep.error().code(), static_cast<int>(UserDefaultsErrorCode::tooDeep));
+  EXPECT_FALSE(d.contains("deep"));
+}
+
+TEST_F(UserDefaultsFileTest, AFifoInPlaceOfTheFileIsRefusedAtOnce) {
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  UserDefaults d(path_);
+  ASSERT_TRUE(d.loadError().has_value());
+  EXPECT_NE(d.loadError()->description().find("FIFO"), std::string::npos);
+  EXPECT_FALSE(d.set("k", true).ok());
+}
+
 }  // namespace
 }  // namespace pallix

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "SimilaritySearchKit/Console.h"
 #include "SimilaritySearchKit/HNSWIndex.h"
@@ -99,11 +100,12 @@ int runBuild(const std::vector<std::string>& rest) {
   const std::string& input = rest[1];
   const std::string& dir = rest[2];
   const std::string& name = rest[3];
-  std::ifstream in(input);
-  if (!in) {
-    printError("cannot open " + input, "check the path of the JSON-lines file");
+  auto text = readFileToString(input);
+  if (!text.ok()) {
+    printError(text.error().description(), "check the path of the JSON-lines file");
     return kExitFailure;
   }
+  std::istringstream in(text.value());
   std::vector<IndexItem> items;
   std::set<std::string> ids;
   std::string line;

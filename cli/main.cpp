@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli/Command.h"
+#include "core/FileUtil.h"
 #include "core/Strings.h"
 
 namespace {
@@ -47,6 +48,7 @@ void useUserLocale() {
 
 int main(int argc, char** argv) {
   using namespace pallix::cli;
+  pallix::usePrivateUmask();
   useUserLocale();
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     printUsage();

@@ -219,6 +219,23 @@ Status createFileIfMissing(const std::string& path, mode_t mode) {
   return status;
 }
 
+namespace {
+// Written once at the start of main, before any thread exists.
+mode_t g_inheritedUmask = 0;
+bool g_privateUmask = false;
+}  // namespace
+
+void usePrivateUmask() {
+  const mode_t previous = ::umask(077);
+  if (!g_privateUmask) g_inheritedUmask = previous;
+  g_privateUmask = true;
+}
+
+std::optional<mode_t> inheritedUmask() {
+  if (!g_privateUmask) return std::nullopt;
+  return g_inheritedUmask;
+}
+
 bool fileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;

@@ -64,6 +64,14 @@ Status tightenPermissions(const std::string& root);
 // Creates `path` empty with `mode` when it does not exist (a store file that
 // SQLite then fills: its companions inherit the mode).
 Status createFileIfMissing(const std::string& path, mode_t mode = kPrivateFileMode);
+// Called first in every Pallix executable's main: what the process creates
+// is private also where a library (SQLite, Qt) or a copy picks the mode.
+// Remembers the umask the process was started with.
+void usePrivateUmask();
+// The umask the process was started with, for programs launched for the
+// user (their files are the user's to share); nullopt before usePrivateUmask().
+// Async-signal-safe (read between fork and exec).
+std::optional<mode_t> inheritedUmask();
 bool fileExists(const std::string& path);
 bool isDirectory(const std::string& path);
 // Path relations, by text: `root` itself or below it, and strictly below it

@@ -23,6 +23,7 @@ enum DesktopEntryErrorCode {
   kMissingName = 5,
   kBadBoolean = 6,
   kTooLarge = 7,
+  kSpecialFile = 8,
 };
 // Real desktop files are a few kilobytes; anything far larger is not one.
 constexpr uint64_t kMaximumFileSize = 1 << 20;
@@ -119,6 +120,10 @@ std::string normalizeDirectory(std::string path) {
 
 }  // namespace
 
+bool isSpecialFileDesktopEntryError(const Error& error) {
+  return error.domain() == kDomain && error.code() == kSpecialFile;
+}
+
 Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::string& id, const DesktopLocale& locale) {
   auto contents = readRegularFile(path, kMaximumFileSize);
   if (!contents.ok()) {
@@ -126,6 +131,9 @@ Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::strin
       return Error(kDomain, kTooLarge,
                    stringPrintf("Desktop entry %s is too large (more than %llu bytes)", path.c_str(),
                                 static_cast<unsigned long long>(kMaximumFileSize)));
+    }
+    if (isFileError(contents.error(), FileErrorCode::notRegularFile)) {
+      return Error(kDomain, kSpecialFile, "Cannot read desktop entry: " + contents.error().description());
     }
     return Error(kDomain, kUnreadable, "Cannot read desktop entry: " + contents.error().description());
   }

@@ -211,6 +211,10 @@ int64_t AppRuntime::catalogSize() {
 }
 
 CatalogOpenFailure describeCatalogOpenFailure(const Error& error) {
+  if (isFileError(error, FileErrorCode::notRegularFile)) {
+    return {"cannot open the catalog: " + error.description(),
+            "It is not Pallix's: move it away, and 'pallix index' builds a new catalog."};
+  }
   switch (PersistentStore::failureKind(error)) {
     case StoreFailure::missing:
       return {error.description(), "Run 'pallix index' to build it."};

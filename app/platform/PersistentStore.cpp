@@ -443,8 +443,10 @@ Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const D
                               created.error().description().c_str());
   }
   // Files an older build left readable by others (its umask) become private.
-  if (Status tightened = tightenPermissions(dirs.data); !tightened.ok()) {
-    appDelegateLogger().error("Pallix.AppDelegate: %s", tightened.error().description().c_str());
+  for (const std::string& folder : {dirs.data, dirs.cache}) {
+    if (Status tightened = tightenPermissions(folder); !tightened.ok()) {
+      appDelegateLogger().error("Pallix.AppDelegate: %s", tightened.error().description().c_str());
+    }
   }
   const std::string storePath = dirs.storePath();
   auto first = PersistentStore::open(storePath, steps, options);

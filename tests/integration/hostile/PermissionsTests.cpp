@@ -89,9 +89,12 @@ TEST(PermissionsTest, FilesAnOlderBuildLeftWideAreMadePrivateWhenTheCatalogIsWri
   ::chmod((home.data() + "/Calendars").c_str(), 0755);
   const std::string oldIndex = home.dir().write(".local/share/Pallix/FileChunks.mmap.lz", "x");
   ::chmod(oldIndex.c_str(), 0644);
+  const std::string oldCache = home.dir().write(".cache/Pallix/router/compiled.bin", "x");
+  ::chmod(oldCache.c_str(), 0644);
   auto r = home.run({"index"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(widerThanPrivate(home.data()), std::vector<std::string>{});
+  EXPECT_EQ(widerThanPrivate(home / ".cache/Pallix"), std::vector<std::string>{});
 }
 
 }  // namespace

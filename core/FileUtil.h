@@ -41,6 +41,7 @@ Result<int> openRegularFile(const std::string& path, int flags = 0);
 // The whole of regular file `path`, refused (FileErrorCode::tooLarge) when it
 // holds more than `maxBytes`, also when it grows while being read.
 Result<std::string> readRegularFile(const std::string& path, uint64_t maxBytes);
+// readRegularFile(path, kDefaultReadLimit).
 Result<std::string> readFileToString(const std::string& path);
 // ok when nothing is at `path` or it is a regular file (checked before a
 // library such as SQLite opens it with a blocking open()).

@@ -229,5 +229,66 @@ TEST_F(UserDefaultsFileTest, AFifoInPlaceOfTheFileIsRefusedAtOnce) {
   EXPECT_FALSE(d.set("k", true).ok());
 }
 
+// Random byte strings (mostly not UTF-8) and random nestings of them, written
+// by two stores over one file, always read back as a model of the writes says.
+TEST_F(UserDefaultsFileTest, RandomBytesInValuesMatchAModelAfterEveryReload) {
+  std::mt19937 random(22);
+  auto bytes = [&] {
+    std::string out(random() % 12, '\0');
+    for (char& c : out) c = static_cast<char>(random() % 256);
+    return out;
+  };
+  UserDefaults first(path_);
+  UserDefaults second(path_);
+  std::map<std::string, nlohmann::json> model;
+  for (int i = 0; i < 200; ++i) {
+    const std::string key = "k" + std::to_string(random() % 25);
+    nlohmann::json value = bytes();
+    for (int depth = random() % 4; depth > 0; --depth) {
+      value = random() % 2 ? nlohmann::json::array({value, bytes()}) : nlohmann::json{{"v", value}};
+    }
+    ASSERT_TRUE((random() % 2 ? first : second).setRaw(key, value).ok()) << i;
+    model[key] = value;
+    if (i % 20 == 0) {
+      ASSERT_TRUE(first.reload().ok());
+      ASSERT_TRUE(second.reload().ok());
+    }
+  }
+  UserDefaults reader(path_);
+  ASSERT_FALSE(reader.loadError().has_value());
+  std::map<std::string, nlohmann::json> stored;
+  for (const auto& key : reader.keys()) stored[key] = *reader.rawValue(key);
+  EXPECT_TRUE(stored == model);
+}
+
+// Mutated settings files (bytes flipped, brackets inserted) never crash the
+// reader: each one loads or is refused with a message.
+TEST_F(UserDefaultsFileTest, MutatedFilesLoadOrAreRefusedWithAMessage) {
+  std::mt19937 random(23);
+  const std::string valid = R"({"a": [1, {"b": "c"}], "s": "x\u00e9", "d": {"$date": 5}, "y": {"$bytes": "/w=="}})";
+  for (int i = 0; i < 300; ++i) {
+    std::string text = valid;
+    for (int edits = 1 + random() % 4; edits > 0; --edits) {
+      const size_t at = random() % (text.size() + 1);
+      switch (random() % 3) {
+        case 0:
+          if (at < text.size()) text[at] = static_cast<char>(random() % 256);
+          break;
+        case 1:
+          text.insert(at, std::string(random() % 100, random() % 2 ? '[' : '{'));
+          break;
+        default:
+          text.erase(at, random() % 5);
+      }
+    }
+    std::filesystem::remove(path_ + ".corrupt");
+    writeRaw(text);
+    UserDefaults d(path_);
+    if (d.loadError()) {
+      EXPECT_FALSE(d.loadError()->description().empty());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pallix

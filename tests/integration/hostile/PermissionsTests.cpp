@@ -97,5 +97,19 @@ TEST(PermissionsTest, FilesAnOlderBuildLeftWideAreMadePrivateWhenTheCatalogIsWri
   EXPECT_EQ(widerThanPrivate(home / ".cache/Pallix"), std::vector<std::string>{});
 }
 
+TEST(PermissionsTest, AnAppLaunchedThroughPallixGetsTheUsersOwnUmask) {
+  Umask022 umask;
+  HostileHome home;
+  const std::string probe = home / "launched-umask";
+  home.dir().write(".local/share/applications/umask-probe.desktop",
+                   "[Desktop Entry]\nType=Application\nName=Umask Probe\nExec=/bin/sh -c \"umask > " + probe + "\"\n");
+  ASSERT_EQ(home.run({"index"}).exitCode, 0);
+  auto launched = home.run({"search", "umask probe", "--open", "1"});
+  ASSERT_EQ(launched.exitCode, 0) << launched.out << launched.err;
+  ASSERT_TRUE(testing::pollUntil([&] { return readFileToString(probe).valueOr("").find('\n') != std::string::npos; }))
+      << "the app did not run";
+  EXPECT_EQ(readFileToString(probe).valueOr(""), "0022\n");
+}
+
 }  // namespace
 }  // namespace pallix

@@ -122,13 +122,17 @@ TEST_F(SpecialFilesTest, AFifoInPlaceOfTheSemanticStoreIsRefusedByEveryReader) {
   auto installed = home.run({"model", "install", testing::testData() + "/embeddings/tiny_bert"});
   ASSERT_EQ(installed.exitCode, 0) << installed.err;
   home.dir().write("docs/garden.txt", "Notes about the garden and the roses.\n");
-  home.fifo(".local/share/Pallix/FileChunks.mmap.lz");
-  home.fifo(".local/share/Pallix/FileChunks.hnsw");
   for (const std::vector<std::string>& command :
        {std::vector<std::string>{"semantic", "status"}, std::vector<std::string>{"semantic", "search", "garden"},
         std::vector<std::string>{"semantic", "index", "--folder", home / "docs"}}) {
+    // A reader that recovers sets the damaged store aside: each command meets the FIFOs afresh.
+    for (const char* store : {"FileChunks.mmap.lz", "FileChunks.hnsw"}) {
+      fs::remove(home.data() + "/" + store);
+      home.fifo(std::string(".local/share/Pallix/") + store);
+    }
     auto r = home.run(command);
     ASSERT_TRUE(finished(r)) << "pallix semantic " << command[1] << " hung on a FIFO store";
+    EXPECT_NE(r.err.find("is a FIFO"), std::string::npos) << command[1] << ": " << r.err;
   }
 }
 

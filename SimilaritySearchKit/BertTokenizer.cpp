@@ -5,8 +5,6 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "core/DiacriticFolding.h"
 #include "core/FileUtil.h"

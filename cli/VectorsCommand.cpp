@@ -2,7 +2,6 @@
 // (NAME.mmap item files and NAME.hnsw graph files) from the command line.
 // Works on given vectors only; no embedding model is loaded.
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>

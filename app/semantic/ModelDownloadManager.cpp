@@ -5,9 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "core/FileUtil.h"
 #include "core/Telemetry.h"

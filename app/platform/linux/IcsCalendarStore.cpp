@@ -9,10 +9,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 
 #include "core/FileUtil.h"
 

@@ -110,9 +110,11 @@ struct CatalogContext {
     }
     if (!opened.ok()) {
       const bool damaged = PersistentStore::failureKind(opened.error()) == StoreFailure::damaged;
-      printError(opened.error().description(), damaged
-                                                   ? "Remove " + dirs.storePath() + " by hand and run 'pallix index'."
-                                                   : "Check that " + dirs.data + " is writable and not full.");
+      const bool special = isFileError(opened.error(), FileErrorCode::notRegularFile);
+      printError(opened.error().description(),
+                 damaged   ? "Remove " + dirs.storePath() + " by hand and run 'pallix index'."
+                 : special ? "It is not Pallix's: move it away, and 'pallix index' builds a new catalog."
+                           : "Check that " + dirs.data + " is writable and not full.");
       return false;
     }
     store = std::move(opened.value());

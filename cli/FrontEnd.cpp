@@ -13,6 +13,7 @@
 
 #include "cli/Command.h"
 #include "cli/FilesCommand.h"
+#include "core/FileUtil.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (runsHere(argc, argv)) {
+    // Not before handing on: pallix-commands must see the user's own umask.
+    pallix::usePrivateUmask();
     useUserLocale();
     if (std::optional<int> status = runRegisteredCommand(argc, argv)) return *status;
   }

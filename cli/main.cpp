@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/Command.h"
+#include "core/FileUtil.h"
 #include "core/Strings.h"
 
 namespace {
@@ -26,6 +27,7 @@ void printUsage() {
 
 int main(int argc, char** argv) {
   using namespace pallix::cli;
+  pallix::usePrivateUmask();
   useUserLocale();
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     printUsage();

@@ -302,6 +302,8 @@ void configureSqliteOnce() {
 Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::string& path,
                                                                    const std::vector<MigrationStep>& steps,
                                                                    const OpenOptions& options, bool reading) {
+  // SQLite's own open() blocks on a FIFO and reads a device without end.
+  if (isFilePath(path)) PALLIX_RETURN_IF_ERROR(checkDatabaseFiles(path));
   if (reading && !fileExists(path)) {
     return Error(kErrorDomain, kNoStoreCode, "there is no catalog at " + path + " yet");
   }
@@ -456,6 +458,12 @@ Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const D
     TelemetryService::signal("AppDelegate.setupModelContainer.createDirectoryFailed", errorParameters(created.error()));
     appDelegateLogger().error("Pallix.AppDelegate: Failed to create data directory: %s",
                               created.error().description().c_str());
+  }
+  // Files an older build left readable by others (its umask) become private.
+  for (const std::string& folder : {dirs.data, dirs.cache}) {
+    if (Status tightened = tightenPermissions(folder); !tightened.ok()) {
+      appDelegateLogger().error("Pallix.AppDelegate: %s", tightened.error().description().c_str());
+    }
   }
   const std::string storePath = dirs.storePath();
   auto first = PersistentStore::open(storePath, steps, options);

@@ -3,10 +3,15 @@
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
 #include "app/search/CatalogWriter.h"
+#include "core/FileUtil.h"
 
 namespace pallix {
 
 CatalogOpenFailure describeCatalogOpenFailure(const Error& error) {
+  if (isFileError(error, FileErrorCode::notRegularFile)) {
+    return {"cannot open the catalog: " + error.description(),
+            "It is not Pallix's: move it away, and 'pallix index' builds a new catalog."};
+  }
   switch (PersistentStore::failureKind(error)) {
     case StoreFailure::missing:
       return {error.description(), "Run 'pallix index' to build it."};

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "core/ContentDigest.h"
+#include "core/FileUtil.h"
 #include "core/Telemetry.h"
 
 namespace pallix {
@@ -18,6 +19,9 @@ namespace pallix {
 namespace fs = std::filesystem;
 
 namespace {
+
+// A state file holds one short JSON object.
+constexpr uint64_t kMaximumStateFileSize = 1 << 20;
 
 // The SHA-256 of a file as hexadecimal text; empty when it cannot be read.
 std::string fileDigest(const std::string& path) {
@@ -120,20 +124,14 @@ void ModelDownloadManager::writeStateFile(EmbeddingModel model, const DownloadSt
                       {"progress", state.progress},
                       {"message", state.message},
                       {"pid", deps_.processId}};
-  const std::string path = stateFilePath(model);
-  {
-    std::ofstream out(path + ".tmp", std::ios::trunc);
-    out << j.dump() << "\n";
-  }
-  fs::rename(path + ".tmp", path, ec);
+  Status written = writeFileAtomically(stateFilePath(model), j.dump() + "\n");
+  if (!written.ok()) logger_.error("Cannot record the download state: %s", written.error().description().c_str());
 }
 
 std::optional<DownloadState> ModelDownloadManager::readStateFile(EmbeddingModel model) const {
-  std::ifstream in(stateFilePath(model));
-  if (!in) return std::nullopt;
-  std::stringstream text;
-  text << in.rdbuf();
-  nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+  auto text = readRegularFile(stateFilePath(model), kMaximumStateFileSize);
+  if (!text.ok()) return std::nullopt;
+  nlohmann::json j = nlohmann::json::parse(text.value(), nullptr, /*allow_exceptions=*/false);
   if (!j.is_object()) return std::nullopt;
   const std::string kind = j.value("state", std::string());
   if (kind == "downloading") {
@@ -194,9 +192,9 @@ void ModelDownloadManager::fail(EmbeddingModel model, const std::string& message
 void ModelDownloadManager::downloadModel(EmbeddingModel model) {
   if (downloadTasks_.count(model)) return;
   std::error_code ec;
-  fs::create_directories(deps_.modelsDirectory, ec);
-  if (ec) {
-    setState(model, DownloadState::failed("Cannot create " + deps_.modelsDirectory + ": " + ec.message()));
+  Status created = createDirectories(deps_.modelsDirectory);
+  if (!created.ok()) {
+    setState(model, DownloadState::failed(created.error().description()));
     return;
   }
   fs::remove(cancelFilePath(model), ec);
@@ -375,7 +373,8 @@ void ModelDownloadManager::cancelDownload(EmbeddingModel model) {
     refreshStates();
     if (state(model).kind == DownloadState::Kind::downloading) {
       // Another process downloads it: ask it to stop.
-      std::ofstream(cancelFilePath(model)) << deps_.processId << "\n";
+      Status asked = writeFileAtomically(cancelFilePath(model), std::to_string(deps_.processId) + "\n");
+      if (!asked.ok()) logger_.error("Cannot ask for the cancellation: %s", asked.error().description().c_str());
     }
     return;
   }

@@ -1,6 +1,9 @@
 #include "app/platform/linux/CurlHttpClient.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -119,7 +122,11 @@ void CurlHttpClient::run() {
       return;
     }
     if (!r.destinationPath.empty()) {
-      t->file = std::fopen(r.destinationPath.c_str(), "wb");
+      // Downloads land in the private data folder: 0600 whatever the umask.
+      const int fd = ::open(r.destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      if (fd >= 0) ::fchmod(fd, 0600);
+      t->file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+      if (!t->file && fd >= 0) ::close(fd);
       if (!t->file) {
         t->finish(httpError(HttpErrorCode::fileWriteFailed,
                             "Cannot write " + r.destinationPath + ": " + std::strerror(errno)));

@@ -1,6 +1,5 @@
 #include "PallixRouter/RouterModel.h"
 
-#include <cblas.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "SimilaritySearchKit/Blas.h"
 #include "core/FileUtil.h"
 
 namespace pallix::router {
@@ -119,9 +119,7 @@ Status writeCompiled(const fs::path& modelPath, const fs::path& directory) {
     tensors[name] = TensorData{info.shape, std::move(*values)};
   }
   const std::string blob = SafetensorsFile::serialize(tensors, TensorDType::f32);
-  std::error_code ec;
-  fs::create_directories(directory, ec);
-  if (ec) return fsError("cannot create " + directory.string(), ec);
+  PALLIX_RETURN_IF_ERROR(createDirectories(directory.string()));
   PALLIX_RETURN_IF_ERROR(writeFileAtomically((directory / "config.json").string(), source->configJson));
   PALLIX_RETURN_IF_ERROR(writeFileAtomically((directory / "weights.bin").string(), blob));
   nlohmann::json manifest = {{"format", 1},
@@ -212,8 +210,7 @@ Result<std::string> compiledModelPath(const std::string& modelPath, const std::s
   if (lowercase(model.extension().string()) == std::string(".") + kCompiledExtension) return modelPath;
   if (cacheDirectory.empty()) return Error("PallixRouter", -3, "Unable to resolve user cache directory");
   std::error_code ec;
-  fs::create_directories(cacheDirectory, ec);
-  if (ec) return fsError("cannot create " + cacheDirectory, ec);
+  PALLIX_RETURN_IF_ERROR(createDirectories(cacheDirectory));
   auto fingerprint = modelFingerprint(modelPath);
   if (!fingerprint.ok()) return fingerprint.error();
   const fs::path target =
@@ -274,8 +271,7 @@ Result<std::vector<float>> TransformerRouterClassifier::predictLogits(const std:
   const std::vector<float>& cls = (*output)[0].embedding;
   const int hidden = static_cast<int>(cls.size());
   std::vector<float> logits(headBias_);
-  cblas_sgemv(CblasRowMajor, CblasNoTrans, labels_, hidden, 1.0f, headWeight_.data(), hidden, cls.data(), 1, 1.0f,
-              logits.data(), 1);
+  blas::sgemv(labels_, hidden, 1.0f, headWeight_.data(), hidden, cls.data(), 1.0f, logits.data());
   return logits;
 }
 

@@ -5,14 +5,16 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "core/DiacriticFolding.h"
+#include "core/FileUtil.h"
 #include "core/Logger.h"
 
 namespace pallix {
 namespace {
+
+// A WordPiece vocabulary is a few hundred kilobytes.
+constexpr uint64_t kMaximumVocabularySize = uint64_t{64} << 20;
 
 const Logger& logger() {
   static const Logger log("BertTokenizer");
@@ -125,12 +127,12 @@ std::vector<std::string> WordpieceTokenizer::tokenize(const std::string& word) c
 }
 
 Result<BertTokenizer> BertTokenizer::load(const std::string& vocabularyPath) {
-  std::ifstream in(vocabularyPath, std::ios::binary);
-  if (!in) return Error("BertTokenizerError", 1, "cannot read the vocabulary \"" + vocabularyPath + "\"");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return Error("BertTokenizerError", 1, "cannot read the vocabulary \"" + vocabularyPath + "\"");
-  auto tokenizer = fromVocabularyText(text.str());
+  auto text = readRegularFile(vocabularyPath, kMaximumVocabularySize);
+  if (!text.ok()) {
+    return Error("BertTokenizerError", 1,
+                 "cannot read the vocabulary \"" + vocabularyPath + "\": " + text.error().description());
+  }
+  auto tokenizer = fromVocabularyText(text.value());
   if (!tokenizer.ok()) return tokenizer.error().withContext(vocabularyPath);
   return tokenizer;
 }

@@ -1,11 +1,10 @@
 #include "SimilaritySearchKit/TransformerEncoder.h"
 
-#include <cblas.h>
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "SimilaritySearchKit/Blas.h"
 
 namespace pallix {
 namespace {
@@ -16,7 +15,7 @@ constexpr const char* kDomain = "TransformerEncoderError";
 void linear(const float* x, int rows, int in, const std::vector<float>& w, const std::vector<float>& bias, int out,
             float* y) {
   for (int r = 0; r < rows; ++r) std::copy(bias.begin(), bias.end(), y + static_cast<size_t>(r) * out);
-  cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, rows, out, in, 1.0f, x, in, w.data(), in, 1.0f, y, out);
+  blas::sgemm(blas::Transpose::no, blas::Transpose::yes, rows, out, in, 1.0f, x, in, w.data(), in, 1.0f, y, out);
 }
 
 // In place over rows of width `width`: (x - mean) / sqrt(var + eps) * gamma + beta.
@@ -148,11 +147,7 @@ size_t TransformerEncoder::parameterCount() const {
 }
 
 bool TransformerEncoder::setBlasThreadCount(int threads) {
-  using SetThreads = void (*)(int);
-  static const auto setter = reinterpret_cast<SetThreads>(dlsym(RTLD_DEFAULT, "openblas_set_num_threads"));
-  if (setter == nullptr) return false;
-  setter(std::max(1, threads));
-  return true;
+  return blas::setThreadCount(threads);
 }
 
 void TransformerEncoder::runLayer(const Layer& layer, const std::vector<Sequence>& sequences, bool queryAll,
@@ -182,7 +177,7 @@ void TransformerEncoder::runLayer(const Layer& layer, const std::vector<Sequence
       const float* q = base + h * d;
       const float* k = base + H + h * d;
       const float* v = base + 2 * H + h * d;
-      cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, lq, s.length, d, scale, q, 3 * H, k, 3 * H, 0.0f,
+      blas::sgemm(blas::Transpose::no, blas::Transpose::yes, lq, s.length, d, scale, q, 3 * H, k, 3 * H, 0.0f,
                   scores.data(), s.length);
       for (int r = 0; r < lq; ++r) {
         float* row = scores.data() + static_cast<size_t>(r) * s.length;
@@ -191,7 +186,7 @@ void TransformerEncoder::runLayer(const Layer& layer, const std::vector<Sequence
         }
         softmaxRow(row, s.length);
       }
-      cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, lq, d, s.length, 1.0f, scores.data(), s.length, v, 3 * H,
+      blas::sgemm(blas::Transpose::no, blas::Transpose::no, lq, d, s.length, 1.0f, scores.data(), s.length, v, 3 * H,
                   0.0f, context.data() + static_cast<size_t>(out) * H + h * d, H);
     }
     out += lq;

@@ -7,7 +7,7 @@
 // QKV projection, masked multi-head self-attention, output projection with
 // residual and post-layer-norm, erf-GELU feed-forward with residual and
 // post-layer-norm. The result is the final [CLS] vector, L2-normalised (the
-// pooling bge models are used with). Matrix products go through cblas_sgemm.
+// pooling bge models are used with). Matrix products go through the system BLAS (Blas.h).
 //
 // Padding: only positions whose mask is 1 are computed (`computeAll` false);
 // masked positions contribute nothing to attention, so this gives the same

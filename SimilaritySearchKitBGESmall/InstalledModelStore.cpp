@@ -6,6 +6,7 @@
 
 #include "SimilaritySearchKit/TransformerConfig.h"
 #include "SimilaritySearchKitBGESmall/BGESmallEmbeddings.h"
+#include "core/FileUtil.h"
 #include "core/UUID.h"
 
 namespace fs = std::filesystem;
@@ -63,19 +64,23 @@ Result<InstalledModel> InstalledModelStore::install(const std::string& sourceDir
   Status valid = validateModelDirectory(sourceDirectory);
   if (!valid.ok()) return valid.error().withContext("\"" + sourceDirectory + "\" is not a usable model");
 
-  fs::create_directories(modelsDirectory_, ec);
-  if (ec) return Error(kDomain, 3, "cannot create \"" + modelsDirectory_ + "\": " + ec.message());
+  if (Status created = createDirectories(modelsDirectory_); !created.ok()) {
+    return Error(kDomain, 3, created.error().description());
+  }
   const fs::path staging = fs::path(modelsDirectory_) / temporaryName(name);
   auto cleanup = [&] {
     std::error_code ignored;
     fs::remove_all(staging, ignored);
   };
-  fs::create_directory(staging, ec);
-  if (ec) return Error(kDomain, 3, "cannot create \"" + staging.string() + "\": " + ec.message());
+  if (Status created = createDirectories(staging.string()); !created.ok()) {
+    return Error(kDomain, 3, created.error().description());
+  }
   for (const auto& file : modelFiles()) {
     const fs::path from = fs::path(sourceDirectory) / file;
     if (!fs::exists(from, ec)) continue;  // vocab.txt is optional; the others were validated.
     fs::copy_file(from, staging / file, fs::copy_options::overwrite_existing, ec);
+    // The copy would keep the source's mode; installed models are private like the rest.
+    if (!ec) fs::permissions(staging / file, fs::perms::owner_read | fs::perms::owner_write, ec);
     if (ec) {
       cleanup();
       return Error(kDomain, 3, "cannot copy \"" + from.string() + "\": " + ec.message());

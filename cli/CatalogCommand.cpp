@@ -18,6 +18,7 @@
 #include "app/platform/StoreWriterLock.h"
 #include "app/platform/linux/InotifyDirectoryWatcher.h"
 #include "app/platform/linux/LockFileSingleInstance.h"
+#include "app/platform/linux/SocketOwnership.h"
 #include "app/platform/linux/ThemeIconResolver.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
@@ -98,14 +99,22 @@ struct CatalogContext {
 
   // Opens the store for writing (the writer lock is held) with its one
   // recovery of a damaged store; prints the failure and returns false.
-  bool openForWriting(bool verifyIntegrity = true) {
+  bool openForWriting() {
     defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
-    auto opened = openPersistentStoreWithRecovery(dirs, catalogMigrationSteps(), verifyIntegrity);
+    std::optional<Error> damage;
+    auto opened =
+        openPersistentStoreWithRecovery(dirs, catalogMigrationSteps(), PersistentStore::OpenOptions{}, &damage);
+    if (damage) {
+      std::cerr << "pallix: the catalog was damaged (" << printable(damage->description())
+                << "); rebuilding it from the folders.\n";
+    }
     if (!opened.ok()) {
       const bool damaged = PersistentStore::failureKind(opened.error()) == StoreFailure::damaged;
-      printError(opened.error().description(), damaged
-                                                   ? "Remove " + dirs.storePath() + " by hand and run 'pallix index'."
-                                                   : "Check that " + dirs.data + " is writable and not full.");
+      const bool special = isFileError(opened.error(), FileErrorCode::notRegularFile);
+      printError(opened.error().description(),
+                 damaged   ? "Remove " + dirs.storePath() + " by hand and run 'pallix index'."
+                 : special ? "It is not Pallix's: move it away, and 'pallix index' builds a new catalog."
+                           : "Check that " + dirs.data + " is writable and not full.");
       return false;
     }
     store = std::move(opened.value());
@@ -204,8 +213,12 @@ FullScanSummary indexOnce(CatalogContext& context) {
 // nullopt once this process holds the writer lock, the agent's summary when
 // it answered. While another `index` or `watch` writes, this waits (checking
 // again every 100 ms, so an agent that takes over meanwhile is asked too).
+// An agent that is ending or not listening yet is asked again for a while;
+// one that is not the user's own, stopped or hung is reported.
 Result<std::optional<FullScanSummary>> becomeWriterOrAskTheAgent(CatalogContext& context) {
+  constexpr auto kAgentStartupLimit = std::chrono::seconds(10);
   bool announced = false;
+  std::optional<std::chrono::steady_clock::time_point> firstUnanswered;
   while (true) {
     PALLIX_ASSIGN_OR_RETURN(bool taken, context.writer.tryAcquire(StoreWriterLock::kIndexRole));
     if (taken) return std::optional<FullScanSummary>();
@@ -218,7 +231,13 @@ Result<std::optional<FullScanSummary>> becomeWriterOrAskTheAgent(CatalogContext&
         PALLIX_ASSIGN_OR_RETURN(FullScanSummary summary, decodeScanSummary(reply.value()));
         return std::optional<FullScanSummary>(summary);
       }
-      // The agent is ending (or not listening yet): try again shortly.
+      const Error& failure = reply.error();
+      const bool agentGoingOrComing = failure.domain() == kSingleInstanceErrorDomain &&
+                                      (failure.code() == kNobodyListens || failure.code() == kEndedWithoutAnswer);
+      if (!agentGoingOrComing) return failure;
+      const auto now = std::chrono::steady_clock::now();
+      if (!firstUnanswered) firstUnanswered = now;
+      if (now - *firstUnanswered >= kAgentStartupLimit) return failure;
     } else if (!announced && holder) {
       std::cerr << "pallix: waiting for " << holder->description() << " to finish writing the catalog...\n";
       announced = true;
@@ -237,21 +256,24 @@ int runIndex(Args& args) {
   FullScanSummary result;
   auto answered = becomeWriterOrAskTheAgent(context);
   if (!answered.ok()) {
-    printError("cannot index: " + answered.error().description(), "Check that " + context.dirs.data + " is writable.");
+    const bool agentFailed = answered.error().domain() == kSingleInstanceErrorDomain;
+    printError("cannot index: " + answered.error().description(),
+               agentFailed ? "Resume or restart the Pallix agent, then run 'pallix index' again."
+                           : "Check that " + context.dirs.data + " is writable.");
     return kExitUnavailable;
   }
   if (answered.value()) {
     result = *answered.value();
   } else {
-    // The integrity check reads the whole store, as long as a scan that finds
-    // nothing changed (which reads nothing else); it runs when writing the
-    // catalog met damage, and the open it belongs to replaces a damaged store.
-    for (bool verify : {false, true}) {
+    // Opening checks the store (every page and every schema object) and
+    // replaces a damaged one; damage that only the writes meet is checked
+    // once more the same way.
+    for (int attempt = 0; attempt < 2; ++attempt) {
       context.store.reset();
-      if (!context.openForWriting(verify)) return kExitUnavailable;
+      if (!context.openForWriting()) return kExitUnavailable;
       result = indexOnce(context);
       if (!result.error || !isStoreDamage(*result.error)) break;
-      if (!verify) std::cerr << "pallix: the catalog store is damaged; checking it and indexing again.\n";
+      if (attempt == 0) std::cerr << "pallix: writing met a damaged catalog; checking it and indexing again.\n";
     }
   }
   if (json) {

@@ -1,13 +1,50 @@
 #include "cli/Command.h"
 
+#include <unicode/locid.h>
 #include <unistd.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <iostream>
 
 #include "cli/Display.h"
 #include "core/Strings.h"
 
 namespace pallix::cli {
+
+void useUserLocale() {
+  std::setlocale(LC_ALL, "");
+  const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  for (const char* name : names) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) continue;
+    std::string locale(value);
+    if (locale == "C" || locale == "POSIX" || locale.rfind("C.", 0) == 0) break;
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(icu::Locale(locale.substr(0, locale.find('.')).c_str()), status);
+    return;
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale::setDefault(icu::Locale("en_US"), status);
+}
+
+std::optional<int> runRegisteredCommand(int argc, char** argv) {
+  if (argc < 2) return std::nullopt;
+  const auto& commands = CommandRegistry::instance().commands();
+  auto it = commands.find(argv[1]);
+  if (it == commands.end()) return std::nullopt;
+  std::vector<std::string> rest(argv + 2, argv + argc);
+  for (const auto& a : rest) {
+    if (a == "--") break;
+    if (a == "--help" || a == "-h") {
+      std::cout << it->second.usage;
+      if (!it->second.usage.empty() && it->second.usage.back() != '\n') std::cout << "\n";
+      return kExitOk;
+    }
+  }
+  Args args(std::move(rest));
+  return it->second.run(args);
+}
 
 CommandRegistry& CommandRegistry::instance() {
   static CommandRegistry registry;

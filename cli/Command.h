@@ -74,6 +74,14 @@ struct CommandRegistrar {
 #define PALLIX_COMMAND(name, summary, usage, fn) \
   static ::pallix::cli::CommandRegistrar PALLIX_COMMAND_CONCAT(pallix_command_, __LINE__)(name, summary, usage, fn)
 
+// Numbers, currencies and units are formatted for the user's locale; a
+// process without one (LANG unset, "C" or "POSIX") formats as en_US rather
+// than ICU's bare root locale.
+void useUserLocale();
+// Runs the registered command named argv[1] with the rest of argv (or
+// prints its usage for --help); nullopt when no command has that name.
+std::optional<int> runRegisteredCommand(int argc, char** argv);
+
 // Prints "pallix: MESSAGE" to stderr, and a hint line when given, both
 // escaped for the terminal.
 void printError(const std::string& message, const std::string& hint = "");

@@ -72,7 +72,8 @@ void printFullScan(const RunOutput& output, const FullScanSummary& s) {
                             {"elapsedSeconds", s.elapsedSeconds},
                             {"changed", s.mutated}};
     if (s.error) event["error"] = s.error->description();
-    std::cout << event.dump() << std::endl;
+    // An error quotes file names, which need not be UTF-8.
+    std::cout << event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
     return;
   }
   if (s.error) return;  // on stderr already
@@ -143,7 +144,7 @@ int runAgent(const char* command, bool quiet, RunOutput output) {
     indexing->setFullScanObserver([progress, errors, output](const FullScanSummary& s) {
       if (output.enabled) printFullScan(output, s);
       if (s.error) {
-        if (errors) std::cerr << "pallix: full scan failed: " << s.error->description() << "\n";
+        if (errors) std::cerr << "pallix: full scan failed: " << printable(s.error->description()) << "\n";
         return;
       }
       if (progress)

@@ -9,34 +9,6 @@ namespace {
 
 constexpr const char* kLastResultsFile = "/LastResults.json";
 
-// Passes every request on and keeps the last failure, whose cause the
-// session only logs.
-class CauseKeepingWorkspace final : public Workspace {
- public:
-  explicit CauseKeepingWorkspace(std::shared_ptr<Workspace> inner) : inner_(std::move(inner)) {}
-  Status launchApplication(const ApplicationReference& app) override { return keep(inner_->launchApplication(app)); }
-  Status openFile(const std::string& path) override { return keep(inner_->openFile(path)); }
-  Status revealInFileManager(const std::string& path) override { return keep(inner_->revealInFileManager(path)); }
-  Status openURL(const std::string& url) override { return keep(inner_->openURL(url)); }
-  const Status& last() const { return last_; }
-
- private:
-  Status keep(Status status) {
-    last_ = status;
-    return status;
-  }
-  std::shared_ptr<Workspace> inner_;
-  Status last_ = okStatus();
-};
-
-std::optional<FileMatchType> matchTypeFromRaw(const std::string& raw) {
-  for (auto type : {FileMatchType::exact, FileMatchType::prefix, FileMatchType::substring, FileMatchType::filterOnly,
-                    FileMatchType::semantic}) {
-    if (raw == fileMatchTypeRawValue(type)) return type;
-  }
-  return std::nullopt;
-}
-
 // JSON holds only UTF-8, while a path may hold any byte: the path is also
 // kept as hexadecimal bytes, which `pallix open` reads back exactly.
 std::string toHex(const std::string& bytes) {
@@ -74,8 +46,7 @@ Status saveLastResults(const DataDirectories& dirs, const std::vector<LastResult
                     {"matchType", r.matchType}});
   }
   PALLIX_RETURN_IF_ERROR(createDirectories(dirs.cache));
-  return writeFileAtomically(dirs.cache + kLastResultsFile,
-                             list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+  return replaceFile(dirs.cache + kLastResultsFile, list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 Result<std::vector<LastResult>> loadLastResults(const DataDirectories& dirs) {
@@ -95,25 +66,6 @@ Result<std::vector<LastResult>> loadLastResults(const DataDirectories& dirs) {
     }
   }
   return out;
-}
-
-Status activateLastResult(ContentViewModel& session, const std::shared_ptr<Workspace>& workspace, CatalogStore& catalog,
-                          const LastResult& result, bool reveal) {
-  PALLIX_ASSIGN_OR_RETURN(std::optional<IndexedItem> record, catalog.fetchByPath(result.path));
-  if (!record) return Error::make(result.path + " is no longer in the catalog");
-  auto keeper = std::make_shared<CauseKeepingWorkspace>(workspace);
-  session.setWorkspace(keeper);
-  bool done = false;
-  if (record->itemType() == IndexedItem::ItemType::app) {
-    done = session.activate(*record, reveal);
-  } else {
-    FileSearchResult file{*record, 0, matchTypeFromRaw(result.matchType).value_or(FileMatchType::filterOnly)};
-    done = session.activate(file, reveal, /*allowStandardMode=*/true);
-  }
-  session.setWorkspace(workspace);
-  if (done) return okStatus();
-  if (!keeper->last().ok()) return keeper->last().error();
-  return Error::make("the search session could not activate " + result.path);
 }
 
 }  // namespace pallix::cli

@@ -21,8 +21,14 @@ std::unique_ptr<UserDefaults> openDefaults() {
   return defaults;
 }
 
+// A stored value as JSON: text that is not UTF-8 in the settings file's own
+// lossless form ({"$bytes": ...}).
+nlohmann::json storedJson(const nlohmann::json& value) {
+  return UserDefaults::storedForm(value).valueOr(value);
+}
+
 std::string jsonText(const nlohmann::json& value) {
-  return printable(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  return printable(storedJson(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 // A value as a person reads it: strings bare, anything else as JSON; escaped.
@@ -90,7 +96,7 @@ int defaultsRead(Args& args, bool json, const std::vector<std::string>& rest) {
     nlohmann::json all = nlohmann::json::object();
     for (const auto& key : defaults->keys()) all[key] = *defaults->rawValue(key);
     if (json) {
-      printJson(all);
+      printJson(storedJson(all));
     } else {
       for (auto it = all.begin(); it != all.end(); ++it) {
         std::cout << printable(it.key()) << " = " << jsonText(it.value()) << "\n";
@@ -111,7 +117,7 @@ int defaultsRead(Args& args, bool json, const std::vector<std::string>& rest) {
     return kExitFailure;
   }
   if (json) {
-    printJson(*value);
+    printJson(storedJson(*value));
   } else {
     std::cout << display(*value) << "\n";
   }

@@ -1,4 +1,5 @@
-// pallix search, pallix files and pallix open: one-shot searches over the
+// pallix search, pallix files (opening through the session; the search
+// itself is in FilesCommand.cpp) and pallix open: one-shot searches over the
 // catalog, and activation of a printed result.
 #include <cstdio>
 #include <iostream>
@@ -10,8 +11,9 @@
 #include "app/shell/TelemetryPreferences.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "cli/FilesCommand.h"
 #include "cli/IntelligenceDisplay.h"
-#include "cli/LastResults.h"
+#include "cli/ResultActivation.h"
 #include "core/Formatting.h"
 #include "core/Strings.h"
 #include "core/Telemetry.h"
@@ -28,31 +30,33 @@ nlohmann::json appJson(const IndexedItem& app) {
   return j;
 }
 
-nlohmann::json fileJson(const FileSearchResult& r) {
-  nlohmann::json j = {{"path", r.item.path},
-                      {"name", r.item.name},
-                      {"itemTypeRaw", r.item.itemTypeRaw},
-                      {"relevanceScore", r.relevanceScore},
-                      {"matchType", fileMatchTypeRawValue(r.matchType)},
-                      {"sizeBytes", r.item.sizeBytes}};
-  if (r.item.fileExtension) j["fileExtension"] = *r.item.fileExtension;
-  if (r.item.modifiedDate) j["modifiedDate"] = secondsSince1970(*r.item.modifiedDate);
-  return j;
-}
-
-// Opens the session over the catalog; `recordUse` when a result will be
-// activated (a launch writes its last use).
-Result<std::unique_ptr<AppRuntime>> openRuntime(const std::string& command, bool recordUse) {
-  auto runtime = AppRuntime::open(recordUse ? AppRuntime::Access::recordUse : AppRuntime::Access::read);
+// Opens the session over the catalog: recordUse when a result will be
+// activated (a launch writes its last use); with readOrEmpty a missing or
+// unusable catalog is only noted, and the rest of the answer still comes.
+Result<std::unique_ptr<AppRuntime>> openRuntime(const std::string& command, AppRuntime::Access access) {
+  auto runtime = AppRuntime::open(access);
   if (!runtime.ok()) {
     CatalogOpenFailure failure = describeCatalogOpenFailure(runtime.error());
     printError(command + ": " + failure.message, failure.hint);
     return runtime.error();
   }
-  if (runtime.value()->catalogSize() == 0) {
+  AppRuntime& rt = *runtime.value();
+  if (rt.catalogFailure) {
+    CatalogOpenFailure failure = describeCatalogOpenFailure(*rt.catalogFailure);
+    std::cerr << "pallix: " << printable(failure.message) << " (apps and files are left out). " << failure.hint << "\n";
+  } else if (!rt.catalogComplete()) {
+    std::cerr << "pallix: the catalog is not complete: its first index did not finish. Run 'pallix index' to "
+                 "build it.\n";
+  } else if (rt.catalogSize() == 0) {
     std::cerr << "pallix: the catalog is empty; run 'pallix index' to build it.\n";
   }
   return runtime;
+}
+
+// The status of a search that found nothing: the catalog was missing,
+// damaged or partial (3), or it simply holds no match (1).
+int nothingFoundStatus(AppRuntime& rt) {
+  return rt.catalogFailure || !rt.catalogComplete() ? kExitUnavailable : kExitFailure;
 }
 
 // Activates result `number` through the search session. With `json` the
@@ -93,7 +97,7 @@ int runSearch(Args& args) {
   auto words = args.positionals();
   if (args.failed()) return usageError("search", args.failure());
   if (words.empty()) return usageError("search", "needs the text to search for");
-  auto runtime = openRuntime("search", open.has_value());
+  auto runtime = openRuntime("search", open ? AppRuntime::Access::recordUse : AppRuntime::Access::readOrEmpty);
   if (!runtime.ok()) return kExitUnavailable;
   AppRuntime& rt = *runtime.value();
   const std::string text = joinStrings(words, " ");
@@ -125,11 +129,11 @@ int runSearch(Args& args) {
   if (json) {
     nlohmann::json out = {{"query", text}, {"apps", nlohmann::json::array()}, {"files", nlohmann::json::array()}};
     for (const auto& app : apps) out["apps"].push_back(appJson(app));
-    for (const auto& f : files) out["files"].push_back(fileJson(f));
+    for (const auto& f : files) out["files"].push_back(fileResultJson(f));
     out["intelligence"] = intelligenceJson(answers, rt.intelligence->widgetStates());
     printJson(out);
     if (open) return activateNumber(rt, listed, *open, false, true);
-    return listed.empty() && !hasAnswer ? kExitFailure : kExitOk;
+    return listed.empty() && !hasAnswer ? nothingFoundStatus(rt) : kExitOk;
   }
   const std::vector<std::string> answerLines = intelligenceLines(rt.intelligence.get());
   for (const std::string& line : answerLines) std::cout << line << "\n";
@@ -149,68 +153,9 @@ int runSearch(Args& args) {
   if (listed.empty()) {
     if (hasAnswer) return kExitOk;
     std::cout << "No results for " << printable(inQuotes(text)) << ".\n";
-    return kExitFailure;
+    return nothingFoundStatus(rt);
   }
   std::cout << "\nOpen one with 'pallix open N'.\n";
-  return kExitOk;
-}
-
-int runFiles(Args& args) {
-  bool json = args.flag("--json");
-  auto limit = args.intOption("--limit");
-  auto open = args.intOption("--open");
-  auto words = args.positionals();
-  if (args.failed()) return usageError("files", args.failure());
-  if (words.empty()) return usageError("files", "needs a query (words, ext:pdf, size:>2mb, after:2024-01-01, ...)");
-  if (limit && (*limit < 1 || *limit > 10000)) return usageError("files", "--limit must be between 1 and 10000");
-  const std::string text = joinStrings(words, " ");
-  const ParsedQuery query = QueryParser::parse(text);
-  if (Status valid = FileSearcher::validate(query); !valid.ok())
-    return usageError("files", valid.error().description());
-  auto runtime = openRuntime("files", open.has_value());
-  if (!runtime.ok()) return kExitUnavailable;
-  AppRuntime& rt = *runtime.value();
-  auto page = FileSearcher::searchPage(rt.store->handle(), query, static_cast<int>(limit.value_or(50)),
-                                       DateContext::current(SystemClock::instance()));
-  if (!page.ok()) {
-    printError("files: the search failed: " + page.error().description());
-    return kExitFailure;
-  }
-  const std::vector<FileSearchResult>& results = page->results;
-  std::vector<LastResult> listed;
-  std::vector<IndexedItem> shown;
-  for (const auto& f : results) shown.push_back(f.item);
-  const std::vector<std::string> names = displayNames(shown);
-  for (size_t i = 0; i < shown.size(); ++i) {
-    listed.push_back({"file", shown[i].path, names[i], "", fileMatchTypeRawValue(results[i].matchType)});
-  }
-  Status saved = saveLastResults(rt.dirs, listed);
-  (void)saved;
-  if (open && !json) return activateNumber(rt, listed, *open, false, false);
-  const std::optional<FileSearchCut>& cut = page->cut;
-  if (json) {
-    nlohmann::json out = {{"query", text}, {"files", nlohmann::json::array()}};
-    for (const auto& f : results) out["files"].push_back(fileJson(f));
-    if (cut) out["cut"] = {{"shown", cut->shown}, {"matches", cut->matches}, {"atLeast", cut->matchesIsLowerBound}};
-    printJson(out);
-    if (open) return activateNumber(rt, listed, *open, false, true);
-    return results.empty() ? kExitFailure : kExitOk;
-  }
-  size_t n = 0;
-  for (const auto& f : results) {
-    std::cout << stringPrintf("%3zu  %4.2f  %-10s %9s  %s\n", ++n, static_cast<double>(f.relevanceScore),
-                              fileMatchTypeRawValue(f.matchType), humanSize(f.item.sizeBytes).c_str(),
-                              printable(f.item.path).c_str());
-  }
-  if (results.empty()) {
-    std::cout << "No files match " << printable(inQuotes(text)) << ".\n";
-    return kExitFailure;
-  }
-  if (cut) {
-    std::cout << "\nShowing " << cut->shown << " of " << (cut->matchesIsLowerBound ? "at least " : "") << cut->matches
-              << " files: a query without words lists at most " << FileSearcher::kFilterOnlyLimit
-              << ". Add words or filters to narrow it.\n";
-  }
   return kExitOk;
 }
 
@@ -233,7 +178,7 @@ int runOpen(Args& args) {
     printError(results.error().description());
     return kExitFailure;
   }
-  auto runtime = openRuntime("open", true);
+  auto runtime = openRuntime("open", AppRuntime::Access::recordUse);
   if (!runtime.ok()) return kExitUnavailable;
   int code = activateNumber(*runtime.value(), results.value(), number, reveal, json);
   if (json && code == kExitOk) {
@@ -254,21 +199,14 @@ PALLIX_COMMAND("search", "search apps (and files, when asked) as the panel does"
                "Exit status: 0 results found, 1 nothing found, 2 usage error, 3 no catalog.\n",
                runSearch);
 
-PALLIX_COMMAND("files", "search files with power queries",
-               "Usage: pallix files QUERY... [--json] [--limit N] [--open N]\n\n"
-               "Searches the file catalog, best matches first. Words match file names (the name may be typed\n"
-               "with its extension: report.pdf); find extensions with ext:. Besides words, a query may hold:\n"
-               "  ext:pdf,docx  type:image  size:>2mb  after:2024-01-01  before:2024-06  modified:today\n"
-               "  created:week  in:projects  app:org.gnome.Maps  is:folder  \"exact phrase\"  /regex/  NOT ext:tmp\n\n"
-               "  app:ID  files inside a Flatpak or Snap application's folders belong to that application:\n"
-               "          app:org.gnome.Maps finds them by its ID (any part of it: app:gnome).\n"
-               "  A query without words (only filters) lists at most 100 files and says so when there are more.\n\n"
-               "  --json      print {\"query\", \"files\": [path, name, relevanceScore, matchType, ...]} and, when\n"
-               "              the list was cut, \"cut\": {\"shown\", \"matches\", \"atLeast\"}\n"
-               "  --limit N   at most N results (default 50)\n"
-               "  --open N    open result N at once; with --json the results still come alone on stdout\n\n"
-               "Exit status: 0 results found, 1 nothing found, 2 usage error or invalid query, 3 no catalog.\n",
-               runFiles);
+// Opening a result needs the session.
+PALLIX_COMMAND("files", kFilesSummary, kFilesUsage, [](Args& args) {
+  return runFiles(args, [](const std::vector<LastResult>& listed, long long number, bool json) {
+    auto runtime = openRuntime("files", AppRuntime::Access::recordUse);
+    if (!runtime.ok()) return kExitUnavailable;
+    return activateNumber(*runtime.value(), listed, number, false, json);
+  });
+});
 
 PALLIX_COMMAND("open", "open a result of the last search",
                "Usage: pallix open N [--reveal] [--json]\n\n"

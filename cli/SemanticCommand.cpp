@@ -21,6 +21,7 @@
 #include "app/semantic/SemanticServices.h"
 #include "app/shell/AgentRequests.h"
 #include "cli/Command.h"
+#include "cli/Display.h"
 #include "cli/StopSignal.h"
 #include "core/Strings.h"
 
@@ -395,7 +396,8 @@ int runIndex(Session& session, std::vector<std::string> folders, bool watch, boo
   }
   if (watch) {
     indexer.startContinuousIndexing(folders);
-    std::cerr << "pallix: indexing " << joinStrings(folders, ", ") << " and watching for changes; Ctrl-C stops.\n";
+    std::cerr << "pallix: indexing " << printable(joinStrings(folders, ", "))
+              << " and watching for changes; Ctrl-C stops.\n";
     session.loop->run();
   } else {
     // The rebuild already started its pass over the folders it knew; run ours after it.

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/platform/linux/LockFileSingleInstance.h"
+#include "app/platform/linux/SocketOwnership.h"
 #include "app/shell/PanelRequests.h"
 #include "cli/Command.h"
 
@@ -26,10 +27,15 @@ int runToggle(Args& args) {
   auto reply = LockFileSingleInstance::request(
       dirs.socketPath(),
       encodeToggleRequest(intent == PresentationIntent::standard ? std::nullopt
-                                                                 : std::optional<PresentationIntent>(intent)));
+                                                                 : std::optional<PresentationIntent>(intent)),
+      AgentRequestOptions{.answerLimit = seconds(10)});
   if (!reply.ok()) {
-    printError("the Pallix desktop agent is not running (" + reply.error().description() + ")",
-               "Start it with 'pallix-desktop', then try again.");
+    if (reply.error().domain() == kSingleInstanceErrorDomain && reply.error().code() == kNobodyListens) {
+      printError("the Pallix desktop agent is not running (" + reply.error().description() + ")",
+                 "Start it with 'pallix-desktop', then try again.");
+    } else {
+      printError("toggle: " + reply.error().description(), "Resume or restart 'pallix-desktop', then try again.");
+    }
     return kExitUnavailable;
   }
   auto state = decodePanelState(reply.value());

@@ -2,10 +2,10 @@
 // (NAME.mmap item files and NAME.hnsw graph files) from the command line.
 // Works on given vectors only; no embedding model is loaded.
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "SimilaritySearchKit/Console.h"
 #include "SimilaritySearchKit/HNSWIndex.h"
@@ -99,11 +99,12 @@ int runBuild(const std::vector<std::string>& rest) {
   const std::string& input = rest[1];
   const std::string& dir = rest[2];
   const std::string& name = rest[3];
-  std::ifstream in(input);
-  if (!in) {
-    printError("cannot open " + input, "check the path of the JSON-lines file");
+  auto text = readFileToString(input);
+  if (!text.ok()) {
+    printError(text.error().description(), "check the path of the JSON-lines file");
     return kExitFailure;
   }
+  std::istringstream in(text.value());
   std::vector<IndexItem> items;
   std::set<std::string> ids;
   std::string line;

@@ -12,10 +12,69 @@
 
 namespace pallix {
 
-Result<std::string> readFileToString(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+bool isFileError(const Error& error, FileErrorCode code) {
+  return error.domain() == kFileErrorDomain && error.code() == static_cast<int>(code);
+}
+
+namespace {
+
+std::string fileKind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISDIR(mode)) return "a folder";
+  return "not a regular file";
+}
+
+Error notRegular(const std::string& path, mode_t mode) {
+  return Error(kFileErrorDomain, static_cast<int>(FileErrorCode::notRegularFile),
+               path + " is " + fileKind(mode) + ", not a regular file; it is not read");
+}
+
+Error tooLarge(const std::string& path, uint64_t maxBytes) {
+  return Error(kFileErrorDomain, static_cast<int>(FileErrorCode::tooLarge),
+               path + " is larger than " + std::to_string(maxBytes) + " bytes; it is not read");
+}
+
+}  // namespace
+
+Result<int> openRegularFile(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Error::fromErrno("Cannot open " + path, errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return Error::fromErrno("Cannot examine " + path, err);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return notRegular(path, st.st_mode);
+  }
+  int current = ::fcntl(fd, F_GETFL);
+  if (current < 0 || ::fcntl(fd, F_SETFL, current & ~O_NONBLOCK) != 0) {
+    int err = errno;
+    ::close(fd);
+    return Error::fromErrno("Cannot prepare " + path + " for reading", err);
+  }
+  return fd;
+}
+
+Result<std::string> readRegularFile(const std::string& path, uint64_t maxBytes) {
+  PALLIX_ASSIGN_OR_RETURN(int fd, openRegularFile(path, O_RDONLY));
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    return Error::fromErrno("Cannot examine " + path, err);
+  }
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return tooLarge(path, maxBytes);
+  }
   std::string out;
+  out.reserve(static_cast<size_t>(st.st_size));
   char buffer[65536];
   while (true) {
     ssize_t n = ::read(fd, buffer, sizeof(buffer));
@@ -26,13 +85,42 @@ Result<std::string> readFileToString(const std::string& path) {
       return Error::fromErrno("Cannot read " + path, err);
     }
     if (n == 0) break;
+    if (out.size() + static_cast<size_t>(n) > maxBytes) {
+      ::close(fd);
+      return tooLarge(path, maxBytes);
+    }
     out.append(buffer, static_cast<size_t>(n));
   }
   ::close(fd);
   return out;
 }
 
-Status writeFileAtomically(const std::string& path, std::string_view data, mode_t mode) {
+Result<std::string> readFileToString(const std::string& path) {
+  return readRegularFile(path, kDefaultReadLimit);
+}
+
+Status checkRegularFileIfPresent(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return okStatus();
+    return Error::fromErrno("Cannot examine " + path, errno);
+  }
+  if (!S_ISREG(st.st_mode)) return notRegular(path, st.st_mode);
+  return okStatus();
+}
+
+Status checkDatabaseFiles(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    PALLIX_RETURN_IF_ERROR(checkRegularFileIfPresent(path + suffix));
+  }
+  return okStatus();
+}
+
+namespace {
+
+// Writes a temporary file beside `path` and renames it over `path`; with
+// `flush` the data reaches the disk before the rename.
+Status writeThenRename(const std::string& path, std::string_view data, mode_t mode, bool flush) {
   std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}());
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return Error::fromErrno("Cannot create " + temp, errno);
@@ -53,7 +141,7 @@ Status writeFileAtomically(const std::string& path, std::string_view data, mode_
     }
     written += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0) return fail("Cannot flush");
+  if (flush && ::fsync(fd) != 0) return fail("Cannot flush");
   if (::close(fd) != 0) {
     int err = errno;
     ::unlink(temp.c_str());
@@ -65,6 +153,16 @@ Status writeFileAtomically(const std::string& path, std::string_view data, mode_
     return Error::fromErrno("Cannot move " + temp + " to " + path, err);
   }
   return okStatus();
+}
+
+}  // namespace
+
+Status writeFileAtomically(const std::string& path, std::string_view data, mode_t mode) {
+  return writeThenRename(path, data, mode, true);
+}
+
+Status replaceFile(const std::string& path, std::string_view data, mode_t mode) {
+  return writeThenRename(path, data, mode, false);
 }
 
 Status createDirectories(const std::string& path, mode_t mode) {
@@ -101,6 +199,28 @@ Status createPrivateDirectory(const std::string& path) {
   return okStatus();
 }
 
+Status tightenPermissions(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  auto tighten = [](const fs::path& p) -> Status {
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0) return okStatus();  // gone meanwhile
+    mode_t wanted = S_ISDIR(st.st_mode) ? kPrivateDirectoryMode : S_ISREG(st.st_mode) ? kPrivateFileMode : 0;
+    if (wanted == 0 || (st.st_mode & 07777) == wanted) return okStatus();
+    if (::chmod(p.c_str(), wanted) != 0) return Error::fromErrno("Cannot make " + p.string() + " private", errno);
+    return okStatus();
+  };
+  if (!isDirectory(root)) return okStatus();
+  PALLIX_RETURN_IF_ERROR(tighten(root));
+  Status first = okStatus();
+  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    Status status = tighten(it->path());
+    if (!status.ok() && first.ok()) first = status;
+  }
+  return first;
+}
+
 Status createFileIfMissing(const std::string& path, mode_t mode) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) {
@@ -111,6 +231,23 @@ Status createFileIfMissing(const std::string& path, mode_t mode) {
   if (::fchmod(fd, mode) != 0) status = Error::fromErrno("Cannot set the permissions of " + path, errno);
   ::close(fd);
   return status;
+}
+
+namespace {
+// Written once at the start of main, before any thread exists.
+mode_t g_inheritedUmask = 0;
+bool g_privateUmask = false;
+}  // namespace
+
+void usePrivateUmask() {
+  const mode_t previous = ::umask(077);
+  if (!g_privateUmask) g_inheritedUmask = previous;
+  g_privateUmask = true;
+}
+
+std::optional<mode_t> inheritedUmask() {
+  if (!g_privateUmask) return std::nullopt;
+  return g_inheritedUmask;
 }
 
 bool fileExists(const std::string& path) {

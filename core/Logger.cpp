@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/Strings.h"
+#include "core/TerminalText.h"
 
 namespace pallix {
 namespace {
@@ -15,9 +16,13 @@ class StderrLogSink final : public LogSink {
  public:
   void write(const LogRecord& record) override {
     static const char* const kLevels[] = {"debug", "info", "error", "off"};
+    // Messages quote file names and other outside text. Escaped as human
+    // output is, a record can neither drive a terminal nor pass for more
+    // lines, whether stderr is a terminal or a file.
+    const std::string category = escapeForTerminal(record.category);
+    const std::string message = escapeForTerminal(record.message);
     std::lock_guard<std::mutex> lock(mutex_);
-    std::fprintf(stderr, "[%s] %s: %s\n", kLevels[static_cast<int>(record.level)], record.category.c_str(),
-                 record.message.c_str());
+    std::fprintf(stderr, "[%s] %s: %s\n", kLevels[static_cast<int>(record.level)], category.c_str(), message.c_str());
   }
 
  private:
@@ -55,14 +60,14 @@ void Logger::log(LogLevel level, const std::string& message) const {
   sink->write(LogRecord{level, category_, message});
 }
 
-#define PALLIX_LOGGER_METHOD(name, level)                        \
-  void Logger::name(const char* format, ...) const {            \
+#define PALLIX_LOGGER_METHOD(name, level)                         \
+  void Logger::name(const char* format, ...) const {              \
     if (static_cast<int>(level) < thresholdSlot().load()) return; \
-    va_list args;                                                \
-    va_start(args, format);                                      \
-    std::string message = stringPrintfV(format, args);           \
-    va_end(args);                                                \
-    log(level, message);                                         \
+    va_list args;                                                 \
+    va_start(args, format);                                       \
+    std::string message = stringPrintfV(format, args);            \
+    va_end(args);                                                 \
+    log(level, message);                                          \
   }
 PALLIX_LOGGER_METHOD(debug, LogLevel::debug)
 PALLIX_LOGGER_METHOD(info, LogLevel::info)
@@ -76,8 +81,12 @@ std::shared_ptr<LogSink> Logger::setSink(std::shared_ptr<LogSink> sink) {
   return previous;
 }
 
-void Logger::setThreshold(LogLevel level) { thresholdSlot().store(static_cast<int>(level)); }
-LogLevel Logger::threshold() { return static_cast<LogLevel>(thresholdSlot().load()); }
+void Logger::setThreshold(LogLevel level) {
+  thresholdSlot().store(static_cast<int>(level));
+}
+LogLevel Logger::threshold() {
+  return static_cast<LogLevel>(thresholdSlot().load());
+}
 
 void RecordingLogSink::write(const LogRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -1,7 +1,8 @@
 // Logger: one per component, named by the component's type ("IndexingService").
 //
 // Messages go to the process's LogSink (stderr by default, filtered by the
-// PALLIX_LOG environment variable: debug, info, error or off; default error).
+// PALLIX_LOG environment variable: debug, info, error or off; default error),
+// one line per record, escaped with escapeForTerminal.
 // Tests install a RecordingLogSink to assert on log lines. Thread-safe.
 #pragma once
 

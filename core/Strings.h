@@ -24,5 +24,8 @@ std::string joinStrings(const std::vector<std::string>& parts, std::string_view 
 std::string inQuotes(std::string_view text);
 // Appends the UTF-8 encoding of one code point.
 void appendUtf8(std::string& out, char32_t codePoint);
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
+// code points above U+10FFFF), the text a JSON writer accepts.
+bool isValidUtf8(std::string_view text);
 
 }  // namespace pallix

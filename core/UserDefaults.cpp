@@ -1,9 +1,11 @@
 #include "core/UserDefaults.h"
 
+#include <array>
 #include <cstdio>
 
 #include "core/FileUtil.h"
 #include "core/Logger.h"
+#include "core/Strings.h"
 
 namespace pallix {
 namespace {
@@ -14,6 +16,110 @@ const Logger& logger() {
 }
 
 constexpr const char* kDateKey = "$date";
+constexpr const char* kBytesKey = "$bytes";
+constexpr const char* kDomain = "UserDefaultsError";
+
+Error defaultsError(UserDefaultsErrorCode code, std::string description) {
+  return Error(kDomain, static_cast<int>(code), std::move(description));
+}
+
+bool isDefaultsError(const Error& error, UserDefaultsErrorCode code) {
+  return error.domain() == kDomain && error.code() == static_cast<int>(code);
+}
+
+constexpr std::string_view kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string base64Encode(std::string_view bytes) {
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    uint32_t n = (uint32_t{static_cast<unsigned char>(bytes[i])} << 16) |
+                 (uint32_t{static_cast<unsigned char>(bytes[i + 1])} << 8) | static_cast<unsigned char>(bytes[i + 2]);
+    for (int shift : {18, 12, 6, 0}) out += kBase64Alphabet[(n >> shift) & 63];
+  }
+  const size_t rest = bytes.size() - i;
+  if (rest > 0) {
+    uint32_t n = uint32_t{static_cast<unsigned char>(bytes[i])} << 16;
+    if (rest == 2) n |= uint32_t{static_cast<unsigned char>(bytes[i + 1])} << 8;
+    out += kBase64Alphabet[(n >> 18) & 63];
+    out += kBase64Alphabet[(n >> 12) & 63];
+    out += rest == 2 ? kBase64Alphabet[(n >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// Strict: padded, no whitespace, as base64Encode writes it.
+std::optional<std::string> base64Decode(std::string_view text) {
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::array<int, 256> value;
+  value.fill(-1);
+  for (size_t i = 0; i < kBase64Alphabet.size(); ++i) value[static_cast<unsigned char>(kBase64Alphabet[i])] = int(i);
+  std::string out;
+  for (size_t i = 0; i < text.size(); i += 4) {
+    const bool last = i + 4 == text.size();
+    const int padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
+    if (padding == 1 && text[i + 2] == '=') return std::nullopt;
+    uint32_t n = 0;
+    for (int k = 0; k < 4; ++k) {
+      int v = k >= 4 - padding ? 0 : value[static_cast<unsigned char>(text[i + k])];
+      if (v < 0) return std::nullopt;
+      n = (n << 6) | static_cast<uint32_t>(v);
+    }
+    out += static_cast<char>((n >> 16) & 0xFF);
+    if (padding < 2) out += static_cast<char>((n >> 8) & 0xFF);
+    if (padding < 1) out += static_cast<char>(n & 0xFF);
+  }
+  return out;
+}
+
+// The deepest nesting of arrays and objects in JSON `text`, counted without
+// parsing it (a parser's own recursion is what a deep file would exhaust);
+// stops counting past `limit`.
+int nestingDepth(std::string_view text, int limit) {
+  int depth = 0, deepest = 0;
+  bool inString = false, escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+      if (deepest > limit) return deepest;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+// The value as the store hands it out: {"$bytes": ...} back to its bytes.
+// `value` comes from a file no deeper than kMaximumDepth.
+void decodeStoredForm(nlohmann::json& value) {
+  if (value.is_object()) {
+    if (value.size() == 1) {
+      auto it = value.find(kBytesKey);
+      if (it != value.end() && it->is_string()) {
+        if (auto bytes = base64Decode(it->get_ref<const std::string&>())) {
+          value = std::move(*bytes);
+          return;
+        }
+      }
+    }
+    for (auto it = value.begin(); it != value.end(); ++it) decodeStoredForm(*it);
+  } else if (value.is_array()) {
+    for (auto& element : value) decodeStoredForm(element);
+  }
+}
 
 // The keys added, changed or removed between two JSON objects.
 std::set<std::string> differingKeys(const nlohmann::json& from, const nlohmann::json& to) {
@@ -30,6 +136,42 @@ std::set<std::string> differingKeys(const nlohmann::json& from, const nlohmann::
 
 }  // namespace
 
+Result<nlohmann::json> UserDefaults::storedForm(const nlohmann::json& value, int level) {
+  auto tooDeep = [] {
+    return defaultsError(
+        UserDefaultsErrorCode::tooDeep,
+        "The value nests deeper than " + std::to_string(kMaximumDepth) + " levels, more than the settings file holds");
+  };
+  if (value.is_string()) {
+    const auto& text = value.get_ref<const std::string&>();
+    if (isValidUtf8(text)) return value;
+    if (level > kMaximumDepth) return tooDeep();
+    return nlohmann::json{{kBytesKey, base64Encode(text)}};
+  }
+  if (!value.is_structured()) return value;
+  if (level > kMaximumDepth) return tooDeep();
+  if (value.is_array()) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const auto& element : value) {
+      PALLIX_ASSIGN_OR_RETURN(nlohmann::json stored, storedForm(element, level + 1));
+      out.push_back(std::move(stored));
+    }
+    return out;
+  }
+  nlohmann::json out = nlohmann::json::object();
+  for (auto it = value.begin(); it != value.end(); ++it) {
+    if (!isValidUtf8(it.key())) {
+      return defaultsError(UserDefaultsErrorCode::keyNotUtf8,
+                           "The key " +
+                               nlohmann::json(it.key()).dump(-1, ' ', true, nlohmann::json::error_handler_t::replace) +
+                               " is not UTF-8; settings keys must be");
+    }
+    PALLIX_ASSIGN_OR_RETURN(nlohmann::json stored, storedForm(it.value(), level + 1));
+    out[it.key()] = std::move(stored);
+  }
+  return out;
+}
+
 UserDefaults::UserDefaults() = default;
 
 UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {
@@ -38,7 +180,7 @@ UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {
     values_ = std::move(disk.value());
     return;
   }
-  if (disk.error().domain() != "UserDefaultsError") {
+  if (disk.error().domain() != kDomain || isDefaultsError(disk.error(), UserDefaultsErrorCode::tooDeep)) {
     loadError_ = disk.error();
     logger().error("Cannot read settings file %s: %s", path_.c_str(), disk.error().description().c_str());
     return;
@@ -135,7 +277,9 @@ Status UserDefaults::set(const std::string& key, const std::vector<std::string>&
   return setRaw(key, value);
 }
 Status UserDefaults::setDictionary(const std::string& key, const nlohmann::json& object) {
-  if (!object.is_object()) return Error("UserDefaultsError", 2, "Value for " + key + " is not a dictionary");
+  if (!object.is_object()) {
+    return defaultsError(UserDefaultsErrorCode::notADictionary, "Value for " + key + " is not a dictionary");
+  }
   return setRaw(key, object);
 }
 Status UserDefaults::setDate(const std::string& key, Date value) {
@@ -143,6 +287,9 @@ Status UserDefaults::setDate(const std::string& key, Date value) {
 }
 
 Status UserDefaults::setRaw(const std::string& key, nlohmann::json value) {
+  // Refused before anything changes: a value the file cannot hold does not
+  // live on in memory either.
+  PALLIX_RETURN_IF_ERROR(storedForm(nlohmann::json{{key, value}}));
   // `edit` may run twice (on the file's values, then on memory when saving fails): copy.
   return modify([&](nlohmann::json& values) { values[key] = value; });
 }
@@ -153,11 +300,17 @@ Status UserDefaults::remove(const std::string& key) {
 
 Result<nlohmann::json> UserDefaults::readFile() const {
   if (!fileExists(path_)) return nlohmann::json::object();
-  PALLIX_ASSIGN_OR_RETURN(std::string text, readFileToString(path_));
+  PALLIX_ASSIGN_OR_RETURN(std::string text, readRegularFile(path_, kMaximumFileSize));
+  if (nestingDepth(text, kMaximumDepth) > kMaximumDepth) {
+    return defaultsError(UserDefaultsErrorCode::tooDeep,
+                         "The settings file " + path_ + " nests deeper than " + std::to_string(kMaximumDepth) +
+                             " levels; it is left as it is and not read. Repair or remove it");
+  }
   nlohmann::json parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (parsed.is_discarded() || !parsed.is_object()) {
-    return Error("UserDefaultsError", 1, "The settings file " + path_ + " is not a JSON object");
+    return defaultsError(UserDefaultsErrorCode::notAnObject, "The settings file " + path_ + " is not a JSON object");
   }
+  decodeStoredForm(parsed);
   return parsed;
 }
 
@@ -199,7 +352,7 @@ Status UserDefaults::modify(const std::function<void(nlohmann::json&)>& edit) {
   auto disk = readFile();
   if (disk.ok()) {
     values = std::move(disk.value());
-  } else if (disk.error().domain() == "UserDefaultsError") {
+  } else if (isDefaultsError(disk.error(), UserDefaultsErrorCode::notAnObject)) {
     // Damaged by hand or by another program: keep it for the user and write
     // the values this process knows.
     std::string aside = path_ + ".corrupt";
@@ -213,7 +366,9 @@ Status UserDefaults::modify(const std::function<void(nlohmann::json&)>& edit) {
   const nlohmann::json before = disk.ok() ? values : nlohmann::json();
   edit(values);
   if (values != before) {
-    Status status = writeFileAtomically(path_, values.dump(2) + "\n");
+    auto stored = storedForm(values);
+    if (!stored.ok()) return failed(stored.error());
+    Status status = writeFileAtomically(path_, stored.value().dump(2) + "\n");
     if (!status.ok()) return failed(status.error());
   }
   if (disk.ok()) {

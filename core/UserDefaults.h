@@ -6,6 +6,15 @@
 // getter returns nullopt when the key is absent or holds another type, so
 // callers fall back to their defaults.
 //
+// Strings hold bytes. One that is not UTF-8 (a folder named in Latin-1) is
+// written as {"$bytes": "<standard base64 of the bytes>"} and read back as
+// the same bytes, so the file stays JSON and nothing is lost; a one-key
+// object of that shape is reserved, as {"$date": ...} is. Keys must be UTF-8.
+//
+// The file nests at most kMaximumDepth arrays and objects (the top object
+// counts). A deeper file is refused with a message and left as it is; a
+// deeper value is refused by the setter.
+//
 // Sharing: a write takes an exclusive lock on "<file>.lock", re-reads the
 // file, changes only its own key and replaces the file atomically, so writes
 // of different keys from several processes never undo each other; the values
@@ -35,8 +44,20 @@
 
 namespace pallix {
 
+// Domain "UserDefaultsError".
+enum class UserDefaultsErrorCode { notAnObject = 1, notADictionary = 2, tooDeep = 3, keyNotUtf8 = 4 };
+
 class UserDefaults {
  public:
+  static constexpr int kMaximumDepth = 64;
+  // The largest settings file read.
+  static constexpr uint64_t kMaximumFileSize = uint64_t{16} << 20;
+
+  // `value` as the file holds it: strings that are not UTF-8 as {"$bytes":
+  // ...}. Fails on keys that are not UTF-8 and on nesting deeper than
+  // kMaximumDepth, counting `level` for `value` itself.
+  static Result<nlohmann::json> storedForm(const nlohmann::json& value, int level = 1);
+
   // An in-memory store that never touches the disk (tests).
   UserDefaults();
   // Loads `path` if it exists. A load problem is reported by loadError() and
@@ -85,6 +106,7 @@ class UserDefaults {
   // Applies `edit` to the file's current values under the file lock and
   // writes the result back when it differs.
   Status modify(const std::function<void(nlohmann::json&)>& edit);
+  // The file's values, strings decoded; nothing when the file is absent.
   Result<nlohmann::json> readFile() const;
 
   std::string path_;

@@ -23,6 +23,7 @@ PACKAGES=(
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
   qt6-base-dev qt6-qpa-plugins libqt6svg6 fonts-noto-color-emoji
   clang libclang-rt-14-dev  # clang++ and libFuzzer build the fuzz targets
+  plocate  # the reference of the command-cost benchmark
 )
 
 missing=()
@@ -83,11 +84,13 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD_DIR" --parallel "$(nproc)"
 echo "Built $BUILD_DIR/bin/pallix"
 
-# --install: the two executables in ~/.local/bin, the icon in the hicolor
+# --install: the two executables in ~/.local/bin (and the commands the
+# pallix front end starts in ~/.local/libexec), the icon in the hicolor
 # theme and an application entry, so Pallix appears in the desktop's launcher.
 if [ "${1:-}" = "--install" ]; then
   prefix="${PALLIX_INSTALL_PREFIX:-$HOME/.local}"
-  install -d "$prefix/bin" "$prefix/share/applications" "$prefix/share/icons/hicolor/scalable/apps"
+  install -d "$prefix/bin" "$prefix/libexec" "$prefix/share/applications" "$prefix/share/icons/hicolor/scalable/apps"
+  install -m 755 "$BUILD_DIR/libexec/pallix-commands" "$prefix/libexec/pallix-commands"
   install -m 755 "$BUILD_DIR/bin/pallix" "$prefix/bin/pallix"
   [ -x "$BUILD_DIR/bin/pallix-desktop" ] && install -m 755 "$BUILD_DIR/bin/pallix-desktop" "$prefix/bin/pallix-desktop"
   install -m 644 resources/pallix.svg "$prefix/share/icons/hicolor/scalable/apps/pallix.svg"

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/clipboard/ContentDigest.h"
 #include "app/platform/PasteboardTypes.h"
+#include "core/ContentDigest.h"
 #include "core/Strings.h"
 
 namespace pallix {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/clipboard/Base64.h"
-#include "app/clipboard/ContentDigest.h"
+#include "core/ContentDigest.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
 

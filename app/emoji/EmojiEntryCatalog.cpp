@@ -227,7 +227,7 @@ Result<std::vector<EmojiEntry>> EmojiEntryCatalog::parseCatalog(const std::strin
 
 Result<std::vector<EmojiEntry>> EmojiEntryCatalog::loadCatalog(const std::string& path) {
   if (path.empty() || !fileExists(path)) return error(CatalogError::missingResource);
-  PALLIX_ASSIGN_OR_RETURN(std::string text, readFileToString(path));
+  PALLIX_ASSIGN_OR_RETURN(std::string text, readRegularFile(path, uint64_t{64} << 20));
   return parseCatalog(text);
 }
 

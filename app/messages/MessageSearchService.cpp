@@ -87,7 +87,13 @@ Result<std::vector<MessageSearchResult>> MessageSearchService::searchText(const 
 
 Result<std::vector<MessageSearchResult>> MessageSearchService::searchDatabase(
     Mode mode, const std::string& query, const std::vector<std::string>& identifiers) {
-  const std::string pattern = "%" + query + "%";
+  // The user's "%" and "_" are characters to find, not wildcards.
+  std::string pattern = "%";
+  for (char c : query) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  pattern += '%';
   if (mode == Mode::text) {
     return queryMessageResults(
         message_sql::textSearch(),

@@ -58,11 +58,11 @@ std::string placeholders(size_t count) {
 }
 
 std::string textSearch() {
-  return std::string(kSearchColumns) + "\n" + kLeftJoins + "WHERE m.text LIKE ?\n" + kSearchTail;
+  return std::string(kSearchColumns) + "\n" + kLeftJoins + "WHERE m.text LIKE ? ESCAPE '\\'\n" + kSearchTail;
 }
 
 std::string contactSearch(size_t identifierCount) {
-  std::string conditions = "(h.id LIKE ? OR c.display_name LIKE ?)";
+  std::string conditions = "(h.id LIKE ? ESCAPE '\\' OR c.display_name LIKE ? ESCAPE '\\')";
   if (identifierCount > 0) {
     std::string ids;
     for (size_t i = 0; i < identifierCount; ++i) ids += i == 0 ? "h.id = ?" : " OR h.id = ?";

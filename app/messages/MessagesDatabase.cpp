@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "core/FileUtil.h"
 #include "core/Strings.h"
 
 namespace pallix {
@@ -35,9 +36,9 @@ FullDiskAccessController::FullDiskAccessController(const std::string& home, cons
 bool FullDiskAccessController::isFullDiskAccessGranted() const {
   struct stat st {};
   if (::stat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  ::close(fd);
+  auto fd = openRegularFile(path_, O_RDONLY);
+  if (!fd.ok()) return false;
+  ::close(fd.value());
   return true;
 }
 
@@ -123,6 +124,8 @@ std::string_view MessagesStatement::blob(int column) const {
 
 Result<std::unique_ptr<MessagesDatabaseConnection>> MessagesDatabaseConnection::open(const std::string& path,
                                                                                      StatementObserver observer) {
+  // SQLite's own open() blocks on a FIFO and reads a device without end.
+  PALLIX_RETURN_IF_ERROR(checkDatabaseFiles(path));
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {

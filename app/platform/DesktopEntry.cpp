@@ -23,43 +23,10 @@ enum DesktopEntryErrorCode {
   kMissingName = 5,
   kBadBoolean = 6,
   kTooLarge = 7,
+  kSpecialFile = 8,
 };
 // Real desktop files are a few kilobytes; anything far larger is not one.
-constexpr off_t kMaximumFileSize = 1 << 20;
-
-bool isValidUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + extra >= s.size()) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
-}
+constexpr uint64_t kMaximumFileSize = 1 << 20;
 
 bool isKeyChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
@@ -153,16 +120,23 @@ std::string normalizeDirectory(std::string path) {
 
 }  // namespace
 
+bool isSpecialFileDesktopEntryError(const Error& error) {
+  return error.domain() == kDomain && error.code() == kSpecialFile;
+}
+
 Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::string& id, const DesktopLocale& locale) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kMaximumFileSize) {
-    return Error(
-        kDomain, kTooLarge,
-        stringPrintf("Desktop entry %s is too large (%lld bytes)", path.c_str(), static_cast<long long>(st.st_size)));
-  }
-  auto contents = readFileToString(path);
-  if (!contents.ok())
+  auto contents = readRegularFile(path, kMaximumFileSize);
+  if (!contents.ok()) {
+    if (isFileError(contents.error(), FileErrorCode::tooLarge)) {
+      return Error(kDomain, kTooLarge,
+                   stringPrintf("Desktop entry %s is too large (more than %llu bytes)", path.c_str(),
+                                static_cast<unsigned long long>(kMaximumFileSize)));
+    }
+    if (isFileError(contents.error(), FileErrorCode::notRegularFile)) {
+      return Error(kDomain, kSpecialFile, "Cannot read desktop entry: " + contents.error().description());
+    }
     return Error(kDomain, kUnreadable, "Cannot read desktop entry: " + contents.error().description());
+  }
   return parseDesktopEntryText(contents.value(), path, id, locale);
 }
 

@@ -62,6 +62,9 @@ struct DesktopEntry {
 // desktop-file ID; localized keys are read for `locale`.
 Result<DesktopEntry> parseDesktopEntry(const std::string& path, const std::string& id,
                                        const DesktopLocale& locale = {});
+// True for the error parseDesktopEntry returns when `path` is a FIFO, a
+// device or another special file (unlike a broken entry, worth telling the user).
+bool isSpecialFileDesktopEntryError(const Error& error);
 // Parses desktop-entry text already read from `path` (named in errors).
 Result<DesktopEntry> parseDesktopEntryText(const std::string& text, const std::string& path, const std::string& id,
                                            const DesktopLocale& locale = {});

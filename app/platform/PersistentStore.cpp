@@ -284,9 +284,26 @@ void makeStoreFilesPrivate(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// SQLite keeps allocation statistics under a global mutex that every
+// allocation takes; nothing here reads them. Must precede SQLite's own
+// initialisation (a later call fails harmlessly).
+void configureSqliteOnce() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
+}  // namespace
+
 Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::string& path,
                                                                    const std::vector<MigrationStep>& steps,
                                                                    const OpenOptions& options, bool reading) {
+  // SQLite's own open() blocks on a FIFO and reads a device without end.
+  if (isFilePath(path)) PALLIX_RETURN_IF_ERROR(checkDatabaseFiles(path));
   if (reading && !fileExists(path)) {
     return Error(kErrorDomain, kNoStoreCode, "there is no catalog at " + path + " yet");
   }
@@ -294,6 +311,7 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
     // SQLite gives the "-wal" and "-shm" files the mode of the store file.
     PALLIX_RETURN_IF_ERROR(createFileIfMissing(path));
   }
+  configureSqliteOnce();
   sqlite3* db = nullptr;
   const int flags = (reading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
                     SQLITE_OPEN_NOMUTEX | (startsWith(path, "file:") ? SQLITE_OPEN_URI : 0);
@@ -326,19 +344,15 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
       "PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY; PRAGMA cache_size = -32768; "
       "PRAGMA wal_autocheckpoint = 1000");
   if (!pragmas.ok()) return fail(pragmas.error());
-  // A header that parses is not enough: damaged pages surface here rather
-  // than later in the middle of a scan.
-  if (options.verifyIntegrity) {
-    auto check = store->prepare("PRAGMA quick_check");
-    if (!check.ok()) return fail(check.error());
-    auto row = check.value().step();
-    if (!row.ok()) return fail(row.error());
-    std::string verdict = row.value() ? check.value().columnText(0) : "no result";
-    if (verdict != "ok") return fail(Error(kErrorDomain, SQLITE_CORRUPT, "integrity check failed: " + verdict));
-  }
   if (!reading) {
     Status migrated = store->migrate(steps);
     if (!migrated.ok()) return fail(migrated.error());
+    // A header that parses is not enough: damaged pages and lost objects
+    // surface here rather than later in the middle of a scan.
+    if (options.verifyIntegrity && isFilePath(path)) {
+      Status sound = store->verifyIntegrity(steps);
+      if (!sound.ok()) return fail(sound.error());
+    }
     return store;
   }
   const int latest = latestVersion(steps);
@@ -353,6 +367,10 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
                               path.c_str(), version.value(), latest));
   }
   store->schemaVersion_ = version.value();
+  if (options.verifyIntegrity) {
+    Status sound = store->verifyIntegrity(steps);
+    if (!sound.ok()) return fail(sound.error());
+  }
   return store;
 }
 
@@ -433,12 +451,19 @@ Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const D
 
 Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const DataDirectories& dirs,
                                                                          const std::vector<MigrationStep>& steps,
-                                                                         const PersistentStore::OpenOptions& options) {
+                                                                         const PersistentStore::OpenOptions& options,
+                                                                         std::optional<Error>* replacedDamage) {
   Status created = createPrivateDirectory(dirs.data);
   if (!created.ok()) {
     TelemetryService::signal("AppDelegate.setupModelContainer.createDirectoryFailed", errorParameters(created.error()));
     appDelegateLogger().error("Pallix.AppDelegate: Failed to create data directory: %s",
                               created.error().description().c_str());
+  }
+  // Files an older build left readable by others (its umask) become private.
+  for (const std::string& folder : {dirs.data, dirs.cache}) {
+    if (Status tightened = tightenPermissions(folder); !tightened.ok()) {
+      appDelegateLogger().error("Pallix.AppDelegate: %s", tightened.error().description().c_str());
+    }
   }
   const std::string storePath = dirs.storePath();
   auto first = PersistentStore::open(storePath, steps, options);
@@ -465,6 +490,7 @@ Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const D
                  "Failed to recover database: " + second.error().description());
   }
   TelemetryService::signal("AppDelegate.setupModelContainer.recovered");
+  if (replacedDamage) *replacedDamage = failure;
   return second;
 }
 

@@ -145,6 +145,11 @@ class PersistentStore {
   // and benchmarks use it to prove that nothing was written).
   int64_t totalChanges() const;
 
+  // PRAGMA quick_check, then whether every table, index and trigger that
+  // `steps` create is present. Fails with SQLITE_CORRUPT (a damaged store)
+  // when not; reads every page.
+  Status verifyIntegrity(const std::vector<MigrationStep>& steps);
+
   // A small key/value table for store-level metadata ("PallixStoreMetadata").
   Result<std::optional<std::string>> metadataValue(const std::string& key);
   Status setMetadataValue(const std::string& key, const std::string& value);
@@ -177,12 +182,13 @@ class PersistentStore {
 // ("...removedStore" / "...removeStoreFailed") and opened once more
 // ("...recovered"); any other failure is returned as it is and the store is
 // kept. A second failure returns an error whose description starts "Failed to
-// recover database: "; the caller decides that it is fatal.
+// recover database: "; the caller decides that it is fatal. When a damaged
+// store was replaced, `replacedDamage` (if given) receives what was wrong.
 Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(
     const DataDirectories& dirs, const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
     bool verifyIntegrity = true);
-Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const DataDirectories& dirs,
-                                                                         const std::vector<MigrationStep>& steps,
-                                                                         const PersistentStore::OpenOptions& options);
+Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(
+    const DataDirectories& dirs, const std::vector<MigrationStep>& steps, const PersistentStore::OpenOptions& options,
+    std::optional<Error>* replacedDamage = nullptr);
 
 }  // namespace pallix

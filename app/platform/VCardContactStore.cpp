@@ -12,6 +12,9 @@
 namespace pallix {
 namespace {
 
+// Thousands of contacts with photos take tens of megabytes.
+constexpr uint64_t kMaximumVCardFileSize = uint64_t{64} << 20;
+
 bool hasVCardExtension(const std::string& name) {
   return name.size() > 4 && asciiLowercase(name.substr(name.size() - 4)) == ".vcf";
 }
@@ -64,7 +67,7 @@ void VCardContactStore::refreshLocked() const {
   }
   bool unreadableFile = false;
   for (const auto& [path, stamp] : listing.entries) {
-    auto text = readFileToString(path);
+    auto text = readRegularFile(path, kMaximumVCardFileSize);
     if (!text.ok()) {
       report_.problems.push_back(baseName(path) + ": " + text.error().description());
       unreadableFile = true;
@@ -124,7 +127,7 @@ Result<std::vector<ContactRecord>> VCardContactStore::allContacts() {
 
 Result<VCardContactStore::ImportOutcome> VCardContactStore::importFile(const std::string& folder,
                                                                        const std::string& file) {
-  auto text = readFileToString(file);
+  auto text = readRegularFile(file, kMaximumVCardFileSize);
   if (!text.ok())
     return Error("ContactImportError", 1, "Cannot read " + inQuotes(file) + ": " + text.error().description());
   VCardParseResult parsed = parseVCards(text.value(), baseName(file));
@@ -145,7 +148,7 @@ Result<VCardContactStore::ImportOutcome> VCardContactStore::importFile(const std
       outcome.path = candidate;
       break;
     }
-    auto existing = readFileToString(candidate);
+    auto existing = readRegularFile(candidate, kMaximumVCardFileSize);
     if (existing.ok() && existing.value() == text.value()) {
       outcome.path = candidate;
       outcome.alreadyPresent = true;

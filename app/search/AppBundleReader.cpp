@@ -67,7 +67,7 @@ Result<AppBundleInfo> readAppBundle(const std::string& bundlePath) {
   for (const char* relative : {"/Contents/Info.plist", "/Info.plist"}) {
     std::string path = bundlePath + relative;
     if (!fileExists(path)) continue;
-    auto data = readFileToString(path);
+    auto data = readRegularFile(path, uint64_t{16} << 20);  // real ones take kilobytes
     if (!data.ok()) return data.error();
     return parseInfoPlist(data.value(), path);
   }

@@ -640,7 +640,13 @@ std::optional<IndexCandidate> CatalogScanner::desktopCandidate(const std::string
   *hidden = false;
   auto entry = entries_->parse(path, id);
   if (!entry.ok()) {
-    logger_.debug("Skipping desktop entry %s: %s", path.c_str(), entry.error().description().c_str());
+    // Broken entries are common among installed packages; a FIFO or a device
+    // where an entry should be is not, and the user should hear of it.
+    if (isSpecialFileDesktopEntryError(entry.error())) {
+      logger_.error("Skipping desktop entry %s: %s", path.c_str(), entry.error().description().c_str());
+    } else {
+      logger_.debug("Skipping desktop entry %s: %s", path.c_str(), entry.error().description().c_str());
+    }
     return std::nullopt;
   }
   // An entry whose program is missing hides the ID like a hidden one: it is

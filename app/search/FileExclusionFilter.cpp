@@ -269,7 +269,7 @@ std::optional<std::vector<GitignorePattern>> FileExclusionFilter::loadGitignore(
     if (it != gitignoreCache_.end()) return it->second;
   }
   std::string path = directory + "/.gitignore";
-  auto contents = readFileToString(path);
+  auto contents = readRegularFile(path, uint64_t{16} << 20);  // real ones take kilobytes
   if (!contents.ok()) {
     logger_.error("Failed to read .gitignore at %s: %s", path.c_str(), contents.error().description().c_str());
     return std::nullopt;

@@ -45,7 +45,7 @@ struct ScoreClass {
 // The classes in result order: score descending, then tier, then recency.
 std::vector<ScoreClass> classesBestFirst(bool hasText, size_t phrases) {
   std::vector<ScoreClass> classes;
-  for (int tier : hasText ? std::vector<int>{kExact, kPrefix, kSubstring} : std::vector<int>{kFilterOnly}) {
+  for (int tier : hasText ? std::vector<int>{kExact, kExactStem, kPrefix, kSubstring} : std::vector<int>{kFilterOnly}) {
     for (int bucket = 0; bucket < kBuckets; ++bucket) classes.push_back({tier, bucket});
   }
   std::stable_sort(classes.begin(), classes.end(), [&](const ScoreClass& a, const ScoreClass& b) {
@@ -157,17 +157,21 @@ class SearchPlan {
     return std::string("instr(") + kNameWithExtension + ", ?) BETWEEN 1 AND length(i.searchName)";
   }
   std::string tierCase(std::vector<Binding>& bindings) const {
-    if (!hasText()) return "3";
+    if (!hasText()) return "4";
     bindings.insert(bindings.end(), {q_, q_, q_});
     const std::string ne = kNameWithExtension;
-    return "CASE WHEN i.searchName = ? OR " + ne + " = ? THEN 0 WHEN instr(" + ne + ", ?) = 1 THEN 1 ELSE 2 END";
+    return "CASE WHEN " + ne + " = ? THEN 0 WHEN i.searchName = ? THEN 1 WHEN instr(" + ne +
+           ", ?) = 1 THEN 2 ELSE 3 END";
   }
   std::string tierPredicate(int tier, std::vector<Binding>& bindings) const {
     const std::string ne = kNameWithExtension;
     switch (tier) {
       case kExact:
+        bindings.push_back(q_);
+        return ne + " = ? AND length(i.searchName) > 0";
+      case kExactStem:
         bindings.insert(bindings.end(), {q_, q_});
-        return "(i.searchName = ? OR " + ne + " = ?) AND length(i.searchName) > 0";
+        return "i.searchName = ? AND " + ne + " <> ? AND length(i.searchName) > 0";
       case kPrefix:
         bindings.insert(bindings.end(), {q_, q_, q_});
         return "instr(" + ne + ", ?) = 1 AND length(i.searchName) > 0 AND i.searchName <> ? AND " + ne + " <> ?";
@@ -238,7 +242,7 @@ class SearchPlan {
     if (cached) return *cached;
     const size_t length = codePointCount(q_);
     Driver driver;
-    if (tier == kExact) {
+    if (tier == kExact || tier == kExactStem) {
       const std::string end(length >= 3 ? 2 : 3 - length, '\x01');
       const std::string whole = "^" + ftsPhrase(q_ + end);
       if (length >= 2) {
@@ -365,8 +369,8 @@ class SearchPlan {
   // few records is read whole; a larger one is read through the date index,
   // newest first, bucket by bucket, stopping once the answer is full.
   Result<std::vector<Candidate>> byClass(size_t wanted) {
-    std::array<std::optional<std::vector<Candidate>>, 4> whole;  // Per tier, once read.
-    std::array<std::optional<bool>, 4> readWholly;
+    std::array<std::optional<std::vector<Candidate>>, kTiers> whole;  // Per tier, once read.
+    std::array<std::optional<bool>, kTiers> readWholly;
     std::vector<Candidate> chosen;
     for (const ScoreClass& cls : classesBestFirst(hasText(), query_.exactPhrases.size())) {
       if (chosen.size() >= wanted) break;
@@ -444,7 +448,7 @@ class SearchPlan {
   double datesFrom_ = -std::numeric_limits<double>::infinity();
   double datesTo_ = std::numeric_limits<double>::infinity();
   std::vector<Binding> conditionBindings_;
-  std::array<std::optional<Driver>, 4> drivers_;
+  std::array<std::optional<Driver>, kTiers> drivers_;
   bool manyWithoutText_ = false;  // A query without words already counted as large.
 };
 

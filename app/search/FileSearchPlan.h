@@ -28,11 +28,16 @@
 
 namespace pallix::filesearch {
 
-// How a record matched, best first.
-enum Tier : int { kExact = 0, kPrefix = 1, kSubstring = 2, kFilterOnly = 3 };
-constexpr std::array<int, 4> kTierScore = {100, 90, 80, 50};
-constexpr std::array<FileMatchType, 4> kTierMatchType = {FileMatchType::exact, FileMatchType::prefix,
-                                                         FileMatchType::substring, FileMatchType::filterOnly};
+// How a record matched, best first. Both exact tiers score alike; the name
+// as typed with its extension ("kestrel.conf") comes before a name that
+// equals the text only without its own extension ("kestrel.conf.sample"),
+// because people type the name they see.
+enum Tier : int { kExact = 0, kExactStem = 1, kPrefix = 2, kSubstring = 3, kFilterOnly = 4 };
+constexpr int kTiers = 5;
+constexpr std::array<int, kTiers> kTierScore = {100, 100, 90, 80, 50};
+constexpr std::array<FileMatchType, kTiers> kTierMatchType = {FileMatchType::exact, FileMatchType::exact,
+                                                              FileMatchType::prefix, FileMatchType::substring,
+                                                              FileMatchType::filterOnly};
 // Recency buckets, freshest first: modified less than 1, 7 and 30 days ago,
 // then older or undated. Scores are in hundredths so that SQL and C++ agree.
 constexpr int kBuckets = 4;

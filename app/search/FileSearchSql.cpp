@@ -292,7 +292,11 @@ StoreCondition storeCondition(const Filter& filter, const DateContext& context) 
 }
 
 StoreCondition regexCondition(const CompiledRegex& regex) {
-  return StoreCondition{"pallix_regexp(?, i.name)", {regex.pattern()}};
+  // The name alone, or the name as shown with its extension.
+  return StoreCondition{
+      "(pallix_regexp(?, i.name) OR (i.fileExtension IS NOT NULL AND i.fileExtension <> '' AND "
+      "pallix_regexp(?, i.name || '.' || i.fileExtension)))",
+      {regex.pattern(), regex.pattern()}};
 }
 
 StoreCondition phraseCondition(const std::string& phrase) {

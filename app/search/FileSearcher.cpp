@@ -32,6 +32,13 @@ bool contains(std::string_view haystack, std::string_view needle) {
   return haystack.find(needle) != std::string_view::npos;
 }
 
+// A pattern may be written for the name as shown ("/^report\.pdf$/") or for
+// the name alone ("/^report$/").
+bool matchesNameOrFullName(const CompiledRegex& regex, const IndexedItem& item) {
+  if (regex.findIn(item.name)) return true;
+  return item.fileExtension && !item.fileExtension->empty() && regex.findIn(item.name + "." + *item.fileExtension);
+}
+
 }  // namespace
 
 Status FileSearcher::validate(const ParsedQuery& query) {
@@ -111,7 +118,7 @@ bool FileSearcher::matchesAllFilters(const IndexedItem& item, const ParsedQuery&
     if (matchesFilter(item, filter, context)) return false;
   }
   for (const auto& regex : query.regexes) {
-    if (!regex || !regex->findIn(item.name)) return false;
+    if (!regex || !matchesNameOrFullName(*regex, item)) return false;
   }
   if (!query.exactPhrases.empty()) {
     const std::string path = filesearch::caseFold(item.path);
@@ -194,7 +201,7 @@ std::pair<float, FileSearcher::MatchType> FileSearcher::calculateScore(const Ind
     // The text's first occurrence must start inside the name (not in ".pdf").
     const size_t at = nameWithExtension.find(q);
     if (at != std::string::npos && at < name.size()) {
-      tier = name == q || nameWithExtension == q ? kExact : at == 0 ? kPrefix : kSubstring;
+      tier = nameWithExtension == q ? kExact : name == q ? kExactStem : at == 0 ? kPrefix : kSubstring;
       base = kTierScore[static_cast<size_t>(tier)];
     } else if (contains(foldForSearch(item.path), q)) {
       tier = kSubstring;

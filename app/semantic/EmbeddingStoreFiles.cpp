@@ -1,6 +1,7 @@
 #include "app/semantic/EmbeddingStoreFiles.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,6 +55,8 @@ Status copyFileAtomically(const std::string& source, const std::string& destinat
   }
   int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd >= 0) {
+    // copy_file kept the source's mode; the index holds document text.
+    ::fchmod(fd, kPrivateFileMode);
     ::fsync(fd);
     ::close(fd);
   }

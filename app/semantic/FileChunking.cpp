@@ -198,7 +198,9 @@ Result<CollectedFile> describeFile(const std::string& path) {
 }
 
 Result<std::string> readTextFile(const std::string& path) {
-  PALLIX_ASSIGN_OR_RETURN(std::string text, readFileToString(path));
+  // Text worth indexing by meaning is far smaller; a larger file is a log or a dump.
+  constexpr uint64_t kMaximumTextFileSize = uint64_t{64} << 20;
+  PALLIX_ASSIGN_OR_RETURN(std::string text, readRegularFile(path, kMaximumTextFileSize));
   if (text.find('\0') != std::string::npos) return Error::make("binary data (NUL bytes), not text");
   if (!isValidUTF8(text)) return Error::make("not UTF-8 text");
   return text;

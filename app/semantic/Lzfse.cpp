@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/semantic/lzfse/LzfseStream.h"
+#include "core/FileUtil.h"
 
 namespace pallix::lzfse {
 namespace {
@@ -174,13 +175,13 @@ std::optional<std::string> encode(std::string_view data, std::size_t capacity) {
 
 Result<FileEncodeOutcome> encodeFile(const std::string& sourcePath, const std::string& destinationPath,
                                      uint64_t capacity, uint64_t* encodedSize) {
-  FileHandle in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in.valid()) {
-    return streamError(StreamError::sourceUnreadable,
-                       Error::fromErrno("Cannot open " + sourcePath, errno).description());
+  auto opened = openRegularFile(sourcePath, O_RDONLY);
+  if (!opened.ok()) return streamError(StreamError::sourceUnreadable, opened.error().description());
+  FileHandle in(opened.value());
+  FileHandle out(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kPrivateFileMode));
+  if (!out.valid() || ::fchmod(out.get(), kPrivateFileMode) != 0) {
+    return Error::fromErrno("Cannot create " + destinationPath, errno);
   }
-  FileHandle out(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!out.valid()) return Error::fromErrno("Cannot create " + destinationPath, errno);
   auto fail = [&](FileEncodeOutcome outcome) -> Result<FileEncodeOutcome> {
     out.close();
     ::unlink(destinationPath.c_str());
@@ -235,10 +236,12 @@ Result<DecodeStats> decodeStream(const Reader& read, const Writer& write, const 
 }
 
 Result<DecodeStats> decodeFile(const std::string& sourcePath, const std::string& destinationPath) {
-  FileHandle in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in.valid()) return Error::fromErrno("Cannot open " + sourcePath, errno);
-  FileHandle out(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!out.valid()) return Error::fromErrno("Cannot create " + destinationPath, errno);
+  PALLIX_ASSIGN_OR_RETURN(int source, openRegularFile(sourcePath, O_RDONLY));
+  FileHandle in(source);
+  FileHandle out(::open(destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kPrivateFileMode));
+  if (!out.valid() || ::fchmod(out.get(), kPrivateFileMode) != 0) {
+    return Error::fromErrno("Cannot create " + destinationPath, errno);
+  }
   auto stats = decodeStream(
       [&](uint8_t* buffer, std::size_t capacity) { return readSome(in.get(), buffer, capacity, sourcePath); },
       [&](const uint8_t* data, std::size_t size) { return writeAll(out.get(), data, size, destinationPath); },
@@ -255,8 +258,8 @@ Result<DecodeStats> decodeFile(const std::string& sourcePath, const std::string&
 }
 
 Result<std::string> decodeFileToString(const std::string& sourcePath, DecodeStats* statsOut) {
-  FileHandle in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in.valid()) return Error::fromErrno("Cannot open " + sourcePath, errno);
+  PALLIX_ASSIGN_OR_RETURN(int source, openRegularFile(sourcePath, O_RDONLY));
+  FileHandle in(source);
   std::string out;
   struct stat st {};
   // Item files shrink to about 60 %: start with room for twice the stream.
@@ -278,8 +281,8 @@ Result<std::string> decodeFileToString(const std::string& sourcePath, DecodeStat
 }
 
 Result<std::string> decodeFilePrefix(const std::string& sourcePath, std::size_t count) {
-  FileHandle in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in.valid()) return Error::fromErrno("Cannot open " + sourcePath, errno);
+  PALLIX_ASSIGN_OR_RETURN(int source, openRegularFile(sourcePath, O_RDONLY));
+  FileHandle in(source);
   std::string prefix;
   auto stats = decodeStream(
       [&](uint8_t* buffer, std::size_t capacity) {

@@ -3,12 +3,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "core/ContentDigest.h"
+#include "core/FileUtil.h"
 #include "core/Telemetry.h"
 
 namespace pallix {
@@ -16,6 +19,23 @@ namespace pallix {
 namespace fs = std::filesystem;
 
 namespace {
+
+// A state file holds one short JSON object.
+constexpr uint64_t kMaximumStateFileSize = 1 << 20;
+
+// The SHA-256 of a file as hexadecimal text; empty when it cannot be read.
+std::string fileDigest(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "";
+  Sha256 digest;
+  std::vector<char> buffer(1 << 20);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    digest.update(std::string_view(buffer.data(), static_cast<size_t>(in.gcount())));
+  }
+  if (in.bad()) return "";
+  return digest.finishHex();
+}
 
 bool processIsAlive(int pid) {
   return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
@@ -104,20 +124,14 @@ void ModelDownloadManager::writeStateFile(EmbeddingModel model, const DownloadSt
                       {"progress", state.progress},
                       {"message", state.message},
                       {"pid", deps_.processId}};
-  const std::string path = stateFilePath(model);
-  {
-    std::ofstream out(path + ".tmp", std::ios::trunc);
-    out << j.dump() << "\n";
-  }
-  fs::rename(path + ".tmp", path, ec);
+  Status written = writeFileAtomically(stateFilePath(model), j.dump() + "\n");
+  if (!written.ok()) logger_.error("Cannot record the download state: %s", written.error().description().c_str());
 }
 
 std::optional<DownloadState> ModelDownloadManager::readStateFile(EmbeddingModel model) const {
-  std::ifstream in(stateFilePath(model));
-  if (!in) return std::nullopt;
-  std::stringstream text;
-  text << in.rdbuf();
-  nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+  auto text = readRegularFile(stateFilePath(model), kMaximumStateFileSize);
+  if (!text.ok()) return std::nullopt;
+  nlohmann::json j = nlohmann::json::parse(text.value(), nullptr, /*allow_exceptions=*/false);
   if (!j.is_object()) return std::nullopt;
   const std::string kind = j.value("state", std::string());
   if (kind == "downloading") {
@@ -158,6 +172,7 @@ void ModelDownloadManager::forget(EmbeddingModel model) {
   if (it == downloadTasks_.end()) return;
   it->second.guard.cancel();
   it->second.transfer.cancel();
+  it->second.checksumRequest.cancel();
   it->second.cancelPoll.cancel();
   std::error_code ec;
   if (!it->second.temporaryPath.empty()) fs::remove(it->second.temporaryPath, ec);
@@ -177,9 +192,9 @@ void ModelDownloadManager::fail(EmbeddingModel model, const std::string& message
 void ModelDownloadManager::downloadModel(EmbeddingModel model) {
   if (downloadTasks_.count(model)) return;
   std::error_code ec;
-  fs::create_directories(deps_.modelsDirectory, ec);
-  if (ec) {
-    setState(model, DownloadState::failed("Cannot create " + deps_.modelsDirectory + ": " + ec.message()));
+  Status created = createDirectories(deps_.modelsDirectory);
+  if (!created.ok()) {
+    setState(model, DownloadState::failed(created.error().description()));
     return;
   }
   fs::remove(cancelFilePath(model), ec);
@@ -205,6 +220,7 @@ void ModelDownloadManager::downloadModel(EmbeddingModel model) {
   auto main = deps_.mainRunner;
   auto onProgress = weak_.wrap([this, model, guard](int64_t received, int64_t expected) {
     if (guard.isCancelled() || expected <= 0) return;
+    if (auto task = downloadTasks_.find(model); task != downloadTasks_.end()) task->second.expectedBytes = expected;
     setState(model,
              DownloadState::downloading(std::min(1.0, static_cast<double>(received) / static_cast<double>(expected))));
   });
@@ -249,20 +265,81 @@ void ModelDownloadManager::handleDownloadCompletion(EmbeddingModel model, TaskHa
          {{"statusCode", std::to_string(response->statusCode)}});
     return;
   }
+  const Task& task = downloadTasks_.at(model);
+  std::error_code ec;
+  const auto received = static_cast<int64_t>(fs::file_size(task.temporaryPath, ec));
+  if (ec || (task.expectedBytes > 0 && received != task.expectedBytes)) {
+    const std::string message = ec ? "The downloaded archive cannot be read: " + ec.message()
+                                   : "The download is incomplete: received " + std::to_string(received) + " of " +
+                                         std::to_string(task.expectedBytes) + " bytes";
+    fail(model, message, "Intelligence.modelDownloadFailed", {{"error", message}});
+    return;
+  }
   setState(model, DownloadState::downloading(1.0));
-  extractModel(model, guard);
+  fetchPublishedDigest(model, guard);
 }
 
-void ModelDownloadManager::extractModel(EmbeddingModel model, TaskHandle guard) {
+void ModelDownloadManager::fetchPublishedDigest(EmbeddingModel model, TaskHandle guard) {
+  HttpRequest request;
+  request.url = downloadURL(model).value() + ".sha256";
+  request.maxBodyBytes = 4096;
+  auto main = deps_.mainRunner;
+  auto onDone = weak_.wrap([this, model, guard](Result<HttpResponse> response) {
+    if (guard.isCancelled()) return;
+    std::optional<std::string> digest;
+    if (response.ok() && response->statusCode == 200) {
+      // "<64 hex digits>" or "<digits>  <file name>", as sha256sum writes it.
+      std::istringstream words(response->body);
+      std::string first;
+      words >> first;
+      for (char& c : first) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (first.size() != 64 || first.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        const std::string message = "The server's checksum for the model is not a SHA-256 digest";
+        fail(model, message, "Intelligence.modelDownloadFailed", {{"error", message}});
+        return;
+      }
+      digest = first;
+    } else if (response.ok() && response->statusCode == 404) {
+      logger_.info("No published checksum for %s; its size was checked", modelName(model).c_str());
+    } else {
+      const std::string why =
+          response.ok() ? "status " + std::to_string(response->statusCode) : response.error().description();
+      logger_.error("Cannot fetch the checksum of %s (%s); its size was checked", modelName(model).c_str(),
+                    why.c_str());
+    }
+    extractModel(model, guard, std::move(digest));
+  });
+  downloadTasks_.at(model).checksumRequest =
+      deps_.http->get(std::move(request), [main, onDone](Result<HttpResponse> response) mutable {
+        main->post([onDone, response = std::move(response)]() mutable { onDone(std::move(response)); });
+      });
+}
+
+void ModelDownloadManager::extractModel(EmbeddingModel model, TaskHandle guard,
+                                        std::optional<std::string> publishedDigest) {
   const std::string archive = downloadTasks_.at(model).temporaryPath;
   const std::string directory = deps_.modelsDirectory;
   const std::string package = std::string(embeddingModelPackageFile(model));
   auto runner = deps_.commandRunner;
   auto finish = weak_.wrap(
       [this, model, guard](std::optional<std::string> failure) { finishExtraction(model, guard, std::move(failure)); });
-  deps_.extractionRunner->post([runner, archive, directory, package, guard, main = deps_.mainRunner, finish]() mutable {
+  auto damaged = weak_.wrap([this, model, guard](std::string message) {
+    if (!guard.isCancelled()) fail(model, message, "Intelligence.modelDownloadFailed", {{"error", message}});
+  });
+  deps_.extractionRunner->post([runner, archive, directory, package, guard, main = deps_.mainRunner, finish, damaged,
+                                publishedDigest]() mutable {
     if (guard.isCancelled()) return;
     std::optional<std::string> failure;
+    if (publishedDigest) {
+      const std::string actual = fileDigest(archive);
+      if (actual != *publishedDigest) {
+        std::string message = "The downloaded model is damaged: its SHA-256 is " +
+                              (actual.empty() ? std::string("unreadable") : actual) + ", the server published " +
+                              *publishedDigest;
+        main->post([damaged, message]() mutable { damaged(message); });
+        return;
+      }
+    }
     auto run = runner->run({kUnzipPath, "-o", "-q", archive, "-d", directory}, kExtractionTimeout);
     if (!run.ok()) {
       failure = "Failed to extract model (exit code -1)";
@@ -296,7 +373,8 @@ void ModelDownloadManager::cancelDownload(EmbeddingModel model) {
     refreshStates();
     if (state(model).kind == DownloadState::Kind::downloading) {
       // Another process downloads it: ask it to stop.
-      std::ofstream(cancelFilePath(model)) << deps_.processId << "\n";
+      Status asked = writeFileAtomically(cancelFilePath(model), std::to_string(deps_.processId) + "\n");
+      if (!asked.ok()) logger_.error("Cannot ask for the cancellation: %s", asked.error().description().c_str());
     }
     return;
   }

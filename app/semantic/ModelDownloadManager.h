@@ -5,7 +5,10 @@
 // saying what to set) at "/pallix/models/bge_m3.mlpackage.zip". It holds the
 // model folder "bge_m3.mlpackage" (config.json, the tokenizer files,
 // model.safetensors) and is unpacked with /usr/bin/unzip into the models
-// directory. Every step is a telemetry signal ("Intelligence.model...").
+// directory. The archive must have the length the server announced, and
+// the SHA-256 digest the server publishes beside it
+// ("bge_m3.mlpackage.zip.sha256", where it has one). Every step is a
+// telemetry signal ("Intelligence.model...").
 //
 // Several processes share one models directory, so the states live on disk
 // too: "<models>/.<package>.download.json" holds the state of a download in
@@ -97,13 +100,18 @@ class ModelDownloadManager {
     TaskHandle cancelPoll;
     TaskHandle guard;  // cancelled with the download; drops late answers
     std::string temporaryPath;
+    int64_t expectedBytes = -1;  // the server's announced length; -1: none
+    TaskHandle checksumRequest;
   };
 
   void setState(EmbeddingModel model, DownloadState state);
   void fail(EmbeddingModel model, const std::string& message, const char* signal,
             std::map<std::string, std::string> parameters);
   void handleDownloadCompletion(EmbeddingModel model, TaskHandle guard, Result<HttpResponse> response);
-  void extractModel(EmbeddingModel model, TaskHandle guard);
+  // Asks for the archive's published digest ("<archive>.sha256"); a server
+  // without one answers 404 and only the size is checked.
+  void fetchPublishedDigest(EmbeddingModel model, TaskHandle guard);
+  void extractModel(EmbeddingModel model, TaskHandle guard, std::optional<std::string> publishedDigest);
   void finishExtraction(EmbeddingModel model, TaskHandle guard, std::optional<std::string> failure);
   void pollCancelRequest(EmbeddingModel model, TaskHandle guard);
   void forget(EmbeddingModel model);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,7 +30,8 @@ E settingOr(const UserDefaults* defaults, const char* key, Parse parse, E fallba
 Result<std::unique_ptr<SemanticWriterLock>> SemanticWriterLock::acquire(const std::string& storeDirectory) {
   PALLIX_RETURN_IF_ERROR(createDirectories(storeDirectory));
   const std::string path = storeDirectory + "/SemanticIndex.lock";
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFileMode);
+  if (fd >= 0) ::fchmod(fd, kPrivateFileMode);
   if (fd < 0) return Error::fromErrno("Cannot open " + path, errno);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;

@@ -16,11 +16,8 @@ std::string encodeScanSummary(const FullScanSummary& summary) {
                     {"code", summary.error->code()},
                     {"description", summary.error->description()}};
   }
-  return out.dump();
-}
-
-std::string encodeRequestRefusal(const std::string& why) {
-  return nlohmann::json{{"refused", why}}.dump();
+  // Error descriptions quote file names, which need not be UTF-8.
+  return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/platform/RequestLineReader.h"
 #include "app/search/IndexingService.h"
 #include "app/shell/SemanticLifecycle.h"
 #include "core/Error.h"
@@ -43,7 +44,5 @@ std::string encodeWatchedFolders(const std::vector<std::string>& folders);
 Result<std::vector<std::string>> decodeWatchedFolders(const std::string& line);
 std::string encodeSemanticPassReport(const SemanticPassReport& report);
 Result<SemanticPassReport> decodeSemanticPassReport(const std::string& line);
-// The answer to a request the agent cannot serve.
-std::string encodeRequestRefusal(const std::string& why);
 
 }  // namespace pallix

@@ -207,7 +207,7 @@ void AppDelegate::handleAgentRequest(const std::string& request, const SingleIns
   }
   if (request != kAgentIndexRequest) {
     if (env_.extraRequestHandler && env_.extraRequestHandler(request, reply)) return;
-    reply(encodeRequestRefusal("unknown request \"" + request.substr(0, 40) + "\""));
+    reply(encodeRequestRefusal("unknown request \"" + std::string(truncateUtf8(request, 40)) + "\""));
     return;
   }
   if (!indexing_) {

@@ -11,6 +11,7 @@
 #include "app/platform/linux/LinuxWorkspace.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
+#include "app/search/CatalogWriter.h"
 #include "app/semantic/SemanticFileSearch.h"
 #include "app/shell/ClipboardPreferences.h"
 #include "app/shell/FilesPreferences.h"
@@ -63,6 +64,10 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access, std::shared_
   options.verifyIntegrity = false;
   for (auto* slot : {&runtime->store, &runtime->searchStore}) {
     auto store = PersistentStore::openForReading(runtime->dirs.storePath(), catalogMigrationSteps(), options);
+    if (!store.ok() && access == Access::readOrEmpty) {
+      runtime->catalogFailure = store.error();
+      store = PersistentStore::open(":memory:", catalogMigrationSteps(), options);
+    }
     if (!store.ok()) return store.error();
     *slot = std::move(store).value();
   }
@@ -217,22 +222,10 @@ int64_t AppRuntime::catalogSize() {
   return catalog.count().valueOr(0);
 }
 
-CatalogOpenFailure describeCatalogOpenFailure(const Error& error) {
-  switch (PersistentStore::failureKind(error)) {
-    case StoreFailure::missing:
-      return {error.description(), "Run 'pallix index' to build it."};
-    case StoreFailure::notReady:
-      return {error.description(), "Run 'pallix index' to bring the catalog up to date."};
-    case StoreFailure::damaged:
-      return {"the catalog is damaged: " + error.description(), "Run 'pallix index': it rebuilds the catalog."};
-    case StoreFailure::busy:
-      return {"the catalog stayed busy: " + error.description(),
-              "Another Pallix command holds it; try again when it has finished."};
-    case StoreFailure::other:
-      break;
-  }
-  return {"cannot open the catalog: " + error.description(),
-          "Check that the data directory is readable ('pallix paths' shows it)."};
+bool AppRuntime::catalogComplete() {
+  if (catalogFailure) return false;
+  auto signature = store->metadataValue(CatalogWriter::kSignatureMetadataKey);
+  return signature.ok() && signature.value().has_value();
 }
 
 }  // namespace pallix

@@ -20,6 +20,7 @@
 #include "app/platform/PersistentStore.h"
 #include "app/platform/Workspace.h"
 #include "app/platform/linux/ProcessCommandRunner.h"
+#include "app/search/CatalogReader.h"
 #include "app/search/ContentViewModel.h"
 #include "app/search/SearchProviders.h"
 #include "app/semantic/SemanticServices.h"
@@ -69,7 +70,9 @@ struct AppRuntime {
   // How the command uses the catalog: searching only reads it; recording a
   // launch (lastUsed) writes single rows, which SQLite's own locking keeps
   // safe beside the catalog's writer. Neither creates, migrates or deletes it.
-  enum class Access { read, recordUse };
+  // `readOrEmpty` searches an empty catalog when there is no usable one
+  // (the answers and other sources still work); `catalogFailure` says why.
+  enum class Access { read, recordUse, readOrEmpty };
   // Opens the catalog and builds the session; fails when there is no usable
   // catalog (see describeCatalogOpenFailure). A resident agent passes the
   // main loop its other services already run on; otherwise one is made.
@@ -98,15 +101,12 @@ struct AppRuntime {
   void settle(Duration limit = seconds(5));
   // Number of catalog records (0 when the catalog was never built).
   int64_t catalogSize();
-};
+  // Whether a full scan ever finished writing this catalog: a first index
+  // that was killed leaves it partial.
+  bool catalogComplete();
 
-// What a read-only command says (before exiting with 3) when the catalog
-// cannot be opened: a hint to run `pallix index` when there is none yet, it
-// is damaged or it needs an upgrade.
-struct CatalogOpenFailure {
-  std::string message;
-  std::string hint;
+  // Why the catalog could not be opened (Access::readOrEmpty only).
+  std::optional<Error> catalogFailure;
 };
-CatalogOpenFailure describeCatalogOpenFailure(const Error& error);
 
 }  // namespace pallix

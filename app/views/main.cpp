@@ -19,6 +19,7 @@
 #include "app/views/PanelView.h"
 #include "app/views/SettingsWindow.h"
 #include "app/views/X11WorkspaceWatcher.h"
+#include "core/FileUtil.h"
 #include "core/Logger.h"
 
 namespace {
@@ -41,6 +42,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  pallix::usePrivateUmask();
   bool openSettings = false, hotKeysWanted = true, quiet = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];

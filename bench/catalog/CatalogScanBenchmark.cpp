@@ -40,6 +40,7 @@
 #include "app/search/FileExclusionFilter.h"
 #include "app/search/IndexingService.h"
 #include "bench/support/BenchStats.h"
+#include "bench/support/ProcessTiming.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
 #include "core/UserDefaults.h"
@@ -54,13 +55,8 @@ double since(BenchClock::time_point start) {
   return std::chrono::duration<double>(BenchClock::now() - start).count();
 }
 
-// Wall and CPU (user + system) seconds of one contender, and its peak
-// resident memory.
-struct Timing {
-  double wall = 0;
-  double cpu = 0;
-  double peakMiB = 0;
-};
+using Timing = bench::ProcessTiming;
+using bench::runTimed;
 
 double peakRssMiB() {
   struct rusage usage {};
@@ -78,36 +74,6 @@ class InotifyFactory final : public DirectoryWatcherFactory {
  public:
   std::unique_ptr<DirectoryWatcher> makeWatcher() override { return std::make_unique<InotifyDirectoryWatcher>(); }
 };
-
-// Runs one child process to its end with `environment` added to ours and
-// its output in `stdoutPath`; its wall time and the CPU time it used.
-Timing runTimed(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                const std::string& stdoutPath = "/dev/null") {
-  std::vector<std::string> env = environment;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);  // the first of a name wins in getenv
-  std::vector<char*> args, envp;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  auto start = BenchClock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(out, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    ::execvpe(args[0], args.data(), envp.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  ::wait4(pid, &status, 0, &usage);
-  const double cpu =
-      usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::cerr << argv[0] << " failed (status " << status << ")\n";
-  return {since(start), cpu, usage.ru_maxrss / 1024.0};
-}
 
 Timing timeFind(const std::string& tree) {
   return runTimed({"find", tree, "-printf", "%s %T@ %p\n"}, {});

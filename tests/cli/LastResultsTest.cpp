@@ -4,7 +4,7 @@
 
 #include "app/search/CatalogSchema.h"
 #include "app/search/SearchProviders.h"
-#include "cli/LastResults.h"
+#include "cli/ResultActivation.h"
 #include "testing/RecordingWorkspace.h"
 #include "testing/VirtualTime.h"
 #include "tests/support/TempDir.h"

@@ -96,6 +96,21 @@ TEST(LoggerTest, RecordsFormattedMessagesAboveTheThreshold) {
   EXPECT_TRUE(capture.contains("Snapshot unchanged for 42 items"));
 }
 
+// A file name that retitles the terminal and clears the screen reaches the
+// default sink (stderr) as visible escapes, on one line.
+TEST(LoggerTest, StderrLinesCarryNoRawControlCharacters) {
+  auto previous = Logger::setSink(nullptr);
+  const LogLevel threshold = Logger::threshold();
+  Logger::setThreshold(LogLevel::info);
+  ::testing::internal::CaptureStderr();
+  Logger("CatalogWriter").info("Incremental: created file %s", "/home/a/\x1b]0;title\x07\x1b[2J\nforged\xff.txt");
+  const std::string written = ::testing::internal::GetCapturedStderr();
+  Logger::setThreshold(threshold);
+  Logger::setSink(previous);
+  EXPECT_EQ(written,
+            "[info] CatalogWriter: Incremental: created file /home/a/\\e]0;title\\a\\e[2J\\nforged\\xff.txt\n");
+}
+
 TEST(StringsTest, SplitJoinTrimAndLongFormats) {
   EXPECT_EQ(splitString("a::b:", ':'), (std::vector<std::string>{"a", "", "b", ""}));
   EXPECT_EQ(joinStrings({"a", "b", "c"}, ", "), "a, b, c");

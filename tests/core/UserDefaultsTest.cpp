@@ -164,5 +164,153 @@ TEST_F(UserDefaultsFileTest, FilesAndFoldersArePrivateWhateverTheUmask) {
   EXPECT_EQ(mode(dir_ / "new/UserDefaults.json.lock"), perms::owner_read | perms::owner_write);
 }
 
+TEST_F(UserDefaultsFileTest, TextThatIsNotUtf8RoundTripsByteForByteThroughTheFile) {
+  const std::string latin1 = "/home/u/caf\xe9";
+  const std::string cut = "\xe2\x9c";
+  {
+    UserDefaults d(path_);
+    ASSERT_TRUE(d.set("folders", std::vector<std::string>{latin1, "/plain", cut}).ok());
+    ASSERT_TRUE(d.set("name", latin1).ok());
+    ASSERT_TRUE(d.setDictionary("nested", nlohmann::json{{"inner", {{"path", latin1}}}}).ok());
+  }
+  // The file is JSON that any reader parses.
+  auto text = readFileToString(path_);
+  ASSERT_TRUE(text.ok());
+  nlohmann::json file = nlohmann::json::parse(text.value());
+  EXPECT_EQ(file["name"], (nlohmann::json{{"$bytes", "L2hvbWUvdS9jYWbp"}}));
+  EXPECT_EQ(file["folders"][1], "/plain");
+  UserDefaults d(path_);
+  EXPECT_FALSE(d.loadError().has_value());
+  EXPECT_EQ(d.stringValue("name"), latin1);
+  EXPECT_EQ(d.stringArrayValue("folders"), (std::vector<std::string>{latin1, "/plain", cut}));
+  EXPECT_EQ(d.dictionaryValue("nested")->at("inner").at("path"), latin1);
+  // A rewrite of another key keeps them.
+  ASSERT_TRUE(d.set("other", true).ok());
+  UserDefaults again(path_);
+  EXPECT_EQ(again.stringValue("name"), latin1);
+  EXPECT_EQ(UserDefaults::storedForm(nlohmann::json(latin1)).value(), file["name"]);
+}
+
+TEST_F(UserDefaultsFileTest, EveryByteValueRoundTrips) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  for (size_t length : {0u, 1u, 2u, 3u, 4u, 255u, 256u}) {
+    const std::string value = all.substr(all.size() - length);
+    ASSERT_TRUE(UserDefaults(path_).set("k", value).ok());
+    EXPECT_EQ(UserDefaults(path_).stringValue("k"), value) << length;
+  }
+}
+
+TEST_F(UserDefaultsFileTest, AKeyThatIsNotUtf8IsRefusedAndNothingChanges) {
+  UserDefaults d(path_);
+  ASSERT_TRUE(d.set("kept", int64_t{1}).ok());
+  auto before = readFileToString(path_);
+  Status refused = d.set("caf\xe9", "x");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().code(), static_cast<int>(UserDefaultsErrorCode::keyNotUtf8));
+  EXPECT_NE(refused.error().description().find("not UTF-8"), std::string::npos);
+  EXPECT_FALSE(d.contains("caf\xe9"));
+  EXPECT_EQ(readFileToString(path_).value(), before.value());
+}
+
+TEST_F(UserDefaultsFileTest, ADeeplyNestedFileIsRefusedWithAMessageAndLeftAsItIs) {
+  const std::string deep = "{\"a\": " + std::string(50000, '[') + std::string(50000, ']') + "}";
+  writeRaw(deep);
+  UserDefaults d(path_);
+  ASSERT_TRUE(d.loadError().has_value());
+  EXPECT_EQ(d.loadError()->code(), static_cast<int>(UserDefaultsErrorCode::tooDeep));
+  EXPECT_NE(d.loadError()->description().find("nests deeper than 64 levels"), std::string::npos);
+  Status write = d.set("k", true);
+  EXPECT_FALSE(write.ok());
+  EXPECT_FALSE(d.reload().ok());
+  EXPECT_EQ(readFileToString(path_).value(), deep);
+  EXPECT_FALSE(fileExists(path_ + ".corrupt"));
+}
+
+TEST_F(UserDefaultsFileTest, NestingUpToTheBoundIsKeptAndBracketsInStringsDoNotCount) {
+  // The top object and 63 arrays: 64 levels.
+  const std::string atBound = "{\"a\": " + std::string(63, '[') + std::string(63, ']') + ", \"s\": \"[[[[{{{{\\\"\"}";
+  writeRaw(atBound);
+  UserDefaults d(path_);
+  EXPECT_FALSE(d.loadError().has_value()) << d.loadError()->description();
+  EXPECT_EQ(d.stringValue("s"), "[[[[{{{{\"");
+  // One level more is refused by the setter, before it reaches the file.
+  nlohmann::json value = nlohmann::json::array();
+  for (int i = 0; i < 63; ++i) value = nlohmann::json::array({value});
+  Status tooDeep = d.setRaw("deep", value);
+  ASSERT_FALSE(tooDeep.ok());
+  EXPECT_EQ(tooDeep.error().code(), static_cast<int>(UserDefaultsErrorCode::tooDeep));
+  EXPECT_FALSE(d.contains("deep"));
+}
+
+TEST_F(UserDefaultsFileTest, AFifoInPlaceOfTheFileIsRefusedAtOnce) {
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  UserDefaults d(path_);
+  ASSERT_TRUE(d.loadError().has_value());
+  EXPECT_NE(d.loadError()->description().find("FIFO"), std::string::npos);
+  EXPECT_FALSE(d.set("k", true).ok());
+}
+
+// Random byte strings (mostly not UTF-8) and random nestings of them, written
+// by two stores over one file, always read back as a model of the writes says.
+TEST_F(UserDefaultsFileTest, RandomBytesInValuesMatchAModelAfterEveryReload) {
+  std::mt19937 random(22);
+  auto bytes = [&] {
+    std::string out(random() % 12, '\0');
+    for (char& c : out) c = static_cast<char>(random() % 256);
+    return out;
+  };
+  UserDefaults first(path_);
+  UserDefaults second(path_);
+  std::map<std::string, nlohmann::json> model;
+  for (int i = 0; i < 200; ++i) {
+    const std::string key = "k" + std::to_string(random() % 25);
+    nlohmann::json value = bytes();
+    for (int depth = random() % 4; depth > 0; --depth) {
+      value = random() % 2 ? nlohmann::json::array({value, bytes()}) : nlohmann::json{{"v", value}};
+    }
+    ASSERT_TRUE((random() % 2 ? first : second).setRaw(key, value).ok()) << i;
+    model[key] = value;
+    if (i % 20 == 0) {
+      ASSERT_TRUE(first.reload().ok());
+      ASSERT_TRUE(second.reload().ok());
+    }
+  }
+  UserDefaults reader(path_);
+  ASSERT_FALSE(reader.loadError().has_value());
+  std::map<std::string, nlohmann::json> stored;
+  for (const auto& key : reader.keys()) stored[key] = *reader.rawValue(key);
+  EXPECT_TRUE(stored == model);
+}
+
+// Mutated settings files (bytes flipped, brackets inserted) never crash the
+// reader: each one loads or is refused with a message.
+TEST_F(UserDefaultsFileTest, MutatedFilesLoadOrAreRefusedWithAMessage) {
+  std::mt19937 random(23);
+  const std::string valid = R"({"a": [1, {"b": "c"}], "s": "x\u00e9", "d": {"$date": 5}, "y": {"$bytes": "/w=="}})";
+  for (int i = 0; i < 300; ++i) {
+    std::string text = valid;
+    for (int edits = 1 + random() % 4; edits > 0; --edits) {
+      const size_t at = random() % (text.size() + 1);
+      switch (random() % 3) {
+        case 0:
+          if (at < text.size()) text[at] = static_cast<char>(random() % 256);
+          break;
+        case 1:
+          text.insert(at, std::string(random() % 100, random() % 2 ? '[' : '{'));
+          break;
+        default:
+          text.erase(at, random() % 5);
+      }
+    }
+    std::filesystem::remove(path_ + ".corrupt");
+    writeRaw(text);
+    UserDefaults d(path_);
+    if (d.loadError()) {
+      EXPECT_FALSE(d.loadError()->description().empty());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pallix

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <tuple>
 
@@ -199,6 +200,12 @@ TEST(DesktopEntryCorruption, ReportsEachKindOfDamageClearly) {
   expectError(parseText(tmp, "[Desktop Entry]\nName=\xED\xA0\x80\n"), "not valid UTF-8");  // surrogate
   expectError(parseText(tmp, "[Desktop Entry]\nName=\xC0\xAF\n"), "not valid UTF-8");      // overlong
   expectError(parseText(tmp, "[Desktop Entry]\nName=Big\nComment=" + std::string(2 << 20, 'x') + "\n"), "too large");
+  // Special files are refused without a read that would block or never end.
+  const std::string fifo = tmp / "fifo.desktop";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  expectError(parseDesktopEntry(fifo, "fifo.desktop"), "is a FIFO");
+  std::filesystem::create_symlink("/dev/zero", tmp / "zero.desktop");
+  expectError(parseDesktopEntry(tmp / "zero.desktop", "zero.desktop"), "is a character device");
   expectError(parseText(tmp, std::string("\x7f"
                                          "ELF\x02\x01\x01\0\0\0",
                                          10)),

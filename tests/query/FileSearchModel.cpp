@@ -126,11 +126,13 @@ std::vector<ModelResult> modelSearch(const std::vector<ModelRow>& rows, const Pa
     if (row.item.itemTypeRaw != type) continue;
     double score = 0.5;
     FileMatchType matchType = FileMatchType::filterOnly;
+    bool stemOnly = false;
     if (!q.empty()) {
       const size_t at = row.nameWithExtension.find(q);
       if (at == std::string::npos || at >= row.name.size()) continue;  // only inside the name
       if (row.name == q || row.nameWithExtension == q) {
         score = 1.0, matchType = FileMatchType::exact;
+        stemOnly = row.nameWithExtension != q;
       } else if (at == 0) {
         score = 0.9, matchType = FileMatchType::prefix;
       } else {
@@ -141,7 +143,10 @@ std::vector<ModelResult> modelSearch(const std::vector<ModelRow>& rows, const Pa
     for (const auto& f : filters) ok = ok && modelMatches(row, f);
     for (const auto& f : excluded) ok = ok && !modelMatches(row, f);
     for (const auto& phrase : phrases) ok = ok && has(row.pathCaseFolded, phrase);
-    for (const auto& regex : query.regexes) ok = ok && regex->findIn(row.item.name);
+    const std::string shown = row.item.fileExtension && !row.item.fileExtension->empty()
+                                  ? row.item.name + "." + *row.item.fileExtension
+                                  : row.item.name;
+    for (const auto& regex : query.regexes) ok = ok && (regex->findIn(row.item.name) || regex->findIn(shown));
     if (!ok) continue;
     score += 0.1 * static_cast<double>(query.exactPhrases.size());
     int bucket = 3;
@@ -152,11 +157,11 @@ std::vector<ModelResult> modelSearch(const std::vector<ModelRow>& rows, const Pa
     score += std::array<double, 4>{0.15, 0.1, 0.05, 0}[static_cast<size_t>(bucket)];
     std::optional<double> modified;
     if (row.item.modifiedDate) modified = secondsSince1970(*row.item.modifiedDate);
-    results.push_back({row.item.path, static_cast<float>(std::min(1.0, score)), matchType, modified});
+    results.push_back({row.item.path, static_cast<float>(std::min(1.0, score)), matchType, modified, stemOnly});
   }
   std::stable_sort(results.begin(), results.end(), [](const ModelResult& a, const ModelResult& b) {
-    return std::tuple(-a.score, a.type, !a.modified, -a.modified.value_or(0)) <
-           std::tuple(-b.score, b.type, !b.modified, -b.modified.value_or(0));
+    return std::tuple(-a.score, a.type, a.exactWithoutExtension, !a.modified, -a.modified.value_or(0)) <
+           std::tuple(-b.score, b.type, b.exactWithoutExtension, !b.modified, -b.modified.value_or(0));
   });
   if (results.size() > static_cast<size_t>(effective)) results.resize(static_cast<size_t>(effective));
   return results;

@@ -23,6 +23,7 @@ struct ModelResult {
   float score;
   FileMatchType type;
   std::optional<double> modified;
+  bool exactWithoutExtension = false;  // An exact match of the name only; after one of the full name.
 };
 
 // Filters and scores every row (in id order), then stable-sorts by score,

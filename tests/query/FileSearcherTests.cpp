@@ -155,8 +155,8 @@ TEST_F(FileSearcherPowerQueryTest, PowerQueriesMatchTheBruteForceModel) {
       "app:example", "bundle:ünicode", "app:EDITOR report",
       // exclusions, regexes, phrases, item types and a combination
       "NOT ext:pdf report", "NOT in:archive budget", "NOT type:image", "NOT app:example NOT size:0",
-      "NOT modified:week", "/^inv.*\\d+$/", "/^report$/ ext:pdf", "/^ls\\.1$/", "\"Projects/alpha\"",
-      "\"photos\" ext:png", "\"ÉTÉ\"", "\"gcloud_alpha\"", "\"gcloud_alpha\" \"lib\" report",
+      "NOT modified:week", "/^inv.*\\d+$/", "/^report$/ ext:pdf", "/^ls\\.1$/", "/^report\\.pdf$/", "/^ls\\.1\\.gz$/",
+      "\"Projects/alpha\"", "\"photos\" ext:png", "\"ÉTÉ\"", "\"gcloud_alpha\"", "\"gcloud_alpha\" \"lib\" report",
       "report \"archive\" NOT size:0", "is:folder report", "is:folder", "is:app", "is:app budget", "is:dir NOT in:été",
       "résumé type:document size:>=1024 NOT ext:txt"};
   for (const std::string& text : queries) {
@@ -245,6 +245,32 @@ TEST_F(FileSearcherTest, PathOnlyMatchAndPhraseBonusClampToOne) {
   auto [score, type] = FileSearcher::calculateScore(item, "taxes", ParsedQuery(), kUtc);
   EXPECT_EQ(type, FileMatchType::substring);
   EXPECT_FLOAT_EQ(score, 0.6f);
+}
+
+// People type the name they see: the whole name with its extension wins
+// among exact matches, whatever the dates, and a pattern may spell it.
+TEST_F(FileSearcherTest, TheNameAsShownComesFirstAndPatternsMaySpellIt) {
+  add(makeFile("/etc/kestrel/kestrel.conf", "conf", 1, hoursAgo(24 * 400)));
+  add(makeFile("/etc/kestrel/kestrel.conf.sample", "sample", 1, hoursAgo(1)));
+  add(makeFile("/etc/kestrel/kestrel.conf.d", "", 1, hoursAgo(2)));
+  auto results = search("kestrel.conf");
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].item.path, "/etc/kestrel/kestrel.conf");
+  EXPECT_EQ(results[1].item.path, "/etc/kestrel/kestrel.conf.sample");
+  EXPECT_EQ(results[0].matchType, FileMatchType::exact);
+  EXPECT_EQ(results[1].matchType, FileMatchType::exact);
+  EXPECT_EQ(results[2].matchType, FileMatchType::prefix);
+
+  add(makeFile("/docs/report.pdf", "pdf", 1, hoursAgo(3)));
+  add(makeFile("/docs/report.pdf.txt", "txt", 1, hoursAgo(3)));
+  results = search("/^report\\.pdf$/");
+  ASSERT_EQ(results.size(), 2u);  // "report.pdf" and the name "report.pdf" of the .txt
+  results = search("/^report\\.pdf$/ ext:pdf");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].item.path, "/docs/report.pdf");
+  results = search("/^report$/");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].item.path, "/docs/report.pdf");
 }
 
 TEST_F(FileSearcherTest, FilterOnlyQueriesAreCappedAtOneHundredAndSaySo) {

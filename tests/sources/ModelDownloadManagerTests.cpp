@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/semantic/ModelDownloadManager.h"
+#include "core/ContentDigest.h"
 #include "tests/sources/SourcesTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -56,12 +57,13 @@ class ModelDownloadManagerTest : public SourcesFixture {
 };
 
 TEST_F(ModelDownloadManagerTest, DownloadExtractsIntoTheModelsDirectory) {
-  route(*http, {ok("/pallix/models/bge_m3.mlpackage.zip", "PK archive bytes")});
+  route(*http, {status(".sha256", 404), ok("/pallix/models/bge_m3.mlpackage.zip", "PK archive bytes")});
   auto manager = make();
   manager->downloadModel(EmbeddingModel::bgeM3);
   EXPECT_EQ(manager->state(EmbeddingModel::bgeM3).kind, Kind::downloading);
   settle();
-  EXPECT_EQ(http->urls(), std::vector<std::string>{"http://127.0.0.1:9/pallix/models/bge_m3.mlpackage.zip"});
+  EXPECT_EQ(http->urls(), (std::vector<std::string>{"http://127.0.0.1:9/pallix/models/bge_m3.mlpackage.zip",
+                                                    "http://127.0.0.1:9/pallix/models/bge_m3.mlpackage.zip.sha256"}));
   ASSERT_EQ(unzip->calls.size(), 1u);
   const auto& argv = unzip->calls[0];
   ASSERT_EQ(argv.size(), 6u);
@@ -105,7 +107,7 @@ TEST_F(ModelDownloadManagerTest, FailuresEndInFailedWithTheirMessageAndOneSignal
   };
   for (const Case& c : cases) {
     telemetry.sink().clear();
-    route(*http, {c.reply});
+    route(*http, {status(".sha256", 404), c.reply});
     unzip->folder = c.folder;
     unzip->exitStatus = c.exitStatus;
     fs::remove_all(models);
@@ -115,6 +117,43 @@ TEST_F(ModelDownloadManagerTest, FailuresEndInFailedWithTheirMessageAndOneSignal
     EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::failed(c.message)) << c.name;
     EXPECT_EQ(telemetry.sink().count(c.signal), 1u) << c.name;
     EXPECT_EQ(signals().size(), 2u) << c.name << ": started and one failure";
+  }
+}
+
+// A digest published beside the archive must match it; a page that is no
+// digest is refused rather than ignored.
+TEST_F(ModelDownloadManagerTest, APublishedDigestMustMatchTheArchive) {
+  const std::string bytes = "PK archive bytes";
+  const std::string digest = sha256Hex(bytes);
+  std::string shouting = digest;
+  for (char& c : shouting) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  struct Case {
+    const char* name;
+    std::string published;
+    std::optional<std::string> message;  // none: installed
+  };
+  const std::vector<Case> cases = {
+      {"bare digest", digest, std::nullopt},
+      {"sha256sum line, upper case", shouting + "  bge_m3.mlpackage.zip\n", std::nullopt},
+      {"another digest", sha256Hex("other bytes"),
+       "The downloaded model is damaged: its SHA-256 is " + digest + ", the server published " +
+           sha256Hex("other bytes")},
+      {"not a digest", "<html>moved</html>", "The server's checksum for the model is not a SHA-256 digest"},
+  };
+  for (const Case& c : cases) {
+    telemetry.sink().clear();
+    fs::remove_all(models);
+    route(*http, {ok(".sha256", c.published), ok("/pallix/", bytes)});
+    auto manager = make();
+    manager->downloadModel(EmbeddingModel::bgeM3);
+    settle();
+    if (!c.message) {
+      EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::downloaded()) << c.name;
+      continue;
+    }
+    EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::failed(*c.message)) << c.name;
+    EXPECT_EQ(telemetry.sink().count("Intelligence.modelDownloadFailed"), 1u) << c.name;
+    EXPECT_FALSE(manager->isModelDownloaded(EmbeddingModel::bgeM3)) << c.name << ": nothing was unpacked";
   }
 }
 

@@ -1,12 +1,17 @@
 #include "app/platform/linux/CurlHttpClient.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
+
+#include "core/Strings.h"
 
 namespace pallix {
 
@@ -117,7 +122,11 @@ void CurlHttpClient::run() {
       return;
     }
     if (!r.destinationPath.empty()) {
-      t->file = std::fopen(r.destinationPath.c_str(), "wb");
+      // Downloads land in the private data folder: 0600 whatever the umask.
+      const int fd = ::open(r.destinationPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      if (fd >= 0) ::fchmod(fd, 0600);
+      t->file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+      if (!t->file && fd >= 0) ::close(fd);
       if (!t->file) {
         t->finish(httpError(HttpErrorCode::fileWriteFailed,
                             "Cannot write " + r.destinationPath + ": " + std::strerror(errno)));
@@ -128,7 +137,8 @@ void CurlHttpClient::run() {
     t->easy = e;
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A request made over https is never redirected to plain http.
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, startsWith(r.url, "https:") ? "https" : "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);

@@ -52,7 +52,8 @@ Result<Fetched> fetch(const std::string& url, size_t limit, const CancellationTo
   char errorBuffer[CURL_ERROR_SIZE] = {0};
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // A request made over https is never redirected to plain http.
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, startsWith(url, "https:") ? "https" : "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, CurlLinkMetadataProvider::kMaxRedirects);
   curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, CurlLinkMetadataProvider::kTimeoutMilliseconds);

@@ -9,10 +9,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 
 #include "core/FileUtil.h"
 
@@ -23,6 +21,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMaxOccurrencesPerEvent = 20000;
+// Years of a busy calendar take a few megabytes.
+constexpr uint64_t kMaximumCalendarFileSize = uint64_t{64} << 20;
 constexpr int kDay = 86400;
 
 void configureLibicalOnce() {
@@ -269,19 +269,16 @@ CalendarAccess IcsCalendarStore::accessStatus() const {
 
 Result<bool> IcsCalendarStore::requestAccess() {
   if (accessStatus() == CalendarAccess::notDetermined) {
-    std::error_code ec;
-    fs::create_directories(folder_, ec);
-    if (ec) return Error("IcsCalendarStoreError", 1, "Cannot create " + folder_ + ": " + ec.message());
+    Status created = createDirectories(folder_);
+    if (!created.ok()) return Error("IcsCalendarStoreError", 1, created.error().description());
   }
   return accessStatus() == CalendarAccess::authorized;
 }
 
 Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Error("IcsCalendarStoreError", 2, "Cannot read " + path + ": " + std::strerror(errno));
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  const std::string text = buffer.str();
+  auto read = readRegularFile(path, kMaximumCalendarFileSize);
+  if (!read.ok()) return Error("IcsCalendarStoreError", 2, read.error().description());
+  const std::string& text = read.value();
   auto file = std::make_shared<ParsedFile>();
   file->root = icalparser_parse_string(text.c_str());
   if (!file->root) return Error("IcsCalendarStoreError", 3, path + " is not an iCalendar file");
@@ -377,9 +374,9 @@ Result<CalendarImportSummary> IcsCalendarStore::importCalendar(const std::string
   if (parsed.value()->events.empty()) {
     return Error("IcsCalendarStoreError", 6, path + " holds no events");
   }
+  Status created = createDirectories(folder_);
+  if (!created.ok()) return Error("IcsCalendarStoreError", 1, created.error().description());
   std::error_code ec;
-  fs::create_directories(folder_, ec);
-  if (ec) return Error("IcsCalendarStoreError", 1, "Cannot create " + folder_ + ": " + ec.message());
   fs::path name = fs::path(path).filename();
   if (name.extension() != ".ics") name += ".ics";
   fs::path target = fs::path(folder_) / name;
@@ -388,12 +385,12 @@ Result<CalendarImportSummary> IcsCalendarStore::importCalendar(const std::string
   }
   if (fs::exists(target) && fs::equivalent(target, path, ec))
     return CalendarImportSummary{target.string(), parsed.value()->events.size()};
-  const fs::path temporary = target.string() + ".importing";
-  fs::copy_file(path, temporary, fs::copy_options::overwrite_existing, ec);
-  if (!ec) fs::rename(temporary, target, ec);
-  if (ec) {
-    fs::remove(temporary);
-    return Error("IcsCalendarStoreError", 7, "Cannot copy " + path + " into " + folder_ + ": " + ec.message());
+  // The copy is written from what was parsed, private whatever the original's mode.
+  auto text = readRegularFile(path, kMaximumCalendarFileSize);
+  Status copied = text.ok() ? writeFileAtomically(target.string(), text.value()) : Status(text.error());
+  if (!copied.ok()) {
+    return Error("IcsCalendarStoreError", 7,
+                 "Cannot copy " + path + " into " + folder_ + ": " + copied.error().description());
   }
   return CalendarImportSummary{target.string(), parsed.value()->events.size()};
 }

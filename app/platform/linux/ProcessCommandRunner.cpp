@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/FileUtil.h"
 #include "core/Strings.h"
 
 extern char** environ;
@@ -109,7 +110,8 @@ Status ProcessCommandRunner::launchDetached(const std::vector<std::string>& argv
     ::dup2(devNull, 2);
     if (devNull > 2) ::close(devNull);
     if (workingDirectory && ::chdir(workingDirectory) != 0) reportAndExit(errorPipe[1], errno);
-    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);  // no inherited descriptors survive exec
+    if (const auto mask = inheritedUmask()) ::umask(*mask);  // Pallix's own 077 is not the app's
+    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);              // no inherited descriptors survive exec
     ::execve(program, args.data(), environ);
     reportAndExit(errorPipe[1], errno);
   }

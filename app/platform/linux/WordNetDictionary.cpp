@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/FileUtil.h"
 #include "core/Strings.h"
 
 namespace pallix {
@@ -85,8 +86,9 @@ struct IndexFile {
 
 IndexFile mapIndex(const std::string& path) {
   IndexFile file;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return file;
+  auto opened = openRegularFile(path, O_RDONLY);
+  if (!opened.ok()) return file;
+  const int fd = opened.value();
   struct stat st {};
   if (::fstat(fd, &st) == 0 && st.st_size > 0) {
     void* mapped = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);

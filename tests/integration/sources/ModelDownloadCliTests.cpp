@@ -1,7 +1,7 @@
 // `pallix model download`, `cancel`, `list` and `remove bge-m3` as child
 // processes against a model download server on 127.0.0.1: a real zip archive
 // unpacked by /usr/bin/unzip, a 404, an archive holding another folder, and
-// a download cancelled from a second process.
+// a download cancelled from a second process, a published digest checked.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/platform/linux/ChildProcess.h"
+#include "core/ContentDigest.h"
 #include "testing/TestProcess.h"
 #include "tests/integration/sources/LocalHttpServer.h"
 #include "tests/support/TempDir.h"
@@ -43,8 +44,12 @@ class ModelDownloadCliTest : public ::testing::Test {
     bytes << in.rdbuf();
     return bytes.str();
   }
-  void serve(Reply reply) {
-    server = std::make_unique<LocalHttpServer>([reply](const LocalHttpServer::Request& request) {
+  // Serves the archive, and its digest when `published` is given.
+  void serve(Reply reply, std::optional<std::string> published = std::nullopt) {
+    server = std::make_unique<LocalHttpServer>([reply, published](const LocalHttpServer::Request& request) {
+      if (published && request.target == "/pallix/models/bge_m3.mlpackage.zip.sha256") {
+        return Reply{200, *published + "  bge_m3.mlpackage.zip\n"};
+      }
       return request.target == "/pallix/models/bge_m3.mlpackage.zip" ? reply : Reply{404, "not here"};
     });
     ASSERT_TRUE(server->running());
@@ -104,6 +109,21 @@ TEST_F(ModelDownloadCliTest, FailuresSayWhatWentWrong) {
     EXPECT_EQ(state["state"], "failed") << c.name;
     EXPECT_EQ(state["message"], c.message) << c.name;
   }
+}
+
+TEST_F(ModelDownloadCliTest, APublishedDigestIsChecked) {
+  const std::string zip = archive("bge_m3.mlpackage");
+  serve(Reply{200, zip, false, "application/zip"}, std::string(64, '0'));
+  auto r = pallix({"model", "download", "bge-m3"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("The downloaded model is damaged: its SHA-256 is " + sha256Hex(zip)), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(models() + "/bge_m3.mlpackage"));
+
+  serve(Reply{200, zip, false, "application/zip"}, sha256Hex(zip));
+  r = pallix({"model", "download", "bge-m3"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(models() + "/bge_m3.mlpackage/model.safetensors"));
 }
 
 TEST_F(ModelDownloadCliTest, ASecondProcessCancelsTheDownload) {

@@ -1,4 +1,4 @@
-#include "app/clipboard/ContentDigest.h"
+#include "core/ContentDigest.h"
 
 #include <openssl/evp.h>
 

@@ -1,0 +1,131 @@
+#include "cli/FilesCommand.h"
+
+#include <iostream>
+
+#include "app/search/CatalogReader.h"
+#include "app/search/FileSearcher.h"
+#include "app/search/QueryParser.h"
+#include "cli/Display.h"
+#include "core/Clock.h"
+#include "core/Formatting.h"
+#include "core/Strings.h"
+
+namespace pallix::cli {
+
+const char* const kFilesSummary = "search files with power queries";
+const char* const kFilesUsage =
+    "Usage: pallix files QUERY... [--json] [--limit N] [--open N]\n\n"
+    "Searches the file catalog, best matches first. Words match file names (the name may be typed\n"
+    "with its extension: report.pdf); find extensions with ext:. Besides words, a query may hold:\n"
+    "  ext:pdf,docx  type:image  size:>2mb  after:2024-01-01  before:2024-06  modified:today\n"
+    "  created:week  in:projects  app:org.gnome.Maps  is:folder  \"exact phrase\"  /regex/  NOT ext:tmp\n\n"
+    "  app:ID  files inside a Flatpak or Snap application's folders belong to that application:\n"
+    "          app:org.gnome.Maps finds them by its ID (any part of it: app:gnome).\n"
+    "  A query without words (only filters) lists at most 100 files and says so when there are more.\n\n"
+    "  --json      print {\"query\", \"files\": [path, name, relevanceScore, matchType, ...]} and, when\n"
+    "              the list was cut, \"cut\": {\"shown\", \"matches\", \"atLeast\"}\n"
+    "  --limit N   at most N results (default 50)\n"
+    "  --open N    open result N at once; with --json the results still come alone on stdout\n\n"
+    "Exit status: 0 results found, 1 nothing found, 2 usage error or invalid query, 3 no catalog, a\n"
+    "damaged one, or one whose first index did not finish.\n";
+
+nlohmann::json fileResultJson(const FileSearchResult& r) {
+  nlohmann::json j = {{"path", r.item.path},
+                      {"name", r.item.name},
+                      {"itemTypeRaw", r.item.itemTypeRaw},
+                      {"relevanceScore", r.relevanceScore},
+                      {"matchType", fileMatchTypeRawValue(r.matchType)},
+                      {"sizeBytes", r.item.sizeBytes}};
+  if (r.item.fileExtension) j["fileExtension"] = *r.item.fileExtension;
+  if (r.item.modifiedDate) j["modifiedDate"] = secondsSince1970(*r.item.modifiedDate);
+  return j;
+}
+
+bool filesArgumentsOpenAResult(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--") return false;
+    if (a == "--open" || startsWith(a, "--open=")) return true;
+  }
+  return false;
+}
+
+int runFiles(Args& args, const ResultOpener& opener) {
+  bool json = args.flag("--json");
+  auto limit = args.intOption("--limit");
+  auto open = args.intOption("--open");
+  auto words = args.positionals();
+  if (args.failed()) return usageError("files", args.failure());
+  if (words.empty()) return usageError("files", "needs a query (words, ext:pdf, size:>2mb, after:2024-01-01, ...)");
+  if (limit && (*limit < 1 || *limit > 10000)) return usageError("files", "--limit must be between 1 and 10000");
+  if (open && !opener) return usageError("files", "--open is not available here");
+  const std::string text = joinStrings(words, " ");
+  const ParsedQuery query = QueryParser::parse(text);
+  if (Status valid = FileSearcher::validate(query); !valid.ok())
+    return usageError("files", valid.error().description());
+
+  const DataDirectories dirs = DataDirectories::fromEnvironment();
+  auto opened = CatalogReader::open(dirs);
+  if (!opened.ok()) {
+    CatalogOpenFailure failure = describeCatalogOpenFailure(opened.error());
+    printError("files: " + failure.message, failure.hint);
+    return kExitUnavailable;
+  }
+  CatalogReader& catalog = opened.value();
+  const bool complete = catalog.complete();
+  if (!complete) {
+    std::cerr << "pallix: the catalog is not complete: its first index did not finish. Run 'pallix index' to "
+                 "build it.\n";
+  }
+  auto page = FileSearcher::searchPage(catalog.store().handle(), query, static_cast<int>(limit.value_or(50)),
+                                       DateContext::current(SystemClock::instance()));
+  if (!page.ok()) {
+    // A read is often the first to meet damage: check before blaming the query.
+    if (std::optional<Error> damage = catalog.damage()) {
+      CatalogOpenFailure failure = describeCatalogOpenFailure(*damage);
+      printError("files: " + failure.message, failure.hint);
+      return kExitUnavailable;
+    }
+    printError("files: the search failed: " + page.error().description(),
+               "Run 'pallix index' to check and rebuild the catalog.");
+    return kExitFailure;
+  }
+  const std::vector<FileSearchResult>& results = page->results;
+  const int nothing = complete ? kExitFailure : kExitUnavailable;
+  std::vector<LastResult> listed;
+  std::vector<IndexedItem> shown;
+  for (const auto& f : results) shown.push_back(f.item);
+  const std::vector<std::string> names = displayNames(shown);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    listed.push_back({"file", shown[i].path, names[i], "", fileMatchTypeRawValue(results[i].matchType)});
+  }
+  // Only `pallix open` needs the list; a read-only cache is no reason to fail.
+  (void)saveLastResults(dirs, listed);
+  if (open && !json) return opener(listed, *open, false);
+  const std::optional<FileSearchCut>& cut = page->cut;
+  if (json) {
+    nlohmann::json out = {{"query", text}, {"files", nlohmann::json::array()}};
+    for (const auto& f : results) out["files"].push_back(fileResultJson(f));
+    if (cut) out["cut"] = {{"shown", cut->shown}, {"matches", cut->matches}, {"atLeast", cut->matchesIsLowerBound}};
+    printJson(out);
+    if (open) return opener(listed, *open, true);
+    return results.empty() ? nothing : kExitOk;
+  }
+  size_t n = 0;
+  for (const auto& f : results) {
+    std::cout << stringPrintf("%3zu  %4.2f  %-10s %9s  %s\n", ++n, static_cast<double>(f.relevanceScore),
+                              fileMatchTypeRawValue(f.matchType), humanSize(f.item.sizeBytes).c_str(),
+                              printable(f.item.path).c_str());
+  }
+  if (results.empty()) {
+    std::cout << "No files match " << printable(inQuotes(text)) << ".\n";
+    return nothing;
+  }
+  if (cut) {
+    std::cout << "\nShowing " << cut->shown << " of " << (cut->matchesIsLowerBound ? "at least " : "") << cut->matches
+              << " files: a query without words lists at most " << FileSearcher::kFilterOnlyLimit
+              << ". Add words or filters to narrow it.\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace pallix::cli

@@ -350,14 +350,21 @@ Result<uint64_t> SemanticLifecycle::requestFilePass() {
                  "folder is set, or no embedding model is installed)");
   }
   if (requestedPass_ && requestedPass_->state != RequestedFilePass::State::done) return requestedPass_->id;
+  if (requestedPass_) {
+    endedPasses_.push_back(*requestedPass_);
+    if (endedPasses_.size() > kEndedPassesKept) endedPasses_.pop_front();
+  }
   requestedPass_ = RequestedFilePass{nextRequestedPassId_++};
   startRequestedFilePassWhenFree();
   return requestedPass_->id;
 }
 
 std::optional<SemanticLifecycle::RequestedFilePass> SemanticLifecycle::requestedFilePass(uint64_t id) const {
-  if (!requestedPass_ || requestedPass_->id != id) return std::nullopt;
-  return requestedPass_;
+  if (requestedPass_ && requestedPass_->id == id) return requestedPass_;
+  for (const RequestedFilePass& ended : endedPasses_) {
+    if (ended.id == id) return ended;
+  }
+  return std::nullopt;
 }
 
 void SemanticLifecycle::startRequestedFilePassWhenFree() {

@@ -17,6 +17,7 @@
 // executors and answer on the main runner. Owned by AppDelegate.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -94,7 +95,9 @@ class SemanticLifecycle {
   // the pass in progress (if any) has ended, then a save. A request while
   // one waits or runs joins it. Fails when the file side is not running.
   Result<uint64_t> requestFilePass();
-  // The requested pass `id`; nullopt unless it is the latest request.
+  // The requested pass `id`: the latest request, or one of the last few that
+  // ended (a command still waiting for its outcome hears it even when a
+  // later request has started another pass); nullopt otherwise.
   std::optional<RequestedFilePass> requestedFilePass(uint64_t id) const;
 
   // Null while neither side runs.
@@ -140,6 +143,8 @@ class SemanticLifecycle {
   TaskHandle catchUpTimer_;
   TaskHandle writerLockRetry_;
   std::optional<RequestedFilePass> requestedPass_;
+  std::deque<RequestedFilePass> endedPasses_;  // newest last, at most kEndedPassesKept
+  static constexpr size_t kEndedPassesKept = 16;
   uint64_t nextRequestedPassId_ = 1;
   bool catchUpRunning_ = false;
   bool started_ = false;

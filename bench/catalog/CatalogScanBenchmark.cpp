@@ -213,7 +213,7 @@ void benchTree(const std::string& label, const std::string& tree, const std::str
     storeUntouched &= storeStamp(store) == before;
   }
   std::cout << "  first index: " << records << " records\n";
-  first.print("first pallix index", 3.0);
+  first.print("first pallix index", 2.0);
   unchanged.print("unchanged rescan", 1.2);
   std::cout << "  unchanged rescans: " << (allUnchanged ? "all reported unchanged" : "NOT ALL UNCHANGED") << ", store "
             << (storeUntouched ? "untouched" : "WRITTEN") << "\n";

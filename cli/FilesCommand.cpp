@@ -73,8 +73,7 @@ int runFiles(Args& args, const ResultOpener& opener) {
   CatalogReader& catalog = opened.value();
   const bool complete = catalog.complete();
   if (!complete) {
-    std::cerr << "pallix: the catalog is not complete: its first index did not finish. Run 'pallix index' to "
-                 "build it.\n";
+    std::cerr << kIncompleteCatalogNote;
   }
   auto page = FileSearcher::searchPage(catalog.store().handle(), query, static_cast<int>(limit.value_or(50)),
                                        DateContext::current(SystemClock::instance()));

@@ -45,8 +45,7 @@ Result<std::unique_ptr<AppRuntime>> openRuntime(const std::string& command, AppR
     CatalogOpenFailure failure = describeCatalogOpenFailure(*rt.catalogFailure);
     std::cerr << "pallix: " << printable(failure.message) << " (apps and files are left out). " << failure.hint << "\n";
   } else if (!rt.catalogComplete()) {
-    std::cerr << "pallix: the catalog is not complete: its first index did not finish. Run 'pallix index' to "
-                 "build it.\n";
+    std::cerr << kIncompleteCatalogNote;
   } else if (rt.catalogSize() == 0) {
     std::cerr << "pallix: the catalog is empty; run 'pallix index' to build it.\n";
   }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/Utf8.h"
+
 namespace pallix {
 
 std::string stringPrintfV(const char* format, va_list args) {
@@ -104,38 +106,7 @@ void appendUtf8(std::string& out, char32_t c) {
 }
 
 bool isValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length;
-    unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-    if (byte >= 0xC2 && byte <= 0xDF) {
-      length = 2;
-    } else if (byte >= 0xE0 && byte <= 0xEF) {
-      length = 3;
-      if (byte == 0xE0) low = 0xA0;
-      if (byte == 0xED) high = 0x9F;
-    } else if (byte >= 0xF0 && byte <= 0xF4) {
-      length = 4;
-      if (byte == 0xF0) low = 0x90;
-      if (byte == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    const auto second = static_cast<unsigned char>(text[i + 1]);
-    if (second < low || second > high) return false;
-    for (size_t k = 2; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if (next < 0x80 || next > 0xBF) return false;
-    }
-    i += length;
-  }
-  return true;
+  return firstInvalidUtf8Offset(text) == std::string_view::npos;
 }
 
 }  // namespace pallix

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Utf8.h"
+
 namespace pallix {
 
 inline constexpr size_t kMaxRequestBytes = 16 * 1024;
@@ -53,14 +55,6 @@ class RequestLineReader {
   size_t linesSeen_ = 0;
   bool done_ = false;
 };
-
-// The offset of the first byte of `text` that does not start or continue a
-// well-formed UTF-8 character (overlong forms, surrogates and code points
-// past U+10FFFF included), or npos when `text` is UTF-8.
-size_t firstInvalidUtf8Offset(std::string_view text);
-
-// `text` cut to at most `maxBytes` without splitting a UTF-8 character.
-std::string_view truncateUtf8(std::string_view text, size_t maxBytes);
 
 // The one-line answer to a request the instance does not serve:
 // {"refused": why}. Never throws: bytes of `why` that are not UTF-8 are

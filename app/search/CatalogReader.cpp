@@ -42,8 +42,8 @@ int64_t CatalogReader::size() {
   return catalog.count().valueOr(0);
 }
 
-bool CatalogReader::complete() {
-  auto signature = store_->metadataValue(CatalogWriter::kSignatureMetadataKey);
+bool catalogFinishedAFullScan(PersistentStore& store) {
+  auto signature = store.metadataValue(CatalogWriter::kSignatureMetadataKey);
   return signature.ok() && signature.value().has_value();
 }
 

@@ -23,6 +23,13 @@ struct CatalogOpenFailure {
 };
 CatalogOpenFailure describeCatalogOpenFailure(const Error& error);
 
+// Whether a full scan ever finished writing the catalog in `store`: a first
+// index that was killed leaves it partial (or empty).
+bool catalogFinishedAFullScan(PersistentStore& store);
+// What a search says on stderr when it read a catalog that is not complete.
+inline constexpr const char* kIncompleteCatalogNote =
+    "pallix: the catalog is not complete: its first index did not finish. Run 'pallix index' to build it.\n";
+
 class CatalogReader {
  public:
   static Result<CatalogReader> open(const DataDirectories& dirs);
@@ -31,9 +38,7 @@ class CatalogReader {
 
   PersistentStore& store() { return *store_; }
   int64_t size();
-  // Whether a full scan ever finished writing this catalog: a first index
-  // that was killed leaves it partial (or empty).
-  bool complete();
+  bool complete() { return catalogFinishedAFullScan(*store_); }
   // After a read failed: the store's damage when a check finds some (reads
   // every page), none when the store is sound.
   std::optional<Error> damage();

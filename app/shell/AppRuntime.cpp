@@ -11,7 +11,6 @@
 #include "app/platform/linux/LinuxWorkspace.h"
 #include "app/search/CatalogSchema.h"
 #include "app/search/CatalogStore.h"
-#include "app/search/CatalogWriter.h"
 #include "app/semantic/SemanticFileSearch.h"
 #include "app/shell/ClipboardPreferences.h"
 #include "app/shell/FilesPreferences.h"
@@ -223,9 +222,7 @@ int64_t AppRuntime::catalogSize() {
 }
 
 bool AppRuntime::catalogComplete() {
-  if (catalogFailure) return false;
-  auto signature = store->metadataValue(CatalogWriter::kSignatureMetadataKey);
-  return signature.ok() && signature.value().has_value();
+  return !catalogFailure && catalogFinishedAFullScan(*store);
 }
 
 }  // namespace pallix

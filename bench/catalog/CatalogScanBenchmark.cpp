@@ -15,10 +15,8 @@
 // XDG_DATA_DIRS) so both sides walk the same files. Then 1,000 files are created in one burst under a watched folder
 // and the report says how long after the last creation they are all in the
 // catalog, and through how many runs.
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>

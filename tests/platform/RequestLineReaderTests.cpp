@@ -7,6 +7,7 @@
 #include <random>
 
 #include "app/platform/RequestLineReader.h"
+#include "core/Utf8.h"
 #include "tests/platform/RequestReaderInvariants.h"
 
 namespace pallix {

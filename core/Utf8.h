@@ -1,0 +1,18 @@
+// UTF-8 checks on raw bytes, for text that arrives from outside (socket
+// requests, file names, settings). Pure functions, thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace pallix {
+
+// The offset of the first byte of `text` that does not start or continue a
+// well-formed UTF-8 character (overlong forms, surrogates and code points
+// past U+10FFFF included), or npos when `text` is UTF-8.
+size_t firstInvalidUtf8Offset(std::string_view text);
+
+// `text` cut to at most `maxBytes` without splitting a UTF-8 character.
+std::string_view truncateUtf8(std::string_view text, size_t maxBytes);
+
+}  // namespace pallix

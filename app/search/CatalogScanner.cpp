@@ -892,6 +892,8 @@ PathExamination CatalogScanner::examine(const std::string& path, const ScanDirec
     std::vector<std::string> links;
     Walk walk{&exam.descendants, {}, &none, &counter, &failed, &links};
     walkFiles(fd, buffer, walk);
+    exam.walked = true;
+    exam.unreadableBelow = std::move(failed);
     for (const std::string& link : links) {
       if (auto target = linkTargetCandidate(link, directories.fileDirectories)) {
         exam.descendants.push_back(std::move(*target));

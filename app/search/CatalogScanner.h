@@ -142,6 +142,10 @@ struct PathExamination {
   // name only the extension or base-name rule rejects) but whose contents
   // belong in the catalog; `descendants` holds them when it was walked.
   bool contentsBelong = false;
+  // The folder was walked: `descendants` is all that lies below it, but for
+  // the folders below it that could not be read (`unreadableBelow`).
+  bool walked = false;
+  std::vector<std::string> unreadableBelow;
 };
 
 class CatalogScanner {

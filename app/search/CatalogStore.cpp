@@ -242,6 +242,22 @@ Result<int64_t> CatalogStore::deleteBelow(const std::string& directory) {
   return static_cast<int64_t>(sqlite3_changes(store_.handle()));
 }
 
+Result<std::vector<std::pair<int64_t, std::string>>> CatalogStore::fileRecordsBelow(const std::string& directory) {
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, store_.prepare("SELECT id, path FROM IndexedItem WHERE path > ?1 AND "
+                                                            "path < ?2 AND itemTypeRaw IN ('file', 'folder')"));
+  const std::string lower = directory + "/";
+  const std::string upper = directory + "0";
+  s.bind(1, std::string_view(lower));
+  s.bind(2, std::string_view(upper));
+  std::vector<std::pair<int64_t, std::string>> records;
+  while (true) {
+    PALLIX_ASSIGN_OR_RETURN(bool row, s.step());
+    if (!row) break;
+    records.emplace_back(s.columnInt(0), s.columnText(1));
+  }
+  return records;
+}
+
 Status CatalogStore::beginBatch() {
   return store_.begin();
 }

@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/platform/PersistentStore.h"
@@ -43,6 +44,9 @@ class CatalogStore {
   Result<int64_t> deleteAll();
   // Deletes every record strictly below `directory`; returns how many.
   Result<int64_t> deleteBelow(const std::string& directory);
+  // The ids and paths of the file and folder records strictly below
+  // `directory`.
+  Result<std::vector<std::pair<int64_t, std::string>>> fileRecordsBelow(const std::string& directory);
 
   Status beginBatch();
   Status commitBatch();

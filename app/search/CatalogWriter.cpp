@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <string_view>
+#include <unordered_set>
 
 #include "core/FileUtil.h"
 #include "core/Strings.h"
@@ -361,6 +363,24 @@ CatalogWriter::IncrementalOutcome CatalogWriter::applyIncrementalChanges(std::ve
         }
         for (const IndexCandidate& descendant : exam.descendants) {
           PALLIX_RETURN_IF_ERROR(insertOrUpdate(descendant, false));
+        }
+        if (!exam.walked) return okStatus();
+        // What the walk no longer found went while nobody was listening
+        // (a folder walked again after its watches were rebuilt); what lies
+        // in a folder that could not be read stays, as a full scan keeps it.
+        std::unordered_set<std::string_view> found;
+        for (const IndexCandidate& descendant : exam.descendants) found.insert(descendant.canonicalPath);
+        PALLIX_ASSIGN_OR_RETURN(auto records, catalog_.fileRecordsBelow(change.path));
+        for (const auto& [id, path] : records) {
+          if (found.count(path)) continue;
+          const bool unreadable = std::any_of(exam.unreadableBelow.begin(), exam.unreadableBelow.end(),
+                                              [&](const std::string& folder) { return isPathBelow(path, folder); });
+          if (unreadable) continue;
+          PALLIX_RETURN_IF_ERROR(writer.ensureOpen());
+          PALLIX_RETURN_IF_ERROR(catalog_.deleteById(id));
+          ++summary.removed;
+          logger_.info("Incremental: removed %s", path.c_str());
+          PALLIX_RETURN_IF_ERROR(writer.mutated());
         }
         return okStatus();
       }

@@ -305,19 +305,27 @@ TEST_F(IndexingServiceTest, DirectoryEditsPersistRebuildWatcherAndRescan) {
 
 // While the watches are rebuilt for a folder edit, the events of the folders
 // already watched can be lost (none is delivered here): those folders are
-// walked again, so what was created meanwhile is catalogued all the same.
-TEST_F(IndexingServiceTest, FilesCreatedWhileTheWatchesAreRebuiltAreCatalogued) {
+// walked again, so what was created or deleted meanwhile is caught up with
+// all the same.
+TEST_F(IndexingServiceTest, ChangesMadeWhileTheWatchesAreRebuiltAreCaughtUpWith) {
+  scratch_.file("Documents/old/deleted during the edit.txt");
+  scratch_.file("Documents/kept.txt");
   fullScan();
+  ASSERT_TRUE(item(documents_ + "/old/deleted during the edit.txt"));
   service().startWatching();
   std::string projects = scratch_.dir("Projects");
   scratch_.file("Documents/created during the edit.txt");
   scratch_.file("Documents/deeper/and below.txt");
+  std::filesystem::remove_all(documents_ + "/old");
   ASSERT_TRUE(service().addFileDirectory(projects).ok());
   EXPECT_EQ(watchers_.made, 2);
   EXPECT_TRUE(watchers_.last->running());
   env_.advanceBy(seconds(2));
   EXPECT_TRUE(item(documents_ + "/created during the edit.txt"));
   EXPECT_TRUE(item(documents_ + "/deeper/and below.txt"));
+  EXPECT_FALSE(item(documents_ + "/old/deleted during the edit.txt"));
+  EXPECT_FALSE(item(documents_ + "/old"));
+  EXPECT_TRUE(item(documents_ + "/kept.txt"));
   // An edit while nothing is watched has no events to lose.
   service().stopWatching();
   scratch_.file("Documents/while unwatched.txt");

@@ -17,8 +17,7 @@ SystemClock& SystemClock::instance() {
 
 // Virtual time starts at a fixed, recognisable date so that test output is
 // reproducible: 2026-01-01 00:00:00 UTC.
-ManualClock::ManualClock()
-    : mono_(MonoTime(std::chrono::hours(1))), wall_(dateFromSecondsSince1970(1767225600.0)) {}
+ManualClock::ManualClock() : mono_(MonoTime(std::chrono::hours(1))), wall_(dateFromSecondsSince1970(1767225600.0)) {}
 
 MonoTime ManualClock::now() const {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -30,9 +30,7 @@ class Error {
   const std::string& description() const { return description_; }
 
   // Returns a copy whose description is "context: description".
-  Error withContext(const std::string& context) const {
-    return Error(domain_, code_, context + ": " + description_);
-  }
+  Error withContext(const std::string& context) const { return Error(domain_, code_, context + ": " + description_); }
 
   friend bool operator==(const Error& a, const Error& b) {
     return a.domain_ == b.domain_ && a.code_ == b.code_ && a.description_ == b.description_;
@@ -49,7 +47,7 @@ class Error {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(implicit)
+  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}      // NOLINT(implicit)
   Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(implicit)
 
   bool ok() const { return v_.index() == 0; }
@@ -100,22 +98,23 @@ class [[nodiscard]] Result<void> {
 
 using Status = Result<void>;
 
-inline Status okStatus() { return Status(); }
+inline Status okStatus() {
+  return Status();
+}
 
 }  // namespace pallix
 
 // Propagates a failed Status or Result from the enclosing function.
-#define PALLIX_RETURN_IF_ERROR(expr)                 \
-  do {                                               \
-    auto _pallix_status = (expr);                    \
+#define PALLIX_RETURN_IF_ERROR(expr)                         \
+  do {                                                       \
+    auto _pallix_status = (expr);                            \
     if (!_pallix_status.ok()) return _pallix_status.error(); \
   } while (0)
 
 #define PALLIX_CONCAT_INNER(a, b) a##b
 #define PALLIX_CONCAT(a, b) PALLIX_CONCAT_INNER(a, b)
 // PALLIX_ASSIGN_OR_RETURN(auto x, makeX()): binds the value or returns the error.
-#define PALLIX_ASSIGN_OR_RETURN(lhs, expr)                                   \
-  auto PALLIX_CONCAT(_pallix_result_, __LINE__) = (expr);                    \
-  if (!PALLIX_CONCAT(_pallix_result_, __LINE__).ok())                        \
-    return PALLIX_CONCAT(_pallix_result_, __LINE__).error();                 \
+#define PALLIX_ASSIGN_OR_RETURN(lhs, expr)                                                                     \
+  auto PALLIX_CONCAT(_pallix_result_, __LINE__) = (expr);                                                      \
+  if (!PALLIX_CONCAT(_pallix_result_, __LINE__).ok()) return PALLIX_CONCAT(_pallix_result_, __LINE__).error(); \
   lhs = std::move(PALLIX_CONCAT(_pallix_result_, __LINE__)).value()

@@ -15,9 +15,12 @@ enum class WorkMode { active, idle, deepIdle };
 // The case name, used in telemetry and logs: "active", "idle", "deepIdle".
 constexpr const char* workModeName(WorkMode mode) {
   switch (mode) {
-    case WorkMode::active: return "active";
-    case WorkMode::idle: return "idle";
-    case WorkMode::deepIdle: return "deepIdle";
+    case WorkMode::active:
+      return "active";
+    case WorkMode::idle:
+      return "idle";
+    case WorkMode::deepIdle:
+      return "deepIdle";
   }
   return "idle";
 }

@@ -23,6 +23,7 @@ PACKAGES=(
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
   qt6-base-dev qt6-qpa-plugins libqt6svg6 fonts-noto-color-emoji
   clang libclang-rt-14-dev  # clang++ and libFuzzer build the fuzz targets
+  clang-format  # the format check
   plocate  # the reference of the command-cost benchmark
 )
 

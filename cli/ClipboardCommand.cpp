@@ -109,7 +109,7 @@ struct Context {
     options.pasteboard = pasteboard ? pasteboard : std::make_shared<HistoryOnlyPasteboard>();
     options.linkMetadata = std::move(linkMetadata);
     const ClipboardPreferences* prefs = preferences.get();
-    options.settings = [prefs] { return ClipboardSettings{prefs->historyEnabled(), prefs->retentionDays()}; };
+    options.settings = [prefs] { return prefs->settings(); };
     options.monitor = monitor;
     PALLIX_ASSIGN_OR_RETURN(services, ClipboardServices::open(std::move(options)));
     return okStatus();
@@ -318,7 +318,8 @@ PALLIX_COMMAND("clipboard", "the clipboard history: list, search, copy, delete, 
                "The history records every distinct item copied while it is on (the preference\n"
                "ClipboardPreferences.historyEnabled; off by default) with all its types, in Pallix.sqlite in\n"
                "the data directory, and forgets items after ClipboardPreferences.retentionDays (1, 7, 30 or\n"
-               "0 for never; default 7). Items a password manager marks as secret are never recorded.\n\n"
+               "0 for never; default 7). When the items hold more than ClipboardPreferences.maxStorageMB\n"
+               "(default 512), the oldest go first. Items a password manager marks as secret are never recorded.\n\n"
                "list      the items, newest first, numbered from 1\n"
                "search    the items whose text, source application or link contains TEXT (at most 25)\n"
                "copy      puts item N back on the clipboard with all its types; it moves to the top\n"

@@ -52,7 +52,8 @@ ClipboardService::ClipboardService(Dependencies deps)
       store_(std::move(deps.store)),
       linkMetadata_(std::move(deps.linkMetadata)),
       previewStore_(std::move(deps.previewStore)),
-      settingsSource_(std::move(deps.settings)) {
+      settingsSource_(std::move(deps.settings)),
+      reclaimSpace_(std::move(deps.reclaimSpace)) {
   lastObservedChangeCount_ = pasteboard_->changeCount();
   if (deps.notificationCenter) {
     auto apply = weak_.wrap([this] { applyPreferences(); });
@@ -89,6 +90,8 @@ void ClipboardService::applyPreferences() {
   startMonitoring();
   reloadHistory();
   purgeExpiredHistoryIfNeeded();
+  grewSinceLimitCheck_ = true;  // the limit may have been lowered
+  enforceStorageLimit();
   pollPasteboard();
 }
 
@@ -258,6 +261,7 @@ void ClipboardService::captureClipboardItem(const PasteboardItem& item, int64_t 
     store_->discardUncommitted();
     return;
   }
+  grewSinceLimitCheck_ = true;
   ClipboardItem kept = withoutBytes(std::move(record));
   if (historyLoaded_) {
     history_.insert(history_.begin(), kept);
@@ -298,6 +302,7 @@ void ClipboardService::flushPendingSave() {
   }
   hasPendingChanges_ = false;
   if (!lastPurgeCheckDate_ || now() - *lastPurgeCheckDate_ >= kPurgeCheckInterval) purgeExpiredHistoryIfNeeded();
+  enforceStorageLimit();
 }
 
 void ClipboardService::purgeExpiredHistoryIfNeeded() {
@@ -310,7 +315,48 @@ void ClipboardService::purgeExpiredHistoryIfNeeded() {
     report("ClipboardService.trimFailed", saved.error().description());
     return;
   }
-  if (removed.value() > 0 && historyLoaded_) reloadHistory();
+  if (removed.value() == 0) return;
+  if (historyLoaded_) reloadHistory();
+  reclaimSpaceIfWorthIt();
+}
+
+void ClipboardService::enforceStorageLimit() {
+  if (!grewSinceLimitCheck_ || settings_.maxStorageBytes <= 0) return;
+  grewSinceLimitCheck_ = false;
+  auto removed = store_->removeOldestBeyond(settings_.maxStorageBytes);
+  Status saved = removed.ok() ? store_->save() : Status(removed.error());
+  if (!saved.ok()) {
+    report("ClipboardService.trimFailed", saved.error().description());
+    return;
+  }
+  if (removed.value() == 0) return;
+  logger().info("Removed the %lld oldest clipboard items to stay within %lld MB",
+                static_cast<long long>(removed.value()), static_cast<long long>(settings_.maxStorageBytes >> 20));
+  if (historyLoaded_) reloadHistory();
+  reclaimSpaceIfWorthIt();
+}
+
+void ClipboardService::reclaimSpaceIfWorthIt() {
+  if (!reclaimSpace_ || reclaiming_) return;
+  auto space = store_->reclaimableSpace();
+  if (!space.ok()) {
+    report("ClipboardService.reclaimFailed", space.error().description());
+    return;
+  }
+  const auto [freeBytes, fileBytes] = space.value();
+  if (freeBytes < kReclaimMinimumBytes || freeBytes * 4 < fileBytes) return;
+  reclaiming_ = true;
+  auto finished = weak_.wrap([this](std::optional<std::string> failure) {
+    reclaiming_ = false;
+    if (failure) report("ClipboardService.reclaimFailed", *failure);
+  });
+  TaskRunnerPtr runner = runner_;
+  metadataRunner_->post([reclaim = reclaimSpace_, runner, finished]() mutable {
+    Status done = reclaim();
+    std::optional<std::string> failure;
+    if (!done.ok()) failure = done.error().description();
+    runner->post([finished, failure]() mutable { finished(failure); });
+  });
 }
 
 void ClipboardService::reloadHistory() {
@@ -376,6 +422,7 @@ void ClipboardService::deleteItem(const ClipboardItem& item) {
     history_.erase(it);
     notifyHistoryChanged();
   }
+  reclaimSpaceIfWorthIt();
 }
 
 void ClipboardService::clearHistory() {
@@ -390,6 +437,7 @@ void ClipboardService::clearHistory() {
   history_.clear();
   handleMemoryPressure();
   notifyHistoryChanged();
+  reclaimSpaceIfWorthIt();
   if (previewStore_) {
     auto previews = previewStore_;
     auto reportFailure = weak_.wrap(

@@ -46,6 +46,8 @@ namespace pallix {
 struct ClipboardSettings {
   bool historyEnabled = false;
   int64_t retentionDays = 7;  // 0 keeps everything
+  // What the history's items may hold together; the oldest go first.
+  int64_t maxStorageBytes = int64_t{512} << 20;
 };
 
 class ClipboardService {
@@ -57,6 +59,9 @@ class ClipboardService {
   static constexpr Duration kSaveBatchDelay = std::chrono::milliseconds(150);
   static constexpr Duration kQuickPollDelay = std::chrono::milliseconds(30);
   static constexpr size_t kMaxMetadataTasks = 24;
+  // Space of deleted items is given back once it is this large and a
+  // quarter of the file.
+  static constexpr int64_t kReclaimMinimumBytes = int64_t{32} << 20;
   static constexpr size_t kIconCacheCount = 24, kIconCacheCost = 4 << 20;
   static constexpr size_t kLinkMetadataCacheCount = 16, kLinkMetadataCacheCost = 8 << 20;
   static constexpr const char* kPreferencesDidChange = "ClipboardPreferencesDidChange";
@@ -71,6 +76,10 @@ class ClipboardService {
     std::shared_ptr<LinkMetadataProvider> linkMetadata;       // optional: no fetching without it
     std::shared_ptr<ClipboardLinkPreviewStore> previewStore;  // optional
     std::function<ClipboardSettings()> settings;              // read at start and on every change
+    // Optional: gives the space of deleted items back to the file system.
+    // Runs on `metadataRunner` (it may take a while); ClipboardStore's
+    // reclaimableBytes() says when it is worth it.
+    std::function<Status()> reclaimSpace;
     NotificationCenter* notificationCenter = &NotificationCenter::defaultCenter();
   };
 
@@ -140,6 +149,11 @@ class ClipboardService {
   void moveToFront(const ClipboardItem& item, Date createdAt, int64_t changeCount);
   void scheduleBatchedSave();
   void purgeExpiredHistoryIfNeeded();
+  // Keeps the items within settings_.maxStorageBytes, oldest out first.
+  void enforceStorageLimit();
+  // After deletions: hands reclaimSpace to the metadata runner when enough
+  // space lies free.
+  void reclaimSpaceIfWorthIt();
   void emptyHistoryAndReleaseCaches();
   void notifyHistoryChanged();
   void finishMetadataTask(const std::string& url, uint64_t taskID, MetadataOutcome outcome);
@@ -156,6 +170,10 @@ class ClipboardService {
   std::shared_ptr<LinkMetadataProvider> linkMetadata_;
   std::shared_ptr<ClipboardLinkPreviewStore> previewStore_;
   std::function<ClipboardSettings()> settingsSource_;
+  std::function<Status()> reclaimSpace_;
+  bool reclaiming_ = false;
+  // An item was inserted since the storage limit was last enforced.
+  bool grewSinceLimitCheck_ = false;
   ClipboardSettings settings_;
 
   std::vector<ClipboardItem> history_;

@@ -35,6 +35,16 @@ Result<std::unique_ptr<ClipboardServices>> ClipboardServices::open(Options optio
     deps.settings = settings;
   }
   deps.notificationCenter = options.notificationCenter;
+  // On a connection of its own, so that the service's stays free meanwhile;
+  // the log is cut back to its limit once the copy is checkpointed.
+  deps.reclaimSpace = [path = options.dirs.storePath()]() -> Status {
+    PersistentStore::OpenOptions open;
+    open.verifyIntegrity = false;
+    PALLIX_ASSIGN_OR_RETURN(std::unique_ptr<PersistentStore> store,
+                            PersistentStore::open(path, catalogMigrationSteps(), open));
+    PALLIX_RETURN_IF_ERROR(store->execute("VACUUM"));
+    return store->execute("PRAGMA wal_checkpoint(TRUNCATE)");
+  };
   services->service_ = std::make_unique<ClipboardService>(std::move(deps));
   services->searchProvider_ =
       std::make_shared<ClipboardModeSearchProvider>(*services->service_, options.runner, options.runner);

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "app/platform/PasteboardTypes.h"
 #include "core/Strings.h"
 
 namespace pallix {
@@ -141,7 +142,12 @@ Status ClipboardStore::insert(ClipboardItem& item) {
   for (ClipboardRepresentation& r : item.representations) {
     rep.bind(1, item.id);
     rep.bind(2, std::string_view(r.typeIdentifier));
-    rep.bind(3, r.stringValue);
+    // Text with bytes is stored once, as data.
+    if (r.data) {
+      rep.bindNull(3);
+    } else {
+      rep.bind(3, r.stringValue);
+    }
     rep.bind(4, static_cast<int64_t>(r.order));
     rep.bind(5, r.data ? static_cast<int64_t>(r.data->size()) : r.byteCount);
     rep.bind(6, static_cast<int64_t>(r.data ? 1 : 0));
@@ -190,6 +196,39 @@ Result<int64_t> ClipboardStore::removeCreatedBefore(Date cutoff) {
   return static_cast<int64_t>(sqlite3_changes64(store_.handle()));
 }
 
+Result<int64_t> ClipboardStore::removeOldestBeyond(int64_t bytes) {
+  PALLIX_RETURN_IF_ERROR(ensureTransaction());
+  // Newest first, each item with the bytes of itself and everything newer.
+  PALLIX_ASSIGN_OR_RETURN(
+      SqliteStatement stmt,
+      store_.prepare("DELETE FROM ClipboardItem WHERE id IN (SELECT id FROM (SELECT i.id AS id, s.bytes AS bytes,"
+                     " sum(s.bytes) OVER (ORDER BY i.createdAt DESC, i.id DESC) AS running FROM ClipboardItem i"
+                     " JOIN (SELECT item, total(byteCount) AS bytes FROM ClipboardRepresentation GROUP BY item) s"
+                     " ON s.item = i.id) WHERE running > ?1 AND running > bytes)"));
+  stmt.bind(1, bytes);
+  PALLIX_RETURN_IF_ERROR(stmt.run());
+  return static_cast<int64_t>(sqlite3_changes64(store_.handle()));
+}
+
+Result<int64_t> ClipboardStore::payloadBytes() {
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt,
+                          store_.prepare("SELECT CAST(total(byteCount) AS INTEGER) FROM ClipboardRepresentation"));
+  PALLIX_ASSIGN_OR_RETURN(bool row, stmt.step());
+  return row ? stmt.columnInt(0) : 0;
+}
+
+Result<std::pair<int64_t, int64_t>> ClipboardStore::reclaimableSpace() {
+  auto pragma = [&](const char* sql) -> Result<int64_t> {
+    PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt, store_.prepare(sql));
+    PALLIX_ASSIGN_OR_RETURN(bool row, stmt.step());
+    return row ? stmt.columnInt(0) : 0;
+  };
+  PALLIX_ASSIGN_OR_RETURN(int64_t pageSize, pragma("PRAGMA page_size"));
+  PALLIX_ASSIGN_OR_RETURN(int64_t free, pragma("PRAGMA freelist_count"));
+  PALLIX_ASSIGN_OR_RETURN(int64_t pages, pragma("PRAGMA page_count"));
+  return std::pair<int64_t, int64_t>(free * pageSize, pages * pageSize);
+}
+
 Result<std::vector<ClipboardItem>> ClipboardStore::fetchAll(std::optional<int64_t> limit) {
   return query("", {}, std::nullopt, limit);
 }
@@ -216,6 +255,9 @@ Result<std::vector<ClipboardRepresentation>> ClipboardStore::loadRepresentations
     if (sqlite3_column_type(raw, 4) != SQLITE_NULL) {
       const void* blob = sqlite3_column_blob(raw, 4);
       r.data = std::string(static_cast<const char*>(blob), static_cast<size_t>(sqlite3_column_bytes(raw, 4)));
+      if (!r.stringValue && pasteboardTypeCategory(r.typeIdentifier) == PasteboardTypeCategory::plainText) {
+        r.stringValue = r.data;
+      }
     }
     reps.push_back(std::move(r));
   }

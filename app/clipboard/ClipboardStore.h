@@ -5,6 +5,8 @@
 // batch a burst of captures into one commit; reads see the uncommitted
 // writes of this connection. Items read for listing carry representation
 // metadata only (type, order, size); loadRepresentations() reads the bytes.
+// A text representation's bytes are stored once, as its data; its
+// stringValue is read back from them.
 //
 // Threading: confined to the clipboard service's runner, like the
 // connection it is given (which it does not own).
@@ -12,6 +14,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "app/clipboard/ClipboardItem.h"
@@ -37,6 +40,15 @@ class ClipboardStore {
   Status removeAll();
   // Deletes the items created before `cutoff`; returns how many.
   Result<int64_t> removeCreatedBefore(Date cutoff);
+  // Deletes the oldest items until what the others hold (their
+  // representations' bytes) fits in `bytes`; the newest item always stays.
+  // Returns how many went.
+  Result<int64_t> removeOldestBeyond(int64_t bytes);
+  // The bytes every item's representations hold.
+  Result<int64_t> payloadBytes();
+  // The bytes of the store file that lie free (deleted records), and the
+  // file's size.
+  Result<std::pair<int64_t, int64_t>> reclaimableSpace();
   // Every item, newest first (at most `limit` when given), without bytes.
   Result<std::vector<ClipboardItem>> fetchAll(std::optional<int64_t> limit = std::nullopt);
   // An item's representations with their bytes, in order.

@@ -36,4 +36,11 @@ Status createClipboardTables(PersistentStore& store) {
       " DELETE FROM ClipboardRepresentationData WHERE representation = OLD.id; END;");
 }
 
+Status storeClipboardTextOnce(PersistentStore& store) {
+  return store.execute(
+      "UPDATE ClipboardRepresentation SET stringValue = NULL WHERE hasData = 1 AND stringValue IS NOT NULL AND"
+      " EXISTS (SELECT 1 FROM ClipboardRepresentationData d WHERE d.representation = ClipboardRepresentation.id"
+      " AND d.data = CAST(ClipboardRepresentation.stringValue AS BLOB))");
+}
+
 }  // namespace pallix

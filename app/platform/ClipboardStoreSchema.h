@@ -12,5 +12,8 @@ namespace pallix {
 // The migration step that creates the tables; appended to the store's
 // migration list (see app/search/CatalogSchema.cpp).
 Status createClipboardTables(PersistentStore& store);
+// Text was stored twice (its bytes, and again as stringValue): keeps the
+// bytes only, where the two are the same.
+Status storeClipboardTextOnce(PersistentStore& store);
 
 }  // namespace pallix

@@ -339,10 +339,11 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
   }
   // A 32 MiB page cache keeps the catalog's indexes resident across the
   // many small commits of a snapshot; checkpoints run every 1000 pages
-  // (16 MiB of log).
+  // (16 MiB of log), and a log that one large write made longer is cut back
+  // to that size after its checkpoint.
   Status pragmas = store->execute(
       "PRAGMA synchronous = NORMAL; PRAGMA temp_store = MEMORY; PRAGMA cache_size = -32768; "
-      "PRAGMA wal_autocheckpoint = 1000");
+      "PRAGMA wal_autocheckpoint = 1000; PRAGMA journal_size_limit = 16777216");
   if (!pragmas.ok()) return fail(pragmas.error());
   if (!reading) {
     Status migrated = store->migrate(steps);

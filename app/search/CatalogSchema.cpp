@@ -17,6 +17,7 @@ std::vector<MigrationStep> catalogMigrationSteps() {
   // Replaces the earlier index, which stored every name a second time.
   steps.push_back({next++, "file name search index over the catalog's own names", installNameIndex});
   steps.push_back({next++, "clipboard history: ClipboardItem, ClipboardRepresentation", createClipboardTables});
+  steps.push_back({next++, "clipboard history: text stored once", storeClipboardTextOnce});
   return steps;
 }
 

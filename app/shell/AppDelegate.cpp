@@ -274,7 +274,7 @@ void AppDelegate::setupClipboardService() {
   options.pasteboard = env_.pasteboard;
   options.linkMetadata = env_.linkMetadata;
   const ClipboardPreferences* prefs = &clipboard_;
-  options.settings = [prefs] { return ClipboardSettings{prefs->historyEnabled(), prefs->retentionDays()}; };
+  options.settings = [prefs] { return prefs->settings(); };
   auto services = ClipboardServices::open(std::move(options));
   if (!services.ok()) {
     // The catalog works without it; the history stays as it is on disk.

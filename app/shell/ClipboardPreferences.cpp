@@ -32,10 +32,32 @@ UserDefaults& ClipboardPreferences::migrate(UserDefaults& defaults) {
 ClipboardPreferences::ClipboardPreferences(UserDefaults& defaults, NotificationCenter& center)
     : storage_(migrate(defaults), center, kDidChangeNotification),
       historyEnabled_(storage_.loadBool(kHistoryEnabledKey, kDefaultHistoryEnabled)),
-      retentionDays_(defaultRetentionDays) {
+      retentionDays_(defaultRetentionDays),
+      maxStorageMB_(kDefaultMaxStorageMB) {
   if (auto stored = defaults.integerValue(kRetentionDaysKey); stored && isRetentionOption(*stored)) {
     retentionDays_ = *stored;
   }
+  if (auto stored = defaults.integerValue(kMaxStorageMBKey);
+      stored && *stored >= kMinimumMaxStorageMB && *stored <= kMaximumMaxStorageMB) {
+    maxStorageMB_ = *stored;
+  }
+}
+
+ClipboardSettings ClipboardPreferences::settings() const {
+  ClipboardSettings settings;
+  settings.historyEnabled = historyEnabled_;
+  settings.retentionDays = retentionDays_;
+  settings.maxStorageBytes = maxStorageMB_ << 20;
+  return settings;
+}
+
+Status ClipboardPreferences::setMaxStorageMB(int64_t megabytes) {
+  if (megabytes < kMinimumMaxStorageMB || megabytes > kMaximumMaxStorageMB) {
+    return Error("ClipboardPreferencesError", 2,
+                 "A clipboard history of " + std::to_string(megabytes) + " MB is not possible: give 1 MB or more");
+  }
+  return storage_.update(
+      maxStorageMB_, megabytes, [&] { return storage_.defaults().set(kMaxStorageMBKey, megabytes); }, this);
 }
 
 Status ClipboardPreferences::setHistoryEnabled(bool enabled) {
@@ -58,6 +80,7 @@ void ClipboardPreferences::reloadFromDefaults() {
   bool changed = false;
   changed |= PreferenceStorage::adopt(historyEnabled_, stored.historyEnabled_);
   changed |= PreferenceStorage::adopt(retentionDays_, stored.retentionDays_);
+  changed |= PreferenceStorage::adopt(maxStorageMB_, stored.maxStorageMB_);
   if (changed) storage_.renewVersionAndPost(this);
 }
 

@@ -1,10 +1,11 @@
-// ClipboardPreferences: the clipboard history switch and how many days of
-// history are kept. Posts "ClipboardPreferencesDidChange" on every change.
+// ClipboardPreferences: the clipboard history switch, how many days of
+// history are kept and how much space it may take. Posts "ClipboardPreferencesDidChange" on every change.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
+#include "app/clipboard/ClipboardService.h"
 #include "app/shell/StoredPreferences.h"
 
 namespace pallix {
@@ -14,6 +15,7 @@ class ClipboardPreferences {
   static constexpr const char* kDidChangeNotification = "ClipboardPreferencesDidChange";
   static constexpr const char* kHistoryEnabledKey = "ClipboardPreferences.historyEnabled";
   static constexpr const char* kRetentionDaysKey = "ClipboardPreferences.retentionDays";
+  static constexpr const char* kMaxStorageMBKey = "ClipboardPreferences.maxStorageMB";
   // Obsolete; removed from the store at construction.
   static constexpr const char* kObsoleteMaxItemCountKey = "ClipboardPreferences.maxItemCount";
 
@@ -21,6 +23,8 @@ class ClipboardPreferences {
   static constexpr std::array<int64_t, 4> retentionOptions = {1, 7, 30, 0};
   static constexpr int64_t defaultRetentionDays = 7;
   static constexpr bool kDefaultHistoryEnabled = false;
+  static constexpr int64_t kDefaultMaxStorageMB = 512;
+  static constexpr int64_t kMinimumMaxStorageMB = 1, kMaximumMaxStorageMB = int64_t{1} << 30;
 
   static bool isRetentionOption(int64_t days);
 
@@ -32,10 +36,15 @@ class ClipboardPreferences {
 
   bool historyEnabled() const { return historyEnabled_; }
   int64_t retentionDays() const { return retentionDays_; }
+  int64_t maxStorageMB() const { return maxStorageMB_; }
+  // What the clipboard service reads.
+  ClipboardSettings settings() const;
 
   Status setHistoryEnabled(bool enabled);
   // Fails, changing nothing, for a value that is not one of retentionOptions.
   Status setRetentionDays(int64_t days);
+  // Fails, changing nothing, outside kMinimumMaxStorageMB...kMaximumMaxStorageMB.
+  Status setMaxStorageMB(int64_t megabytes);
 
   // Re-reads every key from the defaults store after another process changed
   // it; on any difference renews `version` and posts "ClipboardPreferencesDidChange", as a setter would.
@@ -47,6 +56,7 @@ class ClipboardPreferences {
   PreferenceStorage storage_;
   bool historyEnabled_;
   int64_t retentionDays_;
+  int64_t maxStorageMB_;
 };
 
 }  // namespace pallix

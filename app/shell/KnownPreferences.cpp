@@ -79,6 +79,13 @@ std::vector<PreferenceDescriptor> buildCatalogue() {
       boolean("ClipboardPreferences", C::kHistoryEnabledKey, C::kDefaultHistoryEnabled),
       {"ClipboardPreferences", C::kRetentionDaysKey, PreferenceValueType::integer, C::defaultRetentionDays,
        std::vector<nlohmann::json>(C::retentionOptions.begin(), C::retentionOptions.end())},
+      {"ClipboardPreferences",
+       C::kMaxStorageMBKey,
+       PreferenceValueType::integer,
+       C::kDefaultMaxStorageMB,
+       {},
+       {},
+       std::pair<int64_t, int64_t>(C::kMinimumMaxStorageMB, C::kMaximumMaxStorageMB)},
       boolean("DataSourcePreferences", D::kCalculatorEnabledKey, D::kDefaultEnabled),
       boolean("DataSourcePreferences", D::kContactsEnabledKey, D::kDefaultEnabled),
       boolean("DataSourcePreferences", D::kCalendarEnabledKey, D::kDefaultEnabled),
@@ -196,6 +203,10 @@ bool hasType(const nlohmann::json& value, PreferenceValueType type) {
   return false;
 }
 
+bool inRange(const nlohmann::json& value, const std::pair<int64_t, int64_t>& range) {
+  return value.is_number_integer() && value.get<int64_t>() >= range.first && value.get<int64_t>() <= range.second;
+}
+
 std::string describeAllowed(const std::vector<nlohmann::json>& allowed) {
   std::vector<std::string> parts;
   for (const auto& v : allowed) parts.push_back(v.is_string() ? v.get<std::string>() : v.dump());
@@ -298,6 +309,7 @@ nlohmann::json effectivePreferenceValue(const PreferenceDescriptor& descriptor, 
                                                      *stored) == descriptor.allowedValues.end()) {
     return descriptor.defaultValue;
   }
+  if (descriptor.range && !inRange(*stored, *descriptor.range)) return descriptor.defaultValue;
   return *stored;
 }
 
@@ -370,6 +382,11 @@ Result<nlohmann::json> parsePreferenceValue(const PreferenceDescriptor& descript
     return Error("PreferenceValueError", 2,
                  inQuotes(text) + " is not allowed for " + descriptor.key +
                      "; allowed values: " + describeAllowed(descriptor.allowedValues));
+  }
+  if (descriptor.range && !inRange(parsed.value(), *descriptor.range)) {
+    return Error("PreferenceValueError", 2,
+                 inQuotes(text) + " is out of range for " + descriptor.key + "; give " +
+                     std::to_string(descriptor.range->first) + " to " + std::to_string(descriptor.range->second));
   }
   return parsed;
 }

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/Error.h"
@@ -31,6 +33,8 @@ struct PreferenceDescriptor {
   std::vector<nlohmann::json> allowedValues;
   // What the key is, where it is easily taken for another one.
   std::string note = {};
+  // For integers: the accepted range (a value outside it reads as the default).
+  std::optional<std::pair<int64_t, int64_t>> range = {};
 };
 
 // Every preference key, grouped by object in the order of the settings.

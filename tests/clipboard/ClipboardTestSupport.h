@@ -30,6 +30,7 @@ struct ClipboardFixture {
   std::shared_ptr<ClipboardStore> store;
   ClipboardSettings settings{true, 7};
   NotificationCenter center;
+  std::function<Status()> reclaimSpace;  // none unless a test gives one
   std::unique_ptr<ClipboardService> service;
   std::shared_ptr<Pasteboard> servicePasteboard;  // what the service uses; the fake unless replaced
 
@@ -53,6 +54,7 @@ struct ClipboardFixture {
     deps.previewStore = previews;
     deps.settings = [this] { return settings; };
     deps.notificationCenter = &center;
+    deps.reclaimSpace = reclaimSpace;
     service = std::make_unique<ClipboardService>(std::move(deps));
     env.runUntilIdle();
   }

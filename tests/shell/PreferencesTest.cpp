@@ -92,6 +92,7 @@ inline std::map<std::string, nlohmann::json> loadedByObjects(UserDefaults& d) {
       {i.kIndexingIntensityKey, str(rawValue(i.indexingIntensity()))},
       {c.kHistoryEnabledKey, c.historyEnabled()},
       {c.kRetentionDaysKey, c.retentionDays()},
+      {c.kMaxStorageMBKey, c.maxStorageMB()},
       {s.kCalculatorEnabledKey, s.calculatorEnabled()},
       {s.kContactsEnabledKey, s.contactsEnabled()},
       {s.kCalendarEnabledKey, s.calendarEnabled()},
@@ -146,6 +147,7 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
        "IntelligencePreferences.indexingIntensity", "maximum"},
       {[&] { return all.clipboard.setHistoryEnabled(true); }, "ClipboardPreferences.historyEnabled", true},
       {[&] { return all.clipboard.setRetentionDays(0); }, "ClipboardPreferences.retentionDays", 0},
+      {[&] { return all.clipboard.setMaxStorageMB(64); }, "ClipboardPreferences.maxStorageMB", 64},
       {[&] { return all.sources.setContactsEnabled(false); }, "DataSourcePreferences.contactsEnabled", false},
       {[&] { return all.sources.setCalendarEnabled(false); }, "DataSourcePreferences.calendarEnabled", false},
       {[&] { return all.sources.setMapsEnabled(false); }, "DataSourcePreferences.mapsEnabled", false},
@@ -176,7 +178,7 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
   EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 5u);
   EXPECT_EQ(log.count(MessagesPreferences::kDidChangeNotification), 4u);
   EXPECT_EQ(log.count(IntelligencePreferences::kDidChangeNotification), 3u);
-  EXPECT_EQ(log.count(ClipboardPreferences::kDidChangeNotification), 2u);
+  EXPECT_EQ(log.count(ClipboardPreferences::kDidChangeNotification), 3u);
   ASSERT_EQ(log.count(IntelligencePreferences::kEmbeddingModelDidChangeNotification), 1u);
   for (const Notification& n : log.posts()) {
     if (n.name == IntelligencePreferences::kEmbeddingModelDidChangeNotification) {
@@ -191,6 +193,8 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
   ASSERT_TRUE(testing::failsWith(all.clipboard.setRetentionDays(14), "14"));
   EXPECT_EQ(all.clipboard.retentionDays(), 0);
   EXPECT_EQ(d.rawValue(ClipboardPreferences::kRetentionDaysKey), 0);
+  ASSERT_TRUE(testing::failsWith(all.clipboard.setMaxStorageMB(0), "1 MB or more"));
+  EXPECT_EQ(all.clipboard.settings().maxStorageBytes, int64_t{64} << 20);
   EXPECT_FALSE(d.contains(FilesPreferences::kSearchEnabledKey)) << "an unchanged value is not written again";
   EXPECT_EQ(log.posts().size(), posts);
   EXPECT_EQ(all.versions(), renewed);
@@ -335,6 +339,8 @@ TEST(KnownPreferencesTest, ParsingValidatesTypeAndAllowedValuesAndTypedValuesPar
       {"ClipboardPreferences.retentionDays", "0", 0},
       {"ClipboardPreferences.retentionDays", "14", fails, "1, 7, 30, 0"},
       {"ClipboardPreferences.retentionDays", "week", fails, "int"},
+      {"ClipboardPreferences.maxStorageMB", "64", 64},
+      {"ClipboardPreferences.maxStorageMB", "0", fails, "1 to"},
       {"TelemetryPreferences.telemetryEnabled", "NO", false},
       {"TelemetryPreferences.telemetryEnabled", "yes", true},
       {"TelemetryPreferences.telemetryEnabled", "maybe", fails},

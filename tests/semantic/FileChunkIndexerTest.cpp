@@ -32,7 +32,7 @@ class FakeFileChunkStore final : public FileChunkStore {
     });
   }
   void addChunks(std::vector<ChunkInput> batch, EmbeddingStore::ProgressCallback, Completion<Status> done) override {
-    const std::string path = batch.empty() ? "" : batch[0].metadata.at("filePath");
+    const std::string path = batch.empty() ? "" : filePathFromMetadata(batch[0].metadata).value_or("");
     adds.push_back({runner_->clock().now(), path});
     if (hangAdds) return;  // never answers: a stuck model
     runner_->postDelayed(addDelay, [=, this] {

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "app/semantic/FileChunking.h"
+#include "core/Utf8.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -112,8 +113,36 @@ TEST(FileChunkingTest, CollectionSkipsWhatMustNotBeIndexed) {
   ASSERT_EQ(::truncate(dir.write("tmp/docs/toolarge.log", "").c_str(), kMaxFileSize + 1), 0);
   FileExclusionFilter filter;
   std::set<std::string> names;
-  for (const auto& f : collectFiles({root}, filter)) names.insert(f.path.substr(root.size() + 1));
+  for (const auto& f : collectFiles({root}, filter).files) names.insert(f.path.substr(root.size() + 1));
   EXPECT_EQ(names, (std::set<std::string>{"a.txt", "exact.log", "notes", "sub/b.md"}));
+}
+
+TEST(FileChunkingTest, NamesThatAreNotUtf8ReachChunksAsUtf8AndThePathStillOpensTheFile) {
+  testing::TempDir dir;
+  dir.mkdir("men\xFC");                                                                 // Latin-1 "menü"
+  const std::string path = dir.write("men\xFC/caf\xE9 menu.txt", "soup of the day\n");  // "café menu.txt"
+  auto described = describeFile(path);
+  ASSERT_TRUE(described.ok());
+  const auto chunks = makeFileChunks(described.value(), readTextFile(path).value());
+  ASSERT_EQ(chunks.size(), 1u);
+  EXPECT_EQ(firstInvalidUtf8Offset(chunks[0].text), std::string_view::npos) << chunks[0].text;
+  EXPECT_EQ(chunks[0].text.substr(0, chunks[0].text.find(" | ")), "[caf\uFFFD menu.txt");
+  EXPECT_NE(chunks[0].text.find("| men\uFFFD |"), std::string::npos) << chunks[0].text;
+  for (const auto& [key, value] : chunks[0].metadata) {
+    EXPECT_EQ(firstInvalidUtf8Offset(value), std::string_view::npos) << key;
+  }
+  EXPECT_EQ(chunks[0].metadata.at("fileName"), "caf\uFFFD menu.txt");
+  auto m = FileChunkMetadata::fromMap(chunks[0].metadata);
+  ASSERT_TRUE(m.has_value());
+  EXPECT_EQ(m->filePath, path);
+  EXPECT_TRUE(readTextFile(m->filePath).ok());
+  // A UTF-8 path is stored once, as it is.
+  CollectedFile plain{dir.path() + "/plain.txt", 3, 1.7e9};
+  const auto plainChunks = makeFileChunks(plain, "abc");
+  EXPECT_EQ(plainChunks[0].metadata.count(FileChunkMetadata::kFilePathBytesKey), 0u);
+  EXPECT_EQ(toValidUtf8("a\xE9"
+                        "b\xC3\xA9\xF0\x9F"),
+            "a\uFFFDb\u00E9\uFFFD\uFFFD");
 }
 
 TEST(FileChunkingTest, OnlyUtf8TextIsRead) {

@@ -88,6 +88,7 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
     const FileExclusionFilter* filter = nullptr;        // must outlive the indexer
     IndexingCompletionTracker* tracker = nullptr;       // optional; must outlive the indexer
     NotificationCenter* notifications = nullptr;        // null: the default center
+    DirectoryOpener* directoryOpener = nullptr;         // null: the system's; must outlive the indexer
     Tuning tuning;
   };
 

@@ -30,7 +30,8 @@ void FileChunkIndexer::startWatcherPass() {
   run_->lastCheckpoint = run_->startedAt;
   refreshHeartbeat();
   scheduleWatchdog();
-  FileCollection collection = collectFiles(indexedFolders_, *deps_.filter, deps_.tuning.maxFileSize);
+  FileCollection collection =
+      collectFiles(indexedFolders_, *deps_.filter, deps_.tuning.maxFileSize, {}, deps_.directoryOpener);
   for (const auto& folder : collection.unreadableFolders) {
     logger_.info("Cannot list %s; keeping what was indexed below it", folder.c_str());
   }

@@ -1,8 +1,11 @@
 #include "app/semantic/FileChunking.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +16,7 @@
 #include <utility>
 
 #include "SimilaritySearchKit/MMapStore.h"
+#include "app/search/CatalogScanner.h"
 #include "app/search/IndexedItem.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
@@ -215,7 +219,7 @@ std::optional<CollectedFile> linkedFile(const std::string& link, const std::vect
 }  // namespace
 
 FileCollection collectFiles(const std::vector<std::string>& folders, const FileExclusionFilter& filter,
-                            int64_t maxFileSize, const CancellationToken& cancelled) {
+                            int64_t maxFileSize, const CancellationToken& cancelled, DirectoryOpener* opener) {
   FileCollection out;
   std::vector<Root> roots;
   for (const auto& folder : folders) {
@@ -228,19 +232,24 @@ FileCollection collectFiles(const std::vector<std::string>& folders, const FileE
       if (cancelled.isCancelled()) return out;
       const std::string directory = std::move(pending.back());
       pending.pop_back();
-      std::error_code ec;
-      fs::directory_iterator it(directory, ec);
-      if (ec) {
+      // The folder itself may be a link; what is below it is never followed.
+      const int fd = opener ? opener->openDirectory(AT_FDCWD, directory.c_str(), directory)
+                            : ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      DIR* listing = fd >= 0 ? ::fdopendir(fd) : nullptr;
+      if (!listing) {
+        if (fd >= 0) ::close(fd);
         out.unreadableFolders.push_back(directory);
         continue;
       }
-      for (fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        const std::string path = it->path().string();
+      errno = 0;
+      while (const struct dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) continue;
+        if (::fstatat(::dirfd(listing), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         const bool isDirectory = S_ISDIR(st.st_mode);
         if (isSkippedName(name, isDirectory, filter)) continue;
+        const std::string path = (fs::path(directory) / name).string();
         if (isDirectory) {
           pending.push_back(path);
         } else if (S_ISLNK(st.st_mode)) {
@@ -248,8 +257,10 @@ FileCollection collectFiles(const std::vector<std::string>& folders, const FileE
         } else if (auto file = describeStat(path, st, maxFileSize)) {
           out.files.push_back(std::move(*file));
         }
+        errno = 0;
       }
-      if (ec) out.unreadableFolders.push_back(directory);
+      if (errno != 0) out.unreadableFolders.push_back(directory);
+      ::closedir(listing);
     }
   }
   auto& files = out.files;

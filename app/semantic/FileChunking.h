@@ -30,6 +30,8 @@
 
 namespace pallix {
 
+class DirectoryOpener;  // app/search/CatalogScanner.h
+
 inline constexpr std::size_t kMaxContentChars = 400;
 inline constexpr std::size_t kChunkOverlap = 80;
 inline constexpr int64_t kMaxFileSize = 10 * 1024 * 1024;
@@ -62,9 +64,10 @@ struct FileCollection {
 // (under its path below the folder) when the file lies in one of the folders
 // and no component of it there is excluded; links to anything else, and to
 // folders, are not followed. Stops early (with what it has) when `cancelled`
-// turns true.
+// turns true. Folders are opened through `opener` (null: the system).
 FileCollection collectFiles(const std::vector<std::string>& folders, const FileExclusionFilter& filter,
-                            int64_t maxFileSize = kMaxFileSize, const CancellationToken& cancelled = {});
+                            int64_t maxFileSize = kMaxFileSize, const CancellationToken& cancelled = {},
+                            DirectoryOpener* opener = nullptr);
 
 // One file's size and modification time, as collectFiles reports them.
 Result<CollectedFile> describeFile(const std::string& path);

@@ -419,13 +419,16 @@ void FileChunkIndexer::finishItem(bool indexed) {
     return;
   }
   const MonoTime now = deps_.runner->clock().now();
-  if (run_->next < run_->items.size() && now - run_->lastCheckpoint >= deps_.tuning.checkpointInterval) {
-    run_->lastCheckpoint = now;
+  const Duration interval = std::max(deps_.tuning.checkpointInterval, run_->lastCheckpointTook * 10);
+  if (run_->next < run_->items.size() && now - run_->lastCheckpoint >= interval) {
     const uint64_t generation = run_->generation;
-    deps_.store->save(Completion<Status>(deps_.runner, [weak = weak_from_this(), generation](Status saved) {
+    deps_.store->save(Completion<Status>(deps_.runner, [weak = weak_from_this(), generation, now](Status saved) {
       auto self = weak.lock();
       if (!self || !self->runIsCurrent(generation)) return;
       if (!saved.ok()) self->logger_.error("Failed to save index: %s", saved.error().description().c_str());
+      const MonoTime end = self->deps_.runner->clock().now();
+      self->run_->lastCheckpoint = end;
+      self->run_->lastCheckpointTook = end - now;
       self->continueAfterPause();
     }));
     return;

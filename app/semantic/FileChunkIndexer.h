@@ -75,8 +75,9 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
     // Replaces the intensity's per-file pause (foreground passes, benchmarks).
     std::optional<Duration> perFilePauseOverride;
     // During a pass the store is saved after the file that ends this long
-    // since the pass began or the last such save, so that a killed process
-    // keeps most of its work; the pass's end always saves.
+    // since the pass began or the last such save (or ten times as long as
+    // that save took, if longer: a large index is not rewritten constantly),
+    // so that a killed process keeps most of its work; the end always saves.
     Duration checkpointInterval = std::chrono::seconds(10);
   };
 
@@ -162,6 +163,7 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
     PassSummary summary;
     MonoTime startedAt{};
     MonoTime lastCheckpoint{};
+    Duration lastCheckpointTook{};
     bool mutated = false;
     // Where a held run picks up again (the next file, or the rest of one).
     std::function<void()> resumeAction;

@@ -47,7 +47,7 @@ class FakeFileChunkStore final : public FileChunkStore {
     });
   }
   void save(Completion<Status> done) override {
-    runner_->post([=, this] {
+    runner_->postDelayed(saveDelay, [=, this] {
       ++saves;
       savedFileCounts.push_back(chunks.size());
       done(okStatus());
@@ -85,7 +85,8 @@ class FakeFileChunkStore final : public FileChunkStore {
   }
 
   bool hangAdds = false;
-  Duration addDelay{};  // how long "embedding" a batch takes
+  Duration addDelay{};   // how long "embedding" a batch takes
+  Duration saveDelay{};  // how long a save takes
   std::map<std::string, std::vector<ChunkInput>> chunks;
   std::map<std::string, double> cache;
   std::vector<std::pair<MonoTime, std::string>> adds;
@@ -254,9 +255,18 @@ TEST_F(FileChunkIndexerTest, ALongPassSavesEveryTenSecondsSoThatAKilledProcessKe
   for (int i = 0; i < 30; ++i) f.writeFile("n" + std::to_string(100 + i) + ".txt", "note " + std::to_string(i));
   auto pass = f.fullPass();
   ASSERT_EQ(pass.indexedFiles, 30);
-  // Saved after the first file to end 10 s after the start (the 9th, at 10.8 s) or
+  // Saved after the first file to end 10 s after the start (the 9th, at 10.6 s) or
   // after the last save (the 18th, 27th), and at the end.
   EXPECT_EQ(f.store->savedFileCounts, (std::vector<std::size_t>{9, 18, 27, 30}));
+}
+
+TEST_F(FileChunkIndexerTest, ASlowSaveSpacesTheNextOnesOutToTenTimesItsLength) {
+  f.store->addDelay = std::chrono::seconds(1);
+  f.store->saveDelay = std::chrono::seconds(2);  // a large index: the next save waits 20 s
+  for (int i = 0; i < 30; ++i) f.writeFile("n" + std::to_string(100 + i) + ".txt", "note " + std::to_string(i));
+  ASSERT_EQ(f.fullPass().indexedFiles, 30);
+  // The 9th file ends at 10.6 s and the save at 12.6 s; the 26th file is the first to end 20 s later.
+  EXPECT_EQ(f.store->savedFileCounts, (std::vector<std::size_t>{9, 26, 30}));
 }
 
 TEST_F(FileChunkIndexerTest, WatcherWaitsUntilAChangedFileHasBeenQuietFor45SecondsAndPollsHalfHourlyInDeepIdle) {

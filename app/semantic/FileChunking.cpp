@@ -241,8 +241,13 @@ FileCollection collectFiles(const std::vector<std::string>& folders, const FileE
         out.unreadableFolders.push_back(directory);
         continue;
       }
-      errno = 0;
-      while (const struct dirent* entry = ::readdir(listing)) {
+      while (true) {
+        errno = 0;
+        const struct dirent* entry = ::readdir(listing);
+        if (!entry) {
+          if (errno != 0) out.unreadableFolders.push_back(directory);  // failed part way
+          break;
+        }
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
         struct stat st {};
@@ -257,9 +262,7 @@ FileCollection collectFiles(const std::vector<std::string>& folders, const FileE
         } else if (auto file = describeStat(path, st, maxFileSize)) {
           out.files.push_back(std::move(*file));
         }
-        errno = 0;
       }
-      if (errno != 0) out.unreadableFolders.push_back(directory);
       ::closedir(listing);
     }
   }

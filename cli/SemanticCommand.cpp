@@ -1,15 +1,18 @@
 // `pallix semantic`: status, indexing, chunking, search and rebuild of the
 // semantic file index. The composition lives in app/semantic/SemanticServices;
 // this file parses arguments and formats answers.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -24,21 +27,26 @@
 #include "cli/Display.h"
 #include "cli/StopSignal.h"
 #include "core/Strings.h"
+#include "core/Utf8.h"
 
 namespace pallix::cli {
 namespace {
 
 constexpr const char* kUsage =
     "Usage: pallix semantic status [--json]\n"
-    "       pallix semantic index [--folder DIR]... [--watch]\n"
+    "       pallix semantic index [--folder DIR]... [--watch] [--gentle]\n"
     "       pallix semantic chunks FILE [--json]\n"
     "       pallix semantic search QUERY... [--limit N] [--json]\n"
-    "       pallix semantic rebuild\n\n"
+    "       pallix semantic rebuild [--gentle]\n\n"
     "status   the file and message semantic indexes: readiness, chunk count, files on disk,\n"
     "         whether the embedding model is installed, the index status and the last\n"
     "         completed indexing pass.\n"
     "index    one full pass over the semantic folders (FilesPreferences.indexedFolders, else\n"
     "         the catalog's file folders; --folder replaces them), with progress and a summary.\n"
+    "         A folder that does not exist or cannot be read is an error. The pass runs at\n"
+    "         full speed and saves as it goes (every 10 s); --gentle pauses after each file\n"
+    "         as FilesPreferences.indexingIntensity says, as the agent does. Ctrl-C saves what\n"
+    "         was indexed and stops.\n"
     "         --watch keeps polling for changes (every 300 s) until Ctrl-C. While the agent\n"
     "         ('pallix daemon') indexes by meaning, it keeps the index: index asks it to run the\n"
     "         pass (after its own) and shows the progress.\n"
@@ -65,16 +73,19 @@ struct Session {
   std::unique_ptr<SemanticServices> services;
   EngineLinesToStderr engineLines;
 
-  Session() {
+  explicit Session(FileChunkIndexer::Tuning tuning = {}) {
     defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
     SemanticServicesOptions options;
     options.dirs = dirs;
     options.defaults = defaults.get();
+    options.tuning = tuning;
     services = SemanticServices::create(std::move(options));
   }
   ~Session() { services->shutdown(); }
 
-  // Starts `start` with a completion on the main loop and runs the loop until it answers.
+  // Starts `start` with a completion on the main loop and runs the loop until
+  // it answers. Other tasks may quit the loop meanwhile (Ctrl-C, a pass that
+  // ends): the wait goes on until the answer is there.
   template <typename T, typename Start>
   T await(Start start) {
     std::optional<T> result;
@@ -82,7 +93,7 @@ struct Session {
       result = std::move(value);
       loop->quit();
     }));
-    loop->run();
+    while (!result) loop->run();
     return std::move(*result);
   }
   Status initialize() {
@@ -214,10 +225,14 @@ int runSearch(Session& session, const std::string& query, int limit, bool json) 
     nlohmann::json array = nlohmann::json::array();
     for (const auto& r : results) {
       array.push_back({{"similarity", r.similarity},
-                       {"filePath", r.filePath},
+                       {"filePath", toValidUtf8(r.filePath)},
                        {"chunkID", r.chunkID},
                        {"chunkIndex", r.chunk.chunkIndex},
                        {"chunkText", r.chunk.chunkText}});
+      // The path's own bytes, when JSON cannot hold them.
+      if (auto metadata = r.chunk.toMap(); metadata.count(FileChunkMetadata::kFilePathBytesKey)) {
+        array.back()[FileChunkMetadata::kFilePathBytesKey] = metadata[FileChunkMetadata::kFilePathBytesKey];
+      }
     }
     printJson(array);
   } else {
@@ -254,6 +269,12 @@ std::string summaryLine(const FileChunkIndexer::PassSummary& s) {
 // How a pass ended, as an exit status, with what to do about it on stderr.
 int passExitStatus(const FileChunkIndexer::PassSummary& summary) {
   using Outcome = FileChunkIndexer::PassSummary::Outcome;
+  if (summary.outcome == Outcome::failed && summary.embeddingFailed) {
+    printError("indexing failed: the embedding model could not embed the files: " + summary.detail,
+               "Nothing of this pass counts as indexed. Check the model with 'pallix model list' (reinstall it with "
+               "'pallix model install DIR'), then run 'pallix semantic index' again.");
+    return kExitUnavailable;
+  }
   if (summary.outcome == Outcome::failed) {
     if (!summary.detail.empty()) printError("indexing failed: " + summary.detail);
     return kExitFailure;
@@ -349,7 +370,34 @@ std::optional<int> runPassInTheAgent(const Session& session, bool ownFolders, bo
   return kExitInterrupted;
 }
 
+// Why `folder` cannot be indexed, or nullopt when it can be listed.
+std::optional<std::string> unusableFolder(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    const int err = errno;
+    return err == ENOENT ? "no folder " + folder : "cannot examine " + folder + ": " + std::strerror(err);
+  }
+  if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
+  DIR* listing = ::opendir(folder.c_str());
+  if (!listing) {
+    const int err = errno;
+    return "cannot read the folder " + folder + ": " + std::strerror(err);
+  }
+  ::closedir(listing);
+  return std::nullopt;
+}
+
 int runIndex(Session& session, std::vector<std::string> folders, bool watch, bool rebuild) {
+  // A mistyped folder would leave nothing to index, and the pass would
+  // remove what the index holds outside it.
+  for (auto& folder : folders) {
+    std::error_code ec;
+    folder = std::filesystem::absolute(folder, ec).lexically_normal().string();
+    if (auto problem = unusableFolder(folder)) {
+      printError(*problem, "Nothing was indexed and the index is unchanged. Check the --folder path.");
+      return kExitUsage;
+    }
+  }
   auto& services = *session.services;
   if (!services.modelFactory().isInstalled()) return modelMissing(services.modelFactory());
   auto lock = SemanticWriterLock::acquire(services.storeDirectory());
@@ -363,8 +411,16 @@ int runIndex(Session& session, std::vector<std::string> folders, bool watch, boo
     printError("the file index cannot be opened: " + initialized.error().description());
     return kExitFailure;
   }
-  if (folders.empty()) folders = SemanticServices::semanticFolders(*session.defaults, session.dirs);
-  for (auto& folder : folders) folder = std::filesystem::absolute(folder).lexically_normal().string();
+  if (folders.empty()) {
+    folders = SemanticServices::semanticFolders(*session.defaults, session.dirs);
+    for (auto& folder : folders) {
+      std::error_code ec;
+      folder = std::filesystem::absolute(folder, ec).lexically_normal().string();
+      if (auto problem = unusableFolder(folder)) {
+        std::cerr << "pallix: " << printable(*problem) << "; what was indexed there is kept.\n";
+      }
+    }
+  }
   if (folders.empty()) {
     printError("no folders to index",
                "Pass --folder DIR or set them with 'pallix prefs set FilesPreferences.indexedFolders'.");
@@ -413,13 +469,16 @@ int runIndex(Session& session, std::vector<std::string> folders, bool watch, boo
   clearProgress();
   indexer.stop();
   Status saved = session.await<Status>([&](Completion<Status> done) { services.fileStore()->save(done); });
-  if (!saved.ok()) printError("saving the index failed: " + saved.error().description());
-  if (summary) std::cout << summaryLine(*summary) << "\n";
+  if (summary && !summary->embeddingFailed) std::cout << summaryLine(*summary) << "\n";
   if (interrupted) {
-    std::cerr << "pallix: interrupted; the chunks indexed so far are saved.\n";
+    if (saved.ok()) {
+      std::cerr << "pallix: interrupted; the chunks indexed so far are saved.\n";
+    } else {
+      printError("interrupted, and saving the index failed: " + saved.error().description());
+    }
     return kExitInterrupted;
   }
-  if (summary && summary->outcome == FileChunkIndexer::PassSummary::Outcome::failed) return kExitFailure;
+  if (!saved.ok()) printError("saving the index failed: " + saved.error().description());
   if (summary) {
     if (int status = passExitStatus(*summary); status != kExitOk) return status;
   }
@@ -429,6 +488,7 @@ int runIndex(Session& session, std::vector<std::string> folders, bool watch, boo
 int runSemantic(Args& args) {
   const bool json = args.flag("--json");
   const bool watch = args.flag("--watch");
+  const bool gentle = args.flag("--gentle");
   auto limit = args.intOption("--limit");
   std::vector<std::string> folders;
   while (auto folder = args.option("--folder")) folders.push_back(*folder);
@@ -438,7 +498,10 @@ int runSemantic(Args& args) {
   const std::string& sub = rest[0];
   if (sub == "chunks") return runChunks(rest, json);
   if (limit && (*limit < 1 || *limit > 1000)) return usageError("semantic", "--limit must be between 1 and 1000");
-  Session session;
+  // In the foreground the user waits for the pass: no pauses between files unless asked.
+  FileChunkIndexer::Tuning tuning;
+  if (!gentle) tuning.perFilePauseOverride = Duration::zero();
+  Session session(tuning);
   if (sub == "status") {
     if (rest.size() != 1) return usageError("semantic", "status takes no arguments");
     return runStatus(session, json);

@@ -20,23 +20,33 @@ std::size_t leaseBatchSize(IndexingIntensity intensity) {
                                                  : EmbeddingStore::kEmbeddingBatchSize;
 }
 
-bool modificationDiffers(double a, double b) {
+bool isBelow(const std::string& path, const std::string& folder) {
+  const std::size_t length = folder.size() - (folder.size() > 1 && folder.back() == '/' ? 1 : 0);
+  return path.size() > length && path.compare(0, length, folder, 0, length) == 0 && path[length] == '/';
+}
+
+}  // namespace
+
+bool FileChunkIndexer::modificationDiffers(double a, double b) {
   return std::fabs(a - b) >= 1.0;
 }
 
 // A cached path that was not collected counts as deleted unless it lies in
-// a configured folder that is missing (an unmounted volume keeps its chunks).
-bool isGone(const std::string& path, const std::vector<std::string>& folders) {
+// a configured folder that is missing (an unmounted volume keeps its chunks)
+// or in a folder that could not be read (its files may all still be there).
+bool FileChunkIndexer::isGone(const std::string& path, const std::vector<std::string>& folders,
+                              const std::vector<std::string>& unreadable) {
+  for (const auto& folder : unreadable) {
+    if (isBelow(path, folder)) return false;
+  }
   for (const auto& folder : folders) {
-    if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/') {
+    if (isBelow(path, folder)) {
       std::error_code ec;
       return std::filesystem::is_directory(folder, ec);
     }
   }
   return true;
 }
-
-}  // namespace
 
 const char* phaseName(FileChunkIndexer::Phase phase) {
   using P = FileChunkIndexer::Phase;
@@ -214,6 +224,7 @@ void FileChunkIndexer::performFullIndex(const std::string& why) {
   run_->kind = Run::Kind::full;
   run_->generation = ++runGeneration_;
   run_->startedAt = deps_.runner->clock().now();
+  run_->lastCheckpoint = run_->startedAt;
   progress_ = Progress{};
   progress_.phase = Phase::collecting;
   progress_.isIndexing = true;
@@ -223,7 +234,13 @@ void FileChunkIndexer::performFullIndex(const std::string& why) {
   scheduleWatchdog();
   scheduleThermalCheck();
 
-  auto files = collectFiles(indexedFolders_, *deps_.filter, deps_.tuning.maxFileSize);
+  FileCollection collection =
+      collectFiles(indexedFolders_, *deps_.filter, deps_.tuning.maxFileSize, {}, deps_.directoryOpener);
+  for (const auto& folder : collection.unreadableFolders) {
+    logger_.info("Cannot list %s; keeping what was indexed below it", folder.c_str());
+  }
+  run_->unreadableFolders = std::move(collection.unreadableFolders);
+  auto files = std::move(collection.files);
   const uint64_t generation = run_->generation;
   deps_.store->fileModificationTimes(Completion<std::map<std::string, double>>(
       deps_.runner,
@@ -258,7 +275,7 @@ void FileChunkIndexer::beginFullPass(std::vector<CollectedFile> files, std::map<
     run_->items.push_back({WorkItem::Kind::index, std::move(file)});
   }
   for (const auto& [path, date] : cached) {
-    if (!collected.count(path) && isGone(path, indexedFolders_)) {
+    if (!collected.count(path) && isGone(path, indexedFolders_, run_->unreadableFolders)) {
       run_->items.push_back({WorkItem::Kind::remove, CollectedFile{path, 0, date}});
     }
   }
@@ -357,11 +374,12 @@ void FileChunkIndexer::addBatches(std::shared_ptr<std::vector<ChunkInput>> chunk
                 if (i->run_->lease) i->run_->lease->release();
                 i->run_->lease.reset();
                 if (!added.ok()) {
+                  // Not the file's fault: every other file would fail the same way.
                   i->logger_.error(
                       i->run_->kind == Run::Kind::full ? "Failed to index %s: %s" : "Failed to re-index %s: %s",
                       i->run_->currentPath.c_str(), added.error().description().c_str());
-                  ++i->run_->summary.failedFiles;
-                  i->finishItem(false);
+                  i->run_->summary.embeddingFailed = true;
+                  i->endRun(PassSummary::Outcome::failed, added.error().description());
                   return;
                 }
                 i->run_->summary.chunksAdded += int64_t(size);
@@ -400,6 +418,25 @@ void FileChunkIndexer::finishItem(bool indexed) {
     });
     return;
   }
+  const MonoTime now = deps_.runner->clock().now();
+  const Duration interval = std::max(deps_.tuning.checkpointInterval, run_->lastCheckpointTook * 10);
+  if (run_->next < run_->items.size() && now - run_->lastCheckpoint >= interval) {
+    const uint64_t generation = run_->generation;
+    deps_.store->save(Completion<Status>(deps_.runner, [weak = weak_from_this(), generation, now](Status saved) {
+      auto self = weak.lock();
+      if (!self || !self->runIsCurrent(generation)) return;
+      if (!saved.ok()) self->logger_.error("Failed to save index: %s", saved.error().description().c_str());
+      const MonoTime end = self->deps_.runner->clock().now();
+      self->run_->lastCheckpoint = end;
+      self->run_->lastCheckpointTook = end - now;
+      self->continueAfterPause();
+    }));
+    return;
+  }
+  continueAfterPause();
+}
+
+void FileChunkIndexer::continueAfterPause() {
   const uint64_t generation = run_->generation;
   resumeTask_ = TaskHandle::make();
   postDelayed(perFilePause(), resumeTask_, [generation](FileChunkIndexer& i) {
@@ -471,112 +508,6 @@ void FileChunkIndexer::endRun(PassSummary::Outcome outcome, const std::string& d
   if (run->done) run->done(run->summary);
   if (run->catchUpDone) run->catchUpDone(true);
   if (continuous_ && !stopped_) schedulePoll();
-}
-
-// MARK: - Watching
-
-void FileChunkIndexer::schedulePoll() {
-  pollTask_.cancel();
-  pollTask_ = TaskHandle::make();
-  postDelayed(currentPollingInterval_, pollTask_, [](FileChunkIndexer& i) { i.startWatcherPass(); });
-}
-
-void FileChunkIndexer::startWatcherPass() {
-  if (stopped_ || !deps_.store) return;
-  if (run_) {
-    if (continuous_) schedulePoll();
-    return;
-  }
-  if (indexedFolders_.empty()) {
-    if (continuous_) schedulePoll();
-    return;
-  }
-  run_ = std::make_unique<Run>();
-  run_->kind = Run::Kind::watcher;
-  run_->generation = ++runGeneration_;
-  run_->startedAt = deps_.runner->clock().now();
-  refreshHeartbeat();
-  scheduleWatchdog();
-  auto files = collectFiles(indexedFolders_, *deps_.filter, deps_.tuning.maxFileSize);
-  const uint64_t generation = run_->generation;
-  deps_.store->fileModificationTimes(Completion<std::map<std::string, double>>(
-      deps_.runner,
-      [weak = weak_from_this(), generation, files = std::move(files)](std::map<std::string, double> cached) mutable {
-        auto self = weak.lock();
-        if (self && self->runIsCurrent(generation)) self->beginWatcherPass(std::move(files), std::move(cached));
-      }));
-}
-
-void FileChunkIndexer::beginWatcherPass(std::vector<CollectedFile> files, std::map<std::string, double> cached) {
-  const MonoTime now = deps_.runner->clock().now();
-  const double wallNow = secondsSince1970(deps_.runner->clock().wallNow());
-  std::set<std::string> changed;
-  std::set<std::string> collected;
-  for (auto& file : files) {
-    collected.insert(file.path);
-    auto it = cached.find(file.path);
-    if (it != cached.end() && !modificationDiffers(it->second, file.modifiedDate)) continue;
-    changed.insert(file.path);
-    auto [pending, inserted] = pendingWatcherChanges_.try_emplace(file.path, PendingChange{now, now, file});
-    if (!inserted) {
-      if (!pending->second.file || modificationDiffers(pending->second.file->modifiedDate, file.modifiedDate)) {
-        pending->second.lastSeen = now;
-      }
-      pending->second.file = file;
-    }
-  }
-  for (const auto& [path, date] : cached) {
-    if (collected.count(path) || !isGone(path, indexedFolders_)) continue;
-    changed.insert(path);
-    auto [pending, inserted] = pendingWatcherChanges_.try_emplace(path, PendingChange{now, now, std::nullopt});
-    if (!inserted && pending->second.file) {
-      pending->second.file.reset();
-      pending->second.lastSeen = now;
-    }
-  }
-  std::erase_if(pendingWatcherChanges_, [&](const auto& entry) { return !changed.count(entry.first); });
-
-  // A change is settled once the file has been quiet for the coalescing
-  // window: by its modification time, or (deletions) since it was noticed.
-  const double window = toSeconds(deps_.tuning.watcherChangeCoalescingWindow);
-  std::vector<std::pair<double, std::string>> settled;
-  std::size_t waiting = 0;
-  for (const auto& [path, change] : pendingWatcherChanges_) {
-    const double quietFor = change.file ? wallNow - change.file->modifiedDate : toSeconds(now - change.lastSeen);
-    if (quietFor < window) {
-      ++waiting;
-    } else {
-      settled.emplace_back(change.file ? change.file->modifiedDate : wallNow - quietFor, path);
-    }
-  }
-  if (waiting > 0) logger_.info("Deferring %ld file changes for coalescing", static_cast<long>(waiting));
-  std::sort(settled.begin(), settled.end());
-  if (!settled.empty()) {
-    const std::size_t take = std::min(settled.size(), deps_.tuning.watcherBatchLimit);
-    logger_.info("Re-indexing %ld changed files", static_cast<long>(take));
-    if (settled.size() > take) {
-      logger_.info("Deferring %ld low-priority file changes to the next watcher pass",
-                   static_cast<long>(settled.size() - take));
-    }
-    for (std::size_t k = 0; k < take; ++k) {
-      auto it = pendingWatcherChanges_.find(settled[k].second);
-      if (it->second.file) {
-        run_->items.push_back({WorkItem::Kind::index, *it->second.file});
-      } else {
-        run_->items.push_back({WorkItem::Kind::remove, CollectedFile{it->first, 0, 0}});
-      }
-      pendingWatcherChanges_.erase(it);
-    }
-  }
-  run_->summary.totalFiles = int64_t(run_->items.size());
-  progress_.totalFiles = run_->summary.totalFiles;
-  progress_.indexedFiles = 0;
-  if (!run_->items.empty()) {
-    progress_.isIndexing = true;
-    progress_.phase = Phase::indexing;
-    publishProgress();
-  }
-  processNext();
 }
 
 }  // namespace pallix

@@ -5,7 +5,7 @@
 // the same modification time, and for each other file reads it, cuts it
 // into chunks (FileChunking), removes its previous chunks and adds the new
 // ones in batches, each under the embedding coordinator's lease ("files",
-// 120 s). Then it saves the store. A pass over content that has not changed
+// 120 s). It saves the store every 10 s along the way and at the end. A pass over content that has not changed
 // since the last completed pass (IndexingCompletionTracker) is skipped.
 // After the pass the indexer polls: every 300 s (1800 s in deep idle) it
 // compares the files on disk with the store's metadata cache and re-indexes
@@ -72,8 +72,13 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
     uint64_t memoryLimitBytes = 2ull << 30;
     // Kept for reporting; the safety gate uses memoryLimitBytes.
     double memoryPressureThreshold = 1.0;
-    // Replaces the intensity's per-file pause (benchmarks only).
+    // Replaces the intensity's per-file pause (foreground passes, benchmarks).
     std::optional<Duration> perFilePauseOverride;
+    // During a pass the store is saved after the file that ends this long
+    // since the pass began or the last such save (or ten times as long as
+    // that save took, if longer: a large index is not rewritten constantly),
+    // so that a killed process keeps most of its work; the end always saves.
+    Duration checkpointInterval = std::chrono::seconds(10);
   };
 
   struct Dependencies {
@@ -84,6 +89,7 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
     const FileExclusionFilter* filter = nullptr;        // must outlive the indexer
     IndexingCompletionTracker* tracker = nullptr;       // optional; must outlive the indexer
     NotificationCenter* notifications = nullptr;        // null: the default center
+    DirectoryOpener* directoryOpener = nullptr;         // null: the system's; must outlive the indexer
     Tuning tuning;
   };
 
@@ -110,6 +116,9 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
     int64_t unchangedFiles = 0;  // already in the store with this modification time
     int64_t failedFiles = 0;     // not UTF-8 text, unreadable
     int64_t chunksAdded = 0;
+    // The store refused chunks (the model did not load): the pass failed
+    // and nothing counts as done.
+    bool embeddingFailed = false;
     double elapsedSeconds = 0;
     std::string detail;
   };
@@ -150,8 +159,11 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
     std::vector<WorkItem> items;
     std::size_t next = 0;
     std::string contentHash;
+    std::vector<std::string> unreadableFolders;  // what collectFiles could not list
     PassSummary summary;
     MonoTime startedAt{};
+    MonoTime lastCheckpoint{};
+    Duration lastCheckpointTook{};
     bool mutated = false;
     // Where a held run picks up again (the next file, or the rest of one).
     std::function<void()> resumeAction;
@@ -169,10 +181,13 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
   };
 
   explicit FileChunkIndexer(Dependencies deps);
+  static bool modificationDiffers(double a, double b);
+  static bool isGone(const std::string& path, const std::vector<std::string>& folders,
+                     const std::vector<std::string>& unreadable);
   void post(std::function<void(FileChunkIndexer&)> work);
   void postDelayed(Duration delay, TaskHandle handle, std::function<void(FileChunkIndexer&)> work);
 
-  // Passes (FileChunkIndexer.cpp).
+  // Passes (FileChunkIndexer.cpp; watcher passes in FileChunkIndexerWatching.cpp).
   void performFullIndex(const std::string& why);
   void beginFullPass(std::vector<CollectedFile> files, std::map<std::string, double> cached);
   void startWatcherPass();
@@ -181,6 +196,7 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
   void processItem(WorkItem item);
   void addBatches(std::shared_ptr<std::vector<ChunkInput>> chunks, std::size_t from);
   void finishItem(bool indexed);
+  void continueAfterPause();
   void finishRun();
   void endRun(PassSummary::Outcome outcome, const std::string& detail);
   void schedulePoll();

@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <string_view>
+
+#include "core/Utf8.h"
 
 namespace pallix {
 namespace {
@@ -20,7 +23,40 @@ std::optional<double> parseDouble(const std::string& text) {
   return value;
 }
 
+std::string toHex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+std::optional<std::string> fromHex(std::string_view hex) {
+  if (hex.size() % 2) return std::nullopt;
+  auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+  std::string out;
+  out.reserve(hex.size() / 2);
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int high = digit(hex[i]), low = digit(hex[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+  }
+  return out;
+}
+
 }  // namespace
+
+std::optional<std::string> filePathFromMetadata(const std::map<std::string, std::string>& map) {
+  if (auto bytes = map.find(FileChunkMetadata::kFilePathBytesKey); bytes != map.end()) {
+    if (auto decoded = fromHex(bytes->second); decoded && !decoded->empty()) return decoded;
+  }
+  auto path = map.find(FileChunkMetadata::kFilePathKey);
+  if (path == map.end() || path->second.empty()) return std::nullopt;
+  return path->second;
+}
 
 std::string formatSecondsSince1970(double seconds) {
   char buffer[64];
@@ -30,16 +66,18 @@ std::string formatSecondsSince1970(double seconds) {
 }
 
 std::map<std::string, std::string> FileChunkMetadata::toMap() const {
-  return {{"filePath", filePath},
-          {"fileName", fileName},
-          {"fileExtension", fileExtension},
-          {"fileCategory", fileCategory},
-          {"chunkIndex", std::to_string(chunkIndex)},
-          {"totalChunks", std::to_string(totalChunks)},
-          {"startOffset", std::to_string(startOffset)},
-          {"endOffset", std::to_string(endOffset)},
-          {"modifiedDate", formatSecondsSince1970(modifiedDate)},
-          {"chunkText", chunkText}};
+  std::map<std::string, std::string> map = {{kFilePathKey, toValidUtf8(filePath)},
+                                            {"fileName", toValidUtf8(fileName)},
+                                            {"fileExtension", toValidUtf8(fileExtension)},
+                                            {"fileCategory", toValidUtf8(fileCategory)},
+                                            {"chunkIndex", std::to_string(chunkIndex)},
+                                            {"totalChunks", std::to_string(totalChunks)},
+                                            {"startOffset", std::to_string(startOffset)},
+                                            {"endOffset", std::to_string(endOffset)},
+                                            {"modifiedDate", formatSecondsSince1970(modifiedDate)},
+                                            {"chunkText", toValidUtf8(chunkText)}};
+  if (map[kFilePathKey] != filePath) map[kFilePathBytesKey] = toHex(filePath);
+  return map;
 }
 
 std::optional<FileChunkMetadata> FileChunkMetadata::fromMap(const std::map<std::string, std::string>& map) {
@@ -48,9 +86,9 @@ std::optional<FileChunkMetadata> FileChunkMetadata::fromMap(const std::map<std::
     return it == map.end() ? nullptr : &it->second;
   };
   FileChunkMetadata m;
-  const std::string* path = get("filePath");
-  if (!path || path->empty()) return std::nullopt;
-  m.filePath = *path;
+  auto path = filePathFromMetadata(map);
+  if (!path) return std::nullopt;
+  m.filePath = std::move(*path);
   for (auto [key, field] : {std::pair{"fileName", &m.fileName}, std::pair{"fileExtension", &m.fileExtension},
                             std::pair{"fileCategory", &m.fileCategory}, std::pair{"chunkText", &m.chunkText}}) {
     const std::string* value = get(key);

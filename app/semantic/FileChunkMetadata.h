@@ -9,7 +9,11 @@
 namespace pallix {
 
 struct FileChunkMetadata {
-  std::string filePath;  // absolute
+  static constexpr const char* kFilePathKey = "filePath";
+  // Present when the path is not UTF-8: its bytes in hexadecimal.
+  static constexpr const char* kFilePathBytesKey = "filePathBytes";
+
+  std::string filePath;  // absolute, the file's own bytes (which need not be UTF-8)
   std::string fileName;
   std::string fileExtension;
   std::string fileCategory;  // "code", "document", ..., "application", "other"
@@ -22,13 +26,19 @@ struct FileChunkMetadata {
 
   // Keys "filePath", "fileName", "fileExtension", "fileCategory",
   // "chunkIndex", "totalChunks", "startOffset", "endOffset", "modifiedDate",
-  // "chunkText"; numbers in decimal.
+  // "chunkText"; numbers in decimal. Every value is UTF-8: a path that is
+  // not is stored with U+FFFD under "filePath" and exactly under
+  // "filePathBytes"; other texts get U+FFFD for what is not UTF-8.
   std::map<std::string, std::string> toMap() const;
   // nullopt when a key is missing or a number does not parse.
   static std::optional<FileChunkMetadata> fromMap(const std::map<std::string, std::string>& map);
 
   friend bool operator==(const FileChunkMetadata&, const FileChunkMetadata&) = default;
 };
+
+// The real path a chunk's metadata names (decoded from "filePathBytes" when
+// present), or nullopt without one.
+std::optional<std::string> filePathFromMetadata(const std::map<std::string, std::string>& map);
 
 struct FileChunkSearchResult {
   std::string chunkID;

@@ -1,18 +1,26 @@
 #include "app/semantic/FileChunking.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 #include "SimilaritySearchKit/MMapStore.h"
+#include "app/search/CatalogScanner.h"
 #include "app/search/IndexedItem.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
+#include "core/Utf8.h"
 
 namespace fs = std::filesystem;
 
@@ -160,34 +168,109 @@ std::vector<TextChunk> chunkText(std::string_view text, std::size_t window, std:
   return chunks;
 }
 
-std::vector<CollectedFile> collectFiles(const std::vector<std::string>& folders, const FileExclusionFilter& filter,
-                                        int64_t maxFileSize, const CancellationToken& cancelled) {
-  std::vector<CollectedFile> out;
+namespace {
+
+bool isSkippedName(const std::string& name, bool isDirectory, const FileExclusionFilter& filter) {
+  return name.empty() || name[0] == '.' || name == "node_modules" || name == "__pycache__" ||
+         filter.shouldExcludeComponent(name, isDirectory);
+}
+
+std::optional<CollectedFile> describeStat(std::string path, const struct stat& st, int64_t maxFileSize) {
+  if (!S_ISREG(st.st_mode) || int64_t(st.st_size) > maxFileSize) return std::nullopt;
+  return CollectedFile{std::move(path), int64_t(st.st_size),
+                       double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9};
+}
+
+struct Root {
+  std::string given;      // as configured
+  std::string canonical;  // every link resolved
+};
+
+// A file link counts when its target is a file inside a root, reached
+// through components that a walk of that root would enter; the file is
+// named under the root as configured.
+std::optional<CollectedFile> linkedFile(const std::string& link, const std::vector<Root>& roots,
+                                        const FileExclusionFilter& filter, int64_t maxFileSize) {
+  char buffer[PATH_MAX];
+  if (!::realpath(link.c_str(), buffer)) return std::nullopt;  // dangling
+  const std::string target = buffer;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  for (const Root& root : roots) {
+    if (target.size() <= root.canonical.size() || target.compare(0, root.canonical.size(), root.canonical) != 0 ||
+        (target[root.canonical.size()] != '/' && root.canonical != "/")) {
+      continue;
+    }
+    const std::string relative = target.substr(root.canonical.size() + (root.canonical == "/" ? 0 : 1));
+    bool excluded = false;
+    for (std::size_t start = 0; start <= relative.size() && !excluded;) {
+      const std::size_t slash = relative.find('/', start);
+      const bool last = slash == std::string::npos;
+      excluded = isSkippedName(relative.substr(start, last ? std::string::npos : slash - start), !last, filter);
+      if (last) break;
+      start = slash + 1;
+    }
+    if (excluded) return std::nullopt;
+    return describeStat((fs::path(root.given) / relative).string(), st, maxFileSize);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+FileCollection collectFiles(const std::vector<std::string>& folders, const FileExclusionFilter& filter,
+                            int64_t maxFileSize, const CancellationToken& cancelled, DirectoryOpener* opener) {
+  FileCollection out;
+  std::vector<Root> roots;
   for (const auto& folder : folders) {
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
-    for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
+    char buffer[PATH_MAX];
+    if (::realpath(folder.c_str(), buffer)) roots.push_back({folder, buffer});
+  }
+  for (const auto& folder : folders) {
+    std::vector<std::string> pending{folder};
+    while (!pending.empty()) {
       if (cancelled.isCancelled()) return out;
-      const std::string name = it->path().filename().string();
-      std::error_code statError;
-      const bool isDirectory = it->is_directory(statError) && !it->is_symlink(statError);
-      if (name.empty() || name[0] == '.' || name == "node_modules" || name == "__pycache__" ||
-          filter.shouldExcludeComponent(name, isDirectory)) {
-        if (isDirectory) it.disable_recursion_pending();
+      const std::string directory = std::move(pending.back());
+      pending.pop_back();
+      // The folder itself may be a link; what is below it is never followed.
+      const int fd = opener ? opener->openDirectory(AT_FDCWD, directory.c_str(), directory)
+                            : ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      DIR* listing = fd >= 0 ? ::fdopendir(fd) : nullptr;
+      if (!listing) {
+        if (fd >= 0) ::close(fd);
+        out.unreadableFolders.push_back(directory);
         continue;
       }
-      if (isDirectory || !it->is_regular_file(statError)) continue;
-      struct stat st {};
-      if (::stat(it->path().c_str(), &st) != 0) continue;
-      if (int64_t(st.st_size) > maxFileSize) continue;
-      const double modified = double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9;
-      out.push_back({it->path().string(), int64_t(st.st_size), modified});
+      while (true) {
+        errno = 0;
+        const struct dirent* entry = ::readdir(listing);
+        if (!entry) {
+          if (errno != 0) out.unreadableFolders.push_back(directory);  // failed part way
+          break;
+        }
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(listing), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        const bool isDirectory = S_ISDIR(st.st_mode);
+        if (isSkippedName(name, isDirectory, filter)) continue;
+        const std::string path = (fs::path(directory) / name).string();
+        if (isDirectory) {
+          pending.push_back(path);
+        } else if (S_ISLNK(st.st_mode)) {
+          if (auto file = linkedFile(path, roots, filter, maxFileSize)) out.files.push_back(std::move(*file));
+        } else if (auto file = describeStat(path, st, maxFileSize)) {
+          out.files.push_back(std::move(*file));
+        }
+      }
+      ::closedir(listing);
     }
   }
-  std::sort(out.begin(), out.end(), [](const CollectedFile& a, const CollectedFile& b) { return a.path < b.path; });
-  out.erase(std::unique(out.begin(), out.end(),
-                        [](const CollectedFile& a, const CollectedFile& b) { return a.path == b.path; }),
-            out.end());
+  auto& files = out.files;
+  std::sort(files.begin(), files.end(), [](const CollectedFile& a, const CollectedFile& b) { return a.path < b.path; });
+  files.erase(std::unique(files.begin(), files.end(),
+                          [](const CollectedFile& a, const CollectedFile& b) { return a.path == b.path; }),
+              files.end());
   return out;
 }
 
@@ -255,9 +338,11 @@ std::string fileIdentifier(std::string_view path) {
 std::vector<ChunkInput> makeFileChunks(const CollectedFile& file, std::string_view text) {
   const std::vector<TextChunk> pieces = chunkText(text);
   const fs::path path(file.path);
-  const std::string name = path.filename().string();
-  const std::string extension = extensionOf(file.path);
-  const std::string folder = path.parent_path().filename().string();
+  // Names are shown and embedded as text: what is not UTF-8 becomes U+FFFD
+  // (the metadata keeps the path's own bytes, which open the file).
+  const std::string name = toValidUtf8(path.filename().string());
+  const std::string extension = toValidUtf8(extensionOf(file.path));
+  const std::string folder = toValidUtf8(path.parent_path().filename().string());
   const std::string headerStart = "[" + name + " | " + fileKindDescription(extension) + " | " + folder + " | " +
                                   formatFileSize(file.size) + " | " + formatHeaderDate(file.modifiedDate) + " | Chunk ";
   const std::string id = fileIdentifier(file.path);

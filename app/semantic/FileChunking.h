@@ -1,8 +1,8 @@
 // FileChunking: how the file chunk indexer turns files into chunks.
 //
 //   * collectFiles walks the semantic folders (hidden entries, node_modules,
-//     __pycache__, whatever the exclusion filter rejects and files above the
-//     size limit are skipped);
+//     __pycache__, whatever the exclusion filter rejects, files above the
+//     size limit and links leading out of the folders are skipped);
 //   * readTextFile reads a file whole as UTF-8 text (anything else, binary
 //     files and PDFs included, is refused);
 //   * chunkText cuts text into windows of 400 characters that overlap by 80,
@@ -30,6 +30,8 @@
 
 namespace pallix {
 
+class DirectoryOpener;  // app/search/CatalogScanner.h
+
 inline constexpr std::size_t kMaxContentChars = 400;
 inline constexpr std::size_t kChunkOverlap = 80;
 inline constexpr int64_t kMaxFileSize = 10 * 1024 * 1024;
@@ -52,10 +54,20 @@ struct CollectedFile {
   double modifiedDate = 0;  // seconds since 1970
 };
 
-// Every indexable file below `folders`, sorted by path. Stops early (with
-// what it has) when `cancelled` turns true.
-std::vector<CollectedFile> collectFiles(const std::vector<std::string>& folders, const FileExclusionFilter& filter,
-                                        int64_t maxFileSize = kMaxFileSize, const CancellationToken& cancelled = {});
+struct FileCollection {
+  std::vector<CollectedFile> files;  // sorted by path, each once
+  // Folders that could not be listed: what was indexed below them stays.
+  std::vector<std::string> unreadableFolders;
+};
+
+// Every indexable file below `folders`. A link to a file counts as that file
+// (under its path below the folder) when the file lies in one of the folders
+// and no component of it there is excluded; links to anything else, and to
+// folders, are not followed. Stops early (with what it has) when `cancelled`
+// turns true. Folders are opened through `opener` (null: the system).
+FileCollection collectFiles(const std::vector<std::string>& folders, const FileExclusionFilter& filter,
+                            int64_t maxFileSize = kMaxFileSize, const CancellationToken& cancelled = {},
+                            DirectoryOpener* opener = nullptr);
 
 // One file's size and modification time, as collectFiles reports them.
 Result<CollectedFile> describeFile(const std::string& path);

@@ -45,9 +45,8 @@ std::optional<double> modifiedDateOf(const std::map<std::string, std::string>& m
   return value;
 }
 
-const std::string* filePathOf(const std::map<std::string, std::string>& metadata) {
-  auto it = metadata.find("filePath");
-  return it == metadata.end() ? nullptr : &it->second;
+std::optional<std::string> filePathOf(const std::map<std::string, std::string>& metadata) {
+  return filePathFromMetadata(metadata);
 }
 
 }  // namespace
@@ -124,7 +123,7 @@ Status FileEmbeddingStore::removeChunksNow(const std::string& path) {
 
 void FileEmbeddingStore::recordChunk(const std::map<std::string, std::string>& metadata, const std::string& id,
                                      bool withID) {
-  const std::string* path = filePathOf(metadata);
+  const auto path = filePathOf(metadata);
   if (!path) return;
   if (auto date = modifiedDateOf(metadata)) fileMetadataCache_[*path] = *date;
   if (withID && chunkIDsValid_) chunkIDsByPath_[*path].push_back(id);
@@ -133,7 +132,7 @@ void FileEmbeddingStore::recordChunk(const std::map<std::string, std::string>& m
 void FileEmbeddingStore::willInstallItems(const std::vector<IndexItem>& items) {
   chunkIDsByPath_.clear();
   for (const auto& item : items) {
-    if (const std::string* path = filePathOf(item.metadata)) chunkIDsByPath_[*path].push_back(item.id);
+    if (const auto path = filePathOf(item.metadata)) chunkIDsByPath_[*path].push_back(item.id);
   }
   chunkIDsValid_ = true;
 }
@@ -142,17 +141,15 @@ void FileEmbeddingStore::didLoadItems(const std::vector<IndexItem>& items) {
   fileMetadataCache_.clear();
   for (const auto& item : items) recordChunk(item.metadata, item.id, false);
   logger_.info("Built file metadata cache with %ld entries", static_cast<long>(fileMetadataCache_.size()));
-  trimMetadataCacheIfNeeded();
 }
 
 void FileEmbeddingStore::didAddChunks(const std::vector<ChunkInput>& chunks) {
   for (const auto& chunk : chunks) recordChunk(chunk.metadata, chunk.id, true);
-  trimMetadataCacheIfNeeded();
 }
 
 void FileEmbeddingStore::didRemoveItems(const std::vector<IndexItem>& removed) {
   for (const auto& item : removed) {
-    const std::string* path = filePathOf(item.metadata);
+    const auto path = filePathOf(item.metadata);
     if (!path) continue;
     auto it = chunkIDsByPath_.find(*path);
     if (it == chunkIDsByPath_.end()) continue;
@@ -170,31 +167,21 @@ void FileEmbeddingStore::didReset() {
   chunkIDsValid_ = true;
 }
 
+// The modification cache stays: without it every indexed file would count as
+// new and be embedded again.
 void FileEmbeddingStore::memoryPressureNow() {
-  fileMetadataCache_.clear();
   chunkIDsByPath_.clear();
   chunkIDsValid_ = false;
-  logger_.info("FileEmbeddingStore cleared metadata caches for memory pressure");
+  logger_.info("FileEmbeddingStore cleared the chunk identifiers for memory pressure");
 }
 
 void FileEmbeddingStore::rebuildChunkIDsIfNeeded() {
   if (chunkIDsValid_ || !index_) return;
   chunkIDsByPath_.clear();
   for (const auto& item : index_->items()) {
-    if (const std::string* path = filePathOf(item.metadata)) chunkIDsByPath_[*path].push_back(item.id);
+    if (const auto path = filePathOf(item.metadata)) chunkIDsByPath_[*path].push_back(item.id);
   }
   chunkIDsValid_ = true;
-}
-
-void FileEmbeddingStore::trimMetadataCacheIfNeeded() {
-  if (fileMetadataCache_.size() <= kMetadataCacheLimit) return;
-  const std::size_t before = fileMetadataCache_.size();
-  std::vector<std::pair<std::string, double>> entries(fileMetadataCache_.begin(), fileMetadataCache_.end());
-  std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
-  entries.resize(kMetadataCacheLimit);
-  fileMetadataCache_ = std::map<std::string, double>(entries.begin(), entries.end());
-  logger_.info("Trimmed metadata cache from %ld to %ld entries", static_cast<long>(before),
-               static_cast<long>(fileMetadataCache_.size()));
 }
 
 }  // namespace pallix

@@ -3,9 +3,9 @@
 //
 // Besides the shared design (EmbeddingStore) it keeps the file metadata
 // cache, path -> modification time (seconds since 1970) built from the chunk
-// metadata: the watcher pass compares the files on disk with it. The cache
-// holds at most 2500 entries (the newest by modification time) and is
-// cleared under memory pressure. A file search while the graph loads answers
+// metadata: the passes compare the files on disk with it, so it holds an
+// entry for every indexed file (a file missing from it counts as new). A
+// file search while the graph loads answers
 // nothing instead of waiting.
 //
 // Threading: as EmbeddingStore (an actor on its own runner).
@@ -28,7 +28,6 @@ class FileEmbeddingStore final : public EmbeddingStore, public FileChunkStore {
   static constexpr const char* kIndexName = "FileChunks";
   static constexpr const char* kModelVersionKey = "FileEmbeddingStore.modelVersion";
   static constexpr const char* kIndexWasResetNotification = "FileEmbeddingStore.indexWasReset";
-  static constexpr std::size_t kMetadataCacheLimit = 2500;
 
   using ChunkMetadata = FileChunkMetadata;
   using ChunkSearchResult = FileChunkSearchResult;
@@ -67,10 +66,9 @@ class FileEmbeddingStore final : public EmbeddingStore, public FileChunkStore {
   std::vector<FileChunkSearchResult> searchNow(const std::string& query, int limit);
   Status removeChunksNow(const std::string& path);
   void recordChunk(const std::map<std::string, std::string>& metadata, const std::string& id, bool withID);
-  void trimMetadataCacheIfNeeded();
   void rebuildChunkIDsIfNeeded();
 
-  // path -> modification time; bounded by kMetadataCacheLimit.
+  // path -> modification time of every indexed file.
   std::map<std::string, double> fileMetadataCache_;
   // path -> identifiers of its chunks, for removal without scanning the
   // items; built when the items go into the loaded index.

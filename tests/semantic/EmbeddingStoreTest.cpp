@@ -207,20 +207,20 @@ TEST_F(FileEmbeddingStoreTest, IdleUnloadComesThirtySecondsAfterTheLastSearch) {
   EXPECT_FALSE(search(*store, "chunk 3").empty());
 }
 
-TEST_F(FileEmbeddingStoreTest, StartUpReadsTheItemsWithoutTheModelAndCachesTheNewestMetadata) {
-  auto store = openWith(testing::fileItems(FileEmbeddingStore::kMetadataCacheLimit + 100, 4, 10));
+TEST_F(FileEmbeddingStoreTest, StartUpReadsTheItemsWithoutTheModelAndCachesEveryFilesModificationTime) {
+  auto store = openWith(testing::fileItems(2600, 4, 10));
   auto s = f.snapshot(*store);
-  EXPECT_EQ(s.chunkCount, int64_t(FileEmbeddingStore::kMetadataCacheLimit + 100));
+  EXPECT_EQ(s.chunkCount, 2600);
   EXPECT_EQ(s.status, SemanticIndexStatus::ready);
   EXPECT_FALSE(s.modelLoaded);
   EXPECT_EQ(f.factory->loads, 0);
   auto cache = f.await<std::map<std::string, double>>([&](auto done) { store->fileModificationTimes(done); });
-  EXPECT_EQ(cache.size(), FileEmbeddingStore::kMetadataCacheLimit);
-  EXPECT_EQ(cache.count("/docs/file0.txt"), 0u);  // the oldest go
+  EXPECT_EQ(cache.size(), 2600u);  // a file missing here would be embedded again
+  EXPECT_EQ(cache.count("/docs/file0.txt"), 1u);
   EXPECT_EQ(cache.count("/docs/file2599.txt"), 1u);
   store->handleMemoryPressure();
   cache = f.await<std::map<std::string, double>>([&](auto done) { store->fileModificationTimes(done); });
-  EXPECT_TRUE(cache.empty());
+  EXPECT_EQ(cache.size(), 2600u);
 }
 
 TEST_F(FileEmbeddingStoreTest, MissingModelLeavesTheStoreUnavailableAndTheFilesAlone) {

@@ -2,13 +2,16 @@
 // that can hang, the fake machine conditions and a real coordinator:
 // passes, pacing, polling with coalescing, retries, pauses, thermal holds
 // and the stall watchdog.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "app/search/CatalogScanner.h"
 #include "app/semantic/EmbeddingStoreErrors.h"
 #include "app/semantic/FileChunkIndexer.h"
 #include "core/Telemetry.h"
@@ -32,7 +35,7 @@ class FakeFileChunkStore final : public FileChunkStore {
     });
   }
   void addChunks(std::vector<ChunkInput> batch, EmbeddingStore::ProgressCallback, Completion<Status> done) override {
-    const std::string path = batch.empty() ? "" : batch[0].metadata.at("filePath");
+    const std::string path = batch.empty() ? "" : filePathFromMetadata(batch[0].metadata).value_or("");
     adds.push_back({runner_->clock().now(), path});
     if (hangAdds) return;  // never answers: a stuck model
     runner_->postDelayed(addDelay, [=, this] {
@@ -44,8 +47,9 @@ class FakeFileChunkStore final : public FileChunkStore {
     });
   }
   void save(Completion<Status> done) override {
-    runner_->post([=, this] {
+    runner_->postDelayed(saveDelay, [=, this] {
       ++saves;
+      savedFileCounts.push_back(chunks.size());
       done(okStatus());
     });
   }
@@ -81,17 +85,32 @@ class FakeFileChunkStore final : public FileChunkStore {
   }
 
   bool hangAdds = false;
-  Duration addDelay{};  // how long "embedding" a batch takes
+  Duration addDelay{};   // how long "embedding" a batch takes
+  Duration saveDelay{};  // how long a save takes
   std::map<std::string, std::vector<ChunkInput>> chunks;
   std::map<std::string, double> cache;
   std::vector<std::pair<MonoTime, std::string>> adds;
   std::vector<std::string> removed;
   std::vector<RebuildIntent> rebuilds;
   int saves = 0;
+  std::vector<std::size_t> savedFileCounts;  // how many files had chunks at each save
 
  private:
   TaskRunnerPtr runner_;
   NotificationCenter& center_;
+};
+
+// Opens folders as the system does, except those listed, which fail as an unreadable folder does.
+class RefusingDirectoryOpener final : public DirectoryOpener {
+ public:
+  int openDirectory(int dirFd, const char* name, const std::string& path) override {
+    if (refused.count(path)) {
+      errno = EACCES;
+      return -1;
+    }
+    return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+  std::set<std::string> refused;
 };
 
 struct IndexerFixture {
@@ -108,6 +127,7 @@ struct IndexerFixture {
                                         .filter = &filter,
                                         .tracker = &tracker,
                                         .notifications = &center,
+                                        .directoryOpener = &opener,
                                         .tuning = tuning});
     indexer->setProgressObserver(
         Completion<FileChunkIndexer::Progress>([this](FileChunkIndexer::Progress p) { progress.push_back(p); }));
@@ -140,6 +160,7 @@ struct IndexerFixture {
   UserDefaults defaults;
   FakeIndexingConditions conditions;
   FileExclusionFilter filter;
+  RefusingDirectoryOpener opener;
   IndexingCompletionTracker tracker{defaults, "files"};
   std::shared_ptr<EmbeddingCoordinator> coordinator = EmbeddingCoordinator::create(env.makeRunner("lease"));
   std::shared_ptr<FakeFileChunkStore> store;
@@ -202,6 +223,50 @@ TEST_F(FileChunkIndexerTest, FullPassIndexesWhatChangedAndSkipsUnchangedContent)
   f.store->adds.clear();
   EXPECT_EQ(f.fullPass().outcome, Outcome::unchanged);  // same content hash: nothing read
   EXPECT_TRUE(f.store->adds.empty());
+}
+
+TEST_F(FileChunkIndexerTest, FoldersThatCannotBeReadKeepTheirChunksUntilTheyCanBeReadAgain) {
+  f.writeFile("top.txt", "top");
+  const std::string inner = f.writeFile("sub/inner.txt", "inner");
+  const std::string leaf = f.writeFile("sub/deeper/leaf.txt", "leaf");
+  ASSERT_EQ(f.fullPass().indexedFiles, 3);
+  for (const std::string& refused : {f.folder + "/sub", f.folder}) {
+    SCOPED_TRACE(refused);
+    f.opener.refused = {refused};
+    f.store->removed.clear();
+    ASSERT_TRUE(f.tracker.clear().ok());
+    auto pass = f.fullPass();
+    EXPECT_EQ(pass.outcome, Outcome::completed);
+    EXPECT_TRUE(f.store->removed.empty()) << f.store->removed.front();
+    EXPECT_EQ(f.store->chunks.size(), 3u);
+  }
+  // Readable again: a file deleted meanwhile goes, the rest stays.
+  f.opener.refused.clear();
+  f.store->removed.clear();
+  std::filesystem::remove(leaf);
+  f.fullPass();
+  EXPECT_EQ(f.store->removed, std::vector<std::string>{leaf});
+  EXPECT_EQ(f.store->chunks.count(inner), 1u);
+}
+
+TEST_F(FileChunkIndexerTest, ALongPassSavesEveryTenSecondsSoThatAKilledProcessKeepsMostOfIt) {
+  f.indexer->setIndexingIntensity(IndexingIntensity::maximum);
+  f.store->addDelay = std::chrono::seconds(1);  // 1 s of embedding per file, then 200 ms of pause
+  for (int i = 0; i < 30; ++i) f.writeFile("n" + std::to_string(100 + i) + ".txt", "note " + std::to_string(i));
+  auto pass = f.fullPass();
+  ASSERT_EQ(pass.indexedFiles, 30);
+  // Saved after the first file to end 10 s after the start (the 9th, at 10.6 s) or
+  // after the last save (the 18th, 27th), and at the end.
+  EXPECT_EQ(f.store->savedFileCounts, (std::vector<std::size_t>{9, 18, 27, 30}));
+}
+
+TEST_F(FileChunkIndexerTest, ASlowSaveSpacesTheNextOnesOutToTenTimesItsLength) {
+  f.store->addDelay = std::chrono::seconds(1);
+  f.store->saveDelay = std::chrono::seconds(2);  // a large index: the next save waits 20 s
+  for (int i = 0; i < 30; ++i) f.writeFile("n" + std::to_string(100 + i) + ".txt", "note " + std::to_string(i));
+  ASSERT_EQ(f.fullPass().indexedFiles, 30);
+  // The 9th file ends at 10.6 s and the save at 12.6 s; the 26th file is the first to end 20 s later.
+  EXPECT_EQ(f.store->savedFileCounts, (std::vector<std::size_t>{9, 26, 30}));
 }
 
 TEST_F(FileChunkIndexerTest, WatcherWaitsUntilAChangedFileHasBeenQuietFor45SecondsAndPollsHalfHourlyInDeepIdle) {

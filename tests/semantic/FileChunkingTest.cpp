@@ -1,5 +1,6 @@
 // Chunking (window, step back, cut rules, coverage), the chunk records and
 // header line, file collection and text reading.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,7 +9,9 @@
 #include <random>
 #include <set>
 
+#include "app/search/CatalogScanner.h"
 #include "app/semantic/FileChunking.h"
+#include "core/Utf8.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -112,8 +115,87 @@ TEST(FileChunkingTest, CollectionSkipsWhatMustNotBeIndexed) {
   ASSERT_EQ(::truncate(dir.write("tmp/docs/toolarge.log", "").c_str(), kMaxFileSize + 1), 0);
   FileExclusionFilter filter;
   std::set<std::string> names;
-  for (const auto& f : collectFiles({root}, filter)) names.insert(f.path.substr(root.size() + 1));
+  for (const auto& f : collectFiles({root}, filter).files) names.insert(f.path.substr(root.size() + 1));
   EXPECT_EQ(names, (std::set<std::string>{"a.txt", "exact.log", "notes", "sub/b.md"}));
+}
+
+TEST(FileChunkingTest, NamesThatAreNotUtf8ReachChunksAsUtf8AndThePathStillOpensTheFile) {
+  testing::TempDir dir;
+  dir.mkdir("men\xFC");                                                                 // Latin-1 "menü"
+  const std::string path = dir.write("men\xFC/caf\xE9 menu.txt", "soup of the day\n");  // "café menu.txt"
+  auto described = describeFile(path);
+  ASSERT_TRUE(described.ok());
+  const auto chunks = makeFileChunks(described.value(), readTextFile(path).value());
+  ASSERT_EQ(chunks.size(), 1u);
+  EXPECT_EQ(firstInvalidUtf8Offset(chunks[0].text), std::string_view::npos) << chunks[0].text;
+  EXPECT_EQ(chunks[0].text.substr(0, chunks[0].text.find(" | ")), "[caf\uFFFD menu.txt");
+  EXPECT_NE(chunks[0].text.find("| men\uFFFD |"), std::string::npos) << chunks[0].text;
+  for (const auto& [key, value] : chunks[0].metadata) {
+    EXPECT_EQ(firstInvalidUtf8Offset(value), std::string_view::npos) << key;
+  }
+  EXPECT_EQ(chunks[0].metadata.at("fileName"), "caf\uFFFD menu.txt");
+  auto m = FileChunkMetadata::fromMap(chunks[0].metadata);
+  ASSERT_TRUE(m.has_value());
+  EXPECT_EQ(m->filePath, path);
+  EXPECT_TRUE(readTextFile(m->filePath).ok());
+  // A UTF-8 path is stored once, as it is.
+  CollectedFile plain{dir.path() + "/plain.txt", 3, 1.7e9};
+  const auto plainChunks = makeFileChunks(plain, "abc");
+  EXPECT_EQ(plainChunks[0].metadata.count(FileChunkMetadata::kFilePathBytesKey), 0u);
+  EXPECT_EQ(toValidUtf8("a\xE9"
+                        "b\xC3\xA9\xF0\x9F"),
+            "a\uFFFDb\u00E9\uFFFD\uFFFD");
+}
+
+TEST(FileChunkingTest, LinksCountOnlyForFilesInsideTheFoldersThatNoRuleExcludes) {
+  testing::TempDir dir;
+  const std::string root = dir.mkdir("tmp/docs");
+  const std::string other = dir.mkdir("tmp/more");
+  dir.write("tmp/docs/a.txt", "text");
+  const std::string real = dir.write("tmp/docs/sub/real.txt", "text");
+  const std::string beside = dir.write("tmp/more/beside.txt", "text");
+  const std::string outside = dir.write("tmp/outside/system.conf", "root:x:0:0");
+  const std::string key = dir.write("tmp/docs/keys/token", "s3cr3t");
+  const std::string hidden = dir.write("tmp/docs/.private/diary.txt", "dear diary");
+  const std::string dependency = dir.write("tmp/docs/node_modules/pkg/readme.txt", "text");
+  auto link = [&](const std::string& target, const std::string& name) {
+    ASSERT_EQ(::symlink(target.c_str(), (root + "/" + name).c_str()), 0) << name;
+  };
+  link(outside, "innocent.txt");    // out of the folders
+  link(key, "notes.txt");           // the target's name is a secret's
+  link(hidden, "diary.txt");        // below a hidden folder
+  link(dependency, "dep.txt");      // below a dependency folder
+  link(real, "shortcut.txt");       // the file itself, listed once
+  link(beside, "beside-link.txt");  // a file of the other folder
+  link(root + "/missing.txt", "dangling.txt");
+  link(other, "more-folder");  // folders are not followed
+  FileExclusionFilter filter;
+  std::set<std::string> paths;
+  for (const auto& f : collectFiles({root, other}, filter).files) paths.insert(f.path);
+  EXPECT_EQ(paths, (std::set<std::string>{root + "/a.txt", real, beside}));
+}
+
+TEST(FileChunkingTest, FoldersThatCannotBeListedAreReported) {
+  testing::TempDir dir;
+  const std::string root = dir.mkdir("tmp/docs");
+  dir.write("tmp/docs/a.txt", "text");
+  dir.write("tmp/docs/sub/b.txt", "text");
+  struct Refusing final : DirectoryOpener {
+    int openDirectory(int dirFd, const char* name, const std::string& path) override {
+      if (path == refused) {
+        errno = EACCES;
+        return -1;
+      }
+      return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    std::string refused;
+  } opener;
+  opener.refused = root + "/sub";
+  FileExclusionFilter filter;
+  auto collection = collectFiles({root, dir.path() + "/tmp/missing"}, filter, kMaxFileSize, {}, &opener);
+  ASSERT_EQ(collection.files.size(), 1u);
+  EXPECT_EQ(collection.files[0].path, root + "/a.txt");
+  EXPECT_EQ(collection.unreadableFolders, (std::vector<std::string>{root + "/sub", dir.path() + "/tmp/missing"}));
 }
 
 TEST(FileChunkingTest, OnlyUtf8TextIsRead) {

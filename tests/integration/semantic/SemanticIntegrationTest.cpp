@@ -2,6 +2,7 @@
 // with the tiny test model installed.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -49,6 +50,13 @@ class SemanticIntegrationTest : public ::testing::Test {
               std::to_string(line * 7 + seed) + ".\n";
     }
     home.write("docs/" + name, text);
+  }
+  std::string dataDirectory() const { return home.path() + "/.local/share/Pallix"; }
+  bool indexSaved() const {
+    return fs::exists(dataDirectory() + "/FileChunks.mmap") || fs::exists(dataDirectory() + "/FileChunks.mmap.lz");
+  }
+  void setIntensity(const std::string& intensity) {
+    ASSERT_EQ(run({"defaults", "write", "FilesPreferences.indexingIntensity", intensity}).exitCode, 0);
   }
   nlohmann::json status() {
     auto s = run({"semantic", "status", "--json"});
@@ -151,6 +159,118 @@ TEST_F(SemanticIntegrationTest, KillDuringASaveLeavesThePreviousIndexLoadable) {
   auto again = run({"semantic", "index", "--folder", docs});
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_GT(status()["files"]["chunkCount"].get<int64_t>(), before);
+}
+
+// A mistyped --folder is an error and leaves the index as it was; a link
+// out of the folder is not followed.
+TEST_F(SemanticIntegrationTest, AFolderThatDoesNotExistIsAnErrorAndTheIndexStays) {
+  installTinyModel();
+  for (int i = 0; i < 3; ++i) writeText("note" + std::to_string(i) + ".txt", 2, i);
+  home.write("outside/system.conf", "root:x:0:0:the administrator\n");
+  ASSERT_EQ(::symlink((home / "outside/system.conf").c_str(), (docs + "/harmless.txt").c_str()), 0);
+  auto first = run({"semantic", "index", "--folder", docs});
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_NE(first.out.find("3 files: 3 indexed"), std::string::npos) << first.out;
+  const int64_t chunks = status()["files"]["chunkCount"].get<int64_t>();
+  ASSERT_GT(chunks, 0);
+
+  for (const std::string& wrong : {home / "nonexistent/x", docs + "/note0.txt"}) {
+    auto mistyped = run({"semantic", "index", "--folder", wrong});
+    EXPECT_EQ(mistyped.exitCode, 2) << mistyped.out << mistyped.err;
+    EXPECT_NE(mistyped.err.find(wrong), std::string::npos) << mistyped.err;
+    EXPECT_EQ(mistyped.out.find("0 files"), std::string::npos) << mistyped.out;
+    EXPECT_EQ(status()["files"]["chunkCount"].get<int64_t>(), chunks);
+  }
+  auto found = run({"semantic", "search", "notes about the garden", "--json"});
+  ASSERT_EQ(found.exitCode, 0) << found.err;
+  for (const auto& hit : nlohmann::json::parse(found.out)) {
+    EXPECT_EQ(hit["filePath"].get<std::string>().find("harmless"), std::string::npos) << hit;
+  }
+}
+
+// The model's weights are damaged: the pass fails (exit 3) and counts
+// nothing as done; once the model is reinstalled the next pass indexes all.
+TEST_F(SemanticIntegrationTest, AModelThatDoesNotLoadFailsThePassUntilItIsFixed) {
+  installTinyModel();
+  writeText("a.txt", 2, 1);
+  writeText("b.txt", 2, 2);
+  const std::string weights = dataDirectory() + "/Models/bge_small_en/model.safetensors";
+  ASSERT_TRUE(fs::exists(weights));
+  fs::resize_file(weights, 100);
+  auto broken = run({"semantic", "index", "--folder", docs});
+  EXPECT_EQ(broken.exitCode, 3) << broken.out << broken.err;
+  EXPECT_NE(broken.err.find("the embedding model could not embed the files"), std::string::npos) << broken.err;
+  EXPECT_EQ(broken.out.find("skipped (not text)"), std::string::npos) << broken.out;
+  EXPECT_FALSE(status().contains("lastCompletion"));
+
+  writeText("b.txt", 3, 3);  // edited meanwhile
+  installTinyModel();
+  auto fixed = run({"semantic", "index", "--folder", docs});
+  EXPECT_EQ(fixed.exitCode, 0) << fixed.err;
+  EXPECT_NE(fixed.out.find("2 files: 2 indexed"), std::string::npos) << fixed.out;
+  EXPECT_TRUE(status().contains("lastCompletion"));
+}
+
+// In the foreground a pass does not pause between files; --gentle paces it
+// by the intensity (2 s after each file at "minimal").
+TEST_F(SemanticIntegrationTest, ForegroundPassesRunAtFullSpeedUnlessGentle) {
+  installTinyModel();
+  setIntensity("minimal");
+  for (int i = 0; i < 3; ++i) writeText("n" + std::to_string(i) + ".txt", 1, i);
+  auto seconds = [](const std::string& out) {
+    const auto in = out.find(" chunks in ");
+    return in == std::string::npos ? -1.0 : std::stod(out.substr(in + 11));
+  };
+  auto fast = run({"semantic", "index", "--folder", docs});
+  ASSERT_EQ(fast.exitCode, 0) << fast.err;
+  EXPECT_LT(seconds(fast.out), 4.0) << fast.out;
+  const std::string others = home.mkdir("others");
+  for (int i = 0; i < 3; ++i) home.write("others/m" + std::to_string(i) + ".txt", "other note " + std::to_string(i));
+  auto gentle = run({"semantic", "index", "--folder", others, "--gentle"});
+  ASSERT_EQ(gentle.exitCode, 0) << gentle.err;
+  EXPECT_NE(gentle.out.find("3 indexed"), std::string::npos) << gentle.out;
+  EXPECT_GE(seconds(gentle.out), 4.0) << gentle.out;
+  auto help = run({"semantic", "--help"});
+  EXPECT_NE((help.out + help.err).find("--gentle"), std::string::npos);
+}
+
+// Ctrl-C saves what was embedded, then says so.
+TEST_F(SemanticIntegrationTest, CtrlCSavesTheIndexThenSaysSo) {
+  installTinyModel();
+  setIntensity("low");  // 1 s after each file with --gentle: the pass lasts about 40 s
+  for (int i = 0; i < 40; ++i) writeText("n" + std::to_string(i) + ".txt", 1, i);
+  auto indexer = start({"semantic", "index", "--folder", docs, "--gentle"});
+  // The first save during the pass comes after about 10 s.
+  ASSERT_TRUE(testing::pollUntil([&] { return indexSaved() || !indexer->running(); }, std::chrono::seconds(90)));
+  ASSERT_TRUE(indexer->running()) << indexer->errorOutput();
+  indexer->signal(SIGINT);
+  auto stopped = indexer->finish(std::chrono::seconds(60));
+  EXPECT_EQ(stopped.exitCode, 130) << stopped.err;
+  EXPECT_NE(stopped.err.find("interrupted; the chunks indexed so far are saved."), std::string::npos) << stopped.err;
+  EXPECT_EQ(stopped.err.find("failed"), std::string::npos) << stopped.err;
+  auto after = status();
+  EXPECT_EQ(after["files"]["readiness"], "ready");
+  EXPECT_GT(after["files"]["chunkCount"].get<int64_t>(), 0);
+}
+
+// kill -9 in the middle of a pass keeps what the pass saved along the way:
+// the next pass finds those files unchanged.
+TEST_F(SemanticIntegrationTest, AKilledPassKeepsWhatItSavedAlongTheWay) {
+  installTinyModel();
+  setIntensity("low");
+  for (int i = 0; i < 40; ++i) writeText("n" + std::to_string(i) + ".txt", 1, i);
+  auto indexer = start({"semantic", "index", "--folder", docs, "--gentle"});
+  ASSERT_TRUE(testing::pollUntil([&] { return indexSaved() || !indexer->running(); }, std::chrono::seconds(90)));
+  ASSERT_TRUE(indexer->running()) << indexer->errorOutput();
+  indexer->signal(SIGKILL);
+  indexer->finish();
+  EXPECT_GT(status()["files"]["chunkCount"].get<int64_t>(), 0);
+  auto again = run({"semantic", "index", "--folder", docs});
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  const auto unchanged = again.out.find(" unchanged");
+  ASSERT_NE(unchanged, std::string::npos) << again.out;
+  const auto comma = again.out.rfind(", ", unchanged);
+  EXPECT_GT(std::stoi(again.out.substr(comma + 2)), 0) << again.out;
 }
 
 }  // namespace

@@ -88,6 +88,17 @@ TEST_F(MessagesCliTest, SearchPrintsResultsAndLeavesTheDatabaseAlone) {
   EXPECT_FALSE(fs::exists(database + "-journal") || fs::exists(database + "-wal"));
 }
 
+// A query of white space would match every message or conversation.
+TEST_F(MessagesCliTest, ABlankQueryIsAUsageError) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"messages", "semantic", "   "}, {"messages", "semantic", " ", "\t"}, {"messages", "search", "  "}}) {
+    ProcessResult r = pallix(args);
+    EXPECT_EQ(r.exitCode, 2) << args[1] << ": " << r.out << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("needs"), std::string::npos) << r.err;
+  }
+}
+
 TEST_F(MessagesCliTest, ImportedContactsNameSendersAndFormChunks) {
   ProcessResult empty = pallix({"contacts", "list"});
   EXPECT_EQ(empty.exitCode, 1);

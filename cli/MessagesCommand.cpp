@@ -188,7 +188,7 @@ int status(const MessagesComponents& messages, bool json) {
   bool readable = access.isFullDiskAccessGranted();
   std::optional<std::string> problem;
   if (readable) {
-    auto connection = MessagesDatabaseConnection::open(access.chatDatabasePath());
+    auto connection = access.openDatabase();
     Status schema = connection.ok() ? checkMessagesSchema(*connection.value()) : Status(connection.error());
     if (!schema.ok()) problem = schema.error().description();
   }

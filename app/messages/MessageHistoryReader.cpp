@@ -26,7 +26,7 @@ MessageHistoryReader::MessageHistoryReader(std::shared_ptr<const FullDiskAccessC
     : access_(std::move(access)), clock_(clock), observer_(std::move(observer)) {}
 
 Result<std::unique_ptr<MessagesDatabaseConnection>> MessageHistoryReader::open() {
-  auto connection = MessagesDatabaseConnection::open(access_->chatDatabasePath(), observer_);
+  auto connection = access_->openDatabase(observer_);
   if (!connection.ok()) return openFailed(connection.error());
   return connection;
 }

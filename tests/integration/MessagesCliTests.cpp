@@ -101,6 +101,32 @@ TEST_F(MessagesCliTest, ABlankQueryIsAUsageError) {
   }
 }
 
+// A message stored with bytes that are not UTF-8 shows U+FFFD in its chunk.
+TEST_F(MessagesCliTest, ABadByteInAMessageReachesItsChunkAsAReplacementCharacter) {
+  ProcessResult added = runProcess(
+      {PALLIX_PYTHON, "-c",
+       "import sqlite3,sys,time\n"
+       "c=sqlite3.connect(sys.argv[1]); d=int((time.time() - 978307200 - 60) * 1e9)\n"
+       "for i, body in enumerate([b'caf\\xc3 crema', b'then \\xff\\xfe more']):\n"
+       "  c.execute('INSERT INTO message (guid, text, date, is_from_me) VALUES (?, CAST(? AS TEXT), ?, 1)', "
+       "('BAD%d' % i, body, d + i))\n"
+       "  c.execute('INSERT INTO chat_message_join (chat_id, message_id, message_date) SELECT 1, MAX(ROWID), 0 FROM "
+       "message')\n"
+       "c.commit()\n",
+       database},
+      {});
+  ASSERT_EQ(added.exitCode, 0) << added.err;
+  ProcessResult chunks = pallix({"messages", "chunks", "--json"});
+  ASSERT_EQ(chunks.exitCode, 0) << chunks.err;
+  bool found = false;
+  for (const json& c : json::parse(chunks.out)) {
+    const std::string text = c["combinedText"];
+    found = found || (text.find("caf\uFFFD crema") != std::string::npos &&
+                      text.find("then \uFFFD\uFFFD more") != std::string::npos);
+  }
+  EXPECT_TRUE(found) << chunks.out.substr(0, 2000);
+}
+
 TEST_F(MessagesCliTest, ImportedContactsNameSendersAndFormChunks) {
   ProcessResult empty = pallix({"contacts", "list"});
   EXPECT_EQ(empty.exitCode, 1);

@@ -161,6 +161,7 @@ class MessageChunkIndexer : public std::enable_shared_from_this<MessageChunkInde
     Kind kind = Kind::full;
     int64_t rowID = 0;
     bool continuesInterruptedPass = false;
+    std::string retryReason;  // retryLater: why, when not the index file's state
   };
   using Step = std::function<void(MessageChunkIndexer&)>;
 

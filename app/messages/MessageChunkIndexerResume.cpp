@@ -69,7 +69,12 @@ void MessageChunkIndexer::catchUpNow(Completion<bool> done) {
     }
     i.determineResume(true, [done](MessageChunkIndexer& i, Resume resume) {
       if (resume.kind == Resume::Kind::retryLater) {
-        i.logger_.info("Skipping scheduled message catch-up: index file exists but chunk count remains 0 after reload");
+        if (!resume.retryReason.empty()) {
+          i.logger_.info("Skipping scheduled message catch-up: %s", resume.retryReason.c_str());
+        } else {
+          i.logger_.info(
+              "Skipping scheduled message catch-up: index file exists but chunk count remains 0 after reload");
+        }
         return done(false);
       }
       if (i.pass_) {
@@ -88,7 +93,7 @@ void MessageChunkIndexer::determineResume(bool scheduled, std::function<void(Mes
   auto identity = deps_.reader->databaseIdentity();
   if (!identity.ok()) {
     logger_.error("Continuous indexing failed: %s", identity.error().description().c_str());
-    return then(*this, {Resume::Kind::retryLater, 0});
+    return then(*this, {Resume::Kind::retryLater, 0, false, identity.error().description()});
   }
   if (deps_.defaults->stringValue(kDatabaseIdentityKey) == identity.value()) {
     return determineResumeForSameDatabase(scheduled, then);
@@ -114,7 +119,7 @@ void MessageChunkIndexer::determineResume(bool scheduled, std::function<void(Mes
           if (!rebuilt.ok()) {
             i.logger_.error("Message rebuild failed: %s", rebuilt.error().description().c_str());
             TelemetryService::signal("MessageChunkIndexer.rebuildFailed", {{"error", rebuilt.error().description()}});
-            return then(i, {Resume::Kind::retryLater, 0});
+            return then(i, {Resume::Kind::retryLater, 0, false, rebuilt.error().description()});
           }
           adopt(i);
         }));

@@ -8,8 +8,8 @@
 // database's dates (signed nanoseconds since 2001-01-01 00:00:00 UTC).
 //
 // Threading: a connection and its statements belong to one thread at a
-// time; the controller is immutable and shareable. A StatementObserver is
-// called on whichever thread prepares.
+// time; the controller is shareable (its path is fixed, its snapshot cache
+// thread-safe). A StatementObserver is called on whichever thread prepares.
 #pragma once
 
 #include <sqlite3.h>

@@ -54,9 +54,11 @@ constexpr const char* kUsage =
     "               Time phrases (\"last week\", \"in 2024\") limit the dates.\n"
     "status         shows which Messages database is read and whether it can be.\n"
     "import-backup  uses the SMS database of a phone backup made with idevicebackup2\n"
-    "               (idevicebackup2 backup --full DIR); it is read in place, never copied or written.\n\n"
+    "               (idevicebackup2 backup --full DIR); it is never written.\n\n"
     "The database is ~/Library/Messages/Chat.db (a copy of a Mac's chat.db) unless a backup\n"
-    "was imported. Contact names come from 'pallix contacts import FILE.vcf'.\n\n"
+    "was imported. Nothing is created or changed beside it: a database in WAL mode (as\n"
+    "Messages keeps it) is read from a private copy in Pallix's cache folder. Contact names\n"
+    "come from 'pallix contacts import FILE.vcf'.\n\n"
     "Exit status: 0 found, 1 nothing found or the database could not be read, 2 bad arguments,\n"
     "3 no readable Messages database or no embedding model ('pallix model install DIR').\n";
 

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <thread>
 
+#include "app/messages/MessageText.h"
 #include "app/messages/MessagesBackupImporter.h"
 #include "app/messages/MessagesComponents.h"
 #include "app/platform/DataDirectories.h"
@@ -35,6 +36,7 @@ constexpr const char* kUsage =
     "Usage: pallix messages search TEXT... [--limit N] [--json]\n"
     "       pallix messages chunks [--chat GUID] [--json]\n"
     "       pallix messages index [--watch]\n"
+    "       pallix messages rebuild\n"
     "       pallix messages semantic QUERY... [--limit N] [--representative] [--json]\n"
     "       pallix messages status [--json]\n"
     "       pallix messages import-backup DIR\n\n"
@@ -44,15 +46,19 @@ constexpr const char* kUsage =
     "               12 months: runs of messages close in time, from you and from your contacts.\n"
     "index          embeds the chunks into the semantic message index: the first run indexes\n"
     "               the last 12 months, later runs add what is new. --watch keeps polling for\n"
-    "               new messages (every 300 s) until Ctrl-C.\n"
+    "               new messages (every 300 s) until Ctrl-C. A run that was stopped goes on\n"
+    "               where it stopped; another Messages database starts a new index.\n"
+    "rebuild        empties the semantic message index and indexes the last 12 months again.\n"
     "semantic       finds conversations by meaning (default 10, at most 50), with their messages\n"
     "               as they are in the database now; --representative shows one message each.\n"
     "               Time phrases (\"last week\", \"in 2024\") limit the dates.\n"
     "status         shows which Messages database is read and whether it can be.\n"
     "import-backup  uses the SMS database of a phone backup made with idevicebackup2\n"
-    "               (idevicebackup2 backup --full DIR); it is read in place, never copied or written.\n\n"
+    "               (idevicebackup2 backup --full DIR); it is never written.\n\n"
     "The database is ~/Library/Messages/Chat.db (a copy of a Mac's chat.db) unless a backup\n"
-    "was imported. Contact names come from 'pallix contacts import FILE.vcf'.\n\n"
+    "was imported. Nothing is created or changed beside it: a database in WAL mode (as\n"
+    "Messages keeps it) is read from a private copy in Pallix's cache folder. Contact names\n"
+    "come from 'pallix contacts import FILE.vcf'.\n\n"
     "Exit status: 0 found, 1 nothing found or the database could not be read, 2 bad arguments,\n"
     "3 no readable Messages database or no embedding model ('pallix model install DIR').\n";
 
@@ -110,9 +116,14 @@ std::string hintFor(const Error& error, const FullDiskAccessController& access) 
          "'pallix messages import-backup DIR'.";
 }
 
+// No words, or only white space: every message would match.
+bool isBlank(const std::vector<std::string>& words) {
+  return trimWhitespaceAndNewlines(joinStrings(words, " ")).empty();
+}
+
 int search(MessagesComponents& messages, const std::vector<std::string>& words, std::optional<long long> limit,
            bool json) {
-  if (words.empty()) return usageError("messages", "search needs TEXT");
+  if (isBlank(words)) return usageError("messages", "search needs TEXT");
   if (limit && *limit < 1) return usageError("messages", "--limit must be at least 1");
   if (!messages.access->isFullDiskAccessGranted()) return reportUnreadable(*messages.access);
   std::string query = joinStrings(words, " ");
@@ -179,7 +190,7 @@ int status(const MessagesComponents& messages, bool json) {
   bool readable = access.isFullDiskAccessGranted();
   std::optional<std::string> problem;
   if (readable) {
-    auto connection = MessagesDatabaseConnection::open(access.chatDatabasePath());
+    auto connection = access.openDatabase();
     Status schema = connection.ok() ? checkMessagesSchema(*connection.value()) : Status(connection.error());
     if (!schema.ok()) problem = schema.error().description();
   }
@@ -298,7 +309,10 @@ std::string passLine(const MessageChunkIndexer::PassSummary& s) {
                       s.chats == 1 ? "conversation" : "conversations");
 }
 
-int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefaults& defaults, bool watch) {
+enum class IndexRun { catchUp, watch, rebuild };
+
+int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefaults& defaults, IndexRun run) {
+  const bool watch = run == IndexRun::watch;
   if (!messages.access->isFullDiskAccessGranted()) return reportUnreadable(*messages.access);
   SemanticSession session(dirs, defaults);
   auto& services = *session.services;
@@ -374,6 +388,19 @@ int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefault
     std::cerr << "pallix: indexing messages and polling for new ones; Ctrl-C stops.\n";
     session.loop->run();
     defaultsWatcher.stop();
+  } else if (run == IndexRun::rebuild) {
+    // The rebuild empties the index, then one full pass runs; its end ends the command.
+    indexer->setPassObserver(Completion<MessageChunkIndexer::PassSummary>(session.loop, [&](auto s) {
+      passes.push_back(s);
+      session.loop->quit();
+    }));
+    std::optional<Status> rebuilt;
+    indexer->rebuildIndex(MessageChunkIndexer::RebuildTrigger::user, Completion<Status>(session.loop, [&](Status r) {
+                            rebuilt = r;
+                            if (!r.ok()) session.loop->quit();
+                          }));
+    session.loop->run();
+    if (rebuilt && !rebuilt->ok()) printError("rebuilding the message index failed: " + rebuilt->error().description());
   } else {
     indexer->setPassObserver(
         Completion<MessageChunkIndexer::PassSummary>(session.loop, [&](auto s) { passes.push_back(s); }));
@@ -438,9 +465,23 @@ void printMessageLine(const MessageSearchResult& r, const char* indent) {
             << printable(row.detail) << "\n";
 }
 
+// Whether the index was built from the database read now: after a switch its
+// message ids name unrelated messages.
+Status sameDatabase(MessagesComponents& messages, const UserDefaults& defaults, MessageEmbeddingStore& store,
+                    SemanticSession& session) {
+  auto snapshot =
+      session.await<EmbeddingStoreSnapshot>([&](Completion<EmbeddingStoreSnapshot> done) { store.snapshot(done); });
+  if (snapshot.chunkCount == 0) return okStatus();
+  auto identity = messages.historyReader->databaseIdentity();
+  if (!identity.ok()) return identity.error();
+  if (defaults.stringValue(MessageChunkIndexer::kDatabaseIdentityKey) == identity.value()) return okStatus();
+  return Error::make("the message index was built from another Messages database than " +
+                     inQuotes(messages.access->chatDatabasePath()));
+}
+
 int semantic(MessagesComponents& messages, const DataDirectories& dirs, UserDefaults& defaults,
              const std::vector<std::string>& words, std::optional<long long> limit, bool representative, bool json) {
-  if (words.empty()) return usageError("messages", "semantic needs QUERY");
+  if (isBlank(words)) return usageError("messages", "semantic needs QUERY");
   if (limit && *limit < 1) return usageError("messages", "--limit must be at least 1");
   if (!messages.access->isFullDiskAccessGranted()) return reportUnreadable(*messages.access);
   SemanticSession session(dirs, defaults);
@@ -458,6 +499,10 @@ int semantic(MessagesComponents& messages, const DataDirectories& dirs, UserDefa
     printError("the message index cannot be loaded: " + searchable.error().description(),
                "Check the model with 'pallix model list'.");
     return kExitUnavailable;
+  }
+  if (Status same = sameDatabase(messages, defaults, *store, session); !same.ok()) {
+    printError(same.error().description(), "Run 'pallix messages index' to index the database read now.");
+    return kExitFailure;
   }
   messages.attachEmbeddingStore(store);
   const std::string query = joinStrings(words, " ");
@@ -504,7 +549,8 @@ int runMessages(Args& args) {
   auto rest = args.positionals();
   if (args.failed()) return usageError("messages", args.failure());
   if (rest.empty()) {
-    return usageError("messages", "needs a subcommand: search, chunks, index, semantic, status or import-backup");
+    return usageError("messages",
+                      "needs a subcommand: search, chunks, index, rebuild, semantic, status or import-backup");
   }
   DataDirectories dirs = DataDirectories::fromEnvironment();
   const std::string& sub = rest[0];
@@ -523,7 +569,8 @@ int runMessages(Args& args) {
   if (rest.size() != 1) return usageError("messages", sub + " takes no further arguments");
   if (sub == "chunks") return chunks(messages, chat, json);
   if (sub == "status") return status(messages, json);
-  if (sub == "index") return index(messages, dirs, defaults, watch);
+  if (sub == "index") return index(messages, dirs, defaults, watch ? IndexRun::watch : IndexRun::catchUp);
+  if (sub == "rebuild") return index(messages, dirs, defaults, IndexRun::rebuild);
   return usageError("messages", "unknown subcommand " + inQuotes(sub));
 }
 

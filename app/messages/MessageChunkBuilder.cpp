@@ -210,15 +210,17 @@ std::string MessageChunkBuilder::formatDateContext(double startDate, double endD
   return dates_->formatDay(startDate) + " " + part;
 }
 
+// Names and texts are made valid UTF-8 first, so what is embedded and stored
+// is text whatever bytes the database holds, and the cuts count characters.
 std::string MessageChunkBuilder::formatChunkText(const PendingChunk& chunk) const {
   std::string text;
   if (chunk.chatDisplayName) {
-    text = *chunk.chatDisplayName + ":";
+    text = validUtf8(*chunk.chatDisplayName) + ":";
   } else {
     std::string with = "Someone";
     for (const RawMessage& m : chunk.messages) {
       if (!m.isFromMe) {
-        with = speakerName(m);
+        with = validUtf8(speakerName(m));
         break;
       }
     }
@@ -232,8 +234,8 @@ std::string MessageChunkBuilder::formatChunkText(const PendingChunk& chunk) cons
   bool first = true;
   for (const RawMessage& m : chunk.messages) {
     if (count >= kMaxChunkTextLength) break;
-    std::string line = speakerName(m) + ": ";
-    appendCut(line, m.text, kMaxMessageLength);
+    std::string line = validUtf8(speakerName(m)) + ": ";
+    appendCut(line, validUtf8(m.text), kMaxMessageLength);
     if (!first) {
       text += "\n";
       ++count;

@@ -214,6 +214,12 @@ void MessageChunkIndexer::performFullIndexing() {
         }
         pass.highestRowID = std::max(pass.highestRowID, highest.value());
         pass.chats = std::move(chats).value();
+        if (Status marked = i.deps_.defaults->set(kFullPassInProgressKey, true); !marked.ok()) {
+          i.logger_.error("Cannot record the full pass: %s", marked.error().description().c_str());
+        }
+        if (pass.resuming) {
+          i.logger_.info("Continuing an interrupted full indexing pass");
+        }
         i.logger_.info("Streaming indexing: %ld chats, %ld messages (within rolling window)", long(pass.chats.size()),
                        long(window.value()));
         i.progress_.totalMessages = window.value();
@@ -236,13 +242,59 @@ void MessageChunkIndexer::indexNextChat() {
   progress_.processedMessages += int64_t(messages->size());
   for (const RawMessage& m : messages.value()) pass.highestRowID = std::max(pass.highestRowID, m.rowID);
   std::vector<MessageChunkRecord> records = pass.builder->buildRecords(messages.value(), chat.guid, chat.displayName);
-  encodeAndStoreChunks(std::move(records), 0, [](MessageChunkIndexer& i) {
+  Step next = [](MessageChunkIndexer& i) {
     const int64_t total = std::max<int64_t>(i.progress_.totalMessages, 1);
     i.logger_.debug("Processed %ld/%ld messages (%ld%%), %ld chunks", long(i.progress_.processedMessages),
                     long(i.progress_.totalMessages), long(i.progress_.processedMessages * 100 / total),
                     long(i.pass_->summary.chunksStored));
     i.indexNextChat();
-  });
+  };
+  if (pass.resuming) return storeResumedConversation(chat.guid, std::move(records), std::move(next));
+  encodeAndStoreChunks(std::move(records), 0, std::move(next));
+}
+
+void MessageChunkIndexer::storeResumedConversation(std::string chatGUID, std::vector<MessageChunkRecord> records,
+                                                   Step then) {
+  const uint64_t generation = pass_->generation;
+  auto shared = std::make_shared<std::vector<MessageChunkRecord>>(std::move(records));
+  deps_.store->getLastChunk(
+      chatGUID, inPass<MessageChunkStore::LastChunk>(
+                    generation, [chatGUID, shared, then](MessageChunkIndexer& i, MessageChunkStore::LastChunk last) {
+                      // Chunks are stored in order, so a stored last chunk means the whole conversation is.
+                      if (last && !shared->empty() && last->first == shared->back().identifier &&
+                          last->second == shared->back().metadata) {
+                        return i.encodeAndStoreChunks({}, 0, then);
+                      }
+                      if (!last) return i.encodeAndStoreChunks(std::move(*shared), 0, then);
+                      i.removeConversationChunks(chatGUID, std::nullopt, [shared, then](MessageChunkIndexer& i) {
+                        i.encodeAndStoreChunks(std::move(*shared), 0, then);
+                      });
+                    }));
+}
+
+// Removes a conversation's stored chunks one by one, last first.
+void MessageChunkIndexer::removeConversationChunks(std::string chatGUID, std::optional<std::string> previous,
+                                                   Step then) {
+  const uint64_t generation = pass_->generation;
+  deps_.store->getLastChunk(
+      chatGUID,
+      inPass<MessageChunkStore::LastChunk>(generation, [chatGUID, previous, then, generation](
+                                                           MessageChunkIndexer& i, MessageChunkStore::LastChunk last) {
+        if (!last) return then(i);
+        if (previous && *previous == last->first) {
+          i.logger_.error("Full indexing failed: a stored chunk cannot be removed");
+          return i.endPass(Outcome::failed, "a stored chunk of an interrupted pass cannot be removed");
+        }
+        const std::string id = last->first;
+        i.deps_.store->removeChunks(
+            {id}, i.inPass<Status>(generation, [chatGUID, id, then](MessageChunkIndexer& i, Status removed) {
+              if (!removed.ok()) {
+                i.logger_.error("Full indexing failed: %s", removed.error().description().c_str());
+                return i.endPass(Outcome::failed, removed.error().description());
+              }
+              i.removeConversationChunks(chatGUID, id, then);
+            }));
+      }));
 }
 
 void MessageChunkIndexer::finishFullIndexing() {
@@ -269,6 +321,7 @@ void MessageChunkIndexer::finishFullIndexing() {
                                     {"totalMessages", std::to_string(s.messages)},
                                     {"totalChats", std::to_string(s.chats)}});
           i.recordLastIndexedRowID(i.pass_->highestRowID);
+          (void)i.deps_.defaults->remove(kFullPassInProgressKey);
           i.endPass(Outcome::completed);
         }));
       }));
@@ -314,7 +367,12 @@ void MessageChunkIndexer::updateNextConversation() {
           auto& [chat, fresh] = pass.groups[group];
           std::map<int64_t, RawMessage> byRowID;
           for (RawMessage& m : earlier) byRowID.emplace(m.rowID, std::move(m));
-          for (const RawMessage& m : fresh) byRowID.insert_or_assign(m.rowID, m);
+          // A pass interrupted after storing chunks of these messages has
+          // them before the last chunk already; only later ones join it.
+          const int64_t stored = byRowID.empty() ? 0 : byRowID.rbegin()->first;
+          for (const RawMessage& m : fresh) {
+            if (m.rowID >= stored || byRowID.count(m.rowID)) byRowID.insert_or_assign(m.rowID, m);
+          }
           std::vector<RawMessage> combined;
           for (auto& [id, m] : byRowID) combined.push_back(std::move(m));
           i.progress_.processedMessages += int64_t(fresh.size());

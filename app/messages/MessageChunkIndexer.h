@@ -47,6 +47,13 @@ class MessageChunkIndexer : public std::enable_shared_from_this<MessageChunkInde
  public:
   static constexpr const char* kOwner = "messages";
   static constexpr const char* kLastIndexedRowIDKey = "MessageChunkIndexer.lastIndexedRowID";
+  // The identity (MessageHistoryReader::databaseIdentity) of the database
+  // the stored chunks and the marker belong to; another one starts afresh.
+  static constexpr const char* kDatabaseIdentityKey = "MessageChunkIndexer.databaseIdentity";
+  // Set while a full pass runs: its chunks are stored conversation by
+  // conversation but the marker only when it ends, so a later pass goes
+  // on with the conversations whose last chunk is not stored yet.
+  static constexpr const char* kFullPassInProgressKey = "MessageChunkIndexer.fullPassInProgress";
   static constexpr int64_t kIncrementalLimit = 10'000;
   static constexpr int64_t kPollLimit = 1'000;
   static constexpr int kMaxStallRestarts = 3;
@@ -144,6 +151,8 @@ class MessageChunkIndexer : public std::enable_shared_from_this<MessageChunkInde
     size_t nextGroup = 0;
     TaskHandle timers = TaskHandle::make();  // batch pauses
     EmbeddingCoordinator::LeaseRef lease;
+    // A full pass that goes on with an interrupted one.
+    bool resuming = false;
     std::function<void(MessageChunkIndexer&, PassSummary::Outcome)> then;
   };
 
@@ -151,6 +160,8 @@ class MessageChunkIndexer : public std::enable_shared_from_this<MessageChunkInde
     enum class Kind { full, incremental, retryLater };
     Kind kind = Kind::full;
     int64_t rowID = 0;
+    bool continuesInterruptedPass = false;
+    std::string retryReason;  // retryLater: why, when not the index file's state
   };
   using Step = std::function<void(MessageChunkIndexer&)>;
 
@@ -166,13 +177,19 @@ class MessageChunkIndexer : public std::enable_shared_from_this<MessageChunkInde
   // Starting and resuming (MessageChunkIndexerResume.cpp).
   void startNow();
   void catchUpNow(Completion<bool> done);
+  // Checks first that the index belongs to the database being read.
   void determineResume(bool scheduled, std::function<void(MessageChunkIndexer&, Resume)> then);
+  void determineResumeForSameDatabase(bool scheduled, std::function<void(MessageChunkIndexer&, Resume)> then);
   void runPass(Resume resume, RetryStrategy strategy, std::function<void(MessageChunkIndexer&, bool)> then);
 
   // Passes (MessageChunkIndexer.cpp).
   void beginPass(PassSummary::Kind kind, RetryStrategy strategy);
   void performFullIndexing();
   void indexNextChat();
+  // Stores a conversation's records in a resumed full pass: nothing when its
+  // last chunk is stored as built, else after removing what it has stored.
+  void storeResumedConversation(std::string chatGUID, std::vector<MessageChunkRecord> records, Step then);
+  void removeConversationChunks(std::string chatGUID, std::optional<std::string> previous, Step then);
   void finishFullIndexing();
   void performIncrementalIndexing(int64_t afterRowID, int64_t limit);
   void updateNextConversation();

@@ -69,7 +69,12 @@ void MessageChunkIndexer::catchUpNow(Completion<bool> done) {
     }
     i.determineResume(true, [done](MessageChunkIndexer& i, Resume resume) {
       if (resume.kind == Resume::Kind::retryLater) {
-        i.logger_.info("Skipping scheduled message catch-up: index file exists but chunk count remains 0 after reload");
+        if (!resume.retryReason.empty()) {
+          i.logger_.info("Skipping scheduled message catch-up: %s", resume.retryReason.c_str());
+        } else {
+          i.logger_.info(
+              "Skipping scheduled message catch-up: index file exists but chunk count remains 0 after reload");
+        }
         return done(false);
       }
       if (i.pass_) {
@@ -82,7 +87,50 @@ void MessageChunkIndexer::catchUpNow(Completion<bool> done) {
   }));
 }
 
+// An index with no identity recorded predates it and may hold chunks of any
+// database, so it starts afresh too.
 void MessageChunkIndexer::determineResume(bool scheduled, std::function<void(MessageChunkIndexer&, Resume)> then) {
+  auto identity = deps_.reader->databaseIdentity();
+  if (!identity.ok()) {
+    logger_.error("Continuous indexing failed: %s", identity.error().description().c_str());
+    return then(*this, {Resume::Kind::retryLater, 0, false, identity.error().description()});
+  }
+  if (deps_.defaults->stringValue(kDatabaseIdentityKey) == identity.value()) {
+    return determineResumeForSameDatabase(scheduled, then);
+  }
+  deps_.store->state(onRunner<MessageChunkStore::State>([identity = identity.value(), then](
+                                                            MessageChunkIndexer& i, MessageChunkStore::State state) {
+    auto adopt = [identity, then](MessageChunkIndexer& i) {
+      (void)i.deps_.defaults->remove(kLastIndexedRowIDKey);
+      (void)i.deps_.defaults->remove(kFullPassInProgressKey);
+      if (Status saved = i.deps_.defaults->set(kDatabaseIdentityKey, identity); !saved.ok()) {
+        i.logger_.error("Cannot record the Messages database's identity: %s", saved.error().description().c_str());
+      }
+      then(i, {Resume::Kind::full, 0});
+    };
+    const bool anythingStored = state.chunkCount > 0 || state.indexFileExists || i.lastIndexedRowID() > 0 ||
+                                i.deps_.defaults->boolValue(kFullPassInProgressKey).value_or(false);
+    if (!anythingStored) return adopt(i);
+    i.logger_.info("The message index belongs to another Messages database; starting a fresh index");
+    TelemetryService::signal("MessageChunkIndexer.databaseChanged");
+    i.deps_.store->rebuild(
+        RebuildIntent::user("MessageChunkIndexer.databaseChanged"),
+        i.onRunner<Status>([adopt, then](MessageChunkIndexer& i, Status rebuilt) {
+          if (!rebuilt.ok()) {
+            i.logger_.error("Message rebuild failed: %s", rebuilt.error().description().c_str());
+            TelemetryService::signal("MessageChunkIndexer.rebuildFailed", {{"error", rebuilt.error().description()}});
+            return then(i, {Resume::Kind::retryLater, 0, false, rebuilt.error().description()});
+          }
+          adopt(i);
+        }));
+  }));
+}
+
+void MessageChunkIndexer::determineResumeForSameDatabase(bool scheduled,
+                                                         std::function<void(MessageChunkIndexer&, Resume)> then) {
+  if (deps_.defaults->boolValue(kFullPassInProgressKey).value_or(false)) {
+    return then(*this, {Resume::Kind::full, 0, true});
+  }
   const int64_t recorded = lastIndexedRowID();
   deps_.store->state(onRunner<MessageChunkStore::State>(
       [scheduled, recorded, then](MessageChunkIndexer& i, MessageChunkStore::State state) {
@@ -155,6 +203,7 @@ void MessageChunkIndexer::runPass(Resume resume, RetryStrategy strategy,
   }
   const bool full = resume.kind == Resume::Kind::full;
   beginPass(full ? PassSummary::Kind::full : PassSummary::Kind::incremental, strategy);
+  pass_->resuming = resume.continuesInterruptedPass;
   pass_->then = [then, strategy](MessageChunkIndexer& i, Outcome outcome) {
     const bool completed = outcome == Outcome::completed || outcome == Outcome::nothingNew;
     if (outcome == Outcome::failed && strategy == RetryStrategy::continuous) {

@@ -213,6 +213,11 @@ void MessageChunkIndexer::rebuildNow(RebuildTrigger trigger, Completion<Status> 
           return done(rebuilt);
         }
         (void)i.deps_.defaults->remove(kLastIndexedRowIDKey);
+        (void)i.deps_.defaults->remove(kFullPassInProgressKey);
+        // The empty index belongs to the database read now.
+        if (auto identity = i.deps_.reader->databaseIdentity(); identity.ok()) {
+          (void)i.deps_.defaults->set(kDatabaseIdentityKey, identity.value());
+        }
         done(okStatus());
         if (i.continuous_) {
           i.pollTask_.cancel();

@@ -5,6 +5,7 @@
 
 #include "app/messages/MessageRowDecoder.h"
 #include "app/messages/MessageStatements.h"
+#include "core/ContentDigest.h"
 
 namespace pallix {
 namespace {
@@ -25,7 +26,7 @@ MessageHistoryReader::MessageHistoryReader(std::shared_ptr<const FullDiskAccessC
     : access_(std::move(access)), clock_(clock), observer_(std::move(observer)) {}
 
 Result<std::unique_ptr<MessagesDatabaseConnection>> MessageHistoryReader::open() {
-  auto connection = MessagesDatabaseConnection::open(access_->chatDatabasePath(), observer_);
+  auto connection = access_->openDatabase(observer_);
   if (!connection.ok()) return openFailed(connection.error());
   return connection;
 }
@@ -105,6 +106,24 @@ Result<std::vector<RawMessage>> MessageHistoryReader::messagesByRowIDs(const std
   auto rows = MessageRowDecoder(clock_.wallNow()).decodeAllRaw(s);
   if (!rows.ok()) return queryFailed(rows.error());
   return rows;
+}
+
+Result<std::string> MessageHistoryReader::databaseIdentity() {
+  PALLIX_ASSIGN_OR_RETURN(auto connection, open());
+  Sha256 digest;
+  for (const std::string& sql :
+       {message_sql::identityChats(kIdentityRows), message_sql::identityHandles(kIdentityRows)}) {
+    PALLIX_ASSIGN_OR_RETURN(MessagesStatement s, prepare(*connection, sql));
+    for (;;) {
+      auto row = s.step();
+      if (!row.ok()) return queryFailed(row.error());
+      if (!row.value()) break;
+      const std::string value = s.text(1).value_or("");
+      digest.update(std::to_string(s.int64(0)) + ":" + std::to_string(value.size()) + ":" + value + "\n");
+    }
+    digest.update("|");
+  }
+  return access_->chatDatabasePath() + "#" + digest.finishHex();
 }
 
 double MessageHistoryReader::rollingWindowCutoff(Date now, const std::string& timeZoneID) {

@@ -36,6 +36,12 @@ class MessageHistoryReader {
   Result<std::vector<RawMessage>> chatMessages(const std::string& chatGUID, int64_t afterRowID, double cutoff);
   Result<std::vector<RawMessage>> newMessages(int64_t afterRowID, double cutoff, int64_t limit);
   Result<std::vector<RawMessage>> messagesByRowIDs(const std::vector<int64_t>& rowIDs);
+  // Which database this is: its path and a digest of the oldest
+  // kIdentityRows rows of its chat and handle tables. Messages only appends
+  // to those tables, so the identity stays while the history grows, and a
+  // different database (another Mac's copy, a phone backup) has another.
+  Result<std::string> databaseIdentity();
+  static constexpr int kIdentityRows = 64;
 
   // The window start: now minus 12 calendar months in `timeZoneID` (empty:
   // the system's zone), in seconds since 1970.

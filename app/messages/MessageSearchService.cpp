@@ -119,7 +119,7 @@ Result<std::vector<MessageSearchResult>> MessageSearchService::queryMessageResul
     const std::string& sql, const std::function<void(MessagesStatement&)>& bind,
     std::optional<int> archivedTextColumn) {
   ++connectionsOpened_;
-  auto connection = MessagesDatabaseConnection::open(access().chatDatabasePath(), deps_.statementObserver);
+  auto connection = access().openDatabase(deps_.statementObserver);
   if (!connection.ok()) {
     return messageSearchError(MessageSearchErrorCode::databaseOpenFailed, connection.error().description());
   }

@@ -101,6 +101,14 @@ std::string hydrateByTimeRange() {
          "LIMIT 100";
 }
 
+std::string identityChats(int limit) {
+  return "SELECT ROWID, guid FROM chat ORDER BY ROWID ASC LIMIT " + std::to_string(limit);
+}
+
+std::string identityHandles(int limit) {
+  return "SELECT ROWID, id FROM handle ORDER BY ROWID ASC LIMIT " + std::to_string(limit);
+}
+
 std::string maxRowID() {
   return "SELECT MAX(ROWID) FROM message";
 }

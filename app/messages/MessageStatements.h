@@ -32,6 +32,10 @@ std::string chatsWithCounts(int minLength);
 std::string chatMessages();
 std::string newMessages();
 std::string messagesByRowIDs(size_t count);
+// The oldest rows of the chat and handle tables (ROWID and GUID or handle),
+// which name the database the index was built from.
+std::string identityChats(int limit);
+std::string identityHandles(int limit);
 
 // "?,?,?" with `count` placeholders.
 std::string placeholders(size_t count);

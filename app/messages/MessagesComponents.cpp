@@ -7,7 +7,7 @@ namespace pallix {
 MessagesComponents MessagesComponents::create(const DataDirectories& dirs, const UserDefaults* defaults,
                                               const Clock& clock, std::shared_ptr<ContactStore> contacts) {
   MessagesComponents c;
-  c.access = std::make_shared<FullDiskAccessController>(dirs.home, defaults);
+  c.access = std::make_shared<FullDiskAccessController>(dirs.home, defaults, dirs.cache + "/MessagesSnapshots");
   c.contacts =
       contacts ? std::move(contacts) : std::make_shared<VCardContactStore>(VCardContactStore::defaultFolder(dirs));
   c.searchService =

@@ -22,7 +22,9 @@ Error sqliteError(sqlite3* db, int code) {
 // ---------------------------------------------------------------------------
 // FullDiskAccessController
 
-FullDiskAccessController::FullDiskAccessController(const std::string& home, const UserDefaults* defaults) {
+FullDiskAccessController::FullDiskAccessController(const std::string& home, const UserDefaults* defaults,
+                                                   const std::string& snapshotFolder)
+    : snapshots_(std::make_shared<MessagesSnapshotCache>(snapshotFolder)) {
   if (defaults) {
     if (auto path = defaults->stringValue(kDatabasePathKey); path && !path->empty()) {
       path_ = *path;
@@ -40,6 +42,11 @@ bool FullDiskAccessController::isFullDiskAccessGranted() const {
   if (!fd.ok()) return false;
   ::close(fd.value());
   return true;
+}
+
+Result<std::unique_ptr<MessagesDatabaseConnection>> FullDiskAccessController::openDatabase(
+    StatementObserver observer) const {
+  return MessagesDatabaseConnection::open(path_, std::move(observer), snapshots_.get());
 }
 
 std::string FullDiskAccessController::openSettings() const {
@@ -123,11 +130,24 @@ std::string_view MessagesStatement::blob(int column) const {
 // MessagesDatabaseConnection
 
 Result<std::unique_ptr<MessagesDatabaseConnection>> MessagesDatabaseConnection::open(const std::string& path,
-                                                                                     StatementObserver observer) {
+                                                                                     StatementObserver observer,
+                                                                                     MessagesSnapshotCache* snapshots) {
   // SQLite's own open() blocks on a FIFO and reads a device without end.
   PALLIX_RETURN_IF_ERROR(checkDatabaseFiles(path));
+  std::optional<MessagesSnapshotCache> ownCache;
+  if (!snapshots) snapshots = &ownCache.emplace("");
+  auto readable = snapshots->readable(path);
+  if (!readable.ok()) {
+    const std::string where = snapshots->folder().empty() ? "a temporary folder" : inQuotes(snapshots->folder());
+    return Error("SQLite", SQLITE_CANTOPEN,
+                 inQuotes(path) +
+                     " is in WAL mode, which cannot be read in place without creating files beside it, and a "
+                     "private copy in " +
+                     where + " failed: " + readable.error().description());
+  }
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | (readable->isSnapshot ? SQLITE_OPEN_URI : 0);
+  int rc = sqlite3_open_v2(readable->path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     Error error = sqliteError(db, rc);
     if (db) sqlite3_close(db);
@@ -137,7 +157,8 @@ Result<std::unique_ptr<MessagesDatabaseConnection>> MessagesDatabaseConnection::
   // of a WAL database rebuilds its shared index while holding a lock that
   // briefly excludes other readers, this process's own included.
   sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds);
-  return std::unique_ptr<MessagesDatabaseConnection>(new MessagesDatabaseConnection(db, std::move(observer)));
+  return std::unique_ptr<MessagesDatabaseConnection>(
+      new MessagesDatabaseConnection(db, std::move(observer), std::move(readable->keepAlive)));
 }
 
 MessagesDatabaseConnection::~MessagesDatabaseConnection() {

@@ -8,8 +8,8 @@
 // database's dates (signed nanoseconds since 2001-01-01 00:00:00 UTC).
 //
 // Threading: a connection and its statements belong to one thread at a
-// time; the controller is immutable and shareable. A StatementObserver is
-// called on whichever thread prepares.
+// time; the controller is shareable (its path is fixed, its snapshot cache
+// thread-safe). A StatementObserver is called on whichever thread prepares.
 #pragma once
 
 #include <sqlite3.h>
@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/messages/MessagesSnapshot.h"
 #include "core/Clock.h"
 #include "core/Error.h"
 #include "core/UserDefaults.h"
@@ -42,6 +43,9 @@ inline int64_t messageDateNanoseconds(double secondsSince1970) {
   return static_cast<int64_t>((secondsSince1970 - kMessagesReferenceDateOffset) * 1'000'000'000.0);
 }
 
+class MessagesDatabaseConnection;
+using StatementObserver = std::function<void(const std::string& sql)>;
+
 // Where the Messages database is and whether it can be read. On Linux
 // "Full Disk Access" means: the file exists and this process can read it.
 class FullDiskAccessController {
@@ -52,7 +56,10 @@ class FullDiskAccessController {
   static constexpr const char* kDatabasePathKey = "MessagesPreferences.databasePath";
 
   // `defaults` may be null (no override). Computed once, here.
-  FullDiskAccessController(const std::string& home, const UserDefaults* defaults);
+  // `snapshotFolder` is where private copies of a WAL-mode database go
+  // (empty: under $TMPDIR).
+  FullDiskAccessController(const std::string& home, const UserDefaults* defaults,
+                           const std::string& snapshotFolder = "");
 
   const std::string& chatDatabasePath() const { return path_; }
   // True when the path was recorded by a backup import.
@@ -62,14 +69,14 @@ class FullDiskAccessController {
   // What the privacy pane stands for here: how to make the database
   // readable. Callers show it to the person.
   std::string openSettings() const;
+  // A read-only connection to the database that creates no file beside it.
+  Result<std::unique_ptr<MessagesDatabaseConnection>> openDatabase(StatementObserver observer = {}) const;
 
  private:
   std::string path_;
   bool imported_ = false;
+  std::shared_ptr<MessagesSnapshotCache> snapshots_;
 };
-
-// Sees every statement text before it is prepared (tests check the texts).
-using StatementObserver = std::function<void(const std::string& sql)>;
 
 class MessagesStatement {
  public:
@@ -104,10 +111,15 @@ class MessagesStatement {
 // its message; callers wrap them in their own error types.
 class MessagesDatabaseConnection {
  public:
-  // sqlite3_open_v2(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, no VFS).
-  // The message is "Unknown error" when not even a handle was made.
+  // sqlite3_open_v2(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, no VFS)
+  // for a database in rollback-journal mode; a WAL-mode one is read from an
+  // immutable private copy that `snapshots` makes (null: a copy of this
+  // connection's own under $TMPDIR). `observer` sees every statement text
+  // before it is prepared (tests check the texts). The message is "Unknown
+  // error" when not even a handle was made.
   static Result<std::unique_ptr<MessagesDatabaseConnection>> open(const std::string& path,
-                                                                  StatementObserver observer = {});
+                                                                  StatementObserver observer = {},
+                                                                  MessagesSnapshotCache* snapshots = nullptr);
   // How long a statement waits for a lock another connection holds before it
   // fails with "database is locked".
   static constexpr int kBusyTimeoutMilliseconds = 1000;
@@ -121,10 +133,11 @@ class MessagesDatabaseConnection {
   Result<std::vector<std::string>> columnNames(const std::string& table);
 
  private:
-  explicit MessagesDatabaseConnection(sqlite3* db, StatementObserver observer)
-      : db_(db), observer_(std::move(observer)) {}
+  MessagesDatabaseConnection(sqlite3* db, StatementObserver observer, std::shared_ptr<const void> snapshot)
+      : db_(db), observer_(std::move(observer)), snapshot_(std::move(snapshot)) {}
   sqlite3* db_;
   StatementObserver observer_;
+  std::shared_ptr<const void> snapshot_;  // the private copy read, released after the close
 };
 
 // The tables and columns every message feature reads.

@@ -4,12 +4,14 @@
 // locked by another process and one no other user may read), and a second
 // process writing while pallix reads. The database must come out unchanged.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "core/Strings.h"
@@ -86,6 +88,43 @@ TEST_F(MessagesCliTest, SearchPrintsResultsAndLeavesTheDatabaseAlone) {
   EXPECT_EQ(pallix({"messages", "status", "--limit", "3"}).exitCode, 2);  // an option of another subcommand
   EXPECT_EQ(fileBytes(database), before);
   EXPECT_FALSE(fs::exists(database + "-journal") || fs::exists(database + "-wal"));
+}
+
+// A query of white space would match every message or conversation.
+TEST_F(MessagesCliTest, ABlankQueryIsAUsageError) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"messages", "semantic", "   "}, {"messages", "semantic", " ", "\t"}, {"messages", "search", "  "}}) {
+    ProcessResult r = pallix(args);
+    EXPECT_EQ(r.exitCode, 2) << args[1] << ": " << r.out << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("needs"), std::string::npos) << r.err;
+  }
+}
+
+// A message stored with bytes that are not UTF-8 shows U+FFFD in its chunk.
+TEST_F(MessagesCliTest, ABadByteInAMessageReachesItsChunkAsAReplacementCharacter) {
+  ProcessResult added = runProcess(
+      {PALLIX_PYTHON, "-c",
+       "import sqlite3,sys,time\n"
+       "c=sqlite3.connect(sys.argv[1]); d=int((time.time() - 978307200 - 60) * 1e9)\n"
+       "for i, body in enumerate([b'caf\\xc3 crema', b'then \\xff\\xfe more']):\n"
+       "  c.execute('INSERT INTO message (guid, text, date, is_from_me) VALUES (?, CAST(? AS TEXT), ?, 1)', "
+       "('BAD%d' % i, body, d + i))\n"
+       "  c.execute('INSERT INTO chat_message_join (chat_id, message_id, message_date) SELECT 1, MAX(ROWID), 0 FROM "
+       "message')\n"
+       "c.commit()\n",
+       database},
+      {});
+  ASSERT_EQ(added.exitCode, 0) << added.err;
+  ProcessResult chunks = pallix({"messages", "chunks", "--json"});
+  ASSERT_EQ(chunks.exitCode, 0) << chunks.err;
+  bool found = false;
+  for (const json& c : json::parse(chunks.out)) {
+    const std::string text = c["combinedText"];
+    found = found || (text.find("caf\uFFFD crema") != std::string::npos &&
+                      text.find("then \uFFFD\uFFFD more") != std::string::npos);
+  }
+  EXPECT_TRUE(found) << chunks.out.substr(0, 2000);
 }
 
 TEST_F(MessagesCliTest, ImportedContactsNameSendersAndFormChunks) {
@@ -182,6 +221,75 @@ TEST_F(MessagesCliTest, UnusableDatabasesGiveOneClearMessage) {
   expectOneMessage(3, {"cannot be read by this user", "chmod u+r"}, asOtherUser);
 }
 
+// Every file in `folder` by name: its mode and bytes.
+std::map<std::string, std::string> folderContents(const std::string& folder) {
+  std::map<std::string, std::string> out;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    struct stat st {};
+    ::stat(entry.path().c_str(), &st);
+    out[entry.path().filename().string()] = std::to_string(st.st_mode) + ":" + fileBytes(entry.path().string());
+  }
+  return out;
+}
+
+// A Mac's Messages folder copied while Messages runs: Chat.db in WAL mode and
+// Chat.db-wal holding the newest messages, in a folder no one may write.
+// pallix reads it all and leaves every file as it was, adding none.
+TEST_F(MessagesCliTest, AWALDatabaseInAReadOnlyFolderIsReadWithoutTouchingIt) {
+  const std::string folder = home / "Library/Messages";
+  fs::remove(database);
+  generate(home / "work.db", {"--wal"});
+  ProcessResult copied = runProcess(
+      {PALLIX_PYTHON, "-c",
+       "import shutil,sqlite3,sys,time\n"
+       "c=sqlite3.connect(sys.argv[1]); c.execute('PRAGMA wal_autocheckpoint=0')\n"
+       "for i in range(3): c.execute(\"INSERT INTO message (guid, text, date, is_from_me) VALUES (?, 'lunch "
+       "straight from the wal', ?, 1)\", ('WAL%d' % i, int((time.time() - 978307200) * 1e9)))\n"
+       "c.commit()\n"
+       "shutil.copyfile(sys.argv[1], sys.argv[2]); shutil.copyfile(sys.argv[1] + '-wal', sys.argv[2] + '-wal')\n",
+       home / "work.db", database},
+      {});
+  ASSERT_EQ(copied.exitCode, 0) << copied.err;
+  for (const std::string& path : {home.path(), home / "Library"}) ::chmod(path.c_str(), 0755);
+  ::chmod(database.c_str(), 0644);
+  ::chmod((database + "-wal").c_str(), 0644);
+  ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+  // As root every folder is writable: the commands run as nobody instead.
+  std::vector<std::string> asOtherUser;
+  if (::geteuid() == 0) {
+    asOtherUser = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+    const struct passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    for (const std::string& path : {home / ".cache/Pallix", home / ".local/share/Pallix"}) {
+      fs::create_directories(path);
+      ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+  }
+  const auto before = folderContents(folder);
+  ASSERT_EQ(before.size(), 2u);
+
+  ProcessResult found = pallix({"messages", "search", "straight from the wal", "--json"}, asOtherUser);
+  ASSERT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_EQ(json::parse(found.out).size(), 3u);
+  ProcessResult older = pallix({"messages", "search", "lunch", "--json"}, asOtherUser);
+  ASSERT_EQ(older.exitCode, 0) << older.err;
+  EXPECT_GT(json::parse(older.out).size(), 3u);
+  ProcessResult status = pallix({"messages", "status", "--json"}, asOtherUser);
+  EXPECT_EQ(status.exitCode, 0) << status.out << status.err;
+  EXPECT_EQ(folderContents(folder), before);
+
+  // The same folder writable, read by its owner: still nothing beside the database.
+  ::chmod(folder.c_str(), 0755);
+  ASSERT_EQ(pallix({"messages", "search", "straight from the wal"}).exitCode, 0);
+  EXPECT_EQ(folderContents(folder), before);
+
+  // The private copies are gone once pallix exits.
+  const std::string copies = home / ".cache/Pallix/MessagesSnapshots";
+  if (fs::exists(copies)) {
+    EXPECT_TRUE(fs::is_empty(copies));
+  }
+}
+
 TEST_F(MessagesCliTest, ASearchWhileAnotherProcessWritesInWALMode) {
   const std::string wal = home / "wal/Library/Messages/Chat.db";
   fs::create_directories(fs::path(wal).parent_path());
@@ -189,8 +297,8 @@ TEST_F(MessagesCliTest, ASearchWhileAnotherProcessWritesInWALMode) {
   const std::string before = fileBytes(wal);
   ProcessResult idle = runProcess({PALLIX_BINARY, "messages", "search", "lunch"}, {{"PALLIX_HOME", home / "wal"}});
   EXPECT_EQ(idle.exitCode, 0) << idle.err;
-  // SQLite may leave its shared-memory index beside a WAL database; the database itself is untouched.
   EXPECT_EQ(fileBytes(wal), before);
+  EXPECT_FALSE(fs::exists(wal + "-wal") || fs::exists(wal + "-shm")) << "files beside the database";
   BackgroundProcess writer({PALLIX_PYTHON, "-c",
                             "import sqlite3,sys,time\n"
                             "c=sqlite3.connect(sys.argv[1])\n"

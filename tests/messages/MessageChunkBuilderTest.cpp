@@ -13,6 +13,7 @@
 #include "app/messages/MessageChunkBuilder.h"
 #include "app/messages/MessageChunkCollector.h"
 #include "app/messages/MessageText.h"
+#include "core/Utf8.h"
 #include "tests/messages/MessagesTestSupport.h"
 
 namespace pallix {
@@ -56,6 +57,33 @@ class ChunkBuilderTest : public ::testing::Test {
   ContactNameLookup lookup = names();
   MessageChunkBuilder builder{lookup, "UTC"};
 };
+
+// Bytes that are not UTF-8 in a message text or a conversation name (a bad
+// lead byte, a cut sequence, a stray continuation byte, a surrogate) reach
+// the chunk as U+FFFD, wherever the text is cut.
+TEST_F(ChunkBuilderTest, ChunkTextIsValidUtf8WhateverTheDatabaseHolds) {
+  const std::string bad[] = {"caf\xC3 au lait",   "\xFF\xFEwide",           "euro \xE2\x82",
+                             "\x80\x80\x80 lone", "\xED\xA0\x80 surrogate", "ok \xF0\x9F\x98\x80 ok"};
+  for (const std::string& text : bad) {
+    SCOPED_TRACE(text);
+    for (size_t pad : {0u, 495u, 590u}) {
+      std::vector<RawMessage> messages = {message(1, kJune3, std::nullopt, std::string(pad, 'a') + text),
+                                          message(2, kJune3 + 60, kAlice, text + text)};
+      auto records = builder.buildRecords(messages, "chat", "Trip " + text);
+      ASSERT_EQ(records.size(), 1u);
+      EXPECT_EQ(firstInvalidUtf8Offset(records[0].text), std::string_view::npos) << records[0].text;
+      EXPECT_EQ(records[0].metadata.combinedText, records[0].text);
+      if (pad == 0) {
+        EXPECT_NE(records[0].text.find(validUtf8(text)), std::string::npos) << records[0].text;
+      }
+    }
+  }
+  EXPECT_EQ(validUtf8("caf\xC3 au"), "caf\uFFFD au");
+  EXPECT_EQ(validUtf8("\xFF\xFE"), "\uFFFD\uFFFD");
+  EXPECT_EQ(validUtf8("euro \xE2\x82"), "euro \uFFFD");
+  EXPECT_EQ(validUtf8("\x80\x80 x"), "\uFFFD x");
+  EXPECT_EQ(validUtf8("ok \xF0\x9F\x98\x80"), "ok \xF0\x9F\x98\x80");
+}
 
 TEST_F(ChunkBuilderTest, FollowsTheChunkingRules) {
   auto spaced = [](int count, double gap) {

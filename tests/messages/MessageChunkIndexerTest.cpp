@@ -4,6 +4,7 @@
 // modes, the lease, and stall recovery.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
 #include "app/messages/MessageChunkCollector.h"
@@ -162,6 +163,7 @@ TEST_F(MessageChunkIndexerTest, ResumesFromTheRecordedRowIDTheStoredChunksOrTheI
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     IndexerRig rig(db.path());
+    rig.adoptDatabase();
     if (k.marker) (void)rig.defaults.set(MessageChunkIndexer::kLastIndexedRowIDKey, k.marker);
     if (k.storedChunk) rig.store->chunks[chunk.id] = chunk;
     if (k.reloadFindsChunk) rig.store->onDisk[chunk.id] = chunk;
@@ -174,6 +176,132 @@ TEST_F(MessageChunkIndexerTest, ResumesFromTheRecordedRowIDTheStoredChunksOrTheI
     }
     EXPECT_EQ(rig.marker(), k.markerAfter);
   }
+}
+
+// What one uninterrupted full pass over the database at `path` stores.
+std::map<std::string, MessageChunkMetadata> uninterruptedIndex(const std::string& path) {
+  IndexerRig full(path);
+  EXPECT_TRUE(full.catchUp());
+  EXPECT_EQ(full.passes.back().kind, Kind::full);
+  return full.store->metadata();
+}
+
+// Ctrl-C during the first `pallix messages index`: the chunks stored so far
+// stay, and the next run completes the pass instead of finding "no new
+// messages", even when messages arrived in between.
+TEST(MessageChunkIndexerResumeTest, AnInterruptedFirstPassCompletesOnTheNextRun) {
+  for (uint32_t seed : {7u, 8u, 9u}) {
+    SCOPED_TRACE(seed);
+    testing::TempDir dir;
+    TestMessagesDatabase db(dir.path() + "/chat.db");
+    Conversations c(db);
+    std::mt19937 rng(seed);
+    const double end = c.addRandom(rng, 240, daysAgo(120));
+    db.commit();
+    const size_t total = uninterruptedIndex(db.path()).size();
+    ASSERT_GT(total, 12u);
+
+    IndexerRig rig(db.path());
+    rig.indexer->setIndexingIntensity(IndexingIntensity::minimal);
+    rig.indexer->runScheduledCatchUpPass();
+    const size_t stopAt = 3 + rng() % (total - 6);
+    for (int i = 0; i < 10000 && rig.store->chunks.size() < stopAt; ++i) {
+      rig.env.advanceBy(std::chrono::milliseconds(100));
+    }
+    ASSERT_GE(rig.store->chunks.size(), stopAt);
+    rig.indexer->stopIndexing();
+    rig.env.runUntilIdle();
+    ASSERT_LT(rig.store->chunks.size(), total);
+    EXPECT_FALSE(rig.marker().has_value());
+
+    if (seed == 9u) {
+      c.addRandom(rng, 12, end);
+      db.commit();
+    }
+    rig.restart(db.path());
+    ASSERT_TRUE(rig.catchUp());
+    EXPECT_EQ(rig.passes.back().kind, Kind::full);
+    EXPECT_EQ(rig.passes.back().outcome, Outcome::completed);
+    EXPECT_EQ(rig.store->metadata(), uninterruptedIndex(db.path()));
+    EXPECT_EQ(rig.store->duplicateAdds, 0u);
+    EXPECT_TRUE(rig.marker().has_value());
+
+    // The pass is over: the run after it looks for new messages only.
+    ASSERT_TRUE(rig.catchUp());
+    EXPECT_EQ(rig.passes.back().outcome, Outcome::nothingNew);
+  }
+}
+
+// An incremental pass stopped after storing some chunks is run again from the
+// same marker; the chunks it stored are not stored twice.
+TEST(MessageChunkIndexerResumeTest, AnInterruptedIncrementalPassStoresNothingTwice) {
+  testing::TempDir dir;
+  TestMessagesDatabase db(dir.path() + "/chat.db");
+  Conversations c(db);
+  std::mt19937 rng(11);
+  const double end = c.addRandom(rng, 30, daysAgo(120));
+  db.commit();
+  IndexerRig rig(db.path());
+  ASSERT_TRUE(rig.catchUp());
+  c.addRandom(rng, 200, end);
+  db.commit();
+  rig.indexer->setIndexingIntensity(IndexingIntensity::minimal);
+  rig.indexer->runScheduledCatchUpPass();
+  const size_t before = rig.store->chunks.size();
+  for (int i = 0; i < 10000 && rig.store->chunks.size() < before + 6; ++i) {
+    rig.env.advanceBy(std::chrono::milliseconds(100));
+  }
+  rig.indexer->stopIndexing();
+  rig.env.runUntilIdle();
+  rig.restart(db.path());
+  ASSERT_TRUE(rig.catchUp());
+  EXPECT_EQ(rig.passes.back().kind, Kind::incremental);
+  EXPECT_EQ(rig.store->metadata(), uninterruptedIndex(db.path()));
+  EXPECT_EQ(rig.store->duplicateAdds, 0u);
+}
+
+// Another Messages database at the same place (a copy from another Mac): its
+// ROWIDs name other messages, so the old chunks and marker must go.
+TEST(MessageChunkIndexerResumeTest, AnotherDatabaseStartsAFreshIndex) {
+  testing::TempDir dir;
+  const std::string path = dir.path() + "/chat.db";
+  std::map<std::string, MessageChunkMetadata> second;
+  {
+    TestMessagesDatabase other(dir.path() + "/other.db");
+    Conversations c(other);
+    other.exec("UPDATE chat SET guid = guid || '-other'");
+    std::mt19937 rng(5);
+    c.addRandom(rng, 40, daysAgo(30));
+    other.close();
+    second = uninterruptedIndex(other.path());
+  }
+  ASSERT_FALSE(second.empty());
+  IndexerRig rig(path);
+  {
+    TestMessagesDatabase db(path);
+    Conversations c(db);
+    std::mt19937 rng(4);
+    c.addRandom(rng, 120, daysAgo(90));
+    db.close();
+  }
+  ASSERT_TRUE(rig.catchUp());
+  ASSERT_FALSE(rig.store->chunks.empty());
+  ASSERT_GT(rig.marker().value_or(0), 40);
+
+  std::filesystem::copy_file(dir.path() + "/other.db", path, std::filesystem::copy_options::overwrite_existing);
+  rig.restart(path);
+  ASSERT_TRUE(rig.catchUp());
+  EXPECT_EQ(rig.passes.back().kind, Kind::full);
+  EXPECT_EQ(rig.store->rebuilds, std::vector<std::string>{"user"});
+  EXPECT_EQ(rig.store->metadata(), second);
+  EXPECT_LE(rig.marker().value_or(0), 40);
+
+  // The same database read from another path (an imported backup) is another index too.
+  std::filesystem::copy_file(path, dir.path() + "/moved.db");
+  rig.restart(dir.path() + "/moved.db");
+  ASSERT_TRUE(rig.catchUp());
+  EXPECT_EQ(rig.store->rebuilds.size(), 2u);
+  EXPECT_EQ(rig.store->metadata(), second);
 }
 
 TEST_F(MessageChunkIndexerTest, PollsInIdleOnlyAndStopsInOtherWorkModes) {

@@ -42,6 +42,8 @@ class FakeMessageChunkStore final : public MessageChunkStore {
     adds.push_back(batch.size());
     if (hangAdds) return;  // never answers: a stuck model
     answer([=, this] {
+      // The real store appends, so a second add of an identifier is a second item.
+      for (const auto& c : batch) duplicateAdds += chunks.count(c.id);
       for (const auto& c : batch) chunks[c.id] = c;
       done(okStatus());
     });
@@ -113,6 +115,7 @@ class FakeMessageChunkStore final : public MessageChunkStore {
   std::map<std::string, ChunkInput> chunks;
   std::map<std::string, ChunkInput> onDisk;  // what reload() finds
   std::vector<size_t> adds;
+  size_t duplicateAdds = 0;
   std::vector<std::string> removed;
   std::vector<std::string> rebuilds;
   int reloads = 0;
@@ -132,10 +135,17 @@ inline ContactRecord contactNamed(const std::string& name, const std::string& ph
 
 // The indexer over `db` (a database the case fills) in virtual time.
 struct IndexerRig {
-  explicit IndexerRig(const std::string& databasePath, MessageChunkIndexer::Tuning tuning = {}) {
+  explicit IndexerRig(const std::string& databasePath, MessageChunkIndexer::Tuning tuning = {}) : tuning(tuning) {
     env.clock().setWallNow(dateFromSecondsSince1970(kFixtureNow));
-    access = accessTo(databasePath);
     store = std::make_shared<FakeMessageChunkStore>(env.makeRunner("store"), center);
+    restart(databasePath);
+  }
+  // A new indexer (as in the next process) over the same store and settings,
+  // reading the database at `databasePath`.
+  void restart(const std::string& databasePath) {
+    if (indexer) indexer->stopIndexing();
+    env.runUntilIdle();
+    access = accessTo(databasePath);
     indexer = MessageChunkIndexer::create({.runner = env.makeRunner("indexer"),
                                            .store = store,
                                            .reader = std::make_shared<MessageHistoryReader>(access, env.clock()),
@@ -150,6 +160,12 @@ struct IndexerRig {
         [this](MessageChunkIndexer::PassSummary s) { passes.push_back(s); }));
     env.runUntilIdle();
   }
+  // Records that what is stored belongs to the database read now.
+  void adoptDatabase() {
+    auto identity = MessageHistoryReader(access, env.clock()).databaseIdentity();
+    ASSERT_TRUE(identity.ok()) << identity.error().description();
+    ASSERT_TRUE(defaults.set(MessageChunkIndexer::kDatabaseIdentityKey, identity.value()).ok());
+  }
   // One catch-up pass, run to its end; whether it ran.
   bool catchUp() {
     std::optional<bool> ran;
@@ -161,6 +177,7 @@ struct IndexerRig {
   std::optional<int64_t> marker() const { return defaults.integerValue(MessageChunkIndexer::kLastIndexedRowIDKey); }
   size_t signals(const std::string& name) { return telemetry.sink().count(name); }
 
+  MessageChunkIndexer::Tuning tuning;
   VirtualTimeEnvironment env;
   ScopedTelemetryRecorder telemetry;
   NotificationCenter center;

@@ -26,6 +26,25 @@ std::string backupCopy(const TempDir& dir, const std::function<void(const std::s
   return root;
 }
 
+// A phone keeps sms.db in WAL mode: checking it must not leave -wal or -shm
+// files inside the backup.
+TEST(MessagesBackupImporterTest, AWalModeSmsDatabaseLeavesTheBackupAsItWas) {
+  TempDir dir;
+  const std::string root = backupCopy(
+      dir, [](const std::string& root) { testing::execSQL(root + "/" + kSmsFile, "PRAGMA journal_mode=WAL"); });
+  ASSERT_TRUE(MessagesSnapshotCache::needsSnapshot(root + "/" + kSmsFile));
+  std::vector<std::string> before;
+  for (const auto& e : fs::recursive_directory_iterator(root)) before.push_back(e.path().string());
+  testing::UnchangedFileCheck database(root + "/" + kSmsFile);
+  UserDefaults defaults;
+  auto imported = MessagesBackupImporter::importBackup(root, defaults);
+  ASSERT_TRUE(imported.ok()) << imported.error().description();
+  EXPECT_GT(imported->messageCount, 1000);
+  std::vector<std::string> after;
+  for (const auto& e : fs::recursive_directory_iterator(root)) after.push_back(e.path().string());
+  EXPECT_EQ(after, before);
+}
+
 TEST(MessagesBackupImporterTest, RecordsTheSmsDatabaseOfABackup) {
   TempDir dir;
   const std::string root = backupCopy(dir);

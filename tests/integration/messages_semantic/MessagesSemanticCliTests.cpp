@@ -11,7 +11,9 @@
 #include <chrono>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
@@ -124,6 +126,95 @@ TEST_F(MessagesSemanticCliTest, IndexesSearchesAndCatchesUpWithoutTouchingTheDat
   ProcessResult later = pallix({"messages", "index"});
   ASSERT_EQ(later.exitCode, 0) << later.err;
   EXPECT_NE(later.out.find(" chunks from 1 messages in 1 conversation"), std::string::npos) << later.out;
+}
+
+// "The message index holds N chunks." in a run's output; -1 when absent.
+long long heldChunks(const std::string& out) {
+  const std::string prefix = "The message index holds ";
+  const size_t at = out.find(prefix);
+  return at == std::string::npos ? -1 : std::atoll(out.c_str() + at + prefix.size());
+}
+
+// Ctrl-C during the first index run keeps what it stored; the next run
+// finishes the pass, so the index ends with every chunk exactly once.
+TEST_F(MessagesSemanticCliTest, AnInterruptedFirstIndexIsCompletedByTheNextRun) {
+  installModel();
+  ProcessResult chunks = pallix({"messages", "chunks", "--json"});
+  ASSERT_EQ(chunks.exitCode, 0) << chunks.err;
+  const long long expected = static_cast<long long>(json::parse(chunks.out).size());
+  ASSERT_GT(expected, 40);
+
+  ASSERT_EQ(pallix({"defaults", "write", "MessagesPreferences.indexingIntensity", "low"}).exitCode, 0);
+  BackgroundProcess first({PALLIX_BINARY, "messages", "index"},
+                          {{"PALLIX_HOME", home.path()}, {"TMPDIR", home / "tmp"}, {"PALLIX_LOG", "debug"}},
+                          {.cleanEnvironment = true});
+  // The largest conversation is stored; the others are still to come.
+  ASSERT_TRUE(first.waitForOutput("Processed ", std::chrono::seconds(90))) << first.errorOutput();
+  first.signal(SIGINT);
+  ASSERT_EQ(first.waitForExit(std::chrono::seconds(30)), 130) << first.errorOutput();
+  const long long kept = heldChunks(first.output());
+  EXPECT_GT(kept, 0) << first.output();
+  EXPECT_LT(kept, expected);
+
+  ASSERT_EQ(pallix({"defaults", "write", "MessagesPreferences.indexingIntensity", "maximum"}).exitCode, 0);
+  ProcessResult second = pallix({"messages", "index"});
+  ASSERT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_NE(second.out.find("full pass: "), std::string::npos) << second.out;
+  EXPECT_EQ(heldChunks(second.out), expected) << second.out;
+
+  ProcessResult third = pallix({"messages", "index"});
+  ASSERT_EQ(third.exitCode, 0) << third.err;
+  EXPECT_NE(third.out.find("no new messages"), std::string::npos) << third.out;
+  EXPECT_EQ(heldChunks(third.out), expected);
+
+  // A rebuild starts over and ends with the same index.
+  ProcessResult rebuilt = pallix({"messages", "rebuild"});
+  ASSERT_EQ(rebuilt.exitCode, 0) << rebuilt.err;
+  EXPECT_NE(rebuilt.out.find("full pass: "), std::string::npos) << rebuilt.out;
+  EXPECT_EQ(heldChunks(rebuilt.out), expected) << rebuilt.out;
+  EXPECT_NE(pallix({"messages", "--help"}).out.find("rebuild"), std::string::npos);
+}
+
+// After switching to a phone backup the old index names messages of the
+// previous database: semantic search refuses it until the next index run,
+// which starts a fresh index of the new database.
+TEST_F(MessagesSemanticCliTest, ImportingAnotherDatabaseStartsAFreshIndex) {
+  installModel();
+  ASSERT_EQ(pallix({"messages", "index"}).exitCode, 0);
+  ProcessResult made =
+      runProcess({PALLIX_PYTHON, MESSAGES_GENERATOR, "--out", home / "phone.db", "--messages", "700", "--now",
+                  std::to_string(static_cast<long long>(std::time(nullptr))), "--backup", home / "backup"},
+                 {});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  ASSERT_EQ(pallix({"messages", "import-backup", home / "backup"}).exitCode, 0);
+
+  ProcessResult stale = pallix({"messages", "semantic", "dinner", "plans"});
+  EXPECT_EQ(stale.exitCode, 1) << stale.out;
+  EXPECT_NE(stale.err.find("another Messages database"), std::string::npos) << stale.err;
+  EXPECT_NE(stale.err.find("pallix messages index"), std::string::npos) << stale.err;
+
+  ProcessResult indexed = pallix({"messages", "index"});
+  ASSERT_EQ(indexed.exitCode, 0) << indexed.err;
+  EXPECT_NE(indexed.out.find("full pass: "), std::string::npos) << indexed.out;
+  ProcessResult chunks = pallix({"messages", "chunks", "--json"});
+  ASSERT_EQ(chunks.exitCode, 0) << chunks.err;
+  const json built = json::parse(chunks.out);
+  EXPECT_EQ(heldChunks(indexed.out), static_cast<long long>(built.size())) << indexed.out;
+
+  ProcessResult found = pallix({"messages", "semantic", "dinner", "plans", "--json", "--limit", "5"});
+  ASSERT_EQ(found.exitCode, 0) << found.err;
+  std::map<std::string, std::set<long long>> rowIDs;  // chunk identifier to its messages
+  for (const json& c : built) {
+    for (const json& id : c["messageRowIDs"]) rowIDs[c["identifier"]].insert(id.get<long long>());
+  }
+  for (const json& c : json::parse(found.out)) {
+    EXPECT_EQ(c["fallbackMethod"], "rowid_batch") << c;
+    ASSERT_EQ(rowIDs.count(c["chunkID"]), 1u) << c["chunkID"];
+    for (const json& m : c["messages"]) {
+      EXPECT_EQ(m["chatGUID"], c["chatGUID"]);
+      EXPECT_EQ(rowIDs[c["chunkID"]].count(m["id"].get<long long>()), 1u) << m;
+    }
+  }
 }
 
 TEST_F(MessagesSemanticCliTest, WatchRunsUntilInterruptedAndKeepsWhatItIndexed) {

@@ -2,7 +2,8 @@
 // processes against a model download server on 127.0.0.1: a real zip archive
 // unpacked by /usr/bin/unzip, a 404, an archive holding another folder, and
 // a download cancelled from a second process, a published digest checked,
-// an archive whose extraction fails part-way, and a second download refused.
+// an archive whose extraction fails part-way, a second download refused, and
+// a downloaded multilingual model chosen with `model use` and searched with.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -177,6 +178,69 @@ TEST_F(ModelDownloadCliTest, ASecondDownloadIsRefusedWhileTheFirstRuns) {
   EXPECT_EQ(downloadState()["state"], "downloading") << "the first download goes on";
   EXPECT_EQ(pallix({"model", "cancel"}).exitCode, 0);
   EXPECT_EQ(downloader.waitForExit(20s), 1);
+}
+
+// A small random-weight multilingual package (XLM-RoBERTa encoder, trained
+// SentencePiece tokenizer) zipped as the server offers bge-m3.
+std::string multilingualArchive(const std::filesystem::path& scratch) {
+  const std::filesystem::path package = scratch / "m3" / "bge_m3.mlpackage";
+  std::filesystem::create_directories(package);
+  const std::string script = PALLIX_SOURCE_ROOT "/tests/embeddings/multilingual_reference.py";
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"tokenizer", package.string()},
+        std::vector<std::string>{"encoder", package.string(), "cls", "11", "-", "1000", "520"}}) {
+    args.insert(args.begin(), {"/usr/bin/python3", script});
+    auto r = testing::runProcess(args, {});
+    EXPECT_EQ(r.exitCode, 0) << r.err << " (needs python3-sentencepiece and python3-numpy)";
+  }
+  const std::string zip = (scratch / "m3.zip").string();
+  auto r = testing::runProcess({"/usr/bin/python3", "-c",
+                                "import os, sys, zipfile\n"
+                                "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                "  for name in ('config.json', 'model.safetensors', 'sentencepiece.bpe.model'):\n"
+                                "    z.write(os.path.join(sys.argv[2], name), 'bge_m3.mlpackage/' + name)\n",
+                                zip, package.string()},
+                               {});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::ifstream in(zip, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+TEST_F(ModelDownloadCliTest, ADownloadedMultilingualModelIsUsedForSemanticSearch) {
+  auto refused = pallix({"model", "use", "bge-m3"});
+  EXPECT_EQ(refused.exitCode, 3);
+  EXPECT_NE(refused.err.find("bge-m3 is not downloaded"), std::string::npos) << refused.err;
+
+  serve(Reply{200, multilingualArchive(scratch), false, "application/zip"});
+  auto downloaded = pallix({"model", "download", "bge-m3"});
+  ASSERT_EQ(downloaded.exitCode, 0) << downloaded.err;
+  auto status = [&] { return nlohmann::json::parse(pallix({"semantic", "status", "--json"}).out, nullptr, false); };
+  EXPECT_EQ(status()["modelInstalled"], false) << "bge-small, the default, is not installed here";
+
+  auto used = pallix({"model", "use", "bge-m3"});
+  ASSERT_EQ(used.exitCode, 0) << used.err;
+  EXPECT_NE(used.out.find("Semantic search now uses bge-m3"), std::string::npos) << used.out;
+  EXPECT_EQ(nlohmann::json::parse(pallix({"model", "list", "--json"}).out)["selectedModel"], "bge-m3");
+  EXPECT_EQ(status()["modelInstalled"], true);
+
+  const std::string docs = scratch / "docs";
+  std::filesystem::create_directories(docs);
+  std::ofstream(docs + "/reunion.txt")
+      << "Les notes de la réunion de la semaine dernière sont dans le dossier partagé.";
+  std::ofstream(docs + "/fox.txt") << "Быстрая коричневая лиса прыгает через ленивую собаку.";
+  auto indexed = pallix({"semantic", "index", "--folder", docs});
+  ASSERT_EQ(indexed.exitCode, 0) << indexed.err;
+  EXPECT_EQ(status()["files"]["chunkCount"], 2) << status().dump();
+  auto found = pallix({"semantic", "search", "Быстрая коричневая лиса прыгает через ленивую собаку."});
+  ASSERT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_NE(found.out.find("fox.txt"), std::string::npos) << found.out;
+  const auto first = found.out.find("fox.txt"), other = found.out.find("reunion.txt");
+  EXPECT_TRUE(other == std::string::npos || first < other) << "the identical text ranks first: " << found.out;
+
+  EXPECT_EQ(pallix({"model", "use", "bge-small"}).exitCode, 0);
+  EXPECT_EQ(status()["modelInstalled"], false);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "SimilaritySearchKit/SentencePieceTokenizer.h"
 #include "SimilaritySearchKit/TransformerEncoder.h"
 #include "SimilaritySearchKitBGESmall/BGEM3Embeddings.h"
+#include "SimilaritySearchKitBGESmall/BGESmallEmbeddings.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -87,8 +88,9 @@ TEST_F(SentencePieceTokenizerTest, PiecesAndIdsEqualThePythonBindingsOnHeldTexts
 TEST_F(SentencePieceTokenizerTest, ModelRowsUseTheFairseqNumbering) {
   auto tokenizer = SentencePieceTokenizer::load(modelPath());
   ASSERT_TRUE(tokenizer.ok()) << tokenizer.error().description();
-  EXPECT_EQ(tokenizer.value()->vocabularySize(), expected()["pieceCount"].get<int>() + 2);
-  for (const auto& t : expected()["texts"]) {
+  const nlohmann::json reference = expected();
+  EXPECT_EQ(tokenizer.value()->vocabularySize(), reference["pieceCount"].get<int>() + 2);
+  for (const auto& t : reference["texts"]) {
     std::vector<int32_t> row{0};
     for (int id : t["ids"].get<std::vector<int>>()) row.push_back(id == 0 ? 3 : id + 1);
     row.push_back(2);
@@ -213,6 +215,16 @@ TEST(BGEM3EmbeddingsTest, APackageThatCannotBeUsedSaysWhy) {
   ASSERT_FALSE(tooFewPositions.ok());
   EXPECT_NE(tooFewPositions.error().description().find("fewer than 512"), std::string::npos)
       << tooFewPositions.error().description();
+}
+
+// The small model's loader must not run a multilingual model with WordPiece identifiers.
+TEST(BGEM3EmbeddingsTest, TheSmallModelsLoaderRefusesAMultilingualModel) {
+  TempDir dir;
+  reference({"encoder", dir.path(), "cls", "8", "-", "40000", "520"});
+  auto loaded = BGESmallEmbeddings::loadDirectory(EmbeddingComputeUnits::cpu, dir.path());
+  ASSERT_FALSE(loaded.ok());
+  EXPECT_NE(loaded.error().description().find("describes an \"xlm-roberta\" model"), std::string::npos)
+      << loaded.error().description();
 }
 
 }  // namespace

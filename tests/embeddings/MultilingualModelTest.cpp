@@ -17,6 +17,7 @@
 #include "SimilaritySearchKit/TransformerEncoder.h"
 #include "SimilaritySearchKitBGESmall/BGEM3Embeddings.h"
 #include "SimilaritySearchKitBGESmall/BGESmallEmbeddings.h"
+#include "SimilaritySearchKitBGESmall/InstalledModelStore.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -225,6 +226,21 @@ TEST(BGEM3EmbeddingsTest, TheSmallModelsLoaderRefusesAMultilingualModel) {
   ASSERT_FALSE(loaded.ok());
   EXPECT_NE(loaded.error().description().find("describes an \"xlm-roberta\" model"), std::string::npos)
       << loaded.error().description();
+}
+
+// `pallix model list` inspects every folder of the models directory; the
+// downloaded package loads with its own tokenizer.
+TEST(BGEM3EmbeddingsTest, TheInstalledModelListLoadsTheDownloadedPackage) {
+  TempDir models;
+  const std::string package = models.path() + "/bge_m3.mlpackage";
+  fs::create_directories(package);
+  reference({"tokenizer", package});
+  reference({"encoder", package, "cls", "9", "-", "1000", "520"});
+  auto inspected = InstalledModelStore(models.path()).inspect("bge_m3.mlpackage");
+  ASSERT_TRUE(inspected.ok()) << inspected.error().description();
+  EXPECT_TRUE(inspected->loads) << inspected->loadError;
+  EXPECT_EQ(inspected->dimension, 32);
+  EXPECT_EQ(inspected->layers, 2);
 }
 
 }  // namespace

@@ -222,7 +222,12 @@ TEST_F(ModelDownloadCliTest, ADownloadedMultilingualModelIsUsedForSemanticSearch
   auto used = pallix({"model", "use", "bge-m3"});
   ASSERT_EQ(used.exitCode, 0) << used.err;
   EXPECT_NE(used.out.find("Semantic search now uses bge-m3"), std::string::npos) << used.out;
-  EXPECT_EQ(nlohmann::json::parse(pallix({"model", "list", "--json"}).out)["selectedModel"], "bge-m3");
+  const nlohmann::json listed = nlohmann::json::parse(pallix({"model", "list", "--json"}).out);
+  EXPECT_EQ(listed["selectedModel"], "bge-m3");
+  ASSERT_EQ(listed["models"].size(), 1u) << listed.dump();
+  EXPECT_EQ(listed["models"][0]["name"], "bge_m3.mlpackage");
+  EXPECT_EQ(listed["models"][0]["loads"], true) << listed.dump();
+  EXPECT_EQ(listed["models"][0]["dimension"], 32);
   EXPECT_EQ(status()["modelInstalled"], true);
 
   const std::string docs = scratch / "docs";

@@ -62,7 +62,19 @@ Result<TransformerConfig> TransformerConfig::fromJson(const std::string& text) {
   if (c.hiddenAct != "gelu") {
     return invalid("hidden_act \"" + c.hiddenAct + "\" is not supported (only the erf \"gelu\")");
   }
-  if (c.modelType != "bert") return invalid("model_type \"" + c.modelType + "\" is not supported (only \"bert\")");
+  if (c.modelType != "bert" && c.modelType != "xlm-roberta" && c.modelType != "roberta") {
+    return invalid("model_type \"" + c.modelType + "\" is not supported (only \"bert\", \"xlm-roberta\", \"roberta\")");
+  }
+  if (auto it = j.find("pad_token_id"); it != j.end() && !it->is_null()) {
+    if (!it->is_number_integer() || it->get<long long>() < 0 || it->get<long long>() >= c.vocabSize) {
+      return invalid("\"pad_token_id\" is not an identifier of the vocabulary");
+    }
+    c.padTokenId = it->get<int>();
+  }
+  if (c.robertaPositions() && c.maxPositionEmbeddings <= c.padTokenId + 1) {
+    return invalid("max_position_embeddings " + std::to_string(c.maxPositionEmbeddings) +
+                   " leaves no position after pad_token_id " + std::to_string(c.padTokenId));
+  }
   if (c.hiddenSize % c.numAttentionHeads != 0) {
     return invalid("hidden_size " + std::to_string(c.hiddenSize) + " is not a multiple of num_attention_heads " +
                    std::to_string(c.numAttentionHeads));
@@ -78,9 +90,29 @@ Result<TransformerConfig> TransformerConfig::load(const std::string& path) {
   return config;
 }
 
+Result<TransformerConfig> TransformerConfig::loadDirectory(const std::string& directory) {
+  auto config = load(directory + "/config.json");
+  if (!config.ok()) return config;
+  const std::string poolingPath = directory + "/1_Pooling/config.json";
+  if (!fileExists(poolingPath)) return config;
+  auto text = readFileToString(poolingPath);
+  if (!text.ok()) return text.error();
+  const nlohmann::json j = nlohmann::json::parse(text.value(), nullptr, /*allow_exceptions=*/false);
+  if (!j.is_object()) return Error(kDomain, 1, poolingPath + " is not a JSON object");
+  const bool cls = j.value("pooling_mode_cls_token", false), mean = j.value("pooling_mode_mean_tokens", false);
+  if (cls == mean) {
+    return Error(kDomain, 1,
+                 poolingPath +
+                     ": exactly one of pooling_mode_cls_token and pooling_mode_mean_tokens "
+                     "must be true (no other pooling is supported)");
+  }
+  config->pooling = mean ? Pooling::mean : Pooling::cls;
+  return config;
+}
+
 std::string TransformerConfig::toJson() const {
   nlohmann::json j = {{"model_type", modelType},
-                      {"architectures", {"BertModel"}},
+                      {"architectures", {robertaPositions() ? "XLMRobertaModel" : "BertModel"}},
                       {"vocab_size", vocabSize},
                       {"hidden_size", hiddenSize},
                       {"num_hidden_layers", numHiddenLayers},
@@ -90,7 +122,7 @@ std::string TransformerConfig::toJson() const {
                       {"type_vocab_size", typeVocabSize},
                       {"layer_norm_eps", layerNormEps},
                       {"hidden_act", hiddenAct},
-                      {"pad_token_id", 0}};
+                      {"pad_token_id", padTokenId}};
   return j.dump(2) + "\n";
 }
 

@@ -66,7 +66,7 @@ struct TransformerEncoder::Sequence {
 };
 
 Result<std::unique_ptr<TransformerEncoder>> TransformerEncoder::loadDirectory(const std::string& directory) {
-  auto config = TransformerConfig::load(directory + "/config.json");
+  auto config = TransformerConfig::loadDirectory(directory);
   if (!config.ok()) return config.error();
   auto weights = SafetensorsFile::load(directory + "/model.safetensors");
   if (!weights.ok()) return weights.error();
@@ -78,10 +78,13 @@ Result<std::unique_ptr<TransformerEncoder>> TransformerEncoder::fromParts(const 
   std::unique_ptr<TransformerEncoder> encoder(new TransformerEncoder(config));
   const int64_t H = config.hiddenSize, I = config.intermediateSize;
   // Hugging Face checkpoints of BertModel have no prefix; BertFor* ones nest it under "bert.".
+  // XLM-RoBERTa ones under "roberta.".
   std::string prefix;
-  if (!weights.contains("embeddings.word_embeddings.weight") &&
-      weights.contains("bert.embeddings.word_embeddings.weight")) {
-    prefix = "bert.";
+  for (const char* nested : {"bert.", "roberta."}) {
+    if (!weights.contains("embeddings.word_embeddings.weight") &&
+        weights.contains(std::string(nested) + "embeddings.word_embeddings.weight")) {
+      prefix = nested;
+    }
   }
   Error failure;
   bool failed = false;
@@ -221,10 +224,11 @@ Result<std::vector<EncoderOutput>> TransformerEncoder::encode(const std::vector<
                        " positions but attention_mask has " + std::to_string(in.attentionMask.size()));
     }
     if (in.inputIds.empty()) return Error(kDomain, 2, which + "no positions");
-    if (in.inputIds.size() > static_cast<size_t>(config_.maxPositionEmbeddings)) {
+    const size_t firstPosition = config_.robertaPositions() ? static_cast<size_t>(config_.padTokenId) + 1 : 0;
+    if (in.inputIds.size() + firstPosition > static_cast<size_t>(config_.maxPositionEmbeddings)) {
       return Error(kDomain, 2,
                    which + std::to_string(in.inputIds.size()) + " positions exceed the model's " +
-                       std::to_string(config_.maxPositionEmbeddings));
+                       std::to_string(config_.maxPositionEmbeddings - static_cast<int>(firstPosition)));
     }
     if (in.attentionMask[0] == 0) return Error(kDomain, 2, which + "the first ([CLS]) position is masked");
     Sequence s;
@@ -252,14 +256,26 @@ Result<std::vector<EncoderOutput>> TransformerEncoder::encode(const std::vector<
   }
   if (inputs.empty()) return std::vector<EncoderOutput>{};
 
-  // Embeddings (token type 0 throughout) and their layer norm.
+  // Embeddings (token type 0 throughout) and their layer norm. XLM-RoBERTa
+  // numbers the unpadded tokens from padTokenId + 1 and puts padding at padTokenId.
   std::vector<float> x(static_cast<size_t>(rows) * H);
   size_t row = 0;
   for (size_t n = 0; n < inputs.size(); ++n) {
+    const auto& mask = inputs[n].attentionMask;
+    std::vector<int> positionIds(mask.size());
+    int unpadded = 0;
+    for (size_t p = 0; p < mask.size(); ++p) {
+      if (!config_.robertaPositions()) {
+        positionIds[p] = static_cast<int>(p);
+      } else {
+        if (mask[p] != 0) ++unpadded;
+        positionIds[p] = config_.padTokenId + (mask[p] != 0 ? unpadded : 0);
+      }
+    }
     for (int p : positions[n]) {
       float* dst = x.data() + row * H;
       const float* word = wordEmbeddings_.data() + static_cast<size_t>(inputs[n].inputIds[static_cast<size_t>(p)]) * H;
-      const float* position = positionEmbeddings_.data() + static_cast<size_t>(p) * H;
+      const float* position = positionEmbeddings_.data() + static_cast<size_t>(positionIds[static_cast<size_t>(p)]) * H;
       const float* type = tokenTypeEmbeddings_.data();
       for (int i = 0; i < H; ++i) dst[i] = word[i] + position[i] + type[i];
       ++row;
@@ -267,9 +283,10 @@ Result<std::vector<EncoderOutput>> TransformerEncoder::encode(const std::vector<
   }
   layerNorm(x.data(), rows, H, embeddingNormWeight_, embeddingNormBias_, config_.layerNormEps);
 
-  // Only [CLS] is read from the last layer, so it computes only [CLS] queries
-  // unless every position (or every hidden state) is wanted.
-  const bool lastQueryAll = options.computeAll || options.keepHiddenStates;
+  // With first-token pooling only [CLS] is read from the last layer, so it
+  // computes only [CLS] queries unless every position (or hidden state) is wanted.
+  const bool meanPooling = config_.pooling == TransformerConfig::Pooling::mean;
+  const bool lastQueryAll = options.computeAll || options.keepHiddenStates || meanPooling;
   for (size_t l = 0; l < layers_.size(); ++l) {
     runLayer(layers_[l], sequences, l + 1 < layers_.size() || lastQueryAll, x);
   }
@@ -279,12 +296,26 @@ Result<std::vector<EncoderOutput>> TransformerEncoder::encode(const std::vector<
   for (size_t n = 0; n < inputs.size(); ++n) {
     const int length = lastQueryAll || layers_.empty() ? sequences[n].length : 1;
     const float* cls = x.data() + static_cast<size_t>(first) * H;
+    std::vector<double> pooled(cls, cls + H);
+    if (meanPooling) {
+      std::fill(pooled.begin(), pooled.end(), 0.0);
+      int counted = 0;
+      for (int r = 0; r < length; ++r) {
+        if (inputs[n].attentionMask[static_cast<size_t>(positions[n][static_cast<size_t>(r)])] == 0) continue;
+        const float* state = cls + static_cast<size_t>(r) * H;
+        for (int i = 0; i < H; ++i) pooled[static_cast<size_t>(i)] += state[i];
+        ++counted;
+      }
+      for (double& v : pooled) v /= std::max(counted, 1);
+    }
     double norm = 0;
-    for (int i = 0; i < H; ++i) norm += static_cast<double>(cls[i]) * cls[i];
+    for (double v : pooled) norm += v * v;
     norm = std::sqrt(norm);
     const double inverse = norm > 0 ? 1.0 / norm : 0.0;
     outputs[n].embedding.resize(static_cast<size_t>(H));
-    for (int i = 0; i < H; ++i) outputs[n].embedding[static_cast<size_t>(i)] = static_cast<float>(cls[i] * inverse);
+    for (int i = 0; i < H; ++i) {
+      outputs[n].embedding[static_cast<size_t>(i)] = static_cast<float>(pooled[static_cast<size_t>(i)] * inverse);
+    }
     if (options.keepHiddenStates) outputs[n].hiddenStates.assign(cls, cls + static_cast<size_t>(length) * H);
     first += length;
   }

@@ -6,8 +6,11 @@
 // word + position + token-type embeddings and layer norm, then per layer fused
 // QKV projection, masked multi-head self-attention, output projection with
 // residual and post-layer-norm, erf-GELU feed-forward with residual and
-// post-layer-norm. The result is the final [CLS] vector, L2-normalised (the
-// pooling bge models are used with). Matrix products go through the system BLAS (Blas.h).
+// post-layer-norm. The result is the final first-token ([CLS], <s>) vector
+// or the mean over the unpadded tokens, as the config's pooling says,
+// L2-normalised. XLM-RoBERTa models (config.h) differ only in their position
+// numbering and their "roberta." weight prefix. Matrix products go through
+// the system BLAS (Blas.h).
 //
 // Padding: only positions whose mask is 1 are computed (`computeAll` false);
 // masked positions contribute nothing to attention, so this gives the same
@@ -43,7 +46,7 @@ struct EncodeOptions {
 };
 
 struct EncoderOutput {
-  std::vector<float> embedding;  // L2-normalised [CLS] vector, hiddenSize values.
+  std::vector<float> embedding;  // L2-normalised pooled vector, hiddenSize values.
   // Row-major [positions, hiddenSize] when keepHiddenStates; rows follow the
   // input positions (with computeAll) or the unmasked positions in order.
   std::vector<float> hiddenStates;
@@ -51,6 +54,7 @@ struct EncoderOutput {
 
 class TransformerEncoder {
  public:
+  // config.json (with 1_Pooling/config.json) and model.safetensors of `directory`.
   static Result<std::unique_ptr<TransformerEncoder>> loadDirectory(const std::string& directory);
   static Result<std::unique_ptr<TransformerEncoder>> fromParts(const TransformerConfig& config,
                                                                const SafetensorsFile& weights);

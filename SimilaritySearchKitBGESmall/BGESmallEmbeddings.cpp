@@ -46,6 +46,11 @@ Result<std::unique_ptr<BGESmallEmbeddings>> BGESmallEmbeddings::loadDirectory(Em
   if (!isDirectory(modelDirectory)) return failure("no model installed at " + inQuotes(modelDirectory));
   auto model = TransformerEncoder::loadDirectory(modelDirectory);
   if (!model.ok()) return failure(model.error().description());
+  // A WordPiece vocabulary would run an XLM-RoBERTa model on the wrong identifiers.
+  if (model.value()->config().robertaPositions()) {
+    return failure("config.json describes an \"" + model.value()->config().modelType +
+                   "\" model; this one needs a BERT model (model_type \"bert\")");
+  }
 
   std::string vocabularyPath = modelDirectory + "/vocab.txt";
   if (!fileExists(vocabularyPath)) {

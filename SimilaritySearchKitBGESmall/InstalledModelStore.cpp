@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "SimilaritySearchKit/TransformerConfig.h"
+#include "SimilaritySearchKitBGESmall/BGEM3Embeddings.h"
 #include "SimilaritySearchKitBGESmall/BGESmallEmbeddings.h"
 #include "core/FileUtil.h"
 #include "core/UUID.h"
@@ -45,9 +46,18 @@ const std::vector<std::string>& InstalledModelStore::modelFiles() {
 }
 
 Status InstalledModelStore::validateModelDirectory(const std::string& directory) {
-  auto model = BGESmallEmbeddings::loadDirectory(EmbeddingComputeUnits::all, directory);
-  if (!model.ok()) return model.error();
-  auto embedding = model.value()->encode("Test sentence");
+  // The downloaded multilingual package carries a SentencePiece tokenizer.
+  std::unique_ptr<EmbeddingProvider> model;
+  if (fileExists(directory + "/" + BGEM3Embeddings::kTokenizerFile)) {
+    auto multilingual = BGEM3Embeddings::loadPackage(EmbeddingComputeUnits::all, directory);
+    if (!multilingual.ok()) return multilingual.error();
+    model = std::move(multilingual).value();
+  } else {
+    auto small = BGESmallEmbeddings::loadDirectory(EmbeddingComputeUnits::all, directory);
+    if (!small.ok()) return small.error();
+    model = std::move(small).value();
+  }
+  auto embedding = model->encode("Test sentence");
   if (!embedding.ok()) return embedding.error();
   for (float v : embedding.value()) {
     if (!std::isfinite(v)) return Error(kDomain, 2, "the model produces non-finite values for a test sentence");

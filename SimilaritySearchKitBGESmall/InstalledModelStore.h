@@ -42,7 +42,9 @@ class InstalledModelStore {
   Result<InstalledModel> inspect(const std::string& name) const;
   Status remove(const std::string& name);
 
-  // Loads the directory and embeds "Test sentence"; the error says what is wrong.
+  // Loads the directory (a bge-small folder, or the multilingual package when
+  // it holds sentencepiece.bpe.model) and embeds "Test sentence"; the error
+  // says what is wrong.
   static Status validateModelDirectory(const std::string& directory);
 
  private:

@@ -1,16 +1,20 @@
 // `pallix model`: install, list and remove embedding models under the
-// models directory.
+// models directory, and choose the one semantic search uses.
 #include <cstdio>
 #include <iostream>
 
 #include "SimilaritySearchKit/EmbeddingModel.h"
 #include "SimilaritySearchKitBGESmall/InstalledModelStore.h"
 #include "app/platform/DataDirectories.h"
+#include "app/semantic/ModelDownloadManager.h"
+#include "app/shell/IntelligencePreferences.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "cli/ModelDownloads.h"
 #include "core/Formatting.h"
 #include "core/Strings.h"
+#include "core/Telemetry.h"
+#include "core/UserDefaults.h"
 
 namespace pallix::cli {
 namespace {
@@ -20,7 +24,8 @@ constexpr const char* kUsage =
     "       pallix model list [--json]\n"
     "       pallix model remove NAME\n"
     "       pallix model download bge-m3 [--json]\n"
-    "       pallix model cancel [bge-m3]\n\n"
+    "       pallix model cancel [bge-m3]\n"
+    "       pallix model use bge-small|bge-m3\n\n"
     "install  checks that DIR holds a BERT-family encoder that loads and runs (config.json,\n"
     "         model.safetensors in F32, F16 or BF16, and vocab.txt; without vocab.txt the bundled\n"
     "         uncased vocabulary is used), then copies it into the models directory as NAME\n"
@@ -31,6 +36,8 @@ constexpr const char* kUsage =
     "download fetches the large model from the model download server (ModelDownloadManager.baseURL;\n"
     "         there is no default) and unpacks it into the models directory; Ctrl-C cancels.\n"
     "cancel   stops a download running in another pallix process.\n"
+    "use      makes semantic search use the model (IntelligencePreferences.selectedModel); bge-m3\n"
+    "         must be downloaded. The semantic indexes are rebuilt with the new model.\n"
     "list also shows each model's download state (notDownloaded, downloading, downloaded, failed).\n\n"
     "Exit status: 0 done, 1 the model is unusable or the operation failed, 2 bad arguments,\n"
     "3 no such model.\n";
@@ -71,7 +78,14 @@ int install(InstalledModelStore& store, const std::vector<std::string>& rest, co
   return kExitOk;
 }
 
+EmbeddingModel selectedModel(UserDefaults& defaults) {
+  NotificationCenter unheard;
+  return IntelligencePreferences(defaults, unheard).selectedModel();
+}
+
 int list(InstalledModelStore& store, bool json) {
+  UserDefaults defaults(DataDirectories::fromEnvironment().defaultsPath());
+  const EmbeddingModel selected = selectedModel(defaults);
   printProgress("Loading installed models…");
   auto models = store.list();
   clearProgress();
@@ -84,7 +98,8 @@ int list(InstalledModelStore& store, bool json) {
     for (const auto& m : models.value()) array.push_back(toJson(m));
     printJson({{"modelsDirectory", store.modelsDirectory()},
                {"models", array},
-               {"downloadStates", modelDownloadStatesJson()}});
+               {"downloadStates", modelDownloadStatesJson()},
+               {"selectedModel", std::string(rawValue(selected))}});
     return kExitOk;
   }
   if (models->empty()) {
@@ -102,6 +117,35 @@ int list(InstalledModelStore& store, bool json) {
   std::fflush(stdout);
   std::cout << "\nDownloads:\n";
   for (const std::string& line : modelDownloadStateLines()) std::cout << "  " << line << "\n";
+  std::cout << "\nSemantic search uses: " << rawValue(selected) << "\n";
+  return kExitOk;
+}
+
+int use(const std::vector<std::string>& rest, bool json) {
+  if (rest.size() != 2) return usageError("model", "use takes one model: bge-small or bge-m3");
+  auto model = embeddingModelFromRawValue(rest[1]);
+  if (!model) return usageError("model", "unknown model " + inQuotes(rest[1]) + " (bge-small or bge-m3)");
+  const DataDirectories dirs = DataDirectories::fromEnvironment();
+  if (*model == EmbeddingModel::bgeM3 &&
+      !verifyModelPackage(dirs.modelsDirectory() + "/" + std::string(embeddingModelPackageFile(*model))).ok()) {
+    printError("model: bge-m3 is not downloaded", "Download it first with 'pallix model download bge-m3'.");
+    return kExitUnavailable;
+  }
+  UserDefaults defaults(dirs.defaultsPath());
+  IntelligencePreferences preferences(defaults);
+  const bool changed = preferences.selectedModel() != *model;
+  if (Status set = preferences.setSelectedModel(*model); !set.ok()) {
+    printError("model: cannot save the choice: " + set.error().description());
+    return kExitFailure;
+  }
+  if (changed) TelemetryService::signal("Intelligence.modelSelected", {{"model", std::string(rawValue(*model))}});
+  if (json) {
+    printJson({{"selectedModel", std::string(rawValue(*model))}, {"changed", changed}});
+  } else if (changed) {
+    std::cout << "Semantic search now uses " << rawValue(*model) << ". " << kEmbeddingModelChangeWarning << "\n";
+  } else {
+    std::cout << rawValue(*model) << " is already in use.\n";
+  }
   return kExitOk;
 }
 
@@ -110,7 +154,7 @@ int runModel(Args& args) {
   auto name = args.option("--name");
   auto rest = args.positionals();
   if (args.failed()) return usageError("model", args.failure());
-  if (rest.empty()) return usageError("model", "missing subcommand (install, list, remove, download or cancel)");
+  if (rest.empty()) return usageError("model", "missing subcommand (install, list, remove, download, cancel or use)");
   InstalledModelStore store(DataDirectories::fromEnvironment().modelsDirectory());
   const std::string& sub = rest[0];
   if (sub == "install") {
@@ -124,6 +168,7 @@ int runModel(Args& args) {
   }
   if (sub == "download") return downloadModelCommand(rest, json);
   if (sub == "cancel") return cancelModelDownloadCommand(rest, json);
+  if (sub == "use") return use(rest, json);
   if (sub == "remove") {
     if (rest.size() != 2) return usageError("model", "remove takes one NAME");
     if (int code = 0; removeDownloadedModel(rest[1], code)) return code;
@@ -144,6 +189,6 @@ int runModel(Args& args) {
 
 }  // namespace
 
-PALLIX_COMMAND("model", "install, list or remove embedding models", kUsage, runModel);
+PALLIX_COMMAND("model", "install, list, remove or choose embedding models", kUsage, runModel);
 
 }  // namespace pallix::cli

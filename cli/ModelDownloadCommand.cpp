@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
@@ -93,6 +94,10 @@ int downloadModelCommand(const std::vector<std::string>& rest, bool json) {
     std::cout << rawValue(*model) << " is already downloaded.\n";
     return kExitOk;
   }
+  if (d.manager->state(*model).kind == DownloadState::Kind::failed) {
+    std::cerr << "pallix: model: the last download failed (" << printable(d.manager->state(*model).message)
+              << "); trying again\n";
+  }
   if (auto url = d.manager->downloadURL(*model); !url.ok()) {
     printError("model: " + url.error().description());
     return kExitUnavailable;
@@ -101,7 +106,10 @@ int downloadModelCommand(const std::vector<std::string>& rest, bool json) {
   d.manager->setObserver([](EmbeddingModel m, const DownloadState& s) {
     if (s.kind == DownloadState::Kind::downloading) printProgress(std::string(rawValue(m)) + ": " + stateText(s));
   });
-  d.manager->downloadModel(*model);
+  if (Status started = d.manager->downloadModel(*model); !started.ok()) {
+    printError("model: " + started.error().description(), "Stop it with 'pallix model cancel'.");
+    return kExitFailure;
+  }
   const bool interrupted = d.runUntil([&] { return !d.manager->isDownloadingHere(*model); }, std::chrono::hours(24));
   clearProgress();
   if (interrupted) {
@@ -173,7 +181,9 @@ bool removeDownloadedModel(const std::string& name, int& exitCode) {
   auto model = embeddingModelFromRawValue(name);
   if (!model || *model != EmbeddingModel::bgeM3) return false;
   Downloads d;
-  if (!d.manager->isModelDownloaded(*model)) {
+  std::error_code ec;
+  // A package left incomplete by a failed download is removable too.
+  if (!std::filesystem::exists(d.manager->packagePath(*model), ec)) {
     printError("model: " + name + " is not downloaded", "Run 'pallix model list' to see the models.");
     exitCode = kExitUnavailable;
     return true;

@@ -2,9 +2,10 @@
 //
 // The stores load a model only when they are about to embed or search, and
 // drop it when they unload; the factory is injected so the application and
-// `pallix semantic` load the installed bge-small model while tests load the
-// tiny random-weight model of tests/data/embeddings. A factory is shared by
-// the two stores and may be called from any thread.
+// `pallix semantic` load the selected model (IntelligencePreferences.
+// selectedModel: the installed bge-small, or the downloaded bge-m3) while
+// tests load the tiny random-weight model of tests/data/embeddings. A factory
+// is shared by the two stores and may be called from any thread.
 #pragma once
 
 #include <memory>
@@ -55,5 +56,28 @@ class DirectoryEmbeddingModelFactory final : public EmbeddingModelFactory {
  private:
   std::string modelDirectory_;
 };
+
+// Loads the downloaded multilingual package (config.json, model.safetensors,
+// sentencepiece.bpe.model) with BGEM3Embeddings. Its encodeBatch runs on the
+// compute units' threads; a single encode (a query) on one thread.
+class MultilingualEmbeddingModelFactory final : public EmbeddingModelFactory {
+ public:
+  explicit MultilingualEmbeddingModelFactory(std::string packageDirectory)
+      : packageDirectory_(std::move(packageDirectory)) {}
+  // The downloaded bge-m3, DataDirectories::modelsDirectory()/bge_m3.mlpackage.
+  static std::shared_ptr<MultilingualEmbeddingModelFactory> installed(const DataDirectories& dirs);
+
+  const std::string& packageDirectory() const { return packageDirectory_; }
+  bool isInstalled() const override;
+  std::string unavailableMessage() const override;
+  Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits computeUnits) override;
+
+ private:
+  std::string packageDirectory_;
+};
+
+// The factory of `model` as installed under the models directory.
+std::shared_ptr<EmbeddingModelFactory> installedEmbeddingModelFactory(const DataDirectories& dirs,
+                                                                      EmbeddingModel model);
 
 }  // namespace pallix

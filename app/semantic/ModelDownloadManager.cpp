@@ -1,10 +1,15 @@
 #include "app/semantic/ModelDownloadManager.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -45,7 +50,66 @@ std::string modelName(EmbeddingModel model) {
   return std::string(rawValue(model));
 }
 
+constexpr const char* kDomain = "ModelDownloadManagerError";
+// A safetensors header above this is not one.
+constexpr uint64_t kMaximumTensorHeader = 100 << 20;
+
+Status verifyTensorFile(const std::string& path) {
+  std::error_code ec;
+  const uint64_t size = fs::file_size(path, ec);
+  if (ec) return Error(kDomain, 4, "model.safetensors cannot be read: " + ec.message());
+  std::ifstream in(path, std::ios::binary);
+  unsigned char lengthBytes[8] = {};
+  if (!in.read(reinterpret_cast<char*>(lengthBytes), 8)) {
+    return Error(kDomain, 4, "model.safetensors is cut short: " + std::to_string(size) + " bytes, no header");
+  }
+  uint64_t headerLength = 0;
+  for (int i = 7; i >= 0; --i) headerLength = (headerLength << 8) | lengthBytes[i];
+  if (headerLength > kMaximumTensorHeader || headerLength > size - 8) {
+    return Error(kDomain, 4,
+                 "model.safetensors is cut short or damaged: its header claims " + std::to_string(headerLength) +
+                     " bytes of " + std::to_string(size));
+  }
+  std::string header(headerLength, '\0');
+  in.read(header.data(), static_cast<std::streamsize>(headerLength));
+  nlohmann::json tensors = nlohmann::json::parse(header, nullptr, /*allow_exceptions=*/false);
+  if (!in || !tensors.is_object()) return Error(kDomain, 4, "model.safetensors has a damaged header");
+  uint64_t dataEnd = 0;
+  for (const auto& [name, tensor] : tensors.items()) {
+    if (name == "__metadata__") continue;
+    const auto offsets = tensor.is_object() ? tensor.value("data_offsets", nlohmann::json()) : nlohmann::json();
+    if (!offsets.is_array() || offsets.size() != 2 || !offsets[1].is_number_unsigned()) {
+      return Error(kDomain, 4, "model.safetensors has a damaged header entry \"" + name + "\"");
+    }
+    dataEnd = std::max(dataEnd, offsets[1].get<uint64_t>());
+  }
+  const uint64_t expected = 8 + headerLength + dataEnd;
+  if (size != expected) {
+    return Error(kDomain, 4,
+                 "model.safetensors is " + std::string(size < expected ? "cut short" : "longer than its header says") +
+                     ": " + std::to_string(size) + " of " + std::to_string(expected) + " bytes");
+  }
+  return okStatus();
+}
+
 }  // namespace
+
+Status verifyModelPackage(const std::string& packageDirectory) {
+  std::error_code ec;
+  if (!fs::is_directory(packageDirectory, ec)) return Error(kDomain, 4, packageDirectory + " is not a folder");
+  for (const char* file : kModelPackageFiles) {
+    const std::string path = packageDirectory + "/" + file;
+    if (!fs::is_regular_file(path, ec) || fs::file_size(path, ec) == 0 || ec) {
+      return Error(kDomain, 4, std::string(file) + " is missing or empty");
+    }
+  }
+  auto config = readRegularFile(packageDirectory + "/config.json", kMaximumStateFileSize);
+  if (!config.ok()) return Error(kDomain, 4, "config.json cannot be read: " + config.error().description());
+  if (!nlohmann::json::parse(config.value(), nullptr, /*allow_exceptions=*/false).is_object()) {
+    return Error(kDomain, 4, "config.json is not a JSON object");
+  }
+  return verifyTensorFile(packageDirectory + "/model.safetensors");
+}
 
 const char* downloadStateName(DownloadState::Kind kind) {
   switch (kind) {
@@ -71,6 +135,7 @@ ModelDownloadManager::~ModelDownloadManager() {
     task.guard.cancel();
     task.transfer.cancel();
     task.cancelPoll.cancel();
+    if (task.lockDescriptor >= 0) ::close(task.lockDescriptor);
   }
 }
 
@@ -92,11 +157,15 @@ Result<std::string> ModelDownloadManager::downloadURL(EmbeddingModel model) cons
   return url;
 }
 
+std::string ModelDownloadManager::packagePath(EmbeddingModel model) const {
+  return (fs::path(deps_.modelsDirectory) / std::string(embeddingModelPackageFile(model))).string();
+}
+
 bool ModelDownloadManager::isModelDownloaded(EmbeddingModel model) const {
   std::error_code ec;
+  if (model == EmbeddingModel::bgeM3) return verifyModelPackage(packagePath(model)).ok();
   const fs::path dir(deps_.modelsDirectory);
-  if (fs::is_directory(dir / std::string(embeddingModelPackageFile(model)), ec)) return true;
-  return model == EmbeddingModel::bgeSmall &&
+  return fs::is_directory(packagePath(model), ec) ||
          fs::is_directory(dir / std::string(embeddingModelDirectoryName(model)), ec);
 }
 
@@ -111,6 +180,33 @@ std::string ModelDownloadManager::stateFilePath(EmbeddingModel model) const {
 
 std::string ModelDownloadManager::cancelFilePath(EmbeddingModel model) const {
   return deps_.modelsDirectory + "/." + std::string(embeddingModelPackageFile(model)) + ".cancel";
+}
+
+std::string ModelDownloadManager::lockFilePath(EmbeddingModel model) const {
+  return deps_.modelsDirectory + "/." + std::string(embeddingModelPackageFile(model)) + ".download.lock";
+}
+
+Result<int> ModelDownloadManager::acquireDownloadLock(EmbeddingModel model) const {
+  const std::string path = lockFilePath(model);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return Error(kDomain, 5, "Cannot open " + path + ": " + std::strerror(errno));
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int why = errno;
+    char holder[32] = {};
+    const ssize_t n = ::pread(fd, holder, sizeof(holder) - 1, 0);
+    ::close(fd);
+    if (why != EWOULDBLOCK) return Error(kDomain, 5, "Cannot lock " + path + ": " + std::strerror(why));
+    const int pid = n > 0 ? std::atoi(holder) : 0;
+    return Error(kDomain, 6,
+                 modelName(model) + " is already being downloaded" +
+                     (pid > 0 ? " by process " + std::to_string(pid) : std::string()) +
+                     "; wait for that download to finish or cancel it");
+  }
+  const std::string pid = std::to_string(deps_.processId) + "\n";
+  if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    logger_.error("Cannot record this process in %s: %s", path.c_str(), std::strerror(errno));
+  }
+  return fd;
 }
 
 void ModelDownloadManager::writeStateFile(EmbeddingModel model, const DownloadState& state) const {
@@ -167,9 +263,9 @@ void ModelDownloadManager::setState(EmbeddingModel model, DownloadState state) {
   if (observer_) observer_(model, state);
 }
 
-void ModelDownloadManager::forget(EmbeddingModel model) {
+int ModelDownloadManager::forget(EmbeddingModel model) {
   auto it = downloadTasks_.find(model);
-  if (it == downloadTasks_.end()) return;
+  if (it == downloadTasks_.end()) return -1;
   it->second.guard.cancel();
   it->second.transfer.cancel();
   it->second.checksumRequest.cancel();
@@ -177,7 +273,16 @@ void ModelDownloadManager::forget(EmbeddingModel model) {
   std::error_code ec;
   if (!it->second.temporaryPath.empty()) fs::remove(it->second.temporaryPath, ec);
   fs::remove(cancelFilePath(model), ec);
+  const int lock = it->second.lockDescriptor;
   downloadTasks_.erase(it);
+  return lock;
+}
+
+void ModelDownloadManager::end(EmbeddingModel model, DownloadState state) {
+  const int lock = forget(model);
+  // The final state reaches the disk before another download may take the lock.
+  setState(model, std::move(state));
+  if (lock >= 0) ::close(lock);
 }
 
 void ModelDownloadManager::fail(EmbeddingModel model, const std::string& message, const char* signal,
@@ -185,22 +290,35 @@ void ModelDownloadManager::fail(EmbeddingModel model, const std::string& message
   logger_.error("Model download of %s failed: %s", modelName(model).c_str(), message.c_str());
   parameters["model"] = modelName(model);
   TelemetryService::signal(signal, parameters);
-  forget(model);
-  setState(model, DownloadState::failed(message));
+  end(model, DownloadState::failed(message));
 }
 
-void ModelDownloadManager::downloadModel(EmbeddingModel model) {
-  if (downloadTasks_.count(model)) return;
+std::string ModelDownloadManager::stagingPath(EmbeddingModel model) const {
+  return deps_.modelsDirectory + "/." + std::string(embeddingModelPackageFile(model)) + ".extracting";
+}
+
+Status ModelDownloadManager::downloadModel(EmbeddingModel model) {
+  if (downloadTasks_.count(model)) return okStatus();
   std::error_code ec;
   Status created = createDirectories(deps_.modelsDirectory);
   if (!created.ok()) {
     setState(model, DownloadState::failed(created.error().description()));
-    return;
+    return okStatus();
   }
-  fs::remove(cancelFilePath(model), ec);
+  auto lock = acquireDownloadLock(model);
+  if (!lock.ok()) {
+    logger_.error("Not downloading %s: %s", modelName(model).c_str(), lock.error().description().c_str());
+    refreshStates();
+    return lock.error();
+  }
   Task task;
+  task.lockDescriptor = lock.value();
   task.guard = TaskHandle::make();
   task.temporaryPath = deps_.modelsDirectory + "/." + archiveName(model) + ".partial";
+  // Holding the lock, whatever an earlier download left behind is stale.
+  fs::remove(cancelFilePath(model), ec);
+  fs::remove(task.temporaryPath, ec);
+  fs::remove_all(stagingPath(model), ec);
   TaskHandle guard = task.guard;
   downloadTasks_[model] = task;
   setState(model, DownloadState::downloading(0));
@@ -209,7 +327,7 @@ void ModelDownloadManager::downloadModel(EmbeddingModel model) {
   auto url = downloadURL(model);
   if (!url.ok()) {
     fail(model, url.error().description(), "Intelligence.modelDownloadFailed", {{"error", url.error().description()}});
-    return;
+    return okStatus();
   }
   logger_.info("Downloading %s from %s", modelName(model).c_str(), url.value().c_str());
   HttpRequest request;
@@ -236,6 +354,7 @@ void ModelDownloadManager::downloadModel(EmbeddingModel model) {
         main->post([onProgress, received, expected]() mutable { onProgress(received, expected); });
       });
   pollCancelRequest(model, guard);
+  return okStatus();
 }
 
 void ModelDownloadManager::pollCancelRequest(EmbeddingModel model, TaskHandle guard) {
@@ -318,7 +437,8 @@ void ModelDownloadManager::fetchPublishedDigest(EmbeddingModel model, TaskHandle
 void ModelDownloadManager::extractModel(EmbeddingModel model, TaskHandle guard,
                                         std::optional<std::string> publishedDigest) {
   const std::string archive = downloadTasks_.at(model).temporaryPath;
-  const std::string directory = deps_.modelsDirectory;
+  const std::string staging = stagingPath(model);
+  const std::string destination = packagePath(model);
   const std::string package = std::string(embeddingModelPackageFile(model));
   auto runner = deps_.commandRunner;
   auto finish = weak_.wrap(
@@ -326,10 +446,9 @@ void ModelDownloadManager::extractModel(EmbeddingModel model, TaskHandle guard,
   auto damaged = weak_.wrap([this, model, guard](std::string message) {
     if (!guard.isCancelled()) fail(model, message, "Intelligence.modelDownloadFailed", {{"error", message}});
   });
-  deps_.extractionRunner->post([runner, archive, directory, package, guard, main = deps_.mainRunner, finish, damaged,
-                                publishedDigest]() mutable {
+  deps_.extractionRunner->post([runner, archive, staging, destination, package, guard, main = deps_.mainRunner, finish,
+                                damaged, publishedDigest]() mutable {
     if (guard.isCancelled()) return;
-    std::optional<std::string> failure;
     if (publishedDigest) {
       const std::string actual = fileDigest(archive);
       if (actual != *publishedDigest) {
@@ -340,19 +459,52 @@ void ModelDownloadManager::extractModel(EmbeddingModel model, TaskHandle guard,
         return;
       }
     }
-    auto run = runner->run({kUnzipPath, "-o", "-q", archive, "-d", directory}, kExtractionTimeout);
-    if (!run.ok()) {
-      failure = "Failed to extract model (exit code -1)";
-    } else if (run->exitStatus != 0) {
-      failure = "Failed to extract model (exit code " + std::to_string(run->exitStatus) + ")";
-    } else {
-      std::error_code ec;
-      if (!fs::is_directory(fs::path(directory) / package, ec)) {
-        failure = "Model extraction failed - file not found after extraction";
-      }
-    }
+    std::optional<std::string> failure = installArchive(*runner, archive, staging, destination, package);
     main->post([finish, failure]() mutable { finish(failure); });
   });
+}
+
+std::optional<std::string> ModelDownloadManager::installArchive(CommandRunner& runner, const std::string& archive,
+                                                                const std::string& staging,
+                                                                const std::string& destination,
+                                                                const std::string& package) {
+  std::error_code ec;
+  fs::remove_all(staging, ec);
+  auto cleanup = [&] {
+    std::error_code ignored;
+    fs::remove_all(staging, ignored);
+  };
+  if (Status created = createDirectories(staging); !created.ok()) return created.error().description();
+  auto run = runner.run({kUnzipPath, "-o", "-q", archive, "-d", staging}, kExtractionTimeout);
+  if (!run.ok() || run->exitStatus != 0) {
+    cleanup();
+    return "Failed to extract model (exit code " + std::to_string(run.ok() ? run->exitStatus : -1) + ")";
+  }
+  const fs::path unpacked = fs::path(staging) / package;
+  if (!fs::is_directory(unpacked, ec)) {
+    cleanup();
+    return std::string("Model extraction failed - file not found after extraction");
+  }
+  if (Status complete = verifyModelPackage(unpacked.string()); !complete.ok()) {
+    cleanup();
+    return "Model extraction failed - the package is incomplete: " + complete.error().description();
+  }
+  // A package already in place (an earlier install, or what an older version
+  // left of a failed one) is moved aside first, so the rename is atomic.
+  if (fs::exists(destination, ec)) {
+    const fs::path previous = fs::path(staging) / (package + ".previous");
+    fs::rename(destination, previous, ec);
+    if (ec) {
+      const std::string why = ec.message();
+      cleanup();
+      return "Cannot replace " + destination + ": " + why;
+    }
+  }
+  fs::rename(unpacked, destination, ec);
+  const std::string why = ec ? ec.message() : std::string();
+  cleanup();
+  if (!why.empty()) return "Cannot move the model into " + destination + ": " + why;
+  return std::nullopt;
 }
 
 void ModelDownloadManager::finishExtraction(EmbeddingModel model, TaskHandle guard,
@@ -362,8 +514,7 @@ void ModelDownloadManager::finishExtraction(EmbeddingModel model, TaskHandle gua
     fail(model, *failure, "Intelligence.modelExtractionFailed", {{"error", *failure}});
     return;
   }
-  forget(model);
-  setState(model, DownloadState::downloaded());
+  end(model, DownloadState::downloaded());
   logger_.info("Model %s downloaded and installed", modelName(model).c_str());
   TelemetryService::signal("Intelligence.modelDownloadCompleted", {{"model", modelName(model)}});
 }
@@ -378,15 +529,14 @@ void ModelDownloadManager::cancelDownload(EmbeddingModel model) {
     }
     return;
   }
-  forget(model);
-  setState(model, DownloadState::notDownloaded());
+  end(model, DownloadState::notDownloaded());
   TelemetryService::signal("Intelligence.modelDownloadCancelled", {{"model", modelName(model)}});
 }
 
 Status ModelDownloadManager::deleteModel(EmbeddingModel model) {
   if (downloadTasks_.count(model)) cancelDownload(model);
   std::error_code ec;
-  fs::remove_all(fs::path(deps_.modelsDirectory) / std::string(embeddingModelPackageFile(model)), ec);
+  fs::remove_all(packagePath(model), ec);
   if (ec) {
     return Error("ModelDownloadManagerError", 3,
                  "Cannot delete " + std::string(embeddingModelPackageFile(model)) + ": " + ec.message());

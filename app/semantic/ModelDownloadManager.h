@@ -3,18 +3,25 @@
 // from the model download server (user-defaults key
 // "ModelDownloadManager.baseURL", no default: without it a download fails
 // saying what to set) at "/pallix/models/bge_m3.mlpackage.zip". It holds the
-// model folder "bge_m3.mlpackage" (config.json, the tokenizer files,
-// model.safetensors) and is unpacked with /usr/bin/unzip into the models
-// directory. The archive must have the length the server announced, and
-// the SHA-256 digest the server publishes beside it
+// model folder "bge_m3.mlpackage" (config.json, sentencepiece.bpe.model,
+// model.safetensors). The archive must have the length the server announced,
+// and the SHA-256 digest the server publishes beside it
 // ("bge_m3.mlpackage.zip.sha256", where it has one). Every step is a
 // telemetry signal ("Intelligence.model...").
+//
+// /usr/bin/unzip unpacks it into a hidden staging folder of the models
+// directory; only a package that is complete there (verifyModelPackage) is
+// renamed into place, so a failed or short extraction (a full disk) never
+// looks downloaded and can be retried.
 //
 // Several processes share one models directory, so the states live on disk
 // too: "<models>/.<package>.download.json" holds the state of a download in
 // progress (with the downloading process id), and "<models>/.<package>.cancel"
 // asks that process to cancel. A downloading manager looks for the request
-// every 250 ms.
+// every 250 ms. A download holds an exclusive lock on
+// "<models>/.<package>.download.lock" until it ends (the kernel drops it when
+// the process dies), so a second download of the model, from this process or
+// another, is refused rather than sharing the partial archive.
 //
 // Threading: main runner. The download runs on the HTTP client; unzip runs on
 // `extractionRunner`; both hop back to the main runner. The observer is
@@ -47,6 +54,15 @@ struct DownloadState {
   static DownloadState failed(std::string message) { return {Kind::failed, 0, std::move(message)}; }
   friend bool operator==(const DownloadState&, const DownloadState&) = default;
 };
+
+// The files a downloaded package must hold.
+inline constexpr const char* kModelPackageFiles[] = {"config.json", "sentencepiece.bpe.model", "model.safetensors"};
+
+// Checks that `packageDirectory` holds a complete model package: the files
+// above, config.json a JSON object, and model.safetensors as long as its
+// header says (only the header is read). The error names the file and what
+// is wrong with it.
+Status verifyModelPackage(const std::string& packageDirectory);
 // "notDownloaded", "downloading", "downloaded", "failed".
 const char* downloadStateName(DownloadState::Kind kind);
 
@@ -75,9 +91,15 @@ class ModelDownloadManager {
   ModelDownloadManager& operator=(const ModelDownloadManager&) = delete;
 
   // "bge_small_en.mlpackage" or "bge_m3.mlpackage" exists in the models
-  // directory (the small model also counts when installed by folder name).
+  // directory (the small model also counts when installed by folder name);
+  // the large model's package must also pass verifyModelPackage.
   bool isModelDownloaded(EmbeddingModel model) const;
-  void downloadModel(EmbeddingModel model);
+  // The package folder, complete or not (what deleteModel removes).
+  std::string packagePath(EmbeddingModel model) const;
+  // Starts a download; progress and outcome arrive through the states. Fails
+  // without touching the states when another download of the model holds
+  // its lock. Already downloading here: ok, nothing new starts.
+  [[nodiscard]] Status downloadModel(EmbeddingModel model);
   // Cancels this process's download, or asks the process downloading it to.
   void cancelDownload(EmbeddingModel model);
   Status deleteModel(EmbeddingModel model);
@@ -102,6 +124,7 @@ class ModelDownloadManager {
     std::string temporaryPath;
     int64_t expectedBytes = -1;  // the server's announced length; -1: none
     TaskHandle checksumRequest;
+    int lockDescriptor = -1;  // holds the download lock; closed by forget()
   };
 
   void setState(EmbeddingModel model, DownloadState state);
@@ -114,9 +137,21 @@ class ModelDownloadManager {
   void extractModel(EmbeddingModel model, TaskHandle guard, std::optional<std::string> publishedDigest);
   void finishExtraction(EmbeddingModel model, TaskHandle guard, std::optional<std::string> failure);
   void pollCancelRequest(EmbeddingModel model, TaskHandle guard);
-  void forget(EmbeddingModel model);
+  // Drops the task; returns its lock descriptor for end() to close.
+  int forget(EmbeddingModel model);
+  // Forgets the task and publishes its final state, then releases the lock.
+  void end(EmbeddingModel model, DownloadState state);
+  std::string stagingPath(EmbeddingModel model) const;
+  // Extraction runner: unpacks into `staging`, verifies, renames into
+  // `destination`. The failure message, or none.
+  static std::optional<std::string> installArchive(CommandRunner& runner, const std::string& archive,
+                                                   const std::string& staging, const std::string& destination,
+                                                   const std::string& package);
   std::string stateFilePath(EmbeddingModel model) const;
   std::string cancelFilePath(EmbeddingModel model) const;
+  std::string lockFilePath(EmbeddingModel model) const;
+  // The lock's descriptor, or the refusal naming the process that holds it.
+  Result<int> acquireDownloadLock(EmbeddingModel model) const;
   void writeStateFile(EmbeddingModel model, const DownloadState& state) const;
   std::optional<DownloadState> readStateFile(EmbeddingModel model) const;
 

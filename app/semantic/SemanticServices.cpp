@@ -10,6 +10,7 @@
 
 #include "app/search/IndexingService.h"
 #include "app/shell/FilesPreferences.h"
+#include "app/shell/IntelligencePreferences.h"
 #include "app/shell/MessagesPreferences.h"
 #include "core/FileUtil.h"
 #include "core/RunLoop.h"
@@ -73,7 +74,11 @@ SemanticServices::SemanticServices(SemanticServicesOptions options) : options_(s
   runnerOr(options_.backgroundRunner, "pallix-graphs");
   runnerOr(options_.indexerRunner, "pallix-fileindex");
   if (options_.storeDirectory.empty()) options_.storeDirectory = options_.dirs.data;
-  if (!options_.modelFactory) options_.modelFactory = DirectoryEmbeddingModelFactory::installed(options_.dirs);
+  if (!options_.modelFactory) {
+    options_.modelFactory = installedEmbeddingModelFactory(
+        options_.dirs, settingOr(options_.defaults, IntelligencePreferences::kSelectedModelKey,
+                                 embeddingModelFromRawValue, IntelligencePreferences::kDefaultSelectedModel));
+  }
   if (!options_.notifications) options_.notifications = &NotificationCenter::defaultCenter();
   if (!options_.conditions) {
     defaultConditions_ = std::make_unique<SystemIndexingConditions>();

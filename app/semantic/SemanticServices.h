@@ -37,7 +37,7 @@ struct SemanticServicesOptions {
   DataDirectories dirs;
   UserDefaults* defaults = nullptr;                     // required; must outlive the services
   NotificationCenter* notifications = nullptr;          // null: the default center
-  std::shared_ptr<EmbeddingModelFactory> modelFactory;  // null: the installed bge-small model
+  std::shared_ptr<EmbeddingModelFactory> modelFactory;  // null: the selected model as installed
   std::shared_ptr<EmbeddingCoordinator> coordinator;    // null: EmbeddingCoordinator::shared()
   const IndexingConditions* conditions = nullptr;       // null: resident memory only, thermal nominal
   std::string storeDirectory;                           // empty: dirs.data

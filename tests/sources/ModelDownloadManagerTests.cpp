@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "SimilaritySearchKit/TransformerSafetensors.h"
 #include "app/semantic/ModelDownloadManager.h"
 #include "core/ContentDigest.h"
 #include "tests/sources/SourcesTestSupport.h"
@@ -20,18 +21,34 @@ using Kind = DownloadState::Kind;
 using pallix::testing::TempDir;
 namespace fs = std::filesystem;
 
+std::string tensorBytes() {
+  return SafetensorsFile::serialize({{"embeddings.weight", TensorData{{4, 2}, std::vector<float>(8, 0.5f)}}});
+}
+
+// Writes a model package into `folder`; model.safetensors keeps only its
+// first `tensorLength` bytes when given (what a full disk leaves).
+void writePackage(const fs::path& folder, std::optional<size_t> tensorLength = std::nullopt) {
+  fs::create_directories(folder);
+  std::ofstream(folder / "config.json") << R"({"model_type": "xlm-roberta"})";
+  std::ofstream(folder / "sentencepiece.bpe.model") << "a tokenizer model";
+  const std::string tensors = tensorBytes();
+  std::ofstream(folder / "model.safetensors", std::ios::binary)
+      << tensors.substr(0, tensorLength.value_or(tensors.size()));
+}
+
 // Plays /usr/bin/unzip: records the argv and creates what the archive would hold.
 class FakeUnzip final : public CommandRunner {
  public:
   Status launchDetached(const std::vector<std::string>&, const LaunchOptions&) override { return okStatus(); }
   Result<CommandOutput> run(const std::vector<std::string>& argv, Duration) override {
     calls.push_back(argv);
-    if (!folder.empty()) fs::create_directories(argv.back() + "/" + folder);
-    return CommandOutput{exitStatus, "", ""};
+    if (!folder.empty()) writePackage(argv.back() + "/" + folder, tensorLength);
+    return CommandOutput{exitStatus, "", exitStatus == 50 ? "error: disk full" : ""};
   }
   std::optional<std::string> findExecutable(const std::string& p) const override { return p; }
   std::vector<std::vector<std::string>> calls;
   std::string folder = "bge_m3.mlpackage";
+  std::optional<size_t> tensorLength;
   int exitStatus = 0;
 };
 
@@ -59,7 +76,7 @@ class ModelDownloadManagerTest : public SourcesFixture {
 TEST_F(ModelDownloadManagerTest, DownloadExtractsIntoTheModelsDirectory) {
   route(*http, {status(".sha256", 404), ok("/pallix/models/bge_m3.mlpackage.zip", "PK archive bytes")});
   auto manager = make();
-  manager->downloadModel(EmbeddingModel::bgeM3);
+  ASSERT_TRUE(manager->downloadModel(EmbeddingModel::bgeM3).ok());
   EXPECT_EQ(manager->state(EmbeddingModel::bgeM3).kind, Kind::downloading);
   settle();
   EXPECT_EQ(http->urls(), (std::vector<std::string>{"http://127.0.0.1:9/pallix/models/bge_m3.mlpackage.zip",
@@ -67,8 +84,10 @@ TEST_F(ModelDownloadManagerTest, DownloadExtractsIntoTheModelsDirectory) {
   ASSERT_EQ(unzip->calls.size(), 1u);
   const auto& argv = unzip->calls[0];
   ASSERT_EQ(argv.size(), 6u);
-  EXPECT_EQ((std::vector<std::string>{argv[0], argv[1], argv[2], argv[4], argv[5]}),
-            (std::vector<std::string>{"/usr/bin/unzip", "-o", "-q", "-d", models}));
+  EXPECT_EQ((std::vector<std::string>{argv[0], argv[1], argv[2], argv[4]}),
+            (std::vector<std::string>{"/usr/bin/unzip", "-o", "-q", "-d"}));
+  EXPECT_EQ(fs::path(argv[5]).parent_path(), fs::path(models)) << "unpacked beside the package: " << argv[5];
+  EXPECT_FALSE(fs::exists(argv[5])) << "the staging folder is gone";
   EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::downloaded());
   EXPECT_TRUE(manager->isModelDownloaded(EmbeddingModel::bgeM3));
   EXPECT_FALSE(fs::exists(argv[3])) << "the downloaded archive is removed";
@@ -112,7 +131,7 @@ TEST_F(ModelDownloadManagerTest, FailuresEndInFailedWithTheirMessageAndOneSignal
     unzip->exitStatus = c.exitStatus;
     fs::remove_all(models);
     auto manager = make();
-    manager->downloadModel(EmbeddingModel::bgeM3);
+    ASSERT_TRUE(manager->downloadModel(EmbeddingModel::bgeM3).ok());
     settle();
     EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::failed(c.message)) << c.name;
     EXPECT_EQ(telemetry.sink().count(c.signal), 1u) << c.name;
@@ -145,7 +164,7 @@ TEST_F(ModelDownloadManagerTest, APublishedDigestMustMatchTheArchive) {
     fs::remove_all(models);
     route(*http, {ok(".sha256", c.published), ok("/pallix/", bytes)});
     auto manager = make();
-    manager->downloadModel(EmbeddingModel::bgeM3);
+    ASSERT_TRUE(manager->downloadModel(EmbeddingModel::bgeM3).ok());
     settle();
     if (!c.message) {
       EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::downloaded()) << c.name;
@@ -159,7 +178,7 @@ TEST_F(ModelDownloadManagerTest, APublishedDigestMustMatchTheArchive) {
 
 TEST_F(ModelDownloadManagerTest, WithoutAServerTheMessageSaysWhatToSet) {
   auto manager = make(std::nullopt);
-  manager->downloadModel(EmbeddingModel::bgeM3);
+  ASSERT_TRUE(manager->downloadModel(EmbeddingModel::bgeM3).ok());
   settle();
   const DownloadState state = manager->state(EmbeddingModel::bgeM3);
   EXPECT_EQ(state.kind, Kind::failed);
@@ -170,7 +189,7 @@ TEST_F(ModelDownloadManagerTest, WithoutAServerTheMessageSaysWhatToSet) {
 TEST_F(ModelDownloadManagerTest, CancellingReturnsToNotDownloadedWithoutAFailure) {
   route(*http, {silent("/pallix/")});
   auto manager = make();
-  manager->downloadModel(EmbeddingModel::bgeM3);
+  ASSERT_TRUE(manager->downloadModel(EmbeddingModel::bgeM3).ok());
   env.advanceBy(std::chrono::seconds(3));
   manager->cancelDownload(EmbeddingModel::bgeM3);
   settle();
@@ -186,7 +205,7 @@ TEST_F(ModelDownloadManagerTest, CancellingReturnsToNotDownloadedWithoutAFailure
 TEST_F(ModelDownloadManagerTest, AnotherProcessSeesTheDownloadAndAnOrphanedOneAsInterrupted) {
   route(*http, {silent("/pallix/")});
   auto downloading = make();
-  downloading->downloadModel(EmbeddingModel::bgeM3);
+  ASSERT_TRUE(downloading->downloadModel(EmbeddingModel::bgeM3).ok());
   env.advanceBy(std::chrono::seconds(1));
   auto other = make();
   EXPECT_EQ(other->state(EmbeddingModel::bgeM3).kind, Kind::downloading);
@@ -197,6 +216,127 @@ TEST_F(ModelDownloadManagerTest, AnotherProcessSeesTheDownloadAndAnOrphanedOneAs
   other->refreshStates();
   EXPECT_EQ(other->state(EmbeddingModel::bgeM3), DownloadState::failed("The download was interrupted"))
       << "the process that downloaded is gone";
+}
+
+// unzip runs out of space part-way: it has written the package folder and a
+// cut-short model.safetensors, and exits 50. That is a failure here, in a
+// manager opened afterwards (`pallix model list`), and a retry installs.
+TEST_F(ModelDownloadManagerTest, AFullDiskDuringExtractionIsAFailureThatCanBeRetried) {
+  route(*http, {status(".sha256", 404), ok("/pallix/", "PK archive bytes")});
+  unzip->exitStatus = 50;
+  unzip->tensorLength = 20;
+  auto manager = make();
+  ASSERT_TRUE(manager->downloadModel(EmbeddingModel::bgeM3).ok());
+  settle();
+  const DownloadState failed = DownloadState::failed("Failed to extract model (exit code 50)");
+  EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), failed);
+  EXPECT_FALSE(manager->isModelDownloaded(EmbeddingModel::bgeM3));
+  EXPECT_FALSE(fs::exists(manager->packagePath(EmbeddingModel::bgeM3))) << "nothing half-written is in place";
+  EXPECT_EQ(make()->state(EmbeddingModel::bgeM3), failed) << "as another process sees it";
+
+  unzip->exitStatus = 0;
+  unzip->tensorLength.reset();
+  ASSERT_TRUE(manager->downloadModel(EmbeddingModel::bgeM3).ok());
+  settle();
+  EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::downloaded());
+  EXPECT_EQ(make()->state(EmbeddingModel::bgeM3), DownloadState::downloaded());
+  EXPECT_EQ(telemetry.sink().count("Intelligence.modelExtractionFailed"), 1u);
+  EXPECT_EQ(telemetry.sink().count("Intelligence.modelDownloadCompleted"), 1u);
+}
+
+// unzip says it succeeded but the package is short: still not downloaded.
+TEST_F(ModelDownloadManagerTest, AnExtractionThatEndsShortIsAFailure) {
+  route(*http, {status(".sha256", 404), ok("/pallix/", "PK archive bytes")});
+  unzip->tensorLength = tensorBytes().size() - 1;
+  auto manager = make();
+  ASSERT_TRUE(manager->downloadModel(EmbeddingModel::bgeM3).ok());
+  settle();
+  const DownloadState state = manager->state(EmbeddingModel::bgeM3);
+  EXPECT_EQ(state.kind, Kind::failed);
+  EXPECT_EQ(state.message, "Model extraction failed - the package is incomplete: model.safetensors is cut short: " +
+                               std::to_string(tensorBytes().size() - 1) + " of " +
+                               std::to_string(tensorBytes().size()) + " bytes");
+  EXPECT_FALSE(make()->isModelDownloaded(EmbeddingModel::bgeM3));
+}
+
+// What an earlier failed extraction left in the package's place is not a
+// model; a download replaces it.
+TEST_F(ModelDownloadManagerTest, AnIncompletePackageInPlaceIsNotDownloadedAndIsReplaced) {
+  writePackage(fs::path(models) / "bge_m3.mlpackage", 30);
+  auto manager = make();
+  EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::notDownloaded());
+  route(*http, {status(".sha256", 404), ok("/pallix/", "PK archive bytes")});
+  ASSERT_TRUE(manager->downloadModel(EmbeddingModel::bgeM3).ok());
+  settle();
+  EXPECT_EQ(manager->state(EmbeddingModel::bgeM3), DownloadState::downloaded());
+  EXPECT_EQ(fs::file_size(fs::path(models) / "bge_m3.mlpackage/model.safetensors"), tensorBytes().size());
+}
+
+// Two managers over one folder stand for two processes.
+TEST_F(ModelDownloadManagerTest, ASecondDownloadOfTheModelIsRefusedWhileTheFirstRuns) {
+  route(*http, {silent("/pallix/")});
+  auto first = make();
+  ASSERT_TRUE(first->downloadModel(EmbeddingModel::bgeM3).ok());
+  env.advanceBy(std::chrono::seconds(1));
+  auto second = make();
+  Status refused = second->downloadModel(EmbeddingModel::bgeM3);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().description(), "bge-m3 is already being downloaded by process " +
+                                               std::to_string(::getpid()) +
+                                               "; wait for that download to finish or cancel it");
+  EXPECT_FALSE(second->isDownloadingHere(EmbeddingModel::bgeM3));
+  EXPECT_EQ(second->state(EmbeddingModel::bgeM3).kind, Kind::downloading) << "it reports the first one's download";
+  EXPECT_EQ(http->urls().size(), 1u) << "no second transfer into the same partial file";
+  EXPECT_TRUE(first->isDownloadingHere(EmbeddingModel::bgeM3));
+
+  first->cancelDownload(EmbeddingModel::bgeM3);
+  EXPECT_TRUE(second->downloadModel(EmbeddingModel::bgeM3).ok()) << "the lock went with the first download";
+  EXPECT_TRUE(second->isDownloadingHere(EmbeddingModel::bgeM3));
+}
+
+class ModelPackageTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  fs::path package = dir / "bge_m3.mlpackage";
+};
+
+TEST_F(ModelPackageTest, ACompletePackagePasses) {
+  writePackage(package);
+  EXPECT_TRUE(verifyModelPackage(package.string()).ok());
+}
+
+TEST_F(ModelPackageTest, EveryMissingOrEmptyFileIsNamed) {
+  for (const char* file : kModelPackageFiles) {
+    fs::remove_all(package);
+    writePackage(package);
+    fs::remove(package / file);
+    Status missing = verifyModelPackage(package.string());
+    ASSERT_FALSE(missing.ok()) << file;
+    EXPECT_EQ(missing.error().description(), std::string(file) + " is missing or empty");
+    std::ofstream(package / file).flush();
+    EXPECT_FALSE(verifyModelPackage(package.string()).ok()) << file << " empty";
+  }
+}
+
+TEST_F(ModelPackageTest, AConfigThatIsNotAnObjectFails) {
+  writePackage(package);
+  std::ofstream(package / "config.json") << "[1, 2";
+  Status bad = verifyModelPackage(package.string());
+  ASSERT_FALSE(bad.ok());
+  EXPECT_EQ(bad.error().description(), "config.json is not a JSON object");
+}
+
+TEST_F(ModelPackageTest, TensorsCutAtEveryLengthOrWithTrailingBytesFail) {
+  const std::string tensors = tensorBytes();
+  for (size_t length = 1; length < tensors.size(); ++length) {
+    writePackage(package, length);
+    EXPECT_FALSE(verifyModelPackage(package.string()).ok()) << "cut at " << length;
+  }
+  writePackage(package);
+  std::ofstream(package / "model.safetensors", std::ios::app) << "x";
+  Status longer = verifyModelPackage(package.string());
+  ASSERT_FALSE(longer.ok());
+  EXPECT_NE(longer.error().description().find("longer than its header says"), std::string::npos);
 }
 
 }  // namespace

@@ -36,6 +36,40 @@ size_t firstInvalidUtf8Offset(std::string_view text) {
   return std::string_view::npos;
 }
 
+namespace {
+
+// The length of the ill-formed sequence at the start of `text` that one
+// U+FFFD replaces: its lead byte and the continuation bytes that were still
+// possible after it (the maximal subpart), at least one byte.
+size_t illFormedLength(std::string_view text) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  size_t needed = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the first continuation byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    needed = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    needed = 2;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    needed = 3;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  }
+  size_t length = 1;
+  while (length <= needed && length < text.size()) {
+    const unsigned char next = byte(length);
+    if (next < low || next > high) break;
+    ++length;
+    low = 0x80;
+    high = 0xBF;
+  }
+  return length;
+}
+
+}  // namespace
+
 std::string toValidUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -47,7 +81,7 @@ std::string toValidUtf8(std::string_view text) {
     }
     out.append(text.substr(0, bad));
     out.append("\xEF\xBF\xBD");
-    text.remove_prefix(bad + 1);
+    text.remove_prefix(bad + illFormedLength(text.substr(bad)));
   }
   return out;
 }

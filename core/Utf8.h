@@ -13,8 +13,10 @@ namespace pallix {
 // past U+10FFFF included), or npos when `text` is UTF-8.
 size_t firstInvalidUtf8Offset(std::string_view text);
 
-// `text` with every byte that does not start or continue a well-formed
-// UTF-8 character replaced by U+FFFD; valid text comes back unchanged.
+// `text` with each ill-formed sequence replaced by one U+FFFD (a lead byte
+// with the continuation bytes it could still take, or a stray byte: the
+// "maximal subpart" practice of the Unicode standard); valid text comes back
+// unchanged.
 std::string toValidUtf8(std::string_view text);
 
 // `text` cut to at most `maxBytes` without splitting a UTF-8 character.

@@ -11,6 +11,7 @@
 #include "app/messages/MessageText.h"
 #include "core/Logger.h"
 #include "core/Strings.h"
+#include "core/Utf8.h"
 
 namespace pallix {
 namespace {
@@ -215,12 +216,12 @@ std::string MessageChunkBuilder::formatDateContext(double startDate, double endD
 std::string MessageChunkBuilder::formatChunkText(const PendingChunk& chunk) const {
   std::string text;
   if (chunk.chatDisplayName) {
-    text = validUtf8(*chunk.chatDisplayName) + ":";
+    text = toValidUtf8(*chunk.chatDisplayName) + ":";
   } else {
     std::string with = "Someone";
     for (const RawMessage& m : chunk.messages) {
       if (!m.isFromMe) {
-        with = validUtf8(speakerName(m));
+        with = toValidUtf8(speakerName(m));
         break;
       }
     }
@@ -234,8 +235,8 @@ std::string MessageChunkBuilder::formatChunkText(const PendingChunk& chunk) cons
   bool first = true;
   for (const RawMessage& m : chunk.messages) {
     if (count >= kMaxChunkTextLength) break;
-    std::string line = validUtf8(speakerName(m)) + ": ";
-    appendCut(line, validUtf8(m.text), kMaxMessageLength);
+    std::string line = toValidUtf8(speakerName(m)) + ": ";
+    appendCut(line, toValidUtf8(m.text), kMaxMessageLength);
     if (!first) {
       text += "\n";
       ++count;

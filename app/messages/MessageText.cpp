@@ -217,23 +217,4 @@ std::optional<std::string> sanitizeExtractedText(std::string_view text) {
   return std::string(trimmed);
 }
 
-std::string validUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (;;) {
-    const size_t bad = firstInvalidUtf8Offset(text);
-    if (bad == std::string_view::npos) {
-      out.append(text);
-      return out;
-    }
-    out.append(text.substr(0, bad));
-    out.append("\xEF\xBF\xBD");
-    size_t skip = 1;
-    while (skip < 4 && bad + skip < text.size() && (static_cast<unsigned char>(text[bad + skip]) & 0xC0) == 0x80) {
-      ++skip;
-    }
-    text.remove_prefix(bad + skip);
-  }
-}
-
 }  // namespace pallix

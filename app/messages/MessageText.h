@@ -24,11 +24,6 @@ size_t characterCount(std::string_view text);
 // The first `count` grapheme clusters of `text`.
 std::string_view prefixCharacters(std::string_view text, size_t count);
 
-// `text` as well-formed UTF-8: each ill-formed sequence (a bad lead byte with
-// the continuation bytes after it, or a stray continuation run) becomes one
-// U+FFFD. Message texts come from the database as stored, bytes and all.
-std::string validUtf8(std::string_view text);
-
 // The longest run of text bytes (32-126, tab, line feed, carriage return and
 // well-formed UTF-8 sequences), trimmed, that has at least 2 characters and a
 // letter or digit. nullopt when no run qualifies.

@@ -74,15 +74,16 @@ TEST_F(ChunkBuilderTest, ChunkTextIsValidUtf8WhateverTheDatabaseHolds) {
       EXPECT_EQ(firstInvalidUtf8Offset(records[0].text), std::string_view::npos) << records[0].text;
       EXPECT_EQ(records[0].metadata.combinedText, records[0].text);
       if (pad == 0) {
-        EXPECT_NE(records[0].text.find(validUtf8(text)), std::string::npos) << records[0].text;
+        EXPECT_NE(records[0].text.find(toValidUtf8(text)), std::string::npos) << records[0].text;
       }
     }
   }
-  EXPECT_EQ(validUtf8("caf\xC3 au"), "caf\uFFFD au");
-  EXPECT_EQ(validUtf8("\xFF\xFE"), "\uFFFD\uFFFD");
-  EXPECT_EQ(validUtf8("euro \xE2\x82"), "euro \uFFFD");
-  EXPECT_EQ(validUtf8("\x80\x80 x"), "\uFFFD x");
-  EXPECT_EQ(validUtf8("ok \xF0\x9F\x98\x80"), "ok \xF0\x9F\x98\x80");
+  EXPECT_EQ(toValidUtf8("caf\xC3 au"), "caf\uFFFD au");
+  EXPECT_EQ(toValidUtf8("\xFF\xFE"), "\uFFFD\uFFFD");
+  EXPECT_EQ(toValidUtf8("euro \xE2\x82"), "euro \uFFFD");
+  EXPECT_EQ(toValidUtf8("\x80\x80 x"), "\uFFFD\uFFFD x");
+  EXPECT_EQ(toValidUtf8("\xED\xA0\x80 \xF0\x9F\x8E \xC0\xAF"), "\uFFFD\uFFFD\uFFFD \uFFFD \uFFFD\uFFFD");
+  EXPECT_EQ(toValidUtf8("ok \xF0\x9F\x98\x80"), "ok \xF0\x9F\x98\x80");
 }
 
 TEST_F(ChunkBuilderTest, FollowsTheChunkingRules) {

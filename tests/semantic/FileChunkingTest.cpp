@@ -144,7 +144,7 @@ TEST(FileChunkingTest, NamesThatAreNotUtf8ReachChunksAsUtf8AndThePathStillOpensT
   EXPECT_EQ(plainChunks[0].metadata.count(FileChunkMetadata::kFilePathBytesKey), 0u);
   EXPECT_EQ(toValidUtf8("a\xE9"
                         "b\xC3\xA9\xF0\x9F"),
-            "a\uFFFDb\u00E9\uFFFD\uFFFD");
+            "a\uFFFDb\u00E9\uFFFD");
 }
 
 TEST(FileChunkingTest, LinksCountOnlyForFilesInsideTheFoldersThatNoRuleExcludes) {

@@ -96,6 +96,7 @@ std::string encodeSemanticPassReport(const SemanticPassReport& report) {
                       {"failedFiles", s.failedFiles},
                       {"chunksAdded", s.chunksAdded},
                       {"elapsedSeconds", s.elapsedSeconds},
+                      {"embeddingFailed", s.embeddingFailed},
                       {"detail", s.detail}};
   }
   return out.dump();
@@ -121,6 +122,7 @@ Result<SemanticPassReport> decodeSemanticPassReport(const std::string& line) {
     s.failedFiles = summary->value("failedFiles", int64_t{0});
     s.chunksAdded = summary->value("chunksAdded", int64_t{0});
     s.elapsedSeconds = summary->value("elapsedSeconds", 0.0);
+    s.embeddingFailed = summary->value("embeddingFailed", false);
     s.detail = summary->value("detail", std::string());
   }
   return report;

@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include "app/shell/AgentRequests.h"
+
+namespace pallix {
+namespace {
+
+// A command that asked the agent for a pass reports it as it would report
+// its own, so every field the command reads crosses the socket.
+TEST(AgentRequestsTest, APassReportCarriesWhatTheCommandReports) {
+  SemanticPassReport report;
+  report.pass.id = 7;
+  report.pass.state = SemanticLifecycle::RequestedFilePass::State::done;
+  report.totalFiles = 12;
+  report.indexedFiles = 5;
+  FileChunkIndexer::PassSummary& s = report.pass.summary;
+  s.outcome = FileChunkIndexer::PassSummary::Outcome::failed;
+  s.totalFiles = 12;
+  s.indexedFiles = 5;
+  s.unchangedFiles = 4;
+  s.failedFiles = 3;
+  s.chunksAdded = 40;
+  s.embeddingFailed = true;
+  s.elapsedSeconds = 1.5;
+  s.detail = "the model did not load: caf\xc3\xa9";
+  auto decoded = decodeSemanticPassReport(encodeSemanticPassReport(report));
+  ASSERT_TRUE(decoded.ok()) << decoded.error().description();
+  const FileChunkIndexer::PassSummary& d = decoded.value().pass.summary;
+  EXPECT_EQ(decoded.value().pass.id, 7u);
+  EXPECT_EQ(decoded.value().indexedFiles, 5);
+  EXPECT_EQ(d.outcome, s.outcome);
+  EXPECT_EQ(d.unchangedFiles, 4);
+  EXPECT_EQ(d.failedFiles, 3);
+  EXPECT_EQ(d.chunksAdded, 40);
+  EXPECT_TRUE(d.embeddingFailed);
+  EXPECT_DOUBLE_EQ(d.elapsedSeconds, 1.5);
+  EXPECT_EQ(d.detail, s.detail);
+}
+
+}  // namespace
+}  // namespace pallix

@@ -65,11 +65,13 @@ struct Session {
   std::unique_ptr<SemanticServices> services;
   EngineLinesToStderr engineLines;
 
-  Session() {
+  // `readOnly`: the command only looks at the indexes and never changes their files.
+  explicit Session(bool readOnly) {
     defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
     SemanticServicesOptions options;
     options.dirs = dirs;
     options.defaults = defaults.get();
+    options.readOnly = readOnly;
     services = SemanticServices::create(std::move(options));
   }
   ~Session() { services->shutdown(); }
@@ -96,12 +98,26 @@ std::string humanBytes(uint64_t bytes) {
   return std::to_string(bytes) + " B";
 }
 
+// A rebuild for a new model is over once the index holds as many chunks as
+// the old one, or once a full pass ended after it started (files may have
+// gone meanwhile).
+std::optional<int> rebuildPercent(const EmbeddingStoreSnapshot& s, IndexingCompletionTracker* tracker) {
+  if (!s.modelRebuild) return std::nullopt;
+  if (tracker) {
+    if (auto completion = tracker->lastCompletion();
+        completion && secondsSince1970(completion->timestamp) > s.modelRebuild->startedAt) {
+      return std::nullopt;
+    }
+  }
+  return s.modelRebuildPercent;
+}
+
 int modelMissing(EmbeddingModelFactory& factory) {
   printError(factory.unavailableMessage(), "Run 'pallix model install DIR' with a bge-small-en model directory.");
   return kExitUnavailable;
 }
 
-nlohmann::json snapshotJson(const EmbeddingStoreSnapshot& s) {
+nlohmann::json snapshotJson(const EmbeddingStoreSnapshot& s, IndexingCompletionTracker* tracker) {
   nlohmann::json files = nlohmann::json::array();
   for (const auto& f : s.files)
     files.push_back({{"name", f.name}, {"sizeBytes", f.sizeBytes}, {"compressed", f.compressed}});
@@ -111,6 +127,13 @@ nlohmann::json snapshotJson(const EmbeddingStoreSnapshot& s) {
                       {"modelInstalled", s.modelInstalled},
                       {"status", semanticIndexStatusName(s.status)}};
   if (!s.failureMessage.empty()) j["error"] = s.failureMessage;
+  if (!s.builtWithAnotherModel.empty()) j["builtWithAnotherModel"] = s.builtWithAnotherModel;
+  if (auto percent = rebuildPercent(s, tracker)) {
+    j["modelRebuildPercent"] = *percent;
+    j["status"] = semanticIndexStatusName(SemanticIndexStatus::rebuilding);
+  } else if (s.status == SemanticIndexStatus::rebuilding) {
+    j["status"] = semanticIndexStatusName(s.chunkCount == 0 ? SemanticIndexStatus::empty : SemanticIndexStatus::ready);
+  }
   return j;
 }
 
@@ -126,8 +149,8 @@ int runStatus(Session& session, bool json) {
     nlohmann::json j = {{"storeDirectory", session.services->storeDirectory()},
                         {"modelInstalled", session.services->modelFactory().isInstalled()},
                         {"folders", folders},
-                        {"files", snapshotJson(file)},
-                        {"messages", snapshotJson(message)}};
+                        {"files", snapshotJson(file, &session.services->fileCompletionTracker())},
+                        {"messages", snapshotJson(message, nullptr)}};
     if (completion) {
       j["lastCompletion"] = {{"timestamp", secondsSince1970(completion->timestamp)},
                              {"fileCount", completion->fileCount},
@@ -137,12 +160,22 @@ int runStatus(Session& session, bool json) {
   } else {
     std::cout << "Model: " << (session.services->modelFactory().isInstalled() ? "installed" : "not installed") << "\n";
     for (const auto& [label, s] : {std::pair{"File index", &file}, std::pair{"Message index", &message}}) {
-      std::cout << label << ": " << semanticIndexStatusName(s->status) << " (" << readinessStateName(s->readiness)
-                << "), " << s->chunkCount << " chunks\n";
+      const auto percent = rebuildPercent(*s, s == &file ? &session.services->fileCompletionTracker() : nullptr);
+      SemanticIndexStatus status = s->status;
+      if (status == SemanticIndexStatus::rebuilding && !percent) {
+        status = s->chunkCount == 0 ? SemanticIndexStatus::empty : SemanticIndexStatus::ready;
+      }
+      std::cout << label << ": " << semanticIndexStatusName(status) << " (" << readinessStateName(s->readiness) << "), "
+                << s->chunkCount << " chunks\n";
       for (const auto& f : s->files) {
         std::cout << "  " << f.name << "  " << humanBytes(f.sizeBytes) << (f.compressed ? " (LZFSE)" : "") << "\n";
       }
       if (!s->failureMessage.empty()) std::cout << "  error: " << s->failureMessage << "\n";
+      if (!s->builtWithAnotherModel.empty()) {
+        std::cout << "  stale: " << s->builtWithAnotherModel
+                  << "; the agent ('pallix daemon') rebuilds it in the background, 'pallix semantic index' now\n";
+      }
+      if (percent) std::cout << "  rebuilding for the installed model (" << *percent << "%)\n";
     }
     std::cout << "Semantic folders: " << (folders.empty() ? "(none)" : joinStrings(folders, ", ")) << "\n";
     if (completion) {
@@ -199,6 +232,14 @@ int runSearch(Session& session, const std::string& query, int limit, bool json) 
   if (!initialized.ok()) {
     printError("the file index cannot be opened: " + initialized.error().description());
     return kExitFailure;
+  }
+  auto snapshot = session.await<EmbeddingStoreSnapshot>(
+      [&](Completion<EmbeddingStoreSnapshot> done) { session.services->fileStore()->snapshot(done); });
+  const auto percent = rebuildPercent(snapshot, &session.services->fileCompletionTracker());
+  if (!snapshot.builtWithAnotherModel.empty() || percent) {
+    printError(stringPrintf("the file index was built with another model; rebuilding (%d%%)", percent.value_or(0)),
+               "The agent ('pallix daemon') rebuilds it in the background; 'pallix semantic index' rebuilds it now.");
+    return kExitUnavailable;
   }
   // The graph loads in the background, and a search meanwhile answers nothing: wait for it.
   auto loaded =
@@ -438,7 +479,7 @@ int runSemantic(Args& args) {
   const std::string& sub = rest[0];
   if (sub == "chunks") return runChunks(rest, json);
   if (limit && (*limit < 1 || *limit > 1000)) return usageError("semantic", "--limit must be between 1 and 1000");
-  Session session;
+  Session session(/*readOnly=*/sub == "status" || sub == "search");
   if (sub == "status") {
     if (rest.size() != 1) return usageError("semantic", "status takes no arguments");
     return runStatus(session, json);

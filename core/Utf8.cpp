@@ -36,6 +36,20 @@ size_t firstInvalidUtf8Offset(std::string_view text) {
   return std::string_view::npos;
 }
 
+std::string toValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (true) {
+    const size_t bad = firstInvalidUtf8Offset(text);
+    if (bad == std::string_view::npos) break;
+    out.append(text.substr(0, bad));
+    out.append("\xEF\xBF\xBD");
+    text.remove_prefix(bad + 1);
+  }
+  out.append(text);
+  return out;
+}
+
 std::string_view truncateUtf8(std::string_view text, size_t maxBytes) {
   if (text.size() <= maxBytes) return text;
   size_t end = maxBytes;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace pallix {
@@ -11,6 +12,10 @@ namespace pallix {
 // well-formed UTF-8 character (overlong forms, surrogates and code points
 // past U+10FFFF included), or npos when `text` is UTF-8.
 size_t firstInvalidUtf8Offset(std::string_view text);
+
+// `text` with every byte that firstInvalidUtf8Offset would stop at replaced
+// by U+FFFD; valid text comes back unchanged.
+std::string toValidUtf8(std::string_view text);
 
 // `text` cut to at most `maxBytes` without splitting a UTF-8 character.
 std::string_view truncateUtf8(std::string_view text, size_t maxBytes);

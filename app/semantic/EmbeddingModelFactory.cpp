@@ -1,7 +1,16 @@
 #include "app/semantic/EmbeddingModelFactory.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "SimilaritySearchKit/TransformerConfig.h"
 #include "SimilaritySearchKitBGESmall/BGESmallEmbeddings.h"
+#include "core/ContentDigest.h"
 #include "core/FileUtil.h"
+#include "core/Strings.h"
 
 namespace pallix {
 namespace {
@@ -31,7 +40,70 @@ class BGESmallProvider final : public BatchEmbeddingProvider {
   std::unique_ptr<BGESmallEmbeddings> model_;
 };
 
+// Reads `length` bytes at `offset` (fewer at the end of the file).
+Result<std::string> readAt(int fd, const std::string& path, uint64_t offset, std::size_t length) {
+  std::string out(length, '\0');
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, out.data() + done, length - done, off_t(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Error::fromErrno("Cannot read " + path, errno);
+    }
+    if (n == 0) break;
+    done += std::size_t(n);
+  }
+  out.resize(done);
+  return out;
+}
+
+// The weights' size, safetensors header and samples, fed to `digest`.
+Status digestWeights(const std::string& path, Sha256& digest) {
+  constexpr std::size_t kSample = 64 * 1024;
+  constexpr uint64_t kSamples = 8;
+  constexpr uint64_t kHeaderLimit = 16 * 1024 * 1024;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Error::fromErrno("Cannot open " + path, errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return Error::fromErrno("Cannot examine " + path, err);
+  }
+  const uint64_t size = uint64_t(st.st_size);
+  digest.update("weights " + std::to_string(size) + "\n");
+  Status status = okStatus();
+  auto feed = [&](uint64_t offset, std::size_t length) {
+    if (!status.ok()) return;
+    auto bytes = readAt(fd, path, offset, length);
+    if (!bytes.ok()) {
+      status = bytes.error();
+      return;
+    }
+    digest.update(bytes.value());
+  };
+  auto lengthBytes = readAt(fd, path, 0, 8);
+  if (lengthBytes.ok() && lengthBytes->size() == 8) {
+    uint64_t headerLength = 0;
+    for (int i = 7; i >= 0; --i) headerLength = (headerLength << 8) | static_cast<unsigned char>((*lengthBytes)[i]);
+    feed(0, std::size_t(8 + std::min(headerLength, kHeaderLimit)));
+  } else if (!lengthBytes.ok()) {
+    status = lengthBytes.error();
+  }
+  // Samples at evenly spaced offsets, the last ending at the end of the file.
+  for (uint64_t k = 0; k < kSamples && size > 0; ++k) {
+    const uint64_t span = size > kSample ? size - kSample : 0;
+    feed(span * k / (kSamples - 1), kSample);
+  }
+  ::close(fd);
+  return status;
+}
+
 }  // namespace
+
+std::string ModelIdentity::describe() const {
+  return "dimension " + std::to_string(dimension) + ", digest " + digest.substr(0, 12);
+}
 
 Result<std::vector<std::vector<float>>> BatchEmbeddingProvider::encodeBatch(const std::vector<std::string>& texts) {
   std::vector<std::vector<float>> out;
@@ -62,6 +134,21 @@ Result<std::shared_ptr<BatchEmbeddingProvider>> DirectoryEmbeddingModelFactory::
   auto model = BGESmallEmbeddings::createFromDirectory(computeUnits, modelDirectory_);
   if (!model.ok()) return model.error();
   return std::shared_ptr<BatchEmbeddingProvider>(std::make_shared<BGESmallProvider>(std::move(model).value()));
+}
+
+Result<std::optional<ModelIdentity>> DirectoryEmbeddingModelFactory::identity() const {
+  const std::string configPath = modelDirectory_ + "/config.json";
+  PALLIX_ASSIGN_OR_RETURN(std::string configText, readFileToString(configPath));
+  PALLIX_ASSIGN_OR_RETURN(TransformerConfig config, TransformerConfig::fromJson(configText));
+  Sha256 digest;
+  digest.update("config " + std::to_string(configText.size()) + "\n");
+  digest.update(configText);
+  if (auto vocab = readFileToString(modelDirectory_ + "/vocab.txt"); vocab.ok()) {
+    digest.update("vocab " + std::to_string(vocab->size()) + "\n");
+    digest.update(vocab.value());
+  }
+  PALLIX_RETURN_IF_ERROR(digestWeights(modelDirectory_ + "/model.safetensors", digest));
+  return std::optional<ModelIdentity>(ModelIdentity{config.hiddenSize, digest.finishHex()});
 }
 
 }  // namespace pallix

@@ -1,6 +1,7 @@
 #include "app/semantic/EmbeddingStore.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "SimilaritySearchKit/DistanceMetric.h"
 #include "app/semantic/EmbeddingStoreErrors.h"
@@ -103,8 +104,98 @@ void EmbeddingStore::waitUntilSearchable(Completion<Status> done) {
 
 // MARK: - Initialization and loading
 
-Result<std::vector<IndexItem>> EmbeddingStore::loadItemsFromDisk() const {
-  return files_.loadItems();
+Result<std::vector<IndexItem>> EmbeddingStore::loadItemsFromDisk() {
+  PALLIX_ASSIGN_OR_RETURN(SalvagedItems loaded, files_.loadItems());
+  for (const DroppedRecord& record : loaded.dropped) {
+    logger_.error("Dropped unreadable record %ld of the %s: %s", static_cast<long>(record.index), wording_.indexLabel,
+                  record.reason.c_str());
+  }
+  if (!loaded.dropped.empty()) {
+    signal(std::string(wording_.signalPrefix) + ".unreadableRecordsDropped",
+           {{"count", std::to_string(loaded.dropped.size())}});
+    // The next save writes the files without them (the graph no longer matches either).
+    indexNeedsSave_ = hnswNeedsSave_ = true;
+  }
+  return std::move(loaded.items);
+}
+
+Status EmbeddingStore::failOpen(const Error& error) {
+  std::string message;
+  if (isError(error, StoreFileError::kDomain, StoreFileError::damaged)) {
+    message = std::string("the ") + wording_.indexLabel + " is damaged: " + error.description() + "; run '" +
+              wording_.repairCommand + "' to repair it";
+  } else {
+    message = std::string("the ") + wording_.indexLabel + " cannot be opened: " + error.description();
+  }
+  logger_.error("%s", message.c_str());
+  readinessState_ = ReadinessState::failed;
+  failureMessage_ = message;
+  return Error(error.domain(), error.code(), message);
+}
+
+void EmbeddingStore::checkModelIdentityNow() {
+  if (!deps_.modelFactory || !deps_.modelFactory->isInstalled()) return;
+  auto current = deps_.modelFactory->identity();
+  if (!current.ok()) {
+    logger_.error("Cannot tell which model is installed: %s", current.error().description().c_str());
+    return;
+  }
+  if (!current.value()) return;
+  modelIdentity_ = *current.value();
+  std::optional<StoredModelIdentity> stored;
+  if (auto text = files_.readModelIdentity(); !text.ok()) {
+    logger_.error("Cannot read the model identity file: %s", text.error().description().c_str());
+  } else if (text.value()) {
+    auto parsed = StoredModelIdentity::fromJson(*text.value());
+    if (parsed.ok()) {
+      stored = std::move(parsed).value();
+    } else {
+      logger_.error("%s", parsed.error().description().c_str());
+    }
+  }
+  std::optional<int> itemDimension;
+  if (!cachedIndexItems_.empty()) itemDimension = int(cachedIndexItems_.front().embedding.size());
+  modelRebuild_ = stored ? stored->rebuild : std::nullopt;
+  builtWithAnotherModel_.clear();
+  const auto difference = modelDifference(stored, itemDimension, *modelIdentity_);
+  if (!difference) {
+    // An index from before identity files is taken to be the installed model's.
+    if (!stored && deps_.repairsFiles && files_.hasItemFile()) writeModelIdentityNow(int64_t(cachedIndexItems_.size()));
+    return;
+  }
+  if (!deps_.repairsFiles) {
+    logger_.error("The %s was %s; it is kept until the agent or '%s' rebuilds it", wording_.indexLabel,
+                  difference->c_str(), wording_.repairCommand);
+    builtWithAnotherModel_ = *difference;
+    return;
+  }
+  const int64_t target = std::max<int64_t>(int64_t(cachedIndexItems_.size()),
+                                           stored && stored->rebuild ? stored->rebuild->targetChunks : 0);
+  logger_.info("The %s was %s; rebuilding it", wording_.indexLabel, difference->c_str());
+  files_.deleteItemFiles();
+  files_.deleteGraphFiles();
+  cachedIndexItems_.clear();
+  cachedItemsLoaded_ = true;
+  lastKnownChunkCount_ = 0;
+  indexNeedsSave_ = hnswNeedsSave_ = false;
+  const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  modelRebuild_ = ModelRebuild{now, target};
+  Status written = files_.writeModelIdentity(StoredModelIdentity{*modelIdentity_, modelRebuild_}.toJson());
+  if (!written.ok()) logger_.error("Failed to write the model identity: %s", written.error().description().c_str());
+  didReset();
+  signal(std::string(wording_.signalPrefix) + ".builtWithAnotherModel", {{"difference", *difference}});
+  postResetNotification();
+}
+
+void EmbeddingStore::writeModelIdentityNow(int64_t itemCount) {
+  if (!modelIdentity_) return;
+  if (modelRebuild_ && itemCount >= modelRebuild_->targetChunks) {
+    logger_.info("The %s is rebuilt for the installed model (%ld chunks)", wording_.indexLabel,
+                 static_cast<long>(itemCount));
+    modelRebuild_.reset();
+  }
+  Status written = files_.writeModelIdentity(StoredModelIdentity{*modelIdentity_, modelRebuild_}.toJson());
+  if (!written.ok()) logger_.error("Failed to write the model identity: %s", written.error().description().c_str());
 }
 
 Status EmbeddingStore::initializeNow() {
@@ -139,6 +230,11 @@ Status EmbeddingStore::initializeNow() {
 
   auto items = loadItemsFromDisk();
   if (!items.ok()) {
+    // Only damage to the files' structure is repaired, and only by the writer;
+    // a file that cannot be read now may be readable later.
+    if (!deps_.repairsFiles || !isError(items.error(), StoreFileError::kDomain, StoreFileError::damaged)) {
+      return failOpen(items.error());
+    }
     logger_.error("Failed to load existing index, attempting recovery");
     files_.deleteItemFiles();
     files_.deleteGraphFiles();
@@ -148,6 +244,7 @@ Status EmbeddingStore::initializeNow() {
   }
   cachedIndexItems_ = std::move(items).value();
   cachedItemsLoaded_ = true;
+  checkModelIdentityNow();
   lastKnownChunkCount_ = int64_t(cachedIndexItems_.size());
   logger_.info(wording_.loaded, static_cast<long>(cachedIndexItems_.size()));
   didLoadItems(cachedIndexItems_);
@@ -172,9 +269,16 @@ Status EmbeddingStore::ensureModelLoadedNow() {
   logger_.info("Loading embedding model (deferred initialization)");
   logger_.info("Using compute units: %s", std::string(rawValue(deps_.computeUnits)).c_str());
   if (!cachedItemsLoaded_) {
-    PALLIX_ASSIGN_OR_RETURN(cachedIndexItems_, loadItemsFromDisk());
+    auto loaded = loadItemsFromDisk();
+    if (!loaded.ok()) return failOpen(loaded.error());
+    cachedIndexItems_ = std::move(loaded).value();
     cachedItemsLoaded_ = true;
     didLoadItems(cachedIndexItems_);
+  }
+  // The model may have been replaced since the files were opened.
+  checkModelIdentityNow();
+  if (!builtWithAnotherModel_.empty()) {
+    return StoreFileError::makeBuiltWithAnotherModel(builtWithAnotherModel_);
   }
   if (!deps_.modelFactory) return Error::make("no embedding model factory");
   auto model = deps_.modelFactory->load(deps_.computeUnits);
@@ -199,7 +303,7 @@ Status EmbeddingStore::ensureModelLoadedNow() {
     return okStatus();
   }
   auto nodes = files_.graphNodeCount();
-  if (nodes.ok() && nodes.value() && int64_t(*nodes.value()) != count) {
+  if (nodes.ok() && nodes.value() && int64_t(*nodes.value()) != count && deps_.repairsFiles) {
     logger_.info(wording_.graphMismatch, static_cast<long>(*nodes.value()), static_cast<long>(count));
     files_.deleteGraphFiles();
     signal(std::string(wording_.signalPrefix) + ".hnswMismatchRecovered",
@@ -233,7 +337,11 @@ void EmbeddingStore::startGraphLoad() {
     }
     const HNSWLoadOutcome outcome = index->loadOrRebuildHNSW(directory, files.indexName());
     if (!temporary.empty()) EmbeddingStoreFiles::removeDirectory(temporary);
-    if (outcome == HNSWLoadOutcome::rebuilt) {
+    const std::optional<std::string> unreadable = files.graphUnreadableReason();
+    if (outcome == HNSWLoadOutcome::rebuilt && unreadable) {
+      self->logger_.error("The graph file cannot be read (%s); rebuilt in memory, the file is kept",
+                          unreadable->c_str());
+    } else if (outcome == HNSWLoadOutcome::rebuilt && self->deps_.repairsFiles) {
       self->logger_.info("HNSW was rebuilt from loaded items, saving to disk");
       Status saved = okStatus();
       auto made = files.makeTemporaryDirectory(self->wording_.graphSaveDirectoryPrefix);
@@ -281,7 +389,9 @@ Status EmbeddingStore::ensureIndexLoadedNow() {
   if (!hasBeenInitialized_) PALLIX_RETURN_IF_ERROR(initializeNow());
   if (readinessState_ == ReadinessState::unloaded) {
     logger_.info("%s", wording_.reloading);
-    PALLIX_ASSIGN_OR_RETURN(cachedIndexItems_, loadItemsFromDisk());
+    auto loaded = loadItemsFromDisk();
+    if (!loaded.ok()) return failOpen(loaded.error());
+    cachedIndexItems_ = std::move(loaded).value();
     cachedItemsLoaded_ = true;
     didLoadItems(cachedIndexItems_);
     readinessState_ = ReadinessState::ready;
@@ -381,6 +491,10 @@ Status EmbeddingStore::saveNow(const std::optional<std::string>& emptySaveReason
     logger_.info("%s", wording_.skipUnchangedSave);
     return okStatus();
   }
+  if (!deps_.repairsFiles) {
+    logger_.info("Skipping save: this process only reads the %s", wording_.indexLabel);
+    return okStatus();
+  }
   const int64_t count = int64_t(index_->itemCount());
   PALLIX_RETURN_IF_ERROR(checkSave(count, emptySaveReason));
   if (indexNeedsSave_) {
@@ -394,6 +508,7 @@ Status EmbeddingStore::saveNow(const std::optional<std::string>& emptySaveReason
       logger_.error("MMapStore.saveIndex returned but file missing at %s", path.c_str());
       moved = SaveError::makeFileNotCreated(path);
     } else {
+      writeModelIdentityNow(count);
       moved = files_.compressAndMove(path, files_.itemPath());
     }
     EmbeddingStoreFiles::removeDirectory(directory);
@@ -418,7 +533,11 @@ Status EmbeddingStore::writeGraph(SimilarityIndex& index, const std::string& dir
 }
 
 Status EmbeddingStore::saveHNSWNow() {
-  if (!index_ || !hnswNeedsSave_) return okStatus();
+  if (!index_ || !hnswNeedsSave_ || !deps_.repairsFiles) return okStatus();
+  // A graph saved beside an item file that lacks its items would not match
+  // it; saving the items first also keeps a failed item save (a full disk)
+  // from being followed by a graph write.
+  if (indexNeedsSave_) return saveNow(std::nullopt);
   if (index_->itemCount() == 0) {
     files_.deleteGraphFiles();
     hnswNeedsSave_ = false;
@@ -450,6 +569,8 @@ Status EmbeddingStore::rebuildNow(const RebuildIntent& intent) {
   logger_.info(wording_.rebuilding, intent.source.c_str());
   files_.deleteItemFiles();
   files_.deleteGraphFiles();
+  modelRebuild_.reset();
+  builtWithAnotherModel_.clear();
   cachedIndexItems_.clear();
   cachedItemsLoaded_ = true;
   if (model_) {
@@ -479,6 +600,8 @@ Status EmbeddingStore::resetForModelChangeNow() {
   modelLoaded_ = false;
   files_.deleteItemFiles();
   files_.deleteGraphFiles();
+  modelRebuild_.reset();
+  builtWithAnotherModel_.clear();
   cachedIndexItems_.clear();
   cachedItemsLoaded_ = true;
   hnswLoadingSessionID_ = UUID();
@@ -535,8 +658,13 @@ EmbeddingStoreSnapshot EmbeddingStore::snapshotNow() const {
   s.isHNSWLoading = isHNSWLoading_;
   s.chunkCount = chunkCountNow();
   s.files = files_.existingFiles();
-  if (!s.modelInstalled || readinessState_ == ReadinessState::failed) {
+  s.builtWithAnotherModel = builtWithAnotherModel_;
+  s.modelRebuild = modelRebuild_;
+  if (modelRebuild_) s.modelRebuildPercent = modelRebuild_->percentDone(s.chunkCount);
+  if (!s.modelInstalled || readinessState_ == ReadinessState::failed || !builtWithAnotherModel_.empty()) {
     s.status = SemanticIndexStatus::unavailable;
+  } else if (modelRebuild_) {
+    s.status = SemanticIndexStatus::rebuilding;
   } else if (readinessState_ == ReadinessState::initializing || !hasBeenInitialized_ || isHNSWLoading_) {
     s.status = SemanticIndexStatus::initializing;
   } else if (s.chunkCount == 0) {

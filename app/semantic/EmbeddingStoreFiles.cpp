@@ -146,27 +146,69 @@ Status EmbeddingStoreFiles::decompressTo(const std::string& compressed, const st
   return okStatus();
 }
 
-Result<std::vector<IndexItem>> EmbeddingStoreFiles::loadItems() const {
+namespace {
+
+// Damage is what the loader or the decoder found in bytes that could be
+// read; anything else (the file could not be opened or read) leaves the
+// file as it is.
+Error classifyLoadFailure(const std::string& path, const Error& error) {
+  const bool damaged =
+      error.domain() == MMapStoreError::kDomain ||
+      (error.domain() == lzfse::StreamError::kDomain && error.code() != lzfse::StreamError::sourceUnreadable);
+  return damaged ? StoreFileError::makeDamaged(fileName(path), error.description())
+                 : StoreFileError::makeUnreadable(fileName(path), error.description());
+}
+
+}  // namespace
+
+Result<SalvagedItems> EmbeddingStoreFiles::loadItems() const {
   const std::string compressed = compressedPath(itemPath());
   if (fileExists(compressed)) {
     // Decoded straight into memory: the loader needs the whole image anyway,
     // and a temporary copy on disk would cost a write and a read of it.
     lzfse::DecodeStats stats;
     auto image = lzfse::decodeFileToString(compressed, &stats);
-    Result<std::vector<IndexItem>> items =
-        image.ok() ? decodeItemImage(image.value()) : Result<std::vector<IndexItem>>(image.error());
+    Result<SalvagedItems> items = image.ok() ? decodeItemImage(image.value()) : Result<SalvagedItems>(image.error());
     if (image.ok()) {
       logger_.debug("Stream decompressed %s: %llu bytes (peak ~128KB RAM)", fileName(compressed).c_str(),
                     static_cast<unsigned long long>(stats.decodedBytes));
     }
-    if (!items.ok()) logger_.error("Failed to decompress and load: %s", items.error().description().c_str());
+    if (!items.ok()) {
+      logger_.error("Failed to decompress and load: %s", items.error().description().c_str());
+      return classifyLoadFailure(compressed, items.error());
+    }
     return items;
   }
-  if (!fileExists(itemPath())) return std::vector<IndexItem>{};
+  if (!fileExists(itemPath())) return SalvagedItems{};
   auto image = readFileToString(itemPath());
-  auto items = image.ok() ? decodeItemImage(image.value()) : Result<std::vector<IndexItem>>(image.error());
-  if (!items.ok()) logger_.error("Failed to load uncompressed file: %s", items.error().description().c_str());
+  auto items = image.ok() ? decodeItemImage(image.value()) : Result<SalvagedItems>(image.error());
+  if (!items.ok()) {
+    logger_.error("Failed to load uncompressed file: %s", items.error().description().c_str());
+    return classifyLoadFailure(itemPath(), items.error());
+  }
   return items;
+}
+
+std::optional<std::string> EmbeddingStoreFiles::graphUnreadableReason() const {
+  for (const std::string& path : {compressedPath(graphPath()), graphPath()}) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (errno != ENOENT) return fileName(path) + ": " + std::strerror(errno);
+  }
+  return std::nullopt;
+}
+
+Result<std::optional<std::string>> EmbeddingStoreFiles::readModelIdentity() const {
+  if (!fileExists(modelIdentityPath())) return std::optional<std::string>();
+  PALLIX_ASSIGN_OR_RETURN(std::string text, readFileToString(modelIdentityPath()));
+  return std::optional<std::string>(std::move(text));
+}
+
+Status EmbeddingStoreFiles::writeModelIdentity(const std::string& text) const {
+  return writeFileAtomically(modelIdentityPath(), text);
 }
 
 Result<std::optional<uint32_t>> EmbeddingStoreFiles::graphNodeCount() const {
@@ -206,6 +248,7 @@ void EmbeddingStoreFiles::removeDirectory(const std::string& directory) {
 void EmbeddingStoreFiles::deleteItemFiles() const {
   removeQuietly(compressedPath(itemPath()));
   removeQuietly(itemPath());
+  removeQuietly(modelIdentityPath());
 }
 
 void EmbeddingStoreFiles::deleteGraphFiles() const {

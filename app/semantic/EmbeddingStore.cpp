@@ -7,6 +7,7 @@
 #include "app/semantic/EmbeddingStoreErrors.h"
 #include "core/FileUtil.h"
 #include "core/Telemetry.h"
+#include "core/Utf8.h"
 #include "core/WeakTask.h"
 
 namespace pallix {
@@ -422,9 +423,11 @@ Status EmbeddingStore::addChunksNow(const std::vector<ChunkInput>& chunks, const
     const std::size_t end = std::min(chunks.size(), start + kEmbeddingBatchSize);
     std::vector<std::string> ids, texts;
     std::vector<std::map<std::string, std::string>> metadata;
+    // The item file holds UTF-8 only; a text from a file named in another
+    // encoding keeps its readable part, with U+FFFD for the rest.
     for (std::size_t i = start; i < end; ++i) {
-      ids.push_back(chunks[i].id);
-      texts.push_back(chunks[i].text);
+      ids.push_back(toValidUtf8(chunks[i].id));
+      texts.push_back(toValidUtf8(chunks[i].text));
       metadata.push_back(chunks[i].metadata);
     }
     auto embeddings = model_->encodeBatch(texts);

@@ -1,7 +1,6 @@
 #include "app/semantic/EmbeddingStore.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "SimilaritySearchKit/DistanceMetric.h"
 #include "app/semantic/EmbeddingStoreErrors.h"
@@ -105,100 +104,6 @@ void EmbeddingStore::waitUntilSearchable(Completion<Status> done) {
 
 // MARK: - Initialization and loading
 
-Result<std::vector<IndexItem>> EmbeddingStore::loadItemsFromDisk() {
-  PALLIX_ASSIGN_OR_RETURN(SalvagedItems loaded, files_.loadItems());
-  for (const DroppedRecord& record : loaded.dropped) {
-    logger_.error("Dropped unreadable record %ld of the %s: %s", static_cast<long>(record.index), wording_.indexLabel,
-                  record.reason.c_str());
-  }
-  if (!loaded.dropped.empty()) {
-    signal(std::string(wording_.signalPrefix) + ".unreadableRecordsDropped",
-           {{"count", std::to_string(loaded.dropped.size())}});
-    // The next save writes the files without them (the graph no longer matches either).
-    indexNeedsSave_ = hnswNeedsSave_ = true;
-  }
-  return std::move(loaded.items);
-}
-
-Status EmbeddingStore::failOpen(const Error& error) {
-  std::string message;
-  if (isError(error, StoreFileError::kDomain, StoreFileError::damaged)) {
-    message = std::string("the ") + wording_.indexLabel + " is damaged: " + error.description() + "; run '" +
-              wording_.repairCommand + "' to repair it";
-  } else {
-    message = std::string("the ") + wording_.indexLabel + " cannot be opened: " + error.description();
-  }
-  logger_.error("%s", message.c_str());
-  readinessState_ = ReadinessState::failed;
-  failureMessage_ = message;
-  return Error(error.domain(), error.code(), message);
-}
-
-void EmbeddingStore::checkModelIdentityNow() {
-  if (!deps_.modelFactory || !deps_.modelFactory->isInstalled()) return;
-  auto current = deps_.modelFactory->identity();
-  if (!current.ok()) {
-    logger_.error("Cannot tell which model is installed: %s", current.error().description().c_str());
-    return;
-  }
-  if (!current.value()) return;
-  modelIdentity_ = *current.value();
-  std::optional<StoredModelIdentity> stored;
-  if (auto text = files_.readModelIdentity(); !text.ok()) {
-    logger_.error("Cannot read the model identity file: %s", text.error().description().c_str());
-  } else if (text.value()) {
-    auto parsed = StoredModelIdentity::fromJson(*text.value());
-    if (parsed.ok()) {
-      stored = std::move(parsed).value();
-    } else {
-      logger_.error("%s", parsed.error().description().c_str());
-    }
-  }
-  std::optional<int> itemDimension;
-  if (!cachedIndexItems_.empty()) itemDimension = int(cachedIndexItems_.front().embedding.size());
-  modelRebuild_ = stored ? stored->rebuild : std::nullopt;
-  builtWithAnotherModel_.clear();
-  const auto difference = modelDifference(stored, itemDimension, *modelIdentity_);
-  if (!difference) {
-    // An index from before identity files is taken to be the installed model's.
-    if (!stored && deps_.repairsFiles && files_.hasItemFile()) writeModelIdentityNow(int64_t(cachedIndexItems_.size()));
-    return;
-  }
-  if (!deps_.repairsFiles) {
-    logger_.error("The %s was %s; it is kept until the agent or '%s' rebuilds it", wording_.indexLabel,
-                  difference->c_str(), wording_.repairCommand);
-    builtWithAnotherModel_ = *difference;
-    return;
-  }
-  const int64_t target = std::max<int64_t>(int64_t(cachedIndexItems_.size()),
-                                           stored && stored->rebuild ? stored->rebuild->targetChunks : 0);
-  logger_.info("The %s was %s; rebuilding it", wording_.indexLabel, difference->c_str());
-  files_.deleteItemFiles();
-  files_.deleteGraphFiles();
-  cachedIndexItems_.clear();
-  cachedItemsLoaded_ = true;
-  lastKnownChunkCount_ = 0;
-  indexNeedsSave_ = hnswNeedsSave_ = false;
-  const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-  modelRebuild_ = ModelRebuild{now, target};
-  Status written = files_.writeModelIdentity(StoredModelIdentity{*modelIdentity_, modelRebuild_}.toJson());
-  if (!written.ok()) logger_.error("Failed to write the model identity: %s", written.error().description().c_str());
-  didReset();
-  signal(std::string(wording_.signalPrefix) + ".builtWithAnotherModel", {{"difference", *difference}});
-  postResetNotification();
-}
-
-void EmbeddingStore::writeModelIdentityNow(int64_t itemCount) {
-  if (!modelIdentity_) return;
-  if (modelRebuild_ && itemCount >= modelRebuild_->targetChunks) {
-    logger_.info("The %s is rebuilt for the installed model (%ld chunks)", wording_.indexLabel,
-                 static_cast<long>(itemCount));
-    modelRebuild_.reset();
-  }
-  Status written = files_.writeModelIdentity(StoredModelIdentity{*modelIdentity_, modelRebuild_}.toJson());
-  if (!written.ok()) logger_.error("Failed to write the model identity: %s", written.error().description().c_str());
-}
-
 Status EmbeddingStore::initializeNow() {
   if (hasBeenInitialized_ && readinessState_ != ReadinessState::failed) return okStatus();
   readinessState_ = ReadinessState::initializing;
@@ -211,7 +116,7 @@ Status EmbeddingStore::initializeNow() {
     signal(std::string(wording_.storeSignalPrefix) + ".initFailed", {{"error", failureMessage_}});
     return created.error();
   }
-  files_.removeStaleTemporaries();
+  files_.removeStaleTemporaries(/*besideStoreFiles=*/deps_.repairsFiles);
   willInitialize();
 
   const auto storedVersion = deps_.defaults ? deps_.defaults->integerValue(wording_.versionKey) : std::nullopt;
@@ -324,20 +229,20 @@ void EmbeddingStore::startGraphLoad() {
     if (!self) return;
     const EmbeddingStoreFiles& files = self->files_;
     std::string directory = files.storeDirectory();
-    std::string temporary;
+    std::optional<TemporaryDirectory> temporary;
     if (fileExists(EmbeddingStoreFiles::compressedPath(files.graphPath()))) {
       auto made = files.makeTemporaryDirectory("Pallix-HNSW-");
       if (made.ok()) {
-        temporary = made.value();
-        directory = temporary;  // a failed decode leaves it empty: the graph is rebuilt
-        auto decoded = files.decompressGraphInto(temporary);
+        temporary = std::move(made).value();
+        directory = temporary->path();  // a failed decode leaves it empty: the graph is rebuilt
+        auto decoded = files.decompressGraphInto(directory);
         if (!decoded.ok()) {
           self->logger_.error("Failed to stream decompress HNSW to temp: %s", decoded.error().description().c_str());
         }
       }
     }
     const HNSWLoadOutcome outcome = index->loadOrRebuildHNSW(directory, files.indexName());
-    if (!temporary.empty()) EmbeddingStoreFiles::removeDirectory(temporary);
+    temporary.reset();
     const std::optional<std::string> unreadable = files.graphUnreadableReason();
     if (outcome == HNSWLoadOutcome::rebuilt && unreadable) {
       self->logger_.error("The graph file cannot be read (%s); rebuilt in memory, the file is kept",
@@ -349,10 +254,9 @@ void EmbeddingStore::startGraphLoad() {
       if (!made.ok()) {
         saved = made.error();
       } else {
-        saved = self->writeGraph(*index, made.value());
+        saved = self->writeGraph(*index, made->path());
         if (saved.ok())
-          saved = files.compressAndMove(made.value() + "/" + files.indexName() + ".hnsw", files.graphPath());
-        EmbeddingStoreFiles::removeDirectory(made.value());
+          saved = files.compressAndMove(made->path() + "/" + files.indexName() + ".hnsw", files.graphPath());
       }
       if (!saved.ok()) {
         self->logger_.error("Failed to save rebuilt HNSW: %s", saved.error().description().c_str());
@@ -501,7 +405,8 @@ Status EmbeddingStore::saveNow(const std::optional<std::string>& emptySaveReason
   const int64_t count = int64_t(index_->itemCount());
   PALLIX_RETURN_IF_ERROR(checkSave(count, emptySaveReason));
   if (indexNeedsSave_) {
-    PALLIX_ASSIGN_OR_RETURN(std::string directory, files_.makeTemporaryDirectory(wording_.saveDirectoryPrefix));
+    PALLIX_ASSIGN_OR_RETURN(TemporaryDirectory temporary, files_.makeTemporaryDirectory(wording_.saveDirectoryPrefix));
+    const std::string& directory = temporary.path();
     auto written = store_.saveIndex(index_->items(), directory, wording_.indexName);
     const std::string path = directory + "/" + wording_.indexName + ".mmap";
     Status moved = okStatus();
@@ -514,7 +419,6 @@ Status EmbeddingStore::saveNow(const std::optional<std::string>& emptySaveReason
       writeModelIdentityNow(count);
       moved = files_.compressAndMove(path, files_.itemPath());
     }
-    EmbeddingStoreFiles::removeDirectory(directory);
     PALLIX_RETURN_IF_ERROR(moved);
     indexNeedsSave_ = false;
     lastKnownChunkCount_ = count;
@@ -546,7 +450,9 @@ Status EmbeddingStore::saveHNSWNow() {
     hnswNeedsSave_ = false;
     return okStatus();
   }
-  PALLIX_ASSIGN_OR_RETURN(std::string directory, files_.makeTemporaryDirectory(wording_.graphSaveDirectoryPrefix));
+  PALLIX_ASSIGN_OR_RETURN(TemporaryDirectory temporary,
+                          files_.makeTemporaryDirectory(wording_.graphSaveDirectoryPrefix));
+  const std::string& directory = temporary.path();
   const std::string path = directory + "/" + wording_.indexName + ".hnsw";
   Status moved = writeGraph(*index_, directory);
   if (moved.ok() && !fileExists(path)) {
@@ -554,7 +460,6 @@ Status EmbeddingStore::saveHNSWNow() {
     moved = SaveError::makeHnswFileNotCreated(path);
   }
   if (moved.ok()) moved = files_.compressAndMove(path, files_.graphPath());
-  EmbeddingStoreFiles::removeDirectory(directory);
   PALLIX_RETURN_IF_ERROR(moved);
   logger_.info("Saved HNSW index to disk");
   hnswNeedsSave_ = false;

@@ -19,6 +19,7 @@
 // (the store's runner, or its background runner for graph loads).
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,23 @@ struct StoreFileInfo {
   std::string name;
   uint64_t sizeBytes = 0;
   bool compressed = false;
+};
+
+// A directory made for one save or load under the temporary root. Its maker
+// holds an flock on it while it exists, so a sweep by another process passes
+// it by; destruction removes it with its contents. Move-only.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory(std::string path, int lockFd) : path_(std::move(path)), lockFd_(lockFd) {}
+  TemporaryDirectory(TemporaryDirectory&& other) noexcept;
+  TemporaryDirectory& operator=(TemporaryDirectory&& other) noexcept;
+  ~TemporaryDirectory();
+  const std::string& path() const { return path_; }
+
+ private:
+  void release();
+  std::string path_;
+  int lockFd_ = -1;
 };
 
 class EmbeddingStoreFiles {
@@ -81,16 +99,20 @@ class EmbeddingStoreFiles {
   // no ".lz" graph.
   Result<bool> decompressGraphInto(const std::string& directory) const;
 
-  // A fresh directory PREFIX + UUID under the temporary root.
-  Result<std::string> makeTemporaryDirectory(const std::string& prefix) const;
+  // A fresh directory PREFIX + UUID under the temporary root, locked.
+  Result<TemporaryDirectory> makeTemporaryDirectory(const std::string& prefix) const;
   static void removeDirectory(const std::string& directory);
 
   // The item files and the model identity file that describes them.
   void deleteItemFiles() const;
   void deleteGraphFiles() const;
-  // Removes the temporary names of interrupted saves beside the store files,
-  // and "Pallix-..." temporary directories older than a day.
-  void removeStaleTemporaries() const;
+  static constexpr std::chrono::hours kStaleTemporaryAge{1};
+  // Removes what interrupted saves and loads left behind (a crash, kill -9):
+  // "Pallix-..." temporary directories that no process holds locked, and,
+  // with `besideStoreFiles` (the writer), the temporary names beside the
+  // store files; each only when older than kStaleTemporaryAge, so work in
+  // progress elsewhere is never touched.
+  void removeStaleTemporaries(bool besideStoreFiles) const;
 
  private:
   Status decompressTo(const std::string& compressed, const std::string& destination) const;

@@ -323,6 +323,48 @@ TEST_F(ModelReplacementTest, ModelReplacedWhileTheIndexIsOpenIsNoticedOnTheNextL
   EXPECT_FALSE(f.exists("FileChunks.mmap.lz"));
 }
 
+TEST_F(ModelReplacementTest, MessageIndexOfAnotherModelIsStaleToo) {
+  const auto original = model("original", 32, 7);
+  const auto replacement = model("replacement", 16, 8);
+  auto messageStore = [&](bool repairs, std::shared_ptr<EmbeddingModelFactory> factory) {
+    auto deps = f.deps();
+    deps.repairsFiles = repairs;
+    deps.modelFactory = std::move(factory);
+    return MessageEmbeddingStore::create(std::move(deps));
+  };
+  std::vector<ChunkInput> chunks;
+  for (int i = 0; i < 12; ++i) {
+    MessageChunkMetadata m{
+        "chat" + std::to_string(i % 3),        {i + 1}, {"guid" + std::to_string(i)}, 1.7e9 + i, 1.7e9 + i + 60,
+        "lunch on friday " + std::to_string(i)};
+    chunks.push_back({"m" + std::to_string(i), m.combinedText, m.toMap()});
+  }
+  auto built = messageStore(true, original);
+  ASSERT_TRUE(initialize(*built).ok());
+  ASSERT_TRUE(f.run([&](auto done) { built->addChunks(chunks, nullptr, done); }).ok());
+  ASSERT_TRUE(f.run([&](auto done) { built->save(MessageSaveIntent::routine("test"), done); }).ok());
+  ASSERT_TRUE(f.exists("MessageChunks.model"));
+
+  auto reader = messageStore(false, replacement);
+  ASSERT_TRUE(initialize(*reader).ok());
+  EXPECT_NE(f.snapshot(*reader).builtWithAnotherModel.find("dimension 32"), std::string::npos);
+  EXPECT_TRUE(f.exists("MessageChunks.mmap.lz"));
+  auto results = f.await<std::vector<MessageChunkSearchResult>>(
+      [&](auto done) { reader->searchSemanticOnly("lunch", 5, std::nullopt, CancellationToken(), done); });
+  EXPECT_TRUE(results.empty());
+
+  int resets = 0;
+  ScopedObservation observation(f.center, MessageEmbeddingStore::kIndexWasResetNotification,
+                                [&](const Notification&) { ++resets; });
+  auto writer = messageStore(true, replacement);
+  ASSERT_TRUE(initialize(*writer).ok());
+  EXPECT_EQ(resets, 1);
+  EXPECT_EQ(f.telemetry.sink().count("MessageEmbedding.builtWithAnotherModel"), 1u);
+  EXPECT_EQ(f.snapshot(*writer).chunkCount, 0);
+  EXPECT_EQ(f.snapshot(*writer).status, SemanticIndexStatus::rebuilding);
+  EXPECT_FALSE(f.exists("MessageChunks.mmap.lz"));
+}
+
 // An index saved before stores recorded their model: its dimension still tells.
 TEST_F(ModelReplacementTest, IndexWithoutAnIdentityFileIsJudgedByItsDimension) {
   f.writeItemFile(testing::fileItems(10, 16, 29), FileEmbeddingStore::kIndexName);

@@ -8,6 +8,16 @@
 // automatic rebuild requests are refused, and a rebuild or a model change
 // posts the reset notification so the indexers start over.
 //
+// Files it cannot fully use (EmbeddingStoreOpening.cpp): a record that
+// cannot be read is dropped, logged and signalled, and the rest kept; damage
+// to a file's structure starts the index over, but only in a store that
+// repairs its files (the writer), a read-only one reports it and names the
+// command that repairs it; a file that cannot be read at all is kept and the
+// store fails with the reason. The identity of the model that embedded the
+// items is kept beside them (StoredModelIdentity): an index built by another
+// model is started over by the writer, which tracks the rebuild against the
+// old chunk count, and reported as stale by a reader, which refuses to load it.
+//
 // Threading: an actor. Every operation runs on the store's own runner, one
 // at a time; results go to the caller's Completion. The graph loads on the
 // background runner (a search meanwhile answers nothing instead of waiting)

@@ -1,7 +1,10 @@
 // `pallix semantic` run as a child process against a private PALLIX_HOME
 // with the tiny test model installed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -155,6 +158,32 @@ TEST_F(SemanticIntegrationTest, IndexFileThatCannotBeReadIsKept) {
   fs::rename(aside, items);
   auto found = run({"semantic", "search", "notes about the garden"});
   EXPECT_EQ(found.exitCode, 0) << found.err;
+}
+
+// What interrupted saves and loads left behind goes when it is an hour old
+// and no process holds it; a directory another process (here this one)
+// holds locked stays however old, and so does anything younger.
+TEST_F(SemanticIntegrationTest, StatusSweepsOnlyOldTemporariesNoOneHolds) {
+  installTinyModel();
+  const auto twoHoursAgo = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  const std::string abandoned = home.mkdir("tmp/Pallix-File-Save-abandoned");
+  home.write("tmp/Pallix-File-Save-abandoned/FileChunks.mmap", "cut short");
+  fs::last_write_time(abandoned, twoHoursAgo);
+  const std::string young = home.mkdir("tmp/Pallix-HNSW-young");
+  const std::string held = home.mkdir("tmp/Pallix-HNSW-held");
+  fs::last_write_time(held, twoHoursAgo);
+  const int fd = ::open(held.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+  status();
+  EXPECT_FALSE(fs::exists(abandoned));
+  EXPECT_TRUE(fs::exists(young));
+  EXPECT_TRUE(fs::exists(held));
+  ::close(fd);
+  status();
+  EXPECT_FALSE(fs::exists(held));
+  EXPECT_TRUE(fs::exists(young));
 }
 
 // Replacing the model (same shape with other weights, or another dimension)

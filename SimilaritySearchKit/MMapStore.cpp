@@ -5,10 +5,12 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "SimilaritySearchKit/Console.h"
 #include "core/FileUtil.h"
+#include "core/Utf8.h"
 
 namespace pallix {
 namespace {
@@ -48,8 +50,10 @@ void copyFloatsIn(float* dst, const unsigned char* src, std::size_t n) {
 
 // Reads `count` length-prefixed UTF-8 strings starting at `offset`. The
 // output grows as strings are read, so a lying count cannot allocate more
-// than the file holds.
-Status readStrings(std::string_view data, uint64_t offset, uint64_t count, std::vector<std::string>& out, bool ids) {
+// than the file holds. With `dropped`, a string that is not UTF-8 marks its
+// record in `bad` instead of failing.
+Status readStrings(std::string_view data, uint64_t offset, uint64_t count, std::vector<std::string>& out, bool ids,
+                   std::vector<DroppedRecord>* dropped, std::vector<bool>& bad) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
   const uint64_t size = data.size();
   uint64_t pos = offset;
@@ -67,12 +71,34 @@ Status readStrings(std::string_view data, uint64_t offset, uint64_t count, std::
                                                    : "Text string extends beyond file");
     }
     std::string_view s = data.substr(pos, len);
-    if (!isValidUTF8(s))
-      return MMapStoreError::makeCorruptedData(ids ? "Invalid UTF-8 in ID" : "Invalid UTF-8 in text");
-    out.emplace_back(s);
     pos += len;
+    if (!isValidUTF8(s)) {
+      const char* reason = ids ? "Invalid UTF-8 in ID" : "Invalid UTF-8 in text";
+      if (!dropped) return MMapStoreError::makeCorruptedData(reason);
+      if (bad.size() <= i) bad.resize(i + 1);
+      if (!bad[i]) dropped->push_back({i, MMapStoreError::makeCorruptedData(reason).description()});
+      bad[i] = true;
+      out.emplace_back();
+      continue;
+    }
+    out.emplace_back(s);
   }
   return okStatus();
+}
+
+// Why element `i` of the metadata array is not a string map; empty when it is.
+std::string metadataElementProblem(const nlohmann::json& object, std::size_t i) {
+  if (!object.is_object()) {
+    return "Failed to decode metadata: element " + std::to_string(i) + " is " + std::string(object.type_name()) +
+           ", expected an object";
+  }
+  for (const auto& [key, value] : object.items()) {
+    if (!value.is_string()) {
+      return "Failed to decode metadata: value of \"" + key + "\" in element " + std::to_string(i) + " is " +
+             std::string(value.type_name()) + ", expected a string";
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -98,39 +124,7 @@ Error MMapStoreError::makeFileTooSmall() {
 }
 
 bool isValidUTF8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned char c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i < len) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return false;
-    if (cp >= 0xD800 && cp <= 0xDFFF) return false;
-    i += len;
-  }
-  return true;
+  return firstInvalidUtf8Offset(s) == std::string_view::npos;
 }
 
 Result<std::string> MMapStore::encode(const std::vector<IndexItem>& items) {
@@ -151,7 +145,14 @@ Result<std::string> MMapStore::encode(const std::vector<IndexItem>& items) {
 
   constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
   uint64_t idsSize = 0, textSize = 0;
-  for (const auto& item : items) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const IndexItem& item = items[i];
+    if (!isValidUTF8(item.id))
+      return MMapStoreError::makeWriteError("Invalid UTF-8 in ID of item " + std::to_string(i));
+    if (!isValidUTF8(item.text)) {
+      return MMapStoreError::makeWriteError("Invalid UTF-8 in text of item " + std::to_string(i) + " ('" +
+                                            toValidUtf8(item.id) + "')");
+    }
     if (item.id.size() > kMax32) return MMapStoreError::makeWriteError("Identifier longer than 4 GiB");
     if (item.text.size() > kMax32) return MMapStoreError::makeWriteError("Text longer than 4 GiB");
     idsSize += 4 + item.id.size();
@@ -215,65 +216,100 @@ Result<MMapHeader> MMapStore::decodeHeader(std::string_view data) {
   return header;
 }
 
-Result<std::vector<IndexItem>> MMapStore::decode(std::string_view data) {
-  PALLIX_ASSIGN_OR_RETURN(MMapHeader header, decodeHeader(data));
-  std::vector<IndexItem> items;
+namespace {
+
+// decode and decodeSalvaging: without `dropped` the first bad record fails the load.
+Result<SalvagedItems> decodeImage(std::string_view data, std::vector<DroppedRecord>* dropped) {
+  PALLIX_ASSIGN_OR_RETURN(MMapHeader header, MMapStore::decodeHeader(data));
+  SalvagedItems out;
   const uint64_t n = header.count;
-  if (n == 0) return items;
+  if (n == 0) return out;
   const uint64_t dim = header.dimension;
   const uint64_t size = data.size();
+  constexpr uint64_t kHeaderSize = MMapStore::kHeaderSize;
   // 48 + N*D*4 must fit in the file; checked without overflowing.
   if (dim != 0 && n > (size - kHeaderSize) / 4 / dim)
     return MMapStoreError::makeCorruptedData("File too small for embeddings");
+  std::vector<bool> bad;
   std::vector<std::string> ids;
-  PALLIX_RETURN_IF_ERROR(readStrings(data, header.idsOffset, n, ids, /*ids=*/true));
+  PALLIX_RETURN_IF_ERROR(readStrings(data, header.idsOffset, n, ids, /*ids=*/true, dropped, bad));
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
 
   const uint64_t mo = header.metadataOffset;
   if (mo > size || size - mo < 4) return MMapStoreError::makeCorruptedData("Metadata section too small");
   const uint32_t jsonLength = readU32(bytes + mo);
   if (size - mo - 4 < jsonLength) return MMapStoreError::makeCorruptedData("Metadata extends beyond file");
+  std::vector<std::map<std::string, std::string>> metadata;
   try {
     const std::string_view json = data.substr(mo + 4, jsonLength);
-    nlohmann::json parsed = nlohmann::json::parse(json.begin(), json.end());
+    nlohmann::json parsed;
+    if (dropped && !isValidUTF8(json)) {
+      // Bytes that are not UTF-8 can only sit inside strings of a section that
+      // is otherwise sound; read them as U+FFFD rather than lose every record.
+      const std::string repaired = toValidUtf8(json);
+      parsed = nlohmann::json::parse(repaired.begin(), repaired.end());
+    } else {
+      parsed = nlohmann::json::parse(json.begin(), json.end());
+    }
     if (!parsed.is_array()) {
       return MMapStoreError::makeCorruptedData("Failed to decode metadata: expected an array, found " +
                                                std::string(parsed.type_name()));
     }
+    if (dropped && parsed.size() != n) {
+      return MMapStoreError::makeCorruptedData("Metadata count mismatch: expected " + std::to_string(n) + ", got " +
+                                               std::to_string(parsed.size()));
+    }
     for (std::size_t i = 0; i < parsed.size(); ++i) {
-      const auto& object = parsed[i];
-      if (!object.is_object()) {
-        return MMapStoreError::makeCorruptedData("Failed to decode metadata: element " + std::to_string(i) + " is " +
-                                                 std::string(object.type_name()) + ", expected an object");
-      }
-      for (const auto& [key, value] : object.items()) {
-        if (!value.is_string()) {
-          return MMapStoreError::makeCorruptedData("Failed to decode metadata: value of \"" + key + "\" in element " +
-                                                   std::to_string(i) + " is " + std::string(value.type_name()) +
-                                                   ", expected a string");
-        }
-      }
+      const std::string problem = metadataElementProblem(parsed[i], i);
+      if (problem.empty()) continue;
+      if (!dropped) return MMapStoreError::makeCorruptedData(problem);
+      if (bad.size() <= i) bad.resize(i + 1);
+      if (!bad[i]) dropped->push_back({i, MMapStoreError::makeCorruptedData(problem).description()});
+      bad[i] = true;
     }
     if (parsed.size() != n) {
       return MMapStoreError::makeCorruptedData("Metadata count mismatch: expected " + std::to_string(n) + ", got " +
                                                std::to_string(parsed.size()));
     }
-    items.resize(n);
+    metadata.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-      for (auto& [key, value] : parsed[i].items()) items[i].metadata.emplace(key, value.get<std::string>());
+      if (i < bad.size() && bad[i]) continue;
+      for (auto& [key, value] : parsed[i].items()) metadata[i].emplace(key, value.get<std::string>());
     }
   } catch (const std::exception& e) {
     return MMapStoreError::makeCorruptedData(std::string("Failed to decode metadata: ") + e.what());
   }
   std::vector<std::string> texts;
-  PALLIX_RETURN_IF_ERROR(readStrings(data, header.textOffset, n, texts, /*ids=*/false));
-  for (uint64_t i = 0; i < n; ++i) {
-    items[i].id = std::move(ids[i]);
-    items[i].text = std::move(texts[i]);
-    items[i].embedding.resize(dim);
-    copyFloatsIn(items[i].embedding.data(), bytes + kHeaderSize + i * dim * 4, dim);
+  PALLIX_RETURN_IF_ERROR(readStrings(data, header.textOffset, n, texts, /*ids=*/false, dropped, bad));
+  if (dropped) {
+    std::sort(dropped->begin(), dropped->end(),
+              [](const DroppedRecord& a, const DroppedRecord& b) { return a.index < b.index; });
   }
-  return items;
+  out.items.reserve(n - (dropped ? dropped->size() : 0));
+  for (uint64_t i = 0; i < n; ++i) {
+    if (i < bad.size() && bad[i]) continue;
+    IndexItem& item = out.items.emplace_back();
+    item.id = std::move(ids[i]);
+    item.text = std::move(texts[i]);
+    item.metadata = std::move(metadata[i]);
+    item.embedding.resize(dim);
+    copyFloatsIn(item.embedding.data(), bytes + kHeaderSize + i * dim * 4, dim);
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<std::vector<IndexItem>> MMapStore::decode(std::string_view data) {
+  PALLIX_ASSIGN_OR_RETURN(SalvagedItems decoded, decodeImage(data, nullptr));
+  return std::move(decoded.items);
+}
+
+Result<SalvagedItems> MMapStore::decodeSalvaging(std::string_view data) {
+  std::vector<DroppedRecord> dropped;
+  PALLIX_ASSIGN_OR_RETURN(SalvagedItems decoded, decodeImage(data, &dropped));
+  decoded.dropped = std::move(dropped);
+  return decoded;
 }
 
 Result<std::string> MMapStore::saveIndex(const std::vector<IndexItem>& items, const std::string& directory,

@@ -39,6 +39,19 @@ struct MMapHeader {
   uint64_t textOffset = 0;
 };
 
+// A record of an item file that could not be read back (its identifier or
+// text is not UTF-8, or its metadata is not a string map).
+struct DroppedRecord {
+  uint64_t index = 0;  // position in the file
+  std::string reason;  // the description decode would have failed with
+};
+
+// What decodeSalvaging recovered from an item file.
+struct SalvagedItems {
+  std::vector<IndexItem> items;  // the readable records, in file order
+  std::vector<DroppedRecord> dropped;
+};
+
 class MMapStore final : public VectorStore {
  public:
   static constexpr std::size_t kHeaderSize = 48;
@@ -48,11 +61,17 @@ class MMapStore final : public VectorStore {
   Result<std::vector<IndexItem>> loadIndex(const std::string& path) override;
   std::vector<std::string> listIndexes(const std::string& directory) override;
   std::string fileExtension() const override { return "mmap"; }
+  // Saving refuses identifiers and texts that are not UTF-8 (a write error
+  // naming the item), since the loader would refuse the file.
 
   // The file image of `items`, as saveIndex writes it.
   static Result<std::string> encode(const std::vector<IndexItem>& items);
   // The items of a file image, as loadIndex reads them.
   static Result<std::vector<IndexItem>> decode(std::string_view data);
+  // The items of a file image with every unreadable record left out. Fails
+  // only on damage to the file's structure (header, a length or offset
+  // past the end, metadata that is not a JSON array of N elements).
+  static Result<SalvagedItems> decodeSalvaging(std::string_view data);
   // The header of a file image (size, magic and version checked).
   static Result<MMapHeader> decodeHeader(std::string_view data);
 };

@@ -73,12 +73,14 @@ struct Session {
   std::unique_ptr<SemanticServices> services;
   EngineLinesToStderr engineLines;
 
-  explicit Session(FileChunkIndexer::Tuning tuning = {}) {
+  // `readOnly`: the command only looks at the indexes and never changes their files.
+  explicit Session(bool readOnly, FileChunkIndexer::Tuning tuning = {}) {
     defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
     SemanticServicesOptions options;
     options.dirs = dirs;
     options.defaults = defaults.get();
     options.tuning = tuning;
+    options.readOnly = readOnly;
     services = SemanticServices::create(std::move(options));
   }
   ~Session() { services->shutdown(); }
@@ -107,12 +109,26 @@ std::string humanBytes(uint64_t bytes) {
   return std::to_string(bytes) + " B";
 }
 
+// A rebuild for a new model is over once the index holds as many chunks as
+// the old one, or once a full pass ended after it started (files may have
+// gone meanwhile).
+std::optional<int> rebuildPercent(const EmbeddingStoreSnapshot& s, IndexingCompletionTracker* tracker) {
+  if (!s.modelRebuild) return std::nullopt;
+  if (tracker) {
+    if (auto completion = tracker->lastCompletion();
+        completion && secondsSince1970(completion->timestamp) > s.modelRebuild->startedAt) {
+      return std::nullopt;
+    }
+  }
+  return s.modelRebuildPercent;
+}
+
 int modelMissing(EmbeddingModelFactory& factory) {
   printError(factory.unavailableMessage(), "Run 'pallix model install DIR' with a bge-small-en model directory.");
   return kExitUnavailable;
 }
 
-nlohmann::json snapshotJson(const EmbeddingStoreSnapshot& s) {
+nlohmann::json snapshotJson(const EmbeddingStoreSnapshot& s, IndexingCompletionTracker* tracker) {
   nlohmann::json files = nlohmann::json::array();
   for (const auto& f : s.files)
     files.push_back({{"name", f.name}, {"sizeBytes", f.sizeBytes}, {"compressed", f.compressed}});
@@ -122,6 +138,13 @@ nlohmann::json snapshotJson(const EmbeddingStoreSnapshot& s) {
                       {"modelInstalled", s.modelInstalled},
                       {"status", semanticIndexStatusName(s.status)}};
   if (!s.failureMessage.empty()) j["error"] = s.failureMessage;
+  if (!s.builtWithAnotherModel.empty()) j["builtWithAnotherModel"] = s.builtWithAnotherModel;
+  if (auto percent = rebuildPercent(s, tracker)) {
+    j["modelRebuildPercent"] = *percent;
+    j["status"] = semanticIndexStatusName(SemanticIndexStatus::rebuilding);
+  } else if (s.status == SemanticIndexStatus::rebuilding) {
+    j["status"] = semanticIndexStatusName(s.chunkCount == 0 ? SemanticIndexStatus::empty : SemanticIndexStatus::ready);
+  }
   return j;
 }
 
@@ -137,8 +160,8 @@ int runStatus(Session& session, bool json) {
     nlohmann::json j = {{"storeDirectory", session.services->storeDirectory()},
                         {"modelInstalled", session.services->modelFactory().isInstalled()},
                         {"folders", folders},
-                        {"files", snapshotJson(file)},
-                        {"messages", snapshotJson(message)}};
+                        {"files", snapshotJson(file, &session.services->fileCompletionTracker())},
+                        {"messages", snapshotJson(message, nullptr)}};
     if (completion) {
       j["lastCompletion"] = {{"timestamp", secondsSince1970(completion->timestamp)},
                              {"fileCount", completion->fileCount},
@@ -148,12 +171,22 @@ int runStatus(Session& session, bool json) {
   } else {
     std::cout << "Model: " << (session.services->modelFactory().isInstalled() ? "installed" : "not installed") << "\n";
     for (const auto& [label, s] : {std::pair{"File index", &file}, std::pair{"Message index", &message}}) {
-      std::cout << label << ": " << semanticIndexStatusName(s->status) << " (" << readinessStateName(s->readiness)
-                << "), " << s->chunkCount << " chunks\n";
+      const auto percent = rebuildPercent(*s, s == &file ? &session.services->fileCompletionTracker() : nullptr);
+      SemanticIndexStatus status = s->status;
+      if (status == SemanticIndexStatus::rebuilding && !percent) {
+        status = s->chunkCount == 0 ? SemanticIndexStatus::empty : SemanticIndexStatus::ready;
+      }
+      std::cout << label << ": " << semanticIndexStatusName(status) << " (" << readinessStateName(s->readiness) << "), "
+                << s->chunkCount << " chunks\n";
       for (const auto& f : s->files) {
         std::cout << "  " << f.name << "  " << humanBytes(f.sizeBytes) << (f.compressed ? " (LZFSE)" : "") << "\n";
       }
       if (!s->failureMessage.empty()) std::cout << "  error: " << s->failureMessage << "\n";
+      if (!s->builtWithAnotherModel.empty()) {
+        std::cout << "  stale: " << s->builtWithAnotherModel
+                  << "; the agent ('pallix daemon') rebuilds it in the background, 'pallix semantic index' now\n";
+      }
+      if (percent) std::cout << "  rebuilding for the installed model (" << *percent << "%)\n";
     }
     std::cout << "Semantic folders: " << (folders.empty() ? "(none)" : joinStrings(folders, ", ")) << "\n";
     if (completion) {
@@ -210,6 +243,14 @@ int runSearch(Session& session, const std::string& query, int limit, bool json) 
   if (!initialized.ok()) {
     printError("the file index cannot be opened: " + initialized.error().description());
     return kExitFailure;
+  }
+  auto snapshot = session.await<EmbeddingStoreSnapshot>(
+      [&](Completion<EmbeddingStoreSnapshot> done) { session.services->fileStore()->snapshot(done); });
+  const auto percent = rebuildPercent(snapshot, &session.services->fileCompletionTracker());
+  if (!snapshot.builtWithAnotherModel.empty() || percent) {
+    printError(stringPrintf("the file index was built with another model; rebuilding (%d%%)", percent.value_or(0)),
+               "The agent ('pallix daemon') rebuilds it in the background; 'pallix semantic index' rebuilds it now.");
+    return kExitUnavailable;
   }
   // The graph loads in the background, and a search meanwhile answers nothing: wait for it.
   auto loaded =
@@ -501,7 +542,7 @@ int runSemantic(Args& args) {
   // In the foreground the user waits for the pass: no pauses between files unless asked.
   FileChunkIndexer::Tuning tuning;
   if (!gentle) tuning.perFilePauseOverride = Duration::zero();
-  Session session(tuning);
+  Session session(/*readOnly=*/sub == "status" || sub == "search", tuning);
   if (sub == "status") {
     if (rest.size() != 1) return usageError("semantic", "status takes no arguments");
     return runStatus(session, json);

@@ -1,8 +1,17 @@
 #include "app/semantic/EmbeddingModelFactory.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "SimilaritySearchKit/TransformerConfig.h"
 #include "SimilaritySearchKitBGESmall/BGEM3Embeddings.h"
 #include "SimilaritySearchKitBGESmall/BGESmallEmbeddings.h"
+#include "core/ContentDigest.h"
 #include "core/FileUtil.h"
+#include "core/Strings.h"
 
 namespace pallix {
 namespace {
@@ -47,7 +56,87 @@ class BGEM3Provider final : public BatchEmbeddingProvider {
   std::unique_ptr<BGEM3Embeddings> model_;
 };
 
+// Reads `length` bytes at `offset` (fewer at the end of the file).
+Result<std::string> readAt(int fd, const std::string& path, uint64_t offset, std::size_t length) {
+  std::string out(length, '\0');
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, out.data() + done, length - done, off_t(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Error::fromErrno("Cannot read " + path, errno);
+    }
+    if (n == 0) break;
+    done += std::size_t(n);
+  }
+  out.resize(done);
+  return out;
+}
+
+// The weights' size, safetensors header and samples, fed to `digest`.
+Status digestWeights(const std::string& path, Sha256& digest) {
+  constexpr std::size_t kSample = 64 * 1024;
+  constexpr uint64_t kSamples = 8;
+  constexpr uint64_t kHeaderLimit = 16 * 1024 * 1024;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Error::fromErrno("Cannot open " + path, errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return Error::fromErrno("Cannot examine " + path, err);
+  }
+  const uint64_t size = uint64_t(st.st_size);
+  digest.update("weights " + std::to_string(size) + "\n");
+  Status status = okStatus();
+  auto feed = [&](uint64_t offset, std::size_t length) {
+    if (!status.ok()) return;
+    auto bytes = readAt(fd, path, offset, length);
+    if (!bytes.ok()) {
+      status = bytes.error();
+      return;
+    }
+    digest.update(bytes.value());
+  };
+  auto lengthBytes = readAt(fd, path, 0, 8);
+  if (lengthBytes.ok() && lengthBytes->size() == 8) {
+    uint64_t headerLength = 0;
+    for (int i = 7; i >= 0; --i) headerLength = (headerLength << 8) | static_cast<unsigned char>((*lengthBytes)[i]);
+    feed(0, std::size_t(8 + std::min(headerLength, kHeaderLimit)));
+  } else if (!lengthBytes.ok()) {
+    status = lengthBytes.error();
+  }
+  // Samples at evenly spaced offsets, the last ending at the end of the file.
+  for (uint64_t k = 0; k < kSamples && size > 0; ++k) {
+    const uint64_t span = size > kSample ? size - kSample : 0;
+    feed(span * k / (kSamples - 1), kSample);
+  }
+  ::close(fd);
+  return status;
+}
+
+// Dimension plus a digest of the configuration, the tokenizer's file and the
+// weights' size, header and samples.
+Result<std::optional<ModelIdentity>> modelIdentity(const std::string& directory, const std::string& tokenizerFile) {
+  const std::string configPath = directory + "/config.json";
+  PALLIX_ASSIGN_OR_RETURN(std::string configText, readFileToString(configPath));
+  PALLIX_ASSIGN_OR_RETURN(TransformerConfig config, TransformerConfig::fromJson(configText));
+  Sha256 digest;
+  digest.update("config " + std::to_string(configText.size()) + "\n");
+  digest.update(configText);
+  if (auto vocab = readFileToString(directory + "/" + tokenizerFile); vocab.ok()) {
+    digest.update("vocab " + std::to_string(vocab->size()) + "\n");
+    digest.update(vocab.value());
+  }
+  PALLIX_RETURN_IF_ERROR(digestWeights(directory + "/model.safetensors", digest));
+  return std::optional<ModelIdentity>(ModelIdentity{config.hiddenSize, digest.finishHex()});
+}
+
 }  // namespace
+
+std::string ModelIdentity::describe() const {
+  return "dimension " + std::to_string(dimension) + ", digest " + digest.substr(0, 12);
+}
 
 Result<std::vector<std::vector<float>>> BatchEmbeddingProvider::encodeBatch(const std::vector<std::string>& texts) {
   std::vector<std::vector<float>> out;
@@ -107,6 +196,14 @@ std::shared_ptr<EmbeddingModelFactory> installedEmbeddingModelFactory(const Data
                                                                       EmbeddingModel model) {
   if (model == EmbeddingModel::bgeM3) return MultilingualEmbeddingModelFactory::installed(dirs);
   return DirectoryEmbeddingModelFactory::installed(dirs);
+}
+
+Result<std::optional<ModelIdentity>> DirectoryEmbeddingModelFactory::identity() const {
+  return modelIdentity(modelDirectory_, "vocab.txt");
+}
+
+Result<std::optional<ModelIdentity>> MultilingualEmbeddingModelFactory::identity() const {
+  return modelIdentity(packageDirectory_, BGEM3Embeddings::kTokenizerFile);
 }
 
 }  // namespace pallix

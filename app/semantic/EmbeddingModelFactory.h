@@ -9,6 +9,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,17 @@ class BatchEmbeddingProvider : public EmbeddingProvider {
   virtual Result<std::vector<std::vector<float>>> encodeBatch(const std::vector<std::string>& texts);
 };
 
+// Which model embeds: its output dimension and a digest of its
+// configuration, vocabulary and weights. Two models with the same identity
+// place texts at the same points, so an index built by one serves the other.
+struct ModelIdentity {
+  int dimension = 0;
+  std::string digest;  // lower-case hex SHA-256
+  friend bool operator==(const ModelIdentity&, const ModelIdentity&) = default;
+  // "dimension 384, digest 0123abcd..." (the digest's first 12 digits).
+  std::string describe() const;
+};
+
 class EmbeddingModelFactory {
  public:
   virtual ~EmbeddingModelFactory() = default;
@@ -36,6 +48,10 @@ class EmbeddingModelFactory {
   // What to tell the user when it is not.
   virtual std::string unavailableMessage() const = 0;
   virtual Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits computeUnits) = 0;
+  // The identity of the model load() would return, computed without loading
+  // it; nullopt when the factory cannot tell (the stores then trust their
+  // files). Errors: the model's files cannot be read.
+  virtual Result<std::optional<ModelIdentity>> identity() const { return std::optional<ModelIdentity>(); }
 };
 
 // Loads a model directory (config.json, model.safetensors, vocab.txt) with
@@ -52,6 +68,10 @@ class DirectoryEmbeddingModelFactory final : public EmbeddingModelFactory {
   bool isInstalled() const override;
   std::string unavailableMessage() const override;
   Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits computeUnits) override;
+  // The dimension from config.json; the digest over config.json, vocab.txt,
+  // the weights' size and safetensors header, and 64 KB samples spread over
+  // the weights (reading a few hundred KB, not the whole file).
+  Result<std::optional<ModelIdentity>> identity() const override;
 
  private:
   std::string modelDirectory_;
@@ -71,6 +91,7 @@ class MultilingualEmbeddingModelFactory final : public EmbeddingModelFactory {
   bool isInstalled() const override;
   std::string unavailableMessage() const override;
   Result<std::shared_ptr<BatchEmbeddingProvider>> load(EmbeddingComputeUnits computeUnits) override;
+  Result<std::optional<ModelIdentity>> identity() const override;
 
  private:
   std::string packageDirectory_;

@@ -6,6 +6,7 @@
 #include "app/semantic/EmbeddingStoreErrors.h"
 #include "core/FileUtil.h"
 #include "core/Telemetry.h"
+#include "core/Utf8.h"
 #include "core/WeakTask.h"
 
 namespace pallix {
@@ -103,10 +104,6 @@ void EmbeddingStore::waitUntilSearchable(Completion<Status> done) {
 
 // MARK: - Initialization and loading
 
-Result<std::vector<IndexItem>> EmbeddingStore::loadItemsFromDisk() const {
-  return files_.loadItems();
-}
-
 Status EmbeddingStore::initializeNow() {
   if (hasBeenInitialized_ && readinessState_ != ReadinessState::failed) return okStatus();
   readinessState_ = ReadinessState::initializing;
@@ -119,7 +116,7 @@ Status EmbeddingStore::initializeNow() {
     signal(std::string(wording_.storeSignalPrefix) + ".initFailed", {{"error", failureMessage_}});
     return created.error();
   }
-  files_.removeStaleTemporaries();
+  files_.removeStaleTemporaries(/*besideStoreFiles=*/deps_.repairsFiles);
   willInitialize();
 
   const auto storedVersion = deps_.defaults ? deps_.defaults->integerValue(wording_.versionKey) : std::nullopt;
@@ -139,6 +136,11 @@ Status EmbeddingStore::initializeNow() {
 
   auto items = loadItemsFromDisk();
   if (!items.ok()) {
+    // Only damage to the files' structure is repaired, and only by the writer;
+    // a file that cannot be read now may be readable later.
+    if (!deps_.repairsFiles || !isError(items.error(), StoreFileError::kDomain, StoreFileError::damaged)) {
+      return failOpen(items.error());
+    }
     logger_.error("Failed to load existing index, attempting recovery");
     files_.deleteItemFiles();
     files_.deleteGraphFiles();
@@ -148,6 +150,7 @@ Status EmbeddingStore::initializeNow() {
   }
   cachedIndexItems_ = std::move(items).value();
   cachedItemsLoaded_ = true;
+  checkModelIdentityNow();
   lastKnownChunkCount_ = int64_t(cachedIndexItems_.size());
   logger_.info(wording_.loaded, static_cast<long>(cachedIndexItems_.size()));
   didLoadItems(cachedIndexItems_);
@@ -172,9 +175,16 @@ Status EmbeddingStore::ensureModelLoadedNow() {
   logger_.info("Loading embedding model (deferred initialization)");
   logger_.info("Using compute units: %s", std::string(rawValue(deps_.computeUnits)).c_str());
   if (!cachedItemsLoaded_) {
-    PALLIX_ASSIGN_OR_RETURN(cachedIndexItems_, loadItemsFromDisk());
+    auto loaded = loadItemsFromDisk();
+    if (!loaded.ok()) return failOpen(loaded.error());
+    cachedIndexItems_ = std::move(loaded).value();
     cachedItemsLoaded_ = true;
     didLoadItems(cachedIndexItems_);
+  }
+  // The model may have been replaced since the files were opened.
+  checkModelIdentityNow();
+  if (!builtWithAnotherModel_.empty()) {
+    return StoreFileError::makeBuiltWithAnotherModel(builtWithAnotherModel_);
   }
   if (!deps_.modelFactory) return Error::make("no embedding model factory");
   auto model = deps_.modelFactory->load(deps_.computeUnits);
@@ -199,7 +209,7 @@ Status EmbeddingStore::ensureModelLoadedNow() {
     return okStatus();
   }
   auto nodes = files_.graphNodeCount();
-  if (nodes.ok() && nodes.value() && int64_t(*nodes.value()) != count) {
+  if (nodes.ok() && nodes.value() && int64_t(*nodes.value()) != count && deps_.repairsFiles) {
     logger_.info(wording_.graphMismatch, static_cast<long>(*nodes.value()), static_cast<long>(count));
     files_.deleteGraphFiles();
     signal(std::string(wording_.signalPrefix) + ".hnswMismatchRecovered",
@@ -219,31 +229,34 @@ void EmbeddingStore::startGraphLoad() {
     if (!self) return;
     const EmbeddingStoreFiles& files = self->files_;
     std::string directory = files.storeDirectory();
-    std::string temporary;
+    std::optional<TemporaryDirectory> temporary;
     if (fileExists(EmbeddingStoreFiles::compressedPath(files.graphPath()))) {
       auto made = files.makeTemporaryDirectory("Pallix-HNSW-");
       if (made.ok()) {
-        temporary = made.value();
-        directory = temporary;  // a failed decode leaves it empty: the graph is rebuilt
-        auto decoded = files.decompressGraphInto(temporary);
+        temporary = std::move(made).value();
+        directory = temporary->path();  // a failed decode leaves it empty: the graph is rebuilt
+        auto decoded = files.decompressGraphInto(directory);
         if (!decoded.ok()) {
           self->logger_.error("Failed to stream decompress HNSW to temp: %s", decoded.error().description().c_str());
         }
       }
     }
     const HNSWLoadOutcome outcome = index->loadOrRebuildHNSW(directory, files.indexName());
-    if (!temporary.empty()) EmbeddingStoreFiles::removeDirectory(temporary);
-    if (outcome == HNSWLoadOutcome::rebuilt) {
+    temporary.reset();
+    const std::optional<std::string> unreadable = files.graphUnreadableReason();
+    if (outcome == HNSWLoadOutcome::rebuilt && unreadable) {
+      self->logger_.error("The graph file cannot be read (%s); rebuilt in memory, the file is kept",
+                          unreadable->c_str());
+    } else if (outcome == HNSWLoadOutcome::rebuilt && self->deps_.repairsFiles) {
       self->logger_.info("HNSW was rebuilt from loaded items, saving to disk");
       Status saved = okStatus();
       auto made = files.makeTemporaryDirectory(self->wording_.graphSaveDirectoryPrefix);
       if (!made.ok()) {
         saved = made.error();
       } else {
-        saved = self->writeGraph(*index, made.value());
+        saved = self->writeGraph(*index, made->path());
         if (saved.ok())
-          saved = files.compressAndMove(made.value() + "/" + files.indexName() + ".hnsw", files.graphPath());
-        EmbeddingStoreFiles::removeDirectory(made.value());
+          saved = files.compressAndMove(made->path() + "/" + files.indexName() + ".hnsw", files.graphPath());
       }
       if (!saved.ok()) {
         self->logger_.error("Failed to save rebuilt HNSW: %s", saved.error().description().c_str());
@@ -281,7 +294,9 @@ Status EmbeddingStore::ensureIndexLoadedNow() {
   if (!hasBeenInitialized_) PALLIX_RETURN_IF_ERROR(initializeNow());
   if (readinessState_ == ReadinessState::unloaded) {
     logger_.info("%s", wording_.reloading);
-    PALLIX_ASSIGN_OR_RETURN(cachedIndexItems_, loadItemsFromDisk());
+    auto loaded = loadItemsFromDisk();
+    if (!loaded.ok()) return failOpen(loaded.error());
+    cachedIndexItems_ = std::move(loaded).value();
     cachedItemsLoaded_ = true;
     didLoadItems(cachedIndexItems_);
     readinessState_ = ReadinessState::ready;
@@ -312,9 +327,11 @@ Status EmbeddingStore::addChunksNow(const std::vector<ChunkInput>& chunks, const
     const std::size_t end = std::min(chunks.size(), start + kEmbeddingBatchSize);
     std::vector<std::string> ids, texts;
     std::vector<std::map<std::string, std::string>> metadata;
+    // The item file holds UTF-8 only; a text from a file named in another
+    // encoding keeps its readable part, with U+FFFD for the rest.
     for (std::size_t i = start; i < end; ++i) {
-      ids.push_back(chunks[i].id);
-      texts.push_back(chunks[i].text);
+      ids.push_back(toValidUtf8(chunks[i].id));
+      texts.push_back(toValidUtf8(chunks[i].text));
       metadata.push_back(chunks[i].metadata);
     }
     auto embeddings = model_->encodeBatch(texts);
@@ -381,10 +398,15 @@ Status EmbeddingStore::saveNow(const std::optional<std::string>& emptySaveReason
     logger_.info("%s", wording_.skipUnchangedSave);
     return okStatus();
   }
+  if (!deps_.repairsFiles) {
+    logger_.info("Skipping save: this process only reads the %s", wording_.indexLabel);
+    return okStatus();
+  }
   const int64_t count = int64_t(index_->itemCount());
   PALLIX_RETURN_IF_ERROR(checkSave(count, emptySaveReason));
   if (indexNeedsSave_) {
-    PALLIX_ASSIGN_OR_RETURN(std::string directory, files_.makeTemporaryDirectory(wording_.saveDirectoryPrefix));
+    PALLIX_ASSIGN_OR_RETURN(TemporaryDirectory temporary, files_.makeTemporaryDirectory(wording_.saveDirectoryPrefix));
+    const std::string& directory = temporary.path();
     auto written = store_.saveIndex(index_->items(), directory, wording_.indexName);
     const std::string path = directory + "/" + wording_.indexName + ".mmap";
     Status moved = okStatus();
@@ -394,9 +416,9 @@ Status EmbeddingStore::saveNow(const std::optional<std::string>& emptySaveReason
       logger_.error("MMapStore.saveIndex returned but file missing at %s", path.c_str());
       moved = SaveError::makeFileNotCreated(path);
     } else {
+      writeModelIdentityNow(count);
       moved = files_.compressAndMove(path, files_.itemPath());
     }
-    EmbeddingStoreFiles::removeDirectory(directory);
     PALLIX_RETURN_IF_ERROR(moved);
     indexNeedsSave_ = false;
     lastKnownChunkCount_ = count;
@@ -418,13 +440,19 @@ Status EmbeddingStore::writeGraph(SimilarityIndex& index, const std::string& dir
 }
 
 Status EmbeddingStore::saveHNSWNow() {
-  if (!index_ || !hnswNeedsSave_) return okStatus();
+  if (!index_ || !hnswNeedsSave_ || !deps_.repairsFiles) return okStatus();
+  // A graph saved beside an item file that lacks its items would not match
+  // it; saving the items first also keeps a failed item save (a full disk)
+  // from being followed by a graph write.
+  if (indexNeedsSave_) return saveNow(std::nullopt);
   if (index_->itemCount() == 0) {
     files_.deleteGraphFiles();
     hnswNeedsSave_ = false;
     return okStatus();
   }
-  PALLIX_ASSIGN_OR_RETURN(std::string directory, files_.makeTemporaryDirectory(wording_.graphSaveDirectoryPrefix));
+  PALLIX_ASSIGN_OR_RETURN(TemporaryDirectory temporary,
+                          files_.makeTemporaryDirectory(wording_.graphSaveDirectoryPrefix));
+  const std::string& directory = temporary.path();
   const std::string path = directory + "/" + wording_.indexName + ".hnsw";
   Status moved = writeGraph(*index_, directory);
   if (moved.ok() && !fileExists(path)) {
@@ -432,7 +460,6 @@ Status EmbeddingStore::saveHNSWNow() {
     moved = SaveError::makeHnswFileNotCreated(path);
   }
   if (moved.ok()) moved = files_.compressAndMove(path, files_.graphPath());
-  EmbeddingStoreFiles::removeDirectory(directory);
   PALLIX_RETURN_IF_ERROR(moved);
   logger_.info("Saved HNSW index to disk");
   hnswNeedsSave_ = false;
@@ -450,6 +477,8 @@ Status EmbeddingStore::rebuildNow(const RebuildIntent& intent) {
   logger_.info(wording_.rebuilding, intent.source.c_str());
   files_.deleteItemFiles();
   files_.deleteGraphFiles();
+  modelRebuild_.reset();
+  builtWithAnotherModel_.clear();
   cachedIndexItems_.clear();
   cachedItemsLoaded_ = true;
   if (model_) {
@@ -479,6 +508,8 @@ Status EmbeddingStore::resetForModelChangeNow() {
   modelLoaded_ = false;
   files_.deleteItemFiles();
   files_.deleteGraphFiles();
+  modelRebuild_.reset();
+  builtWithAnotherModel_.clear();
   cachedIndexItems_.clear();
   cachedItemsLoaded_ = true;
   hnswLoadingSessionID_ = UUID();
@@ -535,8 +566,13 @@ EmbeddingStoreSnapshot EmbeddingStore::snapshotNow() const {
   s.isHNSWLoading = isHNSWLoading_;
   s.chunkCount = chunkCountNow();
   s.files = files_.existingFiles();
-  if (!s.modelInstalled || readinessState_ == ReadinessState::failed) {
+  s.builtWithAnotherModel = builtWithAnotherModel_;
+  s.modelRebuild = modelRebuild_;
+  if (modelRebuild_) s.modelRebuildPercent = modelRebuild_->percentDone(s.chunkCount);
+  if (!s.modelInstalled || readinessState_ == ReadinessState::failed || !builtWithAnotherModel_.empty()) {
     s.status = SemanticIndexStatus::unavailable;
+  } else if (modelRebuild_) {
+    s.status = SemanticIndexStatus::rebuilding;
   } else if (readinessState_ == ReadinessState::initializing || !hasBeenInitialized_ || isHNSWLoading_) {
     s.status = SemanticIndexStatus::initializing;
   } else if (s.chunkCount == 0) {

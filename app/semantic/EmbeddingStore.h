@@ -8,6 +8,16 @@
 // automatic rebuild requests are refused, and a rebuild or a model change
 // posts the reset notification so the indexers start over.
 //
+// Files it cannot fully use (EmbeddingStoreOpening.cpp): a record that
+// cannot be read is dropped, logged and signalled, and the rest kept; damage
+// to a file's structure starts the index over, but only in a store that
+// repairs its files (the writer), a read-only one reports it and names the
+// command that repairs it; a file that cannot be read at all is kept and the
+// store fails with the reason. The identity of the model that embedded the
+// items is kept beside them (StoredModelIdentity): an index built by another
+// model is started over by the writer, which tracks the rebuild against the
+// old chunk count, and reported as stale by a reader, which refuses to load it.
+//
 // Threading: an actor. Every operation runs on the store's own runner, one
 // at a time; results go to the caller's Completion. The graph loads on the
 // background runner (a search meanwhile answers nothing instead of waiting)
@@ -24,13 +34,14 @@
 #include <string>
 #include <vector>
 
-#include "app/search/SemanticIndexStatus.h"
 #include "SimilaritySearchKit/EmbeddingModel.h"
 #include "SimilaritySearchKit/MMapStore.h"
 #include "SimilaritySearchKit/SimilarityIndex.h"
+#include "app/search/SemanticIndexStatus.h"
 #include "app/semantic/Completion.h"
 #include "app/semantic/EmbeddingModelFactory.h"
 #include "app/semantic/EmbeddingStoreFiles.h"
+#include "app/semantic/StoredModelIdentity.h"
 #include "core/Logger.h"
 #include "core/NotificationCenter.h"
 #include "core/TaskRunner.h"
@@ -42,7 +53,6 @@ namespace pallix {
 
 enum class ReadinessState { ready, failed, unloaded, initializing };
 const char* readinessStateName(ReadinessState state);
-
 
 // Why a rebuild was asked for: by the user, or by automatic code (refused).
 struct RebuildIntent {
@@ -73,6 +83,13 @@ struct EmbeddingStoreSnapshot {
   int64_t chunkCount = 0;
   std::vector<StoreFileInfo> files;
   SemanticIndexStatus status = SemanticIndexStatus::unavailable;
+  // The files were built by another model; what differs. A store that
+  // repairs its files rebuilds such an index at once, so only a read-only
+  // store reports it.
+  std::string builtWithAnotherModel;
+  // While the index is rebuilt for a new model: how far, of the old chunk count.
+  std::optional<int> modelRebuildPercent;
+  std::optional<ModelRebuild> modelRebuild;
 };
 
 // The texts in which the two stores differ (log lines, signals, names).
@@ -105,6 +122,8 @@ struct EmbeddingStoreWording {
   const char* unloaded;
   const char* reloading;
   const char* reloaded;
+  const char* indexLabel;     // "file index"
+  const char* repairCommand;  // the command that repairs a damaged index
 };
 
 class EmbeddingStore : public std::enable_shared_from_this<EmbeddingStore> {
@@ -123,6 +142,10 @@ class EmbeddingStore : public std::enable_shared_from_this<EmbeddingStore> {
     NotificationCenter* notifications = nullptr;  // null: the default center
     std::shared_ptr<EmbeddingModelFactory> modelFactory;
     EmbeddingComputeUnits computeUnits = EmbeddingComputeUnits::cpuNe;
+    // False in read-only commands: a damaged or stale index is reported and
+    // left as it is, and nothing on disk is rewritten. True in the process
+    // that holds the index's writer lock, which repairs what it finds.
+    bool repairsFiles = true;
   };
   using ProgressCallback = std::function<void(const AddItemsProgress&)>;
 
@@ -222,6 +245,12 @@ class EmbeddingStore : public std::enable_shared_from_this<EmbeddingStore> {
   UUID hnswLoadingSessionID_;
   TaskHandle idleUnloadTask_;
   std::vector<std::function<void()>> graphWaiters_;
+  // The installed model's identity as last computed; nullopt when unknown.
+  std::optional<ModelIdentity> modelIdentity_;
+  // Why the files on disk were built by another model (read-only stores).
+  std::string builtWithAnotherModel_;
+  // The rebuild for the current model, from the identity file.
+  std::optional<ModelRebuild> modelRebuild_;
 
  private:
   void startGraphLoad();
@@ -230,7 +259,15 @@ class EmbeddingStore : public std::enable_shared_from_this<EmbeddingStore> {
   // Writes DIRECTORY/NAME.hnsw: the graph as it is when it matches the items
   // node for node, else rebuilt from them.
   Status writeGraph(SimilarityIndex& index, const std::string& directory) const;
-  Result<std::vector<IndexItem>> loadItemsFromDisk() const;
+  Result<std::vector<IndexItem>> loadItemsFromDisk();
+  // Fails the store with `error` (the files stay as they are).
+  Status failOpen(const Error& error);
+  // Compares the installed model with the one that built the items (the
+  // cached ones, which must be loaded). A store that repairs its files
+  // starts a stale index over; a read-only one remembers why it is stale.
+  void checkModelIdentityNow();
+  // Writes the model identity file for the items about to be saved.
+  void writeModelIdentityNow(int64_t itemCount);
 };
 
 }  // namespace pallix

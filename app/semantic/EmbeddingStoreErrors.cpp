@@ -37,4 +37,16 @@ Error RebuildError::makeAutomaticRebuildBlocked(const std::string& prefix, const
   return Error(kDomain, automaticRebuildBlocked, prefix + source);
 }
 
+Error StoreFileError::makeDamaged(const std::string& fileName, const std::string& cause) {
+  return Error(kDomain, damaged, fileName + " is damaged (" + cause + ")");
+}
+
+Error StoreFileError::makeUnreadable(const std::string& fileName, const std::string& cause) {
+  return Error(kDomain, unreadable, fileName + " cannot be read (" + cause + "); it is kept as it is");
+}
+
+Error StoreFileError::makeBuiltWithAnotherModel(const std::string& difference) {
+  return Error(kDomain, builtWithAnotherModel, "the index was built with another model (" + difference + ")");
+}
+
 }  // namespace pallix

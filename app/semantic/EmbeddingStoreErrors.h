@@ -43,6 +43,18 @@ struct RebuildError {
   static Error makeAutomaticRebuildBlocked(const std::string& prefix, const std::string& source);
 };
 
+// Error domain "StoreFileError": why an index on disk is not used.
+struct StoreFileError {
+  static constexpr const char* kDomain = "StoreFileError";
+  enum Code { damaged = 1, unreadable, builtWithAnotherModel };
+  // "FILE is damaged (cause)"
+  static Error makeDamaged(const std::string& fileName, const std::string& cause);
+  // "FILE cannot be read (cause); it is kept as it is"
+  static Error makeUnreadable(const std::string& fileName, const std::string& cause);
+  // "the index was built with another model (what differs)"
+  static Error makeBuiltWithAnotherModel(const std::string& difference);
+};
+
 inline bool isError(const Error& error, const char* domain, int code) {
   return error.domain() == domain && error.code() == code;
 }

@@ -1,12 +1,14 @@
 #include "app/semantic/EmbeddingStoreFiles.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "SimilaritySearchKit/MMapStore.h"
 #include "app/semantic/EmbeddingStoreErrors.h"
@@ -146,27 +148,69 @@ Status EmbeddingStoreFiles::decompressTo(const std::string& compressed, const st
   return okStatus();
 }
 
-Result<std::vector<IndexItem>> EmbeddingStoreFiles::loadItems() const {
+namespace {
+
+// Damage is what the loader or the decoder found in bytes that could be
+// read; anything else (the file could not be opened or read) leaves the
+// file as it is.
+Error classifyLoadFailure(const std::string& path, const Error& error) {
+  const bool damaged =
+      error.domain() == MMapStoreError::kDomain ||
+      (error.domain() == lzfse::StreamError::kDomain && error.code() != lzfse::StreamError::sourceUnreadable);
+  return damaged ? StoreFileError::makeDamaged(fileName(path), error.description())
+                 : StoreFileError::makeUnreadable(fileName(path), error.description());
+}
+
+}  // namespace
+
+Result<SalvagedItems> EmbeddingStoreFiles::loadItems() const {
   const std::string compressed = compressedPath(itemPath());
   if (fileExists(compressed)) {
     // Decoded straight into memory: the loader needs the whole image anyway,
     // and a temporary copy on disk would cost a write and a read of it.
     lzfse::DecodeStats stats;
     auto image = lzfse::decodeFileToString(compressed, &stats);
-    Result<std::vector<IndexItem>> items =
-        image.ok() ? decodeItemImage(image.value()) : Result<std::vector<IndexItem>>(image.error());
+    Result<SalvagedItems> items = image.ok() ? decodeItemImage(image.value()) : Result<SalvagedItems>(image.error());
     if (image.ok()) {
       logger_.debug("Stream decompressed %s: %llu bytes (peak ~128KB RAM)", fileName(compressed).c_str(),
                     static_cast<unsigned long long>(stats.decodedBytes));
     }
-    if (!items.ok()) logger_.error("Failed to decompress and load: %s", items.error().description().c_str());
+    if (!items.ok()) {
+      logger_.error("Failed to decompress and load: %s", items.error().description().c_str());
+      return classifyLoadFailure(compressed, items.error());
+    }
     return items;
   }
-  if (!fileExists(itemPath())) return std::vector<IndexItem>{};
+  if (!fileExists(itemPath())) return SalvagedItems{};
   auto image = readFileToString(itemPath());
-  auto items = image.ok() ? decodeItemImage(image.value()) : Result<std::vector<IndexItem>>(image.error());
-  if (!items.ok()) logger_.error("Failed to load uncompressed file: %s", items.error().description().c_str());
+  auto items = image.ok() ? decodeItemImage(image.value()) : Result<SalvagedItems>(image.error());
+  if (!items.ok()) {
+    logger_.error("Failed to load uncompressed file: %s", items.error().description().c_str());
+    return classifyLoadFailure(itemPath(), items.error());
+  }
   return items;
+}
+
+std::optional<std::string> EmbeddingStoreFiles::graphUnreadableReason() const {
+  for (const std::string& path : {compressedPath(graphPath()), graphPath()}) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (errno != ENOENT) return fileName(path) + ": " + std::strerror(errno);
+  }
+  return std::nullopt;
+}
+
+Result<std::optional<std::string>> EmbeddingStoreFiles::readModelIdentity() const {
+  if (!fileExists(modelIdentityPath())) return std::optional<std::string>();
+  PALLIX_ASSIGN_OR_RETURN(std::string text, readFileToString(modelIdentityPath()));
+  return std::optional<std::string>(std::move(text));
+}
+
+Status EmbeddingStoreFiles::writeModelIdentity(const std::string& text) const {
+  return writeFileAtomically(modelIdentityPath(), text);
 }
 
 Result<std::optional<uint32_t>> EmbeddingStoreFiles::graphNodeCount() const {
@@ -192,10 +236,44 @@ Result<bool> EmbeddingStoreFiles::decompressGraphInto(const std::string& directo
   return true;
 }
 
-Result<std::string> EmbeddingStoreFiles::makeTemporaryDirectory(const std::string& prefix) const {
+TemporaryDirectory::TemporaryDirectory(TemporaryDirectory&& other) noexcept
+    : path_(std::move(other.path_)), lockFd_(std::exchange(other.lockFd_, -1)) {
+  other.path_.clear();
+}
+
+TemporaryDirectory& TemporaryDirectory::operator=(TemporaryDirectory&& other) noexcept {
+  if (this != &other) {
+    release();
+    path_ = std::move(other.path_);
+    other.path_.clear();
+    lockFd_ = std::exchange(other.lockFd_, -1);
+  }
+  return *this;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  release();
+}
+
+void TemporaryDirectory::release() {
+  // Removed before the lock goes, so no sweep can find it unlocked and half-removed.
+  if (!path_.empty()) EmbeddingStoreFiles::removeDirectory(path_);
+  if (lockFd_ >= 0) ::close(lockFd_);
+  path_.clear();
+  lockFd_ = -1;
+}
+
+Result<TemporaryDirectory> EmbeddingStoreFiles::makeTemporaryDirectory(const std::string& prefix) const {
   const std::string directory = temporaryRoot_ + "/" + prefix + UUID::random().string();
   PALLIX_RETURN_IF_ERROR(createDirectories(directory));
-  return directory;
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    if (fd >= 0) ::close(fd);
+    removeDirectory(directory);
+    return Error::fromErrno("Cannot lock the temporary directory " + directory, err);
+  }
+  return TemporaryDirectory(directory, fd);
 }
 
 void EmbeddingStoreFiles::removeDirectory(const std::string& directory) {
@@ -206,6 +284,7 @@ void EmbeddingStoreFiles::removeDirectory(const std::string& directory) {
 void EmbeddingStoreFiles::deleteItemFiles() const {
   removeQuietly(compressedPath(itemPath()));
   removeQuietly(itemPath());
+  removeQuietly(modelIdentityPath());
 }
 
 void EmbeddingStoreFiles::deleteGraphFiles() const {
@@ -213,22 +292,35 @@ void EmbeddingStoreFiles::deleteGraphFiles() const {
   removeQuietly(graphPath());
 }
 
-void EmbeddingStoreFiles::removeStaleTemporaries() const {
+void EmbeddingStoreFiles::removeStaleTemporaries(bool besideStoreFiles) const {
+  const auto cutoff = fs::file_time_type::clock::now() - kStaleTemporaryAge;
+  auto isOld = [&](const fs::path& path) {
+    std::error_code timeError;
+    const auto written = fs::last_write_time(path, timeError);
+    return !timeError && written < cutoff;
+  };
   std::error_code ec;
-  for (fs::directory_iterator it(storeDirectory_, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.rfind(indexName_ + ".", 0) == 0 && name.find(kTemporaryMarker) != std::string::npos) {
-      removeQuietly(it->path().string());
+  if (besideStoreFiles) {
+    for (fs::directory_iterator it(storeDirectory_, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (name.rfind(indexName_ + ".", 0) == 0 && name.find(kTemporaryMarker) != std::string::npos &&
+          isOld(it->path())) {
+        logger_.info("Removing a temporary file left by an interrupted save: %s", name.c_str());
+        removeQuietly(it->path().string());
+      }
     }
   }
-  // Temporary directories of saves and loads cut short (a crash, kill -9). A
-  // day's age keeps those of a save running in another process.
-  const auto cutoff = fs::file_time_type::clock::now() - std::chrono::hours(24);
   for (fs::directory_iterator it(temporaryRoot_, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (name.rfind("Pallix-", 0) != 0) continue;
-    std::error_code timeError;
-    if (fs::last_write_time(it->path(), timeError) < cutoff && !timeError) removeDirectory(it->path().string());
+    if (name.rfind("Pallix-", 0) != 0 || !isOld(it->path())) continue;
+    const int fd = ::open(it->path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    // Held by the process that made it: still in use, however old.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      logger_.info("Removing a temporary directory left by an interrupted save or load: %s", name.c_str());
+      removeDirectory(it->path().string());
+    }
+    ::close(fd);
   }
 }
 

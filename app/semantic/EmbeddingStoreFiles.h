@@ -4,6 +4,7 @@
 // Files in the store directory, for index name N:
 //   N.mmap / N.mmap.lz   the item list (MMapStore), plain or LZFSE
 //   N.hnsw / N.hnsw.lz   the HNSW graph, plain or LZFSE
+//   N.model              the identity of the model that embedded the items (JSON)
 // Readers prefer the ".lz" file when it exists.
 //
 // Writes go through compress-and-move: a file prepared in a temporary
@@ -18,11 +19,12 @@
 // (the store's runner, or its background runner for graph loads).
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "SimilaritySearchKit/IndexItem.h"
+#include "SimilaritySearchKit/MMapStore.h"
 #include "core/Error.h"
 #include "core/Logger.h"
 
@@ -33,6 +35,23 @@ struct StoreFileInfo {
   std::string name;
   uint64_t sizeBytes = 0;
   bool compressed = false;
+};
+
+// A directory made for one save or load under the temporary root. Its maker
+// holds an flock on it while it exists, so a sweep by another process passes
+// it by; destruction removes it with its contents. Move-only.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory(std::string path, int lockFd) : path_(std::move(path)), lockFd_(lockFd) {}
+  TemporaryDirectory(TemporaryDirectory&& other) noexcept;
+  TemporaryDirectory& operator=(TemporaryDirectory&& other) noexcept;
+  ~TemporaryDirectory();
+  const std::string& path() const { return path_; }
+
+ private:
+  void release();
+  std::string path_;
+  int lockFd_ = -1;
 };
 
 class EmbeddingStoreFiles {
@@ -48,6 +67,7 @@ class EmbeddingStoreFiles {
   const std::string& temporaryRoot() const { return temporaryRoot_; }
   std::string itemPath() const { return storeDirectory_ + "/" + indexName_ + ".mmap"; }
   std::string graphPath() const { return storeDirectory_ + "/" + indexName_ + ".hnsw"; }
+  std::string modelIdentityPath() const { return storeDirectory_ + "/" + indexName_ + ".model"; }
   static std::string compressedPath(const std::string& plainPath) { return plainPath + ".lz"; }
 
   bool hasItemFile() const;
@@ -60,9 +80,18 @@ class EmbeddingStoreFiles {
   Status compressAndMove(const std::string& sourcePath, const std::string& plainDestination) const;
 
   // The item list, from the ".lz" or the plain file; an empty list when
-  // neither exists. A failure (logged "Failed to decompress and load: %s" or
-  // "Failed to load uncompressed file: %s") means no usable index.
-  Result<std::vector<IndexItem>> loadItems() const;
+  // neither exists. Records that cannot be read are left out and listed. A
+  // failure (logged "Failed to decompress and load: %s" or "Failed to load
+  // uncompressed file: %s") is StoreFileError::damaged when the file's
+  // structure is broken, StoreFileError::unreadable when it cannot be read at
+  // all (permissions, a busy or vanished file, an I/O error).
+  Result<SalvagedItems> loadItems() const;
+  // Why the graph file that exists cannot be opened for reading; nullopt when
+  // it can or there is none. Such a file is kept: it is not damaged.
+  std::optional<std::string> graphUnreadableReason() const;
+  // The model identity file's text; nullopt when there is none.
+  Result<std::optional<std::string>> readModelIdentity() const;
+  Status writeModelIdentity(const std::string& text) const;
   // The graph's node count, from the first 4 bytes of the graph file (for a
   // ".lz" file only its beginning is decoded); nullopt without a graph file.
   Result<std::optional<uint32_t>> graphNodeCount() const;
@@ -70,15 +99,20 @@ class EmbeddingStoreFiles {
   // no ".lz" graph.
   Result<bool> decompressGraphInto(const std::string& directory) const;
 
-  // A fresh directory PREFIX + UUID under the temporary root.
-  Result<std::string> makeTemporaryDirectory(const std::string& prefix) const;
+  // A fresh directory PREFIX + UUID under the temporary root, locked.
+  Result<TemporaryDirectory> makeTemporaryDirectory(const std::string& prefix) const;
   static void removeDirectory(const std::string& directory);
 
+  // The item files and the model identity file that describes them.
   void deleteItemFiles() const;
   void deleteGraphFiles() const;
-  // Removes the temporary names of interrupted saves beside the store files,
-  // and "Pallix-..." temporary directories older than a day.
-  void removeStaleTemporaries() const;
+  static constexpr std::chrono::hours kStaleTemporaryAge{1};
+  // Removes what interrupted saves and loads left behind (a crash, kill -9):
+  // "Pallix-..." temporary directories that no process holds locked, and,
+  // with `besideStoreFiles` (the writer), the temporary names beside the
+  // store files; each only when older than kStaleTemporaryAge, so work in
+  // progress elsewhere is never touched.
+  void removeStaleTemporaries(bool besideStoreFiles) const;
 
  private:
   Status decompressTo(const std::string& compressed, const std::string& destination) const;

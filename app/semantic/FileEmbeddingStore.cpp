@@ -34,6 +34,8 @@ const EmbeddingStoreWording kFileWording = {
     .unloaded = "File embedding index unloaded from memory (preserved count: %ld, freed ~90MB model)",
     .reloading = "Reloading file embedding index from disk",
     .reloaded = "Reloaded %ld file chunks from disk",
+    .indexLabel = "file index",
+    .repairCommand = "pallix semantic rebuild",
 };
 
 std::optional<double> modifiedDateOf(const std::map<std::string, std::string>& metadata) {

@@ -216,9 +216,9 @@ std::optional<std::vector<IndexItem>> fastDecode(std::string_view data) {
 
 }  // namespace
 
-Result<std::vector<IndexItem>> decodeItemImage(std::string_view image) {
-  if (auto items = fastDecode(image)) return std::move(*items);
-  return MMapStore::decode(image);
+Result<SalvagedItems> decodeItemImage(std::string_view image) {
+  if (auto items = fastDecode(image)) return SalvagedItems{std::move(*items), {}};
+  return MMapStore::decodeSalvaging(image);
 }
 
 }  // namespace pallix

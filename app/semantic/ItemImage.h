@@ -1,5 +1,5 @@
 // decodeItemImage: the items of an item-file image (the MMapStore format of
-// SimilaritySearchKit/README.md), decoded as MMapStore::decode does but
+// SimilaritySearchKit/README.md), decoded as MMapStore::decodeSalvaging does but
 // faster on the files the stores write.
 //
 // Start-up reads the whole item file of an embedding store, and most of its
@@ -7,18 +7,18 @@
 // scans that array directly into the maps (no intermediate JSON tree); it
 // accepts any whitespace and every JSON string escape, and gives up on
 // anything else (a non-string value, nesting, a malformed section), in which
-// case MMapStore::decode decodes the image and reports its error. So the
-// result, and every error, is MMapStore's. Stateless; any thread.
+// case MMapStore::decodeSalvaging decodes the image: records it cannot read
+// are left out and listed, and damage to the file's structure is its error. Stateless; any thread.
 #pragma once
 
 #include <string_view>
 #include <vector>
 
-#include "SimilaritySearchKit/IndexItem.h"
+#include "SimilaritySearchKit/MMapStore.h"
 #include "core/Error.h"
 
 namespace pallix {
 
-Result<std::vector<IndexItem>> decodeItemImage(std::string_view image);
+Result<SalvagedItems> decodeItemImage(std::string_view image);
 
 }  // namespace pallix

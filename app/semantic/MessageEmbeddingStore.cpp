@@ -42,6 +42,8 @@ const EmbeddingStoreWording kMessageWording = {
     .unloaded = "Message embedding index unloaded from memory (preserved count: %ld, freed ~90MB model)",
     .reloading = "Reloading message embedding index from disk",
     .reloaded = "Reloaded %ld chunks from disk",
+    .indexLabel = "message index",
+    .repairCommand = "pallix messages index",
 };
 
 constexpr const char* kRequiredKeys[] = {"chatGUID",  "messageRowIDs", "messageGUIDs",

@@ -95,6 +95,7 @@ SemanticServices::SemanticServices(SemanticServicesOptions options) : options_(s
     deps.notifications = options_.notifications;
     deps.modelFactory = options_.modelFactory;
     deps.computeUnits = units;
+    deps.repairsFiles = !options_.readOnly;
     return deps;
   };
   fileStore_ = FileEmbeddingStore::create(

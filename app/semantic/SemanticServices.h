@@ -43,6 +43,9 @@ struct SemanticServicesOptions {
   std::string storeDirectory;                           // empty: dirs.data
   std::string temporaryDirectory;                       // empty: the system's
   FileChunkIndexer::Tuning tuning;
+  // Read-only commands: the stores report a damaged or stale index and
+  // leave every file as it is (EmbeddingStore::Dependencies::repairsFiles).
+  bool readOnly = false;
   // Runners; null ones are made as SerialExecutors owned by the services.
   TaskRunnerPtr fileStoreRunner, messageStoreRunner, backgroundRunner, indexerRunner;
 };

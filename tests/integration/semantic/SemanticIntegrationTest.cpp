@@ -1,14 +1,18 @@
 // `pallix semantic` run as a child process against a private PALLIX_HOME
 // with the tiny test model installed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "core/FileUtil.h"
 #include "testing/TestProcess.h"
+#include "tests/embeddings/EmbeddingsTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -64,9 +68,170 @@ class SemanticIntegrationTest : public ::testing::Test {
     return nlohmann::json::parse(s.out);
   }
 
+  std::string store(const std::string& name) { return status()["storeDirectory"].get<std::string>() + "/" + name; }
+  // A model directory like the tiny test model with other random weights, `hidden` wide.
+  std::string randomModel(const std::string& name, int hidden, uint32_t seed) {
+    const std::string dir = home / ("models/" + name);
+    testing::writeRandomModel(dir, testing::smallConfig(100, hidden, 2, 2, 64, 512), seed);
+    return dir;
+  }
+
   testing::TempDir home;
   std::string docs;
 };
+
+std::string readAll(const std::string& path) {
+  auto text = readFileToString(path);
+  return text.ok() ? text.value() : std::string("(unreadable)");
+}
+
+// A file named in Latin-1 among the notes: the index it makes opens again
+// (status, search, the next pass) with every chunk.
+TEST_F(SemanticIntegrationTest, FileNameThatIsNotUtf8KeepsTheIndex) {
+  installTinyModel();
+  writeText("notes.txt", 4, 1);
+  writeText("caf\xe9 menu.txt", 4, 2);
+  auto indexed = run({"semantic", "index", "--folder", docs});
+  ASSERT_EQ(indexed.exitCode, 0) << indexed.err;
+  const int64_t chunks = status()["files"]["chunkCount"].get<int64_t>();
+  ASSERT_GT(chunks, 2);
+  auto again = status();
+  EXPECT_EQ(again["files"]["chunkCount"].get<int64_t>(), chunks);
+  EXPECT_EQ(again["files"]["status"], "ready");
+  auto found = run({"semantic", "search", "notes about the garden", "--json"});
+  EXPECT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_EQ(found.err.find("recovery"), std::string::npos) << found.err;
+  auto next = run({"semantic", "index", "--folder", docs});
+  EXPECT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_EQ(status()["files"]["chunkCount"].get<int64_t>(), chunks);
+}
+
+// Read-only commands report a damaged index and name the repair; the files
+// stay as they are until the user runs it.
+TEST_F(SemanticIntegrationTest, StatusAndSearchOnADamagedIndexLeaveTheFiles) {
+  installTinyModel();
+  writeText("notes.txt", 40, 1);
+  ASSERT_EQ(run({"semantic", "index", "--folder", docs}).exitCode, 0);
+  const std::string items = store("FileChunks.mmap.lz");
+  const std::string graph = store("FileChunks.hnsw.lz");
+  ASSERT_TRUE(fs::exists(items) && fs::exists(graph));
+  std::string damaged = readAll(items);
+  for (std::size_t i = 0; i < damaged.size(); i += 7) damaged[i] = char(damaged[i] ^ 0x5a);
+  ASSERT_TRUE(writeFileAtomically(items, damaged).ok());
+  const std::string graphBytes = readAll(graph);
+
+  auto s = run({"semantic", "status", "--json"});
+  EXPECT_NE(s.exitCode, 0);
+  auto j = nlohmann::json::parse(s.out);
+  const std::string error = j["files"]["error"].get<std::string>();
+  EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+  EXPECT_NE(error.find("pallix semantic rebuild"), std::string::npos) << error;
+  auto text = run({"semantic", "status"});
+  EXPECT_NE(text.out.find("pallix semantic rebuild"), std::string::npos) << text.out;
+  auto searched = run({"semantic", "search", "garden"});
+  EXPECT_NE(searched.exitCode, 0);
+  EXPECT_NE(searched.err.find("pallix semantic rebuild"), std::string::npos) << searched.err;
+  EXPECT_EQ(readAll(items), damaged);
+  EXPECT_EQ(readAll(graph), graphBytes);
+
+  auto rebuilt = run({"semantic", "rebuild"});
+  ASSERT_EQ(rebuilt.exitCode, 3) << rebuilt.err;  // no semantic folders are set: nothing to index again
+  ASSERT_EQ(run({"semantic", "index", "--folder", docs}).exitCode, 0);
+  EXPECT_EQ(status()["files"]["status"], "ready");
+}
+
+// A file that cannot be read is not damaged: it is kept, and the command says why.
+TEST_F(SemanticIntegrationTest, IndexFileThatCannotBeReadIsKept) {
+  installTinyModel();
+  writeText("notes.txt", 40, 1);
+  ASSERT_EQ(run({"semantic", "index", "--folder", docs}).exitCode, 0);
+  const std::string items = store("FileChunks.mmap.lz");
+  const std::string graph = store("FileChunks.hnsw.lz");
+  const std::string graphBytes = readAll(graph);
+  const std::string aside = home / "items.lz";
+  fs::rename(items, aside);
+  fs::create_directories(items);  // no process, root included, reads a folder as the item file
+
+  for (std::vector<std::string> args : {std::vector<std::string>{"semantic", "search", "garden"},
+                                        std::vector<std::string>{"semantic", "index", "--folder", docs}}) {
+    auto r = run(args);
+    EXPECT_NE(r.exitCode, 0) << args[1];
+    EXPECT_NE(r.err.find("FileChunks.mmap.lz cannot be read"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("it is kept as it is"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_directory(items));
+    EXPECT_EQ(readAll(graph), graphBytes);
+  }
+  fs::remove(items);
+  fs::rename(aside, items);
+  auto found = run({"semantic", "search", "notes about the garden"});
+  EXPECT_EQ(found.exitCode, 0) << found.err;
+}
+
+// What interrupted saves and loads left behind goes when it is an hour old
+// and no process holds it; a directory another process (here this one)
+// holds locked stays however old, and so does anything younger.
+TEST_F(SemanticIntegrationTest, StatusSweepsOnlyOldTemporariesNoOneHolds) {
+  installTinyModel();
+  const auto twoHoursAgo = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  const std::string abandoned = home.mkdir("tmp/Pallix-File-Save-abandoned");
+  home.write("tmp/Pallix-File-Save-abandoned/FileChunks.mmap", "cut short");
+  fs::last_write_time(abandoned, twoHoursAgo);
+  const std::string young = home.mkdir("tmp/Pallix-HNSW-young");
+  const std::string held = home.mkdir("tmp/Pallix-HNSW-held");
+  fs::last_write_time(held, twoHoursAgo);
+  const int fd = ::open(held.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+  status();
+  EXPECT_FALSE(fs::exists(abandoned));
+  EXPECT_TRUE(fs::exists(young));
+  EXPECT_TRUE(fs::exists(held));
+  ::close(fd);
+  status();
+  EXPECT_FALSE(fs::exists(held));
+  EXPECT_TRUE(fs::exists(young));
+}
+
+// Replacing the model (same shape with other weights, or another dimension)
+// makes the index stale: read-only commands say so and keep it, search exits
+// 3 instead of ranking by meaningless scores, and the next pass rebuilds it.
+TEST_F(SemanticIntegrationTest, ReplacedModelMakesTheIndexStaleUntilItIsRebuilt) {
+  installTinyModel();
+  writeText("notes.txt", 8, 1);
+  writeText("budget.txt", 8, 2);
+  ASSERT_EQ(run({"semantic", "index", "--folder", docs}).exitCode, 0);
+  for (auto [name, hidden] : {std::pair{"same", 32}, std::pair{"narrow", 16}}) {
+    SCOPED_TRACE(name);
+    const int64_t before = status()["files"]["chunkCount"].get<int64_t>();
+    ASSERT_GT(before, 0);
+    auto installed = run({"model", "install", randomModel(name, hidden, uint32_t(hidden))});
+    ASSERT_EQ(installed.exitCode, 0) << installed.err;
+
+    auto s = status();
+    EXPECT_EQ(s["files"]["status"], "unavailable");
+    EXPECT_NE(s["files"]["builtWithAnotherModel"].get<std::string>().find("built with"), std::string::npos);
+    EXPECT_EQ(s["files"]["chunkCount"].get<int64_t>(), before);  // kept
+    auto text = run({"semantic", "status"});
+    EXPECT_NE(text.out.find("stale: built with"), std::string::npos) << text.out;
+    auto searched = run({"semantic", "search", "garden budget"});
+    EXPECT_EQ(searched.exitCode, 3) << searched.out << searched.err;
+    EXPECT_NE(searched.err.find("built with another model; rebuilding (0%)"), std::string::npos) << searched.err;
+    EXPECT_TRUE(searched.out.empty()) << searched.out;
+
+    auto reindexed = run({"semantic", "index", "--folder", docs});
+    ASSERT_EQ(reindexed.exitCode, 0) << reindexed.err;
+    auto after = status();
+    EXPECT_EQ(after["files"]["status"], "ready");
+    EXPECT_FALSE(after["files"].contains("builtWithAnotherModel"));
+    EXPECT_EQ(after["files"]["chunkCount"].get<int64_t>(), before);
+    auto found = run({"semantic", "search", "garden budget", "--json"});
+    ASSERT_EQ(found.exitCode, 0) << found.err;
+    auto results = nlohmann::json::parse(found.out);
+    ASSERT_FALSE(results.empty());
+    EXPECT_GT(results[0]["similarity"].get<double>(), 0.0);
+  }
+}
 
 TEST_F(SemanticIntegrationTest, CommandsThatNeedAModelSayHowToInstallOne) {
   writeText("a.txt", 2, 1);

@@ -1,6 +1,8 @@
 // libFuzzer target: arbitrary bytes as an item file. Whatever decodes must
 // encode, decode and encode again to the same bytes (bytes, not items: a
-// float block may hold NaNs).
+// float block may hold NaNs). What the salvaging loader keeps must encode
+// (the writer accepts every record the loader keeps), and on a file the
+// strict loader reads it drops nothing.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,8 +11,12 @@
 #include "SimilaritySearchKit/MMapStore.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  auto items = pallix::MMapStore::decode(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  auto salvaged = pallix::MMapStore::decodeSalvaging(bytes);
+  if (salvaged.ok() && !pallix::MMapStore::encode(salvaged->items).ok()) std::abort();
+  auto items = pallix::MMapStore::decode(bytes);
   if (!items.ok()) return 0;
+  if (!salvaged.ok() || !salvaged->dropped.empty() || salvaged->items.size() != items->size()) std::abort();
   auto image = pallix::MMapStore::encode(items.value());
   if (!image.ok()) std::abort();
   auto again = pallix::MMapStore::decode(image.value());

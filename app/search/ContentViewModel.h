@@ -209,6 +209,10 @@ class ContentViewModel {
   std::vector<ModeResult> modeResults_;
   std::optional<std::string> selectedModeResultID_;
   bool shouldResetModeSelection_ = false;
+  // The mode's search for the current text has not answered yet, and
+  // whether the user asked to activate its first result meanwhile.
+  bool modeResultsPending_ = false;
+  bool activateOnModeAnswer_ = false;
 
   TaskHandle searchDebounceTask_;
   TaskHandle fileSearchTask_;

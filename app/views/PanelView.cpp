@@ -434,6 +434,7 @@ void PanelView::fadeTo(double opacity, std::chrono::milliseconds duration) {
 
 void PanelView::orderFrontAndFocus() {
   pump_.setActive(true);
+  if (focusReturn_) focusReturn_->remember(static_cast<xcb_window_t>(winId()));
   show();
   raise();
   activateWindow();
@@ -450,7 +451,8 @@ void PanelView::setAcceptsMouseEvents(bool accepts) {
 }
 
 void PanelView::deactivateApplication() {
-  // On X11 the window manager gives the focus back when the panel goes.
+  // Without a window manager nobody else would; with one this only hurries it.
+  if (focusReturn_) focusReturn_->handBack();
 }
 
 }  // namespace pallix::views

@@ -10,11 +10,13 @@
 #include <nlohmann/json.hpp>
 
 #include "app/platform/DataDirectories.h"
+#include "app/platform/linux/ChildProcess.h"
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/platform/linux/XcbGlobalHotKeys.h"
 #include "app/shell/KeyboardShortcut.h"
 #include "app/shell/PanelPlacement.h"
 #include "app/shell/PanelRequests.h"
+#include "core/FileUtil.h"
 #include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -205,6 +207,52 @@ TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
   (*first)->unregisterHotKey(1, 1);
   EXPECT_EQ((*second)->registerHotKey(1, 1, kTaken.keyCode, kTaken.modifierFlags), GlobalHotKeys::kStatusOK);
 }
+
+// An emoji picked in the panel lands in the window the user was typing in,
+// with a window manager (openbox) and without one.
+class DesktopEmojiTest : public DesktopPanelTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void startWindowManager() {
+    if (findInPath("openbox").empty()) GTEST_SKIP() << "openbox is not installed (scripts/setup.sh installs it)";
+    wm_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"openbox"}, env_);
+    ASSERT_TRUE(pollUntil([&] {
+      return testing::runProcess({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env_).out.find("window id") !=
+             std::string::npos;
+    })) << "openbox did not take over the display";
+  }
+  std::unique_ptr<BackgroundProcess> wm_;
+};
+
+TEST_P(DesktopEmojiTest, APickedEmojiIsTypedIntoTheWindowThatHadTheKeyboardAndCounts) {
+  if (GetParam()) startWindowManager();
+  if (IsSkipped()) return;
+  startAgent();
+  const std::string typed = home_ + "/typed.txt";
+  BackgroundProcess recorder({KEY_RECORDER_BINARY, typed}, env_);
+  ASSERT_EQ(recorder.readLine(), "ready");
+
+  ASSERT_EQ(run({"xdotool", "key", "shift+super+e"}), 0);
+  ASSERT_TRUE(panelShows(true, PresentationIntent::emoji));
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "party"}), 0);
+  // Enter picks once the search has answered; the panel then goes.
+  ASSERT_TRUE(pollUntil([&] {
+    run({"xdotool", "key", "Return"});
+    auto s = state();
+    return s && !s->visible;
+  }));
+  EXPECT_TRUE(pollUntil([&] { return readFileToString(typed).valueOr("") == "🎉"; }))
+      << "the recorder window received \"" << readFileToString(typed).valueOr("") << "\"";
+  // The delivered pick counts: it is the most used for an empty query.
+  EXPECT_TRUE(pollUntil([&] {
+    auto recents = testing::runProcess({PALLIX_BINARY, "emoji", "--json", "--limit", "1"}, env_);
+    return recents.out.find("🎉") != std::string::npos && recents.out.find("\"isRecent\": true") != std::string::npos;
+  }));
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, DesktopEmojiTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("Openbox") : std::string("NoWindowManager");
+                         });
 
 TEST_F(DesktopPanelTest, WithoutAnAgentOrADisplayTheCommandsSayWhatToDo) {
   EXPECT_EQ(run({PALLIX_BINARY, "toggle"}), 3);

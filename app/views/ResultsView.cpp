@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
+#include <QWheelEvent>
+#include <algorithm>
 
 namespace pallix::views {
 namespace {
@@ -78,6 +80,7 @@ void ResultsView::layoutRows() {
     }
     y += 8;
   }
+  contentHeight_ = y;
   for (const RowGeometry& g : geometry_) {
     if (content_.sections[g.section].rows[g.row].selected) {
       selectedTop = g.rect.top();
@@ -92,6 +95,18 @@ void ResultsView::layoutRows() {
   } else {
     scrollOffset_ = 0;
   }
+}
+
+void ResultsView::wheelEvent(QWheelEvent* event) {
+  // One notch (120) moves about one list row; touchpads send pixel deltas.
+  const int delta =
+      event->pixelDelta().isNull() ? event->angleDelta().y() * kListRowHeight / 120 : event->pixelDelta().y();
+  const int limit = std::max(0, contentHeight_ - height());
+  const int offset = std::clamp(scrollOffset_ - delta, 0, limit);
+  event->accept();
+  if (offset == scrollOffset_) return;
+  scrollOffset_ = offset;
+  update();
 }
 
 std::optional<ResultsView::Hit> ResultsView::hitTest(QPoint point) const {

@@ -133,6 +133,8 @@ class ContentViewModel {
   // Unknown until a semantic stage is attached and has answered.
   const std::optional<SemanticIndexStatus>& fileSemanticIndexStatus() const { return fileSemanticIndexStatus_; }
   const std::vector<ModeResult>& modeResults() const { return modeResults_; }
+  // The mode's search for the current text has not answered yet.
+  bool isModeSearchPending() const { return modeResultsPending_; }
   const std::optional<std::string>& selectedModeResultID() const { return selectedModeResultID_; }
   bool hasActiveQuery() const;
   // Standard-mode previews: files and messages, run when the words force

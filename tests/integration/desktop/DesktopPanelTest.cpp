@@ -198,6 +198,36 @@ TEST_F(DesktopPanelTest, TypingAndEnterLaunchTheSelectedApp) {
   EXPECT_TRUE(state().has_value()) << "the agent ended";
 }
 
+TEST_F(DesktopPanelTest, DraggingByATileMovesThePanelAndAClickLaunchesIt) {
+  const std::string marker = home_ + "/launched";
+  std::ofstream(home_ + "/.local/share/applications/marker-maker.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Marker Maker\nExec=touch " << marker << "\n";
+  startAgent();
+  ASSERT_TRUE(pollUntil([&] { return run({PALLIX_BINARY, "search", "marker"}) == 0; }, std::chrono::seconds(20)));
+  ASSERT_EQ(run({"xdotool", "key", "alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true));
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "marker"}), 0);
+  const Rect home = state()->frame;
+  // The first row of the results, below the search field.
+  const int tileX = static_cast<int>(home.x) + 120, tileY = static_cast<int>(home.y) + 110;
+  ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(tileX), std::to_string(tileY), "mousedown", "1"}), 0);
+  for (int step = 1; step <= 4; ++step) {
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(tileX + 30 * step), std::to_string(tileY + 25 * step)}), 0);
+  }
+  EXPECT_TRUE(pollUntil([&] { return state()->frame.x != home.x; })) << "the panel did not follow the drag";
+  ASSERT_EQ(run({"xdotool", "mouseup", "1"}), 0);
+  // Released, it snaps back to its place and stays open; nothing was launched.
+  EXPECT_TRUE(pollUntil([&] {
+    auto s = state();
+    return s && s->frame == home;
+  }));
+  EXPECT_TRUE(state()->visible);
+  EXPECT_FALSE(fs::exists(marker));
+  // A click without moving launches the tile.
+  ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(tileX), std::to_string(tileY), "click", "1"}), 0);
+  EXPECT_TRUE(pollUntil([&] { return fs::exists(marker); })) << "the click did not launch Marker Maker";
+}
+
 TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
   auto first = XcbGlobalHotKeys::connect(display_.name());
   auto second = XcbGlobalHotKeys::connect(display_.name());

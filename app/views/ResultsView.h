@@ -58,6 +58,7 @@ class ResultsView final : public QWidget {
   std::vector<std::pair<size_t, int>> sectionTitles_;  // section, y
   int scrollOffset_ = 0;
   int contentHeight_ = 0;
+  std::optional<std::pair<size_t, size_t>> lastSelected_;  // section, row
 };
 
 }  // namespace pallix::views

@@ -228,6 +228,27 @@ TEST_F(DesktopPanelTest, DraggingByATileMovesThePanelAndAClickLaunchesIt) {
   EXPECT_TRUE(pollUntil([&] { return fs::exists(marker); })) << "the click did not launch Marker Maker";
 }
 
+TEST_F(DesktopPanelTest, TheWheelScrollsTheAppGridThatHoldsEveryApp) {
+  for (int i = 0; i < 41; ++i) {
+    std::ofstream(home_ + "/.local/share/applications/app" + std::to_string(i) + ".desktop")
+        << "[Desktop Entry]\nType=Application\nName=App " << i << "\nExec=true\n";
+  }
+  startAgent();
+  ASSERT_TRUE(pollUntil([&] { return run({PALLIX_BINARY, "search", "app 40"}) == 0; }, std::chrono::seconds(20)));
+  ASSERT_EQ(run({"xdotool", "key", "alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true));
+  snapshot("panel-grid-top");
+  const std::string top = readFileToString(std::string(PANEL_ARTEFACTS_DIR) + "/panel-grid-top.png").valueOr("");
+  const Rect frame = state()->frame;
+  ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(int(frame.x) + 200), std::to_string(int(frame.y) + 250)}), 0);
+  // Wheel down (button 5) until what the panel shows changes.
+  EXPECT_TRUE(pollUntil([&] {
+    run({"xdotool", "click", "5"});
+    snapshot("panel-grid-scrolled");
+    return readFileToString(std::string(PANEL_ARTEFACTS_DIR) + "/panel-grid-scrolled.png").valueOr("") != top;
+  })) << "the wheel did not scroll the app grid";
+}
+
 TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
   auto first = XcbGlobalHotKeys::connect(display_.name());
   auto second = XcbGlobalHotKeys::connect(display_.name());

@@ -19,7 +19,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libhnswlib-dev
   python3 python3-numpy xdg-utils tmux sqlite3
   libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
-  xvfb xclip xdotool x11-utils wl-clipboard wtype
+  xvfb xclip xdotool x11-utils wl-clipboard wtype openbox
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
   libsentencepiece-dev python3-sentencepiece  # the multilingual model's tokenizer and its test reference
   qt6-base-dev qt6-qpa-plugins libqt6svg6 fonts-noto-color-emoji

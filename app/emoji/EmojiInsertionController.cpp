@@ -18,19 +18,29 @@ const char* emojiInsertionOutcomeName(EmojiInsertionOutcome outcome) {
 
 EmojiInsertionOutcome EmojiInsertionController::insert(const std::string& characters) {
   lastFailure_.clear();
-  if (canTypeDirectly()) {
-    Status typed = textInput_->typeText(characters);
-    if (typed.ok()) return EmojiInsertionOutcome::typed;
-    lastFailure_ = typed.error().description();
+  if (canTypeDirectly()) return type(characters, lastFailure_);
+  return copy(characters, lastFailure_);
+}
+
+EmojiInsertionOutcome EmojiInsertionController::type(const std::string& characters, std::string& failure) const {
+  if (!textInput_) {
+    failure = "no text input";
     return EmojiInsertionOutcome::typingFailed;
   }
+  Status typed = textInput_->typeText(characters);
+  if (typed.ok()) return EmojiInsertionOutcome::typed;
+  failure = typed.error().description();
+  return EmojiInsertionOutcome::typingFailed;
+}
+
+EmojiInsertionOutcome EmojiInsertionController::copy(const std::string& characters, std::string& failure) {
   if (!pasteboard_) {
-    lastFailure_ = "no clipboard";
+    failure = "no clipboard";
     return EmojiInsertionOutcome::copyFailed;
   }
   auto written = pasteboard_->writeItem(PasteboardItem{{{kPlainTextUtf8Type, characters}, {kEmojiMarkerType, ""}}});
   if (written.ok()) return EmojiInsertionOutcome::copied;
-  lastFailure_ = written.error().description();
+  failure = written.error().description();
   return EmojiInsertionOutcome::copyFailed;
 }
 

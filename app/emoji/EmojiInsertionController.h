@@ -3,7 +3,8 @@
 // else placed on the clipboard with the emoji marker so that the clipboard
 // history leaves it out.
 //
-// Threading: the main runner. Shares the text input and pasteboard.
+// Threading: the main runner, except type(), which any thread may call.
+// Shares the text input and pasteboard.
 #pragma once
 
 #include <memory>
@@ -31,6 +32,10 @@ class EmojiInsertionController {
       : textInput_(std::move(textInput)), pasteboard_(std::move(pasteboard)) {}
 
   EmojiInsertionOutcome insert(const std::string& characters);
+  // The two halves of insert(): typing (`failure` tells why it failed) and
+  // copying with the marker (the main runner).
+  EmojiInsertionOutcome type(const std::string& characters, std::string& failure) const;
+  EmojiInsertionOutcome copy(const std::string& characters, std::string& failure);
   // Whether insert() would type (true) or copy (false): the paste capability.
   bool canTypeDirectly() const { return textInput_ && textInput_->isPermitted(); }
   // Why the last insert() failed, for the log.

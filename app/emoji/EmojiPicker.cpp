@@ -32,9 +32,42 @@ void EmojiPicker::search(const std::string& text, std::function<void(std::vector
   });
 }
 
+void EmojiPicker::setFocusReturn(std::shared_ptr<KeyboardFocusReturn> focusReturn, TaskRunnerPtr typing) {
+  focusReturn_ = std::move(focusReturn);
+  typing_ = std::move(typing);
+}
+
 bool EmojiPicker::activate(const ModeResult& result) {
-  auto outcome = pick(result.identifier);
-  return outcome && outcome->succeeded();
+  if (!focusReturn_ || !typing_ || !insertion_->canTypeDirectly()) {
+    auto outcome = pick(result.identifier);
+    return outcome && outcome->succeeded();
+  }
+  auto entry = search_->entryFor(result.identifier);
+  if (!entry) return false;
+  std::string character = entry->withPreferredSkinTone(preferredSkinTone()).character;
+  auto insertion = insertion_;
+  auto focus = focusReturn_;
+  TaskRunnerPtr main = main_;
+  auto done = weak_.wrap(
+      [this, id = entry->id](std::string character, bool focused, EmojiInsertionOutcome outcome, std::string failure) {
+        if (focused) {
+          finish(id, std::move(character), outcome, failure);
+          return;
+        }
+        // Typed now, the emoji would land in whatever window has the keyboard.
+        static const Logger log("EmojiPicker");
+        log.error("The keyboard did not come back to the previous window; the emoji is copied instead");
+        std::string copyFailure;
+        EmojiInsertionOutcome copied = insertion_->copy(character, copyFailure);
+        finish(id, std::move(character), copied, copyFailure);
+      });
+  typing_->post([insertion, focus, main, done, character]() mutable {
+    const bool focused = focus->waitForReturn(kFocusReturnTimeout);
+    std::string failure;
+    EmojiInsertionOutcome outcome = focused ? insertion->type(character, failure) : EmojiInsertionOutcome::typingFailed;
+    main->post([done, character, focused, outcome, failure]() mutable { done(character, focused, outcome, failure); });
+  });
+  return true;
 }
 
 std::optional<EmojiPickOutcome> EmojiPicker::pick(const std::string& idOrCharacter) {
@@ -44,12 +77,17 @@ std::optional<EmojiPickOutcome> EmojiPicker::pick(const std::string& idOrCharact
 }
 
 EmojiPickOutcome EmojiPicker::pick(const EmojiEntry& entry) {
-  EmojiPickOutcome result{EmojiInsertionOutcome::copyFailed, entry.withPreferredSkinTone(preferredSkinTone()).character,
-                          ""};
-  result.outcome = insertion_->insert(result.character);
+  std::string character = entry.withPreferredSkinTone(preferredSkinTone()).character;
+  EmojiInsertionOutcome outcome = insertion_->insert(character);
+  return finish(entry.id, std::move(character), outcome, insertion_->lastFailure());
+}
+
+EmojiPickOutcome EmojiPicker::finish(const std::string& id, std::string character, EmojiInsertionOutcome outcome,
+                                     const std::string& failure) {
+  EmojiPickOutcome result{outcome, std::move(character), ""};
   switch (result.outcome) {
     case EmojiInsertionOutcome::typed: {
-      Status recorded = usage_->recordUsage(entry.id);
+      Status recorded = usage_->recordUsage(id);
       if (!recorded.ok()) {
         static const Logger log("EmojiUsageStore");
         log.error("Cannot record the use of an emoji: %s", recorded.error().description().c_str());
@@ -67,11 +105,12 @@ EmojiPickOutcome EmojiPicker::pick(const EmojiEntry& entry) {
       TelemetryService::signal("EmojiInsertionController.failure",
                                {{"source", "emoji-picker"}, {"reason", emojiInsertionOutcomeName(result.outcome)}});
       static const Logger log("EmojiInsertionController");
-      log.error("%s (%s)", result.message.c_str(), insertion_->lastFailure().c_str());
+      log.error("%s (%s)", result.message.c_str(), failure.c_str());
       break;
     }
   }
   lastOutcome_ = result;
+  if (outcomeHandler_) outcomeHandler_(result);
   return result;
 }
 

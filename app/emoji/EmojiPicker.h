@@ -4,6 +4,10 @@
 // as used; a copied one tells the user; failures are reported as
 // "EmojiInsertionController.failure").
 //
+// In the panel (with a KeyboardFocusReturn) a pick is typed on the typing
+// runner once the keyboard is back with the user's window, and its outcome is
+// applied on `main`; the command line types at once on the caller's thread.
+//
 // Threading: the main runner; searches run on `worker` and answer on `main`.
 #pragma once
 
@@ -14,6 +18,7 @@
 #include "app/emoji/EmojiInsertionController.h"
 #include "app/emoji/EmojiSearchService.h"
 #include "app/emoji/EmojiUsageStore.h"
+#include "app/emoji/KeyboardFocusReturn.h"
 #include "app/search/ContentViewModel.h"
 
 namespace pallix {
@@ -35,14 +40,23 @@ class EmojiPicker final : public ModeSearchProvider {
   EmojiPicker(std::shared_ptr<EmojiSearchService> search, std::shared_ptr<EmojiUsageStore> usage,
               std::shared_ptr<EmojiInsertionController> insertion, TaskRunnerPtr main, TaskRunnerPtr worker);
 
+  // How long a panel pick waits for the keyboard before it copies instead.
+  static constexpr std::chrono::milliseconds kFocusReturnTimeout{2000};
+
   void search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) override;
+  // With a focus return: starts the pick and answers whether it could start.
   bool activate(const ModeResult& result) override;
+  bool deliversAfterHiding() const override { return focusReturn_ != nullptr; }
+  // The panel's way of typing: wait on `typing` for the keyboard, then type.
+  void setFocusReturn(std::shared_ptr<KeyboardFocusReturn> focusReturn, TaskRunnerPtr typing);
 
   // Searches on the caller's thread (the command line).
   std::vector<EmojiSearchMatch> searchNow(const std::string& text, std::optional<int> limit);
   // Inserts the entry with this id or character.
   std::optional<EmojiPickOutcome> pick(const std::string& idOrCharacter);
   EmojiPickOutcome pick(const EmojiEntry& entry);
+  // Called after every pick with its outcome, on the main runner.
+  void setOutcomeHandler(std::function<void(const EmojiPickOutcome&)> h) { outcomeHandler_ = std::move(h); }
   // The preferred tone; a change is signalled as "EmojiPicker.skinTonePreferenceChanged".
   Status setPreferredSkinTone(std::optional<EmojiSkinTone> tone);
   std::optional<EmojiSkinTone> preferredSkinTone() const { return usage_->preferredSkinTone(); }
@@ -51,12 +65,20 @@ class EmojiPicker final : public ModeSearchProvider {
   const std::optional<EmojiPickOutcome>& lastOutcome() const { return lastOutcome_; }
 
  private:
+  EmojiPickOutcome finish(const std::string& id, std::string character, EmojiInsertionOutcome outcome,
+                          const std::string& failure);
+
+  std::function<void(const EmojiPickOutcome&)> outcomeHandler_;
   std::shared_ptr<EmojiSearchService> search_;
   std::shared_ptr<EmojiUsageStore> usage_;
   std::shared_ptr<EmojiInsertionController> insertion_;
   TaskRunnerPtr main_;
   TaskRunnerPtr worker_;
   std::optional<EmojiPickOutcome> lastOutcome_;
+  std::shared_ptr<KeyboardFocusReturn> focusReturn_;
+  TaskRunnerPtr typing_;
+  // Last member: typed picks answering after the picker is gone are dropped.
+  WeakGuard weak_;
 };
 
 }  // namespace pallix

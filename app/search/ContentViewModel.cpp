@@ -336,6 +336,8 @@ void ContentViewModel::handleLocalAppMutation() {
 
 void ContentViewModel::updateModeResults(const std::string& text) {
   modeSearchTask_.cancel();
+  modeResultsPending_ = false;
+  activateOnModeAnswer_ = false;
   const UUID sessionID = UUID::random();
   modeSearchSessionID_ = sessionID;
   auto provider = modeSearch_[static_cast<int>(searchMode_)];
@@ -346,12 +348,15 @@ void ContentViewModel::updateModeResults(const std::string& text) {
   }
   // Messages wait for typing to pause; clipboard and emoji filter at once.
   Duration delay = searchMode_ == SearchMode::messages ? kModeSearchDebounceInterval : Duration::zero();
+  modeResultsPending_ = true;
   auto main = main_;
   auto deliver = weak_.wrap([this, sessionID](std::vector<ModeResult> results) {
     if (modeSearchSessionID_ != sessionID) return;
     modeResults_ = std::move(results);
     selectedModeResultID_ = selection::afterResults(modeResultIdentifiers(), selectedModeResultID_,
                                                     std::exchange(shouldResetModeSelection_, false));
+    modeResultsPending_ = false;
+    if (std::exchange(activateOnModeAnswer_, false)) activateSelectedModeResult();
     notifyChanged();
   });
   modeSearchTask_ = main_->postDelayed(delay, [provider, text, main, deliver]() mutable {
@@ -397,9 +402,20 @@ void ContentViewModel::advanceModeSelection(int by) {
 
 bool ContentViewModel::activateSelectedModeResult() {
   auto provider = modeSearch_[static_cast<int>(searchMode_)];
+  if (provider && modeResultsPending_) {
+    // Enter typed right after the text means its first result, not the previous text's.
+    activateOnModeAnswer_ = true;
+    return true;
+  }
   if (!provider || !selectedModeResultID_) return false;
   for (const ModeResult& result : modeResults_) {
     if (result.identifier != *selectedModeResultID_) continue;
+    if (provider->deliversAfterHiding()) {
+      // A copy: hiding ends the mode's presentation, which may clear the results.
+      ModeResult chosen = result;
+      if (window_) window_->hideWindow(/*immediate=*/false, /*deactivateApp=*/true);
+      return provider->activate(chosen);
+    }
     bool ok = provider->activate(result);
     if (ok && window_) window_->hideWindow(/*immediate=*/false, /*deactivateApp=*/true);
     return ok;
@@ -499,6 +515,8 @@ void ContentViewModel::handlePresentationChange(bool isPresented) {
     fileSearchTask_.cancel();
     fileSemanticSearchTask_.cancel();
     modeSearchTask_.cancel();
+    modeResultsPending_ = false;
+    activateOnModeAnswer_ = false;
     if (auto& provider = modeSearch_[static_cast<int>(searchMode_)]) provider->modeDidClose();
     clearStandardPreviews();
     fileResults_.clear();
@@ -517,6 +535,8 @@ void ContentViewModel::handleDisappear() {
   fileSearchTask_.cancel();
   fileSemanticSearchTask_.cancel();
   modeSearchTask_.cancel();
+  modeResultsPending_ = false;
+  activateOnModeAnswer_ = false;
   clearStandardPreviews();
   if (intelligence_) intelligence_->resetIntelligenceState();
   selectedModeResultID_.reset();
@@ -558,6 +578,8 @@ void ContentViewModel::clearResultsOfOtherModes(SearchMode keep) {
     shouldResetSelection_ = false;
   }
   modeSearchTask_.cancel();
+  modeResultsPending_ = false;
+  activateOnModeAnswer_ = false;
   modeResults_.clear();
   selectedModeResultID_.reset();
   shouldResetModeSelection_ = false;

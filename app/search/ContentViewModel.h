@@ -133,6 +133,8 @@ class ContentViewModel {
   // Unknown until a semantic stage is attached and has answered.
   const std::optional<SemanticIndexStatus>& fileSemanticIndexStatus() const { return fileSemanticIndexStatus_; }
   const std::vector<ModeResult>& modeResults() const { return modeResults_; }
+  // The mode's search for the current text has not answered yet.
+  bool isModeSearchPending() const { return modeResultsPending_; }
   const std::optional<std::string>& selectedModeResultID() const { return selectedModeResultID_; }
   bool hasActiveQuery() const;
   // Standard-mode previews: files and messages, run when the words force
@@ -209,6 +211,10 @@ class ContentViewModel {
   std::vector<ModeResult> modeResults_;
   std::optional<std::string> selectedModeResultID_;
   bool shouldResetModeSelection_ = false;
+  // The mode's search for the current text has not answered yet, and
+  // whether the user asked to activate its first result meanwhile.
+  bool modeResultsPending_ = false;
+  bool activateOnModeAnswer_ = false;
 
   TaskHandle searchDebounceTask_;
   TaskHandle fileSearchTask_;

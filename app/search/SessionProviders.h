@@ -101,6 +101,9 @@ class ModeSearchProvider {
   virtual void search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) = 0;
   // Activates a result (paste, copy, open). Returns whether it succeeded.
   virtual bool activate(const ModeResult& result) = 0;
+  // Whether the panel must hide before activate(): the result goes to the
+  // window the user was in (typed text), which needs the keyboard back.
+  virtual bool deliversAfterHiding() const { return false; }
   // The panel entered or left this provider's mode (or hid while in it).
   virtual void modeDidOpen() {}
   virtual void modeDidClose() {}

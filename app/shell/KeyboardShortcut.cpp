@@ -54,10 +54,10 @@ std::string KeyboardShortcut::displayForKey(uint16_t keyCode, const std::string&
 
 std::string KeyboardShortcut::displayString() const {
   std::string out;
-  if (modifierFlags & modifier::kControl) out += "⌃";
-  if (modifierFlags & modifier::kOption) out += "⌥";
-  if (modifierFlags & modifier::kShift) out += "⇧";
-  if (modifierFlags & modifier::kCommand) out += "⌘";
+  if (modifierFlags & modifier::kControl) out += "Ctrl+";
+  if (modifierFlags & modifier::kOption) out += "Alt+";
+  if (modifierFlags & modifier::kShift) out += "Shift+";
+  if (modifierFlags & modifier::kCommand) out += "Super+";
   return out + keyDisplay;
 }
 
@@ -82,7 +82,7 @@ Error HotKeyConfigurationError::registrationFailed(int status) {
 
 Status validateRecordedShortcut(const KeyboardShortcut& shortcut) {
   if (shortcut.hasModifier()) return {};
-  return Error::make("Shortcuts must include at least one modifier (⌘, ⌥, ⌃, ⇧).");
+  return Error::make("Shortcuts must include at least one modifier (Ctrl, Alt, Shift or Super).");
 }
 
 KeyboardShortcut KeyboardShortcutStore::load(HotKeyKind kind) const {

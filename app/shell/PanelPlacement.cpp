@@ -28,12 +28,13 @@ double overlap(const Rect& a, const Rect& b) {
 
 Point panelOrigin(PanelPosition position, Size panel, const ScreenGeometry& screen) {
   const Rect& v = screen.available;
-  const Rect& f = screen.frame;
+  const double minX = v.minX() + kPanelScreenMargin, maxX = v.maxX() - kPanelScreenMargin;
+  const double minY = v.minY() + kPanelScreenMargin, maxY = v.maxY() - kPanelScreenMargin;
   double x = 0;
   switch (position) {
     case PanelPosition::bottomLeading:
     case PanelPosition::topLeading:
-      x = v.minX();
+      x = minX;
       break;
     case PanelPosition::bottomCenter:
     case PanelPosition::topCenter:
@@ -41,17 +42,13 @@ Point panelOrigin(PanelPosition position, Size panel, const ScreenGeometry& scre
       break;
     case PanelPosition::bottomTrailing:
     case PanelPosition::topTrailing:
-      x = v.maxX() - panel.width;
+      x = maxX - panel.width;
       break;
   }
-  // std::clamp needs lo <= hi; a panel wider than the area keeps its left edge.
-  x = std::max(v.minX(), std::min(x, v.maxX() - panel.width));
-  double y = 0;
-  if (isTop(position)) {
-    y = std::max(f.minY(), std::min(v.minY(), f.maxY() - panel.height));
-  } else {
-    y = std::max(f.minY(), f.maxY() - panel.height);
-  }
+  // std::clamp needs lo <= hi; a panel too big for the area keeps its left and top edges.
+  x = std::max(minX, std::min(x, maxX - panel.width));
+  double y = isTop(position) ? minY : maxY - panel.height;
+  y = std::max(minY, std::min(y, maxY - panel.height));
   return {x, y};
 }
 

@@ -1,7 +1,8 @@
 // PanelPlacement: where the panel goes for a PanelPosition, which screen it
 // goes on, and which position a dragged panel snaps to. Pure functions over
-// desktop coordinates (y grows downward): top positions meet the top of the
-// screen's available area, bottom positions the bottom edge of the screen.
+// desktop coordinates (y grows downward). The panel keeps kPanelScreenMargin
+// from every edge of the screen's available area (the work area, without the
+// desktop's panels and docks).
 #pragma once
 
 #include <optional>
@@ -15,6 +16,9 @@ namespace pallix {
 inline constexpr std::array<PanelPosition, 6> kAllPanelPositions = {
     PanelPosition::bottomTrailing, PanelPosition::bottomCenter, PanelPosition::bottomLeading,
     PanelPosition::topCenter,      PanelPosition::topTrailing,  PanelPosition::topLeading};
+
+// In the desktop's logical pixels (16 device pixels at a scale of 1).
+inline constexpr double kPanelScreenMargin = 16;
 
 // The panel's top-left corner for `position` on `screen`.
 Point panelOrigin(PanelPosition position, Size panel, const ScreenGeometry& screen);

@@ -28,10 +28,22 @@ PanelRow fileRow(const FileSearchResult& r, bool selected) {
     }
   }
   row.detail = parentFolder(r.item.path);
-  row.tag = fileMatchTypeRawValue(r.matchType);
   row.item = r.item;
   row.selected = selected;
   return row;
+}
+
+std::string emptyModeText(const ContentViewModel& model, SearchMode mode, bool hasQuery) {
+  if (model.isModeSearchPending()) return "Loading\u2026";
+  if (hasQuery) return "No results for \u201c" + model.searchText() + "\u201d";
+  switch (mode) {
+    case SearchMode::messages:
+      return "Type to search your messages. None yet? Import a phone backup: pallix messages import-backup DIR";
+    case SearchMode::clipboard:
+      return "Nothing copied yet: what you copy shows here";
+    default:
+      return "No emoji found";
+  }
 }
 
 std::string temperature(double celsius) {
@@ -116,16 +128,8 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
       std::vector<IndexedItem> shown = model.selectionCandidates();
       if (!hasQuery) {
         apps.gridColumns = kAppGridColumns;
-        if (shown.size() > kAppGridLimit) {
-          // Keep the selected app in view: show the page of the grid that holds it.
-          size_t selectedIndex = 0;
-          for (size_t i = 0; i < shown.size(); ++i) {
-            if (model.selectedAppID() && shown[i].path == *model.selectedAppID()) selectedIndex = i;
-          }
-          size_t first = (selectedIndex / kAppGridLimit) * kAppGridLimit;
-          size_t last = std::min(shown.size(), first + kAppGridLimit);
-          shown = std::vector<IndexedItem>(shown.begin() + first, shown.begin() + last);
-        }
+        // All of them: the grid scrolls; more than one screenful says how many there are.
+        if (shown.size() > kAppGridLimit) apps.title += " (" + std::to_string(shown.size()) + ")";
       }
       for (const IndexedItem& app : shown) {
         PanelRow row{app.name, hasQuery ? "Application" : "", "", "", app, false};
@@ -189,10 +193,7 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
         results.rows.push_back(row);
       }
       if (!results.rows.empty()) c.sections.push_back(results);
-      if (c.sections.empty()) {
-        c.emptyText = hasQuery ? "No results for \u201c" + model.searchText() + "\u201d"
-                               : std::string("Nothing here yet: ") + modeTitle(c.mode) + " fills in as you use it";
-      }
+      if (c.sections.empty()) c.emptyText = emptyModeText(model, c.mode, hasQuery);
       break;
     }
   }

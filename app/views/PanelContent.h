@@ -44,6 +44,7 @@ struct PanelContent {
 
 inline constexpr int kAppGridColumns = 6;
 inline constexpr int kEmojiGridColumns = 9;
+// The app tiles that fit the panel without scrolling.
 inline constexpr size_t kAppGridLimit = 18;
 inline constexpr size_t kFilePreviewLimit = 4;
 

@@ -1,5 +1,6 @@
 #include "app/views/PanelView.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -13,7 +14,6 @@ namespace pallix::views {
 namespace {
 
 constexpr int kFieldHeight = 58;
-constexpr int kDragThreshold = 4;
 
 QRect toQRect(const Rect& r) {
   return QRect(static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.width), static_cast<int>(r.height));
@@ -321,6 +321,8 @@ bool PanelView::eventFilter(QObject* watched, QEvent* event) {
     return handleKey(static_cast<QKeyEvent*>(event));
   }
   if (watched == results_ && event->type() == QEvent::MouseButtonRelease) {
+    // The end of a drag, not a click: the panel itself ends the drag.
+    if (dragging_) return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
     if (auto hit = results_->hitTest(mouse->position().toPoint())) {
       activateRow(hit->section, hit->row, mouse->modifiers() & Qt::ShiftModifier);
@@ -349,7 +351,7 @@ void PanelView::mousePressEvent(QMouseEvent* event) {
 void PanelView::mouseMoveEvent(QMouseEvent* event) {
   if (!dragOrigin_) return;
   QPoint target = event->globalPosition().toPoint() - *dragOrigin_;
-  if (!dragging_ && (target - pos()).manhattanLength() < kDragThreshold) return;
+  if (!dragging_ && (target - pos()).manhattanLength() < QApplication::startDragDistance()) return;
   if (!dragging_ && wm_) wm_->handleDragStarted();
   dragging_ = true;
   glide_->stop();
@@ -434,6 +436,7 @@ void PanelView::fadeTo(double opacity, std::chrono::milliseconds duration) {
 
 void PanelView::orderFrontAndFocus() {
   pump_.setActive(true);
+  if (focusReturn_) focusReturn_->remember(static_cast<xcb_window_t>(winId()));
   show();
   raise();
   activateWindow();
@@ -450,7 +453,8 @@ void PanelView::setAcceptsMouseEvents(bool accepts) {
 }
 
 void PanelView::deactivateApplication() {
-  // On X11 the window manager gives the focus back when the panel goes.
+  // Without a window manager nobody else would; with one this only hurries it.
+  if (focusReturn_) focusReturn_->handBack();
 }
 
 }  // namespace pallix::views

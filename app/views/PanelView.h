@@ -21,6 +21,7 @@
 #include "app/views/PanelContent.h"
 #include "app/views/ResultsView.h"
 #include "app/views/Theme.h"
+#include "app/views/X11FocusReturn.h"
 
 namespace pallix::views {
 
@@ -32,6 +33,8 @@ class PanelView final : public QWidget, public PanelSurface {
   PanelView(DesktopAgent& agent, MainLoopPump& pump);
   // Connects the view to the window manager (after DesktopAgent::attachPanel).
   void bindWindowManager(WindowManager& wm);
+  // Where the keyboard goes back to when the panel hides (X11 only).
+  void setFocusReturn(std::shared_ptr<X11FocusReturn> focusReturn) { focusReturn_ = std::move(focusReturn); }
   // Redraws from the session's state.
   void refresh();
   // Writes the panel as it looks now to `path` (PNG).
@@ -71,6 +74,7 @@ class PanelView final : public QWidget, public PanelSurface {
   DesktopAgent& agent_;
   MainLoopPump& pump_;
   WindowManager* wm_ = nullptr;
+  std::shared_ptr<X11FocusReturn> focusReturn_;
   Theme theme_;
   QLineEdit* field_ = nullptr;
   QLabel* modeChip_ = nullptr;

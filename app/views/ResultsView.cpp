@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
+#include <QWheelEvent>
+#include <algorithm>
 
 namespace pallix::views {
 namespace {
@@ -78,20 +80,41 @@ void ResultsView::layoutRows() {
     }
     y += 8;
   }
+  contentHeight_ = y;
   for (const RowGeometry& g : geometry_) {
     if (content_.sections[g.section].rows[g.row].selected) {
       selectedTop = g.rect.top();
       selectedBottom = g.rect.bottom();
     }
   }
-  // Scroll just enough to keep the selected row in view.
-  if (selectedTop >= 0) {
+  // Scroll just enough to keep a newly selected row in view; otherwise keep
+  // where the wheel left the view.
+  std::optional<std::pair<size_t, size_t>> selected;
+  for (const RowGeometry& g : geometry_) {
+    if (content_.sections[g.section].rows[g.row].selected) selected = std::make_pair(g.section, g.row);
+  }
+  const bool selectionMoved = selected != lastSelected_;
+  lastSelected_ = selected;
+  if (selectedTop >= 0 && selectionMoved) {
     if (selectedBottom - scrollOffset_ > height() - 6) scrollOffset_ = selectedBottom - height() + 6;
     if (selectedTop - kSectionTitleHeight - scrollOffset_ < 0)
       scrollOffset_ = std::max(0, selectedTop - kSectionTitleHeight);
-  } else {
+  } else if (selectedTop < 0 && selectionMoved) {
     scrollOffset_ = 0;
   }
+  scrollOffset_ = std::clamp(scrollOffset_, 0, std::max(0, contentHeight_ - height()));
+}
+
+void ResultsView::wheelEvent(QWheelEvent* event) {
+  // One notch (120) moves about one list row; touchpads send pixel deltas.
+  const int delta =
+      event->pixelDelta().isNull() ? event->angleDelta().y() * kListRowHeight / 120 : event->pixelDelta().y();
+  const int limit = std::max(0, contentHeight_ - height());
+  const int offset = std::clamp(scrollOffset_ - delta, 0, limit);
+  event->accept();
+  if (offset == scrollOffset_) return;
+  scrollOffset_ = offset;
+  update();
 }
 
 std::optional<ResultsView::Hit> ResultsView::hitTest(QPoint point) const {

@@ -1,5 +1,5 @@
 // ResultsView: paints the panel's sections (lists and grids) from a
-// PanelContent and reports which row a click hit. Icons come from the
+// PanelContent, scrolls with the wheel and reports which row a click hit. Icons come from the
 // catalog's icon resolver through `IconSource`; until one arrives a tile
 // with the item's initial stands in.
 //
@@ -36,6 +36,7 @@ class ResultsView final : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   struct RowGeometry {
@@ -56,6 +57,8 @@ class ResultsView final : public QWidget {
   std::vector<RowGeometry> geometry_;
   std::vector<std::pair<size_t, int>> sectionTitles_;  // section, y
   int scrollOffset_ = 0;
+  int contentHeight_ = 0;
+  std::optional<std::pair<size_t, size_t>> lastSelected_;  // section, row
 };
 
 }  // namespace pallix::views

@@ -167,7 +167,7 @@ QWidget* SettingsWindow::buildGeneral() {
   checkbox("Encyclopedia", sources.wikipediaEnabled(), [&sources](bool v) { return sources.setWikipediaEnabled(v); });
 
   auto* position = new QComboBox;
-  for (auto raw : kPanelPositionRawValues) position->addItem(QString::fromUtf8(raw.data(), int(raw.size())));
+  for (auto name : kPanelPositionDisplayNames) position->addItem(QString::fromUtf8(name.data(), int(name.size())));
   position->setCurrentIndex(static_cast<int>(d.appDisplayPreferences().panelPosition()));
   connect(position, &QComboBox::currentIndexChanged, this, [this, &d](int i) {
     auto p = static_cast<PanelPosition>(i);

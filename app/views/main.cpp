@@ -138,6 +138,14 @@ int main(int argc, char** argv) {
   panel = &view;
   agent.attachPanel(view, hotKeys.get());
   view.bindWindowManager(*agent.windowManager());
+  // Emoji picked in the panel are typed on their own runner once the keyboard is back.
+  std::shared_ptr<views::X11FocusReturn> focusReturn;
+  auto emojiTyping = SerialExecutor::create("pallix-emoji-typing");
+  if (QGuiApplication::platformName() == "xcb") focusReturn = views::X11FocusReturn::connect();
+  if (focusReturn) {
+    view.setFocusReturn(focusReturn);
+    if (agent.runtime().emoji) agent.runtime().emoji->setFocusReturn(focusReturn, emojiTyping);
+  }
   auto workspaces =
       views::X11WorkspaceWatcher::install([&agent] { agent.windowManager()->handleActiveWorkspaceChanged(); });
 

@@ -223,5 +223,69 @@ TEST(EmojiPickerTest, FailuresAreReportedWithTheirReason) {
   }
 }
 
+// The keyboard's way back, answering as told; records whether the panel's
+// pick asked before anything was typed.
+class FakeFocusReturn final : public KeyboardFocusReturn {
+ public:
+  explicit FakeFocusReturn(std::shared_ptr<FakeTextInput> input) : input_(std::move(input)) {}
+  bool returns = true;
+  std::vector<Duration> waits;
+  size_t typedWhenAsked = 0;
+  bool waitForReturn(Duration timeout) override {
+    waits.push_back(timeout);
+    typedWhenAsked = input_->typed().size();
+    return returns;
+  }
+
+ private:
+  std::shared_ptr<FakeTextInput> input_;
+};
+
+struct PanelPickerFixture : PickerFixture {
+  PanelPickerFixture() { picker.setFocusReturn(focus, typing); }
+  TaskRunnerPtr typing = clipboard.env.makeRunner("typing");
+  std::shared_ptr<FakeFocusReturn> focus = std::make_shared<FakeFocusReturn>(input);
+  std::vector<EmojiPickOutcome> outcomes;
+};
+
+TEST(EmojiPickerTest, APanelPickIsTypedOnlyOnceTheKeyboardIsBackAndCountsWhenDelivered) {
+  PanelPickerFixture f;
+  f.picker.setOutcomeHandler([&](const EmojiPickOutcome& o) { f.outcomes.push_back(o); });
+  ASSERT_TRUE(f.picker.deliversAfterHiding());
+  EXPECT_TRUE(f.picker.activate({"🎉", "🎉 party popper", ""}));
+  // Nothing is typed or counted on the main runner's turn.
+  EXPECT_TRUE(f.input->typed().empty());
+  EXPECT_EQ(f.usage->usageCount("🎉"), 0);
+  f.clipboard.env.runUntilIdle();
+  EXPECT_EQ(f.focus->waits, (std::vector<Duration>{EmojiPicker::kFocusReturnTimeout}));
+  EXPECT_EQ(f.focus->typedWhenAsked, 0u);
+  EXPECT_EQ(f.input->typed(), (std::vector<std::string>{"🎉"}));
+  EXPECT_EQ(f.usage->usageCount("🎉"), 1);
+  ASSERT_EQ(f.outcomes.size(), 1u);
+  EXPECT_EQ(f.outcomes[0].outcome, EmojiInsertionOutcome::typed);
+
+  // Typing that fails is not a use.
+  f.input->failWith(Error("TextInputError", 1, "XTest is missing"));
+  EXPECT_TRUE(f.picker.activate({"🔥", "🔥 fire", ""}));
+  f.clipboard.env.runUntilIdle();
+  EXPECT_EQ(f.usage->usageCount("🔥"), 0);
+  EXPECT_EQ(f.outcomes.back().outcome, EmojiInsertionOutcome::typingFailed);
+  EXPECT_FALSE(f.picker.activate({"nope", "", ""}));
+}
+
+TEST(EmojiPickerTest, WhenTheKeyboardDoesNotComeBackThePanelPickIsCopiedAndNotCounted) {
+  PanelPickerFixture f;
+  f.clipboard.start();
+  f.focus->returns = false;
+  EXPECT_TRUE(f.picker.activate({"🎉", "🎉 party popper", ""}));
+  f.clipboard.env.advanceBy(seconds(5));
+  EXPECT_TRUE(f.input->typed().empty());
+  ASSERT_TRUE(f.picker.lastOutcome());
+  EXPECT_EQ(f.picker.lastOutcome()->outcome, EmojiInsertionOutcome::copied);
+  EXPECT_EQ(f.picker.lastOutcome()->message, EmojiPicker::kCopiedMessage);
+  EXPECT_EQ(f.clipboard.pasteboard->readString().value(), "🎉");
+  EXPECT_EQ(f.usage->usageCount("🎉"), 0);
+}
+
 }  // namespace
 }  // namespace pallix

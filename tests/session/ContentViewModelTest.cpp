@@ -51,10 +51,23 @@ class FakeIntelligence : public SessionIntelligence {
 class FakeWindow : public PanelWindow {
  public:
   int hides = 0;
+  std::function<void()> onHide;
   void hideWindow(bool immediate, bool deactivate) override {
     EXPECT_FALSE(immediate);
     EXPECT_TRUE(deactivate);
     ++hides;
+    if (onHide) onHide();
+  }
+};
+
+// Types into the window the user was in: it must find the panel gone.
+class TypingModeSearch final : public testing::RecordingModeSearch {
+ public:
+  std::function<int()> hides;
+  bool deliversAfterHiding() const override { return true; }
+  bool activate(const ModeResult& result) override {
+    events.push_back("activate:" + result.identifier + " after " + std::to_string(hides()) + " hide");
+    return true;
   }
 };
 
@@ -454,6 +467,44 @@ TEST_F(ContentViewModelTest, CurrentSelectionFollowsTheModeModesHearTheyOpenAndC
   EXPECT_TRUE(model.modeResults().empty());
   EXPECT_TRUE(model.isSearchSettled());
   EXPECT_FALSE(model.activateSelectedModeResult());
+}
+
+TEST_F(ContentViewModelTest, AResultTypedIntoTheUsersWindowIsActivatedOnlyOnceThePanelHides) {
+  auto emoji = std::make_shared<TypingModeSearch>();
+  emoji->hides = [this] { return window->hides; };
+  model.setModeSearch(SearchMode::emoji, emoji);
+  model.handlePresentationChange(true);
+  model.setSearchMode(SearchMode::emoji);
+  env.runUntilIdle();
+  model.advanceCurrentSelection(1);
+  // Hiding ends the presentation, which empties the results being activated.
+  window->onHide = [this] { model.handlePresentationChange(false); };
+  EXPECT_EQ(model.activateCurrentSelection().outcome, ContentViewModel::Activation::Outcome::opened);
+  EXPECT_EQ(window->hides, 1);
+  EXPECT_EQ(emoji->events.back(), "activate:2 after 1 hide");
+  // The others still activate first and hide after a success.
+  window->onHide = nullptr;
+  openClipboardMode();
+  model.activateCurrentSelection();
+  EXPECT_EQ(clipboard->events.back(), "activate:1");
+  EXPECT_EQ(window->hides, 2);
+}
+
+TEST_F(ContentViewModelTest, EnterRightAfterTypingActivatesTheFirstResultOfTheTypedText) {
+  openClipboardMode();
+  clipboard->results = {{"3", "third", ""}, {"4", "fourth", ""}};
+  type("th");
+  model.activateCurrentSelection();
+  EXPECT_EQ(clipboard->events.back(), "search:");
+  env.runUntilIdle();
+  EXPECT_EQ(clipboard->events.back(), "activate:3");
+  EXPECT_EQ(window->hides, 1);
+  // Typing on after Enter takes the pick back.
+  type("thi");
+  model.activateCurrentSelection();
+  type("thir");
+  env.runUntilIdle();
+  EXPECT_EQ(clipboard->events.back(), "search:thir");
 }
 
 TEST_F(ContentViewModelTest, SwitchingTheClipboardHistoryOffLeavesClipboardMode) {

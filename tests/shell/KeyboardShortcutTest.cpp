@@ -76,10 +76,11 @@ TEST(KeyboardShortcutTest, DisplayAndModifierRule) {
   EXPECT_EQ(KeyboardShortcut::displayForKey(49, " "), "Space");
   EXPECT_EQ(KeyboardShortcut::displayForKey(9, "v"), "V");
   EXPECT_EQ(KeyboardShortcut::displayForKey(122, ""), "Key 122");
-  EXPECT_EQ(defaultShortcut(HotKeyKind::clipboard).displayString(), "⇧⌘V");
+  EXPECT_EQ(defaultShortcut(HotKeyKind::clipboard).displayString(), "Shift+Super+V");
+  EXPECT_EQ(defaultShortcut(HotKeyKind::panel).displayString(), "Alt+Space");
   EXPECT_FALSE(validateRecordedShortcut({9, 0, "V"}).ok());
   EXPECT_EQ(validateRecordedShortcut({9, 0, "V"}).error().description(),
-            "Shortcuts must include at least one modifier (⌘, ⌥, ⌃, ⇧).");
+            "Shortcuts must include at least one modifier (Ctrl, Alt, Shift or Super).");
   EXPECT_TRUE(validateRecordedShortcut({9, modifier::kControl, "V"}).ok());
   EXPECT_EQ(HotKeyConfigurationError::describe(-50), "Unable to register the shortcut (error -50).");
 }

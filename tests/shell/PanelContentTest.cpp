@@ -35,15 +35,17 @@ class PanelContentTest : public ::testing::Test {
   ContentViewModel model_;
 };
 
-TEST_F(PanelContentTest, EmptyQueryShowsTheAppGridPagedAroundTheSelectionAndAQueryWithoutResultsSaysSo) {
+TEST_F(PanelContentTest, EmptyQueryShowsEveryAppSayingHowManyAndAQueryWithoutResultsSaysSo) {
   PanelContent c = content();
   ASSERT_EQ(c.sections.size(), 1u);
   EXPECT_EQ(c.sections[0].gridColumns, kAppGridColumns);
-  EXPECT_EQ(c.sections[0].rows.size(), kAppGridLimit);
+  EXPECT_EQ(c.sections[0].rows.size(), 25u);
+  EXPECT_EQ(c.sections[0].title, "All Applications (25)");
   model_.advanceSelection(0);
   model_.advanceSelection(20);
   c = content();
-  ASSERT_EQ(c.sections[0].rows.size(), 25 - kAppGridLimit);
+  ASSERT_EQ(c.sections[0].rows.size(), 25u);
+  EXPECT_TRUE(c.sections[0].rows[20].selected);
   int selected = 0;
   for (const auto& r : c.sections[0].rows) selected += r.selected;
   EXPECT_EQ(selected, 1);
@@ -53,6 +55,18 @@ TEST_F(PanelContentTest, EmptyQueryShowsTheAppGridPagedAroundTheSelectionAndAQue
   EXPECT_TRUE(c.sections.empty());
   EXPECT_EQ(c.emptyText, "No results for \u201czzz\u201d");
   EXPECT_EQ(defaultFocus(c), std::nullopt);
+}
+
+TEST_F(PanelContentTest, EmptyModesSayWhetherTheyAreLoadingOrWhatToDo) {
+  emoji_->results.clear();
+  model_.setSearchMode(SearchMode::emoji);
+  EXPECT_EQ(content().emptyText, "Loading\u2026");
+  env_.runUntilIdle();
+  EXPECT_EQ(content().emptyText, "No emoji found");
+  // No messages provider: the database is missing.
+  model_.setSearchMode(SearchMode::messages);
+  env_.runUntilIdle();
+  EXPECT_NE(content().emptyText.find("pallix messages import-backup DIR"), std::string::npos) << content().emptyText;
 }
 
 TEST_F(PanelContentTest, EachModeHasItsSection) {
@@ -65,7 +79,8 @@ TEST_F(PanelContentTest, EachModeHasItsSection) {
   };
   const Case cases[] = {
       {SearchMode::standard, "app 1", SectionKind::apps, 0, "App 1", "Application", ""},
-      {SearchMode::files, "budget", SectionKind::files, 0, "budget.pdf", "/home/u", "prefix"},
+      // How the name matched stays internal: no tag.
+      {SearchMode::files, "budget", SectionKind::files, 0, "budget.pdf", "/home/u", ""},
       {SearchMode::emoji, "face", SectionKind::modeResults, kEmojiGridColumns, "grinning face", "Smileys & Emotion",
        ""},
   };

@@ -34,52 +34,48 @@ std::vector<Layout> layouts() {
   };
 }
 
-// The rule written for y growing upward from the bottom, evaluated there and
-// turned into y-down coordinates.
-Point modelOrigin(PanelPosition p, Size s, const ScreenGeometry& g) {
-  const Rect& V = g.available;
-  const Rect& F = g.frame;
-  auto up = [&](const Rect& r) { return Rect{r.x, F.maxY() - r.maxY() + F.y, r.width, r.height}; };
-  Rect v = up(V), f = up(F);
-  std::string raw(rawValue(p));
-  double x = raw.find("Leading") != std::string::npos  ? v.minX()
-             : raw.find("Center") != std::string::npos ? v.center().x - s.width / 2
-                                                       : v.maxX() - s.width;
-  x = std::max(v.minX(), std::min(x, v.maxX() - s.width));
-  double yUp = raw.rfind("top", 0) == 0 ? std::max(f.minY(), std::min(v.maxY() - s.height, f.maxY() - s.height))
-                                        : std::min(f.minY(), f.maxY() - s.height);
-  yUp = std::max(yUp, f.minY());
-  return {x, F.maxY() - (yUp - F.y) - s.height};
-}
-
-TEST(PanelPlacementTest, EveryPositionOnEveryLayoutMatchesTheOriginRule) {
+TEST(PanelPlacementTest, EveryPositionKeepsTheMarginInsideTheWorkArea) {
   for (const Layout& layout : layouts()) {
     for (const ScreenGeometry& screen : layout.screens) {
-      for (Size size : {Size{640, 420}, Size{900, 700}}) {
+      const Rect& v = screen.available;
+      for (Size size : {Size{640, 420}, Size{300, 200}}) {
+        if (size.width + 2 * kPanelScreenMargin > v.width || size.height + 2 * kPanelScreenMargin > v.height) continue;
         for (PanelPosition p : kAllPanelPositions) {
           SCOPED_TRACE(std::string(layout.name) + " " + std::string(rawValue(p)));
-          Point got = panelOrigin(p, size, screen);
-          if (size.height > screen.frame.height) {
-            // Taller than the screen: the search field at the top stays visible.
-            EXPECT_EQ(got.y, screen.frame.minY());
-            continue;
+          Point o = panelOrigin(p, size, screen);
+          EXPECT_GE(o.x, v.minX() + kPanelScreenMargin);
+          EXPECT_GE(o.y, v.minY() + kPanelScreenMargin);
+          EXPECT_LE(o.x + size.width, v.maxX() - kPanelScreenMargin);
+          EXPECT_LE(o.y + size.height, v.maxY() - kPanelScreenMargin);
+          std::string raw(rawValue(p));
+          if (raw.find("Leading") != std::string::npos) {
+            EXPECT_EQ(o.x, v.minX() + kPanelScreenMargin);
           }
-          Point want = modelOrigin(p, size, screen);
-          EXPECT_DOUBLE_EQ(got.x, want.x);
-          EXPECT_DOUBLE_EQ(got.y, want.y);
-          EXPECT_GE(got.x, screen.available.minX());
-          EXPECT_GE(got.y, screen.frame.minY());
+          if (raw.find("Trailing") != std::string::npos) {
+            EXPECT_EQ(o.x + size.width, v.maxX() - kPanelScreenMargin);
+          }
+          if (raw.find("Center") != std::string::npos) {
+            EXPECT_EQ(o.x + size.width / 2, v.center().x);
+          }
+          if (raw.rfind("top", 0) == 0) {
+            EXPECT_EQ(o.y, v.minY() + kPanelScreenMargin);
+          }
+          if (raw.rfind("bottom", 0) == 0) {
+            EXPECT_EQ(o.y + size.height, v.maxY() - kPanelScreenMargin);
+          }
         }
       }
     }
   }
 }
 
-TEST(PanelPlacementTest, TopMeetsTheAvailableAreaAndBottomTheScreenEdge) {
-  ScreenGeometry s = screenAt(0, 0, 1440, 900);
-  EXPECT_EQ(panelOrigin(PanelPosition::topLeading, {640, 420}, s), (Point{0, 32}));
-  EXPECT_EQ(panelOrigin(PanelPosition::bottomTrailing, {640, 420}, s), (Point{800, 480}));
-  EXPECT_EQ(panelOrigin(PanelPosition::topCenter, {640, 420}, s), (Point{400, 32}));
+TEST(PanelPlacementTest, ThePanelNeverCoversTheTopBarOrTheDockAndABigPanelKeepsItsTopLeft) {
+  ScreenGeometry s = screenAt(0, 0, 1440, 900);  // bar 32, dock 48
+  EXPECT_EQ(panelOrigin(PanelPosition::topLeading, {640, 420}, s), (Point{16, 48}));
+  EXPECT_EQ(panelOrigin(PanelPosition::bottomTrailing, {640, 420}, s), (Point{784, 416}));
+  EXPECT_EQ(panelOrigin(PanelPosition::topCenter, {640, 420}, s), (Point{400, 48}));
+  ScreenGeometry tiny = screenAt(0, 0, 600, 400, 10, 10);
+  EXPECT_EQ(panelOrigin(PanelPosition::bottomTrailing, {900, 700}, tiny), (Point{16, 26}));
 }
 
 TEST(PanelPlacementTest, ScreenIsThePointersElseTheClosestToThePanel) {
@@ -255,14 +251,15 @@ TEST_F(WindowManagerTest, PlacesOnThePointersScreenAndSnapsAfterADrag) {
   wm.setPanelPosition(PanelPosition::topLeading);
   surface_.pointer = Point{2000, 500};
   press(HotKeyKind::panel);
-  EXPECT_EQ(surface_.currentFrame, (Rect{1440, 0, 640, 420}));
+  EXPECT_EQ(surface_.currentFrame, (Rect{1440 + kPanelScreenMargin, kPanelScreenMargin, 640, 420}));
 
   wm.handleDragStarted();
   surface_.currentFrame = {1440 + 1920 - 700, 1080 - 400, 640, 420};
   wm.handleDragEnded();
   EXPECT_EQ(persisted, PanelPosition::bottomTrailing);
   EXPECT_EQ(wm.panelPosition(), PanelPosition::bottomTrailing);
-  EXPECT_EQ(surface_.currentFrame, (Rect{1440 + 1920 - 640, 1080 - 420, 640, 420}));
+  EXPECT_EQ(surface_.currentFrame,
+            (Rect{1440 + 1920 - 640 - kPanelScreenMargin, 1080 - 420 - kPanelScreenMargin, 640, 420}));
   EXPECT_EQ(surface_.lastFrameDuration, WindowManager::panelSnapAnimationDuration);
 }
 

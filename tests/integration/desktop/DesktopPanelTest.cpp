@@ -10,11 +10,13 @@
 #include <nlohmann/json.hpp>
 
 #include "app/platform/DataDirectories.h"
+#include "app/platform/linux/ChildProcess.h"
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/platform/linux/XcbGlobalHotKeys.h"
 #include "app/shell/KeyboardShortcut.h"
 #include "app/shell/PanelPlacement.h"
 #include "app/shell/PanelRequests.h"
+#include "core/FileUtil.h"
 #include "testing/TestProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -196,6 +198,57 @@ TEST_F(DesktopPanelTest, TypingAndEnterLaunchTheSelectedApp) {
   EXPECT_TRUE(state().has_value()) << "the agent ended";
 }
 
+TEST_F(DesktopPanelTest, DraggingByATileMovesThePanelAndAClickLaunchesIt) {
+  const std::string marker = home_ + "/launched";
+  std::ofstream(home_ + "/.local/share/applications/marker-maker.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Marker Maker\nExec=touch " << marker << "\n";
+  startAgent();
+  ASSERT_TRUE(pollUntil([&] { return run({PALLIX_BINARY, "search", "marker"}) == 0; }, std::chrono::seconds(20)));
+  ASSERT_EQ(run({"xdotool", "key", "alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true));
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "marker"}), 0);
+  const Rect home = state()->frame;
+  // The first row of the results, below the search field.
+  const int tileX = static_cast<int>(home.x) + 120, tileY = static_cast<int>(home.y) + 110;
+  ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(tileX), std::to_string(tileY), "mousedown", "1"}), 0);
+  for (int step = 1; step <= 4; ++step) {
+    ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(tileX + 30 * step), std::to_string(tileY + 25 * step)}), 0);
+  }
+  EXPECT_TRUE(pollUntil([&] { return state()->frame.x != home.x; })) << "the panel did not follow the drag";
+  ASSERT_EQ(run({"xdotool", "mouseup", "1"}), 0);
+  // Released, it snaps back to its place and stays open; nothing was launched.
+  EXPECT_TRUE(pollUntil([&] {
+    auto s = state();
+    return s && s->frame == home;
+  }));
+  EXPECT_TRUE(state()->visible);
+  EXPECT_FALSE(fs::exists(marker));
+  // A click without moving launches the tile.
+  ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(tileX), std::to_string(tileY), "click", "1"}), 0);
+  EXPECT_TRUE(pollUntil([&] { return fs::exists(marker); })) << "the click did not launch Marker Maker";
+}
+
+TEST_F(DesktopPanelTest, TheWheelScrollsTheAppGridThatHoldsEveryApp) {
+  for (int i = 0; i < 41; ++i) {
+    std::ofstream(home_ + "/.local/share/applications/app" + std::to_string(i) + ".desktop")
+        << "[Desktop Entry]\nType=Application\nName=App " << i << "\nExec=true\n";
+  }
+  startAgent();
+  ASSERT_TRUE(pollUntil([&] { return run({PALLIX_BINARY, "search", "app 40"}) == 0; }, std::chrono::seconds(20)));
+  ASSERT_EQ(run({"xdotool", "key", "alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true));
+  snapshot("panel-grid-top");
+  const std::string top = readFileToString(std::string(PANEL_ARTEFACTS_DIR) + "/panel-grid-top.png").valueOr("");
+  const Rect frame = state()->frame;
+  ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(int(frame.x) + 200), std::to_string(int(frame.y) + 250)}), 0);
+  // Wheel down (button 5) until what the panel shows changes.
+  EXPECT_TRUE(pollUntil([&] {
+    run({"xdotool", "click", "5"});
+    snapshot("panel-grid-scrolled");
+    return readFileToString(std::string(PANEL_ARTEFACTS_DIR) + "/panel-grid-scrolled.png").valueOr("") != top;
+  })) << "the wheel did not scroll the app grid";
+}
+
 TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
   auto first = XcbGlobalHotKeys::connect(display_.name());
   auto second = XcbGlobalHotKeys::connect(display_.name());
@@ -205,6 +258,52 @@ TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
   (*first)->unregisterHotKey(1, 1);
   EXPECT_EQ((*second)->registerHotKey(1, 1, kTaken.keyCode, kTaken.modifierFlags), GlobalHotKeys::kStatusOK);
 }
+
+// An emoji picked in the panel lands in the window the user was typing in,
+// with a window manager (openbox) and without one.
+class DesktopEmojiTest : public DesktopPanelTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void startWindowManager() {
+    if (findInPath("openbox").empty()) GTEST_SKIP() << "openbox is not installed (scripts/setup.sh installs it)";
+    wm_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"openbox"}, env_);
+    ASSERT_TRUE(pollUntil([&] {
+      return testing::runProcess({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env_).out.find("window id") !=
+             std::string::npos;
+    })) << "openbox did not take over the display";
+  }
+  std::unique_ptr<BackgroundProcess> wm_;
+};
+
+TEST_P(DesktopEmojiTest, APickedEmojiIsTypedIntoTheWindowThatHadTheKeyboardAndCounts) {
+  if (GetParam()) startWindowManager();
+  if (IsSkipped()) return;
+  startAgent();
+  const std::string typed = home_ + "/typed.txt";
+  BackgroundProcess recorder({KEY_RECORDER_BINARY, typed}, env_);
+  ASSERT_EQ(recorder.readLine(), "ready");
+
+  ASSERT_EQ(run({"xdotool", "key", "shift+super+e"}), 0);
+  ASSERT_TRUE(panelShows(true, PresentationIntent::emoji));
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "party"}), 0);
+  // Enter picks once the search has answered; the panel then goes.
+  ASSERT_TRUE(pollUntil([&] {
+    run({"xdotool", "key", "Return"});
+    auto s = state();
+    return s && !s->visible;
+  }));
+  EXPECT_TRUE(pollUntil([&] { return readFileToString(typed).valueOr("") == "🎉"; }))
+      << "the recorder window received \"" << readFileToString(typed).valueOr("") << "\"";
+  // The delivered pick counts: it is the most used for an empty query.
+  EXPECT_TRUE(pollUntil([&] {
+    auto recents = testing::runProcess({PALLIX_BINARY, "emoji", "--json", "--limit", "1"}, env_);
+    return recents.out.find("🎉") != std::string::npos && recents.out.find("\"isRecent\": true") != std::string::npos;
+  }));
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, DesktopEmojiTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("Openbox") : std::string("NoWindowManager");
+                         });
 
 TEST_F(DesktopPanelTest, WithoutAnAgentOrADisplayTheCommandsSayWhatToDo) {
   EXPECT_EQ(run({PALLIX_BINARY, "toggle"}), 3);

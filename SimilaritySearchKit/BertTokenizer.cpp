@@ -5,7 +5,6 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
-
 #include "core/DiacriticFolding.h"
 #include "core/FileUtil.h"
 #include "core/Logger.h"

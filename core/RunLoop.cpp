@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+
 namespace pallix {
 
 std::shared_ptr<RunLoop> RunLoop::create(const Clock& clock) {
@@ -16,11 +18,26 @@ TaskHandle RunLoop::postDelayed(Duration delay, Task task) {
 
 void RunLoop::postDelayedWithHandle(Duration delay, TaskHandle handle, Task task) {
   if (delay < Duration::zero()) delay = Duration::zero();
+  std::shared_ptr<const std::function<void()>> hook;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push(internal::PendingTask{clock_.now() + delay, nextSequence_++, std::move(handle), std::move(task)});
+    const MonoTime due = clock_.now() + delay;
+    if (wakeHook_ && (queue_.empty() || due < queue_.top().due)) hook = wakeHook_;
+    queue_.push(internal::PendingTask{due, nextSequence_++, std::move(handle), std::move(task)});
   }
   wake_.notify_one();
+  if (hook) (*hook)();
+}
+
+void RunLoop::setWakeHook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wakeHook_ = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
+}
+
+std::optional<Duration> RunLoop::timeUntilNextTask() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (queue_.empty()) return std::nullopt;
+  return std::max(Duration::zero(), queue_.top().due - clock_.now());
 }
 
 bool RunLoop::isCurrent() const {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <queue>
 #include <string>
 #include <thread>
@@ -59,6 +60,16 @@ class RunLoop final : public TaskRunner, public std::enable_shared_from_this<Run
   void quit();
   size_t pendingTaskCount() const;
 
+  // For a loop driven from outside (Qt's event loop calls runUntilIdle()):
+  // `hook` runs on the posting thread, outside the loop's lock, whenever a
+  // post makes a task due earlier than every task queued before it, so the
+  // driver can wake up and look again at timeUntilNextTask(). nullptr
+  // removes it. Thread-safe.
+  void setWakeHook(std::function<void()> hook);
+  // How long until the earliest queued task is due (zero when one is due
+  // now); nullopt when nothing is queued.
+  std::optional<Duration> timeUntilNextTask() const;
+
  private:
   friend class SerialExecutor;
   explicit RunLoop(const Clock& clock) : clock_(clock) {}
@@ -72,6 +83,7 @@ class RunLoop final : public TaskRunner, public std::enable_shared_from_this<Run
   internal::PendingTaskQueue queue_ GUARDED_BY(mutex_);
   uint64_t nextSequence_ GUARDED_BY(mutex_) = 0;
   bool quit_ GUARDED_BY(mutex_) = false;
+  std::shared_ptr<const std::function<void()>> wakeHook_ GUARDED_BY(mutex_);
   std::atomic<std::thread::id> runningThread_{};
 };
 

@@ -1,15 +1,19 @@
 // MainLoopPump: joins Qt's event loop and our main-thread RunLoop. Qt's loop
-// is the one that runs; a QTimer runs every task of the RunLoop that is due,
-// often while the panel shows and rarely while it hides; the views call
-// pumpNow() after each input so a keystroke's work runs before the repaint,
-// and hot keys and socket requests wake it through DesktopAgent's runner.
+// is the one that runs; the pump runs every task of the RunLoop that is due,
+// then arms a single-shot QTimer for the next one, so an idle panel wakes
+// only when work is due. A task posted earlier than the next timer (from
+// any thread: hot keys, socket requests, background results) wakes it
+// through the RunLoop's wake hook. The views call pumpNow() after each
+// input so a keystroke's work runs before the repaint.
 // Tests of the logic never see Qt: they drive the RunLoop's tasks virtually.
 //
-// Threading: lives on the GUI thread, which is the main thread.
+// Threading: lives on the GUI thread, which is the main thread; the wake
+// hook it installs runs on any thread and only queues a call to pumpNow().
 #pragma once
 
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 
 #include "core/RunLoop.h"
@@ -18,16 +22,17 @@ namespace pallix::views {
 
 class MainLoopPump final : public QObject {
  public:
-  static constexpr int kActiveIntervalMs = 4;
-  static constexpr int kIdleIntervalMs = 200;
-
   explicit MainLoopPump(std::shared_ptr<RunLoop> loop, QObject* parent = nullptr);
-  void setActive(bool active);
+  ~MainLoopPump() override;
   void pumpNow();
 
  private:
+  void scheduleNext();
+
   std::shared_ptr<RunLoop> loop_;
   QTimer timer_;
+  // A queued pumpNow() is on its way: further wakes need not queue another.
+  std::atomic<bool> wakeQueued_{false};
 };
 
 }  // namespace pallix::views

@@ -435,7 +435,6 @@ void PanelView::fadeTo(double opacity, std::chrono::milliseconds duration) {
 }
 
 void PanelView::orderFrontAndFocus() {
-  pump_.setActive(true);
   if (focusReturn_) focusReturn_->remember(static_cast<xcb_window_t>(winId()));
   show();
   raise();
@@ -445,7 +444,6 @@ void PanelView::orderFrontAndFocus() {
 
 void PanelView::orderOut() {
   hide();
-  pump_.setActive(false);
 }
 
 void PanelView::setAcceptsMouseEvents(bool accepts) {

@@ -153,6 +153,38 @@ TEST(RunLoopTest, PostFromAnotherThreadWakesRunAndQuitFromATaskLeavesLaterTasksQ
   executor->shutdown();
 }
 
+// A loop driven from outside sleeps until its next task: the wake hook says
+// when a post moves that time earlier, and only then.
+TEST(RunLoopTest, TheWakeHookFiresWhenAPostMakesTheNextTaskDueEarlier) {
+  ManualClock clock;
+  auto loop = RunLoop::create(clock);
+  std::atomic<int> wakes{0};
+  EXPECT_EQ(loop->timeUntilNextTask(), std::nullopt);
+  loop->setWakeHook([&] { ++wakes; });
+  loop->postDelayed(seconds(10), [] {});
+  EXPECT_EQ(wakes, 1);
+  EXPECT_EQ(loop->timeUntilNextTask(), std::optional<Duration>(seconds(10)));
+  loop->postDelayed(seconds(20), [] {});  // later than the next one: no wake
+  EXPECT_EQ(wakes, 1);
+  auto executor = SerialExecutor::create("poster");
+  std::promise<void> posted;
+  executor->post([&] {
+    loop->postDelayed(seconds(5), [] {});
+    posted.set_value();
+  });
+  posted.get_future().wait();
+  EXPECT_EQ(wakes, 2);
+  EXPECT_EQ(loop->timeUntilNextTask(), std::optional<Duration>(seconds(5)));
+  clock.advance(seconds(7));
+  EXPECT_EQ(loop->timeUntilNextTask(), std::optional<Duration>(Duration::zero()));
+  loop->runUntilIdle();
+  EXPECT_EQ(loop->timeUntilNextTask(), std::optional<Duration>(seconds(3)));
+  loop->setWakeHook(nullptr);
+  loop->post([] {});
+  EXPECT_EQ(wakes, 2);
+  executor->shutdown();
+}
+
 TEST(RunLoopTest, RunUntilWakesForAnswersFromOtherThreadsAndGivesUpAtItsLimit) {
   auto loop = RunLoop::create();
   auto executor = SerialExecutor::create("answerer");

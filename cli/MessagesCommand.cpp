@@ -244,10 +244,13 @@ struct SemanticSession {
   std::shared_ptr<RunLoop> loop = RunLoop::create();
   std::unique_ptr<SemanticServices> services;
 
-  SemanticSession(DataDirectories d, UserDefaults& defaults) : dirs(std::move(d)), defaults(defaults) {
+  // `readOnly`: the command only reads the index and never changes its files.
+  SemanticSession(DataDirectories d, UserDefaults& defaults, bool readOnly = false)
+      : dirs(std::move(d)), defaults(defaults) {
     SemanticServicesOptions options;
     options.dirs = dirs;
     options.defaults = &defaults;
+    options.readOnly = readOnly;
     services = SemanticServices::create(std::move(options));
   }
   ~SemanticSession() { services->shutdown(); }
@@ -484,7 +487,7 @@ int semantic(MessagesComponents& messages, const DataDirectories& dirs, UserDefa
   if (isBlank(words)) return usageError("messages", "semantic needs QUERY");
   if (limit && *limit < 1) return usageError("messages", "--limit must be at least 1");
   if (!messages.access->isFullDiskAccessGranted()) return reportUnreadable(*messages.access);
-  SemanticSession session(dirs, defaults);
+  SemanticSession session(dirs, defaults, /*readOnly=*/true);
   auto& services = *session.services;
   if (!services.modelFactory().isInstalled()) return modelMissing(services.modelFactory());
   auto store = services.messageStore();
@@ -492,6 +495,14 @@ int semantic(MessagesComponents& messages, const DataDirectories& dirs, UserDefa
   if (!initialized.ok()) {
     printError("the message index cannot be opened: " + initialized.error().description());
     return kExitFailure;
+  }
+  auto snapshot =
+      session.await<EmbeddingStoreSnapshot>([&](Completion<EmbeddingStoreSnapshot> done) { store->snapshot(done); });
+  if (!snapshot.builtWithAnotherModel.empty() || snapshot.modelRebuildPercent) {
+    printError(stringPrintf("the message index was built with another model; rebuilding (%d%%)",
+                            snapshot.modelRebuildPercent.value_or(0)),
+               "The agent ('pallix daemon') rebuilds it in the background; 'pallix messages index' rebuilds it now.");
+    return kExitUnavailable;
   }
   // The graph loads in the background and a search meanwhile answers nothing: wait for it.
   Status searchable = session.await<Status>([&](Completion<Status> done) { store->waitUntilSearchable(done); });

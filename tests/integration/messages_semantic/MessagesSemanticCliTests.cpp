@@ -16,6 +16,7 @@
 #include <set>
 
 #include "testing/TestProcess.h"
+#include "tests/embeddings/EmbeddingsTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix::testing {
@@ -215,6 +216,29 @@ TEST_F(MessagesSemanticCliTest, ImportingAnotherDatabaseStartsAFreshIndex) {
       EXPECT_EQ(rowIDs[c["chunkID"]].count(m["id"].get<long long>()), 1u) << m;
     }
   }
+}
+
+// A model installed after the index was built makes the index stale: search
+// says so (and leaves the index alone) until the next index run rebuilds it.
+TEST_F(MessagesSemanticCliTest, AnotherModelMakesTheIndexStaleUntilItIsRebuilt) {
+  installModel();
+  ASSERT_EQ(pallix({"messages", "index"}).exitCode, 0);
+  const std::string other = home / "models/narrow";
+  writeRandomModel(other, smallConfig(100, 16, 2, 2, 64, 512), 16);
+  ProcessResult installed = pallix({"model", "install", other});
+  ASSERT_EQ(installed.exitCode, 0) << installed.err;
+
+  ProcessResult stale = pallix({"messages", "semantic", "dinner", "plans"});
+  EXPECT_EQ(stale.exitCode, 3) << stale.out << stale.err;
+  EXPECT_NE(stale.err.find("built with another model; rebuilding (0%)"), std::string::npos) << stale.err;
+  EXPECT_TRUE(stale.out.empty()) << stale.out;
+
+  ProcessResult indexed = pallix({"messages", "index"});
+  ASSERT_EQ(indexed.exitCode, 0) << indexed.err;
+  EXPECT_GT(heldChunks(indexed.out), 0) << indexed.out;
+  ProcessResult found = pallix({"messages", "semantic", "dinner", "plans", "--json"});
+  ASSERT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_GT(json::parse(found.out).size(), 0u);
 }
 
 TEST_F(MessagesSemanticCliTest, WatchRunsUntilInterruptedAndKeepsWhatItIndexed) {

@@ -7,7 +7,10 @@ namespace pallix {
 ClipboardModeSearchProvider::ClipboardModeSearchProvider(ClipboardService& service, TaskRunnerPtr runner,
                                                          TaskRunnerPtr background)
     : service_(service), index_(std::move(runner), std::move(background)) {
-  service_.setHistoryObserver([this] { historyChanged_ = true; });
+  service_.setHistoryObserver([this] {
+    historyChanged_ = true;
+    resultsChanged();
+  });
 }
 
 ClipboardModeSearchProvider::~ClipboardModeSearchProvider() {

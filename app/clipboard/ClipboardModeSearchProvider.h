@@ -3,7 +3,9 @@
 // It filters the service's history through a ClipboardSearchIndex and
 // reuses the chosen item. The session calls search() on each keystroke in
 // clipboard mode; prime() when the mode opens, clear() when it closes or the
-// panel hides (a search on an empty index primes it first).
+// panel hides (a search on an empty index primes it first). A change of the
+// history (a copy recorded, an item deleted) tells the session its results
+// changed.
 //
 // Threading: the service's runner, which is the session's main runner.
 #pragma once

@@ -71,7 +71,15 @@ ContentViewModel::~ContentViewModel() {
 }
 
 void ContentViewModel::setModeSearch(SearchMode mode, std::shared_ptr<ModeSearchProvider> provider) {
+  if (provider) provider->setResultsChangedHandler(weak_.wrap([this, mode] { modeResultsChanged(mode); }));
   modeSearch_[static_cast<int>(mode)] = std::move(provider);
+}
+
+void ContentViewModel::modeResultsChanged(SearchMode mode) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
+  // The same query again while the mode shows; the selection stays on its item.
+  if (mode != searchMode_ || !isSearchFieldFocused_) return;
+  updateModeResults(searchText_);
 }
 
 void ContentViewModel::notifyChanged() {

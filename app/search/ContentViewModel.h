@@ -72,6 +72,8 @@ class ContentViewModel {
   void setFileSearch(std::shared_ptr<FileSearchProvider> provider) { fileSearch_ = std::move(provider); }
   void setIntelligence(std::shared_ptr<SessionIntelligence> intelligence) { intelligence_ = std::move(intelligence); }
   void setFileSemanticSearch(std::shared_ptr<FileSemanticSearch> semantic) { semantic_ = std::move(semantic); }
+  // The provider of a mode's search; its results-changed handler refreshes
+  // the open mode.
   void setModeSearch(SearchMode mode, std::shared_ptr<ModeSearchProvider> provider);
   void setWindow(std::shared_ptr<PanelWindow> window) { window_ = std::move(window); }
   void setWorkspace(std::shared_ptr<Workspace> workspace) { workspace_ = std::move(workspace); }
@@ -170,6 +172,7 @@ class ContentViewModel {
   void completeFileSearchSession(const UUID& sessionID, bool hasResults);
   void applyFileSelection();
   void updateModeResults(const std::string& text);
+  void modeResultsChanged(SearchMode mode);
   void clearResultsOfOtherModes(SearchMode keep);
   void handleLocalAppMutation();
   void notifyChanged();

@@ -107,6 +107,19 @@ class ModeSearchProvider {
   // The panel entered or left this provider's mode (or hid while in it).
   virtual void modeDidOpen() {}
   virtual void modeDidClose() {}
+
+  // Set by the session, on the main runner: a provider calls it when what
+  // the current query finds has changed (a new clipboard item), so that an
+  // open mode shows it without waiting for a keystroke.
+  void setResultsChangedHandler(std::function<void()> handler) { resultsChanged_ = std::move(handler); }
+
+ protected:
+  void resultsChanged() {
+    if (resultsChanged_) resultsChanged_();
+  }
+
+ private:
+  std::function<void()> resultsChanged_;
 };
 
 // The panel window.

@@ -507,6 +507,34 @@ TEST_F(ContentViewModelTest, EnterRightAfterTypingActivatesTheFirstResultOfTheTy
   EXPECT_EQ(clipboard->events.back(), "search:thir");
 }
 
+// Copies made while clipboard mode shows appear without a keystroke, for the
+// query typed, and the selection stays on the item it was on.
+TEST_F(ContentViewModelTest, AnOpenModeShowsWhatItsProviderFindsAnewAndKeepsTheSelection) {
+  openClipboardMode();
+  model.advanceCurrentSelection(1);
+  ASSERT_EQ(model.selectedModeResultID(), "2");
+  clipboard->change({{"9", "new copy", ""}, {"1", "first", ""}, {"2", "second", ""}});
+  env.runUntilIdle();
+  ASSERT_EQ(model.modeResults().size(), 3u);
+  EXPECT_EQ(model.modeResults()[0].title, "new copy");
+  EXPECT_EQ(model.selectedModeResultID(), "2");
+  EXPECT_EQ(clipboard->events.back(), "search:");
+  settle("fir");
+  clipboard->change({{"1", "first", ""}});
+  env.runUntilIdle();
+  EXPECT_EQ(clipboard->events.back(), "search:fir");
+  // Hidden, or in another mode, nothing is searched for it.
+  const size_t searches = clipboard->events.size();
+  model.setSearchMode(SearchMode::standard);
+  clipboard->change({});
+  model.handlePresentationChange(false);
+  clipboard->change({});
+  env.runUntilIdle();
+  EXPECT_EQ(std::count_if(clipboard->events.begin() + static_cast<long>(searches), clipboard->events.end(),
+                          [](const std::string& e) { return e.rfind("search:", 0) == 0; }),
+            0);
+}
+
 TEST_F(ContentViewModelTest, SwitchingTheClipboardHistoryOffLeavesClipboardMode) {
   openClipboardMode();
   ASSERT_FALSE(model.modeResults().empty());

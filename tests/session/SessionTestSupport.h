@@ -85,6 +85,11 @@ class RecordingModeSearch : public ModeSearchProvider {
   }
   void modeDidOpen() override { events.push_back("open"); }
   void modeDidClose() override { events.push_back("close"); }
+  // What the provider finds changed (a new clipboard item).
+  void change(std::vector<ModeResult> now) {
+    results = std::move(now);
+    resultsChanged();
+  }
 };
 
 }  // namespace pallix::testing

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/Logger.h"
 #include "core/Telemetry.h"
@@ -25,6 +26,16 @@ std::string latencyBucket(int64_t ms) {
   if (ms < 160) return "80to159";
   if (ms < 300) return "160to299";
   return "ge300";
+}
+
+// What is tried after a refused shortcut, in order: the default, then for
+// the panel Ctrl+Alt+Space and Ctrl+Shift+Space, because common desktops
+// bind Alt+Space to their window menu or their own launcher.
+std::vector<KeyboardShortcut> launchFallbacks(HotKeyKind kind) {
+  const KeyboardShortcut d = defaultShortcut(kind);
+  if (kind != HotKeyKind::panel) return {d};
+  return {d, {d.keyCode, modifier::kControl | modifier::kOption, d.keyDisplay},
+          {d.keyCode, modifier::kControl | modifier::kShift, d.keyDisplay}};
 }
 
 }  // namespace
@@ -72,22 +83,49 @@ int WindowManager::registerHotKey(HotKeyKind kind) {
 }
 
 void WindowManager::registerAtLaunch(HotKeyKind kind) {
+  refusals_[index(kind)].reset();
+  const KeyboardShortcut wanted = shortcuts_[index(kind)];
   int status = registerHotKey(kind);
   if (status == GlobalHotKeys::kStatusOK) return;
-  if (kind == HotKeyKind::panel) {
-    logger().error("Pallix: failed to register stored hot key (status %d)", status);
-  } else {
-    logger().error("Pallix: failed to register %sshortcut (status %d)", qualifier(kind).c_str(), status);
+  Refusal refusal{wanted, HotKeyConfigurationError::describe(status), false};
+  logger().error("Pallix: the %sshortcut %s was refused: %s", qualifier(kind).c_str(), wanted.displayString().c_str(),
+                 refusal.reason.c_str());
+  // A stored shortcut that cannot be had goes back to the default; the
+  // fallbacks after it hold for this session only, so that the default is
+  // tried again next time.
+  const KeyboardShortcut fallback = defaultShortcut(kind);
+  if (wanted != fallback) {
+    Status saved = store_.save(kind, fallback);
+    if (!saved.ok()) logger().error("Pallix: %s", saved.error().description().c_str());
   }
-  KeyboardShortcut fallback = defaultShortcut(kind);
-  if (shortcuts_[index(kind)] == fallback) return;
-  shortcuts_[index(kind)] = fallback;
-  Status saved = store_.save(kind, fallback);
-  if (!saved.ok()) logger().error("Pallix: %s", saved.error().description().c_str());
-  status = registerHotKey(kind);
-  if (status != GlobalHotKeys::kStatusOK) {
-    logger().error("Pallix: failed to register default %shot key (status %d)", qualifier(kind).c_str(), status);
+  for (const KeyboardShortcut& candidate : launchFallbacks(kind)) {
+    if (candidate == wanted) continue;
+    shortcuts_[index(kind)] = candidate;
+    status = registerHotKey(kind);
+    if (status == GlobalHotKeys::kStatusOK) {
+      refusal.anyInUse = true;
+      logger().info("Pallix: the %sshortcut is %s instead", qualifier(kind).c_str(), candidate.displayString().c_str());
+      break;
+    }
+    logger().error("Pallix: the %sshortcut %s was refused too (status %d)", qualifier(kind).c_str(),
+                   candidate.displayString().c_str(), status);
   }
+  if (!refusal.anyInUse) shortcuts_[index(kind)] = fallback;
+  refusals_[index(kind)] = std::move(refusal);
+}
+
+std::string WindowManager::refusalSummary() const {
+  std::string out;
+  for (HotKeyKind kind : kAllHotKeyKinds) {
+    const auto& refusal = refusals_[index(kind)];
+    if (!refusal) continue;
+    if (!out.empty()) out += "\n";
+    const std::string what = kind == HotKeyKind::panel ? "Pallix" : std::string("the ") + hotKeyName(kind) + " mode";
+    out += refusal->refused.displayString() + " is taken by another program: ";
+    out += refusal->anyInUse ? what + " opens with " + shortcut(kind).displayString()
+                             : "no shortcut opens " + what + "; choose one in Settings";
+  }
+  return out;
 }
 
 Status WindowManager::updateShortcut(HotKeyKind kind, const KeyboardShortcut& shortcut) {
@@ -102,7 +140,10 @@ Status WindowManager::updateShortcut(HotKeyKind kind, const KeyboardShortcut& sh
   if (registered_[index(kind)]) hotKeys_->unregisterHotKey(kHotKeySignature, static_cast<uint32_t>(kind));
   current = shortcut;
   int status = registerHotKey(kind);
-  if (status == GlobalHotKeys::kStatusOK) return store_.save(kind, shortcut);
+  if (status == GlobalHotKeys::kStatusOK) {
+    refusals_[index(kind)].reset();
+    return store_.save(kind, shortcut);
+  }
   current = previous;
   int restored = registerHotKey(kind);
   if (restored != GlobalHotKeys::kStatusOK) {

@@ -12,6 +12,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "app/platform/GlobalHotKeys.h"
 #include "app/platform/PanelSurface.h"
@@ -87,6 +88,17 @@ class WindowManager final : public PanelWindow {
   FadeState fadeState() const { return fadeState_; }
   PanelPosition panelPosition() const { return panelPosition_; }
   const KeyboardShortcut& shortcut(HotKeyKind kind) const { return shortcuts_[index(kind)]; }
+  // A shortcut the desktop refused at launch (a window manager binds it) and
+  // why; shortcut() then names the one in use instead, or nothing took.
+  struct Refusal {
+    KeyboardShortcut refused;
+    std::string reason;
+    bool anyInUse = true;
+  };
+  const std::optional<Refusal>& refusal(HotKeyKind kind) const { return refusals_[index(kind)]; }
+  // One line for the user about the refused shortcuts ("Alt+Space is taken
+  // by another program: Pallix opens with Ctrl+Alt+Space"); empty when none.
+  std::string refusalSummary() const;
   bool isShortcutEnabled(HotKeyKind kind) const { return enabled_[index(kind)]; }
   bool registersHotKey() const { return hotKeys_ != nullptr; }
   bool shouldIgnoreNextAppDeactivation() const { return shouldIgnoreNextAppDeactivation_; }
@@ -112,6 +124,7 @@ class WindowManager final : public PanelWindow {
   std::array<KeyboardShortcut, 5> shortcuts_;
   std::array<bool, 5> enabled_ = {true, true, true, true, true};
   std::array<bool, 5> registered_ = {false, false, false, false, false};
+  std::array<std::optional<Refusal>, 5> refusals_;
   FadeState fadeState_ = FadeState::hidden;
   bool isDragging_ = false;
   bool shouldIgnoreNextAppDeactivation_ = false;

@@ -7,6 +7,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
@@ -197,6 +198,13 @@ QWidget* SettingsWindow::buildShortcuts() {
     *recorder = button;
     button->setMinimumWidth(180);
     form->addRow(labels[static_cast<size_t>(kind) - 1], button);
+    if (const auto& refusal = wm->refusal(kind)) {
+      auto* note =
+          new QLabel(QString::fromStdString(refusal->refused.displayString() + " was refused: " + refusal->reason));
+      note->setWordWrap(true);
+      note->setEnabled(false);
+      form->addRow(QString(), note);
+    }
   }
   return page;
 }

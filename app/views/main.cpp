@@ -162,6 +162,10 @@ int main(int argc, char** argv) {
     tray->setToolTip("Pallix");
     tray->show();
   }
+  if (const std::string refused = agent.windowManager()->refusalSummary(); !refused.empty()) {
+    std::cerr << "pallix-desktop: " << refused << "\n";
+    if (tray) tray->showMessage("Pallix", QString::fromStdString(refused), QSystemTrayIcon::Warning);
+  }
   if (openSettings) settings.present();
 
   std::cerr << "pallix-desktop: running (pid " << ::getpid() << ").\n";

@@ -295,6 +295,55 @@ TEST_F(WindowManagerTest, UnusableStoredShortcutsAreResetToTheDefaultsAtLaunch) 
   EXPECT_EQ(keys_.registered.size(), 5u);
 }
 
+// A desktop that binds Alt+Space itself: the panel falls back to
+// Ctrl+Alt+Space, then Ctrl+Shift+Space, says so, and tries the default again
+// next time; a refused mode key is reported too.
+TEST_F(WindowManagerTest, ARefusedDefaultFallsBackInOrderAndIsReported) {
+  const KeyboardShortcut alt = defaultShortcut(HotKeyKind::panel);
+  const KeyboardShortcut ctrlAlt{alt.keyCode, modifier::kControl | modifier::kOption, alt.keyDisplay};
+  const KeyboardShortcut ctrlShift{alt.keyCode, modifier::kControl | modifier::kShift, alt.keyDisplay};
+  keys_.takenByOthers.insert({alt.keyCode, alt.modifierFlags});
+  {
+    WindowManager& wm = make();
+    EXPECT_EQ(wm.shortcut(HotKeyKind::panel), ctrlAlt);
+    ASSERT_TRUE(wm.refusal(HotKeyKind::panel));
+    EXPECT_EQ(wm.refusal(HotKeyKind::panel)->refused, alt);
+    EXPECT_NE(wm.refusal(HotKeyKind::panel)->reason.find("already in use"), std::string::npos);
+    EXPECT_EQ(wm.refusalSummary(), "Alt+Space is taken by another program: Pallix opens with Ctrl+Alt+Space");
+    EXPECT_TRUE(press(ctrlAlt));
+    EXPECT_FALSE(store_.hasStored(HotKeyKind::panel));
+    EXPECT_FALSE(wm.refusal(HotKeyKind::files));
+    // Choosing a shortcut that works ends the refusal.
+    KeyboardShortcut chosen{40, modifier::kControl | modifier::kShift, "K"};
+    ASSERT_TRUE(wm.updateShortcut(HotKeyKind::panel, chosen).ok());
+    EXPECT_FALSE(wm.refusal(HotKeyKind::panel));
+    EXPECT_TRUE(wm.refusalSummary().empty());
+    ASSERT_TRUE(defaults_.remove(shortcutStorageKey(HotKeyKind::panel)).ok());
+  }
+  keys_.registered.clear();
+  keys_.takenByOthers.insert({ctrlAlt.keyCode, ctrlAlt.modifierFlags});
+  const KeyboardShortcut emoji = defaultShortcut(HotKeyKind::emoji);
+  keys_.takenByOthers.insert({emoji.keyCode, emoji.modifierFlags});
+  {
+    WindowManager& wm = make();
+    EXPECT_EQ(wm.shortcut(HotKeyKind::panel), ctrlShift);
+    ASSERT_TRUE(wm.refusal(HotKeyKind::emoji));
+    EXPECT_FALSE(wm.refusal(HotKeyKind::emoji)->anyInUse);
+    EXPECT_EQ(wm.refusalSummary(), "Alt+Space is taken by another program: Pallix opens with Ctrl+Shift+Space\n" +
+                                       emoji.displayString() +
+                                       " is taken by another program: no shortcut opens the emoji mode; "
+                                       "choose one in Settings");
+    EXPECT_FALSE(keys_.registered.count(static_cast<uint32_t>(HotKeyKind::emoji)));
+  }
+  keys_.registered.clear();
+  keys_.takenByOthers.insert({ctrlShift.keyCode, ctrlShift.modifierFlags});
+  WindowManager& wm = make();
+  ASSERT_TRUE(wm.refusal(HotKeyKind::panel));
+  EXPECT_FALSE(wm.refusal(HotKeyKind::panel)->anyInUse);
+  EXPECT_EQ(wm.shortcut(HotKeyKind::panel), alt);
+  EXPECT_FALSE(keys_.registered.count(static_cast<uint32_t>(HotKeyKind::panel)));
+}
+
 TEST_F(WindowManagerTest, ClipboardSwitchGrabsAndReleasesItsHotKey) {
   WindowManager& wm = make();
   wm.setClipboardShortcutEnabled(false);

@@ -249,6 +249,22 @@ TEST_F(DesktopPanelTest, TheWheelScrollsTheAppGridThatHoldsEveryApp) {
   })) << "the wheel did not scroll the app grid";
 }
 
+// A desktop that keeps Alt+Space for itself (as openbox, GNOME, Xfce and
+// Cinnamon do for the window menu): the panel opens with Ctrl+Alt+Space, and
+// the default stays stored, to be tried again next time.
+TEST_F(DesktopPanelTest, WhenAltSpaceIsTakenThePanelOpensWithCtrlAltSpace) {
+  const KeyboardShortcut alt = defaultShortcut(HotKeyKind::panel);
+  auto desktop = XcbGlobalHotKeys::connect(display_.name());
+  ASSERT_TRUE(desktop.ok()) << desktop.error().description();
+  ASSERT_EQ((*desktop)->registerHotKey(1, 1, alt.keyCode, alt.modifierFlags), GlobalHotKeys::kStatusOK);
+  startAgent();
+  ASSERT_EQ(run({"xdotool", "key", "ctrl+alt+space"}), 0);
+  EXPECT_TRUE(panelShows(true, PresentationIntent::standard));
+  ASSERT_EQ(run({"xdotool", "key", "ctrl+alt+space"}), 0);
+  EXPECT_TRUE(panelShows(false));
+  EXPECT_FALSE(readDefaults().contains("KeyboardShortcut"));
+}
+
 TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
   auto first = XcbGlobalHotKeys::connect(display_.name());
   auto second = XcbGlobalHotKeys::connect(display_.name());

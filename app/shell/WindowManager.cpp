@@ -34,7 +34,8 @@ std::string latencyBucket(int64_t ms) {
 std::vector<KeyboardShortcut> launchFallbacks(HotKeyKind kind) {
   const KeyboardShortcut d = defaultShortcut(kind);
   if (kind != HotKeyKind::panel) return {d};
-  return {d, {d.keyCode, modifier::kControl | modifier::kOption, d.keyDisplay},
+  return {d,
+          {d.keyCode, modifier::kControl | modifier::kOption, d.keyDisplay},
           {d.keyCode, modifier::kControl | modifier::kShift, d.keyDisplay}};
 }
 

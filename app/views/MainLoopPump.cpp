@@ -8,6 +8,8 @@ MainLoopPump::MainLoopPump(std::shared_ptr<RunLoop> loop, QObject* parent) : QOb
   timer_.setSingleShot(true);
   timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, [this] { pumpNow(); });
+  connect(&safety_, &QTimer::timeout, this, [this] { pumpNow(); });
+  safety_.start(kSafetyIntervalMs);
   loop_->setWakeHook([this] {
     if (wakeQueued_.exchange(true)) return;
     QMetaObject::invokeMethod(

@@ -98,12 +98,13 @@ TEST_F(ClipboardIntegrationTest, CapturesEachKindOnceAndReusesWithoutRecapture) 
   xclip("image/png", image);
   ASSERT_TRUE(pollUntil([&] { return historySize() == 3; }));
   copyItem({{{"text/html", "<i>both</i>"}, {"text/plain;charset=utf-8", "both"}}});
+  ASSERT_TRUE(pollUntil([&] { return historySize() == 4; })) << history().dump(1);
   copyMarkerAndWait("hello");  // de-duplicated: moved to the top
 
   auto h = history();
   ASSERT_EQ(h.size(), 4u) << h.dump(1);
   EXPECT_EQ(h[1]["contentKind"], "richText");
-  EXPECT_EQ(h[1]["primaryText"], "both");
+  EXPECT_EQ(h[1]["primaryText"], "both") << h.dump(1);
   std::vector<std::string> types;
   for (const auto& r : h[1]["representations"]) types.push_back(r["typeIdentifier"]);
   EXPECT_EQ(types, (std::vector<std::string>{"text/html", "text/plain;charset=utf-8", "UTF8_STRING"}));

@@ -234,19 +234,22 @@ void FileChunkIndexer::performFullIndex(const std::string& why) {
   scheduleWatchdog();
   scheduleThermalCheck();
 
+  collectFilesThen(&FileChunkIndexer::beginFullPass);
+}
+
+void FileChunkIndexer::collectFilesThen(PassStart start) {
   FileCollection collection =
       collectFiles(indexedFolders_, *deps_.filter, deps_.tuning.maxFileSize, {}, deps_.directoryOpener);
   for (const auto& folder : collection.unreadableFolders) {
     logger_.info("Cannot list %s; keeping what was indexed below it", folder.c_str());
   }
   run_->unreadableFolders = std::move(collection.unreadableFolders);
-  auto files = std::move(collection.files);
   const uint64_t generation = run_->generation;
   deps_.store->fileModificationTimes(Completion<std::map<std::string, double>>(
-      deps_.runner,
-      [weak = weak_from_this(), generation, files = std::move(files)](std::map<std::string, double> cached) mutable {
+      deps_.runner, [weak = weak_from_this(), generation, start,
+                     files = std::move(collection.files)](std::map<std::string, double> cached) mutable {
         auto self = weak.lock();
-        if (self && self->runIsCurrent(generation)) self->beginFullPass(std::move(files), std::move(cached));
+        if (self && self->runIsCurrent(generation)) ((*self).*start)(std::move(files), std::move(cached));
       }));
 }
 

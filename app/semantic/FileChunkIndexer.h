@@ -189,6 +189,10 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
 
   // Passes (FileChunkIndexer.cpp; watcher passes in FileChunkIndexerWatching.cpp).
   void performFullIndex(const std::string& why);
+  using PassStart = void (FileChunkIndexer::*)(std::vector<CollectedFile>, std::map<std::string, double>);
+  // Lists the indexed folders (noting the unreadable ones in the run), reads
+  // the store's modification times, then calls `start` if the run is current.
+  void collectFilesThen(PassStart start);
   void beginFullPass(std::vector<CollectedFile> files, std::map<std::string, double> cached);
   void startWatcherPass();
   void beginWatcherPass(std::vector<CollectedFile> files, std::map<std::string, double> cached);

@@ -30,20 +30,7 @@ void FileChunkIndexer::startWatcherPass() {
   run_->lastCheckpoint = run_->startedAt;
   refreshHeartbeat();
   scheduleWatchdog();
-  FileCollection collection =
-      collectFiles(indexedFolders_, *deps_.filter, deps_.tuning.maxFileSize, {}, deps_.directoryOpener);
-  for (const auto& folder : collection.unreadableFolders) {
-    logger_.info("Cannot list %s; keeping what was indexed below it", folder.c_str());
-  }
-  run_->unreadableFolders = std::move(collection.unreadableFolders);
-  auto files = std::move(collection.files);
-  const uint64_t generation = run_->generation;
-  deps_.store->fileModificationTimes(Completion<std::map<std::string, double>>(
-      deps_.runner,
-      [weak = weak_from_this(), generation, files = std::move(files)](std::map<std::string, double> cached) mutable {
-        auto self = weak.lock();
-        if (self && self->runIsCurrent(generation)) self->beginWatcherPass(std::move(files), std::move(cached));
-      }));
+  collectFilesThen(&FileChunkIndexer::beginWatcherPass);
 }
 
 void FileChunkIndexer::beginWatcherPass(std::vector<CollectedFile> files, std::map<std::string, double> cached) {

@@ -9,6 +9,7 @@
 
 #include "cli/Display.h"
 #include "core/Strings.h"
+#include "core/Utf8.h"
 
 namespace pallix::cli {
 
@@ -130,8 +131,42 @@ int usageError(const std::string& command, const std::string& message) {
   return kExitUsage;
 }
 
+namespace {
+
+// JSON holds only UTF-8, while names from the file system may hold any
+// byte. A member whose text is not UTF-8 is written with U+FFFD for the bad
+// bytes, and "KEYBytes" beside it gives its exact bytes in hexadecimal, so a
+// script can still open the file.
+void addRawBytes(nlohmann::json& value) {
+  if (value.is_array()) {
+    for (auto& element : value) addRawBytes(element);
+    return;
+  }
+  if (!value.is_object()) return;
+  std::vector<std::pair<std::string, std::string>> raw;
+  for (auto& [key, member] : value.items()) {
+    if (member.is_string()) {
+      const auto& text = member.get_ref<const std::string&>();
+      if (!isValidUtf8(text)) raw.emplace_back(key, text);
+    } else {
+      addRawBytes(member);
+    }
+  }
+  for (auto& [key, text] : raw) {
+    value[key] = toValidUtf8(text);
+    if (!value.contains(key + "Bytes")) value[key + "Bytes"] = toHex(text);
+  }
+}
+
+}  // namespace
+
+std::string jsonText(nlohmann::json value, int indent) {
+  addRawBytes(value);
+  return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 void printJson(const nlohmann::json& value) {
-  std::cout << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+  std::cout << jsonText(value, 2) << "\n";
 }
 
 bool stdoutIsTerminal() {

@@ -87,7 +87,11 @@ std::optional<int> runRegisteredCommand(int argc, char** argv);
 void printError(const std::string& message, const std::string& hint = "");
 // Prints a usage error for `command` and returns kExitUsage.
 int usageError(const std::string& command, const std::string& message);
-// Writes `value` as pretty JSON with a newline to stdout.
+// `value` as JSON text (`indent` -1 for one line). A string member that is
+// not UTF-8 gets U+FFFD for its bad bytes and a "KEYBytes" member beside it
+// with its exact bytes in hexadecimal.
+std::string jsonText(nlohmann::json value, int indent = -1);
+// Writes `value` as pretty JSON (see `jsonText`) with a newline to stdout.
 void printJson(const nlohmann::json& value);
 // True when stdout is a terminal (progress lines are drawn only then).
 bool stdoutIsTerminal();

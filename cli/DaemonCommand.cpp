@@ -73,7 +73,7 @@ void printFullScan(const RunOutput& output, const FullScanSummary& s) {
                             {"changed", s.mutated}};
     if (s.error) event["error"] = s.error->description();
     // An error quotes file names, which need not be UTF-8.
-    std::cout << event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+    std::cout << jsonText(event) << std::endl;
     return;
   }
   if (s.error) return;  // on stderr already

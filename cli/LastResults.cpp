@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/FileUtil.h"
+#include "core/Strings.h"
 
 namespace pallix::cli {
 namespace {
@@ -10,28 +11,7 @@ namespace {
 constexpr const char* kLastResultsFile = "/LastResults.json";
 
 // JSON holds only UTF-8, while a path may hold any byte: the path is also
-// kept as hexadecimal bytes, which `pallix open` reads back exactly.
-std::string toHex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-std::optional<std::string> fromHex(const std::string& hex) {
-  if (hex.size() % 2) return std::nullopt;
-  std::string out;
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    const auto digit = [](char c) { return c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= '0' && c <= '9' ? c - '0' : -1; };
-    const int high = digit(hex[i]), low = digit(hex[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out += static_cast<char>(high * 16 + low);
-  }
-  return out;
-}
+// kept as hexadecimal bytes ("pathBytes"), which `pallix open` reads back exactly.
 
 }  // namespace
 

@@ -109,4 +109,28 @@ bool isValidUtf8(std::string_view text) {
   return firstInvalidUtf8Offset(text) == std::string_view::npos;
 }
 
+std::string toHex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+std::optional<std::string> fromHex(std::string_view hex) {
+  if (hex.size() % 2) return std::nullopt;
+  const auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+  std::string out;
+  out.reserve(hex.size() / 2);
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int high = digit(hex[i]), low = digit(hex[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+  }
+  return out;
+}
+
 }  // namespace pallix

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,5 +28,9 @@ void appendUtf8(std::string& out, char32_t codePoint);
 // True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
 // code points above U+10FFFF), the text a JSON writer accepts.
 bool isValidUtf8(std::string_view text);
+// Bytes as lower-case hexadecimal (two digits a byte), for raw bytes that
+// must travel in JSON; `fromHex` gives nothing for text that is not such.
+std::string toHex(std::string_view bytes);
+std::optional<std::string> fromHex(std::string_view hex);
 
 }  // namespace pallix

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "core/Strings.h"
 #include "core/Utf8.h"
 
 namespace pallix {
@@ -21,30 +22,6 @@ std::optional<double> parseDouble(const std::string& text) {
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
-}
-
-std::string toHex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
-std::optional<std::string> fromHex(std::string_view hex) {
-  if (hex.size() % 2) return std::nullopt;
-  auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
-  std::string out;
-  out.reserve(hex.size() / 2);
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int high = digit(hex[i]), low = digit(hex[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out += static_cast<char>(high * 16 + low);
-  }
-  return out;
 }
 
 }  // namespace

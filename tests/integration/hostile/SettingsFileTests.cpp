@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/FileUtil.h"
+#include "core/Strings.h"
 #include "tests/integration/hostile/HostilePallix.h"
 
 namespace pallix {
@@ -57,6 +58,19 @@ TEST_F(SettingsFileTest, AFolderWithALatin1NameIsAddedListedIndexedAndRemovedByI
   auto found = home.run({"files", "kestrel.conf"});
   ASSERT_EQ(found.exitCode, 0) << found.err;
   EXPECT_NE(found.out.find("caf\\xe9/kestrel.conf"), std::string::npos) << found.out;
+
+  // JSON holds only UTF-8: the text shows U+FFFD, and "pathBytes" the exact bytes.
+  auto listed = home.run({"folders", "list", "--json"});
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  nlohmann::json folders = nlohmann::json::parse(listed.out);
+  ASSERT_EQ(folders.size(), 1u) << listed.out;
+  EXPECT_EQ(fromHex(folders[0].at("pathBytes").get<std::string>()), folder);
+  EXPECT_NE(folders[0].at("path").get<std::string>().find("caf\xef\xbf\xbd"), std::string::npos);
+  auto foundJson = home.run({"files", "kestrel.conf", "--json"});
+  ASSERT_EQ(foundJson.exitCode, 0) << foundJson.err;
+  nlohmann::json files = nlohmann::json::parse(foundJson.out).at("files");
+  ASSERT_EQ(files.size(), 1u) << foundJson.out;
+  EXPECT_EQ(fromHex(files[0].at("pathBytes").get<std::string>()), folder + "/kestrel.conf");
 
   // Removing it matches the stored bytes with the given ones.
   auto removed = home.run({"folders", "remove", folder});

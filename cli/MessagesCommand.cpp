@@ -23,6 +23,7 @@
 #include "app/shell/DefaultsFileWatcher.h"
 #include "app/shell/IntelligencePreferences.h"
 #include "app/shell/MessagesPreferences.h"
+#include "cli/AgentPass.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "core/Formatting.h"
@@ -47,7 +48,9 @@ constexpr const char* kUsage =
     "index          embeds the chunks into the semantic message index: the first run indexes\n"
     "               the last 12 months, later runs add what is new. --watch keeps polling for\n"
     "               new messages (every 300 s) until Ctrl-C. A run that was stopped goes on\n"
-    "               where it stopped; another Messages database starts a new index.\n"
+    "               where it stopped; another Messages database starts a new index. While the\n"
+    "               agent ('pallix daemon') indexes messages, it keeps the index: index asks it\n"
+    "               to run the pass (after its own) and shows the progress.\n"
     "rebuild        empties the semantic message index and indexes the last 12 months again.\n"
     "semantic       finds conversations by meaning (default 10, at most 50), with their messages\n"
     "               as they are in the database now; --representative shows one message each.\n"
@@ -314,6 +317,49 @@ std::string passLine(const MessageChunkIndexer::PassSummary& s) {
 
 enum class IndexRun { catchUp, watch, rebuild };
 
+// What the command shows of the agent's answer about a catch-up pass.
+Result<AgentPassView> messagePassView(const std::string& answer) {
+  PALLIX_ASSIGN_OR_RETURN(MessagePassReport report, decodeMessagePassReport(answer));
+  AgentPassView view{report.pass.id, report.pass.state,
+                     stringPrintf("%lld/%lld messages", static_cast<long long>(report.processedMessages),
+                                  static_cast<long long>(report.totalMessages))};
+  view.finish = [summary = report.pass.summary] {
+    std::cout << passLine(summary) << "\n";
+    using O = MessageChunkIndexer::PassSummary::Outcome;
+    if (summary.outcome == O::failed || summary.outcome == O::deferred) return kExitFailure;
+    return summary.outcome == O::interrupted ? kExitInterrupted : kExitOk;
+  };
+  return view;
+}
+
+// The running agent keeps the semantic indexes (it holds the writer lock):
+// it runs the catch-up, and this command shows its progress until it is
+// done. nullopt when no agent answers (another command holds the lock).
+std::optional<int> runPassInTheAgent(const DataDirectories& dirs, IndexRun run) {
+  const std::string socket = dirs.socketPath();
+  if (run != IndexRun::catchUp) {
+    // Any answer, a refusal included, means that an agent runs.
+    if (!LockFileSingleInstance::request(socket, std::string(kAgentMessagesPassRequestPrefix) + "0").ok()) {
+      return std::nullopt;
+    }
+    printError("the running Pallix agent keeps the message index and watches for new messages itself",
+               "Run 'pallix messages index' (without --watch) to have it run a pass now, or stop the agent "
+               "first.");
+    return kExitFailure;
+  }
+  auto asked = LockFileSingleInstance::request(socket, kAgentMessagesIndexRequest);
+  if (!asked.ok()) return std::nullopt;
+  auto first = messagePassView(asked.value());
+  if (!first.ok()) {
+    printError("the running Pallix agent keeps the message index: " + first.error().description(),
+               "Turn MessagesPreferences.semanticSearchEnabled on to have it index, or stop it to index from here.");
+    return kExitFailure;
+  }
+  return followAgentPass({socket, kAgentMessagesPassRequestPrefix, "the message index", "pallix messages index",
+                          "pallix messages status", messagePassView},
+                         std::move(first).value());
+}
+
 int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefaults& defaults, IndexRun run) {
   const bool watch = run == IndexRun::watch;
   if (!messages.access->isFullDiskAccessGranted()) return reportUnreadable(*messages.access);
@@ -322,14 +368,7 @@ int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefault
   if (!services.modelFactory().isInstalled()) return modelMissing(services.modelFactory());
   auto lock = SemanticWriterLock::acquire(services.storeDirectory());
   if (!lock.ok()) {
-    // Any answer, a refusal included, means that the agent holds the index.
-    if (LockFileSingleInstance::request(dirs.socketPath(), std::string(kAgentSemanticPassRequestPrefix) + "0").ok()) {
-      printError(
-          "the running Pallix agent keeps the semantic indexes; it indexes conversations itself while "
-          "MessagesPreferences.semanticSearchEnabled is on",
-          "'pallix messages status' shows the index; stop the agent to index from here.");
-      return kExitFailure;
-    }
+    if (auto status = runPassInTheAgent(dirs, run)) return *status;
     printError(lock.error().description());
     return kExitFailure;
   }

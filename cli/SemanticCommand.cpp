@@ -3,7 +3,6 @@
 // this file parses arguments and formats answers.
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +22,7 @@
 #include "app/semantic/FileChunking.h"
 #include "app/semantic/SemanticServices.h"
 #include "app/shell/AgentRequests.h"
+#include "cli/AgentPass.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "cli/StopSignal.h"
@@ -334,8 +334,18 @@ int passExitStatus(const FileChunkIndexer::PassSummary& summary) {
   return kExitOk;
 }
 
-// While the agent waits for its own pass to end before running the one asked for.
-constexpr std::chrono::minutes kAgentPassWaitLimit{10};
+// What the command shows of the agent's answer about a pass.
+Result<AgentPassView> semanticPassView(const std::string& answer) {
+  PALLIX_ASSIGN_OR_RETURN(SemanticPassReport report, decodeSemanticPassReport(answer));
+  AgentPassView view{report.pass.id, report.pass.state,
+                     stringPrintf("%lld/%lld files", static_cast<long long>(report.indexedFiles),
+                                  static_cast<long long>(report.totalFiles))};
+  view.finish = [summary = report.pass.summary] {
+    std::cout << summaryLine(summary) << "\n";
+    return passExitStatus(summary);
+  };
+  return view;
+}
 
 // The running agent keeps the semantic index (it holds the writer lock):
 // it runs the pass, and this command shows its progress until the pass is
@@ -354,61 +364,15 @@ std::optional<int> runPassInTheAgent(const Session& session, bool ownFolders, bo
   }
   auto asked = LockFileSingleInstance::request(socket, kAgentSemanticIndexRequest);
   if (!asked.ok()) return std::nullopt;
-  auto report = decodeSemanticPassReport(asked.value());
-  if (!report.ok()) {
-    printError("the running Pallix agent keeps the semantic index: " + report.error().description(),
+  auto first = semanticPassView(asked.value());
+  if (!first.ok()) {
+    printError("the running Pallix agent keeps the semantic index: " + first.error().description(),
                "Turn FilesPreferences.semanticSearchEnabled on to have it index, or stop it to index from here.");
     return kExitFailure;
   }
-  std::cerr << "pallix: the running Pallix agent keeps the semantic index; it runs the pass. Ctrl-C stops waiting, "
-               "not the pass.\n";
-  const uint64_t id = report.value().pass.id;
-  // The signal's thread only sets the flag; this thread polls the agent.
-  auto interrupted = std::make_shared<std::atomic<bool>>(false);
-  (void)installStopSignalHandler([interrupted] { interrupted->store(true); });
-  const auto waitEnds = std::chrono::steady_clock::now() + kAgentPassWaitLimit;
-  using State = SemanticLifecycle::RequestedFilePass::State;
-  bool saidWaiting = false;
-  while (!interrupted->load()) {
-    const SemanticPassReport& now = report.value();
-    if (now.pass.state == State::done) {
-      clearProgress();
-      std::cout << summaryLine(now.pass.summary) << "\n";
-      return passExitStatus(now.pass.summary);
-    }
-    if (now.pass.state == State::queued) {
-      if (!saidWaiting) {
-        clearProgress();
-        std::cerr << "pallix: waiting for the agent's own pass to end (at most "
-                  << std::chrono::duration_cast<std::chrono::minutes>(kAgentPassWaitLimit).count() << " minutes)...\n";
-        saidWaiting = true;
-      }
-      if (std::chrono::steady_clock::now() > waitEnds) {
-        printError(
-            "the agent's own pass is still running after " + std::to_string(kAgentPassWaitLimit.count()) + " minutes",
-            "The pass asked for runs after it; 'pallix semantic status' shows the index.");
-        return kExitFailure;
-      }
-      printProgress(stringPrintf("the agent's pass: %lld/%lld files", static_cast<long long>(now.indexedFiles),
-                                 static_cast<long long>(now.totalFiles)));
-    } else {
-      printProgress(stringPrintf("%lld/%lld files (in the agent)", static_cast<long long>(now.indexedFiles),
-                                 static_cast<long long>(now.totalFiles)));
-    }
-    ::poll(nullptr, 0, 200);
-    auto answer = LockFileSingleInstance::request(socket, kAgentSemanticPassRequestPrefix + std::to_string(id));
-    if (answer.ok()) report = decodeSemanticPassReport(answer.value());
-    if (!answer.ok() || !report.ok()) {
-      clearProgress();
-      printError("the Pallix agent stopped answering about the pass: " +
-                     (answer.ok() ? report.error() : answer.error()).description(),
-                 "What it indexed is saved; run 'pallix semantic index' again.");
-      return kExitUnavailable;
-    }
-  }
-  clearProgress();
-  std::cerr << "pallix: stopped waiting; the agent finishes the pass.\n";
-  return kExitInterrupted;
+  return followAgentPass({socket, kAgentSemanticPassRequestPrefix, "the semantic index", "pallix semantic index",
+                          "pallix semantic status", semanticPassView},
+                         std::move(first).value());
 }
 
 // Why `folder` cannot be indexed, or nullopt when it can be listed.

@@ -55,8 +55,10 @@ Result<std::vector<std::string>> decodeWatchedFolders(const std::string& line) {
 
 namespace {
 
-using PassState = SemanticLifecycle::RequestedFilePass::State;
+using PassState = RequestedPassState;
 using PassOutcome = FileChunkIndexer::PassSummary::Outcome;
+using MessageOutcome = MessageChunkIndexer::PassSummary::Outcome;
+using MessageKind = MessageChunkIndexer::PassSummary::Kind;
 
 constexpr std::pair<PassState, const char*> kPassStates[] = {
     {PassState::queued, "queued"}, {PassState::running, "running"}, {PassState::done, "done"}};
@@ -64,6 +66,13 @@ constexpr std::pair<PassOutcome, const char*> kPassOutcomes[] = {
     {PassOutcome::completed, "completed"}, {PassOutcome::unchanged, "unchanged"},
     {PassOutcome::deferred, "deferred"},   {PassOutcome::interrupted, "interrupted"},
     {PassOutcome::noFolders, "noFolders"}, {PassOutcome::failed, "failed"}};
+constexpr std::pair<MessageOutcome, const char*> kMessageOutcomes[] = {{MessageOutcome::completed, "completed"},
+                                                                       {MessageOutcome::nothingNew, "nothingNew"},
+                                                                       {MessageOutcome::deferred, "deferred"},
+                                                                       {MessageOutcome::interrupted, "interrupted"},
+                                                                       {MessageOutcome::failed, "failed"}};
+constexpr std::pair<MessageKind, const char*> kMessageKinds[] = {
+    {MessageKind::full, "full"}, {MessageKind::incremental, "incremental"}, {MessageKind::poll, "poll"}};
 
 template <typename E, size_t N>
 const char* nameOf(E value, const std::pair<E, const char*> (&names)[N]) {
@@ -123,6 +132,47 @@ Result<SemanticPassReport> decodeSemanticPassReport(const std::string& line) {
     s.chunksAdded = summary->value("chunksAdded", int64_t{0});
     s.elapsedSeconds = summary->value("elapsedSeconds", 0.0);
     s.embeddingFailed = summary->value("embeddingFailed", false);
+    s.detail = summary->value("detail", std::string());
+  }
+  return report;
+}
+
+std::string encodeMessagePassReport(const MessagePassReport& report) {
+  const MessageChunkIndexer::PassSummary& s = report.pass.summary;
+  nlohmann::json out = {{"pass", report.pass.id},
+                        {"state", nameOf(report.pass.state, kPassStates)},
+                        {"totalMessages", report.totalMessages},
+                        {"processedMessages", report.processedMessages}};
+  if (report.pass.state == PassState::done) {
+    out["summary"] = {{"kind", nameOf(s.kind, kMessageKinds)},
+                      {"outcome", nameOf(s.outcome, kMessageOutcomes)},
+                      {"chats", s.chats},
+                      {"messages", s.messages},
+                      {"chunksStored", s.chunksStored},
+                      {"detail", s.detail}};
+  }
+  // A detail may quote a conversation's text, which need not be UTF-8.
+  return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+Result<MessagePassReport> decodeMessagePassReport(const std::string& line) {
+  PALLIX_ASSIGN_OR_RETURN(nlohmann::json in, decodeAnswer(line));
+  auto state = valueNamed(in.value("state", std::string()), kPassStates);
+  if (!in.contains("pass") || !state) {
+    return Error("AgentRequestError", 1, "The Pallix agent answered without a pass: " + line.substr(0, 80));
+  }
+  MessagePassReport report;
+  report.pass.id = in.value("pass", uint64_t{0});
+  report.pass.state = *state;
+  report.totalMessages = in.value("totalMessages", int64_t{0});
+  report.processedMessages = in.value("processedMessages", int64_t{0});
+  if (auto summary = in.find("summary"); summary != in.end() && summary->is_object()) {
+    MessageChunkIndexer::PassSummary& s = report.pass.summary;
+    s.kind = valueNamed(summary->value("kind", std::string()), kMessageKinds).value_or(MessageKind::full);
+    s.outcome = valueNamed(summary->value("outcome", std::string()), kMessageOutcomes).value_or(MessageOutcome::failed);
+    s.chats = summary->value("chats", int64_t{0});
+    s.messages = summary->value("messages", int64_t{0});
+    s.chunksStored = summary->value("chunksStored", int64_t{0});
     s.detail = summary->value("detail", std::string());
   }
   return report;

@@ -9,6 +9,8 @@
 // pass in progress) and answer at once with the requested pass; "semantic
 // pass ID" answers with that pass as it stands, which a command asks every
 // moment to show its progress until it is done.
+// "messages index" and "messages pass ID": the same for a catch-up pass of
+// the message index (`pallix messages index`).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -26,6 +28,8 @@ inline constexpr const char* kAgentIndexRequest = "index";
 inline constexpr const char* kAgentFoldersRequest = "folders";
 inline constexpr const char* kAgentSemanticIndexRequest = "semantic index";
 inline constexpr const char* kAgentSemanticPassRequestPrefix = "semantic pass ";
+inline constexpr const char* kAgentMessagesIndexRequest = "messages index";
+inline constexpr const char* kAgentMessagesPassRequestPrefix = "messages pass ";
 
 // A requested pass as the agent reports it, with the indexer's progress
 // while it runs.
@@ -44,5 +48,16 @@ std::string encodeWatchedFolders(const std::vector<std::string>& folders);
 Result<std::vector<std::string>> decodeWatchedFolders(const std::string& line);
 std::string encodeSemanticPassReport(const SemanticPassReport& report);
 Result<SemanticPassReport> decodeSemanticPassReport(const std::string& line);
+
+// A requested message catch-up as the agent reports it, with the indexer's
+// progress while it runs.
+struct MessagePassReport {
+  SemanticLifecycle::RequestedMessagePass pass;
+  int64_t totalMessages = 0;
+  int64_t processedMessages = 0;
+};
+
+std::string encodeMessagePassReport(const MessagePassReport& report);
+Result<MessagePassReport> decodeMessagePassReport(const std::string& line);
 
 }  // namespace pallix

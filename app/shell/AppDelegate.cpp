@@ -205,6 +205,31 @@ void AppDelegate::handleAgentRequest(const std::string& request, const SingleIns
     reply(encodeSemanticPassReport(report));
     return;
   }
+  if (request == kAgentMessagesIndexRequest || request.rfind(kAgentMessagesPassRequestPrefix, 0) == 0) {
+    if (!semantic_) {
+      reply(encodeRequestRefusal("the agent does not index conversations by meaning"));
+      return;
+    }
+    uint64_t id = 0;
+    if (request == kAgentMessagesIndexRequest) {
+      auto requested = semantic_->requestMessagePass();
+      if (!requested.ok()) {
+        reply(encodeRequestRefusal(requested.error().description()));
+        return;
+      }
+      id = requested.value();
+    } else {
+      id = std::strtoull(request.c_str() + std::strlen(kAgentMessagesPassRequestPrefix), nullptr, 10);
+    }
+    auto pass = semantic_->requestedMessagePass(id);
+    if (!pass) {
+      reply(encodeRequestRefusal("no pass " + std::to_string(id) + " was requested"));
+      return;
+    }
+    const MessageChunkIndexer::Progress& progress = semantic_->messageProgress();
+    reply(encodeMessagePassReport({*pass, progress.totalMessages, progress.processedMessages}));
+    return;
+  }
   if (request != kAgentIndexRequest) {
     if (env_.extraRequestHandler && env_.extraRequestHandler(request, reply)) return;
     reply(encodeRequestRefusal("unknown request \"" + std::string(truncateUtf8(request, 40)) + "\""));

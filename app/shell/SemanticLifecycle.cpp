@@ -181,11 +181,11 @@ void SemanticLifecycle::teardownFileEmbedding() {
   activeFolders_.clear();
   services_->fileIndexer()->stop();
   // A stopped indexer answers no pass: whoever waits for one hears why.
-  if (requestedPass_ && requestedPass_->state != RequestedFilePass::State::done) {
+  if (auto pending = filePasses_.pending()) {
     FileChunkIndexer::PassSummary off;
     off.outcome = FileChunkIndexer::PassSummary::Outcome::failed;
     off.detail = "semantic file search was turned off in the agent";
-    finishRequestedFilePass(requestedPass_->id, off);
+    filePasses_.finish(*pending, off);
   }
   releaseServicesIfUnused();
 }
@@ -221,6 +221,11 @@ void SemanticLifecycle::setupMessageEmbedding() {
   if (deps_.lifecycle) messageIndexer_->setWorkMode(deps_.lifecycle->workMode());
   messageIndexer_->setProgressObserver(Completion<MessageChunkIndexer::Progress>(
       deps_.mainRunner, weak_.wrap([this](MessageChunkIndexer::Progress progress) { messageProgress_ = progress; })));
+  messageIndexer_->setPassObserver(Completion<MessageChunkIndexer::PassSummary>(
+      deps_.mainRunner, weak_.wrap([this](MessageChunkIndexer::PassSummary summary) {
+        lastMessagePass_ = std::move(summary);
+        ++messagePassesSeen_;
+      })));
   messageIndexer_->startContinuousIndexing();
   if (deps_.lifecycle) {
     messageHandlerID_ =
@@ -253,6 +258,13 @@ void SemanticLifecycle::teardownMessageEmbedding() {
   if (messageComponents_) messageComponents_->attachEmbeddingStore(nullptr);
   messageComponents_.reset();
   messageProgress_ = {};
+  lastMessagePass_.reset();
+  if (auto pending = messagePasses_.pending()) {
+    MessageChunkIndexer::PassSummary off;
+    off.outcome = MessageChunkIndexer::PassSummary::Outcome::failed;
+    off.detail = "semantic message search was turned off in the agent";
+    messagePasses_.finish(*pending, off);
+  }
   releaseServicesIfUnused();
 }
 
@@ -349,34 +361,21 @@ Result<uint64_t> SemanticLifecycle::requestFilePass() {
                  "the agent does not index files by meaning (FilesPreferences.semanticSearchEnabled is off, no "
                  "folder is set, or no embedding model is installed)");
   }
-  if (requestedPass_ && requestedPass_->state != RequestedFilePass::State::done) return requestedPass_->id;
-  if (requestedPass_) {
-    endedPasses_.push_back(*requestedPass_);
-    if (endedPasses_.size() > kEndedPassesKept) endedPasses_.pop_front();
-  }
-  requestedPass_ = RequestedFilePass{nextRequestedPassId_++};
-  startRequestedFilePassWhenFree();
-  return requestedPass_->id;
-}
-
-std::optional<SemanticLifecycle::RequestedFilePass> SemanticLifecycle::requestedFilePass(uint64_t id) const {
-  if (requestedPass_ && requestedPass_->id == id) return requestedPass_;
-  for (const RequestedFilePass& ended : endedPasses_) {
-    if (ended.id == id) return ended;
-  }
-  return std::nullopt;
+  auto [id, isNew] = filePasses_.request();
+  if (isNew) startRequestedFilePassWhenFree();
+  return id;
 }
 
 void SemanticLifecycle::startRequestedFilePassWhenFree() {
-  if (!requestedPass_ || requestedPass_->state != RequestedFilePass::State::queued) return;
-  if (!fileActive_) return;  // answered by the teardown
+  auto queued = filePasses_.queued();
+  if (!queued || !fileActive_) return;  // a teardown answers a pass it stops
   if (services_->fileIndexingProgress().isIndexing()) {
     deps_.mainRunner->postDelayed(kRequestedPassCheckInterval,
                                   weak_.wrap([this] { startRequestedFilePassWhenFree(); }));
     return;
   }
-  const uint64_t id = requestedPass_->id;
-  requestedPass_->state = RequestedFilePass::State::running;
+  const uint64_t id = *queued;
+  filePasses_.markRunning(id);
   // A pass someone waits for runs now, as `pallix semantic index` would.
   FileChunkIndexer& indexer = *services_->fileIndexer();
   indexer.setWorkMode(WorkMode::idle);
@@ -394,15 +393,77 @@ void SemanticLifecycle::startRequestedFilePassWhenFree() {
                 summary.outcome = FileChunkIndexer::PassSummary::Outcome::failed;
                 summary.detail = "saving the index failed: " + saved.error().description();
               }
-              finishRequestedFilePass(id, summary);
+              filePasses_.finish(id, std::move(summary));
             })));
           })));
 }
 
-void SemanticLifecycle::finishRequestedFilePass(uint64_t id, FileChunkIndexer::PassSummary summary) {
-  if (!requestedPass_ || requestedPass_->id != id) return;
-  requestedPass_->state = RequestedFilePass::State::done;
-  requestedPass_->summary = std::move(summary);
+Result<uint64_t> SemanticLifecycle::requestMessagePass() {
+  if (!messageIndexer_) {
+    return Error("SemanticLifecycleError", 2,
+                 "the agent does not index conversations by meaning (MessagesPreferences.semanticSearchEnabled is "
+                 "off, the Messages database cannot be read, or no embedding model is installed)");
+  }
+  auto [id, isNew] = messagePasses_.request();
+  if (isNew) startRequestedMessagePassWhenFree();
+  return id;
+}
+
+void SemanticLifecycle::startRequestedMessagePassWhenFree() {
+  auto queued = messagePasses_.queued();
+  if (!queued || !messageIndexer_) return;  // a teardown answers a pass it stops
+  if (messageIndexerIsIndexing()) {
+    deps_.mainRunner->postDelayed(kRequestedPassCheckInterval,
+                                  weak_.wrap([this] { startRequestedMessagePassWhenFree(); }));
+    return;
+  }
+  const uint64_t id = *queued;
+  messagePasses_.markRunning(id);
+  const uint64_t passesBefore = messagePassesSeen_;
+  messageIndexer_->setWorkMode(WorkMode::idle);
+  auto main = deps_.mainRunner;
+  std::shared_ptr<MessageEmbeddingStore> store = services_->messageStore();
+  messageIndexer_->runScheduledCatchUpPass(
+      Completion<bool>(main, weak_.wrap([this, id, main, store, passesBefore](bool ran) {
+        if (!messageIndexer_) return;  // answered by the teardown
+        if (deps_.lifecycle) messageIndexer_->setWorkMode(deps_.lifecycle->workMode());
+        // The indexer reports a pass before it answers, on the same runners.
+        const bool reported = messagePassesSeen_ > passesBefore && lastMessagePass_;
+        if (!ran && !reported) {
+          // A pass of its own may have begun before its progress got here:
+          // wait for it, as for any pass in progress.
+          messageIndexer_->progress(
+              Completion<MessageChunkIndexer::Progress>(main, weak_.wrap([this, id](MessageChunkIndexer::Progress now) {
+                if (!messageIndexer_) return;
+                if (now.state == MessageChunkIndexer::State::indexing) {
+                  messageProgress_ = now;
+                  messagePasses_.markQueued(id);
+                  deps_.mainRunner->postDelayed(kRequestedPassCheckInterval,
+                                                weak_.wrap([this] { startRequestedMessagePassWhenFree(); }));
+                  return;
+                }
+                MessageChunkIndexer::PassSummary skipped;
+                skipped.outcome = MessageChunkIndexer::PassSummary::Outcome::deferred;
+                skipped.detail = "the agent's message indexer could not run a pass now; its log says why";
+                messagePasses_.finish(id, std::move(skipped));
+              })));
+          return;
+        }
+        MessageChunkIndexer::PassSummary summary;
+        if (reported) {
+          summary = *lastMessagePass_;
+        } else {
+          summary.outcome = MessageChunkIndexer::PassSummary::Outcome::nothingNew;
+        }
+        store->save(MessageSaveIntent::routine("requestedCatchUp"),
+                    Completion<Status>(main, weak_.wrap([this, id, summary](Status saved) mutable {
+                      if (!saved.ok()) {
+                        summary.outcome = MessageChunkIndexer::PassSummary::Outcome::failed;
+                        summary.detail = "saving the index failed: " + saved.error().description();
+                      }
+                      messagePasses_.finish(id, std::move(summary));
+                    })));
+      })));
 }
 
 void SemanticLifecycle::terminate() {

@@ -10,14 +10,14 @@
 // termination. Both sides share one SemanticServices (both stores), held
 // with the semantic writer lock while either side uses it; while a command
 // holds the lock, setting up is tried again every 30 s. A command that finds
-// the lock held by the agent asks it for a full file pass (requestFilePass),
-// which runs once the pass in progress has ended.
+// the lock held by the agent asks it for a full file pass (requestFilePass)
+// or a message catch-up (requestMessagePass), which runs once the pass in
+// progress on that side has ended.
 //
 // Threading: the main runner; the services it owns run on their own
 // executors and answer on the main runner. Owned by AppDelegate.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,6 +31,7 @@
 #include "app/shell/FilesPreferences.h"
 #include "app/shell/MessagesPreferences.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
+#include "app/shell/RequestedPasses.h"
 #include "core/NotificationCenter.h"
 #include "core/TaskRunner.h"
 #include "core/UserDefaults.h"
@@ -46,13 +47,9 @@ class SemanticLifecycle {
   // How often a requested pass checks whether the pass in progress ended.
   static constexpr Duration kRequestedPassCheckInterval = std::chrono::seconds(1);
 
-  // A full file pass a command asked the agent for.
-  struct RequestedFilePass {
-    enum class State { queued, running, done };
-    uint64_t id = 0;
-    State state = State::queued;
-    FileChunkIndexer::PassSummary summary;  // once done
-  };
+  // A full file pass, or a message catch-up, that a command asked the agent for.
+  using RequestedFilePass = RequestedPass<FileChunkIndexer::PassSummary>;
+  using RequestedMessagePass = RequestedPass<MessageChunkIndexer::PassSummary>;
 
   struct Dependencies {
     DataDirectories dirs;
@@ -98,7 +95,14 @@ class SemanticLifecycle {
   // The requested pass `id`: the latest request, or one of the last few that
   // ended (a command still waiting for its outcome hears it even when a
   // later request has started another pass); nullopt otherwise.
-  std::optional<RequestedFilePass> requestedFilePass(uint64_t id) const;
+  std::optional<RequestedFilePass> requestedFilePass(uint64_t id) const { return filePasses_.find(id); }
+  // A catch-up pass of the message side, as `pallix messages index` runs
+  // it, whatever the work mode, once the pass in progress has ended, then a
+  // save; as requestFilePass otherwise.
+  Result<uint64_t> requestMessagePass();
+  std::optional<RequestedMessagePass> requestedMessagePass(uint64_t id) const { return messagePasses_.find(id); }
+  // The message side's progress (processed and total messages).
+  const MessageChunkIndexer::Progress& messageProgress() const { return messageProgress_; }
 
   // Null while neither side runs.
   SemanticServices* services() { return services_.get(); }
@@ -121,7 +125,7 @@ class SemanticLifecycle {
   std::vector<std::string> folders() const;
   void scheduleWriterLockRetry();
   void startRequestedFilePassWhenFree();
-  void finishRequestedFilePass(uint64_t id, FileChunkIndexer::PassSummary summary);
+  void startRequestedMessagePassWhenFree();
 
   Dependencies deps_;
   std::unique_ptr<SemanticWriterLock> writerLock_;
@@ -142,10 +146,11 @@ class SemanticLifecycle {
   std::optional<UUID> activationHandlerID_;
   TaskHandle catchUpTimer_;
   TaskHandle writerLockRetry_;
-  std::optional<RequestedFilePass> requestedPass_;
-  std::deque<RequestedFilePass> endedPasses_;  // newest last, at most kEndedPassesKept
-  static constexpr size_t kEndedPassesKept = 16;
-  uint64_t nextRequestedPassId_ = 1;
+  RequestedPasses<FileChunkIndexer::PassSummary> filePasses_;
+  RequestedPasses<MessageChunkIndexer::PassSummary> messagePasses_;
+  // The last pass the message indexer reported, and how many it has reported.
+  std::optional<MessageChunkIndexer::PassSummary> lastMessagePass_;
+  uint64_t messagePassesSeen_ = 0;
   bool catchUpRunning_ = false;
   bool started_ = false;
   std::vector<ScopedObservation> observations_;

@@ -129,6 +129,42 @@ TEST_F(MessagesSemanticCliTest, IndexesSearchesAndCatchesUpWithoutTouchingTheDat
   EXPECT_NE(later.out.find(" chunks from 1 messages in 1 conversation"), std::string::npos) << later.out;
 }
 
+// The agent keeps the message index while it runs: `messages index` has it
+// run the catch-up and reports it, and a message written meanwhile is
+// taken in by the agent's pass.
+TEST_F(MessagesSemanticCliTest, IndexWhileTheAgentRunsHasTheAgentRunThePass) {
+  installModel();
+  ASSERT_EQ(pallix({"defaults", "write", "MessagesPreferences.semanticSearchEnabled", "true"}).exitCode, 0);
+  BackgroundProcess agent({PALLIX_BINARY, "daemon"},
+                          Environment{{"PALLIX_HOME", home.path()}, {"TMPDIR", home / "tmp"}, {"PALLIX_LOG", "info"}},
+                          ProcessOptions{.cleanEnvironment = true});
+  ASSERT_TRUE(agent.waitForOutput("setupMessageEmbedding started", std::chrono::seconds(30))) << agent.errorOutput();
+
+  ProcessResult first = pallix({"messages", "index"});
+  EXPECT_EQ(first.exitCode, 0) << first.err << agent.errorOutput();
+  EXPECT_NE(first.err.find("the running Pallix agent keeps the message index; it runs the pass"), std::string::npos)
+      << first.err;
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  const std::string insert =
+      "INSERT INTO message (guid, text, date, is_from_me, handle_id) VALUES ('NEW-2', 'a note for the agent', " +
+      std::to_string((static_cast<long long>(std::time(nullptr)) - 978307200) * 1000000000LL) +
+      ", 1, 0); INSERT INTO chat_message_join (chat_id, message_id, message_date) SELECT 1, MAX(ROWID), 0 FROM "
+      "message;";
+  ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  ProcessResult later = pallix({"messages", "index"});
+  EXPECT_EQ(later.exitCode, 0) << later.err << agent.errorOutput();
+  EXPECT_NE(later.out.find(" chunks from 1 messages in 1 conversation"), std::string::npos) << later.out;
+  // Watching is the agent's own work: the command says so.
+  ProcessResult watch = pallix({"messages", "index", "--watch"});
+  EXPECT_EQ(watch.exitCode, 1);
+  EXPECT_NE(watch.err.find("watches for new messages itself"), std::string::npos) << watch.err;
+  agent.signal(SIGTERM);
+  EXPECT_EQ(agent.finish().exitCode, 0);
+}
+
 // "The message index holds N chunks." in a run's output; -1 when absent.
 long long heldChunks(const std::string& out) {
   const std::string prefix = "The message index holds ";

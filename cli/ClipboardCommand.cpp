@@ -57,7 +57,7 @@ std::string localDate(Date date) {
   return buffer;
 }
 
-nlohmann::json itemJson(size_t position, const ClipboardItem& item) {
+nlohmann::json itemJson(size_t position, const ClipboardItem& item, const std::optional<std::string>& linkTitle) {
   auto opt = [](const std::optional<std::string>& v) { return v ? nlohmann::json(*v) : nlohmann::json(nullptr); };
   nlohmann::json reps = nlohmann::json::array();
   for (const ClipboardRepresentation& r : item.representations) {
@@ -70,21 +70,32 @@ nlohmann::json itemJson(size_t position, const ClipboardItem& item) {
           {"contentKindRaw", item.contentKindRaw},
           {"contentKind", clipboardContentKindName(item.contentKind())},
           {"detectedURLString", opt(item.detectedURLString)},
+          {"linkTitle", opt(linkTitle)},
           {"sourceAppBundleIdentifier", opt(item.sourceAppBundleIdentifier)},
           {"sourceAppName", opt(item.sourceAppName)},
           {"representations", reps}};
 }
 
-void printItems(const std::vector<const ClipboardItem*>& items, bool json) {
+// Shows the items with the titles of their links' stored previews (a
+// command never fetches one: that happens when clipboard mode shows a link).
+void printItems(const std::vector<const ClipboardItem*>& items, bool json, const ClipboardService& service) {
+  std::vector<std::optional<std::string>> titles;
+  for (const ClipboardItem* item : items) {
+    std::optional<ClipboardLinkPreviewPayload> preview;
+    if (item->detectedURLString) preview = service.storedLinkPreview(*item->detectedURLString);
+    titles.push_back(preview && preview->title && !preview->title->empty() ? preview->title : std::nullopt);
+  }
   if (json) {
     nlohmann::json out = nlohmann::json::array();
-    for (size_t i = 0; i < items.size(); ++i) out.push_back(itemJson(i + 1, *items[i]));
+    for (size_t i = 0; i < items.size(); ++i) out.push_back(itemJson(i + 1, *items[i], titles[i]));
     printJson(out);
     return;
   }
+  const Date now = service.now();
   for (size_t i = 0; i < items.size(); ++i) {
-    ModeResult line = ClipboardModeSearchProvider::resultFor(*items[i]);
+    ModeResult line = ClipboardModeSearchProvider::resultFor(*items[i], now, titles[i] ? &*titles[i] : nullptr);
     std::cout << stringPrintf("%3zu  ", i + 1) << localDate(items[i]->createdAt) << "  "
+              << printableColumn(relativeAge(items[i]->createdAt, now), 11) << " "
               << printableColumn(clipboardContentKindName(items[i]->contentKind()), 8) << " "
               << printableColumn(items[i]->sourceAppName.value_or("-"), 14) << " "
               << printable(truncateToDisplayWidth(line.title, 60)) << "\n";
@@ -245,7 +256,7 @@ int runClipboard(Args& args) {
       for (const ClipboardItem& item : index.history()) shown.push_back(&item);
     }
     if (limit && shown.size() > static_cast<size_t>(*limit)) shown.resize(static_cast<size_t>(*limit));
-    printItems(shown, json);
+    printItems(shown, json, ctx.services->service());
     if (shown.empty() && !json) {
       std::cout << (sub == "search"
                         ? "No item matches " + printable(inQuotes(joinStrings(words, " "))) + ".\n"

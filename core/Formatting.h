@@ -17,4 +17,9 @@ std::string humanSize(int64_t bytes);
 std::string isoDate(Date date);
 std::string isoDate(std::optional<Date> date);
 
+// How long before `now` `date` was, as a list shows it: "just now", "2 min
+// ago", "3 h ago", "yesterday", "4 days ago", then the local date
+// ("2026-03-11"). A date after `now` (a clock set back) reads "just now".
+std::string relativeAge(Date date, Date now);
+
 }  // namespace pallix

@@ -1,5 +1,8 @@
 #include "app/clipboard/ClipboardModeSearchProvider.h"
 
+#include <algorithm>
+
+#include "core/Formatting.h"
 #include "core/Strings.h"
 
 namespace pallix {
@@ -36,10 +39,14 @@ void ClipboardModeSearchProvider::clear() {
   lastMatches_.clear();
 }
 
-ModeResult ClipboardModeSearchProvider::resultFor(const ClipboardItem& item) {
+ModeResult ClipboardModeSearchProvider::resultFor(const ClipboardItem& item, Date now, const std::string* linkTitle) {
   ModeResult result;
   result.identifier = std::to_string(item.id);
-  if (item.primaryText) {
+  std::vector<std::string> detail;
+  if (linkTitle && item.detectedURLString) {
+    result.title = *linkTitle;
+    detail.push_back(*item.detectedURLString);
+  } else if (item.primaryText) {
     std::string line = *item.primaryText;
     for (char& c : line) {
       if (c == '\n' || c == '\r' || c == '\t') c = ' ';
@@ -50,8 +57,31 @@ ModeResult ClipboardModeSearchProvider::resultFor(const ClipboardItem& item) {
     result.title = stringPrintf("[%s %s, %lld bytes]", clipboardContentKindName(item.contentKind()), type.c_str(),
                                 static_cast<long long>(item.totalByteCount()));
   }
-  result.detail = item.sourceAppName.value_or(clipboardContentKindName(item.contentKind()));
+  detail.push_back(relativeAge(item.createdAt, now));
+  detail.push_back(item.sourceAppName.value_or(clipboardContentKindName(item.contentKind())));
+  result.detail = joinStrings(detail, " \u00b7 ");
   return result;
+}
+
+const std::string* ClipboardModeSearchProvider::linkTitle(const ClipboardItem& item) const {
+  if (!item.detectedURLString) return nullptr;
+  auto it = linkTitles_.find(*item.detectedURLString);
+  return it == linkTitles_.end() ? nullptr : &it->second;
+}
+
+void ClipboardModeSearchProvider::askForPreviews() {
+  const size_t rows = std::min(lastMatches_.size(), kPreviewedRows);
+  for (size_t i = 0; i < rows; ++i) {
+    const ClipboardItem& item = *lastMatches_[i];
+    if (!item.detectedURLString || !previewsAsked_.insert(*item.detectedURLString).second) continue;
+    service_.linkMetadata(
+        item, /*allowFetchWhenHidden=*/false,
+        weak_.wrap([this, url = *item.detectedURLString](std::optional<ClipboardLinkPreviewPayload> preview) {
+          if (!preview || !preview->title || preview->title->empty()) return;
+          linkTitles_[url] = *preview->title;
+          resultsChanged();
+        }));
+  }
 }
 
 void ClipboardModeSearchProvider::search(const std::string& text,
@@ -61,8 +91,10 @@ void ClipboardModeSearchProvider::search(const std::string& text,
   lastMatches_ = index_.filter(text);
   std::vector<ModeResult> results;
   results.reserve(lastMatches_.size());
-  for (const ClipboardItem* item : lastMatches_) results.push_back(resultFor(*item));
+  const Date now = service_.now();
+  for (const ClipboardItem* item : lastMatches_) results.push_back(resultFor(*item, now, linkTitle(*item)));
   completion(std::move(results));
+  askForPreviews();
 }
 
 bool ClipboardModeSearchProvider::activate(const ModeResult& result) {

@@ -28,6 +28,16 @@ std::string hostOf(const std::string& url) {
   return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+bool containsSecretWord(std::string_view key) {
+  static constexpr std::string_view kSecretWords[] = {"token",  "code",   "key",  "signature", "sig",   "password",
+                                                      "passwd", "secret", "auth", "otp",       "nonce", "session"};
+  const std::string lower = asciiLowercase(key);
+  for (std::string_view word : kSecretWords) {
+    if (lower.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
 // Items kept in memory hold no bytes: listing and searching need none.
 ClipboardItem withoutBytes(ClipboardItem item) {
   for (ClipboardRepresentation& r : item.representations) {
@@ -44,6 +54,29 @@ size_t costOf(const ClipboardLinkPreviewPayload& p) {
 }
 
 }  // namespace
+
+bool mayFetchLinkPreview(std::string_view url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return false;
+  const size_t authorityEnd = url.find_first_of("/?#", scheme + 3);
+  std::string_view authority = url.substr(
+      scheme + 3, authorityEnd == std::string_view::npos ? std::string_view::npos : authorityEnd - scheme - 3);
+  if (authority.find('@') != std::string_view::npos) return false;
+  if (authorityEnd == std::string_view::npos) return true;
+  // Keys of the query and of a fragment written like one (#access_token=...).
+  const size_t keys = url.find_first_of("?#", authorityEnd);
+  if (keys == std::string_view::npos) return true;
+  std::string_view rest = url.substr(keys + 1);
+  while (!rest.empty()) {
+    const size_t end = rest.find_first_of("&;#?");
+    std::string_view pair = rest.substr(0, end);
+    const size_t equals = pair.find('=');
+    if (equals != std::string_view::npos && containsSecretWord(pair.substr(0, equals))) return false;
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
+  }
+  return true;
+}
 
 ClipboardService::ClipboardService(Dependencies deps)
     : runner_(std::move(deps.runner)),
@@ -268,7 +301,6 @@ void ClipboardService::captureClipboardItem(const PasteboardItem& item, int64_t 
     notifyHistoryChanged();
   }
   scheduleBatchedSave();
-  if (isWebLink(kept.detectedURLString)) prefetchLinkMetadata(kept);
   if (captureObserver_) captureObserver_(kept, true);
 }
 
@@ -454,10 +486,6 @@ void ClipboardService::clearHistory() {
 
 // ---- Link previews ----
 
-void ClipboardService::prefetchLinkMetadata(const ClipboardItem& item) {
-  linkMetadata(item, /*allowFetchWhenHidden=*/true, [](std::optional<ClipboardLinkPreviewPayload>) {});
-}
-
 void ClipboardService::linkMetadata(const ClipboardItem& item, bool allowFetchWhenHidden,
                                     LinkPreviewCompletion completion) {
   if (!isWebLink(item.detectedURLString)) {
@@ -477,7 +505,8 @@ void ClipboardService::linkMetadata(const ClipboardItem& item, bool allowFetchWh
     completion(std::nullopt);
     return;
   }
-  const bool allowFetch = linkMetadata_ && (isPanelVisible_ || allowFetchWhenHidden);
+  const bool allowFetch = linkMetadata_ && settings_.linkPreviewsEnabled && mayFetchLinkPreview(url) &&
+                          (isPanelVisible_ || allowFetchWhenHidden);
   TaskHandle handle = TaskHandle::make();
   const uint64_t taskID = ++nextMetadataTaskID_;
   metadataTasks_[url] = MetadataTask{taskID, handle, {std::move(completion)}};
@@ -522,6 +551,13 @@ void ClipboardService::linkMetadata(const ClipboardItem& item, bool allowFetchWh
         }
         runner->post([finish, outcome = std::move(outcome)]() mutable { finish(std::move(outcome)); });
       });
+}
+
+std::optional<ClipboardLinkPreviewPayload> ClipboardService::storedLinkPreview(const std::string& url) const {
+  if (!previewStore_) return std::nullopt;
+  auto stored = previewStore_->loadPreview(url);
+  if (!stored.ok()) return std::nullopt;
+  return std::move(stored).value();
 }
 
 void ClipboardService::finishMetadataTask(const std::string& url, uint64_t taskID, MetadataOutcome outcome) {

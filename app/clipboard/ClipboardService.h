@@ -6,7 +6,8 @@
 // keeps the newest-first `history` for the panel's clipboard mode, puts old
 // items back on the clipboard, forgets items after the retention period and
 // keeps link previews of copied web links (ClipboardLinkPreviewStore, fetched
-// through the LinkMetadataProvider).
+// through the LinkMetadataProvider when clipboard mode first shows the link,
+// never on copy, so that copying a sign-in link sends nothing).
 //
 // It never records its own writes (the internal-copy and emoji marker types
 // and the change counter of its last write), and never records, hashes or
@@ -26,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/clipboard/ClipboardItem.h"
@@ -48,7 +50,15 @@ struct ClipboardSettings {
   int64_t retentionDays = 7;  // 0 keeps everything
   // What the history's items may hold together; the oldest go first.
   int64_t maxStorageBytes = int64_t{512} << 20;
+  // Whether a link's preview may be fetched when the link is shown.
+  bool linkPreviewsEnabled = true;
 };
+
+// Whether a link's page may be asked for a preview: not when the link holds
+// a user name or password, or a query or fragment key that carries a secret
+// (a token, code, key, signature or password), as one-time sign-in and reset
+// links do: asking for the page could use it up.
+bool mayFetchLinkPreview(std::string_view url);
 
 class ClipboardService {
  public:
@@ -118,10 +128,15 @@ class ClipboardService {
   void flushPendingSave();
 
   // Link previews of an item's web link: the cached one, else the stored
-  // one, else (when the panel is visible or `allowFetchWhenHidden`) a fetch.
-  // `completion` runs on the service's runner, with nullopt when there is none.
+  // one, else (when the panel is visible or `allowFetchWhenHidden`, previews
+  // are on and mayFetchLinkPreview allows it) a fetch. `completion` runs on
+  // the service's runner, with nullopt when there is none.
   void linkMetadata(const ClipboardItem& item, bool allowFetchWhenHidden, LinkPreviewCompletion completion);
-  void prefetchLinkMetadata(const ClipboardItem& item);
+  // The stored preview of a link, without fetching; nullopt when there is
+  // none (or no preview store). Reads the file on the calling thread.
+  std::optional<ClipboardLinkPreviewPayload> storedLinkPreview(const std::string& url) const;
+  // The wall clock of the service's runner.
+  Date now() const { return runner_->clock().wallNow(); }
   size_t linkPreviewTasksInFlight() const { return metadataTasks_.size(); }
 
   // Observers for the views and the command line, on the service's runner.
@@ -160,7 +175,6 @@ class ClipboardService {
   MetadataOutcome loadOrFetchPreview(const std::string& url, bool allowFetch, const CancellationToken& cancel);
   void report(const std::string& signal, const std::string& description,
               const std::map<std::string, std::string>& parameters = {});
-  Date now() const { return runner_->clock().wallNow(); }
 
   TaskRunnerPtr runner_;
   TaskRunnerPtr metadataRunner_;

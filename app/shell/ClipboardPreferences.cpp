@@ -33,7 +33,8 @@ ClipboardPreferences::ClipboardPreferences(UserDefaults& defaults, NotificationC
     : storage_(migrate(defaults), center, kDidChangeNotification),
       historyEnabled_(storage_.loadBool(kHistoryEnabledKey, kDefaultHistoryEnabled)),
       retentionDays_(defaultRetentionDays),
-      maxStorageMB_(kDefaultMaxStorageMB) {
+      maxStorageMB_(kDefaultMaxStorageMB),
+      linkPreviewsEnabled_(storage_.loadBool(kLinkPreviewsEnabledKey, kDefaultLinkPreviewsEnabled)) {
   if (auto stored = defaults.integerValue(kRetentionDaysKey); stored && isRetentionOption(*stored)) {
     retentionDays_ = *stored;
   }
@@ -48,6 +49,7 @@ ClipboardSettings ClipboardPreferences::settings() const {
   settings.historyEnabled = historyEnabled_;
   settings.retentionDays = retentionDays_;
   settings.maxStorageBytes = maxStorageMB_ << 20;
+  settings.linkPreviewsEnabled = linkPreviewsEnabled_;
   return settings;
 }
 
@@ -58,6 +60,11 @@ Status ClipboardPreferences::setMaxStorageMB(int64_t megabytes) {
   }
   return storage_.update(
       maxStorageMB_, megabytes, [&] { return storage_.defaults().set(kMaxStorageMBKey, megabytes); }, this);
+}
+
+Status ClipboardPreferences::setLinkPreviewsEnabled(bool enabled) {
+  return storage_.update(
+      linkPreviewsEnabled_, enabled, [&] { return storage_.defaults().set(kLinkPreviewsEnabledKey, enabled); }, this);
 }
 
 Status ClipboardPreferences::setHistoryEnabled(bool enabled) {
@@ -81,6 +88,7 @@ void ClipboardPreferences::reloadFromDefaults() {
   changed |= PreferenceStorage::adopt(historyEnabled_, stored.historyEnabled_);
   changed |= PreferenceStorage::adopt(retentionDays_, stored.retentionDays_);
   changed |= PreferenceStorage::adopt(maxStorageMB_, stored.maxStorageMB_);
+  changed |= PreferenceStorage::adopt(linkPreviewsEnabled_, stored.linkPreviewsEnabled_);
   if (changed) storage_.renewVersionAndPost(this);
 }
 

@@ -1,5 +1,6 @@
 // ClipboardPreferences: the clipboard history switch, how many days of
-// history are kept and how much space it may take. Posts "ClipboardPreferencesDidChange" on every change.
+// history are kept, how much space it may take and whether link previews
+// are fetched. Posts "ClipboardPreferencesDidChange" on every change.
 #pragma once
 
 #include <array>
@@ -16,6 +17,7 @@ class ClipboardPreferences {
   static constexpr const char* kHistoryEnabledKey = "ClipboardPreferences.historyEnabled";
   static constexpr const char* kRetentionDaysKey = "ClipboardPreferences.retentionDays";
   static constexpr const char* kMaxStorageMBKey = "ClipboardPreferences.maxStorageMB";
+  static constexpr const char* kLinkPreviewsEnabledKey = "ClipboardPreferences.linkPreviewsEnabled";
   // Obsolete; removed from the store at construction.
   static constexpr const char* kObsoleteMaxItemCountKey = "ClipboardPreferences.maxItemCount";
 
@@ -24,6 +26,7 @@ class ClipboardPreferences {
   static constexpr int64_t defaultRetentionDays = 7;
   static constexpr bool kDefaultHistoryEnabled = false;
   static constexpr int64_t kDefaultMaxStorageMB = 512;
+  static constexpr bool kDefaultLinkPreviewsEnabled = true;
   static constexpr int64_t kMinimumMaxStorageMB = 1, kMaximumMaxStorageMB = int64_t{1} << 30;
 
   static bool isRetentionOption(int64_t days);
@@ -37,6 +40,7 @@ class ClipboardPreferences {
   bool historyEnabled() const { return historyEnabled_; }
   int64_t retentionDays() const { return retentionDays_; }
   int64_t maxStorageMB() const { return maxStorageMB_; }
+  bool linkPreviewsEnabled() const { return linkPreviewsEnabled_; }
   // What the clipboard service reads.
   ClipboardSettings settings() const;
 
@@ -45,6 +49,7 @@ class ClipboardPreferences {
   Status setRetentionDays(int64_t days);
   // Fails, changing nothing, outside kMinimumMaxStorageMB...kMaximumMaxStorageMB.
   Status setMaxStorageMB(int64_t megabytes);
+  Status setLinkPreviewsEnabled(bool enabled);
 
   // Re-reads every key from the defaults store after another process changed
   // it; on any difference renews `version` and posts "ClipboardPreferencesDidChange", as a setter would.
@@ -57,6 +62,7 @@ class ClipboardPreferences {
   bool historyEnabled_;
   int64_t retentionDays_;
   int64_t maxStorageMB_;
+  bool linkPreviewsEnabled_;
 };
 
 }  // namespace pallix

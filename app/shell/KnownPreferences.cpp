@@ -86,6 +86,7 @@ std::vector<PreferenceDescriptor> buildCatalogue() {
        {},
        {},
        std::pair<int64_t, int64_t>(C::kMinimumMaxStorageMB, C::kMaximumMaxStorageMB)},
+      boolean("ClipboardPreferences", C::kLinkPreviewsEnabledKey, C::kDefaultLinkPreviewsEnabled),
       boolean("DataSourcePreferences", D::kCalculatorEnabledKey, D::kDefaultEnabled),
       boolean("DataSourcePreferences", D::kContactsEnabledKey, D::kDefaultEnabled),
       boolean("DataSourcePreferences", D::kCalendarEnabledKey, D::kDefaultEnabled),

@@ -398,6 +398,8 @@ TEST(ClipboardServiceTest, ClearingForgetsItemsAndPreviews) {
   f.copyText("https://example.com");
   f.copyText("two");
   f.env.advanceBy(seconds(1));
+  f.service->linkMetadata(f.service->history()[1], false, [](auto) {});
+  f.env.runUntilIdle();
   EXPECT_TRUE(fileExists(f.previews->filePath("https://example.com")));
   f.service->clearHistory();
   f.env.runUntilIdle();
@@ -418,6 +420,9 @@ TEST(ClipboardServiceTest, LinkPreviewsAreFetchedOncePerLinkCachedAndForgottenUn
   f.copyText("https://a.example");
   f.copyText("https://empty.example");
   f.copyText("https://down.example");
+  f.env.runUntilIdle();
+  EXPECT_EQ(f.provider->fetchCount(), 0) << "a copy fetches nothing";
+  for (const ClipboardItem& item : f.service->history()) f.service->linkMetadata(item, false, [](auto) {});
   f.env.runUntilIdle();
   EXPECT_EQ(f.provider->fetchCount(), 3);
   EXPECT_EQ(telemetry.sink().count("ClipboardService.metadataFetchFailed"), 2u);

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Fixture web server for the link-preview tests, bound to 127.0.0.1 only.
 
-Prints its port on the first line of its output, then serves until killed:
+Prints its port on the first line of its output, then serves until killed
+(with a file name as argument, each requested path is appended to it, one
+line each, before it is answered):
   /page           a page with og:title, <link rel=icon> and og:image
   /plain          <title> only; the icon comes from /favicon.ico
   /notimage       a page whose og:image is not an image
@@ -33,6 +35,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         p = self.path
+        if len(sys.argv) > 1:
+            with open(sys.argv[1], "a") as log:
+                log.write(p + "\n")
         if p == "/page":
             self.send(b"<!doctype html><html><head><title>Plain title</title>"
                       b"<meta property='og:title' content='  Open  Graph title '>"

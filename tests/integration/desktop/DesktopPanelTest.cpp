@@ -249,6 +249,38 @@ TEST_F(DesktopPanelTest, TheWheelScrollsTheAppGridThatHoldsEveryApp) {
   })) << "the wheel did not scroll the app grid";
 }
 
+// A copied link is asked for its preview only when clipboard mode shows it
+// (copying a sign-in link must send nothing); the title then reaches the
+// history, which `pallix clipboard list` shows.
+TEST_F(DesktopPanelTest, ALinksPreviewIsFetchedWhenClipboardModeShowsIt) {
+  const std::string requests = home_ + "/requests.log";
+  BackgroundProcess server({"python3", LINK_PREVIEW_SERVER, requests}, env_);
+  const std::string port = server.readLine();
+  ASSERT_FALSE(port.empty()) << "the fixture server did not start";
+  writeDefaults({{"ClipboardPreferences.historyEnabled", true}});
+  startAgent();
+  auto listed = [&] {
+    testing::ProcessResult r = testing::runProcess({PALLIX_BINARY, "clipboard", "list", "--json"}, env_);
+    return nlohmann::json::parse(r.out, nullptr, false);
+  };
+  const std::string url = "http://127.0.0.1:" + port + "/page";
+  const std::string file = home_ + "/link.txt";
+  std::ofstream(file) << url;
+  ASSERT_EQ(run({"sh", "-c", "xclip -selection clipboard " + file + " >/dev/null 2>&1"}), 0);
+  ASSERT_TRUE(pollUntil([&] {
+    auto items = listed();
+    return items.is_array() && !items.empty() && items[0]["detectedURLString"] == url;
+  })) << "the copy was not recorded";
+  EXPECT_EQ(readFileToString(requests).valueOr(""), "") << "copying asked the page for its preview";
+
+  ASSERT_EQ(run({"xdotool", "key", "shift+super+v"}), 0);
+  ASSERT_TRUE(panelShows(true, PresentationIntent::clipboard));
+  EXPECT_TRUE(pollUntil([&] { return listed()[0]["linkTitle"] == "Open Graph title"; }, std::chrono::seconds(20)))
+      << listed().dump();
+  EXPECT_NE(readFileToString(requests).valueOr("").find("/page\n"), std::string::npos);
+  snapshot("panel-clipboard-link");
+}
+
 // A desktop that keeps Alt+Space for itself (as openbox, GNOME, Xfce and
 // Cinnamon do for the window menu): the panel opens with Ctrl+Alt+Space, and
 // the default stays stored, to be tried again next time.

@@ -151,8 +151,23 @@ icaltimezone* knownZone(icalcomponent* calendar, const char* tzid) {
   return icaltimezone_get_builtin_timezone(tzid);
 }
 
-// Points every TZID of `event` that neither the file nor the system knows at the IANA zone ICU maps it to;
-// returns the names that stay unknown (their times are read as floating local times).
+// The name of a zone libical knows for `tzid`: itself without surrounding blanks and quotes, the IANA zone
+// ICU maps it to, or a known zone at its end ("/mozilla.org/20070129_1/Europe/Berlin").
+std::optional<std::string> knownNameFor(icalcomponent* calendar, std::string tzid) {
+  const size_t first = tzid.find_first_not_of(" \t\"");
+  tzid = first == std::string::npos ? "" : tzid.substr(first, tzid.find_last_not_of(" \t\"") - first + 1);
+  auto known = [&](const std::string& name) { return !name.empty() && knownZone(calendar, name.c_str()); };
+  if (known(tzid)) return tzid;
+  if (auto iana = ianaZoneFor(tzid); iana && known(*iana)) return iana;
+  for (size_t slash = tzid.find('/'); slash != std::string::npos; slash = tzid.find('/', slash + 1)) {
+    const std::string tail = tzid.substr(slash + 1);
+    if (tail.find('/') != std::string::npos && known(tail)) return tail;
+  }
+  return std::nullopt;
+}
+
+// Points every TZID of `event` that neither the file nor the system knows by that name at the zone it
+// stands for; returns the names that stay unknown (their times are read as floating local times).
 std::set<std::string> resolveTimeZones(icalcomponent* calendar, icalcomponent* event) {
   std::set<std::string> unknown;
   for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_ANY_PROPERTY); p;
@@ -160,8 +175,8 @@ std::set<std::string> resolveTimeZones(icalcomponent* calendar, icalcomponent* e
     icalparameter* param = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
     const char* tzid = param ? icalparameter_get_tzid(param) : nullptr;
     if (!tzid || !*tzid || knownZone(calendar, tzid)) continue;
-    if (auto iana = ianaZoneFor(tzid); iana && knownZone(calendar, iana->c_str())) {
-      icalparameter_set_tzid(param, iana->c_str());
+    if (auto name = knownNameFor(calendar, tzid)) {
+      icalparameter_set_tzid(param, name->c_str());
     } else {
       unknown.insert(tzid);
     }

@@ -55,13 +55,43 @@ void unescapeRuleSeparators(std::string& value) {
 
 // `NAME;P="zone:value"`: closes the quote before the last colon inside it.
 bool closeSwallowingQuote(std::string& line) {
-  if (line.empty() || line.back() != '"') return false;
+  if (line.size() < 2 || line.back() != '"') return false;
   const size_t open = line.rfind('"', line.size() - 2);
   if (open == std::string::npos) return false;
   const size_t colon = line.rfind(':', line.size() - 2);
   if (colon == std::string::npos || colon < open) return false;
   line = line.substr(0, colon) + "\"" + line.substr(colon, line.size() - 1 - colon);
   return true;
+}
+
+bool isDateTimeProperty(const std::string& line, size_t nameEnd) {
+  for (const char* name : {"DTSTART", "DTEND", "DUE", "RECURRENCE-ID", "EXDATE", "RDATE"}) {
+    if (nameIs(line, nameEnd, name)) return true;
+  }
+  return false;
+}
+
+bool digits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "20260317T0700" and "20260317T0700Z" gain their seconds; other values are kept.
+void addMissingSeconds(std::string& value) {
+  std::string out;
+  size_t at = 0;
+  while (at <= value.size()) {
+    size_t end = value.find(',', at);
+    if (end == std::string::npos) end = value.size();
+    std::string item = value.substr(at, end - at);
+    const bool utc = !item.empty() && (item.back() == 'Z' || item.back() == 'z');
+    const std::string_view body = std::string_view(item).substr(0, item.size() - (utc ? 1 : 0));
+    if (body.size() == 13 && body[8] == 'T' && digits(body.substr(0, 8)) && digits(body.substr(9))) {
+      item = std::string(body) + "00" + (utc ? "Z" : "");
+    }
+    out += (at == 0 ? "" : ",") + item;
+    at = end + 1;
+  }
+  value = std::move(out);
 }
 
 }  // namespace
@@ -77,6 +107,10 @@ std::string repairIcsText(std::string_view text) {
       if (nameIs(line, nameEnd, "RRULE") || nameIs(line, nameEnd, "EXRULE")) {
         std::string value = line.substr(separator + 1);
         unescapeRuleSeparators(value);
+        line = line.substr(0, separator + 1) + value;
+      } else if (isDateTimeProperty(line, nameEnd)) {
+        std::string value = line.substr(separator + 1);
+        addMissingSeconds(value);
         line = line.substr(0, separator + 1) + value;
       }
     }

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <latch>
+#include <sstream>
 #include <thread>
 
 #include "app/platform/linux/IcsCalendarStore.h"
@@ -104,6 +106,24 @@ TEST_F(IcsCalendarStoreTest, ACancelledChangedOccurrenceRemovesTheOccurrence) {
             (V{"Yoga class@2026-03-04T17:30:00Z", "Yoga class (Studio 1)@2026-03-18T18:00:00Z",
                "Yoga class@2026-03-25T17:30:00Z"}))
       << "11 March is cancelled, 18 March moved to 19:00";
+}
+
+// As when two exports are joined into one file: the series in the first VCALENDAR, its changes in the second.
+TEST_F(IcsCalendarStoreTest, ChangedOccurrencesInALaterCalendarOfTheFileApply) {
+  std::ifstream in(testDataPath("calendar/cancelled-override.ics"), std::ios::binary);
+  std::stringstream read;
+  read << in.rdbuf();
+  std::string text = read.str();
+  const size_t zoneBegin = text.find("BEGIN:VTIMEZONE");
+  const std::string zone = text.substr(zoneBegin, text.find("BEGIN:VEVENT") - zoneBegin);
+  const size_t secondEvent = text.find("BEGIN:VEVENT", text.find("END:VEVENT"));
+  text.insert(secondEvent, "END:VCALENDAR\r\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + zone);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/joined.ics", std::ios::binary) << text;
+  using V = std::vector<std::string>;
+  EXPECT_EQ(occurrences(utc(2026, 3, 4), utc(2026, 3, 26)),
+            (V{"Yoga class@2026-03-04T17:30:00Z", "Yoga class (Studio 1)@2026-03-18T18:00:00Z",
+               "Yoga class@2026-03-25T17:30:00Z"}));
 }
 
 TEST_F(IcsCalendarStoreTest, AllDayEventsCoverExactlyTheirLocalDates) {

@@ -2,7 +2,12 @@
 // malformation, and the well-formed lines next to them left alone.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 #include "app/platform/linux/IcsTextRepair.h"
+#include "tests/sources/SourcesTestSupport.h"
 
 namespace pallix {
 namespace {
@@ -50,10 +55,28 @@ TEST(IcsTextRepairTest, FoldedLinesAreUnfoldedBeforeBeingRepaired) {
             "RRULE:FREQ=WEEKLY;BYDAY=MO\r\nSUMMARY:ab\r\n");
 }
 
+TEST(IcsTextRepairTest, BlankLinesAreDroppedAndContinueNothing) {
+  EXPECT_EQ(repairIcsText("BEGIN:VEVENT\r\n\r\n\n  SUMMARY:x\r\nEND:VEVENT\r\n"),
+            "BEGIN:VEVENT SUMMARY:x\r\nEND:VEVENT\r\n")
+      << "a continuation after blank lines continues the last content line";
+}
+
 TEST(IcsTextRepairTest, OddLinesPassThrough) {
   EXPECT_EQ(repairIcsText(""), "");
   EXPECT_EQ(repairIcsText("\"\r\n\"\"\r\n:\"\r\nno colon\r\n"), "\"\r\n\"\"\r\n:\"\r\nno colon\r\n");
-  EXPECT_EQ(repairIcsText("RRULE:\\"), "RRULE:\\\r\n") << "a lone backslash at the end";
+  EXPECT_EQ(repairIcsText("RRULE:FREQ=DAILY\\"), "RRULE:FREQ=DAILY\r\n") << "a lone backslash at the end";
+}
+
+// Every calendar fixture, repaired once, is left alone by a second repair.
+TEST(IcsTextRepairTest, RepairingTwiceChangesNothing) {
+  const std::string folder = testing_support::testDataPath("calendar");
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string once = repairIcsText(text.str());
+    EXPECT_EQ(repairIcsText(once), once) << entry.path();
+  }
 }
 
 }  // namespace

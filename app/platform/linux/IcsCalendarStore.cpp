@@ -410,13 +410,13 @@ Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(con
     }
   }
   if (calendars.empty()) return Error("IcsCalendarStoreError", 3, path + " holds no VCALENDAR");
+  // Changed occurrences may come in a VCALENDAR of their own, after the series.
+  std::vector<ChangedOccurrence> changed;
   for (icalcomponent* calendar : calendars) {
     const std::string title = xProperty(calendar, "X-WR-CALNAME").value_or(fs::path(path).stem().string());
     const bool subscription = xProperty(calendar, "X-PUBLISHED-TTL").has_value() ||
                               icalcomponent_get_first_property(calendar, ICAL_REFRESHINTERVAL_PROPERTY) != nullptr ||
                               icalcomponent_get_first_property(calendar, ICAL_SOURCE_PROPERTY) != nullptr;
-    const size_t firstOfCalendar = file->events.size();
-    std::vector<ChangedOccurrence> changed;
     for (icalcomponent* c = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); c;
          c = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
       const std::set<std::string> unknownZones = resolveTimeZones(calendar, c);
@@ -455,14 +455,13 @@ Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(con
       }
       file->events.push_back(std::move(event));
     }
-    std::map<std::string, std::vector<ParsedEvent*>> byUid;
-    for (size_t i = firstOfCalendar; i < file->events.size(); ++i) {
-      ParsedEvent& e = file->events[i];
-      if (e.repeats()) byUid[e.base.uid].push_back(&e);
-    }
-    for (const ChangedOccurrence& c : changed) {
-      for (ParsedEvent* series : byUid[c.uid]) excludeChangedOccurrence(*series, c.recurrenceId);
-    }
+  }
+  std::map<std::string, std::vector<ParsedEvent*>> byUid;
+  for (ParsedEvent& e : file->events) {
+    if (e.repeats()) byUid[e.base.uid].push_back(&e);
+  }
+  for (const ChangedOccurrence& c : changed) {
+    for (ParsedEvent* series : byUid[c.uid]) excludeChangedOccurrence(*series, c.recurrenceId);
   }
   return file;
 }

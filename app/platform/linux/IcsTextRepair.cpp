@@ -10,21 +10,20 @@ namespace pallix {
 
 namespace {
 
-// Content lines with folding undone; line ends may be CRLF or LF alone.
+// Content lines with folding undone; line ends may be CRLF or LF alone. Blank lines carry nothing and are
+// left out.
 std::vector<std::string> unfoldedLines(std::string_view text) {
   std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string_view::npos) end = text.size();
+  for (size_t at = 0, end = 0; at < text.size(); at = end + 1) {
+    end = std::min(text.find('\n', at), text.size());
     std::string_view line = text.substr(at, end - at);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!lines.empty() && !line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+    if (line.empty()) continue;
+    if (!lines.empty() && (line.front() == ' ' || line.front() == '\t')) {
       lines.back().append(line.substr(1));
     } else {
       lines.emplace_back(line);
     }
-    at = end + 1;
   }
   return lines;
 }
@@ -43,14 +42,9 @@ bool nameIs(const std::string& line, size_t nameEnd, const char* name) {
   return nameEnd == std::strlen(name) && strncasecmp(line.c_str(), name, nameEnd) == 0;
 }
 
-void unescapeRuleSeparators(std::string& value) {
-  std::string out;
-  out.reserve(value.size());
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '\\' && i + 1 < value.size() && (value[i + 1] == ';' || value[i + 1] == ',')) continue;
-    out.push_back(value[i]);
-  }
-  value = std::move(out);
+// No backslash belongs in a recurrence rule: they come from text escaping ("\\;", "\\,").
+void dropBackslashes(std::string& value) {
+  value.erase(std::remove(value.begin(), value.end(), '\\'), value.end());
 }
 
 // `NAME;P="zone:value"`: closes the quote before the last colon inside it.
@@ -106,7 +100,7 @@ std::string repairIcsText(std::string_view text) {
       const size_t nameEnd = std::min(line.find(';'), separator);
       if (nameIs(line, nameEnd, "RRULE") || nameIs(line, nameEnd, "EXRULE")) {
         std::string value = line.substr(separator + 1);
-        unescapeRuleSeparators(value);
+        dropBackslashes(value);
         line = line.substr(0, separator + 1) + value;
       } else if (isDateTimeProperty(line, nameEnd)) {
         std::string value = line.substr(separator + 1);

@@ -46,7 +46,7 @@ struct CalendarImportNote {
   enum class Kind {
     skipped,          // the event is left out; `detail` says why
     unknownTimeZone,  // `detail` is a zone neither the file nor the system knows: its times are read as local times
-    unreadablePart,   // a property was ignored; `detail` quotes the complaint
+    unreadablePart,   // a property was ignored; `detail` says which, quoting it
   };
   Kind kind = Kind::skipped;
   std::string event;  // the event's title, or its UID when it has none
@@ -63,7 +63,7 @@ inline std::string describe(const CalendarImportNote& note) {
     case CalendarImportNote::Kind::unknownTimeZone:
       return name + ": unknown time zone \"" + note.detail + "\", its times are read as local times";
     case CalendarImportNote::Kind::unreadablePart:
-      return name + ": " + note.detail + " (ignored)";
+      return name + ": " + note.detail;
   }
   return name;
 }

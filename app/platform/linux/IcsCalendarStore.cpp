@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <string_view>
+#include <utility>
 
 #include "app/platform/linux/IcsTextRepair.h"
 #include "core/FileUtil.h"
@@ -282,6 +284,27 @@ void expand(const ParsedEvent& e, Date rangeStart, Date rangeEnd, std::vector<Ca
   for (const icaltimetype& rdate : e.rdates) consider(toDate(rdate));
 }
 
+// libical's complaint about a property it dropped ("Can't parse as RECUR value in RRULE property. Removing
+// entire property: FREQ=MONTLY") as the property's name and value.
+std::optional<std::pair<std::string, std::string>> droppedProperty(const std::string& complaint) {
+  constexpr std::string_view kIn = " value in ", kProperty = " property", kRemoving = "Removing entire property: ";
+  const size_t in = complaint.find(kIn);
+  const size_t property = in == std::string::npos ? in : complaint.find(kProperty, in + kIn.size());
+  const size_t removing = complaint.find(kRemoving);
+  if (property == std::string::npos || removing == std::string::npos) return std::nullopt;
+  return std::pair{complaint.substr(in + kIn.size(), property - in - kIn.size()),
+                   complaint.substr(removing + kRemoving.size())};
+}
+
+// A note's detail for a property libical could not read.
+std::string unreadable(const std::string& complaint) {
+  auto dropped = droppedProperty(complaint);
+  if (!dropped) return complaint;
+  const auto& [name, value] = *dropped;
+  return name + " \"" + value + "\" cannot be read" +
+         (name == "RRULE" ? "; only its first occurrence is shown" : " and is ignored");
+}
+
 std::string nameOf(icalcomponent* c) {
   if (auto summary = textOf(icalcomponent_get_summary(c))) return *summary;
   return textOf(icalcomponent_get_uid(c)).value_or("untitled event");
@@ -330,8 +353,9 @@ ParsedEvent parseEvent(icalcomponent* calendar, icalcomponent* c, const std::str
       e.rules.push_back(rule);
     } else {
       const char* text = icalproperty_get_value_as_string(p);
-      notes.push_back({CalendarImportNote::Kind::unreadablePart, nameOf(c),
-                       "the repeat rule \"" + std::string(text ? text : "") + "\" cannot be read"});
+      notes.push_back(
+          {CalendarImportNote::Kind::unreadablePart, nameOf(c),
+           "RRULE \"" + std::string(text ? text : "") + "\" cannot be read; only its first occurrence is shown"});
     }
   }
   for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RDATE_PROPERTY); p;
@@ -437,7 +461,12 @@ Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(con
       if (icaltime_is_null_time(dtstart)) {
         std::string why = "it has no start (DTSTART)";
         for (const std::string& complaint : complaints) {
-          if (complaint.find("DTSTART") != std::string::npos) why = "its start cannot be read: " + complaint;
+          auto dropped = droppedProperty(complaint);
+          if (dropped && dropped->first == "DTSTART") {
+            why = "its start \"" + dropped->second + "\" cannot be read";
+          } else if (!dropped && complaint.find("DTSTART") != std::string::npos) {
+            why = "its start cannot be read: " + complaint;
+          }
         }
         file->notes.push_back({CalendarImportNote::Kind::skipped, nameOf(c), why});
         continue;
@@ -446,7 +475,7 @@ Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(con
         file->notes.push_back({CalendarImportNote::Kind::unknownTimeZone, nameOf(c), zone});
       }
       for (const std::string& complaint : std::set<std::string>(complaints.begin(), complaints.end())) {
-        file->notes.push_back({CalendarImportNote::Kind::unreadablePart, nameOf(c), complaint});
+        file->notes.push_back({CalendarImportNote::Kind::unreadablePart, nameOf(c), unreadable(complaint)});
       }
       ParsedEvent event = parseEvent(calendar, c, title, path, subscription, file->notes);
       if (icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY)) {

@@ -18,7 +18,8 @@ constexpr const char* kUsage =
     "Events come from the iCalendar files in the folder Calendars of the data directory ('pallix paths'):\n"
     "imported files and subscriptions saved there. Repeating events, all-day events and time zones are\n"
     "read as the file says.\n\n"
-    "import    checks FILE.ics and copies it into the folder (creating it).\n"
+    "import    checks FILE.ics and copies it into the folder (creating it); events it cannot read are\n"
+    "          listed with the reason, and so are time zones nobody knows (read as local times).\n"
     "upcoming  events starting within DURATION (default 1h; 90m, 2h, 3d, or seconds).\n"
     "search    events as the panel finds them (\"standup tomorrow\", \"events next hour\").\n\n"
     "Exit status: 0 done, 1 no events or a bad file, 2 usage error, 3 no calendar folder.\n";
@@ -34,6 +35,33 @@ std::optional<double> parseDuration(const std::string& text) {
   if (unit == "h") return value * 3600;
   if (unit == "d") return value * 86400;
   return std::nullopt;
+}
+
+std::string countOf(size_t n, const std::string& noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
+const char* kindName(CalendarImportNote::Kind kind) {
+  switch (kind) {
+    case CalendarImportNote::Kind::skipped:
+      return "skipped";
+    case CalendarImportNote::Kind::unknownTimeZone:
+      return "unknownTimeZone";
+    case CalendarImportNote::Kind::unreadablePart:
+      return "unreadablePart";
+  }
+  return "skipped";
+}
+
+nlohmann::json importJson(const CalendarImportSummary& summary) {
+  nlohmann::json notes = nlohmann::json::array();
+  for (const CalendarImportNote& note : summary.notes) {
+    notes.push_back({{"kind", kindName(note.kind)}, {"event", note.event}, {"detail", note.detail}});
+  }
+  return {{"file", summary.storedPath},
+          {"events", summary.eventCount},
+          {"skipped", summary.skippedCount()},
+          {"notes", notes}};
 }
 
 int printEvents(const std::vector<CalendarSearchResult>& events, bool json, const std::string& none) {
@@ -71,10 +99,12 @@ int runCalendar(Args& args) {
       return kExitFailure;
     }
     if (json) {
-      printJson({{"file", imported->storedPath}, {"events", imported->eventCount}});
+      printJson(importJson(*imported));
     } else {
-      std::cout << "Imported " << imported->eventCount << " event" << (imported->eventCount == 1 ? "" : "s") << " into "
-                << printable(imported->storedPath) << "\n";
+      std::cout << "Imported " << countOf(imported->eventCount, "event") << " into " << printable(imported->storedPath);
+      if (const size_t skipped = imported->skippedCount()) std::cout << " (" << skipped << " skipped)";
+      std::cout << "\n";
+      for (const CalendarImportNote& note : imported->notes) std::cout << "  " << printable(describe(note)) << "\n";
     }
     return kExitOk;
   }

@@ -7,10 +7,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <latch>
+#include <sstream>
 #include <thread>
 
 #include "app/platform/linux/IcsCalendarStore.h"
+#include "app/sources/CalendarSearchDataSource.h"
 #include "core/Formatting.h"
 #include "tests/platform/ScopedEnvironment.h"
 #include "tests/sources/SourcesTestSupport.h"
@@ -94,6 +97,121 @@ TEST_F(IcsCalendarStoreTest, AllDayFloatingAndZonedTimes) {
   EXPECT_TRUE(holiday.isSubscription);
   EXPECT_EQ(occurrences(utc(2026, 12, 9), utc(2026, 12, 11)),
             std::vector<std::string>{"Ada's birthday@2026-12-09T23:00:00Z"});
+}
+
+TEST_F(IcsCalendarStoreTest, ACancelledChangedOccurrenceRemovesTheOccurrence) {
+  add("cancelled-override.ics");
+  using V = std::vector<std::string>;
+  EXPECT_EQ(occurrences(utc(2026, 3, 4), utc(2026, 3, 26)),
+            (V{"Yoga class@2026-03-04T17:30:00Z", "Yoga class (Studio 1)@2026-03-18T18:00:00Z",
+               "Yoga class@2026-03-25T17:30:00Z"}))
+      << "11 March is cancelled, 18 March moved to 19:00";
+}
+
+// As when two exports are joined into one file: the series in the first VCALENDAR, its changes in the second.
+TEST_F(IcsCalendarStoreTest, ChangedOccurrencesInALaterCalendarOfTheFileApply) {
+  std::ifstream in(testDataPath("calendar/cancelled-override.ics"), std::ios::binary);
+  std::stringstream read;
+  read << in.rdbuf();
+  std::string text = read.str();
+  const size_t zoneBegin = text.find("BEGIN:VTIMEZONE");
+  const std::string zone = text.substr(zoneBegin, text.find("BEGIN:VEVENT") - zoneBegin);
+  const size_t secondEvent = text.find("BEGIN:VEVENT", text.find("END:VEVENT"));
+  text.insert(secondEvent, "END:VCALENDAR\r\nBEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + zone);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/joined.ics", std::ios::binary) << text;
+  using V = std::vector<std::string>;
+  EXPECT_EQ(occurrences(utc(2026, 3, 4), utc(2026, 3, 26)),
+            (V{"Yoga class@2026-03-04T17:30:00Z", "Yoga class (Studio 1)@2026-03-18T18:00:00Z",
+               "Yoga class@2026-03-25T17:30:00Z"}));
+}
+
+TEST_F(IcsCalendarStoreTest, AllDayEventsCoverExactlyTheirLocalDates) {
+  add("birthday.ics");
+  using V = std::vector<std::string>;
+  // 13 March, midnight to midnight in Paris.
+  EXPECT_EQ(occurrences(utc(2026, 3, 12, 23), utc(2026, 3, 13, 23)), (V{"Ski weekend@2026-03-12T23:00:00Z"}))
+      << "the birthday on 12 March ends at midnight";
+  EXPECT_EQ(occurrences(utc(2026, 3, 11, 23), utc(2026, 3, 12, 23)), (V{"Marie's birthday@2026-03-11T23:00:00Z"}));
+  auto events = store.events(utc(2026, 3, 28, 23), utc(2026, 3, 29, 22));
+  ASSERT_TRUE(events.ok());
+  ASSERT_EQ(events->size(), 1u);
+  EXPECT_EQ(events->front().title, "Clocks go forward");
+  EXPECT_EQ(events->front().end, utc(2026, 3, 29, 22)) << "without DTEND one day, of 23 hours on this one";
+  EXPECT_TRUE(occurrences(utc(2026, 3, 29, 22), utc(2026, 3, 30, 22)).empty());
+}
+
+TEST_F(IcsCalendarStoreTest, TodayAndTomorrowShowAllDayEventsOnTheirDay) {
+  add("birthday.ics");
+  const Date morning = utc(2026, 3, 12, 8);
+  auto titles = [&](const std::string& query) {
+    std::vector<std::string> out;
+    for (const auto& r : CalendarSearchDataSource::search(store, query, morning, "")) {
+      out.push_back(r.title + " " + r.relativeDateDescription + " " + r.timeRangeDescription);
+    }
+    return out;
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(titles("events today"), (V{"Marie's birthday today All day"}));
+  EXPECT_EQ(titles("events tomorrow"), (V{"Ski weekend tomorrow All day, until Sun 15 Mar"}));
+}
+
+TEST_F(IcsCalendarStoreTest, EveryRepeatRuleAndExtraDateIsRead) {
+  add("multiple-rrules.ics");
+  using V = std::vector<std::string>;
+  EXPECT_EQ(occurrences(utc(2026, 3, 1), utc(2026, 4, 13)),
+            (V{"Bin collection@2026-03-03T07:00:00Z", "Bin collection@2026-03-07T07:00:00Z",
+               "Bin collection@2026-03-10T07:00:00Z", "Bin collection@2026-03-21T07:00:00Z",
+               "Bin collection@2026-03-24T07:00:00Z", "Bin collection@2026-03-26T07:00:00Z",
+               "Bin collection@2026-03-31T06:00:00Z", "Bin collection@2026-04-04T06:00:00Z",
+               "Bin collection@2026-04-12T06:00:00Z"}))
+      << "Tuesdays until March but the 17th, first Saturdays, and three extra dates";
+}
+
+TEST_F(IcsCalendarStoreTest, ADateOnlyExceptionRemovesThatDaysOccurrence) {
+  add("exdate-date-only.ics");
+  using V = std::vector<std::string>;
+  EXPECT_EQ(occurrences(utc(2026, 3, 5), utc(2026, 3, 13)),
+            (V{"Morning sync@2026-03-05T14:00:00Z", "Morning sync@2026-03-09T13:00:00Z",
+               "Morning sync@2026-03-12T13:00:00Z"}))
+      << "6, 10 and 11 March are excluded by date";
+}
+
+TEST_F(IcsCalendarStoreTest, WindowsZoneNamesAreMappedAndUnknownZonesReported) {
+  ASSERT_TRUE(store.requestAccess().ok());
+  auto imported = store.importCalendar(testDataPath("calendar/windows-tzid.ics"));
+  ASSERT_TRUE(imported.ok()) << imported.error().description();
+  EXPECT_EQ(imported->notes, (std::vector<CalendarImportNote>{{CalendarImportNote::Kind::unknownTimeZone,
+                                                               "Supplier review", "Customized Time Zone"}}));
+  using V = std::vector<std::string>;
+  EXPECT_EQ(occurrences(utc(2026, 3, 11), utc(2026, 3, 14)),
+            (V{"Board meeting@2026-03-11T17:00:00Z", "Call with Tokyo@2026-03-12T00:00:00Z",
+               "West coast weekly@2026-03-12T17:00:00Z", "Supplier review@2026-03-13T14:00:00Z"}))
+      << "18:00 in Berlin, 09:00 in Tokyo, 10:00 in Los Angeles in summer time; the unknown zone is local time";
+}
+
+TEST_F(IcsCalendarStoreTest, CommonMalformationsAreReadAndSkippedEventsExplained) {
+  ASSERT_TRUE(store.requestAccess().ok());
+  auto imported = store.importCalendar(testDataPath("calendar/malformed.ics"));
+  ASSERT_TRUE(imported.ok()) << imported.error().description();
+  EXPECT_EQ(imported->eventCount, 5u);
+  EXPECT_EQ(imported->skippedCount(), 2u);
+  std::vector<std::string> described;
+  for (const auto& note : imported->notes) described.push_back(describe(note));
+  EXPECT_EQ(described,
+            (std::vector<std::string>{
+                "\"Picnic\" skipped: it has no start (DTSTART)",
+                "\"Concert\" skipped: its start \"next friday\" cannot be read",
+                "\"Book club\": RRULE \"FREQ=MONTLY;BYDAY=1TH\" cannot be read; only its first occurrence is shown",
+            }));
+  using V = std::vector<std::string>;
+  EXPECT_EQ(
+      occurrences(utc(2026, 3, 1), utc(2026, 4, 1)),
+      (V{"French course@2026-03-02T17:00:00Z", "Book club@2026-03-05T18:00:00Z", "French course@2026-03-09T17:00:00Z",
+         "Dentist@2026-03-12T08:00:00Z", "French course@2026-03-16T17:00:00Z", "Swimming@2026-03-17T07:00:00Z",
+         "Choir@2026-03-18T18:00:00Z", "French course@2026-03-23T17:00:00Z"}))
+      << "the escaped rule repeats four times; the dentist is at 09:00 in Paris; swimming lacks its seconds; the "
+         "choir's zone has an old prefix";
 }
 
 TEST_F(IcsCalendarStoreTest, BrokenFilesAreSkippedAndChangesAreReadAgain) {

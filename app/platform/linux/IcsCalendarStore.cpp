@@ -2,6 +2,7 @@
 
 #include <libical/ical.h>
 #include <sys/stat.h>
+#include <unicode/ucal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +12,10 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <string_view>
+#include <utility>
 
+#include "app/platform/linux/IcsTextRepair.h"
 #include "core/FileUtil.h"
 
 namespace pallix {
@@ -109,6 +113,88 @@ std::string occurrenceId(const std::string& uid, Date start) {
   return uid + "/" + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(start.time_since_epoch()).count());
 }
 
+int dayKey(const icaltimetype& t) {
+  return t.year * 10000 + t.month * 100 + t.day;
+}
+
+std::optional<std::string> ascii(const UChar* text, int32_t length) {
+  std::string out;
+  for (int32_t i = 0; i < length; ++i) {
+    if (text[i] >= 0x80) return std::nullopt;
+    out.push_back(static_cast<char>(text[i]));
+  }
+  return out;
+}
+
+// The IANA name of a Windows zone name ("W. Europe Standard Time") or of an alias ("US/Pacific"), through
+// ICU's tables.
+std::optional<std::string> ianaZoneFor(const std::string& tzid) {
+  std::u16string id;
+  for (char c : tzid) {
+    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+    id.push_back(static_cast<char16_t>(c));
+  }
+  UChar out[128];
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = ucal_getTimeZoneIDForWindowsID(id.data(), static_cast<int32_t>(id.size()), nullptr, out,
+                                                  static_cast<int32_t>(std::size(out)), &status);
+  if (U_SUCCESS(status) && length > 0) return ascii(out, length);
+  status = U_ZERO_ERROR;
+  UBool isSystemId = false;
+  length = ucal_getCanonicalTimeZoneID(id.data(), static_cast<int32_t>(id.size()), out,
+                                       static_cast<int32_t>(std::size(out)), &isSystemId, &status);
+  if (U_SUCCESS(status) && length > 0 && isSystemId) return ascii(out, length);
+  return std::nullopt;
+}
+
+icaltimezone* knownZone(icalcomponent* calendar, const char* tzid) {
+  if (icaltimezone* zone = icalcomponent_get_timezone(calendar, tzid)) return zone;
+  if (icaltimezone* zone = icaltimezone_get_builtin_timezone_from_tzid(tzid)) return zone;
+  return icaltimezone_get_builtin_timezone(tzid);
+}
+
+// The name of a zone libical knows for `tzid`: itself without surrounding blanks and quotes, the IANA zone
+// ICU maps it to, or a known zone at its end ("/mozilla.org/20070129_1/Europe/Berlin").
+std::optional<std::string> knownNameFor(icalcomponent* calendar, std::string tzid) {
+  const size_t first = tzid.find_first_not_of(" \t\"");
+  tzid = first == std::string::npos ? "" : tzid.substr(first, tzid.find_last_not_of(" \t\"") - first + 1);
+  auto known = [&](const std::string& name) { return !name.empty() && knownZone(calendar, name.c_str()); };
+  if (known(tzid)) return tzid;
+  if (auto iana = ianaZoneFor(tzid); iana && known(*iana)) return iana;
+  for (size_t slash = tzid.find('/'); slash != std::string::npos; slash = tzid.find('/', slash + 1)) {
+    const std::string tail = tzid.substr(slash + 1);
+    if (tail.find('/') != std::string::npos && known(tail)) return tail;
+  }
+  return std::nullopt;
+}
+
+// Points every TZID of `event` that neither the file nor the system knows by that name at the zone it
+// stands for; returns the names that stay unknown (their times are read as floating local times).
+std::set<std::string> resolveTimeZones(icalcomponent* calendar, icalcomponent* event) {
+  std::set<std::string> unknown;
+  for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_ANY_PROPERTY); p;
+       p = icalcomponent_get_next_property(event, ICAL_ANY_PROPERTY)) {
+    icalparameter* param = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
+    const char* tzid = param ? icalparameter_get_tzid(param) : nullptr;
+    if (!tzid || !*tzid || knownZone(calendar, tzid)) continue;
+    if (auto name = knownNameFor(calendar, tzid)) {
+      icalparameter_set_tzid(param, name->c_str());
+    } else {
+      unknown.insert(tzid);
+    }
+  }
+  return unknown;
+}
+
+// A date-time property's value in its own zone, else in `fallback` when it is a floating time.
+icaltimetype timeOf(icalproperty* p, icaltimetype t, icalcomponent* calendar, const icaltimezone* fallback) {
+  if (icaltime_is_null_time(t) || icaltime_is_utc(t) || icaltime_is_date(t) || t.zone) return t;
+  icalparameter* param = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
+  const char* tzid = param ? icalparameter_get_tzid(param) : nullptr;
+  t.zone = tzid && *tzid ? knownZone(calendar, tzid) : fallback;
+  return t;
+}
+
 }  // namespace
 
 // One event component and what every occurrence shares.
@@ -118,15 +204,18 @@ struct ParsedEvent {
   icaltimetype dtstart;
   Date start;
   int64_t durationSeconds = 0;
-  int allDayDays = 0;  // all-day events: length in days
-  std::optional<std::string> rrule;
+  int allDayDays = 0;                     // all-day events: length in days
+  std::vector<icalrecurrencetype> rules;  // every RRULE; RSCALE names point into the file's root
   std::vector<icaltimetype> rdates;
   std::set<int64_t> excluded;  // EXDATEs and changed occurrences (RECURRENCE-ID), seconds since 1970
+  std::set<int> excludedDays;  // date-only EXDATEs of a timed series: yyyymmdd in DTSTART's zone
+  bool repeats() const { return !rules.empty() || !rdates.empty(); }
 };
 
 struct IcsCalendarStore::ParsedFile {
   icalcomponent* root = nullptr;
   std::vector<ParsedEvent> events;
+  std::vector<CalendarImportNote> notes;
   int64_t size = -1;
   int64_t mtimeNanoseconds = -1;
   ~ParsedFile() {
@@ -140,17 +229,19 @@ int64_t secondsOf(Date d) {
   return std::chrono::duration_cast<std::chrono::seconds>(d.time_since_epoch()).count();
 }
 
-void emit(const ParsedEvent& e, Date start, bool recurring, std::vector<CalendarEvent>& out) {
+// All-day occurrences end at local midnight after their last day, whatever the length of the days between.
+Date endOf(const ParsedEvent& e, Date start) {
+  if (!e.base.isAllDay) return start + std::chrono::seconds(e.durationSeconds);
+  const time_t t = std::chrono::system_clock::to_time_t(start);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return fromTimeT(localMidnight(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday + e.allDayDays));
+}
+
+void emit(const ParsedEvent& e, Date start, Date end, bool recurring, std::vector<CalendarEvent>& out) {
   CalendarEvent event = e.base;
   event.start = start;
-  if (event.isAllDay) {
-    const time_t t = std::chrono::system_clock::to_time_t(start);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    event.end = fromTimeT(localMidnight(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday + e.allDayDays));
-  } else {
-    event.end = start + std::chrono::seconds(e.durationSeconds);
-  }
+  event.end = end;
   event.isRecurring = recurring;
   event.occurrenceId = recurring ? occurrenceId(event.uid, start) : event.uid;
   out.push_back(std::move(event));
@@ -162,45 +253,65 @@ bool overlaps(Date start, Date end, Date rangeStart, Date rangeEnd) {
 }
 
 void expand(const ParsedEvent& e, Date rangeStart, Date rangeEnd, std::vector<CalendarEvent>& out) {
-  const bool recurring = e.rrule || !e.rdates.empty() || e.base.isRecurring;
-  auto endOf = [&](Date start) {
-    return e.base.isAllDay ? start + std::chrono::seconds(static_cast<int64_t>(e.allDayDays) * kDay + 3600)
-                           : start + std::chrono::seconds(e.durationSeconds);
-  };
+  const bool recurring = e.repeats() || e.base.isRecurring;
+  // DTSTART, the rules and RDATEs may name the same start; it is one occurrence.
+  std::set<int64_t> seen;
   auto consider = [&](Date start) {
-    if (e.excluded.count(secondsOf(start))) return;
-    if (overlaps(start, endOf(start), rangeStart, rangeEnd)) emit(e, start, recurring, out);
+    const int64_t key = secondsOf(start);
+    if (!seen.insert(key).second || e.excluded.count(key)) return;
+    if (!e.excludedDays.empty() && e.excludedDays.count(dayKey(fromDate(start, e.dtstart)))) return;
+    const Date end = endOf(e, start);
+    if (overlaps(start, end, rangeStart, rangeEnd)) emit(e, start, end, recurring, out);
   };
-  if (!e.rrule) {
-    consider(e.start);
-  } else {
-    icalrecurrencetype rule = icalrecurrencetype_from_string(e.rrule->c_str());
-    if (rule.freq != ICAL_NO_RECURRENCE) {
-      icalrecur_iterator* it = icalrecur_iterator_new(rule, e.dtstart);
-      if (it) {
-        // Skip straight to the interval when the rule allows it (not with COUNT).
-        const Date earliest =
-            rangeStart - std::chrono::seconds(e.durationSeconds + static_cast<int64_t>(e.allDayDays + 1) * kDay);
-        if (rule.count == 0 && earliest > e.start) icalrecur_iterator_set_start(it, fromDate(earliest, e.dtstart));
-        for (int n = 0; n < kMaxOccurrencesPerEvent; ++n) {
-          icaltimetype next = icalrecur_iterator_next(it);
-          if (icaltime_is_null_time(next)) break;
-          next.zone = e.dtstart.zone;
-          const Date start = toDate(next);
-          if (start >= rangeEnd) break;
-          consider(start);
-        }
-        icalrecur_iterator_free(it);
-      }
+  consider(e.start);
+  for (const icalrecurrencetype& rule : e.rules) {
+    icalrecur_iterator* it = icalrecur_iterator_new(rule, e.dtstart);
+    if (!it) continue;
+    // Skip straight to the interval when the rule allows it (not with COUNT).
+    const Date earliest =
+        rangeStart - std::chrono::seconds(e.durationSeconds + static_cast<int64_t>(e.allDayDays + 1) * kDay);
+    if (rule.count == 0 && earliest > e.start) icalrecur_iterator_set_start(it, fromDate(earliest, e.dtstart));
+    for (int n = 0; n < kMaxOccurrencesPerEvent; ++n) {
+      icaltimetype next = icalrecur_iterator_next(it);
+      if (icaltime_is_null_time(next)) break;
+      next.zone = e.dtstart.zone;
+      const Date start = toDate(next);
+      if (start >= rangeEnd) break;
+      consider(start);
     }
+    icalrecur_iterator_free(it);
   }
-  for (icaltimetype rdate : e.rdates) {
-    if (!rdate.zone && !icaltime_is_utc(rdate)) rdate.zone = e.dtstart.zone;
-    consider(toDate(rdate));
-  }
+  for (const icaltimetype& rdate : e.rdates) consider(toDate(rdate));
 }
 
-ParsedEvent parseEvent(icalcomponent* c, const std::string& calendarTitle, const std::string& path, bool subscription) {
+// libical's complaint about a property it dropped ("Can't parse as RECUR value in RRULE property. Removing
+// entire property: FREQ=MONTLY") as the property's name and value.
+std::optional<std::pair<std::string, std::string>> droppedProperty(const std::string& complaint) {
+  constexpr std::string_view kIn = " value in ", kProperty = " property", kRemoving = "Removing entire property: ";
+  const size_t in = complaint.find(kIn);
+  const size_t property = in == std::string::npos ? in : complaint.find(kProperty, in + kIn.size());
+  const size_t removing = complaint.find(kRemoving);
+  if (property == std::string::npos || removing == std::string::npos) return std::nullopt;
+  return std::pair{complaint.substr(in + kIn.size(), property - in - kIn.size()),
+                   complaint.substr(removing + kRemoving.size())};
+}
+
+// A note's detail for a property libical could not read.
+std::string unreadable(const std::string& complaint) {
+  auto dropped = droppedProperty(complaint);
+  if (!dropped) return complaint;
+  const auto& [name, value] = *dropped;
+  return name + " \"" + value + "\" cannot be read" +
+         (name == "RRULE" ? "; only its first occurrence is shown" : " and is ignored");
+}
+
+std::string nameOf(icalcomponent* c) {
+  if (auto summary = textOf(icalcomponent_get_summary(c))) return *summary;
+  return textOf(icalcomponent_get_uid(c)).value_or("untitled event");
+}
+
+ParsedEvent parseEvent(icalcomponent* calendar, icalcomponent* c, const std::string& calendarTitle,
+                       const std::string& path, bool subscription, std::vector<CalendarImportNote>& notes) {
   ParsedEvent e;
   e.component = c;
   e.dtstart = icalcomponent_get_dtstart(c);
@@ -222,7 +333,10 @@ ParsedEvent parseEvent(icalcomponent* c, const std::string& calendarTitle, const
   b.sourcePath = path;
   b.isSubscription = subscription;
 
-  icaltimetype dtend = icalcomponent_get_dtend(c);  // also derives it from DURATION
+  // Without DTEND or DURATION an all-day event lasts its day and a timed one is an instant.
+  icalproperty* dtendProperty = icalcomponent_get_first_property(c, ICAL_DTEND_PROPERTY);
+  icalproperty* durationProperty = icalcomponent_get_first_property(c, ICAL_DURATION_PROPERTY);
+  icaltimetype dtend = dtendProperty || durationProperty ? icalcomponent_get_dtend(c) : icaltime_null_time();
   if (b.isAllDay) {
     int days = 1;
     if (!icaltime_is_null_time(dtend)) {
@@ -232,23 +346,51 @@ ParsedEvent parseEvent(icalcomponent* c, const std::string& calendarTitle, const
   } else if (!icaltime_is_null_time(dtend)) {
     e.durationSeconds = std::max<int64_t>(0, secondsOf(toDate(dtend)) - secondsOf(e.start));
   }
-  if (icalproperty* rrule = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY)) {
-    if (const char* text = icalproperty_get_value_as_string(rrule)) e.rrule = std::string(text);
+  for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY); p;
+       p = icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY)) {
+    icalrecurrencetype rule = icalproperty_get_rrule(p);
+    if (rule.freq != ICAL_NO_RECURRENCE) {
+      e.rules.push_back(rule);
+    } else {
+      const char* text = icalproperty_get_value_as_string(p);
+      notes.push_back(
+          {CalendarImportNote::Kind::unreadablePart, nameOf(c),
+           "RRULE \"" + std::string(text ? text : "") + "\" cannot be read; only its first occurrence is shown"});
+    }
   }
   for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RDATE_PROPERTY); p;
        p = icalcomponent_get_next_property(c, ICAL_RDATE_PROPERTY)) {
     icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
     icaltimetype t = icaltime_is_null_time(rdate.time) ? rdate.period.start : rdate.time;
-    if (!icaltime_is_null_time(t)) e.rdates.push_back(t);
+    if (!icaltime_is_null_time(t)) e.rdates.push_back(timeOf(p, t, calendar, e.dtstart.zone));
   }
   for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_EXDATE_PROPERTY); p;
        p = icalcomponent_get_next_property(c, ICAL_EXDATE_PROPERTY)) {
     icaltimetype t = icalproperty_get_exdate(p);
-    if (!t.zone && !icaltime_is_utc(t)) t.zone = e.dtstart.zone;
-    if (!icaltime_is_null_time(t)) e.excluded.insert(secondsOf(toDate(t)));
+    if (icaltime_is_null_time(t)) continue;
+    if (icaltime_is_date(t) && !b.isAllDay) {
+      e.excludedDays.insert(dayKey(t));
+    } else {
+      e.excluded.insert(secondsOf(toDate(timeOf(p, t, calendar, e.dtstart.zone))));
+    }
   }
-  b.isRecurring = e.rrule.has_value() || !e.rdates.empty();
+  b.isRecurring = e.repeats();
   return e;
+}
+
+// A changed or cancelled occurrence: the series' UID and its RECURRENCE-ID.
+struct ChangedOccurrence {
+  std::string uid;
+  icaltimetype recurrenceId;
+};
+
+void excludeChangedOccurrence(ParsedEvent& series, icaltimetype when) {
+  if (icaltime_is_date(when) && !series.base.isAllDay) {
+    series.excludedDays.insert(dayKey(when));
+    return;
+  }
+  if (!icaltime_is_utc(when) && !when.zone) when.zone = series.dtstart.zone;
+  series.excluded.insert(secondsOf(toDate(when)));
 }
 
 }  // namespace
@@ -278,9 +420,8 @@ Result<bool> IcsCalendarStore::requestAccess() {
 Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(const std::string& path) {
   auto read = readRegularFile(path, kMaximumCalendarFileSize);
   if (!read.ok()) return Error("IcsCalendarStoreError", 2, read.error().description());
-  const std::string& text = read.value();
   auto file = std::make_shared<ParsedFile>();
-  file->root = icalparser_parse_string(text.c_str());
+  file->root = icalparser_parse_string(repairIcsText(read.value()).c_str());
   if (!file->root) return Error("IcsCalendarStoreError", 3, path + " is not an iCalendar file");
   // A file may hold one VCALENDAR or several (then libical wraps them in an XROOT).
   std::vector<icalcomponent*> calendars;
@@ -293,33 +434,63 @@ Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(con
     }
   }
   if (calendars.empty()) return Error("IcsCalendarStoreError", 3, path + " holds no VCALENDAR");
+  // Changed occurrences may come in a VCALENDAR of their own, after the series.
+  std::vector<ChangedOccurrence> changed;
   for (icalcomponent* calendar : calendars) {
     const std::string title = xProperty(calendar, "X-WR-CALNAME").value_or(fs::path(path).stem().string());
     const bool subscription = xProperty(calendar, "X-PUBLISHED-TTL").has_value() ||
                               icalcomponent_get_first_property(calendar, ICAL_REFRESHINTERVAL_PROPERTY) != nullptr ||
                               icalcomponent_get_first_property(calendar, ICAL_SOURCE_PROPERTY) != nullptr;
-    std::map<std::string, std::vector<ParsedEvent*>> byUid;
-    std::vector<std::pair<std::string, int64_t>> changed;  // uid and RECURRENCE-ID of changed occurrences
     for (icalcomponent* c = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); c;
          c = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
-      if (icaltime_is_null_time(icalcomponent_get_dtstart(c))) continue;
+      const std::set<std::string> unknownZones = resolveTimeZones(calendar, c);
+      std::vector<std::string> complaints;
+      for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY); p;
+           p = icalcomponent_get_next_property(c, ICAL_XLICERROR_PROPERTY)) {
+        if (const char* text = icalproperty_get_xlicerror(p)) complaints.emplace_back(text);
+      }
+      const icaltimetype dtstart = icalcomponent_get_dtstart(c);
+      // A cancelled occurrence still removes the one it replaces.
+      if (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY)) {
+        icaltimetype when = timeOf(p, icalproperty_get_recurrenceid(p), calendar, dtstart.zone);
+        if (auto uid = textOf(icalcomponent_get_uid(c)); uid && !icaltime_is_null_time(when)) {
+          changed.push_back({*uid, when});
+        }
+      }
       if (icalcomponent_get_status(c) == ICAL_STATUS_CANCELLED) continue;
-      ParsedEvent event = parseEvent(c, title, path, subscription);
-      icaltimetype recurrenceId = icalcomponent_get_recurrenceid(c);
-      if (!icaltime_is_null_time(recurrenceId)) {
-        if (!recurrenceId.zone && !icaltime_is_utc(recurrenceId)) recurrenceId.zone = event.dtstart.zone;
-        changed.emplace_back(event.base.uid, secondsOf(toDate(recurrenceId)));
+      if (icaltime_is_null_time(dtstart)) {
+        std::string why = "it has no start (DTSTART)";
+        for (const std::string& complaint : complaints) {
+          auto dropped = droppedProperty(complaint);
+          if (dropped && dropped->first == "DTSTART") {
+            why = "its start \"" + dropped->second + "\" cannot be read";
+          } else if (!dropped && complaint.find("DTSTART") != std::string::npos) {
+            why = "its start cannot be read: " + complaint;
+          }
+        }
+        file->notes.push_back({CalendarImportNote::Kind::skipped, nameOf(c), why});
+        continue;
+      }
+      for (const std::string& zone : unknownZones) {
+        file->notes.push_back({CalendarImportNote::Kind::unknownTimeZone, nameOf(c), zone});
+      }
+      for (const std::string& complaint : std::set<std::string>(complaints.begin(), complaints.end())) {
+        file->notes.push_back({CalendarImportNote::Kind::unreadablePart, nameOf(c), unreadable(complaint)});
+      }
+      ParsedEvent event = parseEvent(calendar, c, title, path, subscription, file->notes);
+      if (icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY)) {
         event.base.isRecurring = true;
         event.base.occurrenceId = occurrenceId(event.base.uid, event.start);
       }
       file->events.push_back(std::move(event));
     }
-    for (auto& e : file->events) byUid[e.base.uid].push_back(&e);
-    for (const auto& [uid, when] : changed) {
-      for (ParsedEvent* e : byUid[uid]) {
-        if (e->rrule || !e->rdates.empty()) e->excluded.insert(when);
-      }
-    }
+  }
+  std::map<std::string, std::vector<ParsedEvent*>> byUid;
+  for (ParsedEvent& e : file->events) {
+    if (e.repeats()) byUid[e.base.uid].push_back(&e);
+  }
+  for (const ChangedOccurrence& c : changed) {
+    for (ParsedEvent* series : byUid[c.uid]) excludeChangedOccurrence(*series, c.recurrenceId);
   }
   return file;
 }
@@ -371,9 +542,15 @@ Result<CalendarImportSummary> IcsCalendarStore::importCalendar(const std::string
   std::lock_guard lock(storeMutex());
   auto parsed = load(path);
   if (!parsed.ok()) return parsed.error();
-  if (parsed.value()->events.empty()) {
-    return Error("IcsCalendarStoreError", 6, path + " holds no events");
+  const ParsedFile& file = *parsed.value();
+  if (file.events.empty()) {
+    std::string why;
+    for (const CalendarImportNote& note : file.notes) why += (why.empty() ? ": " : "; ") + describe(note);
+    return Error("IcsCalendarStoreError", 6, path + " holds no events" + why);
   }
+  CalendarImportSummary summary;
+  summary.eventCount = file.events.size();
+  summary.notes = file.notes;
   Status created = createDirectories(folder_);
   if (!created.ok()) return Error("IcsCalendarStoreError", 1, created.error().description());
   std::error_code ec;
@@ -383,8 +560,8 @@ Result<CalendarImportSummary> IcsCalendarStore::importCalendar(const std::string
   for (int n = 2; fs::exists(target) && !fs::equivalent(target, path, ec); ++n) {
     target = fs::path(folder_) / (name.stem().string() + "-" + std::to_string(n) + ".ics");
   }
-  if (fs::exists(target) && fs::equivalent(target, path, ec))
-    return CalendarImportSummary{target.string(), parsed.value()->events.size()};
+  summary.storedPath = target.string();
+  if (fs::exists(target) && fs::equivalent(target, path, ec)) return summary;
   // The copy is written from what was parsed, private whatever the original's mode.
   auto text = readRegularFile(path, kMaximumCalendarFileSize);
   Status copied = text.ok() ? writeFileAtomically(target.string(), text.value()) : Status(text.error());
@@ -392,7 +569,7 @@ Result<CalendarImportSummary> IcsCalendarStore::importCalendar(const std::string
     return Error("IcsCalendarStoreError", 7,
                  "Cannot copy " + path + " into " + folder_ + ": " + copied.error().description());
   }
-  return CalendarImportSummary{target.string(), parsed.value()->events.size()};
+  return summary;
 }
 
 }  // namespace pallix

@@ -1,10 +1,15 @@
 // IcsCalendarStore: the calendar store over iCalendar files read with libical
 // from one folder (the "Calendars" folder of the data directory): imported
 // files and subscriptions saved there. Repeating events are expanded with
-// libical's recurrence iterator (RRULE, RDATE, EXDATE and changed
-// occurrences with RECURRENCE-ID); times honour their TZID (the file's
-// VTIMEZONE or the system's zone of that name), UTC times stay UTC, and
-// floating times and all-day dates are read in the process's time zone.
+// libical's recurrence iterator: every RRULE and RDATE, EXDATEs (a date-only
+// one removes that day's occurrence of a timed series) and changed or
+// cancelled occurrences with RECURRENCE-ID. Times honour their TZID (the
+// file's VTIMEZONE, the system's zone of that name, or the IANA zone ICU maps
+// a Windows name or an alias to); UTC times stay UTC; floating times, times in
+// a zone nobody knows, and all-day dates are read in the process's time zone.
+// An all-day event covers its dates from local midnight to local midnight.
+// Common malformations are repaired before parsing (IcsTextRepair.h); what
+// could not be read is noted per event in the import summary.
 //
 // Parsed files are kept and parsed again only when their size or
 // modification time changes, so a query costs a directory listing and the

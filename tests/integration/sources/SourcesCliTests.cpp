@@ -200,6 +200,79 @@ TEST_F(SourcesCliTest, CalendarsAreImportedAndSearched) {
   EXPECT_EQ(pallix({"calendar", "upcoming", "--within", "soon"}).exitCode, 2);
 }
 
+TEST_F(SourcesCliTest, CalendarImportListsTheEventsItCouldNotRead) {
+  writeDefaults("http://127.0.0.1:1");
+  const std::string malformed = std::string(PALLIX_SOURCE_ROOT) + "/tests/data/calendar/malformed.ics";
+  auto imported = pallix({"calendar", "import", malformed});
+  ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  EXPECT_NE(imported.out.find("Imported 5 events into "), std::string::npos) << imported.out;
+  EXPECT_NE(imported.out.find("(2 skipped)"), std::string::npos) << imported.out;
+  EXPECT_NE(imported.out.find("\"Picnic\" skipped: it has no start (DTSTART)"), std::string::npos) << imported.out;
+  EXPECT_NE(imported.out.find("\"Concert\" skipped: its start \"next friday\" cannot be read"), std::string::npos)
+      << imported.out;
+
+  auto zones = parsed(pallix(
+      {"calendar", "import", std::string(PALLIX_SOURCE_ROOT) + "/tests/data/calendar/windows-tzid.ics", "--json"}));
+  EXPECT_EQ(zones["events"], 4);
+  EXPECT_EQ(zones["skipped"], 0);
+  ASSERT_EQ(zones["notes"].size(), 1u) << zones.dump();
+  EXPECT_EQ(zones["notes"][0]["kind"], "unknownTimeZone");
+  EXPECT_EQ(zones["notes"][0]["event"], "Supplier review");
+  EXPECT_EQ(zones["notes"][0]["detail"], "Customized Time Zone");
+}
+
+// An all-day birthday today and a holiday tomorrow, in the shape a web calendar exports, in the user's zone.
+TEST_F(SourcesCliTest, AllDayEventsAreShownUnderTheirOwnDay) {
+  writeDefaults("http://127.0.0.1:1");
+  // Today's date in the zone the child runs in, read by this process without keeping that zone.
+  auto day = [](int offset) {
+    const char* before = std::getenv("TZ");
+    const std::string saved = before ? before : "";
+    setenv("TZ", "Europe/Paris", 1);
+    tzset();
+    struct Restore {
+      bool had;
+      std::string value;
+      ~Restore() {
+        had ? setenv("TZ", value.c_str(), 1) : unsetenv("TZ");
+        tzset();
+      }
+    } restore{before != nullptr, saved};
+    const time_t now = std::time(nullptr) + offset * 86400;
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y%m%d", &tm);
+    return std::string(text);
+  };
+  const std::string today = day(0);
+  const std::string file = home.path() + "/days.ics";
+  std::ofstream(file, std::ios::binary)
+      << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Google Inc//Google Calendar 70.9054//EN\r\n"
+      << "BEGIN:VEVENT\r\nDTSTART;VALUE=DATE:" << today << "\r\nDTEND;VALUE=DATE:" << day(1)
+      << "\r\nRRULE:FREQ=YEARLY\r\nUID:birthday-today@google.com\r\nSUMMARY:Marie's birthday\r\nEND:VEVENT\r\n"
+      << "BEGIN:VEVENT\r\nDTSTART;VALUE=DATE:" << day(1)
+      << "\r\nUID:holiday-tomorrow@google.com\r\nSUMMARY:Bank holiday\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), PALLIX_BINARY);
+    return testing::runProcess(
+        args, {{"PALLIX_HOME", home.path()}, {"PALLIX_LOG", "off"}, {"LC_ALL", "C.UTF-8"}, {"TZ", "Europe/Paris"}},
+        30s);
+  };
+  ASSERT_EQ(run({"calendar", "import", file}).exitCode, 0);
+  if (day(0) != today) GTEST_SKIP() << "the day changed while the test ran";
+  auto todays = parsed(run({"calendar", "search", "events", "today", "--json"}));
+  ASSERT_EQ(todays.size(), 1u) << todays.dump();
+  EXPECT_EQ(todays[0]["title"], "Marie's birthday");
+  EXPECT_EQ(todays[0]["relativeDateDescription"], "today");
+  auto tomorrows = parsed(run({"calendar", "search", "events", "tomorrow", "--json"}));
+  ASSERT_EQ(tomorrows.size(), 1u) << "the birthday ends at midnight: " << tomorrows.dump();
+  EXPECT_EQ(tomorrows[0]["title"], "Bank holiday");
+  EXPECT_EQ(tomorrows[0]["relativeDateDescription"], "tomorrow");
+  auto human = run({"calendar", "search", "events", "tomorrow"});
+  EXPECT_EQ(human.out.find("birthday"), std::string::npos) << human.out;
+}
+
 TEST_F(SourcesCliTest, DefinitionsComeFromWordNet) {
   if (!std::filesystem::exists("/usr/share/wordnet/data.noun")) {
     GTEST_SKIP() << "WordNet data is not installed (Debian package wordnet-base)";

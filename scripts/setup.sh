@@ -22,6 +22,7 @@ PACKAGES=(
   xvfb xclip xdotool x11-utils wl-clipboard wtype openbox
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
   libsentencepiece-dev python3-sentencepiece  # the multilingual model's tokenizer and its test reference
+  python3-vobject  # the reference reader of the vCard tests
   qt6-base-dev qt6-qpa-plugins libqt6svg6 fonts-noto-color-emoji
   clang libclang-rt-14-dev  # clang++ and libFuzzer build the fuzz targets
   clang-format  # the format check

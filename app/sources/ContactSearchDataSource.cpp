@@ -36,7 +36,7 @@ size_t separatorAt(std::string_view text) {
   return 0;
 }
 
-std::vector<std::string> words(std::string_view text) {
+std::vector<std::string> wordsOf(std::string_view text) {
   std::vector<std::string> out;
   std::string current;
   while (!text.empty()) {
@@ -55,7 +55,7 @@ std::vector<std::string> words(std::string_view text) {
 
 std::string withoutSeparators(std::string_view text) {
   std::string out;
-  for (const std::string& w : words(text)) out += w;
+  for (const std::string& w : wordsOf(text)) out += w;
   return out;
 }
 
@@ -132,7 +132,7 @@ std::shared_ptr<const ContactSearchIndex> readIndex(ContactStore& store,
 ContactSearchKeys ContactSearchKeys::of(const ContactRecord& c) {
   ContactSearchKeys keys;
   for (const std::string* name : {&c.formattedName, &c.givenName, &c.middleName, &c.familyName, &c.nickname}) {
-    for (std::string& w : words(folded(*name))) keys.nameWords.push_back(std::move(w));
+    for (std::string& w : wordsOf(folded(*name))) keys.nameWords.push_back(std::move(w));
   }
   const std::string family = withoutSeparators(folded(c.familyName));
   const std::string given = withoutSeparators(folded(c.givenName));
@@ -143,7 +143,7 @@ ContactSearchKeys ContactSearchKeys::of(const ContactRecord& c) {
     }
   }
   for (const std::string* org : {&c.organizationName, &c.departmentName}) {
-    for (std::string& w : words(folded(*org))) keys.organizationWords.push_back(std::move(w));
+    for (std::string& w : wordsOf(folded(*org))) keys.organizationWords.push_back(std::move(w));
   }
   for (const LabeledValue& e : c.emailAddresses) keys.emailAddresses.push_back(asciiLowercase(trimWhitespace(e.value)));
   for (const LabeledValue& p : c.phoneNumbers) keys.phoneDigits.push_back(ContactMatcher::digits(p.value));
@@ -160,11 +160,23 @@ std::shared_ptr<const ContactSearchIndex> ContactSearchIndex::build(ContactsAuth
   return index;
 }
 
-ContactMatch ContactSearchDataSource::match(const ContactSearchKeys& keys, const ContactRecord& contact,
-                                            const std::string& query) {
+ContactQuery ContactQuery::of(const std::string& query) {
+  ContactQuery q;
   const std::string_view trimmed = trimWhitespace(query);
-  if (trimmed.empty()) return {};
-  if (auto digits = phoneQueryDigits(trimmed)) {
+  if (trimmed.empty()) return q;
+  q.phoneDigits = phoneQueryDigits(trimmed);
+  q.text = folded(trimmed);
+  q.words = wordsOf(q.text);
+  q.compact = withoutSeparators(q.text);
+  // One Latin letter would match half the address book.
+  q.matchesNothing = q.words.empty() || (codePoints(q.text) < 2 && isAsciiText(q.text));
+  return q;
+}
+
+ContactMatch ContactSearchDataSource::match(const ContactSearchKeys& keys, const ContactRecord& contact,
+                                            const ContactQuery& query) {
+  if (query.matchesNothing) return {};
+  if (const auto& digits = query.phoneDigits) {
     for (size_t i = 0; i < keys.phoneDigits.size(); ++i) {
       const bool within = keys.phoneDigits[i].find(*digits) != std::string::npos;
       const bool sameNumber = digits->size() >= 7 && ContactMatcher::matchesPhoneNumber(keys.phoneDigits[i], *digits);
@@ -172,7 +184,7 @@ ContactMatch ContactSearchDataSource::match(const ContactSearchKeys& keys, const
     }
     return {};
   }
-  const std::string text = folded(trimmed);
+  const std::string& text = query.text;
   if (text.find('@') != std::string::npos) {
     for (size_t i = 0; i < keys.emailAddresses.size(); ++i) {
       if (keys.emailAddresses[i].find(text) != std::string::npos) {
@@ -181,27 +193,23 @@ ContactMatch ContactSearchDataSource::match(const ContactSearchKeys& keys, const
     }
     return {};
   }
-  // One Latin letter would match half the address book.
-  if (codePoints(text) < 2 && isAsciiText(text)) return {};
-  const std::vector<std::string> wanted = words(text);
-  if (wanted.empty()) return {};
-  if (everyWordBeginsOneOf(wanted, keys.nameWords)) return {ContactMatchKind::name, ""};
-  const std::string compact = withoutSeparators(text);
+  if (everyWordBeginsOneOf(query.words, keys.nameWords)) return {ContactMatchKind::name, ""};
   for (const std::string& name : keys.compactNames) {
-    if (startsWith(name, compact)) return {ContactMatchKind::name, ""};
+    if (startsWith(name, query.compact)) return {ContactMatchKind::name, ""};
   }
   if (!keys.organizationWords.empty()) {
     std::vector<std::string> both = keys.nameWords;
     both.insert(both.end(), keys.organizationWords.begin(), keys.organizationWords.end());
-    if (everyWordBeginsOneOf(wanted, both)) {
+    if (everyWordBeginsOneOf(query.words, both)) {
       std::string org = contact.organizationName.empty() ? contact.departmentName : contact.organizationName;
       return {ContactMatchKind::organization, org};
     }
   }
-  if (wanted.size() == 1 && codePoints(text) >= 3) {
+  if (query.words.size() == 1 && codePoints(text) >= 3) {
     for (size_t i = 0; i < keys.emailAddresses.size(); ++i) {
-      if (startsWith(keys.emailAddresses[i], text))
+      if (startsWith(keys.emailAddresses[i], text)) {
         return {ContactMatchKind::emailAddress, contact.emailAddresses[i].value};
+      }
     }
   }
   return {};
@@ -232,9 +240,11 @@ std::vector<ContactSearchResult> ContactSearchDataSource::search(const ContactSe
     ContactMatch match;
     std::string sortName;
   };
+  const ContactQuery prepared = ContactQuery::of(query);
+  if (prepared.matchesNothing) return {};
   std::vector<Found> found;
   for (size_t i = 0; i < index.contacts.size(); ++i) {
-    ContactMatch m = match(index.keys[i], index.contacts[i], query);
+    ContactMatch m = match(index.keys[i], index.contacts[i], prepared);
     if (m.kind == ContactMatchKind::none) continue;
     found.push_back({i, std::move(m), folded(formattedFullName(index.contacts[i]).value_or(""))});
   }
@@ -292,8 +302,10 @@ bool ContactSearchDataSource::shouldHandle(const std::string& query) {
   if (!index_) index_ = readIndex(*deps_.store, nullptr);
   const ContactSearchIndex& index = *index_;
   if (index.status != ContactsAuthorizationStatus::authorized) return false;
+  const ContactQuery prepared = ContactQuery::of(query);
+  if (prepared.matchesNothing) return false;
   for (size_t i = 0; i < index.contacts.size(); ++i) {
-    if (match(index.keys[i], index.contacts[i], query).kind != ContactMatchKind::none) return true;
+    if (match(index.keys[i], index.contacts[i], prepared).kind != ContactMatchKind::none) return true;
   }
   return false;
 }

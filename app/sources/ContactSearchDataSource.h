@@ -51,6 +51,17 @@ struct ContactSearchIndex {
                                                          std::vector<ContactRecord> contacts);
 };
 
+// A query taken apart once for matching against every contact.
+struct ContactQuery {
+  std::optional<std::string> phoneDigits;  // set for a query of phone-number characters
+  std::string text;                        // folded
+  std::vector<std::string> words;          // of `text`
+  std::string compact;                     // `text` without separators
+  bool matchesNothing = true;              // empty, or a single Latin letter
+
+  static ContactQuery of(const std::string& query);
+};
+
 // How a contact matched a query, best first.
 enum class ContactMatchKind { name, phoneNumber, organization, emailAddress, none };
 
@@ -85,7 +96,7 @@ class ContactSearchDataSource final : public PermissionedSource {
   void requestAuthorization(std::function<void(bool granted)> completion) override;
 
   // Pure parts, for tests and the command line.
-  static ContactMatch match(const ContactSearchKeys& keys, const ContactRecord& contact, const std::string& query);
+  static ContactMatch match(const ContactSearchKeys& keys, const ContactRecord& contact, const ContactQuery& query);
   static std::vector<ContactSearchResult> search(const ContactSearchIndex& index, const std::string& query,
                                                  size_t limit = kMaxResults);
   static ContactSearchResult resultFor(const ContactRecord& contact, const ContactMatch& match);

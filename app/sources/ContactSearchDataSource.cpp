@@ -285,9 +285,16 @@ void ContactSearchDataSource::requestAuthorization(std::function<void(bool)> com
   });
 }
 
+void ContactSearchDataSource::installIndex(std::shared_ptr<const ContactSearchIndex> index) {
+  index_ = std::move(index);
+  refreshing_ = false;
+}
+
 void ContactSearchDataSource::refreshIndex() {
   auto store = deps_.store;
   if (!store) return;
+  refreshing_ = true;
+  indexReadAt_ = deps_.mainRunner->clock().now();
   deps_.worker->post([store, current = index_, main = deps_.mainRunner,
                       install = weak_.wrap([this](std::shared_ptr<const ContactSearchIndex> index) {
                         installIndex(std::move(index));
@@ -299,7 +306,12 @@ void ContactSearchDataSource::refreshIndex() {
 
 bool ContactSearchDataSource::shouldHandle(const std::string& query) {
   if (!deps_.store) return false;
-  if (!index_) index_ = readIndex(*deps_.store, nullptr);
+  if (!index_) {
+    index_ = readIndex(*deps_.store, nullptr);
+    indexReadAt_ = deps_.mainRunner->clock().now();
+  } else if (!refreshing_ && deps_.mainRunner->clock().now() - indexReadAt_ >= kIndexRefreshInterval) {
+    refreshIndex();
+  }
   const ContactSearchIndex& index = *index_;
   if (index.status != ContactsAuthorizationStatus::authorized) return false;
   const ContactQuery prepared = ContactQuery::of(query);
@@ -319,6 +331,7 @@ void ContactSearchDataSource::performSearch(const std::string& query, SearchComp
   }
   TaskHandle handle = TaskHandle::make();
   inFlight_ = handle;
+  indexReadAt_ = deps_.mainRunner->clock().now();
   deps_.worker->post([store, query, handle, current = index_, main = deps_.mainRunner,
                       install = weak_.wrap(
                           [this](std::shared_ptr<const ContactSearchIndex> index) { installIndex(std::move(index)); }),

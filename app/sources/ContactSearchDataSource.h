@@ -10,8 +10,9 @@
 // before organisations and addresses.
 //
 // shouldHandle() answers from an in-memory index of every contact's folded
-// keys, read on the worker at construction and again after each search (so
-// an import shows from the next query on); a query arriving before the
+// keys, read on the worker at construction, after each search, and when a
+// query comes more than kIndexRefreshInterval after the last read (so an
+// import shows from the next keystrokes on); a query arriving before the
 // first read builds the index at once.
 //
 // Threading: called on the main runner. Store reads and searches run on
@@ -73,6 +74,7 @@ struct ContactMatch {
 class ContactSearchDataSource final : public PermissionedSource {
  public:
   static constexpr int kMaxResults = 3;
+  static constexpr Duration kIndexRefreshInterval = std::chrono::seconds(5);
   static constexpr const char* kUnknownContactName = "Unknown Contact";
 
   struct Dependencies {
@@ -104,11 +106,13 @@ class ContactSearchDataSource final : public PermissionedSource {
  private:
   // Reads the store on the worker and installs the new index on the main runner.
   void refreshIndex();
-  void installIndex(std::shared_ptr<const ContactSearchIndex> index) { index_ = std::move(index); }
+  void installIndex(std::shared_ptr<const ContactSearchIndex> index);
 
   Dependencies deps_;
   TaskHandle inFlight_;
   std::shared_ptr<const ContactSearchIndex> index_;  // null until the first read; main runner only
+  MonoTime indexReadAt_{};                           // when index_ was asked for
+  bool refreshing_ = false;                          // a read is on the worker
   Logger logger_{"ContactSearchDataSource"};
   WeakGuard weak_;
 };

@@ -160,6 +160,20 @@ TEST_F(ContactSourceTest, HandlesWhatTheAddressBookHoldsAndFollowsItsChanges) {
   EXPECT_TRUE(source->shouldHandle("firefoxova"));
 }
 
+TEST_F(ContactSourceTest, AContactImportedLaterIsHandledWithinTheRefreshInterval) {
+  create();
+  auto added = addressBook();
+  added.push_back({.identifier = "ana", .givenName = "Ana", .familyName = "Firefoxova"});
+  store->setContacts(added);
+  EXPECT_FALSE(source->shouldHandle("firefoxova"));
+  settle();
+  EXPECT_FALSE(source->shouldHandle("firefoxova")) << "read at most once an interval";
+  env.advanceBy(ContactSearchDataSource::kIndexRefreshInterval);
+  EXPECT_FALSE(source->shouldHandle("firefoxova")) << "this query starts the read; it answers from the old index";
+  settle();
+  EXPECT_TRUE(source->shouldHandle("firefoxova"));
+}
+
 TEST_F(ContactSourceTest, AQueryBeforeTheFirstReadReadsTheStoreAtOnce) {
   source = std::make_unique<ContactSearchDataSource>(
       ContactSearchDataSource::Dependencies{store, env.makeRunner("contacts"), env.mainRunner()});

@@ -18,6 +18,8 @@ constexpr const char* kUsage =
     "        into the Contacts folder of the data directory. Export FILE from your address\n"
     "        book (GNOME Contacts, Evolution, Thunderbird, a phone or iCloud all write .vcf).\n"
     "list    shows the contacts Pallix knows: names, phone numbers, e-mail addresses.\n\n"
+    "Once imported, 'pallix search NAME' (and the panel) answer with matching contacts, found\n"
+    "by name, nickname, organisation, phone number or e-mail address.\n\n"
     "Exit status: 0 done, 1 no contacts or the file could not be read, 2 bad arguments.\n";
 
 nlohmann::json labeled(const std::vector<LabeledValue>& values) {
@@ -113,6 +115,7 @@ int runContacts(Args& args) {
 
 }  // namespace
 
-PALLIX_COMMAND("contacts", "import and list the contacts that name message senders", kUsage, runContacts);
+PALLIX_COMMAND("contacts", "import and list the contacts that name message senders and answer searches", kUsage,
+               runContacts);
 
 }  // namespace pallix::cli

@@ -151,6 +151,19 @@ std::vector<std::string> calendarLines(const std::vector<CalendarSearchResult>& 
   return lines;
 }
 
+std::vector<std::string> contactLines(const std::vector<ContactSearchResult>& contacts) {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < contacts.size(); ++i) {
+    const auto& c = contacts[i];
+    std::string line = (i == 0 ? "Contacts: " : "          ") + printable(c.name);
+    if (!c.detail.empty()) line += " \u2014 " + printable(c.detail);
+    const std::string& org = c.contact.organizationName;
+    if (!org.empty() && org != c.detail && org != c.name) line += " (" + printable(org) + ")";
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 std::vector<std::string> dictionaryLines(const DictionaryEntry& entry) {
   std::vector<std::string> lines = {"Dictionary: " + printable(entry.term)};
   for (const std::string& sense : splitString(entry.definition, '\n')) lines.push_back("  " + printable(sense));
@@ -174,6 +187,7 @@ std::vector<std::string> widgetLines(const IntelligencePresentationState& state,
   if (state.weatherAvailabilityIssue && !state.weatherSnapshot)
     lines.push_back(weatherIssueLine(*state.weatherAvailabilityIssue));
   if (state.weatherSnapshot) append(weatherLines(*state.weatherSnapshot));
+  if (!state.contactResults.empty()) append(contactLines(state.contactResults));
   if (!state.calendarResults.empty()) append(calendarLines(state.calendarResults));
   if (!state.mapResults.empty()) append(placeLines(state.mapResults));
   if (state.dictionaryResult) append(dictionaryLines(*state.dictionaryResult));
@@ -284,6 +298,31 @@ nlohmann::json calendarJson(const CalendarSearchResult& e) {
   return j;
 }
 
+nlohmann::json contactJson(const ContactSearchResult& c) {
+  auto labeled = [](const std::vector<LabeledValue>& values) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const LabeledValue& v : values) out.push_back({{"label", v.label}, {"value", v.value}});
+    return out;
+  };
+  const ContactRecord& r = c.contact;
+  nlohmann::json j = {{"identifier", c.identifier},
+                      {"name", c.name},
+                      {"detail", c.detail},
+                      {"phoneNumbers", labeled(r.phoneNumbers)},
+                      {"emailAddresses", labeled(r.emailAddresses)},
+                      {"urlAddresses", r.urlAddresses},
+                      {"hasPhoto", r.thumbnailImageData.has_value()}};
+  for (const auto& [key, value] : {std::pair<const char*, const std::string*>{"givenName", &r.givenName},
+                                   {"middleName", &r.middleName},
+                                   {"familyName", &r.familyName},
+                                   {"nickname", &r.nickname},
+                                   {"organizationName", &r.organizationName},
+                                   {"departmentName", &r.departmentName}}) {
+    if (!value->empty()) j[key] = *value;
+  }
+  return j;
+}
+
 nlohmann::json dictionaryJson(const DictionaryEntry& entry) {
   return {{"term", entry.term}, {"definition", entry.definition}};
 }
@@ -313,6 +352,10 @@ nlohmann::json intelligenceJson(const IntelligencePresentationState& state,
   if (!state.mapResults.empty()) {
     out["maps"] = nlohmann::json::array();
     for (const auto& p : state.mapResults) out["maps"].push_back(placeJson(p));
+  }
+  if (!state.contactResults.empty()) {
+    out["contacts"] = nlohmann::json::array();
+    for (const auto& c : state.contactResults) out["contacts"].push_back(contactJson(c));
   }
   if (!state.calendarResults.empty()) {
     out["calendar"] = nlohmann::json::array();

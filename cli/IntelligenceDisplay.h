@@ -1,6 +1,6 @@
 // IntelligenceDisplay: how the commands and the terminal panel show the
-// intelligence widgets (weather, places, calendar, dictionary, encyclopedia,
-// calculator) to a person, and as JSON for scripts. Human lines escape
+// intelligence widgets (weather, places, calendar, contacts, dictionary,
+// encyclopedia, calculator) to a person, and as JSON for scripts. Human lines escape
 // outside text with printable(); JSON carries the values exactly.
 //
 // Pure functions; used on the main thread.
@@ -20,6 +20,8 @@ namespace pallix::cli {
 std::vector<std::string> weatherLines(const WeatherSnapshot& snapshot);
 std::vector<std::string> placeLines(const std::vector<MapSearchResult>& places);
 std::vector<std::string> calendarLines(const std::vector<CalendarSearchResult>& events);
+// "Contacts: John Doe — +1 555 0100 (Acme)", one line per contact.
+std::vector<std::string> contactLines(const std::vector<ContactSearchResult>& contacts);
 std::vector<std::string> dictionaryLines(const DictionaryEntry& entry);
 std::vector<std::string> wikipediaLines(const WikipediaArticle& article);
 // What a weather widget says when weather cannot be shown, and what to do.
@@ -37,6 +39,7 @@ std::vector<std::string> intelligenceLines(const PanelIntelligenceStore* store);
 nlohmann::json weatherJson(const WeatherSnapshot& snapshot);
 nlohmann::json placeJson(const MapSearchResult& place);
 nlohmann::json calendarJson(const CalendarSearchResult& event);
+nlohmann::json contactJson(const ContactSearchResult& contact);
 nlohmann::json dictionaryJson(const DictionaryEntry& entry);
 nlohmann::json wikipediaJson(const WikipediaArticle& article);
 // {"selected": [...], "widgets": {"weather": {"state": "ready", ...}, ...}, "calculator": ..., "weather": ...}

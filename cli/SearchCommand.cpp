@@ -124,7 +124,8 @@ int runSearch(Args& args) {
   if (open && !json) return activateNumber(rt, listed, *open, false, false);
   const IntelligencePresentationState& answers = rt.intelligence->intelligenceState();
   const bool hasAnswer = answers.calculatorResult || answers.weatherSnapshot || !answers.mapResults.empty() ||
-                         !answers.calendarResults.empty() || answers.dictionaryResult || answers.wikipediaArticle;
+                         !answers.contactResults.empty() || !answers.calendarResults.empty() ||
+                         answers.dictionaryResult || answers.wikipediaArticle;
   if (json) {
     nlohmann::json out = {{"query", text}, {"apps", nlohmann::json::array()}, {"files", nlohmann::json::array()}};
     for (const auto& app : apps) out["apps"].push_back(appJson(app));

@@ -23,6 +23,7 @@ PACKAGES=(
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
   libsentencepiece-dev python3-sentencepiece  # the multilingual model's tokenizer and its test reference
   python3-icalendar python3-dateutil  # the reference reader of the calendar tests
+  python3-vobject  # the reference reader of the vCard tests
   qt6-base-dev qt6-qpa-plugins libqt6svg6 fonts-noto-color-emoji
   clang libclang-rt-14-dev  # clang++ and libFuzzer build the fuzz targets
   clang-format  # the format check

@@ -29,7 +29,13 @@ class FakeContactStore final : public ContactStore {
     std::lock_guard<std::mutex> lock(mutex_);
     return status_;
   }
-  bool requestAccess() override { return authorizationStatus() == ContactsAuthorizationStatus::authorized; }
+  bool requestAccess() override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++accessRequests_;
+    }
+    return authorizationStatus() == ContactsAuthorizationStatus::authorized;
+  }
   Result<std::vector<ContactRecord>> contactsMatchingName(std::string_view name) override {
     return fetch({Fetch::name, std::string(name)}, [&](const auto& all) { return ContactMatcher::byName(all, name); });
   }
@@ -62,6 +68,10 @@ class FakeContactStore final : public ContactStore {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
+  int accessRequests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return accessRequests_;
+  }
   void clearRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.clear();
@@ -81,6 +91,7 @@ class FakeContactStore final : public ContactStore {
   ContactsAuthorizationStatus status_;
   std::optional<Error> failure_;
   std::vector<Request> requests_;
+  int accessRequests_ = 0;
 };
 
 }  // namespace pallix

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/intelligence/WeatherQueryAnalyzer.h"
+#include "app/platform/ContactStore.h"
 #include "app/platform/GeoTypes.h"
 #include "app/platform/PlaceSearch.h"
 #include "app/platform/WeatherTypes.h"
@@ -65,8 +66,9 @@ struct CalculatorAnswer {
 
 struct ContactSearchResult {
   std::string identifier;
-  std::string name;
-  std::string detail;
+  std::string name;    // the full-name formatting, "Unknown Contact" when it gives nothing
+  std::string detail;  // the phone number, e-mail address or organisation that matched, else the first of them
+  ContactRecord contact;
   friend bool operator==(const ContactSearchResult&, const ContactSearchResult&) = default;
 };
 

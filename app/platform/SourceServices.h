@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/platform/CalendarStore.h"
+#include "app/platform/ContactStore.h"
 #include "app/platform/DictionaryService.h"
 #include "app/platform/HttpClient.h"
 #include "app/platform/LocationService.h"
@@ -17,7 +18,7 @@ struct SourceServices {
   std::shared_ptr<CalendarStore> calendarStore;
   std::shared_ptr<DictionaryService> dictionary;
   std::shared_ptr<LocationService> location;
-  // The contacts seam joins here when its source is built.
+  std::shared_ptr<ContactStore> contactStore;
 };
 
 }  // namespace pallix

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "app/platform/CharsetConversion.h"
 #include "core/Strings.h"
 
 namespace pallix {
@@ -16,7 +17,15 @@ struct ContentLine {
   int lineNumber = 0;
   std::string name;  // upper case, group removed
   std::vector<Parameter> parameters;
-  std::string value;
+  std::string value;           // UTF-8 once parsed
+  std::string charsetProblem;  // a named charset that could not be used, or ""
+
+  std::string parameterValue(std::string_view parameterName) const {
+    for (const Parameter& p : parameters) {
+      if (p.name == parameterName) return p.value;
+    }
+    return {};
+  }
 
   bool hasParameter(std::string_view parameterName, std::string_view value) const {
     for (const Parameter& p : parameters) {
@@ -170,6 +179,20 @@ bool parseContentLine(const LogicalLine& line, ContentLine& out) {
   out.value = line.text.substr(colon + 1);
   if (out.hasParameter("ENCODING", "QUOTED-PRINTABLE") || out.hasParameter("TYPE", "QUOTED-PRINTABLE")) {
     out.value = decodeQuotedPrintable(out.value);
+  }
+  // Inline photos are binary. Everything else is text, read in its CHARSET
+  // only now: quoted-printable hides the bytes, and a multi-byte character
+  // may end in a byte that looks like a backslash (Shift_JIS "ソ" is 83 5C),
+  // so splitting and unescaping must wait for UTF-8.
+  out.charsetProblem.clear();
+  if (out.name != "PHOTO") {
+    std::string charset = out.parameterValue("CHARSET");
+    ConvertedText text = convertToUtf8(out.value, charset);
+    if (text.fellBack) {
+      out.charsetProblem = "line " + std::to_string(line.number) + ": " + out.name + " is not text in charset " +
+                           inQuotes(charset) + "; read as " + text.readAs;
+    }
+    out.value = std::move(text.utf8);
   }
   return true;
 }
@@ -341,6 +364,7 @@ VCardParseResult parseVCards(std::string_view text, const std::string& sourceNam
       continue;
     }
     if (nestedDepth > 0) continue;
+    if (!line.charsetProblem.empty()) result.problems.push_back(line.charsetProblem);
     std::string problem = apply(line, *card);
     if (!problem.empty()) result.problems.push_back(std::move(problem));
   }

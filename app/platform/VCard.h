@@ -4,7 +4,11 @@
 // with a space or tab continues the previous one), CRLF or LF line ends, a
 // UTF-8 byte-order mark, property groups ("item1.TEL"), quoted parameter
 // values, backslash escapes, quoted-printable values with soft line breaks
-// (2.1), and the properties FN, N, NICKNAME, ORG, TEL (also "tel:" URIs),
+// (2.1), the CHARSET parameter (any character set ICU converts, applied
+// after quoted-printable decoding; an unknown one, or bytes that do not fit
+// it, are read as UTF-8 when they are UTF-8 and as Latin-1 otherwise, with a
+// problem noted), text without CHARSET that is not UTF-8 (read as Latin-1),
+// and the properties FN, N, NICKNAME, ORG, TEL (also "tel:" URIs),
 // EMAIL, URL, UID and PHOTO (inline base64 as "ENCODING=b"/"BASE64" or a
 // "data:" URI; photos by reference are ignored). Anything else is skipped.
 // What could not be read is reported as a problem; the readable cards are

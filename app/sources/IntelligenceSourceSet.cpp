@@ -45,6 +45,10 @@ IntelligenceSourceSet::IntelligenceSourceSet(SourceServices services, const User
     calendar = std::make_shared<CalendarSearchDataSource>(CalendarSearchDataSource::Dependencies{
         services_.calendarStore, makeRunner("Calendar"), main, options_.timeZoneId});
   }
+  if (services_.contactStore) {
+    contacts = std::make_shared<ContactSearchDataSource>(
+        ContactSearchDataSource::Dependencies{services_.contactStore, makeRunner("Contacts"), main});
+  }
   if (services_.dictionary && services_.dictionary->isAvailable()) {
     dictionary = std::make_shared<DictionaryDataSource>(services_.dictionary, makeRunner("Dictionary"), main);
   }
@@ -62,6 +66,7 @@ IntelligenceSourceSet::~IntelligenceSourceSet() {
 
 IntelligenceSources IntelligenceSourceSet::sources() const {
   IntelligenceSources s;
+  s.contacts = contacts;
   s.calendar = calendar;
   s.maps = maps;
   s.weather = weather;

@@ -1,9 +1,10 @@
 // IntelligenceSourceSet: builds the intelligence data sources and the
 // location provider over the platform services, with the web endpoints
 // read from the user defaults, and owns the executors they work on
-// ("Calendar" for store reads, "Dictionary" for WordNet look-ups). The
-// application and the command line hand its sources() to the intelligence
-// coordinator; the commands that expose one source use the members.
+// ("Calendar" and "Contacts" for store reads, "Dictionary" for WordNet
+// look-ups). The application and the command line hand its sources() to the
+// intelligence coordinator; the commands that expose one source use the
+// members.
 //
 // Endpoints (user-defaults keys, defaults in parentheses):
 //   OpenMeteoWeatherService.baseURL  (https://api.open-meteo.com)             forecasts
@@ -27,6 +28,7 @@
 #include "app/platform/OpenMeteoWeatherService.h"
 #include "app/platform/SourceServices.h"
 #include "app/sources/CalendarSearchDataSource.h"
+#include "app/sources/ContactSearchDataSource.h"
 #include "app/sources/DictionaryDataSource.h"
 #include "app/sources/MapSearchDataSource.h"
 #include "app/sources/SystemLocationProvider.h"
@@ -62,7 +64,7 @@ class IntelligenceSourceSet {
   IntelligenceSourceSet(const IntelligenceSourceSet&) = delete;
   IntelligenceSourceSet& operator=(const IntelligenceSourceSet&) = delete;
 
-  // The coordinator's sources (the calculator and contacts are added by the caller).
+  // The coordinator's sources (the calculator is added by the caller).
   IntelligenceSources sources() const;
   std::shared_ptr<SystemLocationProvider> locationProvider() const { return location_; }
   const SourceEndpoints& endpoints() const { return endpoints_; }
@@ -80,6 +82,7 @@ class IntelligenceSourceSet {
   std::shared_ptr<WeatherDataSource> weather;
   std::shared_ptr<MapSearchDataSource> maps;
   std::shared_ptr<CalendarSearchDataSource> calendar;
+  std::shared_ptr<ContactSearchDataSource> contacts;
   std::shared_ptr<DictionaryDataSource> dictionary;
   std::shared_ptr<WikipediaDataSource> wikipedia;
 

@@ -85,7 +85,13 @@ void addWidgets(const PanelIntelligenceStore& store, std::vector<PanelSection>& 
   }
   if (!events.rows.empty()) out.push_back(events);
   PanelSection contacts{SectionKind::widget, "Contacts", {}, 0};
-  for (const auto& c : s.contactResults) contacts.rows.push_back({c.name, c.detail, "contacts", "", {}, false});
+  for (const auto& c : s.contactResults) {
+    // What matched (or the first number), and the organisation when it says more.
+    std::string detail = c.detail;
+    const std::string& org = c.contact.organizationName;
+    if (!org.empty() && org != c.detail && org != c.name) detail += (detail.empty() ? "" : " \u00B7 ") + org;
+    contacts.rows.push_back({c.name, detail, "contacts", "", {}, false});
+  }
   if (!contacts.rows.empty()) out.push_back(contacts);
 }
 

@@ -64,7 +64,7 @@ TEST_F(IntelligenceCoordinatorTest, RemoteAnswersStreamInCompletionOrder) {
 TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFirstSnapshot) {
   contacts->handles = [](const std::string& q) { return q.find("sam") != std::string::npos; };
   contacts->answer = [](const std::string&) {
-    return VCRDataSourceResult(std::vector<ContactSearchResult>{{"id1", "Sam Smith", "mobile"}});
+    return VCRDataSourceResult(std::vector<ContactSearchResult>{{"id1", "Sam Smith", "mobile", {}}});
   };
   wikipedia->delay = 1s;
   wikipedia->answer = [](const std::string&) { return std::nullopt; };

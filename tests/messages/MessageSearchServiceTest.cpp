@@ -19,6 +19,7 @@
 #include "app/messages/MessageSearchService.h"
 #include "app/messages/MessageStatements.h"
 #include "app/messages/MessageText.h"
+#include "app/platform/VCardContactStore.h"
 #include "testing/FakeContactStore.h"
 #include "testing/RecordingWorkspace.h"
 #include "testing/VirtualTime.h"
@@ -120,6 +121,28 @@ TEST_F(TextSearchTest, WithoutContactsNamesStayEmpty) {
   contacts->setStatus(ContactsAuthorizationStatus::authorized);
   contacts->failWith(Error("Contacts", 1, "store unavailable"));
   EXPECT_EQ(only("Lunch tomorrow").senderDisplayName, std::nullopt);
+}
+
+TEST(TextSearchContactsTest, SendersAreNamedFromAPhonesShiftJisExport) {
+  TempDir dir;
+  const std::string path = dir / "chat.db";
+  {
+    TestMessagesDatabase db(path);
+    int64_t taro = db.addHandle("+819012345678");
+    int64_t sou = db.addHandle("+818055550101");
+    db.addMessage({.text = "meeting at ten", .date = kFixtureNow - 60, .handle = taro});
+    db.addMessage({.text = "ok, meeting room", .date = kFixtureNow - 30, .handle = sou});
+  }
+  auto imported = VCardContactStore::importFile(dir / "Contacts",
+                                                PALLIX_SOURCE_ROOT "/tests/data/platform/vcards/shift_jis_phone.vcf");
+  ASSERT_TRUE(imported.ok()) << imported.error().description();
+  testing::SearchRig rig{path, std::make_shared<VCardContactStore>(dir / "Contacts")};
+  auto results = rig.service->searchTextOnly("meeting");
+  ASSERT_EQ(results.size(), 2u);
+  std::map<std::string, std::optional<std::string>> names;
+  for (const auto& r : results) names[r.senderIdentifier] = r.senderDisplayName;
+  EXPECT_EQ(names["+819012345678"], "山田 太郎");
+  EXPECT_EQ(names["+818055550101"], "能登 ソウ");
 }
 
 TEST_F(TextSearchTest, RunsTheStatementsAsWritten) {

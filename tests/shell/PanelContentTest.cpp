@@ -2,7 +2,12 @@
 // selection marks, grid paging around the selection, and the default focus.
 #include <gtest/gtest.h>
 
+#include "app/intelligence/IntelligenceCoordinator.h"
+#include "app/intelligence/PanelIntelligenceStore.h"
+#include "app/sources/ContactSearchDataSource.h"
 #include "app/views/PanelContent.h"
+#include "testing/FakeContactStore.h"
+#include "testing/IntelligenceFakes.h"
 #include "testing/VirtualTime.h"
 #include "tests/session/SessionTestSupport.h"
 
@@ -99,6 +104,79 @@ TEST_F(PanelContentTest, EachModeHasItsSection) {
     EXPECT_EQ(got.mode, c.mode);
   }
   EXPECT_EQ(content().sections[0].rows[0].glyph, "😀");
+}
+
+// The contacts card as typing in the panel brings it: the session, the panel
+// store and the real coordinator over the contacts source and an address book.
+class PanelContactCardTest : public PanelContentTest {
+ protected:
+  PanelContactCardTest() {
+    auto contacts = std::make_shared<ContactSearchDataSource>(
+        ContactSearchDataSource::Dependencies{book_, env_.makeRunner("contacts"), env_.mainRunner()});
+    IntelligenceCoordinator::Dependencies deps;
+    deps.mainRunner = env_.mainRunner();
+    deps.routerRunner = env_.makeRunner("router");
+    deps.sources.calculator = calculator_;
+    deps.sources.contacts = contacts;
+    coordinator_ = std::make_shared<IntelligenceCoordinator>(deps);
+    intelligence_ = std::make_shared<PanelIntelligenceStore>(env_.mainRunner(), calculator_);
+    intelligence_->configure(coordinator_, nullptr);
+    model_.setIntelligence(intelligence_);
+    env_.runUntilIdle();
+  }
+  ~PanelContactCardTest() override {
+    model_.setIntelligence(nullptr);
+    intelligence_.reset();
+    coordinator_.reset();
+    env_.runUntilIdle();
+  }
+  const PanelSection* card() {
+    contents_ = buildPanelContent(model_, intelligence_.get(), std::nullopt, 0);
+    for (const PanelSection& s : contents_.sections) {
+      if (s.kind == SectionKind::widget && s.title == "Contacts") return &s;
+    }
+    return nullptr;
+  }
+
+  std::shared_ptr<FakeContactStore> book_ = std::make_shared<FakeContactStore>(std::vector<ContactRecord>{
+      {.identifier = "john",
+       .givenName = "John",
+       .familyName = "Doe",
+       .organizationName = "Acme Corp",
+       .phoneNumbers = {{"cell", "+1 (555) 010-2000"}}},
+      {.identifier = "jane", .givenName = "Jane", .familyName = "Doe", .emailAddresses = {{"", "jane@example.org"}}},
+      {.identifier = "taro", .formattedName = "山田 太郎", .givenName = "太郎", .familyName = "山田"}});
+  std::shared_ptr<testing_support::FakeCalculator> calculator_ =
+      std::make_shared<testing_support::FakeCalculator>(env_.mainRunner());
+  std::shared_ptr<IntelligenceCoordinator> coordinator_;
+  std::shared_ptr<PanelIntelligenceStore> intelligence_;
+  PanelContent contents_;
+};
+
+TEST_F(PanelContactCardTest, TypingANameShowsTheContactsCard) {
+  type("john doe");
+  const PanelSection* contacts = card();
+  ASSERT_NE(contacts, nullptr);
+  ASSERT_EQ(contacts->rows.size(), 1u);
+  EXPECT_EQ(contacts->rows[0].title, "John Doe");
+  EXPECT_EQ(contacts->rows[0].detail, "+1 (555) 010-2000 \u00B7 Acme Corp");
+
+  type("doe");
+  contacts = card();
+  ASSERT_NE(contacts, nullptr);
+  ASSERT_EQ(contacts->rows.size(), 2u);
+  EXPECT_EQ(contacts->rows[0].title, "Jane Doe");
+  EXPECT_EQ(contacts->rows[0].detail, "jane@example.org");
+
+  type("山田太郎");
+  contacts = card();
+  ASSERT_NE(contacts, nullptr);
+  EXPECT_EQ(contacts->rows.at(0).title, "山田 太郎");
+
+  type("app 1");
+  EXPECT_EQ(card(), nullptr) << "no card when no contact matches";
+  type("");
+  EXPECT_EQ(card(), nullptr);
 }
 
 }  // namespace

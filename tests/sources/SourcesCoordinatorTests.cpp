@@ -6,6 +6,7 @@
 #include "app/intelligence/PanelIntelligenceStore.h"
 #include "app/sources/IntelligenceSourceSet.h"
 #include "testing/FakeCalendarStore.h"
+#include "testing/FakeContactStore.h"
 #include "testing/FakeDictionaryService.h"
 #include "testing/FakeLocationService.h"
 #include "testing/IntelligenceFakes.h"
@@ -35,7 +36,7 @@ class SourcesCoordinatorTest : public SourcesFixture {
   // Builds the set, the coordinator (router deciding `routes`) and the store.
   void create(std::set<DataSource> routes = {}) {
     router->decide = [routes](const std::string&) { return routes; };
-    SourceServices services{http, calendarStore, dictionary, location};
+    SourceServices services{http, calendarStore, dictionary, location, contactStore};
     IntelligenceSourceSet::Options options{env.mainRunner(), "Pallix-test", "UTC",
                                            [this](const std::string& name) { return env.makeRunner(name); }};
     set = std::make_unique<IntelligenceSourceSet>(services, defaults, options);
@@ -63,6 +64,8 @@ class SourcesCoordinatorTest : public SourcesFixture {
 
   UserDefaults defaults;
   std::shared_ptr<FakeCalendarStore> calendarStore = std::make_shared<FakeCalendarStore>();
+  std::shared_ptr<FakeContactStore> contactStore = std::make_shared<FakeContactStore>(std::vector<ContactRecord>{
+      {.identifier = "john", .givenName = "John", .familyName = "Doe", .phoneNumbers = {{"cell", "+1 555 010 2000"}}}});
   std::shared_ptr<FakeDictionaryService> dictionary = std::make_shared<FakeDictionaryService>(
       std::map<std::string, std::string>{{"serendipity", "1. (noun) good luck in making fortunate discoveries"}});
   std::shared_ptr<FakeLocationService> location = std::make_shared<FakeLocationService>();
@@ -96,6 +99,27 @@ TEST_F(SourcesCoordinatorTest, WeatherForAPlaceStreamsInAfterTheFirstSnapshot) {
   EXPECT_FALSE(store->intelligenceState().selectedIdentifiers.count(Id::weather));
   EXPECT_EQ(http->requests().size(), before);
   EXPECT_TRUE(store->pendingPermissions().empty());
+}
+
+TEST_F(SourcesCoordinatorTest, ContactsAnswerWithoutTheRouterAndOnlyForTheirNames) {
+  create();
+  store->runSettledSearch("doe john");
+  settle();
+  EXPECT_EQ(store->widgetState(Id::contacts), State::ready);
+  ASSERT_EQ(store->intelligenceState().contactResults.size(), 1u);
+  EXPECT_EQ(store->intelligenceState().contactResults[0].name, "John Doe");
+  EXPECT_EQ(store->intelligenceState().contactResults[0].detail, "+1 555 010 2000");
+
+  store->runSettledSearch("firefox");
+  settle();
+  EXPECT_TRUE(store->intelligenceState().contactResults.empty());
+  EXPECT_FALSE(store->intelligenceState().selectedIdentifiers.count(Id::contacts)) << "no empty contacts card";
+
+  contactStore->setStatus(ContactsAuthorizationStatus::notDetermined);
+  store->runSettledSearch("doe john");
+  settle();
+  EXPECT_TRUE(store->intelligenceState().contactResults.empty());
+  EXPECT_EQ(contactStore->accessRequests(), 0) << "a search never asks for the address book";
 }
 
 TEST_F(SourcesCoordinatorTest, ASilentServerNeverHoldsThePanel) {

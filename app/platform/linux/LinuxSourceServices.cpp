@@ -1,5 +1,6 @@
 #include "app/platform/linux/LinuxSourceServices.h"
 
+#include "app/platform/VCardContactStore.h"
 #include "app/platform/linux/CurlHttpClient.h"
 #include "app/platform/linux/GeoClueLocationService.h"
 #include "app/platform/linux/IcsCalendarStore.h"
@@ -13,6 +14,7 @@ SourceServices makeLinuxSourceServices(const DataDirectories& directories, const
   services.calendarStore = std::make_shared<IcsCalendarStore>(directories.data + "/" + IcsCalendarStore::kFolderName);
   services.dictionary = std::make_shared<WordNetDictionary>();
   services.location = std::make_shared<GeoClueLocationService>();
+  services.contactStore = std::make_shared<VCardContactStore>(VCardContactStore::defaultFolder(directories));
   return services;
 }
 

@@ -2,7 +2,8 @@
 // child process over an empty PALLIX_HOME whose endpoints all point at a
 // server on 127.0.0.1 started by the test, answering hand-written replies
 // (tests/data/sources), failures, huge bodies or silence. Calendars come from
-// .ics fixtures and definitions from the installed WordNet.
+// .ics fixtures, contacts from .vcf exports and definitions from the
+// installed WordNet.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -271,6 +272,53 @@ TEST_F(SourcesCliTest, AllDayEventsAreShownUnderTheirOwnDay) {
   EXPECT_EQ(tomorrows[0]["relativeDateDescription"], "tomorrow");
   auto human = run({"calendar", "search", "events", "tomorrow"});
   EXPECT_EQ(human.out.find("birthday"), std::string::npos) << human.out;
+}
+
+TEST_F(SourcesCliTest, ImportedContactsAnswerSearchesByNameNumberAndInJapanese) {
+  writeDefaults("http://127.0.0.1:1");
+  const std::string vcards = std::string(PALLIX_SOURCE_ROOT) + "/tests/data/platform/vcards/";
+  for (const char* file : {"people.vcf", "shift_jis_phone.vcf"}) {
+    auto imported = pallix({"contacts", "import", vcards + file});
+    ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  }
+
+  auto john = pallix({"search", "john", "doe"});
+  EXPECT_EQ(john.exitCode, 0) << john.err;
+  EXPECT_NE(john.out.find("Contacts: John Doe \u2014 +1 (555) 010-2000 (Acme Corp)\n"), std::string::npos) << john.out;
+  EXPECT_EQ(john.out.find("Jane Doe"), std::string::npos) << john.out;
+
+  auto doe = pallix({"search", "doe", "--json"});
+  EXPECT_EQ(doe.exitCode, 0) << doe.err;
+  auto intelligence = parsed(doe)["intelligence"];
+  EXPECT_EQ(intelligence["widgets"]["contacts"], "ready") << intelligence.dump();
+  ASSERT_EQ(intelligence["contacts"].size(), 2u) << intelligence.dump();
+  EXPECT_EQ(intelligence["contacts"][0]["name"], "Jane Doe");
+  EXPECT_EQ(intelligence["contacts"][0]["detail"], "jane@example.org");
+  EXPECT_EQ(intelligence["contacts"][1]["name"], "John Doe");
+  EXPECT_EQ(intelligence["contacts"][1]["organizationName"], "Acme Corp");
+  EXPECT_EQ(intelligence["contacts"][1]["phoneNumbers"][0]["value"], "+1 (555) 010-2000");
+
+  // The phone's Shift_JIS card, asked for as it is written and without the space.
+  for (const char* query : {"山田 太郎", "山田太郎"}) {
+    auto taro = pallix({"search", query});
+    EXPECT_EQ(taro.exitCode, 0) << taro.err;
+    EXPECT_NE(taro.out.find("Contacts: 山田 太郎 \u2014 090-1234-5678\n"), std::string::npos) << query << "\n"
+                                                                                              << taro.out;
+  }
+  auto sou = pallix({"search", "能登", "--json"});
+  auto card = parsed(sou)["intelligence"]["contacts"];
+  ASSERT_EQ(card.size(), 1u) << sou.out;
+  EXPECT_EQ(card[0]["name"], "能登 ソウ");
+  EXPECT_EQ(card[0]["organizationName"], "表計算株式会社");
+
+  auto number = pallix({"search", "+1", "555", "010", "2000"});
+  EXPECT_NE(number.out.find("Contacts: John Doe"), std::string::npos) << number.out;
+  auto zoe = pallix({"search", "zoe", "angstrom"});
+  EXPECT_NE(zoe.out.find("Contacts: Zoë Ångström"), std::string::npos) << zoe.out;
+
+  auto other = pallix({"search", "qwzxv", "--json"});
+  EXPECT_FALSE(parsed(other)["intelligence"].contains("contacts")) << other.out;
+  EXPECT_EQ(other.exitCode, 3) << "nothing found (and no catalog)";
 }
 
 TEST_F(SourcesCliTest, DefinitionsComeFromWordNet) {

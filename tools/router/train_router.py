@@ -19,6 +19,7 @@ import json
 import math
 import os
 import random
+import re
 import struct
 import sys
 import time
@@ -296,10 +297,14 @@ def main():
     if os.path.exists(written_path):
         with open(written_path, encoding="utf-8") as f:
             written = [json.loads(line) for line in f if line.strip()]
-    written_texts = {r["text"].lower() for r in written}
-    dropped = sum(r["text"].lower() in written_texts for r in train + calib)
-    train = [r for r in train if r["text"].lower() not in written_texts]
-    calib = [r for r in calib if r["text"].lower() not in written_texts]
+    # Texts are compared without case, punctuation and repeated spaces ("Petrichor?" is "petrichor").
+    def plain(text):
+        return " ".join(re.sub(r"[^\w\s']", " ", text.lower()).split())
+
+    written_texts = {plain(r["text"]) for r in written}
+    dropped = sum(plain(r["text"]) in written_texts for r in train + calib)
+    train = [r for r in train if plain(r["text"]) not in written_texts]
+    calib = [r for r in calib if plain(r["text"]) not in written_texts]
     print(f"{len(train)} training, {len(calib)} calibration, {len(held)} held-out queries;"
           f" {dropped} equal to hand-written ones left out", flush=True)
 

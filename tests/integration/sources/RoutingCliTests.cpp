@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <set>
 
 #include "testing/TestProcess.h"
 #include "tests/integration/sources/LocalHttpServer.h"

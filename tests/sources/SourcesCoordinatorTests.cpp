@@ -138,6 +138,42 @@ TEST_F(SourcesCoordinatorTest, ASilentServerNeverHoldsThePanel) {
   EXPECT_EQ(http->pendingCount(), 0u) << "the silent request was cancelled by the newer query";
 }
 
+// The place search sees a query only when maps was selected for it: calendar
+// phrases, conversation recall, weather and the encyclopedia leave it alone.
+TEST_F(SourcesCoordinatorTest, OnlyAQueryRoutedToMapsReachesThePlaceSearch) {
+  location->setAvailability(LocationService::Availability::unavailable);
+  const std::map<std::string, std::set<DataSource>> routes = {
+      {"events tomorrow", {}},
+      {"meetings on friday", {}},
+      {"what did julia say about the party", {DataSource::messages}},
+      {"is it hot in paris", {DataSource::weather}},
+      {"who founded rome", {DataSource::knowledge}},
+      {"Chez Paul near the station", {DataSource::maps}},
+  };
+  create();
+  router->decide = [&routes](const std::string& text) { return routes.at(text); };
+  auto placeSearches = [this] {
+    std::vector<std::string> found;
+    for (const std::string& url : http->urls()) {
+      if (url.find(":9/search?") != std::string::npos) found.push_back(url);
+    }
+    return found;
+  };
+  for (const char* query : {"events tomorrow", "meetings on friday", "what did julia say about the party",
+                            "is it hot in paris", "who founded rome"}) {
+    store->runSettledSearch(query);
+    settle();
+    EXPECT_TRUE(placeSearches().empty()) << query << " reached the place search: " << placeSearches().front();
+  }
+  EXPECT_TRUE(store->intelligenceState().selectedIdentifiers.count(Id::wikipedia));
+
+  store->runSettledSearch("Chez Paul near the station");
+  settle();
+  ASSERT_EQ(placeSearches().size(), 1u);
+  EXPECT_NE(placeSearches()[0].find("q=Chez"), std::string::npos) << placeSearches()[0];
+  EXPECT_EQ(store->intelligenceState().mapResults.size(), 3u);
+}
+
 // With a granted (here fixed) location: weather here, and the ambient
 // highlights at the upcoming event's place.
 TEST_F(SourcesCoordinatorTest, GrantedLocationGivesWeatherHereAndTheForecastAtTheNextEventsPlace) {

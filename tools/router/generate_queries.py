@@ -7,8 +7,12 @@ should answer: app names, calculations, contacts, emoji words). The generator
 is deterministic for a given seed. Output: JSON lines {"text": ..., "labels": [...]}.
 """
 import json
+import os
 import random
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import query_families  # noqa: E402
 
 SOURCES = ["maps", "weather", "dictionary", "knowledge", "messages", "files"]
 
@@ -429,15 +433,19 @@ def generate(count, seed):
     while len(out) < count and attempts < count * 20:
         attempts += 1
         r = rng.random()
-        if r < 0.30:
+        if r < 0.25:
             text, labels = none_query(rng), set()
-        elif r < 0.36:
+        elif r < 0.30:
             text, labels = none_query_wide(rng), set()
-        elif r < 0.40:
+        elif r < 0.33:
             text, labels = mixed_query(rng)
-        elif r < 0.68:
+        elif r < 0.53:
             name, gen = GENERATORS[rng.randrange(len(GENERATORS))]
             text, labels = gen(rng), {name}
+        elif r < 0.74:
+            text, labels = query_families.family_query(rng)
+        elif r < 0.80:
+            text, labels = query_families.bare_word(rng)
         else:
             name, gen = WIDE_GENERATORS[rng.randrange(len(WIDE_GENERATORS))]
             text, labels = gen(rng), {name}

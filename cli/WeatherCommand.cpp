@@ -15,6 +15,7 @@ int runWeather(Args& args) {
   auto words = args.positionals();
   if (args.failed()) return usageError("weather", args.failure());
   SourceCommandRuntime rt;
+  if (rt.reportSwitchedOff("weather", "weather", DataSourcePreferences::kWeatherEnabledKey)) return kExitUnavailable;
   if (!rt.sources->weather) {
     printError("weather: no forecast service is available");
     return kExitUnavailable;
@@ -57,7 +58,8 @@ PALLIX_COMMAND("weather", "the forecast for a place or the current location",
                "Forecasts come from Open-Meteo (OpenMeteoWeatherService.baseURL), place names from its\n"
                "geocoding API (OpenMeteoGeocoder.baseURL).\n\n"
                "  --json   print the forecast snapshot as JSON\n\n"
-               "Exit status: 0 forecast shown, 1 no forecast, 2 usage error, 3 no location known.\n",
+               "Exit status: 0 forecast shown, 1 no forecast, 2 usage error, 3 no location known or the weather\n"
+               "source switched off (DataSourcePreferences.weatherEnabled).\n",
                runWeather);
 
 }  // namespace pallix::cli

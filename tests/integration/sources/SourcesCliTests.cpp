@@ -3,84 +3,10 @@
 // server on 127.0.0.1 started by the test, answering hand-written replies
 // (tests/data/sources), failures, huge bodies or silence. Calendars come from
 // .ics fixtures and definitions from the installed WordNet.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
-
-#include "testing/TestProcess.h"
-#include "tests/integration/sources/LocalHttpServer.h"
-#include "tests/support/TempDir.h"
+#include "tests/integration/sources/SourcesCliFixture.h"
 
 namespace pallix {
 namespace {
-
-using namespace std::chrono_literals;
-using testing::LocalHttpServer;
-using testing::ProcessResult;
-using Reply = LocalHttpServer::Reply;
-
-std::string dataFile(const std::string& relative) {
-  std::ifstream in(std::string(PALLIX_SOURCE_ROOT) + "/tests/data/" + relative, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-Reply json(const std::string& fixture) {
-  return Reply{200, dataFile("sources/" + fixture)};
-}
-
-class SourcesCliTest : public ::testing::Test {
- protected:
-  // Answers the first route whose text the request target contains (ignoring case); anything else is a 404.
-  void serve(std::vector<std::pair<std::string, Reply>> routes) {
-    server = std::make_unique<LocalHttpServer>([routes](const LocalHttpServer::Request& request) {
-      auto lower = [](std::string s) {
-        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-      };
-      for (const auto& [match, reply] : routes) {
-        if (lower(request.target).find(lower(match)) != std::string::npos) return reply;
-      }
-      return Reply{404, "{}"};
-    });
-    ASSERT_TRUE(server->running());
-    writeDefaults(server->baseURL());
-  }
-  // Every endpoint of the sources and of model downloads at `base`.
-  void writeDefaults(const std::string& base, nlohmann::json extra = nlohmann::json::object()) {
-    nlohmann::json defaults = {{"OpenMeteoWeatherService.baseURL", base}, {"OpenMeteoGeocoder.baseURL", base},
-                               {"NominatimPlaceSearch.baseURL", base},    {"WikipediaDataSource.baseURL", base},
-                               {"WikipediaDataSource.webOrigin", base},   {"ModelDownloadManager.baseURL", base}};
-    defaults.update(extra);
-    std::filesystem::create_directories(dataDir());
-    std::ofstream(dataDir() + "/UserDefaults.json") << defaults.dump();
-  }
-  std::string dataDir() const { return home.path() + "/.local/share/Pallix"; }
-  ProcessResult pallix(std::vector<std::string> args, std::chrono::milliseconds limit = 30s) {
-    args.insert(args.begin(), PALLIX_BINARY);
-    return testing::runProcess(args, {{"PALLIX_HOME", home.path()}, {"PALLIX_LOG", "off"}, {"LC_ALL", "C.UTF-8"}},
-                               limit);
-  }
-  // `pallix search` reads the catalog: build one (of this home's folders).
-  void buildCatalog() { ASSERT_EQ(pallix({"index"}, 60s).exitCode, 0); }
-  nlohmann::json parsed(const ProcessResult& r) {
-    auto j = nlohmann::json::parse(r.out, nullptr, false);
-    EXPECT_FALSE(j.is_discarded()) << r.out << r.err;
-    return j;
-  }
-  size_t requestsFor(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& r : server->requests()) n += r.target.find(text) != std::string::npos;
-    return n;
-  }
-
-  pallix::testing::TempDir home;
-  std::unique_ptr<LocalHttpServer> server;
-};
 
 TEST_F(SourcesCliTest, WeatherAnswersOrFailsClearly) {
   struct Case {

@@ -158,6 +158,50 @@ TEST(WeatherSnapshotTest, AWeekendKeepsItsTwoDays) {
   EXPECT_EQ(snapshot.daily[0].highTemperature, 14) << "8 pm UTC is already Saturday in Tokyo";
 }
 
+// The forecast geocoder reads town names only: a town with its region goes
+// to the place search, and the result in the named region wins over the
+// better-known town of the same name.
+TEST_F(WeatherDataSourceTest, ATownWithItsRegionIsFoundInThatRegion) {
+  route(*http, {ok("/search?q=portland", sourceFixture("nominatim-search-portland.json")),
+                ok("/search?q=dover", sourceFixture("nominatim-search-dover.json")),
+                ok("/v1/search?name=", sourceFixture("open-meteo-geocoding-none.json")),
+                ok("/v1/forecast", sourceFixture("open-meteo-forecast.json"))});
+  WeatherDataSource::Dependencies deps{service, geocoder, reverse, env.mainRunner(), "Europe/Paris", "en"};
+  deps.qualifiedPlaceSearch = reverse;
+  WeatherDataSource regional(std::move(deps));
+  auto find = [&](const std::string& query) {
+    std::optional<WeatherDataSource::SearchResult> result;
+    regional.search(query, [&](WeatherDataSource::SearchResult r) { result = std::move(r); });
+    settle();
+    return result ? result->snapshot : std::nullopt;
+  };
+
+  auto maine = find("weather in Portland, Maine");
+  ASSERT_TRUE(maine);
+  EXPECT_EQ(maine->location.name, "Portland");
+  EXPECT_EQ(maine->location.coordinate, (LocationCoordinate{43.6573605, -70.2586618}));
+  EXPECT_EQ(maine->location.detail, "Cumberland County, Maine, United States");
+  EXPECT_EQ(requestsTo("/v1/search"), 0u) << "a comma sends the name to the place search at once";
+  EXPECT_EQ(requestsTo("/search?q=portland%2C%20maine"), 1u);
+
+  auto dover = find("dover uk weather tomorrow");
+  ASSERT_TRUE(dover);
+  EXPECT_EQ(dover->location.coordinate, (LocationCoordinate{51.1251, 1.3134})) << "UK: the United Kingdom";
+  EXPECT_EQ(requestsTo("/v1/search?name=dover%20uk"), 1u) << "the geocoder is asked first";
+
+  auto oregon = find("weather in portland, oregon");
+  ASSERT_TRUE(oregon);
+  EXPECT_EQ(oregon->location.coordinate, (LocationCoordinate{45.5202471, -122.674194}));
+  // No result in the region named: the first one.
+  auto somewhere = find("weather in portland, atlantis");
+  ASSERT_TRUE(somewhere);
+  EXPECT_EQ(somewhere->location.coordinate, (LocationCoordinate{45.5202471, -122.674194}));
+
+  EXPECT_EQ(WeatherDataSource::regionQualifier("portland, maine"), "maine");
+  EXPECT_EQ(WeatherDataSource::regionQualifier("dover UK"), "uk");
+  EXPECT_EQ(WeatherDataSource::regionQualifier("lyon"), "");
+}
+
 TEST_F(WeatherDataSourceTest, CurrentLocationIsNamedByReverseGeocoding) {
   auto snapshot = search("weather");
   ASSERT_TRUE(snapshot);

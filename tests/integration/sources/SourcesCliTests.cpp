@@ -3,6 +3,8 @@
 // server on 127.0.0.1 started by the test, answering hand-written replies
 // (tests/data/sources), failures, huge bodies or silence. Calendars come from
 // .ics fixtures and definitions from the installed WordNet.
+#include <ctime>
+
 #include "tests/integration/sources/SourcesCliFixture.h"
 
 namespace pallix {
@@ -37,6 +39,111 @@ TEST_F(SourcesCliTest, WeatherAnswersOrFailsClearly) {
   EXPECT_EQ(human.exitCode, 0);
   EXPECT_NE(human.out.find("Weather: Paris (Île-de-France, France): 11 \u00B0C, Light Rain"), std::string::npos)
       << human.out;
+}
+
+// An Open-Meteo answer for a town on UTC (Reykjavik) made for this moment:
+// 48 hours from the current one and seven days from today, as the service
+// writes them with timeformat=unixtime.
+std::string forecastFromNow() {
+  const long long now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  const long long hour = now / 3600 * 3600, day = now / 86400 * 86400;
+  nlohmann::json hourly = {{"time", nlohmann::json::array()},
+                           {"temperature_2m", nlohmann::json::array()},
+                           {"precipitation_probability", nlohmann::json::array()},
+                           {"weather_code", nlohmann::json::array()},
+                           {"is_day", nlohmann::json::array()}};
+  for (int i = 0; i < 48; ++i) {
+    hourly["time"].push_back(hour + i * 3600);
+    hourly["temperature_2m"].push_back(i);
+    hourly["precipitation_probability"].push_back(0);
+    hourly["weather_code"].push_back(3);
+    hourly["is_day"].push_back(1);
+  }
+  nlohmann::json daily = {{"time", nlohmann::json::array()},
+                          {"weather_code", nlohmann::json::array()},
+                          {"temperature_2m_max", nlohmann::json::array()},
+                          {"temperature_2m_min", nlohmann::json::array()}};
+  for (int i = 0; i < 8; ++i) {
+    daily["time"].push_back(day + i * 86400);
+    daily["weather_code"].push_back(3);
+    daily["temperature_2m_max"].push_back(10 + i);
+    daily["temperature_2m_min"].push_back(i);
+  }
+  nlohmann::json answer = {
+      {"latitude", 64.14},
+      {"longitude", -21.9},
+      {"utc_offset_seconds", 0},
+      {"timezone", "Atlantic/Reykjavik"},
+      {"current",
+       {{"time", now / 900 * 900}, {"interval", 900}, {"temperature_2m", 1.5}, {"weather_code", 3}, {"is_day", 1}}},
+      {"hourly", hourly},
+      {"daily", daily}};
+  return answer.dump();
+}
+
+const char* kReykjavik =
+    R"({"results": [{"id": 3413829, "name": "Reykjavík", "latitude": 64.13548, "longitude": -21.89541,)"
+    R"( "feature_code": "PPLC", "country_code": "IS", "timezone": "Atlantic/Reykjavik", "country": "Iceland",)"
+    R"( "admin1": "Capital Region"}], "generationtime_ms": 0.5})";
+
+// Asked about a later time, the forecast shows that time: the hours of the
+// evening, or the one day named.
+TEST_F(SourcesCliTest, WeatherShowsTheTimeAsked) {
+  serve({{"/v1/search?name=", Reply{200, kReykjavik}}, {"/v1/forecast", Reply{200, forecastFromNow()}}});
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), PALLIX_BINARY);
+    auto env = environment();
+    env["TZ"] = "Atlantic/Reykjavik";
+    return testing::runProcess(args, env, 30s);
+  };
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+  gmtime_r(&now, &today);
+  auto tonight = run({"weather", "Reykjavik", "tonight"});
+  ASSERT_EQ(tonight.exitCode, 0) << tonight.err;
+  if (today.tm_hour < 20) {
+    EXPECT_NE(tonight.out.find("  Hours: 20:00 "), std::string::npos) << tonight.out;
+  } else {
+    EXPECT_NE(tonight.out.find("  Next hours: "), std::string::npos) << tonight.out;
+  }
+  auto atNine = run({"weather", "Reykjavik", "at", "9pm", "--json"});
+  ASSERT_EQ(atNine.exitCode, 0) << atNine.err;
+  if (today.tm_hour < 18) {
+    const auto hours = parsed(atNine)["hourly"];
+    ASSERT_FALSE(hours.empty()) << atNine.out;
+    EXPECT_EQ(hours[0]["date"].get<long long>() % 86400, 19 * 3600) << "from 19:00, two hours before nine";
+  }
+
+  const std::time_t later = now + 2 * 86400;
+  std::tm day{};
+  gmtime_r(&later, &day);
+  char weekday[16], name[8], month[8];
+  std::strftime(weekday, sizeof weekday, "%A", &day);
+  std::strftime(name, sizeof name, "%a", &day);
+  std::strftime(month, sizeof month, "%b", &day);
+  const std::string label = std::string("  ") + name + " " + std::to_string(day.tm_mday) + " " + month + ": ";
+  auto onDay = run({"weather", "Reykjavik", "on", weekday});
+  ASSERT_EQ(onDay.exitCode, 0) << onDay.err;
+  EXPECT_NE(onDay.out.find(label), std::string::npos) << label << "\n" << onDay.out;
+  EXPECT_EQ(onDay.out.find("Today:"), std::string::npos) << onDay.out;
+  EXPECT_EQ(onDay.out.find("Next hours"), std::string::npos) << onDay.out;
+  auto weekend = parsed(run({"weather", "Reykjavik", "this", "weekend", "--json"}));
+  EXPECT_EQ(weekend["focus"], today.tm_wday == 0 ? "today" : "weekend");
+}
+
+TEST_F(SourcesCliTest, WeatherForATownWithItsRegion) {
+  serve({{"/search?q=portland", json("nominatim-search-portland.json")},
+         {"/search?q=dover", json("nominatim-search-dover.json")},
+         {"/v1/search?name=", json("open-meteo-geocoding-none.json")},
+         {"/v1/forecast", json("open-meteo-forecast.json")}});
+  auto maine = pallix({"weather", "Portland,", "Maine"});
+  ASSERT_EQ(maine.exitCode, 0) << maine.err;
+  EXPECT_NE(maine.out.find("Weather: Portland (Cumberland County, Maine, United States)"), std::string::npos)
+      << maine.out;
+  auto dover = pallix({"weather", "Dover", "UK", "--json"});
+  ASSERT_EQ(dover.exitCode, 0) << dover.err;
+  EXPECT_NEAR(parsed(dover)["location"]["latitude"].get<double>(), 51.1251, 1e-6);
 }
 
 TEST_F(SourcesCliTest, NothingHangsWithoutANetwork) {

@@ -21,6 +21,7 @@ PACKAGES=(
   libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
   xvfb xclip xdotool x11-utils wl-clipboard wtype openbox
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
+  wordnet  # WordNet's own wn, the reference of the dictionary tests
   libsentencepiece-dev python3-sentencepiece  # the multilingual model's tokenizer and its test reference
   qt6-base-dev qt6-qpa-plugins libqt6svg6 fonts-noto-color-emoji
   clang libclang-rt-14-dev  # clang++ and libFuzzer build the fuzz targets

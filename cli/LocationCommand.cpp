@@ -56,7 +56,7 @@ int runLocation(Args& args) {
     std::optional<Result<std::vector<MapItem>>> found;
     rt.sources->placeSearch->search(request, [&](Result<std::vector<MapItem>> r) { found = std::move(r); });
     rt.runUntil([&] { return found.has_value(); });
-    if (found && !found->ok() && found->error().code() == static_cast<int>(PlaceSearchErrorCode::rateLimited)) {
+    if (found && !found->ok() && isPlaceSearchRateLimited(found->error())) {
       printError("location: " + found->error().description());
       return kExitFailure;
     }

@@ -25,7 +25,7 @@ int runPlaces(Args& args) {
   std::optional<Result<std::vector<MapSearchResult>>> found;
   rt.sources->maps->findPlaces(query, [&](Result<std::vector<MapSearchResult>> r) { found = std::move(r); });
   rt.runUntil([&] { return found.has_value(); });
-  if (found && !found->ok() && found->error().code() == static_cast<int>(PlaceSearchErrorCode::rateLimited)) {
+  if (found && !found->ok() && isPlaceSearchRateLimited(found->error())) {
     if (json) printJson(nlohmann::json::array());
     printError("places: " + found->error().description(),
                "The place search (" + rt.sources->endpoints().places + ") allows a few requests at a time.");

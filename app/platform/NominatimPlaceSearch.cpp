@@ -82,6 +82,10 @@ Error placeSearchRateLimited(std::optional<int64_t> retryAfterSeconds) {
                    (retryAfterSeconds ? "in " + std::to_string(*retryAfterSeconds) + " s" : std::string("later")));
 }
 
+bool isPlaceSearchRateLimited(const Error& error) {
+  return error.domain() == kPlaceSearchErrorDomain && error.code() == static_cast<int>(PlaceSearchErrorCode::rateLimited);
+}
+
 NominatimPlaceSearch::NominatimPlaceSearch(std::shared_ptr<HttpClient> http, std::string baseURL, std::string userAgent,
                                            TaskRunnerPtr runner, std::shared_ptr<RequestSpacing> spacing,
                                            Duration timeout)

@@ -317,14 +317,18 @@ std::optional<WeatherQueryIntent> WeatherQueryAnalyzer::intent(std::string_view 
     result.useCurrentLocation = true;
   };
 
+  // A time alone asks about weather only when it is one of the original
+  // focuses ("tomorrow?"); a later day alone ("friday") is just a day.
+  const bool timeAlone = focus != WeatherForecastFocus::current && focus != WeatherForecastFocus::day &&
+                         focus != WeatherForecastFocus::weekend;
   std::vector<std::string> placeWords = splitWhitespace(place);
   bool onlySubjectWords = !placeWords.empty() && std::all_of(placeWords.begin(), placeWords.end(),
                                                              [](const auto& w) { return isWeatherSubjectWord(w); });
   if (currentLocation) {
-    if (!hasKeyword && focus == WeatherForecastFocus::current) return std::nullopt;
+    if (!hasKeyword && !timeAlone) return std::nullopt;
     useCurrent();
   } else if (place.empty()) {
-    if (!hasKeyword && focus == WeatherForecastFocus::current) return std::nullopt;
+    if (!hasKeyword && !timeAlone) return std::nullopt;
     useCurrent();
   } else if (onlySubjectWords) {
     // "cold tomorrow", "is it rainy today": weather words alone mean here.

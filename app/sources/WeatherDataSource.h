@@ -1,8 +1,11 @@
 // WeatherDataSource: the weather source (identifier `weather`). It reads the
 // query with the weather analyzer, resolves the place (a named place through
-// the place search, or the current location from the coordinator, named by
-// reverse geocoding), asks the forecast service for the data kinds the focus
-// needs and builds a WeatherSnapshot. The ambient highlights use
+// the forecast geocoder, or through the general place search when it names a
+// region: "Portland, Maine"; the current location from the coordinator,
+// called by the name the user set for it or else named by reverse
+// geocoding), asks the forecast service for the data kinds the focus needs
+// and builds a WeatherSnapshot, narrowed to the hours or days of a time the
+// question names ("tonight", "on friday"). The ambient highlights use
 // fetchWeather() for the local forecast and the forecast at an event's place.
 //
 // Threading: every method is called on the main runner, and the platform

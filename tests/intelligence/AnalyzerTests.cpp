@@ -268,6 +268,11 @@ TEST(WeatherQueryAnalyzerTest, TheNamedTimeComesWithTheIntent) {
     EXPECT_EQ(intent->focusEnd, c.end) << c.query;
   }
   EXPECT_EQ(analyzer.intent("rain in osaka on friday")->location, "osaka");
+  // A later day without a weather word is no weather question.
+  EXPECT_FALSE(analyzer.intent("friday"));
+  EXPECT_FALSE(analyzer.intent("on friday"));
+  EXPECT_FALSE(analyzer.intent("this weekend"));
+  EXPECT_TRUE(analyzer.intent("rainy this weekend")) << "a weather word alone is enough";
   for (auto focus : {Focus::day, Focus::weekend}) {
     EXPECT_EQ(weatherForecastFocusFromRawValue(weatherForecastFocusRawValue(focus)), focus);
   }

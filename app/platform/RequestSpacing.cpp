@@ -64,10 +64,13 @@ Result<Date> LockFileRequestSpacing::claimInFile(Date now) {
   char* end = nullptr;
   errno = 0;
   const long long stored = std::strtoll(text, &end, 10);
-  if (n > 0 && end != text && errno == 0) {
-    const Date last{std::chrono::duration_cast<Date::duration>(Micros(stored))};
-    const Date next = last + std::chrono::duration_cast<Date::duration>(interval_);
-    if (next > now && next - now <= kMaximumWait) slot = next;
+  // Compared in microseconds: a damaged value may not fit the clock's own unit.
+  const long long nowMicros = std::chrono::duration_cast<Micros>(now.time_since_epoch()).count();
+  const long long intervalMicros = std::chrono::duration_cast<Micros>(interval_).count();
+  const long long maximumWaitMicros = std::chrono::duration_cast<Micros>(kMaximumWait).count();
+  if (n > 0 && end != text && errno == 0 && stored > nowMicros - intervalMicros &&
+      stored <= nowMicros + maximumWaitMicros - intervalMicros) {
+    slot = Date(std::chrono::duration_cast<Date::duration>(Micros(stored + intervalMicros)));
   }
   const std::string written =
       std::to_string(std::chrono::duration_cast<Micros>(slot.time_since_epoch()).count()) + "\n";

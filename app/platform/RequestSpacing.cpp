@@ -30,7 +30,10 @@ struct Descriptor {
 Date InProcessRequestSpacing::claim(Date now) {
   std::lock_guard<std::mutex> lock(mutex_);
   Date slot = now;
-  if (last_ && *last_ + interval_ > slot) slot = *last_ + std::chrono::duration_cast<Date::duration>(interval_);
+  if (last_) {
+    const Date next = *last_ + std::chrono::duration_cast<Date::duration>(interval_);
+    if (next > now && next - now <= kMaximumWait) slot = next;
+  }
   last_ = slot;
   return slot;
 }

@@ -25,6 +25,10 @@ namespace pallix {
 
 class RequestSpacing {
  public:
+  // A slot further ahead than this is a clock that was set back (or a
+  // damaged file) and is ignored rather than waited for.
+  static constexpr Duration kMaximumWait = std::chrono::minutes(1);
+
   virtual ~RequestSpacing() = default;
   // The start time of the caller's request: `now`, or later when an earlier
   // request (of any process sharing this spacing) started less than the
@@ -45,10 +49,6 @@ class InProcessRequestSpacing final : public RequestSpacing {
 
 class LockFileRequestSpacing final : public RequestSpacing {
  public:
-  // A stored slot further ahead than this is a clock that was set back (or a
-  // damaged file) and is ignored rather than waited for.
-  static constexpr Duration kMaximumWait = std::chrono::minutes(1);
-
   LockFileRequestSpacing(std::string path, Duration interval);
   Date claim(Date now) override;
   const std::string& path() const { return path_; }

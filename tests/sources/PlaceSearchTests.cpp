@@ -88,6 +88,8 @@ TEST_F(NominatimTest, ASharedSpacingFileKeepsSeparateSearchersASecondApart) {
   LockFileRequestSpacing nowhere(dir.path() + "/missing/dir/file", 1s);
   EXPECT_EQ(nowhere.claim(now), now);
   EXPECT_EQ(nowhere.claim(now), now + 1s);
+  // A clock set back an hour does not make the next request wait an hour.
+  EXPECT_EQ(nowhere.claim(now - 1h), now - 1h);
 }
 
 TEST_F(NominatimTest, ARateLimitedAnswerSaysWhenToTryAgain) {

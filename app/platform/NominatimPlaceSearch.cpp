@@ -83,7 +83,8 @@ Error placeSearchRateLimited(std::optional<int64_t> retryAfterSeconds) {
 }
 
 bool isPlaceSearchRateLimited(const Error& error) {
-  return error.domain() == kPlaceSearchErrorDomain && error.code() == static_cast<int>(PlaceSearchErrorCode::rateLimited);
+  return error.domain() == kPlaceSearchErrorDomain &&
+         error.code() == static_cast<int>(PlaceSearchErrorCode::rateLimited);
 }
 
 NominatimPlaceSearch::NominatimPlaceSearch(std::shared_ptr<HttpClient> http, std::string baseURL, std::string userAgent,

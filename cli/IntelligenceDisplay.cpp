@@ -91,23 +91,30 @@ std::vector<std::string> weatherLines(const WeatherSnapshot& s) {
   } else {
     lines.push_back("Weather: " + printable(place));
   }
-  if (!s.hourly.empty() && s.focus != WeatherForecastFocus::tomorrow) {
+  const bool laterDays = s.focus == WeatherForecastFocus::day || s.focus == WeatherForecastFocus::weekend;
+  if (!s.hourly.empty() && s.focus != WeatherForecastFocus::tomorrow && !laterDays) {
     std::vector<std::string> hours;
     const size_t shown = s.focus == WeatherForecastFocus::nextHour ? 2 : 6;
+    // Hours around a named later time ("tonight", "at 9pm") are not the next ones.
+    const bool fromNow = !s.current || s.hourly.front().date <= s.current->date;
     for (size_t i = 0; i < s.hourly.size() && hours.size() < shown; ++i) {
       const auto& h = s.hourly[i];
       std::string text = formatDate(h.date, "HH:mm", zone) + " " + degrees(h.temperature);
       if (h.precipitationChance && *h.precipitationChance >= 0.1) text += " rain " + percent(*h.precipitationChance);
       hours.push_back(text);
     }
-    lines.push_back("  Next hours: " + joinStrings(hours, ", "));
+    lines.push_back((fromNow ? "  Next hours: " : "  Hours: ") + joinStrings(hours, ", "));
   }
   if (!s.daily.empty()) {
+    // The days of a later-day question are only the days asked about.
     const size_t first = s.focus == WeatherForecastFocus::tomorrow && s.daily.size() > 1 ? 1 : 0;
-    const size_t count = s.focus == WeatherForecastFocus::current ? 3 : 1;
+    const size_t count = laterDays ? s.daily.size() : s.focus == WeatherForecastFocus::current ? 3 : 1;
     for (size_t i = first; i < s.daily.size() && i < first + count; ++i) {
       const auto& d = s.daily[i];
-      std::string label = i == 0 ? "Today" : i == 1 ? "Tomorrow" : formatDate(d.date, "EEE d MMM", zone, "en_GB");
+      std::string label = laterDays ? formatDate(d.date, "EEE d MMM", zone, "en_GB")
+                          : i == 0  ? "Today"
+                          : i == 1  ? "Tomorrow"
+                                    : formatDate(d.date, "EEE d MMM", zone, "en_GB");
       std::string text = "  " + label + ": " + degrees(d.highTemperature) + " / " + degrees(d.lowTemperature);
       if (d.precipitationChance) text += ", rain " + percent(*d.precipitationChance);
       if (d.sunrise && d.sunset) {
@@ -215,6 +222,8 @@ nlohmann::json weatherJson(const WeatherSnapshot& s) {
   for (WeatherDataKind k : s.requestedKinds) kinds.push_back(weatherDataKindRawValue(k));
   nlohmann::json j = {
       {"location", location}, {"requestedKinds", kinds}, {"focus", weatherForecastFocusRawValue(s.focus)}};
+  if (s.focusStart) j["focusStart"] = secondsSince1970(*s.focusStart);
+  if (s.focusEnd) j["focusEnd"] = secondsSince1970(*s.focusEnd);
   if (s.current) {
     const auto& c = *s.current;
     j["current"] = {{"date", secondsSince1970(c.date)},

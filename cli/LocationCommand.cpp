@@ -18,7 +18,8 @@ constexpr const char* kUsage =
     "       weather for the current location then uses it, and place searches are biased to it.\n"
     "clear  forgets it: the location comes from GeoClue, where there is one, or is unknown.\n"
     "show   the place in use and where it comes from.\n\n"
-    "Exit status: 0 done, 1 the place was not found, 2 usage error.\n";
+    "Exit status: 0 done, 1 the place was not found, 2 usage error, 3 set with the maps source switched\n"
+    "off (DataSourcePreferences.mapsEnabled).\n";
 
 const char* availabilityName(LocationService::Availability a) {
   switch (a) {
@@ -42,6 +43,9 @@ int runLocation(Args& args) {
   if (sub == "set") {
     if (rest.size() < 2) return usageError("location", "set needs a place");
     const std::string text = joinStrings(std::vector<std::string>(rest.begin() + 1, rest.end()), " ");
+    if (rt.reportSwitchedOff("location set", "maps", DataSourcePreferences::kMapsEnabledKey)) {
+      return kExitUnavailable;
+    }
     if (!rt.sources->placeSearch) {
       printError("location: no place search is available");
       return kExitUnavailable;
@@ -52,6 +56,10 @@ int runLocation(Args& args) {
     std::optional<Result<std::vector<MapItem>>> found;
     rt.sources->placeSearch->search(request, [&](Result<std::vector<MapItem>> r) { found = std::move(r); });
     rt.runUntil([&] { return found.has_value(); });
+    if (found && !found->ok() && isPlaceSearchRateLimited(found->error())) {
+      printError("location: " + found->error().description());
+      return kExitFailure;
+    }
     if (!found || !found->ok() || found->value().empty()) {
       printError("location: " + inQuotes(text) + " was not found" +
                      (found && !found->ok() ? " (" + found->error().description() + ")" : ""),

@@ -17,17 +17,21 @@ int runPlaces(Args& args) {
   const std::string query = joinStrings(words, " ");
   if (words.empty()) return usageError("places", "needs what to look for (\"pharmacy near me\", an address)");
   SourceCommandRuntime rt;
+  if (rt.reportSwitchedOff("places", "maps", DataSourcePreferences::kMapsEnabledKey)) return kExitUnavailable;
   if (!rt.sources->maps) {
     printError("places: no web client is available");
     return kExitUnavailable;
   }
-  bool answered = false;
-  std::vector<MapSearchResult> places;
-  rt.sources->maps->searchPlaces(query, [&](std::vector<MapSearchResult> found) {
-    places = std::move(found);
-    answered = true;
-  });
-  rt.runUntil([&] { return answered; });
+  std::optional<Result<std::vector<MapSearchResult>>> found;
+  rt.sources->maps->findPlaces(query, [&](Result<std::vector<MapSearchResult>> r) { found = std::move(r); });
+  rt.runUntil([&] { return found.has_value(); });
+  if (found && !found->ok() && isPlaceSearchRateLimited(found->error())) {
+    if (json) printJson(nlohmann::json::array());
+    printError("places: " + found->error().description(),
+               "The place search (" + rt.sources->endpoints().places + ") allows a few requests at a time.");
+    return kExitFailure;
+  }
+  const std::vector<MapSearchResult> places = found && found->ok() ? found->value() : std::vector<MapSearchResult>{};
   if (json) {
     nlohmann::json out = nlohmann::json::array();
     for (const auto& p : places) out.push_back(placeJson(p));
@@ -51,7 +55,8 @@ PALLIX_COMMAND("places", "search places and addresses",
                "Looks QUERY up with the Nominatim place search (NominatimPlaceSearch.baseURL): at most three\n"
                "addresses and points of interest, near the current location when one is known.\n\n"
                "  --json   print the places as JSON (name, subtitle, address, latitude, longitude, url)\n\n"
-               "Exit status: 0 found, 1 nothing found, 2 usage error.\n",
+               "Exit status: 0 found, 1 nothing found or rate limited, 2 usage error, 3 the maps source switched\n"
+               "off (DataSourcePreferences.mapsEnabled).\n",
                runPlaces);
 
 }  // namespace pallix::cli

@@ -81,6 +81,27 @@ int runPrefs(Args& args) {
     std::cout << line << "\n";
     if (!d.note.empty()) std::cout << "      " << d.note << " ('pallix folders')\n";
   }
+  // Where the network sources send their requests: keys of their own
+  // services, not of a preference object, listed here so they can be found.
+  bool headed = false;
+  for (const auto& d : knownStoredKeys()) {
+    if (!endsWith(d.key, ".baseURL") && !endsWith(d.key, ".webOrigin")) continue;
+    auto stored = defaults->stringValue(d.key);
+    const bool isDefault = !stored || stored->empty();
+    const nlohmann::json value = isDefault ? d.defaultValue : nlohmann::json(*stored);
+    if (json) {
+      out["endpoints"][d.key] = {{"value", value}, {"default", d.defaultValue}, {"isDefault", isDefault}};
+      if (!d.note.empty()) out["endpoints"][d.key]["note"] = d.note;
+      continue;
+    }
+    if (!headed) std::cout << "\nEndpoints\n";
+    headed = true;
+    std::string line = (isDefault ? "  " : "* ") + d.key;
+    line.resize(std::max<size_t>(line.size() + 1, 38), ' ');
+    line += value.is_null() ? std::string("(none)") : display(value);
+    std::cout << line << "\n";
+    if (!d.note.empty()) std::cout << "      " << d.note << "\n";
+  }
   if (json) {
     printJson(out);
   } else {
@@ -218,6 +239,7 @@ PALLIX_COMMAND("prefs", "show every preference's effective value",
                "FilesPreferences.indexedFolders are the semantic search folders (file contents indexed for\n"
                "search by meaning). The catalog folders searched by name are another list,\n"
                "IndexingService.fileDirectories, shown and edited by 'pallix folders'.\n"
+               "Endpoints lists where the network sources send their requests (the *.baseURL keys).\n"
                "PALLIX_HOME overrides the home folder.\n",
                runPrefs);
 

@@ -34,7 +34,7 @@ nlohmann::json appJson(const IndexedItem& app) {
 // activated (a launch writes its last use); with readOrEmpty a missing or
 // unusable catalog is only noted, and the rest of the answer still comes.
 Result<std::unique_ptr<AppRuntime>> openRuntime(const std::string& command, AppRuntime::Access access) {
-  auto runtime = AppRuntime::open(access);
+  auto runtime = AppRuntime::open(access, nullptr, AppRuntime::Highlights::none);
   if (!runtime.ok()) {
     CatalogOpenFailure failure = describeCatalogOpenFailure(runtime.error());
     printError(command + ": " + failure.message, failure.hint);

@@ -9,6 +9,8 @@
 
 #include "app/platform/DataDirectories.h"
 #include "app/shell/AppRuntime.h"
+#include "app/shell/DataSourcePreferences.h"
+#include "cli/Command.h"
 #include "core/RunLoop.h"
 #include "core/UserDefaults.h"
 
@@ -22,6 +24,16 @@ struct SourceCommandRuntime {
 
   ~SourceCommandRuntime() {
     if (sources) sources->shutdown();
+  }
+
+  // When the source behind `command` is switched off (`enabledKey` false):
+  // says so and how to turn it on, and returns true. The command then exits
+  // with kExitUnavailable before it sends anything.
+  bool reportSwitchedOff(const std::string& command, const std::string& sourceName, const char* enabledKey) const {
+    if (defaults->boolValue(enabledKey).value_or(DataSourcePreferences::kDefaultEnabled)) return false;
+    printError(command + ": the " + sourceName + " source is switched off (" + enabledKey + " is false)",
+               std::string("Turn it on with 'pallix defaults write ") + enabledKey + " true'.");
+    return true;
   }
 
   // Runs the main loop until `done()` holds or `limit` has passed; true when done.

@@ -15,6 +15,7 @@ int runWeather(Args& args) {
   auto words = args.positionals();
   if (args.failed()) return usageError("weather", args.failure());
   SourceCommandRuntime rt;
+  if (rt.reportSwitchedOff("weather", "weather", DataSourcePreferences::kWeatherEnabledKey)) return kExitUnavailable;
   if (!rt.sources->weather) {
     printError("weather: no forecast service is available");
     return kExitUnavailable;
@@ -54,10 +55,14 @@ PALLIX_COMMAND("weather", "the forecast for a place or the current location",
                "Usage: pallix weather [PLACE] [--json]\n\n"
                "Shows the current conditions and the forecast for PLACE (\"Paris\", \"Lyon tomorrow\"), or\n"
                "for the current location: the place set with 'pallix location set', else GeoClue.\n"
+               "A later time shows that time: \"Paris tonight\" or \"Paris at 9pm\" the hours around it,\n"
+               "\"Paris on friday\" or \"Paris this weekend\" those days.\n"
                "Forecasts come from Open-Meteo (OpenMeteoWeatherService.baseURL), place names from its\n"
-               "geocoding API (OpenMeteoGeocoder.baseURL).\n\n"
+               "geocoding API (OpenMeteoGeocoder.baseURL); a town with its region (\"Portland, Maine\",\n"
+               "\"Dover UK\") from the place search (NominatimPlaceSearch.baseURL).\n\n"
                "  --json   print the forecast snapshot as JSON\n\n"
-               "Exit status: 0 forecast shown, 1 no forecast, 2 usage error, 3 no location known.\n",
+               "Exit status: 0 forecast shown, 1 no forecast, 2 usage error, 3 no location known or the weather\n"
+               "source switched off (DataSourcePreferences.weatherEnabled).\n",
                runWeather);
 
 }  // namespace pallix::cli

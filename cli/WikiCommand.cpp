@@ -19,6 +19,9 @@ int runWiki(Args& args) {
     return usageError("wiki", "needs a query of at least two characters");
   }
   SourceCommandRuntime rt;
+  if (rt.reportSwitchedOff("wiki", "encyclopedia", DataSourcePreferences::kWikipediaEnabledKey)) {
+    return kExitUnavailable;
+  }
   if (!rt.sources->wikipedia) {
     printError("wiki: no web client is available");
     return kExitUnavailable;
@@ -52,7 +55,8 @@ PALLIX_COMMAND("wiki", "a short Wikipedia summary from the instant-answer API",
                "Sends QUERY to DuckDuckGo's instant-answer API (WikipediaDataSource.baseURL) and prints\n"
                "the summary when it comes from Wikipedia.\n\n"
                "  --json   print {\"title\", \"extract\", \"url\", \"thumbnailURL\", \"query\"}\n\n"
-               "Exit status: 0 found, 1 nothing found or no answer, 2 usage error.\n",
+               "Exit status: 0 found, 1 nothing found or no answer, 2 usage error, 3 the encyclopedia source\n"
+               "switched off (DataSourcePreferences.wikipediaEnabled).\n",
                runWiki);
 
 }  // namespace pallix::cli

@@ -21,6 +21,7 @@ PACKAGES=(
   libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
   xvfb xclip xdotool x11-utils wl-clipboard wtype openbox
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip
+  wordnet  # WordNet's own wn, the reference of the dictionary tests
   libsentencepiece-dev python3-sentencepiece  # the multilingual model's tokenizer and its test reference
   python3-icalendar python3-dateutil  # the reference reader of the calendar tests
   python3-vobject  # the reference reader of the vCard tests

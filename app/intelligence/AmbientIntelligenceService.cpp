@@ -51,6 +51,7 @@ void AmbientIntelligenceService::notify() {
 }
 
 void AmbientIntelligenceService::setWorkMode(WorkMode mode) {
+  if (!deps_.keepsHighlights) return;
   logger_.info("AmbientIntelligenceService work mode: %s", workModeName(mode));
   if (mode == WorkMode::deepIdle) {
     isPaused_ = true;
@@ -63,6 +64,7 @@ void AmbientIntelligenceService::setWorkMode(WorkMode mode) {
 
 void AmbientIntelligenceService::refreshUpcomingCalendarEvents() {
   calendarTask_.cancel();
+  if (!deps_.keepsHighlights) return;
   auto source = deps_.calendarSource;
   if (!sourceEnabled(Id::calendar, source != nullptr) ||
       source->authorizationStatus() != PermissionStatus::authorized) {
@@ -106,7 +108,7 @@ void AmbientIntelligenceService::cancelWeatherTasks() {
 }
 
 void AmbientIntelligenceService::refreshAmbientWeather(bool force) {
-  if (isPaused_) return;
+  if (isPaused_ || !deps_.keepsHighlights) return;
   if (!sourceEnabled(Id::weather, deps_.weatherSource != nullptr)) {
     cancelWeatherTasks();
     if (highlights_.weatherSnapshot) {
@@ -125,7 +127,7 @@ void AmbientIntelligenceService::refreshAmbientWeather(bool force) {
 }
 
 void AmbientIntelligenceService::startWeatherLoopIfNeeded() {
-  if (isPaused_ || isWeatherLoopRunning()) return;
+  if (isPaused_ || !deps_.keepsHighlights || isWeatherLoopRunning()) return;
   if (!sourceEnabled(Id::weather, deps_.weatherSource != nullptr)) return;
   TaskHandle handle = TaskHandle::make();
   weatherLoopTask_ = handle;

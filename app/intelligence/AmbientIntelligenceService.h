@@ -9,7 +9,9 @@
 // time; starting a new one cancels the previous.
 //
 // The precipitation and freezing rules decide which weather is worth
-// highlighting.
+// highlighting. One-shot commands build it with `keepsHighlights` off: it
+// then never fetches anything by itself (no calendar read, no location
+// forecast) and only answers fetchCalendarLocationHighlights().
 #pragma once
 
 #include <functional>
@@ -58,6 +60,7 @@ class AmbientIntelligenceService {
     std::shared_ptr<const DataSourceSwitches> switches;
     std::function<bool()> needsLocationAuthorization;
     std::function<bool()> locationServicesEnabled;
+    bool keepsHighlights = true;
   };
 
   explicit AmbientIntelligenceService(Dependencies dependencies);

@@ -74,6 +74,7 @@ IntelligenceCoordinator::IntelligenceCoordinator(Dependencies dependencies)
       // The service is owned by this coordinator and dies first.
       [this] { return needsLocationAuthorization(); },
       [provider = deps_.locationProvider] { return provider->locationServicesEnabled(); },
+      deps_.ambientHighlights,
   });
   ambient_->refreshUpcomingCalendarEvents();
   ambient_->refreshAmbientWeather(true);

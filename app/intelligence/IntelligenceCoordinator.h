@@ -82,6 +82,8 @@ class IntelligenceCoordinator final : public IntelligenceClient {
     // The panel lifecycle coordinator; must outlive the coordinator. Null: no
     // work modes (the router then stays loaded once built).
     WorkModeRegistry* workModes = nullptr;
+    // Off for one-shot commands: the ambient highlights fetch nothing by themselves.
+    bool ambientHighlights = true;
   };
 
   explicit IntelligenceCoordinator(Dependencies dependencies);

@@ -130,6 +130,10 @@ struct WeatherSnapshot {
   Location location;
   std::set<WeatherDataKind> requestedKinds;
   WeatherForecastFocus focus = WeatherForecastFocus::current;
+  // The time the question named (WeatherQueryIntent); `hourly` and `daily`
+  // then hold the hours and days around it.
+  std::optional<Date> focusStart;
+  std::optional<Date> focusEnd;
   std::optional<Current> current;
   std::vector<HourForecast> hourly;
   std::vector<DayForecast> daily;

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/intelligence/IntelligenceTypes.h"
@@ -24,6 +25,9 @@ struct Location {
   LocationCoordinate coordinate;
   Date timestamp;
   double horizontalAccuracy = 0;  // metres
+  // The name the user gave a place they set as their location; such a place
+  // is called by it rather than by whatever reverse geocoding finds there.
+  std::optional<std::string> placeName;
   friend bool operator==(const Location&, const Location&) = default;
 };
 

@@ -137,13 +137,18 @@ const char* weatherForecastFocusRawValue(WeatherForecastFocus focus) {
       return "tonight";
     case WeatherForecastFocus::tomorrow:
       return "tomorrow";
+    case WeatherForecastFocus::day:
+      return "day";
+    case WeatherForecastFocus::weekend:
+      return "weekend";
   }
   return "current";
 }
 
 std::optional<WeatherForecastFocus> weatherForecastFocusFromRawValue(std::string_view raw) {
   for (auto focus : {WeatherForecastFocus::current, WeatherForecastFocus::nextHour, WeatherForecastFocus::today,
-                     WeatherForecastFocus::tonight, WeatherForecastFocus::tomorrow}) {
+                     WeatherForecastFocus::tonight, WeatherForecastFocus::tomorrow, WeatherForecastFocus::day,
+                     WeatherForecastFocus::weekend}) {
     if (raw == weatherForecastFocusRawValue(focus)) return focus;
   }
   return std::nullopt;
@@ -190,17 +195,26 @@ WeatherForecastFocus WeatherQueryAnalyzer::focusForDetectedDate(const DetectedDa
   const Date tomorrow = detector_.startOfDay(now, 1);
   const Date dayAfter = detector_.startOfDay(now, 2);
   auto within = [](Date d, Date from, Date to) { return d >= from && d < to; };
+  const Duration duration = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(date.durationSeconds));
+  // The end is exclusive: "this weekend" asked on Sunday ends today, at midnight.
+  const Date last = date.start + duration - Date::duration(duration > Duration::zero() ? 1 : 0);
+  // A span of a few days from today on that reaches past tomorrow: "this
+  // weekend" asked from Monday to Saturday. (A day more than 24 hours long
+  // is a day with a clock change, not a span.)
+  constexpr Duration kLongestDay = std::chrono::hours(25);
+  if (duration > kLongestDay && duration <= std::chrono::hours(24 * 3) && date.start >= today && last >= dayAfter) {
+    return WeatherForecastFocus::weekend;
+  }
   if (within(date.start, today, tomorrow)) {
     return detector_.hourOf(date.start) >= 18 ? WeatherForecastFocus::tonight : WeatherForecastFocus::today;
   }
   if (within(date.start, tomorrow, dayAfter)) return WeatherForecastFocus::tomorrow;
   if (date.durationSeconds > 0) {
-    // The end is exclusive: "this weekend" asked on Sunday ends today, at midnight.
-    Date end = date.start + std::chrono::duration_cast<Duration>(std::chrono::duration<double>(date.durationSeconds)) -
-               Date::duration(1);
-    if (within(end, today, tomorrow)) return WeatherForecastFocus::today;
-    if (within(end, tomorrow, dayAfter)) return WeatherForecastFocus::tomorrow;
+    if (within(last, today, tomorrow)) return WeatherForecastFocus::today;
+    if (within(last, tomorrow, dayAfter)) return WeatherForecastFocus::tomorrow;
   }
+  // One later day, or a time on it ("on friday", "friday at 8pm"); a week is no day.
+  if (date.start >= dayAfter && duration <= kLongestDay) return WeatherForecastFocus::day;
   return WeatherForecastFocus::current;
 }
 
@@ -212,6 +226,7 @@ std::optional<WeatherQueryIntent> WeatherQueryAnalyzer::intent(std::string_view 
 
   // 1. Time scope: explicit time first, keywords otherwise.
   WeatherForecastFocus focus = WeatherForecastFocus::current;
+  std::optional<Date> focusStart, focusEnd;
   std::string working = text;
   if (auto hour = regexFind(kNextHourPattern, working)) {
     focus = WeatherForecastFocus::nextHour;
@@ -219,6 +234,11 @@ std::optional<WeatherQueryIntent> WeatherQueryAnalyzer::intent(std::string_view 
   } else if (auto detected = detector_.firstMatch(working)) {
     focus = focusForDetectedDate(*detected);
     working = eraseRange(working, detected->begin, detected->end);
+    if (focus != WeatherForecastFocus::current && focus != WeatherForecastFocus::nextHour) {
+      focusStart = detected->start;
+      focusEnd = detected->start +
+                 std::chrono::duration_cast<Duration>(std::chrono::duration<double>(detected->durationSeconds));
+    }
   } else {
     for (const auto& entry : focusKeywords()) {
       bool hit = std::any_of(entry.words.begin(), entry.words.end(),
@@ -277,8 +297,12 @@ std::optional<WeatherQueryIntent> WeatherQueryAnalyzer::intent(std::string_view 
     for (const std::string& word : splitWhitespace(place)) {
       std::string normalized = normalizeWord(word);
       if (normalized.empty() || isNonLocationWord(normalized) || isTimeToken(normalized)) continue;
+      // A comma after a word separates a place from its region ("portland, maine"); the weather source needs it.
+      if (word.back() == ',') normalized.push_back(',');
       kept.push_back(normalized);
     }
+    while (!kept.empty() && kept.back().back() == ',') kept.back().pop_back();
+    std::erase_if(kept, [](const std::string& w) { return w.empty(); });
     place = collapseWhitespace(dropConnectingEnds(trimmed(joinStrings(kept, " "))));
   }
 
@@ -286,19 +310,25 @@ std::optional<WeatherQueryIntent> WeatherQueryAnalyzer::intent(std::string_view 
   result.originalQuery = original;
   result.focus = focus;
   result.containsWeatherKeyword = hasKeyword;
+  result.focusStart = focusStart;
+  result.focusEnd = focusEnd;
   auto useCurrent = [&] {
     result.location = WeatherQueryIntent::kCurrentLocation;
     result.useCurrentLocation = true;
   };
 
+  // A time alone asks about weather only when it is one of the original
+  // focuses ("tomorrow?"); a later day alone ("friday") is just a day.
+  const bool timeAlone = focus != WeatherForecastFocus::current && focus != WeatherForecastFocus::day &&
+                         focus != WeatherForecastFocus::weekend;
   std::vector<std::string> placeWords = splitWhitespace(place);
   bool onlySubjectWords = !placeWords.empty() && std::all_of(placeWords.begin(), placeWords.end(),
                                                              [](const auto& w) { return isWeatherSubjectWord(w); });
   if (currentLocation) {
-    if (!hasKeyword && focus == WeatherForecastFocus::current) return std::nullopt;
+    if (!hasKeyword && !timeAlone) return std::nullopt;
     useCurrent();
   } else if (place.empty()) {
-    if (!hasKeyword && focus == WeatherForecastFocus::current) return std::nullopt;
+    if (!hasKeyword && !timeAlone) return std::nullopt;
     useCurrent();
   } else if (onlySubjectWords) {
     // "cold tomorrow", "is it rainy today": weather words alone mean here.

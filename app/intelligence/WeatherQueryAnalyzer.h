@@ -15,8 +15,10 @@
 
 namespace pallix {
 
-enum class WeatherForecastFocus { current, nextHour, today, tonight, tomorrow };
-// "current", "next_hour", "today", "tonight", "tomorrow".
+// `day` (a later day: "on friday") and `weekend` ("this weekend") extend the
+// five focuses of the question's time: people also ask about later days.
+enum class WeatherForecastFocus { current, nextHour, today, tonight, tomorrow, day, weekend };
+// "current", "next_hour", "today", "tonight", "tomorrow", "day", "weekend".
 const char* weatherForecastFocusRawValue(WeatherForecastFocus focus);
 std::optional<WeatherForecastFocus> weatherForecastFocusFromRawValue(std::string_view raw);
 
@@ -31,6 +33,11 @@ struct WeatherQueryIntent {
   WeatherForecastFocus focus = WeatherForecastFocus::current;
   bool useCurrentLocation = false;
   bool containsWeatherKeyword = false;
+  // The time the question names, when it names one ("at 9pm": 21:00 to
+  // 21:00; "tonight": 20:00 to midnight; "on friday": that day): the
+  // forecast shows the hours or days around it rather than the next ones.
+  std::optional<Date> focusStart;
+  std::optional<Date> focusEnd;
 
   friend bool operator==(const WeatherQueryIntent&, const WeatherQueryIntent&) = default;
 };

@@ -47,6 +47,8 @@ struct HttpResponse {
   int statusCode = 0;
   std::string body;  // empty for downloads
   std::string contentType;
+  // The server's Retry-After (seconds, or a date turned into seconds from now), when it sent one.
+  std::optional<int64_t> retryAfterSeconds;
 };
 
 inline constexpr const char* kHttpClientErrorDomain = "HttpClientError";

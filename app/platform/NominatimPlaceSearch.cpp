@@ -76,13 +76,26 @@ std::optional<MapItem> itemFrom(const json& place) {
 
 }  // namespace
 
+Error placeSearchRateLimited(std::optional<int64_t> retryAfterSeconds) {
+  return Error(kPlaceSearchErrorDomain, static_cast<int>(PlaceSearchErrorCode::rateLimited),
+               "The place search is rate limited, try again " +
+                   (retryAfterSeconds ? "in " + std::to_string(*retryAfterSeconds) + " s" : std::string("later")));
+}
+
+bool isPlaceSearchRateLimited(const Error& error) {
+  return error.domain() == kPlaceSearchErrorDomain &&
+         error.code() == static_cast<int>(PlaceSearchErrorCode::rateLimited);
+}
+
 NominatimPlaceSearch::NominatimPlaceSearch(std::shared_ptr<HttpClient> http, std::string baseURL, std::string userAgent,
-                                           TaskRunnerPtr runner, Duration timeout)
+                                           TaskRunnerPtr runner, std::shared_ptr<RequestSpacing> spacing,
+                                           Duration timeout)
     : http_(std::move(http)),
       baseURL_(std::move(baseURL)),
       userAgent_(std::move(userAgent)),
       runner_(std::move(runner)),
-      timeout_(timeout) {}
+      timeout_(timeout),
+      spacing_(spacing ? std::move(spacing) : std::make_shared<InProcessRequestSpacing>(kMinimumInterval)) {}
 
 NominatimPlaceSearch::~NominatimPlaceSearch() {
   *alive_ = false;
@@ -188,16 +201,6 @@ void NominatimPlaceSearch::enqueue(Job job) {
 void NominatimPlaceSearch::pump() {
   while (!queue_.empty() && queue_.front().handle.isCancelled()) queue_.pop_front();
   if (queue_.empty() || pumpScheduled_) return;
-  const MonoTime now = runner_->clock().now();
-  if (lastRequest_ && now - *lastRequest_ < kMinimumInterval) {
-    pumpScheduled_ = true;
-    runner_->postDelayed(*lastRequest_ + kMinimumInterval - now, [this, alive = alive_] {
-      if (!*alive) return;
-      pumpScheduled_ = false;
-      pump();
-    });
-    return;
-  }
   Job job = std::move(queue_.front());
   queue_.pop_front();
   // Another request may already have brought the answer.
@@ -206,7 +209,25 @@ void NominatimPlaceSearch::pump() {
     pump();
     return;
   }
-  lastRequest_ = now;
+  const Date now = runner_->clock().wallNow();
+  const Date slot = spacing_->claim(now);
+  if (slot <= now) {
+    send(std::move(job));
+    pump();
+    return;
+  }
+  // The job holds its slot; the rest of the queue waits behind it.
+  pumpScheduled_ = true;
+  runner_->postDelayed(std::chrono::duration_cast<Duration>(slot - now),
+                       [this, alive = alive_, job = std::move(job)]() mutable {
+                         if (!*alive) return;
+                         pumpScheduled_ = false;
+                         if (!job.handle.isCancelled()) send(std::move(job));
+                         pump();
+                       });
+}
+
+void NominatimPlaceSearch::send(Job job) {
   ++sent_;
   HttpRequest request;
   request.url = job.url;
@@ -217,18 +238,20 @@ void NominatimPlaceSearch::pump() {
   http_->get(std::move(request), [this, alive = alive_, runner = runner_, job](Result<HttpResponse> response) mutable {
     runner->post([this, alive, job = std::move(job), response = std::move(response)]() mutable {
       if (!*alive) return;
+      Result<std::string> body = std::string();
       if (!response.ok()) {
-        if (!job.handle.isCancelled()) job.deliver(response.error());
+        body = response.error();
+      } else if (response->statusCode == 429) {
+        body = placeSearchRateLimited(response->retryAfterSeconds);
       } else if (response->statusCode != 200) {
-        if (!job.handle.isCancelled()) {
-          job.deliver(Error(kPlaceSearchErrorDomain, static_cast<int>(PlaceSearchErrorCode::serviceFailed),
-                            "The place search returned status " + std::to_string(response->statusCode)));
-        }
+        body = Error(kPlaceSearchErrorDomain, static_cast<int>(PlaceSearchErrorCode::serviceFailed),
+                     "The place search returned status " + std::to_string(response->statusCode));
       } else {
+        // Kept even when the asker has gone: the next one may ask the same.
         remember(job.url, response->body);
-        if (!job.handle.isCancelled()) job.deliver(std::move(response->body));
+        body = std::move(response->body);
       }
-      pump();
+      if (!job.handle.isCancelled()) job.deliver(std::move(body));
     });
   });
 }

@@ -3,7 +3,9 @@
 // details). As the public service's usage policy asks, every request carries
 // an identifying User-Agent, requests start at most once per second (later
 // ones wait their turn), and answers are kept in a small cache (64 answers,
-// ten minutes) so that repeating a query does not ask again. The base URL is
+// ten minutes) so that repeating a query does not ask again. The spacing is
+// shared with other processes when the owner passes a lock-file spacing. A
+// 429 answer is a rateLimited error quoting its Retry-After. The base URL is
 // configuration ("NominatimPlaceSearch.baseURL").
 //
 // Threading: the queue, the pacing timer and the cache are confined to
@@ -22,6 +24,7 @@
 
 #include "app/platform/HttpClient.h"
 #include "app/platform/PlaceSearch.h"
+#include "app/platform/RequestSpacing.h"
 
 namespace pallix {
 
@@ -33,8 +36,10 @@ class NominatimPlaceSearch final : public PlaceSearch {
   static constexpr size_t kCacheCapacity = 64;
   static constexpr Duration kCacheLifetime = std::chrono::minutes(10);
 
+  // `spacing` null: one request a second within this object only.
   NominatimPlaceSearch(std::shared_ptr<HttpClient> http, std::string baseURL, std::string userAgent,
-                       TaskRunnerPtr runner, Duration timeout = std::chrono::seconds(6));
+                       TaskRunnerPtr runner, std::shared_ptr<RequestSpacing> spacing = nullptr,
+                       Duration timeout = std::chrono::seconds(6));
   ~NominatimPlaceSearch() override;
 
   TaskHandle search(const PlaceSearchRequest& request, PlaceSearchCompletion completion) override;
@@ -67,6 +72,7 @@ class NominatimPlaceSearch final : public PlaceSearch {
   TaskHandle fetch(Result<std::string> url, BodyCompletion deliver);
   void enqueue(Job job);
   void pump();
+  void send(Job job);
   std::optional<std::string> cached(const std::string& url);
   void remember(const std::string& url, std::string body);
 
@@ -76,7 +82,7 @@ class NominatimPlaceSearch final : public PlaceSearch {
   TaskRunnerPtr runner_;
   Duration timeout_;
   std::deque<Job> queue_;
-  std::optional<MonoTime> lastRequest_;
+  std::shared_ptr<RequestSpacing> spacing_;
   bool pumpScheduled_ = false;
   std::list<CacheEntry> cache_;  // most recent first
   size_t sent_ = 0;

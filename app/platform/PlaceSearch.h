@@ -48,7 +48,10 @@ struct PlaceSearchRequest {
 };
 
 inline constexpr const char* kPlaceSearchErrorDomain = "PlaceSearchError";
-enum class PlaceSearchErrorCode { notFound = 1, unsupported = 2, badAnswer = 3, serviceFailed = 4 };
+enum class PlaceSearchErrorCode { notFound = 1, unsupported = 2, badAnswer = 3, serviceFailed = 4, rateLimited = 5 };
+// A rateLimited error: "The place search is rate limited, try again in N s" (or "later" without a Retry-After).
+Error placeSearchRateLimited(std::optional<int64_t> retryAfterSeconds);
+bool isPlaceSearchRateLimited(const Error& error);
 
 using PlaceSearchCompletion = std::function<void(Result<std::vector<MapItem>>)>;
 using ReverseGeocodeCompletion = std::function<void(Result<MapItem>)>;

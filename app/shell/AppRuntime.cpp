@@ -26,6 +26,8 @@ std::unique_ptr<IntelligenceSourceSet> makeIntelligenceSourceSet(const DataDirec
   IntelligenceSourceSet::Options options;
   options.mainRunner = std::move(mainRunner);
   options.userAgent = std::string("Pallix/") + PALLIX_VERSION + " (Linux desktop search and launch utility)";
+  // Every Pallix process of this user shares the public place search's one request a second.
+  options.placeSearchSpacingPath = dirs.runtime + "/pallix-place-search.spacing";
   return std::make_unique<IntelligenceSourceSet>(makeLinuxSourceServices(dirs, options.userAgent), defaults, options);
 }
 
@@ -53,7 +55,8 @@ std::shared_ptr<DataSourceSwitches> makeDataSourceSwitches(const DataSourcePrefe
   });
 }
 
-Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access, std::shared_ptr<RunLoop> mainLoop) {
+Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access, std::shared_ptr<RunLoop> mainLoop,
+                                                     Highlights highlights) {
   auto runtime = std::make_unique<AppRuntime>();
   runtime->dirs = DataDirectories::fromEnvironment();
   // Searching only reads: the catalog is never created, migrated or deleted
@@ -99,6 +102,7 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access, std::shared_
   deps.sources.calculator = runtime->calculator;
   deps.locationProvider = runtime->sources->locationProvider();
   deps.routerFactory = router::makeBundledQueryRouterFactory();
+  deps.ambientHighlights = highlights == Highlights::ambient;
   // In a process with a panel lifecycle the coordinator follows its work modes (deep idle unloads the router).
   if (PanelLifecycleCoordinator::isSharedConfigured()) deps.workModes = &PanelLifecycleCoordinator::shared();
   runtime->intelligenceClient = std::make_shared<LazyIntelligenceClient>(deps);

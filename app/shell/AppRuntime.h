@@ -73,11 +73,16 @@ struct AppRuntime {
   // `readOrEmpty` searches an empty catalog when there is no usable one
   // (the answers and other sources still work); `catalogFailure` says why.
   enum class Access { read, recordUse, readOrEmpty };
+  // Whether the session keeps ambient highlights (the local forecast, the
+  // next event): a panel does; a one-shot command asks only what its query
+  // needs and sends nothing else.
+  enum class Highlights { ambient, none };
   // Opens the catalog and builds the session; fails when there is no usable
   // catalog (see describeCatalogOpenFailure). A resident agent passes the
   // main loop its other services already run on; otherwise one is made.
   static Result<std::unique_ptr<AppRuntime>> open(Access access = Access::read,
-                                                  std::shared_ptr<RunLoop> mainLoop = nullptr);
+                                                  std::shared_ptr<RunLoop> mainLoop = nullptr,
+                                                  Highlights highlights = Highlights::ambient);
   ~AppRuntime();
 
   // Attaches the clipboard and emoji modes. `clipboard` is the process's

@@ -30,11 +30,19 @@ IntelligenceSourceSet::IntelligenceSourceSet(SourceServices services, const User
   location_ =
       std::make_shared<SystemLocationProvider>(services_.location, SystemLocationProvider::fixedPlace(defaults), main);
   if (services_.http) {
-    placeSearch = std::make_shared<NominatimPlaceSearch>(services_.http, endpoints_.places, options_.userAgent, main);
+    std::shared_ptr<RequestSpacing> spacing;
+    if (!options_.placeSearchSpacingPath.empty()) {
+      spacing = std::make_shared<LockFileRequestSpacing>(options_.placeSearchSpacingPath,
+                                                         NominatimPlaceSearch::kMinimumInterval);
+    }
+    placeSearch = std::make_shared<NominatimPlaceSearch>(services_.http, endpoints_.places, options_.userAgent, main,
+                                                         std::move(spacing));
     weatherPlaces = std::make_shared<OpenMeteoGeocoder>(services_.http, endpoints_.geocoding);
     weatherService = std::make_shared<OpenMeteoWeatherService>(services_.http, endpoints_.forecast);
-    weather = std::make_shared<WeatherDataSource>(
-        WeatherDataSource::Dependencies{weatherService, weatherPlaces, placeSearch, main, options_.timeZoneId, "en"});
+    WeatherDataSource::Dependencies weatherDeps{weatherService, weatherPlaces,       placeSearch,
+                                                main,           options_.timeZoneId, "en"};
+    weatherDeps.qualifiedPlaceSearch = placeSearch;
+    weather = std::make_shared<WeatherDataSource>(std::move(weatherDeps));
     maps = std::make_shared<MapSearchDataSource>(placeSearch, location_, main);
     WikipediaDataSource::Configuration wiki;
     wiki.baseURL = endpoints_.instantAnswer;

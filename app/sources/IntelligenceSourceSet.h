@@ -57,6 +57,9 @@ class IntelligenceSourceSet {
     std::string timeZoneId;  // empty: the process's zone
     // Makes the executors; null: SerialExecutors (tests pass virtual-time runners).
     std::function<TaskRunnerPtr(const std::string& name)> makeRunner;
+    // The file that spaces place-search requests across processes; empty:
+    // within this process only.
+    std::string placeSearchSpacingPath;
   };
 
   IntelligenceSourceSet(SourceServices services, const UserDefaults& defaults, Options options);

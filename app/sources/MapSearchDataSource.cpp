@@ -71,8 +71,7 @@ void MapSearchDataSource::cancelActiveQuery() {
   activeSearch_ = TaskHandle();
 }
 
-TaskHandle MapSearchDataSource::runSearch(const std::string& text,
-                                          std::function<void(std::vector<MapSearchResult>)> completion) {
+TaskHandle MapSearchDataSource::runSearch(const std::string& text, PlacesCompletion completion) {
   PlaceSearchRequest request;
   request.text = placeText(text);
   request.resultTypes = {PlaceResultType::address, PlaceResultType::pointOfInterest};
@@ -80,7 +79,7 @@ TaskHandle MapSearchDataSource::runSearch(const std::string& text,
   request.language = language_;
   if (auto location = lastKnownLocation()) request.region = PlaceSearchRegion{location->coordinate, kRegionRadius};
   if (!placeSearch_ || request.text.empty()) {
-    completion({});
+    completion(std::vector<MapSearchResult>{});
     return TaskHandle();
   }
   // The platform's handle cancels both its request and the hop back here.
@@ -89,7 +88,7 @@ TaskHandle MapSearchDataSource::runSearch(const std::string& text,
     if (handle->isCancelled()) return;
     if (!items.ok()) {
       logger_.info("Place search failed for \"%s\": %s", query.c_str(), items.error().description().c_str());
-      completion({});
+      completion(items.error());
       return;
     }
     std::vector<MapSearchResult> results;
@@ -107,13 +106,20 @@ TaskHandle MapSearchDataSource::runSearch(const std::string& text,
 
 void MapSearchDataSource::performSearch(const std::string& query, SearchCompletion completion) {
   cancelActiveQuery();
-  activeSearch_ = runSearch(query, [completion](std::vector<MapSearchResult> results) {
-    completion(results.empty() ? std::nullopt : std::optional<VCRDataSourceResult>(std::move(results)));
+  activeSearch_ = runSearch(query, [completion](Result<std::vector<MapSearchResult>> results) {
+    if (!results.ok() || results->empty()) return completion(std::nullopt);
+    completion(VCRDataSourceResult(std::move(results).value()));
   });
 }
 
 void MapSearchDataSource::searchPlaces(const std::string& text,
                                        std::function<void(std::vector<MapSearchResult>)> completion) {
+  runSearch(text, [completion = std::move(completion)](Result<std::vector<MapSearchResult>> results) {
+    completion(results.ok() ? std::move(results).value() : std::vector<MapSearchResult>{});
+  });
+}
+
+void MapSearchDataSource::findPlaces(const std::string& text, PlacesCompletion completion) {
   runSearch(text, std::move(completion));
 }
 

@@ -38,13 +38,17 @@ class MapSearchDataSource final : public MapSource {
 
   std::optional<Location> lastKnownLocation() const override;
   void searchPlaces(const std::string& text, std::function<void(std::vector<MapSearchResult>)> completion) override;
+  // As searchPlaces, with the place search's error when it failed (a command
+  // says "rate limited" rather than "nothing found").
+  using PlacesCompletion = std::function<void(Result<std::vector<MapSearchResult>>)>;
+  void findPlaces(const std::string& text, PlacesCompletion completion);
 
   // The place words of a query: "pharmacy near me" -> "pharmacy", "directions to Lyon" -> "Lyon".
   static std::string placeText(std::string_view query);
   static MapSearchResult resultFor(const MapItem& item);
 
  private:
-  TaskHandle runSearch(const std::string& text, std::function<void(std::vector<MapSearchResult>)> completion);
+  TaskHandle runSearch(const std::string& text, PlacesCompletion completion);
 
   std::shared_ptr<PlaceSearch> placeSearch_;
   std::shared_ptr<LocationProvider> location_;

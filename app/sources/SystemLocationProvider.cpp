@@ -38,7 +38,7 @@ SystemLocationProvider::SystemLocationProvider(std::shared_ptr<LocationService> 
                                                std::optional<FixedPlace> fixed, TaskRunnerPtr mainRunner)
     : service_(std::move(service)), fixed_(std::move(fixed)), main_(std::move(mainRunner)) {
   if (fixed_) {
-    last_ = Location{fixed_->coordinate, main_->clock().wallNow(), 0};
+    last_ = fixedLocation();
   } else if (service_) {
     availability_ = service_->availability();
   }
@@ -60,13 +60,19 @@ bool SystemLocationProvider::locationServicesEnabled() const {
   return fixed_ || availability_ != LocationService::Availability::unavailable;
 }
 
+Location SystemLocationProvider::fixedLocation() const {
+  Location place{fixed_->coordinate, main_->clock().wallNow(), 0};
+  if (!fixed_->name.empty()) place.placeName = fixed_->name;
+  return place;
+}
+
 std::optional<Location> SystemLocationProvider::lastLocation() const {
   return last_;
 }
 
 void SystemLocationProvider::requestLocation() {
   if (fixed_) {
-    Location place{fixed_->coordinate, main_->clock().wallNow(), 0};
+    Location place = fixedLocation();
     main_->post([this, alive = alive_, place] {
       if (!*alive) return;
       last_ = place;

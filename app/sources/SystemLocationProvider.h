@@ -56,6 +56,7 @@ class SystemLocationProvider final : public LocationProvider {
 
  private:
   void startService();
+  Location fixedLocation() const;
   void handleFix(const LocationFix& fix);
   void handleError(const Error& error);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/intelligence/IntelligenceText.h"
+
 namespace pallix {
 
 namespace {
@@ -47,6 +49,8 @@ std::set<WeatherDataKind> WeatherDataSource::requestedKinds(WeatherForecastFocus
     case WeatherForecastFocus::tonight:
       return {Kind::current, Kind::hourly, Kind::daily};
     case WeatherForecastFocus::tomorrow:
+    case WeatherForecastFocus::day:
+    case WeatherForecastFocus::weekend:
       return {Kind::daily};
   }
   return {Kind::current, Kind::hourly, Kind::daily};
@@ -60,6 +64,8 @@ WeatherSnapshot WeatherDataSource::makeSnapshot(const WeatherLookupRequest& requ
   if (!snapshot.location.timeZone) snapshot.location.timeZone = data.timeZone;
   snapshot.requestedKinds = request.requestedKinds;
   snapshot.focus = request.focus;
+  snapshot.focusStart = request.focusStart;
+  snapshot.focusEnd = request.focusEnd;
   const auto wants = [&](Kind kind) { return request.requestedKinds.count(kind) != 0; };
   if (wants(Kind::current) && data.current) {
     snapshot.current = data.current;
@@ -70,10 +76,34 @@ WeatherSnapshot WeatherDataSource::makeSnapshot(const WeatherLookupRequest& requ
   }
   if (wants(Kind::hourly)) {
     snapshot.hourly = data.hourly;
+    const bool point = request.focusStart && (!request.focusEnd || *request.focusEnd <= *request.focusStart);
+    const std::optional<Date> from =
+        request.focusStart
+            ? std::optional<Date>(*request.focusStart - std::chrono::hours(point ? kHoursBeforeFocus : 0))
+            : std::nullopt;
+    // Only a later time narrows the hours: "today" asked at ten keeps them all.
+    if (from && !snapshot.hourly.empty() && *from > snapshot.hourly.front().date) {
+      // An hour's entry covers the hour that starts at its date.
+      std::erase_if(snapshot.hourly, [&](const HourForecast& h) { return h.date + std::chrono::hours(1) <= *from; });
+      trim(snapshot.hourly, kHoursAroundFocus);
+    }
     trim(snapshot.hourly, request.hourlyLimit);
   }
   if (wants(Kind::daily)) {
     snapshot.daily = data.daily;
+    const bool laterDays = request.focus == WeatherForecastFocus::day || request.focus == WeatherForecastFocus::weekend;
+    if (laterDays && request.focusStart) {
+      const Date from = *request.focusStart;
+      const Date to = request.focusEnd.value_or(from);
+      // A day's entry is dated at its start in the place's zone, which may lie
+      // hours from the asker's: a day counts when it holds the named time, or
+      // half a day or more of the named span.
+      std::erase_if(snapshot.daily, [&](const DayForecast& d) {
+        const Date end = d.date + std::chrono::hours(24);
+        if (to <= from) return from < d.date || from >= end;
+        return std::min(end, to) - std::max(d.date, from) < std::chrono::hours(12);
+      });
+    }
     trim(snapshot.daily, request.dailyLimit);
   }
   if (wants(Kind::minute)) {
@@ -119,6 +149,11 @@ void WeatherDataSource::search(const std::string& query, std::function<void(Sear
   request.dailyLimit = kDailyLimit;
   request.focus = intent->focus;
   request.containsWeatherKeyword = intent->containsWeatherKeyword;
+  request.focusStart = intent->focusStart;
+  request.focusEnd = intent->focusEnd;
+  if (intent->focus == WeatherForecastFocus::day || intent->focus == WeatherForecastFocus::weekend) {
+    request.dailyLimit = kDailyLimitForLaterDays;
+  }
 
   TaskHandle search = TaskHandle::make();
   activeSearch_ = search;
@@ -152,11 +187,15 @@ void WeatherDataSource::search(const std::string& query, std::function<void(Sear
           finish(std::nullopt);
           return;
         }
-        nameCoordinate(location->coordinate, withPlace);
+        nameLocation(*location, withPlace);
       })));
 }
 
 void WeatherDataSource::resolveNamedPlace(const std::string& name, TaskHandle search, PlaceCompletion done) {
+  // The forecast geocoder reads town names only; a name with a region after a comma goes to the place search.
+  if (name.find(',') != std::string::npos && deps_.qualifiedPlaceSearch) {
+    return resolveQualifiedPlace(name, search, std::move(done));
+  }
   if (!deps_.placeSearch) return done(std::nullopt);
   PlaceSearchRequest request;
   request.text = name;
@@ -169,6 +208,11 @@ void WeatherDataSource::resolveNamedPlace(const std::string& name, TaskHandle se
                      if (!items.ok() || items->empty()) {
                        logger_.info("Weather place search found nothing for \"%s\"%s", name.c_str(),
                                     items.ok() ? "" : (": " + items.error().description()).c_str());
+                       // "dover uk": a town and its region without a comma.
+                       if (items.ok() && !regionQualifier(name).empty() && deps_.qualifiedPlaceSearch) {
+                         resolveQualifiedPlace(name, search, done);
+                         return;
+                       }
                        done(std::nullopt);
                        return;
                      }
@@ -183,9 +227,73 @@ void WeatherDataSource::resolveNamedPlace(const std::string& name, TaskHandle se
                    })));
 }
 
-void WeatherDataSource::nameCoordinate(const LocationCoordinate& coordinate, PlaceCompletion done) {
+std::string WeatherDataSource::regionQualifier(std::string_view name) {
+  const std::string text = intelligence::trimmed(name);
+  if (const size_t comma = text.rfind(','); comma != std::string::npos) {
+    return intelligence::lowercasePosix(intelligence::trimmed(std::string_view(text).substr(comma + 1)));
+  }
+  const size_t space = text.rfind(' ');
+  if (space == std::string::npos) return {};
+  return intelligence::lowercasePosix(std::string_view(text).substr(space + 1));
+}
+
+int WeatherDataSource::preferredItem(const std::vector<MapItem>& items, std::string_view region) {
+  if (items.empty()) return -1;
+  // Short forms people write after a town, and what addresses call them.
+  static const std::vector<std::pair<std::string_view, std::string_view>> kAliases = {
+      {"uk", "united kingdom"}, {"gb", "united kingdom"}, {"britain", "united kingdom"}, {"england", "england"},
+      {"us", "united states"},  {"usa", "united states"}, {"america", "united states"}};
+  std::vector<std::string> names = {std::string(region)};
+  for (const auto& [shortForm, full] : kAliases) {
+    if (region == shortForm) names.emplace_back(full);
+  }
+  for (size_t i = 0; i < items.size(); ++i) {
+    const MapItem& item = items[i];
+    const std::string address =
+        intelligence::lowercasePosix(item.fullAddress.value_or("") + ", " + item.country.value_or(""));
+    for (const std::string& n : names) {
+      if (!n.empty() && intelligence::containsPhrase(address, n)) return static_cast<int>(i);
+    }
+  }
+  return 0;
+}
+
+void WeatherDataSource::resolveQualifiedPlace(const std::string& name, TaskHandle search, PlaceCompletion done) {
+  PlaceSearchRequest request;
+  request.text = name;
+  request.limit = 5;
+  request.language = deps_.language;
+  activeRequest_ = deps_.qualifiedPlaceSearch->search(
+      request, onMain<Result<std::vector<MapItem>>>(
+                   deps_.mainRunner, weak_.wrap([this, search, name, done](Result<std::vector<MapItem>> items) {
+                     if (search.isCancelled()) return;
+                     const int chosen = items.ok() ? preferredItem(items.value(), regionQualifier(name)) : -1;
+                     if (chosen < 0) {
+                       logger_.info("Place search found nothing for \"%s\"%s", name.c_str(),
+                                    items.ok() ? "" : (": " + items.error().description()).c_str());
+                       done(std::nullopt);
+                       return;
+                     }
+                     const MapItem& item = items.value()[static_cast<size_t>(chosen)];
+                     WeatherSnapshot::Location place{item.name, std::nullopt, item.coordinate, item.timeZone};
+                     // "Portland, Cumberland County, Maine, United States": the region is what follows the name.
+                     if (item.fullAddress) {
+                       const size_t comma = item.fullAddress->find(", ");
+                       if (comma != std::string::npos) place.detail = item.fullAddress->substr(comma + 2);
+                     }
+                     if (!place.detail) place.detail = item.country;
+                     done(place);
+                   })));
+}
+
+void WeatherDataSource::nameLocation(const Location& location, PlaceCompletion done) {
+  const LocationCoordinate coordinate = location.coordinate;
   WeatherSnapshot::Location unnamed{WeatherQueryIntent::kCurrentLocation, std::nullopt, coordinate, std::nullopt};
   cancelPendingReverseGeocoding();
+  if (location.placeName && !location.placeName->empty()) {
+    unnamed.name = *location.placeName;
+    return done(unnamed);
+  }
   if (!deps_.reverseGeocoder) return done(unnamed);
   TaskHandle geocoding = TaskHandle::make();
   pendingReverseGeocoding_ = geocoding;
@@ -262,14 +370,13 @@ void WeatherDataSource::fetchWeather(std::optional<LocationCoordinate> coordinat
           completion(std::nullopt);
           return;
         }
-        nameCoordinate(location->coordinate,
-                       weak_.wrap([this, request, completion](std::optional<WeatherSnapshot::Location> place) {
-                         if (!place) {
-                           completion(std::nullopt);
-                           return;
-                         }
-                         fetchAt(request, *place, TaskHandle(), completion);
-                       }));
+        nameLocation(*location, weak_.wrap([this, request, completion](std::optional<WeatherSnapshot::Location> place) {
+          if (!place) {
+            completion(std::nullopt);
+            return;
+          }
+          fetchAt(request, *place, TaskHandle(), completion);
+        }));
       })));
 }
 

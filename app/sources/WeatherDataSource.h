@@ -1,8 +1,11 @@
 // WeatherDataSource: the weather source (identifier `weather`). It reads the
 // query with the weather analyzer, resolves the place (a named place through
-// the place search, or the current location from the coordinator, named by
-// reverse geocoding), asks the forecast service for the data kinds the focus
-// needs and builds a WeatherSnapshot. The ambient highlights use
+// the forecast geocoder, or through the general place search when it names a
+// region: "Portland, Maine"; the current location from the coordinator,
+// called by the name the user set for it or else named by reverse
+// geocoding), asks the forecast service for the data kinds the focus needs
+// and builds a WeatherSnapshot, narrowed to the hours or days of a time the
+// question names ("tonight", "on friday"). The ambient highlights use
 // fetchWeather() for the local forecast and the forecast at an event's place.
 //
 // Threading: every method is called on the main runner, and the platform
@@ -16,6 +19,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/intelligence/DataSource.h"
 #include "app/intelligence/LocationProvider.h"
@@ -34,6 +39,8 @@ struct WeatherLookupRequest {
   std::optional<int> minuteLimit;
   WeatherForecastFocus focus = WeatherForecastFocus::current;
   bool containsWeatherKeyword = false;
+  std::optional<Date> focusStart;  // the time the question named, if any
+  std::optional<Date> focusEnd;
 };
 
 class WeatherDataSource final : public WeatherSource {
@@ -41,6 +48,12 @@ class WeatherDataSource final : public WeatherSource {
   static constexpr int kHourlyLimit = 24;
   static constexpr int kDailyLimit = 7;
   static constexpr int kMinuteLimit = 60;
+  // Hours shown around a named time: from two hours before a point in time
+  // ("at 9pm"), from the start of a span ("tonight").
+  static constexpr int kHoursBeforeFocus = 2;
+  static constexpr int kHoursAroundFocus = 6;
+  // "next friday" asked on a Friday is seven days ahead: the eighth day.
+  static constexpr int kDailyLimitForLaterDays = 8;
 
   struct SearchResult {
     std::optional<WeatherSnapshot> snapshot;
@@ -53,6 +66,9 @@ class WeatherDataSource final : public WeatherSource {
     TaskRunnerPtr mainRunner;
     std::string timeZoneId;  // for the analyzer's dates; empty: the process's zone
     std::string language = "en";
+    // Names with a region ("Portland, Maine", "Dover UK"), which the forecast
+    // geocoder cannot read: the general place search. May be null.
+    std::shared_ptr<PlaceSearch> qualifiedPlaceSearch;
   };
 
   explicit WeatherDataSource(Dependencies dependencies);
@@ -79,7 +95,14 @@ class WeatherDataSource final : public WeatherSource {
 
   // The data kinds a focus needs.
   static std::set<WeatherDataKind> requestedKinds(WeatherForecastFocus focus);
-  // The snapshot for a request at a place from the service's answer, trimmed to the request's limits.
+  // The snapshot for a request at a place from the service's answer, trimmed
+  // to the request's limits; with a named time, the hours from just before it
+  // (at most kHoursAroundFocus) and, for later days, only the days it spans.
+  // The region a place name names after its town ("portland, maine" ->
+  // "maine", "dover uk" -> "uk"); empty for a name of one word.
+  static std::string regionQualifier(std::string_view name);
+  // The first item in the named region, else the first item (none: -1).
+  static int preferredItem(const std::vector<MapItem>& items, std::string_view region);
   static WeatherSnapshot makeSnapshot(const WeatherLookupRequest& request, const WeatherSnapshot::Location& location,
                                       const WeatherServiceResult& data);
 
@@ -87,7 +110,9 @@ class WeatherDataSource final : public WeatherSource {
   using PlaceCompletion = std::function<void(std::optional<WeatherSnapshot::Location>)>;
   WeatherQueryAnalyzer analyzer() const;
   void resolveNamedPlace(const std::string& name, TaskHandle search, PlaceCompletion done);
-  void nameCoordinate(const LocationCoordinate& coordinate, PlaceCompletion done);
+  void resolveQualifiedPlace(const std::string& name, TaskHandle search, PlaceCompletion done);
+  // The place of a location: its set name, else what reverse geocoding calls it.
+  void nameLocation(const Location& location, PlaceCompletion done);
   void fetchAt(const WeatherLookupRequest& request, const WeatherSnapshot::Location& location, TaskHandle search,
                std::function<void(std::optional<WeatherSnapshot>)> done);
 

@@ -30,10 +30,10 @@ class AmbientIntelligenceServiceTest : public ::testing::Test {
       return std::optional<WeatherSnapshot>(s);
     };
   }
-  void create() {
+  void create(bool keepsHighlights = true) {
     service = std::make_unique<AmbientIntelligenceService>(AmbientIntelligenceService::Dependencies{
         env.mainRunner(), calendar, weather, maps, switches, [this] { return needsAuthorization; },
-        [this] { return servicesEnabled; }});
+        [this] { return servicesEnabled; }, keepsHighlights});
   }
   // Refreshes and lets every source answer.
   void refreshEvents() {
@@ -153,6 +153,29 @@ TEST_F(AmbientIntelligenceServiceTest, WeatherRefreshesEveryFiftyMinutes) {
   EXPECT_TRUE(service->isWeatherLoopRunning());
   env.advanceBy(3000s);
   EXPECT_EQ(weather->fetches.size(), 4u);
+}
+
+// A one-shot command's service fetches nothing by itself, whatever wakes it,
+// yet still answers a request for an event's place.
+TEST_F(AmbientIntelligenceServiceTest, WithoutHighlightsNothingIsFetchedUnasked) {
+  auto offsite = event("offsite", 30min);
+  offsite.structuredLocationInfo = StructuredLocationInfo{"Salle Pleyel", 48.85, 2.35};
+  calendar->events = {offsite};
+  create(/*keepsHighlights=*/false);
+  refreshEvents();
+  refreshWeather(true);
+  service->setWorkMode(WorkMode::active);
+  service->handleDataSourcePreferencesChange();
+  env.advanceBy(10000s);
+  EXPECT_TRUE(weather->fetches.empty());
+  EXPECT_EQ(calendar->upcomingRequests, 0);
+  EXPECT_FALSE(service->isWeatherLoopRunning());
+
+  std::optional<CalendarLocationHighlights> found;
+  service->fetchCalendarLocationHighlights(offsite, [&](std::optional<CalendarLocationHighlights> h) { found = h; });
+  env.fastForwardUntilNoTasksRemain(1min);
+  ASSERT_TRUE(found);
+  EXPECT_TRUE(found->weatherSnapshot);
 }
 
 // An event's place gives its weather: the structured coordinate directly, a text location through maps.

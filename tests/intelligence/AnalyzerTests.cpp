@@ -138,7 +138,7 @@ TEST(WeatherQueryAnalyzerTest, GoldenTable) {
       {"weather at 5pm", true, here, Focus::today, true, true},
       {"weather at 7pm", true, here, Focus::tonight, true, true},
       {"weather 5pm tomorrow", true, here, Focus::tomorrow, true, true},
-      {"weather on saturday", true, here, Focus::current, true, true},
+      {"weather on saturday", true, here, Focus::day, true, true},  // a later day
       {"weather in my location", true, here, Focus::current, true, true},
       {"weather here", true, here, Focus::current, true, true},
       {"dew point", true, here, Focus::current, true, true},
@@ -190,7 +190,10 @@ TEST(WeatherQueryAnalyzerTest, FocusFromDetectedDates) {
   EXPECT_EQ(focusAt(utc(2026, 3, 11, 18, 0)), Focus::tonight);
   EXPECT_EQ(focusAt(utc(2026, 3, 11, 8, 0)), Focus::today);  // earlier today
   EXPECT_EQ(focusAt(utc(2026, 3, 12, 23, 59)), Focus::tomorrow);
-  EXPECT_EQ(focusAt(utc(2026, 3, 13, 0, 0)), Focus::current);
+  EXPECT_EQ(focusAt(utc(2026, 3, 13, 0, 0)), Focus::day) << "a later day";
+  EXPECT_EQ(focusAt(utc(2026, 3, 13), 86400), Focus::day);
+  EXPECT_EQ(focusAt(utc(2026, 3, 14), 2 * 86400), Focus::weekend);
+  EXPECT_EQ(focusAt(utc(2026, 3, 16), 7 * 86400), Focus::current) << "a week is no day";
   // A range is never the next hour, even when it starts within 90 minutes.
   EXPECT_EQ(focusAt(kNow + std::chrono::hours(1), 4 * 3600), Focus::today);
   // Ranges: judged by their end, which is exclusive.
@@ -226,6 +229,9 @@ TEST(WeatherQueryAnalyzerTest, FocusHoldsAtEveryHourOfTheDay) {
       {"weather at 9am", {Focus::today, Focus::today, Focus::tomorrow, Focus::tomorrow}},
       {"weather at 11pm", {Focus::tonight, Focus::tonight, Focus::tonight, Focus::nextHour}},
       {"weather at midnight", {Focus::today, Focus::tomorrow, Focus::tomorrow, Focus::nextHour}},
+      {"weather on friday", {Focus::day, Focus::day, Focus::day, Focus::day}},
+      {"weather friday at 8pm", {Focus::day, Focus::day, Focus::day, Focus::day}},
+      {"weather this weekend", {Focus::weekend, Focus::weekend, Focus::weekend, Focus::weekend}},
   };
   for (size_t h = 0; h < std::size(kHours); ++h) {
     WeatherQueryAnalyzer analyzer(DateDetector(tokyo(3, 11, kHours[h].first, kHours[h].second), "Asia/Tokyo"));
@@ -234,6 +240,41 @@ TEST(WeatherQueryAnalyzerTest, FocusHoldsAtEveryHourOfTheDay) {
       ASSERT_TRUE(intent) << c.query;
       EXPECT_EQ(intent->focus, c.focus[h]) << c.query << " at " << kHours[h].first << ":" << kHours[h].second;
     }
+  }
+}
+
+// The time a question names travels with its intent, so that the forecast
+// can show it; questions about now or the next hour name none.
+TEST(WeatherQueryAnalyzerTest, TheNamedTimeComesWithTheIntent) {
+  WeatherQueryAnalyzer analyzer(DateDetector(tokyo(3, 11, 9), "Asia/Tokyo"));
+  const struct {
+    const char* query;
+    Focus focus;
+    std::optional<Date> start, end;
+  } cases[] = {
+      {"weather tonight", Focus::tonight, tokyo(3, 11, 20), tokyo(3, 12)},
+      {"weather this evening", Focus::tonight, tokyo(3, 11, 18), tokyo(3, 12)},
+      {"weather at 9pm", Focus::tonight, tokyo(3, 11, 21), tokyo(3, 11, 21)},
+      {"rain in osaka on friday", Focus::day, tokyo(3, 13), tokyo(3, 14)},
+      {"weather this weekend", Focus::weekend, tokyo(3, 14), tokyo(3, 16)},
+      {"weather now", Focus::current, std::nullopt, std::nullopt},
+      {"weather next hour", Focus::nextHour, std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto intent = analyzer.intent(c.query);
+    ASSERT_TRUE(intent) << c.query;
+    EXPECT_EQ(intent->focus, c.focus) << c.query;
+    EXPECT_EQ(intent->focusStart, c.start) << c.query;
+    EXPECT_EQ(intent->focusEnd, c.end) << c.query;
+  }
+  EXPECT_EQ(analyzer.intent("rain in osaka on friday")->location, "osaka");
+  // A later day without a weather word is no weather question.
+  EXPECT_FALSE(analyzer.intent("friday"));
+  EXPECT_FALSE(analyzer.intent("on friday"));
+  EXPECT_FALSE(analyzer.intent("this weekend"));
+  EXPECT_TRUE(analyzer.intent("rainy this weekend")) << "a weather word alone is enough";
+  for (auto focus : {Focus::day, Focus::weekend}) {
+    EXPECT_EQ(weatherForecastFocusFromRawValue(weatherForecastFocusRawValue(focus)), focus);
   }
 }
 

@@ -1,10 +1,13 @@
 // Place search: Nominatim's pacing (one request a second), cache, headers and
 // answers, and the maps source on top of it (the Open-Meteo geocoder is
 // checked through the weather source).
+#include <filesystem>
+
 #include "app/platform/NominatimPlaceSearch.h"
 #include "app/sources/MapSearchDataSource.h"
 #include "testing/FakeLocationProvider.h"
 #include "tests/sources/SourcesTestSupport.h"
+#include "tests/support/TempDir.h"
 
 namespace pallix {
 namespace {
@@ -47,6 +50,64 @@ TEST_F(NominatimTest, RequestsStartAtMostOncePerSecond) {
   EXPECT_GE(sendTimes[1], sendTimes[0] + NominatimPlaceSearch::kMinimumInterval);
   EXPECT_GE(sendTimes[2], sendTimes[1] + NominatimPlaceSearch::kMinimumInterval);
   EXPECT_LT(sendTimes[2], 2.5s) << "no longer than needed";
+}
+
+// Two place searches (as in two processes) sharing one spacing file start
+// their requests a second apart, even when asked at the same instant.
+TEST_F(NominatimTest, ASharedSpacingFileKeepsSeparateSearchersASecondApart) {
+  pallix::testing::TempDir dir;
+  const std::string path = dir.path() + "/pallix-place-search.spacing";
+  auto spacing = [&] { return std::make_shared<LockFileRequestSpacing>(path, NominatimPlaceSearch::kMinimumInterval); };
+  NominatimPlaceSearch first{http, "http://127.0.0.1:9", "Pallix/test", env.mainRunner(), spacing()};
+  NominatimPlaceSearch second{http, "http://127.0.0.1:9", "Pallix/test", env.mainRunner(), spacing()};
+  const MonoTime start = env.clock().now();
+  http->setScript([&, inner = sourceFixture("nominatim-search-cafes.json")](const HttpRequest&) {
+    sendTimes.push_back(env.clock().now() - start);
+    return std::optional<Result<HttpResponse>>(HttpResponse{200, inner, "application/json"});
+  });
+  PlaceSearchRequest request;
+  for (auto* searcher : {&first, &second, &first}) {
+    request.text += "x";
+    searcher->search(request, [](Result<std::vector<MapItem>>) {});
+  }
+  env.advanceBy(5s);
+  ASSERT_EQ(sendTimes.size(), 3u);
+  EXPECT_EQ(sendTimes[0], 0s);
+  EXPECT_EQ(sendTimes[1], 1s);
+  EXPECT_EQ(sendTimes[2], 2s);
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  // A slot far in the future (a clock set back, a damaged file) is not waited for.
+  std::ofstream(path) << "99999999999999999\n";
+  const Date now = env.clock().wallNow();
+  EXPECT_EQ(LockFileRequestSpacing(path, 1s).claim(now), now);
+  std::ofstream(path) << "garbage";
+  EXPECT_EQ(LockFileRequestSpacing(path, 1s).claim(now), now);
+  // A file that cannot be used degrades to spacing within the object.
+  LockFileRequestSpacing nowhere(dir.path() + "/missing/dir/file", 1s);
+  EXPECT_EQ(nowhere.claim(now), now);
+  EXPECT_EQ(nowhere.claim(now), now + 1s);
+  // A clock set back an hour does not make the next request wait an hour.
+  EXPECT_EQ(nowhere.claim(now - 1h), now - 1h);
+}
+
+TEST_F(NominatimTest, ARateLimitedAnswerSaysWhenToTryAgain) {
+  http->setScript([](const HttpRequest&) {
+    HttpResponse response{429, "{}", "application/json"};
+    response.retryAfterSeconds = 7;
+    return std::optional<Result<HttpResponse>>(response);
+  });
+  std::optional<Result<std::vector<MapItem>>> answer;
+  PlaceSearchRequest request;
+  request.text = "cafe";
+  places.search(request, [&](Result<std::vector<MapItem>> r) { answer = std::move(r); });
+  settle();
+  ASSERT_TRUE(answer && !answer->ok());
+  EXPECT_EQ(answer->error().code(), static_cast<int>(PlaceSearchErrorCode::rateLimited));
+  EXPECT_NE(answer->error().description().find("rate limited, try again in 7 s"), std::string::npos)
+      << answer->error().description();
+  EXPECT_EQ(places.cachedCount(), 0u) << "a refusal is not an answer to keep";
 }
 
 TEST_F(NominatimTest, RepeatsComeFromTheCacheAndCancelledRequestsAreNeverSent) {

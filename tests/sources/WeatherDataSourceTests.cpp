@@ -76,7 +76,9 @@ TEST_F(WeatherDataSourceTest, NamedPlaceResolvesWithoutLocationAndTheFocusDecide
       {WeatherForecastFocus::nextHour, {Kind::current, Kind::hourly}},
       {WeatherForecastFocus::today, {Kind::current, Kind::hourly, Kind::daily}},
       {WeatherForecastFocus::tonight, {Kind::current, Kind::hourly, Kind::daily}},
-      {WeatherForecastFocus::tomorrow, {Kind::daily}}};
+      {WeatherForecastFocus::tomorrow, {Kind::daily}},
+      {WeatherForecastFocus::day, {Kind::daily}},
+      {WeatherForecastFocus::weekend, {Kind::daily}}};
   for (const auto& [focus, kinds] : table) EXPECT_EQ(WeatherDataSource::requestedKinds(focus), kinds);
 
   auto today = search("weather in paris today");
@@ -90,6 +92,114 @@ TEST_F(WeatherDataSourceTest, NamedPlaceResolvesWithoutLocationAndTheFocusDecide
   ASSERT_TRUE(tomorrow);
   EXPECT_FALSE(tomorrow->current);
   EXPECT_EQ(tomorrow->daily.size(), 3u);
+}
+
+// Asked in the morning (11:00 in Paris), a later time of the day shows the
+// hours around it, and a later day shows that day alone.
+TEST_F(WeatherDataSourceTest, ALaterTimeShowsTheHoursAndDaysAroundIt) {
+  auto tonight = search("weather in paris tonight");
+  ASSERT_TRUE(tonight);
+  EXPECT_EQ(tonight->focus, WeatherForecastFocus::tonight);
+  ASSERT_FALSE(tonight->hourly.empty());
+  EXPECT_EQ(tonight->hourly.front().date, utc(2026, 3, 11, 19)) << "20:00 in Paris";
+  EXPECT_EQ(tonight->hourly.size(), static_cast<size_t>(WeatherDataSource::kHoursAroundFocus));
+  EXPECT_TRUE(tonight->current) << "the conditions now still come with it";
+
+  auto evening = search("weather in paris this evening");
+  ASSERT_TRUE(evening);
+  EXPECT_EQ(evening->hourly.front().date, utc(2026, 3, 11, 17)) << "18:00 in Paris";
+
+  auto atNine = search("weather in paris at 9pm");
+  ASSERT_TRUE(atNine);
+  EXPECT_EQ(atNine->focus, WeatherForecastFocus::tonight);
+  ASSERT_FALSE(atNine->hourly.empty());
+  EXPECT_EQ(atNine->hourly.front().date, utc(2026, 3, 11, 18)) << "from 19:00, two hours before nine";
+  EXPECT_EQ(atNine->focusStart, utc(2026, 3, 11, 20));
+
+  auto soon = search("weather in paris at 1pm");
+  ASSERT_TRUE(soon);
+  EXPECT_EQ(soon->hourly.front().date, utc(2026, 3, 11, 10)) << "the hour in progress is the earliest one";
+
+  auto friday = search("weather in paris on friday");
+  ASSERT_TRUE(friday);
+  EXPECT_EQ(friday->focus, WeatherForecastFocus::day);
+  EXPECT_EQ(friday->requestedKinds, std::set<Kind>{Kind::daily});
+  ASSERT_EQ(friday->daily.size(), 1u);
+  EXPECT_EQ(friday->daily.front().date, utc(2026, 3, 12, 23)) << "Friday, midnight in Paris";
+  EXPECT_NE(http->urls().back().find("forecast_days=8"), std::string::npos) << http->urls().back();
+}
+
+// The days kept for a span are those it mostly covers, though the place's
+// days begin hours away from the asker's.
+TEST(WeatherSnapshotTest, AWeekendKeepsItsTwoDays) {
+  WeatherServiceResult data;
+  for (int day = 11; day <= 17; ++day) {
+    DayForecast d;
+    d.date = utc(2026, 3, day) - std::chrono::hours(9);  // midnight in Tokyo
+    d.highTemperature = day;
+    data.daily.push_back(d);
+  }
+  WeatherLookupRequest request;
+  request.requestedKinds = {Kind::daily};
+  request.dailyLimit = 8;
+  request.focus = WeatherForecastFocus::weekend;
+  request.focusStart = utc(2026, 3, 14);  // Saturday, midnight UTC
+  request.focusEnd = utc(2026, 3, 16);
+  auto snapshot = WeatherDataSource::makeSnapshot(request, {}, data);
+  ASSERT_EQ(snapshot.daily.size(), 2u);
+  EXPECT_EQ(snapshot.daily[0].highTemperature, 14);
+  EXPECT_EQ(snapshot.daily[1].highTemperature, 15);
+
+  request.focus = WeatherForecastFocus::day;
+  request.focusStart = utc(2026, 3, 13, 20);  // "friday at 8pm": a point
+  request.focusEnd = request.focusStart;
+  snapshot = WeatherDataSource::makeSnapshot(request, {}, data);
+  ASSERT_EQ(snapshot.daily.size(), 1u);
+  EXPECT_EQ(snapshot.daily[0].highTemperature, 14) << "8 pm UTC is already Saturday in Tokyo";
+}
+
+// The forecast geocoder reads town names only: a town with its region goes
+// to the place search, and the result in the named region wins over the
+// better-known town of the same name.
+TEST_F(WeatherDataSourceTest, ATownWithItsRegionIsFoundInThatRegion) {
+  route(*http, {ok("/search?q=portland", sourceFixture("nominatim-search-portland.json")),
+                ok("/search?q=dover", sourceFixture("nominatim-search-dover.json")),
+                ok("/v1/search?name=", sourceFixture("open-meteo-geocoding-none.json")),
+                ok("/v1/forecast", sourceFixture("open-meteo-forecast.json"))});
+  WeatherDataSource::Dependencies deps{service, geocoder, reverse, env.mainRunner(), "Europe/Paris", "en"};
+  deps.qualifiedPlaceSearch = reverse;
+  WeatherDataSource regional(std::move(deps));
+  auto find = [&](const std::string& query) {
+    std::optional<WeatherDataSource::SearchResult> result;
+    regional.search(query, [&](WeatherDataSource::SearchResult r) { result = std::move(r); });
+    settle();
+    return result ? result->snapshot : std::nullopt;
+  };
+
+  auto maine = find("weather in Portland, Maine");
+  ASSERT_TRUE(maine);
+  EXPECT_EQ(maine->location.name, "Portland");
+  EXPECT_EQ(maine->location.coordinate, (LocationCoordinate{43.6573605, -70.2586618}));
+  EXPECT_EQ(maine->location.detail, "Cumberland County, Maine, United States");
+  EXPECT_EQ(requestsTo("/v1/search"), 0u) << "a comma sends the name to the place search at once";
+  EXPECT_EQ(requestsTo("/search?q=portland%2C%20maine"), 1u);
+
+  auto dover = find("dover uk weather tomorrow");
+  ASSERT_TRUE(dover);
+  EXPECT_EQ(dover->location.coordinate, (LocationCoordinate{51.1251, 1.3134})) << "UK: the United Kingdom";
+  EXPECT_EQ(requestsTo("/v1/search?name=dover%20uk"), 1u) << "the geocoder is asked first";
+
+  auto oregon = find("weather in portland, oregon");
+  ASSERT_TRUE(oregon);
+  EXPECT_EQ(oregon->location.coordinate, (LocationCoordinate{45.5202471, -122.674194}));
+  // No result in the region named: the first one.
+  auto somewhere = find("weather in portland, atlantis");
+  ASSERT_TRUE(somewhere);
+  EXPECT_EQ(somewhere->location.coordinate, (LocationCoordinate{45.5202471, -122.674194}));
+
+  EXPECT_EQ(WeatherDataSource::regionQualifier("portland, maine"), "maine");
+  EXPECT_EQ(WeatherDataSource::regionQualifier("dover UK"), "uk");
+  EXPECT_EQ(WeatherDataSource::regionQualifier("lyon"), "");
 }
 
 TEST_F(WeatherDataSourceTest, CurrentLocationIsNamedByReverseGeocoding) {

@@ -207,6 +207,10 @@ void CurlHttpClient::run() {
       response.statusCode = static_cast<int>(status);
       char* type = nullptr;
       if (curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) response.contentType = type;
+      curl_off_t retryAfter = 0;
+      if (curl_easy_getinfo(e, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
+        response.retryAfterSeconds = static_cast<int64_t>(retryAfter);
+      }
       response.body = std::move(t->body);
       t->finish(std::move(response));
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <wn.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -45,13 +46,12 @@ const char* posName(int pos) {
   }
 }
 
-// "(gloss; "example"; "example")" -> "gloss".
-std::string gloss(const char* defn) {
-  std::string text = defn ? defn : "";
-  if (!text.empty() && text.front() == '(') text.erase(0, 1);
+// "gloss; "example"; "example"" -> "gloss". The gloss itself may open with a
+// domain in parentheses ("(American football) a play..."), which stays.
+std::string gloss(std::string_view defn) {
+  std::string text(defn);
   size_t examples = text.find("; \"");
   if (examples != std::string::npos) text.resize(examples);
-  if (!text.empty() && text.back() == ')') text.pop_back();
   return std::string(trimWhitespace(text));
 }
 
@@ -147,23 +147,58 @@ const std::vector<Detachment>& detachments(int pos) {
   return pos == NOUN ? noun : pos == VERB ? verb : pos == ADJ ? adjective : none;
 }
 
-// The first base form of `word` in the part of speech: its exception entry, else a detachment
-// rule whose result is in the index.
-std::string baseForm(const std::string& word, int pos) {
+// The spellings of `word` WordNet's index may hold it under (wnsearch(3WN)):
+// as written, with underscores as hyphens, hyphens as underscores, without
+// either, and without periods ("look_up" also finds "lookup").
+std::vector<std::string> indexSpellings(const std::string& word) {
+  std::vector<std::string> spellings = {word};
+  auto add = [&](std::string s) {
+    if (!s.empty() && std::find(spellings.begin(), spellings.end(), s) == spellings.end()) spellings.push_back(s);
+  };
+  auto mapped = [&](char from, char to) {
+    std::string s = word;
+    std::replace(s.begin(), s.end(), from, to);
+    return s;
+  };
+  auto without = [&](std::string_view chars) {
+    std::string s = word;
+    std::erase_if(s, [&](char c) { return chars.find(c) != std::string_view::npos; });
+    return s;
+  };
+  add(mapped('_', '-'));
+  add(mapped('-', '_'));
+  add(without("_-"));
+  add(without("."));
+  return spellings;
+}
+
+// The base forms of `word` in the part of speech, as morphy(7WN) finds them:
+// the entries of its exception list when it has one, else what each
+// detachment rule yields that the index holds. The word itself is left out.
+std::vector<std::string> baseForms(const std::string& word, int pos) {
   const PartFiles& files = partFiles(pos);
+  std::vector<std::string> bases;
+  auto add = [&](std::string base) {
+    if (base.empty() || base == word || !files.index.find(base)) return;
+    if (std::find(bases.begin(), bases.end(), base) == bases.end()) bases.push_back(std::move(base));
+  };
   if (auto line = files.exceptions.find(word)) {
-    std::string_view rest = line->substr(line->find(' ') + 1);
-    std::string base(rest.substr(0, rest.find(' ')));
-    if (!base.empty() && files.index.find(base)) return base;
+    std::string_view rest = line->substr(std::min(line->size(), line->find(' ') + 1));
+    while (!rest.empty()) {
+      const size_t space = rest.find(' ');
+      add(std::string(rest.substr(0, space)));
+      if (space == std::string_view::npos) break;
+      rest.remove_prefix(space + 1);
+    }
+    return bases;
   }
   for (const Detachment& d : detachments(pos)) {
     if (word.size() <= d.ending.size() || word.compare(word.size() - d.ending.size(), d.ending.size(), d.ending) != 0) {
       continue;
     }
-    std::string base = word.substr(0, word.size() - d.ending.size()) + std::string(d.replacement);
-    if (files.index.find(base)) return base;
+    add(word.substr(0, word.size() - d.ending.size()) + std::string(d.replacement));
   }
-  return {};
+  return bases;
 }
 
 // The synset offsets of an index line, most frequent sense first.
@@ -196,42 +231,46 @@ bool WordNetDictionary::isAvailable() const {
 std::optional<std::string> WordNetDictionary::definition(const std::string& term) {
   std::lock_guard<std::mutex> lock(wordNetMutex());
   if (!initialized() || term.empty() || term.size() > 128) return std::nullopt;
-  std::string word = term;
+  std::string word = asciiLowercase(std::string(trimWhitespace(term)));
   for (char& c : word) {
     if (c == ' ') c = '_';
   }
-  // Only the senses shown are read from the data files, most frequent first. Base forms
-  // ("cats" -> "cat") are asked for only when the word itself is in no part of speech.
-  auto collect = [&](const std::array<std::string, 5>& lemmas) {
-    std::vector<std::string> lines;
-    for (int pos : {NOUN, VERB, ADJ, ADV}) {
-      if (lemmas[static_cast<size_t>(pos)].empty()) continue;
-      auto line = partFiles(pos).index.find(lemmas[static_cast<size_t>(pos)]);
-      if (!line) continue;
-      for (long offset : offsetsOf(*line)) {
-        if (static_cast<int>(lines.size()) >= kMaxSenses) break;
-        auto defn = glossAt(partFiles(pos).data, offset);
-        std::string text = defn ? gloss(defn->c_str()) : std::string();
-        if (!text.empty()) lines.push_back(std::to_string(lines.size() + 1) + ". (" + posName(pos) + ") " + text);
+  // As WordNet's own overview: for each part of speech the word's own
+  // entries, then its base forms ("teeth" is a noun and the plural of
+  // "tooth"; "lying" a noun and a form of "lie"). A sense reached twice (ax,
+  // axe) is shown once; only the senses shown are read from the data files.
+  std::vector<std::string> lines;
+  std::vector<std::pair<int, long>> seen;
+  auto collect = [&](int pos, const std::string& lemma, bool own) {
+    auto line = partFiles(pos).index.find(lemma);
+    if (!line) return false;
+    for (long offset : offsetsOf(*line)) {
+      if (static_cast<int>(lines.size()) >= kMaxSenses) break;
+      if (std::find(seen.begin(), seen.end(), std::pair(pos, offset)) != seen.end()) continue;
+      seen.emplace_back(pos, offset);
+      auto defn = glossAt(partFiles(pos).data, offset);
+      std::string text = defn ? gloss(*defn) : std::string();
+      if (text.empty()) continue;
+      std::string label = posName(pos);
+      if (!own) {
+        std::string shown = lemma;
+        std::replace(shown.begin(), shown.end(), '_', ' ');
+        label += ", " + shown;
       }
+      lines.push_back(std::to_string(lines.size() + 1) + ". (" + label + ") " + text);
     }
-    return lines;
+    return true;
   };
-  std::vector<std::string> lines = collect({word, word, word, word, word});
-  if (lines.empty()) {
-    std::array<std::string, 5> bases;
-    for (int pos : {NOUN, VERB, ADJ, ADV}) bases[static_cast<size_t>(pos)] = baseForm(word, pos);
-    lines = collect(bases);
-  }
-  if (lines.empty()) {
-    // The library's morphology knows more (collocations, hyphenation); it is slower.
-    std::array<std::string, 5> bases;
-    for (int pos : {NOUN, VERB, ADJ, ADV}) {
+  for (int pos : {NOUN, VERB, ADJ, ADV}) {
+    bool found = false;
+    for (const std::string& spelling : indexSpellings(word)) found = collect(pos, spelling, spelling == word) || found;
+    for (const std::string& base : baseForms(word, pos)) found = collect(pos, base, false) || found;
+    if (!found) {
+      // The library's morphology knows more (collocations, hyphenation); it is slower.
       std::vector<char> buffer(word.begin(), word.end());
       buffer.push_back('\0');
-      if (char* base = morphstr(buffer.data(), pos)) bases[static_cast<size_t>(pos)] = base;
+      if (char* base = morphstr(buffer.data(), pos); base && word != base) collect(pos, base, false);
     }
-    lines = collect(bases);
   }
   if (lines.empty()) return std::nullopt;
   return joinStrings(lines, "\n");

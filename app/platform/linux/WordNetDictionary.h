@@ -1,8 +1,11 @@
 // WordNetDictionary: the offline dictionary over Debian's WordNet
 // ("wordnet-base" data, "wordnet-dev" library). A definition lists each sense
 // on its own line, numbered, with its part of speech: "1. (noun) good luck in
-// making unexpected and fortunate discoveries". Inflected forms are looked
-// up by their base form ("cats" finds "cat").
+// making unexpected and fortunate discoveries". As in WordNet's own
+// overview, a word's base forms are looked up beside its own entries
+// ("teeth" shows the noun teeth and the noun tooth, labelled "(noun,
+// tooth)"), and the index is asked for its other spellings ("look up" finds
+// the noun "lookup").
 //
 // The index, data and exception files of /usr/share/wordnet (or
 // $WNSEARCHDIR) are mapped into memory and searched there, in their documented

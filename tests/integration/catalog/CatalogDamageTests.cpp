@@ -51,7 +51,7 @@ TEST_F(CatalogDamageTest, AnswersComeWithoutACatalogAndFilesSayHowToBuildIt) {
   EXPECT_NE(search.out.find("4"), std::string::npos) << search.out;
   EXPECT_NE(search.err.find("pallix index"), std::string::npos) << search.err;
 
-  auto nothing = runPallix(home.path(), {"search", "kestrel"});
+  auto nothing = runPallix(home.path(), {"search", "kestrel.conf"});
   EXPECT_EQ(nothing.exitCode, 3) << "nothing found because there is no catalog: " << nothing.out;
 
   auto files = runPallix(home.path(), {"files", "kestrel"});

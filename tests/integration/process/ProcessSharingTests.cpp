@@ -133,7 +133,7 @@ TEST_F(ProcessSharingTest, ReadOnlyCommandsNeverCreateOrDeleteTheCatalog) {
     SCOPED_TRACE(damaged ? "damaged catalog" : "no catalog");
     if (damaged) tmp_.write("home/.local/share/Pallix/Pallix.sqlite", garbage);
     for (const std::vector<std::string>& command :
-         {std::vector<std::string>{"files", "note"}, {"catalog"}, {"search", "note"}}) {
+         {std::vector<std::string>{"files", "note"}, {"catalog"}, {"search", "note.txt"}}) {
       ProcessResult o = run(command);
       EXPECT_EQ(o.exitCode, 3) << command[0] << ": " << o.err;
       EXPECT_NE(o.err.find("pallix index"), std::string::npos) << o.err;

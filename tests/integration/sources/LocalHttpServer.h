@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -30,12 +31,14 @@ class LocalHttpServer {
   struct Request {
     std::string target;
     std::string headers;  // the raw header lines
+    std::chrono::steady_clock::time_point received;
   };
   struct Reply {
     int status = 200;
     std::string body;
     bool silent = false;
     std::string contentType = "application/json";
+    std::string extraHeaders;  // whole lines, each ending in "\r\n" ("Retry-After: 7\r\n")
   };
   using Handler = std::function<Reply(const Request&)>;
 
@@ -103,6 +106,7 @@ class LocalHttpServer {
     const std::string line = request.substr(0, lineEnd);
     const size_t first = line.find(' '), second = line.rfind(' ');
     Request parsed;
+    parsed.received = std::chrono::steady_clock::now();
     if (first != std::string::npos && second > first) parsed.target = line.substr(first + 1, second - first - 1);
     if (lineEnd != std::string::npos) parsed.headers = request.substr(lineEnd + 2);
     {
@@ -115,8 +119,8 @@ class LocalHttpServer {
       return;
     }
     std::string response = "HTTP/1.1 " + std::to_string(reply.status) + " Reply\r\nContent-Type: " + reply.contentType +
-                           "\r\nContent-Length: " + std::to_string(reply.body.size()) +
-                           "\r\nConnection: close\r\n\r\n" + reply.body;
+                           "\r\nContent-Length: " + std::to_string(reply.body.size()) + "\r\n" + reply.extraHeaders +
+                           "Connection: close\r\n\r\n" + reply.body;
     size_t sent = 0;
     while (sent < response.size()) {
       const ssize_t n = ::send(client, response.data() + sent, response.size() - sent, MSG_NOSIGNAL);

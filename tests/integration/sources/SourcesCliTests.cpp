@@ -4,84 +4,12 @@
 // (tests/data/sources), failures, huge bodies or silence. Calendars come from
 // .ics fixtures, contacts from .vcf exports and definitions from the
 // installed WordNet.
-#include <gtest/gtest.h>
+#include <ctime>
 
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
-
-#include "testing/TestProcess.h"
-#include "tests/integration/sources/LocalHttpServer.h"
-#include "tests/support/TempDir.h"
+#include "tests/integration/sources/SourcesCliFixture.h"
 
 namespace pallix {
 namespace {
-
-using namespace std::chrono_literals;
-using testing::LocalHttpServer;
-using testing::ProcessResult;
-using Reply = LocalHttpServer::Reply;
-
-std::string dataFile(const std::string& relative) {
-  std::ifstream in(std::string(PALLIX_SOURCE_ROOT) + "/tests/data/" + relative, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-Reply json(const std::string& fixture) {
-  return Reply{200, dataFile("sources/" + fixture)};
-}
-
-class SourcesCliTest : public ::testing::Test {
- protected:
-  // Answers the first route whose text the request target contains (ignoring case); anything else is a 404.
-  void serve(std::vector<std::pair<std::string, Reply>> routes) {
-    server = std::make_unique<LocalHttpServer>([routes](const LocalHttpServer::Request& request) {
-      auto lower = [](std::string s) {
-        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-      };
-      for (const auto& [match, reply] : routes) {
-        if (lower(request.target).find(lower(match)) != std::string::npos) return reply;
-      }
-      return Reply{404, "{}"};
-    });
-    ASSERT_TRUE(server->running());
-    writeDefaults(server->baseURL());
-  }
-  // Every endpoint of the sources and of model downloads at `base`.
-  void writeDefaults(const std::string& base, nlohmann::json extra = nlohmann::json::object()) {
-    nlohmann::json defaults = {{"OpenMeteoWeatherService.baseURL", base}, {"OpenMeteoGeocoder.baseURL", base},
-                               {"NominatimPlaceSearch.baseURL", base},    {"WikipediaDataSource.baseURL", base},
-                               {"WikipediaDataSource.webOrigin", base},   {"ModelDownloadManager.baseURL", base}};
-    defaults.update(extra);
-    std::filesystem::create_directories(dataDir());
-    std::ofstream(dataDir() + "/UserDefaults.json") << defaults.dump();
-  }
-  std::string dataDir() const { return home.path() + "/.local/share/Pallix"; }
-  ProcessResult pallix(std::vector<std::string> args, std::chrono::milliseconds limit = 30s) {
-    args.insert(args.begin(), PALLIX_BINARY);
-    return testing::runProcess(args, {{"PALLIX_HOME", home.path()}, {"PALLIX_LOG", "off"}, {"LC_ALL", "C.UTF-8"}},
-                               limit);
-  }
-  // `pallix search` reads the catalog: build one (of this home's folders).
-  void buildCatalog() { ASSERT_EQ(pallix({"index"}, 60s).exitCode, 0); }
-  nlohmann::json parsed(const ProcessResult& r) {
-    auto j = nlohmann::json::parse(r.out, nullptr, false);
-    EXPECT_FALSE(j.is_discarded()) << r.out << r.err;
-    return j;
-  }
-  size_t requestsFor(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& r : server->requests()) n += r.target.find(text) != std::string::npos;
-    return n;
-  }
-
-  pallix::testing::TempDir home;
-  std::unique_ptr<LocalHttpServer> server;
-};
 
 TEST_F(SourcesCliTest, WeatherAnswersOrFailsClearly) {
   struct Case {
@@ -112,6 +40,111 @@ TEST_F(SourcesCliTest, WeatherAnswersOrFailsClearly) {
   EXPECT_EQ(human.exitCode, 0);
   EXPECT_NE(human.out.find("Weather: Paris (Île-de-France, France): 11 \u00B0C, Light Rain"), std::string::npos)
       << human.out;
+}
+
+// An Open-Meteo answer for a town on UTC (Reykjavik) made for this moment:
+// 48 hours from the current one and seven days from today, as the service
+// writes them with timeformat=unixtime.
+std::string forecastFromNow() {
+  const long long now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  const long long hour = now / 3600 * 3600, day = now / 86400 * 86400;
+  nlohmann::json hourly = {{"time", nlohmann::json::array()},
+                           {"temperature_2m", nlohmann::json::array()},
+                           {"precipitation_probability", nlohmann::json::array()},
+                           {"weather_code", nlohmann::json::array()},
+                           {"is_day", nlohmann::json::array()}};
+  for (int i = 0; i < 48; ++i) {
+    hourly["time"].push_back(hour + i * 3600);
+    hourly["temperature_2m"].push_back(i);
+    hourly["precipitation_probability"].push_back(0);
+    hourly["weather_code"].push_back(3);
+    hourly["is_day"].push_back(1);
+  }
+  nlohmann::json daily = {{"time", nlohmann::json::array()},
+                          {"weather_code", nlohmann::json::array()},
+                          {"temperature_2m_max", nlohmann::json::array()},
+                          {"temperature_2m_min", nlohmann::json::array()}};
+  for (int i = 0; i < 8; ++i) {
+    daily["time"].push_back(day + i * 86400);
+    daily["weather_code"].push_back(3);
+    daily["temperature_2m_max"].push_back(10 + i);
+    daily["temperature_2m_min"].push_back(i);
+  }
+  nlohmann::json answer = {
+      {"latitude", 64.14},
+      {"longitude", -21.9},
+      {"utc_offset_seconds", 0},
+      {"timezone", "Atlantic/Reykjavik"},
+      {"current",
+       {{"time", now / 900 * 900}, {"interval", 900}, {"temperature_2m", 1.5}, {"weather_code", 3}, {"is_day", 1}}},
+      {"hourly", hourly},
+      {"daily", daily}};
+  return answer.dump();
+}
+
+const char* kReykjavik =
+    R"({"results": [{"id": 3413829, "name": "Reykjavík", "latitude": 64.13548, "longitude": -21.89541,)"
+    R"( "feature_code": "PPLC", "country_code": "IS", "timezone": "Atlantic/Reykjavik", "country": "Iceland",)"
+    R"( "admin1": "Capital Region"}], "generationtime_ms": 0.5})";
+
+// Asked about a later time, the forecast shows that time: the hours of the
+// evening, or the one day named.
+TEST_F(SourcesCliTest, WeatherShowsTheTimeAsked) {
+  serve({{"/v1/search?name=", Reply{200, kReykjavik}}, {"/v1/forecast", Reply{200, forecastFromNow()}}});
+  auto run = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), PALLIX_BINARY);
+    auto env = environment();
+    env["TZ"] = "Atlantic/Reykjavik";
+    return testing::runProcess(args, env, 30s);
+  };
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+  gmtime_r(&now, &today);
+  auto tonight = run({"weather", "Reykjavik", "tonight"});
+  ASSERT_EQ(tonight.exitCode, 0) << tonight.err;
+  if (today.tm_hour < 20) {
+    EXPECT_NE(tonight.out.find("  Hours: 20:00 "), std::string::npos) << tonight.out;
+  } else {
+    EXPECT_NE(tonight.out.find("  Next hours: "), std::string::npos) << tonight.out;
+  }
+  auto atNine = run({"weather", "Reykjavik", "at", "9pm", "--json"});
+  ASSERT_EQ(atNine.exitCode, 0) << atNine.err;
+  if (today.tm_hour < 18) {
+    const auto hours = parsed(atNine)["hourly"];
+    ASSERT_FALSE(hours.empty()) << atNine.out;
+    EXPECT_EQ(hours[0]["date"].get<long long>() % 86400, 19 * 3600) << "from 19:00, two hours before nine";
+  }
+
+  const std::time_t later = now + 2 * 86400;
+  std::tm day{};
+  gmtime_r(&later, &day);
+  char weekday[16], name[8], month[8];
+  std::strftime(weekday, sizeof weekday, "%A", &day);
+  std::strftime(name, sizeof name, "%a", &day);
+  std::strftime(month, sizeof month, "%b", &day);
+  const std::string label = std::string("  ") + name + " " + std::to_string(day.tm_mday) + " " + month + ": ";
+  auto onDay = run({"weather", "Reykjavik", "on", weekday});
+  ASSERT_EQ(onDay.exitCode, 0) << onDay.err;
+  EXPECT_NE(onDay.out.find(label), std::string::npos) << label << "\n" << onDay.out;
+  EXPECT_EQ(onDay.out.find("Today:"), std::string::npos) << onDay.out;
+  EXPECT_EQ(onDay.out.find("Next hours"), std::string::npos) << onDay.out;
+  auto weekend = parsed(run({"weather", "Reykjavik", "this", "weekend", "--json"}));
+  EXPECT_EQ(weekend["focus"], today.tm_wday == 0 ? "today" : "weekend");
+}
+
+TEST_F(SourcesCliTest, WeatherForATownWithItsRegion) {
+  serve({{"/search?q=portland", json("nominatim-search-portland.json")},
+         {"/search?q=dover", json("nominatim-search-dover.json")},
+         {"/v1/search?name=", json("open-meteo-geocoding-none.json")},
+         {"/v1/forecast", json("open-meteo-forecast.json")}});
+  auto maine = pallix({"weather", "Portland,", "Maine"});
+  ASSERT_EQ(maine.exitCode, 0) << maine.err;
+  EXPECT_NE(maine.out.find("Weather: Portland (Cumberland County, Maine, United States)"), std::string::npos)
+      << maine.out;
+  auto dover = pallix({"weather", "Dover", "UK", "--json"});
+  ASSERT_EQ(dover.exitCode, 0) << dover.err;
+  EXPECT_NEAR(parsed(dover)["location"]["latitude"].get<double>(), 51.1251, 1e-6);
 }
 
 TEST_F(SourcesCliTest, NothingHangsWithoutANetwork) {

@@ -29,6 +29,9 @@ struct EmojiEntry {
   std::string character;  // what is shown and inserted
   std::string shortName;
   std::vector<std::string> keywords;  // lower-case, sorted, unique
+  // The words people use for it (CLDR annotations, lower-case, the user's
+  // language after English); empty without the annotation files.
+  std::vector<std::string> annotations;
   std::string category;
   std::string subcategory;
   std::string baseCharacter;

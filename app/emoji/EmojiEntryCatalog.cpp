@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "app/emoji/EmojiAnnotations.h"
 #include "core/FileUtil.h"
 #include "core/Logger.h"
 #include "core/Strings.h"
@@ -246,7 +247,11 @@ std::vector<EmojiEntry> EmojiEntryCatalog::loadOrFallback(const std::string& pat
 }
 
 const std::vector<EmojiEntry>& EmojiEntryCatalog::defaultCatalog() {
-  static const std::vector<EmojiEntry> catalog = loadOrFallback(resourcePath());
+  static const std::vector<EmojiEntry> catalog = [] {
+    std::vector<EmojiEntry> entries = loadOrFallback(resourcePath());
+    addEmojiAnnotations(entries, emojiAnnotationFiles(emojiAnnotationsDirectory()));
+    return entries;
+  }();
   return catalog;
 }
 

@@ -16,6 +16,31 @@ std::string_view trimAll(std::string_view s) {
   return s;
 }
 
+bool startsWithText(const std::string& word, const std::string& prefix) {
+  return word.size() >= prefix.size() && word.compare(0, prefix.size(), prefix) == 0;
+}
+
+// How well one query word matches an entry: its best match (see the header).
+int wordScore(const std::string& token, const EmojiEntry& entry, const std::vector<std::string>& nameWords,
+              const std::vector<std::string>& annotationWords) {
+  auto any = [&](const std::vector<std::string>& words, auto matches) {
+    return std::any_of(words.begin(), words.end(), matches);
+  };
+  auto equal = [&](const std::string& w) { return w == token; };
+  auto prefix = [&](const std::string& w) { return startsWithText(w, token); };
+  // A word of a short name ("red heart", "party popper") is what the emoji is.
+  const int central = nameWords.size() <= 2 && any(nameWords, equal) ? 50 : 0;
+  if (any(entry.annotations, equal)) return 400 + central;
+  if (any(nameWords, equal)) return 300 + central;
+  if (any(annotationWords, equal)) return 250;
+  if (any(nameWords, prefix)) return 150;
+  if (any(annotationWords, prefix)) return 120;
+  if (entry.lowercasedShortName.find(token) != std::string::npos) return 60;
+  if (any(entry.keywords, prefix)) return 40;
+  if (any(entry.keywords, [&](const std::string& w) { return w.find(token) != std::string::npos; })) return 20;
+  return 0;
+}
+
 void applyTone(std::vector<EmojiSearchMatch>& matches, std::optional<EmojiSkinTone> tone) {
   if (!tone) return;
   for (EmojiSearchMatch& m : matches) m.entry = m.entry.withPreferredSkinTone(tone);
@@ -30,9 +55,17 @@ void EmojiSearchService::ensureCatalogLoadedIfNeeded() {
   catalog_ = loader_ ? loader_() : EmojiEntryCatalog::defaultCatalog();
   for (size_t i = 0; i < catalog_.size(); ++i) {
     byID_.emplace(catalog_[i].id, i);
-    std::string haystack = catalog_[i].lowercasedShortName;
-    for (const std::string& keyword : catalog_[i].keywords) haystack += "\n" + keyword;
+    const EmojiEntry& entry = catalog_[i];
+    std::string haystack = entry.lowercasedShortName;
+    for (const std::string& annotation : entry.annotations) haystack += "\n" + annotation;
+    for (const std::string& keyword : entry.keywords) haystack += "\n" + keyword;
     haystacks_.push_back(std::move(haystack));
+    nameWords_.push_back(tokenizeEmojiText(entry.lowercasedShortName));
+    std::vector<std::string> words;
+    for (const std::string& annotation : entry.annotations) {
+      for (std::string& word : tokenizeEmojiText(annotation)) words.push_back(std::move(word));
+    }
+    annotationWords_.push_back(std::move(words));
   }
   loaded_ = true;
 }
@@ -86,7 +119,6 @@ std::vector<EmojiSearchMatch> EmojiSearchService::search(const std::string& rawQ
     if (!t.empty()) tokens.push_back(std::move(t));
   }
 
-  const bool singleToken = tokens.size() == 1 && tokens[0] == query;
   struct Scored {
     size_t index;
     int score;
@@ -98,44 +130,22 @@ std::vector<EmojiSearchMatch> EmojiSearchService::search(const std::string& rawQ
     // Most entries contain neither the query nor any of its words: one
     // search of all their text rules them out.
     const bool characterMatch = entry.character == typed || entry.baseCharacter == withoutTones;
-    if (!characterMatch && haystacks_[i].find(query) == std::string::npos &&
-        std::none_of(tokens.begin(), tokens.end(),
-                     [&](const std::string& t) { return haystacks_[i].find(t) != std::string::npos; })) {
+    if (!characterMatch && std::any_of(tokens.begin(), tokens.end(), [&](const std::string& t) {
+          return haystacks_[i].find(t) == std::string::npos;
+        })) {
       continue;
     }
     int score = 0;
-    bool matched = false;
-    const std::string& name = entry.lowercasedShortName;
-    // A one-word query is its own only token: one search answers both rules.
-    const size_t inName = name.find(query);
-    if (inName == 0) {
-      score += 300;
-      matched = true;
-    } else if (inName != std::string::npos) {
-      score += 200;
-      matched = true;
-    }
+    bool matched = true;
     for (const std::string& token : tokens) {
-      if (singleToken ? inName != std::string::npos : name.find(token) != std::string::npos) {
-        score += 60;
-        matched = true;
-      }
+      const int best = wordScore(token, entry, nameWords_[i], annotationWords_[i]);
+      if (best == 0) matched = false;
+      score += best;
     }
-    for (const std::string& keyword : entry.keywords) {
-      const size_t at = keyword.find(query);
-      if (at == 0) {
-        score += 150;
-        matched = true;
-      } else if (at != std::string::npos) {
-        score += 75;
-        matched = true;
-      }
-      for (const std::string& token : tokens) {
-        if (singleToken ? at != std::string::npos : keyword.find(token) != std::string::npos) {
-          score += 40;
-          matched = true;
-        }
-      }
+    if (entry.lowercasedShortName == query) score += 500;
+    if (tokens.size() > 1 &&
+        std::find(entry.annotations.begin(), entry.annotations.end(), query) != entry.annotations.end()) {
+      score += 400;
     }
     if (characterMatch) {
       score += 500;
@@ -152,7 +162,7 @@ std::vector<EmojiSearchMatch> EmojiSearchService::search(const std::string& rawQ
   std::stable_sort(scored.begin(), scored.end(), [&](const Scored& a, const Scored& b) {
     if (a.score != b.score) return a.score > b.score;
     if (a.isRecent != b.isRecent) return a.isRecent;
-    return catalog_[a.index].shortName < catalog_[b.index].shortName;
+    return a.index < b.index;
   });
   if (limit && *limit >= 0 && static_cast<size_t>(*limit) < scored.size()) scored.resize(static_cast<size_t>(*limit));
   std::vector<EmojiSearchMatch> matches;

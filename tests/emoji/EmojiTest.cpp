@@ -74,25 +74,37 @@ class EmojiSearchTest : public ::testing::Test {
   }
 };
 
-TEST_F(EmojiSearchTest, EachTokenAddsSoBothWordsRankAboveOne) {
+TEST_F(EmojiSearchTest, EveryWordMustMatchAndTheWholeNameRanksFirst) {
   auto matches = search("red heart");
   ASSERT_FALSE(matches.empty());
   EXPECT_EQ(matches[0].entry.shortName, "red heart");
-  EXPECT_GT(scoreOf(matches, entryNamed("red apple").id), 0);
-  EXPECT_GT(scoreOf(matches, entryNamed("heart on fire").id), 0);
-  EXPECT_GT(matches[0].score, scoreOf(matches, entryNamed("broken heart").id));
+  EXPECT_EQ(scoreOf(matches, entryNamed("red apple").id), -1) << "\"heart\" is not in it";
+  EXPECT_EQ(scoreOf(matches, entryNamed("broken heart").id), -1) << "\"red\" is not in it";
   for (size_t i = 1; i < matches.size(); ++i) EXPECT_GE(matches[i - 1].score, matches[i].score);
+  // While a word is being typed, its start matches.
+  auto typing = search("red hea");
+  ASSERT_FALSE(typing.empty());
+  EXPECT_EQ(typing[0].entry.shortName, "red heart");
 }
 
-// One word: inside the name 200 + 60; per keyword, at its start 150 + 40, inside it 75 + 40.
-TEST_F(EmojiSearchTest, OneWordScoresByWhereItMatchesTheNameAndEachKeyword) {
-  const EmojiEntry& wave = entryNamed("waving hand");
-  int expected = 200 + 60;
-  for (const std::string& keyword : wave.keywords) {
-    const size_t at = keyword.find("hand");
-    if (at != std::string::npos) expected += (at == 0 ? 150 : 75) + 40;
-  }
-  EXPECT_EQ(scoreOf(search("hand"), wave.id), expected);
+// One word scores by its best match: a word of the name 300 (350 in a
+// two-word name), the start of one 150, inside the name 60; equal scores
+// keep Unicode's order.
+TEST_F(EmojiSearchTest, OneWordScoresByItsBestMatchAndTiesKeepTheCatalogOrder) {
+  EXPECT_EQ(scoreOf(search("hand"), entryNamed("waving hand").id), 300 + 50) << "a two-word name";
+  EXPECT_EQ(scoreOf(search("hand"), entryNamed("raised back of hand").id), 300);
+  EXPECT_EQ(scoreOf(search("wav"), entryNamed("waving hand").id), 150);
+  EXPECT_EQ(scoreOf(search("aving"), entryNamed("waving hand").id), 60);
+  EXPECT_EQ(scoreOf(search("waving hand"), entryNamed("waving hand").id), 350 + 350 + 500);
+  auto hands = search("hand");
+  auto position = [&](const std::string& name) {
+    for (size_t i = 0; i < hands.size(); ++i) {
+      if (hands[i].entry.shortName == name) return i;
+    }
+    return hands.size();
+  };
+  EXPECT_LT(position("raised back of hand"), position("folded hands"));
+  EXPECT_LT(position("waving hand"), position("raised back of hand"));
 }
 
 TEST_F(EmojiSearchTest, RecentPicksScoreByPosition) {

@@ -71,6 +71,18 @@ class MessagesSemanticCliTest : public ::testing::Test {
     return runProcess(args, {{"PALLIX_HOME", home.path()}, {"TMPDIR", home / "tmp"}, {"PALLIX_LOG", "debug"}},
                       std::chrono::seconds(120));
   }
+  // The Messages app writing a message from me, dated now, into the first conversation.
+  void writeMessage(const std::string& guid, const std::string& text) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    const std::string insert =
+        "INSERT INTO message (guid, text, date, is_from_me, handle_id) VALUES ('" + guid + "', '" + text + "', " +
+        std::to_string((static_cast<long long>(std::time(nullptr)) - 978307200) * 1000000000LL) +
+        ", 1, 0); INSERT INTO chat_message_join (chat_id, message_id, message_date) SELECT 1, MAX(ROWID), 0 FROM "
+        "message;";
+    ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
   void expectNoMessageText(const std::string& log) {
     ASSERT_FALSE(log.empty());
     for (const std::string& text : texts) ASSERT_EQ(log.find(text), std::string::npos) << "in the log: " << text;
@@ -115,15 +127,7 @@ TEST_F(MessagesSemanticCliTest, IndexesSearchesAndCatchesUpWithoutTouchingTheDat
   EXPECT_EQ(fileBytes(database), before);
 
   // The Messages app writes a new message; the next pass takes it in.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  const std::string insert =
-      "INSERT INTO message (guid, text, date, is_from_me, handle_id) VALUES ('NEW-1', 'a brand new note', " +
-      std::to_string((static_cast<long long>(std::time(nullptr)) - 978307200) * 1000000000LL) +
-      ", 1, 0); INSERT INTO chat_message_join (chat_id, message_id, message_date) SELECT 1, MAX(ROWID), 0 FROM "
-      "message;";
-  ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  sqlite3_close(db);
+  writeMessage("NEW-1", "a brand new note");
   ProcessResult later = pallix({"messages", "index"});
   ASSERT_EQ(later.exitCode, 0) << later.err;
   EXPECT_NE(later.out.find(" chunks from 1 messages in 1 conversation"), std::string::npos) << later.out;
@@ -145,15 +149,7 @@ TEST_F(MessagesSemanticCliTest, IndexWhileTheAgentRunsHasTheAgentRunThePass) {
   EXPECT_NE(first.err.find("the running Pallix agent keeps the message index; it runs the pass"), std::string::npos)
       << first.err;
 
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-  const std::string insert =
-      "INSERT INTO message (guid, text, date, is_from_me, handle_id) VALUES ('NEW-2', 'a note for the agent', " +
-      std::to_string((static_cast<long long>(std::time(nullptr)) - 978307200) * 1000000000LL) +
-      ", 1, 0); INSERT INTO chat_message_join (chat_id, message_id, message_date) SELECT 1, MAX(ROWID), 0 FROM "
-      "message;";
-  ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  sqlite3_close(db);
+  writeMessage("NEW-2", "a note for the agent");
   ProcessResult later = pallix({"messages", "index"});
   EXPECT_EQ(later.exitCode, 0) << later.err << agent.errorOutput();
   EXPECT_NE(later.out.find(" chunks from 1 messages in 1 conversation"), std::string::npos) << later.out;

@@ -182,11 +182,6 @@ IndexingService::Dependencies serviceDependencies(CatalogContext& context, const
   return deps;
 }
 
-bool isStoreDamage(const Error& error) {
-  const int code = error.code() & 0xff;
-  return error.domain() == PersistentStore::kErrorDomain && (code == SQLITE_CORRUPT || code == SQLITE_NOTADB);
-}
-
 FullScanSummary indexOnce(CatalogContext& context) {
   auto main = RunLoop::create();
   auto background = SerialExecutor::create("pallix-scan");
@@ -272,7 +267,7 @@ int runIndex(Args& args) {
       context.store.reset();
       if (!context.openForWriting()) return kExitUnavailable;
       result = indexOnce(context);
-      if (!result.error || !isStoreDamage(*result.error)) break;
+      if (!result.error || PersistentStore::failureKind(*result.error) != StoreFailure::damaged) break;
       if (attempt == 0) std::cerr << "pallix: writing met a damaged catalog; checking it and indexing again.\n";
     }
   }

@@ -4,8 +4,10 @@
 //
 // The schema is an ordered list of migration steps; PRAGMA user_version holds
 // the number of the last step applied. Subsystems extend the schema by
-// appending a step with the next number to pallixMigrationSteps() (see
-// PersistentStoreSchema.cpp); a store whose version is newer than the last
+// appending steps after baseMigrationSteps() (PersistentStoreSchema.cpp):
+// the catalog's catalogMigrationSteps() is the whole schema, and every caller
+// names the list it opens with (there is no default, so nothing opens
+// "Pallix.sqlite" with part of its schema); a store whose version is newer than the last
 // known step, or that names another schema, cannot be migrated and fails to
 // open. The connection runs in WAL mode with synchronous=NORMAL.
 //
@@ -44,8 +46,9 @@ struct MigrationStep {
   std::function<Status(PersistentStore&)> apply;
 };
 
-// Every step of "PallixModelSchemaV4", in order. Append new steps at the end.
-std::vector<MigrationStep> pallixMigrationSteps();
+// The first steps of "PallixModelSchemaV4", which the platform itself
+// defines; the catalog appends the rest (catalogMigrationSteps()).
+std::vector<MigrationStep> baseMigrationSteps();
 
 // A prepared statement. Bind indexes start at 1; step() returns true while a
 // row is available. Bound text is not copied: it must outlive the step (or
@@ -119,8 +122,7 @@ class PersistentStore {
   // schema it cannot migrate. ":memory:" opens a private in-memory store.
   // `verifyIntegrity` runs PRAGMA quick_check first (it reads every page:
   // worth it at start-up, too slow for a command that answers one query).
-  static Result<std::unique_ptr<PersistentStore>> open(const std::string& path,
-                                                       const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
+  static Result<std::unique_ptr<PersistentStore>> open(const std::string& path, const std::vector<MigrationStep>& steps,
                                                        bool verifyIntegrity = true);
   static Result<std::unique_ptr<PersistentStore>> open(const std::string& path, const std::vector<MigrationStep>& steps,
                                                        const OpenOptions& options);
@@ -184,9 +186,9 @@ class PersistentStore {
 // kept. A second failure returns an error whose description starts "Failed to
 // recover database: "; the caller decides that it is fatal. When a damaged
 // store was replaced, `replacedDamage` (if given) receives what was wrong.
-Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(
-    const DataDirectories& dirs, const std::vector<MigrationStep>& steps = pallixMigrationSteps(),
-    bool verifyIntegrity = true);
+Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(const DataDirectories& dirs,
+                                                                         const std::vector<MigrationStep>& steps,
+                                                                         bool verifyIntegrity = true);
 Result<std::unique_ptr<PersistentStore>> openPersistentStoreWithRecovery(
     const DataDirectories& dirs, const std::vector<MigrationStep>& steps, const PersistentStore::OpenOptions& options,
     std::optional<Error>* replacedDamage = nullptr);

@@ -51,7 +51,7 @@ Status createCatalogTables(PersistentStore& store) {
 
 }  // namespace
 
-std::vector<MigrationStep> pallixMigrationSteps() {
+std::vector<MigrationStep> baseMigrationSteps() {
   return {
       {1, "catalog tables: IndexedItem, FileItem", createCatalogTables},
   };

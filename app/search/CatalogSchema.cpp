@@ -6,7 +6,7 @@
 namespace pallix {
 
 std::vector<MigrationStep> catalogMigrationSteps() {
-  std::vector<MigrationStep> steps = pallixMigrationSteps();
+  std::vector<MigrationStep> steps = baseMigrationSteps();
   int next = steps.empty() ? 1 : steps.back().version + 1;
   auto installNameIndex = [](PersistentStore& store) { return CatalogNameIndex::install(store.handle()); };
   steps.push_back({next++, "file name search index", installNameIndex});

@@ -31,7 +31,7 @@ class PersistentStoreTest : public ::testing::Test {
 
   // Opens, adds one catalog row, closes: a valid store on disk.
   void makeValidStore() {
-    auto store = openPersistentStoreWithRecovery(dirs_);
+    auto store = openPersistentStoreWithRecovery(dirs_, baseMigrationSteps());
     ASSERT_TRUE(store.ok());
     ASSERT_TRUE(store.value()
                     ->execute("INSERT INTO IndexedItem (path, itemTypeRaw, name, searchName, lastIndexed) "
@@ -55,7 +55,7 @@ class PersistentStoreTest : public ::testing::Test {
 // build is removed and started afresh.
 TEST_F(PersistentStoreTest, GarbageDamagedOrNewerStoreIsReplaced) {
   auto reopen = [&](const std::string& sql) {
-    ASSERT_TRUE(PersistentStore::open(dirs_.storePath()).value()->execute(sql).ok());
+    ASSERT_TRUE(PersistentStore::open(dirs_.storePath(), baseMigrationSteps()).value()->execute(sql).ok());
   };
   const std::pair<const char*, std::function<void()>> cases[] = {
       {"garbage",
@@ -89,7 +89,8 @@ TEST_F(PersistentStoreTest, GarbageDamagedOrNewerStoreIsReplaced) {
        [&] {
          makeValidStore();
          reopen("PRAGMA user_version = 99");
-         EXPECT_TRUE(testing::failsWith(PersistentStore::open(dirs_.storePath()), "schema version 99"));
+         EXPECT_TRUE(
+             testing::failsWith(PersistentStore::open(dirs_.storePath(), baseMigrationSteps()), "schema version 99"));
        }},
   };
   for (const auto& [name, prepare] : cases) {
@@ -98,11 +99,10 @@ TEST_F(PersistentStoreTest, GarbageDamagedOrNewerStoreIsReplaced) {
     prepare();
     ScopedTelemetryRecorder recorder;
     std::optional<Error> damage;
-    auto store =
-        openPersistentStoreWithRecovery(dirs_, pallixMigrationSteps(), PersistentStore::OpenOptions{}, &damage);
+    auto store = openPersistentStoreWithRecovery(dirs_, baseMigrationSteps(), PersistentStore::OpenOptions{}, &damage);
     ASSERT_TRUE(store.ok()) << store.error().description();
     EXPECT_TRUE(damage.has_value()) << "the caller hears what was replaced";
-    EXPECT_TRUE(store.value()->verifyIntegrity(pallixMigrationSteps()).ok());
+    EXPECT_TRUE(store.value()->verifyIntegrity(baseMigrationSteps()).ok());
     EXPECT_EQ(rowCount(*store.value()), 0);
     EXPECT_EQ(store.value()->schemaVersion(), 1);
     EXPECT_EQ(recoveryNames(recorder.sink()),
@@ -123,14 +123,14 @@ TEST_F(PersistentStoreTest, GarbageDamagedOrNewerStoreIsReplaced) {
 // once; a store of another schema is refused, naming it.
 TEST_F(PersistentStoreTest, AppendedMigrationStepsRunOnceOrRollBackAndAForeignSchemaIsRefused) {
   makeValidStore();
-  std::vector<MigrationStep> broken = pallixMigrationSteps();
+  std::vector<MigrationStep> broken = baseMigrationSteps();
   broken.push_back({2, "broken step", [](PersistentStore& store) -> Status {
                       PALLIX_RETURN_IF_ERROR(store.execute("CREATE TABLE Partial (x)"));
                       return store.execute("THIS IS NOT SQL");
                     }});
   EXPECT_TRUE(
       testing::failsWith(PersistentStore::open(dirs_.storePath(), broken), "Migration step 2 (broken step) failed"));
-  std::vector<MigrationStep> steps = pallixMigrationSteps();
+  std::vector<MigrationStep> steps = baseMigrationSteps();
   int runs = 0;
   // The check of a store's objects builds a fresh store in memory; count the file's runs.
   steps.push_back({2, "name search index", [&runs](PersistentStore& store) -> Status {
@@ -154,7 +154,7 @@ TEST_F(PersistentStoreTest, AppendedMigrationStepsRunOnceOrRollBackAndAForeignSc
 
 TEST_F(PersistentStoreTest, SecondFailureReportsFailedToRecover) {
   // A step that reports damage every time: deleted once, then fatal.
-  std::vector<MigrationStep> steps = pallixMigrationSteps();
+  std::vector<MigrationStep> steps = baseMigrationSteps();
   steps.push_back({2, "always damaged", [](PersistentStore&) -> Status {
                      return Error(PersistentStore::kErrorDomain, SQLITE_CORRUPT, "database disk image is malformed");
                    }});
@@ -171,7 +171,7 @@ TEST_F(PersistentStoreTest, UnusableDataFolderIsReportedAndNothingIsDeleted) {
   ASSERT_TRUE(createDirectories(scratch_.path() + "/.local/share").ok());
   ASSERT_TRUE(writeFileAtomically(dirs_.data, "not a directory").ok());
   ScopedTelemetryRecorder recorder;
-  auto store = openPersistentStoreWithRecovery(dirs_);
+  auto store = openPersistentStoreWithRecovery(dirs_, baseMigrationSteps());
   EXPECT_TRUE(testing::failsWith(store, dirs_.data));
   EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.createDirectoryFailed"), 1u);
   EXPECT_EQ(recorder.sink().count("AppDelegate.setupModelContainer.removedStore"), 0u);
@@ -190,16 +190,16 @@ TEST_F(PersistentStoreTest, BusyStoreIsKeptNotDeleted) {
   PersistentStore::OpenOptions noWaiting;
   noWaiting.busyTimeout = Duration::zero();
   ScopedTelemetryRecorder recorder;
-  auto writer = openPersistentStoreWithRecovery(dirs_, pallixMigrationSteps(), noWaiting);
+  auto writer = openPersistentStoreWithRecovery(dirs_, baseMigrationSteps(), noWaiting);
   ASSERT_FALSE(writer.ok());
   EXPECT_EQ(PersistentStore::failureKind(writer.error()), StoreFailure::busy) << writer.error().description();
-  auto reader = PersistentStore::openForReading(dirs_.storePath(), pallixMigrationSteps(), noWaiting);
+  auto reader = PersistentStore::openForReading(dirs_.storePath(), baseMigrationSteps(), noWaiting);
   ASSERT_FALSE(reader.ok());
   EXPECT_EQ(PersistentStore::failureKind(reader.error()), StoreFailure::busy) << reader.error().description();
   EXPECT_EQ(recoveryNames(recorder.sink()),
             (std::vector<std::string>{"AppDelegate.setupModelContainer.initializationFailed"}));
   sqlite3_close(holder);
-  auto again = openPersistentStoreWithRecovery(dirs_);
+  auto again = openPersistentStoreWithRecovery(dirs_, baseMigrationSteps());
   ASSERT_TRUE(again.ok()) << again.error().description();
   EXPECT_EQ(rowCount(*again.value()), 1);
 }
@@ -207,7 +207,7 @@ TEST_F(PersistentStoreTest, BusyStoreIsKeptNotDeleted) {
 // Read-only opening never creates, migrates or deletes a store; it says why
 // the catalog cannot be used.
 TEST_F(PersistentStoreTest, ReadersNeverCreateMigrateOrDeleteTheStore) {
-  std::vector<MigrationStep> newer = pallixMigrationSteps();
+  std::vector<MigrationStep> newer = baseMigrationSteps();
   newer.push_back({2, "later step", [](PersistentStore& store) { return store.execute("CREATE TABLE Later (x)"); }});
   struct Case {
     const char* name;
@@ -224,7 +224,7 @@ TEST_F(PersistentStoreTest, ReadersNeverCreateMigrateOrDeleteTheStore) {
       {"newer schema",
        [&] {
          makeValidStore();
-         auto store = PersistentStore::open(dirs_.storePath());
+         auto store = PersistentStore::open(dirs_.storePath(), baseMigrationSteps());
          ASSERT_TRUE(store.value()->execute("PRAGMA user_version = 9").ok());
        },
        StoreFailure::damaged},
@@ -246,7 +246,7 @@ TEST_F(PersistentStoreTest, ReadersNeverCreateMigrateOrDeleteTheStore) {
   }
   // A current store opens, and reading it changes nothing.
   makeValidStore();
-  auto reader = PersistentStore::openForReading(dirs_.storePath(), pallixMigrationSteps(), {});
+  auto reader = PersistentStore::openForReading(dirs_.storePath(), baseMigrationSteps(), {});
   ASSERT_TRUE(reader.ok()) << reader.error().description();
   EXPECT_EQ(rowCount(*reader.value()), 1);
   EXPECT_FALSE(reader.value()->execute("DELETE FROM IndexedItem").ok());
@@ -257,7 +257,7 @@ TEST_F(PersistentStoreTest, ReadersNeverCreateMigrateOrDeleteTheStore) {
 TEST_F(PersistentStoreTest, NewStoreFilesArePrivateWhateverTheUmask) {
   ScopedTelemetryRecorder recorder;
   const mode_t previous = ::umask(0);
-  auto store = openPersistentStoreWithRecovery(dirs_);
+  auto store = openPersistentStoreWithRecovery(dirs_, baseMigrationSteps());
   ::umask(previous);
   ASSERT_TRUE(store.ok());
   ASSERT_TRUE(store.value()->execute("CREATE TABLE Touch (x); INSERT INTO Touch VALUES (1)").ok());
@@ -274,7 +274,7 @@ TEST_F(PersistentStoreTest, NewStoreFilesArePrivateWhateverTheUmask) {
   store.value().reset();
   ASSERT_EQ(::chmod(dirs_.storePath().c_str(), 0644), 0);
   ASSERT_EQ(::chmod(dirs_.data.c_str(), 0755), 0);
-  ASSERT_TRUE(openPersistentStoreWithRecovery(dirs_).ok());
+  ASSERT_TRUE(openPersistentStoreWithRecovery(dirs_, baseMigrationSteps()).ok());
   EXPECT_EQ(mode(dirs_.storePath()), 0600u);
   EXPECT_EQ(mode(dirs_.data), 0700u);
 }

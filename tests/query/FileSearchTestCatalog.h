@@ -20,7 +20,7 @@ class FileSearchTestCatalog {
  public:
   // Without the name index: the store's own steps only.
   explicit FileSearchTestCatalog(bool withNameIndex = true)
-      : store_(PersistentStore::open(":memory:", withNameIndex ? catalogMigrationSteps() : pallixMigrationSteps())
+      : store_(PersistentStore::open(":memory:", withNameIndex ? catalogMigrationSteps() : baseMigrationSteps())
                    .value()),
         catalog_(*store_) {}
 

@@ -20,8 +20,8 @@ class FileSearchTestCatalog {
  public:
   // Without the name index: the store's own steps only.
   explicit FileSearchTestCatalog(bool withNameIndex = true)
-      : store_(PersistentStore::open(":memory:", withNameIndex ? catalogMigrationSteps() : baseMigrationSteps())
-                   .value()),
+      : store_(
+            PersistentStore::open(":memory:", withNameIndex ? catalogMigrationSteps() : baseMigrationSteps()).value()),
         catalog_(*store_) {}
 
   sqlite3* db() const { return store_->handle(); }

@@ -16,6 +16,9 @@ find_program(PALLIX_CLANGXX NAMES clang++ clang++-14)
 
 function(pallix_add_fuzzer)
   cmake_parse_arguments(F "" "NAME;SEEDS" "SOURCES;DEPENDS;INCLUDES;LIBS;LINK_FLAGS" ${ARGN})
+  if(PALLIX_SANITIZE)
+    return()  # built and run by the ordinary build, with sanitizers of their own
+  endif()
   set(_flags -fsanitize=fuzzer,address,undefined)
   set(_program ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${F_NAME})
   if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")

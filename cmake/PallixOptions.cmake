@@ -12,9 +12,17 @@ endif()
 target_include_directories(pallix_options INTERFACE ${PROJECT_SOURCE_DIR})
 
 if(PALLIX_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  # Line tables are all a sanitizer report needs, and cost far less to build than full debug information.
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined -g1)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Test code is compiled for a quick build, not for speed: its time goes to
+# parsing GoogleTest and to optimising assertions that run once, while the
+# code under test keeps the build type's optimisation. -Og still leaves the
+# flow analysis that the maybe-uninitialized warnings need.
+add_library(pallix_test_options INTERFACE)
+target_compile_options(pallix_test_options INTERFACE $<$<NOT:$<CONFIG:Debug>>:-Og>)
 
 # pallix_add_test(NAME name SOURCES ... DEPS ...): one GoogleTest executable registered with CTest.
 function(pallix_add_test)
@@ -29,7 +37,8 @@ function(pallix_add_test)
     endif()
   endforeach()
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_DEPS} pallix_options GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${T_NAME} PRIVATE ${T_DEPS} pallix_options pallix_test_options GTest::gtest GTest::gtest_main
+                                             GTest::gmock)
   # The separator is escaped: gtest_discover_tests would otherwise split the
   # list and keep only the first variable.
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60

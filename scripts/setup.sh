@@ -18,7 +18,7 @@ PACKAGES=(
   libopenblas-dev libcurl4-openssl-dev libssl-dev libncurses-dev
   libgtest-dev libgmock-dev libbenchmark-dev libhnswlib-dev
   python3 python3-numpy xdg-utils tmux sqlite3
-  libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
+  libxcb1-dev libxcb-xfixes0-dev libxcb-xtest0-dev libxcb-xinput-dev libx11-dev libxdo-dev libgumbo-dev unicode-data
   unicode-cldr-core  # the words people use for each emoji (CLDR annotations)
   xvfb xclip xdotool x11-utils wl-clipboard wtype openbox
   libical-dev wordnet-base wordnet-dev libglib2.0-dev unzip

@@ -214,6 +214,10 @@ void WindowManager::toggleWindow(std::optional<MonoTime> requestedAt) {
     hideWindow(false, true);
     return;
   }
+  // The key was pressed while the panel showed and something else (the
+  // focus loss the key's own grab causes, say) began hiding it before the
+  // press got here: the press meant to hide it, so it stays hidden.
+  if (requestedAt && lastHideStartedAt_ && *lastHideStartedAt_ >= *requestedAt) return;
   showWindow(PresentationIntent::standard, requestedAt);
 }
 
@@ -247,6 +251,7 @@ void WindowManager::showWindow(PresentationIntent intent, std::optional<MonoTime
 void WindowManager::hideWindow(bool immediate, bool deactivateApp) {
   PALLIX_CHECK_SEQUENCE(sequence_);
   if (fadeState_ == FadeState::hidden) return;
+  if (fadeState_ == FadeState::shown) lastHideStartedAt_ = main_->clock().now();
   if (isDragging_) snapToNearestPosition(std::chrono::milliseconds(0));
   surface_.setAcceptsMouseEvents(false);
   if (isContentPresented_) {

@@ -126,6 +126,7 @@ class WindowManager final : public PanelWindow {
   std::array<bool, 5> registered_ = {false, false, false, false, false};
   std::array<std::optional<Refusal>, 5> refusals_;
   FadeState fadeState_ = FadeState::hidden;
+  std::optional<MonoTime> lastHideStartedAt_;
   bool isDragging_ = false;
   bool shouldIgnoreNextAppDeactivation_ = false;
   TaskHandle suppressionReset_;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QMenu>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
@@ -18,6 +19,7 @@
 #include "app/views/MainLoopPump.h"
 #include "app/views/PanelView.h"
 #include "app/views/SettingsWindow.h"
+#include "app/views/X11ClickWatcher.h"
 #include "app/views/X11WorkspaceWatcher.h"
 #include "core/FileUtil.h"
 #include "core/Logger.h"
@@ -148,6 +150,16 @@ int main(int argc, char** argv) {
   }
   auto workspaces =
       views::X11WorkspaceWatcher::install([&agent] { agent.windowManager()->handleActiveWorkspaceChanged(); });
+  // A press of a real button (not a wheel) outside the panel hides it, with
+  // or without a window manager to take the focus away.
+  std::unique_ptr<views::X11ClickWatcher> clicks;
+  if (QGuiApplication::platformName() == "xcb") {
+    clicks = views::X11ClickWatcher::connect([&agent](int button) {
+      if (button > 3) return;
+      const QPoint at = QCursor::pos();
+      agent.windowManager()->handleMouseDown({double(at.x()), double(at.y())});
+    });
+  }
 
   views::SettingsWindow settings(agent);
   std::unique_ptr<QSystemTrayIcon> tray;

@@ -1,7 +1,7 @@
 // A test window that records what it is typed: it takes the input focus,
 // prints "ready", and appends the Unicode text of every key press (keysym
 // through the keyboard mapping in force, refreshed on MappingNotify) to the
-// file named on its command line.
+// file named on its command line, and "[click]" for every button pressed on it.
 #include <xcb/xcb.h>
 
 #include <cstdio>
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   if (xcb_connection_has_error(c)) return 3;
   xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
   xcb_window_t window = xcb_generate_id(c);
-  const uint32_t events[] = {XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_EXPOSURE};
+  const uint32_t events[] = {XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_EXPOSURE};
   xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 200, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                     screen->root_visual, XCB_CW_EVENT_MASK, events);
   xcb_map_window(c, window);
@@ -75,6 +75,9 @@ int main(int argc, char** argv) {
       xcb_flush(c);
       std::printf("ready\n");
       std::fflush(stdout);
+    } else if (type == XCB_BUTTON_PRESS) {
+      std::fputs("[click]", out);
+      std::fflush(out);
     } else if (type == XCB_MAPPING_NOTIFY) {
       keymap.load(c);
     } else if (type == XCB_KEY_PRESS) {

@@ -190,6 +190,25 @@ TEST_F(WindowManagerTest, PanelHotKeyTogglesAShowDuringTheFadeOutKeepsThePanelAn
   EXPECT_EQ(surface_.deactivations, deactivations + 1);
 }
 
+// Pressing the panel key takes the keyboard for a moment, and the panel may
+// hear that as losing the focus before the press itself arrives: the press
+// still means "hide", not "show again".
+TEST_F(WindowManagerTest, APanelKeyPressedWhileShownHidesEvenWhenTheFocusLossItCausesArrivesFirst) {
+  WindowManager& wm = make();
+  press(HotKeyKind::panel);
+  ASSERT_TRUE(wm.isPresented());
+  const KeyboardShortcut key = wm.shortcut(HotKeyKind::panel);
+  ASSERT_TRUE(keys_.press(key.keyCode, key.modifierFlags, kHotKeySignature));
+  wm.handleApplicationDeactivated();  // runs before the posted press
+  hideFully();
+  EXPECT_FALSE(surface_.visible);
+  EXPECT_EQ(wm.fadeState(), WindowManager::FadeState::hidden);
+
+  // A press made after the panel hid shows it again.
+  press(HotKeyKind::panel);
+  EXPECT_TRUE(wm.isPresented());
+}
+
 TEST_F(WindowManagerTest, DismissalRules) {
   struct Case {
     const char* name;

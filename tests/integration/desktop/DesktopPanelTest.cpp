@@ -297,6 +297,34 @@ TEST_F(DesktopPanelTest, WhenAltSpaceIsTakenThePanelOpensWithCtrlAltSpace) {
   EXPECT_FALSE(readDefaults().contains("KeyboardShortcut"));
 }
 
+// Without a window manager nothing takes the focus from the panel when the
+// user clicks elsewhere: the click itself hides it, and still reaches the
+// window it was meant for.
+TEST_F(DesktopPanelTest, AClickOutsideHidesThePanelWithoutAWindowManagerAndReachesTheWindowUnderIt) {
+  const std::string log = home_ + "/recorded.txt";
+  BackgroundProcess recorder({KEY_RECORDER_BINARY, log}, env_);
+  ASSERT_EQ(recorder.readLine(), "ready");
+  startAgent();
+  ASSERT_EQ(run({"xdotool", "key", "alt+space"}), 0);
+  ASSERT_TRUE(panelShows(true));
+  const Rect frame = state()->frame;
+  // A click inside keeps it; the wheel outside does not count as a click.
+  ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(int(frame.x + frame.width / 2)),
+                 std::to_string(int(frame.y + 20)), "click", "1"}),
+            0);
+  // The recorder's left edge, which the panel (at its first place) leaves free.
+  ASSERT_LT(8, frame.x);
+  ASSERT_EQ(run({"xdotool", "mousemove", "8", "50", "click", "5"}), 0);
+  ASSERT_TRUE(pollUntil([&] { return readFileToString(log).valueOr("") == "[click]"; }))
+      << "the window under the pointer received \"" << readFileToString(log).valueOr("") << "\"";
+  EXPECT_TRUE(state()->visible);
+
+  ASSERT_EQ(run({"xdotool", "click", "1"}), 0);
+  EXPECT_TRUE(panelShows(false));
+  EXPECT_TRUE(pollUntil([&] { return readFileToString(log).valueOr("") == "[click][click]"; }))
+      << "the recorder window received \"" << readFileToString(log).valueOr("") << "\"";
+}
+
 TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
   auto first = XcbGlobalHotKeys::connect(display_.name());
   auto second = XcbGlobalHotKeys::connect(display_.name());

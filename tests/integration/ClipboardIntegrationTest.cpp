@@ -33,7 +33,11 @@ class ClipboardIntegrationTest : public ::testing::Test {
     }
     ASSERT_TRUE(display.ok()) << display.failure();
     ASSERT_EQ(pallix({"defaults", "write", "ClipboardPreferences.historyEnabled", "true"}).exitCode, 0);
-    watcher = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_BINARY, "clipboard", "watch"}, env());
+    // The watcher logs its errors: tests read what it says of a failed read.
+    auto watcherEnv = env();
+    watcherEnv["PALLIX_LOG"] = "error";
+    watcher =
+        std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_BINARY, "clipboard", "watch"}, watcherEnv);
     ASSERT_TRUE(watcher->waitForOutput("watching the clipboard"));
   }
 
@@ -216,16 +220,79 @@ TEST_F(ClipboardIntegrationTest, AnOwnerDyingMidTransferIsAClearError) {
   ASSERT_TRUE(board.ok()) << board.error().description();
   auto item = board.value()->readItem();
   ASSERT_FALSE(item.ok());
-  EXPECT_EQ(item.error().description(), "The clipboard owner stopped answering during the transfer of \"image/png\"");
+  EXPECT_EQ(item.error().description(),
+            "Abandoned the transfer of \"image/png\": the clipboard changed owner during it");
   // With the owner gone the clipboard is empty.
   ASSERT_TRUE(pollUntil([&] { return board.value()->changeCount() > 0; }));
   EXPECT_FALSE(board.value()->readItem().value());
 }
 
+// After each owner that breaks the rules, the watcher logs which transfer it
+// abandoned, stores nothing of it, and records the next copies byte for byte
+// (also while a stalled owner writes its late chunks into the property it
+// was once asked to use).
+TEST_F(ClipboardIntegrationTest, AfterEachHostileOwnerTheNextCopiesAreRecordedWhole) {
+  struct Case {
+    const char* mode;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"stall",
+       "Abandoned the transfer of \"UTF8_STRING\": the clipboard owner sent nothing for 2.0 s after 65536 of the "
+       "1048576 bytes announced"},
+      {"short",
+       "Abandoned the transfer of \"UTF8_STRING\": the clipboard owner ended it after 196608 of the 1048576 bytes "
+       "announced"},
+      {"garbled",
+       "Abandoned the transfer of \"UTF8_STRING\": the clipboard owner sent a garbled chunk (format 32) after 131072 "
+       "of the 1048576 bytes announced"},
+      {"garbage-targets", "The clipboard owner's list of types (TARGETS) is garbled: 7 bytes of format 8"},
+      {"change-owner", "Abandoned the transfer of \"UTF8_STRING\": the clipboard changed owner during it"},
+      {"die", "Abandoned the transfer of \"image/png\": the clipboard changed owner during it"},
+  };
+  size_t expectedItems = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    const std::string mode = c.mode;
+    BackgroundProcess hostile({HOSTILE_OWNER_BINARY, mode}, env());
+    ASSERT_EQ(hostile.readLine(), "ready");
+    ASSERT_TRUE(watcher->waitForOutput(c.logged, std::chrono::seconds(10))) << watcher->errorOutput();
+    if (mode == "change-owner") {
+      // The second owner's text is what the clipboard holds: it is recorded.
+      ASSERT_TRUE(pollUntil([&] {
+        auto h = history();
+        return h.is_array() && !h.empty() && h[0]["primaryText"] == "text of the second owner";
+      })) << history().dump(1);
+      ++expectedItems;
+    }
+    // Larger than one X request: the copy comes in INCR chunks.
+    std::string copied = "copied after " + mode + "\n";
+    for (int i = 0; copied.size() < 300000; ++i) copied += std::to_string(i) + " ";
+    xclip("UTF8_STRING", copied);
+    ASSERT_TRUE(pollUntil([&] {
+      auto h = history();
+      return h.is_array() && !h.empty() && h[0]["primaryText"].get<std::string>().starts_with("copied after " + mode);
+    })) << history().dump(1);
+    EXPECT_EQ(history()[0]["representations"][0]["byteCount"], copied.size());
+    if (mode == "stall") {
+      EXPECT_EQ(hostile.readLine(), "gone");  // it has written its late chunks
+    }
+    copyMarkerAndWait("small text after " + mode);
+    expectedItems += 2;
+    ASSERT_EQ(pallix({"clipboard", "copy", "2"}).exitCode, 0);
+    EXPECT_TRUE(paste("UTF8_STRING") == copied) << "the copy after " << mode << " was not stored byte for byte";
+  }
+  auto h = history();
+  EXPECT_EQ(h.size(), expectedItems) << h.dump(1);
+  for (const auto& item : h) {
+    EXPECT_FALSE(item["primaryText"].get<std::string>().starts_with("abcdefghijklmnopqrstuvwxyz")) << item.dump(1);
+  }
+}
+
 TEST_F(ClipboardIntegrationTest, ATwentyMegabyteImageIsRecordedAndServedWhole) {
   const std::string image = pngBytes(20 << 20);
   xclip("image/png", image);
-  ASSERT_TRUE(pollUntil([&] { return historySize() == 1; }, std::chrono::seconds(30)));
+  ASSERT_TRUE(pollUntil([&] { return historySize() == 1; }, std::chrono::seconds(30))) << watcher->errorOutput();
   EXPECT_EQ(history()[0]["representations"][0]["byteCount"], image.size());
   copyMarkerAndWait("text");
   ASSERT_EQ(pallix({"clipboard", "copy", "2"}).exitCode, 0);

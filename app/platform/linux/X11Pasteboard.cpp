@@ -135,10 +135,10 @@ xcb_generic_event_t* waitForEvent(Connection& c, Steady::duration timeout,
   }
 }
 
-// Reads and deletes `property` of the requestor window.
-Reply<xcb_get_property_reply_t> takeProperty(Connection& c, xcb_atom_t property) {
+// Reads and deletes `property` of `window`.
+Reply<xcb_get_property_reply_t> takeProperty(Connection& c, xcb_window_t window, xcb_atom_t property) {
   return Reply<xcb_get_property_reply_t>(xcb_get_property_reply(
-      c.conn, xcb_get_property(c.conn, 1, c.window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0x1FFFFFFF), nullptr));
+      c.conn, xcb_get_property(c.conn, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0x1FFFFFFF), nullptr));
 }
 
 std::string propertyBytes(xcb_get_property_reply_t* reply) {
@@ -146,48 +146,164 @@ std::string propertyBytes(xcb_get_property_reply_t* reply) {
   return std::string(static_cast<const char*>(xcb_get_property_value(reply)), static_cast<size_t>(length));
 }
 
-enum class Conversion { ok, refused, timedOut, tooLarge };
+// One read of the clipboard: a requestor window of its own, destroyed
+// afterwards, so that an owner still writing the chunks of an abandoned
+// transfer writes to a window that no longer exists, and none of its
+// PropertyNotify or SelectionNotify events can be taken for a later read's.
+// The window also hears of every change of the clipboard's owner during the
+// read (XFixes). Used on the reader connection, under readMutex_.
+struct ReadSession {
+  Connection& c;
+  xcb_window_t window = 0;
+  xcb_timestamp_t time = XCB_CURRENT_TIME;  // of the change that triggered the read
+  int nextProperty = 0;
+  bool ownerChanged = false;
 
-// Converts CLIPBOARD to `target` and reads the answer, following INCR.
-Conversion convert(Connection& c, xcb_atom_t target, Steady::duration timeout, std::string& out) {
-  const xcb_atom_t clipboard = c.atom("CLIPBOARD");
-  const xcb_atom_t property = c.atom("PALLIX_SELECTION");
-  const xcb_atom_t incr = c.atom("INCR");
-  xcb_delete_property(c.conn, c.window, property);
-  xcb_convert_selection(c.conn, c.window, clipboard, target, property, XCB_CURRENT_TIME);
-  xcb_flush(c.conn);
-  xcb_generic_event_t* event = waitForEvent(c, timeout, [&](xcb_generic_event_t* e) {
-    if ((e->response_type & 0x7F) != XCB_SELECTION_NOTIFY) return false;
-    auto* n = reinterpret_cast<xcb_selection_notify_event_t*>(e);
-    return n->requestor == c.window && n->selection == clipboard && n->target == target;
-  });
-  if (!event) return Conversion::timedOut;
-  const bool refused = reinterpret_cast<xcb_selection_notify_event_t*>(event)->property == XCB_ATOM_NONE;
-  std::free(event);
-  if (refused) return Conversion::refused;
-  auto reply = takeProperty(c, property);
-  xcb_flush(c.conn);
-  if (!reply) return Conversion::refused;
-  if (reply->type != incr) {
-    out = propertyBytes(reply.get());
-    return Conversion::ok;
+  ReadSession(Connection& connection, xcb_timestamp_t triggerTime) : c(connection), time(triggerTime) {
+    window = xcb_generate_id(c.conn);
+    const uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
+    xcb_create_window(c.conn, XCB_COPY_FROM_PARENT, window, c.root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, mask);
+    xcb_xfixes_select_selection_input(c.conn, window, c.atom("CLIPBOARD"),
+                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    if (time == XCB_CURRENT_TIME) time = serverTime();
+    xcb_flush(c.conn);
   }
-  out.clear();
-  while (true) {
-    xcb_generic_event_t* chunk = waitForEvent(c, timeout, [&](xcb_generic_event_t* e) {
+  ~ReadSession() {
+    xcb_destroy_window(c.conn, window);
+    xcb_flush(c.conn);
+  }
+
+  // The server's time, from an empty append to a property of the window
+  // (for a read that no change event triggered).
+  xcb_timestamp_t serverTime() {
+    const xcb_atom_t stamp = c.atom("PALLIX_TIMESTAMP");
+    xcb_change_property(c.conn, XCB_PROP_MODE_APPEND, window, stamp, XCB_ATOM_STRING, 8, 0, nullptr);
+    xcb_flush(c.conn);
+    xcb_generic_event_t* event = waitFor(std::chrono::seconds(1), [&](xcb_generic_event_t* e) {
       if ((e->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
       auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
-      return p->window == c.window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
+      return p->window == window && p->atom == stamp;
     });
-    if (!chunk) return Conversion::timedOut;
-    std::free(chunk);
-    auto part = takeProperty(c, property);
+    if (!event) return XCB_CURRENT_TIME;
+    const xcb_timestamp_t t = reinterpret_cast<xcb_property_notify_event_t*>(event)->time;
+    std::free(event);
+    return t;
+  }
+
+  // A property no earlier request of this read used.
+  xcb_atom_t freshProperty() { return c.atom("PALLIX_SELECTION_" + std::to_string(nextProperty++ % 64)); }
+
+  // Waits for the next event matching `accept`, up to `timeout`; nullptr on
+  // timeout, on a lost connection and when the clipboard changed owner.
+  xcb_generic_event_t* waitFor(Steady::duration timeout, const std::function<bool(xcb_generic_event_t*)>& accept) {
+    return waitForEvent(c, timeout, [&](xcb_generic_event_t* e) {
+      if ((e->response_type & 0x7F) == c.xfixesEvent + XCB_XFIXES_SELECTION_NOTIFY &&
+          reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(e)->window == window) {
+        ownerChanged = true;
+        return true;
+      }
+      return accept(e);
+    });
+  }
+};
+
+struct Conversion {
+  enum Kind { ok, refused, abandoned, tooLarge } kind = ok;
+  std::string why;                  // for `abandoned`: what went wrong, to finish "Abandoned the transfer of X: "
+  xcb_atom_t type = XCB_ATOM_NONE;  // of an answer in one piece
+  uint8_t format = 8;
+};
+
+std::string byteProgress(size_t got, size_t announced) {
+  return stringPrintf("%zu of the %zu bytes announced", got, announced);
+}
+
+// Converts CLIPBOARD to `target` into a fresh property and reads the answer,
+// following INCR. Every chunk must be bytes (format 8) of one type, and the
+// whole at least as long as the owner announced.
+Conversion convert(ReadSession& s, xcb_atom_t target, Steady::duration stallTimeout, Steady::time_point deadline,
+                   std::string& out) {
+  Connection& c = s.c;
+  const xcb_atom_t clipboard = c.atom("CLIPBOARD");
+  const xcb_atom_t property = s.freshProperty();
+  const xcb_atom_t incr = c.atom("INCR");
+  out.clear();
+  auto abandon = [&](std::string why) {
+    xcb_delete_property(c.conn, s.window, property);
     xcb_flush(c.conn);
-    if (!part) return Conversion::timedOut;
+    if (s.ownerChanged) why = "the clipboard changed owner during it";
+    return Conversion{Conversion::abandoned, std::move(why)};
+  };
+  auto waitLimit = [&] { return std::min<Steady::duration>(stallTimeout, std::max(deadline - Steady::now(), {})); };
+  auto silence = [&] {
+    return Steady::now() >= deadline ? std::string("it took too long")
+                                     : stringPrintf("the clipboard owner sent nothing for %.1f s",
+                                                    std::chrono::duration<double>(stallTimeout).count());
+  };
+  xcb_convert_selection(c.conn, s.window, clipboard, target, property, s.time);
+  xcb_flush(c.conn);
+  xcb_generic_event_t* event = s.waitFor(waitLimit(), [&](xcb_generic_event_t* e) {
+    if ((e->response_type & 0x7F) != XCB_SELECTION_NOTIFY) return false;
+    auto* n = reinterpret_cast<xcb_selection_notify_event_t*>(e);
+    return n->requestor == s.window && n->selection == clipboard && n->target == target;
+  });
+  if (!event) return abandon(silence() + " (no answer)");
+  if (s.ownerChanged) {
+    std::free(event);
+    return abandon("");
+  }
+  const xcb_atom_t answered = reinterpret_cast<xcb_selection_notify_event_t*>(event)->property;
+  std::free(event);
+  if (answered == XCB_ATOM_NONE) return Conversion{Conversion::refused, ""};
+  if (answered != property) return abandon("the clipboard owner answered in a property it was not asked to use");
+  auto reply = takeProperty(c, s.window, property);
+  xcb_flush(c.conn);
+  if (!reply || reply->type == XCB_ATOM_NONE) return Conversion{Conversion::refused, ""};
+  if (reply->bytes_after != 0) return abandon("its answer could not be read whole");
+  if (reply->type != incr) {
+    out = propertyBytes(reply.get());
+    return Conversion{Conversion::ok, "", reply->type, reply->format};
+  }
+  // The size is a lower bound, and some owners (xclip) leave it out.
+  size_t announced = 0;
+  if (reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4) {
+    announced = *static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+  }
+  if (announced > static_cast<size_t>(X11Pasteboard::kMaxRepresentationBytes)) {
+    xcb_delete_property(c.conn, s.window, property);
+    return Conversion{Conversion::tooLarge, ""};
+  }
+  xcb_atom_t chunkType = XCB_ATOM_NONE;
+  while (true) {
+    xcb_generic_event_t* chunk = s.waitFor(waitLimit(), [&](xcb_generic_event_t* e) {
+      if ((e->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
+      auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
+      return p->window == s.window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
+    });
+    if (!chunk) return abandon(silence() + " after " + byteProgress(out.size(), announced));
+    std::free(chunk);
+    if (s.ownerChanged) return abandon("");
+    auto part = takeProperty(c, s.window, property);
+    xcb_flush(c.conn);
+    if (!part) return abandon("a chunk could not be read after " + byteProgress(out.size(), announced));
     const int length = xcb_get_property_value_length(part.get());
-    if (length == 0) return Conversion::ok;
+    if (part->bytes_after != 0) return abandon("a chunk could not be read whole");
+    if (length == 0) {
+      if (out.size() < announced)
+        return abandon("the clipboard owner ended it after " + byteProgress(out.size(), announced));
+      return Conversion{};
+    }
+    if (part->format != 8 || (chunkType != XCB_ATOM_NONE && part->type != chunkType)) {
+      return abandon(stringPrintf("the clipboard owner sent a garbled chunk (format %d) after ", part->format) +
+                     byteProgress(out.size(), announced));
+    }
+    chunkType = part->type;
     if (out.size() + static_cast<size_t>(length) > static_cast<size_t>(X11Pasteboard::kMaxRepresentationBytes)) {
-      return Conversion::tooLarge;
+      xcb_delete_property(c.conn, s.window, property);
+      return Conversion{Conversion::tooLarge, ""};
     }
     out.append(static_cast<const char*>(xcb_get_property_value(part.get())), static_cast<size_t>(length));
   }
@@ -280,11 +396,16 @@ Result<std::shared_ptr<X11Pasteboard>> X11Pasteboard::connect(Options options) {
       xcb_xfixes_query_version_reply(c.conn, xcb_xfixes_query_version(c.conn, 5, 0), nullptr));
   if (!version) return x11Error(3, "The X display's XFixes extension does not answer");
   c.xfixesEvent = xfixes->first_event;
+  Connection& r = *board->reader_;
+  Reply<xcb_xfixes_query_version_reply_t> readerVersion(
+      xcb_xfixes_query_version_reply(r.conn, xcb_xfixes_query_version(r.conn, 5, 0), nullptr));
+  if (!readerVersion) return x11Error(3, "The X display's XFixes extension does not answer");
+  r.xfixesEvent = xcb_get_extension_data(r.conn, &xcb_xfixes_id)->first_event;
   xcb_xfixes_select_selection_input(c.conn, c.window, c.atom("CLIPBOARD"),
                                     XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                         XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                         XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
-  for (const char* name : {"TARGETS", "TIMESTAMP", "INCR", "UTF8_STRING", "PALLIX_SELECTION"}) {
+  for (const char* name : {"TARGETS", "TIMESTAMP", "INCR", "UTF8_STRING", "PALLIX_TIMESTAMP"}) {
     c.atom(name);
     board->reader_->atom(name);
   }
@@ -319,6 +440,7 @@ void X11Pasteboard::runEvents() {
         auto* n = reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(event);
         // Our own writes were counted when they were made.
         if (n->owner != c.window) {
+          lastSelectionTime_ = n->timestamp;
           if (n->subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER) owned_ = false;
           ++changeCount_;
           std::function<void()> observer;
@@ -416,32 +538,55 @@ Result<std::optional<std::string>> X11Pasteboard::readString() {
 Result<std::optional<PasteboardItem>> X11Pasteboard::readItem() {
   std::lock_guard<std::mutex> lock(readMutex_);
   Connection& c = *reader_;
-  const auto timeout = std::chrono::duration_cast<Steady::duration>(options_.ownerTimeout);
+  const auto stall = std::chrono::duration_cast<Steady::duration>(options_.ownerTimeout);
+  const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(options_.readTimeout);
   Reply<xcb_get_selection_owner_reply_t> owner(
       xcb_get_selection_owner_reply(c.conn, xcb_get_selection_owner(c.conn, c.atom("CLIPBOARD")), nullptr));
   if (xcb_connection_has_error(c.conn)) return x11Error(6, "The connection to the X display was lost");
   if (!owner || owner->owner == XCB_WINDOW_NONE) return std::optional<PasteboardItem>();
+  ReadSession session(c, lastSelectionTime_.load());
+  auto abandoned = [](const std::string& name, const Conversion& answer) {
+    return x11Error(8, "Abandoned the transfer of " + inQuotes(name) + ": " + answer.why);
+  };
 
   std::string bytes;
-  Conversion answer = convert(c, c.atom("TARGETS"), timeout, bytes);
-  if (answer == Conversion::timedOut) return x11Error(7, "The clipboard owner did not answer (TARGETS)");
-  if (answer != Conversion::ok) return std::optional<PasteboardItem>(PasteboardItem{});
+  Conversion answer = convert(session, c.atom("TARGETS"), stall, deadline, bytes);
+  if (answer.kind == Conversion::abandoned) return abandoned("TARGETS", answer);
+  if (answer.kind != Conversion::ok) {
+    return x11Error(7, "The clipboard owner refused to list its types (TARGETS)");
+  }
+  // Some owners answer with the type TARGETS instead of ATOM.
+  if (answer.format != 32 || (answer.type != XCB_ATOM_ATOM && answer.type != c.atom("TARGETS")) ||
+      bytes.size() % sizeof(xcb_atom_t) != 0) {
+    return x11Error(10, stringPrintf("The clipboard owner's list of types (TARGETS) is garbled: %zu bytes of format %d "
+                                     "and type %s instead of atoms",
+                                     bytes.size(), answer.format, inQuotes(c.atomName(answer.type)).c_str()));
+  }
   std::vector<xcb_atom_t> targets(bytes.size() / sizeof(xcb_atom_t));
   std::memcpy(targets.data(), bytes.data(), targets.size() * sizeof(xcb_atom_t));
 
   std::vector<std::pair<xcb_atom_t, std::string>> named;
+  size_t unnamed = 0;
   for (xcb_atom_t target : targets) {
     std::string name = c.atomName(target);
+    if (name.empty()) ++unnamed;
     if (name.empty() || isPasteboardProtocolTarget(name)) continue;
     if (std::none_of(named.begin(), named.end(), [&](const auto& n) { return n.first == target; })) {
       named.emplace_back(target, std::move(name));
     }
   }
+  if (unnamed > 0 && named.empty()) {
+    return x11Error(10, stringPrintf("The clipboard owner's list of types (TARGETS) is garbled: %zu of its %zu atoms "
+                                     "name nothing",
+                                     unnamed, targets.size()));
+  }
   // The hint is read before anything else, and a secret stops the read.
   for (const auto& [target, name] : named) {
     if (name != kPasswordManagerHintType) continue;
     std::string hint;
-    if (convert(c, target, timeout, hint) == Conversion::ok && trimWhitespace(hint) == "secret") {
+    Conversion read = convert(session, target, stall, deadline, hint);
+    if (read.kind == Conversion::abandoned) return abandoned(name, read);
+    if (read.kind == Conversion::ok && trimWhitespace(hint) == "secret") {
       return std::optional<PasteboardItem>(PasteboardItem{{{kPasswordManagerHintType, "secret"}}});
     }
   }
@@ -451,19 +596,27 @@ Result<std::optional<PasteboardItem>> X11Pasteboard::readItem() {
     const bool image = pasteboardTypeCategory(name) == PasteboardTypeCategory::image;
     if (image && tookImage) continue;  // another conversion of the same image
     std::string data;
-    switch (convert(c, target, timeout, data)) {
+    Conversion read = convert(session, target, stall, deadline, data);
+    switch (read.kind) {
       case Conversion::ok:
+        if (read.format != 8) {
+          return x11Error(10, stringPrintf("The clipboard owner's %s is garbled: format %d instead of bytes",
+                                           inQuotes(name).c_str(), read.format));
+        }
         tookImage = tookImage || image;
         item.representations.push_back({name, std::move(data)});
         break;
       case Conversion::refused:
         break;
-      case Conversion::timedOut:
-        return x11Error(8, "The clipboard owner stopped answering during the transfer of " + inQuotes(name));
+      case Conversion::abandoned:
+        return abandoned(name, read);
       case Conversion::tooLarge:
         return x11Error(9, stringPrintf("The clipboard's %s is larger than %lld MiB; it is not recorded",
                                         inQuotes(name).c_str(), static_cast<long long>(kMaxRepresentationBytes >> 20)));
     }
+  }
+  if (item.representations.empty() && !named.empty()) {
+    return x11Error(7, stringPrintf("The clipboard owner refused every one of the %zu types it offers", named.size()));
   }
   return std::optional<PasteboardItem>(std::move(item));
 }

@@ -5,8 +5,14 @@
 // CLIPBOARD and moves the change counter on every new owner (and when an
 // owner goes away), then calls the change observer, which polls at once.
 // Reading converts TARGETS and then each target (INCR transfers included),
-// on a second connection, from the calling thread; an owner that stops
-// answering for `ownerTimeout` ends the read with an error. Of the image
+// on a second connection, from the calling thread, at the time of the owner
+// change that triggered it, each into a property of its own on a requestor
+// window made for that read and destroyed after it (so that what an owner
+// still sends for an abandoned transfer reaches nothing later). A transfer
+// is abandoned, and the read ends with an error naming it, when its owner
+// sends nothing for `ownerTimeout`, the whole read passes `readTimeout`, the
+// clipboard changes owner during it, or what arrives is garbled or shorter
+// than announced. Of the image
 // conversions an owner offers, only its first image type is read. An item a
 // password manager marked as secret is returned as its hint alone: nothing
 // else of it is read. Writing owns the selection and serves every
@@ -39,7 +45,10 @@ class X11Pasteboard final : public Pasteboard {
 
   struct Options {
     std::string display;  // empty: $DISPLAY
-    Duration ownerTimeout = std::chrono::seconds(1);
+    // A transfer whose owner sends nothing for this long is abandoned.
+    Duration ownerTimeout = std::chrono::seconds(2);
+    // A read that takes longer than this in all (an owner trickling) too.
+    Duration readTimeout = std::chrono::seconds(30);
     std::function<std::optional<FrontmostApplication>(const std::string& instance, const std::string& className)>
         resolveApplication;
   };
@@ -72,6 +81,9 @@ class X11Pasteboard final : public Pasteboard {
   std::unique_ptr<Connection> reader_;  // requestor window; used under readMutex_
   std::mutex readMutex_;
   std::atomic<int64_t> changeCount_{0};
+  // Server time of the last owner change another application made (XFixes);
+  // conversions are asked for at that time. 0: none seen yet.
+  std::atomic<uint32_t> lastSelectionTime_{0};
   std::atomic<bool> owned_{false};
   std::atomic<bool> stopping_{false};
   std::mutex observerMutex_;

@@ -117,6 +117,15 @@ namespace {
 
 using Connection = X11Pasteboard::Connection;
 
+// Asks that `window` hear (XFixes) of every new owner of CLIPBOARD, and of
+// an owner's window or client going away.
+void selectOwnerChanges(Connection& c, xcb_window_t window) {
+  xcb_xfixes_select_selection_input(c.conn, window, c.atom("CLIPBOARD"),
+                                    XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                        XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                        XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+}
+
 // Waits for the next event matching `accept` on `c`, up to `timeout`.
 xcb_generic_event_t* waitForEvent(Connection& c, Steady::duration timeout,
                                   const std::function<bool(xcb_generic_event_t*)>& accept) {
@@ -164,10 +173,7 @@ struct ReadSession {
     const uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
     xcb_create_window(c.conn, XCB_COPY_FROM_PARENT, window, c.root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
                       XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, mask);
-    xcb_xfixes_select_selection_input(c.conn, window, c.atom("CLIPBOARD"),
-                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
-                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
-                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    selectOwnerChanges(c, window);
     if (time == XCB_CURRENT_TIME) time = serverTime();
     xcb_flush(c.conn);
   }
@@ -401,10 +407,7 @@ Result<std::shared_ptr<X11Pasteboard>> X11Pasteboard::connect(Options options) {
       xcb_xfixes_query_version_reply(r.conn, xcb_xfixes_query_version(r.conn, 5, 0), nullptr));
   if (!readerVersion) return x11Error(3, "The X display's XFixes extension does not answer");
   r.xfixesEvent = xcb_get_extension_data(r.conn, &xcb_xfixes_id)->first_event;
-  xcb_xfixes_select_selection_input(c.conn, c.window, c.atom("CLIPBOARD"),
-                                    XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
-                                        XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
-                                        XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+  selectOwnerChanges(c, c.window);
   for (const char* name : {"TARGETS", "TIMESTAMP", "INCR", "UTF8_STRING", "PALLIX_TIMESTAMP"}) {
     c.atom(name);
     board->reader_->atom(name);

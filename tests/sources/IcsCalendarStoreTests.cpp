@@ -168,6 +168,40 @@ TEST_F(IcsCalendarStoreTest, EveryRepeatRuleAndExtraDateIsRead) {
       << "Tuesdays until March but the 17th, first Saturdays, and three extra dates";
 }
 
+// A series changed "for this and the following events" (RANGE=THISANDFUTURE), as calendar servers
+// write it, and extra dates given as periods.
+TEST_F(IcsCalendarStoreTest, AChangeForThisAndTheFollowingOccurrencesAndExtraPeriods) {
+  add("this-and-future.ics");
+  using V = std::vector<std::string>;
+  EXPECT_EQ(
+      occurrences(utc(2026, 3, 1), utc(2026, 5, 1)),
+      (V{"Open day@2026-03-03T09:00:00Z", "Book club@2026-03-05T18:00:00Z", "Open day@2026-03-10T09:00:00Z",
+         "Book club@2026-03-12T18:00:00Z", "Open day@2026-03-17T09:00:00Z", "Book club (new room)@2026-03-19T19:00:00Z",
+         "Book club (new room)@2026-03-26T19:00:00Z", "Book club (early)@2026-04-02T16:00:00Z",
+         "Book club (new room)@2026-04-16T18:00:00Z", "Book club (new room)@2026-04-23T18:00:00Z"}))
+      << "from 19 March an hour later and renamed (summer time from 29 March); 2 April moved on its own, 9 April "
+         "excluded, eight in all";
+
+  auto late = store.events(utc(2026, 4, 16), utc(2026, 4, 17));
+  ASSERT_TRUE(late.ok());
+  ASSERT_EQ(late->size(), 1u);
+  EXPECT_EQ(late->front().end - late->front().start, std::chrono::minutes(90)) << "the change's length holds on";
+  EXPECT_TRUE(late->front().isRecurring);
+  auto march26 = store.events(utc(2026, 3, 26), utc(2026, 3, 27));
+  ASSERT_TRUE(march26.ok());
+  ASSERT_EQ(march26->size(), 1u);
+  EXPECT_NE(march26->front().occurrenceId, late->front().occurrenceId);
+
+  auto openDays = store.events(utc(2026, 3, 10), utc(2026, 3, 18));
+  ASSERT_TRUE(openDays.ok());
+  std::vector<std::chrono::minutes> lengths;
+  for (const auto& e : *openDays) {
+    if (e.title == "Open day") lengths.push_back(std::chrono::duration_cast<std::chrono::minutes>(e.end - e.start));
+  }
+  EXPECT_EQ(lengths, (std::vector<std::chrono::minutes>{std::chrono::hours(8), std::chrono::hours(3)}))
+      << "each period's own end or length";
+}
+
 TEST_F(IcsCalendarStoreTest, ADateOnlyExceptionRemovesThatDaysOccurrence) {
   add("exdate-date-only.ics");
   using V = std::vector<std::string>;

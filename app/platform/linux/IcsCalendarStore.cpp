@@ -2,7 +2,6 @@
 
 #include <libical/ical.h>
 #include <sys/stat.h>
-#include <unicode/ucal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,12 +9,15 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string_view>
 #include <utility>
 
 #include "app/platform/linux/IcsTextRepair.h"
+#include "app/platform/linux/IcsTimeZones.h"
 #include "core/FileUtil.h"
 
 namespace pallix {
@@ -117,84 +119,6 @@ int dayKey(const icaltimetype& t) {
   return t.year * 10000 + t.month * 100 + t.day;
 }
 
-std::optional<std::string> ascii(const UChar* text, int32_t length) {
-  std::string out;
-  for (int32_t i = 0; i < length; ++i) {
-    if (text[i] >= 0x80) return std::nullopt;
-    out.push_back(static_cast<char>(text[i]));
-  }
-  return out;
-}
-
-// The IANA name of a Windows zone name ("W. Europe Standard Time") or of an alias ("US/Pacific"), through
-// ICU's tables.
-std::optional<std::string> ianaZoneFor(const std::string& tzid) {
-  std::u16string id;
-  for (char c : tzid) {
-    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-    id.push_back(static_cast<char16_t>(c));
-  }
-  UChar out[128];
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t length = ucal_getTimeZoneIDForWindowsID(id.data(), static_cast<int32_t>(id.size()), nullptr, out,
-                                                  static_cast<int32_t>(std::size(out)), &status);
-  if (U_SUCCESS(status) && length > 0) return ascii(out, length);
-  status = U_ZERO_ERROR;
-  UBool isSystemId = false;
-  length = ucal_getCanonicalTimeZoneID(id.data(), static_cast<int32_t>(id.size()), out,
-                                       static_cast<int32_t>(std::size(out)), &isSystemId, &status);
-  if (U_SUCCESS(status) && length > 0 && isSystemId) return ascii(out, length);
-  return std::nullopt;
-}
-
-icaltimezone* knownZone(icalcomponent* calendar, const char* tzid) {
-  if (icaltimezone* zone = icalcomponent_get_timezone(calendar, tzid)) return zone;
-  if (icaltimezone* zone = icaltimezone_get_builtin_timezone_from_tzid(tzid)) return zone;
-  return icaltimezone_get_builtin_timezone(tzid);
-}
-
-// The name of a zone libical knows for `tzid`: itself without surrounding blanks and quotes, the IANA zone
-// ICU maps it to, or a known zone at its end ("/mozilla.org/20070129_1/Europe/Berlin").
-std::optional<std::string> knownNameFor(icalcomponent* calendar, std::string tzid) {
-  const size_t first = tzid.find_first_not_of(" \t\"");
-  tzid = first == std::string::npos ? "" : tzid.substr(first, tzid.find_last_not_of(" \t\"") - first + 1);
-  auto known = [&](const std::string& name) { return !name.empty() && knownZone(calendar, name.c_str()); };
-  if (known(tzid)) return tzid;
-  if (auto iana = ianaZoneFor(tzid); iana && known(*iana)) return iana;
-  for (size_t slash = tzid.find('/'); slash != std::string::npos; slash = tzid.find('/', slash + 1)) {
-    const std::string tail = tzid.substr(slash + 1);
-    if (tail.find('/') != std::string::npos && known(tail)) return tail;
-  }
-  return std::nullopt;
-}
-
-// Points every TZID of `event` that neither the file nor the system knows by that name at the zone it
-// stands for; returns the names that stay unknown (their times are read as floating local times).
-std::set<std::string> resolveTimeZones(icalcomponent* calendar, icalcomponent* event) {
-  std::set<std::string> unknown;
-  for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_ANY_PROPERTY); p;
-       p = icalcomponent_get_next_property(event, ICAL_ANY_PROPERTY)) {
-    icalparameter* param = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
-    const char* tzid = param ? icalparameter_get_tzid(param) : nullptr;
-    if (!tzid || !*tzid || knownZone(calendar, tzid)) continue;
-    if (auto name = knownNameFor(calendar, tzid)) {
-      icalparameter_set_tzid(param, name->c_str());
-    } else {
-      unknown.insert(tzid);
-    }
-  }
-  return unknown;
-}
-
-// A date-time property's value in its own zone, else in `fallback` when it is a floating time.
-icaltimetype timeOf(icalproperty* p, icaltimetype t, icalcomponent* calendar, const icaltimezone* fallback) {
-  if (icaltime_is_null_time(t) || icaltime_is_utc(t) || icaltime_is_date(t) || t.zone) return t;
-  icalparameter* param = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
-  const char* tzid = param ? icalparameter_get_tzid(param) : nullptr;
-  t.zone = tzid && *tzid ? knownZone(calendar, tzid) : fallback;
-  return t;
-}
-
 }  // namespace
 
 // One event component and what every occurrence shares.
@@ -206,9 +130,24 @@ struct ParsedEvent {
   int64_t durationSeconds = 0;
   int allDayDays = 0;                     // all-day events: length in days
   std::vector<icalrecurrencetype> rules;  // every RRULE; RSCALE names point into the file's root
-  std::vector<icaltimetype> rdates;
+  // Extra starts (RDATE); one given as a period lasts that period.
+  struct ExtraStart {
+    icaltimetype start;
+    std::optional<int64_t> durationSeconds;
+  };
+  std::vector<ExtraStart> rdates;
   std::set<int64_t> excluded;  // EXDATEs and changed occurrences (RECURRENCE-ID), seconds since 1970
   std::set<int> excludedDays;  // date-only EXDATEs of a timed series: yyyymmdd in DTSTART's zone
+  // Occurrences that start (as the series names them) at or after this are
+  // not this event's: a change "for this and the following" took them over.
+  std::optional<int64_t> endsBefore;
+  // A change for this and the following occurrences (RECURRENCE-ID with
+  // RANGE=THISANDFUTURE) continues `continues`' occurrences from
+  // `fromOriginal` on, each moved by `shiftSeconds`, with this event's title,
+  // length and the rest. `continues` points into the same file's events.
+  const ParsedEvent* continues = nullptr;
+  int64_t fromOriginal = 0;
+  int64_t shiftSeconds = 0;
   bool repeats() const { return !rules.empty() || !rdates.empty(); }
 };
 
@@ -252,24 +191,27 @@ bool overlaps(Date start, Date end, Date rangeStart, Date rangeEnd) {
   return end > rangeStart || (end == start && start >= rangeStart);
 }
 
-void expand(const ParsedEvent& e, Date rangeStart, Date rangeEnd, std::vector<CalendarEvent>& out) {
-  const bool recurring = e.repeats() || e.base.isRecurring;
-  // DTSTART, the rules and RDATEs may name the same start; it is one occurrence.
+bool isExcluded(const ParsedEvent& e, Date start) {
+  if (e.excluded.count(secondsOf(start))) return true;
+  return !e.excludedDays.empty() && e.excludedDays.count(dayKey(fromDate(start, e.dtstart)));
+}
+
+// The starts of a series' occurrences, as the series itself names them,
+// once each (DTSTART, the rules and RDATEs may name the same start), before
+// its exceptions; the rules from `earliest` (when they allow skipping ahead)
+// until `rangeEnd`. Each start comes with its own length when an RDATE period
+// gives one.
+void forEachSeriesStart(const ParsedEvent& e, Date earliest, Date rangeEnd,
+                        const std::function<void(Date, std::optional<int64_t>)>& visit) {
   std::set<int64_t> seen;
-  auto consider = [&](Date start) {
-    const int64_t key = secondsOf(start);
-    if (!seen.insert(key).second || e.excluded.count(key)) return;
-    if (!e.excludedDays.empty() && e.excludedDays.count(dayKey(fromDate(start, e.dtstart)))) return;
-    const Date end = endOf(e, start);
-    if (overlaps(start, end, rangeStart, rangeEnd)) emit(e, start, end, recurring, out);
+  auto consider = [&](Date start, std::optional<int64_t> length) {
+    if (seen.insert(secondsOf(start)).second) visit(start, length);
   };
-  consider(e.start);
+  consider(e.start, std::nullopt);
   for (const icalrecurrencetype& rule : e.rules) {
     icalrecur_iterator* it = icalrecur_iterator_new(rule, e.dtstart);
     if (!it) continue;
     // Skip straight to the interval when the rule allows it (not with COUNT).
-    const Date earliest =
-        rangeStart - std::chrono::seconds(e.durationSeconds + static_cast<int64_t>(e.allDayDays + 1) * kDay);
     if (rule.count == 0 && earliest > e.start) icalrecur_iterator_set_start(it, fromDate(earliest, e.dtstart));
     for (int n = 0; n < kMaxOccurrencesPerEvent; ++n) {
       icaltimetype next = icalrecur_iterator_next(it);
@@ -277,11 +219,37 @@ void expand(const ParsedEvent& e, Date rangeStart, Date rangeEnd, std::vector<Ca
       next.zone = e.dtstart.zone;
       const Date start = toDate(next);
       if (start >= rangeEnd) break;
-      consider(start);
+      consider(start, std::nullopt);
     }
     icalrecur_iterator_free(it);
   }
-  for (const icaltimetype& rdate : e.rdates) consider(toDate(rdate));
+  for (const ParsedEvent::ExtraStart& rdate : e.rdates) consider(toDate(rdate.start), rdate.durationSeconds);
+}
+
+void expand(const ParsedEvent& e, Date rangeStart, Date rangeEnd, std::vector<CalendarEvent>& out) {
+  const bool recurring = e.repeats() || e.base.isRecurring;
+  auto emitIfInRange = [&](Date start, std::optional<int64_t> length) {
+    const Date end = length ? start + std::chrono::seconds(*length) : endOf(e, start);
+    if (overlaps(start, end, rangeStart, rangeEnd)) emit(e, start, end, recurring, out);
+  };
+  const auto margin = std::chrono::seconds(e.durationSeconds + static_cast<int64_t>(e.allDayDays + 1) * kDay);
+  auto isOwn = [&](Date original) { return !e.endsBefore || secondsOf(original) < *e.endsBefore; };
+  if (!e.continues) {
+    forEachSeriesStart(e, rangeStart - margin, rangeEnd, [&](Date start, std::optional<int64_t> length) {
+      if (isOwn(start) && !isExcluded(e, start)) emitIfInRange(start, length);
+    });
+    return;
+  }
+  // The changed occurrence itself, then the series' later ones, moved alike;
+  // later exceptions of the series still hold.
+  const ParsedEvent& series = *e.continues;
+  const auto shift = std::chrono::seconds(e.shiftSeconds);
+  forEachSeriesStart(series, rangeStart - margin - shift, rangeEnd - shift, [&](Date original, std::optional<int64_t>) {
+    const int64_t key = secondsOf(original);
+    if (key < e.fromOriginal || !isOwn(original)) return;
+    if (key != e.fromOriginal && isExcluded(series, original)) return;
+    emitIfInRange(original + shift, std::nullopt);
+  });
 }
 
 // libical's complaint about a property it dropped ("Can't parse as RECUR value in RRULE property. Removing
@@ -361,8 +329,17 @@ ParsedEvent parseEvent(icalcomponent* calendar, icalcomponent* c, const std::str
   for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RDATE_PROPERTY); p;
        p = icalcomponent_get_next_property(c, ICAL_RDATE_PROPERTY)) {
     icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
-    icaltimetype t = icaltime_is_null_time(rdate.time) ? rdate.period.start : rdate.time;
-    if (!icaltime_is_null_time(t)) e.rdates.push_back(timeOf(p, t, calendar, e.dtstart.zone));
+    const bool period = icaltime_is_null_time(rdate.time);
+    const icaltimetype t = timeOf(p, period ? rdate.period.start : rdate.time, calendar, e.dtstart.zone);
+    if (icaltime_is_null_time(t)) continue;
+    std::optional<int64_t> length;
+    if (period && !icaltime_is_null_time(rdate.period.end)) {
+      const icaltimetype end = timeOf(p, rdate.period.end, calendar, e.dtstart.zone);
+      length = std::max<int64_t>(0, secondsOf(toDate(end)) - secondsOf(toDate(t)));
+    } else if (period && !icaldurationtype_is_null_duration(rdate.period.duration)) {
+      length = std::max(0, icaldurationtype_as_int(rdate.period.duration));
+    }
+    e.rdates.push_back({t, length});
   }
   for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_EXDATE_PROPERTY); p;
        p = icalcomponent_get_next_property(c, ICAL_EXDATE_PROPERTY)) {
@@ -382,7 +359,43 @@ ParsedEvent parseEvent(icalcomponent* calendar, icalcomponent* c, const std::str
 struct ChangedOccurrence {
   std::string uid;
   icaltimetype recurrenceId;
+  bool thisAndFuture = false;    // RANGE=THISANDFUTURE
+  std::optional<size_t> change;  // the changed event among the file's events; none when cancelled
 };
+
+bool isThisAndFuture(icalproperty* recurrenceId) {
+  icalparameter* range = icalproperty_get_first_parameter(recurrenceId, ICAL_RANGE_PARAMETER);
+  return range && icalparameter_get_range(range) == ICAL_RANGE_THISANDFUTURE;
+}
+
+// Hands a series' occurrences from each change "for this and the following"
+// on to that change, each change up to the next one.
+void continueChangedSeries(std::vector<ParsedEvent>& events, const std::vector<ChangedOccurrence>& changed,
+                           const std::map<std::string, std::vector<ParsedEvent*>>& seriesByUid) {
+  for (const ChangedOccurrence& c : changed) {
+    if (!c.thisAndFuture) continue;
+    auto series = seriesByUid.find(c.uid);
+    if (series == seriesByUid.end() || series->second.empty()) continue;
+    ParsedEvent& first = *series->second.front();
+    icaltimetype when = c.recurrenceId;
+    if (!icaltime_is_utc(when) && !when.zone) when.zone = first.dtstart.zone;
+    const int64_t from = secondsOf(toDate(when));
+    for (ParsedEvent* s : series->second) s->endsBefore = std::min(s->endsBefore.value_or(from), from);
+    if (!c.change) continue;
+    ParsedEvent& change = events[*c.change];
+    change.continues = &first;
+    change.fromOriginal = from;
+    change.shiftSeconds = secondsOf(change.start) - from;
+  }
+  // Each change holds until the next one of its series.
+  for (ParsedEvent& e : events) {
+    if (!e.continues) continue;
+    for (const ParsedEvent& other : events) {
+      if (other.continues == e.continues && other.fromOriginal > e.fromOriginal)
+        e.endsBefore = std::min(e.endsBefore.value_or(other.fromOriginal), other.fromOriginal);
+    }
+  }
+}
 
 void excludeChangedOccurrence(ParsedEvent& series, icaltimetype when) {
   if (icaltime_is_date(when) && !series.base.isAllDay) {
@@ -451,10 +464,12 @@ Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(con
       }
       const icaltimetype dtstart = icalcomponent_get_dtstart(c);
       // A cancelled occurrence still removes the one it replaces.
+      std::optional<size_t> changeIndex;
       if (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY)) {
         icaltimetype when = timeOf(p, icalproperty_get_recurrenceid(p), calendar, dtstart.zone);
         if (auto uid = textOf(icalcomponent_get_uid(c)); uid && !icaltime_is_null_time(when)) {
-          changed.push_back({*uid, when});
+          changed.push_back({*uid, when, isThisAndFuture(p), std::nullopt});
+          changeIndex = changed.size() - 1;
         }
       }
       if (icalcomponent_get_status(c) == ICAL_STATUS_CANCELLED) continue;
@@ -482,6 +497,7 @@ Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(con
         event.base.isRecurring = true;
         event.base.occurrenceId = occurrenceId(event.base.uid, event.start);
       }
+      if (changeIndex) changed[*changeIndex].change = file->events.size();
       file->events.push_back(std::move(event));
     }
   }
@@ -492,6 +508,7 @@ Result<std::shared_ptr<IcsCalendarStore::ParsedFile>> IcsCalendarStore::load(con
   for (const ChangedOccurrence& c : changed) {
     for (ParsedEvent* series : byUid[c.uid]) excludeChangedOccurrence(*series, c.recurrenceId);
   }
+  continueChangedSeries(file->events, changed, byUid);
   return file;
 }
 

@@ -96,9 +96,19 @@ ContactNameLookup ContactNameLookup::build(ContactStore& contacts) {
 std::optional<std::string> ContactNameLookup::name(std::string_view handle) const {
   std::optional<std::string> k = key(handle);
   if (!k) return std::nullopt;
-  auto it = names_.find(*k);
-  if (it == names_.end()) return std::nullopt;
-  return it->second;
+  if (auto it = names_.find(*k); it != names_.end()) return it->second;
+  // An international number whose contact has it in national form: what
+  // follows a country code of one to three digits, with or without the trunk 0.
+  const std::string digits = digitsOf(handle);
+  if (k->find('@') != std::string::npos || digits.size() < 11) return std::nullopt;
+  for (size_t codeLength = 1; codeLength <= 3; ++codeLength) {
+    const std::string national = digits.substr(codeLength);
+    if (national.size() < 9) break;
+    for (const std::string& candidate : {"0" + national, national}) {
+      if (auto it = names_.find(candidate); it != names_.end()) return it->second;
+    }
+  }
+  return std::nullopt;
 }
 
 std::string handleDisplayForm(std::string_view handle) {

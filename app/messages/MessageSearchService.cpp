@@ -64,7 +64,7 @@ Result<std::vector<MessageSearchResult>> MessageSearchService::searchText(const 
   if (!deps_.access->isFullDiskAccessGranted()) {
     return messageSearchError(MessageSearchErrorCode::fullDiskAccessNotGranted, "");
   }
-  std::vector<std::string> identifiers = searchContactIdentifiers(trimmed);
+  std::vector<std::string> identifiers = withHandlesOfTheSameNumbers(searchContactIdentifiers(trimmed));
   // The sender/conversation statement runs beside the body statement.
   auto contactSearch = std::async(std::launch::async, [this, &trimmed, &identifiers] {
     return searchDatabase(Mode::contact, trimmed, identifiers);
@@ -223,6 +223,37 @@ std::vector<std::string> MessageSearchService::searchContactIdentifiers(const st
     logger().debug("Contact identifiers capped at %ld (had %ld)", static_cast<long>(kMaxContactIdentifiers),
                    static_cast<long>(identifiers.size()));
     identifiers.resize(kMaxContactIdentifiers);
+  }
+  return identifiers;
+}
+
+std::vector<std::string> MessageSearchService::withHandlesOfTheSameNumbers(std::vector<std::string> identifiers) {
+  std::vector<std::string> numbers;
+  for (const std::string& id : identifiers) {
+    if (id.find('@') == std::string::npos) numbers.push_back(id);
+  }
+  if (numbers.empty()) return identifiers;
+  auto connection = access().openDatabase(deps_.statementObserver);
+  if (!connection.ok()) return identifiers;  // the searches report it
+  auto statement = connection.value()->prepare(message_sql::phoneHandles());
+  if (!statement.ok()) return identifiers;
+  std::unordered_set<std::string> known(identifiers.begin(), identifiers.end());
+  for (;;) {
+    auto row = statement.value().step();
+    if (!row.ok()) {
+      logger().error("Reading the handles failed: %s", row.error().description().c_str());
+      break;
+    }
+    if (!row.value()) break;
+    std::optional<std::string> handle = statement.value().text(0);
+    if (!handle || known.count(*handle)) continue;
+    for (const std::string& number : numbers) {
+      if (ContactMatcher::matchesPhoneNumber(*handle, number)) {
+        known.insert(*handle);
+        identifiers.push_back(*handle);
+        break;
+      }
+    }
   }
   return identifiers;
 }

@@ -74,6 +74,10 @@ class MessageSearchService {
   // Handles (phone digits with "+", e-mail addresses) of the contacts whose
   // name matches `query`, at most kMaxContactIdentifiers.
   std::vector<std::string> searchContactIdentifiers(const std::string& query);
+  // `identifiers` and the database's handles that are one of its phone
+  // numbers in another form (with a country code where the contact has a
+  // national form, or the other way round).
+  std::vector<std::string> withHandlesOfTheSameNumbers(std::vector<std::string> identifiers);
   // Contact name and thumbnail per handle; empty unless contacts are authorised.
   std::map<std::string, ContactCacheEntry> resolveContactsBatch(const std::vector<std::string>& handles);
 

@@ -71,6 +71,10 @@ std::string contactSearch(size_t identifierCount) {
   return std::string(kSearchColumns) + "\n" + kLeftJoins + "WHERE (" + conditions + ")\n" + kSearchTail;
 }
 
+std::string phoneHandles() {
+  return "SELECT id FROM handle WHERE id NOT LIKE '%@%'";
+}
+
 std::string attachments(size_t messageCount) {
   return "SELECT\n"
          "    maj.message_id,\n"

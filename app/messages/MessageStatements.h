@@ -15,6 +15,8 @@ std::string textSearch();
 // Text search by sender or conversation name: binds the pattern twice, then
 // `identifierCount` contact handles, then the limit.
 std::string contactSearch(size_t identifierCount);
+// The handles that are phone numbers (column 0).
+std::string phoneHandles();
 // Attachments of `messageCount` messages (ROWIDs bound as integers).
 std::string attachments(size_t messageCount);
 

@@ -2,6 +2,9 @@
 
 #include <unicode/unistr.h>
 
+#include <optional>
+#include <string_view>
+
 #include "core/Strings.h"
 
 namespace pallix {
@@ -100,12 +103,35 @@ std::string ContactMatcher::digits(std::string_view number) {
   return out;
 }
 
+namespace {
+
+// The digits of a number written without its country code, as they follow
+// the country code in the international form: after the trunk 0 of a
+// national form ("06 12 34 56 78" for "+33 6 12 34 56 78"; seven digits at
+// least), or all of a number of nine digits or more that has none ("612 345
+// 678" for "+34 612 345 678"); shorter ones are local numbers, too ambiguous.
+std::optional<std::string_view> nationalSignificantDigits(std::string_view digits) {
+  if (digits.starts_with("00")) return std::nullopt;
+  if (digits.starts_with("0")) return digits.size() >= 8 ? std::optional(digits.substr(1)) : std::nullopt;
+  return digits.size() >= 9 ? std::optional(digits) : std::nullopt;
+}
+
+// `international` is a country code of one to three digits followed by `national`.
+bool isInternationalFormOf(std::string_view international, std::string_view national) {
+  if (international.starts_with("00")) international.remove_prefix(2);
+  if (international.empty() || international[0] == '0' || international.size() <= national.size()) return false;
+  return international.size() - national.size() <= 3 && international.ends_with(national);
+}
+
+}  // namespace
+
 bool ContactMatcher::matchesPhoneNumber(std::string_view a, std::string_view b) {
   std::string da = digits(a), db = digits(b);
   if (da.empty() || db.empty()) return false;
   if (da == db) return true;
-  if (da.size() >= 10 && db.size() >= 10) return da.compare(da.size() - 10, 10, db, db.size() - 10, 10) == 0;
-  return false;
+  if (da.size() >= 10 && db.size() >= 10 && da.compare(da.size() - 10, 10, db, db.size() - 10, 10) == 0) return true;
+  const auto na = nationalSignificantDigits(da), nb = nationalSignificantDigits(db);
+  return (na && isInternationalFormOf(db, *na)) || (nb && isInternationalFormOf(da, *nb));
 }
 
 bool ContactMatcher::matchesEmailAddress(std::string_view a, std::string_view b) {

@@ -88,6 +88,16 @@ TEST(ContactMatcherTest, MatchesNamesNumbersAndAddressesAsPeopleWriteThem) {
   EXPECT_TRUE(ContactMatcher::matchesPhoneNumber("+15550100001", "001 555 010 0001"));
   EXPECT_TRUE(ContactMatcher::matchesPhoneNumber("22395", "22395"));
   EXPECT_FALSE(ContactMatcher::matchesPhoneNumber("22395", "122395"));
+  // National forms, with the trunk 0 or without one, against the international form.
+  EXPECT_TRUE(ContactMatcher::matchesPhoneNumber("06 12 34 56 78", "+33 6 12 34 56 78"));
+  EXPECT_TRUE(ContactMatcher::matchesPhoneNumber("+33612345678", "0612345678"));
+  EXPECT_TRUE(ContactMatcher::matchesPhoneNumber("0033 6 12 34 56 78", "06.12.34.56.78"));
+  EXPECT_TRUE(ContactMatcher::matchesPhoneNumber("612 345 678", "+34 612 345 678"));
+  EXPECT_TRUE(ContactMatcher::matchesPhoneNumber("030 1234567", "+49 30 1234567"));
+  EXPECT_FALSE(ContactMatcher::matchesPhoneNumber("06 12 34 56 78", "07 12 34 56 78"));
+  EXPECT_FALSE(ContactMatcher::matchesPhoneNumber("06 12 34 56 78", "+3 3333 612 345 678"))
+      << "no country code is that long";
+  EXPECT_FALSE(ContactMatcher::matchesPhoneNumber("010 2000", "+1 555 010 2000")) << "a local number is too short";
   EXPECT_FALSE(ContactMatcher::matchesPhoneNumber("", ""));
   EXPECT_TRUE(ContactMatcher::matchesEmailAddress(" Bob@Example.com", "bob@example.COM"));
   EXPECT_FALSE(ContactMatcher::matchesEmailAddress("bob@example.com", "bob@example.co"));

@@ -233,6 +233,17 @@ TEST(ContactNameLookupTest, KeysPhonesByTheirLastTenDigitsAndMailsLowerCased) {
   EXPECT_EQ(table.name("+1 555 000 0000"), "P0");
 }
 
+TEST(ContactNameLookupTest, InternationalHandlesFindContactsWithNationalNumbers) {
+  ContactNameLookup table =
+      ContactNameLookup::build({{.formattedName = "Camille", .phoneNumbers = {{"", "06 12 34 56 78"}}},
+                                {.formattedName = "Jonas", .phoneNumbers = {{"", "030 12345678"}}},
+                                {.formattedName = "Lucía", .phoneNumbers = {{"", "612 345 679"}}}});
+  EXPECT_EQ(table.name("+33612345678"), "Camille");
+  EXPECT_EQ(table.name("+49 30 12345678"), "Jonas");
+  EXPECT_EQ(table.name("+34612345679"), "Lucía");
+  EXPECT_EQ(table.name("+33712345678"), std::nullopt);
+}
+
 TEST(ContactNameLookupTest, UnknownHandlesHaveADisplayForm) {
   const std::pair<const char*, const char*> cases[] = {{"bob.smith@x.org", "Bob.smith"},
                                                        {"élodie@x.fr", "Élodie"},

@@ -145,6 +145,26 @@ TEST(TextSearchContactsTest, SendersAreNamedFromAPhonesShiftJisExport) {
   EXPECT_EQ(names["+818055550101"], "能登 ソウ");
 }
 
+// Address books keep numbers as people type them; the messages database keeps them with their country code.
+TEST(TextSearchContactsTest, AContactsNameFindsTheMessagesOfItsNumberInNationalForm) {
+  TempDir dir;
+  const std::string path = dir / "chat.db";
+  {
+    TestMessagesDatabase db(path);
+    int64_t camille = db.addHandle("+33612345678");
+    int64_t other = db.addHandle("+33712345678");
+    db.addMessage({.text = "see you at eight", .date = kFixtureNow - 60, .handle = camille});
+    db.addMessage({.text = "wrong number", .date = kFixtureNow - 30, .handle = other});
+  }
+  auto contacts = std::make_shared<FakeContactStore>(std::vector<ContactRecord>{
+      {.givenName = "Camille", .familyName = "Martin", .phoneNumbers = {{"mobile", "06 12 34 56 78"}}}});
+  testing::SearchRig rig{path, contacts};
+  auto results = rig.service->searchTextOnly("Camille");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].text, "see you at eight");
+  EXPECT_EQ(results[0].senderDisplayName, "Camille Martin");
+}
+
 TEST_F(TextSearchTest, RunsTheStatementsAsWritten) {
   const std::string columns =
       "SELECT\n    m.ROWID,\n    m.guid,\n    m.text,\n    m.date,\n    m.is_from_me,\n    h.id as sender_id,\n"
@@ -163,7 +183,7 @@ TEST_F(TextSearchTest, RunsTheStatementsAsWritten) {
   const std::set<std::string> expected = {
       head + "WHERE m.text LIKE ? ESCAPE '\\'" + tail,
       head + "WHERE ((h.id LIKE ? ESCAPE '\\' OR c.display_name LIKE ? ESCAPE '\\') OR (h.id = ?))" + tail,
-      attachments + "(?)", attachments + "(?,?,?)"};
+      attachments + "(?)", attachments + "(?,?,?)", "SELECT id FROM handle WHERE id NOT LIKE '%@%'"};
   EXPECT_EQ(rig.statements, expected);
   rig.statements.clear();
   service->searchTextOnly("hotel");
@@ -286,8 +306,12 @@ std::vector<int64_t> modelSearch(const std::vector<testing::FixtureRow>& rows, c
   };
   std::vector<int64_t> merged = top([&](const testing::FixtureRow& r) { return matches(r.text); });
   std::vector<int64_t> byContact = top([&](const testing::FixtureRow& r) {
+    auto isIdentifier = [&](const std::string& id) {
+      return id == *r.handle ||
+             (id.find('@') == std::string::npos && ContactMatcher::matchesPhoneNumber(id, *r.handle));
+    };
     return matches(r.handle) || matches(r.chatName) ||
-           (r.handle && std::find(identifiers.begin(), identifiers.end(), *r.handle) != identifiers.end());
+           (r.handle && std::any_of(identifiers.begin(), identifiers.end(), isIdentifier));
   });
   std::unordered_set<int64_t> seen(merged.begin(), merged.end());
   for (int64_t id : byContact) {

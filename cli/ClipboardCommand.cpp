@@ -1,5 +1,5 @@
 // pallix clipboard: the clipboard history from the command line: list,
-// search, reuse, delete and clear the recorded items, and watch the
+// search, reuse, pin, delete and clear the recorded items, and watch the
 // clipboard in the foreground. `serve` is the helper a copy leaves behind to
 // own the X11 clipboard after the command ends.
 #include <fcntl.h>
@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -69,6 +70,7 @@ nlohmann::json itemJson(size_t position, const ClipboardItem& item, const std::o
           {"primaryText", opt(item.primaryText)},
           {"contentKindRaw", item.contentKindRaw},
           {"contentKind", clipboardContentKindName(item.contentKind())},
+          {"pinned", item.pinned},
           {"detectedURLString", opt(item.detectedURLString)},
           {"linkTitle", opt(linkTitle)},
           {"sourceAppBundleIdentifier", opt(item.sourceAppBundleIdentifier)},
@@ -98,7 +100,7 @@ void printItems(const std::vector<const ClipboardItem*>& items, bool json, const
               << printableColumn(relativeAge(items[i]->createdAt, now), 11) << " "
               << printableColumn(clipboardContentKindName(items[i]->contentKind()), 8) << " "
               << printableColumn(items[i]->sourceAppName.value_or("-"), 14) << " "
-              << printable(truncateToDisplayWidth(line.title, 60)) << "\n";
+              << (items[i]->pinned ? "[pinned] " : "") << printable(truncateToDisplayWidth(line.title, 60)) << "\n";
   }
 }
 
@@ -142,7 +144,7 @@ std::optional<size_t> position(const std::string& text, size_t count, const std:
   if (!end || *end || n < 1 || static_cast<size_t>(n) > count) {
     printError("clipboard " + command + ": no item " + inQuotes(text) +
                    (count ? stringPrintf(" (the history has items 1 to %zu)", count) : " (the history is empty)"),
-               "'pallix clipboard list' numbers the items, newest first.");
+               "'pallix clipboard list' numbers the items, pinned ones first, then newest first.");
     return std::nullopt;
   }
   return static_cast<size_t>(n - 1);
@@ -233,7 +235,9 @@ int runClipboard(Args& args) {
   const auto limit = args.intOption("--limit");
   auto words = args.positionals();
   if (args.failed()) return usageError("clipboard", args.failure());
-  if (words.empty()) return usageError("clipboard", "needs a subcommand: list, search, copy, delete, clear or watch");
+  if (words.empty()) {
+    return usageError("clipboard", "needs a subcommand: list, search, copy, pin, unpin, delete, clear or watch");
+  }
   const std::string sub = words[0];
   words.erase(words.begin());
   Context ctx;
@@ -302,44 +306,99 @@ int runClipboard(Args& args) {
     return kExitOk;
   }
 
+  if (sub == "pin" || sub == "unpin") {
+    if (words.size() != 1) return usageError("clipboard", sub + " needs one item number");
+    Status opened = ctx.open(nullptr, false);
+    if (!opened.ok()) return failOpen(sub, opened);
+    std::vector<ClipboardItem> history = ctx.items();
+    auto index = position(words[0], history.size(), sub);
+    if (!index) return kExitFailure;
+    const bool pin = sub == "pin";
+    const int64_t id = history[*index].id;
+    if (!ctx.services->service().setPinned(history[*index], pin)) {
+      printError("clipboard " + sub + ": the item could not be changed (see the log above)");
+      return kExitFailure;
+    }
+    ctx.loop->runUntilIdle();
+    history = ctx.items();
+    auto now = std::find_if(history.begin(), history.end(), [&](const ClipboardItem& i) { return i.id == id; });
+    if (now == history.end() || now->pinned != pin) {
+      printError("clipboard " + sub + ": the item could not be changed (see the log above)");
+      return kExitFailure;
+    }
+    const size_t newPosition = static_cast<size_t>(now - history.begin()) + 1;
+    if (json) {
+      std::optional<ClipboardLinkPreviewPayload> preview;
+      if (now->detectedURLString) preview = ctx.services->service().storedLinkPreview(*now->detectedURLString);
+      printJson(itemJson(newPosition, *now,
+                         preview && preview->title && !preview->title->empty() ? preview->title : std::nullopt));
+    } else {
+      std::cout << (pin ? "Pinned item " : "Unpinned item ") << words[0] << "; it is now item " << newPosition
+                << (pin ? " and stays until you delete it.\n" : " and goes with the history's age and size limits.\n");
+    }
+    return kExitOk;
+  }
+
   if (sub == "clear") {
     if (!words.empty()) return usageError("clipboard", "clear takes no arguments");
     Status opened = ctx.open(nullptr, false);
     if (!opened.ok()) return failOpen(sub, opened);
-    const size_t count = ctx.items().size();
+    const std::vector<ClipboardItem> before = ctx.items();
+    const size_t pinned = static_cast<size_t>(
+        std::count_if(before.begin(), before.end(), [](const ClipboardItem& i) { return i.pinned; }));
     ctx.services->service().clearHistory();
     ctx.loop->runUntilIdle();
+    const size_t left = ctx.items().size();
     ctx.services.reset();  // waits for the link previews to be removed
-    std::cout << stringPrintf("Cleared the clipboard history (%zu items) and its link previews.\n", count);
+    if (left > pinned) {
+      printError("clipboard clear: the history could not be cleared (see the log above)");
+      return kExitFailure;
+    }
+    if (json) {
+      printJson({{"cleared", before.size() - left}, {"keptPinned", left}});
+      return kExitOk;
+    }
+    std::cout << stringPrintf("Cleared the clipboard history (%zu items) and its link previews.\n",
+                              before.size() - left);
+    if (left) {
+      std::cout << stringPrintf("Kept %zu pinned item%s; unpin or delete %s to remove %s.\n", left,
+                                left == 1 ? "" : "s", left == 1 ? "it" : "them", left == 1 ? "it" : "them");
+    }
     return kExitOk;
   }
-  return usageError("clipboard",
-                    "unknown subcommand " + inQuotes(sub) + "; use list, search, copy, delete, clear or watch");
+  return usageError("clipboard", "unknown subcommand " + inQuotes(sub) +
+                                     "; use list, search, copy, pin, unpin, delete, clear or watch");
 }
 
 }  // namespace
 
-PALLIX_COMMAND("clipboard", "the clipboard history: list, search, copy, delete, clear, watch",
+PALLIX_COMMAND("clipboard", "the clipboard history: list, search, copy, pin, delete, clear, watch",
                "Usage: pallix clipboard list [--limit N] [--json]\n"
                "       pallix clipboard search TEXT... [--limit N] [--json]\n"
                "       pallix clipboard copy N\n"
+               "       pallix clipboard pin N [--json]\n"
+               "       pallix clipboard unpin N [--json]\n"
                "       pallix clipboard delete N\n"
-               "       pallix clipboard clear\n"
+               "       pallix clipboard clear [--json]\n"
                "       pallix clipboard watch\n\n"
                "The history records every distinct item copied while it is on (the preference\n"
                "ClipboardPreferences.historyEnabled; off by default) with all its types, in Pallix.sqlite in\n"
                "the data directory, and forgets items after ClipboardPreferences.retentionDays (1, 7, 30 or\n"
                "0 for never; default 7). When the items hold more than ClipboardPreferences.maxStorageMB\n"
-               "(default 512), the oldest go first. Items a password manager marks as secret are never recorded.\n\n"
-               "list      the items, newest first, numbered from 1\n"
+               "(default 512), the oldest go first. Pinned items stay through both and through clear; only\n"
+               "delete removes one. Items a password manager marks as secret are never recorded.\n\n"
+               "list      the items, pinned ones first, then newest first, numbered from 1\n"
                "search    the items whose text, source application or link contains TEXT (at most 25)\n"
                "copy      puts item N back on the clipboard with all its types; it moves to the top\n"
-               "delete    deletes item N\n"
-               "clear     deletes every item and the stored link previews\n"
+               "pin       pins item N: it lists first and is kept until deleted (Ctrl+P in clipboard mode)\n"
+               "unpin     unpins item N\n"
+               "delete    deletes item N, pinned or not\n"
+               "clear     deletes every item but the pinned ones, and the stored link previews\n"
                "watch     records the clipboard in the foreground until Ctrl-C (pallix daemon does it too);\n"
                "          turning the history off from another command pauses it at once\n\n"
-               "--json prints createdAt, contentHash, primaryText, contentKindRaw, detectedURLString,\n"
-               "sourceAppName and the representations (typeIdentifier, order, byteCount) of each item.\n"
+               "--json prints createdAt, contentHash, primaryText, contentKindRaw, pinned, detectedURLString,\n"
+               "sourceAppName and the representations (typeIdentifier, order, byteCount) of each item (pin\n"
+               "and unpin: of the changed item, at its new position; clear: how many went and stayed).\n"
                "Exit status: 0 ok, 1 nothing found or failed, 2 usage, 3 no desktop session or store.\n",
                runClipboard);
 

@@ -40,6 +40,9 @@ struct ClipboardItem {
   std::optional<std::string> normalizedSearchText;
   std::optional<std::string> detectedURLString;
   int contentKindRaw = 0;
+  // Kept first in the history and through retention, the storage limit and
+  // clearing; only deleting the item removes it.
+  bool pinned = false;
   std::vector<ClipboardRepresentation> representations;
 
   ClipboardContentKind contentKind() const;

@@ -23,7 +23,9 @@ ClipboardModeSearchProvider::~ClipboardModeSearchProvider() {
 void ClipboardModeSearchProvider::refreshHistoryIfChanged() {
   if (!historyChanged_) return;
   historyChanged_ = false;
-  index_.updateHistory(service_.history());
+  std::vector<ClipboardItem> history = service_.history();
+  std::stable_partition(history.begin(), history.end(), [](const ClipboardItem& item) { return item.pinned; });
+  index_.updateHistory(std::move(history));
   primed_ = false;
 }
 
@@ -60,6 +62,7 @@ ModeResult ClipboardModeSearchProvider::resultFor(const ClipboardItem& item, Dat
   detail.push_back(relativeAge(item.createdAt, now));
   detail.push_back(item.sourceAppName.value_or(clipboardContentKindName(item.contentKind())));
   result.detail = joinStrings(detail, " \u00b7 ");
+  if (item.pinned) result.tag = kPinnedTag;
   return result;
 }
 
@@ -97,9 +100,31 @@ void ClipboardModeSearchProvider::search(const std::string& text,
   askForPreviews();
 }
 
-bool ClipboardModeSearchProvider::activate(const ModeResult& result) {
+const ClipboardItem* ClipboardModeSearchProvider::itemFor(const ModeResult& result) const {
   for (const ClipboardItem& item : service_.history()) {
-    if (std::to_string(item.id) == result.identifier) return service_.copyToPasteboard(item);
+    if (std::to_string(item.id) == result.identifier) return &item;
+  }
+  return nullptr;
+}
+
+bool ClipboardModeSearchProvider::activate(const ModeResult& result) {
+  const ClipboardItem* item = itemFor(result);
+  return item && service_.copyToPasteboard(*item);
+}
+
+bool ClipboardModeSearchProvider::perform(ModeCommand command, const ModeResult& result) {
+  const ClipboardItem* found = itemFor(result);
+  if (!found) return false;
+  // A copy: both change the history the pointer is into.
+  const ClipboardItem item = *found;
+  switch (command) {
+    case ModeCommand::togglePin:
+      return service_.setPinned(item, !item.pinned);
+    case ModeCommand::remove: {
+      service_.deleteItem(item);
+      return std::none_of(service_.history().begin(), service_.history().end(),
+                          [&](const ClipboardItem& i) { return i.id == item.id; });
+    }
   }
   return false;
 }

@@ -8,7 +8,9 @@
 // changed. A web link among the first rows shown asks the service for its
 // preview (the first time it is shown, which is when a preview may be
 // fetched); a title that arrives refreshes the rows, which then show it with
-// the URL below.
+// the URL below. Pinned items come first (each newest first) and carry the
+// pin mark; Ctrl+P pins or unpins the selected item, Delete deletes it
+// (perform()).
 //
 // Threading: the service's runner, which is the session's main runner.
 #pragma once
@@ -31,6 +33,7 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
 
   void search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) override;
   bool activate(const ModeResult& result) override;
+  bool perform(ModeCommand command, const ModeResult& result) override;
   void modeDidOpen() override { prime(); }
   void modeDidClose() override { clear(); }
 
@@ -40,6 +43,8 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
   const std::vector<const ClipboardItem*>& lastMatches() const { return lastMatches_; }
   // Rows of a search that ask for their links' previews.
   static constexpr size_t kPreviewedRows = 24;
+  // The mark of a pinned item's row.
+  static constexpr const char* kPinnedTag = "\U0001F4CC Pinned";
 
   // One row describing an item: its text (a link's page title when known),
   // or its kind and size; below it the link, how long ago it was copied and
@@ -48,6 +53,7 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
 
  private:
   void refreshHistoryIfChanged();
+  const ClipboardItem* itemFor(const ModeResult& result) const;
   void askForPreviews();
   const std::string* linkTitle(const ClipboardItem& item) const;
 

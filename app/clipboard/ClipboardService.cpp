@@ -457,16 +457,33 @@ void ClipboardService::deleteItem(const ClipboardItem& item) {
   reclaimSpaceIfWorthIt();
 }
 
+bool ClipboardService::setPinned(const ClipboardItem& item, bool pinned) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
+  Status stored = store_->setPinned(item.id, pinned);
+  if (stored.ok()) stored = store_->save();
+  if (!stored.ok()) {
+    report("ClipboardService.pinFailed", stored.error().description());
+    return false;
+  }
+  hasPendingChanges_ = false;
+  auto it = std::find_if(history_.begin(), history_.end(), [&](const ClipboardItem& i) { return i.id == item.id; });
+  if (it != history_.end() && it->pinned != pinned) {
+    it->pinned = pinned;
+    notifyHistoryChanged();
+  }
+  return true;
+}
+
 void ClipboardService::clearHistory() {
   PALLIX_CHECK_SEQUENCE(sequence_);
-  Status removed = store_->removeAll();
-  if (removed.ok()) removed = store_->save();
-  if (!removed.ok()) {
-    report("ClipboardService.clearHistoryFailed", removed.error().description());
+  auto removed = store_->removeUnpinned();
+  Status saved = removed.ok() ? store_->save() : Status(removed.error());
+  if (!saved.ok()) {
+    report("ClipboardService.clearHistoryFailed", saved.error().description());
     return;
   }
   hasPendingChanges_ = false;
-  history_.clear();
+  std::erase_if(history_, [](const ClipboardItem& i) { return !i.pinned; });
   handleMemoryPressure();
   notifyHistoryChanged();
   reclaimSpaceIfWorthIt();

@@ -117,6 +117,9 @@ class ClipboardService {
   // Reuses an item: puts all its representations back on the clipboard.
   bool copyToPasteboard(const ClipboardItem& item);
   void deleteItem(const ClipboardItem& item);
+  // Pins or unpins an item; returns whether the store took it.
+  bool setPinned(const ClipboardItem& item, bool pinned);
+  // Deletes every item but the pinned ones.
   void clearHistory();
   // Loads the full history from the store (the panel does it when shown).
   void reloadHistory();

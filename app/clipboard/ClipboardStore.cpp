@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char* kItemColumns =
     "id, createdAt, pasteboardChangeCount, contentHash, sourceAppBundleIdentifier, sourceAppName, primaryText,"
-    " normalizedSearchText, detectedURLString, contentKindRaw";
+    " normalizedSearchText, detectedURLString, contentKindRaw, pinned";
 
 ClipboardItem itemFromRow(const SqliteStatement& row) {
   ClipboardItem item;
@@ -24,6 +24,7 @@ ClipboardItem itemFromRow(const SqliteStatement& row) {
   item.normalizedSearchText = row.columnOptionalText(7);
   item.detectedURLString = row.columnOptionalText(8);
   item.contentKindRaw = static_cast<int>(row.columnInt(9));
+  item.pinned = row.columnInt(10) != 0;
   return item;
 }
 
@@ -56,8 +57,8 @@ void ClipboardStore::discardUncommitted() {
 Result<std::vector<ClipboardItem>> ClipboardStore::query(const std::string& where,
                                                          const std::vector<std::string>& textArgs,
                                                          std::optional<int64_t> intArg, std::optional<int64_t> limit) {
-  std::string sql =
-      std::string("SELECT ") + kItemColumns + " FROM ClipboardItem " + where + " ORDER BY createdAt DESC, id DESC";
+  std::string sql = std::string("SELECT ") + kItemColumns + " FROM ClipboardItem " + where +
+                    " ORDER BY pinned DESC, createdAt DESC, id DESC";
   if (limit) sql += " LIMIT " + std::to_string(*limit);
   PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt, store_.prepare(sql));
   int index = 1;
@@ -115,10 +116,11 @@ Result<std::optional<ClipboardItem>> ClipboardStore::findById(int64_t id) {
 
 Status ClipboardStore::insert(ClipboardItem& item) {
   PALLIX_RETURN_IF_ERROR(ensureTransaction());
-  PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt,
-                          store_.prepare("INSERT INTO ClipboardItem (createdAt, pasteboardChangeCount, contentHash,"
-                                         " sourceAppBundleIdentifier, sourceAppName, primaryText, normalizedSearchText,"
-                                         " detectedURLString, contentKindRaw) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+  PALLIX_ASSIGN_OR_RETURN(
+      SqliteStatement stmt,
+      store_.prepare("INSERT INTO ClipboardItem (createdAt, pasteboardChangeCount, contentHash,"
+                     " sourceAppBundleIdentifier, sourceAppName, primaryText, normalizedSearchText,"
+                     " detectedURLString, contentKindRaw, pinned) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
   stmt.bind(1, secondsSince1970(item.createdAt));
   stmt.bind(2, item.pasteboardChangeCount);
   stmt.bind(3, item.contentHash);
@@ -128,6 +130,7 @@ Status ClipboardStore::insert(ClipboardItem& item) {
   stmt.bind(7, item.normalizedSearchText);
   stmt.bind(8, item.detectedURLString);
   stmt.bind(9, static_cast<int64_t>(item.contentKindRaw));
+  stmt.bind(10, static_cast<int64_t>(item.pinned ? 1 : 0));
   PALLIX_RETURN_IF_ERROR(stmt.run());
   item.id = sqlite3_last_insert_rowid(store_.handle());
 
@@ -174,6 +177,14 @@ Status ClipboardStore::touch(int64_t id, Date createdAt, int64_t changeCount) {
   return stmt.run();
 }
 
+Status ClipboardStore::setPinned(int64_t id, bool pinned) {
+  PALLIX_RETURN_IF_ERROR(ensureTransaction());
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt, store_.prepare("UPDATE ClipboardItem SET pinned = ? WHERE id = ?"));
+  stmt.bind(1, static_cast<int64_t>(pinned ? 1 : 0));
+  stmt.bind(2, id);
+  return stmt.run();
+}
+
 Status ClipboardStore::remove(int64_t id) {
   PALLIX_RETURN_IF_ERROR(ensureTransaction());
   PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt, store_.prepare("DELETE FROM ClipboardItem WHERE id = ?"));
@@ -181,16 +192,30 @@ Status ClipboardStore::remove(int64_t id) {
   return stmt.run();
 }
 
-Status ClipboardStore::removeAll() {
+Result<int64_t> ClipboardStore::removeUnpinned() {
   PALLIX_RETURN_IF_ERROR(ensureTransaction());
-  // Direct deletes: the row-by-row cascade is needless when everything goes.
-  return store_.execute(
-      "DELETE FROM ClipboardRepresentationData; DELETE FROM ClipboardRepresentation; DELETE FROM ClipboardItem;");
+  int64_t pinned = 0;
+  {
+    PALLIX_ASSIGN_OR_RETURN(SqliteStatement pins,
+                            store_.prepare("SELECT count(*) FROM ClipboardItem WHERE pinned != 0"));
+    PALLIX_ASSIGN_OR_RETURN(bool row, pins.step());
+    if (row) pinned = pins.columnInt(0);
+  }
+  if (pinned == 0) {
+    PALLIX_ASSIGN_OR_RETURN(int64_t all, count());
+    // Direct deletes: the row-by-row cascade is needless when everything goes.
+    PALLIX_RETURN_IF_ERROR(store_.execute(
+        "DELETE FROM ClipboardRepresentationData; DELETE FROM ClipboardRepresentation; DELETE FROM ClipboardItem;"));
+    return all;
+  }
+  PALLIX_RETURN_IF_ERROR(store_.execute("DELETE FROM ClipboardItem WHERE pinned = 0"));
+  return static_cast<int64_t>(sqlite3_changes64(store_.handle()));
 }
 
 Result<int64_t> ClipboardStore::removeCreatedBefore(Date cutoff) {
   PALLIX_RETURN_IF_ERROR(ensureTransaction());
-  PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt, store_.prepare("DELETE FROM ClipboardItem WHERE createdAt < ?"));
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt,
+                          store_.prepare("DELETE FROM ClipboardItem WHERE createdAt < ? AND pinned = 0"));
   stmt.bind(1, secondsSince1970(cutoff));
   PALLIX_RETURN_IF_ERROR(stmt.run());
   return static_cast<int64_t>(sqlite3_changes64(store_.handle()));
@@ -198,13 +223,16 @@ Result<int64_t> ClipboardStore::removeCreatedBefore(Date cutoff) {
 
 Result<int64_t> ClipboardStore::removeOldestBeyond(int64_t bytes) {
   PALLIX_RETURN_IF_ERROR(ensureTransaction());
-  // Newest first, each item with the bytes of itself and everything newer.
+  // Pinned first, then newest first, each item with the bytes of itself and
+  // of everything before it; of the unpinned, the newest (place 1) stays.
   PALLIX_ASSIGN_OR_RETURN(
       SqliteStatement stmt,
-      store_.prepare("DELETE FROM ClipboardItem WHERE id IN (SELECT id FROM (SELECT i.id AS id, s.bytes AS bytes,"
-                     " sum(s.bytes) OVER (ORDER BY i.createdAt DESC, i.id DESC) AS running FROM ClipboardItem i"
+      store_.prepare("DELETE FROM ClipboardItem WHERE id IN (SELECT id FROM (SELECT i.id AS id, i.pinned AS pinned,"
+                     " sum(s.bytes) OVER (ORDER BY i.pinned DESC, i.createdAt DESC, i.id DESC) AS running,"
+                     " row_number() OVER (PARTITION BY i.pinned ORDER BY i.createdAt DESC, i.id DESC) AS place"
+                     " FROM ClipboardItem i"
                      " JOIN (SELECT item, total(byteCount) AS bytes FROM ClipboardRepresentation GROUP BY item) s"
-                     " ON s.item = i.id) WHERE running > ?1 AND running > bytes)"));
+                     " ON s.item = i.id) WHERE pinned = 0 AND place > 1 AND running > ?1)"));
   stmt.bind(1, bytes);
   PALLIX_RETURN_IF_ERROR(stmt.run());
   return static_cast<int64_t>(sqlite3_changes64(store_.handle()));

@@ -6,7 +6,8 @@
 // writes of this connection. Items read for listing carry representation
 // metadata only (type, order, size); loadRepresentations() reads the bytes.
 // A text representation's bytes are stored once, as its data; its
-// stringValue is read back from them.
+// stringValue is read back from them. Pinned items list first and are never
+// removed in bulk: only remove() deletes one.
 //
 // Threading: confined to the clipboard service's runner, like the
 // connection it is given (which it does not own).
@@ -36,20 +37,23 @@ class ClipboardStore {
   Status insert(ClipboardItem& item);
   // Moves an item to the top: a new createdAt and change counter.
   Status touch(int64_t id, Date createdAt, int64_t changeCount);
+  Status setPinned(int64_t id, bool pinned);
   Status remove(int64_t id);
-  Status removeAll();
-  // Deletes the items created before `cutoff`; returns how many.
+  // Deletes every item that is not pinned; returns how many.
+  Result<int64_t> removeUnpinned();
+  // Deletes the unpinned items created before `cutoff`; returns how many.
   Result<int64_t> removeCreatedBefore(Date cutoff);
-  // Deletes the oldest items until what the others hold (their
-  // representations' bytes) fits in `bytes`; the newest item always stays.
-  // Returns how many went.
+  // Deletes the oldest unpinned items until what all the items hold (their
+  // representations' bytes) fits in `bytes`; pinned items and the newest
+  // unpinned one always stay. Returns how many went.
   Result<int64_t> removeOldestBeyond(int64_t bytes);
   // The bytes every item's representations hold.
   Result<int64_t> payloadBytes();
   // The bytes of the store file that lie free (deleted records), and the
   // file's size.
   Result<std::pair<int64_t, int64_t>> reclaimableSpace();
-  // Every item, newest first (at most `limit` when given), without bytes.
+  // Every item, pinned ones first, then newest first (at most `limit` when
+  // given), without bytes.
   Result<std::vector<ClipboardItem>> fetchAll(std::optional<int64_t> limit = std::nullopt);
   // An item's representations with their bytes, in order.
   Result<std::vector<ClipboardRepresentation>> loadRepresentations(int64_t id);

@@ -43,4 +43,10 @@ Status storeClipboardTextOnce(PersistentStore& store) {
       " AND d.data = CAST(ClipboardRepresentation.stringValue AS BLOB))");
 }
 
+Status addClipboardPins(PersistentStore& store) {
+  return store.execute(
+      "ALTER TABLE ClipboardItem ADD COLUMN pinned INTEGER NOT NULL DEFAULT 0;"
+      "CREATE INDEX IF NOT EXISTS ClipboardItem_pinned_createdAt ON ClipboardItem (pinned, createdAt);");
+}
+
 }  // namespace pallix

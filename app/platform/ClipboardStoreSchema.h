@@ -15,5 +15,8 @@ Status createClipboardTables(PersistentStore& store);
 // Text was stored twice (its bytes, and again as stringValue): keeps the
 // bytes only, where the two are the same.
 Status storeClipboardTextOnce(PersistentStore& store);
+// Items the user pinned: a `pinned` flag (0 for every item before it) and the
+// index the pinned-first, newest-first listing reads in order.
+Status addClipboardPins(PersistentStore& store);
 
 }  // namespace pallix

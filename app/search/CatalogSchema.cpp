@@ -18,6 +18,7 @@ std::vector<MigrationStep> catalogMigrationSteps() {
   steps.push_back({next++, "file name search index over the catalog's own names", installNameIndex});
   steps.push_back({next++, "clipboard history: ClipboardItem, ClipboardRepresentation", createClipboardTables});
   steps.push_back({next++, "clipboard history: text stored once", storeClipboardTextOnce});
+  steps.push_back({next++, "clipboard history: pinned items", addClipboardPins});
   return steps;
 }
 

@@ -431,6 +431,30 @@ bool ContentViewModel::activateSelectedModeResult() {
   return false;
 }
 
+bool ContentViewModel::performModeCommand(ModeCommand command) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
+  auto provider = modeSearch_[static_cast<int>(searchMode_)];
+  if (!provider || modeResultsPending_ || !selectedModeResultID_) return false;
+  const std::vector<std::string> ids = modeResultIdentifiers();
+  const int index = selection::indexOf(ids, selectedModeResultID_);
+  if (index < 0) return false;
+  // A copy: the provider's change notice may replace the results.
+  const ModeResult target = modeResults_[static_cast<size_t>(index)];
+  std::optional<std::string> next = selectedModeResultID_;
+  if (command == ModeCommand::remove) {
+    const size_t below = static_cast<size_t>(index) + 1;
+    next = below < ids.size() ? std::optional<std::string>(ids[below])
+           : index > 0        ? std::optional<std::string>(ids[static_cast<size_t>(index) - 1])
+                              : std::nullopt;
+  }
+  if (!provider->perform(command, target)) return false;
+  selectedModeResultID_ = next;
+  shouldResetModeSelection_ = false;
+  updateModeResults(searchText_);
+  notifyChanged();
+  return true;
+}
+
 void ContentViewModel::advanceCurrentSelection(int by) {
   PALLIX_CHECK_SEQUENCE(sequence_);
   switch (searchMode_) {

@@ -102,6 +102,10 @@ class ContentViewModel {
   bool activateSelectedApp(bool useFileManager = false);
   bool activateSelectedFile(bool revealInFileManager = false);
   bool activateSelectedModeResult();
+  // A mode's command on its selected result (Ctrl+P, Delete in clipboard
+  // mode). After a removal the row below is selected (the one above when it
+  // was the last); the results are searched again either way.
+  bool performModeCommand(ModeCommand command);
   bool activate(const IndexedItem& app, bool useFileManager);
   bool activate(const FileSearchResult& result, bool revealInFileManager, bool allowStandardMode);
   bool copyCalculatorResultToPasteboard();

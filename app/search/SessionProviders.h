@@ -90,7 +90,11 @@ struct ModeResult {
   std::string identifier;
   std::string title;
   std::string detail;
+  std::string tag;  // a short mark shown at the row's end (a pinned item's)
 };
+
+// What a key in a mode asks of its selected result, besides activating it.
+enum class ModeCommand { togglePin, remove };
 
 // The search of one of the clipboard, emoji and messages modes. search() may
 // complete on any runner; the session applies answers on the main runner only
@@ -107,6 +111,9 @@ class ModeSearchProvider {
   // The panel entered or left this provider's mode (or hid while in it).
   virtual void modeDidOpen() {}
   virtual void modeDidClose() {}
+  // Performs `command` on a result; false when the mode has no such command
+  // or it failed. A provider that changes its results calls resultsChanged().
+  virtual bool perform(ModeCommand /*command*/, const ModeResult& /*result*/) { return false; }
 
   // Set by the session, on the main runner: a provider calls it when what
   // the current query finds has changed (a new clipboard item), so that an

@@ -187,7 +187,7 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
                                                         : "Search messages";
       PanelSection results{SectionKind::modeResults, modeTitle(c.mode), {}, emoji ? kEmojiGridColumns : 0};
       for (const ModeResult& r : model.modeResults()) {
-        PanelRow row{r.title, r.detail, "", "", {}, false};
+        PanelRow row{r.title, r.detail, r.tag, "", {}, false};
         if (emoji) {
           // The emoji mode's title is the character, then its name.
           const size_t space = r.title.find(' ');

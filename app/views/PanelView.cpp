@@ -284,6 +284,17 @@ bool PanelView::handleKey(QKeyEvent* key) {
     afterInput();
     return true;
   }
+  if (agent_.model().searchMode() == SearchMode::clipboard) {
+    // Delete acts on the item once there is nothing after the cursor to delete.
+    const bool remove = (key->key() == Qt::Key_Backspace && control) ||
+                        (key->key() == Qt::Key_Delete && !control && !shift &&
+                         field_->cursorPosition() == field_->text().size() && !field_->hasSelectedText());
+    if (remove || (control && key->key() == Qt::Key_P)) {
+      agent_.model().performModeCommand(remove ? ModeCommand::remove : ModeCommand::togglePin);
+      afterInput();
+      return true;
+    }
+  }
   const PanelSection* s = focusedSection();
   const bool grid = s && s->gridColumns > 0;
   switch (key->key()) {

@@ -281,6 +281,46 @@ TEST_F(DesktopPanelTest, ALinksPreviewIsFetchedWhenClipboardModeShowsIt) {
   snapshot("panel-clipboard-link");
 }
 
+// In clipboard mode Delete removes the selected item and selects the next;
+// Ctrl+P pins that one. The command line sees both in the stored history.
+TEST_F(DesktopPanelTest, DeleteAndCtrlPInClipboardModeRemoveAndPinTheSelectedItems) {
+  writeDefaults({{"ClipboardPreferences.historyEnabled", true}});
+  startAgent();
+  auto listed = [&] {
+    testing::ProcessResult r = testing::runProcess({PALLIX_BINARY, "clipboard", "list", "--json"}, env_);
+    return nlohmann::json::parse(r.out, nullptr, false);
+  };
+  for (const std::string text : {"first pick", "second pick"}) {
+    const std::string file = home_ + "/copy.txt";
+    std::ofstream(file) << text;
+    ASSERT_EQ(run({"sh", "-c", "xclip -selection clipboard " + file + " >/dev/null 2>&1"}), 0);
+    ASSERT_TRUE(pollUntil([&] {
+      auto items = listed();
+      return items.is_array() && !items.empty() && items[0]["primaryText"] == text;
+    })) << "the copy of "
+        << text << " was not recorded: " << listed().dump();
+  }
+  ASSERT_EQ(run({"xdotool", "key", "shift+super+v"}), 0);
+  ASSERT_TRUE(panelShows(true, PresentationIntent::clipboard));
+  // The newest item is selected when the mode opens.
+  ASSERT_EQ(run({"xdotool", "key", "Delete"}), 0);
+  ASSERT_TRUE(pollUntil([&] {
+    auto items = listed();
+    return items.is_array() && items.size() == 1 && items[0]["primaryText"] == "first pick";
+  })) << listed().dump();
+  ASSERT_EQ(run({"xdotool", "key", "ctrl+p"}), 0);
+  EXPECT_TRUE(pollUntil([&] { return listed()[0]["pinned"] == true; })) << listed().dump();
+  EXPECT_TRUE(panelShows(true, PresentationIntent::clipboard)) << "the keys hid the panel";
+  snapshot("panel-clipboard-pinned");
+  // Clearing keeps the pinned item.
+  testing::ProcessResult cleared = testing::runProcess({PALLIX_BINARY, "clipboard", "clear"}, env_);
+  EXPECT_NE(cleared.out.find("Kept 1 pinned item"), std::string::npos) << cleared.out;
+  auto items = listed();
+  ASSERT_TRUE(items.is_array());
+  ASSERT_EQ(items.size(), 1u) << items.dump();
+  EXPECT_EQ(items[0]["primaryText"], "first pick");
+}
+
 // A desktop that keeps Alt+Space for itself (as openbox, GNOME, Xfce and
 // Cinnamon do for the window menu): the panel opens with Ctrl+Alt+Space, and
 // the default stays stored, to be tried again next time.

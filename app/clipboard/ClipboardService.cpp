@@ -324,10 +324,10 @@ void ClipboardService::applyTrim(ClipboardCaptureWorker::Trim trim, uint64_t gen
 
 void ClipboardService::flushPendingSave() {
   saveTask_.cancel();
-  if (!hasPendingChanges_) return;
+  // Also what a capture stored whose item has not reached this runner yet.
   Status saved = [&] {
     std::lock_guard<std::mutex> lock(worker_->storeMutex());
-    return store_->save();
+    return hasPendingChanges_ || store_->hasUncommittedChanges() ? store_->save() : okStatus();
   }();
   if (!saved.ok()) {
     // The writes stay in the open transaction; the next save retries them.

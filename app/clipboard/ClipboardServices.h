@@ -44,6 +44,8 @@ class ClipboardServices {
   static Result<std::unique_ptr<PersistentStore>> openStore(const DataDirectories& dirs);
   ~ClipboardServices();
 
+  // Unguarded: for commands that do not monitor. While the service
+  // monitors, its capture runner writes the store under the worker's lock.
   ClipboardStore& store() { return *store_; }
   ClipboardService& service() { return *service_; }
   const std::shared_ptr<ClipboardModeSearchProvider>& searchProvider() { return searchProvider_; }

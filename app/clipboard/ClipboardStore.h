@@ -8,8 +8,9 @@
 // A text representation's bytes are stored once, as its data; its
 // stringValue is read back from them.
 //
-// Threading: confined to the clipboard service's runner, like the
-// connection it is given (which it does not own).
+// Threading: not thread-safe, like the connection it is given (which it
+// does not own). ClipboardService uses it on its runner and its capture
+// runner, one call at a time under ClipboardCaptureWorker's store lock.
 #pragma once
 
 #include <cstdint>

@@ -81,12 +81,14 @@ bool mayFetchLinkPreview(std::string_view url) {
 ClipboardService::ClipboardService(Dependencies deps)
     : runner_(std::move(deps.runner)),
       metadataRunner_(deps.metadataRunner ? std::move(deps.metadataRunner) : runner_),
+      captureRunner_(deps.captureRunner ? std::move(deps.captureRunner) : runner_),
       pasteboard_(std::move(deps.pasteboard)),
       store_(std::move(deps.store)),
       linkMetadata_(std::move(deps.linkMetadata)),
       previewStore_(std::move(deps.previewStore)),
       settingsSource_(std::move(deps.settings)),
-      reclaimSpace_(std::move(deps.reclaimSpace)) {
+      worker_(std::make_shared<ClipboardCaptureWorker>(ClipboardCaptureWorker::Options{
+          captureRunner_, metadataRunner_, pasteboard_, store_, std::move(deps.reclaimSpace)})) {
   lastObservedChangeCount_ = pasteboard_->changeCount();
   if (deps.notificationCenter) {
     auto apply = weak_.wrap([this] { applyPreferences(); });
@@ -109,6 +111,7 @@ ClipboardService::~ClipboardService() {
   quickPoll_.cancel();
   saveTask_.cancel();
   for (auto& [url, task] : metadataTasks_) task.handle.cancel();
+  worker_->cancel();
   flushPendingSave();
 }
 
@@ -122,9 +125,7 @@ void ClipboardService::applyPreferences() {
   }
   startMonitoring();
   reloadHistory();
-  purgeExpiredHistoryIfNeeded();
-  grewSinceLimitCheck_ = true;  // the limit may have been lowered
-  enforceStorageLimit();
+  trimOnCaptureRunner();
   pollPasteboard();
 }
 
@@ -232,76 +233,35 @@ void ClipboardService::pollPasteboard() {
   const int64_t count = pasteboard_->changeCount();
   if (count == lastObservedChangeCount_) return;
   lastObservedChangeCount_ = count;
-  auto item = pasteboard_->readItem();
-  if (!item.ok()) {
-    // The item is skipped; the history is untouched.
-    logger().error("Pallix.ClipboardService: Cannot read the clipboard: %s", item.error().description().c_str());
-    return;
-  }
-  if (!item.value()) return;
-  captureClipboardItem(*item.value(), count);
+  ++capturesInFlight_;
+  auto apply = weak_.wrap([this](std::optional<ClipboardCaptureWorker::Capture> capture) {
+    --capturesInFlight_;
+    if (capture) applyCapture(std::move(*capture));
+  });
+  std::weak_ptr<ClipboardCaptureWorker> worker = worker_;
+  captureRunner_->post([worker, runner = runner_, apply]() mutable {
+    std::optional<ClipboardCaptureWorker::Capture> capture;
+    if (auto w = worker.lock()) capture = w->capture();
+    runner->post([apply, capture = std::move(capture)]() mutable { apply(std::move(capture)); });
+  });
 }
 
-void ClipboardService::captureClipboardItem(const PasteboardItem& item, int64_t changeCount) {
+void ClipboardService::applyCapture(ClipboardCaptureWorker::Capture capture) {
   PALLIX_CHECK_SEQUENCE(sequence_);
-  if (item.hasType(kEmojiMarkerType) || item.hasType(kInternalCopyMarkerType)) return;
-  if (item.isConcealed()) return;
-  std::vector<ClipboardRepresentation> representations = extractRepresentations(item);
-  if (representations.empty()) return;
-  std::optional<std::string> primaryText = derivePrimaryText(representations);
-  std::optional<std::string> url = deriveURL(representations, primaryText);
-  std::optional<std::string> hash = computeHash(representations);
-  const Date capturedAt = now();
-
-  if (hash) {
-    auto existing = store_->findByHash(*hash);
-    if (!existing.ok()) {
-      report("ClipboardService.persistFailed", existing.error().description());
-      return;
+  ClipboardItem& item = capture.item;
+  if (capture.isNew) {
+    if (capture.source && capture.source->icon) {
+      iconCache_.put(capture.source->identifier, *capture.source->icon, capture.source->icon->size());
     }
-    if (existing.value()) {
-      ClipboardItem found = std::move(*existing.value());
-      Status touched = store_->touch(found.id, capturedAt, changeCount);
-      if (!touched.ok()) {
-        report("ClipboardService.persistFailed", touched.error().description());
-        return;
-      }
-      moveToFront(found, capturedAt, changeCount);
-      scheduleBatchedSave();
-      found.createdAt = capturedAt;
-      found.pasteboardChangeCount = changeCount;
-      if (captureObserver_) captureObserver_(found, false);
-      return;
+    if (historyLoaded_) {
+      history_.insert(history_.begin(), item);
+      notifyHistoryChanged();
     }
-  }
-
-  ClipboardItem record;
-  record.createdAt = capturedAt;
-  record.pasteboardChangeCount = changeCount;
-  record.contentHash = hash;
-  if (auto app = pasteboard_->frontmostApplication()) {
-    record.sourceAppBundleIdentifier = app->identifier;
-    record.sourceAppName = app->name;
-    if (app->icon) iconCache_.put(app->identifier, *app->icon, app->icon->size());
-  }
-  record.updatePrimaryText(primaryText);
-  record.detectedURLString = url;
-  record.contentKindRaw = static_cast<int>(determineContentKind(representations, url, primaryText));
-  record.representations = std::move(representations);
-  Status inserted = store_->insert(record);
-  if (!inserted.ok()) {
-    report("ClipboardService.persistFailed", inserted.error().description());
-    store_->discardUncommitted();
-    return;
-  }
-  grewSinceLimitCheck_ = true;
-  ClipboardItem kept = withoutBytes(std::move(record));
-  if (historyLoaded_) {
-    history_.insert(history_.begin(), kept);
-    notifyHistoryChanged();
+  } else {
+    moveToFront(item, item.createdAt, item.pasteboardChangeCount);
   }
   scheduleBatchedSave();
-  if (captureObserver_) captureObserver_(kept, true);
+  if (captureObserver_) captureObserver_(item, capture.isNew);
 }
 
 void ClipboardService::moveToFront(const ClipboardItem& item, Date createdAt, int64_t changeCount) {
@@ -319,80 +279,98 @@ void ClipboardService::moveToFront(const ClipboardItem& item, Date createdAt, in
 
 void ClipboardService::scheduleBatchedSave() {
   hasPendingChanges_ = true;
+  ++changeGeneration_;
   saveTask_.cancel();
-  saveTask_ = runner_->postDelayed(kSaveBatchDelay, weak_.wrap([this] { flushPendingSave(); }));
+  saveTask_ = runner_->postDelayed(kSaveBatchDelay, weak_.wrap([this] { saveOnCaptureRunner(); }));
+}
+
+void ClipboardService::saveOnCaptureRunner() {
+  auto apply = weak_.wrap([this, generation = changeGeneration_, writes = storeWrites_](
+                              ClipboardCaptureWorker::Trim trim) { applyTrim(std::move(trim), generation, writes); });
+  std::weak_ptr<ClipboardCaptureWorker> worker = worker_;
+  captureRunner_->post([worker, limits = limits(), runner = runner_, apply]() mutable {
+    auto w = worker.lock();
+    if (!w) return;
+    ClipboardCaptureWorker::Trim trim = w->save(limits);
+    runner->post([apply, trim = std::move(trim)]() mutable { apply(std::move(trim)); });
+  });
+}
+
+void ClipboardService::trimOnCaptureRunner() {
+  auto apply = weak_.wrap(
+      [this, writes = storeWrites_](ClipboardCaptureWorker::Trim trim) { applyTrim(std::move(trim), 0, writes); });
+  std::weak_ptr<ClipboardCaptureWorker> worker = worker_;
+  captureRunner_->post([worker, limits = limits(), runner = runner_, apply]() mutable {
+    auto w = worker.lock();
+    if (!w) return;
+    ClipboardCaptureWorker::Trim trim = w->trimNow(limits);
+    runner->post([apply, trim = std::move(trim)]() mutable { apply(std::move(trim)); });
+  });
+}
+
+// `generation` 0: not a commit of pending changes.
+void ClipboardService::applyTrim(ClipboardCaptureWorker::Trim trim, uint64_t generation, uint64_t storeWrites) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
+  if (trim.saved && generation != 0 && generation == changeGeneration_) hasPendingChanges_ = false;
+  if (!trim.history || !historyLoaded_) return;
+  if (storeWrites != storeWrites_) {
+    // Read before a write made here since: read again.
+    reloadHistory();
+    return;
+  }
+  history_ = std::move(*trim.history);
+  notifyHistoryChanged();
 }
 
 void ClipboardService::flushPendingSave() {
   saveTask_.cancel();
-  if (!hasPendingChanges_) return;
-  Status saved = store_->save();
+  // Also what a capture stored whose item has not reached this runner yet.
+  Status saved = [&] {
+    std::lock_guard<std::mutex> lock(worker_->storeMutex());
+    return hasPendingChanges_ || store_->hasUncommittedChanges() ? store_->save() : okStatus();
+  }();
   if (!saved.ok()) {
     // The writes stay in the open transaction; the next save retries them.
     report("ClipboardService.saveFailed", saved.error().description());
     return;
   }
   hasPendingChanges_ = false;
-  if (!lastPurgeCheckDate_ || now() - *lastPurgeCheckDate_ >= kPurgeCheckInterval) purgeExpiredHistoryIfNeeded();
-  enforceStorageLimit();
-}
-
-void ClipboardService::purgeExpiredHistoryIfNeeded() {
-  lastPurgeCheckDate_ = now();
-  if (settings_.retentionDays <= 0) return;
-  const Date cutoff = now() - std::chrono::hours(24) * settings_.retentionDays;
-  auto removed = store_->removeCreatedBefore(cutoff);
-  Status saved = removed.ok() ? store_->save() : Status(removed.error());
-  if (!saved.ok()) {
-    report("ClipboardService.trimFailed", saved.error().description());
-    return;
-  }
-  if (removed.value() == 0) return;
-  if (historyLoaded_) reloadHistory();
-  reclaimSpaceIfWorthIt();
-}
-
-void ClipboardService::enforceStorageLimit() {
-  if (!grewSinceLimitCheck_ || settings_.maxStorageBytes <= 0) return;
-  grewSinceLimitCheck_ = false;
-  auto removed = store_->removeOldestBeyond(settings_.maxStorageBytes);
-  Status saved = removed.ok() ? store_->save() : Status(removed.error());
-  if (!saved.ok()) {
-    report("ClipboardService.trimFailed", saved.error().description());
-    return;
-  }
-  if (removed.value() == 0) return;
-  logger().info("Removed the %lld oldest clipboard items to stay within %lld MB",
-                static_cast<long long>(removed.value()), static_cast<long long>(settings_.maxStorageBytes >> 20));
-  if (historyLoaded_) reloadHistory();
-  reclaimSpaceIfWorthIt();
 }
 
 void ClipboardService::reclaimSpaceIfWorthIt() {
-  if (!reclaimSpace_ || reclaiming_) return;
-  auto space = store_->reclaimableSpace();
-  if (!space.ok()) {
-    report("ClipboardService.reclaimFailed", space.error().description());
-    return;
-  }
-  const auto [freeBytes, fileBytes] = space.value();
-  if (freeBytes < kReclaimMinimumBytes || freeBytes * 4 < fileBytes) return;
-  reclaiming_ = true;
-  auto finished = weak_.wrap([this](std::optional<std::string> failure) {
-    reclaiming_ = false;
-    if (failure) report("ClipboardService.reclaimFailed", *failure);
-  });
-  TaskRunnerPtr runner = runner_;
-  metadataRunner_->post([reclaim = reclaimSpace_, runner, finished]() mutable {
-    Status done = reclaim();
-    std::optional<std::string> failure;
-    if (!done.ok()) failure = done.error().description();
-    runner->post([finished, failure]() mutable { finished(failure); });
+  std::weak_ptr<ClipboardCaptureWorker> worker = worker_;
+  captureRunner_->post([worker] {
+    if (auto w = worker.lock()) w->reclaimSpaceIfWorthIt();
   });
 }
 
 void ClipboardService::reloadHistory() {
+  std::unique_lock<std::mutex> lock(worker_->storeMutex(), std::try_to_lock);
+  if (!lock.owns_lock()) {
+    // A capture is writing: the list is read after it, on its runner.
+    auto apply = weak_.wrap([this, writes = storeWrites_](Result<std::vector<ClipboardItem>> items) {
+      if (!items.ok() || writes != storeWrites_) {
+        reloadHistory();
+        return;
+      }
+      history_ = std::move(items).value();
+      historyLoaded_ = true;
+      notifyHistoryChanged();
+    });
+    std::weak_ptr<ClipboardCaptureWorker> worker = worker_;
+    captureRunner_->post([worker, store = store_, runner = runner_, apply]() mutable {
+      auto w = worker.lock();
+      if (!w) return;
+      Result<std::vector<ClipboardItem>> items = [&] {
+        std::lock_guard<std::mutex> storeLock(w->storeMutex());
+        return store->fetchAll();
+      }();
+      runner->post([apply, items = std::move(items)]() mutable { apply(std::move(items)); });
+    });
+    return;
+  }
   auto items = store_->fetchAll();
+  lock.unlock();
   if (!items.ok()) {
     report("ClipboardService.reloadHistoryFailed", items.error().description());
     return;
@@ -411,7 +389,10 @@ void ClipboardService::notifyHistoryChanged() {
 
 bool ClipboardService::copyToPasteboard(const ClipboardItem& item) {
   PALLIX_CHECK_SEQUENCE(sequence_);
-  auto representations = store_->loadRepresentations(item.id);
+  auto representations = [&] {
+    std::lock_guard<std::mutex> lock(worker_->storeMutex());
+    return store_->loadRepresentations(item.id);
+  }();
   if (!representations.ok()) {
     logger().error("Pallix.ClipboardService: Cannot read the item to copy: %s",
                    representations.error().description().c_str());
@@ -429,8 +410,13 @@ bool ClipboardService::copyToPasteboard(const ClipboardItem& item) {
     return false;
   }
   lastObservedChangeCount_ = written.value();
+  worker_->noteOwnWrite(written.value());
   const Date reusedAt = now();
-  Status touched = store_->touch(item.id, reusedAt, written.value());
+  ++storeWrites_;
+  Status touched = [&] {
+    std::lock_guard<std::mutex> lock(worker_->storeMutex());
+    return store_->touch(item.id, reusedAt, written.value());
+  }();
   if (!touched.ok()) report("ClipboardService.persistFailed", touched.error().description());
   moveToFront(item, reusedAt, written.value());
   scheduleBatchedSave();
@@ -441,8 +427,12 @@ void ClipboardService::deleteItem(const ClipboardItem& item) {
   PALLIX_CHECK_SEQUENCE(sequence_);
   if (item.sourceAppBundleIdentifier) iconCache_.remove(*item.sourceAppBundleIdentifier);
   if (item.detectedURLString) linkMetadataCache_.remove(*item.detectedURLString);
-  Status removed = store_->remove(item.id);
-  if (removed.ok()) removed = store_->save();
+  ++storeWrites_;
+  Status removed = [&] {
+    std::lock_guard<std::mutex> lock(worker_->storeMutex());
+    Status done = store_->remove(item.id);
+    return done.ok() ? store_->save() : done;
+  }();
   if (!removed.ok()) {
     report("ClipboardService.deleteFailed", removed.error().description(),
            {{"kind", clipboardContentKindName(item.contentKind())}});
@@ -459,8 +449,12 @@ void ClipboardService::deleteItem(const ClipboardItem& item) {
 
 bool ClipboardService::setPinned(const ClipboardItem& item, bool pinned) {
   PALLIX_CHECK_SEQUENCE(sequence_);
-  Status stored = store_->setPinned(item.id, pinned);
-  if (stored.ok()) stored = store_->save();
+  ++storeWrites_;
+  Status stored = [&] {
+    std::lock_guard<std::mutex> lock(worker_->storeMutex());
+    Status done = store_->setPinned(item.id, pinned);
+    return done.ok() ? store_->save() : done;
+  }();
   if (!stored.ok()) {
     report("ClipboardService.pinFailed", stored.error().description());
     return false;
@@ -476,10 +470,14 @@ bool ClipboardService::setPinned(const ClipboardItem& item, bool pinned) {
 
 void ClipboardService::clearHistory() {
   PALLIX_CHECK_SEQUENCE(sequence_);
-  auto removed = store_->removeUnpinned();
-  Status saved = removed.ok() ? store_->save() : Status(removed.error());
-  if (!saved.ok()) {
-    report("ClipboardService.clearHistoryFailed", saved.error().description());
+  ++storeWrites_;
+  Status removed = [&] {
+    std::lock_guard<std::mutex> lock(worker_->storeMutex());
+    auto done = store_->removeUnpinned();
+    return done.ok() ? store_->save() : Status(done.error());
+  }();
+  if (!removed.ok()) {
+    report("ClipboardService.clearHistoryFailed", removed.error().description());
     return;
   }
   hasPendingChanges_ = false;

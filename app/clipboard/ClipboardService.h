@@ -13,12 +13,23 @@
 // and the change counter of its last write), and never records, hashes or
 // logs an item a password manager marked as secret.
 //
-// Threading: every operation, timer and observer runs on `runner` (the main
-// runner of the process); the store is used there too. Link previews are
-// loaded, fetched and written on `metadataRunner` and reported back on
-// `runner`. The pasteboard's change observer only posts to `runner`.
-// Ownership: the service owns its timers and caches; it shares the pasteboard,
-// store, provider and preview store with its creator (ClipboardServices).
+// Threading: every public operation, timer and observer runs on `runner`
+// (the main runner of the process). Capturing a copy does not: reading the
+// pasteboard's representations, hashing and de-duplicating them, inserting
+// the record, and the batched commits with the expiry and size trims that
+// follow them, run on `captureRunner` (ClipboardCaptureWorker); the service
+// only polls the change counter and receives the finished item, so a 50 MB
+// copy never holds up `runner`. The store is used on both runners under the
+// worker's store lock: on `runner` only for what the user asks for (listing
+// on show, reuse, delete, clear); a listing that would wait for a capture in
+// progress is read on `captureRunner` instead. Link previews are loaded,
+// fetched and written on `metadataRunner`, as is the reclaim of free space;
+// results come back on `runner`. The pasteboard's change observer only
+// posts to `runner`.
+// Ownership: the service owns its timers, caches and capture worker; it
+// shares the pasteboard, store, provider and preview store with its creator
+// (ClipboardServices), which keeps the store until `captureRunner` has
+// stopped.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +41,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/clipboard/ClipboardCaptureWorker.h"
 #include "app/clipboard/ClipboardItem.h"
 #include "app/clipboard/ClipboardLinkPreviewStore.h"
 #include "app/clipboard/ClipboardStore.h"
@@ -65,13 +77,11 @@ class ClipboardService {
   static constexpr Duration kFastPollingInterval = std::chrono::milliseconds(200);
   static constexpr Duration kSlowPollingInterval = std::chrono::seconds(1);
   static constexpr Duration kDeepIdlePollingInterval = std::chrono::seconds(3);
-  static constexpr Duration kPurgeCheckInterval = std::chrono::seconds(60);
+  static constexpr Duration kPurgeCheckInterval = ClipboardCaptureWorker::kPurgeCheckInterval;
   static constexpr Duration kSaveBatchDelay = std::chrono::milliseconds(150);
   static constexpr Duration kQuickPollDelay = std::chrono::milliseconds(30);
   static constexpr size_t kMaxMetadataTasks = 24;
-  // Space of deleted items is given back once it is this large and a
-  // quarter of the file.
-  static constexpr int64_t kReclaimMinimumBytes = int64_t{32} << 20;
+  static constexpr int64_t kReclaimMinimumBytes = ClipboardCaptureWorker::kReclaimMinimumBytes;
   static constexpr size_t kIconCacheCount = 24, kIconCacheCost = 4 << 20;
   static constexpr size_t kLinkMetadataCacheCount = 16, kLinkMetadataCacheCost = 8 << 20;
   static constexpr const char* kPreferencesDidChange = "ClipboardPreferencesDidChange";
@@ -81,6 +91,7 @@ class ClipboardService {
   struct Dependencies {
     TaskRunnerPtr runner;
     TaskRunnerPtr metadataRunner;  // defaults to `runner`
+    TaskRunnerPtr captureRunner;   // serial; defaults to `runner`
     std::shared_ptr<Pasteboard> pasteboard;
     std::shared_ptr<ClipboardStore> store;
     std::shared_ptr<LinkMetadataProvider> linkMetadata;       // optional: no fetching without it
@@ -107,7 +118,10 @@ class ClipboardService {
   PollingCadence currentPollingCadence() const { return cadence_; }
   Duration currentPollingInterval() const { return pollingInterval_; }
   int64_t lastObservedChangeCount() const { return lastObservedChangeCount_; }
+  // Captured or reused items not yet committed (or whose commit is on its way).
   bool hasPendingChanges() const { return hasPendingChanges_; }
+  // Polls whose capture has not come back yet.
+  size_t capturesInFlight() const { return capturesInFlight_; }
 
   void setPanelVisible(bool visible);
   void setWorkMode(WorkMode mode);
@@ -127,7 +141,8 @@ class ClipboardService {
   void pollPasteboard();
   // The copy shortcut: one poll shortly after, replacing a pending one.
   void handleCopyKeyEvent() { scheduleQuickPoll(kQuickPollDelay); }
-  // Commits a pending batched save now (before the process ends).
+  // Commits a pending batched save now, on the calling runner (before the
+  // process ends); it waits for a capture that is writing to the store.
   void flushPendingSave();
 
   // Link previews of an item's web link: the cached one, else the stored
@@ -163,15 +178,15 @@ class ClipboardService {
   void stopMonitoring();
   void reschedulePollingTimer();
   void scheduleQuickPoll(Duration delay);
-  void captureClipboardItem(const PasteboardItem& item, int64_t changeCount);
+  void applyCapture(ClipboardCaptureWorker::Capture capture);
   void moveToFront(const ClipboardItem& item, Date createdAt, int64_t changeCount);
   void scheduleBatchedSave();
-  void purgeExpiredHistoryIfNeeded();
-  // Keeps the items within settings_.maxStorageBytes, oldest out first.
-  void enforceStorageLimit();
-  // After deletions: hands reclaimSpace to the metadata runner when enough
-  // space lies free.
+  // Commits, expires and trims on the capture runner.
+  void saveOnCaptureRunner();
+  void trimOnCaptureRunner();
+  void applyTrim(ClipboardCaptureWorker::Trim trim, uint64_t generation, uint64_t storeWrites);
   void reclaimSpaceIfWorthIt();
+  ClipboardCaptureWorker::Limits limits() const { return {settings_.retentionDays, settings_.maxStorageBytes}; }
   void emptyHistoryAndReleaseCaches();
   void notifyHistoryChanged();
   void finishMetadataTask(const std::string& url, uint64_t taskID, MetadataOutcome outcome);
@@ -181,16 +196,14 @@ class ClipboardService {
 
   TaskRunnerPtr runner_;
   TaskRunnerPtr metadataRunner_;
+  TaskRunnerPtr captureRunner_;
   SequenceChecker sequence_{runner_.get(), "ClipboardService"};
   std::shared_ptr<Pasteboard> pasteboard_;
   std::shared_ptr<ClipboardStore> store_;
   std::shared_ptr<LinkMetadataProvider> linkMetadata_;
   std::shared_ptr<ClipboardLinkPreviewStore> previewStore_;
   std::function<ClipboardSettings()> settingsSource_;
-  std::function<Status()> reclaimSpace_;
-  bool reclaiming_ = false;
-  // An item was inserted since the storage limit was last enforced.
-  bool grewSinceLimitCheck_ = false;
+  std::shared_ptr<ClipboardCaptureWorker> worker_;
   ClipboardSettings settings_;
 
   std::vector<ClipboardItem> history_;
@@ -200,8 +213,14 @@ class ClipboardService {
   PollingCadence cadence_ = PollingCadence::idle;
   Duration pollingInterval_ = kSlowPollingInterval;
   int64_t lastObservedChangeCount_ = 0;
-  std::optional<Date> lastPurgeCheckDate_;
   bool hasPendingChanges_ = false;
+  size_t capturesInFlight_ = 0;
+  // Moves with every change waiting for a commit, so that a commit reply
+  // clears hasPendingChanges_ only when nothing came after it.
+  uint64_t changeGeneration_ = 0;
+  // Moves with every store write made on `runner`, so that a list the
+  // capture runner read before it is not shown.
+  uint64_t storeWrites_ = 0;
   TaskHandle pollTimer_;
   TaskHandle quickPoll_;
   TaskHandle saveTask_;

@@ -15,10 +15,12 @@ Result<std::unique_ptr<ClipboardServices>> ClipboardServices::open(Options optio
   PALLIX_ASSIGN_OR_RETURN(services->persistentStore_, openStore(options.dirs));
   services->store_ = std::make_shared<ClipboardStore>(*services->persistentStore_);
   services->metadataExecutor_ = SerialExecutor::create("pallix-linkmeta");
+  services->captureExecutor_ = SerialExecutor::create("pallix-clipcap");
 
   ClipboardService::Dependencies deps;
   deps.runner = options.runner;
   deps.metadataRunner = services->metadataExecutor_;
+  deps.captureRunner = services->captureExecutor_;
   deps.pasteboard = options.pasteboard;
   deps.store = services->store_;
   deps.linkMetadata = options.linkMetadata;
@@ -54,6 +56,8 @@ Result<std::unique_ptr<ClipboardServices>> ClipboardServices::open(Options optio
 ClipboardServices::~ClipboardServices() {
   searchProvider_.reset();
   service_.reset();
+  // The service's captures still queued do nothing; the running one ends first.
+  if (captureExecutor_) captureExecutor_->shutdown();
   if (!metadataExecutor_) return;
   // Link-preview work already queued (a clear, a save) finishes first.
   auto drained = std::make_shared<std::promise<void>>();

@@ -1,12 +1,15 @@
 // ClipboardServices: the composition of the clipboard history for one
 // process: its own connection to "Pallix.sqlite", the store, the link
-// preview store (in the data directory), the link-metadata runner and the
+// preview store (in the data directory), the link-metadata runner, the
+// capture runner (where copies are read, hashed and stored) and the
 // ClipboardService, plus the clipboard mode's search provider.
 //
 // The platform pieces (pasteboard, link-metadata provider) are passed in by
 // the executable, which alone links the Linux platform layer.
 //
-// Threading: created, used and destroyed on `runner` (the main runner).
+// Threading: created, used and destroyed on `runner` (the main runner). The
+// capture runner is stopped, after the capture it is running, before the
+// store's connection closes.
 #pragma once
 
 #include <functional>
@@ -41,6 +44,8 @@ class ClipboardServices {
   static Result<std::unique_ptr<PersistentStore>> openStore(const DataDirectories& dirs);
   ~ClipboardServices();
 
+  // Unguarded: for commands that do not monitor. While the service
+  // monitors, its capture runner writes the store under the worker's lock.
   ClipboardStore& store() { return *store_; }
   ClipboardService& service() { return *service_; }
   const std::shared_ptr<ClipboardModeSearchProvider>& searchProvider() { return searchProvider_; }
@@ -51,6 +56,7 @@ class ClipboardServices {
   std::unique_ptr<PersistentStore> persistentStore_;
   std::shared_ptr<ClipboardStore> store_;
   std::shared_ptr<SerialExecutor> metadataExecutor_;
+  std::shared_ptr<SerialExecutor> captureExecutor_;
   std::unique_ptr<ClipboardService> service_;
   std::shared_ptr<ClipboardModeSearchProvider> searchProvider_;
 };

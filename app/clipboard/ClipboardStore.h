@@ -9,8 +9,9 @@
 // stringValue is read back from them. Pinned items list first and are never
 // removed in bulk: only remove() deletes one.
 //
-// Threading: confined to the clipboard service's runner, like the
-// connection it is given (which it does not own).
+// Threading: not thread-safe, like the connection it is given (which it
+// does not own). ClipboardService uses it on its runner and its capture
+// runner, one call at a time under ClipboardCaptureWorker's store lock.
 #pragma once
 
 #include <cstdint>

@@ -273,11 +273,13 @@ TEST(ClipboardServiceTest, ARecordKeepsItsKindSourceAndEveryRepresentation) {
 
 // A failed read skips its item and keeps the rest.
 TEST(ClipboardServiceTest, CapturesAreSavedInOneBatchAfterTheDelayAndAFailedReadIsSkipped) {
+  testing::ScopedLogCapture logs(LogLevel::error);
   ClipboardFixture f;
   f.start();
   f.copyText("one");
   f.pasteboard->failReadsWith(Error("PasteboardError", 5, "The clipboard owner stopped answering"));
   f.copyText("lost");
+  EXPECT_TRUE(logs.contains("Cannot read the clipboard: The clipboard owner stopped answering"));
   f.pasteboard->failReadsWith(std::nullopt);
   f.copyText("two");
   EXPECT_TRUE(f.store->hasUncommittedChanges());

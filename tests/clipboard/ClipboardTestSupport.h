@@ -33,6 +33,7 @@ struct ClipboardFixture {
   std::function<Status()> reclaimSpace;  // none unless a test gives one
   std::unique_ptr<ClipboardService> service;
   std::shared_ptr<Pasteboard> servicePasteboard;  // what the service uses; the fake unless replaced
+  TaskRunnerPtr captureRunner = env.makeRunner("capture");
 
   explicit ClipboardFixture(const std::string& storePath = ":memory:", const std::string& previewBase = "") {
     db = PersistentStore::open(storePath, catalogMigrationSteps()).value();
@@ -48,6 +49,7 @@ struct ClipboardFixture {
     ClipboardService::Dependencies deps;
     deps.runner = env.mainRunner();
     deps.metadataRunner = env.makeRunner("metadata");
+    deps.captureRunner = captureRunner;
     deps.pasteboard = servicePasteboard;
     deps.store = store;
     deps.linkMetadata = provider;

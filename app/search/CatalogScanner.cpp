@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -94,6 +95,41 @@ bool resolveLink(const std::string& path, std::string& target, struct statx& st)
   if (!::realpath(path.c_str(), buffer)) return false;
   target = buffer;
   return statAt(AT_FDCWD, target.c_str(), st);
+}
+
+// The path a link's text names, read as written: from the link's folder,
+// climbing only by leading ".." components. A walked folder holds no links
+// among its ancestors, so when that path is one the walk listed, it is the
+// link's resolved target. False for a text that climbs after descending
+// ("a/../b", where "a" may be a link) or that cannot be read.
+bool lexicalLinkTarget(const std::string& link, std::string& out) {
+  char text[PATH_MAX];
+  const ssize_t length = ::readlink(link.c_str(), text, sizeof text);
+  if (length <= 0 || length == static_cast<ssize_t>(sizeof text)) return false;
+  std::string_view rest(text, static_cast<size_t>(length));
+  if (rest.front() == '/') {
+    out.clear();
+  } else {
+    out.assign(link, 0, link.rfind('/'));
+  }
+  bool descended = false;
+  while (!rest.empty()) {
+    const size_t slash = rest.find('/');
+    const std::string_view component = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (component.empty() || component == ".") continue;
+    if (component == "..") {
+      if (descended) return false;
+      const size_t parent = out.rfind('/');
+      if (parent == std::string::npos) return false;
+      out.resize(parent);
+      continue;
+    }
+    descended = true;
+    out.push_back('/');
+    out.append(component);
+  }
+  return descended;
 }
 
 bool isDotOrDotDot(const char* name) {
@@ -778,17 +814,25 @@ ScanResult CatalogScanner::scan(const ScanDirectories& directories, Cancellation
   }
   if (stream) stream->finish();
   // A link adds its target only when no walk listed that path already. What
-  // was handed out is the receiver's to compare with.
-  std::unordered_set<std::string> listed;
+  // was handed out is the receiver's to compare with. The listed paths are
+  // looked up in place: the files are not moved while the set is in use.
+  result.files.reserve(result.files.size() + links.size());
+  std::unordered_set<std::string_view> listed;
   bool listedFilled = !!stream;
+  std::string lexical;
   for (const std::string& link : links) {
-    std::optional<IndexCandidate> target = linkTargetCandidate(link, roots);
-    if (!target || (stream && stream->isAppPath(target->canonicalPath))) continue;
     if (!listedFilled) {
+      listed.reserve(result.files.size() + links.size());
       for (const IndexCandidate& c : result.files) listed.insert(c.canonicalPath);
       listedFilled = true;
     }
-    if (listed.insert(target->canonicalPath).second) result.files.push_back(std::move(*target));
+    // Most links point at a file the walk listed already: one readlink says so.
+    if (!stream && lexicalLinkTarget(link, lexical) && listed.count(lexical)) continue;
+    std::optional<IndexCandidate> target = linkTargetCandidate(link, roots);
+    if (!target || (stream && stream->isAppPath(target->canonicalPath))) continue;
+    if (listed.count(target->canonicalPath)) continue;
+    result.files.push_back(std::move(*target));
+    listed.insert(result.files.back().canonicalPath);
   }
   // A file directory below an app directory would list a path twice.
   if (!result.apps.empty()) {

@@ -100,6 +100,25 @@ TEST_F(CatalogScannerTest, SymbolicLinksStandForTargetsInsideIndexedFolders) {
     }
     EXPECT_TRUE(exam.descendants.empty()) << link;
   }
+
+  // Relative links, read as the kernel reads them: through a linked folder
+  // "jump/../real.txt" is not Documents/real.txt.
+  scratch_.file("Other/deep/x.txt");
+  scratch_.file("Other/real.txt", "1234567");
+  std::filesystem::create_directory(docs + "/sub");
+  for (const auto& [link, target] : std::map<std::string, std::string>{{"Documents/sub/up.txt", "../real.txt"},
+                                                                       {"Documents/same.txt", "./real.txt"},
+                                                                       {"Documents/jump", other + "/deep"},
+                                                                       {"Documents/trick.txt", "jump/../real.txt"}}) {
+    std::filesystem::create_symlink(target, scratch_.path() + "/" + link);
+  }
+  got = scanned(scanner_.scan(directories).files);
+  EXPECT_EQ(got, (std::map<std::string, testing::RandomTree::Entry>{{docs + "/real.txt", {false, 5}},
+                                                                    {docs + "/sub", {true, 0}},
+                                                                    {other + "/deep", {true, 0}},
+                                                                    {other + "/deep/x.txt", {false, 1}},
+                                                                    {other + "/elsewhere.txt", {false, 1}},
+                                                                    {other + "/real.txt", {false, 7}}}));
 }
 
 TEST_F(CatalogScannerTest, FilesOfSandboxedApplicationsNameTheirOwner) {

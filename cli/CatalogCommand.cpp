@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <future>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -99,11 +100,13 @@ struct CatalogContext {
 
   // Opens the store for writing (the writer lock is held) with its one
   // recovery of a damaged store; prints the failure and returns false.
-  bool openForWriting() {
+  // Without `verifyIntegrity` only damage that opening meets is recovered.
+  bool openForWriting(bool verifyIntegrity = true) {
     defaults = std::make_unique<UserDefaults>(dirs.defaultsPath());
     std::optional<Error> damage;
-    auto opened =
-        openPersistentStoreWithRecovery(dirs, catalogMigrationSteps(), PersistentStore::OpenOptions{}, &damage);
+    PersistentStore::OpenOptions options;
+    options.verifyIntegrity = verifyIntegrity;
+    auto opened = openPersistentStoreWithRecovery(dirs, catalogMigrationSteps(), options, &damage);
     if (damage) {
       std::cerr << "pallix: the catalog was damaged (" << printable(damage->description())
                 << "); rebuilding it from the folders.\n";
@@ -260,15 +263,30 @@ int runIndex(Args& args) {
   if (answered.value()) {
     result = *answered.value();
   } else {
-    // Opening checks the store (every page and every schema object) and
-    // replaces a damaged one; damage that only the writes meet is checked
-    // once more the same way.
+    // The store is checked (every page and every schema object) on a
+    // connection of its own while the scan runs beside it; damage it finds,
+    // or that only the writes meet, has the store opened again with the
+    // check, which replaces a damaged one, and the scan run once more.
     for (int attempt = 0; attempt < 2; ++attempt) {
       context.store.reset();
-      if (!context.openForWriting()) return kExitUnavailable;
+      const bool checkBeside = attempt == 0;
+      if (!context.openForWriting(!checkBeside)) return kExitUnavailable;
+      std::future<Status> check;
+      if (checkBeside) {
+        check = std::async(std::launch::async, [path = context.dirs.storePath()] {
+          auto checked = PersistentStore::openForReading(path, catalogMigrationSteps(), PersistentStore::OpenOptions{});
+          return checked.ok() ? okStatus() : Status(checked.error());
+        });
+      }
       result = indexOnce(context);
+      if (checkBeside) {
+        Status sound = check.get();
+        if (!sound.ok() && PersistentStore::failureKind(sound.error()) == StoreFailure::damaged) {
+          result.error = sound.error();
+        }
+      }
       if (!result.error || PersistentStore::failureKind(*result.error) != StoreFailure::damaged) break;
-      if (attempt == 0) std::cerr << "pallix: writing met a damaged catalog; checking it and indexing again.\n";
+      if (attempt == 0) std::cerr << "pallix: the catalog is damaged; checking it and indexing again.\n";
     }
   }
   if (json) {

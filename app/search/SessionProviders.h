@@ -90,6 +90,10 @@ struct ModeResult {
   std::string identifier;
   std::string title;
   std::string detail;
+  // The heading the result is shown under (the emoji grid's "Recent",
+  // "Smileys & Emotion"); a group's results are consecutive. Empty: the
+  // mode's one list.
+  std::string group;
 };
 
 // The search of one of the clipboard, emoji and messages modes. search() may

@@ -91,7 +91,9 @@ TEST_F(EmojiGridTest, TheEmptyQueryShowsTheRecentsInTheirToneThenEachCategoryInC
   for (const PanelSection& s : c.sections) {
     shown += s.rows.size();
     for (const PanelRow& r : s.rows) {
-      if (&s != &c.sections[0]) EXPECT_NE(r.identifier, "🎉") << s.title;
+      if (&s != &c.sections[0]) {
+        EXPECT_NE(r.identifier, "🎉") << s.title;
+      }
     }
   }
   EXPECT_EQ(shown, picker_->searchNow("", std::nullopt).size());
@@ -114,6 +116,7 @@ class PanelPresenterTest : public ::testing::Test {
         emoji_->results.push_back({id, "x " + id, group, group});
       }
     };
+    emoji_->results.clear();
     add("Recent", 3);
     add("Smileys", 20);  // lines of 9, 9 and 2
     add("Flags", 5);

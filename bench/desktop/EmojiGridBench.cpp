@@ -63,7 +63,28 @@ struct X {
     if (!r) return {};
     std::string out(reinterpret_cast<const char*>(xcb_get_image_data(r)), size_t(xcb_get_image_data_length(r)));
     std::free(r);
+    if (maskTop >= 0) {
+      const size_t stride = out.size() / height;
+      std::fill(out.begin() + long(stride * maskTop), out.begin() + long(stride * (maskBottom + 1)), '\0');
+    }
     return out;
+  }
+  // The rows of the search field's blinking caret, left out of every
+  // comparison once found: the rows that change unprompted over `span`.
+  int maskTop = -1, maskBottom = -1;
+  void maskCaret(std::chrono::milliseconds span) {
+    std::string last = screen();
+    const size_t stride = last.size() / height;
+    for (auto t0 = Clock::now(); Clock::now() - t0 < span;) {
+      std::string now = screen();
+      for (int y = 0; y < height; ++y) {
+        if (now.compare(stride * y, stride, last, stride * y, stride) == 0) continue;
+        if (maskTop < 0 || y < maskTop) maskTop = y;
+        maskBottom = std::max(maskBottom, y);
+      }
+      last = std::move(now);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
   // Milliseconds from `t0` to the first screen unlike `before`; -1 past `limit`.
   double untilChanged(const std::string& before, Clock::time_point t0, std::chrono::milliseconds limit) {

@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace pallix::views {
 namespace {

@@ -9,6 +9,7 @@
 // its repaint p95 < 16 ms, < 8 ms of CPU per arrow key, first open < 100 ms.
 //
 // Usage: emoji_grid_bench [keys=200] [opens=10]
+// $PALLIX_BENCH_DESKTOP names another pallix-desktop to time (an older build).
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -140,7 +141,8 @@ int main(int argc, char** argv) {
   std::map<std::string, std::string> env = {{"DISPLAY", display.name()}, {"HOME", home},
                                             {"PALLIX_HOME", home},       {"XDG_RUNTIME_DIR", home},
                                             {"PALLIX_THEME", "dark"},    {"QT_QPA_PLATFORM", "xcb"}};
-  BackgroundProcess agent({PALLIX_DESKTOP_BINARY}, env);
+  const char* binary = std::getenv("PALLIX_BENCH_DESKTOP");
+  BackgroundProcess agent({binary ? binary : PALLIX_DESKTOP_BINARY}, env);
   std::atomic<bool> stopReading{false};
   std::thread reader([&] {
     while (!stopReading) agent.readLine(std::chrono::milliseconds(200));

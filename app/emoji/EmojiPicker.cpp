@@ -1,5 +1,7 @@
 #include "app/emoji/EmojiPicker.h"
 
+#include <algorithm>
+
 #include "core/Logger.h"
 #include "core/Telemetry.h"
 
@@ -17,19 +19,65 @@ std::vector<EmojiSearchMatch> EmojiPicker::searchNow(const std::string& text, st
   return search_->search(text, usage_->recentIdentifiers(), usage_->preferredSkinTone(), limit);
 }
 
+namespace {
+
+std::string_view trimmedQuery(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+ModeResult modeResult(const EmojiSearchMatch& m, std::string group) {
+  return {m.entry.id, m.entry.character + " " + m.entry.shortName, m.isRecent ? "recent" : m.entry.category,
+          std::move(group)};
+}
+
+// The empty query's grid: the recents, then the categories in the order the
+// catalog first names them, each keeping the catalog's order.
+std::vector<ModeResult> groupedResults(const std::vector<EmojiSearchMatch>& matches) {
+  std::vector<ModeResult> results;
+  results.reserve(matches.size());
+  std::vector<std::string> categories;
+  for (const EmojiSearchMatch& m : matches) {
+    if (m.isRecent) {
+      results.push_back(modeResult(m, EmojiPicker::kRecentGroup));
+    } else if (std::find(categories.begin(), categories.end(), m.entry.category) == categories.end()) {
+      categories.push_back(m.entry.category);
+    }
+  }
+  for (const std::string& category : categories) {
+    for (const EmojiSearchMatch& m : matches) {
+      if (!m.isRecent && m.entry.category == category) results.push_back(modeResult(m, category));
+    }
+  }
+  return results;
+}
+
+}  // namespace
+
 void EmojiPicker::search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) {
   auto recents = usage_->recentIdentifiers();
   auto tone = usage_->preferredSkinTone();
   auto service = search_;
   TaskRunnerPtr main = main_;
   worker_->post([service, text, recents, tone, main, completion]() mutable {
+    const bool browsing = trimmedQuery(text).empty();
+    std::vector<EmojiSearchMatch> matches =
+        service->search(text, recents, tone, browsing ? std::nullopt : std::optional<int>(kQueryResultLimit));
     std::vector<ModeResult> results;
-    for (const EmojiSearchMatch& m : service->search(text, recents, tone, std::nullopt)) {
-      results.push_back(
-          {m.entry.id, m.entry.character + " " + m.entry.shortName, m.isRecent ? "recent" : m.entry.category});
+    if (browsing) {
+      results = groupedResults(matches);
+    } else {
+      results.reserve(matches.size());
+      for (const EmojiSearchMatch& m : matches) results.push_back(modeResult(m, ""));
     }
     main->post([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
   });
+}
+
+void EmojiPicker::preload() {
+  auto service = search_;
+  worker_->post([service] { service->catalog(); });
 }
 
 void EmojiPicker::setFocusReturn(std::shared_ptr<KeyboardFocusReturn> focusReturn, TaskRunnerPtr typing) {

@@ -43,7 +43,17 @@ class EmojiPicker final : public ModeSearchProvider {
   // How long a panel pick waits for the keyboard before it copies instead.
   static constexpr std::chrono::milliseconds kFocusReturnTimeout{2000};
 
+  // The most results a typed query shows: the best matches, enough rows of
+  // the grid to browse and few enough to build at typing speed.
+  static constexpr int kQueryResultLimit = 270;
+  static constexpr const char* kRecentGroup = "Recent";
+
+  // A typed query answers its best matches in one list; the empty query
+  // answers every emoji, grouped: the recents (in the preferred tone) under
+  // kRecentGroup, then each category of the catalog in the catalog's order.
   void search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) override;
+  // Loads the catalog on the worker, so that the first search answers at once.
+  void preload();
   // With a focus return: starts the pick and answers whether it could start.
   bool activate(const ModeResult& result) override;
   bool deliversAfterHiding() const override { return focusReturn_ != nullptr; }

@@ -87,6 +87,12 @@ void ContentViewModel::notifyChanged() {
   if (changeHandler_) changeHandler_();
 }
 
+void ContentViewModel::notifySelectionChanged() {
+  PALLIX_CHECK_SEQUENCE(sequence_);
+  if (!selectionChangeHandler_) return notifyChanged();
+  selectionChangeHandler_();
+}
+
 bool ContentViewModel::hasActiveQuery() const {
   return intelligence_ ? intelligence_->hasActiveQuery() : !trimmed(searchText_).empty();
 }
@@ -279,7 +285,7 @@ std::vector<std::string> ContentViewModel::appIdentifiers() const {
 
 void ContentViewModel::advanceSelection(int by) {
   selectedAppID_ = selection::moved(appIdentifiers(), selectedAppID_, by);
-  notifyChanged();
+  notifySelectionChanged();
 }
 
 bool ContentViewModel::activateSelectedApp(bool useFileManager) {
@@ -405,7 +411,7 @@ std::vector<std::string> ContentViewModel::modeResultIdentifiers() const {
 
 void ContentViewModel::advanceModeSelection(int by) {
   selectedModeResultID_ = selection::moved(modeResultIdentifiers(), selectedModeResultID_, by);
-  notifyChanged();
+  notifySelectionChanged();
 }
 
 bool ContentViewModel::activateSelectedModeResult() {

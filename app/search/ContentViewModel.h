@@ -80,6 +80,9 @@ class ContentViewModel {
   void setPasteboard(std::shared_ptr<Pasteboard> pasteboard) { pasteboard_ = std::move(pasteboard); }
   // Called after every change of the observable state (views redraw).
   void setChangeHandler(std::function<void()> handler) { changeHandler_ = std::move(handler); }
+  // Called instead of the change handler when only a selection moved and
+  // every result list is as it was (views repaint the old and new rows).
+  void setSelectionChangeHandler(std::function<void()> handler) { selectionChangeHandler_ = std::move(handler); }
 
   // Inputs from the panel.
   void handleSearchTextChange(const std::string& text);
@@ -180,6 +183,7 @@ class ContentViewModel {
   void clearResultsOfOtherModes(SearchMode keep);
   void handleLocalAppMutation();
   void notifyChanged();
+  void notifySelectionChanged();
 
   TaskRunnerPtr main_;
   TaskRunnerPtr search_;
@@ -193,6 +197,7 @@ class ContentViewModel {
   std::shared_ptr<Workspace> workspace_;
   std::shared_ptr<Pasteboard> pasteboard_;
   std::function<void()> changeHandler_;
+  std::function<void()> selectionChangeHandler_;
 
   std::string searchText_;
   SearchMode searchMode_ = SearchMode::standard;

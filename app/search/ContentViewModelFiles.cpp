@@ -148,7 +148,7 @@ void ContentViewModel::applyFileSelection() {
 
 void ContentViewModel::advanceFileSelection(int by) {
   selectedFileID_ = selection::moved(fileIdentifiers(), selectedFileID_, by);
-  notifyChanged();
+  notifySelectionChanged();
 }
 
 bool ContentViewModel::activateSelectedFile(bool revealInFileManager) {

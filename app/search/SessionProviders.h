@@ -91,6 +91,10 @@ struct ModeResult {
   std::string title;
   std::string detail;
   std::string tag;  // a short mark shown at the row's end (a pinned item's)
+  // The heading the result is shown under (the emoji grid's "Recent",
+  // "Smileys & Emotion"); a group's results are consecutive. Empty: the
+  // mode's one list.
+  std::string group;
 };
 
 // What a key in a mode asks of its selected result, besides activating it.

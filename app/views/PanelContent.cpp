@@ -1,5 +1,6 @@
 #include "app/views/PanelContent.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -30,6 +31,7 @@ PanelRow fileRow(const FileSearchResult& r, bool selected) {
   row.detail = parentFolder(r.item.path);
   row.item = r.item;
   row.selected = selected;
+  row.identifier = r.item.path;
   return row;
 }
 
@@ -115,18 +117,91 @@ const char* modeTitle(SearchMode mode) {
 
 PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelligenceStore* intelligence,
                                std::optional<SectionKind> focus, int previewSelection) {
+  PanelContent c = buildPanelContent(model, intelligence);
+  applyFocus(c, focus, previewSelection);
+  return c;
+}
+
+bool showsSessionSelection(SectionKind kind, std::optional<SectionKind> focus) {
+  switch (kind) {
+    case SectionKind::apps:
+      return !focus || *focus == SectionKind::apps;
+    case SectionKind::files:
+    case SectionKind::modeResults:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void applyFocus(PanelContent& content, std::optional<SectionKind> focus, int previewSelection) {
+  for (PanelSection& s : content.sections) {
+    switch (s.kind) {
+      case SectionKind::apps:
+        if (!showsSessionSelection(s.kind, focus)) {
+          for (PanelRow& row : s.rows) row.selected = false;
+        }
+        break;
+      case SectionKind::calculator:
+        for (PanelRow& row : s.rows) row.selected = focus == SectionKind::calculator;
+        break;
+      case SectionKind::filePreview:
+      case SectionKind::messagePreview:
+        for (size_t i = 0; i < s.rows.size(); ++i) {
+          s.rows[i].selected = focus == s.kind && static_cast<int>(i) == previewSelection;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+int movedInSectionedGrid(const std::vector<size_t>& sizes, int columns, int index, int dx, int dy) {
+  int total = 0;
+  for (size_t n : sizes) total += static_cast<int>(n);
+  if (total == 0 || columns <= 0) return index;
+  if (index < 0 || index >= total) return std::clamp(index, 0, total - 1);
+  if (dx != 0) return std::clamp(index + dx, 0, total - 1);
+  if (dy == 0) return index;
+  // The section of `index`, its first flat index, and the line and column within it.
+  size_t section = 0;
+  int start = 0;
+  while (index >= start + static_cast<int>(sizes[section])) start += static_cast<int>(sizes[section++]);
+  const int size = static_cast<int>(sizes[section]);
+  const int local = index - start, line = local / columns, column = local % columns;
+  const int lines = (size + columns - 1) / columns;
+  if (dy > 0 && line + 1 < lines) return start + std::min((line + 1) * columns + column, size - 1);
+  if (dy < 0 && line > 0) return start + (line - 1) * columns + column;
+  if (dy > 0) {
+    int next = start + size;
+    for (size_t s = section + 1; s < sizes.size(); next += static_cast<int>(sizes[s++])) {
+      if (sizes[s] > 0) return next + std::min(column, static_cast<int>(sizes[s]) - 1);
+    }
+    return index;
+  }
+  int previousEnd = start;
+  for (size_t s = section; s-- > 0;) {
+    const int n = static_cast<int>(sizes[s]);
+    previousEnd -= n;
+    if (n == 0) continue;
+    const int lastLineStart = ((n - 1) / columns) * columns;
+    return previousEnd + std::min(lastLineStart + column, n - 1);
+  }
+  return index;
+}
+
+PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelligenceStore* intelligence) {
   PanelContent c;
   c.mode = model.searchMode();
   const bool hasQuery = !model.searchText().empty() && model.searchText().find_first_not_of(" \t") != std::string::npos;
-  auto focused = [&](SectionKind kind) { return !focus || *focus == kind; };
 
   switch (c.mode) {
     case SearchMode::standard: {
       c.placeholder = "Search apps, files and answers";
       if (intelligence && intelligence->intelligenceState().calculatorResult && hasQuery) {
         const CalculatorAnswer& answer = *intelligence->intelligenceState().calculatorResult;
-        PanelRow row{answer.formattedValue,           answer.detail.value_or(model.searchText()), "", "=", {},
-                     focus == SectionKind::calculator};
+        PanelRow row{answer.formattedValue, answer.detail.value_or(model.searchText()), "", "=", {}, false};
         c.sections.push_back({SectionKind::calculator, "Calculator", {row}, 0});
       }
       if (intelligence && hasQuery) addWidgets(*intelligence, c.sections);
@@ -138,27 +213,21 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
         if (shown.size() > kAppGridLimit) apps.title += " (" + std::to_string(shown.size()) + ")";
       }
       for (const IndexedItem& app : shown) {
-        PanelRow row{app.name, hasQuery ? "Application" : "", "", "", app, false};
-        row.selected = focused(SectionKind::apps) && model.selectedAppID() && *model.selectedAppID() == app.path;
+        PanelRow row{app.name, hasQuery ? "Application" : "", "", "", app, false, app.path};
+        row.selected = model.selectedAppID() && *model.selectedAppID() == app.path;
         apps.rows.push_back(row);
       }
       if (!apps.rows.empty()) c.sections.push_back(apps);
       PanelSection files{SectionKind::filePreview, "Files", {}, 0};
       const auto& previews = model.filePreviewResults();
       for (size_t i = 0; i < previews.size() && i < kFilePreviewLimit; ++i) {
-        files.rows.push_back(
-            fileRow(previews[i], focus == SectionKind::filePreview && static_cast<int>(i) == previewSelection));
+        files.rows.push_back(fileRow(previews[i], false));
       }
       if (!files.rows.empty()) c.sections.push_back(files);
       PanelSection messages{SectionKind::messagePreview, "Messages", {}, 0};
       const auto& messagePreviews = model.messagePreviewResults();
       for (size_t i = 0; i < messagePreviews.size() && i < kFilePreviewLimit; ++i) {
-        messages.rows.push_back({messagePreviews[i].title,
-                                 messagePreviews[i].detail,
-                                 "",
-                                 "",
-                                 {},
-                                 focus == SectionKind::messagePreview && static_cast<int>(i) == previewSelection});
+        messages.rows.push_back({messagePreviews[i].title, messagePreviews[i].detail, "", "", {}, false});
       }
       if (!messages.rows.empty()) c.sections.push_back(messages);
       if (c.sections.empty()) c.emptyText = hasQuery ? "No results for \u201c" + model.searchText() + "\u201d" : "";
@@ -185,9 +254,18 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
       c.placeholder = emoji                             ? "Search emoji"
                       : c.mode == SearchMode::clipboard ? "Search clipboard history"
                                                         : "Search messages";
-      PanelSection results{SectionKind::modeResults, modeTitle(c.mode), {}, emoji ? kEmojiGridColumns : 0};
+      // One section per group of results (the emoji grid's recents and
+      // categories), else one for the mode.
+      const std::string* group = nullptr;
       for (const ModeResult& r : model.modeResults()) {
-        PanelRow row{r.title, r.detail, r.tag, "", {}, false};
+        if (!group || *group != r.group) {
+          group = &r.group;
+          c.sections.push_back({SectionKind::modeResults,
+                                r.group.empty() ? modeTitle(c.mode) : r.group,
+                                {},
+                                emoji ? kEmojiGridColumns : 0});
+        }
+        PanelRow row{r.title, r.detail, r.tag, "", {}, false, r.identifier};
         if (emoji) {
           // The emoji mode's title is the character, then its name.
           const size_t space = r.title.find(' ');
@@ -196,9 +274,8 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
           row.detail = r.detail;
         }
         row.selected = model.selectedModeResultID() && *model.selectedModeResultID() == r.identifier;
-        results.rows.push_back(row);
+        c.sections.back().rows.push_back(std::move(row));
       }
-      if (!results.rows.empty()) c.sections.push_back(results);
       if (c.sections.empty()) c.emptyText = emptyModeText(model, c.mode, hasQuery);
       break;
     }

@@ -25,6 +25,9 @@ struct PanelRow {
   std::string glyph;  // a large character drawn instead of an icon (emoji, "=")
   std::optional<IndexedItem> item;
   bool selected = false;
+  // What the session selects it by (an app's or a file's path, a mode
+  // result's identifier); empty for rows without a selection of their own.
+  std::string identifier;
 };
 
 struct PanelSection {
@@ -53,6 +56,24 @@ inline constexpr size_t kFilePreviewLimit = 4;
 // `focus` names the section whose selection is shown.
 PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelligenceStore* intelligence,
                                std::optional<SectionKind> focus, int previewSelection);
+// The same without a focus: the session's own selections are marked (apps,
+// files, mode results), the calculator and the previews are not.
+PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelligenceStore* intelligence);
+// Marks the selections `focus` shows on content built without a focus: the
+// apps' unless another section has the focus; the calculator's and the
+// previews' (row `previewSelection`) only with it.
+void applyFocus(PanelContent& content, std::optional<SectionKind> focus, int previewSelection);
+// Whether a section of `kind` shows its session's selection under `focus`.
+bool showsSessionSelection(SectionKind kind, std::optional<SectionKind> focus);
+
+// An arrow key in a grid cut into consecutive sections of `sizes` cells,
+// `columns` wide, each section starting a new line: the flat index the
+// selection at flat `index` moves to. Left and right step through the cells
+// (on into the neighbouring section); up and down keep the column, from a
+// section's first or last line into the neighbouring section's last or first
+// line (the last cell when that line is shorter); past the first or last
+// line of the grid the selection stays.
+int movedInSectionedGrid(const std::vector<size_t>& sizes, int columns, int index, int dx, int dy);
 
 // The section a fresh query focuses: apps when one is selected, else the
 // calculator, else the first navigable one.

@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace pallix::views {
 namespace {
@@ -22,20 +23,14 @@ Rect fromQRect(const QRect& r) {
   return {double(r.x()), double(r.y()), double(r.width()), double(r.height())};
 }
 
-int selectedIndex(const PanelSection& s) {
-  for (size_t i = 0; i < s.rows.size(); ++i) {
-    if (s.rows[i].selected) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 }  // namespace
 
 PanelView::PanelView(DesktopAgent& agent, MainLoopPump& pump)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
       agent_(agent),
       pump_(pump),
-      theme_(Theme::current()) {
+      theme_(Theme::current()),
+      presenter_(agent.model(), [this] { return buildPanelContent(agent_.model(), &agent_.intelligence()); }) {
   setAttribute(Qt::WA_TranslucentBackground);
   setWindowTitle("Pallix");
   setFixedSize(kWidth, kHeight);
@@ -74,8 +69,7 @@ PanelView::PanelView(DesktopAgent& agent, MainLoopPump& pump)
   field_->installEventFilter(this);
   results_->installEventFilter(this);
   connect(field_, &QLineEdit::textEdited, this, [this](const QString& text) {
-    focusChosenByUser_ = false;
-    previewSelection_ = 0;
+    presenter_.textEdited();
     agent_.model().handleSearchTextChange(text.toStdString());
     afterInput();
   });
@@ -84,8 +78,9 @@ PanelView::PanelView(DesktopAgent& agent, MainLoopPump& pump)
   glide_ = new QPropertyAnimation(this, "pos", this);
   glide_->setEasingCurve(QEasingCurve::OutCubic);
 
-  agent_.model().setChangeHandler([this] { refresh(); });
-  agent_.intelligence().setChangeHandler([this] { refresh(); });
+  agent_.model().setChangeHandler([this] { scheduleRefresh(); });
+  agent_.model().setSelectionChangeHandler([this] { selectionMoved(); });
+  agent_.intelligence().setChangeHandler([this] { scheduleRefresh(); });
   refresh();
 }
 
@@ -108,111 +103,55 @@ void PanelView::bindWindowManager(WindowManager& wm) {
 void PanelView::afterInput() {
   // The session's immediate work (the app search) runs before the repaint.
   pump_.pumpNow();
-  refresh();
+  if (refreshPending_) refresh();
+}
+
+void PanelView::scheduleRefresh() {
+  if (std::exchange(refreshPending_, true)) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (refreshPending_) refresh();
+      },
+      Qt::QueuedConnection);
 }
 
 void PanelView::refresh() {
+  refreshPending_ = false;
   const ContentViewModel& model = agent_.model();
   if (!updatingField_ && field_->text().toStdString() != model.searchText()) {
     updatingField_ = true;
     field_->setText(QString::fromStdString(model.searchText()));
     updatingField_ = false;
   }
-  PanelContent content = buildPanelContent(model, &agent_.intelligence(), std::nullopt, previewSelection_);
-  bool focusPresent = false;
-  for (const PanelSection& s : content.sections) focusPresent |= focus_ && s.kind == *focus_ && s.navigable();
-  if (!focusChosenByUser_ || !focusPresent) {
-    focus_ = defaultFocus(content);
-    focusChosenByUser_ = false;
-  }
-  content = buildPanelContent(model, &agent_.intelligence(), focus_, previewSelection_);
-  field_->setPlaceholderText(QString::fromStdString(content.placeholder));
-  modeChip_->setText(modeTitle(content.mode));
-  modeChip_->setVisible(content.mode != SearchMode::standard);
+  presenter_.refresh();
+  showContent(presenter_.sharedContent());
+}
+
+void PanelView::showContent(std::shared_ptr<const PanelContent> content) {
+  field_->setPlaceholderText(QString::fromStdString(content->placeholder));
+  modeChip_->setText(modeTitle(content->mode));
+  modeChip_->setVisible(content->mode != SearchMode::standard);
   results_->setContent(std::move(content));
 }
 
-const PanelSection* PanelView::focusedSection() const {
-  if (!focus_) return nullptr;
-  for (const PanelSection& s : results_->content().sections) {
-    if (s.kind == *focus_) return &s;
-  }
-  return nullptr;
+void PanelView::selectionMoved() {
+  // The results are as drawn: a change still waiting redraws everything anyway.
+  if (refreshPending_) return;
+  std::vector<RowRef> changed = presenter_.applySelectionChange();
+  if (results_->sharedContent() != presenter_.sharedContent()) return showContent(presenter_.sharedContent());
+  results_->rowsChanged(changed);
 }
 
-void PanelView::cycleFocus(int by) {
-  std::vector<SectionKind> kinds;
-  for (const PanelSection& s : results_->content().sections) {
-    if (s.navigable()) kinds.push_back(s.kind);
-  }
-  if (kinds.empty()) return;
-  int current = -1;
-  for (size_t i = 0; i < kinds.size(); ++i) {
-    if (focus_ && kinds[i] == *focus_) current = static_cast<int>(i);
-  }
-  int n = static_cast<int>(kinds.size());
-  int next = current < 0 ? 0 : ((current + by) % n + n) % n;
-  focus_ = kinds[static_cast<size_t>(next)];
-  focusChosenByUser_ = true;
-  ContentViewModel& model = agent_.model();
-  switch (*focus_) {
-    case SectionKind::apps:
-      if (!model.selectedAppID()) model.advanceSelection(0);
-      break;
-    case SectionKind::files:
-      model.advanceFileSelection(0);
-      break;
-    case SectionKind::modeResults:
-      model.advanceModeSelection(0);
-      break;
-    default:
-      previewSelection_ = 0;
-      break;
-  }
-  refresh();
-}
-
-void PanelView::moveSelection(int dx, int dy) {
-  const PanelSection* s = focusedSection();
-  if (!s) {
-    cycleFocus(1);
-    return;
-  }
-  const int index = selectedIndex(*s);
-  const int count = static_cast<int>(s->rows.size());
-  const int columns = s->gridColumns;
-  // Past the first or last row of a list, the neighbouring section takes over.
-  if (columns == 0 && dx == 0 &&
-      ((dy > 0 && index == count - 1) || (dy < 0 && index == 0) || s->kind == SectionKind::calculator)) {
-    cycleFocus(dy);
-    return;
-  }
-  const int step = columns > 0 ? dx + dy * columns : dy;
-  ContentViewModel& model = agent_.model();
-  switch (s->kind) {
-    case SectionKind::apps:
-      model.advanceSelection(step);
-      break;
-    case SectionKind::files:
-      model.advanceFileSelection(step);
-      break;
-    case SectionKind::modeResults:
-      model.advanceModeSelection(step);
-      break;
-    case SectionKind::filePreview:
-    case SectionKind::messagePreview:
-      previewSelection_ = std::clamp(previewSelection_ + step, 0, count - 1);
-      break;
-    case SectionKind::calculator:
-    case SectionKind::widget:
-      break;
-  }
-  refresh();
+void PanelView::syncContent() {
+  if (refreshPending_) return refresh();
+  if (results_->sharedContent() != presenter_.sharedContent()) showContent(presenter_.sharedContent());
 }
 
 bool PanelView::activateSelection(bool reveal) {
   ContentViewModel& model = agent_.model();
-  const PanelSection* s = focusedSection();
+  const PanelSection* s = presenter_.focusedSection();
+  const int previewSelection = presenter_.previewSelection();
   bool done = false;
   switch (s ? s->kind : SectionKind::widget) {
     case SectionKind::apps:
@@ -223,8 +162,8 @@ bool PanelView::activateSelection(bool reveal) {
       break;
     case SectionKind::filePreview: {
       const auto& previews = model.filePreviewResults();
-      if (previewSelection_ < static_cast<int>(previews.size())) {
-        FileSearchResult result = previews[static_cast<size_t>(previewSelection_)];
+      if (previewSelection < static_cast<int>(previews.size())) {
+        FileSearchResult result = previews[static_cast<size_t>(previewSelection)];
         done = model.activate(result, reveal, true);
       }
       break;
@@ -247,32 +186,16 @@ bool PanelView::activateSelection(bool reveal) {
 void PanelView::activateRow(size_t section, size_t row, bool reveal) {
   const PanelSection& s = results_->content().sections[section];
   if (!s.navigable()) return;
-  focus_ = s.kind;
-  focusChosenByUser_ = true;
-  const int index = selectedIndex(s);
-  const int delta = static_cast<int>(row) - std::max(index, 0);
-  ContentViewModel& model = agent_.model();
-  switch (s.kind) {
-    case SectionKind::apps:
-      if (s.rows[row].item) {
-        // A copy: activation redraws, which replaces the rows.
-        IndexedItem app = *s.rows[row].item;
-        model.activate(app, reveal);
-      }
-      afterInput();
-      return;
-    case SectionKind::files:
-      if (index < 0) model.advanceFileSelection(0);
-      model.advanceFileSelection(delta);
-      break;
-    case SectionKind::modeResults:
-      if (index < 0) model.advanceModeSelection(0);
-      model.advanceModeSelection(delta);
-      break;
-    default:
-      previewSelection_ = static_cast<int>(row);
-      break;
+  if (s.kind == SectionKind::apps) {
+    if (!s.rows[row].item) return;
+    // A copy: activation redraws, which replaces the rows.
+    IndexedItem app = *s.rows[row].item;
+    presenter_.selectRow({section, row});
+    agent_.model().activate(app, reveal);
+    afterInput();
+    return;
   }
+  presenter_.selectRow({section, row});
   activateSelection(reveal);
 }
 
@@ -284,6 +207,8 @@ bool PanelView::handleKey(QKeyEvent* key) {
     afterInput();
     return true;
   }
+  // A change still waiting to be drawn is what the key acts on.
+  if (refreshPending_) refresh();
   if (agent_.model().searchMode() == SearchMode::clipboard) {
     // Delete acts on the item once there is nothing after the cursor to delete.
     const bool remove = (key->key() == Qt::Key_Backspace && control) ||
@@ -295,28 +220,32 @@ bool PanelView::handleKey(QKeyEvent* key) {
       return true;
     }
   }
-  const PanelSection* s = focusedSection();
-  const bool grid = s && s->gridColumns > 0;
+  const bool grid = presenter_.focusedSectionIsGrid();
   switch (key->key()) {
     case Qt::Key_Escape:
       if (wm_) wm_->handleEscapeKey();
       return true;
     case Qt::Key_Up:
-      moveSelection(0, -1);
+      presenter_.moveSelection(0, -1);
+      syncContent();
       return true;
     case Qt::Key_Down:
-      moveSelection(0, 1);
+      presenter_.moveSelection(0, 1);
+      syncContent();
       return true;
     case Qt::Key_Left:
     case Qt::Key_Right:
       if (!grid) return false;
-      moveSelection(key->key() == Qt::Key_Left ? -1 : 1, 0);
+      presenter_.moveSelection(key->key() == Qt::Key_Left ? -1 : 1, 0);
+      syncContent();
       return true;
     case Qt::Key_Tab:
-      cycleFocus(1);
+      presenter_.cycleFocus(1);
+      syncContent();
       return true;
     case Qt::Key_Backtab:
-      cycleFocus(-1);
+      presenter_.cycleFocus(-1);
+      syncContent();
       return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:

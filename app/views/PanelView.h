@@ -19,6 +19,7 @@
 #include "app/shell/DesktopAgent.h"
 #include "app/views/MainLoopPump.h"
 #include "app/views/PanelContent.h"
+#include "app/views/PanelPresenter.h"
 #include "app/views/ResultsView.h"
 #include "app/views/Theme.h"
 #include "app/views/X11FocusReturn.h"
@@ -37,6 +38,9 @@ class PanelView final : public QWidget, public PanelSurface {
   void setFocusReturn(std::shared_ptr<X11FocusReturn> focusReturn) { focusReturn_ = std::move(focusReturn); }
   // Redraws from the session's state.
   void refresh();
+  // A refresh on the next turn of the event loop: the session's changes of
+  // one input (the text, then its answer) are drawn once.
+  void scheduleRefresh();
   // Writes the panel as it looks now to `path` (PNG).
   Status writeSnapshot(const std::string& path);
 
@@ -64,12 +68,13 @@ class PanelView final : public QWidget, public PanelSurface {
 
  private:
   bool handleKey(QKeyEvent* key);
-  void moveSelection(int dx, int dy);
-  void cycleFocus(int by);
   bool activateSelection(bool reveal);
   void activateRow(size_t section, size_t row, bool reveal);
-  const PanelSection* focusedSection() const;
   void afterInput();
+  void selectionMoved();
+  void showContent(std::shared_ptr<const PanelContent> content);
+  // Shows what the presenter holds when it rebuilt (a focus change).
+  void syncContent();
 
   DesktopAgent& agent_;
   MainLoopPump& pump_;
@@ -81,9 +86,8 @@ class PanelView final : public QWidget, public PanelSurface {
   ResultsView* results_ = nullptr;
   QPropertyAnimation* fade_ = nullptr;
   QPropertyAnimation* glide_ = nullptr;
-  std::optional<SectionKind> focus_;
-  bool focusChosenByUser_ = false;
-  int previewSelection_ = 0;
+  PanelPresenter presenter_;
+  bool refreshPending_ = false;
   std::optional<QPoint> dragOrigin_;
   bool dragging_ = false;
   bool updatingField_ = false;

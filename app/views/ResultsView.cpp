@@ -36,28 +36,52 @@ QColor tileColor(const std::string& name) {
 ResultsView::ResultsView(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent, false);
   setMouseTracking(false);
+  setTheme(theme_);
 }
 
 void ResultsView::setTheme(const Theme& theme) {
   theme_ = theme;
+  // A colour emoji font first, where one is installed: text fonts carry
+  // some emoji code points in black and white.
+  emojiFont_ = theme_.font(22);
+  emojiFont_.setFamilies({QStringLiteral("Noto Color Emoji"), emojiFont_.family()});
+  glyphs_.clear();
   update();
 }
 
-void ResultsView::setContent(PanelContent content) {
+void ResultsView::setContent(std::shared_ptr<const PanelContent> content) {
   content_ = std::move(content);
   layoutRows();
   update();
 }
 
+const QRect* ResultsView::rectOf(RowRef row) const {
+  if (row.section >= sectionStart_.size()) return nullptr;
+  const size_t index = sectionStart_[row.section] + row.row;
+  if (index >= geometry_.size() || geometry_[index].section != row.section) return nullptr;
+  return &geometry_[index].rect;
+}
+
+void ResultsView::rowsChanged(const std::vector<RowRef>& rows) {
+  if (scrollToSelection()) {
+    update();
+    return;
+  }
+  for (const RowRef& row : rows) {
+    if (const QRect* r = rectOf(row)) update(r->translated(0, -scrollOffset_));
+  }
+}
+
 void ResultsView::layoutRows() {
   geometry_.clear();
   sectionTitles_.clear();
+  sectionStart_.clear();
   const int width = this->width() - 2 * kMargin;
   int y = 6;
-  int selectedTop = -1, selectedBottom = -1;
-  for (size_t si = 0; si < content_.sections.size(); ++si) {
-    const PanelSection& s = content_.sections[si];
+  for (size_t si = 0; si < content_->sections.size(); ++si) {
+    const PanelSection& s = content_->sections[si];
     sectionTitles_.push_back({si, y});
+    sectionStart_.push_back(geometry_.size());
     y += kSectionTitleHeight;
     if (s.gridColumns > 0) {
       const int cellWidth = width / s.gridColumns;
@@ -81,17 +105,21 @@ void ResultsView::layoutRows() {
     y += 8;
   }
   contentHeight_ = y;
+  scrollToSelection();
+}
+
+bool ResultsView::scrollToSelection() {
+  // Scroll just enough to keep a newly selected row in view; otherwise keep
+  // where the wheel left the view.
+  const int before = scrollOffset_;
+  std::optional<std::pair<size_t, size_t>> selected;
+  int selectedTop = -1, selectedBottom = -1;
   for (const RowGeometry& g : geometry_) {
-    if (content_.sections[g.section].rows[g.row].selected) {
+    if (content_->sections[g.section].rows[g.row].selected) {
+      selected = std::make_pair(g.section, g.row);
       selectedTop = g.rect.top();
       selectedBottom = g.rect.bottom();
     }
-  }
-  // Scroll just enough to keep a newly selected row in view; otherwise keep
-  // where the wheel left the view.
-  std::optional<std::pair<size_t, size_t>> selected;
-  for (const RowGeometry& g : geometry_) {
-    if (content_.sections[g.section].rows[g.row].selected) selected = std::make_pair(g.section, g.row);
   }
   const bool selectionMoved = selected != lastSelected_;
   lastSelected_ = selected;
@@ -103,6 +131,7 @@ void ResultsView::layoutRows() {
     scrollOffset_ = 0;
   }
   scrollOffset_ = std::clamp(scrollOffset_, 0, std::max(0, contentHeight_ - height()));
+  return scrollOffset_ != before;
 }
 
 void ResultsView::wheelEvent(QWheelEvent* event) {
@@ -225,13 +254,8 @@ void ResultsView::paintGridCell(QPainter& p, const PanelSection& s, const PanelR
     p.drawRoundedRect(QRectF(cell).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
   }
   if (s.kind == SectionKind::modeResults) {
-    p.setPen(theme_.text);
-    // A colour emoji font first, where one is installed: text fonts carry
-    // some emoji code points in black and white.
-    QFont font = theme_.font(22);
-    font.setFamilies({QStringLiteral("Noto Color Emoji"), font.family()});
-    p.setFont(font);
-    p.drawText(cell, Qt::AlignCenter, q(row.glyph.empty() ? row.title : row.glyph));
+    const QString glyph = q(row.glyph.empty() ? row.title : row.glyph);
+    p.drawPixmap(cell.topLeft(), glyphPixmap(glyph, cell.size()));
     return;
   }
   QRect iconRect(cell.center().x() - kGridIconSize / 2, cell.top() + 8, kGridIconSize, kGridIconSize);
@@ -253,37 +277,64 @@ void ResultsView::paintGridCell(QPainter& p, const PanelSection& s, const PanelR
   p.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop, fm.elidedText(q(row.title), Qt::ElideRight, textRect.width()));
 }
 
+QPixmap ResultsView::glyphPixmap(const QString& glyph, QSize size) {
+  // Colour emoji are bitmaps scaled at every draw: each is scaled once.
+  const QString key =
+      glyph + QLatin1Char('@') + QString::number(size.width()) + QLatin1Char('x') + QString::number(size.height());
+  if (auto it = glyphs_.constFind(key); it != glyphs_.constEnd()) return *it;
+  if (glyphs_.size() > 8000) glyphs_.clear();
+  const qreal dpr = devicePixelRatioF();
+  QPixmap pm(size * dpr);
+  pm.setDevicePixelRatio(dpr);
+  pm.fill(Qt::transparent);
+  {
+    QPainter gp(&pm);
+    gp.setRenderHint(QPainter::TextAntialiasing);
+    gp.setPen(theme_.text);
+    gp.setFont(emojiFont_);
+    gp.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter, glyph);
+  }
+  glyphs_.insert(key, pm);
+  return pm;
+}
+
 void ResultsView::resizeEvent(QResizeEvent*) {
   layoutRows();
 }
 
-void ResultsView::paintEvent(QPaintEvent*) {
-  if (geometry_.empty() && !content_.sections.empty()) layoutRows();
+void ResultsView::paintEvent(QPaintEvent* event) {
+  if (geometry_.empty() && !content_->sections.empty()) layoutRows();
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
-  if (content_.sections.empty()) {
+  if (content_->sections.empty()) {
     p.setPen(theme_.secondaryText);
     p.setFont(theme_.font(11));
-    p.drawText(rect().adjusted(20, 0, -20, -20), Qt::AlignCenter | Qt::TextWordWrap, q(content_.emptyText));
+    p.drawText(rect().adjusted(20, 0, -20, -20), Qt::AlignCenter | Qt::TextWordWrap, q(content_->emptyText));
     return;
   }
+  // What needs painting, in content coordinates.
+  const QRect exposed = event->rect().translated(0, scrollOffset_);
   p.translate(0, -scrollOffset_);
+  p.setPen(theme_.sectionTitle);
   p.setFont(theme_.font(8.5, QFont::DemiBold));
   for (const auto& [section, y] : sectionTitles_) {
-    p.setPen(theme_.sectionTitle);
-    p.setFont(theme_.font(8.5, QFont::DemiBold));
-    QString title = q(content_.sections[section].title).toUpper();
-    p.drawText(QRect(kMargin + 6, y, width() - 2 * kMargin, kSectionTitleHeight), Qt::AlignLeft | Qt::AlignVCenter,
-               title);
+    const QRect titleRect(kMargin + 6, y, width() - 2 * kMargin, kSectionTitleHeight);
+    if (!titleRect.intersects(exposed)) continue;
+    p.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter, q(content_->sections[section].title).toUpper());
   }
-  for (const RowGeometry& g : geometry_) {
-    const PanelSection& s = content_.sections[g.section];
+  // The rows go down the page: the first one reaching into view, then on
+  // until one starts below it.
+  auto first = std::partition_point(geometry_.begin(), geometry_.end(),
+                                    [&](const RowGeometry& g) { return g.rect.bottom() < exposed.top(); });
+  for (auto it = first; it != geometry_.end() && it->rect.top() <= exposed.bottom(); ++it) {
+    if (!it->rect.intersects(exposed)) continue;
+    const PanelSection& s = content_->sections[it->section];
     if (s.gridColumns > 0) {
-      paintGridCell(p, s, s.rows[g.row], g.rect);
+      paintGridCell(p, s, s.rows[it->row], it->rect);
     } else {
-      paintListRow(p, s, s.rows[g.row], g.rect);
+      paintListRow(p, s, s.rows[it->row], it->rect);
     }
   }
 }

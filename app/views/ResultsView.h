@@ -1,7 +1,9 @@
-// ResultsView: paints the panel's sections (lists and grids) from a
-// PanelContent, scrolls with the wheel and reports which row a click hit. Icons come from the
+// ResultsView: paints the panel's sections (lists and grids, each under its
+// title) from a PanelContent, scrolls with the wheel and reports which row a
+// click hit. Only the rows in view are painted; a moved selection repaints
+// its old and new rows (or the view, when it scrolls). Icons come from the
 // catalog's icon resolver through `IconSource`; until one arrives a tile
-// with the item's initial stands in.
+// with the item's initial stands in. Emoji are drawn once into pixmaps.
 //
 // Threading: GUI thread.
 #pragma once
@@ -13,6 +15,7 @@
 #include <optional>
 
 #include "app/views/PanelContent.h"
+#include "app/views/PanelPresenter.h"
 #include "app/views/Theme.h"
 
 namespace pallix::views {
@@ -29,8 +32,13 @@ class ResultsView final : public QWidget {
   explicit ResultsView(QWidget* parent = nullptr);
   void setTheme(const Theme& theme);
   void setIconSource(IconSource source) { iconSource_ = std::move(source); }
-  void setContent(PanelContent content);
-  const PanelContent& content() const { return content_; }
+  // Shared with the presenter, which changes only the rows' selection marks
+  // and then calls rowsChanged().
+  void setContent(std::shared_ptr<const PanelContent> content);
+  const PanelContent& content() const { return *content_; }
+  const std::shared_ptr<const PanelContent>& sharedContent() const { return content_; }
+  void rowsChanged(const std::vector<RowRef>& rows);
+
   std::optional<Hit> hitTest(QPoint point) const;
 
  protected:
@@ -45,16 +53,24 @@ class ResultsView final : public QWidget {
     QRect rect;
   };
   void layoutRows();
+  // Scrolls just enough to show the selected row when it is a new one;
+  // answers whether the view scrolled.
+  bool scrollToSelection();
+  const QRect* rectOf(RowRef row) const;
+  QPixmap glyphPixmap(const QString& glyph, QSize size);
   QPixmap iconFor(const PanelRow& row, int size);
   void paintListRow(QPainter& p, const PanelSection& s, const PanelRow& row, const QRect& r);
   void paintGridCell(QPainter& p, const PanelSection& s, const PanelRow& row, const QRect& r);
 
   Theme theme_ = Theme::make(true);
-  PanelContent content_;
+  std::shared_ptr<const PanelContent> content_ = std::make_shared<PanelContent>();
   IconSource iconSource_;
   QHash<QString, QPixmap> icons_;  // by item path and size
   QHash<QString, bool> requested_;
-  std::vector<RowGeometry> geometry_;
+  std::vector<RowGeometry> geometry_;  // in reading order: top to bottom
+  std::vector<size_t> sectionStart_;   // per section, its first row in geometry_
+  QFont emojiFont_;
+  QHash<QString, QPixmap> glyphs_;                     // by glyph and cell size
   std::vector<std::pair<size_t, int>> sectionTitles_;  // section, y
   int scrollOffset_ = 0;
   int contentHeight_ = 0;

@@ -28,8 +28,9 @@ std::string_view trimmedQuery(std::string_view text) {
 }
 
 ModeResult modeResult(const EmojiSearchMatch& m, std::string group) {
-  return {m.entry.id, m.entry.character + " " + m.entry.shortName, m.isRecent ? "recent" : m.entry.category,
-          std::move(group)};
+  ModeResult result{m.entry.id, m.entry.character + " " + m.entry.shortName, m.isRecent ? "recent" : m.entry.category};
+  result.group = std::move(group);
+  return result;
 }
 
 // The empty query's grid: the recents, then the categories in the order the

@@ -113,7 +113,7 @@ class PanelPresenterTest : public ::testing::Test {
     auto add = [&](const std::string& group, int n) {
       for (int i = 0; i < n; ++i) {
         const std::string id = group + std::to_string(i);
-        emoji_->results.push_back({id, "x " + id, group, group});
+        emoji_->results.push_back({.identifier = id, .title = "x " + id, .detail = group, .group = group});
       }
     };
     emoji_->results.clear();

@@ -17,15 +17,6 @@ void report(const std::string& signal, const std::string& description) {
   TelemetryService::signal(signal);
 }
 
-ClipboardItem withoutBytes(ClipboardItem item) {
-  for (ClipboardRepresentation& r : item.representations) {
-    if (r.data) r.byteCount = static_cast<int64_t>(r.data->size());
-    r.data.reset();
-    r.stringValue.reset();
-  }
-  return item;
-}
-
 }  // namespace
 
 ClipboardCaptureWorker::ClipboardCaptureWorker(Options options) : options_(std::move(options)) {}
@@ -132,39 +123,35 @@ void ClipboardCaptureWorker::purgeExpired(const Limits& limits, Trim& trim) {
   lastPurgeCheckDate_ = now;
   if (limits.retentionDays <= 0) return;
   const Date cutoff = now - std::chrono::hours(24) * limits.retentionDays;
+  removeAndReload([&] { return options_.store->removeCreatedBefore(cutoff); }, trim);
+}
+
+int64_t ClipboardCaptureWorker::removeAndReload(const std::function<Result<int64_t>()>& remove, Trim& trim) {
   std::unique_lock<std::mutex> lock(storeMutex_);
-  auto removed = options_.store->removeCreatedBefore(cutoff);
+  auto removed = remove();
   Status saved = removed.ok() ? options_.store->save() : Status(removed.error());
   if (!saved.ok()) {
     lock.unlock();
     report("ClipboardService.trimFailed", saved.error().description());
-    return;
+    return 0;
   }
-  if (removed.value() == 0) return;
+  if (removed.value() == 0) return 0;
   auto items = options_.store->fetchAll();
   lock.unlock();
   if (items.ok()) trim.history = std::move(items).value();
   reclaimSpaceIfWorthIt();
+  return removed.value();
 }
 
 void ClipboardCaptureWorker::enforceStorageLimit(const Limits& limits, Trim& trim) {
   if (!grewSinceLimitCheck_ || limits.maxStorageBytes <= 0) return;
   grewSinceLimitCheck_ = false;
-  std::unique_lock<std::mutex> lock(storeMutex_);
-  auto removed = options_.store->removeOldestBeyond(limits.maxStorageBytes);
-  Status saved = removed.ok() ? options_.store->save() : Status(removed.error());
-  if (!saved.ok()) {
-    lock.unlock();
-    report("ClipboardService.trimFailed", saved.error().description());
-    return;
+  const int64_t removed =
+      removeAndReload([&] { return options_.store->removeOldestBeyond(limits.maxStorageBytes); }, trim);
+  if (removed > 0) {
+    logger().info("Removed the %lld oldest clipboard items to stay within %lld MB", static_cast<long long>(removed),
+                  static_cast<long long>(limits.maxStorageBytes >> 20));
   }
-  if (removed.value() == 0) return;
-  auto items = options_.store->fetchAll();
-  lock.unlock();
-  logger().info("Removed the %lld oldest clipboard items to stay within %lld MB",
-                static_cast<long long>(removed.value()), static_cast<long long>(limits.maxStorageBytes >> 20));
-  if (items.ok()) trim.history = std::move(items).value();
-  reclaimSpaceIfWorthIt();
 }
 
 void ClipboardCaptureWorker::reclaimSpaceIfWorthIt() {

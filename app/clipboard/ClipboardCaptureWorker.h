@@ -93,6 +93,10 @@ class ClipboardCaptureWorker : public std::enable_shared_from_this<ClipboardCapt
   std::optional<Capture> record(const PasteboardItem& item, int64_t changeCount);
   void purgeExpired(const Limits& limits, Trim& trim);
   void enforceStorageLimit(const Limits& limits, Trim& trim);
+  // Runs `remove` and saves, under the store lock; when items went, reads the
+  // history back into `trim` and gives space back if worth it. Returns how
+  // many went (0 on failure, which is reported).
+  int64_t removeAndReload(const std::function<Result<int64_t>()>& remove, Trim& trim);
 
   Options options_;
   std::mutex storeMutex_;

@@ -38,4 +38,13 @@ int64_t ClipboardItem::totalByteCount() const {
   return total;
 }
 
+ClipboardItem withoutBytes(ClipboardItem item) {
+  for (ClipboardRepresentation& r : item.representations) {
+    if (r.data) r.byteCount = static_cast<int64_t>(r.data->size());
+    r.data.reset();
+    r.stringValue.reset();
+  }
+  return item;
+}
+
 }  // namespace pallix

@@ -51,4 +51,8 @@ struct ClipboardItem {
   int64_t totalByteCount() const;
 };
 
+// The item with its representations' sizes but not their bytes: what the
+// history keeps in memory (listing and searching need no bytes).
+ClipboardItem withoutBytes(ClipboardItem item);
+
 }  // namespace pallix

@@ -38,16 +38,6 @@ bool containsSecretWord(std::string_view key) {
   return false;
 }
 
-// Items kept in memory hold no bytes: listing and searching need none.
-ClipboardItem withoutBytes(ClipboardItem item) {
-  for (ClipboardRepresentation& r : item.representations) {
-    if (r.data) r.byteCount = static_cast<int64_t>(r.data->size());
-    r.data.reset();
-    r.stringValue.reset();
-  }
-  return item;
-}
-
 size_t costOf(const ClipboardLinkPreviewPayload& p) {
   return p.urlString.size() + (p.title ? p.title->size() : 0) + (p.iconImageData ? p.iconImageData->size() : 0) +
          (p.previewImageData ? p.previewImageData->size() : 0);

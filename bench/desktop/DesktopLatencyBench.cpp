@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/desktop/XTestKeys.h"
 #include "bench/support/BenchStats.h"
 #include "testing/TestProcess.h"
 
@@ -39,26 +40,11 @@ struct X {
   xcb_connection_t* c = nullptr;
   xcb_window_t root = 0;
 
-  xcb_keycode_t keycode(xcb_keysym_t sym) {
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    uint8_t count = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
-    auto* r = xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr);
-    xcb_keycode_t out = 0;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(r);
-    for (int k = 0; k < count && !out; ++k) {
-      if (syms[k * r->keysyms_per_keycode] == sym) out = static_cast<xcb_keycode_t>(setup->min_keycode + k);
-    }
-    std::free(r);
-    return out;
-  }
+  xcb_keycode_t keycode(xcb_keysym_t sym) { return pallix::bench::keycodeFor(c, sym); }
   void key(xcb_keycode_t code, bool press) {
     xcb_test_fake_input(c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, root, 0, 0, 0);
   }
-  void chord(std::initializer_list<xcb_keycode_t> codes) {
-    for (auto k : codes) key(k, true);
-    for (auto it = std::rbegin(codes); it != std::rend(codes); ++it) key(*it, false);
-    xcb_flush(c);
-  }
+  void chord(std::initializer_list<xcb_keycode_t> codes) { pallix::bench::pressChord(c, root, codes); }
   std::string strip(int x, int y, int width) {
     auto* r = xcb_get_image_reply(
         c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, int16_t(x), int16_t(y), uint16_t(width), 1, ~0u), nullptr);

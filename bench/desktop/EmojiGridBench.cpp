@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/desktop/XTestKeys.h"
 #include "bench/support/BenchStats.h"
 #include "testing/TestProcess.h"
 
@@ -39,25 +40,8 @@ struct X {
   xcb_window_t root = 0;
   uint16_t width = 0, height = 0;
 
-  xcb_keycode_t keycode(xcb_keysym_t sym) {
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    uint8_t count = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
-    auto* r = xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, setup->min_keycode, count), nullptr);
-    xcb_keycode_t out = 0;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(r);
-    for (int k = 0; k < count && !out; ++k) {
-      if (syms[k * r->keysyms_per_keycode] == sym) out = static_cast<xcb_keycode_t>(setup->min_keycode + k);
-    }
-    std::free(r);
-    return out;
-  }
-  void chord(std::initializer_list<xcb_keycode_t> codes) {
-    for (auto k : codes) xcb_test_fake_input(c, XCB_KEY_PRESS, k, XCB_CURRENT_TIME, root, 0, 0, 0);
-    for (auto it = std::rbegin(codes); it != std::rend(codes); ++it) {
-      xcb_test_fake_input(c, XCB_KEY_RELEASE, *it, XCB_CURRENT_TIME, root, 0, 0, 0);
-    }
-    xcb_flush(c);
-  }
+  xcb_keycode_t keycode(xcb_keysym_t sym) { return pallix::bench::keycodeFor(c, sym); }
+  void chord(std::initializer_list<xcb_keycode_t> codes) { pallix::bench::pressChord(c, root, codes); }
   std::string screen() {
     auto* r =
         xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0, width, height, ~0u), nullptr);

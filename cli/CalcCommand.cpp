@@ -1,6 +1,6 @@
 #include <iostream>
 
-#include "app/sources/CalculatorDataSource.h"
+#include "app/calculator/CalculatorDataSource.h"
 #include "cli/Command.h"
 #include "core/Strings.h"
 

@@ -21,7 +21,7 @@
 #include "app/platform/linux/InotifyFileChangeMonitor.h"
 #include "app/platform/linux/LinuxDesktop.h"
 #include "app/platform/linux/X11Pasteboard.h"
-#include "app/shell/ClipboardPreferences.h"
+#include "app/preferences/ClipboardPreferences.h"
 #include "app/shell/DefaultsFileWatcher.h"
 #include "cli/Command.h"
 #include "cli/Display.h"

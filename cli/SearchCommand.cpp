@@ -5,10 +5,10 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "app/preferences/TelemetryPreferences.h"
 #include "app/search/FileSearcher.h"
 #include "app/search/QueryParser.h"
 #include "app/shell/AppRuntime.h"
-#include "app/shell/TelemetryPreferences.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "cli/FilesCommand.h"

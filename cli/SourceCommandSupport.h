@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "app/platform/DataDirectories.h"
+#include "app/preferences/DataSourcePreferences.h"
 #include "app/shell/AppRuntime.h"
-#include "app/shell/DataSourcePreferences.h"
 #include "cli/Command.h"
 #include "core/RunLoop.h"
 #include "core/UserDefaults.h"

@@ -48,23 +48,13 @@
 #include "app/clipboard/CostLimitedCache.h"
 #include "app/platform/LinkMetadataProvider.h"
 #include "app/platform/Pasteboard.h"
+#include "app/preferences/ClipboardSettings.h"
 #include "core/NotificationCenter.h"
 #include "core/SequenceChecker.h"
 #include "core/TaskRunner.h"
 #include "core/WorkMode.h"
 
 namespace pallix {
-
-// The clipboard preferences as the service reads them (ClipboardPreferences
-// of the application shell supplies them).
-struct ClipboardSettings {
-  bool historyEnabled = false;
-  int64_t retentionDays = 7;  // 0 keeps everything
-  // What the history's items may hold together; the oldest go first.
-  int64_t maxStorageBytes = int64_t{512} << 20;
-  // Whether a link's preview may be fetched when the link is shown.
-  bool linkPreviewsEnabled = true;
-};
 
 // Whether a link's page may be asked for a preview: not when the link holds
 // a user name or password, or a query or fragment key that carries a secret

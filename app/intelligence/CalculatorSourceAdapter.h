@@ -9,8 +9,8 @@
 
 #include <memory>
 
+#include "app/calculator/CalculatorDataSource.h"
 #include "app/intelligence/DataSource.h"
-#include "app/sources/CalculatorDataSource.h"
 
 namespace pallix {
 

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "app/preferences/IndexingIntensity.h"
 #include "app/search/FileExclusionFilter.h"
 #include "app/semantic/Completion.h"
 #include "app/semantic/EmbeddingCoordinator.h"
@@ -40,7 +41,6 @@
 #include "app/semantic/FileChunking.h"
 #include "app/semantic/IndexingCompletionTracker.h"
 #include "app/semantic/IndexingConditions.h"
-#include "app/shell/IndexingIntensity.h"
 #include "core/Logger.h"
 #include "core/NotificationCenter.h"
 #include "core/WorkMode.h"

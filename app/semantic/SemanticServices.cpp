@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/preferences/FilesPreferences.h"
+#include "app/preferences/IntelligencePreferences.h"
+#include "app/preferences/MessagesPreferences.h"
 #include "app/search/IndexingService.h"
-#include "app/shell/FilesPreferences.h"
-#include "app/shell/IntelligencePreferences.h"
-#include "app/shell/MessagesPreferences.h"
 #include "core/FileUtil.h"
 #include "core/RunLoop.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/platform/PanelSurface.h"
-#include "app/shell/PanelPosition.h"
+#include "app/preferences/PanelPosition.h"
 
 namespace pallix {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/sources/CalculatorDataSource.h"
+#include "app/calculator/CalculatorDataSource.h"
 
 namespace {
 

@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/sources/CalculatorCurrency.h"
-#include "app/sources/CalculatorDataSource.h"
-#include "app/sources/CalculatorEvaluator.h"
-#include "app/sources/CalculatorFormatting.h"
-#include "app/sources/CalculatorUnits.h"
+#include "app/calculator/CalculatorCurrency.h"
+#include "app/calculator/CalculatorDataSource.h"
+#include "app/calculator/CalculatorEvaluator.h"
+#include "app/calculator/CalculatorFormatting.h"
+#include "app/calculator/CalculatorUnits.h"
 #include "core/Strings.h"
 #include "tests/calculator/ExpressionOracle.h"
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "app/sources/CalculatorEvaluator.h"
+#include "app/calculator/CalculatorEvaluator.h"
 #include "tests/calculator/ExpressionOracle.h"
 
 namespace pallix::calculator {

@@ -4,9 +4,9 @@
 // bridge finds and merges them).
 #include <gtest/gtest.h>
 
+#include "app/preferences/FilesPreferences.h"
 #include "app/semantic/SemanticBridge.h"
 #include "app/semantic/SemanticServices.h"
-#include "app/shell/FilesPreferences.h"
 #include "testing/VirtualTime.h"
 #include "tests/semantic/SemanticTestSupport.h"
 

@@ -5,9 +5,9 @@
 // change nothing.
 #include <gtest/gtest.h>
 
-#include "app/shell/ClipboardPreferences.h"
+#include "app/preferences/ClipboardPreferences.h"
+#include "app/preferences/MessagesPreferences.h"
 #include "app/shell/DefaultsFileWatcher.h"
-#include "app/shell/MessagesPreferences.h"
 #include "testing/FakeFileChangeMonitor.h"
 #include "testing/VirtualTime.h"
 #include "tests/support/LogCapture.h"

@@ -10,14 +10,14 @@
 #include <set>
 #include <tuple>
 
-#include "app/shell/AppDisplayPreferences.h"
-#include "app/shell/ClipboardPreferences.h"
-#include "app/shell/DataSourcePreferences.h"
-#include "app/shell/FilesPreferences.h"
-#include "app/shell/IntelligencePreferences.h"
+#include "app/preferences/AppDisplayPreferences.h"
+#include "app/preferences/ClipboardPreferences.h"
+#include "app/preferences/DataSourcePreferences.h"
+#include "app/preferences/FilesPreferences.h"
+#include "app/preferences/IntelligencePreferences.h"
+#include "app/preferences/MessagesPreferences.h"
+#include "app/preferences/TelemetryPreferences.h"
 #include "app/shell/KnownPreferences.h"
-#include "app/shell/MessagesPreferences.h"
-#include "app/shell/TelemetryPreferences.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {

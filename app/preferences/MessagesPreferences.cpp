@@ -1,4 +1,4 @@
-#include "app/shell/MessagesPreferences.h"
+#include "app/preferences/MessagesPreferences.h"
 
 #include <string>
 

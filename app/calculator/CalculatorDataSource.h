@@ -23,7 +23,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/sources/CalculatorCurrency.h"
+#include "app/calculator/CalculatorCurrency.h"
 
 namespace pallix {
 

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
-#include "app/clipboard/ClipboardService.h"
-#include "app/shell/StoredPreferences.h"
+#include "app/preferences/ClipboardSettings.h"
+#include "app/preferences/StoredPreferences.h"
 
 namespace pallix {
 

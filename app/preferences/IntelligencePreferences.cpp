@@ -1,4 +1,4 @@
-#include "app/shell/IntelligencePreferences.h"
+#include "app/preferences/IntelligencePreferences.h"
 
 #include <string>
 

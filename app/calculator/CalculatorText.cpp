@@ -1,4 +1,4 @@
-#include "app/sources/CalculatorText.h"
+#include "app/calculator/CalculatorText.h"
 
 #include <unicode/locid.h>
 #include <unicode/uchar.h>

@@ -1,8 +1,8 @@
-#include "app/sources/CalculatorCurrency.h"
+#include "app/calculator/CalculatorCurrency.h"
 
 #include <algorithm>
 
-#include "app/sources/CalculatorText.h"
+#include "app/calculator/CalculatorText.h"
 
 namespace pallix::calculator {
 namespace {

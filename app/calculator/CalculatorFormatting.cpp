@@ -1,4 +1,4 @@
-#include "app/sources/CalculatorFormatting.h"
+#include "app/calculator/CalculatorFormatting.h"
 
 #include <unicode/measunit.h>
 #include <unicode/numberformatter.h>

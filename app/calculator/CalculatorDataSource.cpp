@@ -1,13 +1,13 @@
-#include "app/sources/CalculatorDataSource.h"
+#include "app/calculator/CalculatorDataSource.h"
 
 #include <cmath>
 #include <utility>
 #include <vector>
 
-#include "app/sources/CalculatorEvaluator.h"
-#include "app/sources/CalculatorFormatting.h"
-#include "app/sources/CalculatorText.h"
-#include "app/sources/CalculatorUnits.h"
+#include "app/calculator/CalculatorEvaluator.h"
+#include "app/calculator/CalculatorFormatting.h"
+#include "app/calculator/CalculatorText.h"
+#include "app/calculator/CalculatorUnits.h"
 
 namespace pallix {
 namespace {

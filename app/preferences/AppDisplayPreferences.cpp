@@ -1,4 +1,4 @@
-#include "app/shell/AppDisplayPreferences.h"
+#include "app/preferences/AppDisplayPreferences.h"
 
 #include <string>
 

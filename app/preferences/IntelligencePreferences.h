@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "SimilaritySearchKit/EmbeddingModel.h"
-#include "app/shell/IndexingIntensity.h"
-#include "app/shell/StoredPreferences.h"
+#include "app/preferences/IndexingIntensity.h"
+#include "app/preferences/StoredPreferences.h"
 
 namespace pallix {
 

@@ -3,9 +3,9 @@
 // chunk indexer. Posts "MessagesPreferencesDidChange" on every change.
 #pragma once
 
-#include "app/shell/IndexingIntensity.h"
-#include "app/shell/IntelligencePreferences.h"
-#include "app/shell/StoredPreferences.h"
+#include "app/preferences/IndexingIntensity.h"
+#include "app/preferences/IntelligencePreferences.h"
+#include "app/preferences/StoredPreferences.h"
 
 namespace pallix {
 

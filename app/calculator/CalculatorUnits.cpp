@@ -1,4 +1,4 @@
-#include "app/sources/CalculatorUnits.h"
+#include "app/calculator/CalculatorUnits.h"
 
 #include <deque>
 #include <initializer_list>
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/sources/CalculatorText.h"
+#include "app/calculator/CalculatorText.h"
 
 namespace pallix::calculator {
 namespace {

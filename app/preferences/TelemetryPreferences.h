@@ -3,7 +3,7 @@
 // notification.
 #pragma once
 
-#include "app/shell/StoredPreferences.h"
+#include "app/preferences/StoredPreferences.h"
 
 namespace pallix {
 

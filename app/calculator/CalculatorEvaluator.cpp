@@ -1,11 +1,11 @@
-#include "app/sources/CalculatorEvaluator.h"
+#include "app/calculator/CalculatorEvaluator.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "app/sources/CalculatorText.h"
+#include "app/calculator/CalculatorText.h"
 
 namespace pallix::calculator {
 namespace {

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/sources/CalculatorUnits.h"
+#include "app/calculator/CalculatorUnits.h"
 
 namespace pallix::calculator {
 

@@ -1,4 +1,4 @@
-#include "app/shell/ClipboardPreferences.h"
+#include "app/preferences/ClipboardPreferences.h"
 
 #include <algorithm>
 #include <string>

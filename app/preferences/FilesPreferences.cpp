@@ -1,4 +1,4 @@
-#include "app/shell/FilesPreferences.h"
+#include "app/preferences/FilesPreferences.h"
 
 #include <algorithm>
 #include <filesystem>

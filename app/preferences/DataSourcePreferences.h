@@ -2,7 +2,7 @@
 // notification; the intelligence coordinator is told of changes directly.
 #pragma once
 
-#include "app/shell/StoredPreferences.h"
+#include "app/preferences/StoredPreferences.h"
 
 namespace pallix {
 

@@ -1,4 +1,4 @@
-#include "app/shell/DataSourcePreferences.h"
+#include "app/preferences/DataSourcePreferences.h"
 
 namespace pallix {
 

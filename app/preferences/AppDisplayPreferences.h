@@ -5,8 +5,8 @@
 #include <array>
 #include <string_view>
 
-#include "app/shell/PanelPosition.h"
-#include "app/shell/StoredPreferences.h"
+#include "app/preferences/PanelPosition.h"
+#include "app/preferences/StoredPreferences.h"
 
 namespace pallix {
 

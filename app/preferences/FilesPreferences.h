@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/platform/DataDirectories.h"
-#include "app/shell/IndexingIntensity.h"
-#include "app/shell/IntelligencePreferences.h"
-#include "app/shell/StoredPreferences.h"
+#include "app/preferences/IndexingIntensity.h"
+#include "app/preferences/IntelligencePreferences.h"
+#include "app/preferences/StoredPreferences.h"
 
 namespace pallix {
 

@@ -126,6 +126,24 @@ void printError(const std::string& message, const std::string& hint) {
   if (!hint.empty()) std::cerr << "  " << printable(hint) << "\n";
 }
 
+int exitStatusFor(const Error& error) {
+  switch (error.canonical()) {
+    case ErrorCode::invalidArgument:
+      return kExitUsage;
+    case ErrorCode::notFound:
+    case ErrorCode::damaged:
+    case ErrorCode::unavailable:
+      return kExitUnavailable;
+    case ErrorCode::cancelled:
+      return kExitInterrupted;
+    case ErrorCode::busy:
+    case ErrorCode::permission:
+    case ErrorCode::internal:
+      return kExitFailure;
+  }
+  return kExitFailure;
+}
+
 int usageError(const std::string& command, const std::string& message) {
   printError(command + ": " + message, "Run 'pallix " + command + " --help' for usage.");
   return kExitUsage;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Error.h"
+
 namespace pallix::cli {
 
 constexpr int kExitOk = 0;
@@ -22,6 +24,12 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitUnavailable = 3;
 constexpr int kExitInterrupted = 130;
+
+// The exit status of a command that failed with `error`, from its canonical
+// code: the input is wrong (kExitUsage), something needed is missing, damaged
+// or off (kExitUnavailable), it was interrupted (kExitInterrupted), anything
+// else (kExitFailure). The one place a failure's status is chosen.
+int exitStatusFor(const Error& error);
 
 // The arguments after the subcommand name. Options are consumed as they are
 // read; whatever is left must be positional.

@@ -4,6 +4,11 @@
 // "MMapStoreError"), a code stable within that domain, and a readable
 // description that quotes the underlying cause. Errors never cross a
 // subsystem boundary as exceptions; callers log them and degrade.
+//
+// Besides its domain's own code, an error carries a canonical code, one of a
+// small set shared by every domain, so callers decide what to do (retry,
+// rebuild, tell the user to fix the input, exit with a status) without
+// comparing domain strings.
 #pragma once
 
 #include <cassert>
@@ -14,23 +19,46 @@
 
 namespace pallix {
 
+enum class ErrorCode {
+  internal,         // a fault of this program or an unexpected failure
+  notFound,         // what was asked for does not exist (yet)
+  invalidArgument,  // the input is wrong: fixing it is the caller's part
+  busy,             // held by someone else for now: waiting may help
+  damaged,          // stored data is corrupt or unreadable: only rebuilding helps
+  unavailable,      // a service, device or resource cannot be reached or is off
+  cancelled,        // stopped on request
+  permission,       // not allowed
+};
+
+// "not found", "invalid argument", ...
+const char* errorCodeName(ErrorCode code);
+// The canonical code of a failed system call's errno.
+ErrorCode errorCodeForErrno(int errnum);
+
 class Error {
  public:
   Error() = default;
-  Error(std::string domain, int code, std::string description)
-      : domain_(std::move(domain)), code_(code), description_(std::move(description)) {}
+  Error(std::string domain, int code, std::string description, ErrorCode canonical = ErrorCode::internal)
+      : domain_(std::move(domain)), code_(code), description_(std::move(description)), canonical_(canonical) {}
 
   // A generic error in domain "Pallix" for code paths without a typed enum.
   static Error make(std::string description) { return Error("Pallix", 1, std::move(description)); }
-  // An error from a failed system call, quoting strerror(errnum).
+  // An error from a failed system call, quoting strerror(errnum), with the
+  // errno's canonical code.
   static Error fromErrno(const std::string& what, int errnum);
 
   const std::string& domain() const { return domain_; }
   int code() const { return code_; }
   const std::string& description() const { return description_; }
+  ErrorCode canonical() const { return canonical_; }
 
   // Returns a copy whose description is "context: description".
-  Error withContext(const std::string& context) const { return Error(domain_, code_, context + ": " + description_); }
+  Error withContext(const std::string& context) const {
+    return Error(domain_, code_, context + ": " + description_, canonical_);
+  }
+  // Returns a copy with another canonical code, for a caller that knows
+  // better what the failure means here.
+  Error withCanonical(ErrorCode canonical) const { return Error(domain_, code_, description_, canonical); }
 
   friend bool operator==(const Error& a, const Error& b) {
     return a.domain_ == b.domain_ && a.code_ == b.code_ && a.description_ == b.description_;
@@ -40,6 +68,7 @@ class Error {
   std::string domain_;
   int code_ = 0;
   std::string description_;
+  ErrorCode canonical_ = ErrorCode::internal;
 };
 
 // Result<T> holds a value or an Error. There is deliberately no operator bool:

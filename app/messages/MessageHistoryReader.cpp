@@ -31,8 +31,7 @@ Result<std::unique_ptr<MessagesDatabaseConnection>> MessageHistoryReader::open()
   return connection;
 }
 
-Result<MessagesStatement> MessageHistoryReader::prepare(MessagesDatabaseConnection& connection,
-                                                        const std::string& sql) {
+Result<SqliteStatement> MessageHistoryReader::prepare(MessagesDatabaseConnection& connection, const std::string& sql) {
   auto statement = connection.prepare(sql);
   if (!statement.ok()) return queryFailed(statement.error());
   return statement;
@@ -40,25 +39,25 @@ Result<MessagesStatement> MessageHistoryReader::prepare(MessagesDatabaseConnecti
 
 Result<int64_t> MessageHistoryReader::maxRowID() {
   PALLIX_ASSIGN_OR_RETURN(auto connection, open());
-  PALLIX_ASSIGN_OR_RETURN(MessagesStatement s, prepare(*connection, message_sql::maxRowID()));
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, prepare(*connection, message_sql::maxRowID()));
   auto row = s.step();
   if (!row.ok()) return queryFailed(row.error());
-  return row.value() ? s.int64(0) : int64_t{0};
+  return row.value() ? s.columnInt(0) : int64_t{0};
 }
 
 Result<int64_t> MessageHistoryReader::messagesInWindowCount(double cutoff) {
   PALLIX_ASSIGN_OR_RETURN(auto connection, open());
-  PALLIX_ASSIGN_OR_RETURN(MessagesStatement s,
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement s,
                           prepare(*connection, message_sql::messagesInWindowCount(kMinMessageLength)));
   s.bind(1, messageDateNanoseconds(cutoff));
   auto row = s.step();
   if (!row.ok()) return queryFailed(row.error());
-  return row.value() ? s.int64(0) : int64_t{0};
+  return row.value() ? s.columnInt(0) : int64_t{0};
 }
 
 Result<std::vector<ChatInfo>> MessageHistoryReader::chatsWithCounts(int64_t afterRowID, double cutoff) {
   PALLIX_ASSIGN_OR_RETURN(auto connection, open());
-  PALLIX_ASSIGN_OR_RETURN(MessagesStatement s, prepare(*connection, message_sql::chatsWithCounts(kMinMessageLength)));
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, prepare(*connection, message_sql::chatsWithCounts(kMinMessageLength)));
   s.bind(1, afterRowID);
   s.bind(2, messageDateNanoseconds(cutoff));
   std::vector<ChatInfo> chats;
@@ -66,11 +65,11 @@ Result<std::vector<ChatInfo>> MessageHistoryReader::chatsWithCounts(int64_t afte
     auto row = s.step();
     if (!row.ok()) return queryFailed(row.error());
     if (!row.value()) break;
-    std::optional<std::string> guid = s.text(0);
+    std::optional<std::string> guid = s.columnOptionalText(0);
     if (!guid) continue;
-    std::optional<std::string> name = s.text(1);
+    std::optional<std::string> name = s.columnOptionalText(1);
     if (name && name->empty()) name.reset();
-    chats.push_back(ChatInfo{std::move(*guid), std::move(name), s.int64(2)});
+    chats.push_back(ChatInfo{std::move(*guid), std::move(name), s.columnInt(2)});
   }
   return chats;
 }
@@ -78,7 +77,7 @@ Result<std::vector<ChatInfo>> MessageHistoryReader::chatsWithCounts(int64_t afte
 Result<std::vector<RawMessage>> MessageHistoryReader::chatMessages(const std::string& chatGUID, int64_t afterRowID,
                                                                    double cutoff) {
   PALLIX_ASSIGN_OR_RETURN(auto connection, open());
-  PALLIX_ASSIGN_OR_RETURN(MessagesStatement s, prepare(*connection, message_sql::chatMessages()));
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, prepare(*connection, message_sql::chatMessages()));
   s.bind(1, chatGUID);
   s.bind(2, afterRowID);
   s.bind(3, messageDateNanoseconds(cutoff));
@@ -89,7 +88,7 @@ Result<std::vector<RawMessage>> MessageHistoryReader::chatMessages(const std::st
 
 Result<std::vector<RawMessage>> MessageHistoryReader::newMessages(int64_t afterRowID, double cutoff, int64_t limit) {
   PALLIX_ASSIGN_OR_RETURN(auto connection, open());
-  PALLIX_ASSIGN_OR_RETURN(MessagesStatement s, prepare(*connection, message_sql::newMessages()));
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, prepare(*connection, message_sql::newMessages()));
   s.bind(1, afterRowID);
   s.bind(2, messageDateNanoseconds(cutoff));
   s.bind(3, limit);
@@ -101,7 +100,7 @@ Result<std::vector<RawMessage>> MessageHistoryReader::newMessages(int64_t afterR
 Result<std::vector<RawMessage>> MessageHistoryReader::messagesByRowIDs(const std::vector<int64_t>& rowIDs) {
   if (rowIDs.empty()) return std::vector<RawMessage>();
   PALLIX_ASSIGN_OR_RETURN(auto connection, open());
-  PALLIX_ASSIGN_OR_RETURN(MessagesStatement s, prepare(*connection, message_sql::messagesByRowIDs(rowIDs.size())));
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, prepare(*connection, message_sql::messagesByRowIDs(rowIDs.size())));
   for (size_t i = 0; i < rowIDs.size(); ++i) s.bind(static_cast<int>(i + 1), rowIDs[i]);
   auto rows = MessageRowDecoder(clock_.wallNow()).decodeAllRaw(s);
   if (!rows.ok()) return queryFailed(rows.error());
@@ -113,13 +112,13 @@ Result<std::string> MessageHistoryReader::databaseIdentity() {
   Sha256 digest;
   for (const std::string& sql :
        {message_sql::identityChats(kIdentityRows), message_sql::identityHandles(kIdentityRows)}) {
-    PALLIX_ASSIGN_OR_RETURN(MessagesStatement s, prepare(*connection, sql));
+    PALLIX_ASSIGN_OR_RETURN(SqliteStatement s, prepare(*connection, sql));
     for (;;) {
       auto row = s.step();
       if (!row.ok()) return queryFailed(row.error());
       if (!row.value()) break;
-      const std::string value = s.text(1).value_or("");
-      digest.update(std::to_string(s.int64(0)) + ":" + std::to_string(value.size()) + ":" + value + "\n");
+      const std::string value = s.columnOptionalText(1).value_or("");
+      digest.update(std::to_string(s.columnInt(0)) + ":" + std::to_string(value.size()) + ":" + value + "\n");
     }
     digest.update("|");
   }

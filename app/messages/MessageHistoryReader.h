@@ -51,7 +51,7 @@ class MessageHistoryReader {
 
  private:
   Result<std::unique_ptr<MessagesDatabaseConnection>> open();
-  Result<MessagesStatement> prepare(MessagesDatabaseConnection& connection, const std::string& sql);
+  Result<SqliteStatement> prepare(MessagesDatabaseConnection& connection, const std::string& sql);
 
   std::shared_ptr<const FullDiskAccessController> access_;
   const Clock& clock_;

@@ -24,24 +24,23 @@ class MessageRowDecoder {
 
   // Search and hydration rows (columns 0-8, the archived text at
   // `archivedTextColumn` when given).
-  std::optional<PartialMessage> decodePartial(const MessagesStatement& row,
-                                              std::optional<int> archivedTextColumn) const;
+  std::optional<PartialMessage> decodePartial(const SqliteStatement& row, std::optional<int> archivedTextColumn) const;
   // Steps `statement` to its end. A step error ends the read with that error.
-  Result<std::vector<PartialMessage>> decodeAllPartial(MessagesStatement& statement,
+  Result<std::vector<PartialMessage>> decodeAllPartial(SqliteStatement& statement,
                                                        std::optional<int> archivedTextColumn) const;
 
   // Chunk indexer rows (columns 0-7, archived text in column 8): the text is
   // trimmed and must have at least kMinMessageLength characters; an inbound
   // message without a handle has the sender "unknown".
-  std::optional<RawMessage> decodeRaw(const MessagesStatement& row) const;
-  Result<std::vector<RawMessage>> decodeAllRaw(MessagesStatement& statement) const;
+  std::optional<RawMessage> decodeRaw(const SqliteStatement& row) const;
+  Result<std::vector<RawMessage>> decodeAllRaw(SqliteStatement& statement) const;
 
   // The date rule above, on a database date.
   bool isPlausibleDate(int64_t nanoseconds) const;
 
  private:
   // The row's text: plain, else archived (extracted and cleaned up).
-  std::optional<std::string> rowText(const MessagesStatement& row, std::optional<int> archivedTextColumn) const;
+  std::optional<std::string> rowText(const SqliteStatement& row, std::optional<int> archivedTextColumn) const;
 
   Date now_;
 };

@@ -97,7 +97,7 @@ Result<std::vector<MessageSearchResult>> MessageSearchService::searchDatabase(
   if (mode == Mode::text) {
     return queryMessageResults(
         message_sql::textSearch(),
-        [&](MessagesStatement& s) {
+        [&](SqliteStatement& s) {
           s.bind(1, pattern);
           s.bind(2, int64_t{kMaxResults});
         },
@@ -105,7 +105,7 @@ Result<std::vector<MessageSearchResult>> MessageSearchService::searchDatabase(
   }
   return queryMessageResults(
       message_sql::contactSearch(identifiers.size()),
-      [&](MessagesStatement& s) {
+      [&](SqliteStatement& s) {
         s.bind(1, pattern);
         s.bind(2, pattern);
         int index = 3;
@@ -116,8 +116,7 @@ Result<std::vector<MessageSearchResult>> MessageSearchService::searchDatabase(
 }
 
 Result<std::vector<MessageSearchResult>> MessageSearchService::queryMessageResults(
-    const std::string& sql, const std::function<void(MessagesStatement&)>& bind,
-    std::optional<int> archivedTextColumn) {
+    const std::string& sql, const std::function<void(SqliteStatement&)>& bind, std::optional<int> archivedTextColumn) {
   ++connectionsOpened_;
   auto connection = access().openDatabase(deps_.statementObserver);
   if (!connection.ok()) {
@@ -149,15 +148,15 @@ std::map<int64_t, std::vector<MessageAttachment>> MessageSearchService::fetchAtt
     auto row = statement.value().step();
     if (!row.ok()) return {};  // a failure here gives no attachments
     if (!row.value()) break;
-    const MessagesStatement& s = statement.value();
-    std::optional<std::string> filename = s.text(2);
+    const SqliteStatement& s = statement.value();
+    std::optional<std::string> filename = s.columnOptionalText(2);
     if (!filename) continue;
     MessageAttachment a;
-    a.id = s.int64(1);
+    a.id = s.columnInt(1);
     a.filename = *filename;
-    a.mimeType = s.text(3);
-    a.filePath = s.text(4).value_or(*filename);
-    byMessage[s.int64(0)].push_back(std::move(a));
+    a.mimeType = s.columnOptionalText(3);
+    a.filePath = s.columnOptionalText(4).value_or(*filename);
+    byMessage[s.columnInt(0)].push_back(std::move(a));
   }
   return byMessage;
 }
@@ -245,7 +244,7 @@ std::vector<std::string> MessageSearchService::withHandlesOfTheSameNumbers(std::
       break;
     }
     if (!row.value()) break;
-    std::optional<std::string> handle = statement.value().text(0);
+    std::optional<std::string> handle = statement.value().columnOptionalText(0);
     if (!handle || known.count(*handle)) continue;
     for (const std::string& number : numbers) {
       if (ContactMatcher::matchesPhoneNumber(*handle, number)) {

@@ -85,7 +85,7 @@ class MessageSearchService {
   // fresh connection and builds results with contacts and attachments. The
   // text search uses it; so does hydration of stored conversation chunks.
   Result<std::vector<MessageSearchResult>> queryMessageResults(const std::string& sql,
-                                                               const std::function<void(MessagesStatement&)>& bind,
+                                                               const std::function<void(SqliteStatement&)>& bind,
                                                                std::optional<int> archivedTextColumn);
 
   // Semantic conversation search (MessageSemanticSearch.cpp): the chunks

@@ -162,7 +162,7 @@ std::vector<SemanticConversationResult> MessageSearchService::hydrateConversatio
   if (rowIDs.empty()) return {};
   auto fetched = queryMessageResults(
       message_sql::hydrateByRowIDs(rowIDs.size()),
-      [&](MessagesStatement& s) {
+      [&](SqliteStatement& s) {
         for (size_t i = 0; i < rowIDs.size(); ++i) s.bind(int(i + 1), rowIDs[i]);
       },
       9);
@@ -189,7 +189,7 @@ std::optional<SemanticConversationResult> MessageSearchService::hydrateSemanticC
   if (!m.messageRowIDs.empty()) {
     auto fetched = queryMessageResults(
         message_sql::hydrateByRowIDs(m.messageRowIDs.size()),
-        [&](MessagesStatement& s) {
+        [&](SqliteStatement& s) {
           for (size_t i = 0; i < m.messageRowIDs.size(); ++i) s.bind(int(i + 1), m.messageRowIDs[i]);
         },
         9);
@@ -206,7 +206,7 @@ std::optional<SemanticConversationResult> MessageSearchService::hydrateSemanticC
   if (!m.messageGUIDs.empty()) {
     auto fetched = queryMessageResults(
         message_sql::hydrateByGUIDs(m.messageGUIDs.size()),
-        [&](MessagesStatement& s) {
+        [&](SqliteStatement& s) {
           for (size_t i = 0; i < m.messageGUIDs.size(); ++i) s.bind(int(i + 1), m.messageGUIDs[i]);
         },
         9);
@@ -223,7 +223,7 @@ std::optional<SemanticConversationResult> MessageSearchService::hydrateSemanticC
   if (!m.chatGUID.empty()) {
     auto fetched = queryMessageResults(
         message_sql::hydrateByTimeRange(),
-        [&](MessagesStatement& s) {
+        [&](SqliteStatement& s) {
           s.bind(1, m.chatGUID);
           s.bind(2, databaseNanoseconds(m.startDate));
           s.bind(3, databaseNanoseconds(m.endDate));

@@ -65,11 +65,12 @@ Result<BackupImportOutcome> MessagesBackupImporter::inspect(const std::string& f
     statement.value().bind(2, std::string_view(kSmsRelativePath));
     auto row = statement.value().step();
     if (!row.ok()) return backupError(5, "Cannot read " + inQuotes(manifestPath) + ": " + row.error().description());
-    if (!row.value() || !statement.value().text(0) || statement.value().text(0)->size() < 2) {
+    if (!row.value() || !statement.value().columnOptionalText(0) ||
+        statement.value().columnOptionalText(0)->size() < 2) {
       return backupError(6, "The backup in " + inQuotes(root) + " has no messages database (" + kSmsDomain + ", " +
                                 kSmsRelativePath + ")");
     }
-    fileID = *statement.value().text(0);
+    fileID = *statement.value().columnOptionalText(0);
   }
   if (fileID.find('/') != std::string::npos || fileID.find("..") != std::string::npos) {
     return backupError(6, "The backup's Manifest.db names an unusable file " + inQuotes(fileID));
@@ -90,7 +91,7 @@ Result<BackupImportOutcome> MessagesBackupImporter::inspect(const std::string& f
   auto count = connection.value()->prepare("SELECT COUNT(*) FROM message");
   if (count.ok()) {
     auto row = count.value().step();
-    if (row.ok() && row.value()) outcome.messageCount = count.value().int64(0);
+    if (row.ok() && row.value()) outcome.messageCount = count.value().columnInt(0);
   }
   outcome.databasePath = absolute(databasePath);
   return outcome;

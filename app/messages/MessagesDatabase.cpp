@@ -71,62 +71,6 @@ std::string FullDiskAccessController::openSettings() const {
 }
 
 // ---------------------------------------------------------------------------
-// MessagesStatement
-
-MessagesStatement::~MessagesStatement() {
-  if (stmt_) sqlite3_finalize(stmt_);
-}
-
-MessagesStatement::MessagesStatement(MessagesStatement&& other) noexcept : db_(other.db_), stmt_(other.stmt_) {
-  other.stmt_ = nullptr;
-}
-
-MessagesStatement& MessagesStatement::operator=(MessagesStatement&& other) noexcept {
-  if (this != &other) {
-    if (stmt_) sqlite3_finalize(stmt_);
-    db_ = other.db_;
-    stmt_ = other.stmt_;
-    other.stmt_ = nullptr;
-  }
-  return *this;
-}
-
-void MessagesStatement::bind(int index, int64_t value) {
-  sqlite3_bind_int64(stmt_, index, value);
-}
-
-void MessagesStatement::bind(int index, std::string_view text) {
-  sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
-
-Result<bool> MessagesStatement::step() {
-  int rc = sqlite3_step(stmt_);
-  if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) return false;
-  return sqliteError(db_, rc);
-}
-
-bool MessagesStatement::isNull(int column) const {
-  return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
-}
-
-int64_t MessagesStatement::int64(int column) const {
-  return sqlite3_column_int64(stmt_, column);
-}
-
-std::optional<std::string> MessagesStatement::text(int column) const {
-  const unsigned char* data = sqlite3_column_text(stmt_, column);
-  if (!data) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
-}
-
-std::string_view MessagesStatement::blob(int column) const {
-  const void* data = sqlite3_column_blob(stmt_, column);
-  if (!data) return {};
-  return std::string_view(static_cast<const char*>(data), static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
-}
-
-// ---------------------------------------------------------------------------
 // MessagesDatabaseConnection
 
 Result<std::unique_ptr<MessagesDatabaseConnection>> MessagesDatabaseConnection::open(const std::string& path,
@@ -167,7 +111,7 @@ MessagesDatabaseConnection::~MessagesDatabaseConnection() {
   sqlite3_close_v2(db_);
 }
 
-Result<MessagesStatement> MessagesDatabaseConnection::prepare(const std::string& sql) {
+Result<SqliteStatement> MessagesDatabaseConnection::prepare(const std::string& sql) {
   if (observer_) observer_(sql);
   sqlite3_stmt* stmt = nullptr;
   int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
@@ -175,28 +119,28 @@ Result<MessagesStatement> MessagesDatabaseConnection::prepare(const std::string&
     if (stmt) sqlite3_finalize(stmt);
     return sqliteError(db_, rc);
   }
-  return MessagesStatement(db_, stmt);
+  return SqliteStatement(db_, stmt);
 }
 
 Result<std::vector<std::string>> MessagesDatabaseConnection::tableNames() {
-  PALLIX_ASSIGN_OR_RETURN(MessagesStatement stmt, prepare("SELECT name FROM sqlite_master WHERE type = 'table'"));
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt, prepare("SELECT name FROM sqlite_master WHERE type = 'table'"));
   std::vector<std::string> names;
   for (;;) {
     PALLIX_ASSIGN_OR_RETURN(bool row, stmt.step());
     if (!row) break;
-    names.push_back(stmt.text(0).value_or(""));
+    names.push_back(stmt.columnOptionalText(0).value_or(""));
   }
   return names;
 }
 
 Result<std::vector<std::string>> MessagesDatabaseConnection::columnNames(const std::string& table) {
-  PALLIX_ASSIGN_OR_RETURN(MessagesStatement stmt, prepare("SELECT name FROM pragma_table_info(?)"));
+  PALLIX_ASSIGN_OR_RETURN(SqliteStatement stmt, prepare("SELECT name FROM pragma_table_info(?)"));
   stmt.bind(1, table);
   std::vector<std::string> names;
   for (;;) {
     PALLIX_ASSIGN_OR_RETURN(bool row, stmt.step());
     if (!row) break;
-    names.push_back(stmt.text(0).value_or(""));
+    names.push_back(stmt.columnOptionalText(0).value_or(""));
   }
   return names;
 }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/messages/MessagesSnapshot.h"
+#include "app/platform/SqliteStatement.h"
 #include "core/Clock.h"
 #include "core/Error.h"
 #include "core/UserDefaults.h"
@@ -78,37 +79,9 @@ class FullDiskAccessController {
   std::shared_ptr<MessagesSnapshotCache> snapshots_;
 };
 
-class MessagesStatement {
- public:
-  MessagesStatement() = default;
-  ~MessagesStatement();
-  MessagesStatement(MessagesStatement&& other) noexcept;
-  MessagesStatement& operator=(MessagesStatement&& other) noexcept;
-  MessagesStatement(const MessagesStatement&) = delete;
-  MessagesStatement& operator=(const MessagesStatement&) = delete;
-
-  // 1-based; text is copied.
-  void bind(int index, int64_t value);
-  void bind(int index, std::string_view text);
-  // True with a row, false at the end; an error quotes SQLite's message.
-  Result<bool> step();
-
-  bool isNull(int column) const;
-  int64_t int64(int column) const;
-  // nullopt for NULL.
-  std::optional<std::string> text(int column) const;
-  // The blob's bytes (empty for NULL or an empty blob).
-  std::string_view blob(int column) const;
-
- private:
-  friend class MessagesDatabaseConnection;
-  MessagesStatement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// Errors from this layer carry the domain "SQLite", SQLite's result code and
-// its message; callers wrap them in their own error types.
+// Opening and preparing fail with errors in the domain "SQLite" (SQLite's
+// result code and message), stepping with the statement's own errors;
+// callers wrap them in their own error types.
 class MessagesDatabaseConnection {
  public:
   // sqlite3_open_v2(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, no VFS)
@@ -127,7 +100,7 @@ class MessagesDatabaseConnection {
   MessagesDatabaseConnection(const MessagesDatabaseConnection&) = delete;
   MessagesDatabaseConnection& operator=(const MessagesDatabaseConnection&) = delete;
 
-  Result<MessagesStatement> prepare(const std::string& sql);
+  Result<SqliteStatement> prepare(const std::string& sql);
   // Names of the tables in the database (sqlite_master), and of one table's columns.
   Result<std::vector<std::string>> tableNames();
   Result<std::vector<std::string>> columnNames(const std::string& table);

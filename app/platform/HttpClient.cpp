@@ -2,12 +2,33 @@
 
 namespace pallix {
 
+namespace {
+
+ErrorCode canonicalCode(HttpErrorCode code) {
+  switch (code) {
+    case HttpErrorCode::invalidURL:
+      return ErrorCode::invalidArgument;
+    case HttpErrorCode::cancelled:
+      return ErrorCode::cancelled;
+    case HttpErrorCode::connectionFailed:
+    case HttpErrorCode::timedOut:
+    case HttpErrorCode::transferFailed:
+    case HttpErrorCode::fileWriteFailed:
+      return ErrorCode::unavailable;
+    case HttpErrorCode::bodyTooLarge:
+      return ErrorCode::invalidArgument;
+  }
+  return ErrorCode::internal;
+}
+
+}  // namespace
+
 Error httpError(HttpErrorCode code, std::string description) {
-  return Error(kHttpClientErrorDomain, static_cast<int>(code), std::move(description));
+  return Error(kHttpClientErrorDomain, static_cast<int>(code), std::move(description), canonicalCode(code));
 }
 
 bool isHttpCancellation(const Error& error) {
-  return error.domain() == kHttpClientErrorDomain && error.code() == static_cast<int>(HttpErrorCode::cancelled);
+  return error.domain() == kHttpClientErrorDomain && error.canonical() == ErrorCode::cancelled;
 }
 
 std::string percentEncode(std::string_view text) {

@@ -15,102 +15,6 @@
 
 namespace pallix {
 
-// ---- SqliteStatement ----
-
-SqliteStatement::~SqliteStatement() {
-  if (stmt_) sqlite3_finalize(stmt_);
-}
-
-SqliteStatement::SqliteStatement(SqliteStatement&& other) noexcept : db_(other.db_), stmt_(other.stmt_) {
-  other.stmt_ = nullptr;
-}
-
-SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept {
-  if (this != &other) {
-    if (stmt_) sqlite3_finalize(stmt_);
-    db_ = other.db_;
-    stmt_ = other.stmt_;
-    other.stmt_ = nullptr;
-  }
-  return *this;
-}
-
-void SqliteStatement::reset() {
-  sqlite3_reset(stmt_);
-  sqlite3_clear_bindings(stmt_);
-}
-void SqliteStatement::bindNull(int index) {
-  sqlite3_bind_null(stmt_, index);
-}
-void SqliteStatement::bind(int index, int64_t value) {
-  sqlite3_bind_int64(stmt_, index, value);
-}
-void SqliteStatement::bind(int index, double value) {
-  sqlite3_bind_double(stmt_, index, value);
-}
-void SqliteStatement::bind(int index, std::string_view value) {
-  // Bound text must stay alive until the statement is stepped or reset
-  // (every caller binds and steps within one call).
-  sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
-}
-void SqliteStatement::bind(int index, const std::optional<std::string>& value) {
-  if (value) {
-    bind(index, std::string_view(*value));
-  } else {
-    bindNull(index);
-  }
-}
-void SqliteStatement::bindOptional(int index, const std::optional<double>& value) {
-  if (value) {
-    bind(index, *value);
-  } else {
-    bindNull(index);
-  }
-}
-
-Result<bool> SqliteStatement::step() {
-  int rc = sqlite3_step(stmt_);
-  if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) return false;
-  return Error(PersistentStore::kErrorDomain, rc, stringPrintf("SQLite step failed: %s (%d)", sqlite3_errmsg(db_), rc));
-}
-
-Status SqliteStatement::run() {
-  while (true) {
-    auto row = step();
-    if (!row.ok()) {
-      sqlite3_reset(stmt_);
-      return row.error();
-    }
-    if (!row.value()) break;
-  }
-  sqlite3_reset(stmt_);
-  return okStatus();
-}
-
-bool SqliteStatement::isNull(int column) const {
-  return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
-}
-int64_t SqliteStatement::columnInt(int column) const {
-  return sqlite3_column_int64(stmt_, column);
-}
-double SqliteStatement::columnDouble(int column) const {
-  return sqlite3_column_double(stmt_, column);
-}
-std::string SqliteStatement::columnText(int column) const {
-  const unsigned char* text = sqlite3_column_text(stmt_, column);
-  if (!text) return {};
-  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
-}
-std::optional<std::string> SqliteStatement::columnOptionalText(int column) const {
-  if (isNull(column)) return std::nullopt;
-  return columnText(column);
-}
-std::optional<double> SqliteStatement::columnOptionalDouble(int column) const {
-  if (isNull(column)) return std::nullopt;
-  return columnDouble(column);
-}
-
 // ---- PersistentStore ----
 
 PersistentStore::~PersistentStore() {
@@ -119,7 +23,7 @@ PersistentStore::~PersistentStore() {
 
 Error PersistentStore::sqliteError(const std::string& what, int code) const {
   const char* message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
-  return Error(kErrorDomain, code, stringPrintf("%s: %s (%d)", what.c_str(), message, code));
+  return error(code, stringPrintf("%s: %s (%d)", what.c_str(), message, code));
 }
 
 Status PersistentStore::execute(const std::string& sql) {
@@ -128,7 +32,7 @@ Status PersistentStore::execute(const std::string& sql) {
   if (rc != SQLITE_OK) {
     std::string text = message ? message : sqlite3_errstr(rc);
     sqlite3_free(message);
-    return Error(kErrorDomain, rc, stringPrintf("SQLite statement failed: %s (%d)", text.c_str(), rc));
+    return error(rc, stringPrintf("SQLite statement failed: %s (%d)", text.c_str(), rc));
   }
   return okStatus();
 }
@@ -183,7 +87,7 @@ Result<int64_t> queryInteger(PersistentStore& store, const char* sql) {
 Result<int> PersistentStore::storedSchemaVersion(int latest) {
   PALLIX_ASSIGN_OR_RETURN(int64_t current, queryInteger(*this, "PRAGMA user_version"));
   if (current > latest) {
-    return Error(kErrorDomain, SQLITE_MISMATCH,
+    return error(SQLITE_MISMATCH,
                  stringPrintf("the store has schema version %lld, newer than this build knows (%d); it cannot be "
                               "migrated",
                               static_cast<long long>(current), latest));
@@ -192,10 +96,10 @@ Result<int> PersistentStore::storedSchemaVersion(int latest) {
     auto name = metadataValue("schemaName");
     if (!name.ok()) {
       if (failureKind(name.error()) == StoreFailure::busy) return name.error();
-      return Error(kErrorDomain, SQLITE_MISMATCH, "the store has no schema name: " + name.error().description());
+      return error(SQLITE_MISMATCH, "the store has no schema name: " + name.error().description());
     }
     if (name.value() != std::optional<std::string>(kSchemaName)) {
-      return Error(kErrorDomain, SQLITE_MISMATCH,
+      return error(SQLITE_MISMATCH,
                    "the store uses schema \"" + name.value().value_or("") + "\", not \"" + kSchemaName + "\"");
     }
   }
@@ -247,6 +151,40 @@ Status PersistentStore::migrate(const std::vector<MigrationStep>& steps) {
   }
   schemaVersion_ = current;
   return okStatus();
+}
+
+ErrorCode PersistentStore::canonicalCode(int code) {
+  if (code == kNoStoreCode) return ErrorCode::notFound;
+  if (code == kStoreNotReadyCode) return ErrorCode::unavailable;
+  switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return ErrorCode::busy;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_MISMATCH:
+      return ErrorCode::damaged;
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH:
+      return ErrorCode::permission;
+    case SQLITE_INTERRUPT:
+      return ErrorCode::cancelled;
+    case SQLITE_CANTOPEN:
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_NOMEM:
+      return ErrorCode::unavailable;
+    case SQLITE_MISUSE:
+    case SQLITE_RANGE:
+    case SQLITE_ERROR:
+    default:
+      return ErrorCode::internal;
+  }
+}
+
+Error PersistentStore::error(int code, std::string description) {
+  return Error(kErrorDomain, code, std::move(description), canonicalCode(code));
 }
 
 StoreFailure PersistentStore::failureKind(const Error& error) {
@@ -305,7 +243,7 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
   // SQLite's own open() blocks on a FIFO and reads a device without end.
   if (isFilePath(path)) PALLIX_RETURN_IF_ERROR(checkDatabaseFiles(path));
   if (reading && !fileExists(path)) {
-    return Error(kErrorDomain, kNoStoreCode, "there is no catalog at " + path + " yet");
+    return error(kNoStoreCode, "there is no catalog at " + path + " yet");
   }
   if (!reading && isFilePath(path)) {
     // SQLite gives the "-wal" and "-shm" files the mode of the store file.
@@ -359,10 +297,9 @@ Result<std::unique_ptr<PersistentStore>> PersistentStore::openOnce(const std::st
   const int latest = latestVersion(steps);
   auto version = store->storedSchemaVersion(latest);
   if (!version.ok()) return fail(version.error());
-  if (version.value() == 0)
-    return Error(kErrorDomain, kNoStoreCode, "the catalog at " + path + " is still being created");
+  if (version.value() == 0) return error(kNoStoreCode, "the catalog at " + path + " is still being created");
   if (version.value() < latest) {
-    return Error(kErrorDomain, kStoreNotReadyCode,
+    return error(kStoreNotReadyCode,
                  stringPrintf("the catalog at %s has schema version %d; this build needs %d, which the next "
                               "'pallix index' brings it to",
                               path.c_str(), version.value(), latest));

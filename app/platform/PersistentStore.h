@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "app/platform/DataDirectories.h"
+#include "app/platform/SqliteStatement.h"
 #include "core/Clock.h"
 #include "core/Error.h"
 
@@ -49,44 +50,6 @@ struct MigrationStep {
 // The first steps of "PallixModelSchemaV4", which the platform itself
 // defines; the catalog appends the rest (catalogMigrationSteps()).
 std::vector<MigrationStep> baseMigrationSteps();
-
-// A prepared statement. Bind indexes start at 1; step() returns true while a
-// row is available. Bound text is not copied: it must outlive the step (or
-// run) that uses it. Owned by the caller; must not outlive its store.
-class SqliteStatement {
- public:
-  SqliteStatement() = default;
-  SqliteStatement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
-  ~SqliteStatement();
-  SqliteStatement(SqliteStatement&& other) noexcept;
-  SqliteStatement& operator=(SqliteStatement&& other) noexcept;
-  SqliteStatement(const SqliteStatement&) = delete;
-  SqliteStatement& operator=(const SqliteStatement&) = delete;
-
-  bool valid() const { return stmt_ != nullptr; }
-  void reset();
-  void bindNull(int index);
-  void bind(int index, int64_t value);
-  void bind(int index, double value);
-  void bind(int index, std::string_view value);
-  void bind(int index, const std::optional<std::string>& value);
-  void bindOptional(int index, const std::optional<double>& value);
-  // Runs one step: a row (true), done (false) or an error.
-  Result<bool> step();
-  // Steps to completion, then resets.
-  Status run();
-
-  bool isNull(int column) const;
-  int64_t columnInt(int column) const;
-  double columnDouble(int column) const;
-  std::string columnText(int column) const;
-  std::optional<std::string> columnOptionalText(int column) const;
-  std::optional<double> columnOptionalDouble(int column) const;
-
- private:
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* stmt_ = nullptr;
-};
 
 // Why a store could not be opened (see PersistentStore::failureKind).
 enum class StoreFailure {
@@ -133,6 +96,10 @@ class PersistentStore {
                                                                  const std::vector<MigrationStep>& steps,
                                                                  const OpenOptions& options);
   static StoreFailure failureKind(const Error& error);
+  // An error of this store's domain: `code` is SQLite's result code (or one
+  // of the two above), and sets the canonical code (busy, damaged, ...).
+  static Error error(int code, std::string description);
+  static ErrorCode canonicalCode(int code);
 
   const std::string& path() const { return path_; }
   sqlite3* handle() const { return db_; }

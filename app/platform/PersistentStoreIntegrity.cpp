@@ -28,7 +28,7 @@ Status PersistentStore::verifyIntegrity(const std::vector<MigrationStep>& steps)
   PALLIX_ASSIGN_OR_RETURN(SqliteStatement check, prepare("PRAGMA quick_check"));
   PALLIX_ASSIGN_OR_RETURN(bool row, check.step());
   const std::string verdict = row ? check.columnText(0) : "no result";
-  if (verdict != "ok") return Error(kErrorDomain, SQLITE_CORRUPT, "integrity check failed: " + verdict);
+  if (verdict != "ok") return PersistentStore::error(SQLITE_CORRUPT, "integrity check failed: " + verdict);
 
   // Pages can be sound while an object is gone (a dropped table or index):
   // what a fresh store of the same steps holds must all be here.
@@ -38,7 +38,7 @@ Status PersistentStore::verifyIntegrity(const std::vector<MigrationStep>& steps)
   PALLIX_ASSIGN_OR_RETURN(SchemaObjects present, schemaObjects(*this));
   for (const auto& [type, name] : expected) {
     if (!present.count({type, name})) {
-      return Error(kErrorDomain, SQLITE_CORRUPT, "the store lacks its " + type + " " + name);
+      return PersistentStore::error(SQLITE_CORRUPT, "the store lacks its " + type + " " + name);
     }
   }
   return okStatus();

@@ -2,11 +2,11 @@
 
 #include <string>
 
+#include "app/platform/PersistentStore.h"
+
 namespace pallix {
 
 namespace {
-
-constexpr const char* kErrorDomain = "PersistentStoreError";
 
 // The indexed text of a row: see the header.
 std::string indexedText(const char* row) {
@@ -21,7 +21,7 @@ Status execute(sqlite3* db, const std::string& sql, const char* what) {
   if (rc == SQLITE_OK) return okStatus();
   std::string text = message ? message : sqlite3_errstr(rc);
   sqlite3_free(message);
-  return Error(kErrorDomain, rc, std::string("Failed to ") + what + " the file name index: " + text);
+  return PersistentStore::error(rc, std::string("Failed to ") + what + " the file name index: " + text);
 }
 
 Result<bool> schemaHas(sqlite3* db, const char* type, const char* name) {
@@ -35,7 +35,7 @@ Result<bool> schemaHas(sqlite3* db, const char* type, const char* name) {
   sqlite3_finalize(statement);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  return Error(kErrorDomain, rc, std::string("Failed to read the schema: ") + sqlite3_errmsg(db));
+  return PersistentStore::error(rc, std::string("Failed to read the schema: ") + sqlite3_errmsg(db));
 }
 
 std::string createTriggers() {
@@ -118,7 +118,7 @@ Status CatalogNameIndex::install(sqlite3* db) {
 
 Status CatalogNameIndex::suspendMaintenance(sqlite3* db) {
   if (sqlite3_get_autocommit(db)) {
-    return Error(kErrorDomain, SQLITE_MISUSE, "A bulk load of the catalog must run inside a transaction");
+    return PersistentStore::error(SQLITE_MISUSE, "A bulk load of the catalog must run inside a transaction");
   }
   PALLIX_ASSIGN_OR_RETURN(bool hasIndex, exists(db));
   if (!hasIndex) return okStatus();
@@ -127,7 +127,7 @@ Status CatalogNameIndex::suspendMaintenance(sqlite3* db) {
 
 Status CatalogNameIndex::rebuild(sqlite3* db) {
   if (sqlite3_get_autocommit(db)) {
-    return Error(kErrorDomain, SQLITE_MISUSE, "A bulk load of the catalog must run inside a transaction");
+    return PersistentStore::error(SQLITE_MISUSE, "A bulk load of the catalog must run inside a transaction");
   }
   PALLIX_ASSIGN_OR_RETURN(bool hasIndex, exists(db));
   if (!hasIndex) return okStatus();

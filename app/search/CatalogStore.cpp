@@ -1,91 +1,15 @@
 #include "app/search/CatalogStore.h"
 
 #include "app/search/CatalogNameIndex.h"
+#include "app/search/IndexedItemRow.h"
 #include "core/Strings.h"
 
 namespace pallix {
 
 namespace {
 
-constexpr const char* kColumns =
-    "id, path, itemTypeRaw, name, searchName, fileExtension, sizeBytes, createdDate, modifiedDate, lastIndexed, "
-    "bundleIdentifier, version, build, isPinned, lastUsed, domainPriority, fileCategoryRaw, parentBundleIdentifier, "
-    "keywords";
-
 std::string selectSql(const char* where) {
-  return std::string("SELECT ") + kColumns + " FROM IndexedItem " + where;
-}
-
-std::optional<double> optionalSeconds(const std::optional<Date>& date) {
-  if (!date) return std::nullopt;
-  return secondsSince1970(*date);
-}
-
-std::optional<Date> optionalDate(const std::optional<double>& seconds) {
-  if (!seconds) return std::nullopt;
-  return dateFromSecondsSince1970(*seconds);
-}
-
-// Keywords are stored one per line; none is NULL.
-std::optional<std::string> joinedKeywords(const std::vector<std::string>& keywords) {
-  if (keywords.empty()) return std::nullopt;
-  return joinStrings(keywords, "\n");
-}
-
-std::vector<std::string> splitKeywords(const std::optional<std::string>& text) {
-  std::vector<std::string> keywords;
-  if (!text) return keywords;
-  for (std::string& keyword : splitString(*text, '\n')) {
-    if (!keyword.empty()) keywords.push_back(std::move(keyword));
-  }
-  return keywords;
-}
-
-IndexedItem readItem(const SqliteStatement& s) {
-  IndexedItem item;
-  item.id = s.columnInt(0);
-  item.path = s.columnText(1);
-  item.itemTypeRaw = s.columnText(2);
-  item.name = s.columnText(3);
-  item.searchName = s.columnText(4);
-  item.fileExtension = s.columnOptionalText(5);
-  item.sizeBytes = s.columnInt(6);
-  item.createdDate = optionalDate(s.columnOptionalDouble(7));
-  item.modifiedDate = optionalDate(s.columnOptionalDouble(8));
-  item.lastIndexed = dateFromSecondsSince1970(s.columnDouble(9));
-  item.bundleIdentifier = s.columnOptionalText(10);
-  item.version = s.columnOptionalText(11);
-  item.build = s.columnOptionalText(12);
-  item.isPinned = s.columnInt(13) != 0;
-  item.lastUsed = optionalDate(s.columnOptionalDouble(14));
-  item.domainPriority = s.columnInt(15);
-  item.fileCategoryRaw = s.columnOptionalText(16);
-  item.parentBundleIdentifier = s.columnOptionalText(17);
-  item.keywords = splitKeywords(s.columnOptionalText(18));
-  return item;
-}
-
-// Binds the record fields (all but id) to parameters 1..18; `keywords` holds
-// the joined keywords, which must outlive the statement's step.
-void bindItem(SqliteStatement& s, const IndexedItem& item, const std::optional<std::string>& keywords) {
-  s.bind(1, std::string_view(item.path));
-  s.bind(2, std::string_view(item.itemTypeRaw));
-  s.bind(3, std::string_view(item.name));
-  s.bind(4, std::string_view(item.searchName));
-  s.bind(5, item.fileExtension);
-  s.bind(6, item.sizeBytes);
-  s.bindOptional(7, optionalSeconds(item.createdDate));
-  s.bindOptional(8, optionalSeconds(item.modifiedDate));
-  s.bind(9, secondsSince1970(item.lastIndexed));
-  s.bind(10, item.bundleIdentifier);
-  s.bind(11, item.version);
-  s.bind(12, item.build);
-  s.bind(13, static_cast<int64_t>(item.isPinned ? 1 : 0));
-  s.bindOptional(14, optionalSeconds(item.lastUsed));
-  s.bind(15, item.domainPriority);
-  s.bind(16, item.fileCategoryRaw);
-  s.bind(17, item.parentBundleIdentifier);
-  s.bind(18, keywords);
+  return "SELECT " + indexedItemColumns() + " FROM IndexedItem " + where;
 }
 
 FileItem readFileItem(const SqliteStatement& s) {
@@ -123,7 +47,7 @@ Result<std::vector<IndexedItem>> CatalogStore::collect(SqliteStatement& stmt) {
       return row.error();
     }
     if (!row.value()) break;
-    items.push_back(readItem(stmt));
+    items.push_back(readIndexedItem(stmt));
   }
   stmt.reset();
   return items;
@@ -176,7 +100,6 @@ Result<bool> CatalogStore::isEmpty() {
 }
 
 Status CatalogStore::save(IndexedItem& item) {
-  const std::optional<std::string> keywords = joinedKeywords(item.keywords);
   if (item.id == 0) {
     PALLIX_ASSIGN_OR_RETURN(
         SqliteStatement * s,
@@ -185,7 +108,7 @@ Status CatalogStore::save(IndexedItem& item) {
                   "createdDate, modifiedDate, lastIndexed, bundleIdentifier, version, build, isPinned, lastUsed, "
                   "domainPriority, fileCategoryRaw, parentBundleIdentifier, keywords) VALUES "
                   "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18)"));
-    bindItem(*s, item, keywords);
+    bindIndexedItem(*s, item);
     PALLIX_RETURN_IF_ERROR(s->run());
     item.id = sqlite3_last_insert_rowid(store_.handle());
     return okStatus();
@@ -197,7 +120,7 @@ Status CatalogStore::save(IndexedItem& item) {
                 "sizeBytes = ?6, createdDate = ?7, modifiedDate = ?8, lastIndexed = ?9, bundleIdentifier = ?10, "
                 "version = ?11, build = ?12, isPinned = ?13, lastUsed = ?14, domainPriority = ?15, "
                 "fileCategoryRaw = ?16, parentBundleIdentifier = ?17, keywords = ?18 WHERE id = ?19"));
-  bindItem(*s, item, keywords);
+  bindIndexedItem(*s, item);
   s->bind(19, item.id);
   return s->run();
 }

@@ -142,10 +142,10 @@ class SearchPlan {
   }
 
   Result<int64_t> countOf(const std::string& rows, const std::vector<Binding>& bindings) {
-    Statement statement;
-    PALLIX_RETURN_IF_ERROR(statement.prepare(db_, "SELECT count(*) FROM (" + rows + ")", bindings));
+    PALLIX_ASSIGN_OR_RETURN(SqliteStatement statement,
+                            prepareStatement(db_, "SELECT count(*) FROM (" + rows + ")", bindings));
     PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
-    return row ? sqlite3_column_int64(statement.get(), 0) : 0;
+    return row ? statement.columnInt(0) : 0;
   }
 
   // Name rules: the text's first occurrence in "name.extension" must start
@@ -273,16 +273,13 @@ class SearchPlan {
     bindings.insert(bindings.end(), predicateBindings.begin(), predicateBindings.end());
     sql += " AND " + nameRule(bindings) + conditions_;
     bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
-    Statement statement;
-    PALLIX_RETURN_IF_ERROR(statement.prepare(db_, sql, bindings));
+    PALLIX_ASSIGN_OR_RETURN(SqliteStatement statement, prepareStatement(db_, sql, bindings));
     std::vector<Candidate> all;
     while (true) {
       PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
       if (!row) break;
-      sqlite3_stmt* r = statement.get();
-      std::optional<double> modified;
-      if (sqlite3_column_type(r, 3) != SQLITE_NULL) modified = sqlite3_column_double(r, 3);
-      all.push_back({sqlite3_column_int64(r, 0), sqlite3_column_int(r, 1), sqlite3_column_int(r, 2), modified});
+      all.push_back({statement.columnInt(0), static_cast<int>(statement.columnInt(1)),
+                     static_cast<int>(statement.columnInt(2)), statement.columnOptionalDouble(3)});
     }
     const size_t phrases = query_.exactPhrases.size();
     std::sort(all.begin(), all.end(),
@@ -326,14 +323,14 @@ class SearchPlan {
     // The statement is prepared before the handler is installed: preparing
     // a query of the name index runs the index's own set-up statements,
     // which an interrupt would break.
-    Statement statement;
-    PALLIX_RETURN_IF_ERROR(statement.prepare(db_, "SELECT count(*) FROM (" + rows + ")", bindings));
+    PALLIX_ASSIGN_OR_RETURN(SqliteStatement statement,
+                            prepareStatement(db_, "SELECT count(*) FROM (" + rows + ")", bindings));
     sqlite3_progress_handler(
         db_, kProbeInstructions, [](void*) { return 1; }, nullptr);
     Result<bool> row = statement.step();
     sqlite3_progress_handler(db_, 0, nullptr, nullptr);
-    Result<int64_t> counted = row.ok() ? Result<int64_t>(row.value() ? sqlite3_column_int64(statement.get(), 0) : 0)
-                                       : Result<int64_t>(row.error());
+    Result<int64_t> counted =
+        row.ok() ? Result<int64_t>(row.value() ? statement.columnInt(0) : 0) : Result<int64_t>(row.error());
     if (!counted.ok()) {
       if (counted.error().code() == SQLITE_INTERRUPT) return std::optional<bool>();
       return counted.error();
@@ -398,16 +395,15 @@ class SearchPlan {
         bindings.insert(bindings.end(), conditionBindings_.begin(), conditionBindings_.end());
         sql += dated ? " ORDER BY i.modifiedDate DESC, i.id LIMIT ?" : " ORDER BY i.id LIMIT ?";
         bindings.emplace_back(static_cast<int64_t>(wanted - chosen.size()));
-        Statement statement;
-        PALLIX_RETURN_IF_ERROR(statement.prepare(db_, sql, bindings));
+        PALLIX_ASSIGN_OR_RETURN(SqliteStatement statement, prepareStatement(db_, sql, bindings));
         // Matches too sparse among the newest records: read the tier whole.
         sqlite3_progress_handler(
             db_, tuning_.dateReadInstructions, [](void*) { return 1; }, nullptr);
         Result<bool> row = false;
         while ((row = statement.step()).ok() && row.value()) {
           std::optional<double> modified;
-          if (dated) modified = sqlite3_column_double(statement.get(), 1);
-          chosen.push_back({sqlite3_column_int64(statement.get(), 0), cls.tier, cls.bucket, modified});
+          if (dated) modified = statement.columnDouble(1);
+          chosen.push_back({statement.columnInt(0), cls.tier, cls.bucket, modified});
         }
         sqlite3_progress_handler(db_, 0, nullptr, nullptr);
         if (!row.ok() && row.error().code() != SQLITE_INTERRUPT) return row.error();

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 
+#include "app/platform/PersistentStore.h"
 #include "app/search/RegexCache.h"
 #include "core/Strings.h"
 
@@ -21,26 +22,6 @@ bool isAscii(std::string_view text) {
 
 icu::UnicodeString toUnicode(std::string_view text) {
   return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-}
-
-std::optional<double> optionalColumnDouble(sqlite3_stmt* stmt, int column) {
-  if (sqlite3_column_type(stmt, column) == SQLITE_NULL) return std::nullopt;
-  return sqlite3_column_double(stmt, column);
-}
-
-std::optional<std::string> optionalColumnText(sqlite3_stmt* stmt, int column) {
-  if (sqlite3_column_type(stmt, column) == SQLITE_NULL) return std::nullopt;
-  const unsigned char* text = sqlite3_column_text(stmt, column);
-  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
-}
-
-std::string columnText(sqlite3_stmt* stmt, int column) {
-  return optionalColumnText(stmt, column).value_or("");
-}
-
-std::optional<Date> optionalDate(std::optional<double> seconds) {
-  if (!seconds) return std::nullopt;
-  return dateFromSecondsSince1970(*seconds);
 }
 
 std::string_view argumentText(sqlite3_value* value) {
@@ -116,71 +97,23 @@ const char* sqlOperator(Comparison comparison) {
 
 }  // namespace
 
-Statement::~Statement() {
-  sqlite3_finalize(stmt_);
-}
-
-Status Statement::prepare(sqlite3* db, const std::string& sql, const std::vector<Binding>& bindings) {
-  db_ = db;
-  int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+Result<SqliteStatement> prepareStatement(sqlite3* db, const std::string& sql, const std::vector<Binding>& bindings) {
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
   if (rc != SQLITE_OK && std::string_view(sqlite3_errmsg(db)).find("no such function: pallix_") == 0) {
     // First search on this connection.
     const int registered = registerFunctions(db);
     if (registered != SQLITE_OK) return storeError(db, "Failed to register the file search functions", registered);
-    rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+    rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
   }
   if (rc != SQLITE_OK) return storeError(db, "Failed to prepare the file search query", rc);
-  for (size_t k = 0; k < bindings.size(); ++k) {
-    const int index = static_cast<int>(k + 1);
-    if (const auto* i = std::get_if<int64_t>(&bindings[k])) {
-      sqlite3_bind_int64(stmt_, index, *i);
-    } else if (const auto* d = std::get_if<double>(&bindings[k])) {
-      sqlite3_bind_double(stmt_, index, *d);
-    } else {
-      const std::string& s = std::get<std::string>(bindings[k]);
-      sqlite3_bind_text(stmt_, index, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-    }
-  }
-  return okStatus();
-}
-
-Result<bool> Statement::step() {
-  const int rc = sqlite3_step(stmt_);
-  if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) return false;
-  return storeError(db_, "Failed to fetch files", rc);
+  SqliteStatement statement(db, stmt);
+  statement.bindAll(bindings);
+  return statement;
 }
 
 Error storeError(sqlite3* db, const std::string& what, int code) {
-  return Error("PersistentStoreError", code, what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code)));
-}
-
-const char* const kItemColumns =
-    "i.id, i.path, i.itemTypeRaw, i.name, i.searchName, i.fileExtension, i.sizeBytes, i.createdDate, "
-    "i.modifiedDate, i.lastIndexed, i.bundleIdentifier, i.version, i.build, i.isPinned, i.lastUsed, "
-    "i.domainPriority, i.fileCategoryRaw, i.parentBundleIdentifier";
-
-IndexedItem readItem(sqlite3_stmt* s) {
-  IndexedItem item;
-  item.id = sqlite3_column_int64(s, 0);
-  item.path = columnText(s, 1);
-  item.itemTypeRaw = columnText(s, 2);
-  item.name = columnText(s, 3);
-  item.searchName = columnText(s, 4);
-  item.fileExtension = optionalColumnText(s, 5);
-  item.sizeBytes = sqlite3_column_int64(s, 6);
-  item.createdDate = optionalDate(optionalColumnDouble(s, 7));
-  item.modifiedDate = optionalDate(optionalColumnDouble(s, 8));
-  item.lastIndexed = dateFromSecondsSince1970(sqlite3_column_double(s, 9));
-  item.bundleIdentifier = optionalColumnText(s, 10);
-  item.version = optionalColumnText(s, 11);
-  item.build = optionalColumnText(s, 12);
-  item.isPinned = sqlite3_column_int64(s, 13) != 0;
-  item.lastUsed = optionalDate(optionalColumnDouble(s, 14));
-  item.domainPriority = sqlite3_column_int64(s, 15);
-  item.fileCategoryRaw = optionalColumnText(s, 16);
-  item.parentBundleIdentifier = optionalColumnText(s, 17);
-  return item;
+  return PersistentStore::error(code, what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code)));
 }
 
 std::string lowercase(std::string_view text) {
@@ -313,15 +246,16 @@ std::string ftsPhrase(std::string_view text) {
 }
 
 Result<std::vector<std::string>> trigramsStartingWith(sqlite3* db, const std::string& prefix, int maxTrigrams) {
-  Statement statement;
-  PALLIX_RETURN_IF_ERROR(statement.prepare(
-      db, "SELECT term FROM IndexedItemNameIndexTerms WHERE term >= ?1 AND term < ?1 || char(1114111) LIMIT ?2",
-      {prefix, int64_t{maxTrigrams} + 1}));
+  PALLIX_ASSIGN_OR_RETURN(
+      SqliteStatement statement,
+      prepareStatement(
+          db, "SELECT term FROM IndexedItemNameIndexTerms WHERE term >= ?1 AND term < ?1 || char(1114111) LIMIT ?2",
+          {prefix, int64_t{maxTrigrams} + 1}));
   std::vector<std::string> trigrams;
   while (true) {
     PALLIX_ASSIGN_OR_RETURN(bool row, statement.step());
     if (!row) break;
-    trigrams.push_back(columnText(statement.get(), 0));
+    trigrams.push_back(statement.columnText(0));
   }
   return trigrams;
 }

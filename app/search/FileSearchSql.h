@@ -21,13 +21,14 @@
 #include <variant>
 #include <vector>
 
+#include "app/platform/SqliteStatement.h"
 #include "app/search/IndexedItem.h"
 #include "app/search/QueryParser.h"
 #include "core/Error.h"
 
 namespace pallix::filesearch {
 
-using Binding = std::variant<int64_t, double, std::string>;
+using Binding = SqliteStatement::Binding;
 
 // A condition on the row alias `i` equivalent to one in-memory rule (NULL
 // counts as false), with the values its placeholders take, in order.
@@ -36,31 +37,13 @@ struct StoreCondition {
   std::vector<Binding> bindings;
 };
 
-// An owned prepared statement, finalized on destruction.
-class Statement {
- public:
-  Statement() = default;
-  ~Statement();
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  // Prepares `sql`, registering the SQL functions above when the connection
-  // lacks them, and binds `bindings` to its placeholders in order.
-  Status prepare(sqlite3* db, const std::string& sql, const std::vector<Binding>& bindings = {});
-  // True for a row, false when done.
-  Result<bool> step();
-  sqlite3_stmt* get() const { return stmt_; }
-
- private:
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* stmt_ = nullptr;
-};
+// Prepares `sql` on the caller's connection, registering the SQL functions
+// above when the connection lacks them, and binds `bindings` to its
+// placeholders in order.
+Result<SqliteStatement> prepareStatement(sqlite3* db, const std::string& sql,
+                                         const std::vector<Binding>& bindings = {});
 
 Error storeError(sqlite3* db, const std::string& what, int code);
-
-// The columns readItem expects, for the row alias `i`.
-extern const char* const kItemColumns;
-IndexedItem readItem(sqlite3_stmt* statement);
 
 // Unicode lowercase (root locale) and full case folding; ASCII fast paths.
 std::string lowercase(std::string_view text);

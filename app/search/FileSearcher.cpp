@@ -9,6 +9,7 @@
 
 #include "app/search/FileSearchPlan.h"
 #include "app/search/FileSearchSql.h"
+#include "app/search/IndexedItemRow.h"
 #include "app/search/TextFolding.h"
 #include "core/Logger.h"
 #include "core/Strings.h"
@@ -42,11 +43,13 @@ bool matchesNameOrFullName(const CompiledRegex& regex, const IndexedItem& item) 
 }  // namespace
 
 Status FileSearcher::validate(const ParsedQuery& query) {
-  if (!query.problems.empty()) return Error(kErrorDomain, kInvalidQuery, query.problems.front().description);
+  if (!query.problems.empty())
+    return Error(kErrorDomain, kInvalidQuery, query.problems.front().description, ErrorCode::invalidArgument);
   if (query.isEmpty()) {
     return Error(kErrorDomain, kEmptyQuery,
                  "the query has nothing to search for; give words, \"a phrase\", /a regular expression/ or a filter "
-                 "such as ext:pdf");
+                 "such as ext:pdf",
+                 ErrorCode::invalidArgument);
   }
   size_t conditions = query.regexes.size() + query.exactPhrases.size();
   for (const auto* filters : {&query.filters, &query.excludedFilters}) {
@@ -59,7 +62,8 @@ Status FileSearcher::validate(const ParsedQuery& query) {
     return Error(kErrorDomain, kQueryTooComplex,
                  "the query has " + std::to_string(conditions) +
                      " filters, extensions, phrases and regular expressions; one search takes at most " +
-                     std::to_string(kMaxQueryConditions));
+                     std::to_string(kMaxQueryConditions),
+                 ErrorCode::invalidArgument);
   }
   return okStatus();
 }
@@ -87,14 +91,14 @@ Result<FileSearchPage> FileSearcher::searchPage(sqlite3* db, const ParsedQuery& 
   if (!chosen.empty()) {
     std::string ids;
     for (const Candidate& c : chosen) ids += (ids.empty() ? "" : ", ") + std::to_string(c.id);
-    Statement rows;
-    PALLIX_RETURN_IF_ERROR(rows.prepare(
-        db, std::string("SELECT ") + filesearch::kItemColumns + " FROM IndexedItem i WHERE i.id IN (" + ids + ")"));
+    PALLIX_ASSIGN_OR_RETURN(
+        SqliteStatement rows,
+        prepareStatement(db, "SELECT " + indexedItemColumns("i") + " FROM IndexedItem i WHERE i.id IN (" + ids + ")"));
     std::unordered_map<int64_t, IndexedItem> items;
     while (true) {
       PALLIX_ASSIGN_OR_RETURN(bool row, rows.step());
       if (!row) break;
-      IndexedItem item = filesearch::readItem(rows.get());
+      IndexedItem item = readIndexedItem(rows);
       items.emplace(item.id, std::move(item));
     }
     for (const Candidate& c : chosen) {

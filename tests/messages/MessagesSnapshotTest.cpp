@@ -71,7 +71,7 @@ int64_t countOf(const FullDiskAccessController& access, const std::string& text)
   statement.value().bind(1, std::string_view(text));
   auto row = statement.value().step();
   EXPECT_TRUE(row.ok() && row.value());
-  return statement.value().int64(0);
+  return statement.value().columnInt(0);
 }
 
 class MessagesSnapshotTest : public ::testing::Test {

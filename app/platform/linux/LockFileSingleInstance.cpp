@@ -27,7 +27,6 @@
 namespace pallix {
 namespace {
 
-constexpr const char* kDomain = kSingleInstanceErrorDomain;
 constexpr const char* kTerminateMessage = "terminate\n";
 // Connections beyond this many, none of which has sent a whole request yet,
 // are refused: a client cannot make the holder run out of descriptors.
@@ -143,7 +142,7 @@ void waitForExit(pid_t pid, Duration timeout) {
 Result<int> connectToHolder(const std::string& socketPath, uid_t agentUid, pid_t* agentPid = nullptr) {
   sockaddr_un address;
   if (!fillAddress(socketPath, &address)) {
-    return Error(kDomain, kSocketPathTooLong, "Socket path " + socketPath + " is too long");
+    return singleInstanceError(kSocketPathTooLong, "Socket path " + socketPath + " is too long");
   }
   PALLIX_RETURN_IF_ERROR(checkSocketLocation(socketPath));
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -151,16 +150,16 @@ Result<int> connectToHolder(const std::string& socketPath, uid_t agentUid, pid_t
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
     int err = errno;
     ::close(fd);
-    return Error(kDomain, kNobodyListens, "No Pallix agent answers on " + socketPath + ": " + std::strerror(err));
+    return singleInstanceError(kNobodyListens, "No Pallix agent answers on " + socketPath + ": " + std::strerror(err));
   }
   auto peer = peerCredentials(fd);
   if (!peer.ok() || peer->uid != agentUid) {
     ::close(fd);
     if (!peer.ok()) return peer.error();
-    return Error(kDomain, kNotOwnedByUser,
-                 "The process answering on " + socketPath + " (pid " + std::to_string(peer->pid) + ") runs as uid " +
-                     std::to_string(peer->uid) + ", not as uid " + std::to_string(agentUid) +
-                     "; it is not your Pallix agent");
+    return singleInstanceError(kNotOwnedByUser, "The process answering on " + socketPath + " (pid " +
+                                                    std::to_string(peer->pid) + ") runs as uid " +
+                                                    std::to_string(peer->uid) + ", not as uid " +
+                                                    std::to_string(agentUid) + "; it is not your Pallix agent");
   }
   if (agentPid) *agentPid = peer->pid;
   return fd;
@@ -203,14 +202,13 @@ Result<std::string> LockFileSingleInstance::request(const std::string& socketPat
     const auto now = SteadyClock::now();
     if (now - started >= options.answerLimit) {
       ::close(fd);
-      return Error(kDomain, kAgentSilent,
-                   agent + " has not answered " + quoted + " within " + secondsText(options.answerLimit));
+      return singleInstanceError(kAgentSilent,
+                                 agent + " has not answered " + quoted + " within " + secondsText(options.answerLimit));
     }
     if (now - lastHeard >= options.silenceLimit) {
       ::close(fd);
-      return Error(kDomain, kAgentSilent,
-                   agent + " took " + quoted + " but has sent nothing for " + secondsText(options.silenceLimit) +
-                       "; it is stopped or hung");
+      return singleInstanceError(kAgentSilent, agent + " took " + quoted + " but has sent nothing for " +
+                                                   secondsText(options.silenceLimit) + "; it is stopped or hung");
     }
     const auto until = std::min(started + options.answerLimit, lastHeard + options.silenceLimit);
     pollfd p{fd, POLLIN, 0};
@@ -226,7 +224,7 @@ Result<std::string> LockFileSingleInstance::request(const std::string& socketPat
   ::close(fd);
   size_t newline = reply.find('\n');
   if (newline == std::string::npos) {
-    return Error(kDomain, kEndedWithoutAnswer, agent + " ended the connection without answering " + quoted);
+    return singleInstanceError(kEndedWithoutAnswer, agent + " ended the connection without answering " + quoted);
   }
   // Keep-alives come before the answer.
   size_t begin = reply.find_first_not_of(' ');
@@ -258,8 +256,8 @@ Result<int> LockFileSingleInstance::acquire(TerminateHandler onTerminateRequest)
   }
   sockaddr_un address;
   if (!fillAddress(options_.socketPath, &address)) {
-    return Error(kDomain, kSocketPathTooLong,
-                 "Socket path " + options_.socketPath + " is too long; set XDG_RUNTIME_DIR to a shorter folder");
+    return singleInstanceError(kSocketPathTooLong, "Socket path " + options_.socketPath +
+                                                       " is too long; set XDG_RUNTIME_DIR to a shorter folder");
   }
   PALLIX_RETURN_IF_ERROR(createDirectories(parentOf(options_.lockPath)));
   PALLIX_RETURN_IF_ERROR(createDirectories(parentOf(options_.socketPath)));
@@ -304,8 +302,8 @@ Result<int> LockFileSingleInstance::acquire(TerminateHandler onTerminateRequest)
     }
   }
   std::string who = holder > 0 ? "(pid " + std::to_string(holder) + ")" : "(no valid pid in " + options_.lockPath + ")";
-  return Error(kDomain, kHolderDidNotEnd,
-               "Another Pallix instance " + who + " holds " + options_.lockPath + " and did not end");
+  return singleInstanceError(kHolderDidNotEnd,
+                             "Another Pallix instance " + who + " holds " + options_.lockPath + " and did not end");
 }
 
 Status LockFileSingleInstance::becomeHolder() {

@@ -7,6 +7,27 @@
 #include <cstdio>
 
 namespace pallix {
+
+Error singleInstanceError(SingleInstanceErrorCode code, std::string description) {
+  ErrorCode canonical = ErrorCode::internal;
+  switch (code) {
+    case kSocketPathTooLong:
+      canonical = ErrorCode::invalidArgument;
+      break;
+    case kHolderDidNotEnd:
+      canonical = ErrorCode::busy;
+      break;
+    case kEndedWithoutAnswer:
+    case kNobodyListens:
+    case kAgentSilent:
+      canonical = ErrorCode::unavailable;
+      break;
+    case kNotOwnedByUser:
+      canonical = ErrorCode::permission;
+      break;
+  }
+  return Error(kSingleInstanceErrorDomain, code, std::move(description), canonical);
+}
 namespace {
 
 std::string octal(mode_t mode) {
@@ -16,7 +37,7 @@ std::string octal(mode_t mode) {
 }
 
 Error notOwned(const std::string& what) {
-  return Error(kSingleInstanceErrorDomain, kNotOwnedByUser, what);
+  return singleInstanceError(kNotOwnedByUser, what);
 }
 
 std::string parentOf(const std::string& path) {
@@ -53,9 +74,9 @@ Status checkSocketLocation(const std::string& socketPath) {
   const std::string folder = parentOf(socketPath);
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0) {
-    return Error(kSingleInstanceErrorDomain, kNobodyListens,
-                 "No Pallix agent answers on " + socketPath + ": its folder cannot be read (" +
-                     Error::fromErrno(folder, errno).description() + ")");
+    return singleInstanceError(kNobodyListens, "No Pallix agent answers on " + socketPath +
+                                                   ": its folder cannot be read (" +
+                                                   Error::fromErrno(folder, errno).description() + ")");
   }
   PALLIX_RETURN_IF_ERROR(checkPrivateFolder(folder, st, uid));
   if (::lstat(socketPath.c_str(), &st) != 0) {

@@ -29,6 +29,11 @@ enum SingleInstanceErrorCode : int {
   kNotOwnedByUser = 6,
 };
 
+// An error of kSingleInstanceErrorDomain with its canonical code: no agent
+// listening, or one that went silent or away, is "unavailable"; a socket of
+// another user "permission"; a holder that did not end "busy".
+Error singleInstanceError(SingleInstanceErrorCode code, std::string description);
+
 // Fails unless `st` (lstat of the folder `path`) is a folder owned by `uid`
 // that neither its group nor others may write to.
 Status checkPrivateFolder(const std::string& path, const struct stat& st, uid_t uid);

@@ -238,6 +238,7 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
     case SearchMode::files: {
       c.placeholder = "Search files by name, kind or date";
       c.filterChips = model.fileFilterChips();
+      if (!c.filterChips.empty()) c.placeholder = "Backspace drops a filter";
       std::vector<std::string> searched = c.filterChips;
       if (hasQuery) searched.push_back(model.searchText());
       PanelSection files{SectionKind::files, "Files", {}, 0};

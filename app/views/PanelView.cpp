@@ -140,7 +140,7 @@ void PanelView::showContent(std::shared_ptr<const PanelContent> content) {
   QString chips;
   for (const std::string& chip : content->filterChips) {
     chips += QString("<span style=\"background-color:%1; color:%2;\">&nbsp;%3&nbsp;</span>&nbsp;")
-                 .arg(theme_.selectionBorder.name(), theme_.text.name(), QString::fromStdString(chip).toHtmlEscaped());
+                 .arg(theme_.accent.name(), QColor(Qt::white).name(), QString::fromStdString(chip).toHtmlEscaped());
   }
   filterChips_->setText(chips);
   filterChips_->setVisible(!content->filterChips.empty());

@@ -553,8 +553,11 @@ PlainWordsQuery PlainWordsFilters::read(std::string_view text, const DateContext
     std::optional<FileCategory> category = kinds.empty() ? std::nullopt : categoryOf(kinds.front());
     sizes.push_back(adjectiveFilter(piece.adjective, category));
   }
+  // A kind named alone in the singular is a word of the name: "pdf" finds
+  // pdfguide.txt, as it always did.
+  const bool onlyLooseKinds = anchored == 0 && places.empty() && sizes.empty() && dates.empty();
   const bool anyFilter = !kinds.empty() || !places.empty() || !sizes.empty() || !dates.empty();
-  if (!anyFilter) return PlainWordsQuery{PlainWordsQuery::Reading::name, query.typed, {}, {}, {}};
+  if (!anyFilter || onlyLooseKinds) return PlainWordsQuery{PlainWordsQuery::Reading::name, query.typed, {}, {}, {}};
 
   // Several kinds: one ext: list when they are all extensions; otherwise the
   // words ask for what no file is.

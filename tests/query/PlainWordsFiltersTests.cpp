@@ -249,7 +249,6 @@ const std::vector<Phrasing>& bothWays() {
       {"budget spreadsheets", kSheets + " budget"},
       {"the big lebowski", "size:>100mb lebowski"},
       {"small world", "size:<1mb world"},
-      {"photo album", "type:image album"},
       {"tiny house videos", "type:video size:<1mb house"},
       {"pdfs i changed", "ext:pdf changed"},
   };
@@ -309,6 +308,10 @@ const std::vector<const char*>& names() {
       "over the garden wall s01e03.mkv",
       "under pressure.mp3",
       "at least once.doc",
+      "photo album",
+      "pdf",
+      "tax pdf",
+      "video",
   };
   return list;
 }

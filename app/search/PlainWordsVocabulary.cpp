@@ -75,7 +75,6 @@ const std::vector<KindEntry>& kindTable() {
   }();
   return table;
 }
-// that are also everyday English (key, pages, numbers, raw) are left out.
 const std::array<std::string_view, 56> kExtensionWords = {
     "pdf", "docx", "xls",  "xlsx", "csv",  "ppt",  "pptx", "odt",  "ods",  "odp", "rtf",  "txt", "epub", "mobi",
     "png", "jpg",  "jpeg", "gif",  "webp", "heic", "tiff", "bmp",  "svg",  "psd", "mp3",  "m4a", "flac", "wav",

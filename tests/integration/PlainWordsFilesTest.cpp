@@ -104,5 +104,24 @@ TEST_F(PlainWordsFilesTest, WordsThatMayBeANameAreSearchedBothWaysTheExactNameFi
   EXPECT_LT(r.out.find("/march madness\n"), r.out.find("madness-bracket.txt")) << r.out;
 }
 
+TEST_F(PlainWordsFilesTest, TheTerminalPanelShowsTheChipsAndBackspaceTakesTheLastBack) {
+  if (testing::runProcess({"sh", "-c", "command -v tmux"}).exitCode != 0) GTEST_SKIP() << "tmux is not installed";
+  testing::Tmux tmux(home_->path());
+  ASSERT_TRUE(tmux.start("panel", "env PALLIX_HOME=" + home_->path() + " PALLIX_LOG=off " +
+                                      std::string(PALLIX_EXECUTABLE) + " panel --mode files"));
+  ASSERT_TRUE(tmux.waitForScreen("panel", {"[Files]"})) << tmux.screen("panel");
+  tmux.sendKeys("panel", {"-l", "pdfs from last week"});
+  ASSERT_TRUE(tmux.waitForScreen("panel", {"> [ext:pdf] [modified:lastweek]", "lastweek-notes.pdf"}))
+      << tmux.screen("panel");
+  EXPECT_FALSE(has(tmux.screen("panel"), "old-notes.pdf")) << tmux.screen("panel");
+  tmux.sendKeys("panel", {"BSpace"});
+  EXPECT_TRUE(testing::pollUntil([&] {
+    const std::string screen = tmux.screen("panel");
+    return has(screen, "> [ext:pdf]") && !has(screen, "[modified:lastweek]") && has(screen, "old-notes.pdf");
+  })) << tmux.screen("panel");
+  tmux.sendKeys("panel", {"Escape"});
+  EXPECT_EQ(tmux.waitForExit("panel"), 0);
+}
+
 }  // namespace
 }  // namespace pallix

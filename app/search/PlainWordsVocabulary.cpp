@@ -67,6 +67,8 @@ const std::vector<KindEntry>& kindTable() {
         {"ebook", "ext:epub,mobi", false},
         {"ebooks", "ext:epub,mobi", true},
         {"e-books", "ext:epub,mobi", true},
+        {"folders", "is:folder", true},
+        {"directories", "is:folder", true},
     };
     std::vector<KindEntry> out;
     for (const Row& row : rows)

@@ -87,6 +87,8 @@ const std::vector<Group>& compilingGroups() {
            {"docx files from last week", "ext:docx modified:lastweek"},
            {"pdfs and spreadsheets from today", "ext:pdf,xls,xlsx,ods,csv,numbers modified:today"},
            {"jpgs and pngs from yesterday", "ext:jpg,png modified:yesterday"},
+           {"folders from today", "is:folder modified:today"},
+           {"directories created last week", "is:folder created:lastweek"},
        }},
       {"dates",
        {
@@ -345,6 +347,12 @@ TEST(PlainWordsFiltersTest, RealLookingFileNamesStayNameSearches) {
     EXPECT_STREQ(readingName(query.reading), "name") << name << " -> " << query.compiled();
     EXPECT_TRUE(query.filters.empty()) << name;
   }
+}
+
+TEST(PlainWordsFiltersTest, KindsNoFileIsAtOnceCompileToNothing) {
+  // ext:pdf type:video would find nothing; the words are searched as typed.
+  EXPECT_STREQ(readingName(PlainWordsFilters::read("pdfs and videos", wednesdayNoon()).reading), "name");
+  EXPECT_STREQ(readingName(PlainWordsFilters::read("photos and songs from today", wednesdayNoon()).reading), "name");
 }
 
 TEST(PlainWordsFiltersTest, EveryCompiledQueryParsesWithoutProblems) {

@@ -4,6 +4,7 @@
 
 #include "app/search/CatalogReader.h"
 #include "app/search/FileSearcher.h"
+#include "app/search/PlainWordsSearch.h"
 #include "app/search/QueryParser.h"
 #include "cli/Display.h"
 #include "core/Clock.h"
@@ -16,7 +17,8 @@ const char* const kFilesSummary = "search files with power queries";
 const char* const kFilesUsage =
     "Usage: pallix files QUERY... [--json] [--limit N] [--open N]\n\n"
     "Searches the file catalog, best matches first. Words match file names (the name may be typed\n"
-    "with its extension: report.pdf); find extensions with ext:. Besides words, a query may hold:\n"
+    "with its extension: report.pdf); find extensions with ext:. Plain words such as 'pdfs from last\n"
+    "week' or 'big videos' become filters (said on stderr). Besides words, a query may hold:\n"
     "  ext:pdf,docx  type:image  size:>2mb  after:2024-01-01  before:2024-06  modified:today\n"
     "  created:week  in:projects  app:org.gnome.Maps  is:folder  \"exact phrase\"  /regex/  NOT ext:tmp\n\n"
     "  app:ID  files inside a Flatpak or Snap application's folders belong to that application:\n"
@@ -59,9 +61,17 @@ int runFiles(Args& args, const ResultOpener& opener) {
   if (limit && (*limit < 1 || *limit > 10000)) return usageError("files", "--limit must be between 1 and 10000");
   if (open && !opener) return usageError("files", "--open is not available here");
   const std::string text = joinStrings(words, " ");
-  const ParsedQuery query = QueryParser::parse(text);
+  const DateContext context = DateContext::current(SystemClock::instance());
+  const PlainWordsQuery plain = PlainWordsFilters::read(text, context);
+  const bool compiled = plain.reading == PlainWordsQuery::Reading::filters;
+  const ParsedQuery query = QueryParser::parse(compiled ? plain.compiled() : text);
   if (Status valid = FileSearcher::validate(query); !valid.ok())
     return usageError("files", valid.error().description());
+  if (compiled) std::cerr << "searching: " << printable(plain.compiled()) << "\n";
+  if (plain.reading == PlainWordsQuery::Reading::both) {
+    std::cerr << "searching: " << printable(inQuotes(text)) << " by name first, then " << printable(plain.compiled())
+              << "\n";
+  }
 
   const DataDirectories dirs = DataDirectories::fromEnvironment();
   auto opened = CatalogReader::open(dirs);
@@ -75,8 +85,7 @@ int runFiles(Args& args, const ResultOpener& opener) {
   if (!complete) {
     std::cerr << kIncompleteCatalogNote;
   }
-  auto page = FileSearcher::searchPage(catalog.store().handle(), query, static_cast<int>(limit.value_or(50)),
-                                       DateContext::current(SystemClock::instance()));
+  auto page = searchPlainWords(catalog.store().handle(), plain, static_cast<int>(limit.value_or(50)), context);
   if (!page.ok()) {
     // A read is often the first to meet damage: check before blaming the query.
     if (std::optional<Error> damage = catalog.damage()) {

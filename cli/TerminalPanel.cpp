@@ -56,6 +56,8 @@ int TerminalPanel::run() {
   while (!done_) {
     loop_->runUntilIdle();
     if (dirty_) {
+      // Files mode lifts filters out of the words typed into chips.
+      text_ = model_.searchText();
       draw();
       dirty_ = false;
     }
@@ -89,6 +91,7 @@ void TerminalPanel::handleKey(int ch, bool isKeyCode) {
         model_.advanceCurrentSelection(1);
         return;
       case KEY_BACKSPACE:
+        if (text_.empty() && model_.removeFileFilterChip()) return;
         popUtf8(text_);
         model_.handleSearchTextChange(text_);
         return;
@@ -112,6 +115,7 @@ void TerminalPanel::handleKey(int ch, bool isKeyCode) {
       return;
     case 127:
     case 8:
+      if (text_.empty() && model_.removeFileFilterChip()) return;
       popUtf8(text_);
       model_.handleSearchTextChange(text_);
       return;
@@ -163,7 +167,9 @@ void TerminalPanel::draw() {
   mvaddstr(row++, 0, fit(modeLine + "  (Tab: mode, Enter: open, Esc: close)", cols).c_str());
   attroff(A_DIM);
   attron(A_BOLD);
-  mvaddstr(row++, 0, fit("> " + printable(text_), cols).c_str());
+  std::string chips;
+  for (const std::string& chip : model_.fileFilterChips()) chips += "[" + chip + "] ";
+  mvaddstr(row++, 0, fit("> " + printable(chips + text_), cols).c_str());
   attroff(A_BOLD);
   row++;
   if (footer_ && model_.searchMode() == SearchMode::standard) {
@@ -220,7 +226,7 @@ void TerminalPanel::draw() {
     mvaddstr(rows - 1, 0, fit(printable(status_), cols).c_str());
     attroff(A_DIM);
   }
-  move(1, std::min(cols - 1, 2 + displayWidth(printable(text_))));
+  move(1, std::min(cols - 1, 2 + displayWidth(printable(chips + text_))));
   refresh();
 }
 

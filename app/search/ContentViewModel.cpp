@@ -545,6 +545,7 @@ void ContentViewModel::handlePresentationChange(bool isPresented) {
     selectedModeResultID_.reset();
     shouldResetSelection_ = shouldResetFileSelection_ = shouldResetModeSelection_ = false;
     searchText_.clear();
+    fileFilterChips_.clear();
     resetSearchTasks(/*cancelIntelligence=*/true);
     if (intelligence_) {
       intelligence_->resetIntelligenceState();
@@ -627,6 +628,7 @@ void ContentViewModel::setSearchMode(SearchMode mode) {
   PALLIX_CHECK_SEQUENCE(sequence_);
   if (mode == searchMode_) return;
   if (auto& leaving = modeSearch_[static_cast<int>(searchMode_)]) leaving->modeDidClose();
+  fileFilterChips_.clear();
   searchMode_ = mode;
   if (auto& entering = modeSearch_[static_cast<int>(searchMode_)]) entering->modeDidOpen();
   clearResultsOfOtherModes(mode);

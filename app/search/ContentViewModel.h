@@ -136,6 +136,13 @@ class ContentViewModel {
   std::vector<IndexedItem> selectionCandidates() const;
   const std::optional<std::string>& selectedAppID() const { return selectedAppID_; }
   const std::vector<FileSearchResult>& fileResults() const { return fileResults_; }
+  // Files mode: the filters lifted out of the words typed once a search ran
+  // ("pdfs from last week" leaves ext:pdf and modified:lastweek here and an
+  // empty field); every search holds them before the field's words.
+  const std::vector<std::string>& fileFilterChips() const { return fileFilterChips_; }
+  // Removes chip `index` (the last one without it) and searches again; false
+  // when there is no such chip.
+  bool removeFileFilterChip(std::optional<size_t> index = std::nullopt);
   const std::optional<std::string>& selectedFileID() const { return selectedFileID_; }
   bool isSearchingFiles() const { return isSearchingFiles_; }
   const FileSearchSessionState& fileSearchSessionState() const { return fileSearchSessionState_; }
@@ -165,6 +172,8 @@ class ContentViewModel {
   void performAppSearch(const std::string& query);
   void updateSelectionAfterResults(const std::string& trimmedQuery);
   void updateFileResults(const std::string& text);
+  // The chips and `text` as one files-mode query.
+  std::string fileQuery(const std::string& text) const;
   void runSemanticStage(const UUID& sessionID, const std::string& query);
   void refreshFileSemanticIndexStatus();
   // Runs the file search on the search runner and answers on the main
@@ -210,6 +219,7 @@ class ContentViewModel {
   bool shouldResetSelection_ = false;
 
   std::vector<FileSearchResult> fileResults_;
+  std::vector<std::string> fileFilterChips_;
   std::optional<std::string> selectedFileID_;
   bool shouldResetFileSelection_ = false;
   bool isSearchingFiles_ = false;

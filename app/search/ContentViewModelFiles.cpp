@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/search/ContentViewModel.h"
+#include "app/search/PlainWordsFilters.h"
 #include "core/Logger.h"
 #include "core/Strings.h"
 #include "core/Telemetry.h"
@@ -40,11 +41,29 @@ void ContentViewModel::refreshFileSemanticIndexStatus() {
   }));
 }
 
+std::string ContentViewModel::fileQuery(const std::string& text) const {
+  std::vector<std::string> parts = fileFilterChips_;
+  const std::string words(trimWhitespace(text));
+  if (!words.empty()) parts.push_back(words);
+  return joinStrings(parts, " ");
+}
+
+bool ContentViewModel::removeFileFilterChip(std::optional<size_t> index) {
+  PALLIX_CHECK_SEQUENCE(sequence_);
+  if (fileFilterChips_.empty() || (index && *index >= fileFilterChips_.size())) return false;
+  fileFilterChips_.erase(fileFilterChips_.begin() +
+                         static_cast<std::ptrdiff_t>(index.value_or(fileFilterChips_.size() - 1)));
+  shouldResetFileSelection_ = true;
+  updateFileResults(searchText_);
+  notifyChanged();
+  return true;
+}
+
 void ContentViewModel::updateFileResults(const std::string& text) {
   refreshFileSemanticIndexStatus();
   fileSearchTask_.cancel();
   fileSemanticSearchTask_.cancel();
-  const std::string query(trimWhitespace(text));
+  const std::string query = fileQuery(text);
   lastFileSearchQuery_ = query;
   if (query.empty()) {
     fileResults_.clear();
@@ -61,6 +80,14 @@ void ContentViewModel::updateFileResults(const std::string& text) {
   fileSearchTask_ = handle;
   main_->postDelayedWithHandle(kFileSearchDebounceInterval, handle, weak_.wrap([this, sessionID, query, handle] {
     if (fileSearchSessionID_ != sessionID) return;
+    // Once the typing paused, unambiguous filters leave the field for chips.
+    const PlainWordsQuery plain = PlainWordsFilters::read(query, DateContext::current(main_->clock()));
+    if (plain.reading == PlainWordsQuery::Reading::filters) {
+      fileFilterChips_ = plain.chips();
+      searchText_ = joinStrings(plain.words, " ");
+      lastFileSearchQuery_ = fileQuery(searchText_);
+      notifyChanged();
+    }
     if (!fileSearch_) {
       fileResults_.clear();
       completeFileSearchSession(sessionID, false);

@@ -86,6 +86,25 @@ Date shifted(icu::Calendar* calendar, Date date, UCalendarDateFields field, int3
   return date + std::chrono::duration_cast<Date::duration>(seconds(fallbackSeconds));
 }
 
+// The start of the week, month or year holding `today` (a midnight); `today`
+// itself when no calendar can be built.
+Date startOfPeriod(icu::Calendar* calendar, Date today, RelativeDate period) {
+  if (!calendar) return today;
+  UErrorCode status = U_ZERO_ERROR;
+  calendar->setTime(toUDate(today), status);
+  if (period == RelativeDate::lastWeek) {
+    calendar->set(UCAL_DAY_OF_WEEK, calendar->getFirstDayOfWeek());
+    // Setting the weekday may land after today; step back a week then.
+    if (calendar->getTime(status) > toUDate(today)) calendar->add(UCAL_WEEK_OF_YEAR, -1, status);
+  } else if (period == RelativeDate::lastMonth) {
+    calendar->set(UCAL_DATE, 1);
+  } else {
+    calendar->set(UCAL_DAY_OF_YEAR, 1);
+  }
+  const double udate = calendar->getTime(status);
+  return U_FAILURE(status) ? today : fromUDate(udate);
+}
+
 // Size units and their multipliers, matched on the lowercased unit.
 struct SizeUnit {
   std::string_view word;
@@ -140,7 +159,7 @@ std::optional<std::string> filterProblem(const Filter& filter, std::string_view 
       // Whether a text is a date does not depend on when it is read.
       if (QueryParser::parseDate(filter.value, DateContext{})) return std::nullopt;
       return std::string(token) + " has no date: write 2024-06-15, 2024-06, 2024, 06/15/2024 or 15/06/2024, " +
-             "or one of today, yesterday, week, month, year";
+             "or one of today, yesterday, week, month, year, lastweek, lastmonth, lastyear";
     case FilterKey::type:
       if (fileCategoryFrom(filter.value)) return std::nullopt;
       return std::string(token) + " names no kind of file: write code, document, image, audio, video or archive";
@@ -265,6 +284,12 @@ const char* relativeDateRawValue(RelativeDate date) {
       return "month";
     case RelativeDate::year:
       return "year";
+    case RelativeDate::lastWeek:
+      return "lastweek";
+    case RelativeDate::lastMonth:
+      return "lastmonth";
+    case RelativeDate::lastYear:
+      return "lastyear";
   }
   return "today";
 }
@@ -276,6 +301,9 @@ std::optional<RelativeDate> relativeDateFrom(std::string_view text) {
   if (equalsAny(word, {"week", "thisweek", "this-week"})) return RelativeDate::week;
   if (equalsAny(word, {"month", "thismonth", "this-month"})) return RelativeDate::month;
   if (equalsAny(word, {"year", "thisyear", "this-year"})) return RelativeDate::year;
+  if (equalsAny(word, {"lastweek", "last-week"})) return RelativeDate::lastWeek;
+  if (equalsAny(word, {"lastmonth", "last-month"})) return RelativeDate::lastMonth;
+  if (equalsAny(word, {"lastyear", "last-year"})) return RelativeDate::lastYear;
   return std::nullopt;
 }
 
@@ -293,6 +321,18 @@ DateRange relativeDateRange(RelativeDate date, const DateContext& context) {
       return {shifted(calendar.get(), today, UCAL_MONTH, -1, -2592000), context.now};
     case RelativeDate::year:
       return {shifted(calendar.get(), today, UCAL_YEAR, -1, -31536000), context.now};
+    case RelativeDate::lastWeek:
+    case RelativeDate::lastMonth:
+    case RelativeDate::lastYear: {
+      const Date current = startOfPeriod(calendar.get(), today, date);
+      const UCalendarDateFields field = date == RelativeDate::lastWeek    ? UCAL_WEEK_OF_YEAR
+                                        : date == RelativeDate::lastMonth ? UCAL_MONTH
+                                                                          : UCAL_YEAR;
+      const double fallback = date == RelativeDate::lastWeek    ? -604800
+                              : date == RelativeDate::lastMonth ? -2592000
+                                                                : -31536000;
+      return {shifted(calendar.get(), current, field, -1, fallback), current};
+    }
   }
   return {today, context.now};
 }

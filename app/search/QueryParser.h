@@ -56,7 +56,10 @@ struct DateContext {
   static DateContext current(const Clock& clock);
 };
 
-enum class RelativeDate { today, yesterday, week, month, year };
+// week, month and year reach back from now; lastweek, lastmonth and lastyear
+// are the calendar periods before the current one (weeks start on the
+// calendar locale's first weekday).
+enum class RelativeDate { today, yesterday, week, month, year, lastWeek, lastMonth, lastYear };
 const char* relativeDateRawValue(RelativeDate date);
 std::optional<RelativeDate> relativeDateFrom(std::string_view text);
 // The range a relative date covers, relative to the start of today in `context`.

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "app/search/FileSearcher.h"
+#include "app/search/PlainWordsSearch.h"
 #include "app/search/QueryParser.h"
 
 namespace pallix {
@@ -45,8 +46,10 @@ Status CatalogAppSearchProvider::saveApp(const IndexedItem& app) {
 }
 
 Result<std::vector<FileSearchResult>> CatalogFileSearchProvider::search(const std::string& text, int limit) {
-  ParsedQuery query = QueryParser::parse(text);
-  return FileSearcher::search(store_.handle(), query, limit, DateContext::current(clock_));
+  const DateContext context = DateContext::current(clock_);
+  auto page = searchPlainWords(store_.handle(), PlainWordsFilters::read(text, context), limit, context);
+  if (!page.ok()) return page.error();
+  return std::move(page->results);
 }
 
 }  // namespace pallix

@@ -218,6 +218,10 @@ PanelState DesktopAgent::panelState() const {
   state.visible = windowManager_->isPresented();
   state.intent = windowManager_->presentationIntent();
   if (surface_) state.frame = surface_->frame();
+  if (runtime_ && runtime_->model) {
+    state.text = runtime_->model->searchText();
+    state.chips = runtime_->model->fileFilterChips();
+  }
   return state;
 }
 

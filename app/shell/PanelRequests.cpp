@@ -26,8 +26,10 @@ bool decodeToggleRequest(const std::string& request, PresentationIntent& intent)
 std::string encodePanelState(const PanelState& state) {
   nlohmann::json out = {{"visible", state.visible},
                         {"intent", std::string(rawValue(state.intent))},
-                        {"frame", {state.frame.x, state.frame.y, state.frame.width, state.frame.height}}};
-  return out.dump();
+                        {"frame", {state.frame.x, state.frame.y, state.frame.width, state.frame.height}},
+                        {"text", state.text},
+                        {"chips", state.chips}};
+  return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 Result<PanelState> decodePanelState(const std::string& line) {
@@ -50,6 +52,13 @@ Result<PanelState> decodePanelState(const std::string& line) {
   state.intent = *parsed;
   state.frame = {(*frame)[0].get<double>(), (*frame)[1].get<double>(), (*frame)[2].get<double>(),
                  (*frame)[3].get<double>()};
+  // Absent from the answers of older agents.
+  if (auto text = json.find("text"); text != json.end() && text->is_string()) state.text = text->get<std::string>();
+  if (auto chips = json.find("chips"); chips != json.end() && chips->is_array()) {
+    for (const auto& chip : *chips) {
+      if (chip.is_string()) state.chips.push_back(chip.get<std::string>());
+    }
+  }
   return state;
 }
 

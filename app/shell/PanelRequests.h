@@ -6,11 +6,13 @@
 //   "panel"             the panel's state, changing nothing
 //   "snapshot <path>"   writes the panel as a PNG (only when the agent allows it)
 //
-// Answers: {"visible":true,"intent":"files","frame":[x,y,w,h]} or a refusal.
+// Answers: {"visible":true,"intent":"files","frame":[x,y,w,h],"text":"...",
+// "chips":["ext:pdf"]} or a refusal.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/platform/PanelSurface.h"
 #include "app/shell/PresentationIntent.h"
@@ -26,6 +28,8 @@ struct PanelState {
   bool visible = false;
   PresentationIntent intent = PresentationIntent::standard;
   Rect frame;
+  std::string text;                // the search field's text
+  std::vector<std::string> chips;  // files mode's filter chips
 };
 
 std::string encodeToggleRequest(std::optional<PresentationIntent> intent);

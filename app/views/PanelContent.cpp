@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/Strings.h"
+
 namespace pallix::views {
 namespace {
 
@@ -235,6 +237,10 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
     }
     case SearchMode::files: {
       c.placeholder = "Search files by name, kind or date";
+      c.filterChips = model.fileFilterChips();
+      if (!c.filterChips.empty()) c.placeholder = "Backspace drops a filter";
+      std::vector<std::string> searched = c.filterChips;
+      if (hasQuery) searched.push_back(model.searchText());
       PanelSection files{SectionKind::files, "Files", {}, 0};
       for (const auto& r : model.fileResults()) {
         files.rows.push_back(fileRow(r, model.selectedFileID() && *model.selectedFileID() == r.item.path));
@@ -242,7 +248,7 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
       if (!files.rows.empty()) c.sections.push_back(files);
       if (c.sections.empty()) {
         c.emptyText = model.isSearchingFiles() ? "Searching\u2026"
-                      : hasQuery               ? "No files match \u201c" + model.searchText() + "\u201d"
+                      : !searched.empty()      ? "No files match \u201c" + joinStrings(searched, " ") + "\u201d"
                                                : "Type to search the indexed folders";
       }
       break;

@@ -41,6 +41,9 @@ struct PanelSection {
 struct PanelContent {
   SearchMode mode = SearchMode::standard;
   std::string placeholder;
+  // Files mode: the filters searched with the field's words, shown as chips
+  // before the field.
+  std::vector<std::string> filterChips;
   std::vector<PanelSection> sections;
   std::string emptyText;  // shown when there are no sections
 };

@@ -57,6 +57,11 @@ PanelView::PanelView(DesktopAgent& agent, MainLoopPump& pump)
   modeChip_->setFont(theme_.font(9, QFont::DemiBold));
   modeChip_->setStyleSheet(
       QString("QLabel { color: %1; background: transparent; padding: 3px 10px; }").arg(theme_.accent.name()));
+  filterChips_ = new QLabel(this);
+  filterChips_->setFont(theme_.font(11, QFont::DemiBold));
+  filterChips_->setTextFormat(Qt::RichText);
+  filterChips_->setVisible(false);
+  top->addWidget(filterChips_, 0, Qt::AlignVCenter);
   top->addWidget(field_, 1);
   top->addWidget(modeChip_, 0, Qt::AlignVCenter);
   column->addLayout(top);
@@ -132,6 +137,13 @@ void PanelView::showContent(std::shared_ptr<const PanelContent> content) {
   field_->setPlaceholderText(QString::fromStdString(content->placeholder));
   modeChip_->setText(modeTitle(content->mode));
   modeChip_->setVisible(content->mode != SearchMode::standard);
+  QString chips;
+  for (const std::string& chip : content->filterChips) {
+    chips += QString("<span style=\"background-color:%1; color:%2;\">&nbsp;%3&nbsp;</span>&nbsp;")
+                 .arg(theme_.accent.name(), QColor(Qt::white).name(), QString::fromStdString(chip).toHtmlEscaped());
+  }
+  filterChips_->setText(chips);
+  filterChips_->setVisible(!content->filterChips.empty());
   results_->setContent(std::move(content));
 }
 
@@ -219,6 +231,12 @@ bool PanelView::handleKey(QKeyEvent* key) {
       afterInput();
       return true;
     }
+  }
+  // Backspace on the empty field takes back the last filter chip.
+  if (key->key() == Qt::Key_Backspace && !control && !shift && field_->text().isEmpty() &&
+      agent_.model().removeFileFilterChip()) {
+    afterInput();
+    return true;
   }
   const bool grid = presenter_.focusedSectionIsGrid();
   switch (key->key()) {

@@ -83,6 +83,7 @@ class PanelView final : public QWidget, public PanelSurface {
   Theme theme_;
   QLineEdit* field_ = nullptr;
   QLabel* modeChip_ = nullptr;
+  QLabel* filterChips_ = nullptr;  // files mode's filter chips, before the field
   ResultsView* results_ = nullptr;
   QPropertyAnimation* fade_ = nullptr;
   QPropertyAnimation* glide_ = nullptr;

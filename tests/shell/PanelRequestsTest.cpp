@@ -22,12 +22,14 @@ TEST(PanelRequestsTest, ToggleRequestsAndPanelStatesRoundTripAndBadAnswersSayWhy
   }
 
   // The panel state answers.
-  PanelState state{true, PresentationIntent::files, {10, 20, 680, 460}};
+  PanelState state{true, PresentationIntent::files, {10, 20, 680, 460}, "taxes", {"ext:pdf", "modified:lastweek"}};
   auto answer = decodePanelState(encodePanelState(state));
   ASSERT_TRUE(answer.ok());
   EXPECT_EQ(answer->visible, true);
   EXPECT_EQ(answer->intent, PresentationIntent::files);
   EXPECT_EQ(answer->frame, state.frame);
+  EXPECT_EQ(answer->text, "taxes");
+  EXPECT_EQ(answer->chips, state.chips);
   struct Case {
     const char* line;
     const char* says;

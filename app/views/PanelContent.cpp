@@ -255,6 +255,8 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
                                 emoji ? kEmojiGridColumns : 0});
         }
         PanelRow row{r.title, r.detail, r.tag, "", {}, false, r.identifier};
+        row.titleHighlights = r.titleHighlights;
+        row.detailHighlights = r.detailHighlights;
         if (emoji) {
           // The emoji mode's title is the character, then its name.
           const size_t space = r.title.find(' ');

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/search/IndexedItem.h"
+#include "app/search/MatchReason.h"
 
 namespace pallix::cli {
 
@@ -28,5 +29,18 @@ std::string displayName(const IndexedItem& item);
 // share is followed by the parent folders that tell them apart, as editors
 // label tabs ("notes.txt (work/a)"). Not escaped.
 std::vector<std::string> displayNames(const std::vector<IndexedItem>& items);
+
+// Whether human output shows why each result matched: only to a person at a
+// terminal (piped output stays as scripts read it; --json carries the reason).
+bool reasonsShown();
+// Whether styled output is wanted: NO_COLOR is unset or empty.
+bool colourWanted();
+// A reason as human output: escaped, with `colour` dimmed and its
+// highlights bold. Empty for an empty reason.
+std::string reasonLine(const MatchReason& reason, bool colour);
+// A file's path followed by why it matched: the span of the name the words
+// matched bold in the path, the rest of the reason dimmed after two spaces.
+// Escaped; without `colour` the rest follows plain.
+std::string pathWithReason(std::string_view path, const MatchReason& reason, bool colour);
 
 }  // namespace pallix::cli

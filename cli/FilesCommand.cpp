@@ -24,12 +24,27 @@ const char* const kFilesUsage =
     "  app:ID  files inside a Flatpak or Snap application's folders belong to that application:\n"
     "          app:org.gnome.Maps finds them by its ID (any part of it: app:gnome).\n"
     "  A query without words (only filters) lists at most 100 files and says so when there are more.\n\n"
-    "  --json      print {\"query\", \"files\": [path, name, relevanceScore, matchType, ...]} and, when\n"
-    "              the list was cut, \"cut\": {\"shown\", \"matches\", \"atLeast\"}\n"
+    "  --json      print {\"query\", \"files\": [path, name, relevanceScore, matchType, why, ...]} and,\n"
+    "              when the list was cut, \"cut\": {\"shown\", \"matches\", \"atLeast\"}; why: {\"kind\", \"text\",\n"
+    "              \"ranges\": [{\"start\", \"length\", \"utf16Start\", \"utf16Length\"}]}, the highlighted\n"
+    "              runs of text in UTF-8 bytes and UTF-16 units\n"
+    "  On a terminal the part of a name the words matched is bold and why a file matched follows its\n"
+    "  path, dimmed (plain when NO_COLOR is set).\n"
     "  --limit N   at most N results (default 50)\n"
     "  --open N    open result N at once; with --json the results still come alone on stdout\n\n"
     "Exit status: 0 results found, 1 nothing found, 2 usage error or invalid query, 3 no catalog, a\n"
     "damaged one, or one whose first index did not finish.\n";
+
+nlohmann::json matchReasonJson(const MatchReason& reason) {
+  nlohmann::json ranges = nlohmann::json::array();
+  for (const TextSpan& s : reason.highlights) {
+    ranges.push_back({{"start", s.byteStart},
+                      {"length", s.byteLength},
+                      {"utf16Start", s.utf16Start},
+                      {"utf16Length", s.utf16Length}});
+  }
+  return {{"kind", matchReasonKindName(reason)}, {"text", reason.text}, {"ranges", ranges}};
+}
 
 nlohmann::json fileResultJson(const FileSearchResult& r) {
   nlohmann::json j = {{"path", r.item.path},
@@ -40,6 +55,7 @@ nlohmann::json fileResultJson(const FileSearchResult& r) {
                       {"sizeBytes", r.item.sizeBytes}};
   if (r.item.fileExtension) j["fileExtension"] = *r.item.fileExtension;
   if (r.item.modifiedDate) j["modifiedDate"] = secondsSince1970(*r.item.modifiedDate);
+  if (!r.why.empty()) j["why"] = matchReasonJson(r.why);
   return j;
 }
 
@@ -119,10 +135,11 @@ int runFiles(Args& args, const ResultOpener& opener) {
     return results.empty() ? nothing : kExitOk;
   }
   size_t n = 0;
+  const bool reasons = reasonsShown(), colour = colourWanted();
   for (const auto& f : results) {
+    const std::string path = reasons ? pathWithReason(f.item.path, f.why, colour) : printable(f.item.path);
     std::cout << stringPrintf("%3zu  %4.2f  %-10s %9s  %s\n", ++n, static_cast<double>(f.relevanceScore),
-                              fileMatchTypeRawValue(f.matchType), humanSize(f.item.sizeBytes).c_str(),
-                              printable(f.item.path).c_str());
+                              fileMatchTypeRawValue(f.matchType), humanSize(f.item.sizeBytes).c_str(), path.c_str());
   }
   if (results.empty()) {
     std::cout << "No files match " << printable(inQuotes(text)) << ".\n";

@@ -29,6 +29,11 @@ int runFiles(Args& args, const ResultOpener& opener);
 // Whether these `pallix files` arguments ask to open a result.
 bool filesArgumentsOpenAResult(const std::vector<std::string>& args);
 
+// Why a result matched, as `--json` prints it: {"kind", "text", "ranges":
+// [{"start", "length", "utf16Start", "utf16Length"}]}, starts and lengths in
+// bytes of the UTF-8 text and in UTF-16 code units.
+nlohmann::json matchReasonJson(const MatchReason& reason);
+
 // A file result as `--json` prints it.
 nlohmann::json fileResultJson(const FileSearchResult& result);
 

@@ -25,6 +25,7 @@
 #include "cli/AgentPass.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "cli/FilesCommand.h"
 #include "cli/StopSignal.h"
 #include "core/Strings.h"
 #include "core/Utf8.h"
@@ -269,7 +270,8 @@ int runSearch(Session& session, const std::string& query, int limit, bool json) 
                        {"filePath", toValidUtf8(r.filePath)},
                        {"chunkID", r.chunkID},
                        {"chunkIndex", r.chunk.chunkIndex},
-                       {"chunkText", r.chunk.chunkText}});
+                       {"chunkText", r.chunk.chunkText},
+                       {"why", matchReasonJson(r.why)}});
       // The path's own bytes, when JSON cannot hold them.
       if (auto metadata = r.chunk.toMap(); metadata.count(FileChunkMetadata::kFilePathBytesKey)) {
         array.back()[FileChunkMetadata::kFilePathBytesKey] = metadata[FileChunkMetadata::kFilePathBytesKey];
@@ -277,11 +279,10 @@ int runSearch(Session& session, const std::string& query, int limit, bool json) 
     }
     printJson(array);
   } else {
+    const bool colour = reasonsShown() && colourWanted();
     for (const auto& r : results) {
-      std::string excerpt = r.chunk.chunkText.substr(0, 160);
-      for (char& c : excerpt) c = (c == '\n' || c == '\t' || c == '\r') ? ' ' : c;
       std::cout << stringPrintf("%.3f  ", r.similarity) << r.filePath << " (chunk " << r.chunk.chunkIndex + 1 << "/"
-                << r.chunk.totalChunks << ")\n       " << std::string(trimWhitespace(excerpt)) << "\n";
+                << r.chunk.totalChunks << ")\n       " << reasonLine(r.why, colour) << "\n";
     }
     if (results.empty()) std::cerr << "pallix: no semantic matches (is the index built? 'pallix semantic status')\n";
   }

@@ -2,10 +2,25 @@
 
 #include <algorithm>
 
+#include "app/search/MatchReason.h"
 #include "core/Formatting.h"
 #include "core/Strings.h"
 
 namespace pallix {
+namespace {
+
+// A text item found by a query shows the passage of its text that matched,
+// the query's words highlighted, instead of its start.
+void showMatchingPassage(ModeResult& result, const ClipboardItem& item, const std::string& query) {
+  if (!item.primaryText || trimWhitespace(query).empty()) return;
+  if (item.detectedURLString && result.title != *item.primaryText) return;  // a link shown by its page's title
+  MatchReason passage = passageReason(*item.primaryText, query);
+  if (passage.empty()) return;
+  result.title = std::move(passage.text);
+  result.titleHighlights = std::move(passage.highlights);
+}
+
+}  // namespace
 
 ClipboardModeSearchProvider::ClipboardModeSearchProvider(ClipboardService& service, TaskRunnerPtr runner,
                                                          TaskRunnerPtr background)
@@ -95,7 +110,10 @@ void ClipboardModeSearchProvider::search(const std::string& text,
   std::vector<ModeResult> results;
   results.reserve(lastMatches_.size());
   const Date now = service_.now();
-  for (const ClipboardItem* item : lastMatches_) results.push_back(resultFor(*item, now, linkTitle(*item)));
+  for (const ClipboardItem* item : lastMatches_) {
+    results.push_back(resultFor(*item, now, linkTitle(*item)));
+    showMatchingPassage(results.back(), *item, text);
+  }
   completion(std::move(results));
   askForPreviews();
 }

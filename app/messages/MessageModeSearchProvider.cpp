@@ -44,15 +44,18 @@ std::vector<MessageSearchResult> MessageModeSearchProvider::searchWithSemanticRu
       results, service.searchSemanticFallbackResults(text, semantic_rules::kDefaultResultLimit));
 }
 
-ModeResult MessageModeSearchProvider::modeResult(const MessageSearchResult& r) {
+ModeResult MessageModeSearchProvider::modeResult(const MessageSearchResult& r, const std::string& query) {
   std::string sender = r.isFromMe ? "Me" : r.senderDisplayName.value_or(r.senderIdentifier);
   std::string title = sender;
   if (r.isGroupChat && r.chatDisplayName) title += " in " + *r.chatDisplayName;
-  std::string detail = oneLine(r.text);
+  const MatchReason passage = trimWhitespaceAndNewlines(query).empty() ? MatchReason() : passageReason(r.text, query);
+  std::string detail = passage.empty() ? oneLine(r.text) : passage.text;
   if (r.attachmentCount > 0) {
     detail += " [" + std::to_string(r.attachmentCount) + (r.attachmentCount == 1 ? " attachment]" : " attachments]");
   }
-  return ModeResult{std::to_string(r.id), title, detail};
+  ModeResult result{std::to_string(r.id), title, detail};
+  result.detailHighlights = passage.highlights;
+  return result;
 }
 
 void MessageModeSearchProvider::search(const std::string& text,
@@ -64,7 +67,7 @@ void MessageModeSearchProvider::search(const std::string& text,
     std::vector<ModeResult> rows;
     std::map<std::string, MessageSearchResult> byID;
     for (MessageSearchResult& r : results) {
-      rows.push_back(modeResult(r));
+      rows.push_back(modeResult(r, text));
       byID.emplace(rows.back().identifier, std::move(r));
     }
     {

@@ -48,7 +48,8 @@ class MessageModeSearchProvider final : public ModeSearchProvider,
 
   // How a result reads in a list: title (sender, and conversation for a
   // group) and detail (the text on one line).
-  static ModeResult modeResult(const MessageSearchResult& result);
+  // `query`, when given, picks the passage of the text shown, its words highlighted.
+  static ModeResult modeResult(const MessageSearchResult& result, const std::string& query = "");
 
  private:
   std::shared_ptr<MessageSearchService> service_;

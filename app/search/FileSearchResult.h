@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/search/IndexedItem.h"
+#include "app/search/MatchReason.h"
 
 namespace pallix {
 
@@ -33,6 +34,8 @@ struct FileSearchResult {
   IndexedItem item;
   float relevanceScore = 0;
   FileMatchType matchType = FileMatchType::filterOnly;
+  // What the panel and the commands show of how it matched.
+  MatchReason why;
 };
 
 // Said when a query without words was held to fewer results than asked for:

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <tuple>
 #include <unordered_map>
 
+#include "app/search/FileMatchReason.h"
 #include "app/search/FileSearchPlan.h"
 #include "app/search/FileSearchSql.h"
 #include "app/search/IndexedItemRow.h"
@@ -95,6 +97,8 @@ Result<FileSearchPage> FileSearcher::searchPage(sqlite3* db, const ParsedQuery& 
         SqliteStatement rows,
         prepareStatement(db, "SELECT " + indexedItemColumns("i") + " FROM IndexedItem i WHERE i.id IN (" + ids + ")"));
     std::unordered_map<int64_t, IndexedItem> items;
+    const char* homeVariable = std::getenv("HOME");
+    const std::string_view home = homeVariable ? homeVariable : "";
     while (true) {
       PALLIX_ASSIGN_OR_RETURN(bool row, rows.step());
       if (!row) break;
@@ -105,8 +109,9 @@ Result<FileSearchPage> FileSearcher::searchPage(sqlite3* db, const ParsedQuery& 
       auto it = items.find(c.id);
       if (it == items.end()) continue;
       const int score = scoreHundredths(c.tier, c.bucket, query.exactPhrases.size());
+      MatchReason why = fileMatchReason(it->second, query, home);
       page.results.push_back(SearchResult{std::move(it->second), static_cast<float>(score) / 100.0f,
-                                          kTierMatchType[static_cast<size_t>(c.tier)]});
+                                          kTierMatchType[static_cast<size_t>(c.tier)], std::move(why)});
     }
   }
 

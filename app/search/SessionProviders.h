@@ -12,6 +12,7 @@
 
 #include "app/search/FileSearchResult.h"
 #include "app/search/IndexedItem.h"
+#include "app/search/MatchReason.h"
 #include "app/search/SemanticIndexStatus.h"
 #include "core/Error.h"
 
@@ -95,6 +96,10 @@ struct ModeResult {
   // "Smileys & Emotion"); a group's results are consecutive. Empty: the
   // mode's one list.
   std::string group;
+  // Runs of the title and of the detail the query matched (the passage of a
+  // message or a clipboard text).
+  std::vector<TextSpan> titleHighlights;
+  std::vector<TextSpan> detailHighlights;
 };
 
 // What a key in a mode asks of its selected result, besides activating it.

@@ -51,15 +51,18 @@ void SemanticBridge::search(std::string query, int limit, Completion<std::vector
     return done({});
   }
   logger_.debug("SemanticBridge.search: calling store.search");
+  std::string words = query;
   embeddingStore_->search(
       std::move(query), limit,
       Completion<std::vector<FileChunkSearchResult>>(
-          [logger = logger_, done](std::vector<FileChunkSearchResult> chunks) {
+          [logger = logger_, done, words = std::move(words)](std::vector<FileChunkSearchResult> chunks) {
             logger.debug("SemanticBridge.search: got %ld results from store", static_cast<long>(chunks.size()));
             std::vector<SemanticResult> out;
             out.reserve(chunks.size());
             for (auto& c : chunks) {
-              out.push_back({c.metadata.filePath, c.metadata.fileName, c.similarity, c.chunkID, std::move(c.metadata)});
+              MatchReason why = passageReason(c.metadata.chunkText, words);
+              out.push_back({c.metadata.filePath, c.metadata.fileName, c.similarity, c.chunkID, std::move(c.metadata),
+                             std::move(why)});
             }
             done(std::move(out));
           }));
@@ -102,11 +105,13 @@ SemanticMergeResult SemanticBridge::merge(std::vector<FileSearchResult> text,
     if (auto it = position.find(hit.filePath); it != position.end()) {
       FileSearchResult& existing = out.results[it->second];
       existing.relevanceScore = std::min(1.0f, existing.relevanceScore + kTextMatchBoost);
+      existing.why = withPassage(std::move(existing.why), hit.why);
       continue;
     }
     std::optional<IndexedItem> record = lookup ? lookup(hit.filePath) : std::nullopt;
     position[hit.filePath] = out.results.size();
-    out.results.push_back({record ? std::move(*record) : transientItem(hit), hit.similarity, FileMatchType::semantic});
+    out.results.push_back(
+        {record ? std::move(*record) : transientItem(hit), hit.similarity, FileMatchType::semantic, hit.why});
     ++out.addedCount;
   }
   std::stable_sort(out.results.begin(), out.results.end(), [](const FileSearchResult& a, const FileSearchResult& b) {

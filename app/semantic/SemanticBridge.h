@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/search/FileSearchResult.h"
+#include "app/search/MatchReason.h"
 #include "app/semantic/FileChunkIndexer.h"
 #include "app/semantic/FileChunkStore.h"
 #include "core/Logger.h"
@@ -29,6 +30,8 @@ struct SemanticResult {
   float similarity = 0;
   std::string chunkID;
   FileChunkMetadata chunk;
+  // The chunk's passage that best matches the query.
+  MatchReason why;
 };
 
 // The catalog record of a path (a fetch limited to one), or nullopt.

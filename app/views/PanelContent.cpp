@@ -3,34 +3,23 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+
+#include "app/search/FileMatchReason.h"
 
 #include "core/Strings.h"
 
 namespace pallix::views {
 namespace {
 
-std::string parentFolder(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos || slash == 0) return "/";
-  std::string folder = path.substr(0, slash);
-  if (const char* home = std::getenv("HOME")) {
-    std::string h = home;
-    if (!h.empty() && folder.rfind(h, 0) == 0) folder = "~" + folder.substr(h.size());
-  }
-  return folder;
-}
-
 PanelRow fileRow(const FileSearchResult& r, bool selected) {
+  const char* home = std::getenv("HOME");
+  FileRowLines lines = fileRowLines(r, home ? home : "");
   PanelRow row;
-  row.title = r.item.name;
-  if (r.item.fileExtension && !r.item.fileExtension->empty()) {
-    const std::string suffix = "." + *r.item.fileExtension;
-    if (row.title.size() < suffix.size() ||
-        row.title.compare(row.title.size() - suffix.size(), suffix.size(), suffix) != 0) {
-      row.title += suffix;
-    }
-  }
-  row.detail = parentFolder(r.item.path);
+  row.title = std::move(lines.title);
+  row.titleHighlights = std::move(lines.titleHighlights);
+  row.detail = std::move(lines.detail);
+  row.detailHighlights = std::move(lines.detailHighlights);
   row.item = r.item;
   row.selected = selected;
   row.identifier = r.item.path;
@@ -272,6 +261,8 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
                                 emoji ? kEmojiGridColumns : 0});
         }
         PanelRow row{r.title, r.detail, r.tag, "", {}, false, r.identifier};
+        row.titleHighlights = r.titleHighlights;
+        row.detailHighlights = r.detailHighlights;
         if (emoji) {
           // The emoji mode's title is the character, then its name.
           const size_t space = r.title.find(' ');

@@ -12,6 +12,7 @@
 
 #include "app/intelligence/PanelIntelligenceStore.h"
 #include "app/search/ContentViewModel.h"
+#include "app/search/MatchReason.h"
 
 namespace pallix::views {
 
@@ -28,6 +29,9 @@ struct PanelRow {
   // What the session selects it by (an app's or a file's path, a mode
   // result's identifier); empty for rows without a selection of their own.
   std::string identifier;
+  // Runs of the title and of the detail to highlight (why the row matched).
+  std::vector<TextSpan> titleHighlights;
+  std::vector<TextSpan> detailHighlights;
 };
 
 struct PanelSection {

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
+#include <QTextLayout>
 #include <QWheelEvent>
 #include <algorithm>
 
@@ -29,6 +30,41 @@ QString q(const std::string& s) {
 QColor tileColor(const std::string& name) {
   uint h = qHash(q(name));
   return QColor::fromHsl(static_cast<int>(h % 360), 120, 120);
+}
+
+// One line of text elided to `r`, its `highlights` (UTF-16 runs of the
+// whole text) bold in `accent`. Highlighted text is elided at its end, so
+// the runs keep their offsets.
+void drawLine(QPainter& p, const QRect& r, const QString& text, const QFont& font, const QColor& color,
+              const QColor& accent, Qt::TextElideMode mode, const std::vector<TextSpan>& highlights) {
+  const QFontMetrics fm(font);
+  p.setFont(font);
+  p.setPen(color);
+  if (highlights.empty()) {
+    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, fm.elidedText(text, mode, r.width()));
+    return;
+  }
+  const QString shown = fm.elidedText(text, Qt::ElideRight, r.width());
+  const auto kept = static_cast<size_t>(shown == text ? text.size() : shown.size() - 1);
+  QList<QTextLayout::FormatRange> formats;
+  for (const TextSpan& span : highlights) {
+    if (span.utf16Start >= kept) continue;
+    QTextCharFormat format;
+    format.setForeground(accent);
+    format.setFontWeight(QFont::Bold);
+    formats.push_back({static_cast<int>(span.utf16Start),
+                       static_cast<int>(std::min(span.utf16Length, kept - span.utf16Start)), format});
+  }
+  QTextLayout layout(shown, font);
+  layout.setFormats(formats);
+  layout.beginLayout();
+  QTextLine line = layout.createLine();
+  line.setLineWidth(r.width());
+  layout.endLayout();
+  p.save();
+  p.setClipRect(r);
+  layout.draw(&p, QPointF(r.left(), r.top() + (r.height() - line.height()) / 2));
+  p.restore();
 }
 
 }  // namespace
@@ -235,14 +271,12 @@ void ResultsView::paintListRow(QPainter& p, const PanelSection& s, const PanelRo
   QFontMetrics dm(detailFont);
   const int total = titleHeight + (twoLines ? dm.height() + 1 : 0);
   int ty = r.center().y() - total / 2;
-  p.drawText(QRect(x, ty, textWidth, titleHeight), Qt::AlignLeft | Qt::AlignVCenter,
-             tm.elidedText(q(row.title), Qt::ElideRight, textWidth));
+  drawLine(p, QRect(x, ty, textWidth, titleHeight), q(row.title), titleFont, theme_.text, theme_.accent, Qt::ElideRight,
+           row.titleHighlights);
   if (twoLines) {
-    p.setFont(detailFont);
-    p.setPen(theme_.secondaryText);
     Qt::TextElideMode mode = row.item ? Qt::ElideMiddle : Qt::ElideRight;
-    p.drawText(QRect(x, ty + titleHeight + 1, textWidth, dm.height()), Qt::AlignLeft | Qt::AlignVCenter,
-               dm.elidedText(q(row.detail), mode, textWidth));
+    drawLine(p, QRect(x, ty + titleHeight + 1, textWidth, dm.height()), q(row.detail), detailFont, theme_.secondaryText,
+             theme_.accent, mode, row.detailHighlights);
   }
 }
 

@@ -601,6 +601,34 @@ TEST(ClipboardModeSearchProviderTest, FiltersTheServiceHistoryAndReusesTheChoice
   EXPECT_EQ(results[0].title, "first note");
 }
 
+// A long text found by a word shows the sentence holding it, the word highlighted.
+TEST(ClipboardModeSearchProviderTest, TextFoundByAWordShowsThePassageHoldingIt) {
+  testing::ClipboardFixture f;
+  f.start();
+  f.service->setPanelVisible(true);
+  std::string text = "Meeting notes from Monday.\n\n";
+  for (int i = 0; i < 8; ++i) text += "Item " + std::to_string(i) + " was discussed at length. ";
+  text += "The \u00E9tag\u00E8re must be ordered by Friday.";
+  f.copyText(text);
+  f.env.runUntilIdle();
+  ClipboardModeSearchProvider provider(*f.service, f.env.mainRunner(), f.env.makeRunner("index"));
+  std::vector<ModeResult> results;
+  provider.search("ordered", [&](std::vector<ModeResult> r) { results = std::move(r); });
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].title, "The \u00E9tag\u00E8re must be ordered by Friday.");
+  ASSERT_EQ(results[0].titleHighlights.size(), 1u);
+  const TextSpan& span = results[0].titleHighlights[0];
+  EXPECT_EQ(results[0].title.substr(span.byteStart, span.byteLength), "ordered");
+  // "The étagère must be ": 22 bytes, 20 UTF-16 units.
+  EXPECT_EQ(span.byteStart, 22u);
+  EXPECT_EQ(span.utf16Start, 20u);
+  // Without a query the text shows from its start.
+  provider.search("", [&](std::vector<ModeResult> r) { results = std::move(r); });
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].title.rfind("Meeting notes from Monday.", 0), 0u);
+  EXPECT_TRUE(results[0].titleHighlights.empty());
+}
+
 TEST(DesktopApplicationResolverTest, StartupWMClassWinsOverTheDesktopFileID) {
   DesktopEntry editor{"org.gnome.TextEditor.desktop", "", "Text Editor"};
   DesktopEntry browser{"firefox-esr.desktop", "", "Firefox ESR"};

@@ -3,6 +3,7 @@
 // rule, the filter-only cap and refused queries as the user sees them.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ class FilesCommandTest : public ::testing::Test {
     home_->write("docs/man1/ls.1.gz", "");
     home_->write("docs/report.pdf", "");
     home_->write("docs/pdfguide.txt", "");
+    home_->write("docs/minutes/\u4F1A\u8BAE \U0001F389 Cafe\u0301 plan.md", "");
     for (int i = 0; i < 60; ++i) home_->write("docs/tools/tools.1.x" + std::to_string(i) + ".txt", "");
     for (int i = 0; i < 150; ++i) home_->write("docs/papers/paper " + std::to_string(i) + ".pdf", "");
     ASSERT_EQ(run({"folders", "add", *home_ / "docs"}).exitCode, 0);
@@ -63,6 +65,41 @@ TEST_F(FilesCommandTest, FilterOnlyCapIsSaidInTextAndJson) {
   ASSERT_EQ(json.exitCode, 0) << json.err;
   EXPECT_TRUE(has(json.out, "\"cut\"") && has(json.out, "\"matches\": 151")) << json.out;
   EXPECT_FALSE(has(run({"files", "ext:pdf", "--json"}).out, "\"cut\""));
+}
+
+// --json says why each file matched: the span of the name (UTF-8 byte and
+// UTF-16 offsets of the same characters), the folder, the filters met.
+TEST_F(FilesCommandTest, JsonSaysWhyEachFileMatched) {
+  const ProcessResult named = run({"files", "cafe plan", "ext:md", "--json"});
+  ASSERT_EQ(named.exitCode, 0) << named.err;
+  const nlohmann::json files = nlohmann::json::parse(named.out)["files"];
+  ASSERT_EQ(files.size(), 1u) << named.out;
+  const nlohmann::json& why = files[0]["why"];
+  EXPECT_EQ(why["kind"], "name");
+  const std::string name = "\u4F1A\u8BAE \U0001F389 Cafe\u0301 plan.md";
+  EXPECT_EQ(why["text"], name + " \u00B7 md");
+  ASSERT_EQ(why["ranges"].size(), 1u) << why.dump();
+  const nlohmann::json& range = why["ranges"][0];
+  // Two ideographs, a space, a party popper (two UTF-16 units), a space.
+  EXPECT_EQ(range["start"], name.find("Cafe"));
+  EXPECT_EQ(range["utf16Start"], 6);
+  EXPECT_EQ(why["text"].get<std::string>().substr(range["start"], range["length"]), "Cafe\u0301 plan");
+  EXPECT_EQ(range["utf16Length"], 10);
+
+  const ProcessResult folder = run({"files", "in:papers", "ext:pdf", "--limit", "1", "--json"});
+  ASSERT_EQ(folder.exitCode, 0) << folder.err;
+  const nlohmann::json inFolder = nlohmann::json::parse(folder.out)["files"][0]["why"];
+  EXPECT_EQ(inFolder["kind"], "folder");
+  const std::string text = inFolder["text"];
+  EXPECT_TRUE(has(text, "in folder ") && has(text, "/docs/papers \u00B7 pdf")) << text;
+  ASSERT_EQ(inFolder["ranges"].size(), 1u);
+  EXPECT_EQ(text.substr(inFolder["ranges"][0]["start"], inFolder["ranges"][0]["length"]), "papers");
+
+  // Piped human output stays one line per file, without the reason.
+  const ProcessResult human = run({"files", "cafe plan"});
+  ASSERT_EQ(human.exitCode, 0) << human.err;
+  EXPECT_FALSE(has(human.out, "\u00B7")) << human.out;
+  EXPECT_FALSE(has(human.out, "\x1b")) << human.out;
 }
 
 TEST_F(FilesCommandTest, InvalidQueriesGiveOneClearMessage) {

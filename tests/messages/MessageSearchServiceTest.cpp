@@ -249,6 +249,13 @@ TEST_F(TextSearchTest, ModeProviderSearchesOnItsExecutorAndOpensTheConversation)
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].identifier, std::to_string(m.hotel));
   EXPECT_EQ(rows[0].title, "Me in Trip planning");
+  // The message below, the query's words in it highlighted ("the" says nothing).
+  EXPECT_EQ(rows[0].detail, "who books the hotel?");
+  std::vector<std::string> highlighted;
+  for (const TextSpan& span : rows[0].detailHighlights) {
+    highlighted.push_back(rows[0].detail.substr(span.byteStart, span.byteLength));
+  }
+  EXPECT_EQ(highlighted, (std::vector<std::string>{"books", "hotel"}));
   EXPECT_TRUE(provider->activate(rows[0]));
   auto guid = provider->resultFor(rows[0].identifier)->guid;
   EXPECT_EQ(workspace->requests().back().target, "sms://open?message-guid=" + guid);

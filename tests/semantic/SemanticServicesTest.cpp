@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/preferences/FilesPreferences.h"
+#include "app/search/FileMatchReason.h"
 #include "app/semantic/SemanticBridge.h"
 #include "app/semantic/SemanticServices.h"
 #include "testing/VirtualTime.h"
@@ -68,6 +69,27 @@ TEST(SemanticBridgeTest, MergeRaisesTextMatchesAndAddsTheRest) {
   EXPECT_EQ(merged.semanticPaths.size(), 4u);
 }
 
+// A file found by its name and by its content says both; one found only by
+// its content shows the passage.
+TEST(SemanticBridgeTest, MergedResultsSayHowEachWayFoundThem) {
+  FileSearchResult named = textResult("/d/plan.txt", 0.9f);
+  named.why = fileMatchReason(named.item, QueryParser::parse("plan"), "");
+  SemanticResult both = hit("/d/plan.txt", 0.8f);
+  both.why = passageReason("Sow the seeds in March. Plan the beds.", "plan beds");
+  SemanticResult only = hit("/d/notes.md", 0.7f);
+  only.why = passageReason("Seed catalogue for spring.", "seed");
+  const auto merged = SemanticBridge::merge({named}, {both, only}, nullptr);
+  ASSERT_EQ(merged.results.size(), 2u);
+  const MatchReason& first = merged.results[0].why;
+  EXPECT_EQ(matchReasonKindName(first), "name+passage");
+  EXPECT_EQ(first.text, "plan.txt \u00B7 Plan the beds.");
+  std::vector<std::string> highlighted;
+  for (const TextSpan& s : first.highlights) highlighted.push_back(first.text.substr(s.byteStart, s.byteLength));
+  EXPECT_EQ(highlighted, (std::vector<std::string>{"plan", "Plan", "beds"}));
+  EXPECT_EQ(merged.results[1].why, only.why);
+  EXPECT_EQ(matchReasonKindName(merged.results[1].why), "passage");
+}
+
 TEST(SemanticBridgeTest, WithoutAStoreNothingIsSearched) {
   VirtualTimeEnvironment env;
   SemanticBridge bridge(nullptr, nullptr);
@@ -124,6 +146,9 @@ TEST(SemanticServicesTest, IndexedFilesAreFoundAndMergedIntoTextResults) {
       f.await<std::vector<SemanticResult>>([&](auto done) { services->bridge().search(chunkTextOf(garden), 2, done); });
   ASSERT_EQ(hits.size(), 2u);
   EXPECT_EQ(hits[0].fileName, "garden.txt");
+  // The passage of the chunk, the query's words in it highlighted.
+  EXPECT_EQ(hits[0].why.text, "Tomatoes and basil grow well together in the summer.");
+  EXPECT_FALSE(hits[0].why.highlights.empty());
   EXPECT_TRUE(f.await<bool>([&](auto done) { services->bridge().canPerformSearch(done); }));
 
   std::optional<SemanticMergeResult> merged;

@@ -4,6 +4,10 @@
 
 #include "app/intelligence/IntelligenceCoordinator.h"
 #include "app/intelligence/PanelIntelligenceStore.h"
+#include "app/platform/PersistentStore.h"
+#include "app/search/CatalogSchema.h"
+#include "app/search/CatalogStore.h"
+#include "app/search/SearchProviders.h"
 #include "app/sources/ContactSearchDataSource.h"
 #include "app/views/PanelContent.h"
 #include "testing/FakeContactStore.h"
@@ -104,6 +108,30 @@ TEST_F(PanelContentTest, EachModeHasItsSection) {
     EXPECT_EQ(got.mode, c.mode);
   }
   EXPECT_EQ(content().sections[0].rows[0].glyph, "😀");
+}
+
+// Typing in files mode over a real catalog: the row the view paints carries
+// the span of the name the words matched and, below, the filters it met.
+TEST_F(PanelContentTest, FileRowsHighlightTheMatchedSpanOfTheName) {
+  auto store = PersistentStore::open(":memory:", catalogMigrationSteps()).value();
+  CatalogStore catalog(*store);
+  IndexedItem report =
+      IndexedItem::file("/home/u/docs/Caf\u00E9 R\u00E9sum\u00E9.pdf", "Caf\u00E9 R\u00E9sum\u00E9", "pdf", 10,
+                        std::nullopt, std::nullopt, IndexedItem::FileCategory::document, std::nullopt);
+  ASSERT_TRUE(catalog.save(report).ok());
+  model_.setFileSearch(std::make_shared<CatalogFileSearchProvider>(*store, env_.clock()));
+  model_.setSearchMode(SearchMode::files);
+  type("resume ext:pdf");
+  const PanelContent got = content();
+  ASSERT_FALSE(got.sections.empty());
+  ASSERT_EQ(got.sections[0].rows.size(), 1u);
+  const PanelRow& row = got.sections[0].rows[0];
+  EXPECT_EQ(row.title, "Caf\u00E9 R\u00E9sum\u00E9.pdf");
+  ASSERT_EQ(row.titleHighlights.size(), 1u);
+  // "Résumé": bytes 6..14 of the UTF-8 title, UTF-16 units 5..11 as Qt paints them.
+  EXPECT_EQ(row.titleHighlights[0], (TextSpan{6, 8, 5, 6}));
+  EXPECT_NE(row.detail.find("pdf"), std::string::npos) << row.detail;
+  EXPECT_EQ(row.tag, "");
 }
 
 // The contacts card as typing in the panel brings it: the session, the panel

@@ -233,6 +233,31 @@ TEST_F(SemanticIntegrationTest, ReplacedModelMakesTheIndexStaleUntilItIsRebuilt)
   }
 }
 
+// A hit says why it matched: the sentence of its chunk holding the query's
+// words, the words' runs in bytes and UTF-16 units.
+TEST_F(SemanticIntegrationTest, SearchSaysWhichPassageMatched) {
+  installTinyModel();
+  home.write("docs/garden.txt",
+             "Shopping list for Saturday.\nThe greenhouse tomatoes need staking before the storm. Call the plumber.\n");
+  ASSERT_EQ(run({"semantic", "index", "--folder", docs}).exitCode, 0);
+  auto found = run({"semantic", "search", "greenhouse tomatoes", "--json"});
+  ASSERT_EQ(found.exitCode, 0) << found.err;
+  auto results = nlohmann::json::parse(found.out);
+  ASSERT_FALSE(results.empty());
+  const nlohmann::json& why = results[0]["why"];
+  EXPECT_EQ(why["kind"], "passage");
+  const std::string text = why["text"];
+  EXPECT_EQ(text, "The greenhouse tomatoes need staking before the storm.");
+  std::vector<std::string> highlighted;
+  for (const auto& range : why["ranges"]) {
+    highlighted.push_back(text.substr(range["start"], range["length"]));
+    EXPECT_EQ(range["utf16Start"], range["start"]);  // ASCII: one unit per byte
+  }
+  EXPECT_EQ(highlighted, (std::vector<std::string>{"greenhouse", "tomatoes"}));
+  auto human = run({"semantic", "search", "greenhouse tomatoes"});
+  EXPECT_NE(human.out.find("       " + text + "\n"), std::string::npos) << human.out;
+}
+
 TEST_F(SemanticIntegrationTest, CommandsThatNeedAModelSayHowToInstallOne) {
   writeText("a.txt", 2, 1);
   for (std::vector<std::string> args :

@@ -72,6 +72,16 @@ SourceStatistics::Entry& SourceStatistics::entry(std::string_view source) {
   return it->second;
 }
 
+SourceStatistics::QuerySlot SourceStatistics::slot(std::string_view source) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return QuerySlot(this, &entry(source));
+}
+
+void SourceStatistics::QuerySlot::record(Duration elapsed) const {
+  std::lock_guard<std::mutex> lock(statistics_->mutex_);
+  entry_->latency.record(elapsed);
+}
+
 void SourceStatistics::recordQuery(std::string_view source, Duration elapsed) {
   std::lock_guard<std::mutex> lock(mutex_);
   entry(source).latency.record(elapsed);
@@ -116,7 +126,7 @@ std::vector<SourceStatistics::Source> SourceStatistics::snapshot() const {
 
 void SourceStatistics::clear() {
   std::lock_guard<std::mutex> lock(mutex_);
-  entries_.clear();
+  for (auto& [name, e] : entries_) e = Entry{};
 }
 
 }  // namespace pallix

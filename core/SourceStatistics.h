@@ -84,6 +84,20 @@ class SourceStatistics {
   static SourceStatistics& process();
   const Clock& clock() const { return clock_; }
 
+  struct Entry;
+  // A source's slot, looked up once (recorders on a hot path keep one).
+  class QuerySlot {
+   public:
+    void record(Duration elapsed) const;
+
+   private:
+    friend class SourceStatistics;
+    QuerySlot(SourceStatistics* statistics, Entry* entry) : statistics_(statistics), entry_(entry) {}
+    SourceStatistics* statistics_;
+    Entry* entry_;
+  };
+  QuerySlot slot(std::string_view source);
+
   void recordQuery(std::string_view source, Duration elapsed);
   void recordPass(std::string_view source, PassRecord pass);
   void recordRequest(std::string_view source, std::string_view url);
@@ -93,38 +107,40 @@ class SourceStatistics {
   std::vector<Source> snapshot() const;
   void clear();
 
- private:
   struct Entry {
     LatencyRing latency;
     std::optional<PassRecord> lastPass;
     DailyRequestCounts requests;
     std::optional<int64_t> loadedHeapBytes;
   };
+
+ private:
   // Called with mutex_ held.
   Entry& entry(std::string_view source);
 
   const Clock& clock_;
   mutable std::mutex mutex_;
+  // Entries are never removed (clear() empties them), so slots stay valid.
   std::map<std::string, Entry, std::less<>> entries_ GUARDED_BY(mutex_);
 };
 
-// Times a query from construction to finish() (or destruction) into `source`.
+// Times a query from construction to finish() (or destruction) into a slot.
 class ScopedQueryTimer {
  public:
-  ScopedQueryTimer(SourceStatistics& statistics, std::string_view source)
-      : statistics_(&statistics), source_(source), started_(statistics.clock().now()) {}
+  ScopedQueryTimer(const Clock& clock, SourceStatistics::QuerySlot slot)
+      : clock_(&clock), slot_(slot), started_(clock.now()) {}
   ~ScopedQueryTimer() { finish(); }
   ScopedQueryTimer(const ScopedQueryTimer&) = delete;
   ScopedQueryTimer& operator=(const ScopedQueryTimer&) = delete;
   void finish() {
-    if (!statistics_) return;
-    statistics_->recordQuery(source_, statistics_->clock().now() - started_);
-    statistics_ = nullptr;
+    if (!clock_) return;
+    slot_.record(clock_->now() - started_);
+    clock_ = nullptr;
   }
 
  private:
-  SourceStatistics* statistics_;
-  std::string_view source_;
+  const Clock* clock_;
+  SourceStatistics::QuerySlot slot_;
   MonoTime started_;
 };
 

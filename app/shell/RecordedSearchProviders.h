@@ -28,6 +28,7 @@ class RecordedAppSearch final : public AppSearchProvider {
  private:
   std::shared_ptr<AppSearchProvider> inner_;
   SourceStatistics& statistics_;
+  SourceStatistics::QuerySlot slot_;
 };
 
 class RecordedFileSearch final : public FileSearchProvider {
@@ -38,6 +39,7 @@ class RecordedFileSearch final : public FileSearchProvider {
  private:
   std::shared_ptr<FileSearchProvider> inner_;
   SourceStatistics& statistics_;
+  SourceStatistics::QuerySlot slot_;
 };
 
 class RecordedSemanticSearch final : public FileSemanticSearch {
@@ -52,6 +54,7 @@ class RecordedSemanticSearch final : public FileSemanticSearch {
  private:
   std::shared_ptr<FileSemanticSearch> inner_;
   SourceStatistics& statistics_;
+  SourceStatistics::QuerySlot slot_;
 };
 
 // A mode's provider; the inner provider's result changes reach the session
@@ -71,8 +74,8 @@ class RecordedModeSearch final : public ModeSearchProvider {
 
  private:
   std::shared_ptr<ModeSearchProvider> inner_;
-  std::string source_;
   SourceStatistics& statistics_;
+  SourceStatistics::QuerySlot slot_;
 };
 
 }  // namespace pallix

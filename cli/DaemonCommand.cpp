@@ -122,6 +122,7 @@ int runAgent(const char* command, bool quiet, RunOutput output) {
   env.singleInstance = &instance;
   env.commandRunner = &runner;
   env.defaultsMonitor = &defaultsMonitor;
+  env.sampleProcessUsage = true;
   // The clipboard history is recorded where there is a desktop session.
   if (auto pasteboard = makeDesktopPasteboard(dirs); pasteboard.ok()) {
     env.pasteboard = pasteboard.value();

@@ -7,6 +7,7 @@
 #include "app/search/DirectoryEventFilter.h"
 #include "core/FileUtil.h"
 #include "core/Formatting.h"
+#include "core/SourceStatistics.h"
 #include "core/Strings.h"
 #include "core/Telemetry.h"
 
@@ -354,6 +355,9 @@ void IndexingService::finishFullScan(ScanResult result, std::string signature, M
     nextProgress_ = nullptr;
     startFullScan();
   }
+  SourceStatistics::process().recordPass(
+      "catalog",
+      {"full scan", deps_.clock->wallNow(), seconds(summary.elapsedSeconds), summary.error ? "failed" : "completed"});
   if (fullScanObserver_) fullScanObserver_(summary);
   for (Completion& completion : completions) completion(summary);
 }
@@ -495,6 +499,9 @@ void IndexingService::applyIncrementalChanges(std::vector<ExaminedChange> examin
   for (const std::string& path : outcome.changedApps) icons_.removeIconsForPath(path);
 
   incrementalIndexIsRunning_ = false;
+  SourceStatistics::process().recordPass(
+      "catalog", {"incremental", deps_.clock->wallNow(), seconds(summary.elapsedSeconds),
+                  summary.failed ? std::to_string(summary.failed) + " paths failed" : "completed"});
   if (incrementalObserver_) incrementalObserver_(summary);
   if (shouldRunIncrementalAfterCurrent_) {
     shouldRunIncrementalAfterCurrent_ = false;

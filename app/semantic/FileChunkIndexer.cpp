@@ -6,6 +6,7 @@
 #include <set>
 
 #include "app/semantic/EmbeddingStoreErrors.h"
+#include "core/SourceStatistics.h"
 #include "core/Telemetry.h"
 #include "core/WeakTask.h"
 
@@ -482,6 +483,16 @@ void FileChunkIndexer::finishRun() {
   }));
 }
 
+void FileChunkIndexer::recordPassStatistics(const Run& run) const {
+  static constexpr const char* kKinds[] = {"full", "watcher", "catch-up"};
+  static constexpr const char* kOutcomes[] = {"completed",   "unchanged", "deferred",
+                                              "interrupted", "noFolders", "failed"};
+  SourceStatistics::process().recordPass(
+      "semantic files",
+      {kKinds[static_cast<size_t>(run.kind)], deps_.runner->clock().wallNow(),
+       deps_.runner->clock().now() - run.startedAt, kOutcomes[static_cast<size_t>(run.summary.outcome)]});
+}
+
 void FileChunkIndexer::endRun(PassSummary::Outcome outcome, const std::string& detail) {
   std::unique_ptr<Run> run = std::move(run_);
   if (run->lease) run->lease->release();
@@ -490,6 +501,7 @@ void FileChunkIndexer::endRun(PassSummary::Outcome outcome, const std::string& d
   run->summary.outcome = outcome;
   run->summary.detail = detail;
   run->summary.elapsedSeconds = toSeconds(deps_.runner->clock().now() - run->startedAt);
+  recordPassStatistics(*run);
   const bool completed = outcome == PassSummary::Outcome::completed || outcome == PassSummary::Outcome::unchanged;
   if (run->kind == Run::Kind::full && completed) {
     if (deps_.tracker && outcome == PassSummary::Outcome::completed) {

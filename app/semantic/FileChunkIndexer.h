@@ -203,6 +203,8 @@ class FileChunkIndexer : public std::enable_shared_from_this<FileChunkIndexer> {
   void continueAfterPause();
   void finishRun();
   void endRun(PassSummary::Outcome outcome, const std::string& detail);
+  // Hands the ended pass to the process's source statistics (`pallix status`).
+  void recordPassStatistics(const Run& run) const;
   void schedulePoll();
   bool runIsCurrent(uint64_t generation) const;
   std::string leaseTimeoutReason(bool lastBatch) const;

@@ -296,6 +296,7 @@ void FileChunkIndexer::cancelRun() {
   progress_.phase = continuous_ && !stopped_ ? Phase::watching : Phase::idle;
   run->summary.outcome = PassSummary::Outcome::interrupted;
   run->summary.elapsedSeconds = toSeconds(deps_.runner->clock().now() - run->startedAt);
+  recordPassStatistics(*run);
   if (run->done) run->done(run->summary);
   if (run->catchUpDone) run->catchUpDone(false);
   publishProgress();

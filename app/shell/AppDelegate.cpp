@@ -76,6 +76,9 @@ Status AppDelegate::applicationDidFinishLaunching() {
   observations_.emplace_back(NotificationCenter::defaultCenter(), FilesPreferences::kDidChangeNotification,
                              weak_.wrap([this](const Notification&) { syncFileDirectoriesToIndexingService(); }));
 
+  status_ = std::make_unique<StatusCollector>(env_.mainRunner, env_.dirs);
+  if (env_.sampleProcessUsage) status_->startSampling();
+  const int64_t heapBeforeCatalog = heapBytesInUse();
   PALLIX_RETURN_IF_ERROR(setupModelContainer());
 
   IndexingService::Dependencies deps;
@@ -91,6 +94,7 @@ Status AppDelegate::applicationDidFinishLaunching() {
   deps.dirs = env_.dirs;
   deps.baseAppDirectories = env_.baseAppDirectories;
   indexing_ = std::make_unique<IndexingService>(std::move(deps));
+  SourceStatistics::process().recordLoadedHeap(kCatalogSource, heapBytesInUse() - heapBeforeCatalog);
   setupClipboardService();
 
   setupPanelLifecycleHandlers();
@@ -161,7 +165,49 @@ void AppDelegate::watchDefaultsFile() {
   (void)defaultsWatcher_->start();  // logged by the watcher
 }
 
+StatusReport AppDelegate::statusReport() const {
+  if (!status_) return StatusReport{};
+  return status_->collect([this](StatusReport& report) {
+    if (env_.lifecycle) {
+      PauseInputs inputs{env_.lifecycle->workMode(), env_.lifecycle->isPanelVisible(),
+                         env_.lifecycle->isLowPowerModeEnabled(), env_.lifecycle->thermalState()};
+      report.agent->workMode = workModeName(inputs.mode);
+      auto pause = [&](const char* name, BackgroundWork work) {
+        PauseState state = pauseState(work, inputs);
+        SourceStatus& s = report.source(name);
+        s.paused = state.paused;
+        s.pauseReasons = std::move(state.reasons);
+      };
+      if (indexing_) pause(kCatalogSource, BackgroundWork::catalogScans);
+      if (semantic_ && semantic_->isFileEmbeddingActive())
+        pause(kSemanticFilesSource, BackgroundWork::semanticIndexing);
+      if (semantic_ && semantic_->isMessageEmbeddingActive()) {
+        pause(kSemanticMessagesSource, BackgroundWork::semanticIndexing);
+      }
+    }
+    if (clipboardServices_) {
+      const auto& history = clipboardServices_->service().history();
+      SourceStatus& s = report.source(kClipboardSource);
+      s.items = static_cast<int64_t>(history.size());
+      s.memoryBytes = heapBytesOf(history);
+      s.memoryMeasure = "in-memory history list";
+    }
+    if (semantic_) {
+      if (SemanticServices* services = semantic_->services(); services && semantic_->isFileEmbeddingActive()) {
+        report.source(kSemanticFilesSource).items = services->fileIndexingProgress().indexedFiles();
+      }
+      if (semantic_->isMessageEmbeddingActive()) {
+        report.source(kSemanticMessagesSource).items = semantic_->messageProgress().processedMessages;
+      }
+    }
+  });
+}
+
 void AppDelegate::handleAgentRequest(const std::string& request, const SingleInstance::Reply& reply) {
+  if (request == kAgentStatusRequest) {
+    reply(encodeStatusReport(statusReport()));
+    return;
+  }
   if (request == kAgentFoldersRequest) {
     if (!indexing_) {
       reply(encodeRequestRefusal("the catalog is not open"));
@@ -300,7 +346,9 @@ void AppDelegate::setupClipboardService() {
   options.linkMetadata = env_.linkMetadata;
   const ClipboardPreferences* prefs = &clipboard_;
   options.settings = [prefs] { return prefs->settings(); };
+  const int64_t heapBefore = heapBytesInUse();
   auto services = ClipboardServices::open(std::move(options));
+  SourceStatistics::process().recordLoadedHeap(kClipboardSource, heapBytesInUse() - heapBefore);
   if (!services.ok()) {
     // The catalog works without it; the history stays as it is on disk.
     logger().error("Pallix.AppDelegate: clipboard history unavailable: %s", services.error().description().c_str());
@@ -333,6 +381,7 @@ void AppDelegate::applicationWillTerminate() {
   if (!launched_) return;
   launched_ = false;
   if (defaultsWatcher_) defaultsWatcher_->stop();
+  if (status_) status_->stopSampling();
   if (indexing_) indexing_->stopWatching();
   if (clipboardServices_) clipboardServices_->service().flushPendingSave();
   if (semantic_) semantic_->terminate();

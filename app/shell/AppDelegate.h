@@ -44,6 +44,7 @@
 #include "app/shell/DefaultsFileWatcher.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
 #include "app/shell/SemanticLifecycle.h"
+#include "app/shell/StatusCollector.h"
 #include "core/NotificationCenter.h"
 #include "core/TaskRunner.h"
 #include "core/UserDefaults.h"
@@ -81,6 +82,9 @@ struct AppEnvironment {
   bool semanticSearch = true;
   std::shared_ptr<EmbeddingModelFactory> embeddingModelFactory;  // null: the installed model
   std::function<std::unique_ptr<SemanticServices>(SemanticServicesOptions)> makeSemanticServices;  // tests
+  // Samples the process's CPU time every minute for `pallix status` (the
+  // resident agents); off, the status shows the time since start only.
+  bool sampleProcessUsage = false;
 };
 
 struct PermissionResetOutcome {
@@ -128,6 +132,8 @@ class AppDelegate {
   SemanticServices* semanticServices() { return semantic_ ? semantic_->services() : nullptr; }
   bool isMessageEmbeddingActive() const { return semantic_ && semantic_->isMessageEmbeddingActive(); }
   bool hasCompletedOnboarding() const;
+  // What `pallix status` and the settings window's Status page show.
+  StatusReport statusReport() const;
 
  private:
   Status setupModelContainer();
@@ -159,6 +165,7 @@ class AppDelegate {
   std::unique_ptr<ClipboardServices> clipboardServices_;
   std::unique_ptr<SemanticLifecycle> semantic_;
   std::unique_ptr<DefaultsFileWatcher> defaultsWatcher_;
+  std::unique_ptr<StatusCollector> status_;
   std::vector<ScopedObservation> observations_;
   std::vector<UUID> lifecycleHandlers_;
   bool launched_ = false;

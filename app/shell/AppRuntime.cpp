@@ -16,6 +16,8 @@
 #include "app/search/CatalogStore.h"
 #include "app/semantic/SemanticFileSearch.h"
 #include "app/shell/PanelLifecycleCoordinator.h"
+#include "app/shell/RecordedSearchProviders.h"
+#include "app/shell/StatusReport.h"
 #include "core/FileUtil.h"
 
 namespace pallix {
@@ -111,16 +113,21 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access, std::shared_
 
   runtime->model = std::make_unique<ContentViewModel>(runtime->mainLoop, runtime->searchExecutor);
   runtime->model->setIntelligence(runtime->intelligence);
-  runtime->model->setAppSearch(std::make_shared<CatalogAppSearchProvider>(*runtime->store));
-  runtime->model->setFileSearch(
-      std::make_shared<CatalogFileSearchProvider>(*runtime->searchStore, SystemClock::instance()));
+  // Each source's query times go to the process's statistics (`pallix status`).
+  SourceStatistics& statistics = SourceStatistics::process();
+  runtime->model->setAppSearch(
+      std::make_shared<RecordedAppSearch>(std::make_shared<CatalogAppSearchProvider>(*runtime->store), statistics));
+  runtime->model->setFileSearch(std::make_shared<RecordedFileSearch>(
+      std::make_shared<CatalogFileSearchProvider>(*runtime->searchStore, SystemClock::instance()), statistics));
   runtime->model->setWorkspace(runtime->workspace);
   runtime->model->setPasteboard(runtime->pasteboard);
 
   runtime->messagesExecutor = SerialExecutor::create("pallix-messages");
   runtime->messages = MessagesComponents::create(runtime->dirs, runtime->defaults.get());
-  runtime->model->setModeSearch(
-      SearchMode::messages, runtime->messages->makeModeSearchProvider(runtime->messagesExecutor, runtime->workspace));
+  runtime->model->setModeSearch(SearchMode::messages,
+                                std::make_shared<RecordedModeSearch>(runtime->messages->makeModeSearchProvider(
+                                                                         runtime->messagesExecutor, runtime->workspace),
+                                                                     kMessagesSource, statistics));
   return runtime;
 }
 
@@ -128,7 +135,8 @@ Status AppRuntime::attachModeProviders(ClipboardServices* clipboard) {
   emoji = std::make_shared<EmojiPicker>(
       std::make_shared<EmojiSearchService>(), std::make_shared<EmojiUsageStore>(*defaults),
       std::make_shared<EmojiInsertionController>(makeDesktopTextInput(), pasteboard), mainLoop, searchExecutor);
-  model->setModeSearch(SearchMode::emoji, emoji);
+  model->setModeSearch(SearchMode::emoji,
+                       std::make_shared<RecordedModeSearch>(emoji, kEmojiSource, SourceStatistics::process()));
   if (!clipboard) {
     ClipboardServices::Options options;
     options.dirs = dirs;
@@ -140,7 +148,9 @@ Status AppRuntime::attachModeProviders(ClipboardServices* clipboard) {
     ownClipboard = std::move(opened).value();
     clipboard = ownClipboard.get();
   }
-  model->setModeSearch(SearchMode::clipboard, clipboard->searchProvider());
+  model->setModeSearch(
+      SearchMode::clipboard,
+      std::make_shared<RecordedModeSearch>(clipboard->searchProvider(), kClipboardSource, SourceStatistics::process()));
   clipboardPreferencesObservation = ScopedObservation(
       NotificationCenter::defaultCenter(), ClipboardPreferences::kDidChangeNotification, [this](const Notification& n) {
         // The poster's own value: re-reading this process's defaults here
@@ -164,10 +174,12 @@ void AppRuntime::attachSemanticSearch(std::function<SemanticServices*()> semanti
     SemanticServices* services = semantic ? semantic() : nullptr;
     return services ? &services->bridge() : nullptr;
   };
-  model->setFileSemanticSearch(std::make_shared<SemanticFileSearch>(bridge, *store, mainLoop, [prefs] {
+  auto enabled = [prefs] {
     return prefs->boolValue(FilesPreferences::kSemanticSearchEnabledKey)
         .value_or(FilesPreferences::kDefaultSemanticSearchEnabled);
-  }));
+  };
+  model->setFileSemanticSearch(std::make_shared<RecordedSemanticSearch>(
+      std::make_shared<SemanticFileSearch>(bridge, *store, mainLoop, enabled), SourceStatistics::process()));
 }
 
 void AppRuntime::attachMessageStore(std::shared_ptr<MessageEmbeddingStore> store) {

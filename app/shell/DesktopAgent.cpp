@@ -69,6 +69,7 @@ Status DesktopAgent::start() {
   env.singleInstance = instance_.get();
   env.commandRunner = &runner_;
   env.defaultsMonitor = &defaultsMonitor_;
+  env.sampleProcessUsage = true;
   env.requestTermination = options_.requestTermination;
   // The agent records the clipboard history of this desktop session.
   if (auto pasteboard = makeDesktopPasteboard(dirs_); pasteboard.ok()) {
@@ -238,6 +239,16 @@ bool DesktopAgent::handleRequest(const std::string& request, const SingleInstanc
   }
   if (request == kAgentPanelStateRequest) {
     reply(encodePanelState(panelState()));
+    return true;
+  }
+  const std::string settingsSnapshotPrefix = std::string(kAgentSettingsSnapshotRequest) + " ";
+  if (request.rfind(settingsSnapshotPrefix, 0) == 0) {
+    if (!options_.settingsSnapshotWriter) {
+      reply(encodeRequestRefusal("this agent does not write snapshots"));
+      return true;
+    }
+    Status written = options_.settingsSnapshotWriter(request.substr(settingsSnapshotPrefix.size()));
+    reply(written.ok() ? encodePanelState(panelState()) : encodeRequestRefusal(written.error().description()));
     return true;
   }
   const std::string snapshotPrefix = std::string(kAgentSnapshotRequest) + " ";

@@ -39,6 +39,9 @@ class DesktopAgent {
     std::function<void()> requestTermination;
     // Writes the panel as a PNG for "snapshot <path>"; null refuses the request.
     std::function<Status(const std::string& path)> snapshotWriter;
+    // Writes the settings window's Status page as a PNG for "settings
+    // snapshot <path>"; null refuses the request.
+    std::function<Status(const std::string& path)> settingsSnapshotWriter;
     // Wakes the toolkit's loop so that it runs the main loop's tasks now;
     // called from any thread after a hot key or a request posted work.
     std::function<void()> wake;

@@ -5,6 +5,7 @@
 //   "toggle <intent>"   show in that mode, or hide when already showing it
 //   "panel"             the panel's state, changing nothing
 //   "snapshot <path>"   writes the panel as a PNG (only when the agent allows it)
+//   "settings snapshot <path>"  the same for the settings window's Status page
 //
 // Answers: {"visible":true,"intent":"files","frame":[x,y,w,h],"text":"...",
 // "chips":["ext:pdf"]} or a refusal.
@@ -23,6 +24,7 @@ namespace pallix {
 inline constexpr const char* kAgentToggleRequest = "toggle";
 inline constexpr const char* kAgentPanelStateRequest = "panel";
 inline constexpr const char* kAgentSnapshotRequest = "snapshot";
+inline constexpr const char* kAgentSettingsSnapshotRequest = "settings snapshot";
 
 struct PanelState {
   bool visible = false;

@@ -1,5 +1,6 @@
 #include "app/sources/IntelligenceSourceSet.h"
 
+#include "app/platform/RecordedHttpClient.h"
 #include "core/RunLoop.h"
 
 namespace pallix {
@@ -35,10 +36,12 @@ IntelligenceSourceSet::IntelligenceSourceSet(SourceServices services, const User
       spacing = std::make_shared<LockFileRequestSpacing>(options_.placeSearchSpacingPath,
                                                          NominatimPlaceSearch::kMinimumInterval);
     }
-    placeSearch = std::make_shared<NominatimPlaceSearch>(services_.http, endpoints_.places, options_.userAgent, main,
+    // Each source's requests are counted under its name (`pallix status`).
+    auto http = [this](const char* source) { return std::make_shared<RecordedHttpClient>(services_.http, source); };
+    placeSearch = std::make_shared<NominatimPlaceSearch>(http("places"), endpoints_.places, options_.userAgent, main,
                                                          std::move(spacing));
-    weatherPlaces = std::make_shared<OpenMeteoGeocoder>(services_.http, endpoints_.geocoding);
-    weatherService = std::make_shared<OpenMeteoWeatherService>(services_.http, endpoints_.forecast);
+    weatherPlaces = std::make_shared<OpenMeteoGeocoder>(http("weather"), endpoints_.geocoding);
+    weatherService = std::make_shared<OpenMeteoWeatherService>(http("weather"), endpoints_.forecast);
     WeatherDataSource::Dependencies weatherDeps{weatherService, weatherPlaces,       placeSearch,
                                                 main,           options_.timeZoneId, "en"};
     weatherDeps.qualifiedPlaceSearch = placeSearch;
@@ -47,7 +50,7 @@ IntelligenceSourceSet::IntelligenceSourceSet(SourceServices services, const User
     WikipediaDataSource::Configuration wiki;
     wiki.baseURL = endpoints_.instantAnswer;
     wiki.webOrigin = endpoints_.instantAnswerWebOrigin;
-    wikipedia = std::make_shared<WikipediaDataSource>(services_.http, main, wiki);
+    wikipedia = std::make_shared<WikipediaDataSource>(http("wikipedia"), main, wiki);
   }
   if (services_.calendarStore) {
     calendar = std::make_shared<CalendarSearchDataSource>(CalendarSearchDataSource::Dependencies{

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -74,12 +75,14 @@ class ShortcutRecorder final : public QPushButton {
 
 SettingsWindow::SettingsWindow(DesktopAgent& agent) : QWidget(nullptr, Qt::Window), agent_(agent) {
   setWindowTitle("Pallix Settings");
-  resize(560, 520);
+  resize(820, 540);
   auto* column = new QVBoxLayout(this);
-  auto* tabs = new QTabWidget(this);
-  tabs->addTab(buildGeneral(), "General");
-  tabs->addTab(buildShortcuts(), "Shortcuts");
-  column->addWidget(tabs);
+  tabs_ = new QTabWidget(this);
+  tabs_->addTab(buildGeneral(), "General");
+  tabs_->addTab(buildShortcuts(), "Shortcuts");
+  statusPage_ = new StatusPage(agent_.delegate());
+  tabs_->addTab(statusPage_, "Status");
+  column->addWidget(tabs_);
   status_ = new QLabel(this);
   status_->setWordWrap(true);
   column->addWidget(status_);
@@ -91,6 +94,17 @@ void SettingsWindow::present() {
   activateWindow();
   // Settings take the focus briefly; the panel should not take that as leaving.
   if (WindowManager* wm = agent_.windowManager()) wm->suppressNextAppDeactivation();
+}
+
+Status SettingsWindow::writeStatusSnapshot(const std::string& path) {
+  tabs_->setCurrentWidget(statusPage_);
+  if (!isVisible()) show();
+  statusPage_->refresh();
+  QPixmap image = grab();
+  if (!image.save(QString::fromStdString(path), "PNG")) {
+    return Error::make("cannot write the settings snapshot to \"" + path + "\"");
+  }
+  return {};
 }
 
 void SettingsWindow::report(const Status& status) {

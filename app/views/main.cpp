@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
   auto loop = RunLoop::create();
   views::MainLoopPump pump(loop);
   views::PanelView* panel = nullptr;
+  views::SettingsWindow* settingsWindow = nullptr;
   DesktopAgent::Options options;
   options.wake = [&pump] {
     QMetaObject::invokeMethod(
@@ -111,6 +112,10 @@ int main(int argc, char** argv) {
     options.snapshotWriter = [&panel](const std::string& path) -> Status {
       if (!panel) return Error::make("the panel does not exist yet");
       return panel->writeSnapshot(path);
+    };
+    options.settingsSnapshotWriter = [&settingsWindow](const std::string& path) -> Status {
+      if (!settingsWindow) return Error::make("the settings window does not exist yet");
+      return settingsWindow->writeStatusSnapshot(path);
     };
   }
   DesktopAgent agent(loop, options);
@@ -165,6 +170,7 @@ int main(int argc, char** argv) {
   }
 
   views::SettingsWindow settings(agent);
+  settingsWindow = &settings;
   std::unique_ptr<QSystemTrayIcon> tray;
   QMenu trayMenu;
   if (QSystemTrayIcon::isSystemTrayAvailable()) {

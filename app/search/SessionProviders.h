@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "app/search/FileSearchResult.h"
 #include "app/search/IndexedItem.h"
+#include "app/search/ModeResultMedia.h"
 #include "app/search/SemanticIndexStatus.h"
 #include "core/Error.h"
 
@@ -95,6 +97,8 @@ struct ModeResult {
   // "Smileys & Emotion"); a group's results are consecutive. Empty: the
   // mode's one list.
   std::string group;
+  // Pictures and the detail pane; null for text-only rows.
+  std::shared_ptr<const ModeResultMedia> media;
 };
 
 // What a key in a mode asks of its selected result, besides activating it.

@@ -85,8 +85,13 @@ std::shared_ptr<const ModeResultMedia> mediaFor(const ClipboardItem& item, const
       m->text = content && content->fullText ? *content->fullText : item.primaryText.value_or("");
       break;
   }
-  if (!f.typeIdentifier.empty()) m->facts.push_back({"Type", f.typeIdentifier});
-  m->facts.push_back({"Holds", humanSize(f.byteCount)});
+  // What the copy holds says something for images, files and data, not
+  // for text ("UTF8_STRING").
+  if (f.kind == ClipboardContentKind::image || f.kind == ClipboardContentKind::file ||
+      f.kind == ClipboardContentKind::unknown) {
+    if (!f.typeIdentifier.empty()) m->facts.push_back({"Type", f.typeIdentifier});
+  }
+  if (f.kind != ClipboardContentKind::link) m->facts.push_back({"Holds", humanSize(f.byteCount)});
   return m;
 }
 

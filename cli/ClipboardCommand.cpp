@@ -100,7 +100,7 @@ void printItems(const std::vector<const ClipboardItem*>& items, bool json, const
     const ClipboardContentKind kind = item->contentKind();
     if (kind == ClipboardContentKind::image || kind == ClipboardContentKind::file) {
       auto representations = store.loadRepresentations(item->id);
-      if (representations.ok()) content = readClipboardItemContent(representations.value());
+      if (representations.ok()) content = readClipboardItemContent(std::move(representations).value());
     }
     facts.push_back(describeClipboardItem(*item, now, preview ? &*preview : nullptr, content ? &*content : nullptr));
   }
@@ -350,7 +350,7 @@ int runClipboard(Args& args) {
       if (now->detectedURLString) preview = ctx.services->service().storedLinkPreview(*now->detectedURLString);
       std::optional<ClipboardItemContent> content;
       if (auto representations = ctx.services->store().loadRepresentations(now->id); representations.ok()) {
-        content = readClipboardItemContent(representations.value());
+        content = readClipboardItemContent(std::move(representations).value());
       }
       printJson(itemJson(newPosition, *now,
                          describeClipboardItem(*now, ctx.services->service().now(), preview ? &*preview : nullptr,

@@ -75,15 +75,8 @@ std::vector<std::string> filePathsFromURIList(std::string_view list) {
   return paths;
 }
 
-ClipboardItemContent readClipboardItemContent(const std::vector<ClipboardRepresentation>& representations) {
+ClipboardItemContent readClipboardItemContent(std::vector<ClipboardRepresentation> representations) {
   ClipboardItemContent content;
-  if (const ClipboardRepresentation* image = firstOf(representations, PasteboardTypeCategory::image)) {
-    content.imageType = image->typeIdentifier;
-    if (image->data) {
-      content.image = readImageHeader(*image->data);
-      content.imageData = std::make_shared<const std::string>(*image->data);
-    }
-  }
   if (const ClipboardRepresentation* text = firstOf(representations, PasteboardTypeCategory::plainText)) {
     const std::string& bytes = text->stringValue ? *text->stringValue : text->data.value_or("");
     content.fullText = truncateCodePoints(bytes, ClipboardItemContent::kFullTextLimit);
@@ -96,6 +89,15 @@ ClipboardItemContent readClipboardItemContent(const std::vector<ClipboardReprese
     if (representationCategory(r.typeIdentifier, bytes) != PasteboardTypeCategory::fileURL) continue;
     content.filePaths = filePathsFromURIList(bytes);
     if (!content.filePaths.empty()) break;
+  }
+  for (ClipboardRepresentation& r : representations) {
+    if (pasteboardTypeCategory(r.typeIdentifier) != PasteboardTypeCategory::image) continue;
+    content.imageType = r.typeIdentifier;
+    if (r.data) {
+      content.image = readImageHeader(*r.data);
+      content.imageData = std::make_shared<const std::string>(std::move(*r.data));
+    }
+    break;
   }
   return content;
 }

@@ -33,8 +33,9 @@ struct ClipboardItemContent {
   static constexpr size_t kFullTextLimit = 64 * 1024;
 };
 
-// Reads what the item's representations (with their bytes) hold.
-ClipboardItemContent readClipboardItemContent(const std::vector<ClipboardRepresentation>& representations);
+// Reads what the item's representations (with their bytes) hold; the
+// image's bytes are moved out, not copied.
+ClipboardItemContent readClipboardItemContent(std::vector<ClipboardRepresentation> representations);
 // The local paths of the "file:" URIs of a text/uri-list (comments and
 // other schemes skipped, percent escapes decoded, "file://host/" accepted
 // only for localhost).

@@ -42,6 +42,7 @@ void ClipboardModeSearchProvider::clear() {
   lastMatches_.clear();
   contents_.clear();
   contentsAsked_.clear();
+  heldImageBytes_ = 0;
 }
 
 namespace {
@@ -149,6 +150,17 @@ void ClipboardModeSearchProvider::askForPreviewsAndContent() {
       service_.loadContent(item, weak_.wrap([this, id = item.id](std::shared_ptr<const ClipboardItemContent> c) {
         // A mode closed since forgets what it asked for.
         if (!c || !contentsAsked_.count(id)) return;
+        if (c->imageData) {
+          // Past the budget an image keeps its size but shows no thumbnail.
+          const size_t bytes = c->imageData->size();
+          if (heldImageBytes_ + bytes > kHeldImageBytes) {
+            auto lean = std::make_shared<ClipboardItemContent>(*c);
+            lean->imageData.reset();
+            c = std::move(lean);
+          } else {
+            heldImageBytes_ += bytes;
+          }
+        }
         contents_[id] = std::move(c);
         resultsChanged();
       }));

@@ -47,6 +47,8 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
   const std::vector<const ClipboardItem*>& lastMatches() const { return lastMatches_; }
   // Rows of a search that ask for their links' previews.
   static constexpr size_t kPreviewedRows = 24;
+  // The image bytes the rows of an open mode hold at most, together.
+  static constexpr size_t kHeldImageBytes = size_t{64} << 20;
   // The mark of a pinned item's row.
   static constexpr const char* kPinnedTag = "\U0001F4CC Pinned";
 
@@ -75,6 +77,7 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
   // By item id; dropped when the mode closes (image bytes are large).
   std::unordered_map<int64_t, std::shared_ptr<const ClipboardItemContent>> contents_;
   std::unordered_set<int64_t> contentsAsked_;
+  size_t heldImageBytes_ = 0;
   WeakGuard weak_;
 };
 

@@ -32,7 +32,8 @@ void ClipboardService::loadContent(const ClipboardItem& item,
         return store->loadRepresentations(id);
       }();
       if (representations.ok()) {
-        content = std::make_shared<const ClipboardItemContent>(readClipboardItemContent(representations.value()));
+        content =
+            std::make_shared<const ClipboardItemContent>(readClipboardItemContent(std::move(representations).value()));
       } else {
         logger().error("Pallix.ClipboardService: Cannot read item %lld for its row: %s", static_cast<long long>(id),
                        representations.error().description().c_str());

@@ -15,6 +15,7 @@
 #include <iterator>
 #include <thread>
 
+#include "app/clipboard/ClipboardItemFacts.h"
 #include "app/clipboard/ClipboardRecorderLock.h"
 #include "app/clipboard/ClipboardServices.h"
 #include "app/platform/linux/DetachedPasteboard.h"
@@ -58,49 +59,66 @@ std::string localDate(Date date) {
   return buffer;
 }
 
-nlohmann::json itemJson(size_t position, const ClipboardItem& item, const std::optional<std::string>& linkTitle) {
-  auto opt = [](const std::optional<std::string>& v) { return v ? nlohmann::json(*v) : nlohmann::json(nullptr); };
+nlohmann::json itemJson(size_t position, const ClipboardItem& item, const ClipboardItemFacts& facts) {
+  auto opt = [](const auto& v) { return v ? nlohmann::json(*v) : nlohmann::json(nullptr); };
   nlohmann::json reps = nlohmann::json::array();
   for (const ClipboardRepresentation& r : item.representations) {
     reps.push_back({{"typeIdentifier", r.typeIdentifier}, {"order", r.order}, {"byteCount", r.byteCount}});
   }
   return {{"position", position},
           {"createdAt", isoDate(item.createdAt)},
+          {"age", facts.age},
           {"contentHash", opt(item.contentHash)},
           {"primaryText", opt(item.primaryText)},
+          {"title", facts.title},
           {"contentKindRaw", item.contentKindRaw},
           {"contentKind", clipboardContentKindName(item.contentKind())},
           {"pinned", item.pinned},
           {"detectedURLString", opt(item.detectedURLString)},
-          {"linkTitle", opt(linkTitle)},
+          {"linkTitle", opt(facts.linkTitle)},
+          {"imageFormat", opt(facts.imageFormat)},
+          {"pixelWidth", opt(facts.pixelWidth)},
+          {"pixelHeight", opt(facts.pixelHeight)},
+          {"filePath", opt(facts.filePath)},
+          {"fileCount", facts.fileCount},
           {"sourceAppBundleIdentifier", opt(item.sourceAppBundleIdentifier)},
           {"sourceAppName", opt(item.sourceAppName)},
           {"representations", reps}};
 }
 
-// Shows the items with the titles of their links' stored previews (a
-// command never fetches one: that happens when clipboard mode shows a link).
-void printItems(const std::vector<const ClipboardItem*>& items, bool json, const ClipboardService& service) {
-  std::vector<std::optional<std::string>> titles;
+// Shows the items as their rows describe them, with the titles of their
+// links' stored previews (a command never fetches one: that happens when
+// clipboard mode shows a link) and what images and copied files hold.
+void printItems(const std::vector<const ClipboardItem*>& items, bool json, const ClipboardService& service,
+                ClipboardStore& store) {
+  const Date now = service.now();
+  std::vector<ClipboardItemFacts> facts;
   for (const ClipboardItem* item : items) {
     std::optional<ClipboardLinkPreviewPayload> preview;
     if (item->detectedURLString) preview = service.storedLinkPreview(*item->detectedURLString);
-    titles.push_back(preview && preview->title && !preview->title->empty() ? preview->title : std::nullopt);
+    std::optional<ClipboardItemContent> content;
+    const ClipboardContentKind kind = item->contentKind();
+    if (kind == ClipboardContentKind::image || kind == ClipboardContentKind::file) {
+      auto representations = store.loadRepresentations(item->id);
+      if (representations.ok()) content = readClipboardItemContent(std::move(representations).value());
+    }
+    facts.push_back(describeClipboardItem(*item, now, preview ? &*preview : nullptr, content ? &*content : nullptr));
   }
   if (json) {
     nlohmann::json out = nlohmann::json::array();
-    for (size_t i = 0; i < items.size(); ++i) out.push_back(itemJson(i + 1, *items[i], titles[i]));
+    for (size_t i = 0; i < items.size(); ++i) out.push_back(itemJson(i + 1, *items[i], facts[i]));
     printJson(out);
     return;
   }
-  const Date now = service.now();
   for (size_t i = 0; i < items.size(); ++i) {
-    ModeResult line = ClipboardModeSearchProvider::resultFor(*items[i], now, titles[i] ? &*titles[i] : nullptr);
-    std::cout << stringPrintf("%3zu  ", i + 1) << localDate(items[i]->createdAt) << "  "
-              << printableColumn(relativeAge(items[i]->createdAt, now), 11) << " "
-              << printableColumn(clipboardContentKindName(items[i]->contentKind()), 8) << " "
-              << printableColumn(items[i]->sourceAppName.value_or("-"), 14) << " "
-              << (items[i]->pinned ? "[pinned] " : "") << printable(truncateToDisplayWidth(line.title, 60)) << "\n";
+    const ClipboardItemFacts& f = facts[i];
+    std::string shown = f.title;
+    if (f.kind == ClipboardContentKind::link && f.linkTitle && f.url) shown += "  <" + *f.url + ">";
+    if (f.kind == ClipboardContentKind::file && f.filePath) shown += "  " + *f.filePath;
+    std::cout << stringPrintf("%3zu  ", i + 1) << localDate(items[i]->createdAt) << "  " << printableColumn(f.age, 11)
+              << " " << printableColumn(clipboardContentKindName(f.kind), 8) << " "
+              << printableColumn(f.sourceAppName.value_or("-"), 14) << " " << (items[i]->pinned ? "[pinned] " : "")
+              << printable(truncateToDisplayWidth(shown, 90)) << "\n";
   }
 }
 
@@ -260,7 +278,7 @@ int runClipboard(Args& args) {
       for (const ClipboardItem& item : index.history()) shown.push_back(&item);
     }
     if (limit && shown.size() > static_cast<size_t>(*limit)) shown.resize(static_cast<size_t>(*limit));
-    printItems(shown, json, ctx.services->service());
+    printItems(shown, json, ctx.services->service(), ctx.services->store());
     if (shown.empty() && !json) {
       std::cout << (sub == "search"
                         ? "No item matches " + printable(inQuotes(joinStrings(words, " "))) + ".\n"
@@ -330,8 +348,13 @@ int runClipboard(Args& args) {
     if (json) {
       std::optional<ClipboardLinkPreviewPayload> preview;
       if (now->detectedURLString) preview = ctx.services->service().storedLinkPreview(*now->detectedURLString);
+      std::optional<ClipboardItemContent> content;
+      if (auto representations = ctx.services->store().loadRepresentations(now->id); representations.ok()) {
+        content = readClipboardItemContent(std::move(representations).value());
+      }
       printJson(itemJson(newPosition, *now,
-                         preview && preview->title && !preview->title->empty() ? preview->title : std::nullopt));
+                         describeClipboardItem(*now, ctx.services->service().now(), preview ? &*preview : nullptr,
+                                               content ? &*content : nullptr)));
     } else {
       std::cout << (pin ? "Pinned item " : "Unpinned item ") << words[0] << "; it is now item " << newPosition
                 << (pin ? " and stays until you delete it.\n" : " and goes with the history's age and size limits.\n");
@@ -396,7 +419,8 @@ PALLIX_COMMAND("clipboard", "the clipboard history: list, search, copy, pin, del
                "clear     deletes every item but the pinned ones, and the stored link previews\n"
                "watch     records the clipboard in the foreground until Ctrl-C (pallix daemon does it too);\n"
                "          turning the history off from another command pauses it at once\n\n"
-               "--json prints createdAt, contentHash, primaryText, contentKindRaw, pinned, detectedURLString,\n"
+               "--json prints createdAt, age, contentHash, primaryText, title, contentKindRaw, pinned,\n"
+               "detectedURLString, linkTitle, imageFormat, pixelWidth, pixelHeight, filePath, fileCount,\n"
                "sourceAppName and the representations (typeIdentifier, order, byteCount) of each item (pin\n"
                "and unpin: of the changed item, at its new position; clear: how many went and stayed).\n"
                "Exit status: 0 ok, 1 nothing found or failed, 2 usage, 3 no desktop session or store.\n",

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/search/MatchReason.h"
+#include "app/clipboard/ClipboardItemFacts.h"
 #include "core/Formatting.h"
 #include "core/Strings.h"
 
@@ -54,49 +55,137 @@ void ClipboardModeSearchProvider::clear() {
   index_.clear();
   primed_ = false;
   lastMatches_.clear();
+  contents_.clear();
+  contentsAsked_.clear();
+  heldImageBytes_ = 0;
 }
 
-ModeResult ClipboardModeSearchProvider::resultFor(const ClipboardItem& item, Date now, const std::string* linkTitle) {
+namespace {
+
+// Shares `bytes` of `owner` without a copy.
+template <typename Owner>
+std::shared_ptr<const std::string> bytesOf(const std::shared_ptr<const Owner>& owner,
+                                           const std::optional<std::string>& bytes) {
+  if (!owner || !bytes || bytes->empty()) return nullptr;
+  return std::shared_ptr<const std::string>(owner, &*bytes);
+}
+
+std::shared_ptr<const ModeResultMedia> mediaFor(const ClipboardItem& item, const ClipboardItemFacts& f,
+                                                const std::shared_ptr<const ClipboardLinkPreviewPayload>& preview,
+                                                const std::shared_ptr<const ClipboardItemContent>& content) {
+  auto m = std::make_shared<ModeResultMedia>();
+  m->sourceAppIdentifier = f.sourceAppIdentifier.value_or("");
+  m->facts.push_back({"Copied", f.age});
+  if (f.sourceAppName) m->facts.push_back({"From", *f.sourceAppName});
+  switch (f.kind) {
+    case ClipboardContentKind::link:
+      m->tileImage = preview ? bytesOf(preview, preview->iconImageData) : nullptr;
+      m->image = preview ? bytesOf(preview, preview->previewImageData) : nullptr;
+      m->heading = f.linkTitle.value_or(f.url.value_or(f.title));
+      m->text = f.url.value_or("");
+      break;
+    case ClipboardContentKind::image:
+      m->tileImage = content ? content->imageData : nullptr;
+      m->image = m->tileImage;
+      m->heading = f.title;
+      if (f.pixelWidth) m->facts.push_back({"Size", stringPrintf("%u\u00d7%u pixels", *f.pixelWidth, *f.pixelHeight)});
+      break;
+    case ClipboardContentKind::file:
+      m->tileIconPath = f.filePath.value_or("");
+      m->heading = f.title;
+      if (content) m->text = joinStrings(content->filePaths, "\n");
+      if (m->text.empty()) m->text = item.primaryText.value_or("");
+      break;
+    default:
+      m->heading = f.kind == ClipboardContentKind::unknown ? f.title : "Text";
+      m->text = content && content->fullText ? *content->fullText : item.primaryText.value_or("");
+      break;
+  }
+  // What the copy holds says something for images, files and data, not
+  // for text ("UTF8_STRING").
+  if (f.kind == ClipboardContentKind::image || f.kind == ClipboardContentKind::file ||
+      f.kind == ClipboardContentKind::unknown) {
+    if (!f.typeIdentifier.empty()) m->facts.push_back({"Type", f.typeIdentifier});
+  }
+  if (f.kind != ClipboardContentKind::link) m->facts.push_back({"Holds", humanSize(f.byteCount)});
+  return m;
+}
+
+}  // namespace
+
+ModeResult ClipboardModeSearchProvider::resultFor(const ClipboardItem& item, Date now,
+                                                  std::shared_ptr<const ClipboardLinkPreviewPayload> preview,
+                                                  std::shared_ptr<const ClipboardItemContent> content) {
+  const ClipboardItemFacts facts = describeClipboardItem(item, now, preview.get(), content.get());
   ModeResult result;
   result.identifier = std::to_string(item.id);
-  std::vector<std::string> detail;
-  if (linkTitle && item.detectedURLString) {
-    result.title = *linkTitle;
-    detail.push_back(*item.detectedURLString);
-  } else if (item.primaryText) {
-    std::string line = *item.primaryText;
-    for (char& c : line) {
-      if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-    }
-    result.title = line;
-  } else {
-    std::string type = item.representations.empty() ? "" : item.representations.front().typeIdentifier;
-    result.title = stringPrintf("[%s %s, %lld bytes]", clipboardContentKindName(item.contentKind()), type.c_str(),
-                                static_cast<long long>(item.totalByteCount()));
-  }
-  detail.push_back(relativeAge(item.createdAt, now));
-  detail.push_back(item.sourceAppName.value_or(clipboardContentKindName(item.contentKind())));
-  result.detail = joinStrings(detail, " \u00b7 ");
+  result.title = facts.title;
+  result.detail = facts.detailLine();
   if (item.pinned) result.tag = kPinnedTag;
+  result.media = mediaFor(item, facts, preview, content);
   return result;
 }
 
-const std::string* ClipboardModeSearchProvider::linkTitle(const ClipboardItem& item) const {
+std::shared_ptr<const ClipboardLinkPreviewPayload> ClipboardModeSearchProvider::preview(
+    const ClipboardItem& item) const {
   if (!item.detectedURLString) return nullptr;
-  auto it = linkTitles_.find(*item.detectedURLString);
-  return it == linkTitles_.end() ? nullptr : &it->second;
+  auto it = previews_.find(*item.detectedURLString);
+  return it == previews_.end() ? nullptr : it->second;
 }
 
-void ClipboardModeSearchProvider::askForPreviews() {
+std::shared_ptr<const ClipboardItemContent> ClipboardModeSearchProvider::content(const ClipboardItem& item) const {
+  auto it = contents_.find(item.id);
+  return it == contents_.end() ? nullptr : it->second;
+}
+
+namespace {
+
+// Rows whose bytes say more than the history: images (thumbnail, size),
+// files (path, icon), and text the history keeps only the start of.
+bool needsContent(const ClipboardItem& item) {
+  switch (item.contentKind()) {
+    case ClipboardContentKind::image:
+    case ClipboardContentKind::file:
+      return true;
+    case ClipboardContentKind::text:
+    case ClipboardContentKind::richText:
+      return item.primaryText && item.primaryText->size() >= ClipboardItem::kPrimaryTextLimit;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void ClipboardModeSearchProvider::askForPreviewsAndContent() {
   const size_t rows = std::min(lastMatches_.size(), kPreviewedRows);
   for (size_t i = 0; i < rows; ++i) {
     const ClipboardItem& item = *lastMatches_[i];
+    if (needsContent(item) && contentsAsked_.insert(item.id).second) {
+      service_.loadContent(item, weak_.wrap([this, id = item.id](std::shared_ptr<const ClipboardItemContent> c) {
+        // A mode closed since forgets what it asked for.
+        if (!c || !contentsAsked_.count(id)) return;
+        if (c->imageData) {
+          // Past the budget an image keeps its size but shows no thumbnail.
+          const size_t bytes = c->imageData->size();
+          if (heldImageBytes_ + bytes > kHeldImageBytes) {
+            auto lean = std::make_shared<ClipboardItemContent>(*c);
+            lean->imageData.reset();
+            c = std::move(lean);
+          } else {
+            heldImageBytes_ += bytes;
+          }
+        }
+        contents_[id] = std::move(c);
+        resultsChanged();
+      }));
+    }
     if (!item.detectedURLString || !previewsAsked_.insert(*item.detectedURLString).second) continue;
     service_.linkMetadata(
         item, /*allowFetchWhenHidden=*/false,
         weak_.wrap([this, url = *item.detectedURLString](std::optional<ClipboardLinkPreviewPayload> preview) {
-          if (!preview || !preview->title || preview->title->empty()) return;
-          linkTitles_[url] = *preview->title;
+          if (!preview || (!preview->title && !preview->iconImageData && !preview->previewImageData)) return;
+          previews_[url] = std::make_shared<const ClipboardLinkPreviewPayload>(std::move(*preview));
           resultsChanged();
         }));
   }
@@ -111,11 +200,11 @@ void ClipboardModeSearchProvider::search(const std::string& text,
   results.reserve(lastMatches_.size());
   const Date now = service_.now();
   for (const ClipboardItem* item : lastMatches_) {
-    results.push_back(resultFor(*item, now, linkTitle(*item)));
+    results.push_back(resultFor(*item, now, preview(*item), content(*item)));
     showMatchingPassage(results.back(), *item, text);
   }
   completion(std::move(results));
-  askForPreviews();
+  askForPreviewsAndContent();
 }
 
 const ClipboardItem* ClipboardModeSearchProvider::itemFor(const ModeResult& result) const {

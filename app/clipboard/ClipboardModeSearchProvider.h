@@ -8,7 +8,11 @@
 // changed. A web link among the first rows shown asks the service for its
 // preview (the first time it is shown, which is when a preview may be
 // fetched); a title that arrives refreshes the rows, which then show it with
-// the URL below. Pinned items come first (each newest first) and carry the
+// the site's icon and the URL below. The first rows shown also have their
+// bytes read (ClipboardService::loadContent) for an image's thumbnail and
+// size, a copied file's path and icon, and the detail pane's full text;
+// what arrives refreshes the rows. Each row's media carry the tile and the
+// detail pane (ModeResultMedia). Pinned items come first (each newest first) and carry the
 // pin mark; Ctrl+P pins or unpins the selected item, Delete deletes it
 // (perform()).
 //
@@ -43,27 +47,37 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
   const std::vector<const ClipboardItem*>& lastMatches() const { return lastMatches_; }
   // Rows of a search that ask for their links' previews.
   static constexpr size_t kPreviewedRows = 24;
+  // The image bytes the rows of an open mode hold at most, together.
+  static constexpr size_t kHeldImageBytes = size_t{64} << 20;
   // The mark of a pinned item's row.
   static constexpr const char* kPinnedTag = "\U0001F4CC Pinned";
 
   // One row describing an item: its text (a link's page title when known),
   // or its kind and size; below it the link, how long ago it was copied and
   // the application it came from.
-  static ModeResult resultFor(const ClipboardItem& item, Date now, const std::string* linkTitle = nullptr);
+  static ModeResult resultFor(const ClipboardItem& item, Date now,
+                              std::shared_ptr<const ClipboardLinkPreviewPayload> preview = nullptr,
+                              std::shared_ptr<const ClipboardItemContent> content = nullptr);
 
  private:
   void refreshHistoryIfChanged();
   const ClipboardItem* itemFor(const ModeResult& result) const;
-  void askForPreviews();
-  const std::string* linkTitle(const ClipboardItem& item) const;
+  void askForPreviewsAndContent();
+  std::shared_ptr<const ClipboardLinkPreviewPayload> preview(const ClipboardItem& item) const;
+  std::shared_ptr<const ClipboardItemContent> content(const ClipboardItem& item) const;
 
   ClipboardService& service_;
   ClipboardSearchIndex index_;
   bool historyChanged_ = true;
   bool primed_ = false;
   std::vector<const ClipboardItem*> lastMatches_;
-  std::unordered_map<std::string, std::string> linkTitles_;  // by URL; only titles that arrived
-  std::unordered_set<std::string> previewsAsked_;            // URLs
+  // By URL; only previews that arrived.
+  std::unordered_map<std::string, std::shared_ptr<const ClipboardLinkPreviewPayload>> previews_;
+  std::unordered_set<std::string> previewsAsked_;  // URLs
+  // By item id; dropped when the mode closes (image bytes are large).
+  std::unordered_map<int64_t, std::shared_ptr<const ClipboardItemContent>> contents_;
+  std::unordered_set<int64_t> contentsAsked_;
+  size_t heldImageBytes_ = 0;
   WeakGuard weak_;
 };
 

@@ -43,6 +43,7 @@
 
 #include "app/clipboard/ClipboardCaptureWorker.h"
 #include "app/clipboard/ClipboardItem.h"
+#include "app/clipboard/ClipboardItemFacts.h"
 #include "app/clipboard/ClipboardLinkPreviewStore.h"
 #include "app/clipboard/ClipboardStore.h"
 #include "app/clipboard/CostLimitedCache.h"
@@ -143,6 +144,12 @@ class ClipboardService {
   // The stored preview of a link, without fetching; nullopt when there is
   // none (or no preview store). Reads the file on the calling thread.
   std::optional<ClipboardLinkPreviewPayload> storedLinkPreview(const std::string& url) const;
+  // What an item's bytes say (an image's size and bytes, copied files),
+  // read on the capture runner under the store lock (the history holds no
+  // bytes); `completion` runs on the service's runner, with null when the
+  // item cannot be read. Implemented in ClipboardServiceContent.cpp.
+  void loadContent(const ClipboardItem& item,
+                   std::function<void(std::shared_ptr<const ClipboardItemContent>)> completion);
   // The wall clock of the service's runner.
   Date now() const { return runner_->clock().wallNow(); }
   size_t linkPreviewTasksInFlight() const { return metadataTasks_.size(); }

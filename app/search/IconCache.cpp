@@ -1,8 +1,34 @@
 #include "app/search/IconCache.h"
 
+#include <filesystem>
+
 #include "core/Strings.h"
 
 namespace pallix {
+namespace {
+
+bool isDesktopFileID(const std::string& path) {
+  return !path.empty() && path[0] != '/' && endsWith(path, ".desktop") && path.find('/') == std::string::npos;
+}
+
+// The entry file of a desktop-file ID in the first applications folder that
+// has it ("org.a-b.desktop" may also be "org/a/b.desktop" there).
+std::optional<std::string> desktopEntryPathForID(ApplicationEntrySource& entries, const std::string& id) {
+  std::string nested = id;
+  for (char& c : nested) {
+    if (c == '-') c = '/';
+  }
+  for (const ApplicationDirectory& dir : entries.directories()) {
+    for (const std::string& name : {id, nested}) {
+      const std::string path = dir.path + "/" + name;
+      std::error_code error;
+      if (std::filesystem::is_regular_file(path, error)) return path;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 IconCache::IconCache(TaskRunnerPtr mainRunner, TaskRunnerPtr backgroundRunner, IconResolver* resolver,
                      ApplicationEntrySource* entries, std::shared_ptr<ApplicationEntrySource> keepEntries)
@@ -78,7 +104,14 @@ void IconCache::icon(const IndexedItem& item, int size, std::function<void(std::
       [item, size, resolver = resolver_, entries = entries_, keepEntries = keepEntries_, deliver, main = mainRunner_] {
         std::optional<std::string> file;
         if (resolver) {
-          if (item.itemType() == IndexedItem::ItemType::app) {
+          if (item.itemType() == IndexedItem::ItemType::app && isDesktopFileID(item.path)) {
+            // An application known by its desktop-file ID only (where a
+            // copy came from): its entry's icon, or none.
+            if (auto entryPath = entries ? desktopEntryPathForID(*entries, item.path) : std::nullopt) {
+              auto entry = entries->parse(*entryPath, item.path);
+              if (entry.ok() && entry->icon) file = resolver->resolve(*entry->icon, size);
+            }
+          } else if (item.itemType() == IndexedItem::ItemType::app) {
             if (endsWith(item.path, ".desktop")) {
               auto entry = entries->parse(item.path, item.bundleIdentifier.value_or(""));
               if (entry.ok() && entry->icon) file = resolver->resolve(*entry->icon, size);

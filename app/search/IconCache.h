@@ -1,5 +1,7 @@
 // IconCache: the icons of catalog items for the panel, as files resolved
-// through the IconResolver at a size in pixels, kept in a bounded LRU cache
+// through the IconResolver at a size in pixels (an app item whose path is a
+// bare desktop-file ID, "org.gnome.TextEditor.desktop", is looked up in the
+// applications folders and has no icon when none has it), kept in a bounded LRU cache
 // keyed by path (and lowercased bundle identifier for apps) and size. A
 // change of the interface theme clears it and renews `iconRefreshToken`.
 //

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include "app/search/FileSearchResult.h"
 #include "app/search/IndexedItem.h"
 #include "app/search/MatchReason.h"
+#include "app/search/ModeResultMedia.h"
 #include "app/search/SemanticIndexStatus.h"
 #include "core/Error.h"
 
@@ -100,6 +102,8 @@ struct ModeResult {
   // message or a clipboard text).
   std::vector<TextSpan> titleHighlights;
   std::vector<TextSpan> detailHighlights;
+  // Pictures and the detail pane; null for text-only rows.
+  std::shared_ptr<const ModeResultMedia> media;
 };
 
 // What a key in a mode asks of its selected result, besides activating it.

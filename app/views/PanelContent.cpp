@@ -271,6 +271,12 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
           row.detail = r.detail;
         }
         row.selected = model.selectedModeResultID() && *model.selectedModeResultID() == r.identifier;
+        row.media = r.media;
+        // A copied file's tile is the file's icon.
+        if (r.media && !r.media->tileIconPath.empty()) {
+          row.item = IndexedItem{};
+          row.item->path = r.media->tileIconPath;
+        }
         c.sections.back().rows.push_back(std::move(row));
       }
       if (c.sections.empty()) c.emptyText = emptyModeText(model, c.mode, hasQuery);
@@ -278,6 +284,17 @@ PanelContent buildPanelContent(const ContentViewModel& model, const PanelIntelli
     }
   }
   return c;
+}
+
+std::shared_ptr<const ModeResultMedia> selectedDetail(const PanelContent& content) {
+  if (content.mode != SearchMode::clipboard) return nullptr;
+  for (const PanelSection& s : content.sections) {
+    if (s.kind != SectionKind::modeResults) continue;
+    for (const PanelRow& row : s.rows) {
+      if (row.selected) return row.media;
+    }
+  }
+  return nullptr;
 }
 
 std::optional<SectionKind> defaultFocus(const PanelContent& content) {

@@ -6,6 +6,7 @@
 // Threading: built on the main thread, from state that lives there.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ struct PanelRow {
   // Runs of the title and of the detail to highlight (why the row matched).
   std::vector<TextSpan> titleHighlights;
   std::vector<TextSpan> detailHighlights;
+  // A mode result's tile and detail pane (clipboard rows); null otherwise.
+  std::shared_ptr<const ModeResultMedia> media;
 };
 
 struct PanelSection {
@@ -87,5 +90,9 @@ int movedInSectionedGrid(const std::vector<size_t>& sizes, int columns, int inde
 std::optional<SectionKind> defaultFocus(const PanelContent& content);
 
 const char* modeTitle(SearchMode mode);
+
+// What the detail pane shows: the selected row's media in clipboard mode;
+// null in other modes and without a selection.
+std::shared_ptr<const ModeResultMedia> selectedDetail(const PanelContent& content);
 
 }  // namespace pallix::views

@@ -11,6 +11,9 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "app/views/PanelContentJson.h"
+#include "core/FileUtil.h"
+
 namespace pallix::views {
 namespace {
 
@@ -69,7 +72,16 @@ PanelView::PanelView(DesktopAgent& agent, MainLoopPump& pump)
   results_->setTheme(theme_);
   results_->setIconSource(
       [this](const IndexedItem& item, int size, auto completion) { agent_.icon(item, size, std::move(completion)); });
-  column->addWidget(results_, 1);
+  // Clipboard mode shows the selected item's detail pane beside the rows.
+  auto* body = new QHBoxLayout();
+  body->setContentsMargins(0, 0, 0, 0);
+  body->setSpacing(0);
+  body->addWidget(results_, 1);
+  detail_ = new ClipboardDetailView(this);
+  detail_->setTheme(theme_);
+  detail_->hide();
+  body->addWidget(detail_);
+  column->addLayout(body, 1);
 
   field_->installEventFilter(this);
   results_->installEventFilter(this);
@@ -145,6 +157,13 @@ void PanelView::showContent(std::shared_ptr<const PanelContent> content) {
   filterChips_->setText(chips);
   filterChips_->setVisible(!content->filterChips.empty());
   results_->setContent(std::move(content));
+  showDetail();
+}
+
+void PanelView::showDetail() {
+  std::shared_ptr<const ModeResultMedia> media = selectedDetail(results_->content());
+  detail_->setMedia(media);
+  detail_->setVisible(media != nullptr);
 }
 
 void PanelView::selectionMoved() {
@@ -153,11 +172,13 @@ void PanelView::selectionMoved() {
   std::vector<RowRef> changed = presenter_.applySelectionChange();
   if (results_->sharedContent() != presenter_.sharedContent()) return showContent(presenter_.sharedContent());
   results_->rowsChanged(changed);
+  showDetail();
 }
 
 void PanelView::syncContent() {
   if (refreshPending_) return refresh();
-  if (results_->sharedContent() != presenter_.sharedContent()) showContent(presenter_.sharedContent());
+  if (results_->sharedContent() != presenter_.sharedContent()) return showContent(presenter_.sharedContent());
+  showDetail();
 }
 
 bool PanelView::activateSelection(bool reveal) {
@@ -348,7 +369,7 @@ Status PanelView::writeSnapshot(const std::string& path) {
   if (!image.save(QString::fromStdString(path), "PNG")) {
     return Error::make("cannot write the panel snapshot to \"" + path + "\"");
   }
-  return {};
+  return writeFileAtomically(path + ".json", panelContentJson(results_->content()));
 }
 
 std::vector<ScreenGeometry> PanelView::screens() const {

@@ -17,6 +17,7 @@
 
 #include "app/platform/PanelSurface.h"
 #include "app/shell/DesktopAgent.h"
+#include "app/views/ClipboardDetailView.h"
 #include "app/views/MainLoopPump.h"
 #include "app/views/PanelContent.h"
 #include "app/views/PanelPresenter.h"
@@ -41,7 +42,8 @@ class PanelView final : public QWidget, public PanelSurface {
   // A refresh on the next turn of the event loop: the session's changes of
   // one input (the text, then its answer) are drawn once.
   void scheduleRefresh();
-  // Writes the panel as it looks now to `path` (PNG).
+  // Writes the panel as it looks now to `path` (PNG), and what it shows to
+  // `path`.json (panelContentJson).
   Status writeSnapshot(const std::string& path);
 
   // PanelSurface
@@ -73,6 +75,8 @@ class PanelView final : public QWidget, public PanelSurface {
   void afterInput();
   void selectionMoved();
   void showContent(std::shared_ptr<const PanelContent> content);
+  // The detail pane follows the selected clipboard row.
+  void showDetail();
   // Shows what the presenter holds when it rebuilt (a focus change).
   void syncContent();
 
@@ -85,6 +89,7 @@ class PanelView final : public QWidget, public PanelSurface {
   QLabel* modeChip_ = nullptr;
   QLabel* filterChips_ = nullptr;  // files mode's filter chips, before the field
   ResultsView* results_ = nullptr;
+  ClipboardDetailView* detail_ = nullptr;
   QPropertyAnimation* fade_ = nullptr;
   QPropertyAnimation* glide_ = nullptr;
   PanelPresenter presenter_;

@@ -191,8 +191,10 @@ std::optional<ResultsView::Hit> ResultsView::hitTest(QPoint point) const {
 }
 
 QPixmap ResultsView::iconFor(const PanelRow& row, int size) {
-  if (!row.item) return {};
-  const IndexedItem& item = *row.item;
+  return row.item ? iconForItem(*row.item, size) : QPixmap();
+}
+
+QPixmap ResultsView::iconForItem(const IndexedItem& item, int size) {
   const qreal dpr = devicePixelRatioF();
   const int pixels = static_cast<int>(size * dpr);
   QString key = q(item.path) + "@" + QString::number(pixels);
@@ -230,7 +232,9 @@ void ResultsView::paintListRow(QPainter& p, const PanelSection& s, const PanelRo
   int x = r.left() + 12;
   const int iconSize = s.kind == SectionKind::calculator ? 36 : kListIconSize;
   QRect iconRect(x, r.center().y() - iconSize / 2, iconSize, iconSize);
-  if (!row.glyph.empty()) {
+  if (QPixmap tile = tileImage(row, iconSize); !tile.isNull()) {
+    paintTile(p, tile, iconRect);
+  } else if (!row.glyph.empty()) {
     p.setPen(theme_.accent);
     p.setFont(theme_.font(s.kind == SectionKind::calculator ? 22 : 18, QFont::DemiBold));
     p.drawText(iconRect, Qt::AlignCenter, q(row.glyph));
@@ -244,6 +248,7 @@ void ResultsView::paintListRow(QPainter& p, const PanelSection& s, const PanelRo
     p.setFont(theme_.font(11, QFont::Bold));
     p.drawText(iconRect, Qt::AlignCenter, q(row.title).left(1).toUpper());
   }
+  paintSourceBadge(p, row, iconRect);
   x = iconRect.right() + 12;
   int tagWidth = 0;
   if (!row.tag.empty() && s.kind != SectionKind::widget) {

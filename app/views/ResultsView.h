@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "app/views/PanelContent.h"
@@ -59,6 +60,13 @@ class ResultsView final : public QWidget {
   const QRect* rectOf(RowRef row) const;
   QPixmap glyphPixmap(const QString& glyph, QSize size);
   QPixmap iconFor(const PanelRow& row, int size);
+  QPixmap iconForItem(const IndexedItem& item, int size);
+  // A row's thumbnail or site icon (its media's tile image), the tile drawn
+  // in `rect`, and the icon of the application it came from at the tile's
+  // corner (ResultsTiles.cpp).
+  QPixmap tileImage(const PanelRow& row, int size);
+  void paintTile(QPainter& p, const QPixmap& tile, const QRect& rect);
+  void paintSourceBadge(QPainter& p, const PanelRow& row, const QRect& tileRect);
   void paintListRow(QPainter& p, const PanelSection& s, const PanelRow& row, const QRect& r);
   void paintGridCell(QPainter& p, const PanelSection& s, const PanelRow& row, const QRect& r);
 
@@ -66,6 +74,9 @@ class ResultsView final : public QWidget {
   std::shared_ptr<const PanelContent> content_ = std::make_shared<PanelContent>();
   IconSource iconSource_;
   QHash<QString, QPixmap> icons_;  // by item path and size
+  // Decoded tile images by their bytes' address and size; the weak pointer
+  // tells a reused address from the bytes that were decoded.
+  QHash<QString, std::pair<std::weak_ptr<const std::string>, QPixmap>> tiles_;
   QHash<QString, bool> requested_;
   std::vector<RowGeometry> geometry_;  // in reading order: top to bottom
   std::vector<size_t> sectionStart_;   // per section, its first row in geometry_

@@ -3,8 +3,10 @@
 
 Prints its port on the first line of its output, then serves until killed
 (with a file name as argument, each requested path is appended to it, one
-line each, before it is answered):
+line each, before it is answered; "--write-png PATH W H" writes such a PNG
+and ends instead of serving):
   /page           a page with og:title, <link rel=icon> and og:image
+  /article        the same with images that decode (a 32x32 icon, a 320x160 picture)
   /plain          <title> only; the icon comes from /favicon.ico
   /notimage       a page whose og:image is not an image
   /huge           50 MB of HTML (the title comes first)
@@ -14,10 +16,31 @@ line each, before it is answered):
 """
 import http.server
 import socketserver
+import struct
 import sys
 import time
+import zlib
 
 PNG = b"\x89PNG\r\n\x1a\n" + bytes(range(256)) * 4
+
+
+def real_png(width, height, rgb):
+    """A PNG of one colour with a lighter diagonal band."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = bytearray()
+    for y in range(height):
+        rows.append(0)
+        for x in range(width):
+            light = abs(x * height // width - y) < height // 6
+            rows.extend(bytes(min(255, c + 90) if light else c for c in rgb))
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(rows)))
+            + chunk(b"IEND", b""))
+
+
+ICON = real_png(32, 32, (200, 60, 40))
+PICTURE = real_png(320, 160, (30, 90, 170))
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -43,6 +66,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                       b"<meta property='og:title' content='  Open  Graph title '>"
                       b"<link rel='shortcut icon' href='/static/icon.png'>"
                       b"<meta property='og:image' content='images/og.png'></head><body>x</body></html>")
+        elif p == "/article":
+            self.send(b"<html><head><title>A field guide to gulls</title>"
+                      b"<link rel='icon' href='/real-icon.png'>"
+                      b"<meta property='og:image' content='/real-picture.png'></head><body>x</body></html>")
+        elif p == "/real-icon.png":
+            self.send(ICON, "image/png")
+        elif p == "/real-picture.png":
+            self.send(PICTURE, "image/png")
         elif p == "/plain":
             self.send(b"<html><head><title>\n Only a title \n</title></head></html>")
         elif p == "/notimage":
@@ -77,6 +108,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
 
+
+if len(sys.argv) == 5 and sys.argv[1] == "--write-png":
+    with open(sys.argv[2], "wb") as out:
+        out.write(real_png(int(sys.argv[3]), int(sys.argv[4]), (40, 140, 90)))
+    sys.exit(0)
 
 server = Server(("127.0.0.1", 0), Handler)
 print(server.server_address[1], flush=True)

@@ -1,0 +1,221 @@
+// Clipboard mode on a real X server under openbox: another application
+// (xclip) copies a file, an image and a link; the panel's rows then show the
+// file's name and path, the image's thumbnail and pixel size, the link's
+// page title and site icon (served by a web server on 127.0.0.1), and the
+// detail pane follows the selection. The panel is read through its snapshot
+// and the JSON of what it shows beside it; `pallix clipboard list --json`
+// states the same facts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "app/platform/DataDirectories.h"
+#include "app/platform/linux/ChildProcess.h"
+#include "app/platform/linux/LockFileSingleInstance.h"
+#include "app/shell/PanelRequests.h"
+#include "core/FileUtil.h"
+#include "testing/TestProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace pallix {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BackgroundProcess;
+using testing::pollUntil;
+
+class DesktopClipboardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
+    for (const char* tool : {"openbox", "xclip", "xdotool", "python3"}) {
+      if (findInPath(tool).empty()) GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs it)";
+    }
+    env_ = {{"DISPLAY", display_.name()},
+            {"HOME", home_},
+            {"PALLIX_HOME", home_},
+            {"XDG_RUNTIME_DIR", home_ + "/run"},
+            {"XDG_CONFIG_HOME", home_ + "/.config"},
+            {"PALLIX_PANEL_SNAPSHOTS", "1"},
+            {"PALLIX_ICON_THEME", "Adwaita"},
+            {"QT_QPA_PLATFORM", "xcb"}};
+    fs::create_directories(home_ + "/run");
+    for (const auto& [name, value] : env_) ::setenv(name.c_str(), value.c_str(), 1);
+    dirs_ = DataDirectories::fromEnvironment();
+    fs::create_directories(dirs_.data);
+    std::ofstream(dirs_.defaultsPath()) << nlohmann::json{{"ClipboardPreferences.historyEnabled", true}}.dump();
+    startWindowManager();
+  }
+
+  void startWindowManager() {
+    auto managed = [&] {
+      return testing::runProcess({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env_).out.find("window id") !=
+             std::string::npos;
+    };
+    // On a loaded machine openbox can end before it has the display: it is started again then.
+    for (int attempt = 0; attempt < 3 && !managed(); ++attempt) {
+      wm_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"openbox"}, env_);
+      if (pollUntil([&] { return managed() || !wm_->running(); }, std::chrono::seconds(20)) && managed()) break;
+    }
+    ASSERT_TRUE(managed()) << "openbox did not take over the display";
+  }
+  void startAgent() {
+    agent_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_DESKTOP_BINARY}, env_);
+    ASSERT_TRUE(pollUntil([&] { return state().has_value(); }, std::chrono::seconds(20)))
+        << "pallix-desktop did not answer on its socket";
+  }
+  std::optional<PanelState> state(const std::string& request = kAgentPanelStateRequest) {
+    auto reply = LockFileSingleInstance::request(dirs_.socketPath(), request);
+    if (!reply.ok()) return std::nullopt;
+    auto decoded = decodePanelState(reply.value());
+    return decoded.ok() ? std::optional<PanelState>(decoded.value()) : std::nullopt;
+  }
+  int run(const std::vector<std::string>& argv) {
+    BackgroundProcess p(argv, env_);
+    return p.waitForExit(std::chrono::seconds(10));
+  }
+  // xclip, as the application that copied, owns the clipboard with `file`'s bytes.
+  void copyFile(const std::string& file, const std::string& type) {
+    ASSERT_EQ(run({"sh", "-c", "xclip -selection clipboard -t " + type + " " + file + " >/dev/null 2>&1"}), 0);
+  }
+  nlohmann::json listed() {
+    testing::ProcessResult r = testing::runProcess({PALLIX_BINARY, "clipboard", "list", "--json"}, env_);
+    return nlohmann::json::parse(r.out, nullptr, false);
+  }
+  bool newestIs(const std::string& kind) {
+    auto items = listed();
+    return items.is_array() && !items.empty() && items[0]["contentKind"] == kind;
+  }
+  // The panel's picture and what it shows, written now.
+  nlohmann::json shown(const std::string& name) {
+    fs::create_directories(PANEL_ARTEFACTS_DIR);
+    const std::string path = std::string(PANEL_ARTEFACTS_DIR) + "/" + name + ".png";
+    if (!state(std::string(kAgentSnapshotRequest) + " " + path)) return nullptr;
+    return nlohmann::json::parse(readFileToString(path + ".json").valueOr(""), nullptr, false);
+  }
+  static const nlohmann::json& rows(const nlohmann::json& panel) { return panel["sections"][0]["rows"]; }
+
+  testing::TempDir tmp_;
+  const std::string home_ = tmp_.path();
+  testing::XvfbDisplay display_;
+  std::map<std::string, std::string> env_;
+  DataDirectories dirs_;
+  std::unique_ptr<BackgroundProcess> wm_;
+  std::unique_ptr<BackgroundProcess> agent_;
+};
+
+TEST_F(DesktopClipboardTest, RowsShowAFilesPathAnImagesSizeAndALinksTitleAndTheDetailPaneFollowsTheSelection) {
+  const std::string requests = home_ + "/requests.log";
+  BackgroundProcess server({"python3", LINK_PREVIEW_SERVER, requests}, env_);
+  const std::string port = server.readLine();
+  ASSERT_FALSE(port.empty()) << "the fixture server did not start";
+  startAgent();
+
+  fs::create_directories(home_ + "/Documents");
+  const std::string document = home_ + "/Documents/Quarterly report.pdf";
+  std::ofstream(document) << "%PDF-1.4";
+  std::ofstream(home_ + "/uris") << "file://" << home_ << "/Documents/Quarterly%20report.pdf\r\n";
+  copyFile(home_ + "/uris", "text/uri-list");
+  ASSERT_TRUE(pollUntil([&] { return newestIs("file"); })) << listed().dump();
+
+  const std::string picture = home_ + "/picture.png";
+  ASSERT_EQ(run({"python3", LINK_PREVIEW_SERVER, "--write-png", picture, "640", "480"}), 0);
+  copyFile(picture, "image/png");
+  ASSERT_TRUE(pollUntil([&] { return newestIs("image"); })) << listed().dump();
+
+  const std::string url = "http://127.0.0.1:" + port + "/article";
+  std::ofstream(home_ + "/link.txt") << url;
+  copyFile(home_ + "/link.txt", "UTF8_STRING");
+  ASSERT_TRUE(pollUntil([&] { return newestIs("link"); })) << listed().dump();
+  EXPECT_EQ(readFileToString(requests).valueOr(""), "") << "copying asked the page for its preview";
+
+  ASSERT_EQ(run({"xdotool", "key", "shift+super+v"}), 0);
+  ASSERT_TRUE(pollUntil([&] {
+    auto s = state();
+    return s && s->visible && s->intent == PresentationIntent::clipboard;
+  }));
+  // The preview and the bytes arrive after the rows: the panel shows them without a keystroke.
+  nlohmann::json panel;
+  EXPECT_TRUE(pollUntil(
+      [&] {
+        panel = shown("clipboard-rows-link");
+        return panel.is_object() && rows(panel).size() == 3 && rows(panel)[0]["title"] == "A field guide to gulls" &&
+               rows(panel)[0]["tileImageBytes"] > 0 && rows(panel)[1]["tileImageBytes"] > 0 &&
+               !rows(panel)[2]["tileIconPath"].get<std::string>().empty();
+      },
+      std::chrono::seconds(20)))
+      << panel.dump();
+  ASSERT_TRUE(panel.is_object());
+  EXPECT_EQ(rows(panel)[0]["detail"].get<std::string>().rfind(url + " \u00b7 ", 0), 0u) << panel.dump();
+  EXPECT_EQ(rows(panel)[1]["title"], "PNG image \u00b7 640\u00d7480");
+  EXPECT_EQ(rows(panel)[2]["title"], "Quarterly report.pdf");
+  EXPECT_EQ(rows(panel)[2]["tileIconPath"], document);
+  EXPECT_NE(rows(panel)[2]["detail"].get<std::string>().find(document), std::string::npos);
+  // The newest row is selected: the detail pane shows the link's title, URL and preview image.
+  ASSERT_TRUE(panel["detail"].is_object()) << panel.dump();
+  EXPECT_EQ(panel["detail"]["heading"], "A field guide to gulls");
+  EXPECT_EQ(panel["detail"]["text"], url);
+  EXPECT_GT(panel["detail"]["imageBytes"], 0);
+  EXPECT_NE(readFileToString(requests).valueOr("").find("/article\n"), std::string::npos);
+
+  // Down selects the image: the pane shows it at size.
+  ASSERT_EQ(run({"xdotool", "key", "Down"}), 0);
+  EXPECT_TRUE(pollUntil([&] {
+    panel = shown("clipboard-detail-image");
+    return panel.is_object() && panel["detail"].is_object() &&
+           panel["detail"]["heading"] == "PNG image \u00b7 640\u00d7480";
+  })) << panel.dump();
+  EXPECT_EQ(panel["detail"]["facts"]["Size"], "640\u00d7480 pixels");
+  EXPECT_GT(panel["detail"]["imageBytes"], 0);
+  ASSERT_EQ(run({"xdotool", "key", "Down"}), 0);
+  EXPECT_TRUE(pollUntil([&] {
+    panel = shown("clipboard-detail-file");
+    return panel.is_object() && panel["detail"].is_object() && panel["detail"]["text"] == document;
+  })) << panel.dump();
+
+  // The command line states the same facts.
+  auto items = listed();
+  ASSERT_TRUE(items.is_array() && items.size() == 3) << items.dump();
+  EXPECT_EQ(items[0]["linkTitle"], "A field guide to gulls");
+  EXPECT_EQ(items[0]["title"], "A field guide to gulls");
+  EXPECT_EQ(items[0]["detectedURLString"], url);
+  EXPECT_EQ(items[1]["imageFormat"], "PNG");
+  EXPECT_EQ(items[1]["pixelWidth"], 640);
+  EXPECT_EQ(items[1]["pixelHeight"], 480);
+  EXPECT_EQ(items[2]["filePath"], document);
+  EXPECT_EQ(items[2]["age"], "just now");
+  testing::ProcessResult text = testing::runProcess({PALLIX_BINARY, "clipboard", "list"}, env_);
+  EXPECT_NE(text.out.find("PNG image \u00b7 640\u00d7480"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("A field guide to gulls  <" + url + ">"), std::string::npos) << text.out;
+}
+
+// With previews turned off nothing is fetched, and the link shows as copied.
+TEST_F(DesktopClipboardTest, WithPreviewsOffALinkShownInClipboardModeIsNotFetched) {
+  std::ofstream(dirs_.defaultsPath()) << nlohmann::json{
+      {"ClipboardPreferences.historyEnabled", true},
+      {"ClipboardPreferences.linkPreviewsEnabled",
+       false}}.dump();
+  const std::string requests = home_ + "/requests.log";
+  BackgroundProcess server({"python3", LINK_PREVIEW_SERVER, requests}, env_);
+  const std::string port = server.readLine();
+  ASSERT_FALSE(port.empty()) << "the fixture server did not start";
+  startAgent();
+  const std::string url = "http://127.0.0.1:" + port + "/article";
+  std::ofstream(home_ + "/link.txt") << url;
+  copyFile(home_ + "/link.txt", "UTF8_STRING");
+  ASSERT_TRUE(pollUntil([&] { return newestIs("link"); })) << listed().dump();
+  ASSERT_EQ(run({"xdotool", "key", "shift+super+v"}), 0);
+  nlohmann::json panel;
+  ASSERT_TRUE(pollUntil([&] {
+    panel = shown("clipboard-previews-off");
+    return panel.is_object() && panel["sections"].size() == 1 && rows(panel)[0]["title"] == url;
+  })) << panel.dump();
+  // The settled panel (the snapshot waits for the session's work) asked for nothing.
+  EXPECT_EQ(rows(panel)[0]["tileImageBytes"], 0);
+  EXPECT_EQ(readFileToString(requests).valueOr(""), "");
+}
+
+}  // namespace
+}  // namespace pallix

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/search/MatchReason.h"
 #include "app/clipboard/ClipboardItemFacts.h"
+#include "app/search/MatchReason.h"
 #include "core/Formatting.h"
 #include "core/Strings.h"
 

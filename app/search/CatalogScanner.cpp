@@ -1,8 +1,7 @@
-// One file on purpose, though it passes 600 lines: the file walk, the app
-// walk, the desktop-entry walk and single-path examination share the
-// file-local directory helpers (statx, getdents-style iteration, link
-// resolution) that the compiler inlines into the walk's inner loop, and they
-// must agree on every rule the header lists.
+// The file walk, the hand-out of candidates and single-path examination.
+// The app and desktop-entry walks are in CatalogAppScan.cpp and the snapshot
+// signature in SnapshotSignature.cpp; the directory helpers they share are
+// inline in CatalogScanSupport.h, so the walk's inner loop still inlines them.
 #include "app/search/CatalogScanner.h"
 
 #include <dirent.h>
@@ -22,57 +21,17 @@
 #include <unordered_set>
 
 #include "app/search/AppBundleReader.h"
+#include "app/search/CatalogScanSupport.h"
 #include "core/FileUtil.h"
 #include "core/Strings.h"
 
 namespace pallix {
 
+using namespace catalogscan;
+
 namespace {
 
 constexpr size_t kProgressInterval = 4096;
-
-class XdgApplicationEntrySource final : public ApplicationEntrySource {
- public:
-  XdgApplicationEntrySource(DataDirectories dirs, DesktopLocale locale, std::string searchPath)
-      : dirs_(std::move(dirs)), locale_(std::move(locale)), searchPath_(std::move(searchPath)) {}
-  std::vector<ApplicationDirectory> directories() override { return desktopApplicationDirectories(dirs_); }
-  Result<DesktopEntry> parse(const std::string& path, const std::string& id) override {
-    return parseDesktopEntry(path, id, locale_);
-  }
-  bool isInstalled(const DesktopEntry& entry) override { return isTryExecInstalled(entry, searchPath_); }
-
- private:
-  DataDirectories dirs_;
-  DesktopLocale locale_;
-  std::string searchPath_;
-};
-
-// What app search matches after the name: the generic name, the untranslated
-// name and the keywords, once each. Stored one per line.
-std::vector<std::string> searchKeywords(const DesktopEntry& entry) {
-  std::vector<std::string> candidates;
-  if (entry.genericName) candidates.push_back(*entry.genericName);
-  candidates.push_back(entry.untranslatedName);
-  candidates.insert(candidates.end(), entry.keywords.begin(), entry.keywords.end());
-  std::vector<std::string> out;
-  for (std::string& keyword : candidates) {
-    std::replace(keyword.begin(), keyword.end(), '\n', ' ');
-    std::string_view trimmed = trimWhitespace(keyword);
-    if (trimmed.empty() || trimmed == entry.name) continue;
-    if (std::find(out.begin(), out.end(), trimmed) == out.end()) out.emplace_back(trimmed);
-  }
-  return out;
-}
-
-Date dateFrom(const struct statx_timestamp& ts) {
-  return Date(std::chrono::duration_cast<Date::duration>(std::chrono::seconds(ts.tv_sec) +
-                                                         std::chrono::nanoseconds(ts.tv_nsec)));
-}
-
-bool statAt(int dirFd, const char* name, struct statx& st) {
-  return ::statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
-                 STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &st) == 0;
-}
 
 // The target of the link at `path`: its path with every link resolved, and
 // its metadata. The kernel resolves the whole path in one walk (a descriptor
@@ -132,37 +91,6 @@ bool lexicalLinkTarget(const std::string& link, std::string& out) {
   return descended;
 }
 
-bool isDotOrDotDot(const char* name) {
-  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
-
-// Calls visit(fd, entry) for every entry of the open directory `dirFd` but
-// "." and "..", until it returns false. Takes ownership of `dirFd`. Returns
-// false when the directory could not be read to its end (an I/O error, a
-// disk that went away).
-template <typename Visit>
-bool forEachEntry(int dirFd, Visit visit) {
-  DIR* dir = ::fdopendir(dirFd);
-  if (!dir) {
-    ::close(dirFd);
-    return false;
-  }
-  const int fd = ::dirfd(dir);
-  bool complete = true;
-  for (;;) {
-    errno = 0;
-    struct dirent* entry = ::readdir(dir);
-    if (!entry) {
-      complete = errno == 0;
-      break;
-    }
-    if (isDotOrDotDot(entry->d_name)) continue;
-    if (!visit(fd, entry)) break;
-  }
-  ::closedir(dir);
-  return complete;
-}
-
 class SystemDirectoryOpener final : public DirectoryOpener {
  public:
   int openDirectory(int dirFd, const char* name, const std::string&) override {
@@ -194,18 +122,6 @@ IndexCandidate fileCandidate(const std::string& path, std::string_view name, con
   return c;
 }
 
-std::string_view lastComponent(std::string_view path) {
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-  size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-bool hasAppSuffix(std::string_view name) {
-  if (name.size() <= 4) return false;
-  std::string_view tail = name.substr(name.size() - 4);
-  return tail[0] == '.' && (tail[1] | 0x20) == 'a' && (tail[2] | 0x20) == 'p' && (tail[3] | 0x20) == 'p';
-}
-
 // Whether `a`, followed by "/" when `aBelow`, sorts before `b`, followed by
 // "/" when `bBelow`, byte by byte: the order of a folder's path against the
 // paths below a sibling ("x" < "x.txt" < "x/a", since "." sorts before "/").
@@ -217,96 +133,7 @@ bool keyBefore(std::string_view a, bool aBelow, std::string_view b, bool bBelow)
   return bBelow && static_cast<unsigned char>(a[b.size()]) < '/';
 }
 
-const std::unordered_set<std::string>& nestedExcludedNames() {
-  static const std::unordered_set<std::string> names = {"frameworks",
-                                                        "sharedframeworks",
-                                                        "privateframeworks",
-                                                        "macos",
-                                                        "macosclassic",
-                                                        "xpcservices",
-                                                        "plugins",
-                                                        "plug-ins",
-                                                        "extensions",
-                                                        "helpers",
-                                                        "loginitems",
-                                                        "watch",
-                                                        "library",
-                                                        "documentation",
-                                                        "samples",
-                                                        "examples",
-                                                        "templates",
-                                                        "toolchains",
-                                                        "symbols",
-                                                        "coresimulator",
-                                                        "runtimeroot",
-                                                        "runtimes",
-                                                        "runtime",
-                                                        "usr",
-                                                        "bin",
-                                                        "sbin"};
-  return names;
-}
-
-bool isNestedBundleAllowed(const std::string& identifier) {
-  return asciiLowercase(identifier) == "com.apple.dt.xcode";
-}
-
-// Hash state for the snapshot signature: two independent 64-bit lanes.
-struct SignatureHasher {
-  uint64_t a = 1469598103934665603ull;
-  uint64_t b = 0x9E3779B97F4A7C15ull;
-  // Eight bytes per step; the tail is zero-padded with its length mixed in.
-  void bytes(const void* data, size_t size) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (size >= 8) {
-      uint64_t w;
-      std::memcpy(&w, p, 8);
-      word(w);
-      p += 8;
-      size -= 8;
-    }
-    if (size > 0) {
-      uint64_t w = 0;
-      std::memcpy(&w, p, size);
-      word(w ^ (static_cast<uint64_t>(size) << 56));
-    }
-  }
-  void word(uint64_t w) {
-    a = (a ^ w) * 0x100000001b3ull;
-    a ^= a >> 32;
-    b = (b + w) * 0xff51afd7ed558ccdull;
-    b ^= b >> 29;
-  }
-  void text(std::string_view s) {
-    uint64_t n = s.size();
-    bytes(&n, sizeof n);
-    bytes(s.data(), s.size());
-  }
-  void optionalText(const std::optional<std::string>& s) {
-    if (s) {
-      text(*s);
-    } else {
-      bytes("\xff", 1);
-    }
-  }
-  void number(int64_t v) { bytes(&v, sizeof v); }
-  void date(const std::optional<Date>& d) {
-    int64_t v = d ? static_cast<int64_t>(d->time_since_epoch().count()) : INT64_MIN;
-    bytes(&v, sizeof v);
-  }
-};
-
 }  // namespace
-
-std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const DataDirectories& dirs, DesktopLocale locale,
-                                                                      std::string searchPath) {
-  return std::make_unique<XdgApplicationEntrySource>(dirs, std::move(locale), std::move(searchPath));
-}
-
-std::unique_ptr<ApplicationEntrySource> makeXdgApplicationEntrySource(const DataDirectories& dirs) {
-  const char* path = std::getenv("PATH");
-  return makeXdgApplicationEntrySource(dirs, DesktopLocale::fromEnvironment(), path ? path : "");
-}
 
 std::string resolvedDirectoryPath(const std::string& path) {
   char buffer[PATH_MAX];
@@ -635,155 +462,6 @@ void CatalogScanner::scanNestedBundles(const std::string& bundlePath, const std:
   walkNested(fd, path, 0, containerId, out);
 }
 
-void CatalogScanner::walkApps(int dirFd, std::string& path, int depth, std::vector<IndexCandidate>& out) {
-  forEachEntry(dirFd, [&](int fd, const struct dirent* entry) {
-    const char* name = entry->d_name;
-    if (name[0] == '.') return true;
-    if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return true;
-    const size_t length = path.size();
-    path.push_back('/');
-    path.append(name);
-    if (hasAppSuffix(name)) {
-      if (auto c = bundleCandidate(path, std::nullopt)) {
-        if (c->bundleIdentifier && isNestedBundleAllowed(*c->bundleIdentifier)) {
-          scanNestedBundles(path, *c->bundleIdentifier, out);
-        }
-        out.push_back(std::move(*c));
-      }
-    } else if (depth < 8) {
-      int child = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (child >= 0) walkApps(child, path, depth + 1, out);
-    }
-    path.resize(length);
-    return true;
-  });
-}
-
-void CatalogScanner::scanAppDirectory(const std::string& root, std::vector<IndexCandidate>& out,
-                                      std::vector<std::string>& failed) {
-  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno != ENOENT) failed.push_back(root);
-    return;
-  }
-  std::string path = root;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  walkApps(fd, path, 0, out);
-}
-
-std::optional<IndexCandidate> CatalogScanner::desktopCandidate(const std::string& path, const std::string& id,
-                                                               int64_t priority, bool* hidden) {
-  *hidden = false;
-  auto entry = entries_->parse(path, id);
-  if (!entry.ok()) {
-    // Broken entries are common among installed packages; a FIFO or a device
-    // where an entry should be is not, and the user should hear of it.
-    if (isSpecialFileDesktopEntryError(entry.error())) {
-      logger_.error("Skipping desktop entry %s: %s", path.c_str(), entry.error().description().c_str());
-    } else {
-      logger_.debug("Skipping desktop entry %s: %s", path.c_str(), entry.error().description().c_str());
-    }
-    return std::nullopt;
-  }
-  // An entry whose program is missing hides the ID like a hidden one: it is
-  // the installed system's own word on that application.
-  if (entry->hidden || entry->noDisplay || entry->type != "Application" || !entries_->isInstalled(*entry)) {
-    *hidden = true;
-    return std::nullopt;
-  }
-  struct statx st;
-  if (!statAt(AT_FDCWD, path.c_str(), st)) return std::nullopt;
-  IndexCandidate c;
-  c.canonicalPath = path;
-  c.itemType = IndexedItem::ItemType::app;
-  c.name = entry->name.empty() ? std::string(lastComponent(path)) : entry->name;
-  c.bundleIdentifier = entry->id;
-  c.version = entry->version;
-  c.keywords = searchKeywords(*entry);
-  c.domainPriority = priority;
-  c.sizeBytes = static_cast<int64_t>(st.stx_size);
-  if (st.stx_mask & STATX_MTIME) c.modifiedDate = dateFrom(st.stx_mtime);
-  if (st.stx_mask & STATX_BTIME) c.createdDate = dateFrom(st.stx_btime);
-  return c;
-}
-
-namespace {
-
-// Every "*.desktop" file below `root` as (path, desktop-file ID).
-void collectDesktopFiles(const std::string& root, const std::string& prefix, int depth,
-                         std::vector<std::pair<std::string, std::string>>& out) {
-  DIR* dir = ::opendir(root.c_str());
-  if (!dir) return;
-  while (struct dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name.empty() || name[0] == '.') continue;
-    std::string path = root + "/" + name;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      if (depth < 4) collectDesktopFiles(path, prefix + name + "-", depth + 1, out);
-    } else if (endsWith(name, ".desktop")) {
-      out.emplace_back(path, prefix + name);
-    }
-  }
-  ::closedir(dir);
-}
-
-}  // namespace
-
-void CatalogScanner::scanDesktopEntries(std::vector<IndexCandidate>& out) {
-  if (!entries_) return;
-  // The first (highest-precedence) directory that holds an ID decides it; a
-  // hidden entry there hides every other entry with that ID.
-  std::unordered_set<std::string> claimed;
-  for (const ApplicationDirectory& directory : entries_->directories()) {
-    std::vector<std::pair<std::string, std::string>> files;
-    collectDesktopFiles(directory.path, "", 0, files);
-    std::sort(files.begin(), files.end());
-    for (const auto& [path, id] : files) {
-      if (claimed.count(id)) continue;
-      bool hidden = false;
-      auto candidate = desktopCandidate(path, id, directory.priority, &hidden);
-      if (candidate || hidden) claimed.insert(id);
-      if (candidate) out.push_back(std::move(*candidate));
-    }
-  }
-}
-
-void CatalogScanner::reduceApps(std::vector<IndexCandidate>& apps) {
-  // Same bundle identifier (lowercased) or same path: keep the preferred one.
-  std::vector<IndexCandidate> kept;
-  std::unordered_map<std::string, size_t> byId;
-  std::unordered_map<std::string, size_t> byPath;
-  for (IndexCandidate& c : apps) {
-    std::optional<size_t> existing;
-    if (c.bundleIdentifier) {
-      auto it = byId.find(asciiLowercase(*c.bundleIdentifier));
-      if (it != byId.end()) existing = it->second;
-    }
-    if (!existing) {
-      auto it = byPath.find(c.canonicalPath);
-      if (it != byPath.end()) existing = it->second;
-    }
-    if (existing) {
-      if (c.isPreferred(kept[*existing])) {
-        IndexCandidate& slot = kept[*existing];
-        if (slot.bundleIdentifier) byId.erase(asciiLowercase(*slot.bundleIdentifier));
-        byPath.erase(slot.canonicalPath);
-        slot = std::move(c);
-        if (slot.bundleIdentifier) byId[asciiLowercase(*slot.bundleIdentifier)] = *existing;
-        byPath[slot.canonicalPath] = *existing;
-      }
-      continue;
-    }
-    size_t index = kept.size();
-    if (c.bundleIdentifier) byId[asciiLowercase(*c.bundleIdentifier)] = index;
-    byPath[c.canonicalPath] = index;
-    kept.push_back(std::move(c));
-  }
-  apps = std::move(kept);
-}
-
 ScanResult CatalogScanner::scan(const ScanDirectories& directories, CancellationToken token, const Progress& progress,
                                 const CandidateBatchHandler& handOut) {
   ScanResult result;
@@ -843,46 +521,6 @@ ScanResult CatalogScanner::scan(const ScanDirectories& directories, Cancellation
   if (progress) progress(result.size());
   result.cancelled = token.isCancelled();
   return result;
-}
-
-void SnapshotSignature::add(const IndexCandidate& c, bool isApp) {
-  // Each candidate is hashed on its own (path and type included) and the
-  // hashes are summed, which gives the value of the list sorted by path then
-  // type in any order, without sorting.
-  auto mix = [](uint64_t x) {
-    x ^= x >> 30;
-    x *= 0xbf58476d1ce4e5b9ull;
-    x ^= x >> 27;
-    x *= 0x94d049bb133111ebull;
-    return x ^ (x >> 31);
-  };
-  SignatureHasher h;
-  h.number(isApp ? 0x41 : 0x46);
-  h.text(c.canonicalPath);
-  h.number(static_cast<int64_t>(c.itemType));
-  h.text(c.name);
-  h.optionalText(c.fileExtension);
-  h.number(c.sizeBytes);
-  h.date(c.createdDate);
-  h.date(c.modifiedDate);
-  h.optionalText(c.bundleIdentifier);
-  h.optionalText(c.version);
-  h.optionalText(c.build);
-  h.number(c.domainPriority);
-  h.number(c.fileCategory ? static_cast<int64_t>(*c.fileCategory) : -1);
-  h.optionalText(c.parentBundleIdentifier);
-  if (!c.keywords.empty()) {
-    h.number(static_cast<int64_t>(c.keywords.size()));
-    for (const std::string& keyword : c.keywords) h.text(keyword);
-  }
-  sumA_ += mix(h.a);
-  sumB_ += mix(h.b ^ 0x5851f42d4c957f2dull);
-  ++(isApp ? apps_ : files_);
-}
-
-std::string SnapshotSignature::value() const {
-  return stringPrintf("%016llx%016llx-%zu-%zu", static_cast<unsigned long long>(sumA_),
-                      static_cast<unsigned long long>(sumB_), apps_, files_);
 }
 
 std::string CatalogScanner::signature(const std::vector<IndexCandidate>& apps,

@@ -6,7 +6,6 @@
 #include <cstdlib>
 
 #include "app/search/FileMatchReason.h"
-
 #include "core/Strings.h"
 
 namespace pallix::views {

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/semantic/Completion.h"
 #include "core/Clock.h"
+#include "core/Completion.h"
 #include "core/TaskRunner.h"
 #include "core/UUID.h"
 

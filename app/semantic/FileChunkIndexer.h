@@ -35,12 +35,12 @@
 
 #include "app/preferences/IndexingIntensity.h"
 #include "app/search/FileExclusionFilter.h"
-#include "app/semantic/Completion.h"
 #include "app/semantic/EmbeddingCoordinator.h"
 #include "app/semantic/FileChunkStore.h"
 #include "app/semantic/FileChunking.h"
 #include "app/semantic/IndexingCompletionTracker.h"
 #include "app/semantic/IndexingConditions.h"
+#include "core/Completion.h"
 #include "core/Logger.h"
 #include "core/NotificationCenter.h"
 #include "core/WorkMode.h"

@@ -1,4 +1,4 @@
-// Completion: how the asynchronous operations of the semantic services hand
+// Completion: how asynchronous operations (the semantic services, stores) hand
 // back their results. A completion names the runner its callback runs on
 // (the caller's); without one the callback runs on the service's own runner,
 // right where the result was produced.

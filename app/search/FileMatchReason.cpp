@@ -27,6 +27,12 @@ std::string datePhrase(const char* verb, const std::string& value) {
       return std::string(verb) + " this month";
     case RelativeDate::year:
       return std::string(verb) + " this year";
+    case RelativeDate::lastWeek:
+      return std::string(verb) + " last week";
+    case RelativeDate::lastMonth:
+      return std::string(verb) + " last month";
+    case RelativeDate::lastYear:
+      return std::string(verb) + " last year";
   }
   return std::string(verb) + " " + value;
 }

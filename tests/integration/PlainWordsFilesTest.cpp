@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/platform/linux/ChildProcess.h"
 #include "app/search/PlainWordsDates.h"
 #include "app/search/QueryParser.h"
 #include "core/Clock.h"
@@ -105,7 +106,7 @@ TEST_F(PlainWordsFilesTest, WordsThatMayBeANameAreSearchedBothWaysTheExactNameFi
 }
 
 TEST_F(PlainWordsFilesTest, TheTerminalPanelShowsTheChipsAndBackspaceTakesTheLastBack) {
-  if (testing::runProcess({"sh", "-c", "command -v tmux"}).exitCode != 0) GTEST_SKIP() << "tmux is not installed";
+  if (findInPath("tmux").empty()) GTEST_SKIP() << "tmux is not installed (scripts/setup.sh installs it)";
   testing::Tmux tmux(home_->path());
   ASSERT_TRUE(tmux.start("panel", "env PALLIX_HOME=" + home_->path() + " PALLIX_LOG=off " +
                                       std::string(PALLIX_EXECUTABLE) + " panel --mode files"));

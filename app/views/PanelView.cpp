@@ -60,9 +60,10 @@ PanelView::PanelView(DesktopAgent& agent, MainLoopPump& pump)
   modeChip_->setFont(theme_.font(9, QFont::DemiBold));
   modeChip_->setStyleSheet(
       QString("QLabel { color: %1; background: transparent; padding: 3px 10px; }").arg(theme_.accent.name()));
-  filterChips_ = new QLabel(this);
-  filterChips_->setFont(theme_.font(11, QFont::DemiBold));
-  filterChips_->setTextFormat(Qt::RichText);
+  filterChips_ = new QWidget(this);
+  auto* chipRow = new QHBoxLayout(filterChips_);
+  chipRow->setContentsMargins(0, 0, 6, 0);
+  chipRow->setSpacing(4);
   filterChips_->setVisible(false);
   top->addWidget(filterChips_, 0, Qt::AlignVCenter);
   top->addWidget(field_, 1);
@@ -149,15 +150,29 @@ void PanelView::showContent(std::shared_ptr<const PanelContent> content) {
   field_->setPlaceholderText(QString::fromStdString(content->placeholder));
   modeChip_->setText(modeTitle(content->mode));
   modeChip_->setVisible(content->mode != SearchMode::standard);
-  QString chips;
-  for (const std::string& chip : content->filterChips) {
-    chips += QString("<span style=\"background-color:%1; color:%2;\">&nbsp;%3&nbsp;</span>&nbsp;")
-                 .arg(theme_.accent.name(), QColor(Qt::white).name(), QString::fromStdString(chip).toHtmlEscaped());
-  }
-  filterChips_->setText(chips);
-  filterChips_->setVisible(!content->filterChips.empty());
+  if (content->filterChips != shownChips_) showFilterChips(content->filterChips);
   results_->setContent(std::move(content));
   showDetail();
+}
+
+// One rounded pill per filter, in the mode pill's colours.
+void PanelView::showFilterChips(const std::vector<std::string>& chips) {
+  shownChips_ = chips;
+  auto* chipRow = static_cast<QHBoxLayout*>(filterChips_->layout());
+  while (QLayoutItem* item = chipRow->takeAt(0)) {
+    delete item->widget();
+    delete item;
+  }
+  for (const std::string& chip : chips) {
+    auto* label = new QLabel(QString::fromStdString(chip), filterChips_);
+    label->setFont(theme_.font(10, QFont::DemiBold));
+    label->setTextFormat(Qt::PlainText);
+    // The tag colour is translucent: name() would drop its alpha.
+    label->setStyleSheet(QString("QLabel { color: %1; background: %2; border-radius: 9px; padding: 2px 9px; }")
+                             .arg(theme_.accent.name(), theme_.tag.name(QColor::HexArgb)));
+    chipRow->addWidget(label);
+  }
+  filterChips_->setVisible(!chips.empty());
 }
 
 void PanelView::showDetail() {

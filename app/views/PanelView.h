@@ -14,6 +14,8 @@
 #include <QPropertyAnimation>
 #include <QWidget>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "app/platform/PanelSurface.h"
 #include "app/shell/DesktopAgent.h"
@@ -77,6 +79,7 @@ class PanelView final : public QWidget, public PanelSurface {
   void showContent(std::shared_ptr<const PanelContent> content);
   // The detail pane follows the selected clipboard row.
   void showDetail();
+  void showFilterChips(const std::vector<std::string>& chips);
   // Shows what the presenter holds when it rebuilt (a focus change).
   void syncContent();
 
@@ -87,7 +90,8 @@ class PanelView final : public QWidget, public PanelSurface {
   Theme theme_;
   QLineEdit* field_ = nullptr;
   QLabel* modeChip_ = nullptr;
-  QLabel* filterChips_ = nullptr;  // files mode's filter chips, before the field
+  std::vector<std::string> shownChips_;
+  QWidget* filterChips_ = nullptr;  // files mode's filter chips (a pill each), before the field
   ResultsView* results_ = nullptr;
   ClipboardDetailView* detail_ = nullptr;
   QPropertyAnimation* fade_ = nullptr;

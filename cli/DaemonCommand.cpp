@@ -12,14 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "app/platform/linux/InotifyDirectoryWatcher.h"
-#include "app/platform/linux/InotifyFileChangeMonitor.h"
-#include "app/platform/linux/LinuxDesktop.h"
-#include "app/platform/linux/LinuxSystemConditions.h"
-#include "app/platform/linux/LockFileSingleInstance.h"
-#include "app/platform/linux/ProcessCommandRunner.h"
-#include "app/platform/linux/ThemeIconResolver.h"
-#include "app/shell/AppDelegate.h"
+#include "app/shell/Agent.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
 #include "cli/StopSignal.h"
@@ -94,53 +87,30 @@ int runAgent(const char* command, bool quiet, RunOutput output) {
   const bool progress = Logger::threshold() <= LogLevel::info;
   const bool errors = Logger::threshold() <= LogLevel::error;
 
-  DataDirectories dirs = DataDirectories::fromEnvironment();
   auto loop = RunLoop::create();
-  auto background = SerialExecutor::create("pallix-index");
-  auto directoryChanges = SerialExecutor::create("pallix-dirchange");
-  LinuxSystemConditions conditions(loop);
-  Status configured = PanelLifecycleCoordinator::configureShared(loop, conditions);
-  if (!configured.ok()) {
+  Agent agent(loop, Agent::Options{
+                        .requestTermination =
+                            [loop, progress] {
+                              if (progress) std::cerr << "pallix: another instance started; this one ends.\n";
+                              loop->quit();
+                            },
+                        .noClipboard =
+                            [progress](const Error& why) {
+                              if (progress)
+                                std::cerr << "pallix: no clipboard history here: " << printable(why.description())
+                                          << "\n";
+                            },
+                    });
+  if (Status configured = agent.configure(); !configured.ok()) {
     printError(std::string(command) + ": " + configured.error().description());
     return kExitFailure;
   }
-  LinuxDirectoryWatcherFactory watcherFactory;
-  InotifyFileChangeMonitor defaultsMonitor;
-  ThemeIconResolver icons(ThemeIconResolver::optionsFromEnvironment(dirs));
-  LockFileSingleInstance instance(LockFileSingleInstance::optionsFor(dirs));
-  ProcessCommandRunner runner;
-
-  AppEnvironment env;
-  env.dirs = dirs;
-  env.mainRunner = loop;
-  env.backgroundRunner = background;
-  env.directoryChangeRunner = directoryChanges;
-  env.clock = &SystemClock::instance();
-  env.lifecycle = &PanelLifecycleCoordinator::shared();
-  env.watcherFactory = &watcherFactory;
-  env.iconResolver = &icons;
-  env.singleInstance = &instance;
-  env.commandRunner = &runner;
-  env.defaultsMonitor = &defaultsMonitor;
-  env.sampleProcessUsage = true;
-  // The clipboard history is recorded where there is a desktop session.
-  if (auto pasteboard = makeDesktopPasteboard(dirs); pasteboard.ok()) {
-    env.pasteboard = pasteboard.value();
-    env.linkMetadata = makeLinkMetadataProvider();
-  } else if (progress) {
-    std::cerr << "pallix: no clipboard history here: " << printable(pasteboard.error().description()) << "\n";
-  }
-  env.requestTermination = [loop, progress] {
-    if (progress) std::cerr << "pallix: another instance started; this one ends.\n";
-    loop->quit();
-  };
-  auto delegate = std::make_unique<AppDelegate>(env);
-  Status launched = delegate->applicationDidFinishLaunching();
-  if (!launched.ok()) {
+  if (Status launched = agent.launch(); !launched.ok()) {
     printError(std::string(command) + ": " + launched.error().description(),
                "Check that the data directory is writable ('pallix paths' shows it).");
     return kExitUnavailable;
   }
+  AppDelegate* delegate = &agent.delegate();
   if (IndexingService* indexing = delegate->indexingService()) {
     indexing->setFullScanObserver([progress, errors, output](const FullScanSummary& s) {
       if (output.enabled) printFullScan(output, s);
@@ -165,14 +135,11 @@ int runAgent(const char* command, bool quiet, RunOutput output) {
     return kExitFailure;
   }
   if (progress) {
-    std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << printable(dirs.data)
+    std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << printable(agent.dirs().data)
               << ". Press Ctrl-C to stop.\n";
   }
   loop->run();
-  delegate->applicationWillTerminate();
-  background->shutdown();
-  directoryChanges->shutdown();
-  delegate.reset();
+  agent.terminate();
   if (progress) std::cerr << "pallix: stopped.\n";
   return kExitOk;
 }

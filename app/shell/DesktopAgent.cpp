@@ -40,50 +40,27 @@ class WakingRunner final : public TaskRunner {
 DesktopAgent::DesktopAgent(std::shared_ptr<RunLoop> loop, Options options)
     : loop_(std::move(loop)),
       options_(std::move(options)),
-      wakingRunner_(std::make_shared<WakingRunner>(loop_, options_.wake)),
-      dirs_(DataDirectories::fromEnvironment()) {}
+      wakingRunner_(std::make_shared<WakingRunner>(loop_, options_.wake)) {}
 
 DesktopAgent::~DesktopAgent() {
   stop();
 }
 
 Status DesktopAgent::start() {
-  background_ = SerialExecutor::create("pallix-index");
-  directoryChanges_ = SerialExecutor::create("pallix-dirchange");
-  conditions_ = std::make_unique<LinuxSystemConditions>(loop_);
-  if (!PanelLifecycleCoordinator::isSharedConfigured()) {
-    PALLIX_RETURN_IF_ERROR(PanelLifecycleCoordinator::configureShared(loop_, *conditions_));
-  }
-  icons_ = std::make_unique<ThemeIconResolver>(ThemeIconResolver::optionsFromEnvironment(dirs_));
-  instance_ = std::make_unique<LockFileSingleInstance>(LockFileSingleInstance::optionsFor(dirs_));
-
-  AppEnvironment env;
-  env.dirs = dirs_;
-  env.mainRunner = wakingRunner_;
-  env.backgroundRunner = background_;
-  env.directoryChangeRunner = directoryChanges_;
-  env.clock = &SystemClock::instance();
-  env.lifecycle = &PanelLifecycleCoordinator::shared();
-  env.watcherFactory = &watcherFactory_;
-  env.iconResolver = icons_.get();
-  env.singleInstance = instance_.get();
-  env.commandRunner = &runner_;
-  env.defaultsMonitor = &defaultsMonitor_;
-  env.sampleProcessUsage = true;
-  env.requestTermination = options_.requestTermination;
-  // The agent records the clipboard history of this desktop session.
-  if (auto pasteboard = makeDesktopPasteboard(dirs_); pasteboard.ok()) {
-    env.pasteboard = pasteboard.value();
-    env.linkMetadata = makeLinkMetadataProvider();
-  } else {
-    logger().error("Pallix: no clipboard history: %s", pasteboard.error().description().c_str());
-  }
-  // The delegate, which calls this, dies before the agent.
-  env.extraRequestHandler = [this](const std::string& request, const SingleInstance::Reply& reply) {
-    return handleRequest(request, reply);
-  };
-  delegate_ = std::make_unique<AppDelegate>(env);
-  PALLIX_RETURN_IF_ERROR(delegate_->applicationDidFinishLaunching());
+  agent_ = std::make_unique<Agent>(
+      loop_,
+      Agent::Options{
+          .mainRunner = wakingRunner_,
+          .requestTermination = options_.requestTermination,
+          // The delegate, which calls this, dies before the agent.
+          .extraRequestHandler = [this](const std::string& request,
+                                        const SingleInstance::Reply& reply) { return handleRequest(request, reply); },
+          .noClipboard =
+              [](const Error& why) { logger().error("Pallix: no clipboard history: %s", why.description().c_str()); },
+      });
+  PALLIX_RETURN_IF_ERROR(agent_->configure());
+  PALLIX_RETURN_IF_ERROR(agent_->launch());
+  delegate_ = &agent_->delegate();
 
   auto runtime = AppRuntime::open(AppRuntime::Access::recordUse, loop_);
   if (!runtime.ok()) return runtime.error().withContext("cannot open the catalog for searching");
@@ -94,7 +71,7 @@ Status DesktopAgent::start() {
   if (Status modes = runtime_->attachModeProviders(delegate_->clipboardServices()); !modes.ok()) {
     logger().error("Pallix: clipboard mode unavailable: %s", modes.error().description().c_str());
   }
-  runtime_->attachSemanticSearch([delegate = delegate_.get()] { return delegate->semanticServices(); });
+  runtime_->attachSemanticSearch([delegate = delegate_] { return delegate->semanticServices(); });
   // The session's defaults object is re-read below when the file changes, so
   // shortcuts written by another process reach the window manager too.
   shortcuts_ = std::make_unique<KeyboardShortcutStore>(*runtime_->defaults);
@@ -177,17 +154,16 @@ void DesktopAgent::applyStoredShortcuts() {
 }
 
 void DesktopAgent::stop() {
-  if (stopped_ || !delegate_) return;
+  if (stopped_ || !agent_) return;
   stopped_ = true;
   observations_.clear();
   if (sessionDefaultsWatcher_) sessionDefaultsWatcher_->stop();
   if (runtime_) runtime_->model->setWindow(nullptr);
   windowManager_.reset();
-  delegate_->applicationWillTerminate();
-  background_->shutdown();
-  directoryChanges_->shutdown();
+  agent_->terminate();
   runtime_.reset();
-  delegate_.reset();
+  delegate_ = nullptr;
+  agent_.reset();
 }
 
 void DesktopAgent::icon(const IndexedItem& item, int size, std::function<void(std::optional<std::string>)> completion) {

@@ -1,6 +1,7 @@
 // DesktopAgent: the resident agent with a panel (`pallix-desktop`). It runs
-// everything AppDelegate owns (catalog, watcher, preferences, work modes,
-// single instance, socket), the search session of AppRuntime over the same
+// the Agent (the delegate's catalog, watcher, preferences, work modes, single
+// instance and socket, as `pallix daemon` does), the search session of
+// AppRuntime over the same
 // main loop, and the WindowManager that shows the panel and grabs the hot
 // keys; it wires the window to the session, the preferences to the window
 // and the socket's "toggle" and "panel" requests to both.
@@ -16,12 +17,8 @@
 
 #include "app/platform/GlobalHotKeys.h"
 #include "app/platform/PanelSurface.h"
-#include "app/platform/linux/InotifyDirectoryWatcher.h"
 #include "app/platform/linux/InotifyFileChangeMonitor.h"
-#include "app/platform/linux/LinuxSystemConditions.h"
-#include "app/platform/linux/LockFileSingleInstance.h"
-#include "app/platform/linux/ProcessCommandRunner.h"
-#include "app/platform/linux/ThemeIconResolver.h"
+#include "app/shell/Agent.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppRuntime.h"
 #include "app/shell/DefaultsFileWatcher.h"
@@ -85,20 +82,13 @@ class DesktopAgent {
   Options options_;
   // The main loop, waking the toolkit's loop on every immediate post.
   TaskRunnerPtr wakingRunner_;
-  DataDirectories dirs_;
-  std::shared_ptr<SerialExecutor> background_;
-  std::shared_ptr<SerialExecutor> directoryChanges_;
-  std::unique_ptr<LinuxSystemConditions> conditions_;
-  LinuxDirectoryWatcherFactory watcherFactory_;
-  InotifyFileChangeMonitor defaultsMonitor_;
+  // The agent's services; the delegate is the agent's.
+  std::unique_ptr<Agent> agent_;
+  AppDelegate* delegate_ = nullptr;
   // The session's own defaults object (data-source switches, shortcuts)
   // follows the file too.
   InotifyFileChangeMonitor sessionDefaultsMonitor_;
   std::unique_ptr<DefaultsFileWatcher> sessionDefaultsWatcher_;
-  std::unique_ptr<ThemeIconResolver> icons_;
-  std::unique_ptr<LockFileSingleInstance> instance_;
-  ProcessCommandRunner runner_;
-  std::unique_ptr<AppDelegate> delegate_;
   std::unique_ptr<AppRuntime> runtime_;
   std::unique_ptr<KeyboardShortcutStore> shortcuts_;
   PanelSurface* surface_ = nullptr;

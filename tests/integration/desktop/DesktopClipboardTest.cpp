@@ -95,7 +95,15 @@ class DesktopClipboardTest : public ::testing::Test {
     if (!state(std::string(kAgentSnapshotRequest) + " " + path)) return nullptr;
     return nlohmann::json::parse(readFileToString(path + ".json").valueOr(""), nullptr, false);
   }
-  static const nlohmann::json& rows(const nlohmann::json& panel) { return panel["sections"][0]["rows"]; }
+  // The first section's rows, or none while a snapshot has no such section
+  // yet (indexing a const json by a missing key is undefined).
+  static const nlohmann::json& rows(const nlohmann::json& panel) {
+    static const nlohmann::json none = nlohmann::json::array();
+    if (!panel.is_object() || !panel.contains("sections") || !panel["sections"].is_array() ||
+        panel["sections"].empty() || !panel["sections"][0].contains("rows"))
+      return none;
+    return panel["sections"][0]["rows"];
+  }
 
   testing::TempDir tmp_;
   const std::string home_ = tmp_.path();
@@ -138,12 +146,13 @@ TEST_F(DesktopClipboardTest, RowsShowAFilesPathAnImagesSizeAndALinksTitleAndTheD
   }));
   // The preview and the bytes arrive after the rows: the panel shows them without a keystroke.
   nlohmann::json panel;
-  EXPECT_TRUE(pollUntil(
+  ASSERT_TRUE(pollUntil(
       [&] {
         panel = shown("clipboard-rows-link");
-        return panel.is_object() && rows(panel).size() == 3 && rows(panel)[0]["title"] == "A field guide to gulls" &&
-               rows(panel)[0]["tileImageBytes"] > 0 && rows(panel)[1]["tileImageBytes"] > 0 &&
-               !rows(panel)[2]["tileIconPath"].get<std::string>().empty();
+        return panel.is_object() && rows(panel).size() == 3 &&
+               rows(panel)[0].value("title", std::string()) == "A field guide to gulls" &&
+               rows(panel)[0].value("tileImageBytes", 0) > 0 && rows(panel)[1].value("tileImageBytes", 0) > 0 &&
+               !rows(panel)[2].value("tileIconPath", std::string()).empty();
       },
       std::chrono::seconds(20)))
       << panel.dump();
@@ -210,7 +219,8 @@ TEST_F(DesktopClipboardTest, WithPreviewsOffALinkShownInClipboardModeIsNotFetche
   nlohmann::json panel;
   ASSERT_TRUE(pollUntil([&] {
     panel = shown("clipboard-previews-off");
-    return panel.is_object() && panel["sections"].size() == 1 && rows(panel)[0]["title"] == url;
+    return panel.is_object() && panel["sections"].size() == 1 && !rows(panel).empty() &&
+           rows(panel)[0].value("title", std::string()) == url;
   })) << panel.dump();
   // The settled panel (the snapshot waits for the session's work) asked for nothing.
   EXPECT_EQ(rows(panel)[0]["tileImageBytes"], 0);

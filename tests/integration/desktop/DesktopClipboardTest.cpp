@@ -17,6 +17,7 @@
 #include "app/shell/PanelRequests.h"
 #include "core/FileUtil.h"
 #include "testing/TestProcess.h"
+#include "tests/integration/desktop/DesktopTestHome.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -33,18 +34,8 @@ class DesktopClipboardTest : public ::testing::Test {
     for (const char* tool : {"openbox", "xclip", "xdotool", "python3"}) {
       if (findInPath(tool).empty()) GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs it)";
     }
-    env_ = {{"DISPLAY", display_.name()},
-            {"HOME", home_},
-            {"PALLIX_HOME", home_},
-            {"XDG_RUNTIME_DIR", home_ + "/run"},
-            {"XDG_CONFIG_HOME", home_ + "/.config"},
-            {"PALLIX_PANEL_SNAPSHOTS", "1"},
-            {"PALLIX_ICON_THEME", "Adwaita"},
-            {"QT_QPA_PLATFORM", "xcb"}};
-    fs::create_directories(home_ + "/run");
-    for (const auto& [name, value] : env_) ::setenv(name.c_str(), value.c_str(), 1);
+    env_ = testing::prepareDesktopHome(display_.name(), home_, {{"PALLIX_ICON_THEME", "Adwaita"}});
     dirs_ = DataDirectories::fromEnvironment();
-    fs::create_directories(dirs_.data);
     std::ofstream(dirs_.defaultsPath()) << nlohmann::json{{"ClipboardPreferences.historyEnabled", true}}.dump();
     startWindowManager();
   }
@@ -67,10 +58,7 @@ class DesktopClipboardTest : public ::testing::Test {
         << "pallix-desktop did not answer on its socket";
   }
   std::optional<PanelState> state(const std::string& request = kAgentPanelStateRequest) {
-    auto reply = LockFileSingleInstance::request(dirs_.socketPath(), request);
-    if (!reply.ok()) return std::nullopt;
-    auto decoded = decodePanelState(reply.value());
-    return decoded.ok() ? std::optional<PanelState>(decoded.value()) : std::nullopt;
+    return testing::askPanelState(dirs_, request);
   }
   int run(const std::vector<std::string>& argv) {
     BackgroundProcess p(argv, env_);

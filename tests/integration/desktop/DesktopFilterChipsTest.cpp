@@ -11,6 +11,7 @@
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/shell/PanelRequests.h"
 #include "testing/TestProcess.h"
+#include "tests/integration/desktop/DesktopTestHome.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -26,17 +27,8 @@ class DesktopFilterChipsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
-    env_ = {{"DISPLAY", display_.name()},
-            {"HOME", home_},
-            {"PALLIX_HOME", home_},
-            {"XDG_RUNTIME_DIR", home_ + "/run"},
-            {"XDG_CONFIG_HOME", home_ + "/.config"},
-            {"PALLIX_PANEL_SNAPSHOTS", "1"},
-            {"QT_QPA_PLATFORM", "xcb"}};
-    fs::create_directories(home_ + "/run");
-    for (const auto& [name, value] : env_) ::setenv(name.c_str(), value.c_str(), 1);
+    env_ = testing::prepareDesktopHome(display_.name(), home_);
     dirs_ = DataDirectories::fromEnvironment();
-    fs::create_directories(dirs_.data);
     fs::create_directories(home_ + "/docs");
     std::ofstream(home_ + "/docs/taxes.pdf") << "%PDF";
     std::ofstream(dirs_.defaultsPath()) << nlohmann::json({{"FilesPreferences.indexedFolders", {home_ + "/docs"}}});
@@ -46,10 +38,7 @@ class DesktopFilterChipsTest : public ::testing::Test {
   }
 
   std::optional<PanelState> state(const std::string& request = kAgentPanelStateRequest) {
-    auto reply = LockFileSingleInstance::request(dirs_.socketPath(), request);
-    if (!reply.ok()) return std::nullopt;
-    auto decoded = decodePanelState(reply.value());
-    return decoded.ok() ? std::optional<PanelState>(decoded.value()) : std::nullopt;
+    return testing::askPanelState(dirs_, request);
   }
   int run(const std::vector<std::string>& argv) {
     BackgroundProcess p(argv, env_);

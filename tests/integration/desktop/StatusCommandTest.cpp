@@ -14,6 +14,7 @@
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/shell/PanelRequests.h"
 #include "testing/TestProcess.h"
+#include "tests/integration/desktop/DesktopTestHome.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -29,17 +30,8 @@ class StatusCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
-    env_ = {{"DISPLAY", display_.name()},
-            {"HOME", home_},
-            {"PALLIX_HOME", home_},
-            {"XDG_RUNTIME_DIR", home_ + "/run"},
-            {"XDG_CONFIG_HOME", home_ + "/.config"},
-            {"PALLIX_PANEL_SNAPSHOTS", "1"},
-            {"QT_QPA_PLATFORM", "xcb"}};
-    fs::create_directories(home_ + "/run");
-    for (const auto& [name, value] : env_) ::setenv(name.c_str(), value.c_str(), 1);
+    env_ = testing::prepareDesktopHome(display_.name(), home_);
     dirs_ = DataDirectories::fromEnvironment();
-    fs::create_directories(dirs_.data);
     fs::create_directories(home_ + "/.local/share/applications");
     for (const char* app : {"Marker Maker", "Text Editor", "Terminal"}) {
       std::ofstream(home_ + "/.local/share/applications/" + std::string(app) + ".desktop")

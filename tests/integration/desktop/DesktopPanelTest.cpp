@@ -18,6 +18,7 @@
 #include "app/shell/PanelRequests.h"
 #include "core/FileUtil.h"
 #include "testing/TestProcess.h"
+#include "tests/integration/desktop/DesktopTestHome.h"
 #include "tests/support/TempDir.h"
 
 namespace pallix {
@@ -35,17 +36,8 @@ class DesktopPanelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
-    env_ = {{"DISPLAY", display_.name()},
-            {"HOME", home_},
-            {"PALLIX_HOME", home_},
-            {"XDG_RUNTIME_DIR", home_ + "/run"},
-            {"XDG_CONFIG_HOME", home_ + "/.config"},
-            {"PALLIX_PANEL_SNAPSHOTS", "1"},
-            {"QT_QPA_PLATFORM", "xcb"}};
-    fs::create_directories(home_ + "/run");
-    for (const auto& [name, value] : env_) ::setenv(name.c_str(), value.c_str(), 1);
+    env_ = testing::prepareDesktopHome(display_.name(), home_);
     dirs_ = DataDirectories::fromEnvironment();
-    fs::create_directories(dirs_.data);
     fs::create_directories(home_ + "/.local/share/applications");
     for (const char* app : {"Calculator", "Text Editor", "Terminal", "Web Browser"}) {
       std::ofstream(home_ + "/.local/share/applications/" + std::string(app) + ".desktop")
@@ -64,10 +56,7 @@ class DesktopPanelTest : public ::testing::Test {
         << "pallix-desktop did not answer on its socket";
   }
   std::optional<PanelState> state(const std::string& request = kAgentPanelStateRequest) {
-    auto reply = LockFileSingleInstance::request(dirs_.socketPath(), request);
-    if (!reply.ok()) return std::nullopt;
-    auto decoded = decodePanelState(reply.value());
-    return decoded.ok() ? std::optional<PanelState>(decoded.value()) : std::nullopt;
+    return testing::askPanelState(dirs_, request);
   }
   int run(const std::vector<std::string>& argv) {
     BackgroundProcess p(argv, env_);

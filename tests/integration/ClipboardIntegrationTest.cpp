@@ -86,7 +86,9 @@ class ClipboardIntegrationTest : public ::testing::Test {
     ASSERT_TRUE(pollUntil([&] {
       auto h = history();
       return h.is_array() && !h.empty() && h[0]["primaryText"] == text;
-    })) << history().dump();
+    })) << history().dump()
+        << "\nthe watcher said:\n"
+        << watcher->errorOutput();
   }
 
   TempDir home;
@@ -231,6 +233,23 @@ TEST_F(ClipboardIntegrationTest, AnOwnerDyingMidTransferIsAClearError) {
 // abandoned, stores nothing of it, and records the next copies byte for byte
 // (also while a stalled owner writes its late chunks into the property it
 // was once asked to use).
+// A read given up (the owner was slow, or the clipboard changed hands) must
+// not kill the owner that answers it afterwards, taking the clipboard along.
+TEST_F(ClipboardIntegrationTest, AnOwnerAnsweringAfterTheReadGaveUpLivesOn) {
+  ProcessOptions options;
+  options.inputPipe = true;
+  BackgroundProcess late({HOSTILE_OWNER_BINARY, "late"}, env(), options);
+  ASSERT_EQ(late.readLine(), "ready");
+  ASSERT_EQ(late.readLine(), "asked");
+  ASSERT_TRUE(watcher->waitForOutput(
+      "Abandoned the transfer of \"UTF8_STRING\": the clipboard owner sent nothing for 2.0 s (no answer)"))
+      << watcher->errorOutput();
+  ASSERT_TRUE(late.writeInput("answer\n"));
+  EXPECT_EQ(late.readLine(), "answered");
+  copyMarkerAndWait("after the late answer");
+  EXPECT_EQ(late.waitForExit(), 0);
+}
+
 TEST_F(ClipboardIntegrationTest, AfterEachHostileOwnerTheNextCopiesAreRecordedWhole) {
   struct Case {
     const char* mode;

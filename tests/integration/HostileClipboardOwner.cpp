@@ -11,6 +11,10 @@
 //   change-owner     after the first chunk, hands the clipboard to a second
 //                    window of its own that offers kNewOwnerText, and keeps
 //                    sending chunks of the first text to whoever asks
+//   late             offers UTF8_STRING, prints "asked" when asked for it and
+//                    answers only after a line on stdin, printing "answered",
+//                    or "the requestor's window is gone" where an Xlib owner
+//                    would die of BadWindow
 //
 // The text of the INCR modes is 1 MiB of "abcdefghijklmnopqrstuvwxyz\n".
 // Prints "ready" once it owns CLIPBOARD.
@@ -113,6 +117,17 @@ int main(int argc, char** argv) {
           const xcb_atom_t offered[] = {targets, mode == "die" ? png : utf8};
           put(request->requestor, request->property, XCB_ATOM_ATOM, 32, 2, offered);
         }
+      } else if (mode == "late" && request->target == utf8) {
+        std::printf("asked\n");
+        std::fflush(stdout);
+        char line[64];
+        if (!std::fgets(line, sizeof line, stdin)) _exit(4);
+        xcb_generic_error_t* error = xcb_request_check(
+            c, xcb_change_property_checked(c, XCB_PROP_MODE_REPLACE, request->requestor, request->property, utf8, 8,
+                                           std::strlen(kNewOwnerText), kNewOwnerText));
+        std::printf(error ? "the requestor's window is gone\n" : "answered\n");
+        std::fflush(stdout);
+        std::free(error);
       } else if (request->target == (mode == "die" ? png : utf8) && mode != "garbage-targets") {
         const uint32_t size = mode == "die" ? 20u << 20 : static_cast<uint32_t>(text.size());
         if (mode == "short") text.resize(3 * kChunk);
@@ -137,7 +152,7 @@ int main(int argc, char** argv) {
       }
     } else if (type == XCB_SELECTION_CLEAR) {
       auto* clear = reinterpret_cast<xcb_selection_clear_event_t*>(event);
-      if (clear->owner == second || (mode == "stall" && clear->owner == window)) {
+      if (clear->owner == second || ((mode == "stall" || mode == "late") && clear->owner == window)) {
         // A late writer: the rest of the stalled text, unasked.
         while (mode == "stall" && transfer.active) sendChunk();
         xcb_flush(c);

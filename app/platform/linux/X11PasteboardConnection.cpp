@@ -114,8 +114,8 @@ std::string byteProgress(size_t got, size_t announced) {
 // Converts CLIPBOARD to `target` into a fresh property and reads the answer,
 // following INCR. Every chunk must be bytes (format 8) of one type, and the
 // whole at least as long as the owner announced.
-Conversion convert(ReadSession& s, xcb_atom_t target, Steady::duration stallTimeout, Steady::time_point deadline,
-                   std::string& out) {
+static Conversion convertOnce(ReadSession& s, xcb_atom_t target, Steady::duration stallTimeout,
+                              Steady::time_point deadline, std::string& out) {
   Connection& c = s.c;
   const xcb_atom_t clipboard = c.atom("CLIPBOARD");
   const xcb_atom_t property = s.freshProperty();
@@ -199,7 +199,21 @@ Conversion convert(ReadSession& s, xcb_atom_t target, Steady::duration stallTime
   }
 }
 
+Conversion convert(ReadSession& s, xcb_atom_t target, Steady::duration stallTimeout, Steady::time_point deadline,
+                   std::string& out) {
+  s.answerPending = true;
+  Conversion answer = convertOnce(s, target, stallTimeout, deadline, out);
+  if (answer.kind == Conversion::ok || answer.kind == Conversion::refused) s.answerPending = false;
+  return answer;
+}
+
 ReadSession::ReadSession(Connection& connection, xcb_timestamp_t triggerTime) : c(connection), time(triggerTime) {
+  const auto expired = Steady::now() - kRetiredWindowLifetime;
+  std::erase_if(c.retiredWindows, [&](const auto& retired) {
+    if (retired.second > expired) return false;
+    xcb_destroy_window(c.conn, retired.first);
+    return true;
+  });
   window = xcb_generate_id(c.conn);
   const uint32_t mask[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
   xcb_create_window(c.conn, XCB_COPY_FROM_PARENT, window, c.root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
@@ -210,7 +224,14 @@ ReadSession::ReadSession(Connection& connection, xcb_timestamp_t triggerTime) : 
 }
 
 ReadSession::~ReadSession() {
-  xcb_destroy_window(c.conn, window);
+  if (answerPending) {
+    const uint32_t none[] = {XCB_EVENT_MASK_NO_EVENT};
+    xcb_change_window_attributes(c.conn, window, XCB_CW_EVENT_MASK, none);
+    xcb_xfixes_select_selection_input(c.conn, window, c.atom("CLIPBOARD"), 0);
+    c.retiredWindows.emplace_back(window, Steady::now());
+  } else {
+    xcb_destroy_window(c.conn, window);
+  }
   xcb_flush(c.conn);
 }
 

@@ -62,6 +62,9 @@ struct X11Pasteboard::Connection {
   std::vector<std::pair<xcb_atom_t, std::shared_ptr<const std::string>>> served;
   std::vector<x11_clipboard::Transfer> transfers;
   size_t chunkSize = 256 * 1024;
+  // Requestor windows of abandoned reads, kept until an owner still answering
+  // them has had time to (reader_ only, under its read mutex).
+  std::vector<std::pair<xcb_window_t, x11_clipboard::Steady::time_point>> retiredWindows;
 
   ~Connection() {
     if (conn) xcb_disconnect(conn);
@@ -89,10 +92,12 @@ std::string propertyBytes(xcb_get_property_reply_t* reply);
 xcb_generic_event_t* waitForEvent(Connection& c, Steady::duration timeout,
                                   const std::function<bool(xcb_generic_event_t*)>& accept);
 
-// One read of the clipboard: a requestor window of its own, destroyed
-// afterwards, so that an owner still writing the chunks of an abandoned
-// transfer writes to a window that no longer exists, and none of its
-// PropertyNotify or SelectionNotify events can be taken for a later read's.
+// One read of the clipboard: a requestor window of its own, so that none of
+// an abandoned transfer's PropertyNotify or SelectionNotify events can be
+// taken for a later read's. A read whose last request was answered whole
+// destroys its window; an abandoned one leaves it, deaf, for a while: an
+// owner still answering writes to a window that exists, because an Xlib
+// owner that meets BadWindow dies (xclip does), and the clipboard with it.
 // The window also hears of every change of the clipboard's owner during the
 // read (XFixes). Used on the reader connection, under readMutex_.
 struct ReadSession {
@@ -101,6 +106,10 @@ struct ReadSession {
   xcb_timestamp_t time = XCB_CURRENT_TIME;  // of the change that triggered the read
   int nextProperty = 0;
   bool ownerChanged = false;
+  bool answerPending = false;  // a request's answer was not taken whole
+
+  // How long an abandoned read's window outlives it.
+  static constexpr std::chrono::seconds kRetiredWindowLifetime{30};
 
   ReadSession(Connection& connection, xcb_timestamp_t triggerTime);
   ~ReadSession();

@@ -37,14 +37,13 @@ Result<std::unique_ptr<XcbGlobalHotKeys>> XcbGlobalHotKeys::connect(const std::s
 XcbGlobalHotKeys::XcbGlobalHotKeys(xcb_connection_t* connection, xcb_window_t root)
     : connection_(connection), root_(root) {
   numLock_ = numLockMask();
-  if (::pipe2(wakePipe_, O_CLOEXEC) == 0) reader_ = std::thread([this] { readEvents(); });
+  if (::pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) == 0) reader_ = std::thread([this] { readEvents(); });
 }
 
 XcbGlobalHotKeys::~XcbGlobalHotKeys() {
   if (reader_.joinable()) {
-    char byte = 0;
-    ssize_t written = ::write(wakePipe_[1], &byte, 1);
-    (void)written;
+    stopping_ = true;
+    wakeReader();
     reader_.join();
   }
   for (int fd : wakePipe_) {
@@ -102,6 +101,10 @@ int XcbGlobalHotKeys::installHandler(PressHandler handler) {
 }
 
 int XcbGlobalHotKeys::registerHotKey(uint32_t signature, uint32_t id, uint16_t keyCode, uint32_t modifierFlags) {
+  struct WakeAtEnd {
+    XcbGlobalHotKeys* self;
+    ~WakeAtEnd() { self->wakeReader(); }
+  } wake{this};
   unregisterHotKey(signature, id);
   auto keysym = x11::keysymForKeyCode(keyCode);
   if (!keysym) return kStatusUnknownKey;
@@ -140,6 +143,13 @@ void XcbGlobalHotKeys::ungrab(const Grab& grab) {
   // A round trip rather than a flush: once it returns the server has released the keys, so another
   // client (or this one on another connection) grabbing them next is not refused by a stale grab.
   std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+  wakeReader();
+}
+
+void XcbGlobalHotKeys::wakeReader() {
+  const char byte = 0;
+  ssize_t written = ::write(wakePipe_[1], &byte, 1);
+  (void)written;  // a full pipe already wakes it
 }
 
 void XcbGlobalHotKeys::unregisterHotKey(uint32_t signature, uint32_t id) {
@@ -175,7 +185,12 @@ void XcbGlobalHotKeys::readEvents() {
     if (xcb_connection_has_error(connection_)) return;
     int ready = ::poll(fds, 2, -1);
     if (ready < 0 && errno != EINTR) return;
-    if (fds[1].revents) return;
+    if (fds[1].revents) {
+      char drained[64];
+      while (::read(wakePipe_[0], drained, sizeof drained) > 0) {
+      }
+      if (stopping_) return;
+    }
   }
 }
 

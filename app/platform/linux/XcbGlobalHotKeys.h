@@ -50,11 +50,16 @@ class XcbGlobalHotKeys final : public GlobalHotKeys {
   uint16_t numLockMask();
   void ungrab(const Grab& grab);
   void readEvents();
+  // A reply another thread waits for on the connection also reads the events
+  // sent before it off the socket into xcb's queue, where the reader's poll()
+  // never sees them: every such call ends by waking the reader to look there.
+  void wakeReader();
 
   xcb_connection_t* connection_;
   xcb_window_t root_;
   uint16_t numLock_ = 0;
   int wakePipe_[2] = {-1, -1};
+  std::atomic<bool> stopping_{false};
   std::mutex mutex_;
   PressHandler handler_;
   std::map<uint64_t, Grab> grabs_;  // by signature << 32 | id

@@ -322,7 +322,7 @@ TEST_F(DesktopPanelTest, WhenAltSpaceIsTakenThePanelOpensWithCtrlAltSpace) {
   ASSERT_EQ(run({"xdotool", "key", "ctrl+alt+space"}), 0);
   EXPECT_TRUE(panelShows(true, PresentationIntent::standard));
   ASSERT_EQ(run({"xdotool", "key", "ctrl+alt+space"}), 0);
-  EXPECT_TRUE(panelShows(false));
+  EXPECT_TRUE(panelShows(false)) << "pallix-desktop said:\n" << agent_->errorOutput();
   EXPECT_FALSE(readDefaults().contains("KeyboardShortcut"));
 }
 

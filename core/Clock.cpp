@@ -20,18 +20,18 @@ SystemClock& SystemClock::instance() {
 ManualClock::ManualClock() : mono_(MonoTime(std::chrono::hours(1))), wall_(dateFromSecondsSince1970(1767225600.0)) {}
 
 MonoTime ManualClock::now() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return mono_;
 }
 
 Date ManualClock::wallNow() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return wall_;
 }
 
 void ManualClock::advance(Duration d) {
   if (d <= Duration::zero()) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   mono_ += d;
   wall_ += std::chrono::duration_cast<Date::duration>(d);
 }
@@ -39,14 +39,14 @@ void ManualClock::advance(Duration d) {
 void ManualClock::advanceTo(MonoTime t) {
   Duration d;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     d = t - mono_;
   }
   advance(d);
 }
 
 void ManualClock::setWallNow(Date date) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   wall_ = date;
 }
 

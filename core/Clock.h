@@ -60,7 +60,7 @@ class ManualClock final : public Clock {
   void setWallNow(Date date);
 
  private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   MonoTime mono_ GUARDED_BY(mutex_);
   Date wall_ GUARDED_BY(mutex_);
 };

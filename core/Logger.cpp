@@ -21,12 +21,12 @@ class StderrLogSink final : public LogSink {
     // lines, whether stderr is a terminal or a file.
     const std::string category = escapeForTerminal(record.category);
     const std::string message = escapeForTerminal(record.message);
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     std::fprintf(stderr, "[%s] %s: %s\n", kLevels[static_cast<int>(record.level)], category.c_str(), message.c_str());
   }
 
  private:
-  std::mutex mutex_;
+  Mutex mutex_;
 };
 
 LogLevel levelFromEnvironment() {
@@ -38,7 +38,7 @@ LogLevel levelFromEnvironment() {
   return LogLevel::error;
 }
 
-std::mutex g_sinkMutex;
+Mutex g_sinkMutex;
 std::shared_ptr<LogSink>& sinkSlot() {
   static std::shared_ptr<LogSink> sink = std::make_shared<StderrLogSink>();
   return sink;
@@ -54,7 +54,7 @@ void Logger::log(LogLevel level, const std::string& message) const {
   if (static_cast<int>(level) < thresholdSlot().load()) return;
   std::shared_ptr<LogSink> sink;
   {
-    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    MutexLock lock(g_sinkMutex);
     sink = sinkSlot();
   }
   sink->write(LogRecord{level, category_, message});
@@ -75,7 +75,7 @@ PALLIX_LOGGER_METHOD(error, LogLevel::error)
 #undef PALLIX_LOGGER_METHOD
 
 std::shared_ptr<LogSink> Logger::setSink(std::shared_ptr<LogSink> sink) {
-  std::lock_guard<std::mutex> lock(g_sinkMutex);
+  MutexLock lock(g_sinkMutex);
   auto previous = sinkSlot();
   sinkSlot() = sink ? std::move(sink) : std::make_shared<StderrLogSink>();
   return previous;
@@ -89,24 +89,24 @@ LogLevel Logger::threshold() {
 }
 
 void RecordingLogSink::write(const LogRecord& record) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   records_.push_back(record);
 }
 
 std::vector<LogRecord> RecordingLogSink::records() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return records_;
 }
 
 std::vector<std::string> RecordingLogSink::messages() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<std::string> out;
   for (const auto& r : records_) out.push_back(r.message);
   return out;
 }
 
 bool RecordingLogSink::contains(const std::string& needle) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (const auto& r : records_) {
     if (r.message.find(needle) != std::string::npos) return true;
   }
@@ -114,7 +114,7 @@ bool RecordingLogSink::contains(const std::string& needle) const {
 }
 
 void RecordingLogSink::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   records_.clear();
 }
 

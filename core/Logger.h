@@ -60,7 +60,7 @@ class RecordingLogSink final : public LogSink {
   void clear();
 
  private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::vector<LogRecord> records_ GUARDED_BY(mutex_);
 };
 

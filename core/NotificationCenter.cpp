@@ -10,21 +10,21 @@ NotificationCenter& NotificationCenter::defaultCenter() {
 }
 
 NotificationCenter::Token NotificationCenter::addObserver(const std::string& name, Observer observer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   Token token = nextToken_++;
   observers_[token] = Entry{name, std::make_shared<Observer>(std::move(observer))};
   return token;
 }
 
 void NotificationCenter::removeObserver(Token token) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   observers_.erase(token);
 }
 
 void NotificationCenter::post(const std::string& name, std::any object) {
   std::vector<std::shared_ptr<Observer>> targets;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& [token, entry] : observers_) {
       if (entry.name == name) targets.push_back(entry.observer);
     }
@@ -34,7 +34,7 @@ void NotificationCenter::post(const std::string& name, std::any object) {
 }
 
 size_t NotificationCenter::observerCount(const std::string& name) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   size_t n = 0;
   for (const auto& [token, entry] : observers_) n += entry.name == name;
   return n;

@@ -41,7 +41,7 @@ class NotificationCenter {
     std::string name;
     std::shared_ptr<Observer> observer;
   };
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::map<Token, Entry> observers_ GUARDED_BY(mutex_);
   Token nextToken_ GUARDED_BY(mutex_) = 1;
 };

@@ -20,7 +20,7 @@ void RunLoop::postDelayedWithHandle(Duration delay, TaskHandle handle, Task task
   if (delay < Duration::zero()) delay = Duration::zero();
   std::shared_ptr<const std::function<void()>> hook;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     const MonoTime due = clock_.now() + delay;
     if (wakeHook_ && (queue_.empty() || due < queue_.top().due)) hook = wakeHook_;
     queue_.push(internal::PendingTask{due, nextSequence_++, std::move(handle), std::move(task)});
@@ -30,12 +30,12 @@ void RunLoop::postDelayedWithHandle(Duration delay, TaskHandle handle, Task task
 }
 
 void RunLoop::setWakeHook(std::function<void()> hook) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   wakeHook_ = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
 }
 
 std::optional<Duration> RunLoop::timeUntilNextTask() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (queue_.empty()) return std::nullopt;
   return std::max(Duration::zero(), queue_.top().due - clock_.now());
 }
@@ -44,24 +44,24 @@ bool RunLoop::isCurrent() const {
   return runningThread_.load() == std::this_thread::get_id();
 }
 
-bool RunLoop::runOneDueTask(std::unique_lock<std::mutex>& lock) {
+bool RunLoop::runOneDueTask() {
   if (queue_.empty() || queue_.top().due > clock_.now()) return false;
   internal::PendingTask task = queue_.top();
   queue_.pop();
-  lock.unlock();
+  mutex_.unlock();
   if (!task.handle.isCancelled()) task.task();
   task = {};  // Destroy captured state outside the lock.
-  lock.lock();
+  mutex_.lock();
   return true;
 }
 
 void RunLoop::run() {
   runningThread_.store(std::this_thread::get_id());
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   while (!quit_) {
-    if (runOneDueTask(lock)) continue;
+    if (runOneDueTask()) continue;
     if (queue_.empty()) {
-      wake_.wait(lock, [&] { return quit_ || !queue_.empty(); });
+      wake_.wait(lock, [&]() REQUIRES(mutex_) { return quit_ || !queue_.empty(); });
     } else {
       // Wall-clock independent wait until the earliest due task.
       auto wait = queue_.top().due - clock_.now();
@@ -74,8 +74,8 @@ void RunLoop::run() {
 
 void RunLoop::runUntilIdle() {
   auto previous = runningThread_.exchange(std::this_thread::get_id());
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (runOneDueTask(lock)) {
+  MutexLock lock(mutex_);
+  while (runOneDueTask()) {
   }
   runningThread_.store(previous);
 }
@@ -83,10 +83,10 @@ void RunLoop::runUntilIdle() {
 bool RunLoop::runUntil(const std::function<bool()>& done, Duration limit) {
   const MonoTime deadline = clock_.now() + limit;
   auto previous = runningThread_.exchange(std::this_thread::get_id());
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   bool finished = false;
   while (true) {
-    while (runOneDueTask(lock)) {
+    while (runOneDueTask()) {
     }
     lock.unlock();
     finished = done();
@@ -104,7 +104,7 @@ bool RunLoop::runUntil(const std::function<bool()>& done, Duration limit) {
 
 void RunLoop::quit() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     quit_ = true;
   }
   wake_.notify_all();
@@ -113,13 +113,13 @@ void RunLoop::quit() {
 void RunLoop::dropPendingTasks() {
   internal::PendingTaskQueue dropped;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     std::swap(dropped, queue_);
   }
 }
 
 size_t RunLoop::pendingTaskCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return queue_.size();
 }
 

@@ -73,13 +73,14 @@ class RunLoop final : public TaskRunner, public std::enable_shared_from_this<Run
  private:
   friend class SerialExecutor;
   explicit RunLoop(const Clock& clock) : clock_(clock) {}
-  bool runOneDueTask(std::unique_lock<std::mutex>& lock);
+  // Runs the earliest due task, if any, with the mutex released while it runs.
+  bool runOneDueTask() REQUIRES(mutex_);
   // Destroys the queued tasks (and what they hold) without running them.
   void dropPendingTasks();
 
   const Clock& clock_;
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
+  mutable Mutex mutex_;
+  std::condition_variable_any wake_;
   internal::PendingTaskQueue queue_ GUARDED_BY(mutex_);
   uint64_t nextSequence_ GUARDED_BY(mutex_) = 0;
   bool quit_ GUARDED_BY(mutex_) = false;

@@ -73,40 +73,40 @@ SourceStatistics::Entry& SourceStatistics::entry(std::string_view source) {
 }
 
 SourceStatistics::QuerySlot SourceStatistics::slot(std::string_view source) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return QuerySlot(this, &entry(source));
 }
 
 void SourceStatistics::QuerySlot::record(Duration elapsed) const {
-  std::lock_guard<std::mutex> lock(statistics_->mutex_);
+  MutexLock lock(statistics_->mutex_);
   entry_->latency.record(elapsed);
 }
 
 void SourceStatistics::recordQuery(std::string_view source, Duration elapsed) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   entry(source).latency.record(elapsed);
 }
 
 void SourceStatistics::recordPass(std::string_view source, PassRecord pass) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   entry(source).lastPass = std::move(pass);
 }
 
 void SourceStatistics::recordRequest(std::string_view source, std::string_view url) {
   const std::string host = requestHost(url);
   const Date now = clock_.wallNow();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   entry(source).requests.record(host, now);
 }
 
 void SourceStatistics::recordLoadedHeap(std::string_view source, int64_t bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   entry(source).loadedHeapBytes = bytes;
 }
 
 std::vector<SourceStatistics::Source> SourceStatistics::snapshot() const {
   const Date now = clock_.wallNow();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<Source> out;
   out.reserve(entries_.size());
   for (const auto& [name, e] : entries_) {
@@ -125,7 +125,7 @@ std::vector<SourceStatistics::Source> SourceStatistics::snapshot() const {
 }
 
 void SourceStatistics::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (auto& [name, e] : entries_) e = Entry{};
 }
 

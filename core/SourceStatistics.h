@@ -116,10 +116,10 @@ class SourceStatistics {
 
  private:
   // Called with mutex_ held.
-  Entry& entry(std::string_view source);
+  Entry& entry(std::string_view source) REQUIRES(mutex_);
 
   const Clock& clock_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   // Entries are never removed (clear() empties them), so slots stay valid.
   std::map<std::string, Entry, std::less<>> entries_ GUARDED_BY(mutex_);
 };

@@ -14,7 +14,7 @@ TelemetryParameters errorTelemetryParameters(const Error& error) {
 }
 namespace {
 
-std::mutex g_mutex;
+Mutex g_mutex;
 std::shared_ptr<TelemetrySink>& sinkSlot() {
   static std::shared_ptr<TelemetrySink> sink;
   return sink;
@@ -23,7 +23,7 @@ std::shared_ptr<TelemetrySink>& sinkSlot() {
 void dispatch(TelemetryEvent event) {
   std::shared_ptr<TelemetrySink> sink;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    MutexLock lock(g_mutex);
     sink = sinkSlot();
   }
   if (!sink) return;
@@ -57,14 +57,14 @@ void TelemetryService::errorOccurred(const std::string& id, const std::string& c
 }
 
 std::shared_ptr<TelemetrySink> TelemetryService::install(std::shared_ptr<TelemetrySink> sink) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  MutexLock lock(g_mutex);
   auto previous = sinkSlot();
   sinkSlot() = std::move(sink);
   return previous;
 }
 
 bool TelemetryService::isEnabled() {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  MutexLock lock(g_mutex);
   return sinkSlot() != nullptr;
 }
 
@@ -79,7 +79,7 @@ void JsonLinesTelemetrySink::record(const TelemetryEvent& event) {
     line["message"] = event.message;
   }
   std::string text = line.dump() + "\n";
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // The file is private to the user whatever the umask.
   int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
@@ -91,24 +91,24 @@ void JsonLinesTelemetrySink::record(const TelemetryEvent& event) {
 }
 
 void RecordingTelemetrySink::record(const TelemetryEvent& event) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   events_.push_back(event);
 }
 
 std::vector<TelemetryEvent> RecordingTelemetrySink::events() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return events_;
 }
 
 std::vector<std::string> RecordingTelemetrySink::names() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<std::string> out;
   for (const auto& e : events_) out.push_back(e.name);
   return out;
 }
 
 std::vector<TelemetryEvent> RecordingTelemetrySink::named(const std::string& name) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<TelemetryEvent> out;
   for (const auto& e : events_) {
     if (e.name == name) out.push_back(e);
@@ -117,7 +117,7 @@ std::vector<TelemetryEvent> RecordingTelemetrySink::named(const std::string& nam
 }
 
 void RecordingTelemetrySink::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   events_.clear();
 }
 

@@ -61,7 +61,7 @@ class JsonLinesTelemetrySink final : public TelemetrySink {
   void record(const TelemetryEvent& event) override;
 
  private:
-  std::mutex mutex_;
+  Mutex mutex_;
   std::string path_ GUARDED_BY(mutex_);
 };
 
@@ -77,7 +77,7 @@ class RecordingTelemetrySink final : public TelemetrySink {
   void clear();
 
  private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::vector<TelemetryEvent> events_ GUARDED_BY(mutex_);
 };
 

@@ -193,12 +193,12 @@ UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {
 }
 
 bool UserDefaults::contains(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return values_.contains(key);
 }
 
 std::optional<nlohmann::json> UserDefaults::rawValue(const std::string& key) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;
   return *it;
@@ -255,7 +255,7 @@ std::optional<Date> UserDefaults::dateValue(const std::string& key) const {
 }
 
 std::vector<std::string> UserDefaults::keys() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::vector<std::string> out;
   for (auto it = values_.begin(); it != values_.end(); ++it) out.push_back(it.key());
   return out;
@@ -321,7 +321,7 @@ Result<std::vector<std::string>> UserDefaults::reload() {
     logger().error("Cannot reload the settings, keeping the current ones: %s", disk.error().description().c_str());
     return disk.error();
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::set<std::string> changed = differingKeys(values_, disk.value());
   changed.merge(absorbedKeys_);
   absorbedKeys_.clear();
@@ -330,13 +330,13 @@ Result<std::vector<std::string>> UserDefaults::reload() {
 }
 
 Status UserDefaults::modify(const std::function<void(nlohmann::json&)>& edit) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (path_.empty()) {
     edit(values_);
     return okStatus();
   }
   // A value that cannot be saved still lives on in this process's memory.
-  auto failed = [&](const Error& error) {
+  auto failed = [&](const Error& error) REQUIRES(mutex_) {
     edit(values_);
     logger().error("Cannot save settings: %s", error.description().c_str());
     return error;

@@ -111,8 +111,8 @@ class UserDefaults {
 
   std::string path_;
   std::optional<Error> loadError_;
-  mutable std::mutex mutex_;
-  nlohmann::json values_ = nlohmann::json::object() GUARDED_BY(mutex_);
+  mutable Mutex mutex_;
+  nlohmann::json values_ GUARDED_BY(mutex_) = nlohmann::json::object();
   // Keys other processes changed that a write took in before any reload.
   std::set<std::string> absorbedKeys_ GUARDED_BY(mutex_);
 };

@@ -3,7 +3,7 @@
 namespace pallix {
 
 std::optional<ContactCacheEntry> ContactNameCache::find(const std::string& handle) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = slots_.find(handle);
   if (it == slots_.end()) return std::nullopt;
   recency_.splice(recency_.begin(), recency_, it->second.recency);
@@ -12,7 +12,7 @@ std::optional<ContactCacheEntry> ContactNameCache::find(const std::string& handl
 
 void ContactNameCache::store(const std::string& handle, ContactCacheEntry entry) {
   size_t cost = (entry.displayName ? entry.displayName->size() : 0) + (entry.imageData ? entry.imageData->size() : 0);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (auto it = slots_.find(handle); it != slots_.end()) {
     totalCost_ -= it->second.cost;
     recency_.erase(it->second.recency);
@@ -35,19 +35,19 @@ void ContactNameCache::evictLocked() {
 }
 
 void ContactNameCache::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   slots_.clear();
   recency_.clear();
   totalCost_ = 0;
 }
 
 size_t ContactNameCache::count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return slots_.size();
 }
 
 size_t ContactNameCache::totalCost() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return totalCost_;
 }
 

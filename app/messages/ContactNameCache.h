@@ -32,11 +32,11 @@ class ContactNameCache {
     size_t cost = 0;
     std::list<std::string>::iterator recency;
   };
-  void evictLocked();
+  void evictLocked() REQUIRES(mutex_);
 
   const size_t countLimit_;
   const size_t costLimit_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::list<std::string> recency_ GUARDED_BY(mutex_);
   std::unordered_map<std::string, Slot> slots_ GUARDED_BY(mutex_);
   size_t totalCost_ GUARDED_BY(mutex_) = 0;

@@ -71,7 +71,7 @@ void MessageModeSearchProvider::search(const std::string& text,
       byID.emplace(rows.back().identifier, std::move(r));
     }
     {
-      std::lock_guard<std::mutex> lock(self->mutex_);
+      MutexLock lock(self->mutex_);
       self->latest_ = std::move(byID);
     }
     completion(std::move(rows));
@@ -79,14 +79,14 @@ void MessageModeSearchProvider::search(const std::string& text,
 }
 
 std::optional<MessageSearchResult> MessageModeSearchProvider::resultFor(const std::string& identifier) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   auto it = latest_.find(identifier);
   if (it == latest_.end()) return std::nullopt;
   return it->second;
 }
 
 void MessageModeSearchProvider::setOpenedURLHandler(std::function<void(const std::string&)> handler) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   openedURLHandler_ = std::move(handler);
 }
 
@@ -99,7 +99,7 @@ bool MessageModeSearchProvider::activate(const ModeResult& result) {
                             {"hasAttachments", message->attachmentCount > 0 ? "1" : "0"}});
   std::function<void(const std::string&)> handler;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     handler = openedURLHandler_;
   }
   if (handler) handler(url);

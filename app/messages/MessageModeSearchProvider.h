@@ -55,7 +55,7 @@ class MessageModeSearchProvider final : public ModeSearchProvider,
   std::shared_ptr<MessageSearchService> service_;
   TaskRunnerPtr executor_;
   std::shared_ptr<Workspace> workspace_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::map<std::string, MessageSearchResult> latest_ GUARDED_BY(mutex_);
   std::function<void(const std::string&)> openedURLHandler_ GUARDED_BY(mutex_);
 };

@@ -86,7 +86,7 @@ void VCardContactStore::refreshLocked() const {
 }
 
 ContactsAuthorizationStatus VCardContactStore::authorizationStatus() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   refreshLocked();
   return status_;
 }
@@ -96,14 +96,14 @@ bool VCardContactStore::requestAccess() {
 }
 
 VCardContactStore::LoadReport VCardContactStore::loadReport() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   refreshLocked();
   return report_;
 }
 
 template <typename F>
 Result<std::vector<ContactRecord>> VCardContactStore::fetch(F select) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   refreshLocked();
   if (status_ != ContactsAuthorizationStatus::authorized) return std::vector<ContactRecord>();
   return select(contacts_);

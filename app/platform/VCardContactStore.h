@@ -64,12 +64,12 @@ class VCardContactStore final : public ContactStore {
   };
   Listing list() const;
   // Re-reads the folder when its listing changed. Requires mutex_.
-  void refreshLocked() const;
+  void refreshLocked() const REQUIRES(mutex_);
   template <typename F>
   Result<std::vector<ContactRecord>> fetch(F select);
 
   std::string folder_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   mutable std::optional<Listing> loaded_ GUARDED_BY(mutex_);
   mutable std::vector<ContactRecord> contacts_ GUARDED_BY(mutex_);
   mutable LoadReport report_ GUARDED_BY(mutex_);

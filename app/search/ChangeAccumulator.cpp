@@ -35,7 +35,7 @@ void ChangeAccumulator::add(const std::string& path, uint32_t flags, MonoTime ti
 }
 
 void ChangeAccumulator::add(AccumulatedChange change) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   addLocked(std::move(change));
 }
 
@@ -63,12 +63,12 @@ void ChangeAccumulator::addLocked(AccumulatedChange change) {
 }
 
 void ChangeAccumulator::requestFullScan() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   rescanRequested_ = true;
 }
 
 ChangeAccumulator::Drained ChangeAccumulator::drain() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   Drained out;
   out.needsFullScan = overflowDetected_ || rescanRequested_;
   out.changes.reserve(changes_.size());
@@ -84,7 +84,7 @@ ChangeAccumulator::Drained ChangeAccumulator::drain() {
 }
 
 void ChangeAccumulator::restore(const std::vector<AccumulatedChange>& changes) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // Older changes go in first so that a newer change for the same path merges
   // on top of them; the newer ones are already in the map, so re-add them.
   std::unordered_map<std::string, AccumulatedChange> newer;
@@ -97,19 +97,19 @@ void ChangeAccumulator::restore(const std::vector<AccumulatedChange>& changes) {
 }
 
 void ChangeAccumulator::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   changes_.clear();
   overflowDetected_ = false;
   rescanRequested_ = false;
 }
 
 size_t ChangeAccumulator::size() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return changes_.size();
 }
 
 bool ChangeAccumulator::overflowDetected() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return overflowDetected_;
 }
 

@@ -60,9 +60,9 @@ class ChangeAccumulator {
   bool overflowDetected() const;
 
  private:
-  void addLocked(AccumulatedChange change);
+  void addLocked(AccumulatedChange change) REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   size_t maxChanges_;
   std::unordered_map<std::string, AccumulatedChange> changes_ GUARDED_BY(mutex_);
   bool overflowDetected_ GUARDED_BY(mutex_) = false;

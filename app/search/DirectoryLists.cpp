@@ -25,7 +25,7 @@ DirectoryLists::DirectoryLists(UserDefaults& defaults, DataDirectories dirs,
       applicationEntryDirectories_(std::move(applicationEntryDirectories)) {
   std::vector<std::string> additional = loadAdditionalAppDirectories();
   std::vector<std::string> files = loadFileDirectories();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   additionalAppDirectories_ = std::move(additional);
   fileDirectories_ = std::move(files);
 }
@@ -106,7 +106,7 @@ std::vector<std::string> DirectoryLists::loadFileDirectories() const {
 
 std::vector<std::string> DirectoryLists::appDirectories() const {
   std::vector<std::string> out = baseAppDirectories_;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   for (const std::string& extra : additionalAppDirectories_) {
     if (!contains(out, extra)) out.push_back(extra);
   }
@@ -114,7 +114,7 @@ std::vector<std::string> DirectoryLists::appDirectories() const {
 }
 
 std::vector<std::string> DirectoryLists::userFileDirectories() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return fileDirectories_;
 }
 
@@ -143,7 +143,7 @@ bool DirectoryLists::coversPath(const std::string& path) const {
     });
   };
   if (below(baseAppDirectories_) || below(applicationEntryDirectories_)) return true;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return below(additionalAppDirectories_) || below(fileDirectories_);
 }
 
@@ -154,7 +154,7 @@ Status DirectoryLists::addAppDirectory(const std::string& path) {
   }
   std::vector<std::string> list;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     list = additionalAppDirectories_;
   }
   if (contains(list, standardized)) {
@@ -168,7 +168,7 @@ Status DirectoryLists::removeAppDirectory(const std::string& path) {
   std::string standardized = standardizePath(path);
   std::vector<std::string> list;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     list = additionalAppDirectories_;
   }
   auto it = std::find(list.begin(), list.end(), standardized);
@@ -192,7 +192,7 @@ Status DirectoryLists::removeFileDirectory(const std::string& path) {
 bool DirectoryLists::reload() {
   std::vector<std::string> additional = loadAdditionalAppDirectories();
   std::vector<std::string> files = loadFileDirectories();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   if (additional == additionalAppDirectories_ && files == fileDirectories_) return false;
   additionalAppDirectories_ = std::move(additional);
   fileDirectories_ = std::move(files);

@@ -79,7 +79,7 @@ class DirectoryLists {
   const DataDirectories dirs_;
   const std::vector<std::string> baseAppDirectories_;
   const std::vector<std::string> applicationEntryDirectories_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::vector<std::string> additionalAppDirectories_ GUARDED_BY(mutex_);
   std::vector<std::string> fileDirectories_ GUARDED_BY(mutex_);
 };

@@ -87,7 +87,7 @@ std::shared_ptr<const CompiledRegex> RegexCache::regex(const std::string& patter
 
 Result<std::shared_ptr<const CompiledRegex>> RegexCache::lookup(const std::string& pattern) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = entries_.find(pattern);
     if (it != entries_.end()) {
       recency_.splice(recency_.begin(), recency_, it->second.recency);
@@ -96,7 +96,7 @@ Result<std::shared_ptr<const CompiledRegex>> RegexCache::lookup(const std::strin
   }
   // Compile outside the lock: a slow pattern must not block other lookups.
   Result<std::shared_ptr<const CompiledRegex>> compiled = CompiledRegex::compile(pattern);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++compileCount_;
   auto it = entries_.find(pattern);
   if (it != entries_.end()) {
@@ -113,17 +113,17 @@ Result<std::shared_ptr<const CompiledRegex>> RegexCache::lookup(const std::strin
 }
 
 size_t RegexCache::size() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return entries_.size();
 }
 
 size_t RegexCache::compileCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return compileCount_;
 }
 
 void RegexCache::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   entries_.clear();
   recency_.clear();
 }

@@ -97,7 +97,7 @@ class RegexCache {
   };
 
   const size_t capacity_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::list<std::string> recency_ GUARDED_BY(mutex_);
   std::unordered_map<std::string, Entry> entries_ GUARDED_BY(mutex_);
   size_t compileCount_ GUARDED_BY(mutex_) = 0;

@@ -76,6 +76,10 @@ std::string reasonLine(const MatchReason& reason, bool colour) {
   return kDim + withSpans(reason.text, reason.highlights, kBold, std::string(kPlain) + kDim) + kPlain;
 }
 
+std::string withHighlights(std::string_view text, const std::vector<TextSpan>& highlights, bool colour) {
+  return colour ? withSpans(text, highlights, kBold, kPlain) : printable(text);
+}
+
 std::string pathWithReason(std::string_view path, const MatchReason& reason, bool colour) {
   std::string_view rest = reason.text;
   std::vector<TextSpan> restSpans = reason.highlights;

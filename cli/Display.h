@@ -38,6 +38,8 @@ bool colourWanted();
 // A reason as human output: escaped, with `colour` dimmed and its
 // highlights bold. Empty for an empty reason.
 std::string reasonLine(const MatchReason& reason, bool colour);
+// `text` escaped, with `highlights` bold when `colour`.
+std::string withHighlights(std::string_view text, const std::vector<TextSpan>& highlights, bool colour);
 // A file's path followed by why it matched: the span of the name the words
 // matched bold in the path, the rest of the reason dimmed after two spaces.
 // Escaped; without `colour` the rest follows plain.

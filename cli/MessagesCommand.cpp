@@ -20,12 +20,14 @@
 #include "app/platform/linux/LockFileSingleInstance.h"
 #include "app/preferences/IntelligencePreferences.h"
 #include "app/preferences/MessagesPreferences.h"
+#include "app/search/MatchReason.h"
 #include "app/semantic/SemanticServices.h"
 #include "app/shell/AgentRequests.h"
 #include "app/shell/DefaultsFileWatcher.h"
 #include "cli/AgentPass.h"
 #include "cli/Command.h"
 #include "cli/Display.h"
+#include "cli/FilesCommand.h"
 #include "core/Formatting.h"
 #include "core/RunLoop.h"
 #include "core/Strings.h"
@@ -139,15 +141,23 @@ int search(MessagesComponents& messages, const std::vector<std::string>& words, 
   if (limit && list.size() > static_cast<size_t>(*limit)) list.resize(static_cast<size_t>(*limit));
   if (json) {
     nlohmann::json array = nlohmann::json::array();
-    for (const auto& r : list) array.push_back(toJson(r));
+    for (const auto& r : list) {
+      nlohmann::json j = toJson(r);
+      if (MatchReason why = passageReason(r.text, query); !why.empty()) j["why"] = matchReasonJson(why);
+      array.push_back(std::move(j));
+    }
     printJson(array);
   } else if (list.empty()) {
     std::cout << "No messages match " << printable(inQuotes(query)) << ".\n";
   } else {
+    // At a terminal the passage that matched, its words bold; piped, the
+    // message on one line as before.
+    const bool reasons = reasonsShown();
+    const bool colour = reasons && colourWanted();
     for (const auto& r : list) {
-      ModeResult row = MessageModeSearchProvider::modeResult(r);
-      std::cout << localDate(secondsSince1970(r.date)) << "  " << printable(row.title) << ": " << printable(row.detail)
-                << "\n";
+      ModeResult row = MessageModeSearchProvider::modeResult(r, reasons ? query : std::string());
+      std::cout << localDate(secondsSince1970(r.date)) << "  " << printable(row.title) << ": "
+                << withHighlights(row.detail, row.detailHighlights, colour) << "\n";
     }
   }
   return list.empty() ? kExitFailure : kExitOk;

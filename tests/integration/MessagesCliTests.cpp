@@ -73,6 +73,13 @@ TEST_F(MessagesCliTest, SearchPrintsResultsAndLeavesTheDatabaseAlone) {
           "chatGUID", "chatDisplayName", "isGroupChat", "attachmentCount", "attachmentPaths", "conversationURL"}) {
       EXPECT_TRUE(r.contains(key)) << key;
     }
+    // Why it matched: the passage with the word highlighted, in bytes of its text.
+    ASSERT_TRUE(r.contains("why")) << r;
+    EXPECT_EQ(r["why"]["kind"], "passage");
+    const std::string passage = r["why"]["text"];
+    ASSERT_FALSE(r["why"]["ranges"].empty()) << r["why"];
+    const json& first = r["why"]["ranges"][0];
+    EXPECT_EQ(asciiLowercase(passage.substr(first["start"], first["length"])), "lunch") << r["why"];
     EXPECT_EQ(r["senderDisplayName"], nullptr);  // no contacts imported yet
     EXPECT_EQ(r["conversationURL"], "sms://open?message-guid=" + r["guid"].get<std::string>());
   }

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/search/FileSearchSql.h"
+#include "app/search/RegexCache.h"
 #include "app/search/TextFolding.h"
 #include "core/Formatting.h"
 #include "core/Strings.h"
@@ -128,6 +129,18 @@ MatchReason fileMatchReason(const IndexedItem& item, const ParsedQuery& query, s
       inFolder.push_back(*there);
     }
   }
+  // A pattern found in the name is shown there; one that matched only the
+  // whole path is said in words below.
+  std::vector<const CompiledRegex*> regexesInWords;
+  for (const auto& regex : query.regexes) {
+    if (!regex) continue;
+    auto at = regex->findBytesIn(title);
+    if (at && at->second > at->first) {
+      inName.push_back({at->first, at->second});
+    } else {
+      regexesInWords.push_back(regex.get());
+    }
+  }
   for (const Filter& filter : query.filters) {
     if (filter.key != FilterKey::inFolder) continue;
     if (auto there = findFolded(folder, foldForSearch(filter.value))) inFolder.push_back(*there);
@@ -149,9 +162,7 @@ MatchReason fileMatchReason(const IndexedItem& item, const ParsedQuery& query, s
   }
   for (const Filter& filter : query.filters) appendReasonPart(reason, filterPhrase(filter, item, false));
   for (const Filter& filter : query.excludedFilters) appendReasonPart(reason, filterPhrase(filter, item, true));
-  for (const auto& regex : query.regexes) {
-    if (regex) appendReasonPart(reason, "matches /" + regex->pattern() + "/");
-  }
+  for (const CompiledRegex* regex : regexesInWords) appendReasonPart(reason, "matches /" + regex->pattern() + "/");
   if (reason.kind == MatchReason::Kind::none && !reason.text.empty()) reason.kind = MatchReason::Kind::filters;
   return reason;
 }

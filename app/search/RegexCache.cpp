@@ -55,6 +55,24 @@ bool CompiledRegex::findIn(std::string_view text) const {
   return U_SUCCESS(status) && found;
 }
 
+std::optional<std::pair<size_t, size_t>> CompiledRegex::findBytesIn(std::string_view text) const {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::UnicodeString input =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  std::unique_ptr<icu::RegexMatcher> matcher(compiled_->matcher(input, status));
+  if (U_FAILURE(status) || !matcher || !matcher->find(status) || U_FAILURE(status)) return std::nullopt;
+  const int32_t start = matcher->start(status);
+  const int32_t end = matcher->end(status);
+  if (U_FAILURE(status)) return std::nullopt;
+  // UTF-16 offsets to UTF-8 ones: the length of each prefix in UTF-8.
+  auto bytesBefore = [&](int32_t units) {
+    std::string prefix;
+    input.tempSubString(0, units).toUTF8String(prefix);
+    return prefix.size();
+  };
+  return std::make_pair(bytesBefore(start), bytesBefore(end));
+}
+
 CompiledRegex::Matcher::Matcher(std::shared_ptr<const CompiledRegex> regex)
     : regex_(std::move(regex)), input_(std::make_unique<icu::UnicodeString>()) {
   UErrorCode status = U_ZERO_ERROR;

@@ -14,9 +14,11 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "core/Error.h"
 #include "core/ThreadAnnotations.h"
@@ -42,6 +44,9 @@ class CompiledRegex {
   const std::string& pattern() const { return pattern_; }
   // True when the expression matches somewhere in the UTF-8 `text`.
   bool findIn(std::string_view text) const;
+  // Where it first matches in the UTF-8 `text`, as a half-open range of
+  // bytes (empty for a match of nothing, such as /^/).
+  std::optional<std::pair<size_t, size_t>> findBytesIn(std::string_view text) const;
 
   // findIn() for many texts in a row: keeps one ICU matcher. Used by one
   // thread at a time.

@@ -196,6 +196,24 @@ TEST(MatchReasonTest, FileReasonsSayNameSpanFolderAndFilters) {
   EXPECT_EQ(matchReasonKindName(filters), "filters");
 }
 
+TEST(MatchReasonTest, APatternFoundInTheNameIsHighlightedThereAndOneFoundOnlyInThePathIsSaid) {
+  const IndexedItem photo = file("/home/u/Fotos 2024/Café déjà vu 07.jpg", "Café déjà vu 07", "jpg");
+  // After the accents: the byte offsets are UTF-8 ones, not UTF-16 ones.
+  const MatchReason inName = fileMatchReason(photo, QueryParser::parse("/vu \\d+/"), "/home/u");
+  EXPECT_EQ(inName.kind, MatchReason::Kind::name);
+  EXPECT_EQ(inName.text, "Café déjà vu 07.jpg");
+  ASSERT_EQ(inName.highlights.size(), 1u);
+  EXPECT_EQ(at(inName.text, inName.highlights[0]), "vu 07");
+
+  const MatchReason inPath = fileMatchReason(photo, QueryParser::parse("/fotos \\d{4}/"), "/home/u");
+  EXPECT_EQ(inPath.kind, MatchReason::Kind::filters);
+  EXPECT_EQ(inPath.text, "matches /fotos \\d{4}/");
+  EXPECT_TRUE(inPath.highlights.empty());
+
+  const MatchReason nothing = fileMatchReason(photo, QueryParser::parse("/^/"), "/home/u");
+  EXPECT_EQ(nothing.text, "matches /^/");
+}
+
 TEST(MatchReasonTest, FileRowShowsNameSpanInTitleAndTheRestBelowWithAPassageWhenFoundBothWays) {
   FileSearchResult result;
   result.item = file("/home/u/garden/plan.txt", "plan", "txt");

@@ -68,6 +68,9 @@ class PanelSurface {
   virtual void setAcceptsMouseEvents(bool accepts) = 0;
   // Hands the keyboard back to the application that had it before.
   virtual void deactivateApplication() = 0;
+  // Where files mode's filter chips are on the screen, in their order (none
+  // where the surface shows none).
+  virtual std::vector<Rect> filterChipFrames() const { return {}; }
 };
 
 }  // namespace pallix

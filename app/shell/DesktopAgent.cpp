@@ -194,7 +194,10 @@ PanelState DesktopAgent::panelState() const {
   if (!windowManager_) return state;
   state.visible = windowManager_->isPresented();
   state.intent = windowManager_->presentationIntent();
-  if (surface_) state.frame = surface_->frame();
+  if (surface_) {
+    state.frame = surface_->frame();
+    state.chipFrames = surface_->filterChipFrames();
+  }
   if (runtime_ && runtime_->model) {
     state.text = runtime_->model->searchText();
     state.chips = runtime_->model->fileFilterChips();

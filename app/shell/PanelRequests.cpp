@@ -1,5 +1,6 @@
 #include "app/shell/PanelRequests.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 namespace pallix {
@@ -29,6 +30,9 @@ std::string encodePanelState(const PanelState& state) {
                         {"frame", {state.frame.x, state.frame.y, state.frame.width, state.frame.height}},
                         {"text", state.text},
                         {"chips", state.chips}};
+  nlohmann::json chipFrames = nlohmann::json::array();
+  for (const Rect& r : state.chipFrames) chipFrames.push_back({r.x, r.y, r.width, r.height});
+  out["chipFrames"] = std::move(chipFrames);
   return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -57,6 +61,12 @@ Result<PanelState> decodePanelState(const std::string& line) {
   if (auto chips = json.find("chips"); chips != json.end() && chips->is_array()) {
     for (const auto& chip : *chips) {
       if (chip.is_string()) state.chips.push_back(chip.get<std::string>());
+    }
+  }
+  if (auto frames = json.find("chipFrames"); frames != json.end() && frames->is_array()) {
+    for (const auto& f : *frames) {
+      if (f.is_array() && f.size() == 4 && std::all_of(f.begin(), f.end(), [](const auto& v) { return v.is_number(); }))
+        state.chipFrames.push_back({f[0].get<double>(), f[1].get<double>(), f[2].get<double>(), f[3].get<double>()});
     }
   }
   return state;

@@ -32,6 +32,7 @@ struct PanelState {
   Rect frame;
   std::string text;                // the search field's text
   std::vector<std::string> chips;  // files mode's filter chips
+  std::vector<Rect> chipFrames;    // where they show, on the screen
 };
 
 std::string encodeToggleRequest(std::optional<PresentationIntent> intent);

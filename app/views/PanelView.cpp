@@ -17,6 +17,8 @@
 namespace pallix::views {
 namespace {
 
+// Which filter a chip label shows, by its place in the row.
+constexpr const char* kChipIndexProperty = "pallixChipIndex";
 constexpr int kFieldHeight = 58;
 
 QRect toQRect(const Rect& r) {
@@ -155,16 +157,23 @@ void PanelView::showContent(std::shared_ptr<const PanelContent> content) {
   showDetail();
 }
 
-// One rounded pill per filter, in the mode pill's colours.
+// One rounded pill per filter, in the mode pill's colours; a click on one
+// removes that filter.
 void PanelView::showFilterChips(const std::vector<std::string>& chips) {
   shownChips_ = chips;
   auto* chipRow = static_cast<QHBoxLayout*>(filterChips_->layout());
   while (QLayoutItem* item = chipRow->takeAt(0)) {
-    delete item->widget();
+    // Later: this may run inside the click on the chip itself.
+    item->widget()->hide();
+    item->widget()->deleteLater();
     delete item;
   }
-  for (const std::string& chip : chips) {
-    auto* label = new QLabel(QString::fromStdString(chip), filterChips_);
+  for (size_t i = 0; i < chips.size(); ++i) {
+    auto* label = new QLabel(QString::fromStdString(chips[i]) + QString::fromUtf8(" \u00D7"), filterChips_);
+    label->setProperty(kChipIndexProperty, static_cast<qulonglong>(i));
+    label->setCursor(Qt::PointingHandCursor);
+    label->setToolTip("Remove this filter");
+    label->installEventFilter(this);
     label->setFont(theme_.font(10, QFont::DemiBold));
     label->setTextFormat(Qt::PlainText);
     // The tag colour is translucent: name() would drop its alpha.
@@ -311,6 +320,15 @@ bool PanelView::handleKey(QKeyEvent* key) {
 }
 
 bool PanelView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease && watched->parent() == filterChips_ &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    const QVariant index = watched->property(kChipIndexProperty);
+    if (index.isValid() && agent_.model().removeFileFilterChip(static_cast<size_t>(index.toULongLong()))) {
+      field_->setFocus(Qt::MouseFocusReason);
+      afterInput();
+    }
+    return true;
+  }
   if (watched == field_ && event->type() == QEvent::KeyPress) {
     return handleKey(static_cast<QKeyEvent*>(event));
   }
@@ -397,6 +415,17 @@ std::vector<ScreenGeometry> PanelView::screens() const {
 std::optional<Point> PanelView::pointerLocation() const {
   QPoint p = QCursor::pos();
   return Point{double(p.x()), double(p.y())};
+}
+
+std::vector<Rect> PanelView::filterChipFrames() const {
+  std::vector<Rect> frames;
+  if (!filterChips_->isVisible()) return frames;
+  for (QObject* child : filterChips_->children()) {
+    auto* chip = qobject_cast<QWidget*>(child);
+    if (!chip || !chip->isVisible() || !chip->property(kChipIndexProperty).isValid()) continue;
+    frames.push_back(fromQRect(QRect(chip->mapToGlobal(QPoint(0, 0)), chip->size())));
+  }
+  return frames;
 }
 
 Rect PanelView::frame() const {

@@ -61,6 +61,7 @@ class PanelView final : public QWidget, public PanelSurface {
   bool isVisible() const override { return QWidget::isVisible(); }
   void setAcceptsMouseEvents(bool accepts) override;
   void deactivateApplication() override;
+  std::vector<Rect> filterChipFrames() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

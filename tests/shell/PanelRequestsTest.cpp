@@ -22,7 +22,8 @@ TEST(PanelRequestsTest, ToggleRequestsAndPanelStatesRoundTripAndBadAnswersSayWhy
   }
 
   // The panel state answers.
-  PanelState state{true, PresentationIntent::files, {10, 20, 680, 460}, "taxes", {"ext:pdf", "modified:lastweek"}};
+  PanelState state{true,    PresentationIntent::files,        {10, 20, 680, 460},
+                   "taxes", {"ext:pdf", "modified:lastweek"}, {{30, 40, 60, 20}, {94, 40, 120, 20}}};
   auto answer = decodePanelState(encodePanelState(state));
   ASSERT_TRUE(answer.ok());
   EXPECT_EQ(answer->visible, true);
@@ -30,6 +31,12 @@ TEST(PanelRequestsTest, ToggleRequestsAndPanelStatesRoundTripAndBadAnswersSayWhy
   EXPECT_EQ(answer->frame, state.frame);
   EXPECT_EQ(answer->text, "taxes");
   EXPECT_EQ(answer->chips, state.chips);
+  EXPECT_EQ(answer->chipFrames, state.chipFrames);
+  // A garbled frame is left out, not taken for a chip at 0,0.
+  auto older =
+      decodePanelState(R"({"visible":true,"intent":"files","frame":[0,0,1,1],"chipFrames":[[1,2,3],"x",[1,2,3,4]]})");
+  ASSERT_TRUE(older.ok());
+  EXPECT_EQ(older->chipFrames, (std::vector<Rect>{{1, 2, 3, 4}}));
   struct Case {
     const char* line;
     const char* says;

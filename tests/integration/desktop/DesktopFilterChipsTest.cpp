@@ -1,6 +1,7 @@
 // pallix-desktop on a real X server: in files mode, plain words typed with
 // XTest (xdotool) become filter chips before the field once the typing
-// pauses, and Backspace on the empty field takes them back one by one.
+// pauses; Backspace on the empty field takes them back one by one, and a
+// click takes back the one clicked.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -98,6 +99,27 @@ TEST_F(DesktopFilterChipsTest, TypedPlainWordsBecomeChipsAndBackspaceOnTheEmptyF
   ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "today.txt"}), 0);
   EXPECT_TRUE(shows({}, "today.txt")) << describe();
   EXPECT_TRUE(state().has_value()) << "the agent ended";
+}
+
+TEST_F(DesktopFilterChipsTest, AClickOnAChipRemovesThatFilterAndKeepsTheOthers) {
+  ASSERT_EQ(run({"xdotool", "key", "shift+alt+space"}), 0);
+  ASSERT_TRUE(pollUntil([&] {
+    auto s = state();
+    return s && s->visible && s->intent == PresentationIntent::files;
+  })) << "files mode did not open";
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "pdfs from last week"}), 0);
+  ASSERT_TRUE(shows({"ext:pdf", "modified:lastweek"}, "")) << describe();
+  std::optional<PanelState> s;
+  ASSERT_TRUE(pollUntil([&] { return (s = state()) && s->chipFrames.size() == 2; })) << describe();
+  const Rect first = s->chipFrames[0];
+  EXPECT_LT(first.x + first.width, s->chipFrames[1].x) << "the chips are not in their order";
+  ASSERT_EQ(run({"xdotool", "mousemove", std::to_string(static_cast<int>(first.x + first.width / 2)),
+                 std::to_string(static_cast<int>(first.y + first.height / 2)), "click", "1"}),
+            0);
+  EXPECT_TRUE(shows({"modified:lastweek"}, "")) << describe();
+  // The keyboard stays in the field.
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "tax"}), 0);
+  EXPECT_TRUE(shows({"modified:lastweek"}, "tax")) << describe();
 }
 
 }  // namespace

@@ -156,14 +156,7 @@ int main(int argc, char** argv) {
   std::mt19937 random(42);
   const auto insertStart = std::chrono::steady_clock::now();
   for (int i = 0; i < 10000; ++i) {
-    ClipboardItem item;
-    item.representations = extractRepresentations(randomItem(random, i));
-    item.updatePrimaryText(derivePrimaryText(item.representations));
-    item.detectedURLString = deriveURL(item.representations, item.primaryText);
-    item.contentHash = computeHash(item.representations);
-    item.contentKindRaw =
-        static_cast<int>(determineContentKind(item.representations, item.detectedURLString, item.primaryText));
-    item.createdAt = dateFromSecondsSince1970(1.7e9 + i);
+    ClipboardItem item = capturedItem(randomItem(random, i), dateFromSecondsSince1970(1.7e9 + i));
     if (Status inserted = store.insert(item); !inserted.ok()) {
       std::fprintf(stderr, "insert %d: %s\n", i, inserted.error().description().c_str());
       return 1;

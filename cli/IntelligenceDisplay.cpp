@@ -197,6 +197,7 @@ std::vector<std::string> widgetLines(const IntelligencePresentationState& state,
   if (!state.contactResults.empty()) append(contactLines(state.contactResults));
   if (!state.calendarResults.empty()) append(calendarLines(state.calendarResults));
   if (!state.mapResults.empty()) append(placeLines(state.mapResults));
+  for (const auto& [id, text] : state.notices) lines.push_back(std::string(widgetTitle(id)) + ": " + printable(text));
   if (state.dictionaryResult) append(dictionaryLines(*state.dictionaryResult));
   if (state.wikipediaArticle) append(wikipediaLines(*state.wikipediaArticle));
   std::vector<std::string> loading, empty;
@@ -372,6 +373,7 @@ nlohmann::json intelligenceJson(const IntelligencePresentationState& state,
   }
   if (state.dictionaryResult) out["dictionary"] = dictionaryJson(*state.dictionaryResult);
   if (state.wikipediaArticle) out["wikipedia"] = wikipediaJson(*state.wikipediaArticle);
+  for (const auto& [id, text] : state.notices) out["notices"][dataSourceIdentifierRawValue(id)] = text;
   return out;
 }
 

@@ -73,11 +73,13 @@ void Snapshot::apply(const VCRDataSourceResult& result) {
     void operator()(const std::optional<WeatherSnapshot>& v) { s.weatherSnapshot = v; }
     void operator()(const DictionaryEntry& v) { s.dictionaryResult = v; }
     void operator()(const WikipediaArticle& v) { s.wikipediaArticle = v; }
+    void operator()(const SourceNotice& v) { s.notices[v.source] = v.text; }
   };
   std::visit(Visitor{*this}, result);
 }
 
 bool Snapshot::hasContent(VCRDataSourceIdentifier identifier) const {
+  if (notices.count(identifier)) return true;
   switch (identifier) {
     case VCRDataSourceIdentifier::calculator:
       return calculatorResult.has_value();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -157,10 +158,19 @@ struct WikipediaArticle {
   friend bool operator==(const WikipediaArticle&, const WikipediaArticle&) = default;
 };
 
+// A source's word on why it has no answer that the user should hear instead of "nothing found" ("The place
+// search is rate limited, try again in 30 s").
+struct SourceNotice {
+  VCRDataSourceIdentifier source = VCRDataSourceIdentifier::maps;
+  std::string text;
+  friend bool operator==(const SourceNotice&, const SourceNotice&) = default;
+};
+
 // One source's answer. The alternative says which source answered.
 using VCRDataSourceResult =
     std::variant<CalculatorAnswer, std::vector<ContactSearchResult>, std::vector<CalendarSearchResult>,
-                 std::vector<MapSearchResult>, std::optional<WeatherSnapshot>, DictionaryEntry, WikipediaArticle>;
+                 std::vector<MapSearchResult>, std::optional<WeatherSnapshot>, DictionaryEntry, WikipediaArticle,
+                 SourceNotice>;
 
 // Platform location-authorization status; raw values as the platform's.
 enum class LocationAuthorizationStatus : int {
@@ -198,10 +208,11 @@ struct Snapshot {
   std::optional<WeatherAvailabilityIssue> weatherAvailabilityIssue;
   std::optional<DictionaryEntry> dictionaryResult;
   std::optional<WikipediaArticle> wikipediaArticle;
+  std::map<VCRDataSourceIdentifier, std::string> notices;  // SourceNotice texts by source
 
   // Stores `result` in its field.
   void apply(const VCRDataSourceResult& result);
-  // True when the field of `identifier` holds something to show.
+  // True when the field of `identifier` holds something to show (a notice counts).
   bool hasContent(VCRDataSourceIdentifier identifier) const;
   friend bool operator==(const Snapshot&, const Snapshot&) = default;
 };

@@ -92,6 +92,7 @@ bool PanelIntelligenceStore::isQueryRunning(QueryKind kind) const {
 }
 
 void PanelIntelligenceStore::clearWidget(Id identifier) {
+  state_.notices.erase(identifier);
   switch (identifier) {
     case Id::calculator:
       state_.calculatorResult.reset();
@@ -327,6 +328,12 @@ void PanelIntelligenceStore::present(const Snapshot& snapshot, const std::set<Id
   }
   next.weatherSnapshot = hidden.count(Id::weather) ? state_.weatherSnapshot : snapshot.weatherSnapshot;
   next.wikipediaArticle = hidden.count(Id::wikipedia) ? state_.wikipediaArticle : snapshot.wikipediaArticle;
+  for (const auto& [id, text] : state_.notices) {
+    if (hidden.count(id)) next.notices[id] = text;
+  }
+  for (const auto& [id, text] : snapshot.notices) {
+    if (!hidden.count(id)) next.notices[id] = text;
+  }
   // A calculator answer refreshed locally outlives snapshots that do not select the calculator, as long as the
   // calculator still handles the text: an answer for "2+2" must not stay up for "2+2 apples".
   if (!snapshot.selectedIdentifiers.count(Id::calculator) && state_.calculatorResult &&
@@ -351,6 +358,7 @@ void PanelIntelligenceStore::present(const Snapshot& snapshot, const std::set<Id
     view.weatherSnapshot = next.weatherSnapshot;
     view.dictionaryResult = next.dictionaryResult;
     view.wikipediaArticle = next.wikipediaArticle;
+    view.notices = next.notices;
     if (!next.selectedIdentifiers.count(id)) {
       widgetStates_[id] = WidgetContentState::idle;
     } else if (next.activeIdentifiers.count(id)) {

@@ -56,6 +56,7 @@ struct IntelligencePresentationState {
   std::optional<WeatherAvailabilityIssue> weatherAvailabilityIssue;
   std::optional<DictionaryEntry> dictionaryResult;
   std::optional<WikipediaArticle> wikipediaArticle;
+  std::map<VCRDataSourceIdentifier, std::string> notices;
   friend bool operator==(const IntelligencePresentationState&, const IntelligencePresentationState&) = default;
 };
 

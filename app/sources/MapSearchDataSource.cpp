@@ -107,6 +107,11 @@ TaskHandle MapSearchDataSource::runSearch(const std::string& text, PlacesComplet
 void MapSearchDataSource::performSearch(const std::string& query, SearchCompletion completion) {
   cancelActiveQuery();
   activeSearch_ = runSearch(query, [completion](Result<std::vector<MapSearchResult>> results) {
+    // A refusal is said as one: "nothing found" would send the user to rephrase a query that was fine.
+    if (!results.ok() && isPlaceSearchRateLimited(results.error())) {
+      return completion(
+          VCRDataSourceResult(SourceNotice{VCRDataSourceIdentifier::maps, results.error().description()}));
+    }
     if (!results.ok() || results->empty()) return completion(std::nullopt);
     completion(VCRDataSourceResult(std::move(results).value()));
   });

@@ -134,11 +134,12 @@ TEST_F(PanelContentTest, FileRowsHighlightTheMatchedSpanOfTheName) {
   EXPECT_EQ(row.tag, "");
 }
 
-// The contacts card as typing in the panel brings it: the session, the panel
-// store and the real coordinator over the contacts source and an address book.
-class PanelContactCardTest : public PanelContentTest {
+// The answer cards as typing in the panel brings them: the session, the panel
+// store and the real coordinator over the contacts source with an address book,
+// and a place search.
+class PanelCardTest : public PanelContentTest {
  protected:
-  PanelContactCardTest() {
+  PanelCardTest() {
     auto contacts = std::make_shared<ContactSearchDataSource>(
         ContactSearchDataSource::Dependencies{book_, env_.makeRunner("contacts"), env_.mainRunner()});
     IntelligenceCoordinator::Dependencies deps;
@@ -146,22 +147,24 @@ class PanelContactCardTest : public PanelContentTest {
     deps.routerRunner = env_.makeRunner("router");
     deps.sources.calculator = calculator_;
     deps.sources.contacts = contacts;
+    maps_->handles = [](const std::string&) { return true; };
+    deps.sources.maps = maps_;
     coordinator_ = std::make_shared<IntelligenceCoordinator>(deps);
     intelligence_ = std::make_shared<PanelIntelligenceStore>(env_.mainRunner(), calculator_);
     intelligence_->configure(coordinator_, nullptr);
     model_.setIntelligence(intelligence_);
     env_.runUntilIdle();
   }
-  ~PanelContactCardTest() override {
+  ~PanelCardTest() override {
     model_.setIntelligence(nullptr);
     intelligence_.reset();
     coordinator_.reset();
     env_.runUntilIdle();
   }
-  const PanelSection* card() {
+  const PanelSection* card(const std::string& title = "Contacts") {
     contents_ = buildPanelContent(model_, intelligence_.get(), std::nullopt, 0);
     for (const PanelSection& s : contents_.sections) {
-      if (s.kind == SectionKind::widget && s.title == "Contacts") return &s;
+      if (s.kind == SectionKind::widget && s.title == title) return &s;
     }
     return nullptr;
   }
@@ -176,12 +179,13 @@ class PanelContactCardTest : public PanelContentTest {
       {.identifier = "taro", .formattedName = "山田 太郎", .givenName = "太郎", .familyName = "山田"}});
   std::shared_ptr<testing_support::FakeCalculator> calculator_ =
       std::make_shared<testing_support::FakeCalculator>(env_.mainRunner());
+  std::shared_ptr<testing_support::FakeMaps> maps_ = std::make_shared<testing_support::FakeMaps>(env_.mainRunner());
   std::shared_ptr<IntelligenceCoordinator> coordinator_;
   std::shared_ptr<PanelIntelligenceStore> intelligence_;
   PanelContent contents_;
 };
 
-TEST_F(PanelContactCardTest, TypingANameShowsTheContactsCard) {
+TEST_F(PanelCardTest, TypingANameShowsTheContactsCard) {
   type("john doe");
   const PanelSection* contacts = card();
   ASSERT_NE(contacts, nullptr);
@@ -205,6 +209,29 @@ TEST_F(PanelContactCardTest, TypingANameShowsTheContactsCard) {
   EXPECT_EQ(card(), nullptr) << "no card when no contact matches";
   type("");
   EXPECT_EQ(card(), nullptr);
+}
+
+TEST_F(PanelCardTest, ARefusedPlaceSearchSaysSoWhereThePlacesWouldBe) {
+  type("directions to lyon");
+  const PanelSection* places = card("Places");
+  ASSERT_NE(places, nullptr);
+  EXPECT_EQ(places->rows.at(0).title, "directions to lyon");
+
+  maps_->answer = [](const std::string&) {
+    return VCRDataSourceResult(SourceNotice{VCRDataSourceIdentifier::maps,
+                                            "The place search is rate limited, try "
+                                            "again in 7 s"});
+  };
+  type("directions to paris");
+  places = card("Places");
+  ASSERT_NE(places, nullptr) << "a refusal is not \"nothing found\"";
+  ASSERT_EQ(places->rows.size(), 1u);
+  EXPECT_EQ(places->rows[0].title, "The place search is rate limited, try again in 7 s");
+  EXPECT_EQ(intelligence_->widgetStates().at(VCRDataSourceIdentifier::maps), WidgetContentState::ready);
+
+  maps_->answer = nullptr;
+  type("directions to rome");
+  EXPECT_EQ(card("Places"), nullptr) << "the notice goes with the query that met it";
 }
 
 }  // namespace

@@ -169,11 +169,14 @@ class MapSearchTest : public NominatimTest {
   std::optional<std::vector<MapSearchResult>> search(const std::string& query) {
     std::optional<std::vector<MapSearchResult>> out;
     maps.performSearch(query, [&](std::optional<VCRDataSourceResult> r) {
-      out = r ? std::get<std::vector<MapSearchResult>>(*r) : std::vector<MapSearchResult>{};
+      answer = r;
+      out = r && std::holds_alternative<std::vector<MapSearchResult>>(*r) ? std::get<std::vector<MapSearchResult>>(*r)
+                                                                          : std::vector<MapSearchResult>{};
     });
     settle();
     return out;
   }
+  std::optional<VCRDataSourceResult> answer;
   std::shared_ptr<FakeLocationProvider> location = std::make_shared<FakeLocationProvider>();
   MapSearchDataSource maps{std::shared_ptr<PlaceSearch>(&places, [](PlaceSearch*) {}), location, env.mainRunner()};
 };
@@ -191,8 +194,20 @@ TEST_F(MapSearchTest, FourMatchingPlacesYieldThree) {
   search("bakery");
   EXPECT_NE(http->urls().back().find("viewbox"), std::string::npos);
 
+  route(*http, {status("/search", 500)});
+  search("library");
+  EXPECT_FALSE(answer) << "a failed search shows nothing";
+
+  // A refusal is said, not shown as "nothing found"; the panel and the search command print the notice.
   route(*http, {status("/search", 429)});
-  EXPECT_EQ(search("library"), std::vector<MapSearchResult>{}) << "a refused search shows nothing";
+  search("museum");
+  ASSERT_TRUE(answer && std::holds_alternative<SourceNotice>(*answer));
+  const auto& notice = std::get<SourceNotice>(*answer);
+  EXPECT_EQ(notice.source, VCRDataSourceIdentifier::maps);
+  EXPECT_NE(notice.text.find("rate limited, try again"), std::string::npos) << notice.text;
+  Snapshot snapshot;
+  snapshot.apply(*answer);
+  EXPECT_TRUE(snapshot.hasContent(VCRDataSourceIdentifier::maps)) << "the widget is ready, not empty";
 }
 
 TEST(MapPlaceTextTest, MapWordsAroundThePlaceAreDropped) {

@@ -86,6 +86,17 @@ TEST_F(NetworkRequestsTest, ARateLimitedPlaceSearchSaysWhenToTryAgain) {
   auto set = pallix({"location", "set", "Lyon"});
   EXPECT_EQ(set.exitCode, 1);
   EXPECT_NE(set.err.find("rate limited, try again in 7 s"), std::string::npos) << set.err;
+
+  // The search command shows the refusal where the places would be.
+  buildCatalog();
+  auto search = pallix({"search", "directions", "to", "lyon"}, 30s);
+  EXPECT_NE(search.out.find("Places: The place search is rate limited, try again in 7 s"), std::string::npos)
+      << search.out << search.err;
+  auto json = pallix({"search", "directions", "to", "lyon", "--json"}, 30s);
+  auto parsed = nlohmann::json::parse(json.out, nullptr, false);
+  ASSERT_FALSE(parsed.is_discarded()) << json.out;
+  EXPECT_NE(parsed["intelligence"]["notices"].value("maps", "").find("rate limited"), std::string::npos) << json.out;
+  EXPECT_EQ(parsed["intelligence"]["widgets"].value("maps", ""), "ready") << json.out;
 }
 
 TEST_F(NetworkRequestsTest, SourcesSwitchedOffSendNothing) {

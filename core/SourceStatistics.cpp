@@ -100,8 +100,12 @@ void SourceStatistics::recordRequest(std::string_view source, std::string_view u
 }
 
 void SourceStatistics::recordLoadedHeap(std::string_view source, int64_t bytes) {
+  recordFootprint(source, {std::nullopt, bytes, "heap taken while loading, mallinfo2"});
+}
+
+void SourceStatistics::recordFootprint(std::string_view source, Footprint footprint) {
   MutexLock lock(mutex_);
-  entry(source).loadedHeapBytes = bytes;
+  entry(source).footprint = std::move(footprint);
 }
 
 std::vector<SourceStatistics::Source> SourceStatistics::snapshot() const {
@@ -118,7 +122,7 @@ std::vector<SourceStatistics::Source> SourceStatistics::snapshot() const {
     s.p95 = e.latency.percentile(95);
     s.lastPass = e.lastPass;
     s.requestsToday = e.requests.today(now);
-    s.loadedHeapBytes = e.loadedHeapBytes;
+    s.footprint = e.footprint;
     out.push_back(std::move(s));
   }
   return out;

@@ -69,6 +69,12 @@ int64_t heapBytesInUse();
 
 class SourceStatistics {
  public:
+  // What a loaded source holds: its items and the memory measured for them, and how it was measured.
+  struct Footprint {
+    std::optional<int64_t> items;
+    int64_t bytes = 0;
+    std::string measure;
+  };
   struct Source {
     std::string name;
     uint64_t queries = 0;  // since the process started
@@ -76,7 +82,7 @@ class SourceStatistics {
     Duration p50{}, p95{};
     std::optional<PassRecord> lastPass;
     std::map<std::string, uint64_t> requestsToday;
-    std::optional<int64_t> loadedHeapBytes;
+    std::optional<Footprint> footprint;
   };
 
   explicit SourceStatistics(const Clock& clock) : clock_(clock) {}
@@ -103,6 +109,7 @@ class SourceStatistics {
   void recordRequest(std::string_view source, std::string_view url);
   // What loading the source took from the heap (a heapBytesInUse() delta).
   void recordLoadedHeap(std::string_view source, int64_t bytes);
+  void recordFootprint(std::string_view source, Footprint footprint);
   // Every source recorded so far, by name.
   std::vector<Source> snapshot() const;
   void clear();
@@ -111,7 +118,7 @@ class SourceStatistics {
     LatencyRing latency;
     std::optional<PassRecord> lastPass;
     DailyRequestCounts requests;
-    std::optional<int64_t> loadedHeapBytes;
+    std::optional<Footprint> footprint;
   };
 
  private:

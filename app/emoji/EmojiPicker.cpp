@@ -76,9 +76,12 @@ void EmojiPicker::search(const std::string& text, std::function<void(std::vector
   });
 }
 
-void EmojiPicker::preload() {
+void EmojiPicker::preload(std::function<void(size_t entries, int64_t bytes)> loaded) {
   auto service = search_;
-  worker_->post([service] { service->catalog(); });
+  worker_->post([service, loaded = std::move(loaded)] {
+    auto [entries, bytes] = service->footprint();
+    if (loaded) loaded(entries, bytes);
+  });
 }
 
 void EmojiPicker::setFocusReturn(std::shared_ptr<KeyboardFocusReturn> focusReturn, TaskRunnerPtr typing) {

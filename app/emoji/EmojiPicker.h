@@ -52,8 +52,9 @@ class EmojiPicker final : public ModeSearchProvider {
   // answers every emoji, grouped: the recents (in the preferred tone) under
   // kRecentGroup, then each category of the catalog in the catalog's order.
   void search(const std::string& text, std::function<void(std::vector<ModeResult>)> completion) override;
-  // Loads the catalog on the worker, so that the first search answers at once.
-  void preload();
+  // Loads the catalog on the worker, so that the first search answers at once;
+  // `loaded` (may be null) then hears, on the worker, its entries and the heap they hold.
+  void preload(std::function<void(size_t entries, int64_t bytes)> loaded = nullptr);
   // With a focus return: starts the pick and answers whether it could start.
   bool activate(const ModeResult& result) override;
   bool deliversAfterHiding() const override { return focusReturn_ != nullptr; }

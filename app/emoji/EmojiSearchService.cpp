@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "app/emoji/EmojiEntryCatalog.h"
+#include "core/HeapSize.h"
 #include "core/Strings.h"
 
 namespace pallix {
@@ -68,6 +69,20 @@ void EmojiSearchService::ensureCatalogLoadedIfNeeded() {
     annotationWords_.push_back(std::move(words));
   }
   loaded_ = true;
+}
+
+std::pair<size_t, int64_t> EmojiSearchService::footprint() {
+  ensureCatalogLoadedIfNeeded();
+  int64_t bytes = heapBytes(catalog_) + heapBytes(haystacks_) + heapBytes(nameWords_) + heapBytes(annotationWords_);
+  for (const EmojiEntry& e : catalog_) {
+    for (const std::string* text :
+         {&e.id, &e.character, &e.shortName, &e.category, &e.subcategory, &e.baseCharacter, &e.lowercasedShortName}) {
+      bytes += heapBytes(*text);
+    }
+    bytes += heapBytes(e.keywords) + heapBytes(e.annotations) + heapBytes(e.skinToneVariants);
+  }
+  bytes += heapBytes(byID_);
+  return {catalog_.size(), bytes};
 }
 
 const std::vector<EmojiEntry>& EmojiSearchService::catalog() {

@@ -16,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/emoji/EmojiEntry.h"
@@ -34,6 +35,8 @@ class EmojiSearchService {
   const std::vector<EmojiEntry>& catalog();
   // The entry with this id, or whose character (any tone) is `text`.
   std::optional<EmojiEntry> entryFor(const std::string& idOrCharacter);
+  // The entries of the loaded catalog and the heap the catalog and its word lists hold (loads it first).
+  std::pair<size_t, int64_t> footprint();
 
  private:
   void ensureCatalogLoadedIfNeeded();

@@ -418,11 +418,21 @@ void IntelligenceCoordinator::startRemoteTaskIfAllowed(const std::shared_ptr<Run
   s->reset();
   TaskHandle task = TaskHandle::make();
   run->remoteTasks[id] = task;
-  auto main = deps_.mainRunner;
   auto onResult = weak_.wrap([this, run, id, task](std::optional<VCRDataSourceResult> result) {
     if (!task.isCancelled()) handleRemoteResult(run, id, std::move(result));
   });
-  s->performSearch(run->query, [main, onResult](std::optional<VCRDataSourceResult> result) mutable {
+  searchSource(id, *s, run->query, std::move(onResult));
+}
+
+void IntelligenceCoordinator::searchSource(Id id, VCRDataSource& source, const std::string& query,
+                                           std::function<void(std::optional<VCRDataSourceResult>)> onResult) {
+  auto main = deps_.mainRunner;
+  SourceStatistics* statistics = deps_.statistics;
+  const MonoTime started = statistics ? statistics->clock().now() : MonoTime{};
+  source.performSearch(query, [main, onResult = std::move(onResult), statistics, started,
+                               name = dataSourceIdentifierRawValue(id)](std::optional<VCRDataSourceResult> result) {
+    // Timed where the source answers: the hop back to the main runner is the panel's cost, not the source's.
+    if (statistics) statistics->recordQuery(name, statistics->clock().now() - started);
     main->post([onResult, result = std::move(result)]() mutable { onResult(std::move(result)); });
   });
 }
@@ -464,7 +474,6 @@ void IntelligenceCoordinator::runLocalSearches(const std::shared_ptr<Run>& run, 
     return;
   }
   auto remaining = std::make_shared<size_t>(run->localIdentifiers.size());
-  auto main = deps_.mainRunner;
   for (Id id : run->localIdentifiers) {
     auto onResult = weak_.wrap([run, id, remaining, perResult, allDone](std::optional<VCRDataSourceResult> result) {
       if (run->finished) return;
@@ -472,9 +481,7 @@ void IntelligenceCoordinator::runLocalSearches(const std::shared_ptr<Run>& run, 
       perResult(id);
       if (--*remaining == 0) allDone();
     });
-    source(id)->performSearch(run->query, [main, onResult](std::optional<VCRDataSourceResult> result) mutable {
-      main->post([onResult, result = std::move(result)]() mutable { onResult(std::move(result)); });
-    });
+    searchSource(id, *source(id), run->query, std::move(onResult));
   }
 }
 

@@ -38,6 +38,7 @@
 #include "app/intelligence/WeatherQueryAnalyzer.h"
 #include "core/Logger.h"
 #include "core/SequenceChecker.h"
+#include "core/SourceStatistics.h"
 
 namespace pallix {
 
@@ -84,6 +85,8 @@ class IntelligenceCoordinator final : public IntelligenceClient {
     WorkModeRegistry* workModes = nullptr;
     // Off for one-shot commands: the ambient highlights fetch nothing by themselves.
     bool ambientHighlights = true;
+    // Where each source's answer time goes, under the source's raw name (`pallix status`); null: nowhere.
+    SourceStatistics* statistics = nullptr;
   };
 
   explicit IntelligenceCoordinator(Dependencies dependencies);
@@ -159,6 +162,9 @@ class IntelligenceCoordinator final : public IntelligenceClient {
       const std::shared_ptr<Run>& run,
       std::function<void(std::set<VCRDataSourceIdentifier>, std::optional<RouterFallbackReason>)> done);
   void startRemoteTaskIfAllowed(const std::shared_ptr<Run>& run, VCRDataSourceIdentifier identifier);
+  // Asks `source` and hands its answer to `onResult` on the main runner, timing it into the statistics.
+  void searchSource(VCRDataSourceIdentifier identifier, VCRDataSource& source, const std::string& query,
+                    std::function<void(std::optional<VCRDataSourceResult>)> onResult);
   void handleRemoteResult(const std::shared_ptr<Run>& run, VCRDataSourceIdentifier identifier,
                           std::optional<VCRDataSourceResult> result);
   void applyRemoteResult(const std::shared_ptr<Run>& run, VCRDataSourceIdentifier identifier,

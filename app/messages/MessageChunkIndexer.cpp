@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "core/SourceStatistics.h"
 #include "core/Telemetry.h"
 #include "core/WeakTask.h"
 
@@ -152,6 +153,7 @@ void MessageChunkIndexer::progress(Completion<Progress> done) {
 void MessageChunkIndexer::beginPass(PassSummary::Kind kind, RetryStrategy strategy) {
   pass_ = std::make_unique<Pass>();
   pass_->generation = ++passGeneration_;
+  pass_->startedAt = deps_.runner->clock().now();
   pass_->summary.kind = kind;
   pass_->strategy = strategy;
   pass_->cutoff = cutoff();
@@ -188,8 +190,18 @@ void MessageChunkIndexer::endPass(Outcome outcome, const std::string& detail) {
   } else if (outcome == Outcome::failed) {
     setStatePhase(State::idle, Phase::idle);
   }
+  recordPassStatistics(*pass);
   if (passObserver_) passObserver_(pass->summary);
   if (pass->then) pass->then(*this, outcome);
+}
+
+void MessageChunkIndexer::recordPassStatistics(const Pass& pass) const {
+  static constexpr const char* kKinds[] = {"full", "incremental", "poll"};
+  static constexpr const char* kOutcomes[] = {"completed", "unchanged", "deferred", "interrupted", "failed"};
+  SourceStatistics::process().recordPass(
+      "semantic messages",
+      {kKinds[static_cast<size_t>(pass.summary.kind)], deps_.runner->clock().wallNow(),
+       deps_.runner->clock().now() - pass.startedAt, kOutcomes[static_cast<size_t>(pass.summary.outcome)]});
 }
 
 // MARK: - Full indexing

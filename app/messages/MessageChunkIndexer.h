@@ -151,6 +151,7 @@ class MessageChunkIndexer : public std::enable_shared_from_this<MessageChunkInde
     size_t nextGroup = 0;
     TaskHandle timers = TaskHandle::make();  // batch pauses
     EmbeddingCoordinator::LeaseRef lease;
+    MonoTime startedAt{};
     // A full pass that goes on with an interrupted one.
     bool resuming = false;
     std::function<void(MessageChunkIndexer&, PassSummary::Outcome)> then;
@@ -196,6 +197,8 @@ class MessageChunkIndexer : public std::enable_shared_from_this<MessageChunkInde
   void finishIncrementalIndexing();
   void encodeAndStoreChunks(std::vector<MessageChunkRecord> records, size_t from, Step then);
   void endPass(PassSummary::Outcome outcome, const std::string& detail = "");
+  // The pass as `pallix status` shows it, in the process's statistics.
+  void recordPassStatistics(const Pass& pass) const;
   void recordLastIndexedRowID(int64_t rowID);
   int64_t lastIndexedRowID() const;
   double cutoff() const;

@@ -105,6 +105,7 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access, std::shared_
   deps.locationProvider = runtime->sources->locationProvider();
   deps.routerFactory = router::makeBundledQueryRouterFactory();
   deps.ambientHighlights = highlights == Highlights::ambient;
+  deps.statistics = &SourceStatistics::process();
   // In a process with a panel lifecycle the coordinator follows its work modes (deep idle unloads the router).
   if (PanelLifecycleCoordinator::isSharedConfigured()) deps.workModes = &PanelLifecycleCoordinator::shared();
   runtime->intelligenceClient = std::make_shared<LazyIntelligenceClient>(deps);
@@ -129,6 +130,14 @@ Result<std::unique_ptr<AppRuntime>> AppRuntime::open(Access access, std::shared_
                                                                          runtime->messagesExecutor, runtime->workspace),
                                                                      kMessagesSource, statistics));
   return runtime;
+}
+
+void AppRuntime::preloadEmoji() {
+  if (!emoji) return;
+  emoji->preload([](size_t entries, int64_t bytes) {
+    SourceStatistics::process().recordFootprint(
+        kEmojiSource, {static_cast<int64_t>(entries), bytes, "emoji catalog and its word lists"});
+  });
 }
 
 Status AppRuntime::attachModeProviders(ClipboardServices* clipboard) {

@@ -90,6 +90,9 @@ struct AppRuntime {
   // is opened here, read-only for the clipboard (nothing is recorded). The
   // error says why the clipboard mode stays empty; emoji always attach.
   Status attachModeProviders(ClipboardServices* clipboard = nullptr);
+  // Loads the emoji catalog on the search runner now rather than at the first
+  // opening of emoji mode, and records what it holds for `pallix status`.
+  void preloadEmoji();
   // Adds the semantic stage to files searches over the bridge of whatever
   // `semantic` returns at the time (null: none now); it is asked on the
   // main thread.

@@ -15,6 +15,7 @@
 #include "app/search/CatalogStore.h"
 #include "app/semantic/FileEmbeddingStore.h"
 #include "app/semantic/MessageEmbeddingStore.h"
+#include "core/HeapSize.h"
 
 namespace pallix {
 
@@ -249,28 +250,16 @@ std::optional<int64_t> bytesNamed(const std::string& dir, const std::string& pre
 
 }  // namespace
 
-namespace {
-
-// A string's own buffer when it is not held inside the object (longer than the short-string capacity).
-int64_t stringHeap(const std::string& text) {
-  return text.capacity() > std::string().capacity() ? static_cast<int64_t>(text.capacity() + 1) : 0;
-}
-int64_t stringHeap(const std::optional<std::string>& text) {
-  return text ? stringHeap(*text) : 0;
-}
-
-}  // namespace
-
 int64_t heapBytesOf(const std::vector<ClipboardItem>& history) {
   int64_t bytes = static_cast<int64_t>(history.capacity() * sizeof(ClipboardItem));
   for (const ClipboardItem& item : history) {
     for (const auto* text : {&item.contentHash, &item.sourceAppBundleIdentifier, &item.sourceAppName, &item.primaryText,
                              &item.normalizedSearchText, &item.detectedURLString}) {
-      bytes += stringHeap(*text);
+      bytes += heapBytes(*text);
     }
     bytes += static_cast<int64_t>(item.representations.capacity() * sizeof(ClipboardRepresentation));
     for (const ClipboardRepresentation& r : item.representations) {
-      bytes += stringHeap(r.typeIdentifier) + stringHeap(r.data) + stringHeap(r.stringValue);
+      bytes += heapBytes(r.typeIdentifier) + heapBytes(r.data) + heapBytes(r.stringValue);
     }
   }
   return bytes;
@@ -323,10 +312,11 @@ void mergeSourceStatistics(StatusReport& report, const std::vector<SourceStatist
     }
     if (r.lastPass) s.lastPass = r.lastPass;
     s.requestsToday = r.requestsToday;
-    if (r.loadedHeapBytes && !s.memoryBytes) {
-      s.memoryBytes = r.loadedHeapBytes;
-      s.memoryMeasure = "heap taken while loading, mallinfo2";
+    if (r.footprint && !s.memoryBytes) {
+      s.memoryBytes = r.footprint->bytes;
+      s.memoryMeasure = r.footprint->measure;
     }
+    if (r.footprint && r.footprint->items && !s.items) s.items = r.footprint->items;
   }
 }
 

@@ -146,9 +146,7 @@ int main(int argc, char** argv) {
   agent.attachPanel(view, hotKeys.get());
   view.bindWindowManager(*agent.windowManager());
   // Emoji picked in the panel are typed on their own runner once the keyboard is back.
-  // The emoji catalog loads on the search runner now rather than at the
-  // first opening of emoji mode.
-  if (agent.runtime().emoji) agent.runtime().emoji->preload();
+  agent.runtime().preloadEmoji();
   std::shared_ptr<views::X11FocusReturn> focusReturn;
   auto emojiTyping = SerialExecutor::create("pallix-emoji-typing");
   if (QGuiApplication::platformName() == "xcb") focusReturn = views::X11FocusReturn::connect();

@@ -74,6 +74,19 @@ class EmojiSearchTest : public ::testing::Test {
   }
 };
 
+TEST(EmojiFootprintTest, CountsTheLoadedEntriesAndGrowsWithTheirWords) {
+  auto catalog = EmojiEntryCatalog::fallbackCatalog();
+  EmojiSearchService plain([&] { return catalog; });
+  auto [entries, bytes] = plain.footprint();
+  EXPECT_EQ(entries, catalog.size());
+  EXPECT_GE(bytes, static_cast<int64_t>(catalog.size() * sizeof(EmojiEntry)));
+
+  for (EmojiEntry& entry : catalog) entry.annotations.push_back(std::string(1000, 'w'));
+  EmojiSearchService wordy([&] { return catalog; });
+  // Each long annotation is held three times: in the entry, its search text and its words.
+  EXPECT_GE(wordy.footprint().second - bytes, static_cast<int64_t>(3 * 1000 * catalog.size()));
+}
+
 TEST_F(EmojiSearchTest, EveryWordMustMatchAndTheWholeNameRanksFirst) {
   auto matches = search("red heart");
   ASSERT_FALSE(matches.empty());

@@ -83,6 +83,35 @@ TEST_F(IntelligenceCoordinatorTest, LocalSourcesAreSearchedAndReportedWithTheFir
   EXPECT_EQ(stream->finishes, 1);
 }
 
+TEST_F(IntelligenceCoordinatorTest, EachSourcesAnswerTimeIsRecordedUnderItsName) {
+  SourceStatistics statistics(env.clock());
+  contacts->handles = [](const std::string& q) { return q.find("sam") != std::string::npos; };
+  maps->delay = 100ms;
+  wikipedia->delay = 300ms;
+  routeTo({DataSource::maps, DataSource::knowledge});
+  coordinator = std::make_unique<IntelligenceCoordinator>([&] {
+    auto deps = dependencies();
+    deps.statistics = &statistics;
+    return deps;
+  }());
+  env.runUntilIdle();
+  makeRouterReady();
+  settle("sam in oslo");
+  // Superseded before its sources answer: what they never answered is not timed.
+  start("sam in bergen");
+  env.advanceBy(50ms);
+  settle("sam in paris");
+
+  std::map<std::string, SourceStatistics::Source> byName;
+  for (auto& source : statistics.snapshot()) byName[source.name] = source;
+  ASSERT_TRUE(byName.count("maps") && byName.count("wikipedia") && byName.count("contacts"));
+  EXPECT_EQ(byName["maps"].queries, 2u);
+  EXPECT_EQ(byName["maps"].p50, 100ms);
+  EXPECT_EQ(byName["wikipedia"].p95, 300ms);
+  EXPECT_EQ(byName["contacts"].p50, 10ms) << "local sources are timed too";
+  EXPECT_FALSE(byName.count("weather")) << "a source never asked has no figures";
+}
+
 TEST_F(IntelligenceCoordinatorTest, ARemoteAnswerArrivingBeforeTheFirstSnapshotFollowsIt) {
   dictionary->delay = Duration::zero();  // answers before the router does
   createReady({});

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "app/messages/MessageChunkCollector.h"
+#include "core/SourceStatistics.h"
 #include "tests/messages/MessageIndexerTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -341,6 +342,15 @@ TEST_F(MessageChunkIndexerTest, PollsInIdleOnlyAndStopsInOtherWorkModes) {
 
 TEST_F(MessageChunkIndexerTest, ALeaseHeldElsewhereDefersThePass) {
   twoMessagesClosed();
+  SourceStatistics::process().clear();
+  // The last pass as `pallix status` shows it.
+  auto lastPass = [] {
+    for (const auto& source : SourceStatistics::process().snapshot()) {
+      if (source.name == "semantic messages" && source.lastPass)
+        return source.lastPass->kind + " " + source.lastPass->outcome;
+    }
+    return std::string("none");
+  };
   IndexerRig rig(db.path());
   EmbeddingCoordinator::LeaseRef held;
   rig.coordinator->acquire(
@@ -351,11 +361,13 @@ TEST_F(MessageChunkIndexerTest, ALeaseHeldElsewhereDefersThePass) {
   EXPECT_FALSE(rig.catchUp());
   EXPECT_EQ(rig.signals("MessageChunkIndexer.coordinatorAcquireFailed"), 1u);
   EXPECT_EQ(rig.passes.back().outcome, Outcome::deferred);
+  EXPECT_EQ(lastPass(), "full deferred");
   EXPECT_TRUE(rig.store->chunks.empty());
   EXPECT_FALSE(rig.marker().has_value());
   held.reset();
   EXPECT_TRUE(rig.catchUp());
   EXPECT_EQ(rig.store->chunks.size(), 1u);
+  EXPECT_EQ(lastPass(), "full completed");
 }
 
 TEST_F(MessageChunkIndexerTest, StallsRestartThreeTimesThenEscalateOnceThenBackOff) {

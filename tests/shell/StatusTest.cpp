@@ -332,6 +332,21 @@ TEST(StatusReportTest, DiskSizesCountEachIndexsFilesAndFolders) {
   EXPECT_FALSE(std::filesystem::exists(dirs.storePath()));
 }
 
+TEST(StatusReportTest, AFootprintGivesItsItemsAndSaysHowItsMemoryWasMeasured) {
+  ManualClock clock;
+  SourceStatistics statistics(clock);
+  statistics.recordFootprint(kEmojiSource, {1870, 3 << 20, "emoji catalog and its word lists"});
+  statistics.recordLoadedHeap(kCatalogSource, 5 << 20);
+  StatusReport report;
+  report.source(kCatalogSource).items = 120000;  // from the disk
+  mergeSourceStatistics(report, statistics.snapshot());
+  EXPECT_EQ(report.source(kEmojiSource).items, 1870);
+  EXPECT_EQ(report.source(kEmojiSource).memoryBytes, 3 << 20);
+  EXPECT_EQ(report.source(kEmojiSource).memoryMeasure, "emoji catalog and its word lists");
+  EXPECT_EQ(report.source(kCatalogSource).items, 120000) << "a heap delta counts no items";
+  EXPECT_EQ(report.source(kCatalogSource).memoryMeasure, "heap taken while loading, mallinfo2");
+}
+
 TEST(StatusReportTest, AHistoryListsHeapGrowsWithItsTexts) {
   std::vector<ClipboardItem> history(2);
   const int64_t empty = heapBytesOf(history);

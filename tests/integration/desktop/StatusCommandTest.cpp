@@ -24,30 +24,24 @@ namespace fs = std::filesystem;
 using testing::BackgroundProcess;
 using testing::pollUntil;
 using testing::ProcessResult;
-using testing::XvfbDisplay;
 
-class StatusCommandTest : public ::testing::Test {
+class StatusCommandTest : public testing::DesktopAgentTest {
  protected:
   void SetUp() override {
-    if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
-    env_ = testing::prepareDesktopHome(display_.name(), home_);
-    dirs_ = DataDirectories::fromEnvironment();
-    fs::create_directories(home_ + "/.local/share/applications");
-    for (const char* app : {"Marker Maker", "Text Editor", "Terminal"}) {
-      std::ofstream(home_ + "/.local/share/applications/" + std::string(app) + ".desktop")
-          << "[Desktop Entry]\nType=Application\nName=" << app << "\nExec=true\n";
-    }
+    DesktopAgentTest::SetUp();
+    if (IsSkipped()) return;
+    writeApps({"Marker Maker", "Text Editor", "Terminal"});
     fs::create_directories(home_ + "/Documents");
     std::ofstream(home_ + "/Documents/quarterly-report.txt") << "numbers";
   }
 
-  ProcessResult run(const std::vector<std::string>& argv) { return testing::runProcess(argv, env_); }
-  int key(const std::string& keys) { return run({"xdotool", "key", keys}).exitCode; }
-  int type(const std::string& text) { return run({"xdotool", "type", "--delay", "15", text}).exitCode; }
+  ProcessResult result(const std::vector<std::string>& argv) { return testing::runProcess(argv, env_); }
+  int key(const std::string& keys) { return run({"xdotool", "key", keys}); }
+  int type(const std::string& text) { return run({"xdotool", "type", "--delay", "15", text}); }
 
   // The running agent's report; null while it does not answer.
   nlohmann::json status() {
-    ProcessResult r = run({PALLIX_BINARY, "status", "--json"});
+    ProcessResult r = result({PALLIX_BINARY, "status", "--json"});
     if (r.exitCode != 0) return nullptr;
     return nlohmann::json::parse(r.out, nullptr, false);
   }
@@ -63,21 +57,13 @@ class StatusCommandTest : public ::testing::Test {
     return s ? (*s)["latency"].value("queries", uint64_t{0}) : 0;
   }
   bool panelShows(PresentationIntent intent) {
-    auto reply = LockFileSingleInstance::request(dirs_.socketPath(), kAgentPanelStateRequest);
-    if (!reply.ok()) return false;
-    auto state = decodePanelState(reply.value());
-    return state.ok() && state->visible && state->intent == intent;
+    auto shown = state();
+    return shown && shown->visible && shown->intent == intent;
   }
-
-  testing::TempDir tmp_;
-  const std::string home_ = tmp_.path();
-  XvfbDisplay display_;
-  std::map<std::string, std::string> env_;
-  DataDirectories dirs_;
 };
 
 TEST_F(StatusCommandTest, SearchesThroughThePanelShowInTheirSourcesLatency) {
-  auto agent = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_DESKTOP_BINARY}, env_);
+  startAgent();
   // The first scan has finished once the catalog reports it as its last pass.
   nlohmann::json before;
   ASSERT_TRUE(pollUntil(
@@ -101,6 +87,17 @@ TEST_F(StatusCommandTest, SearchesThroughThePanelShowInTheirSourcesLatency) {
   EXPECT_EQ(source(before, "files")->value("items", 0), 1);
   EXPECT_GT(source(before, "catalog")->value("diskBytes", 0), 0);
   EXPECT_FALSE(source(before, "catalog")->value("paused", true)) << before.dump();
+  // The emoji catalog loads at start; it is counted and its memory measured before emoji mode opens.
+  nlohmann::json loaded;
+  EXPECT_TRUE(pollUntil([&] {
+    loaded = status();
+    const nlohmann::json* emoji = source(loaded, "emoji");
+    return emoji && emoji->value("items", 0) > 1000;
+  })) << loaded.dump();
+  if (const nlohmann::json* emoji = source(loaded, "emoji")) {
+    EXPECT_GT(emoji->value("memoryBytes", 0), 100 << 10) << loaded.dump();
+    EXPECT_EQ(emoji->value("memoryMeasure", ""), "emoji catalog and its word lists");
+  }
 
   // Apps: typing in the standard panel searches on every keystroke.
   const uint64_t appsBefore = queries(before, "apps");
@@ -140,16 +137,16 @@ TEST_F(StatusCommandTest, SearchesThroughThePanelShowInTheirSourcesLatency) {
   EXPECT_GT(fs::file_size(picture), 5000u);
 
   // The human form names the sources and the agent.
-  ProcessResult human = run({PALLIX_BINARY, "status"});
+  ProcessResult human = result({PALLIX_BINARY, "status"});
   EXPECT_EQ(human.exitCode, 0) << human.err;
   EXPECT_NE(human.out.find("Agent (pid "), std::string::npos) << human.out;
   EXPECT_NE(human.out.find("apps\n"), std::string::npos) << human.out;
   EXPECT_NE(human.out.find("p50 "), std::string::npos) << human.out;
 
   // Without the agent: what the disk holds, and exit status 3.
-  EXPECT_EQ(agent->stop(), 0);
-  agent.reset();
-  ProcessResult offline = run({PALLIX_BINARY, "status", "--json"});
+  EXPECT_EQ(agent_->stop(), 0);
+  agent_.reset();
+  ProcessResult offline = result({PALLIX_BINARY, "status", "--json"});
   EXPECT_EQ(offline.exitCode, 3) << offline.err;
   EXPECT_NE(offline.err.find("not running"), std::string::npos) << offline.err;
   nlohmann::json disk = nlohmann::json::parse(offline.out, nullptr, false);

@@ -27,43 +27,19 @@ namespace fs = std::filesystem;
 using testing::BackgroundProcess;
 using testing::pollUntil;
 
-class DesktopClipboardTest : public ::testing::Test {
+class DesktopClipboardTest : public testing::DesktopAgentTest {
  protected:
   void SetUp() override {
-    if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
+    extraEnvironment_ = {{"PALLIX_ICON_THEME", "Adwaita"}};
+    DesktopAgentTest::SetUp();
+    if (IsSkipped()) return;
     for (const char* tool : {"openbox", "xclip", "xdotool", "python3"}) {
       if (findInPath(tool).empty()) GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs it)";
     }
-    env_ = testing::prepareDesktopHome(display_.name(), home_, {{"PALLIX_ICON_THEME", "Adwaita"}});
-    dirs_ = DataDirectories::fromEnvironment();
     std::ofstream(dirs_.defaultsPath()) << nlohmann::json{{"ClipboardPreferences.historyEnabled", true}}.dump();
     startWindowManager();
   }
 
-  void startWindowManager() {
-    auto managed = [&] {
-      return testing::runProcess({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env_).out.find("window id") !=
-             std::string::npos;
-    };
-    // On a loaded machine openbox can end before it has the display: it is started again then.
-    for (int attempt = 0; attempt < 3 && !managed(); ++attempt) {
-      wm_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"openbox"}, env_);
-      if (pollUntil([&] { return managed() || !wm_->running(); }, std::chrono::seconds(20)) && managed()) break;
-    }
-    ASSERT_TRUE(managed()) << "openbox did not take over the display";
-  }
-  void startAgent() {
-    agent_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_DESKTOP_BINARY}, env_);
-    ASSERT_TRUE(pollUntil([&] { return state().has_value(); }, std::chrono::seconds(20)))
-        << "pallix-desktop did not answer on its socket";
-  }
-  std::optional<PanelState> state(const std::string& request = kAgentPanelStateRequest) {
-    return testing::askPanelState(dirs_, request);
-  }
-  int run(const std::vector<std::string>& argv) {
-    BackgroundProcess p(argv, env_);
-    return p.waitForExit(std::chrono::seconds(10));
-  }
   // xclip, as the application that copied, owns the clipboard with `file`'s bytes.
   void copyFile(const std::string& file, const std::string& type) {
     ASSERT_EQ(run({"sh", "-c", "xclip -selection clipboard -t " + type + " " + file + " >/dev/null 2>&1"}), 0);
@@ -92,14 +68,6 @@ class DesktopClipboardTest : public ::testing::Test {
       return none;
     return panel["sections"][0]["rows"];
   }
-
-  testing::TempDir tmp_;
-  const std::string home_ = tmp_.path();
-  testing::XvfbDisplay display_;
-  std::map<std::string, std::string> env_;
-  DataDirectories dirs_;
-  std::unique_ptr<BackgroundProcess> wm_;
-  std::unique_ptr<BackgroundProcess> agent_;
 };
 
 TEST_F(DesktopClipboardTest, RowsShowAFilesPathAnImagesSizeAndALinksTitleAndTheDetailPaneFollowsTheSelection) {

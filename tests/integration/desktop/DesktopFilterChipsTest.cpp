@@ -19,32 +19,20 @@ namespace pallix {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::BackgroundProcess;
 using testing::pollUntil;
-using testing::XvfbDisplay;
 using Chips = std::vector<std::string>;
 
-class DesktopFilterChipsTest : public ::testing::Test {
+class DesktopFilterChipsTest : public testing::DesktopAgentTest {
  protected:
   void SetUp() override {
-    if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
-    env_ = testing::prepareDesktopHome(display_.name(), home_);
-    dirs_ = DataDirectories::fromEnvironment();
+    DesktopAgentTest::SetUp();
+    if (IsSkipped()) return;
     fs::create_directories(home_ + "/docs");
     std::ofstream(home_ + "/docs/taxes.pdf") << "%PDF";
     std::ofstream(dirs_.defaultsPath()) << nlohmann::json({{"FilesPreferences.indexedFolders", {home_ + "/docs"}}});
-    agent_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_DESKTOP_BINARY}, env_);
-    ASSERT_TRUE(pollUntil([&] { return state().has_value(); }, std::chrono::seconds(20)))
-        << "pallix-desktop did not answer on its socket";
+    startAgent();
   }
 
-  std::optional<PanelState> state(const std::string& request = kAgentPanelStateRequest) {
-    return testing::askPanelState(dirs_, request);
-  }
-  int run(const std::vector<std::string>& argv) {
-    BackgroundProcess p(argv, env_);
-    return p.waitForExit(std::chrono::seconds(10));
-  }
   // Whether the panel comes to show `chips` before a field holding `text`.
   bool shows(const Chips& chips, const std::string& text) {
     return pollUntil([&] {
@@ -59,19 +47,6 @@ class DesktopFilterChipsTest : public ::testing::Test {
     for (const std::string& chip : s->chips) out += " " + chip;
     return out;
   }
-  void snapshot(const std::string& name) {
-    fs::create_directories(PANEL_ARTEFACTS_DIR);
-    const std::string path = std::string(PANEL_ARTEFACTS_DIR) + "/" + name + ".png";
-    ASSERT_TRUE(state(std::string(kAgentSnapshotRequest) + " " + path).has_value());
-    EXPECT_GT(fs::file_size(path), 1000u) << path;
-  }
-
-  testing::TempDir tmp_;
-  const std::string home_ = tmp_.path();
-  XvfbDisplay display_;
-  std::map<std::string, std::string> env_;
-  DataDirectories dirs_;
-  std::unique_ptr<BackgroundProcess> agent_;
 };
 
 TEST_F(DesktopFilterChipsTest, TypedPlainWordsBecomeChipsAndBackspaceOnTheEmptyFieldRemovesTheLast) {

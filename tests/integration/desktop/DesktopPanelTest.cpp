@@ -32,17 +32,12 @@ using testing::XvfbDisplay;
 // Ctrl+Shift+K: the combination "another application" holds.
 const KeyboardShortcut kTaken{40, modifier::kControl | modifier::kShift, "K"};
 
-class DesktopPanelTest : public ::testing::Test {
+class DesktopPanelTest : public testing::DesktopAgentTest {
  protected:
   void SetUp() override {
-    if (!display_.ok()) GTEST_SKIP() << "Xvfb cannot start here: " << display_.failure();
-    env_ = testing::prepareDesktopHome(display_.name(), home_);
-    dirs_ = DataDirectories::fromEnvironment();
-    fs::create_directories(home_ + "/.local/share/applications");
-    for (const char* app : {"Calculator", "Text Editor", "Terminal", "Web Browser"}) {
-      std::ofstream(home_ + "/.local/share/applications/" + std::string(app) + ".desktop")
-          << "[Desktop Entry]\nType=Application\nName=" << app << "\nExec=true\n";
-    }
+    DesktopAgentTest::SetUp();
+    if (IsSkipped()) return;
+    writeApps({"Calculator", "Text Editor", "Terminal", "Web Browser"});
   }
 
   void writeDefaults(const nlohmann::json& values) { std::ofstream(dirs_.defaultsPath()) << values.dump(); }
@@ -50,37 +45,12 @@ class DesktopPanelTest : public ::testing::Test {
     std::ifstream in(dirs_.defaultsPath());
     return nlohmann::json::parse(in, nullptr, false);
   }
-  void startAgent() {
-    agent_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{PALLIX_DESKTOP_BINARY}, env_);
-    ASSERT_TRUE(pollUntil([&] { return state().has_value(); }, std::chrono::seconds(20)))
-        << "pallix-desktop did not answer on its socket";
-  }
-  std::optional<PanelState> state(const std::string& request = kAgentPanelStateRequest) {
-    return testing::askPanelState(dirs_, request);
-  }
-  int run(const std::vector<std::string>& argv) {
-    BackgroundProcess p(argv, env_);
-    return p.waitForExit(std::chrono::seconds(10));
-  }
   bool panelShows(bool visible, PresentationIntent intent = PresentationIntent::standard) {
     return pollUntil([&] {
       auto s = state();
       return s && s->visible == visible && (!visible || s->intent == intent);
     });
   }
-  void snapshot(const std::string& name) {
-    fs::create_directories(PANEL_ARTEFACTS_DIR);
-    std::string path = std::string(PANEL_ARTEFACTS_DIR) + "/" + name + ".png";
-    ASSERT_TRUE(state(std::string(kAgentSnapshotRequest) + " " + path).has_value());
-    EXPECT_GT(fs::file_size(path), 1000u) << path;
-  }
-
-  testing::TempDir tmp_;
-  const std::string home_ = tmp_.path();
-  XvfbDisplay display_;
-  std::map<std::string, std::string> env_;
-  DataDirectories dirs_;
-  std::unique_ptr<BackgroundProcess> agent_;
 };
 
 TEST_F(DesktopPanelTest, HotKeysOpenEachModeAtItsPlaceAndTakenShortcutsFallBack) {
@@ -366,24 +336,7 @@ TEST_F(DesktopPanelTest, AGrabAnotherClientHoldsIsAlreadyInUse) {
 
 // An emoji picked in the panel lands in the window the user was typing in,
 // with a window manager (openbox) and without one.
-class DesktopEmojiTest : public DesktopPanelTest, public ::testing::WithParamInterface<bool> {
- protected:
-  void startWindowManager() {
-    if (findInPath("openbox").empty()) GTEST_SKIP() << "openbox is not installed (scripts/setup.sh installs it)";
-    // On a loaded machine openbox can take a while, or end before it has
-    // the display: it is started again then.
-    auto managed = [&] {
-      return testing::runProcess({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env_).out.find("window id") !=
-             std::string::npos;
-    };
-    for (int attempt = 0; attempt < 3 && !managed(); ++attempt) {
-      wm_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"openbox"}, env_);
-      if (pollUntil([&] { return managed() || !wm_->running(); }, std::chrono::seconds(20)) && managed()) break;
-    }
-    ASSERT_TRUE(managed()) << "openbox did not take over the display";
-  }
-  std::unique_ptr<BackgroundProcess> wm_;
-};
+class DesktopEmojiTest : public DesktopPanelTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(DesktopEmojiTest, APickedEmojiIsTypedIntoTheWindowThatHadTheKeyboardAndCounts) {
   if (GetParam()) startWindowManager();

@@ -71,7 +71,8 @@ void addWidgets(const PanelIntelligenceStore& store, std::vector<PanelSection>& 
   PanelSection places{SectionKind::widget, "Places", {}, 0};
   for (const auto& p : s.mapResults) places.rows.push_back({p.name, p.subtitle.value_or(""), "maps", "", {}, false});
   if (auto notice = s.notices.find(VCRDataSourceIdentifier::maps); places.rows.empty() && notice != s.notices.end()) {
-    places.rows.push_back({notice->second, "", "maps", "", {}, false});
+    // The source's own words below a plain title, with the hourglass of "wait", not an empty icon slot.
+    places.rows.push_back({"Places can\u2019t be searched right now", notice->second, "maps", "\u23F3", {}, false});
   }
   if (!places.rows.empty()) out.push_back(places);
   PanelSection events{SectionKind::widget, "Calendar", {}, 0};

@@ -226,7 +226,7 @@ TEST_F(PanelCardTest, ARefusedPlaceSearchSaysSoWhereThePlacesWouldBe) {
   places = card("Places");
   ASSERT_NE(places, nullptr) << "a refusal is not \"nothing found\"";
   ASSERT_EQ(places->rows.size(), 1u);
-  EXPECT_EQ(places->rows[0].title, "The place search is rate limited, try again in 7 s");
+  EXPECT_EQ(places->rows[0].detail, "The place search is rate limited, try again in 7 s");
   EXPECT_EQ(intelligence_->widgetStates().at(VCRDataSourceIdentifier::maps), WidgetContentState::ready);
 
   maps_->answer = nullptr;

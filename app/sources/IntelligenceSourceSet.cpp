@@ -38,7 +38,7 @@ IntelligenceSourceSet::IntelligenceSourceSet(SourceServices services, const User
     }
     // Each source's requests are counted under its name (`pallix status`).
     auto http = [this](const char* source) { return std::make_shared<RecordedHttpClient>(services_.http, source); };
-    placeSearch = std::make_shared<NominatimPlaceSearch>(http("places"), endpoints_.places, options_.userAgent, main,
+    placeSearch = std::make_shared<NominatimPlaceSearch>(http("maps"), endpoints_.places, options_.userAgent, main,
                                                          std::move(spacing));
     weatherPlaces = std::make_shared<OpenMeteoGeocoder>(http("weather"), endpoints_.geocoding);
     weatherService = std::make_shared<OpenMeteoWeatherService>(http("weather"), endpoints_.forecast);

@@ -376,6 +376,34 @@ void ResultsView::paintEvent(QPaintEvent* event) {
       paintListRow(p, s, s.rows[it->row], it->rect);
     }
   }
+  paintPinnedTitle(p, exposed);
+}
+
+void ResultsView::paintPinnedTitle(QPainter& p, const QRect& exposed) {
+  // The title of the section whose rows pass under the top edge stays there,
+  // so a long grid always says which category is in view; the next title
+  // pushes it up as it arrives.
+  if (scrollOffset_ <= 0) return;
+  for (size_t i = 0; i < sectionTitles_.size(); ++i) {
+    const auto& [section, y] = sectionTitles_[i];
+    const int next = i + 1 < sectionTitles_.size() ? sectionTitles_[i + 1].second : contentHeight_;
+    if (y >= scrollOffset_ || next <= scrollOffset_) continue;
+    const int top = std::min(scrollOffset_, next - kSectionTitleHeight);
+    // Over the rows only, clear of the panel's border; opaque, as the rows pass below it.
+    const QRect band(kMargin / 2, top, width() - kMargin, kSectionTitleHeight);
+    if (!band.intersects(exposed) || top + kSectionTitleHeight <= scrollOffset_) return;
+    QColor background = theme_.background;
+    background.setAlpha(255);
+    p.save();
+    p.setClipRect(QRect(band.left(), scrollOffset_, band.width(), kSectionTitleHeight));
+    p.fillRect(band, background);
+    p.setPen(theme_.sectionTitle);
+    p.setFont(theme_.font(8.5, QFont::DemiBold));
+    p.drawText(band.adjusted(kMargin / 2 + 6, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+               q(content_->sections[section].title).toUpper());
+    p.restore();
+    return;
+  }
 }
 
 }  // namespace pallix::views

@@ -67,6 +67,7 @@ class ResultsView final : public QWidget {
   QPixmap tileImage(const PanelRow& row, int size);
   void paintTile(QPainter& p, const QPixmap& tile, const QRect& rect);
   void paintSourceBadge(QPainter& p, const PanelRow& row, const QRect& tileRect);
+  void paintPinnedTitle(QPainter& p, const QRect& exposed);
   void paintListRow(QPainter& p, const PanelSection& s, const PanelRow& row, const QRect& r);
   void paintGridCell(QPainter& p, const PanelSection& s, const PanelRow& row, const QRect& r);
 

@@ -96,7 +96,7 @@ int runCalendar(Args& args) {
     auto imported = store->importCalendar(rest[1]);
     if (!imported.ok()) {
       printError("calendar: " + imported.error().description(), "Give an iCalendar (.ics) file with events.");
-      return kExitFailure;
+      return exitStatusFor(imported.error());
     }
     if (json) {
       printJson(importJson(*imported));

@@ -327,7 +327,7 @@ int runCatalog(Args& args) {
   }
   if (!items.ok()) {
     printError("cannot read the catalog: " + items.error().description(), "Run 'pallix index' to rebuild it.");
-    return kExitFailure;
+    return exitStatusFor(items.error());
   }
   if (json) {
     nlohmann::json out = nlohmann::json::array();
@@ -380,7 +380,7 @@ int runFolders(Args& args) {
   Status created = createPrivateDirectory(dirs.data);
   if (!created.ok()) {
     printError("cannot create the data folder: " + created.error().description());
-    return kExitFailure;
+    return exitStatusFor(created.error());
   }
   UserDefaults defaults(dirs.defaultsPath());
   auto edited = DirectoryLists::editFileDirectories(defaults, dirs, rest[1], action == "add");
@@ -388,7 +388,7 @@ int runFolders(Args& args) {
     const bool missing = action == "add" && !isDirectory(DirectoryLists::standardizePath(rest[1]));
     printError(edited.error().description(),
                missing ? "Give an existing folder." : "See the indexed folders with 'pallix folders list'.");
-    return kExitFailure;
+    return exitStatusFor(edited.error());
   }
   const DirectoryLists::FileDirectoryEdit& edit = edited.value();
   // A running agent applies the edit when it answers; without one the

@@ -189,7 +189,7 @@ int runWatch(Context& ctx) {
   if (!lock.ok()) {
     printError("clipboard watch: " + printable(lock.error().description()),
                "Stop it first (pallix daemon records it too when the history is on).");
-    return kExitFailure;
+    return exitStatusFor(lock.error());
   }
   Status opened = ctx.open(pasteboard.value(), /*monitor=*/true, makeLinkMetadataProvider());
   if (!opened.ok()) return failOpen("watch", opened);
@@ -205,7 +205,7 @@ int runWatch(Context& ctx) {
   });
   if (Status signals = installStopSignalHandler([loop = ctx.loop] { loop->quit(); }); !signals.ok()) {
     printError("clipboard watch: " + signals.error().description());
-    return kExitFailure;
+    return exitStatusFor(signals.error());
   }
   // The switch turned by another command (`pallix defaults write`) reaches
   // the service as a change of this process's preferences would.

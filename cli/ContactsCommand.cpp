@@ -46,7 +46,7 @@ int importFile(const DataDirectories& dirs, const std::vector<std::string>& rest
   auto outcome = VCardContactStore::importFile(VCardContactStore::defaultFolder(dirs), rest[1]);
   if (!outcome.ok()) {
     printError(outcome.error().description(), "FILE must be a vCard file (BEGIN:VCARD ... END:VCARD).");
-    return kExitFailure;
+    return exitStatusFor(outcome.error());
   }
   if (json) {
     printJson({{"path", outcome->path},

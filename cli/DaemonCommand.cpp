@@ -103,7 +103,7 @@ int runAgent(const char* command, bool quiet, RunOutput output) {
                     });
   if (Status configured = agent.configure(); !configured.ok()) {
     printError(std::string(command) + ": " + configured.error().description());
-    return kExitFailure;
+    return exitStatusFor(configured.error());
   }
   if (Status launched = agent.launch(); !launched.ok()) {
     printError(std::string(command) + ": " + launched.error().description(),
@@ -132,7 +132,7 @@ int runAgent(const char* command, bool quiet, RunOutput output) {
   Status signals = installStopSignalHandler([loop] { loop->quit(); });
   if (!signals.ok()) {
     printError(std::string(command) + ": " + signals.error().description());
-    return kExitFailure;
+    return exitStatusFor(signals.error());
   }
   if (progress) {
     std::cerr << "pallix: running (pid " << ::getpid() << "); the data is in " << printable(agent.dirs().data)

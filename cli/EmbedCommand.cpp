@@ -78,7 +78,7 @@ int runEmbed(Args& args) {
   auto embedding = model.value()->encode(text);
   if (!embedding.ok()) {
     printError("embedding failed: " + embedding.error().description());
-    return kExitFailure;
+    return exitStatusFor(embedding.error());
   }
   if (json) {
     const auto& tokenizer = model.value()->tokenizer();

@@ -68,7 +68,7 @@ int runTone(const std::string& name) {
   Status set = ctx.picker->setPreferredSkinTone(tone);
   if (!set.ok()) {
     printError("emoji tone: " + set.error().description());
-    return kExitFailure;
+    return exitStatusFor(set.error());
   }
   std::cout << (tone ? "Emoji with skin tones are shown " + name + "." : std::string("No preferred skin tone."))
             << "\n";

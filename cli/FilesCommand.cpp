@@ -111,7 +111,7 @@ int runFiles(Args& args, const ResultOpener& opener) {
     }
     printError("files: the search failed: " + page.error().description(),
                "Run 'pallix index' to check and rebuild the catalog.");
-    return kExitFailure;
+    return exitStatusFor(page.error());
   }
   const std::vector<FileSearchResult>& results = page->results;
   const int nothing = complete ? kExitFailure : kExitUnavailable;

@@ -58,7 +58,7 @@ int runLocation(Args& args) {
     rt.runUntil([&] { return found.has_value(); });
     if (found && !found->ok() && isPlaceSearchRateLimited(found->error())) {
       printError("location: " + found->error().description());
-      return kExitFailure;
+      return exitStatusFor(found->error());
     }
     if (!found || !found->ok() || found->value().empty()) {
       printError("location: " + inQuotes(text) + " was not found" +
@@ -72,7 +72,7 @@ int runLocation(Args& args) {
     Status stored = SystemLocationProvider::setFixedPlace(*rt.defaults, place);
     if (!stored.ok()) {
       printError("location: cannot store the place: " + stored.error().description());
-      return kExitFailure;
+      return exitStatusFor(stored.error());
     }
     if (json) {
       printJson(
@@ -88,7 +88,7 @@ int runLocation(Args& args) {
     Status cleared = SystemLocationProvider::clearFixedPlace(*rt.defaults);
     if (!cleared.ok()) {
       printError("location: " + cleared.error().description());
-      return kExitFailure;
+      return exitStatusFor(cleared.error());
     }
     std::cout << "Location cleared.\n";
     return kExitOk;

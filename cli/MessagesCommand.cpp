@@ -135,7 +135,7 @@ int search(MessagesComponents& messages, const std::vector<std::string>& words, 
   auto results = messages.searchService->searchText(query);
   if (!results.ok()) {
     printError(results.error().description(), hintFor(results.error(), *messages.access));
-    return kExitFailure;
+    return exitStatusFor(results.error());
   }
   std::vector<MessageSearchResult>& list = results.value();
   if (limit && list.size() > static_cast<size_t>(*limit)) list.resize(static_cast<size_t>(*limit));
@@ -174,7 +174,7 @@ int chunks(MessagesComponents& messages, const std::optional<std::string>& chat,
   clearProgress();
   if (!collected.ok()) {
     printError(collected.error().description(), hintFor(collected.error(), *messages.access));
-    return kExitFailure;
+    return exitStatusFor(collected.error());
   }
   const ChunkCollection& c = collected.value();
   if (chat && c.chatCount == 0) {
@@ -363,7 +363,7 @@ std::optional<int> runPassInTheAgent(const DataDirectories& dirs, IndexRun run) 
   if (!first.ok()) {
     printError("the running Pallix agent keeps the message index: " + first.error().description(),
                "Turn MessagesPreferences.semanticSearchEnabled on to have it index, or stop it to index from here.");
-    return kExitFailure;
+    return exitStatusFor(first.error());
   }
   return followAgentPass({socket, kAgentMessagesPassRequestPrefix, "the message index", "pallix messages index",
                           "pallix messages status", messagePassView},
@@ -380,7 +380,7 @@ int index(MessagesComponents& messages, const DataDirectories& dirs, UserDefault
   if (!lock.ok()) {
     if (auto status = runPassInTheAgent(dirs, run)) return *status;
     printError(lock.error().description());
-    return kExitFailure;
+    return exitStatusFor(lock.error());
   }
   auto executor = SerialExecutor::create("pallix-msgindex");
   auto indexer = messages.makeChunkIndexer(executor, services.messageStore(), defaults);
@@ -543,7 +543,7 @@ int semantic(MessagesComponents& messages, const DataDirectories& dirs, UserDefa
   Status initialized = session.await<Status>([&](Completion<Status> done) { store->initialize(done); });
   if (!initialized.ok()) {
     printError("the message index cannot be opened: " + initialized.error().description());
-    return kExitFailure;
+    return exitStatusFor(initialized.error());
   }
   auto snapshot =
       session.await<EmbeddingStoreSnapshot>([&](Completion<EmbeddingStoreSnapshot> done) { store->snapshot(done); });
@@ -562,7 +562,7 @@ int semantic(MessagesComponents& messages, const DataDirectories& dirs, UserDefa
   }
   if (Status same = sameDatabase(messages, defaults, *store, session); !same.ok()) {
     printError(same.error().description(), "Run 'pallix messages index' to index the database read now.");
-    return kExitFailure;
+    return exitStatusFor(same.error());
   }
   messages.attachEmbeddingStore(store);
   const std::string query = joinStrings(words, " ");

@@ -61,7 +61,7 @@ int install(InstalledModelStore& store, const std::vector<std::string>& rest, co
   if (!installed.ok()) {
     printError(installed.error().description(),
                "DIR must hold config.json and model.safetensors of a BERT encoder (e.g. bge-small-en-v1.5).");
-    return kExitFailure;
+    return exitStatusFor(installed.error());
   }
   if (json) {
     printJson(toJson(installed.value()));
@@ -91,7 +91,7 @@ int list(InstalledModelStore& store, bool json) {
   clearProgress();
   if (!models.ok()) {
     printError(models.error().description());
-    return kExitFailure;
+    return exitStatusFor(models.error());
   }
   if (json) {
     nlohmann::json array = nlohmann::json::array();
@@ -136,7 +136,7 @@ int use(const std::vector<std::string>& rest, bool json) {
   const bool changed = preferences.selectedModel() != *model;
   if (Status set = preferences.setSelectedModel(*model); !set.ok()) {
     printError("model: cannot save the choice: " + set.error().description());
-    return kExitFailure;
+    return exitStatusFor(set.error());
   }
   if (changed) TelemetryService::signal("Intelligence.modelSelected", {{"model", std::string(rawValue(*model))}});
   if (json) {

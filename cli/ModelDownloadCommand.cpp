@@ -108,7 +108,7 @@ int downloadModelCommand(const std::vector<std::string>& rest, bool json) {
   });
   if (Status started = d.manager->downloadModel(*model); !started.ok()) {
     printError("model: " + started.error().description(), "Stop it with 'pallix model cancel'.");
-    return kExitFailure;
+    return exitStatusFor(started.error());
   }
   const bool interrupted = d.runUntil([&] { return !d.manager->isDownloadingHere(*model); }, std::chrono::hours(24));
   clearProgress();

@@ -29,7 +29,7 @@ int runPlaces(Args& args) {
     if (json) printJson(nlohmann::json::array());
     printError("places: " + found->error().description(),
                "The place search (" + rt.sources->endpoints().places + ") allows a few requests at a time.");
-    return kExitFailure;
+    return exitStatusFor(found->error());
   }
   const std::vector<MapSearchResult> places = found && found->ok() ? found->value() : std::vector<MapSearchResult>{};
   if (json) {

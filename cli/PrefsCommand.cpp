@@ -190,7 +190,7 @@ int defaultsWrite(const std::optional<std::string>& typeName, bool force, const 
   if (!written.ok()) {
     printError("cannot write " + key + ": " + written.error().description(),
                "Check that " + defaults->path() + " is writable.");
-    return kExitFailure;
+    return exitStatusFor(written.error());
   }
   return kExitOk;
 }
@@ -205,7 +205,7 @@ int defaultsDelete(const std::vector<std::string>& rest) {
   Status removed = defaults->remove(rest[1]);
   if (!removed.ok()) {
     printError("cannot delete " + rest[1] + ": " + removed.error().description());
-    return kExitFailure;
+    return exitStatusFor(removed.error());
   }
   return kExitOk;
 }

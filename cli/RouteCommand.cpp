@@ -28,7 +28,7 @@ int runRoute(Args& args) {
   auto decision = (*router)->routeDetailed(text, RouteOptions::defaults());
   if (!decision.ok()) {
     printError("routing failed: " + decision.error().description());
-    return kExitFailure;
+    return exitStatusFor(decision.error());
   }
   const RouteResult& result = decision->result;
   const char* decidedBy = decision->decidedByShortcut ? "shortcut" : "classifier";

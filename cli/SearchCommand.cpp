@@ -176,7 +176,7 @@ int runOpen(Args& args) {
   auto results = loadLastResults(DataDirectories::fromEnvironment());
   if (!results.ok()) {
     printError(results.error().description());
-    return kExitFailure;
+    return exitStatusFor(results.error());
   }
   auto runtime = openRuntime("open", AppRuntime::Access::recordUse);
   if (!runtime.ok()) return kExitUnavailable;

@@ -208,12 +208,12 @@ int runChunks(const std::vector<std::string>& rest, bool json) {
   auto text = readTextFile(path);
   if (!text.ok()) {
     printError("cannot chunk " + path + ": " + text.error().description(), "Only UTF-8 text files are indexed.");
-    return kExitFailure;
+    return exitStatusFor(text.error());
   }
   auto described = describeFile(path);
   if (!described.ok()) {
     printError(described.error().description());
-    return kExitFailure;
+    return exitStatusFor(described.error());
   }
   const auto chunks = makeFileChunks(described.value(), text.value());
   if (json) {
@@ -243,7 +243,7 @@ int runSearch(Session& session, const std::string& query, int limit, bool json) 
   Status initialized = session.initialize();
   if (!initialized.ok()) {
     printError("the file index cannot be opened: " + initialized.error().description());
-    return kExitFailure;
+    return exitStatusFor(initialized.error());
   }
   auto snapshot = session.await<EmbeddingStoreSnapshot>(
       [&](Completion<EmbeddingStoreSnapshot> done) { session.services->fileStore()->snapshot(done); });
@@ -369,7 +369,7 @@ std::optional<int> runPassInTheAgent(const Session& session, bool ownFolders, bo
   if (!first.ok()) {
     printError("the running Pallix agent keeps the semantic index: " + first.error().description(),
                "Turn FilesPreferences.semanticSearchEnabled on to have it index, or stop it to index from here.");
-    return kExitFailure;
+    return exitStatusFor(first.error());
   }
   return followAgentPass({socket, kAgentSemanticPassRequestPrefix, "the semantic index", "pallix semantic index",
                           "pallix semantic status", semanticPassView},
@@ -410,12 +410,12 @@ int runIndex(Session& session, std::vector<std::string> folders, bool watch, boo
   if (!lock.ok()) {
     if (auto status = runPassInTheAgent(session, !folders.empty(), watch, rebuild)) return *status;
     printError(lock.error().description());
-    return kExitFailure;
+    return exitStatusFor(lock.error());
   }
   Status initialized = session.initialize();
   if (!initialized.ok()) {
     printError("the file index cannot be opened: " + initialized.error().description());
-    return kExitFailure;
+    return exitStatusFor(initialized.error());
   }
   if (folders.empty()) {
     folders = SemanticServices::semanticFolders(*session.defaults, session.dirs);
@@ -453,7 +453,7 @@ int runIndex(Session& session, std::vector<std::string> folders, bool watch, boo
         [&](Completion<Status> done) { indexer.rebuildIndex(FileChunkIndexer::RebuildTrigger::user, done); });
     if (!rebuilt.ok()) {
       printError("rebuild failed: " + rebuilt.error().description());
-      return kExitFailure;
+      return exitStatusFor(rebuilt.error());
     }
   }
   if (watch) {

@@ -102,7 +102,7 @@ int runBuild(const std::vector<std::string>& rest) {
   auto text = readFileToString(input);
   if (!text.ok()) {
     printError(text.error().description(), "check the path of the JSON-lines file");
-    return kExitFailure;
+    return exitStatusFor(text.error());
   }
   std::istringstream in(text.value());
   std::vector<IndexItem> items;
@@ -141,7 +141,7 @@ int runBuild(const std::vector<std::string>& rest) {
   auto saved = index.saveIndex(dir, name);
   if (!saved.ok()) {
     printError("cannot save the index: " + saved.error().description(), "check that " + dir + " is writable");
-    return kExitFailure;
+    return exitStatusFor(saved.error());
   }
   std::cout << "Indexed " << items.size() << " items of dimension " << dimension << " into "
             << printable(saved.value());
@@ -177,7 +177,7 @@ int runSearch(const std::vector<std::string>& rest, const std::optional<std::str
   auto loaded = index.loadIndex(dir, name);
   if (!loaded.ok()) {
     printError(loaded.error().description(), "rebuild the index with: pallix vectors build");
-    return kExitFailure;
+    return exitStatusFor(loaded.error());
   }
   if (!loaded->empty() && loaded->front().embedding.size() != query.size()) {
     return usageError("vectors", "the query has " + std::to_string(query.size()) + " components, the index has " +
@@ -209,7 +209,7 @@ int inspectItems(const std::string& path, const std::string& data, bool json) {
   auto items = header.ok() ? MMapStore::decode(data) : Result<std::vector<IndexItem>>(header.error());
   if (!items.ok()) {
     printError(path + ": " + items.error().description());
-    return kExitFailure;
+    return exitStatusFor(items.error());
   }
   const MMapHeader& h = header.value();
   if (json) {
@@ -244,7 +244,7 @@ int inspectGraph(const std::string& path, const std::string& data, bool json) {
   auto info = HNSWIndex::inspectImage(data);
   if (!info.ok()) {
     printError(path + ": " + info.error().description());
-    return kExitFailure;
+    return exitStatusFor(info.error());
   }
   // With the item file beside it, check that the graph loads for those items.
   std::string checkedWith;
@@ -254,13 +254,13 @@ int inspectGraph(const std::string& path, const std::string& data, bool json) {
     auto items = store.loadIndex(itemsPath);
     if (!items.ok()) {
       printError(itemsPath + ": " + items.error().description());
-      return kExitFailure;
+      return exitStatusFor(items.error());
     }
     HNSWIndex graph;
     Status loaded = graph.deserialize(data, items.value());
     if (!loaded.ok()) {
       printError(path + ": " + loaded.error().description());
-      return kExitFailure;
+      return exitStatusFor(loaded.error());
     }
     checkedWith = itemsPath;
   }
@@ -309,7 +309,7 @@ int runInspect(const std::vector<std::string>& rest, bool json) {
   auto data = readFileToString(path);
   if (!data.ok()) {
     printError(data.error().description());
-    return kExitFailure;
+    return exitStatusFor(data.error());
   }
   const std::string extension = std::filesystem::path(path).extension().string();
   const bool items = extension == ".mmap" || (extension != ".hnsw" && data->compare(0, 4, "SKST") == 0);

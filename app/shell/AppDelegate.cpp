@@ -346,6 +346,11 @@ void AppDelegate::setupClipboardService() {
   options.linkMetadata = env_.linkMetadata;
   const ClipboardPreferences* prefs = &clipboard_;
   options.settings = [prefs] { return prefs->settings(); };
+  // Loaded only while search by meaning is on. A model chosen later is used
+  // from the next start; the vectors name their model, so none are mixed.
+  options.modelFactory = env_.embeddingModelFactory
+                             ? env_.embeddingModelFactory
+                             : installedEmbeddingModelFactory(env_.dirs, intelligence_.selectedModel());
   const int64_t heapBefore = heapBytesInUse();
   auto services = ClipboardServices::open(std::move(options));
   SourceStatistics::process().recordLoadedHeap(kClipboardSource, heapBytesInUse() - heapBefore);

@@ -54,6 +54,7 @@ void ClipboardModeSearchProvider::prime() {
   refreshHistoryIfChanged();
   index_.prime();
   primed_ = true;
+  if (const auto& semantic = service_.semanticIndex()) semantic->warmUp();
 }
 
 void ClipboardModeSearchProvider::clear() {

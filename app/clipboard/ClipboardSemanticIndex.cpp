@@ -64,6 +64,14 @@ void ClipboardSemanticIndex::noteNewItem() {
   post([](ClipboardSemanticIndex& i) { i.startPass(); });
 }
 
+void ClipboardSemanticIndex::warmUp() {
+  if (!enabled_.load()) return;
+  post([](ClipboardSemanticIndex& i) {
+    if (!i.enabled_.load() || !i.modelKey() || !i.ensureModel()) return;
+    i.scheduleIdleUnload();
+  });
+}
+
 void ClipboardSemanticIndex::counters(std::function<void(Counters)> done) {
   post([done = std::move(done)](ClipboardSemanticIndex& i) { done(i.counters_); });
 }

@@ -86,6 +86,9 @@ class ClipboardSemanticIndex : public std::enable_shared_from_this<ClipboardSema
   bool isEnabled() const { return enabled_.load(); }
   // A text item was recorded: a pass embeds it (and anything else missing).
   void noteNewItem();
+  // Loads the model ahead of a search (clipboard mode opened); it unloads
+  // again after kIdleUnloadDelay without use. Nothing while disabled.
+  void warmUp();
   // The stored items closest in meaning to `query`, most similar first, at
   // most `limit`, none in `exclude`, each at or above the threshold. `done`
   // runs on `replyRunner`; a search overtaken by a later one before it ran

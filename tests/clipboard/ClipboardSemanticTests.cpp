@@ -23,6 +23,7 @@ TEST(ClipboardSemanticTest, WithThePreferenceOffNothingIsEmbeddedOrLoadedUntilIt
   f.service->setPanelVisible(true);
   for (const char* t : {"lunch at noon", "meeting moved to Thursday", "a picture of a cat"}) f.copyText(t);
   ClipboardModeSearchProvider provider(*f.service, f.env.mainRunner(), f.env.makeRunner("filter"));
+  provider.modeDidOpen();
   provider.search("appointment", [](std::vector<ModeResult> rows) { EXPECT_TRUE(rows.empty()); });
   f.env.advanceBy(std::chrono::minutes(5));
   EXPECT_FALSE(f.index->isEnabled());

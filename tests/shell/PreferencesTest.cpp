@@ -183,7 +183,7 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
   EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 5u);
   EXPECT_EQ(log.count(MessagesPreferences::kDidChangeNotification), 4u);
   EXPECT_EQ(log.count(IntelligencePreferences::kDidChangeNotification), 3u);
-  EXPECT_EQ(log.count(ClipboardPreferences::kDidChangeNotification), 4u);
+  EXPECT_EQ(log.count(ClipboardPreferences::kDidChangeNotification), 5u);
   ASSERT_EQ(log.count(IntelligencePreferences::kEmbeddingModelDidChangeNotification), 1u);
   for (const Notification& n : log.posts()) {
     if (n.name == IntelligencePreferences::kEmbeddingModelDidChangeNotification) {

@@ -225,6 +225,11 @@ void ClipboardSemanticIndex::embedBatch(std::vector<ClipboardStore::TextToEmbed>
     return endPass(kFailureRetryDelay);
   }
   counters_.itemsEmbedded += stored;
+  if (stored == 0) {
+    // Every one went meanwhile, or cannot take its vector: reading the same
+    // batch again would embed it again.
+    return endPass(std::nullopt);
+  }
   // Through the runner, so that a search waiting meanwhile goes first.
   post([generation = generation_](ClipboardSemanticIndex& i) {
     if (i.generation_ == generation && i.passActive_) i.nextBatch();

@@ -59,6 +59,19 @@ void ClipboardSemanticIndex::setEnabled(bool enabled) {
   });
 }
 
+void ClipboardSemanticIndex::setModelFactory(std::shared_ptr<EmbeddingModelFactory> factory) {
+  post([factory = std::move(factory)](ClipboardSemanticIndex& i) mutable {
+    i.deps_.modelFactory = std::move(factory);
+    // A pass under way drops its batch (embedded by the old model).
+    ++i.generation_;
+    i.passActive_ = false;
+    i.retryTask_.cancel();
+    i.unloadModel();
+    i.reportedMissingModel_ = false;
+    i.startPass();
+  });
+}
+
 void ClipboardSemanticIndex::noteNewItem() {
   if (!enabled_.load()) return;
   post([](ClipboardSemanticIndex& i) { i.startPass(); });

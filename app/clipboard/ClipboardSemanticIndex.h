@@ -84,6 +84,9 @@ class ClipboardSemanticIndex : public std::enable_shared_from_this<ClipboardSema
   // On: starts the catch-up pass. Off: stops embedding and unloads the model.
   void setEnabled(bool enabled);
   bool isEnabled() const { return enabled_.load(); }
+  // Another model was chosen: the loaded one goes, and a pass replaces the
+  // vectors of the old model by the new one's.
+  void setModelFactory(std::shared_ptr<EmbeddingModelFactory> factory);
   // A text item was recorded: a pass embeds it (and anything else missing).
   void noteNewItem();
   // Loads the model ahead of a search (clipboard mode opened); it unloads

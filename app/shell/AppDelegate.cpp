@@ -346,8 +346,8 @@ void AppDelegate::setupClipboardService() {
   options.linkMetadata = env_.linkMetadata;
   const ClipboardPreferences* prefs = &clipboard_;
   options.settings = [prefs] { return prefs->settings(); };
-  // Loaded only while search by meaning is on. A model chosen later is used
-  // from the next start; the vectors name their model, so none are mixed.
+  // Loaded only while search by meaning is on; a model chosen later replaces
+  // it (below), and its vectors replace the old model's.
   options.modelFactory = env_.embeddingModelFactory
                              ? env_.embeddingModelFactory
                              : installedEmbeddingModelFactory(env_.dirs, intelligence_.selectedModel());
@@ -360,6 +360,15 @@ void AppDelegate::setupClipboardService() {
     return;
   }
   clipboardServices_ = std::move(services).value();
+  if (env_.embeddingModelFactory || !clipboardServices_->service().semanticIndex()) return;
+  observations_.emplace_back(NotificationCenter::defaultCenter(),
+                             IntelligencePreferences::kEmbeddingModelDidChangeNotification,
+                             weak_.wrap([this](const Notification& n) {
+                               const EmbeddingModel* model = std::any_cast<EmbeddingModel>(&n.object);
+                               if (!model || !clipboardServices_) return;
+                               clipboardServices_->service().semanticIndex()->setModelFactory(
+                                   installedEmbeddingModelFactory(env_.dirs, *model));
+                             }));
 }
 
 void AppDelegate::startDeferredBackgroundWork() {

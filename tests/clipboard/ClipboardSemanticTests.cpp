@@ -139,6 +139,13 @@ TEST(ClipboardSemanticTest, AnotherModelsVectorsAreDroppedAndTheItemsEmbeddedAga
   f.index->search("appointment", {}, 5, f.env.mainRunner(), [&](auto m) { found = std::move(m); });
   f.env.runUntilIdle();
   EXPECT_TRUE(found.empty());
+
+  // Another model chosen: at once, without waiting for the loaded one to go.
+  auto chosen = std::make_shared<testing::FakeModelFactory>(f.log);
+  chosen->digest = "model-c";
+  f.index->setModelFactory(chosen);
+  f.env.runUntilIdle();
+  EXPECT_EQ(f.vectorModels(), (std::map<int64_t, std::string>{{1, "model-c"}, {2, "model-c"}, {3, "model-c"}}));
 }
 
 struct Rows {

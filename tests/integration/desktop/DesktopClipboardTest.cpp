@@ -245,6 +245,11 @@ TEST_F(DesktopClipboardTest, WithSearchByMeaningOnCopiedTextsAreEmbeddedAndFound
     return s && s->visible && s->intent == PresentationIntent::clipboard;
   }));
   ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "appointment time"}), 0);
+  // The rows of a prefix ("a" is in some texts) are not the ones looked for.
+  ASSERT_TRUE(pollUntil([&] {
+    auto s = state();
+    return s && s->text == "appointment time";
+  }));
   nlohmann::json panel;
   ASSERT_TRUE(pollUntil(
       [&] {

@@ -8,9 +8,9 @@
 // the current model: it starts when the index is enabled (the catch-up of
 // items copied before) and again after each new text item. Each batch holds
 // the embedding coordinator's lease ("clipboard"); a busy model delays the
-// pass, which tries again later. Vectors of another model are deleted when
-// a pass starts, so two models' vectors never meet; their items are embedded
-// again by it. A query is embedded without the lease (someone is waiting)
+// pass, which tries again later. Vectors of another model are deleted by the
+// first pass with a model, so two models' vectors never meet; their items
+// are embedded again by it. A query is embedded without the lease (someone is waiting)
 // and compared with every stored vector of the model (a brute-force cosine
 // scan: the history holds a few thousand items at most). The model loads on
 // first use and unloads after kIdleUnloadDelay without use, or when the
@@ -21,8 +21,8 @@
 // the capture worker's store lock (the store is shared with
 // ClipboardService). setEnabled(), noteNewItem() and search() may be called
 // from any runner and post to it; search() answers on the runner it is
-// given. Owned through shared_ptr (ClipboardServices); posted tasks hold
-// weak references.
+// given. Owned through shared_ptr: ClipboardServices makes it and
+// ClipboardService holds it; posted tasks hold weak references.
 #pragma once
 
 #include <atomic>
@@ -53,7 +53,9 @@ class ClipboardSemanticIndex : public std::enable_shared_from_this<ClipboardSema
   static constexpr Duration kBusyRetryDelay = std::chrono::seconds(60);
   static constexpr Duration kFailureRetryDelay = std::chrono::minutes(10);
   static constexpr Duration kIdleUnloadDelay = std::chrono::seconds(30);
-  // Cosine similarity a stored text needs to be shown for a query.
+  // Cosine similarity a stored text needs to be shown for a query. Chosen for
+  // bge-small's range (unrelated sentences mostly below, paraphrases above);
+  // not yet measured against it: the test model knows no meanings.
   static constexpr float kDefaultSimilarityThreshold = 0.6f;
 
   struct Dependencies {

@@ -21,11 +21,16 @@ void showMatchingPassage(ModeResult& result, const ClipboardItem& item, const st
   result.titleHighlights = std::move(passage.highlights);
 }
 
+size_t utf8CodePointCount(std::string_view text) {
+  return size_t(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
 }  // namespace
 
 ClipboardModeSearchProvider::ClipboardModeSearchProvider(ClipboardService& service, TaskRunnerPtr runner,
                                                          TaskRunnerPtr background)
-    : service_(service), index_(std::move(runner), std::move(background)) {
+    : service_(service), runner_(runner), index_(std::move(runner), std::move(background)) {
   service_.setHistoryObserver([this] {
     historyChanged_ = true;
     resultsChanged();
@@ -49,6 +54,7 @@ void ClipboardModeSearchProvider::prime() {
   refreshHistoryIfChanged();
   index_.prime();
   primed_ = true;
+  if (const auto& semantic = service_.semanticIndex()) semantic->warmUp();
 }
 
 void ClipboardModeSearchProvider::clear() {
@@ -58,6 +64,8 @@ void ClipboardModeSearchProvider::clear() {
   contents_.clear();
   contentsAsked_.clear();
   heldImageBytes_ = 0;
+  semanticQuery_.clear();
+  semanticMatches_.reset();
 }
 
 namespace {
@@ -203,8 +211,46 @@ void ClipboardModeSearchProvider::search(const std::string& text,
     results.push_back(resultFor(*item, now, preview(*item), content(*item)));
     showMatchingPassage(results.back(), *item, text);
   }
+  appendSemanticMatches(text, results);
   completion(std::move(results));
   askForPreviewsAndContent();
+}
+
+void ClipboardModeSearchProvider::appendSemanticMatches(const std::string& text, std::vector<ModeResult>& results) {
+  const std::shared_ptr<ClipboardSemanticIndex>& semantic = service_.semanticIndex();
+  const std::string query(trimWhitespace(text));
+  if (!semantic || !semantic->isEnabled() || utf8CodePointCount(query) < kMinimumSemanticQueryLength) {
+    semanticQuery_.clear();
+    semanticMatches_.reset();
+    return;
+  }
+  std::unordered_set<int64_t> shown;
+  for (const ClipboardItem* item : lastMatches_) shown.insert(item->id);
+  if (query != semanticQuery_) {
+    semanticQuery_ = query;
+    semanticMatches_.reset();
+    semantic->search(query, shown, kSemanticRows, runner_,
+                     weak_.wrap([this, query](std::vector<ClipboardSemanticIndex::Match> matches) {
+                       if (query != semanticQuery_) return;
+                       semanticMatches_ = std::move(matches);
+                       if (!semanticMatches_->empty()) resultsChanged();
+                     }));
+    return;
+  }
+  if (!semanticMatches_) return;
+  const Date now = service_.now();
+  for (const ClipboardSemanticIndex::Match& match : *semanticMatches_) {
+    if (shown.count(match.id)) continue;
+    // An item deleted since the answer is no longer in the history.
+    const auto& history = index_.history();
+    auto it = std::find_if(history.begin(), history.end(), [&](const ClipboardItem& i) { return i.id == match.id; });
+    if (it == history.end()) continue;
+    shown.insert(match.id);
+    lastMatches_.push_back(&*it);
+    results.push_back(resultFor(*it, now, preview(*it), content(*it)));
+    ModeResult& row = results.back();
+    row.detail = row.detail.empty() ? kSimilarMeaningMark : std::string(kSimilarMeaningMark) + " \u00b7 " + row.detail;
+  }
 }
 
 const ClipboardItem* ClipboardModeSearchProvider::itemFor(const ModeResult& result) const {

@@ -14,12 +14,17 @@
 // what arrives refreshes the rows. Each row's media carry the tile and the
 // detail pane (ModeResultMedia). Pinned items come first (each newest first) and carry the
 // pin mark; Ctrl+P pins or unpins the selected item, Delete deletes it
-// (perform()).
+// (perform()). With search by meaning on (the service's semantic index), a
+// query of kMinimumSemanticQueryLength characters or more also asks the
+// index for items of similar meaning; its answer comes later, refreshes the
+// rows, and its items that the text search did not find follow the text
+// matches, each marked in its detail line (kSimilarMeaningMark).
 //
 // Threading: the service's runner, which is the session's main runner.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -51,6 +56,11 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
   static constexpr size_t kHeldImageBytes = size_t{64} << 20;
   // The mark of a pinned item's row.
   static constexpr const char* kPinnedTag = "\U0001F4CC Pinned";
+  // Items of similar meaning shown after the text matches, at most.
+  static constexpr size_t kSemanticRows = 5;
+  static constexpr size_t kMinimumSemanticQueryLength = 3;  // characters, without surrounding spaces
+  // How a row found by meaning begins its detail line.
+  static constexpr const char* kSimilarMeaningMark = "Similar meaning";
 
   // One row describing an item: its text (a link's page title when known),
   // or its kind and size; below it the link, how long ago it was copied and
@@ -63,10 +73,13 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
   void refreshHistoryIfChanged();
   const ClipboardItem* itemFor(const ModeResult& result) const;
   void askForPreviewsAndContent();
+  // Appends the rows of similar meaning known for `query`, or asks for them.
+  void appendSemanticMatches(const std::string& query, std::vector<ModeResult>& results);
   std::shared_ptr<const ClipboardLinkPreviewPayload> preview(const ClipboardItem& item) const;
   std::shared_ptr<const ClipboardItemContent> content(const ClipboardItem& item) const;
 
   ClipboardService& service_;
+  TaskRunnerPtr runner_;
   ClipboardSearchIndex index_;
   bool historyChanged_ = true;
   bool primed_ = false;
@@ -78,6 +91,9 @@ class ClipboardModeSearchProvider final : public ModeSearchProvider {
   std::unordered_map<int64_t, std::shared_ptr<const ClipboardItemContent>> contents_;
   std::unordered_set<int64_t> contentsAsked_;
   size_t heldImageBytes_ = 0;
+  // The query last asked of the semantic index, and its answer once there.
+  std::string semanticQuery_;
+  std::optional<std::vector<ClipboardSemanticIndex::Match>> semanticMatches_;
   WeakGuard weak_;
 };
 

@@ -109,6 +109,7 @@ ClipboardService::~ClipboardService() {
 
 void ClipboardService::applyPreferences() {
   settings_ = settingsSource_ ? settingsSource_() : ClipboardSettings{};
+  if (semanticIndex_) semanticIndex_->setEnabled(settings_.historyEnabled && settings_.semanticSearchEnabled);
   if (!settings_.historyEnabled) {
     stopMonitoring();
     return;
@@ -247,6 +248,7 @@ void ClipboardService::applyCapture(ClipboardCaptureWorker::Capture capture) {
       history_.insert(history_.begin(), item);
       notifyHistoryChanged();
     }
+    if (semanticIndex_ && item.primaryText) semanticIndex_->noteNewItem();
   } else {
     moveToFront(item, item.createdAt, item.pasteboardChangeCount);
   }

@@ -45,6 +45,7 @@
 #include "app/clipboard/ClipboardItem.h"
 #include "app/clipboard/ClipboardItemFacts.h"
 #include "app/clipboard/ClipboardLinkPreviewStore.h"
+#include "app/clipboard/ClipboardSemanticIndex.h"
 #include "app/clipboard/ClipboardStore.h"
 #include "app/clipboard/CostLimitedCache.h"
 #include "app/platform/LinkMetadataProvider.h"
@@ -154,6 +155,16 @@ class ClipboardService {
   Date now() const { return runner_->clock().wallNow(); }
   size_t linkPreviewTasksInFlight() const { return metadataTasks_.size(); }
 
+  // Search by meaning: the service switches the index with the preferences
+  // and tells it of each new text item. Optional; set once, after creation.
+  void setSemanticIndex(std::shared_ptr<ClipboardSemanticIndex> index) {
+    semanticIndex_ = std::move(index);
+    if (semanticIndex_) semanticIndex_->setEnabled(settings_.historyEnabled && settings_.semanticSearchEnabled);
+  }
+  const std::shared_ptr<ClipboardSemanticIndex>& semanticIndex() const { return semanticIndex_; }
+  // The capture worker, whose store lock guards every use of the store.
+  const std::shared_ptr<ClipboardCaptureWorker>& captureWorker() const { return worker_; }
+
   // Observers for the views and the command line, on the service's runner.
   void setHistoryObserver(std::function<void()> observer) { historyObserver_ = std::move(observer); }
   void setCaptureObserver(std::function<void(const ClipboardItem&, bool isNew)> observer) {
@@ -201,6 +212,7 @@ class ClipboardService {
   std::shared_ptr<ClipboardLinkPreviewStore> previewStore_;
   std::function<ClipboardSettings()> settingsSource_;
   std::shared_ptr<ClipboardCaptureWorker> worker_;
+  std::shared_ptr<ClipboardSemanticIndex> semanticIndex_;
   ClipboardSettings settings_;
 
   std::vector<ClipboardItem> history_;

@@ -48,6 +48,16 @@ Result<std::unique_ptr<ClipboardServices>> ClipboardServices::open(Options optio
     return store->execute("PRAGMA wal_checkpoint(TRUNCATE)");
   };
   services->service_ = std::make_unique<ClipboardService>(std::move(deps));
+  if (options.modelFactory && options.monitor) {
+    services->semanticExecutor_ = SerialExecutor::create("pallix-clipembed");
+    ClipboardSemanticIndex::Dependencies semantic;
+    semantic.runner = services->semanticExecutor_;
+    semantic.store = services->store_;
+    semantic.worker = services->service_->captureWorker();
+    semantic.modelFactory = options.modelFactory;
+    semantic.coordinator = options.coordinator;
+    services->service_->setSemanticIndex(ClipboardSemanticIndex::create(std::move(semantic)));
+  }
   services->searchProvider_ =
       std::make_shared<ClipboardModeSearchProvider>(*services->service_, options.runner, options.runner);
   return services;
@@ -58,6 +68,8 @@ ClipboardServices::~ClipboardServices() {
   service_.reset();
   // The service's captures still queued do nothing; the running one ends first.
   if (captureExecutor_) captureExecutor_->shutdown();
+  // The embedding under way ends first; what is queued is dropped.
+  if (semanticExecutor_) semanticExecutor_->shutdown();
   if (!metadataExecutor_) return;
   // Link-preview work already queued (a clear, a save) finishes first.
   auto drained = std::make_shared<std::promise<void>>();

@@ -1,15 +1,16 @@
 // ClipboardServices: the composition of the clipboard history for one
 // process: its own connection to "Pallix.sqlite", the store, the link
 // preview store (in the data directory), the link-metadata runner, the
-// capture runner (where copies are read, hashed and stored) and the
-// ClipboardService, plus the clipboard mode's search provider.
+// capture runner (where copies are read, hashed and stored), the
+// ClipboardService, the semantic index on its own runner (when a model
+// factory is given) and the clipboard mode's search provider.
 //
 // The platform pieces (pasteboard, link-metadata provider) are passed in by
 // the executable, which alone links the Linux platform layer.
 //
 // Threading: created, used and destroyed on `runner` (the main runner). The
 // capture runner is stopped, after the capture it is running, before the
-// store's connection closes.
+// store's connection closes, as is the semantic index's runner.
 #pragma once
 
 #include <functional>
@@ -35,6 +36,10 @@ class ClipboardServices {
     // false: the service never watches the clipboard (one-shot commands
     // that list, delete or clear), whatever the preference says.
     bool monitor = true;
+    // Search by meaning (ClipboardSettings::semanticSearchEnabled) embeds
+    // with this model; null: none.
+    std::shared_ptr<EmbeddingModelFactory> modelFactory;
+    std::shared_ptr<EmbeddingCoordinator> coordinator;  // null: EmbeddingCoordinator::shared()
     NotificationCenter* notificationCenter = &NotificationCenter::defaultCenter();
   };
 
@@ -57,6 +62,7 @@ class ClipboardServices {
   std::shared_ptr<ClipboardStore> store_;
   std::shared_ptr<SerialExecutor> metadataExecutor_;
   std::shared_ptr<SerialExecutor> captureExecutor_;
+  std::shared_ptr<SerialExecutor> semanticExecutor_;
   std::unique_ptr<ClipboardService> service_;
   std::shared_ptr<ClipboardModeSearchProvider> searchProvider_;
 };

@@ -204,8 +204,9 @@ Result<int64_t> ClipboardStore::removeUnpinned() {
   if (pinned == 0) {
     PALLIX_ASSIGN_OR_RETURN(int64_t all, count());
     // Direct deletes: the row-by-row cascade is needless when everything goes.
-    PALLIX_RETURN_IF_ERROR(store_.execute(
-        "DELETE FROM ClipboardRepresentationData; DELETE FROM ClipboardRepresentation; DELETE FROM ClipboardItem;"));
+    PALLIX_RETURN_IF_ERROR(
+        store_.execute("DELETE FROM ClipboardItemEmbedding; DELETE FROM ClipboardRepresentationData;"
+                       " DELETE FROM ClipboardRepresentation; DELETE FROM ClipboardItem;"));
     return all;
   }
   PALLIX_RETURN_IF_ERROR(store_.execute("DELETE FROM ClipboardItem WHERE pinned = 0"));

@@ -7,7 +7,9 @@
 // metadata only (type, order, size); loadRepresentations() reads the bytes.
 // A text representation's bytes are stored once, as its data; its
 // stringValue is read back from them. Pinned items list first and are never
-// removed in bulk: only remove() deletes one.
+// removed in bulk: only remove() deletes one. Text items may carry a vector
+// (search by meaning, ClipboardSemanticIndex), tagged with the model that
+// made it; an item's vector goes with the item, however it is deleted.
 //
 // Threading: not thread-safe, like the connection it is given (which it
 // does not own). ClipboardService uses it on its runner and its capture
@@ -16,6 +18,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -59,6 +62,28 @@ class ClipboardStore {
   // An item's representations with their bytes, in order.
   Result<std::vector<ClipboardRepresentation>> loadRepresentations(int64_t id);
   Result<int64_t> count();
+
+  // ---- Vectors of text items (ClipboardStoreEmbeddings.cpp) ----
+  struct TextToEmbed {
+    int64_t id = 0;
+    std::string text;
+  };
+  struct StoredEmbedding {
+    int64_t id = 0;
+    std::vector<float> vector;
+  };
+  // Text items with no vector of `model`, newest first, at most `limit`.
+  Result<std::vector<TextToEmbed>> textsWithoutEmbedding(const std::string& model, int64_t limit);
+  // Stores `vector` as item `id`'s when the item still holds `text` (it may
+  // have been deleted, or its id reused, since the text was read); returns
+  // whether it was stored.
+  Result<bool> storeEmbedding(int64_t id, const std::string& text, const std::string& model,
+                              const std::vector<float>& vector);
+  // Every vector of `model`.
+  Result<std::vector<StoredEmbedding>> embeddings(const std::string& model);
+  // Deletes the vectors of every other model; returns how many.
+  Result<int64_t> removeEmbeddingsNotOf(const std::string& model);
+  Result<int64_t> embeddingCount();
 
   // Commits the open transaction, if any.
   Status save();

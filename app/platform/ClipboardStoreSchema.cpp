@@ -49,4 +49,14 @@ Status addClipboardPins(PersistentStore& store) {
       "CREATE INDEX IF NOT EXISTS ClipboardItem_pinned_createdAt ON ClipboardItem (pinned, createdAt);");
 }
 
+Status addClipboardEmbeddings(PersistentStore& store) {
+  return store.execute(
+      "CREATE TABLE IF NOT EXISTS ClipboardItemEmbedding ("
+      " item INTEGER PRIMARY KEY,"
+      " model TEXT NOT NULL,"
+      " vector BLOB NOT NULL);"
+      "CREATE TRIGGER IF NOT EXISTS ClipboardItem_embedding_cascade AFTER DELETE ON ClipboardItem BEGIN"
+      " DELETE FROM ClipboardItemEmbedding WHERE item = OLD.id; END;");
+}
+
 }  // namespace pallix

@@ -39,6 +39,9 @@ void SqliteStatement::bind(int index, double value) {
 void SqliteStatement::bind(int index, std::string_view value) {
   sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
 }
+void SqliteStatement::bindBlob(int index, std::string_view bytes) {
+  sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+}
 void SqliteStatement::bindValue(int index, const Binding& value) {
   if (const auto* i = std::get_if<int64_t>(&value)) {
     bind(index, *i);

@@ -42,6 +42,8 @@ class SqliteStatement {
   void bind(int index, std::string_view value);
   void bind(int index, const std::optional<std::string>& value);
   void bind(int index, const std::string& value) { bind(index, std::string_view(value)); }
+  // Binds `bytes` as a blob (copied).
+  void bindBlob(int index, std::string_view bytes);
   void bindValue(int index, const Binding& value);
   void bindOptional(int index, const std::optional<double>& value);
   // Binds `values` to placeholders 1, 2, ... in order.

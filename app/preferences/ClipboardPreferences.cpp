@@ -34,7 +34,8 @@ ClipboardPreferences::ClipboardPreferences(UserDefaults& defaults, NotificationC
       historyEnabled_(storage_.loadBool(kHistoryEnabledKey, kDefaultHistoryEnabled)),
       retentionDays_(defaultRetentionDays),
       maxStorageMB_(kDefaultMaxStorageMB),
-      linkPreviewsEnabled_(storage_.loadBool(kLinkPreviewsEnabledKey, kDefaultLinkPreviewsEnabled)) {
+      linkPreviewsEnabled_(storage_.loadBool(kLinkPreviewsEnabledKey, kDefaultLinkPreviewsEnabled)),
+      semanticSearchEnabled_(storage_.loadBool(kSemanticSearchEnabledKey, kDefaultSemanticSearchEnabled)) {
   if (auto stored = defaults.integerValue(kRetentionDaysKey); stored && isRetentionOption(*stored)) {
     retentionDays_ = *stored;
   }
@@ -50,6 +51,7 @@ ClipboardSettings ClipboardPreferences::settings() const {
   settings.retentionDays = retentionDays_;
   settings.maxStorageBytes = maxStorageMB_ << 20;
   settings.linkPreviewsEnabled = linkPreviewsEnabled_;
+  settings.semanticSearchEnabled = semanticSearchEnabled_;
   return settings;
 }
 
@@ -65,6 +67,12 @@ Status ClipboardPreferences::setMaxStorageMB(int64_t megabytes) {
 Status ClipboardPreferences::setLinkPreviewsEnabled(bool enabled) {
   return storage_.update(
       linkPreviewsEnabled_, enabled, [&] { return storage_.defaults().set(kLinkPreviewsEnabledKey, enabled); }, this);
+}
+
+Status ClipboardPreferences::setSemanticSearchEnabled(bool enabled) {
+  return storage_.update(
+      semanticSearchEnabled_, enabled, [&] { return storage_.defaults().set(kSemanticSearchEnabledKey, enabled); },
+      this);
 }
 
 Status ClipboardPreferences::setHistoryEnabled(bool enabled) {
@@ -89,6 +97,7 @@ void ClipboardPreferences::reloadFromDefaults() {
   changed |= PreferenceStorage::adopt(retentionDays_, stored.retentionDays_);
   changed |= PreferenceStorage::adopt(maxStorageMB_, stored.maxStorageMB_);
   changed |= PreferenceStorage::adopt(linkPreviewsEnabled_, stored.linkPreviewsEnabled_);
+  changed |= PreferenceStorage::adopt(semanticSearchEnabled_, stored.semanticSearchEnabled_);
   if (changed) storage_.renewVersionAndPost(this);
 }
 

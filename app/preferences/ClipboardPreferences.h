@@ -1,6 +1,6 @@
 // ClipboardPreferences: the clipboard history switch, how many days of
-// history are kept, how much space it may take and whether link previews
-// are fetched. Posts "ClipboardPreferencesDidChange" on every change.
+// history are kept, how much space it may take, whether link previews
+// are fetched and whether the history is searched by meaning. Posts "ClipboardPreferencesDidChange" on every change.
 #pragma once
 
 #include <array>
@@ -18,6 +18,9 @@ class ClipboardPreferences {
   static constexpr const char* kRetentionDaysKey = "ClipboardPreferences.retentionDays";
   static constexpr const char* kMaxStorageMBKey = "ClipboardPreferences.maxStorageMB";
   static constexpr const char* kLinkPreviewsEnabledKey = "ClipboardPreferences.linkPreviewsEnabled";
+  // Opt-in: text items are embedded with the installed model as they are
+  // copied, and clipboard mode also lists items of similar meaning.
+  static constexpr const char* kSemanticSearchEnabledKey = "ClipboardPreferences.semanticSearchEnabled";
   // Obsolete; removed from the store at construction.
   static constexpr const char* kObsoleteMaxItemCountKey = "ClipboardPreferences.maxItemCount";
 
@@ -27,6 +30,7 @@ class ClipboardPreferences {
   static constexpr bool kDefaultHistoryEnabled = false;
   static constexpr int64_t kDefaultMaxStorageMB = 512;
   static constexpr bool kDefaultLinkPreviewsEnabled = true;
+  static constexpr bool kDefaultSemanticSearchEnabled = false;
   static constexpr int64_t kMinimumMaxStorageMB = 1, kMaximumMaxStorageMB = int64_t{1} << 30;
 
   static bool isRetentionOption(int64_t days);
@@ -41,6 +45,7 @@ class ClipboardPreferences {
   int64_t retentionDays() const { return retentionDays_; }
   int64_t maxStorageMB() const { return maxStorageMB_; }
   bool linkPreviewsEnabled() const { return linkPreviewsEnabled_; }
+  bool semanticSearchEnabled() const { return semanticSearchEnabled_; }
   // What the clipboard service reads.
   ClipboardSettings settings() const;
 
@@ -50,6 +55,7 @@ class ClipboardPreferences {
   // Fails, changing nothing, outside kMinimumMaxStorageMB...kMaximumMaxStorageMB.
   Status setMaxStorageMB(int64_t megabytes);
   Status setLinkPreviewsEnabled(bool enabled);
+  Status setSemanticSearchEnabled(bool enabled);
 
   // Re-reads every key from the defaults store after another process changed
   // it; on any difference renews `version` and posts "ClipboardPreferencesDidChange", as a setter would.
@@ -63,6 +69,7 @@ class ClipboardPreferences {
   int64_t retentionDays_;
   int64_t maxStorageMB_;
   bool linkPreviewsEnabled_;
+  bool semanticSearchEnabled_;
 };
 
 }  // namespace pallix

@@ -13,6 +13,8 @@ struct ClipboardSettings {
   int64_t maxStorageBytes = int64_t{512} << 20;
   // Whether a link's preview may be fetched when the link is shown.
   bool linkPreviewsEnabled = true;
+  // Whether text items are embedded and clipboard mode finds them by meaning.
+  bool semanticSearchEnabled = false;
 };
 
 }  // namespace pallix

@@ -19,6 +19,7 @@ std::vector<MigrationStep> catalogMigrationSteps() {
   steps.push_back({next++, "clipboard history: ClipboardItem, ClipboardRepresentation", createClipboardTables});
   steps.push_back({next++, "clipboard history: text stored once", storeClipboardTextOnce});
   steps.push_back({next++, "clipboard history: pinned items", addClipboardPins});
+  steps.push_back({next++, "clipboard history: text items' vectors", addClipboardEmbeddings});
   return steps;
 }
 

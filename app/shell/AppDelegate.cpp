@@ -346,6 +346,11 @@ void AppDelegate::setupClipboardService() {
   options.linkMetadata = env_.linkMetadata;
   const ClipboardPreferences* prefs = &clipboard_;
   options.settings = [prefs] { return prefs->settings(); };
+  // Loaded only while search by meaning is on; a model chosen later replaces
+  // it (below), and its vectors replace the old model's.
+  options.modelFactory = env_.embeddingModelFactory
+                             ? env_.embeddingModelFactory
+                             : installedEmbeddingModelFactory(env_.dirs, intelligence_.selectedModel());
   const int64_t heapBefore = heapBytesInUse();
   auto services = ClipboardServices::open(std::move(options));
   SourceStatistics::process().recordLoadedHeap(kClipboardSource, heapBytesInUse() - heapBefore);
@@ -355,6 +360,15 @@ void AppDelegate::setupClipboardService() {
     return;
   }
   clipboardServices_ = std::move(services).value();
+  if (env_.embeddingModelFactory || !clipboardServices_->service().semanticIndex()) return;
+  observations_.emplace_back(NotificationCenter::defaultCenter(),
+                             IntelligencePreferences::kEmbeddingModelDidChangeNotification,
+                             weak_.wrap([this](const Notification& n) {
+                               const EmbeddingModel* model = std::any_cast<EmbeddingModel>(&n.object);
+                               if (!model || !clipboardServices_) return;
+                               clipboardServices_->service().semanticIndex()->setModelFactory(
+                                   installedEmbeddingModelFactory(env_.dirs, *model));
+                             }));
 }
 
 void AppDelegate::startDeferredBackgroundWork() {

@@ -87,6 +87,7 @@ std::vector<PreferenceDescriptor> buildCatalogue() {
        {},
        std::pair<int64_t, int64_t>(C::kMinimumMaxStorageMB, C::kMaximumMaxStorageMB)},
       boolean("ClipboardPreferences", C::kLinkPreviewsEnabledKey, C::kDefaultLinkPreviewsEnabled),
+      boolean("ClipboardPreferences", C::kSemanticSearchEnabledKey, C::kDefaultSemanticSearchEnabled),
       boolean("DataSourcePreferences", D::kCalculatorEnabledKey, D::kDefaultEnabled),
       boolean("DataSourcePreferences", D::kContactsEnabledKey, D::kDefaultEnabled),
       boolean("DataSourcePreferences", D::kCalendarEnabledKey, D::kDefaultEnabled),

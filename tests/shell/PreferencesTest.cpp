@@ -94,6 +94,7 @@ inline std::map<std::string, nlohmann::json> loadedByObjects(UserDefaults& d) {
       {c.kRetentionDaysKey, c.retentionDays()},
       {c.kMaxStorageMBKey, c.maxStorageMB()},
       {c.kLinkPreviewsEnabledKey, c.linkPreviewsEnabled()},
+      {c.kSemanticSearchEnabledKey, c.semanticSearchEnabled()},
       {s.kCalculatorEnabledKey, s.calculatorEnabled()},
       {s.kContactsEnabledKey, s.contactsEnabled()},
       {s.kCalendarEnabledKey, s.calendarEnabled()},
@@ -150,6 +151,8 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
       {[&] { return all.clipboard.setRetentionDays(0); }, "ClipboardPreferences.retentionDays", 0},
       {[&] { return all.clipboard.setMaxStorageMB(64); }, "ClipboardPreferences.maxStorageMB", 64},
       {[&] { return all.clipboard.setLinkPreviewsEnabled(false); }, "ClipboardPreferences.linkPreviewsEnabled", false},
+      {[&] { return all.clipboard.setSemanticSearchEnabled(true); }, "ClipboardPreferences.semanticSearchEnabled",
+       true},
       {[&] { return all.sources.setContactsEnabled(false); }, "DataSourcePreferences.contactsEnabled", false},
       {[&] { return all.sources.setCalendarEnabled(false); }, "DataSourcePreferences.calendarEnabled", false},
       {[&] { return all.sources.setMapsEnabled(false); }, "DataSourcePreferences.mapsEnabled", false},
@@ -180,7 +183,7 @@ TEST(PreferenceSetterTest, EverySetterPersistsUnderItsKeyWithItsTypeAndAnnounces
   EXPECT_EQ(log.count(FilesPreferences::kDidChangeNotification), 5u);
   EXPECT_EQ(log.count(MessagesPreferences::kDidChangeNotification), 4u);
   EXPECT_EQ(log.count(IntelligencePreferences::kDidChangeNotification), 3u);
-  EXPECT_EQ(log.count(ClipboardPreferences::kDidChangeNotification), 4u);
+  EXPECT_EQ(log.count(ClipboardPreferences::kDidChangeNotification), 5u);
   ASSERT_EQ(log.count(IntelligencePreferences::kEmbeddingModelDidChangeNotification), 1u);
   for (const Notification& n : log.posts()) {
     if (n.name == IntelligencePreferences::kEmbeddingModelDidChangeNotification) {

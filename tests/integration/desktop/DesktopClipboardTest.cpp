@@ -183,5 +183,53 @@ TEST_F(DesktopClipboardTest, WithPreviewsOffALinkShownInClipboardModeIsNotFetche
   EXPECT_EQ(readFileToString(requests).valueOr(""), "");
 }
 
+// Search by meaning in the running agent: with the preference on and a model
+// installed (the tiny test model, which knows no meanings but gives every
+// text a vector), copied texts are embedded in the background and a query
+// that no text contains still lists them, marked.
+TEST_F(DesktopClipboardTest, WithSearchByMeaningOnCopiedTextsAreEmbeddedAndFoundMarkedByAQueryTheyDoNotContain) {
+  std::ofstream(dirs_.defaultsPath()) << nlohmann::json{
+      {"ClipboardPreferences.historyEnabled", true},
+      {"ClipboardPreferences.semanticSearchEnabled",
+       true}}.dump();
+  const char* data = std::getenv("PALLIX_TEST_DATA");
+  const std::string model = std::string(data ? data : "tests/data") + "/embeddings/tiny_bert";
+  testing::ProcessResult installed = testing::runProcess({PALLIX_BINARY, "model", "install", model}, env_);
+  ASSERT_EQ(installed.exitCode, 0) << installed.err;
+  startAgent();
+  const std::vector<std::string> texts = {"Meeting moved to Thursday 3pm in room 4B", "pizza for dinner",
+                                          "call Anna back"};
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::ofstream(home_ + "/text.txt") << texts[i];
+    copyFile(home_ + "/text.txt", "UTF8_STRING");
+    ASSERT_TRUE(pollUntil([&] {
+      auto items = listed();
+      return items.is_array() && items.size() == i + 1;
+    })) << listed().dump();
+  }
+  ASSERT_EQ(run({"xdotool", "key", "shift+super+v"}), 0);
+  ASSERT_TRUE(pollUntil([&] {
+    auto s = state();
+    return s && s->visible && s->intent == PresentationIntent::clipboard;
+  }));
+  ASSERT_EQ(run({"xdotool", "type", "--delay", "15", "appointment time"}), 0);
+  // The rows of a prefix ("a" is in some texts) are not the ones looked for.
+  ASSERT_TRUE(pollUntil([&] {
+    auto s = state();
+    return s && s->text == "appointment time";
+  }));
+  nlohmann::json panel;
+  ASSERT_TRUE(pollUntil(
+      [&] {
+        panel = shown("clipboard-by-meaning");
+        return !rows(panel).empty();
+      },
+      std::chrono::seconds(30)))
+      << panel.dump();
+  for (const auto& row : rows(panel)) {
+    EXPECT_EQ(row["detail"].get<std::string>().rfind("Similar meaning \u00b7 ", 0), 0u) << row.dump();
+  }
+}
+
 }  // namespace
 }  // namespace pallix

@@ -5,6 +5,7 @@
 #include "SimilaritySearchKit/DistanceMetric.h"
 #include "app/semantic/EmbeddingStoreErrors.h"
 #include "core/FileUtil.h"
+#include "core/SourceStatistics.h"
 #include "core/Telemetry.h"
 #include "core/Utf8.h"
 #include "core/WeakTask.h"
@@ -272,7 +273,18 @@ void EmbeddingStore::finishGraphLoad(const UUID& session) {
   logger_.info("%s", wording_.graphReady);
   if (session != hnswLoadingSessionID_) return;
   isHNSWLoading_ = false;
+  recordFootprintNow();
   releaseGraphWaiters();
+}
+
+void EmbeddingStore::recordFootprintNow() const {
+  SourceStatistics::Footprint footprint{std::nullopt, 0, "loaded vectors, texts and graph"};
+  if (index_) {
+    footprint.items = static_cast<int64_t>(index_->itemCount());
+    footprint.bytes = static_cast<int64_t>(index_->estimatedSizeInBytes());
+    if (auto graph = index_->hnswIndex()) footprint.bytes += static_cast<int64_t>(graph->memoryBytes());
+  }
+  SourceStatistics::process().recordFootprint(wording_.statusName, std::move(footprint));
 }
 
 void EmbeddingStore::releaseGraphWaiters() {
@@ -347,6 +359,7 @@ Status EmbeddingStore::addChunksNow(const std::vector<ChunkInput>& chunks, const
     hnswNeedsSave_ = true;
   }
   lastKnownChunkCount_ = int64_t(index_->itemCount());
+  recordFootprintNow();
   didAddChunks(chunks);
   if (idleUnloadTask_.valid() && !idleUnloadTask_.isCancelled()) scheduleIdleUnloadNow();
   return okStatus();
@@ -545,6 +558,7 @@ Status EmbeddingStore::unloadIndexNow() {
   isHNSWLoading_ = false;
   releaseGraphWaiters();
   readinessState_ = ReadinessState::unloaded;
+  recordFootprintNow();
   logger_.info(wording_.unloaded, static_cast<long>(lastKnownChunkCount_));
   return okStatus();
 }

@@ -124,6 +124,7 @@ struct EmbeddingStoreWording {
   const char* reloaded;
   const char* indexLabel;     // "file index"
   const char* repairCommand;  // the command that repairs a damaged index
+  const char* statusName;     // the index as `pallix status` names it ("semantic files")
 };
 
 class EmbeddingStore : public std::enable_shared_from_this<EmbeddingStore> {
@@ -197,6 +198,8 @@ class EmbeddingStore : public std::enable_shared_from_this<EmbeddingStore> {
   // Removes the items with these identifiers (loaded index only); returns how many went.
   std::size_t removeItemsNow(const std::vector<std::string>& ids);
   int64_t chunkCountNow() const;
+  // The loaded index's items and the heap they and the graph hold, for `pallix status` (none once unloaded).
+  void recordFootprintNow() const;
 
   // Posts `work` to the store's runner with the store kept alive only weakly.
   void postToRunner(std::function<void(EmbeddingStore&)> work);

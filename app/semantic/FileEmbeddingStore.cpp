@@ -36,6 +36,7 @@ const EmbeddingStoreWording kFileWording = {
     .reloaded = "Reloaded %ld file chunks from disk",
     .indexLabel = "file index",
     .repairCommand = "pallix semantic rebuild",
+    .statusName = "semantic files",
 };
 
 std::optional<double> modifiedDateOf(const std::map<std::string, std::string>& metadata) {

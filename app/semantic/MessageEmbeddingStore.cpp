@@ -44,6 +44,7 @@ const EmbeddingStoreWording kMessageWording = {
     .reloaded = "Reloaded %ld chunks from disk",
     .indexLabel = "message index",
     .repairCommand = "pallix messages index",
+    .statusName = "semantic messages",
 };
 
 constexpr const char* kRequiredKeys[] = {"chatGUID",  "messageRowIDs", "messageGUIDs",

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "app/semantic/EmbeddingStoreErrors.h"
+#include "core/SourceStatistics.h"
 #include "tests/embeddings/EmbeddingsTestSupport.h"
 #include "tests/semantic/SemanticTestSupport.h"
 
@@ -302,6 +303,28 @@ TEST_F(ModelReplacementTest, IndexOfAnotherModelIsStaleWhateverItsDimension) {
 
     std::filesystem::remove_all(f.data());
   }
+}
+
+// What `pallix status` says the loaded index holds, and nothing once it is unloaded.
+TEST_F(ModelReplacementTest, TheLoadedIndexRecordsItsItemsAndTheirHeapForStatus) {
+  auto footprint = [] {
+    for (const auto& source : SourceStatistics::process().snapshot()) {
+      if (source.name == "semantic files") return source.footprint;
+    }
+    return std::optional<SourceStatistics::Footprint>();
+  };
+  SourceStatistics::process().clear();
+  const auto installed = model("installed", 32, 4);
+  buildWith(installed);
+  auto writer = store(true, installed);
+  ASSERT_TRUE(initialize(*writer).ok());
+  ASSERT_TRUE(f.run([&](auto done) { writer->waitUntilSearchable(done); }).ok());
+  ASSERT_TRUE(footprint().has_value());
+  EXPECT_EQ(footprint()->items, 30);
+  // At least the 30 vectors of 32 floats.
+  EXPECT_GT(footprint()->bytes, int64_t(30 * 32 * sizeof(float)));
+  ASSERT_TRUE(f.run([&](auto done) { writer->unloadIndex(done); }).ok());
+  EXPECT_EQ(footprint()->bytes, 0);
 }
 
 // The model is replaced while the writer has the index open: the next model

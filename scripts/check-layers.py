@@ -19,8 +19,8 @@ FLOORS = [
     ["app/platform", "SimilaritySearchKit"],
     ["app/platform/linux", "app/preferences", "app/calculator", "SimilaritySearchKitBGESmall"],
     ["app/search"],
-    ["app/clipboard", "app/emoji", "app/semantic", "app/intelligence"],
-    ["app/sources", "app/messages", "PallixRouter"],
+    ["app/emoji", "app/semantic", "app/intelligence"],
+    ["app/clipboard", "app/sources", "app/messages", "PallixRouter"],
     ["app/shell"],
     ["app/views", "cli"],
 ]

@@ -28,7 +28,7 @@ def main():
     code, out = run({"app/semantic/B.h": '#include "app/shell/FilesPreferences.h"\n'})
     if code != 1 or 'includes "app/shell/FilesPreferences.h"' not in out or "above" not in out:
         failures.append(f"an upward include passed or was not named: {code} {out}")
-    code, out = run({"app/clipboard/C.cpp": '#  include "app/emoji/EmojiPicker.h"\n'})
+    code, out = run({"app/semantic/C.cpp": '#  include "app/emoji/EmojiPicker.h"\n'})
     if code != 1 or "beside" not in out:
         failures.append(f"an include of a neighbour passed: {code} {out}")
     code, out = run({"app/newthing/D.cpp": '#include "core/Error.h"\n'})

@@ -212,11 +212,11 @@ TEST_F(BundledRouter, TheFactoryBuildsTheBundledRouterIntoTheUserCache) {
 
 // The whole decision (shortcut, then classifier) on queries as a new user writes them: the generated
 // held-out split and the hand-written set (tests/data/router/handwritten.jsonl, never used for training).
-// The mean F1 over the six labels must reach 0.92 on the held-out split and 0.91 on the hand-written set (which
+// The mean F1 over the six labels must reach 0.93 on the held-out split and on the hand-written set (which
 // holds the shapes the templates know least: words typed alone, calendar phrases, app commands; the model
-// before them scored 0.84 there), and no label may fall below 0.8; on the held-out split every label must also
-// beat the coordinator's fallback rules (dictionary candidates always resolve, which can only favour the
-// fallback).
+// before the fourth template family scored 0.91 there), and no label may fall below 0.85; on the held-out split
+// every label must also beat the coordinator's fallback rules (dictionary candidates always resolve, which can
+// only favour the fallback).
 TEST_F(BundledRouter, ScoresReachTheGoalAndBeatTheFallbackRules) {
   WeatherQueryAnalyzer analyzer;
   SourceSelectionContext context;
@@ -257,13 +257,13 @@ TEST_F(BundledRouter, ScoresReachTheGoalAndBeatTheFallbackRules) {
     ASSERT_GE(rows, 150);
     double mean = 0;
     for (DataSource s : kAllRouterDataSources) {
-      EXPECT_GE(routerCounts[s].f1(), 0.8) << routerDataSourceRawValue(s);
+      EXPECT_GE(routerCounts[s].f1(), 0.85) << routerDataSourceRawValue(s);
       if (std::string(set) == "heldout.jsonl") {
         EXPECT_GT(routerCounts[s].f1(), fallbackCounts[s].f1()) << routerDataSourceRawValue(s);
       }
       mean += routerCounts[s].f1() / static_cast<double>(kAllRouterDataSources.size());
     }
-    EXPECT_GE(mean, std::string(set) == "heldout.jsonl" ? 0.92 : 0.91);
+    EXPECT_GE(mean, 0.93);
   }
 }
 

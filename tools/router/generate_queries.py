@@ -425,6 +425,26 @@ def perturb(rng, text):
     return text
 
 
+def earlier_families_query(rng):
+    """One query of the first three families, in their fixed proportions."""
+    r = rng.random()
+    if r < 0.25:
+        return none_query(rng), set()
+    if r < 0.30:
+        return none_query_wide(rng), set()
+    if r < 0.33:
+        return mixed_query(rng)
+    if r < 0.53:
+        name, gen = GENERATORS[rng.randrange(len(GENERATORS))]
+        return gen(rng), {name}
+    if r < 0.74:
+        return query_families.family_query(rng)
+    if r < 0.80:
+        return query_families.bare_word(rng)
+    name, gen = WIDE_GENERATORS[rng.randrange(len(WIDE_GENERATORS))]
+    return gen(rng), {name}
+
+
 def generate(count, seed):
     rng = random.Random(seed)
     seen = set()
@@ -432,23 +452,10 @@ def generate(count, seed):
     attempts = 0
     while len(out) < count and attempts < count * 20:
         attempts += 1
-        r = rng.random()
-        if r < 0.25:
-            text, labels = none_query(rng), set()
-        elif r < 0.30:
-            text, labels = none_query_wide(rng), set()
-        elif r < 0.33:
-            text, labels = mixed_query(rng)
-        elif r < 0.53:
-            name, gen = GENERATORS[rng.randrange(len(GENERATORS))]
-            text, labels = gen(rng), {name}
-        elif r < 0.74:
-            text, labels = query_families.family_query(rng)
-        elif r < 0.80:
-            text, labels = query_families.bare_word(rng)
+        if rng.random() < 0.22:
+            text, labels = query_families.family_query_more(rng)
         else:
-            name, gen = WIDE_GENERATORS[rng.randrange(len(WIDE_GENERATORS))]
-            text, labels = gen(rng), {name}
+            text, labels = earlier_families_query(rng)
         text = perturb(rng, text)
         if text in seen:
             continue

@@ -107,13 +107,15 @@ def encode(text, vocab, length=MAX_LEN):
 
 def build_vocab(texts, min_count):
     words = collections.Counter()
-    chars = set()
+    chars = collections.Counter()
     for t in texts:
         for w in basic_split(t):
             words[w] += 1
             chars.update(w)
     tokens = list(SPECIALS)
-    base = sorted(set("abcdefghijklmnopqrstuvwxyz0123456789") | chars)
+    # A character seen fewer than min_count times (a rare emoji or symbol) stays out, so that training holds
+    # unknown tokens and the model learns what an unseen symbol typed alone is.
+    base = sorted(set("abcdefghijklmnopqrstuvwxyz0123456789") | {c for c, n in chars.items() if n >= min_count})
     tokens += base
     tokens += ["##" + c for c in base if unicodedata.category(c)[0] in "LMN"]
     suffixes = ["s", "es", "ed", "ing", "er", "ers", "ly", "tion", "ness", "ment", "al", "ic", "ous", "ive"]
@@ -270,9 +272,9 @@ def shortcut(text):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--count", type=int, default=44000)
+    ap.add_argument("--count", type=int, default=56000)
     ap.add_argument("--seed", type=int, default=1234)
-    ap.add_argument("--epochs", type=int, default=4)
+    ap.add_argument("--epochs", type=int, default=12)
     ap.add_argument("--hidden", type=int, default=128)
     ap.add_argument("--layers", type=int, default=2)
     ap.add_argument("--threads", type=int, default=2)
@@ -297,9 +299,11 @@ def main():
     if os.path.exists(written_path):
         with open(written_path, encoding="utf-8") as f:
             written = [json.loads(line) for line in f if line.strip()]
-    # Texts are compared without case, punctuation and repeated spaces ("Petrichor?" is "petrichor").
+    # Texts are compared without case, punctuation and repeated spaces ("Petrichor?" is "petrichor"); a text
+    # without a word (an emoji) is compared as it is, or every text of symbols alone would equal every other.
     def plain(text):
-        return " ".join(re.sub(r"[^\w\s']", " ", text.lower()).split())
+        words = " ".join(re.sub(r"[^\w\s']", " ", text.lower()).split())
+        return words or " ".join(text.lower().split())
 
     written_texts = {plain(r["text"]) for r in written}
     dropped = sum(plain(r["text"]) in written_texts for r in train + calib)

@@ -1,5 +1,7 @@
 #include "core/Utf8.h"
 
+#include <algorithm>
+
 namespace pallix {
 
 size_t firstInvalidUtf8Offset(std::string_view text) {
@@ -92,6 +94,11 @@ std::string_view truncateUtf8(std::string_view text, size_t maxBytes) {
   // Back up over continuation bytes to the start of the character that the cut splits.
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return text.substr(0, end);
+}
+
+size_t utf8CharacterCount(std::string_view text) {
+  return static_cast<size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 }  // namespace pallix

@@ -22,4 +22,7 @@ std::string toValidUtf8(std::string_view text);
 // `text` cut to at most `maxBytes` without splitting a UTF-8 character.
 std::string_view truncateUtf8(std::string_view text, size_t maxBytes);
 
+// The characters of UTF-8 `text`: its bytes that are not continuation bytes.
+size_t utf8CharacterCount(std::string_view text);
+
 }  // namespace pallix

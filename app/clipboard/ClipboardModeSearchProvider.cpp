@@ -6,6 +6,7 @@
 #include "app/search/MatchReason.h"
 #include "core/Formatting.h"
 #include "core/Strings.h"
+#include "core/Utf8.h"
 
 namespace pallix {
 namespace {
@@ -19,11 +20,6 @@ void showMatchingPassage(ModeResult& result, const ClipboardItem& item, const st
   if (passage.empty()) return;
   result.title = std::move(passage.text);
   result.titleHighlights = std::move(passage.highlights);
-}
-
-size_t utf8CodePointCount(std::string_view text) {
-  return size_t(
-      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 }  // namespace
@@ -219,7 +215,7 @@ void ClipboardModeSearchProvider::search(const std::string& text,
 void ClipboardModeSearchProvider::appendSemanticMatches(const std::string& text, std::vector<ModeResult>& results) {
   const std::shared_ptr<ClipboardSemanticIndex>& semantic = service_.semanticIndex();
   const std::string query(trimWhitespace(text));
-  if (!semantic || !semantic->isEnabled() || utf8CodePointCount(query) < kMinimumSemanticQueryLength) {
+  if (!semantic || !semantic->isEnabled() || utf8CharacterCount(query) < kMinimumSemanticQueryLength) {
     semanticQuery_.clear();
     semanticMatches_.reset();
     return;

@@ -8,6 +8,7 @@
 #include "app/search/FileSearchSql.h"
 #include "app/search/TextFolding.h"
 #include "core/Strings.h"
+#include "core/Utf8.h"
 
 namespace pallix::filesearch {
 
@@ -29,11 +30,6 @@ const char* itemTypeRaw(std::optional<IndexedItem::ItemType> type) {
       return "file";
   }
   return "file";
-}
-
-size_t codePointCount(std::string_view text) {
-  return static_cast<size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 // One (tier, bucket) pair: all its records have the same score.
@@ -240,7 +236,7 @@ class SearchPlan {
     if (!hasText()) return Driver{Driver::scan, ""};
     auto& cached = drivers_[static_cast<size_t>(tier)];
     if (cached) return *cached;
-    const size_t length = codePointCount(q_);
+    const size_t length = utf8CharacterCount(q_);
     Driver driver;
     if (tier == kExact || tier == kExactStem) {
       const std::string end(length >= 3 ? 2 : 3 - length, '\x01');

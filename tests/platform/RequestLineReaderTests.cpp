@@ -114,6 +114,9 @@ TEST(RequestLineReader, TruncationNeverSplitsACharacter) {
   const std::string text = "a漢😀";  // 1 + 3 + 4 bytes
   const std::string_view expected[] = {"", "a", "a", "a", "a漢", "a漢", "a漢", "a漢", "a漢😀", "a漢😀"};
   for (size_t max = 0; max < std::size(expected); ++max) EXPECT_EQ(truncateUtf8(text, max), expected[max]) << max;
+  EXPECT_EQ(utf8CharacterCount(text), 3u);
+  EXPECT_EQ(utf8CharacterCount(truncateUtf8(text, 5)), 2u);
+  EXPECT_EQ(utf8CharacterCount(""), 0u);
 }
 
 TEST(RequestLineReader, RandomBytesKeepTheInvariants) {
